@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "kernel/handle.h"
 #include "kernel/types.h"
 
 #define GENERIC_READ 0x80000000u

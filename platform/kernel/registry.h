@@ -48,7 +48,7 @@ LONG RegFlushKey(HKEY key);
 LONG RegCloseKey(HKEY key);
 
 namespace qk {
-// A number that grows whenever any process changed the registry of this
+// A number that changes whenever any process changed the registry of this
 // device root (for change watches).
 unsigned long RegistryChangeStamp();
 }  // namespace qk

@@ -1,0 +1,605 @@
+#include "kernel/fs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <vector>
+
+#include "kernel/handle.h"
+#include "kernel/wstring.h"
+
+namespace stdfs = std::filesystem;
+
+namespace qk {
+
+namespace {
+
+std::mutex g_rootLock;
+std::string g_root;
+
+std::string DefaultRoot() {
+  if (const char* env = std::getenv("QUILLET_DEVICE_ROOT"); env && *env) return env;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) return std::string(xdg) + "/quillet/device";
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : "/tmp") + "/.local/share/quillet/device";
+}
+
+std::u16string Lower(const std::u16string& s) {
+  std::u16string r = s;
+  for (auto& c : r) c = towlower16(c);
+  return r;
+}
+
+// Finds the entry of dir whose name equals name, exactly or else without
+// regard to case; empty when there is none.
+std::string MatchEntry(const std::string& dir, const std::string& name) {
+  struct stat st;
+  std::string exact = dir + "/" + name;
+  if (lstat(exact.c_str(), &st) == 0) return name;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return std::string();
+  std::u16string want = Lower(FromUtf8(name));
+  std::string found;
+  while (dirent* e = readdir(d)) {
+    if (Lower(FromUtf8(e->d_name)) == want) {
+      found = e->d_name;
+      break;
+    }
+  }
+  closedir(d);
+  return found;
+}
+
+std::vector<std::u16string> SplitDevicePath(const std::u16string& path) {
+  std::vector<std::u16string> parts;
+  std::u16string cur;
+  for (char16_t c : path) {
+    if (c == u'\\' || c == u'/') {
+      if (!cur.empty()) parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur.push_back(c);
+    }
+  }
+  if (!cur.empty()) parts.push_back(cur);
+  return parts;
+}
+
+DWORD ErrnoToError(int e, DWORD notFound = ERROR_FILE_NOT_FOUND) {
+  switch (e) {
+    case ENOENT: return notFound;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS: return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_ACCESS_DENIED;
+  }
+}
+
+void SetErrno(int e, DWORD notFound = ERROR_FILE_NOT_FOUND) { SetLastError(ErrnoToError(e, notFound)); }
+
+FILETIME ToFileTime(const timespec& ts) {
+  uint64_t v = (uint64_t(ts.tv_sec) + 11644473600ULL) * 10000000ULL + uint64_t(ts.tv_nsec) / 100;
+  return FILETIME{DWORD(v & 0xFFFFFFFFu), DWORD(v >> 32)};
+}
+
+void FillFindData(const std::string& hostPath, const std::string& name, const struct stat& st, WIN32_FIND_DATAW* data) {
+  memset(data, 0, sizeof *data);
+  DWORD attr = 0;
+  if (S_ISDIR(st.st_mode)) attr |= FILE_ATTRIBUTE_DIRECTORY;
+  if (access(hostPath.c_str(), W_OK) != 0) attr |= FILE_ATTRIBUTE_READONLY;
+  if (!attr) attr = FILE_ATTRIBUTE_ARCHIVE;
+  data->dwFileAttributes = attr;
+  data->ftCreationTime = ToFileTime(st.st_ctim);
+  data->ftLastAccessTime = ToFileTime(st.st_atim);
+  data->ftLastWriteTime = ToFileTime(st.st_mtim);
+  uint64_t size = S_ISDIR(st.st_mode) ? 0 : uint64_t(st.st_size);
+  data->nFileSizeHigh = DWORD(size >> 32);
+  data->nFileSizeLow = DWORD(size & 0xFFFFFFFFu);
+  std::u16string w = FromUtf8(name);
+  if (w.size() >= MAX_PATH) w.resize(MAX_PATH - 1);
+  memcpy(data->cFileName, w.data(), w.size() * sizeof(char16_t));
+  data->cFileName[w.size()] = 0;
+}
+
+class FileObject : public KernelObject {
+ public:
+  explicit FileObject(int fd) : fd_(fd) {}
+  ~FileObject() override {
+    if (fd_ >= 0) close(fd_);
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+class FindObject : public KernelObject {
+ public:
+  std::string dir;
+  std::vector<std::string> names;
+  size_t next = 0;
+};
+
+bool DirExists(const std::string& dir) {
+  struct stat st;
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool HasWildcard(const std::u16string& s) { return s.find_first_of(u"*?") != std::u16string::npos; }
+
+bool WildMatch(const char16_t* p, const char16_t* n) {
+  // Iterative matcher with backtracking on the last '*'.
+  const char16_t* star = nullptr;
+  const char16_t* mark = nullptr;
+  while (*n) {
+    if (*p == u'?' || (*p && *p != u'*' && towlower16(*p) == towlower16(*n))) {
+      ++p;
+      ++n;
+    } else if (*p == u'*') {
+      star = p++;
+      mark = n;
+    } else if (star) {
+      p = star + 1;
+      n = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (*p == u'*') ++p;
+  // "*.*" also matches a name without a dot, as on the device.
+  if (*p == u'.' && p[1] == u'*' && !p[2]) return true;
+  return !*p;
+}
+
+bool CopyHostTree(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  stdfs::copy(from, to, stdfs::copy_options::recursive | stdfs::copy_options::copy_symlinks, ec);
+  return !ec;
+}
+
+}  // namespace
+
+std::string DeviceRoot() {
+  std::lock_guard<std::mutex> g(g_rootLock);
+  if (g_root.empty()) {
+    g_root = DefaultRoot();
+    std::error_code ec;
+    stdfs::create_directories(g_root, ec);
+  }
+  return g_root;
+}
+
+void SetDeviceRoot(const std::string& hostFolder) {
+  std::lock_guard<std::mutex> g(g_rootLock);
+  g_root = hostFolder;
+  std::error_code ec;
+  stdfs::create_directories(g_root, ec);
+}
+
+std::string HostPath(LPCWSTR devicePath) {
+  std::string host = DeviceRoot();
+  if (!devicePath) return host;
+  std::vector<std::u16string> parts = SplitDevicePath(devicePath);
+  std::vector<std::string> resolved;
+  bool existing = true;
+  for (const auto& part : parts) {
+    if (part == u".") continue;
+    if (part == u"..") {
+      // Never climbs above the device root.
+      if (!resolved.empty()) resolved.pop_back();
+      continue;
+    }
+    std::string name = ToUtf8(part);
+    if (existing) {
+      std::string dir = host;
+      for (const auto& r : resolved) dir += "/" + r;
+      std::string match = MatchEntry(dir, name);
+      if (match.empty()) {
+        existing = false;
+      } else {
+        name = match;
+      }
+    }
+    resolved.push_back(name);
+  }
+  for (const auto& r : resolved) host += "/" + r;
+  return host;
+}
+
+std::string HostPathA(const char* devicePathUtf8) {
+  if (!devicePathUtf8) return HostPath(nullptr);
+  return HostPath(FromUtf8(devicePathUtf8).c_str());
+}
+
+FILE* DeviceFopen(const char* devicePathUtf8, const char* mode) {
+  if (!devicePathUtf8 || !mode) return nullptr;
+  return fopen(HostPathA(devicePathUtf8).c_str(), mode);
+}
+
+bool WildcardMatch(const char16_t* pattern, const char16_t* name) { return WildMatch(pattern, name); }
+
+}  // namespace qk
+
+using qk::FileObject;
+using qk::FindObject;
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
+                   HANDLE) {
+  if (!path || !*path) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string host = qk::HostPath(path);
+  int oflags = O_CLOEXEC;
+  bool rd = (access & (GENERIC_READ | GENERIC_ALL)) != 0;
+  bool wr = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+  oflags |= (rd && wr) ? O_RDWR : wr ? O_WRONLY : O_RDONLY;
+  switch (disposition) {
+    case CREATE_NEW: oflags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: oflags |= O_CREAT | O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: oflags |= O_CREAT; break;
+    case TRUNCATE_EXISTING: oflags |= O_TRUNC; break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+  }
+  if ((oflags & (O_TRUNC)) && !wr) oflags = (oflags & ~O_RDONLY) | O_RDWR;
+  struct stat st;
+  if (stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  bool existed = stat(host.c_str(), &st) == 0;
+  int fd = open(host.c_str(), oflags, 0666);
+  if (fd < 0) {
+    int e = errno;
+    if (e == EEXIST) {
+      SetLastError(ERROR_FILE_EXISTS);
+    } else if (e == ENOENT) {
+      std::string parent = stdfs::path(host).parent_path().string();
+      SetLastError(qk::DirExists(parent) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    } else {
+      qk::SetErrno(e);
+    }
+    return INVALID_HANDLE_VALUE;
+  }
+  (void)flags;
+  // The platform reports an existing file for OPEN_ALWAYS/CREATE_ALWAYS.
+  SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS : 0);
+  return qk::RegisterHandle(std::make_shared<FileObject>(fd));
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+  if (read) *read = 0;
+  auto f = qk::LookupHandleAs<FileObject>(file);
+  if (!f) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  DWORD total = 0;
+  auto* p = static_cast<char*>(buffer);
+  while (total < toRead) {
+    ssize_t n = ::read(f->fd(), p + total, toRead - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      qk::SetErrno(errno);
+      if (read) *read = total;
+      SetLastError(ERROR_READ_FAULT);
+      return FALSE;
+    }
+    if (n == 0) break;
+    total += DWORD(n);
+  }
+  if (read) *read = total;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+  if (written) *written = 0;
+  auto f = qk::LookupHandleAs<FileObject>(file);
+  if (!f) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  DWORD total = 0;
+  const auto* p = static_cast<const char*>(buffer);
+  while (total < toWrite) {
+    ssize_t n = ::write(f->fd(), p + total, toWrite - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      qk::SetErrno(errno);
+      if (written) *written = total;
+      return FALSE;
+    }
+    total += DWORD(n);
+  }
+  if (written) *written = total;
+  return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
+  auto f = qk::LookupHandleAs<FileObject>(file);
+  if (!f) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_SET_FILE_POINTER;
+  }
+  int64_t off = distanceHigh ? ((int64_t(*distanceHigh) << 32) | uint32_t(distance)) : int64_t(distance);
+  int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+  off_t r = lseek(f->fd(), off, whence);
+  if (r < 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (distanceHigh) *distanceHigh = LONG(int64_t(r) >> 32);
+  SetLastError(0);
+  return DWORD(uint64_t(r) & 0xFFFFFFFFu);
+}
+
+DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
+  auto f = qk::LookupHandleAs<FileObject>(file);
+  struct stat st;
+  if (!f || fstat(f->fd(), &st) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_FILE_SIZE;
+  }
+  if (sizeHigh) *sizeHigh = DWORD(uint64_t(st.st_size) >> 32);
+  return DWORD(uint64_t(st.st_size) & 0xFFFFFFFFu);
+}
+
+BOOL SetEndOfFile(HANDLE file) {
+  auto f = qk::LookupHandleAs<FileObject>(file);
+  if (!f) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  off_t pos = lseek(f->fd(), 0, SEEK_CUR);
+  if (pos < 0 || ftruncate(f->fd(), pos) != 0) {
+    qk::SetErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+  auto f = qk::LookupHandleAs<FileObject>(file);
+  if (!f) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return fsync(f->fd()) == 0 ? TRUE : FALSE;
+}
+
+BOOL GetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME accessTime, LPFILETIME write) {
+  auto f = qk::LookupHandleAs<FileObject>(file);
+  struct stat st;
+  if (!f || fstat(f->fd(), &st) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (creation) *creation = qk::ToFileTime(st.st_ctim);
+  if (accessTime) *accessTime = qk::ToFileTime(st.st_atim);
+  if (write) *write = qk::ToFileTime(st.st_mtim);
+  return TRUE;
+}
+
+DWORD GetFileAttributesW(LPCWSTR path) {
+  if (!path) return INVALID_FILE_ATTRIBUTES;
+  std::string host = qk::HostPath(path);
+  struct stat st;
+  if (stat(host.c_str(), &st) != 0) {
+    qk::SetErrno(errno);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  WIN32_FIND_DATAW data;
+  qk::FillFindData(host, "", st, &data);
+  return data.dwFileAttributes;
+}
+
+BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
+  std::string host = qk::HostPath(path);
+  struct stat st;
+  if (stat(host.c_str(), &st) != 0) {
+    qk::SetErrno(errno);
+    return FALSE;
+  }
+  mode_t mode = st.st_mode;
+  if (attributes & FILE_ATTRIBUTE_READONLY) mode &= ~mode_t(0222);
+  else mode |= 0200;
+  return chmod(host.c_str(), mode) == 0 ? TRUE : FALSE;
+}
+
+HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
+  if (!pattern || !data) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::u16string pat(pattern);
+  size_t cut = pat.find_last_of(u"\\/");
+  std::u16string dirPart = cut == std::u16string::npos ? u"" : pat.substr(0, cut);
+  std::u16string namePart = cut == std::u16string::npos ? pat : pat.substr(cut + 1);
+  if (namePart.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string dir = qk::HostPath(dirPart.c_str());
+  auto find = std::make_shared<FindObject>();
+  find->dir = dir;
+  if (!qk::HasWildcard(namePart)) {
+    std::string match = qk::MatchEntry(dir, qk::ToUtf8(namePart));
+    if (!match.empty()) find->names.push_back(match);
+  } else {
+    DIR* d = opendir(dir.c_str());
+    if (!d) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    while (dirent* e = readdir(d)) {
+      if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+      std::u16string wname = qk::FromUtf8(e->d_name);
+      if (qk::WildMatch(namePart.c_str(), wname.c_str())) find->names.push_back(e->d_name);
+    }
+    closedir(d);
+    std::sort(find->names.begin(), find->names.end());
+  }
+  while (find->next < find->names.size()) {
+    const std::string& name = find->names[find->next++];
+    std::string host = dir + "/" + name;
+    struct stat st;
+    if (stat(host.c_str(), &st) != 0) continue;
+    qk::FillFindData(host, name, st, data);
+    SetLastError(0);
+    return qk::RegisterHandle(find);
+  }
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return INVALID_HANDLE_VALUE;
+}
+
+BOOL FindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data) {
+  auto find = qk::LookupHandleAs<FindObject>(handle);
+  if (!find || !data) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  while (find->next < find->names.size()) {
+    const std::string& name = find->names[find->next++];
+    std::string host = find->dir + "/" + name;
+    struct stat st;
+    if (stat(host.c_str(), &st) != 0) continue;  // removed meanwhile
+    qk::FillFindData(host, name, st, data);
+    return TRUE;
+  }
+  SetLastError(ERROR_NO_MORE_FILES);
+  return FALSE;
+}
+
+BOOL FindClose(HANDLE find) {
+  if (!qk::LookupHandleAs<FindObject>(find)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return CloseHandle(find);
+}
+
+BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+  if (!path) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  std::string host = qk::HostPath(path);
+  if (mkdir(host.c_str(), 0777) != 0) {
+    qk::SetErrno(errno, ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR path) {
+  std::string host = qk::HostPath(path);
+  if (host == qk::DeviceRoot() || rmdir(host.c_str()) != 0) {
+    qk::SetErrno(errno, ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR path) {
+  if (!path) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  std::string host = qk::HostPath(path);
+  struct stat st;
+  if (lstat(host.c_str(), &st) != 0) {
+    qk::SetErrno(errno);
+    return FALSE;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (unlink(host.c_str()) != 0) {
+    qk::SetErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
+  if (!from || !to) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string src = qk::HostPath(from);
+  std::string dst = qk::HostPath(to);
+  struct stat st;
+  if (lstat(src.c_str(), &st) != 0) {
+    qk::SetErrno(errno);
+    return FALSE;
+  }
+  struct stat dt;
+  if (lstat(dst.c_str(), &dt) == 0 && !(dt.st_ino == st.st_ino && dt.st_dev == st.st_dev)) {
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return FALSE;
+  }
+  if (rename(src.c_str(), dst.c_str()) == 0) return TRUE;
+  if (errno != EXDEV) {
+    qk::SetErrno(errno, ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  // Across host file systems: copy, then remove the source.
+  if (!qk::CopyHostTree(src, dst)) {
+    std::error_code ec;
+    stdfs::remove_all(dst, ec);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+  }
+  std::error_code ec;
+  stdfs::remove_all(src, ec);
+  return TRUE;
+}
+
+BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
+  std::string src = qk::HostPath(from);
+  std::string dst = qk::HostPath(to);
+  struct stat st;
+  if (stat(src.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  if (failIfExists && access(dst.c_str(), F_OK) == 0) {
+    SetLastError(ERROR_FILE_EXISTS);
+    return FALSE;
+  }
+  std::error_code ec;
+  stdfs::copy_file(src, dst, stdfs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    qk::SetErrno(ec.value());
+    return FALSE;
+  }
+  return TRUE;
+}
+
+FILE* _wfopen(LPCWSTR path, LPCWSTR mode) {
+  if (!path || !mode) return nullptr;
+  std::string m = qk::ToUtf8(mode, wcslen(mode));
+  return fopen(qk::HostPath(path).c_str(), m.c_str());
+}
+
+int _wremove(LPCWSTR path) { return DeleteFileW(path) ? 0 : -1; }

@@ -1,0 +1,567 @@
+// The registry hives are kept as text files under the device root:
+//
+//   ; Quillet device registry
+//   [Software\Marrowby\Quillet Reach\Settings]
+//   "Root"=sz:"\\Program Files\\Quillet"
+//   "VentrelLog"=dword:00000001
+//   "Blob"=hex(3):01,ff
+//
+// Every change is written to a temporary file and renamed over the hive
+// while holding an exclusive lock on "<hive>.lock", after re-reading the
+// hive if another process changed it; every read first checks whether the
+// file changed (inode, size, time) and re-reads it then.
+#include "kernel/registry.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+#include "kernel/fs.h"
+#include "kernel/handle.h"
+#include "kernel/wstring.h"
+
+namespace qk {
+
+namespace {
+
+struct Value {
+  std::u16string name;
+  DWORD type = REG_NONE;
+  std::string data;
+};
+
+struct Key {
+  std::u16string name;
+  std::map<std::u16string, std::unique_ptr<Key>> subkeys;  // by lower-case name
+  std::map<std::u16string, Value> values;                  // by lower-case name
+};
+
+std::u16string Lower(std::u16string s) {
+  for (auto& c : s) c = towlower16(c);
+  return s;
+}
+
+std::vector<std::u16string> SplitKeyPath(const std::u16string& path) {
+  std::vector<std::u16string> parts;
+  std::u16string cur;
+  for (char16_t c : path) {
+    if (c == u'\\') {
+      if (!cur.empty()) parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur.push_back(c);
+    }
+  }
+  if (!cur.empty()) parts.push_back(cur);
+  return parts;
+}
+
+struct Identity {
+  bool exists = false;
+  ino_t ino = 0;
+  off_t size = 0;
+  int64_t mtimeNs = 0;
+  bool operator==(const Identity& o) const {
+    return exists == o.exists && ino == o.ino && size == o.size && mtimeNs == o.mtimeNs;
+  }
+};
+
+Identity Stat(const std::string& path) {
+  Identity id;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    id.exists = true;
+    id.ino = st.st_ino;
+    id.size = st.st_size;
+    id.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  }
+  return id;
+}
+
+std::string EscapeText(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          snprintf(buf, sizeof buf, "\\x%02x", c);
+          out += buf;
+        } else {
+          out.push_back(char(c));
+        }
+    }
+  }
+  return out;
+}
+
+// Reads a quoted text at s[i] (at the opening quote); returns false when malformed.
+bool ReadQuoted(const std::string& s, size_t& i, std::string& out) {
+  if (i >= s.size() || s[i] != '"') return false;
+  ++i;
+  out.clear();
+  while (i < s.size()) {
+    char c = s[i++];
+    if (c == '"') return true;
+    if (c == '\\' && i < s.size()) {
+      char e = s[i++];
+      switch (e) {
+        case 'n': out.push_back('\n'); break;
+        case 'r': out.push_back('\r'); break;
+        case 't': out.push_back('\t'); break;
+        case 'x':
+          if (i + 2 <= s.size()) {
+            out.push_back(char(strtol(s.substr(i, 2).c_str(), nullptr, 16)));
+            i += 2;
+          }
+          break;
+        default: out.push_back(e); break;
+      }
+    } else {
+      out.push_back(c);
+    }
+  }
+  return false;
+}
+
+std::string WideBytes(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) {
+    out.push_back(char(c & 0xFF));
+    out.push_back(char(c >> 8));
+  }
+  out.push_back(0);
+  out.push_back(0);
+  return out;
+}
+
+// A REG_SZ value held as a well-formed terminated UTF-16 text, as text.
+bool SzText(const Value& v, std::u16string& text) {
+  if (v.data.size() < 2 || v.data.size() % 2) return false;
+  text.clear();
+  for (size_t i = 0; i + 1 < v.data.size(); i += 2)
+    text.push_back(char16_t(uint8_t(v.data[i]) | (uint8_t(v.data[i + 1]) << 8)));
+  if (text.back() != 0) return false;
+  text.pop_back();
+  return text.find(char16_t(0)) == std::u16string::npos;
+}
+
+class Hive {
+ public:
+  explicit Hive(const char* file) : file_(file) {}
+
+  // Brings the tree up to date with the file. Caller holds mu_.
+  void Refresh() {
+    std::string path = Path();
+    if (path != loadedPath_) {
+      loadedPath_ = path;
+      identity_ = Identity();
+      identity_.exists = true;  // force a load below
+      identity_.ino = ino_t(-1);
+    }
+    Identity now = Stat(path);
+    if (now == identity_) return;
+    root_ = std::make_unique<Key>();
+    if (now.exists) Parse(path);
+    identity_ = now;
+  }
+
+  std::string Path() const { return DeviceRoot() + "/Registry/" + file_; }
+
+  Key* Find(const std::vector<std::u16string>& parts) {
+    Key* k = root_.get();
+    for (const auto& p : parts) {
+      auto it = k->subkeys.find(Lower(p));
+      if (it == k->subkeys.end()) return nullptr;
+      k = it->second.get();
+    }
+    return k;
+  }
+
+  Key* Create(const std::vector<std::u16string>& parts, bool* created) {
+    Key* k = root_.get();
+    *created = false;
+    for (const auto& p : parts) {
+      auto& slot = k->subkeys[Lower(p)];
+      if (!slot) {
+        slot = std::make_unique<Key>();
+        slot->name = p;
+        *created = true;
+      }
+      k = slot.get();
+    }
+    return k;
+  }
+
+  // Runs a change under the cross-process lock and writes the hive back.
+  template <class F>
+  LONG Change(F&& change) {
+    std::string path = Path();
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    int lockFd = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (lockFd < 0) return ERROR_CANTWRITE;
+    while (flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    Refresh();
+    LONG r = change();
+    if (r == ERROR_SUCCESS) {
+      std::string tmp = path + ".tmp." + std::to_string(getpid());
+      {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out << "; Quillet device registry\n";
+        Write(out, root_.get(), u"");
+        out.flush();
+        if (!out) r = ERROR_CANTWRITE;
+      }
+      if (r == ERROR_SUCCESS && rename(tmp.c_str(), path.c_str()) != 0) r = ERROR_CANTWRITE;
+      if (r != ERROR_SUCCESS) {
+        unlink(tmp.c_str());
+        identity_ = Identity();  // reload what is on disk next time
+        identity_.ino = ino_t(-1);
+        identity_.exists = true;
+      } else {
+        identity_ = Stat(path);
+        ++changes_;
+      }
+    }
+    flock(lockFd, LOCK_UN);
+    close(lockFd);
+    return r;
+  }
+
+  std::mutex mu_;
+  unsigned long changes_ = 0;
+
+ private:
+  void Write(std::ostream& out, const Key* k, const std::u16string& path) {
+    if (!path.empty()) {
+      out << "[" << ToUtf8(path) << "]\n";
+      for (const auto& [lower, v] : k->values) {
+        out << "\"" << EscapeText(ToUtf8(v.name)) << "\"=";
+        std::u16string text;
+        if (v.type == REG_SZ && SzText(v, text)) {
+          out << "sz:\"" << EscapeText(ToUtf8(text)) << "\"\n";
+        } else if (v.type == REG_DWORD && v.data.size() == 4) {
+          DWORD d;
+          memcpy(&d, v.data.data(), 4);
+          char buf[16];
+          snprintf(buf, sizeof buf, "%08x", d);
+          out << "dword:" << buf << "\n";
+        } else {
+          out << "hex(" << v.type << "):";
+          for (size_t i = 0; i < v.data.size(); ++i) {
+            char buf[4];
+            snprintf(buf, sizeof buf, "%02x", uint8_t(v.data[i]));
+            out << (i ? "," : "") << buf;
+          }
+          out << "\n";
+        }
+      }
+    }
+    for (const auto& [lower, sub] : k->subkeys) {
+      Write(out, sub.get(), path.empty() ? sub->name : path + u"\\" + sub->name);
+    }
+  }
+
+  void Parse(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    Key* current = nullptr;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.empty() || line[0] == ';') continue;
+      if (line[0] == '[') {
+        size_t end = line.rfind(']');
+        if (end == std::string::npos) {
+          current = nullptr;
+          continue;
+        }
+        bool created;
+        current = Create(SplitKeyPath(FromUtf8(line.substr(1, end - 1))), &created);
+        continue;
+      }
+      if (!current || line[0] != '"') continue;
+      size_t i = 0;
+      std::string name;
+      if (!ReadQuoted(line, i, name) || i >= line.size() || line[i] != '=') continue;
+      ++i;
+      Value v;
+      v.name = FromUtf8(name);
+      std::string rest = line.substr(i);
+      if (rest.rfind("sz:", 0) == 0) {
+        size_t j = 3;
+        std::string text;
+        if (!ReadQuoted(rest, j, text)) continue;
+        v.type = REG_SZ;
+        v.data = WideBytes(FromUtf8(text));
+      } else if (rest.rfind("dword:", 0) == 0) {
+        DWORD d = DWORD(strtoul(rest.c_str() + 6, nullptr, 16));
+        v.type = REG_DWORD;
+        v.data.assign(reinterpret_cast<const char*>(&d), 4);
+      } else if (rest.rfind("hex(", 0) == 0) {
+        size_t close = rest.find("):");
+        if (close == std::string::npos) continue;
+        v.type = DWORD(strtoul(rest.c_str() + 4, nullptr, 10));
+        std::string bytes = rest.substr(close + 2);
+        for (size_t k = 0; k + 1 < bytes.size() + 1 && k < bytes.size(); k += 3) {
+          v.data.push_back(char(strtoul(bytes.substr(k, 2).c_str(), nullptr, 16)));
+        }
+      } else {
+        continue;
+      }
+      current->values[Lower(v.name)] = std::move(v);
+    }
+  }
+
+  const char* file_;
+  std::string loadedPath_;
+  Identity identity_;
+  std::unique_ptr<Key> root_ = std::make_unique<Key>();
+};
+
+Hive& CurrentUser() {
+  static Hive* hive = new Hive("HKCU.reg");
+  return *hive;
+}
+
+Hive& LocalMachine() {
+  static Hive* hive = new Hive("HKLM.reg");
+  return *hive;
+}
+
+class KeyObject : public KernelObject {
+ public:
+  KeyObject(Hive* h, std::vector<std::u16string> p) : hive(h), parts(std::move(p)) {}
+  Hive* hive;
+  std::vector<std::u16string> parts;
+};
+
+// Resolves a key handle (predefined or opened) to its hive and path.
+bool Resolve(HKEY key, Hive** hive, std::vector<std::u16string>* parts) {
+  if (key == HKEY_CURRENT_USER) {
+    *hive = &CurrentUser();
+    parts->clear();
+    return true;
+  }
+  if (key == HKEY_LOCAL_MACHINE) {
+    *hive = &LocalMachine();
+    parts->clear();
+    return true;
+  }
+  auto obj = LookupHandleAs<KeyObject>(reinterpret_cast<HANDLE>(key));
+  if (!obj) return false;
+  *hive = obj->hive;
+  *parts = obj->parts;
+  return true;
+}
+
+void Append(std::vector<std::u16string>& parts, LPCWSTR subKey) {
+  if (!subKey) return;
+  for (auto& p : SplitKeyPath(subKey)) parts.push_back(p);
+}
+
+}  // namespace
+
+unsigned long RegistryChangeStamp() {
+  // Changes whenever a hive file was replaced by any process.
+  unsigned long stamp = 0;
+  for (Hive* h : {&CurrentUser(), &LocalMachine()}) {
+    Identity id = Stat(h->Path());
+    stamp = stamp * 1000003ul + (unsigned long)id.ino * 31ul + (unsigned long)id.mtimeNs + (unsigned long)id.size;
+  }
+  return stamp;
+}
+
+}  // namespace qk
+
+using qk::Hive;
+
+LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  Hive* hive;
+  std::vector<std::u16string> parts;
+  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
+  qk::Append(parts, subKey);
+  std::lock_guard<std::mutex> g(hive->mu_);
+  hive->Refresh();
+  if (!hive->Find(parts)) return ERROR_FILE_NOT_FOUND;
+  *result = reinterpret_cast<HKEY>(qk::RegisterHandle(std::make_shared<qk::KeyObject>(hive, parts)));
+  return ERROR_SUCCESS;
+}
+
+LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY result,
+                     LPDWORD disposition) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  Hive* hive;
+  std::vector<std::u16string> parts;
+  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
+  qk::Append(parts, subKey);
+  std::lock_guard<std::mutex> g(hive->mu_);
+  bool created = false;
+  hive->Refresh();
+  if (hive->Find(parts)) {
+    created = false;
+  } else {
+    LONG r = hive->Change([&]() {
+      hive->Create(parts, &created);
+      return LONG(ERROR_SUCCESS);
+    });
+    if (r != ERROR_SUCCESS) return r;
+  }
+  if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  *result = reinterpret_cast<HKEY>(qk::RegisterHandle(std::make_shared<qk::KeyObject>(hive, parts)));
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
+  Hive* hive;
+  std::vector<std::u16string> parts;
+  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
+  std::lock_guard<std::mutex> g(hive->mu_);
+  hive->Refresh();
+  qk::Key* k = hive->Find(parts);
+  if (!k) return ERROR_FILE_NOT_FOUND;
+  auto it = k->values.find(qk::Lower(valueName ? valueName : u""));
+  if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
+  const qk::Value& v = it->second;
+  if (type) *type = v.type;
+  if (!data) {
+    if (size) *size = DWORD(v.data.size());
+    return ERROR_SUCCESS;
+  }
+  if (!size) return ERROR_INVALID_PARAMETER;
+  if (*size < v.data.size()) {
+    *size = DWORD(v.data.size());
+    return ERROR_MORE_DATA;
+  }
+  memcpy(data, v.data.data(), v.data.size());
+  *size = DWORD(v.data.size());
+  return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
+  Hive* hive;
+  std::vector<std::u16string> parts;
+  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
+  if (!data && size) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::mutex> g(hive->mu_);
+  return hive->Change([&]() -> LONG {
+    qk::Key* k = hive->Find(parts);
+    if (!k) return ERROR_FILE_NOT_FOUND;  // deleted by another process meanwhile
+    qk::Value v;
+    v.name = valueName ? valueName : u"";
+    v.type = type;
+    v.data.assign(reinterpret_cast<const char*>(data), size);
+    k->values[qk::Lower(v.name)] = std::move(v);
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegDeleteValueW(HKEY key, LPCWSTR valueName) {
+  Hive* hive;
+  std::vector<std::u16string> parts;
+  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
+  std::lock_guard<std::mutex> g(hive->mu_);
+  return hive->Change([&]() -> LONG {
+    qk::Key* k = hive->Find(parts);
+    if (!k) return ERROR_FILE_NOT_FOUND;
+    return k->values.erase(qk::Lower(valueName ? valueName : u"")) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  });
+}
+
+LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
+  Hive* hive;
+  std::vector<std::u16string> parts;
+  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
+  qk::Append(parts, subKey);
+  if (parts.empty()) return ERROR_ACCESS_DENIED;
+  std::lock_guard<std::mutex> g(hive->mu_);
+  return hive->Change([&]() -> LONG {
+    std::vector<std::u16string> parent(parts.begin(), parts.end() - 1);
+    qk::Key* k = hive->Find(parent);
+    if (!k) return ERROR_FILE_NOT_FOUND;
+    return k->subkeys.erase(qk::Lower(parts.back())) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  });
+}
+
+LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLen, LPDWORD, LPWSTR, LPDWORD, LPFILETIME) {
+  Hive* hive;
+  std::vector<std::u16string> parts;
+  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
+  if (!name || !nameLen) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::mutex> g(hive->mu_);
+  hive->Refresh();
+  qk::Key* k = hive->Find(parts);
+  if (!k) return ERROR_FILE_NOT_FOUND;
+  if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+  auto it = k->subkeys.begin();
+  std::advance(it, index);
+  const std::u16string& n = it->second->name;
+  if (*nameLen < n.size() + 1) {
+    *nameLen = DWORD(n.size() + 1);
+    return ERROR_MORE_DATA;
+  }
+  memcpy(name, n.c_str(), (n.size() + 1) * sizeof(char16_t));
+  *nameLen = DWORD(n.size());
+  return ERROR_SUCCESS;
+}
+
+LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLen, LPDWORD, LPDWORD type, LPBYTE data,
+                   LPDWORD dataLen) {
+  Hive* hive;
+  std::vector<std::u16string> parts;
+  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
+  if (!name || !nameLen) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::mutex> g(hive->mu_);
+  hive->Refresh();
+  qk::Key* k = hive->Find(parts);
+  if (!k) return ERROR_FILE_NOT_FOUND;
+  if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
+  auto it = k->values.begin();
+  std::advance(it, index);
+  const qk::Value& v = it->second;
+  if (*nameLen < v.name.size() + 1) {
+    *nameLen = DWORD(v.name.size() + 1);
+    return ERROR_MORE_DATA;
+  }
+  memcpy(name, v.name.c_str(), (v.name.size() + 1) * sizeof(char16_t));
+  *nameLen = DWORD(v.name.size());
+  if (type) *type = v.type;
+  if (dataLen) {
+    if (data) {
+      if (*dataLen < v.data.size()) {
+        *dataLen = DWORD(v.data.size());
+        return ERROR_MORE_DATA;
+      }
+      memcpy(data, v.data.data(), v.data.size());
+    }
+    *dataLen = DWORD(v.data.size());
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG RegFlushKey(HKEY) { return ERROR_SUCCESS; }
+
+LONG RegCloseKey(HKEY key) {
+  if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE || key == HKEY_CLASSES_ROOT) return ERROR_SUCCESS;
+  return qk::ReleaseHandle(reinterpret_cast<HANDLE>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
