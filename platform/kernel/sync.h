@@ -27,6 +27,13 @@ LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG compa
 #define STILL_ACTIVE 0x00000103u
 #define MAXIMUM_WAIT_OBJECTS 64
 
+#ifndef ERROR_NOT_OWNER
+#define ERROR_NOT_OWNER 288L
+#endif
+#ifndef ERROR_TOO_MANY_POSTS
+#define ERROR_TOO_MANY_POSTS 298L
+#endif
+
 #define EVENT_PULSE 1
 #define EVENT_RESET 2
 #define EVENT_SET 3
@@ -64,5 +71,8 @@ DWORD GetCurrentProcessId();
 HANDLE GetCurrentProcess();
 void ExitThread(DWORD code);
 
+// Waits use the host's monotonic clock, not the test clock of kernel/time.h.
+// Objects shared with other processes (named events and mutexes, processes
+// opened by id) are looked at again every few milliseconds while waiting.
 DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms);
