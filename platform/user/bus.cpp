@@ -1,0 +1,465 @@
+// The cross-process message bus (see user/bus.h).
+#include "user/bus.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "kernel/fs.h"
+#include "kernel/wstring.h"
+#include "user/internal.h"
+
+namespace qk::user {
+namespace {
+
+constexpr uint32_t kMagic = 0x51427573;  // "QBus"
+enum Kind : uint32_t { kPost = 1, kSend = 2, kReply = 3 };
+
+struct Packet {
+  uint32_t magic;
+  uint32_t kind;
+  uint64_t hwnd;
+  uint32_t msg;
+  uint32_t senderPid;
+  uint64_t wParam;
+  int64_t lParam;
+  uint64_t seq;
+  uint64_t cdsData;
+  uint32_t cbData;
+  uint32_t hasCopyData;
+};
+
+struct Bus {
+  std::mutex lock;
+  std::string root;  // the device root the socket belongs to
+  int fd = -1;
+  uint64_t nextSeq = 1;
+  std::map<uint64_t, std::shared_ptr<SentMessage>> pending;
+  std::map<std::string, UINT> atoms;  // root|lower-case name -> number
+};
+
+Bus& TheBus() {
+  static Bus* bus = new Bus;  // lives for the process; its thread may outlive main
+  return *bus;
+}
+
+std::string BusFolder(const std::string& root) {
+  std::string folder = root + "/.bus";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return folder;
+}
+
+sockaddr_un AddressOf(const std::string& root, DWORD pid, socklen_t* len) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : root) h = (h ^ c) * 1099511628211ull;
+  char name[96];
+  int n = std::snprintf(name, sizeof name, "quillet-bus-%016llx-%u", static_cast<unsigned long long>(h), pid);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  addr.sun_path[0] = 0;  // abstract name space: nothing left behind on disk
+  std::memcpy(addr.sun_path + 1, name, static_cast<size_t>(n));
+  *len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
+  return addr;
+}
+
+void Receive(int fd, std::string root);
+
+// The bus socket of the current device root; binds it on first use.
+int EnsureBus(std::string* rootOut = nullptr) {
+  Bus& bus = TheBus();
+  std::string root = DeviceRoot();
+  std::lock_guard<std::mutex> lock(bus.lock);
+  if (bus.fd < 0 || bus.root != root) {
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int size = 4 << 20;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    socklen_t len;
+    sockaddr_un addr = AddressOf(root, static_cast<DWORD>(::getpid()), &len);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
+      ::close(fd);
+      return -1;
+    }
+    // A socket of an earlier device root keeps its thread: a test process
+    // that moves to a new root leaves it idle.
+    bus.fd = fd;
+    bus.root = root;
+    std::thread(Receive, fd, root).detach();
+    std::string list = BusFolder(root) + "/" + std::to_string(::getpid()) + ".windows";
+    if (!std::filesystem::exists(list)) std::ofstream(list).close();
+  }
+  if (rootOut) *rootOut = bus.root;
+  return bus.fd;
+}
+
+bool SendPacket(int fd, const std::string& root, DWORD pid, const Packet& p, const std::vector<uint8_t>* data) {
+  socklen_t len;
+  sockaddr_un addr = AddressOf(root, pid, &len);
+  iovec iov[2] = {{const_cast<Packet*>(&p), sizeof p}, {nullptr, 0}};
+  int count = 1;
+  if (data && !data->empty()) {
+    iov[1] = {const_cast<uint8_t*>(data->data()), data->size()};
+    count = 2;
+  }
+  msghdr mh{};
+  mh.msg_name = &addr;
+  mh.msg_namelen = len;
+  mh.msg_iov = iov;
+  mh.msg_iovlen = static_cast<size_t>(count);
+  for (;;) {
+    if (::sendmsg(fd, &mh, MSG_NOSIGNAL) >= 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+void Reply(int fd, const std::string& root, DWORD pid, uint64_t seq, LRESULT result) {
+  Packet p{};
+  p.magic = kMagic;
+  p.kind = kReply;
+  p.senderPid = static_cast<uint32_t>(::getpid());
+  p.seq = seq;
+  p.lParam = result;
+  SendPacket(fd, root, pid, p, nullptr);
+}
+
+void Receive(int fd, std::string root) {
+  std::vector<uint8_t> buffer(1 << 20);
+  for (;;) {
+    ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (static_cast<size_t>(n) < sizeof(Packet)) continue;
+    Packet p;
+    std::memcpy(&p, buffer.data(), sizeof p);
+    if (p.magic != kMagic) continue;
+    HWND target = reinterpret_cast<HWND>(static_cast<uintptr_t>(p.hwnd));
+    std::vector<uint8_t> data;
+    if (p.hasCopyData) {
+      size_t available = static_cast<size_t>(n) - sizeof p;
+      data.assign(buffer.begin() + sizeof p, buffer.begin() + sizeof p + std::min<size_t>(available, p.cbData));
+    }
+    switch (p.kind) {
+      case kPost:
+        if (target == HWND_BROADCAST) {
+          for (HWND top : LocalTopLevelWindows()) PostMessageW(top, p.msg, p.wParam, p.lParam);
+        } else if (IsLocalHandle(target)) {
+          PostMessageW(target, p.msg, p.wParam, p.lParam);
+        }
+        break;
+      case kSend: {
+        DWORD sender = p.senderPid;
+        uint64_t seq = p.seq;
+        if (target == HWND_BROADCAST) {
+          // Each local window may take its time: answer from a helper thread
+          // so that this thread keeps reading.
+          std::thread([=, data = std::move(data)]() mutable {
+            COPYDATASTRUCT cds{static_cast<ULONG_PTR>(p.cdsData), static_cast<DWORD>(data.size()),
+                               data.empty() ? nullptr : data.data()};
+            LPARAM lParam = p.hasCopyData ? reinterpret_cast<LPARAM>(&cds) : p.lParam;
+            DWORD_PTR ignored;
+            for (HWND top : LocalTopLevelWindows())
+              SendMessageTimeoutW(top, p.msg, p.wParam, lParam, SMTO_NORMAL, kRemoteSendTimeoutMs, &ignored);
+            Reply(fd, root, sender, seq, 0);
+          }).detach();
+          break;
+        }
+        auto sm = std::make_shared<SentMessage>();
+        sm->hwnd = target;
+        sm->msg = p.msg;
+        sm->wParam = p.wParam;
+        sm->lParam = p.lParam;
+        if (p.hasCopyData) {
+          sm->data = std::move(data);
+          sm->cds.dwData = static_cast<ULONG_PTR>(p.cdsData);
+        }
+        sm->onDone = [fd, root, sender, seq](LRESULT result) { Reply(fd, root, sender, seq, result); };
+        if (IsLocalHandle(target))
+          Enqueue(sm);
+        else
+          Complete(sm, 0);
+        break;
+      }
+      case kReply: {
+        std::shared_ptr<SentMessage> sm;
+        {
+          Bus& bus = TheBus();
+          std::lock_guard<std::mutex> lock(bus.lock);
+          auto it = bus.pending.find(p.seq);
+          if (it != bus.pending.end()) {
+            sm = it->second;
+            bus.pending.erase(it);
+          }
+        }
+        if (sm) Complete(sm, static_cast<LRESULT>(p.lParam));
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+bool Alive(DWORD pid) { return !(::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH); }
+
+std::vector<DWORD> Peers(const std::string& root) {
+  std::vector<DWORD> out;
+  std::error_code ec;
+  DWORD self = static_cast<DWORD>(::getpid());
+  for (auto& entry : std::filesystem::directory_iterator(BusFolder(root), ec)) {
+    std::string name = entry.path().filename().string();
+    size_t dot = name.find(".windows");
+    if (dot == std::string::npos || dot + 8 != name.size()) continue;
+    DWORD pid = static_cast<DWORD>(std::strtoul(name.c_str(), nullptr, 10));
+    if (pid == 0 || pid == self) continue;
+    if (!Alive(pid)) {
+      std::filesystem::remove(entry.path(), ec);  // left by a program that died
+      continue;
+    }
+    out.push_back(pid);
+  }
+  return out;
+}
+
+Packet MakePacket(Kind kind, HWND target, UINT msg, WPARAM wParam, LPARAM lParam, std::vector<uint8_t>* data) {
+  Packet p{};
+  p.magic = kMagic;
+  p.kind = kind;
+  p.hwnd = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(target));
+  p.msg = msg;
+  p.senderPid = static_cast<uint32_t>(::getpid());
+  p.wParam = wParam;
+  p.lParam = lParam;
+  if (msg == WM_COPYDATA && lParam) {
+    // The data travels; the pointer means nothing in the other program.
+    auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    p.cdsData = cds->dwData;
+    p.cbData = cds->cbData;
+    p.hasCopyData = 1;
+    p.lParam = 0;
+    if (cds->cbData && cds->lpData) {
+      auto* bytes = static_cast<const uint8_t*>(cds->lpData);
+      data->assign(bytes, bytes + cds->cbData);
+    }
+  }
+  return p;
+}
+
+std::string Escape(const std::u16string& s) {
+  std::string utf8 = ToUtf8(s);
+  for (auto& c : utf8)
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  return utf8;
+}
+
+std::u16string Lower(std::u16string s) {
+  for (auto& c : s) c = towlower16(c);
+  return s;
+}
+
+struct RemoteWindow {
+  HWND hwnd;
+  std::u16string className;
+  std::u16string text;
+};
+
+std::vector<RemoteWindow> ReadList(const std::string& root, DWORD pid) {
+  std::vector<RemoteWindow> out;
+  std::ifstream in(BusFolder(root) + "/" + std::to_string(pid) + ".windows");
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t a = line.find('\t');
+    if (a == std::string::npos) continue;
+    size_t b = line.find('\t', a + 1);
+    if (b == std::string::npos) continue;
+    uintptr_t value = std::strtoull(line.substr(0, a).c_str(), nullptr, 16);
+    out.push_back({reinterpret_cast<HWND>(value), FromUtf8(line.substr(a + 1, b - a - 1)), FromUtf8(line.substr(b + 1))});
+  }
+  return out;
+}
+
+}  // namespace
+
+void BusWindowsChanged() {
+  std::string root;
+  if (EnsureBus(&root) < 0) return;
+  std::ostringstream text;
+  for (auto& info : LocalTopLevelInfo())
+    text << std::hex << reinterpret_cast<uintptr_t>(info.hwnd) << std::dec << '\t' << Escape(info.className) << '\t'
+         << Escape(info.text) << '\n';
+  // Written whole and renamed, so readers never see half a list. Two threads
+  // may write at once: each writes its own temporary file.
+  static std::atomic<unsigned> serial{0};
+  std::string list = BusFolder(root) + "/" + std::to_string(::getpid()) + ".windows";
+  std::string tmp = BusFolder(root) + "/." + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::trunc);
+    out << text.str();
+  }
+  std::error_code ec;
+  std::filesystem::rename(tmp, list, ec);
+}
+
+bool BusPost(HWND target, UINT msg, WPARAM wParam, LPARAM lParam) {
+  std::string root;
+  int fd = EnsureBus(&root);
+  if (fd < 0) return false;
+  std::vector<uint8_t> data;
+  Packet p = MakePacket(kPost, target, msg, wParam, lParam, &data);
+  if (target == HWND_BROADCAST) {
+    for (DWORD pid : Peers(root)) SendPacket(fd, root, pid, p, &data);
+    return true;
+  }
+  if (!SendPacket(fd, root, HandleProcess(target), p, &data)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  return true;
+}
+
+bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, LRESULT* result) {
+  std::string root;
+  int fd = EnsureBus(&root);
+  if (fd < 0) return false;
+  std::vector<uint8_t> data;
+  std::vector<DWORD> pids = target == HWND_BROADCAST ? Peers(root) : std::vector<DWORD>{HandleProcess(target)};
+  std::vector<std::pair<uint64_t, std::shared_ptr<SentMessage>>> waits;
+  Bus& bus = TheBus();
+  for (DWORD pid : pids) {
+    auto sm = std::make_shared<SentMessage>();
+    sm->waiter = CurrentQueue();
+    Packet p = MakePacket(kSend, target, msg, wParam, lParam, &data);
+    {
+      std::lock_guard<std::mutex> lock(bus.lock);
+      p.seq = bus.nextSeq++;
+      bus.pending[p.seq] = sm;
+    }
+    if (!SendPacket(fd, root, pid, p, &data)) {
+      // The peer is gone: nobody will answer.
+      std::lock_guard<std::mutex> lock(bus.lock);
+      bus.pending.erase(p.seq);
+      continue;
+    }
+    waits.emplace_back(p.seq, sm);
+  }
+  if (waits.empty()) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return pids.empty();
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  bool all = true;
+  for (auto& [seq, sm] : waits) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (!WaitSent(sm, static_cast<DWORD>(std::max<int64_t>(left.count(), 0)))) {
+      all = false;
+      std::lock_guard<std::mutex> lock(bus.lock);
+      bus.pending.erase(seq);
+      continue;
+    }
+    std::lock_guard<std::mutex> lock(sm->waiter->lock);
+    *result = sm->result;
+  }
+  if (!all) SetLastError(ERROR_TIMEOUT);
+  return all;
+}
+
+HWND BusFindWindow(LPCWSTR className, LPCWSTR title) {
+  std::string root;
+  if (EnsureBus(&root) < 0) return nullptr;
+  std::u16string cls = className ? Lower(className) : u"";
+  std::u16string text = title ? Lower(title) : u"";
+  for (DWORD pid : Peers(root)) {
+    for (auto& w : ReadList(root, pid)) {
+      if (className && Lower(w.className) != cls) continue;
+      if (title && Lower(w.text) != text) continue;
+      return w.hwnd;
+    }
+  }
+  return nullptr;
+}
+
+bool BusIsWindow(HWND hwnd) {
+  DWORD pid = HandleProcess(hwnd);
+  if (pid == 0 || !Alive(pid)) return false;
+  std::string root;
+  if (EnsureBus(&root) < 0) return false;
+  for (auto& w : ReadList(root, pid))
+    if (w.hwnd == hwnd) return true;
+  return false;
+}
+
+}  // namespace qk::user
+
+UINT RegisterWindowMessageW(LPCWSTR name) {
+  if (!name || !*name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  using namespace qk::user;
+  std::string root = qk::DeviceRoot();
+  std::u16string lower = Lower(name);
+  std::string key = root + "|" + qk::ToUtf8(lower);
+  Bus& bus = TheBus();
+  {
+    std::lock_guard<std::mutex> lock(bus.lock);
+    auto it = bus.atoms.find(key);
+    if (it != bus.atoms.end()) return it->second;
+  }
+  std::string path = BusFolder(root) + "/atoms";
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return 0;
+  ::flock(fd, LOCK_EX);
+  std::string content;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = ::read(fd, chunk, sizeof chunk)) > 0) content.append(chunk, static_cast<size_t>(n));
+  UINT found = 0, next = 0xC000;
+  std::istringstream lines(content);
+  std::string line;
+  std::string wanted = qk::ToUtf8(lower);
+  while (std::getline(lines, line)) {
+    size_t tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    UINT number = static_cast<UINT>(std::strtoul(line.c_str(), nullptr, 16));
+    next = std::max(next, number + 1);
+    if (line.substr(tab + 1) == wanted) found = number;
+  }
+  if (!found && next <= 0xFFFF) {
+    char entry[16];
+    std::snprintf(entry, sizeof entry, "%04X\t", next);
+    std::string record = entry + wanted + "\n";
+    if (::pwrite(fd, record.data(), record.size(), static_cast<off_t>(content.size())) ==
+        static_cast<ssize_t>(record.size()))
+      found = next;
+  }
+  ::close(fd);
+  if (found) {
+    std::lock_guard<std::mutex> lock(bus.lock);
+    bus.atoms[key] = found;
+  }
+  return found;
+}
+
+namespace qk {
+void JoinMessageBus() {
+  user::EnsureBus();
+  user::BusWindowsChanged();
+}
+std::vector<DWORD> MessageBusPeers() {
+  std::string root;
+  if (user::EnsureBus(&root) < 0) return {};
+  return user::Peers(root);
+}
+}  // namespace qk

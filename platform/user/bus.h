@@ -1,0 +1,24 @@
+// The message bus between the programs of one device root.
+//
+// Each program that uses windows joins the bus: it binds a Unix datagram
+// socket (in the abstract name space, named after the device root and its
+// process id) and lists its top-level windows (handle, class, title) in
+// "<device root>/.bus/<pid>.windows". FindWindowW reads those lists;
+// PostMessage, SendMessage and WM_COPYDATA to another program's window, and
+// HWND_BROADCAST, travel as datagrams that the receiving program's bus
+// thread queues for the window's thread. A send waits for the reply at most
+// a time-out, and gives up at once when the peer's socket is gone.
+// Registered message numbers come from the shared atom table
+// "<device root>/.bus/atoms", written under a file lock.
+#pragma once
+
+#include <vector>
+
+#include "kernel/types.h"
+
+namespace qk {
+// Joins the bus now (windows join by themselves when they are created).
+void JoinMessageBus();
+// The process ids of the other programs on the bus.
+std::vector<DWORD> MessageBusPeers();
+}  // namespace qk

@@ -1,0 +1,112 @@
+// Internal to the window layer: windows, queues and the pieces that the
+// cross-process bus shares with the in-process message code.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "user/user.h"
+
+namespace qk::user {
+
+struct ThreadQueue;
+
+// A message sent to a window, waiting in the receiving thread's queue.
+struct SentMessage {
+  HWND hwnd = nullptr;
+  UINT msg = 0;
+  WPARAM wParam = 0;
+  LPARAM lParam = 0;
+  LRESULT result = 0;
+  bool done = false;                     // guarded by waiter->lock when there is a waiter
+  std::shared_ptr<ThreadQueue> waiter;   // the sending thread, woken on completion
+  std::function<void(LRESULT)> onDone;   // a reply to another program
+  std::vector<uint8_t> data;             // WM_COPYDATA from another program
+  COPYDATASTRUCT cds{};
+};
+
+struct Timer {
+  HWND hwnd = nullptr;
+  UINT_PTR id = 0;
+  UINT elapse = 0;
+  TIMERPROC proc = nullptr;
+  uint64_t due = 0;
+};
+
+struct ThreadQueue {
+  DWORD tid = 0;
+  std::mutex lock;
+  std::condition_variable cv;
+  std::deque<MSG> posted;
+  std::deque<std::shared_ptr<SentMessage>> sent;
+  std::vector<Timer> timers;
+  std::set<HWND> paintOwed;
+  bool quit = false;
+  int quitCode = 0;
+  int inSend = 0;  // depth of sent messages being handled
+};
+
+struct Window {
+  HWND hwnd = nullptr;
+  std::u16string className;
+  WNDPROC proc = nullptr;
+  HINSTANCE instance = nullptr;
+  HWND parent = nullptr;
+  HWND owner = nullptr;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  std::u16string text;
+  RECT rect{};  // relative to the parent (screen for top-level windows)
+  LONG_PTR id = 0;
+  LONG_PTR userData = 0;
+  std::vector<uint8_t> extra;
+  std::vector<HWND> children;
+  std::shared_ptr<ThreadQueue> queue;
+  bool destroying = false;
+};
+
+// The calling thread's queue (created on first use) and any thread's.
+std::shared_ptr<ThreadQueue> CurrentQueue();
+std::shared_ptr<ThreadQueue> QueueOf(DWORD tid);
+
+// Window handles carry the owning process id in their upper 32 bits.
+bool IsLocalHandle(HWND hwnd);
+DWORD HandleProcess(HWND hwnd);
+
+// Completes a sent message and wakes its sender.
+void Complete(const std::shared_ptr<SentMessage>& sm, LRESULT result);
+// Queues a sent message for the thread that owns sm->hwnd; completes it with
+// 0 when the window does not exist.
+void Enqueue(const std::shared_ptr<SentMessage>& sm);
+// Waits for a sent message to complete, handling the messages sent to this
+// thread meanwhile. Without a deadline (timeoutMs INFINITE) waits for ever.
+bool WaitSent(const std::shared_ptr<SentMessage>& sm, DWORD timeoutMs);
+
+std::vector<HWND> LocalTopLevelWindows();
+struct TopLevelInfo {
+  HWND hwnd;
+  std::u16string className;
+  std::u16string text;
+};
+std::vector<TopLevelInfo> LocalTopLevelInfo();
+
+// The bus (bus.cpp).
+void BusWindowsChanged();
+bool BusPost(HWND target, UINT msg, WPARAM wParam, LPARAM lParam);
+// Sends to a window of another program, or to every other program's
+// top-level windows for HWND_BROADCAST. False on time-out or a gone peer.
+bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, LRESULT* result);
+HWND BusFindWindow(LPCWSTR className, LPCWSTR title);
+bool BusIsWindow(HWND hwnd);
+
+// How long a send to another program may take before the sender gives up.
+constexpr DWORD kRemoteSendTimeoutMs = 5000;
+
+}  // namespace qk::user

@@ -1,0 +1,1191 @@
+// Windows, classes, per-thread queues, sent and posted messages, timers,
+// modal loops and message boxes.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <unordered_map>
+
+#include "kernel/sync.h"
+#include "kernel/time.h"
+#include "kernel/wstring.h"
+#include "user/internal.h"
+
+namespace qk::user {
+namespace {
+
+std::mutex g_lock;  // windows, classes, queues and the focus state
+std::unordered_map<uint32_t, std::shared_ptr<Window>> g_windows;
+std::map<std::u16string, WNDCLASSW> g_classes;
+std::map<std::u16string, std::u16string> g_classNames;  // the spelling given at registration
+std::map<DWORD, std::shared_ptr<ThreadQueue>> g_queues;
+uint32_t g_nextWindow = 1;
+std::atomic<UINT_PTR> g_nextTimerId{0x7FFF0000};
+HWND g_focus = nullptr, g_foreground = nullptr, g_active = nullptr, g_capture = nullptr;
+int g_screenWidth = 480, g_screenHeight = 800;
+qk::MessageBoxHook g_messageBoxHook;
+
+thread_local std::shared_ptr<ThreadQueue> t_queue;
+
+std::u16string Lower(const std::u16string& s) {
+  std::u16string out = s;
+  for (auto& c : out) c = towlower16(c);
+  return out;
+}
+
+uint32_t LocalIndex(HWND hwnd) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(hwnd) & 0xFFFFFFFFu); }
+
+std::shared_ptr<Window> Find(HWND hwnd) {
+  if (!hwnd || !IsLocalHandle(hwnd)) return nullptr;
+  std::lock_guard<std::mutex> lock(g_lock);
+  auto it = g_windows.find(LocalIndex(hwnd));
+  return it == g_windows.end() ? nullptr : it->second;
+}
+
+bool IsTopLevel(const Window& w) { return (w.style & WS_CHILD) == 0; }
+
+// Calls the window's procedure on this thread.
+LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto w = Find(hwnd);
+  if (!w || !w->proc) return 0;
+  return w->proc(hwnd, msg, wParam, lParam);
+}
+
+void HandleSent(const std::shared_ptr<SentMessage>& sm) {
+  auto queue = CurrentQueue();
+  ++queue->inSend;
+  LPARAM lParam = sm->lParam;
+  if (sm->msg == WM_COPYDATA && (!sm->data.empty() || sm->onDone)) {
+    sm->cds.cbData = static_cast<DWORD>(sm->data.size());
+    sm->cds.lpData = sm->data.empty() ? nullptr : sm->data.data();
+    lParam = reinterpret_cast<LPARAM>(&sm->cds);
+  }
+  LRESULT result = CallProc(sm->hwnd, sm->msg, sm->wParam, lParam);
+  --queue->inSend;
+  Complete(sm, result);
+}
+
+bool Matches(const MSG& m, HWND hwnd, UINT first, UINT last) {
+  if (hwnd && m.hwnd != hwnd) return false;
+  if (first == 0 && last == 0) return true;
+  return m.message >= first && m.message <= last;
+}
+
+uint64_t Now() { return qk::TickCount64(); }
+
+// Looks for the next message of the calling thread. Handles sent messages on
+// the way. Returns true with msg filled, or false when nothing is there.
+bool NextMessage(const std::shared_ptr<ThreadQueue>& q, MSG* msg, HWND hwnd, UINT first, UINT last, bool remove,
+                 std::unique_lock<std::mutex>& lock) {
+  for (;;) {
+    if (!q->sent.empty()) {
+      auto sm = q->sent.front();
+      q->sent.pop_front();
+      lock.unlock();
+      HandleSent(sm);
+      lock.lock();
+      continue;
+    }
+    for (auto it = q->posted.begin(); it != q->posted.end(); ++it) {
+      if (Matches(*it, hwnd, first, last)) {
+        *msg = *it;
+        if (remove) q->posted.erase(it);
+        return true;
+      }
+    }
+    if (q->quit && !hwnd) {
+      *msg = MSG{};
+      msg->message = WM_QUIT;
+      msg->wParam = static_cast<WPARAM>(q->quitCode);
+      if (remove) q->quit = false;
+      return true;
+    }
+    uint64_t now = Now();
+    for (auto& t : q->timers) {
+      if (t.due <= now && (!hwnd || t.hwnd == hwnd) && ((first == 0 && last == 0) || (WM_TIMER >= first && WM_TIMER <= last))) {
+        *msg = MSG{};
+        msg->hwnd = t.hwnd;
+        msg->message = WM_TIMER;
+        msg->wParam = t.id;
+        msg->lParam = reinterpret_cast<LPARAM>(t.proc);
+        msg->time = static_cast<DWORD>(now);
+        if (remove) t.due = now + std::max<UINT>(t.elapse, 1);
+        return true;
+      }
+    }
+    for (HWND owed : q->paintOwed) {
+      if ((!hwnd || owed == hwnd) && ((first == 0 && last == 0) || (WM_PAINT >= first && WM_PAINT <= last))) {
+        *msg = MSG{};
+        msg->hwnd = owed;
+        msg->message = WM_PAINT;
+        // The window validates itself when painted; a window procedure that
+        // does not would be sent WM_PAINT for ever, so the debt is paid here.
+        if (remove) q->paintOwed.erase(owed);
+        return true;
+      }
+    }
+    return false;
+  }
+}
+
+// Waits for something new in the queue, at most until the next timer.
+void WaitForMore(const std::shared_ptr<ThreadQueue>& q, std::unique_lock<std::mutex>& lock,
+                 std::chrono::steady_clock::time_point deadline) {
+  auto until = deadline;
+  if (!q->timers.empty()) {
+    uint64_t now = Now();
+    uint64_t next = UINT64_MAX;
+    for (auto& t : q->timers) next = std::min(next, t.due);
+    // A frozen clock only moves when a test advances it: look again soon.
+    auto wait = qk::ClockFrozen() ? std::chrono::milliseconds(5)
+                                  : std::chrono::milliseconds(next > now ? next - now : 0);
+    until = std::min(until, std::chrono::steady_clock::now() + wait);
+  }
+  q->cv.wait_until(lock, until);
+}
+
+constexpr auto kForever = std::chrono::steady_clock::time_point::max();
+
+bool PostLocal(const std::shared_ptr<ThreadQueue>& q, const MSG& m) {
+  {
+    std::lock_guard<std::mutex> lock(q->lock);
+    q->posted.push_back(m);
+  }
+  q->cv.notify_all();
+  return true;
+}
+
+void RemoveTimersOf(HWND hwnd, const std::shared_ptr<ThreadQueue>& q) {
+  std::lock_guard<std::mutex> lock(q->lock);
+  q->timers.erase(std::remove_if(q->timers.begin(), q->timers.end(), [&](const Timer& t) { return t.hwnd == hwnd; }),
+                  q->timers.end());
+  q->paintOwed.erase(hwnd);
+}
+
+}  // namespace
+
+std::shared_ptr<ThreadQueue> CurrentQueue() {
+  if (!t_queue) t_queue = QueueOf(GetCurrentThreadId());
+  return t_queue;
+}
+
+std::shared_ptr<ThreadQueue> QueueOf(DWORD tid) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  auto& q = g_queues[tid];
+  if (!q) {
+    q = std::make_shared<ThreadQueue>();
+    q->tid = tid;
+  }
+  return q;
+}
+
+bool IsLocalHandle(HWND hwnd) { return HandleProcess(hwnd) == static_cast<DWORD>(::getpid()); }
+DWORD HandleProcess(HWND hwnd) { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(hwnd) >> 32); }
+
+void Complete(const std::shared_ptr<SentMessage>& sm, LRESULT result) {
+  if (sm->waiter) {
+    {
+      std::lock_guard<std::mutex> lock(sm->waiter->lock);
+      sm->result = result;
+      sm->done = true;
+    }
+    sm->waiter->cv.notify_all();
+  } else {
+    sm->result = result;
+    sm->done = true;
+  }
+  if (sm->onDone) sm->onDone(result);
+}
+
+void Enqueue(const std::shared_ptr<SentMessage>& sm) {
+  auto w = Find(sm->hwnd);
+  if (!w) {
+    Complete(sm, 0);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(w->queue->lock);
+    w->queue->sent.push_back(sm);
+  }
+  w->queue->cv.notify_all();
+}
+
+bool WaitSent(const std::shared_ptr<SentMessage>& sm, DWORD timeoutMs) {
+  auto q = CurrentQueue();
+  auto deadline = timeoutMs == INFINITE ? kForever
+                                        : std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::unique_lock<std::mutex> lock(q->lock);
+  for (;;) {
+    if (sm->done) return true;
+    if (!q->sent.empty()) {
+      auto incoming = q->sent.front();
+      q->sent.pop_front();
+      lock.unlock();
+      HandleSent(incoming);
+      lock.lock();
+      continue;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    q->cv.wait_until(lock, deadline);
+  }
+}
+
+std::vector<HWND> LocalTopLevelWindows() {
+  std::vector<HWND> out;
+  std::lock_guard<std::mutex> lock(g_lock);
+  for (auto& [index, w] : g_windows)
+    if (IsTopLevel(*w) && !w->destroying) out.push_back(w->hwnd);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<TopLevelInfo> LocalTopLevelInfo() {
+  std::vector<TopLevelInfo> out;
+  std::lock_guard<std::mutex> lock(g_lock);
+  for (auto& [index, w] : g_windows)
+    if (IsTopLevel(*w) && !w->destroying) out.push_back({w->hwnd, w->className, w->text});
+  std::sort(out.begin(), out.end(), [](const TopLevelInfo& a, const TopLevelInfo& b) { return a.hwnd < b.hwnd; });
+  return out;
+}
+
+}  // namespace qk::user
+
+using namespace qk::user;
+
+ATOM RegisterClassW(const WNDCLASSW* wc) {
+  if (!wc || !wc->lpszClassName || !wc->lpfnWndProc) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::u16string key = Lower(wc->lpszClassName);
+  std::lock_guard<std::mutex> lock(g_lock);
+  if (g_classes.count(key)) {
+    SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+    return 0;
+  }
+  WNDCLASSW copy = *wc;
+  g_classNames[key] = wc->lpszClassName;
+  copy.lpszClassName = g_classNames[key].c_str();
+  copy.lpszMenuName = nullptr;
+  g_classes[key] = copy;
+  return static_cast<ATOM>(0xC000 + g_classes.size());
+}
+
+BOOL UnregisterClassW(LPCWSTR className, HINSTANCE) {
+  if (!className) return FALSE;
+  std::lock_guard<std::mutex> lock(g_lock);
+  std::u16string key = Lower(className);
+  for (auto& [index, w] : g_windows)
+    if (Lower(w->className) == key) return FALSE;  // still in use
+  if (!g_classes.erase(key)) {
+    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+    return FALSE;
+  }
+  g_classNames.erase(key);
+  return TRUE;
+}
+
+BOOL GetClassInfoW(HINSTANCE, LPCWSTR className, LPWNDCLASSW wc) {
+  if (!className) return FALSE;
+  std::lock_guard<std::mutex> lock(g_lock);
+  auto it = g_classes.find(Lower(className));
+  if (it == g_classes.end()) {
+    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+    return FALSE;
+  }
+  if (wc) *wc = it->second;
+  return TRUE;
+}
+
+int GetClassNameW(HWND hwnd, LPWSTR name, int cch) {
+  auto w = Find(hwnd);
+  if (!w || !name || cch <= 0) return 0;
+  int n = std::min<int>(static_cast<int>(w->className.size()), cch - 1);
+  std::memcpy(name, w->className.data(), n * sizeof(char16_t));
+  name[n] = 0;
+  return n;
+}
+
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y, int width,
+                     int height, HWND parent, HMENU menuOrId, HINSTANCE instance, LPVOID param) {
+  WNDCLASSW wc{};
+  if (!className || !GetClassInfoW(instance, className, &wc)) {
+    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+    return nullptr;
+  }
+  std::shared_ptr<Window> parentWindow;
+  if (parent) {
+    parentWindow = Find(parent);
+    if (!parentWindow) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return nullptr;
+    }
+  } else if (style & WS_CHILD) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto w = std::make_shared<Window>();
+  w->className = wc.lpszClassName;
+  w->proc = wc.lpfnWndProc;
+  w->instance = instance;
+  w->style = style;
+  w->exStyle = exStyle;
+  w->text = title ? title : u"";
+  if (style & WS_CHILD) {
+    w->parent = parent;
+    w->id = reinterpret_cast<LONG_PTR>(menuOrId);
+  } else {
+    w->owner = parent;
+  }
+  if (x == CW_USEDEFAULT) x = 0, y = 0;
+  if (width == CW_USEDEFAULT) width = g_screenWidth, height = g_screenHeight;
+  w->rect = RECT{x, y, x + width, y + height};
+  w->extra.assign(static_cast<size_t>(std::max(wc.cbWndExtra, 0)), 0);
+  w->queue = CurrentQueue();
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    uint32_t index = g_nextWindow++;
+    w->hwnd = reinterpret_cast<HWND>((static_cast<uintptr_t>(::getpid()) << 32) | index);
+    g_windows[index] = w;
+    if (parentWindow && (style & WS_CHILD)) parentWindow->children.push_back(w->hwnd);
+  }
+  HWND hwnd = w->hwnd;
+  if (IsTopLevel(*w)) BusWindowsChanged();
+  CREATESTRUCTW cs{param, instance, menuOrId, parent, height, width, y, x, static_cast<LONG>(style), title,
+                   className, exStyle};
+  if (CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+    DestroyWindow(hwnd);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!Find(hwnd)) return nullptr;
+  CallProc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
+  if (style & WS_VISIBLE) InvalidateRect(hwnd, nullptr, TRUE);
+  return hwnd;
+}
+
+BOOL DestroyWindow(HWND hwnd) {
+  auto w = Find(hwnd);
+  if (!w || w->destroying) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  w->destroying = true;
+  bool topLevel = IsTopLevel(*w);
+  CallProc(hwnd, WM_DESTROY, 0, 0);
+  std::vector<HWND> children;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    children = w->children;
+    // Owned windows go with their owner.
+    for (auto& [index, other] : g_windows)
+      if (other->owner == hwnd && !other->destroying) children.push_back(other->hwnd);
+  }
+  for (HWND child : children) DestroyWindow(child);
+  CallProc(hwnd, WM_NCDESTROY, 0, 0);
+  RemoveTimersOf(hwnd, w->queue);
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_windows.erase(LocalIndex(hwnd));
+    if (w->parent) {
+      auto it = g_windows.find(LocalIndex(w->parent));
+      if (it != g_windows.end()) {
+        auto& siblings = it->second->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), hwnd), siblings.end());
+      }
+    }
+    if (g_focus == hwnd) g_focus = nullptr;
+    if (g_active == hwnd) g_active = nullptr;
+    if (g_foreground == hwnd) g_foreground = nullptr;
+    if (g_capture == hwnd) g_capture = nullptr;
+  }
+  // Messages sent to the window and not yet handled get 0.
+  std::vector<std::shared_ptr<SentMessage>> orphans;
+  {
+    std::lock_guard<std::mutex> lock(w->queue->lock);
+    auto& sent = w->queue->sent;
+    for (auto it = sent.begin(); it != sent.end();) {
+      if ((*it)->hwnd == hwnd) {
+        orphans.push_back(*it);
+        it = sent.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& sm : orphans) Complete(sm, 0);
+  if (topLevel) BusWindowsChanged();
+  return TRUE;
+}
+
+BOOL IsWindow(HWND hwnd) {
+  if (!hwnd) return FALSE;
+  if (IsLocalHandle(hwnd)) {
+    auto w = Find(hwnd);
+    return w && !w->destroying;
+  }
+  return BusIsWindow(hwnd) ? TRUE : FALSE;
+}
+
+LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_NCCREATE:
+      return TRUE;
+    case WM_CLOSE:
+      DestroyWindow(hwnd);
+      return 0;
+    case WM_SETTEXT: {
+      auto w = Find(hwnd);
+      if (!w) return FALSE;
+      {
+        std::lock_guard<std::mutex> lock(g_lock);
+        w->text = lParam ? reinterpret_cast<LPCWSTR>(lParam) : u"";
+      }
+      if (IsTopLevel(*w)) BusWindowsChanged();
+      return TRUE;
+    }
+    case WM_GETTEXT: {
+      auto w = Find(hwnd);
+      auto* out = reinterpret_cast<LPWSTR>(lParam);
+      if (!w || !out || wParam == 0) return 0;
+      std::lock_guard<std::mutex> lock(g_lock);
+      size_t n = std::min(w->text.size(), static_cast<size_t>(wParam) - 1);
+      std::memcpy(out, w->text.data(), n * sizeof(char16_t));
+      out[n] = 0;
+      return static_cast<LRESULT>(n);
+    }
+    case WM_GETTEXTLENGTH: {
+      auto w = Find(hwnd);
+      if (!w) return 0;
+      std::lock_guard<std::mutex> lock(g_lock);
+      return static_cast<LRESULT>(w->text.size());
+    }
+    case WM_PAINT:
+      ValidateRect(hwnd, nullptr);
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+LRESULT CallWindowProcW(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  return proc ? proc(hwnd, msg, wParam, lParam) : 0;
+}
+
+LONG_PTR GetWindowLongW(HWND hwnd, int index) {
+  auto w = Find(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  std::lock_guard<std::mutex> lock(g_lock);
+  switch (index) {
+    case GWL_WNDPROC:
+      return reinterpret_cast<LONG_PTR>(w->proc);
+    case GWL_HINSTANCE:
+      return reinterpret_cast<LONG_PTR>(w->instance);
+    case GWL_HWNDPARENT:
+      return reinterpret_cast<LONG_PTR>(w->parent ? w->parent : w->owner);
+    case GWL_ID:
+      return w->id;
+    case GWL_STYLE:
+      return static_cast<LONG_PTR>(w->style);
+    case GWL_EXSTYLE:
+      return static_cast<LONG_PTR>(w->exStyle);
+    case GWL_USERDATA:
+      return w->userData;
+    default:
+      if (index >= 0 && static_cast<size_t>(index) + sizeof(LONG_PTR) <= w->extra.size()) {
+        LONG_PTR v;
+        std::memcpy(&v, w->extra.data() + index, sizeof v);
+        return v;
+      }
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+  }
+}
+
+LONG_PTR SetWindowLongW(HWND hwnd, int index, LONG_PTR value) {
+  auto w = Find(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  std::lock_guard<std::mutex> lock(g_lock);
+  LONG_PTR old = 0;
+  switch (index) {
+    case GWL_WNDPROC:
+      old = reinterpret_cast<LONG_PTR>(w->proc);
+      w->proc = reinterpret_cast<WNDPROC>(value);
+      return old;
+    case GWL_ID:
+      old = w->id;
+      w->id = value;
+      return old;
+    case GWL_STYLE:
+      old = static_cast<LONG_PTR>(w->style);
+      w->style = static_cast<DWORD>(value);
+      return old;
+    case GWL_EXSTYLE:
+      old = static_cast<LONG_PTR>(w->exStyle);
+      w->exStyle = static_cast<DWORD>(value);
+      return old;
+    case GWL_USERDATA:
+      old = w->userData;
+      w->userData = value;
+      return old;
+    default:
+      if (index >= 0 && static_cast<size_t>(index) + sizeof(LONG_PTR) <= w->extra.size()) {
+        std::memcpy(&old, w->extra.data() + index, sizeof old);
+        std::memcpy(w->extra.data() + index, &value, sizeof value);
+        return old;
+      }
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+  }
+}
+
+HWND FindWindowW(LPCWSTR className, LPCWSTR title) {
+  std::u16string cls = className ? Lower(className) : u"";
+  std::u16string text = title ? Lower(title) : u"";
+  for (auto& info : LocalTopLevelInfo()) {
+    if (className && Lower(info.className) != cls) continue;
+    if (title && Lower(info.text) != text) continue;
+    return info.hwnd;
+  }
+  return BusFindWindow(className, title);
+}
+
+DWORD GetWindowThreadProcessId(HWND hwnd, LPDWORD processId) {
+  if (processId) *processId = HandleProcess(hwnd);
+  auto w = Find(hwnd);
+  return w ? w->queue->tid : 0;
+}
+
+HWND GetParent(HWND hwnd) {
+  auto w = Find(hwnd);
+  if (!w) return nullptr;
+  return w->parent ? w->parent : w->owner;
+}
+
+HWND SetParent(HWND hwnd, HWND parent) {
+  auto w = Find(hwnd);
+  if (!w) return nullptr;
+  auto p = parent ? Find(parent) : nullptr;
+  if (parent && !p) return nullptr;
+  HWND old;
+  bool wasTop;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    old = w->parent;
+    wasTop = IsTopLevel(*w);
+    if (old) {
+      auto it = g_windows.find(LocalIndex(old));
+      if (it != g_windows.end()) {
+        auto& siblings = it->second->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), hwnd), siblings.end());
+      }
+    }
+    w->parent = parent;
+    if (p) {
+      w->style |= WS_CHILD;
+      p->children.push_back(hwnd);
+    } else {
+      w->style &= ~static_cast<DWORD>(WS_CHILD);
+    }
+  }
+  if (wasTop != IsTopLevel(*w)) BusWindowsChanged();
+  return old;
+}
+
+HWND GetWindow(HWND hwnd, UINT relation) {
+  auto w = Find(hwnd);
+  if (!w) return nullptr;
+  std::lock_guard<std::mutex> lock(g_lock);
+  if (relation == GW_CHILD) return w->children.empty() ? nullptr : w->children.front();
+  if (relation == GW_OWNER) return w->owner;
+  if (!w->parent) return nullptr;
+  auto it = g_windows.find(LocalIndex(w->parent));
+  if (it == g_windows.end()) return nullptr;
+  auto& siblings = it->second->children;
+  auto pos = std::find(siblings.begin(), siblings.end(), hwnd);
+  switch (relation) {
+    case GW_HWNDFIRST:
+      return siblings.front();
+    case GW_HWNDLAST:
+      return siblings.back();
+    case GW_HWNDNEXT:
+      return (pos == siblings.end() || pos + 1 == siblings.end()) ? nullptr : *(pos + 1);
+    case GW_HWNDPREV:
+      return (pos == siblings.begin() || pos == siblings.end()) ? nullptr : *(pos - 1);
+    default:
+      return nullptr;
+  }
+}
+
+BOOL IsChild(HWND parent, HWND hwnd) {
+  for (HWND p = GetParent(hwnd); p; p = GetParent(p)) {
+    auto w = Find(p);
+    if (p == parent) return TRUE;
+    if (!w || !(w->style & WS_CHILD)) break;
+  }
+  return FALSE;
+}
+
+HWND GetDlgItem(HWND dialog, int id) {
+  auto w = Find(dialog);
+  if (!w) return nullptr;
+  std::lock_guard<std::mutex> lock(g_lock);
+  for (HWND child : w->children) {
+    auto it = g_windows.find(LocalIndex(child));
+    if (it != g_windows.end() && it->second->id == id) return child;
+  }
+  return nullptr;
+}
+
+int GetDlgCtrlID(HWND hwnd) { return static_cast<int>(GetWindowLongW(hwnd, GWL_ID)); }
+
+BOOL SetWindowTextW(HWND hwnd, LPCWSTR text) {
+  if (!Find(hwnd)) return FALSE;
+  return SendMessageW(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text ? text : u"")) ? TRUE : FALSE;
+}
+
+int GetWindowTextW(HWND hwnd, LPWSTR text, int cch) {
+  if (!text || cch <= 0) return 0;
+  text[0] = 0;
+  if (!Find(hwnd)) return 0;
+  return static_cast<int>(SendMessageW(hwnd, WM_GETTEXT, static_cast<WPARAM>(cch), reinterpret_cast<LPARAM>(text)));
+}
+
+int GetWindowTextLengthW(HWND hwnd) { return static_cast<int>(SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0)); }
+
+BOOL ShowWindow(HWND hwnd, int command) {
+  auto w = Find(hwnd);
+  if (!w) return FALSE;
+  bool was;
+  bool show = command != SW_HIDE && command != SW_MINIMIZE;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    was = (w->style & WS_VISIBLE) != 0;
+    if (show)
+      w->style |= WS_VISIBLE;
+    else
+      w->style &= ~static_cast<DWORD>(WS_VISIBLE);
+    if (command == SW_MINIMIZE || command == SW_SHOWMINIMIZED)
+      w->style |= WS_MINIMIZE;
+    else if (show)
+      w->style &= ~static_cast<DWORD>(WS_MINIMIZE);
+  }
+  if (was != show) {
+    CallProc(hwnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
+    if (show) InvalidateRect(hwnd, nullptr, TRUE);
+  }
+  return was ? TRUE : FALSE;
+}
+
+BOOL IsWindowVisible(HWND hwnd) {
+  for (auto w = Find(hwnd); w; w = w->parent ? Find(w->parent) : nullptr) {
+    if (!(w->style & WS_VISIBLE)) return FALSE;
+    if (!w->parent) return TRUE;
+  }
+  return FALSE;
+}
+
+BOOL EnableWindow(HWND hwnd, BOOL enable) {
+  auto w = Find(hwnd);
+  if (!w) return FALSE;
+  bool wasDisabled;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    wasDisabled = (w->style & WS_DISABLED) != 0;
+    if (enable)
+      w->style &= ~static_cast<DWORD>(WS_DISABLED);
+    else
+      w->style |= WS_DISABLED;
+  }
+  if (wasDisabled == (enable != FALSE)) CallProc(hwnd, WM_ENABLE, enable, 0);
+  return wasDisabled ? TRUE : FALSE;
+}
+
+BOOL IsWindowEnabled(HWND hwnd) {
+  auto w = Find(hwnd);
+  return w && !(w->style & WS_DISABLED);
+}
+
+BOOL SetWindowPos(HWND hwnd, HWND, int x, int y, int width, int height, UINT flags) {
+  auto w = Find(hwnd);
+  if (!w) return FALSE;
+  bool sized = false, moved = false;
+  RECT r;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    r = w->rect;
+    if (!(flags & SWP_NOMOVE)) {
+      moved = r.left != x || r.top != y;
+      r.right += x - r.left;
+      r.bottom += y - r.top;
+      r.left = x;
+      r.top = y;
+    }
+    if (!(flags & SWP_NOSIZE)) {
+      sized = (r.right - r.left) != width || (r.bottom - r.top) != height;
+      r.right = r.left + width;
+      r.bottom = r.top + height;
+    }
+    w->rect = r;
+    if (flags & SWP_SHOWWINDOW) w->style |= WS_VISIBLE;
+    if (flags & SWP_HIDEWINDOW) w->style &= ~static_cast<DWORD>(WS_VISIBLE);
+  }
+  if (moved) CallProc(hwnd, WM_MOVE, 0, MAKELPARAM(r.left, r.top));
+  if (sized) CallProc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r.right - r.left, r.bottom - r.top));
+  if ((moved || sized) && !(flags & SWP_NOREDRAW)) InvalidateRect(hwnd, nullptr, TRUE);
+  return TRUE;
+}
+
+BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint) {
+  return SetWindowPos(hwnd, nullptr, x, y, width, height, SWP_NOZORDER | (repaint ? 0 : SWP_NOREDRAW));
+}
+
+BOOL GetWindowRect(HWND hwnd, LPRECT rect) {
+  auto w = Find(hwnd);
+  if (!w || !rect) return FALSE;
+  RECT r;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    r = w->rect;
+  }
+  POINT origin{0, 0};
+  if (w->parent) ClientToScreen(w->parent, &origin);
+  *rect = RECT{r.left + origin.x, r.top + origin.y, r.right + origin.x, r.bottom + origin.y};
+  return TRUE;
+}
+
+BOOL GetClientRect(HWND hwnd, LPRECT rect) {
+  auto w = Find(hwnd);
+  if (!w || !rect) return FALSE;
+  std::lock_guard<std::mutex> lock(g_lock);
+  *rect = RECT{0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
+  return TRUE;
+}
+
+BOOL ClientToScreen(HWND hwnd, LPPOINT point) {
+  RECT r;
+  if (!point || !GetWindowRect(hwnd, &r)) return FALSE;
+  point->x += r.left;
+  point->y += r.top;
+  return TRUE;
+}
+
+BOOL ScreenToClient(HWND hwnd, LPPOINT point) {
+  RECT r;
+  if (!point || !GetWindowRect(hwnd, &r)) return FALSE;
+  point->x -= r.left;
+  point->y -= r.top;
+  return TRUE;
+}
+
+BOOL InvalidateRect(HWND hwnd, const RECT*, BOOL) {
+  auto w = Find(hwnd);
+  if (!w) return FALSE;
+  {
+    std::lock_guard<std::mutex> lock(w->queue->lock);
+    w->queue->paintOwed.insert(hwnd);
+  }
+  w->queue->cv.notify_all();
+  return TRUE;
+}
+
+BOOL ValidateRect(HWND hwnd, const RECT*) {
+  auto w = Find(hwnd);
+  if (!w) return FALSE;
+  std::lock_guard<std::mutex> lock(w->queue->lock);
+  w->queue->paintOwed.erase(hwnd);
+  return TRUE;
+}
+
+BOOL GetUpdateRect(HWND hwnd, LPRECT rect, BOOL) {
+  auto w = Find(hwnd);
+  if (!w) return FALSE;
+  bool owed;
+  {
+    std::lock_guard<std::mutex> lock(w->queue->lock);
+    owed = w->queue->paintOwed.count(hwnd) != 0;
+  }
+  if (rect) {
+    if (owed)
+      GetClientRect(hwnd, rect);
+    else
+      *rect = RECT{0, 0, 0, 0};
+  }
+  return owed ? TRUE : FALSE;
+}
+
+BOOL UpdateWindow(HWND hwnd) {
+  auto w = Find(hwnd);
+  if (!w) return FALSE;
+  if (GetUpdateRect(hwnd, nullptr, FALSE)) {
+    ValidateRect(hwnd, nullptr);
+    SendMessageW(hwnd, WM_PAINT, 0, 0);
+  }
+  return TRUE;
+}
+
+HWND SetFocus(HWND hwnd) {
+  HWND old;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    old = g_focus;
+    g_focus = hwnd;
+  }
+  if (old == hwnd) return old;
+  if (old && IsWindow(old)) SendMessageW(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
+  if (hwnd) SendMessageW(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
+  return old;
+}
+
+HWND GetFocus() {
+  std::lock_guard<std::mutex> lock(g_lock);
+  return g_focus;
+}
+
+BOOL SetForegroundWindow(HWND hwnd) {
+  if (!IsWindow(hwnd)) return FALSE;
+  std::lock_guard<std::mutex> lock(g_lock);
+  g_foreground = hwnd;
+  if (IsLocalHandle(hwnd)) g_active = hwnd;
+  return TRUE;
+}
+
+HWND GetForegroundWindow() {
+  std::lock_guard<std::mutex> lock(g_lock);
+  return g_foreground;
+}
+
+HWND GetActiveWindow() {
+  std::lock_guard<std::mutex> lock(g_lock);
+  return g_active;
+}
+
+HWND SetActiveWindow(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  HWND old = g_active;
+  g_active = hwnd;
+  return old;
+}
+
+HWND SetCapture(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  HWND old = g_capture;
+  g_capture = hwnd;
+  return old;
+}
+
+BOOL ReleaseCapture() {
+  HWND old;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    old = g_capture;
+    g_capture = nullptr;
+  }
+  if (old && IsWindow(old)) SendMessageW(old, WM_CAPTURECHANGED, 0, 0);
+  return TRUE;
+}
+
+HWND GetCapture() {
+  std::lock_guard<std::mutex> lock(g_lock);
+  return g_capture;
+}
+
+int GetSystemMetrics(int index) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  if (index == SM_CXSCREEN) return g_screenWidth;
+  if (index == SM_CYSCREEN) return g_screenHeight;
+  return 0;
+}
+
+// ---------------------------------------------------------------- messages
+
+BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT first, UINT last) {
+  if (!msg) return -1;
+  auto q = CurrentQueue();
+  std::unique_lock<std::mutex> lock(q->lock);
+  while (!NextMessage(q, msg, hwnd, first, last, true, lock)) WaitForMore(q, lock, kForever);
+  return msg->message == WM_QUIT ? FALSE : TRUE;
+}
+
+BOOL PeekMessageW(LPMSG msg, HWND hwnd, UINT first, UINT last, UINT remove) {
+  if (!msg) return FALSE;
+  auto q = CurrentQueue();
+  std::unique_lock<std::mutex> lock(q->lock);
+  return NextMessage(q, msg, hwnd, first, last, (remove & PM_REMOVE) != 0, lock) ? TRUE : FALSE;
+}
+
+BOOL WaitMessage() {
+  auto q = CurrentQueue();
+  std::unique_lock<std::mutex> lock(q->lock);
+  MSG m;
+  while (!NextMessage(q, &m, nullptr, 0, 0, false, lock)) WaitForMore(q, lock, kForever);
+  return TRUE;
+}
+
+LRESULT DispatchMessageW(const MSG* msg) {
+  if (!msg || !msg->hwnd) {
+    if (msg && msg->message == WM_TIMER && msg->lParam)
+      reinterpret_cast<TIMERPROC>(msg->lParam)(nullptr, WM_TIMER, msg->wParam, msg->time);
+    return 0;
+  }
+  if (msg->message == WM_TIMER && msg->lParam) {
+    reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, msg->time);
+    return 0;
+  }
+  return CallProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+BOOL TranslateMessage(const MSG*) { return FALSE; }
+
+BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (hwnd == HWND_BROADCAST) {
+    for (HWND top : LocalTopLevelWindows()) {
+      auto w = Find(top);
+      if (w) PostLocal(w->queue, MSG{top, msg, wParam, lParam, 0, {0, 0}});
+    }
+    BusPost(HWND_BROADCAST, msg, wParam, lParam);
+    return TRUE;
+  }
+  if (!hwnd) return PostThreadMessageW(GetCurrentThreadId(), msg, wParam, lParam);
+  if (!IsLocalHandle(hwnd)) return BusPost(hwnd, msg, wParam, lParam) ? TRUE : FALSE;
+  auto w = Find(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  return PostLocal(w->queue, MSG{hwnd, msg, wParam, lParam, 0, {0, 0}});
+}
+
+BOOL PostThreadMessageW(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
+  std::shared_ptr<ThreadQueue> q;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto it = g_queues.find(threadId);
+    if (it != g_queues.end()) q = it->second;
+  }
+  if (!q) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return PostLocal(q, MSG{nullptr, msg, wParam, lParam, 0, {0, 0}});
+}
+
+static bool SendLocal(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, LRESULT* result) {
+  auto w = Find(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  if (w->queue == CurrentQueue()) {
+    *result = CallProc(hwnd, msg, wParam, lParam);
+    return true;
+  }
+  auto sm = std::make_shared<SentMessage>();
+  sm->hwnd = hwnd;
+  sm->msg = msg;
+  sm->wParam = wParam;
+  sm->lParam = lParam;
+  sm->waiter = CurrentQueue();
+  Enqueue(sm);
+  if (!WaitSent(sm, timeoutMs)) {
+    SetLastError(ERROR_TIMEOUT);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(sm->waiter->lock);
+  *result = sm->result;
+  return true;
+}
+
+LRESULT SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT, UINT timeoutMs,
+                            DWORD_PTR* result) {
+  LRESULT r = 0;
+  bool ok;
+  if (hwnd == HWND_BROADCAST) {
+    for (HWND top : LocalTopLevelWindows()) SendLocal(top, msg, wParam, lParam, timeoutMs, &r);
+    BusSend(HWND_BROADCAST, msg, wParam, lParam, timeoutMs, &r);
+    ok = true;
+    r = 0;
+  } else if (hwnd && !IsLocalHandle(hwnd)) {
+    ok = BusSend(hwnd, msg, wParam, lParam, timeoutMs, &r);
+  } else {
+    ok = SendLocal(hwnd, msg, wParam, lParam, timeoutMs, &r);
+  }
+  if (result) *result = static_cast<DWORD_PTR>(r);
+  return ok ? TRUE : FALSE;
+}
+
+LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  LRESULT r = 0;
+  if (hwnd == HWND_BROADCAST) {
+    for (HWND top : LocalTopLevelWindows()) SendLocal(top, msg, wParam, lParam, INFINITE, &r);
+    BusSend(HWND_BROADCAST, msg, wParam, lParam, kRemoteSendTimeoutMs, &r);
+    return 0;
+  }
+  if (hwnd && !IsLocalHandle(hwnd)) {
+    BusSend(hwnd, msg, wParam, lParam, kRemoteSendTimeoutMs, &r);
+    return r;
+  }
+  SendLocal(hwnd, msg, wParam, lParam, INFINITE, &r);
+  return r;
+}
+
+void PostQuitMessage(int exitCode) {
+  auto q = CurrentQueue();
+  {
+    std::lock_guard<std::mutex> lock(q->lock);
+    q->quit = true;
+    q->quitCode = exitCode;
+  }
+  q->cv.notify_all();
+}
+
+BOOL InSendMessage() { return CurrentQueue()->inSend > 0 ? TRUE : FALSE; }
+
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
+  std::shared_ptr<ThreadQueue> q;
+  if (hwnd) {
+    auto w = Find(hwnd);
+    if (!w) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    q = w->queue;
+  } else {
+    q = CurrentQueue();
+    id = g_nextTimerId.fetch_add(1);
+  }
+  {
+    std::lock_guard<std::mutex> lock(q->lock);
+    Timer t{hwnd, id, elapseMs, proc, Now() + std::max<UINT>(elapseMs, 1)};
+    auto it = std::find_if(q->timers.begin(), q->timers.end(),
+                           [&](const Timer& x) { return x.hwnd == hwnd && x.id == id; });
+    if (it != q->timers.end())
+      *it = t;
+    else
+      q->timers.push_back(t);
+  }
+  q->cv.notify_all();
+  return hwnd ? (id ? id : 1) : id;
+}
+
+BOOL KillTimer(HWND hwnd, UINT_PTR id) {
+  std::shared_ptr<ThreadQueue> q;
+  if (hwnd) {
+    auto w = Find(hwnd);
+    if (!w) return FALSE;
+    q = w->queue;
+  } else {
+    q = CurrentQueue();
+  }
+  std::lock_guard<std::mutex> lock(q->lock);
+  auto it = std::find_if(q->timers.begin(), q->timers.end(),
+                         [&](const Timer& x) { return x.hwnd == hwnd && x.id == id; });
+  if (it == q->timers.end()) return FALSE;
+  q->timers.erase(it);
+  // A WM_TIMER already taken from the queue is not recalled, as on the device.
+  return TRUE;
+}
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+  qk::MessageBoxHook hook;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    hook = g_messageBoxHook;
+  }
+  if (hook) return hook(owner, text ? text : u"", caption ? caption : u"", type);
+  static const int buttons[][3] = {{IDOK, 0, 0},         {IDOK, IDCANCEL, 0},    {IDABORT, IDRETRY, IDIGNORE},
+                                   {IDYES, IDNO, IDCANCEL}, {IDYES, IDNO, 0},    {IDRETRY, IDCANCEL, 0}};
+  UINT kind = type & MB_TYPEMASK;
+  if (kind > 5) kind = 0;
+  UINT def = (type & MB_DEFMASK) >> 8;
+  if (def > 2 || buttons[kind][def] == 0) def = 0;
+  return buttons[kind][def];
+}
+
+BOOL MessageBeep(UINT) { return TRUE; }
+
+namespace qk {
+
+bool RunModalLoop(const std::function<bool()>& done) {
+  MSG msg;
+  while (!done()) {
+    if (!GetMessageW(&msg, nullptr, 0, 0)) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return false;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return true;
+}
+
+void SetMessageBoxHook(MessageBoxHook hook) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  g_messageBoxHook = std::move(hook);
+}
+
+int PumpMessages() {
+  int handled = 0;
+  auto q = CurrentQueue();
+  for (;;) {
+    MSG msg;
+    {
+      std::unique_lock<std::mutex> lock(q->lock);
+      size_t sentBefore = q->sent.size();
+      if (!NextMessage(q, &msg, nullptr, 0, 0, false, lock)) {
+        handled += static_cast<int>(sentBefore);
+        return handled;
+      }
+      if (msg.message == WM_QUIT) return handled;
+      NextMessage(q, &msg, nullptr, 0, 0, true, lock);
+    }
+    DispatchMessageW(&msg);
+    ++handled;
+  }
+}
+
+bool PumpMessagesUntil(const std::function<bool()>& pred, DWORD timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto q = CurrentQueue();
+  for (;;) {
+    PumpMessages();
+    if (pred()) return true;
+    std::unique_lock<std::mutex> lock(q->lock);
+    MSG m;
+    if (NextMessage(q, &m, nullptr, 0, 0, false, lock) && m.message != WM_QUIT) continue;
+    if (std::chrono::steady_clock::now() >= deadline) return pred();
+    WaitForMore(q, lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(50)));
+  }
+}
+
+bool QuitPosted(int* exitCode) {
+  auto q = CurrentQueue();
+  std::lock_guard<std::mutex> lock(q->lock);
+  if (q->quit && exitCode) *exitCode = q->quitCode;
+  return q->quit;
+}
+
+void ClearQuit() {
+  auto q = CurrentQueue();
+  std::lock_guard<std::mutex> lock(q->lock);
+  q->quit = false;
+}
+
+void SetScreenSize(int width, int height) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  g_screenWidth = width;
+  g_screenHeight = height;
+}
+
+}  // namespace qk

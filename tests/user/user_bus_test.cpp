@@ -1,0 +1,168 @@
+// Messages between two real programs on one device root: finding a window
+// by class, posts, sends, WM_COPYDATA both ways, HWND_BROADCAST to several
+// programs, registered message numbers shared by name, and sends to a hung
+// or gone peer that give up instead of hanging.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+
+#include "kernel/kernel.h"
+#include "kernel/process.h"
+#include "support/device_fixture.h"
+#include "user/bus.h"
+#include "user/user.h"
+
+namespace {
+
+struct ControllerState {
+  std::map<DWORD, bool> ready;
+  std::vector<std::pair<WPARAM, LPARAM>> echoes;
+  std::vector<std::string> copies;
+  std::vector<ULONG_PTR> copyTags;
+  std::map<DWORD, UINT> pongs;  // peer pid -> its number for the shared name
+  int broadcastsSeen = 0;
+} g_state;
+
+UINT g_ping = 0, g_pong = 0;
+
+LRESULT ControllerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == g_pong) {
+    g_state.pongs[static_cast<DWORD>(wParam)] = static_cast<UINT>(lParam);
+    return 0;
+  }
+  if (msg == g_ping) {
+    ++g_state.broadcastsSeen;
+    return 0;
+  }
+  switch (msg) {
+    case WM_USER + 3:
+      g_state.echoes.emplace_back(wParam, lParam);
+      return 0;
+    case WM_USER + 4:
+      g_state.ready[static_cast<DWORD>(wParam)] = true;
+      return 0;
+    case WM_COPYDATA: {
+      auto* cds = reinterpret_cast<COPYDATASTRUCT*>(lParam);
+      g_state.copies.emplace_back(static_cast<const char*>(cds->lpData), cds->cbData);
+      g_state.copyTags.push_back(cds->dwData);
+      return 1000 + static_cast<LRESULT>(cds->cbData);
+    }
+    default:
+      return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+}
+
+class BusTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    qtest::DeviceTest::SetUp();
+    g_state = ControllerState();
+    qk::SetProgramHost(u"Peer.exe", PEER_PATH);
+    g_ping = RegisterWindowMessageW(u"Quillet.Test.Ping");
+    g_pong = RegisterWindowMessageW(u"Quillet.Test.Pong");
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ControllerProc;
+    wc.lpszClassName = u"PeerController";
+    RegisterClassW(&wc);
+    controller_ = CreateWindowExW(0, u"PeerController", u"Controller", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                  nullptr);
+    ASSERT_NE(controller_, nullptr);
+  }
+  void TearDown() override {
+    for (auto& pi : peers_) {
+      if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 1);
+      WaitForSingleObject(pi.hProcess, 5000);
+      CloseHandle(pi.hProcess);
+      CloseHandle(pi.hThread);
+    }
+    DestroyWindow(controller_);
+    qtest::DeviceTest::TearDown();
+  }
+  PROCESS_INFORMATION StartPeer(const std::u16string& cls, const std::u16string& title) {
+    std::u16string line = u"window " + cls + u" \"" + title + u"\"";
+    PROCESS_INFORMATION pi{};
+    EXPECT_TRUE(CreateProcessW(u"\\Program Files\\Quillet\\Peer.exe", line.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, nullptr, &pi));
+    peers_.push_back(pi);
+    DWORD pid = pi.dwProcessId;
+    EXPECT_TRUE(qk::PumpMessagesUntil([&] { return g_state.ready.count(pid) > 0; }, 10000));
+    return pi;
+  }
+  HWND controller_ = nullptr;
+  std::vector<PROCESS_INFORMATION> peers_;
+};
+
+TEST_F(BusTest, FindPostAndSendToAnotherProgram) {
+  PROCESS_INFORMATION pi = StartPeer(u"PeerTarget", u"Peer One");
+  HWND peer = FindWindowW(u"peertarget", nullptr);
+  ASSERT_NE(peer, nullptr);
+  EXPECT_EQ(FindWindowW(nullptr, u"Peer One"), peer);
+  EXPECT_TRUE(IsWindow(peer));
+  DWORD pid = 0;
+  GetWindowThreadProcessId(peer, &pid);
+  EXPECT_EQ(pid, pi.dwProcessId);
+
+  EXPECT_EQ(SendMessageW(peer, WM_USER + 1, 20, 2), 42);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(PostMessageW(peer, WM_USER + 2, i, -i));
+  ASSERT_TRUE(qk::PumpMessagesUntil([] { return g_state.echoes.size() == 3; }, 10000));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(g_state.echoes[i].first, static_cast<WPARAM>(i));
+    EXPECT_EQ(g_state.echoes[i].second, static_cast<LPARAM>(-i));
+  }
+}
+
+TEST_F(BusTest, CopyDataTravelsBothWaysWhileTheSenderWaits) {
+  StartPeer(u"PeerTarget", u"Peer One");
+  HWND peer = FindWindowW(u"PeerTarget", nullptr);
+  std::string payload = "hello, \0world";
+  payload.push_back('\0');
+  COPYDATASTRUCT cds{77, static_cast<DWORD>(payload.size()), payload.data()};
+  // The peer sends its echo back to us before it answers: we handle it while
+  // we wait for that answer.
+  EXPECT_EQ(SendMessageW(peer, WM_COPYDATA, reinterpret_cast<WPARAM>(controller_), reinterpret_cast<LPARAM>(&cds)),
+            static_cast<LRESULT>(payload.size()));
+  ASSERT_EQ(g_state.copies.size(), 1u);
+  EXPECT_EQ(g_state.copies[0], "echo:" + payload);
+  EXPECT_EQ(g_state.copyTags[0], 78u);
+}
+
+TEST_F(BusTest, BroadcastReachesEveryProgramAndRegisteredNumbersAgree) {
+  PROCESS_INFORMATION a = StartPeer(u"PeerTarget", u"Peer A");
+  PROCESS_INFORMATION b = StartPeer(u"PeerOther", u"Peer B");
+  EXPECT_EQ(qk::MessageBusPeers().size(), 2u);
+  EXPECT_TRUE(PostMessageW(HWND_BROADCAST, g_ping, 0, 0));
+  ASSERT_TRUE(qk::PumpMessagesUntil([] { return g_state.pongs.size() == 2 && g_state.broadcastsSeen == 1; }, 10000));
+  UINT shared = RegisterWindowMessageW(u"Quillet.Test.Shared");
+  EXPECT_EQ(g_state.pongs[a.dwProcessId], shared);
+  EXPECT_EQ(g_state.pongs[b.dwProcessId], shared);
+  // A sent broadcast returns once every program has handled it.
+  g_state.pongs.clear();
+  SendMessageW(HWND_BROADCAST, g_ping, 0, 0);
+  EXPECT_EQ(g_state.broadcastsSeen, 2);
+  ASSERT_TRUE(qk::PumpMessagesUntil([] { return g_state.pongs.size() == 2; }, 10000));
+}
+
+TEST_F(BusTest, SendsToAHungOrGonePeerGiveUp) {
+  PROCESS_INFORMATION pi = StartPeer(u"PeerTarget", u"Peer One");
+  HWND peer = FindWindowW(u"PeerTarget", nullptr);
+  DWORD_PTR result = 9;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SendMessageTimeoutW(peer, WM_USER + 9, 400, 0, SMTO_NORMAL, 100, &result), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+
+  PostMessageW(peer, WM_CLOSE, 0, 0);
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(code, 5u);
+  EXPECT_FALSE(IsWindow(peer));
+  EXPECT_EQ(FindWindowW(u"PeerTarget", nullptr), nullptr);
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SendMessageW(peer, WM_USER + 1, 1, 1), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_FALSE(PostMessageW(peer, WM_USER + 2, 0, 0));
+}
+
+}  // namespace
