@@ -1,0 +1,61 @@
+// The channel list "Channels.opml" (and any OPML file the user imports).
+//
+// Layout: <opml><head>...</head><body nextID="N"> with category outlines
+// directly under body and channel outlines under their category (or directly
+// under body). A channel outline carries type="rss", text (title), uniqueID
+// (the number of its "Ch%03d" files) and xmlUrl (its identity); attributes
+// set later (itemCount, newItemCount, lastUpdateTime, label, text) keep the
+// place where they were first written. Every edit saves the whole file.
+//
+// The list is edited from the refresh thread and the user-interface thread:
+// every operation holds the document's recursive lock (CEXML::Lock()).
+#pragma once
+
+#include "quillet/feeds/exml.h"
+
+// Reports one attribute of an outline: the parent outline's display text
+// (empty for an outline directly under body), the attribute name and value.
+// After the last attribute of an outline it is called with an empty name and
+// an empty value.
+typedef void (*OpmlOutlineCallback)(void* context, LPCWSTR parentText, LPCWSTR name, LPCWSTR value);
+// Called with the channel number of each channel of a removed category.
+typedef int (*OpmlChannelIdCallback)(int channelNumber);
+
+class COpmlXML : public CEXML {
+ public:
+  COpmlXML(OpmlOutlineCallback callback, void* context, int typeFilter);
+  ~COpmlXML() override;
+
+  void VisitElement(TiXmlElement* parent, TiXmlElement* element) override;
+
+
+  int CreateEmpty();
+  int AddChannel(LPCWSTR category, LPCWSTR title, LPCWSTR url);
+  int AddCategory(LPCWSTR category);
+  int FindChannel(LPCWSTR url, int remove);
+  int HasChannel(LPCWSTR url) { return FindChannel(url, 0); }
+  int RemoveChannel(LPCWSTR url) { return FindChannel(url, 1); }
+  int SetChannelAttribute(LPCWSTR url, LPCWSTR name, LPCWSTR value);
+  int GetChannelAttribute(LPCWSTR url, LPCWSTR name, CString& value);
+  int RenameCategory(LPCWSTR oldName, LPCWSTR newName);
+  int RemoveChannelById(LPCWSTR category, OpmlChannelIdCallback callback);
+  int MoveChannel(LPCWSTR url, LPCWSTR category);
+
+  // The fixed text of a new, empty list.
+  static const char* EmptyListText();
+
+ protected:
+  // A file that is XML but no OPML list (no opml root or no body) fails to
+  // load, and is kept aside rather than written over by a later edit.
+  BOOL IsAcceptedDocument() const override;
+
+ private:
+  TiXmlElement* Body() const;
+  bool EnsureBody();
+  TiXmlElement* FindChannelElement(LPCWSTR url) const;
+  CString AttributeText(const TiXmlElement* element, const char* name) const;
+
+  OpmlOutlineCallback m_pCallback;
+  void* m_pContext;
+  int m_bTypeFilter;
+};
