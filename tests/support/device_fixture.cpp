@@ -19,6 +19,9 @@ void DeviceTest::SetUp() {
   qk::SetTimeZoneOffset(0);
   qk::SetLocale(qk::Locale());
   qk::SetProgramName(u"Quillet.exe");
+  // The installed programs' folder exists on every device.
+  std::error_code ec;
+  fs::create_directories(root_ + "/Program Files/Quillet", ec);
 }
 
 void DeviceTest::TearDown() {

@@ -1,0 +1,168 @@
+// The registry: values and keys, persistence in the hive files, and
+// changes made by other processes.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "kernel/kernel.h"
+#include "support/device_fixture.h"
+
+namespace {
+
+class Registry : public qtest::DeviceTest {
+ protected:
+  static LONG SetString(HKEY key, const char16_t* name, const char16_t* value) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                          DWORD((wcslen(value) + 1) * 2));
+  }
+  static LONG SetDword(HKEY key, const char16_t* name, DWORD value) {
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+  }
+  static std::u16string GetString(HKEY root, const char16_t* path, const char16_t* name) {
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return u"<no key>";
+    char16_t buf[300] = {0};
+    DWORD size = sizeof buf - 2, type = 0;
+    LONG r = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS) return u"<no value>";
+    return buf;
+  }
+  static HKEY Create(HKEY root, const char16_t* path) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
+    return key;
+  }
+};
+
+TEST_F(Registry, ValuesKeepTheirTypesAndNamesMatchWithoutCase) {
+  HKEY key = Create(HKEY_CURRENT_USER, u"Software\\Marrowby\\Quillet Reach\\Settings");
+  ASSERT_EQ(SetString(key, u"Root", u"\\Program Files\\Quillet \"x\"\nline"), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, u"VentrelLog", 0xDEADBEEF), ERROR_SUCCESS);
+  const BYTE blob[] = {0, 1, 2, 255};
+  ASSERT_EQ(RegSetValueExW(key, u"Blob", 0, REG_BINARY, blob, 4), ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  EXPECT_EQ(GetString(HKEY_CURRENT_USER, u"\\software\\MARROWBY\\quillet reach\\settings", u"ROOT"),
+            u"\\Program Files\\Quillet \"x\"\nline");
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Marrowby\\Quillet Reach\\Settings", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  DWORD type = 0, value = 0, size = 4;
+  ASSERT_EQ(RegQueryValueExW(key, u"ventrellog", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, DWORD(REG_DWORD));
+  EXPECT_EQ(value, 0xDEADBEEFu);
+  BYTE got[8];
+  size = 2;
+  EXPECT_EQ(RegQueryValueExW(key, u"Blob", nullptr, &type, got, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 4u);
+  size = 8;
+  ASSERT_EQ(RegQueryValueExW(key, u"Blob", nullptr, &type, got, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, DWORD(REG_BINARY));
+  EXPECT_EQ(0, memcmp(got, blob, 4));
+  EXPECT_EQ(RegQueryValueExW(key, u"Missing", nullptr, &type, got, &size), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+
+  // The two hives are separate.
+  EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, u"Software\\Marrowby\\Quillet Reach\\Settings", u"Root"), u"<no key>");
+}
+
+TEST_F(Registry, HivesAreReadBackFromTheirFiles) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, u"\\System\\Explorer\\Shell Folders");
+  SetString(key, u"Program Files", u"\\Programme");
+  RegCloseKey(key);
+  std::string text = qtest::ReadHostFile(root_ + "/Registry/HKLM.reg");
+  EXPECT_NE(text.find("[System\\Explorer\\Shell Folders]"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Program Files\"=sz:\"\\\\Programme\""), std::string::npos) << text;
+
+  // Another device root has its own registry; switching back reads the file again.
+  std::string mine = root_;
+  qk::SetDeviceRoot(root_ + "/other");
+  EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, u"System\\Explorer\\Shell Folders", u"Program Files"), u"<no key>");
+  qk::SetDeviceRoot(mine);
+  EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, u"System\\Explorer\\Shell Folders", u"Program Files"), u"\\Programme");
+
+  // A hive edited by hand (or by another program) is picked up.
+  qtest::WriteHostFile(root_ + "/Registry/HKLM.reg",
+                       "; edited\n[System\\Explorer\\Shell Folders]\n\"Program Files\"=sz:\"\\\\Edited\"\n"
+                       "garbage line\n\"Count\"=dword:0000002a\n");
+  EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, u"System\\Explorer\\Shell Folders", u"Program Files"), u"\\Edited");
+}
+
+TEST_F(Registry, EnumerationAndDeletion) {
+  HKEY key = Create(HKEY_CURRENT_USER, u"A\\B");
+  SetDword(key, u"one", 1);
+  SetDword(key, u"two", 2);
+  RegCloseKey(key);
+  RegCloseKey(Create(HKEY_CURRENT_USER, u"A\\C\\D"));
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"A", 0, KEY_READ, &key), ERROR_SUCCESS);
+  char16_t name[64];
+  DWORD len = 64;
+  ASSERT_EQ(RegEnumKeyExW(key, 0, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(name), u"B");
+  len = 64;
+  ASSERT_EQ(RegEnumKeyExW(key, 1, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(name), u"C");
+  len = 64;
+  EXPECT_EQ(RegEnumKeyExW(key, 2, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(RegDeleteKeyW(key, u"C"), ERROR_SUCCESS);  // with its subtree
+  RegCloseKey(key);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"A\\C\\D", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"A\\B", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  DWORD count = 0;
+  for (DWORD i = 0;; ++i) {
+    len = 64;
+    if (RegEnumValueW(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    ++count;
+  }
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(RegDeleteValueW(key, u"ONE"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueW(key, u"one"), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+}
+
+// Several processes write the same hive at once: every write survives, and
+// each process sees the others' values without restarting.
+TEST_F(Registry, ConcurrentWritersInSeveralProcessesLoseNothing) {
+  RegCloseKey(Create(HKEY_CURRENT_USER, u"Shared"));
+  const int kProcesses = 4, kWrites = 25;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      HKEY key;
+      if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Shared", 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) _exit(2);
+      for (int i = 0; i < kWrites; ++i) {
+        std::u16string name = qk::Format(u"p%d-%d", p, i);
+        DWORD v = DWORD(p * 1000 + i);
+        if (RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4) != ERROR_SUCCESS) _exit(3);
+      }
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Shared", 0, KEY_READ, &key), ERROR_SUCCESS);
+  for (int p = 0; p < kProcesses; ++p) {
+    for (int i = 0; i < kWrites; ++i) {
+      DWORD v = 0, size = 4;
+      std::u16string name = qk::Format(u"p%d-%d", p, i);
+      ASSERT_EQ(RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size),
+                ERROR_SUCCESS);
+      EXPECT_EQ(v, DWORD(p * 1000 + i));
+    }
+  }
+  RegCloseKey(key);
+}
+
+}  // namespace
