@@ -225,10 +225,8 @@ int ParseTimeZone(const char* text) {
   if (*text == '+' || *text == '-') {
     bool negative = *text == '-';
     int64_t v = 0;
-    for (const char* p = text + 1; IsDigit(*p); ++p) {
-      v = v * 10 + (*p - '0');
-      if (v > 9999) break;  // no zone is further than 99:99 from UTC
-    }
+    // No zone is further than 99:99 from UTC; longer digit runs are cut.
+    for (const char* p = text + 1; IsDigit(*p) && v * 10 + (*p - '0') <= 9999; ++p) v = v * 10 + (*p - '0');
     if (negative) v = -v;
     return int((v - 40 * (v / 100)) * 60);
   }

@@ -1,0 +1,196 @@
+// The XML document base: encoding sniffing, UTF-8 conversion with
+// characters beyond U+FFFF, legacy and UTF-16 files, the walk, and broken
+// or hostile files.
+#include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include <string>
+#include <vector>
+
+#include "quillet/feeds/exml.h"
+#include "support/device_fixture.h"
+
+namespace {
+
+// A document that records the elements the walk reaches.
+class CRecordingXML : public CEXML {
+ public:
+  void VisitElement(TiXmlElement* parent, TiXmlElement* element) override {
+    CString name, text;
+    GetElementText(element, name, text);
+    visits.push_back((parent ? CStringA(NodeText(parent->Value())).str() : std::string("-")) + ">" +
+                     CStringA(name).str());
+  }
+  std::vector<std::string> visits;
+};
+
+class ExmlTest : public qtest::DeviceTest {
+ protected:
+  int LoadText(CRecordingXML& doc, const std::string& bytes, int walk = 0) {
+    WriteDeviceFile(u"\\doc.xml", bytes);
+    return doc.LoadEx(u"\\doc.xml", walk, 1);
+  }
+  CString RootText(CRecordingXML& doc) {
+    CString name, text;
+    doc.GetElementText(doc.GetRoot(), name, text);
+    return text;
+  }
+};
+
+TEST_F(ExmlTest, EncodingSniff) {
+  CRecordingXML doc;
+  EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_UTF8);
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>x</a>"));
+  EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_ANSI);
+  ASSERT_TRUE(LoadText(doc, "<?xml version='1.0' encoding='UTF-8'?><a>x</a>"));
+  EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_UTF8);
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"windows-1251\"?><a>x</a>"));
+  EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_ANSI);
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"\"?><a>x</a>"));
+  EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_UTF8);
+
+  // Unrecognised spellings and a declaration beyond the first 127 bytes
+  // leave the mode of the previous load.
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a>x</a>"));
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" Encoding=\"UTF-8\"?><a>x</a>"));
+  EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_ANSI);
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding =\"UTF-8\"?><a>x</a>"));
+  EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_ANSI);
+  ASSERT_TRUE(LoadText(doc, "<!--" + std::string(130, '-') + "--><a>x</a>"));
+  EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_ANSI);
+  ASSERT_TRUE(LoadText(doc, "<a>x</a>"));
+  EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_ANSI);
+}
+
+TEST_F(ExmlTest, LegacyCodePagesReadAsDeclared) {
+  CRecordingXML doc;
+  // "café" in ISO-8859-1 and "Привет" in windows-1251.
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>"));
+  EXPECT_EQ(RootText(doc), CString(u"café"));
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"windows-1251\"?><a>\xCF\xF0\xE8\xE2\xE5\xF2</a>"));
+  EXPECT_EQ(RootText(doc), CString(u"Привет"));
+  EXPECT_EQ(doc.ToDocumentText(u"Мир"), std::string("\xCC\xE8\xF0"));
+}
+
+TEST_F(ExmlTest, Utf16FilesReadThroughUtf8) {
+  std::u16string text = u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><a t=\"\u00e9\">\u65e5\u672c \U0001F600</a>";
+  for (bool little : {true, false}) {
+    std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t c : text) {
+      char lo = char(c & 0xFF), hi = char(c >> 8);
+      bytes += little ? std::string{lo, hi} : std::string{hi, lo};
+    }
+    CRecordingXML doc;
+    ASSERT_TRUE(LoadText(doc, bytes)) << little;
+    EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_UTF8);
+    EXPECT_EQ(RootText(doc), CString(u"\u65e5\u672c \U0001F600"));
+    EXPECT_EQ(doc.NodeText(doc.GetRoot()->Attribute("t")), CString(u"\u00e9"));
+    // Written back, the file is UTF-8 and says so.
+    ASSERT_TRUE(doc.SaveDocument());
+    std::string saved = ReadDeviceFile(u"\\doc.xml");
+    EXPECT_NE(saved.find("encoding=\"UTF-8\""), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\xF0\x9F\x98\x80"), std::string::npos);
+  }
+}
+
+TEST_F(ExmlTest, CharactersBeyondBmpSurviveLoadAndSave) {
+  CRecordingXML doc;
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>x\xF0\x9F\x98\x80y</a>"));
+  CString text = RootText(doc);
+  EXPECT_EQ(text, CString(u"x\U0001F600y"));
+  EXPECT_EQ(text.GetLength(), 4);
+  // Written back as one 4-byte sequence.
+  std::string encoded = doc.ToDocumentText(text);
+  EXPECT_EQ(encoded, std::string("x\xF0\x9F\x98\x80y"));
+  doc.GetRoot()->SetAttribute("v", encoded.c_str());
+  ASSERT_TRUE(doc.SaveDocument());
+  CRecordingXML again;
+  ASSERT_TRUE(again.Load(u"\\doc.xml"));
+  EXPECT_EQ(again.NodeText(again.GetRoot()->Attribute("v")), CString(u"x\U0001F600y"));
+  // Older files hold each half of a pair as its own 3-byte sequence; they read
+  // back as the same pair.
+  ASSERT_TRUE(LoadText(doc, "<a>\xED\xA0\xBD\xED\xB8\x80</a>"));
+  EXPECT_EQ(RootText(doc), CString(u"\U0001F600"));
+  // A lone surrogate is still written on its own.
+  WCHAR lone[] = {0xD83D, u'z', 0};
+  EXPECT_EQ(doc.ToDocumentText(lone), std::string("\xED\xA0\xBDz"));
+}
+
+TEST_F(ExmlTest, Utf8DecodingEdges) {
+  WCHAR out[2];
+  int units = 0;
+  EXPECT_EQ(CEXML::DecodeUtf8("A", 0, 1, out, &units), 1);
+  EXPECT_EQ(out[0], u'A');
+  EXPECT_EQ(CEXML::DecodeUtf8("\xC3\xA9", 0, 2, out, &units), 2);
+  EXPECT_EQ(out[0], u'\u00e9');
+  EXPECT_EQ(CEXML::DecodeUtf8("\xC3\xA9", 0, 1, out, &units), 0);  // truncated
+  EXPECT_EQ(CEXML::DecodeUtf8("\x80", 0, 1, out, &units), 0);      // stray continuation
+  EXPECT_EQ(CEXML::DecodeUtf8("\xFF", 0, 1, out, &units), 0);
+  EXPECT_EQ(CEXML::DecodeUtf8("\xE2(", 0, 2, out, &units), 0);  // not a continuation byte
+  EXPECT_EQ(CEXML::DecodeUtf8("ab", 2, 2, out, &units), 0);
+  EXPECT_EQ(CEXML::DecodeUtf8("\xF0\x9F\x98\x80", 0, 4, out, &units), 4);
+  EXPECT_EQ(units, 2);
+  EXPECT_EQ(out[0], 0xD83D);
+  EXPECT_EQ(out[1], 0xDE00);
+  CRecordingXML doc;
+  // Text ends before its first bad sequence.
+  EXPECT_EQ(doc.NodeText("ok\xC3"), CString(u"ok"));
+  EXPECT_EQ(doc.NodeText(nullptr), CString());
+}
+
+TEST_F(ExmlTest, AttributeListsAndSplitting) {
+  CRecordingXML doc;
+  ASSERT_TRUE(LoadText(doc, "<a x:y=\"1\" b=\"p|q\" c=\"\"/>"));
+  CString list;
+  doc.GetAttributes(doc.GetRoot(), list);
+  EXPECT_EQ(list, CString(u"x:y:1|b:p|q|c:|"));
+  CString first = CEXML::SplitNameTail(list);
+  EXPECT_EQ(first, CString(u"x:y:1"));
+  CString key, value;
+  CEXML::SplitName(first, key, value);
+  EXPECT_EQ(key, CString(u"x"));
+  EXPECT_EQ(value, CString(u"y:1"));
+  CEXML::SplitName(CString(u"novalue"), key, value);
+  EXPECT_EQ(key, CString());
+  EXPECT_EQ(value, CString(u"novalue"));
+  CString rest(u"tail");
+  EXPECT_EQ(CEXML::SplitNameTail(rest), CString());
+  EXPECT_EQ(rest, CString(u"tail"));
+  LPCWSTR text = u"abc;def";
+  EXPECT_EQ(CEXML::FindFirstOf(text, u";,"), text + 3);
+  EXPECT_EQ(CEXML::FindFirstOf(text, u""), nullptr);
+  EXPECT_EQ(CEXML::FindFirstOf(text, nullptr), nullptr);
+}
+
+TEST_F(ExmlTest, WalkVisitsElementsInPreOrder) {
+  CRecordingXML doc;
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\"?><!-- c --><r><a><b/>text<c/></a><d/></r>", 1));
+  EXPECT_EQ(doc.visits, (std::vector<std::string>{"->r", "r>a", "a>b", "a>c", "r>d"}));
+}
+
+TEST_F(ExmlTest, BrokenFilesFailAndAreKept) {
+  CRecordingXML doc;
+  EXPECT_FALSE(doc.Load(u"\\missing.xml"));
+  EXPECT_FALSE(LoadText(doc, "<?xml version=\"1.0\"?><!-- only a comment -->"));
+  EXPECT_FALSE(LoadText(doc, "this is not XML at all"));
+  EXPECT_FALSE(LoadText(doc, "<a><b></a>"));
+  EXPECT_FALSE(LoadText(doc, ""));
+  // Nesting deep enough to exhaust a recursive parser is refused.
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<x>";
+  EXPECT_FALSE(LoadText(doc, deep));
+  std::string fine;
+  for (int i = 0; i < 200; ++i) fine += "<x>";
+  for (int i = 0; i < 200; ++i) fine += "</x>";
+  EXPECT_TRUE(LoadText(doc, "<!-- <<<<<<<< --><![CDATA[<a><a><a>]]>" + fine));
+
+  // A file that did not load is kept aside before anything is saved over it.
+  EXPECT_FALSE(LoadText(doc, "garbage <<"));
+  doc.LoadEx("<?xml version=\"1.0\"?><fresh/>", 0, 0);
+  ASSERT_TRUE(doc.GetRoot());
+  ASSERT_TRUE(doc.SaveDocument());
+  EXPECT_NE(ReadDeviceFile(u"\\doc.xml").find("<fresh />"), std::string::npos);
+  EXPECT_EQ(ReadDeviceFile(u"\\doc.xml.bad"), "garbage <<");
+}
+
+}  // namespace

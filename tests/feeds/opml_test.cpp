@@ -1,0 +1,271 @@
+// The channel list: every edit compared byte for byte with the saved file,
+// the two-level lookups, the outline report of a load, and broken, hostile
+// and concurrently edited lists.
+#include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quillet/feeds/opml_xml.h"
+#include "support/device_fixture.h"
+
+namespace {
+
+const char16_t kList[] = u"\\ChannelData\\Channels.opml";
+
+struct Report {
+  std::vector<std::string> lines;
+  static void Callback(void* context, LPCWSTR parent, LPCWSTR name, LPCWSTR value) {
+    auto* self = static_cast<Report*>(context);
+    self->lines.push_back(CStringA(parent).str() + "|" + CStringA(name).str() + "=" + CStringA(value).str());
+  }
+};
+
+const char kHead[] =
+    "<?xml version=\"1.0\" ?>\n"
+    "<opml version=\"1.0\">\n"
+    "    <head>\n"
+    "        <title>Channels</title>\n"
+    "        <options />\n"
+    "        <keywordList />\n"
+    "        <updated />\n"
+    "    </head>\n";
+
+class OpmlTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    WriteDeviceFile(u"\\ChannelData\\placeholder", "");
+  }
+  std::string Saved() { return ReadDeviceFile(kList); }
+  // A new list at the usual path, as the channel-list window makes it.
+  void NewList(COpmlXML& list) {
+    list.SetPath(kList, 1);
+    EXPECT_FALSE(list.LoadAndWalk(kList));
+    list.CreateEmpty();
+  }
+};
+
+TEST_F(OpmlTest, EditsSaveExactText) {
+  COpmlXML list(nullptr, nullptr, 1);
+  NewList(list);
+  EXPECT_EQ(list.AddChannel(u"News", u"Alpha", u"http://a.example/feed"), 100);
+  EXPECT_EQ(Saved(), std::string(kHead) +
+                         "    <body nextID=\"101\">\n"
+                         "        <outline type=\"rss\" text=\"News\" uniqueID=\"100\">\n"
+                         "            <outline type=\"rss\" text=\"Alpha\" uniqueID=\"100\" "
+                         "xmlUrl=\"http://a.example/feed\" />\n"
+                         "        </outline>\n"
+                         "    </body>\n"
+                         "</opml>\n");
+
+  // Same category in other letters; a title already there (any case) is
+  // refused but still uses up a number.
+  EXPECT_EQ(list.AddChannel(u"NEWS", u"Beta & \"B\"", u"http://b.example/rss?x=1&y=2"), 101);
+  EXPECT_EQ(list.AddChannel(u"news", u"ALPHA", u"http://other"), 0);
+  EXPECT_EQ(list.AddChannel(u"", u"Loose", u"http://loose"), 103);
+  list.AddCategory(u"Empty");
+  EXPECT_EQ(list.SetChannelAttribute(u"http://a.example/feed", u"itemCount", u"5"), 1);
+  EXPECT_EQ(list.SetChannelAttribute(u"http://a.example/feed", u"newItemCount", u"2"), 1);
+  EXPECT_EQ(list.SetChannelAttribute(u"http://a.example/feed", u"itemCount", u"7"), 1);
+  EXPECT_EQ(list.SetChannelAttribute(u"http://loose", u"text", u"Loose \u00e9\U0001F600"), 1);
+  EXPECT_EQ(Saved(), std::string(kHead) +
+                         "    <body nextID=\"105\">\n"
+                         "        <outline type=\"rss\" text=\"News\" uniqueID=\"100\">\n"
+                         "            <outline type=\"rss\" text=\"Alpha\" uniqueID=\"100\" "
+                         "xmlUrl=\"http://a.example/feed\" itemCount=\"7\" newItemCount=\"2\" />\n"
+                         "            <outline type=\"rss\" text='Beta &amp; &quot;B&quot;' uniqueID=\"101\" "
+                         "xmlUrl=\"http://b.example/rss?x=1&amp;y=2\" />\n"
+                         "        </outline>\n"
+                         "        <outline type=\"rss\" text=\"Loose \xC3\xA9\xF0\x9F\x98\x80\" uniqueID=\"103\" "
+                         "xmlUrl=\"http://loose\" />\n"
+                         "        <outline type=\"rss\" text=\"Empty\" uniqueID=\"104\" />\n"
+                         "    </body>\n"
+                         "</opml>\n");
+
+  // Moving, renaming and removing.
+  EXPECT_EQ(list.MoveChannel(u"http://loose", u"Empty"), 1);
+  EXPECT_EQ(list.MoveChannel(u"http://loose", u"empty"), 0);  // exact names only
+  EXPECT_EQ(list.RenameCategory(u"news", u"World"), 0);
+  EXPECT_EQ(list.RenameCategory(u"News", u""), 0);
+  EXPECT_EQ(list.RenameCategory(u"News", u"World"), 1);
+  EXPECT_EQ(list.RemoveChannel(u"http://b.example/rss?x=1&y=2"), 1);
+  EXPECT_EQ(list.RemoveChannel(u"http://b.example/rss?x=1&y=2"), 0);
+  EXPECT_EQ(Saved(), std::string(kHead) +
+                         "    <body nextID=\"105\">\n"
+                         "        <outline type=\"rss\" text=\"World\" uniqueID=\"100\">\n"
+                         "            <outline type=\"rss\" text=\"Alpha\" uniqueID=\"100\" "
+                         "xmlUrl=\"http://a.example/feed\" itemCount=\"7\" newItemCount=\"2\" />\n"
+                         "        </outline>\n"
+                         "        <outline type=\"rss\" text=\"Empty\" uniqueID=\"104\">\n"
+                         "            <outline type=\"rss\" text=\"Loose \xC3\xA9\xF0\x9F\x98\x80\" uniqueID=\"103\" "
+                         "xmlUrl=\"http://loose\" />\n"
+                         "        </outline>\n"
+                         "    </body>\n"
+                         "</opml>\n");
+
+  static std::vector<int> removed;
+  removed.clear();
+  EXPECT_EQ(list.RemoveChannelById(u"Empty", [](int n) {
+              removed.push_back(n);
+              return 0;
+            }),
+            1);
+  EXPECT_EQ(removed, std::vector<int>{103});
+  EXPECT_EQ(list.RemoveChannelById(u"Alpha", nullptr), 1);  // a channel one level down
+  EXPECT_EQ(list.RemoveChannelById(u"", nullptr), 0);
+  EXPECT_EQ(Saved(), std::string(kHead) +
+                         "    <body nextID=\"105\">\n"
+                         "        <outline type=\"rss\" text=\"World\" uniqueID=\"100\" />\n"
+                         "    </body>\n"
+                         "</opml>\n");
+}
+
+TEST_F(OpmlTest, LookupsAtTwoLevels) {
+  WriteDeviceFile(kList,
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?><opml version=\"1.0\"><head/><body nextID=\"x7\">"
+                  "<outline type=\"rss\" text=\"Top\" uniqueID=\"1\" xmlUrl=\"http://top\"/>"
+                  "<outline type=\"rss\" text=\"Cat\" uniqueID=\"2\">"
+                  "<outline type=\"rss\" text=\"In\" uniqueID=\"3\" xmlUrl=\"http://\xC3\xBC.example/in\" itemCount=\"4\"/>"
+                  "<outline type=\"rss\" text=\"Deep\" uniqueID=\"4\"><outline xmlUrl=\"http://deep\"/></outline>"
+                  "</outline></body></opml>");
+  COpmlXML list(nullptr, nullptr, 1);
+  ASSERT_TRUE(list.LoadAndWalk(kList));
+  EXPECT_EQ(list.HasChannel(u"http://top"), 1);
+  EXPECT_EQ(list.HasChannel(u"http://\u00fc.example/in"), 1);
+  EXPECT_EQ(list.HasChannel(u"HTTP://TOP"), 0);
+  EXPECT_EQ(list.HasChannel(u"http://deep"), 0);
+  CString value;
+  EXPECT_EQ(list.GetChannelAttribute(u"http://\u00fc.example/in", u"itemCount", value), 1);
+  EXPECT_EQ(value, CString(u"4"));
+  EXPECT_EQ(list.GetChannelAttribute(u"http://top", u"missing", value), 1);
+  EXPECT_EQ(value, CString());
+  EXPECT_EQ(list.GetChannelAttribute(u"http://nowhere", u"text", value), 0);
+  // A non-ASCII address gets its counts like any other.
+  EXPECT_EQ(list.SetChannelAttribute(u"http://\u00fc.example/in", u"newItemCount", u"3"), 1);
+  EXPECT_EQ(list.SetChannelAttribute(u"http://nowhere", u"newItemCount", u"3"), 0);
+  EXPECT_NE(Saved().find("itemCount=\"4\" newItemCount=\"3\""), std::string::npos);
+  // A nextID that is no number counts as 0.
+  EXPECT_EQ(list.AddChannel(u"", u"Zero", u"http://zero"), 0);
+  EXPECT_NE(Saved().find("nextID=\"1\""), std::string::npos);
+  EXPECT_EQ(list.AddChannel(u"", u"One", u"http://one"), 1);
+}
+
+TEST_F(OpmlTest, LoadReportsOutlines) {
+  WriteDeviceFile(kList,
+                  "<?xml version=\"1.0\"?><opml version=\"1.0\"><head><title>t</title></head><body>"
+                  "<outline type=\"rss\" text=\"Cat\" uniqueID=\"2\">"
+                  "<outline type=\"rss\" text=\"A|B\" uniqueID=\"3\" xmlUrl=\"http://a\" x:y=\"1\"/>"
+                  "</outline>"
+                  "<outline text=\"Links\" type=\"link\" uniqueID=\"5\"><outline type=\"rss\" text=\"Hidden\"/></outline>"
+                  "<outline type=\"rss\" title=\"Titled\"><outline type=\"rss\" text=\"Under\"/></outline>"
+                  "</body></opml>");
+  Report filtered;
+  COpmlXML list(&Report::Callback, &filtered, 1);
+  ASSERT_TRUE(list.LoadAndWalk(kList));
+  EXPECT_EQ(filtered.lines, (std::vector<std::string>{
+                                "|type=rss", "|text=Cat", "|uniqueID=2", "|=",
+                                "Cat|type=rss", "Cat|text=A|B", "Cat|uniqueID=3", "Cat|xmlUrl=http://a", "Cat|x:y=1",
+                                "Cat|=",
+                                "|text=Links",  // stops at its type: no end mark, and no channel of it
+                                "|type=rss", "|title=Titled", "|=",
+                                "Titled|type=rss", "Titled|text=Under", "Titled|=",
+                            }));
+  Report all;
+  COpmlXML unfiltered(&Report::Callback, &all, 0);
+  ASSERT_TRUE(unfiltered.LoadAndWalk(kList));
+  EXPECT_EQ(all.lines.size(), filtered.lines.size() + 3 + 3);
+}
+
+TEST_F(OpmlTest, BrokenListsFailAndAreNeverOverwritten) {
+  const std::string cases[] = {
+      "this is not XML",
+      "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/></opml>",
+      "<?xml version=\"1.0\"?><rss version=\"2.0\"><body/></rss>",
+      "<?xml version=\"1.0\"?><opml><body><outline text=\"unclosed\"></body></opml>",
+  };
+  for (const std::string& bytes : cases) {
+    WriteDeviceFile(kList, bytes);
+    COpmlXML list(nullptr, nullptr, 1);
+    list.SetPath(kList, 1);
+    EXPECT_EQ(list.LoadAndWalk(kList), 0) << bytes;
+    EXPECT_EQ(Saved(), bytes);
+    // The window then starts from an empty list; the first edit keeps the
+    // broken file beside the new one.
+    list.CreateEmpty();
+    EXPECT_EQ(list.AddChannel(u"", u"New", u"http://new"), 100);
+    EXPECT_NE(Saved().find("xmlUrl=\"http://new\""), std::string::npos);
+    EXPECT_EQ(ReadDeviceFile(u"\\ChannelData\\Channels.opml.bad"), bytes);
+    std::remove(Host(u"\\ChannelData\\Channels.opml.bad").c_str());
+  }
+}
+
+TEST_F(OpmlTest, HostileAttributeValuesAreReportedAsTheyStand) {
+  std::string longTitle(100000, 'T');
+  WriteDeviceFile(kList, "<?xml version=\"1.0\"?><opml><body nextID=\"-50\">"
+                         "<outline type=\"rss\" text=\"" + longTitle + "\" uniqueID=\"../../x\" xmlUrl=\"%s%n%S|:\"/>"
+                         "<outline type=\"rss\" text=\"n\" uniqueID=\"99999999999999999999\" xmlUrl=\"&#0;\"/>"
+                         "</body></opml>");
+  Report report;
+  COpmlXML list(&Report::Callback, &report, 1);
+  // &#0; is no character XML allows; the parser may refuse the file.
+  int loaded = list.LoadAndWalk(kList);
+  if (loaded) {
+    ASSERT_GE(report.lines.size(), 5u);
+    EXPECT_EQ(report.lines[1], "|text=" + longTitle);
+    EXPECT_EQ(report.lines[3], "|xmlUrl=%s%n%S|:");
+    EXPECT_EQ(list.HasChannel(u"%s%n%S|:"), 1);
+    // A negative counter restarts at 0 rather than making negative numbers.
+    EXPECT_EQ(list.AddChannel(u"", u"Next", u"http://next"), 0);
+  } else {
+    EXPECT_NE(Saved().find(longTitle), std::string::npos);
+  }
+}
+
+// The refresh thread writes counts while the user-interface thread adds
+// channels: every change reaches the file and the file stays whole.
+TEST_F(OpmlTest, ConcurrentEditsFromTwoThreads) {
+  COpmlXML list(nullptr, nullptr, 1);
+  NewList(list);
+  for (int i = 0; i < 10; ++i) {
+    CString url;
+    url.Format(u"http://c%d", i);
+    CString title;
+    title.Format(u"C%d", i);
+    ASSERT_EQ(list.AddChannel(u"Cat", title, url), 100 + i);
+  }
+  std::thread refresh([&] {
+    for (int round = 0; round < 20; ++round) {
+      for (int i = 0; i < 10; ++i) {
+        CString url, count;
+        url.Format(u"http://c%d", i);
+        count.Format(u"%d", round);
+        list.SetChannelAttribute(url, u"itemCount", count);
+      }
+    }
+  });
+  for (int i = 10; i < 60; ++i) {
+    CString url, title;
+    url.Format(u"http://c%d", i);
+    title.Format(u"C%d", i);
+    list.AddChannel(u"Other", title, url);
+    CString value;
+    list.GetChannelAttribute(u"http://c0", u"itemCount", value);
+  }
+  refresh.join();
+  COpmlXML check(nullptr, nullptr, 1);
+  ASSERT_TRUE(check.LoadAndWalk(kList));
+  for (int i = 0; i < 60; ++i) {
+    CString url, value;
+    url.Format(u"http://c%d", i);
+    EXPECT_EQ(check.GetChannelAttribute(url, u"itemCount", value), 1) << i;
+    if (i < 10) {
+      EXPECT_EQ(value, CString(u"19"));
+    }
+  }
+  EXPECT_NE(Saved().find("nextID=\"160\""), std::string::npos);
+}
+
+}  // namespace
