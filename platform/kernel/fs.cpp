@@ -32,12 +32,6 @@ std::string DefaultRoot() {
   return std::string(home ? home : "/tmp") + "/.local/share/quillet/device";
 }
 
-std::u16string Lower(const std::u16string& s) {
-  std::u16string r = s;
-  for (auto& c : r) c = towlower16(c);
-  return r;
-}
-
 // Finds the entry of dir whose name equals name, exactly or else without
 // regard to case; empty when there is none.
 std::string MatchEntry(const std::string& dir, const std::string& name) {
@@ -46,31 +40,16 @@ std::string MatchEntry(const std::string& dir, const std::string& name) {
   if (lstat(exact.c_str(), &st) == 0) return name;
   DIR* d = opendir(dir.c_str());
   if (!d) return std::string();
-  std::u16string want = Lower(FromUtf8(name));
+  std::u16string want = LowerCase(FromUtf8(name));
   std::string found;
   while (dirent* e = readdir(d)) {
-    if (Lower(FromUtf8(e->d_name)) == want) {
+    if (LowerCase(FromUtf8(e->d_name)) == want) {
       found = e->d_name;
       break;
     }
   }
   closedir(d);
   return found;
-}
-
-std::vector<std::u16string> SplitDevicePath(const std::u16string& path) {
-  std::vector<std::u16string> parts;
-  std::u16string cur;
-  for (char16_t c : path) {
-    if (c == u'\\' || c == u'/') {
-      if (!cur.empty()) parts.push_back(cur);
-      cur.clear();
-    } else {
-      cur.push_back(c);
-    }
-  }
-  if (!cur.empty()) parts.push_back(cur);
-  return parts;
 }
 
 DWORD ErrnoToError(int e, DWORD notFound = ERROR_FILE_NOT_FOUND) {
@@ -197,7 +176,7 @@ void SetDeviceRoot(const std::string& hostFolder) {
 std::string HostPath(LPCWSTR devicePath) {
   std::string host = DeviceRoot();
   if (!devicePath) return host;
-  std::vector<std::u16string> parts = SplitDevicePath(devicePath);
+  std::vector<std::u16string> parts = SplitPath(devicePath, u"\\/");
   std::vector<std::string> resolved;
   bool existing = true;
   for (const auto& part : parts) {

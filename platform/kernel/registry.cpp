@@ -47,25 +47,9 @@ struct Key {
   std::map<std::u16string, Value> values;                  // by lower-case name
 };
 
-std::u16string Lower(std::u16string s) {
-  for (auto& c : s) c = towlower16(c);
-  return s;
-}
+std::u16string Lower(const std::u16string& s) { return LowerCase(s); }
 
-std::vector<std::u16string> SplitKeyPath(const std::u16string& path) {
-  std::vector<std::u16string> parts;
-  std::u16string cur;
-  for (char16_t c : path) {
-    if (c == u'\\') {
-      if (!cur.empty()) parts.push_back(cur);
-      cur.clear();
-    } else {
-      cur.push_back(c);
-    }
-  }
-  if (!cur.empty()) parts.push_back(cur);
-  return parts;
-}
+std::vector<std::u16string> SplitKeyPath(const std::u16string& path) { return SplitPath(path, u"\\"); }
 
 struct Identity {
   bool exists = false;
@@ -377,6 +361,31 @@ void Append(std::vector<std::u16string>& parts, LPCWSTR subKey) {
   for (auto& p : SplitKeyPath(subKey)) parts.push_back(p);
 }
 
+// Runs a read of an existing key under the hive's lock, with the hive
+// brought up to date first.
+template <class F>
+LONG ReadKey(HKEY key, F&& read) {
+  Hive* hive;
+  std::vector<std::u16string> parts;
+  if (!Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
+  std::lock_guard<std::mutex> g(hive->mu_);
+  hive->Refresh();
+  Key* k = hive->Find(parts);
+  if (!k) return ERROR_FILE_NOT_FOUND;
+  return read(*k);
+}
+
+// Copies a name for the enumerations, or asks for a larger buffer.
+LONG CopyName(const std::u16string& n, LPWSTR name, LPDWORD nameLen) {
+  if (*nameLen < n.size() + 1) {
+    *nameLen = DWORD(n.size() + 1);
+    return ERROR_MORE_DATA;
+  }
+  memcpy(name, n.c_str(), (n.size() + 1) * sizeof(char16_t));
+  *nameLen = DWORD(n.size());
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 unsigned long RegistryChangeStamp() {
@@ -433,29 +442,24 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPS
 }
 
 LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
-  Hive* hive;
-  std::vector<std::u16string> parts;
-  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
-  std::lock_guard<std::mutex> g(hive->mu_);
-  hive->Refresh();
-  qk::Key* k = hive->Find(parts);
-  if (!k) return ERROR_FILE_NOT_FOUND;
-  auto it = k->values.find(qk::Lower(valueName ? valueName : u""));
-  if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
-  const qk::Value& v = it->second;
-  if (type) *type = v.type;
-  if (!data) {
-    if (size) *size = DWORD(v.data.size());
-    return ERROR_SUCCESS;
-  }
-  if (!size) return ERROR_INVALID_PARAMETER;
-  if (*size < v.data.size()) {
+  return qk::ReadKey(key, [&](qk::Key& k) -> LONG {
+    auto it = k.values.find(qk::Lower(valueName ? valueName : u""));
+    if (it == k.values.end()) return ERROR_FILE_NOT_FOUND;
+    const qk::Value& v = it->second;
+    if (type) *type = v.type;
+    if (!data) {
+      if (size) *size = DWORD(v.data.size());
+      return ERROR_SUCCESS;
+    }
+    if (!size) return ERROR_INVALID_PARAMETER;
+    if (*size < v.data.size()) {
+      *size = DWORD(v.data.size());
+      return ERROR_MORE_DATA;
+    }
+    memcpy(data, v.data.data(), v.data.size());
     *size = DWORD(v.data.size());
-    return ERROR_MORE_DATA;
-  }
-  memcpy(data, v.data.data(), v.data.size());
-  *size = DWORD(v.data.size());
-  return ERROR_SUCCESS;
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
@@ -504,59 +508,38 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
 }
 
 LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLen, LPDWORD, LPWSTR, LPDWORD, LPFILETIME) {
-  Hive* hive;
-  std::vector<std::u16string> parts;
-  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
   if (!name || !nameLen) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> g(hive->mu_);
-  hive->Refresh();
-  qk::Key* k = hive->Find(parts);
-  if (!k) return ERROR_FILE_NOT_FOUND;
-  if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-  auto it = k->subkeys.begin();
-  std::advance(it, index);
-  const std::u16string& n = it->second->name;
-  if (*nameLen < n.size() + 1) {
-    *nameLen = DWORD(n.size() + 1);
-    return ERROR_MORE_DATA;
-  }
-  memcpy(name, n.c_str(), (n.size() + 1) * sizeof(char16_t));
-  *nameLen = DWORD(n.size());
-  return ERROR_SUCCESS;
+  return qk::ReadKey(key, [&](qk::Key& k) -> LONG {
+    if (index >= k.subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    auto it = k.subkeys.begin();
+    std::advance(it, index);
+    return qk::CopyName(it->second->name, name, nameLen);
+  });
 }
 
 LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLen, LPDWORD, LPDWORD type, LPBYTE data,
                    LPDWORD dataLen) {
-  Hive* hive;
-  std::vector<std::u16string> parts;
-  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
   if (!name || !nameLen) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> g(hive->mu_);
-  hive->Refresh();
-  qk::Key* k = hive->Find(parts);
-  if (!k) return ERROR_FILE_NOT_FOUND;
-  if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
-  auto it = k->values.begin();
-  std::advance(it, index);
-  const qk::Value& v = it->second;
-  if (*nameLen < v.name.size() + 1) {
-    *nameLen = DWORD(v.name.size() + 1);
-    return ERROR_MORE_DATA;
-  }
-  memcpy(name, v.name.c_str(), (v.name.size() + 1) * sizeof(char16_t));
-  *nameLen = DWORD(v.name.size());
-  if (type) *type = v.type;
-  if (dataLen) {
-    if (data) {
-      if (*dataLen < v.data.size()) {
-        *dataLen = DWORD(v.data.size());
-        return ERROR_MORE_DATA;
+  return qk::ReadKey(key, [&](qk::Key& k) -> LONG {
+    if (index >= k.values.size()) return ERROR_NO_MORE_ITEMS;
+    auto it = k.values.begin();
+    std::advance(it, index);
+    const qk::Value& v = it->second;
+    LONG r = qk::CopyName(v.name, name, nameLen);
+    if (r != ERROR_SUCCESS) return r;
+    if (type) *type = v.type;
+    if (dataLen) {
+      if (data) {
+        if (*dataLen < v.data.size()) {
+          *dataLen = DWORD(v.data.size());
+          return ERROR_MORE_DATA;
+        }
+        memcpy(data, v.data.data(), v.data.size());
       }
-      memcpy(data, v.data.data(), v.data.size());
+      *dataLen = DWORD(v.data.size());
     }
-    *dataLen = DWORD(v.data.size());
-  }
-  return ERROR_SUCCESS;
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG RegFlushKey(HKEY) { return ERROR_SUCCESS; }

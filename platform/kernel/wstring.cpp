@@ -237,6 +237,26 @@ double _wtof(const char16_t* s) { return wcstod(s, nullptr); }
 
 namespace qk {
 
+std::u16string LowerCase(std::u16string s) {
+  for (auto& c : s) c = towlower16(c);
+  return s;
+}
+
+std::vector<std::u16string> SplitPath(const std::u16string& path, const char16_t* separators) {
+  std::vector<std::u16string> parts;
+  std::u16string cur;
+  for (char16_t c : path) {
+    if (wcschr(separators, c) && c) {
+      if (!cur.empty()) parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur.push_back(c);
+    }
+  }
+  if (!cur.empty()) parts.push_back(cur);
+  return parts;
+}
+
 std::string ToUtf8(const char16_t* s, size_t n) {
   std::string out;
   out.reserve(n);
@@ -337,6 +357,16 @@ void Pad(std::u16string& out, const std::u16string& body, int width, bool left, 
   if (padn > 0 && !left) out.append(size_t(padn), padChar);
   out += body;
   if (padn > 0 && left) out.append(size_t(padn), u' ');
+}
+
+// The C conversion that prints one numeric field of a wide format.
+std::string NarrowSpec(const std::string& flags, int width, int precision, const char* size, char16_t conv) {
+  std::string f = "%" + flags;
+  if (width >= 0) f += std::to_string(width);
+  if (precision >= 0) f += "." + std::to_string(precision);
+  f += size;
+  f.push_back(char(conv));
+  return f;
 }
 
 }  // namespace
@@ -460,11 +490,7 @@ void FormatAppendV(std::u16string& out, const char16_t* fmt, va_list ap) {
       case u'x':
       case u'X':
       case u'o': {
-        std::string f = "%" + flags;
-        if (width >= 0) f += std::to_string(width);
-        if (precision >= 0) f += "." + std::to_string(precision);
-        f += "ll";
-        f.push_back(char(conv));
+        std::string f = NarrowSpec(flags, width, precision, "ll", conv);
         char buf[128];
         bool isSigned = (conv == u'd' || conv == u'i');
         if (isSigned) {
@@ -497,10 +523,7 @@ void FormatAppendV(std::u16string& out, const char16_t* fmt, va_list ap) {
       case u'G':
       case u'a':
       case u'A': {
-        std::string f = "%" + flags;
-        if (width >= 0) f += std::to_string(width);
-        if (precision >= 0) f += "." + std::to_string(precision);
-        f.push_back(char(conv));
+        std::string f = NarrowSpec(flags, width, precision, "", conv);
         double v = va_arg(args, double);
         char buf[512];
         snprintf(buf, sizeof buf, f.c_str(), v);

@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "kernel/types.h"
 
@@ -71,6 +72,11 @@ namespace qk {
 // The formatting engine: appends the formatted text to out.
 void FormatAppendV(std::u16string& out, const char16_t* fmt, va_list args);
 std::u16string Format(const char16_t* fmt, ...);
+
+// The text with every unit mapped by towlower16.
+std::u16string LowerCase(std::u16string s);
+// The non-empty pieces of a path between any of the separator units.
+std::vector<std::u16string> SplitPath(const std::u16string& path, const char16_t* separators);
 
 // UTF-8 <-> UTF-16 without loss (surrogate pairs become 4-byte sequences).
 std::string ToUtf8(const char16_t* s, size_t n);

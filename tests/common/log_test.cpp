@@ -67,10 +67,17 @@ TEST_F(RunLog, MemoryLineGoesToItsOwnFile) {
   EXPECT_FALSE(RunLogText().empty());
 }
 
-TEST_F(RunLog, CancelScheduledWaitRaisesTheFlag) {
+TEST_F(RunLog, CancelScheduledWaitSignalsTheWaitAndRaisesTheFlag) {
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  SetScheduledWaitEvent(event);
   EXPECT_FALSE(IsScheduledWaitCancelled());
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
   CancelScheduledWait();
   EXPECT_TRUE(IsScheduledWaitCancelled());
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  SetScheduledWaitEvent(nullptr);
+  CloseHandle(event);
 }
 
 }  // namespace
