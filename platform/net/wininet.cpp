@@ -1,0 +1,621 @@
+// The one-URL Internet API over libcurl (see net/wininet.h).
+//
+// Each request runs one libcurl transfer on a thread of its own. The body is
+// kept in a buffer of at most 1 MB between the transfer and the reader: the
+// transfer waits while the buffer is full, so a slow reader slows the
+// transfer instead of filling memory. Closing the request ends the transfer
+// and joins its thread before the handle goes.
+#include "net/wininet.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "kernel/handle.h"
+#include "kernel/localmem.h"
+#include "kernel/wstring.h"
+
+namespace {
+
+constexpr size_t kBufferCap = 1 << 20;
+
+struct Session : qk::KernelObject {
+  std::string agent;
+  DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG;
+  std::string proxy;
+  bool async = false;
+  std::mutex lock;
+  INTERNET_STATUS_CALLBACK callback = nullptr;
+  DWORD connectTimeoutMs = 60000;
+  DWORD receiveTimeoutMs = 0;  // none
+};
+
+struct Request : qk::KernelObject {
+  std::shared_ptr<Session> session;
+  HINTERNET self = nullptr;
+  std::string url;
+  DWORD_PTR context = 0;
+  bool followRedirects = true;
+
+  std::mutex lock;
+  std::condition_variable cv;
+  std::string data;   // body received and not read yet, from readPos on
+  size_t readPos = 0;
+  bool opened = false;    // the final answer's headers are in (or the transfer ended)
+  bool finished = false;  // the transfer ended
+  bool closed = false;
+  DWORD error = 0;        // the transfer's error, 0 when it succeeded
+  std::string errorText;
+  long status = 0;
+  std::string headers;    // of the last answer
+  bool lastWasRedirect = false;
+  bool sawLocation = false;
+  INTERNET_BUFFERSA* pendingRead = nullptr;
+  std::thread worker;
+
+  ~Request() override {
+    if (worker.joinable() && worker.get_id() == std::this_thread::get_id()) {
+      worker.detach();  // the transfer thread let go of the last reference
+    } else if (worker.joinable()) {
+      {
+        std::lock_guard<std::mutex> g(lock);
+        closed = true;
+      }
+      cv.notify_all();
+      worker.join();
+    }
+  }
+};
+
+thread_local std::u16string t_lastResponse;
+
+void EnsureCurl() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+DWORD MapCurlError(CURLcode code) {
+  switch (code) {
+    case CURLE_OK:
+      return 0;
+    case CURLE_COULDNT_CONNECT:
+      return ERROR_INTERNET_CANNOT_CONNECT;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case CURLE_OPERATION_TIMEDOUT:
+      return ERROR_INTERNET_TIMEOUT;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+    case CURLE_URL_MALFORMAT:
+      return ERROR_INTERNET_INVALID_URL;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return ERROR_INTERNET_INVALID_CA;
+    case CURLE_SSL_CONNECT_ERROR:
+      return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return ERROR_HTTP_REDIRECT_FAILED;
+    case CURLE_ABORTED_BY_CALLBACK:
+    case CURLE_WRITE_ERROR:
+      return ERROR_INTERNET_OPERATION_CANCELLED;
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return ERROR_INTERNET_CONNECTION_RESET;
+    case CURLE_GOT_NOTHING:
+      return ERROR_INTERNET_CONNECTION_ABORTED;
+    default:
+      return ERROR_INTERNET_INTERNAL_ERROR;
+  }
+}
+
+void Notify(const std::shared_ptr<Request>& r, DWORD status, LPVOID info, DWORD length) {
+  INTERNET_STATUS_CALLBACK cb;
+  {
+    std::lock_guard<std::mutex> g(r->session->lock);
+    cb = r->session->callback;
+  }
+  if (cb && cb != INTERNET_INVALID_STATUS_CALLBACK) cb(r->self, r->context, status, info, length);
+}
+
+// Fills a pending read from the buffer; call with r->lock held. Returns true
+// when the read was completed (successfully or not).
+bool FillPending(Request& r, bool* success, DWORD* error) {
+  if (!r.pendingRead) return false;
+  size_t available = r.data.size() - r.readPos;
+  if (available > 0) {
+    size_t n = std::min<size_t>(available, r.pendingRead->dwBufferLength);
+    std::memcpy(r.pendingRead->lpvBuffer, r.data.data() + r.readPos, n);
+    r.readPos += n;
+    r.pendingRead->dwBufferLength = static_cast<DWORD>(n);
+    *success = true;
+    *error = 0;
+  } else if (r.finished) {
+    r.pendingRead->dwBufferLength = 0;
+    *success = r.error == 0;
+    *error = r.error;
+  } else {
+    return false;
+  }
+  r.pendingRead = nullptr;
+  r.cv.notify_all();
+  return true;
+}
+
+struct Transfer {
+  std::shared_ptr<Request> request;
+};
+
+// Completes what the arrival of data, headers or the end makes complete.
+void Advance(const std::shared_ptr<Request>& r, std::unique_lock<std::mutex>& lock, bool nowOpened) {
+  bool readDone = false, readOk = false;
+  DWORD readError = 0;
+  bool openDone = false;
+  if (nowOpened && !r->opened) {
+    r->opened = true;
+    openDone = true;
+  }
+  readDone = FillPending(*r, &readOk, &readError);
+  DWORD openError = r->opened && r->finished && r->data.empty() ? r->error : 0;
+  bool async = r->session->async;
+  r->cv.notify_all();
+  lock.unlock();
+  if (async && openDone) {
+    INTERNET_ASYNC_RESULT result{openError ? 0 : reinterpret_cast<DWORD_PTR>(r->self), openError};
+    Notify(r, INTERNET_STATUS_REQUEST_COMPLETE, &result, sizeof result);
+  }
+  if (async && readDone) {
+    INTERNET_ASYNC_RESULT result{static_cast<DWORD_PTR>(readOk ? TRUE : FALSE), readError};
+    Notify(r, INTERNET_STATUS_REQUEST_COMPLETE, &result, sizeof result);
+  }
+  lock.lock();
+}
+
+size_t OnHeader(char* text, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  auto& r = t->request;
+  size_t n = size * count;
+  std::string line(text, n);
+  std::unique_lock<std::mutex> lock(r->lock);
+  if (line.rfind("HTTP/", 0) == 0) {
+    r->headers.clear();
+    r->sawLocation = false;
+    size_t sp = line.find(' ');
+    r->status = sp == std::string::npos ? 0 : std::strtol(line.c_str() + sp + 1, nullptr, 10);
+  } else if (line.size() > 9 && strncasecmp(line.c_str(), "location:", 9) == 0) {
+    r->sawLocation = true;
+  }
+  r->headers += line;
+  if (line == "\r\n" || line == "\n") {
+    bool redirect = r->followRedirects && r->sawLocation && r->status >= 300 && r->status < 400 &&
+                    r->status != 304;
+    // Informational answers (100 Continue) and redirects that will be
+    // followed are not the final answer.
+    if (!redirect && r->status >= 200) Advance(r, lock, true);
+  }
+  return r->closed ? 0 : n;
+}
+
+size_t OnBody(char* bytes, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  auto& r = t->request;
+  size_t n = size * count;
+  std::unique_lock<std::mutex> lock(r->lock);
+  r->cv.wait(lock, [&] { return r->closed || r->data.size() - r->readPos < kBufferCap; });
+  if (r->closed) return 0;
+  if (r->readPos > 0 && r->readPos * 2 >= r->data.size()) {
+    r->data.erase(0, r->readPos);
+    r->readPos = 0;
+  }
+  r->data.append(bytes, n);
+  Advance(r, lock, true);
+  return n;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* t = static_cast<Transfer*>(user);
+  std::lock_guard<std::mutex> g(t->request->lock);
+  return t->request->closed ? 1 : 0;
+}
+
+void RunTransfer(std::shared_ptr<Request> r) {
+  if (r->session->async) {
+    INTERNET_ASYNC_RESULT created{reinterpret_cast<DWORD_PTR>(r->self), 0};
+    Notify(r, INTERNET_STATUS_HANDLE_CREATED, &created, sizeof created);
+  }
+  Transfer t{r};
+  CURL* curl = curl_easy_init();
+  char errorBuffer[CURL_ERROR_SIZE] = {0};
+  CURLcode rc = CURLE_FAILED_INIT;
+  if (curl) {
+    curl_easy_setopt(curl, CURLOPT_URL, r->url.c_str());
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, r->session->agent.c_str());
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, r->followRedirects ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(r->session->connectTimeoutMs));
+    if (r->session->receiveTimeoutMs) {
+      // No byte for the receive time-out ends the transfer.
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>((r->session->receiveTimeoutMs + 999) / 1000));
+    }
+    if (r->session->accessType == INTERNET_OPEN_TYPE_PROXY && !r->session->proxy.empty())
+      curl_easy_setopt(curl, CURLOPT_PROXY, r->session->proxy.c_str());
+    else if (r->session->accessType == INTERNET_OPEN_TYPE_DIRECT)
+      curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    rc = curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+  }
+  std::unique_lock<std::mutex> lock(r->lock);
+  r->finished = true;
+  r->error = MapCurlError(rc);
+  r->errorText = errorBuffer[0] ? errorBuffer : (rc == CURLE_OK ? "" : curl_easy_strerror(rc));
+  if (r->closed) return;
+  bool openFailed = !r->opened && r->error != 0;
+  if (openFailed) {
+    r->opened = true;
+    bool async = r->session->async;
+    DWORD error = r->error;
+    r->cv.notify_all();
+    lock.unlock();
+    if (async) {
+      INTERNET_ASYNC_RESULT result{0, error};
+      Notify(r, INTERNET_STATUS_REQUEST_COMPLETE, &result, sizeof result);
+    }
+    lock.lock();
+    // A pending read cannot exist before the open completed.
+    return;
+  }
+  Advance(r, lock, true);
+}
+
+std::shared_ptr<Session> SessionOf(HINTERNET h) { return qk::LookupHandleAs<Session>(h); }
+std::shared_ptr<Request> RequestOf(HINTERNET h) { return qk::LookupHandleAs<Request>(h); }
+
+}  // namespace
+
+HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR, DWORD flags) {
+  EnsureCurl();
+  if (accessType != INTERNET_OPEN_TYPE_PRECONFIG && accessType != INTERNET_OPEN_TYPE_DIRECT &&
+      accessType != INTERNET_OPEN_TYPE_PROXY) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (accessType == INTERNET_OPEN_TYPE_PROXY && (!proxy || !*proxy)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto s = std::make_shared<Session>();
+  s->agent = agent ? qk::ToUtf8(agent, wcslen(agent)) : "";
+  s->accessType = accessType;
+  if (proxy && accessType == INTERNET_OPEN_TYPE_PROXY) {
+    std::string p = qk::ToUtf8(proxy, wcslen(proxy));
+    // "host:port" names an HTTP proxy.
+    s->proxy = p.find("://") == std::string::npos ? "http://" + p : p;
+  }
+  s->async = (flags & INTERNET_FLAG_ASYNC) != 0;
+  SetLastError(0);
+  return qk::RegisterHandle(s);
+}
+
+BOOL InternetSetOptionW(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
+  auto s = SessionOf(handle);
+  if (!s) {
+    SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    return FALSE;
+  }
+  if (!buffer || length < sizeof(DWORD)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  DWORD value;
+  std::memcpy(&value, buffer, sizeof value);
+  std::lock_guard<std::mutex> g(s->lock);
+  switch (option) {
+    case INTERNET_OPTION_CONNECT_TIMEOUT:
+      s->connectTimeoutMs = value;
+      return TRUE;
+    case INTERNET_OPTION_RECEIVE_TIMEOUT:
+      s->receiveTimeoutMs = value;
+      return TRUE;
+    case INTERNET_OPTION_SEND_TIMEOUT:
+      return TRUE;
+    default:
+      SetLastError(ERROR_INTERNET_INVALID_OPTION);
+      return FALSE;
+  }
+}
+
+INTERNET_STATUS_CALLBACK InternetSetStatusCallbackW(HINTERNET handle, INTERNET_STATUS_CALLBACK callback) {
+  auto s = SessionOf(handle);
+  if (!s) {
+    SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    return INTERNET_INVALID_STATUS_CALLBACK;
+  }
+  std::lock_guard<std::mutex> g(s->lock);
+  INTERNET_STATUS_CALLBACK old = s->callback;
+  s->callback = callback;
+  return old;
+}
+
+HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR, DWORD, DWORD flags, DWORD_PTR context) {
+  auto s = SessionOf(session);
+  if (!s) {
+    SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    return nullptr;
+  }
+  if (!url || !*url) {
+    SetLastError(ERROR_INTERNET_INVALID_URL);
+    return nullptr;
+  }
+  std::string u = qk::ToUtf8(url, wcslen(url));
+  std::string scheme = u.substr(0, u.find(':'));
+  for (auto& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (u.find("://") == std::string::npos) {
+    SetLastError(ERROR_INTERNET_INVALID_URL);
+    return nullptr;
+  }
+  if (scheme != "http" && scheme != "https") {
+    SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+    return nullptr;
+  }
+  auto r = std::make_shared<Request>();
+  r->session = s;
+  r->url = u;
+  r->context = context;
+  r->followRedirects = (flags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
+  r->self = qk::RegisterHandle(r);
+  r->worker = std::thread(RunTransfer, r);
+  if (s->async) {
+    SetLastError(ERROR_IO_PENDING);
+    return nullptr;
+  }
+  std::unique_lock<std::mutex> lock(r->lock);
+  r->cv.wait(lock, [&] { return r->opened; });
+  if (r->error && r->data.empty() && r->finished) {
+    DWORD error = r->error;
+    t_lastResponse = qk::FromUtf8(r->errorText);
+    lock.unlock();
+    InternetCloseHandle(r->self);
+    SetLastError(error);
+    return nullptr;
+  }
+  return r->self;
+}
+
+BOOL InternetReadFileExA(HINTERNET request, LPINTERNET_BUFFERSA buffers, DWORD, DWORD_PTR) {
+  auto r = RequestOf(request);
+  if (!r) {
+    SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    return FALSE;
+  }
+  if (!buffers || !buffers->lpvBuffer) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::unique_lock<std::mutex> lock(r->lock);
+  if (r->pendingRead) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  r->pendingRead = buffers;
+  bool ok = false;
+  DWORD error = 0;
+  if (FillPending(*r, &ok, &error)) {
+    if (!ok) {
+      t_lastResponse = qk::FromUtf8(r->errorText);
+      SetLastError(error);
+      return FALSE;
+    }
+    return TRUE;
+  }
+  if (r->session->async) {
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+  }
+  r->cv.wait(lock, [&] { return r->pendingRead == nullptr || r->closed; });
+  if (r->pendingRead) {
+    r->pendingRead = nullptr;
+    SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+    return FALSE;
+  }
+  if (r->finished && r->error && buffers->dwBufferLength == 0) {
+    t_lastResponse = qk::FromUtf8(r->errorText);
+    SetLastError(r->error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL InternetReadFile(HINTERNET request, LPVOID buffer, DWORD toRead, LPDWORD read) {
+  auto r = RequestOf(request);
+  if (!r || !read) {
+    SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    return FALSE;
+  }
+  *read = 0;
+  // Reads block, also on an asynchronous session.
+  std::unique_lock<std::mutex> lock(r->lock);
+  r->cv.wait(lock, [&] { return r->finished || r->closed || r->data.size() > r->readPos; });
+  size_t n = std::min<size_t>(r->data.size() - r->readPos, toRead);
+  std::memcpy(buffer, r->data.data() + r->readPos, n);
+  r->readPos += n;
+  *read = static_cast<DWORD>(n);
+  r->cv.notify_all();
+  if (n == 0 && r->error) {
+    t_lastResponse = qk::FromUtf8(r->errorText);
+    SetLastError(r->error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD length, LPDWORD) {
+  auto r = RequestOf(request);
+  if (!r || !buffer || !length) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::u16string text;
+  long status;
+  {
+    std::lock_guard<std::mutex> g(r->lock);
+    status = r->status;
+    text = qk::FromUtf8(r->headers);
+  }
+  DWORD level = infoLevel & 0xFFFF;
+  if (level == HTTP_QUERY_STATUS_CODE && (infoLevel & HTTP_QUERY_FLAG_NUMBER)) {
+    if (*length < sizeof(DWORD)) {
+      *length = sizeof(DWORD);
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return FALSE;
+    }
+    *static_cast<DWORD*>(buffer) = static_cast<DWORD>(status);
+    *length = sizeof(DWORD);
+    return TRUE;
+  }
+  if (level == HTTP_QUERY_STATUS_CODE) text = qk::FromUtf8(std::to_string(status));
+  else if (level != HTTP_QUERY_RAW_HEADERS_CRLF) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  DWORD need = static_cast<DWORD>((text.size() + 1) * sizeof(char16_t));
+  if (*length < need) {
+    *length = need;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::memcpy(buffer, text.c_str(), need);
+  *length = need - sizeof(char16_t);
+  return TRUE;
+}
+
+BOOL InternetCloseHandle(HINTERNET handle) {
+  if (auto r = RequestOf(handle)) {
+    {
+      std::lock_guard<std::mutex> g(r->lock);
+      r->closed = true;
+      r->pendingRead = nullptr;
+    }
+    r->cv.notify_all();
+    if (r->worker.joinable() && r->worker.get_id() != std::this_thread::get_id()) r->worker.join();
+    HINTERNET self = handle;
+    Notify(r, INTERNET_STATUS_HANDLE_CLOSING, &self, sizeof self);
+    qk::ReleaseHandle(handle);
+    return TRUE;
+  }
+  if (SessionOf(handle)) {
+    qk::ReleaseHandle(handle);
+    return TRUE;
+  }
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
+BOOL InternetGetLastResponseInfoW(LPDWORD error, LPWSTR buffer, LPDWORD length) {
+  if (!length) return FALSE;
+  if (error) *error = 0;
+  DWORD need = static_cast<DWORD>(t_lastResponse.size());
+  if (!buffer || *length <= need) {
+    *length = need + 1;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::memcpy(buffer, t_lastResponse.c_str(), (need + 1) * sizeof(char16_t));
+  *length = need;
+  return TRUE;
+}
+
+namespace {
+
+const std::map<DWORD, const char16_t*>& InternetTexts() {
+  static const std::map<DWORD, const char16_t*> texts = {
+      {ERROR_INTERNET_OUT_OF_HANDLES, u"No more Internet handles can be allocated"},
+      {ERROR_INTERNET_TIMEOUT, u"The operation timed out"},
+      {ERROR_INTERNET_EXTENDED_ERROR, u"The server returned extended information"},
+      {ERROR_INTERNET_INTERNAL_ERROR, u"An internal error occurred in the Microsoft Internet extensions"},
+      {ERROR_INTERNET_INVALID_URL, u"The URL is invalid"},
+      {ERROR_INTERNET_UNRECOGNIZED_SCHEME, u"The URL does not use a recognized protocol"},
+      {ERROR_INTERNET_NAME_NOT_RESOLVED, u"The server name or address could not be resolved"},
+      {ERROR_INTERNET_INVALID_OPTION, u"The option is invalid"},
+      {ERROR_INTERNET_OPERATION_CANCELLED, u"The operation was canceled"},
+      {ERROR_INTERNET_INCORRECT_HANDLE_TYPE, u"The type of handle supplied is incorrect for this operation"},
+      {ERROR_INTERNET_CANNOT_CONNECT, u"A connection with the server could not be established"},
+      {ERROR_INTERNET_CONNECTION_ABORTED, u"The connection with the server was terminated abnormally"},
+      {ERROR_INTERNET_CONNECTION_RESET, u"The connection with the server was reset"},
+      {ERROR_INTERNET_SEC_CERT_CN_INVALID, u"The host name in the certificate is invalid or does not match"},
+      {ERROR_INTERNET_INVALID_CA, u"The certificate authority is invalid or incorrect"},
+      {ERROR_HTTP_REDIRECT_FAILED, u"The redirection failed"},
+      {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, u"An error occurred in the secure channel support"},
+      {ERROR_INTERNET_DISCONNECTED, u"The Internet connection has been lost"},
+  };
+  return texts;
+}
+
+const std::map<DWORD, const char16_t*>& SystemTexts() {
+  static const std::map<DWORD, const char16_t*> texts = {
+      {ERROR_SUCCESS, u"The operation completed successfully."},
+      {ERROR_FILE_NOT_FOUND, u"The system cannot find the file specified."},
+      {ERROR_PATH_NOT_FOUND, u"The system cannot find the path specified."},
+      {ERROR_ACCESS_DENIED, u"Access is denied."},
+      {ERROR_INVALID_HANDLE, u"The handle is invalid."},
+      {ERROR_NOT_ENOUGH_MEMORY, u"Not enough storage is available to process this command."},
+      {ERROR_INVALID_PARAMETER, u"The parameter is incorrect."},
+      {ERROR_DISK_FULL, u"There is not enough space on the disk."},
+      {ERROR_TIMEOUT, u"This operation returned because the timeout period expired."},
+  };
+  return texts;
+}
+
+}  // namespace
+
+HMODULE InternetModuleHandle() {
+  static int anchor;
+  return reinterpret_cast<HMODULE>(&anchor);
+}
+
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD, LPWSTR buffer, DWORD size, va_list*) {
+  const char16_t* text = nullptr;
+  if ((flags & FORMAT_MESSAGE_FROM_HMODULE) && source == InternetModuleHandle()) {
+    auto it = InternetTexts().find(messageId);
+    if (it != InternetTexts().end()) text = it->second;
+  }
+  if (!text && (flags & FORMAT_MESSAGE_FROM_SYSTEM)) {
+    auto it = SystemTexts().find(messageId);
+    if (it != SystemTexts().end()) text = it->second;
+  }
+  if (!text) {
+    SetLastError(317);  // ERROR_MR_MID_NOT_FOUND
+    return 0;
+  }
+  std::u16string out = std::u16string(text) + u"\r\n";
+  if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
+    auto* block = static_cast<char16_t*>(LocalAlloc(LMEM_FIXED, (out.size() + 1) * sizeof(char16_t)));
+    if (!block) return 0;
+    std::memcpy(block, out.c_str(), (out.size() + 1) * sizeof(char16_t));
+    *reinterpret_cast<LPWSTR*>(buffer) = block;
+    return static_cast<DWORD>(out.size());
+  }
+  if (!buffer || size <= out.size()) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(buffer, out.c_str(), (out.size() + 1) * sizeof(char16_t));
+  return static_cast<DWORD>(out.size());
+}

@@ -1,0 +1,765 @@
+// HTTP/1.1 wire format.
+#include "ventrel/httpconn.h"
+
+#include <cstring>
+#include <memory>
+
+#include "ventrel/urlhelpers.h"
+#include "ventrel/vlog.h"
+
+#ifndef ERROR_INVALID_DATA
+#define ERROR_INVALID_DATA 13L
+#endif
+#ifndef ERROR_OPERATION_ABORTED
+#define ERROR_OPERATION_ABORTED 995L
+#endif
+
+namespace {
+
+const char16_t* const kMethods[3] = {u"GET", u"POST", u"CONNECT"};
+
+std::string Narrow(const CString& s) {
+  int n = WideCharToMultiByte(CP_ACP, 0, s, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string out(size_t(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, s, -1, out.data(), n, nullptr, nullptr);
+  out.resize(size_t(n - 1));
+  return out;
+}
+
+// Header text must not break the message: line breaks and NULs become blanks.
+std::string HeaderText(const CString& s) {
+  std::string out = Narrow(s);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  }
+  return out;
+}
+
+// The request target travels between blanks: controls and blanks are escaped.
+std::string TargetText(const CString& s) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string raw = Narrow(s);
+  std::string out;
+  for (unsigned char c : raw) {
+    if (c <= 0x20 || c == 0x7f) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += char(c);
+    }
+  }
+  return out;
+}
+
+// ISO-8859-1 reading of header bytes: each byte one UTF-16 unit.
+CString Latin1(const std::string& s) {
+  std::u16string w;
+  w.reserve(s.size());
+  for (unsigned char c : s) w += char16_t(c);
+  return CString(std::move(w));
+}
+
+std::string TrimBytes(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+  return s.substr(b, e - b);
+}
+
+// Reads a decimal Content-Length strictly; false for anything else.
+bool ParseLength(const CString& text, uint64_t& value) {
+  CString t = text;
+  t.Trim();
+  if (t.IsEmpty() || t.GetLength() > 18) return false;
+  value = 0;
+  for (int i = 0; i < t.GetLength(); ++i) {
+    if (t[i] < u'0' || t[i] > u'9') return false;
+    value = value * 10 + uint64_t(t[i] - u'0');
+  }
+  return true;
+}
+
+// Reads a chunk-size line: hexadecimal digits, optional extensions after
+// ";", optional blanks. false for a missing, negative or oversized size.
+bool ParseChunkSize(const std::string& line, uint64_t& size) {
+  std::string t = TrimBytes(line);
+  size_t semi = t.find(';');
+  if (semi != std::string::npos) t = TrimBytes(t.substr(0, semi));
+  if (t.empty() || t.size() > 15) return false;
+  size = 0;
+  for (char c : t) {
+    int d;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return false;
+    size = size * 16 + uint64_t(d);
+  }
+  return true;
+}
+
+constexpr int kBlockSize = 131072;
+
+// A sink over a buffered file that remembers why a write failed.
+class FileSink : public CByteSink {
+ public:
+  explicit FileSink(CBufferedFile& file) : file_(file) {}
+  BOOL Write(const char* data, int length) override {
+    if (file_.Write(data, DWORD(length))) return TRUE;
+    error_ = GetLastError();
+    return FALSE;
+  }
+  DWORD error_ = 0;
+
+ private:
+  CBufferedFile& file_;
+};
+
+}  // namespace
+
+// Requests.
+
+CHttpRequest::CHttpRequest(int method, const CString& path, int port) : m_nMethod(method), m_strPath(path) {
+  if (m_nMethod < 0 || m_nMethod > 2) m_nMethod = 0;
+  if (port < 0) {
+    m_strRequestLine.Format(u"%s %s HTTP/1.1\r\n", kMethods[m_nMethod], path.GetString());
+  } else {
+    m_strRequestLine.Format(u"%s %s:%d HTTP/1.1\r\n", kMethods[m_nMethod], path.GetString(), port);
+  }
+  VLog(u"%s", m_strRequestLine.GetString());
+}
+
+LPCWSTR CHttpRequest::GetMethodText() const { return kMethods[m_nMethod]; }
+
+void CHttpRequest::AddHeader(const CString& name, const CString& value) {
+  for (auto& h : m_headers) {
+    if (h.first == name) {
+      h.second = value;
+      return;
+    }
+  }
+  m_headers.emplace_back(name, value);
+}
+
+void CHttpRequest::AddHeader(const CString& name, int number) {
+  CString v;
+  v.Format(u"%d", number);
+  AddHeader(name, v);
+}
+
+void CHttpRequest::AddHeaders(const CHeaderList& list) {
+  for (const auto& h : list) m_headers.push_back(h);
+}
+
+void CHttpRequest::AddCookies(const std::vector<CString>& cookies) {
+  for (const CString& c : cookies) m_headers.emplace_back(CString(u"Cookie"), c);
+}
+
+BOOL CHttpRequest::GetHeader(LPCWSTR name, CString& value) const {
+  for (const auto& h : m_headers) {
+    if (h.first == name) {
+      value = h.second;
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+std::string CHttpRequest::Serialize(const CStringList* rawLines) const {
+  std::string out;
+  // The request line with its target made safe.
+  int sp1 = m_strRequestLine.Find(u' ');
+  int sp2 = m_strRequestLine.ReverseFind(u' ');
+  if (sp1 > 0 && sp2 > sp1) {
+    out += Narrow(m_strRequestLine.Left(sp1));
+    out += ' ';
+    out += TargetText(m_strRequestLine.Mid(sp1 + 1, sp2 - sp1 - 1));
+    out += HeaderText(m_strRequestLine.Mid(sp2).TrimRight(u"\r\n"));
+    out += "\r\n";
+  } else {
+    out += HeaderText(m_strRequestLine.Left(m_strRequestLine.GetLength()).TrimRight(u"\r\n")) + "\r\n";
+  }
+  for (const auto& h : m_headers) out += HeaderText(h.first) + ": " + HeaderText(h.second) + "\r\n";
+  if (rawLines) {
+    for (POSITION pos = rawLines->GetHeadPosition(); pos;) out += HeaderText(rawLines->GetNext(pos)) + "\r\n";
+  }
+  out += "\r\n";
+  if (m_nMethod == HTTP_METHOD_POST) out += Narrow(m_strBody);
+  return out;
+}
+
+BOOL CHttpRequest::Write(CHttpSocket& socket, const CStringList* rawLines) const {
+  std::string bytes = Serialize(rawLines);
+  return socket.Send(bytes.data(), int(bytes.size()));
+}
+
+// Responses.
+
+void CHttpResponse::ParseStatusLine(const CString& line) {
+  m_strStatusLine = line;
+  m_nStatusCode = 0;
+  const int n = line.GetLength();
+  if (n < 8 || line.Left(5) != CString(u"HTTP/") || !iswdigit16(line[5]) || line[6] != u'.' || !iswdigit16(line[7]))
+    return;
+  int i = 8;
+  while (i < n && (line[i] == u' ' || line[i] == u'\t')) ++i;
+  int code = 0, digits = 0;
+  while (i < n && iswdigit16(line[i]) && digits < 4) {
+    code = code * 10 + (line[i] - u'0');
+    ++digits;
+    ++i;
+  }
+  if (digits == 3 && (i == n || !iswdigit16(line[i]))) m_nStatusCode = code;
+}
+
+void CHttpResponse::AddHeader(const CString& name, const CString& value) { m_headers.emplace_back(name, value); }
+
+BOOL CHttpResponse::GetHeader(LPCWSTR name, CString& value) const {
+  for (const auto& h : m_headers) {
+    if (h.first.CompareNoCase(name) == 0) {
+      value = h.second;
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+// The response reader.
+
+int ReadHttpLine(CByteSource& source, std::string& line, size_t maxLine) {
+  line.clear();
+  char c;
+  for (;;) {
+    int n = source.Receive(&c, 1);
+    if (n <= 0) return READ_FAILED;
+    line += c;
+    if (c == '\n') return READ_OK;
+    if (line.size() >= maxLine) return READ_BAD_SYNTAX;
+  }
+}
+
+int ReadResponseHead(CByteSource& source, const CResponseLimits& limits, CHttpResponse*& response, CString& why) {
+  response = nullptr;
+  std::string line;
+  int rc = ReadHttpLine(source, line, limits.maxLine);
+  if (rc != READ_OK) {
+    why = rc == READ_BAD_SYNTAX ? u"status line too long" : u"no status line";
+    return rc;
+  }
+  auto resp = std::make_unique<CHttpResponse>();
+  resp->ParseStatusLine(Latin1(line));
+  size_t total = line.size();
+  for (size_t count = 0;; ++count) {
+    rc = ReadHttpLine(source, line, limits.maxLine);
+    if (rc != READ_OK) {
+      why = rc == READ_BAD_SYNTAX ? u"header line too long" : u"headers incomplete";
+      return rc;
+    }
+    total += line.size();
+    if (total > limits.maxHeaderBytes || count >= limits.maxHeaders) {
+      why = u"headers too large";
+      return READ_BAD_SYNTAX;
+    }
+    std::string t = TrimBytes(line);
+    VLog(u"\t\t%s", Latin1(t).GetString());
+    if (t.empty()) break;
+    size_t colon = t.find(':');
+    if (colon == std::string::npos) break;  // what follows counts as body
+    resp->AddHeader(Latin1(t.substr(0, colon)), Latin1(TrimBytes(t.substr(colon + 1))));
+  }
+  response = resp.release();
+  return READ_OK;
+}
+
+BOOL GetBodyFraming(const CHttpResponse& response, CBodyFraming& framing, CString& why) {
+  framing = CBodyFraming();
+  CString coding;
+  if (response.GetHeader(u"Content-Encoding", coding)) {
+    coding.Trim();
+    if (!coding.IsEmpty() && coding.CompareNoCase(u"identity") != 0) {
+      why.Format(u"unsupported Content-Encoding '%s'", coding.GetString());
+      return FALSE;
+    }
+  }
+  CString te;
+  if (response.GetHeader(u"Transfer-Encoding", te)) {
+    te.Trim();
+    if (te.CompareNoCase(u"chunked") != 0) {
+      why.Format(u"unsupported Transfer-Encoding '%s'", te.GetString());
+      return FALSE;
+    }
+    framing.kind = CBodyFraming::CHUNKED;
+    return TRUE;
+  }
+  bool have = false;
+  for (const auto& h : response.m_headers) {
+    if (h.first.CompareNoCase(u"Content-Length") != 0) continue;
+    uint64_t v;
+    if (!ParseLength(h.second, v) || (have && v != framing.length)) {
+      why.Format(u"invalid Content-Length '%s'", h.second.GetString());
+      return FALSE;
+    }
+    framing.kind = CBodyFraming::LENGTH;
+    framing.length = v;
+    have = true;
+  }
+  return TRUE;
+}
+
+int ReadResponseBody(CByteSource& source, const CBodyFraming& framing, CByteSink& sink,
+                     const CResponseLimits& limits, CString& why, uint64_t* received) {
+  std::vector<char> block(kBlockSize);
+  uint64_t total = 0;
+  auto done = [&](int rc) {
+    if (received) *received = total;
+    return rc;
+  };
+  // Moves exactly want bytes (or until close when want is ~0).
+  auto move = [&](uint64_t want, bool untilClose) -> int {
+    while (untilClose || want > 0) {
+      int ask = kBlockSize;
+      if (!untilClose && want < uint64_t(ask)) ask = int(want);
+      int n = source.Receive(block.data(), ask);
+      if (n < 0) {
+        why = u"receive failed or timed out";
+        return READ_FAILED;
+      }
+      if (n == 0) {
+        if (untilClose) return READ_OK;
+        why.Format(u"the server closed the connection after %llu bytes of the body", (unsigned long long)total);
+        return READ_FAILED;
+      }
+      if (!sink.Write(block.data(), n)) {
+        why = u"the body cannot be stored";
+        return READ_WRITE_FAILED;
+      }
+      total += uint64_t(n);
+      if (!untilClose) want -= uint64_t(n);
+    }
+    return READ_OK;
+  };
+
+  if (framing.kind == CBodyFraming::UNTIL_CLOSE) return done(move(0, true));
+  if (framing.kind == CBodyFraming::LENGTH) {
+    int rc = move(framing.length, false);
+    if (rc != READ_OK) return done(rc);
+    // Nothing may follow the announced body before the server closes.
+    char extra;
+    int n = source.Receive(&extra, 1);
+    if (n > 0) {
+      why.Format(u"the body is longer than the announced %llu bytes", (unsigned long long)framing.length);
+      return done(READ_BAD_SYNTAX);
+    }
+    return done(READ_OK);
+  }
+  std::string line;
+  for (;;) {
+    int rc = ReadHttpLine(source, line, limits.maxLine);
+    if (rc != READ_OK) {
+      why = rc == READ_BAD_SYNTAX ? u"chunk-size line too long" : u"the body ended without its last chunk";
+      return done(rc);
+    }
+    uint64_t size;
+    if (!ParseChunkSize(line, size)) {
+      why.Format(u"bad chunk size '%s'", Latin1(TrimBytes(line)).GetString());
+      return done(READ_BAD_SYNTAX);
+    }
+    if (size == 0) break;
+    rc = move(size, false);
+    if (rc != READ_OK) return done(rc);
+    rc = ReadHttpLine(source, line, limits.maxLine);
+    if (rc != READ_OK || (line != "\r\n" && line != "\n")) {
+      why = u"chunk data not followed by a line end";
+      return done(rc == READ_FAILED ? READ_FAILED : READ_BAD_SYNTAX);
+    }
+  }
+  // Trailer lines up to the empty line; a server that closes instead has
+  // still sent the whole body.
+  size_t trailerBytes = 0;
+  for (size_t i = 0; i < limits.maxHeaders; ++i) {
+    int rc = ReadHttpLine(source, line, limits.maxLine);
+    if (rc == READ_FAILED) return done(READ_OK);
+    trailerBytes += line.size();
+    if (rc != READ_OK || trailerBytes > limits.maxHeaderBytes) {
+      why = u"trailer too large";
+      return done(READ_BAD_SYNTAX);
+    }
+    if (line == "\r\n" || line == "\n") return done(READ_OK);
+  }
+  why = u"too many trailer lines";
+  return done(READ_BAD_SYNTAX);
+}
+
+// Buffered file.
+
+CBufferedFile::CBufferedFile(DWORD bufferSize)
+    : m_hFile(INVALID_HANDLE_VALUE),
+      m_buffer(bufferSize ? bufferSize : 1),
+      m_nBufferSize(bufferSize ? bufferSize : 1),
+      m_nPosition(0),
+      m_nValid(0),
+      m_nOffset(0),
+      m_nAccess(0) {
+  InitializeCriticalSection(&m_cs);
+}
+
+CBufferedFile::~CBufferedFile() {
+  Close();
+  DeleteCriticalSection(&m_cs);
+}
+
+BOOL CBufferedFile::Open(LPCWSTR path, DWORD access, DWORD share, DWORD creation, DWORD attributes) {
+  Close();
+  m_hFile = CreateFileW(path, access, share, nullptr, creation, attributes, nullptr);
+  m_nPosition = m_nValid = 0;
+  m_nOffset = 0;
+  m_nAccess = access;
+  return m_hFile != INVALID_HANDLE_VALUE;
+}
+
+BOOL CBufferedFile::Flush() {
+  if (m_hFile == INVALID_HANDLE_VALUE || !(m_nAccess & GENERIC_WRITE) || m_nPosition == 0) return TRUE;
+  DWORD written = 0;
+  BOOL ok = WriteFile(m_hFile, m_buffer.data(), m_nPosition, &written, nullptr) && written == m_nPosition;
+  if (ok) {
+    m_nOffset += m_nPosition;
+    m_nPosition = 0;
+  }
+  return ok;
+}
+
+BOOL CBufferedFile::Write(const void* data, DWORD length) {
+  if (m_hFile == INVALID_HANDLE_VALUE) return FALSE;
+  const char* p = static_cast<const char*>(data);
+  while (length > 0) {
+    if (m_nPosition == 0 && length >= m_nBufferSize) {
+      // Whole buffers' worth goes straight to the file.
+      DWORD chunk = length - length % m_nBufferSize;
+      DWORD written = 0;
+      if (!WriteFile(m_hFile, p, chunk, &written, nullptr) || written != chunk) return FALSE;
+      m_nOffset += chunk;
+      p += chunk;
+      length -= chunk;
+      continue;
+    }
+    DWORD room = m_nBufferSize - m_nPosition;
+    DWORD take = length < room ? length : room;
+    std::memcpy(m_buffer.data() + m_nPosition, p, take);
+    m_nPosition += take;
+    if (m_nPosition > m_nValid) m_nValid = m_nPosition;
+    p += take;
+    length -= take;
+    if (m_nPosition == m_nBufferSize) {
+      if (!Flush()) return FALSE;
+      m_nValid = 0;
+    }
+  }
+  return TRUE;
+}
+
+BOOL CBufferedFile::Read(void* data, DWORD length, DWORD& read) {
+  read = 0;
+  if (m_hFile == INVALID_HANDLE_VALUE) return FALSE;
+  char* p = static_cast<char*>(data);
+  while (length > 0) {
+    if (m_nPosition >= m_nValid) {
+      m_nOffset += m_nValid;
+      m_nPosition = m_nValid = 0;
+      DWORD got = 0;
+      if (!ReadFile(m_hFile, m_buffer.data(), m_nBufferSize, &got, nullptr) || got == 0) break;
+      m_nValid = got;
+    }
+    DWORD take = m_nValid - m_nPosition < length ? m_nValid - m_nPosition : length;
+    std::memcpy(p, m_buffer.data() + m_nPosition, take);
+    m_nPosition += take;
+    p += take;
+    length -= take;
+    read += take;
+  }
+  return read > 0;
+}
+
+BOOL CBufferedFile::Seek(LONG offset, int origin) {
+  if (m_hFile == INVALID_HANDLE_VALUE) return FALSE;
+  if (!Flush()) return FALSE;
+  int64_t target;
+  if (origin == 0) {
+    target = offset;
+  } else if (origin == 1) {
+    target = int64_t(m_nOffset + m_nPosition) + offset;
+  } else {
+    DWORD high = 0;
+    DWORD low = GetFileSize(m_hFile, &high);
+    target = int64_t((uint64_t(high) << 32) | low) - offset;
+  }
+  if (target < 0) return FALSE;
+  if (!(m_nAccess & GENERIC_WRITE) && uint64_t(target) >= m_nOffset && uint64_t(target) < m_nOffset + m_nValid) {
+    m_nPosition = DWORD(uint64_t(target) - m_nOffset);
+    return TRUE;
+  }
+  LONG high = LONG(uint64_t(target) >> 32);
+  if (SetFilePointer(m_hFile, LONG(uint64_t(target) & 0xffffffffu), &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+      GetLastError() != NO_ERROR)
+    return FALSE;
+  m_nOffset = uint64_t(target);
+  m_nPosition = m_nValid = 0;
+  return TRUE;
+}
+
+BOOL CBufferedFile::Close() {
+  if (m_hFile == INVALID_HANDLE_VALUE) return TRUE;
+  BOOL ok = Flush();
+  DWORD err = ok ? 0 : GetLastError();
+  CloseHandle(m_hFile);
+  m_hFile = INVALID_HANDLE_VALUE;
+  m_nPosition = m_nValid = 0;
+  if (!ok) SetLastError(err);
+  return ok;
+}
+
+// The connection.
+
+// Reads from the connection's socket. The head of a response is read
+// through a buffer; nothing is read ahead of a proxy's CONNECT reply, so the
+// TLS handshake that follows finds its bytes on the socket. A deadline bounds
+// a whole phase (a server that trickles an endless head).
+class CHttpConnection::SocketSource : public CByteSource {
+ public:
+  SocketSource(CHttpConnection& conn, bool readAhead) : conn_(conn), readAhead_(readAhead) {}
+  void SetDeadline(DWORD ms) {
+    deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    hasDeadline_ = true;
+  }
+  void ClearDeadline() { hasDeadline_ = false; }
+  int Receive(char* buffer, int size) override {
+    if (conn_.m_cancel.load()) return -1;
+    if (pos_ < buf_.size()) {
+      size_t take = buf_.size() - pos_ < size_t(size) ? buf_.size() - pos_ : size_t(size);
+      std::memcpy(buffer, buf_.data() + pos_, take);
+      pos_ += take;
+      return int(take);
+    }
+    DWORD saved = conn_.m_socket.m_nTimeout;
+    if (hasDeadline_) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now())
+                      .count();
+      if (left <= 0) {
+        WSASetLastError(WSAETIMEDOUT);
+        return -1;
+      }
+      if (uint64_t(left) < saved) conn_.m_socket.m_nTimeout = DWORD(left);
+    }
+    int n;
+    if (readAhead_ && size < 4096) {
+      buf_.resize(16384);
+      n = conn_.m_socket.Receive(buf_.data(), int(buf_.size()));
+      buf_.resize(n > 0 ? size_t(n) : 0);
+      pos_ = 0;
+      if (n > 0) {
+        int take = n < size ? n : size;
+        std::memcpy(buffer, buf_.data(), size_t(take));
+        pos_ = size_t(take);
+        n = take;
+      }
+    } else {
+      n = conn_.m_socket.Receive(buffer, size);
+    }
+    conn_.m_socket.m_nTimeout = saved;
+    if (conn_.m_cancel.load()) return -1;
+    return n;
+  }
+
+ private:
+  CHttpConnection& conn_;
+  bool readAhead_;
+  std::vector<char> buf_;
+  size_t pos_ = 0;
+  bool hasDeadline_ = false;
+  std::chrono::steady_clock::time_point deadline_;
+};
+
+CHttpConnection::CHttpConnection(DWORD timeoutMs) { m_socket.m_nTimeout = timeoutMs; }
+
+CHttpConnection::~CHttpConnection() {
+  VLog(u"CHttpConnection::Close()");
+  VLog(u"CHttpConnection::ShutdownConnection()");
+  if (m_socket.IsOpen()) {
+    m_socket.Shutdown(SD_RECEIVE);
+    m_socket.Close();
+  }
+  delete m_pProxy;
+  delete m_pSource;
+}
+
+void CHttpConnection::Terminate() {
+  VLog(u"CHttpConnection::Terminate()");
+  m_terminated.store(1);
+  m_cancel.store(true);
+  // Only wake the owner: it closes the socket itself.
+  m_socket.Shutdown(SD_BOTH);
+}
+
+BOOL CHttpConnection::GetConnectionState() { return m_terminated.load(); }
+
+void CHttpConnection::SetProxy(const CProxySettings* proxy) {
+  delete m_pProxy;
+  m_pProxy = proxy ? new CProxySettings(*proxy) : nullptr;
+}
+
+BOOL CHttpConnection::Open(int kind, const CString& host, int port) {
+  VLog(u"CHttpConnection::Open(%d, '%s', %d)", kind, host.GetString(), port);
+  delete m_pSource;
+  m_pSource = nullptr;
+  if (m_cancel.load()) {
+    VLog(u"Transfer cancelled");
+    return FALSE;
+  }
+  if (!m_socket.Create()) return FALSE;
+  if (m_cancel.load()) {  // a terminate that raced with the new socket
+    m_socket.Close();
+    return FALSE;
+  }
+  std::unique_ptr<CConnectionProvider> provider;
+  int proxyKind = m_pProxy ? m_pProxy->m_nKind : -1;
+  if (proxyKind == PROXY_SOCKS4) provider = std::make_unique<CSocks4ConnectionProvider>(m_pProxy);
+  else if (proxyKind == PROXY_SOCKS5) provider = std::make_unique<CSocks5ConnectionProvider>(m_pProxy);
+  else if (proxyKind == PROXY_HTTP) provider = std::make_unique<CHttpProxyConnectionProvider>(m_pProxy);
+  else provider = std::make_unique<CConnectionProvider>();
+  provider->m_strCaFile = m_strCaFile;
+  BOOL ok = provider->Connect(&m_socket, kind, host, port);
+  if (ok && proxyKind == PROXY_HTTP) ok = ProxyConnect(kind, host, port);
+  if (ok && m_cancel.load()) ok = FALSE;
+  if (!ok) {
+    m_socket.Close();
+    return FALSE;
+  }
+  m_strHost = host;
+  m_nPort = port;
+  m_nKind = kind;
+  return TRUE;
+}
+
+BOOL CHttpConnection::ProxyConnect(int kind, const CString& host, int port) {
+  CHttpRequest connect(HTTP_METHOD_CONNECT, host, port);
+  CString authority;
+  authority.Format(u"%s:%d", host.GetString(), port);
+  connect.AddHeader(u"Host", authority);
+  VLog(u"CHttpConnection::SendRequest()");
+  if (!connect.Write(m_socket, nullptr)) return FALSE;
+  SocketSource source(*this, false);
+  source.SetDeadline(m_socket.m_nTimeout);
+  CHttpResponse* reply = nullptr;
+  CString why;
+  if (ReadResponseHead(source, m_limits, reply, why) != READ_OK) {
+    VLog(u"Proxy gave no answer to CONNECT: %s", why.GetString());
+    return FALSE;
+  }
+  std::unique_ptr<CHttpResponse> owned(reply);
+  CString agent;
+  if (reply->GetHeader(u"Proxy-agent", agent)) m_strUserAgent = agent;
+  if (reply->m_nStatusCode < 200 || reply->m_nStatusCode > 299) {
+    VLog(u"Proxy refused CONNECT to %s: %s", authority.GetString(), reply->m_strStatusLine.TrimRight(u"\r\n").GetString());
+    return FALSE;
+  }
+  if (kind == 3) return m_socket.PerformHandshake();
+  return TRUE;
+}
+
+CHttpRequest* CHttpConnection::CreateRequest(const CString& path, int method) {
+  VLog(u"CHttpConnection::CreateRequest()");
+  auto* request = new CHttpRequest(method, path);
+  CString hostHeader = m_strHost;
+  bool defaultPort = (m_nKind == 3 && m_nPort == 443) || (m_nKind != 3 && m_nPort == 80);
+  if (!defaultPort && m_nPort > 0) hostHeader.AppendFormat(u":%d", m_nPort);
+  request->AddHeader(u"Host", hostHeader);
+  request->AddHeader(u"Connection", u"close");
+  if (!m_strUserAgent.IsEmpty()) request->AddHeader(u"User-Agent", m_strUserAgent);
+  // Bodies are stored as they arrive: ask for them uncoded.
+  request->AddHeader(u"Accept-Encoding", u"identity");
+  return request;
+}
+
+BOOL CHttpConnection::SendRequest(CHttpRequest* request, const CStringList* rawLines) {
+  VLog(u"CHttpConnection::SendRequest()");
+  if (!request || m_cancel.load()) return FALSE;
+  return request->Write(m_socket, rawLines);
+}
+
+CHttpResponse* CHttpConnection::ReceiveResponse() {
+  VLog(u"CHttpConnection::ReceiveResponse()");
+  delete m_pSource;
+  m_pSource = new SocketSource(*this, true);
+  m_pSource->SetDeadline(m_socket.m_nTimeout);
+  CHttpResponse* response = nullptr;
+  CString why;
+  int rc = ReadResponseHead(*m_pSource, m_limits, response, why);
+  m_pSource->ClearDeadline();
+  if (rc != READ_OK) {
+    VLog(u"No response: %s", m_cancel.load() ? u"transfer cancelled" : why.GetString());
+    m_socket.Shutdown(SD_RECEIVE);
+    m_socket.Close();
+    return nullptr;
+  }
+  return response;
+}
+
+BOOL CHttpConnection::GetFile(CHttpResponse* response, const CString& path) {
+  VLog(u"CHttpConnection::GetFile()");
+  m_nSavedError = 0;
+  if (!response || !m_pSource) return FALSE;
+  CBodyFraming framing;
+  CString why;
+  if (!GetBodyFraming(*response, framing, why)) {
+    VLog(u"Body refused: %s", why.GetString());
+    m_nSavedError = ERROR_INVALID_DATA;
+    return FALSE;
+  }
+  bool partial = response->m_nStatusCode == 206;
+  CBufferedFile file(8192);
+  if (!file.Open(path, GENERIC_WRITE, FILE_SHARE_READ, partial ? OPEN_EXISTING : CREATE_ALWAYS,
+                 FILE_ATTRIBUTE_NORMAL)) {
+    m_nSavedError = GetLastError();
+    VLog(u"Cannot open '%s': %d", path.GetString(), int(m_nSavedError));
+    return FALSE;
+  }
+  if (partial && !file.Seek(0, 2)) {
+    m_nSavedError = GetLastError();
+    return FALSE;
+  }
+  VLog(u"CHttpConnection::ReceiveResponseBodyPlain()");
+  FileSink sink(file);
+  uint64_t received = 0;
+  int rc = ReadResponseBody(*m_pSource, framing, sink, m_limits, why, &received);
+  BOOL closed = file.Close();
+  DWORD closeError = closed ? 0 : GetLastError();
+  if (m_cancel.load()) {
+    VLog(u"Transfer cancelled after %llu bytes", (unsigned long long)received);
+    m_nSavedError = ERROR_OPERATION_ABORTED;
+    return FALSE;
+  }
+  if (rc != READ_OK) {
+    VLog(u"Body failed: %s", why.GetString());
+    m_nSavedError = rc == READ_WRITE_FAILED ? sink.error_ : ERROR_INVALID_DATA;
+    if (m_nSavedError == 0) m_nSavedError = ERROR_WRITE_FAULT;
+    return FALSE;
+  }
+  if (!closed) {
+    m_nSavedError = closeError ? closeError : ERROR_WRITE_FAULT;
+    VLog(u"Body failed: the file cannot be written (%d)", int(m_nSavedError));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void CHttpConnection::Close() {
+  VLog(u"CHttpConnection::Close()");
+  VLog(u"CHttpConnection::ShutdownConnection()");
+  delete m_pSource;
+  m_pSource = nullptr;
+  if (m_socket.IsOpen()) {
+    m_socket.Shutdown(SD_RECEIVE);
+    m_socket.Close();
+  }
+}
