@@ -1,0 +1,50 @@
+// Showing the device screen: pictures of the screen (or of any bitmap or
+// memory DC) as PNG files, and a window that shows the screen where a
+// display exists. Headless by default in tests: the window opens only when
+// a display is present and QUILLET_HEADLESS is not set.
+//
+// QUILLET_SCREENSHOT=<host path> asks a running program to write the screen
+// to that PNG file; the message loop calls WriteRequestedScreenshot when it
+// goes idle.
+#pragma once
+
+#include <string>
+
+#include "gdi/gdi.h"
+
+namespace qk::display {
+
+// PNG of the whole device screen; false when the file cannot be written.
+bool WriteScreenPng(const std::string& hostPath);
+// PNG of a bitmap, or of the bitmap selected into a memory DC.
+bool WriteBitmapPng(HBITMAP bitmap, const std::string& hostPath);
+bool WriteDCPng(HDC memoryDC, const std::string& hostPath);
+
+// Writes the screen to $QUILLET_SCREENSHOT when that is set; true when a
+// picture was written.
+bool WriteRequestedScreenshot();
+
+// True when a window can be shown (a display is present and the program
+// was not asked to stay headless).
+bool DisplayAvailable();
+
+// Input from the window, in device screen pixels and the platform's
+// virtual-key codes (arrows, VK_RETURN, VK_ESCAPE for Back, VK_F1 and VK_F2
+// for the soft keys).
+struct InputEvent {
+  enum Kind { None, PointerDown, PointerMove, PointerUp, KeyDown, KeyUp, Quit } kind = None;
+  int x = 0;
+  int y = 0;
+  int virtualKey = 0;
+};
+
+// Opens the window (false when no display is available or it cannot open).
+bool OpenWindow(const char* title);
+void CloseWindow();
+bool WindowOpen();
+// Copies the screen to the window when it changed since the last call.
+void Present();
+// Takes the next input event; false when none is waiting.
+bool PollInput(InputEvent* event);
+
+}  // namespace qk::display

@@ -1,0 +1,379 @@
+// Image decoders over libpng, libjpeg and giflib, and a bounded BMP reader.
+#include "gdi/image_codec.h"
+
+#include <gif_lib.h>
+#include <png.h>
+#include <setjmp.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
+
+#include "gdi/surface.h"
+#include "kernel/fs.h"
+
+namespace qk::gdi {
+
+namespace {
+
+bool SizeOk(int64_t w, int64_t h) { return w > 0 && h > 0 && w * h <= kMaxImagePixels; }
+
+// ---------------------------------------------------------------- PNG
+
+struct PngReader {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+};
+
+void PngRead(png_structp png, png_bytep out, png_size_t n) {
+  auto* r = static_cast<PngReader*>(png_get_io_ptr(png));
+  if (r->size - r->pos < n) png_error(png, "truncated");
+  std::memcpy(out, r->data + r->pos, n);
+  r->pos += n;
+}
+
+void PngWarning(png_structp, png_const_charp) {}
+
+// ---------------------------------------------------------------- JPEG
+
+struct JpegError {
+  jpeg_error_mgr mgr;
+  jmp_buf jump;
+};
+
+void JpegFail(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1); }
+void JpegSilence(j_common_ptr) {}
+
+// ---------------------------------------------------------------- GIF
+
+struct GifReader {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+};
+
+int GifRead(GifFileType* gif, GifByteType* out, int n) {
+  auto* r = static_cast<GifReader*>(gif->UserData);
+  size_t want = n < 0 ? 0 : static_cast<size_t>(n);
+  size_t left = r->size - r->pos;
+  if (want > left) want = left;
+  std::memcpy(out, r->data + r->pos, want);
+  r->pos += want;
+  return static_cast<int>(want);
+}
+
+uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+}  // namespace
+
+bool DecodePng(const uint8_t* data, size_t size, DecodedImage* out) {
+  if (!out) return false;
+  *out = DecodedImage();
+  if (!data || size < 8 || png_sig_cmp(data, 0, 8)) return false;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, PngWarning);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  if (!info) {
+    png_destroy_read_struct(&png, nullptr, nullptr);
+    return false;
+  }
+  PngReader reader{data, size, 0};
+  DecodedImage img;
+  std::vector<png_bytep> rows;
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    return false;
+  }
+  png_set_read_fn(png, &reader, PngRead);
+  png_read_info(png, info);
+  png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+  if (!SizeOk(w, h)) png_error(png, "too large");
+  int colourType = png_get_color_type(png, info);
+  int depth = png_get_bit_depth(png, info);
+  if (depth == 16) png_set_strip_16(png);
+  if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+  if (colourType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+  if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+  if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+  png_set_bgr(png);
+  png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != static_cast<size_t>(w) * 4) png_error(png, "unexpected layout");
+  img.width = static_cast<int>(w);
+  img.height = static_cast<int>(h);
+  img.bgra.resize(static_cast<size_t>(w) * h * 4);
+  rows.resize(h);
+  for (png_uint_32 y = 0; y < h; ++y) rows[y] = &img.bgra[static_cast<size_t>(y) * w * 4];
+  png_read_image(png, rows.data());
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  *out = std::move(img);
+  return true;
+}
+
+bool DecodeJpeg(const uint8_t* data, size_t size, DecodedImage* out) {
+  if (!out) return false;
+  *out = DecodedImage();
+  if (!data || size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+  jpeg_decompress_struct cinfo;
+  JpegError err;
+  cinfo.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = JpegFail;
+  err.mgr.output_message = JpegSilence;
+  DecodedImage* img = new DecodedImage();  // survives the longjmp
+  std::vector<uint8_t>* line = new std::vector<uint8_t>();
+  if (setjmp(err.jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    delete img;
+    delete line;
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;
+  if (!SizeOk(cinfo.image_width, cinfo.image_height)) {
+    jpeg_destroy_decompress(&cinfo);
+    delete img;
+    delete line;
+    return false;
+  }
+  jpeg_start_decompress(&cinfo);
+  img->width = static_cast<int>(cinfo.output_width);
+  img->height = static_cast<int>(cinfo.output_height);
+  img->bgra.resize(static_cast<size_t>(img->width) * img->height * 4);
+  line->resize(static_cast<size_t>(cinfo.output_width) * cinfo.output_components);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row = line->data();
+    int y = static_cast<int>(cinfo.output_scanline);
+    if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
+    uint8_t* d = &img->bgra[static_cast<size_t>(y) * img->width * 4];
+    for (int x = 0; x < img->width; ++x) {
+      const uint8_t* s = &(*line)[static_cast<size_t>(x) * cinfo.output_components];
+      if (cinfo.output_components >= 3) {
+        d[x * 4] = s[2];
+        d[x * 4 + 1] = s[1];
+        d[x * 4 + 2] = s[0];
+      } else {
+        d[x * 4] = d[x * 4 + 1] = d[x * 4 + 2] = s[0];
+      }
+      d[x * 4 + 3] = 255;
+    }
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  *out = std::move(*img);
+  delete img;
+  delete line;
+  return true;
+}
+
+bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* out) {
+  if (!out) return false;
+  *out = DecodedImage();
+  if (!data || size < 6 || std::memcmp(data, "GIF", 3) != 0) return false;
+  GifReader reader{data, size, 0};
+  int error = 0;
+  GifFileType* gif = DGifOpen(&reader, GifRead, &error);
+  if (!gif) return false;
+  bool ok = false;
+  if (DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0 && SizeOk(gif->SWidth, gif->SHeight)) {
+    const SavedImage& frame = gif->SavedImages[0];
+    const ColorMapObject* map = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
+    int transparent = -1;
+    GraphicsControlBlock gcb;
+    if (DGifSavedExtensionToGCB(gif, 0, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
+    if (map) {
+      DecodedImage img;
+      img.width = gif->SWidth;
+      img.height = gif->SHeight;
+      img.bgra.assign(static_cast<size_t>(img.width) * img.height * 4, 0);
+      const GifImageDesc& d = frame.ImageDesc;
+      for (int y = 0; y < d.Height; ++y) {
+        int ty = d.Top + y;
+        if (ty < 0 || ty >= img.height) continue;
+        for (int x = 0; x < d.Width; ++x) {
+          int tx = d.Left + x;
+          if (tx < 0 || tx >= img.width) continue;
+          int index = frame.RasterBits[static_cast<size_t>(y) * d.Width + x];
+          if (index == transparent || index >= map->ColorCount) continue;
+          uint8_t* p = &img.bgra[(static_cast<size_t>(ty) * img.width + tx) * 4];
+          p[0] = map->Colors[index].Blue;
+          p[1] = map->Colors[index].Green;
+          p[2] = map->Colors[index].Red;
+          p[3] = 255;
+        }
+      }
+      *out = std::move(img);
+      ok = true;
+    }
+  }
+  DGifCloseFile(gif, &error);
+  return ok;
+}
+
+bool DecodeBmp(const uint8_t* data, size_t size, DecodedImage* out) {
+  if (!out) return false;
+  *out = DecodedImage();
+  if (!data || size < 54 || data[0] != 'B' || data[1] != 'M') return false;
+  uint32_t pixelOffset = Le32(data + 10);
+  uint32_t headerSize = Le32(data + 14);
+  if (headerSize < 40 || 14 + static_cast<uint64_t>(headerSize) > size) return false;
+  int32_t w = static_cast<int32_t>(Le32(data + 18));
+  int32_t h = static_cast<int32_t>(Le32(data + 22));
+  int bpp = Le16(data + 28);
+  uint32_t compression = Le32(data + 30);
+  uint32_t used = Le32(data + 46);
+  bool topDown = h < 0;
+  int64_t height = topDown ? -static_cast<int64_t>(h) : h;
+  if (!SizeOk(w, height)) return false;
+  if (compression != BI_RGB && !(compression == BI_BITFIELDS && (bpp == 16 || bpp == 32))) return false;
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
+  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+  if (bpp == 32) {
+    masks[0] = 0xFF0000;
+    masks[1] = 0xFF00;
+    masks[2] = 0xFF;
+  }
+  size_t tablePos = 14 + headerSize;
+  if (compression == BI_BITFIELDS) {
+    if (headerSize == 40) {
+      if (tablePos + 12 > size) return false;
+      for (int i = 0; i < 3; ++i) masks[i] = Le32(data + tablePos + 4 * i);
+      tablePos += 12;
+    } else {
+      for (int i = 0; i < 3; ++i) masks[i] = Le32(data + 54 + 4 * i);
+    }
+  }
+  int colours = bpp <= 8 ? (used && used <= (1u << bpp) ? static_cast<int>(used) : 1 << bpp) : 0;
+  if (tablePos + 4 * static_cast<size_t>(colours) > size) return false;
+  uint64_t stride = ((static_cast<uint64_t>(w) * bpp + 31) / 32) * 4;
+  if (pixelOffset > size || stride * height > size - pixelOffset) return false;
+  auto maskValue = [](uint32_t v, uint32_t mask) -> uint8_t {
+    if (!mask) return 0;
+    int shift = 0;
+    while (!((mask >> shift) & 1)) ++shift;
+    uint32_t bits = mask >> shift;
+    uint32_t val = (v & mask) >> shift;
+    return static_cast<uint8_t>(bits ? val * 255 / bits : 0);
+  };
+  DecodedImage img;
+  img.width = w;
+  img.height = static_cast<int>(height);
+  img.bgra.resize(static_cast<size_t>(w) * height * 4);
+  for (int y = 0; y < img.height; ++y) {
+    const uint8_t* row = data + pixelOffset + stride * (topDown ? y : height - 1 - y);
+    uint8_t* d = &img.bgra[static_cast<size_t>(y) * w * 4];
+    for (int x = 0; x < w; ++x, d += 4) {
+      d[3] = 255;
+      if (bpp <= 8) {
+        int index;
+        if (bpp == 8) index = row[x];
+        else if (bpp == 4) index = (row[x / 2] >> ((x & 1) ? 0 : 4)) & 15;
+        else index = (row[x / 8] >> (7 - (x & 7))) & 1;
+        if (index >= colours) index = 0;
+        const uint8_t* q = data + tablePos + 4 * index;
+        d[0] = q[0];
+        d[1] = q[1];
+        d[2] = q[2];
+      } else if (bpp == 24) {
+        d[0] = row[x * 3];
+        d[1] = row[x * 3 + 1];
+        d[2] = row[x * 3 + 2];
+      } else {
+        uint32_t v = bpp == 16 ? Le16(row + x * 2) : Le32(row + x * 4);
+        d[2] = maskValue(v, masks[0]);
+        d[1] = maskValue(v, masks[1]);
+        d[0] = maskValue(v, masks[2]);
+      }
+    }
+  }
+  *out = std::move(img);
+  return true;
+}
+
+bool DecodeImage(const uint8_t* data, size_t size, DecodedImage* out) {
+  if (!out) return false;
+  *out = DecodedImage();
+  if (!data || size < 4) return false;
+  if (size >= 8 && png_sig_cmp(data, 0, 8) == 0) return DecodePng(data, size, out);
+  if (data[0] == 0xFF && data[1] == 0xD8) return DecodeJpeg(data, size, out);
+  if (std::memcmp(data, "GIF", 3) == 0) return DecodeGif(data, size, out);
+  if (data[0] == 'B' && data[1] == 'M') return DecodeBmp(data, size, out);
+  return false;
+}
+
+bool DecodeImageFile(LPCWSTR devicePath, DecodedImage* out) {
+  if (!out || !devicePath) return false;
+  std::ifstream in(qk::HostPath(devicePath), std::ios::binary);
+  if (!in) return false;
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return DecodeImage(bytes.data(), bytes.size(), out);
+}
+
+HBITMAP CreateBitmapFromImage(const DecodedImage& image, COLORREF background) {
+  if (image.width <= 0 || image.height <= 0) return nullptr;
+  BITMAPINFO bi = {};
+  bi.bmiHeader.biSize = 40;
+  bi.bmiHeader.biWidth = image.width;
+  bi.bmiHeader.biHeight = -image.height;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!bmp) return nullptr;
+  uint8_t* d = static_cast<uint8_t*>(bits);
+  const uint8_t bg[3] = {GetBValue(background), GetGValue(background), GetRValue(background)};
+  for (size_t i = 0; i < image.bgra.size(); i += 4) {
+    uint32_t a = image.bgra[i + 3];
+    for (int k = 0; k < 3; ++k) d[i + k] = static_cast<uint8_t>((image.bgra[i + k] * a + bg[k] * (255 - a) + 127) / 255);
+    d[i + 3] = 0;
+  }
+  return bmp;
+}
+
+namespace {
+void PngWrite(png_structp png, png_bytep data, png_size_t n) {
+  auto* v = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+  v->insert(v->end(), data, data + n);
+}
+void PngFlush(png_structp) {}
+}  // namespace
+
+bool EncodePng(int width, int height, const std::vector<uint32_t>& rgb, std::vector<uint8_t>* out) {
+  if (!out || width <= 0 || height <= 0 || rgb.size() < static_cast<size_t>(width) * height) return false;
+  out->clear();
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, PngWarning);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, info ? &info : nullptr);
+    return false;
+  }
+  png_set_write_fn(png, out, PngWrite, PngFlush);
+  png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      uint32_t p = rgb[static_cast<size_t>(y) * width + x];
+      row[x * 3] = static_cast<uint8_t>(p >> 16);
+      row[x * 3 + 1] = static_cast<uint8_t>(p >> 8);
+      row[x * 3 + 2] = static_cast<uint8_t>(p);
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+}  // namespace qk::gdi

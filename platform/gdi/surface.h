@@ -1,0 +1,173 @@
+// The objects behind the drawing layer's handles, and the hooks through which
+// the window layer and the display reach the device screen.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "gdi/gdi.h"
+
+namespace qk::gdi {
+
+struct GdiObject {
+  explicit GdiObject(int t) : type(t) {}
+  virtual ~GdiObject() = default;
+  int type;
+  bool stock = false;
+  uintptr_t handle = 0;  // set when registered
+};
+
+// A pixel surface: a device-dependent bitmap (32 or 1 bits per pixel) or a
+// DIB section of any supported layout.
+struct Bitmap : GdiObject {
+  Bitmap() : GdiObject(OBJ_BITMAP) {}
+  int width = 0;
+  int height = 0;
+  int bpp = 32;
+  bool topDown = true;      // row 0 of memory is the top row
+  bool dibSection = false;  // created by CreateDIBSection
+  int stride = 0;           // bytes per row in memory
+  uint8_t* bits = nullptr;  // pixel memory (owned through storage)
+  std::vector<uint8_t> storage;
+  RGBQUAD colours[256] = {};
+  int colourCount = 0;
+  BITMAPINFOHEADER header = {};  // for DIB sections
+  std::atomic<int> selectedCount{0};
+
+  uint8_t* Row(int y) const { return bits + static_cast<ptrdiff_t>(topDown ? y : height - 1 - y) * stride; }
+  // Colour of a pixel (0x00BBGGRR); for monochrome bitmaps 0 or 0xFFFFFF.
+  COLORREF Get(int x, int y) const;
+  // Stores a colour; palette bitmaps take the nearest entry, monochrome
+  // bitmaps take white for any colour but black.
+  void Set(int x, int y, COLORREF c);
+  uint32_t NearestIndex(COLORREF c) const;
+  bool Mono() const { return bpp == 1 && !dibSection; }
+};
+
+struct Brush : GdiObject {
+  Brush() : GdiObject(OBJ_BRUSH) {}
+  UINT style = BS_SOLID;
+  COLORREF colour = 0;
+  int sysIndex = -1;  // brushes of GetSysColorBrush follow the system colour
+  // Pattern brushes: colours of the pattern, or for a monochrome pattern the
+  // bits (0/1) to be replaced by the DC's text and background colours.
+  int patWidth = 0, patHeight = 0;
+  bool patMono = false;
+  std::vector<COLORREF> pattern;
+};
+
+struct Pen : GdiObject {
+  Pen() : GdiObject(OBJ_PEN) {}
+  int style = PS_SOLID;
+  int width = 1;
+  COLORREF colour = 0;
+};
+
+struct Palette : GdiObject {
+  Palette() : GdiObject(OBJ_PAL) {}
+  std::vector<PALETTEENTRY> entries;
+};
+
+struct FontFace;  // a FreeType face at one pixel size (text.cpp)
+
+struct Font : GdiObject {
+  Font() : GdiObject(OBJ_FONT) {}
+  LOGFONTW log = {};
+  std::shared_ptr<FontFace> face;  // resolved on first use
+  std::mutex faceLock;
+};
+
+struct DCState {
+  std::shared_ptr<Bitmap> bitmap;
+  std::shared_ptr<Brush> brush;
+  std::shared_ptr<Pen> pen;
+  std::shared_ptr<Font> font;
+  std::shared_ptr<Palette> palette;
+  COLORREF textColour = RGB(0, 0, 0);
+  COLORREF bkColour = RGB(255, 255, 255);
+  int bkMode = OPAQUE;
+  int stretchMode = BLACKONWHITE;
+  UINT textAlign = 0;
+  POINT position = {0, 0};
+  POINT viewport = {0, 0};  // logical (0,0) in surface coordinates
+  POINT brushOrg = {0, 0};
+  RECT clip = {0, 0, 0, 0};  // in surface coordinates
+};
+
+struct DC : GdiObject {
+  DC() : GdiObject(OBJ_DC) {}
+  bool memory = false;
+  bool screen = false;  // draws on the device screen (GetDC)
+  HWND window = nullptr;
+  RECT baseClip = {0, 0, 0, 0};  // surface area this DC may touch
+  DCState s;
+  std::vector<DCState> saved;
+  // Surface rectangle usable for drawing: the clip within the bitmap.
+  RECT Clip() const;
+};
+
+// Handle table.
+HGDIOBJ Register(std::shared_ptr<GdiObject> object);
+std::shared_ptr<GdiObject> Lookup(HGDIOBJ handle);
+template <class T>
+std::shared_ptr<T> LookupAs(HGDIOBJ handle) {
+  return std::dynamic_pointer_cast<T>(Lookup(handle));
+}
+std::shared_ptr<DC> LookupDC(HDC dc);
+std::shared_ptr<Bitmap> LookupBitmap(HBITMAP bitmap);
+
+// Raster operation on three colours (pattern, source, destination).
+uint32_t Rop3(uint32_t rop, uint32_t p, uint32_t s, uint32_t d);
+
+// ---------------------------------------------------------------- screen
+
+// The device screen: size, density, platform type and highlight colour.
+// Defaults: 480 x 800 at 192 dpi, "pocketpc". Loaded on first use from the
+// profile file "DeviceProfile.txt" in the device root (lines "key=value":
+// profile, width, height, dpi, platform, highlight as RRGGBB) and then from
+// the environment (QUILLET_SCREEN_PROFILE, QUILLET_SCREEN_WIDTH,
+// QUILLET_SCREEN_HEIGHT, QUILLET_SCREEN_DPI, QUILLET_PLATFORM_TYPE,
+// QUILLET_HIGHLIGHT). The profile "keydevice" is 240 x 320 at 96 dpi with
+// the platform type "smartphone"; "touch" is the default.
+struct ScreenConfig {
+  int width = 480;
+  int height = 800;
+  int dpi = 192;
+  std::u16string platformType = u"pocketpc";
+  COLORREF highlight = RGB(0x31, 0x6A, 0xC5);
+};
+ScreenConfig DefaultScreenConfig();
+ScreenConfig KeyDeviceScreenConfig();
+// The configuration read from the profile file and the environment.
+ScreenConfig LoadScreenConfig();
+// Current configuration (loads it on first use).
+ScreenConfig GetScreenConfig();
+// Replaces the configuration and makes a new, black screen surface.
+void SetScreenConfig(const ScreenConfig& config);
+// Forgets the configuration so that the next use loads it again.
+void ResetScreenConfig();
+// The screen's pixels (32 bits per pixel, top-down).
+std::shared_ptr<Bitmap> ScreenSurface();
+// Incremented whenever something was drawn on the screen (for the display).
+uint64_t ScreenGeneration();
+void NoteScreenChanged();
+
+// A DC on a rectangle of the screen: logical (0,0) is the rectangle's
+// top-left, drawing is clipped to it. Deleted with DeleteDC.
+HDC CreateScreenAreaDC(const RECT& area, HWND window);
+
+// The window layer answers GetDC(window) with the window's client area on
+// the screen (false when the window does not exist).
+using WindowAreaProvider = std::function<bool(HWND window, RECT* area)>;
+void SetWindowDCProvider(WindowAreaProvider provider);
+
+// A DIB section's or bitmap's pixels as 32-bit colours (0x00RRGGBB rows, top
+// first), for writing pictures.
+bool ReadPixels(HBITMAP bitmap, int* width, int* height, std::vector<uint32_t>* rgb);
+
+}  // namespace qk::gdi

@@ -1,0 +1,560 @@
+// Fonts and text over FreeType and fontconfig.
+//
+// A font's height follows the platform: a positive height is the cell
+// height (ascent + descent of the face's Windows metrics), a negative one the
+// character (em) height, 0 a default of 8 points. Glyphs are rendered
+// anti-aliased and cached per face and size.
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_SYNTHESIS_H
+#include FT_TRUETYPE_TABLES_H
+#include <fontconfig/fontconfig.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+
+#include "gdi/surface.h"
+#include "kernel/wstring.h"
+
+namespace qk::gdi {
+
+struct Glyph {
+  int advance = 0;
+  int left = 0, top = 0;  // bitmap offset from the pen position (top above the baseline)
+  int width = 0, height = 0;
+  std::vector<uint8_t> coverage;
+};
+
+struct FontFace {
+  FT_Face face = nullptr;
+  int ascent = 0, descent = 0, internalLeading = 0;
+  int aveCharWidth = 0, maxCharWidth = 0;
+  bool emboldenSynth = false, obliqueSynth = false;
+  bool underline = false, strikeOut = false;
+  int weight = FW_NORMAL;
+  bool italic = false;
+  std::mutex lock;
+  std::unordered_map<uint32_t, Glyph> glyphs;
+
+  ~FontFace() {
+    if (face) FT_Done_Face(face);
+  }
+  const Glyph& Get(uint32_t cp);
+};
+
+namespace {
+
+std::mutex g_libLock;
+FT_Library g_lib = nullptr;
+std::map<std::tuple<std::string, bool, bool>, std::pair<std::string, int>> g_fileCache;
+std::map<std::tuple<std::string, int, bool, bool, int, bool, bool>, std::weak_ptr<FontFace>> g_faceCache;
+
+std::string FamilyFor(const LOGFONTW& lf) {
+  std::u16string face(lf.lfFaceName, wcsnlen(lf.lfFaceName, LF_FACESIZE));
+  std::string name = qk::ToUtf8(face);
+  std::string lower = name;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  // The device's user-interface faces all map to one sans-serif face.
+  if (lower.empty() || lower == "tahoma" || lower == "system" || lower == "ms sans serif" ||
+      lower == "segoe ui" || lower == "arial" || lower == "helvetica" || lower == "nina")
+    return "DejaVu Sans";
+  if (lower == "courier new" || lower == "courier") return "DejaVu Sans Mono";
+  if (lower == "times new roman" || lower == "georgia") return "DejaVu Serif";
+  return name;
+}
+
+// The font file for a family and style (caller holds g_libLock).
+std::pair<std::string, int> FindFile(const std::string& family, bool bold, bool italic) {
+  auto key = std::make_tuple(family, bold, italic);
+  auto it = g_fileCache.find(key);
+  if (it != g_fileCache.end()) return it->second;
+  std::pair<std::string, int> result;
+  static bool fcReady = FcInit();
+  if (fcReady) {
+    FcPattern* pat = FcPatternCreate();
+    FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+    FcPatternAddInteger(pat, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_OBLIQUE : FC_SLANT_ROMAN);
+    FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
+    FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+    FcDefaultSubstitute(pat);
+    FcResult res;
+    FcPattern* match = FcFontMatch(nullptr, pat, &res);
+    if (match) {
+      FcChar8* file = nullptr;
+      int index = 0;
+      if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
+        FcPatternGetInteger(match, FC_INDEX, 0, &index);
+        result = {reinterpret_cast<const char*>(file), index};
+      }
+      FcPatternDestroy(match);
+    }
+    FcPatternDestroy(pat);
+  }
+  if (result.first.empty()) {
+    const char* fallback = bold ? "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
+                                : "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    result = {fallback, 0};
+  }
+  g_fileCache[key] = result;
+  return result;
+}
+
+int DefaultHeight() { return -((8 * GetScreenConfig().dpi + 36) / 72); }
+
+std::shared_ptr<FontFace> MakeFace(const LOGFONTW& lf) {
+  bool bold = lf.lfWeight >= FW_SEMIBOLD;
+  bool italic = lf.lfItalic != 0;
+  int height = lf.lfHeight ? lf.lfHeight : DefaultHeight();
+  std::string family = FamilyFor(lf);
+  auto key = std::make_tuple(family, height, bold, italic, static_cast<int>(lf.lfWidth), lf.lfUnderline != 0,
+                             lf.lfStrikeOut != 0);
+  std::lock_guard<std::mutex> lock(g_libLock);
+  auto cached = g_faceCache.find(key);
+  if (cached != g_faceCache.end())
+    if (auto f = cached->second.lock()) return f;
+  if (!g_lib && FT_Init_FreeType(&g_lib)) return nullptr;
+  auto file = FindFile(family, bold, italic);
+  auto f = std::make_shared<FontFace>();
+  if (FT_New_Face(g_lib, file.first.c_str(), file.second, &f->face)) {
+    f->face = nullptr;
+    auto fb = FindFile("DejaVu Sans", bold, italic);
+    if (FT_New_Face(g_lib, fb.first.c_str(), fb.second, &f->face)) return nullptr;
+  }
+  FT_Face face = f->face;
+  f->emboldenSynth = bold && !(face->style_flags & FT_STYLE_FLAG_BOLD);
+  f->obliqueSynth = italic && !(face->style_flags & FT_STYLE_FLAG_ITALIC);
+  f->underline = lf.lfUnderline != 0;
+  f->strikeOut = lf.lfStrikeOut != 0;
+  f->weight = lf.lfWeight ? lf.lfWeight : FW_NORMAL;
+  f->italic = italic;
+  double upem = face->units_per_EM ? face->units_per_EM : 2048;
+  double winAsc = face->ascender, winDesc = -face->descender;
+  if (auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2))) {
+    if (os2->usWinAscent + os2->usWinDescent > 0) {
+      winAsc = os2->usWinAscent;
+      winDesc = os2->usWinDescent;
+    }
+  }
+  double cell = winAsc + winDesc;
+  double em;
+  int cellPx;
+  if (height > 0) {
+    cellPx = height;
+    em = height * upem / cell;
+  } else {
+    em = -height;
+    cellPx = static_cast<int>(std::lround(em * cell / upem));
+  }
+  FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
+  f->ascent = static_cast<int>(std::lround(winAsc * em / upem));
+  f->descent = cellPx - f->ascent;
+  f->internalLeading = cellPx - static_cast<int>(std::lround(em));
+  if (f->internalLeading < 0) f->internalLeading = 0;
+  g_faceCache[key] = f;
+  // Average width from the lower-case letters, as the platform reports it.
+  {
+    std::lock_guard<std::mutex> glock(f->lock);
+    int sum = 0, maxw = 0;
+    for (char c = 'a'; c <= 'z'; ++c) sum += f->Get(static_cast<uint32_t>(c)).advance;
+    sum += f->Get(' ').advance;
+    for (uint32_t c : {'W', 'M', 'm'}) maxw = std::max(maxw, f->Get(c).advance);
+    f->aveCharWidth = (sum + 13) / 27;
+    f->maxCharWidth = maxw;
+  }
+  return f;
+}
+
+}  // namespace
+
+// Caller holds the face's lock.
+const Glyph& FontFace::Get(uint32_t cp) {
+  auto it = glyphs.find(cp);
+  if (it != glyphs.end()) return it->second;
+  Glyph g;
+  FT_UInt index = FT_Get_Char_Index(face, cp);
+  if (FT_Load_Glyph(face, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_LIGHT) == 0) {
+    FT_GlyphSlot slot = face->glyph;
+    if (emboldenSynth) FT_GlyphSlot_Embolden(slot);
+    if (obliqueSynth) FT_GlyphSlot_Oblique(slot);
+    g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
+    if (cp != ' ' && FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0) {
+      FT_Bitmap& bm = slot->bitmap;
+      g.left = slot->bitmap_left;
+      g.top = slot->bitmap_top;
+      g.width = static_cast<int>(bm.width);
+      g.height = static_cast<int>(bm.rows);
+      g.coverage.resize(static_cast<size_t>(g.width) * g.height);
+      for (int y = 0; y < g.height; ++y) {
+        const uint8_t* src = bm.buffer + static_cast<ptrdiff_t>(y) * bm.pitch;
+        if (bm.pixel_mode == FT_PIXEL_MODE_MONO) {
+          for (int x = 0; x < g.width; ++x)
+            g.coverage[static_cast<size_t>(y) * g.width + x] = ((src[x / 8] >> (7 - x % 8)) & 1) ? 255 : 0;
+        } else {
+          std::memcpy(&g.coverage[static_cast<size_t>(y) * g.width], src, static_cast<size_t>(g.width));
+        }
+      }
+    }
+  }
+  return glyphs.emplace(cp, std::move(g)).first->second;
+}
+
+std::shared_ptr<FontFace> FaceOf(const DC& dc) {
+  std::shared_ptr<Font> font = dc.s.font;
+  if (!font) font = LookupAs<Font>(GetStockObject(SYSTEM_FONT));
+  if (!font) return nullptr;
+  std::lock_guard<std::mutex> lock(font->faceLock);
+  if (!font->face) font->face = MakeFace(font->log);
+  return font->face;
+}
+
+namespace {
+
+// Decodes one code point; advances i past it. Returns the number of units.
+inline uint32_t NextCodePoint(const char16_t* s, int n, int& i) {
+  uint32_t c = s[i++];
+  if (c >= 0xD800 && c < 0xDC00 && i < n && s[i] >= 0xDC00 && s[i] < 0xE000) {
+    c = 0x10000 + ((c - 0xD800) << 10) + (s[i] - 0xDC00);
+    ++i;
+  }
+  return c;
+}
+
+// Width of each unit of the text (the second unit of a pair has width 0).
+int MeasureUnits(FontFace& f, const char16_t* s, int n, int* dx) {
+  std::lock_guard<std::mutex> lock(f.lock);
+  int x = 0;
+  int i = 0;
+  while (i < n) {
+    int start = i;
+    uint32_t cp = NextCodePoint(s, n, i);
+    x += f.Get(cp).advance;
+    for (int k = start; k < i; ++k)
+      if (dx) dx[k] = x;
+  }
+  return x;
+}
+
+inline void BlendPixel(Bitmap& b, int x, int y, COLORREF c, uint32_t a) {
+  if (a == 0) return;
+  if (b.Mono()) {
+    if (a >= 128) b.Set(x, y, c ? 0xFFFFFF : 0);
+    return;
+  }
+  if (b.bpp == 32 || b.bpp == 24) {
+    uint8_t* p = b.Row(y) + x * (b.bpp / 8);
+    if (a == 255) {
+      p[0] = GetBValue(c);
+      p[1] = GetGValue(c);
+      p[2] = GetRValue(c);
+      return;
+    }
+    uint32_t na = 255 - a;
+    auto mix = [&](uint32_t s, uint32_t d) {
+      uint32_t v = s * a + d * na + 128;
+      return static_cast<uint8_t>((v + (v >> 8)) >> 8);
+    };
+    p[0] = mix(GetBValue(c), p[0]);
+    p[1] = mix(GetGValue(c), p[1]);
+    p[2] = mix(GetRValue(c), p[2]);
+    return;
+  }
+  if (a == 255) {
+    b.Set(x, y, c);
+    return;
+  }
+  COLORREF d = b.Get(x, y);
+  uint32_t na = 255 - a;
+  auto mix = [&](uint32_t s, uint32_t dd) { return (s * a + dd * na + 127) / 255; };
+  b.Set(x, y, RGB(mix(GetRValue(c), GetRValue(d)), mix(GetGValue(c), GetGValue(d)), mix(GetBValue(c), GetBValue(d))));
+}
+
+// Draws a run with its top-left at surface (x, y), clipped to clip.
+void DrawRun(DC& dc, FontFace& f, int x, int y, const char16_t* s, int n, const RECT& clip, const int* dxArray) {
+  Bitmap& b = *dc.s.bitmap;
+  COLORREF colour = dc.s.textColour;
+  int baseline = y + f.ascent;
+  int penX = x;
+  {
+    std::lock_guard<std::mutex> lock(f.lock);
+    int i = 0;
+    while (i < n) {
+      int start = i;
+      uint32_t cp = NextCodePoint(s, n, i);
+      const Glyph& g = f.Get(cp);
+      int gx = penX + g.left, gy = baseline - g.top;
+      int x0 = std::max<int>(gx, clip.left), x1 = std::min<int>(gx + g.width, clip.right);
+      int y0 = std::max<int>(gy, clip.top), y1 = std::min<int>(gy + g.height, clip.bottom);
+      for (int yy = y0; yy < y1; ++yy) {
+        const uint8_t* cov = &g.coverage[static_cast<size_t>(yy - gy) * g.width];
+        for (int xx = x0; xx < x1; ++xx) BlendPixel(b, xx, yy, colour, cov[xx - gx]);
+      }
+      penX += dxArray ? dxArray[start] : g.advance;
+    }
+  }
+  auto hline = [&](int yy) {
+    if (yy < clip.top || yy >= clip.bottom) return;
+    int thick = std::max(1, (f.ascent + f.descent) / 16);
+    for (int t = 0; t < thick && yy + t < clip.bottom; ++t)
+      for (int xx = std::max<int>(x, clip.left); xx < std::min<int>(penX, clip.right); ++xx)
+        BlendPixel(b, xx, yy + t, colour, 255);
+  };
+  if (f.underline) hline(baseline + std::max(1, f.descent / 3));
+  if (f.strikeOut) hline(baseline - f.ascent / 3);
+}
+
+}  // namespace
+
+}  // namespace qk::gdi
+
+using namespace qk::gdi;
+
+HFONT CreateFontIndirectW(const LOGFONTW* lf) {
+  if (!lf) return nullptr;
+  auto f = std::make_shared<Font>();
+  f->log = *lf;
+  return reinterpret_cast<HFONT>(Register(f));
+}
+
+BOOL GetTextMetricsW(HDC hdc, LPTEXTMETRICW tm) {
+  auto dc = LookupDC(hdc);
+  if (!dc || !tm) return FALSE;
+  auto f = FaceOf(*dc);
+  if (!f) return FALSE;
+  std::memset(tm, 0, sizeof *tm);
+  tm->tmHeight = f->ascent + f->descent;
+  tm->tmAscent = f->ascent;
+  tm->tmDescent = f->descent;
+  tm->tmInternalLeading = f->internalLeading;
+  tm->tmAveCharWidth = f->aveCharWidth;
+  tm->tmMaxCharWidth = f->maxCharWidth;
+  tm->tmWeight = f->weight;
+  tm->tmItalic = f->italic ? 1 : 0;
+  tm->tmUnderlined = f->underline ? 1 : 0;
+  tm->tmStruckOut = f->strikeOut ? 1 : 0;
+  tm->tmDigitizedAspectX = tm->tmDigitizedAspectY = GetScreenConfig().dpi;
+  tm->tmFirstChar = 0x20;
+  tm->tmLastChar = 0xFFFC;
+  tm->tmDefaultChar = 0x1F;
+  tm->tmBreakChar = 0x20;
+  tm->tmPitchAndFamily = 0x06;  // variable pitch, TrueType
+  tm->tmCharSet = DEFAULT_CHARSET;
+  return TRUE;
+}
+
+BOOL GetTextExtentExPointW(HDC hdc, LPCWSTR text, int count, int maxExtent, LPINT fit, LPINT dx, LPSIZE size) {
+  auto dc = LookupDC(hdc);
+  if (!dc || count < 0 || (count > 0 && !text)) return FALSE;
+  auto f = FaceOf(*dc);
+  if (!f) return FALSE;
+  std::vector<int> local;
+  int* extents = dx;
+  if (fit && !extents) {
+    local.resize(static_cast<size_t>(count) + 1);
+    extents = local.data();
+  }
+  int width = MeasureUnits(*f, text, count, extents);
+  if (fit) {
+    int n = 0;
+    while (n < count && extents[n] <= maxExtent) ++n;
+    *fit = n;
+  }
+  if (size) *size = {width, f->ascent + f->descent};
+  return TRUE;
+}
+
+BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR text, int count, LPSIZE size) {
+  return GetTextExtentExPointW(hdc, text, count, 0, nullptr, nullptr, size);
+}
+
+BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR text, UINT count, const int* dx) {
+  auto dc = LookupDC(hdc);
+  if (!dc || !dc->s.bitmap) return FALSE;
+  auto f = FaceOf(*dc);
+  if (!f) return FALSE;
+  POINT v = dc->s.viewport;
+  RECT clip = dc->Clip();
+  RECT r = {};
+  if (rect) {
+    r = *rect;
+    OffsetRect(&r, v.x, v.y);
+  }
+  if ((options & ETO_OPAQUE) && rect) {
+    RECT fill = r;
+    if (IntersectRect(&fill, &fill, &clip)) {
+      HBRUSH brush = CreateSolidBrush(dc->s.bkColour);
+      RECT logical = *rect;
+      FillRect(hdc, &logical, brush);
+      DeleteObject(brush);
+    }
+  }
+  if ((options & ETO_CLIPPED) && rect && !IntersectRect(&clip, &clip, &r)) return TRUE;
+  int n = static_cast<int>(count);
+  int width = 0;
+  if (n > 0 && text) {
+    std::vector<int> ext(static_cast<size_t>(n));
+    width = MeasureUnits(*f, text, n, ext.data());
+    if (dx) {
+      width = 0;
+      for (int i = 0; i < n; ++i) width += dx[i];
+    }
+  }
+  int sx = x + v.x, sy = y + v.y;
+  UINT align = dc->s.textAlign;
+  if ((align & TA_CENTER) == TA_CENTER) sx -= width / 2;
+  else if (align & TA_RIGHT) sx -= width;
+  if ((align & TA_BASELINE) == TA_BASELINE) sy -= f->ascent;
+  else if (align & TA_BOTTOM) sy -= f->ascent + f->descent;
+  if (dc->s.bkMode == OPAQUE && !(options & ETO_OPAQUE)) {
+    RECT back = {sx, sy, sx + width, sy + f->ascent + f->descent};
+    if (IntersectRect(&back, &back, &clip)) {
+      Bitmap& b = *dc->s.bitmap;
+      for (int yy = back.top; yy < back.bottom; ++yy)
+        for (int xx = back.left; xx < back.right; ++xx) b.Set(xx, yy, dc->s.bkColour);
+    }
+  }
+  if (n > 0 && text) DrawRun(*dc, *f, sx, sy, text, n, clip, dx);
+  if (dc->screen) NoteScreenChanged();
+  return TRUE;
+}
+
+BOOL TextOutW(HDC hdc, int x, int y, LPCWSTR text, int count) {
+  if (count < 0) return FALSE;
+  return ExtTextOutW(hdc, x, y, 0, nullptr, text, static_cast<UINT>(count), nullptr);
+}
+
+// ---------------------------------------------------------------- DrawText
+
+namespace {
+
+int Width(FontFace& f, const std::u16string& s) { return MeasureUnits(f, s.data(), static_cast<int>(s.size()), nullptr); }
+
+// The longest beginning of s that, followed by "...", fits in width.
+std::u16string WithEllipsis(FontFace& f, const std::u16string& s, int width) {
+  int dots = Width(f, u"...");
+  std::vector<int> ext(s.size() + 1);
+  MeasureUnits(f, s.data(), static_cast<int>(s.size()), ext.data());
+  size_t n = 0;
+  while (n < s.size() && ext[n] + dots <= width) ++n;
+  // Never cut a surrogate pair in two.
+  if (n > 0 && n < s.size() && s[n] >= 0xDC00 && s[n] < 0xE000) --n;
+  return s.substr(0, n) + u"...";
+}
+
+void WrapParagraph(FontFace& f, const std::u16string& para, int width, std::vector<std::u16string>& out) {
+  if (para.empty()) {
+    out.push_back(para);
+    return;
+  }
+  size_t pos = 0;
+  while (pos < para.size()) {
+    // Take words while they fit.
+    size_t end = pos, lastFit = std::u16string::npos;
+    while (end <= para.size()) {
+      size_t next = para.find(u' ', end);
+      if (next == std::u16string::npos) next = para.size();
+      std::u16string candidate = para.substr(pos, next - pos);
+      if (Width(f, candidate) <= width || lastFit == std::u16string::npos) {
+        lastFit = next;
+        if (Width(f, candidate) > width) break;  // a single word too wide stays on its own line
+      } else {
+        break;
+      }
+      if (next >= para.size()) break;
+      end = next + 1;
+    }
+    std::u16string line = para.substr(pos, lastFit - pos);
+    while (!line.empty() && line.back() == u' ') line.pop_back();
+    out.push_back(line);
+    pos = lastFit;
+    while (pos < para.size() && para[pos] == u' ') ++pos;
+  }
+}
+
+}  // namespace
+
+int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format) {
+  auto dc = LookupDC(hdc);
+  if (!dc || !rect || !text) return 0;
+  auto f = FaceOf(*dc);
+  if (!f) return 0;
+  std::u16string s(text, count < 0 ? wcslen(text) : static_cast<size_t>(count));
+  if (!(format & DT_NOPREFIX)) {
+    std::u16string t;
+    for (size_t i = 0; i < s.size(); ++i) {
+      if (s[i] == u'&') {
+        if (i + 1 < s.size() && s[i + 1] == u'&') {
+          t += u'&';
+          ++i;
+        }
+        continue;
+      }
+      t += s[i];
+    }
+    s = t;
+  }
+  if (format & DT_EXPANDTABS) {
+    std::u16string t;
+    for (char16_t c : s) t += c == u'\t' ? std::u16string(8, u' ') : std::u16string(1, c);
+    s = t;
+  }
+  int boxWidth = rect->right - rect->left;
+  std::vector<std::u16string> lines;
+  if (format & DT_SINGLELINE) {
+    for (auto& c : s)
+      if (c == u'\r' || c == u'\n') c = u' ';
+    lines.push_back(s);
+  } else {
+    size_t start = 0;
+    for (size_t i = 0; i <= s.size(); ++i) {
+      if (i == s.size() || s[i] == u'\n' || s[i] == u'\r') {
+        std::u16string para = s.substr(start, i - start);
+        if (format & DT_WORDBREAK) WrapParagraph(*f, para, boxWidth, lines);
+        else lines.push_back(para);
+        if (i < s.size() && s[i] == u'\r' && i + 1 < s.size() && s[i + 1] == u'\n') ++i;
+        start = i + 1;
+      }
+    }
+  }
+  int lineHeight = f->ascent + f->descent;
+  if (format & (DT_END_ELLIPSIS | DT_WORD_ELLIPSIS | DT_PATH_ELLIPSIS)) {
+    for (auto& line : lines)
+      if (Width(*f, line) > boxWidth) line = WithEllipsis(*f, line, boxWidth);
+  }
+  int maxWidth = 0;
+  std::vector<int> widths;
+  for (auto& line : lines) {
+    widths.push_back(Width(*f, line));
+    maxWidth = std::max(maxWidth, widths.back());
+  }
+  int height = lineHeight * static_cast<int>(lines.size());
+  if (format & DT_CALCRECT) {
+    if (!(format & DT_WORDBREAK) || maxWidth > 0) rect->right = rect->left + maxWidth;
+    rect->bottom = rect->top + height;
+    return height;
+  }
+  int y = rect->top;
+  if (format & DT_SINGLELINE) {
+    if (format & DT_VCENTER) y = rect->top + (rect->bottom - rect->top - lineHeight) / 2;
+    else if (format & DT_BOTTOM) y = rect->bottom - lineHeight;
+  }
+  int saved = SaveDC(hdc);
+  if (!(format & DT_NOCLIP)) IntersectClipRect(hdc, rect->left, rect->top, rect->right, rect->bottom);
+  UINT oldAlign = dc->s.textAlign;
+  dc->s.textAlign = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    int x = rect->left;
+    if (format & DT_CENTER) x = rect->left + (boxWidth - widths[i]) / 2;
+    else if (format & DT_RIGHT) x = rect->right - widths[i];
+    ExtTextOutW(hdc, x, y + static_cast<int>(i) * lineHeight, 0, nullptr, lines[i].data(),
+                static_cast<UINT>(lines[i].size()), nullptr);
+  }
+  dc->s.textAlign = oldAlign;
+  RestoreDC(hdc, saved);
+  return (y - rect->top) + height;
+}

@@ -1,0 +1,330 @@
+// Image decoding (PNG, JPEG, GIF, BMP) with hostile and truncated input, the
+// imaging factory, compiled-in resources, the screen's profile and the
+// screen pictures.
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+// jpeglib.h wants FILE and size_t first.
+#include <jpeglib.h>
+
+#include "display/display.h"
+#include "gdi/image_codec.h"
+#include "gdi/imaging.h"
+#include "gdi/surface.h"
+#include "kernel/resource.h"
+#include "support/device_fixture.h"
+
+using qk::gdi::DecodedImage;
+
+namespace {
+
+std::vector<uint32_t> Checker(int w, int h) {
+  std::vector<uint32_t> rgb(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) rgb[static_cast<size_t>(y) * w + x] = ((x + y) & 1) ? 0xFF8000 : 0x0040C0;
+  return rgb;
+}
+
+uint32_t PixelRgb(const DecodedImage& img, int x, int y) {
+  const uint8_t* p = &img.bgra[(static_cast<size_t>(y) * img.width + x) * 4];
+  return (p[2] << 16) | (p[1] << 8) | p[0];
+}
+
+std::vector<uint8_t> MakeJpeg(int w, int h) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = static_cast<JDIMENSION>(w);
+  c.image_height = static_cast<JDIMENSION>(h);
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 95, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      row[x * 3] = 200;
+      row[x * 3 + 1] = 40;
+      row[x * 3 + 2] = 40;
+    }
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  std::vector<uint8_t> bytes(out, out + size);
+  jpeg_destroy_compress(&c);
+  free(out);
+  return bytes;
+}
+
+int GifWrite(GifFileType* gif, const GifByteType* data, int n) {
+  auto* v = static_cast<std::vector<uint8_t>*>(gif->UserData);
+  v->insert(v->end(), data, data + n);
+  return n;
+}
+
+// A 3 x 2 GIF: colour 0 red, 1 green, 2 transparent.
+std::vector<uint8_t> MakeGif() {
+  std::vector<uint8_t> bytes;
+  int error = 0;
+  GifFileType* gif = EGifOpen(&bytes, GifWrite, &error);
+  GifColorType colours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {0, 0, 0}};
+  ColorMapObject* map = GifMakeMapObject(4, colours);
+  EGifSetGifVersion(gif, true);
+  EGifPutScreenDesc(gif, 3, 2, 2, 0, map);
+  GraphicsControlBlock gcb = {};
+  gcb.TransparentColor = 2;
+  GifByteType ext[4];
+  size_t len = EGifGCBToExtension(&gcb, ext);
+  EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(len), ext);
+  EGifPutImageDesc(gif, 0, 0, 3, 2, false, nullptr);
+  GifPixelType row0[3] = {0, 1, 2}, row1[3] = {1, 0, 1};
+  EGifPutLine(gif, row0, 3);
+  EGifPutLine(gif, row1, 3);
+  EGifCloseFile(gif, &error);
+  GifFreeMapObject(map);
+  return bytes;
+}
+
+// An 8-bit BMP of 3 x 2 with a 4-entry palette, bottom-up.
+std::vector<uint8_t> MakeBmp8() {
+  std::vector<uint8_t> b(54 + 16 + 8, 0);
+  auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); };
+  auto put16 = [&](size_t at, uint16_t v) { std::memcpy(&b[at], &v, 2); };
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(2, static_cast<uint32_t>(b.size()));
+  put32(10, 54 + 16);
+  put32(14, 40);
+  put32(18, 3);
+  put32(22, 2);
+  put16(26, 1);
+  put16(28, 8);
+  put32(46, 4);
+  const uint8_t pal[16] = {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0, 10, 20, 30, 0};
+  std::memcpy(&b[54], pal, 16);
+  // Bottom row first: 3, 2, 1; top row: 0, 1, 2 (rows padded to 4 bytes).
+  const uint8_t px[8] = {3, 2, 1, 0, 0, 1, 2, 0};
+  std::memcpy(&b[70], px, 8);
+  return b;
+}
+
+}  // namespace
+
+TEST(ImageCodec, PngRoundTripKeepsEveryPixel) {
+  auto rgb = Checker(5, 4);
+  std::vector<uint8_t> png;
+  ASSERT_TRUE(qk::gdi::EncodePng(5, 4, rgb, &png));
+  DecodedImage img;
+  ASSERT_TRUE(qk::gdi::DecodeImage(png.data(), png.size(), &img));
+  ASSERT_EQ(img.width, 5);
+  ASSERT_EQ(img.height, 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 5; ++x) {
+      EXPECT_EQ(PixelRgb(img, x, y), rgb[y * 5 + x]);
+      EXPECT_EQ(img.bgra[(y * 5 + x) * 4 + 3], 255);
+    }
+}
+
+TEST(ImageCodec, TruncatedAndForeignDataFailCleanly) {
+  auto rgb = Checker(16, 16);
+  std::vector<uint8_t> png;
+  ASSERT_TRUE(qk::gdi::EncodePng(16, 16, rgb, &png));
+  DecodedImage img;
+  for (size_t cut : {size_t(8), size_t(20), png.size() / 2, png.size() - 13}) {
+    EXPECT_FALSE(qk::gdi::DecodePng(png.data(), cut, &img)) << cut;
+    EXPECT_EQ(img.width, 0);
+    EXPECT_TRUE(img.bgra.empty());
+  }
+  auto jpeg = MakeJpeg(8, 8);
+  EXPECT_FALSE(qk::gdi::DecodeJpeg(jpeg.data(), 30, &img));
+  const uint8_t junk[] = "<html>not a picture</html>";
+  EXPECT_FALSE(qk::gdi::DecodeImage(junk, sizeof junk, &img));
+  EXPECT_FALSE(qk::gdi::DecodeImage(nullptr, 0, &img));
+}
+
+TEST(ImageCodec, JpegGifAndBmpDecode) {
+  DecodedImage img;
+  auto jpeg = MakeJpeg(8, 6);
+  ASSERT_TRUE(qk::gdi::DecodeImage(jpeg.data(), jpeg.size(), &img));
+  EXPECT_EQ(img.width, 8);
+  EXPECT_EQ(img.height, 6);
+  uint32_t p = PixelRgb(img, 4, 3);
+  EXPECT_NEAR(static_cast<int>((p >> 16) & 0xFF), 200, 6);
+  EXPECT_NEAR(static_cast<int>((p >> 8) & 0xFF), 40, 6);
+
+  auto gif = MakeGif();
+  ASSERT_TRUE(qk::gdi::DecodeImage(gif.data(), gif.size(), &img));
+  ASSERT_EQ(img.width, 3);
+  EXPECT_EQ(PixelRgb(img, 0, 0), 0xFF0000u);
+  EXPECT_EQ(PixelRgb(img, 1, 0), 0x00FF00u);
+  EXPECT_EQ(img.bgra[(0 * 3 + 2) * 4 + 3], 0) << "the transparent index";
+  EXPECT_EQ(PixelRgb(img, 0, 1), 0x00FF00u);
+
+  auto bmp = MakeBmp8();
+  ASSERT_TRUE(qk::gdi::DecodeImage(bmp.data(), bmp.size(), &img));
+  ASSERT_EQ(img.height, 2);
+  EXPECT_EQ(PixelRgb(img, 0, 0), 0xFF0000u);
+  EXPECT_EQ(PixelRgb(img, 2, 0), 0x0000FFu);
+  EXPECT_EQ(PixelRgb(img, 0, 1), 0x1E140Au) << "palette entry 3 (blue 10, green 20, red 30)";
+  // A BMP whose pixels run past the file is refused.
+  bmp.resize(bmp.size() - 3);
+  EXPECT_FALSE(qk::gdi::DecodeImage(bmp.data(), bmp.size(), &img));
+}
+
+TEST(ImageCodec, BitmapFromImageComposesAlphaOverTheBackground) {
+  DecodedImage img;
+  img.width = 2;
+  img.height = 1;
+  img.bgra = {0, 0, 255, 255, 0, 0, 255, 0};  // opaque red, transparent red
+  HBITMAP bmp = qk::gdi::CreateBitmapFromImage(img, RGB(0, 255, 0));
+  ASSERT_NE(bmp, nullptr);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, bmp);
+  EXPECT_EQ(GetPixel(dc, 0, 0), RGB(255, 0, 0));
+  EXPECT_EQ(GetPixel(dc, 1, 0), RGB(0, 255, 0));
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(bmp);
+}
+
+TEST(ImagingFactory, DecodesAndLocksArgbPixels) {
+  IImagingFactory* factory = nullptr;
+  ASSERT_EQ(qk::gdi::CreateImagingFactory(&factory), S_OK);
+  auto rgb = Checker(3, 2);
+  std::vector<uint8_t> png;
+  ASSERT_TRUE(qk::gdi::EncodePng(3, 2, rgb, &png));
+  IImage* image = nullptr;
+  ASSERT_EQ(factory->CreateImageFromBuffer(png.data(), static_cast<UINT>(png.size()), BufferDisposalFlagNone, &image),
+            S_OK);
+  ImageInfo info;
+  ASSERT_EQ(image->GetImageInfo(&info), S_OK);
+  EXPECT_EQ(info.Width, 3u);
+  IBitmapImage* bitmap = nullptr;
+  ASSERT_EQ(factory->CreateBitmapFromImage(image, 0, 0, PixelFormat32bppARGB, InterpolationHintDefault, &bitmap),
+            S_OK);
+  RECT all = {0, 0, 3, 2};
+  BitmapData data;
+  ASSERT_EQ(bitmap->LockBits(&all, ImageLockModeRead, PixelFormat32bppARGB, &data), S_OK);
+  const uint8_t* px = static_cast<const uint8_t*>(data.Scan0) + data.Stride + 4;  // (1, 1)
+  EXPECT_EQ((px[2] << 16) | (px[1] << 8) | px[0], static_cast<int>(rgb[4]));
+  EXPECT_EQ(px[3], 255);
+  bitmap->UnlockBits(&data);
+  bitmap->Release();
+  image->Release();
+  IImage* none = nullptr;
+  EXPECT_EQ(factory->CreateImageFromBuffer("nope", 4, BufferDisposalFlagNone, &none), E_FAIL);
+  EXPECT_EQ(none, nullptr);
+  factory->Release();
+}
+
+TEST(Resources, FoundByTypeAndIdWithProgramFallback) {
+  qk::ClearResources();
+  static const char kPng[] = "png-bytes";
+  static const char kTga[] = "tga";
+  static const char kDialog[] = "dialog template";
+  const qk::ResourceEntry program[] = {
+      {u"PNG", 0, 248, nullptr, kPng, sizeof kPng},
+      {u"TARGA", 0, 248, nullptr, kTga, sizeof kTga},
+      {nullptr, 5, 100, nullptr, kDialog, sizeof kDialog},
+  };
+  qk::RegisterResources(nullptr, program, 3);
+  HRSRC r = FindResourceW(nullptr, MAKEINTRESOURCEW(248), u"png");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(SizeofResource(nullptr, r), sizeof kPng);
+  EXPECT_STREQ(static_cast<const char*>(LockResource(LoadResource(nullptr, r))), kPng);
+  r = FindResourceW(nullptr, MAKEINTRESOURCEW(248), u"TARGA");
+  ASSERT_NE(r, nullptr);
+  EXPECT_STREQ(static_cast<const char*>(LockResource(LoadResource(nullptr, r))), kTga);
+  r = FindResourceW(nullptr, MAKEINTRESOURCEW(100), RT_DIALOG);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(SizeofResource(nullptr, r), sizeof kDialog);
+  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(100), RT_MENU), nullptr);
+  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(249), u"PNG"), nullptr);
+  // A library's own table first, then the program's.
+  HMODULE lib = reinterpret_cast<HMODULE>(0x5000);
+  static const char kLibPng[] = "library png";
+  const qk::ResourceEntry library[] = {{u"PNG", 0, 248, nullptr, kLibPng, sizeof kLibPng}};
+  qk::RegisterResources(lib, library, 1);
+  r = FindResourceW(lib, MAKEINTRESOURCEW(248), u"PNG");
+  EXPECT_STREQ(static_cast<const char*>(LockResource(LoadResource(lib, r))), kLibPng);
+  r = FindResourceW(lib, MAKEINTRESOURCEW(100), RT_DIALOG);
+  EXPECT_NE(r, nullptr);
+  // Handles found earlier stay valid when more tables are registered.
+  HRSRC early = FindResourceW(nullptr, MAKEINTRESOURCEW(248), u"PNG");
+  std::vector<qk::ResourceEntry> many(100, qk::ResourceEntry{u"X", 0, 1, nullptr, kPng, 1});
+  qk::RegisterResources(nullptr, many.data(), many.size());
+  EXPECT_STREQ(static_cast<const char*>(LockResource(LoadResource(nullptr, early))), kPng);
+  qk::ClearResources();
+}
+
+class ScreenProfile : public qtest::DeviceTest {
+ protected:
+  void TearDown() override {
+    for (const char* v : {"QUILLET_SCREEN_PROFILE", "QUILLET_SCREEN_DPI", "QUILLET_HIGHLIGHT", "QUILLET_SCREENSHOT"})
+      unsetenv(v);
+    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+    DeviceTest::TearDown();
+  }
+};
+
+TEST_F(ScreenProfile, DefaultsProfileFileAndEnvironment) {
+  auto c = qk::gdi::LoadScreenConfig();
+  EXPECT_EQ(c.width, 480);
+  EXPECT_EQ(c.height, 800);
+  EXPECT_EQ(c.dpi, 192);
+  EXPECT_EQ(c.platformType, u"pocketpc");
+  qtest::WriteHostFile(root_ + "/DeviceProfile.txt", "# key device\nprofile=keydevice\nhighlight=#102030\nbogus\n");
+  c = qk::gdi::LoadScreenConfig();
+  EXPECT_EQ(c.width, 240);
+  EXPECT_EQ(c.height, 320);
+  EXPECT_EQ(c.dpi, 96);
+  EXPECT_EQ(c.platformType, u"smartphone");
+  EXPECT_EQ(c.highlight, RGB(0x10, 0x20, 0x30));
+  // The environment comes last; nonsense values are ignored.
+  setenv("QUILLET_SCREEN_DPI", "128", 1);
+  setenv("QUILLET_HIGHLIGHT", "zzz", 1);
+  c = qk::gdi::LoadScreenConfig();
+  EXPECT_EQ(c.dpi, 128);
+  EXPECT_EQ(c.highlight, RGB(0x10, 0x20, 0x30));
+  setenv("QUILLET_SCREEN_DPI", "-4", 1);
+  EXPECT_EQ(qk::gdi::LoadScreenConfig().dpi, 96);
+}
+
+TEST_F(ScreenProfile, ScreenPicturesAreReadablePngs) {
+  auto c = qk::gdi::KeyDeviceScreenConfig();
+  qk::gdi::SetScreenConfig(c);
+  HDC screen = GetDC(nullptr);
+  HBRUSH b = CreateSolidBrush(RGB(12, 34, 56));
+  RECT r = {10, 20, 30, 40};
+  FillRect(screen, &r, b);
+  DeleteObject(b);
+  ReleaseDC(nullptr, screen);
+  std::string path = root_ + "/screen.png";
+  ASSERT_TRUE(qk::display::WriteScreenPng(path));
+  std::string bytes = qtest::ReadHostFile(path);
+  DecodedImage img;
+  ASSERT_TRUE(qk::gdi::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &img));
+  EXPECT_EQ(img.width, 240);
+  EXPECT_EQ(img.height, 320);
+  EXPECT_EQ(PixelRgb(img, 15, 25), 0x0C2238u);
+  EXPECT_EQ(PixelRgb(img, 5, 5), 0u);
+  // The environment switch writes the same picture on request.
+  std::string requested = root_ + "/requested.png";
+  EXPECT_FALSE(qk::display::WriteRequestedScreenshot());
+  setenv("QUILLET_SCREENSHOT", requested.c_str(), 1);
+  EXPECT_TRUE(qk::display::WriteRequestedScreenshot());
+  EXPECT_EQ(qtest::ReadHostFile(requested), bytes);
+  // A folder that does not exist cannot take the file.
+  EXPECT_FALSE(qk::display::WriteScreenPng(root_ + "/missing/dir/x.png"));
+}
