@@ -1,0 +1,48 @@
+// ShellExecuteEx: records every request, and starts the programs of the
+// program folder it is given (any "X.exe" that kernel/process.h can map to
+// a host executable). Other targets (documents, the system's report tools
+// such as ":MSREMNET") are only recorded, so tests can see what was asked.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "kernel/types.h"
+
+#define SEE_MASK_NOCLOSEPROCESS 0x00000040
+#define SEE_MASK_FLAG_NO_UI 0x00000400
+
+struct SHELLEXECUTEINFO {
+  DWORD cbSize;
+  ULONG fMask;
+  HWND hwnd;
+  LPCWSTR lpVerb;
+  LPCWSTR lpFile;
+  LPCWSTR lpParameters;
+  LPCWSTR lpDirectory;
+  int nShow;
+  HINSTANCE hInstApp;
+  LPVOID lpIDList;
+  LPCWSTR lpClass;
+  HKEY hkeyClass;
+  DWORD dwHotKey;
+  HANDLE hIcon;
+  HANDLE hProcess;
+};
+typedef SHELLEXECUTEINFO* LPSHELLEXECUTEINFO;
+typedef SHELLEXECUTEINFO SHELLEXECUTEINFOW;
+
+BOOL ShellExecuteEx(LPSHELLEXECUTEINFO info);
+#define ShellExecuteExW ShellExecuteEx
+
+namespace qk::shell {
+struct Executed {
+  std::u16string verb;
+  std::u16string file;
+  std::u16string parameters;
+  int show;
+  bool started;  // a program was started
+};
+std::vector<Executed> ExecutedCommands();
+void ClearExecutedCommands();
+}  // namespace qk::shell
