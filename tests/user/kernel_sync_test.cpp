@@ -18,13 +18,18 @@ TEST_F(SyncTest, AutoResetEventReleasesOneWaiterPerSignal) {
   ASSERT_NE(event, nullptr);
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
   std::atomic<int> woken{0};
-  std::thread a([&] { if (WaitForSingleObject(event, 5000) == WAIT_OBJECT_0) ++woken; });
-  std::thread b([&] { if (WaitForSingleObject(event, 300) == WAIT_OBJECT_0) ++woken; });
+  std::thread a([&] { if (WaitForSingleObject(event, 10000) == WAIT_OBJECT_0) ++woken; });
+  std::thread b([&] { if (WaitForSingleObject(event, 10000) == WAIT_OBJECT_0) ++woken; });
   SetEvent(event);
+  while (woken.load() == 0) std::this_thread::yield();
+  // The one signal was taken by one waiter: none is left for this thread.
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(woken.load(), 1);
+  SetEvent(event);  // releases the other waiter
   a.join();
   b.join();
-  EXPECT_EQ(woken.load(), 1);
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // the signal was consumed
+  EXPECT_EQ(woken.load(), 2);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
   CloseHandle(event);
 }
 

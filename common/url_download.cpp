@@ -1,0 +1,411 @@
+// The one-URL downloader and the start of the page-fetch program (see
+// common/url_download.h).
+#include "common/url_download.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "common/log.h"
+#include "common/settings.h"
+#include "kernel/localmem.h"
+
+namespace {
+
+enum { kRequestComplete, kHandleClosing, kRequestFailed, kExit, kEventCount };
+
+constexpr DWORD kBlock = 131072;
+
+std::atomic<LONG> g_abort{0};
+std::atomic<DWORD> g_requestError{0};
+// The events of the open transfer. The stop signal may come from another
+// thread while the transfer creates or closes them: the lock keeps it from
+// touching a closed event.
+std::mutex g_eventLock;
+HANDLE g_events[kEventCount] = {nullptr, nullptr, nullptr, nullptr};
+std::mutex g_proxyLock;
+BOOL g_useProxy = FALSE;
+WCHAR g_proxyText[260] = u"10.0.0.172:80";
+std::atomic<DWORD> g_fetchWaitMs{60000};
+std::atomic<DWORD> g_fetchGraceMs{5000};
+
+struct CallbackContext {
+  std::atomic<HINTERNET> handle{nullptr};
+};
+
+void SendProgress(HWND window, WPARAM received, LPARAM done) {
+  if (window)
+    SendMessageW(window, WM_URL_DOWNLOAD_PROGRESS, received, done);
+  else
+    PostMessageW(HWND_BROADCAST, WM_URL_DOWNLOAD_PROGRESS, received, done);
+}
+
+void SetTransferEvent(int which) {
+  std::lock_guard<std::mutex> g(g_eventLock);
+  if (g_events[which]) SetEvent(g_events[which]);
+}
+
+void CreateEvents() {
+  std::lock_guard<std::mutex> g(g_eventLock);
+  for (auto& e : g_events) e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+void CloseEvents() {
+  std::lock_guard<std::mutex> g(g_eventLock);
+  for (auto& e : g_events) {
+    if (e) CloseHandle(e);
+    e = nullptr;
+  }
+}
+
+// Waits on the transfer's events; returns the index of the one that ended
+// the wait, or -1 on time-out.
+int WaitEvents(DWORD ms) {
+  HANDLE copy[kEventCount];
+  {
+    std::lock_guard<std::mutex> g(g_eventLock);
+    for (int i = 0; i < kEventCount; ++i) copy[i] = g_events[i];
+  }
+  DWORD r = WaitForMultipleObjects(kEventCount, copy, FALSE, ms);
+  if (r < WAIT_OBJECT_0 + kEventCount) return static_cast<int>(r - WAIT_OBJECT_0);
+  return -1;
+}
+
+void ResetTransferEvent(int which) {
+  std::lock_guard<std::mutex> g(g_eventLock);
+  if (g_events[which]) ResetEvent(g_events[which]);
+}
+
+void LogLine(LPCWSTR format, ...) {
+  if (!IsLogEnabled()) return;
+  CString text;
+  va_list args;
+  va_start(args, format);
+  text.FormatV(format, args);
+  va_end(args);
+  WriteLog(text);
+}
+
+CString TextOfCode(DWORD code) {
+  WCHAR buffer[256] = {0};
+  FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 InternetModuleHandle(), code, 0, buffer, 256, nullptr);
+  return CString(buffer);
+}
+
+void Fail(DWORD* errorCode, CString& errorText) {
+  DWORD code = 0;
+  GetInternetErrorText(errorText, code);
+  if (errorCode) *errorCode = code;
+}
+
+// Fails with a code of our own (the thread's last error is set to it).
+void FailWith(DWORD code, DWORD* errorCode, CString& errorText) {
+  g_requestError = 0;
+  SetLastError(code);
+  Fail(errorCode, errorText);
+}
+
+}  // namespace
+
+void InternetStatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+  auto* ctx = reinterpret_cast<CallbackContext*>(context);
+  if (!ctx) return;
+  auto* result = static_cast<INTERNET_ASYNC_RESULT*>(info);
+  switch (status) {
+    case INTERNET_STATUS_HANDLE_CREATED:
+      if (result) ctx->handle = reinterpret_cast<HINTERNET>(result->dwResult);
+      break;
+    case INTERNET_STATUS_HANDLE_CLOSING:
+      SetTransferEvent(kHandleClosing);
+      break;
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+      if (result && result->dwError == 0) {
+        SetTransferEvent(kRequestComplete);
+      } else {
+        DWORD error = result ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR;
+        g_requestError = error;
+        SetTransferEvent(kRequestFailed);
+        LogLine(u"INTERNET_STATUS_REQUEST_COMPLETE with error code = 0x%08x.", error);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+CString& GetInternetErrorText(CString& text, DWORD& code) {
+  DWORD recorded = g_requestError.exchange(0);
+  code = recorded ? static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT) : GetLastError();
+  text.Empty();
+  if (code == ERROR_INTERNET_EXTENDED_ERROR) {
+    WCHAR buffer[256] = {0};
+    DWORD error = 0, length = 256;
+    if (InternetGetLastResponseInfoW(&error, buffer, &length)) text = buffer;
+  } else {
+    text = TextOfCode(code);
+  }
+  return text;
+}
+
+void StopUrlDownload() {
+  g_abort = 1;
+  bool set = false;
+  {
+    std::lock_guard<std::mutex> g(g_eventLock);
+    if (g_events[kExit]) {
+      SetEvent(g_events[kExit]);
+      set = true;
+    }
+  }
+  if (!set) PostMessageW(HWND_BROADCAST, WM_URL_DOWNLOAD_END, 0, 0);
+}
+
+void ClearUrlDownloadAbort() { g_abort = 0; }
+BOOL IsUrlDownloadAborted() { return g_abort != 0; }
+
+void SetUrlDownloadProxy(BOOL useProxy, LPCWSTR proxyText) {
+  std::lock_guard<std::mutex> g(g_proxyLock);
+  g_useProxy = useProxy;
+  if (proxyText) {
+    wcsncpy(g_proxyText, proxyText, 259);
+    g_proxyText[259] = 0;
+  }
+}
+
+HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CString& errorText, HWND window,
+                             LPBYTE* memory, DWORD* size) {
+  errorText.Empty();
+  if (memory) *memory = nullptr;
+  if (size) *size = 0;
+  LogLine(u"%s", url ? url : u"");
+  LogLine(u"%s", file ? file : u"");
+
+  BOOL useProxy;
+  WCHAR proxy[260];
+  {
+    std::lock_guard<std::mutex> g(g_proxyLock);
+    useProxy = g_useProxy;
+    memcpy(proxy, g_proxyText, sizeof proxy);
+  }
+  HINTERNET session = InternetOpenW(u"Quillet Mobile", useProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_DIRECT,
+                                    useProxy ? proxy : nullptr, nullptr, INTERNET_FLAG_ASYNC);
+  if (!session) {
+    Fail(errorCode, errorText);
+    LogLine(u"InternetOpen ... Failed");
+    SendProgress(window, static_cast<WPARAM>(-1), 1);
+    return INET_E_DOWNLOAD_FAILURE;
+  }
+  DWORD timeout = 30000;
+  InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+  LogLine(u"InternetOpen ... OK");
+  InternetSetStatusCallbackW(session, InternetStatusCallback);
+  CreateEvents();
+
+  CallbackContext context;
+  HINTERNET request = InternetOpenUrlW(session, url, nullptr, 0, INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_CACHE_WRITE,
+                                       reinterpret_cast<DWORD_PTR>(&context));
+  bool opened = request != nullptr;
+  if (!request && GetLastError() == ERROR_IO_PENDING) {
+    int ended = WaitEvents(30000);
+    if (ended == kRequestComplete) {
+      request = context.handle;
+      opened = request != nullptr;
+    } else if (ended == -1) {
+      SetLastError(ERROR_INTERNET_TIMEOUT);
+    } else if (ended == kExit) {
+      SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+    }
+  }
+  if (!opened) {
+    Fail(errorCode, errorText);
+    // A request the callback announced is ended before its events go.
+    if (HINTERNET pending = context.handle.exchange(nullptr)) InternetCloseHandle(pending);
+    CloseEvents();
+    LogLine(u"InternetOpenUrl ... Failed");
+    LogLine(u"%s", static_cast<LPCWSTR>(errorText));
+    InternetCloseHandle(session);
+    SendProgress(window, static_cast<WPARAM>(-1), 1);
+    return INET_E_DOWNLOAD_FAILURE;
+  }
+  LogLine(u"InternetOpenUrl ... OK");
+
+  auto closeAll = [&] {
+    InternetCloseHandle(request);
+    InternetCloseHandle(session);
+    CloseEvents();
+  };
+  HANDLE out = INVALID_HANDLE_VALUE;
+  if (file) {
+    out = CreateFileW(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+      // Without its file the download is no use to the caller.
+      DWORD error = GetLastError();
+      LogLine(u"CreateFile() failed.\n");
+      closeAll();
+      FailWith(error ? error : static_cast<DWORD>(ERROR_PATH_NOT_FOUND), errorCode, errorText);
+      SendProgress(window, static_cast<WPARAM>(-1), 1);
+      return INET_E_DOWNLOAD_FAILURE;
+    }
+  }
+  auto* buffer = static_cast<LPBYTE>(LocalAlloc(LPTR, kBlock + 1));
+  LPBYTE output = nullptr;
+  DWORD capacity = 0;
+  if (buffer && memory) {
+    output = static_cast<LPBYTE>(LocalAlloc(LPTR, kBlock + 1));
+    capacity = kBlock;
+  }
+  if (!buffer || (memory && !output)) {
+    LocalFree(buffer);
+    LocalFree(output);
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    closeAll();
+    FailWith(ERROR_NOT_ENOUGH_MEMORY, errorCode, errorText);
+    SendProgress(window, static_cast<WPARAM>(-1), 1);
+    return INET_E_DOWNLOAD_FAILURE;
+  }
+
+  DWORD total = 0;
+  DWORD failure = 0;  // the error that ended the transfer, 0 when it ran to its end or was stopped
+  for (;;) {
+    ResetTransferEvent(kRequestComplete);
+    INTERNET_BUFFERSA buffers{};
+    buffers.dwStructSize = sizeof buffers;
+    buffers.lpvBuffer = buffer;
+    buffers.dwBufferLength = kBlock;
+    if (!InternetReadFileExA(request, &buffers, IRF_SYNC, reinterpret_cast<DWORD_PTR>(&context))) {
+      DWORD error = GetLastError();
+      if (error != ERROR_IO_PENDING) {
+        failure = error ? error : static_cast<DWORD>(ERROR_INTERNET_CONNECTION_RESET);
+        break;
+      }
+      int ended = WaitEvents(50000);
+      if (ended == kExit) break;  // stopped
+      if (ended == -1) {
+        failure = ERROR_INTERNET_TIMEOUT;
+        break;
+      }
+      if (ended != kRequestComplete) {
+        failure = g_requestError.exchange(0);
+        if (!failure) failure = ERROR_INTERNET_CONNECTION_ABORTED;
+        break;
+      }
+    }
+    DWORD count = buffers.dwBufferLength;
+    LogLine(u"InternetReadFile %d bytes ... OK", count);
+    if (count == 0) break;
+    if (output) {
+      if (total + count >= capacity) {
+        // Grow in 128 KB steps, keeping one zero byte after the data.
+        DWORD grown = capacity + kBlock;
+        auto* bigger = static_cast<LPBYTE>(LocalReAlloc(output, grown + 1, LMEM_ZEROINIT));
+        if (!bigger) {
+          failure = ERROR_NOT_ENOUGH_MEMORY;
+          break;
+        }
+        output = bigger;
+        capacity = grown;
+      }
+      memcpy(output + total, buffer, count);
+    }
+    total += count;
+    SendProgress(window, total, 0);
+    if (out != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      if (!WriteFile(out, buffer, count, &written, nullptr) || written != count) {
+        failure = GetLastError() ? GetLastError() : static_cast<DWORD>(ERROR_WRITE_FAULT);
+        break;
+      }
+    }
+    memset(buffer, 0, count);
+    if (g_abort) break;
+  }
+
+  LocalFree(buffer);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  closeAll();
+  LogLine(u"InternetCloseHandle ... OK");
+  if (failure) {
+    // A short body is not a download: the caller must not take it for one.
+    LocalFree(output);
+    if (file) DeleteFileW(file);
+    FailWith(failure, errorCode, errorText);
+    LogLine(u"%s", static_cast<LPCWSTR>(errorText));
+    SendProgress(window, static_cast<WPARAM>(-1), 1);
+    return INET_E_DOWNLOAD_FAILURE;
+  }
+  if (memory)
+    *memory = output;
+  else
+    LocalFree(output);
+  if (size) *size = total;
+  SendProgress(window, total, 1);
+  return 0;
+}
+
+void SetFetchProgramWait(DWORD waitMs, DWORD stopGraceMs) {
+  g_fetchWaitMs = waitMs;
+  g_fetchGraceMs = stopGraceMs;
+}
+
+DWORD RunFetchProgram(LPCWSTR url, LPCWSTR outFile, LPCWSTR script, DWORD* exitCode, CString& errorText,
+                      BOOL useProxy, PROCESS_INFORMATION* info) {
+  WCHAR folder[MAX_PATH];
+  GetProgramFolder(folder);
+  CString program;
+  program.Format(u"%s\\Ambrel.exe", folder);
+  CString line;
+  if (useProxy) {
+    CString proxy;
+    GetRegistryString(proxy, u"NetAgencyIP", u"");
+    proxy.Trim();
+    if (proxy.IsEmpty()) proxy = u"None";
+    line += u"-p ";
+    line += proxy;
+    line += u" ";
+  }
+  line += u"\"";
+  line += url ? url : u"";
+  line += u"\" \"";
+  line += outFile ? outFile : u"";
+  line += u"\"";
+  if (script && *script) {
+    line += u" \"";
+    line += script;
+    line += u"\"";
+  }
+  errorText.Empty();
+  LogLine(u"%s", url ? url : u"");
+
+  PROCESS_INFORMATION pi{};
+  std::u16string command(static_cast<LPCWSTR>(line));
+  BOOL started = CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi);
+  if (info) {
+    if (!started) {
+      memset(info, 0, sizeof *info);
+      return 1;
+    }
+    *info = pi;
+    return 0;
+  }
+  if (!started) {
+    errorText = u"Execute Internet downloading error.";
+    return static_cast<DWORD>(INET_E_DOWNLOAD_FAILURE);
+  }
+  CloseHandle(pi.hThread);
+  if (WaitForSingleObject(pi.hProcess, g_fetchWaitMs) == WAIT_TIMEOUT) {
+    // Only the overdue fetch program is asked to stop; this program's own
+    // abort flag and transfer stay as they are.
+    PostMessageW(HWND_BROADCAST, WM_URL_DOWNLOAD_END, 0, 0);
+    WaitForSingleObject(pi.hProcess, g_fetchGraceMs);
+  }
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  LogLine(u"Quillet know that Ambrel exits with code = 0x%08x.", code);
+  if (exitCode) *exitCode = code;
+  errorText = TextOfCode(code);
+  LogLine(u"%s", static_cast<LPCWSTR>(errorText));
+  return code;
+}

@@ -1,0 +1,56 @@
+// The one-URL downloader and the start of the page-fetch program.
+//
+// One transfer per program at a time: the downloader's events, its abort
+// flag and the recorded request error are process-wide. The stop signal may
+// come from any thread while a transfer runs on another.
+#pragma once
+
+#include "framework/afx.h"
+#include "kernel/kernel.h"
+#include "kernel/process.h"
+#include "net/wininet.h"
+#include "user/user.h"
+
+// wParam: bytes received so far (-1 after a failure); lParam: 0 during the
+// transfer, 1 at its end. Sent to the caller's window, else broadcast.
+#define WM_URL_DOWNLOAD_PROGRESS 2225
+// Broadcast by the stop signal when no transfer of this program is open; a
+// running fetch program stops on it.
+#define WM_URL_DOWNLOAD_END 2226
+
+// Downloads one URL into a file (created or truncated) and/or a LocalAlloc
+// memory block that ends with at least one zero byte (the caller frees it
+// with LocalFree). Returns 0 when the transfer ran to its end or was stopped,
+// else INET_E_DOWNLOAD_FAILURE with errorCode and errorText filled; then
+// nothing is handed out in memory and a file left half-written is removed.
+HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CString& errorText, HWND window,
+                             LPBYTE* memory, DWORD* size);
+
+// The status callback of the downloader's sessions.
+void InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength);
+
+// The text of the last error: a recorded request error becomes
+// ERROR_INTERNET_CANNOT_CONNECT (and is cleared), else the thread's last
+// error is taken; code receives it.
+CString& GetInternetErrorText(CString& text, DWORD& code);
+
+// The stop signal: raises the transfer abort flag and sets the running
+// transfer's exit event, or, when no transfer is open, broadcasts
+// WM_URL_DOWNLOAD_END so that a running fetch program stops.
+void StopUrlDownload();
+// The transfer abort flag: cleared by the refresh command when a run starts.
+void ClearUrlDownloadAbort();
+BOOL IsUrlDownloadAborted();
+// The proxy of the next transfers ("host:port").
+void SetUrlDownloadProxy(BOOL useProxy, LPCWSTR proxyText);
+
+// Starts "<program folder>\Ambrel.exe" for one page. With info, returns at
+// once: 0 with the process information (the caller owns the handles), or 1
+// with the record zeroed when the start failed. Without info, waits for the
+// program (60 seconds, see SetFetchProgramWait) and returns its exit code,
+// or INET_E_DOWNLOAD_FAILURE when it could not be started.
+DWORD RunFetchProgram(LPCWSTR url, LPCWSTR outFile, LPCWSTR script, DWORD* exitCode, CString& errorText,
+                      BOOL useProxy, PROCESS_INFORMATION* info);
+// How long RunFetchProgram waits for the program, and then, after asking an
+// overdue program to stop, for its end.
+void SetFetchProgramWait(DWORD waitMs, DWORD stopGraceMs);

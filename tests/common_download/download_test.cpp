@@ -1,0 +1,341 @@
+// The one-URL downloader against a real nginx (and tinyproxy) on loopback,
+// and the start of the page-fetch program with a stand-in program.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "common/settings.h"
+#include "common/url_download.h"
+#include "kernel/kernel.h"
+#include "kernel/localmem.h"
+#include "support/device_fixture.h"
+#include "support/http_server.h"
+
+namespace {
+
+std::string Pattern(size_t n) {
+  std::string s(n, 0);
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('A' + (i * 13 + i / 4096) % 26);
+  return s;
+}
+
+struct Progress {
+  WPARAM received;
+  LPARAM done;
+};
+std::vector<Progress> g_progress;
+
+LRESULT ProgressProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_URL_DOWNLOAD_PROGRESS) {
+    g_progress.push_back({wParam, lParam});
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+class DownloadTest : public qtest::DeviceTest {
+ protected:
+  static void SetUpTestSuite() {
+    docroot_ = new std::string(qtest::MakeTempFolder("quillet-docroot"));
+    qtest::WriteHostFile(*docroot_ + "/small.txt", "hello quillet\n");
+    qtest::WriteHostFile(*docroot_ + "/large.bin", Pattern(300 * 1024 + 17));
+    std::filesystem::create_directories(*docroot_ + "/slow");
+    qtest::WriteHostFile(*docroot_ + "/slow/feed.xml", Pattern(4 << 20));
+    nginx_ = new qtest::NginxServer;
+    ASSERT_TRUE(nginx_->Start(*docroot_));
+  }
+  static void TearDownTestSuite() {
+    delete nginx_;
+    std::error_code ec;
+    std::filesystem::remove_all(*docroot_, ec);
+    delete docroot_;
+  }
+  void SetUp() override {
+    qtest::DeviceTest::SetUp();
+    g_progress.clear();
+    ClearUrlDownloadAbort();
+    SetUrlDownloadProxy(FALSE, nullptr);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ProgressProc;
+    wc.lpszClassName = u"ProgressWatcher";
+    RegisterClassW(&wc);
+    window_ = CreateWindowExW(0, u"ProgressWatcher", u"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  }
+  void TearDown() override {
+    DestroyWindow(window_);
+    qtest::DeviceTest::TearDown();
+  }
+  static std::u16string Url(const std::string& path) { return qk::FromUtf8(nginx_->Url(path)); }
+
+  // Runs a download on a worker thread, as the refresh run does, while this
+  // thread pumps the progress messages sent to its window.
+  HRESULT DownloadOnWorker(const std::u16string& url, LPCWSTR file, HWND window, DWORD* code, CString* text,
+                           LPBYTE* memory = nullptr, DWORD* size = nullptr) {
+    std::atomic<bool> done{false};
+    HRESULT hr = E_FAIL;
+    std::thread worker([&] {
+      hr = InternetDownloadFile(url.c_str(), file, code, *text, window, memory, size);
+      done = true;
+    });
+    EXPECT_TRUE(qk::PumpMessagesUntil([&] { return done.load(); }, 30000));
+    worker.join();
+    qk::PumpMessages();
+    return hr;
+  }
+
+  static std::string* docroot_;
+  static qtest::NginxServer* nginx_;
+  HWND window_ = nullptr;
+};
+std::string* DownloadTest::docroot_ = nullptr;
+qtest::NginxServer* DownloadTest::nginx_ = nullptr;
+
+TEST_F(DownloadTest, SmallAndLargeBodiesIntoAFileWithProgressToTheWindow) {
+  DWORD code = 99, size = 0;
+  CString text;
+  EXPECT_EQ(DownloadOnWorker(Url("/small.txt"), u"\\Ch001~.xml", window_, &code, &text, nullptr, &size), 0);
+  EXPECT_EQ(ReadDeviceFile(u"\\Ch001~.xml"), "hello quillet\n");
+  EXPECT_EQ(size, 14u);
+  ASSERT_EQ(g_progress.size(), 2u);
+  EXPECT_EQ(g_progress[0].received, 14u);
+  EXPECT_EQ(g_progress[0].done, 0);
+  EXPECT_EQ(g_progress[1].received, 14u);
+  EXPECT_EQ(g_progress[1].done, 1);
+
+  g_progress.clear();
+  const size_t large = 300 * 1024 + 17;
+  EXPECT_EQ(DownloadOnWorker(Url("/large.bin"), u"\\Ch002~.xml", window_, &code, &text, nullptr, &size), 0);
+  EXPECT_EQ(ReadDeviceFile(u"\\Ch002~.xml"), Pattern(large));
+  EXPECT_EQ(size, large);
+  ASSERT_GE(g_progress.size(), 4u);  // blocks of at most 128 KB, then the end
+  for (size_t i = 1; i + 1 < g_progress.size(); ++i) EXPECT_GT(g_progress[i].received, g_progress[i - 1].received);
+  EXPECT_EQ(g_progress.back().received, large);
+  EXPECT_EQ(g_progress.back().done, 1);
+}
+
+TEST_F(DownloadTest, IntoMemoryZeroTerminatedAndProgressBroadcastWithoutAWindow) {
+  DWORD code = 0, size = 0;
+  CString text;
+  LPBYTE memory = nullptr;
+  const size_t large = 300 * 1024 + 17;
+  EXPECT_EQ(DownloadOnWorker(Url("/large.bin"), nullptr, nullptr, &code, &text, &memory, &size), 0);
+  ASSERT_NE(memory, nullptr);
+  EXPECT_EQ(size, large);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(memory), size), Pattern(large));
+  EXPECT_GT(LocalSize(memory), static_cast<SIZE_T>(size));
+  EXPECT_EQ(memory[size], 0);
+  EXPECT_EQ(std::strlen(reinterpret_cast<char*>(memory)), size);
+  LocalFree(memory);
+  // Broadcast progress reached this program's top-level window.
+  ASSERT_FALSE(g_progress.empty());
+  EXPECT_EQ(g_progress.back().received, large);
+  EXPECT_EQ(g_progress.back().done, 1);
+
+  memory = nullptr;
+  EXPECT_EQ(InternetDownloadFile(Url("/small.txt").c_str(), nullptr, &code, text, nullptr, &memory, &size), 0);
+  ASSERT_NE(memory, nullptr);
+  EXPECT_STREQ(reinterpret_cast<char*>(memory), "hello quillet\n");
+  LocalFree(memory);
+}
+
+TEST_F(DownloadTest, NotFoundBodiesAndRedirectsAreDownloads) {
+  DWORD code = 0, size = 0;
+  CString text;
+  EXPECT_EQ(InternetDownloadFile(Url("/missing.xml").c_str(), u"\\missing.xml", &code, text, nullptr, nullptr, &size), 0);
+  EXPECT_EQ(ReadDeviceFile(u"\\missing.xml"), "not here: 404 page\n");
+  EXPECT_EQ(InternetDownloadFile(Url("/redirect").c_str(), u"\\moved.txt", &code, text, nullptr, nullptr, &size), 0);
+  EXPECT_EQ(ReadDeviceFile(u"\\moved.txt"), "hello quillet\n");
+}
+
+TEST_F(DownloadTest, RefusedPortFailsWithCodeTextAndFinalProgress) {
+  WriteDeviceFile(u"\\kept.xml", "stored before");
+  DWORD code = 0, size = 5;
+  CString text;
+  std::u16string refused = qk::FromUtf8("http://127.0.0.1:" + std::to_string(qtest::FreeLoopbackPort()) + "/feed");
+  EXPECT_EQ(DownloadOnWorker(refused, u"\\kept.xml", window_, &code, &text, nullptr, &size), INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT));
+  EXPECT_EQ(CString(u"A connection with the server could not be established\r\n"), text);
+  ASSERT_EQ(g_progress.size(), 1u);
+  EXPECT_EQ(g_progress[0].received, static_cast<WPARAM>(-1));
+  EXPECT_EQ(g_progress[0].done, 1);
+  EXPECT_EQ(ReadDeviceFile(u"\\kept.xml"), "stored before");  // nothing written
+}
+
+TEST_F(DownloadTest, UncreatableFileAndBodyCutShortAreFailures) {
+  DWORD code = 0, size = 0;
+  CString text;
+  EXPECT_EQ(InternetDownloadFile(Url("/small.txt").c_str(), u"\\No Such Folder\\x.xml", &code, text, nullptr, nullptr,
+                                 &size),
+            INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_FALSE(text.IsEmpty());
+
+  qtest::ScriptedHttpServer scripted;
+  ASSERT_TRUE(scripted.Start());
+  LPBYTE memory = reinterpret_cast<LPBYTE>(1);
+  EXPECT_EQ(InternetDownloadFile(qk::FromUtf8(scripted.Url("/truncated")).c_str(), u"\\cut.xml", &code, text, nullptr,
+                                 &memory, &size),
+            INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_CONNECTION_RESET));
+  EXPECT_EQ(memory, nullptr);
+  EXPECT_FALSE(DeviceFileExists(u"\\cut.xml"));  // no short file to be taken for a feed
+}
+
+TEST_F(DownloadTest, StopSignalEndsASlowTransferWithinASecond) {
+  DWORD code = 0, size = 0;
+  CString text;
+  std::atomic<bool> done{false};
+  HRESULT hr = E_FAIL;
+  std::chrono::steady_clock::time_point stoppedAt;
+  std::thread worker([&] {
+    hr = InternetDownloadFile(Url("/slow/feed.xml").c_str(), u"\\slow.xml", &code, text, window_, nullptr, &size);
+    done = true;
+  });
+  // Stop once the first block has arrived.
+  ASSERT_TRUE(qk::PumpMessagesUntil([] { return !g_progress.empty(); }, 20000));
+  stoppedAt = std::chrono::steady_clock::now();
+  StopUrlDownload();
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return done.load(); }, 5000));
+  worker.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::seconds(1));
+  EXPECT_EQ(hr, 0);
+  EXPECT_TRUE(IsUrlDownloadAborted());
+  EXPECT_GT(size, 0u);
+  EXPECT_LT(size, static_cast<DWORD>(4 << 20));
+  EXPECT_EQ(ReadDeviceFile(u"\\slow.xml"), Pattern(4 << 20).substr(0, size));
+  qk::PumpMessages();
+  EXPECT_EQ(g_progress.back().done, 1);
+}
+
+TEST_F(DownloadTest, StopWithoutATransferBroadcastsTheEndMessage) {
+  std::vector<UINT> seen;
+  // This program's own top-level window receives the broadcast too.
+  StopUrlDownload();
+  MSG m;
+  bool found = false;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+    if (m.message == WM_URL_DOWNLOAD_END && m.hwnd == window_ && m.wParam == 0 && m.lParam == 0) found = true;
+  EXPECT_TRUE(found);
+  EXPECT_TRUE(IsUrlDownloadAborted());
+}
+
+TEST_F(DownloadTest, ProxyCarriesTheTransfer) {
+  qtest::TinyProxy proxy;
+  ASSERT_TRUE(proxy.Start());
+  std::u16string text16 = qk::FromUtf8("127.0.0.1:" + std::to_string(proxy.port()));
+  SetUrlDownloadProxy(TRUE, text16.c_str());
+  DWORD code = 0, size = 0;
+  CString text;
+  EXPECT_EQ(InternetDownloadFile(Url("/small.txt?proxied").c_str(), u"\\p.txt", &code, text, nullptr, nullptr, &size), 0);
+  SetUrlDownloadProxy(FALSE, nullptr);
+  EXPECT_EQ(ReadDeviceFile(u"\\p.txt"), "hello quillet\n");
+  std::string log = nginx_->AccessLog();
+  // nginx logged the request with the proxy's Via header.
+  size_t at = log.find("/small.txt?proxied");
+  ASSERT_NE(at, std::string::npos) << log;
+  std::string line = log.substr(log.rfind('\n', at) == std::string::npos ? 0 : log.rfind('\n', at) + 1, at);
+  EXPECT_NE(line.find("tinyproxy"), std::string::npos) << log;
+}
+
+class FetchProgramTest : public DownloadTest {
+ protected:
+  void SetUp() override {
+    DownloadTest::SetUp();
+    qk::SetProgramHost(u"Ambrel.exe", STANDIN_PATH);
+    SetFetchProgramWait(60000, 5000);
+  }
+  void TearDown() override {
+    unsetenv("QUILLET_STANDIN");
+    SetFetchProgramWait(60000, 5000);
+    DownloadTest::TearDown();
+  }
+  void SetProxySetting(LPCWSTR value) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"\\Software\\Marrowby\\Quillet Reach\\Settings", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, u"NetAgencyIP", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                   static_cast<DWORD>((wcslen(value) + 1) * sizeof(WCHAR)));
+    RegCloseKey(key);
+  }
+  std::string CommandLine() { return ReadDeviceFile(u"\\standin-cmdline.txt"); }
+};
+
+TEST_F(FetchProgramTest, CommandLinesOfEveryCase) {
+  setenv("QUILLET_STANDIN", "exit:0", 1);
+  DWORD exitCode = 7;
+  CString text;
+  EXPECT_EQ(RunFetchProgram(u"http://site/a b", u"\\out.html", u"\\Templates\\x.tpl", &exitCode, text, TRUE, nullptr), 0u);
+  EXPECT_EQ(CommandLine(), "-p None \"http://site/a b\" \"\\out.html\" \"\\Templates\\x.tpl\"");
+  EXPECT_EQ(exitCode, 0u);
+
+  SetProxySetting(u"  10.1.2.3:8080 ");
+  RunFetchProgram(u"http://site/", u"\\out.html", u"", &exitCode, text, TRUE, nullptr);
+  EXPECT_EQ(CommandLine(), "-p 10.1.2.3:8080 \"http://site/\" \"\\out.html\"");
+
+  RunFetchProgram(u"http://site/", nullptr, u"", &exitCode, text, FALSE, nullptr);
+  EXPECT_EQ(CommandLine(), "\"http://site/\" \"\"");
+}
+
+TEST_F(FetchProgramTest, ExitCodeIsPassedWhole) {
+  setenv("QUILLET_STANDIN", "exit:800C0008", 1);
+  DWORD exitCode = 0;
+  CString text;
+  EXPECT_EQ(RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, text, FALSE, nullptr), 0x800C0008u);
+  EXPECT_EQ(exitCode, 0x800C0008u);
+  EXPECT_TRUE(text.IsEmpty());  // the code has no message text
+
+  setenv("QUILLET_STANDIN", "exit:2EFD", 1);  // 12029
+  EXPECT_EQ(RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, text, FALSE, nullptr), 12029u);
+  EXPECT_EQ(CString(u"A connection with the server could not be established\r\n"), text);
+}
+
+TEST_F(FetchProgramTest, StartWithoutWaitingAndAMissingProgram) {
+  setenv("QUILLET_STANDIN", "exit:1", 1);
+  DWORD exitCode = 0;
+  CString text;
+  PROCESS_INFORMATION pi{};
+  EXPECT_EQ(RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, text, FALSE, &pi), 0u);
+  ASSERT_NE(pi.hProcess, nullptr);
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(code, 1u);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+
+  qk::SetProgramHost(u"Ambrel.exe", "/nonexistent/ambrel");
+  setenv("QUILLET_PROGRAM_DIR", "/nonexistent", 1);
+  PROCESS_INFORMATION none;
+  std::memset(&none, 0xAB, sizeof none);
+  EXPECT_EQ(RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, text, FALSE, &none), 1u);
+  EXPECT_EQ(none.hProcess, nullptr);
+  EXPECT_EQ(none.dwProcessId, 0u);
+  EXPECT_EQ(RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, text, FALSE, nullptr),
+            static_cast<DWORD>(INET_E_DOWNLOAD_FAILURE));
+  EXPECT_EQ(CString(u"Execute Internet downloading error."), text);
+  unsetenv("QUILLET_PROGRAM_DIR");
+}
+
+TEST_F(FetchProgramTest, OverdueProgramIsStoppedAndThisProgramsTransfersGoOn) {
+  setenv("QUILLET_STANDIN", "hang", 1);
+  SetFetchProgramWait(1500, 10000);
+  DWORD exitCode = 0;
+  CString text;
+  EXPECT_EQ(RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, text, FALSE, nullptr), 0xFFFFFFFFu);
+  EXPECT_EQ(exitCode, 0xFFFFFFFFu);
+  EXPECT_TRUE(DeviceFileExists(u"\\standin-stopped.txt"));
+  // This program's own abort flag was left alone: the next transfer runs
+  // to its end instead of stopping after its first block.
+  EXPECT_FALSE(IsUrlDownloadAborted());
+  DWORD code = 0, size = 0;
+  EXPECT_EQ(InternetDownloadFile(Url("/large.bin").c_str(), u"\\after.bin", &code, text, nullptr, nullptr, &size), 0);
+  EXPECT_EQ(size, 300u * 1024 + 17);
+}
+
+}  // namespace
