@@ -1,0 +1,430 @@
+// The item store: record layout byte for byte against independently built
+// golden records, the gathering boundary, the index, read-flag rules,
+// known items, trimming, deletion with local files, compaction under
+// concurrent use, and torn, truncated, random and unwritable files.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "feeds_test_util.h"
+#include "quillet/feeds/item_store.h"
+#include "support/device_fixture.h"
+
+namespace {
+
+using ftest::Record;
+const char16_t kStore[] = u"\\ChannelData\\Ch007.bin";
+
+class ItemStoreTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    qk::FreezeClock(1117584000000LL, 5000);  // 2005-06-01 00:00:00 UTC
+    WriteDeviceFile(u"\\ChannelData\\keep.txt", "keep");
+  }
+  std::string Bytes() { return ReadDeviceFile(kStore); }
+  // Appends one plain item.
+  void Add(CItemStore& s, const char16_t* link, const char16_t* date = u"2005-06-01T10:00:00Z",
+           const char16_t* title = u"T", DWORD flag = 0) {
+    s.AddPendingItem(title, link, u"", date, flag, 0, u"c", u"");
+  }
+  std::vector<std::u16string> Links() {
+    CItemStore s(0);
+    s.Open(kStore, 0, 1);
+    std::vector<std::u16string> out;
+    while (s.MoveNext()) out.push_back(s.Current().link.str());
+    return out;
+  }
+};
+
+TEST_F(ItemStoreTest, RecordLayoutByteForByte) {
+  CItemStore s(1);
+  s.Open(kStore, 0, 0);
+  s.AddPendingItem(u"Title \u00e9", u"http://x/1", u"tag:1", u"Wed, 01 Jun 2005 12:00:00 GMT", 2, 3, u"<p>c</p>",
+                   u"Ch007-01117584-001.htm");
+  s.AddPendingItem(u"", u"http://x/2", u"", u"not a date", 0, 0, u"", u"");
+  ASSERT_EQ(s.Commit(), 1);
+  std::string want = Record(3, u"Title \u00e9", u"http://x/1", u"tag:1", u"2005-06-01 12:00:00", 2, u"<p>c</p>",
+                            u"Ch007-01117584-001.htm") +
+                     Record(0, u"", u"http://x/2", u"", u"not a date", 0, u"", u"");
+  EXPECT_EQ(Bytes(), want);
+  // L counts every byte after the length field.
+  EXPECT_EQ(ftest::Record(0, u"", u"", u"", u"", 0, u"", u"").size(), 4u + 104u + 2 + 2 + 2 + 2);
+
+  // The error record, appended at once.
+  ASSERT_EQ(s.WriteErrorRecord(u"Err", ERROR_ITEM_LINK, u"", u"2005-06-01 00:00:00", 0, ITEM_TYPE_ERROR, u"why", u""),
+            1);
+  EXPECT_EQ(Bytes(), want + Record(ITEM_TYPE_ERROR, u"Err", ERROR_ITEM_LINK, u"", u"2005-06-01 00:00:00", 0, u"why",
+                                   u""));
+  // Read back, with and without the whole-file buffer.
+  for (int buffered : {0, 1}) {
+    CItemStore r(0);
+    r.Open(kStore, 0, buffered);
+    ASSERT_EQ(r.ReadRecord(0), 1);
+    EXPECT_EQ(r.Current().title, CString(u"Title \u00e9"));
+    EXPECT_EQ(r.Current().id, CString(u"tag:1"));
+    EXPECT_EQ(r.Current().type, 3u);
+    EXPECT_EQ(r.Current().readFlag, 2u);
+    EXPECT_EQ(r.Current().pageName, CString(u"Ch007-01117584-001.htm"));
+    ASSERT_EQ(r.ReadRecord(2), 1);
+    EXPECT_EQ(r.Current().link, CString(ERROR_ITEM_LINK));
+    EXPECT_EQ(r.ReadRecord(3), 0);
+    EXPECT_EQ(r.Current().link, CString());
+  }
+}
+
+TEST_F(ItemStoreTest, GatheringBoundaryAndLongFields) {
+  // 4 + L just below, at and above the 32,768-byte gathering buffer (L is
+  // always even), each between two small records: the bytes are the same
+  // whichever way they were written.
+  for (int total : {32766, 32768, 32770}) {
+    std::filesystem::remove(Host(kStore));
+    size_t contentChars = size_t(total - 4 - 104 - 4 - 4 - 40) / 2 - 1;
+    std::u16string content(contentChars, u'x');
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    Add(s, u"a");
+    s.AddPendingItem(u"t", u"b", u"", u"2005-06-01T00:00:00Z", 0, 0, content.c_str(), u"");
+    Add(s, u"c");
+    ASSERT_EQ(s.Commit(), 1);
+    std::string big = Record(0, u"t", u"b", u"", u"2005-06-01 00:00:00", 0, content, u"");
+    ASSERT_EQ(big.size(), size_t(total));
+    std::string small1 = Record(0, u"T", u"a", u"", u"2005-06-01 10:00:00", 0, u"c", u"");
+    std::string small2 = Record(0, u"T", u"c", u"", u"2005-06-01 10:00:00", 0, u"c", u"");
+    EXPECT_EQ(Bytes(), small1 + big + small2) << total;
+  }
+  // A page name of 40 or more characters keeps its first 39; links and ids
+  // beyond 32,766 characters and raw dates of 128 or more are cut.
+  std::filesystem::remove(Host(kStore));
+  CItemStore s(0);
+  s.Open(kStore, 0, 0);
+  std::u16string page(45, u'p'), link(40000, u'l'), id(33000, u'i'), date(200, u'd');
+  s.AddPendingItem(u"t", link.c_str(), id.c_str(), date.c_str(), 0, 0, u"", page.c_str());
+  ASSERT_EQ(s.Commit(), 1);
+  EXPECT_EQ(Bytes(), Record(0, u"t", link.substr(0, 32766), id.substr(0, 32766), date.substr(0, 127), 0, u"",
+                            page.substr(0, 39)));
+  CItemStore r(0);
+  r.Open(kStore, 0, 1);
+  ASSERT_TRUE(r.MoveNext());
+  EXPECT_EQ(r.Current().link.GetLength(), 32766);
+  EXPECT_EQ(r.Current().id.GetLength(), 32766);
+  EXPECT_EQ(r.Current().pageName.GetLength(), 39);
+}
+
+TEST_F(ItemStoreTest, IndexOrderAndFullIndex) {
+  CItemStore s(0);
+  s.SetKeptCount(50);
+  EXPECT_EQ(s.GetIndexCapacity(), 499);
+  EXPECT_EQ(s.InsertKey(u"2005-01-02", u"b"), 1);
+  EXPECT_EQ(s.InsertKey(u"2005-01-01", u"a"), 1);
+  EXPECT_EQ(s.InsertKey(u"2005-01-02", u"b2"), 1);  // equal dates: after the earlier ones
+  EXPECT_EQ(s.InsertKey(u"", u"x"), 0);
+  EXPECT_EQ(s.InsertKey(u"2005", u""), 0);
+  EXPECT_EQ(s.InsertKey(std::u16string(31, u'9').c_str(), u"x"), 0);
+  EXPECT_EQ(s.InsertKey(u"2005", std::u16string(260, u'l').c_str()), 0);
+  ASSERT_EQ(s.GetIndexCount(), 3);
+  EXPECT_EQ(s.GetIndexLink(0), CString(u"a"));
+  EXPECT_EQ(s.GetIndexLink(1), CString(u"b"));
+  EXPECT_EQ(s.GetIndexLink(2), CString(u"b2"));
+  for (int i = 3; i < 499; ++i) {
+    CString d, l;
+    d.Format(u"2006-%05d", i);
+    l.Format(u"l%d", i);
+    ASSERT_EQ(s.InsertKey(d, l), 1);
+  }
+  ASSERT_EQ(s.GetIndexCount(), 499);
+  EXPECT_EQ(s.InsertKey(u"2004-12-31", u"older"), 0);  // older than every entry
+  EXPECT_EQ(s.InsertKey(u"2005-01-01", u"same"), 1);    // equal to the oldest: entry 0 goes
+  EXPECT_EQ(s.GetIndexCount(), 499);
+  EXPECT_EQ(s.GetIndexLink(0), CString(u"same"));
+  EXPECT_EQ(s.GetIndexLink(1), CString(u"b"));
+  EXPECT_EQ(s.InsertKey(u"2007", u"newest"), 1);
+  EXPECT_EQ(s.GetIndexLink(498), CString(u"newest"));
+  EXPECT_EQ(s.GetIndexLink(0), CString(u"b"));
+
+  // With 500 items kept the index holds 501 entries, so trimming works.
+  CItemStore big(0);
+  big.SetKeptCount(500);
+  EXPECT_EQ(big.GetIndexCapacity(), 501);
+}
+
+TEST_F(ItemStoreTest, ReadFlagAndTypeTransitions) {
+  {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    Add(s, u"a", u"2005-06-01T10:00:00Z", u"T", 0);
+    Add(s, u"b", u"2005-06-01T10:00:00Z", u"T", 1);
+    Add(s, u"c", u"2005-06-01T10:00:00Z", u"T", 2);
+    Add(s, u"d", u"2005-06-01T10:00:00Z", u"T", 3);
+    Add(s, u"a", u"2005-06-01T10:00:00Z", u"T2", 0);  // a second record with the same link
+    ASSERT_EQ(s.Commit(), 1);
+  }
+  auto flags = [&] {
+    CItemStore r(0);
+    r.Open(kStore, 0, 1);
+    std::vector<DWORD> out;
+    while (r.MoveNext()) out.push_back(r.Current().readFlag);
+    return out;
+  };
+  CItemStore s(0);
+  s.Open(kStore, 0, 1);
+  EXPECT_EQ(SetItemReadState(&s, u"a", ITEM_READ_MARK_FETCHED), 1);  // 0 -> 1, both records
+  EXPECT_EQ(flags(), (std::vector<DWORD>{1, 1, 2, 3, 1}));
+  EXPECT_EQ(SetItemReadState(&s, u"c", ITEM_READ_MARK_FETCHED), 0);  // 9999 on 2: nothing
+  EXPECT_EQ(SetItemReadState(&s, u"b", 2), 0);                       // 2 on 1: nothing
+  EXPECT_EQ(SetItemReadState(&s, u"d", 3), 0);                       // equal
+  EXPECT_EQ(SetItemReadState(&s, u"missing", 2), 0);
+  EXPECT_EQ(SetItemReadState(&s, u"c", 0), 1);
+  EXPECT_EQ(flags(), (std::vector<DWORD>{1, 1, 0, 3, 1}));
+  // An empty link: every 0 becomes 2 and 1 and 3 stay; then 3 turns every 1.
+  EXPECT_EQ(SetItemReadState(&s, u"", 2), 1);
+  EXPECT_EQ(flags(), (std::vector<DWORD>{1, 1, 2, 3, 1}));
+  EXPECT_EQ(SetItemReadState(&s, u"", 3), 1);
+  EXPECT_EQ(flags(), (std::vector<DWORD>{3, 3, 2, 3, 3}));
+  EXPECT_EQ(SetItemReadState(&s, u"", 3), 0);
+  // Types: the whole value is replaced; the buffer follows, the current record is cleared.
+  EXPECT_EQ(SetItemType(&s, u"b", 0x12345), 1);
+  EXPECT_EQ(SetItemType(&s, u"b", 0x12345), 0);
+  EXPECT_EQ(s.GetCurrentNumber(), -1);
+  ASSERT_EQ(s.ReadRecord(1), 1);
+  EXPECT_EQ(s.Current().type, 0x12345u);
+}
+
+TEST_F(ItemStoreTest, KnownItemsFindAndDeletedRecords) {
+  {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    s.AddPendingItem(u"One", u"http://1", u"", u"2005-06-01T10:00:00Z", 0, 0, u"", u"");
+    s.AddPendingItem(u"Two", u"http://2", u"id-2", u"2005-06-01T10:00:00Z", 0, 0, u"", u"");
+    s.AddPendingItem(u"Three", u"http://3", u"", u"2005-06-01T10:00:00Z", 0, 0, u"", u"");
+    ASSERT_EQ(s.Commit(), 1);
+  }
+  CItemStore s(0);
+  s.Open(kStore, 0, 1);
+  EXPECT_EQ(s.IsKnownItem(u"http://1", u"One", u""), 1);
+  EXPECT_EQ(s.IsKnownItem(u"http://1", u"", u""), 1);
+  EXPECT_EQ(s.IsKnownItem(u"http://1", u"Changed", u""), 0);
+  EXPECT_EQ(s.IsKnownItem(u"http://1", u"Three", u""), 1);  // title of another item
+  EXPECT_EQ(s.IsKnownItem(u"http://other", u"Two", u"id-2"), 1);
+  EXPECT_EQ(s.IsKnownItem(u"http://2", u"Two", u"id-x"), 0);
+  EXPECT_EQ(s.IsKnownItem(u"HTTP://1", u"", u""), 0);
+  EXPECT_EQ(s.FindRecord(u"http://2", u"Two"), 1);
+  EXPECT_EQ(s.GetCurrentNumber(), 1);
+  EXPECT_EQ(s.FindRecord(u"http://2", u"One"), 0);
+  EXPECT_EQ(s.Current().link, CString(u"http://2"));  // the previous record stays
+  EXPECT_EQ(s.DeleteItem(u"http://2"), 1);
+  EXPECT_EQ(s.DeleteItem(u"http://2"), 0);
+  EXPECT_EQ(Links(), (std::vector<std::u16string>{u"http://1", u"http://3"}));
+  CItemStore fresh(0);
+  fresh.Open(kStore, 0, 1);
+  EXPECT_EQ(fresh.IsKnownItem(u"http://2", u"", u""), 0);
+  EXPECT_EQ(fresh.FindRecord(u"http://2", u""), 0);
+  size_t before = Bytes().size();
+  fresh.Rewrite();
+  EXPECT_LT(Bytes().size(), before);
+  EXPECT_EQ(Links(), (std::vector<std::u16string>{u"http://1", u"http://3"}));
+  EXPECT_EQ(Bytes(), Record(0, u"One", u"http://1", u"", u"2005-06-01 10:00:00", 0, u"", u"") +
+                         Record(0, u"Three", u"http://3", u"", u"2005-06-01 10:00:00", 0, u"", u""));
+}
+
+TEST_F(ItemStoreTest, TrimmingDeletesTheOldestBeyondTheKeptCount) {
+  ftest::SetSetting(u"ArticlesNumber", 3);
+  {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    Add(s, u"d", u"2005-06-04T00:00:00Z");
+    Add(s, u"a", u"2005-06-01T00:00:00Z");
+    Add(s, u"c", u"2005-06-03T00:00:00Z");
+    Add(s, u"b1", u"2005-06-02T00:00:00Z");
+    Add(s, u"b2", u"2005-06-02T00:00:00Z");
+    ASSERT_EQ(s.Commit(), 1);
+  }
+  CItemStore s(1);
+  EXPECT_EQ(s.GetKeptCount(), 3);
+  s.Open(kStore, 1, 1);
+  EXPECT_EQ(s.GetIndexCount(), 5);
+  EXPECT_EQ(s.Current().link, CString(u"b2"));  // the last live record is current
+  EXPECT_EQ(s.TrimItems(1), 1);                 // oldest only
+  EXPECT_EQ(Links(), (std::vector<std::u16string>{u"d", u"c", u"b1", u"b2"}));
+  EXPECT_EQ(s.TrimItems(0), 1);  // deleted items stay in the index
+  EXPECT_EQ(Links(), (std::vector<std::u16string>{u"d", u"c", u"b2"}));
+  ftest::SetSetting(u"ArticlesNumber", 900);
+  CItemStore capped(1);
+  EXPECT_EQ(capped.GetKeptCount(), 500);
+  CItemStore none(0);
+  none.Open(kStore, 1, 1);
+  EXPECT_EQ(none.GetKeptCount(), 0);
+  EXPECT_EQ(none.TrimItems(0), 1);
+  EXPECT_TRUE(Links().empty());
+}
+
+TEST_F(ItemStoreTest, DeletionRemovesOnlyTheItemsOwnFiles) {
+  const std::u16string page = u"Ch007-1117584000-005.htm";
+  WriteDeviceFile(u"\\ChannelData\\Ch007-1117584000-005.htm", "page");
+  WriteDeviceFile(u"\\ChannelData\\Ch007-1117584000-005.bmp", "thumb");
+  WriteDeviceFile(u"\\ChannelData\\Ch007-1117584000-0050.jpg", "other item's image");
+  WriteDeviceFile(u"\\ChannelData\\Ch007-1117584000-006.jpg", "own image");
+  WriteDeviceFile(u"\\ChannelData\\Ch007-1117584000-007.gif", "own image 2");
+  WriteDeviceFile(u"\\ChannelData\\Ch008-1117584000-001.jpg", "other channel");
+  WriteDeviceFile(u"\\ChannelData\\Ch007-Logo.img", "logo");
+  WriteDeviceFile(u"\\ChannelData\\Channels.opml", "list");
+  WriteDeviceFile(u"\\x", "outside");
+  std::u16string content =
+      u"<p>a <img src=\"Ch007-1117584000-006.jpg\"> b <IMG SRC='Ch007-1117584000-007.gif' alt=x>"
+      u"<img src=Channels.opml > <img src=../x > <img src=Ch008-1117584000-001.jpg >"
+      u"<img src=Ch007-Logo.img > <img src=\\x ></p>";
+  {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    s.AddPendingItem(u"t", u"http://del", u"", u"2005-06-01T00:00:00Z", 0, 0, content.c_str(), page.c_str());
+    Add(s, u"http://stay");
+    ASSERT_EQ(s.Commit(), 1);
+  }
+  CItemStore s(0);
+  s.Open(kStore, 0, 1);
+  ASSERT_EQ(s.DeleteItem(u"http://del"), 1);
+  EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-005.htm"));
+  EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-005.bmp"));
+  EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-006.jpg"));
+  EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-007.gif"));
+  EXPECT_TRUE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-0050.jpg"));
+  EXPECT_TRUE(DeviceFileExists(u"\\ChannelData\\Ch008-1117584000-001.jpg"));
+  EXPECT_TRUE(DeviceFileExists(u"\\ChannelData\\Ch007-Logo.img"));
+  EXPECT_TRUE(DeviceFileExists(u"\\ChannelData\\Channels.opml"));
+  EXPECT_TRUE(DeviceFileExists(u"\\x"));
+  EXPECT_TRUE(DeviceFileExists(u"\\ChannelData\\keep.txt"));
+  EXPECT_EQ(Links(), (std::vector<std::u16string>{u"http://stay"}));
+}
+
+// A compaction reloads under the store's lock, so read states set by
+// another thread meanwhile are never lost, and in-place writes never land
+// in a record that moved.
+TEST_F(ItemStoreTest, CompactionAndReadStatesFromTwoThreads) {
+  const int n = 60;
+  {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    for (int i = 0; i < n; ++i) {
+      CString link;
+      link.Format(u"l%d", i);
+      Add(s, link);
+      Add(s, CString(u"gone") + link);
+    }
+    ASSERT_EQ(s.Commit(), 1);
+  }
+  std::thread ui([&] {
+    for (int i = 0; i < n; ++i) {
+      CString link;
+      link.Format(u"l%d", i);
+      CItemStore s(0);
+      s.Open(kStore, 0, 1);
+      EXPECT_EQ(SetItemReadState(&s, link, 2), 1) << i;
+      s.DeleteItem(CString(u"gone") + link);
+    }
+  });
+  for (int round = 0; round < 40; ++round) {
+    CItemStore s(0);
+    s.Open(kStore, 0, 1);
+    s.Rewrite();
+  }
+  ui.join();
+  CItemStore s(0);
+  s.Open(kStore, 0, 1);
+  s.Rewrite();
+  int count = 0;
+  while (s.MoveNext()) {
+    EXPECT_EQ(s.Current().readFlag, 2u) << CStringA(s.Current().link).GetString();
+    ++count;
+  }
+  EXPECT_EQ(count, n);
+}
+
+TEST_F(ItemStoreTest, TornTruncatedAndRandomFiles) {
+  std::string a = Record(0, u"A", u"a", u"", u"2005-06-01 00:00:00", 0, u"", u"");
+  std::string b = Record(0, u"B", u"b", u"", u"2005-06-01 00:00:00", 0, u"", u"");
+  // A torn last record hides nothing before it, and the next append cuts it.
+  WriteDeviceFile(kStore, a + b.substr(0, b.size() - 7));
+  EXPECT_EQ(Links(), std::vector<std::u16string>{u"a"});
+  {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    Add(s, u"c");
+    ASSERT_EQ(s.Commit(), 1);
+  }
+  EXPECT_EQ(Links(), (std::vector<std::u16string>{u"a", u"c"}));
+  EXPECT_EQ(Bytes(), a + Record(0, u"T", u"c", u"", u"2005-06-01 10:00:00", 0, u"c", u""));
+  // A record whose texts run past its own length reads as the end.
+  std::string bad = b;
+  bad[8] = char(0x7F);  // title count far beyond the record
+  WriteDeviceFile(kStore, a + bad + a);
+  EXPECT_EQ(Links(), std::vector<std::u16string>{u"a"});
+  // Random bytes read as no records and are never made worse by an append.
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 20; ++trial) {
+    std::string junk(size_t(rng() % 3000), '\0');
+    for (char& c : junk) c = char(rng());
+    WriteDeviceFile(kStore, junk);
+    std::vector<std::u16string> before = Links();
+    CItemStore s(0);
+    s.Open(kStore, 1, 1);
+    Add(s, u"new");
+    ASSERT_EQ(s.Commit(), 1);
+    std::vector<std::u16string> after = Links();
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after.back(), u"new");
+    EXPECT_EQ(std::vector<std::u16string>(after.begin(), after.end() - 1), before);
+  }
+}
+
+// A full disk during an append: the file stays as it was, the pending items
+// stay for a later try.
+TEST_F(ItemStoreTest, FailedAppendLeavesTheFileAsItWas) {
+  {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    Add(s, u"first");
+    ASSERT_EQ(s.Commit(), 1);
+  }
+  std::string before = Bytes();
+  CItemStore s(0);
+  s.Open(kStore, 0, 0);
+  std::u16string big(100000, u'z');
+  s.AddPendingItem(u"t", u"second", u"", u"", 0, 0, big.c_str(), u"");
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit low = old;
+  low.rlim_cur = before.size() + 1000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+  int result = s.Commit();
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(Bytes(), before);
+  ASSERT_EQ(s.Commit(), 1);  // the item was kept and goes in now
+  EXPECT_EQ(Links(), (std::vector<std::u16string>{u"first", u"second"}));
+}
+
+TEST_F(ItemStoreTest, MissingFileAndHelpers) {
+  CItemStore s(0);
+  s.Open(u"\\ChannelData\\Ch999.bin", 1, 1);
+  EXPECT_EQ(s.MoveNext(), 0);
+  EXPECT_EQ(s.ReadRecord(0), 0);
+  EXPECT_EQ(s.SetItemProperty(u"x", u"ReadFlag", 2), 0);
+  EXPECT_EQ(s.DeleteItem(u"x"), 0);
+  EXPECT_EQ(s.IsKnownItem(u"x", u"", u""), 0);
+  CStringList list;
+  list.AddTail(u"one");
+  list.AddTail(u"two");
+  CString out;
+  EXPECT_EQ(PopStringListHead(list, out), CString(u"one"));
+  EXPECT_EQ(list.GetCount(), 1);
+  list.RemoveAll();
+  EXPECT_EQ(PopStringListHead(list, out), CString());
+}
+
+}  // namespace
