@@ -81,23 +81,66 @@ bool ParseLength(const CString& text, uint64_t& value) {
   return true;
 }
 
-// Reads a chunk-size line: hexadecimal digits, optional extensions after
-// ";", optional blanks. false for a missing, negative or oversized size.
+bool IsTokenChar(char c) {
+  if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+  return std::strchr("!#$%&'*+-.^_`|~", c) != nullptr && c != '\0';
+}
+
+// Reads a chunk-size line: hexadecimal digits, then optional extensions
+// (";" name ["=" token or quoted text], blanks allowed around ";" and "="),
+// then the line end. false for a missing, negative or oversized size or a
+// malformed extension.
 bool ParseChunkSize(const std::string& line, uint64_t& size) {
-  std::string t = TrimBytes(line);
-  size_t semi = t.find(';');
-  if (semi != std::string::npos) t = TrimBytes(t.substr(0, semi));
-  if (t.empty() || t.size() > 15) return false;
+  size_t end = line.size();
+  if (end >= 2 && line[end - 2] == '\r' && line[end - 1] == '\n') end -= 2;
+  else if (end >= 1 && line[end - 1] == '\n') end -= 1;
+  else return false;
+  size_t i = 0;
   size = 0;
-  for (char c : t) {
+  size_t digits = 0;
+  for (; i < end; ++i) {
+    char c = line[i];
     int d;
     if (c >= '0' && c <= '9') d = c - '0';
     else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
     else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    else break;
+    if (++digits > 15) return false;
     size = size * 16 + uint64_t(d);
   }
-  return true;
+  if (digits == 0) return false;
+  auto skipBlanks = [&] {
+    while (i < end && (line[i] == ' ' || line[i] == '\t')) ++i;
+  };
+  for (;;) {
+    size_t before = i;
+    skipBlanks();
+    if (i == end) return i == before;  // no blanks before the line end
+    if (line[i] != ';') return false;
+    ++i;
+    skipBlanks();
+    size_t nameStart = i;
+    while (i < end && IsTokenChar(line[i])) ++i;
+    if (i == nameStart) return false;
+    skipBlanks();
+    if (i < end && line[i] == '=') {
+      ++i;
+      skipBlanks();
+      if (i < end && line[i] == '"') {
+        ++i;
+        while (i < end && line[i] != '"') {
+          if (line[i] == '\\') ++i;
+          ++i;
+        }
+        if (i >= end) return false;
+        ++i;
+      } else {
+        size_t valueStart = i;
+        while (i < end && IsTokenChar(line[i])) ++i;
+        if (i == valueStart) return false;
+      }
+    }
+  }
 }
 
 constexpr int kBlockSize = 131072;
@@ -243,7 +286,12 @@ int ReadHttpLine(CByteSource& source, std::string& line, size_t maxLine) {
 int ReadResponseHead(CByteSource& source, const CResponseLimits& limits, CHttpResponse*& response, CString& why) {
   response = nullptr;
   std::string line;
-  int rc = ReadHttpLine(source, line, limits.maxLine);
+  int rc;
+  // Empty lines before the status line are tolerated (a few of them).
+  for (int blank = 0;; ++blank) {
+    rc = ReadHttpLine(source, line, limits.maxLine);
+    if (rc != READ_OK || blank >= 8 || (line != "\r\n" && line != "\n")) break;
+  }
   if (rc != READ_OK) {
     why = rc == READ_BAD_SYNTAX ? u"status line too long" : u"no status line";
     return rc;
