@@ -195,26 +195,30 @@ bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringL
     }
     if (ext.GetLength() > 4) return true;
     CString local;
-    bool known = false;
-    for (POSITION pos = m_imageJobs.GetHeadPosition(); pos && !known;) {
-      const CString& job = m_imageJobs.GetNext(pos);
-      // key|page|reference|local: the reference is the third field.
-      int a = job.Find(u'|'), b = a >= 0 ? job.Find(u'|', a + 1) : -1;
-      int c = b >= 0 ? job.ReverseFind(u'|') : -1;
-      if (c > b && job.Mid(b + 1, c - b - 1) == ref) {
-        local = job.Mid(c + 1);
-        known = true;
+    bool known = false, localised = false;
+    // Jobs end in "|reference|local"; a reference that already is a local
+    // name of this parse (an image repeated in the content) stays as it is.
+    auto lookup = [&](const CStringList& jobs) {
+      for (POSITION pos = jobs.GetHeadPosition(); pos && !known && !localised;) {
+        const CString& job = jobs.GetNext(pos);
+        int c = job.ReverseFind(u'|');
+        int b = c > 0 ? CString(job.Left(c)).ReverseFind(u'|') : -1;
+        if (c < 0) continue;
+        if (job.Mid(c + 1) == ref) localised = true;
+        else if (b >= 0 && job.Mid(b + 1, c - b - 1) == ref) {
+          local = job.Mid(c + 1);
+          known = true;
+        }
       }
+    };
+    lookup(m_imageJobs);
+    lookup(itemImages);
+    for (POSITION pos = m_localNames.GetHeadPosition(); pos && !localised;) localised = m_localNames.GetNext(pos) == ref;
+    if (localised) continue;
+    if (!known) {
+      local = NewImageName(ext);
+      m_localNames.AddTail(local);
     }
-    for (POSITION pos = itemImages.GetHeadPosition(); pos && !known;) {
-      const CString& job = itemImages.GetNext(pos);
-      int a = job.Find(u'|'), c = job.ReverseFind(u'|');
-      if (c > a && job.Mid(a + 1, c - a - 1) == ref) {
-        local = job.Mid(c + 1);
-        known = true;
-      }
-    }
-    if (!known) local = NewImageName(ext);
     ReplaceSourceValue(content, ref, local);
     lower = content;
     lower.MakeLower();
@@ -284,7 +288,12 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
     }
   }
   bool known = store->IsKnownItem(key, title, id) || m_linksAdded.Find(key) != nullptr;
-  if (!known) {
+  if (known) {
+    // A later item of the same feed with this link is a duplicate too; without
+    // this, every refresh of a feed that repeats a link under another title
+    // would store that item again.
+    if (!m_linksAdded.Find(key)) m_linksAdded.AddTail(key);
+  } else {
     if (date.IsEmpty()) {
       WCHAR now[32];
       CurrentLocalTimeText(now);
@@ -313,6 +322,7 @@ int CRssXML::SaveItems() {
   m_imageJobs.RemoveAll();
   m_spare.RemoveAll();
   m_readIds.RemoveAll();
+  m_localNames.RemoveAll();
   CString bin;
   GetBinPath(bin);
   TiXmlElement* top = m_pDoc->FirstChildElement("rss");

@@ -64,6 +64,7 @@ class CRssXML : public CEXML {
   // cancelled. Entries are "page|reference|local" until the key is final.
   bool LocaliseImages(CString& content, const CString& pageName, CStringList& itemImages);
 
+  CStringList m_localNames;  // local image names given by the current parse
   int m_nVersion;
   RssElementCallback m_pElement;
   RssCancelCallback m_pCancel;

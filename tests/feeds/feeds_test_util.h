@@ -60,3 +60,10 @@ inline void SetSetting(const char16_t* name, DWORD value) {
 }
 
 }  // namespace ftest
+
+#include <ostream>
+
+#include "framework/cstring.h"
+
+// Readable CString values in test failures.
+inline void PrintTo(const CString& s, std::ostream* os) { *os << '"' << CStringA(s).str() << '"'; }
