@@ -1,0 +1,336 @@
+// The HTTP downloader against a scripted server that records every request.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "ventrel/downloader.h"
+#include "ventrel_fixture.h"
+
+namespace {
+
+using vtest::Ok;
+using vtest::Rule;
+using vtest::Script;
+
+class DownloaderTest : public vtest::HttpTest {
+ protected:
+  bool StartServer(const std::vector<std::string>& rules) { return server_.Start(Script(rules)); }
+  CString Url(const std::string& path) { return Wide(server_.Url(path)); }
+  std::string HostPort() { return "127.0.0.1:" + std::to_string(server_.port()); }
+  std::string Get(const std::string& path) {
+    return "GET " + path + " HTTP/1.1\r\nHost: " + HostPort() + "\r\nConnection: close\r\nAccept-Encoding: identity\r\n";
+  }
+  std::vector<std::string> Requests() { return server_.Requests(); }
+  std::string File(const char16_t* name) { return ReadDeviceFile(name); }
+
+  qnet::ScriptedServer server_;
+  CDownloader dl_;
+};
+
+TEST_F(DownloaderTest, StoresPlainSizedAndChunkedBodies) {
+  ASSERT_TRUE(StartServer({Rule("/sized", Ok("sized body")),
+                           Rule("/plain", "HTTP/1.1 200 OK\r\nContent-Type: Text/XML; Charset=UTF-8\r\n\r\nto the end"),
+                           Rule("/chunked",
+                                "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n")}));
+  CString url = Url("/sized");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"a.txt", 0));
+  EXPECT_EQ(File(u"a.txt"), "sized body");
+  url = Url("/plain");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"b.txt", 0));
+  EXPECT_EQ(File(u"b.txt"), "to the end");
+  EXPECT_EQ(dl_.GetCharset(), CString(u"utf-8"));
+  EXPECT_EQ(dl_.GetMediaType(), CString(u"text/xml"));
+  url = Url("/chunked");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"c.txt", 0));
+  EXPECT_EQ(File(u"c.txt"), "hello world");
+  ASSERT_EQ(Requests().size(), 3u);
+  EXPECT_EQ(Requests()[0], Get("/sized") + "\r\n");
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_OK);
+}
+
+TEST_F(DownloaderTest, ConditionalGetAnd304LeaveTheFileUntouched) {
+  ASSERT_TRUE(StartServer({Rule("/feed", Ok("v1", "ETag: \"abc\"\r\nLast-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\n")),
+                           Rule("/feed", "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n"),
+                           Rule("/feed", Ok("v2"))}));
+  CString url = Url("/feed");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"feed.xml", 0));
+  EXPECT_TRUE(dl_.IsModified());
+  EXPECT_EQ(dl_.GetETag(), CString(u"\"abc\""));
+  std::string host = DeviceTest::Host(u"feed.xml");
+  struct stat before;
+  ASSERT_EQ(stat(host.c_str(), &before), 0);
+
+  url = Url("/feed");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"feed.xml", 0));  // 304: success without a body
+  EXPECT_FALSE(dl_.IsModified());
+  EXPECT_EQ(File(u"feed.xml"), "v1");
+  struct stat after;
+  ASSERT_EQ(stat(host.c_str(), &after), 0);
+  EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
+  EXPECT_EQ(Requests()[1], Get("/feed") +
+                               "If-None-Match: \"abc\"\r\nIf-Modified-Since: Tue, 01 Dec 2026 10:00:00 GMT\r\n\r\n");
+
+  dl_.ResetRequest();  // forgets the validators
+  url = Url("/feed");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"feed.xml", 0));
+  EXPECT_EQ(File(u"feed.xml"), "v2");
+  EXPECT_EQ(Requests()[2], Get("/feed") + "\r\n");
+}
+
+TEST_F(DownloaderTest, FollowsEveryRedirectKind) {
+  // Absolute Locations name a second server.
+  qnet::ScriptedServer target;
+  ASSERT_TRUE(target.Start(Script({Rule("/final", Ok("arrived"), ", \"times\": 0")})));
+  std::string abs = target.Url("/final");
+  qnet::ScriptedServer s;
+  ASSERT_TRUE(s.Start(Script({
+      Rule("/301", "HTTP/1.1 301 Moved\r\nLocation: " + abs + "\r\n\r\n"),
+      Rule("/302", "HTTP/1.1 302 Found\r\nLocation: /a/b/../c/page\r\n\r\n"),
+      Rule("/a/c/page", "HTTP/1.1 303 See Other\r\nLocation: next?x=1\r\n\r\n"),
+      Rule("/a/c/next?x=1", "HTTP/1.1 307 Temporary\r\nLocation: //127.0.0.1:" + std::to_string(target.port()) +
+                                "/final#frag\r\n\r\n"),
+  })));
+  for (const char* start : {"/301", "/302"}) {
+    CString url = Wide(s.Url(start));
+    ASSERT_TRUE(dl_.SaveHttpObject(url, u"r.txt", 0)) << start << " code " << dl_.GetLastErrorCode();
+    EXPECT_EQ(File(u"r.txt"), "arrived");
+    EXPECT_EQ(dl_.GetCurrentUrl(), Wide(abs + (std::string(start) == "/302" ? "#frag" : "")));
+  }
+  std::vector<std::string> seen = s.Requests();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[2].substr(0, seen[2].find("\r\n")), "GET /a/c/page HTTP/1.1");
+  EXPECT_EQ(seen[3].substr(0, seen[3].find("\r\n")), "GET /a/c/next?x=1 HTTP/1.1");
+  std::vector<std::string> finals = target.Requests();
+  ASSERT_EQ(finals.size(), 2u);
+  EXPECT_EQ(finals[1].substr(0, finals[1].find("\r\n")), "GET /final HTTP/1.1");  // no fragment sent
+}
+
+TEST_F(DownloaderTest, FiveRedirectsArriveButASixthFails) {
+  std::vector<std::string> rules;
+  for (int i = 0; i < 6; ++i)
+    rules.push_back(Rule("/r" + std::to_string(i), "HTTP/1.1 302 Found\r\nLocation: /r" + std::to_string(i + 1) + "\r\n\r\n"));
+  rules.push_back(Rule("/r6", Ok("end")));
+  rules.push_back(Rule("/s1", Ok("short chain")));
+  ASSERT_TRUE(StartServer(rules));
+  CString url = Url("/r0");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"long.txt", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_UNEXPECTED_STATUS);
+  EXPECT_EQ(dl_.GetLastStatus(), 302);
+  EXPECT_FALSE(DeviceFileExists(u"long.txt"));
+  EXPECT_EQ(Requests().size(), 6u);  // the sixth redirect is not followed
+
+  qnet::ScriptedServer five;
+  std::vector<std::string> fiveRules;
+  for (int i = 0; i < 5; ++i)
+    fiveRules.push_back(Rule("/r" + std::to_string(i), "HTTP/1.1 301 Moved\r\nLocation: /r" + std::to_string(i + 1) + "\r\n\r\n"));
+  fiveRules.push_back(Rule("/r5", Ok("five hops")));
+  ASSERT_TRUE(five.Start(Script(fiveRules)));
+  url = Wide(five.Url("/r0"));
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"five.txt", 0));
+  EXPECT_EQ(File(u"five.txt"), "five hops");
+}
+
+TEST_F(DownloaderTest, RedirectWithoutLocationAndUnhandledStatusesFail) {
+  ASSERT_TRUE(StartServer({Rule("/noloc", "HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n"),
+                           Rule("/missing", "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"),
+                           Rule("/proxyauth", "HTTP/1.1 407 Proxy Authentication Required\r\n\r\n")}));
+  WriteDeviceFile(u"keep.txt", "old");
+  CString url = Url("/noloc");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"keep.txt", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_LOCATION);
+  url = Url("/missing");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"keep.txt", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_UNEXPECTED_STATUS);
+  EXPECT_EQ(dl_.GetLastStatus(), 404);
+  url = Url("/proxyauth");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"keep.txt", 0));
+  EXPECT_EQ(dl_.GetLastStatus(), 407);
+  EXPECT_EQ(File(u"keep.txt"), "old");
+}
+
+TEST_F(DownloaderTest, PostCountsBytesAndARedirectBecomesAPlainGet) {
+  ASSERT_TRUE(StartServer({Rule("/form", Ok("thanks")), Rule("/empty", Ok("")),
+                           Rule("/moved", "HTTP/1.1 302 Found\r\nLocation: /landing\r\n\r\n"),
+                           Rule("/landing", Ok("landed"))}));
+  dl_.AddCookie(u"a=1");
+  dl_.AddCookie(u"b=2");
+  dl_.AddHeader(u"X-Extra", u"yes");
+  CString url = Url("/form");
+  CString reply;
+  ASSERT_TRUE(dl_.Post(url, u"name=caf\u00e9", reply, 0));
+  EXPECT_EQ(reply, CString(u"thanks"));
+  std::string post = "POST /form HTTP/1.1\r\nHost: " + HostPort() +
+                     "\r\nConnection: close\r\nAccept-Encoding: identity\r\nContent-Type: "
+                     "application/x-www-form-urlencoded\r\nContent-Length: 10\r\nX-Extra: yes\r\nCookie: a=1\r\n"
+                     "Cookie: b=2\r\n\r\nname=caf\xc3\xa9";
+  EXPECT_EQ(Requests()[0], post);
+  url = Url("/empty");
+  ASSERT_TRUE(dl_.Post(url, u"", reply, 0));
+  EXPECT_NE(Requests()[1].find("Content-Length: 0\r\n"), std::string::npos);
+  url = Url("/moved");
+  ASSERT_TRUE(dl_.Post(url, u"x=1", reply, 0));
+  EXPECT_EQ(reply, CString(u"landed"));
+  EXPECT_EQ(Requests()[3], Get("/landing") + "X-Extra: yes\r\n\r\n");
+  EXPECT_FALSE(DeviceFileExists(DOWNLOADER_TEMP_FILE));
+}
+
+TEST_F(DownloaderTest, CharacterReferencesAreDecodedInTheUrl) {
+  ASSERT_TRUE(StartServer({Rule("/e?a=1&b=2", Ok("decoded"))}));
+  CString url = Url("/e?a=1&amp;b=2");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"e.txt", 0));
+  EXPECT_EQ(url, Url("/e?a=1&b=2"));
+  EXPECT_EQ(dl_.GetCurrentUrl(), Url("/e?a=1&amp;b=2"));
+}
+
+TEST_F(DownloaderTest, DownloadToStringReadsTheBody) {
+  ASSERT_TRUE(StartServer({Rule("/t", Ok("token-\xc3\xa9\r\n"))}));
+  CString url = Url("/t");
+  CString text;
+  ASSERT_TRUE(dl_.DownloadToString(url, text, 0));
+  EXPECT_EQ(text, CString(u"token-\u00e9\r\n"));
+  EXPECT_FALSE(DeviceFileExists(DOWNLOADER_TEMP_FILE));
+}
+
+TEST_F(DownloaderTest, BadUrlsAndProxiesFailWithTheirCodes) {
+  CString url = u"ftp://127.0.0.1/file";
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"x", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_BAD_URL);
+  url = u"not a url";
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"x", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_BAD_URL);
+  ASSERT_TRUE(StartServer({Rule("/", Ok("x"), ", \"times\": 0")}));
+  for (const char16_t* proxy : {u":8080", u"noport", u"127.0.0.1:0", u"127.0.0.1:99999"}) {
+    dl_.SetProxy(proxy);
+    url = Url("/");
+    EXPECT_FALSE(dl_.SaveHttpObject(url, u"x", 0));
+    EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_CONNECTION);
+  }
+  dl_.SetProxy(u"");
+  url = Url("/");
+  EXPECT_TRUE(dl_.SaveHttpObject(url, u"x", 0));
+  url = Wide("http://127.0.0.1:" + std::to_string(qnet::FreeLoopbackPort()) + "/");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"x", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_CONNECTION);
+}
+
+// Hostile servers: every one ends in a failure code and a log line, quickly.
+TEST_F(DownloaderTest, HostileServersGetFailuresNotSuccesses) {
+  std::string bigHeader = "HTTP/1.1 200 OK\r\nX-Big: " + std::string(1 << 20, 'a') + "\r\n\r\nbody";
+  std::string endless = "HTTP/1.1 200 OK\r\n";
+  for (int i = 0; i < 20000; ++i) endless += "X-H" + std::to_string(i) + ": v\r\n";
+  struct Case {
+    const char* path;
+    std::string response;
+    int code;
+    const char* log;
+  } cases[] = {
+      {"/garbage", "\x01\x02 not http at all\r\n\r\n", DL_UNEXPECTED_STATUS, "StatusCode: 0"},
+      {"/nothing", "", DL_NO_RESPONSE, "No response: no status line"},
+      {"/bigheader", bigHeader, DL_NO_RESPONSE, "header line too long"},
+      {"/endless", endless, DL_NO_RESPONSE, "headers too large"},
+      {"/negchunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\nhello\r\n0\r\n\r\n", DL_STORE_FAILED,
+       "bad chunk size '-5'"},
+      {"/hugechunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffffffffffffffff\r\nx\r\n",
+       DL_STORE_FAILED, "bad chunk size"},
+      {"/longer", "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nabcdefgh", DL_STORE_FAILED,
+       "longer than the announced 4 bytes"},
+      {"/midbody", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly this", DL_STORE_FAILED,
+       "closed the connection after 9 bytes"},
+      {"/midchunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nabc", DL_STORE_FAILED,
+       "closed the connection after 3 bytes"},
+      {"/gzip", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n\x1f\x8b\x08", DL_STORE_FAILED,
+       "unsupported Content-Encoding 'gzip'"},
+  };
+  std::vector<std::string> rules;
+  for (const Case& c : cases) rules.push_back(Rule(c.path, c.response));
+  ASSERT_TRUE(StartServer(rules));
+  dl_.SetTimeout(3000);
+  for (const Case& c : cases) {
+    auto start = std::chrono::steady_clock::now();
+    CString url = Url(c.path);
+    EXPECT_FALSE(dl_.SaveHttpObject(url, u"hostile.txt", 0)) << c.path;
+    EXPECT_EQ(dl_.GetLastErrorCode(), c.code) << c.path;
+    EXPECT_LT(vtest::ElapsedMs(start), 2500) << c.path;
+    EXPECT_NE(RunLog().find(c.log), std::string::npos) << c.path << " log lacks: " << c.log;
+  }
+}
+
+TEST_F(DownloaderTest, SilentAndTricklingServersEndAtTheTimeOut) {
+  std::string trickle = "[";
+  for (int i = 0; i < 100; ++i) trickle += std::string(i ? ", " : "") + "{\"data\": \"X-T: 1\\r\\n\", \"delay_ms\": 50}";
+  trickle += "]";
+  ASSERT_TRUE(StartServer({Rule("/silent", "", ", \"silent\": true"),
+                           Rule("/trickle", "HTTP/1.1 200 OK\r\n", ", \"chunks\": " + trickle + ", \"hold\": true")}));
+  dl_.SetTimeout(600);
+  for (const char* path : {"/silent", "/trickle"}) {
+    auto start = std::chrono::steady_clock::now();
+    CString url = Url(path);
+    EXPECT_FALSE(dl_.SaveHttpObject(url, u"t.txt", 0));
+    EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_RESPONSE);
+    long long ms = vtest::ElapsedMs(start);
+    EXPECT_GE(ms, 550) << path;
+    EXPECT_LT(ms, 3000) << path;
+  }
+}
+
+TEST_F(DownloaderTest, TerminateDuringTheHeaderWaitEndsAtOnce) {
+  ASSERT_TRUE(StartServer({Rule("/wait", "", ", \"silent\": true")}));
+  auto start = std::chrono::steady_clock::now();
+  std::thread ui([&] {
+    ASSERT_TRUE(WaitForRequests(server_, 1));
+    dl_.Terminate();
+  });
+  CString url = Url("/wait");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"w.txt", 0));
+  ui.join();
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_RESPONSE);
+  EXPECT_LT(vtest::ElapsedMs(start), 5000);
+  EXPECT_TRUE(dl_.GetConnectionState());
+  // Until a new operation starts, nothing else goes out.
+  url = Url("/wait");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"w.txt", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_CONNECTION);
+}
+
+TEST_F(DownloaderTest, TerminateDuringASlowBodyIsNeverASuccess) {
+  std::string first(65536, 'a');
+  ASSERT_TRUE(StartServer({Rule("/slow", "HTTP/1.1 200 OK\r\n\r\n" + first,
+                                ", \"chunks\": [{\"data\": \"late\", \"delay_ms\": 20000}], \"hold\": true")}));
+  std::string host = DeviceTest::Host(u"slow.txt");
+  auto start = std::chrono::steady_clock::now();
+  std::thread ui([&] {
+    ASSERT_TRUE(WaitForFileSize(host, 8192));
+    dl_.Terminate();
+  });
+  CString url = Url("/slow");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"slow.txt", 0));
+  ui.join();
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_STORE_FAILED);
+  EXPECT_LT(vtest::ElapsedMs(start), 8000);
+  EXPECT_NE(RunLog().find("Transfer cancelled"), std::string::npos);
+}
+
+TEST_F(DownloaderTest, AFullDiskGivesTheDiskFullCode) {
+  ASSERT_TRUE(StartServer({Rule("/big", Ok(std::string(100000, 'z')))}));
+  ASSERT_EQ(symlink("/dev/full", (root_ + "/full").c_str()), 0);
+  CString url = Url("/big");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"\\full", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_DISK_FULL);
+}
+
+TEST_F(DownloaderTest, APartialAnswerAppendsToTheFile) {
+  ASSERT_TRUE(StartServer({Rule("/part", "HTTP/1.1 206 Partial Content\r\nContent-Length: 4\r\n\r\ntail"),
+                           Rule("/part", "HTTP/1.1 206 Partial Content\r\nContent-Length: 4\r\n\r\ntail")}));
+  WriteDeviceFile(u"p.txt", "head-");
+  CString url = Url("/part");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"p.txt", 0));
+  EXPECT_EQ(File(u"p.txt"), "head-tail");
+  url = Url("/part");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"absent.txt", 0));  // nothing to append to
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_STORE_FAILED);
+}
+
+}  // namespace
