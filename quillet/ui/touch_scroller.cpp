@@ -52,11 +52,14 @@ void CTouchScroller::Redraw(BOOL invalidate) {
   if (m_client && m_backBuffer)
     m_contentHeight = m_client->DrawContent(m_window, m_context, m_backBuffer->GetDC(), m_drawParam, m_offset,
                                             m_width, m_height);
-  if (invalidate && m_window) {
-    RECT r = {m_x, m_y, m_x + m_width, m_y + m_height};
-    InvalidateRect(m_window, &r, FALSE);
-    UpdateWindow(m_window);
-  }
+  if (invalidate) Invalidate();
+}
+
+void CTouchScroller::Invalidate() {
+  if (!m_window) return;
+  RECT r = {m_x, m_y, m_x + m_width, m_y + m_height};
+  InvalidateRect(m_window, &r, FALSE);
+  UpdateWindow(m_window);
 }
 
 void CTouchScroller::Paint(HDC hdc) {

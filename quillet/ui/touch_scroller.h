@@ -44,6 +44,8 @@ class CTouchScroller {
   void CreateBackBuffer(int width, int height);
   bool SetSize(int width, int height);
   void Redraw(BOOL invalidate);
+  // Invalidates the scrolled rectangle of the window and updates it.
+  void Invalidate();
   void Paint(HDC hdc);
   bool SetOffset(int offset, BOOL redraw);
   void Tap(int x, int y);
@@ -62,6 +64,7 @@ class CTouchScroller {
   bool IsMoving() const { return m_moving; }
   bool IsPressed() const { return m_pressed; }
   HWND GetWindow() const { return m_window; }
+  RECT GetRect() const { return RECT{m_x, m_y, m_x + m_width, m_y + m_height}; }
   // The back buffer's DC (null before Init), for pictures of the list.
   HDC GetBackBufferDC() const;
 

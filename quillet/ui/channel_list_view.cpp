@@ -1,0 +1,809 @@
+// The channel list view.
+#include "quillet/ui/channel_list_view.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "common/display_date.h"
+#include "common/localize.h"
+#include "common/settings.h"
+#include "gdi/image_codec.h"
+#include "kernel/fs.h"
+#include "quillet/res/resources.h"
+#include "user/user.h"
+
+namespace {
+
+// Holds the view's lock for a scope.
+class Guard {
+ public:
+  explicit Guard(CCriticalSection& cs) : cs_(cs) { cs_.Lock(); }
+  ~Guard() { cs_.Unlock(); }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+ private:
+  CCriticalSection& cs_;
+};
+
+void FillSolid(HDC hdc, int left, int top, int right, int bottom, COLORREF colour) {
+  if (right <= left || bottom <= top) return;
+  HBRUSH brush = CreateSolidBrush(colour);
+  RECT r = {left, top, right, bottom};
+  FillRect(hdc, &r, brush);
+  DeleteObject(brush);
+}
+
+void FillVerticalGradient(HDC hdc, int left, int top, int right, int bottom, COLORREF from, COLORREF to) {
+  TRIVERTEX v[2];
+  SetTriVertex(&v[0], left, top, from);
+  SetTriVertex(&v[1], right, bottom, to);
+  GRADIENT_RECT r = {0, 1};
+  GradientFill(hdc, v, 2, &r, 1, GRADIENT_FILL_RECT_V);
+}
+
+// Widths of every leading part of the text (ext[i] = width of i + 1 units).
+std::vector<int> Extents(HDC hdc, const CString& text, SIZE* size) {
+  std::vector<int> ext(static_cast<size_t>(text.GetLength()) + 1, 0);
+  int fit = 0;
+  GetTextExtentExPointW(hdc, text, text.GetLength(), 0, &fit, ext.data(), size);
+  return ext;
+}
+
+int TextWidth(HDC hdc, const CString& text) {
+  SIZE sz = {0, 0};
+  GetTextExtentPoint32W(hdc, text, text.GetLength(), &sz);
+  return sz.cx;
+}
+
+// The longest leading part of text that, followed by "..." when dots is
+// set, is narrower than width.
+int FitLength(HDC hdc, const CString& text, int width, bool dots) {
+  SIZE sz;
+  std::vector<int> ext = Extents(hdc, text, &sz);
+  int dotWidth = dots ? TextWidth(hdc, u"...") : 0;
+  for (int n = text.GetLength(); n > 0; --n)
+    if (ext[static_cast<size_t>(n) - 1] + dotWidth < width) return n;
+  return 0;
+}
+
+uint32_t Le32(const BYTE* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+uint16_t Le16(const BYTE* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- text fitting
+
+int DrawTextEllipsis(HDC hdc, const CString& text, const RECT& box, UINT format, int secondLineWidth) {
+  const int boxWidth = box.right - box.left;
+  RECT r = box;
+  if (TextWidth(hdc, text) <= boxWidth) return DrawTextW(hdc, text, text.GetLength(), &r, format);
+  const bool single = (format & DT_SINGLELINE) != 0;
+  int n = FitLength(hdc, text, boxWidth, single);
+  CString candidate = text.Left(n);
+  if (single) {
+    candidate += u"...";
+    DrawTextW(hdc, candidate, candidate.GetLength(), &r, format | DT_VCENTER);
+    return box.bottom - box.top;
+  }
+  // Two lines: the first ends at its last blank.
+  int cut = n;
+  for (int i = n - 1; i > 0; --i)
+    if (candidate[i] == u' ') {
+      cut = i;
+      break;
+    }
+  CString first = text.Left(cut);
+  first.Trim();
+  RECT upper = {box.left, box.top, box.right, box.bottom - (box.bottom - box.top) / 2};
+  DrawTextW(hdc, first, first.GetLength(), &upper, format | DT_VCENTER);
+  CString rest = text.Mid(cut);
+  if (TextWidth(hdc, rest) > secondLineWidth) {
+    int m = FitLength(hdc, rest, secondLineWidth, true);
+    rest = rest.Left(m) + u"...";
+  }
+  rest.Trim();
+  RECT lower = {box.left, box.top + (box.bottom - box.top) / 2, box.left + secondLineWidth, box.bottom};
+  DrawTextW(hdc, rest, rest.GetLength(), &lower, format | DT_VCENTER);
+  return box.bottom - box.top;
+}
+
+// ---------------------------------------------------------------- construction
+
+CChannelListView::CChannelListView() {
+  InitScreenDpi(0);
+  HDC screen = GetDC(nullptr);
+  m_nDpiX = GetDeviceCaps(screen, LOGPIXELSX);
+  m_nDpiY = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  m_touch = GetTouchFlag() != FALSE;
+  m_nBase = m_touch ? m_nDpiY * 41 / 96 : 36;
+  m_nPitch = m_nBase + m_nDpiY / 96;
+  m_nCount = 0;
+  m_nFocus = -1;
+  m_nRowsPainted = -1;
+  m_hFont = CreateViewFont(FALSE, FALSE);
+  m_hBoldFont = CreateViewFont(TRUE, FALSE);
+  m_hSmallFont = CreateViewFont(FALSE, TRUE);
+  RegisterQuilletResources();
+  const bool hiDpi = m_nDpiY == 192;
+  m_defaultIcon.LoadFromResource(nullptr, hiDpi ? IDR_PNG_CHANNEL_DEFAULT_192 : IDR_PNG_CHANNEL_DEFAULT);
+  m_refreshImage.LoadFromResource(nullptr, hiDpi ? IDR_PNG_REFRESH_PENDING_192 : IDR_PNG_REFRESH_PENDING);
+  WCHAR root[MAX_PATH] = {};
+  GetDataRoot(root);
+  m_strDataFolder = root;
+  m_strDataFolder += u"\\ChannelData\\";
+}
+
+CChannelListView::~CChannelListView() {
+  {
+    Guard guard(m_lock);
+    if (m_pItems) {
+      for (int i = 0; i < m_nCount; ++i) DestroyItem(m_pItems[i]);
+      delete[] m_pItems;
+      m_pItems = nullptr;
+    }
+    m_nCount = 0;
+  }
+  DeleteObject(m_hFont);
+  DeleteObject(m_hBoldFont);
+  DeleteObject(m_hSmallFont);
+  m_scroller.Destroy();
+}
+
+HFONT CChannelListView::CreateViewFont(BOOL bold, BOOL small) {
+  int k;
+  if (m_touch) {
+    WORD lang = PRIMARYLANGID(GetSystemDefaultLangID());
+    k = (lang == LANG_CHINESE || lang == LANG_JAPANESE || lang == LANG_KOREAN) ? 14 : 13;
+  } else {
+    k = small ? 11 : 12;
+  }
+  LOGFONTW lf = {};
+  lf.lfHeight = k * m_nDpiY / 96;
+  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  const char16_t face[] = u"Tahoma";
+  std::memcpy(lf.lfFaceName, face, sizeof face);
+  return CreateFontIndirectW(&lf);
+}
+
+BOOL CChannelListView::Create(HINSTANCE, HWND parent, int x, int y, int width, int height, DWORD_PTR context,
+                              ChannelOpenCallback callback) {
+  Guard guard(m_lock);
+  m_pCallback = callback;
+  m_hOwner = parent;
+  m_context = context;
+  if (!m_pItems) {
+    m_pItems = new CChannelListItem*[CHANNEL_LIST_MAX_ROWS];
+    std::fill(m_pItems, m_pItems + CHANNEL_LIST_MAX_ROWS, nullptr);
+  }
+  m_scroller.Init(context, parent, this, x, y, width, height);
+  return TRUE;
+}
+
+COLORREF CChannelListView::Dark(int weight) const {
+  return BlendColors(RGB(0, 0, 0), GetSysColor(COLOR_HIGHLIGHT), weight);
+}
+
+// ---------------------------------------------------------------- rows
+
+void CChannelListView::AddItem(int channel, LPCWSTR title, LPCWSTR updateTime, LPCWSTR url, LPCWSTR category,
+                               int itemCount, int newCount) {
+  Guard guard(m_lock);
+  if (!m_pItems || m_nCount >= CHANNEL_LIST_MAX_ROWS) return;
+  CString key(title);
+  key.Trim();
+  // The first row whose title is not less than the new one.
+  int lo = 0, hi = m_nCount;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (_wcsicmp(key, m_pItems[mid]->m_strTitle) <= 0) hi = mid;
+    else lo = mid + 1;
+  }
+  for (int i = m_nCount; i > lo; --i) {
+    m_pItems[i] = m_pItems[i - 1];
+    m_pItems[i]->m_nTop = i * m_nPitch;
+    m_pItems[i]->m_nBottom = m_pItems[i]->m_nTop + m_nPitch;
+  }
+  auto* row = new CChannelListItem();
+  row->m_nChannel = channel;
+  row->m_strTitle = key;
+  row->m_strUpdateTime = updateTime;
+  row->m_strUrl = url;
+  row->m_strCategory = category;
+  row->m_nItemCount = itemCount;
+  row->m_nNewCount = newCount;
+  row->m_nTop = lo * m_nPitch;
+  row->m_nBottom = row->m_nTop + m_nPitch;
+  m_pItems[lo] = row;
+  ++m_nCount;
+  if (m_nFocus >= lo && m_nFocus < m_nCount - 1) ++m_nFocus;
+}
+
+void CChannelListView::RemoveAllItems() {
+  Guard guard(m_lock);
+  m_scroller.SetOffset(0, FALSE);
+  for (int i = 0; i < m_nCount; ++i) {
+    DestroyItem(m_pItems[i]);
+    m_pItems[i] = nullptr;
+  }
+  m_nCount = 0;
+  m_nFocus = -1;
+  m_bFullPaint = TRUE;
+}
+
+void CChannelListView::DestroyItem(CChannelListItem* row) {
+  if (!row) return;
+  if (row->m_pRendering) {
+    row->m_pRendering->Release();
+    delete row->m_pRendering;
+  }
+  delete row;
+}
+
+void CChannelListView::DropRendering(int row) {
+  if (row < 0 || row >= m_nCount || !m_pItems[row] || !m_pItems[row]->m_pRendering) return;
+  m_pItems[row]->m_pRendering->Release();
+  delete m_pItems[row]->m_pRendering;
+  m_pItems[row]->m_pRendering = nullptr;
+}
+
+int CChannelListView::FindItemById(int channel) {
+  Guard guard(m_lock);
+  for (int i = 0; i < m_nCount; ++i)
+    if (m_pItems[i]->m_nChannel == channel) return i;
+  return -1;
+}
+
+int CChannelListView::SetItemCounts(int channel, int itemCount, int newCount) {
+  int index;
+  {
+    Guard guard(m_lock);
+    index = -1;
+    for (int i = 0; i < m_nCount; ++i)
+      if (m_pItems[i]->m_nChannel == channel) {
+        index = i;
+        break;
+      }
+    if (index >= 0) {
+      m_pItems[index]->m_nItemCount = itemCount;
+      m_pItems[index]->m_nNewCount = newCount;
+      DropRendering(index);
+    }
+  }
+  RepaintBusy();
+  return index;
+}
+
+BOOL CChannelListView::SetItemState(int row, int state) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  m_pItems[row]->m_nState = state;
+  DropRendering(row);
+  return TRUE;
+}
+
+void CChannelListView::ReleaseItemCache(int row) {
+  Guard guard(m_lock);
+  DropRendering(row);
+}
+
+void CChannelListView::RepaintBusy() {
+  {
+    Guard guard(m_lock);
+    m_bBusy = TRUE;
+  }
+  Redraw(TRUE);
+  {
+    Guard guard(m_lock);
+    m_bBusy = FALSE;
+  }
+}
+
+void CChannelListView::Redraw(BOOL full) {
+  HWND window;
+  RECT area;
+  {
+    Guard guard(m_lock);
+    m_scroller.Redraw(FALSE);
+    window = m_scroller.GetWindow();
+    area = m_scroller.GetRect();
+  }
+  // The window is told outside the lock: updating it may wait for the
+  // user-interface thread, which takes the lock to paint.
+  if (full && window) {
+    InvalidateRect(window, &area, FALSE);
+    UpdateWindow(window);
+  }
+}
+
+void CChannelListView::SetBusy(BOOL busy) {
+  Guard guard(m_lock);
+  m_bBusy = busy;
+}
+
+void CChannelListView::ClearFocus() {
+  Guard guard(m_lock);
+  DropRendering(m_nFocus);
+  m_nFocus = -1;
+}
+
+void CChannelListView::FocusNext() {
+  Guard guard(m_lock);
+  if (m_bBusy || m_nCount == 0) return;
+  int old = m_nFocus;
+  DropRendering(old);
+  m_nFocus = (old < 0 || old >= m_nCount - 1) ? 0 : old + 1;
+  ScrollFocusedIntoView();
+}
+
+void CChannelListView::FocusPrevious() {
+  Guard guard(m_lock);
+  if (m_bBusy || m_nCount == 0) return;
+  int old = m_nFocus;
+  DropRendering(old);
+  m_nFocus = (old <= 0 || old >= m_nCount) ? m_nCount - 1 : old - 1;
+  ScrollFocusedIntoView();
+}
+
+void CChannelListView::ScrollFocusedIntoView() {
+  if (m_nFocus < 0 || m_nFocus >= m_nCount) return;
+  const CChannelListItem* row = m_pItems[m_nFocus];
+  int o = m_scroller.GetOffset(), h = m_scroller.GetHeight();
+  if (row->m_nTop + o < 0) {
+    if (!m_scroller.SetOffset(-row->m_nTop, TRUE)) m_scroller.Redraw(1);
+  } else if (row->m_nBottom <= h - o) {
+    m_scroller.Redraw(1);
+  } else {
+    if (!m_scroller.SetOffset(h - row->m_nBottom, TRUE)) m_scroller.Redraw(1);
+  }
+}
+
+void CChannelListView::OpenFocusedItem() {
+  {
+    Guard guard(m_lock);
+    if (!m_pCallback || m_nFocus < 0 || m_nFocus >= m_nCount) return;
+    const CChannelListItem* row = m_pItems[m_nFocus];
+    m_open.pending = true;
+    m_open.title = row->m_strTitle;
+    m_open.url = row->m_strUrl;
+    m_open.channel = row->m_nChannel;
+    m_open.x = -1;
+  }
+  FirePendingOpen();
+}
+
+void CChannelListView::FirePendingOpen() {
+  PendingOpen open;
+  ChannelOpenCallback callback;
+  HWND owner;
+  DWORD_PTR context;
+  {
+    Guard guard(m_lock);
+    if (!m_open.pending) return;
+    open = m_open;
+    m_open = PendingOpen();
+    callback = m_pCallback;
+    owner = m_hOwner;
+    context = m_context;
+  }
+  if (callback) callback(owner, context, open.title, open.url, open.channel, open.x);
+  RepaintBusy();
+}
+
+BOOL CChannelListView::GetListItemTitle(int row, CString& out) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) {
+    out.Empty();
+    return FALSE;
+  }
+  out = m_pItems[row]->m_strUrl;
+  return TRUE;
+}
+
+void CChannelListView::SetShowEmptyText(BOOL show) {
+  Guard guard(m_lock);
+  m_bShowEmptyText = show;
+}
+
+int CChannelListView::GetItemCount() {
+  Guard guard(m_lock);
+  return m_nCount;
+}
+
+int CChannelListView::GetFocusedItem() {
+  Guard guard(m_lock);
+  return m_nFocus;
+}
+
+BOOL CChannelListView::GetItem(int row, CChannelListItem& out) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  out = *m_pItems[row];
+  out.m_pRendering = nullptr;
+  return TRUE;
+}
+
+void CChannelListView::Paint(HDC hdc) {
+  Guard guard(m_lock);
+  m_scroller.Paint(hdc);
+}
+
+// ---------------------------------------------------------------- scroller client
+
+BOOL CChannelListView::OnPress(HWND, DWORD_PTR, int, int y) {
+  Guard guard(m_lock);
+  DropRendering(m_nFocus);
+  m_nFocus = -1;
+  for (int i = 0; i < m_nCount; ++i)
+    if (m_pItems[i]->m_nTop <= y && y < m_pItems[i]->m_nBottom) {
+      m_nFocus = i;
+      break;
+    }
+  return TRUE;
+}
+
+BOOL CChannelListView::OnDragStart(HWND, DWORD_PTR) {
+  Guard guard(m_lock);
+  DropRendering(m_nFocus);
+  m_nFocus = -1;
+  return TRUE;
+}
+
+void CChannelListView::OnClick(HWND, DWORD_PTR, int x, int y) {
+  Guard guard(m_lock);
+  if (!m_pCallback) return;
+  for (int i = 0; i < m_nCount; ++i) {
+    if (!(m_pItems[i]->m_nTop <= y && y < m_pItems[i]->m_nBottom)) continue;
+    // The press has focused this row; the open is made once the lock is
+    // released (FirePendingOpen).
+    int f = (m_nFocus >= 0 && m_nFocus < m_nCount) ? m_nFocus : i;
+    const CChannelListItem* row = m_pItems[f];
+    m_open.pending = true;
+    m_open.title = row->m_strTitle;
+    m_open.url = row->m_strUrl;
+    m_open.channel = row->m_nChannel;
+    m_open.x = x;
+    break;
+  }
+}
+
+bool CChannelListView::OnPointerDown(HWND window, int x, int y) {
+  Guard guard(m_lock);
+  return m_scroller.OnPointerDown(window, 0, MAKELPARAM(x, y));
+}
+
+bool CChannelListView::OnPointerMove(HWND window, int x, int y) {
+  Guard guard(m_lock);
+  return m_scroller.OnPointerMove(window, 0, MAKELPARAM(x, y));
+}
+
+bool CChannelListView::OnPointerUp(HWND window, int x, int y) {
+  bool handled;
+  {
+    Guard guard(m_lock);
+    handled = m_scroller.OnPointerUp(window, 0, MAKELPARAM(x, y));
+  }
+  FirePendingOpen();
+  return handled;
+}
+
+bool CChannelListView::OnTimer(HWND window, UINT_PTR id) {
+  Guard guard(m_lock);
+  return m_scroller.OnTimer(window, id);
+}
+
+void CChannelListView::OnSize(int width, int height) {
+  Guard guard(m_lock);
+  for (int i = 0; i < m_nCount; ++i) DropRendering(i);
+  m_bFullPaint = TRUE;
+  m_scroller.SetSize(width, height);
+}
+
+// ---------------------------------------------------------------- painting
+
+int CChannelListView::DrawContent(HWND, DWORD_PTR, HDC hdc, DWORD_PTR, int offset, int width, int height) {
+  Guard guard(m_lock);
+  const int Y1 = m_nDpiY / 96;
+  if (m_nCount == 0) {
+    FillVerticalGradient(hdc, 0, 0, width, height, Dark(160), Dark(70));
+    m_nContentHeight = height;
+  } else {
+    if (offset > 0) {
+      FillSolid(hdc, 0, 0, width, offset, Dark(160));
+      FillSolid(hdc, 0, offset - Y1, width, offset, Dark(180));
+    }
+    m_nContentHeight = std::max(height, m_nCount * m_nPitch);
+    // Only the rows visible at the current offset are drawn, in both kinds
+    // of paint.
+    int first = std::max(0, -offset / m_nPitch);
+    if (first >= m_nCount) first = m_nCount - 1;
+    auto visible = [&](const CChannelListItem* r) {
+      return r->m_nTop + offset < height && r->m_nBottom + offset > 0;
+    };
+    const bool normal = m_nRowsPainted == m_nCount && !m_bFullPaint;
+    if (normal) {
+      DropRendering(m_nFocus);
+      for (int i = first; i < m_nCount && m_pItems[i]->m_nTop + offset < height; ++i)
+        if (visible(m_pItems[i])) DrawChannelRow(m_pItems[i], hdc, m_pItems[i]->m_nTop + offset, width, i == m_nFocus);
+      // Renderings survive half a screen above and below the visible rows.
+      const int v = height / m_nPitch + 1;
+      for (int i = 0; i < m_nCount; ++i)
+        if (i <= first - v / 2 || i >= first + 3 * v / 2) DropRendering(i);
+    } else {
+      SetTextColor(hdc, RGB(255, 255, 255));
+      SetBkMode(hdc, TRANSPARENT);
+      m_hSavedListFont = SelectObject(hdc, m_hFont);
+      DropRendering(m_nFocus);
+      for (int i = first; i < m_nCount && m_pItems[i]->m_nTop + offset < height; ++i)
+        if (visible(m_pItems[i])) DrawChannelRow(m_pItems[i], hdc, m_pItems[i]->m_nTop + offset, width, i == m_nFocus);
+      m_nRowsPainted = m_nCount;
+      m_bFullPaint = FALSE;
+      if (m_hSavedListFont) SelectObject(hdc, m_hSavedListFont);
+      m_hSavedListFont = nullptr;
+    }
+    FillSolid(hdc, 0, m_nCount * m_nPitch + offset, width, height, Dark(70));
+  }
+  if (m_nCount == 0 && m_bShowEmptyText) {
+    SetTextColor(hdc, RGB(192, 192, 192));
+    SetBkMode(hdc, TRANSPARENT);
+    HGDIOBJ old = SelectObject(hdc, m_hFont);
+    RECT all = {0, 0, width, height};
+    DrawTextEllipsis(hdc, Localized(u"No channels available."), all,
+                     DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX, 0);
+    if (old) SelectObject(hdc, old);
+  }
+  if (m_touch) {
+    FillAlpha(hdc, 0, 0, width, Y1, RGB(0, 0, 0), 90);
+    FillAlpha(hdc, 0, Y1, width, Y1, RGB(0, 0, 0), 45);
+  }
+  return m_nContentHeight;
+}
+
+int CChannelListView::DrawChannelRow(CChannelListItem* row, HDC hdc, int y, int width, BOOL selected) {
+  if (row->m_pRendering) {
+    BitBlt(hdc, 0, y, width, m_nPitch, row->m_pRendering->GetDC(), 0, 0, SRCCOPY);
+    return m_nPitch;
+  }
+  const int X = m_nDpiX, Y = m_nDpiY;
+  auto sx = [&](int v) { return v * X / 96; };
+  auto sy = [&](int v) { return v * Y / 96; };
+  row->m_pRendering = new COffscreenDC(hdc, width, m_nPitch);
+  HDC dc = row->m_pRendering->GetDC();
+  // 1. Font.
+  m_hSavedRowFont = SelectObject(dc, row->m_nNewCount != 0 ? m_hBoldFont : m_hFont);
+  // 2. Shade: rows get lighter down the list.
+  const int step = 90 / m_nCount;
+  const int w = 160 - (row->m_nTop / m_nPitch) * step;
+  const COLORREF topColour = Dark(w - step - 3), bottomColour = Dark(w - 1);
+  FillVerticalGradient(dc, 0, 0, width, m_nPitch, topColour, bottomColour);
+  if (selected) {
+    if (!m_touch) {
+      RECT box = {-4, -4, width + 4, m_nPitch - sy(1) + 4};
+      DrawSoftBox(dc, box, BlendColors(RGB(255, 255, 255), bottomColour, 80), topColour, FALSE);
+    }
+    FillAlpha(dc, 0, 0, width, m_nPitch - sy(1), RGB(255, 255, 255), 40);
+  }
+  // 3. Favicon, else the default icon.
+  CString icon;
+  icon.Format(u"%sCh%03d-Fav.ico", static_cast<LPCWSTR>(m_strDataFolder), row->m_nChannel);
+  BOOL drawn;
+  if (m_touch) {
+    int left = X * 32 / 192 - X * 16 / 192 + sx(4);
+    int size = X * 32 / 192;
+    drawn = DrawIconFile(dc, icon, left, sy(6), left + size, sy(6) + size);
+  } else {
+    drawn = DrawIconFile(dc, icon, 10, 6, 26, 22);
+  }
+  if (!drawn && m_defaultIcon.HasImageHandle()) {
+    if (m_touch)
+      m_defaultIcon.Draw(dc, X * 32 / 192 + sx(4) - m_defaultIcon.GetWidth() / 2, sx(6));
+    else
+      m_defaultIcon.Draw(dc, 18 - m_defaultIcon.GetWidth() / 2, 6);
+  }
+  // 4. Title.
+  SetBkMode(dc, TRANSPARENT);
+  COLORREF oldText = SetTextColor(dc, RGB(255, 255, 255));
+  const int textLeft = m_touch ? sx(32) + 2 * sx(4) : 36;
+  RECT title = {textLeft, sx(2), width - sx(4), m_nBase / 2};
+  DrawTextEllipsis(dc, row->m_strTitle, title, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_WORD_ELLIPSIS, 0);
+  // 5. Date line.
+  SIZE counts = {0, 0};
+  GetTextExtentPoint32W(dc, u"100/100", 7, &counts);
+  SetTextColor(dc, RGB(192, 192, 192));
+  HGDIOBJ beforeDate = SelectObject(dc, m_touch ? m_hFont : m_hSmallFont);
+  CString date;
+  FormatDisplayDate(date, row->m_strUpdateTime);
+  RECT dateBox = {textLeft, m_nBase / 2, width - 2 * sx(4) - counts.cx, m_nBase - sx(2)};
+  DrawTextEllipsis(dc, date, dateBox, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX, 0);
+  // 6. Counts.
+  if (row->m_nItemCount > 0) {
+    CString text;
+    text.Format(u"%d/%d", row->m_nNewCount, row->m_nItemCount);
+    RECT box = {width - sx(4) - sx(64), m_nBase / 2, width - sx(4), m_nBase - sx(2)};
+    DrawTextEllipsis(dc, text, box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_RIGHT, 0);
+  }
+  if (beforeDate) SelectObject(dc, beforeDate);
+  // 7. Refresh pending.
+  if (row->m_nState == 2 && m_refreshImage.HasImageHandle())
+    m_refreshImage.Draw(dc, width - sx(4) - sx(12), m_touch ? sy(6) : 6);
+  // 8. Separator.
+  SetTextColor(dc, oldText);
+  m_hBrush = CreateSolidBrush(Dark(w + 20));
+  RECT sep = {0, m_nBase, width, m_nBase + sy(1)};
+  FillRect(dc, &sep, m_hBrush);
+  DeleteObject(m_hBrush);
+  m_hBrush = nullptr;
+  if (m_hSavedRowFont) SelectObject(dc, m_hSavedRowFont);
+  m_hSavedRowFont = nullptr;
+  // 9. Copy to the target.
+  BitBlt(hdc, 0, y, width, m_nPitch, dc, 0, 0, SRCCOPY);
+  return m_nPitch;
+}
+
+// ---------------------------------------------------------------- favicons
+
+BOOL CChannelListView::DrawIconFile(HDC hdc, LPCWSTR path, int left, int top, int right, int bottom) {
+  if (right <= left || bottom <= top) return FALSE;
+  // The whole file is read at once; every later read is checked against it.
+  std::ifstream in(qk::HostPath(path), std::ios::binary);
+  if (!in) return FALSE;
+  in.seekg(0, std::ios::end);
+  std::streamoff fileSize = in.tellg();
+  if (fileSize < 6 || fileSize > (1 << 20)) return FALSE;
+  in.seekg(0);
+  std::vector<BYTE> file(static_cast<size_t>(fileSize));
+  if (!in.read(reinterpret_cast<char*>(file.data()), fileSize)) return FALSE;
+  const size_t size = file.size();
+  if (Le16(&file[0]) != 0 || Le16(&file[2]) != 1) return FALSE;
+  const int count = Le16(&file[4]);
+  if (count == 0) return FALSE;
+  // The entry with the smallest width; among equal widths the deeper one.
+  int chosen = -1, bestWidth = 255, bestBits = -1;
+  for (int i = 0; i < count; ++i) {
+    size_t at = 6 + static_cast<size_t>(i) * 16;
+    if (at + 16 > size) break;
+    int width = file[at];
+    int bits = Le16(&file[at + 6]);
+    if (chosen < 0 || width < bestWidth || (width == bestWidth && bits > bestBits)) {
+      chosen = i;
+      bestWidth = width;
+      bestBits = bits;
+    }
+  }
+  if (chosen < 0) return FALSE;
+  const BYTE* entry = &file[6 + static_cast<size_t>(chosen) * 16];
+  const uint32_t bytes = Le32(entry + 8), offset = Le32(entry + 12);
+  if (bytes < 1 || bytes > 32000 || offset > size || bytes > size - offset) return FALSE;
+  const BYTE* image = &file[offset];
+
+  // PNG-compressed entries.
+  if (bytes >= 8 && std::memcmp(image, "\x89PNG\r\n\x1a\n", 8) == 0) {
+    qk::gdi::DecodedImage png;
+    if (!qk::gdi::DecodePng(image, bytes, &png)) return FALSE;
+    const int w = right - left, h = bottom - top;
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = 40;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!section) return FALSE;
+    BYTE* d = static_cast<BYTE*>(bits);
+    for (int yy = 0; yy < h; ++yy)
+      for (int xx = 0; xx < w; ++xx) {
+        const BYTE* s = &png.bgra[(static_cast<size_t>(yy * png.height / h) * png.width + xx * png.width / w) * 4];
+        BYTE* p = d + (static_cast<size_t>(yy) * w + xx) * 4;
+        unsigned a = s[3];
+        for (int k = 0; k < 3; ++k) p[k] = static_cast<BYTE>((s[k] * a + 127) / 255);  // premultiplied
+        p[3] = static_cast<BYTE>(a);
+      }
+    HDC mem = CreateCompatibleDC(hdc);
+    HGDIOBJ old = SelectObject(mem, section);
+    BLENDFUNCTION bf = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    BOOL ok = AlphaBlend(hdc, left, top, w, h, mem, 0, 0, w, h, bf);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    DeleteObject(section);
+    return ok;
+  }
+
+  // A bitmap entry: the 40-byte header is required.
+  if (bytes < 40 || Le32(image) != 40) return FALSE;
+  const int headerWidth = static_cast<int32_t>(Le32(image + 4));
+  const int headerHeight = static_cast<int32_t>(Le32(image + 8)) / 2;  // colour and mask rows
+  int bits = Le16(&entry[6]);
+  if (bits == 0) bits = Le16(image + 14);
+  const uint32_t used = Le32(image + 32);
+  int width = entry[0] ? entry[0] : 256;
+  int height = entry[1] ? entry[1] : 256;
+  if (headerWidth != width && headerWidth > 0 && headerWidth <= 256) width = headerWidth;
+  if (headerHeight != height && headerHeight > 0 && headerHeight <= 256) height = headerHeight;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return FALSE;
+  if (width <= 0 || height <= 0) return FALSE;
+  const size_t colourStride = ((static_cast<size_t>(bits) * width + 31) / 32) * 4;
+  const size_t maskStride = ((static_cast<size_t>(width) + 31) / 32) * 4;
+  size_t paletteEntries = 0;
+  if (bits <= 8) {
+    paletteEntries = used ? used : (1u << bits);
+    if (paletteEntries > (1u << bits)) return FALSE;
+  }
+  const size_t paletteAt = 40, colourAt = paletteAt + 4 * paletteEntries;
+  const size_t maskAt = colourAt + colourStride * height;
+  if (maskAt + maskStride * height > bytes) return FALSE;
+
+  BITMAPINFO bi = {};
+  bi.bmiHeader.biSize = 40;
+  bi.bmiHeader.biWidth = width;
+  bi.bmiHeader.biHeight = -height;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  void* pixels = nullptr;
+  HBITMAP section = CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &pixels, nullptr, 0);
+  if (!section) return FALSE;
+  BYTE* out = static_cast<BYTE*>(pixels);
+  int k = 0;
+  bool opaqueSeen = false;
+  // Rows are stored bottom-up; the mask rows are walked from the bottom up.
+  for (int fileRow = 0; fileRow < height; ++fileRow) {
+    const int yy = height - 1 - fileRow;
+    const BYTE* src = image + colourAt + colourStride * fileRow;
+    const BYTE* mask = image + maskAt + maskStride * fileRow;
+    bool rowOpaque = false;
+    for (int xx = 0; xx < width; ++xx) {
+      BYTE b = 0, g = 0, r = 0, a = 255;
+      if (bits <= 8) {
+        int index;
+        if (bits == 8) index = src[xx];
+        else if (bits == 4) index = (src[xx / 2] >> ((xx & 1) ? 0 : 4)) & 15;
+        else index = (src[xx / 8] >> (7 - (xx & 7))) & 1;
+        if (static_cast<size_t>(index) < paletteEntries) {
+          const BYTE* q = image + paletteAt + 4 * index;
+          b = q[0];
+          g = q[1];
+          r = q[2];
+        }
+      } else {
+        const BYTE* q = src + xx * (bits / 8);
+        b = q[0];
+        g = q[1];
+        r = q[2];
+        if (bits == 32) a = q[3];
+      }
+      const bool transparent = ((mask[xx / 8] >> (7 - (xx & 7))) & 1) || (bits == 32 && a == 0);
+      BYTE* p = out + (static_cast<size_t>(yy) * width + xx) * 4;
+      if (transparent) {
+        p[0] = 255;
+        p[1] = 0;
+        p[2] = 255;
+      } else {
+        // A picture pixel that happens to be magenta is nudged so that it
+        // is not taken for the transparent colour.
+        if (r == 255 && g == 0 && b == 255) g = 1;
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+        rowOpaque = true;
+      }
+      p[3] = 0;
+    }
+    if (!opaqueSeen) {
+      if (rowOpaque) opaqueSeen = true;
+      else ++k;
+    }
+  }
+  HDC mem = CreateCompatibleDC(hdc);
+  HGDIOBJ old = SelectObject(mem, section);
+  const int Y = m_nDpiY;
+  BOOL ok = StretchBltTransparent(hdc, left, top + Y / 96 - (k * Y) / 96, right - left, bottom - top, mem, 0, 0,
+                                  width, height, RGB(255, 0, 255));
+  SelectObject(mem, old);
+  DeleteDC(mem);
+  DeleteObject(section);
+  return ok;
+}
