@@ -373,6 +373,15 @@ BOOL CDownloader::DoAuthentication(const CString& challenge, CHttpRequest* reque
     return FALSE;
   }
   CString scheme = challenge.Left(blank);
+  // A challenge stands alone: parts that an earlier challenge named (an
+  // algorithm, a qop, an opaque value) must not leak into this answer.
+  m_strRealm.Empty();
+  m_strDomain.Empty();
+  m_strNonce.Empty();
+  m_strOpaque.Empty();
+  m_strStale.Empty();
+  m_strAlgorithm.Empty();
+  m_strQop.Empty();
   const int n = challenge.GetLength();
   int i = blank;
   while (i < n) {

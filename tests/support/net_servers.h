@@ -26,6 +26,8 @@ class ChildProcess {
   void Stop();
   // Waits for the child's end; its exit status, or -1.
   int Wait();
+  // Whether the child still runs.
+  bool Alive();
   pid_t pid() const { return pid_; }
 
  private:
@@ -40,7 +42,8 @@ void RemoveTree(const std::string& path);
 int FreeLoopbackPort();
 // Waits until something accepts connections on the port (it has no other
 // way to say it is ready); false after timeoutMs.
-bool WaitForListener(int port, int timeoutMs);
+// Gives up early when the given process has ended.
+bool WaitForListener(int port, int timeoutMs, ChildProcess* process = nullptr);
 std::string ReadTextFile(const std::string& path);
 void WriteTextFile(const std::string& path, const std::string& bytes);
 
@@ -107,8 +110,8 @@ class DanteServer {
   int port_ = 0;
 };
 
-// apache2 with "/basic/" (Basic), "/digest/" (Digest, qop auth) and
-// "/digest-noqop/" (Digest without qop), each holding "index.txt".
+// apache2 with "/basic/" (Basic) and "/digest/" (Digest with qop "auth",
+// the only kind this apache serves), each holding "index.txt".
 class ApacheServer {
  public:
   ~ApacheServer();
