@@ -12,3 +12,7 @@ CString& LocalizeKey(CString& out, const CString& key);
 CString& Localize(CString& out, const CString& text);
 // Shorthand returning the localised text.
 CString Localized(LPCWSTR text);
+
+// Localises every item of a menu (and its submenus) whose identifier is
+// greater than 0, writing it back as a string item; separators stay.
+void LocalizeMenu(HMENU menu);

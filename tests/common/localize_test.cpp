@@ -6,6 +6,7 @@
 
 #include "common/localize.h"
 #include "common/settings.h"
+#include "user/menu.h"
 #include "support/device_fixture.h"
 
 namespace {
@@ -119,6 +120,46 @@ TEST_F(Localization, ChangingTheLanguageReloadsWhileOtherThreadsLookUp) {
   stop = true;
   reader.join();
   EXPECT_EQ(bad, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Localization, MenusAreLocalisedItemByItem) {
+  WriteTable(u"DEU", Utf16le(u"File=Datei\nOpen=Öffnen\nExit=Beenden\nRecent=Zuletzt\n"));
+  SetLanguage(u"DEU");
+  HMENU recent = CreatePopupMenu();
+  AppendMenuW(recent, MF_STRING, 301, u"Open");
+  HMENU file = CreatePopupMenu();
+  AppendMenuW(file, MF_STRING, 101, u"Open");
+  AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(file, MF_POPUP, reinterpret_cast<UINT_PTR>(recent), u"Recent");
+  AppendMenuW(file, MF_STRING | MF_GRAYED, 102, u"Exit\tCtrl+Q");
+  AppendMenuW(file, MF_STRING, 103, u"Unknown");
+  HMENU bar = CreateMenu();
+  AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), u"File");
+
+  LocalizeMenu(bar);
+  LocalizeMenu(nullptr);  // nothing to do
+  WCHAR text[64];
+  GetMenuStringW(bar, 0, text, 64, MF_BYPOSITION);
+  EXPECT_EQ(CString(text), u"Datei");
+  GetMenuStringW(file, 101, text, 64, MF_BYCOMMAND);
+  EXPECT_EQ(CString(text), u"Öffnen");
+  GetMenuStringW(file, 102, text, 64, MF_BYCOMMAND);
+  EXPECT_EQ(CString(text), u"Beenden\tCtrl+Q");
+  EXPECT_TRUE(GetMenuState(file, 102, MF_BYCOMMAND) & MF_GRAYED);
+  GetMenuStringW(file, 103, text, 64, MF_BYCOMMAND);
+  EXPECT_EQ(CString(text), u"Unknown");
+  GetMenuStringW(file, 2, text, 64, MF_BYPOSITION);
+  EXPECT_EQ(CString(text), u"Zuletzt");
+  GetMenuStringW(recent, 301, text, 64, MF_BYCOMMAND);
+  EXPECT_EQ(CString(text), u"Öffnen");
+  EXPECT_EQ(GetMenuState(file, 1, MF_BYPOSITION) & MF_SEPARATOR, UINT(MF_SEPARATOR));
+  EXPECT_EQ(GetMenuItemCount(file), 5);
+  EXPECT_TRUE(DestroyMenu(bar));
+  EXPECT_FALSE(IsMenu(recent));  // destroyed with its parent
 }
 
 }  // namespace
