@@ -5,7 +5,8 @@ It listens on a free loopback port (printed as the first line of stdout),
 records every request it receives (raw bytes, one file per request, written
 before the answer goes out) and answers from a script of rules:
 
-  {"rules": [
+  {"raw": false,                                  # true: the first receive is the request
+   "rules": [
      {"path": "/prefix", "method": "GET",        # optional matches
       "times": 1,                                 # uses; 0 = unlimited
       "response": "HTTP/1.1 200 OK\\r\\n...",     # latin-1 text sent as is
@@ -38,6 +39,9 @@ ARGS = None
 
 
 def read_request(conn):
+    if STATE.get("raw"):
+        # Not HTTP (a SOCKS greeting, say): one receive is the request.
+        return conn.recv(65536)
     data = b""
     while b"\r\n\r\n" not in data:
         chunk = conn.recv(65536)
@@ -253,6 +257,7 @@ def main():
         script = json.load(f)
     STATE["rules"] = script.get("rules", [])
     STATE["used"] = [0] * len(STATE["rules"])
+    STATE["raw"] = bool(script.get("raw"))
     server = Server(("127.0.0.1", 0), Handler)
     sys.stdout.write("%d\n" % server.server_address[1])
     sys.stdout.flush()

@@ -1,0 +1,270 @@
+// Every proxy kind and TLS, against real servers: tinyproxy (CONNECT),
+// dante (SOCKS4, SOCKS5 with and without user name and password) and a
+// scripted server that serves http and https on one port with a
+// certificate made for the test.
+#include <gtest/gtest.h>
+
+#include "ventrel/downloader.h"
+#include "ventrel_fixture.h"
+
+namespace {
+
+using vtest::Ok;
+using vtest::Rule;
+using vtest::Script;
+
+struct Peers {
+  qnet::TinyProxy tiny;
+  qnet::DanteServer dante;
+  qnet::DanteServer danteAuth;
+  bool tinyOk = false, danteOk = false, danteAuthOk = false;
+};
+
+class ProxyTest : public vtest::HttpTest {
+ protected:
+  static void SetUpTestSuite() {
+    peers_ = new Peers();
+    peers_->tinyOk = peers_->tiny.Start();
+    peers_->danteOk = peers_->dante.Start();
+    peers_->danteAuthOk = peers_->danteAuth.Start("quillet", "s0cks pass");
+  }
+  static void TearDownTestSuite() {
+    delete peers_;
+    peers_ = nullptr;
+  }
+  void SetUp() override {
+    HttpTest::SetUp();
+    const auto& certs = qnet::TestCertificates::Get();
+    ASSERT_TRUE(target_.Start(Script({Rule("/", Ok("through"), ", \"times\": 0")}), certs.serverCert,
+                              certs.serverKey));
+    dl_.SetCaFile(Wide(certs.caFile));
+    dl_.SetTimeout(5000);
+  }
+  CString Url(const char* scheme, const char* host = "localhost") {
+    return Wide(std::string(scheme) + "://" + host + ":" + std::to_string(target_.port()) + "/doc");
+  }
+  static CProxySettings Proxy(int kind, int port, const char* user = nullptr, const char* password = nullptr) {
+    CProxySettings p;
+    p.m_nKind = kind;
+    p.m_strHost = u"127.0.0.1";
+    p.m_nPort = port;
+    if (user) {
+      p.m_bAuthenticate = 1;
+      p.m_strUser = Wide(user);
+      p.m_strPassword = Wide(password);
+    }
+    return p;
+  }
+  // Fetches over http and https and checks both arrived, the second over TLS.
+  void FetchBoth() {
+    CString url = Url("http");
+    ASSERT_TRUE(dl_.SaveHttpObject(url, u"plain.txt", 0)) << "code " << dl_.GetLastErrorCode();
+    EXPECT_EQ(ReadDeviceFile(u"plain.txt"), "through");
+    url = Url("https");
+    ASSERT_TRUE(dl_.SaveHttpObject(url, u"secure.txt", 0)) << "code " << dl_.GetLastErrorCode();
+    EXPECT_EQ(ReadDeviceFile(u"secure.txt"), "through");
+    std::vector<bool> tls = target_.RequestsOverTls();
+    ASSERT_EQ(tls.size(), 2u);
+    EXPECT_FALSE(tls[0]);
+    EXPECT_TRUE(tls[1]);
+  }
+
+  static Peers* peers_;
+  qnet::ScriptedServer target_;
+  CDownloader dl_;
+};
+Peers* ProxyTest::peers_ = nullptr;
+
+TEST_F(ProxyTest, DirectHttpAndHttps) {
+  FetchBoth();
+  std::string first = target_.Requests()[0];
+  EXPECT_EQ(first.substr(0, first.find("\r\n\r\n")),
+            "GET /doc HTTP/1.1\r\nHost: localhost:" + std::to_string(target_.port()) +
+                "\r\nConnection: close\r\nAccept-Encoding: identity");
+}
+
+TEST_F(ProxyTest, HttpProxyTunnelsBothAndLendsItsAgentName) {
+  if (!peers_->tinyOk) GTEST_SKIP() << "tinyproxy did not start";
+  dl_.SetProxy(Wide("127.0.0.1:" + std::to_string(peers_->tiny.port())));
+  dl_.SetUserAgent(u"Quillet Mobile");
+  FetchBoth();
+  // The CONNECT reply's "Proxy-agent" becomes the agent of the request.
+  std::string req = target_.Requests()[0];
+  EXPECT_NE(req.find("\r\nUser-Agent: tinyproxy/"), std::string::npos) << req;
+}
+
+TEST_F(ProxyTest, Socks4CarriesBoth) {
+  if (!peers_->danteOk) GTEST_SKIP() << "danted did not start";
+  CProxySettings p = Proxy(PROXY_SOCKS4, peers_->dante.port());
+  dl_.SetProxySettings(&p);
+  FetchBoth();
+}
+
+TEST_F(ProxyTest, Socks5WithoutAuthenticationCarriesBoth) {
+  if (!peers_->danteOk) GTEST_SKIP() << "danted did not start";
+  CProxySettings p = Proxy(PROXY_SOCKS5, peers_->dante.port());
+  dl_.SetProxySettings(&p);
+  FetchBoth();
+}
+
+TEST_F(ProxyTest, Socks5WithUserAndPasswordCarriesBoth) {
+  if (!peers_->danteAuthOk) GTEST_SKIP() << "danted with authentication did not start";
+  CProxySettings p = Proxy(PROXY_SOCKS5, peers_->danteAuth.port(), "quillet", "s0cks pass");
+  dl_.SetProxySettings(&p);
+  FetchBoth();
+}
+
+TEST_F(ProxyTest, Socks5RefusalsFailTheConnection) {
+  if (!peers_->danteAuthOk) GTEST_SKIP() << "danted with authentication did not start";
+  CProxySettings wrong = Proxy(PROXY_SOCKS5, peers_->danteAuth.port(), "quillet", "wrong");
+  dl_.SetProxySettings(&wrong);
+  CString url = Url("http");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"x.txt", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_CONNECTION);
+  EXPECT_NE(RunLog().find("SOCKS5 proxy refused the user name and password"), std::string::npos);
+
+  // No method in common: the proxy wants a password, the client offers none.
+  CProxySettings none = Proxy(PROXY_SOCKS5, peers_->danteAuth.port());
+  dl_.SetProxySettings(&none);
+  url = Url("http");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"x.txt", 0));
+  EXPECT_NE(RunLog().find("SOCKS5 proxy offers no acceptable method: 255"), std::string::npos);
+
+  // Lengths travel in one byte: 256 bytes cannot be sent, nothing is wrapped.
+  CProxySettings longUser = Proxy(PROXY_SOCKS5, peers_->danteAuth.port(), std::string(256, 'u').c_str(), "p");
+  dl_.SetProxySettings(&longUser);
+  url = Url("http");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"x.txt", 0));
+  EXPECT_NE(RunLog().find("longer than 255 bytes"), std::string::npos);
+  CProxySettings longHost = Proxy(PROXY_SOCKS5, peers_->danteAuth.port(), "quillet", "s0cks pass");
+  dl_.SetProxySettings(&longHost);
+  url = Wide("http://" + std::string(256, 'h') + "/");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"x.txt", 0));
+  EXPECT_EQ(target_.Requests().size(), 0u);
+}
+
+TEST_F(ProxyTest, Socks4RejectionFailsTheConnection) {
+  // A SOCKS4 "proxy" that rejects every request (0x5B).
+  qnet::ScriptedServer socks;
+  ASSERT_TRUE(socks.Start("{\"raw\": true, \"rules\": [" + Rule("", "", ", \"response_b64\": \"AFsAAAAAAAA=\"") + "]}"));
+  CProxySettings p = Proxy(PROXY_SOCKS4, socks.port());
+  dl_.SetProxySettings(&p);
+  CString url = Url("http", "127.0.0.1");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"x.txt", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_CONNECTION);
+  EXPECT_NE(RunLog().find("SOCKS4 proxy refused the connection: 91"), std::string::npos);
+}
+
+// Proxies whose replies arrive in pieces, followed at once by the answer to
+// the tunnelled request: reading more or less than a reply would garble the
+// HTTP status line that follows.
+TEST_F(ProxyTest, FragmentedSocksRepliesAreReadWhole) {
+  std::string http = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nwhole";
+  auto chunk = [](const std::string& data, int delay) {
+    return "{\"data\": " + vtest::JsonText(data) + ", \"delay_ms\": " + std::to_string(delay) + "}";
+  };
+  struct {
+    int kind;
+    std::vector<std::string> pieces;
+  } cases[] = {
+      {PROXY_SOCKS4, {std::string("\x00\x5a\x00", 3), std::string("\x00\x00\x00\x00\x00", 5), http}},
+      {PROXY_SOCKS5,
+       {std::string("\x05\x00", 2), std::string("\x05\x00\x00\x03", 4), std::string("\x09", 1), "localhost",
+        std::string("\x00\x50", 2), http}},
+      {PROXY_SOCKS5, {std::string("\x05\x00\x05\x00\x00\x04", 6), std::string(16, '\0') + std::string("\x01\xbb", 2), http}},
+  };
+  for (const auto& c : cases) {
+    std::string chunks;
+    for (size_t i = 0; i < c.pieces.size(); ++i) chunks += (i ? ", " : "") + chunk(c.pieces[i], 30);
+    qnet::ScriptedServer socks;
+    ASSERT_TRUE(socks.Start("{\"raw\": true, \"rules\": [" + Rule("", "", ", \"chunks\": [" + chunks + "]") + "]}"));
+    CProxySettings p = Proxy(c.kind, socks.port());
+    dl_.SetProxySettings(&p);
+    CString url = Url("http", "127.0.0.1");
+    ASSERT_TRUE(dl_.SaveHttpObject(url, u"f.txt", 0)) << "kind " << c.kind << " code " << dl_.GetLastErrorCode();
+    EXPECT_EQ(ReadDeviceFile(u"f.txt"), "whole");
+  }
+}
+
+TEST_F(ProxyTest, ARefusedConnectIsAFailedConnection) {
+  qnet::ScriptedServer proxy;
+  ASSERT_TRUE(proxy.Start(Script({Rule("", "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")})));
+  dl_.SetProxy(Wide("127.0.0.1:" + std::to_string(proxy.port())));
+  CString url = Url("https");
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"x.txt", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_CONNECTION);
+  EXPECT_NE(RunLog().find("Proxy refused CONNECT to localhost:"), std::string::npos);
+  std::string connect = proxy.Requests().at(0);
+  EXPECT_EQ(connect, "CONNECT localhost:" + std::to_string(target_.port()) + " HTTP/1.1\r\nHost: localhost:" +
+                         std::to_string(target_.port()) + "\r\n\r\n");
+}
+
+class TlsTest : public ProxyTest {
+ protected:
+  // A server presenting the given certificate.
+  bool StartWith(const std::string& cert, const std::string& key) {
+    return other_.Start(Script({Rule("/", Ok("secret"), ", \"times\": 0")}), cert, key);
+  }
+  CString OtherUrl(const char* host = "localhost") {
+    return Wide(std::string("https://") + host + ":" + std::to_string(other_.port()) + "/login");
+  }
+  qnet::ScriptedServer other_;
+};
+
+TEST_F(TlsTest, UntrustedExpiredAndMisnamedCertificatesAreRefused) {
+  const auto& certs = qnet::TestCertificates::Get();
+  struct {
+    std::string cert, key;
+    const char* why;
+  } cases[] = {{certs.selfSignedCert, certs.selfSignedKey, "issuer not trusted"},
+               {certs.expiredCert, certs.expiredKey, "expired or not yet valid"},
+               {certs.otherNameCert, certs.otherNameKey, "not issued for this host"}};
+  for (const auto& c : cases) {
+    qnet::ScriptedServer server;
+    ASSERT_TRUE(server.Start(Script({Rule("/", Ok("secret"), ", \"times\": 0")}), c.cert, c.key));
+    CString url = Wide("https://localhost:" + std::to_string(server.port()) + "/login");
+    EXPECT_FALSE(dl_.SaveHttpObject(url, u"x.txt", 0)) << c.why;
+    EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_CONNECTION);
+    EXPECT_NE(RunLog().find(std::string("Certificate of 'localhost' refused (cn=")), std::string::npos);
+    EXPECT_NE(RunLog().find(c.why), std::string::npos) << c.why;
+    EXPECT_EQ(server.Requests().size(), 0u) << "a request went out over a refused connection";
+  }
+}
+
+TEST_F(TlsTest, WithoutTheTestAuthorityTheServerIsNotTrusted) {
+  const auto& certs = qnet::TestCertificates::Get();
+  ASSERT_TRUE(StartWith(certs.serverCert, certs.serverKey));
+  CDownloader fresh;
+  CString url = OtherUrl();
+  EXPECT_FALSE(fresh.SaveHttpObject(url, u"x.txt", 0));
+  EXPECT_EQ(fresh.GetLastErrorCode(), DL_NO_CONNECTION);
+  url = OtherUrl();
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"x.txt", 0));
+  EXPECT_EQ(ReadDeviceFile(u"x.txt"), "secret");
+}
+
+TEST_F(TlsTest, ThroughAProxyTheCertificateMustNameTheTarget) {
+  if (!peers_->tinyOk || !peers_->danteOk) GTEST_SKIP() << "proxies did not start";
+  const auto& certs = qnet::TestCertificates::Get();
+  ASSERT_TRUE(StartWith(certs.otherNameCert, certs.otherNameKey));
+  dl_.SetProxy(Wide("127.0.0.1:" + std::to_string(peers_->tiny.port())));
+  CString url = OtherUrl();
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"x.txt", 0));
+  EXPECT_NE(RunLog().find("Certificate of 'localhost' refused"), std::string::npos);
+  CProxySettings p = Proxy(PROXY_SOCKS5, peers_->dante.port());
+  dl_.SetProxySettings(&p);
+  url = OtherUrl();
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"x.txt", 0));
+  EXPECT_EQ(other_.Requests().size(), 0u);
+}
+
+TEST_F(TlsTest, RedirectFromHttpToHttps) {
+  qnet::ScriptedServer s;
+  ASSERT_TRUE(s.Start(Script({Rule("/up", "HTTP/1.1 302 Found\r\nLocation: https://localhost:" + std::to_string(target_.port()) + "/doc\r\n\r\n")})));
+  CString url = Wide(s.Url("/up"));
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"r.txt", 0)) << dl_.GetLastErrorCode();
+  EXPECT_EQ(ReadDeviceFile(u"r.txt"), "through");
+  EXPECT_TRUE(target_.RequestsOverTls().at(0));
+}
+
+}  // namespace
