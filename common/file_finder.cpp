@@ -30,7 +30,7 @@ BOOL CFileFinder::FindFile(LPCWSTR pattern) {
   CString search(pattern ? pattern : u"\\*.*");
   int slash = search.ReverseFind(u'\\');
   if (slash < 0) m_strRoot.Empty();
-  else if (slash == 0) m_strRoot = u"\\";
+  else if (slash == 0) m_strRoot = search.Left(1);  // the root folder "\\"
   else m_strRoot = search.Left(slash);
   m_pNextInfo = new WIN32_FIND_DATAW();
   HANDLE h = FindFirstFileW(search, m_pNextInfo);

@@ -35,19 +35,22 @@ void PutU16(std::string& out, uint16_t v) {
 }
 
 void PutUnits(std::string& out, const std::u16string& s) {
-  for (char16_t c : s) PutU16(out, uint16_t(c));
+  size_t at = out.size();
+  out.resize(at + s.size() * 2);
+  char* p = out.data() + at;
+  for (char16_t c : s) {
+    *p++ = char(c & 0xFF);
+    *p++ = char(c >> 8);
+  }
 }
 
 // A text field: the units up to the first 0 unit.
 CString TextAt(const std::string& d, size_t p, size_t bytes) {
-  std::u16string s;
-  size_t units = bytes / 2;
-  s.reserve(units);
-  for (size_t i = 0; i < units; ++i) {
-    char16_t c = char16_t(U16(d, p + 2 * i));
-    if (c == 0) break;
-    s.push_back(c);
-  }
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(d.data()) + p;
+  size_t units = bytes / 2, n = 0;
+  while (n < units && (b[2 * n] | b[2 * n + 1])) ++n;
+  std::u16string s(n, u'\0');
+  for (size_t i = 0; i < n; ++i) s[i] = char16_t(b[2 * i] | (b[2 * i + 1] << 8));
   return CString(std::move(s));
 }
 
@@ -56,7 +59,7 @@ bool IsDeletedType(uint32_t type) { return (type >> 16) == 0x8000; }
 // Decodes the record at pos. Every count and text must lie inside both the
 // data and the record's own length. flagOffset receives the position of
 // the read flag.
-bool DecodeRecord(const std::string& d, size_t pos, CItemRecord* rec, size_t* flagOffset) {
+bool DecodeRecord(const std::string& d, size_t pos, CItemRecord* rec, size_t* flagOffset, bool full = true) {
   if (d.size() < pos || d.size() - pos < 8) return false;
   uint64_t limit = pos + 4 + uint64_t(U32(d, pos));
   if (limit > d.size()) limit = d.size();
@@ -97,19 +100,30 @@ bool DecodeRecord(const std::string& d, size_t pos, CItemRecord* rec, size_t* fl
     rec->id = std::move(id);
     rec->date = std::move(date);
     rec->readFlag = flag;
-    rec->content = TextAt(d, p, c);
-    rec->pageName = TextAt(d, p + c, 80);
+    if (full) {
+      rec->content = TextAt(d, p, c);
+      rec->pageName = TextAt(d, p + c, 80);
+    } else {
+      rec->content.Empty();
+      rec->pageName.Empty();
+    }
   }
   if (flagOffset) *flagOffset = flagAt;
   return true;
 }
 
-// The end of the last whole record: what follows it is a torn tail.
-size_t WholeEnd(const std::string& d) {
+// The end of the last whole record: what follows it is a torn tail. Live
+// records that are whole but whose fields do not fit (they end every walk)
+// are listed in corrupt when asked.
+size_t WholeEnd(const std::string& d, std::vector<size_t>* corrupt = nullptr);
+
+size_t WholeEnd(const std::string& d, std::vector<size_t>* corrupt) {
   size_t pos = 0;
   while (d.size() - pos >= 8) {
     uint64_t l = U32(d, pos);
-    if (l < kFixedBytes || 4 + l > d.size() - pos) break;
+    if (l < 4 || 4 + l > d.size() - pos) break;
+    if (corrupt && !IsDeletedType(U32(d, pos + 4)) && !DecodeRecord(d, pos, nullptr, nullptr, false))
+      corrupt->push_back(pos);
     pos += size_t(4 + l);
   }
   return pos;
@@ -222,7 +236,7 @@ void CItemStore::Open(LPCWSTR path, int buildIndex, int loadWholeFile) {
   CItemRecord rec;
   ForEachRecord(d, 0, [&](size_t pos, uint32_t type) {
     if (IsDeletedType(type)) return true;
-    if (!DecodeRecord(d, pos, &rec, nullptr)) return false;
+    if (!DecodeRecord(d, pos, &rec, nullptr, false)) return false;
     if (rec.link != ERROR_ITEM_LINK) InsertKey(rec.date, rec.link);
     lastPos = pos;
     ++count;
@@ -293,9 +307,9 @@ int CItemStore::FindRecord(LPCWSTR link, LPCWSTR title) {
   CItemRecord rec;
   ForEachRecord(d, 0, [&](size_t pos, uint32_t type) {
     if (IsDeletedType(type)) return true;
-    if (!DecodeRecord(d, pos, &rec, nullptr)) return false;
+    if (!DecodeRecord(d, pos, &rec, nullptr, false)) return false;
     if (rec.link == wantLink && (wantTitle.IsEmpty() || rec.title == wantTitle)) {
-      m_current = rec;
+      DecodeRecord(d, pos, &m_current, nullptr);
       m_nCurrent = number;
       if (m_bHasBuffer) {
         m_nCursorNumber = number;
@@ -401,6 +415,7 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
     return 0;
   std::string existing;
   ULONGLONG keep = 0;
+  std::vector<size_t> corrupt;
   try {
     ULONGLONG len = f.GetLength();
     existing.resize(size_t(len));
@@ -413,7 +428,7 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
     existing.resize(got);
     // A crash or a full disk during an earlier append may have left half a
     // record; appending after it would hide every later record from readers.
-    keep = WholeEnd(existing);
+    keep = WholeEnd(existing, &corrupt);
     if (keep < len) f.SetLength(keep);
     f.Seek(LONGLONG(keep), CFile::begin);
   } catch (CFileException* e) {
@@ -433,17 +448,35 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
       else f.Write(record.data(), UINT(record.size()));
     }
     if (!gathered.empty()) f.Write(gathered.data(), UINT(gathered.size()));
-    f.Close();
   } catch (CFileException* e) {
     e->Delete();
-    // Leave the file as it was before this append.
+    // Leave the file as it was before this append, torn tail included.
     try {
       f.SetLength(keep);
+      if (keep < existing.size()) {
+        f.Seek(LONGLONG(keep), CFile::begin);
+        f.Write(existing.data() + keep, UINT(existing.size() - keep));
+      }
     } catch (CFileException* e2) {
       e2->Delete();
     }
     f.Abort();
     return 0;
+  }
+  // A whole record whose fields do not fit would hide everything after it
+  // from readers, the new records too: mark it deleted so that walks skip it
+  // by its length (a compaction then drops it).
+  try {
+    for (size_t pos : corrupt) {
+      std::string mark;
+      PutU32(mark, ITEM_TYPE_DELETED);
+      f.Seek(LONGLONG(pos + 4), CFile::begin);
+      f.Write(mark.data(), 4);
+    }
+    f.Close();
+  } catch (CFileException* e) {
+    e->Delete();
+    f.Abort();
   }
   return 1;
 }
@@ -531,7 +564,7 @@ void CItemStore::LoadKeyLists() {
   CItemRecord rec;
   ForEachRecord(d, 0, [&](size_t pos, uint32_t type) {
     if (IsDeletedType(type)) return true;
-    if (!DecodeRecord(d, pos, &rec, nullptr)) return false;
+    if (!DecodeRecord(d, pos, &rec, nullptr, false)) return false;
     m_knownLinks.AddTail(rec.link);
     m_knownTitles.AddTail(rec.title);
     m_knownIds.AddTail(rec.id);
@@ -563,7 +596,7 @@ int CItemStore::SetItemProperty(LPCWSTR link, LPCWSTR name, DWORD value) {
     ForEachRecord(d, 0, [&](size_t pos, uint32_t type) {
       if (IsDeletedType(type)) return true;
       size_t flagAt = 0;
-      if (!DecodeRecord(d, pos, &rec, &flagAt)) return false;
+      if (!DecodeRecord(d, pos, &rec, &flagAt, false)) return false;
       if (!wantLink.IsEmpty() && rec.link != wantLink) return true;
       if (isType) {
         if (type != value) writes.push_back({pos + 4, value});

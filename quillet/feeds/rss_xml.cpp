@@ -60,19 +60,23 @@ bool IsItemElement(const char* name) {
 
 // Replaces the reference where it stands as an src value (bare or quoted),
 // and nowhere else: a short reference such as "a" must not rewrite the text.
-void ReplaceSourceValue(CString& content, const CString& ref, const CString& local) {
+// The lower-cased copy is kept in step, so it is made only once per content.
+void ReplaceSourceValue(CString& content, CString& lower, const CString& ref, const CString& local) {
   std::u16string& s = content.str();
+  std::u16string& l = lower.str();
   const std::u16string& r = ref.str();
+  CString localLower(local);
+  localLower.MakeLower();
   size_t at = 0;
   while (at < s.size()) {
     size_t p = s.find(r, at);
     if (p == std::u16string::npos) break;
     size_t q = p;
-    if (q > 0 && (s[q - 1] == u'"' || s[q - 1] == u'\'')) --q;
-    bool isSource = q >= 4 && (s[q - 4] == u's' || s[q - 4] == u'S') && (s[q - 3] == u'r' || s[q - 3] == u'R') &&
-                    (s[q - 2] == u'c' || s[q - 2] == u'C') && s[q - 1] == u'=';
+    if (q > 0 && (l[q - 1] == u'"' || l[q - 1] == u'\'')) --q;
+    bool isSource = q >= 4 && l.compare(q - 4, 4, u"src=") == 0;
     if (isSource) {
       s.replace(p, r.size(), local.str());
+      l.replace(p, r.size(), localLower.str());
       at = p + local.GetLength();
     } else {
       at = p + 1;
@@ -132,6 +136,17 @@ CString& CRssXML::GetBinPath(CString& out) {
   return out;
 }
 
+bool CRssXML::DownloadImages() {
+  // The setting is read again before each image, but from the registry at
+  // most every half second: switching it off still stops a running parse.
+  uint64_t now = qk::TickCount64();
+  if (m_nDownloadImage < 0 || now - m_nDownloadImageTick >= 500) {
+    m_nDownloadImage = GetDownloadImageSetting() ? 1 : 0;
+    m_nDownloadImageTick = now;
+  }
+  return m_nDownloadImage != 0;
+}
+
 CString CRssXML::NewPageName() {
   CString bin;
   GetBinPath(bin);
@@ -160,7 +175,7 @@ bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringL
   lower.MakeLower();
   int at = 0;
   for (;;) {
-    if (!GetDownloadImageSetting()) return true;
+    if (!DownloadImages()) return true;
     if (Cancelled()) return false;
     int img = lower.Find(u"<img", at);
     if (img < 0) return true;
@@ -219,9 +234,7 @@ bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringL
       local = NewImageName(ext);
       m_localNames.AddTail(local);
     }
-    ReplaceSourceValue(content, ref, local);
-    lower = content;
-    lower.MakeLower();
+    ReplaceSourceValue(content, lower, ref, local);
     CString lowerRef(ref);
     lowerRef.MakeLower();
     if (!known && lowerRef.Find(RSS_AD_DOMAIN) < 0) itemImages.AddTail(pageName + u"|" + ref + u"|" + local);

@@ -58,6 +58,7 @@ class CRssXML : public CEXML {
  private:
   TiXmlElement* TopElement() const;
   bool Cancelled() const { return m_pCancel && m_pCancel(m_pContext) != 0; }
+  bool DownloadImages();
   CString NewPageName();
   CString NewImageName(const CString& extension);
   // Rewrites the image references of content to local names; false when
@@ -70,6 +71,8 @@ class CRssXML : public CEXML {
   RssCancelCallback m_pCancel;
   void* m_pContext;
   int m_nKeptCount;
+  int m_nDownloadImage = -1;  // the "DownloadImage" setting as last read
+  uint64_t m_nDownloadImageTick = 0;
 };
 
 // The counter that numbers page and image names (process-wide; tests set it).
