@@ -158,22 +158,17 @@ BOOL StretchBlt(HDC hdst, int x, int y, int width, int height, HDC hsrc, int xSr
       } else if (db.bpp == 24 && sb.bpp == 24) {
         std::memmove(d + r.left * 3, s + (r.left + ox) * 3, static_cast<size_t>(w) * 3);
       } else if (db.bpp == 24) {
-        const uint8_t* sp = s + (r.left + ox) * 4;
-        uint8_t* dp = d + r.left * 3;
+        const uint8_t* __restrict sp = s + (r.left + ox) * 4;
+        uint8_t* __restrict dp = d + r.left * 3;
         for (int k = 0; k < w; ++k, sp += 4, dp += 3) {
           dp[0] = sp[0];
           dp[1] = sp[1];
           dp[2] = sp[2];
         }
       } else {
-        const uint8_t* sp = s + (r.left + ox) * 3;
-        uint8_t* dp = d + r.left * 4;
-        for (int k = 0; k < w; ++k, sp += 3, dp += 4) {
-          dp[0] = sp[0];
-          dp[1] = sp[1];
-          dp[2] = sp[2];
-          dp[3] = 0;
-        }
+        const uint8_t* __restrict sp = s + (r.left + ox) * 3;
+        uint32_t* __restrict dp = reinterpret_cast<uint32_t*>(d) + r.left;
+        for (int k = 0; k < w; ++k, sp += 3) dp[k] = sp[0] | (sp[1] << 8) | (static_cast<uint32_t>(sp[2]) << 16);
       }
     }
     Touched(*dst);

@@ -198,22 +198,25 @@ int CTouchImage::DrawPixels(HDC hdc, int x, int y, int width, int height) {
   if (!buffer.Capture(hdc, r)) return 0;
   const bool natural = width == m_nWidth && height == m_nHeight;
   for (int row = 0; row < height; ++row) {
-    int sy = natural ? row : row % m_nHeight;
+    const int sy = natural ? row : row % m_nHeight;
     const size_t base = static_cast<size_t>(sy) * m_nWidth;
-    BYTE* d = buffer.Pixel(0, row);
-    for (int col = 0; col < width; ++col, d += 3) {
-      size_t i = base + (natural ? col : col % m_nWidth);
-      unsigned a = m_pAlpha[i];
-      if (a == 0) continue;
+    const BYTE* __restrict red = m_pRed + base;
+    const BYTE* __restrict green = m_pGreen + base;
+    const BYTE* __restrict blue = m_pBlue + base;
+    const BYTE* __restrict alpha = m_pAlpha + base;
+    BYTE* __restrict d = buffer.Pixel(0, row);
+    for (int col = 0, sx = 0; col < width; ++col, d += 3) {
+      const unsigned a = alpha[sx];
       if (a == 255) {
-        d[0] = m_pBlue[i];
-        d[1] = m_pGreen[i];
-        d[2] = m_pRed[i];
-        continue;
+        d[0] = blue[sx];
+        d[1] = green[sx];
+        d[2] = red[sx];
+      } else if (a != 0) {
+        d[0] = Mix(blue[sx], d[0], a);
+        d[1] = Mix(green[sx], d[1], a);
+        d[2] = Mix(red[sx], d[2], a);
       }
-      d[0] = Mix(m_pBlue[i], d[0], a);
-      d[1] = Mix(m_pGreen[i], d[1], a);
-      d[2] = Mix(m_pRed[i], d[2], a);
+      if (++sx == m_nWidth) sx = 0;  // tiles repeat the image
     }
   }
   buffer.BlitTo(hdc, x, y);
@@ -249,10 +252,9 @@ bool CDibBuffer::Create(int width, int height) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 24;
   bi.bmiHeader.biCompression = BI_RGB;
-  HDC screen = GetDC(nullptr);
+  // A DIB section does not depend on the DC it is made on.
   void* bits = nullptr;
-  m_hBitmap = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  ReleaseDC(nullptr, screen);
+  m_hBitmap = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (!m_hBitmap) return false;
   m_pBits = static_cast<BYTE*>(bits);
   m_nRowPixels = rowPixels;
@@ -261,32 +263,37 @@ bool CDibBuffer::Create(int width, int height) {
   return true;
 }
 
+HDC CDibBuffer::MemoryDC(HDC compatible) {
+  if (m_hDC || !m_hBitmap) return m_hDC;
+  m_hDC = CreateCompatibleDC(compatible);
+  if (m_hDC) m_hOldBitmap = SelectObject(m_hDC, m_hBitmap);
+  return m_hDC;
+}
+
 bool CDibBuffer::Capture(HDC hdc, const RECT& rect) {
   if (!Create(rect.right - rect.left, rect.bottom - rect.top)) return false;
-  HDC mem = CreateCompatibleDC(hdc);
+  HDC mem = MemoryDC(hdc);
   if (!mem) {
     Destroy();
     return false;
   }
-  HGDIOBJ old = SelectObject(mem, m_hBitmap);
   BitBlt(mem, 0, 0, m_nWidth, m_nHeight, hdc, rect.left, rect.top, SRCCOPY);
-  SelectObject(mem, old);
-  DeleteDC(mem);
   return true;
 }
 
 BOOL CDibBuffer::BlitTo(HDC hdc, int x, int y) {
-  if (!m_hBitmap) return 0;
-  HDC mem = CreateCompatibleDC(hdc);
+  HDC mem = MemoryDC(hdc);
   if (!mem) return 0;
-  HGDIOBJ old = SelectObject(mem, m_hBitmap);
-  BOOL ok = BitBlt(hdc, x, y, m_nWidth, m_nHeight, mem, 0, 0, SRCCOPY);
-  SelectObject(mem, old);
-  DeleteDC(mem);
-  return ok;
+  return BitBlt(hdc, x, y, m_nWidth, m_nHeight, mem, 0, 0, SRCCOPY);
 }
 
 void CDibBuffer::Destroy() {
+  if (m_hDC) {
+    if (m_hOldBitmap) SelectObject(m_hDC, m_hOldBitmap);
+    DeleteDC(m_hDC);
+  }
+  m_hDC = nullptr;
+  m_hOldBitmap = nullptr;
   if (m_hBitmap) DeleteObject(m_hBitmap);
   m_hBitmap = nullptr;
   m_pBits = nullptr;

@@ -82,6 +82,12 @@ class CDibBuffer {
   int m_nRowPixels = 0;
   int m_nHeight = 0;
   int m_nWidth = 0;
+
+ private:
+  // One memory DC holding the section serves the capture and the blit back.
+  HDC MemoryDC(HDC compatible);
+  HDC m_hDC = nullptr;
+  HGDIOBJ m_hOldBitmap = nullptr;
 };
 
 // Each channel (c1 x a + c2 x (255 - a) + 128), divided by 255 as
