@@ -1,0 +1,260 @@
+// The exported agency, through the shared library, against a scripted sync
+// service that serves its login over TLS and the rest over plain HTTP on
+// one port, and records every request.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kernel/kernel.h"
+#include "support/net_servers.h"
+#include "ventrel/ventrel.h"
+
+namespace {
+
+std::string J(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"') out += "\\\"";
+    else if (c == '\\') out += "\\\\";
+    else if (c < 0x20) {
+      char buf[8];
+      snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else out += char(c);
+  }
+  return out + "\"";
+}
+
+std::string R(const std::string& path, const std::string& response, const std::string& extra = "") {
+  return "{\"path\": " + J(path) + (response.empty() ? "" : ", \"response\": " + J(response)) + extra + "}";
+}
+
+std::string Ok(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+const char* kFail = "HTTP/1.1 500 Oops\r\nContent-Length: 0\r\n\r\n";
+
+// One device root for the process: the shared library keeps its own copy of
+// the platform layer, which reads the root from the environment.
+class AgencyTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new std::string(qnet::MakeTempFolder("agency"));
+    setenv("QUILLET_DEVICE_ROOT", root_->c_str(), 1);
+    qk::SetDeviceRoot(*root_);
+  }
+  static void TearDownTestSuite() {
+    qnet::RemoveTree(*root_);
+    delete root_;
+  }
+  bool Start(const std::vector<std::string>& rules) {
+    std::string script = "{\"rules\": [";
+    for (size_t i = 0; i < rules.size(); ++i) script += (i ? ", " : "") + rules[i];
+    const auto& certs = qnet::TestCertificates::Get();
+    if (!server_.Start(script + "]}", certs.serverCert, certs.serverKey)) return false;
+    agency_.SetServiceHost(Host());
+    agency_.SetCaFile(CString(qk::FromUtf8(certs.caFile)));
+    agency_.SetProxy(CString());
+    return true;
+  }
+  CString Host() { return CString(qk::FromUtf8("localhost:" + std::to_string(server_.port()))); }
+  std::string HostHeader() { return "Host: localhost:" + std::to_string(server_.port()) + "\r\n"; }
+  // A file of this test in the device root.
+  CString File(const char* name) { return CString(qk::FromUtf8(std::string(name))); }
+  std::string Read(const char* name) { return qnet::ReadTextFile(*root_ + "/" + name); }
+  std::vector<std::string> Requests() { return server_.Requests(); }
+  static std::string Line(const std::string& req) { return req.substr(0, req.find("\r\n")); }
+
+  static std::string* root_;
+  qnet::ScriptedServer server_;
+  CVentrelAgency agency_;
+};
+std::string* AgencyTest::root_ = nullptr;
+
+TEST_F(AgencyTest, TheServiceRequestsInOrderAndForm) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=abc123\r\nLSID=zz\r\nAuth=yy\r\n")),
+                     R("/reader/api/0/subscription/list", Ok("<subscriptions/>")),
+                     R("/reader/atom/feed/", Ok("<feed/>")),
+                     R("/reader/api/0/token", Ok("tok123\n")),
+                     R("/reader/api/0/edit-tag", Ok("OK"), ", \"times\": 2")}));
+  agency_.Login(u"me@example.com", u"p&ss=w+rd");
+  EXPECT_TRUE(Requests().empty());  // the login waits for the first operation
+  agency_.GetSubscriptions(File("subs.xml"));
+  EXPECT_EQ(Read("subs.xml"), "<subscriptions/>");
+  CString feed = u"feed/http://example.com/rss?id=1";
+  ASSERT_TRUE(agency_.DownloadFeed(feed, File("feed.xml"), 15));
+  EXPECT_EQ(feed, CString(u"feed/http://example.com/rss%3Fid=1"));
+  EXPECT_EQ(Read("feed.xml"), "<feed/>");
+  ASSERT_TRUE(agency_.SyncItem(u"tag:google.com,2005:reader/item/00ff", 1));
+  ASSERT_TRUE(agency_.SyncItem(u"tag:google.com,2005:reader/item/0100", 0));
+
+  std::vector<std::string> seen = Requests();
+  std::vector<bool> tls = server_.RequestsOverTls();
+  ASSERT_EQ(seen.size(), 6u);
+  std::string common = HostHeader() + "Connection: close\r\n";
+  std::string login = "Email=me%40example.com&Passwd=p%26ss%3Dw%2Brd";
+  EXPECT_EQ(seen[0], "POST /accounts/ClientLogin HTTP/1.1\r\n" + common +
+                         "Accept-Encoding: identity\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                         "Content-Length: " + std::to_string(login.size()) + "\r\n\r\n" + login);
+  EXPECT_TRUE(tls[0]);
+  std::string agent = "User-Agent: Quillet Mobile\r\nAccept-Encoding: identity\r\n";
+  EXPECT_EQ(seen[1], "GET /reader/api/0/subscription/list?output=xml HTTP/1.1\r\n" + common + agent +
+                         "Cookie: SID=abc123\r\n\r\n");
+  EXPECT_EQ(seen[2], "GET /reader/atom/feed/feed/http://example.com/rss%3Fid=1?n=15 HTTP/1.1\r\n" + common + agent +
+                         "Cookie: SID=abc123\r\n\r\n");
+  EXPECT_EQ(seen[3], "GET /reader/api/0/token HTTP/1.1\r\n" + common + agent + "Cookie: SID=abc123\r\n\r\n");
+  std::string tag = "i=tag:google.com,2005:reader/item/00ff&a=user%2F-%2Fstate%2Fcom.google%2Fread&T=tok123";
+  EXPECT_EQ(seen[4], "POST /reader/api/0/edit-tag HTTP/1.1\r\n" + common + agent +
+                         "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                         std::to_string(tag.size()) + "\r\nCookie: SID=abc123\r\n\r\n" + tag);
+  EXPECT_NE(seen[5].find("&a=user%2F-%2Fstate%2Fcom.google%2Fkept-unread&T=tok123"), std::string::npos);
+  for (size_t i = 1; i < tls.size(); ++i) EXPECT_FALSE(tls[i]);
+}
+
+TEST_F(AgencyTest, LoginReplyLinesAreReadWhole) {
+  // The SID stands on the last line, without a line feed.
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("LSID=zz\r\nSID=last")),
+                     R("/reader/api/0/subscription/list", Ok("<s/>"))}));
+  agency_.Login(u"a", u"b");
+  agency_.GetSubscriptions(File("s1.xml"));
+  std::vector<std::string> seen = Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_NE(seen[1].find("\r\nCookie: SID=last\r\n"), std::string::npos) << seen[1];
+}
+
+TEST_F(AgencyTest, ALoginWithoutSidStillFetchesWithAnEmptyCookie) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("Error=BadAuthentication\n")),
+                     R("/reader/api/0/subscription/list", Ok("<s/>"))}));
+  agency_.Login(u"a", u"b");
+  agency_.GetSubscriptions(File("s2.xml"));
+  std::vector<std::string> seen = Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_NE(seen[1].find("\r\nCookie: SID=\r\n"), std::string::npos);
+}
+
+TEST_F(AgencyTest, AFailedFeedIsRetriedOnceAfterANewLogin) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=first\n")), R("/reader/atom/feed/", kFail),
+                     R("/accounts/ClientLogin", Ok("SID=second\n")), R("/reader/atom/feed/", Ok("<feed/>")),
+                     R("/accounts/ClientLogin", Ok("SID=third\n")), R("/reader/atom/feed/", kFail, ", \"times\": 0")}));
+  agency_.Login(u"a", u"b");
+  CString feed = u"f1";
+  ASSERT_TRUE(agency_.DownloadFeed(feed, File("f1.xml"), 5));
+  std::vector<std::string> seen = Requests();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_NE(seen[3].find("Cookie: SID=second\r\n"), std::string::npos);
+
+  // Both attempts fail: the feed is asked for twice, with one new login
+  // between, and nothing more.
+  feed = u"f2";
+  EXPECT_FALSE(agency_.DownloadFeed(feed, File("f2.xml"), 5));
+  seen = Requests();
+  ASSERT_EQ(seen.size(), 7u);
+  EXPECT_EQ(Line(seen[4]), "GET /reader/atom/feed/f2?n=5 HTTP/1.1");
+  EXPECT_EQ(Line(seen[5]), "POST /accounts/ClientLogin HTTP/1.1");
+  EXPECT_EQ(Line(seen[6]), "GET /reader/atom/feed/f2?n=5 HTTP/1.1");
+  EXPECT_NE(seen[6].find("Cookie: SID=third\r\n"), std::string::npos);
+}
+
+TEST_F(AgencyTest, ASyncItemRetrySendsTheNewSidAndANewToken) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=one\n")), R("/reader/api/0/token", Ok("tok1")),
+                     R("/reader/api/0/edit-tag", kFail), R("/accounts/ClientLogin", Ok("SID=two\n")),
+                     R("/reader/api/0/token", Ok("tok2")), R("/reader/api/0/edit-tag", Ok("OK"))}));
+  agency_.Login(u"a", u"b");
+  ASSERT_TRUE(agency_.SyncItem(u"item", 1));
+  std::vector<std::string> seen = Requests();
+  ASSERT_EQ(seen.size(), 6u);
+  EXPECT_NE(seen[2].find("Cookie: SID=one\r\n"), std::string::npos);
+  EXPECT_NE(seen[2].find("&T=tok1"), std::string::npos);
+  EXPECT_NE(seen[4].find("Cookie: SID=two\r\n"), std::string::npos);
+  EXPECT_NE(seen[5].find("Cookie: SID=two\r\n"), std::string::npos);
+  EXPECT_EQ(seen[5].find("SID=one"), std::string::npos);
+  EXPECT_NE(seen[5].find("&T=tok2"), std::string::npos);
+}
+
+TEST_F(AgencyTest, TerminateEndsTheTransferWithoutARetry) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=s\n"), ", \"times\": 0"),
+                     R("/reader/atom/feed/slow", "", ", \"silent\": true"),
+                     R("/reader/atom/feed/quick", Ok("<feed/>"))}));
+  agency_.Login(u"a", u"b");
+  auto start = std::chrono::steady_clock::now();
+  std::thread ui([&] {
+    // Wait until the feed request reached the server, then cancel.
+    while (Requests().size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    agency_.Terminate();
+  });
+  CString feed = u"slow";
+  EXPECT_FALSE(agency_.DownloadFeed(feed, File("slow.xml"), 5));
+  ui.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+  EXPECT_EQ(Requests().size(), 2u);  // no new login, no second attempt
+  // The next operation runs normally.
+  feed = u"quick";
+  EXPECT_TRUE(agency_.DownloadFeed(feed, File("quick.xml"), 5));
+}
+
+TEST_F(AgencyTest, TheProxyGivenBeforeLoginCarriesTheLogin) {
+  qnet::TinyProxy proxy;
+  if (!proxy.Start()) GTEST_SKIP() << "tinyproxy did not start";
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=p\n")), R("/reader/api/0/subscription/list", Ok("<s/>"))}));
+  agency_.SetProxy(CString(qk::FromUtf8("127.0.0.1:" + std::to_string(proxy.port()))));
+  agency_.Login(u"a", u"b");
+  agency_.GetSubscriptions(File("s3.xml"));
+  std::vector<std::string> seen = Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  // Only a tunnel through the proxy lends its agent name.
+  EXPECT_NE(seen[0].find("User-Agent: tinyproxy/"), std::string::npos);
+  EXPECT_TRUE(server_.RequestsOverTls()[0]);
+}
+
+TEST_F(AgencyTest, DownloadFileDropsTheLogin) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=x\n"), ", \"times\": 0"), R("/reader/api/0/token", Ok("t")),
+                     R("/any/file", Ok("file body")), R("/reader/api/0/edit-tag", Ok("OK"))}));
+  agency_.Login(u"me", u"pw");
+  CString url = CString(qk::FromUtf8("http://localhost:" + std::to_string(server_.port()) + "/any/file"));
+  int unused1 = 0;
+  CString unused2;
+  ASSERT_TRUE(agency_.DownloadFile(url, File("any.txt"), unused1, unused2));
+  EXPECT_EQ(Read("any.txt"), "file body");
+  ASSERT_TRUE(agency_.SyncItem(u"i", 1));
+  std::vector<std::string> seen = Requests();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(Line(seen[0]), "GET /any/file HTTP/1.1");
+  EXPECT_EQ(seen[0].find("Cookie"), std::string::npos);
+  EXPECT_NE(seen[1].find("\r\n\r\nEmail=&Passwd="), std::string::npos);
+}
+
+TEST_F(AgencyTest, WithoutALoginNothingHappens) {
+  ASSERT_TRUE(Start({}));
+  agency_.GetSubscriptions(File("none.xml"));
+  CString feed = u"f";
+  EXPECT_FALSE(agency_.DownloadFeed(feed, File("none.xml"), 1));
+  EXPECT_FALSE(agency_.SyncItem(u"i", 1));
+  agency_.Terminate();
+  EXPECT_TRUE(Requests().empty());
+}
+
+TEST_F(AgencyTest, TheReceiveTimeOutBoundsEveryWait) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", "", ", \"silent\": true, \"times\": 0")}));
+  agency_.SetReceiveTimeout(300);
+  agency_.Login(u"a", u"b");
+  auto start = std::chrono::steady_clock::now();
+  CString feed = u"f";
+  EXPECT_FALSE(agency_.DownloadFeed(feed, File("t.xml"), 1));
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::seconds(5));
+  EXPECT_GE(took, std::chrono::milliseconds(600));  // two logins waited for their time-out
+}
+
+TEST(AgencyDefaults, TheServiceHostHasADefault) {
+  CVentrelAgency agency;
+  EXPECT_EQ(agency.GetServiceHost(), CString(VENTREL_DEFAULT_SERVICE_HOST));
+  agency.SetServiceHost(u"sync.example:8080");
+  EXPECT_EQ(agency.GetServiceHost(), CString(u"sync.example:8080"));
+}
+
+}  // namespace
