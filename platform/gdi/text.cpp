@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -74,7 +75,12 @@ std::pair<std::string, int> FindFile(const std::string& family, bool bold, bool 
   auto it = g_fileCache.find(key);
   if (it != g_fileCache.end()) return it->second;
   std::pair<std::string, int> result;
-  static bool fcReady = FcInit();
+  // Fontconfig's state is released at exit, once nothing draws any more.
+  static bool fcReady = [] {
+    bool ok = FcInit();
+    if (ok) std::atexit([] { FcFini(); });
+    return ok;
+  }();
   if (fcReady) {
     FcPattern* pat = FcPatternCreate();
     FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
