@@ -10,6 +10,7 @@
 
 #include "gdi/image_codec.h"
 #include "gdi/surface.h"
+#include "user/user.h"
 
 namespace qk::display {
 
@@ -71,6 +72,15 @@ int VirtualKey(SDL_Keycode k) {
 }
 
 }  // namespace
+
+void ConnectScreen() {
+  auto cfg = qk::gdi::GetScreenConfig();
+  qk::SetScreenSize(cfg.width, cfg.height);
+  qk::gdi::SetWindowDCProvider([](HWND window, RECT* area) {
+    if (!IsWindow(window)) return false;
+    return GetWindowRect(window, area) != FALSE;
+  });
+}
 
 bool WriteScreenPng(const std::string& hostPath) {
   auto surface = qk::gdi::ScreenSurface();

@@ -14,6 +14,12 @@
 
 namespace qk::display {
 
+// Ties the device screen to the window layer: the window layer's screen
+// size (GetSystemMetrics, default window sizes) follows the screen's
+// configuration, and GetDC(window) draws on the window's area of the screen.
+// Programs call it once at start-up, after any change of the configuration.
+void ConnectScreen();
+
 // PNG of the whole device screen; false when the file cannot be written.
 bool WriteScreenPng(const std::string& hostPath);
 // PNG of a bitmap, or of the bitmap selected into a memory DC.
