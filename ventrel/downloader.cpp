@@ -259,8 +259,7 @@ BOOL CDownloader::OnResponse(CHttpRequest*& request, CHttpResponse*& response, i
         } else {
           // Relative to the folder of the current path.
           CString folder = GetUrlFolder(request->m_strPath);
-          if (folder.IsEmpty()) folder = u"/";
-          path = folder + location;
+          path = folder.IsEmpty() ? CString(u"/") + location : folder + location;
         }
         bool defaultPort = (kind == SERVICE_HTTPS && port == 443) || (kind != SERVICE_HTTPS && port == 80);
         CString authority = host;

@@ -34,7 +34,6 @@ constexpr int kWsaEacces = 10013;
 constexpr int kWsaEfault = 10014;
 constexpr int kWsaEinval = 10022;
 constexpr int kWsaEmfile = 10024;
-constexpr int kWsaEwouldblock = 10035;
 constexpr int kWsaEinprogress = 10036;
 constexpr int kWsaEnotsock = 10038;
 constexpr int kWsaEafnosupport = 10047;
