@@ -60,13 +60,22 @@ bool IsItemElement(const char* name) {
 
 // Replaces the reference where it stands as an src value (bare or quoted),
 // and nowhere else: a short reference such as "a" must not rewrite the text.
+// A copy for finding the ASCII markers "<img" and "src=" without regard to
+// case; other characters are kept, so positions match the original.
+CString AsciiLower(const CString& text) {
+  CString lower(text);
+  for (char16_t& c : lower.str()) {
+    if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
+  }
+  return lower;
+}
+
 // The lower-cased copy is kept in step, so it is made only once per content.
 void ReplaceSourceValue(CString& content, CString& lower, const CString& ref, const CString& local) {
   std::u16string& s = content.str();
   std::u16string& l = lower.str();
   const std::u16string& r = ref.str();
-  CString localLower(local);
-  localLower.MakeLower();
+  CString localLower = AsciiLower(local);
   size_t at = 0;
   while (at < s.size()) {
     size_t p = s.find(r, at);
@@ -171,8 +180,7 @@ CString CRssXML::NewImageName(const CString& extension) {
 }
 
 bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringList& itemImages) {
-  CString lower(content);
-  lower.MakeLower();
+  CString lower = AsciiLower(content);
   int at = 0;
   for (;;) {
     if (!DownloadImages()) return true;
