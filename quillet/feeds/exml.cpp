@@ -143,9 +143,9 @@ int NestingDepth(const std::string& d) {
 
 // The encoding declared in the first bytes: sets mode and code page as the
 // declaration says; leaves both alone when there is no "encoding=".
-void SniffEncoding(const char* head, int& mode, UINT& codePage) {
+bool SniffEncoding(const char* head, int& mode, UINT& codePage) {
   const char* at = strstr(head, "encoding=");
-  if (!at) return;
+  if (!at) return false;
   std::string rest(at + 9);
   size_t end = rest.find("?>");
   if (end != std::string::npos) rest.resize(end);
@@ -160,10 +160,15 @@ void SniffEncoding(const char* head, int& mode, UINT& codePage) {
   for (char& c : value) {
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
   }
-  if (value.empty() || value.find("utf-8") != std::string::npos || value.find("utf8") != std::string::npos) {
+  // A file whose bytes reach here is 8-bit text: one that claims to be
+  // UTF-16 without being it is read as UTF-8, the only 8-bit form it can be.
+  bool claims16 = value.find("utf-16") != std::string::npos || value.find("utf16") != std::string::npos ||
+                  value.find("ucs-2") != std::string::npos;
+  if (value.empty() || value.find("utf-8") != std::string::npos || value.find("utf8") != std::string::npos ||
+      claims16) {
     mode = EXML_MODE_UTF8;
     codePage = CP_UTF8;
-    return;
+    return true;
   }
   mode = EXML_MODE_ANSI;
   // The charset name without quotes and blanks, for the code-page lookup.
@@ -176,6 +181,7 @@ void SniffEncoding(const char* head, int& mode, UINT& codePage) {
   }
   UINT cp = name.empty() ? 0 : qk::CodePageFromCharset(name.c_str());
   codePage = cp ? cp : CP_ACP;
+  return true;
 }
 
 bool EqualNoCase(const char* a, const char* b) {
@@ -240,12 +246,30 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
     if (text) data = text;
   }
   bool parsed = false;
+  int mode = m_nEncodingMode;
+  UINT codePage = m_nCodePage;
   if (readable) {
     fromUtf16 = TranscodeUtf16(data);
+    // The encoding is sniffed from the first 127 bytes; the parser is told
+    // the same, so that character references become text of that encoding.
+    char head[128];
+    memset(head, 0, sizeof head);
+    memcpy(head, data.data(), data.size() < 127 ? data.size() : 127);
+    bool declared = false;
+    if (fromUtf16) {
+      mode = EXML_MODE_UTF8;
+      codePage = CP_UTF8;
+    } else {
+      declared = SniffEncoding(head, mode, codePage);
+    }
+    bool bom = data.size() >= 3 && data.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    TiXmlEncoding encoding = TIXML_ENCODING_UNKNOWN;
+    if (fromUtf16) encoding = TIXML_ENCODING_UTF8;
+    else if (declared && !bom) encoding = mode == EXML_MODE_UTF8 ? TIXML_ENCODING_UTF8 : TIXML_ENCODING_LEGACY;
     if (NestingDepth(data) <= kMaxDepth) {
       NormaliseLineEnds(data);
       m_pDoc->SetTabSize(0);  // no row and column tracking: it costs a quarter of the parse
-      m_pDoc->Parse(data.c_str(), nullptr, fromUtf16 ? TIXML_ENCODING_UTF8 : TIXML_ENCODING_UNKNOWN);
+      m_pDoc->Parse(data.c_str(), nullptr, encoding);
       parsed = !m_pDoc->Error();
     }
   }
@@ -257,21 +281,16 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
     WriteLog(u"CEXML: Cannot load XML.\n");
     return 0;
   }
-  char head[128];
-  memset(head, 0, sizeof head);
-  memcpy(head, data.data(), data.size() < 127 ? data.size() : 127);
+  m_nEncodingMode = mode;
+  m_nCodePage = codePage;
   if (fromUtf16) {
     // The text now is UTF-8, and is written back as UTF-8.
-    m_nEncodingMode = EXML_MODE_UTF8;
-    m_nCodePage = CP_UTF8;
     TiXmlNode* first = m_pDoc->FirstChild();
     if (first && first->ToDeclaration()) {
       TiXmlDeclaration* old = first->ToDeclaration();
       TiXmlDeclaration decl(old->Version(), "UTF-8", old->Standalone());
       m_pDoc->ReplaceChild(first, decl);
     }
-  } else {
-    SniffEncoding(head, m_nEncodingMode, m_nCodePage);
   }
   TiXmlElement* root = m_pDoc->FirstChildElement();
   if (!root) {

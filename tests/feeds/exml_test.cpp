@@ -65,8 +65,13 @@ TEST_F(ExmlTest, EncodingSniff) {
 TEST_F(ExmlTest, LegacyCodePagesReadAsDeclared) {
   CRecordingXML doc;
   // "café" in ISO-8859-1 and "Привет" in windows-1251.
-  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>"));
-  EXPECT_EQ(RootText(doc), CString(u"café"));
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9 &#233;</a>"));
+  EXPECT_EQ(RootText(doc), CString(u"café é"));
+  // A UTF-8 byte-order mark is kept when the file is written back.
+  ASSERT_TRUE(LoadText(doc, "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xC3\xA9</a>"));
+  EXPECT_EQ(RootText(doc), CString(u"é"));
+  ASSERT_TRUE(doc.SaveDocument());
+  EXPECT_EQ(ReadDeviceFile(u"\\doc.xml").substr(0, 3), "\xEF\xBB\xBF");
   ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"windows-1251\"?><a>\xCF\xF0\xE8\xE2\xE5\xF2</a>"));
   EXPECT_EQ(RootText(doc), CString(u"Привет"));
   EXPECT_EQ(doc.ToDocumentText(u"Мир"), std::string("\xCC\xE8\xF0"));
@@ -91,6 +96,11 @@ TEST_F(ExmlTest, Utf16FilesReadThroughUtf8) {
     EXPECT_NE(saved.find("encoding=\"UTF-8\""), std::string::npos) << saved;
     EXPECT_NE(saved.find("\xF0\x9F\x98\x80"), std::string::npos);
   }
+  // A file that claims UTF-16 but holds 8-bit text reads as UTF-8.
+  CRecordingXML mislabelled;
+  ASSERT_TRUE(LoadText(mislabelled, "<?xml version=\"1.0\" encoding=\"utf-16\"?><a>\xC3\xA9&#1078;</a>"));
+  EXPECT_EQ(mislabelled.GetEncodingMode(), EXML_MODE_UTF8);
+  EXPECT_EQ(RootText(mislabelled), CString(u"\u00e9\u0436"));
 }
 
 TEST_F(ExmlTest, CharactersBeyondBmpSurviveLoadAndSave) {

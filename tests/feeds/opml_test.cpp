@@ -210,18 +210,16 @@ TEST_F(OpmlTest, HostileAttributeValuesAreReportedAsTheyStand) {
                          "</body></opml>");
   Report report;
   COpmlXML list(&Report::Callback, &report, 1);
-  // &#0; is no character XML allows; the parser may refuse the file.
-  int loaded = list.LoadAndWalk(kList);
-  if (loaded) {
-    ASSERT_GE(report.lines.size(), 5u);
-    EXPECT_EQ(report.lines[1], "|text=" + longTitle);
-    EXPECT_EQ(report.lines[3], "|xmlUrl=%s%n%S|:");
-    EXPECT_EQ(list.HasChannel(u"%s%n%S|:"), 1);
-    // A negative counter restarts at 0 rather than making negative numbers.
-    EXPECT_EQ(list.AddChannel(u"", u"Next", u"http://next"), 0);
-  } else {
-    EXPECT_NE(Saved().find(longTitle), std::string::npos);
-  }
+  ASSERT_EQ(list.LoadAndWalk(kList), 1);
+  ASSERT_GE(report.lines.size(), 5u);
+  EXPECT_EQ(report.lines[1], "|text=" + longTitle);
+  EXPECT_EQ(report.lines[2], "|uniqueID=../../x");
+  EXPECT_EQ(report.lines[3], "|xmlUrl=%s%n%S|:");
+  EXPECT_EQ(list.HasChannel(u"%s%n%S|:"), 1);
+  // A negative counter restarts at 0 rather than making negative numbers.
+  EXPECT_EQ(list.AddChannel(u"", u"Next", u"http://next"), 0);
+  EXPECT_NE(Saved().find("nextID=\"1\""), std::string::npos);
+  EXPECT_NE(Saved().find(longTitle), std::string::npos);
 }
 
 // The refresh thread writes counts while the user-interface thread adds
