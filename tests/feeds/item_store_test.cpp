@@ -261,6 +261,28 @@ TEST_F(ItemStoreTest, TrimmingDeletesTheOldestBeyondTheKeptCount) {
   EXPECT_EQ(none.GetKeptCount(), 0);
   EXPECT_EQ(none.TrimItems(0), 1);
   EXPECT_TRUE(Links().empty());
+  // 500 kept of 501 stored: the index has room for all of them, so the
+  // oldest goes.
+  std::filesystem::remove(Host(kStore));
+  {
+    CItemStore w(0);
+    w.Open(kStore, 0, 0);
+    for (int i = 0; i < 501; ++i) {
+      CString link, date;
+      link.Format(u"n%d", i);
+      date.Format(u"2005-06-01 %02d:%02d:00", (500 - i) / 60, (500 - i) % 60);
+      Add(w, link, date);
+    }
+    ASSERT_EQ(w.Commit(), 1);
+  }
+  ftest::SetSetting(u"ArticlesNumber", 500);
+  CItemStore full(1);
+  full.Open(kStore, 1, 1);
+  EXPECT_EQ(full.GetIndexCount(), 501);
+  EXPECT_EQ(full.TrimItems(0), 1);
+  std::vector<std::u16string> left = Links();
+  ASSERT_EQ(left.size(), 500u);
+  EXPECT_EQ(left.back(), u"n499");  // n500 had the oldest date
 }
 
 TEST_F(ItemStoreTest, DeletionRemovesOnlyTheItemsOwnFiles) {
