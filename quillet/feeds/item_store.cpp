@@ -653,7 +653,7 @@ int CItemStore::DeleteItem(LPCWSTR link) {
       CString base = lastDot >= 0 ? page.Left(lastDot) : page;
       std::vector<CString> doomed;
       CFileFinder finder;
-      if (!base.IsEmpty() && finder.FindFile(folder + u"\\*.*")) {
+      if (!base.IsEmpty() && finder.FindFile(folder + u"\\" + base + u".*")) {
         BOOL more;
         do {
           more = finder.FindNextFile();
