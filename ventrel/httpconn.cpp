@@ -395,7 +395,7 @@ int ReadResponseBody(CByteSource& source, const CBodyFraming& framing, CByteSink
     if (rc != READ_OK) return done(rc);
     // Nothing may follow the announced body before the server closes.
     char extra;
-    int n = source.Receive(&extra, 1);
+    int n = source.ReceiveAfterEnd(&extra, 1);
     if (n > 0) {
       why.Format(u"the body is longer than the announced %llu bytes", (unsigned long long)framing.length);
       return done(READ_BAD_SYNTAX);
@@ -581,6 +581,14 @@ class CHttpConnection::SocketSource : public CByteSource {
     hasDeadline_ = true;
   }
   void ClearDeadline() { hasDeadline_ = false; }
+  // The server closes right after a whole body; one that keeps the
+  // connection despite "Connection: close" is not waited for long.
+  int ReceiveAfterEnd(char* buffer, int size) override {
+    SetDeadline(conn_.m_socket.m_nTimeout < 1000 ? conn_.m_socket.m_nTimeout : 1000);
+    int n = Receive(buffer, size);
+    ClearDeadline();
+    return n;
+  }
   int Receive(char* buffer, int size) override {
     if (conn_.m_cancel.load()) return -1;
     if (pos_ < buf_.size()) {

@@ -65,6 +65,9 @@ class CByteSource {
   virtual ~CByteSource() = default;
   // Up to size bytes; 0 when the peer closed, -1 on error or time-out.
   virtual int Receive(char* buffer, int size) = 0;
+  // A receive after a complete body, made only to see whether more bytes
+  // follow; a source may wait less for it than for body bytes.
+  virtual int ReceiveAfterEnd(char* buffer, int size) { return Receive(buffer, size); }
 };
 
 // Where a body goes.

@@ -208,6 +208,39 @@ TEST_F(SecureSocketTest, TrustedCertificateForTheNamedHostCarriesARequest) {
   SslFreeCertificate(cracked);
 }
 
+TEST_F(SecureSocketTest, DecryptedBytesWaitingInTheTlsLayerCountAsReadable) {
+  const auto& certs = qnet::TestCertificates::Get();
+  HookRecord hook;
+  ASSERT_TRUE(server_.Start(R"({"rules": [{"response": "HTTP/1.1 200 OK\r\n\r\nhello", "hold": true}]})",
+                            certs.serverCert, certs.serverKey));
+  s_ = socket(AF_INET, SOCK_STREAM, 0);
+  DWORD mode = SO_SEC_SSL, ret;
+  setsockopt(s_, SOL_SOCKET, SO_SECURE, reinterpret_cast<char*>(&mode), sizeof mode);
+  WSAIoctl(s_, SO_SSL_SET_PEERNAME, const_cast<char*>("localhost"), 10, nullptr, 0, &ret, nullptr, nullptr);
+  std::string ca = certs.caFile;
+  WSAIoctl(s_, SO_SSL_ADD_CA_FILE, ca.data(), DWORD(ca.size() + 1), nullptr, 0, &ret, nullptr, nullptr);
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(USHORT(server_.port()));
+  sa.sin_addr.s_addr = inet_addr("127.0.0.1");
+  ASSERT_EQ(connect(s_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  const char req[] = "GET / HTTP/1.1\r\n\r\n";
+  send(s_, req, int(sizeof req - 1), 0);
+  char c;
+  ASSERT_EQ(recv(s_, &c, 1, 0), 1);  // one byte out of the record; the rest stays decrypted
+  // The server sends nothing more and keeps the connection: only the TLS
+  // layer holds bytes, and the wait must see them.
+  auto start = std::chrono::steady_clock::now();
+  WSAPOLLFD p = {s_, POLLRDNORM, 0};
+  EXPECT_EQ(WSAPoll(&p, 1, 10000), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  char rest[64];
+  int n = recv(s_, rest, sizeof rest, 0);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(1, c) + std::string(rest, size_t(n)), "HTTP/1.1 200 OK\r\n\r\nhello");
+}
+
 TEST_F(SecureSocketTest, AnIpAddressPeerIsCheckedAgainstTheAddress) {
   const auto& certs = qnet::TestCertificates::Get();
   HookRecord hook;

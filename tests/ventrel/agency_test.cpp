@@ -250,11 +250,29 @@ TEST_F(AgencyTest, TheReceiveTimeOutBoundsEveryWait) {
   EXPECT_GE(took, std::chrono::milliseconds(600));  // two logins waited for their time-out
 }
 
-TEST(AgencyDefaults, TheServiceHostHasADefault) {
-  CVentrelAgency agency;
-  EXPECT_EQ(agency.GetServiceHost(), CString(VENTREL_DEFAULT_SERVICE_HOST));
-  agency.SetServiceHost(u"sync.example:8080");
-  EXPECT_EQ(agency.GetServiceHost(), CString(u"sync.example:8080"));
+TEST_F(AgencyTest, TheServiceHostHasADefaultAndASetting) {
+  {
+    CVentrelAgency agency;
+    EXPECT_EQ(agency.GetServiceHost(), CString(VENTREL_DEFAULT_SERVICE_HOST));
+    agency.SetServiceHost(u"sync.example:8080");
+    EXPECT_EQ(agency.GetServiceHost(), CString(u"sync.example:8080"));
+  }
+  // The settings section names another host (written here, read by the
+  // library's own copy of the registry layer).
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"\\Software\\Marrowby\\Quillet Reach\\Ventrel", 0, nullptr, 0, 0,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const char16_t host[] = u"reader.example:81";
+  RegSetValueExW(key, u"ServiceHost", 0, REG_SZ, reinterpret_cast<const BYTE*>(host), sizeof host);
+  RegFlushKey(key);
+  RegCloseKey(key);
+  CVentrelAgency configured;
+  EXPECT_EQ(configured.GetServiceHost(), CString(u"reader.example:81"));
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"\\Software\\Marrowby\\Quillet Reach\\Ventrel", 0, 0, &key),
+            ERROR_SUCCESS);
+  RegDeleteValueW(key, u"ServiceHost");
+  RegCloseKey(key);
 }
 
 }  // namespace

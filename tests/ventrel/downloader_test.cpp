@@ -258,6 +258,15 @@ TEST_F(DownloaderTest, HostileServersGetFailuresNotSuccesses) {
   }
 }
 
+TEST_F(DownloaderTest, AServerThatKeepsTheConnectionAfterTheBodyIsNotWaitedFor) {
+  ASSERT_TRUE(StartServer({Rule("/kept", Ok("all of it"), ", \"hold\": true")}));
+  auto start = std::chrono::steady_clock::now();
+  CString url = Url("/kept");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"kept.txt", 0));
+  EXPECT_EQ(File(u"kept.txt"), "all of it");
+  EXPECT_LT(vtest::ElapsedMs(start), 3000);
+}
+
 TEST_F(DownloaderTest, SilentAndTricklingServersEndAtTheTimeOut) {
   std::string trickle = "[";
   for (int i = 0; i < 100; ++i) trickle += std::string(i ? ", " : "") + "{\"data\": \"X-T: 1\\r\\n\", \"delay_ms\": 50}";
