@@ -2,6 +2,8 @@
 // cross-process bus shares with the in-process message code.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -51,7 +53,22 @@ struct ThreadQueue {
   bool quit = false;
   int quitCode = 0;
   int inSend = 0;  // depth of sent messages being handled
+  // Counts every change of the queue's state; changed under the lock, read
+  // by waiters that spin a moment before they sleep.
+  std::atomic<uint64_t> activity{0};
+  std::atomic<int> sleepers{0};
 };
+
+// After changing a queue's state under its lock: note the change.
+inline void Touched(ThreadQueue& q) { q.activity.fetch_add(1); }
+// After releasing the lock: wake the queue's thread if it sleeps.
+inline void Wake(ThreadQueue& q) {
+  if (q.sleepers.load() > 0) q.cv.notify_all();
+}
+// Waits, with the lock held on entry and exit, until the queue changes or
+// the time comes. Spins briefly first: a reply or a message from another
+// thread usually comes within microseconds.
+void SleepOn(ThreadQueue& q, std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point until);
 
 struct Window {
   HWND hwnd = nullptr;

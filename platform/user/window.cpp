@@ -144,7 +144,7 @@ void WaitForMore(const std::shared_ptr<ThreadQueue>& q, std::unique_lock<std::mu
                                   : std::chrono::milliseconds(next > now ? next - now : 0);
     until = std::min(until, std::chrono::steady_clock::now() + wait);
   }
-  q->cv.wait_until(lock, until);
+  SleepOn(*q, lock, until);
 }
 
 constexpr auto kForever = std::chrono::steady_clock::time_point::max();
@@ -153,8 +153,9 @@ bool PostLocal(const std::shared_ptr<ThreadQueue>& q, const MSG& m) {
   {
     std::lock_guard<std::mutex> lock(q->lock);
     q->posted.push_back(m);
+    Touched(*q);
   }
-  q->cv.notify_all();
+  Wake(*q);
   return true;
 }
 
@@ -166,6 +167,25 @@ void RemoveTimersOf(HWND hwnd, const std::shared_ptr<ThreadQueue>& q) {
 }
 
 }  // namespace
+
+void SleepOn(ThreadQueue& q, std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point until) {
+  uint64_t seen = q.activity.load();
+  lock.unlock();
+  auto spinUntil = std::min(until, std::chrono::steady_clock::now() + std::chrono::microseconds(50));
+  for (int i = 1; q.activity.load() == seen; ++i) {
+    if ((i & 63) == 0 && std::chrono::steady_clock::now() >= spinUntil) break;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+  }
+  lock.lock();
+  if (q.activity.load() != seen) return;
+  ++q.sleepers;
+  q.cv.wait_until(lock, until);
+  --q.sleepers;
+}
 
 std::shared_ptr<ThreadQueue> CurrentQueue() {
   if (!t_queue) t_queue = QueueOf(GetCurrentThreadId());
@@ -191,8 +211,9 @@ void Complete(const std::shared_ptr<SentMessage>& sm, LRESULT result) {
       std::lock_guard<std::mutex> lock(sm->waiter->lock);
       sm->result = result;
       sm->done = true;
+      Touched(*sm->waiter);
     }
-    sm->waiter->cv.notify_all();
+    Wake(*sm->waiter);
   } else {
     sm->result = result;
     sm->done = true;
@@ -209,8 +230,9 @@ void Enqueue(const std::shared_ptr<SentMessage>& sm) {
   {
     std::lock_guard<std::mutex> lock(w->queue->lock);
     w->queue->sent.push_back(sm);
+    Touched(*w->queue);
   }
-  w->queue->cv.notify_all();
+  Wake(*w->queue);
 }
 
 bool WaitSent(const std::shared_ptr<SentMessage>& sm, DWORD timeoutMs) {
@@ -229,7 +251,7 @@ bool WaitSent(const std::shared_ptr<SentMessage>& sm, DWORD timeoutMs) {
       continue;
     }
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    q->cv.wait_until(lock, deadline);
+    SleepOn(*q, lock, deadline);
   }
 }
 
@@ -796,8 +818,9 @@ BOOL InvalidateRect(HWND hwnd, const RECT*, BOOL) {
   {
     std::lock_guard<std::mutex> lock(w->queue->lock);
     w->queue->paintOwed.insert(hwnd);
+    Touched(*w->queue);
   }
-  w->queue->cv.notify_all();
+  Wake(*w->queue);
   return TRUE;
 }
 
@@ -1047,8 +1070,9 @@ void PostQuitMessage(int exitCode) {
     std::lock_guard<std::mutex> lock(q->lock);
     q->quit = true;
     q->quitCode = exitCode;
+    Touched(*q);
   }
-  q->cv.notify_all();
+  Wake(*q);
 }
 
 BOOL InSendMessage() { return CurrentQueue()->inSend > 0 ? TRUE : FALSE; }
@@ -1075,8 +1099,9 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
       *it = t;
     else
       q->timers.push_back(t);
+    Touched(*q);
   }
-  q->cv.notify_all();
+  Wake(*q);
   return hwnd ? (id ? id : 1) : id;
 }
 

@@ -147,9 +147,11 @@ TEST_F(DialogTest, ModelessDialogFromResourcesWithControlsInDialogUnits) {
   EXPECT_FALSE(IsWindowVisible(dlg));  // EndDialog hides a modeless dialog
   EXPECT_TRUE(DestroyWindow(dlg));
   EXPECT_EQ(CreateDialogParamW(nullptr, MAKEINTRESOURCEW(999), owner_, SampleProc, 0), nullptr);
-  std::vector<DWORD> broken = {WS_POPUP, 0, 0x0001};  // says one control, holds none
-  EXPECT_EQ(CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATE>(broken.data()), owner_, SampleProc, 0),
-            nullptr);
+  // A resource template cut short is refused, not read past its end.
+  auto cut = SampleTemplate();
+  qk::ResourceEntry broken{nullptr, 5, 102, nullptr, cut.data(), cut.size() * sizeof(DWORD) - 10};
+  qk::RegisterResources(nullptr, &broken, 1);
+  EXPECT_EQ(CreateDialogParamW(nullptr, MAKEINTRESOURCEW(102), owner_, SampleProc, 0), nullptr);
 }
 
 struct Notes {
