@@ -51,6 +51,28 @@ TEST_F(DownloaderTest, StoresPlainSizedAndChunkedBodies) {
   EXPECT_EQ(dl_.GetLastErrorCode(), DL_OK);
 }
 
+TEST_F(DownloaderTest, OddButReadableStatusLines) {
+  struct {
+    const char* path;
+    std::string response;
+    const char* body;
+  } cases[] = {
+      {"/v10", "HTTP/1.0 200 OK\r\n\r\nold server", "old server"},
+      {"/noreason", "HTTP/1.1 200\r\nContent-Length: 2\r\n\r\nok", "ok"},
+      {"/lf", "HTTP/1.1 200 OK\nContent-Length: 4\n\nbare", "bare"},
+      {"/leading", "\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nafter", "after"},
+      {"/spaces", "HTTP/1.1 200 OK\r\nContent-Length:    3   \r\n\r\nabc", "abc"},
+  };
+  std::vector<std::string> rules;
+  for (const auto& c : cases) rules.push_back(Rule(c.path, c.response));
+  ASSERT_TRUE(StartServer(rules));
+  for (const auto& c : cases) {
+    CString url = Url(c.path);
+    ASSERT_TRUE(dl_.SaveHttpObject(url, u"odd.txt", 0)) << c.path << " code " << dl_.GetLastErrorCode();
+    EXPECT_EQ(File(u"odd.txt"), c.body) << c.path;
+  }
+}
+
 TEST_F(DownloaderTest, ConditionalGetAnd304LeaveTheFileUntouched) {
   ASSERT_TRUE(StartServer({Rule("/feed", Ok("v1", "ETag: \"abc\"\r\nLast-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\n")),
                            Rule("/feed", "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n"),
