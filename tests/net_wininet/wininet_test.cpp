@@ -29,7 +29,7 @@ class WinInetTest : public qtest::DeviceTest {
     qtest::WriteHostFile(*docroot_ + "/small.txt", "hello quillet\n");
     qtest::WriteHostFile(*docroot_ + "/large.bin", Pattern(300 * 1024));
     nginx_ = new qtest::NginxServer;
-    ASSERT_TRUE(nginx_->Start(*docroot_));
+    ASSERT_TRUE(nginx_->Start(*docroot_, /*tls=*/true));
   }
   static void TearDownTestSuite() {
     delete nginx_;
@@ -107,6 +107,20 @@ TEST_F(WinInetTest, RefusedPortsAndBadUrlsFailWithTheirCodesAndTexts) {
   EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, InternetModuleHandle(), 0x800C0008u, 0, text, 256, nullptr),
             0u);
   EXPECT_EQ(InternetOpenW(u"a", INTERNET_OPEN_TYPE_PROXY, nullptr, nullptr, 0), nullptr);
+}
+
+TEST_F(WinInetTest, HttpsIsVerifiedAgainstTheSystemStore) {
+  // The server's certificate is self-signed: no trusted authority vouches
+  // for it, so the request is refused before any byte of the body.
+  HINTERNET session = InternetOpenW(u"Quillet Mobile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  std::u16string url = qk::FromUtf8(nginx_->TlsUrl("/small.txt"));
+  EXPECT_EQ(InternetOpenUrlW(session, url.c_str(), nullptr, 0, 0, 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_INVALID_CA));
+  WCHAR text[256];
+  DWORD error = 0, length = 256;
+  EXPECT_TRUE(InternetGetLastResponseInfoW(&error, text, &length));
+  EXPECT_GT(length, 0u);  // the transfer's own account of the failure
+  InternetCloseHandle(session);
 }
 
 struct Recorded {

@@ -109,11 +109,22 @@ std::string ReadText(const std::string& path) {
 }
 }  // namespace
 
-bool NginxServer::Start(const std::string& docroot) {
+bool NginxServer::Start(const std::string& docroot, bool tls) {
   dir_ = MakeTempFolder("quillet-nginx");
   if (dir_.empty()) return false;
   std::filesystem::create_directories(dir_ + "/tmp");
   port_ = FreeLoopbackPort();
+  if (tls) {
+    ServerProcess openssl;
+    if (!openssl.Spawn("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-days",
+                                   "2", "-keyout", dir_ + "/key.pem", "-out", dir_ + "/cert.pem"}))
+      return false;
+    int status = 0;
+    waitpid(openssl.pid(), &status, 0);
+    openssl.Forget();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+    tlsPort_ = FreeLoopbackPort();
+  }
   WriteText(dir_ + "/404.html", "not here: 404 page\n");
   std::ostringstream conf;
   conf << "worker_processes 1;\n"
@@ -133,6 +144,9 @@ bool NginxServer::Start(const std::string& docroot) {
        << "  types { text/plain txt; application/octet-stream bin; }\n"
        << "  server {\n"
        << "    listen 127.0.0.1:" << port_ << ";\n"
+       << (tls ? "    listen 127.0.0.1:" + std::to_string(tlsPort_) + " ssl;\n    ssl_certificate " + dir_ +
+                     "/cert.pem;\n    ssl_certificate_key " + dir_ + "/key.pem;\n"
+               : std::string())
        << "    root " << docroot << ";\n"
        << "    location = /redirect { return 302 /small.txt; }\n"
        << "    location /slow/ { limit_rate_after 16k; limit_rate 16k; }\n"
@@ -143,7 +157,11 @@ bool NginxServer::Start(const std::string& docroot) {
   WriteText(dir_ + "/nginx.conf", conf.str());
   if (!process_.Spawn("/usr/sbin/nginx", {"-e", dir_ + "/error.log", "-p", dir_, "-c", dir_ + "/nginx.conf"}))
     return false;
-  return WaitForPort(port_, 10000);
+  return WaitForPort(port_, 10000) && (!tls || WaitForPort(tlsPort_, 10000));
+}
+
+std::string NginxServer::TlsUrl(const std::string& path) const {
+  return "https://127.0.0.1:" + std::to_string(tlsPort_) + path;
 }
 
 void NginxServer::Stop() {

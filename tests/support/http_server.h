@@ -19,6 +19,8 @@ class ServerProcess {
   bool Spawn(const std::string& program, const std::initializer_list<std::string>& args, int* stdoutFd = nullptr);
   void Stop();
   pid_t pid() const { return pid_; }
+  // For a process the caller has waited for itself.
+  void Forget() { pid_ = 0; }
 
  private:
   pid_t pid_ = 0;
@@ -39,16 +41,21 @@ class NginxServer {
   //   /missing...    404 with the body "not here: 404 page"
   //   /slow/...      sent at 16 KB/s after the first 16 KB
   // Requests are logged to AccessLog() as "<Via header> <request URI>".
-  bool Start(const std::string& docroot);
+  // With tls, the same site is also served over https on a second port,
+  // with a self-signed certificate for 127.0.0.1 made by the openssl tool
+  // (so no client that verifies certificates accepts it).
+  bool Start(const std::string& docroot, bool tls = false);
   void Stop();
   int port() const { return port_; }
   std::string Url(const std::string& path) const;
+  std::string TlsUrl(const std::string& path) const;
   std::string AccessLog() const;
 
  private:
   ServerProcess process_;
   std::string dir_;
   int port_ = 0;
+  int tlsPort_ = 0;
 };
 
 class TinyProxy {

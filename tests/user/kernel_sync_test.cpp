@@ -7,6 +7,7 @@
 
 #include "kernel/kernel.h"
 #include "kernel/process.h"
+#include "shell/shellexec.h"
 #include "support/device_fixture.h"
 
 namespace {
@@ -207,6 +208,37 @@ TEST_F(ProcessTest, RunningProcessIsStillActiveUntilTerminated) {
   CloseHandle(opened);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
+}
+
+TEST_F(ProcessTest, ShellExecuteStartsProgramsAndRecordsEverythingElse) {
+  qk::shell::ClearExecutedCommands();
+  SHELLEXECUTEINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpFile = u"\\Program Files\\Quillet\\Peer.exe";
+  info.lpParameters = u"exit 2A";
+  ASSERT_TRUE(ShellExecuteEx(&info));
+  ASSERT_NE(info.hProcess, nullptr);
+  EXPECT_EQ(WaitForSingleObject(info.hProcess, 10000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(info.hProcess, &code);
+  EXPECT_EQ(code, 0x2Au);
+  CloseHandle(info.hProcess);
+
+  SHELLEXECUTEINFO report{};
+  report.cbSize = sizeof report;
+  report.lpFile = u":MSREMNET";
+  report.lpParameters = u"-CMERROR 0x21 -report";
+  report.nShow = 1;
+  EXPECT_TRUE(ShellExecuteEx(&report));
+  EXPECT_EQ(report.hProcess, nullptr);
+  auto done = qk::shell::ExecutedCommands();
+  ASSERT_EQ(done.size(), 2u);
+  EXPECT_TRUE(done[0].started);
+  EXPECT_FALSE(done[1].started);
+  EXPECT_EQ(done[1].file, u":MSREMNET");
+  EXPECT_EQ(done[1].parameters, u"-CMERROR 0x21 -report");
+  EXPECT_EQ(done[1].show, 1);
 }
 
 TEST_F(ProcessTest, NamedMutexHeldByAnotherProcess) {
