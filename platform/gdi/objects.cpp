@@ -251,6 +251,10 @@ BOOL DeleteDC(HDC hdc) {
   if (!dc) return FALSE;
   if (dc->s.bitmap && !dc->s.bitmap->stock) dc->s.bitmap->selectedCount--;
   dc->s.bitmap.reset();
+  // Saved states hold their bitmaps too.
+  for (auto& saved : dc->saved)
+    if (saved.bitmap && !saved.bitmap->stock) saved.bitmap->selectedCount--;
+  dc->saved.clear();
   return Unregister(hdc) ? TRUE : FALSE;
 }
 

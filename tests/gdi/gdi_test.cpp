@@ -62,6 +62,15 @@ TEST(GdiObjects, SelectReturnsPreviousAndDeleteRefusesSelectedBitmap) {
   EXPECT_TRUE(DeleteObject(other));
   EXPECT_EQ(GetObjectType(other), 0u);
   EXPECT_FALSE(DeleteObject(other)) << "a stale handle is refused";
+  // A DC deleted with saved states lets go of their bitmaps too.
+  HBITMAP kept = CreateCompatibleBitmap(nullptr, 2, 2);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ orig = SelectObject(dc, kept);
+  SaveDC(dc);
+  SaveDC(dc);
+  SelectObject(dc, orig);
+  DeleteDC(dc);
+  EXPECT_TRUE(DeleteObject(kept));
 }
 
 TEST(GdiObjects, GetObjectDescribesDibSectionsAndFonts) {

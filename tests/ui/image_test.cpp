@@ -28,15 +28,15 @@ struct Canvas {
 // A TGA: header, optional id, pixels.
 std::vector<BYTE> Tga(int type, int w, int h, int bpp, int descriptor, const std::vector<BYTE>& pixels,
                       int idLength = 0) {
-  std::vector<BYTE> t(18, 0);
+  std::vector<BYTE> t(18 + static_cast<size_t>(idLength) + pixels.size(), 0);
   t[0] = static_cast<BYTE>(idLength);
   t[2] = static_cast<BYTE>(type);
   t[12] = static_cast<BYTE>(w);
   t[14] = static_cast<BYTE>(h);
   t[16] = static_cast<BYTE>(bpp);
   t[17] = static_cast<BYTE>(descriptor);
-  t.insert(t.end(), static_cast<size_t>(idLength), 0x55);
-  t.insert(t.end(), pixels.begin(), pixels.end());
+  for (int i = 0; i < idLength; ++i) t[18 + i] = 0x55;
+  for (size_t i = 0; i < pixels.size(); ++i) t[18 + idLength + i] = pixels[i];
   return t;
 }
 
