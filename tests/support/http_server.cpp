@@ -179,6 +179,18 @@ std::string NginxServer::Url(const std::string& path) const {
 
 std::string NginxServer::AccessLog() const { return ReadText(dir_ + "/access.log"); }
 
+std::string NginxServer::WaitForLogLine(const std::string& needle, int timeoutMs) const {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    std::istringstream lines(AccessLog());
+    std::string line;
+    while (std::getline(lines, line))
+      if (line.find(needle) != std::string::npos) return line;
+    if (std::chrono::steady_clock::now() >= deadline) return std::string();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
 bool TinyProxy::Start() {
   dir_ = MakeTempFolder("quillet-tinyproxy");
   if (dir_.empty()) return false;

@@ -50,6 +50,9 @@ class NginxServer {
   std::string Url(const std::string& path) const;
   std::string TlsUrl(const std::string& path) const;
   std::string AccessLog() const;
+  // nginx writes a request's log line after the answer has left: waits (at
+  // most timeoutMs) for a line that contains needle, and returns that line.
+  std::string WaitForLogLine(const std::string& needle, int timeoutMs = 5000) const;
 
  private:
   ServerProcess process_;
