@@ -320,7 +320,7 @@ TEST_F(FetchProgramTest, StartWithoutWaitingAndAMissingProgram) {
 
 TEST_F(FetchProgramTest, OverdueProgramIsStoppedAndThisProgramsTransfersGoOn) {
   setenv("QUILLET_STANDIN", "hang", 1);
-  SetFetchProgramWait(1500, 10000);
+  SetFetchProgramWait(3000, 10000);  // time enough for the stand-in to open its window
   DWORD exitCode = 0;
   CString text;
   EXPECT_EQ(RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, text, FALSE, nullptr), 0xFFFFFFFFu);
