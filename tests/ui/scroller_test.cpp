@@ -306,3 +306,21 @@ TEST_F(Scroller, TimersAreOnlyTheEnginesOwn) {
   EXPECT_FALSE(scroller_.OnTimer(window_, 1029));
   EXPECT_FALSE(scroller_.OnTimer(window_, 3));
 }
+
+TEST_F(Scroller, TapGivesPressFeedbackWithoutAClick) {
+  Init(2000, 50);
+  scroller_.SetOffset(-30, FALSE);
+  size_t frames = client_.offsets.size();
+  scroller_.Tap(7, 100);
+  ASSERT_EQ(client_.presses.size(), 1u);
+  EXPECT_EQ(client_.presses[0], std::make_pair(7, 130));
+  EXPECT_EQ(client_.offsets.size(), frames + 1) << "one redraw";
+  EXPECT_TRUE(client_.clicks.empty());
+  // Without a client nothing is called and nothing breaks.
+  CTouchScroller bare;
+  bare.Init(0, window_, nullptr, 0, 0, 100, 100);
+  bare.Tap(1, 1);
+  EXPECT_TRUE(bare.OnPointerDown(window_, 0, MAKELPARAM(5, 5)));
+  EXPECT_TRUE(bare.OnPointerUp(window_, 0, MAKELPARAM(5, 5)));
+  bare.Destroy();
+}
