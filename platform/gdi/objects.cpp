@@ -681,7 +681,20 @@ HGDIOBJ GetStockObject(int index) {
   static HGDIOBJ objects[32] = {};
   if (index < 0 || index >= 32) return nullptr;
   std::lock_guard<std::mutex> guard(lock);
-  if (objects[index]) return objects[index];
+  if (objects[index]) {
+    if (index == SYSTEM_FONT || index == DEFAULT_GUI_FONT) {
+      // The stock fonts are sized for the screen's density, which tests
+      // (and the device profile) may change.
+      auto f = LookupAs<Font>(objects[index]);
+      LONG height = -((8 * ScreenDpi() + 36) / 72);
+      std::lock_guard<std::mutex> faceGuard(f->faceLock);
+      if (f->log.lfHeight != height) {
+        f->log.lfHeight = height;
+        f->face.reset();
+      }
+    }
+    return objects[index];
+  }
   std::shared_ptr<GdiObject> obj;
   auto brush = [](COLORREF c, UINT style) {
     auto b = std::make_shared<Brush>();
@@ -710,7 +723,7 @@ HGDIOBJ GetStockObject(int index) {
       auto f = std::make_shared<Font>();
       // The system font: Tahoma, 8 points of the screen's density, bold for
       // the system font as on the device.
-      int dpi = GetScreenConfig().dpi;
+      int dpi = ScreenDpi();
       f->log.lfHeight = -((8 * dpi + 36) / 72);
       f->log.lfWeight = index == SYSTEM_FONT ? FW_BOLD : FW_NORMAL;
       const char16_t* face = u"Tahoma";

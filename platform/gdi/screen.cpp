@@ -20,6 +20,7 @@ bool g_loaded = false;
 ScreenConfig g_config;
 std::shared_ptr<Bitmap> g_surface;
 std::atomic<uint64_t> g_generation{0};
+std::atomic<int> g_dpi{0};  // 0 until the configuration is loaded
 WindowAreaProvider g_windowProvider;
 COLORREF g_sysColours[32];
 bool g_sysColoursSet[32] = {};
@@ -81,6 +82,7 @@ void EnsureLoaded() {
   if (g_loaded) return;
   g_config = LoadScreenConfig();
   g_surface = NewSurface(g_config);
+  g_dpi = g_config.dpi;
   g_loaded = true;
 }
 
@@ -127,6 +129,7 @@ void SetScreenConfig(const ScreenConfig& config) {
   std::lock_guard<std::mutex> lock(g_screenLock);
   g_config = config;
   g_surface = NewSurface(config);
+  g_dpi = config.dpi;
   g_loaded = true;
   g_generation++;
 }
@@ -135,7 +138,13 @@ void ResetScreenConfig() {
   std::lock_guard<std::mutex> lock(g_screenLock);
   g_loaded = false;
   g_surface.reset();
+  g_dpi = 0;
   g_generation++;
+}
+
+int ScreenDpi() {
+  int dpi = g_dpi.load();
+  return dpi ? dpi : GetScreenConfig().dpi;
 }
 
 std::shared_ptr<Bitmap> ScreenSurface() {

@@ -147,6 +147,8 @@ ScreenConfig KeyDeviceScreenConfig();
 ScreenConfig LoadScreenConfig();
 // Current configuration (loads it on first use).
 ScreenConfig GetScreenConfig();
+// The screen's density alone (cheap: no copy of the configuration).
+int ScreenDpi();
 // Replaces the configuration and makes a new, black screen surface.
 void SetScreenConfig(const ScreenConfig& config);
 // Forgets the configuration so that the next use loads it again.

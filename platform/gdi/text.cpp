@@ -111,7 +111,7 @@ std::pair<std::string, int> FindFile(const std::string& family, bool bold, bool 
   return result;
 }
 
-int DefaultHeight() { return -((8 * GetScreenConfig().dpi + 36) / 72); }
+int DefaultHeight() { return -((8 * ScreenDpi() + 36) / 72); }
 
 std::shared_ptr<FontFace> MakeFace(const LOGFONTW& lf) {
   bool bold = lf.lfWeight >= FW_SEMIBOLD;
@@ -343,7 +343,7 @@ BOOL GetTextMetricsW(HDC hdc, LPTEXTMETRICW tm) {
   tm->tmItalic = f->italic ? 1 : 0;
   tm->tmUnderlined = f->underline ? 1 : 0;
   tm->tmStruckOut = f->strikeOut ? 1 : 0;
-  tm->tmDigitizedAspectX = tm->tmDigitizedAspectY = GetScreenConfig().dpi;
+  tm->tmDigitizedAspectX = tm->tmDigitizedAspectY = ScreenDpi();
   tm->tmFirstChar = 0x20;
   tm->tmLastChar = 0xFFFC;
   tm->tmDefaultChar = 0x1F;

@@ -480,10 +480,20 @@ TEST(GdiScreen, DeviceCapsAndHighlightFollowTheScreenConfiguration) {
   EXPECT_EQ(qk::gdi::ScreenSurface()->Get(239, 319), RGB(1, 2, 3));
   EXPECT_GT(qk::gdi::ScreenGeneration(), before);
   ReleaseDC(nullptr, screen);
+  LOGFONTW small = {};
+  GetObjectW(GetStockObject(SYSTEM_FONT), sizeof small, &small);
   qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
   screen = GetDC(nullptr);
   EXPECT_EQ(GetDeviceCaps(screen, LOGPIXELSY), 192);
   EXPECT_EQ(GetDeviceCaps(screen, HORZRES), 480);
+  // The system font follows the density: 8 points.
+  LOGFONTW large = {};
+  GetObjectW(GetStockObject(SYSTEM_FONT), sizeof large, &large);
+  EXPECT_EQ(small.lfHeight, -11);
+  EXPECT_EQ(large.lfHeight, -21);
+  TEXTMETRICW tm;
+  ASSERT_TRUE(GetTextMetricsW(screen, &tm));
+  EXPECT_GT(tm.tmHeight, 21);
   ReleaseDC(nullptr, screen);
 }
 
