@@ -301,6 +301,24 @@ TEST_F(ScreenProfile, DefaultsProfileFileAndEnvironment) {
   EXPECT_EQ(qk::gdi::LoadScreenConfig().dpi, 96);
 }
 
+TEST_F(ScreenProfile, ImageFilesLoadFromTheDeviceIntoBitmaps) {
+  auto jpeg = MakeJpeg(6, 4);
+  WriteDeviceFile(u"\\Storage Card\\web\\photo.jpg", std::string(jpeg.begin(), jpeg.end()));
+  DecodedImage img;
+  ASSERT_TRUE(qk::gdi::DecodeImageFile(u"\\storage card\\Web\\PHOTO.JPG", &img)) << "names match without case";
+  EXPECT_EQ(img.width, 6);
+  HBITMAP bmp = qk::gdi::CreateBitmapFromImage(img);
+  ASSERT_NE(bmp, nullptr);
+  BITMAP bm;
+  ASSERT_EQ(GetObjectW(bmp, sizeof bm, &bm), static_cast<int>(sizeof bm));
+  EXPECT_EQ(bm.bmWidth, 6);
+  EXPECT_EQ(bm.bmHeight, 4);
+  DeleteObject(bmp);
+  EXPECT_FALSE(qk::gdi::DecodeImageFile(u"\\Storage Card\\web\\missing.png", &img));
+  WriteDeviceFile(u"\\Storage Card\\web\\cut.jpg", std::string(jpeg.begin(), jpeg.begin() + 40));
+  EXPECT_FALSE(qk::gdi::DecodeImageFile(u"\\Storage Card\\web\\cut.jpg", &img));
+}
+
 TEST_F(ScreenProfile, ScreenPicturesAreReadablePngs) {
   auto c = qk::gdi::KeyDeviceScreenConfig();
   qk::gdi::SetScreenConfig(c);

@@ -518,3 +518,40 @@ TEST(GdiScreen, WindowDcsComeFromTheWindowLayer) {
   ReleaseDC(fake, dc);
   qk::gdi::SetWindowDCProvider(nullptr);
 }
+
+TEST_F(GdiText, UnderlineAndItalicChangeTheInk) {
+  auto ink = [&](HFONT f, std::vector<int>* rows) {
+    Surface s(120, 40);
+    SelectObject(s.dc, f);
+    SetTextColor(s.dc, RGB(255, 255, 255));
+    SetBkMode(s.dc, TRANSPARENT);
+    TextOutW(s.dc, 2, 2, u"lllll", 5);
+    rows->assign(40, 0);
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 120; ++x) (*rows)[y] += s.At(x, y) != RGB(0, 0, 0);
+  };
+  LOGFONTW lf = {};
+  lf.lfHeight = 30;
+  HFONT plain = CreateFontIndirectW(&lf);
+  lf.lfUnderline = 1;
+  HFONT underlined = CreateFontIndirectW(&lf);
+  lf.lfUnderline = 0;
+  lf.lfItalic = 1;
+  HFONT italic = CreateFontIndirectW(&lf);
+  std::vector<int> a, b, c;
+  ink(plain, &a);
+  ink(underlined, &b);
+  ink(italic, &c);
+  // The underline is one full row of ink below the letters.
+  int extraRows = 0;
+  for (int y = 0; y < 40; ++y)
+    if (a[y] == 0 && b[y] > 20) ++extraRows;
+  EXPECT_GE(extraRows, 1);
+  EXPECT_NE(a, c) << "the slanted face puts the ink elsewhere";
+  TEXTMETRICW tm;
+  Surface s(1, 1);
+  SelectObject(s.dc, italic);
+  GetTextMetricsW(s.dc, &tm);
+  EXPECT_EQ(tm.tmItalic, 1);
+  for (HFONT f : {plain, underlined, italic}) DeleteObject(f);
+}
