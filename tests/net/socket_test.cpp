@@ -238,7 +238,9 @@ TEST_F(SecureSocketTest, DecryptedBytesWaitingInTheTlsLayerCountAsReadable) {
   char rest[64];
   int n = recv(s_, rest, sizeof rest, 0);
   ASSERT_GT(n, 0);
-  EXPECT_EQ(std::string(1, c) + std::string(rest, size_t(n)), "HTTP/1.1 200 OK\r\n\r\nhello");
+  std::string got(1, c);
+  got.append(rest, size_t(n));
+  EXPECT_EQ(got, "HTTP/1.1 200 OK\r\n\r\nhello");
 }
 
 TEST_F(SecureSocketTest, AnIpAddressPeerIsCheckedAgainstTheAddress) {
