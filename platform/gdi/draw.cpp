@@ -174,8 +174,28 @@ BOOL StretchBlt(HDC hdst, int x, int y, int width, int height, HDC hsrc, int xSr
     Touched(*dst);
     return TRUE;
   }
-  // Copy through a temporary when source and destination are one surface.
-  std::vector<COLORREF> srcCopy;
+  // When source and destination are one surface, read from a copy so that
+  // no pixel is read after it was written.
+  std::shared_ptr<Bitmap> snapshot;
+  if (&sb == &db) {
+    snapshot = std::make_shared<Bitmap>();
+    snapshot->width = sb.width;
+    snapshot->height = sb.height;
+    snapshot->bpp = sb.bpp;
+    snapshot->topDown = sb.topDown;
+    snapshot->dibSection = sb.dibSection;
+    snapshot->stride = sb.stride;
+    snapshot->storage.assign(sb.bits, sb.bits + static_cast<size_t>(sb.stride) * sb.height);
+    snapshot->bits = snapshot->storage.data();
+    std::memcpy(snapshot->colours, sb.colours, sizeof sb.colours);
+    snapshot->colourCount = sb.colourCount;
+  }
+  DC srcView;
+  if (snapshot) {
+    srcView.s = src->s;
+    srcView.s.bitmap = snapshot;
+  }
+  const DC& reader = snapshot ? srcView : *src;
   for (int yy = r.top; yy < r.bottom; ++yy) {
     int j = yy - dy0;
     int sy = static_cast<int>((static_cast<int64_t>(j) * 2 + 1) * srcHeight / (2 * static_cast<int64_t>(height)));
@@ -188,7 +208,7 @@ BOOL StretchBlt(HDC hdst, int x, int y, int width, int height, HDC hsrc, int xSr
       if (flipX) sx = srcWidth - 1 - sx;
       sx += sx0;
       if (sx < sc.left || sx >= sc.right) continue;
-      COLORREF s = SourceColour(*src, *dst, sx, sy);
+      COLORREF s = SourceColour(reader, *dst, sx, sy);
       COLORREF d = db.Get(xx, yy);
       COLORREF p = UsesPattern(rop) ? BrushColourAt(dst->s, brush, xx, yy) : 0;
       if (db.Mono()) p = p ? 0xFFFFFF : 0;

@@ -186,6 +186,14 @@ TEST(GdiBlit, StretchAndMirror) {
   EXPECT_EQ(dst.At(3, 0), RGB(255, 0, 0));
 }
 
+TEST(GdiBlit, StretchWithinOneSurfaceReadsTheOriginalPixels) {
+  Surface s(8, 1);
+  for (int x = 0; x < 4; ++x) SetPixel(s.dc, x, 0, RGB(x * 10, 0, 0));
+  // Doubling the first four pixels over the whole row in place.
+  ASSERT_TRUE(StretchBlt(s.dc, 0, 0, 8, 1, s.dc, 0, 0, 4, 1, SRCCOPY));
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(s.At(x, 0), RGB((x / 2) * 10, 0, 0)) << x;
+}
+
 TEST(GdiBlit, ClippingKeepsDrawingInsideTheSurface) {
   Surface src(8, 8), dst(4, 4);
   src.Fill(RGB(9, 9, 9));
