@@ -1,0 +1,60 @@
+// Painting, keyboard and pointer input, and the system parameters.
+//
+// BeginPaint hands out a DC on the window's area of the device screen (the
+// drawing layer's GetDC) and pays the window's WM_PAINT debt. keybd_event
+// puts key messages into the queue of the window with the focus (else the
+// active window). Tests and the display inject pointer input at screen
+// co-ordinates: it goes to the window under the point (or the capture).
+#pragma once
+
+#include <vector>
+
+#include "user/user.h"
+
+struct PAINTSTRUCT {
+  HDC hdc;
+  BOOL fErase;
+  RECT rcPaint;
+  BOOL fRestore;
+  BOOL fIncUpdate;
+  BYTE rgbReserved[32];
+};
+typedef PAINTSTRUCT* LPPAINTSTRUCT;
+
+HDC BeginPaint(HWND window, LPPAINTSTRUCT paint);
+BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
+
+#define KEYEVENTF_EXTENDEDKEY 0x0001
+#define KEYEVENTF_KEYUP 0x0002
+#define KEYEVENTF_SILENT 0x0004
+void keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extra);
+// Returns the previous state.
+BOOL EnableHardwareKeyboard(BOOL enable);
+SHORT GetKeyState(int vk);
+SHORT GetAsyncKeyState(int vk);
+
+#define MK_LBUTTON 0x0001
+HWND WindowFromPoint(POINT point);
+HWND ChildWindowFromPoint(HWND parent, POINT point);
+
+#define SPI_GETPLATFORMTYPE 257
+BOOL SystemParametersInfoW(UINT action, UINT param, PVOID value, UINT winIni);
+#define SystemParametersInfo SystemParametersInfoW
+
+namespace qk {
+
+// Posts a pointer message (WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_LBUTTONUP) for a
+// screen point to the window under it, or to the window that holds the
+// capture; returns that window (null when there is none).
+HWND InjectPointer(UINT message, int x, int y);
+
+struct KeyEvent {
+  BYTE vk;
+  DWORD flags;
+  BOOL keyboardEnabled;  // the hardware keyboard's state at the time
+};
+// Every keybd_event of this program, in order (tests look at them).
+std::vector<KeyEvent> KeyEvents();
+void ClearKeyEvents();
+
+}  // namespace qk
