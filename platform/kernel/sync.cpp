@@ -432,8 +432,9 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
   } else {
     mutex = std::make_shared<qk::MutexObject>();
   }
-  // The initial ownership is only granted when the mutex is free.
-  if (initialOwner && mutex->Ready(tid)) mutex->Acquire(tid);
+  // As on the device, asking for the initial ownership of a mutex that
+  // exists already asks for nothing.
+  if (initialOwner && error != ERROR_ALREADY_EXISTS && mutex->Ready(tid)) mutex->Acquire(tid);
   lock.unlock();
   SetLastError(error);
   return qk::RegisterHandle(mutex);

@@ -226,10 +226,6 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 void RunTransfer(std::shared_ptr<Request> r) {
-  if (r->session->async) {
-    INTERNET_ASYNC_RESULT created{reinterpret_cast<DWORD_PTR>(r->self), 0};
-    Notify(r, INTERNET_STATUS_HANDLE_CREATED, &created, sizeof created);
-  }
   Transfer t{r};
   CURL* curl = curl_easy_init();
   char errorBuffer[CURL_ERROR_SIZE] = {0};
@@ -381,6 +377,12 @@ HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR, DWORD, DWORD
   r->context = context;
   r->followRedirects = (flags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
   r->self = qk::RegisterHandle(r);
+  if (s->async) {
+    // Announced before the call returns, so the caller always knows the
+    // handle it must close, even when it gives up waiting at once.
+    INTERNET_ASYNC_RESULT created{reinterpret_cast<DWORD_PTR>(r->self), 0};
+    Notify(r, INTERNET_STATUS_HANDLE_CREATED, &created, sizeof created);
+  }
   r->worker = std::thread(RunTransfer, r);
   if (s->async) {
     SetLastError(ERROR_IO_PENDING);

@@ -86,7 +86,7 @@ struct Window {
   std::vector<uint8_t> extra;
   std::vector<HWND> children;
   std::shared_ptr<ThreadQueue> queue;
-  bool destroying = false;
+  std::atomic<bool> destroying{false};
 };
 
 // The calling thread's queue (created on first use) and any thread's.

@@ -392,11 +392,10 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
 
 BOOL DestroyWindow(HWND hwnd) {
   auto w = Find(hwnd);
-  if (!w || w->destroying) {
+  if (!w || w->destroying.exchange(true)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
-  w->destroying = true;
   bool topLevel = IsTopLevel(*w);
   CallProc(hwnd, WM_DESTROY, 0, 0);
   std::vector<HWND> children;

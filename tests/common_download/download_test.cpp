@@ -212,6 +212,32 @@ TEST_F(DownloadTest, StopSignalEndsASlowTransferWithinASecond) {
   EXPECT_EQ(g_progress.back().done, 1);
 }
 
+TEST_F(DownloadTest, StopWhileWaitingForTheAnswerEndsTheOpenAsAFailure) {
+  qtest::ScriptedHttpServer scripted;
+  ASSERT_TRUE(scripted.Start());
+  std::u16string url = qk::FromUtf8(scripted.Url("/mute"));
+  DWORD code = 0, size = 0;
+  CString text;
+  std::atomic<bool> done{false};
+  HRESULT hr = 0;
+  std::thread worker([&] {
+    hr = InternetDownloadFile(url.c_str(), u"\\mute.xml", &code, text, nullptr, nullptr, &size);
+    done = true;
+  });
+  // Stop again and again until the download gives up: some stops come
+  // before its events exist, the others end its wait for the answer.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(qk::PumpMessagesUntil([&] {
+    StopUrlDownload();
+    return done.load();
+  }, 10000));
+  worker.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(hr, INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_OPERATION_CANCELLED));
+  EXPECT_FALSE(DeviceFileExists(u"\\mute.xml"));
+}
+
 TEST_F(DownloadTest, StopWithoutATransferBroadcastsTheEndMessage) {
   std::vector<UINT> seen;
   // This program's own top-level window receives the broadcast too.

@@ -237,6 +237,9 @@ def serve(conn):
         path = request.split(b" ")[1]
         if path == b"/truncated":
             conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 500000\r\nConnection: close\r\n\r\n" + b"x" * 100000)
+        elif path == b"/mute":
+            while conn.recv(4096):
+                pass
         elif path == b"/silent":
             conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n")
             while conn.recv(4096):

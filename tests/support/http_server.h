@@ -77,6 +77,7 @@ class TinyProxy {
 // A python3 server:
 //   /truncated   announces 500000 bytes, sends 100000 and closes
 //   /silent      sends its headers and then nothing until the client leaves
+//   /mute        answers nothing at all until the client leaves
 class ScriptedHttpServer {
  public:
   ~ScriptedHttpServer() { Stop(); }
