@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "ventrel/downloader.h"
+#include "ventrel/sync.h"
 #include "ventrel_fixture.h"
 
 namespace {
@@ -362,6 +363,25 @@ TEST_F(DownloaderTest, APartialAnswerAppendsToTheFile) {
   url = Url("/part");
   EXPECT_FALSE(dl_.SaveHttpObject(url, u"absent.txt", 0));  // nothing to append to
   EXPECT_EQ(dl_.GetLastErrorCode(), DL_STORE_FAILED);
+}
+
+// The reading list is reachable only inside the library: its request form.
+TEST_F(DownloaderTest, ReadingListAsksForTheLastDayUnread) {
+  const auto& certs = qnet::TestCertificates::Get();
+  ASSERT_TRUE(server_.Start(Script({Rule("/accounts/ClientLogin", Ok("SID=r\n")), Rule("/reader/atom/user/", Ok("<feed/>"))}),
+                            certs.serverCert, certs.serverKey));
+  dl_.SetCaFile(Wide(certs.caFile));
+  qk::FreezeClock(1800000000000LL);
+  CVentrelSync sync(&dl_, u"a", u"b", Wide("localhost:" + std::to_string(server_.port())));
+  EXPECT_TRUE(sync.GetReadingList(u"list.xml"));
+  qk::UseRealClock();
+  std::vector<std::string> seen = Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].substr(0, seen[1].find("\r\n")),
+            "GET /reader/atom/user/-/state/com.google/reading-list?xt=user/-/state/com.google/read&n=1000&r=o"
+            "&ot=1799913600 HTTP/1.1");
+  EXPECT_NE(seen[1].find("Cookie: SID=r\r\n"), std::string::npos);
+  EXPECT_EQ(File(u"list.xml"), "<feed/>");
 }
 
 }  // namespace
