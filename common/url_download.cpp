@@ -25,7 +25,7 @@ std::mutex g_eventLock;
 HANDLE g_events[kEventCount] = {nullptr, nullptr, nullptr, nullptr};
 std::mutex g_proxyLock;
 BOOL g_useProxy = FALSE;
-WCHAR g_proxyText[260] = u"10.0.0.172:80";
+WCHAR g_proxyText[260] = QUILLET_DEFAULT_PROXY;
 std::atomic<DWORD> g_fetchWaitMs{60000};
 std::atomic<DWORD> g_fetchGraceMs{5000};
 
