@@ -361,9 +361,13 @@ void Pad(std::u16string& out, const std::u16string& body, int width, bool left, 
 
 // The C conversion that prints one numeric field of a wide format.
 std::string NarrowSpec(const std::string& flags, int width, int precision, const char* size, char16_t conv) {
-  std::string f = "%" + flags;
+  std::string f(1, '%');
+  f.append(flags);
   if (width >= 0) f += std::to_string(width);
-  if (precision >= 0) f += "." + std::to_string(precision);
+  if (precision >= 0) {
+    f.push_back('.');
+    f += std::to_string(precision);
+  }
   f += size;
   f.push_back(char(conv));
   return f;
