@@ -219,8 +219,14 @@ std::string ProgramHostPath(const std::u16string& exeName) {
   }
   std::error_code ec;
   auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) return FindInFolder(self.parent_path().string(), exeName);
-  return std::string();
+  if (ec) return std::string();
+  std::string found = FindInFolder(self.parent_path().string(), exeName);
+  if (!found.empty()) return found;
+  // In a build tree each program has a folder of its own beside the
+  // others' ("quillet/", "ambrel/", "monitor/").
+  std::u16string base = exeName;
+  if (base.size() > 4 && LowerAscii(base.substr(base.size() - 4)) == u".exe") base.resize(base.size() - 4);
+  return FindInFolder((self.parent_path().parent_path() / ToUtf8(LowerAscii(base))).string(), exeName);
 }
 
 }  // namespace qk

@@ -69,8 +69,10 @@ void SetCommandLine(const std::u16string& line);
 
 // Where the host executable of a program ("Ambrel.exe") is found, in order:
 // a path set here; the folder named by $QUILLET_PROGRAM_DIR; the folder of
-// the running executable. In a folder, the names tried are the program name
-// without ".exe", then in lower case.
+// the running executable; the folder named after the program (in lower
+// case) beside it, as a build tree lays them out ("../ambrel/"). In a
+// folder, the names tried are the program name without ".exe", then in
+// lower case.
 void SetProgramHost(const std::u16string& exeName, const std::string& hostPath);
 std::string ProgramHostPath(const std::u16string& exeName);
 }  // namespace qk
