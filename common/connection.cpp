@@ -73,6 +73,7 @@ HRESULT CConnection::OnWaiting() { return 0; }
 HRESULT CConnection::OnReleased() { return 0; }
 
 HRESULT CConnection::MapUrl(LPCWSTR url, BOOL) {
+  std::lock_guard<std::mutex> lock(m_lock);
   if (url) {
     size_t n = wcslen(url);
     auto* copy = static_cast<LPWSTR>(malloc((n + 1) * sizeof(WCHAR)));
@@ -118,17 +119,27 @@ HRESULT CConnection::Probe(LPCWSTR url, BOOL proxy) {
 }
 
 BOOL CConnection::QueryProxy(HANDLE connection) {
-  m_bProxyFound = FALSE;
-  memset(&m_proxyConfig, 0, sizeof m_proxyConfig);
-  m_proxyConfig.dwType = CONNMGR_FLAG_PROXY_HTTP;
+  PROXY_CONFIG config{};
+  config.dwType = CONNMGR_FLAG_PROXY_HTTP;
+  BOOL found = FALSE;
   if (SUCCEEDED(ConnMgrProviderMessage(connection, &IID_ConnPrv_IProxyExtension, nullptr, 0, 0,
-                                       reinterpret_cast<PBYTE>(&m_proxyConfig), sizeof m_proxyConfig)) &&
-      m_proxyConfig.dwType == CONNMGR_FLAG_PROXY_HTTP) {
-    m_bProxyFound = TRUE;
-    memset(m_proxyConfig.szUsername, 0, sizeof m_proxyConfig.szUsername);
-    memset(m_proxyConfig.szPassword, 0, sizeof m_proxyConfig.szPassword);
+                                       reinterpret_cast<PBYTE>(&config), sizeof config)) &&
+      config.dwType == CONNMGR_FLAG_PROXY_HTTP) {
+    found = TRUE;
+    memset(config.szUsername, 0, sizeof config.szUsername);
+    memset(config.szPassword, 0, sizeof config.szPassword);
   }
-  return m_bProxyFound;
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_proxyConfig = config;
+  m_bProxyFound = found;
+  return found;
+}
+
+BOOL CConnection::ProxyFound() { return m_bProxyFound; }
+
+PROXY_CONFIG CConnection::ProxyConfig() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_proxyConfig;
 }
 
 HRESULT CConnection::Connect(LPCWSTR url, BOOL proxy) {
@@ -151,7 +162,10 @@ DWORD CConnection::Run() {
                              CONNMGR_FLAG_PROXY_SOCKS5)
                           : 0;
   info.dwPriority = CONNMGR_PRIORITY_USERINTERACTIVE;
-  info.guidDestNet = m_guidDestNet;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    info.guidDestNet = m_guidDestNet;
+  }
   DWORD status = 0;
   HANDLE connection = nullptr;
   HRESULT hr = ConnMgrEstablishConnectionSync(&info, &connection, 10000, &status);
@@ -204,7 +218,12 @@ void CConnection::Log(LPCWSTR format, ...) {
 static void BroadcastStatus(WPARAM status) { PostMessageW(HWND_BROADCAST, WM_CONNECTION_STATUS, status, 0); }
 
 HRESULT CLoggedConnection::OnConnecting() {
-  Log(u"Establishing the connection %s, %s proxy", m_pszUrl ? m_pszUrl : u"", m_bProxy ? u"using" : u"without");
+  CString url;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    url = m_pszUrl ? m_pszUrl : u"";
+  }
+  Log(u"Establishing the connection %s, %s proxy", static_cast<LPCWSTR>(url), m_bProxy ? u"using" : u"without");
   BroadcastStatus(CONNECTION_STATUS_ESTABLISHED);
   return 0;
 }
@@ -221,8 +240,9 @@ HRESULT CLoggedConnection::OnError() {
 
 HRESULT CLoggedConnection::OnConnected() {
   QueryProxy(m_hConnection);
+  PROXY_CONFIG config = ProxyConfig();
   if (m_bProxyFound)
-    Log(u"Connected to network via proxy: %s", m_proxyConfig.szProxyServer);
+    Log(u"Connected to network via proxy: %s", config.szProxyServer);
   else
     Log(u"Connected directly to the network");
   return 0;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 
 #include "framework/afx.h"
 #include "kernel/kernel.h"
@@ -45,22 +46,26 @@ class CConnection {
   void StopThread();
   BOOL HasThread() const { return m_hThread != nullptr; }
   DWORD LastStatus() const { return m_dwLastStatus; }
-  BOOL ProxyFound() const { return m_bProxyFound; }
-  const PROXY_CONFIG& ProxyConfig() const { return m_proxyConfig; }
+  BOOL ProxyFound();
+  PROXY_CONFIG ProxyConfig();
 
  protected:
   static DWORD ThreadProc(LPVOID param);
   DWORD Run();
 
+  // The user-interface thread (probe, connect) and the connection thread
+  // (its handlers) both use the URL copy and the proxy record: the lock
+  // keeps one from freeing or rewriting what the other reads.
+  std::mutex m_lock;
   LPWSTR m_pszUrl = nullptr;
-  BOOL m_bProxy = FALSE;
+  std::atomic<BOOL> m_bProxy{FALSE};
   HANDLE m_hConnection = nullptr;
   BOOL m_bCache = FALSE;
   GUID m_guidDestNet{};
   std::atomic<DWORD> m_dwLastStatus{0};
   HANDLE m_hWakeEvent = nullptr;
   HANDLE m_hThread = nullptr;
-  BOOL m_bProxyFound = FALSE;
+  std::atomic<BOOL> m_bProxyFound{FALSE};
   PROXY_CONFIG m_proxyConfig{};
   HWND m_hLogWindow = nullptr;
   // Raised before the wake event is signalled, so a stop that comes before

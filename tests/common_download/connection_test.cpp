@@ -187,6 +187,13 @@ TEST_F(ConnectionTest, DestroyingAConnectionWaitsForItsThread) {
     EXPECT_EQ(local.Connect(u"http://feeds.example/rss", FALSE), 0);
     EXPECT_TRUE(SeenStatuses({16}));
     EXPECT_TRUE(local.QueryProxy(nullptr) == FALSE);
+    // The operator's proxy, without its credentials.
+    qk::connmgr::ScriptProxy(u"proxy.operator:8080");
+    EXPECT_TRUE(local.QueryProxy(nullptr));
+    PROXY_CONFIG config = local.ProxyConfig();
+    EXPECT_EQ(std::u16string(config.szProxyServer), u"proxy.operator:8080");
+    EXPECT_EQ(config.szUsername[0], 0);
+    EXPECT_EQ(config.szPassword[0], 0);
   }
   // The thread ended inside the destructor, with its release broadcast.
   EXPECT_TRUE(SeenStatuses({16, 32}));
