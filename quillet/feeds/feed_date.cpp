@@ -188,7 +188,7 @@ BOOL UtcTimeToSeconds(const struct tm& utc, int64_t* seconds) {
   int64_t year = int64_t(utc.tm_year) + 1900;
   if (utc.tm_mon < 0 || utc.tm_mon > 11 || utc.tm_mday < 1 || utc.tm_mday > DaysInMonth(year, utc.tm_mon + 1) ||
       utc.tm_hour < 0 || utc.tm_hour > 23 || utc.tm_min < 0 || utc.tm_min > 59 || utc.tm_sec < 0 ||
-      utc.tm_sec > 99)
+      utc.tm_sec > 60)  // 60: a leap second, which the next minute's first second stands for
     return FALSE;
   *seconds = DaysFromCivil(year, utc.tm_mon + 1, utc.tm_mday) * 86400 + utc.tm_hour * 3600 + utc.tm_min * 60 +
              utc.tm_sec;
@@ -255,7 +255,7 @@ int64_t ParseW3CDate(const char* text) {
     if (IsDigit(p[0]) && IsDigit(p[1])) {
       tm.tm_sec = (p[0] - '0') * 10 + (p[1] - '0');
       p += 2;
-    } else if (IsDigit(p[0]) && p[1] && !IsDigit(p[1])) {
+    } else if (IsDigit(p[0]) && !IsDigit(p[1])) {  // the end of the text is a non-digit too
       tm.tm_sec = p[0] - '0';
       p += 1;
     }

@@ -47,7 +47,8 @@ void SecondsToUtcTime(int64_t seconds, struct tm* out);
 // Broken-down local time to seconds; FALSE when the fields are no real date
 // (31 February, month 13...).
 BOOL LocalTimeToSeconds(const struct tm& local, int64_t* seconds);
-// Broken-down UTC time to seconds, with the same check.
+// Broken-down UTC time to seconds, with the same check (a leap second, 60,
+// is taken as the first second of the next minute; 61 and above are refused).
 BOOL UtcTimeToSeconds(const struct tm& utc, int64_t* seconds);
 
 // Writes "%04d-%02d-%02d %02d:%02d:%02d" of a local time into out (20 characters).

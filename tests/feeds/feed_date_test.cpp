@@ -33,6 +33,13 @@ TEST_F(FeedDateTest, W3CForms) {
   EXPECT_EQ(ParseW3CDate("2005-06-01T12:34:56.123Z"), kJune1 + 12 * 3600 + 34 * 60 + 56);
   EXPECT_EQ(ParseW3CDate("2005-06-01T12:34"), kJune1 + 12 * 3600 + 34 * 60);
   EXPECT_EQ(ParseW3CDate("  2005-06-01T12:34:5 "), kJune1 + 12 * 3600 + 34 * 60 + 5);
+  // A single seconds digit at the very end of the text is the seconds too.
+  EXPECT_EQ(ParseW3CDate("2005-06-01T12:34:5"), kJune1 + 12 * 3600 + 34 * 60 + 5);
+  EXPECT_EQ(ParseW3CDate("2005-06-01T12:34:7Z"), kJune1 + 12 * 3600 + 34 * 60 + 7);
+  // Seconds beyond a leap second are no time of day: the text is no date.
+  EXPECT_EQ(ParseW3CDate("2005-06-01T23:59:60Z"), kJune1 + 24 * 3600);
+  EXPECT_EQ(ParseW3CDate("2005-06-01T12:34:61Z"), 0);
+  EXPECT_EQ(ParseW3CDate("2005-06-01T12:34:99Z"), 0);
   // Date alone, and a date whose time stops after the hour.
   EXPECT_EQ(ParseW3CDate("2005-06-01"), kJune1);
   EXPECT_EQ(ParseW3CDate("2005-06-01T12"), kJune1 + 12 * 3600);
@@ -58,6 +65,7 @@ TEST_F(FeedDateTest, Rfc822Forms) {
   EXPECT_EQ(ParseRfc822Date("Wed,\t01 Jun 2005 12:00:00 GMT"), 0);
   EXPECT_EQ(ParseRfc822Date("Wed, 41 Jun 2005 12:00:00 GMT"), 0);
   EXPECT_EQ(ParseRfc822Date("Wed, 01 Foo 2005 12:00:00 GMT"), 0);
+  EXPECT_EQ(ParseRfc822Date("Wed, 01 Jun 2005 12:00:61 GMT"), 0);
   EXPECT_EQ(ParseTimeZone("+0530"), 19800);
   EXPECT_EQ(ParseTimeZone("-0930"), -34200);
   EXPECT_EQ(ParseTimeZone("PDT"), -7 * 3600);
@@ -93,6 +101,7 @@ TEST_F(FeedDateTest, StoredTextUnderTwoZones) {
   // Not dates: the buffer is left as it was.
   EXPECT_EQ(Fmt(u"2005-06-01"), u"FAIL:untouched");
   EXPECT_EQ(Fmt(u"some words that are no date"), u"FAIL:untouched");
+  EXPECT_EQ(Fmt(u"Wed, 01 Jun 2005 12:00:61 GMT"), u"FAIL:untouched");
   EXPECT_EQ(Fmt(u""), u"FAIL:untouched");
   EXPECT_EQ(Fmt(std::u16string(5000, u'a').c_str()), u"FAIL:untouched");
 }
