@@ -331,7 +331,9 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
     for (POSITION pos = itemImages.GetHeadPosition(); pos;) m_imageJobs.AddTail(key + u"|" + itemImages.GetNext(pos));
   }
   if (readFlag == ITEM_READ_READ) {
-    store->SetItemProperty(key, u"ReadFlag", ITEM_READ_READ);
+    // An item without a key is stored read already; an empty key given to
+    // the store would mark every item of the channel read.
+    if (!key.IsEmpty()) store->SetItemProperty(key, u"ReadFlag", ITEM_READ_READ);
     m_readIds.AddTail(id);
   }
   return 1;

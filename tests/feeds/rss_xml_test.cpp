@@ -212,6 +212,35 @@ TEST_F(RssTest, AtomEntries) {
   EXPECT_EQ(doc.GetImageUrl(text), 0);
 }
 
+// The service marks items read through their category; an entry that has no
+// key of its own is stored read, and the channel's other items keep their
+// state (an empty key would otherwise name every record of the store).
+TEST_F(RssTest, ReadMarksReachOnlyTheItemsOwnRecords) {
+  const char first[] =
+      "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title>"
+      "<entry><title>One</title><link href=\"http://a/1\"/><id>tag:1</id></entry>"
+      "<entry><title>Two</title><link href=\"http://a/2\"/><id>tag:2</id></entry></feed>";
+  CRssXML doc(nullptr, nullptr, nullptr, 1);
+  ASSERT_EQ(Parse(doc, first), 1);
+  const char second[] =
+      "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title>"
+      "<entry><title>One</title><link href=\"http://a/1\"/><id>tag:1</id>"
+      "<category term=\"s\" label=\"read\"/></entry>"
+      "<entry><title>Keyless</title><link rel=\"enclosure\" href=\"http://a/x.mp3\"/><id>tag:3</id>"
+      "<category term=\"s\" label=\"read\"/></entry></feed>";
+  CRssXML again(nullptr, nullptr, nullptr, 1);
+  ASSERT_EQ(Parse(again, second), 1);
+  std::vector<CItemRecord> r = Records();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[0].link, CString(u"http://a/1"));
+  EXPECT_EQ(r[0].readFlag, 2u);  // a known item marked read on the service
+  EXPECT_EQ(r[1].link, CString(u"http://a/2"));
+  EXPECT_EQ(r[1].readFlag, 0u);  // untouched
+  EXPECT_EQ(r[2].link, CString());
+  EXPECT_EQ(r[2].readFlag, 2u);
+  EXPECT_EQ(ToList(again.m_readIds), (std::vector<std::string>{"tag:1", "tag:3"}));
+}
+
 TEST_F(RssTest, Utf16FeedAndImageRules) {
   std::u16string text =
       u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><rss version=\"2.0\"><channel><title>\u65e5\u672c</title>"
