@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "common/log.h"
 #include "quillet/feeds/exml.h"
 #include "support/device_fixture.h"
 
@@ -60,6 +62,39 @@ TEST_F(ExmlTest, EncodingSniff) {
   EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_ANSI);
   ASSERT_TRUE(LoadText(doc, "<a>x</a>"));
   EXPECT_EQ(doc.GetEncodingMode(), EXML_MODE_ANSI);
+
+  // Only the first 127 bytes are sniffed: "encoding=" cut by the limit is not
+  // seen; a value cut by it runs to the end of what was read.
+  const std::string decl = "<?xml version=\"1.0\"";
+  CRecordingXML fresh;
+  ASSERT_TRUE(LoadText(fresh, decl + std::string(120 - decl.size(), ' ') + "encoding=\"ISO-8859-1\"?><a>x</a>"));
+  EXPECT_EQ(fresh.GetEncodingMode(), EXML_MODE_UTF8);
+  ASSERT_TRUE(LoadText(fresh, decl + std::string(110 - decl.size(), ' ') + "encoding=\"ISO-8859-1\"?><a>x</a>"));
+  EXPECT_EQ(fresh.GetEncodingMode(), EXML_MODE_ANSI);
+  ASSERT_TRUE(LoadText(fresh, decl + std::string(105 - decl.size(), ' ') + "encoding=\"UTF-8\"?><a>x</a>"));
+  EXPECT_EQ(fresh.GetEncodingMode(), EXML_MODE_UTF8);
+}
+
+// A file that does not load leaves two run-log lines, its path and the
+// failure; a well-formed file without any element fails silently.
+TEST_F(ExmlTest, FailedLoadsWriteTwoLogLines) {
+  const char16_t kLog[] = u"\\Program Files\\Quillet\\Quillet_RunLog.txt";
+  SetLogEnabled(1);
+  CRecordingXML doc;
+  EXPECT_FALSE(LoadText(doc, "<?xml version=\"1.0\"?><!-- only a comment -->"));
+  EXPECT_FALSE(DeviceFileExists(kLog));
+  EXPECT_FALSE(LoadText(doc, "<a><b></a>"));
+  EXPECT_FALSE(doc.Load(u"\\missing.xml"));
+  SetLogEnabled(0);
+  std::string text = ReadDeviceFile(kLog);
+  std::regex lines(R"(\[\d\d:\d\d:\d\d \d{8,}\([0-9a-f]+\)\] \\doc\.xml
+\[[^\]]+\] CEXML: Cannot load XML\.
+
+\[[^\]]+\] \\missing\.xml
+\[[^\]]+\] CEXML: Cannot load XML\.
+
+)");
+  EXPECT_TRUE(std::regex_match(text, lines)) << text;
 }
 
 TEST_F(ExmlTest, LegacyCodePagesReadAsDeclared) {

@@ -108,6 +108,13 @@ TEST_F(OpmlTest, EditsSaveExactText) {
 
   static std::vector<int> removed;
   removed.clear();
+  // Category names are matched exactly here, unlike when a channel is added.
+  EXPECT_EQ(list.RemoveChannelById(u"EMPTY", [](int n) {
+              removed.push_back(n);
+              return 0;
+            }),
+            0);
+  EXPECT_TRUE(removed.empty());
   EXPECT_EQ(list.RemoveChannelById(u"Empty", [](int n) {
               removed.push_back(n);
               return 0;
