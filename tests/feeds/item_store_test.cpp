@@ -446,6 +446,63 @@ TEST_F(ItemStoreTest, FailedAppendLeavesTheFileAsItWas) {
   EXPECT_EQ(Links(), (std::vector<std::u16string>{u"first", u"second"}));
 }
 
+// Walking past the last record keeps the last one current; a reset walks
+// again from the first.
+TEST_F(ItemStoreTest, WalkEndsOnTheLastRecord) {
+  {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    Add(s, u"a");
+    Add(s, u"b");
+    ASSERT_EQ(s.Commit(), 1);
+  }
+  for (int buffered : {0, 1}) {
+    CItemStore s(0);
+    s.Open(kStore, 0, buffered);
+    ASSERT_EQ(s.MoveNext(), 1);
+    ASSERT_EQ(s.MoveNext(), 1);
+    EXPECT_EQ(s.MoveNext(), 0) << buffered;
+    EXPECT_EQ(s.GetCurrentNumber(), 1);
+    EXPECT_EQ(s.Current().link, CString(u"b"));
+    EXPECT_EQ(s.MoveNext(), 0);
+    EXPECT_EQ(s.Current().link, CString(u"b"));
+    s.ResetRecord();
+    EXPECT_EQ(s.Current().link, CString());
+    ASSERT_EQ(s.MoveNext(), 1);
+    EXPECT_EQ(s.Current().link, CString(u"a"));
+  }
+}
+
+// An error record written to an indexed store that is over its kept count
+// first deletes the oldest item, and enters the index itself.
+TEST_F(ItemStoreTest, ErrorRecordOnAnIndexedStoreTrimsTheOldest) {
+  ftest::SetSetting(u"ArticlesNumber", 2);
+  {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    Add(s, u"new", u"2005-06-03T00:00:00Z");
+    Add(s, u"old", u"2005-06-01T00:00:00Z");
+    Add(s, u"mid", u"2005-06-02T00:00:00Z");
+    ASSERT_EQ(s.Commit(), 1);
+  }
+  CItemStore s(1);
+  s.Open(kStore, 1, 1);
+  ASSERT_EQ(s.GetIndexCount(), 3);
+  ASSERT_EQ(s.WriteErrorRecord(u"E", ERROR_ITEM_LINK, u"", u"2005-06-04 00:00:00", 0, ITEM_TYPE_ERROR, u"x", u""), 1);
+  EXPECT_EQ(Links(), (std::vector<std::u16string>{u"new", u"mid", ERROR_ITEM_LINK}));
+  ASSERT_EQ(s.GetIndexCount(), 4);  // deleted items stay in the index
+  EXPECT_EQ(s.GetIndexLink(3), CString(ERROR_ITEM_LINK));
+  // The buffer the store holds follows the file.
+  EXPECT_EQ(s.GetBuffer(), Bytes());
+  // Below the kept count nothing goes.
+  std::filesystem::remove(Host(kStore));
+  CItemStore small(1);
+  small.Open(kStore, 1, 1);
+  ASSERT_EQ(small.WriteErrorRecord(u"E", ERROR_ITEM_LINK, u"", u"2005-06-04 00:00:00", 0, ITEM_TYPE_ERROR, u"x", u""),
+            1);
+  EXPECT_EQ(Links(), std::vector<std::u16string>{ERROR_ITEM_LINK});
+}
+
 TEST_F(ItemStoreTest, MissingFileAndHelpers) {
   CItemStore s(0);
   s.Open(u"\\ChannelData\\Ch999.bin", 1, 1);
