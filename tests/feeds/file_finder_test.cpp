@@ -53,18 +53,26 @@ TEST_F(FileFinderTest, LookAheadWalk) {
   EXPECT_TRUE(f.IsDirectory());
   EXPECT_TRUE(f.MatchesMask(FILE_ATTRIBUTE_DIRECTORY));
   EXPECT_FALSE(f.IsDots());
-  // A directory with another attribute bit counts as no directory.
-  ASSERT_TRUE(SetFileAttributesW(u"\\Many\\Sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
-  ASSERT_TRUE(f.FindFile(u"\\Many\\S*"));
-  f.FindNextFile();
-  if (f.MatchesMask(FILE_ATTRIBUTE_READONLY)) {
-    EXPECT_FALSE(f.IsDirectory());
-  }
-  SetFileAttributesW(u"\\Many\\Sub", FILE_ATTRIBUTE_DIRECTORY);
 
   EXPECT_FALSE(f.FindFile(u"\\Missing\\*.*"));
   EXPECT_FALSE(f.FindNextFile());
   EXPECT_FALSE(f.FindFile(u"\\Many\\*.none"));
+}
+
+// A directory with another attribute bit than the directory bit counts as
+// no directory.
+TEST_F(FileFinderTest, ReadOnlyFolderIsNoDirectory) {
+  WriteDeviceFile(u"\\Many\\Sub\\c", "");
+  ASSERT_TRUE(SetFileAttributesW(u"\\Many\\Sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+  CFileFinder f;
+  ASSERT_TRUE(f.FindFile(u"\\Many\\S*"));
+  f.FindNextFile();
+  bool readOnly = f.MatchesMask(FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesW(u"\\Many\\Sub", FILE_ATTRIBUTE_DIRECTORY);
+  if (!readOnly) GTEST_SKIP() << "folders cannot be made read-only here (running with full rights)";
+  EXPECT_TRUE(f.MatchesMask(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_FALSE(f.IsDirectory());
+  EXPECT_FALSE(f.IsDots());
 }
 
 TEST_F(FileFinderTest, MoveFolderFilesLeavesTheNamedFile) {
