@@ -122,10 +122,14 @@ TEST_F(Settings, RegistryReadsChooseTheirHive) {
   EXPECT_EQ(GetRegistryString(out, u"Value", u"No\\Such\\Key"), u"");
   EXPECT_EQ(GetRegistryDword(u"Count", 3, u"Monitor"), 9u);
   EXPECT_EQ(GetRegistryDword(u"Count", 3, u""), 3u);
-  // A value longer than 259 characters is not read.
+  // The read is limited to 518 bytes: a value that does not fit with its
+  // terminator is not read at all; one that fits is read whole.
   SetText(HKEY_CURRENT_USER, kSettings, u"Long", std::u16string(300, u'x'));
-  GetRegistryString(out, u"Long", u"");
-  EXPECT_LE(out.GetLength(), 259);
+  EXPECT_EQ(GetRegistryString(out, u"Long", u""), u"");
+  SetText(HKEY_CURRENT_USER, kSettings, u"Long", std::u16string(259, u'x'));
+  EXPECT_EQ(GetRegistryString(out, u"Long", u""), u"");
+  SetText(HKEY_CURRENT_USER, kSettings, u"Long", std::u16string(258, u'x'));
+  EXPECT_EQ(GetRegistryString(out, u"Long", u""), CString(std::u16string(258, u'x').c_str()));
 }
 
 }  // namespace
