@@ -36,6 +36,9 @@ int64_t ParseRfc822Date(const char* text);
 int ParseTimeZone(const char* text);
 
 // Now in seconds (the kernel's wall clock); also stored in *out when given.
+// The result is the time with or without *out: page and image names take
+// their seconds from it, and a constant would make the names of one run
+// repeat those of the last and overwrite other items' files.
 int64_t GetCurrentSeconds(int64_t* out = nullptr);
 // A 100-nanosecond file time to seconds.
 int64_t FileTimeToSeconds(const FILETIME& ft);
