@@ -446,6 +446,28 @@ TEST_F(ItemStoreTest, FailedAppendLeavesTheFileAsItWas) {
   EXPECT_EQ(Links(), (std::vector<std::u16string>{u"first", u"second"}));
 }
 
+// Any type with 0x8000 in its high half reads as deleted, but compaction
+// drops only the value that deletion writes.
+TEST_F(ItemStoreTest, DeletedTypesAreSkippedAndOnlyTheDeletionValueIsDropped) {
+  std::string live = Record(0, u"A", u"a", u"", u"2005-06-01 00:00:00", 0, u"", u"");
+  std::string odd = Record(0x80001234u, u"B", u"b", u"", u"2005-06-01 00:00:00", 0, u"", u"");
+  std::string gone = Record(ITEM_TYPE_DELETED, u"C", u"c", u"", u"2005-06-01 00:00:00", 0, u"", u"");
+  std::string error = Record(ITEM_TYPE_ERROR, u"E", ERROR_ITEM_LINK, u"", u"2005-06-01 00:00:00", 0, u"", u"");
+  WriteDeviceFile(kStore, odd + live + gone + error);
+  CItemStore s(0);
+  s.Open(kStore, 1, 1);
+  EXPECT_EQ(Links(), (std::vector<std::u16string>{u"a", ERROR_ITEM_LINK}));
+  EXPECT_EQ(s.FindRecord(u"b", u""), 0);
+  EXPECT_EQ(s.IsKnownItem(u"b", u"", u""), 0);
+  EXPECT_EQ(s.IsKnownItem(u"c", u"", u""), 0);
+  EXPECT_EQ(SetItemType(&s, u"b", 0), 0);  // a deleted record is never revived
+  // The index leaves the error item out.
+  ASSERT_EQ(s.GetIndexCount(), 1);
+  EXPECT_EQ(s.GetIndexLink(0), CString(u"a"));
+  s.Rewrite();
+  EXPECT_EQ(Bytes(), odd + live + error);
+}
+
 // Walking past the last record keeps the last one current; a reset walks
 // again from the first.
 TEST_F(ItemStoreTest, WalkEndsOnTheLastRecord) {
