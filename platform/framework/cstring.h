@@ -29,7 +29,8 @@ class CString {
   CString& operator=(const CString&) = default;
   CString& operator=(CString&&) noexcept = default;
   CString& operator=(LPCWSTR s) {
-    s_ = s ? s : u"";
+    // Through a temporary: s may point into this string's own text.
+    s_ = std::u16string(s ? s : u"");
     return *this;
   }
   CString& operator=(WCHAR c) {
