@@ -402,13 +402,19 @@ unsigned long RegistryChangeStamp() {
 
 using qk::Hive;
 
-LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
+// The hive and full path of a key handle's subkey.
+static LONG ResolveSubKey(HKEY key, LPCWSTR subKey, PHKEY result, Hive** hive, std::vector<std::u16string>* parts) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  if (!qk::Resolve(key, hive, parts)) return ERROR_INVALID_HANDLE;
+  qk::Append(*parts, subKey);
+  return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
   Hive* hive;
   std::vector<std::u16string> parts;
-  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
-  qk::Append(parts, subKey);
+  if (LONG r = ResolveSubKey(key, subKey, result, &hive, &parts); r != ERROR_SUCCESS) return r;
   std::lock_guard<std::mutex> g(hive->mu_);
   hive->Refresh();
   if (!hive->Find(parts)) return ERROR_FILE_NOT_FOUND;
@@ -418,12 +424,9 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
 
 LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY result,
                      LPDWORD disposition) {
-  if (!result) return ERROR_INVALID_PARAMETER;
-  *result = nullptr;
   Hive* hive;
   std::vector<std::u16string> parts;
-  if (!qk::Resolve(key, &hive, &parts)) return ERROR_INVALID_HANDLE;
-  qk::Append(parts, subKey);
+  if (LONG r = ResolveSubKey(key, subKey, result, &hive, &parts); r != ERROR_SUCCESS) return r;
   std::lock_guard<std::mutex> g(hive->mu_);
   bool created = false;
   hive->Refresh();

@@ -103,11 +103,26 @@ void DestroyTree(HMENU menu, int depth) {
   ReleaseHandle(reinterpret_cast<HANDLE>(menu));
 }
 
+// Runs f on an item found by position or identifier under the menu lock;
+// answers failed when there is no such item.
+template <class R, class F>
+R WithItem(HMENU menu, UINT item, bool byPosition, R failed, F&& f) {
+  std::lock_guard<std::recursive_mutex> g(MenuLock());
+  std::shared_ptr<Menu> owner;
+  size_t index;
+  if (!Locate(menu, item, byPosition, &owner, &index)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return failed;
+  }
+  return f(*owner, index);
+}
+
 }  // namespace
 
 }  // namespace qk::user
 
 using qk::user::Get;
+using qk::user::WithItem;
 using qk::user::Locate;
 using qk::user::Menu;
 using qk::user::MenuItem;
@@ -189,41 +204,31 @@ HMENU GetSubMenu(HMENU menu, int position) {
 
 BOOL GetMenuItemInfoW(HMENU menu, UINT item, BOOL byPosition, LPMENUITEMINFOW info) {
   if (!info) return FALSE;
-  std::lock_guard<std::recursive_mutex> g(MenuLock());
-  std::shared_ptr<Menu> owner;
-  size_t index;
-  if (!Locate(menu, item, byPosition != 0, &owner, &index)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  const MenuItem& it = owner->items[index];
-  if (info->fMask & (MIIM_TYPE | MIIM_FTYPE)) info->fType = it.type;
-  if (info->fMask & MIIM_STATE) info->fState = it.state;
-  if (info->fMask & MIIM_ID) info->wID = it.id;
-  if (info->fMask & MIIM_SUBMENU) info->hSubMenu = it.submenu;
-  if (info->fMask & MIIM_DATA) info->dwItemData = it.data;
-  if ((info->fMask & (MIIM_TYPE | MIIM_STRING)) && it.type != MFT_SEPARATOR) {
-    if (info->dwTypeData && info->cch > 0) {
-      size_t n = it.text.size() < info->cch - 1 ? it.text.size() : info->cch - 1;
-      it.text.copy(info->dwTypeData, n);
-      info->dwTypeData[n] = 0;
+  return WithItem(menu, item, byPosition != 0, BOOL(FALSE), [&](Menu& owner, size_t index) -> BOOL {
+    const MenuItem& it = owner.items[index];
+    if (info->fMask & (MIIM_TYPE | MIIM_FTYPE)) info->fType = it.type;
+    if (info->fMask & MIIM_STATE) info->fState = it.state;
+    if (info->fMask & MIIM_ID) info->wID = it.id;
+    if (info->fMask & MIIM_SUBMENU) info->hSubMenu = it.submenu;
+    if (info->fMask & MIIM_DATA) info->dwItemData = it.data;
+    if ((info->fMask & (MIIM_TYPE | MIIM_STRING)) && it.type != MFT_SEPARATOR) {
+      if (info->dwTypeData && info->cch > 0) {
+        size_t n = it.text.size() < info->cch - 1 ? it.text.size() : info->cch - 1;
+        it.text.copy(info->dwTypeData, n);
+        info->dwTypeData[n] = 0;
+      }
+      info->cch = UINT(it.text.size());
     }
-    info->cch = UINT(it.text.size());
-  }
-  return TRUE;
+    return TRUE;
+  });
 }
 
 BOOL SetMenuItemInfoW(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOW info) {
   if (!info) return FALSE;
-  std::lock_guard<std::recursive_mutex> g(MenuLock());
-  std::shared_ptr<Menu> owner;
-  size_t index;
-  if (!Locate(menu, item, byPosition != 0, &owner, &index)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  qk::user::ApplyInfo(owner->items[index], info);
-  return TRUE;
+  return WithItem(menu, item, byPosition != 0, BOOL(FALSE), [&](Menu& owner, size_t index) -> BOOL {
+    qk::user::ApplyInfo(owner.items[index], info);
+    return TRUE;
+  });
 }
 
 BOOL InsertMenuItemW(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOW info) {
@@ -246,56 +251,46 @@ BOOL InsertMenuItemW(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOW in
 }
 
 int GetMenuStringW(HMENU menu, UINT item, LPWSTR text, int max, UINT flags) {
-  std::lock_guard<std::recursive_mutex> g(MenuLock());
-  std::shared_ptr<Menu> owner;
-  size_t index;
-  if (!Locate(menu, item, (flags & MF_BYPOSITION) != 0, &owner, &index)) return 0;
-  const std::u16string& s = owner->items[index].text;
-  if (!text || max <= 0) return int(s.size());
-  size_t n = s.size() < size_t(max - 1) ? s.size() : size_t(max - 1);
-  s.copy(text, n);
-  text[n] = 0;
-  return int(n);
+  return WithItem(menu, item, (flags & MF_BYPOSITION) != 0, 0, [&](Menu& owner, size_t index) -> int {
+    const std::u16string& s = owner.items[index].text;
+    if (!text || max <= 0) return int(s.size());
+    size_t n = s.size() < size_t(max - 1) ? s.size() : size_t(max - 1);
+    s.copy(text, n);
+    text[n] = 0;
+    return int(n);
+  });
 }
 
 BOOL ModifyMenuW(HMENU menu, UINT item, UINT flags, UINT_PTR idOrSubmenu, LPCWSTR text) {
-  std::lock_guard<std::recursive_mutex> g(MenuLock());
-  std::shared_ptr<Menu> owner;
-  size_t index;
-  if (!Locate(menu, item, (flags & MF_BYPOSITION) != 0, &owner, &index)) return FALSE;
-  owner->items[index] = qk::user::ItemFromFlags(flags, idOrSubmenu, text);
-  return TRUE;
+  return WithItem(menu, item, (flags & MF_BYPOSITION) != 0, BOOL(FALSE), [&](Menu& owner, size_t index) -> BOOL {
+    owner.items[index] = qk::user::ItemFromFlags(flags, idOrSubmenu, text);
+    return TRUE;
+  });
 }
 
 DWORD CheckMenuItem(HMENU menu, UINT item, UINT flags) {
-  std::lock_guard<std::recursive_mutex> g(MenuLock());
-  std::shared_ptr<Menu> owner;
-  size_t index;
-  if (!Locate(menu, item, (flags & MF_BYPOSITION) != 0, &owner, &index)) return 0xFFFFFFFFu;
-  UINT& state = owner->items[index].state;
-  DWORD previous = state & MF_CHECKED;
-  state = (state & ~UINT(MF_CHECKED)) | (flags & MF_CHECKED);
-  return previous;
+  return WithItem(menu, item, (flags & MF_BYPOSITION) != 0, DWORD(0xFFFFFFFFu), [&](Menu& owner, size_t index) {
+    UINT& state = owner.items[index].state;
+    DWORD previous = state & MF_CHECKED;
+    state = (state & ~UINT(MF_CHECKED)) | (flags & MF_CHECKED);
+    return previous;
+  });
 }
 
 BOOL EnableMenuItem(HMENU menu, UINT item, UINT flags) {
-  std::lock_guard<std::recursive_mutex> g(MenuLock());
-  std::shared_ptr<Menu> owner;
-  size_t index;
-  if (!Locate(menu, item, (flags & MF_BYPOSITION) != 0, &owner, &index)) return -1;
-  UINT& state = owner->items[index].state;
-  BOOL previous = BOOL(state & (MF_GRAYED | MF_DISABLED));
-  state = (state & ~UINT(MF_GRAYED | MF_DISABLED)) | (flags & (MF_GRAYED | MF_DISABLED));
-  return previous;
+  return WithItem(menu, item, (flags & MF_BYPOSITION) != 0, BOOL(-1), [&](Menu& owner, size_t index) -> BOOL {
+    UINT& state = owner.items[index].state;
+    BOOL previous = BOOL(state & (MF_GRAYED | MF_DISABLED));
+    state = (state & ~UINT(MF_GRAYED | MF_DISABLED)) | (flags & (MF_GRAYED | MF_DISABLED));
+    return previous;
+  });
 }
 
 UINT GetMenuState(HMENU menu, UINT item, UINT flags) {
-  std::lock_guard<std::recursive_mutex> g(MenuLock());
-  std::shared_ptr<Menu> owner;
-  size_t index;
-  if (!Locate(menu, item, (flags & MF_BYPOSITION) != 0, &owner, &index)) return 0xFFFFFFFFu;
-  const MenuItem& it = owner->items[index];
-  UINT state = it.state | it.type;
-  if (it.submenu) state |= MF_POPUP;
-  return state;
+  return WithItem(menu, item, (flags & MF_BYPOSITION) != 0, UINT(0xFFFFFFFFu), [&](Menu& owner, size_t index) {
+    const MenuItem& it = owner.items[index];
+    UINT state = it.state | it.type;
+    if (it.submenu) state |= MF_POPUP;
+    return state;
+  });
 }
