@@ -10,15 +10,6 @@
 
 namespace {
 
-std::string Narrow(const CString& s) {
-  int n = WideCharToMultiByte(CP_ACP, 0, s, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string out(size_t(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, s, -1, out.data(), n, nullptr, nullptr);
-  out.resize(size_t(n - 1));
-  return out;
-}
-
 // The low 8 bits of each unit, as Basic credentials carry them.
 std::string LowBytes(const CString& s) {
   std::string out;
@@ -182,7 +173,7 @@ BOOL CDownloader::Transfer(CString& url, const CString& path, int method, const 
     request->m_strBody = *body;
     request->AddHeader(u"Content-Type", u"application/x-www-form-urlencoded");
     // The length of the body as sent: its bytes, not its characters.
-    request->AddHeader(u"Content-Length", int(Narrow(*body).size()));
+    request->AddHeader(u"Content-Length", CStringA(*body).GetLength());
   }
   request->AddHeaders(m_extraHeaders);
   request->AddCookies(m_cookies);
@@ -428,38 +419,23 @@ BOOL CDownloader::DoAuthentication(const CString& challenge, CHttpRequest* reque
 
 BOOL CDownloader::DoBasicAuthentication(CHttpRequest* request, CHttpResponse*& response, int context) {
   VLog(u"CDownloader::DoBasicAuthentication()");
-  m_connection.Close();
-  delete response;
-  response = nullptr;
-  if (!OnAuthentication(context)) {
-    m_nLastError = DL_NO_CREDENTIALS;
-    return FALSE;
-  }
+  if (!PrepareRetry(response, context)) return FALSE;
   CString value = CString(u"Basic ") + Widen(Base64Encode(LowBytes(m_strUser) + ":" + LowBytes(m_strPassword)));
-  request->AddHeader(m_strAuthHeader, value);
-  if (!m_connection.Open(m_nKind, m_strHost, m_nPort)) {
-    m_nLastError = DL_NO_CONNECTION;
-    return FALSE;
-  }
-  m_connection.SendRequest(request);
-  response = m_connection.ReceiveResponse();
-  if (!response) {
-    m_nLastError = DL_NO_RESPONSE;
-    return FALSE;
-  }
-  m_nLastStatus = response->m_nStatusCode;
-  if (response->m_nStatusCode != 200) {
-    m_nLastError = DL_AUTH_REFUSED;
-    return FALSE;
-  }
-  m_nState = DLS_AUTHENTICATING;
-  SaveHeaders(response);
-  m_bModified = TRUE;
-  return TRUE;
+  return SendAuthorized(request, response, value);
 }
 
 BOOL CDownloader::DoDigestAuthentication(CHttpRequest* request, CHttpResponse*& response, int context) {
   VLog(u"CDownloader::DoDigestAuthentication()");
+  if (!PrepareRetry(response, context)) return FALSE;
+  CString value;
+  PrepareAuthorizationHeader(1, request->m_strPath, request->GetMethodText(), request->m_strBody, m_strUser,
+                             m_strPassword, value);
+  return SendAuthorized(request, response, value);
+}
+
+// Drops the refused exchange and asks for credentials; FALSE when there are
+// none to answer with.
+BOOL CDownloader::PrepareRetry(CHttpResponse*& response, int context) {
   m_connection.Close();
   delete response;
   response = nullptr;
@@ -467,10 +443,13 @@ BOOL CDownloader::DoDigestAuthentication(CHttpRequest* request, CHttpResponse*& 
     m_nLastError = DL_NO_CREDENTIALS;
     return FALSE;
   }
-  CString value;
-  PrepareAuthorizationHeader(1, request->m_strPath, request->GetMethodText(), request->m_strBody, m_strUser,
-                             m_strPassword, value);
-  request->AddHeader(m_strAuthHeader, value);
+  return TRUE;
+}
+
+// Sends the request again on a new connection with the authorization header;
+// TRUE when the server accepts it (status 200).
+BOOL CDownloader::SendAuthorized(CHttpRequest* request, CHttpResponse*& response, const CString& authorization) {
+  request->AddHeader(m_strAuthHeader, authorization);
   if (!m_connection.Open(m_nKind, m_strHost, m_nPort)) {
     m_nLastError = DL_NO_CONNECTION;
     return FALSE;
@@ -534,14 +513,15 @@ void CDownloader::PrepareAuthorizationHeader(int nonceCount, const CString& uri,
                                              const CString& body, const CString& user, const CString& password,
                                              CString& header) {
   VLog(u"CDownloader::PrepareAuthorizationHeader()");
-  std::string qop = Narrow(ChooseQop(m_strQop));
+  std::string qop = CStringA(ChooseQop(m_strQop)).str();
   char nc[16];
   snprintf(nc, sizeof nc, "%08d", nonceCount);
-  std::string ha1 = DigestCalcHA1(Narrow(m_strAlgorithm), Narrow(user), Narrow(m_strRealm), Narrow(password),
-                                  Narrow(m_strNonce), DIGEST_CNONCE);
-  std::string entityHash = qop == "auth-int" ? DigestToHex(Md5(Narrow(body))) : std::string();
-  std::string response = DigestCalcResponse(ha1, Narrow(m_strNonce), nc, DIGEST_CNONCE, qop, Narrow(method),
-                                            Narrow(uri), entityHash);
+  std::string nonce = CStringA(m_strNonce).str();
+  std::string ha1 = DigestCalcHA1(CStringA(m_strAlgorithm).str(), CStringA(user).str(), CStringA(m_strRealm).str(),
+                                  CStringA(password).str(), nonce, DIGEST_CNONCE);
+  std::string entityHash = qop == "auth-int" ? DigestToHex(Md5(CStringA(body).str())) : std::string();
+  std::string response = DigestCalcResponse(ha1, nonce, nc, DIGEST_CNONCE, qop, CStringA(method).str(),
+                                            CStringA(uri).str(), entityHash);
   header.Format(u"Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", response=\"%S\"", user.GetString(),
                 m_strRealm.GetString(), m_strNonce.GetString(), uri.GetString(), response.c_str());
   if (!m_strOpaque.IsEmpty()) header.AppendFormat(u", opaque=\"%s\"", m_strOpaque.GetString());

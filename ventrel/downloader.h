@@ -116,6 +116,8 @@ class CDownloader {
   BOOL DoAuthentication(const CString& challenge, CHttpRequest* request, CHttpResponse*& response, int context);
   BOOL DoBasicAuthentication(CHttpRequest* request, CHttpResponse*& response, int context);
   BOOL DoDigestAuthentication(CHttpRequest* request, CHttpResponse*& response, int context);
+  BOOL PrepareRetry(CHttpResponse*& response, int context);
+  BOOL SendAuthorized(CHttpRequest* request, CHttpResponse*& response, const CString& authorization);
   void PrepareAuthorizationHeader(int nonceCount, const CString& uri, const CString& method, const CString& body,
                                   const CString& user, const CString& password, CString& header);
   BOOL ReadTempFile(CString& text);

@@ -18,18 +18,9 @@ namespace {
 
 const char16_t* const kMethods[3] = {u"GET", u"POST", u"CONNECT"};
 
-std::string Narrow(const CString& s) {
-  int n = WideCharToMultiByte(CP_ACP, 0, s, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string out(size_t(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, s, -1, out.data(), n, nullptr, nullptr);
-  out.resize(size_t(n - 1));
-  return out;
-}
-
 // Header text must not break the message: line breaks and NULs become blanks.
 std::string HeaderText(const CString& s) {
-  std::string out = Narrow(s);
+  std::string out = CStringA(s).str();
   for (char& c : out) {
     if (c == '\r' || c == '\n' || c == '\0') c = ' ';
   }
@@ -39,7 +30,7 @@ std::string HeaderText(const CString& s) {
 // The request target travels between blanks: controls and blanks are escaped.
 std::string TargetText(const CString& s) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string raw = Narrow(s);
+  std::string raw = CStringA(s).str();
   std::string out;
   for (unsigned char c : raw) {
     if (c <= 0x20 || c == 0x7f) {
@@ -216,7 +207,7 @@ std::string CHttpRequest::Serialize(const CStringList* rawLines) const {
   int sp1 = m_strRequestLine.Find(u' ');
   int sp2 = m_strRequestLine.ReverseFind(u' ');
   if (sp1 > 0 && sp2 > sp1) {
-    out += Narrow(m_strRequestLine.Left(sp1));
+    out += CStringA(m_strRequestLine.Left(sp1)).str();
     out += ' ';
     out += TargetText(m_strRequestLine.Mid(sp1 + 1, sp2 - sp1 - 1));
     out += HeaderText(m_strRequestLine.Mid(sp2).TrimRight(u"\r\n"));
@@ -229,7 +220,7 @@ std::string CHttpRequest::Serialize(const CStringList* rawLines) const {
     for (POSITION pos = rawLines->GetHeadPosition(); pos;) out += HeaderText(rawLines->GetNext(pos)) + "\r\n";
   }
   out += "\r\n";
-  if (m_nMethod == HTTP_METHOD_POST) out += Narrow(m_strBody);
+  if (m_nMethod == HTTP_METHOD_POST) out += CStringA(m_strBody).str();
   return out;
 }
 

@@ -7,20 +7,6 @@
 #include "net/sslsock.h"
 #include "ventrel/vlog.h"
 
-namespace {
-
-// 8-bit (ANSI code page) form of a wide text.
-std::string Narrow(const CString& s) {
-  int n = WideCharToMultiByte(CP_ACP, 0, s, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string out(size_t(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, s, -1, out.data(), n, nullptr, nullptr);
-  out.resize(size_t(n - 1));
-  return out;
-}
-
-}  // namespace
-
 CHttpSocket::CHttpSocket() : m_nTimeout(5000), m_socket(INVALID_SOCKET) {}
 
 CHttpSocket::~CHttpSocket() {
@@ -112,14 +98,14 @@ BOOL CHttpSocket::SetSecure(const CString& host, const CString& caFile) {
     VLog(u"WSAIoctl fail, error code = %d", WSAGetLastError());
     return FALSE;
   }
-  std::string name = Narrow(host);
+  std::string name = CStringA(host).str();
   if (WSAIoctl(s, SO_SSL_SET_PEERNAME, name.data(), DWORD(name.size() + 1), nullptr, 0, &returned, nullptr,
                nullptr) == SOCKET_ERROR) {
     VLog(u"WSAIoctl fail, error code = %d", WSAGetLastError());
     return FALSE;
   }
   if (!caFile.IsEmpty()) {
-    std::string ca = Narrow(caFile);
+    std::string ca = CStringA(caFile).str();
     if (WSAIoctl(s, SO_SSL_ADD_CA_FILE, ca.data(), DWORD(ca.size() + 1), nullptr, 0, &returned, nullptr,
                  nullptr) == SOCKET_ERROR) {
       VLog(u"WSAIoctl fail, error code = %d", WSAGetLastError());
@@ -151,7 +137,7 @@ BOOL CHttpSocket::PerformHandshake() {
 
 ULONG LookupAddress(const CString& name) {
   VLog(u"LookupAddress()");
-  std::string host = Narrow(name);
+  std::string host = CStringA(name).str();
   ULONG addr = inet_addr(host.c_str());
   if (addr == INADDR_NONE && !host.empty()) {
     hostent* he = gethostbyname(host.c_str());
@@ -216,7 +202,7 @@ BOOL CSocks4ConnectionProvider::Connect(CHttpSocket* socket, int kind, const CSt
   req += char((port >> 8) & 0xff);
   req += char(port & 0xff);
   req.append(reinterpret_cast<const char*>(&addr), 4);  // already in network order
-  if (m_pProxy->m_bAuthenticate) req += Narrow(m_pProxy->m_strUser);
+  if (m_pProxy->m_bAuthenticate) req += CStringA(m_pProxy->m_strUser).str();
   req += char(0x00);
   if (!socket->Send(req.data(), int(req.size()))) return FALSE;
   // The reply is always eight bytes; it may arrive in pieces.
@@ -240,9 +226,9 @@ CSocks5ConnectionProvider::CSocks5ConnectionProvider(const CProxySettings* proxy
 BOOL CSocks5ConnectionProvider::Connect(CHttpSocket* socket, int kind, const CString& host, int port) {
   VLog(u"CSocks5ConnectionProvider::Connect(%p, %d, '%s', %d)", static_cast<void*>(socket), kind, host.GetString(),
        port);
-  std::string user = Narrow(m_pProxy->m_strUser);
-  std::string password = Narrow(m_pProxy->m_strPassword);
-  std::string target = Narrow(host);
+  std::string user = CStringA(m_pProxy->m_strUser).str();
+  std::string password = CStringA(m_pProxy->m_strPassword).str();
+  std::string target = CStringA(host).str();
   // Every length travels in one byte: longer texts cannot be sent.
   if (target.empty() || target.size() > 255 ||
       (m_pProxy->m_bAuthenticate && (user.size() > 255 || password.size() > 255))) {
