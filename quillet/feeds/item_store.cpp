@@ -9,6 +9,7 @@
 #include "common/settings.h"
 #include "kernel/kernel.h"
 #include "quillet/feeds/feed_date.h"
+#include "quillet/feeds/image_ref.h"
 
 namespace {
 
@@ -671,28 +672,10 @@ int CItemStore::DeleteItem(LPCWSTR link) {
     lower.MakeLower();
     const CString& content = m_current.content;
     int at = 0;
-    for (;;) {
-      int img = lower.Find(u"<img", at);
-      if (img < 0) break;
-      int src = lower.Find(u"src=", img);
-      if (src < 0) break;
-      int from = src + 4;
-      int end = lower.Find(u' ', from);
-      if (end < 0) end = lower.Find(u'\t', from);
-      if (end < 0) end = lower.Find(u'>', from);
-      if (end < 0) break;
-      at = end;
-      CString ref = content.Mid(from, end - from);
-      int gt = ref.Find(u'>');
-      if (gt >= 0) ref = ref.Left(gt);
-      for (WCHAR quote : {u'"', u'\''}) {
-        int q = ref.Find(quote);
-        if (q >= 0) {
-          ref = ref.Mid(q + 1);
-          int q2 = ref.Find(quote);
-          if (q2 >= 0) ref = ref.Left(q2);
-        }
-      }
+    ImageReference found;
+    while (FindImageReference(content, lower, at, found)) {
+      at = found.end;
+      const CString& ref = found.ref;
       bool bare = ref.FindOneOf(u"\\/:*?\"<>|") < 0 && ref.Find(u"..") < 0;
       bool ours = ref.GetLength() > prefix.GetLength() && _wcsnicmp(ref, prefix, size_t(prefix.GetLength())) == 0 &&
                   ref[prefix.GetLength()] >= u'0' && ref[prefix.GetLength()] <= u'9';

@@ -10,6 +10,7 @@
 #include "common/log.h"
 #include "kernel/kernel.h"
 #include "quillet/feeds/feed_date.h"
+#include "quillet/feeds/image_ref.h"
 
 namespace {
 
@@ -185,27 +186,10 @@ bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringL
   for (;;) {
     if (!DownloadImages()) return true;
     if (Cancelled()) return false;
-    int img = lower.Find(u"<img", at);
-    if (img < 0) return true;
-    int src = lower.Find(u"src=", img);
-    if (src < 0) return true;
-    int from = src + 4;
-    int end = lower.Find(u' ', from);
-    if (end < 0) end = lower.Find(u'\t', from);
-    if (end < 0) end = lower.Find(u'>', from);
-    if (end < 0) return true;
-    at = from;
-    CString ref = content.Mid(from, end - from);
-    int gt = ref.Find(u'>');
-    if (gt >= 0) ref = ref.Left(gt);
-    for (WCHAR quote : {u'"', u'\''}) {
-      int q = ref.Find(quote);
-      if (q >= 0) {
-        ref = ref.Mid(q + 1);
-        int q2 = ref.Find(quote);
-        if (q2 >= 0) ref = ref.Left(q2);
-      }
-    }
+    ImageReference found;
+    if (!FindImageReference(content, lower, at, found)) return true;
+    at = found.from;
+    const CString& ref = found.ref;
     if (ref.IsEmpty()) continue;
     CString ext(u".img");
     int dot = ref.ReverseFind(u'.');
