@@ -96,6 +96,16 @@ HANDLE NewConnection(DWORD status, bool signal) {
   return qk::RegisterHandle(c);
 }
 
+// The connections whose handles are still open.
+std::vector<std::shared_ptr<Connection>> LiveConnections() {
+  std::vector<std::shared_ptr<Connection>> live;
+  Script& s = TheScript();
+  std::lock_guard<std::mutex> g(s.lock);
+  for (auto& w : s.live)
+    if (auto c = w.lock()) live.push_back(c);
+  return live;
+}
+
 }  // namespace
 
 HRESULT ConnMgrMapURL(LPCWSTR url, GUID* guid, DWORD*) {
@@ -218,13 +228,7 @@ void ScriptSyncResult(HRESULT hr, DWORD status) {
 }
 
 void ChangeStatus(DWORD status) {
-  std::vector<std::shared_ptr<Connection>> live;
-  {
-    Script& s = TheScript();
-    std::lock_guard<std::mutex> g(s.lock);
-    for (auto& w : s.live)
-      if (auto c = w.lock()) live.push_back(c);
-  }
+  std::vector<std::shared_ptr<Connection>> live = LiveConnections();
   {
     std::lock_guard<std::mutex> g(qk::WaitLock());
     for (auto& c : live) {
@@ -255,13 +259,7 @@ std::vector<LONG> Releases() {
 }
 
 int HeldConnections() {
-  std::vector<std::shared_ptr<Connection>> live;
-  {
-    Script& s = TheScript();
-    std::lock_guard<std::mutex> g(s.lock);
-    for (auto& w : s.live)
-      if (auto c = w.lock()) live.push_back(c);
-  }
+  std::vector<std::shared_ptr<Connection>> live = LiveConnections();
   std::lock_guard<std::mutex> g(qk::WaitLock());
   return static_cast<int>(std::count_if(live.begin(), live.end(), [](auto& c) { return c->held; }));
 }
