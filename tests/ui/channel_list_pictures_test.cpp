@@ -20,19 +20,6 @@
 
 namespace {
 
-CChannelListView* g_view = nullptr;
-
-LRESULT PictureProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_PAINT) {
-    auto cfg = qk::gdi::GetScreenConfig();
-    HDC dc = qk::gdi::CreateScreenAreaDC(RECT{0, 0, cfg.width, cfg.height}, hwnd);
-    if (g_view) g_view->Paint(dc);
-    DeleteDC(dc);
-    return 0;
-  }
-  return DefWindowProcW(hwnd, msg, wParam, lParam);
-}
-
 std::string PicturesDir() {
   const char* env = std::getenv("QUILLET_PICTURES_DIR");
   std::string dir = env && *env ? env : std::string(QUILLET_BINARY_DIR) + "/pictures";
@@ -106,9 +93,7 @@ const Channel kChannels[] = {
 class ChannelListPictures : public qtest::DeviceTest {
  protected:
   void Picture(const qk::gdi::ScreenConfig& cfg, BOOL touch, const std::string& name) {
-    qk::gdi::SetScreenConfig(cfg);
-    ResetScreenDpi();
-    SetTouchFlag(touch);
+    uitest::UseScreen(cfg, touch);
     InitImagingFactory();
     qk::FreezeClock(1796726400000LL, 1000);  // 2026-12-08 11:20 UTC
     WCHAR root[MAX_PATH];
@@ -144,15 +129,10 @@ class ChannelListPictures : public qtest::DeviceTest {
         WriteDeviceFile(path, bytes);
       }
     }
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = PictureProc;
-    wc.lpszClassName = u"PictureHost";
-    RegisterClassW(&wc);
-    HWND window = CreateWindowExW(0, u"PictureHost", u"", 0, 0, 0, cfg.width, cfg.height, nullptr, nullptr,
-                                  nullptr, nullptr);
+    HWND window = uitest::CreateViewHost(cfg);
     {
       CChannelListView view;
-      g_view = &view;
+      uitest::HostedView() = &view;
       view.Create(nullptr, window, 0, 0, cfg.width, cfg.height, 0, nullptr);
       i = 0;
       for (const Channel& c : kChannels) {
@@ -182,16 +162,14 @@ class ChannelListPictures : public qtest::DeviceTest {
       for (size_t p = 0; p < img.bgra.size(); p += 4)
         black += img.bgra[p] == 0 && img.bgra[p + 1] == 0 && img.bgra[p + 2] == 0;
       EXPECT_EQ(black, 0);
-      g_view = nullptr;
+      uitest::HostedView() = nullptr;
     }
     DestroyWindow(window);
     ReleaseImagingFactory();
     qk::UseRealClock();
   }
   void TearDown() override {
-    SetTouchFlag(TRUE);
-    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
-    ResetScreenDpi();
+    uitest::RestoreDefaultScreen();
     DeviceTest::TearDown();
   }
 };

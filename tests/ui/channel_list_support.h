@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "quillet/feeds/opml_xml.h"
 #include "gdi/image_codec.h"
+#include "gdi/surface.h"
+#include "quillet/feeds/opml_xml.h"
 #include "quillet/ui/channel_list_view.h"
+#include "user/user.h"
 
 namespace uitest {
 
@@ -105,6 +107,50 @@ inline std::string MakePngIco(int size, const PixelFn& px) {
   Put32(file, 6 + 8, static_cast<uint32_t>(png.size()));
   Put32(file, 6 + 12, 22);
   return file + std::string(png.begin(), png.end());
+}
+
+// The screen of a test: size and dpi, and the touch edition or the key device.
+inline void UseScreen(const qk::gdi::ScreenConfig& cfg, BOOL touch) {
+  qk::gdi::SetScreenConfig(cfg);
+  ResetScreenDpi();
+  SetTouchFlag(touch);
+}
+
+// Back to the default touch screen for the tests that follow.
+inline void RestoreDefaultScreen() {
+  SetTouchFlag(TRUE);
+  qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+  ResetScreenDpi();
+}
+
+// The view the host window paints over the whole screen and passes its
+// timers to; null when it hosts none.
+inline CChannelListView*& HostedView() {
+  static CChannelListView* view = nullptr;
+  return view;
+}
+
+inline LRESULT ViewHostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  CChannelListView* view = HostedView();
+  if (msg == WM_TIMER && view && view->OnTimer(hwnd, wParam)) return 0;
+  if (msg == WM_PAINT) {
+    auto cfg = qk::gdi::GetScreenConfig();
+    HDC dc = qk::gdi::CreateScreenAreaDC(RECT{0, 0, cfg.width, cfg.height}, hwnd);
+    if (view) view->Paint(dc);
+    DeleteDC(dc);
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// A window of the screen's size whose painting is HostedView()'s.
+inline HWND CreateViewHost(const qk::gdi::ScreenConfig& cfg) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = ViewHostProc;
+  wc.lpszClassName = u"ChannelHost";
+  RegisterClassW(&wc);
+  return CreateWindowExW(0, u"ChannelHost", u"", 0, 0, 0, cfg.width, cfg.height, nullptr, nullptr, nullptr,
+                         nullptr);
 }
 
 // Fills the view from a channel list file as the channel-list screen does:

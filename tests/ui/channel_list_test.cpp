@@ -21,20 +21,6 @@ using uitest::MakePngIco;
 
 namespace {
 
-CChannelListView* g_view = nullptr;
-
-LRESULT HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_TIMER && g_view && g_view->OnTimer(hwnd, wParam)) return 0;
-  if (msg == WM_PAINT) {
-    auto cfg = qk::gdi::GetScreenConfig();
-    HDC dc = qk::gdi::CreateScreenAreaDC(RECT{0, 0, cfg.width, cfg.height}, hwnd);
-    if (g_view) g_view->Paint(dc);
-    DeleteDC(dc);
-    return 0;
-  }
-  return DefWindowProcW(hwnd, msg, wParam, lParam);
-}
-
 struct Opened {
   CString title, url;
   int channel = 0, x = 0;
@@ -65,33 +51,24 @@ class ChannelList : public qtest::DeviceTest {
   void SetUp() override { Start(qk::gdi::DefaultScreenConfig(), TRUE); }
   void Start(const qk::gdi::ScreenConfig& cfg, BOOL touch) {
     DeviceTest::SetUp();
-    qk::gdi::SetScreenConfig(cfg);
-    ResetScreenDpi();
-    SetTouchFlag(touch);
+    uitest::UseScreen(cfg, touch);
     InitImagingFactory();
     qk::FreezeClock(1796724000000LL, 500000);  // 2026-12-08 10:40 UTC
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = HostProc;
-    wc.lpszClassName = u"ChannelHost";
-    RegisterClassW(&wc);
-    window_ = CreateWindowExW(0, u"ChannelHost", u"", 0, 0, 0, cfg.width, cfg.height, nullptr, nullptr, nullptr,
-                              nullptr);
+    window_ = uitest::CreateViewHost(cfg);
     view_ = std::make_unique<CChannelListView>();
-    g_view = view_.get();
+    uitest::HostedView() = view_.get();
     g_opened.clear();
     width_ = cfg.width;
     height_ = cfg.height;
     view_->Create(nullptr, window_, 0, 0, width_, height_, 42, &OnOpen);
   }
   void TearDown() override {
-    g_view = nullptr;
+    uitest::HostedView() = nullptr;
     view_.reset();
     DestroyWindow(window_);
     ReleaseImagingFactory();
     qk::UseRealClock();
-    SetTouchFlag(TRUE);
-    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
-    ResetScreenDpi();
+    uitest::RestoreDefaultScreen();
     DeviceTest::TearDown();
   }
   std::u16string DataFolder() {
