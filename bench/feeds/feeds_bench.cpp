@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "feeds_test_util.h"
 #include "kernel/kernel.h"
 #include "quillet/feeds/item_store.h"
 #include "quillet/feeds/opml_xml.h"
@@ -77,15 +78,6 @@ void BM_OpmlAttributeEditAndSave(benchmark::State& state) {
 }
 BENCHMARK(BM_OpmlAttributeEditAndSave)->Unit(benchmark::kMillisecond);
 
-void SetSetting(const char16_t* name, DWORD value) {
-  HKEY key = nullptr;
-  DWORD disposition = 0;
-  RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Marrowby\\Quillet Reach\\Settings", 0, nullptr, 0, KEY_ALL_ACCESS,
-                  nullptr, &key, &disposition);
-  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  RegCloseKey(key);
-}
-
 // An RSS 2.0 feed of count items, each about itemBytes long, with an image
 // per item and a few entities.
 std::string MakeFeed(int count, size_t itemBytes) {
@@ -129,7 +121,7 @@ void ParseInto(benchmark::State& state, const std::string& feed) {
 // 100 KB, 50 new items into an empty store: load, parse, commit, trim.
 void BM_FeedSmall(benchmark::State& state) {
   EnsureRoot();
-  SetSetting(u"ArticlesNumber", 50);
+  ftest::SetSetting(u"ArticlesNumber", 50);
   std::string feed = MakeFeed(50, 1900);
   ParseInto(state, feed);
 }
@@ -138,10 +130,10 @@ BENCHMARK(BM_FeedSmall)->Unit(benchmark::kMillisecond);
 // 5 MB, 5,000 items, 500 kept.
 void BM_FeedLarge(benchmark::State& state) {
   EnsureRoot();
-  SetSetting(u"ArticlesNumber", 500);
+  ftest::SetSetting(u"ArticlesNumber", 500);
   std::string feed = MakeFeed(5000, 950);
   ParseInto(state, feed);
-  SetSetting(u"ArticlesNumber", 50);
+  ftest::SetSetting(u"ArticlesNumber", 50);
 }
 BENCHMARK(BM_FeedLarge)->Unit(benchmark::kMillisecond);
 
