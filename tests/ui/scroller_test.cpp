@@ -3,6 +3,7 @@
 // hold, click, drag, flick with momentum, bounce at both ends, stop on touch.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <vector>
 
 #include "gdi/surface.h"
@@ -80,6 +81,16 @@ class Scroller : public qtest::DeviceTest {
   bool Down(int x, int y) { return scroller_.OnPointerDown(window_, 0, MAKELPARAM(x, y)); }
   bool Move(int x, int y) { return scroller_.OnPointerMove(window_, 0, MAKELPARAM(x, y)); }
   bool Up(int x, int y) { return scroller_.OnPointerUp(window_, 0, MAKELPARAM(x, y)); }
+  // A finger at x pressed at the first y, then moved to each further y
+  // 10 ms apart; it stays down.
+  void Stroke(int x, std::initializer_list<int> ys) {
+    auto y = ys.begin();
+    Down(x, *y);
+    for (++y; y != ys.end(); ++y) {
+      Run(10);
+      Move(x, *y);
+    }
+  }
   // Lets time pass in steps, handling the timers that fall due.
   void Run(int ms, int step = 10) {
     for (int t = 0; t < ms; t += step) {
@@ -156,9 +167,7 @@ TEST_F(Scroller, ElevenPixelsIsStillAClick) {
 
 TEST_F(Scroller, SlowDragInRangeNeitherFlicksNorClicks) {
   Init(2000);
-  Down(100, 400);
-  Run(10);
-  Move(100, 388);  // 12 pixels: the drag starts and covers the whole distance
+  Stroke(100, {400, 388});  // 12 pixels: the drag starts and covers the whole distance
   EXPECT_EQ(client_.dragStarts, 1);
   EXPECT_EQ(scroller_.GetOffset(), -12);
   for (int y : {300, 298, 296, 295}) {
@@ -175,13 +184,7 @@ TEST_F(Scroller, SlowDragInRangeNeitherFlicksNorClicks) {
 
 TEST_F(Scroller, FlickDecaysUntilItStops) {
   Init(20000);
-  Down(100, 600);
-  Run(10);
-  Move(100, 560);
-  Run(10);
-  Move(100, 520);
-  Run(10);
-  Move(100, 480);
+  Stroke(100, {600, 560, 520, 480});
   // Oldest sample 560 at +10 ms, newest 480 at +30 ms: dy = -80, dt = 20,
   // 45 / 20 x -80 = -180.
   Up(100, 480);
@@ -227,13 +230,7 @@ TEST_F(Scroller, SamplesOnOneTickDoNotDivideByZero) {
 
 TEST_F(Scroller, PullDownBouncesBackInFourSteps) {
   Init(300);  // shorter than the view
-  Down(100, 100);
-  Run(10);
-  Move(100, 200);
-  Run(10);
-  Move(100, 200);
-  Run(10);
-  Move(100, 200);
+  Stroke(100, {100, 200, 200, 200});
   EXPECT_EQ(scroller_.GetOffset(), 100);
   client_.offsets.clear();
   Up(100, 200);
@@ -245,13 +242,7 @@ TEST_F(Scroller, PullDownBouncesBackInFourSteps) {
 
 TEST_F(Scroller, ShortListBouncesBackFromAboveToo) {
   Init(300);
-  Down(100, 300);
-  Run(10);
-  Move(100, 200);
-  Run(10);
-  Move(100, 200);
-  Run(10);
-  Move(100, 200);
+  Stroke(100, {300, 200, 200, 200});
   EXPECT_EQ(scroller_.GetOffset(), -100);
   Up(100, 200);
   Run(300);
@@ -260,13 +251,7 @@ TEST_F(Scroller, ShortListBouncesBackFromAboveToo) {
 
 TEST_F(Scroller, FlickPastTheEndBouncesToTheLastScreen) {
   Init(1000);  // view 700: the lowest offset is -300
-  Down(100, 650);
-  Run(10);
-  Move(100, 600);
-  Run(10);
-  Move(100, 500);
-  Run(10);
-  Move(100, 400);
+  Stroke(100, {650, 600, 500, 400});
   Up(100, 400);
   ASSERT_LT(scroller_.GetVelocity(), 0);
   Run(2000);
@@ -276,13 +261,7 @@ TEST_F(Scroller, FlickPastTheEndBouncesToTheLastScreen) {
 
 TEST_F(Scroller, PressDuringAFlickStopsItAndSwallowsTheClick) {
   Init(20000);
-  Down(100, 600);
-  Run(10);
-  Move(100, 560);
-  Run(10);
-  Move(100, 520);
-  Run(10);
-  Move(100, 480);
+  Stroke(100, {600, 560, 520, 480});
   Up(100, 480);
   Run(140);
   ASSERT_TRUE(scroller_.IsMoving());
