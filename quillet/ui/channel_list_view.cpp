@@ -13,6 +13,7 @@
 #include "gdi/image_codec.h"
 #include "kernel/fs.h"
 #include "quillet/res/resources.h"
+#include "quillet/ui/dib.h"
 #include "user/user.h"
 
 namespace {
@@ -685,16 +686,9 @@ BOOL CChannelListView::DrawIconFile(HDC hdc, LPCWSTR path, int left, int top, in
     qk::gdi::DecodedImage png;
     if (!qk::gdi::DecodePng(image, bytes, &png)) return FALSE;
     const int w = right - left, h = bottom - top;
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = 40;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP section = CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    BYTE* d = nullptr;
+    HBITMAP section = CreateTopDownSection(hdc, w, h, 32, &d);
     if (!section) return FALSE;
-    BYTE* d = static_cast<BYTE*>(bits);
     for (int yy = 0; yy < h; ++yy)
       for (int xx = 0; xx < w; ++xx) {
         const BYTE* s = &png.bgra[(static_cast<size_t>(yy * png.height / h) * png.width + xx * png.width / w) * 4];
@@ -737,16 +731,9 @@ BOOL CChannelListView::DrawIconFile(HDC hdc, LPCWSTR path, int left, int top, in
   const size_t maskAt = colourAt + colourStride * height;
   if (maskAt + maskStride * height > bytes) return FALSE;
 
-  BITMAPINFO bi = {};
-  bi.bmiHeader.biSize = 40;
-  bi.bmiHeader.biWidth = width;
-  bi.bmiHeader.biHeight = -height;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  void* pixels = nullptr;
-  HBITMAP section = CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &pixels, nullptr, 0);
+  BYTE* out = nullptr;
+  HBITMAP section = CreateTopDownSection(hdc, width, height, 32, &out);
   if (!section) return FALSE;
-  BYTE* out = static_cast<BYTE*>(pixels);
   int k = 0;
   bool opaqueSeen = false;
   // Rows are stored bottom-up; the mask rows are walked from the bottom up.

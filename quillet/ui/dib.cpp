@@ -45,6 +45,20 @@ uint32_t Le32(const BYTE* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (stati
 
 }  // namespace
 
+HBITMAP CreateTopDownSection(HDC hdc, int width, int height, int bitsPerPixel, BYTE** pixels) {
+  BITMAPINFO bi = {};
+  bi.bmiHeader.biSize = 40;
+  bi.bmiHeader.biWidth = width;
+  bi.bmiHeader.biHeight = -height;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = static_cast<WORD>(bitsPerPixel);
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP section = CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  *pixels = section ? static_cast<BYTE*>(bits) : nullptr;
+  return section;
+}
+
 int NumColorEntries(int bitsPerPixel) {
   switch (bitsPerPixel) {
     case 1: return 2;

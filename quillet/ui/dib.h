@@ -10,6 +10,9 @@
 int NumColorEntries(int bitsPerPixel);
 // The fixed 256-colour table used when a bitmap's own colours cannot be read.
 const RGBQUAD* StandardColorTable();
+// A top-down DIB section of width x height at bitsPerPixel (16, 24 or 32,
+// no colour table), uncompressed; its pixels in *pixels. Null on failure.
+HBITMAP CreateTopDownSection(HDC hdc, int width, int height, int bitsPerPixel, BYTE** pixels);
 
 class CDib {
  public:

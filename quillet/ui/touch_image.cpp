@@ -8,6 +8,7 @@
 
 #include "kernel/resource.h"
 #include "quillet/ui/density.h"
+#include "quillet/ui/dib.h"
 
 IImagingFactory* g_pImagingFactory = nullptr;
 
@@ -245,18 +246,9 @@ bool CDibBuffer::Create(int width, int height) {
   Destroy();
   if (width <= 0 || height <= 0) return false;
   int rowPixels = (width + 3) & ~3;
-  BITMAPINFO bi = {};
-  bi.bmiHeader.biSize = 40;
-  bi.bmiHeader.biWidth = rowPixels;
-  bi.bmiHeader.biHeight = -height;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 24;
-  bi.bmiHeader.biCompression = BI_RGB;
   // A DIB section does not depend on the DC it is made on.
-  void* bits = nullptr;
-  m_hBitmap = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  m_hBitmap = CreateTopDownSection(nullptr, rowPixels, height, 24, &m_pBits);
   if (!m_hBitmap) return false;
-  m_pBits = static_cast<BYTE*>(bits);
   m_nRowPixels = rowPixels;
   m_nHeight = height;
   m_nWidth = width;
