@@ -333,23 +333,24 @@ BOOL CDownloader::Post(CString& url, const CString& body, CString& reply, int co
 
 BOOL CDownloader::WWWAuthentication(CHttpRequest* request, CHttpResponse*& response, int context) {
   VLog(u"CDownloader::WWWAuthentication()");
-  CString challenge;
-  if (!response->GetHeader(u"WWW-Authenticate", challenge)) {
-    m_nLastError = DL_BAD_CHALLENGE;
-    return FALSE;
-  }
-  m_strAuthHeader = u"Authorization";
-  return DoAuthentication(challenge, request, response, context);
+  return AnswerChallenge(u"WWW-Authenticate", u"Authorization", request, response, context);
 }
 
 BOOL CDownloader::ProxyAuthentication(CHttpRequest* request, CHttpResponse*& response, int context) {
   VLog(u"CDownloader::ProxyAuthentication()");
+  return AnswerChallenge(u"Proxy-Authenticate", u"Proxy-Authorization", request, response, context);
+}
+
+// Answers the challenge in the response's challengeHeader with an
+// authorizationHeader on the repeated request.
+BOOL CDownloader::AnswerChallenge(LPCWSTR challengeHeader, LPCWSTR authorizationHeader, CHttpRequest* request,
+                                  CHttpResponse*& response, int context) {
   CString challenge;
-  if (!response->GetHeader(u"Proxy-Authenticate", challenge)) {
+  if (!response->GetHeader(challengeHeader, challenge)) {
     m_nLastError = DL_BAD_CHALLENGE;
     return FALSE;
   }
-  m_strAuthHeader = u"Proxy-Authorization";
+  m_strAuthHeader = authorizationHeader;
   return DoAuthentication(challenge, request, response, context);
 }
 

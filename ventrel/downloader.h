@@ -113,6 +113,8 @@ class CDownloader {
   void SaveHeaders(CHttpResponse* response);
   BOOL WWWAuthentication(CHttpRequest* request, CHttpResponse*& response, int context);
   BOOL ProxyAuthentication(CHttpRequest* request, CHttpResponse*& response, int context);
+  BOOL AnswerChallenge(LPCWSTR challengeHeader, LPCWSTR authorizationHeader, CHttpRequest* request,
+                       CHttpResponse*& response, int context);
   BOOL DoAuthentication(const CString& challenge, CHttpRequest* request, CHttpResponse*& response, int context);
   BOOL DoBasicAuthentication(CHttpRequest* request, CHttpResponse*& response, int context);
   BOOL DoDigestAuthentication(CHttpRequest* request, CHttpResponse*& response, int context);
