@@ -2,10 +2,9 @@
 // as a downloaded feed file and as "Channels.opml".
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
+#include "fuzz_device.h"
 #include "kernel/kernel.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/rss_xml.h"
@@ -17,26 +16,16 @@ const char16_t kList[] = u"\\ChannelData\\Channels.opml";
 
 void Outline(void*, LPCWSTR, LPCWSTR, LPCWSTR) {}
 void Element(void*, LPCWSTR, LPCWSTR, LPCWSTR) {}
-
-void Write(const char16_t* path, const uint8_t* data, size_t size) {
-  FILE* f = fopen(qk::HostPath(path).c_str(), "wb");
-  if (!f) return;
-  fwrite(data, 1, size, f);
-  fclose(f);
-}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/quillet-fuzz-feed-XXXXXX";
-  std::string root = mkdtemp(tmpl);
-  qk::SetDeviceRoot(root);
-  std::filesystem::create_directories(root + "/ChannelData");
+  fuzzdev::MakeDeviceRoot("feed");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::remove(qk::HostPath(kStore).c_str());
-  Write(kFeed, data, size);
+  fuzzdev::WriteInput(kFeed, data, size);
   {
     CRssXML feed(&Element, nullptr, nullptr, 1);
     if (feed.LoadAndWalk(kFeed)) {
@@ -50,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       feed.CountItems(items, read);
     }
   }
-  Write(kList, data, size);
+  fuzzdev::WriteInput(kList, data, size);
   {
     COpmlXML list(&Outline, nullptr, 1);
     if (list.LoadAndWalk(kList)) {

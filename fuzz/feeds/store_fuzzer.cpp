@@ -2,11 +2,9 @@
 // reader walks it, then a property change, an append and a compaction run
 // on it. Nothing may crash, and a following append must stay readable.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
 
+#include "fuzz_device.h"
 #include "kernel/kernel.h"
 #include "quillet/feeds/item_store.h"
 
@@ -15,19 +13,12 @@ const char16_t kStore[] = u"\\ChannelData\\Ch001.bin";
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/quillet-fuzz-store-XXXXXX";
-  std::string root = mkdtemp(tmpl);
-  qk::SetDeviceRoot(root);
-  std::filesystem::create_directories(root + "/ChannelData");
+  fuzzdev::MakeDeviceRoot("store");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string host = qk::HostPath(kStore);
-  FILE* f = fopen(host.c_str(), "wb");
-  if (!f) return 0;
-  fwrite(data, 1, size, f);
-  fclose(f);
+  if (!fuzzdev::WriteInput(kStore, data, size)) return 0;
 
   CItemStore reader(0);
   reader.SetKeptCount(2);
