@@ -42,6 +42,28 @@ qk::gdi::DecodedImage ReadPng(const std::string& path) {
   return img;
 }
 
+// Queues a left-button or motion event at (x, y) as the mouse would.
+void PushMouse(Uint32 type, int x, int y) {
+  SDL_Event e = {};
+  e.type = type;
+  if (type == SDL_MOUSEMOTION) {
+    e.motion.x = x;
+    e.motion.y = y;
+  } else {
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.x = x;
+    e.button.y = y;
+  }
+  SDL_PushEvent(&e);
+}
+
+void PushKeyDown(SDL_Keycode key) {
+  SDL_Event e = {};
+  e.type = SDL_KEYDOWN;
+  e.key.keysym.sym = key;
+  SDL_PushEvent(&e);
+}
+
 }  // namespace
 
 TEST_F(Display, WindowDcsDrawOnTheWindowsAreaOfTheScreen) {
@@ -119,31 +141,11 @@ TEST_F(Display, WindowShowsTheScreenAndTranslatesInput) {
   EXPECT_TRUE(qk::display::WindowOpen());
   EXPECT_TRUE(qk::display::OpenWindow("Quillet")) << "a second open keeps the window";
   qk::display::Present();
-  SDL_Event e = {};
-  e.type = SDL_MOUSEBUTTONDOWN;
-  e.button.button = SDL_BUTTON_LEFT;
-  e.button.x = 12;
-  e.button.y = 34;
-  SDL_PushEvent(&e);
-  e = {};
-  e.type = SDL_MOUSEMOTION;
-  e.motion.x = 15;
-  e.motion.y = 60;
-  SDL_PushEvent(&e);
-  e = {};
-  e.type = SDL_MOUSEBUTTONUP;
-  e.button.button = SDL_BUTTON_LEFT;
-  e.button.x = 15;
-  e.button.y = 60;
-  SDL_PushEvent(&e);
-  e = {};
-  e.type = SDL_KEYDOWN;
-  e.key.keysym.sym = SDLK_DOWN;
-  SDL_PushEvent(&e);
-  e = {};
-  e.type = SDL_KEYDOWN;
-  e.key.keysym.sym = SDLK_F2;
-  SDL_PushEvent(&e);
+  PushMouse(SDL_MOUSEBUTTONDOWN, 12, 34);
+  PushMouse(SDL_MOUSEMOTION, 15, 60);
+  PushMouse(SDL_MOUSEBUTTONUP, 15, 60);
+  PushKeyDown(SDLK_DOWN);
+  PushKeyDown(SDLK_F2);
   std::vector<qk::display::InputEvent> got;
   qk::display::InputEvent in;
   while (qk::display::PollInput(&in)) got.push_back(in);
