@@ -324,10 +324,7 @@ TEST_F(FetchProgramTest, StartWithoutWaitingAndAMissingProgram) {
   PROCESS_INFORMATION pi{};
   EXPECT_EQ(RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, text, FALSE, &pi), 0u);
   ASSERT_NE(pi.hProcess, nullptr);
-  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  EXPECT_EQ(code, 1u);
+  EXPECT_EQ(qtest::WaitForExitCode(pi.hProcess), 1u);
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
 

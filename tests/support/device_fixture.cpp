@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "kernel/process.h"
+
 namespace fs = std::filesystem;
 
 namespace qtest {
@@ -59,6 +61,13 @@ std::string CorporaDir() {
   const char* env = std::getenv("QUILLET_CORPORA");
   std::string dir = env ? env : QUILLET_CORPORA_DIR;
   return fs::is_directory(dir) ? dir : std::string();
+}
+
+DWORD WaitForExitCode(HANDLE process, DWORD timeoutMs) {
+  EXPECT_EQ(WaitForSingleObject(process, timeoutMs), WAIT_OBJECT_0) << "the process did not end";
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeProcess(process, &code));
+  return code;
 }
 
 }  // namespace qtest

@@ -32,5 +32,8 @@ std::string ReadHostFile(const std::string& path);
 void WriteHostFile(const std::string& path, const std::string& bytes);
 // The shared test corpora folder, or empty when it is absent.
 std::string CorporaDir();
+// Waits (at most timeoutMs) for a started process to end and returns its
+// exit code; a process that does not end fails the test.
+DWORD WaitForExitCode(HANDLE process, DWORD timeoutMs = 10000);
 
 }  // namespace qtest

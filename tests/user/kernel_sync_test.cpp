@@ -169,9 +169,7 @@ class ProcessTest : public qtest::DeviceTest {
   DWORD RunToEnd(const std::u16string& args) {
     PROCESS_INFORMATION pi{};
     if (!Start(args, &pi)) return 0xDEAD;
-    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+    DWORD code = qtest::WaitForExitCode(pi.hProcess);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return code;
@@ -219,10 +217,7 @@ TEST_F(ProcessTest, ShellExecuteStartsProgramsAndRecordsEverythingElse) {
   info.lpParameters = u"exit 2A";
   ASSERT_TRUE(ShellExecuteEx(&info));
   ASSERT_NE(info.hProcess, nullptr);
-  EXPECT_EQ(WaitForSingleObject(info.hProcess, 10000), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeProcess(info.hProcess, &code);
-  EXPECT_EQ(code, 0x2Au);
+  EXPECT_EQ(qtest::WaitForExitCode(info.hProcess), 0x2Au);
   CloseHandle(info.hProcess);
 
   SHELLEXECUTEINFO report{};
@@ -253,10 +248,7 @@ TEST_F(ProcessTest, NamedMutexHeldByAnotherProcess) {
   EXPECT_EQ(WaitForSingleObject(mutex, 30), WAIT_TIMEOUT);
   SetEvent(release);
   EXPECT_EQ(WaitForSingleObject(mutex, 10000), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  EXPECT_EQ(code, 7u);
+  EXPECT_EQ(qtest::WaitForExitCode(pi.hProcess), 7u);
   EXPECT_TRUE(ReleaseMutex(mutex));
   for (HANDLE h : {release, ready, mutex, pi.hThread, pi.hProcess}) CloseHandle(h);
   // With every holder gone the name is free again.

@@ -153,10 +153,7 @@ TEST_F(BusTest, SendsToAHungOrGonePeerGiveUp) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 
   PostMessageW(peer, WM_CLOSE, 0, 0);
-  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  EXPECT_EQ(code, 5u);
+  ASSERT_EQ(qtest::WaitForExitCode(pi.hProcess), 5u);
   EXPECT_FALSE(IsWindow(peer));
   EXPECT_EQ(FindWindowW(u"PeerTarget", nullptr), nullptr);
   start = std::chrono::steady_clock::now();
