@@ -25,6 +25,21 @@ inline void Put32(std::string& s, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
+// The header and one directory entry of a ".ico" whose image of imageBytes
+// follows at offset 22.
+inline std::string IcoDirectory(int size, uint16_t planes, uint16_t bits, size_t imageBytes) {
+  std::string file(6 + 16, '\0');
+  Put16(file, 2, 1);
+  Put16(file, 4, 1);
+  file[6] = static_cast<char>(size);
+  file[7] = static_cast<char>(size);
+  Put16(file, 6 + 4, planes);
+  Put16(file, 6 + 6, bits);
+  Put32(file, 6 + 8, static_cast<uint32_t>(imageBytes));
+  Put32(file, 6 + 12, 22);
+  return file;
+}
+
 // A one-image ".ico" of size x size at the given depth (1, 4, 8, 24, 32);
 // pixels with alpha below 128 are transparent in the mask. Palettes are
 // built from the picture's colours. directoryBits is written to the
@@ -79,16 +94,7 @@ inline std::string MakeIco(int size, int bits, const PixelFn& px, int directoryB
     pal[4 * i + 2] = static_cast<char>((palette[i] >> 16) & 0xFF);
   }
   std::string image = header + pal + colour + mask;
-  std::string file(6 + 16, '\0');
-  Put16(file, 2, 1);
-  Put16(file, 4, 1);
-  file[6] = static_cast<char>(size);
-  file[7] = static_cast<char>(size);
-  Put16(file, 6 + 4, 1);
-  Put16(file, 6 + 6, static_cast<uint16_t>(directoryBits < 0 ? bits : directoryBits));
-  Put32(file, 6 + 8, static_cast<uint32_t>(image.size()));
-  Put32(file, 6 + 12, 22);
-  return file + image;
+  return IcoDirectory(size, 1, static_cast<uint16_t>(directoryBits < 0 ? bits : directoryBits), image.size()) + image;
 }
 
 // A ".ico" whose one entry is a PNG picture.
@@ -98,15 +104,7 @@ inline std::string MakePngIco(int size, const PixelFn& px) {
     for (int x = 0; x < size; ++x) rgb[static_cast<size_t>(y) * size + x] = px(x, y) & 0xFFFFFF;
   std::vector<uint8_t> png;
   qk::gdi::EncodePng(size, size, rgb, &png);
-  std::string file(6 + 16, '\0');
-  Put16(file, 2, 1);
-  Put16(file, 4, 1);
-  file[6] = static_cast<char>(size);
-  file[7] = static_cast<char>(size);
-  Put16(file, 6 + 6, 32);
-  Put32(file, 6 + 8, static_cast<uint32_t>(png.size()));
-  Put32(file, 6 + 12, 22);
-  return file + std::string(png.begin(), png.end());
+  return IcoDirectory(size, 0, 32, png.size()) + std::string(png.begin(), png.end());
 }
 
 // The screen of a test: size and dpi, and the touch edition or the key device.
