@@ -1,6 +1,25 @@
 #include "ventrel/filehelpers.h"
 
+#include <functional>
+
 #include "common/encoding.h"
+
+namespace {
+
+// Calls visit with every entry of folder that matches the wildcard.
+void ForEachEntry(const CString& folder, LPCWSTR wildcard, const std::function<void(const WIN32_FIND_DATAW&)>& visit) {
+  CString pattern;
+  pattern.Format(u"%s\\%s", folder.GetString(), wildcard);
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(pattern, &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    visit(data);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+}  // namespace
 
 BOOL CreateFolderPath(const CString& path) {
   int first = path.Find(u'\\');
@@ -27,19 +46,12 @@ BOOL StripLastPathPart(CString& path) {
 }
 
 BOOL DeleteFolderTree(const CString& folder) {
-  CString pattern;
-  pattern.Format(u"%s\\*.*", folder.GetString());
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(pattern, &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      CString child;
-      child.Format(u"%s\\%s", folder.GetString(), data.cFileName);
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteFolderTree(child);
-      else DeleteFileW(child);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
+  ForEachEntry(folder, u"*.*", [&](const WIN32_FIND_DATAW& data) {
+    CString child;
+    child.Format(u"%s\\%s", folder.GetString(), data.cFileName);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteFolderTree(child);
+    else DeleteFileW(child);
+  });
   return RemoveDirectoryW(folder);
 }
 
@@ -84,31 +96,19 @@ int ReverseFindChar(LPCWSTR text, WCHAR ch) {
 }
 
 void ListShortcuts(const CString& folder, FILE* file) {
-  CString pattern;
-  pattern.Format(u"%s\\*.lnk", folder.GetString());
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(pattern, &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      CString line;
-      line.Format(u"%s|%s\\%s\n", data.cFileName, folder.GetString(), data.cFileName);
-      std::string bytes = qk::ToUtf8(line.str());
-      fwrite(bytes.data(), 1, bytes.size(), file);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  pattern.Format(u"%s\\*.*", folder.GetString());
-  find = FindFirstFileW(pattern, &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-      CString sub;
-      sub.Format(u"%s\\%s", folder.GetString(), data.cFileName);
-      ListShortcuts(sub, file);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
+  ForEachEntry(folder, u"*.lnk", [&](const WIN32_FIND_DATAW& data) {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
+    CString line;
+    line.Format(u"%s|%s\\%s\n", data.cFileName, folder.GetString(), data.cFileName);
+    std::string bytes = qk::ToUtf8(line.str());
+    fwrite(bytes.data(), 1, bytes.size(), file);
+  });
+  ForEachEntry(folder, u"*.*", [&](const WIN32_FIND_DATAW& data) {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    CString sub;
+    sub.Format(u"%s\\%s", folder.GetString(), data.cFileName);
+    ListShortcuts(sub, file);
+  });
 }
 
 void DeleteFileIfPresent(const char* path8) {
