@@ -25,6 +25,19 @@ uint16_t U16(const std::string& d, size_t p) {
   return uint16_t(b[0] | (b[1] << 8));
 }
 
+// Reads an open file from its position to its end (a file that shrinks
+// meanwhile gives what there was); a failed read throws CFileException.
+void ReadWholeFile(CFile& f, std::string& out) {
+  out.resize(size_t(f.GetLength()));
+  size_t got = 0;
+  while (got < out.size()) {
+    UINT n = f.Read(out.data() + got, UINT(out.size() - got));
+    if (n == 0) break;
+    got += n;
+  }
+  out.resize(got);
+}
+
 void PutU32(std::string& out, uint32_t v) {
   char b[4] = {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF)};
   out.append(b, 4);
@@ -191,15 +204,7 @@ bool CItemStore::ReadFileBytes(std::string& out) const {
   CFile f;
   if (!f.Open(m_strPath, CFile::modeRead | CFile::typeBinary | CFile::shareDenyNone)) return false;
   try {
-    ULONGLONG len = f.GetLength();
-    out.resize(size_t(len));
-    size_t got = 0;
-    while (got < out.size()) {
-      UINT n = f.Read(out.data() + got, UINT(out.size() - got));
-      if (n == 0) break;
-      got += n;
-    }
-    out.resize(got);
+    ReadWholeFile(f, out);
   } catch (CFileException* e) {
     e->Delete();
     out.clear();
@@ -419,14 +424,7 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
   std::vector<size_t> corrupt;
   try {
     ULONGLONG len = f.GetLength();
-    existing.resize(size_t(len));
-    size_t got = 0;
-    while (got < existing.size()) {
-      UINT n = f.Read(existing.data() + got, UINT(existing.size() - got));
-      if (n == 0) break;
-      got += n;
-    }
-    existing.resize(got);
+    ReadWholeFile(f, existing);
     // A crash or a full disk during an earlier append may have left half a
     // record; appending after it would hide every later record from readers.
     keep = WholeEnd(existing, &corrupt);
