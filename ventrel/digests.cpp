@@ -22,6 +22,47 @@ const int kMd5S[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 2
 
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+// Both hashes take the message in 64-byte blocks: bytes that do not fill a
+// block wait in the context's buffer until the next update or the end.
+template <class Context>
+void BlockUpdate(Context* ctx, const void* data, size_t length, void (*transform)(uint32_t*, const uint8_t*)) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  size_t used = ctx->count % 64;
+  ctx->count += length;
+  if (used) {
+    size_t take = 64 - used < length ? 64 - used : length;
+    std::memcpy(ctx->buffer + used, p, take);
+    p += take;
+    length -= take;
+    if (used + take < 64) return;
+    transform(ctx->state, ctx->buffer);
+  }
+  while (length >= 64) {
+    transform(ctx->state, p);
+    p += 64;
+    length -= 64;
+  }
+  if (length) std::memcpy(ctx->buffer, p, length);
+}
+
+// The end of a message: 0x80, zeros up to 8 bytes short of a block, then the
+// message length in bits (little-endian for MD5, big-endian for SHA-1); the
+// state words then give the digest in the same byte order.
+template <class Context>
+void BlockFinal(Context* ctx, bool bigEndian, void (*update)(Context*, const void*, size_t), uint8_t* digest,
+                int words) {
+  uint64_t bits = ctx->count * 8;
+  static const uint8_t kPad[64] = {0x80};
+  size_t used = ctx->count % 64;
+  size_t padLen = used < 56 ? 56 - used : 120 - used;
+  update(ctx, kPad, padLen);
+  uint8_t len[8];
+  for (int i = 0; i < 8; ++i) len[i] = uint8_t(bits >> (bigEndian ? 56 - 8 * i : 8 * i));
+  update(ctx, len, 8);
+  for (int i = 0; i < words; ++i)
+    for (int k = 0; k < 4; ++k) digest[i * 4 + k] = uint8_t(ctx->state[i] >> (bigEndian ? 24 - 8 * k : 8 * k));
+}
+
 int DecodeChar(char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
   if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -76,38 +117,9 @@ void Md5Init(MD5_CTX* ctx) {
   ctx->count = 0;
 }
 
-void Md5Update(MD5_CTX* ctx, const void* data, size_t length) {
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  size_t used = ctx->count % 64;
-  ctx->count += length;
-  if (used) {
-    size_t take = 64 - used < length ? 64 - used : length;
-    std::memcpy(ctx->buffer + used, p, take);
-    p += take;
-    length -= take;
-    if (used + take < 64) return;
-    Md5Transform(ctx->state, ctx->buffer);
-  }
-  while (length >= 64) {
-    Md5Transform(ctx->state, p);
-    p += 64;
-    length -= 64;
-  }
-  if (length) std::memcpy(ctx->buffer, p, length);
-}
+void Md5Update(MD5_CTX* ctx, const void* data, size_t length) { BlockUpdate(ctx, data, length, &Md5Transform); }
 
-void Md5Final(uint8_t digest[16], MD5_CTX* ctx) {
-  uint64_t bits = ctx->count * 8;
-  static const uint8_t kPad[64] = {0x80};
-  size_t used = ctx->count % 64;
-  size_t padLen = used < 56 ? 56 - used : 120 - used;
-  Md5Update(ctx, kPad, padLen);
-  uint8_t len[8];
-  for (int i = 0; i < 8; ++i) len[i] = uint8_t(bits >> (8 * i));
-  Md5Update(ctx, len, 8);
-  for (int i = 0; i < 4; ++i)
-    for (int k = 0; k < 4; ++k) digest[i * 4 + k] = uint8_t(ctx->state[i] >> (8 * k));
-}
+void Md5Final(uint8_t digest[16], MD5_CTX* ctx) { BlockFinal(ctx, false, &Md5Update, digest, 4); }
 
 std::string Md5(const std::string& bytes) {
   MD5_CTX ctx;
@@ -166,31 +178,9 @@ void Sha1Init(SHA1_CTX* ctx) {
   ctx->count = 0;
 }
 
-void Sha1Update(SHA1_CTX* ctx, const void* data, size_t length) {
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  while (length > 0) {
-    size_t used = ctx->count % 64;
-    size_t take = 64 - used < length ? 64 - used : length;
-    std::memcpy(ctx->buffer + used, p, take);
-    ctx->count += take;
-    p += take;
-    length -= take;
-    if (used + take == 64) Sha1Transform(ctx->state, ctx->buffer);
-  }
-}
+void Sha1Update(SHA1_CTX* ctx, const void* data, size_t length) { BlockUpdate(ctx, data, length, &Sha1Transform); }
 
-void Sha1Final(uint8_t digest[20], SHA1_CTX* ctx) {
-  uint64_t bits = ctx->count * 8;
-  static const uint8_t kPad[64] = {0x80};
-  size_t used = ctx->count % 64;
-  size_t padLen = used < 56 ? 56 - used : 120 - used;
-  Sha1Update(ctx, kPad, padLen);
-  uint8_t len[8];
-  for (int i = 0; i < 8; ++i) len[i] = uint8_t(bits >> (56 - 8 * i));
-  Sha1Update(ctx, len, 8);
-  for (int i = 0; i < 5; ++i)
-    for (int k = 0; k < 4; ++k) digest[i * 4 + k] = uint8_t(ctx->state[i] >> (24 - 8 * k));
-}
+void Sha1Final(uint8_t digest[20], SHA1_CTX* ctx) { BlockFinal(ctx, true, &Sha1Update, digest, 5); }
 
 std::string Sha1(const std::string& bytes) {
   SHA1_CTX ctx;

@@ -49,6 +49,21 @@ TEST(Sha1, Fips180Vectors) {
   EXPECT_EQ(DigestToHex(Sha1("")), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
 }
 
+TEST(Sha1, PiecewiseUpdatesGiveThePublishedDigest) {
+  // The million-"a" vector in pieces of 1 to 97 bytes, so that pieces both
+  // fill and straddle the 64-byte blocks.
+  std::string text(1000000, 'a');
+  SHA1_CTX ctx;
+  Sha1Init(&ctx);
+  for (size_t i = 0, n = 1; i < text.size(); i += n, n = n % 97 + 1) {
+    if (i + n > text.size()) n = text.size() - i;
+    Sha1Update(&ctx, text.data() + i, n);
+  }
+  uint8_t d[20];
+  Sha1Final(d, &ctx);
+  EXPECT_EQ(DigestToHex(std::string(reinterpret_cast<char*>(d), 20)), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
+}
+
 TEST(Sha1, ComputeHashWritesEachByteLowNibbleFirst) {
   CVentrelSync sync(nullptr, CString(), CString(), CString(u"h"));
   // SHA-1 of "abc" starts with the bytes a9 99 3e; written nibble-swapped.
