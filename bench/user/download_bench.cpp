@@ -1,7 +1,5 @@
 // A 100 MB download into a file through InternetDownloadFile, against the
 // curl command line fetching the same file from the same nginx on loopback.
-#include <sys/wait.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -17,7 +15,7 @@ using Clock = std::chrono::steady_clock;
 
 int main() {
   namespace fs = std::filesystem;
-  fs::path dir = qtest::MakeTempFolder("quillet-dlbench");
+  fs::path dir = qnet::MakeTempFolder("dlbench");
   if (dir.empty()) return 1;
   fs::create_directories(dir / "www");
   fs::create_directories(dir / "device");
@@ -41,12 +39,8 @@ int main() {
   double best = 1e9, bestCurl = 1e9;
   for (int round = 0; round < 3; ++round) {
     auto t0 = Clock::now();
-    qtest::ServerProcess curl;
-    if (curl.Spawn("curl", {"-s", "-o", (dir / "curl.bin").string(), url})) {
-      int status = 0;
-      waitpid(curl.pid(), &status, 0);
-      curl.Forget();
-    }
+    qnet::ChildProcess curl;
+    if (curl.Start({"curl", "-s", "-o", (dir / "curl.bin").string(), url}, false, "")) curl.Wait();
     bestCurl = std::min(bestCurl, std::chrono::duration<double>(Clock::now() - t0).count());
 
     DWORD code = 0, size = 0;

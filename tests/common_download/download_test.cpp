@@ -41,7 +41,7 @@ LRESULT ProgressProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 class DownloadTest : public qtest::DeviceTest {
  protected:
   static void SetUpTestSuite() {
-    docroot_ = new std::string(qtest::MakeTempFolder("quillet-docroot"));
+    docroot_ = new std::string(qnet::MakeTempFolder("docroot"));
     qtest::WriteHostFile(*docroot_ + "/small.txt", "hello quillet\n");
     qtest::WriteHostFile(*docroot_ + "/large.bin", Pattern(300 * 1024 + 17));
     std::filesystem::create_directories(*docroot_ + "/slow");
@@ -156,7 +156,7 @@ TEST_F(DownloadTest, RefusedPortFailsWithCodeTextAndFinalProgress) {
   WriteDeviceFile(u"\\kept.xml", "stored before");
   DWORD code = 0, size = 5;
   CString text;
-  std::u16string refused = qk::FromUtf8("http://127.0.0.1:" + std::to_string(qtest::FreeLoopbackPort()) + "/feed");
+  std::u16string refused = qk::FromUtf8("http://127.0.0.1:" + std::to_string(qnet::FreeLoopbackPort()) + "/feed");
   EXPECT_EQ(DownloadOnWorker(refused, u"\\kept.xml", window_, &code, &text, nullptr, &size), INET_E_DOWNLOAD_FAILURE);
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT));
   EXPECT_EQ(CString(u"A connection with the server could not be established\r\n"), text);
@@ -251,7 +251,7 @@ TEST_F(DownloadTest, StopWithoutATransferBroadcastsTheEndMessage) {
 }
 
 TEST_F(DownloadTest, ProxyCarriesTheTransfer) {
-  qtest::TinyProxy proxy;
+  qnet::TinyProxy proxy;
   ASSERT_TRUE(proxy.Start());
   std::u16string text16 = qk::FromUtf8("127.0.0.1:" + std::to_string(proxy.port()));
   SetUrlDownloadProxy(TRUE, text16.c_str());

@@ -25,7 +25,7 @@ std::string Pattern(size_t n) {
 class WinInetTest : public qtest::DeviceTest {
  protected:
   static void SetUpTestSuite() {
-    docroot_ = new std::string(qtest::MakeTempFolder("quillet-docroot"));
+    docroot_ = new std::string(qnet::MakeTempFolder("docroot"));
     qtest::WriteHostFile(*docroot_ + "/small.txt", "hello quillet\n");
     qtest::WriteHostFile(*docroot_ + "/large.bin", Pattern(300 * 1024));
     nginx_ = new qtest::NginxServer;
@@ -90,7 +90,7 @@ TEST_F(WinInetTest, BlockingSessionReadsBodiesOfEveryStatusAndFollowsRedirects) 
 
 TEST_F(WinInetTest, RefusedPortsAndBadUrlsFailWithTheirCodesAndTexts) {
   HINTERNET session = InternetOpenW(u"Quillet Mobile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-  int closedPort = qtest::FreeLoopbackPort();
+  int closedPort = qnet::FreeLoopbackPort();
   std::u16string refused = qk::FromUtf8("http://127.0.0.1:" + std::to_string(closedPort) + "/x");
   EXPECT_EQ(InternetOpenUrlW(session, refused.c_str(), nullptr, 0, 0, 0), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT));
@@ -189,7 +189,7 @@ TEST_F(WinInetTest, AsynchronousSessionReportsThroughTheCallback) {
 
   // A refused port completes the request with its error.
   Recorded failed;
-  std::u16string refused = qk::FromUtf8("http://127.0.0.1:" + std::to_string(qtest::FreeLoopbackPort()) + "/");
+  std::u16string refused = qk::FromUtf8("http://127.0.0.1:" + std::to_string(qnet::FreeLoopbackPort()) + "/");
   EXPECT_EQ(InternetOpenUrlW(session, refused.c_str(), nullptr, 0, 0, reinterpret_cast<DWORD_PTR>(&failed)), nullptr);
   ASSERT_TRUE(WaitCompletes(failed, 1));
   EXPECT_EQ(failed.results[0].dwError, static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT));
@@ -218,7 +218,7 @@ TEST_F(WinInetTest, BodyCutShortIsAReadErrorAndProxiesCarryTheRequest) {
   EXPECT_TRUE(InternetCloseHandle(silent));
   InternetCloseHandle(session);
 
-  qtest::TinyProxy proxy;
+  qnet::TinyProxy proxy;
   ASSERT_TRUE(proxy.Start());
   std::u16string proxyText = qk::FromUtf8("127.0.0.1:" + std::to_string(proxy.port()));
   HINTERNET proxied = InternetOpenW(u"Quillet Mobile", INTERNET_OPEN_TYPE_PROXY, proxyText.c_str(), nullptr, 0);

@@ -1,37 +1,16 @@
 // Real servers on loopback for network tests, started and stopped by the
 // test: nginx serving a folder (with a redirect, a 404 page with a body and
-// a rate-limited folder), tinyproxy as an HTTP proxy, and a small scripted
-// server for answers no ordinary server gives (a body cut short, headers
-// and then silence).
+// a rate-limited folder) and a small scripted server for answers no
+// ordinary server gives (a body cut short, headers and then silence). They
+// run as qnet::ChildProcess children (support/net_servers.h), which also
+// has tinyproxy, the free-port and temporary-folder helpers.
 #pragma once
-
-#include <sys/types.h>
 
 #include <string>
 
+#include "support/net_servers.h"
+
 namespace qtest {
-
-// A child process started with posix_spawn and ended (SIGTERM, then
-// SIGKILL) by Stop or the destructor.
-class ServerProcess {
- public:
-  ~ServerProcess() { Stop(); }
-  bool Spawn(const std::string& program, const std::initializer_list<std::string>& args, int* stdoutFd = nullptr);
-  void Stop();
-  pid_t pid() const { return pid_; }
-  // For a process the caller has waited for itself.
-  void Forget() { pid_ = 0; }
-
- private:
-  pid_t pid_ = 0;
-};
-
-// A free TCP port on 127.0.0.1 (bound and released; the server takes it next).
-int FreeLoopbackPort();
-// Waits (at most timeoutMs) until 127.0.0.1:port accepts a connection.
-bool WaitForPort(int port, int timeoutMs);
-// Creates a folder under the system's temporary folder.
-std::string MakeTempFolder(const char* prefix);
 
 class NginxServer {
  public:
@@ -55,23 +34,10 @@ class NginxServer {
   std::string WaitForLogLine(const std::string& needle, int timeoutMs = 5000) const;
 
  private:
-  ServerProcess process_;
+  qnet::ChildProcess process_;
   std::string dir_;
   int port_ = 0;
   int tlsPort_ = 0;
-};
-
-class TinyProxy {
- public:
-  ~TinyProxy() { Stop(); }
-  bool Start();
-  void Stop();
-  int port() const { return port_; }
-
- private:
-  ServerProcess process_;
-  std::string dir_;
-  int port_ = 0;
 };
 
 // A python3 server:
@@ -87,7 +53,7 @@ class ScriptedHttpServer {
   std::string Url(const std::string& path) const;
 
  private:
-  ServerProcess process_;
+  qnet::ChildProcess process_;
   std::string dir_;
   int port_ = 0;
 };

@@ -22,6 +22,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/device_fixture.h"
+
 extern char** environ;
 
 namespace qnet {
@@ -172,18 +174,6 @@ bool WaitForListener(int port, int timeoutMs, ChildProcess* process) {
   return false;
 }
 
-std::string ReadTextFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-void WriteTextFile(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << bytes;
-}
-
 // Certificates.
 
 const TestCertificates& TestCertificates::Get() {
@@ -195,17 +185,17 @@ const TestCertificates& TestCertificates::Get() {
     const std::string& d = c.dir;
     std::string log = d + "/openssl.log";
     auto ext = [&](const std::string& name, const std::string& san) {
-      WriteTextFile(d + "/" + name + ".ext", "basicConstraints=CA:FALSE\nsubjectAltName=" + san + "\n");
+      qtest::WriteHostFile(d + "/" + name + ".ext", "basicConstraints=CA:FALSE\nsubjectAltName=" + san + "\n");
       return d + "/" + name + ".ext";
     };
     Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/ca.key", "-out",
          d + "/ca.pem", "-days", "3", "-subj", "/CN=Quillet Test CA"},
         log);
-    WriteTextFile(d + "/ca.cnf",
+    qtest::WriteHostFile(d + "/ca.cnf",
               "[ca]\ndefault_ca=d\n[d]\ndatabase=" + d + "/index.txt\nnew_certs_dir=" + d +
                   "\nserial=" + d + "/serial\ndefault_md=sha256\nunique_subject=no\npolicy=p\n[p]\ncommonName=supplied\n");
-    WriteTextFile(d + "/index.txt", "");
-    WriteTextFile(d + "/serial", "1000\n");
+    qtest::WriteHostFile(d + "/index.txt", "");
+    qtest::WriteHostFile(d + "/serial", "1000\n");
     auto issue = [&](const std::string& name, const std::string& cn, const std::string& san, const char* start,
                      const char* end) {
       Run({"openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/" + name + ".key", "-out",
@@ -247,7 +237,7 @@ ScriptedServer::~ScriptedServer() {
 
 bool ScriptedServer::Start(const std::string& scriptJson, const std::string& cert, const std::string& key) {
   dir_ = MakeTempFolder("scripted");
-  WriteTextFile(dir_ + "/script.json", scriptJson);
+  qtest::WriteHostFile(dir_ + "/script.json", scriptJson);
   mkdir((dir_ + "/log").c_str(), 0755);
   std::vector<std::string> argv = {"/usr/bin/python3", SupportDir() + "/scripted_server.py", "--script",
                                    dir_ + "/script.json", "--log-dir", dir_ + "/log"};
@@ -280,7 +270,7 @@ std::vector<std::string> RequestFiles(const std::string& dir) {
 
 std::vector<std::string> ScriptedServer::Requests() const {
   std::vector<std::string> out;
-  for (const std::string& n : RequestFiles(dir_ + "/log")) out.push_back(ReadTextFile(dir_ + "/log/" + n));
+  for (const std::string& n : RequestFiles(dir_ + "/log")) out.push_back(qtest::ReadHostFile(dir_ + "/log/" + n));
   return out;
 }
 
@@ -301,7 +291,7 @@ bool TinyProxy::Start() {
   dir_ = MakeTempFolder("tinyproxy");
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = FreeLoopbackPort();
-    WriteTextFile(dir_ + "/tinyproxy.conf", "Port " + std::to_string(port_) +
+    qtest::WriteHostFile(dir_ + "/tinyproxy.conf", "Port " + std::to_string(port_) +
                                             "\nListen 127.0.0.1\nTimeout 60\nMaxClients 64\n"
                                             "Allow 127.0.0.1\nLogLevel Error\nUser nobody\nGroup nogroup\n");
     if (!process_.Start({"tinyproxy", "-d", "-c", dir_ + "/tinyproxy.conf"}, false, dir_ + "/tinyproxy.log"))
@@ -326,19 +316,19 @@ bool DanteServer::Start(const std::string& user, const std::string& password) {
   if (auth) {
     // The user exists only for dante: a private copy of the account files
     // is mounted over the system's in a mount namespace of its own.
-    std::string passwd = ReadTextFile("/etc/passwd") + user + ":x:4242:4242::/nonexistent:/usr/sbin/nologin\n";
-    WriteTextFile(dir_ + "/passwd", passwd);
+    std::string passwd = qtest::ReadHostFile("/etc/passwd") + user + ":x:4242:4242::/nonexistent:/usr/sbin/nologin\n";
+    qtest::WriteHostFile(dir_ + "/passwd", passwd);
     std::string hashLog = dir_ + "/hash.txt";
     ChildProcess hash;
     if (!hash.Start({"openssl", "passwd", "-6", password}, true, "")) return false;
     std::string hashed = hash.ReadLine();
     hash.Stop();
-    WriteTextFile(dir_ + "/shadow", ReadTextFile("/etc/shadow") + user + ":" + hashed + ":19000:0:99999:7:::\n");
+    qtest::WriteHostFile(dir_ + "/shadow", qtest::ReadHostFile("/etc/shadow") + user + ":" + hashed + ":19000:0:99999:7:::\n");
     chmod((dir_ + "/shadow").c_str(), 0600);
   }
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = FreeLoopbackPort();
-    WriteTextFile(dir_ + "/danted.conf",
+    qtest::WriteHostFile(dir_ + "/danted.conf",
               "logoutput: stderr\ninternal: 127.0.0.1 port = " + std::to_string(port_) +
                   "\nexternal: 127.0.0.1\nsocksmethod: " + (auth ? "username" : "none") +
                   "\nclientmethod: none\nuser.privileged: root\nuser.unprivileged: nobody\n"
@@ -372,7 +362,7 @@ bool ApacheServer::Start(const std::string& user, const std::string& password) {
   for (const char* area : {"basic", "digest"}) {
     mkdir((dir_ + "/docs/").c_str(), 0755);
     mkdir((dir_ + "/docs/" + area).c_str(), 0755);
-    WriteTextFile(dir_ + "/docs/" + area + "/index.txt", kBody);
+    qtest::WriteHostFile(dir_ + "/docs/" + area + "/index.txt", kBody);
   }
   // Password files: SHA-1 for Basic, MD5 of user:realm:password for Digest.
   ChildProcess sha;
@@ -384,8 +374,8 @@ bool ApacheServer::Start(const std::string& user, const std::string& password) {
   std::string shaLine = sha.ReadLine();
   std::string md5Line = sha.ReadLine();
   sha.Stop();
-  WriteTextFile(dir_ + "/htpasswd", user + ":" + shaLine + "\n");
-  WriteTextFile(dir_ + "/htdigest", user + ":" + kDigestRealm + ":" + md5Line + "\n");
+  qtest::WriteHostFile(dir_ + "/htpasswd", user + ":" + shaLine + "\n");
+  qtest::WriteHostFile(dir_ + "/htdigest", user + ":" + kDigestRealm + ":" + md5Line + "\n");
   chmod((dir_ + "/htpasswd").c_str(), 0644);
   chmod((dir_ + "/htdigest").c_str(), 0644);
   for (int attempt = 0; attempt < 5; ++attempt) {
@@ -408,7 +398,7 @@ bool ApacheServer::Start(const std::string& user, const std::string& password) {
         "<Location /digest/>\n  AuthType Digest\n  AuthName \"" + kDigestRealm + "\"\n  AuthDigestDomain /digest/\n"
         "  AuthDigestProvider file\n  AuthUserFile " + dir_ + "/htdigest\n  Require valid-user\n</Location>\n"
         "";
-    WriteTextFile(dir_ + "/apache2.conf", conf);
+    qtest::WriteHostFile(dir_ + "/apache2.conf", conf);
     if (!process_.Start({"apache2", "-f", dir_ + "/apache2.conf", "-DFOREGROUND"}, false, dir_ + "/stderr.log"))
       return false;
     if (WaitForListener(port_, 10000, &process_)) return true;

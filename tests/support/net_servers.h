@@ -44,8 +44,6 @@ int FreeLoopbackPort();
 // way to say it is ready); false after timeoutMs.
 // Gives up early when the given process has ended.
 bool WaitForListener(int port, int timeoutMs, ChildProcess* process = nullptr);
-std::string ReadTextFile(const std::string& path);
-void WriteTextFile(const std::string& path, const std::string& bytes);
 
 // Certificates made at test time: a CA and server certificates it issued.
 struct TestCertificates {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kernel/kernel.h"
+#include "support/device_fixture.h"
 #include "support/net_servers.h"
 #include "ventrel/ventrel.h"
 
@@ -66,7 +67,7 @@ class AgencyTest : public ::testing::Test {
   std::string HostHeader() { return "Host: localhost:" + std::to_string(server_.port()) + "\r\n"; }
   // A file of this test in the device root.
   CString File(const char* name) { return CString(qk::FromUtf8(std::string(name))); }
-  std::string Read(const char* name) { return qnet::ReadTextFile(*root_ + "/" + name); }
+  std::string Read(const char* name) { return qtest::ReadHostFile(*root_ + "/" + name); }
   std::vector<std::string> Requests() { return server_.Requests(); }
   static std::string Line(const std::string& req) { return req.substr(0, req.find("\r\n")); }
 
