@@ -90,56 +90,12 @@ std::string NginxServer::WaitForLogLine(const std::string& needle, int timeoutMs
 }
 
 bool ScriptedHttpServer::Start() {
-  dir_ = qnet::MakeTempFolder("scripted");
-  if (dir_.empty()) return false;
-  WriteHostFile(dir_ + "/server.py", R"PY(
-import socket, sys, threading
-listener = socket.socket()
-listener.bind(("127.0.0.1", 0))
-listener.listen(16)
-print(listener.getsockname()[1], flush=True)
-def serve(conn):
-    try:
-        request = b""
-        while b"\r\n\r\n" not in request:
-            chunk = conn.recv(4096)
-            if not chunk:
-                return
-            request += chunk
-        path = request.split(b" ")[1]
-        if path == b"/truncated":
-            conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 500000\r\nConnection: close\r\n\r\n" + b"x" * 100000)
-        elif path == b"/mute":
-            while conn.recv(4096):
-                pass
-        elif path == b"/silent":
-            conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n")
-            while conn.recv(4096):
-                pass
-        else:
-            conn.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")
-    except OSError:
-        pass
-    finally:
-        conn.close()
-while True:
-    c, _ = listener.accept()
-    threading.Thread(target=serve, args=(c,), daemon=True).start()
-)PY");
-  if (!process_.Start({"python3", dir_ + "/server.py"}, true, dir_ + "/server.log")) return false;
-  // The server prints its port once it listens.
-  port_ = std::atoi(process_.ReadLine().c_str());
-  return port_ > 0;
-}
-
-void ScriptedHttpServer::Stop() {
-  process_.Stop();
-  qnet::RemoveTree(dir_);
-  dir_.clear();
-}
-
-std::string ScriptedHttpServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return ScriptedServer::Start(R"({"rules": [
+    {"path": "/truncated", "times": 0, "body_size": 100000,
+     "response": "HTTP/1.1 200 OK\r\nContent-Length: 500000\r\nConnection: close\r\n\r\n"},
+    {"path": "/silent", "times": 0, "hold": true, "response": "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"},
+    {"path": "/mute", "times": 0, "silent": true}
+  ]})");
 }
 
 }  // namespace qtest

@@ -1,9 +1,9 @@
 // Real servers on loopback for network tests, started and stopped by the
 // test: nginx serving a folder (with a redirect, a 404 page with a body and
-// a rate-limited folder) and a small scripted server for answers no
+// a rate-limited folder) and the scripted server set up for answers no
 // ordinary server gives (a body cut short, headers and then silence). They
-// run as qnet::ChildProcess children (support/net_servers.h), which also
-// has tinyproxy, the free-port and temporary-folder helpers.
+// build on support/net_servers.h, which also has tinyproxy, the free-port
+// and temporary-folder helpers.
 #pragma once
 
 #include <string>
@@ -40,22 +40,14 @@ class NginxServer {
   int tlsPort_ = 0;
 };
 
-// A python3 server:
+// The scripted server (qnet::ScriptedServer) with answers no ordinary
+// server gives:
 //   /truncated   announces 500000 bytes, sends 100000 and closes
 //   /silent      sends its headers and then nothing until the client leaves
 //   /mute        answers nothing at all until the client leaves
-class ScriptedHttpServer {
+class ScriptedHttpServer : public qnet::ScriptedServer {
  public:
-  ~ScriptedHttpServer() { Stop(); }
   bool Start();
-  void Stop();
-  int port() const { return port_; }
-  std::string Url(const std::string& path) const;
-
- private:
-  qnet::ChildProcess process_;
-  std::string dir_;
-  int port_ = 0;
 };
 
 }  // namespace qtest
