@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 
 #include "gdi/surface.h"
 
@@ -407,57 +408,39 @@ int GetObjectW(HGDIOBJ object, int size, LPVOID out) {
   return 0;
 }
 
+namespace {
+
+// One setting of a DC's state: the setter answers the previous value, both
+// answer failed for a handle that is no DC.
+template <class T>
+T ExchangeSetting(HDC hdc, T DCState::*field, T value, T failed) {
+  auto dc = LookupDC(hdc);
+  return dc ? std::exchange(dc->s.*field, value) : failed;
+}
+template <class T>
+T ReadSetting(HDC hdc, T DCState::*field, T failed) {
+  auto dc = LookupDC(hdc);
+  return dc ? dc->s.*field : failed;
+}
+
+}  // namespace
+
 COLORREF SetTextColor(HDC hdc, COLORREF c) {
-  auto dc = LookupDC(hdc);
-  if (!dc) return CLR_INVALID;
-  COLORREF old = dc->s.textColour;
-  dc->s.textColour = c & 0xFFFFFF;
-  return old;
+  return ExchangeSetting(hdc, &DCState::textColour, c & 0xFFFFFF, COLORREF(CLR_INVALID));
 }
-COLORREF GetTextColor(HDC hdc) {
-  auto dc = LookupDC(hdc);
-  return dc ? dc->s.textColour : CLR_INVALID;
-}
+COLORREF GetTextColor(HDC hdc) { return ReadSetting(hdc, &DCState::textColour, COLORREF(CLR_INVALID)); }
 COLORREF SetBkColor(HDC hdc, COLORREF c) {
-  auto dc = LookupDC(hdc);
-  if (!dc) return CLR_INVALID;
-  COLORREF old = dc->s.bkColour;
-  dc->s.bkColour = c & 0xFFFFFF;
-  return old;
+  return ExchangeSetting(hdc, &DCState::bkColour, c & 0xFFFFFF, COLORREF(CLR_INVALID));
 }
-COLORREF GetBkColor(HDC hdc) {
-  auto dc = LookupDC(hdc);
-  return dc ? dc->s.bkColour : CLR_INVALID;
-}
+COLORREF GetBkColor(HDC hdc) { return ReadSetting(hdc, &DCState::bkColour, COLORREF(CLR_INVALID)); }
 int SetBkMode(HDC hdc, int mode) {
-  auto dc = LookupDC(hdc);
-  if (!dc || (mode != TRANSPARENT && mode != OPAQUE)) return 0;
-  int old = dc->s.bkMode;
-  dc->s.bkMode = mode;
-  return old;
+  if (mode != TRANSPARENT && mode != OPAQUE) return 0;
+  return ExchangeSetting(hdc, &DCState::bkMode, mode, 0);
 }
-int GetBkMode(HDC hdc) {
-  auto dc = LookupDC(hdc);
-  return dc ? dc->s.bkMode : 0;
-}
-int SetStretchBltMode(HDC hdc, int mode) {
-  auto dc = LookupDC(hdc);
-  if (!dc) return 0;
-  int old = dc->s.stretchMode;
-  dc->s.stretchMode = mode;
-  return old;
-}
-int GetStretchBltMode(HDC hdc) {
-  auto dc = LookupDC(hdc);
-  return dc ? dc->s.stretchMode : 0;
-}
-UINT SetTextAlign(HDC hdc, UINT align) {
-  auto dc = LookupDC(hdc);
-  if (!dc) return GDI_ERROR;
-  UINT old = dc->s.textAlign;
-  dc->s.textAlign = align;
-  return old;
-}
+int GetBkMode(HDC hdc) { return ReadSetting(hdc, &DCState::bkMode, 0); }
+int SetStretchBltMode(HDC hdc, int mode) { return ExchangeSetting(hdc, &DCState::stretchMode, mode, 0); }
+int GetStretchBltMode(HDC hdc) { return ReadSetting(hdc, &DCState::stretchMode, 0); }
+UINT SetTextAlign(HDC hdc, UINT align) { return ExchangeSetting(hdc, &DCState::textAlign, align, UINT(GDI_ERROR)); }
 BOOL SetViewportOrgEx(HDC hdc, int x, int y, LPPOINT old) {
   auto dc = LookupDC(hdc);
   if (!dc) return FALSE;
