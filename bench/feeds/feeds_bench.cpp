@@ -8,11 +8,11 @@
 #include <fstream>
 #include <string>
 
-#include "feeds_test_util.h"
 #include "kernel/kernel.h"
 #include "quillet/feeds/item_store.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/rss_xml.h"
+#include "support/settings_registry.h"
 
 #include <sys/resource.h>
 
@@ -121,7 +121,7 @@ void ParseInto(benchmark::State& state, const std::string& feed) {
 // 100 KB, 50 new items into an empty store: load, parse, commit, trim.
 void BM_FeedSmall(benchmark::State& state) {
   EnsureRoot();
-  ftest::SetSetting(u"ArticlesNumber", 50);
+  qtest::SetSettingDword(u"ArticlesNumber", 50);
   std::string feed = MakeFeed(50, 1900);
   ParseInto(state, feed);
 }
@@ -130,10 +130,10 @@ BENCHMARK(BM_FeedSmall)->Unit(benchmark::kMillisecond);
 // 5 MB, 5,000 items, 500 kept.
 void BM_FeedLarge(benchmark::State& state) {
   EnsureRoot();
-  ftest::SetSetting(u"ArticlesNumber", 500);
+  qtest::SetSettingDword(u"ArticlesNumber", 500);
   std::string feed = MakeFeed(5000, 950);
   ParseInto(state, feed);
-  ftest::SetSetting(u"ArticlesNumber", 50);
+  qtest::SetSettingDword(u"ArticlesNumber", 50);
 }
 BENCHMARK(BM_FeedLarge)->Unit(benchmark::kMillisecond);
 

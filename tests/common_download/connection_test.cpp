@@ -12,6 +12,7 @@
 #include "net/connmgr.h"
 #include "shell/shellexec.h"
 #include "support/device_fixture.h"
+#include "support/settings_registry.h"
 
 namespace {
 
@@ -53,14 +54,6 @@ class ConnectionTest : public qtest::DeviceTest {
     return qk::PumpMessagesUntil([&] { return g_statuses == expected; }, 5000);
   }
   std::string RunLog() { return ReadDeviceFile(u"\\Program Files\\Quillet\\Quillet_RunLog.txt"); }
-  void SetSetting(LPCWSTR name, DWORD value) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"\\Software\\Marrowby\\Quillet Reach\\Settings", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-  }
   HWND window_ = nullptr;
 };
 
@@ -145,7 +138,7 @@ TEST_F(ConnectionTest, YesHoldsTheConnectionAndReportsEveryStatus) {
 }
 
 TEST_F(ConnectionTest, FreeConnectionsOffConnectsWithoutAskingAndFailuresReport) {
-  SetSetting(u"UseFreeConnections", 0);
+  ASSERT_TRUE(qtest::SetSettingDword(u"UseFreeConnections", 0));
   qk::connmgr::ScriptStatus(CONNMGR_STATUS_NOPATHTODESTINATION);
   qk::connmgr::ScriptSyncResult(E_FAIL, CONNMGR_STATUS_CONNECTIONFAILED);
   qk::SetMessageBoxHook([](HWND, const std::u16string&, const std::u16string&, UINT) {
@@ -165,7 +158,7 @@ TEST_F(ConnectionTest, FreeConnectionsOffConnectsWithoutAskingAndFailuresReport)
 }
 
 TEST_F(ConnectionTest, FailureStateWhileHeldEndsTheThreadAndAReconnectReplacesIt) {
-  SetSetting(u"UseFreeConnections", 0);
+  ASSERT_TRUE(qtest::SetSettingDword(u"UseFreeConnections", 0));
   qk::connmgr::ScriptStatus(CONNMGR_STATUS_NOPATHTODESTINATION);
   qk::connmgr::ScriptSyncResult(S_OK, CONNMGR_STATUS_CONNECTED);
   EXPECT_TRUE(ConnectForUrl(window_, FALSE));

@@ -15,6 +15,7 @@
 #include "kernel/localmem.h"
 #include "support/device_fixture.h"
 #include "support/http_server.h"
+#include "support/settings_registry.h"
 
 namespace {
 
@@ -276,15 +277,7 @@ class FetchProgramTest : public DownloadTest {
     SetFetchProgramWait(60000, 5000);
     DownloadTest::TearDown();
   }
-  void SetProxySetting(LPCWSTR value) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"\\Software\\Marrowby\\Quillet Reach\\Settings", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExW(key, u"NetAgencyIP", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                   static_cast<DWORD>((wcslen(value) + 1) * sizeof(WCHAR)));
-    RegCloseKey(key);
-  }
+  void SetProxySetting(LPCWSTR value) { ASSERT_TRUE(qtest::SetSettingString(u"NetAgencyIP", value)); }
   std::string CommandLine() { return ReadDeviceFile(u"\\standin-cmdline.txt"); }
 };
 

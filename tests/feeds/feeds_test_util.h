@@ -1,6 +1,5 @@
 // Helpers shared by the feed and store tests: an independent writer of the
-// store's record layout (the golden bytes), settings in the registry, and
-// small file helpers.
+// store's record layout (the golden bytes).
 #pragma once
 
 #include <string>
@@ -47,16 +46,6 @@ inline std::string Record(uint32_t type, const std::u16string& title, const std:
   std::string r;
   PutU32(r, uint32_t(body.size()));
   return r + body;
-}
-
-// A "Settings" DWORD in the registry, as the option pages write it.
-inline void SetSetting(const char16_t* name, DWORD value) {
-  HKEY key = nullptr;
-  DWORD disposition = 0;
-  RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Marrowby\\Quillet Reach\\Settings", 0, nullptr, 0, KEY_ALL_ACCESS,
-                  nullptr, &key, &disposition);
-  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  RegCloseKey(key);
 }
 
 }  // namespace ftest

@@ -14,6 +14,7 @@
 #include "feeds_test_util.h"
 #include "quillet/feeds/item_store.h"
 #include "support/device_fixture.h"
+#include "support/settings_registry.h"
 
 namespace {
 
@@ -233,7 +234,7 @@ TEST_F(ItemStoreTest, KnownItemsFindAndDeletedRecords) {
 }
 
 TEST_F(ItemStoreTest, TrimmingDeletesTheOldestBeyondTheKeptCount) {
-  ftest::SetSetting(u"ArticlesNumber", 3);
+  qtest::SetSettingDword(u"ArticlesNumber", 3);
   {
     CItemStore s(0);
     s.Open(kStore, 0, 0);
@@ -253,7 +254,7 @@ TEST_F(ItemStoreTest, TrimmingDeletesTheOldestBeyondTheKeptCount) {
   EXPECT_EQ(Links(), (std::vector<std::u16string>{u"d", u"c", u"b1", u"b2"}));
   EXPECT_EQ(s.TrimItems(0), 1);  // deleted items stay in the index
   EXPECT_EQ(Links(), (std::vector<std::u16string>{u"d", u"c", u"b2"}));
-  ftest::SetSetting(u"ArticlesNumber", 900);
+  qtest::SetSettingDword(u"ArticlesNumber", 900);
   CItemStore capped(1);
   EXPECT_EQ(capped.GetKeptCount(), 500);
   CItemStore none(0);
@@ -275,7 +276,7 @@ TEST_F(ItemStoreTest, TrimmingDeletesTheOldestBeyondTheKeptCount) {
     }
     ASSERT_EQ(w.Commit(), 1);
   }
-  ftest::SetSetting(u"ArticlesNumber", 500);
+  qtest::SetSettingDword(u"ArticlesNumber", 500);
   CItemStore full(1);
   full.Open(kStore, 1, 1);
   EXPECT_EQ(full.GetIndexCount(), 501);
@@ -498,7 +499,7 @@ TEST_F(ItemStoreTest, WalkEndsOnTheLastRecord) {
 // An error record written to an indexed store that is over its kept count
 // first deletes the oldest item, and enters the index itself.
 TEST_F(ItemStoreTest, ErrorRecordOnAnIndexedStoreTrimsTheOldest) {
-  ftest::SetSetting(u"ArticlesNumber", 2);
+  qtest::SetSettingDword(u"ArticlesNumber", 2);
   {
     CItemStore s(0);
     s.Open(kStore, 0, 0);

@@ -11,6 +11,7 @@
 #include "feeds_test_util.h"
 #include "quillet/feeds/rss_xml.h"
 #include "support/device_fixture.h"
+#include "support/settings_registry.h"
 
 namespace {
 
@@ -266,7 +267,7 @@ TEST_F(RssTest, Utf16FeedAndImageRules) {
   EXPECT_EQ(r[1].content, CString(u"<img src=\"Ch007-1117584000-003.jpg\">a<img src=Ch007-1117584000-004.img> "
                                   u"<img src=\"\">"));
   EXPECT_EQ(ToList(doc.m_imageJobs).size(), 2u);
-  ftest::SetSetting(u"DownloadImage", 0);
+  qtest::SetSettingDword(u"DownloadImage", 0);
   std::filesystem::remove(Host(kStore));
   CRssXML off(nullptr, nullptr, nullptr, 1);
   ASSERT_EQ(Parse(off, bytes), 1);
@@ -275,7 +276,7 @@ TEST_F(RssTest, Utf16FeedAndImageRules) {
 }
 
 TEST_F(RssTest, ItemLimitTrimmingAndCancel) {
-  ftest::SetSetting(u"ArticlesNumber", 50);
+  qtest::SetSettingDword(u"ArticlesNumber", 50);
   std::string feed = "<rss version=\"2.0\"><channel><title>t</title>";
   for (int i = 0; i < 80; ++i) {
     char item[200];
@@ -290,7 +291,7 @@ TEST_F(RssTest, ItemLimitTrimmingAndCancel) {
   ASSERT_EQ(r.size(), 50u);
   EXPECT_EQ(r.back().link, CString(u"http://l/49"));
   // Fewer kept: the oldest go.
-  ftest::SetSetting(u"ArticlesNumber", 10);
+  qtest::SetSettingDword(u"ArticlesNumber", 10);
   CRssXML again(nullptr, nullptr, nullptr, 1);
   ASSERT_EQ(Parse(again, feed), 1);
   r = Records();
