@@ -12,6 +12,7 @@
 #include "net/connmgr.h"
 #include "shell/shellexec.h"
 #include "support/device_fixture.h"
+#include "support/host_window.h"
 #include "support/settings_registry.h"
 
 namespace {
@@ -33,11 +34,7 @@ class ConnectionTest : public qtest::DeviceTest {
     g_statuses.clear();
     qk::connmgr::UseHostNetwork();
     qk::shell::ClearExecutedCommands();
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = StatusProc;
-    wc.lpszClassName = u"StatusWatcher";
-    RegisterClassW(&wc);
-    window_ = CreateWindowExW(0, u"StatusWatcher", u"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    window_ = qtest::CreateHostWindow(u"StatusWatcher", StatusProc, 1, 1);
     SetLogEnabled(1);
   }
   void TearDown() override {

@@ -14,6 +14,7 @@
 #include "kernel/kernel.h"
 #include "kernel/localmem.h"
 #include "support/device_fixture.h"
+#include "support/host_window.h"
 #include "support/http_server.h"
 #include "support/settings_registry.h"
 
@@ -61,11 +62,7 @@ class DownloadTest : public qtest::DeviceTest {
     g_progress.clear();
     ClearUrlDownloadAbort();
     SetUrlDownloadProxy(FALSE, nullptr);
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = ProgressProc;
-    wc.lpszClassName = u"ProgressWatcher";
-    RegisterClassW(&wc);
-    window_ = CreateWindowExW(0, u"ProgressWatcher", u"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    window_ = qtest::CreateHostWindow(u"ProgressWatcher", ProgressProc, 1, 1);
   }
   void TearDown() override {
     DestroyWindow(window_);

@@ -11,6 +11,7 @@
 
 #include "kernel/kernel.h"
 #include "kernel/process.h"
+#include "support/host_window.h"
 #include "user/user.h"
 
 namespace {
@@ -32,11 +33,7 @@ int main() {
   const char* mode = std::getenv("QUILLET_STANDIN");
   if (mode && std::strncmp(mode, "exit:", 5) == 0) ExitProcess(static_cast<UINT>(std::strtoul(mode + 5, nullptr, 16)));
   if (mode && std::strcmp(mode, "hang") == 0) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = StandinProc;
-    wc.lpszClassName = u"StandinFetch";
-    RegisterClassW(&wc);
-    CreateWindowExW(0, u"StandinFetch", u"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    qtest::CreateHostWindow(u"StandinFetch", StandinProc, 1, 1);
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, u"standin-ready");
     SetEvent(ready);
     MSG m;

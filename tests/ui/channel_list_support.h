@@ -11,6 +11,7 @@
 #include "gdi/surface.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/ui/channel_list_view.h"
+#include "support/host_window.h"
 #include "user/user.h"
 
 namespace uitest {
@@ -143,12 +144,7 @@ inline LRESULT ViewHostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 // A window of the screen's size whose painting is HostedView()'s.
 inline HWND CreateViewHost(const qk::gdi::ScreenConfig& cfg) {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = ViewHostProc;
-  wc.lpszClassName = u"ChannelHost";
-  RegisterClassW(&wc);
-  return CreateWindowExW(0, u"ChannelHost", u"", 0, 0, 0, cfg.width, cfg.height, nullptr, nullptr, nullptr,
-                         nullptr);
+  return qtest::CreateHostWindow(u"ChannelHost", ViewHostProc, cfg.width, cfg.height);
 }
 
 // Fills the view from a channel list file as the channel-list screen does:

@@ -9,6 +9,7 @@
 #include "gdi/surface.h"
 #include "quillet/ui/touch_scroller.h"
 #include "support/device_fixture.h"
+#include "support/host_window.h"
 #include "user/user.h"
 
 namespace {
@@ -57,11 +58,7 @@ class Scroller : public qtest::DeviceTest {
     ResetScreenDpi();
     InitScreenDpi(0);
     qk::FreezeClock(1700000000000LL, 100000);
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = ScrollerProc;
-    wc.lpszClassName = u"ScrollerHost";
-    RegisterClassW(&wc);
-    window_ = CreateWindowExW(0, u"ScrollerHost", u"", 0, 0, 0, 480, 800, nullptr, nullptr, nullptr, nullptr);
+    window_ = qtest::CreateHostWindow(u"ScrollerHost", ScrollerProc, 480, 800);
     ASSERT_NE(window_, nullptr);
     g_scroller = &scroller_;
   }

@@ -12,6 +12,7 @@
 #include "kernel/kernel.h"
 #include "kernel/process.h"
 #include "user/bus.h"
+#include "support/host_window.h"
 #include "user/user.h"
 
 namespace {
@@ -53,11 +54,7 @@ LRESULT PeerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 int RunWindow(const std::u16string& cls, const std::u16string& title) {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = PeerProc;
-  wc.lpszClassName = cls.c_str();
-  RegisterClassW(&wc);
-  HWND hwnd = CreateWindowExW(0, cls.c_str(), title.c_str(), 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  HWND hwnd = qtest::CreateHostWindow(cls.c_str(), PeerProc, 10, 10, title.c_str());
   if (!hwnd) return 2;
   PostMessageW(Controller(), WM_USER + 4, GetCurrentProcessId(), 0);
   MSG m;

@@ -11,6 +11,7 @@
 #include "kernel/kernel.h"
 #include "kernel/process.h"
 #include "support/device_fixture.h"
+#include "support/host_window.h"
 #include "user/bus.h"
 #include "user/user.h"
 
@@ -62,12 +63,7 @@ class BusTest : public qtest::DeviceTest {
     qk::SetProgramHost(u"Peer.exe", PEER_PATH);
     g_ping = RegisterWindowMessageW(u"Quillet.Test.Ping");
     g_pong = RegisterWindowMessageW(u"Quillet.Test.Pong");
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = ControllerProc;
-    wc.lpszClassName = u"PeerController";
-    RegisterClassW(&wc);
-    controller_ = CreateWindowExW(0, u"PeerController", u"Controller", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                                  nullptr);
+    controller_ = qtest::CreateHostWindow(u"PeerController", ControllerProc, 10, 10, u"Controller");
     ASSERT_NE(controller_, nullptr);
   }
   void TearDown() override {

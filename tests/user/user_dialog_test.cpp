@@ -8,6 +8,7 @@
 #include "kernel/kernel.h"
 #include "kernel/resource.h"
 #include "support/device_fixture.h"
+#include "support/host_window.h"
 #include "user/dialog.h"
 
 namespace {
@@ -76,11 +77,7 @@ class DialogTest : public qtest::DeviceTest {
   void SetUp() override {
     qtest::DeviceTest::SetUp();
     qk::ClearQuit();
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = PlainProc;
-    wc.lpszClassName = u"DialogOwner";
-    RegisterClassW(&wc);
-    owner_ = CreateWindowExW(0, u"DialogOwner", u"", WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+    owner_ = qtest::CreateHostWindow(u"DialogOwner", PlainProc, 100, 100, u"", WS_VISIBLE);
   }
   void TearDown() override {
     DestroyWindow(owner_);
