@@ -85,6 +85,15 @@ void PatFill(DC& dc, const RECT& r, DWORD rop, const Brush* brush) {
     }
 }
 
+// A negative extent mirrors: the span starts at its other end and the
+// flip toggles.
+void Unmirror(int& start, int& extent, bool& flip) {
+  if (extent >= 0) return;
+  start += extent;
+  extent = -extent;
+  flip = !flip;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- blits
@@ -103,27 +112,11 @@ BOOL StretchBlt(HDC hdst, int x, int y, int width, int height, HDC hsrc, int xSr
   if (needSource && (srcWidth == 0 || srcHeight == 0)) return TRUE;
   // Mirroring by negative sizes.
   bool flipX = false, flipY = false;
-  if (width < 0) {
-    x += width;
-    width = -width;
-    flipX = !flipX;
-  }
-  if (height < 0) {
-    y += height;
-    height = -height;
-    flipY = !flipY;
-  }
+  Unmirror(x, width, flipX);
+  Unmirror(y, height, flipY);
   if (needSource) {
-    if (srcWidth < 0) {
-      xSrc += srcWidth;
-      srcWidth = -srcWidth;
-      flipX = !flipX;
-    }
-    if (srcHeight < 0) {
-      ySrc += srcHeight;
-      srcHeight = -srcHeight;
-      flipY = !flipY;
-    }
+    Unmirror(xSrc, srcWidth, flipX);
+    Unmirror(ySrc, srcHeight, flipY);
   }
   int dx0 = x + dst->s.viewport.x, dy0 = y + dst->s.viewport.y;
   RECT r = {dx0, dy0, dx0 + width, dy0 + height};

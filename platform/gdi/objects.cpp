@@ -281,6 +281,12 @@ BOOL RestoreDC(HDC hdc, int saved) {
   return TRUE;
 }
 
+// Puts obj in a DC's slot of its kind; the handle of the object it held.
+template <class T>
+static HGDIOBJ Reselect(std::shared_ptr<T>& slot, const std::shared_ptr<GdiObject>& obj) {
+  return HandleOf(std::exchange(slot, std::static_pointer_cast<T>(obj)));
+}
+
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object) {
   auto dc = LookupDC(hdc);
   auto obj = Lookup(object);
@@ -299,26 +305,14 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object) {
       dc->s.clip = {0, 0, bmp->width, bmp->height};
       return HandleOf(old);
     }
-    case OBJ_BRUSH: {
-      auto old = dc->s.brush;
-      dc->s.brush = std::static_pointer_cast<Brush>(obj);
-      return HandleOf(old);
-    }
-    case OBJ_PEN: {
-      auto old = dc->s.pen;
-      dc->s.pen = std::static_pointer_cast<Pen>(obj);
-      return HandleOf(old);
-    }
-    case OBJ_FONT: {
-      auto old = dc->s.font;
-      dc->s.font = std::static_pointer_cast<Font>(obj);
-      return HandleOf(old);
-    }
-    case OBJ_PAL: {
-      auto old = dc->s.palette;
-      dc->s.palette = std::static_pointer_cast<Palette>(obj);
-      return HandleOf(old);
-    }
+    case OBJ_BRUSH:
+      return Reselect(dc->s.brush, obj);
+    case OBJ_PEN:
+      return Reselect(dc->s.pen, obj);
+    case OBJ_FONT:
+      return Reselect(dc->s.font, obj);
+    case OBJ_PAL:
+      return Reselect(dc->s.palette, obj);
   }
   return nullptr;
 }
