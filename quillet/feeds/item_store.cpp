@@ -672,7 +672,9 @@ int CItemStore::DeleteItem(LPCWSTR link) {
     int at = 0;
     ImageReference found;
     while (FindImageReference(content, lower, at, found)) {
-      at = found.end;
+      // Go on from the start of this value: in compact markup the next
+      // reference begins before the raw value's end.
+      at = found.from;
       const CString& ref = found.ref;
       bool bare = ref.FindOneOf(u"\\/:*?\"<>|") < 0 && ref.Find(u"..") < 0;
       bool ours = ref.GetLength() > prefix.GetLength() && _wcsnicmp(ref, prefix, size_t(prefix.GetLength())) == 0 &&

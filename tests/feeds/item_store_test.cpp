@@ -293,6 +293,8 @@ TEST_F(ItemStoreTest, DeletionRemovesOnlyTheItemsOwnFiles) {
   WriteDeviceFile(u"\\ChannelData\\Ch007-1117584000-0050.jpg", "other item's image");
   WriteDeviceFile(u"\\ChannelData\\Ch007-1117584000-006.jpg", "own image");
   WriteDeviceFile(u"\\ChannelData\\Ch007-1117584000-007.gif", "own image 2");
+  WriteDeviceFile(u"\\ChannelData\\Ch007-1117584000-008.jpg", "own image 3");
+  WriteDeviceFile(u"\\ChannelData\\Ch007-1117584000-009.jpg", "own image 4");
   WriteDeviceFile(u"\\ChannelData\\Ch008-1117584000-001.jpg", "other channel");
   WriteDeviceFile(u"\\ChannelData\\Ch007-Logo.img", "logo");
   WriteDeviceFile(u"\\ChannelData\\Channels.opml", "list");
@@ -300,7 +302,9 @@ TEST_F(ItemStoreTest, DeletionRemovesOnlyTheItemsOwnFiles) {
   std::u16string content =
       u"<p>a <img src=\"Ch007-1117584000-006.jpg\"> b <IMG SRC='Ch007-1117584000-007.gif' alt=x>"
       u"<img src=Channels.opml > <img src=../x > <img src=Ch008-1117584000-001.jpg >"
-      u"<img src=Ch007-Logo.img > <img src=\\x ></p>";
+      u"<img src=Ch007-Logo.img > <img src=\\x >"
+      // Compact markup: the second reference starts inside the first one's raw value.
+      u"<img src=\"Ch007-1117584000-008.jpg\"><img src=\"Ch007-1117584000-009.jpg\"> end</p>";
   {
     CItemStore s(0);
     s.Open(kStore, 0, 0);
@@ -315,6 +319,8 @@ TEST_F(ItemStoreTest, DeletionRemovesOnlyTheItemsOwnFiles) {
   EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-005.bmp"));
   EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-006.jpg"));
   EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-007.gif"));
+  EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-008.jpg"));
+  EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-009.jpg"));
   EXPECT_TRUE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-0050.jpg"));
   EXPECT_TRUE(DeviceFileExists(u"\\ChannelData\\Ch008-1117584000-001.jpg"));
   EXPECT_TRUE(DeviceFileExists(u"\\ChannelData\\Ch007-Logo.img"));
