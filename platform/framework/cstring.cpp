@@ -260,28 +260,17 @@ void CString::ReleaseBuffer(int newLength) {
   bufferSize_ = 0;
 }
 
-CString operator+(const CString& a, const CString& b) {
+namespace {
+template <class A, class B>
+CString Concat(const A& a, const B& b) {
   CString r(a);
   r += b;
   return r;
 }
-CString operator+(const CString& a, LPCWSTR b) {
-  CString r(a);
-  r += b;
-  return r;
-}
-CString operator+(LPCWSTR a, const CString& b) {
-  CString r(a);
-  r += b;
-  return r;
-}
-CString operator+(const CString& a, WCHAR b) {
-  CString r(a);
-  r += b;
-  return r;
-}
-CString operator+(WCHAR a, const CString& b) {
-  CString r(a);
-  r += b;
-  return r;
-}
+}  // namespace
+
+CString operator+(const CString& a, const CString& b) { return Concat(a, b); }
+CString operator+(const CString& a, LPCWSTR b) { return Concat(a, b); }
+CString operator+(LPCWSTR a, const CString& b) { return Concat(a, b); }
+CString operator+(const CString& a, WCHAR b) { return Concat(a, b); }
+CString operator+(WCHAR a, const CString& b) { return Concat(a, b); }
