@@ -268,9 +268,12 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
 
   DWORD total = 0;
   DWORD failure = 0;  // the error that ended the transfer, 0 when it ran to its end or was stopped
+  // Lives as long as the request: a read left pending by a stop or a
+  // time-out may still be filled until the request is closed.
+  INTERNET_BUFFERSA buffers{};
   for (;;) {
     ResetTransferEvent(kRequestComplete);
-    INTERNET_BUFFERSA buffers{};
+    buffers = INTERNET_BUFFERSA{};
     buffers.dwStructSize = sizeof buffers;
     buffers.lpvBuffer = buffer;
     buffers.dwBufferLength = kBlock;
@@ -322,9 +325,11 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
     if (g_abort) break;
   }
 
+  // The request is closed before the read buffer goes, so that a read still
+  // pending on it can never write into freed memory.
+  closeAll();
   LocalFree(buffer);
   if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-  closeAll();
   LogLine(u"InternetCloseHandle ... OK");
   if (failure) {
     // A short body is not a download: the caller must not take it for one.

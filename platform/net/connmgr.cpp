@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -19,17 +20,23 @@ const GUID IID_ConnPrv_IProxyExtension = {0xAF96B0BD, 0xA481, 0x482C, {0xA0, 0x9
 
 namespace {
 
+// Each status change signals the handle once; a wait that the signal ends
+// makes that change the status the next read reports. Changes that come
+// faster than the holder reads them queue up, so a holder sees every status
+// in order (a scripted waiting, connected, disconnected sequence is not
+// folded into its last step).
 class Connection : public qk::Waitable {
  public:
   // Guarded by qk::WaitLock().
-  bool Ready(DWORD) override { return changed; }
+  bool Ready(DWORD) override { return !changes.empty(); }
   bool Acquire(DWORD) override {
-    if (!changed) return false;
-    changed = false;
+    if (changes.empty()) return false;
+    status = changes.front();
+    changes.pop_front();
     return true;
   }
   DWORD status = CONNMGR_STATUS_UNKNOWN;
-  bool changed = false;
+  std::deque<DWORD> changes;
   bool held = true;
 };
 
@@ -85,7 +92,7 @@ HANDLE NewConnection(DWORD status, bool signal) {
   {
     std::lock_guard<std::mutex> g(qk::WaitLock());
     c->status = status;
-    c->changed = signal;
+    if (signal) c->changes.push_back(status);
   }
   {
     Script& s = TheScript();
@@ -233,8 +240,7 @@ void ChangeStatus(DWORD status) {
     std::lock_guard<std::mutex> g(qk::WaitLock());
     for (auto& c : live) {
       if (!c->held) continue;
-      c->status = status;
-      c->changed = true;
+      c->changes.push_back(status);
     }
   }
   qk::NotifyWaiters();

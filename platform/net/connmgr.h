@@ -116,6 +116,8 @@ void ScriptProbeTimeout(bool hangs);
 // scripted status's natural outcome).
 void ScriptSyncResult(HRESULT hr, DWORD status);
 // Every held connection changes to this status; their handles are signalled.
+// Changes queue up: each wait on the handle takes the next one, so the holder
+// reads every scripted status in order.
 void ChangeStatus(DWORD status);
 // The HTTP proxy that the proxy provider reports ("host:port"); empty: none.
 void ScriptProxy(const std::u16string& server);

@@ -120,15 +120,33 @@ TEST_F(ConnectionTest, YesHoldsTheConnectionAndReportsEveryStatus) {
   EXPECT_FALSE(requests[1].info.bDisabled);
   EXPECT_EQ(requests[1].info.dwFlags, 0xFu);  // every proxy kind
 
+  // Every change reaches the thread in order, however fast they come.
   qk::connmgr::ChangeStatus(CONNMGR_STATUS_WAITINGCONNECTION);
   qk::connmgr::ChangeStatus(CONNMGR_STATUS_CONNECTED);
+  qk::connmgr::ChangeStatus(CONNMGR_STATUS_SUSPENDED);  // no handler: ignored
   qk::connmgr::ChangeStatus(CONNMGR_STATUS_DISCONNECTED);
   EXPECT_TRUE(SeenStatuses({36, 16, 32}));
   theConnection.StopThread();
   std::string log = RunLog();
-  EXPECT_NE(log.find("Establishing the connection http://www.google.com/, using proxy"), std::string::npos);
-  EXPECT_NE(log.find("We are disconnected"), std::string::npos);
-  EXPECT_NE(log.find("Released connection"), std::string::npos);
+  size_t establishing = log.find("Establishing the connection http://www.google.com/, using proxy");
+  size_t waiting = log.find("We are waiting for the connection");
+  size_t connected = log.find("Connected to network via proxy: proxy.operator:8080");
+  size_t disconnected = log.find("We are disconnected");
+  size_t released = log.find("Released connection");
+  ASSERT_NE(establishing, std::string::npos) << log;
+  ASSERT_NE(waiting, std::string::npos) << log;
+  ASSERT_NE(connected, std::string::npos) << log;
+  ASSERT_NE(disconnected, std::string::npos) << log;
+  ASSERT_NE(released, std::string::npos) << log;
+  EXPECT_LT(establishing, waiting);
+  EXPECT_LT(waiting, connected);
+  EXPECT_LT(connected, disconnected);
+  EXPECT_LT(disconnected, released);
+  // Neither waiting nor connected ends the hold, and neither reports an error.
+  EXPECT_TRUE(qk::shell::ExecutedCommands().empty());
+  PROXY_CONFIG config = theConnection.ProxyConfig();
+  EXPECT_TRUE(theConnection.ProxyFound());
+  EXPECT_EQ(std::u16string(config.szProxyServer), u"proxy.operator:8080");
   // A plain disconnect lets the connection manager cache the connection.
   EXPECT_EQ(qk::connmgr::Releases().back(), 1);
   EXPECT_EQ(theConnection.LastStatus(), static_cast<DWORD>(CONNMGR_STATUS_DISCONNECTED));
@@ -151,6 +169,37 @@ TEST_F(ConnectionTest, FreeConnectionsOffConnectsWithoutAskingAndFailuresReport)
   EXPECT_EQ(shell[0].file, u":MSREMNET");
   EXPECT_EQ(shell[0].parameters, u"-CMERROR 0x21 -report");
   EXPECT_NE(RunLog().find("Encountered state : 33"), std::string::npos);
+  EXPECT_EQ(qk::connmgr::Releases().back(), 0);
+}
+
+TEST_F(ConnectionTest, ARequestThatFailsWithoutAStatusLogsItsErrorCode) {
+  ASSERT_TRUE(qtest::SetSettingDword(u"UseFreeConnections", 0));
+  qk::connmgr::ScriptStatus(CONNMGR_STATUS_NOPATHTODESTINATION);
+  qk::connmgr::ScriptSyncResult(E_FAIL, CONNMGR_STATUS_UNKNOWN);
+  EXPECT_TRUE(ConnectForUrl(window_, FALSE));
+  EXPECT_TRUE(SeenStatuses({36, 32}));
+  theConnection.StopThread();
+  EXPECT_NE(RunLog().find("Encountered Error 0x80004005"), std::string::npos) << RunLog();
+  auto shell = qk::shell::ExecutedCommands();
+  ASSERT_EQ(shell.size(), 1u);
+  EXPECT_EQ(shell[0].parameters, u"-CMERROR 0x80004005 -report");
+  EXPECT_EQ(theConnection.LastStatus(), static_cast<DWORD>(E_FAIL));
+}
+
+TEST_F(ConnectionTest, AHeldDirectConnectionEndsOnTheWakeEvent) {
+  ASSERT_TRUE(qtest::SetSettingDword(u"UseFreeConnections", 0));
+  qk::connmgr::ScriptStatus(CONNMGR_STATUS_NOPATHTODESTINATION);
+  qk::connmgr::ScriptSyncResult(S_OK, CONNMGR_STATUS_CONNECTED);
+  EXPECT_TRUE(ConnectForUrl(window_, FALSE));
+  EXPECT_TRUE(SeenStatuses({36, 16}));
+  EXPECT_EQ(qk::connmgr::HeldConnections(), 1);
+  // A plain stop (as at exit) ends the hold through the wake event.
+  theConnection.StopThread();
+  EXPECT_TRUE(SeenStatuses({36, 16, 32}));
+  std::string log = RunLog();
+  EXPECT_NE(log.find("Establishing the connection http://www.google.com/, without proxy"), std::string::npos) << log;
+  EXPECT_EQ(qk::connmgr::Requests().back().info.dwFlags, 0u);
+  EXPECT_EQ(qk::connmgr::HeldConnections(), 0);
   EXPECT_EQ(qk::connmgr::Releases().back(), 0);
 }
 
