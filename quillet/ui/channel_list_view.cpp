@@ -292,23 +292,17 @@ void CChannelListView::ReleaseItemCache(int row) {
   DropRendering(row);
 }
 
-void CChannelListView::RepaintBusy() {
-  {
-    Guard guard(m_lock);
-    m_bBusy = TRUE;
-  }
-  Redraw(TRUE);
-  {
-    Guard guard(m_lock);
-    m_bBusy = FALSE;
-  }
-}
+void CChannelListView::RepaintBusy() { Redraw(TRUE); }
 
 void CChannelListView::Redraw(BOOL full) {
   HWND window;
   RECT area;
   {
     Guard guard(m_lock);
+    // The view counts as busy while it repaints, so that the arrow keys do
+    // not move the focus under a redraw. A repaint only adds to the busy
+    // state: a hold that the refresh thread took with SetBusy outlasts it.
+    ++m_nRepainting;
     m_scroller.Redraw(FALSE);
     window = m_scroller.GetWindow();
     area = m_scroller.GetRect();
@@ -319,12 +313,18 @@ void CChannelListView::Redraw(BOOL full) {
     InvalidateRect(window, &area, FALSE);
     UpdateWindow(window);
   }
+  {
+    Guard guard(m_lock);
+    --m_nRepainting;
+  }
 }
 
 void CChannelListView::SetBusy(BOOL busy) {
   Guard guard(m_lock);
   m_bBusy = busy;
 }
+
+bool CChannelListView::IsBusy() const { return m_bBusy || m_nRepainting > 0; }
 
 void CChannelListView::ClearFocus() {
   Guard guard(m_lock);
@@ -334,7 +334,7 @@ void CChannelListView::ClearFocus() {
 
 void CChannelListView::FocusNext() {
   Guard guard(m_lock);
-  if (m_bBusy || m_nCount == 0) return;
+  if (IsBusy() || m_nCount == 0) return;
   int old = m_nFocus;
   DropRendering(old);
   m_nFocus = (old < 0 || old >= m_nCount - 1) ? 0 : old + 1;
@@ -343,7 +343,7 @@ void CChannelListView::FocusNext() {
 
 void CChannelListView::FocusPrevious() {
   Guard guard(m_lock);
-  if (m_bBusy || m_nCount == 0) return;
+  if (IsBusy() || m_nCount == 0) return;
   int old = m_nFocus;
   DropRendering(old);
   m_nFocus = (old <= 0 || old >= m_nCount) ? m_nCount - 1 : old - 1;

@@ -10,8 +10,9 @@
 // the content; it is never held while the view waits for the
 // user-interface thread (window invalidation and updates, and the open
 // callback, run outside it). Owners paint through Paint(), which takes the
-// lock too. The busy flag lets the refresh thread keep the arrow keys from
-// moving the focus across several of its calls.
+// lock too. The view is busy while it repaints, and the busy flag lets the
+// refresh thread keep the arrow keys from moving the focus across several
+// of its calls; a repaint in between does not end that hold.
 #pragma once
 
 #include "framework/afx.h"
@@ -110,10 +111,15 @@ class CChannelListView : public CTouchScrollClient {
   void DropRendering(int row);
   void ScrollFocusedIntoView();
   void RepaintBusy();
+  // The busy flag or a repaint in progress (under the lock).
+  bool IsBusy() const;
   void FirePendingOpen();
 
   CCriticalSection m_lock;
   BOOL m_bBusy = FALSE;
+  // Repaints in progress (Redraw and the repaints after an open or a count
+  // change); the view is busy while any runs.
+  int m_nRepainting = 0;
   CTouchImage m_defaultIcon;
   CTouchImage m_refreshImage;
   int m_nRowsPainted = -1;

@@ -310,6 +310,71 @@ TEST_F(ChannelList, FocusMovesWrapAndScrollIntoView) {
   EXPECT_TRUE(g_opened.empty());
 }
 
+// A view that tries the arrow keys while it paints its content, as the
+// user-interface thread may while the refresh thread repaints.
+class ProbingView final : public CChannelListView {
+ public:
+  int DrawContent(HWND window, DWORD_PTR context, HDC hdc, DWORD_PTR drawParam, int offset, int width,
+                  int height) override {
+    if (probe) {
+      probe = false;
+      int before = GetFocusedItem();
+      FocusNext();
+      movedWhilePainting = GetFocusedItem() != before;
+    }
+    return CChannelListView::DrawContent(window, context, hdc, drawParam, offset, width, height);
+  }
+  bool probe = false;
+  bool movedWhilePainting = false;
+};
+
+TEST_F(ChannelList, RepaintsAreBusyAndDoNotEndTheRefreshHold) {
+  uitest::HostedView() = nullptr;
+  view_ = std::make_unique<ProbingView>();
+  auto* probing = static_cast<ProbingView*>(view_.get());
+  // The view's destructor is not virtual: the probing view is deleted as
+  // itself.
+  struct DeleteAsProbing {
+    std::unique_ptr<CChannelListView>& view;
+    ~DeleteAsProbing() {
+      uitest::HostedView() = nullptr;
+      delete static_cast<ProbingView*>(view.release());
+    }
+  } deleter{view_};
+  uitest::HostedView() = view_.get();
+  view_->Create(nullptr, window_, 0, 0, width_, height_, 42, &OnOpen);
+  Fill(5);
+  // The arrow keys work between repaints...
+  view_->FocusNext();
+  ASSERT_EQ(view_->GetFocusedItem(), 0);
+  // ...but not while Redraw repaints, nor during the repaint after a count
+  // change or an open.
+  probing->probe = true;
+  view_->Redraw(TRUE);
+  EXPECT_FALSE(probing->probe) << "the content was painted";
+  EXPECT_FALSE(probing->movedWhilePainting);
+  probing->probe = true;
+  view_->SetItemCounts(3, 9, 1);
+  EXPECT_FALSE(probing->movedWhilePainting);
+  probing->probe = true;
+  view_->OpenFocusedItem();
+  EXPECT_FALSE(probing->movedWhilePainting);
+  EXPECT_EQ(view_->GetFocusedItem(), 0);
+  // After a repaint the keys work again.
+  view_->FocusNext();
+  EXPECT_EQ(view_->GetFocusedItem(), 1);
+  // A hold taken by the refresh thread lasts across its redraws.
+  view_->SetBusy(TRUE);
+  view_->Redraw(TRUE);
+  view_->SetItemCounts(2, 4, 0);
+  view_->FocusNext();
+  view_->FocusPrevious();
+  EXPECT_EQ(view_->GetFocusedItem(), 1);
+  view_->SetBusy(FALSE);
+  view_->FocusNext();
+  EXPECT_EQ(view_->GetFocusedItem(), 2);
+}
+
 TEST_F(ChannelList, TapAndEnterOpenThroughTheCallback) {
   Fill(10);
   const int pitch = view_->GetRowPitch();
