@@ -709,27 +709,22 @@ BOOL CChannelListView::DrawIconFile(HDC hdc, LPCWSTR path, int left, int top, in
 
   // A bitmap entry: the 40-byte header is required.
   if (bytes < 40 || Le32(image) != 40) return FALSE;
-  const int headerWidth = static_cast<int32_t>(Le32(image + 4));
-  const int headerHeight = static_cast<int32_t>(Le32(image + 8)) / 2;  // colour and mask rows
   int bits = Le16(&entry[6]);
   if (bits == 0) bits = Le16(image + 14);
-  const uint32_t used = Le32(image + 32);
-  int width = entry[0] ? entry[0] : 256;
-  int height = entry[1] ? entry[1] : 256;
-  if (headerWidth != width && headerWidth > 0 && headerWidth <= 256) width = headerWidth;
-  if (headerHeight != height && headerHeight > 0 && headerHeight <= 256) height = headerHeight;
+  // Width and height come from the directory entry (a width byte of 0 is
+  // 256); the palette is what the image's bytes hold besides the header,
+  // the colour rows and the mask rows.
+  const int width = entry[0] ? entry[0] : 256;
+  const int height = entry[1] ? entry[1] : 256;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return FALSE;
-  if (width <= 0 || height <= 0) return FALSE;
   const size_t colourStride = ((static_cast<size_t>(bits) * width + 31) / 32) * 4;
   const size_t maskStride = ((static_cast<size_t>(width) + 31) / 32) * 4;
-  size_t paletteEntries = 0;
-  if (bits <= 8) {
-    paletteEntries = used ? used : (1u << bits);
-    if (paletteEntries > (1u << bits)) return FALSE;
-  }
+  const size_t rowBytes = (colourStride + maskStride) * height;
+  if (rowBytes + 40 > bytes) return FALSE;
+  const size_t paletteEntries = (bytes - rowBytes - 40) / 4;
+  if (paletteEntries > 256) return FALSE;
   const size_t paletteAt = 40, colourAt = paletteAt + 4 * paletteEntries;
   const size_t maskAt = colourAt + colourStride * height;
-  if (maskAt + maskStride * height > bytes) return FALSE;
 
   BYTE* out = nullptr;
   HBITMAP section = CreateTopDownSection(hdc, width, height, 32, &out);

@@ -460,6 +460,30 @@ TEST_F(ChannelList, FaviconsOfEveryKindAndBrokenOnesFallBack) {
   COLORREF centre;
   ASSERT_TRUE(draw(MakeIco(16, 8, disc, 0), &centre, nullptr));
   EXPECT_EQ(centre, RGB(255, 0, 0));
+  // The palette is what the image's bytes hold besides the header and the
+  // rows; the header's count of used colours does not move the rows.
+  std::string fewUsed = MakeIco(16, 8, disc);
+  uitest::Put32(fewUsed, 22 + 32, 2);
+  ASSERT_TRUE(draw(fewUsed, &centre, nullptr));
+  EXPECT_EQ(centre, RGB(255, 0, 0));
+  // A 4-bit icon whose image holds only two palette entries: indexes beyond
+  // them are black.
+  {
+    std::string ico = MakeIco(16, 4, disc);
+    std::string header = ico.substr(22, 40), rest = ico.substr(22 + 40 + 64);
+    std::string palette = ico.substr(22 + 40, 8);
+    std::string image = header + palette + rest;
+    std::string cut = ico.substr(0, 22) + image;
+    uitest::Put32(cut, 14, static_cast<uint32_t>(image.size()));
+    ASSERT_TRUE(draw(cut, &centre, nullptr));
+    EXPECT_EQ(centre, RGB(255, 0, 0)) << "index 1 is within the two entries";
+  }
+  // The directory's width and height describe the rows, not the header's.
+  std::string otherHeader = MakeIco(16, 8, disc);
+  uitest::Put32(otherHeader, 22 + 4, 8);
+  uitest::Put32(otherHeader, 22 + 8, 16);
+  ASSERT_TRUE(draw(otherHeader, &centre, nullptr));
+  EXPECT_EQ(centre, RGB(255, 0, 0));
   // PNG-compressed entries are decoded as PNG.
   ASSERT_TRUE(draw(MakePngIco(16, [](int, int) { return 0xFF00C000u; }), &centre, nullptr));
   EXPECT_EQ(centre, RGB(0, 192, 0));
@@ -490,9 +514,9 @@ TEST_F(ChannelList, FaviconsOfEveryKindAndBrokenOnesFallBack) {
   uitest::Put16(s, 12, 64);
   uitest::Put16(s, 22 + 14, 64);
   broken(s, "more than 32 bits");
-  s = good;
-  uitest::Put32(s, 22 + 32, 100000);
-  broken(s, "a palette larger than the depth allows");
+  s = good + std::string(4 * 300, '\0');
+  uitest::Put32(s, 14, static_cast<uint32_t>(s.size() - 22));
+  broken(s, "more than 256 palette entries between the header and the rows");
   s = good;
   uitest::Put32(s, 22 + 4, 200);
   uitest::Put32(s, 22 + 8, 400);
