@@ -690,6 +690,7 @@ BOOL CHttpConnection::Open(int kind, const CString& host, int port) {
 
 BOOL CHttpConnection::ProxyConnect(int kind, const CString& host, int port) {
   CHttpRequest connect(HTTP_METHOD_CONNECT, host, port);
+  // The Host of a CONNECT names the same authority as its request line.
   CString authority;
   authority.Format(u"%s:%d", host.GetString(), port);
   connect.AddHeader(u"Host", authority);
@@ -717,6 +718,8 @@ BOOL CHttpConnection::ProxyConnect(int kind, const CString& host, int port) {
 CHttpRequest* CHttpConnection::CreateRequest(const CString& path, int method) {
   VLog(u"CHttpConnection::CreateRequest()");
   auto* request = new CHttpRequest(method, path);
+  // The port goes with the host when it is not the scheme's default: a
+  // server builds its absolute redirects and picks its site from this header.
   CString hostHeader = m_strHost;
   bool defaultPort = (m_nKind == 3 && m_nPort == 443) || (m_nKind != 3 && m_nPort == 80);
   if (!defaultPort && m_nPort > 0) hostHeader.AppendFormat(u":%d", m_nPort);

@@ -90,6 +90,8 @@ BOOL CVentrelSync::GetToken() {
   CString url = ApiBase() + u"/token";
   CString token;
   if (!m_pDownloader->DownloadToString(url, token, 0)) return FALSE;
+  // A line end after the token is not part of it: sent back inside the
+  // form body it would make the token wrong.
   token.TrimRight(u"\r\n");
   m_strToken = token;
   return !m_strToken.IsEmpty();

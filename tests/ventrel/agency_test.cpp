@@ -210,6 +210,9 @@ TEST_F(AgencyTest, TheProxyGivenBeforeLoginCarriesTheLogin) {
   // Only a tunnel through the proxy lends its agent name.
   EXPECT_NE(seen[0].find("User-Agent: tinyproxy/"), std::string::npos);
   EXPECT_TRUE(server_.RequestsOverTls()[0]);
+  // The later request goes through the same proxy.
+  EXPECT_NE(seen[1].find("User-Agent: tinyproxy/"), std::string::npos);
+  EXPECT_FALSE(server_.RequestsOverTls()[1]);
 }
 
 TEST_F(AgencyTest, DownloadFileDropsTheLogin) {

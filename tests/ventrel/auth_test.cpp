@@ -143,6 +143,32 @@ TEST_F(ScriptedAuthTest, BasicHeaderAndBrokenChallenges) {
   }
 }
 
+TEST_F(ScriptedAuthTest, AQuotedRealmKeepsItsCommaInTheDigest) {
+  // The server checks the answer with its own realm: a realm cut at the
+  // comma would give a wrong response and a second refusal.
+  ASSERT_TRUE(server_.Start(Script({Rule("/comma", Ok("comma ok"),
+                                         ", \"digest\": {\"realm\": \"north, south\", \"nonce\": \"n1\", "
+                                         "\"qop\": \"auth\", \"user\": \"u\", \"password\": \"p\"}")})));
+  dl_.SetCredentials(u"u", u"p");
+  CString url = Wide(server_.Url("/comma"));
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"c.txt", 0)) << dl_.GetLastErrorCode();
+  EXPECT_EQ(ReadDeviceFile(u"c.txt"), "comma ok");
+  std::vector<std::string> seen = server_.Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_NE(seen[1].find("realm=\"north, south\""), std::string::npos) << seen[1];
+}
+
+TEST_F(ScriptedAuthTest, WithoutCredentialsAChallengeEndsTheTransferAfterOneRequest) {
+  ASSERT_TRUE(server_.Start(Script({Rule("/locked", "HTTP/1.1 401 No\r\nWWW-Authenticate: Basic realm=\"r\"\r\n\r\n",
+                                         ", \"times\": 0")})));
+  WriteDeviceFile(u"kept.txt", "before");
+  CString url = Wide(server_.Url("/locked"));
+  EXPECT_FALSE(dl_.SaveHttpObject(url, u"kept.txt", 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_CREDENTIALS);
+  EXPECT_EQ(server_.Requests().size(), 1u);  // no second request
+  EXPECT_EQ(ReadDeviceFile(u"kept.txt"), "before");
+}
+
 TEST(DigestPieces, Rfc2617Example) {
   // The worked example of RFC 2617, section 3.5.
   std::string ha1 = CDownloader::DigestCalcHA1("", "Mufasa", "testrealm@host.com", "Circle Of Life",

@@ -365,6 +365,35 @@ TEST_F(DownloaderTest, APartialAnswerAppendsToTheFile) {
   EXPECT_EQ(dl_.GetLastErrorCode(), DL_STORE_FAILED);
 }
 
+TEST_F(DownloaderTest, AServerThatClosesAfterTheHeadersGivesAnEmptyFile) {
+  ASSERT_TRUE(StartServer({Rule("/empty", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n")}));
+  WriteDeviceFile(u"empty.txt", "old content");
+  CString url = Url("/empty");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"empty.txt", 0)) << dl_.GetLastErrorCode();
+  EXPECT_TRUE(DeviceFileExists(u"empty.txt"));
+  EXPECT_EQ(File(u"empty.txt"), "");
+}
+
+TEST_F(DownloaderTest, TheProxyTextGivesAnHttpProxyRecord) {
+  dl_.SetProxy(u"proxy.example:8080");
+  const CProxySettings* p = dl_.Connection().GetProxy();
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->m_nKind, PROXY_HTTP);
+  EXPECT_EQ(p->m_strHost, CString(u"proxy.example"));
+  EXPECT_EQ(p->m_nPort, 8080);
+  EXPECT_EQ(p->m_bAuthenticate, 0);
+  EXPECT_EQ(dl_.GetProxy(), CString(u"proxy.example:8080"));
+  // A text that begins with the colon, or has none, names no host.
+  for (const char16_t* text : {u":8080", u"proxy.example"}) {
+    dl_.SetProxy(text);
+    p = dl_.Connection().GetProxy();
+    ASSERT_NE(p, nullptr) << qk::ToUtf8(text);
+    EXPECT_TRUE(p->m_strHost.IsEmpty()) << qk::ToUtf8(text);
+  }
+  dl_.SetProxy(u"");
+  EXPECT_EQ(dl_.Connection().GetProxy(), nullptr);
+}
+
 // The reading list is reachable only inside the library: its request form.
 TEST_F(DownloaderTest, ReadingListAsksForTheLastDayUnread) {
   const auto& certs = qnet::TestCertificates::Get();

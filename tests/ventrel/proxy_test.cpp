@@ -258,6 +258,25 @@ TEST_F(TlsTest, ThroughAProxyTheCertificateMustNameTheTarget) {
   EXPECT_EQ(other_.Requests().size(), 0u);
 }
 
+TEST_F(TlsTest, ARelativeRedirectOnHttpsKeepsTheSchemeHostAndPort) {
+  const auto& certs = qnet::TestCertificates::Get();
+  qnet::ScriptedServer s;
+  ASSERT_TRUE(s.Start(Script({Rule("/dir/start", "HTTP/1.1 302 Found\r\nLocation: next\r\n\r\n"),
+                              Rule("/dir/next", Ok("kept secure"))}),
+                      certs.serverCert, certs.serverKey));
+  std::string origin = "https://localhost:" + std::to_string(s.port());
+  CString url = Wide(origin + "/dir/start");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"rel.txt", 0)) << dl_.GetLastErrorCode();
+  EXPECT_EQ(ReadDeviceFile(u"rel.txt"), "kept secure");
+  EXPECT_EQ(dl_.GetCurrentUrl(), Wide(origin + "/dir/next"));
+  std::vector<std::string> seen = s.Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].substr(0, seen[1].find("\r\n")), "GET /dir/next HTTP/1.1");
+  std::vector<bool> tls = s.RequestsOverTls();
+  EXPECT_TRUE(tls.at(0));
+  EXPECT_TRUE(tls.at(1));
+}
+
 TEST_F(TlsTest, RedirectFromHttpToHttps) {
   qnet::ScriptedServer s;
   ASSERT_TRUE(s.Start(Script({Rule("/up", "HTTP/1.1 302 Found\r\nLocation: https://localhost:" + std::to_string(target_.port()) + "/doc\r\n\r\n")})));
@@ -265,6 +284,21 @@ TEST_F(TlsTest, RedirectFromHttpToHttps) {
   ASSERT_TRUE(dl_.SaveHttpObject(url, u"r.txt", 0)) << dl_.GetLastErrorCode();
   EXPECT_EQ(ReadDeviceFile(u"r.txt"), "through");
   EXPECT_TRUE(target_.RequestsOverTls().at(0));
+}
+
+TEST(CertificateNames, TheCommonNameEndsAtTheFirstSeparator) {
+  char subject[] = "c=US, o=Example, cn=www.example.com, ou=Web";
+  char* cn = GetCertificateCommonName(subject);
+  ASSERT_NE(cn, nullptr);
+  EXPECT_STREQ(cn, "www.example.com");
+  char last[] = "o=Example, cn=reader.example";
+  ASSERT_NE(GetCertificateCommonName(last), nullptr);
+  EXPECT_STREQ(GetCertificateCommonName(last), "reader.example");
+  char blank[] = "cn=two words";
+  EXPECT_STREQ(GetCertificateCommonName(blank), "two");
+  char none[] = "c=US, o=Example";
+  EXPECT_EQ(GetCertificateCommonName(none), nullptr);
+  EXPECT_EQ(GetCertificateCommonName(nullptr), nullptr);
 }
 
 }  // namespace
