@@ -305,6 +305,15 @@ TEST_F(FetchProgramTest, ExitCodeIsPassedWhole) {
   setenv("QUILLET_STANDIN", "exit:2EFD", 1);  // 12029
   EXPECT_EQ(RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, text, FALSE, nullptr), 12029u);
   EXPECT_EQ(CString(u"A connection with the server could not be established\r\n"), text);
+
+  // A program that ended in time is not asked to stop, and this program's
+  // own abort flag stays clear.
+  EXPECT_FALSE(IsUrlDownloadAborted());
+  MSG m;
+  bool stopBroadcast = false;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+    if (m.message == WM_URL_DOWNLOAD_END) stopBroadcast = true;
+  EXPECT_FALSE(stopBroadcast);
 }
 
 TEST_F(FetchProgramTest, StartWithoutWaitingAndAMissingProgram) {
