@@ -162,6 +162,20 @@ TEST_F(DownloadTest, RefusedPortFailsWithCodeTextAndFinalProgress) {
   EXPECT_EQ(g_progress[0].received, static_cast<WPARAM>(-1));
   EXPECT_EQ(g_progress[0].done, 1);
   EXPECT_EQ(ReadDeviceFile(u"\\kept.xml"), "stored before");  // nothing written
+
+  // Bad URLs fail the same way, with their own codes and texts.
+  g_progress.clear();
+  EXPECT_EQ(DownloadOnWorker(u"feeds.example/rss", u"\\kept.xml", window_, &code, &text), INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_INVALID_URL));
+  EXPECT_EQ(CString(u"The URL is invalid\r\n"), text);
+  EXPECT_EQ(DownloadOnWorker(u"gopher://feeds.example/rss", u"\\kept.xml", window_, &code, &text),
+            INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_UNRECOGNIZED_SCHEME));
+  EXPECT_EQ(CString(u"The URL does not use a recognized protocol\r\n"), text);
+  ASSERT_EQ(g_progress.size(), 2u);
+  EXPECT_EQ(g_progress[1].received, static_cast<WPARAM>(-1));
+  EXPECT_EQ(g_progress[1].done, 1);
+  EXPECT_EQ(ReadDeviceFile(u"\\kept.xml"), "stored before");
 }
 
 TEST_F(DownloadTest, UncreatableFileAndBodyCutShortAreFailures) {

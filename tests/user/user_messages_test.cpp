@@ -239,6 +239,24 @@ TEST_F(MessagesTest, PostQuitMessageEndsNestedModalLoops) {
   DestroyWindow(w);
 }
 
+TEST_F(MessagesTest, ModalLoopHandlesMessagesSentFromAnotherThread) {
+  HWND w = Make();
+  std::atomic<LRESULT> ok{0};
+  DWORD_PTR answer = 0;
+  std::thread sender([&] {
+    ok = SendMessageTimeoutW(w, WM_USER + 1, 40, 2, SMTO_NORMAL, 10000, &answer);
+    PostMessageW(w, WM_USER + 2, 0, 0);  // ends the loop below
+  });
+  EXPECT_TRUE(qk::RunModalLoop([] { return !SeenOf(WM_USER + 2).empty(); }));
+  sender.join();
+  EXPECT_NE(ok.load(), 0);
+  EXPECT_EQ(answer, 42u);
+  auto handled = SeenOf(WM_USER + 1);
+  ASSERT_EQ(handled.size(), 1u);
+  EXPECT_EQ(handled[0].thread, GetCurrentThreadId());
+  DestroyWindow(w);
+}
+
 TEST_F(MessagesTest, MessageBoxIsAnsweredByTheHookOrItsDefaultButton) {
   EXPECT_EQ(MessageBoxW(nullptr, u"t", u"c", MB_YESNO | MB_DEFBUTTON2), IDNO);
   EXPECT_EQ(MessageBoxW(nullptr, u"t", u"c", MB_OK), IDOK);
