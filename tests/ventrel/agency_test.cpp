@@ -3,6 +3,7 @@
 // one port, and records every request.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <string>
@@ -196,6 +197,31 @@ TEST_F(AgencyTest, TerminateEndsTheTransferWithoutARetry) {
   // The next operation runs normally.
   feed = u"quick";
   EXPECT_TRUE(agency_.DownloadFeed(feed, File("quick.xml"), 5));
+}
+
+TEST_F(AgencyTest, TerminateDuringASlowFeedBodyFailsWithoutARetry) {
+  std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(65536, 'f');
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=s\n"), ", \"times\": 0"),
+                     R("/reader/atom/feed/big", head,
+                       ", \"chunks\": [{\"data\": \"late\", \"delay_ms\": 20000}], \"hold\": true")}));
+  agency_.Login(u"a", u"b");
+  std::string host = *root_ + "/big.xml";
+  auto start = std::chrono::steady_clock::now();
+  std::thread ui([&] {
+    // Wait until part of the body is stored, then cancel.
+    for (;;) {
+      struct stat st;
+      if (stat(host.c_str(), &st) == 0 && st.st_size >= 8192) break;
+      if (std::chrono::steady_clock::now() - start > std::chrono::seconds(10)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    agency_.Terminate();
+  });
+  CString feed = u"big";
+  EXPECT_FALSE(agency_.DownloadFeed(feed, File("big.xml"), 5));
+  ui.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_EQ(Requests().size(), 2u);  // one login, one feed request: no retry
 }
 
 TEST_F(AgencyTest, TheProxyGivenBeforeLoginCarriesTheLogin) {
