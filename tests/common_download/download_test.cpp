@@ -262,6 +262,25 @@ TEST_F(DownloadTest, StopWithoutATransferBroadcastsTheEndMessage) {
   EXPECT_TRUE(IsUrlDownloadAborted());
 }
 
+TEST_F(DownloadTest, TheRequestIsAPlainGetWithTheProgramsAgent) {
+  qnet::ScriptedServer server;
+  ASSERT_TRUE(server.Start(R"({"rules": [{"path": "/agent", "times": 0,
+      "response": "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok"}]})"));
+  DWORD code = 0, size = 0;
+  CString text;
+  LPBYTE memory = nullptr;
+  EXPECT_EQ(InternetDownloadFile(qk::FromUtf8(server.Url("/agent?x=1")).c_str(), nullptr, &code, text, nullptr,
+                                 &memory, &size),
+            0);
+  ASSERT_NE(memory, nullptr);
+  EXPECT_STREQ(reinterpret_cast<char*>(memory), "ok");
+  LocalFree(memory);
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].rfind("GET /agent?x=1 HTTP/1.1\r\n", 0), 0u) << requests[0];
+  EXPECT_NE(requests[0].find("\r\nUser-Agent: Quillet Mobile\r\n"), std::string::npos) << requests[0];
+}
+
 TEST_F(DownloadTest, ProxyCarriesTheTransfer) {
   qnet::TinyProxy proxy;
   ASSERT_TRUE(proxy.Start());
