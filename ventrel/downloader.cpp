@@ -138,6 +138,7 @@ BOOL CDownloader::Transfer(CString& url, const CString& path, int method, const 
   m_nLastError = DL_OK;
   m_nLastStatus = 0;
   m_strCurrentUrl = url;
+  VLog(u"ReplaceHTMLEntities('%s')", url.GetString());
   ReplaceHTMLEntities(url);
   OnBeginRequest(context);
 

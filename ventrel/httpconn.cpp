@@ -263,6 +263,7 @@ BOOL CHttpResponse::GetHeader(LPCWSTR name, CString& value) const {
 // The response reader.
 
 int ReadHttpLine(CByteSource& source, std::string& line, size_t maxLine) {
+  VLog(u"CHttpConnection::ReceiveLine()");
   line.clear();
   char c;
   for (;;) {
@@ -358,6 +359,7 @@ int ReadResponseBody(CByteSource& source, const CBodyFraming& framing, CByteSink
   // Moves exactly want bytes (or until close when want is ~0).
   auto move = [&](uint64_t want, bool untilClose) -> int {
     while (untilClose || want > 0) {
+      VLog(u"CHttpConnection::ReceiveBlock()");
       int ask = kBlockSize;
       if (!untilClose && want < uint64_t(ask)) ask = int(want);
       int n = source.Receive(block.data(), ask);

@@ -206,6 +206,8 @@ TEST_F(DownloaderTest, CharacterReferencesAreDecodedInTheUrl) {
   ASSERT_TRUE(dl_.SaveHttpObject(url, u"e.txt", 0));
   EXPECT_EQ(url, Url("/e?a=1&b=2"));
   EXPECT_EQ(dl_.GetCurrentUrl(), Url("/e?a=1&amp;b=2"));
+  // The log shows the URL as the caller gave it, before decoding.
+  EXPECT_NE(RunLog().find("ReplaceHTMLEntities('" + server_.Url("/e?a=1&amp;b=2") + "')"), std::string::npos);
 }
 
 TEST_F(DownloaderTest, DownloadToStringReadsTheBody) {
