@@ -259,7 +259,10 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
   if (!buffer || (memory && !output)) {
     LocalFree(buffer);
     LocalFree(output);
-    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    if (out != INVALID_HANDLE_VALUE) {
+      CloseHandle(out);
+      DeleteFileW(file);  // an empty file is no download either
+    }
     closeAll();
     FailWith(ERROR_NOT_ENOUGH_MEMORY, errorCode, errorText);
     SendProgress(window, static_cast<WPARAM>(-1), 1);
