@@ -48,6 +48,16 @@ TEST_F(FileHelpersTest, WriteTimesAndShortcuts) {
   EXPECT_EQ(ReadDeviceFile(u"\\list.txt"), "One.lnk|\\Start\\One.lnk\nTwo.lnk|\\Start\\Games\\Two.lnk\n");
 }
 
+TEST_F(FileHelpersTest, AnEightBitPathIsDeletedOnlyWhenItExists) {
+  WriteDeviceFile(u"\\caf\u00e9.txt", "x");
+  DeleteFileIfPresent("\\caf\xc3\xa9.txt");
+  EXPECT_FALSE(DeviceFileExists(u"\\caf\u00e9.txt"));
+  WriteDeviceFile(u"\\other.txt", "y");
+  DeleteFileIfPresent("\\missing.txt");
+  DeleteFileIfPresent(nullptr);
+  EXPECT_EQ(ReadDeviceFile(u"\\other.txt"), "y");
+}
+
 TEST(TextHelpers, SmallConversions) {
   CString p = u"\\a\\b\\c.txt";
   EXPECT_TRUE(StripLastPathPart(p));
