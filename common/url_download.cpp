@@ -26,6 +26,8 @@ HANDLE g_events[kEventCount] = {nullptr, nullptr, nullptr, nullptr};
 std::mutex g_proxyLock;
 BOOL g_useProxy = FALSE;
 WCHAR g_proxyText[260] = QUILLET_DEFAULT_PROXY;
+std::atomic<DWORD> g_openWaitMs{30000};
+std::atomic<DWORD> g_readWaitMs{50000};
 std::atomic<DWORD> g_fetchWaitMs{60000};
 std::atomic<DWORD> g_fetchGraceMs{5000};
 
@@ -207,7 +209,7 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
                                        reinterpret_cast<DWORD_PTR>(&context));
   bool opened = request != nullptr;
   if (!request && GetLastError() == ERROR_IO_PENDING) {
-    int ended = WaitEvents(30000);
+    int ended = WaitEvents(g_openWaitMs);
     if (ended == kRequestComplete) {
       request = context.handle;
       opened = request != nullptr;
@@ -286,7 +288,7 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
         failure = error ? error : static_cast<DWORD>(ERROR_INTERNET_CONNECTION_RESET);
         break;
       }
-      int ended = WaitEvents(50000);
+      int ended = WaitEvents(g_readWaitMs);
       if (ended == kExit) break;  // stopped
       if (ended == -1) {
         failure = ERROR_INTERNET_TIMEOUT;
@@ -350,6 +352,11 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
   if (size) *size = total;
   SendProgress(window, total, 1);
   return 0;
+}
+
+void SetUrlDownloadWaits(DWORD openMs, DWORD readMs) {
+  g_openWaitMs = openMs;
+  g_readWaitMs = readMs;
 }
 
 void SetFetchProgramWait(DWORD waitMs, DWORD stopGraceMs) {

@@ -41,6 +41,10 @@ void StopUrlDownload();
 // The transfer abort flag: cleared by the refresh command when a run starts.
 void ClearUrlDownloadAbort();
 BOOL IsUrlDownloadAborted();
+// How long a transfer waits for the answer to its request (30 seconds) and
+// for each block of the body (50 seconds) before it fails with
+// ERROR_INTERNET_TIMEOUT.
+void SetUrlDownloadWaits(DWORD openMs, DWORD readMs);
 // The proxy of the next transfers ("host:port").
 void SetUrlDownloadProxy(BOOL useProxy, LPCWSTR proxyText);
 

@@ -62,6 +62,7 @@ class DownloadTest : public qtest::DeviceTest {
     g_progress.clear();
     ClearUrlDownloadAbort();
     SetUrlDownloadProxy(FALSE, nullptr);
+    SetUrlDownloadWaits(30000, 50000);
     window_ = qtest::CreateHostWindow(u"ProgressWatcher", ProgressProc, 1, 1);
   }
   void TearDown() override {
@@ -196,6 +197,31 @@ TEST_F(DownloadTest, UncreatableFileAndBodyCutShortAreFailures) {
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_CONNECTION_RESET));
   EXPECT_EQ(memory, nullptr);
   EXPECT_FALSE(DeviceFileExists(u"\\cut.xml"));  // no short file to be taken for a feed
+}
+
+TEST_F(DownloadTest, AnswerOrBodyThatNeverComesTimesOutAsAFailure) {
+  qtest::ScriptedHttpServer scripted;
+  ASSERT_TRUE(scripted.Start());
+  SetUrlDownloadWaits(300, 300);
+  DWORD code = 0;
+  CString text;
+  WriteDeviceFile(u"\\held.xml", "stored before");
+  // Headers, then silence: the first read never completes.
+  EXPECT_EQ(DownloadOnWorker(qk::FromUtf8(scripted.Url("/silent")), u"\\held.xml", window_, &code, &text),
+            INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+  EXPECT_EQ(CString(u"The operation timed out\r\n"), text);
+  EXPECT_FALSE(DeviceFileExists(u"\\held.xml"));  // no empty file to be taken for a feed
+  ASSERT_FALSE(g_progress.empty());
+  EXPECT_EQ(g_progress.back().received, static_cast<WPARAM>(-1));
+  EXPECT_EQ(g_progress.back().done, 1);
+
+  // No answer at all: the request itself times out; nothing is written.
+  WriteDeviceFile(u"\\held.xml", "stored before");
+  EXPECT_EQ(DownloadOnWorker(qk::FromUtf8(scripted.Url("/mute")), u"\\held.xml", window_, &code, &text),
+            INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+  EXPECT_EQ(ReadDeviceFile(u"\\held.xml"), "stored before");
 }
 
 TEST_F(DownloadTest, StopSignalEndsASlowTransferWithinASecond) {
