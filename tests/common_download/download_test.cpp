@@ -247,6 +247,7 @@ TEST_F(DownloadTest, StopSignalEndsASlowTransferWithinASecond) {
   EXPECT_LT(size, static_cast<DWORD>(4 << 20));
   EXPECT_EQ(ReadDeviceFile(u"\\slow.xml"), Pattern(4 << 20).substr(0, size));
   qk::PumpMessages();
+  EXPECT_EQ(g_progress.back().received, static_cast<WPARAM>(size));
   EXPECT_EQ(g_progress.back().done, 1);
 }
 
