@@ -731,7 +731,9 @@ BOOL CChannelListView::DrawIconFile(HDC hdc, LPCWSTR path, int left, int top, in
   if (!section) return FALSE;
   int k = 0;
   bool opaqueSeen = false;
-  // Rows are stored bottom-up; the mask rows are walked from the bottom up.
+  // Rows are stored bottom-up at every depth (1-bit icons too, which would
+  // otherwise come out upside down); the mask rows are walked from the
+  // bottom up.
   for (int fileRow = 0; fileRow < height; ++fileRow) {
     const int yy = height - 1 - fileRow;
     const BYTE* src = image + colourAt + colourStride * fileRow;

@@ -456,6 +456,19 @@ TEST_F(ChannelList, FaviconsOfEveryKindAndBrokenOnesFallBack) {
     EXPECT_EQ(centre, RGB(255, 0, 0)) << bits;
     EXPECT_EQ(corner, RGB(1, 2, 3)) << "masked pixels keep the background at " << bits;
   }
+  // Every depth, 1 bit included, is drawn the right way up: red above blue.
+  auto halves = [](int, int y) -> uint32_t { return y < 8 ? 0xFFFF0000u : 0xFF0000FFu; };
+  for (int bits : {1, 4, 8, 24, 32}) {
+    WriteFavicon(7, MakeIco(16, bits, halves));
+    COffscreenDC off(nullptr, 32, 40);
+    CString path;
+    path.Format(u"%s\\Ch007-Fav.ico", DataFolder().c_str());
+    ASSERT_TRUE(view_->DrawIconFile(off.GetDC(), path, 0, 0, 32, 32)) << bits;
+    // No transparent rows at the bottom: the picture starts one density
+    // unit (2 pixels) down.
+    EXPECT_EQ(GetPixel(off.GetDC(), 16, 2 + 4), RGB(255, 0, 0)) << bits;
+    EXPECT_EQ(GetPixel(off.GetDC(), 16, 2 + 28), RGB(0, 0, 255)) << bits;
+  }
   // A directory entry that says 0 bits takes the header's depth.
   COLORREF centre;
   ASSERT_TRUE(draw(MakeIco(16, 8, disc, 0), &centre, nullptr));
