@@ -560,6 +560,35 @@ TEST_F(ChannelList, SetItemCountsRepaintsAndReportsTheRow) {
   EXPECT_EQ(view_->SetItemCounts(77, 1, 1), -1);
 }
 
+// The key device (96 dpi, no touch flag): rows 36 + 1 pixels high, and the
+// focused row framed by the soft box before it is lightened.
+class KeyDeviceChannelList : public ChannelList {
+ protected:
+  void SetUp() override { Start(qk::gdi::KeyDeviceScreenConfig(), FALSE); }
+};
+
+TEST_F(KeyDeviceChannelList, FocusedRowIsFramedByTheSoftBox) {
+  Fill(3);
+  ASSERT_EQ(view_->GetBaseHeight(), 36);
+  ASSERT_EQ(view_->GetRowPitch(), 37);
+  view_->FocusNext();
+  ASSERT_EQ(view_->GetFocusedItem(), 0);
+  // Row 0 of three: step 30, w 160; the gradient runs from dark(127) to
+  // dark(159).
+  auto dark = [](int w) { return BlendColors(RGB(0, 0, 0), GetSysColor(COLOR_HIGHLIGHT), w); };
+  const COLORREF white = RGB(255, 255, 255);
+  const COLORREF outline = BlendColors(white, dark(159), 80);
+  // The box starts 4 pixels above the row: its level-4 outline line is the
+  // row's first line, and the body is the gradient's top colour; both are
+  // then lightened by white at alpha 40.
+  EXPECT_EQ(At(100, 0), BlendColors(white, outline, 40));
+  EXPECT_EQ(At(width_ - 40, 18), BlendColors(white, dark(127), 40));
+  // The separator line is not lightened: dark(180).
+  EXPECT_EQ(At(100, 36), dark(180));
+  // An unfocused row keeps its gradient: its top line is dark(160 - 30 - 30 - 3).
+  EXPECT_EQ(At(width_ - 40, 37), dark(97));
+}
+
 TEST(DrawTextEllipsisTest, FitsCutsAndBreaksIntoTwoLines) {
   COffscreenDC off(nullptr, 400, 80);
   LOGFONTW lf = {};
