@@ -2,6 +2,7 @@
 #include "ventrel/ventrel.h"
 
 #include "common/log.h"
+#include "common/settings.h"
 #include "kernel/registry.h"
 #include "net/winsock.h"
 #include "ventrel/downloader.h"
@@ -10,7 +11,7 @@
 
 namespace {
 
-#define VENTREL_SETTINGS_KEY u"\\Software\\Marrowby\\Quillet Reach\\Ventrel"
+#define VENTREL_SETTINGS_KEY u"\\Software\\" QUILLET_REGISTRY_COMPANY u"\\" QUILLET_REGISTRY_APP u"\\Ventrel"
 
 // Optional overrides of the agency's settings in the "Ventrel" section.
 void ReadSettings(CString& host, DWORD& timeout) {
