@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -222,6 +223,26 @@ TEST_F(AgencyTest, TerminateDuringASlowFeedBodyFailsWithoutARetry) {
   ui.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   EXPECT_EQ(Requests().size(), 2u);  // one login, one feed request: no retry
+}
+
+TEST_F(AgencyTest, EnableLogSwitchesTheRunLog) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=logged\n"), ", \"times\": 0"),
+                     R("/reader/api/0/subscription/list", Ok("<s/>"), ", \"times\": 0")}));
+  // The log lives in the program's folder, which an installed reader has.
+  std::filesystem::create_directories(*root_ + "/Program Files/Quillet");
+  const std::string log = *root_ + "/Program Files/Quillet/Quillet_RunLog.txt";
+  agency_.EnableLog(1);
+  agency_.Login(u"a", u"b");
+  agency_.GetSubscriptions(File("l1.xml"));
+  agency_.EnableLog(0);
+  std::string on = qtest::ReadHostFile(log);
+  EXPECT_NE(on.find("CVentrelSync::GetSubscriptions()"), std::string::npos) << on;
+  EXPECT_NE(on.find("CVentrelSync::Authenticate()"), std::string::npos);
+  EXPECT_NE(on.find("SID=logged"), std::string::npos) << on;
+  agency_.Login(u"a", u"b");
+  agency_.GetSubscriptions(File("l2.xml"));
+  EXPECT_EQ(qtest::ReadHostFile(log), on);  // nothing more once switched off
+  EXPECT_EQ(Read("l2.xml"), "<s/>");
 }
 
 TEST_F(AgencyTest, TheProxyGivenBeforeLoginCarriesTheLogin) {
