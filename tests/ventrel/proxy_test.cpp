@@ -277,6 +277,42 @@ TEST_F(TlsTest, ARelativeRedirectOnHttpsKeepsTheSchemeHostAndPort) {
   EXPECT_TRUE(tls.at(1));
 }
 
+// openssl s_server presents a certificate for other.example unless the
+// client names "localhost" in its server name indication: only a client that
+// sends the target's name gets the certificate it can accept.
+TEST_F(TlsTest, TheTargetIsNamedInTheServerNameIndication) {
+  const auto& certs = qnet::TestCertificates::Get();
+  std::string dir = qnet::MakeTempFolder("sni");
+  qnet::ChildProcess server;
+  int port = 0;
+  bool listening = false;
+  for (int attempt = 0; attempt < 5 && !listening; ++attempt) {
+    port = qnet::FreeLoopbackPort();
+    ASSERT_TRUE(server.Start({"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert",
+                              certs.otherNameCert, "-key", certs.otherNameKey, "-servername", "localhost", "-cert2",
+                              certs.serverCert, "-key2", certs.serverKey, "-www", "-quiet"},
+                             false, dir + "/s_server.log"));
+    listening = qnet::WaitForListener(port, 10000, &server);
+    if (!listening) server.Stop();
+  }
+  ASSERT_TRUE(listening) << "openssl s_server did not start";
+  CString url = Wide("https://localhost:" + std::to_string(port) + "/");
+  EXPECT_TRUE(dl_.SaveHttpObject(url, u"sni.html", 0)) << "direct: code " << dl_.GetLastErrorCode();
+  if (peers_->danteOk) {
+    CProxySettings p = Proxy(PROXY_SOCKS5, peers_->dante.port());
+    dl_.SetProxySettings(&p);
+    url = Wide("https://localhost:" + std::to_string(port) + "/");
+    EXPECT_TRUE(dl_.SaveHttpObject(url, u"sni.html", 0)) << "socks5: code " << dl_.GetLastErrorCode();
+  }
+  if (peers_->tinyOk) {
+    dl_.SetProxy(Wide("127.0.0.1:" + std::to_string(peers_->tiny.port())));
+    url = Wide("https://localhost:" + std::to_string(port) + "/");
+    EXPECT_TRUE(dl_.SaveHttpObject(url, u"sni.html", 0)) << "http proxy: code " << dl_.GetLastErrorCode();
+  }
+  server.Stop();
+  qnet::RemoveTree(dir);
+}
+
 TEST_F(TlsTest, RedirectFromHttpToHttps) {
   qnet::ScriptedServer s;
   ASSERT_TRUE(s.Start(Script({Rule("/up", "HTTP/1.1 302 Found\r\nLocation: https://localhost:" + std::to_string(target_.port()) + "/doc\r\n\r\n")})));
