@@ -301,6 +301,31 @@ TEST_F(AgencyTest, TheReceiveTimeOutBoundsEveryWait) {
   EXPECT_GE(took, std::chrono::milliseconds(600));  // two logins waited for their time-out
 }
 
+TEST_F(AgencyTest, TheReceiveTimeOutSettingIsRead) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", "", ", \"silent\": true, \"times\": 0")}));
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"\\Software\\Marrowby\\Quillet Reach\\Ventrel", 0, nullptr, 0, 0,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  DWORD ms = 250;
+  RegSetValueExW(key, u"ReceiveTimeout", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ms), sizeof ms);
+  RegFlushKey(key);
+  RegCloseKey(key);
+  CVentrelAgency configured;
+  configured.SetServiceHost(Host());
+  configured.SetCaFile(CString(qk::FromUtf8(qnet::TestCertificates::Get().caFile)));
+  configured.Login(u"a", u"b");
+  auto start = std::chrono::steady_clock::now();
+  configured.GetSubscriptions(File("rt.xml"));
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(200));
+  EXPECT_LT(took, std::chrono::seconds(4));  // far below the 12 s default
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"\\Software\\Marrowby\\Quillet Reach\\Ventrel", 0, 0, &key),
+            ERROR_SUCCESS);
+  RegDeleteValueW(key, u"ReceiveTimeout");
+  RegCloseKey(key);
+}
+
 TEST_F(AgencyTest, TheServiceHostHasADefaultAndASetting) {
   {
     CVentrelAgency agency;
