@@ -9,10 +9,10 @@ PACKAGES=(
   libtinyxml-dev
   libssl-dev libcurl4-openssl-dev
   duktape-dev liblitehtml-dev libgumbo-dev
-  libfreetype-dev libfontconfig-dev fonts-dejavu-core
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-noto-cjk libfribidi-dev
   libpng-dev libjpeg-dev libgif-dev libsdl2-dev
   python3 curl openssl
-  tinyproxy dante-server apache2 nginx
+  tinyproxy dante-server apache2 nginx newsboat
 )
 
 missing=()
