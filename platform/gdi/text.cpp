@@ -57,10 +57,7 @@ struct FontFace {
   std::mutex lock;
   std::unordered_map<uint32_t, Glyph> glyphs;
 
-  ~FontFace() {
-    if (face) FT_Done_Face(face);
-    for (FT_Face fb : fallbacks) FT_Done_Face(fb);
-  }
+  ~FontFace();
   // The face to draw cp with and its glyph index there (caller holds lock).
   FT_Face FaceFor(uint32_t cp, FT_UInt* index);
   const Glyph& Get(uint32_t cp);
@@ -193,7 +190,10 @@ std::shared_ptr<FontFace> MakeFace(const LOGFONTW& lf) {
   if (FT_New_Face(g_lib, file.first.c_str(), file.second, &f->face)) {
     f->face = nullptr;
     auto fb = FindFile("DejaVu Sans", bold, italic);
-    if (FT_New_Face(g_lib, fb.first.c_str(), fb.second, &f->face)) return nullptr;
+    if (FT_New_Face(g_lib, fb.first.c_str(), fb.second, &f->face)) {
+      f->face = nullptr;  // nothing to close: the face goes without the lock
+      return nullptr;
+    }
   }
   FT_Face face = f->face;
   f->emboldenSynth = bold && !(face->style_flags & FT_STYLE_FLAG_BOLD);
@@ -241,12 +241,24 @@ std::shared_ptr<FontFace> MakeFace(const LOGFONTW& lf) {
     f->maxCharWidth = maxw;
   }
   lock.lock();
-  if (auto other = g_faceCache[key].lock()) return other;  // made meanwhile by another thread
+  if (auto other = g_faceCache[key].lock()) {  // made meanwhile by another thread
+    lock.unlock();  // this one is closed without the lock held
+    return other;
+  }
   g_faceCache[key] = f;
   return f;
 }
 
 }  // namespace
+
+// Faces are opened and closed under the library lock: FreeType wants the
+// calls on one library serialised.
+FontFace::~FontFace() {
+  if (!face && fallbacks.empty()) return;
+  std::lock_guard<std::mutex> libLock(g_libLock);
+  if (face) FT_Done_Face(face);
+  for (FT_Face fb : fallbacks) FT_Done_Face(fb);
+}
 
 FT_Face FontFace::FaceFor(uint32_t cp, FT_UInt* index) {
   *index = FT_Get_Char_Index(face, cp);
