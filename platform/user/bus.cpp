@@ -82,7 +82,10 @@ bool ValueMessage(UINT msg, LPARAM lParam) {
 // the data until the receiver gets round to it).
 Marshal MarshalOf(UINT msg, LPARAM lParam, bool posted, bool broadcast) {
   if (ValueMessage(msg, lParam)) return kValues;
-  if (posted) return kRefused;
+  if (posted) {
+    // A setting change that names no section carries no pointer.
+    return msg == WM_SETTINGCHANGE && lParam == 0 ? kValues : kRefused;
+  }
   switch (msg) {
     case WM_COPYDATA:
       return lParam ? kCopyData : kRefused;

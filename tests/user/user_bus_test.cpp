@@ -246,13 +246,18 @@ TEST_F(BusTest, TextTravelsAsTextAndOtherPointersAreRefused) {
   EXPECT_EQ(SendMessageW(peer, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(buffer)), 0);
   EXPECT_EQ(buffer[0], 0);
 
-  // A setting change names its section as a string, or none.
+  // A setting change names its section as a string, or none; one that
+  // names none may also be posted.
   SendMessageW(peer, WM_SETTINGCHANGE, 3, reinterpret_cast<LPARAM>(u"intl"));
   SendMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 4, 0);
-  ASSERT_TRUE(qk::PumpMessagesUntil([] { return g_state.copies.size() == 2; }, 10000));
+  EXPECT_TRUE(PostMessageW(peer, WM_SETTINGCHANGE, 5, 0));
+  ASSERT_TRUE(qk::PumpMessagesUntil([] { return g_state.copies.size() == 3; }, 10000));
   EXPECT_EQ(g_state.copies[0], "setting:intl");
   EXPECT_EQ(g_state.copyTags[0], 3u);
   EXPECT_EQ(g_state.copies[1], "setting:(none)");
+  EXPECT_EQ(g_state.copies[2], "setting:(none)");
+  EXPECT_EQ(g_state.copyTags[2], 5u);
+  EXPECT_FALSE(PostMessageW(peer, WM_SETTINGCHANGE, 6, reinterpret_cast<LPARAM>(u"intl")));
 
   // System messages whose pointers cannot travel are refused at once, and
   // copied data is only ever sent, never posted.
@@ -272,6 +277,6 @@ TEST_F(BusTest, TextTravelsAsTextAndOtherPointersAreRefused) {
   ASSERT_TRUE(qk::PumpMessagesUntil([] { return !g_state.echoes.empty(); }, 10000));
   ASSERT_EQ(g_state.echoes.size(), 1u);
   EXPECT_EQ(g_state.echoes[0], std::make_pair(WPARAM{7}, LPARAM{8}));
-  EXPECT_EQ(g_state.copies.size(), 2u);
+  EXPECT_EQ(g_state.copies.size(), 3u);
   EXPECT_EQ(GetWindowTextLengthW(peer), 0);
 }
