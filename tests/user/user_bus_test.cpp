@@ -217,8 +217,7 @@ TEST_F(BusTest, AWindowIsFoundOnlyWhenItsLivingOwnerAnswersForIt) {
   EXPECT_EQ(FindWindowW(u"PeerOther", nullptr), winB);
   EXPECT_TRUE(IsWindow(winB));
 
-  // A new program with a process id seen before starts a fresh list: a
-  // program that joins writes its own, and the old lines are gone.
+  // A program that closes cleanly takes its window off the bus.
   PostMessageW(winB, WM_CLOSE, 0, 0);
   ASSERT_EQ(qtest::WaitForExitCode(b.hProcess), 5u);
   EXPECT_FALSE(IsWindow(winB));
@@ -279,4 +278,23 @@ TEST_F(BusTest, TextTravelsAsTextAndOtherPointersAreRefused) {
   EXPECT_EQ(g_state.echoes[0], std::make_pair(WPARAM{7}, LPARAM{8}));
   EXPECT_EQ(g_state.copies.size(), 3u);
   EXPECT_EQ(GetWindowTextLengthW(peer), 0);
+}
+
+// A program whose process id a dead program had joins with a fresh list,
+// even before it has a window of its own (a single-instance check looks
+// for windows first).
+TEST_F(BusTest, AProgramJoiningUnderAReusedIdStartsAFreshList) {
+  std::string other = root_ + "/Other Device";
+  std::filesystem::create_directories(other + "/.bus");
+  std::string list = ListPath(other, GetCurrentProcessId());
+  char line[96];
+  std::snprintf(line, sizeof line, "%llx\tStale\tLeft behind\n",
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(HandleOf(GetCurrentProcessId(), 0x4242))));
+  qtest::WriteHostFile(list, line);
+  qk::SetDeviceRoot(other);
+  qk::MessageBusPeers();  // joins the bus of that device
+  std::string joined = qtest::ReadHostFile(list);
+  qk::SetDeviceRoot(root_);
+  EXPECT_TRUE(std::filesystem::exists(list));
+  EXPECT_EQ(joined.find("Stale"), std::string::npos) << joined;
 }
