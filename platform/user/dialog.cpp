@@ -553,7 +553,8 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
     bool keyDown = msg->message == WM_KEYDOWN;
     switch (msg->wParam) {
       case VK_TAB:
-        if (code & (DLGC_WANTTAB | DLGC_WANTALLKEYS)) break;
+        // Tab leaves even a control that wants every other key.
+        if (code & DLGC_WANTTAB) break;
         if (keyDown) {
           HWND next = GetNextDlgTabItem(dialog, control, (GetKeyState(VK_SHIFT) & 0x8000) ? TRUE : FALSE);
           if (next) FocusControl(next, msg);
@@ -589,7 +590,7 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
         }
         return TRUE;
       case VK_ESCAPE:
-        if (code & DLGC_WANTALLKEYS) break;
+        // Escape cancels the dialog from any control.
         if (keyDown) PressButton(dialog, IDCANCEL);
         return TRUE;
       default:

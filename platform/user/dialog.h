@@ -73,6 +73,8 @@ typedef const DLGTEMPLATE* LPCDLGTEMPLATE;
 // Statics.
 #define STM_SETIMAGE 0x0172
 #define STM_GETIMAGE 0x0173
+#define IMAGE_BITMAP 0
+#define IMAGE_ICON 1
 
 // List boxes.
 #define LBS_NOTIFY 0x0001L

@@ -56,6 +56,52 @@ struct CREATESTRUCTW {
   DWORD dwExStyle;
 };
 typedef CREATESTRUCTW* LPCREATESTRUCTW;
+typedef CREATESTRUCTW CREATESTRUCT;
+typedef CREATESTRUCTW* LPCREATESTRUCT;
+
+// The header of every WM_NOTIFY.
+struct NMHDR {
+  HWND hwndFrom;
+  UINT_PTR idFrom;
+  UINT code;
+};
+typedef NMHDR* LPNMHDR;
+
+// WM_DRAWITEM and WM_MEASUREITEM of owner-drawn controls and menu items.
+struct DRAWITEMSTRUCT {
+  UINT CtlType;
+  UINT CtlID;
+  UINT itemID;
+  UINT itemAction;
+  UINT itemState;
+  HWND hwndItem;
+  HDC hDC;
+  RECT rcItem;
+  ULONG_PTR itemData;
+};
+typedef DRAWITEMSTRUCT* LPDRAWITEMSTRUCT;
+struct MEASUREITEMSTRUCT {
+  UINT CtlType;
+  UINT CtlID;
+  UINT itemID;
+  UINT itemWidth;
+  UINT itemHeight;
+  ULONG_PTR itemData;
+};
+typedef MEASUREITEMSTRUCT* LPMEASUREITEMSTRUCT;
+#define ODT_MENU 1
+#define ODT_LISTBOX 2
+#define ODT_COMBOBOX 3
+#define ODT_BUTTON 4
+#define ODT_LISTVIEW 102
+#define ODA_DRAWENTIRE 0x0001
+#define ODA_SELECT 0x0002
+#define ODA_FOCUS 0x0004
+#define ODS_SELECTED 0x0001
+#define ODS_GRAYED 0x0002
+#define ODS_DISABLED 0x0004
+#define ODS_CHECKED 0x0008
+#define ODS_FOCUS 0x0010
 
 struct MSG {
   HWND hwnd;
@@ -111,7 +157,9 @@ typedef COPYDATASTRUCT* PCOPYDATASTRUCT;
 #define WM_SYSKEYDOWN 0x0104
 #define WM_SYSKEYUP 0x0105
 #define WM_SYSCHAR 0x0106
+#define WM_KEYLAST 0x0108
 #define WM_IDLEUPDATECMDUI 0x0363
+#define WM_KEYFIRST 0x0100
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
 #define WM_CHAR 0x0102
@@ -200,6 +248,10 @@ typedef COPYDATASTRUCT* PCOPYDATASTRUCT;
 #define WS_THICKFRAME 0x00040000L
 #define WS_GROUP 0x00020000L
 #define WS_TABSTOP 0x00010000L
+#define WS_MINIMIZEBOX 0x00020000L
+#define WS_MAXIMIZEBOX 0x00010000L
+#define WS_OVERLAPPEDWINDOW (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
+#define WS_POPUPWINDOW (WS_POPUP | WS_BORDER | WS_SYSMENU)
 #define WS_EX_TOPMOST 0x00000008L
 #define WS_EX_WINDOWEDGE 0x00000100L
 #define WS_EX_CLIENTEDGE 0x00000200L
@@ -398,6 +450,11 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
 BOOL KillTimer(HWND window, UINT_PTR id);
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+// A string of the module's string table (RT_STRING blocks of 16): copies
+// it into text (cch characters with the terminator) and returns its length;
+// with cch 0, text receives a pointer to the read-only string. 0 when the
+// string does not exist.
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR text, int cch);
 BOOL MessageBeep(UINT type);
 
 #define GetMessage GetMessageW
@@ -419,6 +476,7 @@ BOOL MessageBeep(UINT type);
 #define SetWindowText SetWindowTextW
 #define GetWindowText GetWindowTextW
 #define MessageBox MessageBoxW
+#define LoadString LoadStringW
 
 namespace qk {
 

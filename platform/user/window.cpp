@@ -276,7 +276,7 @@ std::shared_ptr<ThreadQueue> CurrentQueue() {
 namespace {
 ThreadEnd::~ThreadEnd() {
   // The main thread's end is the program's: nothing is left to release.
-  if (!armed || !t_queue || static_cast<pid_t>(GetCurrentThreadId()) == ::getpid()) return;
+  if (!armed || !t_queue || ::gettid() == ::getpid()) return;
   auto q = t_queue;
   for (;;) {
     HWND next = nullptr;
