@@ -493,9 +493,12 @@ class Edit : public Control {
 
   int LineOf(int ch) const {
     ch = std::clamp(ch, 0, static_cast<int>(text_.size()));
+    // The end of a line broken at a word belongs to the next line.
     for (size_t i = 0; i < lines_.size(); ++i) {
       const Line& ln = lines_[i];
-      if (ch <= ln.start + ln.length) return static_cast<int>(i);
+      bool last = i + 1 == lines_.size();
+      if (ch < ln.start + ln.length || (ch == ln.start + ln.length && (ln.brk > 0 || last)))
+        return static_cast<int>(i);
       if (ch < ln.start + ln.length + ln.brk) return static_cast<int>(i);
     }
     return static_cast<int>(lines_.size()) - 1;

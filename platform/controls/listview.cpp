@@ -1,7 +1,8 @@
 // "SysListView32" in report view: columns (with or without a header),
 // rows of an item and its sub-items with small and state images, single or
 // multiple selection, the focused row, sorting (by text as rows are
-// inserted, or by the caller's comparison), owner-drawn rows of a fixed
+// inserted, or by the caller's comparison; a changed text does not move
+// its row), owner-drawn rows of a fixed
 // height, editing of a row's label in place, a scroll bar and finger
 // scrolling. The other views (icons, small icons, list) are shown as report
 // rows.
@@ -140,7 +141,6 @@ class ListView : public Control {
         auto* lv = reinterpret_cast<const LVITEMW*>(lParam);
         if (!lv || !Valid(index)) return FALSE;
         SetText(items_[static_cast<size_t>(index)], lv->iSubItem, lv->pszText);
-        if (Style() & (LVS_SORTASCENDING | LVS_SORTDESCENDING)) Resort();
         Redraw();
         return TRUE;
       }
@@ -519,14 +519,6 @@ class ListView : public Control {
       ++at;
     }
     return at;
-  }
-
-  void Resort() {
-    bool down = (Style() & LVS_SORTDESCENDING) != 0;
-    std::stable_sort(items_.begin(), items_.end(), [&](const Item& a, const Item& b) {
-      int c = _wcsicmp(a.texts[0].c_str(), b.texts[0].c_str());
-      return down ? c > 0 : c < 0;
-    });
   }
 
   // Changes the state bits of mask of item i to state, with the
@@ -1020,7 +1012,6 @@ class ListView : public Control {
     info.item.lParam = items_[static_cast<size_t>(i)].param;
     if (Notify(&info.hdr, LVN_ENDLABELEDITW) && accept && Valid(i)) {
       SetText(items_[static_cast<size_t>(i)], 0, text.c_str());
-      if (Style() & (LVS_SORTASCENDING | LVS_SORTDESCENDING)) Resort();
     }
     Redraw();
   }
