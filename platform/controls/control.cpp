@@ -147,25 +147,26 @@ void FocusFrame(HDC dc, const RECT& r) { Frame(dc, r, Sys(COLOR_HIGHLIGHT), std:
 
 void DrawArrow(HDC dc, const RECT& r, Arrow d, COLORREF colour) {
   int w = r.right - r.left, h = r.bottom - r.top;
-  int size = std::max(2, std::min(w, h) * 2 / 5);  // half the base of the triangle
+  // A solid triangle as deep as half its base, drawn span by span so that
+  // its edges stay crisp at every size.
+  int half = std::max(2, std::min(w, h) / 4);
   int cx = r.left + w / 2, cy = r.top + h / 2;
-  // Rows of a solid triangle, drawn span by span so the edges stay crisp.
-  int depth = std::max(1, size / 2 + 1);
-  for (int i = 0; i < depth; ++i) {
-    int half = size - i * size / depth;
+  int start = -(half / 2);
+  for (int i = 0; i < half; ++i) {
+    int spread = i + 1;  // half the width of this span
     RECT span{};
     switch (d) {
       case Arrow::Up:
-        span = RECT{cx - half, cy + depth / 2 - i, cx + half, cy + depth / 2 - i + 1};
+        span = RECT{cx - spread, cy + start + i, cx + spread, cy + start + i + 1};
         break;
       case Arrow::Down:
-        span = RECT{cx - half, cy - depth / 2 + i, cx + half, cy - depth / 2 + i + 1};
+        span = RECT{cx - spread, cy - start - i, cx + spread, cy - start - i + 1};
         break;
       case Arrow::Left:
-        span = RECT{cx + depth / 2 - i, cy - half, cx + depth / 2 - i + 1, cy + half};
+        span = RECT{cx + start + i, cy - spread, cx + start + i + 1, cy + spread};
         break;
       case Arrow::Right:
-        span = RECT{cx - depth / 2 + i, cy - half, cx - depth / 2 + i + 1, cy + half};
+        span = RECT{cx - start - i, cy - spread, cx - start - i + 1, cy + spread};
         break;
     }
     Fill(dc, span, colour);

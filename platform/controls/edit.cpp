@@ -76,6 +76,7 @@ class Edit : public Control {
         return 0;
       case WM_SETFOCUS:
         CreateCaret(hwnd_, nullptr, std::max(1, Scale(1)), LineH());
+        ShowCaret(hwnd_);
         PlaceCaret();
         Redraw();
         Command(EN_SETFOCUS);
@@ -320,7 +321,7 @@ class Edit : public Control {
     bool showSel = Focused() || (Style() & ES_NOHIDESEL);
     int s = SelStart(), e = SelEnd();
     int first = Multi() ? top_ : 0;
-    int count = Multi() ? VisibleLines() + 1 : 1;
+    int count = Multi() ? VisibleLines() : 1;  // whole lines only
     for (int i = first; i < static_cast<int>(lines_.size()) && i < first + count; ++i) {
       const Line& ln = lines_[i];
       int y = LineTop(i);

@@ -490,6 +490,14 @@ class ComboBox : public Control {
       case WM_DESTROY:
         Close(false);
         return 0;
+      case WM_SETFONT:
+        Control::Handle(msg, wParam, lParam);
+        FitField();
+        return 0;
+      case WM_SIZE:
+        FitField();
+        Redraw();
+        return 0;
       default:
         return Control::Handle(msg, wParam, lParam);
     }
@@ -554,20 +562,34 @@ class ComboBox : public Control {
   }
 
  private:
-  RECT FieldRect() const {
-    RECT r = Client();
-    // The field keeps the height of one row even when the template makes
-    // the control taller (templates give the height with the list).
-    int h = std::min<int>(r.bottom, LineHeight() + Scale(10));
-    return RECT{0, 0, r.right, h};
+  RECT FieldRect() const { return Client(); }
+  int FieldHeight() const { return LineHeight() + Scale(10); }
+  // Templates give a combo box the height of the field and its open list
+  // together: the window keeps the field's height, the rest is the list's.
+  void FitField() {
+    if (fitting_) return;
+    RECT w{};
+    GetWindowRect(hwnd_, &w);
+    int h = w.bottom - w.top, field = FieldHeight();
+    if (h == field) return;
+    if (h > field) listHeight_ = h - field;
+    POINT tl{w.left, w.top};
+    HWND parent = GetParent(hwnd_);
+    if (parent && (Style() & WS_CHILD)) ScreenToClient(parent, &tl);
+    fitting_ = true;
+    SetWindowPos(hwnd_, nullptr, tl.x, tl.y, w.right - w.left, field, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    fitting_ = false;
   }
-  int DropRows() { return std::clamp(model_.Count(), 1, 6); }
+  int DropRows() {
+    int fit = std::max(3, listHeight_ / std::max(1, RowH()));
+    return std::clamp(model_.Count(), 1, fit);
+  }
   RECT DropRect() {
     RECT w{};
     GetWindowRect(hwnd_, &w);
     RECT f = FieldRect();
     int h = DropRows() * RowH() + 2 * std::max(1, Scale(1));
-    int below = w.top + f.bottom;
+    int below = w.top + (f.bottom - f.top);
     if (below + h > GetSystemMetrics(SM_CYSCREEN) && w.top - h >= 0) return RECT{w.left, w.top - h, w.right, w.top};
     return RECT{w.left, below, w.right, below + h};
   }
@@ -603,6 +625,8 @@ class ComboBox : public Control {
   }
 
   int rowHeight_ = 0;
+  int listHeight_ = 0;
+  bool fitting_ = false;
 };
 
 LRESULT DropList::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -618,10 +618,10 @@ class ListView : public Control {
     return rowHeight_;
   }
 
-  RECT BarRect() const {
+  RECT BarRect() {
     RECT r = Client();
     int b = Edge();
-    return RECT{r.right - b - qk::ControlScrollBarWidth(), r.top + b, r.right - b, r.bottom - b};
+    return RECT{r.right - b - qk::ControlScrollBarWidth(), r.top + b + HeaderH(), r.right - b, r.bottom - b};
   }
 
   // The rows' area (below the header, left of the scroll bar).
