@@ -455,23 +455,28 @@ class Edit : public Control {
         while (end < n && text_[end] != u'\r' && text_[end] != u'\n') ++end;
         int brk = 0;
         if (end < n) brk = (text_[end] == u'\r' && end + 1 < n && text_[end + 1] == u'\n') ? 2 : 1;
-        // One paragraph: break it at word ends to the width.
+        // One paragraph, measured once, broken at word ends to the width.
         int start = pos;
-        while (wrap && end - start > 0) {
+        if (wrap && end - start > 0) {
           std::u16string part = text_.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
           for (auto& c : part)
             if (c == u'\t') c = u' ';
+          std::vector<int> dx(part.size());
           int fit = 0;
           SIZE size{};
-          GetTextExtentExPointW(MeasureDC(), part.c_str(), static_cast<int>(part.size()), width, &fit, nullptr, &size);
-          if (fit >= end - start) break;
-          int cut = start + std::max(fit, 1);
-          int back = cut;
-          while (back > start && !IsSpace(text_[back - 1])) --back;
-          if (back > start) cut = back;
-          while (cut < end && IsSpace(text_[cut])) ++cut;  // trailing blanks stay on the line
-          lines_.push_back({start, cut - start, 0});
-          start = cut;
+          GetTextExtentExPointW(MeasureDC(), part.c_str(), static_cast<int>(part.size()), 0x7FFFFFFF, &fit, dx.data(),
+                                &size);
+          auto right = [&](int ch) { return ch > pos ? dx[static_cast<size_t>(ch - pos - 1)] : 0; };
+          while (right(end) - right(start) > width) {
+            int cut = start + 1;
+            while (cut < end && right(cut + 1) - right(start) <= width) ++cut;
+            int back = cut;
+            while (back > start && !IsSpace(text_[back - 1])) --back;
+            if (back > start) cut = back;
+            while (cut < end && IsSpace(text_[cut])) ++cut;  // trailing blanks stay on the line
+            lines_.push_back({start, cut - start, 0});
+            start = cut;
+          }
         }
         lines_.push_back({start, end - start, brk});
         if (end >= n) break;
