@@ -150,7 +150,8 @@ class Page final : public litehtml::document_container {
   int layoutWidth = 0;      // the width laid out at
   int scrollX = 0, scrollY = 0;
   std::vector<std::string> clicked;  // link targets from the last release
-  litehtml::element::ptr pressedAnchor;  // the link under the last press
+  litehtml::element::ptr pressedAnchor;   // the link under the last press
+  litehtml::element::ptr releasedAnchor;  // and under the release
   HDC measureDC = nullptr;
   HDC drawDC = nullptr;
   std::vector<int> clipSaves;
@@ -574,9 +575,9 @@ class Page final : public litehtml::document_container {
   void set_caption(const litehtml::tchar_t*) override {}
   void set_base_url(const litehtml::tchar_t*) override {}
   void link(const std::shared_ptr<litehtml::document>&, const litehtml::element::ptr&) override {}
-  // A link counts as tapped only when the press was on it too.
+  // A link counts as tapped only when both the press and the release were on it.
   void on_anchor_click(const litehtml::tchar_t* url, const litehtml::element::ptr& el) override {
-    if (url && el && el == pressedAnchor) clicked.emplace_back(url);
+    if (url && el && el == pressedAnchor && el == releasedAnchor) clicked.emplace_back(url);
   }
 
   static litehtml::element::ptr AnchorOf(litehtml::element::ptr el) {
@@ -724,8 +725,13 @@ LRESULT CALLBACK PageProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
                                         x + page->scrollX, y + page->scrollY, x, y))
                                   : nullptr;
       } else {
+        page->releasedAnchor = page->doc->root()
+                                   ? Page::AnchorOf(page->doc->root()->get_element_by_point(
+                                         x + page->scrollX, y + page->scrollY, x, y))
+                                   : nullptr;
         page->doc->on_lbutton_up(x + page->scrollX, y + page->scrollY, x, y, redraw);
         page->pressedAnchor.reset();
+        page->releasedAnchor.reset();
         NotifyLinks(page);
       }
       if (!redraw.empty()) page->Repaint();
