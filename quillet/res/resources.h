@@ -23,6 +23,9 @@
 #define IDR_PNG_BUTTON_PRESSED 349
 #define IDR_PNG_BUTTON_PRESSED_192 350
 
+// Dialog templates.
+#define IDD_HTML_VIEW 348
+
 // Registers the program's resources with the resource lookup (module NULL).
 // Safe to call more than once.
 void RegisterQuilletResources();
