@@ -33,6 +33,8 @@ DWORD CWinThread::Start(LPVOID self) {
   } else {
     result = static_cast<DWORD>(thread->ExitInstance());
   }
+  // The thread's windows go while its framework objects still exist.
+  if (thread->m_pMainWnd && thread->m_pMainWnd->m_hWnd) thread->m_pMainWnd->DestroyWindow();
   t_thread = nullptr;
   if (thread->m_bAutoDelete) delete thread;
   return result;

@@ -15,7 +15,10 @@ namespace {
 
 // The calling thread's share of the framework: its handle maps, the window
 // being created and the message being handled.
+thread_local bool t_stateGone = false;  // plain data: readable while the thread's objects go
+
 struct ThreadState {
+  ~ThreadState() { t_stateGone = true; }
   std::unordered_map<HWND, CWnd*> permanent;
   std::unordered_map<HWND, std::unique_ptr<CWnd>> temporary;
   std::unordered_map<HDC, std::unique_ptr<CDC>> temporaryDCs;
@@ -335,6 +338,9 @@ CString AfxRegisteredClassName(LPCTSTR name) {
 // ---------------------------------------------------------------- windows
 
 LRESULT AfxWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Windows that outlive the thread's framework state (destroyed as the
+  // thread ends) get the default handling.
+  if (t_stateGone) return ::DefWindowProcW(hwnd, message, wParam, lParam);
   CWnd* wnd = CWnd::FromHandlePermanent(hwnd);
   if (!wnd) return ::DefWindowProcW(hwnd, message, wParam, lParam);
   return AfxCallWndProc(wnd, hwnd, message, wParam, lParam);

@@ -520,6 +520,9 @@ bool PumpMessagesUntil(const std::function<bool()>& pred, DWORD timeoutMs);
 bool QuitPosted(int* exitCode = nullptr);
 // Forgets a pending WM_QUIT of the calling thread.
 void ClearQuit();
+// Waits (at most timeoutMs) until a message sent to the calling thread is
+// waiting, without handling it. True when one is.
+bool WaitForSentMessages(DWORD timeoutMs);
 
 // Screen size used for CW_USEDEFAULT and GetSystemMetrics (480 x 800 until
 // the display layer sets it).

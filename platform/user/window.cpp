@@ -488,6 +488,57 @@ int GetClassNameW(HWND hwnd, LPWSTR name, int cch) {
   return n;
 }
 
+namespace {
+
+// Every window of the tree, parents before their children.
+void Tree(HWND hwnd, std::vector<HWND>* out) {
+  out->push_back(hwnd);
+  std::vector<HWND> children;
+  if (auto w = Find(hwnd)) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    children = w->children;
+  }
+  for (HWND child : children) Tree(child, out);
+}
+
+void Forget(const std::shared_ptr<Window>& w) {
+  HWND hwnd = w->hwnd;
+  RemoveTimersOf(hwnd, w->queue);
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_windows.erase(LocalIndex(hwnd));
+    g_zorder.erase(std::remove(g_zorder.begin(), g_zorder.end(), hwnd), g_zorder.end());
+    if (w->parent) {
+      auto it = g_windows.find(LocalIndex(w->parent));
+      if (it != g_windows.end()) {
+        auto& siblings = it->second->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), hwnd), siblings.end());
+      }
+    }
+    if (g_focus == hwnd) g_focus = nullptr;
+    if (g_active == hwnd) g_active = nullptr;
+    if (g_foreground == hwnd) g_foreground = nullptr;
+    if (g_capture == hwnd) g_capture = nullptr;
+  }
+  // Messages sent to the window and not yet handled get 0.
+  std::vector<std::shared_ptr<SentMessage>> orphans;
+  {
+    std::lock_guard<std::mutex> lock(w->queue->lock);
+    auto& sent = w->queue->sent;
+    for (auto it = sent.begin(); it != sent.end();) {
+      if ((*it)->hwnd == hwnd) {
+        orphans.push_back(*it);
+        it = sent.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& sm : orphans) Complete(sm, 0);
+}
+
+}  // namespace
+
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y, int width,
                      int height, HWND parent, HMENU menuOrId, HINSTANCE instance, LPVOID param) {
   WNDCLASSW wc{};
@@ -544,8 +595,18 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   CREATESTRUCTW cs{param, instance, menuOrId, parent, height, width, y, x, static_cast<LONG>(style), title,
                    className, exStyle};
   if (auto hook = g_createHook.load()) hook(hwnd, &cs);
-  if (!CallProc(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs)) ||
-      CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+  if (!CallProc(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs))) {
+    // Refused before it was created: only WM_NCDESTROY follows.
+    if (auto made = Find(hwnd)) {
+      made->destroying = true;
+      CallProc(hwnd, WM_NCDESTROY, 0, 0);
+      Forget(made);
+      if (IsTopLevel(*made)) BusWindowsChanged();
+    }
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
     if (Find(hwnd)) DestroyWindow(hwnd);
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -556,57 +617,6 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   if (style & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
   return IsWindow(hwnd) ? hwnd : nullptr;
 }
-
-namespace {
-
-// Every window of the tree, parents before their children.
-void Tree(HWND hwnd, std::vector<HWND>* out) {
-  out->push_back(hwnd);
-  std::vector<HWND> children;
-  if (auto w = Find(hwnd)) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    children = w->children;
-  }
-  for (HWND child : children) Tree(child, out);
-}
-
-void Forget(const std::shared_ptr<Window>& w) {
-  HWND hwnd = w->hwnd;
-  RemoveTimersOf(hwnd, w->queue);
-  {
-    std::lock_guard<std::mutex> lock(g_lock);
-    g_windows.erase(LocalIndex(hwnd));
-    g_zorder.erase(std::remove(g_zorder.begin(), g_zorder.end(), hwnd), g_zorder.end());
-    if (w->parent) {
-      auto it = g_windows.find(LocalIndex(w->parent));
-      if (it != g_windows.end()) {
-        auto& siblings = it->second->children;
-        siblings.erase(std::remove(siblings.begin(), siblings.end(), hwnd), siblings.end());
-      }
-    }
-    if (g_focus == hwnd) g_focus = nullptr;
-    if (g_active == hwnd) g_active = nullptr;
-    if (g_foreground == hwnd) g_foreground = nullptr;
-    if (g_capture == hwnd) g_capture = nullptr;
-  }
-  // Messages sent to the window and not yet handled get 0.
-  std::vector<std::shared_ptr<SentMessage>> orphans;
-  {
-    std::lock_guard<std::mutex> lock(w->queue->lock);
-    auto& sent = w->queue->sent;
-    for (auto it = sent.begin(); it != sent.end();) {
-      if ((*it)->hwnd == hwnd) {
-        orphans.push_back(*it);
-        it = sent.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (auto& sm : orphans) Complete(sm, 0);
-}
-
-}  // namespace
 
 // Destroys the window with its children and owned windows: the activation
 // and the focus leave it first, then WM_DESTROY goes to each window of the
@@ -1538,6 +1548,17 @@ bool QuitPosted(int* exitCode) {
   std::lock_guard<std::mutex> lock(q->lock);
   if (q->quit && exitCode) *exitCode = q->quitCode;
   return q->quit;
+}
+
+bool WaitForSentMessages(DWORD timeoutMs) {
+  auto q = CurrentQueue();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::unique_lock<std::mutex> lock(q->lock);
+  while (q->sent.empty()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    SleepOn(*q, lock, deadline);
+  }
+  return true;
 }
 
 void ClearQuit() {
