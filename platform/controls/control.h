@@ -90,7 +90,8 @@ void DrawDisc(HDC dc, const RECT& r, COLORREF colour);
 // when it does not fit.
 void DrawLabel(HDC dc, const std::u16string& text, RECT r, UINT align, COLORREF colour);
 // Parent colours: sends WM_CTLCOLOR* and returns the brush (null when the
-// parent answered nothing); text and background colours are left in dc.
+// parent answered nothing); the text colour the parent chose (or the
+// default one) is left in dc.
 HBRUSH ParentColours(HWND control, HDC dc, UINT message);
 // Invalidates a window and every window below it.
 void InvalidateTree(HWND hwnd);

@@ -298,7 +298,7 @@ class Edit : public Control {
     RECT r = Client();
     bool grey = ReadOnly() || !Enabled();
     HBRUSH brush = ParentColours(hwnd_, dc, grey ? WM_CTLCOLORSTATIC : WM_CTLCOLOREDIT);
-    COLORREF textColour = brush ? GetTextColor(dc) : Sys(COLOR_WINDOWTEXT);
+    COLORREF textColour = GetTextColor(dc);
     if (!Enabled()) textColour = Sys(COLOR_GRAYTEXT);
     COLORREF ground = grey ? Blend(Sys(COLOR_BTNFACE), Sys(COLOR_WINDOW), 80) : Sys(COLOR_WINDOW);
     if (brush)

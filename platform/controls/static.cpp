@@ -44,7 +44,7 @@ class Static : public Control {
     RECT r = Client();
     DWORD type = Style() & SS_TYPEMASK;
     HBRUSH brush = ParentColours(hwnd_, dc, WM_CTLCOLORSTATIC);
-    COLORREF text = brush ? GetTextColor(dc) : Sys(COLOR_STATICTEXT);
+    COLORREF text = GetTextColor(dc);
     if (brush)
       FillRect(dc, &r, brush);
     else

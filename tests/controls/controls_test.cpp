@@ -2,6 +2,8 @@
 // layer, with the notifications its parent receives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "controls_support.h"
 
 namespace {
@@ -123,6 +125,39 @@ TEST_F(ControlsTest, EditRulesNumbersLimitReadOnlyAndPassword) {
   LRESULT plain2 = SendMessageW(secret, EM_POSFROMCHAR, 2, 0);
   EXPECT_NE(static_cast<short>(LOWORD(at2)) - static_cast<short>(LOWORD(at0)),
             static_cast<short>(LOWORD(plain2)) - static_cast<short>(LOWORD(at0)));
+}
+
+TEST_F(ControlsTest, ParentChoosesTheColoursOfEditsAndStatics) {
+  HWND plain = Make(WC_EDIT, u"WWWW", 0, S(10), S(10), S(100), S(24), 120);
+  HWND fixed = Make(WC_EDIT, u"WWWW", ES_READONLY, S(10), S(40), S(100), S(24), 121);
+  HWND label = Make(WC_STATIC, u"WWWW", SS_LEFT, S(10), S(70), S(100), S(24), 122);
+  HBRUSH yellow = CreateSolidBrush(RGB(255, 255, 0));
+  // Edits ask with WM_CTLCOLOREDIT, read-only ones and statics with
+  // WM_CTLCOLORSTATIC; a parent that answers no brush still sets the text.
+  host_.colours = [&](UINT, HDC dc, HWND control) -> HBRUSH {
+    SetTextColor(dc, RGB(255, 0, 0));
+    return control == plain ? nullptr : yellow;
+  };
+  qk::PumpMessages();
+  auto screen = qk::gdi::ScreenSurface();
+  auto count = [&](HWND w, COLORREF c) {
+    RECT r;
+    GetWindowRect(w, &r);
+    int n = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+      for (int x = r.left; x < r.right; ++x) n += screen->Get(x, y) == c;
+    return n;
+  };
+  EXPECT_EQ(count(plain, RGB(255, 255, 0)), 0);
+  EXPECT_GT(count(plain, RGB(255, 0, 0)), 0);  // its own background, the parent's text colour
+  EXPECT_GT(count(fixed, RGB(255, 255, 0)), 0);
+  EXPECT_GT(count(fixed, RGB(255, 0, 0)), 0);
+  EXPECT_GT(count(label, RGB(255, 255, 0)), 0);
+  EXPECT_GT(count(label, RGB(255, 0, 0)), 0);
+  EXPECT_NE(std::find(host_.colourAsks.begin(), host_.colourAsks.end(), static_cast<UINT>(WM_CTLCOLOREDIT)),
+            host_.colourAsks.end());
+  host_.colours = nullptr;
+  DeleteObject(yellow);
 }
 
 TEST_F(ControlsTest, MultiLineEditWrapsKeepsEnterAndScrolls) {
