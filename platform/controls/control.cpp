@@ -79,6 +79,7 @@ void Control::PaintBuffered(HDC target) {
 LRESULT Control::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_NCCREATE:
+      DefWindowProcW(hwnd_, msg, wParam, lParam);  // the window layer's own set-up (the title)
       return TRUE;
     case WM_CREATE:
       return 0;

@@ -52,14 +52,14 @@ template <class T>
 LRESULT ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* c = reinterpret_cast<Control*>(GetWindowLongW(hwnd, 0));
   if (!c) {
-    if (msg == WM_NCDESTROY) return 0;
+    if (msg == WM_NCDESTROY) return DefWindowProcW(hwnd, msg, wParam, lParam);
     c = new T(hwnd);
     SetWindowLongW(hwnd, 0, reinterpret_cast<LONG_PTR>(c));
   }
   if (msg == WM_NCDESTROY) {
     SetWindowLongW(hwnd, 0, 0);
     delete c;
-    return 0;
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
   }
   return c->Handle(msg, wParam, lParam);
 }

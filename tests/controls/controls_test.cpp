@@ -285,6 +285,35 @@ TEST_F(ControlsTest, ButtonsClickCheckAndKeepRadioGroupsApart) {
   EXPECT_EQ(SendMessageW(check, BM_GETCHECK, 0, 0), BST_UNCHECKED);
 }
 
+INT_PTR QuietDialog(HWND, UINT msg, WPARAM, LPARAM) { return msg == WM_INITDIALOG ? TRUE : FALSE; }
+
+TEST_F(ControlsTest, DialogTemplatesMakeEveryClassByName) {
+  auto bytes = qk::DialogTemplateBuilder(WS_POPUP | WS_VISIBLE, 0, 0, 0, 160, 150, u"Options")
+                   .Font(9, u"Tahoma")
+                   .Control(u"EDIT", u"50", 1040, WS_BORDER | WS_TABSTOP | ES_NUMBER, 4, 4, 60, 12)
+                   .Control(UPDOWN_CLASS, u"", 1041, UDS_ARROWKEYS | UDS_ALIGNLEFT, 66, 4, 10, 12)
+                   .Control(DATETIMEPICK_CLASS, u"", 1057, DTS_TIMEFORMAT | DTS_UPDOWN, 4, 20, 80, 12)
+                   .Control(WC_LISTVIEW, u"", 1010, LVS_REPORT | LVS_NOCOLUMNHEADER, 4, 36, 150, 50)
+                   .Control(WC_TABCONTROL, u"", 1050, 0, 4, 90, 150, 30)
+                   .Control(PROGRESS_CLASS, u"", 1051, 0, 4, 124, 150, 8)
+                   .Control(u"COMBOBOX", u"", 1012, CBS_DROPDOWNLIST | WS_VSCROLL, 90, 20, 60, 60)
+                   .Control(u"BUTTON", u"OK", IDOK, BS_DEFPUSHBUTTON, 110, 134, 40, 14)
+                   .Build();
+  HWND dlg = CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATE>(bytes.data()), window_, QuietDialog, 0);
+  ASSERT_NE(dlg, nullptr);
+  for (int id : {1040, 1041, 1057, 1010, 1050, 1051, 1012, IDOK}) EXPECT_NE(GetDlgItem(dlg, id), nullptr) << id;
+  EXPECT_TRUE(SendDlgItemMessageW(dlg, 1040, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL);
+  SYSTEMTIME st{};
+  EXPECT_EQ(SendDlgItemMessageW(dlg, 1057, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st)), GDT_VALID);
+  // A combo box from a template keeps only its field's height.
+  RECT combo;
+  GetWindowRect(GetDlgItem(dlg, 1012), &combo);
+  RECT edit;
+  GetWindowRect(GetDlgItem(dlg, 1040), &edit);
+  EXPECT_LT(combo.bottom - combo.top, 3 * (edit.bottom - edit.top));
+  DestroyWindow(dlg);
+}
+
 TEST_F(ControlsTest, StaticReportsTapsOnlyWhenAsked) {
   HWND quiet = Make(WC_STATIC, u"Title:", SS_LEFT, S(10), S(10), S(100), S(20), 300);
   HWND notify = Make(WC_STATIC, u"Link", SS_NOTIFY, S(10), S(40), S(100), S(20), 301);
