@@ -48,6 +48,8 @@ void CreateHook(HWND hwnd, CREATESTRUCTW*) {
 void InstallHooks() {
   static std::once_flag once;
   std::call_once(once, [] {
+    // The standard controls exist for every framework program, as on the device.
+    InitCommonControls();
     qk::SetCreateHook(CreateHook);
     qk::SetPreTranslateHook([](MSG* msg) { return AfxPreTranslateMessage(msg) != FALSE; });
   });

@@ -28,6 +28,7 @@
 #include "user/dialog.h"
 #include "user/input.h"
 #include "user/menu.h"
+#include "controls/commctrl.h"
 #include "gdi/gdi.h"
 #include "framework/cstring.h"
 

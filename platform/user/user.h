@@ -59,49 +59,8 @@ typedef CREATESTRUCTW* LPCREATESTRUCTW;
 typedef CREATESTRUCTW CREATESTRUCT;
 typedef CREATESTRUCTW* LPCREATESTRUCT;
 
-// The header of every WM_NOTIFY.
-struct NMHDR {
-  HWND hwndFrom;
-  UINT_PTR idFrom;
-  UINT code;
-};
-typedef NMHDR* LPNMHDR;
-
-// WM_DRAWITEM and WM_MEASUREITEM of owner-drawn controls and menu items.
-struct DRAWITEMSTRUCT {
-  UINT CtlType;
-  UINT CtlID;
-  UINT itemID;
-  UINT itemAction;
-  UINT itemState;
-  HWND hwndItem;
-  HDC hDC;
-  RECT rcItem;
-  ULONG_PTR itemData;
-};
-typedef DRAWITEMSTRUCT* LPDRAWITEMSTRUCT;
-struct MEASUREITEMSTRUCT {
-  UINT CtlType;
-  UINT CtlID;
-  UINT itemID;
-  UINT itemWidth;
-  UINT itemHeight;
-  ULONG_PTR itemData;
-};
-typedef MEASUREITEMSTRUCT* LPMEASUREITEMSTRUCT;
-#define ODT_MENU 1
-#define ODT_LISTBOX 2
-#define ODT_COMBOBOX 3
-#define ODT_BUTTON 4
-#define ODT_LISTVIEW 102
-#define ODA_DRAWENTIRE 0x0001
-#define ODA_SELECT 0x0002
-#define ODA_FOCUS 0x0004
-#define ODS_SELECTED 0x0001
-#define ODS_GRAYED 0x0002
-#define ODS_DISABLED 0x0004
-#define ODS_CHECKED 0x0008
-#define ODS_FOCUS 0x0010
+// WM_NOTIFY's header, WM_DRAWITEM's and WM_MEASUREITEM's structures are
+// declared with the controls (controls/commctrl.h).
 
 struct MSG {
   HWND hwnd;

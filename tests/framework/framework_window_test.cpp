@@ -496,7 +496,7 @@ TEST_F(FrameworkTest, ModalDialogExchangesDataAndTakesTheDialogKeys) {
   EXPECT_EQ(dlg.name, CString(u"Channel"));
   EXPECT_EQ(dlg.count, 7);
   EXPECT_EQ(dlg.full, 1);
-  EXPECT_EQ(dlg.notesText, CString(u"x"));
+  EXPECT_EQ(dlg.notesText, CString(u"x\r\n"));  // the multi-line edit kept Enter
   // The owner has the activation back.
   EXPECT_EQ(::GetActiveWindow(), owner.m_hWnd);
   owner.DestroyWindow();

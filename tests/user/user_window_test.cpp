@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "controls/commctrl.h"
 #include "kernel/kernel.h"
 #include "support/device_fixture.h"
 #include "user/dialog.h"
@@ -80,6 +81,7 @@ class WindowTest : public qtest::DeviceTest {
     g_names.clear();
     g_failNcCreate = false;
     qk::ClearQuit();
+    InitCommonControls();
     WNDCLASSW wc{};
     wc.lpfnWndProc = ScriptProc;
     wc.lpszClassName = u"ScriptWindow";
