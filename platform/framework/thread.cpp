@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "framework/app.h"
+#include "framework/controls.h"
 #include "kernel/kernel.h"
 
 namespace {
@@ -109,6 +110,8 @@ BOOL CWinThread::OnIdle(LONG count) {
     }
   } else {
     CWnd::DeleteTempMap();
+    CMenu::DeleteTempMap();
+    CImageList::DeleteTempMap();
   }
   return count < 1;
 }

@@ -443,8 +443,11 @@ BOOL CWnd::SubclassWindow(HWND hwnd) {
   if (!Attach(hwnd)) return FALSE;
   auto old = reinterpret_cast<WNDPROC>(::SetWindowLongW(hwnd, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(AfxWndProc)));
   m_pfnSuper = old == AfxWndProc || !old ? ::DefWindowProcW : old;
+  PreSubclassWindow();
   return TRUE;
 }
+
+void CWnd::PreSubclassWindow() {}
 
 BOOL CWnd::SubclassDlgItem(UINT id, CWnd* parent) {
   HWND control = parent ? ::GetDlgItem(parent->m_hWnd, static_cast<int>(id)) : nullptr;
@@ -658,11 +661,19 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
       break;
     case AfxSig_v_uu_S:
       (this->*AfxFromPmsg<void (CWnd::*)(UINT, UINT, CScrollBar*)>(pfn))(
-          LOWORD(wParam), HIWORD(wParam), static_cast<CScrollBar*>(FromHandle(reinterpret_cast<HWND>(lParam))));
+          LOWORD(wParam), HIWORD(wParam), AfxTypedFromHandle<CScrollBar>(reinterpret_cast<HWND>(lParam)));
       break;
     case AfxSig_b_W_COPY:
       r = (this->*AfxFromPmsg<BOOL (CWnd::*)(CWnd*, COPYDATASTRUCT*)>(pfn))(
           FromHandle(reinterpret_cast<HWND>(wParam)), reinterpret_cast<COPYDATASTRUCT*>(lParam));
+      break;
+    case AfxSig_v_DRAW:
+      (this->*AfxFromPmsg<void (CWnd::*)(LPDRAWITEMSTRUCT)>(pfn))(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
+      r = TRUE;
+      break;
+    case AfxSig_v_MEASURE:
+      (this->*AfxFromPmsg<void (CWnd::*)(LPMEASUREITEMSTRUCT)>(pfn))(reinterpret_cast<LPMEASUREITEMSTRUCT>(lParam));
+      r = TRUE;
       break;
     case AfxSig_v_W_p:
       (this->*AfxFromPmsg<void (CWnd::*)(CWnd*, CPoint)>(pfn))(FromHandle(reinterpret_cast<HWND>(wParam)),
