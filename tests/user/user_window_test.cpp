@@ -19,6 +19,7 @@
 #include "support/device_fixture.h"
 #include "user/dialog.h"
 #include "user/input.h"
+#include "user/menu.h"
 #include "user/user.h"
 
 namespace {
@@ -516,6 +517,87 @@ TEST_F(WindowTest, WindowsBelongToTheirThreadAndReleaseSendersWhenTheyGo) {
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(SendMessageW(hwnd, WM_USER + 1, 0, 0), 0);
   }
+}
+
+// ------------------------------------------------------------ popup menus
+
+struct PopupScript {
+  std::vector<std::string> steps;  // "tap N" (row N), "tap outside", or a key name
+  size_t next = 0;
+  int initMenus = 0;
+  std::vector<WPARAM> commands;
+};
+PopupScript* g_popup = nullptr;
+
+LRESULT PopupOwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_INITMENUPOPUP) ++g_popup->initMenus;
+  if (msg == WM_COMMAND) g_popup->commands.push_back(wParam);
+  if (msg == WM_USER + 9) {
+    // Runs inside the menu's loop: the menu is on the screen.
+    HWND menu = FindWindowW(u"#32768", nullptr);
+    const std::string& step = g_popup->steps[g_popup->next++];
+    RECT r{};
+    GetWindowRect(menu, &r);
+    int rows = 3;
+    int rowHeight = (r.bottom - r.top) / rows;  // no separators in the script's menus
+    if (step.rfind("tap ", 0) == 0) {
+      int x = step == "tap outside" ? r.right + 20 : (r.left + r.right) / 2;
+      int y = step == "tap outside" ? r.bottom + 20 : r.top + rowHeight * std::stoi(step.substr(4)) + rowHeight / 2;
+      qk::InjectPointer(WM_LBUTTONDOWN, x, y);
+      qk::InjectPointer(WM_LBUTTONUP, x, y);
+    } else {
+      BYTE vk = step == "down" ? VK_DOWN : step == "enter" ? VK_RETURN : VK_ESCAPE;
+      keybd_event(vk, 0, 0, 0);
+      keybd_event(vk, 0, KEYEVENTF_KEYUP, 0);
+    }
+    if (g_popup->next < g_popup->steps.size()) PostMessageW(hwnd, WM_USER + 9, 0, 0);
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+TEST_F(WindowTest, PopupMenusAreChosenByTapOrKeysAndGreyItemsRefuse) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = PopupOwnerProc;
+  wc.lpszClassName = u"PopupOwner";
+  RegisterClassW(&wc);
+  HWND owner = CreateWindowExW(0, u"PopupOwner", u"", WS_POPUP | WS_VISIBLE, 0, 0, 240, 320, nullptr, nullptr,
+                               nullptr, nullptr);
+  HMENU menu = CreatePopupMenu();
+  AppendMenuW(menu, MF_STRING, 100, u"Refresh");
+  AppendMenuW(menu, MF_STRING | MF_GRAYED, 101, u"Delete");
+  AppendMenuW(menu, MF_STRING, 102, u"Properties");
+  struct Case {
+    std::vector<std::string> steps;
+    UINT chosen;
+  } cases[] = {
+      {{"tap 2"}, 102},                       // a tap on an item
+      {{"tap 1", "tap outside"}, 0},          // a grey item does nothing; a tap beside closes
+      {{"down", "down", "enter"}, 102},       // the keys skip the grey item
+      {{"down", "escape"}, 0},
+  };
+  for (auto& c : cases) {
+    PopupScript script;
+    script.steps = c.steps;
+    g_popup = &script;
+    PostMessageW(owner, WM_USER + 9, 0, 0);
+    UINT chosen = static_cast<UINT>(TrackPopupMenuEx(menu, TPM_RETURNCMD, 10, 10, owner, nullptr));
+    EXPECT_EQ(chosen, c.chosen);
+    EXPECT_EQ(script.initMenus, 1);
+    EXPECT_EQ(FindWindowW(u"#32768", nullptr), nullptr);  // closed
+    qk::PumpMessages();
+  }
+  // Without TPM_RETURNCMD the choice arrives as a command.
+  PopupScript script;
+  script.steps = {"tap 0"};
+  g_popup = &script;
+  PostMessageW(owner, WM_USER + 9, 0, 0);
+  EXPECT_TRUE(TrackPopupMenuEx(menu, 0, 10, 10, owner, nullptr));
+  qk::PumpMessages();
+  EXPECT_EQ(script.commands, (std::vector<WPARAM>{100}));
+  g_popup = nullptr;
+  DestroyMenu(menu);
+  DestroyWindow(owner);
 }
 
 }  // namespace
