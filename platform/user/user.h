@@ -398,6 +398,9 @@ LRESULT SendMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 // gone; the result of the window procedure goes to result.
 LRESULT SendMessageTimeoutW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeoutMs,
                             DWORD_PTR* result);
+// Sends to a window of this thread at once; to another thread's window
+// the message is queued as a sent message without waiting for it.
+BOOL SendNotifyMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 BOOL WaitMessage();
 BOOL InSendMessage();
@@ -422,6 +425,7 @@ BOOL MessageBeep(UINT type);
 #define PostMessage PostMessageW
 #define PostThreadMessage PostThreadMessageW
 #define SendMessage SendMessageW
+#define SendNotifyMessage SendNotifyMessageW
 #define SendMessageTimeout SendMessageTimeoutW
 #define RegisterWindowMessage RegisterWindowMessageW
 #define RegisterClass RegisterClassW

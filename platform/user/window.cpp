@@ -91,14 +91,15 @@ void Activate(HWND hwnd, WORD how) {
     }
   }
   if (old && IsWindow(old))
-    SendMessageW(old, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, IsMinimized(old) ? 1 : 0), reinterpret_cast<LPARAM>(hwnd));
+    SendNotifyMessageW(old, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, IsMinimized(old) ? 1 : 0),
+                       reinterpret_cast<LPARAM>(hwnd));
   if (GetActiveWindow() != hwnd) return;  // the old window's handler activated another
   if (!hwnd) {
     SetFocus(nullptr);
     return;
   }
   if (!IsWindow(hwnd)) return;
-  SendMessageW(hwnd, WM_ACTIVATE, MAKEWPARAM(how, IsMinimized(hwnd) ? 1 : 0), reinterpret_cast<LPARAM>(old));
+  SendNotifyMessageW(hwnd, WM_ACTIVATE, MAKEWPARAM(how, IsMinimized(hwnd) ? 1 : 0), reinterpret_cast<LPARAM>(old));
   HWND focus = GetFocus();
   if (GetActiveWindow() == hwnd && IsWindow(hwnd) && focus != hwnd && !IsChild(hwnd, focus) && !IsMinimized(hwnd))
     SetFocus(hwnd);
@@ -1134,8 +1135,8 @@ HWND SetFocus(HWND hwnd) {
     g_focus = hwnd;
   }
   if (old == hwnd) return old;
-  if (old && IsWindow(old)) SendMessageW(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
-  if (hwnd && GetFocus() == hwnd) SendMessageW(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
+  if (old && IsWindow(old)) SendNotifyMessageW(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
+  if (hwnd && GetFocus() == hwnd) SendNotifyMessageW(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
   return old;
 }
 
@@ -1381,6 +1382,27 @@ LRESULT SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, U
   }
   if (result) *result = static_cast<DWORD_PTR>(r);
   return ok ? TRUE : FALSE;
+}
+
+BOOL SendNotifyMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (hwnd == HWND_BROADCAST || (hwnd && !IsLocalHandle(hwnd))) return PostMessageW(hwnd, msg, wParam, lParam);
+  auto w = Find(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  if (w->queue == CurrentQueue()) {
+    CallProc(hwnd, msg, wParam, lParam);
+    return TRUE;
+  }
+  // Queued as a sent message that nobody waits for.
+  auto sm = std::make_shared<SentMessage>();
+  sm->hwnd = hwnd;
+  sm->msg = msg;
+  sm->wParam = wParam;
+  sm->lParam = lParam;
+  Enqueue(sm);
+  return TRUE;
 }
 
 LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
