@@ -120,10 +120,8 @@ CPropertySheet::CPropertySheet(UINT captionId, CWnd* parent, UINT selectPage)
 CPropertySheet::CPropertySheet(LPCTSTR caption, CWnd* parent, UINT selectPage)
     : m_strCaption(caption), m_pParentWnd(parent), m_nStartPage(selectPage) {}
 
-CPropertySheet::~CPropertySheet() {
-  for (CPropertyPage* page : pages_)
-    if (page->m_pSheet == this) page->m_pSheet = nullptr;
-}
+// The pages are the caller's (often members of a derived sheet, gone by now).
+CPropertySheet::~CPropertySheet() = default;
 
 void CPropertySheet::AddPage(CPropertyPage* page) {
   if (!page) return;
