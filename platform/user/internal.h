@@ -134,6 +134,9 @@ bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutM
 HWND BusFindWindow(LPCWSTR className, LPCWSTR title);
 bool BusIsWindow(HWND hwnd);
 
+// Registers the dialog class, "#32770", also named "Dialog" (dialog.cpp).
+void RegisterDialogClasses();
+
 // How long a send to another program may take before the sender gives up.
 constexpr DWORD kRemoteSendTimeoutMs = 5000;
 

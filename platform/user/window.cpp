@@ -469,6 +469,9 @@ BOOL UnregisterClassW(LPCWSTR className, HINSTANCE) {
 
 BOOL GetClassInfoW(HINSTANCE, LPCWSTR className, LPWNDCLASSW wc) {
   if (!className) return FALSE;
+  // The system's dialog class exists before the first dialog is made.
+  std::u16string key = Lower(className);
+  if (key == u"#32770" || key == u"dialog") RegisterDialogClasses();
   std::lock_guard<std::mutex> lock(g_lock);
   auto it = g_classes.find(Lower(className));
   if (it == g_classes.end()) {
