@@ -353,6 +353,82 @@ void PrepareReferences(std::string& d) {
   d.swap(out);
 }
 
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The end of the markup construct that starts at d[at] ("<"): a comment,
+// character data, a processing instruction, a declaration or a tag (whose
+// quoted attribute values may hold ">").
+size_t MarkupEnd(const std::string& d, size_t at) {
+  size_t n = d.size();
+  if (d.compare(at, 4, "<!--") == 0) return SkipPast(d, at + 4, "-->");
+  if (d.compare(at, 9, "<![CDATA[") == 0) return SkipPast(d, at + 9, "]]>");
+  if (d.compare(at, 2, "<?") == 0) return SkipPast(d, at + 2, "?>");
+  size_t j = at + 1;
+  char quote = 0;
+  int depth = 0;
+  bool declaration = d.compare(at, 2, "<!") == 0;
+  while (j < n) {
+    char c = d[j];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (declaration && c == '[') {
+      ++depth;
+    } else if (declaration && c == ']' && depth > 0) {
+      --depth;
+    } else if (c == '>' && depth == 0) {
+      return j + 1;
+    }
+    ++j;
+  }
+  return n;
+}
+
+// The parser drops the white space of a text that borders on markup, and a
+// text of white space alone: "Hello <b>world</b> and" would read as
+// "Hello<b>world</b>and". Such white space is written as a character
+// reference, which the parser keeps; a run between two tags is kept only
+// when it stays on one line (line breaks between tags are layout).
+void ProtectInlineSpace(std::string& d) {
+  std::string out;
+  out.reserve(d.size() + d.size() / 32);
+  size_t i = 0, n = d.size();
+  bool afterMarkup = false;
+  while (i < n) {
+    char c = d[i];
+    if (c == '<') {
+      size_t end = MarkupEnd(d, i);
+      out.append(d, i, end - i);
+      i = end;
+      afterMarkup = true;
+      continue;
+    }
+    if (!IsXmlSpace(c)) {
+      size_t next = d.find_first_of(" \t\n\r<", i);
+      if (next == std::string::npos) next = n;
+      out.append(d, i, next - i);
+      i = next;
+      afterMarkup = false;
+      continue;
+    }
+    size_t end = i;
+    bool lineBreak = false;
+    while (end < n && IsXmlSpace(d[end])) {
+      lineBreak |= d[end] == '\n' || d[end] == '\r';
+      ++end;
+    }
+    bool beforeMarkup = end < n && d[end] == '<';
+    bool keep;
+    if (afterMarkup && beforeMarkup) keep = !lineBreak;
+    else keep = (afterMarkup || beforeMarkup) && end < n;
+    if (keep) out += "&#32;";
+    else out.append(d, i, end - i);
+    i = end;
+  }
+  d.swap(out);
+}
+
 // Writes UTF-8 text in an 8-bit code page: a character the page lacks
 // becomes a character reference, so nothing is lost.
 std::string FromUtf8ToCodePage(const std::string& utf8, UINT codePage) {
@@ -485,6 +561,7 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
     }
     codePage = fileCodePage;
     PrepareReferences(data);
+    if (m_bKeepInlineSpace) ProtectInlineSpace(data);
     // With a byte-order mark the parser finds the encoding itself, and
     // remembers the mark for saving.
     TiXmlEncoding encoding = bom ? TIXML_ENCODING_UNKNOWN : TIXML_ENCODING_UTF8;
@@ -666,7 +743,11 @@ int CEXML::GetElementText(const TiXmlElement* element, CString& name, CString& t
   if (!element) return 1;
   name = NodeText(element->Value());
   const TiXmlNode* child = element->FirstChild();
-  if (child && child->ToText()) text = NodeText(child->Value());
+  if (child && child->ToText()) {
+    text = NodeText(child->Value());
+    // White space kept around inline markup is no part of a plain value.
+    if (!text.IsEmpty() && !static_cast<const TiXmlText*>(child)->CDATA()) text.Trim(u" \t\n\r");
+  }
   return 1;
 }
 

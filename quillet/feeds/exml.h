@@ -116,5 +116,9 @@ class CEXML {
   int m_bDeleteOnFailure;
   UINT m_nCodePage;      // code page of the file's bytes (CP_UTF8 for UTF-8 and UTF-16 files)
   bool m_bLoadFailed;    // the file at the path exists but could not be read as XML
+  // Keep the white space that borders on markup inside text (documents
+  // whose text holds inline markup; the trees of such documents are not
+  // saved).
+  bool m_bKeepInlineSpace = false;
   mutable std::recursive_mutex m_lock;
 };

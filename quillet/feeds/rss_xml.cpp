@@ -284,7 +284,9 @@ CRssXML::CRssXML(RssElementCallback elementCallback, RssCancelCallback cancelCal
       m_pElement(elementCallback),
       m_pCancel(cancelCallback),
       m_pContext(context),
-      m_nKeptCount(readKeptCount ? GetArticlesNumberSetting() : 0) {}
+      m_nKeptCount(readKeptCount ? GetArticlesNumberSetting() : 0) {
+  m_bKeepInlineSpace = true;
+}
 
 CRssXML::~CRssXML() {
   m_linksAdded.RemoveAll();
@@ -434,19 +436,28 @@ CString CRssXML::ElementContent(const TiXmlElement* element) const {
     for (const TiXmlNode* c = element->FirstChild(); c; c = c->NextSibling()) {
       if (c->ToText()) markup += c->Value();
     }
-    return NodeText(markup.c_str());
+  } else {
+    const TiXmlElement* from = element;
+    const char* type = element->Attribute("type");
+    if (type && strcasecmp(type, "xhtml") == 0) {
+      // Atom wraps xhtml content in one div that is not part of it.
+      const TiXmlElement* only = element->FirstChildElement();
+      bool alone = only && !only->NextSiblingElement();
+      for (const TiXmlNode* c = element->FirstChild(); c && alone; c = c->NextSibling()) {
+        alone = !c->ToText() || std::string(c->Value()).find_first_not_of(" \t\n\r") == std::string::npos;
+      }
+      if (alone && strcasecmp(only->Value(), "div") == 0) from = only;
+    }
+    for (const TiXmlNode* c = from->FirstChild(); c; c = c->NextSibling()) SerialiseNode(c, markup);
   }
-  const TiXmlElement* from = element;
-  const char* type = element->Attribute("type");
-  if (type && strcasecmp(type, "xhtml") == 0) {
-    // Atom wraps xhtml content in one div that is not part of it.
-    const TiXmlElement* only = element->FirstChildElement();
-    bool alone = only && !only->NextSiblingElement();
-    for (const TiXmlNode* c = element->FirstChild(); c && alone; c = c->NextSibling()) alone = !c->ToText();
-    if (alone && strcasecmp(only->Value(), "div") == 0) from = only;
-  }
-  for (const TiXmlNode* c = from->FirstChild(); c; c = c->NextSibling()) SerialiseNode(c, markup);
-  return NodeText(markup.c_str());
+  CString text = NodeText(markup.c_str());
+  // White space kept around inline markup is no part of the value's ends.
+  bool cdata = element->FirstChild() && element->FirstChild()->ToText() &&
+               static_cast<const TiXmlText*>(element->FirstChild())->CDATA();
+  if (!cdata) text.TrimLeft(u" \t\n\r");
+  const TiXmlNode* last = element->LastChild();
+  if (!(last && last->ToText() && static_cast<const TiXmlText*>(last)->CDATA())) text.TrimRight(u" \t\n\r");
+  return text;
 }
 
 CString CRssXML::ResolveLink(const TiXmlElement* element, const CString& link) const {
