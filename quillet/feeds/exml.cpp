@@ -385,11 +385,11 @@ size_t MarkupEnd(const std::string& d, size_t at) {
   return n;
 }
 
-// The parser drops the white space of a text that borders on markup, and a
-// text of white space alone: "Hello <b>world</b> and" would read as
-// "Hello<b>world</b>and". Such white space is written as a character
-// reference, which the parser keeps; a run between two tags is kept only
-// when it stays on one line (line breaks between tags are layout).
+// The parser drops the white space of a text that borders on markup:
+// "Hello <b>world</b> and" would read as "Hello<b>world</b>and". Such white
+// space is written as a character reference, which the parser keeps. (A
+// text of white space alone, between two tags, the parser drops whatever
+// form it has.)
 void ProtectInlineSpace(std::string& d) {
   std::string out;
   out.reserve(d.size() + d.size() / 32);
@@ -413,15 +413,9 @@ void ProtectInlineSpace(std::string& d) {
       continue;
     }
     size_t end = i;
-    bool lineBreak = false;
-    while (end < n && IsXmlSpace(d[end])) {
-      lineBreak |= d[end] == '\n' || d[end] == '\r';
-      ++end;
-    }
+    while (end < n && IsXmlSpace(d[end])) ++end;
     bool beforeMarkup = end < n && d[end] == '<';
-    bool keep;
-    if (afterMarkup && beforeMarkup) keep = !lineBreak;
-    else keep = (afterMarkup || beforeMarkup) && end < n;
+    bool keep = afterMarkup != beforeMarkup && end < n;
     if (keep) out += "&#32;";
     else out.append(d, i, end - i);
     i = end;

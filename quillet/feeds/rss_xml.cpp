@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "common/encoding.h"
@@ -199,26 +200,36 @@ UrlParts SplitUrl(const std::u16string& u) {
   return p;
 }
 
-std::u16string RemoveDotSegments(std::u16string in) {
-  std::u16string out;
-  while (!in.empty()) {
-    if (in.compare(0, 3, u"../") == 0) in.erase(0, 3);
-    else if (in.compare(0, 2, u"./") == 0) in.erase(0, 2);
-    else if (in.compare(0, 3, u"/./") == 0) in.erase(0, 2);
-    else if (in == u"/.") in = u"/";
-    else if (in.compare(0, 4, u"/../") == 0 || in == u"/..") {
-      in = in.size() == 3 ? u"/" : in.substr(3);
-      size_t slash = out.rfind(u'/');
-      out.erase(slash == std::u16string::npos ? 0 : slash);
-    } else if (in == u"." || in == u"..") {
-      in.clear();
+// The path without "." and ".." segments, in one pass over its segments.
+std::u16string RemoveDotSegments(const std::u16string& path) {
+  const size_t npos = std::u16string::npos;
+  bool absolute = !path.empty() && path[0] == u'/';
+  std::vector<std::u16string_view> kept;
+  bool trailingSlash = false;
+  std::u16string_view all(path);
+  size_t i = absolute ? 1 : 0;
+  while (i <= path.size()) {
+    size_t j = path.find(u'/', i);
+    if (j == npos) j = path.size();
+    std::u16string_view segment = all.substr(i, j - i);
+    bool last = j == path.size();
+    if (segment == u"." || segment == u"..") {
+      if (segment == u".." && !kept.empty()) kept.pop_back();
+      trailingSlash = last;
     } else {
-      size_t next = in.find(u'/', in[0] == u'/' ? 1 : 0);
-      if (next == std::u16string::npos) next = in.size();
-      out += in.substr(0, next);
-      in.erase(0, next);
+      kept.push_back(segment);
+      trailingSlash = false;
     }
+    i = j + 1;
   }
+  std::u16string out;
+  out.reserve(path.size());
+  if (absolute) out += u'/';
+  for (size_t k = 0; k < kept.size(); ++k) {
+    if (k) out += u'/';
+    out += kept[k];
+  }
+  if (trailingSlash && !kept.empty()) out += u'/';
   return out;
 }
 
