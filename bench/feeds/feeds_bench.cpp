@@ -147,7 +147,7 @@ void BM_FeedSixteenThousandImages(benchmark::State& state) {
   std::string feed = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Images</title>"
                      "<link>http://i.example/</link><item><title>Gallery</title><link>http://i.example/g</link>"
                      "<pubDate>Wed, 01 Jun 2005 10:00:00 GMT</pubDate><description><![CDATA[<p>" +
-                     body + "</p>]]></description></item></channel></rss>\n";
+                     body + "</p><p>" + std::string(4600, 'x') + "</p>]]></description></item></channel></rss>\n";
   std::ofstream(qk::HostPath(kFeed), std::ios::binary) << feed;
   size_t jobs = 0;
   for (auto _ : state) {
