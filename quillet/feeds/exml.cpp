@@ -281,7 +281,8 @@ size_t PrepareReference(const std::string& d, size_t i, std::string& out) {
       bool usable = code >= 0x20 || code == 9 || code == 10 || code == 13;
       if (code >= 0xD800 && code <= 0xDFFF) usable = false;
       if (markup) {
-        out.append(d, i, j + 1 - i);
+        // In the one form the parser reads (it knows no "&#X").
+        out += "&#" + std::to_string(code) + ";";
         return j + 1;
       }
       if (usable) {

@@ -80,7 +80,7 @@ TEST_F(FeedTextTest, ReferencesAndEightBitTextInEveryEncoding) {
   // UTF-8, declared and not, with references beyond the Basic Plane and
   // to the XML's own markup characters.
   const std::string utf8 =
-      "<item><title>Don&#8217;t caf\xC3\xA9&#160;&#x1F600; &#60;b&#62;</title><link>http://e/1</link>"
+      "<item><title>Don&#8217;t caf\xC3\xA9&#160;&#x1F600; &#60;b&#X3E;</title><link>http://e/1</link>"
       "<description>x&#160;y &#38;lt;i&#38;gt;</description></item>";
   for (const std::string& decl : {std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"), std::string()}) {
     std::vector<CItemRecord> r = ParseFresh(Rss(decl, utf8));
