@@ -43,6 +43,21 @@ bool Run(const std::vector<std::string>& argv, const std::string& logFile) {
 
 }  // namespace
 
+bool PeerInstalled(const std::string& program) {
+  if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
+  std::string dirs = getenv("PATH") ? getenv("PATH") : "";
+  dirs += ":/usr/sbin:/sbin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t colon = dirs.find(':', start);
+    if (colon == std::string::npos) colon = dirs.size();
+    std::string dir = dirs.substr(start, colon - start);
+    if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+    start = colon + 1;
+  }
+  return false;
+}
+
 bool ChildProcess::Start(const std::vector<std::string>& argv, bool captureStdout, const std::string& logFile) {
   int pipeFds[2] = {-1, -1};
   if (captureStdout && pipe2(pipeFds, O_CLOEXEC) != 0) return false;

@@ -35,6 +35,21 @@ class ChildProcess {
   int out_ = -1;
 };
 
+// Whether a peer program is installed: found in PATH or in /usr/sbin or /sbin.
+bool PeerInstalled(const std::string& program);
+
+// For a test that needs a real peer: when the peer did not start, the test
+// fails if the program is installed (the install script installs every
+// peer, so a broken one must not pass unseen) and is skipped only when the
+// program is absent.
+#define QNET_REQUIRE_PEER(started, program)                                                     \
+  do {                                                                                          \
+    if (!(started)) {                                                                           \
+      if (::qnet::PeerInstalled(program)) FAIL() << (program) << " is installed but did not start"; \
+      else GTEST_SKIP() << (program) << " is not installed";                                    \
+    }                                                                                           \
+  } while (0)
+
 // A fresh folder under the temporary folder, removed by RemoveTree.
 std::string MakeTempFolder(const std::string& tag);
 void RemoveTree(const std::string& path);
