@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,8 +43,13 @@ bool Run(const std::vector<std::string>& argv, const std::string& logFile) {
 
 }  // namespace
 
-bool PeerInstalled(const std::string& program) {
-  if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
+namespace {
+void OnWatchdogSignal(int) {}
+
+// The executable a program name stands for: itself when it holds a "/",
+// else the first match along PATH and the system folders.
+std::string ResolveProgram(const std::string& program) {
+  if (program.find('/') != std::string::npos) return program;
   std::string dirs = getenv("PATH") ? getenv("PATH") : "";
   dirs += ":/usr/sbin:/sbin:/usr/bin:/bin";
   size_t start = 0;
@@ -52,37 +57,80 @@ bool PeerInstalled(const std::string& program) {
     size_t colon = dirs.find(':', start);
     if (colon == std::string::npos) colon = dirs.size();
     std::string dir = dirs.substr(start, colon - start);
-    if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+    if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return dir + "/" + program;
     start = colon + 1;
   }
-  return false;
+  return std::string();
 }
+}  // namespace
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, bool captureStdout, const std::string& logFile) {
+  if (argv.empty()) return false;
+  std::string path = ResolveProgram(argv[0]);
+  if (path.empty()) return false;
   int pipeFds[2] = {-1, -1};
   if (captureStdout && pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (captureStdout) posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  else posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, logFile.empty() ? "/dev/null" : logFile.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int out = captureStdout ? pipeFds[1] : open("/dev/null", O_WRONLY | O_CLOEXEC);
+  int err = open(logFile.empty() ? "/dev/null" : logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  int rc = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  pid_t parent = getpid();
+  pid_ = (in >= 0 && out >= 0 && err >= 0) ? fork() : -1;
+  if (pid_ == 0) {
+    // A watchdog stands between the test program and the peer: it ends
+    // with the test program, even when that program crashes or is killed
+    // (the parent-death signal; it comes when the thread that started the
+    // child ends, and tests start their servers on their own thread), and
+    // then stops the peer. The peer cannot carry that signal itself: it is
+    // dropped when a server gives up its privileges.
+    struct sigaction term {};
+    term.sa_handler = OnWatchdogSignal;
+    sigemptyset(&term.sa_mask);
+    sigaction(SIGTERM, &term, nullptr);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    pid_t peer = fork();
+    if (peer == 0) {
+      dup2(in, 0);
+      dup2(out, 1);
+      dup2(err, 2);
+      execve(path.c_str(), args.data(), environ);
+      _exit(127);
+    }
+    if (peer < 0) _exit(127);
+    close(out);  // the peer alone holds the write end of a stdout pipe
+    int status = 0;
+    bool stopping = false;
+    for (;;) {
+      if (waitpid(peer, &status, 0) == peer) break;
+      if (errno != EINTR) _exit(127);
+      if (!stopping) kill(peer, SIGTERM);
+      stopping = true;
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0));
+  }
+  if (in >= 0) close(in);
+  if (err >= 0) close(err);
   if (captureStdout) {
     close(pipeFds[1]);
-    out_ = pipeFds[0];
+    if (pid_ > 0) out_ = pipeFds[0];
+    else close(pipeFds[0]);
+  } else if (out >= 0) {
+    close(out);
   }
-  if (rc != 0) {
+  if (pid_ < 0) {
     pid_ = -1;
     return false;
   }
   return true;
 }
+
+bool PeerInstalled(const std::string& program) { return !ResolveProgram(program).empty(); }
 
 std::string ChildProcess::ReadLine() {
   std::string line;

@@ -322,7 +322,7 @@ TEST_F(AgencyTest, EnableLogSwitchesTheRunLog) {
 
 TEST_F(AgencyTest, TheProxyGivenBeforeLoginCarriesTheLogin) {
   qnet::TinyProxy proxy;
-  if (!proxy.Start()) GTEST_SKIP() << "tinyproxy did not start";
+  QNET_REQUIRE_PEER(proxy.Start(), "tinyproxy");
   ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=p\n")), R("/reader/api/0/subscription/list", Ok("<s/>"))}));
   agency_.SetProxy(CString(qk::FromUtf8("127.0.0.1:" + std::to_string(proxy.port()))));
   agency_.Login(u"a", u"b");

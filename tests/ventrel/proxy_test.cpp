@@ -81,46 +81,46 @@ class ProxyTest : public vtest::HttpTest {
 Peers* ProxyTest::peers_ = nullptr;
 
 TEST_F(ProxyTest, DirectHttpAndHttps) {
-  FetchBoth();
-  std::string first = target_.Requests()[0];
+  ASSERT_NO_FATAL_FAILURE(FetchBoth());
+  std::string first = target_.Requests().at(0);
   EXPECT_EQ(first.substr(0, first.find("\r\n\r\n")),
             "GET /doc HTTP/1.1\r\nHost: localhost:" + std::to_string(target_.port()) +
                 "\r\nConnection: close\r\nAccept-Encoding: identity");
 }
 
 TEST_F(ProxyTest, HttpProxyTunnelsBothAndLendsItsAgentName) {
-  if (!peers_->tinyOk) GTEST_SKIP() << "tinyproxy did not start";
+  QNET_REQUIRE_PEER(peers_->tinyOk, "tinyproxy");
   dl_.SetProxy(Wide("127.0.0.1:" + std::to_string(peers_->tiny.port())));
   dl_.SetUserAgent(u"Quillet Mobile");
-  FetchBoth();
+  ASSERT_NO_FATAL_FAILURE(FetchBoth());
   // The CONNECT reply's "Proxy-agent" becomes the agent of the request.
-  std::string req = target_.Requests()[0];
+  std::string req = target_.Requests().at(0);
   EXPECT_NE(req.find("\r\nUser-Agent: tinyproxy/"), std::string::npos) << req;
 }
 
 TEST_F(ProxyTest, Socks4CarriesBoth) {
-  if (!peers_->danteOk) GTEST_SKIP() << "danted did not start";
+  QNET_REQUIRE_PEER(peers_->danteOk, "danted");
   CProxySettings p = Proxy(PROXY_SOCKS4, peers_->dante.port());
   dl_.SetProxySettings(&p);
-  FetchBoth();
+  ASSERT_NO_FATAL_FAILURE(FetchBoth());
 }
 
 TEST_F(ProxyTest, Socks5WithoutAuthenticationCarriesBoth) {
-  if (!peers_->danteOk) GTEST_SKIP() << "danted did not start";
+  QNET_REQUIRE_PEER(peers_->danteOk, "danted");
   CProxySettings p = Proxy(PROXY_SOCKS5, peers_->dante.port());
   dl_.SetProxySettings(&p);
-  FetchBoth();
+  ASSERT_NO_FATAL_FAILURE(FetchBoth());
 }
 
 TEST_F(ProxyTest, Socks5WithUserAndPasswordCarriesBoth) {
-  if (!peers_->danteAuthOk) GTEST_SKIP() << "danted with authentication did not start";
+  QNET_REQUIRE_PEER(peers_->danteAuthOk, "danted");
   CProxySettings p = Proxy(PROXY_SOCKS5, peers_->danteAuth.port(), "quillet", "s0cks pass");
   dl_.SetProxySettings(&p);
-  FetchBoth();
+  ASSERT_NO_FATAL_FAILURE(FetchBoth());
 }
 
 TEST_F(ProxyTest, Socks5RefusalsFailTheConnection) {
-  if (!peers_->danteAuthOk) GTEST_SKIP() << "danted with authentication did not start";
+  QNET_REQUIRE_PEER(peers_->danteAuthOk, "danted");
   CProxySettings wrong = Proxy(PROXY_SOCKS5, peers_->danteAuth.port(), "quillet", "wrong");
   dl_.SetProxySettings(&wrong);
   CString url = Url("http");
@@ -249,7 +249,8 @@ TEST_F(TlsTest, WithoutTheTestAuthorityTheServerIsNotTrusted) {
 }
 
 TEST_F(TlsTest, ThroughAProxyTheCertificateMustNameTheTarget) {
-  if (!peers_->tinyOk || !peers_->danteOk) GTEST_SKIP() << "proxies did not start";
+  QNET_REQUIRE_PEER(peers_->tinyOk, "tinyproxy");
+  QNET_REQUIRE_PEER(peers_->danteOk, "danted");
   const auto& certs = qnet::TestCertificates::Get();
   ASSERT_TRUE(StartWith(certs.otherNameCert, certs.otherNameKey));
   dl_.SetProxy(Wide("127.0.0.1:" + std::to_string(peers_->tiny.port())));
@@ -303,6 +304,8 @@ TEST_F(TlsTest, TheTargetIsNamedInTheServerNameIndication) {
   ASSERT_TRUE(listening) << "openssl s_server did not start";
   CString url = Wide("https://localhost:" + std::to_string(port) + "/");
   EXPECT_TRUE(dl_.SaveHttpObject(url, u"sni.html", 0)) << "direct: code " << dl_.GetLastErrorCode();
+  EXPECT_TRUE(peers_->danteOk || !qnet::PeerInstalled("danted"));
+  EXPECT_TRUE(peers_->tinyOk || !qnet::PeerInstalled("tinyproxy"));
   if (peers_->danteOk) {
     CProxySettings p = Proxy(PROXY_SOCKS5, peers_->dante.port());
     dl_.SetProxySettings(&p);
