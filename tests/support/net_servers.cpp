@@ -237,6 +237,26 @@ bool WaitForListener(int port, int timeoutMs, ChildProcess* process) {
   return false;
 }
 
+std::string RawHttpGet(int port, const std::string& path) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(uint16_t(port));
+  timeval tv{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::string out;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+    std::string req = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    send(fd, req.data(), req.size(), MSG_NOSIGNAL);
+    char buf[65536];
+    ssize_t n;
+    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) out.append(buf, size_t(n));
+  }
+  close(fd);
+  return out;
+}
+
 // Certificates.
 
 const TestCertificates& TestCertificates::Get() {

@@ -60,6 +60,10 @@ int FreeLoopbackPort();
 // Gives up early when the given process has ended.
 bool WaitForListener(int port, int timeoutMs, ChildProcess* process = nullptr);
 
+// The raw bytes a loopback server answers to a plain GET of path (the whole
+// stream until it closes).
+std::string RawHttpGet(int port, const std::string& path);
+
 // Certificates made at test time: a CA and server certificates it issued.
 struct TestCertificates {
   std::string dir;

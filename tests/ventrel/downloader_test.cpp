@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "support/http_server.h"
 #include "ventrel/downloader.h"
 #include "ventrel/sync.h"
 #include "ventrel_fixture.h"
@@ -72,6 +73,42 @@ TEST_F(DownloaderTest, OddButReadableStatusLines) {
     ASSERT_TRUE(dl_.SaveHttpObject(url, u"odd.txt", 0)) << c.path << " code " << dl_.GetLastErrorCode();
     EXPECT_EQ(File(u"odd.txt"), c.body) << c.path;
   }
+}
+
+// Chunk sizes are hexadecimal: nginx sends a 26-byte file as chunk "1a" and
+// an 8 KB file as chunk "2000".
+TEST_F(DownloaderTest, ChunkSizesFromNginxAreReadInBase16) {
+  std::string docroot = qnet::MakeTempFolder("chunked");
+  mkdir((docroot + "/chunked").c_str(), 0755);
+  std::string alphabet = "abcdefghijklmnopqrstuvwxyz";
+  std::string eight(8192, 0);
+  for (size_t i = 0; i < eight.size(); ++i) eight[i] = char('0' + i % 43);
+  std::string big(100000, 0);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = char('A' + (i * 7) % 26);
+  qtest::WriteHostFile(docroot + "/chunked/26.txt", alphabet);
+  qtest::WriteHostFile(docroot + "/chunked/8k.txt", eight);
+  qtest::WriteHostFile(docroot + "/chunked/big.txt", big);
+  qtest::NginxServer nginx;
+  bool started = nginx.Start(docroot);
+  if (!started) qnet::RemoveTree(docroot);
+  QNET_REQUIRE_PEER(started, "nginx");
+  // What goes over the wire.
+  EXPECT_NE(qnet::RawHttpGet(nginx.port(), "/chunked/26.txt").find("\r\n\r\n1a\r\n" + alphabet + "\r\n0\r\n"),
+            std::string::npos);
+  EXPECT_NE(qnet::RawHttpGet(nginx.port(), "/chunked/8k.txt").find("\r\n\r\n2000\r\n" + eight + "\r\n0\r\n"),
+            std::string::npos);
+  struct {
+    const char* path;
+    const std::string& body;
+  } cases[] = {{"/chunked/26.txt", alphabet}, {"/chunked/8k.txt", eight}, {"/chunked/big.txt", big}};
+  for (const auto& c : cases) {
+    CString url = Wide(nginx.Url(c.path));
+    ASSERT_TRUE(dl_.SaveHttpObject(url, u"chunked.txt", 0)) << c.path << " code " << dl_.GetLastErrorCode();
+    EXPECT_EQ(File(u"chunked.txt"), c.body) << c.path;
+  }
+  EXPECT_NE(RunLog().find("Transfer-Encoding: chunked"), std::string::npos);
+  nginx.Stop();
+  qnet::RemoveTree(docroot);
 }
 
 TEST_F(DownloaderTest, ConditionalGetAnd304LeaveTheFileUntouched) {
