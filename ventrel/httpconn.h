@@ -2,6 +2,12 @@
 // line, headers, plain, sized or chunked bodies) and the buffered file that
 // stores a body. Every request asks the server to close the connection, so
 // one connection serves one request.
+//
+// On the wire (ventrel/README.md has the whole list):
+// - "Host" carries ":port" when the port is not the scheme's default (80
+//   for http, 443 for https); a CONNECT's "Host" is "host:port".
+// - A proxy that answers a CONNECT with a status outside 200-299 fails Open:
+//   the downloader reports code 4 and nothing goes through the proxy.
 #pragma once
 
 #include <atomic>
