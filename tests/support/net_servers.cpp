@@ -267,13 +267,14 @@ const TestCertificates& TestCertificates::Get() {
     c.dir = MakeTempFolder("certs");
     const std::string& d = c.dir;
     std::string log = d + "/openssl.log";
+    bool ok = !d.empty();
     auto ext = [&](const std::string& name, const std::string& san) {
       qtest::WriteHostFile(d + "/" + name + ".ext", "basicConstraints=CA:FALSE\nsubjectAltName=" + san + "\n");
       return d + "/" + name + ".ext";
     };
-    Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/ca.key", "-out",
-         d + "/ca.pem", "-days", "3", "-subj", "/CN=Quillet Test CA"},
-        log);
+    ok = Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/ca.key", "-out",
+              d + "/ca.pem", "-days", "3", "-subj", "/CN=Quillet Test CA"},
+             log) && ok;
     qtest::WriteHostFile(d + "/ca.cnf",
               "[ca]\ndefault_ca=d\n[d]\ndatabase=" + d + "/index.txt\nnew_certs_dir=" + d +
                   "\nserial=" + d + "/serial\ndefault_md=sha256\nunique_subject=no\npolicy=p\n[p]\ncommonName=supplied\n");
@@ -281,21 +282,21 @@ const TestCertificates& TestCertificates::Get() {
     qtest::WriteHostFile(d + "/serial", "1000\n");
     auto issue = [&](const std::string& name, const std::string& cn, const std::string& san, const char* start,
                      const char* end) {
-      Run({"openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/" + name + ".key", "-out",
-           d + "/" + name + ".csr", "-subj", "/CN=" + cn},
-          log);
-      Run({"openssl", "ca", "-batch", "-notext", "-config", d + "/ca.cnf", "-cert", d + "/ca.pem", "-keyfile",
+      ok = Run({"openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/" + name + ".key", "-out",
+                d + "/" + name + ".csr", "-subj", "/CN=" + cn},
+               log) && ok;
+      ok = Run({"openssl", "ca", "-batch", "-notext", "-config", d + "/ca.cnf", "-cert", d + "/ca.pem", "-keyfile",
            d + "/ca.key", "-in", d + "/" + name + ".csr", "-out", d + "/" + name + ".pem", "-startdate", start,
            "-enddate", end, "-extfile", ext(name, san)},
-          log);
+          log) && ok;
     };
     issue("server", "localhost", "DNS:localhost,IP:127.0.0.1", "20240101000000Z", "20991231000000Z");
     issue("expired", "localhost", "DNS:localhost,IP:127.0.0.1", "20200101000000Z", "20200102000000Z");
     issue("other", "other.example", "DNS:other.example", "20240101000000Z", "20991231000000Z");
-    Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/self.key", "-out",
-         d + "/self.pem", "-days", "3", "-subj", "/CN=localhost", "-addext",
-         "subjectAltName=DNS:localhost,IP:127.0.0.1"},
-        log);
+    ok = Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/self.key", "-out",
+              d + "/self.pem", "-days", "3", "-subj", "/CN=localhost", "-addext",
+              "subjectAltName=DNS:localhost,IP:127.0.0.1"},
+             log) && ok;
     c.caFile = d + "/ca.pem";
     c.serverCert = d + "/server.pem";
     c.serverKey = d + "/server.key";
@@ -305,6 +306,7 @@ const TestCertificates& TestCertificates::Get() {
     c.otherNameKey = d + "/other.key";
     c.selfSignedCert = d + "/self.pem";
     c.selfSignedKey = d + "/self.key";
+    c.ok = ok;
     certs = c;
     std::atexit([] { RemoveTree(certs.dir); });
   });

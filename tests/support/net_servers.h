@@ -76,6 +76,7 @@ struct TestCertificates {
   std::string otherNameKey;
   std::string selfSignedCert; // localhost, issued by nobody we trust
   std::string selfSignedKey;
+  bool ok = false;  // the openssl tool made every one of them
   // Made once per process.
   static const TestCertificates& Get();
 };

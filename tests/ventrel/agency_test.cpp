@@ -62,7 +62,8 @@ class AgencyTest : public ::testing::Test {
     std::string script = "{\"rules\": [";
     for (size_t i = 0; i < rules.size(); ++i) script += (i ? ", " : "") + rules[i];
     const auto& certs = qnet::TestCertificates::Get();
-    if (!server_.Start(script + "]}", certs.serverCert, certs.serverKey)) return false;
+    EXPECT_TRUE(certs.ok) << "the openssl tool did not make the test certificates";
+    if (!certs.ok || !server_.Start(script + "]}", certs.serverCert, certs.serverKey)) return false;
     agency_.SetServiceHost(Host());
     agency_.SetCaFile(CString(qk::FromUtf8(certs.caFile)));
     agency_.SetProxy(CString());

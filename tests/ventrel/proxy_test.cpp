@@ -40,6 +40,7 @@ class ProxyTest : public vtest::HttpTest {
   void SetUp() override {
     HttpTest::SetUp();
     const auto& certs = qnet::TestCertificates::Get();
+    QNET_REQUIRE_PEER(certs.ok, "openssl");
     ASSERT_TRUE(target_.Start(Script({Rule("/", Ok("through"), ", \"times\": 0")}), certs.serverCert,
                               certs.serverKey));
     dl_.SetCaFile(Wide(certs.caFile));
