@@ -374,8 +374,18 @@ TEST_F(ControlsTest, ComboDropListOpensChoosesAndCancels) {
   Key(VK_F4);
   EXPECT_TRUE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
   EXPECT_TRUE(SendMessageW(combo, WM_GETDLGCODE, 0, 0) & DLGC_WANTALLKEYS);
+  Key(VK_DOWN);  // moves the open list's mark only
+  EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 1);
   Key(VK_ESCAPE);
   EXPECT_FALSE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+  EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 1);
+  Key(VK_F4);
+  Key(VK_DOWN);
+  Key(VK_RETURN);  // takes the marked entry
+  EXPECT_FALSE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+  EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(host_.Count(WM_COMMAND, CBN_SELCHANGE), 3);
+  Key(VK_UP);
   Type(u"d");
   EXPECT_EQ(TextOf(combo), u"Days");
   // Removing the chosen entry leaves none chosen.
