@@ -679,6 +679,24 @@ TEST_F(ControlsTest, UpDownAsksBeforeEachStepOverAReversedRange) {
   Tap(ud, S(10), S(4));
   EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 450);
   host_.answer = nullptr;
+  // An arrow held down repeats: after a pause, then steadily, until released.
+  Down(ud, S(10), S(20));
+  EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 451);
+  qk::AdvanceClock(399);
+  qk::PumpMessages();
+  EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 451);
+  qk::AdvanceClock(1);
+  qk::PumpMessages();
+  EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 452);
+  for (int i = 0; i < 3; ++i) {
+    qk::AdvanceClock(60);
+    qk::PumpMessages();
+  }
+  EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 455);
+  Up(ud, S(10), S(20));
+  qk::AdvanceClock(1000);
+  qk::PumpMessages();
+  EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 455);
   // The ends hold: at 0 the up arrow asks but does not move.
   SendMessageW(ud, UDM_SETPOS32, 0, 0);
   SetFocus(ud);
@@ -811,6 +829,15 @@ TEST_F(ControlsTest, ProgressBarFillsItsShareAndScrollBarReportsScrolling) {
   EXPECT_EQ(host_.Count(WM_VSCROLL, SB_LINEDOWN), 1);
   EXPECT_EQ(host_.Count(WM_VSCROLL, SB_ENDSCROLL), 1);
   EXPECT_EQ(SendMessageW(sb, SBM_GETPOS, 0, 0), 0);  // the parent moves it
+  // Held, the arrow reports again after a pause.
+  Down(sb, S(8), S(200) - S(4));
+  qk::AdvanceClock(400);
+  qk::PumpMessages();
+  qk::AdvanceClock(60);
+  qk::PumpMessages();
+  Up(sb, S(8), S(200) - S(4));
+  EXPECT_EQ(host_.Count(WM_VSCROLL, SB_LINEDOWN), 4);
+  EXPECT_EQ(host_.Count(WM_VSCROLL, SB_ENDSCROLL), 2);
   // Dragging the thumb reports its track and the final position.
   Down(sb, S(8), S(20) + S(2));
   Move(sb, S(8), S(100));
