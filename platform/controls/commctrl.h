@@ -430,6 +430,7 @@ BOOL ImageList_SetOverlayImage(HIMAGELIST list, int image, int overlay);
 #define LVM_GETEDITCONTROL (LVM_FIRST + 24)
 #define LVM_DELETECOLUMN (LVM_FIRST + 28)
 #define LVM_GETCOLUMNWIDTH (LVM_FIRST + 29)
+#define LVM_GETHEADER (LVM_FIRST + 31)
 #define LVM_SETCOLUMNWIDTH (LVM_FIRST + 30)
 #define LVM_GETTEXTCOLOR (LVM_FIRST + 35)
 #define LVM_SETTEXTCOLOR (LVM_FIRST + 36)
@@ -643,6 +644,12 @@ struct LVFINDINFOW {
 typedef LVFINDINFOW LVFINDINFO;
 
 typedef int (*PFNLVCOMPARE)(LPARAM, LPARAM, LPARAM);
+
+// The header of a report list view (LVM_GETHEADER): a window of class
+// "SysHeader32" that answers for the list's columns; the list draws it.
+#define WC_HEADER u"SysHeader32"
+#define HDM_FIRST 0x1200
+#define HDM_GETITEMCOUNT (HDM_FIRST + 0)
 
 // ---------------------------------------------------------------- up-down controls
 

@@ -242,7 +242,7 @@ class ListBox : public Control {
           if (bar_.Drag(p, &pos) >= 0) Scroll(SB_THUMBTRACK, pos);
           return 0;
         }
-        if (tracking_) {
+        if (tracking_ && model_.Count() > 0) {
           int i = std::clamp(RowAt(p), 0, model_.Count() - 1);
           if (model_.Valid(i)) {
             ShowRow(i);

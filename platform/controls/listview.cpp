@@ -76,6 +76,10 @@ class ListView : public Control {
           if (static_cast<int>(it.texts.size()) > index) it.texts.erase(it.texts.begin() + index);
         Redraw();
         return TRUE;
+      case LVM_GETHEADER:
+        if (!header_)
+          header_ = CreateWindowExW(0, WC_HEADER, u"", WS_CHILD, 0, 0, 0, 0, hwnd_, nullptr, nullptr, nullptr);
+        return reinterpret_cast<LRESULT>(header_);
       case LVM_GETCOLUMNWIDTH:
         return ValidColumn(index) ? columns_[static_cast<size_t>(index)].width : 0;
       case LVM_SETCOLUMNWIDTH: {
@@ -1031,10 +1035,31 @@ class ListView : public Control {
   HWND edit_ = nullptr;
   int editItem_ = -1;
   WNDPROC editProc_ = nullptr;
+  HWND header_ = nullptr;
+
+ public:
+  int ColumnCount() const { return static_cast<int>(columns_.size()); }
+};
+
+// The list's header window: it answers for the list's columns.
+class Header : public Control {
+ public:
+  using Control::Control;
+  LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam) override {
+    if (msg == HDM_GETITEMCOUNT) {
+      auto* list = ControlOf<ListView>(GetParent(hwnd_));
+      return list ? list->ColumnCount() : -1;
+    }
+    return Control::Handle(msg, wParam, lParam);
+  }
+  void Paint(HDC) override {}
 };
 
 }  // namespace
 
-void RegisterListView() { RegisterClass(u"SysListView32", ControlProc<ListView>); }
+void RegisterListView() {
+  RegisterClass(u"SysListView32", ControlProc<ListView>);
+  RegisterClass(u"SysHeader32", ControlProc<Header>);
+}
 
 }  // namespace qk::controls

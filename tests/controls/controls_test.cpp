@@ -453,6 +453,9 @@ TEST_F(ControlsTest, ListViewSelectsSortsAndEditsLabels) {
   EXPECT_EQ(std::u16string(buffer), u"Blogs");  // sorted without regard to case
   SendMessageW(lv, LVM_GETITEMTEXTW, 2, reinterpret_cast<LPARAM>(&get));
   EXPECT_EQ(std::u16string(buffer), u"Sports");
+  HWND header = reinterpret_cast<HWND>(SendMessageW(lv, LVM_GETHEADER, 0, 0));
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 2);
   LVITEMW sub{};
   sub.iSubItem = 1;
   sub.pszText = const_cast<LPWSTR>(u"42");
