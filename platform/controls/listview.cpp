@@ -528,21 +528,25 @@ class ListView : public Control {
   // Changes the state bits of mask of item i to state, with the
   // notifications; single selection and the one focused row are kept.
   bool SetState(int i, UINT state, UINT mask) {
-    Item& it = items_[static_cast<size_t>(i)];
-    UINT wanted = (it.state & ~mask) | (state & mask);
-    if (wanted == it.state) return true;
-    if ((wanted & LVIS_SELECTED) && !(it.state & LVIS_SELECTED) && (Style() & LVS_SINGLESEL))
+    // The parent may change the list while it is told (a file chooser
+    // fills it again when a folder is chosen): nothing is held across a
+    // notification.
+    UINT before = items_[static_cast<size_t>(i)].state;
+    UINT wanted = (before & ~mask) | (state & mask);
+    if (wanted == before) return true;
+    if ((wanted & LVIS_SELECTED) && !(before & LVIS_SELECTED) && (Style() & LVS_SINGLESEL))
       for (int k = 0; k < Count(); ++k)
         if (k != i && (items_[static_cast<size_t>(k)].state & LVIS_SELECTED)) SetState(k, 0, LVIS_SELECTED);
-    if ((wanted & LVIS_FOCUSED) && !(it.state & LVIS_FOCUSED))
+    if ((wanted & LVIS_FOCUSED) && !(before & LVIS_FOCUSED))
       for (int k = 0; k < Count(); ++k)
         if (k != i && (items_[static_cast<size_t>(k)].state & LVIS_FOCUSED)) SetState(k, 0, LVIS_FOCUSED);
+    if (!Valid(i)) return false;
     NMLISTVIEW nm{};
     nm.iItem = i;
     nm.uNewState = wanted;
-    nm.uOldState = it.state;
+    nm.uOldState = items_[static_cast<size_t>(i)].state;
     nm.uChanged = LVIF_STATE;
-    nm.lParam = it.param;
+    nm.lParam = items_[static_cast<size_t>(i)].param;
     if (Notify(&nm.hdr, LVN_ITEMCHANGING)) return false;
     if (!Valid(i)) return false;
     UINT old = items_[static_cast<size_t>(i)].state;

@@ -559,6 +559,47 @@ TEST_F(ControlsTest, ListViewSelectsSortsAndEditsLabels) {
   EXPECT_EQ(SendMessageW(lv, LVM_GETITEMCOUNT, 0, 0), 0);
 }
 
+TEST_F(ControlsTest, ListViewFilledAgainWhileItTellsOfAChoice) {
+  // A file chooser enters the chosen folder at once: the parent empties
+  // and fills the list inside LVN_ITEMCHANGED.
+  HWND lv = Make(WC_LISTVIEW, u"", LVS_REPORT | LVS_SINGLESEL | LVS_NOCOLUMNHEADER, S(10), S(10), S(200), S(150), 620);
+  LVCOLUMNW col{LVCF_WIDTH, 0, S(180), nullptr, 0, 0};
+  SendMessageW(lv, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&col));
+  auto fill = [lv](int rows, const char16_t* text) {
+    SendMessageW(lv, LVM_DELETEALLITEMS, 0, 0);
+    for (int i = 0; i < rows; ++i) {
+      LVITEMW it{};
+      it.mask = LVIF_TEXT | LVIF_PARAM;
+      it.iItem = i;
+      it.pszText = const_cast<LPWSTR>(text);
+      it.lParam = 0x10000 | i;
+      SendMessageW(lv, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it));
+    }
+  };
+  fill(6, u"Folder");
+  int entered = 0;
+  host_.answer = [&](const NMHDR* h) -> LRESULT {
+    if (h->code == LVN_ITEMCHANGED) {
+      auto* nm = reinterpret_cast<const NMLISTVIEW*>(h);
+      if ((nm->uNewState & LVIS_SELECTED) && !(nm->uOldState & LVIS_SELECTED) && (nm->lParam & 0x10000)) {
+        ++entered;
+        fill(2, u"File");
+      }
+    }
+    return 0;
+  };
+  RECT row{};
+  row.left = LVIR_BOUNDS;
+  SendMessageW(lv, LVM_GETITEMRECT, 4, reinterpret_cast<LPARAM>(&row));
+  Tap(lv, S(40), (row.top + row.bottom) / 2);
+  EXPECT_EQ(entered, 1);
+  EXPECT_EQ(SendMessageW(lv, LVM_GETITEMCOUNT, 0, 0), 2);
+  EXPECT_EQ(SendMessageW(lv, LVM_GETSELECTEDCOUNT, 0, 0), 0);
+  const Note* click = host_.Last(WM_NOTIFY, NM_CLICK);
+  ASSERT_NE(click, nullptr);
+  host_.answer = nullptr;
+}
+
 TEST_F(ControlsTest, OwnerDrawnListViewMeasuresDrawsAndScrollsByFinger) {
   host_.measuredHeight = static_cast<UINT>(S(30));
   HWND lv = Make(WC_LISTVIEW, u"", LVS_REPORT | LVS_SINGLESEL | LVS_OWNERDRAWFIXED | LVS_NOCOLUMNHEADER, S(10),
