@@ -617,9 +617,12 @@ class ComboBox : public Control {
     if (drop_ || !Enabled()) return;
     Command(CBN_DROPDOWN);
     RECT d = DropRect();
-    drop_ = CreateWindowExW(WS_EX_TOPMOST, u"QuilletComboDrop", u"", WS_POPUP | WS_VISIBLE, d.left, d.top,
+    // The list never takes the activation or the focus: the combo box keeps
+    // the keys, and the list holds the pointer capture while it is open.
+    drop_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, u"QuilletComboDrop", u"", WS_POPUP, d.left, d.top,
                             d.right - d.left, d.bottom - d.top, hwnd_, nullptr, nullptr, nullptr);
     if (!drop_) return;
+    ShowWindow(drop_, SW_SHOWNA);
     SendMessageW(drop_, WM_SETFONT, reinterpret_cast<WPARAM>(Font()), 0);
     auto* list = ControlOf<DropList>(drop_);
     if (list) {
