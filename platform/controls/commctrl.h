@@ -8,7 +8,8 @@
 // once before it creates a dialog or a control; that registers every class
 // below as a global class ("BUTTON", "EDIT", "STATIC", "LISTBOX",
 // "COMBOBOX", "SCROLLBAR", "SysListView32", "msctls_updown32",
-// "SysDateTimePick32", "SysTabControl32", "msctls_progress32"). Calling it
+// "SysDateTimePick32", "SysTabControl32", "msctls_progress32", and the
+// empty "SysTreeView32" and the list view's "SysHeader32"). Calling it
 // again does nothing. Each control is one C++ class (state, painting, keys
 // and pointer together) reached through the platform's window procedure.
 //
@@ -65,6 +66,10 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
 #define UPDOWN_CLASS u"msctls_updown32"
 #define PROGRESS_CLASS u"msctls_progress32"
 #define DATETIMEPICK_CLASS u"SysDateTimePick32"
+// Dialog templates of the program hold tree controls that their screens
+// keep hidden and never use: the class exists so that such templates make
+// their dialogs; it draws an empty framed box and holds no items.
+#define WC_TREEVIEW u"SysTreeView32"
 
 // ---------------------------------------------------------------- shared
 

@@ -298,10 +298,11 @@ TEST_F(ControlsTest, DialogTemplatesMakeEveryClassByName) {
                    .Control(PROGRESS_CLASS, u"", 1051, 0, 4, 124, 150, 8)
                    .Control(u"COMBOBOX", u"", 1012, CBS_DROPDOWNLIST | WS_VSCROLL, 90, 20, 60, 60)
                    .Control(u"BUTTON", u"OK", IDOK, BS_DEFPUSHBUTTON, 110, 134, 40, 14)
+                   .Control(WC_TREEVIEW, u"", 1002, 0, 0, 0, 10, 10)  // kept hidden by its screen
                    .Build();
   HWND dlg = CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATE>(bytes.data()), window_, QuietDialog, 0);
   ASSERT_NE(dlg, nullptr);
-  for (int id : {1040, 1041, 1057, 1010, 1050, 1051, 1012, IDOK}) EXPECT_NE(GetDlgItem(dlg, id), nullptr) << id;
+  for (int id : {1040, 1041, 1057, 1010, 1050, 1051, 1012, IDOK, 1002}) EXPECT_NE(GetDlgItem(dlg, id), nullptr) << id;
   EXPECT_TRUE(SendDlgItemMessageW(dlg, 1040, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL);
   SYSTEMTIME st{};
   EXPECT_EQ(SendDlgItemMessageW(dlg, 1057, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st)), GDT_VALID);
