@@ -160,6 +160,38 @@ TEST_F(ControlsTest, ParentChoosesTheColoursOfEditsAndStatics) {
   DeleteObject(yellow);
 }
 
+TEST_F(ControlsTest, ParentCorrectsTheTextWhileItIsTyped) {
+  // A page that keeps a number within 1..500 as it is typed: it writes the
+  // corrected value back from its EN_CHANGE handler and selects it.
+  HWND edit = Make(WC_EDIT, u"50", WS_BORDER | ES_NUMBER, S(10), S(10), S(100), S(24), 130);
+  int corrections = 0;
+  host_.command = [&](int id, UINT code, HWND from) {
+    if (id != 130 || code != EN_CHANGE) return;
+    WCHAR text[16];
+    GetWindowTextW(from, text, 16);
+    int value = 0;
+    for (const WCHAR* c = text; *c >= u'0' && *c <= u'9'; ++c) value = value * 10 + (*c - u'0');
+    int fixed = std::clamp(value, 1, 500);
+    if (fixed == value && *text) return;
+    ++corrections;
+    std::u16string digits;
+    for (int v = fixed; v > 0; v /= 10) digits.insert(digits.begin(), static_cast<char16_t>(u'0' + v % 10));
+    SetWindowTextW(from, digits.c_str());
+    SendMessageW(from, EM_SETSEL, 0, -1);
+    SendMessageW(from, EM_SCROLLCARET, 0, 0);
+  };
+  SetFocus(edit);
+  SendMessageW(edit, EM_SETSEL, 0, -1);
+  Type(u"600");
+  EXPECT_EQ(TextOf(edit), u"500");
+  EXPECT_EQ(Sel(edit), std::make_pair(0, 3));
+  EXPECT_EQ(corrections, 1);
+  Type(u"\b");  // emptied: back to 1
+  EXPECT_EQ(TextOf(edit), u"1");
+  EXPECT_EQ(Sel(edit), std::make_pair(0, 1));
+  host_.command = nullptr;
+}
+
 TEST_F(ControlsTest, MultiLineEditWrapsKeepsEnterAndScrolls) {
   HWND edit = Make(WC_EDIT, u"", WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_WANTRETURN, S(10), S(10), S(160),
                    S(50), 110);
