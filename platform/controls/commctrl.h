@@ -13,11 +13,15 @@
 // again does nothing. Each control is one C++ class (state, painting, keys
 // and pointer together) reached through the platform's window procedure.
 //
-// Look: flat frames in COLOR_WINDOWFRAME grey, faces in COLOR_BTNFACE, the
-// selection and checked marks in COLOR_HIGHLIGHT, text in the font given
-// with WM_SETFONT (DEFAULT_GUI_FONT until then). Lengths are given for 96
-// dots per inch and scaled by the screen's density, so a control looks the
-// same at 240 x 320 / 96 dpi and 480 x 800 / 192 dpi.
+// Look: flat one-line frames in COLOR_BTNSHADOW (COLOR_HIGHLIGHT while the
+// control has the focus), light faces made from COLOR_BTNFACE, controls
+// standing on COLOR_WINDOW unless the parent gives a brush, the selection,
+// checked marks and pressed buttons in COLOR_HIGHLIGHT with
+// COLOR_HIGHLIGHTTEXT, disabled text in COLOR_GRAYTEXT, text in the font
+// given with WM_SETFONT (DEFAULT_GUI_FONT until then). Lengths are given
+// for 96 dots per inch and scaled by the screen's density, so a control
+// looks the same at 240 x 320 / 96 dpi and 480 x 800 / 192 dpi; scroll bars
+// are 13 pixels wide at 96 dpi (qk::ControlScrollBarWidth).
 //
 // Colours can be changed by the parent the platform's way: before painting,
 // a control sends WM_CTLCOLORBTN / WM_CTLCOLOREDIT / WM_CTLCOLORSTATIC /
