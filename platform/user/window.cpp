@@ -313,7 +313,6 @@ BOOL UnregisterClassW(LPCWSTR className, HINSTANCE) {
 
 BOOL GetClassInfoW(HINSTANCE, LPCWSTR className, LPWNDCLASSW wc) {
   if (!className) return FALSE;
-  RegisterStandardControls();
   std::lock_guard<std::mutex> lock(g_lock);
   auto it = g_classes.find(Lower(className));
   if (it == g_classes.end()) {
