@@ -1,0 +1,393 @@
+// The forgiving HTML scanner (see ambrel/html_node_tree.h).
+#include "ambrel/html_node_tree.h"
+
+#include <cstdlib>
+
+#include "common/log.h"
+
+namespace {
+
+constexpr int kNameLength = 17;
+
+bool IsTerminator(WCHAR c) { return c == u'\t' || c == u'\n' || c == u' ' || c == u'/' || c == u'>'; }
+bool IsBlank(WCHAR c) { return c == u'\t' || c == u'\n' || c == u' '; }
+
+WCHAR Upper(WCHAR c) { return (c >= u'a' && c <= u'z') ? static_cast<WCHAR>(c - 32) : towupper16(c); }
+
+CString UpperOf(const std::u16string& s) {
+  std::u16string u(s);
+  for (auto& c : u) c = Upper(c);
+  return CString(std::move(u));
+}
+
+// Whether the text at i starts with what (ASCII, compared without regard to case).
+bool At(const std::u16string& text, size_t i, const char* what, bool anyCase) {
+  for (size_t k = 0; what[k]; ++k) {
+    if (i + k >= text.size()) return false;
+    WCHAR c = text[i + k];
+    WCHAR w = static_cast<WCHAR>(static_cast<unsigned char>(what[k]));
+    if (anyCase ? Upper(c) != Upper(w) : c != w) return false;
+  }
+  return true;
+}
+
+bool EqualsNoCase(const CString& a, const char16_t* b) { return _wcsicmp(a, b) == 0; }
+
+int AsciiToInt(const CString& field) {
+  // Read as 8-bit text, as the C runtime's atoi reads it.
+  std::string narrow;
+  for (WCHAR c : field.str()) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+  return std::atoi(narrow.c_str());
+}
+
+}  // namespace
+
+CString CHtmlNodeTree::Entry(const CHtmlNode& node) {
+  CString entry;
+  entry.Format(u"%d,%d,%s,%d,%d", node.id, node.parentId, static_cast<LPCWSTR>(node.name), node.startPos,
+               node.endPos);
+  return entry;
+}
+
+CString CHtmlNodeTree::FindNextTag(const CString& textString, int& position) {
+  const std::u16string& text = textString.str();
+  const size_t n = text.size();
+  if (position < 0 || static_cast<size_t>(position) >= n) {
+    position = -1;
+    return CString();
+  }
+  bool inComment = false, inTag = false, collecting = false;
+  std::u16string name;
+  size_t tagAt = 0;
+  size_t i = static_cast<size_t>(position);
+  while (i < n) {
+    if (inComment) {
+      if (At(text, i, "-->", false)) {
+        inComment = false;
+        i += 3;
+      } else {
+        ++i;
+      }
+      continue;
+    }
+    if (At(text, i, "<!--", false)) {
+      inComment = true;
+      inTag = collecting = false;
+      i += 4;
+      continue;
+    }
+    WCHAR c = text[i];
+    if (c == u'<') {
+      tagAt = i;
+      name.clear();
+      inTag = collecting = true;
+      ++i;
+      continue;
+    }
+    if (inTag && collecting) {
+      if (!IsTerminator(c)) {
+        name += c;
+        ++i;
+        continue;
+      }
+      if (c == u'/' && name.empty()) {
+        name = u"/";
+        ++i;
+        continue;
+      }
+      if (!name.empty()) {
+        collecting = false;
+        bool endTag = name.find(u'/') != std::u16string::npos;
+        if (!endTag && !EqualsNoCase(CString(name), u"META")) {
+          position = static_cast<int>(tagAt);
+          return UpperOf(name);
+        }
+      }
+    }
+    if (inTag && c == u'>') inTag = collecting = false;
+    ++i;
+  }
+  // A tag cut off by the end of the text still names itself.
+  if (inTag && collecting && !name.empty() && name.find(u'/') == std::u16string::npos &&
+      !EqualsNoCase(CString(name), u"META")) {
+    position = static_cast<int>(tagAt);
+    return UpperOf(name);
+  }
+  position = -1;
+  return CString();
+}
+
+CString CHtmlNodeTree::GetOuterHtml(const CString& text, int position, int end) {
+  int at = position;
+  if (FindNextTag(text, at).IsEmpty() || at < 0) return CString();
+  int length = text.GetLength();
+  if (end < 0) return text.Mid(at);
+  if (end < at) return CString();
+  // Positions past the page's end are cut at its end.
+  if (end >= length) end = length - 1;
+  return text.Mid(at, end - at + 1);
+}
+
+CString CHtmlNodeTree::GetTagText(const CString& textString, int position, int end) {
+  int at = position;
+  if (FindNextTag(textString, at).IsEmpty() || at < 0) return CString();
+  const std::u16string& text = textString.str();
+  std::u16string out;
+  for (size_t i = static_cast<size_t>(at); i < text.size() && static_cast<long long>(i) <= end; ++i) {
+    WCHAR c = text[i];
+    if (c == u'>') break;
+    if (c != u'<') out += c;
+  }
+  return CString(std::move(out));
+}
+
+CString CHtmlNodeTree::ResolveHtmlToken(const CString& token) const {
+  CString result;
+  int from = 0;
+  for (;;) {
+    int open = token.Find(u'{', from);
+    if (open < 0) break;
+    int close = token.Find(u'}', open + 1);
+    if (close < 0) break;
+    CString inner = token.Mid(open + 1, close - open - 1);
+    int first = inner.Find(u',');
+    int second = first < 0 ? -1 : inner.Find(u',', first + 1);
+    if (second >= 0) {
+      int start = AsciiToInt(inner.Mid(first + 1, second - first - 1));
+      int end = AsciiToInt(inner.Mid(second + 1));
+      result += GetOuterHtml(m_strPage, start, end);
+    }
+    from = close + 1;
+  }
+  return result;
+}
+
+CString CHtmlNodeTree::GetElementsByAttr(const CString& tag, const CString& attribute, const CString& value) const {
+  CString result;
+  const std::u16string& page = m_strPage.str();
+  for (const auto& [id, node] : m_nodes) {
+    if (_wcsicmp(node.name, tag) != 0) continue;
+    if (node.startPos < 0 || static_cast<size_t>(node.startPos) >= page.size()) continue;
+    std::u16string head = page.substr(static_cast<size_t>(node.startPos), 63);
+    size_t gt = head.find(u'>');
+    if (gt != std::u16string::npos) head.resize(gt + 1);
+    bool quoted = false, matched = false;
+    size_t pieceStart = 0;
+    for (size_t i = 0; i < head.size() && !matched; ++i) {
+      WCHAR c = head[i];
+      if (c == u'"' || c == u'\'') {
+        quoted = !quoted;
+        continue;
+      }
+      // Attributes are also split at line ends, as a tag's name is.
+      bool separator = !quoted && (c == u'<' || c == u'>' || c == u'\t' || c == u' ' || c == u'\n' || c == u'\r');
+      if (!separator) continue;
+      if (i > pieceStart) {
+        CString piece(head.substr(pieceStart, i - pieceStart));
+        int eq = piece.Find(u'=');
+        if (eq >= 0) {
+          CString name = piece.Left(eq);
+          CString val = piece.Mid(eq + 1);
+          val.Remove(u'"');
+          val.Remove(u'\'');
+          name.Trim();
+          val.Trim();
+          if (name.CompareNoCase(attribute) == 0 && val.CompareNoCase(value) == 0) matched = true;
+        }
+      }
+      pieceStart = i + 1;
+    }
+    if (matched) {
+      if (!result.IsEmpty()) result += u"|";
+      result += Entry(node);
+    }
+  }
+  return result;
+}
+
+CString CHtmlNodeTree::GetRelatedNode(int id, int kind) const {
+  auto it = m_nodes.find(id);
+  switch (kind) {
+    case 0:
+      return it == m_nodes.end() ? CString() : Entry(it->second);
+    case 1:
+      for (const auto& [key, node] : m_nodes)
+        if (node.parentId == id) return Entry(node);
+      return CString();
+    case 2: {
+      const CHtmlNode* last = nullptr;
+      for (const auto& [key, node] : m_nodes)
+        if (node.parentId == id) last = &node;
+      return last ? Entry(*last) : CString();
+    }
+    case 3: {
+      if (it == m_nodes.end() || it->second.parentId < 0) return CString();
+      const CHtmlNode* previous = nullptr;
+      for (auto p = m_nodes.begin(); p != it; ++p)
+        if (p->second.parentId == it->second.parentId) previous = &p->second;
+      return previous ? Entry(*previous) : CString();
+    }
+    case 4: {
+      if (it == m_nodes.end() || it->second.parentId < 0) return CString();
+      for (auto p = std::next(it); p != m_nodes.end(); ++p)
+        if (p->second.parentId == it->second.parentId) return Entry(p->second);
+      return CString();
+    }
+    default:
+      return CString();
+  }
+}
+
+CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& rootName, int position) {
+  int at = position;
+  CString found = FindNextTag(textString, at);
+  if (found != rootName || at < 0) return CString();
+  WriteLog(u"GetNodeTree() BEGIN...");
+  // Records of an earlier build never take part in this one.
+  m_stack.clear();
+  m_implicit.clear();
+  m_completed.clear();
+
+  const std::u16string& text = textString.str();
+  const size_t n = text.size();
+  CString root = rootName.Left(kNameLength);
+  int counter = 0;
+  bool inComment = false, inScript = false, inTag = false, collecting = false;
+  bool finished = false, rootTagOpen = false, pushedThisTag = false;
+  std::u16string name;
+  size_t afterSeparator = 0;  // where the text after the tag's last separator starts
+  size_t i = static_cast<size_t>(at);
+  size_t tagAt = i;
+
+  auto parentOfTop = [&] { return m_stack.empty() ? -1 : m_stack.back().id; };
+
+  auto handleName = [&](const CString& upper) {
+    if (upper.Find(u'/') >= 0) {
+      CString endName = upper;
+      endName.Remove(u'/');
+      endName = endName.Left(kNameLength);
+      m_implicit.clear();
+      while (!m_stack.empty()) {
+        if (m_stack.back().name == endName) {
+          CHtmlNode node = m_stack.back();
+          m_stack.pop_back();
+          size_t gt = text.find(u'>', i);
+          node.endPos = gt == std::u16string::npos ? -1 : static_cast<int>(gt);
+          node.parentId = parentOfTop();
+          m_completed.push_back(node);
+          break;
+        }
+        if (m_completed.empty()) break;
+        m_implicit.push_back(m_stack.back());
+        m_stack.pop_back();
+        m_completed.back().parentId = parentOfTop();
+        if (m_stack.empty()) {
+          // A stray end tag: everything goes back as it was.
+          for (auto r = m_implicit.rbegin(); r != m_implicit.rend(); ++r) m_stack.push_back(*r);
+          m_implicit.clear();
+          m_completed.back().parentId = parentOfTop();
+          break;
+        }
+      }
+      if (endName == root && m_stack.empty()) finished = true;
+      return;
+    }
+    ++counter;
+    CHtmlNode node;
+    node.id = counter;
+    node.name = upper.Left(kNameLength);
+    node.startPos = static_cast<int>(tagAt);
+    if (!EqualsNoCase(upper, u"META") && !EqualsNoCase(upper, u"LINK")) {
+      m_stack.push_back(node);
+      pushedThisTag = true;
+    }
+    if (node.name == root) rootTagOpen = true;
+  };
+
+  while (i < n) {
+    if (inComment) {
+      if (At(text, i, "-->", false)) {
+        inComment = false;
+        i += 3;
+      } else {
+        ++i;
+      }
+      continue;
+    }
+    if (At(text, i, "<!-", false)) {
+      inComment = true;
+      inTag = collecting = false;
+      i += 4;
+      continue;
+    }
+    if (inScript) {
+      if (At(text, i, "</script>", true)) {
+        inScript = false;
+        i += 9;
+      } else {
+        ++i;
+      }
+      continue;
+    }
+    if (At(text, i, "<script", true)) {
+      inScript = true;
+      inTag = collecting = false;
+      i += 7;
+      continue;
+    }
+    WCHAR c = text[i];
+    if (c == u'<') {
+      tagAt = i;
+      afterSeparator = i + 1;
+      name.clear();
+      inTag = collecting = true;
+      pushedThisTag = rootTagOpen = false;
+      ++i;
+      continue;
+    }
+    if (!inTag) {
+      ++i;
+      continue;
+    }
+    if (collecting) {
+      if (!IsTerminator(c)) {
+        name += c;
+        ++i;
+        continue;
+      }
+      if (c == u'/' && name.empty()) {
+        name = u"/";
+        ++i;
+        continue;
+      }
+      if (!name.empty()) {
+        collecting = false;
+        afterSeparator = i;
+        handleName(UpperOf(name));
+      }
+    }
+    if (IsBlank(c)) {
+      afterSeparator = i + 1;
+    } else if (c == u'>') {
+      inTag = collecting = false;
+      if (finished) break;
+      bool selfClosed = text.compare(afterSeparator, i - afterSeparator, u"/") == 0;
+      if (selfClosed && pushedThisTag && !m_stack.empty()) {
+        m_stack.pop_back();
+        if (rootTagOpen) break;
+      }
+      pushedThisTag = rootTagOpen = false;
+    }
+    ++i;
+  }
+
+  m_nodes.clear();
+  CString result;
+  for (auto r = m_completed.rbegin(); r != m_completed.rend(); ++r) {
+    m_nodes[r->id] = *r;
+    if (!result.IsEmpty()) result += u"|";
+    result += Entry(*r);
+  }
+  WriteLog(u"GetNodeTree() END.");
+  return result;
+}
