@@ -21,8 +21,8 @@
 // Bounds: a run has a time limit and a memory limit. A script that runs
 // past its time limit is ended by a RangeError that no script code can
 // catch for long (the check repeats); an allocation beyond the memory limit
-// fails with a RangeError ("alloc failed") after the engine has collected
-// its garbage. Time spent inside a native method is not interrupted.
+// fails with an Error "alloc failed" after the engine has collected its
+// garbage. Time spent inside a native method is not interrupted.
 //
 // The older JScript dialect that extraction scripts were written for
 // differs from this engine in what follows; scripts are run as they stand,
