@@ -29,6 +29,10 @@ namespace {
 std::mutex g_connectionLock;
 HANDLE g_connectionEvent = nullptr;
 HANDLE g_dialogReady = nullptr;
+// Raised when the stop broadcast arrived: from then on the program ends
+// with -1 whatever the main thread was doing (a download that the stop
+// ended returns like a finished one).
+std::atomic<bool> g_stopping{false};
 
 void SetConnectionEvent() {
   std::lock_guard<std::mutex> g(g_connectionLock);
@@ -43,6 +47,7 @@ INT_PTR HiddenDialogProc(HWND, UINT msg, WPARAM wParam, LPARAM) {
   if (msg == WM_URL_DOWNLOAD_END) {
     // Stop the read loop before its next read, end a running transfer's
     // wait, end a wait for the connection, then end the program.
+    g_stopping = true;
     BOOL transfer = AbortUrlDownload();
     WriteLog(u"Receive WM_URL_DOWNLOAD_END message.");
     if (transfer) WriteLog(u"Set EXIT event and exit.");
@@ -103,6 +108,7 @@ bool InitializeProgram(int argc, char** argv) {
 }
 
 [[noreturn]] void Finish(DWORD code) {
+  if (g_stopping) code = 0xFFFFFFFFu;
   PostQuitMessage(0);
   CString line;
   line.Format(u"Ambrel exits with code = 0x%08x.", code);

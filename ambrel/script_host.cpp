@@ -49,11 +49,18 @@ UINT CodePageOfEncoding(const CString& encoding) {
   for (const auto& c : kCharsets)
     if (encoding.CompareNoCase(c.name) == 0) return c.codePage;
   int number = _wtoi(encoding);
-  return number >= 1 ? static_cast<UINT>(number) : CP_ACP;
+  if (number >= 1) return static_cast<UINT>(number);
+  // A charset the table lacks but the code-page layer knows ("windows-1252",
+  // "euc-kr"...) is read in its own code page: the system's code page is
+  // UTF-8 here, not the Western page that such pages used to fall back on.
+  std::string narrow = qk::ToUtf8(encoding.str());
+  if (UINT known = qk::CodePageFromCharset(narrow.c_str())) return known;
+  return CP_ACP;
 }
 
 BOOL IsOutputPathAllowed(LPCWSTR path) {
-  if (!path || !*path) return FALSE;
+  // No path names no place: the download itself reports it.
+  if (!path || !*path) return TRUE;
   CString device(path);
   device.Replace(u'/', u'\\');
   // ".." never leaves the device root on its own, but a path that tries is
@@ -131,14 +138,14 @@ CString CCodeObject::Outer2InnerHTML(const CString& html) {
 void CCodeObject::LogPrint(const CString& text) { WriteLog(text); }
 
 void CCodeObject::SetArticleBody(const CString& body) {
-  if (FileAccess(m_strOutputPath)) DeleteFileW(m_strOutputPath);
-  if (body.IsEmpty()) return;
   CString name = m_strOutputPath;
   name.Replace(u".sft", u".htm");
-  if (!IsOutputPathAllowed(name)) {
+  if (!IsOutputPathAllowed(m_strOutputPath) || !IsOutputPathAllowed(name)) {
     WriteLog(u"SetArticleBody: the article path is refused.");
     return;
   }
+  if (FileAccess(m_strOutputPath)) DeleteFileW(m_strOutputPath);
+  if (body.IsEmpty()) return;
   FILE* file = _wfopen(name, u"wt");
   if (!file) return;
   std::string bytes = qk::ToUtf8(body.str());

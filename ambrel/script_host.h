@@ -19,7 +19,8 @@
 // a decimal code page number, or the system's ANSI code page.
 UINT CodePageOfEncoding(const CString& encoding);
 // Whether the fetch program may write at a device path: inside the device
-// root, through no ".." and no link that leads out of it.
+// root, through no ".." and no link that leads out of it. An empty path is
+// left to the download, which fails on it.
 BOOL IsOutputPathAllowed(LPCWSTR path);
 
 class CCodeObject {
