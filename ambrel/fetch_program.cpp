@@ -1,6 +1,7 @@
 // The page-fetch program (see ambrel/fetch_program.h).
 #include "ambrel/fetch_program.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -139,7 +140,15 @@ DWORD RunScriptMode(const CString& url, const CString& output, const CString& sc
 
 }  // namespace
 
+void AmbrelTuneMemory() {
+  // One short job: the page passes through a few large buffers, which are
+  // kept in the heap and reused rather than mapped and unmapped each time.
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
+}
+
 void AmbrelMain(int argc, char** argv) {
+  AmbrelTuneMemory();
   if (!InitializeProgram(argc, argv)) {
     std::fputs("Fatal Error: MFC initialization failed\n", stdout);
     std::fflush(stdout);

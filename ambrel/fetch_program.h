@@ -31,5 +31,8 @@
 #define AMBREL_SCRIPT_TIME_MS 45000u
 #define AMBREL_SCRIPT_MEMORY_BYTES (96u * 1024u * 1024u)
 
+// Keeps the large buffers of a run in the heap for reuse (the program
+// calls it first).
+void AmbrelTuneMemory();
 // The whole program; argv as the host gives it. Never returns.
 [[noreturn]] void AmbrelMain(int argc, char** argv);

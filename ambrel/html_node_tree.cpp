@@ -1,6 +1,7 @@
 // The forgiving HTML scanner (see ambrel/html_node_tree.h).
 #include "ambrel/html_node_tree.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "common/log.h"
@@ -42,11 +43,39 @@ int AsciiToInt(const CString& field) {
 
 }  // namespace
 
+namespace {
+
+void AppendInt(std::u16string& out, int value) {
+  char16_t digits[12];
+  int n = 0;
+  unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  do {
+    digits[n++] = static_cast<char16_t>(u'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (value < 0) out += u'-';
+  while (n) out += digits[--n];
+}
+
+// "id,parentId,NAME,start,end"
+void AppendEntry(std::u16string& out, const CHtmlNode& node) {
+  AppendInt(out, node.id);
+  out += u',';
+  AppendInt(out, node.parentId);
+  out += u',';
+  out += node.name.str();
+  out += u',';
+  AppendInt(out, node.startPos);
+  out += u',';
+  AppendInt(out, node.endPos);
+}
+
+}  // namespace
+
 CString CHtmlNodeTree::Entry(const CHtmlNode& node) {
-  CString entry;
-  entry.Format(u"%d,%d,%s,%d,%d", node.id, node.parentId, static_cast<LPCWSTR>(node.name), node.startPos,
-               node.endPos);
-  return entry;
+  std::u16string entry;
+  AppendEntry(entry, node);
+  return CString(std::move(entry));
 }
 
 CString CHtmlNodeTree::FindNextTag(const CString& textString, int& position) {
@@ -91,7 +120,7 @@ CString CHtmlNodeTree::FindNextTag(const CString& textString, int& position) {
         continue;
       }
       if (c == u'/' && name.empty()) {
-        name = u"/";
+        name.assign(1, u'/');
         ++i;
         continue;
       }
@@ -165,7 +194,7 @@ CString CHtmlNodeTree::ResolveHtmlToken(const CString& token) const {
 CString CHtmlNodeTree::GetElementsByAttr(const CString& tag, const CString& attribute, const CString& value) const {
   CString result;
   const std::u16string& page = m_strPage.str();
-  for (const auto& [id, node] : m_nodes) {
+  for (const CHtmlNode& node : m_nodes) {
     if (_wcsicmp(node.name, tag) != 0) continue;
     if (node.startPos < 0 || static_cast<size_t>(node.startPos) >= page.size()) continue;
     std::u16string head = page.substr(static_cast<size_t>(node.startPos), 63);
@@ -206,33 +235,30 @@ CString CHtmlNodeTree::GetElementsByAttr(const CString& tag, const CString& attr
 }
 
 CString CHtmlNodeTree::GetRelatedNode(int id, int kind) const {
-  auto it = m_nodes.find(id);
+  auto it = std::lower_bound(m_nodes.begin(), m_nodes.end(), id,
+                             [](const CHtmlNode& node, int key) { return node.id < key; });
+  bool found = it != m_nodes.end() && it->id == id;
   switch (kind) {
     case 0:
-      return it == m_nodes.end() ? CString() : Entry(it->second);
+      return found ? Entry(*it) : CString();
     case 1:
-      for (const auto& [key, node] : m_nodes)
+      for (const CHtmlNode& node : m_nodes)
         if (node.parentId == id) return Entry(node);
       return CString();
-    case 2: {
-      const CHtmlNode* last = nullptr;
-      for (const auto& [key, node] : m_nodes)
-        if (node.parentId == id) last = &node;
-      return last ? Entry(*last) : CString();
-    }
-    case 3: {
-      if (it == m_nodes.end() || it->second.parentId < 0) return CString();
-      const CHtmlNode* previous = nullptr;
-      for (auto p = m_nodes.begin(); p != it; ++p)
-        if (p->second.parentId == it->second.parentId) previous = &p->second;
-      return previous ? Entry(*previous) : CString();
-    }
-    case 4: {
-      if (it == m_nodes.end() || it->second.parentId < 0) return CString();
-      for (auto p = std::next(it); p != m_nodes.end(); ++p)
-        if (p->second.parentId == it->second.parentId) return Entry(p->second);
+    case 2:
+      for (auto p = m_nodes.rbegin(); p != m_nodes.rend(); ++p)
+        if (p->parentId == id) return Entry(*p);
       return CString();
-    }
+    case 3:
+      if (!found || it->parentId < 0) return CString();
+      for (auto p = std::make_reverse_iterator(it); p != m_nodes.rend(); ++p)
+        if (p->parentId == it->parentId) return Entry(*p);
+      return CString();
+    case 4:
+      if (!found || it->parentId < 0) return CString();
+      for (auto p = std::next(it); p != m_nodes.end(); ++p)
+        if (p->parentId == it->parentId) return Entry(*p);
+      return CString();
     default:
       return CString();
   }
@@ -247,6 +273,7 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
   m_stack.clear();
   m_implicit.clear();
   m_completed.clear();
+  m_completed.reserve(textString.GetLength() / 40 + 16);
 
   const std::u16string& text = textString.str();
   const size_t n = text.size();
@@ -305,8 +332,16 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
   };
 
   while (i < n) {
+    // Text between tags, comments and scripts: straight to the next
+    // character that can matter.
+    if (!inTag || inComment || inScript) {
+      size_t next = text.find(inComment ? u'-' : u'<', i);
+      if (next == std::u16string::npos) break;
+      i = next;
+    }
+    WCHAR c = text[i];
     if (inComment) {
-      if (At(text, i, "-->", false)) {
+      if (c == u'-' && At(text, i, "-->", false)) {
         inComment = false;
         i += 3;
       } else {
@@ -314,14 +349,14 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
       }
       continue;
     }
-    if (At(text, i, "<!-", false)) {
+    if (c == u'<' && At(text, i, "<!-", false)) {
       inComment = true;
       inTag = collecting = false;
       i += 4;
       continue;
     }
     if (inScript) {
-      if (At(text, i, "</script>", true)) {
+      if (c == u'<' && At(text, i, "</script>", true)) {
         inScript = false;
         i += 9;
       } else {
@@ -329,13 +364,12 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
       }
       continue;
     }
-    if (At(text, i, "<script", true)) {
+    if (c == u'<' && At(text, i, "<script", true)) {
       inScript = true;
       inTag = collecting = false;
       i += 7;
       continue;
     }
-    WCHAR c = text[i];
     if (c == u'<') {
       tagAt = i;
       afterSeparator = i + 1;
@@ -356,7 +390,7 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
         continue;
       }
       if (c == u'/' && name.empty()) {
-        name = u"/";
+        name.assign(1, u'/');
         ++i;
         continue;
       }
@@ -381,13 +415,20 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
     ++i;
   }
 
-  m_nodes.clear();
-  CString result;
+  std::u16string result;
+  result.reserve(m_completed.size() * 24);
   for (auto r = m_completed.rbegin(); r != m_completed.rend(); ++r) {
-    m_nodes[r->id] = *r;
-    if (!result.IsEmpty()) result += u"|";
-    result += Entry(*r);
+    if (!result.empty()) result += u'|';
+    AppendEntry(result, *r);
   }
+  // The map in id order: ids run from 1 to the counter.
+  std::vector<int> slot(static_cast<size_t>(counter) + 1, -1);
+  for (size_t k = 0; k < m_completed.size(); ++k) slot[static_cast<size_t>(m_completed[k].id)] = static_cast<int>(k);
+  m_nodes.clear();
+  m_nodes.reserve(m_completed.size());
+  for (int k : slot)
+    if (k >= 0) m_nodes.push_back(std::move(m_completed[static_cast<size_t>(k)]));
+  m_completed.clear();
   WriteLog(u"GetNodeTree() END.");
-  return result;
+  return CString(std::move(result));
 }

@@ -8,7 +8,6 @@
 // lists of nodes are entries joined by "|".
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -52,13 +51,14 @@ class CHtmlNodeTree {
   const CString& GetArticleUrl() const { return m_strArticleUrl; }
   void SetArticleUrl(const CString& url) { m_strArticleUrl = url; }
   const CString& GetPageText() const { return m_strPage; }
-  void SetPageText(const CString& text) { m_strPage = text; }
-  const std::map<int, CHtmlNode>& Nodes() const { return m_nodes; }
+  void SetPageText(CString text) { m_strPage = std::move(text); }
+  // The node map of the last build, ordered by id.
+  const std::vector<CHtmlNode>& Nodes() const { return m_nodes; }
 
   static CString Entry(const CHtmlNode& node);
 
  private:
-  std::map<int, CHtmlNode> m_nodes;
+  std::vector<CHtmlNode> m_nodes;
   // Work lists of a build, emptied at its start.
   std::vector<CHtmlNode> m_stack;
   std::vector<CHtmlNode> m_implicit;

@@ -39,7 +39,7 @@ using qk::script::Method;
 using qk::script::Param;
 using qk::script::Value;
 
-Value Text(const CString& s) { return Value::Text(s.str()); }
+Value Text(CString s) { return Value::Text(std::move(s.str())); }
 CString Arg(const std::vector<Value>& args, size_t i) { return CString(args[i].text); }
 
 }  // namespace
@@ -99,27 +99,27 @@ CString CCodeObject::URLDownload(const CString& url, const CString& encoding) {
   } else {
     LoadTextFile(m_strOutputPath, &text, &length, codePage);
   }
-  m_strPage = TakeText(text, length);
-  m_tree.SetPageText(m_strPage);
-  return m_strPage;
+  // The tree keeps the one copy of the page that the object reads.
+  m_tree.SetPageText(TakeText(text, length));
+  return m_tree.GetPageText();
 }
 
 CString CCodeObject::GetNodeName(int pos) {
-  if (m_strPage.IsEmpty()) return CString(u"<END>");
-  CString name = CHtmlNodeTree::FindNextTag(m_strPage, pos);
+  if (m_tree.GetPageText().IsEmpty()) return CString(u"<END>");
+  CString name = CHtmlNodeTree::FindNextTag(m_tree.GetPageText(), pos);
   return name.IsEmpty() ? CString(u"<END>") : name;
 }
 
 int CCodeObject::GetNodeStartPos(int pos) {
-  CHtmlNodeTree::FindNextTag(m_strPage, pos);
+  CHtmlNodeTree::FindNextTag(m_tree.GetPageText(), pos);
   return pos;
 }
 
-CString CCodeObject::GetNodeTree(const CString& name, int pos) { return m_tree.GetNodeTree(m_strPage, name, pos); }
+CString CCodeObject::GetNodeTree(const CString& name, int pos) { return m_tree.GetNodeTree(m_tree.GetPageText(), name, pos); }
 
-CString CCodeObject::GetNodeOuterHTML(int start, int end) { return CHtmlNodeTree::GetOuterHtml(m_strPage, start, end); }
+CString CCodeObject::GetNodeOuterHTML(int start, int end) { return CHtmlNodeTree::GetOuterHtml(m_tree.GetPageText(), start, end); }
 
-CString CCodeObject::GetNodeAttr(int start, int end) { return CHtmlNodeTree::GetTagText(m_strPage, start, end); }
+CString CCodeObject::GetNodeAttr(int start, int end) { return CHtmlNodeTree::GetTagText(m_tree.GetPageText(), start, end); }
 
 CString CCodeObject::Outer2InnerHTML(const CString& html) {
   const std::u16string& s = html.str();

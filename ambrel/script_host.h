@@ -42,7 +42,7 @@ class CCodeObject {
 
   void SetOutputPath(const CString& path) { m_strOutputPath = path; }
   void SetArticleUrl(const CString& url) { m_tree.SetArticleUrl(url); }
-  const CString& GetPageText() const { return m_strPage; }
+  const CString& GetPageText() const { return m_tree.GetPageText(); }
   CHtmlNodeTree& Tree() { return m_tree; }
 
   // The methods as the script engine sees them.
@@ -50,7 +50,6 @@ class CCodeObject {
 
  private:
   CHtmlNodeTree m_tree;
-  CString m_strPage;
   CString m_strOutputPath;
 };
 

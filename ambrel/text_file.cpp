@@ -15,6 +15,21 @@ BOOL Fail(int code, int* error) {
 BOOL Convert(const BYTE* bytes, size_t size, UINT codePage, WCHAR** text, int* length, int* error) {
   if (size > 0x7FFFFFFF) return Fail(TEXT_FILE_TOO_LARGE, error);
   auto* src = reinterpret_cast<LPCSTR>(bytes);
+  if (codePage == CP_ACP || codePage == CP_UTF8) {
+    // The system's code page is UTF-8: one pass instead of count and convert.
+    std::u16string wide = qk::FromUtf8(src, size);
+    if (wide.empty()) {
+      *text = nullptr;
+      *length = 0;
+      return TRUE;
+    }
+    auto* out = static_cast<WCHAR*>(std::malloc(wide.size() * sizeof(WCHAR)));
+    if (!out) return Fail(TEXT_FILE_OUT_OF_MEMORY, error);
+    std::memcpy(out, wide.data(), wide.size() * sizeof(WCHAR));
+    *text = out;
+    *length = static_cast<int>(wide.size());
+    return TRUE;
+  }
   int count = MultiByteToWideChar(codePage, 0, src, static_cast<int>(size), nullptr, 0);
   if (count <= 0) {
     // Nothing converts: an empty text.

@@ -343,20 +343,21 @@ const std::vector<std::u16string>& Engine::Errors() const { return state_->error
 size_t Engine::PeakMemory() const { return state_->peak; }
 
 std::string ToEngineText(const std::u16string& text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 4);
+  std::string out(text.size() * 3, '\0');
+  char* p = out.data();
   for (char16_t c : text) {
     if (c < 0x80) {
-      out += static_cast<char>(c);
+      *p++ = static_cast<char>(c);
     } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      *p++ = static_cast<char>(0xC0 | (c >> 6));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      *p++ = static_cast<char>(0xE0 | (c >> 12));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
     }
   }
+  out.resize(static_cast<size_t>(p - out.data()));
   return out;
 }
 
