@@ -109,7 +109,12 @@ bool InitializeProgram(int argc, char** argv) {
 }
 
 [[noreturn]] void Finish(DWORD code) {
-  if (g_stopping) code = 0xFFFFFFFFu;
+  if (g_stopping) {
+    // The dialog thread ends the program with -1 after its quarter second;
+    // this thread only stands in for it should that never happen.
+    Sleep(5000);
+    code = 0xFFFFFFFFu;
+  }
   PostQuitMessage(0);
   CString line;
   line.Format(u"Ambrel exits with code = 0x%08x.", code);

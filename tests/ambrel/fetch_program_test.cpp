@@ -291,6 +291,7 @@ TEST_F(FetchProgramTest, StopBroadcastDuringAStalledDownloadEndsAmbrelWithMinusO
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     EXPECT_EQ(exitCode, 0xFFFFFFFFu) << path;
     EXPECT_LT(ms, 1000) << path;
+    EXPECT_GE(ms, 240) << path;  // a quarter of a second after the message
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     ClearUrlDownloadAbort();
