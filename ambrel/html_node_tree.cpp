@@ -288,29 +288,29 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
 
   auto parentOfTop = [&] { return m_stack.empty() ? -1 : m_stack.back().id; };
 
-  auto handleName = [&](const CString& upper) {
+  auto handleName = [&](CString upper) {
     if (upper.Find(u'/') >= 0) {
-      CString endName = upper;
+      CString endName = std::move(upper);
       endName.Remove(u'/');
-      endName = endName.Left(kNameLength);
+      if (endName.GetLength() > kNameLength) endName.Truncate(kNameLength);
       m_implicit.clear();
       while (!m_stack.empty()) {
         if (m_stack.back().name == endName) {
-          CHtmlNode node = m_stack.back();
+          CHtmlNode node = std::move(m_stack.back());
           m_stack.pop_back();
           size_t gt = text.find(u'>', i);
           node.endPos = gt == std::u16string::npos ? -1 : static_cast<int>(gt);
           node.parentId = parentOfTop();
-          m_completed.push_back(node);
+          m_completed.push_back(std::move(node));
           break;
         }
         if (m_completed.empty()) break;
-        m_implicit.push_back(m_stack.back());
+        m_implicit.push_back(std::move(m_stack.back()));
         m_stack.pop_back();
         m_completed.back().parentId = parentOfTop();
         if (m_stack.empty()) {
           // A stray end tag: everything goes back as it was.
-          for (auto r = m_implicit.rbegin(); r != m_implicit.rend(); ++r) m_stack.push_back(*r);
+          for (auto r = m_implicit.rbegin(); r != m_implicit.rend(); ++r) m_stack.push_back(std::move(*r));
           m_implicit.clear();
           m_completed.back().parentId = parentOfTop();
           break;
@@ -320,15 +320,17 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
       return;
     }
     ++counter;
-    CHtmlNode node;
-    node.id = counter;
-    node.name = upper.Left(kNameLength);
-    node.startPos = static_cast<int>(tagAt);
-    if (!EqualsNoCase(upper, u"META") && !EqualsNoCase(upper, u"LINK")) {
-      m_stack.push_back(node);
+    bool recorded = !(upper == u"META") && !(upper == u"LINK");  // names are in upper case already
+    if (upper.GetLength() > kNameLength) upper.Truncate(kNameLength);
+    if (upper == root) rootTagOpen = true;
+    if (recorded) {
+      CHtmlNode node;
+      node.id = counter;
+      node.name = std::move(upper);
+      node.startPos = static_cast<int>(tagAt);
+      m_stack.push_back(std::move(node));
       pushedThisTag = true;
     }
-    if (node.name == root) rootTagOpen = true;
   };
 
   while (i < n) {
