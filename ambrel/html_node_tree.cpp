@@ -53,8 +53,9 @@ void AppendInt(std::u16string& out, int value) {
     digits[n++] = static_cast<char16_t>(u'0' + magnitude % 10);
     magnitude /= 10;
   } while (magnitude);
-  if (value < 0) out += u'-';
-  while (n) out += digits[--n];
+  if (value < 0) digits[n++] = u'-';
+  std::reverse(digits, digits + n);
+  out.append(digits, static_cast<size_t>(n));
 }
 
 // "id,parentId,NAME,start,end"
@@ -274,6 +275,7 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
   m_implicit.clear();
   m_completed.clear();
   m_completed.reserve(textString.GetLength() / 40 + 16);
+  m_stack.reserve(256);
 
   const std::u16string& text = textString.str();
   const size_t n = text.size();
@@ -418,7 +420,7 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
   }
 
   std::u16string result;
-  result.reserve(m_completed.size() * 24);
+  result.reserve(m_completed.size() * 36);
   for (auto r = m_completed.rbegin(); r != m_completed.rend(); ++r) {
     if (!result.empty()) result += u'|';
     AppendEntry(result, *r);
