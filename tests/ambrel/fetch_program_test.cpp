@@ -270,6 +270,33 @@ TEST_F(FetchProgramTest, AProgramThatCannotStartSaysSoAndEndsWithOne) {
   EXPECT_EQ(status, 1);
 }
 
+// In a network namespace of its own, with loopback only, the program finds
+// no data connection: it asks for one, the connection cannot be made, and
+// the released-connection broadcast that its own connection thread sends
+// reaches its hidden dialog and ends the wait at once (not after the ten
+// seconds the wait allows).
+TEST_F(FetchProgramTest, WithoutADataConnectionTheReleasedBroadcastEndsTheWait) {
+  qnet::ChildProcess probe;
+  if (!probe.Start({"unshare", "-rn", "true"}, false, "/dev/null") || probe.Wait() != 0)
+    GTEST_SKIP() << "no network namespaces here";
+  const char* saved = std::getenv("QUILLET_DEVICE_ROOT");
+  std::string savedRoot = saved ? saved : "";
+  setenv("QUILLET_DEVICE_ROOT", root_.c_str(), 1);
+  qnet::ChildProcess child;
+  auto start = Clock::now();
+  bool started = child.Start({"unshare", "-rn", AMBREL_PATH, "http://127.0.0.1:1/", "\\ChannelData\\x.html"}, false,
+                             "/dev/null");
+  if (saved)
+    setenv("QUILLET_DEVICE_ROOT", savedRoot.c_str(), 1);
+  else
+    unsetenv("QUILLET_DEVICE_ROOT");
+  ASSERT_TRUE(started);
+  int status = child.Wait();
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  EXPECT_EQ(status, ERROR_INTERNET_CANNOT_CONNECT & 0xFF);  // the download then fails as it must
+  EXPECT_LT(ms, 5000);
+}
+
 TEST_F(FetchProgramTest, StopBroadcastDuringAStalledDownloadEndsAmbrelWithMinusOneWithinASecond) {
   qtest::ScriptedHttpServer scripted;
   ASSERT_TRUE(scripted.Start());
