@@ -160,7 +160,7 @@ TEST_F(FetchProgramTest, DownloadModeAndEachFailureReachTheCallerWithTheirCodes)
   qtest::ScriptedHttpServer scripted;
   ASSERT_TRUE(scripted.Start());
   DWORD truncated = Fetch(qk::FromUtf8(scripted.Url("/truncated")), u"\\ChannelData\\cut.html", u"");
-  EXPECT_NE(truncated, 0u);
+  EXPECT_EQ(truncated, static_cast<DWORD>(ERROR_INTERNET_CONNECTION_RESET));
   EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\cut.html"));
 
   // A file that cannot be made, and no file at all.
