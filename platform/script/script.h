@@ -22,7 +22,9 @@
 // past its time limit is ended by a RangeError that no script code can
 // catch for long (the check repeats); an allocation beyond the memory limit
 // fails with an Error "alloc failed" after the engine has collected its
-// garbage. Time spent inside a native method is not interrupted.
+// garbage. The time is checked between script instructions: a native
+// method, or one long built-in call (a join of a huge array), runs to its
+// end before the check can end the script.
 //
 // The older JScript dialect that extraction scripts were written for
 // differs from this engine in what follows; scripts are run as they stand,
