@@ -17,6 +17,7 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/url_download.h"
+#include "controls/commctrl.h"
 #include "kernel/process.h"
 #include "kernel/resource.h"
 #include "user/bus.h"
@@ -167,6 +168,8 @@ void AmbrelTuneMemory() {
 
 void AmbrelMain(int argc, char** argv) {
   AmbrelTuneMemory();
+  // The hidden dialog's template names standard controls.
+  InitCommonControls();
   if (!InitializeProgram(argc, argv)) {
     std::fputs("Fatal Error: MFC initialization failed\n", stdout);
     std::fflush(stdout);
