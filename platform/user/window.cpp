@@ -13,6 +13,7 @@
 #include "kernel/time.h"
 #include "kernel/wstring.h"
 #include "user/dialog.h"
+#include "user/idle.h"
 #include "user/input.h"
 #include "user/internal.h"
 
@@ -1215,6 +1216,17 @@ int GetSystemMetrics(int index) {
 
 // ---------------------------------------------------------------- messages
 
+// The queue is empty: runs the idle hook outside the lock, then waits for
+// more unless the hook queued something.
+static void IdleThenWait(const std::shared_ptr<ThreadQueue>& q, std::unique_lock<std::mutex>& lock) {
+  uint64_t before = q->activity.load();
+  lock.unlock();
+  DWORD ms = qk::RunIdleHook();
+  lock.lock();
+  if (q->activity.load() != before) return;
+  WaitForMore(q, lock, ms == INFINITE ? kForever : std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+}
+
 BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT first, UINT last) {
   if (!msg) return -1;
   // A filter window must be one of this thread's: nothing else could come.
@@ -1230,7 +1242,7 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT first, UINT last) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return -1;
     }
-    WaitForMore(q, lock, kForever);
+    IdleThenWait(q, lock);
   }
   return msg->message == WM_QUIT ? FALSE : TRUE;
 }
@@ -1246,7 +1258,7 @@ BOOL WaitMessage() {
   auto q = CurrentQueue();
   std::unique_lock<std::mutex> lock(q->lock);
   MSG m;
-  while (!NextMessage(q, &m, nullptr, 0, 0, false, lock)) WaitForMore(q, lock, kForever);
+  while (!NextMessage(q, &m, nullptr, 0, 0, false, lock)) IdleThenWait(q, lock);
   return TRUE;
 }
 

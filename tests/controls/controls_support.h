@@ -39,6 +39,8 @@ struct Host {
   std::vector<Note> notes;
   // Answers for WM_NOTIFY (code -> result), else 0.
   std::function<LRESULT(const NMHDR*)> answer;
+  // Called for every WM_COMMAND after it is noted.
+  std::function<void(int id, UINT code, HWND from)> command;
   UINT measuredHeight = 0;  // WM_MEASUREITEM answer (0 keeps the control's)
   // Answers for WM_CTLCOLOR* (message, DC, control) -> brush, else none.
   std::function<HBRUSH(UINT, HDC, HWND)> colours;
@@ -84,6 +86,7 @@ inline LRESULT HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       if (host) {
         Note n = MakeNote(WM_COMMAND, LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         host->notes.push_back(n);
+        if (host->command) host->command(n.id, n.code, n.from);
       }
       return 0;
     case WM_VSCROLL:
