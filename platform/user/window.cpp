@@ -1003,7 +1003,7 @@ BOOL IsWindowEnabled(HWND hwnd) {
 BOOL SetWindowPos(HWND hwnd, HWND, int x, int y, int width, int height, UINT flags) {
   auto w = Find(hwnd);
   if (!w) return FALSE;
-  bool sized = false, moved = false;
+  bool sized = false, moved = false, wasVisible = false;
   RECT r;
   {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -1021,12 +1021,23 @@ BOOL SetWindowPos(HWND hwnd, HWND, int x, int y, int width, int height, UINT fla
       r.bottom = r.top + height;
     }
     w->rect = r;
+    wasVisible = (w->style & WS_VISIBLE) != 0;
     if (flags & SWP_SHOWWINDOW) w->style |= WS_VISIBLE;
     if (flags & SWP_HIDEWINDOW) w->style &= ~static_cast<DWORD>(WS_VISIBLE);
   }
   if (moved) CallProc(hwnd, WM_MOVE, 0, MAKELPARAM(r.left, r.top));
   if (sized) CallProc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r.right - r.left, r.bottom - r.top));
-  if ((moved || sized) && !(flags & SWP_NOREDRAW)) InvalidateRect(hwnd, nullptr, TRUE);
+  bool shown = !wasVisible && (flags & SWP_SHOWWINDOW);
+  if ((moved || sized || shown) && !(flags & SWP_NOREDRAW)) InvalidateRect(hwnd, nullptr, TRUE);
+  // Showing a top-level window activates it unless told not to; hiding the
+  // active one passes the activation on.
+  if (IsTopLevel(*w) && Find(hwnd)) {
+    if ((flags & SWP_SHOWWINDOW) && !(flags & SWP_NOACTIVATE) && !(w->exStyle & WS_EX_NOACTIVATE) &&
+        !(w->style & WS_DISABLED))
+      Activate(hwnd, WA_ACTIVE);
+    else if (flags & SWP_HIDEWINDOW)
+      ActivateNextIfActive(hwnd);
+  }
   return TRUE;
 }
 
