@@ -185,9 +185,13 @@ TEST_F(WindowTest, HidingOrDisablingMovesActivationAndFocusToTheOwner) {
 constexpr int kEdit = 10, kRadio1 = 11, kRadio2 = 12, kRadio3 = 13, kWantAll = 14, kGo = 50, kOther = 51;
 std::vector<std::string> g_keysSeen;
 
-// A control that wants every key, as a multi-line edit does.
+// A control that wants every key but Tab, as a multi-line edit does.
 LRESULT WantAllProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_GETDLGCODE) return DLGC_WANTALLKEYS | DLGC_WANTARROWS | DLGC_WANTCHARS;
+  if (msg == WM_GETDLGCODE) {
+    auto* m = reinterpret_cast<const MSG*>(lParam);
+    if (m && m->message == WM_KEYDOWN && m->wParam == VK_TAB) return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    return DLGC_WANTALLKEYS | DLGC_WANTARROWS | DLGC_WANTCHARS;
+  }
   if (msg == WM_KEYDOWN) g_keysSeen.push_back("down " + std::to_string(wParam));
   if (msg == WM_CHAR) g_keysSeen.push_back("char " + std::to_string(wParam));
   return DefWindowProcW(hwnd, msg, wParam, lParam);
@@ -280,12 +284,14 @@ TEST_F(DialogManagerTest, TabGroupsDefaultButtonAndControlsThatKeepTheirKeys) {
   EXPECT_TRUE(g_commands.size() >= 3u);  // the radios' own clicks
   g_commands.clear();
 
-  // A control that wants every key keeps Enter and the arrows (and gets the
-  // character); Tab still leaves it.
+  // A control that wants every key keeps Enter, Escape and the arrows (and
+  // gets the characters); Tab, which it lets go, leaves it.
   SetFocus(GetDlgItem(dlg, kWantAll));
   Key(dlg, VK_RETURN);
   Key(dlg, VK_DOWN);
-  EXPECT_EQ(g_keysSeen, (std::vector<std::string>{"down 13", "char 13", "down 40"}));
+  Key(dlg, VK_ESCAPE);
+  EXPECT_EQ(g_keysSeen,
+            (std::vector<std::string>{"down 13", "char 13", "down 40", "down 27", "char 27"}));
   EXPECT_TRUE(g_commands.empty());
   Key(dlg, VK_TAB);
   EXPECT_EQ(FocusId(), kGo);
