@@ -177,6 +177,18 @@ TEST_F(WindowTest, HidingOrDisablingMovesActivationAndFocusToTheOwner) {
   EnableWindow(owner, TRUE);
   DestroyWindow(owner);
   EXPECT_FALSE(IsWindow(owned));  // owned windows go with their owner
+
+  // A window shown without the activation is still on top of the screen; a
+  // topmost one above all.
+  HWND shown = CreateWindowExW(WS_EX_NOACTIVATE, u"ScriptWindow", u"N", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100,
+                               nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(GetActiveWindow(), other);
+  EXPECT_EQ(WindowFromPoint(POINT{50, 50}), shown);
+  SetWindowPos(other, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  EXPECT_EQ(WindowFromPoint(POINT{50, 50}), other);
+  SetWindowPos(shown, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  EXPECT_EQ(WindowFromPoint(POINT{50, 50}), other);  // topmost stays above
+  DestroyWindow(shown);
   DestroyWindow(other);
 }
 
