@@ -5,6 +5,8 @@
 // when told (SBM_SETPOS, SBM_SETSCROLLINFO), as the platform's does; while
 // the thumb is dragged it follows the pointer and reports SB_THUMBTRACK.
 //
+// Arrows held down repeat (after 400 ms, every 60 ms).
+//
 // An up-down control asks its parent with UDN_DELTAPOS before every step
 // (a non-zero answer refuses it), then moves its position within the range
 // and reports WM_VSCROLL (WM_HSCROLL with UDS_HORZ) with SB_THUMBPOSITION.
@@ -19,6 +21,12 @@
 
 namespace qk::controls {
 namespace {
+
+// A held arrow of a scroll bar or an up-down control repeats: first after
+// a pause, then steadily.
+constexpr UINT_PTR kRepeatTimer = 1;
+constexpr UINT kRepeatDelayMs = 400;
+constexpr UINT kRepeatEveryMs = 60;
 
 // ---------------------------------------------------------------- scroll bar
 
@@ -73,10 +81,21 @@ class ScrollBar : public Control {
           track_ = part_.Pos();
         } else {
           Report(code, 0);
+          repeat_ = code;  // held, the press repeats
+          SetTimer(hwnd_, kRepeatTimer, kRepeatDelayMs, nullptr);
         }
         Redraw();
         return 0;
       }
+      case WM_TIMER:
+        if (wParam != kRepeatTimer) return 0;
+        if (repeat_ < 0) {
+          KillTimer(hwnd_, kRepeatTimer);
+          return 0;
+        }
+        Report(repeat_, 0);
+        SetTimer(hwnd_, kRepeatTimer, kRepeatEveryMs, nullptr);
+        return 0;
       case WM_MOUSEMOVE: {
         if (!dragging_) return 0;
         POINT p{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
@@ -91,6 +110,10 @@ class ScrollBar : public Control {
         if (GetCapture() == hwnd_) ReleaseCapture();
         [[fallthrough]];
       case WM_CAPTURECHANGED:
+        if (repeat_ >= 0) {
+          repeat_ = -1;
+          KillTimer(hwnd_, kRepeatTimer);
+        }
         if (dragging_) {
           dragging_ = false;
           part_.Up();
@@ -148,6 +171,7 @@ class ScrollBar : public Control {
   ScrollPart part_;
   bool dragging_ = false;
   int track_ = 0;
+  int repeat_ = -1;  // the scroll code a held press repeats
 };
 
 // ---------------------------------------------------------------- progress bar
@@ -307,10 +331,21 @@ class UpDown : public Control {
         Redraw();
         SetCapture(hwnd_);
         Step(pressed_);
+        SetTimer(hwnd_, kRepeatTimer, kRepeatDelayMs, nullptr);  // held, the arrow repeats
         return 0;
       }
+      case WM_TIMER:
+        if (wParam != kRepeatTimer) return 0;
+        if (!pressed_) {
+          KillTimer(hwnd_, kRepeatTimer);
+          return 0;
+        }
+        Step(pressed_);
+        SetTimer(hwnd_, kRepeatTimer, kRepeatEveryMs, nullptr);
+        return 0;
       case WM_LBUTTONUP:
       case WM_CAPTURECHANGED:
+        KillTimer(hwnd_, kRepeatTimer);
         if (pressed_) {
           pressed_ = 0;
           Redraw();

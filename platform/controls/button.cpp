@@ -125,7 +125,7 @@ class Button : public Control {
     if (IsPush() || (Style() & BS_PUSHLIKE)) return PaintPush(dc, r, enabled);
     // Check boxes, radio buttons and group boxes stand on the parent's ground.
     HBRUSH brush = ParentColours(hwnd_, dc, WM_CTLCOLORSTATIC);
-    COLORREF textColour = enabled ? (brush ? GetTextColor(dc) : Sys(COLOR_BTNTEXT)) : Sys(COLOR_GRAYTEXT);
+    COLORREF textColour = enabled ? GetTextColor(dc) : Sys(COLOR_GRAYTEXT);
     if (brush)
       FillRect(dc, &r, brush);
     else

@@ -8,15 +8,20 @@
 // once before it creates a dialog or a control; that registers every class
 // below as a global class ("BUTTON", "EDIT", "STATIC", "LISTBOX",
 // "COMBOBOX", "SCROLLBAR", "SysListView32", "msctls_updown32",
-// "SysDateTimePick32", "SysTabControl32", "msctls_progress32"). Calling it
+// "SysDateTimePick32", "SysTabControl32", "msctls_progress32", and the
+// empty "SysTreeView32" and the list view's "SysHeader32"). Calling it
 // again does nothing. Each control is one C++ class (state, painting, keys
 // and pointer together) reached through the platform's window procedure.
 //
-// Look: flat frames in COLOR_WINDOWFRAME grey, faces in COLOR_BTNFACE, the
-// selection and checked marks in COLOR_HIGHLIGHT, text in the font given
-// with WM_SETFONT (DEFAULT_GUI_FONT until then). Lengths are given for 96
-// dots per inch and scaled by the screen's density, so a control looks the
-// same at 240 x 320 / 96 dpi and 480 x 800 / 192 dpi.
+// Look: flat one-line frames in COLOR_BTNSHADOW (COLOR_HIGHLIGHT while the
+// control has the focus), light faces made from COLOR_BTNFACE, controls
+// standing on COLOR_WINDOW unless the parent gives a brush, the selection,
+// checked marks and pressed buttons in COLOR_HIGHLIGHT with
+// COLOR_HIGHLIGHTTEXT, disabled text in COLOR_GRAYTEXT, text in the font
+// given with WM_SETFONT (DEFAULT_GUI_FONT until then). Lengths are given
+// for 96 dots per inch and scaled by the screen's density, so a control
+// looks the same at 240 x 320 / 96 dpi and 480 x 800 / 192 dpi; scroll bars
+// are 13 pixels wide at 96 dpi (qk::ControlScrollBarWidth).
 //
 // Colours can be changed by the parent the platform's way: before painting,
 // a control sends WM_CTLCOLORBTN / WM_CTLCOLOREDIT / WM_CTLCOLORSTATIC /
@@ -65,6 +70,10 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
 #define UPDOWN_CLASS u"msctls_updown32"
 #define PROGRESS_CLASS u"msctls_progress32"
 #define DATETIMEPICK_CLASS u"SysDateTimePick32"
+// Dialog templates of the program hold tree controls that their screens
+// keep hidden and never use: the class exists so that such templates make
+// their dialogs; it draws an empty framed box and holds no items.
+#define WC_TREEVIEW u"SysTreeView32"
 
 // ---------------------------------------------------------------- shared
 
@@ -401,6 +410,7 @@ BOOL ImageList_SetOverlayImage(HIMAGELIST list, int image, int overlay);
 #define LVM_GETEDITCONTROL (LVM_FIRST + 24)
 #define LVM_DELETECOLUMN (LVM_FIRST + 28)
 #define LVM_GETCOLUMNWIDTH (LVM_FIRST + 29)
+#define LVM_GETHEADER (LVM_FIRST + 31)
 #define LVM_SETCOLUMNWIDTH (LVM_FIRST + 30)
 #define LVM_GETTEXTCOLOR (LVM_FIRST + 35)
 #define LVM_SETTEXTCOLOR (LVM_FIRST + 36)
@@ -614,6 +624,12 @@ struct LVFINDINFOW {
 typedef LVFINDINFOW LVFINDINFO;
 
 typedef int (*PFNLVCOMPARE)(LPARAM, LPARAM, LPARAM);
+
+// The header of a report list view (LVM_GETHEADER): a window of class
+// "SysHeader32" that answers for the list's columns; the list draws it.
+#define WC_HEADER u"SysHeader32"
+#define HDM_FIRST 0x1200
+#define HDM_GETITEMCOUNT (HDM_FIRST + 0)
 
 // ---------------------------------------------------------------- up-down controls
 

@@ -79,6 +79,7 @@ void Control::PaintBuffered(HDC target) {
 LRESULT Control::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_NCCREATE:
+      DefWindowProcW(hwnd_, msg, wParam, lParam);  // the window layer's own set-up (the title)
       return TRUE;
     case WM_CREATE:
       return 0;
@@ -221,6 +222,9 @@ void DrawLabel(HDC dc, const std::u16string& text, RECT r, UINT align, COLORREF 
 }
 
 HBRUSH ParentColours(HWND control, HDC dc, UINT message) {
+  // The parent starts from the control's own colours and may change them.
+  SetTextColor(dc, message == WM_CTLCOLORBTN ? Sys(COLOR_BTNTEXT) : Sys(COLOR_WINDOWTEXT));
+  SetBkColor(dc, Sys(COLOR_WINDOW));
   HWND parent = GetParent(control);
   if (!parent) return nullptr;
   return reinterpret_cast<HBRUSH>(

@@ -52,14 +52,14 @@ template <class T>
 LRESULT ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* c = reinterpret_cast<Control*>(GetWindowLongW(hwnd, 0));
   if (!c) {
-    if (msg == WM_NCDESTROY) return 0;
+    if (msg == WM_NCDESTROY) return DefWindowProcW(hwnd, msg, wParam, lParam);
     c = new T(hwnd);
     SetWindowLongW(hwnd, 0, reinterpret_cast<LONG_PTR>(c));
   }
   if (msg == WM_NCDESTROY) {
     SetWindowLongW(hwnd, 0, 0);
     delete c;
-    return 0;
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
   }
   return c->Handle(msg, wParam, lParam);
 }
@@ -90,7 +90,8 @@ void DrawDisc(HDC dc, const RECT& r, COLORREF colour);
 // when it does not fit.
 void DrawLabel(HDC dc, const std::u16string& text, RECT r, UINT align, COLORREF colour);
 // Parent colours: sends WM_CTLCOLOR* and returns the brush (null when the
-// parent answered nothing); text and background colours are left in dc.
+// parent answered nothing); the text colour the parent chose (or the
+// default one) is left in dc.
 HBRUSH ParentColours(HWND control, HDC dc, UINT message);
 // Invalidates a window and every window below it.
 void InvalidateTree(HWND hwnd);

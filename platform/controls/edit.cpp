@@ -67,6 +67,7 @@ class Edit : public Control {
         Control::Handle(msg, wParam, lParam);
         if (measure_) SelectObject(measure_, Font());
         lineHeight_ = 0;
+        paragraphs_.clear();
         Relayout();
         return 0;
       }
@@ -298,7 +299,7 @@ class Edit : public Control {
     RECT r = Client();
     bool grey = ReadOnly() || !Enabled();
     HBRUSH brush = ParentColours(hwnd_, dc, grey ? WM_CTLCOLORSTATIC : WM_CTLCOLOREDIT);
-    COLORREF textColour = brush ? GetTextColor(dc) : Sys(COLOR_WINDOWTEXT);
+    COLORREF textColour = GetTextColor(dc);
     if (!Enabled()) textColour = Sys(COLOR_GRAYTEXT);
     COLORREF ground = grey ? Blend(Sys(COLOR_BTNFACE), Sys(COLOR_WINDOW), 80) : Sys(COLOR_WINDOW);
     if (brush)
@@ -450,38 +451,38 @@ class Edit : public Control {
       RECT t = TextRect();
       int width = std::max<int>(1, t.right - t.left);
       int pos = 0;
+      size_t para = 0;
       while (true) {
         int end = pos;
         while (end < n && text_[end] != u'\r' && text_[end] != u'\n') ++end;
         int brk = 0;
         if (end < n) brk = (text_[end] == u'\r' && end + 1 < n && text_[end + 1] == u'\n') ? 2 : 1;
-        // One paragraph, measured once, broken at word ends to the width.
+        // One paragraph, measured once (and again only when it changed),
+        // broken at word ends to the width.
+        const std::vector<int>& dx = Paragraph(para++, pos, end);
+        auto right = [&](int ch) { return ch > pos ? dx[static_cast<size_t>(ch - pos - 1)] : 0; };
+        auto add = [&](int from, int to, int brkLength) {
+          lines_.push_back({from, to - from, brkLength});
+          std::vector<int> xs(static_cast<size_t>(to - from) + 1);
+          for (int k = from; k <= to; ++k) xs[static_cast<size_t>(k - from)] = right(k) - right(from);
+          extents_.push_back(std::move(xs));
+        };
         int start = pos;
-        if (wrap && end - start > 0) {
-          std::u16string part = text_.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
-          for (auto& c : part)
-            if (c == u'\t') c = u' ';
-          std::vector<int> dx(part.size());
-          int fit = 0;
-          SIZE size{};
-          GetTextExtentExPointW(MeasureDC(), part.c_str(), static_cast<int>(part.size()), 0x7FFFFFFF, &fit, dx.data(),
-                                &size);
-          auto right = [&](int ch) { return ch > pos ? dx[static_cast<size_t>(ch - pos - 1)] : 0; };
-          while (right(end) - right(start) > width) {
-            int cut = start + 1;
-            while (cut < end && right(cut + 1) - right(start) <= width) ++cut;
-            int back = cut;
-            while (back > start && !IsSpace(text_[back - 1])) --back;
-            if (back > start) cut = back;
-            while (cut < end && IsSpace(text_[cut])) ++cut;  // trailing blanks stay on the line
-            lines_.push_back({start, cut - start, 0});
-            start = cut;
-          }
+        while (wrap && right(end) - right(start) > width) {
+          int cut = start + 1;
+          while (cut < end && right(cut + 1) - right(start) <= width) ++cut;
+          int back = cut;
+          while (back > start && !IsSpace(text_[back - 1])) --back;
+          if (back > start) cut = back;
+          while (cut < end && IsSpace(text_[cut])) ++cut;  // trailing blanks stay on the line
+          add(start, cut, 0);
+          start = cut;
         }
-        lines_.push_back({start, end - start, brk});
+        add(start, end, brk);
         if (end >= n) break;
         pos = end + brk;
       }
+      paragraphs_.resize(para);
     }
     if (HasBar()) {
       SCROLLINFO si{sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS, 0, static_cast<int>(lines_.size()) - 1,
@@ -489,6 +490,29 @@ class Edit : public Control {
       vbar_.SetInfo(si);
     }
     ClampTop();
+  }
+
+  // Character offsets of paragraph number index (text from..to): kept from
+  // the last layout while the paragraph is unchanged.
+  const std::vector<int>& Paragraph(size_t index, int from, int to) {
+    if (paragraphs_.size() <= index) paragraphs_.resize(index + 1);
+    Para& p = paragraphs_[index];
+    size_t length = static_cast<size_t>(to - from);
+    if (p.measured && p.text.size() == length && text_.compare(static_cast<size_t>(from), length, p.text) == 0)
+      return p.dx;
+    p.text = text_.substr(static_cast<size_t>(from), length);
+    std::u16string shown = p.text;
+    for (auto& c : shown)
+      if (c == u'\t') c = u' ';
+    p.dx.assign(shown.size(), 0);
+    if (!shown.empty()) {
+      int fit = 0;
+      SIZE size{};
+      GetTextExtentExPointW(MeasureDC(), shown.c_str(), static_cast<int>(shown.size()), 0x7FFFFFFF, &fit, p.dx.data(),
+                            &size);
+    }
+    p.measured = true;
+    return p.dx;
   }
 
   void ClampTop() {
@@ -834,6 +858,12 @@ class Edit : public Control {
   std::u16string text_;
   std::vector<Line> lines_;
   std::vector<std::vector<int>> extents_;
+  struct Para {
+    std::u16string text;
+    std::vector<int> dx;
+    bool measured = false;
+  };
+  std::vector<Para> paragraphs_;
   int anchor_ = 0, caret_ = 0;
   int limit_ = 0x7FFFFFFE;
   char16_t password_ = 0;

@@ -242,7 +242,7 @@ class ListBox : public Control {
           if (bar_.Drag(p, &pos) >= 0) Scroll(SB_THUMBTRACK, pos);
           return 0;
         }
-        if (tracking_) {
+        if (tracking_ && model_.Count() > 0) {
           int i = std::clamp(RowAt(p), 0, model_.Count() - 1);
           if (model_.Valid(i)) {
             ShowRow(i);
@@ -407,6 +407,8 @@ class DropList : public Control {
   using Control::Control;
   LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam) override;
   void Paint(HDC dc) override;
+  // Marks entry i and scrolls it into view.
+  void Mark(int i);
   ComboBox* combo = nullptr;
   int top = 0;
   int hot = -1;
@@ -470,7 +472,9 @@ class ComboBox : public Control {
         }
         int n = model_.Count();
         if (n == 0) return 0;
-        int cur = model_.current, next = cur;
+        auto* list = drop_ ? ControlOf<DropList>(drop_) : nullptr;
+        // While the list is open the keys move its mark; Enter takes it.
+        int cur = list ? list->hot : model_.current, next = cur;
         switch (wParam) {
           case VK_UP: next = cur < 0 ? 0 : cur - 1; break;
           case VK_DOWN: next = cur + 1; break;
@@ -478,7 +482,12 @@ class ComboBox : public Control {
           case VK_END: next = n - 1; break;
           default: return 0;
         }
-        Choose(std::clamp(next, 0, n - 1));
+        next = std::clamp(next, 0, n - 1);
+        if (list) {
+          list->Mark(next);
+          return 0;
+        }
+        Choose(next);
         return 0;
       }
       case WM_CHAR: {
@@ -608,9 +617,12 @@ class ComboBox : public Control {
     if (drop_ || !Enabled()) return;
     Command(CBN_DROPDOWN);
     RECT d = DropRect();
-    drop_ = CreateWindowExW(WS_EX_TOPMOST, u"QuilletComboDrop", u"", WS_POPUP | WS_VISIBLE, d.left, d.top,
+    // The list never takes the activation or the focus: the combo box keeps
+    // the keys, and the list holds the pointer capture while it is open.
+    drop_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, u"QuilletComboDrop", u"", WS_POPUP, d.left, d.top,
                             d.right - d.left, d.bottom - d.top, hwnd_, nullptr, nullptr, nullptr);
     if (!drop_) return;
+    ShowWindow(drop_, SW_SHOWNA);
     SendMessageW(drop_, WM_SETFONT, reinterpret_cast<WPARAM>(Font()), 0);
     auto* list = ControlOf<DropList>(drop_);
     if (list) {
@@ -662,6 +674,16 @@ LRESULT DropList::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
     default:
       return Control::Handle(msg, wParam, lParam);
   }
+}
+
+void DropList::Mark(int i) {
+  if (!combo) return;
+  int line = std::max(1, Scale(1));
+  int rows = std::max(1, (Height() - 2 * line) / combo->RowH());
+  if (i < top) top = i;
+  if (i >= top + rows) top = i - rows + 1;
+  hot = i;
+  Redraw();
 }
 
 void DropList::Paint(HDC dc) {

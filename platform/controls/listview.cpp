@@ -76,6 +76,10 @@ class ListView : public Control {
           if (static_cast<int>(it.texts.size()) > index) it.texts.erase(it.texts.begin() + index);
         Redraw();
         return TRUE;
+      case LVM_GETHEADER:
+        if (!header_)
+          header_ = CreateWindowExW(0, WC_HEADER, u"", WS_CHILD, 0, 0, 0, 0, hwnd_, nullptr, nullptr, nullptr);
+        return reinterpret_cast<LRESULT>(header_);
       case LVM_GETCOLUMNWIDTH:
         return ValidColumn(index) ? columns_[static_cast<size_t>(index)].width : 0;
       case LVM_SETCOLUMNWIDTH: {
@@ -524,21 +528,25 @@ class ListView : public Control {
   // Changes the state bits of mask of item i to state, with the
   // notifications; single selection and the one focused row are kept.
   bool SetState(int i, UINT state, UINT mask) {
-    Item& it = items_[static_cast<size_t>(i)];
-    UINT wanted = (it.state & ~mask) | (state & mask);
-    if (wanted == it.state) return true;
-    if ((wanted & LVIS_SELECTED) && !(it.state & LVIS_SELECTED) && (Style() & LVS_SINGLESEL))
+    // The parent may change the list while it is told (a file chooser
+    // fills it again when a folder is chosen): nothing is held across a
+    // notification.
+    UINT before = items_[static_cast<size_t>(i)].state;
+    UINT wanted = (before & ~mask) | (state & mask);
+    if (wanted == before) return true;
+    if ((wanted & LVIS_SELECTED) && !(before & LVIS_SELECTED) && (Style() & LVS_SINGLESEL))
       for (int k = 0; k < Count(); ++k)
         if (k != i && (items_[static_cast<size_t>(k)].state & LVIS_SELECTED)) SetState(k, 0, LVIS_SELECTED);
-    if ((wanted & LVIS_FOCUSED) && !(it.state & LVIS_FOCUSED))
+    if ((wanted & LVIS_FOCUSED) && !(before & LVIS_FOCUSED))
       for (int k = 0; k < Count(); ++k)
         if (k != i && (items_[static_cast<size_t>(k)].state & LVIS_FOCUSED)) SetState(k, 0, LVIS_FOCUSED);
+    if (!Valid(i)) return false;
     NMLISTVIEW nm{};
     nm.iItem = i;
     nm.uNewState = wanted;
-    nm.uOldState = it.state;
+    nm.uOldState = items_[static_cast<size_t>(i)].state;
     nm.uChanged = LVIF_STATE;
-    nm.lParam = it.param;
+    nm.lParam = items_[static_cast<size_t>(i)].param;
     if (Notify(&nm.hdr, LVN_ITEMCHANGING)) return false;
     if (!Valid(i)) return false;
     UINT old = items_[static_cast<size_t>(i)].state;
@@ -1031,10 +1039,31 @@ class ListView : public Control {
   HWND edit_ = nullptr;
   int editItem_ = -1;
   WNDPROC editProc_ = nullptr;
+  HWND header_ = nullptr;
+
+ public:
+  int ColumnCount() const { return static_cast<int>(columns_.size()); }
+};
+
+// The list's header window: it answers for the list's columns.
+class Header : public Control {
+ public:
+  using Control::Control;
+  LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam) override {
+    if (msg == HDM_GETITEMCOUNT) {
+      auto* list = ControlOf<ListView>(GetParent(hwnd_));
+      return list ? list->ColumnCount() : -1;
+    }
+    return Control::Handle(msg, wParam, lParam);
+  }
+  void Paint(HDC) override {}
 };
 
 }  // namespace
 
-void RegisterListView() { RegisterClass(u"SysListView32", ControlProc<ListView>); }
+void RegisterListView() {
+  RegisterClass(u"SysListView32", ControlProc<ListView>);
+  RegisterClass(u"SysHeader32", ControlProc<Header>);
+}
 
 }  // namespace qk::controls

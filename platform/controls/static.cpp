@@ -1,5 +1,7 @@
 // "STATIC": text (left, centred, right, word-wrapped or not), bitmaps,
 // filled and framed rectangles; with SS_NOTIFY a tap reports STN_CLICKED.
+#include <algorithm>
+
 #include "controls/control.h"
 
 namespace qk::controls {
@@ -44,7 +46,7 @@ class Static : public Control {
     RECT r = Client();
     DWORD type = Style() & SS_TYPEMASK;
     HBRUSH brush = ParentColours(hwnd_, dc, WM_CTLCOLORSTATIC);
-    COLORREF text = brush ? GetTextColor(dc) : Sys(COLOR_STATICTEXT);
+    COLORREF text = GetTextColor(dc);
     if (brush)
       FillRect(dc, &r, brush);
     else
@@ -118,8 +120,23 @@ class Static : public Control {
   bool pressed_ = false;
 };
 
+// The tree control of templates that keep it hidden: a framed empty box.
+class EmptyTree : public Control {
+ public:
+  using Control::Control;
+  void Paint(HDC dc) override {
+    RECT r = Client();
+    Fill(dc, r, Sys(COLOR_WINDOW));
+    if ((Style() & WS_BORDER) || (GetWindowLongW(hwnd_, GWL_EXSTYLE) & WS_EX_CLIENTEDGE))
+      Frame(dc, r, Sys(COLOR_BTNSHADOW), std::max(1, Scale(1)));
+  }
+};
+
 }  // namespace
 
-void RegisterStatic() { RegisterClass(u"STATIC", ControlProc<Static>); }
+void RegisterStatic() {
+  RegisterClass(u"STATIC", ControlProc<Static>);
+  RegisterClass(u"SysTreeView32", ControlProc<EmptyTree>);
+}
 
 }  // namespace qk::controls

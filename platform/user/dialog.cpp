@@ -9,6 +9,7 @@
 #include "kernel/resource.h"
 #include "kernel/wstring.h"
 #include "user/input.h"
+#include "user/internal.h"
 
 namespace {
 
@@ -28,16 +29,7 @@ struct DialogState {
 };
 std::map<HWND, DialogState> g_dialogs;
 
-void RegisterDialogClass() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DefDlgProcW;
-    wc.cbWndExtra = DLGWINDOWEXTRA;
-    wc.lpszClassName = WC_DIALOG;
-    RegisterClassW(&wc);
-  });
-}
+void RegisterDialogClass() { qk::user::RegisterDialogClasses(); }
 
 // Reads templates of both layouts.
 class Reader {
@@ -540,6 +532,24 @@ void PressButton(HWND dialog, int id) {
 
 }  // namespace
 
+namespace qk::user {
+
+// The dialog class under its two names: "#32770" and the device's "Dialog".
+void RegisterDialogClasses() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (const char16_t* name : {WC_DIALOG, u"Dialog"}) {
+      WNDCLASSW wc{};
+      wc.lpfnWndProc = DefDlgProcW;
+      wc.cbWndExtra = DLGWINDOWEXTRA;
+      wc.lpszClassName = name;
+      RegisterClassW(&wc);
+    }
+  });
+}
+
+}  // namespace qk::user
+
 BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
   if (!dialog || !msg || !IsWindow(dialog) || (msg->hwnd != dialog && !IsChild(dialog, msg->hwnd))) return FALSE;
   HWND focus = GetFocus();
@@ -553,8 +563,7 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
     bool keyDown = msg->message == WM_KEYDOWN;
     switch (msg->wParam) {
       case VK_TAB:
-        // Tab leaves even a control that wants every other key.
-        if (code & DLGC_WANTTAB) break;
+        if (code & (DLGC_WANTTAB | DLGC_WANTALLKEYS)) break;
         if (keyDown) {
           HWND next = GetNextDlgTabItem(dialog, control, (GetKeyState(VK_SHIFT) & 0x8000) ? TRUE : FALSE);
           if (next) FocusControl(next, msg);
@@ -590,7 +599,9 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
         }
         return TRUE;
       case VK_ESCAPE:
-        // Escape cancels the dialog from any control.
+        // A control that wants every key keeps Escape (a combo box closing
+        // its list); a multi-line edit lets it go.
+        if (code & DLGC_WANTALLKEYS) break;
         if (keyDown) PressButton(dialog, IDCANCEL);
         return TRUE;
       default:

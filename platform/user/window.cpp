@@ -92,14 +92,15 @@ void Activate(HWND hwnd, WORD how) {
     }
   }
   if (old && IsWindow(old))
-    SendMessageW(old, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, IsMinimized(old) ? 1 : 0), reinterpret_cast<LPARAM>(hwnd));
+    SendNotifyMessageW(old, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, IsMinimized(old) ? 1 : 0),
+                       reinterpret_cast<LPARAM>(hwnd));
   if (GetActiveWindow() != hwnd) return;  // the old window's handler activated another
   if (!hwnd) {
     SetFocus(nullptr);
     return;
   }
   if (!IsWindow(hwnd)) return;
-  SendMessageW(hwnd, WM_ACTIVATE, MAKEWPARAM(how, IsMinimized(hwnd) ? 1 : 0), reinterpret_cast<LPARAM>(old));
+  SendNotifyMessageW(hwnd, WM_ACTIVATE, MAKEWPARAM(how, IsMinimized(hwnd) ? 1 : 0), reinterpret_cast<LPARAM>(old));
   HWND focus = GetFocus();
   if (GetActiveWindow() == hwnd && IsWindow(hwnd) && focus != hwnd && !IsChild(hwnd, focus) && !IsMinimized(hwnd))
     SetFocus(hwnd);
@@ -306,6 +307,18 @@ ThreadEnd::~ThreadEnd() {
 }
 }  // namespace
 
+std::vector<HWND> ZOrderedTopLevels() {
+  std::lock_guard<std::mutex> lock(g_lock);
+  std::vector<HWND> topmost, rest;
+  for (HWND h : g_zorder) {
+    auto it = g_windows.find(LocalIndex(h));
+    if (it == g_windows.end() || it->second->destroying) continue;
+    (it->second->exStyle & WS_EX_TOPMOST ? topmost : rest).push_back(h);
+  }
+  topmost.insert(topmost.end(), rest.begin(), rest.end());
+  return topmost;
+}
+
 HWND TopLevelOf(HWND hwnd) {
   HWND top = nullptr;
   for (auto w = Find(hwnd); w; w = w->parent ? Find(w->parent) : nullptr) {
@@ -469,6 +482,9 @@ BOOL UnregisterClassW(LPCWSTR className, HINSTANCE) {
 
 BOOL GetClassInfoW(HINSTANCE, LPCWSTR className, LPWNDCLASSW wc) {
   if (!className) return FALSE;
+  // The system's dialog class exists before the first dialog is made.
+  std::u16string key = Lower(className);
+  if (key == u"#32770" || key == u"dialog") RegisterDialogClasses();
   std::lock_guard<std::mutex> lock(g_lock);
   auto it = g_classes.find(Lower(className));
   if (it == g_classes.end()) {
@@ -486,75 +502,6 @@ int GetClassNameW(HWND hwnd, LPWSTR name, int cch) {
   std::memcpy(name, w->className.data(), n * sizeof(char16_t));
   name[n] = 0;
   return n;
-}
-
-HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y, int width,
-                     int height, HWND parent, HMENU menuOrId, HINSTANCE instance, LPVOID param) {
-  WNDCLASSW wc{};
-  if (!className || !GetClassInfoW(instance, className, &wc)) {
-    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
-    return nullptr;
-  }
-  std::shared_ptr<Window> parentWindow;
-  if (parent) {
-    parentWindow = Find(parent);
-    if (!parentWindow || parentWindow->destroying) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
-    // A child lives on its parent's thread: another thread may not make one.
-    if ((style & WS_CHILD) && parentWindow->queue != CurrentQueue()) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return nullptr;
-    }
-  } else if (style & WS_CHILD) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  auto w = std::make_shared<Window>();
-  w->className = wc.lpszClassName;
-  w->proc = wc.lpfnWndProc;
-  w->instance = instance;
-  // A window is shown once it exists, as ShowWindow would show it.
-  w->style = style & ~static_cast<DWORD>(WS_VISIBLE);
-  w->exStyle = exStyle;
-  w->text = title ? title : u"";
-  if (style & WS_CHILD) {
-    w->parent = parent;
-    w->id = reinterpret_cast<LONG_PTR>(menuOrId);
-  } else {
-    w->owner = parent;
-  }
-  if (x == CW_USEDEFAULT) x = 0, y = 0;
-  if (width == CW_USEDEFAULT) width = g_screenWidth, height = g_screenHeight;
-  w->rect = RECT{x, y, x + width, y + height};
-  w->extra.assign(static_cast<size_t>(std::max(wc.cbWndExtra, 0)), 0);
-  w->queue = CurrentQueue();
-  {
-    std::lock_guard<std::mutex> lock(g_lock);
-    uint32_t index = g_nextWindow;
-    g_nextWindow += 4;
-    w->hwnd = reinterpret_cast<HWND>((static_cast<uintptr_t>(::getpid()) << 32) | index);
-    g_windows[index] = w;
-    if (parentWindow && (style & WS_CHILD)) parentWindow->children.push_back(w->hwnd);
-    if (IsTopLevel(*w)) g_zorder.push_back(w->hwnd);
-  }
-  HWND hwnd = w->hwnd;
-  if (IsTopLevel(*w)) BusWindowsChanged();
-  CREATESTRUCTW cs{param, instance, menuOrId, parent, height, width, y, x, static_cast<LONG>(style), title,
-                   className, exStyle};
-  if (auto hook = g_createHook.load()) hook(hwnd, &cs);
-  if (!CallProc(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs)) ||
-      CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
-    if (Find(hwnd)) DestroyWindow(hwnd);
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  if (!Find(hwnd) || w->destroying) return nullptr;
-  CallProc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
-  CallProc(hwnd, WM_MOVE, 0, MAKELPARAM(x, y));
-  if (style & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
-  return IsWindow(hwnd) ? hwnd : nullptr;
 }
 
 namespace {
@@ -607,6 +554,85 @@ void Forget(const std::shared_ptr<Window>& w) {
 }
 
 }  // namespace
+
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y, int width,
+                     int height, HWND parent, HMENU menuOrId, HINSTANCE instance, LPVOID param) {
+  WNDCLASSW wc{};
+  if (!className || !GetClassInfoW(instance, className, &wc)) {
+    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+    return nullptr;
+  }
+  std::shared_ptr<Window> parentWindow;
+  if (parent) {
+    parentWindow = Find(parent);
+    if (!parentWindow || parentWindow->destroying) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return nullptr;
+    }
+    // A child lives on its parent's thread: another thread may not make one.
+    if ((style & WS_CHILD) && parentWindow->queue != CurrentQueue()) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+  } else if (style & WS_CHILD) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto w = std::make_shared<Window>();
+  w->className = wc.lpszClassName;
+  w->proc = wc.lpfnWndProc;
+  w->instance = instance;
+  // A window is shown once it exists, as ShowWindow would show it.
+  w->style = style & ~static_cast<DWORD>(WS_VISIBLE);
+  w->exStyle = exStyle;
+  w->text = title ? title : u"";
+  if (style & WS_CHILD) {
+    w->parent = parent;
+    w->id = reinterpret_cast<LONG_PTR>(menuOrId);
+  } else {
+    w->owner = parent;
+  }
+  if (x == CW_USEDEFAULT) x = 0, y = 0;
+  if (width == CW_USEDEFAULT) width = g_screenWidth, height = g_screenHeight;
+  w->rect = RECT{x, y, x + width, y + height};
+  w->extra.assign(static_cast<size_t>(std::max(wc.cbWndExtra, 0)), 0);
+  w->queue = CurrentQueue();
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    uint32_t index = g_nextWindow;
+    g_nextWindow += 4;
+    w->hwnd = reinterpret_cast<HWND>((static_cast<uintptr_t>(::getpid()) << 32) | index);
+    g_windows[index] = w;
+    if (parentWindow && (style & WS_CHILD)) parentWindow->children.push_back(w->hwnd);
+    if (IsTopLevel(*w)) g_zorder.insert(g_zorder.begin(), w->hwnd);  // a new window is on top
+  }
+  HWND hwnd = w->hwnd;
+  if (IsTopLevel(*w)) BusWindowsChanged();
+  CREATESTRUCTW cs{param, instance, menuOrId, parent, height, width, y, x, static_cast<LONG>(style), title,
+                   className, exStyle};
+  if (auto hook = g_createHook.load()) hook(hwnd, &cs);
+  if (!CallProc(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs))) {
+    // Refused before it was created: only WM_NCDESTROY follows.
+    if (auto made = Find(hwnd)) {
+      made->destroying = true;
+      CallProc(hwnd, WM_NCDESTROY, 0, 0);
+      Forget(made);
+      if (IsTopLevel(*made)) BusWindowsChanged();
+    }
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+    if (Find(hwnd)) DestroyWindow(hwnd);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!Find(hwnd) || w->destroying) return nullptr;
+  CallProc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
+  CallProc(hwnd, WM_MOVE, 0, MAKELPARAM(x, y));
+  if (style & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
+  return IsWindow(hwnd) ? hwnd : nullptr;
+}
 
 // Destroys the window with its children and owned windows: the activation
 // and the focus leave it first, then WM_DESTROY goes to each window of the
@@ -986,10 +1012,10 @@ BOOL IsWindowEnabled(HWND hwnd) {
   return w && !(w->style & WS_DISABLED);
 }
 
-BOOL SetWindowPos(HWND hwnd, HWND, int x, int y, int width, int height, UINT flags) {
+BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int width, int height, UINT flags) {
   auto w = Find(hwnd);
   if (!w) return FALSE;
-  bool sized = false, moved = false;
+  bool sized = false, moved = false, wasVisible = false;
   RECT r;
   {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -1007,12 +1033,34 @@ BOOL SetWindowPos(HWND hwnd, HWND, int x, int y, int width, int height, UINT fla
       r.bottom = r.top + height;
     }
     w->rect = r;
+    wasVisible = (w->style & WS_VISIBLE) != 0;
     if (flags & SWP_SHOWWINDOW) w->style |= WS_VISIBLE;
     if (flags & SWP_HIDEWINDOW) w->style &= ~static_cast<DWORD>(WS_VISIBLE);
   }
+  if (!(flags & SWP_NOZORDER) && IsTopLevel(*w)) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (after == HWND_TOPMOST) w->exStyle |= WS_EX_TOPMOST;
+    if (after == HWND_NOTOPMOST) w->exStyle &= ~static_cast<DWORD>(WS_EX_TOPMOST);
+    if (after == HWND_BOTTOM) {
+      g_zorder.erase(std::remove(g_zorder.begin(), g_zorder.end(), hwnd), g_zorder.end());
+      g_zorder.push_back(hwnd);
+    } else if (after == HWND_TOP || after == HWND_TOPMOST || after == HWND_NOTOPMOST) {
+      Raise(hwnd);
+    }
+  }
   if (moved) CallProc(hwnd, WM_MOVE, 0, MAKELPARAM(r.left, r.top));
   if (sized) CallProc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r.right - r.left, r.bottom - r.top));
-  if ((moved || sized) && !(flags & SWP_NOREDRAW)) InvalidateRect(hwnd, nullptr, TRUE);
+  bool shown = !wasVisible && (flags & SWP_SHOWWINDOW);
+  if ((moved || sized || shown) && !(flags & SWP_NOREDRAW)) InvalidateRect(hwnd, nullptr, TRUE);
+  // Showing a top-level window activates it unless told not to; hiding the
+  // active one passes the activation on.
+  if (IsTopLevel(*w) && Find(hwnd)) {
+    if ((flags & SWP_SHOWWINDOW) && !(flags & SWP_NOACTIVATE) && !(w->exStyle & WS_EX_NOACTIVATE) &&
+        !(w->style & WS_DISABLED))
+      Activate(hwnd, WA_ACTIVE);
+    else if (flags & SWP_HIDEWINDOW)
+      ActivateNextIfActive(hwnd);
+  }
   return TRUE;
 }
 
@@ -1125,8 +1173,8 @@ HWND SetFocus(HWND hwnd) {
     g_focus = hwnd;
   }
   if (old == hwnd) return old;
-  if (old && IsWindow(old)) SendMessageW(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
-  if (hwnd && GetFocus() == hwnd) SendMessageW(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
+  if (old && IsWindow(old)) SendNotifyMessageW(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
+  if (hwnd && GetFocus() == hwnd) SendNotifyMessageW(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
   return old;
 }
 
@@ -1385,6 +1433,27 @@ LRESULT SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, U
   return ok ? TRUE : FALSE;
 }
 
+BOOL SendNotifyMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (hwnd == HWND_BROADCAST || (hwnd && !IsLocalHandle(hwnd))) return PostMessageW(hwnd, msg, wParam, lParam);
+  auto w = Find(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  if (w->queue == CurrentQueue()) {
+    CallProc(hwnd, msg, wParam, lParam);
+    return TRUE;
+  }
+  // Queued as a sent message that nobody waits for.
+  auto sm = std::make_shared<SentMessage>();
+  sm->hwnd = hwnd;
+  sm->msg = msg;
+  sm->wParam = wParam;
+  sm->lParam = lParam;
+  Enqueue(sm);
+  return TRUE;
+}
+
 LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   LRESULT r = 0;
   if (hwnd == HWND_BROADCAST) {
@@ -1549,6 +1618,17 @@ bool QuitPosted(int* exitCode) {
   std::lock_guard<std::mutex> lock(q->lock);
   if (q->quit && exitCode) *exitCode = q->quitCode;
   return q->quit;
+}
+
+bool WaitForSentMessages(DWORD timeoutMs) {
+  auto q = CurrentQueue();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::unique_lock<std::mutex> lock(q->lock);
+  while (q->sent.empty()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    SleepOn(*q, lock, deadline);
+  }
+  return true;
 }
 
 void ClearQuit() {

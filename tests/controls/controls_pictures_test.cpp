@@ -235,7 +235,6 @@ class ControlsPictures : public ctest::ControlsTest {
     Key(VK_RIGHT);  // the minutes field chosen
     qk::PumpMessages();
     // The open drop list over what lies below it.
-    SetFocus(combo);
     SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
   }
 

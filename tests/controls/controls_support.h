@@ -39,7 +39,12 @@ struct Host {
   std::vector<Note> notes;
   // Answers for WM_NOTIFY (code -> result), else 0.
   std::function<LRESULT(const NMHDR*)> answer;
+  // Called for every WM_COMMAND after it is noted.
+  std::function<void(int id, UINT code, HWND from)> command;
   UINT measuredHeight = 0;  // WM_MEASUREITEM answer (0 keeps the control's)
+  // Answers for WM_CTLCOLOR* (message, DC, control) -> brush, else none.
+  std::function<HBRUSH(UINT, HDC, HWND)> colours;
+  std::vector<UINT> colourAsks;
   int measureCount = 0;
 
   int Count(UINT message, UINT code) const {
@@ -81,6 +86,7 @@ inline LRESULT HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       if (host) {
         Note n = MakeNote(WM_COMMAND, LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         host->notes.push_back(n);
+        if (host->command) host->command(n.id, n.code, n.from);
       }
       return 0;
     case WM_VSCROLL:
@@ -113,6 +119,16 @@ inline LRESULT HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       host->notes.push_back(n);
       return host->answer ? host->answer(h) : 0;
     }
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORLISTBOX:
+      if (host) {
+        host->colourAsks.push_back(msg);
+        if (host->colours)
+          return reinterpret_cast<LRESULT>(host->colours(msg, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+      }
+      return 0;
     case WM_MEASUREITEM: {
       auto* m = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
       if (host) {

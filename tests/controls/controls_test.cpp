@@ -2,6 +2,8 @@
 // layer, with the notifications its parent receives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "controls_support.h"
 
 namespace {
@@ -123,6 +125,71 @@ TEST_F(ControlsTest, EditRulesNumbersLimitReadOnlyAndPassword) {
   LRESULT plain2 = SendMessageW(secret, EM_POSFROMCHAR, 2, 0);
   EXPECT_NE(static_cast<short>(LOWORD(at2)) - static_cast<short>(LOWORD(at0)),
             static_cast<short>(LOWORD(plain2)) - static_cast<short>(LOWORD(at0)));
+}
+
+TEST_F(ControlsTest, ParentChoosesTheColoursOfEditsAndStatics) {
+  HWND plain = Make(WC_EDIT, u"WWWW", 0, S(10), S(10), S(100), S(24), 120);
+  HWND fixed = Make(WC_EDIT, u"WWWW", ES_READONLY, S(10), S(40), S(100), S(24), 121);
+  HWND label = Make(WC_STATIC, u"WWWW", SS_LEFT, S(10), S(70), S(100), S(24), 122);
+  HBRUSH yellow = CreateSolidBrush(RGB(255, 255, 0));
+  // Edits ask with WM_CTLCOLOREDIT, read-only ones and statics with
+  // WM_CTLCOLORSTATIC; a parent that answers no brush still sets the text.
+  host_.colours = [&](UINT, HDC dc, HWND control) -> HBRUSH {
+    SetTextColor(dc, RGB(255, 0, 0));
+    return control == plain ? nullptr : yellow;
+  };
+  qk::PumpMessages();
+  auto screen = qk::gdi::ScreenSurface();
+  auto count = [&](HWND w, COLORREF c) {
+    RECT r;
+    GetWindowRect(w, &r);
+    int n = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+      for (int x = r.left; x < r.right; ++x) n += screen->Get(x, y) == c;
+    return n;
+  };
+  EXPECT_EQ(count(plain, RGB(255, 255, 0)), 0);
+  EXPECT_GT(count(plain, RGB(255, 0, 0)), 0);  // its own background, the parent's text colour
+  EXPECT_GT(count(fixed, RGB(255, 255, 0)), 0);
+  EXPECT_GT(count(fixed, RGB(255, 0, 0)), 0);
+  EXPECT_GT(count(label, RGB(255, 255, 0)), 0);
+  EXPECT_GT(count(label, RGB(255, 0, 0)), 0);
+  EXPECT_NE(std::find(host_.colourAsks.begin(), host_.colourAsks.end(), static_cast<UINT>(WM_CTLCOLOREDIT)),
+            host_.colourAsks.end());
+  host_.colours = nullptr;
+  DeleteObject(yellow);
+}
+
+TEST_F(ControlsTest, ParentCorrectsTheTextWhileItIsTyped) {
+  // A page that keeps a number within 1..500 as it is typed: it writes the
+  // corrected value back from its EN_CHANGE handler and selects it.
+  HWND edit = Make(WC_EDIT, u"50", WS_BORDER | ES_NUMBER, S(10), S(10), S(100), S(24), 130);
+  int corrections = 0;
+  host_.command = [&](int id, UINT code, HWND from) {
+    if (id != 130 || code != EN_CHANGE) return;
+    WCHAR text[16];
+    GetWindowTextW(from, text, 16);
+    int value = 0;
+    for (const WCHAR* c = text; *c >= u'0' && *c <= u'9'; ++c) value = value * 10 + (*c - u'0');
+    int fixed = std::clamp(value, 1, 500);
+    if (fixed == value && *text) return;
+    ++corrections;
+    std::u16string digits;
+    for (int v = fixed; v > 0; v /= 10) digits.insert(digits.begin(), static_cast<char16_t>(u'0' + v % 10));
+    SetWindowTextW(from, digits.c_str());
+    SendMessageW(from, EM_SETSEL, 0, -1);
+    SendMessageW(from, EM_SCROLLCARET, 0, 0);
+  };
+  SetFocus(edit);
+  SendMessageW(edit, EM_SETSEL, 0, -1);
+  Type(u"600");
+  EXPECT_EQ(TextOf(edit), u"500");
+  EXPECT_EQ(Sel(edit), std::make_pair(0, 3));
+  EXPECT_EQ(corrections, 1);
+  Type(u"\b");  // emptied: back to 1
+  EXPECT_EQ(TextOf(edit), u"1");
+  EXPECT_EQ(Sel(edit), std::make_pair(0, 1));
+  host_.command = nullptr;
 }
 
 TEST_F(ControlsTest, MultiLineEditWrapsKeepsEnterAndScrolls) {
@@ -250,6 +317,36 @@ TEST_F(ControlsTest, ButtonsClickCheckAndKeepRadioGroupsApart) {
   EXPECT_EQ(SendMessageW(check, BM_GETCHECK, 0, 0), BST_UNCHECKED);
 }
 
+INT_PTR QuietDialog(HWND, UINT msg, WPARAM, LPARAM) { return msg == WM_INITDIALOG ? TRUE : FALSE; }
+
+TEST_F(ControlsTest, DialogTemplatesMakeEveryClassByName) {
+  auto bytes = qk::DialogTemplateBuilder(WS_POPUP | WS_VISIBLE, 0, 0, 0, 160, 150, u"Options")
+                   .Font(9, u"Tahoma")
+                   .Control(u"EDIT", u"50", 1040, WS_BORDER | WS_TABSTOP | ES_NUMBER, 4, 4, 60, 12)
+                   .Control(UPDOWN_CLASS, u"", 1041, UDS_ARROWKEYS | UDS_ALIGNLEFT, 66, 4, 10, 12)
+                   .Control(DATETIMEPICK_CLASS, u"", 1057, DTS_TIMEFORMAT | DTS_UPDOWN, 4, 20, 80, 12)
+                   .Control(WC_LISTVIEW, u"", 1010, LVS_REPORT | LVS_NOCOLUMNHEADER, 4, 36, 150, 50)
+                   .Control(WC_TABCONTROL, u"", 1050, 0, 4, 90, 150, 30)
+                   .Control(PROGRESS_CLASS, u"", 1051, 0, 4, 124, 150, 8)
+                   .Control(u"COMBOBOX", u"", 1012, CBS_DROPDOWNLIST | WS_VSCROLL, 90, 20, 60, 60)
+                   .Control(u"BUTTON", u"OK", IDOK, BS_DEFPUSHBUTTON, 110, 134, 40, 14)
+                   .Control(WC_TREEVIEW, u"", 1002, 0, 0, 0, 10, 10)  // kept hidden by its screen
+                   .Build();
+  HWND dlg = CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATE>(bytes.data()), window_, QuietDialog, 0);
+  ASSERT_NE(dlg, nullptr);
+  for (int id : {1040, 1041, 1057, 1010, 1050, 1051, 1012, IDOK, 1002}) EXPECT_NE(GetDlgItem(dlg, id), nullptr) << id;
+  EXPECT_TRUE(SendDlgItemMessageW(dlg, 1040, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL);
+  SYSTEMTIME st{};
+  EXPECT_EQ(SendDlgItemMessageW(dlg, 1057, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st)), GDT_VALID);
+  // A combo box from a template keeps only its field's height.
+  RECT combo;
+  GetWindowRect(GetDlgItem(dlg, 1012), &combo);
+  RECT edit;
+  GetWindowRect(GetDlgItem(dlg, 1040), &edit);
+  EXPECT_LT(combo.bottom - combo.top, 3 * (edit.bottom - edit.top));
+  DestroyWindow(dlg);
+}
+
 TEST_F(ControlsTest, StaticReportsTapsOnlyWhenAsked) {
   HWND quiet = Make(WC_STATIC, u"Title:", SS_LEFT, S(10), S(10), S(100), S(20), 300);
   HWND notify = Make(WC_STATIC, u"Link", SS_NOTIFY, S(10), S(40), S(100), S(20), 301);
@@ -310,8 +407,18 @@ TEST_F(ControlsTest, ComboDropListOpensChoosesAndCancels) {
   Key(VK_F4);
   EXPECT_TRUE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
   EXPECT_TRUE(SendMessageW(combo, WM_GETDLGCODE, 0, 0) & DLGC_WANTALLKEYS);
+  Key(VK_DOWN);  // moves the open list's mark only
+  EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 1);
   Key(VK_ESCAPE);
   EXPECT_FALSE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+  EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 1);
+  Key(VK_F4);
+  Key(VK_DOWN);
+  Key(VK_RETURN);  // takes the marked entry
+  EXPECT_FALSE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+  EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(host_.Count(WM_COMMAND, CBN_SELCHANGE), 3);
+  Key(VK_UP);
   Type(u"d");
   EXPECT_EQ(TextOf(combo), u"Days");
   // Removing the chosen entry leaves none chosen.
@@ -379,6 +486,9 @@ TEST_F(ControlsTest, ListViewSelectsSortsAndEditsLabels) {
   EXPECT_EQ(std::u16string(buffer), u"Blogs");  // sorted without regard to case
   SendMessageW(lv, LVM_GETITEMTEXTW, 2, reinterpret_cast<LPARAM>(&get));
   EXPECT_EQ(std::u16string(buffer), u"Sports");
+  HWND header = reinterpret_cast<HWND>(SendMessageW(lv, LVM_GETHEADER, 0, 0));
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 2);
   LVITEMW sub{};
   sub.iSubItem = 1;
   sub.pszText = const_cast<LPWSTR>(u"42");
@@ -480,6 +590,47 @@ TEST_F(ControlsTest, ListViewSelectsSortsAndEditsLabels) {
   EXPECT_EQ(host_.Count(WM_NOTIFY, LVN_DELETEITEM), 1);
   SendMessageW(lv, LVM_DELETEALLITEMS, 0, 0);
   EXPECT_EQ(SendMessageW(lv, LVM_GETITEMCOUNT, 0, 0), 0);
+}
+
+TEST_F(ControlsTest, ListViewFilledAgainWhileItTellsOfAChoice) {
+  // A file chooser enters the chosen folder at once: the parent empties
+  // and fills the list inside LVN_ITEMCHANGED.
+  HWND lv = Make(WC_LISTVIEW, u"", LVS_REPORT | LVS_SINGLESEL | LVS_NOCOLUMNHEADER, S(10), S(10), S(200), S(150), 620);
+  LVCOLUMNW col{LVCF_WIDTH, 0, S(180), nullptr, 0, 0};
+  SendMessageW(lv, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&col));
+  auto fill = [lv](int rows, const char16_t* text) {
+    SendMessageW(lv, LVM_DELETEALLITEMS, 0, 0);
+    for (int i = 0; i < rows; ++i) {
+      LVITEMW it{};
+      it.mask = LVIF_TEXT | LVIF_PARAM;
+      it.iItem = i;
+      it.pszText = const_cast<LPWSTR>(text);
+      it.lParam = 0x10000 | i;
+      SendMessageW(lv, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it));
+    }
+  };
+  fill(6, u"Folder");
+  int entered = 0;
+  host_.answer = [&](const NMHDR* h) -> LRESULT {
+    if (h->code == LVN_ITEMCHANGED) {
+      auto* nm = reinterpret_cast<const NMLISTVIEW*>(h);
+      if ((nm->uNewState & LVIS_SELECTED) && !(nm->uOldState & LVIS_SELECTED) && (nm->lParam & 0x10000)) {
+        ++entered;
+        fill(2, u"File");
+      }
+    }
+    return 0;
+  };
+  RECT row{};
+  row.left = LVIR_BOUNDS;
+  SendMessageW(lv, LVM_GETITEMRECT, 4, reinterpret_cast<LPARAM>(&row));
+  Tap(lv, S(40), (row.top + row.bottom) / 2);
+  EXPECT_EQ(entered, 1);
+  EXPECT_EQ(SendMessageW(lv, LVM_GETITEMCOUNT, 0, 0), 2);
+  EXPECT_EQ(SendMessageW(lv, LVM_GETSELECTEDCOUNT, 0, 0), 0);
+  const Note* click = host_.Last(WM_NOTIFY, NM_CLICK);
+  ASSERT_NE(click, nullptr);
+  host_.answer = nullptr;
 }
 
 TEST_F(ControlsTest, OwnerDrawnListViewMeasuresDrawsAndScrollsByFinger) {
@@ -605,6 +756,24 @@ TEST_F(ControlsTest, UpDownAsksBeforeEachStepOverAReversedRange) {
   Tap(ud, S(10), S(4));
   EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 450);
   host_.answer = nullptr;
+  // An arrow held down repeats: after a pause, then steadily, until released.
+  Down(ud, S(10), S(20));
+  EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 451);
+  qk::AdvanceClock(399);
+  qk::PumpMessages();
+  EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 451);
+  qk::AdvanceClock(1);
+  qk::PumpMessages();
+  EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 452);
+  for (int i = 0; i < 3; ++i) {
+    qk::AdvanceClock(60);
+    qk::PumpMessages();
+  }
+  EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 455);
+  Up(ud, S(10), S(20));
+  qk::AdvanceClock(1000);
+  qk::PumpMessages();
+  EXPECT_EQ(LOWORD(SendMessageW(ud, UDM_GETPOS, 0, 0)), 455);
   // The ends hold: at 0 the up arrow asks but does not move.
   SendMessageW(ud, UDM_SETPOS32, 0, 0);
   SetFocus(ud);
@@ -737,6 +906,15 @@ TEST_F(ControlsTest, ProgressBarFillsItsShareAndScrollBarReportsScrolling) {
   EXPECT_EQ(host_.Count(WM_VSCROLL, SB_LINEDOWN), 1);
   EXPECT_EQ(host_.Count(WM_VSCROLL, SB_ENDSCROLL), 1);
   EXPECT_EQ(SendMessageW(sb, SBM_GETPOS, 0, 0), 0);  // the parent moves it
+  // Held, the arrow reports again after a pause.
+  Down(sb, S(8), S(200) - S(4));
+  qk::AdvanceClock(400);
+  qk::PumpMessages();
+  qk::AdvanceClock(60);
+  qk::PumpMessages();
+  Up(sb, S(8), S(200) - S(4));
+  EXPECT_EQ(host_.Count(WM_VSCROLL, SB_LINEDOWN), 4);
+  EXPECT_EQ(host_.Count(WM_VSCROLL, SB_ENDSCROLL), 2);
   // Dragging the thumb reports its track and the final position.
   Down(sb, S(8), S(20) + S(2));
   Move(sb, S(8), S(100));
