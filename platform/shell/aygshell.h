@@ -256,8 +256,10 @@ typedef SHFILEINFOW SHFILEINFO;
 #define SHGFI_USEFILEATTRIBUTES 0x000000010
 // The icon of a device file or folder (a folder, a page, a picture, a
 // feed list...). With SHGFI_ICON, hIcon is a new icon (16 x 16 d pixels
-// small, 32 x 32 d large) that the caller frees with DestroyIcon; iIcon is
-// its kind's index in every case. Returns non-zero on success.
+// small, 32 x 32 d large) that the caller frees with
+// qk::shell::DestroyShellIcon; iIcon is its kind's index in every case
+// (0 folder, 1 page, 2 picture, 3 channel list, 4 other file). Returns
+// non-zero on success, 0 for a path that does not exist.
 DWORD_PTR SHGetFileInfo(LPCWSTR path, DWORD attributes, SHFILEINFOW* info, UINT size, UINT flags);
 #define SHGetFileInfoW SHGetFileInfo
 

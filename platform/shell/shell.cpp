@@ -967,13 +967,18 @@ BOOL SHInitDialog(PSHINITDLGINFO info) {
 BOOL SHHandleWMActivate(HWND window, WPARAM wParam, LPARAM, SHACTIVATEINFO* info, DWORD) {
   if (!window || !IsWindow(window)) return FALSE;
   NoteClient(window);
+  // While a window is inactive its panel state is what it was when it was
+  // deactivated (fReserved bit 0 marks that); activation brings it back.
   if (LOWORD(wParam) == WA_INACTIVE) {
     if (info) {
       info->fSipUp = S().sipUp ? 1 : 0;
+      info->fSipOnDeactivation = info->fSipUp;
       info->fActive = 0;
+      info->fReserved |= 1;
     }
   } else if (info) {
     info->fActive = 1;
+    info->fReserved &= ~1u;
     if ((info->fSipUp != 0) != S().sipUp) SipShowIM(info->fSipUp ? SIPF_ON : SIPF_OFF);
   }
   RepaintTaskBar();
@@ -983,7 +988,7 @@ BOOL SHHandleWMActivate(HWND window, WPARAM wParam, LPARAM, SHACTIVATEINFO* info
 BOOL SHHandleWMSettingChange(HWND window, WPARAM wParam, LPARAM, SHACTIVATEINFO* info) {
   if (!window || !IsWindow(window)) return FALSE;
   if (wParam != SPI_SETSIPINFO) return TRUE;
-  if (info) info->fSipUp = S().sipUp ? 1 : 0;
+  if (info && !(info->fReserved & 1)) info->fSipUp = S().sipUp ? 1 : 0;
   auto sized = S().sized.find(window);
   if ((sized != S().sized.end() && (sized->second & SHIDIF_FULLSCREENNOMENUBAR)) ||
       (GetWindowLongW(window, GWL_STYLE) & WS_CHILD))
