@@ -406,9 +406,11 @@ std::optional<std::u16string> ShowDialog(Dialog& d) {
   if (ownerWasEnabled) EnableWindow(owner, FALSE);
   SetForegroundWindow(window);
   SetFocus(window);
+  InvalidateRect(qk::shell::TaskBarWindow(), nullptr, TRUE);  // its title and done button
   UpdateWindow(window);
   qk::RunModalLoop([&] { return ui.done || !IsWindow(window); });
   if (ownerWasEnabled) EnableWindow(owner, TRUE);
+  InvalidateRect(qk::shell::TaskBarWindow(), nullptr, TRUE);
   if (IsWindow(window)) {
     SetWindowLongW(window, GWL_USERDATA, 0);
     DestroyWindow(window);

@@ -136,7 +136,8 @@ HWND EnsureTaskBar() {
 HWND DoneWindow() {
   auto& done = S().doneWindows;
   done.erase(std::remove_if(done.begin(), done.end(), [](HWND w) { return !IsWindow(w); }), done.end());
-  return done.empty() ? nullptr : done.back();
+  // A dialog disabled under a modal one of its own has no done button meanwhile.
+  return done.empty() || !IsWindowEnabled(done.back()) ? nullptr : done.back();
 }
 
 RECT DoneRect() {
