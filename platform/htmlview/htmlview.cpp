@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -126,11 +127,20 @@ struct Image {
 
 // ---------------------------------------------------------------- the page
 
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+};
+
+// A font of the page with its measured words. Fonts outlive the documents
+// that asked for them, so the next page (or zoom level) finds them made
+// and their words measured.
 struct FontEntry {
+  std::string key;
   HFONT font = nullptr;
   litehtml::font_metrics metrics;
   bool underline = false, strike = false;
-  std::unordered_map<std::string, int> widths;
+  std::unordered_map<std::string, int, TextHash, std::equal_to<>> widths;
 };
 
 class Page final : public litehtml::document_container {
@@ -145,8 +155,7 @@ class Page final : public litehtml::document_container {
   std::shared_ptr<litehtml::document> doc;
   std::map<std::string, Image> images;  // by source
   DWORD nextCookie = 1;
-  bool requesting = false;  // inside the image requests of a new layout
-  bool imagesChanged = false;
+  bool requesting = false;  // inside the image requests of a new page (laid out after them)
   int layoutWidth = 0;      // the width laid out at
   int scrollX = 0, scrollY = 0;
   std::vector<std::string> clicked;  // link targets from the last release
@@ -159,6 +168,7 @@ class Page final : public litehtml::document_container {
   Page() { measureDC = CreateCompatibleDC(nullptr); }
   ~Page() {
     Clear();
+    DeleteFonts();
     if (measureDC) DeleteDC(measureDC);
   }
   Page(const Page&) = delete;
@@ -167,7 +177,6 @@ class Page final : public litehtml::document_container {
   void Clear() {
     pressedAnchor.reset();
     doc.reset();
-    DeleteFonts();
     for (auto& [src, image] : images) image.Release();
     images.clear();
     source.clear();
@@ -204,7 +213,7 @@ class Page final : public litehtml::document_container {
   void Build() {
     pressedAnchor.reset();
     doc.reset();
-    DeleteFonts();
+    if (fonts.size() > kMaxFonts) DeleteFonts();
     if (source.empty()) {
       layoutWidth = 0;
       Repaint();
@@ -212,8 +221,10 @@ class Page final : public litehtml::document_container {
     }
     std::string html = qk::htmlview::BoundSource(ToUtf8(source.data(), source.size()));
     doc = litehtml::document::createFromUTF8(html.c_str(), this, Context(shrink));
-    Layout();
+    // The host is asked for the images the page names before the first
+    // layout, so that answers given at once are laid out in one pass.
     RequestImages();
+    Layout();
     Repaint();
   }
 
@@ -235,7 +246,6 @@ class Page final : public litehtml::document_container {
     if (wanted.empty()) return;
     HWND parent = GetParent(control);
     requesting = true;
-    imagesChanged = false;
     for (auto& [src, cookie] : wanted) {
       if (!parent || !IsWindow(control)) break;
       std::u16string target = ToUtf16(src);
@@ -249,7 +259,6 @@ class Page final : public litehtml::document_container {
       SendMessageW(parent, WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm));
     }
     requesting = false;
-    if (imagesChanged && doc) Layout();
   }
 
   bool SetImage(const INLINEIMAGEINFO* info) {
@@ -266,9 +275,7 @@ class Page final : public litehtml::document_container {
         image.width = info->iOrigWidth > 0 ? info->iOrigWidth : bm.bmWidth;
         image.height = info->iOrigHeight > 0 ? info->iOrigHeight : bm.bmHeight;
       }
-      if (requesting) {
-        imagesChanged = true;
-      } else if (doc) {
+      if (!requesting && doc) {
         Layout();
         Repaint();
       }
@@ -324,6 +331,8 @@ class Page final : public litehtml::document_container {
 
   // ------------------------------------------------------ fonts
 
+  static constexpr size_t kMaxFonts = 48;       // kept between pages
+  static constexpr size_t kMaxPageFonts = 256;  // made for one page
   std::vector<std::unique_ptr<FontEntry>> fonts;
   void DeleteFonts() {
     for (auto& f : fonts)
@@ -354,7 +363,21 @@ class Page final : public litehtml::document_container {
   litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight,
                                  litehtml::font_style italic, unsigned int decoration,
                                  litehtml::font_metrics* fm) override {
+    std::u16string face = FaceFor(faceName);
+    std::string key = std::to_string(size) + "/" + std::to_string(weight) + "/" + std::to_string(italic) + "/" +
+                      std::to_string(decoration) + "/" + ToUtf8(face.data(), face.size());
+    for (auto& f : fonts)
+      if (f->key == key) {
+        if (fm) *fm = f->metrics;
+        return reinterpret_cast<litehtml::uint_ptr>(f.get());
+      }
+    // A page that asks for very many fonts shares the last one beyond a bound.
+    if (fonts.size() >= kMaxPageFonts) {
+      if (fm) *fm = fonts.back()->metrics;
+      return reinterpret_cast<litehtml::uint_ptr>(fonts.back().get());
+    }
     auto entry = std::make_unique<FontEntry>();
+    entry->key = key;
     LOGFONTW lf{};
     lf.lfHeight = -std::max(1, size);
     lf.lfWeight = weight;
@@ -362,7 +385,6 @@ class Page final : public litehtml::document_container {
     lf.lfUnderline = (decoration & litehtml::font_decoration_underline) != 0;
     lf.lfStrikeOut = (decoration & litehtml::font_decoration_linethrough) != 0;
     lf.lfQuality = ANTIALIASED_QUALITY;
-    std::u16string face = FaceFor(faceName);
     std::copy(face.begin(), face.begin() + std::min<size_t>(face.size(), LF_FACESIZE - 1), lf.lfFaceName);
     entry->font = CreateFontIndirectW(&lf);
     entry->underline = lf.lfUnderline;
@@ -370,8 +392,6 @@ class Page final : public litehtml::document_container {
     HGDIOBJ old = SelectObject(measureDC, entry->font);
     TEXTMETRICW tm{};
     GetTextMetricsW(measureDC, &tm);
-    SIZE x{};
-    GetTextExtentPoint32W(measureDC, u"x", 1, &x);
     SelectObject(measureDC, old);
     entry->metrics.ascent = tm.tmAscent;
     entry->metrics.descent = tm.tmDescent;
@@ -383,17 +403,13 @@ class Page final : public litehtml::document_container {
     return reinterpret_cast<litehtml::uint_ptr>(fonts.back().get());
   }
 
-  void delete_font(litehtml::uint_ptr hFont) override {
-    auto it = std::find_if(fonts.begin(), fonts.end(), [&](auto& f) { return f.get() == Entry(hFont); });
-    if (it == fonts.end()) return;
-    if ((*it)->font) DeleteObject((*it)->font);
-    fonts.erase(it);
-  }
+  // Fonts stay until the control goes (see FontEntry).
+  void delete_font(litehtml::uint_ptr) override {}
 
   int text_width(const litehtml::tchar_t* text, litehtml::uint_ptr hFont) override {
     FontEntry* f = Entry(hFont);
     if (!f || !text) return 0;
-    auto found = f->widths.find(text);
+    auto found = f->widths.find(std::string_view(text));
     if (found != f->widths.end()) return found->second;
     std::u16string w = ToUtf16(text, std::strlen(text));
     HGDIOBJ old = SelectObject(measureDC, f->font);
