@@ -706,7 +706,15 @@ LRESULT CALLBACK PageProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(window, &ps);
-      if (dc && page) page->Paint(dc, ps.rcPaint);
+      // A view made as tall as its page (to be scrolled by moving it) is
+      // drawn only where it is on the screen.
+      RECT area = ps.rcPaint, screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+      POINT tl{screen.left, screen.top}, br{screen.right, screen.bottom};
+      ScreenToClient(window, &tl);
+      ScreenToClient(window, &br);
+      RECT visible{tl.x, tl.y, br.x, br.y};
+      if (!IntersectRect(&area, &ps.rcPaint, &visible)) SetRectEmpty(&area);
+      if (dc && page && !IsRectEmpty(&area)) page->Paint(dc, area);
       EndPaint(window, &ps);
       return 0;
     }
@@ -782,6 +790,11 @@ LRESULT CALLBACK ControlProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam
     }
     case WM_SIZE:
       if (page && page->inner) MoveWindow(page->inner, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+      return 0;
+    case WM_MOVE:
+      // Moved (full-screen reading scrolls the page so): the page shows
+      // another part of itself on the screen.
+      if (page && page->inner) InvalidateRect(page->inner, nullptr, TRUE);
       return 0;
     case WM_SETFOCUS:
       if (page && page->inner) SetFocus(page->inner);

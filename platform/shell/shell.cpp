@@ -118,6 +118,14 @@ RECT SipRect() {
   return {0, bar.top - D(qk::shell::kSipHeight), ScreenW(), bar.top};
 }
 
+// The task bar shows unless hidden by the full-screen call; a program may
+// also show or hide its window directly (FindWindow "HHTaskBar").
+bool TaskBarShown() {
+  HWND bar = S().taskBar;
+  if (bar && IsWindow(bar)) return IsWindowVisible(bar) != FALSE;
+  return !S().taskBarHidden;
+}
+
 void NoteClient(HWND window) {
   if (window && IsWindow(window) && !(GetWindowLongW(window, GWL_STYLE) & WS_CHILD)) S().clients.insert(window);
 }
@@ -855,6 +863,7 @@ void RegisterClasses() {
 
 BOOL SHInitExtraControls() {
   RegisterClasses();
+  EnsureTaskBar();  // "HHTaskBar" is there for the program to find
   return TRUE;
 }
 
@@ -939,7 +948,7 @@ BOOL SHInitDialog(PSHINITDLGINFO info) {
   HWND dlg = info->hDlg;
   DWORD flags = info->dwFlags;
   if (flags & SHIDIF_SIPDOWN) SipShowIM(SIPF_OFF);
-  int top = S().taskBarHidden ? 0 : D(qk::shell::kBarHeight);
+  int top = TaskBarShown() ? D(qk::shell::kBarHeight) : 0;
   RECT rc{};
   bool size = true;
   if (flags & SHIDIF_FULLSCREENNOMENUBAR) rc = {0, top, ScreenW(), ScreenH()};
@@ -1050,12 +1059,12 @@ BOOL SHSipPreference(HWND window, SIPSTATE state) {
 namespace qk::shell {
 
 RECT VisibleDesktop() {
-  RECT rc{0, S().taskBarHidden ? 0 : D(kBarHeight), ScreenW(), ScreenH() - D(kBarHeight)};
+  RECT rc{0, TaskBarShown() ? D(kBarHeight) : 0, ScreenW(), ScreenH() - D(kBarHeight)};
   if (S().sipUp) rc.bottom = SipRect().top;
   return rc;
 }
 
-bool TaskBarVisible() { return !S().taskBarHidden; }
+bool TaskBarVisible() { return TaskBarShown(); }
 bool SipUp() { return S().sipUp; }
 HWND SipWindow() { return EnsureSip(); }
 HWND TaskBarWindow() { return EnsureTaskBar(); }

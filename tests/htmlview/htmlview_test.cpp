@@ -226,6 +226,27 @@ TEST_F(HtmlViewTest, InnerWindowTakesTheKeysAndScrolls) {
   EXPECT_EQ(CountColour(mark), 2500);
 }
 
+// Full-screen reading makes the view as tall as its page and scrolls by
+// moving it: what shows on the screen is the part of the page under it.
+TEST_F(HtmlViewTest, ViewAsTallAsItsPageShowsThePartOnTheScreen) {
+  const COLORREF mark = RGB(0, 250, 250);
+  Hosted().pictures[u"mark"] = htmltest::MakeSolid(50, 50, mark);
+  Load(u"<div style=\"height:1500px\">top</div><img src=\"mark\"><p>end</p>");
+  int height = Height();
+  ASSERT_GT(height, 1550);
+  MoveWindow(view_, 0, 0, 480, height, TRUE);
+  EXPECT_EQ(Height(), height);  // the same width: the page is not laid out again
+  UpdateWindow(Inner());
+  EXPECT_EQ(CountColour(mark), 0);
+  MoveWindow(view_, 0, -1200, 480, height, TRUE);
+  UpdateWindow(Inner());
+  EXPECT_EQ(CountColour(mark), 2500);
+  // Keys do not scroll a view that shows its whole page.
+  SendMessageW(Inner(), WM_KEYDOWN, 0x28 /* down */, 0);
+  UpdateWindow(Inner());
+  EXPECT_EQ(CountColour(mark), 2500);
+}
+
 TEST_F(HtmlViewTest, TextGivenAtCreationOrBySetTextIsShownAndEmptyTextClears) {
   HWND made = CreateWindowExW(0, DISPLAYCLASS, u"<p>created with text</p>", WS_CHILD | WS_VISIBLE, 0, 0, 300, 300,
                               host_, nullptr, nullptr, nullptr);

@@ -330,6 +330,15 @@ TEST_F(ShellTest, FullScreenAndDialogSetUpChangeTheWorkArea) {
   Tap(240, 775);
   EXPECT_FALSE(qk::shell::SipUp());
 
+  // Programs find the task bar by its class and may show or hide it themselves.
+  ASSERT_TRUE(SHInitExtraControls());
+  HWND taskBar = FindWindowW(u"HHTaskBar", nullptr);
+  EXPECT_EQ(taskBar, qk::shell::TaskBarWindow());
+  ShowWindow(taskBar, SW_HIDE);
+  EXPECT_EQ(qk::shell::VisibleDesktop().top, 0);
+  ShowWindow(taskBar, SW_SHOW);
+  EXPECT_EQ(qk::shell::VisibleDesktop().top, 52);
+
   EXPECT_FALSE(SHFullScreen(nullptr, SHFS_HIDETASKBAR));
   SHINITDLGINFO none{SHIDIM_FLAGS, nullptr, SHIDIF_SIZEDLG};
   EXPECT_FALSE(SHInitDialog(&none));
