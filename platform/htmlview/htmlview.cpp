@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <cwctype>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -485,8 +486,8 @@ class Page final : public litehtml::document_container {
   }
 
   void load_image(const litehtml::tchar_t* src, const litehtml::tchar_t*, bool) override {
-    if (!src || !*src) return;
-    images.try_emplace(src);  // asked for after the layout (RequestImages)
+    if (!src || !*src || images.size() >= qk::htmlview::kMaxImages) return;
+    images.try_emplace(src);  // asked of the host before the layout (RequestImages)
   }
 
   void get_image_size(const litehtml::tchar_t* src, const litehtml::tchar_t*, litehtml::size& sz) override {
@@ -615,6 +616,30 @@ class Page final : public litehtml::document_container {
       start = !letter;
     }
     text = ToUtf8(w.data(), w.size());
+  }
+
+  // Words are laid out as boxes of their own, and so are the spaces between
+  // them. A word and the one plain space after it (when a word follows) make
+  // one box here: the page has about half the boxes to lay out, and lines
+  // still break after each word (a line's last word keeps its space, so a
+  // line may end a word earlier than it would have to).
+  void split_text(const char* text, const std::function<void(const litehtml::tchar_t*)>& on_word,
+                  const std::function<void(const litehtml::tchar_t*)>& on_space) override {
+    std::vector<std::pair<bool, std::string>> parts;  // (space, text)
+    litehtml::document_container::split_text(
+        text, [&](const litehtml::tchar_t* w) { parts.emplace_back(false, w); },
+        [&](const litehtml::tchar_t* sp) { parts.emplace_back(true, sp); });
+    for (size_t i = 0; i < parts.size(); ++i) {
+      if (!parts[i].first && i + 2 < parts.size() && parts[i + 1].first && parts[i + 1].second == " " &&
+          !parts[i + 2].first) {
+        std::string joined = parts[i].second + " ";
+        on_word(joined.c_str());
+        ++i;
+        continue;
+      }
+      if (parts[i].first) on_space(parts[i].second.c_str());
+      else on_word(parts[i].second.c_str());
+    }
   }
 
   // A page's linked style sheets are never fetched.

@@ -295,6 +295,13 @@ TEST_F(HtmlViewTest, HostilePagesNeitherCrashNorHang) {
     cases.push_back({"broken markup", broken});
   }
   {
+    std::u16string images;
+    for (int i = 0; i < 5000; ++i) images += u"<img src=\"i" + std::u16string(1, u'a' + i % 26) +
+                                              std::u16string(1, u'a' + (i / 26) % 26) +
+                                              std::u16string(1, u'a' + (i / 676) % 26) + u"\">";
+    cases.push_back({"5000 images", images});
+  }
+  {
     std::u16string tables;
     for (int i = 0; i < 3000; ++i) tables += u"<table><tr><td>";
     cases.push_back({"nested tables", tables});
@@ -305,6 +312,8 @@ TEST_F(HtmlViewTest, HostilePagesNeitherCrashNorHang) {
     UpdateWindow(Inner());
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(seconds, 20.0) << c.name;
+    EXPECT_LE(Hosted().imageRequests.size(), qk::htmlview::kMaxImages) << c.name;
+    Hosted().imageRequests.clear();
     EXPECT_GE(Height(), 0) << c.name;
     // Still a working view.
     Load(u"<p>after</p>");
