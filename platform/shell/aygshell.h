@@ -34,6 +34,7 @@ struct SHMENUBARINFO {
   HWND hwndParent;
   DWORD dwFlags;
   UINT nToolBarId;  // the menu-bar resource (RT_RCDATA); with SHCMBF_HMENU a menu resource (RT_MENU)
+                    // or the handle of a menu the caller keeps (menu handles fit in 32 bits)
   HINSTANCE hInstRes;
   int nBmpId;
   int cBmpImages;
@@ -54,7 +55,8 @@ typedef SHMENUBARINFO* PSHMENUBARINFO;
 // image (I_IMAGENONE), its command, its state byte and style byte in one
 // word (state low), its text's string-table id (0 for none; texts are
 // usually set at run time) and the index of its popup among the menu's
-// top-level items (NOMENU for none).
+// top-level items (NOMENU for none). With SHCMBF_HMENU each top-level item
+// of the menu is a button (a popup item a button with that popup).
 #define I_IMAGENONE (-2)
 #define NOMENU 0xFFFF
 

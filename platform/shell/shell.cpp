@@ -54,7 +54,8 @@ struct MenuBar {
   HWND hwnd = nullptr;
   HWND owner = nullptr;
   std::vector<Button> buttons;
-  HMENU menu = nullptr;  // holds the popups; destroyed with the bar
+  HMENU menu = nullptr;  // holds the popups; destroyed with the bar when it owns it
+  bool ownsMenu = true;
   bool sipButton = true;
   int pressed = -1;  // index of the button held down; -2 the panel button
   bool hasBackground = false;
@@ -539,7 +540,7 @@ LRESULT CALLBACK MenuBarProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam
       return bar ? reinterpret_cast<LRESULT>(bar->menu) : 0;
     case WM_NCDESTROY:
       if (bar) {
-        if (bar->menu) DestroyMenu(bar->menu);
+        if (bar->menu && bar->ownsMenu) DestroyMenu(bar->menu);
         S().bars.erase(window);
         delete bar;
       }
@@ -585,8 +586,15 @@ bool LoadBar(MenuBar* bar, const SHMENUBARINFO* info) {
   HINSTANCE instance = info->hInstRes;
   if (info->dwFlags & SHCMBF_EMPTYBAR) return true;
   if (info->dwFlags & SHCMBF_HMENU) {
-    bar->menu = LoadMenuResource(instance, info->nToolBarId);
-    if (!bar->menu) return false;
+    // A menu resource, or a menu the caller made (its handle in
+    // nToolBarId), which stays the caller's.
+    bar->menu = info->nToolBarId <= 0xFFFF ? LoadMenuResource(instance, info->nToolBarId) : nullptr;
+    if (!bar->menu) {
+      HMENU given = reinterpret_cast<HMENU>(static_cast<uintptr_t>(info->nToolBarId));
+      if (info->nToolBarId <= 0xFFFF || !IsMenu(given)) return false;
+      bar->menu = given;
+      bar->ownsMenu = false;
+    }
     int n = GetMenuItemCount(bar->menu);
     for (int i = 0; i < n; ++i) {
       Button b;
@@ -876,7 +884,7 @@ BOOL SHCreateMenuBar(SHMENUBARINFO* info) {
   EnsureTaskBar();
   auto bar = std::make_unique<MenuBar>();
   if (!LoadBar(bar.get(), info)) {
-    if (bar->menu) DestroyMenu(bar->menu);
+    if (bar->menu && bar->ownsMenu) DestroyMenu(bar->menu);
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return FALSE;
   }
@@ -892,7 +900,7 @@ BOOL SHCreateMenuBar(SHMENUBARINFO* info) {
   HWND hwnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kMenuBarClass, u"", WS_POPUP, rc.left, rc.top,
                               rc.right - rc.left, rc.bottom - rc.top, info->hwndParent, nullptr, nullptr, nullptr);
   if (!hwnd) {
-    if (raw->menu) DestroyMenu(raw->menu);
+    if (raw->menu && raw->ownsMenu) DestroyMenu(raw->menu);
     delete raw;
     return FALSE;
   }

@@ -245,6 +245,23 @@ TEST_F(ShellTest, MenuBarsThatCannotBeMadeFailAndEmptyOrHiddenBarsAreMade) {
   mbi.hwndParent = owner_;
   mbi.nToolBarId = 348;
   EXPECT_FALSE(SHCreateMenuBar(&mbi));
+  // A bar from a menu the caller made and keeps: its first button becomes IDOK.
+  HMENU keys = CreateMenu();
+  AppendMenuW(keys, MF_STRING, 100, u"Done");
+  HWND fromMenu = MakeBar(static_cast<UINT>(reinterpret_cast<uintptr_t>(keys)), SHCMBF_HMENU | SHCMBF_HIDESIPBUTTON);
+  ASSERT_NE(fromMenu, nullptr);
+  TBBUTTONINFOW tbi{};
+  tbi.cbSize = sizeof tbi;
+  tbi.dwMask = TBIF_BYINDEX | TBIF_COMMAND;
+  tbi.idCommand = IDOK;
+  EXPECT_TRUE(SendMessageW(fromMenu, TB_SETBUTTONINFO, 0, reinterpret_cast<LPARAM>(&tbi)));
+  Tap(60, 775);
+  ASSERT_EQ(Saw().commands.size(), 1u);
+  EXPECT_EQ(Saw().commands[0].first, static_cast<WPARAM>(IDOK));
+  DestroyWindow(fromMenu);
+  EXPECT_TRUE(IsMenu(keys));
+  DestroyMenu(keys);
+
   HWND empty = MakeBar(0, SHCMBF_EMPTYBAR | SHCMBF_HIDDEN);
   ASSERT_NE(empty, nullptr);
   EXPECT_FALSE(IsWindowVisible(empty));
