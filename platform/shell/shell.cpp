@@ -767,9 +767,10 @@ UINT ShowPopup(HWND owner, HMENU popup, const RECT& key) {
     y += h;
   }
   int x = key.left + width <= ScreenW() ? key.left : key.right - width;
-  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kPopupClass, u"", WS_POPUP | WS_VISIBLE,
-                                std::max(0, x), key.top - height, width, height, owner, nullptr, nullptr, &st);
+  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kPopupClass, u"", WS_POPUP, std::max(0, x),
+                                key.top - height, width, height, owner, nullptr, nullptr, &st);
   if (!window) return 0;
+  ShowWindow(window, SW_SHOWNA);  // the owner stays active
   SetCapture(window);
   UpdateWindow(window);
   qk::RunModalLoop([&] { return st.done || !IsWindow(window); });
