@@ -123,10 +123,6 @@ bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutM
 HWND BusFindWindow(LPCWSTR className, LPCWSTR title);
 bool BusIsWindow(HWND hwnd);
 
-// Registers "BUTTON", "EDIT", "STATIC", "LISTBOX", "COMBOBOX" and
-// "SCROLLBAR" (controls.cpp); done before the first class lookup.
-void RegisterStandardControls();
-
 // How long a send to another program may take before the sender gives up.
 constexpr DWORD kRemoteSendTimeoutMs = 5000;
 

@@ -12,6 +12,7 @@
 #include "kernel/sync.h"
 #include "kernel/time.h"
 #include "kernel/wstring.h"
+#include "user/idle.h"
 #include "user/internal.h"
 
 namespace qk::user {
@@ -312,7 +313,6 @@ BOOL UnregisterClassW(LPCWSTR className, HINSTANCE) {
 
 BOOL GetClassInfoW(HINSTANCE, LPCWSTR className, LPWNDCLASSW wc) {
   if (!className) return FALSE;
-  RegisterStandardControls();
   std::lock_guard<std::mutex> lock(g_lock);
   auto it = g_classes.find(Lower(className));
   if (it == g_classes.end()) {
@@ -933,11 +933,22 @@ int GetSystemMetrics(int index) {
 
 // ---------------------------------------------------------------- messages
 
+// The queue is empty: runs the idle hook outside the lock, then waits for
+// more unless the hook queued something.
+static void IdleThenWait(const std::shared_ptr<ThreadQueue>& q, std::unique_lock<std::mutex>& lock) {
+  uint64_t before = q->activity.load();
+  lock.unlock();
+  DWORD ms = qk::RunIdleHook();
+  lock.lock();
+  if (q->activity.load() != before) return;
+  WaitForMore(q, lock, ms == INFINITE ? kForever : std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+}
+
 BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT first, UINT last) {
   if (!msg) return -1;
   auto q = CurrentQueue();
   std::unique_lock<std::mutex> lock(q->lock);
-  while (!NextMessage(q, msg, hwnd, first, last, true, lock)) WaitForMore(q, lock, kForever);
+  while (!NextMessage(q, msg, hwnd, first, last, true, lock)) IdleThenWait(q, lock);
   return msg->message == WM_QUIT ? FALSE : TRUE;
 }
 
@@ -952,7 +963,7 @@ BOOL WaitMessage() {
   auto q = CurrentQueue();
   std::unique_lock<std::mutex> lock(q->lock);
   MSG m;
-  while (!NextMessage(q, &m, nullptr, 0, 0, false, lock)) WaitForMore(q, lock, kForever);
+  while (!NextMessage(q, &m, nullptr, 0, 0, false, lock)) IdleThenWait(q, lock);
   return TRUE;
 }
 
