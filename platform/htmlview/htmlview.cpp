@@ -9,9 +9,11 @@
 #include <cmath>
 #include <cstring>
 #include <cwctype>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -126,11 +128,20 @@ struct Image {
 
 // ---------------------------------------------------------------- the page
 
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+};
+
+// A font of the page with its measured words. Fonts outlive the documents
+// that asked for them, so the next page (or zoom level) finds them made
+// and their words measured.
 struct FontEntry {
+  std::string key;
   HFONT font = nullptr;
   litehtml::font_metrics metrics;
   bool underline = false, strike = false;
-  std::unordered_map<std::string, int> widths;
+  std::unordered_map<std::string, int, TextHash, std::equal_to<>> widths;
 };
 
 class Page final : public litehtml::document_container {
@@ -145,8 +156,7 @@ class Page final : public litehtml::document_container {
   std::shared_ptr<litehtml::document> doc;
   std::map<std::string, Image> images;  // by source
   DWORD nextCookie = 1;
-  bool requesting = false;  // inside the image requests of a new layout
-  bool imagesChanged = false;
+  bool requesting = false;  // inside the image requests of a new page (laid out after them)
   int layoutWidth = 0;      // the width laid out at
   int scrollX = 0, scrollY = 0;
   std::vector<std::string> clicked;  // link targets from the last release
@@ -159,6 +169,7 @@ class Page final : public litehtml::document_container {
   Page() { measureDC = CreateCompatibleDC(nullptr); }
   ~Page() {
     Clear();
+    DeleteFonts();
     if (measureDC) DeleteDC(measureDC);
   }
   Page(const Page&) = delete;
@@ -167,7 +178,6 @@ class Page final : public litehtml::document_container {
   void Clear() {
     pressedAnchor.reset();
     doc.reset();
-    DeleteFonts();
     for (auto& [src, image] : images) image.Release();
     images.clear();
     source.clear();
@@ -204,7 +214,7 @@ class Page final : public litehtml::document_container {
   void Build() {
     pressedAnchor.reset();
     doc.reset();
-    DeleteFonts();
+    if (fonts.size() > kMaxFonts) DeleteFonts();
     if (source.empty()) {
       layoutWidth = 0;
       Repaint();
@@ -212,8 +222,10 @@ class Page final : public litehtml::document_container {
     }
     std::string html = qk::htmlview::BoundSource(ToUtf8(source.data(), source.size()));
     doc = litehtml::document::createFromUTF8(html.c_str(), this, Context(shrink));
-    Layout();
+    // The host is asked for the images the page names before the first
+    // layout, so that answers given at once are laid out in one pass.
     RequestImages();
+    Layout();
     Repaint();
   }
 
@@ -235,7 +247,6 @@ class Page final : public litehtml::document_container {
     if (wanted.empty()) return;
     HWND parent = GetParent(control);
     requesting = true;
-    imagesChanged = false;
     for (auto& [src, cookie] : wanted) {
       if (!parent || !IsWindow(control)) break;
       std::u16string target = ToUtf16(src);
@@ -249,7 +260,6 @@ class Page final : public litehtml::document_container {
       SendMessageW(parent, WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm));
     }
     requesting = false;
-    if (imagesChanged && doc) Layout();
   }
 
   bool SetImage(const INLINEIMAGEINFO* info) {
@@ -266,9 +276,7 @@ class Page final : public litehtml::document_container {
         image.width = info->iOrigWidth > 0 ? info->iOrigWidth : bm.bmWidth;
         image.height = info->iOrigHeight > 0 ? info->iOrigHeight : bm.bmHeight;
       }
-      if (requesting) {
-        imagesChanged = true;
-      } else if (doc) {
+      if (!requesting && doc) {
         Layout();
         Repaint();
       }
@@ -324,6 +332,8 @@ class Page final : public litehtml::document_container {
 
   // ------------------------------------------------------ fonts
 
+  static constexpr size_t kMaxFonts = 48;       // kept between pages
+  static constexpr size_t kMaxPageFonts = 256;  // made for one page
   std::vector<std::unique_ptr<FontEntry>> fonts;
   void DeleteFonts() {
     for (auto& f : fonts)
@@ -354,7 +364,21 @@ class Page final : public litehtml::document_container {
   litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight,
                                  litehtml::font_style italic, unsigned int decoration,
                                  litehtml::font_metrics* fm) override {
+    std::u16string face = FaceFor(faceName);
+    std::string key = std::to_string(size) + "/" + std::to_string(weight) + "/" + std::to_string(italic) + "/" +
+                      std::to_string(decoration) + "/" + ToUtf8(face.data(), face.size());
+    for (auto& f : fonts)
+      if (f->key == key) {
+        if (fm) *fm = f->metrics;
+        return reinterpret_cast<litehtml::uint_ptr>(f.get());
+      }
+    // A page that asks for very many fonts shares the last one beyond a bound.
+    if (fonts.size() >= kMaxPageFonts) {
+      if (fm) *fm = fonts.back()->metrics;
+      return reinterpret_cast<litehtml::uint_ptr>(fonts.back().get());
+    }
     auto entry = std::make_unique<FontEntry>();
+    entry->key = key;
     LOGFONTW lf{};
     lf.lfHeight = -std::max(1, size);
     lf.lfWeight = weight;
@@ -362,7 +386,6 @@ class Page final : public litehtml::document_container {
     lf.lfUnderline = (decoration & litehtml::font_decoration_underline) != 0;
     lf.lfStrikeOut = (decoration & litehtml::font_decoration_linethrough) != 0;
     lf.lfQuality = ANTIALIASED_QUALITY;
-    std::u16string face = FaceFor(faceName);
     std::copy(face.begin(), face.begin() + std::min<size_t>(face.size(), LF_FACESIZE - 1), lf.lfFaceName);
     entry->font = CreateFontIndirectW(&lf);
     entry->underline = lf.lfUnderline;
@@ -370,8 +393,6 @@ class Page final : public litehtml::document_container {
     HGDIOBJ old = SelectObject(measureDC, entry->font);
     TEXTMETRICW tm{};
     GetTextMetricsW(measureDC, &tm);
-    SIZE x{};
-    GetTextExtentPoint32W(measureDC, u"x", 1, &x);
     SelectObject(measureDC, old);
     entry->metrics.ascent = tm.tmAscent;
     entry->metrics.descent = tm.tmDescent;
@@ -383,17 +404,13 @@ class Page final : public litehtml::document_container {
     return reinterpret_cast<litehtml::uint_ptr>(fonts.back().get());
   }
 
-  void delete_font(litehtml::uint_ptr hFont) override {
-    auto it = std::find_if(fonts.begin(), fonts.end(), [&](auto& f) { return f.get() == Entry(hFont); });
-    if (it == fonts.end()) return;
-    if ((*it)->font) DeleteObject((*it)->font);
-    fonts.erase(it);
-  }
+  // Fonts stay until the control goes (see FontEntry).
+  void delete_font(litehtml::uint_ptr) override {}
 
   int text_width(const litehtml::tchar_t* text, litehtml::uint_ptr hFont) override {
     FontEntry* f = Entry(hFont);
     if (!f || !text) return 0;
-    auto found = f->widths.find(text);
+    auto found = f->widths.find(std::string_view(text));
     if (found != f->widths.end()) return found->second;
     std::u16string w = ToUtf16(text, std::strlen(text));
     HGDIOBJ old = SelectObject(measureDC, f->font);
@@ -469,8 +486,8 @@ class Page final : public litehtml::document_container {
   }
 
   void load_image(const litehtml::tchar_t* src, const litehtml::tchar_t*, bool) override {
-    if (!src || !*src) return;
-    images.try_emplace(src);  // asked for after the layout (RequestImages)
+    if (!src || !*src || images.size() >= qk::htmlview::kMaxImages) return;
+    images.try_emplace(src);  // asked of the host before the layout (RequestImages)
   }
 
   void get_image_size(const litehtml::tchar_t* src, const litehtml::tchar_t*, litehtml::size& sz) override {
@@ -601,6 +618,30 @@ class Page final : public litehtml::document_container {
     text = ToUtf8(w.data(), w.size());
   }
 
+  // Words are laid out as boxes of their own, and so are the spaces between
+  // them. A word and the one plain space after it (when a word follows) make
+  // one box here: the page has about half the boxes to lay out, and lines
+  // still break after each word (a line's last word keeps its space, so a
+  // line may end a word earlier than it would have to).
+  void split_text(const char* text, const std::function<void(const litehtml::tchar_t*)>& on_word,
+                  const std::function<void(const litehtml::tchar_t*)>& on_space) override {
+    std::vector<std::pair<bool, std::string>> parts;  // (space, text)
+    litehtml::document_container::split_text(
+        text, [&](const litehtml::tchar_t* w) { parts.emplace_back(false, w); },
+        [&](const litehtml::tchar_t* sp) { parts.emplace_back(true, sp); });
+    for (size_t i = 0; i < parts.size(); ++i) {
+      if (!parts[i].first && i + 2 < parts.size() && parts[i + 1].first && parts[i + 1].second == " " &&
+          !parts[i + 2].first) {
+        std::string joined = parts[i].second + " ";
+        on_word(joined.c_str());
+        ++i;
+        continue;
+      }
+      if (parts[i].first) on_space(parts[i].second.c_str());
+      else on_word(parts[i].second.c_str());
+    }
+  }
+
   // A page's linked style sheets are never fetched.
   void import_css(litehtml::tstring&, const litehtml::tstring&, litehtml::tstring&) override {}
 
@@ -690,7 +731,15 @@ LRESULT CALLBACK PageProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(window, &ps);
-      if (dc && page) page->Paint(dc, ps.rcPaint);
+      // A view made as tall as its page (to be scrolled by moving it) is
+      // drawn only where it is on the screen.
+      RECT area = ps.rcPaint, screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+      POINT tl{screen.left, screen.top}, br{screen.right, screen.bottom};
+      ScreenToClient(window, &tl);
+      ScreenToClient(window, &br);
+      RECT visible{tl.x, tl.y, br.x, br.y};
+      if (!IntersectRect(&area, &ps.rcPaint, &visible)) SetRectEmpty(&area);
+      if (dc && page && !IsRectEmpty(&area)) page->Paint(dc, area);
       EndPaint(window, &ps);
       return 0;
     }
@@ -766,6 +815,11 @@ LRESULT CALLBACK ControlProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam
     }
     case WM_SIZE:
       if (page && page->inner) MoveWindow(page->inner, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+      return 0;
+    case WM_MOVE:
+      // Moved (full-screen reading scrolls the page so): the page shows
+      // another part of itself on the screen.
+      if (page && page->inner) InvalidateRect(page->inner, nullptr, TRUE);
       return 0;
     case WM_SETFOCUS:
       if (page && page->inner) SetFocus(page->inner);

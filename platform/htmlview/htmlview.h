@@ -20,7 +20,8 @@
 // kept is at most kMaxSourceChars characters, its text at most
 // kMaxTextChars characters and its tags at most kMaxTags; elements nested
 // deeper than kMaxDepth, and tables nested deeper than kMaxTableDepth, are
-// flattened into their ancestor. Whatever lies beyond a bound is left out.
+// flattened into their ancestor; at most kMaxImages distinct images are
+// asked of the host. Whatever lies beyond a bound is left out.
 #pragma once
 
 #include <cstddef>
@@ -82,6 +83,7 @@ constexpr size_t kMaxTextChars = 256u << 10;
 constexpr size_t kMaxTags = 40000;
 constexpr int kMaxDepth = 120;
 constexpr int kMaxTableDepth = 4;
+constexpr size_t kMaxImages = 500;  // distinct image sources asked of the host per page
 
 // Bounds a page's source: drops tags nested deeper than maxDepth and
 // tables nested deeper than kMaxTableDepth (their text stays, in the

@@ -34,6 +34,7 @@ struct SHMENUBARINFO {
   HWND hwndParent;
   DWORD dwFlags;
   UINT nToolBarId;  // the menu-bar resource (RT_RCDATA); with SHCMBF_HMENU a menu resource (RT_MENU)
+                    // or the handle of a menu the caller keeps (menu handles fit in 32 bits)
   HINSTANCE hInstRes;
   int nBmpId;
   int cBmpImages;
@@ -54,7 +55,8 @@ typedef SHMENUBARINFO* PSHMENUBARINFO;
 // image (I_IMAGENONE), its command, its state byte and style byte in one
 // word (state low), its text's string-table id (0 for none; texts are
 // usually set at run time) and the index of its popup among the menu's
-// top-level items (NOMENU for none).
+// top-level items (NOMENU for none). With SHCMBF_HMENU each top-level item
+// of the menu is a button (a popup item a button with that popup).
 #define I_IMAGENONE (-2)
 #define NOMENU 0xFFFF
 
@@ -256,8 +258,10 @@ typedef SHFILEINFOW SHFILEINFO;
 #define SHGFI_USEFILEATTRIBUTES 0x000000010
 // The icon of a device file or folder (a folder, a page, a picture, a
 // feed list...). With SHGFI_ICON, hIcon is a new icon (16 x 16 d pixels
-// small, 32 x 32 d large) that the caller frees with DestroyIcon; iIcon is
-// its kind's index in every case. Returns non-zero on success.
+// small, 32 x 32 d large) that the caller frees with
+// qk::shell::DestroyShellIcon; iIcon is its kind's index in every case
+// (0 folder, 1 page, 2 picture, 3 channel list, 4 other file). Returns
+// non-zero on success, 0 for a path that does not exist.
 DWORD_PTR SHGetFileInfo(LPCWSTR path, DWORD attributes, SHFILEINFOW* info, UINT size, UINT flags);
 #define SHGetFileInfoW SHGetFileInfo
 

@@ -54,7 +54,8 @@ struct MenuBar {
   HWND hwnd = nullptr;
   HWND owner = nullptr;
   std::vector<Button> buttons;
-  HMENU menu = nullptr;  // holds the popups; destroyed with the bar
+  HMENU menu = nullptr;  // holds the popups; destroyed with the bar when it owns it
+  bool ownsMenu = true;
   bool sipButton = true;
   int pressed = -1;  // index of the button held down; -2 the panel button
   bool hasBackground = false;
@@ -118,6 +119,14 @@ RECT SipRect() {
   return {0, bar.top - D(qk::shell::kSipHeight), ScreenW(), bar.top};
 }
 
+// The task bar shows unless hidden by the full-screen call; a program may
+// also show or hide its window directly (FindWindow "HHTaskBar").
+bool TaskBarShown() {
+  HWND bar = S().taskBar;
+  if (bar && IsWindow(bar)) return IsWindowVisible(bar) != FALSE;
+  return !S().taskBarHidden;
+}
+
 void NoteClient(HWND window) {
   if (window && IsWindow(window) && !(GetWindowLongW(window, GWL_STYLE) & WS_CHILD)) S().clients.insert(window);
 }
@@ -136,7 +145,8 @@ HWND EnsureTaskBar() {
 HWND DoneWindow() {
   auto& done = S().doneWindows;
   done.erase(std::remove_if(done.begin(), done.end(), [](HWND w) { return !IsWindow(w); }), done.end());
-  return done.empty() ? nullptr : done.back();
+  // A dialog disabled under a modal one of its own has no done button meanwhile.
+  return done.empty() || !IsWindowEnabled(done.back()) ? nullptr : done.back();
 }
 
 RECT DoneRect() {
@@ -530,7 +540,7 @@ LRESULT CALLBACK MenuBarProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam
       return bar ? reinterpret_cast<LRESULT>(bar->menu) : 0;
     case WM_NCDESTROY:
       if (bar) {
-        if (bar->menu) DestroyMenu(bar->menu);
+        if (bar->menu && bar->ownsMenu) DestroyMenu(bar->menu);
         S().bars.erase(window);
         delete bar;
       }
@@ -576,8 +586,15 @@ bool LoadBar(MenuBar* bar, const SHMENUBARINFO* info) {
   HINSTANCE instance = info->hInstRes;
   if (info->dwFlags & SHCMBF_EMPTYBAR) return true;
   if (info->dwFlags & SHCMBF_HMENU) {
-    bar->menu = LoadMenuResource(instance, info->nToolBarId);
-    if (!bar->menu) return false;
+    // A menu resource, or a menu the caller made (its handle in
+    // nToolBarId), which stays the caller's.
+    bar->menu = info->nToolBarId <= 0xFFFF ? LoadMenuResource(instance, info->nToolBarId) : nullptr;
+    if (!bar->menu) {
+      HMENU given = reinterpret_cast<HMENU>(static_cast<uintptr_t>(info->nToolBarId));
+      if (info->nToolBarId <= 0xFFFF || !IsMenu(given)) return false;
+      bar->menu = given;
+      bar->ownsMenu = false;
+    }
     int n = GetMenuItemCount(bar->menu);
     for (int i = 0; i < n; ++i) {
       Button b;
@@ -750,9 +767,10 @@ UINT ShowPopup(HWND owner, HMENU popup, const RECT& key) {
     y += h;
   }
   int x = key.left + width <= ScreenW() ? key.left : key.right - width;
-  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kPopupClass, u"", WS_POPUP | WS_VISIBLE,
-                                std::max(0, x), key.top - height, width, height, owner, nullptr, nullptr, &st);
+  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kPopupClass, u"", WS_POPUP, std::max(0, x),
+                                key.top - height, width, height, owner, nullptr, nullptr, &st);
   if (!window) return 0;
+  ShowWindow(window, SW_SHOWNA);  // the owner stays active
   SetCapture(window);
   UpdateWindow(window);
   qk::RunModalLoop([&] { return st.done || !IsWindow(window); });
@@ -854,6 +872,7 @@ void RegisterClasses() {
 
 BOOL SHInitExtraControls() {
   RegisterClasses();
+  EnsureTaskBar();  // "HHTaskBar" is there for the program to find
   return TRUE;
 }
 
@@ -866,7 +885,7 @@ BOOL SHCreateMenuBar(SHMENUBARINFO* info) {
   EnsureTaskBar();
   auto bar = std::make_unique<MenuBar>();
   if (!LoadBar(bar.get(), info)) {
-    if (bar->menu) DestroyMenu(bar->menu);
+    if (bar->menu && bar->ownsMenu) DestroyMenu(bar->menu);
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return FALSE;
   }
@@ -882,7 +901,7 @@ BOOL SHCreateMenuBar(SHMENUBARINFO* info) {
   HWND hwnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kMenuBarClass, u"", WS_POPUP, rc.left, rc.top,
                               rc.right - rc.left, rc.bottom - rc.top, info->hwndParent, nullptr, nullptr, nullptr);
   if (!hwnd) {
-    if (raw->menu) DestroyMenu(raw->menu);
+    if (raw->menu && raw->ownsMenu) DestroyMenu(raw->menu);
     delete raw;
     return FALSE;
   }
@@ -938,7 +957,7 @@ BOOL SHInitDialog(PSHINITDLGINFO info) {
   HWND dlg = info->hDlg;
   DWORD flags = info->dwFlags;
   if (flags & SHIDIF_SIPDOWN) SipShowIM(SIPF_OFF);
-  int top = S().taskBarHidden ? 0 : D(qk::shell::kBarHeight);
+  int top = TaskBarShown() ? D(qk::shell::kBarHeight) : 0;
   RECT rc{};
   bool size = true;
   if (flags & SHIDIF_FULLSCREENNOMENUBAR) rc = {0, top, ScreenW(), ScreenH()};
@@ -967,13 +986,18 @@ BOOL SHInitDialog(PSHINITDLGINFO info) {
 BOOL SHHandleWMActivate(HWND window, WPARAM wParam, LPARAM, SHACTIVATEINFO* info, DWORD) {
   if (!window || !IsWindow(window)) return FALSE;
   NoteClient(window);
+  // While a window is inactive its panel state is what it was when it was
+  // deactivated (fReserved bit 0 marks that); activation brings it back.
   if (LOWORD(wParam) == WA_INACTIVE) {
     if (info) {
       info->fSipUp = S().sipUp ? 1 : 0;
+      info->fSipOnDeactivation = info->fSipUp;
       info->fActive = 0;
+      info->fReserved |= 1;
     }
   } else if (info) {
     info->fActive = 1;
+    info->fReserved &= ~1u;
     if ((info->fSipUp != 0) != S().sipUp) SipShowIM(info->fSipUp ? SIPF_ON : SIPF_OFF);
   }
   RepaintTaskBar();
@@ -983,7 +1007,7 @@ BOOL SHHandleWMActivate(HWND window, WPARAM wParam, LPARAM, SHACTIVATEINFO* info
 BOOL SHHandleWMSettingChange(HWND window, WPARAM wParam, LPARAM, SHACTIVATEINFO* info) {
   if (!window || !IsWindow(window)) return FALSE;
   if (wParam != SPI_SETSIPINFO) return TRUE;
-  if (info) info->fSipUp = S().sipUp ? 1 : 0;
+  if (info && !(info->fReserved & 1)) info->fSipUp = S().sipUp ? 1 : 0;
   auto sized = S().sized.find(window);
   if ((sized != S().sized.end() && (sized->second & SHIDIF_FULLSCREENNOMENUBAR)) ||
       (GetWindowLongW(window, GWL_STYLE) & WS_CHILD))
@@ -1044,12 +1068,12 @@ BOOL SHSipPreference(HWND window, SIPSTATE state) {
 namespace qk::shell {
 
 RECT VisibleDesktop() {
-  RECT rc{0, S().taskBarHidden ? 0 : D(kBarHeight), ScreenW(), ScreenH() - D(kBarHeight)};
+  RECT rc{0, TaskBarShown() ? D(kBarHeight) : 0, ScreenW(), ScreenH() - D(kBarHeight)};
   if (S().sipUp) rc.bottom = SipRect().top;
   return rc;
 }
 
-bool TaskBarVisible() { return !S().taskBarHidden; }
+bool TaskBarVisible() { return TaskBarShown(); }
 bool SipUp() { return S().sipUp; }
 HWND SipWindow() { return EnsureSip(); }
 HWND TaskBarWindow() { return EnsureTaskBar(); }

@@ -65,6 +65,11 @@ class HtmlViewPictures : public qtest::DeviceTest {
     EXPECT_GT(SendMessageW(view, DTM_LAYOUTHEIGHT, 0, 0), 0);
     std::string path = PicturesDir() + "/" + name;
     EXPECT_TRUE(qk::display::WriteScreenPng(path)) << path;
+    // The end of the article, scrolled to by the End key.
+    SendMessageW(GetWindow(view, GW_CHILD), WM_KEYDOWN, 0x23 /* end */, 0);
+    qk::PumpMessages();
+    std::string end = path.substr(0, path.size() - 4) + "_end.png";
+    EXPECT_TRUE(qk::display::WriteScreenPng(end)) << end;
     DestroyWindow(host);
     for (auto& [n, bm] : Hosted().pictures) DeleteObject(bm);
     Hosted() = htmltest::HostState{};

@@ -226,6 +226,27 @@ TEST_F(HtmlViewTest, InnerWindowTakesTheKeysAndScrolls) {
   EXPECT_EQ(CountColour(mark), 2500);
 }
 
+// Full-screen reading makes the view as tall as its page and scrolls by
+// moving it: what shows on the screen is the part of the page under it.
+TEST_F(HtmlViewTest, ViewAsTallAsItsPageShowsThePartOnTheScreen) {
+  const COLORREF mark = RGB(0, 250, 250);
+  Hosted().pictures[u"mark"] = htmltest::MakeSolid(50, 50, mark);
+  Load(u"<div style=\"height:1500px\">top</div><img src=\"mark\"><p>end</p>");
+  int height = Height();
+  ASSERT_GT(height, 1550);
+  MoveWindow(view_, 0, 0, 480, height, TRUE);
+  EXPECT_EQ(Height(), height);  // the same width: the page is not laid out again
+  UpdateWindow(Inner());
+  EXPECT_EQ(CountColour(mark), 0);
+  MoveWindow(view_, 0, -1200, 480, height, TRUE);
+  UpdateWindow(Inner());
+  EXPECT_EQ(CountColour(mark), 2500);
+  // Keys do not scroll a view that shows its whole page.
+  SendMessageW(Inner(), WM_KEYDOWN, 0x28 /* down */, 0);
+  UpdateWindow(Inner());
+  EXPECT_EQ(CountColour(mark), 2500);
+}
+
 TEST_F(HtmlViewTest, TextGivenAtCreationOrBySetTextIsShownAndEmptyTextClears) {
   HWND made = CreateWindowExW(0, DISPLAYCLASS, u"<p>created with text</p>", WS_CHILD | WS_VISIBLE, 0, 0, 300, 300,
                               host_, nullptr, nullptr, nullptr);
@@ -274,6 +295,13 @@ TEST_F(HtmlViewTest, HostilePagesNeitherCrashNorHang) {
     cases.push_back({"broken markup", broken});
   }
   {
+    std::u16string images;
+    for (int i = 0; i < 5000; ++i) images += u"<img src=\"i" + std::u16string(1, u'a' + i % 26) +
+                                              std::u16string(1, u'a' + (i / 26) % 26) +
+                                              std::u16string(1, u'a' + (i / 676) % 26) + u"\">";
+    cases.push_back({"5000 images", images});
+  }
+  {
     std::u16string tables;
     for (int i = 0; i < 3000; ++i) tables += u"<table><tr><td>";
     cases.push_back({"nested tables", tables});
@@ -284,6 +312,8 @@ TEST_F(HtmlViewTest, HostilePagesNeitherCrashNorHang) {
     UpdateWindow(Inner());
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(seconds, 20.0) << c.name;
+    EXPECT_LE(Hosted().imageRequests.size(), qk::htmlview::kMaxImages) << c.name;
+    Hosted().imageRequests.clear();
     EXPECT_GE(Height(), 0) << c.name;
     // Still a working view.
     Load(u"<p>after</p>");
