@@ -173,7 +173,40 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
 #define ODS_CHECKED 0x0008
 #define ODS_FOCUS 0x0010
 
-// DRAWITEMSTRUCT, MEASUREITEMSTRUCT and NMHDR come from user/user.h.
+struct DRAWITEMSTRUCT {
+  UINT CtlType;
+  UINT CtlID;
+  UINT itemID;
+  UINT itemAction;
+  UINT itemState;
+  HWND hwndItem;
+  HDC hDC;
+  RECT rcItem;
+  ULONG_PTR itemData;
+};
+typedef DRAWITEMSTRUCT* LPDRAWITEMSTRUCT;
+
+struct MEASUREITEMSTRUCT {
+  UINT CtlType;
+  UINT CtlID;
+  UINT itemID;
+  UINT itemWidth;
+  UINT itemHeight;
+  ULONG_PTR itemData;
+};
+typedef MEASUREITEMSTRUCT* LPMEASUREITEMSTRUCT;
+
+// WM_NOTIFY.
+// NMHDR is declared here and by the shell's header, whichever comes first.
+#ifndef QK_NMHDR_DECLARED
+#define QK_NMHDR_DECLARED
+struct NMHDR {
+  HWND hwndFrom;
+  UINT_PTR idFrom;
+  UINT code;
+};
+typedef NMHDR* LPNMHDR;
+#endif
 
 #define NM_FIRST 0u
 #define NM_OUTOFMEMORY (NM_FIRST - 1)
