@@ -327,10 +327,14 @@ INT_PTR CTouchFileDialog::OnMessage(HWND dialog, UINT msg, WPARAM wParam, LPARAM
       auto* header = reinterpret_cast<NMHDR*>(lParam);
       if (header && header->hwndFrom == m_hList && header->code == LVN_ITEMCHANGED) {
         auto* change = reinterpret_cast<NMLISTVIEW*>(lParam);
-        if ((change->uNewState & LVIS_SELECTED) && !(change->uOldState & LVIS_SELECTED) &&
-            (change->lParam & kFolderFlag))
-          // Entered once the list has finished with its notification.
-          PostMessageW(dialog, WM_ENTER_ENTRY, static_cast<WPARAM>(change->lParam & 0xFFFF), 0);
+        if ((change->uNewState & LVIS_SELECTED) && !(change->uOldState & LVIS_SELECTED) && change->iItem >= 0) {
+          LVITEMW item = {};
+          item.mask = LVIF_PARAM;
+          item.iItem = change->iItem;
+          if (SendMessageW(m_hList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) && (item.lParam & kFolderFlag))
+            // Entered once the list has finished with its notification.
+            PostMessageW(dialog, WM_ENTER_ENTRY, static_cast<WPARAM>(item.lParam & 0xFFFF), 0);
+        }
       }
       return FALSE;
     }
