@@ -433,7 +433,12 @@ void CCategoryListCtrl::DrawItem(LPDRAWITEMSTRUCT draw) {
     auto stateImages = reinterpret_cast<HIMAGELIST>(::SendMessageW(m_hWnd, LVM_GETIMAGELIST, LVSIL_STATE, 0));
     if (state && stateImages) ImageList_Draw(stateImages, state - 1, dc, iconRect.right, iconRect.top, ILD_TRANSPARENT);
   }
-  RECT label = {iconRect.right + ScaleX(4), 0, w, h};
+  // The text starts where the list puts its label, so that the cell editor
+  // opens right over it, and never over the icon.
+  RECT labelRect = {};
+  int labelLeft = iconRect.right + ScaleX(4);
+  if (GetItemRect(item, &labelRect, LVIR_LABEL)) labelLeft = std::max(labelLeft, static_cast<int>(labelRect.left - row.left));
+  RECT label = {labelLeft, 0, w, h};
   if (selected) {
     RECT fill = label;
     FillRect(dc, &fill, GetSysColorBrush(COLOR_HIGHLIGHT));
