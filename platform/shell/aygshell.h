@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/commctrl.h"  // NMHDR
 #include "gdi/gdi.h"
 #include "user/menu.h"
 #include "user/user.h"

@@ -74,15 +74,6 @@ struct COPYDATASTRUCT {
 };
 typedef COPYDATASTRUCT* PCOPYDATASTRUCT;
 
-// The header of every WM_NOTIFY notification (lParam points at it, or at a
-// larger structure that begins with it).
-struct NMHDR {
-  HWND hwndFrom;
-  UINT_PTR idFrom;
-  UINT code;
-};
-typedef NMHDR* LPNMHDR;
-
 // Messages.
 #define WM_NULL 0x0000
 #define WM_CREATE 0x0001

@@ -419,6 +419,7 @@ TEST_F(ShellTest, RaisedInputPanelResizesTheDialogAndTypesIntoTheFocus) {
 
 TEST_F(ShellTest, SipPrefWindowRaisesThePanelForTypeableEditsOnly) {
   ASSERT_TRUE(SHInitExtraControls());  // the program's start-up call registers "SIPPREF"
+  InitCommonControls();                // and the standard controls
   HWND edit = CreateWindowExW(0, u"EDIT", u"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 10, 10, 200, 40, owner_,
                               reinterpret_cast<HMENU>(1054), nullptr, nullptr);
   HWND locked = CreateWindowExW(0, u"EDIT", u"", WS_CHILD | WS_VISIBLE | ES_READONLY, 10, 60, 200, 40, owner_,
