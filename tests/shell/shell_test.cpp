@@ -496,6 +496,15 @@ TEST_F(ShellTest, TapAndHoldIsRecognisedOnTheClockAndTapsAndMovesAreNot) {
   qk::InjectPointer(WM_LBUTTONUP, 104, 302);
   qk::PumpMessages();
 
+  // Without the hook a tap ends the wait at once too.
+  qk::shell::SetGestureWaitHook(nullptr);
+  qk::InjectPointer(WM_LBUTTONDOWN, 100, 300);
+  qk::InjectPointer(WM_LBUTTONUP, 100, 300);
+  qk::PumpMessages();
+  ASSERT_EQ(Saw().gestures.size(), 5u);
+  EXPECT_EQ(Saw().gestures[4], 0u);
+  qk::shell::SetGestureWaitHook([&] { qk::AdvanceClock(100); });
+
   // Without SHRG_RETURNCMD the window gets WM_CONTEXTMENU.
   Saw().gestureFlags = 0;
   qk::InjectPointer(WM_LBUTTONDOWN, 100, 300);
