@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "controls/commctrl.h"
 #include "display/display.h"
 #include "gdi/image_codec.h"
 #include "gdi/surface.h"
@@ -559,6 +560,27 @@ TEST_F(ShellTest, ImageFilesLoadAndFilesGetIconsOfTheirKind) {
     for (int i = 0; i < 32 * 32; ++i) (px[i] >> 24) == 255 ? ++opaque : ((px[i] >> 24) == 0 ? ++clear : 0);
     EXPECT_GT(opaque, 200) << static_cast<int>(c.kind);
     EXPECT_GT(clear, 50) << static_cast<int>(c.kind);
+    // Into an image list with its mask, as the file chooser lists entries.
+    HIMAGELIST list = ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 1, 1);
+    HBITMAP mask = qk::shell::IconMask(sfi.hIcon);
+    ASSERT_NE(mask, nullptr);
+    EXPECT_EQ(ImageList_Add(list, pixels, mask), 0);
+    EXPECT_EQ(ImageList_GetImageCount(list), 1);
+    // Drawn on white: the corner stays white, the middle is the picture.
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, 32, 32);
+    HGDIOBJ oldCanvas = SelectObject(mem, canvas);
+    PatBlt(mem, 0, 0, 32, 32, WHITENESS);
+    EXPECT_TRUE(ImageList_Draw(list, 0, mem, 0, 0, ILD_TRANSPARENT));
+    EXPECT_EQ(GetPixel(mem, 0, 0), RGB(255, 255, 255));
+    EXPECT_NE(GetPixel(mem, 6, 26), RGB(255, 255, 255));
+    SelectObject(mem, oldCanvas);
+    DeleteObject(canvas);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(mask);
+    ImageList_Destroy(list);
     EXPECT_TRUE(qk::shell::DestroyShellIcon(sfi.hIcon));
     EXPECT_FALSE(qk::shell::DestroyShellIcon(sfi.hIcon));
   }
