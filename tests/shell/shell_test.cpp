@@ -32,7 +32,8 @@ struct Seen {
   int contextMenus = 0;
   SHACTIVATEINFO sai{};
   DWORD gestureFlags = SHRG_RETURNCMD;
-  std::vector<POINT> tapsInPopup;  // where to tap once a popup opened
+  std::vector<std::vector<POINT>> tapsInPopups;  // where to tap in each popup that opens
+  std::vector<POINT> pendingTaps;
 };
 Seen& Saw() {
   static Seen seen;
@@ -48,15 +49,19 @@ LRESULT OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_INITMENUPOPUP:
       Saw().popups.push_back(reinterpret_cast<HMENU>(wParam));
-      if (!Saw().tapsInPopup.empty()) PostMessageW(hwnd, kTapNow, 0, 0);
+      if (!Saw().tapsInPopups.empty()) {
+        Saw().pendingTaps = Saw().tapsInPopups.front();
+        Saw().tapsInPopups.erase(Saw().tapsInPopups.begin());
+        PostMessageW(hwnd, kTapNow, 0, 0);
+      }
       return 0;
     case kTapNow:
       // Runs inside the popup's loop, once the popup is on the screen.
-      for (POINT pt : Saw().tapsInPopup) {
+      for (POINT pt : Saw().pendingTaps) {
         qk::InjectPointer(WM_LBUTTONDOWN, pt.x, pt.y);
         qk::InjectPointer(WM_LBUTTONUP, pt.x, pt.y);
       }
-      Saw().tapsInPopup.clear();
+      Saw().pendingTaps.clear();
       return 0;
     case WM_SETTINGCHANGE:
       ++Saw().settingChanges;
@@ -84,7 +89,7 @@ LRESULT OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 std::vector<BYTE>& MenuTemplate() {
   static std::vector<BYTE> bytes = qk::shell::BuildMenuTemplate(
       {{u"Menu", 0, 0, {{u"Largest", 32854, MF_CHECKED, {}}, {u"", 0, 0, {}}, {u"Smallest", 32859, MF_GRAYED, {}},
-                         {u"Delete", 32861, 0, {}}}}});
+                         {u"Delete", 32861, 0, {}}, {u"Font Size", 0, 0, {{u"Medium", 32856, 0, {}}}}}}});
   return bytes;
 }
 std::vector<BYTE>& OkCancelBar() {
@@ -274,13 +279,13 @@ TEST_F(ShellTest, SoftKeyPopupShowsItsMenuAndSendsTheChosenEntry) {
   ASSERT_NE(bar, nullptr);
   HMENU popup = reinterpret_cast<HMENU>(SendMessageW(bar, SHCMBM_GETSUBMENU, 0, 32797));
   ASSERT_NE(popup, nullptr);
-  EXPECT_EQ(GetMenuItemCount(popup), 4);
+  EXPECT_EQ(GetMenuItemCount(popup), 5);
   EXPECT_EQ(GetMenuState(popup, 32854, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
   EXPECT_EQ(SendMessageW(bar, SHCMBM_GETSUBMENU, 0, 32814), 0);
 
-  // The popup stands on the key: 3 rows of 52 and a separator of 18 above y 748.
-  int top = 748 - (2 + 3 * 52 + 18);
-  Saw().tapsInPopup = {{420, top + 1 + 26}};  // "Largest"
+  // The popup stands on the key: 4 rows of 52 and a separator of 18 above y 748.
+  int top = 748 - (2 + 4 * 52 + 18);
+  Saw().tapsInPopups = {{{420, top + 1 + 26}}};  // "Largest"
   Tap(420, 775);
   ASSERT_EQ(Saw().popups.size(), 1u);
   EXPECT_EQ(Saw().popups[0], popup);
@@ -288,10 +293,20 @@ TEST_F(ShellTest, SoftKeyPopupShowsItsMenuAndSendsTheChosenEntry) {
   EXPECT_EQ(Saw().commands[0].first, 32854u);
 
   // A greyed entry is not chosen; a tap outside closes the menu with nothing.
-  Saw().tapsInPopup = {{420, top + 1 + 52 + 18 + 26}, {100, 100}};  // "Smallest" (greyed), then outside
+  Saw().tapsInPopups = {{{420, top + 1 + 52 + 18 + 26}, {100, 100}}};  // "Smallest" (greyed), then outside
   Tap(420, 775);
   EXPECT_EQ(Saw().commands.size(), 1u);
   EXPECT_EQ(Saw().popups.size(), 2u);
+
+  // A submenu opens in the popup's place (one row over the key); its entry is chosen there.
+  Saw().tapsInPopups = {{{420, top + 1 + 3 * 52 + 18 + 26}}, {{420, 748 - 27}}};  // "Font Size", "Medium"
+  Saw().popups.clear();
+  Tap(420, 775);
+  ASSERT_EQ(Saw().popups.size(), 2u);
+  EXPECT_EQ(Saw().popups[1], GetSubMenu(popup, 4));
+  ASSERT_EQ(Saw().commands.size(), 2u);
+  EXPECT_EQ(Saw().commands[1].first, 32856u);
+  Saw().commands.erase(Saw().commands.begin() + 1);
 
   // A handler answers instead of the built-in popup.
   qk::shell::SetSoftKeyPopupHandler([&](HWND o, HMENU m, const RECT& key) -> UINT {
