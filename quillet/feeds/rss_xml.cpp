@@ -87,6 +87,15 @@ CString HtmlEscape(const CString& text) {
   return out;
 }
 
+// An Atom summary or content that declares itself plain text: its "<" is a
+// character of the text, never the start of markup.
+bool IsPlainTextConstruct(const TiXmlElement* e) {
+  if (!CEXML::NameIs(e, "summary") && !CEXML::NameIs(e, "content")) return false;
+  const char* type = e->Attribute("type");
+  if (!type || (strcasecmp(type, "text") != 0 && strcasecmp(type, "text/plain") != 0)) return false;
+  return e->FirstChildElement() == nullptr;
+}
+
 // A "|" would shift the fields of an image job.
 CString JobField(const CString& text) {
   CString out(text);
@@ -546,6 +555,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
       // Already HTML after the XML parse: decoding it again would turn
       // escaped markup into live markup.
       content = ElementContent(c);
+      if (IsPlainTextConstruct(c)) content = HtmlEscape(content);
       if (!LocaliseImages(content, page, itemImages, itemRefs)) return 0;
     }
   }

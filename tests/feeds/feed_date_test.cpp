@@ -70,6 +70,15 @@ TEST_F(FeedDateTest, Rfc822Forms) {
   EXPECT_EQ(ParseTimeZone("-0930"), -34200);
   EXPECT_EQ(ParseTimeZone("PDT"), -7 * 3600);
   EXPECT_EQ(ParseTimeZone("+99999999999999999999"), (9999 - 40 * 99) * 60);
+  // Forms real feeds write: the zone's hours and minutes apart or hours
+  // alone, and a time without seconds.
+  EXPECT_EQ(ParseTimeZone("+05:30"), 19800);
+  EXPECT_EQ(ParseTimeZone("-03:00"), -3 * 3600);
+  EXPECT_EQ(ParseTimeZone("+01"), 3600);
+  EXPECT_EQ(ParseRfc822Date("Wed, 01 Jun 2005 12:00:00 +05:30"), noon - 19800);
+  EXPECT_EQ(ParseRfc822Date("Wed, 01 Jun 2005 12:00 GMT"), noon);
+  EXPECT_EQ(ParseRfc822Date("Wed, 1 Jun 05 12:00 -0200"), noon + 7200);
+  EXPECT_EQ(ParseRfc822Date("Wed, 01 Jun 2005 12 GMT"), 0);
 }
 
 // The examples as stored texts, once in UTC and once two hours east.

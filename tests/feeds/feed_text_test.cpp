@@ -101,6 +101,34 @@ TEST_F(FeedTextTest, ReferencesAndEightBitTextInEveryEncoding) {
   EXPECT_EQ(r[0].link, CString(u"http://e/q?a=1&b=2"));
   // Markup written as child elements comes back as HTML, its text escaped.
   EXPECT_EQ(r[0].content, CString(u"x\u00a0y R&amp;D <a href=\"http://e/?a=1&amp;b=2&amp;c=3\">l</a> &amp;bogus;"));
+
+  // Feeds as servers send them: blank lines before the declaration, a
+  // document type with an internal subset, a declaration that says UTF-8
+  // over 8-bit bytes (with and without a byte-order mark), and a charset in
+  // single quotes before a double-quoted attribute. Each is read whole.
+  const std::string plain = "<item><title>Caf\xC3\xA9 &nbsp;x</title><link>http://e/1</link>"
+                            "<description>d&#233; tail</description></item>";
+  for (const std::string& head :
+       {std::string("\n\n  <?xml version=\"1.0\" encoding=\"utf-8\"?>"), std::string("\xEF\xBB\xBF\r\n"),
+        std::string("<?xml version=\"1.0\"?>\n<!DOCTYPE rss [\n<!ENTITY nbsp \"&#160;\"> <!-- ']' -->\n]>\n")}) {
+    r = ParseFresh(Rss(head, plain));
+    ASSERT_EQ(r.size(), 1u) << head;
+    EXPECT_EQ(r[0].title, CString(u"Caf\u00e9 \u00a0x")) << head;
+    EXPECT_EQ(r[0].content, CString(u"d\u00e9 tail")) << head;
+  }
+  const std::string latin = "<item><title>Caf\xE9 au lait\xC0\xAF</title><link>http://e/1</link>"
+                            "<description>cr\xE8me br\xFBl\xE9" "e &amp; more</description></item>";
+  for (const std::string& head : {std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"),
+                                  std::string("\xEF\xBB\xBF<?xml version=\"1.0\"?>")}) {
+    r = ParseFresh(Rss(head, latin));
+    ASSERT_EQ(r.size(), 1u) << head;
+    EXPECT_EQ(r[0].title, CString(u"Caf\ufffd au lait\ufffd")) << head;
+    EXPECT_EQ(r[0].content, CString(u"cr\ufffdme br\ufffdl\ufffde & more")) << head;
+  }
+  r = ParseFresh(Rss("<?xml version='1.0' encoding='windows-1251' standalone=\"yes\"?>",
+                     "<item><title>\xCF\xF0\xE8\xE2\xE5\xF2</title><link>http://e/1</link></item>"));
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].title, CString(u"\u041f\u0440\u0438\u0432\u0435\u0442"));
 }
 
 // Content is HTML after the XML parse and is not decoded again; markup
@@ -132,8 +160,12 @@ TEST_F(FeedTextTest, EscapedMarkupAndXhtmlContent) {
       "<entry><title>Two</title><link href=\"http://a/2\"/><id>tag:2</id>"
       "<summary type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">S <i>i</i></div></summary></entry>"
       "<entry><title>Three</title><link href=\"http://a/3\"/><id>tag:3</id>"
-      "<content type=\"html\">&lt;p&gt;&amp;lt;b&amp;gt; stays text&lt;/p&gt;</content></entry></feed>");
-  ASSERT_EQ(r.size(), 3u);
+      "<content type=\"html\">&lt;p&gt;&amp;lt;b&amp;gt; stays text&lt;/p&gt;</content></entry>"
+      "<entry><title>Four</title><link href=\"http://a/4\"/><id>tag:4</id>"
+      "<summary type=\"text\">if a &lt; b &amp;&amp; &lt;script&gt;x&lt;/script&gt;</summary></entry></feed>");
+  ASSERT_EQ(r.size(), 4u);
+  // Plain text stays text when shown as HTML.
+  EXPECT_EQ(r[3].content, CString(u"if a &lt; b &amp;&amp; &lt;script&gt;x&lt;/script&gt;"));
   EXPECT_EQ(r[0].title, CString(u"One <b>bold</b>"));
   EXPECT_EQ(r[0].content, CString(u"<p>One <em>two</em></p><img src=\"Ch007-1117584000-005.png\" />"));
   EXPECT_EQ(r[1].content, CString(u"S <i>i</i>"));
