@@ -508,7 +508,10 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
   for (TiXmlElement* c = item->FirstChildElement(); c; c = c->NextSiblingElement()) {
     if (Is(c, "link")) {
       GetElementText(c, name, text);
-      key = ResolveLink(c, text);
+      // An address in character data keeps its line breaks; an empty link
+      // (an Atom link element after the RSS one) takes nothing away.
+      text.Trim(u" \t\r\n");
+      if (!text.IsEmpty()) key = ResolveLink(c, text);
       page = NewPageName();
     } else if (Is(c, "content:encoded") || Is(c, "content")) {
       fullContent = true;
@@ -518,6 +521,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
     for (TiXmlElement* c = item->FirstChildElement(); c; c = c->NextSiblingElement()) {
       if (Is(c, "guid")) {
         GetElementText(c, name, text);
+        text.Trim(u" \t\r\n");
         key = text;
         page = NewPageName();
       }
@@ -547,7 +551,11 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
         // An Atom link without rel is the alternate link.
         const char* rel = c->Attribute("rel");
         const char* href = c->Attribute("href");
-        if (href && (!rel || strcasecmp(rel, "alternate") == 0)) key = ResolveLink(c, NodeText(href));
+        if (href && (!rel || strcasecmp(rel, "alternate") == 0)) {
+          CString address = NodeText(href);
+          address.Trim(u" \t\r\n");
+          key = ResolveLink(c, address);
+        }
       }
     } else if (Is(c, "description") || Is(c, "summary") || Is(c, "content:encoded") || Is(c, "content")) {
       bool isFull = Is(c, "content:encoded") || Is(c, "content");
@@ -561,6 +569,10 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
   }
   // A "|" in a key would shift the fields of the item's image jobs.
   key = JobField(key);
+  // Keys are compared as the store holds them: a longer one would never be
+  // found again and would be stored anew at every refresh.
+  if (key.GetLength() > ITEM_MAX_KEY_CHARS) key = key.Left(ITEM_MAX_KEY_CHARS);
+  if (id.GetLength() > ITEM_MAX_KEY_CHARS) id = id.Left(ITEM_MAX_KEY_CHARS);
   bool known;
   CString keylessTag;
   if (key.IsEmpty()) {
@@ -586,6 +598,8 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
       // A new id under a stored link: a record of its own.
       CString suffix;
       suffix.Format(u"-%d", int(GetTickCount()));
+      if (key.GetLength() + suffix.GetLength() > ITEM_MAX_KEY_CHARS)
+        key = key.Left(ITEM_MAX_KEY_CHARS - suffix.GetLength());
       key += suffix;
     }
     store->AddPendingItem(title, key, id, date, readFlag, 0, content, page);

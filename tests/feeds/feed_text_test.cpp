@@ -311,6 +311,25 @@ TEST_F(FeedTextTest, RepeatedLinkIsStoredOnce) {
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[1].link, CString(u"http://a/x-5000"));
   EXPECT_EQ(r[1].id, CString(u"tag:2"));
+
+  // Keys as feeds write them: a link in character data with its line
+  // breaks, an empty link element after the real one, and a link and an id
+  // longer than a record holds. Each is one item, refresh after refresh.
+  const std::string longLink = "http://e/" + std::string(40000, 'a');
+  const std::string odd = Rss(
+      "", "<item><title>C</title><link><![CDATA[\n  /c?x=1\n]]></link></item>"
+          "<item><title>E</title><link>http://e/e</link><link rel=\"self\" href=\"http://e/self\"/></item>"
+          "<item><title>L</title><link>" + longLink + "</link></item>"
+          "<item><title>I</title><link>http://e/i</link><id>" + std::string(40000, 'i') + "</id></item>");
+  ParseFresh(odd, u"http://e/feed");
+  for (int refresh = 0; refresh < 3; ++refresh) ASSERT_EQ(Parse(odd, u"http://e/feed"), 1);
+  r = Records();
+  ASSERT_EQ(r.size(), 4u);
+  EXPECT_EQ(r[0].link, CString(u"http://e/c?x=1"));
+  EXPECT_EQ(r[1].link, CString(u"http://e/e"));
+  EXPECT_EQ(r[2].link.GetLength(), ITEM_MAX_KEY_CHARS);
+  EXPECT_EQ(r[3].link, CString(u"http://e/i"));
+  EXPECT_EQ(r[3].id.GetLength(), ITEM_MAX_KEY_CHARS);
 }
 
 // After every refresh the store holds at most the kept number of items
