@@ -87,6 +87,15 @@ CString HtmlEscape(const CString& text) {
   return out;
 }
 
+// True when the element holds markup or text other than blanks.
+bool HasContent(const TiXmlElement* e) {
+  for (const TiXmlNode* c = e->FirstChild(); c; c = c->NextSibling()) {
+    if (c->ToElement()) return true;
+    if (c->ToText() && std::string(c->Value()).find_first_not_of(" \t\r\n") != std::string::npos) return true;
+  }
+  return false;
+}
+
 // An Atom summary or content that declares itself plain text: its "<" is a
 // character of the text, never the start of markup.
 bool IsPlainTextConstruct(const TiXmlElement* e) {
@@ -513,7 +522,9 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
       text.Trim(u" \t\r\n");
       if (!text.IsEmpty()) key = ResolveLink(c, text);
       page = NewPageName();
-    } else if (Is(c, "content:encoded") || Is(c, "content")) {
+    } else if ((Is(c, "content:encoded") || Is(c, "content")) && HasContent(c)) {
+      // An empty full-content element (an excerpt-only feed, or Atom
+      // content given by address) leaves the description in place.
       fullContent = true;
     }
   }
@@ -559,7 +570,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
       }
     } else if (Is(c, "description") || Is(c, "summary") || Is(c, "content:encoded") || Is(c, "content")) {
       bool isFull = Is(c, "content:encoded") || Is(c, "content");
-      if (isFull != fullContent) continue;
+      if (isFull != fullContent || (isFull && !HasContent(c))) continue;
       // Already HTML after the XML parse: decoding it again would turn
       // escaped markup into live markup.
       content = ElementContent(c);

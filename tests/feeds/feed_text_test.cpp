@@ -171,6 +171,18 @@ TEST_F(FeedTextTest, EscapedMarkupAndXhtmlContent) {
   EXPECT_EQ(r[1].content, CString(u"S <i>i</i>"));
   EXPECT_EQ(r[2].content, CString(u"<p>&lt;b&gt; stays text</p>"));
 
+  // An empty full-content element (an excerpt-only feed; Atom content given
+  // by address) leaves the description or summary as the item's content.
+  r = ParseFresh(Rss("", "<item><title>Ex</title><link>http://e/x</link><description>&lt;p&gt;Excerpt&lt;/p&gt;"
+                         "</description><content:encoded><![CDATA[ ]]></content:encoded></item>"));
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].content, CString(u"<p>Excerpt</p>"));
+  r = ParseFresh("<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title><entry><title>S</title>"
+                 "<link href=\"http://a/s\"/><id>tag:s</id><summary type=\"html\">&lt;i&gt;Sum&lt;/i&gt;</summary>"
+                 "<content type=\"text/html\" src=\"http://a/s.html\"/></entry></feed>");
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].content, CString(u"<i>Sum</i>"));
+
   // The channel's plain-text values are escaped on its information page.
   CRssXML doc(nullptr, nullptr, nullptr, 1);
   WriteDeviceFile(kFeed, "<rss version=\"2.0\"><channel><title>&lt;script&gt;x&lt;/script&gt; &amp; co</title>"
