@@ -389,8 +389,8 @@ CString CRssXML::NewImageName(const CString& extension) {
   return local.Mid(local.ReverseFind(u'\\') + 1);
 }
 
-bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringList& itemImages,
-                             std::unordered_map<std::u16string, std::u16string>& itemRefs) {
+bool CRssXML::LocaliseImages(const TiXmlElement* element, CString& content, const CString& pageName,
+                             CStringList& itemImages, std::unordered_map<std::u16string, std::u16string>& itemRefs) {
   const std::u16string& text = content.str();
   const std::u16string lower = AsciiLower(content).str();
   CImageScanner scanner(text, lower);
@@ -409,6 +409,9 @@ bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringL
     if (ref.empty()) continue;
     // A reference that already is a local name of this parse stays.
     if (m_localNames.count(ref)) continue;
+    // An image written into the content itself shows as it is; there is
+    // nothing to fetch, and a local name would leave it blank.
+    if (ref.size() >= 5 && AsciiLower(CString(ref.substr(0, 5))) == u"data:") continue;
     CString ext(u".img");
     size_t dot = ref.rfind(u'.');
     if (dot != std::u16string::npos) {
@@ -438,6 +441,10 @@ bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringL
       // The job names the address to fetch: the value as HTML means it.
       CString address(found.ref);
       ReplaceHTMLEntities(address);
+      // A relative address is fetched from where the content stands: its
+      // xml:base, else the feed's own address.
+      address.Trim(u" \t\r\n");
+      address = ResolveLink(element, address);
       CString lowerRef(address);
       lowerRef.MakeLower();
       if (lowerRef.Find(RSS_AD_DOMAIN) < 0)
@@ -575,7 +582,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
       // escaped markup into live markup.
       content = ElementContent(c);
       if (IsPlainTextConstruct(c)) content = HtmlEscape(content);
-      if (!LocaliseImages(content, page, itemImages, itemRefs)) return 0;
+      if (!LocaliseImages(c, content, page, itemImages, itemRefs)) return 0;
     }
   }
   // A "|" in a key would shift the fields of the item's image jobs.

@@ -80,8 +80,9 @@ class CRssXML : public CEXML {
   // Rewrites the image references of content to local names in one pass;
   // false when cancelled. Entries are "page|reference|local" until the key
   // is final; itemRefs maps the item's new references to their local names.
-  bool LocaliseImages(CString& content, const CString& pageName, CStringList& itemImages,
-                      std::unordered_map<std::u16string, std::u16string>& itemRefs);
+  // Relative image addresses resolve as the element's links do.
+  bool LocaliseImages(const TiXmlElement* element, CString& content, const CString& pageName,
+                      CStringList& itemImages, std::unordered_map<std::u16string, std::u16string>& itemRefs);
   // The element's text; markup written as child elements is kept as markup.
   CString ElementContent(const TiXmlElement* element) const;
   // A link resolved against the xml:base of its element and its ancestors

@@ -448,6 +448,31 @@ TEST_F(FeedTextTest, ImageReferencesAreRewrittenExactly) {
   EXPECT_EQ(ToList(second.m_imageJobs),
             (std::vector<std::string>{"http://e/2|Ch007-1117584000-023.htm|shared.png|Ch007-1117584000-024.png",
                                       "http://e/2|Ch007-1117584000-023.htm|i.png?a=1&b=2|Ch007-1117584000-025.png"}));
+
+  // Relative addresses are fetched from where the content stands (its
+  // xml:base, else the feed's address); an image written into the content
+  // as data stays as it is and is fetched from nowhere.
+  SetItemNameCounter(40);
+  std::filesystem::remove(Host(kStore));
+  CRssXML third(nullptr, nullptr, nullptr, 1);
+  ASSERT_EQ(Parse("<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title><entry><title>R</title>"
+                  "<link href=\"/r\"/><id>tag:r</id><content type=\"html\">&lt;img src=\"/img/a.jpg\"&gt;"
+                  "&lt;img src=\"data:image/gif;base64,R0lGODlhAQABAAAAACw=\"&gt;&lt;img src=\"../b.png\"&gt;"
+                  "</content></entry><entry xml:base=\"http://cdn.e/x/\"><title>S</title><link href=\"s\"/><id>tag:s</id>"
+                  "<summary type=\"html\">&lt;img src='c.gif'&gt;</summary></entry></feed>",
+                  u"http://blog.e/feeds/atom.xml", &third),
+            1);
+  r = Records();
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].link, CString(u"http://blog.e/r"));
+  EXPECT_EQ(r[0].content, CString(u"<img src=\"Ch007-1117584000-042.jpg\">"
+                                  u"<img src=\"data:image/gif;base64,R0lGODlhAQABAAAAACw=\">"
+                                  u"<img src=\"Ch007-1117584000-043.png\">"));
+  EXPECT_EQ(ToList(third.m_imageJobs),
+            (std::vector<std::string>{
+                "http://blog.e/r|Ch007-1117584000-041.htm|http://blog.e/img/a.jpg|Ch007-1117584000-042.jpg",
+                "http://blog.e/r|Ch007-1117584000-041.htm|http://blog.e/b.png|Ch007-1117584000-043.png",
+                "http://cdn.e/x/s|Ch007-1117584000-044.htm|http://cdn.e/x/c.gif|Ch007-1117584000-045.gif"}));
 }
 
 }  // namespace
