@@ -669,7 +669,13 @@ int CRssXML::SaveItems() {
     if (Cancelled()) break;
     if (ParseItem(e, &store)) ++examined;
   }
-  if (!store.Commit()) m_imageJobs.RemoveAll();
+  if (!store.Commit()) {
+    // Nothing of this parse was stored (a full disk, a store that cannot be
+    // written): that is no successful parse, and the channel's error item
+    // stays.
+    m_imageJobs.RemoveAll();
+    return 0;
+  }
   store.Open(bin, 1, 1);
   store.TrimItems(0);
   store.DeleteItem(ERROR_ITEM_LINK);

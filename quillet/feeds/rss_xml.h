@@ -50,7 +50,8 @@ class CRssXML : public CEXML {
   int GetLink(CString& out);
   int GetImageUrl(CString& out);
   CString& GetBinPath(CString& out);
-  // Parses every item into the store; 0 when the document holds no feed.
+  // Parses every item into the store; 0 when the document holds no feed or
+  // its items could not be written (the error item then stays).
   int SaveItems();
   int ParseItem(TiXmlElement* item, CItemStore* store);
   int CountItems(int& itemCount, int& readCount);
