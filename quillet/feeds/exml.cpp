@@ -660,7 +660,9 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
       if (fileCodePage == CP_ACP) fileCodePage = CP_UTF8;
       // Text labelled Latin-1 is read as its Windows superset, as browsers
       // do: such feeds carry curly quotes and dashes in the bytes 128-159.
-      if (fileCodePage == 28591) fileCodePage = 1252;
+      // Text labelled ASCII is read the same way: its bytes beyond 127 are
+      // Western characters far more often than anything else.
+      if (fileCodePage == 28591 || fileCodePage == 20127) fileCodePage = 1252;
       if (!IsUtf8CodePage(fileCodePage)) TranscodeToUtf8(data, fileCodePage);
     }
     if (!fromUtf16 && IsUtf8CodePage(fileCodePage) && !IsValidUtf8(data)) ReplaceMalformedUtf8(data);

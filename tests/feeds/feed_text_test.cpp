@@ -67,10 +67,11 @@ TEST_F(FeedTextTest, ReferencesAndEightBitTextInEveryEncoding) {
   const std::string item =
       "<item><title>Don&#8217;t caf\xE9 &#x20AC;&#146;</title><link>http://e/1</link>"
       "<description>a&#160;b \x93q\x94 end</description></item>";
-  // Declared windows-1252, declared ISO-8859-1 (read as its Windows
-  // superset, as browsers do), and no declaration at all.
+  // Declared windows-1252, declared ISO-8859-1 or US-ASCII (read as the
+  // Windows superset, as browsers do), and no declaration at all.
   for (const std::string& decl : {std::string("<?xml version=\"1.0\" encoding=\"windows-1252\"?>"),
                                   std::string("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"),
+                                  std::string("<?xml version=\"1.0\" encoding=\"US-ASCII\"?>"),
                                   std::string("<?xml version=\"1.0\"?>"), std::string()}) {
     std::vector<CItemRecord> r = ParseFresh(Rss(decl, item));
     ASSERT_EQ(r.size(), 1u) << decl;
