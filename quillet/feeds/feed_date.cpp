@@ -244,7 +244,14 @@ int ParseTimeZone(const char* text) {
   const char* p = text;
   if (*p == '(') ++p;
   for (const auto& z : kZones) {
-    if (strncmp(p, z.name, strlen(z.name)) == 0) return (z.hhmm - 40 * (z.hhmm / 100)) * 60;
+    size_t n = strlen(z.name);
+    // A name of the table stands alone: the military letters "M", "N",
+    // "A" and "Y" must not be taken from "MSK", "NZST", "AEST" or "YEKT",
+    // which would put such dates up to twelve hours off (an unknown zone
+    // counts as UTC).
+    char next = p[n];
+    bool alone = !((next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z'));
+    if (strncmp(p, z.name, n) == 0 && (alone || n > 1)) return (z.hhmm - 40 * (z.hhmm / 100)) * 60;
   }
   return 0;
 }
