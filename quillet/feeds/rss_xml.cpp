@@ -595,9 +595,19 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
   CString keylessTag;
   if (key.IsEmpty()) {
     // Items without a link are told apart by id, else by title.
-    keylessTag = id.IsEmpty() ? u"title:" + title : u"id:" + id;
-    known = m_keylessAdded.count(keylessTag.str()) ||
-            (id.IsEmpty() ? store->IsKnownKeylessItem(title) : store->IsKnownItem(u"", u"", id));
+    // Items with neither (a description alone, as older feeds write them)
+    // are told apart by their content, whatever local names its images got.
+    if (!id.IsEmpty()) {
+      keylessTag = u"id:" + id;
+      known = m_keylessAdded.count(keylessTag.str()) || store->IsKnownItem(u"", u"", id);
+    } else if (!title.IsEmpty()) {
+      keylessTag = u"title:" + title;
+      known = m_keylessAdded.count(keylessTag.str()) || store->IsKnownKeylessItem(title);
+    } else {
+      CString body = WithoutImageReferences(content);
+      keylessTag = u"content:" + body;
+      known = m_keylessAdded.count(keylessTag.str()) || store->IsKnownKeylessContent(body);
+    }
   } else {
     // A link already stored is the same item under whatever title; with an
     // id the id decides.

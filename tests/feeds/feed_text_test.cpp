@@ -248,6 +248,24 @@ TEST_F(FeedTextTest, KeylessItemsAreEachStored) {
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[0].id, CString(u"tag:1"));
   EXPECT_EQ(r[1].id, CString(u"tag:2"));
+
+  // Items of a description alone, as older feeds write them, are told apart
+  // by their content, also where their images get new local names at every
+  // refresh.
+  const std::string notes = Rss("",
+                                "<item><description>Note one</description></item>"
+                                "<item><description>Note &lt;img src=\"p.png\"&gt; two</description></item>"
+                                "<item><description>Note one</description></item>");
+  r = ParseFresh(notes);
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].content, CString(u"Note one"));
+  EXPECT_NE(r[1].content.Find(u"Ch007-"), -1);
+  std::string newer = notes;
+  newer.insert(newer.find("<item>"), "<item><description>Note three</description></item>");
+  for (int refresh = 0; refresh < 3; ++refresh) ASSERT_EQ(Parse(newer), 1);
+  r = Records();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[2].content, CString(u"Note three"));
 }
 
 // Relative links resolve against xml:base and then the feed's address, so
