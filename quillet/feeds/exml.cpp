@@ -249,6 +249,21 @@ bool IsValidUtf8(const std::string& d) {
   return true;
 }
 
+// True when text that is not well-formed UTF-8 still is UTF-8 with a few
+// stray bytes (text pasted in from elsewhere): its multi-byte sequences
+// outnumber its malformed bytes. Read by the 8-bit page, every one of its
+// characters beyond ASCII would turn into two or three wrong ones.
+bool MostlyUtf8(const std::string& d) {
+  size_t good = 0, bad = 0;
+  for (size_t i = 0, n = d.size(); i < n;) {
+    size_t len = Utf8SequenceAt(d, i);
+    if (len > 1) ++good;
+    if (!len) ++bad;
+    i += len ? len : 1;
+  }
+  return good > bad;
+}
+
 // Text that claims to be UTF-8 but holds bytes that are not is read as a
 // browser reads it: each malformed sequence becomes U+FFFD, and the text
 // around it stays whole (a reader of the tree would otherwise end the text
@@ -656,7 +671,8 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
     UINT fileCodePage = CP_UTF8;
     if (!fromUtf16 && !bom) {
       if (declared) fileCodePage = mode == EXML_MODE_UTF8 ? CP_UTF8 : codePage;
-      if ((!declared || fileCodePage == CP_ACP) && !IsValidUtf8(data)) fileCodePage = kFallbackCodePage;
+      if ((!declared || fileCodePage == CP_ACP) && !IsValidUtf8(data) && !MostlyUtf8(data))
+        fileCodePage = kFallbackCodePage;
       if (fileCodePage == CP_ACP) fileCodePage = CP_UTF8;
       // Text labelled Latin-1 is read as its Windows superset, as browsers
       // do: such feeds carry curly quotes and dashes in the bytes 128-159.

@@ -126,6 +126,13 @@ TEST_F(FeedTextTest, ReferencesAndEightBitTextInEveryEncoding) {
     EXPECT_EQ(r[0].title, CString(u"Caf\ufffd au lait\ufffd")) << head;
     EXPECT_EQ(r[0].content, CString(u"cr\ufffdme br\ufffdl\ufffde & more")) << head;
   }
+  // Undeclared UTF-8 with one stray 8-bit byte stays UTF-8: only that byte
+  // is lost, not every other character of the feed.
+  r = ParseFresh(Rss("", "<item><title>Caf\xC3\xA9 \xD0\x9C\xD0\xB8\xD1\x80</title><link>http://e/1</link>"
+                         "<description>na\xEFve \xE2\x80\x94 x</description></item>"));
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].title, CString(u"Caf\u00e9 \u041c\u0438\u0440"));
+  EXPECT_EQ(r[0].content, CString(u"na\ufffdve \u2014 x"));
   r = ParseFresh(Rss("<?xml version='1.0' encoding='windows-1251' standalone=\"yes\"?>",
                      "<item><title>\xCF\xF0\xE8\xE2\xE5\xF2</title><link>http://e/1</link></item>"));
   ASSERT_EQ(r.size(), 1u);
