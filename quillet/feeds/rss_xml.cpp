@@ -740,8 +740,10 @@ int CRssXML::GetTitle(CString& out) {
   TiXmlElement* parent = Is(top, "feed") ? top : top->FirstChildElement("channel");
   TiXmlElement* title = parent ? parent->FirstChildElement("title") : nullptr;
   if (!title) return 0;
-  CString name;
-  GetElementText(title, name, out);
+  // All of the title: text split by a comment or by character data
+  // sections, or markup written as child elements.
+  out = ElementContent(title);
+  out.Trim(u" \t\r\n");
   return 1;
 }
 
@@ -756,6 +758,8 @@ int CRssXML::GetLink(CString& out) {
       const char* href = l->Attribute("href");
       if (href && (!rel || strcasecmp(rel, "alternate") == 0)) {
         out = NodeText(href);
+        out.Trim(u" \t\r\n");
+        out = ResolveLink(l, out);
         return 1;
       }
     }
@@ -766,6 +770,8 @@ int CRssXML::GetLink(CString& out) {
   if (!link) return 0;
   CString name;
   GetElementText(link, name, out);
+  out.Trim(u" \t\r\n");
+  out = ResolveLink(link, out);
   return 1;
 }
 

@@ -212,6 +212,24 @@ TEST_F(RssTest, AtomEntries) {
   EXPECT_EQ(doc.GetLink(text), 1);
   EXPECT_EQ(text, CString(u"http://a/"));
   EXPECT_EQ(doc.GetImageUrl(text), 0);
+
+  // The channel's title whole, whatever pieces it is written in, and its
+  // link as an address that opens.
+  for (const char* feed :
+       {"<rss version=\"2.0\"><channel><title>News <!-- x -->of <![CDATA[the]]> day</title>"
+        "<link>\n /home \n</link></channel></rss>",
+        "<feed xmlns=\"http://www.w3.org/2005/Atom\" xml:base=\"http://b/x/\"><title>News of<![CDATA[ the ]]>day</title>"
+        "<link rel=\"self\" href=\"feed\"/><link href=\"../home\"/></feed>"}) {
+    CRssXML channel(nullptr, nullptr, nullptr, 1);
+    channel.SetFeedUrl(u"http://b/x/feed");
+    WriteDeviceFile(kFeed, feed);
+    ASSERT_EQ(channel.Load(kFeed), 1);
+    EXPECT_EQ(channel.GetTitle(text), 1);
+    EXPECT_EQ(text.Left(7), CString(u"News of")) << feed;
+    EXPECT_EQ(text.Right(7), CString(u"the day")) << feed;
+    EXPECT_EQ(channel.GetLink(text), 1);
+    EXPECT_EQ(text, CString(u"http://b/home")) << feed;
+  }
 }
 
 // The service marks items read through their category; an entry that has no
