@@ -345,7 +345,11 @@ size_t PrepareReference(const std::string& d, size_t i, std::string& out) {
     }
     if (j > digits && j < n && d[j] == ';' && !overflow && code <= 0x10FFFF) {
       if (code >= 0x80 && code <= 0x9F) code = kC1AsWindows[code - 0x80];
-      bool markup = code == '<' || code == '&' || code == '>' || code == '"' || code == '\'';
+      // Control characters go to the parser as references too: the parser
+      // writes them so when it saves, so they must read back as themselves
+      // (a carriage return written raw would also become a line feed).
+      bool markup = code == '<' || code == '&' || code == '>' || code == '"' || code == '\'' ||
+                    (code > 0 && code < 0x20 && code != 9 && code != 10);
       bool usable = code >= 0x20 || code == 9 || code == 10 || code == 13;
       if (code >= 0xD800 && code <= 0xDFFF) usable = false;
       if (markup) {
