@@ -508,11 +508,14 @@ void DropInternalSubset(std::string& d) {
   d.erase(open, j + 1 - open);
 }
 
-// The parser drops the white space of a text that borders on markup:
-// "Hello <b>world</b> and" would read as "Hello<b>world</b>and". Such white
-// space is written as a character reference, which the parser keeps. (A
-// text of white space alone, between two tags, the parser drops whatever
-// form it has.)
+// The parser drops the white space of a text that borders on markup
+// ("Hello <b>world</b> and" would read as "Hello<b>world</b>and") and
+// folds every other run of white space into one blank (the line breaks and
+// indents of a code listing would be lost). Such white space is written as
+// character references, which the parser keeps as they are; a single blank
+// between words, which folding keeps anyway, stays as it is. (A text of
+// white space alone, between two tags, the parser drops whatever form it
+// has.)
 void ProtectInlineSpace(std::string& d) {
   std::string out;
   out.reserve(d.size() + d.size() / 32);
@@ -544,9 +547,24 @@ void ProtectInlineSpace(std::string& d) {
     size_t end = i;
     while (end < n && IsXmlSpace(d[end])) ++end;
     bool beforeMarkup = end < n && d[end] == '<';
-    bool keep = afterMarkup != beforeMarkup && end < n;
-    if (keep) out += "&#32;";
-    else out.append(d, i, end - i);
+    bool alone = (afterMarkup && beforeMarkup) || end == n;
+    bool plainBlank = end == i + 1 && c == ' ' && !afterMarkup && !beforeMarkup;
+    if (alone || plainBlank) {
+      out.append(d, i, end - i);
+    } else {
+      for (size_t k = i; k < end; ++k) {
+        switch (d[k]) {
+          case ' ': out += "&#32;"; break;
+          case '\t': out += "&#9;"; break;
+          case '\r':
+            // A line end in any form is one line feed.
+            if (k + 1 < end && d[k + 1] == '\n') ++k;
+            out += "&#10;";
+            break;
+          default: out += "&#10;"; break;
+        }
+      }
+    }
     i = end;
   }
   d.swap(out);

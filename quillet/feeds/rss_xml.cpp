@@ -105,6 +105,25 @@ bool IsPlainTextConstruct(const TiXmlElement* e) {
   return e->FirstChildElement() == nullptr;
 }
 
+// A title is one line of plain text: every run of white space in it
+// (line breaks and indents of the feed's layout) is one blank.
+void FoldWhiteSpace(CString& text) {
+  std::u16string& t = text.str();
+  std::u16string out;
+  out.reserve(t.size());
+  bool blank = false;
+  for (char16_t c : t) {
+    if (c == u' ' || c == u'\t' || c == u'\n' || c == u'\r') {
+      blank = true;
+      continue;
+    }
+    if (blank && !out.empty()) out += u' ';
+    blank = false;
+    out += c;
+  }
+  t.swap(out);
+}
+
 // A "|" would shift the fields of an image job.
 CString JobField(const CString& text) {
   CString out(text);
@@ -552,6 +571,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
     if (Is(c, "title")) {
       title = ElementContent(c);
       ReplaceHTMLEntities(title);
+      FoldWhiteSpace(title);
       WriteLog(title);
     } else if (Is(c, "enclosure")) {
     } else if (Is(c, "id")) {
@@ -743,7 +763,7 @@ int CRssXML::GetTitle(CString& out) {
   // All of the title: text split by a comment or by character data
   // sections, or markup written as child elements.
   out = ElementContent(title);
-  out.Trim(u" \t\r\n");
+  FoldWhiteSpace(out);
   return 1;
 }
 

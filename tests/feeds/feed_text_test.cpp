@@ -179,6 +179,17 @@ TEST_F(FeedTextTest, EscapedMarkupAndXhtmlContent) {
   EXPECT_EQ(r[1].content, CString(u"S <i>i</i>"));
   EXPECT_EQ(r[2].content, CString(u"<p>&lt;b&gt; stays text</p>"));
 
+  // Line breaks and indents of escaped or child-element markup survive (a
+  // code listing keeps its lines); titles are one line.
+  r = ParseFresh(Rss("", "<item><title>\n  Two\n\tlines  </title><link>http://e/pre</link><description>"
+                         "&lt;pre&gt;int main() {\r\n    return 0;\n}&lt;/pre&gt;\n  x</description></item>"
+                         "<item><title>Child</title><link>http://e/pre2</link><description><p>y</p>\n"
+                         "<pre>a\n  b</pre>  x\n</description></item>"));
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].title, CString(u"Two lines"));
+  EXPECT_EQ(r[0].content, CString(u"<pre>int main() {\n    return 0;\n}</pre>\n  x"));
+  EXPECT_EQ(r[1].content, CString(u"<p>y</p><pre>a\n  b</pre>  x"));
+
   // An empty full-content element (an excerpt-only feed; Atom content given
   // by address) leaves the description or summary as the item's content.
   r = ParseFresh(Rss("", "<item><title>Ex</title><link>http://e/x</link><description>&lt;p&gt;Excerpt&lt;/p&gt;"
