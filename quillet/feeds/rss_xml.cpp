@@ -631,7 +631,9 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
   } else {
     // A link already stored is the same item under whatever title; with an
     // id the id decides.
-    known = m_linksAdded.Find(key) != nullptr ||
+    // An id already stored by this parse is the same entry again (a feed
+    // that lists an entry twice under two addresses).
+    known = m_linksAdded.Find(key) != nullptr || (!id.IsEmpty() && m_keylessAdded.count(u"id:" + id.str())) ||
             (id.IsEmpty() ? store->IsKnownItem(key, u"", u"") : store->IsKnownItem(key, title, id));
   }
   if (known) {
@@ -653,6 +655,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
     store->AddPendingItem(title, key, id, date, readFlag, 0, content, page);
     if (key.IsEmpty()) m_keylessAdded.insert(keylessTag.str());
     else m_linksAdded.AddTail(key);
+    if (!id.IsEmpty()) m_keylessAdded.insert(u"id:" + id.str());
     // The jobs name the item by its final key.
     for (POSITION pos = itemImages.GetHeadPosition(); pos;) m_imageJobs.AddTail(key + u"|" + itemImages.GetNext(pos));
     for (auto& r : itemRefs) m_refToLocal.insert(r);

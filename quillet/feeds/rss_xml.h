@@ -93,7 +93,8 @@ class CRssXML : public CEXML {
   // References given a local name by items stored in the current parse.
   std::unordered_map<std::u16string, std::u16string> m_refToLocal;
   std::unordered_set<std::u16string> m_localNames;  // local image names given by the current parse
-  std::unordered_set<std::u16string> m_keylessAdded;  // "id:"/"title:" of keyless items of this parse
+  // "id:" of every item and "title:"/"content:" of keyless items stored by this parse
+  std::unordered_set<std::u16string> m_keylessAdded;
   CString m_strFeedUrl;
   int m_nVersion;
   RssElementCallback m_pElement;

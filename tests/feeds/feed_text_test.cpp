@@ -379,6 +379,13 @@ TEST_F(FeedTextTest, RepeatedLinkIsStoredOnce) {
   EXPECT_EQ(r[2].link.GetLength(), ITEM_MAX_KEY_CHARS);
   EXPECT_EQ(r[3].link, CString(u"http://e/i"));
   EXPECT_EQ(r[3].id.GetLength(), ITEM_MAX_KEY_CHARS);
+
+  // One entry listed twice under two addresses is stored once.
+  r = ParseFresh("<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title>"
+                 "<entry><title>E</title><link href=\"http://a/e?utm=1\"/><id>tag:e</id></entry>"
+                 "<entry><title>E</title><link href=\"http://a/e?utm=2\"/><id>tag:e</id></entry></feed>");
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].link, CString(u"http://a/e?utm=1"));
 }
 
 // After every refresh the store holds at most the kept number of items
