@@ -249,9 +249,10 @@ int ParseTimeZone(const char* text) {
     // "A" and "Y" must not be taken from "MSK", "NZST", "AEST" or "YEKT",
     // which would put such dates up to twelve hours off (an unknown zone
     // counts as UTC).
+    if (strncmp(p, z.name, n) != 0) continue;
     char next = p[n];
     bool alone = !((next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z'));
-    if (strncmp(p, z.name, n) == 0 && (alone || n > 1)) return (z.hhmm - 40 * (z.hhmm / 100)) * 60;
+    if (alone || n > 1) return (z.hhmm - 40 * (z.hhmm / 100)) * 60;
   }
   return 0;
 }
