@@ -55,7 +55,8 @@ void keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR) {
   }
   HWND target = GetFocus();
   if (!target || !IsWindow(target)) target = GetActiveWindow();
-  if (!target || !IsWindow(target)) return;
+  // A disabled window, or one inside a disabled window, takes no keys.
+  if (!target || !IsWindow(target) || !qk::user::TakesInput(target)) return;
   LPARAM lParam = 1 | (static_cast<LPARAM>(scan) << 16) | ((flags & KEYEVENTF_EXTENDEDKEY) ? (1 << 24) : 0);
   if (up) lParam |= (static_cast<LPARAM>(1) << 30) | (static_cast<LPARAM>(1) << 31);
   PostMessageW(target, up ? WM_KEYUP : WM_KEYDOWN, vk, lParam);
@@ -76,15 +77,8 @@ SHORT GetKeyState(int vk) {
 SHORT GetAsyncKeyState(int vk) { return GetKeyState(vk); }
 
 HWND WindowFromPoint(POINT point) {
-  HWND foreground = GetForegroundWindow();
-  std::vector<HWND> tops = qk::user::LocalTopLevelWindows();
-  // The foreground window first, then the newest windows above the older.
-  std::reverse(tops.begin(), tops.end());
-  if (foreground && qk::user::IsLocalHandle(foreground)) {
-    tops.erase(std::remove(tops.begin(), tops.end(), foreground), tops.end());
-    tops.insert(tops.begin(), foreground);
-  }
-  for (HWND top : tops) {
+  // The windows from the top of the screen down (topmost ones first).
+  for (HWND top : qk::user::ZOrderedTopLevels()) {
     RECT r;
     if (IsWindowVisible(top) && GetWindowRect(top, &r) && Inside(r, point)) return Deepest(top, point);
   }
@@ -123,7 +117,10 @@ HWND InjectPointer(UINT message, int x, int y) {
   POINT screen{x, y};
   HWND target = GetCapture();
   if (!target || !IsWindow(target)) target = WindowFromPoint(screen);
-  if (!target || !IsWindowEnabled(target)) return nullptr;
+  // A point on a disabled window, or on a control of a disabled window (the
+  // owner of a modal dialog), reaches nothing.
+  if (!target || !qk::user::TakesInput(target)) return nullptr;
+  if (message == WM_LBUTTONDOWN) qk::user::ActivateByClick(target);
   POINT client = screen;
   ScreenToClient(target, &client);
   WPARAM keys = message == WM_LBUTTONUP ? 0 : MK_LBUTTON;

@@ -53,6 +53,7 @@ struct ThreadQueue {
   bool quit = false;
   int quitCode = 0;
   int inSend = 0;  // depth of sent messages being handled
+  bool dead = false;  // the thread has ended: sends to it complete at once
   // Counts every change of the queue's state; changed under the lock, read
   // by waiters that spin a moment before they sleep.
   std::atomic<uint64_t> activity{0};
@@ -89,6 +90,22 @@ struct Window {
   std::atomic<bool> destroying{false};
 };
 
+// Makes the activation routine's choice of the next active window when
+// window stops being eligible (hidden, disabled or destroyed).
+void ActivateNextIfActive(HWND window);
+// This program's top-level windows from the top of the screen down: the
+// topmost ones first, then the others, the most recently raised first.
+std::vector<HWND> ZOrderedTopLevels();
+// A tap on a window activates its top-level window (WA_CLICKACTIVE) unless
+// that one never takes the activation.
+void ActivateByClick(HWND window);
+// The top-level window that holds window (itself when top-level).
+HWND TopLevelOf(HWND window);
+// True when the window and every parent up to its top-level are enabled.
+bool TakesInput(HWND window);
+// Posts a message ahead of everything else in the window's queue.
+bool PostFront(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+
 // The calling thread's queue (created on first use) and any thread's.
 std::shared_ptr<ThreadQueue> CurrentQueue();
 std::shared_ptr<ThreadQueue> QueueOf(DWORD tid);
@@ -122,6 +139,9 @@ bool BusPost(HWND target, UINT msg, WPARAM wParam, LPARAM lParam);
 bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, LRESULT* result);
 HWND BusFindWindow(LPCWSTR className, LPCWSTR title);
 bool BusIsWindow(HWND hwnd);
+
+// Registers the dialog class, "#32770", also named "Dialog" (dialog.cpp).
+void RegisterDialogClasses();
 
 // How long a send to another program may take before the sender gives up.
 constexpr DWORD kRemoteSendTimeoutMs = 5000;
