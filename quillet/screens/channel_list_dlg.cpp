@@ -24,12 +24,12 @@ CChannelListDlg::~CChannelListDlg() {
 BOOL CChannelListDlg::Create(HWND parent) {
   WNDCLASSW wc{};
   wc.lpfnWndProc = StaticProc;
-  wc.lpszClassName = QUILLET_DIALOG_CLASS;
+  wc.lpszClassName = QUILLET_CHANNEL_LIST_DIALOG_CLASS;
   WNDCLASSW existing{};
-  if (!GetClassInfoW(nullptr, QUILLET_DIALOG_CLASS, &existing)) RegisterClassW(&wc);
+  if (!GetClassInfoW(nullptr, QUILLET_CHANNEL_LIST_DIALOG_CLASS, &existing)) RegisterClassW(&wc);
   RECT area{};
   if (parent) GetClientRect(parent, &area);
-  m_hWnd = CreateWindowExW(0, QUILLET_DIALOG_CLASS, u"", WS_CHILD | WS_VISIBLE, 0, 0, area.right - area.left,
+  m_hWnd = CreateWindowExW(0, QUILLET_CHANNEL_LIST_DIALOG_CLASS, u"", WS_CHILD | WS_VISIBLE, 0, 0, area.right - area.left,
                            area.bottom - area.top, parent, nullptr, nullptr, this);
   if (!m_hWnd) return FALSE;
   m_pChannelList = &m_view;
@@ -78,9 +78,11 @@ void CChannelListDlg::OnOutline(void* context, LPCWSTR parentText, LPCWSTR name,
 }
 
 LRESULT CALLBACK CChannelListDlg::StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
+  // The creation parameter arrives with the first creation message.
+  if ((message == WM_NCCREATE || message == WM_CREATE) && !GetWindowLongW(window, GWL_USERDATA)) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
     SetWindowLongW(window, GWL_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    reinterpret_cast<CChannelListDlg*>(create->lpCreateParams)->m_hWnd = window;
   }
   auto* self = reinterpret_cast<CChannelListDlg*>(GetWindowLongW(window, GWL_USERDATA));
   if (self) return self->WindowProc(message, wParam, lParam);

@@ -32,7 +32,8 @@ BOOL CChannelListWnd::Create(HWND frame, int width, int height) {
 }
 
 LRESULT CALLBACK CChannelListWnd::StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
+  // The creation parameter arrives with the first creation message.
+  if ((message == WM_NCCREATE || message == WM_CREATE) && !GetWindowLongW(window, GWL_USERDATA)) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
     SetWindowLongW(window, GWL_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     reinterpret_cast<CChannelListWnd*>(create->lpCreateParams)->m_hWnd = window;

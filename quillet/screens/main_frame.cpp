@@ -29,7 +29,8 @@ BOOL CMainFrame::Create(int width, int height) {
 }
 
 LRESULT CALLBACK CMainFrame::StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
+  // The creation parameter arrives with the first creation message.
+  if ((message == WM_NCCREATE || message == WM_CREATE) && !GetWindowLongW(window, GWL_USERDATA)) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
     SetWindowLongW(window, GWL_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     reinterpret_cast<CMainFrame*>(create->lpCreateParams)->m_hWnd = window;

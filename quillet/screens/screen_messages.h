@@ -6,4 +6,4 @@
 
 #define QUILLET_MAIN_WINDOW_CLASS u"QuilletMainWnd"
 #define QUILLET_CHANNEL_LIST_WINDOW_CLASS u"QuilletChannelListWnd"
-#define QUILLET_DIALOG_CLASS u"QuilletDialog"
+#define QUILLET_CHANNEL_LIST_DIALOG_CLASS u"QuilletChannelListDlg"

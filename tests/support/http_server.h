@@ -19,6 +19,7 @@ class NginxServer {
   //   /redirect      302 to /small.txt
   //   /missing...    404 with the body "not here: 404 page"
   //   /slow/...      sent at 16 KB/s after the first 16 KB
+  //   /reset/...     the connection closed without an answer
   // Requests are logged to AccessLog() as "<Via header> <request URI>".
   // With tls, the same site is also served over https on a second port,
   // with a self-signed certificate for 127.0.0.1 made by the openssl tool

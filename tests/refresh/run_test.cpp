@@ -1,0 +1,8 @@
+// Whole refresh runs.
+#include <gtest/gtest.h>
+
+#include "refresh_fixture.h"
+
+namespace rtest {
+namespace {}
+}  // namespace rtest
