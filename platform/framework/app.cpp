@@ -11,6 +11,7 @@ std::atomic<CWinApp*> g_app{nullptr};
 CWinApp* AfxGetApp() { return g_app.load(); }
 
 CWinApp::CWinApp(LPCWSTR appName) {
+  m_bAutoDelete = FALSE;
   if (appName) m_strAppName = appName;
   m_pszAppName = m_strAppName.GetString();
   g_app = this;
@@ -19,6 +20,24 @@ CWinApp::CWinApp(LPCWSTR appName) {
 CWinApp::~CWinApp() {
   CWinApp* self = this;
   g_app.compare_exchange_strong(self, nullptr);
+}
+
+BOOL CWinApp::InitInstance() { return TRUE; }
+
+int CWinApp::ExitInstance() { return static_cast<int>(m_msgCur.wParam); }
+
+int AfxWinMain(HINSTANCE instance, LPCWSTR commandLine, int showCommand) {
+  CWinApp* app = AfxGetApp();
+  if (!app) return -1;
+  if (instance) app->m_hInstance = instance;
+  if (!app->m_hInstance) app->m_hInstance = GetModuleHandleW(nullptr);
+  app->m_lpCmdLine = commandLine ? commandLine : u"";
+  app->m_nCmdShow = showCommand;
+  if (!app->InitInstance()) {
+    if (app->m_pMainWnd && app->m_pMainWnd->m_hWnd) app->m_pMainWnd->DestroyWindow();
+    return app->ExitInstance();
+  }
+  return app->Run();
 }
 
 void CWinApp::SetRegistryKey(LPCWSTR company) {

@@ -3,19 +3,27 @@
 //
 // Profile settings live in the registry: with SetRegistryKey(company) each
 // section is the key HKEY_CURRENT_USER\Software\<company>\<application>\<section>.
+//
+// The application object is the main thread's CWinThread: AfxWinMain runs
+// its InitInstance and, when that returns TRUE, its message loop (Run, with
+// idle processing) until WM_QUIT; the result is ExitInstance's.
 #pragma once
+
+#include "user/user.h"
 
 #include "framework/coll.h"
 #include "framework/cstring.h"
 #include "framework/file.h"
+#include "framework/thread.h"
 #include "kernel/kernel.h"
 
-class CWinApp {
+class CWinApp : public CWinThread {
  public:
   explicit CWinApp(LPCWSTR appName = nullptr);
-  virtual ~CWinApp();
-  CWinApp(const CWinApp&) = delete;
-  CWinApp& operator=(const CWinApp&) = delete;
+  ~CWinApp() override;
+
+  BOOL InitInstance() override;
+  int ExitInstance() override;
 
   void SetRegistryKey(LPCWSTR company);
   UINT GetProfileInt(LPCWSTR section, LPCWSTR entry, int defaultValue);
@@ -33,10 +41,16 @@ class CWinApp {
   LPCWSTR m_pszAppName = nullptr;
   LPCWSTR m_pszRegistryKey = nullptr;
   HINSTANCE m_hInstance = nullptr;
+  LPCWSTR m_lpCmdLine = u"";
+  int m_nCmdShow = SW_SHOWNORMAL;
 };
 
 // The application object of the process (the last one constructed), or null.
 CWinApp* AfxGetApp();
+
+// Runs the application object: InitInstance, then the message loop when it
+// returned TRUE (else ExitInstance at once). Returns the exit code.
+int AfxWinMain(HINSTANCE instance, LPCWSTR commandLine, int showCommand);
 
 class CSyncObject {
  public:

@@ -2,6 +2,8 @@
 // walked by POSITION. Only what the program uses is offered.
 #pragma once
 
+#include "user/user.h"
+
 #include <cstddef>
 #include <iterator>
 #include <list>

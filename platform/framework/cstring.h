@@ -5,6 +5,8 @@
 // LPCWSTR (str.GetString() or (LPCWSTR)str).
 #pragma once
 
+#include "user/user.h"
+
 #include <cstdarg>
 #include <functional>
 #include <string>

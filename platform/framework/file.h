@@ -4,6 +4,8 @@
 // failure by its result and, when given, fills the exception object.
 #pragma once
 
+#include "user/user.h"
+
 #include "framework/cstring.h"
 #include "kernel/fs.h"
 

@@ -1,14 +1,18 @@
 // Dialogs from templates (see user/dialog.h).
 #include "user/dialog.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
 
 #include "kernel/resource.h"
 #include "kernel/wstring.h"
+#include "user/input.h"
 
 namespace {
+
+bool IsButtonClass(HWND hwnd);
 
 std::mutex g_lock;
 int g_baseX = 12, g_baseY = 26;
@@ -17,6 +21,10 @@ struct DialogState {
   bool modal = false;
   bool ended = false;
   INT_PTR result = 0;
+  HWND owner = nullptr;        // a modal dialog's owner, disabled while it runs
+  bool ownerDisabled = false;  // the dialog disabled it and gives it back
+  int defId = 0;               // DM_SETDEFID; 0 for the template's default button
+  HWND savedFocus = nullptr;   // the control that had the focus at deactivation
 };
 std::map<HWND, DialogState> g_dialogs;
 
@@ -257,7 +265,17 @@ HWND Create(HINSTANCE instance, const void* bytes, size_t size, HWND parent, DLG
 
 INT_PTR RunModal(HWND dialog, HWND owner) {
   if (!dialog) return -1;
+  // The owner is the top-level window that holds the given one.
+  while (owner && (GetWindowLongW(owner, GWL_STYLE) & WS_CHILD)) owner = GetParent(owner);
   bool ownerWasEnabled = owner && IsWindowEnabled(owner);
+  {
+    std::lock_guard<std::mutex> g(g_lock);
+    auto it = g_dialogs.find(dialog);
+    if (it != g_dialogs.end()) {
+      it->second.owner = owner;
+      it->second.ownerDisabled = ownerWasEnabled;
+    }
+  }
   if (ownerWasEnabled) EnableWindow(owner, FALSE);
   ShowWindow(dialog, SW_SHOW);
   auto ended = [dialog] {
@@ -266,17 +284,21 @@ INT_PTR RunModal(HWND dialog, HWND owner) {
     return it == g_dialogs.end() || it->second.ended;
   };
   auto done = [&] { return ended() || !IsWindow(dialog); };
-  qk::RunModalLoop(done);
+  qk::RunModalLoop(done, dialog);
   INT_PTR result = 0;
+  bool giveBack = ownerWasEnabled;
   {
     std::lock_guard<std::mutex> g(g_lock);
     auto it = g_dialogs.find(dialog);
     if (it != g_dialogs.end()) {
       if (it->second.ended) result = it->second.result;
+      giveBack = it->second.ownerDisabled;
       g_dialogs.erase(it);
     }
   }
-  if (ownerWasEnabled) EnableWindow(owner, TRUE);
+  // The owner is enabled before the dialog goes, so that it takes the
+  // activation back.
+  if (giveBack && IsWindow(owner)) EnableWindow(owner, TRUE);
   if (IsWindow(dialog)) DestroyWindow(dialog);
   return result;
 }
@@ -313,6 +335,7 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATE t, HWND owner
 
 BOOL EndDialog(HWND dialog, INT_PTR result) {
   bool modal;
+  HWND owner = nullptr;
   {
     std::lock_guard<std::mutex> g(g_lock);
     auto it = g_dialogs.find(dialog);
@@ -320,7 +343,14 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
     it->second.ended = true;
     it->second.result = result;
     modal = it->second.modal;
+    if (it->second.ownerDisabled) {
+      owner = it->second.owner;
+      it->second.ownerDisabled = false;
+    }
   }
+  // The owner takes input again before the dialog is hidden, so that the
+  // activation goes back to it.
+  if (owner && IsWindow(owner)) EnableWindow(owner, TRUE);
   // The modal loop looks at the flag after the message in hand.
   if (modal) PostMessageW(dialog, WM_NULL, 0, 0);
   ShowWindow(dialog, SW_HIDE);
@@ -351,6 +381,53 @@ LRESULT DefDlgProcW(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_INITDIALOG:
       return FALSE;
+    case DM_GETDEFID: {
+      int id = 0;
+      {
+        std::lock_guard<std::mutex> g(g_lock);
+        auto it = g_dialogs.find(dialog);
+        if (it != g_dialogs.end()) id = it->second.defId;
+      }
+      if (!id) {
+        for (HWND c = GetWindow(dialog, GW_CHILD); c && !id; c = GetWindow(c, GW_HWNDNEXT))
+          if (IsButtonClass(c) && (GetWindowLongW(c, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            id = GetDlgCtrlID(c);
+      }
+      return id ? MAKELONG(id, DC_HASDEFID) : 0;
+    }
+    case DM_SETDEFID: {
+      std::lock_guard<std::mutex> g(g_lock);
+      auto it = g_dialogs.find(dialog);
+      if (it != g_dialogs.end()) it->second.defId = static_cast<int>(wParam);
+      return TRUE;
+    }
+    case WM_ACTIVATE: {
+      // The dialog keeps the control that had the focus, and gives it back.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        std::lock_guard<std::mutex> g(g_lock);
+        auto it = g_dialogs.find(dialog);
+        if (it != g_dialogs.end() && focus && IsChild(dialog, focus)) it->second.savedFocus = focus;
+        return 0;
+      }
+      if (HIWORD(wParam)) return 0;
+      HWND target = nullptr;
+      {
+        std::lock_guard<std::mutex> g(g_lock);
+        auto it = g_dialogs.find(dialog);
+        if (it != g_dialogs.end()) target = it->second.savedFocus;
+      }
+      if (!target || !IsWindow(target) || !IsChild(dialog, target) || !IsWindowEnabled(target))
+        target = GetNextDlgTabItem(dialog, nullptr, FALSE);
+      SetFocus(target ? target : dialog);
+      return 0;
+    }
+    case WM_NEXTDLGCTL: {
+      HWND target = lParam ? reinterpret_cast<HWND>(wParam)
+                           : GetNextDlgTabItem(dialog, GetFocus(), wParam ? TRUE : FALSE);
+      if (target) SetFocus(target);
+      return 0;
+    }
     case WM_CLOSE:
       // Closing a dialog is its Cancel.
       PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
@@ -366,13 +443,161 @@ LRESULT DefDlgProcW(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
-  if (!dialog || !msg || (msg->hwnd != dialog && !IsChild(dialog, msg->hwnd))) return FALSE;
-  if (msg->message == WM_KEYDOWN && (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE)) {
-    int id = msg->wParam == VK_RETURN ? IDOK : IDCANCEL;
-    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, 0), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
-    return TRUE;
+HWND GetNextDlgTabItem(HWND dialog, HWND control, BOOL previous) {
+  std::vector<HWND> stops;
+  for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+    if (IsWindowVisible(c) && IsWindowEnabled(c) && (GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP)) stops.push_back(c);
+  if (stops.empty()) return nullptr;
+  auto at = std::find(stops.begin(), stops.end(), control);
+  if (at == stops.end()) {
+    if (!control || control == dialog) return previous ? stops.back() : stops.front();
+    // A control that is no tab stop: start from its place among the children.
+    size_t before = 0;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c && c != control; c = GetWindow(c, GW_HWNDNEXT))
+      if (std::find(stops.begin(), stops.end(), c) != stops.end()) ++before;
+    if (previous) return stops[(before + stops.size() - 1) % stops.size()];
+    return stops[before % stops.size()];
   }
+  size_t i = static_cast<size_t>(at - stops.begin());
+  return previous ? stops[(i + stops.size() - 1) % stops.size()] : stops[(i + 1) % stops.size()];
+}
+
+HWND GetNextDlgGroupItem(HWND dialog, HWND control, BOOL previous) {
+  std::vector<HWND> children;
+  for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) children.push_back(c);
+  auto at = std::find(children.begin(), children.end(), control);
+  if (at == children.end()) return nullptr;
+  // The group runs from a WS_GROUP control to the control before the next one.
+  size_t first = static_cast<size_t>(at - children.begin());
+  while (first > 0 && !(GetWindowLongW(children[first], GWL_STYLE) & WS_GROUP)) --first;
+  size_t end = first + 1;
+  while (end < children.size() && !(GetWindowLongW(children[end], GWL_STYLE) & WS_GROUP)) ++end;
+  std::vector<HWND> group;
+  for (size_t k = first; k < end; ++k)
+    if (children[k] == control || (IsWindowVisible(children[k]) && IsWindowEnabled(children[k])))
+      group.push_back(children[k]);
+  size_t i = static_cast<size_t>(std::find(group.begin(), group.end(), control) - group.begin());
+  return previous ? group[(i + group.size() - 1) % group.size()] : group[(i + 1) % group.size()];
+}
+
+namespace {
+
+bool IsButtonClass(HWND hwnd) {
+  WCHAR cls[16];
+  return GetClassNameW(hwnd, cls, 16) && _wcsicmp(cls, u"BUTTON") == 0;
+}
+
+// What a control wants of the keys. A control that does not answer is
+// judged by its class and style.
+UINT DialogCode(HWND control, MSG* msg) {
+  if (!control) return 0;
+  UINT code = static_cast<UINT>(SendMessageW(control, WM_GETDLGCODE, msg ? msg->wParam : 0,
+                                             reinterpret_cast<LPARAM>(msg)));
+  if (code) return code;
+  WCHAR cls[16];
+  if (!GetClassNameW(control, cls, 16)) return 0;
+  DWORD style = static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE));
+  if (_wcsicmp(cls, u"BUTTON") == 0) {
+    switch (style & BS_TYPEMASK) {
+      case BS_DEFPUSHBUTTON:
+        return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
+      case BS_PUSHBUTTON:
+      case BS_OWNERDRAW:
+        return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
+      case BS_RADIOBUTTON:
+      case BS_AUTORADIOBUTTON:
+        return DLGC_BUTTON | DLGC_RADIOBUTTON;
+      case BS_GROUPBOX:
+        return DLGC_STATIC;
+      default:
+        return DLGC_BUTTON;
+    }
+  }
+  if (_wcsicmp(cls, u"EDIT") == 0)
+    return DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS | ((style & ES_MULTILINE) ? DLGC_WANTALLKEYS : 0);
+  if (_wcsicmp(cls, u"STATIC") == 0) return DLGC_STATIC;
+  if (_wcsicmp(cls, u"LISTBOX") == 0 || _wcsicmp(cls, u"COMBOBOX") == 0 || _wcsicmp(cls, u"SCROLLBAR") == 0)
+    return DLGC_WANTARROWS | DLGC_WANTCHARS;
+  return 0;
+}
+
+// The focus moves to a control as the keys move it: an edit's text is
+// selected whole.
+void FocusControl(HWND control, MSG* msg) {
+  SetFocus(control);
+  if (DialogCode(control, msg) & DLGC_HASSETSEL) SendMessageW(control, EM_SETSEL, 0, -1);
+}
+
+// Presses a dialog button as a click would: the command goes to the dialog.
+void PressButton(HWND dialog, int id) {
+  HWND button = GetDlgItem(dialog, id);
+  if (button && !IsWindowEnabled(button)) {
+    MessageBeep(0);
+    return;
+  }
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+}  // namespace
+
+BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
+  if (!dialog || !msg || !IsWindow(dialog) || (msg->hwnd != dialog && !IsChild(dialog, msg->hwnd))) return FALSE;
+  HWND focus = GetFocus();
+  if (focus != dialog && !IsChild(dialog, focus)) focus = nullptr;
+  // The control that owns the key (a control inside a control answers for it).
+  HWND control = msg->hwnd;
+  while (control && control != dialog && GetParent(control) != dialog) control = GetParent(control);
+  if (control == dialog) control = nullptr;
+  if (msg->message == WM_KEYDOWN || msg->message == WM_CHAR) {
+    UINT code = DialogCode(control, msg);
+    bool keyDown = msg->message == WM_KEYDOWN;
+    switch (msg->wParam) {
+      case VK_TAB:
+        // Tab leaves even a control that wants every other key.
+        if (code & DLGC_WANTTAB) break;
+        if (keyDown) {
+          HWND next = GetNextDlgTabItem(dialog, control, (GetKeyState(VK_SHIFT) & 0x8000) ? TRUE : FALSE);
+          if (next) FocusControl(next, msg);
+        }
+        return TRUE;
+      case VK_LEFT:
+      case VK_UP:
+      case VK_RIGHT:
+      case VK_DOWN:
+        if (!keyDown || (code & (DLGC_WANTARROWS | DLGC_WANTALLKEYS)) || !control) break;
+        {
+          BOOL previous = msg->wParam == VK_LEFT || msg->wParam == VK_UP;
+          HWND next = GetNextDlgGroupItem(dialog, control, previous);
+          if (next && next != control) {
+            FocusControl(next, msg);
+            // An automatic radio button follows the focus.
+            if (IsButtonClass(next) && (GetWindowLongW(next, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON)
+              SendMessageW(next, BM_CLICK, 0, 0);
+          }
+        }
+        return TRUE;
+      case VK_RETURN:
+        if (code & DLGC_WANTALLKEYS) break;
+        if (keyDown) {
+          int id;
+          if (code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) {
+            id = GetDlgCtrlID(control);
+          } else {
+            LRESULT def = SendMessageW(dialog, DM_GETDEFID, 0, 0);
+            id = HIWORD(def) == DC_HASDEFID ? LOWORD(def) : IDOK;
+          }
+          PressButton(dialog, id);
+        }
+        return TRUE;
+      case VK_ESCAPE:
+        // Escape cancels the dialog from any control.
+        if (keyDown) PressButton(dialog, IDCANCEL);
+        return TRUE;
+      default:
+        break;
+    }
+  }
+  TranslateMessage(msg);
   DispatchMessageW(msg);
   return TRUE;
 }

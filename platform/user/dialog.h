@@ -73,6 +73,8 @@ typedef const DLGTEMPLATE* LPCDLGTEMPLATE;
 // Statics.
 #define STM_SETIMAGE 0x0172
 #define STM_GETIMAGE 0x0173
+#define IMAGE_BITMAP 0
+#define IMAGE_ICON 1
 
 // List boxes.
 #define LBS_NOTIFY 0x0001L
@@ -112,8 +114,6 @@ typedef const DLGTEMPLATE* LPCDLGTEMPLATE;
 
 #define WM_SETFONT 0x0030
 #define WM_GETFONT 0x0031
-#define VK_RETURN 0x0D
-#define VK_ESCAPE 0x1B
 
 HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR templateName, HWND parent, DLGPROC proc, LPARAM param);
 HWND CreateDialogIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATE dialogTemplate, HWND parent, DLGPROC proc,
@@ -127,7 +127,16 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATE dialogTemplat
                                 LPARAM param);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 LRESULT DefDlgProcW(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
+// The dialog manager: for a message to the dialog or one of its controls,
+// Tab and Shift+Tab move the focus over the WS_TABSTOP controls, the arrow
+// keys within the focused control's WS_GROUP group, Enter presses the
+// focused push button, else the default button, else IDOK, and Escape
+// presses IDCANCEL, unless the focused control's WM_GETDLGCODE asks for the
+// key. Other messages are translated and dispatched. TRUE when the message
+// belonged to the dialog (it has then been handled).
 BOOL IsDialogMessageW(HWND dialog, LPMSG msg);
+HWND GetNextDlgTabItem(HWND dialog, HWND control, BOOL previous);
+HWND GetNextDlgGroupItem(HWND dialog, HWND control, BOOL previous);
 BOOL MapDialogRect(HWND dialog, LPRECT rect);
 LONG GetDialogBaseUnits();
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -55,7 +55,8 @@ void keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR) {
   }
   HWND target = GetFocus();
   if (!target || !IsWindow(target)) target = GetActiveWindow();
-  if (!target || !IsWindow(target)) return;
+  // A disabled window, or one inside a disabled window, takes no keys.
+  if (!target || !IsWindow(target) || !qk::user::TakesInput(target)) return;
   LPARAM lParam = 1 | (static_cast<LPARAM>(scan) << 16) | ((flags & KEYEVENTF_EXTENDEDKEY) ? (1 << 24) : 0);
   if (up) lParam |= (static_cast<LPARAM>(1) << 30) | (static_cast<LPARAM>(1) << 31);
   PostMessageW(target, up ? WM_KEYUP : WM_KEYDOWN, vk, lParam);
@@ -123,7 +124,9 @@ HWND InjectPointer(UINT message, int x, int y) {
   POINT screen{x, y};
   HWND target = GetCapture();
   if (!target || !IsWindow(target)) target = WindowFromPoint(screen);
-  if (!target || !IsWindowEnabled(target)) return nullptr;
+  // A point on a disabled window, or on a control of a disabled window (the
+  // owner of a modal dialog), reaches nothing.
+  if (!target || !qk::user::TakesInput(target)) return nullptr;
   POINT client = screen;
   ScreenToClient(target, &client);
   WPARAM keys = message == WM_LBUTTONUP ? 0 : MK_LBUTTON;

@@ -53,6 +53,7 @@ struct ThreadQueue {
   bool quit = false;
   int quitCode = 0;
   int inSend = 0;  // depth of sent messages being handled
+  bool dead = false;  // the thread has ended: sends to it complete at once
   // Counts every change of the queue's state; changed under the lock, read
   // by waiters that spin a moment before they sleep.
   std::atomic<uint64_t> activity{0};
@@ -88,6 +89,16 @@ struct Window {
   std::shared_ptr<ThreadQueue> queue;
   std::atomic<bool> destroying{false};
 };
+
+// Makes the activation routine's choice of the next active window when
+// window stops being eligible (hidden, disabled or destroyed).
+void ActivateNextIfActive(HWND window);
+// The top-level window that holds window (itself when top-level).
+HWND TopLevelOf(HWND window);
+// True when the window and every parent up to its top-level are enabled.
+bool TakesInput(HWND window);
+// Posts a message ahead of everything else in the window's queue.
+bool PostFront(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // The calling thread's queue (created on first use) and any thread's.
 std::shared_ptr<ThreadQueue> CurrentQueue();

@@ -2,6 +2,8 @@
 // check and grey states, reached through HMENU handles.
 #pragma once
 
+#include <functional>
+
 #include "kernel/types.h"
 
 #define MF_STRING 0x00000000
@@ -70,3 +72,31 @@ DWORD CheckMenuItem(HMENU menu, UINT item, UINT flags);
 // The previous state (MF_ENABLED or MF_GRAYED), or -1.
 BOOL EnableMenuItem(HMENU menu, UINT item, UINT flags);
 UINT GetMenuState(HMENU menu, UINT item, UINT flags);
+
+// Popup menus shown at a point. The owner gets WM_INITMENUPOPUP first; the
+// chosen item's command is posted to it as WM_COMMAND, or returned with
+// TPM_RETURNCMD. The menu is drawn as a popup window under the point; a tap
+// on an enabled item chooses it, a tap elsewhere or Escape closes it, the
+// arrow keys and Enter choose by keys.
+#define TPM_LEFTALIGN 0x0000L
+#define TPM_CENTERALIGN 0x0004L
+#define TPM_RIGHTALIGN 0x0008L
+#define TPM_TOPALIGN 0x0000L
+#define TPM_VCENTERALIGN 0x0010L
+#define TPM_BOTTOMALIGN 0x0020L
+#define TPM_NONOTIFY 0x0080L
+#define TPM_RETURNCMD 0x0100L
+struct TPMPARAMS {
+  UINT cbSize;
+  RECT rcExclude;
+};
+typedef TPMPARAMS* LPTPMPARAMS;
+BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, LPTPMPARAMS params);
+BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT* rect);
+
+namespace qk {
+// Tests answer popup menus: the hook receives the menu and its owner and
+// returns the command chosen (0 for none); a grey item cannot be chosen.
+using PopupMenuHook = std::function<UINT(HMENU menu, HWND owner)>;
+void SetPopupMenuHook(PopupMenuHook hook);
+}  // namespace qk

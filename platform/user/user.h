@@ -56,6 +56,52 @@ struct CREATESTRUCTW {
   DWORD dwExStyle;
 };
 typedef CREATESTRUCTW* LPCREATESTRUCTW;
+typedef CREATESTRUCTW CREATESTRUCT;
+typedef CREATESTRUCTW* LPCREATESTRUCT;
+
+// The header of every WM_NOTIFY.
+struct NMHDR {
+  HWND hwndFrom;
+  UINT_PTR idFrom;
+  UINT code;
+};
+typedef NMHDR* LPNMHDR;
+
+// WM_DRAWITEM and WM_MEASUREITEM of owner-drawn controls and menu items.
+struct DRAWITEMSTRUCT {
+  UINT CtlType;
+  UINT CtlID;
+  UINT itemID;
+  UINT itemAction;
+  UINT itemState;
+  HWND hwndItem;
+  HDC hDC;
+  RECT rcItem;
+  ULONG_PTR itemData;
+};
+typedef DRAWITEMSTRUCT* LPDRAWITEMSTRUCT;
+struct MEASUREITEMSTRUCT {
+  UINT CtlType;
+  UINT CtlID;
+  UINT itemID;
+  UINT itemWidth;
+  UINT itemHeight;
+  ULONG_PTR itemData;
+};
+typedef MEASUREITEMSTRUCT* LPMEASUREITEMSTRUCT;
+#define ODT_MENU 1
+#define ODT_LISTBOX 2
+#define ODT_COMBOBOX 3
+#define ODT_BUTTON 4
+#define ODT_LISTVIEW 102
+#define ODA_DRAWENTIRE 0x0001
+#define ODA_SELECT 0x0002
+#define ODA_FOCUS 0x0004
+#define ODS_SELECTED 0x0001
+#define ODS_GRAYED 0x0002
+#define ODS_DISABLED 0x0004
+#define ODS_CHECKED 0x0008
+#define ODS_FOCUS 0x0010
 
 struct MSG {
   HWND hwnd;
@@ -104,6 +150,16 @@ typedef COPYDATASTRUCT* PCOPYDATASTRUCT;
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
 #define WM_GETDLGCODE 0x0087
+#define WM_NEXTDLGCTL 0x0028
+#define WM_DRAWITEM 0x002B
+#define WM_MEASUREITEM 0x002C
+#define WM_CONTEXTMENU 0x007B
+#define WM_SYSKEYDOWN 0x0104
+#define WM_SYSKEYUP 0x0105
+#define WM_SYSCHAR 0x0106
+#define WM_KEYLAST 0x0108
+#define WM_IDLEUPDATECMDUI 0x0363
+#define WM_KEYFIRST 0x0100
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
 #define WM_CHAR 0x0102
@@ -128,7 +184,51 @@ typedef COPYDATASTRUCT* PCOPYDATASTRUCT;
 #define WM_CAPTURECHANGED 0x0215
 #define WM_HIBERNATE 0x03FF
 #define WM_USER 0x0400
+#define DM_GETDEFID (WM_USER + 0)
+#define DM_SETDEFID (WM_USER + 1)
+#define DC_HASDEFID 0x534B
 #define WM_APP 0x8000
+
+// WM_ACTIVATE.
+#define WA_INACTIVE 0
+#define WA_ACTIVE 1
+#define WA_CLICKACTIVE 2
+
+// WM_GETDLGCODE: what a control wants of the keys the dialog manager would
+// otherwise take.
+#define DLGC_WANTARROWS 0x0001
+#define DLGC_WANTTAB 0x0002
+#define DLGC_WANTALLKEYS 0x0004
+#define DLGC_WANTMESSAGE 0x0004
+#define DLGC_HASSETSEL 0x0008
+#define DLGC_DEFPUSHBUTTON 0x0010
+#define DLGC_UNDEFPUSHBUTTON 0x0020
+#define DLGC_RADIOBUTTON 0x0040
+#define DLGC_WANTCHARS 0x0080
+#define DLGC_STATIC 0x0100
+#define DLGC_BUTTON 0x2000
+
+// Virtual keys.
+#define VK_LBUTTON 0x01
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_MENU 0x12
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
+#define VK_END 0x23
+#define VK_HOME 0x24
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_INSERT 0x2D
+#define VK_DELETE 0x2E
+#define VK_F1 0x70
 
 // Window styles.
 #define WS_OVERLAPPED 0x00000000L
@@ -148,6 +248,10 @@ typedef COPYDATASTRUCT* PCOPYDATASTRUCT;
 #define WS_THICKFRAME 0x00040000L
 #define WS_GROUP 0x00020000L
 #define WS_TABSTOP 0x00010000L
+#define WS_MINIMIZEBOX 0x00020000L
+#define WS_MAXIMIZEBOX 0x00010000L
+#define WS_OVERLAPPEDWINDOW (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
+#define WS_POPUPWINDOW (WS_POPUP | WS_BORDER | WS_SYSMENU)
 #define WS_EX_TOPMOST 0x00000008L
 #define WS_EX_WINDOWEDGE 0x00000100L
 #define WS_EX_CLIENTEDGE 0x00000200L
@@ -346,6 +450,11 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
 BOOL KillTimer(HWND window, UINT_PTR id);
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+// A string of the module's string table (RT_STRING blocks of 16): copies
+// it into text (cch characters with the terminator) and returns its length;
+// with cch 0, text receives a pointer to the read-only string. 0 when the
+// string does not exist.
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR text, int cch);
 BOOL MessageBeep(UINT type);
 
 #define GetMessage GetMessageW
@@ -367,13 +476,30 @@ BOOL MessageBeep(UINT type);
 #define SetWindowText SetWindowTextW
 #define GetWindowText GetWindowTextW
 #define MessageBox MessageBoxW
+#define LoadString LoadStringW
 
 namespace qk {
 
-// Runs a modal loop on the calling thread: gets and dispatches messages
-// until done() is true after a message. Returns false when WM_QUIT ended it;
-// the quit is posted again so that every enclosing loop ends too.
-bool RunModalLoop(const std::function<bool()>& done);
+// Runs a modal loop on the calling thread: gets messages until done() is
+// true after a message. Each message first goes through the pre-translate
+// chain (the hook below, then the dialog manager of dialog when one is
+// given); what neither takes is translated and dispatched. Returns false
+// when WM_QUIT ended it; the quit is posted again so that every enclosing
+// loop ends too.
+bool RunModalLoop(const std::function<bool()>& done, HWND dialog = nullptr);
+
+// The application framework's pre-translation (its windows' own key
+// handling up the parents): true when it took the message. Every modal
+// loop, and the test pump, run it before they dispatch.
+using PreTranslateHook = bool (*)(MSG* msg);
+void SetPreTranslateHook(PreTranslateHook hook);
+// Runs the hook on msg; false without one.
+bool PreTranslate(MSG* msg);
+
+// Called on the creating thread with every new window before it receives
+// its first message (WM_NCCREATE): the framework attaches its objects here.
+using CreateHook = void (*)(HWND window, CREATESTRUCTW* create);
+void SetCreateHook(CreateHook hook);
 
 // Message boxes: tests answer them. The hook receives the owner, text,
 // caption and type and returns the button id; without a hook a message box

@@ -12,6 +12,8 @@
 #include "kernel/sync.h"
 #include "kernel/time.h"
 #include "kernel/wstring.h"
+#include "user/dialog.h"
+#include "user/input.h"
 #include "user/internal.h"
 
 namespace qk::user {
@@ -22,13 +24,27 @@ std::unordered_map<uint32_t, std::shared_ptr<Window>> g_windows;
 std::map<std::u16string, WNDCLASSW> g_classes;
 std::map<std::u16string, std::u16string> g_classNames;  // the spelling given at registration
 std::map<DWORD, std::shared_ptr<ThreadQueue>> g_queues;
-uint32_t g_nextWindow = 1;
+// Handles are multiples of four, so that the low bits are free for callers
+// that mark a handle (SetForegroundWindow with the lowest bit set).
+uint32_t g_nextWindow = 4;
 std::atomic<UINT_PTR> g_nextTimerId{0x7FFF0000};
 HWND g_focus = nullptr, g_foreground = nullptr, g_active = nullptr, g_capture = nullptr;
+// Top-level windows of this program, the most recently activated first.
+std::vector<HWND> g_zorder;
 int g_screenWidth = 480, g_screenHeight = 800;
 qk::MessageBoxHook g_messageBoxHook;
+std::atomic<qk::PreTranslateHook> g_preTranslate{nullptr};
+std::atomic<qk::CreateHook> g_createHook{nullptr};
 
 thread_local std::shared_ptr<ThreadQueue> t_queue;
+
+// Ends a thread's share of the window layer when the thread ends: its
+// windows are destroyed and every sender still waiting on it is released.
+struct ThreadEnd {
+  bool armed = false;
+  ~ThreadEnd();
+};
+thread_local ThreadEnd t_end;
 
 std::u16string Lower(const std::u16string& s) {
   std::u16string out = s;
@@ -46,6 +62,68 @@ std::shared_ptr<Window> Find(HWND hwnd) {
 }
 
 bool IsTopLevel(const Window& w) { return (w.style & WS_CHILD) == 0; }
+
+void Raise(HWND hwnd) {  // with g_lock held
+  g_zorder.erase(std::remove(g_zorder.begin(), g_zorder.end(), hwnd), g_zorder.end());
+  g_zorder.insert(g_zorder.begin(), hwnd);
+}
+
+bool Eligible(const std::shared_ptr<Window>& w) {
+  return w && !w->destroying && IsTopLevel(*w) && (w->style & WS_VISIBLE) && !(w->style & WS_DISABLED);
+}
+
+bool IsMinimized(HWND hwnd) { return (GetWindowLongW(hwnd, GWL_STYLE) & WS_MINIMIZE) != 0; }
+
+// The activation routine: WM_ACTIVATE goes to the window that loses the
+// activation, then to the one that gains it, and the focus moves into the
+// new active window (its WM_ACTIVATE default handling chooses where; when
+// the handler left it outside, the window itself takes it).
+void Activate(HWND hwnd, WORD how) {
+  HWND old;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    old = g_active;
+    if (old == hwnd) return;
+    g_active = hwnd;
+    if (hwnd) {
+      g_foreground = hwnd;
+      Raise(hwnd);
+    }
+  }
+  if (old && IsWindow(old))
+    SendMessageW(old, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, IsMinimized(old) ? 1 : 0), reinterpret_cast<LPARAM>(hwnd));
+  if (GetActiveWindow() != hwnd) return;  // the old window's handler activated another
+  if (!hwnd) {
+    SetFocus(nullptr);
+    return;
+  }
+  if (!IsWindow(hwnd)) return;
+  SendMessageW(hwnd, WM_ACTIVATE, MAKEWPARAM(how, IsMinimized(hwnd) ? 1 : 0), reinterpret_cast<LPARAM>(old));
+  HWND focus = GetFocus();
+  if (GetActiveWindow() == hwnd && IsWindow(hwnd) && focus != hwnd && !IsChild(hwnd, focus) && !IsMinimized(hwnd))
+    SetFocus(hwnd);
+}
+
+// The window that becomes active when leaving goes: its owner when that can
+// take it, else the most recently active window that can.
+HWND NextActive(HWND leaving) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  auto find = [](HWND h) -> std::shared_ptr<Window> {
+    auto it = g_windows.find(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h) & 0xFFFFFFFFu));
+    return it == g_windows.end() ? nullptr : it->second;
+  };
+  auto w = find(leaving);
+  if (w && w->owner) {
+    auto owner = find(w->owner);
+    if (Eligible(owner)) return owner->hwnd;
+  }
+  for (HWND h : g_zorder) {
+    if (h == leaving) continue;
+    auto other = find(h);
+    if (Eligible(other) && other->owner != leaving) return h;
+  }
+  return nullptr;
+}
 
 // Calls the window's procedure on this thread.
 LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -188,8 +266,78 @@ void SleepOn(ThreadQueue& q, std::unique_lock<std::mutex>& lock, std::chrono::st
 }
 
 std::shared_ptr<ThreadQueue> CurrentQueue() {
-  if (!t_queue) t_queue = QueueOf(GetCurrentThreadId());
+  if (!t_queue) {
+    t_queue = QueueOf(GetCurrentThreadId());
+    t_end.armed = true;
+  }
   return t_queue;
+}
+
+namespace {
+ThreadEnd::~ThreadEnd() {
+  // The main thread's end is the program's: nothing is left to release.
+  if (!armed || !t_queue || ::gettid() == ::getpid()) return;
+  auto q = t_queue;
+  for (;;) {
+    HWND next = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(g_lock);
+      for (auto& [index, w] : g_windows)
+        if (w->queue == q && !w->destroying && (IsTopLevel(*w) || !next)) {
+          next = w->hwnd;
+          if (IsTopLevel(*w)) break;
+        }
+    }
+    if (!next || !DestroyWindow(next)) break;
+  }
+  std::deque<std::shared_ptr<SentMessage>> waiting;
+  {
+    std::lock_guard<std::mutex> lock(q->lock);
+    q->dead = true;
+    waiting.swap(q->sent);
+    q->timers.clear();
+    q->paintOwed.clear();
+  }
+  for (auto& sm : waiting) Complete(sm, 0);
+  std::lock_guard<std::mutex> lock(g_lock);
+  auto it = g_queues.find(q->tid);
+  if (it != g_queues.end() && it->second == q) g_queues.erase(it);
+}
+}  // namespace
+
+HWND TopLevelOf(HWND hwnd) {
+  HWND top = nullptr;
+  for (auto w = Find(hwnd); w; w = w->parent ? Find(w->parent) : nullptr) {
+    top = w->hwnd;
+    if (IsTopLevel(*w)) break;
+  }
+  return top;
+}
+
+bool TakesInput(HWND hwnd) {
+  auto w = Find(hwnd);
+  if (!w) return false;
+  for (; w; w = w->parent ? Find(w->parent) : nullptr) {
+    if (w->style & WS_DISABLED) return false;
+    if (IsTopLevel(*w)) return true;
+  }
+  return false;
+}
+
+void ActivateNextIfActive(HWND hwnd) {
+  if (GetActiveWindow() == hwnd) Activate(NextActive(hwnd), WA_ACTIVE);
+}
+
+bool PostFront(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto w = Find(hwnd);
+  if (!w) return false;
+  {
+    std::lock_guard<std::mutex> lock(w->queue->lock);
+    w->queue->posted.push_front(MSG{hwnd, msg, wParam, lParam, 0, {0, 0}});
+    Touched(*w->queue);
+  }
+  Wake(*w->queue);
+  return true;
 }
 
 std::shared_ptr<ThreadQueue> QueueOf(DWORD tid) {
@@ -227,10 +375,18 @@ void Enqueue(const std::shared_ptr<SentMessage>& sm) {
     Complete(sm, 0);
     return;
   }
+  bool accepted;
   {
     std::lock_guard<std::mutex> lock(w->queue->lock);
-    w->queue->sent.push_back(sm);
-    Touched(*w->queue);
+    accepted = !w->queue->dead;
+    if (accepted) {
+      w->queue->sent.push_back(sm);
+      Touched(*w->queue);
+    }
+  }
+  if (!accepted) {
+    Complete(sm, 0);
+    return;
   }
   Wake(*w->queue);
 }
@@ -342,8 +498,13 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   std::shared_ptr<Window> parentWindow;
   if (parent) {
     parentWindow = Find(parent);
-    if (!parentWindow) {
+    if (!parentWindow || parentWindow->destroying) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return nullptr;
+    }
+    // A child lives on its parent's thread: another thread may not make one.
+    if ((style & WS_CHILD) && parentWindow->queue != CurrentQueue()) {
+      SetLastError(ERROR_ACCESS_DENIED);
       return nullptr;
     }
   } else if (style & WS_CHILD) {
@@ -354,7 +515,8 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   w->className = wc.lpszClassName;
   w->proc = wc.lpfnWndProc;
   w->instance = instance;
-  w->style = style;
+  // A window is shown once it exists, as ShowWindow would show it.
+  w->style = style & ~static_cast<DWORD>(WS_VISIBLE);
   w->exStyle = exStyle;
   w->text = title ? title : u"";
   if (style & WS_CHILD) {
@@ -370,48 +532,51 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   w->queue = CurrentQueue();
   {
     std::lock_guard<std::mutex> lock(g_lock);
-    uint32_t index = g_nextWindow++;
+    uint32_t index = g_nextWindow;
+    g_nextWindow += 4;
     w->hwnd = reinterpret_cast<HWND>((static_cast<uintptr_t>(::getpid()) << 32) | index);
     g_windows[index] = w;
     if (parentWindow && (style & WS_CHILD)) parentWindow->children.push_back(w->hwnd);
+    if (IsTopLevel(*w)) g_zorder.push_back(w->hwnd);
   }
   HWND hwnd = w->hwnd;
   if (IsTopLevel(*w)) BusWindowsChanged();
   CREATESTRUCTW cs{param, instance, menuOrId, parent, height, width, y, x, static_cast<LONG>(style), title,
                    className, exStyle};
-  if (CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
-    DestroyWindow(hwnd);
+  if (auto hook = g_createHook.load()) hook(hwnd, &cs);
+  if (!CallProc(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs)) ||
+      CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+    if (Find(hwnd)) DestroyWindow(hwnd);
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  if (!Find(hwnd)) return nullptr;
+  if (!Find(hwnd) || w->destroying) return nullptr;
   CallProc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
-  if (style & WS_VISIBLE) InvalidateRect(hwnd, nullptr, TRUE);
-  return hwnd;
+  CallProc(hwnd, WM_MOVE, 0, MAKELPARAM(x, y));
+  if (style & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
+  return IsWindow(hwnd) ? hwnd : nullptr;
 }
 
-BOOL DestroyWindow(HWND hwnd) {
-  auto w = Find(hwnd);
-  if (!w || w->destroying.exchange(true)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  bool topLevel = IsTopLevel(*w);
-  CallProc(hwnd, WM_DESTROY, 0, 0);
+namespace {
+
+// Every window of the tree, parents before their children.
+void Tree(HWND hwnd, std::vector<HWND>* out) {
+  out->push_back(hwnd);
   std::vector<HWND> children;
-  {
+  if (auto w = Find(hwnd)) {
     std::lock_guard<std::mutex> lock(g_lock);
     children = w->children;
-    // Owned windows go with their owner.
-    for (auto& [index, other] : g_windows)
-      if (other->owner == hwnd && !other->destroying) children.push_back(other->hwnd);
   }
-  for (HWND child : children) DestroyWindow(child);
-  CallProc(hwnd, WM_NCDESTROY, 0, 0);
+  for (HWND child : children) Tree(child, out);
+}
+
+void Forget(const std::shared_ptr<Window>& w) {
+  HWND hwnd = w->hwnd;
   RemoveTimersOf(hwnd, w->queue);
   {
     std::lock_guard<std::mutex> lock(g_lock);
     g_windows.erase(LocalIndex(hwnd));
+    g_zorder.erase(std::remove(g_zorder.begin(), g_zorder.end(), hwnd), g_zorder.end());
     if (w->parent) {
       auto it = g_windows.find(LocalIndex(w->parent));
       if (it != g_windows.end()) {
@@ -439,6 +604,69 @@ BOOL DestroyWindow(HWND hwnd) {
     }
   }
   for (auto& sm : orphans) Complete(sm, 0);
+}
+
+}  // namespace
+
+// Destroys the window with its children and owned windows: the activation
+// and the focus leave it first, then WM_DESTROY goes to each window of the
+// tree (parents first) and WM_NCDESTROY (children first); each stays a
+// window until its WM_NCDESTROY has returned.
+BOOL DestroyWindow(HWND hwnd) {
+  auto w = Find(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  if (w->queue != CurrentQueue()) {
+    // Only the window's own thread may destroy it.
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (w->destroying.exchange(true)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  bool topLevel = IsTopLevel(*w);
+  // Owned windows go first; those of another thread lose their owner.
+  std::vector<HWND> owned;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    for (auto& [index, other] : g_windows) {
+      if (other->owner != hwnd || other->destroying) continue;
+      if (other->queue == w->queue)
+        owned.push_back(other->hwnd);
+      else
+        other->owner = nullptr;
+    }
+  }
+  for (HWND o : owned) DestroyWindow(o);
+  if (topLevel) {
+    {
+      std::lock_guard<std::mutex> lock(g_lock);
+      g_zorder.erase(std::remove(g_zorder.begin(), g_zorder.end(), hwnd), g_zorder.end());
+    }
+    if (GetActiveWindow() == hwnd) Activate(NextActive(hwnd), WA_ACTIVE);
+  }
+  HWND focus = GetFocus();
+  if (focus && (focus == hwnd || IsChild(hwnd, focus))) {
+    auto parent = w->parent ? Find(w->parent) : nullptr;
+    SetFocus(parent && !parent->destroying ? parent->hwnd : nullptr);
+  }
+  std::vector<HWND> tree;
+  Tree(hwnd, &tree);
+  for (HWND h : tree) {
+    auto member = Find(h);
+    if (!member) continue;
+    member->destroying = true;
+    CallProc(h, WM_DESTROY, 0, 0);
+  }
+  for (auto it = tree.rbegin(); it != tree.rend(); ++it) {
+    auto member = Find(*it);
+    if (!member) continue;
+    CallProc(*it, WM_NCDESTROY, 0, 0);
+    Forget(member);
+  }
   if (topLevel) BusWindowsChanged();
   return TRUE;
 }
@@ -446,8 +674,7 @@ BOOL DestroyWindow(HWND hwnd) {
 BOOL IsWindow(HWND hwnd) {
   if (!hwnd) return FALSE;
   if (IsLocalHandle(hwnd)) {
-    auto w = Find(hwnd);
-    return w && !w->destroying;
+    return Find(hwnd) ? TRUE : FALSE;
   }
   return BusIsWindow(hwnd) ? TRUE : FALSE;
 }
@@ -490,6 +717,9 @@ LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_ERASEBKGND:
       return 1;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) != WA_INACTIVE && !HIWORD(wParam)) SetFocus(hwnd);
+      return 0;
     default:
       return 0;
   }
@@ -707,6 +937,18 @@ BOOL ShowWindow(HWND hwnd, int command) {
     CallProc(hwnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
     if (show) InvalidateRect(hwnd, nullptr, TRUE);
   }
+  if (IsTopLevel(*w) && Find(hwnd)) {
+    bool activates = command == SW_SHOW || command == SW_SHOWNORMAL || command == SW_RESTORE ||
+                     command == SW_MAXIMIZE;
+    if (show && activates && !(w->exStyle & WS_EX_NOACTIVATE) && !(w->style & WS_DISABLED))
+      Activate(hwnd, WA_ACTIVE);
+    else if (!show || command == SW_SHOWMINIMIZED)
+      ActivateNextIfActive(hwnd);
+  } else if (!show && Find(hwnd)) {
+    // A hidden control gives the focus back to its parent.
+    HWND focus = GetFocus();
+    if (focus == hwnd || IsChild(hwnd, focus)) SetFocus(w->parent);
+  }
   return was ? TRUE : FALSE;
 }
 
@@ -729,6 +971,11 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
       w->style &= ~static_cast<DWORD>(WS_DISABLED);
     else
       w->style |= WS_DISABLED;
+  }
+  if (!enable && !wasDisabled) {
+    // A disabled window keeps neither the focus nor, at the top, the activation.
+    HWND focus = GetFocus();
+    if (focus == hwnd || IsChild(hwnd, focus)) SetFocus(nullptr);
   }
   if (wasDisabled == (enable != FALSE)) CallProc(hwnd, WM_ENABLE, enable, 0);
   return wasDisabled ? TRUE : FALSE;
@@ -859,6 +1106,18 @@ BOOL UpdateWindow(HWND hwnd) {
 }
 
 HWND SetFocus(HWND hwnd) {
+  if (hwnd && !Find(hwnd)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  if (hwnd) {
+    // The focus lies in the active window: its top-level window is activated first.
+    HWND top = TopLevelOf(hwnd);
+    if (top && GetActiveWindow() != top) {
+      Activate(top, WA_ACTIVE);
+      if (!Find(hwnd)) return nullptr;
+    }
+  }
   HWND old;
   {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -867,7 +1126,7 @@ HWND SetFocus(HWND hwnd) {
   }
   if (old == hwnd) return old;
   if (old && IsWindow(old)) SendMessageW(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
-  if (hwnd) SendMessageW(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
+  if (hwnd && GetFocus() == hwnd) SendMessageW(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
   return old;
 }
 
@@ -877,10 +1136,17 @@ HWND GetFocus() {
 }
 
 BOOL SetForegroundWindow(HWND hwnd) {
+  // Callers may mark the handle in its lowest bit (bring owned windows too).
+  hwnd = reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(hwnd) & ~static_cast<uintptr_t>(1));
   if (!IsWindow(hwnd)) return FALSE;
-  std::lock_guard<std::mutex> lock(g_lock);
-  g_foreground = hwnd;
-  if (IsLocalHandle(hwnd)) g_active = hwnd;
+  if (!IsLocalHandle(hwnd)) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_foreground = hwnd;
+    return TRUE;
+  }
+  HWND top = TopLevelOf(hwnd);
+  if (!top) return FALSE;
+  Activate(top, WA_ACTIVE);
   return TRUE;
 }
 
@@ -895,9 +1161,12 @@ HWND GetActiveWindow() {
 }
 
 HWND SetActiveWindow(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  HWND old = g_active;
-  g_active = hwnd;
+  if (hwnd && !Find(hwnd)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  HWND old = GetActiveWindow();
+  Activate(hwnd ? TopLevelOf(hwnd) : nullptr, WA_ACTIVE);
   return old;
 }
 
@@ -935,9 +1204,21 @@ int GetSystemMetrics(int index) {
 
 BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT first, UINT last) {
   if (!msg) return -1;
+  // A filter window must be one of this thread's: nothing else could come.
+  auto target = hwnd ? Find(hwnd) : nullptr;
+  if (hwnd && (!target || target->queue != CurrentQueue())) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return -1;
+  }
   auto q = CurrentQueue();
   std::unique_lock<std::mutex> lock(q->lock);
-  while (!NextMessage(q, msg, hwnd, first, last, true, lock)) WaitForMore(q, lock, kForever);
+  while (!NextMessage(q, msg, hwnd, first, last, true, lock)) {
+    if (hwnd && !Find(hwnd)) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return -1;
+    }
+    WaitForMore(q, lock, kForever);
+  }
   return msg->message == WM_QUIT ? FALSE : TRUE;
 }
 
@@ -969,7 +1250,52 @@ LRESULT DispatchMessageW(const MSG* msg) {
   return CallProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
-BOOL TranslateMessage(const MSG*) { return FALSE; }
+namespace {
+
+// The character a key makes on the device's keyboard (US layout), or 0.
+char16_t KeyCharacter(WPARAM vk, bool shift) {
+  if (vk >= 'A' && vk <= 'Z') return static_cast<char16_t>(shift ? vk : vk + ('a' - 'A'));
+  if (vk >= '0' && vk <= '9') return static_cast<char16_t>(shift ? u")!@#$%^&*("[vk - '0'] : vk);
+  if (vk >= 0x60 && vk <= 0x69) return static_cast<char16_t>(u'0' + (vk - 0x60));  // number pad
+  switch (vk) {
+    case VK_BACK:
+    case VK_TAB:
+    case VK_RETURN:
+    case VK_ESCAPE:
+    case VK_SPACE:
+      return static_cast<char16_t>(vk);
+    case 0x6A: return u'*';
+    case 0x6B: return u'+';
+    case 0x6D: return u'-';
+    case 0x6E: return u'.';
+    case 0x6F: return u'/';
+    case 0xBA: return shift ? u':' : u';';
+    case 0xBB: return shift ? u'+' : u'=';
+    case 0xBC: return shift ? u'<' : u',';
+    case 0xBD: return shift ? u'_' : u'-';
+    case 0xBE: return shift ? u'>' : u'.';
+    case 0xBF: return shift ? u'?' : u'/';
+    case 0xC0: return shift ? u'~' : u'`';
+    case 0xDB: return shift ? u'{' : u'[';
+    case 0xDC: return shift ? u'|' : u'\\';
+    case 0xDD: return shift ? u'}' : u']';
+    case 0xDE: return shift ? u'"' : u'\'';
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+// A key-down that makes a character is followed by WM_CHAR with it, next
+// in the queue.
+BOOL TranslateMessage(const MSG* msg) {
+  if (!msg || (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN) || !msg->hwnd) return FALSE;
+  if (GetKeyState(VK_CONTROL) & 0x8000) return FALSE;
+  char16_t c = KeyCharacter(msg->wParam, (GetKeyState(VK_SHIFT) & 0x8000) != 0);
+  if (!c) return FALSE;
+  return PostFront(msg->hwnd, msg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR, c, msg->lParam) ? TRUE : FALSE;
+}
 
 BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (hwnd == HWND_BROADCAST) {
@@ -1142,18 +1468,29 @@ BOOL MessageBeep(UINT) { return TRUE; }
 
 namespace qk {
 
-bool RunModalLoop(const std::function<bool()>& done) {
+bool RunModalLoop(const std::function<bool()>& done, HWND dialog) {
   MSG msg;
   while (!done()) {
     if (!GetMessageW(&msg, nullptr, 0, 0)) {
       PostQuitMessage(static_cast<int>(msg.wParam));
       return false;
     }
+    if (PreTranslate(&msg)) continue;
+    if (dialog && IsWindow(dialog) && IsDialogMessageW(dialog, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
   return true;
 }
+
+void SetPreTranslateHook(PreTranslateHook hook) { g_preTranslate = hook; }
+
+bool PreTranslate(MSG* msg) {
+  auto hook = g_preTranslate.load();
+  return hook && msg && hook(msg);
+}
+
+void SetCreateHook(CreateHook hook) { g_createHook = hook; }
 
 void SetMessageBoxHook(MessageBoxHook hook) {
   std::lock_guard<std::mutex> lock(g_lock);
@@ -1175,8 +1512,10 @@ int PumpMessages() {
       if (msg.message == WM_QUIT) return handled;
       NextMessage(q, &msg, nullptr, 0, 0, true, lock);
     }
-    DispatchMessageW(&msg);
     ++handled;
+    if (PreTranslate(&msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
   }
 }
 
