@@ -212,6 +212,14 @@ void ReplaceHTMLEntities(CString& text) {
   }
 }
 
+UINT HtmlEntityCode(const CString& name) {
+  if (name.IsEmpty() || name.GetLength() >= 15) return 0;
+  for (const Entity& e : kEntities) {
+    if (name.str() == e.name) return e.code;
+  }
+  return 0;
+}
+
 CString& DecodeHtmlEntities(CString& out, const CString& in) {
   out = in;
   ReplaceHTMLEntities(out);

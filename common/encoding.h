@@ -20,6 +20,9 @@ CString& FormUrlEncode(CString& out, const CString& in);
 // Replaces the HTML character references of the text in place.
 void ReplaceHTMLEntities(CString& text);
 CString& DecodeHtmlEntities(CString& out, const CString& in);
+// The character of an HTML 4.01 entity name ("nbsp", "eacute"; compared with
+// case), or 0 when the name is not one of them.
+UINT HtmlEntityCode(const CString& name);
 // Removes tags, decodes "\uXXXX" escapes and character references in place.
 void HtmlToPlainText(CString& text);
 

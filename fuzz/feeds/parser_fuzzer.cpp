@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzdev::WriteInput(kFeed, data, size);
   {
     CRssXML feed(&Element, nullptr, nullptr, 1);
+    feed.SetFeedUrl(u"http://fuzz.example/dir/feed.xml?q=1");
     if (feed.LoadAndWalk(kFeed)) {
       CString text;
       feed.GetTitle(text);

@@ -31,6 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   reader.LoadKeyLists();
   reader.IsKnownItem(u"a", u"b", u"");
   SetItemReadState(&reader, u"", 2);
+  SetItemType(&reader, u"", 1);
+  reader.DeleteItem(u"");
 
   CItemStore writer(0);
   writer.Open(kStore, 0, 0);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "common/encoding.h"
 #include "common/log.h"
 #include "kernel/kernel.h"
 
@@ -184,6 +185,281 @@ bool SniffEncoding(const char* head, int& mode, UINT& codePage) {
   return true;
 }
 
+// The code page an undeclared document is read with when its bytes are not
+// UTF-8: the Western 8-bit page that web pages without a charset are read
+// with.
+const UINT kFallbackCodePage = 1252;
+
+bool IsUtf8CodePage(UINT cp) { return cp == CP_UTF8 || cp == CP_ACP; }
+
+// True when the bytes are well-formed UTF-8 (overlong forms count as
+// malformed).
+bool IsValidUtf8(const std::string& d) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(d.data());
+  size_t n = d.size(), i = 0;
+  while (i < n) {
+    unsigned char c = b[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t need;
+    uint32_t cp, min;
+    if ((c & 0xE0) == 0xC0) need = 1, cp = c & 0x1F, min = 0x80;
+    else if ((c & 0xF0) == 0xE0) need = 2, cp = c & 0x0F, min = 0x800;
+    else if ((c & 0xF8) == 0xF0) need = 3, cp = c & 0x07, min = 0x10000;
+    else return false;
+    if (n - i - 1 < need) return false;
+    for (size_t k = 1; k <= need; ++k) {
+      if ((b[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (b[i + k] & 0x3F);
+    }
+    // Halves of a surrogate pair written one by one, as older files of
+    // this program hold them, are read back as the pair.
+    if (cp < min || cp > 0x10FFFF) return false;
+    i += need + 1;
+  }
+  return true;
+}
+
+// 8-bit text of a code page becomes UTF-8.
+void TranscodeToUtf8(std::string& data, UINT codePage) {
+  if (data.empty()) return;
+  int need = MultiByteToWideChar(codePage, 0, data.data(), int(data.size()), nullptr, 0);
+  if (need <= 0) return;
+  std::u16string wide(size_t(need), u'\0');
+  int got = MultiByteToWideChar(codePage, 0, data.data(), int(data.size()), wide.data(), need);
+  wide.resize(size_t(got > 0 ? got : 0));
+  std::string out;
+  out.reserve(wide.size() + wide.size() / 4);
+  for (size_t i = 0; i < wide.size(); ++i) {
+    uint32_t c = wide[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(wide[i + 1]) - 0xDC00);
+      ++i;
+    }
+    AppendUtf8(out, c);
+  }
+  data.swap(out);
+}
+
+// Browsers read the references 128 to 159 as the characters that the
+// Western Windows page has at those bytes.
+const uint16_t kC1AsWindows[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+
+bool IsAsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
+// Handles the "&" at d[i], appending its replacement; returns the index after
+// what was consumed. Character references become the character itself (the
+// parser would otherwise turn any beyond ASCII into a byte of nothing in
+// particular, and fail the whole document on a malformed one); HTML entity
+// names become their character; the five XML names and references to the
+// XML's own markup characters stay; any other "&" is a literal ampersand.
+size_t PrepareReference(const std::string& d, size_t i, std::string& out) {
+  size_t n = d.size();
+  size_t j = i + 1;
+  if (j < n && d[j] == '#') {
+    ++j;
+    bool hex = j < n && (d[j] == 'x' || d[j] == 'X');
+    if (hex) ++j;
+    size_t digits = j;
+    uint32_t code = 0;
+    bool overflow = false;
+    while (j < n && (hex ? isxdigit(static_cast<unsigned char>(d[j])) != 0 : (d[j] >= '0' && d[j] <= '9'))) {
+      char c = d[j];
+      uint32_t v = c <= '9' ? uint32_t(c - '0') : uint32_t((c | 0x20) - 'a' + 10);
+      if (code > 0x10FFFF) overflow = true;
+      else code = code * (hex ? 16 : 10) + v;
+      ++j;
+    }
+    if (j > digits && j < n && d[j] == ';' && !overflow && code <= 0x10FFFF) {
+      if (code >= 0x80 && code <= 0x9F) code = kC1AsWindows[code - 0x80];
+      bool markup = code == '<' || code == '&' || code == '>' || code == '"' || code == '\'';
+      bool usable = code >= 0x20 || code == 9 || code == 10 || code == 13;
+      if (code >= 0xD800 && code <= 0xDFFF) usable = false;
+      if (markup) {
+        // In the one form the parser reads (it knows no "&#X").
+        out += "&#" + std::to_string(code) + ";";
+        return j + 1;
+      }
+      if (usable) {
+        AppendUtf8(out, code);
+        return j + 1;
+      }
+    }
+    out += "&amp;";
+    return i + 1;
+  }
+  while (j < n && j - i <= 32 && IsAsciiAlnum(d[j])) ++j;
+  if (j > i + 1 && j < n && d[j] == ';') {
+    std::string name = d.substr(i + 1, j - i - 1);
+    if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos") {
+      out.append(d, i, j + 1 - i);
+      return j + 1;
+    }
+    if (UINT code = HtmlEntityCode(CString(std::u16string(name.begin(), name.end())))) {
+      AppendUtf8(out, code);
+      return j + 1;
+    }
+  }
+  out += "&amp;";
+  return i + 1;
+}
+
+// Makes every "&" of UTF-8 markup one that the parser reads as a browser
+// would; comments, character data sections, processing instructions and
+// the document type declaration pass unchanged.
+void PrepareReferences(std::string& d) {
+  if (d.find('&') == std::string::npos) return;
+  std::string out;
+  out.reserve(d.size() + d.size() / 16);
+  size_t i = 0, n = d.size();
+  while (i < n) {
+    size_t at = d.find_first_of("<&", i);
+    if (at == std::string::npos) {
+      out.append(d, i, std::string::npos);
+      break;
+    }
+    out.append(d, i, at - i);
+    if (d[at] == '&') {
+      i = PrepareReference(d, at, out);
+      continue;
+    }
+    size_t end;
+    if (d.compare(at, 4, "<!--") == 0) {
+      end = SkipPast(d, at + 4, "-->");
+    } else if (d.compare(at, 9, "<![CDATA[") == 0) {
+      end = SkipPast(d, at + 9, "]]>");
+    } else if (d.compare(at, 2, "<?") == 0) {
+      end = SkipPast(d, at + 2, "?>");
+    } else if (d.compare(at, 2, "<!") == 0) {
+      // A document type declaration, with its internal subset in brackets.
+      int depth = 0;
+      end = at + 2;
+      while (end < n && !(d[end] == '>' && depth == 0)) {
+        if (d[end] == '[') ++depth;
+        else if (d[end] == ']' && depth > 0) --depth;
+        ++end;
+      }
+      end = end < n ? end + 1 : n;
+    } else {
+      end = at + 1;
+    }
+    out.append(d, at, end - at);
+    i = end;
+  }
+  d.swap(out);
+}
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The end of the markup construct that starts at d[at] ("<"): a comment,
+// character data, a processing instruction, a declaration or a tag (whose
+// quoted attribute values may hold ">").
+size_t MarkupEnd(const std::string& d, size_t at) {
+  size_t n = d.size();
+  if (d.compare(at, 4, "<!--") == 0) return SkipPast(d, at + 4, "-->");
+  if (d.compare(at, 9, "<![CDATA[") == 0) return SkipPast(d, at + 9, "]]>");
+  if (d.compare(at, 2, "<?") == 0) return SkipPast(d, at + 2, "?>");
+  size_t j = at + 1;
+  char quote = 0;
+  int depth = 0;
+  bool declaration = d.compare(at, 2, "<!") == 0;
+  while (j < n) {
+    char c = d[j];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (declaration && c == '[') {
+      ++depth;
+    } else if (declaration && c == ']' && depth > 0) {
+      --depth;
+    } else if (c == '>' && depth == 0) {
+      return j + 1;
+    }
+    ++j;
+  }
+  return n;
+}
+
+// The parser drops the white space of a text that borders on markup:
+// "Hello <b>world</b> and" would read as "Hello<b>world</b>and". Such white
+// space is written as a character reference, which the parser keeps. (A
+// text of white space alone, between two tags, the parser drops whatever
+// form it has.)
+void ProtectInlineSpace(std::string& d) {
+  std::string out;
+  out.reserve(d.size() + d.size() / 32);
+  size_t i = 0, n = d.size();
+  bool afterMarkup = false;
+  while (i < n) {
+    char c = d[i];
+    if (c == '<') {
+      size_t end = MarkupEnd(d, i);
+      out.append(d, i, end - i);
+      i = end;
+      afterMarkup = true;
+      continue;
+    }
+    if (!IsXmlSpace(c)) {
+      size_t next = d.find_first_of(" \t\n\r<", i);
+      if (next == std::string::npos) next = n;
+      out.append(d, i, next - i);
+      i = next;
+      afterMarkup = false;
+      continue;
+    }
+    size_t end = i;
+    while (end < n && IsXmlSpace(d[end])) ++end;
+    bool beforeMarkup = end < n && d[end] == '<';
+    bool keep = afterMarkup != beforeMarkup && end < n;
+    if (keep) out += "&#32;";
+    else out.append(d, i, end - i);
+    i = end;
+  }
+  d.swap(out);
+}
+
+// Writes UTF-8 text in an 8-bit code page: a character the page lacks
+// becomes a character reference, so nothing is lost.
+std::string FromUtf8ToCodePage(const std::string& utf8, UINT codePage) {
+  std::string out;
+  out.reserve(utf8.size());
+  WCHAR units[2];
+  char bytes[16];
+  int len = int(utf8.size());
+  for (int i = 0; i < len;) {
+    unsigned char c = static_cast<unsigned char>(utf8[size_t(i)]);
+    if (c < 0x80) {
+      out += char(c);
+      ++i;
+      continue;
+    }
+    int count = 0;
+    int used = CEXML::DecodeUtf8(utf8.data(), i, len, units, &count);
+    if (used == 0) {
+      ++i;
+      continue;
+    }
+    i += used;
+    int n = WideCharToMultiByte(codePage, 0, units, count, bytes, sizeof bytes, nullptr, nullptr);
+    WCHAR back[4];
+    int m = n > 0 ? MultiByteToWideChar(codePage, 0, bytes, n, back, 4) : 0;
+    if (n > 0 && m == count && memcmp(back, units, size_t(count) * sizeof(WCHAR)) == 0) {
+      out.append(bytes, size_t(n));
+    } else {
+      uint32_t cp = count == 2 ? 0x10000 + ((uint32_t(units[0]) - 0xD800) << 10) + (uint32_t(units[1]) - 0xDC00)
+                               : uint32_t(units[0]);
+      out += "&#" + std::to_string(cp) + ";";
+    }
+  }
+  return out;
+}
+
 bool EqualNoCase(const char* a, const char* b) {
   if (!a || !b) return false;
   for (; *a && *b; ++a, ++b) {
@@ -263,9 +539,27 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
       declared = SniffEncoding(head, mode, codePage);
     }
     bool bom = data.size() >= 3 && data.compare(0, 3, "\xEF\xBB\xBF") == 0;
-    TiXmlEncoding encoding = TIXML_ENCODING_UNKNOWN;
-    if (fromUtf16) encoding = TIXML_ENCODING_UTF8;
-    else if (declared && !bom) encoding = mode == EXML_MODE_UTF8 ? TIXML_ENCODING_UTF8 : TIXML_ENCODING_LEGACY;
+    // The tree always holds UTF-8, whatever the file's own encoding: a
+    // character reference then becomes its character even where the file's
+    // code page lacks it. The file's bytes are turned into UTF-8 first: by
+    // the declared code page, else, for undeclared text that is not UTF-8,
+    // by the fallback page. The file keeps its encoding when saved.
+    UINT fileCodePage = CP_UTF8;
+    if (!fromUtf16 && !bom) {
+      if (declared) fileCodePage = mode == EXML_MODE_UTF8 ? CP_UTF8 : codePage;
+      if ((!declared || fileCodePage == CP_ACP) && !IsValidUtf8(data)) fileCodePage = kFallbackCodePage;
+      if (fileCodePage == CP_ACP) fileCodePage = CP_UTF8;
+      // Text labelled Latin-1 is read as its Windows superset, as browsers
+      // do: such feeds carry curly quotes and dashes in the bytes 128-159.
+      if (fileCodePage == 28591) fileCodePage = 1252;
+      if (!IsUtf8CodePage(fileCodePage)) TranscodeToUtf8(data, fileCodePage);
+    }
+    codePage = fileCodePage;
+    PrepareReferences(data);
+    if (m_bKeepInlineSpace) ProtectInlineSpace(data);
+    // With a byte-order mark the parser finds the encoding itself, and
+    // remembers the mark for saving.
+    TiXmlEncoding encoding = bom ? TIXML_ENCODING_UNKNOWN : TIXML_ENCODING_UTF8;
     if (NestingDepth(data) <= kMaxDepth) {
       NormaliseLineEnds(data);
       m_pDoc->SetTabSize(0);  // no row and column tracking: it costs a quarter of the parse
@@ -406,15 +700,6 @@ std::string CEXML::ToDocumentText(LPCWSTR text) const {
   std::string out;
   if (!text) return out;
   int len = int(wcslen(text));
-  if (m_nEncodingMode == EXML_MODE_ANSI) {
-    if (len == 0) return out;
-    int need = WideCharToMultiByte(m_nCodePage, 0, text, len, nullptr, 0, nullptr, nullptr);
-    if (need <= 0) return out;
-    out.resize(size_t(need));
-    int n = WideCharToMultiByte(m_nCodePage, 0, text, len, out.data(), need, nullptr, nullptr);
-    out.resize(size_t(n > 0 ? n : 0));
-    return out;
-  }
   out.reserve(size_t(len));
   char buf[4];
   for (int i = 0; i < len;) {
@@ -431,14 +716,6 @@ CString CEXML::NodeText(const char* text) const {
   if (!text || !*text) return result;
   int len = int(strlen(text));
   std::u16string& s = result.str();
-  if (m_nEncodingMode == EXML_MODE_ANSI) {
-    int need = MultiByteToWideChar(m_nCodePage, 0, text, len, nullptr, 0);
-    if (need <= 0) return result;
-    s.resize(size_t(need));
-    int n = MultiByteToWideChar(m_nCodePage, 0, text, len, s.data(), need);
-    s.resize(size_t(n > 0 ? n : 0));
-    return result;
-  }
   s.reserve(size_t(len));
   WCHAR units[2];
   for (int i = 0; i < len;) {
@@ -461,7 +738,11 @@ int CEXML::GetElementText(const TiXmlElement* element, CString& name, CString& t
   if (!element) return 1;
   name = NodeText(element->Value());
   const TiXmlNode* child = element->FirstChild();
-  if (child && child->ToText()) text = NodeText(child->Value());
+  if (child && child->ToText()) {
+    text = NodeText(child->Value());
+    // White space kept around inline markup is no part of a plain value.
+    if (!text.IsEmpty() && !static_cast<const TiXmlText*>(child)->CDATA()) text.Trim(u" \t\n\r");
+  }
   return 1;
 }
 
@@ -531,9 +812,27 @@ BOOL CEXML::SaveDocument() {
   }
   m_bLoadFailed = false;
   std::string temp = target + ".tmp~";
-  FILE* f = fopen(temp.c_str(), "wb");
-  if (!f) return FALSE;
-  bool ok = m_pDoc->SaveFile(f);
+  bool ok;
+  FILE* f;
+  if (IsUtf8CodePage(m_nCodePage)) {
+    f = fopen(temp.c_str(), "wb");
+    if (!f) return FALSE;
+    ok = m_pDoc->SaveFile(f);
+  } else {
+    // The tree is UTF-8; the file is written in its own code page.
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* mem = open_memstream(&text, &size);
+    if (!mem) return FALSE;
+    ok = m_pDoc->SaveFile(mem);
+    ok = fclose(mem) == 0 && ok;
+    std::string bytes = ok && text ? FromUtf8ToCodePage(std::string(text, size), m_nCodePage) : std::string();
+    free(text);
+    if (!ok) return FALSE;
+    f = fopen(temp.c_str(), "wb");
+    if (!f) return FALSE;
+    ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  }
   ok = fflush(f) == 0 && ok;
   ok = fclose(f) == 0 && ok;
   if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {

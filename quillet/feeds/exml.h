@@ -2,11 +2,14 @@
 // list, the feed, the subscription list and the channel templates.
 //
 // A document owns one TinyXML tree, the file it came from and the encoding of
-// that file. Text in the tree is kept in the file's own encoding: UTF-8
-// (mode 1) or an 8-bit code page (mode 2, the code page that the declaration
-// names; the device's ANSI code page when it names none we know). NodeText
-// and ToDocumentText convert between the tree and wide strings. UTF-16 files
-// are read through UTF-8 and written back as UTF-8.
+// that file. The encoding mode says what the file declared: UTF-8 (mode 1)
+// or an 8-bit code page (mode 2). The tree itself always holds UTF-8: the
+// file's bytes are turned into UTF-8 before the parser sees them (by the
+// declared code page; undeclared text that is not UTF-8 by the Western
+// fallback page), and character references and HTML entity names become
+// their characters there. NodeText and ToDocumentText convert between the
+// tree and wide strings; a save writes the file back in its own code page.
+// UTF-16 files are read through UTF-8 and written back as UTF-8.
 //
 // Every operation takes the document's own recursive lock, so one document
 // may be used from the refresh thread and the user-interface thread; callers
@@ -62,10 +65,10 @@ class CEXML {
   // absent set).
   static LPCWSTR FindFirstOf(LPCWSTR text, LPCWSTR set);
 
-  // Text for the tree, in the document's encoding.
+  // Text for the tree (UTF-8).
   std::string ToDocumentText(LPCWSTR text) const;
-  // Text from the tree as a wide string (empty for null). A UTF-8 text ends
-  // before its first bad sequence.
+  // Text from the tree as a wide string (empty for null); it ends before its
+  // first bad UTF-8 sequence.
   CString NodeText(const char* text) const;
   // The element's name and its text (the text of its first child when that is
   // a text node); returns 1.
@@ -79,6 +82,7 @@ class CEXML {
   static CString SplitNameTail(CString& list);
 
   int GetEncodingMode() const { return m_nEncodingMode; }
+  // The code page the file's bytes were read in and are saved in.
   UINT GetCodePage() const { return m_nCodePage; }
   TiXmlDocument* GetDocument() const { return m_pDoc; }
   // The root element, or null.
@@ -110,7 +114,11 @@ class CEXML {
   TiXmlDocument* m_pDoc;
   int m_nEncodingMode;
   int m_bDeleteOnFailure;
-  UINT m_nCodePage;      // code page of the file's text in mode 2
+  UINT m_nCodePage;      // code page of the file's bytes (CP_UTF8 for UTF-8 and UTF-16 files)
   bool m_bLoadFailed;    // the file at the path exists but could not be read as XML
+  // Keep the white space that borders on markup inside text (documents
+  // whose text holds inline markup; the trees of such documents are not
+  // saved).
+  bool m_bKeepInlineSpace = false;
   mutable std::recursive_mutex m_lock;
 };

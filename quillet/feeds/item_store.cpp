@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <algorithm>
 #include <map>
+#include <unordered_map>
 
 #include "common/file_finder.h"
 #include "common/settings.h"
@@ -551,6 +553,7 @@ void CItemStore::ClearKeyLists() {
   m_linkSet.clear();
   m_titleSet.clear();
   m_idSet.clear();
+  m_keylessTitleSet.clear();
   m_bKeysLoaded = false;
 }
 
@@ -570,6 +573,7 @@ void CItemStore::LoadKeyLists() {
     m_linkSet.insert(rec.link.str());
     m_titleSet.insert(rec.title.str());
     m_idSet.insert(rec.id.str());
+    if (rec.link.IsEmpty()) m_keylessTitleSet.insert(rec.title.str());
     return true;
   });
   m_bKeysLoaded = true;
@@ -581,6 +585,11 @@ int CItemStore::IsKnownItem(LPCWSTR link, LPCWSTR title, LPCWSTR id) {
   if (!i.empty()) return m_idSet.count(i) ? 1 : 0;
   if (!m_linkSet.count(l)) return 0;
   return t.empty() || m_titleSet.count(t) ? 1 : 0;
+}
+
+int CItemStore::IsKnownKeylessItem(LPCWSTR title) {
+  if (!m_bKeysLoaded) LoadKeyLists();
+  return m_keylessTitleSet.count(std::u16string(title ? title : u"")) ? 1 : 0;
 }
 
 int CItemStore::SetItemProperty(LPCWSTR link, LPCWSTR name, DWORD value) {
@@ -599,7 +608,9 @@ int CItemStore::SetItemProperty(LPCWSTR link, LPCWSTR name, DWORD value) {
       if (!wantLink.IsEmpty() && rec.link != wantLink) return true;
       if (isType) {
         if (type != value) writes.push_back({pos + 4, value});
-        return true;
+        // Without a link only the record found is meant: every item
+        // without a link would otherwise change with it.
+        return !wantLink.IsEmpty();
       }
       uint32_t from = rec.readFlag, to = value;
       if (from == to) return true;
@@ -634,64 +645,182 @@ int CItemStore::SetItemProperty(LPCWSTR link, LPCWSTR name, DWORD value) {
   return changed;
 }
 
-int CItemStore::DeleteItem(LPCWSTR link) {
-  std::lock_guard<std::recursive_mutex> hold(PathLock(m_strPath));
-  if (!FindRecord(link, u"")) return 0;
-  CString wantLink(link);
-  if (wantLink != ERROR_ITEM_LINK) {
-    int slash = m_strPath.ReverseFind(u'\\');
-    CString folder = slash >= 0 ? m_strPath.Left(slash) : CString();
-    CString storeName = m_strPath.Mid(slash + 1);
-    int dot = storeName.Find(u'.');
-    CString prefix = (dot >= 0 ? storeName.Left(dot) : storeName) + u"-";
+namespace {
+
+// The image names that a record's content references, each as often as it
+// is referenced.
+template <class F>
+void ForEachImageName(const CString& content, F f) {
+  const std::u16string lower = [&] {
+    std::u16string l = content.str();
+    for (char16_t& c : l) {
+      if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
+    }
+    return l;
+  }();
+  CImageScanner scanner(content.str(), lower);
+  ImageReference found;
+  while (scanner.Next(found)) {
+    if (!found.ref.IsEmpty()) f(found.ref);
+  }
+}
+
+CString BaseName(const CString& name) {
+  int dot = name.ReverseFind(u'.');
+  return dot >= 0 ? name.Left(dot) : name;
+}
+
+}  // namespace
+
+int CItemStore::DeleteRecordsAt(const std::string& d, const std::vector<size_t>& doomed) {
+  if (doomed.empty()) return 0;
+  int slash = m_strPath.ReverseFind(u'\\');
+  CString folder = slash >= 0 ? m_strPath.Left(slash) : CString();
+  CString storeName = m_strPath.Mid(slash + 1);
+  int dot = storeName.Find(u'.');
+  CString prefix = (dot >= 0 ? storeName.Left(dot) : storeName) + u"-";
+  std::unordered_set<size_t> doomedSet(doomed.begin(), doomed.end());
+  // What the records that stay hold: the images their content names and
+  // their pages. A name written by a feed may be any of these; it is never
+  // deleted for another record.
+  std::unordered_map<std::u16string, int> referenced;
+  std::unordered_set<std::u16string> keptPages;
+  std::vector<CItemRecord> going;
+  CItemRecord rec;
+  ForEachRecord(d, 0, [&](size_t pos, uint32_t type) {
+    if (IsDeletedType(type)) return true;
+    if (!DecodeRecord(d, pos, &rec, nullptr)) return false;
+    if (doomedSet.count(pos)) {
+      going.push_back(rec);
+      return true;
+    }
+    if (!rec.pageName.IsEmpty()) keptPages.insert(BaseName(rec.pageName).str());
+    ForEachImageName(rec.content, [&](const CString& ref) { ++referenced[ref.str()]; });
+    return true;
+  });
+  std::unordered_set<std::u16string> deleted;
+  for (const CItemRecord& r : going) {
+    if (r.link == ERROR_ITEM_LINK) continue;
     // The item's page and thumbnail: the page name's base followed by an
     // extension, nothing else that merely starts with the same characters.
-    const CString& page = m_current.pageName;
-    if (!page.IsEmpty()) {
-      int lastDot = page.ReverseFind(u'.');
-      CString base = lastDot >= 0 ? page.Left(lastDot) : page;
-      std::vector<CString> doomed;
+    const CString& page = r.pageName;
+    CString base = BaseName(page);
+    if (!page.IsEmpty() && !base.IsEmpty() && !keptPages.count(base.str())) {
+      std::vector<CString> names;
       CFileFinder finder;
-      if (!base.IsEmpty() && finder.FindFile(folder + u"\\" + base + u".*")) {
+      if (finder.FindFile(folder + u"\\" + base + u".*")) {
         BOOL more;
         do {
           more = finder.FindNextFile();
           CString name = finder.GetFileName();
           if (name.GetLength() > base.GetLength() && wcsncmp(name, base, size_t(base.GetLength())) == 0 &&
               name[base.GetLength()] == u'.' && !finder.IsDirectory())
-            doomed.push_back(name);
+            names.push_back(name);
         } while (more);
       }
-      for (const CString& name : doomed) DeleteFileW(folder + u"\\" + name);
+      for (const CString& name : names) DeleteFileW(folder + u"\\" + name);
     }
     // Images the parser saved for the item: only bare file names of this
-    // channel ("Ch007-<digits>..."), so content can never name another file.
-    CString lower(m_current.content);
-    lower.MakeLower();
-    const CString& content = m_current.content;
-    int at = 0;
-    ImageReference found;
-    while (FindImageReference(content, lower, at, found)) {
-      // Go on from the start of this value: in compact markup the next
-      // reference begins before the raw value's end.
-      at = found.from;
-      const CString& ref = found.ref;
+    // channel ("Ch007-<digits>..."), that no record that stays references
+    // and that are no such record's page or thumbnail.
+    ForEachImageName(r.content, [&](const CString& ref) {
       bool bare = ref.FindOneOf(u"\\/:*?\"<>|") < 0 && ref.Find(u"..") < 0;
       bool ours = ref.GetLength() > prefix.GetLength() && _wcsnicmp(ref, prefix, size_t(prefix.GetLength())) == 0 &&
                   ref[prefix.GetLength()] >= u'0' && ref[prefix.GetLength()] <= u'9';
+      if (!bare || !ours || referenced.count(ref.str()) || keptPages.count(BaseName(ref).str())) return;
+      if (!deleted.insert(ref.str()).second) return;
       CString path = folder + u"\\" + ref;
-      if (bare && ours && path.GetLength() < MAX_PATH) DeleteFileW(path);
+      if (path.GetLength() < MAX_PATH) DeleteFileW(path);
+    });
+  }
+  int changed = 0;
+  CFile f;
+  if (f.Open(m_strPath, CFile::modeReadWrite | CFile::modeNoTruncate | CFile::typeBinary)) {
+    try {
+      for (size_t pos : doomed) {
+        if (d.size() < pos + 8 || U32(d, pos + 4) == ITEM_TYPE_DELETED) continue;
+        std::string mark;
+        PutU32(mark, ITEM_TYPE_DELETED);
+        f.Seek(LONGLONG(pos + 4), CFile::begin);
+        f.Write(mark.data(), 4);
+        changed = 1;
+      }
+      f.Close();
+    } catch (CFileException* e) {
+      e->Delete();
+      f.Abort();
     }
   }
-  return SetItemType(this, link, ITEM_TYPE_DELETED);
+  ReloadBufferIfHeld();
+  ResetRecord();
+  return changed;
+}
+
+int CItemStore::DeleteItem(LPCWSTR link) {
+  std::lock_guard<std::recursive_mutex> hold(PathLock(m_strPath));
+  CString wantLink(link);
+  std::string d;
+  if (!ReadFileBytes(d)) return 0;
+  // Every live record with the link; without a link only the first record
+  // that has none.
+  std::vector<size_t> doomed;
+  CItemRecord rec;
+  ForEachRecord(d, 0, [&](size_t pos, uint32_t type) {
+    if (IsDeletedType(type)) return true;
+    if (!DecodeRecord(d, pos, &rec, nullptr, false)) return false;
+    if (rec.link != wantLink) return true;
+    doomed.push_back(pos);
+    return !wantLink.IsEmpty();
+  });
+  if (doomed.empty()) {
+    ResetRecord();
+    return 0;
+  }
+  return DeleteRecordsAt(d, doomed);
 }
 
 int CItemStore::TrimItems(int oldestOnly) {
   std::lock_guard<std::recursive_mutex> hold(PathLock(m_strPath));
-  int count = int(m_index.size());
-  if (count <= m_nKeptCount) return 0;
-  if (oldestOnly) return DeleteItem(CString(m_index[0].second));
-  for (int i = 0; i < count - m_nKeptCount; ++i) DeleteItem(CString(m_index[size_t(i)].second));
+  if (oldestOnly) {
+    int count = int(m_index.size());
+    if (count <= m_nKeptCount) return 0;
+    return DeleteItem(CString(m_index[0].second));
+  }
+  // The file as it is now, every live item of it: an index of bounded size
+  // or refused dates must never let items escape trimming.
+  std::string d;
+  if (!ReadFileBytes(d)) return 0;
+  struct Entry {
+    std::u16string date;
+    size_t pos;
+  };
+  std::vector<Entry> items;
+  std::u16string newest;
+  CItemRecord rec;
+  ForEachRecord(d, 0, [&](size_t pos, uint32_t type) {
+    if (IsDeletedType(type)) return true;
+    if (!DecodeRecord(d, pos, &rec, nullptr, false)) return false;
+    if (type >= ITEM_TYPE_ERROR || rec.link == ERROR_ITEM_LINK) return true;
+    const std::u16string& date = rec.date.str();
+    // A converted date: "yyyy-mm-dd hh:mm:ss".
+    bool converted = date.size() == 19;
+    for (size_t i = 0; i < date.size() && converted; ++i) {
+      char16_t c = date[i];
+      if (i == 4 || i == 7) converted = c == u'-';
+      else if (i == 10) converted = c == u' ';
+      else if (i == 13 || i == 16) converted = c == u':';
+      else converted = c >= u'0' && c <= u'9';
+    }
+    if (converted && date > newest) newest = date;
+    items.push_back({converted ? date : newest, pos});
+    return true;
+  });
+  if (int(items.size()) <= m_nKeptCount) return 0;
+  std::stable_sort(items.begin(), items.end(), [](const Entry& a, const Entry& b) { return a.date < b.date; });
+  std::vector<size_t> doomed;
+  for (size_t i = 0; i < items.size() - size_t(m_nKeptCount < 0 ? 0 : m_nKeptCount); ++i) doomed.push_back(items[i].pos);
+  std::sort(doomed.begin(), doomed.end());
+  DeleteRecordsAt(d, doomed);
   return 1;
 }
 

@@ -97,9 +97,19 @@ class CItemStore {
   void Rewrite();
   void LoadKeyLists();
   int IsKnownItem(LPCWSTR link, LPCWSTR title, LPCWSTR id);
-  // name is "Type" or "ReadFlag"; an empty link changes every record.
+  // 1 when a stored item without a link has that title.
+  int IsKnownKeylessItem(LPCWSTR title);
+  // name is "Type" or "ReadFlag". An empty link sets the read flag of every
+  // record, but the type only of the first record without a link.
   int SetItemProperty(LPCWSTR link, LPCWSTR name, DWORD value);
+  // Marks the records with that link deleted (an empty link: the first
+  // record without one) and deletes the files they own: the page, its
+  // thumbnail and the images their content names that no other live record
+  // names and that are no other record's page.
   int DeleteItem(LPCWSTR link);
+  // Deletes the oldest live items beyond the kept count. Items are ordered
+  // by date; an item whose date could not be converted counts as dated like
+  // the newest item stored before it.
   int TrimItems(int oldestOnly);
 
   // The current record and its number among the live records (-1: none).
@@ -129,10 +139,13 @@ class CItemStore {
   bool ReadFileBytes(std::string& out) const;
   void ReloadBufferIfHeld();
   void ClearKeyLists();
+  // Deletes the records that start at those offsets of d, the file's
+  // current bytes, with their files; 1 when one was marked.
+  int DeleteRecordsAt(const std::string& d, const std::vector<size_t>& doomed);
 
   std::vector<std::unique_ptr<Pending>> m_pending;
   CStringList m_knownLinks, m_knownTitles, m_knownIds;
-  std::unordered_set<std::u16string> m_linkSet, m_titleSet, m_idSet;
+  std::unordered_set<std::u16string> m_linkSet, m_titleSet, m_idSet, m_keylessTitleSet;
   bool m_bKeysLoaded = false;
   std::string m_buffer;
   bool m_bHasBuffer = false;

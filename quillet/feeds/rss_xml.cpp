@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "common/encoding.h"
 #include "common/localize.h"
@@ -59,8 +61,6 @@ bool IsItemElement(const char* name) {
   return false;
 }
 
-// Replaces the reference where it stands as an src value (bare or quoted),
-// and nowhere else: a short reference such as "a" must not rewrite the text.
 // A copy for finding the ASCII markers "<img" and "src=" without regard to
 // case; other characters are kept, so positions match the original.
 CString AsciiLower(const CString& text) {
@@ -71,28 +71,217 @@ CString AsciiLower(const CString& text) {
   return lower;
 }
 
-// The lower-cased copy is kept in step, so it is made only once per content.
-void ReplaceSourceValue(CString& content, CString& lower, const CString& ref, const CString& local) {
-  std::u16string& s = content.str();
-  std::u16string& l = lower.str();
-  const std::u16string& r = ref.str();
-  CString localLower = AsciiLower(local);
-  size_t at = 0;
-  while (at < s.size()) {
-    size_t p = s.find(r, at);
-    if (p == std::u16string::npos) break;
-    size_t q = p;
-    if (q > 0 && (l[q - 1] == u'"' || l[q - 1] == u'\'')) --q;
-    bool isSource = q >= 4 && l.compare(q - 4, 4, u"src=") == 0;
-    if (isSource) {
-      s.replace(p, r.size(), local.str());
-      l.replace(p, r.size(), localLower.str());
-      at = p + local.GetLength();
-    } else {
-      at = p + 1;
+// Text for an HTML page: the markup characters escaped.
+CString HtmlEscape(const CString& text) {
+  CString out;
+  std::u16string& o = out.str();
+  for (char16_t c : text.str()) {
+    switch (c) {
+      case u'&': o += u"&amp;"; break;
+      case u'<': o += u"&lt;"; break;
+      case u'>': o += u"&gt;"; break;
+      case u'"': o += u"&quot;"; break;
+      default: o += c;
+    }
+  }
+  return out;
+}
+
+// A "|" would shift the fields of an image job.
+CString JobField(const CString& text) {
+  CString out(text);
+  out.Replace(u"|", u"%7C");
+  return out;
+}
+
+void AppendEscaped(std::string& out, const char* s, bool attribute) {
+  for (; s && *s; ++s) {
+    switch (*s) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"':
+        if (attribute) {
+          out += "&quot;";
+          break;
+        }
+        [[fallthrough]];
+      default: out += *s;
     }
   }
 }
+
+bool IsVoidElement(const char* name) {
+  static const char* const kVoid[] = {"area", "base", "br",    "col",   "embed",  "hr",    "img",
+                                      "input", "link", "meta", "param", "source", "track", "wbr"};
+  for (const char* v : kVoid) {
+    if (strcasecmp(v, name) == 0) return true;
+  }
+  return false;
+}
+
+// Markup of a node as HTML: text escaped, character data as it stands.
+void SerialiseNode(const TiXmlNode* node, std::string& out) {
+  if (const TiXmlText* text = node->ToText()) {
+    if (text->CDATA()) out += text->Value();
+    else AppendEscaped(out, text->Value(), false);
+    return;
+  }
+  const TiXmlElement* e = node->ToElement();
+  if (!e) return;  // comments and the like are no content
+  out += '<';
+  out += e->Value();
+  for (const TiXmlAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
+    out += ' ';
+    out += a->Name();
+    out += "=\"";
+    AppendEscaped(out, a->Value(), true);
+    out += '"';
+  }
+  if (!e->FirstChild() && IsVoidElement(e->Value())) {
+    out += " />";
+    return;
+  }
+  out += '>';
+  for (const TiXmlNode* c = e->FirstChild(); c; c = c->NextSibling()) SerialiseNode(c, out);
+  out += "</";
+  out += e->Value();
+  out += '>';
+}
+
+// URL resolution of a reference against a base address.
+struct UrlParts {
+  std::u16string scheme, authority, path, query, fragment;
+  bool hasScheme = false, hasAuthority = false, hasQuery = false, hasFragment = false;
+};
+
+bool IsSchemeChar(char16_t c, bool first) {
+  bool alpha = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+  if (first) return alpha;
+  return alpha || (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.';
+}
+
+UrlParts SplitUrl(const std::u16string& u) {
+  const size_t npos = std::u16string::npos;
+  UrlParts p;
+  size_t i = 0;
+  size_t colon = u.find(u':');
+  if (colon != npos && colon > 0) {
+    bool ok = true;
+    for (size_t k = 0; k < colon && ok; ++k) ok = IsSchemeChar(u[k], k == 0);
+    if (ok) {
+      p.scheme = u.substr(0, colon);
+      p.hasScheme = true;
+      i = colon + 1;
+    }
+  }
+  if (u.compare(i, 2, u"//") == 0) {
+    size_t e = u.find_first_of(u"/?#", i + 2);
+    if (e == npos) e = u.size();
+    p.authority = u.substr(i + 2, e - i - 2);
+    p.hasAuthority = true;
+    i = e;
+  }
+  size_t e = u.find_first_of(u"?#", i);
+  if (e == npos) e = u.size();
+  p.path = u.substr(i, e - i);
+  i = e;
+  if (i < u.size() && u[i] == u'?') {
+    e = u.find(u'#', i);
+    if (e == npos) e = u.size();
+    p.query = u.substr(i + 1, e - i - 1);
+    p.hasQuery = true;
+    i = e;
+  }
+  if (i < u.size() && u[i] == u'#') {
+    p.fragment = u.substr(i + 1);
+    p.hasFragment = true;
+  }
+  return p;
+}
+
+// The path without "." and ".." segments, in one pass over its segments.
+std::u16string RemoveDotSegments(const std::u16string& path) {
+  const size_t npos = std::u16string::npos;
+  bool absolute = !path.empty() && path[0] == u'/';
+  std::vector<std::u16string_view> kept;
+  bool trailingSlash = false;
+  std::u16string_view all(path);
+  size_t i = absolute ? 1 : 0;
+  while (i <= path.size()) {
+    size_t j = path.find(u'/', i);
+    if (j == npos) j = path.size();
+    std::u16string_view segment = all.substr(i, j - i);
+    bool last = j == path.size();
+    if (segment == u"." || segment == u"..") {
+      if (segment == u".." && !kept.empty()) kept.pop_back();
+      trailingSlash = last;
+    } else {
+      kept.push_back(segment);
+      trailingSlash = false;
+    }
+    i = j + 1;
+  }
+  std::u16string out;
+  out.reserve(path.size());
+  if (absolute) out += u'/';
+  for (size_t k = 0; k < kept.size(); ++k) {
+    if (k) out += u'/';
+    out += kept[k];
+  }
+  if (trailingSlash && !kept.empty()) out += u'/';
+  return out;
+}
+
+std::u16string ResolveUrl(const std::u16string& base, const std::u16string& ref) {
+  UrlParts b = SplitUrl(base), r = SplitUrl(ref), t;
+  if (r.hasScheme) {
+    t = r;
+    t.path = RemoveDotSegments(r.path);
+  } else {
+    if (r.hasAuthority) {
+      t.authority = r.authority;
+      t.hasAuthority = true;
+      t.path = RemoveDotSegments(r.path);
+      t.query = r.query;
+      t.hasQuery = r.hasQuery;
+    } else {
+      if (r.path.empty()) {
+        t.path = b.path;
+        t.query = r.hasQuery ? r.query : b.query;
+        t.hasQuery = r.hasQuery || b.hasQuery;
+      } else {
+        if (r.path[0] == u'/') {
+          t.path = RemoveDotSegments(r.path);
+        } else {
+          std::u16string merged;
+          if (b.hasAuthority && b.path.empty()) {
+            merged = u"/" + r.path;
+          } else {
+            size_t slash = b.path.rfind(u'/');
+            merged = (slash == std::u16string::npos ? std::u16string() : b.path.substr(0, slash + 1)) + r.path;
+          }
+          t.path = RemoveDotSegments(merged);
+        }
+        t.query = r.query;
+        t.hasQuery = r.hasQuery;
+      }
+      t.authority = b.authority;
+      t.hasAuthority = b.hasAuthority;
+    }
+    t.scheme = b.scheme;
+    t.hasScheme = b.hasScheme;
+  }
+  std::u16string out;
+  if (t.hasScheme) out += t.scheme + u":";
+  if (t.hasAuthority) out += u"//" + t.authority;
+  out += t.path;
+  if (t.hasQuery) out += u"?" + t.query;
+  if (r.hasFragment) out += u"#" + r.fragment;
+  return out;
+}
+
+bool HasScheme(const CString& url) { return SplitUrl(url.str()).hasScheme; }
 
 }  // namespace
 
@@ -106,7 +295,9 @@ CRssXML::CRssXML(RssElementCallback elementCallback, RssCancelCallback cancelCal
       m_pElement(elementCallback),
       m_pCancel(cancelCallback),
       m_pContext(context),
-      m_nKeptCount(readKeptCount ? GetArticlesNumberSetting() : 0) {}
+      m_nKeptCount(readKeptCount ? GetArticlesNumberSetting() : 0) {
+  m_bKeepInlineSpace = true;
+}
 
 CRssXML::~CRssXML() {
   m_linksAdded.RemoveAll();
@@ -180,57 +371,122 @@ CString CRssXML::NewImageName(const CString& extension) {
   return local.Mid(local.ReverseFind(u'\\') + 1);
 }
 
-bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringList& itemImages) {
-  CString lower = AsciiLower(content);
-  int at = 0;
+bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringList& itemImages,
+                             std::unordered_map<std::u16string, std::u16string>& itemRefs) {
+  const std::u16string& text = content.str();
+  const std::u16string lower = AsciiLower(content).str();
+  CImageScanner scanner(text, lower);
+  std::u16string out;
+  size_t copied = 0;
+  bool cancelled = false;
   for (;;) {
-    if (!DownloadImages()) return true;
-    if (Cancelled()) return false;
+    if (!DownloadImages()) break;
+    if (Cancelled()) {
+      cancelled = true;
+      break;
+    }
     ImageReference found;
-    if (!FindImageReference(content, lower, at, found)) return true;
-    at = found.from;
-    const CString& ref = found.ref;
-    if (ref.IsEmpty()) continue;
+    if (!scanner.Next(found)) break;
+    const std::u16string& ref = found.ref.str();
+    if (ref.empty()) continue;
+    // A reference that already is a local name of this parse stays.
+    if (m_localNames.count(ref)) continue;
     CString ext(u".img");
-    int dot = ref.ReverseFind(u'.');
-    if (dot >= 0) {
-      ext = ref.Mid(dot);
+    size_t dot = ref.rfind(u'.');
+    if (dot != std::u16string::npos) {
+      ext = CString(ref.substr(dot));
       for (WCHAR stop : {u'%', u'&', u'?'}) {
         int s = ext.Find(stop);
         if (s >= 0) ext = ext.Left(s);
       }
     }
-    if (ext.GetLength() > 4) return true;
-    CString local;
-    bool known = false, localised = false;
-    // Jobs end in "|reference|local"; a reference that already is a local
-    // name of this parse (an image repeated in the content) stays as it is.
-    auto lookup = [&](const CStringList& jobs) {
-      for (POSITION pos = jobs.GetHeadPosition(); pos && !known && !localised;) {
-        const CString& job = jobs.GetNext(pos);
-        int c = job.ReverseFind(u'|');
-        int b = c > 0 ? CString(job.Left(c)).ReverseFind(u'|') : -1;
-        if (c < 0) continue;
-        if (job.Mid(c + 1) == ref) localised = true;
-        else if (b >= 0 && job.Mid(b + 1, c - b - 1) == ref) {
-          local = job.Mid(c + 1);
-          known = true;
-        }
-      }
-    };
-    lookup(m_imageJobs);
-    lookup(itemImages);
-    for (POSITION pos = m_localNames.GetHeadPosition(); pos && !localised;) localised = m_localNames.GetNext(pos) == ref;
-    if (localised) continue;
-    if (!known) {
-      local = NewImageName(ext);
-      m_localNames.AddTail(local);
+    if (ext.GetLength() > 4) break;
+    // The local name takes only an extension of letters and digits: the
+    // feed's text must never reach a file name.
+    bool plain = ext.GetLength() >= 2;
+    for (int i = 1; i < ext.GetLength() && plain; ++i) plain = iswalnum16(ext[i]) && ext[i] < 0x80;
+    if (!plain) ext = u".img";
+    std::u16string local;
+    auto known = m_refToLocal.find(ref);
+    auto mine = itemRefs.find(ref);
+    if (known != m_refToLocal.end()) {
+      local = known->second;
+    } else if (mine != itemRefs.end()) {
+      local = mine->second;
+    } else {
+      local = NewImageName(ext).str();
+      m_localNames.insert(local);
+      itemRefs.emplace(ref, local);
+      // The job names the address to fetch: the value as HTML means it.
+      CString address(found.ref);
+      ReplaceHTMLEntities(address);
+      CString lowerRef(address);
+      lowerRef.MakeLower();
+      if (lowerRef.Find(RSS_AD_DOMAIN) < 0)
+        itemImages.AddTail(pageName + u"|" + JobField(address) + u"|" + CString(local));
     }
-    ReplaceSourceValue(content, lower, ref, local);
-    CString lowerRef(ref);
-    lowerRef.MakeLower();
-    if (!known && lowerRef.Find(RSS_AD_DOMAIN) < 0) itemImages.AddTail(pageName + u"|" + ref + u"|" + local);
+    // Only the value itself is replaced, and only where it stands whole.
+    out.append(text, copied, size_t(found.start) - copied);
+    out += local;
+    copied = size_t(found.start) + ref.size();
   }
+  if (cancelled) return false;
+  if (copied > 0) {
+    out.append(text, copied, std::u16string::npos);
+    content = CString(std::move(out));
+  }
+  return true;
+}
+
+CString CRssXML::ElementContent(const TiXmlElement* element) const {
+  std::string markup;
+  bool children = false;
+  for (const TiXmlNode* c = element->FirstChild(); c && !children; c = c->NextSibling()) children = c->ToElement();
+  if (!children) {
+    // Text and character data, all of it (not only the first piece).
+    for (const TiXmlNode* c = element->FirstChild(); c; c = c->NextSibling()) {
+      if (c->ToText()) markup += c->Value();
+    }
+  } else {
+    const TiXmlElement* from = element;
+    const char* type = element->Attribute("type");
+    if (type && strcasecmp(type, "xhtml") == 0) {
+      // Atom wraps xhtml content in one div that is not part of it.
+      const TiXmlElement* only = element->FirstChildElement();
+      bool alone = only && !only->NextSiblingElement();
+      for (const TiXmlNode* c = element->FirstChild(); c && alone; c = c->NextSibling()) {
+        alone = !c->ToText() || std::string(c->Value()).find_first_not_of(" \t\n\r") == std::string::npos;
+      }
+      if (alone && strcasecmp(only->Value(), "div") == 0) from = only;
+    }
+    for (const TiXmlNode* c = from->FirstChild(); c; c = c->NextSibling()) SerialiseNode(c, markup);
+  }
+  CString text = NodeText(markup.c_str());
+  // White space kept around inline markup is no part of the value's ends.
+  bool cdata = element->FirstChild() && element->FirstChild()->ToText() &&
+               static_cast<const TiXmlText*>(element->FirstChild())->CDATA();
+  if (!cdata) text.TrimLeft(u" \t\n\r");
+  const TiXmlNode* last = element->LastChild();
+  if (!(last && last->ToText() && static_cast<const TiXmlText*>(last)->CDATA())) text.TrimRight(u" \t\n\r");
+  return text;
+}
+
+CString CRssXML::ResolveLink(const TiXmlElement* element, const CString& link) const {
+  if (link.IsEmpty() || HasScheme(link)) return link;
+  std::vector<CString> bases;
+  for (const TiXmlNode* n = element; n; n = n->Parent()) {
+    const TiXmlElement* e = n->ToElement();
+    const char* base = e ? e->Attribute("xml:base") : nullptr;
+    if (base) bases.push_back(NodeText(base));
+  }
+  std::u16string base = m_strFeedUrl.str();
+  if (!HasScheme(m_strFeedUrl)) base.clear();
+  for (auto it = bases.rbegin(); it != bases.rend(); ++it) {
+    if (HasScheme(*it)) base = it->str();
+    else if (!base.empty()) base = ResolveUrl(base, it->str());
+  }
+  if (base.empty()) return link;
+  return CString(ResolveUrl(base, link.str()));
 }
 
 int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
@@ -243,7 +499,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
   for (TiXmlElement* c = item->FirstChildElement(); c; c = c->NextSiblingElement()) {
     if (Is(c, "link")) {
       GetElementText(c, name, text);
-      key = text;
+      key = ResolveLink(c, text);
       page = NewPageName();
     } else if (Is(c, "content:encoded") || Is(c, "content")) {
       fullContent = true;
@@ -259,20 +515,20 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
     }
   }
   CStringList itemImages;
+  std::unordered_map<std::u16string, std::u16string> itemRefs;
   for (TiXmlElement* c = item->FirstChildElement(); c; c = c->NextSiblingElement()) {
     if (Cancelled()) return 0;
-    GetElementText(c, name, text);
     if (Is(c, "title")) {
-      title = text;
+      title = ElementContent(c);
       ReplaceHTMLEntities(title);
       WriteLog(title);
     } else if (Is(c, "enclosure")) {
     } else if (Is(c, "id")) {
-      id = text;
+      GetElementText(c, name, id);
     } else if (Is(c, "published") || Is(c, "pubDate") || Is(c, "dc:date")) {
-      date = text;
+      GetElementText(c, name, date);
     } else if (Is(c, "updated")) {
-      if (date.IsEmpty()) date = text;
+      if (date.IsEmpty()) GetElementText(c, name, date);
     } else if (Is(c, "category")) {
       for (const TiXmlAttribute* a = c->FirstAttribute(); a; a = a->Next()) {
         if (strcasecmp(a->Name(), "label") == 0 && strcasecmp(a->Value(), "read") == 0) readFlag = ITEM_READ_READ;
@@ -282,37 +538,52 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
         // An Atom link without rel is the alternate link.
         const char* rel = c->Attribute("rel");
         const char* href = c->Attribute("href");
-        if (href && (!rel || strcasecmp(rel, "alternate") == 0)) key = NodeText(href);
+        if (href && (!rel || strcasecmp(rel, "alternate") == 0)) key = ResolveLink(c, NodeText(href));
       }
     } else if (Is(c, "description") || Is(c, "summary") || Is(c, "content:encoded") || Is(c, "content")) {
       bool isFull = Is(c, "content:encoded") || Is(c, "content");
       if (isFull != fullContent) continue;
-      content = text;
-      ReplaceHTMLEntities(content);
-      if (!LocaliseImages(content, page, itemImages)) return 0;
+      // Already HTML after the XML parse: decoding it again would turn
+      // escaped markup into live markup.
+      content = ElementContent(c);
+      if (!LocaliseImages(content, page, itemImages, itemRefs)) return 0;
     }
   }
-  bool known = store->IsKnownItem(key, title, id) || m_linksAdded.Find(key) != nullptr;
+  // A "|" in a key would shift the fields of the item's image jobs.
+  key = JobField(key);
+  bool known;
+  CString keylessTag;
+  if (key.IsEmpty()) {
+    // Items without a link are told apart by id, else by title.
+    keylessTag = id.IsEmpty() ? u"title:" + title : u"id:" + id;
+    known = m_keylessAdded.count(keylessTag.str()) ||
+            (id.IsEmpty() ? store->IsKnownKeylessItem(title) : store->IsKnownItem(u"", u"", id));
+  } else {
+    // A link already stored is the same item under whatever title; with an
+    // id the id decides.
+    known = m_linksAdded.Find(key) != nullptr ||
+            (id.IsEmpty() ? store->IsKnownItem(key, u"", u"") : store->IsKnownItem(key, title, id));
+  }
   if (known) {
-    // A later item of the same feed with this link is a duplicate too; without
-    // this, every refresh of a feed that repeats a link under another title
-    // would store that item again.
-    if (!m_linksAdded.Find(key)) m_linksAdded.AddTail(key);
+    if (!key.IsEmpty() && !m_linksAdded.Find(key)) m_linksAdded.AddTail(key);
   } else {
     if (date.IsEmpty()) {
       WCHAR now[32];
       CurrentLocalTimeText(now);
       date = now;
     }
-    if (store->IsKnownItem(key, u"", u"")) {
+    if (!key.IsEmpty() && store->IsKnownItem(key, u"", u"")) {
+      // A new id under a stored link: a record of its own.
       CString suffix;
       suffix.Format(u"-%d", int(GetTickCount()));
       key += suffix;
     }
     store->AddPendingItem(title, key, id, date, readFlag, 0, content, page);
-    m_linksAdded.AddTail(key);
+    if (key.IsEmpty()) m_keylessAdded.insert(keylessTag.str());
+    else m_linksAdded.AddTail(key);
     // The jobs name the item by its final key.
     for (POSITION pos = itemImages.GetHeadPosition(); pos;) m_imageJobs.AddTail(key + u"|" + itemImages.GetNext(pos));
+    for (auto& r : itemRefs) m_refToLocal.insert(r);
   }
   if (readFlag == ITEM_READ_READ) {
     // An item without a key is stored read already; an empty key given to
@@ -329,7 +600,9 @@ int CRssXML::SaveItems() {
   m_imageJobs.RemoveAll();
   m_spare.RemoveAll();
   m_readIds.RemoveAll();
-  m_localNames.RemoveAll();
+  m_localNames.clear();
+  m_refToLocal.clear();
+  m_keylessAdded.clear();
   CString bin;
   GetBinPath(bin);
   TiXmlElement* top = m_pDoc->FirstChildElement("rss");
@@ -471,6 +744,8 @@ CString& CRssXML::GetChannelInfoHtml(CString& out) {
     CString name, text;
     GetElementText(c, name, text);
     if (text.IsEmpty()) continue;
+    // The description is HTML; every other value is plain text.
+    if (strcasecmp(entry->name, "description") != 0) text = HtmlEscape(text);
     out.AppendFormat(u"<B>%s: </B>%s<BR>\n", entry->label, text.GetString());
   }
   out += u"</BODY></HTML>";

@@ -6,8 +6,19 @@
 // its content references a local name "Ch007-<seconds>-<n>.<ext>"; both
 // take <n> from one process-wide counter, so a page and an image never share
 // a base name. The images to fetch are listed in m_imageJobs as
-// "key|page|reference|local name".
+// "key|page|reference|local name"; a "|" inside a key or a reference is
+// written "%7C", so the four fields always split apart.
+//
+// Titles are plain text: the XML text with its HTML character references
+// decoded once. Content and descriptions are HTML as the XML holds them
+// (escaped markup, character data, or markup written as child elements) and
+// are not decoded again. Item links that are relative resolve against
+// xml:base and then against the feed's own address (SetFeedUrl).
 #pragma once
+
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "framework/afx.h"
 #include "quillet/feeds/exml.h"
@@ -47,6 +58,11 @@ class CRssXML : public CEXML {
   int RemoveErrorItem();
   CString& GetChannelInfoHtml(CString& out);
 
+  // The address the feed was fetched from: relative item links resolve
+  // against it.
+  void SetFeedUrl(LPCWSTR url) { m_strFeedUrl = url ? url : u""; }
+  CString GetFeedUrl() const { return m_strFeedUrl; }
+
   int GetVersion() const { return m_nVersion; }
   int GetKeptCount() const { return m_nKeptCount; }
 
@@ -61,11 +77,22 @@ class CRssXML : public CEXML {
   bool DownloadImages();
   CString NewPageName();
   CString NewImageName(const CString& extension);
-  // Rewrites the image references of content to local names; false when
-  // cancelled. Entries are "page|reference|local" until the key is final.
-  bool LocaliseImages(CString& content, const CString& pageName, CStringList& itemImages);
+  // Rewrites the image references of content to local names in one pass;
+  // false when cancelled. Entries are "page|reference|local" until the key
+  // is final; itemRefs maps the item's new references to their local names.
+  bool LocaliseImages(CString& content, const CString& pageName, CStringList& itemImages,
+                      std::unordered_map<std::u16string, std::u16string>& itemRefs);
+  // The element's text; markup written as child elements is kept as markup.
+  CString ElementContent(const TiXmlElement* element) const;
+  // A link resolved against the xml:base of its element and its ancestors
+  // and then against the feed's address.
+  CString ResolveLink(const TiXmlElement* element, const CString& link) const;
 
-  CStringList m_localNames;  // local image names given by the current parse
+  // References given a local name by items stored in the current parse.
+  std::unordered_map<std::u16string, std::u16string> m_refToLocal;
+  std::unordered_set<std::u16string> m_localNames;  // local image names given by the current parse
+  std::unordered_set<std::u16string> m_keylessAdded;  // "id:"/"title:" of keyless items of this parse
+  CString m_strFeedUrl;
   int m_nVersion;
   RssElementCallback m_pElement;
   RssCancelCallback m_pCancel;

@@ -109,7 +109,26 @@ TEST_F(ExmlTest, LegacyCodePagesReadAsDeclared) {
   EXPECT_EQ(ReadDeviceFile(u"\\doc.xml").substr(0, 3), "\xEF\xBB\xBF");
   ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"windows-1251\"?><a>\xCF\xF0\xE8\xE2\xE5\xF2</a>"));
   EXPECT_EQ(RootText(doc), CString(u"Привет"));
-  EXPECT_EQ(doc.ToDocumentText(u"Мир"), std::string("\xCC\xE8\xF0"));
+  // The tree holds UTF-8; the file is written back in its own code page,
+  // with characters the page lacks as character references.
+  EXPECT_EQ(doc.ToDocumentText(u"Мир"), std::string("\xD0\x9C\xD0\xB8\xD1\x80"));
+  doc.GetRoot()->SetAttribute("t", doc.ToDocumentText(u"Мир \u20ac").c_str());
+  ASSERT_TRUE(doc.SaveDocument());
+  std::string saved = ReadDeviceFile(u"\\doc.xml");
+  EXPECT_NE(saved.find("encoding=\"windows-1251\""), std::string::npos) << saved;
+  EXPECT_NE(saved.find("t=\"\xCC\xE8\xF0 \x88\""), std::string::npos) << saved;
+  EXPECT_NE(saved.find(">\xCF\xF0\xE8\xE2\xE5\xF2<"), std::string::npos) << saved;
+  ASSERT_TRUE(doc.Load(u"\\doc.xml"));
+  EXPECT_EQ(doc.NodeText(doc.GetRoot()->Attribute("t")), CString(u"Мир \u20ac"));
+  // A character that ISO-8859-1 lacks is saved as a reference and read back.
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>"));
+  doc.GetRoot()->SetAttribute("t", doc.ToDocumentText(u"\u0436\u00e9").c_str());
+  ASSERT_TRUE(doc.SaveDocument());
+  saved = ReadDeviceFile(u"\\doc.xml");
+  EXPECT_NE(saved.find("t=\"&#1078;\xE9\""), std::string::npos) << saved;
+  ASSERT_TRUE(doc.Load(u"\\doc.xml"));
+  EXPECT_EQ(doc.NodeText(doc.GetRoot()->Attribute("t")), CString(u"\u0436\u00e9"));
+  EXPECT_EQ(RootText(doc), CString(u"caf\u00e9"));
 }
 
 TEST_F(ExmlTest, Utf16FilesReadThroughUtf8) {

@@ -532,6 +532,79 @@ TEST_F(ItemStoreTest, ErrorRecordOnAnIndexedStoreTrimsTheOldest) {
   EXPECT_EQ(Links(), std::vector<std::u16string>{ERROR_ITEM_LINK});
 }
 
+// Content a feed wrote itself (not rewritten, images off) may name the
+// files of other items: deleting the item removes only what it owns, and a
+// file two items name goes with the last of them.
+TEST_F(ItemStoreTest, DeletionNeverReachesAnotherItemsFiles) {
+  const char16_t* files[] = {
+      u"\\ChannelData\\Ch007-1117584000-001.htm", u"\\ChannelData\\Ch007-1117584000-001.bmp",
+      u"\\ChannelData\\Ch007-1117584000-002.jpg", u"\\ChannelData\\Ch007-1117584000-003.htm",
+      u"\\ChannelData\\Ch007-1117584000-004.png", u"\\ChannelData\\Ch007-1117584000-005.gif",
+  };
+  for (const char16_t* f : files) WriteDeviceFile(f, "x");
+  {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    // The victim: its page 001 with thumbnail, its image 002, and 005 that
+    // the hostile item names too.
+    s.AddPendingItem(u"victim", u"http://v", u"", u"2005-06-01T00:00:00Z", 0, 3,
+                     u"<img src=\"Ch007-1117584000-002.jpg\"><img src=\"Ch007-1117584000-005.gif\">",
+                     u"Ch007-1117584000-001.htm");
+    // The hostile item names the victim's page, thumbnail and image as its
+    // own images; its own page is 003 and its own image 004.
+    s.AddPendingItem(u"hostile", u"http://h", u"", u"2005-06-01T00:00:00Z", 0, 0,
+                     u"<img src=\"Ch007-1117584000-001.htm\"><img src=Ch007-1117584000-001.bmp>"
+                     u"<IMG SRC='Ch007-1117584000-002.jpg'><img src=\"Ch007-1117584000-004.png\">"
+                     u"<img src=\"Ch007-1117584000-005.gif\">",
+                     u"Ch007-1117584000-003.htm");
+    ASSERT_EQ(s.Commit(), 1);
+  }
+  CItemStore s(0);
+  s.Open(kStore, 0, 1);
+  ASSERT_EQ(s.DeleteItem(u"http://h"), 1);
+  EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-003.htm"));
+  EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\Ch007-1117584000-004.png"));
+  for (const char16_t* f : {files[0], files[1], files[2], files[5]}) EXPECT_TRUE(DeviceFileExists(f)) << CStringA(f).str();
+  ASSERT_EQ(s.DeleteItem(u"http://v"), 1);
+  for (const char16_t* f : files) EXPECT_FALSE(DeviceFileExists(f)) << CStringA(f).str();
+  EXPECT_TRUE(DeviceFileExists(u"\\ChannelData\\keep.txt"));
+  EXPECT_TRUE(Links().empty());
+}
+
+// A compaction by a store whose buffer is stale, while another store object
+// has meanwhile marked an item read and deleted another, keeps both changes
+// and drops exactly the deleted records.
+TEST_F(ItemStoreTest, CompactionFromAStaleBufferKeepsOtherObjectsChanges) {
+  {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    for (const char16_t* link : {u"a", u"b", u"c", u"d"}) Add(s, link);
+    ASSERT_EQ(s.Commit(), 1);
+  }
+  CItemStore stale(0);
+  stale.Open(kStore, 0, 1);
+  ASSERT_EQ(stale.DeleteItem(u"d"), 1);  // its own change, before the others
+  std::string before = stale.GetBuffer();
+  {
+    CItemStore ui(0);
+    ui.Open(kStore, 0, 1);
+    EXPECT_EQ(SetItemReadState(&ui, u"a", ITEM_READ_READ), 1);
+    EXPECT_EQ(ui.DeleteItem(u"c"), 1);
+    CItemStore refresh(0);
+    refresh.Open(kStore, 0, 0);
+    Add(refresh, u"e");
+    ASSERT_EQ(refresh.Commit(), 1);
+  }
+  ASSERT_EQ(stale.GetBuffer(), before);  // the buffer knows nothing of it
+  stale.Rewrite();
+  EXPECT_EQ(Bytes(), Record(0, u"T", u"a", u"", u"2005-06-01 10:00:00", 2, u"c", u"") +
+                         Record(0, u"T", u"b", u"", u"2005-06-01 10:00:00", 0, u"c", u"") +
+                         Record(0, u"T", u"e", u"", u"2005-06-01 10:00:00", 0, u"c", u""));
+  EXPECT_EQ(stale.GetBuffer(), Bytes());
+  ASSERT_EQ(stale.ReadRecord(2), 1);
+  EXPECT_EQ(stale.Current().link, CString(u"e"));
+}
+
 TEST_F(ItemStoreTest, MissingFileAndHelpers) {
   CItemStore s(0);
   s.Open(u"\\ChannelData\\Ch999.bin", 1, 1);
