@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "common/log.h"
 #include "common/settings.h"
@@ -106,6 +107,25 @@ void FailWith(DWORD code, DWORD* errorCode, CString& errorText) {
   g_requestError = 0;
   SetLastError(code);
   Fail(errorCode, errorText);
+}
+
+// The first line of the answer ("HTTP/1.1 404 Not Found"), or the bare
+// status when the headers cannot be had.
+CString StatusLine(HINTERNET request, DWORD status) {
+  WCHAR probe[1] = {0};
+  DWORD length = sizeof probe;
+  CString line;
+  HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS_CRLF, probe, &length, nullptr);  // asks for the size
+  std::u16string buffer(length / sizeof(WCHAR) + 1, u'\0');
+  length = static_cast<DWORD>(buffer.size() * sizeof(WCHAR));
+  if (HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, nullptr)) {
+    line = buffer.c_str();
+    int end = line.Find(u'\r');
+    if (end < 0) end = line.Find(u'\n');
+    if (end >= 0) line.Truncate(end);
+  }
+  if (line.IsEmpty()) line.Format(u"HTTP status %u", status);
+  return line;
 }
 
 }  // namespace
@@ -237,6 +257,20 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
     InternetCloseHandle(session);
     CloseEvents();
   };
+  // An error page is no download: a status of 400 or more fails before the
+  // file is touched, so what it held stays as it was.
+  DWORD status = 0, statusLength = sizeof status;
+  if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusLength, nullptr) &&
+      status >= 400) {
+    CString line = StatusLine(request, status);
+    LogLine(u"HTTP status %u: %s", status, static_cast<LPCWSTR>(line));
+    closeAll();
+    g_requestError = 0;
+    if (errorCode) *errorCode = ERROR_INTERNET_EXTENDED_ERROR;
+    errorText = line;
+    SendProgress(window, static_cast<WPARAM>(-1), 1);
+    return INET_E_DOWNLOAD_FAILURE;
+  }
   HANDLE out = INVALID_HANDLE_VALUE;
   if (file) {
     out = CreateFileW(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
@@ -273,6 +307,7 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
 
   DWORD total = 0;
   DWORD failure = 0;  // the error that ended the transfer, 0 when it ran to its end or was stopped
+  bool stopped = false;  // cut by the abort flag or the exit event
   // Lives as long as the request: a read left pending by a stop or a
   // time-out may still be filled until the request is closed.
   INTERNET_BUFFERSA buffers{};
@@ -289,7 +324,10 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
         break;
       }
       int ended = WaitEvents(g_readWaitMs);
-      if (ended == kExit) break;  // stopped
+      if (ended == kExit) {
+        stopped = true;
+        break;
+      }
       if (ended == -1) {
         failure = ERROR_INTERNET_TIMEOUT;
         break;
@@ -327,7 +365,10 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
       }
     }
     memset(buffer, 0, count);
-    if (g_abort) break;
+    if (g_abort) {
+      stopped = true;
+      break;
+    }
   }
 
   // The request is closed before the read buffer goes, so that a read still
@@ -344,6 +385,15 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
     LogLine(u"%s", static_cast<LPCWSTR>(errorText));
     SendProgress(window, static_cast<WPARAM>(-1), 1);
     return INET_E_DOWNLOAD_FAILURE;
+  }
+  if (stopped) {
+    // A stopped transfer still ends as one that ran (result 0, final
+    // progress with the bytes received), but the blocks it got are not the
+    // document: no file and no memory block is left to be taken for it.
+    LocalFree(output);
+    output = nullptr;
+    if (file) DeleteFileW(file);
+    LogLine(u"Transfer stopped after %d bytes", total);
   }
   if (memory)
     *memory = output;

@@ -23,6 +23,15 @@
 // with LocalFree). Returns 0 when the transfer ran to its end or was stopped,
 // else INET_E_DOWNLOAD_FAILURE with errorCode and errorText filled; then
 // nothing is handed out in memory and a file left half-written is removed.
+// - An answer with an HTTP status of 400 or more fails
+//   (ERROR_INTERNET_EXTENDED_ERROR, the text is the status line) before the
+//   file is opened, so the file keeps what it held.
+// - A transfer stopped by the abort flag (checked after every block) or the
+//   stop signal returns 0 with the bytes received in size and the final
+//   progress, but leaves no file (it is removed) and no memory block: a
+//   part of a document is never left in place of the whole one.
+// - The URL is canonicalised as the platform does (a blank in it becomes
+//   "%20") before the request.
 HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CString& errorText, HWND window,
                              LPBYTE* memory, DWORD* size);
 
@@ -38,7 +47,10 @@ CString& GetInternetErrorText(CString& text, DWORD& code);
 // transfer's exit event, or, when no transfer is open, broadcasts
 // WM_URL_DOWNLOAD_END so that a running fetch program stops.
 void StopUrlDownload();
-// The transfer abort flag: cleared by the refresh command when a run starts.
+// The transfer abort flag. The downloader never clears it, and once raised
+// every later transfer stops after its first block: so each operation the
+// user starts (a refresh, a title fetch, a template download) calls
+// ClearUrlDownloadAbort when it starts, before its first transfer.
 void ClearUrlDownloadAbort();
 BOOL IsUrlDownloadAborted();
 // How long a transfer waits for the answer to its request (30 seconds) and

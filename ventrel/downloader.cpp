@@ -28,6 +28,25 @@ CString Widen(const std::string& s) {
 
 bool IsRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307; }
 
+// A Location header holds bytes (each read as one unit): blanks, controls
+// and bytes above 0x7F are percent-encoded from those bytes, so a UTF-8
+// "/caf\xc3\xa9.xml" is asked for as "/caf%C3%A9.xml".
+CString EncodeLocation(const CString& location) {
+  static const char16_t kHex[] = u"0123456789ABCDEF";
+  CString out;
+  for (int i = 0; i < location.GetLength(); ++i) {
+    unsigned c = location[i] & 0xFF;
+    if (c <= 0x20 || c >= 0x7F) {
+      out += u'%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += char16_t(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 CDownloader::CDownloader() : m_connection(12000) { VLog(u"CDownloader::CDownloader()"); }
@@ -174,7 +193,7 @@ BOOL CDownloader::Transfer(CString& url, const CString& path, int method, const 
     request->m_strBody = *body;
     request->AddHeader(u"Content-Type", u"application/x-www-form-urlencoded");
     // The length of the body as sent: its bytes, not its characters.
-    request->AddHeader(u"Content-Length", CStringA(*body).GetLength());
+    request->AddHeader(u"Content-Length", int(WireBytes(*body).size()));
   }
   request->AddHeaders(m_extraHeaders);
   request->AddCookies(m_cookies);
@@ -227,6 +246,7 @@ BOOL CDownloader::OnResponse(CHttpRequest*& request, CHttpResponse*& response, i
         m_nLastError = DL_NO_LOCATION;
         return FALSE;
       }
+      location = EncodeLocation(location);
       if (location.Left(2) == CString(u"//")) location = (m_nKind == SERVICE_HTTPS ? u"https:" : u"http:") + location;
       CString host, path;
       int kind;
@@ -311,7 +331,7 @@ BOOL CDownloader::ReadTempFile(CString& text) {
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
   fclose(f);
-  text = Widen(bytes);
+  text = TextOfBytes(bytes);
   return TRUE;
 }
 

@@ -1,6 +1,7 @@
 // HTTP/1.1 wire format.
 #include "ventrel/httpconn.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -20,20 +21,21 @@ const char16_t* const kMethods[3] = {u"GET", u"POST", u"CONNECT"};
 
 // Header text must not break the message: line breaks and NULs become blanks.
 std::string HeaderText(const CString& s) {
-  std::string out = CStringA(s).str();
+  std::string out = WireBytes(s);
   for (char& c : out) {
     if (c == '\r' || c == '\n' || c == '\0') c = ' ';
   }
   return out;
 }
 
-// The request target travels between blanks: controls and blanks are escaped.
+// The request target travels between blanks as ASCII: controls, blanks
+// and every byte above 0x7F are percent-encoded from the target's bytes.
 std::string TargetText(const CString& s) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string raw = CStringA(s).str();
+  std::string raw = WireBytes(s);
   std::string out;
   for (unsigned char c : raw) {
-    if (c <= 0x20 || c == 0x7f) {
+    if (c <= 0x20 || c >= 0x7f) {
       out += '%';
       out += kHex[c >> 4];
       out += kHex[c & 15];
@@ -153,6 +155,83 @@ class FileSink : public CByteSink {
 
 }  // namespace
 
+CString TextOfBytes(const std::string& bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  const size_t n = bytes.size();
+  size_t i = 0;
+  while (i < n) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      out += char16_t(c);
+      ++i;
+      continue;
+    }
+    // A whole, shortest-form UTF-8 sequence of a scalar value, or one
+    // escaped byte.
+    int len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+    if (c > 0xF4) len = 0;
+    uint32_t cp = len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
+    bool ok = len > 0 && i + size_t(len) <= n;
+    for (int k = 1; ok && k < len; ++k) {
+      unsigned char t = static_cast<unsigned char>(bytes[i + size_t(k)]);
+      if ((t & 0xC0) != 0x80) ok = false;
+      else cp = (cp << 6) | (t & 0x3F);
+    }
+    if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+               (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
+      ok = false;
+    if (!ok) {
+      out += char16_t(0xDC00 + c);
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += char16_t(0xD800 + (cp >> 10));
+      out += char16_t(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += char16_t(cp);
+    }
+    i += size_t(len);
+  }
+  return CString(std::move(out));
+}
+
+std::string WireBytes(const CString& text) {
+  std::string out;
+  const int n = text.GetLength();
+  out.reserve(size_t(n));
+  for (int i = 0; i < n; ++i) {
+    uint32_t u = text[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      u = 0x10000 + ((u - 0xD800) << 10) + (uint32_t(text[i + 1]) - 0xDC00);
+      ++i;
+    } else if (u >= 0xDC80 && u <= 0xDCFF) {
+      out += char(u - 0xDC00);  // an escaped reply byte
+      continue;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      u = 0xFFFD;
+    }
+    if (u < 0x80) {
+      out += char(u);
+    } else if (u < 0x800) {
+      out += char(0xC0 | (u >> 6));
+      out += char(0x80 | (u & 0x3F));
+    } else if (u < 0x10000) {
+      out += char(0xE0 | (u >> 12));
+      out += char(0x80 | ((u >> 6) & 0x3F));
+      out += char(0x80 | (u & 0x3F));
+    } else {
+      out += char(0xF0 | (u >> 18));
+      out += char(0x80 | ((u >> 12) & 0x3F));
+      out += char(0x80 | ((u >> 6) & 0x3F));
+      out += char(0x80 | (u & 0x3F));
+    }
+  }
+  return out;
+}
+
 // Requests.
 
 CHttpRequest::CHttpRequest(int method, const CString& path, int port) : m_nMethod(method), m_strPath(path) {
@@ -220,7 +299,7 @@ std::string CHttpRequest::Serialize(const CStringList* rawLines) const {
     for (POSITION pos = rawLines->GetHeadPosition(); pos;) out += HeaderText(rawLines->GetNext(pos)) + "\r\n";
   }
   out += "\r\n";
-  if (m_nMethod == HTTP_METHOD_POST) out += CStringA(m_strBody).str();
+  if (m_nMethod == HTTP_METHOD_POST) out += WireBytes(m_strBody);
   return out;
 }
 
@@ -304,6 +383,16 @@ int ReadResponseHead(CByteSource& source, const CResponseLimits& limits, CHttpRe
     }
     std::string t = TrimBytes(line);
     VLog(u"\t\t%s", Latin1(t).GetString());
+    if (!t.empty() && (line[0] == ' ' || line[0] == '\t')) {
+      // A folded line continues the header before it; one before any
+      // header has nothing to continue and is dropped.
+      if (!resp->m_headers.empty()) {
+        CString& value = resp->m_headers.back().second;
+        if (!value.IsEmpty()) value += u' ';
+        value += Latin1(t);
+      }
+      continue;
+    }
     if (t.empty()) break;
     size_t colon = t.find(':');
     if (colon == std::string::npos) break;  // what follows counts as body
@@ -311,6 +400,25 @@ int ReadResponseHead(CByteSource& source, const CResponseLimits& limits, CHttpRe
   }
   response = resp.release();
   return READ_OK;
+}
+
+int ReadFinalResponseHead(CByteSource& source, const CResponseLimits& limits, CHttpResponse*& response,
+                          CString& why) {
+  // A few interim answers at most: a server that sends nothing else is not
+  // followed for ever.
+  for (int interim = 0;; ++interim) {
+    int rc = ReadResponseHead(source, limits, response, why);
+    if (rc != READ_OK) return rc;
+    int status = response->m_nStatusCode;
+    if (status < 100 || status > 199) return READ_OK;
+    VLog(u"Interim answer %d skipped", status);
+    delete response;
+    response = nullptr;
+    if (interim >= 32) {
+      why = u"too many interim answers";
+      return READ_BAD_SYNTAX;
+    }
+  }
 }
 
 BOOL GetBodyFraming(const CHttpResponse& response, CBodyFraming& framing, CString& why) {
@@ -386,13 +494,24 @@ int ReadResponseBody(CByteSource& source, const CBodyFraming& framing, CByteSink
   if (framing.kind == CBodyFraming::LENGTH) {
     int rc = move(framing.length, false);
     if (rc != READ_OK) return done(rc);
-    // Nothing may follow the announced body before the server closes.
-    char extra;
-    int n = source.ReceiveAfterEnd(&extra, 1);
-    if (n > 0) {
-      why.Format(u"the body is longer than the announced %llu bytes", (unsigned long long)framing.length);
-      return done(READ_BAD_SYNTAX);
+    // The body is complete. Bytes the server still sends before it closes
+    // are kept as a body read until the close keeps them; a server that
+    // neither closes nor stops is not followed far.
+    const uint64_t kMaxExtra = 1 << 20;
+    auto tailStart = std::chrono::steady_clock::now();
+    uint64_t extra = 0;
+    while (extra < kMaxExtra && std::chrono::steady_clock::now() - tailStart < std::chrono::seconds(1)) {
+      int n = source.ReceiveAfterEnd(block.data(), int(std::min<uint64_t>(kBlockSize, kMaxExtra - extra)));
+      if (n <= 0) break;
+      if (!sink.Write(block.data(), n)) {
+        why = u"the body cannot be stored";
+        return done(READ_WRITE_FAILED);
+      }
+      extra += uint64_t(n);
+      total += uint64_t(n);
     }
+    if (extra > 0)
+      VLog(u"%llu bytes after the announced %llu kept", (unsigned long long)extra, (unsigned long long)framing.length);
     return done(READ_OK);
   }
   std::string line;
@@ -702,7 +821,7 @@ BOOL CHttpConnection::ProxyConnect(int kind, const CString& host, int port) {
   source.SetDeadline(m_socket.m_nTimeout);
   CHttpResponse* reply = nullptr;
   CString why;
-  if (ReadResponseHead(source, m_limits, reply, why) != READ_OK) {
+  if (ReadFinalResponseHead(source, m_limits, reply, why) != READ_OK) {
     VLog(u"Proxy gave no answer to CONNECT: %s", why.GetString());
     return FALSE;
   }
@@ -746,7 +865,7 @@ CHttpResponse* CHttpConnection::ReceiveResponse() {
   m_pSource->SetDeadline(m_socket.m_nTimeout);
   CHttpResponse* response = nullptr;
   CString why;
-  int rc = ReadResponseHead(*m_pSource, m_limits, response, why);
+  int rc = ReadFinalResponseHead(*m_pSource, m_limits, response, why);
   m_pSource->ClearDeadline();
   if (rc != READ_OK) {
     VLog(u"No response: %s", m_cancel.load() ? u"transfer cancelled" : why.GetString());

@@ -2,6 +2,12 @@
 // line, headers, plain, sized or chunked bodies) and the buffered file that
 // stores a body. Every request asks the server to close the connection, so
 // one connection serves one request.
+//
+// On the wire (ventrel/README.md has the whole list):
+// - "Host" carries ":port" when the port is not the scheme's default (80
+//   for http, 443 for https); a CONNECT's "Host" is "host:port".
+// - A proxy that answers a CONNECT with a status outside 200-299 fails Open:
+//   the downloader reports code 4 and nothing goes through the proxy.
 #pragma once
 
 #include <atomic>
@@ -16,6 +22,14 @@
 #include "ventrel/httpsocket.h"
 
 typedef std::vector<std::pair<CString, CString>> CHeaderList;
+
+// Text and the bytes it travels as. Reply bytes become text as UTF-8; a byte
+// that is not part of valid UTF-8 becomes the unit 0xDC00 + byte, which
+// WireBytes turns back into that byte, so a reply value (a session id, a
+// token) goes back to the server byte for byte. Other text goes out as
+// UTF-8.
+CString TextOfBytes(const std::string& bytes);
+std::string WireBytes(const CString& text);
 
 enum { HTTP_METHOD_GET = 0, HTTP_METHOD_POST = 1, HTTP_METHOD_CONNECT = 2 };
 
@@ -101,14 +115,23 @@ enum {
 // Reads one line (ending with its line feed) from the source; READ_FAILED
 // when the peer closes before a line feed or the receive fails.
 int ReadHttpLine(CByteSource& source, std::string& line, size_t maxLine);
-// Reads the status line and headers. The response is null on failure.
+// Reads the status line and headers. A header line that starts with a
+// blank or a tab continues the header before it (joined by one blank). The
+// response is null on failure.
 int ReadResponseHead(CByteSource& source, const CResponseLimits& limits, CHttpResponse*& response,
                      CString& why);
+// Reads the answer to a request: interim answers (status 100 to 199) that
+// come before it are read and dropped.
+int ReadFinalResponseHead(CByteSource& source, const CResponseLimits& limits, CHttpResponse*& response,
+                          CString& why);
 // Decides the framing of a response body; FALSE (with why) for a body that
 // cannot be read soundly: an unknown transfer coding, a content coding, an
 // invalid or contradictory Content-Length.
 BOOL GetBodyFraming(const CHttpResponse& response, CBodyFraming& framing, CString& why);
-// Moves the body to the sink.
+// Moves the body to the sink. A sized body is complete with its announced
+// bytes; bytes the server still sends before it closes are stored too (as a
+// body read until the close would hold them), for at most about a second
+// and a megabyte, and never fail the body.
 int ReadResponseBody(CByteSource& source, const CBodyFraming& framing, CByteSink& sink,
                      const CResponseLimits& limits, CString& why, uint64_t* received = nullptr);
 

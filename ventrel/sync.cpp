@@ -51,12 +51,12 @@ BOOL CVentrelSync::Authenticate() {
   VLog(u"CVentrelSync::Authenticate()");
   Section lock(&m_cs);
   m_strSID.Empty();
-  // The password goes out without a stale cookie or a leftover agent, and
-  // form-encoded so that "&", "=", "+" or "%" in it arrive intact.
+  // The caller hands the e-mail address and the password form-encoded: they
+  // go into the body as they are. The request keeps the downloader's
+  // User-Agent; a cookie left from an earlier login is not sent.
   m_pDownloader->ResetRequest();
-  m_pDownloader->SetUserAgent(CString());
   CString body;
-  body.Format(u"Email=%s&Passwd=%s", UrlEncode(m_strEmail).GetString(), UrlEncode(m_strPassword).GetString());
+  body.Format(u"Email=%s&Passwd=%s", m_strEmail.GetString(), m_strPassword.GetString());
   CString url = LoginUrl();
   CString reply;
   if (!m_pDownloader->Post(url, body, reply, 0)) return FALSE;

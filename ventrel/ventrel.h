@@ -29,7 +29,8 @@ class VENTREL_API CVentrelAgency {
   CVentrelAgency& operator=(const CVentrelAgency&) = delete;
 
   // Forgets the current login and keeps the account for the next operation,
-  // which logs in (no traffic here).
+  // which logs in (no traffic here). Both texts come form-encoded (the
+  // refresh run encodes them): the login body carries them as they are.
   void Login(const CString& email, const CString& password);
   // "host:port" of an HTTP proxy for every later transfer; empty for none.
   void SetProxy(CString proxy);

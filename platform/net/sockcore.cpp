@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -112,40 +111,40 @@ std::shared_ptr<Sock> Find(Id s, int& err) {
   return it->second;
 }
 
-// Keeps SIGPIPE away from the process while OpenSSL writes to a socket whose
-// peer has gone: the signal is blocked on this thread and a pending one is
-// consumed before the mask is restored.
-class SigpipeGuard {
- public:
-  SigpipeGuard() {
-    sigset_t pipeSet;
-    sigemptyset(&pipeSet);
-    sigaddset(&pipeSet, SIGPIPE);
-    sigpending(&pending_);
-    wasPending_ = sigismember(&pending_, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipeSet, &old_);
-  }
-  ~SigpipeGuard() {
-    if (!wasPending_) {
-      sigset_t now;
-      sigpending(&now);
-      if (sigismember(&now, SIGPIPE) == 1) {
-        sigset_t pipeSet;
-        sigemptyset(&pipeSet);
-        sigaddset(&pipeSet, SIGPIPE);
-        struct timespec zero = {0, 0};
-        while (sigtimedwait(&pipeSet, nullptr, &zero) == -1 && errno == EINTR) {
-        }
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-  }
+// The TLS layer reaches its socket through this BIO: the socket BIO of the
+// library, except that every write is a send() with MSG_NOSIGNAL. OpenSSL
+// also writes while it reads (an alert when the stream ends without
+// close_notify, as after a cancel shuts the socket down), and a write to a
+// socket whose sending side is gone would otherwise raise SIGPIPE and end
+// the program.
+int NoSignalWrite(BIO* bio, const char* data, int length) {
+  int fd = -1;
+  BIO_get_fd(bio, &fd);
+  errno = 0;
+  ssize_t n;
+  do {
+    n = ::send(fd, data, static_cast<size_t>(length), MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  BIO_clear_retry_flags(bio);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_write(bio);
+  return static_cast<int>(n);
+}
 
- private:
-  sigset_t old_{};
-  sigset_t pending_{};
-  bool wasPending_ = false;
-};
+BIO_METHOD* NoSignalSocketMethod() {
+  static BIO_METHOD* method = [] {
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                 "socket without SIGPIPE");
+    const BIO_METHOD* base = BIO_s_socket();
+    BIO_meth_set_write(m, NoSignalWrite);
+    BIO_meth_set_read(m, BIO_meth_get_read(base));
+    BIO_meth_set_puts(m, BIO_meth_get_puts(base));
+    BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(base));
+    BIO_meth_set_create(m, BIO_meth_get_create(base));
+    BIO_meth_set_destroy(m, BIO_meth_get_destroy(base));
+    return m;
+  }();
+  return method;
+}
 
 void FreeTls(Sock& s) {
   if (s.ssl) SSL_free(s.ssl);
@@ -285,7 +284,6 @@ int Send(Id s, const void* data, size_t len, int& err) {
   const char* p = static_cast<const char*>(data);
   size_t left = len;
   if (sock->tlsActive) {
-    SigpipeGuard guard;
     while (left > 0) {
       size_t written = 0;
       int rc = SSL_write_ex(sock->ssl, p, left, &written);
@@ -578,12 +576,15 @@ int PerformHandshake(Id s, int& err) {
     }
   }
   sock->ssl = SSL_new(sock->ctx);
-  if (!sock->ssl || SSL_set_fd(sock->ssl, sock->fd) != 1) {
+  BIO* bio = sock->ssl ? BIO_new(NoSignalSocketMethod()) : nullptr;
+  if (!bio) {
     t_lastSslError = SslErrorText();
     FreeTls(*sock);
     err = kWsaEnobufs;
     return -1;
   }
+  BIO_set_fd(bio, sock->fd, BIO_NOCLOSE);
+  SSL_set_bio(sock->ssl, bio, bio);
   SSL_set_ex_data(sock->ssl, g_exIndex, sock.get());
   SSL_set_verify(sock->ssl, SSL_VERIFY_PEER, VerifyCollect);
   if (!sock->peer.empty()) {
@@ -599,15 +600,12 @@ int PerformHandshake(Id s, int& err) {
     sock->verifyFlags |= kCertNameMismatch;
   }
   int rc;
-  {
-    SigpipeGuard guard;
-    for (;;) {
-      rc = SSL_connect(sock->ssl);
-      if (rc == 1) break;
-      int sslErr = SSL_get_error(sock->ssl, rc);
-      if (sslErr == SSL_ERROR_SYSCALL && errno == EINTR) continue;
-      break;
-    }
+  for (;;) {
+    rc = SSL_connect(sock->ssl);
+    if (rc == 1) break;
+    int sslErr = SSL_get_error(sock->ssl, rc);
+    if (sslErr == SSL_ERROR_SYSCALL && errno == EINTR) continue;
+    break;
   }
   if (rc != 1) {
     t_lastSslError = SslErrorText();

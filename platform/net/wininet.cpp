@@ -21,6 +21,7 @@
 #include "kernel/handle.h"
 #include "kernel/localmem.h"
 #include "kernel/wstring.h"
+#include "net/urlfuncs.h"
 
 namespace {
 
@@ -360,7 +361,20 @@ HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR, DWORD, DWORD
     SetLastError(ERROR_INTERNET_INVALID_URL);
     return nullptr;
   }
-  std::string u = qk::ToUtf8(url, wcslen(url));
+  // The URL is canonicalised first, as the platform does: blanks, controls
+  // and non-ASCII characters are percent-encoded (as UTF-8), dot segments
+  // removed. The fragment is never part of a request.
+  std::u16string canonical(INTERNET_MAX_URL_LENGTH, u'\0');
+  DWORD canonicalLength = static_cast<DWORD>(canonical.size());
+  if (!InternetCanonicalizeUrlW(url, canonical.data(), &canonicalLength, 0)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return nullptr;  // its error stands
+    canonical.assign(canonicalLength, u'\0');
+    if (!InternetCanonicalizeUrlW(url, canonical.data(), &canonicalLength, 0)) return nullptr;
+  }
+  canonical.resize(canonicalLength);
+  size_t hash = canonical.find(u'#');
+  if (hash != std::u16string::npos) canonical.resize(hash);
+  std::string u = qk::ToUtf8(canonical.data(), canonical.size());
   std::string scheme = u.substr(0, u.find(':'));
   for (auto& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (u.find("://") == std::string::npos) {

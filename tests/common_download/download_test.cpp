@@ -45,11 +45,12 @@ class DownloadTest : public qtest::DeviceTest {
   static void SetUpTestSuite() {
     docroot_ = new std::string(qnet::MakeTempFolder("docroot"));
     qtest::WriteHostFile(*docroot_ + "/small.txt", "hello quillet\n");
+    qtest::WriteHostFile(*docroot_ + "/with space.txt", "blank in the name\n");
     qtest::WriteHostFile(*docroot_ + "/large.bin", Pattern(300 * 1024 + 17));
     std::filesystem::create_directories(*docroot_ + "/slow");
     qtest::WriteHostFile(*docroot_ + "/slow/feed.xml", Pattern(4 << 20));
     nginx_ = new qtest::NginxServer;
-    ASSERT_TRUE(nginx_->Start(*docroot_));
+    nginxOk_ = nginx_->Start(*docroot_);
   }
   static void TearDownTestSuite() {
     delete nginx_;
@@ -59,6 +60,7 @@ class DownloadTest : public qtest::DeviceTest {
   }
   void SetUp() override {
     qtest::DeviceTest::SetUp();
+    QNET_REQUIRE_PEER(nginxOk_, "nginx");
     g_progress.clear();
     ClearUrlDownloadAbort();
     SetUrlDownloadProxy(FALSE, nullptr);
@@ -89,10 +91,12 @@ class DownloadTest : public qtest::DeviceTest {
 
   static std::string* docroot_;
   static qtest::NginxServer* nginx_;
+  static bool nginxOk_;
   HWND window_ = nullptr;
 };
 std::string* DownloadTest::docroot_ = nullptr;
 qtest::NginxServer* DownloadTest::nginx_ = nullptr;
+bool DownloadTest::nginxOk_ = false;
 
 TEST_F(DownloadTest, SmallAndLargeBodiesIntoAFileWithProgressToTheWindow) {
   DWORD code = 99, size = 0;
@@ -142,13 +146,51 @@ TEST_F(DownloadTest, IntoMemoryZeroTerminatedAndProgressBroadcastWithoutAWindow)
   LocalFree(memory);
 }
 
-TEST_F(DownloadTest, NotFoundBodiesAndRedirectsAreDownloads) {
-  DWORD code = 0, size = 0;
+// An error page is no document: a status of 400 or more fails before the
+// file is touched; a redirect is followed to its document.
+TEST_F(DownloadTest, ErrorStatusesFailAndRedirectsAreDownloads) {
+  DWORD code = 0, size = 7;
   CString text;
-  EXPECT_EQ(InternetDownloadFile(Url("/missing.xml").c_str(), u"\\missing.xml", &code, text, nullptr, nullptr, &size), 0);
-  EXPECT_EQ(ReadDeviceFile(u"\\missing.xml"), "not here: 404 page\n");
+  WriteDeviceFile(u"\\missing.xml", "stored before");
+  EXPECT_EQ(DownloadOnWorker(Url("/missing.xml"), u"\\missing.xml", window_, &code, &text, nullptr, &size),
+            INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_EXTENDED_ERROR));
+  EXPECT_EQ(CString(u"HTTP/1.1 404 Not Found"), text);
+  EXPECT_EQ(ReadDeviceFile(u"\\missing.xml"), "stored before");
+  ASSERT_EQ(g_progress.size(), 1u);
+  EXPECT_EQ(g_progress[0].received, static_cast<WPARAM>(-1));
+  EXPECT_EQ(g_progress[0].done, 1);
+
+  qnet::ScriptedServer server;
+  ASSERT_TRUE(server.Start(R"({"rules": [{"path": "/broken", "times": 0,
+      "response": "HTTP/1.1 500 Internal Oops\r\nContent-Length: 5\r\nConnection: close\r\n\r\noops!"},
+      {"path": "/fine", "response": "HTTP/1.1 399 Odd\r\nContent-Length: 4\r\nConnection: close\r\n\r\nodd."}]})"));
+  LPBYTE memory = reinterpret_cast<LPBYTE>(1);
+  EXPECT_EQ(InternetDownloadFile(qk::FromUtf8(server.Url("/broken")).c_str(), nullptr, &code, text, nullptr, &memory,
+                                 &size),
+            INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(memory, nullptr);
+  EXPECT_EQ(CString(u"HTTP/1.1 500 Internal Oops"), text);
+  // Below 400 the body is the download.
+  EXPECT_EQ(InternetDownloadFile(qk::FromUtf8(server.Url("/fine")).c_str(), u"\\odd.txt", &code, text, nullptr, nullptr,
+                                 &size),
+            0);
+  EXPECT_EQ(ReadDeviceFile(u"\\odd.txt"), "odd.");
+
   EXPECT_EQ(InternetDownloadFile(Url("/redirect").c_str(), u"\\moved.txt", &code, text, nullptr, nullptr, &size), 0);
   EXPECT_EQ(ReadDeviceFile(u"\\moved.txt"), "hello quillet\n");
+}
+
+// A blank in the URL is percent-encoded as the platform's canonical form
+// has it, not a request that fails.
+TEST_F(DownloadTest, AUrlWithABlankIsCanonicalised) {
+  DWORD code = 0, size = 0;
+  CString text;
+  EXPECT_EQ(InternetDownloadFile(Url("/with space.txt").c_str(), u"\\space.txt", &code, text, nullptr, nullptr, &size),
+            0)
+      << qk::ToUtf8(std::u16string(static_cast<LPCWSTR>(text)));
+  EXPECT_EQ(ReadDeviceFile(u"\\space.txt"), "blank in the name\n");
+  EXPECT_NE(nginx_->WaitForLogLine("/with%20space.txt"), "");
 }
 
 TEST_F(DownloadTest, RefusedPortFailsWithCodeTextAndFinalProgress) {
@@ -245,10 +287,64 @@ TEST_F(DownloadTest, StopSignalEndsASlowTransferWithinASecond) {
   EXPECT_TRUE(IsUrlDownloadAborted());
   EXPECT_GT(size, 0u);
   EXPECT_LT(size, static_cast<DWORD>(4 << 20));
-  EXPECT_EQ(ReadDeviceFile(u"\\slow.xml"), Pattern(4 << 20).substr(0, size));
+  EXPECT_FALSE(DeviceFileExists(u"\\slow.xml"));  // no part of the feed left to be taken for it
   qk::PumpMessages();
   EXPECT_EQ(g_progress.back().received, static_cast<WPARAM>(size));
   EXPECT_EQ(g_progress.back().done, 1);
+}
+
+// The abort flag is looked at after every block, also when no stop signal
+// woke the transfer: a flag left raised stops the next transfer after its
+// first block, and no part of the document is left. Clearing the flag, as
+// each operation the user starts does, lets the transfer run whole.
+TEST_F(DownloadTest, ARaisedAbortFlagStopsAfterTheFirstBlockUntilCleared) {
+  StopUrlDownload();  // no transfer open: only the flag stays raised
+  qk::PumpMessages();
+  ASSERT_TRUE(IsUrlDownloadAborted());
+  const DWORD large = 300 * 1024 + 17;
+  DWORD code = 0, size = 0;
+  CString text;
+  LPBYTE memory = nullptr;
+  WriteDeviceFile(u"\\cut.bin", "stored before");
+  EXPECT_EQ(DownloadOnWorker(Url("/large.bin"), u"\\cut.bin", window_, &code, &text, &memory, &size), 0);
+  EXPECT_GT(size, 0u);
+  EXPECT_LE(size, 131072u);
+  EXPECT_FALSE(DeviceFileExists(u"\\cut.bin"));
+  EXPECT_EQ(memory, nullptr);
+  ASSERT_FALSE(g_progress.empty());
+  EXPECT_EQ(g_progress.back().received, static_cast<WPARAM>(size));
+  EXPECT_EQ(g_progress.back().done, 1);
+
+  ClearUrlDownloadAbort();
+  EXPECT_EQ(DownloadOnWorker(Url("/large.bin"), u"\\cut.bin", window_, &code, &text, &memory, &size), 0);
+  EXPECT_EQ(size, large);
+  EXPECT_EQ(ReadDeviceFile(u"\\cut.bin"), Pattern(large));
+  ASSERT_NE(memory, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(memory), size), Pattern(large));
+  LocalFree(memory);
+}
+
+// A read left pending that then fails (the server closes before the
+// announced length) fails the transfer: it is not the end of the data.
+TEST_F(DownloadTest, AReadThatFailsWhilePendingFailsTheTransfer) {
+  qnet::ScriptedServer server;
+  ASSERT_TRUE(server.Start(R"({"rules": [{"path": "/cut", "times": 0,
+      "response": "HTTP/1.1 200 OK\r\nContent-Length: 500000\r\nConnection: close\r\n\r\n",
+      "chunks": [{"data": "first part of the feed"}, {"data": "", "delay_ms": 400}]}]})"));
+  DWORD code = 0, size = 0;
+  CString text;
+  LPBYTE memory = reinterpret_cast<LPBYTE>(1);
+  WriteDeviceFile(u"\\pending.xml", "stored before");
+  EXPECT_EQ(DownloadOnWorker(qk::FromUtf8(server.Url("/cut")), u"\\pending.xml", window_, &code, &text, &memory, &size),
+            INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_CONNECTION_RESET));
+  EXPECT_FALSE(text.IsEmpty());
+  EXPECT_EQ(memory, nullptr);
+  EXPECT_FALSE(DeviceFileExists(u"\\pending.xml"));
+  // The first part arrived and was counted before the failure.
+  ASSERT_GE(g_progress.size(), 2u);
+  EXPECT_EQ(g_progress[g_progress.size() - 2].received, 22u);
+  EXPECT_EQ(g_progress.back().received, static_cast<WPARAM>(-1));
 }
 
 TEST_F(DownloadTest, StopWhileWaitingForTheAnswerEndsTheOpenAsAFailure) {

@@ -147,6 +147,10 @@ int RecordingHook(DWORD type, LPVOID arg, DWORD chainLen, LPBLOB chain, DWORD fl
 
 class SecureSocketTest : public SocketTest {
  protected:
+  void SetUp() override {
+    SocketTest::SetUp();
+    QNET_REQUIRE_PEER(qnet::TestCertificates::Get().ok, "openssl");
+  }
   // Connects with TLS to a server presenting cert; returns the handshake result.
   bool SecureConnect(const std::string& cert, const std::string& key, const char* peer, bool trustTestCa,
                      HookRecord* hook, bool defer = true) {

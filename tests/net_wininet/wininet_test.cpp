@@ -29,13 +29,17 @@ class WinInetTest : public qtest::DeviceTest {
     qtest::WriteHostFile(*docroot_ + "/small.txt", "hello quillet\n");
     qtest::WriteHostFile(*docroot_ + "/large.bin", Pattern(300 * 1024));
     nginx_ = new qtest::NginxServer;
-    ASSERT_TRUE(nginx_->Start(*docroot_, /*tls=*/true));
+    nginxOk_ = nginx_->Start(*docroot_, /*tls=*/true);
   }
   static void TearDownTestSuite() {
     delete nginx_;
     std::error_code ec;
     std::filesystem::remove_all(*docroot_, ec);
     delete docroot_;
+  }
+  void SetUp() override {
+    qtest::DeviceTest::SetUp();
+    QNET_REQUIRE_PEER(nginxOk_, "nginx");
   }
   static std::u16string Url(const std::string& path) { return qk::FromUtf8(nginx_->Url(path)); }
 
@@ -55,9 +59,11 @@ class WinInetTest : public qtest::DeviceTest {
 
   static std::string* docroot_;
   static qtest::NginxServer* nginx_;
+  static bool nginxOk_;
 };
 std::string* WinInetTest::docroot_ = nullptr;
 qtest::NginxServer* WinInetTest::nginx_ = nullptr;
+bool WinInetTest::nginxOk_ = false;
 
 TEST_F(WinInetTest, BlockingSessionReadsBodiesOfEveryStatusAndFollowsRedirects) {
   HINTERNET session = InternetOpenW(u"Quillet Mobile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);

@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,31 +43,94 @@ bool Run(const std::vector<std::string>& argv, const std::string& logFile) {
 
 }  // namespace
 
+namespace {
+void OnWatchdogSignal(int) {}
+
+// The executable a program name stands for: itself when it holds a "/",
+// else the first match along PATH and the system folders.
+std::string ResolveProgram(const std::string& program) {
+  if (program.find('/') != std::string::npos) return program;
+  std::string dirs = getenv("PATH") ? getenv("PATH") : "";
+  dirs += ":/usr/sbin:/sbin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t colon = dirs.find(':', start);
+    if (colon == std::string::npos) colon = dirs.size();
+    std::string dir = dirs.substr(start, colon - start);
+    if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return dir + "/" + program;
+    start = colon + 1;
+  }
+  return std::string();
+}
+}  // namespace
+
 bool ChildProcess::Start(const std::vector<std::string>& argv, bool captureStdout, const std::string& logFile) {
+  if (argv.empty()) return false;
+  std::string path = ResolveProgram(argv[0]);
+  if (path.empty()) return false;
   int pipeFds[2] = {-1, -1};
   if (captureStdout && pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (captureStdout) posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  else posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, logFile.empty() ? "/dev/null" : logFile.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int out = captureStdout ? pipeFds[1] : open("/dev/null", O_WRONLY | O_CLOEXEC);
+  int err = open(logFile.empty() ? "/dev/null" : logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  int rc = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  pid_t parent = getpid();
+  pid_ = (in >= 0 && out >= 0 && err >= 0) ? fork() : -1;
+  if (pid_ == 0) {
+    // A watchdog stands between the test program and the peer: it ends
+    // with the test program, even when that program crashes or is killed
+    // (the parent-death signal; it comes when the thread that started the
+    // child ends, and tests start their servers on their own thread), and
+    // then stops the peer. The peer cannot carry that signal itself: it is
+    // dropped when a server gives up its privileges.
+    struct sigaction term {};
+    term.sa_handler = OnWatchdogSignal;
+    sigemptyset(&term.sa_mask);
+    sigaction(SIGTERM, &term, nullptr);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    pid_t peer = fork();
+    if (peer == 0) {
+      dup2(in, 0);
+      dup2(out, 1);
+      dup2(err, 2);
+      execve(path.c_str(), args.data(), environ);
+      _exit(127);
+    }
+    if (peer < 0) _exit(127);
+    close(out);  // the peer alone holds the write end of a stdout pipe
+    int status = 0;
+    bool stopping = false;
+    for (;;) {
+      if (waitpid(peer, &status, 0) == peer) break;
+      if (errno != EINTR) _exit(127);
+      if (!stopping) kill(peer, SIGTERM);
+      stopping = true;
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0));
+  }
+  if (in >= 0) close(in);
+  if (err >= 0) close(err);
   if (captureStdout) {
     close(pipeFds[1]);
-    out_ = pipeFds[0];
+    if (pid_ > 0) out_ = pipeFds[0];
+    else close(pipeFds[0]);
+  } else if (out >= 0) {
+    close(out);
   }
-  if (rc != 0) {
+  if (pid_ < 0) {
     pid_ = -1;
     return false;
   }
   return true;
 }
+
+bool PeerInstalled(const std::string& program) { return !ResolveProgram(program).empty(); }
 
 std::string ChildProcess::ReadLine() {
   std::string line;
@@ -174,6 +237,26 @@ bool WaitForListener(int port, int timeoutMs, ChildProcess* process) {
   return false;
 }
 
+std::string RawHttpGet(int port, const std::string& path) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(uint16_t(port));
+  timeval tv{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::string out;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+    std::string req = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    send(fd, req.data(), req.size(), MSG_NOSIGNAL);
+    char buf[65536];
+    ssize_t n;
+    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) out.append(buf, size_t(n));
+  }
+  close(fd);
+  return out;
+}
+
 // Certificates.
 
 const TestCertificates& TestCertificates::Get() {
@@ -184,13 +267,14 @@ const TestCertificates& TestCertificates::Get() {
     c.dir = MakeTempFolder("certs");
     const std::string& d = c.dir;
     std::string log = d + "/openssl.log";
+    bool ok = !d.empty();
     auto ext = [&](const std::string& name, const std::string& san) {
       qtest::WriteHostFile(d + "/" + name + ".ext", "basicConstraints=CA:FALSE\nsubjectAltName=" + san + "\n");
       return d + "/" + name + ".ext";
     };
-    Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/ca.key", "-out",
-         d + "/ca.pem", "-days", "3", "-subj", "/CN=Quillet Test CA"},
-        log);
+    ok = Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/ca.key", "-out",
+              d + "/ca.pem", "-days", "3", "-subj", "/CN=Quillet Test CA"},
+             log) && ok;
     qtest::WriteHostFile(d + "/ca.cnf",
               "[ca]\ndefault_ca=d\n[d]\ndatabase=" + d + "/index.txt\nnew_certs_dir=" + d +
                   "\nserial=" + d + "/serial\ndefault_md=sha256\nunique_subject=no\npolicy=p\n[p]\ncommonName=supplied\n");
@@ -198,21 +282,21 @@ const TestCertificates& TestCertificates::Get() {
     qtest::WriteHostFile(d + "/serial", "1000\n");
     auto issue = [&](const std::string& name, const std::string& cn, const std::string& san, const char* start,
                      const char* end) {
-      Run({"openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/" + name + ".key", "-out",
-           d + "/" + name + ".csr", "-subj", "/CN=" + cn},
-          log);
-      Run({"openssl", "ca", "-batch", "-notext", "-config", d + "/ca.cnf", "-cert", d + "/ca.pem", "-keyfile",
+      ok = Run({"openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/" + name + ".key", "-out",
+                d + "/" + name + ".csr", "-subj", "/CN=" + cn},
+               log) && ok;
+      ok = Run({"openssl", "ca", "-batch", "-notext", "-config", d + "/ca.cnf", "-cert", d + "/ca.pem", "-keyfile",
            d + "/ca.key", "-in", d + "/" + name + ".csr", "-out", d + "/" + name + ".pem", "-startdate", start,
            "-enddate", end, "-extfile", ext(name, san)},
-          log);
+          log) && ok;
     };
     issue("server", "localhost", "DNS:localhost,IP:127.0.0.1", "20240101000000Z", "20991231000000Z");
     issue("expired", "localhost", "DNS:localhost,IP:127.0.0.1", "20200101000000Z", "20200102000000Z");
     issue("other", "other.example", "DNS:other.example", "20240101000000Z", "20991231000000Z");
-    Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/self.key", "-out",
-         d + "/self.pem", "-days", "3", "-subj", "/CN=localhost", "-addext",
-         "subjectAltName=DNS:localhost,IP:127.0.0.1"},
-        log);
+    ok = Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/self.key", "-out",
+              d + "/self.pem", "-days", "3", "-subj", "/CN=localhost", "-addext",
+              "subjectAltName=DNS:localhost,IP:127.0.0.1"},
+             log) && ok;
     c.caFile = d + "/ca.pem";
     c.serverCert = d + "/server.pem";
     c.serverKey = d + "/server.key";
@@ -222,6 +306,7 @@ const TestCertificates& TestCertificates::Get() {
     c.otherNameKey = d + "/other.key";
     c.selfSignedCert = d + "/self.pem";
     c.selfSignedKey = d + "/self.key";
+    c.ok = ok;
     certs = c;
     std::atexit([] { RemoveTree(certs.dir); });
   });

@@ -35,6 +35,21 @@ class ChildProcess {
   int out_ = -1;
 };
 
+// Whether a peer program is installed: found in PATH or in /usr/sbin or /sbin.
+bool PeerInstalled(const std::string& program);
+
+// For a test that needs a real peer: when the peer did not start, the test
+// fails if the program is installed (the install script installs every
+// peer, so a broken one must not pass unseen) and is skipped only when the
+// program is absent.
+#define QNET_REQUIRE_PEER(started, program)                                                     \
+  do {                                                                                          \
+    if (!(started)) {                                                                           \
+      if (::qnet::PeerInstalled(program)) FAIL() << (program) << " is installed but did not start"; \
+      else GTEST_SKIP() << (program) << " is not installed";                                    \
+    }                                                                                           \
+  } while (0)
+
 // A fresh folder under the temporary folder, removed by RemoveTree.
 std::string MakeTempFolder(const std::string& tag);
 void RemoveTree(const std::string& path);
@@ -44,6 +59,10 @@ int FreeLoopbackPort();
 // way to say it is ready); false after timeoutMs.
 // Gives up early when the given process has ended.
 bool WaitForListener(int port, int timeoutMs, ChildProcess* process = nullptr);
+
+// The raw bytes a loopback server answers to a plain GET of path (the whole
+// stream until it closes).
+std::string RawHttpGet(int port, const std::string& path);
 
 // Certificates made at test time: a CA and server certificates it issued.
 struct TestCertificates {
@@ -57,6 +76,7 @@ struct TestCertificates {
   std::string otherNameKey;
   std::string selfSignedCert; // localhost, issued by nobody we trust
   std::string selfSignedKey;
+  bool ok = false;  // the openssl tool made every one of them
   // Made once per process.
   static const TestCertificates& Get();
 };

@@ -2,15 +2,18 @@
 // service that serves its login over TLS and the rest over plain HTTP on
 // one port, and records every request.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/encoding.h"
 #include "kernel/kernel.h"
 #include "support/device_fixture.h"
 #include "support/net_servers.h"
@@ -23,7 +26,7 @@ std::string J(const std::string& s) {
   for (unsigned char c : s) {
     if (c == '"') out += "\\\"";
     else if (c == '\\') out += "\\\\";
-    else if (c < 0x20) {
+    else if (c < 0x20 || c >= 0x7f) {
       char buf[8];
       snprintf(buf, sizeof buf, "\\u%04x", c);
       out += buf;
@@ -59,7 +62,8 @@ class AgencyTest : public ::testing::Test {
     std::string script = "{\"rules\": [";
     for (size_t i = 0; i < rules.size(); ++i) script += (i ? ", " : "") + rules[i];
     const auto& certs = qnet::TestCertificates::Get();
-    if (!server_.Start(script + "]}", certs.serverCert, certs.serverKey)) return false;
+    EXPECT_TRUE(certs.ok) << "the openssl tool did not make the test certificates";
+    if (!certs.ok || !server_.Start(script + "]}", certs.serverCert, certs.serverKey)) return false;
     agency_.SetServiceHost(Host());
     agency_.SetCaFile(CString(qk::FromUtf8(certs.caFile)));
     agency_.SetProxy(CString());
@@ -72,6 +76,11 @@ class AgencyTest : public ::testing::Test {
   std::string Read(const char* name) { return qtest::ReadHostFile(*root_ + "/" + name); }
   std::vector<std::string> Requests() { return server_.Requests(); }
   static std::string Line(const std::string& req) { return req.substr(0, req.find("\r\n")); }
+  // The refresh run form-encodes the account before it logs in.
+  static CString Form(const CString& text) {
+    CString out;
+    return FormUrlEncode(out, text);
+  }
 
   static std::string* root_;
   qnet::ScriptedServer server_;
@@ -85,7 +94,7 @@ TEST_F(AgencyTest, TheServiceRequestsInOrderAndForm) {
                      R("/reader/atom/feed/", Ok("<feed/>")),
                      R("/reader/api/0/token", Ok("tok123\n")),
                      R("/reader/api/0/edit-tag", Ok("OK"), ", \"times\": 2")}));
-  agency_.Login(u"me@example.com", u"p&ss=w+rd");
+  agency_.Login(Form(u"me@example.com"), Form(u"p&ss=w+rd"));
   EXPECT_TRUE(Requests().empty());  // the login waits for the first operation
   agency_.GetSubscriptions(File("subs.xml"));
   EXPECT_EQ(Read("subs.xml"), "<subscriptions/>");
@@ -100,7 +109,7 @@ TEST_F(AgencyTest, TheServiceRequestsInOrderAndForm) {
   std::vector<bool> tls = server_.RequestsOverTls();
   ASSERT_EQ(seen.size(), 6u);
   std::string common = HostHeader() + "Connection: close\r\n";
-  std::string login = "Email=me%40example.com&Passwd=p%26ss%3Dw%2Brd";
+  std::string login = "Email=me%40example%2Ecom&Passwd=p%26ss%3Dw%2Brd";
   EXPECT_EQ(seen[0], "POST /accounts/ClientLogin HTTP/1.1\r\n" + common +
                          "Accept-Encoding: identity\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                          "Content-Length: " + std::to_string(login.size()) + "\r\n\r\n" + login);
@@ -117,6 +126,67 @@ TEST_F(AgencyTest, TheServiceRequestsInOrderAndForm) {
                          std::to_string(tag.size()) + "\r\nCookie: SID=abc123\r\n\r\n" + tag);
   EXPECT_NE(seen[5].find("&a=user%2F-%2Fstate%2Fcom.google%2Fkept-unread&T=tok123"), std::string::npos);
   for (size_t i = 1; i < tls.size(); ++i) EXPECT_FALSE(tls[i]);
+}
+
+// From the account the user typed to the bytes the service receives: the
+// refresh run form-encodes, the agency sends the texts as they are.
+TEST_F(AgencyTest, TheAccountIsFormEncodedOnce) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=once\n")), R("/reader/api/0/subscription/list", Ok("<s/>"))}));
+  agency_.Login(Form(u"first.last&co@example.com"), Form(u"p&ss=w+rd \u00e9%"));
+  agency_.GetSubscriptions(File("once.xml"));
+  std::vector<std::string> seen = Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  std::string body = "Email=first%2Elast%26co%40example%2Ecom&Passwd=p%26ss%3Dw%2Brd+%C3%A9%25";
+  EXPECT_EQ(seen[0].substr(seen[0].find("\r\n\r\n") + 4), body);
+  EXPECT_NE(seen[0].find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
+  EXPECT_NE(seen[1].find("\r\nCookie: SID=once\r\n"), std::string::npos);
+}
+
+// A session id and a token with bytes above 0x7F (valid UTF-8 or not) go
+// back to the service exactly as it sent them.
+TEST_F(AgencyTest, SessionIdAndTokenGoBackByteForByte) {
+  std::string sid = "\xe9t\xc3\xa9\xff";
+  std::string token = "tok\xe9\xc3\xa9";
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=" + sid + "\n")), R("/reader/api/0/token", Ok(token)),
+                     R("/reader/api/0/edit-tag", Ok("OK"))}));
+  agency_.Login(u"a", u"b");
+  ASSERT_TRUE(agency_.SyncItem(u"i1", 1));
+  std::vector<std::string> seen = Requests();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_NE(seen[1].find("\r\nCookie: SID=" + sid + "\r\n"), std::string::npos) << seen[1];
+  EXPECT_NE(seen[2].find("\r\nCookie: SID=" + sid + "\r\n"), std::string::npos) << seen[2];
+  std::string body = "i=i1&a=user%2F-%2Fstate%2Fcom.google%2Fread&T=" + token;
+  EXPECT_EQ(seen[2].substr(seen[2].find("\r\n\r\n") + 4), body);
+  EXPECT_NE(seen[2].find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
+}
+
+std::atomic<int> g_sigpipes{0};
+
+// The login always runs over https: cancelling it while it waits for the
+// service's answer ends it without a signal that would end the reader.
+TEST_F(AgencyTest, TerminateDuringTheLoginRaisesNoSigpipe) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", "", ", \"silent\": true, \"times\": 0"),
+                     R("/reader/api/0/subscription/list", Ok("<s/>"), ", \"times\": 0")}));
+  struct sigaction sa {}, old {};
+  sa.sa_handler = [](int) { g_sigpipes.fetch_add(1); };
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGPIPE, &sa, &old);
+  agency_.Login(u"a", u"b");
+  auto start = std::chrono::steady_clock::now();
+  std::thread ui([&] {
+    while (Requests().empty() && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    agency_.Terminate();
+  });
+  CString feed = u"f";
+  EXPECT_FALSE(agency_.DownloadFeed(feed, File("cancelled.xml"), 5));
+  ui.join();
+  sigaction(SIGPIPE, &old, nullptr);
+  EXPECT_EQ(g_sigpipes.load(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  std::vector<std::string> seen = Requests();
+  ASSERT_EQ(seen.size(), 1u);  // the cancelled login, nothing after it
+  EXPECT_TRUE(server_.RequestsOverTls().at(0));
 }
 
 TEST_F(AgencyTest, LoginReplyLinesAreReadWhole) {
@@ -150,6 +220,9 @@ TEST_F(AgencyTest, AFailedFeedIsRetriedOnceAfterANewLogin) {
   std::vector<std::string> seen = Requests();
   ASSERT_EQ(seen.size(), 4u);
   EXPECT_NE(seen[3].find("Cookie: SID=second\r\n"), std::string::npos);
+  // The second login goes out with the User-Agent the downloader holds.
+  EXPECT_EQ(Line(seen[2]), "POST /accounts/ClientLogin HTTP/1.1");
+  EXPECT_NE(seen[2].find("\r\nUser-Agent: Quillet Mobile\r\n"), std::string::npos) << seen[2];
 
   // Both attempts fail: the feed is asked for twice, with one new login
   // between, and nothing more.
@@ -174,6 +247,9 @@ TEST_F(AgencyTest, ASyncItemRetrySendsTheNewSidAndANewToken) {
   EXPECT_NE(seen[2].find("Cookie: SID=one\r\n"), std::string::npos);
   EXPECT_NE(seen[2].find("&T=tok1"), std::string::npos);
   EXPECT_NE(seen[4].find("Cookie: SID=two\r\n"), std::string::npos);
+  // Login and token requests keep the downloader's User-Agent.
+  EXPECT_NE(seen[3].find("\r\nUser-Agent: Quillet Mobile\r\n"), std::string::npos) << seen[3];
+  EXPECT_NE(seen[4].find("\r\nUser-Agent: Quillet Mobile\r\n"), std::string::npos) << seen[4];
   EXPECT_NE(seen[5].find("Cookie: SID=two\r\n"), std::string::npos);
   EXPECT_EQ(seen[5].find("SID=one"), std::string::npos);
   EXPECT_NE(seen[5].find("&T=tok2"), std::string::npos);
@@ -247,7 +323,7 @@ TEST_F(AgencyTest, EnableLogSwitchesTheRunLog) {
 
 TEST_F(AgencyTest, TheProxyGivenBeforeLoginCarriesTheLogin) {
   qnet::TinyProxy proxy;
-  if (!proxy.Start()) GTEST_SKIP() << "tinyproxy did not start";
+  QNET_REQUIRE_PEER(proxy.Start(), "tinyproxy");
   ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=p\n")), R("/reader/api/0/subscription/list", Ok("<s/>"))}));
   agency_.SetProxy(CString(qk::FromUtf8("127.0.0.1:" + std::to_string(proxy.port()))));
   agency_.Login(u"a", u"b");

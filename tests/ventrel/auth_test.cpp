@@ -28,7 +28,7 @@ class ApacheAuthTest : public vtest::HttpTest {
   }
   void SetUp() override {
     HttpTest::SetUp();
-    if (!apache_) GTEST_SKIP() << "apache2 did not start";
+    QNET_REQUIRE_PEER(apache_ != nullptr, "apache2");
   }
   CString Url(const std::string& path) {
     return Wide("http://127.0.0.1:" + std::to_string(apache_->port()) + path);

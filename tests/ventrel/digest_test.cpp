@@ -25,6 +25,30 @@ TEST(Md5, Rfc1321Vectors) {
   for (const auto& c : cases) EXPECT_EQ(DigestToHex(Md5(c.in)), c.hex) << c.in;
 }
 
+// Lengths around the padding boundary: 55 bytes leave just room for the
+// padding byte and the length in one block, 56 need a second block; 119
+// and 120 are the same edge one block later.
+TEST(Digests, LengthsAroundThePaddingBoundary) {
+  struct {
+    size_t length;
+    const char* md5;
+    const char* sha1;
+  } cases[] = {
+      {55, "cfe33c9c2ba09df0b010885925d60fc5", "aaea21e6c6312df9b161a43e305edb5f52e43c74"},
+      {56, "0143d0f012a3db3dd0dc9f1d1af1b0df", "3360faa4e36cd755a6c6969aaeb1363c25a5106f"},
+      {63, "165f94b82d5b01bd6c8c642161db013b", "3548370e41272d044b7fcc0febe5a892649a2c9d"},
+      {64, "634a6228281ab4b75f46b3312da896a4", "4d8fe1e870687ec6b8e14ac1f72bb3e3ef5febe9"},
+      {119, "545acade43f7b728051ddfbf65f82152", "212f0762dd33c764be61de9c127f8614ec5a381d"},
+      {120, "0fb58358446102650b4e99a0aaf929c6", "0c273740cd9ee7d005bcd1062629ecb369d34e56"},
+  };
+  for (const auto& c : cases) {
+    std::string text;
+    for (size_t i = 0; i < c.length; ++i) text += char('a' + (i * 5) % 26);
+    EXPECT_EQ(DigestToHex(Md5(text)), c.md5) << c.length;
+    EXPECT_EQ(DigestToHex(Sha1(text)), c.sha1) << c.length;
+  }
+}
+
 TEST(Md5, PiecewiseUpdatesEqualOneUpdate) {
   std::string text;
   for (int i = 0; i < 1000; ++i) text += char('a' + i % 26);

@@ -3,6 +3,11 @@
 // scripted server that serves http and https on one port with a
 // certificate made for the test.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include "ventrel/downloader.h"
 #include "ventrel_fixture.h"
@@ -35,6 +40,7 @@ class ProxyTest : public vtest::HttpTest {
   void SetUp() override {
     HttpTest::SetUp();
     const auto& certs = qnet::TestCertificates::Get();
+    QNET_REQUIRE_PEER(certs.ok, "openssl");
     ASSERT_TRUE(target_.Start(Script({Rule("/", Ok("through"), ", \"times\": 0")}), certs.serverCert,
                               certs.serverKey));
     dl_.SetCaFile(Wide(certs.caFile));
@@ -76,46 +82,46 @@ class ProxyTest : public vtest::HttpTest {
 Peers* ProxyTest::peers_ = nullptr;
 
 TEST_F(ProxyTest, DirectHttpAndHttps) {
-  FetchBoth();
-  std::string first = target_.Requests()[0];
+  ASSERT_NO_FATAL_FAILURE(FetchBoth());
+  std::string first = target_.Requests().at(0);
   EXPECT_EQ(first.substr(0, first.find("\r\n\r\n")),
             "GET /doc HTTP/1.1\r\nHost: localhost:" + std::to_string(target_.port()) +
                 "\r\nConnection: close\r\nAccept-Encoding: identity");
 }
 
 TEST_F(ProxyTest, HttpProxyTunnelsBothAndLendsItsAgentName) {
-  if (!peers_->tinyOk) GTEST_SKIP() << "tinyproxy did not start";
+  QNET_REQUIRE_PEER(peers_->tinyOk, "tinyproxy");
   dl_.SetProxy(Wide("127.0.0.1:" + std::to_string(peers_->tiny.port())));
   dl_.SetUserAgent(u"Quillet Mobile");
-  FetchBoth();
+  ASSERT_NO_FATAL_FAILURE(FetchBoth());
   // The CONNECT reply's "Proxy-agent" becomes the agent of the request.
-  std::string req = target_.Requests()[0];
+  std::string req = target_.Requests().at(0);
   EXPECT_NE(req.find("\r\nUser-Agent: tinyproxy/"), std::string::npos) << req;
 }
 
 TEST_F(ProxyTest, Socks4CarriesBoth) {
-  if (!peers_->danteOk) GTEST_SKIP() << "danted did not start";
+  QNET_REQUIRE_PEER(peers_->danteOk, "danted");
   CProxySettings p = Proxy(PROXY_SOCKS4, peers_->dante.port());
   dl_.SetProxySettings(&p);
-  FetchBoth();
+  ASSERT_NO_FATAL_FAILURE(FetchBoth());
 }
 
 TEST_F(ProxyTest, Socks5WithoutAuthenticationCarriesBoth) {
-  if (!peers_->danteOk) GTEST_SKIP() << "danted did not start";
+  QNET_REQUIRE_PEER(peers_->danteOk, "danted");
   CProxySettings p = Proxy(PROXY_SOCKS5, peers_->dante.port());
   dl_.SetProxySettings(&p);
-  FetchBoth();
+  ASSERT_NO_FATAL_FAILURE(FetchBoth());
 }
 
 TEST_F(ProxyTest, Socks5WithUserAndPasswordCarriesBoth) {
-  if (!peers_->danteAuthOk) GTEST_SKIP() << "danted with authentication did not start";
+  QNET_REQUIRE_PEER(peers_->danteAuthOk, "danted");
   CProxySettings p = Proxy(PROXY_SOCKS5, peers_->danteAuth.port(), "quillet", "s0cks pass");
   dl_.SetProxySettings(&p);
-  FetchBoth();
+  ASSERT_NO_FATAL_FAILURE(FetchBoth());
 }
 
 TEST_F(ProxyTest, Socks5RefusalsFailTheConnection) {
-  if (!peers_->danteAuthOk) GTEST_SKIP() << "danted with authentication did not start";
+  QNET_REQUIRE_PEER(peers_->danteAuthOk, "danted");
   CProxySettings wrong = Proxy(PROXY_SOCKS5, peers_->danteAuth.port(), "quillet", "wrong");
   dl_.SetProxySettings(&wrong);
   CString url = Url("http");
@@ -244,7 +250,8 @@ TEST_F(TlsTest, WithoutTheTestAuthorityTheServerIsNotTrusted) {
 }
 
 TEST_F(TlsTest, ThroughAProxyTheCertificateMustNameTheTarget) {
-  if (!peers_->tinyOk || !peers_->danteOk) GTEST_SKIP() << "proxies did not start";
+  QNET_REQUIRE_PEER(peers_->tinyOk, "tinyproxy");
+  QNET_REQUIRE_PEER(peers_->danteOk, "danted");
   const auto& certs = qnet::TestCertificates::Get();
   ASSERT_TRUE(StartWith(certs.otherNameCert, certs.otherNameKey));
   dl_.SetProxy(Wide("127.0.0.1:" + std::to_string(peers_->tiny.port())));
@@ -298,6 +305,8 @@ TEST_F(TlsTest, TheTargetIsNamedInTheServerNameIndication) {
   ASSERT_TRUE(listening) << "openssl s_server did not start";
   CString url = Wide("https://localhost:" + std::to_string(port) + "/");
   EXPECT_TRUE(dl_.SaveHttpObject(url, u"sni.html", 0)) << "direct: code " << dl_.GetLastErrorCode();
+  EXPECT_TRUE(peers_->danteOk || !qnet::PeerInstalled("danted"));
+  EXPECT_TRUE(peers_->tinyOk || !qnet::PeerInstalled("tinyproxy"));
   if (peers_->danteOk) {
     CProxySettings p = Proxy(PROXY_SOCKS5, peers_->dante.port());
     dl_.SetProxySettings(&p);
@@ -320,6 +329,75 @@ TEST_F(TlsTest, RedirectFromHttpToHttps) {
   ASSERT_TRUE(dl_.SaveHttpObject(url, u"r.txt", 0)) << dl_.GetLastErrorCode();
   EXPECT_EQ(ReadDeviceFile(u"r.txt"), "through");
   EXPECT_TRUE(target_.RequestsOverTls().at(0));
+}
+
+// Counts SIGPIPE signals raised in this process while it lives; the default
+// action would end the reader instead.
+class SigpipeWatch {
+ public:
+  SigpipeWatch() {
+    count_ = 0;
+    struct sigaction sa {};
+    sa.sa_handler = [](int) { count_.fetch_add(1); };
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGPIPE, &sa, &old_);
+  }
+  ~SigpipeWatch() { sigaction(SIGPIPE, &old_, nullptr); }
+  int count() const { return count_.load(); }
+
+ private:
+  static std::atomic<int> count_;
+  struct sigaction old_ {};
+};
+std::atomic<int> SigpipeWatch::count_{0};
+
+// Cancelling an https transfer while it waits for the answer or reads the
+// body, directly and through each proxy kind: the transfer fails with the
+// code of its phase and the process gets no SIGPIPE.
+TEST_F(TlsTest, CancelledHttpsTransfersRaiseNoSigpipe) {
+  const auto& certs = qnet::TestCertificates::Get();
+  std::string body = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(65536, 'b');
+  ASSERT_TRUE(other_.Start(Script({Rule("/wait", "", ", \"silent\": true, \"times\": 0"),
+                                   Rule("/body", body,
+                                        ", \"chunks\": [{\"data\": \"late\", \"delay_ms\": 20000}], "
+                                        "\"hold\": true, \"times\": 0")}),
+                           certs.serverCert, certs.serverKey));
+  QNET_REQUIRE_PEER(peers_->tinyOk, "tinyproxy");
+  QNET_REQUIRE_PEER(peers_->danteOk, "danted");
+  struct Route {
+    const char* name;
+    int kind;  // -1 direct
+    int port;
+  } routes[] = {{"direct", -1, 0},
+                {"http proxy", PROXY_HTTP, peers_->tiny.port()},
+                {"socks4", PROXY_SOCKS4, peers_->dante.port()},
+                {"socks5", PROXY_SOCKS5, peers_->dante.port()}};
+  SigpipeWatch watch;
+  size_t requests = 0;
+  for (const Route& r : routes) {
+    CProxySettings p = Proxy(r.kind, r.port);
+    dl_.SetProxySettings(r.kind < 0 ? nullptr : &p);
+    for (bool inBody : {false, true}) {
+      dl_.ResetCancel();
+      const char16_t* file = inBody ? u"body.txt" : u"wait.txt";
+      std::string host = DeviceTest::Host(file);
+      unlink(host.c_str());
+      ++requests;
+      auto start = std::chrono::steady_clock::now();
+      std::thread ui([&] {
+        if (inBody) WaitForFileSize(host, 8192);
+        else WaitForRequests(other_, requests);
+        dl_.Terminate();
+      });
+      CString url = Wide("https://localhost:" + std::to_string(other_.port()) + (inBody ? "/body" : "/wait"));
+      EXPECT_FALSE(dl_.SaveHttpObject(url, file, 0)) << r.name;
+      ui.join();
+      EXPECT_EQ(dl_.GetLastErrorCode(), inBody ? DL_STORE_FAILED : DL_NO_RESPONSE) << r.name << " body " << inBody;
+      EXPECT_LT(vtest::ElapsedMs(start), 8000) << r.name;
+      EXPECT_EQ(watch.count(), 0) << r.name << (inBody ? ": cancelled in the body" : ": cancelled in the header wait");
+    }
+  }
+  EXPECT_TRUE(other_.RequestsOverTls().at(0));
 }
 
 TEST(CertificateNames, TheCommonNameEndsAtTheFirstSeparator) {
