@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "gdi/image_codec.h"
+#include "user/dialog.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/channel_list_view.h"
@@ -15,26 +16,18 @@ CChannelListDlg::~CChannelListDlg() {
   m_pChannelList = nullptr;
   delete m_pOpml;
   m_pOpml = nullptr;
-  if (m_hWnd && IsWindow(m_hWnd)) {
-    SetWindowLongW(m_hWnd, GWL_USERDATA, 0);
-    DestroyWindow(m_hWnd);
-  }
+  if (m_hWnd && ::IsWindow(m_hWnd)) DestroyWindow();
 }
 
-BOOL CChannelListDlg::Create(HWND parent) {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = StaticProc;
-  wc.lpszClassName = QUILLET_CHANNEL_LIST_DIALOG_CLASS;
-  WNDCLASSW existing{};
-  if (!GetClassInfoW(nullptr, QUILLET_CHANNEL_LIST_DIALOG_CLASS, &existing)) RegisterClassW(&wc);
-  RECT area{};
-  if (parent) GetClientRect(parent, &area);
-  m_hWnd = CreateWindowExW(0, QUILLET_CHANNEL_LIST_DIALOG_CLASS, u"", WS_CHILD | WS_VISIBLE, 0, 0, area.right - area.left,
-                           area.bottom - area.top, parent, nullptr, nullptr, this);
-  if (!m_hWnd) return FALSE;
+BOOL CChannelListDlg::Create(CWnd* parent) {
+  CRect area;
+  if (parent) parent->GetClientRect(&area);
+  m_template = qk::DialogTemplateBuilder(WS_CHILD | WS_VISIBLE | DS_CONTROL, 0, 0, 0, 10, 10).Build();
+  if (!CreateIndirect(reinterpret_cast<LPCDLGTEMPLATE>(m_template.data()), parent)) return FALSE;
+  MoveWindow(0, 0, area.Width(), area.Height(), FALSE);
   m_pChannelList = &m_view;
-  return m_pChannelList->Create(nullptr, m_hWnd, 0, 0, area.right - area.left, area.bottom - area.top,
-                                reinterpret_cast<DWORD_PTR>(this), nullptr);
+  return m_view.Create(AfxGetInstanceHandle(), m_hWnd, 0, 0, area.Width(), area.Height(),
+                       reinterpret_cast<DWORD_PTR>(this), nullptr);
 }
 
 BOOL CChannelListDlg::LoadChannelList(LPCWSTR path) {
@@ -77,22 +70,10 @@ void CChannelListDlg::OnOutline(void* context, LPCWSTR parentText, LPCWSTR name,
   else if (key.CompareNoCase(u"newItemCount") == 0) o.newCount = int(wcstol(value, nullptr, 10));
 }
 
-LRESULT CALLBACK CChannelListDlg::StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  // The creation parameter arrives with the first creation message.
-  if ((message == WM_NCCREATE || message == WM_CREATE) && !GetWindowLongW(window, GWL_USERDATA)) {
-    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    SetWindowLongW(window, GWL_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    reinterpret_cast<CChannelListDlg*>(create->lpCreateParams)->m_hWnd = window;
-  }
-  auto* self = reinterpret_cast<CChannelListDlg*>(GetWindowLongW(window, GWL_USERDATA));
-  if (self) return self->WindowProc(message, wParam, lParam);
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
 LRESULT CChannelListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_MAKE_CHANNEL_ICON)
     return MakeChannelIcon(reinterpret_cast<LPCWSTR>(wParam), reinterpret_cast<LPCWSTR>(lParam)) ? 1 : 0;
-  return DefWindowProcW(m_hWnd, message, wParam, lParam);
+  return CDialog::WindowProc(message, wParam, lParam);
 }
 
 BOOL CChannelListDlg::MakeChannelIcon(LPCWSTR thumbnailPath, LPCWSTR imagePath) {

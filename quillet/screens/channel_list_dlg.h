@@ -4,26 +4,27 @@
 #pragma once
 
 #include <atomic>
+#include <vector>
 
 #include "framework/afx.h"
+#include "framework/dialog.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/ui/channel_list_view.h"
-#include "user/user.h"
 
-class CChannelListDlg : public CChannelListFields {
+class CChannelListDlg : public CDialog, public CChannelListFields {
  public:
   CChannelListDlg();
   ~CChannelListDlg() override;
 
-  // Creates the dialog's window as a child of the channel-list window, with
-  // the painted channel list filling it.
-  BOOL Create(HWND parent);
+  // Creates the dialog as a child filling the channel-list window, with the
+  // painted channel list filling the dialog.
+  BOOL Create(CWnd* parent);
   // Loads the channel list from path into the painted list (the rows are
   // refilled by the document's walk); a missing or broken file leaves an
   // empty list in the document. TRUE when the file was read.
   BOOL LoadChannelList(LPCWSTR path);
   HWND GetDialogWindow() const override { return m_hWnd; }
-  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   // Writes a thumbnail of the image: its centred square scaled to 32 x 32
   // pixels (scaled by the density on a touch screen); an image smaller than
@@ -33,7 +34,6 @@ class CChannelListDlg : public CChannelListFields {
   // The per-cent figure of the progress band.
   std::atomic<int> m_nProgress{0};
   CChannelListView m_view;
-  HWND m_hWnd = nullptr;
 
  private:
   // The document's outline visitor: gathers an outline's attributes and adds
@@ -43,5 +43,5 @@ class CChannelListDlg : public CChannelListFields {
     CString title, url, updateTime;
     int channel = -1, itemCount = 0, newCount = 0;
   } m_outline;
-  static LRESULT CALLBACK StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  std::vector<DWORD> m_template;
 };

@@ -9,38 +9,20 @@
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/channel_list_view.h"
 
+BEGIN_MESSAGE_MAP(CChannelListWnd, CWnd)
+ON_WM_TIMER()
+ON_COMMAND(ID_REFRESH_CHANNELS, OnRefresh)
+END_MESSAGE_MAP()
+
 CChannelListWnd::CChannelListWnd() = default;
 
 CChannelListWnd::~CChannelListWnd() {
-  if (m_hWnd && IsWindow(m_hWnd)) {
-    SetWindowLongW(m_hWnd, GWL_USERDATA, 0);
-    DestroyWindow(m_hWnd);
-  }
+  if (m_hWnd && ::IsWindow(m_hWnd)) DestroyWindow();
 }
 
-BOOL CChannelListWnd::Create(HWND frame, int width, int height) {
-  WNDCLASSW existing{};
-  if (!GetClassInfoW(nullptr, QUILLET_CHANNEL_LIST_WINDOW_CLASS, &existing)) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = StaticProc;
-    wc.lpszClassName = QUILLET_CHANNEL_LIST_WINDOW_CLASS;
-    RegisterClassW(&wc);
-  }
-  m_hWnd = CreateWindowExW(0, QUILLET_CHANNEL_LIST_WINDOW_CLASS, u"", WS_CHILD | WS_VISIBLE, 0, 0, width, height,
-                           frame, nullptr, nullptr, this);
-  return m_hWnd && m_dialog.Create(m_hWnd);
-}
-
-LRESULT CALLBACK CChannelListWnd::StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  // The creation parameter arrives with the first creation message.
-  if ((message == WM_NCCREATE || message == WM_CREATE) && !GetWindowLongW(window, GWL_USERDATA)) {
-    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    SetWindowLongW(window, GWL_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    reinterpret_cast<CChannelListWnd*>(create->lpCreateParams)->m_hWnd = window;
-  }
-  auto* self = reinterpret_cast<CChannelListWnd*>(GetWindowLongW(window, GWL_USERDATA));
-  if (self) return self->WindowProc(message, wParam, lParam);
-  return DefWindowProcW(window, message, wParam, lParam);
+BOOL CChannelListWnd::Create(CWnd* frame, const RECT& rect) {
+  if (!CreateEx(0, AfxRegisterWndClass(0), u"", WS_CHILD | WS_VISIBLE, rect, frame, 0)) return FALSE;
+  return m_dialog.Create(this);
 }
 
 void CChannelListWnd::StartRun() {
@@ -77,9 +59,9 @@ void CChannelListWnd::OnTimer(UINT_PTR id) {
   if (!app->DownloadManager().IsIdle()) return;
   SetDownloadStop(FALSE);
   HWND main = app->GetMainWindowHandle();
-  if (main) SendMessageW(main, WM_CHANNELS_DOWNLOAD_END, 0, 0);
+  if (main) ::SendMessageW(main, WM_CHANNELS_DOWNLOAD_END, 0, 0);
   else OnDownloadEnd();
-  KillTimer(m_hWnd, REFRESH_TIMER_ID);
+  ::KillTimer(m_hWnd, REFRESH_TIMER_ID);
   BroadcastRefreshMessage(MSG_DOWNLOAD_FINISHED);
 }
 
@@ -90,15 +72,6 @@ void CChannelListWnd::OnDownloadEnd() {
 
 LRESULT CChannelListWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_COMMAND:
-      if (LOWORD(wParam) == ID_REFRESH_CHANNELS) {
-        OnRefresh();
-        return 0;
-      }
-      break;
-    case WM_TIMER:
-      OnTimer(wParam);
-      return 0;
     case WM_CHANNELS_DOWNLOAD_END:
       OnDownloadEnd();
       return 0;
@@ -132,5 +105,5 @@ LRESULT CChannelListWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
     default:
       break;
   }
-  return DefWindowProcW(m_hWnd, message, wParam, lParam);
+  return CWnd::WindowProc(message, wParam, lParam);
 }

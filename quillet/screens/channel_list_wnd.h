@@ -8,27 +8,24 @@
 #include <atomic>
 
 #include "framework/afx.h"
+#include "framework/wnd.h"
 #include "quillet/screens/channel_list_dlg.h"
-#include "user/user.h"
 
-class CChannelListWnd {
+class CChannelListWnd : public CWnd {
  public:
   CChannelListWnd();
-  ~CChannelListWnd();
-  CChannelListWnd(const CChannelListWnd&) = delete;
-  CChannelListWnd& operator=(const CChannelListWnd&) = delete;
+  ~CChannelListWnd() override;
 
-  // Creates the window (child of the frame) and its dialog.
-  BOOL Create(HWND frame, int width, int height);
-  HWND GetSafeHwnd() const { return m_hWnd; }
+  // Creates the window filling the frame, and its dialog.
+  BOOL Create(CWnd* frame, const RECT& rect);
   CChannelListDlg& Dialog() { return m_dialog; }
 
   // The Refresh/Cancel command.
   void OnRefresh();
   void OnTimer(UINT_PTR id);
-  // The end of a refresh, forwarded by the main frame.
+  // The end of a refresh, sent on by the main frame.
   void OnDownloadEnd();
-  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   BOOL IsRunActive() const { return m_bRunActive; }
   BOOL IsStartPending() const { return m_bStartPending; }
@@ -36,10 +33,10 @@ class CChannelListWnd {
  private:
   void StartRun();
   void CancelRun();
-  static LRESULT CALLBACK StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-  HWND m_hWnd = nullptr;
   CChannelListDlg m_dialog;
   std::atomic<BOOL> m_bRunActive{FALSE};
   std::atomic<BOOL> m_bStartPending{FALSE};
+
+  DECLARE_MESSAGE_MAP()
 };

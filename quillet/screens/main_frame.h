@@ -1,27 +1,31 @@
-// The main window: it owns the channel-list window, forwards the refresh's
-// messages to it and closes the program on the Exit command.
+// The main window: it owns the channel-list window, sends the refresh's
+// messages on to it and closes the program on the Exit command.
 #pragma once
 
 #include "framework/afx.h"
+#include "framework/frame.h"
 #include "quillet/screens/channel_list_wnd.h"
-#include "user/user.h"
 
-class CMainFrame {
+class CMainFrame : public CFrameWnd {
  public:
   CMainFrame();
-  ~CMainFrame();
-  CMainFrame(const CMainFrame&) = delete;
-  CMainFrame& operator=(const CMainFrame&) = delete;
+  ~CMainFrame() override;
 
-  // Creates the top-level window and the channel-list window in it, and
-  // makes the frame the application's main window.
+  // Creates the frame (window class "QuilletMainWnd") and the channel-list
+  // window in it, and makes the frame the application's main window.
   BOOL Create(int width, int height);
-  HWND GetSafeHwnd() const { return m_hWnd; }
   CChannelListWnd& ChannelListWnd() { return m_channelList; }
-  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+
+ protected:
+  // The frame is owned by whoever created it (the application), not by its
+  // window.
+  void PostNcDestroy() override {}
+  LRESULT OnForwardToChannelList(WPARAM wParam, LPARAM lParam);
+  void OnAppExit();
+  void OnRefreshChannels();
 
  private:
-  static LRESULT CALLBACK StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  HWND m_hWnd = nullptr;
   CChannelListWnd m_channelList;
+
+  DECLARE_MESSAGE_MAP()
 };

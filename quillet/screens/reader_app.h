@@ -5,6 +5,7 @@
 #pragma once
 
 #include "framework/afx.h"
+#include "framework/wnd.h"
 #include "quillet/refresh/refresh_state.h"
 
 class CReaderApp : public CWinApp, public CRefreshApp {
@@ -12,7 +13,6 @@ class CReaderApp : public CWinApp, public CRefreshApp {
   CReaderApp();
   ~CReaderApp() override;
 
-  HWND GetMainWindowHandle() const override { return m_hMainWnd; }
-  // Set by the main frame when it is created.
-  HWND m_hMainWnd = nullptr;
+  // The main frame once it exists.
+  HWND GetMainWindowHandle() const override { return m_pMainWnd ? m_pMainWnd->GetSafeHwnd() : nullptr; }
 };
