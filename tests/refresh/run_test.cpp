@@ -1,8 +1,306 @@
-// Whole refresh runs.
+// Whole refresh runs: nginx serves the feeds, pages, images, logos and
+// icons (and fails on demand), the scripted sync service serves the
+// synchronised channels, the stand-in fetch program fetches the articles.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/settings.h"
+#include "kernel/kernel.h"
+#include "quillet/refresh/download_manager.h"
+#include "quillet/ui/channel_list_view.h"
 #include "refresh_fixture.h"
+#include "support/net_servers.h"
+#include "support/settings_registry.h"
+#include "ventrel/ventrel.h"
 
 namespace rtest {
-namespace {}
+namespace {
+
+std::string J(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"') out += "\\\"";
+    else if (c == '\\') out += "\\\\";
+    else if (c < 0x20) {
+      char buf[8];
+      snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else out += char(c);
+  }
+  return out + "\"";
+}
+
+std::string Rule(const std::string& path, const std::string& response, const std::string& extra = "") {
+  return "{\"path\": " + J(path) + (response.empty() ? "" : ", \"response\": " + J(response)) + extra + "}";
+}
+
+std::string Ok(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+std::string Subscription(const std::string& url, const std::string& title, const std::string& label) {
+  std::string s = "<object><string name=\"id\">feed/" + url + "</string><string name=\"title\">" + title + "</string>";
+  s += "<list name=\"categories\">";
+  if (!label.empty())
+    s += "<object><string name=\"id\">user/1/label/" + label + "</string><string name=\"label\">" + label +
+         "</string></object>";
+  return s + "</list></object>";
+}
+
+std::string Name(const char* format, int channel) {
+  char buf[64];
+  snprintf(buf, sizeof buf, format, channel);
+  return buf;
+}
+
+int CountLink(const std::vector<CItemRecord>& records, const std::string& link) {
+  int n = 0;
+  for (const CItemRecord& r : records) n += qk::ToUtf8(r.link.str()) == link;
+  return n;
+}
+
+class RunTest : public RefreshTest {
+ protected:
+  void SetUp() override {
+    RefreshTest::SetUp();
+    favicon_ = std::string("\0\0\1\0", 4) + "icon bytes";
+    logo_ = Png(120, 60, 99);
+    Serve("/favicon.ico", favicon_);
+    Serve("/logo.png", logo_);
+  }
+  // An RSS 2.0 channel of three items, the first with an image.
+  void ServeRss(int n) {
+    std::string img = "/img/c" + std::to_string(n) + ".png";
+    Serve(img, Png(100, 80, unsigned(n)));
+    std::vector<Item> items;
+    for (int i = 1; i <= 3; ++i) {
+      std::string body = i == 1 ? "<p>see <img src=\"" + Url(img) + "\"></p>" : "<p>text " + std::to_string(i) + "</p>";
+      items.push_back({"Item " + std::to_string(i), Url("/site" + std::to_string(n) + "/" + std::to_string(i)), body, ""});
+    }
+    Serve("/feeds/c" + std::to_string(n) + ".xml",
+          Rss2("Channel " + std::to_string(n), Url("/site" + std::to_string(n) + "/index.html"), n == 1 ? Url("/logo.png") : "", items));
+  }
+  void ServeOther(int n, bool atom) {
+    std::vector<Item> items;
+    for (int i = 1; i <= 3; ++i)
+      items.push_back({"Entry " + std::to_string(i), Url("/other" + std::to_string(n) + "/" + std::to_string(i)), "<p>b</p>", ""});
+    std::string link = Url("/other" + std::to_string(n) + "/");
+    Serve("/feeds/c" + std::to_string(n) + ".xml", atom ? Atom("A", link, items) : Rdf("R", link, items));
+  }
+  std::string favicon_, logo_;
+};
+
+TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
+  // The sync service: login over TLS, the subscription list, two feeds and
+  // the read marks, each as often as asked.
+  std::string one = "http://sync.example/feed/one", two = "http://sync.example/feed/two";
+  std::string subscriptions = "<object><list name=\"subscriptions\">" + Subscription(one, "Sync One renamed", "News") +
+                              Subscription(two, "Sync Two", "Tech") +
+                              Subscription("http://sync.example/feed/three", "Sync Three", "Sports") +
+                              Subscription("http://sync.example/feed/four", "Sync Four", "") + "</list></object>";
+  std::vector<Item> syncItems = {{"S1", "http://sync.example/a/1", "<p>s1</p>", "tag:google.com,2005:reader/item/0001", true},
+                                 {"S2", "http://sync.example/a/2", "<p>s2</p>", "tag:google.com,2005:reader/item/0002", false}};
+  std::vector<Item> syncItems2 = {{"T1", "http://sync.example/b/1", "<p>t1</p>", "tag:google.com,2005:reader/item/0101", false}};
+  std::string rules = "{\"rules\": [" + Rule("/accounts/ClientLogin", Ok("SID=sid\n"), ", \"times\": 0") + ", " +
+                      Rule("/reader/api/0/subscription/list", Ok(subscriptions), ", \"times\": 0") + ", " +
+                      Rule("/reader/atom/feed/" + one, Ok(Atom("One", "http://sync.example/", syncItems)), ", \"times\": 0") + ", " +
+                      Rule("/reader/atom/feed/" + two, Ok(Atom("Two", "http://sync.example/", syncItems2)), ", \"times\": 0") + ", " +
+                      Rule("/reader/api/0/token", Ok("tok"), ", \"times\": 0") + ", " +
+                      Rule("/reader/api/0/edit-tag", Ok("OK"), ", \"times\": 0") + "]}";
+  const auto& certs = qnet::TestCertificates::Get();
+  qnet::ScriptedServer sync;
+  ASSERT_TRUE(sync.Start(rules, certs.serverCert, certs.serverKey));
+  qtest::ScriptedHttpServer stall;
+  ASSERT_TRUE(stall.Start());
+  std::u16string serviceHost = qk::FromUtf8("localhost:" + std::to_string(sync.port()));
+  SetVentrel(u"Sync", 1);
+  SetVentrelText(u"Label", u"News,Tech");
+  SetVentrelText(u"Username", u"me@example.com");
+  SetVentrelText(u"Password", u"secret");
+  SetVentrelText(u"ServiceHost", serviceHost.c_str());
+
+  std::vector<Channel> channels;
+  for (int n = 1; n <= 10; ++n) {
+    ServeRss(n);
+    channels.push_back({n, "News", "Channel " + std::to_string(n), Url("/feeds/c" + std::to_string(n) + ".xml")});
+  }
+  for (int n = 11; n <= 16; ++n) {
+    ServeOther(n, n <= 13);
+    channels.push_back({n, "Tech", "Other " + std::to_string(n), Url("/feeds/c" + std::to_string(n) + ".xml")});
+  }
+  channels.push_back({17, "Tech", "Broken", Url("/reset/c17.xml")});
+  channels.push_back({18, "Tech", "Stalled", stall.Url("/silent")});
+  channels.push_back({19, "Google Reader", "Sync One", one});
+  // The template channel: its items' pages are fetched by the program.
+  std::vector<Item> articles;
+  for (int i = 1; i <= 2; ++i) {
+    std::string page = "/articles/a" + std::to_string(i) + ".html";
+    Serve(page, "<html><body><p>Article " + std::to_string(i) + "</p><img src=\"p" + std::to_string(i) + ".png\"></body></html>");
+    Serve("/articles/p" + std::to_string(i) + ".png", Png(90, 90, unsigned(40 + i)));
+    Serve("/img/t" + std::to_string(i) + ".png", Png(100, 100, unsigned(50 + i)));
+    articles.push_back({"Article " + std::to_string(i), Url(page), "<img src=\"" + Url("/img/t" + std::to_string(i) + ".png") + "\">", ""});
+  }
+  Serve("/feeds/c20.xml", Rss2("Articles", Url("/articles/"), "", articles));
+  WriteDeviceFile(DataPath("Ch020.tpl"), "// extraction script\n");
+  channels.push_back({20, "News", "Articles", Url("/feeds/c20.xml")});
+  // What the broken channel had, and what a cancelled run left behind.
+  {
+    CItemStore store(0);
+    store.Open(DataPath("Ch017.bin"), 0, 0);
+    store.AddPendingItem(u"Old", u"http://old.example/1", u"", u"2026-12-01 10:00:00", 0, 0, u"<p>old</p>", u"Ch017-1-1.htm");
+    ASSERT_TRUE(store.Commit());
+  }
+  WriteDeviceFile(DataPath("Ch017~.xml"), Rss2("Stale", "http://stale.example/", "", {{"Stale item", "http://stale.example/1", "x", ""}}));
+  LoadChannels(channels);
+  dialog_->EnsureAgency()->SetCaFile(CString(qk::FromUtf8(certs.caFile)));
+
+  ASSERT_TRUE(RefreshAndWait(120000));
+
+  // The screens saw the run start, one refresh per stored feed, the end of
+  // the feeds, the full-text jobs and the end of the refresh, in order.
+  std::vector<std::string> seen = Messages();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front(), "Quillet.Download.Start");
+  EXPECT_EQ(seen.back(), "Quillet.Download.Finished");
+  EXPECT_EQ(CountMessages("Quillet.Download.Refresh"), 19);
+  EXPECT_EQ(CountMessages("Quillet.Download.Item.Get.Fulltext"), 2);
+  size_t headlines = std::find(seen.begin(), seen.end(), "Quillet.Download.Headlines.Finished") - seen.begin();
+  ASSERT_LT(headlines, seen.size());
+  for (size_t i = headlines; i < seen.size(); ++i) EXPECT_NE(seen[i], "Quillet.Download.Refresh");
+  for (size_t i = 0; i < headlines; ++i) EXPECT_NE(seen[i], "Quillet.Download.Item.Get.Fulltext");
+  EXPECT_GE(CountMessages("progress"), 21);
+
+  // The merge added the second subscription under the synchronised
+  // category, renamed and labelled the first, and ignored the others.
+  CChannelListView& view = dialog_->m_view;
+  ASSERT_EQ(view.GetItemCount(), 21);
+  for (int i = 0; i < view.GetItemCount(); ++i) {
+    CChannelListItem row;
+    ASSERT_TRUE(view.GetItem(i, row));
+    EXPECT_EQ(row.m_nState, 0) << i;
+  }
+  EXPECT_EQ(RefreshState().processedChannels.load(), 21);
+  EXPECT_EQ(RefreshState().queuedChannels.load(), 21);
+  EXPECT_EQ(SavedAttribute(one, "text"), "Sync One renamed");
+  EXPECT_EQ(SavedAttribute(one, "label"), "News");
+  EXPECT_EQ(SavedAttribute(two, "label"), "Tech");
+  EXPECT_EQ(SavedAttribute("http://sync.example/feed/three", "text"), "<none>");
+  EXPECT_EQ(SavedAttribute("http://sync.example/feed/four", "text"), "<none>");
+  EXPECT_FALSE(DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\VentrelSubscriptions.xml"));
+  int twoNumber = 0;
+  for (int i = 0; i < view.GetItemCount(); ++i) {
+    CChannelListItem row;
+    view.GetItem(i, row);
+    if (U(row.m_strUrl) == two) {
+      twoNumber = row.m_nChannel;
+      EXPECT_EQ(U(row.m_strCategory), "Google Reader");
+    }
+  }
+  ASSERT_EQ(twoNumber, 21);
+
+  // Files of the plain channels: the feed moved into place, logo, icon,
+  // the first item's image and its thumbnail.
+  for (int n = 1; n <= 16; ++n) {
+    EXPECT_TRUE(DataFileExists(Name("Ch%03d.xml", n))) << n;
+    EXPECT_FALSE(DataFileExists(Name("Ch%03d~.xml", n))) << n;
+    EXPECT_EQ(DataFile(Name("Ch%03d-Fav.ico", n)), favicon_) << n;
+    std::vector<CItemRecord> records = Records(n);
+    EXPECT_EQ(records.size(), 3u) << n;
+    EXPECT_EQ(SavedAttribute(U(W(channels[size_t(n - 1)].url)), "itemCount"), "3") << n;
+    EXPECT_EQ(SavedAttribute(channels[size_t(n - 1)].url, "newItemCount"), "3") << n;
+    EXPECT_NE(SavedAttribute(channels[size_t(n - 1)].url, "lastUpdateTime"), "<none>") << n;
+  }
+  EXPECT_EQ(DataFile("Ch001-Logo.img"), logo_);
+  EXPECT_FALSE(DataFileExists("Ch002-Logo.img"));
+  std::vector<CItemRecord> first = Records(1);
+  ASSERT_EQ(first.size(), 3u);
+  int thumbnails = 0;
+  for (const CItemRecord& r : first) {
+    if (r.type & ITEM_TYPE_THUMBNAIL) {
+      ++thumbnails;
+      std::string page = U(r.pageName);
+      EXPECT_TRUE(DataFileExists(page.substr(0, page.rfind('.')) + ".bmp")) << page;
+    }
+  }
+  EXPECT_EQ(thumbnails, 1);
+
+  // The broken and the stalled channel: the error item, the old items kept,
+  // nothing of the stale file, the last update time written all the same.
+  std::vector<CItemRecord> broken = Records(17);
+  EXPECT_EQ(CountLink(broken, "http://old.example/1"), 1);
+  EXPECT_EQ(CountLink(broken, "http://127.0.0.1/lasterror"), 1);
+  EXPECT_EQ(CountLink(broken, "http://stale.example/1"), 0);
+  EXPECT_EQ(broken.size(), 2u);
+  EXPECT_FALSE(DataFileExists("Ch017.xml"));
+  EXPECT_NE(SavedAttribute(Url("/reset/c17.xml"), "lastUpdateTime"), "<none>");
+  EXPECT_EQ(SavedAttribute(Url("/reset/c17.xml"), "itemCount"), "");
+  std::vector<CItemRecord> stalled = Records(18);
+  ASSERT_EQ(stalled.size(), 1u);
+  EXPECT_EQ(stalled[0].type, ITEM_TYPE_ERROR);
+
+  // The synchronised channels came through the service.
+  std::vector<CItemRecord> synced = Records(19);
+  EXPECT_EQ(synced.size(), 2u);
+  EXPECT_EQ(Records(21).size(), 1u);
+  EXPECT_EQ(SavedAttribute(one, "newItemCount"), "1");  // the first entry was read on the service
+
+  // The template channel: a page per item written by the program, its
+  // images fetched and the page pointed at them, the thumbnails kept.
+  std::vector<CItemRecord> pages = Records(20);
+  ASSERT_EQ(pages.size(), 2u);
+  for (const CItemRecord& r : pages) {
+    std::string page = U(r.pageName);
+    std::string base = page.substr(0, page.rfind('.'));
+    std::string text = DataFile(page);
+    EXPECT_NE(text.find("src=" + base + "-01.png"), std::string::npos) << text;
+    EXPECT_EQ(DataFile(base + "-01.png").substr(0, 4), "\x89PNG");
+    EXPECT_TRUE(DataFileExists(base + ".bmp"));
+    EXPECT_EQ(r.type, ITEM_TYPE_PAGE | ITEM_TYPE_THUMBNAIL) << page;
+    EXPECT_EQ(r.readFlag, DWORD(ITEM_READ_UNREAD_FETCHED));
+  }
+  EXPECT_FALSE(IsDownloadStopped());
+  EXPECT_FALSE(frame_->ChannelListWnd().IsRunActive());
+  CString lastUpdate;
+  GetRegistryString(lastUpdate, u"LastUpdateTime", u"");
+  EXPECT_EQ(lastUpdate.GetLength(), 19);
+
+  // Read on the device: one plain item and one synchronised item the
+  // service has as unread.
+  {
+    CItemStore store(0);
+    store.Open(DataPath("Ch001.bin"), 0, 0);
+    SetItemReadState(&store, first[1].link, ITEM_READ_READ);
+    CItemStore s19(0);
+    s19.Open(DataPath("Ch019.bin"), 0, 0);
+    SetItemReadState(&s19, u"http://sync.example/a/2", ITEM_READ_READ);
+  }
+  size_t requestsBefore = sync.Requests().size();
+
+  // The same feeds again store nothing twice.
+  ClearMessages();
+  ASSERT_TRUE(RefreshAndWait(120000));
+  EXPECT_EQ(CountMessages("Quillet.Download.Refresh"), 19);
+  EXPECT_EQ(CountMessages("Quillet.Download.Item.Get.Fulltext"), 0);
+  for (int n : {1, 2, 11, 14, 16}) EXPECT_EQ(Records(n).size(), 3u) << n;
+  EXPECT_EQ(Records(19).size(), 2u);
+  EXPECT_EQ(Records(20).size(), 2u);
+  EXPECT_EQ(Records(21).size(), 1u);
+  EXPECT_EQ(Records(17).size(), 2u);
+  EXPECT_EQ(Records(1)[1].readFlag, DWORD(ITEM_READ_READ));
+  EXPECT_EQ(SavedAttribute(channels[0].url, "newItemCount"), "2");
+  // The item read on the device was marked read on the service.
+  std::vector<std::string> requests = sync.Requests();
+  int marks = 0;
+  for (size_t i = requestsBefore; i < requests.size(); ++i)
+    if (requests[i].find("POST /reader/api/0/edit-tag") == 0) {
+      ++marks;
+      EXPECT_NE(requests[i].find("i=tag:google.com,2005:reader/item/0002"), std::string::npos) << requests[i];
+    }
+  EXPECT_EQ(marks, 1);
+}
+
+}  // namespace
 }  // namespace rtest
