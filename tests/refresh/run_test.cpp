@@ -302,5 +302,133 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
   EXPECT_EQ(marks, 1);
 }
 
+TEST_F(RunTest, ACancelMidRunKeepsNothingHalfWrittenAndTheRefreshStillEnds) {
+  std::vector<Channel> channels;
+  for (int n = 1; n <= 6; ++n) {
+    if (n == 3) continue;
+    ServeRss(n);
+    channels.push_back({n, "News", "Channel " + std::to_string(n), Url("/feeds/c" + std::to_string(n) + ".xml")});
+  }
+  // The third feed comes slowly (16 KB/s after its first 16 KB).
+  std::vector<Item> many;
+  for (int i = 0; i < 60; ++i)
+    many.push_back({"Long " + std::to_string(i), Url("/long/" + std::to_string(i)), std::string(1500, 'x'), ""});
+  Serve("/slow/c3.xml", Rss2("Slow", Url("/long/"), "", many));
+  channels.insert(channels.begin() + 2, {3, "News", "Channel 3", Url("/slow/c3.xml")});
+  std::string oldFeed = Rss2("Old", "http://old.example/", "", {{"Old", "http://old.example/1", "o", ""}});
+  WriteDeviceFile(DataPath("Ch003.xml"), oldFeed);
+  {
+    CItemStore store(0);
+    store.Open(DataPath("Ch003.bin"), 0, 0);
+    store.AddPendingItem(u"Old", u"http://old.example/1", u"", u"2026-12-01 10:00:00", 0, 0, u"o", u"Ch003-1-1.htm");
+    ASSERT_TRUE(store.Commit());
+  }
+  LoadChannels(channels);
+
+  SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  // The third channel's download has begun once its update time is written.
+  ASSERT_TRUE(PumpUntil([&] { return !SavedAttribute(Url("/slow/c3.xml"), "lastUpdateTime").empty(); }));
+  EXPECT_TRUE(frame_->ChannelListWnd().IsRunActive());
+  // The Refresh command of a running refresh cancels it.
+  SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Finished") == 1; }));
+
+  EXPECT_EQ(CountMessages("Quillet.Download.Refresh"), 2);
+  EXPECT_EQ(CountMessages("Quillet.Download.Headlines.Finished"), 1);
+  EXPECT_EQ(RefreshState().processedChannels.load(), 6);
+  EXPECT_EQ(RefreshState().queuedChannels.load(), 6);
+  for (int i = 0; i < dialog_->m_view.GetItemCount(); ++i) {
+    CChannelListItem row;
+    dialog_->m_view.GetItem(i, row);
+    EXPECT_EQ(row.m_nState, 0);
+  }
+  // The interrupted feed replaced nothing; the channels after it were not
+  // touched.
+  EXPECT_EQ(DataFile("Ch003.xml"), oldFeed);
+  std::vector<CItemRecord> kept = Records(3);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(U(kept[0].link), "http://old.example/1");
+  for (int n = 4; n <= 6; ++n) {
+    EXPECT_FALSE(DataFileExists(Name("Ch%03d.bin", n))) << n;
+    EXPECT_FALSE(DataFileExists(Name("Ch%03d.xml", n))) << n;
+    EXPECT_EQ(SavedAttribute(channels[size_t(n - 1)].url, "lastUpdateTime"), "") << n;
+  }
+  // The refresh is over: the stop flag is down again and the window idle.
+  EXPECT_FALSE(IsDownloadStopped());
+  EXPECT_FALSE(frame_->ChannelListWnd().IsRunActive());
+  EXPECT_TRUE(dialog_->m_toFetch.IsEmpty());
+  EXPECT_FALSE(dialog_->m_bHeadlinePhase.load());
+
+  // A half-fetched feed is never parsed later: the next run fetches anew.
+  WriteDeviceFile(DataPath("Ch003~.xml"), Rss2("Half", "http://half.example/", "", {{"Half", "http://half.example/1", "h", ""}}));
+  ASSERT_TRUE(RefreshAndWait(60000));
+  std::vector<CItemRecord> fresh = Records(3);
+  EXPECT_EQ(CountLink(fresh, "http://half.example/1"), 0);
+  EXPECT_EQ(CountLink(fresh, Url("/long/0")), 1);
+  for (int n = 4; n <= 6; ++n) EXPECT_EQ(Records(n).size(), 3u) << n;
+}
+
+TEST_F(RunTest, ASecondRunWhileTheManagerWorksAndTheEndOfAnUpdateTask) {
+  for (const char* name : {"a", "b"}) {
+    Serve(std::string("/articles/") + name + ".html", std::string("<html><p>") + name + "</p></html>");
+  }
+  std::string a = Url("/articles/a.html?wait"), b = Url("/articles/b.html");
+  Serve("/feeds/t.xml", Rss2("T", Url("/articles/"), "", {{"A", a, "<p>a</p>", ""}}));
+  ServeRss(2);
+  WriteDeviceFile(DataPath("Ch001.tpl"), "// script\n");
+  LoadChannels({{1, "News", "Template", Url("/feeds/t.xml")}, {2, "Google Reader", "Synced", Url("/feeds/c2.xml")}});
+  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, u"standin-go");
+
+  // The first refresh ends as soon as the last job was taken, while it runs.
+  ASSERT_TRUE(RefreshAndWait(60000));
+  CDownloadManager& manager = app_->DownloadManager();
+  EXPECT_TRUE(manager.IsWorkerRunning());
+  EXPECT_TRUE(manager.HasJob(W(a)));
+  // With synchronisation off the synchronised channel was not fetched.
+  EXPECT_FALSE(DataFileExists("Ch002.bin"));
+
+  // A second refresh while that job runs: its job waits for the same worker.
+  Serve("/feeds/t.xml", Rss2("T", Url("/articles/"), "", {{"A", a, "<p>a</p>", ""}, {"B", b, "<p>b</p>", ""}}));
+  ClearMessages();
+  SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Headlines.Finished") == 1; }));
+  EXPECT_TRUE(manager.HasJob(W(b)));
+  EXPECT_EQ(manager.GetJobCount(), 2);
+  SetEvent(go);
+  ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Finished") == 1; }, 60000));
+  ASSERT_TRUE(PumpUntil([&] { return !manager.IsWorkerRunning(); }));
+  std::string runs = ReadDeviceFile(u"\\standin-runs.txt");
+  size_t endA = runs.find("end|" + a), startB = runs.find(b + "|");
+  ASSERT_NE(endA, std::string::npos) << runs;
+  ASSERT_NE(startB, std::string::npos) << runs;
+  EXPECT_LT(endA, startB) << runs;
+  std::vector<CItemRecord> records = Records(1);
+  ASSERT_EQ(records.size(), 2u);
+  for (const CItemRecord& r : records) EXPECT_TRUE(DataFileExists(U(r.pageName))) << U(r.pageName);
+
+  // A one-channel refresh of the synchronised channel with synchronisation
+  // off marks it and fetches nothing.
+  ClearMessages();
+  dialog_->m_nSingleChannel = dialog_->m_view.FindItemById(2);
+  ASSERT_TRUE(RefreshAndWait(60000));
+  EXPECT_EQ(CountMessages("Quillet.Download.Refresh"), 0);
+  EXPECT_EQ(RefreshState().queuedChannels.load(), 1);
+  EXPECT_FALSE(DataFileExists("Ch002.bin"));
+  EXPECT_EQ(dialog_->m_nSingleChannel.load(), -1);
+
+  // An update task with a channel index past the list: the run still ends
+  // through its end, and the manager closes the program.
+  app_->m_bUpdateTask = TRUE;
+  ClearMessages();
+  dialog_->m_nSingleChannel = 7;
+  SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  EXPECT_TRUE(PumpUntil([] { return qk::QuitPosted(); }));
+  EXPECT_EQ(CountMessages("Quillet.Download.Headlines.Finished"), 1);
+  EXPECT_EQ(dialog_->m_nSingleChannel.load(), -1);
+  qk::ClearQuit();
+  app_->m_bUpdateTask = FALSE;
+  CloseHandle(go);
+}
+
 }  // namespace
 }  // namespace rtest
