@@ -304,9 +304,9 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
     if (dialog->m_pOpml) {
       CString text;
       text.Format(u"%d", itemCount);
-      dialog->m_pOpml->SetChannelAttribute(feedUrl, u"itemCount", text);
+      SetChannelAttributeIfChanged(dialog->m_pOpml, feedUrl, u"itemCount", text);
       text.Format(u"%d", newCount);
-      dialog->m_pOpml->SetChannelAttribute(feedUrl, u"newItemCount", text);
+      SetChannelAttributeIfChanged(dialog->m_pOpml, feedUrl, u"newItemCount", text);
     }
   }
   WriteLog(u"DoRssChannelDownload() finished.");

@@ -4,6 +4,7 @@
 
 #include "common/settings.h"
 #include "kernel/kernel.h"
+#include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/download_manager.h"
 #include "user/input.h"
 #include "ventrel/ventrel.h"
@@ -84,6 +85,17 @@ BOOL WriteSettingString(LPCWSTR section, LPCWSTR entry, LPCWSTR value) {
                                static_cast<DWORD>((wcslen(value) + 1) * sizeof(WCHAR)));
   RegCloseKey(key);
   return result == ERROR_SUCCESS;
+}
+
+void SetChannelAttributeIfChanged(COpmlXML* list, LPCWSTR url, LPCWSTR name, LPCWSTR value) {
+  if (!list) return;
+  std::lock_guard<std::recursive_mutex> hold(list->Lock());
+  CString current;
+  if (list->GetChannelAttribute(url, name, current) && current == CString(value)) {
+    // An attribute that is absent reads as empty too: write an empty value.
+    if (!current.IsEmpty()) return;
+  }
+  list->SetChannelAttribute(url, name, value);
 }
 
 CString LocalTimeText() {

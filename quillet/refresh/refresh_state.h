@@ -75,6 +75,10 @@ int ReadSettingInt(LPCWSTR section, LPCWSTR entry, int defaultValue);
 CString ReadSettingString(LPCWSTR section, LPCWSTR entry, LPCWSTR defaultValue);
 BOOL WriteSettingString(LPCWSTR section, LPCWSTR entry, LPCWSTR value);
 
+// Sets a channel's attribute in the channel list (which saves the list),
+// unless it already holds that value: an unchanged list is not written again.
+void SetChannelAttributeIfChanged(COpmlXML* list, LPCWSTR url, LPCWSTR name, LPCWSTR value);
+
 // The local time as "%04d-%02d-%02d %02d:%02d:%02d".
 CString LocalTimeText();
 // The storage root's "\ChannelData" folder, without a trailing backslash.

@@ -97,9 +97,9 @@ LRESULT CChannelListWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
       if (row < 0 || !view->GetListItemTitle(row, url)) return 0;
       CString text;
       text.Format(u"%d", int(lParam & 0xFFFF));
-      m_dialog.m_pOpml->SetChannelAttribute(url, u"itemCount", text);
+      SetChannelAttributeIfChanged(m_dialog.m_pOpml, url, u"itemCount", text);
       text.Format(u"%d", int((lParam >> 16) & 0xFFFF));
-      m_dialog.m_pOpml->SetChannelAttribute(url, u"newItemCount", text);
+      SetChannelAttributeIfChanged(m_dialog.m_pOpml, url, u"newItemCount", text);
       return 0;
     }
     default:
