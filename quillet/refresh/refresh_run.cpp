@@ -99,11 +99,21 @@ void OnSubscriptionLabel(void* context, LPCWSTR title, LPCWSTR url, LPCWSTR labe
   auto* dialog = static_cast<CChannelListFields*>(context);
   CString wanted = ReadSettingString(u"Ventrel", u"Label", u"");
   if (!wanted.IsEmpty()) {
-    CString have(label);
-    if (have.IsEmpty()) return;
-    have.MakeLower();
+    // The labels come joined by ";": a subscription is taken when any of
+    // its labels is named in the setting, whatever the case.
     wanted.MakeLower();
-    if (wanted.Find(have) < 0) return;
+    CString labels(label);
+    labels.MakeLower();
+    bool taken = false;
+    int at = 0;
+    while (!taken && at <= labels.GetLength()) {
+      int end = labels.Find(u';', at);
+      if (end < 0) end = labels.GetLength();
+      CString one = labels.Mid(at, end - at);
+      if (!one.IsEmpty() && wanted.Find(one) >= 0) taken = true;
+      at = end + 1;
+    }
+    if (!taken) return;
   }
   if (!dialog || !dialog->m_pOpml) return;
   COpmlXML* opml = dialog->m_pOpml;

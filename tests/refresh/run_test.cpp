@@ -10,6 +10,7 @@
 #include "common/settings.h"
 #include "kernel/kernel.h"
 #include "quillet/refresh/download_manager.h"
+#include "quillet/refresh/refresh_state.h"
 #include "quillet/ui/channel_list_view.h"
 #include "refresh_fixture.h"
 #include "support/net_servers.h"
@@ -41,10 +42,10 @@ std::string Ok(const std::string& body) {
   return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
-std::string Subscription(const std::string& url, const std::string& title, const std::string& label) {
+std::string Subscription(const std::string& url, const std::string& title, const std::vector<std::string>& labels) {
   std::string s = "<object><string name=\"id\">feed/" + url + "</string><string name=\"title\">" + title + "</string>";
   s += "<list name=\"categories\">";
-  if (!label.empty())
+  for (const std::string& label : labels)
     s += "<object><string name=\"id\">user/1/label/" + label + "</string><string name=\"label\">" + label +
          "</string></object>";
   return s + "</list></object>";
@@ -97,10 +98,10 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
   // The sync service: login over TLS, the subscription list, two feeds and
   // the read marks, each as often as asked.
   std::string one = "http://sync.example/feed/one", two = "http://sync.example/feed/two";
-  std::string subscriptions = "<object><list name=\"subscriptions\">" + Subscription(one, "Sync One renamed", "News") +
-                              Subscription(two, "Sync Two", "Tech") +
-                              Subscription("http://sync.example/feed/three", "Sync Three", "Sports") +
-                              Subscription("http://sync.example/feed/four", "Sync Four", "") + "</list></object>";
+  std::string subscriptions = "<object><list name=\"subscriptions\">" + Subscription(one, "Sync One renamed", {"News"}) +
+                              Subscription(two, "Sync Two", {"Sports", "Tech"}) +
+                              Subscription("http://sync.example/feed/three", "Sync Three", {"Sports"}) +
+                              Subscription("http://sync.example/feed/four", "Sync Four", {}) + "</list></object>";
   std::vector<Item> syncItems = {{"S1", "http://sync.example/a/1", "<p>s1</p>", "tag:google.com,2005:reader/item/0001", true},
                                  {"S2", "http://sync.example/a/2", "<p>s2</p>", "tag:google.com,2005:reader/item/0002", false}};
   std::vector<Item> syncItems2 = {{"T1", "http://sync.example/b/1", "<p>t1</p>", "tag:google.com,2005:reader/item/0101", false}};
@@ -172,6 +173,12 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
   for (size_t i = headlines; i < seen.size(); ++i) EXPECT_NE(seen[i], "Quillet.Download.Refresh");
   for (size_t i = 0; i < headlines; ++i) EXPECT_NE(seen[i], "Quillet.Download.Item.Get.Fulltext");
   EXPECT_GE(CountMessages("progress"), 21);
+  // The template channel's image pass ended after its first image; the
+  // images it skipped count as handled, so the band reaches its end.
+  EXPECT_EQ(RefreshState().processedImages.load(), RefreshState().imageTotal.load());
+  EXPECT_GT(RefreshState().imageTotal.load(), 10);
+  EXPECT_GE(dialog_->m_nProgress.load(), 0);
+  EXPECT_LT(dialog_->m_nProgress.load(), 10);
 
   // The merge added the second subscription under the synchronised
   // category, renamed and labelled the first, and ignored the others.
@@ -186,7 +193,7 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
   EXPECT_EQ(RefreshState().queuedChannels.load(), 21);
   EXPECT_EQ(SavedAttribute(one, "text"), "Sync One renamed");
   EXPECT_EQ(SavedAttribute(one, "label"), "News");
-  EXPECT_EQ(SavedAttribute(two, "label"), "Tech");
+  EXPECT_EQ(SavedAttribute(two, "label"), "Sports;Tech");
   EXPECT_EQ(SavedAttribute("http://sync.example/feed/three", "text"), "<none>");
   EXPECT_EQ(SavedAttribute("http://sync.example/feed/four", "text"), "<none>");
   EXPECT_FALSE(DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\VentrelSubscriptions.xml"));
@@ -300,6 +307,28 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
       EXPECT_NE(requests[i].find("i=tag:google.com,2005:reader/item/0002"), std::string::npos) << requests[i];
     }
   EXPECT_EQ(marks, 1);
+}
+
+TEST(RefreshProgressTest, TheBandNeverDividesByZeroAndStaysWithinItsEnds) {
+  CRefreshState& state = RefreshState();
+  state.queuedChannels = 0;
+  state.processedChannels = 0;
+  state.imageTotal = 0;
+  state.processedImages = 0;
+  EXPECT_EQ(RefreshProgressPercent(0, 0), 100);
+  state.queuedChannels = 4;
+  state.processedChannels = 1;
+  EXPECT_EQ(RefreshProgressPercent(0, 0), 75);  // (4 - 1) x 3 of 4 x 3
+  state.imageTotal = 6;
+  state.processedImages = 2;
+  EXPECT_EQ(RefreshProgressPercent(2, 2), 100 * (15 + 4) / (18 + 6));
+  state.processedChannels = 9;  // more than were queued
+  EXPECT_EQ(RefreshProgressPercent(0, 0), 0);
+  state.queuedChannels = 0;
+  state.processedChannels = 0;
+  state.imageTotal = 0;
+  state.processedImages = 0;
+  EXPECT_EQ(RefreshProgressPercent(WPARAM(5), LPARAM(-5)), 100);
 }
 
 TEST_F(RunTest, ACancelMidRunKeepsNothingHalfWrittenAndTheRefreshStillEnds) {
