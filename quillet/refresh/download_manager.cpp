@@ -1,6 +1,7 @@
 #include "quillet/refresh/download_manager.h"
 
 #include "common/log.h"
+#include "framework/thread.h"
 #include "kernel/kernel.h"
 #include "quillet/refresh/refresh_state.h"
 
@@ -27,7 +28,6 @@ CDownloadManager::~CDownloadManager() {
   // The worker finishes the job it runs (every job polls the stop flag) and
   // must not outlive the queue it reads.
   WaitForWorker(INFINITE);
-  if (m_hWorker) CloseHandle(m_hWorker);
   CloseHandle(m_hWorkerDone);
   CSingleLock hold(&m_lock, TRUE);
   m_queuedLinks.RemoveAll();
@@ -52,9 +52,8 @@ void CDownloadManager::Start() {
   if (m_bRunning) return;
   m_bRunning = TRUE;
   ResetEvent(m_hWorkerDone);
-  if (m_hWorker) CloseHandle(m_hWorker);
-  m_hWorker = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
-  if (!m_hWorker) {
+  if (!AfxBeginThread([](LPVOID manager) -> UINT { return UINT(ThreadProc(manager)); }, this,
+                      THREAD_PRIORITY_NORMAL)) {
     m_bRunning = FALSE;
     SetEvent(m_hWorkerDone);
   }

@@ -52,6 +52,6 @@ class CDownloadManager {
   // One worker at a time: set by Start under the lock, cleared by the worker
   // under the lock when it finds the queue empty.
   BOOL m_bRunning = FALSE;
-  HANDLE m_hWorker = nullptr;
+  // Set while no worker runs.
   HANDLE m_hWorkerDone = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "common/localize.h"
 #include "common/log.h"
 #include "common/settings.h"
+#include "framework/thread.h"
 #include "kernel/kernel.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/subscriptions_xml.h"
@@ -234,8 +235,6 @@ DWORD DownloadThreadProc(LPVOID param) {
 }
 
 BOOL StartRefreshRun(CChannelListFields* dialog) {
-  HANDLE thread = CreateThread(nullptr, 0, DownloadThreadProc, dialog, 0, nullptr);
-  if (!thread) return FALSE;
-  CloseHandle(thread);
-  return TRUE;
+  return AfxBeginThread([](LPVOID param) -> UINT { return UINT(DownloadThreadProc(param)); }, dialog,
+                        THREAD_PRIORITY_NORMAL) != nullptr;
 }
