@@ -16,6 +16,9 @@
 #include "support/net_servers.h"
 #include "support/settings_registry.h"
 #include "ventrel/ventrel.h"
+#include "common/connection.h"
+#include "net/connmgr.h"
+#include "user/input.h"
 
 namespace rtest {
 namespace {
@@ -457,6 +460,51 @@ TEST_F(RunTest, ASecondRunWhileTheManagerWorksAndTheEndOfAnUpdateTask) {
   qk::ClearQuit();
   app_->m_bUpdateTask = FALSE;
   CloseHandle(go);
+}
+
+TEST_F(RunTest, ARefreshWaitsForTheDataConnectionAndStopsWhenItIsLost) {
+  ServeRss(1);
+  std::vector<Item> many;
+  for (int i = 0; i < 60; ++i)
+    many.push_back({"Long " + std::to_string(i), Url("/long/" + std::to_string(i)), std::string(1500, 'x'), ""});
+  Serve("/slow/c2.xml", Rss2("Slow", Url("/long/"), "", many));
+  ServeRss(3);
+  LoadChannels({{1, "News", "Channel 1", Url("/feeds/c1.xml")},
+                {2, "News", "Channel 2", Url("/slow/c2.xml")},
+                {3, "News", "Channel 3", Url("/feeds/c3.xml")}});
+  // No connection at once: the user is asked, a connection is opened, and
+  // the refresh starts when it is established.
+  qk::connmgr::ScriptStatus(CONNMGR_STATUS_NOPATHTODESTINATION);
+  qk::connmgr::ScriptSyncResult(S_OK, CONNMGR_STATUS_CONNECTED);
+  int asked = 0;
+  qk::SetMessageBoxHook([&](HWND, const std::u16string&, const std::u16string&, UINT) {
+    ++asked;
+    return IDYES;
+  });
+  qk::ClearKeyEvents();
+  SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  EXPECT_EQ(asked, 1);
+  ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Start") == 1; }));
+  EXPECT_FALSE(frame_->ChannelListWnd().IsStartPending());
+  EXPECT_TRUE(frame_->ChannelListWnd().IsRunActive());
+  // The connection goes while the slow channel downloads: the refresh stops.
+  ASSERT_TRUE(PumpUntil([&] { return !SavedAttribute(Url("/slow/c2.xml"), "lastUpdateTime").empty(); }));
+  qk::connmgr::ChangeStatus(CONNMGR_STATUS_DISCONNECTED);
+  ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Finished") == 1; }));
+  qk::SetMessageBoxHook(nullptr);
+  theConnection.StopThread();
+  qk::connmgr::ScriptStatus(CONNMGR_STATUS_CONNECTED);
+  EXPECT_EQ(Records(1).size(), 3u);
+  EXPECT_EQ(Records(2).size(), 0u);
+  EXPECT_FALSE(DataFileExists("Ch003.bin"));
+  EXPECT_FALSE(frame_->ChannelListWnd().IsRunActive());
+  // Before the login and every channel the device was kept awake: a silent
+  // key-up of key 0x7F with the hardware keyboard off.
+  std::vector<qk::KeyEvent> keys = qk::KeyEvents();
+  int awake = 0;
+  for (const qk::KeyEvent& k : keys)
+    if (k.vk == 0x7F && k.flags == (KEYEVENTF_KEYUP | KEYEVENTF_SILENT) && !k.keyboardEnabled) ++awake;
+  EXPECT_GE(awake, 3);
 }
 
 }  // namespace
