@@ -170,17 +170,16 @@ CString& GetInternetErrorText(CString& text, DWORD& code) {
   return text;
 }
 
-void StopUrlDownload() {
+BOOL AbortUrlDownload() {
   g_abort = 1;
-  bool set = false;
-  {
-    std::lock_guard<std::mutex> g(g_eventLock);
-    if (g_events[kExit]) {
-      SetEvent(g_events[kExit]);
-      set = true;
-    }
-  }
-  if (!set) PostMessageW(HWND_BROADCAST, WM_URL_DOWNLOAD_END, 0, 0);
+  std::lock_guard<std::mutex> g(g_eventLock);
+  if (!g_events[kExit]) return FALSE;
+  SetEvent(g_events[kExit]);
+  return TRUE;
+}
+
+void StopUrlDownload() {
+  if (!AbortUrlDownload()) PostMessageW(HWND_BROADCAST, WM_URL_DOWNLOAD_END, 0, 0);
 }
 
 void ClearUrlDownloadAbort() { g_abort = 0; }

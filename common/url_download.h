@@ -47,6 +47,10 @@ CString& GetInternetErrorText(CString& text, DWORD& code);
 // transfer's exit event, or, when no transfer is open, broadcasts
 // WM_URL_DOWNLOAD_END so that a running fetch program stops.
 void StopUrlDownload();
+// Raises the transfer abort flag and sets the running transfer's exit event;
+// TRUE when a transfer was open. Nothing is broadcast (the fetch program
+// calls it when it hears the stop broadcast itself).
+BOOL AbortUrlDownload();
 // The transfer abort flag. The downloader never clears it, and once raised
 // every later transfer stops after its first block: so each operation the
 // user starts (a refresh, a title fetch, a template download) calls

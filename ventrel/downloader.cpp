@@ -450,7 +450,7 @@ BOOL CDownloader::DoDigestAuthentication(CHttpRequest* request, CHttpResponse*& 
   VLog(u"CDownloader::DoDigestAuthentication()");
   if (!PrepareRetry(response, context)) return FALSE;
   CString value;
-  PrepareAuthorizationHeader(1, request->m_strPath, request->GetMethodText(), request->m_strBody, m_strUser,
+  PrepareAuthorizationHeader(1, request->GetWireTarget(), request->GetMethodText(), request->m_strBody, m_strUser,
                              m_strPassword, value);
   return SendAuthorized(request, response, value);
 }

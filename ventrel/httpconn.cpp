@@ -246,6 +246,8 @@ CHttpRequest::CHttpRequest(int method, const CString& path, int port) : m_nMetho
 
 LPCWSTR CHttpRequest::GetMethodText() const { return kMethods[m_nMethod]; }
 
+CString CHttpRequest::GetWireTarget() const { return TextOfBytes(TargetText(m_strPath)); }
+
 void CHttpRequest::AddHeader(const CString& name, const CString& value) {
   for (auto& h : m_headers) {
     if (h.first == name) {

@@ -51,6 +51,9 @@ class CHttpRequest {
   BOOL Write(CHttpSocket& socket, const CStringList* rawLines) const;
   BOOL GetHeader(LPCWSTR name, CString& value) const;
   LPCWSTR GetMethodText() const;
+  // The path as the request line carries it (ASCII, percent-encoded), which
+  // a Digest answer must name.
+  CString GetWireTarget() const;
 
   int m_nMethod;
   CString m_strPath;

@@ -3,13 +3,17 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
 
 #include "gdi/image_codec.h"
+#include "kernel/sync.h"
 #include "gdi/surface.h"
+#include "user/idle.h"
+#include "user/input.h"
 #include "user/user.h"
 
 namespace qk::display {
@@ -71,7 +75,60 @@ int VirtualKey(SDL_Keycode k) {
   return 0;
 }
 
+// The thread that connected the screen: its message wait shows the screen.
+std::atomic<DWORD> g_screenThread{0};
+// The screen generation last written to the requested picture.
+std::atomic<uint64_t> g_shotGeneration{~0ull};
+// How often a waiting program with an open window looks for input.
+constexpr DWORD kInputPollMs = 15;
+
+// Hands the window's input to the window layer as stylus and key input.
+void DeliverInput(const InputEvent& e) {
+  switch (e.kind) {
+    case InputEvent::PointerDown:
+      qk::InjectPointer(WM_LBUTTONDOWN, e.x, e.y);
+      break;
+    case InputEvent::PointerMove:
+      qk::InjectPointer(WM_MOUSEMOVE, e.x, e.y);
+      break;
+    case InputEvent::PointerUp:
+      qk::InjectPointer(WM_LBUTTONUP, e.x, e.y);
+      break;
+    case InputEvent::KeyDown:
+    case InputEvent::KeyUp:
+      keybd_event(static_cast<BYTE>(e.virtualKey), 0, e.kind == InputEvent::KeyUp ? KEYEVENTF_KEYUP : 0, 0);
+      break;
+    case InputEvent::Quit: {
+      // Closing the window closes the program's active window, which ends
+      // the program as its own close would; with none, the loop ends.
+      HWND active = GetActiveWindow();
+      if (active && IsWindow(active))
+        PostMessageW(active, WM_CLOSE, 0, 0);
+      else
+        PostQuitMessage(0);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
 }  // namespace
+
+DWORD Idle() {
+  if (GetCurrentThreadId() != g_screenThread.load()) return INFINITE;
+  const char* shot = std::getenv("QUILLET_SCREENSHOT");
+  if (shot && *shot) {
+    uint64_t generation = qk::gdi::ScreenGeneration();
+    if (g_shotGeneration.exchange(generation) != generation && !WriteScreenPng(shot))
+      g_shotGeneration = ~0ull;  // try again at the next idle
+  }
+  if (!WindowOpen()) return INFINITE;
+  Present();
+  InputEvent e;
+  while (PollInput(&e)) DeliverInput(e);
+  return kInputPollMs;
+}
 
 void ConnectScreen() {
   auto cfg = qk::gdi::GetScreenConfig();
@@ -80,6 +137,9 @@ void ConnectScreen() {
     if (!IsWindow(window)) return false;
     return GetWindowRect(window, area) != FALSE;
   });
+  g_screenThread = GetCurrentThreadId();
+  g_shotGeneration = ~0ull;
+  qk::SetIdleHook(Idle);
 }
 
 bool WriteScreenPng(const std::string& hostPath) {

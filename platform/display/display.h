@@ -4,8 +4,9 @@
 // a display is present and QUILLET_HEADLESS is not set.
 //
 // QUILLET_SCREENSHOT=<host path> asks a running program to write the screen
-// to that PNG file; the message loop calls WriteRequestedScreenshot when it
-// goes idle.
+// to that PNG file: once the program has connected the screen, its message
+// loop writes the picture whenever it goes idle after the screen changed,
+// and shows the screen in the window and hands the window's input on.
 #pragma once
 
 #include <string>
@@ -17,8 +18,18 @@ namespace qk::display {
 // Ties the device screen to the window layer: the window layer's screen
 // size (GetSystemMetrics, default window sizes) follows the screen's
 // configuration, and GetDC(window) draws on the window's area of the screen.
-// Programs call it once at start-up, after any change of the configuration.
+// Programs call it once at start-up, after any change of the configuration,
+// on the thread that runs their windows: it installs Idle as the message
+// wait's idle hook (user/idle.h).
 void ConnectScreen();
+
+// What the connecting thread's message wait does when its queue is empty:
+// writes the requested picture when the screen changed since the last one,
+// shows the screen in the window and turns the window's input into stylus
+// and key input (closing the window closes the active window). Returns how
+// long the wait may sleep (INFINITE without a window). Other threads return
+// at once.
+DWORD Idle();
 
 // PNG of the whole device screen; false when the file cannot be written.
 bool WriteScreenPng(const std::string& hostPath);

@@ -10,5 +10,6 @@
 #include "framework/dialog.h"
 #include "framework/file.h"
 #include "framework/frame.h"
+#include "framework/propsheet.h"
 #include "framework/thread.h"
 #include "framework/wnd.h"

@@ -92,6 +92,146 @@ class CComboBox : public CWnd {
   }
 };
 
+// An image list handle; one made by Create (or attached) is destroyed with
+// the object.
+class CImageList {
+ public:
+  CImageList() = default;
+  virtual ~CImageList();
+  CImageList(const CImageList&) = delete;
+  CImageList& operator=(const CImageList&) = delete;
+
+  HIMAGELIST m_hImageList = nullptr;
+  operator HIMAGELIST() const { return m_hImageList; }
+  HIMAGELIST GetSafeHandle() const { return m_hImageList; }
+  static CImageList* FromHandle(HIMAGELIST list);
+  static void DeleteTempMap();
+  BOOL Attach(HIMAGELIST list);
+  HIMAGELIST Detach();
+
+  BOOL Create(int cx, int cy, UINT flags, int initial, int grow);
+  BOOL DeleteImageList();
+  int Add(HBITMAP image, HBITMAP mask) { return ImageList_Add(m_hImageList, image, mask); }
+  int Add(HBITMAP image, COLORREF maskColour) { return ImageList_AddMasked(m_hImageList, image, maskColour); }
+  BOOL Replace(int index, HBITMAP image, HBITMAP mask) { return ImageList_Replace(m_hImageList, index, image, mask); }
+  BOOL Remove(int index) { return ImageList_Remove(m_hImageList, index); }
+  int GetImageCount() const { return ImageList_GetImageCount(m_hImageList); }
+  BOOL SetImageCount(UINT count) { return ImageList_SetImageCount(m_hImageList, count); }
+  BOOL Draw(CDC* dc, int index, POINT at, UINT style) {
+    return ImageList_Draw(m_hImageList, index, dc ? dc->m_hDC : nullptr, at.x, at.y, style);
+  }
+  COLORREF SetBkColor(COLORREF colour) { return ImageList_SetBkColor(m_hImageList, colour); }
+  COLORREF GetBkColor() const { return ImageList_GetBkColor(m_hImageList); }
+  BOOL SetOverlayImage(int image, int overlay) { return ImageList_SetOverlayImage(m_hImageList, image, overlay); }
+
+ private:
+  bool owned_ = false;
+};
+
+// The report-view list control. An owner-drawn list draws its rows in
+// DrawItem when its parent is asked to draw them.
+class CListCtrl : public CWnd {
+ public:
+  BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+    return CWnd::Create(WC_LISTVIEW, u"", style, rect, parent, id);
+  }
+  DWORD SetExtendedStyle(DWORD style) {
+    return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, static_cast<LPARAM>(style)));
+  }
+  DWORD GetExtendedStyle() const { return static_cast<DWORD>(SendMessage(LVM_GETEXTENDEDLISTVIEWSTYLE)); }
+  int InsertColumn(int column, LPCTSTR heading, int format = LVCFMT_LEFT, int width = -1, int subItem = -1);
+  BOOL DeleteColumn(int column) { return static_cast<BOOL>(SendMessage(LVM_DELETECOLUMN, static_cast<WPARAM>(column))); }
+  BOOL SetColumnWidth(int column, int width) {
+    return static_cast<BOOL>(SendMessage(LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(width, 0)));
+  }
+  int GetColumnWidth(int column) const {
+    return static_cast<int>(SendMessage(LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column)));
+  }
+  int InsertItem(const LVITEM* item) {
+    return static_cast<int>(SendMessage(LVM_INSERTITEM, 0, reinterpret_cast<LPARAM>(item)));
+  }
+  int InsertItem(int index, LPCTSTR text);
+  int InsertItem(int index, LPCTSTR text, int image);
+  BOOL GetItem(LVITEM* item) const { return static_cast<BOOL>(SendMessage(LVM_GETITEM, 0, reinterpret_cast<LPARAM>(item))); }
+  BOOL SetItem(const LVITEM* item) {
+    return static_cast<BOOL>(SendMessage(LVM_SETITEM, 0, reinterpret_cast<LPARAM>(item)));
+  }
+  BOOL SetItemText(int index, int subItem, LPCTSTR text);
+  CString GetItemText(int index, int subItem) const;
+  BOOL SetItemData(int index, DWORD_PTR data);
+  DWORD_PTR GetItemData(int index) const;
+  BOOL SetItemState(int index, UINT state, UINT mask);
+  UINT GetItemState(int index, UINT mask) const {
+    return static_cast<UINT>(SendMessage(LVM_GETITEMSTATE, static_cast<WPARAM>(index), static_cast<LPARAM>(mask)));
+  }
+  BOOL DeleteItem(int index) { return static_cast<BOOL>(SendMessage(LVM_DELETEITEM, static_cast<WPARAM>(index))); }
+  BOOL DeleteAllItems() { return static_cast<BOOL>(SendMessage(LVM_DELETEALLITEMS)); }
+  int GetItemCount() const { return static_cast<int>(SendMessage(LVM_GETITEMCOUNT)); }
+  int GetNextItem(int index, int flags) const {
+    return static_cast<int>(SendMessage(LVM_GETNEXTITEM, static_cast<WPARAM>(index), MAKELPARAM(flags, 0)));
+  }
+  int GetSelectedCount() const { return static_cast<int>(SendMessage(LVM_GETSELECTEDCOUNT)); }
+  int GetSelectionMark() const { return static_cast<int>(SendMessage(LVM_GETSELECTIONMARK)); }
+  int SetSelectionMark(int index) {
+    return static_cast<int>(SendMessage(LVM_SETSELECTIONMARK, 0, static_cast<LPARAM>(index)));
+  }
+  BOOL GetItemRect(int index, LPRECT rect, UINT code) const;
+  BOOL EnsureVisible(int index, BOOL partialOk) {
+    return static_cast<BOOL>(SendMessage(LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), partialOk));
+  }
+  int GetTopIndex() const { return static_cast<int>(SendMessage(LVM_GETTOPINDEX)); }
+  int GetCountPerPage() const { return static_cast<int>(SendMessage(LVM_GETCOUNTPERPAGE)); }
+  BOOL RedrawItems(int first, int last) {
+    return static_cast<BOOL>(SendMessage(LVM_REDRAWITEMS, static_cast<WPARAM>(first), static_cast<LPARAM>(last)));
+  }
+  int HitTest(LVHITTESTINFO* info) const {
+    return static_cast<int>(SendMessage(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(info)));
+  }
+  int HitTest(POINT point, UINT* flags = nullptr) const;
+  CImageList* SetImageList(CImageList* list, int kind);
+  CImageList* GetImageList(int kind) const {
+    return CImageList::FromHandle(reinterpret_cast<HIMAGELIST>(SendMessage(LVM_GETIMAGELIST, static_cast<WPARAM>(kind))));
+  }
+  BOOL SortItems(PFNLVCOMPARE compare, DWORD_PTR data) {
+    return static_cast<BOOL>(SendMessage(LVM_SORTITEMS, static_cast<WPARAM>(data), reinterpret_cast<LPARAM>(compare)));
+  }
+  CEdit* EditLabel(int index);
+  CEdit* GetEditControl() const;
+  COLORREF SetBkColor(COLORREF colour) { return static_cast<COLORREF>(SendMessage(LVM_SETBKCOLOR, 0, colour)); }
+  COLORREF SetTextColor(COLORREF colour) { return static_cast<COLORREF>(SendMessage(LVM_SETTEXTCOLOR, 0, colour)); }
+  COLORREF SetTextBkColor(COLORREF colour) {
+    return static_cast<COLORREF>(SendMessage(LVM_SETTEXTBKCOLOR, 0, colour));
+  }
+  virtual void DrawItem(LPDRAWITEMSTRUCT) {}
+  BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+};
+
+class CTabCtrl : public CWnd {
+ public:
+  BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+    return CWnd::Create(WC_TABCONTROL, u"", style, rect, parent, id);
+  }
+  int InsertItem(int index, LPCTSTR text) {
+    TCITEM item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = const_cast<LPWSTR>(text ? text : u"");
+    return static_cast<int>(SendMessage(TCM_INSERTITEM, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)));
+  }
+  BOOL SetItem(int index, TCITEM* item) {
+    return static_cast<BOOL>(SendMessage(TCM_SETITEM, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(item)));
+  }
+  BOOL GetItem(int index, TCITEM* item) const {
+    return static_cast<BOOL>(SendMessage(TCM_GETITEM, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(item)));
+  }
+  int GetItemCount() const { return static_cast<int>(SendMessage(TCM_GETITEMCOUNT)); }
+  int GetCurSel() const { return static_cast<int>(SendMessage(TCM_GETCURSEL)); }
+  int SetCurSel(int index) { return static_cast<int>(SendMessage(TCM_SETCURSEL, static_cast<WPARAM>(index))); }
+  BOOL DeleteAllItems() { return static_cast<BOOL>(SendMessage(TCM_DELETEALLITEMS)); }
+  // Larger: the window rectangle for a display rectangle; else the display
+  // rectangle of a window rectangle.
+  void AdjustRect(BOOL larger, LPRECT rect) { SendMessage(TCM_ADJUSTRECT, larger, reinterpret_cast<LPARAM>(rect)); }
+};
+
 // A menu handle. FromHandle wraps a handle in a temporary object of the
 // calling thread; a menu made or attached by the object is destroyed with it.
 class CMenu {

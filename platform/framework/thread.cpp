@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "framework/app.h"
+#include "framework/controls.h"
 #include "kernel/kernel.h"
 
 namespace {
@@ -33,6 +34,8 @@ DWORD CWinThread::Start(LPVOID self) {
   } else {
     result = static_cast<DWORD>(thread->ExitInstance());
   }
+  // The thread's windows go while its framework objects still exist.
+  if (thread->m_pMainWnd && thread->m_pMainWnd->m_hWnd) thread->m_pMainWnd->DestroyWindow();
   t_thread = nullptr;
   if (thread->m_bAutoDelete) delete thread;
   return result;
@@ -107,6 +110,8 @@ BOOL CWinThread::OnIdle(LONG count) {
     }
   } else {
     CWnd::DeleteTempMap();
+    CMenu::DeleteTempMap();
+    CImageList::DeleteTempMap();
   }
   return count < 1;
 }

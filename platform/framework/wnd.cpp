@@ -15,7 +15,10 @@ namespace {
 
 // The calling thread's share of the framework: its handle maps, the window
 // being created and the message being handled.
+thread_local bool t_stateGone = false;  // plain data: readable while the thread's objects go
+
 struct ThreadState {
+  ~ThreadState() { t_stateGone = true; }
   std::unordered_map<HWND, CWnd*> permanent;
   std::unordered_map<HWND, std::unique_ptr<CWnd>> temporary;
   std::unordered_map<HDC, std::unique_ptr<CDC>> temporaryDCs;
@@ -45,6 +48,8 @@ void CreateHook(HWND hwnd, CREATESTRUCTW*) {
 void InstallHooks() {
   static std::once_flag once;
   std::call_once(once, [] {
+    // The standard controls exist for every framework program, as on the device.
+    InitCommonControls();
     qk::SetCreateHook(CreateHook);
     qk::SetPreTranslateHook([](MSG* msg) { return AfxPreTranslateMessage(msg) != FALSE; });
   });
@@ -335,6 +340,9 @@ CString AfxRegisteredClassName(LPCTSTR name) {
 // ---------------------------------------------------------------- windows
 
 LRESULT AfxWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Windows that outlive the thread's framework state (destroyed as the
+  // thread ends) get the default handling.
+  if (t_stateGone) return ::DefWindowProcW(hwnd, message, wParam, lParam);
   CWnd* wnd = CWnd::FromHandlePermanent(hwnd);
   if (!wnd) return ::DefWindowProcW(hwnd, message, wParam, lParam);
   return AfxCallWndProc(wnd, hwnd, message, wParam, lParam);
@@ -435,8 +443,11 @@ BOOL CWnd::SubclassWindow(HWND hwnd) {
   if (!Attach(hwnd)) return FALSE;
   auto old = reinterpret_cast<WNDPROC>(::SetWindowLongW(hwnd, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(AfxWndProc)));
   m_pfnSuper = old == AfxWndProc || !old ? ::DefWindowProcW : old;
+  PreSubclassWindow();
   return TRUE;
 }
+
+void CWnd::PreSubclassWindow() {}
 
 BOOL CWnd::SubclassDlgItem(UINT id, CWnd* parent) {
   HWND control = parent ? ::GetDlgItem(parent->m_hWnd, static_cast<int>(id)) : nullptr;
@@ -650,11 +661,19 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
       break;
     case AfxSig_v_uu_S:
       (this->*AfxFromPmsg<void (CWnd::*)(UINT, UINT, CScrollBar*)>(pfn))(
-          LOWORD(wParam), HIWORD(wParam), static_cast<CScrollBar*>(FromHandle(reinterpret_cast<HWND>(lParam))));
+          LOWORD(wParam), HIWORD(wParam), AfxTypedFromHandle<CScrollBar>(reinterpret_cast<HWND>(lParam)));
       break;
     case AfxSig_b_W_COPY:
       r = (this->*AfxFromPmsg<BOOL (CWnd::*)(CWnd*, COPYDATASTRUCT*)>(pfn))(
           FromHandle(reinterpret_cast<HWND>(wParam)), reinterpret_cast<COPYDATASTRUCT*>(lParam));
+      break;
+    case AfxSig_v_DRAW:
+      (this->*AfxFromPmsg<void (CWnd::*)(LPDRAWITEMSTRUCT)>(pfn))(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
+      r = TRUE;
+      break;
+    case AfxSig_v_MEASURE:
+      (this->*AfxFromPmsg<void (CWnd::*)(LPMEASUREITEMSTRUCT)>(pfn))(reinterpret_cast<LPMEASUREITEMSTRUCT>(lParam));
+      r = TRUE;
       break;
     case AfxSig_v_W_p:
       (this->*AfxFromPmsg<void (CWnd::*)(CWnd*, CPoint)>(pfn))(FromHandle(reinterpret_cast<HWND>(wParam)),

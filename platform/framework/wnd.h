@@ -28,10 +28,13 @@
 #include "user/dialog.h"
 #include "user/input.h"
 #include "user/menu.h"
+#include "controls/commctrl.h"
 #include "gdi/gdi.h"
 #include "framework/cstring.h"
 
 #include <cstring>
+#include <memory>
+#include <unordered_map>
 
 // ------------------------------------------------------------ value classes
 
@@ -204,6 +207,8 @@ enum AfxSig : UINT {
   AfxSig_notify,       // void (NMHDR*, LRESULT*)
   AfxSig_notify_b,     // ON_NOTIFY_EX: BOOL (UINT, NMHDR*, LRESULT*)
   AfxSig_h_D_u,        // reflected WM_CTLCOLOR: HBRUSH (CDC*, UINT)
+  AfxSig_v_DRAW,       // reflected WM_DRAWITEM: void (LPDRAWITEMSTRUCT)
+  AfxSig_v_MEASURE,    // reflected WM_MEASUREITEM: void (LPMEASUREITEMSTRUCT)
 };
 
 struct AFX_MSGMAP_ENTRY {
@@ -369,6 +374,12 @@ inline F AfxFromPmsg(AFX_PMSG p) {
 #define ON_CONTROL_REFLECT(code, fn) \
   {WM_REFLECT_BASE + WM_COMMAND, static_cast<UINT>(code), 0, 0, AfxSig_cmd_v, \
    AFX_HANDLER(void (CCmdTarget::*)(), &ThisClass::fn), nullptr},
+#define ON_WM_DRAWITEM_REFLECT() \
+  {WM_REFLECT_BASE + WM_DRAWITEM, 0, 0, 0, AfxSig_v_DRAW, \
+   AFX_HANDLER(void (CWnd::*)(LPDRAWITEMSTRUCT), &ThisClass::DrawItem), nullptr},
+#define ON_WM_MEASUREITEM_REFLECT() \
+  {WM_REFLECT_BASE + WM_MEASUREITEM, 0, 0, 0, AfxSig_v_MEASURE, \
+   AFX_HANDLER(void (CWnd::*)(LPMEASUREITEMSTRUCT), &ThisClass::MeasureItem), nullptr},
 #define ON_WM_CTLCOLOR_REFLECT() \
   {WM_REFLECT_BASE + WM_CTLCOLORMSGBOX, 0, 0, 0, AfxSig_h_D_u, \
    AFX_HANDLER(HBRUSH (CWnd::*)(CDC*, UINT), &ThisClass::CtlColor), nullptr},
@@ -454,6 +465,9 @@ class CWnd : public CCmdTarget {
   HWND UnsubclassWindow();
 
   virtual BOOL PreCreateWindow(CREATESTRUCT& cs);
+  // Runs when the object is attached to its window by creation or
+  // subclassing, before the window's messages reach the map.
+  virtual void PreSubclassWindow();
   virtual BOOL Create(LPCTSTR className, LPCTSTR windowName, DWORD style, const RECT& rect, CWnd* parent, UINT id,
                       CCreateContext* context = nullptr);
   virtual BOOL CreateEx(DWORD exStyle, LPCTSTR className, LPCTSTR windowName, DWORD style, int x, int y,
@@ -625,6 +639,21 @@ class CWnd : public CCmdTarget {
 };
 
 class CScrollBar : public CWnd {};
+
+// The calling thread's object of a window as a T: the attached object when
+// it is one, else a temporary T of the thread.
+template <class T>
+T* AfxTypedFromHandle(HWND hwnd) {
+  if (!hwnd) return nullptr;
+  if (T* attached = dynamic_cast<T*>(CWnd::FromHandlePermanent(hwnd))) return attached;
+  thread_local std::unordered_map<HWND, std::unique_ptr<T>> temporary;
+  auto& slot = temporary[hwnd];
+  if (!slot) {
+    slot = std::make_unique<T>();
+    slot->m_hWnd = hwnd;
+  }
+  return slot.get();
+}
 
 // The framework's window procedure: hands the message to the window's CWnd.
 LRESULT AfxWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

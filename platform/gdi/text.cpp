@@ -1,9 +1,20 @@
-// Fonts and text over FreeType and fontconfig.
+// Fonts and text over FreeType, fontconfig and FriBidi.
 //
 // A font's height follows the platform: a positive height is the cell
 // height (ascent + descent of the face's Windows metrics), a negative one the
 // character (em) height, 0 a default of 8 points. Glyphs are rendered
 // anti-aliased and cached per face and size.
+//
+// Text in every script: a character the chosen face lacks is drawn from a
+// face that has it, found through fontconfig (at the same em size, on the
+// same baseline; the font's metrics stay the chosen face's). Text is stored
+// in logical order; drawing shows it in visual order by the bidirectional
+// algorithm (the paragraph direction taken from the first strong
+// character, so a Hebrew or Arabic title reads from the right), with Arabic
+// letters joined into their presentation forms (lam-alef ligatures
+// included). Measuring uses the same joined forms, so widths match what is
+// drawn. Bidi control characters and the ligature filler take no room.
+#include <fribidi.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
@@ -33,6 +44,10 @@ struct Glyph {
 
 struct FontFace {
   FT_Face face = nullptr;
+  // Faces that have characters the chosen one lacks, opened on demand.
+  std::vector<FT_Face> fallbacks;
+  double em = 0;
+  bool bold = false;
   int ascent = 0, descent = 0, internalLeading = 0;
   int aveCharWidth = 0, maxCharWidth = 0;
   bool emboldenSynth = false, obliqueSynth = false;
@@ -42,9 +57,9 @@ struct FontFace {
   std::mutex lock;
   std::unordered_map<uint32_t, Glyph> glyphs;
 
-  ~FontFace() {
-    if (face) FT_Done_Face(face);
-  }
+  ~FontFace();
+  // The face to draw cp with and its glyph index there (caller holds lock).
+  FT_Face FaceFor(uint32_t cp, FT_UInt* index);
   const Glyph& Get(uint32_t cp);
 };
 
@@ -111,6 +126,51 @@ std::pair<std::string, int> FindFile(const std::string& family, bool bold, bool 
   return result;
 }
 
+// The font file with a face that has cp, near the family and style asked
+// for; empty when no installed font has it (caller holds g_libLock).
+std::pair<std::string, int> FindFallbackFile(uint32_t cp, bool bold, bool italic) {
+  static std::map<std::tuple<uint32_t, bool, bool>, std::pair<std::string, int>> cache;
+  auto key = std::make_tuple(cp, bold, italic);
+  auto it = cache.find(key);
+  if (it != cache.end()) return it->second;
+  std::pair<std::string, int> result;
+  FcPattern* pat = FcPatternCreate();
+  FcCharSet* wanted = FcCharSetCreate();
+  FcCharSetAddChar(wanted, cp);
+  FcPatternAddCharSet(pat, FC_CHARSET, wanted);
+  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>("DejaVu Sans"));
+  FcPatternAddInteger(pat, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+  FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_OBLIQUE : FC_SLANT_ROMAN);
+  FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
+  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  FcDefaultSubstitute(pat);
+  FcResult res;
+  FcPattern* match = FcFontMatch(nullptr, pat, &res);
+  if (match) {
+    FcCharSet* has = nullptr;
+    FcChar8* file = nullptr;
+    int index = 0;
+    // The best match may still lack it: then nothing has it.
+    if (FcPatternGetCharSet(match, FC_CHARSET, 0, &has) == FcResultMatch && FcCharSetHasChar(has, cp) &&
+        FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
+      FcPatternGetInteger(match, FC_INDEX, 0, &index);
+      result = {reinterpret_cast<const char*>(file), index};
+    }
+    FcPatternDestroy(match);
+  }
+  FcCharSetDestroy(wanted);
+  FcPatternDestroy(pat);
+  cache[key] = result;
+  return result;
+}
+
+// Characters that take no room and draw nothing: bidi controls, joiners
+// and the filler a lam-alef ligature leaves behind.
+bool Invisible(uint32_t cp) {
+  return (cp >= 0x200B && cp <= 0x200F) || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) ||
+         cp == 0xFEFF || cp == 0x061C;
+}
+
 int DefaultHeight() { return -((8 * ScreenDpi() + 36) / 72); }
 
 std::shared_ptr<FontFace> MakeFace(const LOGFONTW& lf) {
@@ -120,7 +180,7 @@ std::shared_ptr<FontFace> MakeFace(const LOGFONTW& lf) {
   std::string family = FamilyFor(lf);
   auto key = std::make_tuple(family, height, bold, italic, static_cast<int>(lf.lfWidth), lf.lfUnderline != 0,
                              lf.lfStrikeOut != 0);
-  std::lock_guard<std::mutex> lock(g_libLock);
+  std::unique_lock<std::mutex> lock(g_libLock);
   auto cached = g_faceCache.find(key);
   if (cached != g_faceCache.end())
     if (auto f = cached->second.lock()) return f;
@@ -130,7 +190,10 @@ std::shared_ptr<FontFace> MakeFace(const LOGFONTW& lf) {
   if (FT_New_Face(g_lib, file.first.c_str(), file.second, &f->face)) {
     f->face = nullptr;
     auto fb = FindFile("DejaVu Sans", bold, italic);
-    if (FT_New_Face(g_lib, fb.first.c_str(), fb.second, &f->face)) return nullptr;
+    if (FT_New_Face(g_lib, fb.first.c_str(), fb.second, &f->face)) {
+      f->face = nullptr;  // nothing to close: the face goes without the lock
+      return nullptr;
+    }
   }
   FT_Face face = f->face;
   f->emboldenSynth = bold && !(face->style_flags & FT_STYLE_FLAG_BOLD);
@@ -158,12 +221,16 @@ std::shared_ptr<FontFace> MakeFace(const LOGFONTW& lf) {
     cellPx = static_cast<int>(std::lround(em * cell / upem));
   }
   FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
+  f->em = em;
+  f->bold = bold;
   f->ascent = static_cast<int>(std::lround(winAsc * em / upem));
   f->descent = cellPx - f->ascent;
   f->internalLeading = cellPx - static_cast<int>(std::lround(em));
   if (f->internalLeading < 0) f->internalLeading = 0;
-  g_faceCache[key] = f;
   // Average width from the lower-case letters, as the platform reports it.
+  // Measured without the library lock: a face that lacks a letter opens a
+  // fallback face, which takes that lock.
+  lock.unlock();
   {
     std::lock_guard<std::mutex> glock(f->lock);
     int sum = 0, maxw = 0;
@@ -173,21 +240,60 @@ std::shared_ptr<FontFace> MakeFace(const LOGFONTW& lf) {
     f->aveCharWidth = (sum + 13) / 27;
     f->maxCharWidth = maxw;
   }
+  lock.lock();
+  if (auto other = g_faceCache[key].lock()) {  // made meanwhile by another thread
+    lock.unlock();  // this one is closed without the lock held
+    return other;
+  }
+  g_faceCache[key] = f;
   return f;
 }
 
 }  // namespace
+
+// Faces are opened and closed under the library lock: FreeType wants the
+// calls on one library serialised.
+FontFace::~FontFace() {
+  if (!face && fallbacks.empty()) return;
+  std::lock_guard<std::mutex> libLock(g_libLock);
+  if (face) FT_Done_Face(face);
+  for (FT_Face fb : fallbacks) FT_Done_Face(fb);
+}
+
+FT_Face FontFace::FaceFor(uint32_t cp, FT_UInt* index) {
+  *index = FT_Get_Char_Index(face, cp);
+  if (*index || cp < 0x20) return face;
+  for (FT_Face fb : fallbacks)
+    if ((*index = FT_Get_Char_Index(fb, cp)) != 0) return fb;
+  std::lock_guard<std::mutex> libLock(g_libLock);
+  auto file = FindFallbackFile(cp, bold, italic);
+  if (file.first.empty()) return face;  // drawn as the face's missing-glyph box
+  FT_Face fb = nullptr;
+  if (FT_New_Face(g_lib, file.first.c_str(), file.second, &fb) != 0) return face;
+  FT_Set_Char_Size(fb, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
+  *index = FT_Get_Char_Index(fb, cp);
+  if (!*index) {
+    FT_Done_Face(fb);
+    return face;
+  }
+  fallbacks.push_back(fb);
+  return fb;
+}
 
 // Caller holds the face's lock.
 const Glyph& FontFace::Get(uint32_t cp) {
   auto it = glyphs.find(cp);
   if (it != glyphs.end()) return it->second;
   Glyph g;
-  FT_UInt index = FT_Get_Char_Index(face, cp);
-  if (FT_Load_Glyph(face, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_LIGHT) == 0) {
-    FT_GlyphSlot slot = face->glyph;
-    if (emboldenSynth) FT_GlyphSlot_Embolden(slot);
-    if (obliqueSynth) FT_GlyphSlot_Oblique(slot);
+  if (Invisible(cp)) return glyphs.emplace(cp, std::move(g)).first->second;
+  FT_UInt index = 0;
+  FT_Face from = FaceFor(cp, &index);
+  if (FT_Load_Glyph(from, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_LIGHT) == 0) {
+    FT_GlyphSlot slot = from->glyph;
+    if (emboldenSynth || (bold && from != face && !(from->style_flags & FT_STYLE_FLAG_BOLD)))
+      FT_GlyphSlot_Embolden(slot);
+    if (obliqueSynth || (italic && from != face && !(from->style_flags & FT_STYLE_FLAG_ITALIC)))
+      FT_GlyphSlot_Oblique(slot);
     g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
     if (cp != ' ' && FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0) {
       FT_Bitmap& bm = slot->bitmap;
@@ -221,7 +327,7 @@ std::shared_ptr<FontFace> FaceOf(const DC& dc) {
 
 namespace {
 
-// Decodes one code point; advances i past it. Returns the number of units.
+// Decodes one code point; advances i past it.
 inline uint32_t NextCodePoint(const char16_t* s, int n, int& i) {
   uint32_t c = s[i++];
   if (c >= 0xD800 && c < 0xDC00 && i < n && s[i] >= 0xDC00 && s[i] < 0xE000) {
@@ -231,17 +337,83 @@ inline uint32_t NextCodePoint(const char16_t* s, int n, int& i) {
   return c;
 }
 
+// True when the text needs the bidirectional algorithm or Arabic joining:
+// it has a right-to-left or joining character, or a bidi control.
+bool NeedsBidi(const char16_t* s, int n) {
+  for (int i = 0; i < n; ++i) {
+    char16_t c = s[i];
+    if ((c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF) ||
+        (c >= 0x200E && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+        (c >= 0xD802 && c <= 0xD803) || c == 0xD83A || c == 0xD83B)  // right-to-left planes
+      return true;
+  }
+  return false;
+}
+
+// A run of text ready to measure and draw: its characters as they are shown
+// (joined forms, mirrored brackets), in logical order, each with the first
+// unit of the text it came from; and the order they are drawn in.
+struct ShapedText {
+  std::vector<uint32_t> chars;
+  std::vector<int> firstUnit;  // per character; firstUnit[size] == n
+  std::vector<int> visual;     // character indices, left to right
+};
+
+ShapedText Shape(const char16_t* s, int n) {
+  ShapedText t;
+  t.chars.reserve(static_cast<size_t>(n));
+  for (int i = 0; i < n;) {
+    t.firstUnit.push_back(i);
+    t.chars.push_back(NextCodePoint(s, n, i));
+  }
+  t.firstUnit.push_back(n);
+  int len = static_cast<int>(t.chars.size());
+  t.visual.resize(static_cast<size_t>(len));
+  for (int i = 0; i < len; ++i) t.visual[static_cast<size_t>(i)] = i;
+  if (len == 0 || !NeedsBidi(s, n)) return t;
+  std::vector<FriBidiChar> str(t.chars.begin(), t.chars.end());
+  std::vector<FriBidiCharType> types(static_cast<size_t>(len));
+  std::vector<FriBidiBracketType> brackets(static_cast<size_t>(len));
+  std::vector<FriBidiLevel> levels(static_cast<size_t>(len));
+  std::vector<FriBidiArabicProp> joining(static_cast<size_t>(len));
+  std::vector<FriBidiStrIndex> map(static_cast<size_t>(len));
+  fribidi_get_bidi_types(str.data(), len, types.data());
+  fribidi_get_bracket_types(str.data(), len, types.data(), brackets.data());
+  FriBidiParType base = FRIBIDI_PAR_ON;  // from the first strong character
+  if (!fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), len, &base, levels.data())) return t;
+  fribidi_get_joining_types(str.data(), len, joining.data());
+  fribidi_join_arabic(types.data(), len, levels.data(), joining.data());
+  FriBidiFlags flags = FRIBIDI_FLAGS_DEFAULT | FRIBIDI_FLAGS_ARABIC;
+  fribidi_shape(flags, levels.data(), len, joining.data(), str.data());
+  for (int i = 0; i < len; ++i) map[static_cast<size_t>(i)] = i;
+  if (!fribidi_reorder_line(flags, types.data(), len, 0, base, levels.data(), nullptr, map.data())) return t;
+  for (int i = 0; i < len; ++i) {
+    t.chars[static_cast<size_t>(i)] = str[static_cast<size_t>(i)];
+    t.visual[static_cast<size_t>(i)] = map[static_cast<size_t>(i)];
+  }
+  return t;
+}
+
 // Width of each unit of the text (the second unit of a pair has width 0).
 int MeasureUnits(FontFace& f, const char16_t* s, int n, int* dx) {
+  if (!NeedsBidi(s, n)) {  // the common case: shown as stored, one glyph per character
+    std::lock_guard<std::mutex> lock(f.lock);
+    int x = 0;
+    for (int i = 0; i < n;) {
+      int start = i;
+      x += f.Get(NextCodePoint(s, n, i)).advance;
+      if (dx)
+        for (int k = start; k < i; ++k) dx[k] = x;
+    }
+    return x;
+  }
+  ShapedText t = Shape(s, n);
   std::lock_guard<std::mutex> lock(f.lock);
   int x = 0;
-  int i = 0;
-  while (i < n) {
-    int start = i;
-    uint32_t cp = NextCodePoint(s, n, i);
-    x += f.Get(cp).advance;
-    for (int k = start; k < i; ++k)
-      if (dx) dx[k] = x;
+  for (size_t c = 0; c < t.chars.size(); ++c) {
+    x += f.Get(t.chars[c]).advance;
+    if (dx)
+      for (int k = t.firstUnit[c]; k < t.firstUnit[c + 1]; ++k) dx[k] = x;
   }
   return x;
 }
@@ -286,13 +458,12 @@ void DrawRun(DC& dc, FontFace& f, int x, int y, const char16_t* s, int n, const 
   COLORREF colour = dc.s.textColour;
   int baseline = y + f.ascent;
   int penX = x;
+  ShapedText t = Shape(s, n);
   {
     std::lock_guard<std::mutex> lock(f.lock);
-    int i = 0;
-    while (i < n) {
-      int start = i;
-      uint32_t cp = NextCodePoint(s, n, i);
-      const Glyph& g = f.Get(cp);
+    for (int c : t.visual) {
+      int start = t.firstUnit[static_cast<size_t>(c)];
+      const Glyph& g = f.Get(t.chars[static_cast<size_t>(c)]);
       int gx = penX + g.left, gy = baseline - g.top;
       int x0 = std::max<int>(gx, clip.left), x1 = std::min<int>(gx + g.width, clip.right);
       int y0 = std::max<int>(gy, clip.top), y1 = std::min<int>(gy + g.height, clip.bottom);

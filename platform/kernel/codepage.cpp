@@ -31,6 +31,12 @@ const CodePageEntry kCodePages[] = {
     {1257, "CP1257", {"windows-1257", "cp1257", nullptr}},
     {1258, "CP1258", {"windows-1258", "cp1258", nullptr}},
     {874, "CP874", {"windows-874", "tis-620", nullptr}},
+    {708, "ASMO-708", {"asmo-708", nullptr}},
+    // The C library has no DOS-720; its Arabic DOS page is the nearest.
+    {720, "CP864", {"dos-720", nullptr}},
+    {852, "CP852", {"ibm852", "cp852", nullptr}},
+    {862, "CP862", {"dos-862", "cp862", nullptr}},
+    {866, "CP866", {"cp866", "ibm866", nullptr}},
     {932, "CP932", {"shift_jis", "shift-jis", "sjis", "x-sjis", "windows-31j", nullptr}},
     {936, "CP936", {"gb2312", "gbk", "x-gbk", "cp936", nullptr}},
     {949, "CP949", {"ks_c_5601-1987", "euc-kr", "cp949", nullptr}},
@@ -46,9 +52,13 @@ const CodePageEntry kCodePages[] = {
     {28596, "ISO-8859-6", {"iso-8859-6", nullptr}},
     {28597, "ISO-8859-7", {"iso-8859-7", nullptr}},
     {28598, "ISO-8859-8", {"iso-8859-8", nullptr}},
+    {38598, "ISO-8859-8", {"iso-8859-8-i", nullptr}},
     {28599, "ISO-8859-9", {"iso-8859-9", "latin5", nullptr}},
     {28605, "ISO-8859-15", {"iso-8859-15", "latin9", nullptr}},
     {51932, "EUC-JP", {"euc-jp", nullptr}},
+    // HZ is GB2312 in 7 bits: decoded through EUC-CN (see FromHz), encoded
+    // as plain GB2312, the nearest form the C library has.
+    {52936, "EUC-CN", {"hz-gb-2312", nullptr}},
     {54936, "GB18030", {"gb18030", nullptr}},
     {50220, "ISO-2022-JP", {"iso-2022-jp", nullptr}},
 };
@@ -74,6 +84,49 @@ UINT CodePageFromCharset(const char* name) {
 }  // namespace qk
 
 namespace {
+
+// windows-1252 as the platform decodes it: the five bytes that the code
+// page leaves undefined become the control characters of the same value.
+const char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::u16string FromCp1252(const char* src, size_t n) {
+  std::u16string out(n, u'\0');
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char b = static_cast<unsigned char>(src[i]);
+    out[i] = (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : char16_t(b);
+  }
+  return out;
+}
+
+// HZ to EUC-CN: "~{" enters GB mode, "~}" leaves it, "~~" is a tilde and
+// "~" before a line feed joins the lines; in GB mode each byte pair is a
+// GB2312 character with its high bits cleared.
+std::string FromHz(const char* src, size_t n) {
+  std::string out;
+  out.reserve(n);
+  bool gb = false;
+  for (size_t i = 0; i < n; ++i) {
+    char c = src[i];
+    if (c == '~' && i + 1 < n) {
+      char next = src[i + 1];
+      if (next == '{') { gb = true; ++i; continue; }
+      if (next == '}') { gb = false; ++i; continue; }
+      if (next == '~') { out += '~'; ++i; continue; }
+      if (next == '\n') { ++i; continue; }
+    }
+    if (gb && c != '\n' && c != '\r' && i + 1 < n) {
+      out += static_cast<char>(c | 0x80);
+      out += static_cast<char>(src[i + 1] | 0x80);
+      ++i;
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
 
 bool IsUtf8Page(UINT cp) { return cp == CP_ACP || cp == CP_UTF8 || cp == CP_OEMCP || cp == CP_THREAD_ACP || cp == CP_MACCP; }
 
@@ -131,11 +184,19 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWS
       SetLastError(ERROR_NO_UNICODE_TRANSLATION);
       return 0;
     }
+  } else if (codePage == 1252) {
+    wide = FromCp1252(src, n);
   } else {
     const char* name = qk::CodePageName(codePage);
     if (!name) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return 0;
+    }
+    std::string hz;
+    if (codePage == 52936) {
+      hz = FromHz(src, n);
+      src = hz.data();
+      n = hz.size();
     }
     std::string bytes;
     if (!IconvConvert(name, "UTF-16LE", src, n, bytes, std::string("\xFD\xFF", 2), 1, nullptr)) {

@@ -6,9 +6,11 @@
 //   "VentrelLog"=dword:00000001
 //   "Blob"=hex(3):01,ff
 //
-// Every change is written to a temporary file and renamed over the hive
-// while holding an exclusive lock on "<hive>.lock", after re-reading the
-// hive if another process changed it; every read first checks whether the
+// Every change is written to a temporary file, flushed to the disk and
+// renamed over the hive while holding an exclusive lock on "<hive>.lock",
+// after re-reading the hive if another process changed it; temporary files
+// that a killed writer left are removed by the next writer. Every read first
+// checks whether the
 // file changed (inode, size, time) and re-reads it then.
 #include "kernel/registry.h"
 
@@ -206,15 +208,14 @@ class Hive {
     Refresh();
     LONG r = change();
     if (r == ERROR_SUCCESS) {
+      RemoveLeftovers(path);
       std::string tmp = path + ".tmp." + std::to_string(getpid());
-      {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out << "; Quillet device registry\n";
-        Write(out, root_.get(), u"");
-        out.flush();
-        if (!out) r = ERROR_CANTWRITE;
-      }
+      std::ostringstream text;
+      text << "; Quillet device registry\n";
+      Write(text, root_.get(), u"");
+      if (!WriteDurably(tmp, text.str())) r = ERROR_CANTWRITE;
       if (r == ERROR_SUCCESS && rename(tmp.c_str(), path.c_str()) != 0) r = ERROR_CANTWRITE;
+      if (r == ERROR_SUCCESS) SyncFolder(path);
       if (r != ERROR_SUCCESS) {
         unlink(tmp.c_str());
         identity_ = Identity();  // reload what is on disk next time
@@ -234,6 +235,47 @@ class Hive {
   unsigned long changes_ = 0;
 
  private:
+  // Writes the whole file and flushes it to the disk, so that the rename
+  // never puts an empty or partial hive in place after a power loss.
+  static bool WriteDurably(const std::string& file, const std::string& bytes) {
+    int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    bool ok = done == bytes.size() && fsync(fd) == 0;
+    return close(fd) == 0 && ok;
+  }
+
+  // Makes the rename itself durable.
+  static void SyncFolder(const std::string& file) {
+    int fd = open(std::filesystem::path(file).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+  }
+
+  // Removes the temporary files of writers that were killed before their
+  // rename. Writers only write under the lock this one holds, so every
+  // temporary file of this hive that exists now is such a leftover.
+  static void RemoveLeftovers(const std::string& file) {
+    std::filesystem::path hive(file);
+    std::string prefix = hive.filename().string() + ".tmp.";
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(hive.parent_path(), ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+      std::string name = it->path().filename().string();
+      if (name.compare(0, prefix.size(), prefix) == 0) {
+        std::error_code ignored;
+        std::filesystem::remove(it->path(), ignored);
+      }
+    }
+  }
+
   void Write(std::ostream& out, const Key* k, const std::u16string& path) {
     if (!path.empty()) {
       out << "[" << ToUtf8(path) << "]\n";

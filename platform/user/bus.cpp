@@ -22,7 +22,26 @@ namespace qk::user {
 namespace {
 
 constexpr uint32_t kMagic = 0x51427573;  // "QBus"
-enum Kind : uint32_t { kPost = 1, kSend = 2, kReply = 3 };
+// kQuery asks a program whether a handle is one of its live windows; the
+// reply's lParam is 1 or 0.
+enum Kind : uint32_t { kPost = 1, kSend = 2, kReply = 3, kQuery = 4 };
+
+// How a message's parameters cross to the other program. Pointers mean
+// nothing there: the data they point at travels instead, and the receiver
+// points the message at its own copy.
+enum Marshal : uint32_t {
+  kValues = 0,      // wParam and lParam are plain values
+  kCopyData = 1,    // WM_COPYDATA: the COPYDATASTRUCT and its bytes
+  kStringIn = 2,    // lParam is a NUL-terminated UTF-16 string (the bytes travel)
+  kNullString = 3,  // lParam is a null string pointer
+  kTextOut = 4,     // WM_GETTEXT: wParam characters of buffer, the text comes back
+  kRefused = 5,     // a system message whose pointers cannot travel
+};
+
+// How long a program may take to say whether a window is its own.
+constexpr DWORD kQueryTimeoutMs = 2000;
+// The largest reply text: a reply is one datagram.
+constexpr size_t kMaxTextOut = 256 * 1024;
 
 struct Packet {
   uint32_t magic;
@@ -35,8 +54,50 @@ struct Packet {
   uint64_t seq;
   uint64_t cdsData;
   uint32_t cbData;
-  uint32_t hasCopyData;
+  uint32_t marshal;  // Marshal
 };
+
+// System messages (below WM_USER) whose parameters are plain values. The
+// others carry pointers: those with a known shape are marshalled, the rest
+// are refused both when sent and when they arrive. Messages from WM_USER on
+// are the programs' own and travel as values.
+bool ValueMessage(UINT msg, LPARAM lParam) {
+  if (msg >= WM_USER) return true;
+  switch (msg) {
+    case WM_NULL: case WM_MOVE: case WM_SIZE: case WM_ACTIVATE: case WM_SETFOCUS: case WM_KILLFOCUS:
+    case WM_ENABLE: case WM_SETREDRAW: case WM_GETTEXTLENGTH: case WM_PAINT: case WM_CLOSE: case WM_QUIT:
+    case WM_SYSCOLORCHANGE: case WM_SHOWWINDOW: case WM_ACTIVATEAPP: case WM_CANCELMODE: case WM_KEYDOWN:
+    case WM_KEYUP: case WM_CHAR: case WM_COMMAND: case WM_SYSCOMMAND: case WM_HSCROLL: case WM_VSCROLL:
+    case WM_MOUSEMOVE: case WM_LBUTTONDOWN: case WM_LBUTTONUP: case WM_LBUTTONDBLCLK: case WM_CAPTURECHANGED:
+    case WM_HIBERNATE:
+      return true;
+    case WM_TIMER:  // lParam would be a timer procedure of the sender
+      return lParam == 0;
+    default:
+      return false;
+  }
+}
+
+// How a message travels: posted messages only as values (nothing would own
+// the data until the receiver gets round to it).
+Marshal MarshalOf(UINT msg, LPARAM lParam, bool posted, bool broadcast) {
+  if (ValueMessage(msg, lParam)) return kValues;
+  if (posted) {
+    // A setting change that names no section carries no pointer.
+    return msg == WM_SETTINGCHANGE && lParam == 0 ? kValues : kRefused;
+  }
+  switch (msg) {
+    case WM_COPYDATA:
+      return lParam ? kCopyData : kRefused;
+    case WM_SETTEXT:
+    case WM_SETTINGCHANGE:
+      return lParam ? kStringIn : kNullString;
+    case WM_GETTEXT:
+      return broadcast ? kRefused : kTextOut;
+    default:
+      return kRefused;
+  }
+}
 
 struct Bus {
   std::mutex lock;
@@ -97,7 +158,9 @@ int EnsureBus(std::string* rootOut = nullptr) {
     bus.root = root;
     std::thread(Receive, fd, root).detach();
     std::string list = BusFolder(root) + "/" + std::to_string(::getpid()) + ".windows";
-    if (!std::filesystem::exists(list)) std::ofstream(list).close();
+    // A list under this process id can only be a dead program's: start a
+    // fresh one.
+    std::ofstream(list, std::ios::trunc).close();
   }
   if (rootOut) *rootOut = bus.root;
   return bus.fd;
@@ -123,15 +186,63 @@ bool SendPacket(int fd, const std::string& root, DWORD pid, const Packet& p, con
   }
 }
 
-void Reply(int fd, const std::string& root, DWORD pid, uint64_t seq, LRESULT result) {
+void Reply(int fd, const std::string& root, DWORD pid, uint64_t seq, LRESULT result,
+           const std::vector<uint8_t>* data = nullptr) {
   Packet p{};
   p.magic = kMagic;
   p.kind = kReply;
   p.senderPid = static_cast<uint32_t>(::getpid());
   p.seq = seq;
   p.lParam = result;
-  SendPacket(fd, root, pid, p, nullptr);
+  if (data) {
+    p.marshal = kTextOut;
+    p.cbData = static_cast<uint32_t>(data->size());
+  }
+  SendPacket(fd, root, pid, p, data);
 }
+
+// Points a received message at the program's own copy of its data, or
+// answers false when the message may not be delivered as it came.
+bool Unpack(const Packet& p, bool posted, std::vector<uint8_t>& data, COPYDATASTRUCT& cds, WPARAM* wParam,
+            LPARAM* lParam) {
+  *wParam = static_cast<WPARAM>(p.wParam);
+  *lParam = static_cast<LPARAM>(p.lParam);
+  // The pointer itself stayed behind: a marshalled message is classified as
+  // one that had it.
+  LPARAM shape = p.marshal == kValues ? static_cast<LPARAM>(p.lParam) : 1;
+  Marshal expected = MarshalOf(p.msg, shape, posted, p.hwnd == reinterpret_cast<uintptr_t>(HWND_BROADCAST));
+  if (expected == kRefused) return false;
+  switch (p.marshal) {
+    case kValues:
+      return expected == kValues;
+    case kCopyData:
+      if (p.msg != WM_COPYDATA || posted) return false;
+      cds = {static_cast<ULONG_PTR>(p.cdsData), static_cast<DWORD>(data.size()), data.empty() ? nullptr : data.data()};
+      *lParam = reinterpret_cast<LPARAM>(&cds);
+      return true;
+    case kStringIn:
+      if (expected != kStringIn && expected != kNullString) return false;
+      data.resize(data.size() & ~size_t{1});
+      data.push_back(0);
+      data.push_back(0);
+      *lParam = reinterpret_cast<LPARAM>(data.data());
+      return true;
+    case kNullString:
+      if (expected != kStringIn && expected != kNullString) return false;
+      *lParam = 0;
+      return true;
+    case kTextOut:
+      if (expected != kTextOut) return false;
+      *wParam = std::min<WPARAM>(*wParam, kMaxTextOut);
+      data.assign(*wParam * sizeof(char16_t), 0);
+      *lParam = reinterpret_cast<LPARAM>(data.data());
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool OwnWindow(HWND hwnd) { return IsLocalHandle(hwnd) && IsWindow(hwnd); }
 
 void Receive(int fd, std::string root) {
   std::vector<uint8_t> buffer(1 << 20);
@@ -147,17 +258,25 @@ void Receive(int fd, std::string root) {
     if (p.magic != kMagic) continue;
     HWND target = reinterpret_cast<HWND>(static_cast<uintptr_t>(p.hwnd));
     std::vector<uint8_t> data;
-    if (p.hasCopyData) {
+    if (p.marshal != kValues) {
       size_t available = static_cast<size_t>(n) - sizeof p;
       data.assign(buffer.begin() + sizeof p, buffer.begin() + sizeof p + std::min<size_t>(available, p.cbData));
     }
     switch (p.kind) {
-      case kPost:
+      case kPost: {
+        WPARAM wParam;
+        LPARAM lParam;
+        COPYDATASTRUCT cds{};
+        if (!Unpack(p, true, data, cds, &wParam, &lParam)) break;  // a pointer from another program
         if (target == HWND_BROADCAST) {
-          for (HWND top : LocalTopLevelWindows()) PostMessageW(top, p.msg, p.wParam, p.lParam);
+          for (HWND top : LocalTopLevelWindows()) PostMessageW(top, p.msg, wParam, lParam);
         } else if (IsLocalHandle(target)) {
-          PostMessageW(target, p.msg, p.wParam, p.lParam);
+          PostMessageW(target, p.msg, wParam, lParam);
         }
+        break;
+      }
+      case kQuery:
+        Reply(fd, root, p.senderPid, p.seq, OwnWindow(target) ? 1 : 0);
         break;
       case kSend: {
         DWORD sender = p.senderPid;
@@ -166,12 +285,14 @@ void Receive(int fd, std::string root) {
           // Each local window may take its time: answer from a helper thread
           // so that this thread keeps reading.
           std::thread([=, data = std::move(data)]() mutable {
-            COPYDATASTRUCT cds{static_cast<ULONG_PTR>(p.cdsData), static_cast<DWORD>(data.size()),
-                               data.empty() ? nullptr : data.data()};
-            LPARAM lParam = p.hasCopyData ? reinterpret_cast<LPARAM>(&cds) : p.lParam;
-            DWORD_PTR ignored;
-            for (HWND top : LocalTopLevelWindows())
-              SendMessageTimeoutW(top, p.msg, p.wParam, lParam, SMTO_NORMAL, kRemoteSendTimeoutMs, &ignored);
+            COPYDATASTRUCT cds{};
+            WPARAM wParam;
+            LPARAM lParam;
+            if (Unpack(p, false, data, cds, &wParam, &lParam)) {
+              DWORD_PTR ignored;
+              for (HWND top : LocalTopLevelWindows())
+                SendMessageTimeoutW(top, p.msg, wParam, lParam, SMTO_NORMAL, kRemoteSendTimeoutMs, &ignored);
+            }
             Reply(fd, root, sender, seq, 0);
           }).detach();
           break;
@@ -179,13 +300,24 @@ void Receive(int fd, std::string root) {
         auto sm = std::make_shared<SentMessage>();
         sm->hwnd = target;
         sm->msg = p.msg;
-        sm->wParam = p.wParam;
-        sm->lParam = p.lParam;
-        if (p.hasCopyData) {
-          sm->data = std::move(data);
-          sm->cds.dwData = static_cast<ULONG_PTR>(p.cdsData);
+        sm->data = std::move(data);
+        if (!Unpack(p, false, sm->data, sm->cds, &sm->wParam, &sm->lParam)) {
+          Reply(fd, root, sender, seq, 0);  // a pointer from another program
+          break;
         }
-        sm->onDone = [fd, root, sender, seq](LRESULT result) { Reply(fd, root, sender, seq, result); };
+        if (p.marshal == kTextOut) {
+          // The text the window wrote goes back with the answer. The
+          // message owns its reply function, so it is reached by address.
+          SentMessage* self = sm.get();
+          sm->onDone = [fd, root, sender, seq, self](LRESULT result) {
+            size_t chars = std::min<size_t>(result > 0 ? static_cast<size_t>(result) : 0, self->wParam);
+            std::vector<uint8_t> text(self->data.begin(),
+                                      self->data.begin() + static_cast<std::ptrdiff_t>(chars * sizeof(char16_t)));
+            Reply(fd, root, sender, seq, static_cast<LRESULT>(chars), &text);
+          };
+        } else {
+          sm->onDone = [fd, root, sender, seq](LRESULT result) { Reply(fd, root, sender, seq, result); };
+        }
         if (IsLocalHandle(target))
           Enqueue(sm);
         else
@@ -203,7 +335,10 @@ void Receive(int fd, std::string root) {
             bus.pending.erase(it);
           }
         }
-        if (sm) Complete(sm, static_cast<LRESULT>(p.lParam));
+        if (sm) {
+          if (p.marshal == kTextOut) sm->data = std::move(data);
+          Complete(sm, static_cast<LRESULT>(p.lParam));
+        }
         break;
       }
       default:
@@ -213,6 +348,20 @@ void Receive(int fd, std::string root) {
 }
 
 bool Alive(DWORD pid) { return !(::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH); }
+
+// True when a program with this process id has joined the bus of this
+// device root: its socket is bound. A process id that a dead program left
+// behind and another program now has fails here, unless that program joined
+// the bus too (then it has rewritten the list under its id).
+bool Joined(const std::string& root, DWORD pid) {
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return Alive(pid);
+  socklen_t len;
+  sockaddr_un addr = AddressOf(root, pid, &len);
+  bool joined = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
+  ::close(fd);
+  return joined;
+}
 
 std::vector<DWORD> Peers(const std::string& root) {
   std::vector<DWORD> out;
@@ -224,7 +373,7 @@ std::vector<DWORD> Peers(const std::string& root) {
     if (dot == std::string::npos || dot + 8 != name.size()) continue;
     DWORD pid = static_cast<DWORD>(std::strtoul(name.c_str(), nullptr, 10));
     if (pid == 0 || pid == self) continue;
-    if (!Alive(pid)) {
+    if (!Alive(pid) || !Joined(root, pid)) {
       std::filesystem::remove(entry.path(), ec);  // left by a program that died
       continue;
     }
@@ -233,6 +382,8 @@ std::vector<DWORD> Peers(const std::string& root) {
   return out;
 }
 
+// Fills a packet; *data receives the bytes that travel in place of a
+// pointer. The packet's marshal is kRefused when the message cannot travel.
 Packet MakePacket(Kind kind, HWND target, UINT msg, WPARAM wParam, LPARAM lParam, std::vector<uint8_t>* data) {
   Packet p{};
   p.magic = kMagic;
@@ -242,18 +393,35 @@ Packet MakePacket(Kind kind, HWND target, UINT msg, WPARAM wParam, LPARAM lParam
   p.senderPid = static_cast<uint32_t>(::getpid());
   p.wParam = wParam;
   p.lParam = lParam;
-  if (msg == WM_COPYDATA && lParam) {
-    // The data travels; the pointer means nothing in the other program.
-    auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-    p.cdsData = cds->dwData;
-    p.cbData = cds->cbData;
-    p.hasCopyData = 1;
-    p.lParam = 0;
-    if (cds->cbData && cds->lpData) {
-      auto* bytes = static_cast<const uint8_t*>(cds->lpData);
-      data->assign(bytes, bytes + cds->cbData);
+  Marshal how = MarshalOf(msg, lParam, kind == kPost, target == HWND_BROADCAST);
+  p.marshal = how;
+  data->clear();
+  switch (how) {
+    case kCopyData: {
+      auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+      p.cdsData = cds->dwData;
+      p.lParam = 0;
+      if (cds->cbData && cds->lpData) {
+        auto* bytes = static_cast<const uint8_t*>(cds->lpData);
+        data->assign(bytes, bytes + cds->cbData);
+      }
+      break;
     }
+    case kStringIn: {
+      std::u16string_view text(reinterpret_cast<LPCWSTR>(lParam));
+      auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+      data->assign(bytes, bytes + text.size() * sizeof(char16_t));
+      p.lParam = 0;
+      break;
+    }
+    case kNullString:
+    case kTextOut:
+      p.lParam = 0;
+      break;
+    default:
+      break;
   }
+  p.cbData = static_cast<uint32_t>(data->size());
   return p;
 }
 
@@ -318,6 +486,10 @@ bool BusPost(HWND target, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (fd < 0) return false;
   std::vector<uint8_t> data;
   Packet p = MakePacket(kPost, target, msg, wParam, lParam, &data);
+  if (p.marshal == kRefused) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
   if (target == HWND_BROADCAST) {
     for (DWORD pid : Peers(root)) SendPacket(fd, root, pid, p, &data);
     return true;
@@ -334,6 +506,10 @@ bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutM
   int fd = EnsureBus(&root);
   if (fd < 0) return false;
   std::vector<uint8_t> data;
+  if (MarshalOf(msg, lParam, false, target == HWND_BROADCAST) == kRefused) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
   std::vector<DWORD> pids = target == HWND_BROADCAST ? Peers(root) : std::vector<DWORD>{HandleProcess(target)};
   std::vector<std::pair<uint64_t, std::shared_ptr<SentMessage>>> waits;
   Bus& bus = TheBus();
@@ -370,6 +546,15 @@ bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutM
     }
     std::lock_guard<std::mutex> lock(sm->waiter->lock);
     *result = sm->result;
+    if (msg == WM_GETTEXT && lParam && wParam > 0) {
+      // The text came back with the answer: into the caller's buffer.
+      auto* out = reinterpret_cast<LPWSTR>(lParam);
+      size_t chars = std::min({sm->data.size() / sizeof(char16_t), static_cast<size_t>(wParam) - 1,
+                               static_cast<size_t>(std::max<LRESULT>(sm->result, 0))});
+      if (!sm->data.empty()) std::memcpy(out, sm->data.data(), chars * sizeof(char16_t));
+      out[chars] = 0;
+      *result = static_cast<LRESULT>(chars);
+    }
   }
   if (!all) SetLastError(ERROR_TIMEOUT);
   return all;
@@ -384,7 +569,8 @@ HWND BusFindWindow(LPCWSTR className, LPCWSTR title) {
     for (auto& w : ReadList(root, pid)) {
       if (className && Lower(w.className) != cls) continue;
       if (title && Lower(w.text) != text) continue;
-      return w.hwnd;
+      // The list may be a dead program's: only the owner's answer counts.
+      if (BusIsWindow(w.hwnd)) return w.hwnd;
     }
   }
   return nullptr;
@@ -394,10 +580,34 @@ bool BusIsWindow(HWND hwnd) {
   DWORD pid = HandleProcess(hwnd);
   if (pid == 0 || !Alive(pid)) return false;
   std::string root;
-  if (EnsureBus(&root) < 0) return false;
-  for (auto& w : ReadList(root, pid))
-    if (w.hwnd == hwnd) return true;
-  return false;
+  int fd = EnsureBus(&root);
+  if (fd < 0) return false;
+  // Asks the owning program itself: a process id can outlive its program
+  // and come back as another.
+  Bus& bus = TheBus();
+  auto sm = std::make_shared<SentMessage>();
+  sm->waiter = CurrentQueue();
+  std::vector<uint8_t> none;
+  Packet p = MakePacket(kQuery, hwnd, WM_NULL, 0, 0, &none);
+  {
+    std::lock_guard<std::mutex> lock(bus.lock);
+    p.seq = bus.nextSeq++;
+    bus.pending[p.seq] = sm;
+  }
+  if (!SendPacket(fd, root, pid, p, nullptr)) {
+    std::lock_guard<std::mutex> lock(bus.lock);
+    bus.pending.erase(p.seq);
+    std::error_code ec;  // nobody listens under that id: the list is stale
+    std::filesystem::remove(BusFolder(root) + "/" + std::to_string(pid) + ".windows", ec);
+    return false;
+  }
+  if (!WaitSent(sm, kQueryTimeoutMs)) {
+    std::lock_guard<std::mutex> lock(bus.lock);
+    bus.pending.erase(p.seq);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(sm->waiter->lock);
+  return sm->result == 1;
 }
 
 }  // namespace qk::user

@@ -8,6 +8,19 @@
 // HWND_BROADCAST, travel as datagrams that the receiving program's bus
 // thread queues for the window's thread. A send waits for the reply at most
 // a time-out, and gives up at once when the peer's socket is gone.
+//
+// A list can outlive its program (a crash), and its process id can come back
+// as another program: a remote window is believed only when its owner's
+// socket is bound and the owner answers that the handle is a live window of
+// its own, so FindWindowW and IsWindow always agree. A program that joins
+// starts a fresh list under its id; lists nobody listens for are removed.
+//
+// Pointers mean nothing in another program. WM_COPYDATA carries its bytes,
+// WM_SETTEXT and WM_SETTINGCHANGE their string, and WM_GETTEXT gets its text
+// back with the answer (these only when sent). Other system messages below
+// WM_USER travel only when their parameters are plain values; the rest are
+// refused by the sender (ERROR_INVALID_PARAMETER) and dropped by a receiver.
+// Messages from WM_USER on are the programs' own and travel as values.
 // Registered message numbers come from the shared atom table
 // "<device root>/.bus/atoms", written under a file lock.
 #pragma once

@@ -9,6 +9,7 @@
 #include "kernel/resource.h"
 #include "kernel/wstring.h"
 #include "user/input.h"
+#include "user/internal.h"
 
 namespace {
 
@@ -28,16 +29,7 @@ struct DialogState {
 };
 std::map<HWND, DialogState> g_dialogs;
 
-void RegisterDialogClass() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DefDlgProcW;
-    wc.cbWndExtra = DLGWINDOWEXTRA;
-    wc.lpszClassName = WC_DIALOG;
-    RegisterClassW(&wc);
-  });
-}
+void RegisterDialogClass() { qk::user::RegisterDialogClasses(); }
 
 // Reads templates of both layouts.
 class Reader {
@@ -539,6 +531,24 @@ void PressButton(HWND dialog, int id) {
 }
 
 }  // namespace
+
+namespace qk::user {
+
+// The dialog class under its two names: "#32770" and the device's "Dialog".
+void RegisterDialogClasses() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (const char16_t* name : {WC_DIALOG, u"Dialog"}) {
+      WNDCLASSW wc{};
+      wc.lpfnWndProc = DefDlgProcW;
+      wc.cbWndExtra = DLGWINDOWEXTRA;
+      wc.lpszClassName = name;
+      RegisterClassW(&wc);
+    }
+  });
+}
+
+}  // namespace qk::user
 
 BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
   if (!dialog || !msg || !IsWindow(dialog) || (msg->hwnd != dialog && !IsChild(dialog, msg->hwnd))) return FALSE;

@@ -7,9 +7,10 @@
 // 26 pixels, a 9-point font at 192 dots per inch, until the display layer
 // sets them).
 //
-// The standard controls "BUTTON", "EDIT", "STATIC", "LISTBOX", "COMBOBOX"
-// and "SCROLLBAR" keep their state and notify their parents as the platform's
-// do; they draw nothing themselves (drawing belongs to the screens).
+// The standard control classes ("BUTTON", "EDIT", "STATIC", "LISTBOX",
+// "COMBOBOX", "SCROLLBAR") are not part of this layer: the controls library
+// (controls/commctrl.h) registers them when a program calls
+// InitCommonControls() before it makes its first dialog.
 #pragma once
 
 #include <string>

@@ -134,9 +134,8 @@ bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutM
 HWND BusFindWindow(LPCWSTR className, LPCWSTR title);
 bool BusIsWindow(HWND hwnd);
 
-// Registers "BUTTON", "EDIT", "STATIC", "LISTBOX", "COMBOBOX" and
-// "SCROLLBAR" (controls.cpp); done before the first class lookup.
-void RegisterStandardControls();
+// Registers the dialog class, "#32770", also named "Dialog" (dialog.cpp).
+void RegisterDialogClasses();
 
 // How long a send to another program may take before the sender gives up.
 constexpr DWORD kRemoteSendTimeoutMs = 5000;

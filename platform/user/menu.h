@@ -16,6 +16,8 @@
 #define MF_POPUP 0x00000010
 #define MF_BYPOSITION 0x00000400
 #define MF_SEPARATOR 0x00000800
+// WM_DRAWITEM of an owner-drawn menu item.
+#define ODT_MENU 1
 
 #define MFT_STRING MF_STRING
 #define MFT_SEPARATOR MF_SEPARATOR

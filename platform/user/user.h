@@ -59,49 +59,8 @@ typedef CREATESTRUCTW* LPCREATESTRUCTW;
 typedef CREATESTRUCTW CREATESTRUCT;
 typedef CREATESTRUCTW* LPCREATESTRUCT;
 
-// The header of every WM_NOTIFY.
-struct NMHDR {
-  HWND hwndFrom;
-  UINT_PTR idFrom;
-  UINT code;
-};
-typedef NMHDR* LPNMHDR;
-
-// WM_DRAWITEM and WM_MEASUREITEM of owner-drawn controls and menu items.
-struct DRAWITEMSTRUCT {
-  UINT CtlType;
-  UINT CtlID;
-  UINT itemID;
-  UINT itemAction;
-  UINT itemState;
-  HWND hwndItem;
-  HDC hDC;
-  RECT rcItem;
-  ULONG_PTR itemData;
-};
-typedef DRAWITEMSTRUCT* LPDRAWITEMSTRUCT;
-struct MEASUREITEMSTRUCT {
-  UINT CtlType;
-  UINT CtlID;
-  UINT itemID;
-  UINT itemWidth;
-  UINT itemHeight;
-  ULONG_PTR itemData;
-};
-typedef MEASUREITEMSTRUCT* LPMEASUREITEMSTRUCT;
-#define ODT_MENU 1
-#define ODT_LISTBOX 2
-#define ODT_COMBOBOX 3
-#define ODT_BUTTON 4
-#define ODT_LISTVIEW 102
-#define ODA_DRAWENTIRE 0x0001
-#define ODA_SELECT 0x0002
-#define ODA_FOCUS 0x0004
-#define ODS_SELECTED 0x0001
-#define ODS_GRAYED 0x0002
-#define ODS_DISABLED 0x0004
-#define ODS_CHECKED 0x0008
-#define ODS_FOCUS 0x0010
+// WM_NOTIFY's header, WM_DRAWITEM's and WM_MEASUREITEM's structures are
+// declared with the controls (controls/commctrl.h).
 
 struct MSG {
   HWND hwnd;
@@ -439,6 +398,9 @@ LRESULT SendMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 // gone; the result of the window procedure goes to result.
 LRESULT SendMessageTimeoutW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeoutMs,
                             DWORD_PTR* result);
+// Sends to a window of this thread at once; to another thread's window
+// the message is queued as a sent message without waiting for it.
+BOOL SendNotifyMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 BOOL WaitMessage();
 BOOL InSendMessage();
@@ -463,6 +425,7 @@ BOOL MessageBeep(UINT type);
 #define PostMessage PostMessageW
 #define PostThreadMessage PostThreadMessageW
 #define SendMessage SendMessageW
+#define SendNotifyMessage SendNotifyMessageW
 #define SendMessageTimeout SendMessageTimeoutW
 #define RegisterWindowMessage RegisterWindowMessageW
 #define RegisterClass RegisterClassW
@@ -520,6 +483,9 @@ bool PumpMessagesUntil(const std::function<bool()>& pred, DWORD timeoutMs);
 bool QuitPosted(int* exitCode = nullptr);
 // Forgets a pending WM_QUIT of the calling thread.
 void ClearQuit();
+// Waits (at most timeoutMs) until a message sent to the calling thread is
+// waiting, without handling it. True when one is.
+bool WaitForSentMessages(DWORD timeoutMs);
 
 // Screen size used for CW_USEDEFAULT and GetSystemMetrics (480 x 800 until
 // the display layer sets it).

@@ -13,6 +13,7 @@
 #include "kernel/time.h"
 #include "kernel/wstring.h"
 #include "user/dialog.h"
+#include "user/idle.h"
 #include "user/input.h"
 #include "user/internal.h"
 
@@ -91,14 +92,15 @@ void Activate(HWND hwnd, WORD how) {
     }
   }
   if (old && IsWindow(old))
-    SendMessageW(old, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, IsMinimized(old) ? 1 : 0), reinterpret_cast<LPARAM>(hwnd));
+    SendNotifyMessageW(old, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, IsMinimized(old) ? 1 : 0),
+                       reinterpret_cast<LPARAM>(hwnd));
   if (GetActiveWindow() != hwnd) return;  // the old window's handler activated another
   if (!hwnd) {
     SetFocus(nullptr);
     return;
   }
   if (!IsWindow(hwnd)) return;
-  SendMessageW(hwnd, WM_ACTIVATE, MAKEWPARAM(how, IsMinimized(hwnd) ? 1 : 0), reinterpret_cast<LPARAM>(old));
+  SendNotifyMessageW(hwnd, WM_ACTIVATE, MAKEWPARAM(how, IsMinimized(hwnd) ? 1 : 0), reinterpret_cast<LPARAM>(old));
   HWND focus = GetFocus();
   if (GetActiveWindow() == hwnd && IsWindow(hwnd) && focus != hwnd && !IsChild(hwnd, focus) && !IsMinimized(hwnd))
     SetFocus(hwnd);
@@ -468,7 +470,9 @@ BOOL UnregisterClassW(LPCWSTR className, HINSTANCE) {
 
 BOOL GetClassInfoW(HINSTANCE, LPCWSTR className, LPWNDCLASSW wc) {
   if (!className) return FALSE;
-  RegisterStandardControls();
+  // The system's dialog class exists before the first dialog is made.
+  std::u16string key = Lower(className);
+  if (key == u"#32770" || key == u"dialog") RegisterDialogClasses();
   std::lock_guard<std::mutex> lock(g_lock);
   auto it = g_classes.find(Lower(className));
   if (it == g_classes.end()) {
@@ -487,6 +491,57 @@ int GetClassNameW(HWND hwnd, LPWSTR name, int cch) {
   name[n] = 0;
   return n;
 }
+
+namespace {
+
+// Every window of the tree, parents before their children.
+void Tree(HWND hwnd, std::vector<HWND>* out) {
+  out->push_back(hwnd);
+  std::vector<HWND> children;
+  if (auto w = Find(hwnd)) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    children = w->children;
+  }
+  for (HWND child : children) Tree(child, out);
+}
+
+void Forget(const std::shared_ptr<Window>& w) {
+  HWND hwnd = w->hwnd;
+  RemoveTimersOf(hwnd, w->queue);
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_windows.erase(LocalIndex(hwnd));
+    g_zorder.erase(std::remove(g_zorder.begin(), g_zorder.end(), hwnd), g_zorder.end());
+    if (w->parent) {
+      auto it = g_windows.find(LocalIndex(w->parent));
+      if (it != g_windows.end()) {
+        auto& siblings = it->second->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), hwnd), siblings.end());
+      }
+    }
+    if (g_focus == hwnd) g_focus = nullptr;
+    if (g_active == hwnd) g_active = nullptr;
+    if (g_foreground == hwnd) g_foreground = nullptr;
+    if (g_capture == hwnd) g_capture = nullptr;
+  }
+  // Messages sent to the window and not yet handled get 0.
+  std::vector<std::shared_ptr<SentMessage>> orphans;
+  {
+    std::lock_guard<std::mutex> lock(w->queue->lock);
+    auto& sent = w->queue->sent;
+    for (auto it = sent.begin(); it != sent.end();) {
+      if ((*it)->hwnd == hwnd) {
+        orphans.push_back(*it);
+        it = sent.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& sm : orphans) Complete(sm, 0);
+}
+
+}  // namespace
 
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y, int width,
                      int height, HWND parent, HMENU menuOrId, HINSTANCE instance, LPVOID param) {
@@ -544,8 +599,18 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   CREATESTRUCTW cs{param, instance, menuOrId, parent, height, width, y, x, static_cast<LONG>(style), title,
                    className, exStyle};
   if (auto hook = g_createHook.load()) hook(hwnd, &cs);
-  if (!CallProc(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs)) ||
-      CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+  if (!CallProc(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs))) {
+    // Refused before it was created: only WM_NCDESTROY follows.
+    if (auto made = Find(hwnd)) {
+      made->destroying = true;
+      CallProc(hwnd, WM_NCDESTROY, 0, 0);
+      Forget(made);
+      if (IsTopLevel(*made)) BusWindowsChanged();
+    }
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
     if (Find(hwnd)) DestroyWindow(hwnd);
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -556,57 +621,6 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   if (style & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
   return IsWindow(hwnd) ? hwnd : nullptr;
 }
-
-namespace {
-
-// Every window of the tree, parents before their children.
-void Tree(HWND hwnd, std::vector<HWND>* out) {
-  out->push_back(hwnd);
-  std::vector<HWND> children;
-  if (auto w = Find(hwnd)) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    children = w->children;
-  }
-  for (HWND child : children) Tree(child, out);
-}
-
-void Forget(const std::shared_ptr<Window>& w) {
-  HWND hwnd = w->hwnd;
-  RemoveTimersOf(hwnd, w->queue);
-  {
-    std::lock_guard<std::mutex> lock(g_lock);
-    g_windows.erase(LocalIndex(hwnd));
-    g_zorder.erase(std::remove(g_zorder.begin(), g_zorder.end(), hwnd), g_zorder.end());
-    if (w->parent) {
-      auto it = g_windows.find(LocalIndex(w->parent));
-      if (it != g_windows.end()) {
-        auto& siblings = it->second->children;
-        siblings.erase(std::remove(siblings.begin(), siblings.end(), hwnd), siblings.end());
-      }
-    }
-    if (g_focus == hwnd) g_focus = nullptr;
-    if (g_active == hwnd) g_active = nullptr;
-    if (g_foreground == hwnd) g_foreground = nullptr;
-    if (g_capture == hwnd) g_capture = nullptr;
-  }
-  // Messages sent to the window and not yet handled get 0.
-  std::vector<std::shared_ptr<SentMessage>> orphans;
-  {
-    std::lock_guard<std::mutex> lock(w->queue->lock);
-    auto& sent = w->queue->sent;
-    for (auto it = sent.begin(); it != sent.end();) {
-      if ((*it)->hwnd == hwnd) {
-        orphans.push_back(*it);
-        it = sent.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (auto& sm : orphans) Complete(sm, 0);
-}
-
-}  // namespace
 
 // Destroys the window with its children and owned windows: the activation
 // and the focus leave it first, then WM_DESTROY goes to each window of the
@@ -1125,8 +1139,8 @@ HWND SetFocus(HWND hwnd) {
     g_focus = hwnd;
   }
   if (old == hwnd) return old;
-  if (old && IsWindow(old)) SendMessageW(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
-  if (hwnd && GetFocus() == hwnd) SendMessageW(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
+  if (old && IsWindow(old)) SendNotifyMessageW(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
+  if (hwnd && GetFocus() == hwnd) SendNotifyMessageW(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
   return old;
 }
 
@@ -1202,6 +1216,17 @@ int GetSystemMetrics(int index) {
 
 // ---------------------------------------------------------------- messages
 
+// The queue is empty: runs the idle hook outside the lock, then waits for
+// more unless the hook queued something.
+static void IdleThenWait(const std::shared_ptr<ThreadQueue>& q, std::unique_lock<std::mutex>& lock) {
+  uint64_t before = q->activity.load();
+  lock.unlock();
+  DWORD ms = qk::RunIdleHook();
+  lock.lock();
+  if (q->activity.load() != before) return;
+  WaitForMore(q, lock, ms == INFINITE ? kForever : std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+}
+
 BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT first, UINT last) {
   if (!msg) return -1;
   // A filter window must be one of this thread's: nothing else could come.
@@ -1217,7 +1242,7 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT first, UINT last) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return -1;
     }
-    WaitForMore(q, lock, kForever);
+    IdleThenWait(q, lock);
   }
   return msg->message == WM_QUIT ? FALSE : TRUE;
 }
@@ -1233,7 +1258,7 @@ BOOL WaitMessage() {
   auto q = CurrentQueue();
   std::unique_lock<std::mutex> lock(q->lock);
   MSG m;
-  while (!NextMessage(q, &m, nullptr, 0, 0, false, lock)) WaitForMore(q, lock, kForever);
+  while (!NextMessage(q, &m, nullptr, 0, 0, false, lock)) IdleThenWait(q, lock);
   return TRUE;
 }
 
@@ -1372,6 +1397,27 @@ LRESULT SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, U
   }
   if (result) *result = static_cast<DWORD_PTR>(r);
   return ok ? TRUE : FALSE;
+}
+
+BOOL SendNotifyMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (hwnd == HWND_BROADCAST || (hwnd && !IsLocalHandle(hwnd))) return PostMessageW(hwnd, msg, wParam, lParam);
+  auto w = Find(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  if (w->queue == CurrentQueue()) {
+    CallProc(hwnd, msg, wParam, lParam);
+    return TRUE;
+  }
+  // Queued as a sent message that nobody waits for.
+  auto sm = std::make_shared<SentMessage>();
+  sm->hwnd = hwnd;
+  sm->msg = msg;
+  sm->wParam = wParam;
+  sm->lParam = lParam;
+  Enqueue(sm);
+  return TRUE;
 }
 
 LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -1538,6 +1584,17 @@ bool QuitPosted(int* exitCode) {
   std::lock_guard<std::mutex> lock(q->lock);
   if (q->quit && exitCode) *exitCode = q->quitCode;
   return q->quit;
+}
+
+bool WaitForSentMessages(DWORD timeoutMs) {
+  auto q = CurrentQueue();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::unique_lock<std::mutex> lock(q->lock);
+  while (q->sent.empty()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    SleepOn(*q, lock, deadline);
+  }
+  return true;
 }
 
 void ClearQuit() {

@@ -724,7 +724,7 @@ BOOL CChannelListView::DrawIconFile(HDC hdc, LPCWSTR path, int left, int top, in
   // the colour rows and the mask rows.
   const int width = entry[0] ? entry[0] : 256;
   const int height = entry[1] ? entry[1] : 256;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return FALSE;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return FALSE;
   const size_t colourStride = ((static_cast<size_t>(bits) * width + 31) / 32) * 4;
   const size_t maskStride = ((static_cast<size_t>(width) + 31) / 32) * 4;
   const size_t rowBytes = (colourStride + maskStride) * height;
@@ -760,6 +760,14 @@ BOOL CChannelListView::DrawIconFile(HDC hdc, LPCWSTR path, int left, int top, in
           g = q[1];
           r = q[2];
         }
+      } else if (bits == 16) {
+        // Five bits each of red, green and blue (the top bit unused),
+        // widened to eight by repeating their high bits.
+        const unsigned v = src[xx * 2] | (src[xx * 2 + 1] << 8);
+        auto widen = [](unsigned c5) { return static_cast<BYTE>((c5 << 3) | (c5 >> 2)); };
+        r = widen((v >> 10) & 31);
+        g = widen((v >> 5) & 31);
+        b = widen(v & 31);
       } else {
         const BYTE* q = src + xx * (bits / 8);
         b = q[0];

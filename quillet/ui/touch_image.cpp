@@ -365,7 +365,9 @@ void DrawSoftBox(HDC hdc, const RECT& rect, COLORREF outline, COLORREF body, BOO
   const COLORREF lightBody = BlendColors(RGB(255, 255, 255), body, 30);
   const COLORREF lightOutline = BlendColors(RGB(255, 255, 255), outline, 50);
   const COLORREF corner = BlendColors(outline, RGB(0, 0, 0), 140);
-  const int bandStart = (h - 1) - ScaleY(8) - 7;
+  // The band takes the rows below bottom - ScaleY(8) - 7, the bottom being
+  // the rectangle's (exclusive) bottom edge: row index h is that edge.
+  const int bandStart = h - ScaleY(8) - 7;
   int index = 0;
   // Top edge, faint to solid.
   for (int level = 0; level <= 4 && level < h; ++level) index = DrawShadowLine(buffer, index, level, outline, body);

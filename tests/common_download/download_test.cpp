@@ -46,6 +46,7 @@ class DownloadTest : public qtest::DeviceTest {
     docroot_ = new std::string(qnet::MakeTempFolder("docroot"));
     qtest::WriteHostFile(*docroot_ + "/small.txt", "hello quillet\n");
     qtest::WriteHostFile(*docroot_ + "/with space.txt", "blank in the name\n");
+    qtest::WriteHostFile(*docroot_ + "/caf\xc3\xa9 menu.txt", "accent and blank\n");
     qtest::WriteHostFile(*docroot_ + "/large.bin", Pattern(300 * 1024 + 17));
     std::filesystem::create_directories(*docroot_ + "/slow");
     qtest::WriteHostFile(*docroot_ + "/slow/feed.xml", Pattern(4 << 20));
@@ -191,6 +192,12 @@ TEST_F(DownloadTest, AUrlWithABlankIsCanonicalised) {
       << qk::ToUtf8(std::u16string(static_cast<LPCWSTR>(text)));
   EXPECT_EQ(ReadDeviceFile(u"\\space.txt"), "blank in the name\n");
   EXPECT_NE(nginx_->WaitForLogLine("/with%20space.txt"), "");
+  // A character beyond ASCII goes as its UTF-8 bytes, percent-encoded.
+  EXPECT_EQ(InternetDownloadFile(Url("/caf\u00e9 menu.txt?x=a b").c_str(), u"\\menu.txt", &code, text, nullptr, nullptr,
+                                 &size),
+            0);
+  EXPECT_EQ(ReadDeviceFile(u"\\menu.txt"), "accent and blank\n");
+  EXPECT_NE(nginx_->WaitForLogLine("/caf%C3%A9%20menu.txt?x=a%20b"), "") << nginx_->AccessLog();
 }
 
 TEST_F(DownloadTest, RefusedPortFailsWithCodeTextAndFinalProgress) {

@@ -4,10 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <tuple>
 #include <string>
 #include <vector>
 
+#include <thread>
+
 #include "display/display.h"
+#include "user/idle.h"
+#include "user/input.h"
 #include "gdi/image_codec.h"
 #include "gdi/surface.h"
 #include "support/device_fixture.h"
@@ -55,6 +61,71 @@ void PushMouse(Uint32 type, int x, int y) {
     e.button.y = y;
   }
   SDL_PushEvent(&e);
+}
+
+// The idle hook the test puts in front of the display's: it counts the
+// idle turns and ends the message loop once the test has what it waits for
+// (or after a bounded number of turns).
+qk::IdleHook g_displayIdle = nullptr;
+int g_idleTurns = 0;
+bool (*g_doneWhen)() = nullptr;
+DWORD TestIdle() {
+  ++g_idleTurns;
+  DWORD wait = g_displayIdle ? g_displayIdle() : INFINITE;
+  if (g_idleTurns >= 200 || !g_doneWhen || g_doneWhen()) PostQuitMessage(0);
+  return wait;
+}
+
+// Runs the thread's message loop as a program does, until the test hook
+// ends it.
+void RunLoop(bool (*doneWhen)()) {
+  g_idleTurns = 0;
+  g_doneWhen = doneWhen;
+  MSG m;
+  while (GetMessageW(&m, nullptr, 0, 0)) DispatchMessageW(&m);
+}
+
+struct Seen {
+  std::vector<std::tuple<UINT, WPARAM, int, int>> pointer;
+  std::vector<WPARAM> keys;
+  int closes = 0;
+  COLORREF paint = RGB(200, 30, 60);
+} g_seen;
+
+// Paints its area on WM_USER, and notes its input.
+LRESULT InputProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_USER: {
+      HDC dc = GetDC(hwnd);
+      HBRUSH b = CreateSolidBrush(g_seen.paint);
+      RECT all = {0, 0, 1000, 1000};
+      FillRect(dc, &all, b);
+      DeleteObject(b);
+      ReleaseDC(hwnd, dc);
+      return 0;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONUP:
+      g_seen.pointer.emplace_back(msg, wParam, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+      return 0;
+    case WM_KEYDOWN:
+      g_seen.keys.push_back(wParam);
+      return 0;
+    case WM_CLOSE:
+      ++g_seen.closes;
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+}
+
+HWND CreateInputWindow(int x, int y, int w, int h) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = InputProc;
+  wc.lpszClassName = u"DisplayInput";
+  RegisterClassW(&wc);
+  return CreateWindowExW(0, u"DisplayInput", u"", WS_VISIBLE, x, y, w, h, nullptr, nullptr, nullptr, nullptr);
 }
 
 void PushKeyDown(SDL_Keycode key) {
@@ -160,6 +231,104 @@ TEST_F(Display, WindowShowsTheScreenAndTranslatesInput) {
   EXPECT_EQ(got[4].virtualKey, 0x71);
   qk::display::CloseWindow();
   EXPECT_FALSE(qk::display::WindowOpen());
+  if (savedDisplay.empty()) unsetenv("DISPLAY");
+  else setenv("DISPLAY", savedDisplay.c_str(), 1);
+  unsetenv("SDL_VIDEODRIVER");
+}
+
+// A program that connected the screen writes the requested picture when its
+// message loop goes idle after the screen changed, and only then.
+TEST_F(Display, TheIdleMessageLoopWritesTheRequestedScreenshot) {
+  g_seen = Seen();
+  qk::gdi::SetScreenConfig(qk::gdi::KeyDeviceScreenConfig());
+  qk::display::ConnectScreen();
+  g_displayIdle = qk::SetIdleHook(TestIdle);
+  ASSERT_EQ(g_displayIdle, &qk::display::Idle) << "connecting the screen installs the display's idle";
+  std::string shot = root_ + "/requested.png";
+  setenv("QUILLET_SCREENSHOT", shot.c_str(), 1);
+  HWND w = CreateInputWindow(20, 40, 60, 30);
+  ASSERT_NE(w, nullptr);
+  PostMessageW(w, WM_USER, 0, 0);
+  RunLoop(nullptr);
+  ASSERT_TRUE(std::filesystem::exists(shot));
+  auto img = ReadPng(shot);
+  ASSERT_EQ(img.width, 240);
+  ASSERT_EQ(img.height, 320);
+  auto at = [&](int x, int y) {
+    const uint8_t* p = &img.bgra[(static_cast<size_t>(y) * img.width + x) * 4];
+    return RGB(p[2], p[1], p[0]);
+  };
+  EXPECT_EQ(at(20, 40), RGB(200, 30, 60));
+  EXPECT_EQ(at(79, 69), RGB(200, 30, 60));
+  EXPECT_EQ(at(80, 69), RGB(0, 0, 0));
+  EXPECT_EQ(at(19, 40), RGB(0, 0, 0));
+
+  // Idle again with nothing new on the screen: no picture is written.
+  std::filesystem::remove(shot);
+  RunLoop(nullptr);
+  EXPECT_FALSE(std::filesystem::exists(shot));
+  // Other threads' waits leave the screen alone.
+  g_seen.paint = RGB(10, 220, 90);
+  PostMessageW(w, WM_USER, 0, 0);
+  MSG m;
+  ASSERT_TRUE(PeekMessageW(&m, w, WM_USER, WM_USER, PM_REMOVE));
+  DispatchMessageW(&m);
+  DWORD otherWait = 0;
+  std::thread([&] { otherWait = qk::display::Idle(); }).join();
+  EXPECT_EQ(otherWait, INFINITE);
+  EXPECT_FALSE(std::filesystem::exists(shot));
+  // The changed screen is written at the next idle.
+  RunLoop(nullptr);
+  ASSERT_TRUE(std::filesystem::exists(shot));
+  img = ReadPng(shot);
+  EXPECT_EQ(at(50, 50), RGB(10, 220, 90));
+
+  DestroyWindow(w);
+  qk::SetIdleHook(nullptr);
+  unsetenv("QUILLET_SCREENSHOT");
+}
+
+// With a window open, the idle message loop shows the screen and hands
+// the mouse and keys to the program's windows as stylus and key input.
+TEST_F(Display, TheIdleMessageLoopShowsTheWindowAndDeliversItsInput) {
+  g_seen = Seen();
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  const char* display = std::getenv("DISPLAY");
+  std::string savedDisplay = display ? display : "";
+  setenv("DISPLAY", ":quillet-test", 1);
+  qk::gdi::SetScreenConfig(qk::gdi::KeyDeviceScreenConfig());
+  qk::display::ConnectScreen();
+  if (!qk::display::OpenWindow("Quillet")) GTEST_SKIP() << "SDL has no off-screen video driver here";
+  g_displayIdle = qk::SetIdleHook(TestIdle);
+  HWND w = CreateInputWindow(10, 20, 100, 100);
+  ASSERT_NE(w, nullptr);
+  SetActiveWindow(w);
+  SetFocus(w);
+  qk::ClearKeyEvents();
+  PushMouse(SDL_MOUSEBUTTONDOWN, 12, 34);
+  PushMouse(SDL_MOUSEMOTION, 15, 60);
+  PushMouse(SDL_MOUSEBUTTONUP, 15, 60);
+  PushKeyDown(SDLK_F1);
+  PushKeyDown(SDLK_RETURN);
+  RunLoop([] { return g_seen.pointer.size() == 3 && g_seen.keys.size() == 2; });
+  ASSERT_EQ(g_seen.pointer.size(), 3u);
+  EXPECT_EQ(g_seen.pointer[0], std::make_tuple(UINT(WM_LBUTTONDOWN), WPARAM(MK_LBUTTON), 2, 14));
+  EXPECT_EQ(g_seen.pointer[1], std::make_tuple(UINT(WM_MOUSEMOVE), WPARAM(MK_LBUTTON), 5, 40));
+  EXPECT_EQ(g_seen.pointer[2], std::make_tuple(UINT(WM_LBUTTONUP), WPARAM(0), 5, 40));
+  EXPECT_EQ(g_seen.keys, (std::vector<WPARAM>{0x70, 0x0D}));
+  EXPECT_EQ(qk::KeyEvents().size(), 2u);
+  EXPECT_LT(g_idleTurns, 200);
+
+  // Closing the display window closes the active window.
+  SDL_Event quit = {};
+  quit.type = SDL_QUIT;
+  SDL_PushEvent(&quit);
+  RunLoop([] { return g_seen.closes == 1; });
+  EXPECT_EQ(g_seen.closes, 1);
+
+  DestroyWindow(w);
+  qk::SetIdleHook(nullptr);
+  qk::display::CloseWindow();
   if (savedDisplay.empty()) unsetenv("DISPLAY");
   else setenv("DISPLAY", savedDisplay.c_str(), 1);
   unsetenv("SDL_VIDEODRIVER");

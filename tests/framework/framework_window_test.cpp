@@ -337,6 +337,53 @@ TEST_F(FrameworkTest, ApplicationRunsItsLoopWithIdleProcessingUntilTheMainWindow
   EXPECT_EQ(g_log.back(), "exit instance");
 }
 
+// A program's own classes: a frame class copied from the framework's under
+// a name of the program's, found by other programs as "WCE_" + that name,
+// and a dialog class copied from the system's dialog class.
+class CNamedFrame : public CFrameWnd {
+ public:
+  BOOL PreCreateWindow(CREATESTRUCT& cs) override {
+    if (!CFrameWnd::PreCreateWindow(cs)) return FALSE;
+    WNDCLASSW wc{};
+    if (!::GetClassInfoW(AfxGetInstanceHandle(), cs.lpszClass, &wc)) return FALSE;
+    wc.lpszClassName = u"QuilletMainWnd";
+    if (!AfxRegisterClass(&wc)) return FALSE;
+    cs.lpszClass = u"QuilletMainWnd";
+    return TRUE;
+  }
+};
+
+TEST_F(FrameworkTest, ProgramClassesAreRegisteredUnderTheFrameworksNames) {
+  auto* frame = new CNamedFrame;
+  ASSERT_TRUE(frame->LoadFrame(128, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE));
+  EXPECT_EQ(FindWindowW(u"WCE_QuilletMainWnd", nullptr), frame->m_hWnd);
+  WCHAR name[64];
+  GetClassNameW(frame->m_hWnd, name, 64);
+  EXPECT_EQ(std::u16string(name), u"WCE_QuilletMainWnd");
+  frame->DestroyWindow();
+
+  WNDCLASSW wc{};
+  ASSERT_TRUE(GetClassInfoW(nullptr, u"Dialog", &wc));
+  wc.lpszClassName = u"QuilletDialog";
+  RegisterClassW(&wc);
+  auto bytes = qk::DialogTemplateBuilder(WS_POPUP, 0, 0, 0, 100, 50, u"Named", u"QuilletDialog")
+                   .Control(u"BUTTON", u"OK", IDOK, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 5, 5, 40, 14)
+                   .Build();
+  struct CNamedDlg : CDialog {
+    std::u16string cls;
+    BOOL OnInitDialog() override {
+      WCHAR n[64];
+      ::GetClassNameW(m_hWnd, n, 64);
+      cls = n;
+      PostMessage(WM_COMMAND, IDOK);
+      return CDialog::OnInitDialog();
+    }
+  } dlg;
+  dlg.InitModalIndirect(reinterpret_cast<LPCDLGTEMPLATE>(bytes.data()));
+  EXPECT_EQ(dlg.DoModal(), IDOK);
+  EXPECT_EQ(dlg.cls, u"QuilletDialog");
+}
+
 // ------------------------------------------------------------ notifications
 
 constexpr UINT kNotifyPressed = static_cast<UINT>(-50);
@@ -496,7 +543,7 @@ TEST_F(FrameworkTest, ModalDialogExchangesDataAndTakesTheDialogKeys) {
   EXPECT_EQ(dlg.name, CString(u"Channel"));
   EXPECT_EQ(dlg.count, 7);
   EXPECT_EQ(dlg.full, 1);
-  EXPECT_EQ(dlg.notesText, CString(u"x"));
+  EXPECT_EQ(dlg.notesText, CString(u"x\r\n"));  // the multi-line edit kept Enter
   // The owner has the activation back.
   EXPECT_EQ(::GetActiveWindow(), owner.m_hWnd);
   owner.DestroyWindow();

@@ -1,12 +1,19 @@
 // The software drawing layer: blits and raster operations, monochrome
 // conversions, alpha blending, gradients, transparent blits, brushes, lines,
-// polygons, fonts and text, device capabilities and system colours.
+// polygons, fonts and text (in every script: faces found for characters the
+// chosen one lacks, right-to-left runs in visual order, Arabic joining),
+// device capabilities and system colours.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "gdi/gdi.h"
+#include "gdi/image_codec.h"
 #include "gdi/surface.h"
 
 namespace {
@@ -562,4 +569,216 @@ TEST_F(GdiText, UnderlineAndItalicChangeTheInk) {
   GetTextMetricsW(s.dc, &tm);
   EXPECT_EQ(tm.tmItalic, 1);
   for (HFONT f : {plain, underlined, italic}) DeleteObject(f);
+}
+
+namespace {
+
+// True when both surfaces hold the same pixels.
+bool SamePixels(const Surface& a, const Surface& b) {
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x)
+      if (a.At(x, y) != b.At(x, y)) return false;
+  return true;
+}
+
+// The box of the pixels that are not black; right/bottom exclusive.
+RECT InkBox(const Surface& s) {
+  RECT r = {s.width, s.height, -1, -1};
+  for (int y = 0; y < s.height; ++y)
+    for (int x = 0; x < s.width; ++x)
+      if (s.At(x, y) != RGB(0, 0, 0)) {
+        r.left = std::min<LONG>(r.left, x);
+        r.top = std::min<LONG>(r.top, y);
+        r.right = std::max<LONG>(r.right, x + 1);
+        r.bottom = std::max<LONG>(r.bottom, y + 1);
+      }
+  return r;
+}
+
+// Draws single characters one after the other from the left, each at the
+// advance the DC measures for it: what a run must look like in visual order.
+void DrawInOrder(HDC dc, int x, int y, const std::vector<std::u16string>& chars) {
+  for (const auto& c : chars) {
+    TextOutW(dc, x, y, c.data(), static_cast<int>(c.size()));
+    SIZE sz;
+    GetTextExtentPoint32W(dc, c.data(), static_cast<int>(c.size()), &sz);
+    x += sz.cx;
+  }
+}
+
+void PrepareText(Surface& s, HFONT font) {
+  s.Fill(RGB(0, 0, 0));
+  SelectObject(s.dc, font);
+  SetTextColor(s.dc, RGB(255, 255, 255));
+  SetBkMode(s.dc, TRANSPARENT);
+}
+
+int Advance(HDC dc, const std::u16string& text) {
+  SIZE sz;
+  GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &sz);
+  return sz.cx;
+}
+
+}  // namespace
+
+TEST_F(GdiText, DrawTextVerticalCentringIsExactToThePixel) {
+  // A single line centred in its box starts (box height - cell) / 2 below the
+  // top, rounded down, for even and odd boxes alike.
+  for (int boxHeight : {40, 41, 17}) {
+    Surface drawn(120, 50), expected(120, 50);
+    HFONT font = Font(16);
+    PrepareText(drawn, font);
+    PrepareText(expected, font);
+    RECT box = {4, 3, 120, 3 + boxHeight};
+    DrawTextW(drawn.dc, u"Centred", -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_NOCLIP);
+    TextOutW(expected.dc, 4, 3 + (boxHeight - 16) / 2, u"Centred", 7);
+    EXPECT_TRUE(SamePixels(drawn, expected)) << "box height " << boxHeight;
+    // And at the bottom with DT_BOTTOM.
+    PrepareText(drawn, font);
+    PrepareText(expected, font);
+    DrawTextW(drawn.dc, u"Centred", -1, &box, DT_SINGLELINE | DT_BOTTOM | DT_NOPREFIX | DT_NOCLIP);
+    TextOutW(expected.dc, 4, 3 + boxHeight - 16, u"Centred", 7);
+    EXPECT_TRUE(SamePixels(drawn, expected)) << "box height " << boxHeight;
+  }
+}
+
+TEST_F(GdiText, CharactersTheFaceLacksComeFromAFaceThatHasThem) {
+  Surface s(200, 40);
+  HFONT font = Font(-24);
+  PrepareText(s, font);
+  TEXTMETRICW before;
+  GetTextMetricsW(s.dc, &before);
+  // Chinese and Japanese are full-width in the face that has them: one em
+  // each, where the chosen face would show its missing box (0.6 em); Korean
+  // syllables are a little narrower.
+  for (const char16_t* c : {u"\u4E2D", u"\u6587", u"\u3042", u"\u30CB"})
+    EXPECT_EQ(Advance(s.dc, c), 24) << std::hex << static_cast<int>(c[0]);
+  EXPECT_GE(Advance(s.dc, u"\uD55C"), 21);
+  EXPECT_LE(Advance(s.dc, u"\uD55C"), 24);
+  EXPECT_LT(Advance(s.dc, u"\uE000"), 20);
+  Surface a(40, 40), b(40, 40), box(40, 40);
+  for (Surface* t : {&a, &b, &box}) PrepareText(*t, font);
+  TextOutW(a.dc, 4, 4, u"\u4E2D", 1);
+  TextOutW(b.dc, 4, 4, u"\u6587", 1);
+  TextOutW(box.dc, 4, 4, u"\uE000", 1);  // a private-use character no face has
+  RECT ink = InkBox(a);
+  ASSERT_GT(ink.right, ink.left) << "the character was drawn";
+  EXPECT_FALSE(SamePixels(a, b)) << "two different characters, not two missing boxes";
+  EXPECT_FALSE(SamePixels(a, box));
+  // On the line's baseline, inside the cell.
+  EXPECT_GE(ink.top, 4);
+  EXPECT_LE(ink.bottom, 4 + before.tmHeight);
+  EXPECT_GE(ink.bottom, 4 + before.tmAscent - 2);
+  // The font's metrics stay those of the face chosen.
+  TEXTMETRICW after;
+  GetTextMetricsW(s.dc, &after);
+  EXPECT_EQ(after.tmHeight, before.tmHeight);
+  EXPECT_EQ(after.tmAveCharWidth, before.tmAveCharWidth);
+  // Arabic in a face without Arabic comes from a face that has it, at the
+  // same size as in one that has it itself.
+  SelectObject(s.dc, Font(-24, FW_NORMAL, u"Times New Roman"));
+  int serif = Advance(s.dc, u"\u0628");
+  SelectObject(s.dc, font);
+  EXPECT_EQ(serif, Advance(s.dc, u"\u0628"));
+  EXPECT_GT(serif, 4);
+  // Latin mixed with Chinese measures as the sum of its parts.
+  EXPECT_EQ(Advance(s.dc, u"ab\u4E2D"), Advance(s.dc, u"ab") + 24);
+}
+
+TEST_F(GdiText, RightToLeftRunsAreShownInVisualOrder) {
+  HFONT font = Font(-20);
+  Surface drawn(320, 40), expected(320, 40);
+  auto check = [&](const std::u16string& text, const std::vector<std::u16string>& visual) {
+    PrepareText(drawn, font);
+    PrepareText(expected, font);
+    TextOutW(drawn.dc, 5, 5, text.data(), static_cast<int>(text.size()));
+    DrawInOrder(expected.dc, 5, 5, visual);
+    RECT ink = InkBox(drawn);
+    ASSERT_GT(ink.right, ink.left);
+    EXPECT_TRUE(SamePixels(drawn, expected)) << static_cast<int>(text[0]) << " +" << text.size();
+  };
+  // Hebrew alone reads from the right: its first letter is drawn rightmost.
+  check(u"\u05D0\u05D1\u05D2", {u"\u05D2", u"\u05D1", u"\u05D0"});
+  // In a Latin line a Hebrew run is turned round in place.
+  check(u"abc \u05D0\u05D1\u05D2 def",
+        {u"a", u"b", u"c", u" ", u"\u05D2", u"\u05D1", u"\u05D0", u" ", u"d", u"e", u"f"});
+  // A line that starts in Hebrew is a right-to-left line: the Latin word
+  // that follows stands to its left, still read from the left.
+  check(u"\u05E9\u05DC\u05D5\u05DD abc", {u"a", u"b", u"c", u" ", u"\u05DD", u"\u05D5", u"\u05DC", u"\u05E9"});
+  // Numbers keep their order inside right-to-left text.
+  check(u"\u05D0 12", {u"1", u"2", u" ", u"\u05D0"});
+  // The width of a run is the same in either order.
+  SelectObject(drawn.dc, font);
+  EXPECT_EQ(Advance(drawn.dc, u"\u05D0\u05D1\u05D2"),
+            Advance(drawn.dc, u"\u05D0") + Advance(drawn.dc, u"\u05D1") + Advance(drawn.dc, u"\u05D2"));
+}
+
+TEST_F(GdiText, ArabicLettersAreJoinedAndShownFromTheRight) {
+  HFONT font = Font(-24);
+  Surface drawn(320, 48), expected(320, 48);
+  PrepareText(drawn, font);
+  PrepareText(expected, font);
+  // "salam": seen begins the word joined to lam, lam and alef become one
+  // ligature, meem stands alone after alef (which joins on one side only).
+  std::u16string salam = u"\u0633\u0644\u0627\u0645";
+  TextOutW(drawn.dc, 5, 5, salam.data(), 4);
+  DrawInOrder(expected.dc, 5, 5, {u"\uFEE1", u"\uFEFC", u"\uFEB3"});
+  EXPECT_TRUE(SamePixels(drawn, expected));
+  // Measured in the joined forms: the ligature counts at its second letter,
+  // the first takes no room of its own.
+  int dx[4];
+  SIZE sz;
+  ASSERT_TRUE(GetTextExtentExPointW(drawn.dc, salam.data(), 4, 1 << 20, nullptr, dx, &sz));
+  int seen = Advance(drawn.dc, u"\uFEB3"), lamAlef = Advance(drawn.dc, u"\uFEFC"), meem = Advance(drawn.dc, u"\uFEE1");
+  EXPECT_EQ(dx[0], seen);
+  EXPECT_EQ(dx[1], seen);
+  EXPECT_EQ(dx[2], seen + lamAlef);
+  EXPECT_EQ(sz.cx, seen + lamAlef + meem);
+  EXPECT_NE(Advance(drawn.dc, u"\u0633"), seen) << "the isolated form differs from the initial one";
+  // Beh between two behs takes its middle form; the word reads from the right.
+  PrepareText(drawn, font);
+  PrepareText(expected, font);
+  TextOutW(drawn.dc, 5, 5, u"\u0628\u0628\u0628", 3);
+  DrawInOrder(expected.dc, 5, 5, {u"\uFE90", u"\uFE92", u"\uFE91"});
+  EXPECT_TRUE(SamePixels(drawn, expected));
+}
+
+// A picture of text in several scripts, to look at.
+TEST_F(GdiText, PictureOfTextInEveryScript) {
+  Surface s(480, 240);
+  s.Fill(RGB(255, 255, 255));
+  SelectObject(s.dc, Font(-22));
+  SetTextColor(s.dc, RGB(0, 0, 0));
+  SetBkMode(s.dc, TRANSPARENT);
+  const char16_t* lines[] = {
+      u"Quillet \u2014 news in every script",
+      u"\u4E2D\u6587\u65B0\u95FB \u00B7 \u65E5\u672C\u8A9E\u306E\u30CB\u30E5\u30FC\u30B9 \u00B7 "
+      u"\uD55C\uAD6D\uC5B4 \uB274\uC2A4",
+      u"\u05D7\u05D3\u05E9\u05D5\u05EA \u05D1\u05E2\u05D1\u05E8\u05D9\u05EA: Quillet 2.0",
+      u"\u0623\u062E\u0628\u0627\u0631 \u0639\u0631\u0628\u064A\u0629: \u0645\u0631\u062D\u0628\u0627 "
+      u"\u0628\u0627\u0644\u0639\u0627\u0644\u0645",
+      u"Mixed: abc \u05E2\u05D1\u05E8\u05D9\u05EA 123 \u0627\u0644\u0639\u0631\u0628\u064A\u0629 xyz",
+  };
+  int y = 8;
+  for (const char16_t* line : lines) {
+    RECT r = {8, y, 472, y + 40};
+    DrawTextW(s.dc, line, -1, &r, DT_SINGLELINE | DT_NOPREFIX);
+    y += 44;
+  }
+  RECT ink = InkBox(s);  // black on white: InkBox finds the white
+  EXPECT_GT(ink.right, ink.left);
+  std::vector<uint32_t> rgb;
+  for (int yy = 0; yy < s.height; ++yy)
+    for (int x = 0; x < s.width; ++x) {
+      COLORREF c = s.At(x, yy);
+      rgb.push_back((GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c));
+    }
+  std::vector<uint8_t> png;
+  ASSERT_TRUE(qk::gdi::EncodePng(s.width, s.height, rgb, &png));
+  const char* env = std::getenv("QUILLET_PICTURES_DIR");
+  std::string dir = env && *env ? env : std::string(QUILLET_BINARY_DIR) + "/pictures";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir + "/text_scripts.png", std::ios::binary)
+      .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+  EXPECT_TRUE(std::filesystem::exists(dir + "/text_scripts.png"));
 }

@@ -1,9 +1,13 @@
-// The registry: values and keys, persistence in the hive files, and
-// changes made by other processes.
+// The registry: values and keys, persistence in the hive files, changes
+// made by other processes, and the leftovers of a killed writer.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "kernel/kernel.h"
@@ -163,6 +167,47 @@ TEST_F(Registry, ConcurrentWritersInSeveralProcessesLoseNothing) {
     }
   }
   RegCloseKey(key);
+}
+
+// A writer killed between writing its temporary file and the rename leaves
+// the file behind: the next writer of that hive removes it, and the hive
+// itself is whole.
+TEST_F(Registry, TemporaryFilesOfAKilledWriterAreRemovedByTheNextWriter) {
+  HKEY key = Create(HKEY_CURRENT_USER, u"Killed");
+  ASSERT_EQ(SetString(key, u"Before", u"kept"), ERROR_SUCCESS);
+  std::string hive = root_ + "/Registry/HKCU.reg";
+  std::string whole = qtest::ReadHostFile(hive);
+  ASSERT_NE(whole.find("kept"), std::string::npos);
+  // A real writer dies holding the lock, half-way through its file.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int lock = open((hive + ".lock").c_str(), O_RDWR);
+    flock(lock, LOCK_EX);
+    std::string tmp = hive + ".tmp." + std::to_string(getpid());
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (write(fd, whole.data(), whole.size() / 2) < 0) _exit(3);
+    kill(getpid(), SIGKILL);
+    _exit(4);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  std::string left = hive + ".tmp." + std::to_string(child);
+  ASSERT_TRUE(std::filesystem::exists(left));
+  qtest::WriteHostFile(hive + ".tmp.1", "; an older leftover\n");
+  qtest::WriteHostFile(root_ + "/Registry/HKLM.reg.tmp.1", "; another hive's\n");
+  EXPECT_EQ(qtest::ReadHostFile(hive), whole) << "the hive is untouched by a writer that never renamed";
+
+  ASSERT_EQ(SetString(key, u"After", u"written"), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_FALSE(std::filesystem::exists(left));
+  EXPECT_FALSE(std::filesystem::exists(hive + ".tmp.1"));
+  EXPECT_TRUE(std::filesystem::exists(root_ + "/Registry/HKLM.reg.tmp.1")) << "only the written hive's own";
+  EXPECT_EQ(GetString(HKEY_CURRENT_USER, u"Killed", u"Before"), u"kept");
+  EXPECT_EQ(GetString(HKEY_CURRENT_USER, u"Killed", u"After"), u"written");
+  for (auto& entry : std::filesystem::directory_iterator(root_ + "/Registry"))
+    EXPECT_EQ(entry.path().filename().string().find("HKCU.reg.tmp"), std::string::npos) << entry.path();
 }
 
 }  // namespace

@@ -94,16 +94,22 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, bool captureStdou
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    // The watchdog never runs a new program, so descriptors marked
+    // close-on-exec stay open in it: it keeps only its standard three, or a
+    // connection the test closes would stay open here.
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (close_range(3, ~0u, 0) != 0) {
+      for (int fd = 3; fd < 65536; ++fd) close(fd);
+    }
     pid_t peer = fork();
     if (peer == 0) {
-      dup2(in, 0);
-      dup2(out, 1);
-      dup2(err, 2);
       execve(path.c_str(), args.data(), environ);
       _exit(127);
     }
     if (peer < 0) _exit(127);
-    close(out);  // the peer alone holds the write end of a stdout pipe
+    close(1);  // the peer alone holds the write end of a stdout pipe
     int status = 0;
     bool stopping = false;
     for (;;) {

@@ -49,7 +49,7 @@ uint32_t Letter(int x, int y, uint32_t colour) {
 struct Channel {
   const char16_t* title;
   int items, fresh, state;
-  const char* favicon;  // "1", "4", "8", "24", "32", "png", "broken", "" (none)
+  const char* favicon;  // "1", "4", "8", "16", "24", "32", "png", "broken", "" (none)
   const char16_t* updated;
 };
 
@@ -88,6 +88,12 @@ const Channel kChannels[] = {
      u"2026-12-01 09:00:00"},
     {u"Crossword Daily", 365, 1, 0, "", u"2026-12-08 00:01:00"},
     {u"Deep Sea Bulletin", 19, 0, 2, "png", u"2026-12-06 12:12:00"},
+    // Titles come in every script.
+    {u"Aleph: \u05D7\u05D3\u05E9\u05D5\u05EA \u05D4\u05E2\u05E8\u05D1", 6, 2, 0, "16", u"2026-12-08 08:00:00"},
+    {u"Arabic desk: \u0623\u062E\u0628\u0627\u0631 \u0627\u0644\u064A\u0648\u0645", 13, 0, 0, "16",
+     u"2026-12-07 20:10:00"},
+    {u"Asia Daily \u4E2D\u6587\u65B0\u95FB \u00B7 \u65E5\u672C\u8A9E \u00B7 \uD55C\uAD6D\uC5B4", 27, 3, 2, "16",
+     u"2026-12-08 10:20:00"},
 };
 
 class ChannelListPictures : public qtest::DeviceTest {

@@ -41,7 +41,8 @@ inline std::string IcoDirectory(int size, uint16_t planes, uint16_t bits, size_t
   return file;
 }
 
-// A one-image ".ico" of size x size at the given depth (1, 4, 8, 24, 32);
+// A one-image ".ico" of size x size at the given depth (1, 4, 8, 16 as
+// 5-5-5, 24, 32);
 // pixels with alpha below 128 are transparent in the mask. Palettes are
 // built from the picture's colours. directoryBits is written to the
 // directory entry (-1: the real depth).
@@ -72,6 +73,10 @@ inline std::string MakeIco(int size, int bits, const PixelFn& px, int directoryB
         if (bits == 8) p[x] = static_cast<char>(i);
         else if (bits == 4) p[x / 2] |= static_cast<char>((x & 1) ? i : i << 4);
         else if (i) p[x / 8] |= static_cast<char>(0x80 >> (x % 8));
+      } else if (bits == 16) {
+        uint16_t v = static_cast<uint16_t>((((c >> 19) & 31) << 10) | (((c >> 11) & 31) << 5) | ((c >> 3) & 31));
+        p[x * 2] = static_cast<char>(v & 0xFF);
+        p[x * 2 + 1] = static_cast<char>(v >> 8);
       } else {
         int n = bits / 8;
         p[x * n] = static_cast<char>(c & 0xFF);

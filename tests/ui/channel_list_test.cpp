@@ -450,7 +450,7 @@ TEST_F(ChannelList, FaviconsOfEveryKindAndBrokenOnesFallBack) {
     int dx = x - 8, dy = y - 8;
     return dx * dx + dy * dy <= 36 ? 0xFFFF0000u : 0x0000FF00u;
   };
-  for (int bits : {1, 4, 8, 24, 32}) {
+  for (int bits : {1, 4, 8, 16, 24, 32}) {
     COLORREF centre, corner;
     ASSERT_TRUE(draw(MakeIco(16, bits, disc), &centre, &corner)) << bits;
     EXPECT_EQ(centre, RGB(255, 0, 0)) << bits;
@@ -458,7 +458,7 @@ TEST_F(ChannelList, FaviconsOfEveryKindAndBrokenOnesFallBack) {
   }
   // Every depth, 1 bit included, is drawn the right way up: red above blue.
   auto halves = [](int, int y) -> uint32_t { return y < 8 ? 0xFFFF0000u : 0xFF0000FFu; };
-  for (int bits : {1, 4, 8, 24, 32}) {
+  for (int bits : {1, 4, 8, 16, 24, 32}) {
     WriteFavicon(7, MakeIco(16, bits, halves));
     COffscreenDC off(nullptr, 32, 40);
     CString path;
@@ -469,8 +469,15 @@ TEST_F(ChannelList, FaviconsOfEveryKindAndBrokenOnesFallBack) {
     EXPECT_EQ(GetPixel(off.GetDC(), 16, 2 + 4), RGB(255, 0, 0)) << bits;
     EXPECT_EQ(GetPixel(off.GetDC(), 16, 2 + 28), RGB(0, 0, 255)) << bits;
   }
-  // A directory entry that says 0 bits takes the header's depth.
+  // 16-bit pixels hold five bits per colour: 0xFF8040 keeps 31, 16 and 8,
+  // widened again to 255, 132 and 66.
   COLORREF centre;
+  ASSERT_TRUE(draw(MakeIco(16, 16, [](int, int) { return 0xFFFF8040u; }), &centre, nullptr));
+  EXPECT_EQ(centre, RGB(255, 132, 66));
+  ASSERT_TRUE(draw(MakeIco(16, 16, [](int, int) { return 0xFF0000FFu; }, 0), &centre, nullptr))
+      << "the header's 16 bits when the entry says 0";
+  EXPECT_EQ(centre, RGB(0, 0, 255));
+  // A directory entry that says 0 bits takes the header's depth.
   ASSERT_TRUE(draw(MakeIco(16, 8, disc, 0), &centre, nullptr));
   EXPECT_EQ(centre, RGB(255, 0, 0));
   // The palette is what the image's bytes hold besides the header and the
@@ -687,4 +694,63 @@ TEST_F(ChannelList, RefreshThreadRedrawsWhileTheUserScrolls) {
   EXPECT_TRUE(focus >= -1 && focus < 120);
   CChannelListItem row;
   EXPECT_TRUE(view_->GetItem(119, row));
+}
+
+// The icon's rows land exactly where the row drawing puts them: one density
+// unit below the box's top, raised by the transparent rows at the bottom.
+TEST_F(ChannelList, FaviconRowsLandOnExactPixelRows) {
+  // 16 rows: 0-3 red, 4-12 blue, 13-15 transparent. Drawn 2:1 into a 32 x 32
+  // box at 192 dpi: shifted 2 - 3 x 2 = -4 pixels.
+  auto bands = [](int, int y) -> uint32_t { return y < 4 ? 0xFFFF0000u : y < 13 ? 0xFF0000FFu : 0x00000000u; };
+  const COLORREF back = RGB(1, 2, 3);
+  for (int bits : {4, 16, 24, 32}) {
+    WriteFavicon(7, MakeIco(16, bits, bands));
+    COffscreenDC off(nullptr, 32, 48);
+    HBRUSH b = CreateSolidBrush(back);
+    RECT all = {0, 0, 32, 48};
+    FillRect(off.GetDC(), &all, b);
+    DeleteObject(b);
+    CString path;
+    path.Format(u"%s\\Ch007-Fav.ico", DataFolder().c_str());
+    ASSERT_TRUE(view_->DrawIconFile(off.GetDC(), path, 0, 8, 32, 40)) << bits;
+    auto at = [&](int y) { return GetPixel(off.GetDC(), 16, y); };
+    EXPECT_EQ(at(3), back) << bits;
+    EXPECT_EQ(at(4), RGB(255, 0, 0)) << bits << ": row 0 at 8 + 2 - 6";
+    EXPECT_EQ(at(11), RGB(255, 0, 0)) << bits;
+    EXPECT_EQ(at(12), RGB(0, 0, 255)) << bits;
+    EXPECT_EQ(at(29), RGB(0, 0, 255)) << bits;
+    EXPECT_EQ(at(30), back) << bits << ": the transparent rows";
+  }
+  // In a row of the list (touch edition, 192 dpi): the box is 32 pixels
+  // square with its left edge at 64 / 2 - 32 / 2 + 8 = 24 and its top at 12,
+  // and an icon without transparent rows starts 2 pixels lower.
+  WriteFavicon(1, MakeIco(16, 24, [](int, int) { return 0xFFFF0000u; }));
+  view_->AddItem(1, u"One", u"", u"u", u"", 0, 0);
+  view_->Redraw(TRUE);
+  EXPECT_NE(At(30, 13), RGB(255, 0, 0));
+  EXPECT_EQ(At(30, 14), RGB(255, 0, 0));
+  EXPECT_EQ(At(30, 45), RGB(255, 0, 0));
+  EXPECT_NE(At(30, 46), RGB(255, 0, 0));
+  EXPECT_NE(At(23, 30), RGB(255, 0, 0));
+  EXPECT_EQ(At(24, 30), RGB(255, 0, 0));
+  EXPECT_EQ(At(55, 30), RGB(255, 0, 0));
+  EXPECT_NE(At(56, 30), RGB(255, 0, 0));
+}
+
+// With the touch flag, the list's top edge is shaded: black at alpha 90 over
+// the first density line (2 pixels at 192 dpi) and at alpha 45 over the
+// second. Pulled down past its top, the list shows the solid dark(160)
+// there, so each line is checked to the pixel.
+TEST_F(ChannelList, TopEdgeShadowLinesArePixelExact) {
+  Fill(2);
+  COffscreenDC off(nullptr, width_, 60);
+  view_->DrawContent(window_, 42, off.GetDC(), 0, 20, width_, 60);
+  const COLORREF dark160 = BlendColors(RGB(0, 0, 0), GetSysColor(COLOR_HIGHLIGHT), 160);
+  for (int x : {0, width_ / 2, width_ - 1}) {
+    EXPECT_EQ(GetPixel(off.GetDC(), x, 0), BlendColors(RGB(0, 0, 0), dark160, 90)) << x;
+    EXPECT_EQ(GetPixel(off.GetDC(), x, 1), BlendColors(RGB(0, 0, 0), dark160, 90)) << x;
+    EXPECT_EQ(GetPixel(off.GetDC(), x, 2), BlendColors(RGB(0, 0, 0), dark160, 45)) << x;
+    EXPECT_EQ(GetPixel(off.GetDC(), x, 3), BlendColors(RGB(0, 0, 0), dark160, 45)) << x;
+    EXPECT_EQ(GetPixel(off.GetDC(), x, 4), dark160) << x;
+  }
 }

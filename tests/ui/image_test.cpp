@@ -235,6 +235,18 @@ TEST_F(Images, SoftBoxCornersOutlineBodyAndBand) {
   EXPECT_EQ(band.At(10, 50), BlendColors(RGB(255, 255, 255), body, 30));
   EXPECT_EQ(band.At(4, 50), BlendColors(RGB(255, 255, 255), outline, 50));
   EXPECT_EQ(band.At(10, 55), BlendColors(RGB(255, 255, 255), outline, 50));
+  // The band's first row is the first below bottom - ScaleY(8) - 7 (at 192
+  // dpi, 60 - 16 - 7 = 37): row 37 keeps the body colour, row 38 is light.
+  // The same holds for a box that does not start at the top of the DC.
+  for (int top : {0, 13}) {
+    Canvas at(30, 80);
+    RECT box = {0, top, 30, top + 60};
+    DrawSoftBox(at.dc(), box, outline, body, TRUE);
+    EXPECT_EQ(at.At(10, top + 37), body) << top;
+    EXPECT_EQ(at.At(4, top + 37), outline) << top;
+    EXPECT_EQ(at.At(10, top + 38), BlendColors(RGB(255, 255, 255), body, 30)) << top;
+    EXPECT_EQ(at.At(4, top + 38), BlendColors(RGB(255, 255, 255), outline, 50)) << top;
+  }
 }
 
 TEST_F(Images, DiamondGlowNeverDividesByZero) {

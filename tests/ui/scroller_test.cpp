@@ -300,3 +300,39 @@ TEST_F(Scroller, TapGivesPressFeedbackWithoutAClick) {
   EXPECT_TRUE(bare.OnPointerUp(window_, 0, MAKELPARAM(5, 5)));
   bare.Destroy();
 }
+
+// The last movement decides: more than 6 pixels between the oldest kept
+// sample and the release flicks, 6 or fewer does not, in both directions.
+TEST_F(Scroller, SevenPixelsFlickAndSixDoNot) {
+  Init(20000);
+  // Samples 388 (+10 ms), 384 (+20), 381 (+30): released 7 above the oldest.
+  Stroke(100, {400, 388, 384, 381});
+  Up(100, 381);
+  // 45 / 20 x -7 = -15.75, cut to -15.
+  EXPECT_DOUBLE_EQ(scroller_.GetVelocity(), -15.0);
+  EXPECT_TRUE(scroller_.IsMoving());
+  int released = scroller_.GetOffset();
+  Run(70);
+  EXPECT_EQ(scroller_.GetOffset(), released - 14) << "the first step moves 15 x 0.94, cut to 14";
+  Run(70 * 100);
+  EXPECT_FALSE(scroller_.IsMoving());
+
+  // Released 6 below the oldest sample: the drag ends where it is.
+  Stroke(100, {400, 412, 415, 418});
+  int before = scroller_.GetOffset();
+  Up(100, 418);
+  EXPECT_EQ(scroller_.GetVelocity(), 0.0);
+  EXPECT_FALSE(scroller_.IsMoving());
+  Run(700);
+  EXPECT_EQ(scroller_.GetOffset(), before);
+
+  // Released 7 below it: a flick towards the top.
+  Stroke(100, {400, 412, 416, 419});
+  Up(100, 419);
+  EXPECT_DOUBLE_EQ(scroller_.GetVelocity(), 15.0);
+  EXPECT_TRUE(scroller_.IsMoving());
+  before = scroller_.GetOffset();
+  Run(70);
+  EXPECT_GT(scroller_.GetOffset(), before);
+  EXPECT_TRUE(client_.clicks.empty());
+}

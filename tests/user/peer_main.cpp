@@ -6,6 +6,7 @@
 //   mutex <name>              takes the named mutex, sets the named event
 //                             "peer-ready", waits for "peer-release", releases
 //   window <class> <title>    runs a window (see PeerProc) until WM_CLOSE
+//                             (its text is read and set by the default)
 #include <cstdlib>
 #include <string>
 
@@ -44,6 +45,17 @@ LRESULT PeerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       SendMessageW(Controller(), WM_COPYDATA, reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&back));
       return static_cast<LRESULT>(cds->cbData);
     }
+    case WM_SETTINGCHANGE: {  // the section name comes back as copied data
+      std::string name = lParam ? qk::ToUtf8(reinterpret_cast<LPCWSTR>(lParam)) : "(none)";
+      std::string echo = "setting:" + name;
+      COPYDATASTRUCT back{static_cast<ULONG_PTR>(wParam), static_cast<DWORD>(echo.size()), echo.data()};
+      SendMessageW(Controller(), WM_COPYDATA, reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&back));
+      return 0;
+    }
+    case WM_NOTIFY:  // must never arrive from another program: its pointer is not ours
+    case WM_CTLCOLORSTATIC:
+      PostMessageW(Controller(), WM_USER + 3, 0xBAD, static_cast<LPARAM>(msg));
+      return 0;
     case WM_CLOSE:
       DestroyWindow(hwnd);
       PostQuitMessage(5);

@@ -1,10 +1,15 @@
 // Messages between two real programs on one device root: finding a window
 // by class, posts, sends, WM_COPYDATA both ways, HWND_BROADCAST to several
 // programs, registered message numbers shared by name, and sends to a hung
-// or gone peer that give up instead of hanging.
+// or gone peer that give up instead of hanging; a window found only when
+// its living owner answers for it, and text marshalled while other
+// pointer-carrying system messages are refused.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 
@@ -159,3 +164,158 @@ TEST_F(BusTest, SendsToAHungOrGonePeerGiveUp) {
 }
 
 }  // namespace
+
+namespace {
+
+// The list of windows a program keeps on the bus, by process id.
+std::string ListPath(const std::string& root, DWORD pid) { return root + "/.bus/" + std::to_string(pid) + ".windows"; }
+
+HWND HandleOf(DWORD pid, uintptr_t low) {
+  return reinterpret_cast<HWND>((static_cast<uintptr_t>(pid) << 32) | (low & 0xFFFFFFFFu));
+}
+
+}  // namespace
+
+TEST_F(BusTest, AWindowIsFoundOnlyWhenItsLivingOwnerAnswersForIt) {
+  PROCESS_INFORMATION a = StartPeer(u"PeerTarget", u"Peer A");
+  PROCESS_INFORMATION b = StartPeer(u"PeerOther", u"Peer B");
+  HWND winA = FindWindowW(u"PeerTarget", nullptr);
+  HWND winB = FindWindowW(u"PeerOther", nullptr);
+  ASSERT_NE(winA, nullptr);
+  ASSERT_NE(winB, nullptr);
+  std::string listA = qtest::ReadHostFile(ListPath(root_, a.dwProcessId));
+  ASSERT_NE(listA.find("PeerTarget"), std::string::npos);
+
+  // A is killed and leaves its list behind; its process id then comes back
+  // as a program that never joined the bus. Where the kernel lets the next
+  // process id be chosen, a waiting process really gets A's id; elsewhere
+  // one stands in for it, with A's list put under its id.
+  ASSERT_TRUE(TerminateProcess(a.hProcess, 9));
+  ASSERT_EQ(WaitForSingleObject(a.hProcess, 5000), WAIT_OBJECT_0);
+  ASSERT_TRUE(std::filesystem::exists(ListPath(root_, a.dwProcessId)));
+  PROCESS_INFORMATION other{};
+  bool reusedForReal = false;
+  for (int attempt = 0; attempt < 20 && !reusedForReal; ++attempt) {
+    std::ofstream last("/proc/sys/kernel/ns_last_pid");
+    if (!(last << (a.dwProcessId - 1) << std::flush)) break;
+    last.close();
+    ASSERT_TRUE(CreateProcessW(u"\\Program Files\\Quillet\\Peer.exe", std::u16string(u"wait").data(), nullptr,
+                               nullptr, FALSE, 0, nullptr, nullptr, nullptr, &other));
+    peers_.push_back(other);
+    reusedForReal = other.dwProcessId == a.dwProcessId;
+    if (!reusedForReal) TerminateProcess(other.hProcess, 1);
+  }
+  if (!reusedForReal) {
+    ASSERT_TRUE(CreateProcessW(u"\\Program Files\\Quillet\\Peer.exe", std::u16string(u"wait").data(), nullptr,
+                               nullptr, FALSE, 0, nullptr, nullptr, nullptr, &other));
+    peers_.push_back(other);
+  }
+  RecordProperty("pid_reused", reusedForReal ? "real" : "simulated");
+  HWND reused = HandleOf(other.dwProcessId, reinterpret_cast<uintptr_t>(winA));
+  char hex[32];
+  if (!reusedForReal) {
+    std::snprintf(hex, sizeof hex, "%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(reused)));
+    qtest::WriteHostFile(ListPath(root_, other.dwProcessId), std::string(hex) + "\tPeerTarget\tPeer A\n");
+  } else {
+    EXPECT_EQ(reused, winA);
+  }
+  EXPECT_EQ(FindWindowW(u"PeerTarget", nullptr), nullptr);
+  EXPECT_EQ(FindWindowW(nullptr, u"Peer A"), nullptr);
+  EXPECT_FALSE(IsWindow(reused));
+  EXPECT_FALSE(IsWindow(winA));
+  EXPECT_FALSE(std::filesystem::exists(ListPath(root_, other.dwProcessId))) << "the stale list is cleared";
+  EXPECT_EQ(qk::MessageBusPeers(), std::vector<DWORD>{b.dwProcessId});
+  EXPECT_FALSE(PostMessageW(reused, WM_USER + 2, 1, 2));
+
+  // A living program on the bus answers only for its own windows: a line
+  // it did not write is not believed.
+  std::snprintf(hex, sizeof hex, "%llx",
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(HandleOf(b.dwProcessId, 0x7777))));
+  std::string listB = qtest::ReadHostFile(ListPath(root_, b.dwProcessId));
+  qtest::WriteHostFile(ListPath(root_, b.dwProcessId), std::string(hex) + "\tGhost\tGhost\n" + listB);
+  EXPECT_EQ(FindWindowW(u"Ghost", nullptr), nullptr);
+  EXPECT_FALSE(IsWindow(HandleOf(b.dwProcessId, 0x7777)));
+  EXPECT_EQ(FindWindowW(u"PeerOther", nullptr), winB);
+  EXPECT_TRUE(IsWindow(winB));
+
+  // A program that closes cleanly takes its window off the bus.
+  PostMessageW(winB, WM_CLOSE, 0, 0);
+  ASSERT_EQ(qtest::WaitForExitCode(b.hProcess), 5u);
+  EXPECT_FALSE(IsWindow(winB));
+  EXPECT_EQ(FindWindowW(u"PeerOther", nullptr), nullptr);
+}
+
+TEST_F(BusTest, TextTravelsAsTextAndOtherPointersAreRefused) {
+  StartPeer(u"PeerTarget", u"Peer One");
+  HWND peer = FindWindowW(u"PeerTarget", nullptr);
+  ASSERT_NE(peer, nullptr);
+  // Setting and reading another program's window text: the characters
+  // travel, not the address of the caller's string.
+  std::u16string title = u"Nachrichten \u65B0\u95FB \u05D7\u05D3\u05E9\u05D5\u05EA";
+  EXPECT_TRUE(SendMessageW(peer, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title.c_str())));
+  EXPECT_EQ(FindWindowW(nullptr, title.c_str()), peer);
+  EXPECT_EQ(GetWindowTextLengthW(peer), static_cast<int>(title.size()));
+  WCHAR buffer[64] = {};
+  EXPECT_EQ(SendMessageW(peer, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(buffer)), static_cast<LRESULT>(title.size()));
+  EXPECT_EQ(std::u16string(buffer), title);
+  WCHAR small[6];
+  std::fill(std::begin(small), std::end(small), u'#');
+  EXPECT_EQ(SendMessageW(peer, WM_GETTEXT, 6, reinterpret_cast<LPARAM>(small)), 5);
+  EXPECT_EQ(std::u16string(small), title.substr(0, 5));
+  EXPECT_TRUE(SendMessageW(peer, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u"")));
+  EXPECT_EQ(SendMessageW(peer, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(buffer)), 0);
+  EXPECT_EQ(buffer[0], 0);
+
+  // A setting change names its section as a string, or none; one that
+  // names none may also be posted.
+  SendMessageW(peer, WM_SETTINGCHANGE, 3, reinterpret_cast<LPARAM>(u"intl"));
+  SendMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 4, 0);
+  EXPECT_TRUE(PostMessageW(peer, WM_SETTINGCHANGE, 5, 0));
+  ASSERT_TRUE(qk::PumpMessagesUntil([] { return g_state.copies.size() == 3; }, 10000));
+  EXPECT_EQ(g_state.copies[0], "setting:intl");
+  EXPECT_EQ(g_state.copyTags[0], 3u);
+  EXPECT_EQ(g_state.copies[1], "setting:(none)");
+  EXPECT_EQ(g_state.copies[2], "setting:(none)");
+  EXPECT_EQ(g_state.copyTags[2], 5u);
+  EXPECT_FALSE(PostMessageW(peer, WM_SETTINGCHANGE, 6, reinterpret_cast<LPARAM>(u"intl")));
+
+  // System messages whose pointers cannot travel are refused at once, and
+  // copied data is only ever sent, never posted.
+  struct { HWND from; UINT_PTR id; UINT code; } header{};
+  SetLastError(0);
+  EXPECT_EQ(SendMessageW(peer, WM_NOTIFY, 1, reinterpret_cast<LPARAM>(&header)), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(PostMessageW(peer, WM_NOTIFY, 1, reinterpret_cast<LPARAM>(&header)));
+  EXPECT_FALSE(PostMessageW(peer, WM_CTLCOLORSTATIC, 1, 2));
+  EXPECT_FALSE(PostMessageW(peer, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u"posted")));
+  std::string payload = "posted";
+  COPYDATASTRUCT cds{1, static_cast<DWORD>(payload.size()), payload.data()};
+  EXPECT_FALSE(PostMessageW(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)));
+  // Values still travel; the echo comes after anything the refused calls
+  // might have let through.
+  EXPECT_TRUE(PostMessageW(peer, WM_USER + 2, 7, 8));
+  ASSERT_TRUE(qk::PumpMessagesUntil([] { return !g_state.echoes.empty(); }, 10000));
+  ASSERT_EQ(g_state.echoes.size(), 1u);
+  EXPECT_EQ(g_state.echoes[0], std::make_pair(WPARAM{7}, LPARAM{8}));
+  EXPECT_EQ(g_state.copies.size(), 3u);
+  EXPECT_EQ(GetWindowTextLengthW(peer), 0);
+}
+
+// A program whose process id a dead program had joins with a fresh list,
+// even before it has a window of its own (a single-instance check looks
+// for windows first).
+TEST_F(BusTest, AProgramJoiningUnderAReusedIdStartsAFreshList) {
+  std::string other = root_ + "/Other Device";
+  std::filesystem::create_directories(other + "/.bus");
+  std::string list = ListPath(other, GetCurrentProcessId());
+  char line[96];
+  std::snprintf(line, sizeof line, "%llx\tStale\tLeft behind\n",
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(HandleOf(GetCurrentProcessId(), 0x4242))));
+  qtest::WriteHostFile(list, line);
+  qk::SetDeviceRoot(other);
+  qk::MessageBusPeers();  // joins the bus of that device
+  std::string joined = qtest::ReadHostFile(list);
+  qk::SetDeviceRoot(root_);
+  EXPECT_TRUE(std::filesystem::exists(list));
+  EXPECT_EQ(joined.find("Stale"), std::string::npos) << joined;
+}

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "controls/commctrl.h"
 #include "kernel/kernel.h"
 #include "kernel/resource.h"
 #include "support/device_fixture.h"
@@ -76,6 +77,7 @@ class DialogTest : public qtest::DeviceTest {
  protected:
   void SetUp() override {
     qtest::DeviceTest::SetUp();
+    InitCommonControls();  // the standard control classes
     qk::ClearQuit();
     owner_ = qtest::CreateHostWindow(u"DialogOwner", PlainProc, 100, 100, u"", WS_VISIBLE);
   }

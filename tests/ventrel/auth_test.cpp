@@ -89,6 +89,7 @@ TEST_F(ScriptedAuthTest, DigestVariantsAreAnsweredCorrectly) {
       Rule("/list", Ok("list ok"), Digest("auth-int,auth", "")),
       Rule("/upper", Ok("upper ok"), Digest("AUTH", "")),
       Rule("/none", Ok("none ok"), Digest("", "MD5")),
+      Rule("/caf", Ok("encoded ok"), Digest("auth", "")),
   })));
   dl_.SetCredentials(u"u", u"p");
   for (const char* path : {"/sess", "/list", "/upper", "/none"}) {
@@ -112,6 +113,14 @@ TEST_F(ScriptedAuthTest, DigestVariantsAreAnsweredCorrectly) {
   EXPECT_NE(seen[7].find("opaque=\"0paque\""), std::string::npos);
   EXPECT_NE(seen[9].find("qop=auth-int,"), std::string::npos);
   EXPECT_NE(seen[9].find("\r\n\r\nform=body"), std::string::npos);
+
+  // A non-ASCII target is answered as the request line carries it.
+  url = Wide(server_.Url("/caf\xc3\xa9?q=\xc3\xa9"));
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"e.txt", 0)) << dl_.GetLastErrorCode();
+  EXPECT_EQ(ReadDeviceFile(u"e.txt"), "encoded ok");
+  seen = server_.Requests();
+  ASSERT_EQ(seen.size(), 12u);
+  EXPECT_NE(seen[11].find("uri=\"/caf%C3%A9?q=%C3%A9\""), std::string::npos) << seen[11];
 }
 
 TEST_F(ScriptedAuthTest, BasicHeaderAndBrokenChallenges) {

@@ -1,0 +1,231 @@
+// The page-fetch program (see ambrel/fetch_program.h).
+#include "ambrel/fetch_program.h"
+
+#include <malloc.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <vector>
+
+#include "ambrel/script_host.h"
+#include "ambrel/text_file.h"
+#include "common/connection.h"
+#include "common/log.h"
+#include "common/settings.h"
+#include "common/url_download.h"
+#include "controls/commctrl.h"
+#include "kernel/process.h"
+#include "kernel/resource.h"
+#include "user/bus.h"
+#include "user/dialog.h"
+#include "user/user.h"
+
+namespace {
+
+// The connection event: set by the dialog thread, waited for and closed by
+// the main thread; the lock keeps a set from meeting a closed handle.
+std::mutex g_connectionLock;
+HANDLE g_connectionEvent = nullptr;
+HANDLE g_dialogReady = nullptr;
+// Raised when the stop broadcast arrived: from then on the program ends
+// with -1 whatever the main thread was doing (a download that the stop
+// ended returns like a finished one).
+std::atomic<bool> g_stopping{false};
+
+void SetConnectionEvent() {
+  std::lock_guard<std::mutex> g(g_connectionLock);
+  if (g_connectionEvent) SetEvent(g_connectionEvent);
+}
+
+INT_PTR HiddenDialogProc(HWND, UINT msg, WPARAM wParam, LPARAM) {
+  if (msg == WM_CONNECTION_STATUS) {
+    if (wParam == CONNECTION_STATUS_ESTABLISHED || wParam == CONNECTION_STATUS_RELEASED) SetConnectionEvent();
+    return 0;
+  }
+  if (msg == WM_URL_DOWNLOAD_END) {
+    // Stop the read loop before its next read, end a running transfer's
+    // wait, end a wait for the connection, then end the program.
+    g_stopping = true;
+    BOOL transfer = AbortUrlDownload();
+    WriteLog(u"Receive WM_URL_DOWNLOAD_END message.");
+    if (transfer) WriteLog(u"Set EXIT event and exit.");
+    SetConnectionEvent();
+    Sleep(250);
+    WriteLog(u"Ambrel exits with code = 0xffffffff.");
+    ExitProcess(0xFFFFFFFFu);
+  }
+  return 0;
+}
+
+DWORD DialogThread(LPVOID) {
+  HWND dialog = CreateDialogParamW(nullptr, MAKEINTRESOURCEW(IDD_AMBREL_DIALOG), nullptr, HiddenDialogProc, 0);
+  if (dialog) ShowWindow(dialog, SW_HIDE);
+  SetEvent(g_dialogReady);
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  if (dialog) DestroyWindow(dialog);
+  return 1;
+}
+
+void RegisterAmbrelResources() {
+  static std::vector<DWORD> dialog = qk::DialogTemplateBuilder(WS_POPUP | WS_CAPTION, 0, 0, 0, 140, 60, u"Ambrel")
+                                         .Font(9, u"Tahoma")
+                                         .Control(u"BUTTON", u"OK", IDOK, BS_DEFPUSHBUTTON, 10, 38, 50, 14)
+                                         .Control(u"BUTTON", u"Cancel", IDCANCEL, BS_PUSHBUTTON, 80, 38, 50, 14)
+                                         .Control(u"STATIC", u"Ambrel Version 1.0", 0xFFFF, 0, 10, 10, 120, 12)
+                                         .Build();
+  static const qk::ResourceEntry entries[] = {
+      {nullptr, 5, IDD_AMBREL_DIALOG, nullptr, dialog.data(), dialog.size() * sizeof(DWORD)},
+  };
+  qk::RegisterResources(nullptr, entries, 1);
+}
+
+// The program cannot run without a usable device folder: the message bus,
+// the settings and every file live there.
+bool InitializeProgram(int argc, char** argv) {
+  qk::SetProgramName(u"Ambrel.exe");
+  if (!std::getenv("QUILLET_COMMAND_LINE")) {
+    // Started by hand: the arguments become the command line, quoted.
+    std::u16string line;
+    for (int i = 1; i < argc; ++i) {
+      if (i > 1) line += u' ';
+      // Quoted so that the platform's splitting gives the argument back:
+      // backslashes before a quote are doubled, quotes are escaped.
+      std::u16string arg = qk::FromUtf8(argv[i]);
+      line += u'"';
+      size_t slashes = 0;
+      for (char16_t c : arg) {
+        if (c == u'\\') {
+          ++slashes;
+        } else {
+          if (c == u'"') line.append(slashes + 1, u'\\');
+          slashes = 0;
+        }
+        line += c;
+      }
+      line.append(slashes, u'\\');
+      line += u'"';
+    }
+    qk::SetCommandLine(line);
+  }
+  std::error_code ec;
+  std::string root = qk::DeviceRoot();
+  if (!std::filesystem::is_directory(root, ec) || ::access(root.c_str(), W_OK) != 0) return false;
+  RegisterAmbrelResources();
+  return true;
+}
+
+[[noreturn]] void Finish(DWORD code) {
+  if (g_stopping) {
+    // The dialog thread ends the program with -1 after its quarter second;
+    // this thread only stands in for it should that never happen.
+    Sleep(5000);
+    code = 0xFFFFFFFFu;
+  }
+  PostQuitMessage(0);
+  CString line;
+  line.Format(u"Ambrel exits with code = 0x%08x.", code);
+  WriteLog(line);
+  ExitProcess(code);
+}
+
+DWORD RunScriptMode(const CString& url, const CString& output, const CString& script) {
+  if (!FileAccess(script)) return 0;
+  WCHAR* text = nullptr;
+  int length = 0;
+  CString body;
+  if (LoadTextFile(script, &text, &length, CP_ACP) && text) body = CString(text, length);
+  std::free(text);
+  CScriptHost host;
+  qk::script::Limits limits;
+  limits.timeMs = AMBREL_SCRIPT_TIME_MS;
+  limits.memoryBytes = AMBREL_SCRIPT_MEMORY_BYTES;
+  if (host.CreateEngine(limits)) {
+    host.GetCodeObject()->SetOutputPath(output);
+    host.GetCodeObject()->SetArticleUrl(url);
+    host.ParseScript(ComposeScript(body));
+    host.RunScriptEntry();
+  }
+  host.Close();
+  return 0;
+}
+
+}  // namespace
+
+void AmbrelTuneMemory() {
+  // One short job: the page passes through a few large buffers, which are
+  // kept in the heap and reused rather than mapped and unmapped each time.
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
+}
+
+void AmbrelMain(int argc, char** argv) {
+  AmbrelTuneMemory();
+  // The hidden dialog's template names standard controls.
+  InitCommonControls();
+  if (!InitializeProgram(argc, argv)) {
+    std::fputs("Fatal Error: MFC initialization failed\n", stdout);
+    std::fflush(stdout);
+    Finish(1);
+  }
+  g_dialogReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, DialogThread, nullptr, 0, nullptr);
+  // A stop that comes before the dialog exists would be lost.
+  if (thread) WaitForSingleObject(g_dialogReady, 5000);
+  SetLogEnabled(0);
+
+  std::vector<std::u16string> args = qk::SplitCommandLine(GetCommandLineW());
+  args.insert(args.begin(), u"Ambrel.exe");
+  size_t count = args.size();
+  BOOL useProxy = FALSE;
+  if (count >= 3 && _wcsicmp(args[1].c_str(), u"-p") == 0) {
+    useProxy = TRUE;
+    // The proxy text holds at most 259 characters.
+    std::u16string proxy = args[2].substr(0, 259);
+    SetUrlDownloadProxy(TRUE, proxy.c_str());
+    args.erase(args.begin() + 1, args.begin() + 3);
+    count -= 2;
+  }
+
+  {
+    std::lock_guard<std::mutex> g(g_connectionLock);
+    g_connectionEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  }
+  if (ConnectForUrl(nullptr, useProxy)) WaitForSingleObject(g_connectionEvent, 10000);
+
+  DWORD code = 0;
+  if (count == 3) {
+    CString url(args[1]), file(args[2]);
+    if (!IsOutputPathAllowed(file)) {
+      code = ERROR_ACCESS_DENIED;
+    } else {
+      WriteLog(file);
+      DWORD error = 0;
+      CString errorText;
+      if (InternetDownloadFile(url, file, &error, errorText, nullptr, nullptr, nullptr) != 0)
+        code = error ? error : static_cast<DWORD>(INET_E_DOWNLOAD_FAILURE);
+    }
+  } else if (count >= 4) {
+    CString url(args[1]), output(args[2]), script(args[3]);
+    if (!IsOutputPathAllowed(output)) {
+      code = ERROR_ACCESS_DENIED;
+    } else {
+      WriteLog(output);
+      code = RunScriptMode(url, output, script);
+    }
+  }
+
+  {
+    std::lock_guard<std::mutex> g(g_connectionLock);
+    CloseHandle(g_connectionEvent);
+    g_connectionEvent = nullptr;
+  }
+  Finish(code);
+}

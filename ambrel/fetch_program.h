@@ -1,0 +1,38 @@
+// Ambrel, the page-fetch program: started by Quillet for one page at a
+// time, without a visible window.
+//
+//   Ambrel [-p proxy] url file           download mode: the URL into the file
+//   Ambrel [-p proxy] url output script  script mode: the extraction script
+//                                        runs over the page and writes the
+//                                        article (further arguments ignored)
+//
+// Exit codes: 0 on success, in script mode whatever the script did (also
+// when the script file is missing), and when there are too few arguments;
+// the downloader's error number when a download fails (0x800C0008 when it
+// stored none); ERROR_ACCESS_DENIED when the output path lies outside the
+// device root; 1 when the program cannot start ("Fatal Error: MFC
+// initialization failed" on the console); -1 when Quillet's stop broadcast
+// (WM_URL_DOWNLOAD_END) arrives, at any moment of the run.
+//
+// A hidden dialog on a thread of its own hears the broadcasts: the stop
+// message and the connection status (WM_CONNECTION_STATUS 16 or 32), which
+// ends the wait for a data connection.
+#pragma once
+
+#include "framework/afx.h"
+
+// The dialog template of the hidden dialog and the string table entry.
+#define IDD_AMBREL_DIALOG 101
+#define IDS_AMBREL_TITLE 1
+
+// How long a script may run and how much memory it may hold. The time stays
+// below the 60 seconds that Quillet waits for the program, so a script that
+// never ends is ended here and the program exits normally.
+#define AMBREL_SCRIPT_TIME_MS 45000u
+#define AMBREL_SCRIPT_MEMORY_BYTES (96u * 1024u * 1024u)
+
+// Keeps the large buffers of a run in the heap for reuse (the program
+// calls it first).
+void AmbrelTuneMemory();
+// The whole program; argv as the host gives it. Never returns.
+[[noreturn]] void AmbrelMain(int argc, char** argv);
