@@ -51,7 +51,7 @@ std::string Feed(int channel, const std::string& base) {
          "/site" + std::to_string(channel) + "/story/" + id + ".html</link><guid>" + base + "/guid/" + id +
          "</guid><pubDate>Tue, 08 Dec 2026 10:" + std::to_string(10 + i % 50) +
          ":00 GMT</pubDate><description>&lt;p&gt;";
-    for (int k = 0; k < 30; ++k) s += "The quick brown fox jumps over the lazy dog " + std::to_string(k) + ". ";
+    for (int k = 0; k < 34; ++k) s += "The quick brown fox jumps over the lazy dog " + std::to_string(k) + ". ";
     s += "&lt;/p&gt;</description></item>\n";
   }
   return s + "</channel></rss>\n";
