@@ -26,6 +26,19 @@ CString Widen(const std::string& s) {
   return CString(std::move(w));
 }
 
+// Whether a URL begins with a scheme and its "://": a letter, then letters,
+// digits, "+", "-" or ".", then "://".
+bool HasScheme(const CString& url) {
+  const int n = url.GetLength();
+  int i = 0;
+  auto isAlpha = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+  if (n == 0 || !isAlpha(url[0])) return false;
+  while (i < n && (isAlpha(url[i]) || (url[i] >= u'0' && url[i] <= u'9') || url[i] == u'+' || url[i] == u'-' ||
+                   url[i] == u'.'))
+    ++i;
+  return i + 2 < n && url[i] == u':' && url[i + 1] == u'/' && url[i + 2] == u'/';
+}
+
 bool IsRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307; }
 
 // A Location header holds bytes (each read as one unit): blanks, controls
@@ -251,7 +264,16 @@ BOOL CDownloader::OnResponse(CHttpRequest*& request, CHttpResponse*& response, i
       CString host, path;
       int kind;
       WORD port;
-      if (CrackUrl(location, kind, host, path, port)) {
+      bool cracked = CrackUrl(location, kind, host, path, port);
+      if (!cracked && HasScheme(location)) {
+        // An absolute URL that cannot be cracked (too long, a bad port) is
+        // no path on this server: asking this server for it would store
+        // whatever it answers as the document.
+        VLog(u"Redirect to a URL that cannot be cracked");
+        m_nLastError = DL_BAD_URL;
+        return FALSE;
+      }
+      if (cracked) {
         if (kind != SERVICE_HTTP && kind != SERVICE_HTTPS) {
           VLog(u"Redirect to an unsupported URL '%s'", location.GetString());
           m_nLastError = DL_BAD_URL;
