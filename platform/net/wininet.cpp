@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -26,6 +27,8 @@
 namespace {
 
 constexpr size_t kBufferCap = 1 << 20;
+constexpr DWORD kDefaultReceiveTimeoutMs = 60000;
+constexpr long kMinBytesPerPeriod = 256;
 
 struct Session : qk::KernelObject {
   std::string agent;
@@ -58,6 +61,8 @@ struct Request : qk::KernelObject {
   std::string headers;    // of the last answer
   bool lastWasRedirect = false;
   bool sawLocation = false;
+  std::string contentLength;  // of the current answer, as sent
+  bool badFraming = false;    // two Content-Length headers that disagree
   INTERNET_BUFFERSA* pendingRead = nullptr;
   std::thread worker;
 
@@ -188,10 +193,23 @@ size_t OnHeader(char* text, size_t size, size_t count, void* user) {
   if (line.rfind("HTTP/", 0) == 0) {
     r->headers.clear();
     r->sawLocation = false;
+    r->contentLength.clear();
     size_t sp = line.find(' ');
     r->status = sp == std::string::npos ? 0 : std::strtol(line.c_str() + sp + 1, nullptr, 10);
   } else if (line.size() > 9 && strncasecmp(line.c_str(), "location:", 9) == 0) {
     r->sawLocation = true;
+  } else if (line.size() > 15 && strncasecmp(line.c_str(), "content-length:", 15) == 0) {
+    // Two lengths that disagree leave the end of the body unknown: such an
+    // answer is refused, not read by whichever length wins.
+    size_t b = 15, e = line.size();
+    while (b < e && (line[b] == ' ' || line[b] == '\t')) ++b;
+    while (e > b && (line[e - 1] == ' ' || line[e - 1] == '\t' || line[e - 1] == '\r' || line[e - 1] == '\n')) --e;
+    std::string value = line.substr(b, e - b);
+    if (!r->contentLength.empty() && value != r->contentLength) {
+      r->badFraming = true;
+      return 0;
+    }
+    r->contentLength = value;
   }
   r->headers += line;
   if (line == "\r\n" || line == "\n") {
@@ -239,11 +257,19 @@ void RunTransfer(std::shared_ptr<Request> r) {
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(r->session->connectTimeoutMs));
-    if (r->session->receiveTimeoutMs) {
-      // No byte for the receive time-out ends the transfer.
-      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>((r->session->receiveTimeoutMs + 999) / 1000));
+    // Fewer than kMinBytesPerPeriod bytes in a period of the receive
+    // time-out end the transfer as timed out: a server that keeps it alive
+    // a byte at a time does not hold it for ever.
+    {
+      DWORD ms = r->session->receiveTimeoutMs ? r->session->receiveTimeoutMs : kDefaultReceiveTimeoutMs;
+      long seconds = static_cast<long>((ms + 999) / 1000);
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, (kMinBytesPerPeriod + seconds - 1) / seconds);
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, seconds);
     }
+    // Only http and https, also where a redirect leads: an answer must not
+    // send the reader to an FTP server or any other protocol.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     if (r->session->accessType == INTERNET_OPEN_TYPE_PROXY && !r->session->proxy.empty())
       curl_easy_setopt(curl, CURLOPT_PROXY, r->session->proxy.c_str());
     else if (r->session->accessType == INTERNET_OPEN_TYPE_DIRECT)
@@ -261,7 +287,8 @@ void RunTransfer(std::shared_ptr<Request> r) {
   }
   std::unique_lock<std::mutex> lock(r->lock);
   r->finished = true;
-  r->error = MapCurlError(rc);
+  r->error = r->badFraming ? static_cast<DWORD>(ERROR_HTTP_INVALID_SERVER_RESPONSE) : MapCurlError(rc);
+  if (r->badFraming) std::snprintf(errorBuffer, sizeof errorBuffer, "conflicting Content-Length headers");
   r->errorText = errorBuffer[0] ? errorBuffer : (rc == CURLE_OK ? "" : curl_easy_strerror(rc));
   if (r->closed) return;
   bool openFailed = !r->opened && r->error != 0;
@@ -578,6 +605,7 @@ const std::map<DWORD, const char16_t*>& InternetTexts() {
       {ERROR_INTERNET_SEC_CERT_CN_INVALID, u"The host name in the certificate is invalid or does not match"},
       {ERROR_INTERNET_INVALID_CA, u"The certificate authority is invalid or incorrect"},
       {ERROR_HTTP_REDIRECT_FAILED, u"The redirection failed"},
+      {ERROR_HTTP_INVALID_SERVER_RESPONSE, u"The server response could not be parsed"},
       {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, u"An error occurred in the secure channel support"},
       {ERROR_INTERNET_DISCONNECTED, u"The Internet connection has been lost"},
   };
