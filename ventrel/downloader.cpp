@@ -39,6 +39,9 @@ bool HasScheme(const CString& url) {
   return i + 2 < n && url[i] == u':' && url[i + 1] == u'/' && url[i + 2] == u'/';
 }
 
+// The longest reply read into text.
+constexpr size_t kMaxTextReply = 16 << 20;
+
 bool IsRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307; }
 
 // A Location header holds bytes (each read as one unit): blanks, controls
@@ -351,7 +354,16 @@ BOOL CDownloader::ReadTempFile(CString& text) {
   std::string bytes;
   char buf[65536];
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
+    bytes.append(buf, n);
+    if (bytes.size() > kMaxTextReply) {
+      // The replies read as text (a login answer, a token) are a few
+      // lines: one that runs on is not taken into memory.
+      VLog(u"Reply longer than %u bytes refused", unsigned(kMaxTextReply));
+      fclose(f);
+      return FALSE;
+    }
+  }
   fclose(f);
   text = TextOfBytes(bytes);
   return TRUE;
@@ -359,7 +371,10 @@ BOOL CDownloader::ReadTempFile(CString& text) {
 
 BOOL CDownloader::DownloadToString(CString& url, CString& text, int context) {
   BOOL ok = SaveHttpObject(url, DOWNLOADER_TEMP_FILE, context);
-  if (ok && m_bModified) ok = ReadTempFile(text);
+  if (ok && m_bModified) {
+    ok = ReadTempFile(text);
+    if (!ok) m_nLastError = DL_STORE_FAILED;
+  }
   DeleteFileW(DOWNLOADER_TEMP_FILE);
   return ok;
 }

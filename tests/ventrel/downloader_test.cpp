@@ -260,10 +260,18 @@ TEST_F(DownloaderTest, CharacterReferencesAreDecodedInTheUrl) {
 }
 
 TEST_F(DownloaderTest, DownloadToStringReadsTheBody) {
-  ASSERT_TRUE(StartServer({Rule("/t", Ok("token-\xc3\xa9\r\n"))}));
+  ASSERT_TRUE(StartServer({Rule("/t", Ok("token-\xc3\xa9\r\n")),
+                           Rule("/huge", "HTTP/1.1 200 OK\r\n\r\n", ", \"body_size\": 17000000")}));
   CString url = Url("/t");
   CString text;
   ASSERT_TRUE(dl_.DownloadToString(url, text, 0));
+  EXPECT_EQ(text, CString(u"token-\u00e9\r\n"));
+  EXPECT_FALSE(DeviceFileExists(DOWNLOADER_TEMP_FILE));
+  // A reply meant as text (a token, a login answer) that runs to megabytes
+  // is no such reply: it is not taken into memory, nor sent back.
+  url = Url("/huge");
+  EXPECT_FALSE(dl_.DownloadToString(url, text, 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_STORE_FAILED);
   EXPECT_EQ(text, CString(u"token-\u00e9\r\n"));
   EXPECT_FALSE(DeviceFileExists(DOWNLOADER_TEMP_FILE));
 }
