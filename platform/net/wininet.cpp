@@ -62,7 +62,8 @@ struct Request : qk::KernelObject {
   bool lastWasRedirect = false;
   bool sawLocation = false;
   std::string contentLength;  // of the current answer, as sent
-  bool badFraming = false;    // two Content-Length headers that disagree
+  bool coded = false;         // the current answer names a content coding
+  bool badFraming = false;    // a length or coding the body cannot be read by
   INTERNET_BUFFERSA* pendingRead = nullptr;
   std::thread worker;
 
@@ -184,6 +185,27 @@ void Advance(const std::shared_ptr<Request>& r, std::unique_lock<std::mutex>& lo
   lock.lock();
 }
 
+// A Content-Length value in one form: decimal digits (at most 18), or a
+// list of equal such values; empty when it is anything else (a sign, an
+// overflow, values that disagree).
+std::string CanonicalLength(const std::string& value) {
+  std::string result;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = value.find(',', start);
+    std::string item = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    size_t b = item.find_first_not_of(" \t"), e = item.find_last_not_of(" \t");
+    item = b == std::string::npos ? std::string() : item.substr(b, e - b + 1);
+    if (item.empty() || item.size() > 18 || item.find_first_not_of("0123456789") != std::string::npos) return "";
+    size_t nz = item.find_first_not_of('0');
+    item = nz == std::string::npos ? "0" : item.substr(nz);
+    if (!result.empty() && item != result) return "";
+    result = item;
+    if (comma == std::string::npos) return result;
+    start = comma + 1;
+  }
+}
+
 size_t OnHeader(char* text, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   auto& r = t->request;
@@ -194,6 +216,7 @@ size_t OnHeader(char* text, size_t size, size_t count, void* user) {
     r->headers.clear();
     r->sawLocation = false;
     r->contentLength.clear();
+    r->coded = false;
     size_t sp = line.find(' ');
     r->status = sp == std::string::npos ? 0 : std::strtol(line.c_str() + sp + 1, nullptr, 10);
   } else if (line.size() > 9 && strncasecmp(line.c_str(), "location:", 9) == 0) {
@@ -204,12 +227,21 @@ size_t OnHeader(char* text, size_t size, size_t count, void* user) {
     size_t b = 15, e = line.size();
     while (b < e && (line[b] == ' ' || line[b] == '\t')) ++b;
     while (e > b && (line[e - 1] == ' ' || line[e - 1] == '\t' || line[e - 1] == '\r' || line[e - 1] == '\n')) --e;
-    std::string value = line.substr(b, e - b);
-    if (!r->contentLength.empty() && value != r->contentLength) {
+    std::string value = CanonicalLength(line.substr(b, e - b));
+    if (value.empty() || (!r->contentLength.empty() && value != r->contentLength)) {
       r->badFraming = true;
       return 0;
     }
     r->contentLength = value;
+  } else if (line.size() > 17 && strncasecmp(line.c_str(), "content-encoding:", 17) == 0) {
+    // No coding is asked for and none is undone: a coded body would reach
+    // the reader as bytes it cannot use, and a decoder that never sees the
+    // end of its stream would pass a cut body as whole.
+    size_t b = 17, e = line.size();
+    while (b < e && (line[b] == ' ' || line[b] == '\t')) ++b;
+    while (e > b && (line[e - 1] == ' ' || line[e - 1] == '\t' || line[e - 1] == '\r' || line[e - 1] == '\n')) --e;
+    std::string coding = line.substr(b, e - b);
+    if (!coding.empty() && strcasecmp(coding.c_str(), "identity") != 0) r->coded = true;
   }
   r->headers += line;
   if (line == "\r\n" || line == "\n") {
@@ -217,6 +249,10 @@ size_t OnHeader(char* text, size_t size, size_t count, void* user) {
                     r->status != 304;
     // Informational answers (100 Continue) and redirects that will be
     // followed are not the final answer.
+    if (!redirect && r->status >= 200 && r->coded) {
+      r->badFraming = true;
+      return 0;
+    }
     if (!redirect && r->status >= 200) Advance(r, lock, true);
   }
   return r->closed ? 0 : n;
@@ -281,14 +317,14 @@ void RunTransfer(std::shared_ptr<Request> r) {
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    // No coded bodies are asked for (no Accept-Encoding), so none needs undoing.
     rc = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
   }
   std::unique_lock<std::mutex> lock(r->lock);
   r->finished = true;
   r->error = r->badFraming ? static_cast<DWORD>(ERROR_HTTP_INVALID_SERVER_RESPONSE) : MapCurlError(rc);
-  if (r->badFraming) std::snprintf(errorBuffer, sizeof errorBuffer, "conflicting Content-Length headers");
+  if (r->badFraming) std::snprintf(errorBuffer, sizeof errorBuffer, "a Content-Length or Content-Encoding that cannot be read soundly");
   r->errorText = errorBuffer[0] ? errorBuffer : (rc == CURLE_OK ? "" : curl_easy_strerror(rc));
   if (r->closed) return;
   bool openFailed = !r->opened && r->error != 0;

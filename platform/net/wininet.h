@@ -1,8 +1,10 @@
 // The one-URL Internet API: sessions, URL requests, reads and the status
 // callback, over libcurl. Redirects are followed, to http and https only;
 // the body of every HTTP status is given to the reader; https is verified
-// against the system's CA store. An answer with two Content-Length headers
-// that disagree fails with ERROR_HTTP_INVALID_SERVER_RESPONSE. A transfer
+// against the system's CA store. No coded body is asked for: an answer with
+// a Content-Encoding other than identity, or a Content-Length that is not one
+// decimal number (a sign, an overflow, two values that disagree), fails with
+// ERROR_HTTP_INVALID_SERVER_RESPONSE. A transfer
 // that brings fewer than 256 bytes in a period of the receive time-out
 // (INTERNET_OPTION_RECEIVE_TIMEOUT, 60 s when not set) fails with
 // ERROR_INTERNET_TIMEOUT.
