@@ -287,6 +287,14 @@ BOOL CChannelListView::SetItemState(int row, int state) {
   return TRUE;
 }
 
+BOOL CChannelListView::SetItemUpdateTime(int row, LPCWSTR text) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  m_pItems[row]->m_strUpdateTime = text;
+  DropRendering(row);
+  return TRUE;
+}
+
 void CChannelListView::ReleaseItemCache(int row) {
   Guard guard(m_lock);
   DropRendering(row);

@@ -64,6 +64,9 @@ class CChannelListView : public CTouchScrollClient {
   // Sets a row's refresh state (2 while queued in a refresh, else 0) and
   // drops its rendering; false for a row that does not exist.
   BOOL SetItemState(int row, int state);
+  // Replaces a row's update-time text and drops its rendering; false for a
+  // row that does not exist.
+  BOOL SetItemUpdateTime(int row, LPCWSTR text);
   void ReleaseItemCache(int row);
   void Redraw(BOOL full);
   void SetBusy(BOOL busy);

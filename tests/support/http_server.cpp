@@ -49,6 +49,7 @@ bool NginxServer::Start(const std::string& docroot, bool tls) {
        << "    root " << docroot << ";\n"
        << "    location = /redirect { return 302 /small.txt; }\n"
        << "    location /slow/ { limit_rate_after 16k; limit_rate 16k; }\n"
+       << "    location /reset/ { return 444; }\n"
        << "    location /chunked/ { ssi on; ssi_types text/plain; }\n"
        << "    error_page 404 /404.html;\n"
        << "    location = /404.html { root " << dir_ << "; internal; }\n"

@@ -19,6 +19,7 @@ class NginxServer {
   //   /redirect      302 to /small.txt
   //   /missing...    404 with the body "not here: 404 page"
   //   /slow/...      sent at 16 KB/s after the first 16 KB
+  //   /reset/...     the connection closed without an answer
   //   /chunked/...   sent with chunked transfer coding (one chunk for a
   //                  small file: a 26-byte file comes as chunk "1a")
   // Requests are logged to AccessLog() as "<Via header> <request URI>".

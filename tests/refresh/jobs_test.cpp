@@ -1,0 +1,261 @@
+// Full-text jobs and their manager, with the stand-in fetch program fetching
+// pages from nginx and the program's own dialog making thumbnails.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "common/url_download.h"
+#include "kernel/kernel.h"
+#include "quillet/feeds/load_text.h"
+#include "quillet/refresh/download_manager.h"
+#include "quillet/ui/dib.h"
+#include "gdi/image_codec.h"
+#include "refresh_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace rtest {
+namespace {
+
+BOOL AlwaysStop() { return TRUE; }
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    out.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
+}
+
+class JobsTest : public RefreshTest {
+ protected:
+  std::vector<std::string> Runs() { return Lines(ReadDeviceFile(u"\\standin-runs.txt")); }
+  CDownloadManager& Manager() { return app_->DownloadManager(); }
+  // Waits for the manager's worker, handling the thumbnail requests meanwhile.
+  bool WaitForManager() {
+    return PumpUntil([&] { return !Manager().IsWorkerRunning(); }, 60000);
+  }
+  void AddItem(CItemStore& store, const std::string& link, const char16_t* page, DWORD readFlag) {
+    store.AddPendingItem(u"t", W(link), u"", u"2026-12-08 10:00:00", readFlag, 0, u"<p>x</p>", page);
+  }
+};
+
+TEST_F(JobsTest, AFullTextJobFetchesItsPageImagesAndThumbnailInsideTheChannelFolder) {
+  std::string host = "127.0.0.1:" + std::to_string(nginx_.port());
+  std::string page = "<html><body>";
+  const char* refs[] = {"\"pic01.png\"", "'/img/pic02.png'", nullptr, nullptr, "\"pic05.png%3Fv%3D1\"", "\"\"",
+                        "\"noext\"", "\"x.png\\..\\..\\..\\evil\"", "\"a/b.gif?x=../../y\"", "\"pic10.png\"",
+                        "\"pic11.png\"", "\"pic12.png\"", "\"pic13.png\"", "\"pic14.png\"", "\"pic15.png\"",
+                        "\"pic16.png\""};
+  for (int i = 0; i < 16; ++i) {
+    std::string ref = refs[i] ? refs[i]
+                      : i == 2 ? "\"//" + host + "/img/pic03.png\""
+                               : "\"http://" + host + "/img/pic04.png?size=2\"";
+    page += "<p>" + std::to_string(i) + "<img src=" + ref + " alt=x></p>\n";
+  }
+  page += "</body></html>\n";
+  Serve("/news/story.html", page);
+  std::string pic1 = Png(100, 80, 1);
+  Serve("/news/pic01.png", pic1);
+  Serve("/img/pic02.png", Png(20, 20, 2));
+  Serve("/img/pic03.png", Png(21, 20, 3));
+  Serve("/img/pic04.png", Png(22, 20, 4));
+  for (int i = 10; i <= 16; ++i) Serve("/news/pic" + std::to_string(i) + ".png", Png(10, 10, unsigned(i)));
+  // The second item's program is stopped for running too long; its large
+  // image must still arrive whole afterwards.
+  std::string big(300 * 1024 + 17, 'b');
+  Serve("/news/big.jpg", big);
+  Serve("/news/read.html", "<html><img src=\"big.jpg\"></html>");
+  SetFetchProgramWait(1500, 5000);
+
+  WriteDeviceFile(DataPath("Ch005.tpl"), "// script\n");
+  WriteDeviceFile(DataPath("Ch005-1-2.bmp"), "an earlier thumbnail");
+  {
+    CItemStore store(0);
+    store.Open(DataPath("Ch005.bin"), 0, 0);
+    AddItem(store, Url("/news/story.html"), u"Ch005-1-1.htm", ITEM_READ_UNREAD);
+    AddItem(store, Url("/news/read.html?hang"), u"Ch005-1-2.htm", ITEM_READ_READ);
+    ASSERT_TRUE(store.Commit());
+    SetItemType(&store, W(Url("/news/read.html?hang")), ITEM_TYPE_THUMBNAIL);
+  }
+  HWND notify = dialog_->GetDialogWindow();
+  Manager().AddJob(W(Url("/news/story.html")), DataPath("Ch005-1-1.htm"), DataPath("Ch005.tpl"), 0, 5, IsDownloadStopped,
+                   notify);
+  Manager().AddJob(W(Url("/news/read.html?hang")), DataPath("Ch005-1-2.htm"), DataPath("Ch005.tpl"), 0, 5,
+                   IsDownloadStopped, notify);
+  // A job whose stop test answers TRUE starts no program and changes nothing.
+  Manager().AddJob(W(Url("/news/never.html")), DataPath("Ch005-1-3.htm"), DataPath("Ch005.tpl"), 0, 5, AlwaysStop,
+                   notify);
+  EXPECT_TRUE(Manager().HasJob(W(Url("/news/story.html"))));
+  Manager().Start();
+  ASSERT_TRUE(WaitForManager());
+
+  // The program ran for the first two jobs, in order, with the script.
+  std::vector<std::string> runs = Runs();
+  std::string script = "\\Program Files\\Quillet\\ChannelData\\Ch005.tpl";
+  ASSERT_EQ(runs.size(), 4u) << ReadDeviceFile(u"\\standin-runs.txt");
+  EXPECT_EQ(runs[0], Url("/news/story.html") + "|" + script);
+  EXPECT_EQ(runs[2], Url("/news/read.html?hang") + "|" + script);
+  EXPECT_EQ(runs[3], "end|" + Url("/news/read.html?hang"));
+
+  // Every reference points at a local name; the empty one is skipped.
+  std::string written = DataFile("Ch005-1-1.htm");
+  const char* locals[] = {"Ch005-1-1-01.png", "Ch005-1-1-02.png", "Ch005-1-1-03.png", "Ch005-1-1-04.png",
+                          "Ch005-1-1-05.png", "Ch005-1-1-06.img", "Ch005-1-1-07.img", "Ch005-1-1-08.gif",
+                          "Ch005-1-1-09.png", "Ch005-1-1-15.png"};
+  for (const char* local : locals) EXPECT_NE(written.find(std::string("src=") + local + " "), std::string::npos) << local;
+  EXPECT_EQ(written.find("Ch005-1-1-16"), std::string::npos);
+  EXPECT_EQ(written.find("evil"), std::string::npos);
+  EXPECT_EQ(written.find("pic01.png\""), std::string::npos);
+  // Relative, host-relative, scheme-relative and absolute addresses were
+  // all fetched whole; only the first twelve images are fetched.
+  EXPECT_EQ(DataFile("Ch005-1-1-01.png"), pic1);
+  EXPECT_EQ(DataFile("Ch005-1-1-02.png"), Png(20, 20, 2));
+  EXPECT_EQ(DataFile("Ch005-1-1-03.png"), Png(21, 20, 3));
+  EXPECT_EQ(DataFile("Ch005-1-1-04.png"), Png(22, 20, 4));
+  EXPECT_EQ(DataFile("Ch005-1-1-12.png"), Png(10, 10, 13));
+  EXPECT_FALSE(DataFileExists("Ch005-1-1-13.png"));
+  // Nothing was written outside the channel folder.
+  for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+    std::string name = entry.path().filename().string();
+    EXPECT_EQ(name.find("evil"), std::string::npos) << entry.path();
+    EXPECT_NE(name, "y") << entry.path();
+  }
+  // The thumbnail is the first image's centred square at the screen's size.
+  CDib thumbnail;
+  ASSERT_TRUE(thumbnail.Load(DataPath("Ch005-1-1.bmp")));
+  EXPECT_EQ(thumbnail.GetWidth(), 64);
+  EXPECT_EQ(thumbnail.GetHeight(), 64);
+  // The stopped program did not cut the job's own image short.
+  EXPECT_EQ(DataFile("Ch005-1-2-01.jpg").size(), big.size());
+  EXPECT_FALSE(IsUrlDownloadAborted());
+
+  std::vector<CItemRecord> records = Records(5);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].type, ITEM_TYPE_PAGE | ITEM_TYPE_THUMBNAIL);
+  EXPECT_EQ(records[0].readFlag, DWORD(ITEM_READ_UNREAD_FETCHED));
+  // The earlier thumbnail stays recorded, and a read item stays read.
+  EXPECT_EQ(records[1].type, ITEM_TYPE_PAGE | ITEM_TYPE_THUMBNAIL);
+  EXPECT_EQ(records[1].readFlag, DWORD(ITEM_READ_READ));
+  EXPECT_FALSE(DataFileExists("Ch005-1-3.htm"));
+
+  // Two messages per job, the progress first with the jobs still queued.
+  EXPECT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Item.Get.Fulltext") == 3; }));
+  std::vector<std::string> seen = Messages();
+  std::vector<std::string> expected = {"progress", "Quillet.Download.Item.Get.Fulltext", "progress",
+                                       "Quillet.Download.Item.Get.Fulltext", "progress",
+                                       "Quillet.Download.Item.Get.Fulltext"};
+  EXPECT_EQ(seen, expected);
+  CStringList finished;
+  Manager().GetFinishedLinks(finished);
+  EXPECT_EQ(finished.GetCount(), 3);
+  EXPECT_EQ(Manager().GetJobCount(), 0);
+  EXPECT_TRUE(Manager().IsIdle());
+}
+
+TEST_F(JobsTest, TheManagerKeepsOneWorkerTakesJobsInOrderAndIsIdleWhileTheLastRuns) {
+  // The pool's five threads wait on their named events from the start.
+  EXPECT_EQ(Manager().Pool().GetThreadCount(), 5);
+  for (const char16_t* name : {u"Thread0", u"Thread1", u"Thread2", u"Thread3", u"Thread4", u"PoolEventShutdown"}) {
+    HANDLE event = OpenEventW(0, FALSE, name);
+    EXPECT_NE(event, nullptr) << qk::ToUtf8(std::u16string(name));
+    if (event) CloseHandle(event);
+  }
+  for (const char* p : {"/p/a.html", "/p/b.html", "/p/c.html", "/p/d.html"}) Serve(p, "<html>page</html>");
+  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, u"standin-go");
+  std::string a = Url("/p/a.html?wait"), b = Url("/p/b.html"), c = Url("/p/c.html?wait"), d = Url("/p/d.html");
+  Manager().AddJob(W(a), DataPath("Ch001-1-1.htm"), DataPath("Ch001.tpl"), 0, 1, IsDownloadStopped, nullptr);
+  Manager().AddJob(W(b), DataPath("Ch001-1-2.htm"), DataPath("Ch001.tpl"), 0, 1, IsDownloadStopped, nullptr);
+  Manager().AddJob(W(a), DataPath("Ch001-1-3.htm"), DataPath("Ch001.tpl"), 0, 1, IsDownloadStopped, nullptr);
+  Manager().Start();
+  Manager().Start();  // a second start while the worker runs starts no second worker
+  ASSERT_TRUE(PumpUntil([&] { return !Runs().empty(); }));
+  EXPECT_FALSE(Manager().IsIdle());
+  EXPECT_EQ(Manager().GetJobCount(), 3);
+  EXPECT_EQ(Manager().GetTotal(), 3);
+  SetEvent(go);
+  ASSERT_TRUE(WaitForManager());
+  std::vector<std::string> expected = {a + "|", "end|" + a, b + "|", "end|" + b, a + "|", "end|" + a};
+  std::vector<std::string> runs = Runs();
+  for (std::string& r : runs)
+    if (r.find('|') != std::string::npos && r.rfind("end|", 0) != 0) r = r.substr(0, r.find('|') + 1);
+  EXPECT_EQ(runs, expected);
+  EXPECT_FALSE(Manager().HasJob(W(a)));
+
+  // While the last job runs the manager is idle, and a job added then is
+  // taken by the running worker after it.
+  ResetEvent(go);
+  qtest::WriteHostFile(Host(u"\\standin-runs.txt"), "");
+  Manager().AddJob(W(c), DataPath("Ch001-1-4.htm"), DataPath("Ch001.tpl"), 0, 1, IsDownloadStopped, nullptr);
+  Manager().Start();
+  ASSERT_TRUE(PumpUntil([&] { return !Runs().empty(); }));
+  EXPECT_TRUE(Manager().IsIdle());
+  EXPECT_TRUE(Manager().HasJob(W(c)));
+  EXPECT_TRUE(Manager().IsWorkerRunning());
+  Manager().AddJob(W(d), DataPath("Ch001-1-5.htm"), DataPath("Ch001.tpl"), 0, 1, IsDownloadStopped, nullptr);
+  Manager().Start();
+  SetEvent(go);
+  ASSERT_TRUE(WaitForManager());
+  runs = Runs();
+  ASSERT_EQ(runs.size(), 4u);
+  EXPECT_EQ(runs[1], "end|" + c);
+  EXPECT_EQ(runs[2].substr(0, d.size()), d);
+  CloseHandle(go);
+
+  // A Clear drops waiting jobs and the total.
+  Manager().AddJob(u"http://127.0.0.1:1/x", DataPath("Ch001-1-6.htm"), DataPath("Ch001.tpl"), 0, 1, AlwaysStop, nullptr);
+  Manager().Clear();
+  EXPECT_TRUE(Manager().IsIdle());
+  EXPECT_EQ(Manager().GetTotal(), 0);
+
+  // An update task ends the program when the queue is empty.
+  app_->m_bUpdateTask = TRUE;
+  Manager().Start();
+  EXPECT_TRUE(PumpUntil([] { return qk::QuitPosted(); }));
+  EXPECT_TRUE(IsDownloadStopped());  // the Exit command stops every download
+  qk::ClearQuit();
+  app_->m_bUpdateTask = FALSE;
+}
+
+TEST(LoadTextFileTest, EveryEncodingByItsMarkAndTheFailures) {
+  std::string dir = qnet::MakeTempFolder("loadtext");
+  qk::SetDeviceRoot(dir);
+  auto load = [](const std::string& bytes, std::u16string& out, int* error = nullptr) {
+    qtest::WriteHostFile(qk::HostPath(u"\\t.txt"), bytes);
+    WCHAR* buffer = nullptr;
+    int length = -1;
+    int ok = LoadTextFile(u"\\t.txt", &buffer, &length, CP_ACP, error);
+    out = buffer ? std::u16string(buffer, size_t(length)) : std::u16string();
+    free(buffer);
+    return ok;
+  };
+  std::u16string text;
+  EXPECT_EQ(load(std::string("\xFF\xFE" "A\0\xE9\0", 6), text), 1);
+  EXPECT_EQ(text, u"A\u00E9");
+  EXPECT_EQ(load(std::string("\xFE\xFF\x20\xAC\0B", 6), text), 1);
+  EXPECT_EQ(text, u"\u20ACB");
+  EXPECT_EQ(load("\xEF\xBB\xBFh\xC3\xA9", text), 1);
+  EXPECT_EQ(text, u"h\u00E9");
+  EXPECT_EQ(load("\xEF\xBB\xBF", text), 1);
+  EXPECT_EQ(text, u"");
+  EXPECT_EQ(load("plain \xE2\x82\xAC", text), 1);
+  EXPECT_EQ(text, u"plain \u20AC");
+  EXPECT_EQ(load("", text), 1);
+  EXPECT_EQ(text, u"");
+  EXPECT_EQ(load("x", text), 1);
+  EXPECT_EQ(text, u"x");
+  WCHAR* buffer = nullptr;
+  int length = 0, error = 0;
+  EXPECT_EQ(LoadTextFile(u"\\missing.txt", &buffer, &length, CP_ACP, &error), 0);
+  EXPECT_EQ(error, LOAD_TEXT_CANNOT_OPEN);
+  qnet::RemoveTree(dir);
+}
+
+}  // namespace
+}  // namespace rtest

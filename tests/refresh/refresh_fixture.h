@@ -1,0 +1,84 @@
+// The refresh tests' device: the program's own application object, main
+// frame, channel-list window and dialog; nginx on loopback serving a
+// folder of feeds, pages and images; the stand-in fetch program; a
+// top-level window that records the refresh's broadcasts.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/afx.h"
+#include "quillet/feeds/item_store.h"
+#include "quillet/screens/main_frame.h"
+#include "quillet/screens/reader_app.h"
+#include "support/device_fixture.h"
+#include "support/http_server.h"
+
+namespace rtest {
+
+struct Item {
+  std::string title, link, body, id;
+  bool readOnService = false;
+};
+
+// Feed texts.
+std::string Rss2(const std::string& title, const std::string& link, const std::string& logo,
+                 const std::vector<Item>& items);
+std::string Atom(const std::string& title, const std::string& link, const std::vector<Item>& items);
+std::string Rdf(const std::string& title, const std::string& link, const std::vector<Item>& items);
+// A PNG picture of width x height with a pattern (no two rows alike).
+std::string Png(int width, int height, unsigned seed);
+
+struct Channel {
+  int number;
+  std::string category, title, url;
+};
+
+class RefreshTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A file of the served folder.
+  void Serve(const std::string& path, const std::string& bytes);
+  std::string Url(const std::string& path) const { return nginx_.Url(path); }
+  static CString W(const std::string& s);
+  static std::string U(const CString& s);
+
+  // Writes "Channels.opml" with these channels and loads it into the dialog.
+  void LoadChannels(const std::vector<Channel>& channels);
+  CString OpmlPath() const;
+  // An attribute of a channel in the channel list as saved on disk.
+  std::string SavedAttribute(const std::string& url, const std::string& name);
+
+  // The Refresh command, then pumps until the refresh has ended
+  // ("Quillet.Download.Finished"). False after timeoutMs.
+  bool RefreshAndWait(int timeoutMs = 60000);
+  bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 30000);
+  // Broadcasts seen by the recorder since the last ClearMessages: the
+  // registered names, "progress" for the progress message.
+  std::vector<std::string> Messages() const;
+  int CountMessages(const std::string& name) const;
+  void ClearMessages();
+
+  // "\Program Files\Quillet\ChannelData\<name>" and its host bytes.
+  static CString DataPath(const std::string& name);
+  std::string DataFile(const std::string& name) const { return ReadDeviceFile(DataPath(name)); }
+  bool DataFileExists(const std::string& name) const { return DeviceFileExists(DataPath(name)); }
+  // The live records of a channel's store, in file order.
+  std::vector<CItemRecord> Records(int channel);
+
+  static void SetVentrel(const char16_t* name, DWORD value);
+  static void SetVentrelText(const char16_t* name, const char16_t* value);
+
+  std::unique_ptr<CReaderApp> app_;
+  std::unique_ptr<CMainFrame> frame_;
+  CChannelListDlg* dialog_ = nullptr;
+  qtest::NginxServer nginx_;
+  std::string docroot_;
+  HWND recorder_ = nullptr;
+};
+
+}  // namespace rtest
