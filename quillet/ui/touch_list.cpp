@@ -400,7 +400,9 @@ void CTouchPopupList::OnInitDialog(HWND dialog) {
   m_nScreenWidth = GetSystemMetrics(SM_CXSCREEN);
   m_nScreenHeight = GetSystemMetrics(SM_CYSCREEN);
   HWND taskBar = FindWindowW(u"HHTaskBar", nullptr);
-  SHINITDLGINFO init = {SHIDIM_FLAGS, dialog, SHIDIF_SIZEDLGFULLSCREEN};
+  // Full screen below the task bar, down to the bottom: the popup has no
+  // menu bar, and the whole page under it is dimmed.
+  SHINITDLGINFO init = {SHIDIM_FLAGS, dialog, SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_FULLSCREENNOMENUBAR};
   SHInitDialog(&init);
   m_hScreenDC = GetDC(nullptr);
   BuildBackgrounds();

@@ -264,6 +264,8 @@ TEST_P(ToolkitPicturesBoth, HeadlinesAndPopup) {
   CNewsListView view;
   HWND window = nullptr;
   HeadlineList(view, &window);
+  // The reader runs full screen.
+  SHFullScreen(window, SHFS_HIDETASKBAR);
   Shoot("headlines");
   // The tap-and-hold menu of a headline over it.
   CTouchPopupList popup;
