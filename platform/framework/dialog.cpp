@@ -59,41 +59,31 @@ void NumberFailed(CDataExchange* dx) {
   dx->Fail();
 }
 
+// Exchanges a whole number with an edit control: signed or unsigned parsing on
+// the way in, `format` on the way out.
+template <typename T>
+void ExchangeNumber(CDataExchange* dx, int id, T& value, bool isSigned, const char16_t* format) {
+  if (dx->m_bFailed) return;
+  HWND control = dx->PrepareEditCtrl(id);
+  if (!control) return;
+  if (dx->m_bSaveAndValidate) {
+    CString text;
+    CWnd::FromHandle(control)->GetWindowText(text);
+    long long v;
+    if (!ParseInt(text, &v, isSigned)) return NumberFailed(dx);
+    value = static_cast<T>(v);
+  } else {
+    CString text;
+    text.Format(format, value);
+    ::SetWindowTextW(control, text);
+  }
+}
+
 }  // namespace
 
-void DDX_Text(CDataExchange* dx, int id, int& value) {
-  if (dx->m_bFailed) return;
-  HWND control = dx->PrepareEditCtrl(id);
-  if (!control) return;
-  if (dx->m_bSaveAndValidate) {
-    CString text;
-    CWnd::FromHandle(control)->GetWindowText(text);
-    long long v;
-    if (!ParseInt(text, &v, true)) return NumberFailed(dx);
-    value = static_cast<int>(v);
-  } else {
-    CString text;
-    text.Format(u"%d", value);
-    ::SetWindowTextW(control, text);
-  }
-}
+void DDX_Text(CDataExchange* dx, int id, int& value) { ExchangeNumber(dx, id, value, true, u"%d"); }
 
-void DDX_Text(CDataExchange* dx, int id, UINT& value) {
-  if (dx->m_bFailed) return;
-  HWND control = dx->PrepareEditCtrl(id);
-  if (!control) return;
-  if (dx->m_bSaveAndValidate) {
-    CString text;
-    CWnd::FromHandle(control)->GetWindowText(text);
-    long long v;
-    if (!ParseInt(text, &v, false)) return NumberFailed(dx);
-    value = static_cast<UINT>(v);
-  } else {
-    CString text;
-    text.Format(u"%u", value);
-    ::SetWindowTextW(control, text);
-  }
-}
+void DDX_Text(CDataExchange* dx, int id, UINT& value) { ExchangeNumber(dx, id, value, false, u"%u"); }
 
 void DDX_Check(CDataExchange* dx, int id, int& value) {
   if (dx->m_bFailed) return;
