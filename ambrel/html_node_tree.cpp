@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/log.h"
 
@@ -335,6 +336,24 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
     }
   };
 
+  // Inside a comment or a script: past the marker that ends it, or one
+  // character on.
+  auto passInside = [&](bool& inside, const char* end, bool anyCase) {
+    if (At(text, i, end, anyCase)) {
+      inside = false;
+      i += std::strlen(end);
+    } else {
+      ++i;
+    }
+  };
+  // A comment or a script opening at i: the tag being read is dropped and
+  // the opening's `length` characters passed.
+  auto openInside = [&](bool& inside, size_t length) {
+    inside = true;
+    inTag = collecting = false;
+    i += length;
+  };
+
   while (i < n) {
     // Text between tags, comments and scripts: straight to the next
     // character that can matter.
@@ -345,33 +364,19 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
     }
     WCHAR c = text[i];
     if (inComment) {
-      if (c == u'-' && At(text, i, "-->", false)) {
-        inComment = false;
-        i += 3;
-      } else {
-        ++i;
-      }
+      passInside(inComment, "-->", false);
       continue;
     }
     if (c == u'<' && At(text, i, "<!-", false)) {
-      inComment = true;
-      inTag = collecting = false;
-      i += 4;
+      openInside(inComment, 4);
       continue;
     }
     if (inScript) {
-      if (c == u'<' && At(text, i, "</script>", true)) {
-        inScript = false;
-        i += 9;
-      } else {
-        ++i;
-      }
+      passInside(inScript, "</script>", true);
       continue;
     }
     if (c == u'<' && At(text, i, "<script", true)) {
-      inScript = true;
-      inTag = collecting = false;
-      i += 7;
+      openInside(inScript, 7);
       continue;
     }
     if (c == u'<') {
