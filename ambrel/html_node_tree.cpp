@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/log.h"
 
@@ -12,6 +13,20 @@ constexpr int kNameLength = 17;
 
 bool IsTerminator(WCHAR c) { return c == u'\t' || c == u'\n' || c == u' ' || c == u'/' || c == u'>'; }
 bool IsBlank(WCHAR c) { return c == u'\t' || c == u'\n' || c == u' '; }
+
+// Adds c to the tag name being read when it belongs to it: a name
+// character, or the '/' that opens an end tag. False at the name's end.
+bool ExtendTagName(std::u16string& name, WCHAR c) {
+  if (!IsTerminator(c)) {
+    name += c;
+    return true;
+  }
+  if (c == u'/' && name.empty()) {
+    name.assign(1, u'/');
+    return true;
+  }
+  return false;
+}
 
 WCHAR Upper(WCHAR c) { return (c >= u'a' && c <= u'z') ? static_cast<WCHAR>(c - 32) : towupper16(c); }
 
@@ -32,7 +47,23 @@ bool At(const std::u16string& text, size_t i, const char* what, bool anyCase) {
   return true;
 }
 
+// Inside a comment or a script: past the marker `end` that closes it when
+// it stands at i (and no longer inside), else one character on.
+void PassInside(const std::u16string& text, size_t& i, bool& inside, const char* end, bool anyCase) {
+  if (At(text, i, end, anyCase)) {
+    inside = false;
+    i += std::strlen(end);
+  } else {
+    ++i;
+  }
+}
+
 bool EqualsNoCase(const CString& a, const char16_t* b) { return _wcsicmp(a, b) == 0; }
+
+// A tag name FindNextTag reports: not an end tag, and not META.
+bool NamesStartTag(const std::u16string& name) {
+  return name.find(u'/') == std::u16string::npos && !EqualsNoCase(CString(name), u"META");
+}
 
 int AsciiToInt(const CString& field) {
   // Read as 8-bit text, as the C runtime's atoi reads it.
@@ -92,12 +123,7 @@ CString CHtmlNodeTree::FindNextTag(const CString& textString, int& position) {
   size_t i = static_cast<size_t>(position);
   while (i < n) {
     if (inComment) {
-      if (At(text, i, "-->", false)) {
-        inComment = false;
-        i += 3;
-      } else {
-        ++i;
-      }
+      PassInside(text, i, inComment, "-->", false);
       continue;
     }
     if (At(text, i, "<!--", false)) {
@@ -115,20 +141,13 @@ CString CHtmlNodeTree::FindNextTag(const CString& textString, int& position) {
       continue;
     }
     if (inTag && collecting) {
-      if (!IsTerminator(c)) {
-        name += c;
-        ++i;
-        continue;
-      }
-      if (c == u'/' && name.empty()) {
-        name.assign(1, u'/');
+      if (ExtendTagName(name, c)) {
         ++i;
         continue;
       }
       if (!name.empty()) {
         collecting = false;
-        bool endTag = name.find(u'/') != std::u16string::npos;
-        if (!endTag && !EqualsNoCase(CString(name), u"META")) {
+        if (NamesStartTag(name)) {
           position = static_cast<int>(tagAt);
           return UpperOf(name);
         }
@@ -138,8 +157,7 @@ CString CHtmlNodeTree::FindNextTag(const CString& textString, int& position) {
     ++i;
   }
   // A tag cut off by the end of the text still names itself.
-  if (inTag && collecting && !name.empty() && name.find(u'/') == std::u16string::npos &&
-      !EqualsNoCase(CString(name), u"META")) {
+  if (inTag && collecting && !name.empty() && NamesStartTag(name)) {
     position = static_cast<int>(tagAt);
     return UpperOf(name);
   }
@@ -335,6 +353,14 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
     }
   };
 
+  // A comment or a script opening at i: the tag being read is dropped and
+  // the opening's `length` characters passed.
+  auto openInside = [&](bool& inside, size_t length) {
+    inside = true;
+    inTag = collecting = false;
+    i += length;
+  };
+
   while (i < n) {
     // Text between tags, comments and scripts: straight to the next
     // character that can matter.
@@ -345,33 +371,19 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
     }
     WCHAR c = text[i];
     if (inComment) {
-      if (c == u'-' && At(text, i, "-->", false)) {
-        inComment = false;
-        i += 3;
-      } else {
-        ++i;
-      }
+      PassInside(text, i, inComment, "-->", false);
       continue;
     }
     if (c == u'<' && At(text, i, "<!-", false)) {
-      inComment = true;
-      inTag = collecting = false;
-      i += 4;
+      openInside(inComment, 4);
       continue;
     }
     if (inScript) {
-      if (c == u'<' && At(text, i, "</script>", true)) {
-        inScript = false;
-        i += 9;
-      } else {
-        ++i;
-      }
+      PassInside(text, i, inScript, "</script>", true);
       continue;
     }
     if (c == u'<' && At(text, i, "<script", true)) {
-      inScript = true;
-      inTag = collecting = false;
-      i += 7;
+      openInside(inScript, 7);
       continue;
     }
     if (c == u'<') {
@@ -388,13 +400,7 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
       continue;
     }
     if (collecting) {
-      if (!IsTerminator(c)) {
-        name += c;
-        ++i;
-        continue;
-      }
-      if (c == u'/' && name.empty()) {
-        name.assign(1, u'/');
+      if (ExtendTagName(name, c)) {
         ++i;
         continue;
       }

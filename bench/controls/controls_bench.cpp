@@ -2,16 +2,14 @@
 // character message handled and the WM_PAINT that follows it drawn on the
 // device screen), for a single-line edit and for a multi-line edit holding
 // a page of text, at 480 x 800 / 192 dpi. Run from a release build.
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "controls/commctrl.h"
-#include "display/display.h"
-#include "gdi/surface.h"
 #include "kernel/kernel.h"
 #include "user/input.h"
 
@@ -23,9 +21,7 @@ LRESULT HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-struct Figures {
-  double mean, median, p99, worst;
-};
+using qbench::Figures;
 
 // Types keys into edit, one at a time, each followed by the pump that
 // handles the key and repaints; the text starts again from base every
@@ -51,22 +47,13 @@ Figures Type(HWND edit, const std::u16string& base, int keys, bool arrows) {
       qk::PumpMessages();
     }
   }
-  std::vector<double> sorted = ms;
-  std::sort(sorted.begin(), sorted.end());
-  double sum = 0;
-  for (double v : ms) sum += v;
-  return {sum / ms.size(), sorted[sorted.size() / 2], sorted[sorted.size() * 99 / 100], sorted.back()};
+  return qbench::Summarise(ms);
 }
 
 }  // namespace
 
 int main() {
-  std::string root = (std::filesystem::temp_directory_path() / "quillet-controls-bench").string();
-  std::filesystem::remove_all(root);
-  std::filesystem::create_directories(root);
-  qk::SetDeviceRoot(root);
-  qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
-  qk::display::ConnectScreen();
+  std::string root = qbench::StartDevice("quillet-controls-bench");
   InitCommonControls();
 
   WNDCLASSW wc{};

@@ -4,16 +4,14 @@
 // included. Run from a release build.
 #include "user/user.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "display/display.h"
+#include "bench/bench_support.h"
 #include "framework/afx.h"
-#include "gdi/surface.h"
 #include "kernel/kernel.h"
 
 namespace {
@@ -70,12 +68,7 @@ class COptionsDlg : public CDialog {
 }  // namespace
 
 int main() {
-  std::string root = (std::filesystem::temp_directory_path() / "quillet-dialog-bench").string();
-  std::filesystem::remove_all(root);
-  std::filesystem::create_directories(root);
-  qk::SetDeviceRoot(root);
-  qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
-  qk::display::ConnectScreen();
+  std::string root = qbench::StartDevice("quillet-dialog-bench");
   InitCommonControls();
   std::vector<DWORD> bytes = TwentyControls();
   auto* dialogTemplate = reinterpret_cast<LPCDLGTEMPLATE>(bytes.data());
@@ -97,14 +90,10 @@ int main() {
     dlg.DestroyWindow();
     qk::PumpMessages();
   }
-  std::vector<double> sorted = ms;
-  std::sort(sorted.begin(), sorted.end());
-  double sum = 0;
-  for (double v : ms) sum += v;
-  double p99 = sorted[sorted.size() * 99 / 100];
+  qbench::Figures f = qbench::Summarise(ms);
   std::printf("dialog of %d controls, created and first painted: mean %.3f ms, median %.3f ms, p99 %.3f ms, worst "
               "%.3f ms (%zu runs)\n",
-              children, sum / ms.size(), sorted[sorted.size() / 2], p99, sorted.back(), ms.size());
+              children, f.mean, f.median, f.p99, f.worst, ms.size());
   std::filesystem::remove_all(root);
-  return p99 < 10.0 ? 0 : 1;
+  return f.p99 < 10.0 ? 0 : 1;
 }

@@ -346,11 +346,7 @@ class UpDown : public Control {
       case WM_LBUTTONUP:
       case WM_CAPTURECHANGED:
         KillTimer(hwnd_, kRepeatTimer);
-        if (pressed_) {
-          pressed_ = 0;
-          Redraw();
-        }
-        if (msg == WM_LBUTTONUP && GetCapture() == hwnd_) ReleaseCapture();
+        EndArrowPress(msg, pressed_);
         return 0;
       case WM_KEYDOWN:
         if (!(Style() & UDS_ARROWKEYS)) return 0;
@@ -368,15 +364,10 @@ class UpDown : public Control {
     int line = std::max(1, Scale(1));
     bool enabled = Enabled();
     for (int dir : {1, -1}) {
-      RECT h = Half(dir == 1);
-      bool down = pressed_ == dir;
       bool atEnd = !(Style() & UDS_WRAP) && Next(dir) == pos_;
-      Fill(dc, h, down ? Sys(COLOR_HIGHLIGHT) : Blend(Sys(COLOR_BTNFACE), Sys(COLOR_WINDOW), 140));
-      Frame(dc, h, Sys(COLOR_BTNSHADOW), line);
       bool horz = (Style() & UDS_HORZ) != 0;
       Arrow a = horz ? (dir == 1 ? Arrow::Right : Arrow::Left) : (dir == 1 ? Arrow::Up : Arrow::Down);
-      DrawArrow(dc, h, a,
-                !enabled || atEnd ? Sys(COLOR_GRAYTEXT) : down ? Sys(COLOR_HIGHLIGHTTEXT) : Sys(COLOR_BTNTEXT));
+      DrawArrowButton(dc, Half(dir == 1), a, pressed_ == dir, !enabled || atEnd, line);
     }
   }
 

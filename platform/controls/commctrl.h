@@ -77,12 +77,8 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
 
 // ---------------------------------------------------------------- shared
 
-#ifndef WM_DRAWITEM
-#define WM_DRAWITEM 0x002B
-#endif
-#ifndef WM_MEASUREITEM
-#define WM_MEASUREITEM 0x002C
-#endif
+// Window messages, virtual keys and WM_GETDLGCODE answers come from
+// user/user.h; these are the ones only the controls use.
 #ifndef WM_CUT
 #define WM_CUT 0x0300
 #define WM_COPY 0x0301
@@ -90,72 +86,8 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
 #define WM_CLEAR 0x0303
 #define WM_UNDO 0x0304
 #endif
-#ifndef WM_CONTEXTMENU
-#define WM_CONTEXTMENU 0x007B
-#endif
-
-#ifndef VK_BACK
-#define VK_BACK 0x08
-#endif
-#ifndef VK_TAB
-#define VK_TAB 0x09
-#endif
-#ifndef VK_SHIFT
-#define VK_SHIFT 0x10
-#endif
-#ifndef VK_CONTROL
-#define VK_CONTROL 0x11
-#endif
-#ifndef VK_SPACE
-#define VK_SPACE 0x20
-#endif
-#ifndef VK_PRIOR
-#define VK_PRIOR 0x21
-#endif
-#ifndef VK_NEXT
-#define VK_NEXT 0x22
-#endif
-#ifndef VK_END
-#define VK_END 0x23
-#endif
-#ifndef VK_HOME
-#define VK_HOME 0x24
-#endif
-#ifndef VK_LEFT
-#define VK_LEFT 0x25
-#endif
-#ifndef VK_UP
-#define VK_UP 0x26
-#endif
-#ifndef VK_RIGHT
-#define VK_RIGHT 0x27
-#endif
-#ifndef VK_DOWN
-#define VK_DOWN 0x28
-#endif
-#ifndef VK_INSERT
-#define VK_INSERT 0x2D
-#endif
-#ifndef VK_DELETE
-#define VK_DELETE 0x2E
-#endif
 #ifndef VK_F4
 #define VK_F4 0x73
-#endif
-
-// WM_GETDLGCODE answers.
-#ifndef DLGC_WANTARROWS
-#define DLGC_WANTARROWS 0x0001
-#define DLGC_WANTTAB 0x0002
-#define DLGC_WANTALLKEYS 0x0004
-#define DLGC_WANTMESSAGE 0x0004
-#define DLGC_HASSETSEL 0x0008
-#define DLGC_DEFPUSHBUTTON 0x0010
-#define DLGC_UNDEFPUSHBUTTON 0x0020
-#define DLGC_RADIOBUTTON 0x0040
-#define DLGC_WANTCHARS 0x0080
-#define DLGC_STATIC 0x0100
-#define DLGC_BUTTON 0x2000
 #endif
 
 // Owner draw.

@@ -41,6 +41,14 @@ int Control::LineHeight() const {
 
 void Control::Redraw() { InvalidateRect(hwnd_, nullptr, FALSE); }
 
+void Control::EndArrowPress(UINT msg, int& pressed) {
+  if (pressed) {
+    pressed = 0;
+    Redraw();
+  }
+  if (msg == WM_LBUTTONUP && GetCapture() == hwnd_) ReleaseCapture();
+}
+
 void Control::Command(WORD code) const {
   HWND parent = GetParent(hwnd_);
   if (parent)
@@ -172,6 +180,13 @@ void DrawArrow(HDC dc, const RECT& r, Arrow d, COLORREF colour) {
     }
     Fill(dc, span, colour);
   }
+}
+
+void DrawArrowButton(HDC dc, const RECT& r, Arrow direction, bool pressed, bool greyed, int line) {
+  Fill(dc, r, pressed ? Sys(COLOR_HIGHLIGHT) : Blend(Sys(COLOR_BTNFACE), Sys(COLOR_WINDOW), 140));
+  Frame(dc, r, Sys(COLOR_BTNSHADOW), line);
+  DrawArrow(dc, r, direction,
+            greyed ? Sys(COLOR_GRAYTEXT) : pressed ? Sys(COLOR_HIGHLIGHTTEXT) : Sys(COLOR_BTNTEXT));
 }
 
 namespace {

@@ -41,6 +41,10 @@ class Control {
   LRESULT Notify(UINT code) const;
 
  protected:
+  // Ends the press of an arrow button (`pressed` non-zero) on WM_LBUTTONUP or
+  // WM_CAPTURECHANGED: the button drawn up again and, on the button's
+  // release, the capture given back.
+  void EndArrowPress(UINT msg, int& pressed);
   // Paints through a memory bitmap and copies it to the window in one blit.
   void PaintBuffered(HDC target);
   HWND hwnd_;
@@ -82,6 +86,10 @@ void FocusFrame(HDC dc, const RECT& r);
 enum class Arrow { Up, Down, Left, Right };
 // A filled triangle centred in r.
 void DrawArrow(HDC dc, const RECT& r, Arrow direction, COLORREF colour);
+// One of a pair of arrow buttons (up-down control, date-time picker) filling
+// r with a `line`-wide frame: highlighted while pressed, its arrow grey when
+// the button cannot act.
+void DrawArrowButton(HDC dc, const RECT& r, Arrow direction, bool pressed, bool greyed, int line);
 // Check mark filling r.
 void DrawCheckMark(HDC dc, const RECT& r, COLORREF colour);
 // A filled disc in r (antialiased edge).

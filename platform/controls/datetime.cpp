@@ -114,11 +114,7 @@ class DateTime : public Control {
       }
       case WM_LBUTTONUP:
       case WM_CAPTURECHANGED:
-        if (pressed_) {
-          pressed_ = 0;
-          Redraw();
-        }
-        if (msg == WM_LBUTTONUP && GetCapture() == hwnd_) ReleaseCapture();
+        EndArrowPress(msg, pressed_);
         return 0;
       case WM_KEYDOWN:
         switch (wParam) {
@@ -166,12 +162,7 @@ class DateTime : public Control {
       }
     }
     for (int dir : {1, -1}) {
-      RECT a = Arrows(dir == 1);
-      bool down = pressed_ == dir;
-      Fill(dc, a, down ? Sys(COLOR_HIGHLIGHT) : Blend(Sys(COLOR_BTNFACE), Sys(COLOR_WINDOW), 140));
-      Frame(dc, a, Sys(COLOR_BTNSHADOW), line);
-      DrawArrow(dc, a, dir == 1 ? Arrow::Up : Arrow::Down,
-                !enabled ? Sys(COLOR_GRAYTEXT) : down ? Sys(COLOR_HIGHLIGHTTEXT) : Sys(COLOR_BTNTEXT));
+      DrawArrowButton(dc, Arrows(dir == 1), dir == 1 ? Arrow::Up : Arrow::Down, pressed_ == dir, !enabled, line);
     }
   }
 

@@ -59,9 +59,10 @@ void NumberFailed(CDataExchange* dx) {
   dx->Fail();
 }
 
-}  // namespace
-
-void DDX_Text(CDataExchange* dx, int id, int& value) {
+// Exchanges a whole number with an edit control: signed or unsigned parsing on
+// the way in, `format` on the way out.
+template <typename T>
+void ExchangeNumber(CDataExchange* dx, int id, T& value, bool isSigned, const char16_t* format) {
   if (dx->m_bFailed) return;
   HWND control = dx->PrepareEditCtrl(id);
   if (!control) return;
@@ -69,41 +70,34 @@ void DDX_Text(CDataExchange* dx, int id, int& value) {
     CString text;
     CWnd::FromHandle(control)->GetWindowText(text);
     long long v;
-    if (!ParseInt(text, &v, true)) return NumberFailed(dx);
-    value = static_cast<int>(v);
+    if (!ParseInt(text, &v, isSigned)) return NumberFailed(dx);
+    value = static_cast<T>(v);
   } else {
     CString text;
-    text.Format(u"%d", value);
+    text.Format(format, value);
     ::SetWindowTextW(control, text);
   }
 }
 
-void DDX_Text(CDataExchange* dx, int id, UINT& value) {
-  if (dx->m_bFailed) return;
-  HWND control = dx->PrepareEditCtrl(id);
-  if (!control) return;
-  if (dx->m_bSaveAndValidate) {
-    CString text;
-    CWnd::FromHandle(control)->GetWindowText(text);
-    long long v;
-    if (!ParseInt(text, &v, false)) return NumberFailed(dx);
-    value = static_cast<UINT>(v);
-  } else {
-    CString text;
-    text.Format(u"%u", value);
-    ::SetWindowTextW(control, text);
-  }
-}
-
-void DDX_Check(CDataExchange* dx, int id, int& value) {
+// Exchanges a whole number with a control that answers `get` with it and
+// takes it as the wParam of `set`.
+void ExchangeByMessage(CDataExchange* dx, int id, int& value, UINT get, UINT set) {
   if (dx->m_bFailed) return;
   HWND control = dx->PrepareCtrl(id);
   if (!control) return;
   if (dx->m_bSaveAndValidate)
-    value = static_cast<int>(::SendMessageW(control, BM_GETCHECK, 0, 0));
+    value = static_cast<int>(::SendMessageW(control, get, 0, 0));
   else
-    ::SendMessageW(control, BM_SETCHECK, static_cast<WPARAM>(value), 0);
+    ::SendMessageW(control, set, static_cast<WPARAM>(value), 0);
 }
+
+}  // namespace
+
+void DDX_Text(CDataExchange* dx, int id, int& value) { ExchangeNumber(dx, id, value, true, u"%d"); }
+
+void DDX_Text(CDataExchange* dx, int id, UINT& value) { ExchangeNumber(dx, id, value, false, u"%u"); }
+
+void DDX_Check(CDataExchange* dx, int id, int& value) { ExchangeByMessage(dx, id, value, BM_GETCHECK, BM_SETCHECK); }
 
 void DDX_Radio(CDataExchange* dx, int id, int& value) {
   if (dx->m_bFailed) return;
@@ -121,25 +115,9 @@ void DDX_Radio(CDataExchange* dx, int id, int& value) {
   }
 }
 
-void DDX_CBIndex(CDataExchange* dx, int id, int& index) {
-  if (dx->m_bFailed) return;
-  HWND control = dx->PrepareCtrl(id);
-  if (!control) return;
-  if (dx->m_bSaveAndValidate)
-    index = static_cast<int>(::SendMessageW(control, CB_GETCURSEL, 0, 0));
-  else
-    ::SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-}
+void DDX_CBIndex(CDataExchange* dx, int id, int& index) { ExchangeByMessage(dx, id, index, CB_GETCURSEL, CB_SETCURSEL); }
 
-void DDX_LBIndex(CDataExchange* dx, int id, int& index) {
-  if (dx->m_bFailed) return;
-  HWND control = dx->PrepareCtrl(id);
-  if (!control) return;
-  if (dx->m_bSaveAndValidate)
-    index = static_cast<int>(::SendMessageW(control, LB_GETCURSEL, 0, 0));
-  else
-    ::SendMessageW(control, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
-}
+void DDX_LBIndex(CDataExchange* dx, int id, int& index) { ExchangeByMessage(dx, id, index, LB_GETCURSEL, LB_SETCURSEL); }
 
 void DDV_MaxChars(CDataExchange* dx, const CString& value, int max) {
   if (dx->m_bFailed) return;

@@ -827,22 +827,28 @@ CWnd* CWnd::GetTopLevelParent() const {
   return FromHandle(hwnd);
 }
 
-BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT flags) {
-  DWORD style = GetStyle();
+namespace {
+
+// Takes `remove` out of and puts `add` into the window's style word at
+// `index`; `flags` (SWP_ flags) other than 0 ask the window to take in the
+// change. FALSE when the word does not change.
+BOOL ModifyStyleWord(HWND window, int index, DWORD remove, DWORD add, UINT flags) {
+  DWORD style = static_cast<DWORD>(::GetWindowLongW(window, index));
   DWORD changed = (style & ~remove) | add;
   if (changed == style) return FALSE;
-  ::SetWindowLongW(m_hWnd, GWL_STYLE, static_cast<LONG_PTR>(changed));
-  if (flags) ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, flags | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ::SetWindowLongW(window, index, static_cast<LONG_PTR>(changed));
+  if (flags) ::SetWindowPos(window, nullptr, 0, 0, 0, 0, flags | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   return TRUE;
 }
 
+}  // namespace
+
+BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT flags) {
+  return ModifyStyleWord(m_hWnd, GWL_STYLE, remove, add, flags);
+}
+
 BOOL CWnd::ModifyStyleEx(DWORD remove, DWORD add, UINT flags) {
-  DWORD style = GetExStyle();
-  DWORD changed = (style & ~remove) | add;
-  if (changed == style) return FALSE;
-  ::SetWindowLongW(m_hWnd, GWL_EXSTYLE, static_cast<LONG_PTR>(changed));
-  if (flags) ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, flags | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  return TRUE;
+  return ModifyStyleWord(m_hWnd, GWL_EXSTYLE, remove, add, flags);
 }
 
 CDC* CWnd::BeginPaint(LPPAINTSTRUCT paint) { return CDC::FromHandle(::BeginPaint(m_hWnd, paint)); }

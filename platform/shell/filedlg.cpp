@@ -493,34 +493,24 @@ Dialog Prepare(T* ofn, bool save) {
   return d;
 }
 
+// Refuses a structure too small for its kind, then runs the dialog it describes.
+template <typename Ofn>
+BOOL RunFileDialog(Ofn* ofn, bool save) {
+  if (!ofn || ofn->lStructSize < sizeof(Ofn)) {
+    g_error = CDERR_STRUCTSIZE;
+    return FALSE;
+  }
+  Dialog d = Prepare(ofn, save);
+  return Run(d);
+}
+
 }  // namespace
 
-BOOL GetOpenFileNameW(LPOPENFILENAMEW ofn) {
-  if (!ofn || ofn->lStructSize < sizeof(OPENFILENAMEW)) {
-    g_error = CDERR_STRUCTSIZE;
-    return FALSE;
-  }
-  Dialog d = Prepare(ofn, false);
-  return Run(d);
-}
+BOOL GetOpenFileNameW(LPOPENFILENAMEW ofn) { return RunFileDialog(ofn, false); }
 
-BOOL GetSaveFileNameW(LPOPENFILENAMEW ofn) {
-  if (!ofn || ofn->lStructSize < sizeof(OPENFILENAMEW)) {
-    g_error = CDERR_STRUCTSIZE;
-    return FALSE;
-  }
-  Dialog d = Prepare(ofn, true);
-  return Run(d);
-}
+BOOL GetSaveFileNameW(LPOPENFILENAMEW ofn) { return RunFileDialog(ofn, true); }
 
-BOOL GetOpenFileNameEx(LPOPENFILENAMEEX ofnex) {
-  if (!ofnex || ofnex->lStructSize < sizeof(OPENFILENAMEEX)) {
-    g_error = CDERR_STRUCTSIZE;
-    return FALSE;
-  }
-  Dialog d = Prepare(ofnex, false);
-  return Run(d);
-}
+BOOL GetOpenFileNameEx(LPOPENFILENAMEEX ofnex) { return RunFileDialog(ofnex, false); }
 
 DWORD CommDlgExtendedError() { return g_error; }
 

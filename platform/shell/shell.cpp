@@ -131,13 +131,19 @@ void NoteClient(HWND window) {
   if (window && IsWindow(window) && !(GetWindowLongW(window, GWL_STYLE) & WS_CHILD)) S().clients.insert(window);
 }
 
+// One of the shell's own windows: a topmost popup over `rc` that never takes
+// the focus from the program's window.
+HWND CreateShellWindow(LPCWSTR windowClass, const RECT& rc, HWND owner = nullptr, void* param = nullptr) {
+  return CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, windowClass, u"", WS_POPUP, rc.left, rc.top,
+                         rc.right - rc.left, rc.bottom - rc.top, owner, nullptr, nullptr, param);
+}
+
 HWND EnsureTaskBar() {
   RegisterClasses();
   State& s = S();
   if (s.taskBar && IsWindow(s.taskBar)) return s.taskBar;
   RECT rc = TaskBarRect();
-  s.taskBar = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kTaskBarClass, u"", WS_POPUP, rc.left, rc.top,
-                              rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
+  s.taskBar = CreateShellWindow(kTaskBarClass, rc);
   if (s.taskBar && !s.taskBarHidden) ShowWindow(s.taskBar, SW_SHOWNA);
   return s.taskBar;
 }
@@ -315,8 +321,7 @@ HWND EnsureSip() {
   State& s = S();
   if (s.sip && IsWindow(s.sip)) return s.sip;
   RECT rc = SipRect();
-  s.sip = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kSipClass, u"", WS_POPUP, rc.left, rc.top,
-                          rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
+  s.sip = CreateShellWindow(kSipClass, rc);
   return s.sip;
 }
 
@@ -779,8 +784,8 @@ UINT ShowPopup(HWND owner, HMENU popup, const RECT& key, int depth = 0) {
     y += h;
   }
   int x = key.left + width <= ScreenW() ? key.left : key.right - width;
-  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kPopupClass, u"", WS_POPUP, std::max(0, x),
-                                key.top - height, width, height, owner, nullptr, nullptr, &st);
+  int left = std::max(0, x);
+  HWND window = CreateShellWindow(kPopupClass, {left, key.top - height, left + width, key.top}, owner, &st);
   if (!window) return 0;
   ShowWindow(window, SW_SHOWNA);  // the owner stays active
   SetCapture(window);
@@ -915,8 +920,7 @@ BOOL SHCreateMenuBar(SHMENUBARINFO* info) {
   RECT rc = MenuBarRect();
   // The bar's state is found by its window from WM_CREATE on.
   MenuBar* raw = bar.release();
-  HWND hwnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kMenuBarClass, u"", WS_POPUP, rc.left, rc.top,
-                              rc.right - rc.left, rc.bottom - rc.top, info->hwndParent, nullptr, nullptr, nullptr);
+  HWND hwnd = CreateShellWindow(kMenuBarClass, rc, info->hwndParent);
   if (!hwnd) {
     if (raw->menu && raw->ownsMenu) DestroyMenu(raw->menu);
     delete raw;

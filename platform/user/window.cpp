@@ -1396,6 +1396,20 @@ BOOL PostThreadMessageW(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) 
   return PostLocal(q, MSG{nullptr, msg, wParam, lParam, 0, {0, 0}});
 }
 
+// Queues msg to the thread of hwnd's window as a sent message; `waiter`,
+// when given, is the sending thread, woken when the message is handled.
+static std::shared_ptr<SentMessage> QueueSent(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                              std::shared_ptr<ThreadQueue> waiter) {
+  auto sm = std::make_shared<SentMessage>();
+  sm->hwnd = hwnd;
+  sm->msg = msg;
+  sm->wParam = wParam;
+  sm->lParam = lParam;
+  sm->waiter = std::move(waiter);
+  Enqueue(sm);
+  return sm;
+}
+
 static bool SendLocal(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, LRESULT* result) {
   auto w = Find(hwnd);
   if (!w) {
@@ -1406,13 +1420,7 @@ static bool SendLocal(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD t
     *result = CallProc(hwnd, msg, wParam, lParam);
     return true;
   }
-  auto sm = std::make_shared<SentMessage>();
-  sm->hwnd = hwnd;
-  sm->msg = msg;
-  sm->wParam = wParam;
-  sm->lParam = lParam;
-  sm->waiter = CurrentQueue();
-  Enqueue(sm);
+  auto sm = QueueSent(hwnd, msg, wParam, lParam, CurrentQueue());
   if (!WaitSent(sm, timeoutMs)) {
     SetLastError(ERROR_TIMEOUT);
     return false;
@@ -1452,12 +1460,7 @@ BOOL SendNotifyMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return TRUE;
   }
   // Queued as a sent message that nobody waits for.
-  auto sm = std::make_shared<SentMessage>();
-  sm->hwnd = hwnd;
-  sm->msg = msg;
-  sm->wParam = wParam;
-  sm->lParam = lParam;
-  Enqueue(sm);
+  QueueSent(hwnd, msg, wParam, lParam, nullptr);
   return TRUE;
 }
 

@@ -3,21 +3,8 @@
 #include "common/log.h"
 #include "framework/thread.h"
 #include "kernel/kernel.h"
+#include "quillet/refresh/refresh_log.h"
 #include "quillet/refresh/refresh_state.h"
-
-namespace {
-
-void LogF(LPCWSTR format, ...) {
-  if (!IsLogEnabled()) return;
-  va_list args;
-  va_start(args, format);
-  CString text;
-  text.FormatV(format, args);
-  va_end(args);
-  WriteLog(text);
-}
-
-}  // namespace
 
 CDownloadManager::CDownloadManager() : m_pool(5, TRUE) {
   m_hWorkerDone = CreateEventW(nullptr, TRUE, TRUE, nullptr);

@@ -2,22 +2,8 @@
 
 #include <vector>
 
-#include "common/log.h"
 #include "kernel/kernel.h"
-
-namespace {
-
-void LogF(LPCWSTR format, ...) {
-  if (!IsLogEnabled()) return;
-  va_list args;
-  va_start(args, format);
-  CString text;
-  text.FormatV(format, args);
-  va_end(args);
-  WriteLog(text);
-}
-
-}  // namespace
+#include "quillet/refresh/refresh_log.h"
 
 CThreadPool::CThreadPool(int threadCount, BOOL createNow) : m_nThreads(threadCount) {
   if (createNow && !Create()) throw 1;

@@ -9,30 +9,22 @@
 #include "ambrel/script_host.h"
 #include "common/log.h"
 #include "kernel/kernel.h"
+#include "served_pages.h"
 #include "support/device_fixture.h"
-#include "support/http_server.h"
 
 namespace {
 
 const char kPage[] =
     "<html><head><title>T</title></head><body><div class=\"story\"><p>Hello</p></div></body></html>";
 
-class CodeObjectTest : public qtest::DeviceTest {
+class CodeObjectTest : public atest::ServedPagesTest {
  protected:
   static void SetUpTestSuite() {
-    docroot_ = new std::string(qnet::MakeTempFolder("ambrel-methods"));
-    qtest::WriteHostFile(*docroot_ + "/page.html", kPage);
-    qtest::WriteHostFile(*docroot_ + "/latin.html", "caf\xE9 \x80 \x81");
-    qtest::WriteHostFile(*docroot_ + "/bom.html", "\xEF\xBB\xBF" "caf\xC3\xA9");
-    qtest::WriteHostFile(*docroot_ + "/hz.html", "~{Dc:C~}!");
-    qtest::WriteHostFile(*docroot_ + "/arabic.html", "ab\xC7\xE4");
-    nginx_ = new qtest::NginxServer;
-    ASSERT_TRUE(nginx_->Start(*docroot_));
-  }
-  static void TearDownTestSuite() {
-    delete nginx_;
-    qnet::RemoveTree(*docroot_);
-    delete docroot_;
+    ServePages("ambrel-methods", {{"page.html", kPage},
+                                  {"latin.html", "caf\xE9 \x80 \x81"},
+                                  {"bom.html", "\xEF\xBB\xBF" "caf\xC3\xA9"},
+                                  {"hz.html", "~{Dc:C~}!"},
+                                  {"arabic.html", "ab\xC7\xE4"}});
   }
   void SetUp() override {
     qtest::DeviceTest::SetUp();
@@ -59,12 +51,7 @@ class CodeObjectTest : public qtest::DeviceTest {
   }
   std::string Page() { return nginx_->Url("/page.html"); }
   std::string Base() { return nginx_->Url("/"); }
-
-  static std::string* docroot_;
-  static qtest::NginxServer* nginx_;
 };
-std::string* CodeObjectTest::docroot_ = nullptr;
-qtest::NginxServer* CodeObjectTest::nginx_ = nullptr;
 
 TEST_F(CodeObjectTest, EveryMethodFromAOneLineScript) {
   SetLogEnabled(1);

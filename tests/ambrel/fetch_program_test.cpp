@@ -13,8 +13,8 @@
 #include "common/url_download.h"
 #include "kernel/kernel.h"
 #include "kernel/process.h"
+#include "served_pages.h"
 #include "support/device_fixture.h"
-#include "support/http_server.h"
 #include "support/settings_registry.h"
 
 namespace {
@@ -87,20 +87,10 @@ const char kSjisScript[] =
     "article.body = out;\n";
 const char kSjisArticle[] = "<h1>日本語の記事</h1>\n<p>最初の段落。</p>\n<p>二番目の段落。</p>\n";
 
-class FetchProgramTest : public qtest::DeviceTest {
+class FetchProgramTest : public atest::ServedPagesTest {
  protected:
   static void SetUpTestSuite() {
-    docroot_ = new std::string(qnet::MakeTempFolder("ambrel-pages"));
-    qtest::WriteHostFile(*docroot_ + "/utf8.html", kUtf8Page);
-    qtest::WriteHostFile(*docroot_ + "/cp1251.html", k1251Page);
-    qtest::WriteHostFile(*docroot_ + "/sjis.html", kSjisPage);
-    nginx_ = new qtest::NginxServer;
-    ASSERT_TRUE(nginx_->Start(*docroot_));
-  }
-  static void TearDownTestSuite() {
-    delete nginx_;
-    qnet::RemoveTree(*docroot_);
-    delete docroot_;
+    ServePages("ambrel-pages", {{"utf8.html", kUtf8Page}, {"cp1251.html", k1251Page}, {"sjis.html", kSjisPage}});
   }
   void SetUp() override {
     qtest::DeviceTest::SetUp();
@@ -138,12 +128,7 @@ class FetchProgramTest : public qtest::DeviceTest {
     CloseHandle(pi.hThread);
     return code;
   }
-
-  static std::string* docroot_;
-  static qtest::NginxServer* nginx_;
 };
-std::string* FetchProgramTest::docroot_ = nullptr;
-qtest::NginxServer* FetchProgramTest::nginx_ = nullptr;
 
 TEST_F(FetchProgramTest, DownloadModeAndEachFailureReachTheCallerWithTheirCodes) {
   CString text;

@@ -7,19 +7,13 @@
 // $QUILLET_PICTURES_DIR, else to the folder "pictures" of the build.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "controls_support.h"
 #include "gdi/image_codec.h"
+#include "support/pictures.h"
 
 namespace {
 
-std::string PicturesDir() {
-  const char* env = std::getenv("QUILLET_PICTURES_DIR");
-  std::string dir = env && *env ? env : std::string(QUILLET_BINARY_DIR) + "/pictures";
-  std::filesystem::create_directories(dir);
-  return dir;
-}
+using qtest::PicturesDir;
 
 class ControlsPictures : public ctest::ControlsTest {
  protected:

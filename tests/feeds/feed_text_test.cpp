@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "feed_parse_fixture.h"
 #include "feeds_test_util.h"
 #include "quillet/feeds/rss_xml.h"
 #include "support/device_fixture.h"
@@ -17,37 +18,19 @@
 
 namespace {
 
-const char16_t kFeed[] = u"\\ChannelData\\Ch007~.xml";
-const char16_t kStore[] = u"\\ChannelData\\Ch007.bin";
+using ftest::kFeed;
+using ftest::kStore;
+using ftest::ToList;
 
-std::vector<std::string> ToList(const CStringList& list) {
-  std::vector<std::string> out;
-  for (POSITION p = list.GetHeadPosition(); p;) out.push_back(CStringA(list.GetNext(p)).str());
-  return out;
-}
-
-class FeedTextTest : public qtest::DeviceTest {
+class FeedTextTest : public ftest::FeedParseTest {
  protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    qk::FreezeClock(1117584000000LL, 5000);  // 2005-06-01 00:00:00 UTC
-    SetItemNameCounter(0);
-    WriteDeviceFile(u"\\ChannelData\\keep", "");
-  }
+  using FeedParseTest::Parse;
+  // Parses a feed (read from `feedUrl` when given) into `into` or a fresh document.
   int Parse(const std::string& bytes, const char16_t* feedUrl = nullptr, CRssXML* into = nullptr) {
     CRssXML local(nullptr, nullptr, nullptr, 1);
     CRssXML& doc = into ? *into : local;
     if (feedUrl) doc.SetFeedUrl(feedUrl);
-    WriteDeviceFile(kFeed, bytes);
-    if (!doc.Load(kFeed)) return -1;
-    return doc.SaveItems();
-  }
-  std::vector<CItemRecord> Records() {
-    CItemStore s(0);
-    s.Open(kStore, 0, 1);
-    std::vector<CItemRecord> out;
-    while (s.MoveNext()) out.push_back(s.Current());
-    return out;
+    return Parse(doc, bytes);
   }
   // A fresh store parsed from one feed; its records.
   std::vector<CItemRecord> ParseFresh(const std::string& bytes, const char16_t* feedUrl = nullptr) {

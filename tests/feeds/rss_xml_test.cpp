@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "feed_parse_fixture.h"
 #include "feeds_test_util.h"
 #include "quillet/feeds/rss_xml.h"
 #include "support/device_fixture.h"
@@ -17,37 +18,10 @@
 
 namespace {
 
-const char16_t kFeed[] = u"\\ChannelData\\Ch007~.xml";
-const char16_t kStore[] = u"\\ChannelData\\Ch007.bin";
-
-std::vector<std::string> ToList(const CStringList& list) {
-  std::vector<std::string> out;
-  for (POSITION p = list.GetHeadPosition(); p;) out.push_back(CStringA(list.GetNext(p)).str());
-  return out;
-}
-
-class RssTest : public qtest::DeviceTest {
- protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    qk::FreezeClock(1117584000000LL, 5000);  // 2005-06-01 00:00:00 UTC, tick 5000
-    SetItemNameCounter(0);
-    WriteDeviceFile(u"\\ChannelData\\keep", "");
-  }
-  // Loads and parses a feed into the channel's store.
-  int Parse(CRssXML& doc, const std::string& bytes) {
-    WriteDeviceFile(kFeed, bytes);
-    if (!doc.Load(kFeed)) return -1;
-    return doc.SaveItems();
-  }
-  std::vector<CItemRecord> Records() {
-    CItemStore s(0);
-    s.Open(kStore, 0, 1);
-    std::vector<CItemRecord> out;
-    while (s.MoveNext()) out.push_back(s.Current());
-    return out;
-  }
-};
+using ftest::kFeed;
+using ftest::kStore;
+using ftest::ToList;
+class RssTest : public ftest::FeedParseTest {};
 
 const char kRss20[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

@@ -9,24 +9,17 @@
 // "pictures" of the build.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "article_support.h"
 #include "display/display.h"
 #include "gdi/surface.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
+#include "support/pictures.h"
 
 namespace {
 
 using htmltest::Hosted;
-
-std::string PicturesDir() {
-  const char* env = std::getenv("QUILLET_PICTURES_DIR");
-  std::string dir = env && *env ? env : std::string(QUILLET_BINARY_DIR) + "/pictures";
-  std::filesystem::create_directories(dir);
-  return dir;
-}
+using qtest::PicturesDir;
 
 class HtmlViewPictures : public qtest::DeviceTest {
  protected:

@@ -9,7 +9,6 @@
 // "pictures" of the build.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <functional>
 
 #include "display/display.h"
@@ -20,18 +19,25 @@
 #include "shell/filedlg.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
+#include "support/pictures.h"
 #include "user/input.h"
 
 namespace {
 
-std::string PicturesDir() {
-  const char* env = std::getenv("QUILLET_PICTURES_DIR");
-  std::string dir = env && *env ? env : std::string(QUILLET_BINARY_DIR) + "/pictures";
-  std::filesystem::create_directories(dir);
-  return dir;
-}
+using qtest::PicturesDir;
 
 int D(int n) { return n * qk::gdi::ScreenDpi() / 96; }
+
+// The screens' font: Tahoma, 12 pixels at 96 dpi, smoothed.
+HFONT Tahoma(bool bold) {
+  LOGFONTW lf{};
+  lf.lfHeight = -D(12);
+  lf.lfQuality = ANTIALIASED_QUALITY;
+  if (bold) lf.lfWeight = FW_BOLD;
+  std::u16string face = u"Tahoma";
+  std::copy(face.begin(), face.end(), lf.lfFaceName);
+  return CreateFontIndirectW(&lf);
+}
 
 std::function<void()>& Step() {
   static std::function<void()> step;
@@ -65,14 +71,8 @@ LRESULT DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
       FillRect(dc, &rc, white);
       DeleteObject(white);
-      LOGFONTW lf{};
-      lf.lfHeight = -D(12);
-      lf.lfQuality = ANTIALIASED_QUALITY;
-      std::u16string face = u"Tahoma";
-      std::copy(face.begin(), face.end(), lf.lfFaceName);
-      HFONT font = CreateFontIndirectW(&lf);
-      lf.lfWeight = FW_BOLD;
-      HFONT bold = CreateFontIndirectW(&lf);
+      HFONT font = Tahoma(false);
+      HFONT bold = Tahoma(true);
       SetBkMode(dc, TRANSPARENT);
       HGDIOBJ old = SelectObject(dc, bold);
       RECT band{0, 0, rc.right, D(24)};
@@ -152,12 +152,7 @@ class ShellPictures : public qtest::DeviceTest {
     InitCommonControls();
     RECT client;
     GetClientRect(dlg, &client);
-    LOGFONTW lf{};
-    lf.lfHeight = -D(12);
-    lf.lfQuality = ANTIALIASED_QUALITY;
-    std::u16string face = u"Tahoma";
-    std::copy(face.begin(), face.end(), lf.lfFaceName);
-    HFONT font = CreateFontIndirectW(&lf);
+    HFONT font = Tahoma(false);
     const char16_t* labels[] = {u"Feed URL", u"Title"};
     const char16_t* values[] = {u"http://example.org/feed.xml", u""};
     HWND first = nullptr;
