@@ -235,6 +235,8 @@ std::vector<CItemRecord> RefreshTest::Records(int channel) {
 void RefreshTest::EnableRunLog() {
   ClearRunLog();
   SetLogEnabled(1);
+  // A refresh turns the log on or off by its setting.
+  ASSERT_TRUE(qtest::SetSettingDword(u"VentrelLog", 1));
 }
 
 void RefreshTest::ClearRunLog() { WriteDeviceFile(u"\\Program Files\\Quillet\\Quillet_RunLog.txt", ""); }

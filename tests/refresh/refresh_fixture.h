@@ -83,7 +83,7 @@ class RefreshTest : public qtest::DeviceTest {
   std::vector<CItemRecord> Records(int channel);
 
   // The fetch program's runs as the run log records them (logging is on
-  // from EnableRunLog): each line naming one of pages (the program was
+  // from EnableRunLog, also for the refreshes that follow): each line naming one of pages (the program was
   // started for it) and "exit 0x<code>" for each end of the program.
   void EnableRunLog();
   void ClearRunLog();

@@ -1,6 +1,7 @@
 // Whole refresh runs: nginx serves the feeds, pages, images, logos and
 // icons (and fails on demand), the scripted sync service serves the
-// synchronised channels, the stand-in fetch program fetches the articles.
+// synchronised channels, the fetch program Ambrel cuts the articles out of
+// their pages with the channel's extraction script.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -142,13 +143,13 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
   std::vector<Item> articles;
   for (int i = 1; i <= 2; ++i) {
     std::string page = "/articles/a" + std::to_string(i) + ".html";
-    Serve(page, "<html><body><p>Article " + std::to_string(i) + "</p><img src=\"p" + std::to_string(i) + ".png\"></body></html>");
+    Serve(page, ArticlePage("<p>Article " + std::to_string(i) + "</p><img src=\"p" + std::to_string(i) + ".png\">"));
     Serve("/articles/p" + std::to_string(i) + ".png", Png(90, 90, unsigned(40 + i)));
     Serve("/img/t" + std::to_string(i) + ".png", Png(100, 100, unsigned(50 + i)));
     articles.push_back({"Article " + std::to_string(i), Url(page), "<img src=\"" + Url("/img/t" + std::to_string(i) + ".png") + "\">", ""});
   }
   Serve("/feeds/c20.xml", Rss2("Articles", Url("/articles/"), "", articles));
-  WriteDeviceFile(DataPath("Ch020.tpl"), "// extraction script\n");
+  WriteDeviceFile(DataPath("Ch020.tpl"), kExtractionScript);
   channels.push_back({20, "News", "Articles", Url("/feeds/c20.xml")});
   // What the broken channel had, and what a cancelled run left behind.
   {
@@ -257,15 +258,17 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
   EXPECT_EQ(Records(21).size(), 1u);
   EXPECT_EQ(SavedAttribute(one, "newItemCount"), "1");  // the first entry was read on the service
 
-  // The template channel: a page per item written by the program, its
-  // images fetched and the page pointed at them, the thumbnails kept.
+  // The template channel: a page per item, the article the script cut out
+  // of the item's web page, its images fetched and the page pointed at
+  // them, the thumbnails kept.
   std::vector<CItemRecord> pages = Records(20);
   ASSERT_EQ(pages.size(), 2u);
   for (const CItemRecord& r : pages) {
     std::string page = U(r.pageName);
     std::string base = page.substr(0, page.rfind('.'));
-    std::string text = DataFile(page);
-    EXPECT_NE(text.find("src=" + base + "-01.png"), std::string::npos) << text;
+    std::string link = U(r.link);
+    std::string number = link.substr(link.size() - 6, 1);  // ".../a<n>.html"
+    EXPECT_EQ(DataFile(page), "<p>Article " + number + "</p><img src=" + base + "-01.png>") << link;
     EXPECT_EQ(DataFile(base + "-01.png").substr(0, 4), "\x89PNG");
     EXPECT_TRUE(DataFileExists(base + ".bmp"));
     EXPECT_EQ(r.type, ITEM_TYPE_PAGE | ITEM_TYPE_THUMBNAIL) << page;
@@ -401,21 +404,22 @@ TEST_F(RunTest, ACancelMidRunKeepsNothingHalfWrittenAndTheRefreshStillEnds) {
 }
 
 TEST_F(RunTest, ASecondRunWhileTheManagerWorksAndTheEndOfAnUpdateTask) {
-  for (const char* name : {"a", "b"}) {
-    Serve(std::string("/articles/") + name + ".html", std::string("<html><p>") + name + "</p></html>");
-  }
-  std::string a = Url("/articles/a.html?wait"), b = Url("/articles/b.html");
+  EnableRunLog();
+  // The story of a goes on over a page that comes when the test says.
+  Serve("/articles/a.html", ArticlePage("<p>a</p>", scripted_.Url("/gated/a")));
+  Serve("/articles/b.html", ArticlePage("<p>b</p>"));
+  std::string a = Url("/articles/a.html"), b = Url("/articles/b.html");
   Serve("/feeds/t.xml", Rss2("T", Url("/articles/"), "", {{"A", a, "<p>a</p>", ""}}));
   ServeRss(2);
-  WriteDeviceFile(DataPath("Ch001.tpl"), "// script\n");
+  WriteDeviceFile(DataPath("Ch001.tpl"), kExtractionScript);
   LoadChannels({{1, "News", "Template", Url("/feeds/t.xml")}, {2, "Google Reader", "Synced", Url("/feeds/c2.xml")}});
-  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, u"standin-go");
 
   // The first refresh ends as soon as the last job was taken, while it runs.
   ASSERT_TRUE(RefreshAndWait(60000));
   CDownloadManager& manager = app_->DownloadManager();
   EXPECT_TRUE(manager.IsWorkerRunning());
   EXPECT_TRUE(manager.HasJob(W(a)));
+  ASSERT_TRUE(PumpUntil([&] { return scripted_.WaitForRequest("/gated/a", 0); }));
   // With synchronisation off the synchronised channel was not fetched.
   EXPECT_FALSE(DataFileExists("Ch002.bin"));
 
@@ -426,17 +430,19 @@ TEST_F(RunTest, ASecondRunWhileTheManagerWorksAndTheEndOfAnUpdateTask) {
   ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Headlines.Finished") == 1; }));
   EXPECT_TRUE(manager.HasJob(W(b)));
   EXPECT_EQ(manager.GetJobCount(), 2);
-  SetEvent(go);
+  EXPECT_EQ(nginx_.AccessLog().find("/articles/b.html"), std::string::npos);
+  ASSERT_TRUE(scripted_.Open("a"));
   ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Finished") == 1; }, 60000));
   ASSERT_TRUE(PumpUntil([&] { return !manager.IsWorkerRunning(); }));
-  std::string runs = ReadDeviceFile(u"\\standin-runs.txt");
-  size_t endA = runs.find("end|" + a), startB = runs.find(b + "|");
-  ASSERT_NE(endA, std::string::npos) << runs;
-  ASSERT_NE(startB, std::string::npos) << runs;
-  EXPECT_LT(endA, startB) << runs;
+  std::vector<std::string> runs = ProgramRuns({a, b});
+  std::vector<std::string> expectedRuns = {a, "exit 0x00000000", b, "exit 0x00000000"};
+  EXPECT_EQ(runs, expectedRuns);
   std::vector<CItemRecord> records = Records(1);
   ASSERT_EQ(records.size(), 2u);
-  for (const CItemRecord& r : records) EXPECT_TRUE(DataFileExists(U(r.pageName))) << U(r.pageName);
+  for (const CItemRecord& r : records) {
+    ASSERT_TRUE(DataFileExists(U(r.pageName))) << U(r.pageName);
+    EXPECT_EQ(DataFile(U(r.pageName)), U(r.link) == a ? "<p>a</p><p>Continued.</p>" : "<p>b</p>") << U(r.link);
+  }
 
   // A one-channel refresh of the synchronised channel with synchronisation
   // off marks it and fetches nothing.
@@ -459,7 +465,6 @@ TEST_F(RunTest, ASecondRunWhileTheManagerWorksAndTheEndOfAnUpdateTask) {
   EXPECT_EQ(dialog_->m_nSingleChannel.load(), -1);
   qk::ClearQuit();
   app_->m_bUpdateTask = FALSE;
-  CloseHandle(go);
 }
 
 TEST_F(RunTest, ARefreshWaitsForTheDataConnectionAndStopsWhenItIsLost) {
