@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/settings.h"
+#include "common/url_download.h"
 #include "kernel/kernel.h"
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_state.h"
@@ -401,6 +402,59 @@ TEST_F(RunTest, ACancelMidRunKeepsNothingHalfWrittenAndTheRefreshStillEnds) {
   EXPECT_EQ(CountLink(fresh, "http://half.example/1"), 0);
   EXPECT_EQ(CountLink(fresh, Url("/long/0")), 1);
   for (int n = 4; n <= 6; ++n) EXPECT_EQ(Records(n).size(), 3u) << n;
+}
+
+TEST_F(RunTest, ACancelWhileTheFetchProgramWaitsStopsItAndTheJobsAfterIt) {
+  EnableRunLog();
+  // The first item's page comes only when the test says; the program
+  // waits for it far longer than the cancel takes.
+  SetFetchProgramWait(60000, 5000);
+  std::string first = scripted_.Url("/gated/first"), second = Url("/articles/second.html");
+  Serve("/articles/second.html", ArticlePage("<p>Second story</p>"));
+  Serve("/feeds/t.xml", Rss2("T", Url("/articles/"), "", {{"First", first, "<p>1</p>", ""}, {"Second", second, "<p>2</p>", ""}}));
+  WriteDeviceFile(DataPath("Ch001.tpl"), kExtractionScript);
+  LoadChannels({{1, "News", "Template", Url("/feeds/t.xml")}});
+
+  SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  ASSERT_TRUE(PumpUntil([&] { return scripted_.WaitForRequest("/gated/first", 0); }));
+  // The second job still waits, so the refresh is still running: the
+  // Refresh command cancels it, which stops the waiting program at once.
+  EXPECT_TRUE(frame_->ChannelListWnd().IsRunActive());
+  EXPECT_EQ(CountMessages("Quillet.Download.Finished"), 0);
+  SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Finished") == 1; }, 30000));
+  CDownloadManager& manager = app_->DownloadManager();
+  ASSERT_TRUE(PumpUntil([&] { return !manager.IsWorkerRunning(); }));
+  std::vector<std::string> stopped = {first, "exit 0xffffffff"};
+  EXPECT_EQ(ProgramRuns({first, second}), stopped);
+  // The job after it started no program; neither item got a page.
+  EXPECT_EQ(nginx_.AccessLog().find("/articles/second.html"), std::string::npos);
+  std::vector<CItemRecord> records = Records(1);
+  ASSERT_EQ(records.size(), 2u);
+  for (const CItemRecord& r : records) {
+    EXPECT_FALSE(DataFileExists(U(r.pageName))) << U(r.pageName);
+    EXPECT_EQ(r.type & ITEM_TYPE_PAGE, 0u) << U(r.link);
+    EXPECT_EQ(r.readFlag, DWORD(ITEM_READ_UNREAD)) << U(r.link);
+  }
+  EXPECT_FALSE(IsDownloadStopped());
+  EXPECT_FALSE(frame_->ChannelListWnd().IsRunActive());
+  EXPECT_TRUE(manager.IsIdle());
+
+  // The next refresh fetches both articles anew, whole.
+  ASSERT_TRUE(scripted_.Open("first"));
+  ClearRunLog();
+  ClearMessages();
+  ASSERT_TRUE(RefreshAndWait(60000));
+  ASSERT_TRUE(PumpUntil([&] { return !manager.IsWorkerRunning(); }));
+  std::vector<std::string> both = {first, "exit 0x00000000", second, "exit 0x00000000"};
+  EXPECT_EQ(ProgramRuns({first, second}), both);
+  records = Records(1);
+  ASSERT_EQ(records.size(), 2u);
+  for (const CItemRecord& r : records) {
+    EXPECT_EQ(DataFile(U(r.pageName)), U(r.link) == first ? "<p>Continued.</p>" : "<p>Second story</p>") << U(r.link);
+    EXPECT_EQ(r.type, DWORD(ITEM_TYPE_PAGE)) << U(r.link);
+    EXPECT_EQ(r.readFlag, DWORD(ITEM_READ_UNREAD_FETCHED)) << U(r.link);
+  }
 }
 
 TEST_F(RunTest, ASecondRunWhileTheManagerWorksAndTheEndOfAnUpdateTask) {
