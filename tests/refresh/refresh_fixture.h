@@ -83,8 +83,9 @@ class RefreshTest : public qtest::DeviceTest {
   std::vector<CItemRecord> Records(int channel);
 
   // The fetch program's runs as the run log records them (logging is on
-  // from EnableRunLog, also for the refreshes that follow): each line naming one of pages (the program was
-  // started for it) and "exit 0x<code>" for each end of the program.
+  // from EnableRunLog, also for the refreshes that follow): the page of
+  // each start of the program (one of pages) and "exit 0x<code>" for each
+  // end of it, in order.
   void EnableRunLog();
   void ClearRunLog();
   std::vector<std::string> ProgramRuns(const std::vector<std::string>& pages) const;

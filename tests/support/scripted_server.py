@@ -223,9 +223,9 @@ class Handler(socketserver.BaseRequestHandler):
             if rule.get("until"):
                 gate = rule["until"]
                 if gate.endswith("*"):
-                    gate = gate[:-1] + target[len(rule.get("path", "")):]
+                    gate = gate[:-1] + target.split("?")[0][len(rule.get("path", "")):]
                 with ARRIVED:
-                    ARRIVED.wait_for(lambda: any(t.startswith(gate) for t in STATE["seen"]),
+                    ARRIVED.wait_for(lambda: any(t.split("?")[0] == gate for t in STATE["seen"]),
                                      rule.get("until_ms", 60000) / 1000.0)
             if rule.get("silent"):
                 wait_close(conn)
