@@ -144,7 +144,7 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
   std::vector<Item> articles;
   for (int i = 1; i <= 2; ++i) {
     std::string page = "/articles/a" + std::to_string(i) + ".html";
-    Serve(page, ArticlePage("<p>Article " + std::to_string(i) + "</p><img src=\"p" + std::to_string(i) + ".png\">"));
+    Serve(page, ArticlePage("<p>Article " + std::to_string(i) + " — café</p><img src=\"p" + std::to_string(i) + ".png\">"));
     Serve("/articles/p" + std::to_string(i) + ".png", Png(90, 90, unsigned(40 + i)));
     Serve("/img/t" + std::to_string(i) + ".png", Png(100, 100, unsigned(50 + i)));
     articles.push_back({"Article " + std::to_string(i), Url(page), "<img src=\"" + Url("/img/t" + std::to_string(i) + ".png") + "\">", ""});
@@ -269,7 +269,7 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
     std::string base = page.substr(0, page.rfind('.'));
     std::string link = U(r.link);
     std::string number = link.substr(link.size() - 6, 1);  // ".../a<n>.html"
-    EXPECT_EQ(DataFile(page), "<p>Article " + number + "</p><img src=" + base + "-01.png>") << link;
+    EXPECT_EQ(DataFile(page), "<p>Article " + number + " — café</p><img src=" + base + "-01.png>") << link;
     EXPECT_EQ(DataFile(base + "-01.png").substr(0, 4), "\x89PNG");
     EXPECT_TRUE(DataFileExists(base + ".bmp"));
     EXPECT_EQ(r.type, ITEM_TYPE_PAGE | ITEM_TYPE_THUMBNAIL) << page;
