@@ -1,5 +1,7 @@
-// Full-text jobs and their manager, with the stand-in fetch program fetching
-// pages from nginx and the program's own dialog making thumbnails.
+// Full-text jobs and their manager, with the fetch program Ambrel running
+// the channels' extraction script over pages from nginx (and the scripted
+// server for pages that stall or come late), and the program's own dialog
+// making thumbnails.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -21,21 +23,8 @@ namespace {
 
 BOOL AlwaysStop() { return TRUE; }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    out.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  return out;
-}
-
 class JobsTest : public RefreshTest {
  protected:
-  std::vector<std::string> Runs() { return Lines(ReadDeviceFile(u"\\standin-runs.txt")); }
   CDownloadManager& Manager() { return app_->DownloadManager(); }
   // Waits for the manager's worker, handling the thumbnail requests meanwhile.
   bool WaitForManager() {
@@ -44,75 +33,81 @@ class JobsTest : public RefreshTest {
   void AddItem(CItemStore& store, const std::string& link, const char16_t* page, DWORD readFlag) {
     store.AddPendingItem(u"t", W(link), u"", u"2026-12-08 10:00:00", readFlag, 0, u"<p>x</p>", page);
   }
+  // Whether the program of a job now waits for this page of the scripted server.
+  bool Asked(const std::string& path) { return scripted_.WaitForRequest(path, 0); }
 };
 
 TEST_F(JobsTest, AFullTextJobFetchesItsPageImagesAndThumbnailInsideTheChannelFolder) {
+  EnableRunLog();
   std::string host = "127.0.0.1:" + std::to_string(nginx_.port());
-  std::string page = "<html><body>";
   const char* refs[] = {"\"pic01.png\"", "'/img/pic02.png'", nullptr, nullptr, "\"pic05.png%3Fv%3D1\"", "\"\"",
                         "\"noext\"", "\"x.png\\..\\..\\..\\evil\"", "\"a/b.gif?x=../../y\"", "\"pic10.png\"",
                         "\"pic11.png\"", "\"pic12.png\"", "\"pic13.png\"", "\"pic14.png\"", "\"pic15.png\"",
                         "\"pic16.png\""};
+  const char* locals[] = {"Ch005-1-1-01.png", "Ch005-1-1-02.png", "Ch005-1-1-03.png", "Ch005-1-1-04.png",
+                          "Ch005-1-1-05.png", "\"\"",             "Ch005-1-1-06.img", "Ch005-1-1-07.img",
+                          "Ch005-1-1-08.gif", "Ch005-1-1-09.png", "Ch005-1-1-10.png", "Ch005-1-1-11.png",
+                          "Ch005-1-1-12.png", "Ch005-1-1-13.png", "Ch005-1-1-14.png", "Ch005-1-1-15.png"};
+  // The story as the page has it, and the article the job must leave: the
+  // story with every reference pointing at a local name (the empty one is
+  // skipped).
+  std::string story, article;
   for (int i = 0; i < 16; ++i) {
     std::string ref = refs[i] ? refs[i]
                       : i == 2 ? "\"//" + host + "/img/pic03.png\""
                                : "\"http://" + host + "/img/pic04.png?size=2\"";
-    page += "<p>" + std::to_string(i) + "<img src=" + ref + " alt=x></p>\n";
+    if (i) story += "\n", article += "\n";
+    story += "<p>" + std::to_string(i) + "<img src=" + ref + " alt=x></p>";
+    article += "<p>" + std::to_string(i) + "<img src=" + locals[i] + " alt=x></p>";
   }
-  page += "</body></html>\n";
-  Serve("/news/story.html", page);
+  Serve("/news/story.html", ArticlePage(story));
   std::string pic1 = Png(100, 80, 1);
   Serve("/news/pic01.png", pic1);
   Serve("/img/pic02.png", Png(20, 20, 2));
   Serve("/img/pic03.png", Png(21, 20, 3));
   Serve("/img/pic04.png", Png(22, 20, 4));
   for (int i = 10; i <= 16; ++i) Serve("/news/pic" + std::to_string(i) + ".png", Png(10, 10, unsigned(i)));
-  // The second item's program is stopped for running too long; its large
-  // image must still arrive whole afterwards.
+  // The second item's story goes on over a page that never comes: its
+  // program writes what it has and then waits until it is stopped for
+  // running too long; the job's large image must still arrive whole.
   std::string big(300 * 1024 + 17, 'b');
   Serve("/news/big.jpg", big);
-  Serve("/news/read.html", "<html><img src=\"big.jpg\"></html>");
-  SetFetchProgramWait(1500, 5000);
+  Serve("/news/read.html", ArticlePage("<p><img src=\"big.jpg\"></p>", scripted_.Url("/silent/read-2")));
+  SetFetchProgramWait(3000, 5000);
 
-  WriteDeviceFile(DataPath("Ch005.tpl"), "// script\n");
+  WriteDeviceFile(DataPath("Ch005.tpl"), kExtractionScript);
   WriteDeviceFile(DataPath("Ch005-1-2.bmp"), "an earlier thumbnail");
+  std::string storyUrl = Url("/news/story.html"), readUrl = Url("/news/read.html");
   {
     CItemStore store(0);
     store.Open(DataPath("Ch005.bin"), 0, 0);
-    AddItem(store, Url("/news/story.html"), u"Ch005-1-1.htm", ITEM_READ_UNREAD);
-    AddItem(store, Url("/news/read.html?hang"), u"Ch005-1-2.htm", ITEM_READ_READ);
+    AddItem(store, storyUrl, u"Ch005-1-1.htm", ITEM_READ_UNREAD);
+    AddItem(store, readUrl, u"Ch005-1-2.htm", ITEM_READ_READ);
     ASSERT_TRUE(store.Commit());
-    SetItemType(&store, W(Url("/news/read.html?hang")), ITEM_TYPE_THUMBNAIL);
+    SetItemType(&store, W(readUrl), ITEM_TYPE_THUMBNAIL);
   }
   HWND notify = dialog_->GetDialogWindow();
-  Manager().AddJob(W(Url("/news/story.html")), DataPath("Ch005-1-1.htm"), DataPath("Ch005.tpl"), 0, 5, IsDownloadStopped,
-                   notify);
-  Manager().AddJob(W(Url("/news/read.html?hang")), DataPath("Ch005-1-2.htm"), DataPath("Ch005.tpl"), 0, 5,
-                   IsDownloadStopped, notify);
+  Manager().AddJob(W(storyUrl), DataPath("Ch005-1-1.htm"), DataPath("Ch005.tpl"), 0, 5, IsDownloadStopped, notify);
+  Manager().AddJob(W(readUrl), DataPath("Ch005-1-2.htm"), DataPath("Ch005.tpl"), 0, 5, IsDownloadStopped, notify);
   // A job whose stop test answers TRUE starts no program and changes nothing.
   Manager().AddJob(W(Url("/news/never.html")), DataPath("Ch005-1-3.htm"), DataPath("Ch005.tpl"), 0, 5, AlwaysStop,
                    notify);
-  EXPECT_TRUE(Manager().HasJob(W(Url("/news/story.html"))));
+  EXPECT_TRUE(Manager().HasJob(W(storyUrl)));
   Manager().Start();
   ASSERT_TRUE(WaitForManager());
 
-  // The program ran for the first two jobs, in order, with the script.
-  std::vector<std::string> runs = Runs();
-  std::string script = "\\Program Files\\Quillet\\ChannelData\\Ch005.tpl";
-  ASSERT_EQ(runs.size(), 4u) << ReadDeviceFile(u"\\standin-runs.txt");
-  EXPECT_EQ(runs[0], Url("/news/story.html") + "|" + script);
-  EXPECT_EQ(runs[2], Url("/news/read.html?hang") + "|" + script);
-  EXPECT_EQ(runs[3], "end|" + Url("/news/read.html?hang"));
+  // The program ran for the first two jobs, in order: the first ended by
+  // itself, the second, waiting for the rest of its story, by the stop.
+  std::vector<std::string> runs = ProgramRuns({storyUrl, readUrl, Url("/news/never.html")});
+  std::vector<std::string> expectedRuns = {storyUrl, "exit 0x00000000", readUrl, "exit 0xffffffff"};
+  EXPECT_EQ(runs, expectedRuns);
+  EXPECT_TRUE(Asked("/silent/read-2"));
+  EXPECT_EQ(nginx_.AccessLog().find("/news/never.html"), std::string::npos);
 
-  // Every reference points at a local name; the empty one is skipped.
-  std::string written = DataFile("Ch005-1-1.htm");
-  const char* locals[] = {"Ch005-1-1-01.png", "Ch005-1-1-02.png", "Ch005-1-1-03.png", "Ch005-1-1-04.png",
-                          "Ch005-1-1-05.png", "Ch005-1-1-06.img", "Ch005-1-1-07.img", "Ch005-1-1-08.gif",
-                          "Ch005-1-1-09.png", "Ch005-1-1-15.png"};
-  for (const char* local : locals) EXPECT_NE(written.find(std::string("src=") + local + " "), std::string::npos) << local;
-  EXPECT_EQ(written.find("Ch005-1-1-16"), std::string::npos);
-  EXPECT_EQ(written.find("evil"), std::string::npos);
-  EXPECT_EQ(written.find("pic01.png\""), std::string::npos);
+  // The script cut the story out of the page; every image reference then
+  // pointed at its local copy.
+  EXPECT_EQ(DataFile("Ch005-1-1.htm"), article);
+  EXPECT_EQ(DataFile("Ch005-1-2.htm"), "<p><img src=Ch005-1-2-01.jpg></p>");
   // Relative, host-relative, scheme-relative and absolute addresses were
   // all fetched whole; only the first twelve images are fetched.
   EXPECT_EQ(DataFile("Ch005-1-1-01.png"), pic1);
@@ -167,46 +162,53 @@ TEST_F(JobsTest, TheManagerKeepsOneWorkerTakesJobsInOrderAndIsIdleWhileTheLastRu
     EXPECT_NE(event, nullptr) << qk::ToUtf8(std::u16string(name));
     if (event) CloseHandle(event);
   }
-  for (const char* p : {"/p/a.html", "/p/b.html", "/p/c.html", "/p/d.html"}) Serve(p, "<html>page</html>");
-  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, u"standin-go");
-  std::string a = Url("/p/a.html?wait"), b = Url("/p/b.html"), c = Url("/p/c.html?wait"), d = Url("/p/d.html");
+  EnableRunLog();
+  WriteDeviceFile(DataPath("Ch001.tpl"), kExtractionScript);
+  // The stories of a and c go on over pages that come when the test says.
+  Serve("/p/a.html", ArticlePage("<p>a</p>", scripted_.Url("/gated/a")));
+  Serve("/p/b.html", ArticlePage("<p>b</p>"));
+  Serve("/p/c.html", ArticlePage("<p>c</p>", scripted_.Url("/gated/c")));
+  Serve("/p/d.html", ArticlePage("<h1>d</h1><p>d</p>"));
+  std::string a = Url("/p/a.html"), b = Url("/p/b.html"), c = Url("/p/c.html"), d = Url("/p/d.html");
   Manager().AddJob(W(a), DataPath("Ch001-1-1.htm"), DataPath("Ch001.tpl"), 0, 1, IsDownloadStopped, nullptr);
   Manager().AddJob(W(b), DataPath("Ch001-1-2.htm"), DataPath("Ch001.tpl"), 0, 1, IsDownloadStopped, nullptr);
   Manager().AddJob(W(a), DataPath("Ch001-1-3.htm"), DataPath("Ch001.tpl"), 0, 1, IsDownloadStopped, nullptr);
   Manager().Start();
   Manager().Start();  // a second start while the worker runs starts no second worker
-  ASSERT_TRUE(PumpUntil([&] { return !Runs().empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return Asked("/gated/a"); }));
   EXPECT_FALSE(Manager().IsIdle());
   EXPECT_EQ(Manager().GetJobCount(), 3);
   EXPECT_EQ(Manager().GetTotal(), 3);
-  SetEvent(go);
+  // While the first program waits no other one started.
+  EXPECT_EQ(ProgramRuns({a, b}), std::vector<std::string>{a});
+  EXPECT_EQ(nginx_.AccessLog().find("/p/b.html"), std::string::npos);
+  EXPECT_EQ(DataFile("Ch001-1-1.htm"), "<p>a</p>");  // what the script had so far
+  ASSERT_TRUE(scripted_.Open("a"));
   ASSERT_TRUE(WaitForManager());
-  std::vector<std::string> expected = {a + "|", "end|" + a, b + "|", "end|" + b, a + "|", "end|" + a};
-  std::vector<std::string> runs = Runs();
-  for (std::string& r : runs)
-    if (r.find('|') != std::string::npos && r.rfind("end|", 0) != 0) r = r.substr(0, r.find('|') + 1);
-  EXPECT_EQ(runs, expected);
+  std::vector<std::string> expected = {a, "exit 0x00000000", b, "exit 0x00000000", a, "exit 0x00000000"};
+  EXPECT_EQ(ProgramRuns({a, b}), expected);
+  EXPECT_EQ(DataFile("Ch001-1-1.htm"), "<p>a</p><p>Continued.</p>");
+  EXPECT_EQ(DataFile("Ch001-1-2.htm"), "<p>b</p>");
+  EXPECT_EQ(DataFile("Ch001-1-3.htm"), "<p>a</p><p>Continued.</p>");
   EXPECT_FALSE(Manager().HasJob(W(a)));
 
   // While the last job runs the manager is idle, and a job added then is
   // taken by the running worker after it.
-  ResetEvent(go);
-  qtest::WriteHostFile(Host(u"\\standin-runs.txt"), "");
+  ClearRunLog();
   Manager().AddJob(W(c), DataPath("Ch001-1-4.htm"), DataPath("Ch001.tpl"), 0, 1, IsDownloadStopped, nullptr);
   Manager().Start();
-  ASSERT_TRUE(PumpUntil([&] { return !Runs().empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return Asked("/gated/c"); }));
   EXPECT_TRUE(Manager().IsIdle());
   EXPECT_TRUE(Manager().HasJob(W(c)));
   EXPECT_TRUE(Manager().IsWorkerRunning());
   Manager().AddJob(W(d), DataPath("Ch001-1-5.htm"), DataPath("Ch001.tpl"), 0, 1, IsDownloadStopped, nullptr);
   Manager().Start();
-  SetEvent(go);
+  ASSERT_TRUE(scripted_.Open("c"));
   ASSERT_TRUE(WaitForManager());
-  runs = Runs();
-  ASSERT_EQ(runs.size(), 4u);
-  EXPECT_EQ(runs[1], "end|" + c);
-  EXPECT_EQ(runs[2].substr(0, d.size()), d);
-  CloseHandle(go);
+  expected = {c, "exit 0x00000000", d, "exit 0x00000000"};
+  EXPECT_EQ(ProgramRuns({c, d}), expected);
+  EXPECT_EQ(DataFile("Ch001-1-4.htm"), "<p>c</p><p>Continued.</p>");
+  EXPECT_EQ(DataFile("Ch001-1-5.htm"), "<h1>d</h1><p>d</p>");
 
   // A Clear drops waiting jobs and the total.
   Manager().AddJob(u"http://127.0.0.1:1/x", DataPath("Ch001-1-6.htm"), DataPath("Ch001.tpl"), 0, 1, AlwaysStop, nullptr);

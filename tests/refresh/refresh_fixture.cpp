@@ -5,6 +5,7 @@
 
 #include "quillet/feeds/opml_xml.h"
 
+#include "common/log.h"
 #include "common/settings.h"
 #include "common/url_download.h"
 #include "gdi/image_codec.h"
@@ -94,17 +95,42 @@ std::string Png(int width, int height, unsigned seed) {
   return std::string(out.begin(), out.end());
 }
 
+const char kExtractionScript[] =
+    "var doc = new Document(article.url, \"utf-8\");\n"
+    "var body = \"\";\n"
+    "var story = doc.getElementsByAttr(\"div\", \"class\", \"story\");\n"
+    "if (story.length > 0) body = Outer2InnerHTML(story[0].GetOuterHTML());\n"
+    "var next = doc.getElementsByAttr(\"a\", \"class\", \"next\");\n"
+    "if (next.length > 0) {\n"
+    "  SetArticleBody(body);\n"
+    "  var tag = GetNodeAttr(next[0].startPos, next[0].endPos);\n"
+    "  var at = tag.indexOf(\"href=\\\"\") + 6;\n"
+    "  var more = new Document(tag.substring(at, tag.indexOf(\"\\\"\", at)), \"utf-8\");\n"
+    "  var rest = more.getElementsByAttr(\"div\", \"class\", \"story\");\n"
+    "  if (rest.length > 0) body += Outer2InnerHTML(rest[0].GetOuterHTML());\n"
+    "}\n"
+    "article.body = body;\n";
+
+std::string ArticlePage(const std::string& story, const std::string& next) {
+  std::string s = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>News</title></head>\n<body>\n"
+                  "<div class=\"menu\"><a href=\"/\">Home</a> <a href=\"/world\">World</a></div>\n"
+                  "<div class=\"story\">" + story + "</div>\n";
+  if (!next.empty()) s += "<p><a class=\"next\" href=\"" + next + "\">Read on</a></p>\n";
+  return s + "<div class=\"footer\">footer</div>\n</body></html>\n";
+}
+
 void RefreshTest::SetUp() {
   DeviceTest::SetUp();
   ResetCachedPaths();
   SetDownloadStop(FALSE);
   ClearUrlDownloadAbort();
   qk::connmgr::ScriptStatus(CONNMGR_STATUS_CONNECTED);
-  qk::SetProgramHost(u"Ambrel.exe", STANDIN_PATH);
+  qk::SetProgramHost(u"Ambrel.exe", AMBREL_PATH);
   SetFetchProgramWait(20000, 5000);
   SetUrlDownloadWaits(3000, 1500);
   docroot_ = qnet::MakeTempFolder("refresh-docroot");
   ASSERT_TRUE(nginx_.Start(docroot_));
+  ASSERT_TRUE(scripted_.Start());
   g_messages = new std::vector<std::string>();
   recorder_ = qtest::CreateHostWindow(u"RefreshRecorder", RecorderProc, 1, 1);
   app_ = std::make_unique<CReaderApp>();
@@ -125,6 +151,7 @@ void RefreshTest::TearDown() {
   qnet::RemoveTree(docroot_);
   SetUrlDownloadWaits(30000, 50000);
   SetFetchProgramWait(60000, 5000);
+  SetLogEnabled(0);
   SetDownloadStop(FALSE);
   ResetCachedPaths();
   DeviceTest::TearDown();
@@ -202,6 +229,36 @@ std::vector<CItemRecord> RefreshTest::Records(int channel) {
   store.Open(DataPath(name), 0, 1);
   std::vector<CItemRecord> out;
   for (int n = 0; store.ReadRecord(n); ++n) out.push_back(store.Current());
+  return out;
+}
+
+void RefreshTest::EnableRunLog() {
+  ClearRunLog();
+  SetLogEnabled(1);
+  // A refresh turns the log on or off by its setting.
+  ASSERT_TRUE(qtest::SetSettingDword(u"VentrelLog", 1));
+}
+
+void RefreshTest::ClearRunLog() { WriteDeviceFile(u"\\Program Files\\Quillet\\Quillet_RunLog.txt", ""); }
+
+std::vector<std::string> RefreshTest::ProgramRuns(const std::vector<std::string>& pages) const {
+  static const std::string exit = "Quillet know that Ambrel exits with code = ";
+  std::vector<std::string> out;
+  std::string log = ReadDeviceFile(u"\\Program Files\\Quillet\\Quillet_RunLog.txt");
+  size_t at = 0;
+  while (at < log.size()) {
+    size_t end = log.find('\n', at);
+    if (end == std::string::npos) end = log.size();
+    std::string line = log.substr(at, end - at);
+    at = end + 1;
+    size_t text = line.find("] ");
+    if (text == std::string::npos) continue;
+    line = line.substr(text + 2);
+    if (line.rfind(exit, 0) == 0)
+      out.push_back("exit " + line.substr(exit.size(), 10));
+    else if (std::find(pages.begin(), pages.end(), line) != pages.end())
+      out.push_back(line);
+  }
   return out;
 }
 

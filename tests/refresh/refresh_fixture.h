@@ -1,7 +1,9 @@
 // The refresh tests' device: the program's own application object, main
 // frame, channel-list window and dialog; nginx on loopback serving a
-// folder of feeds, pages and images; the stand-in fetch program; a
-// top-level window that records the refresh's broadcasts.
+// folder of feeds, pages and images; the scripted server for pages that
+// stall or come when the test says so; the fetch program Ambrel itself,
+// running an extraction script written for the tests; a top-level window
+// that records the refresh's broadcasts.
 #pragma once
 
 #include <functional>
@@ -30,6 +32,16 @@ std::string Atom(const std::string& title, const std::string& link, const std::v
 std::string Rdf(const std::string& title, const std::string& link, const std::vector<Item>& items);
 // A PNG picture of width x height with a pattern (no two rows alike).
 std::string Png(int width, int height, unsigned seed);
+
+// The channels' extraction script: the article is the inner markup of the
+// page's div of class "story". A story that goes on over a further page
+// (an "a" of class "next") is written as far as it came before that page
+// is fetched, and whole once it has come.
+extern const char kExtractionScript[];
+// A news page whose "story" div holds story (which starts with a tag),
+// with a menu before it and, when next is not empty, a link of class
+// "next" to the rest of the story.
+std::string ArticlePage(const std::string& story, const std::string& next = "");
 
 struct Channel {
   int number;
@@ -70,6 +82,14 @@ class RefreshTest : public qtest::DeviceTest {
   // The live records of a channel's store, in file order.
   std::vector<CItemRecord> Records(int channel);
 
+  // The fetch program's runs as the run log records them (logging is on
+  // from EnableRunLog, also for the refreshes that follow): the page of
+  // each start of the program (one of pages) and "exit 0x<code>" for each
+  // end of it, in order.
+  void EnableRunLog();
+  void ClearRunLog();
+  std::vector<std::string> ProgramRuns(const std::vector<std::string>& pages) const;
+
   static void SetVentrel(const char16_t* name, DWORD value);
   static void SetVentrelText(const char16_t* name, const char16_t* value);
 
@@ -77,6 +97,7 @@ class RefreshTest : public qtest::DeviceTest {
   std::unique_ptr<CMainFrame> frame_;
   CChannelListDlg* dialog_ = nullptr;
   qtest::NginxServer nginx_;
+  qtest::ScriptedHttpServer scripted_;
   std::string docroot_;
   HWND recorder_ = nullptr;
 };

@@ -1,6 +1,7 @@
 // Whole refresh runs: nginx serves the feeds, pages, images, logos and
 // icons (and fails on demand), the scripted sync service serves the
-// synchronised channels, the stand-in fetch program fetches the articles.
+// synchronised channels, the fetch program Ambrel cuts the articles out of
+// their pages with the channel's extraction script.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "common/settings.h"
+#include "common/url_download.h"
 #include "kernel/kernel.h"
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_state.h"
@@ -142,13 +144,13 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
   std::vector<Item> articles;
   for (int i = 1; i <= 2; ++i) {
     std::string page = "/articles/a" + std::to_string(i) + ".html";
-    Serve(page, "<html><body><p>Article " + std::to_string(i) + "</p><img src=\"p" + std::to_string(i) + ".png\"></body></html>");
+    Serve(page, ArticlePage("<p>Article " + std::to_string(i) + " — café</p><img src=\"p" + std::to_string(i) + ".png\">"));
     Serve("/articles/p" + std::to_string(i) + ".png", Png(90, 90, unsigned(40 + i)));
     Serve("/img/t" + std::to_string(i) + ".png", Png(100, 100, unsigned(50 + i)));
     articles.push_back({"Article " + std::to_string(i), Url(page), "<img src=\"" + Url("/img/t" + std::to_string(i) + ".png") + "\">", ""});
   }
   Serve("/feeds/c20.xml", Rss2("Articles", Url("/articles/"), "", articles));
-  WriteDeviceFile(DataPath("Ch020.tpl"), "// extraction script\n");
+  WriteDeviceFile(DataPath("Ch020.tpl"), kExtractionScript);
   channels.push_back({20, "News", "Articles", Url("/feeds/c20.xml")});
   // What the broken channel had, and what a cancelled run left behind.
   {
@@ -257,15 +259,17 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
   EXPECT_EQ(Records(21).size(), 1u);
   EXPECT_EQ(SavedAttribute(one, "newItemCount"), "1");  // the first entry was read on the service
 
-  // The template channel: a page per item written by the program, its
-  // images fetched and the page pointed at them, the thumbnails kept.
+  // The template channel: a page per item, the article the script cut out
+  // of the item's web page, its images fetched and the page pointed at
+  // them, the thumbnails kept.
   std::vector<CItemRecord> pages = Records(20);
   ASSERT_EQ(pages.size(), 2u);
   for (const CItemRecord& r : pages) {
     std::string page = U(r.pageName);
     std::string base = page.substr(0, page.rfind('.'));
-    std::string text = DataFile(page);
-    EXPECT_NE(text.find("src=" + base + "-01.png"), std::string::npos) << text;
+    std::string link = U(r.link);
+    std::string number = link.substr(link.size() - 6, 1);  // ".../a<n>.html"
+    EXPECT_EQ(DataFile(page), "<p>Article " + number + " — café</p><img src=" + base + "-01.png>") << link;
     EXPECT_EQ(DataFile(base + "-01.png").substr(0, 4), "\x89PNG");
     EXPECT_TRUE(DataFileExists(base + ".bmp"));
     EXPECT_EQ(r.type, ITEM_TYPE_PAGE | ITEM_TYPE_THUMBNAIL) << page;
@@ -400,22 +404,76 @@ TEST_F(RunTest, ACancelMidRunKeepsNothingHalfWrittenAndTheRefreshStillEnds) {
   for (int n = 4; n <= 6; ++n) EXPECT_EQ(Records(n).size(), 3u) << n;
 }
 
-TEST_F(RunTest, ASecondRunWhileTheManagerWorksAndTheEndOfAnUpdateTask) {
-  for (const char* name : {"a", "b"}) {
-    Serve(std::string("/articles/") + name + ".html", std::string("<html><p>") + name + "</p></html>");
+TEST_F(RunTest, ACancelWhileTheFetchProgramWaitsStopsItAndTheJobsAfterIt) {
+  EnableRunLog();
+  // The first item's page comes only when the test says; the program
+  // waits for it far longer than the cancel takes.
+  SetFetchProgramWait(60000, 5000);
+  std::string first = scripted_.Url("/gated/first"), second = Url("/articles/second.html");
+  Serve("/articles/second.html", ArticlePage("<p>Second story</p>"));
+  Serve("/feeds/t.xml", Rss2("T", Url("/articles/"), "", {{"First", first, "<p>1</p>", ""}, {"Second", second, "<p>2</p>", ""}}));
+  WriteDeviceFile(DataPath("Ch001.tpl"), kExtractionScript);
+  LoadChannels({{1, "News", "Template", Url("/feeds/t.xml")}});
+
+  SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  ASSERT_TRUE(PumpUntil([&] { return scripted_.WaitForRequest("/gated/first", 0); }));
+  // The second job still waits, so the refresh is still running: the
+  // Refresh command cancels it, which stops the waiting program at once.
+  EXPECT_TRUE(frame_->ChannelListWnd().IsRunActive());
+  EXPECT_EQ(CountMessages("Quillet.Download.Finished"), 0);
+  SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Finished") == 1; }, 30000));
+  CDownloadManager& manager = app_->DownloadManager();
+  ASSERT_TRUE(PumpUntil([&] { return !manager.IsWorkerRunning(); }));
+  std::vector<std::string> stopped = {first, "exit 0xffffffff"};
+  EXPECT_EQ(ProgramRuns({first, second}), stopped);
+  // The job after it started no program; neither item got a page.
+  EXPECT_EQ(nginx_.AccessLog().find("/articles/second.html"), std::string::npos);
+  std::vector<CItemRecord> records = Records(1);
+  ASSERT_EQ(records.size(), 2u);
+  for (const CItemRecord& r : records) {
+    EXPECT_FALSE(DataFileExists(U(r.pageName))) << U(r.pageName);
+    EXPECT_EQ(r.type & ITEM_TYPE_PAGE, 0u) << U(r.link);
+    EXPECT_EQ(r.readFlag, DWORD(ITEM_READ_UNREAD)) << U(r.link);
   }
-  std::string a = Url("/articles/a.html?wait"), b = Url("/articles/b.html");
+  EXPECT_FALSE(IsDownloadStopped());
+  EXPECT_FALSE(frame_->ChannelListWnd().IsRunActive());
+  EXPECT_TRUE(manager.IsIdle());
+
+  // The next refresh fetches both articles anew, whole.
+  ASSERT_TRUE(scripted_.Open("first"));
+  ClearRunLog();
+  ClearMessages();
+  ASSERT_TRUE(RefreshAndWait(60000));
+  ASSERT_TRUE(PumpUntil([&] { return !manager.IsWorkerRunning(); }));
+  std::vector<std::string> both = {first, "exit 0x00000000", second, "exit 0x00000000"};
+  EXPECT_EQ(ProgramRuns({first, second}), both);
+  records = Records(1);
+  ASSERT_EQ(records.size(), 2u);
+  for (const CItemRecord& r : records) {
+    EXPECT_EQ(DataFile(U(r.pageName)), U(r.link) == first ? "<p>Continued.</p>" : "<p>Second story</p>") << U(r.link);
+    EXPECT_EQ(r.type, DWORD(ITEM_TYPE_PAGE)) << U(r.link);
+    EXPECT_EQ(r.readFlag, DWORD(ITEM_READ_UNREAD_FETCHED)) << U(r.link);
+  }
+}
+
+TEST_F(RunTest, ASecondRunWhileTheManagerWorksAndTheEndOfAnUpdateTask) {
+  EnableRunLog();
+  // The story of a goes on over a page that comes when the test says.
+  Serve("/articles/a.html", ArticlePage("<p>a</p>", scripted_.Url("/gated/a")));
+  Serve("/articles/b.html", ArticlePage("<p>b</p>"));
+  std::string a = Url("/articles/a.html"), b = Url("/articles/b.html");
   Serve("/feeds/t.xml", Rss2("T", Url("/articles/"), "", {{"A", a, "<p>a</p>", ""}}));
   ServeRss(2);
-  WriteDeviceFile(DataPath("Ch001.tpl"), "// script\n");
+  WriteDeviceFile(DataPath("Ch001.tpl"), kExtractionScript);
   LoadChannels({{1, "News", "Template", Url("/feeds/t.xml")}, {2, "Google Reader", "Synced", Url("/feeds/c2.xml")}});
-  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, u"standin-go");
 
   // The first refresh ends as soon as the last job was taken, while it runs.
   ASSERT_TRUE(RefreshAndWait(60000));
   CDownloadManager& manager = app_->DownloadManager();
   EXPECT_TRUE(manager.IsWorkerRunning());
   EXPECT_TRUE(manager.HasJob(W(a)));
+  ASSERT_TRUE(PumpUntil([&] { return scripted_.WaitForRequest("/gated/a", 0); }));
   // With synchronisation off the synchronised channel was not fetched.
   EXPECT_FALSE(DataFileExists("Ch002.bin"));
 
@@ -426,17 +484,19 @@ TEST_F(RunTest, ASecondRunWhileTheManagerWorksAndTheEndOfAnUpdateTask) {
   ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Headlines.Finished") == 1; }));
   EXPECT_TRUE(manager.HasJob(W(b)));
   EXPECT_EQ(manager.GetJobCount(), 2);
-  SetEvent(go);
+  EXPECT_EQ(nginx_.AccessLog().find("/articles/b.html"), std::string::npos);
+  ASSERT_TRUE(scripted_.Open("a"));
   ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Finished") == 1; }, 60000));
   ASSERT_TRUE(PumpUntil([&] { return !manager.IsWorkerRunning(); }));
-  std::string runs = ReadDeviceFile(u"\\standin-runs.txt");
-  size_t endA = runs.find("end|" + a), startB = runs.find(b + "|");
-  ASSERT_NE(endA, std::string::npos) << runs;
-  ASSERT_NE(startB, std::string::npos) << runs;
-  EXPECT_LT(endA, startB) << runs;
+  std::vector<std::string> runs = ProgramRuns({a, b});
+  std::vector<std::string> expectedRuns = {a, "exit 0x00000000", b, "exit 0x00000000"};
+  EXPECT_EQ(runs, expectedRuns);
   std::vector<CItemRecord> records = Records(1);
   ASSERT_EQ(records.size(), 2u);
-  for (const CItemRecord& r : records) EXPECT_TRUE(DataFileExists(U(r.pageName))) << U(r.pageName);
+  for (const CItemRecord& r : records) {
+    ASSERT_TRUE(DataFileExists(U(r.pageName))) << U(r.pageName);
+    EXPECT_EQ(DataFile(U(r.pageName)), U(r.link) == a ? "<p>a</p><p>Continued.</p>" : "<p>b</p>") << U(r.link);
+  }
 
   // A one-channel refresh of the synchronised channel with synchronisation
   // off marks it and fetches nothing.
@@ -459,7 +519,6 @@ TEST_F(RunTest, ASecondRunWhileTheManagerWorksAndTheEndOfAnUpdateTask) {
   EXPECT_EQ(dialog_->m_nSingleChannel.load(), -1);
   qk::ClearQuit();
   app_->m_bUpdateTask = FALSE;
-  CloseHandle(go);
 }
 
 TEST_F(RunTest, ARefreshWaitsForTheDataConnectionAndStopsWhenItIsLost) {

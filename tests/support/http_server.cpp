@@ -92,12 +92,34 @@ std::string NginxServer::WaitForLogLine(const std::string& needle, int timeoutMs
 }
 
 bool ScriptedHttpServer::Start() {
+  std::string page = kGatedPage;
+  std::string quoted;
+  for (char c : page) quoted += c == '"' ? std::string("\\\"") : c == '\n' ? std::string("\\n") : std::string(1, c);
   return ScriptedServer::Start(R"({"rules": [
     {"path": "/truncated", "times": 0, "body_size": 100000,
      "response": "HTTP/1.1 200 OK\r\nContent-Length: 500000\r\nConnection: close\r\n\r\n"},
     {"path": "/silent", "times": 0, "hold": true, "response": "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"},
-    {"path": "/mute", "times": 0, "silent": true}
+    {"path": "/mute", "times": 0, "silent": true},
+    {"path": "/gated/", "times": 0, "until": "/open/*",
+     "response": "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: )" +
+                               std::to_string(page.size()) + R"(\r\nConnection: close\r\n\r\n)" + quoted + R"("},
+    {"path": "/open/", "times": 0, "response": "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"}
   ]})");
+}
+
+bool ScriptedHttpServer::Open(const std::string& name) {
+  return qnet::RawHttpGet(port(), "/open/" + name).rfind("HTTP/1.1 204", 0) == 0;
+}
+
+bool ScriptedHttpServer::WaitForRequest(const std::string& path, int timeoutMs) const {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string line = "GET " + path + " ";
+  for (;;) {
+    for (const std::string& r : Requests())
+      if (r.rfind(line, 0) == 0) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 }
 
 }  // namespace qtest

@@ -48,9 +48,19 @@ class NginxServer {
 //   /truncated   announces 500000 bytes, sends 100000 and closes
 //   /silent      sends its headers and then nothing until the client leaves
 //   /mute        answers nothing at all until the client leaves
+//   /gated/NAME  holds its answer until /open/NAME has been asked for (at
+//                most 60 seconds), then sends kGatedPage: a page that comes
+//                when the test says so
+//   /open/NAME   204, and lets /gated/NAME answer
 class ScriptedHttpServer : public qnet::ScriptedServer {
  public:
+  static constexpr const char* kGatedPage =
+      "<html><body><div class=\"story\"><p>Continued.</p></div></body></html>\n";
   bool Start();
+  // Asks for /open/NAME; whether the server answered it.
+  bool Open(const std::string& name);
+  // Waits (at most timeoutMs) until a GET of exactly this path has arrived.
+  bool WaitForRequest(const std::string& path, int timeoutMs = 30000) const;
 };
 
 }  // namespace qtest

@@ -14,6 +14,10 @@ before the answer goes out) and answers from a script of rules:
       "body_size": 0, "body_byte": "x",           # then a generated body
       "hold": false,                               # then wait for the client to close
       "silent": false,                             # answer nothing, wait for the close
+      "until": "/open/x", "until_ms": 60000,      # first hold the answer until a request
+                                                  # for that path arrived (at most until_ms);
+                                                  # a final "*" stands for the rest of the
+                                                  # target after the rule's path
       "digest": {"realm": ..., "nonce": ..., "qop": ..., "algorithm": ...,
                  "opaque": ..., "user": ..., "password": ...}}  # challenge first
   ]}
@@ -34,7 +38,9 @@ import threading
 import time
 
 LOCK = threading.Lock()
-STATE = {"count": 0, "rules": [], "used": []}
+STATE = {"count": 0, "rules": [], "used": [], "seen": []}
+# Notified whenever a request arrives (for rules held "until" another one).
+ARRIVED = threading.Condition(LOCK)
 ARGS = None
 
 
@@ -198,6 +204,9 @@ class Handler(socketserver.BaseRequestHandler):
         with open(name + ".part", "wb") as f:
             f.write(raw)
         os.rename(name + ".part", name)
+        with ARRIVED:
+            STATE["seen"].append(target)
+            ARRIVED.notify_all()
         index, rule = pick_rule(method, target)
         try:
             if rule is None:
@@ -211,6 +220,13 @@ class Handler(socketserver.BaseRequestHandler):
                 return
             with LOCK:
                 STATE["used"][index] += 1
+            if rule.get("until"):
+                gate = rule["until"]
+                if gate.endswith("*"):
+                    gate = gate[:-1] + target.split("?")[0][len(rule.get("path", "")):]
+                with ARRIVED:
+                    ARRIVED.wait_for(lambda: any(t.split("?")[0] == gate for t in STATE["seen"]),
+                                     rule.get("until_ms", 60000) / 1000.0)
             if rule.get("silent"):
                 wait_close(conn)
                 return
