@@ -235,7 +235,7 @@ struct AFX_MSGMAP {
 #define DECLARE_MESSAGE_MAP()                    \
  protected:                                      \
   static const AFX_MSGMAP* GetThisMessageMap();  \
-  virtual const AFX_MSGMAP* GetMessageMap() const;
+  const AFX_MSGMAP* GetMessageMap() const override;
 
 #define BEGIN_MESSAGE_MAP(theClass, baseClass)                                             \
   const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }        \
