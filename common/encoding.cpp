@@ -233,7 +233,9 @@ void HtmlToPlainText(CString& text) {
   while (i != std::u16string::npos) {
     std::u16string digits = s.substr(i + 2, 4);
     long long v;
-    if (!digits.empty() && iswxdigit16(digits[0]) && ScanNumber(digits, 16, &v)) {
+    // An escape of code 0 stays as it is: a NUL would end the text for
+    // every reader that takes it as a terminated string.
+    if (!digits.empty() && iswxdigit16(digits[0]) && ScanNumber(digits, 16, &v) && (v & 0xFFFF) != 0) {
       size_t len = std::min<size_t>(6, s.size() - i);
       s.replace(i, len, 1, char16_t(v & 0xFFFF));
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <strings.h>
 
 #include "common/encoding.h"
 #include "common/log.h"
@@ -57,12 +58,22 @@ bool TranscodeUtf16(std::string& data) {
   } else if (b[0] == 0xFE && b[1] == 0xFF) {
     little = false;
     start = 2;
-  } else if (b[0] == '<' && b[1] == 0) {
-    little = true;
-  } else if (b[0] == 0 && b[1] == '<') {
-    little = false;
   } else {
-    return false;
+    // Without a mark: the first character that is not a blank is "<" in
+    // one of the two byte orders.
+    auto blank = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    size_t k = 0;
+    if (b[0] != 0 && b[1] == 0) {
+      while (k + 1 < data.size() && b[k + 1] == 0 && blank(b[k])) k += 2;
+      if (k + 1 >= data.size() || b[k] != '<' || b[k + 1] != 0) return false;
+      little = true;
+    } else if (b[0] == 0 && b[1] != 0) {
+      while (k + 1 < data.size() && b[k] == 0 && blank(b[k + 1])) k += 2;
+      if (k + 1 >= data.size() || b[k] != 0 || b[k + 1] != '<') return false;
+      little = false;
+    } else {
+      return false;
+    }
   }
   std::string out;
   out.reserve(data.size());
@@ -172,13 +183,25 @@ bool SniffEncoding(const char* head, int& mode, UINT& codePage) {
     return true;
   }
   mode = EXML_MODE_ANSI;
-  // The charset name without quotes and blanks, for the code-page lookup.
-  size_t s = value.find_first_not_of("'\" \t\n");
+  // The charset name for the code-page lookup: the attribute's own value,
+  // in whichever quotes it stands (a double-quoted attribute after a
+  // single-quoted encoding must not lend its value).
+  size_t s = rest.find_first_not_of(" \t\r\n");
   std::string name;
-  for (size_t i = (s == std::string::npos ? value.size() : s); i < value.size(); ++i) {
-    char c = value[i];
-    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':') name += c;
-    else break;
+  if (s != std::string::npos) {
+    char quote = rest[s] == '"' || rest[s] == '\'' ? rest[s] : 0;
+    for (size_t i = quote ? s + 1 : s; i < rest.size() && rest[i] != quote; ++i) {
+      char c = rest[i];
+      if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+      if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':') name += c;
+      else break;
+    }
+  }
+  if (name.find("utf-8") != std::string::npos || name.find("utf8") != std::string::npos ||
+      name.find("utf-16") != std::string::npos || name.find("utf16") != std::string::npos ||
+      name.find("ucs-2") != std::string::npos) {
+    codePage = CP_UTF8;
+    return true;
   }
   UINT cp = name.empty() ? 0 : qk::CodePageFromCharset(name.c_str());
   codePage = cp ? cp : CP_ACP;
@@ -192,34 +215,79 @@ const UINT kFallbackCodePage = 1252;
 
 bool IsUtf8CodePage(UINT cp) { return cp == CP_UTF8 || cp == CP_ACP; }
 
-// True when the bytes are well-formed UTF-8 (overlong forms count as
-// malformed).
-bool IsValidUtf8(const std::string& d) {
+// The length of the well-formed UTF-8 sequence at d[i], or 0 when none
+// starts there (overlong forms count as malformed).
+size_t Utf8SequenceAt(const std::string& d, size_t i) {
   const unsigned char* b = reinterpret_cast<const unsigned char*>(d.data());
-  size_t n = d.size(), i = 0;
-  while (i < n) {
-    unsigned char c = b[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t need;
-    uint32_t cp, min;
-    if ((c & 0xE0) == 0xC0) need = 1, cp = c & 0x1F, min = 0x80;
-    else if ((c & 0xF0) == 0xE0) need = 2, cp = c & 0x0F, min = 0x800;
-    else if ((c & 0xF8) == 0xF0) need = 3, cp = c & 0x07, min = 0x10000;
-    else return false;
-    if (n - i - 1 < need) return false;
-    for (size_t k = 1; k <= need; ++k) {
-      if ((b[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (b[i + k] & 0x3F);
-    }
-    // Halves of a surrogate pair written one by one, as older files of
-    // this program hold them, are read back as the pair.
-    if (cp < min || cp > 0x10FFFF) return false;
-    i += need + 1;
+  size_t n = d.size();
+  unsigned char c = b[i];
+  if (c < 0x80) return 1;
+  size_t need;
+  uint32_t cp, min;
+  if ((c & 0xE0) == 0xC0) need = 1, cp = c & 0x1F, min = 0x80;
+  else if ((c & 0xF0) == 0xE0) need = 2, cp = c & 0x0F, min = 0x800;
+  else if ((c & 0xF8) == 0xF0) need = 3, cp = c & 0x07, min = 0x10000;
+  else return 0;
+  if (n - i - 1 < need) return 0;
+  for (size_t k = 1; k <= need; ++k) {
+    if ((b[i + k] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b[i + k] & 0x3F);
+  }
+  // Halves of a surrogate pair written one by one, as older files of
+  // this program hold them, are read back as the pair.
+  if (cp < min || cp > 0x10FFFF) return 0;
+  return need + 1;
+}
+
+// True when the bytes are well-formed UTF-8.
+bool IsValidUtf8(const std::string& d) {
+  for (size_t i = 0, n = d.size(); i < n;) {
+    size_t len = Utf8SequenceAt(d, i);
+    if (!len) return false;
+    i += len;
   }
   return true;
+}
+
+// True when text that is not well-formed UTF-8 still is UTF-8 with a few
+// stray bytes (text pasted in from elsewhere): its multi-byte sequences
+// outnumber its malformed bytes. Read by the 8-bit page, every one of its
+// characters beyond ASCII would turn into two or three wrong ones.
+bool MostlyUtf8(const std::string& d) {
+  size_t good = 0, bad = 0;
+  for (size_t i = 0, n = d.size(); i < n;) {
+    size_t len = Utf8SequenceAt(d, i);
+    if (len > 1) ++good;
+    if (!len) ++bad;
+    i += len ? len : 1;
+  }
+  return good > bad;
+}
+
+// Text that claims to be UTF-8 but holds bytes that are not is read as a
+// browser reads it: each malformed sequence becomes U+FFFD, and the text
+// around it stays whole (a reader of the tree would otherwise end the text
+// at the first bad byte).
+void ReplaceMalformedUtf8(std::string& d) {
+  std::string out;
+  out.reserve(d.size() + 16);
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(d.data());
+  for (size_t i = 0, n = d.size(); i < n;) {
+    size_t len = Utf8SequenceAt(d, i);
+    if (len) {
+      out.append(d, i, len);
+      i += len;
+      continue;
+    }
+    out += "\xEF\xBF\xBD";
+    // A lead byte takes the continuation bytes that follow it along.
+    size_t skip = 1;
+    if (b[i] >= 0xC0) {
+      while (skip < 4 && i + skip < n && (b[i + skip] & 0xC0) == 0x80) ++skip;
+    }
+    i += skip;
+  }
+  d.swap(out);
 }
 
 // 8-bit text of a code page becomes UTF-8.
@@ -277,7 +345,11 @@ size_t PrepareReference(const std::string& d, size_t i, std::string& out) {
     }
     if (j > digits && j < n && d[j] == ';' && !overflow && code <= 0x10FFFF) {
       if (code >= 0x80 && code <= 0x9F) code = kC1AsWindows[code - 0x80];
-      bool markup = code == '<' || code == '&' || code == '>' || code == '"' || code == '\'';
+      // Control characters go to the parser as references too: the parser
+      // writes them so when it saves, so they must read back as themselves
+      // (a carriage return written raw would also become a line feed).
+      bool markup = code == '<' || code == '&' || code == '>' || code == '"' || code == '\'' ||
+                    (code > 0 && code < 0x20 && code != 9 && code != 10);
       bool usable = code >= 0x20 || code == 9 || code == 10 || code == 13;
       if (code >= 0xD800 && code <= 0xDFFF) usable = false;
       if (markup) {
@@ -386,16 +458,75 @@ size_t MarkupEnd(const std::string& d, size_t at) {
   return n;
 }
 
-// The parser drops the white space of a text that borders on markup:
-// "Hello <b>world</b> and" would read as "Hello<b>world</b>and". Such white
-// space is written as a character reference, which the parser keeps. (A
-// text of white space alone, between two tags, the parser drops whatever
-// form it has.)
+// A document type declaration with an internal subset ("<!DOCTYPE rss [
+// <!ENTITY ...> ]>") leaves the parser without any element, so the whole
+// feed would be lost. The subset is dropped; the declaration's name and
+// external identifier stay. (Entities it declares are not expanded: their
+// references then read as text, like any unknown name.)
+void DropInternalSubset(std::string& d) {
+  size_t n = d.size();
+  size_t i = d.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (i < n) {
+    while (i < n && IsXmlSpace(d[i])) ++i;
+    if (d.compare(i, 4, "<!--") == 0) {
+      i = SkipPast(d, i + 4, "-->");
+    } else if (d.compare(i, 2, "<?") == 0) {
+      i = SkipPast(d, i + 2, "?>");
+    } else {
+      break;
+    }
+  }
+  if (i + 9 > n || strncasecmp(d.c_str() + i, "<!DOCTYPE", 9) != 0) return;
+  size_t j = i + 9;
+  char quote = 0;
+  while (j < n && (quote || (d[j] != '[' && d[j] != '>'))) {
+    if (quote) {
+      if (d[j] == quote) quote = 0;
+    } else if (d[j] == '"' || d[j] == '\'') {
+      quote = d[j];
+    }
+    ++j;
+  }
+  if (j >= n || d[j] != '[') return;
+  size_t open = j++;
+  quote = 0;
+  while (j < n) {
+    if (quote) {
+      if (d[j] == quote) quote = 0;
+      ++j;
+    } else if (d.compare(j, 4, "<!--") == 0) {
+      j = SkipPast(d, j + 4, "-->");
+    } else if (d[j] == '"' || d[j] == '\'') {
+      quote = d[j++];
+    } else if (d[j] == ']') {
+      break;
+    } else {
+      ++j;
+    }
+  }
+  if (j >= n) return;
+  d.erase(open, j + 1 - open);
+}
+
+// The parser drops the white space of a text that borders on markup
+// ("Hello <b>world</b> and" would read as "Hello<b>world</b>and") and
+// folds every other run of white space into one blank (the line breaks and
+// indents of a code listing would be lost). Such white space is written as
+// character references, which the parser keeps as they are; a single blank
+// between words, which folding keeps anyway, stays as it is. (A text of
+// white space alone, between two tags, the parser drops whatever form it
+// has.)
 void ProtectInlineSpace(std::string& d) {
   std::string out;
   out.reserve(d.size() + d.size() / 32);
   size_t i = 0, n = d.size();
   bool afterMarkup = false;
+  // What stands before the first markup (a byte-order mark, blank lines
+  // that a server put before the declaration) is no text of any element.
+  size_t first = d.find('<');
+  if (first == std::string::npos) return;
+  out.append(d, 0, first);
+  i = first;
   while (i < n) {
     char c = d[i];
     if (c == '<') {
@@ -416,9 +547,24 @@ void ProtectInlineSpace(std::string& d) {
     size_t end = i;
     while (end < n && IsXmlSpace(d[end])) ++end;
     bool beforeMarkup = end < n && d[end] == '<';
-    bool keep = afterMarkup != beforeMarkup && end < n;
-    if (keep) out += "&#32;";
-    else out.append(d, i, end - i);
+    bool alone = (afterMarkup && beforeMarkup) || end == n;
+    bool plainBlank = end == i + 1 && c == ' ' && !afterMarkup && !beforeMarkup;
+    if (alone || plainBlank) {
+      out.append(d, i, end - i);
+    } else {
+      for (size_t k = i; k < end; ++k) {
+        switch (d[k]) {
+          case ' ': out += "&#32;"; break;
+          case '\t': out += "&#9;"; break;
+          case '\r':
+            // A line end in any form is one line feed.
+            if (k + 1 < end && d[k + 1] == '\n') ++k;
+            out += "&#10;";
+            break;
+          default: out += "&#10;"; break;
+        }
+      }
+    }
     i = end;
   }
   d.swap(out);
@@ -547,14 +693,19 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
     UINT fileCodePage = CP_UTF8;
     if (!fromUtf16 && !bom) {
       if (declared) fileCodePage = mode == EXML_MODE_UTF8 ? CP_UTF8 : codePage;
-      if ((!declared || fileCodePage == CP_ACP) && !IsValidUtf8(data)) fileCodePage = kFallbackCodePage;
+      if ((!declared || fileCodePage == CP_ACP) && !IsValidUtf8(data) && !MostlyUtf8(data))
+        fileCodePage = kFallbackCodePage;
       if (fileCodePage == CP_ACP) fileCodePage = CP_UTF8;
       // Text labelled Latin-1 is read as its Windows superset, as browsers
       // do: such feeds carry curly quotes and dashes in the bytes 128-159.
-      if (fileCodePage == 28591) fileCodePage = 1252;
+      // Text labelled ASCII is read the same way: its bytes beyond 127 are
+      // Western characters far more often than anything else.
+      if (fileCodePage == 28591 || fileCodePage == 20127) fileCodePage = 1252;
       if (!IsUtf8CodePage(fileCodePage)) TranscodeToUtf8(data, fileCodePage);
     }
+    if (!fromUtf16 && IsUtf8CodePage(fileCodePage) && !IsValidUtf8(data)) ReplaceMalformedUtf8(data);
     codePage = fileCodePage;
+    DropInternalSubset(data);
     PrepareReferences(data);
     if (m_bKeepInlineSpace) ProtectInlineSpace(data);
     // With a byte-order mark the parser finds the encoding itself, and

@@ -6,8 +6,9 @@
 // or an 8-bit code page (mode 2). The tree itself always holds UTF-8: the
 // file's bytes are turned into UTF-8 before the parser sees them (by the
 // declared code page; undeclared text that is not UTF-8 by the Western
-// fallback page), and character references and HTML entity names become
-// their characters there. NodeText and ToDocumentText convert between the
+// fallback page; malformed bytes in UTF-8 text become U+FFFD, as browsers
+// read them), and character references and HTML entity names become their
+// characters there. NodeText and ToDocumentText convert between the
 // tree and wide strings; a save writes the file back in its own code page.
 // UTF-16 files are read through UTF-8 and written back as UTF-8.
 //

@@ -225,8 +225,13 @@ int ParseTimeZone(const char* text) {
   if (*text == '+' || *text == '-') {
     bool negative = *text == '-';
     int64_t v = 0;
+    const char* p = text + 1;
     // No zone is further than 99:99 from UTC; longer digit runs are cut.
-    for (const char* p = text + 1; IsDigit(*p) && v * 10 + (*p - '0') <= 9999; ++p) v = v * 10 + (*p - '0');
+    for (; IsDigit(*p) && v * 10 + (*p - '0') <= 9999; ++p) v = v * 10 + (*p - '0');
+    // Hours and minutes written apart ("+05:30") or hours alone ("+01")
+    // are the same offset as "+0530" and "+0100".
+    if (p == text + 3 && *p == ':' && IsDigit(p[1]) && IsDigit(p[2])) v = v * 100 + (p[1] - '0') * 10 + (p[2] - '0');
+    else if (p <= text + 3 && p > text + 1) v *= 100;
     if (negative) v = -v;
     return int((v - 40 * (v / 100)) * 60);
   }
@@ -239,7 +244,15 @@ int ParseTimeZone(const char* text) {
   const char* p = text;
   if (*p == '(') ++p;
   for (const auto& z : kZones) {
-    if (strncmp(p, z.name, strlen(z.name)) == 0) return (z.hhmm - 40 * (z.hhmm / 100)) * 60;
+    size_t n = strlen(z.name);
+    // A name of the table stands alone: the military letters "M", "N",
+    // "A" and "Y" must not be taken from "MSK", "NZST", "AEST" or "YEKT",
+    // which would put such dates up to twelve hours off (an unknown zone
+    // counts as UTC).
+    if (strncmp(p, z.name, n) != 0) continue;
+    char next = p[n];
+    bool alone = !((next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z'));
+    if (alone || n > 1) return (z.hhmm - 40 * (z.hhmm / 100)) * 60;
   }
   return 0;
 }
@@ -291,6 +304,16 @@ int64_t ParseRfc822Date(const char* text) {
   if (!p) {
     memset(&tm, 0, sizeof tm);
     p = Match(start, "%d %b %Y %T", &tm);
+  }
+  // The seconds are optional in this form ("Fri, 05 Jan 2024 10:00 GMT").
+  if (!p) {
+    memset(&tm, 0, sizeof tm);
+    p = Match(start, "%d %b %y %H:%M", &tm);
+    if (p && IsDigit(*p)) p = nullptr;  // a four-digit year read as two
+  }
+  if (!p) {
+    memset(&tm, 0, sizeof tm);
+    p = Match(start, "%d %b %Y %H:%M", &tm);
   }
   if (!p) return 0;
   while (IsCSpace(*p)) ++p;

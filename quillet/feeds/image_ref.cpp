@@ -75,3 +75,24 @@ bool CImageScanner::Next(ImageReference& found) {
   m_at = from;
   return true;
 }
+
+CString WithoutImageReferences(const CString& content) {
+  const std::u16string& text = content.str();
+  std::u16string lower = text;
+  for (char16_t& c : lower) {
+    if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
+  }
+  CImageScanner scanner(text, lower);
+  ImageReference found;
+  std::u16string out;
+  size_t copied = 0;
+  while (scanner.Next(found)) {
+    size_t start = size_t(found.start);
+    if (start < copied) continue;
+    out.append(text, copied, start - copied);
+    copied = start + size_t(found.ref.GetLength());
+  }
+  if (copied == 0) return content;
+  out.append(text, copied, std::u16string::npos);
+  return CString(std::move(out));
+}

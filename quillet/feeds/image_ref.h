@@ -45,3 +45,8 @@ class CImageScanner {
   size_t m_at = 0;
   Cache m_img, m_src, m_blank, m_tab, m_gt, m_dquote, m_squote;
 };
+
+// The content with the value of every image reference taken out: two
+// contents that differ only in the names their images were given compare
+// equal.
+CString WithoutImageReferences(const CString& content);

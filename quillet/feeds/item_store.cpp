@@ -554,6 +554,7 @@ void CItemStore::ClearKeyLists() {
   m_titleSet.clear();
   m_idSet.clear();
   m_keylessTitleSet.clear();
+  m_keylessContentSet.clear();
   m_bKeysLoaded = false;
 }
 
@@ -574,6 +575,10 @@ void CItemStore::LoadKeyLists() {
     m_titleSet.insert(rec.title.str());
     m_idSet.insert(rec.id.str());
     if (rec.link.IsEmpty()) m_keylessTitleSet.insert(rec.title.str());
+    if (rec.link.IsEmpty() && rec.title.IsEmpty() && rec.id.IsEmpty()) {
+      CItemRecord whole;
+      if (DecodeRecord(d, pos, &whole, nullptr)) m_keylessContentSet.insert(WithoutImageReferences(whole.content).str());
+    }
     return true;
   });
   m_bKeysLoaded = true;
@@ -590,6 +595,11 @@ int CItemStore::IsKnownItem(LPCWSTR link, LPCWSTR title, LPCWSTR id) {
 int CItemStore::IsKnownKeylessItem(LPCWSTR title) {
   if (!m_bKeysLoaded) LoadKeyLists();
   return m_keylessTitleSet.count(std::u16string(title ? title : u"")) ? 1 : 0;
+}
+
+int CItemStore::IsKnownKeylessContent(LPCWSTR content) {
+  if (!m_bKeysLoaded) LoadKeyLists();
+  return m_keylessContentSet.count(WithoutImageReferences(CString(content ? content : u"")).str()) ? 1 : 0;
 }
 
 int CItemStore::SetItemProperty(LPCWSTR link, LPCWSTR name, DWORD value) {

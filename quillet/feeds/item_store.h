@@ -99,6 +99,9 @@ class CItemStore {
   int IsKnownItem(LPCWSTR link, LPCWSTR title, LPCWSTR id);
   // 1 when a stored item without a link has that title.
   int IsKnownKeylessItem(LPCWSTR title);
+  // 1 when a stored item without a link, title or id has that content
+  // (image references aside, as WithoutImageReferences compares).
+  int IsKnownKeylessContent(LPCWSTR content);
   // name is "Type" or "ReadFlag". An empty link sets the read flag of every
   // record, but the type only of the first record without a link.
   int SetItemProperty(LPCWSTR link, LPCWSTR name, DWORD value);
@@ -145,7 +148,7 @@ class CItemStore {
 
   std::vector<std::unique_ptr<Pending>> m_pending;
   CStringList m_knownLinks, m_knownTitles, m_knownIds;
-  std::unordered_set<std::u16string> m_linkSet, m_titleSet, m_idSet, m_keylessTitleSet;
+  std::unordered_set<std::u16string> m_linkSet, m_titleSet, m_idSet, m_keylessTitleSet, m_keylessContentSet;
   bool m_bKeysLoaded = false;
   std::string m_buffer;
   bool m_bHasBuffer = false;

@@ -87,6 +87,43 @@ CString HtmlEscape(const CString& text) {
   return out;
 }
 
+// True when the element holds markup or text other than blanks.
+bool HasContent(const TiXmlElement* e) {
+  for (const TiXmlNode* c = e->FirstChild(); c; c = c->NextSibling()) {
+    if (c->ToElement()) return true;
+    if (c->ToText() && std::string(c->Value()).find_first_not_of(" \t\r\n") != std::string::npos) return true;
+  }
+  return false;
+}
+
+// An Atom summary or content that declares itself plain text: its "<" is a
+// character of the text, never the start of markup.
+bool IsPlainTextConstruct(const TiXmlElement* e) {
+  if (!CEXML::NameIs(e, "summary") && !CEXML::NameIs(e, "content")) return false;
+  const char* type = e->Attribute("type");
+  if (!type || (strcasecmp(type, "text") != 0 && strcasecmp(type, "text/plain") != 0)) return false;
+  return e->FirstChildElement() == nullptr;
+}
+
+// A title is one line of plain text: every run of white space in it
+// (line breaks and indents of the feed's layout) is one blank.
+void FoldWhiteSpace(CString& text) {
+  std::u16string& t = text.str();
+  std::u16string out;
+  out.reserve(t.size());
+  bool blank = false;
+  for (char16_t c : t) {
+    if (c == u' ' || c == u'\t' || c == u'\n' || c == u'\r') {
+      blank = true;
+      continue;
+    }
+    if (blank && !out.empty()) out += u' ';
+    blank = false;
+    out += c;
+  }
+  t.swap(out);
+}
+
 // A "|" would shift the fields of an image job.
 CString JobField(const CString& text) {
   CString out(text);
@@ -371,8 +408,8 @@ CString CRssXML::NewImageName(const CString& extension) {
   return local.Mid(local.ReverseFind(u'\\') + 1);
 }
 
-bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringList& itemImages,
-                             std::unordered_map<std::u16string, std::u16string>& itemRefs) {
+bool CRssXML::LocaliseImages(const TiXmlElement* element, CString& content, const CString& pageName,
+                             CStringList& itemImages, std::unordered_map<std::u16string, std::u16string>& itemRefs) {
   const std::u16string& text = content.str();
   const std::u16string lower = AsciiLower(content).str();
   CImageScanner scanner(text, lower);
@@ -391,6 +428,9 @@ bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringL
     if (ref.empty()) continue;
     // A reference that already is a local name of this parse stays.
     if (m_localNames.count(ref)) continue;
+    // An image written into the content itself shows as it is; there is
+    // nothing to fetch, and a local name would leave it blank.
+    if (ref.size() >= 5 && AsciiLower(CString(ref.substr(0, 5))) == u"data:") continue;
     CString ext(u".img");
     size_t dot = ref.rfind(u'.');
     if (dot != std::u16string::npos) {
@@ -420,6 +460,10 @@ bool CRssXML::LocaliseImages(CString& content, const CString& pageName, CStringL
       // The job names the address to fetch: the value as HTML means it.
       CString address(found.ref);
       ReplaceHTMLEntities(address);
+      // A relative address is fetched from where the content stands: its
+      // xml:base, else the feed's own address.
+      address.Trim(u" \t\r\n");
+      address = ResolveLink(element, address);
       CString lowerRef(address);
       lowerRef.MakeLower();
       if (lowerRef.Find(RSS_AD_DOMAIN) < 0)
@@ -499,9 +543,14 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
   for (TiXmlElement* c = item->FirstChildElement(); c; c = c->NextSiblingElement()) {
     if (Is(c, "link")) {
       GetElementText(c, name, text);
-      key = ResolveLink(c, text);
+      // An address in character data keeps its line breaks; an empty link
+      // (an Atom link element after the RSS one) takes nothing away.
+      text.Trim(u" \t\r\n");
+      if (!text.IsEmpty()) key = ResolveLink(c, text);
       page = NewPageName();
-    } else if (Is(c, "content:encoded") || Is(c, "content")) {
+    } else if ((Is(c, "content:encoded") || Is(c, "content")) && HasContent(c)) {
+      // An empty full-content element (an excerpt-only feed, or Atom
+      // content given by address) leaves the description in place.
       fullContent = true;
     }
   }
@@ -509,6 +558,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
     for (TiXmlElement* c = item->FirstChildElement(); c; c = c->NextSiblingElement()) {
       if (Is(c, "guid")) {
         GetElementText(c, name, text);
+        text.Trim(u" \t\r\n");
         key = text;
         page = NewPageName();
       }
@@ -521,6 +571,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
     if (Is(c, "title")) {
       title = ElementContent(c);
       ReplaceHTMLEntities(title);
+      FoldWhiteSpace(title);
       WriteLog(title);
     } else if (Is(c, "enclosure")) {
     } else if (Is(c, "id")) {
@@ -538,30 +589,51 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
         // An Atom link without rel is the alternate link.
         const char* rel = c->Attribute("rel");
         const char* href = c->Attribute("href");
-        if (href && (!rel || strcasecmp(rel, "alternate") == 0)) key = ResolveLink(c, NodeText(href));
+        if (href && (!rel || strcasecmp(rel, "alternate") == 0)) {
+          CString address = NodeText(href);
+          address.Trim(u" \t\r\n");
+          key = ResolveLink(c, address);
+        }
       }
     } else if (Is(c, "description") || Is(c, "summary") || Is(c, "content:encoded") || Is(c, "content")) {
       bool isFull = Is(c, "content:encoded") || Is(c, "content");
-      if (isFull != fullContent) continue;
+      if (isFull != fullContent || (isFull && !HasContent(c))) continue;
       // Already HTML after the XML parse: decoding it again would turn
       // escaped markup into live markup.
       content = ElementContent(c);
-      if (!LocaliseImages(content, page, itemImages, itemRefs)) return 0;
+      if (IsPlainTextConstruct(c)) content = HtmlEscape(content);
+      if (!LocaliseImages(c, content, page, itemImages, itemRefs)) return 0;
     }
   }
   // A "|" in a key would shift the fields of the item's image jobs.
   key = JobField(key);
+  // Keys are compared as the store holds them: a longer one would never be
+  // found again and would be stored anew at every refresh.
+  if (key.GetLength() > ITEM_MAX_KEY_CHARS) key = key.Left(ITEM_MAX_KEY_CHARS);
+  if (id.GetLength() > ITEM_MAX_KEY_CHARS) id = id.Left(ITEM_MAX_KEY_CHARS);
   bool known;
   CString keylessTag;
   if (key.IsEmpty()) {
     // Items without a link are told apart by id, else by title.
-    keylessTag = id.IsEmpty() ? u"title:" + title : u"id:" + id;
-    known = m_keylessAdded.count(keylessTag.str()) ||
-            (id.IsEmpty() ? store->IsKnownKeylessItem(title) : store->IsKnownItem(u"", u"", id));
+    // Items with neither (a description alone, as older feeds write them)
+    // are told apart by their content, whatever local names its images got.
+    if (!id.IsEmpty()) {
+      keylessTag = u"id:" + id;
+      known = m_keylessAdded.count(keylessTag.str()) || store->IsKnownItem(u"", u"", id);
+    } else if (!title.IsEmpty()) {
+      keylessTag = u"title:" + title;
+      known = m_keylessAdded.count(keylessTag.str()) || store->IsKnownKeylessItem(title);
+    } else {
+      CString body = WithoutImageReferences(content);
+      keylessTag = u"content:" + body;
+      known = m_keylessAdded.count(keylessTag.str()) || store->IsKnownKeylessContent(body);
+    }
   } else {
     // A link already stored is the same item under whatever title; with an
     // id the id decides.
-    known = m_linksAdded.Find(key) != nullptr ||
+    // An id already stored by this parse is the same entry again (a feed
+    // that lists an entry twice under two addresses).
+    known = m_linksAdded.Find(key) != nullptr || (!id.IsEmpty() && m_keylessAdded.count(u"id:" + id.str())) ||
             (id.IsEmpty() ? store->IsKnownItem(key, u"", u"") : store->IsKnownItem(key, title, id));
   }
   if (known) {
@@ -576,11 +648,14 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
       // A new id under a stored link: a record of its own.
       CString suffix;
       suffix.Format(u"-%d", int(GetTickCount()));
+      if (key.GetLength() + suffix.GetLength() > ITEM_MAX_KEY_CHARS)
+        key = key.Left(ITEM_MAX_KEY_CHARS - suffix.GetLength());
       key += suffix;
     }
     store->AddPendingItem(title, key, id, date, readFlag, 0, content, page);
     if (key.IsEmpty()) m_keylessAdded.insert(keylessTag.str());
     else m_linksAdded.AddTail(key);
+    if (!id.IsEmpty()) m_keylessAdded.insert(u"id:" + id.str());
     // The jobs name the item by its final key.
     for (POSITION pos = itemImages.GetHeadPosition(); pos;) m_imageJobs.AddTail(key + u"|" + itemImages.GetNext(pos));
     for (auto& r : itemRefs) m_refToLocal.insert(r);
@@ -627,7 +702,13 @@ int CRssXML::SaveItems() {
     if (Cancelled()) break;
     if (ParseItem(e, &store)) ++examined;
   }
-  if (!store.Commit()) m_imageJobs.RemoveAll();
+  if (!store.Commit()) {
+    // Nothing of this parse was stored (a full disk, a store that cannot be
+    // written): that is no successful parse, and the channel's error item
+    // stays.
+    m_imageJobs.RemoveAll();
+    return 0;
+  }
   store.Open(bin, 1, 1);
   store.TrimItems(0);
   store.DeleteItem(ERROR_ITEM_LINK);
@@ -682,8 +763,10 @@ int CRssXML::GetTitle(CString& out) {
   TiXmlElement* parent = Is(top, "feed") ? top : top->FirstChildElement("channel");
   TiXmlElement* title = parent ? parent->FirstChildElement("title") : nullptr;
   if (!title) return 0;
-  CString name;
-  GetElementText(title, name, out);
+  // All of the title: text split by a comment or by character data
+  // sections, or markup written as child elements.
+  out = ElementContent(title);
+  FoldWhiteSpace(out);
   return 1;
 }
 
@@ -698,6 +781,8 @@ int CRssXML::GetLink(CString& out) {
       const char* href = l->Attribute("href");
       if (href && (!rel || strcasecmp(rel, "alternate") == 0)) {
         out = NodeText(href);
+        out.Trim(u" \t\r\n");
+        out = ResolveLink(l, out);
         return 1;
       }
     }
@@ -708,6 +793,8 @@ int CRssXML::GetLink(CString& out) {
   if (!link) return 0;
   CString name;
   GetElementText(link, name, out);
+  out.Trim(u" \t\r\n");
+  out = ResolveLink(link, out);
   return 1;
 }
 

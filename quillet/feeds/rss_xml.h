@@ -50,7 +50,8 @@ class CRssXML : public CEXML {
   int GetLink(CString& out);
   int GetImageUrl(CString& out);
   CString& GetBinPath(CString& out);
-  // Parses every item into the store; 0 when the document holds no feed.
+  // Parses every item into the store; 0 when the document holds no feed or
+  // its items could not be written (the error item then stays).
   int SaveItems();
   int ParseItem(TiXmlElement* item, CItemStore* store);
   int CountItems(int& itemCount, int& readCount);
@@ -80,8 +81,9 @@ class CRssXML : public CEXML {
   // Rewrites the image references of content to local names in one pass;
   // false when cancelled. Entries are "page|reference|local" until the key
   // is final; itemRefs maps the item's new references to their local names.
-  bool LocaliseImages(CString& content, const CString& pageName, CStringList& itemImages,
-                      std::unordered_map<std::u16string, std::u16string>& itemRefs);
+  // Relative image addresses resolve as the element's links do.
+  bool LocaliseImages(const TiXmlElement* element, CString& content, const CString& pageName,
+                      CStringList& itemImages, std::unordered_map<std::u16string, std::u16string>& itemRefs);
   // The element's text; markup written as child elements is kept as markup.
   CString ElementContent(const TiXmlElement* element) const;
   // A link resolved against the xml:base of its element and its ancestors
@@ -91,7 +93,8 @@ class CRssXML : public CEXML {
   // References given a local name by items stored in the current parse.
   std::unordered_map<std::u16string, std::u16string> m_refToLocal;
   std::unordered_set<std::u16string> m_localNames;  // local image names given by the current parse
-  std::unordered_set<std::u16string> m_keylessAdded;  // "id:"/"title:" of keyless items of this parse
+  // "id:" of every item and "title:"/"content:" of keyless items stored by this parse
+  std::unordered_set<std::u16string> m_keylessAdded;
   CString m_strFeedUrl;
   int m_nVersion;
   RssElementCallback m_pElement;

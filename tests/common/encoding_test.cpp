@@ -58,6 +58,10 @@ TEST(PlainText, TagsEscapesAndReferences) {
   s = u"\\uzzzz";
   HtmlToPlainText(s);
   EXPECT_EQ(s, u"\\uzzzz");
+  // An escape of code 0 would end the text for every reader: it stays.
+  s = u"a\\u0000b\\u00";
+  HtmlToPlainText(s);
+  EXPECT_EQ(s, u"a\\u0000b\\u00");
 }
 
 TEST(FormEncoding, LettersDigitsSpacesAndBytes) {

@@ -155,6 +155,17 @@ TEST_F(ExmlTest, Utf16FilesReadThroughUtf8) {
   ASSERT_TRUE(LoadText(mislabelled, "<?xml version=\"1.0\" encoding=\"utf-16\"?><a>\xC3\xA9&#1078;</a>"));
   EXPECT_EQ(mislabelled.GetEncodingMode(), EXML_MODE_UTF8);
   EXPECT_EQ(RootText(mislabelled), CString(u"\u00e9\u0436"));
+  // Without a mark, blank lines before the first "<" in either byte order.
+  for (bool little : {true, false}) {
+    std::string bytes;
+    for (char c : std::string("\r\n  <a>x\xE9</a>")) {
+      char u = c == '\xE9' ? char(0xE9) : c;
+      bytes += little ? std::string{u, '\0'} : std::string{'\0', u};
+    }
+    CRecordingXML doc;
+    ASSERT_TRUE(LoadText(doc, bytes)) << little;
+    EXPECT_EQ(RootText(doc), CString(u"x\u00e9"));
+  }
 }
 
 TEST_F(ExmlTest, CharactersBeyondBmpSurviveLoadAndSave) {

@@ -70,6 +70,22 @@ TEST_F(FeedDateTest, Rfc822Forms) {
   EXPECT_EQ(ParseTimeZone("-0930"), -34200);
   EXPECT_EQ(ParseTimeZone("PDT"), -7 * 3600);
   EXPECT_EQ(ParseTimeZone("+99999999999999999999"), (9999 - 40 * 99) * 60);
+  // Forms real feeds write: the zone's hours and minutes apart or hours
+  // alone, and a time without seconds.
+  EXPECT_EQ(ParseTimeZone("+05:30"), 19800);
+  EXPECT_EQ(ParseTimeZone("-03:00"), -3 * 3600);
+  EXPECT_EQ(ParseTimeZone("+01"), 3600);
+  EXPECT_EQ(ParseRfc822Date("Wed, 01 Jun 2005 12:00:00 +05:30"), noon - 19800);
+  EXPECT_EQ(ParseRfc822Date("Wed, 01 Jun 2005 12:00 GMT"), noon);
+  EXPECT_EQ(ParseRfc822Date("Wed, 1 Jun 05 12:00 -0200"), noon + 7200);
+  EXPECT_EQ(ParseRfc822Date("Wed, 01 Jun 2005 12 GMT"), 0);
+  // A military letter is a zone only when it stands alone; longer names
+  // that start with one are unknown, and unknown zones count as UTC.
+  EXPECT_EQ(ParseTimeZone("M"), -12 * 3600);
+  EXPECT_EQ(ParseTimeZone("N)"), 3600);
+  for (const char* zone : {"MSK", "MEZ", "NZST", "AEST", "YEKT", "Moscow"}) EXPECT_EQ(ParseTimeZone(zone), 0) << zone;
+  EXPECT_EQ(ParseRfc822Date("Wed, 01 Jun 2005 12:00:00 MSK"), noon);
+  EXPECT_EQ(ParseTimeZone("UTC"), 0);
 }
 
 // The examples as stored texts, once in UTC and once two hours east.

@@ -67,10 +67,11 @@ TEST_F(FeedTextTest, ReferencesAndEightBitTextInEveryEncoding) {
   const std::string item =
       "<item><title>Don&#8217;t caf\xE9 &#x20AC;&#146;</title><link>http://e/1</link>"
       "<description>a&#160;b \x93q\x94 end</description></item>";
-  // Declared windows-1252, declared ISO-8859-1 (read as its Windows
-  // superset, as browsers do), and no declaration at all.
+  // Declared windows-1252, declared ISO-8859-1 or US-ASCII (read as the
+  // Windows superset, as browsers do), and no declaration at all.
   for (const std::string& decl : {std::string("<?xml version=\"1.0\" encoding=\"windows-1252\"?>"),
                                   std::string("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"),
+                                  std::string("<?xml version=\"1.0\" encoding=\"US-ASCII\"?>"),
                                   std::string("<?xml version=\"1.0\"?>"), std::string()}) {
     std::vector<CItemRecord> r = ParseFresh(Rss(decl, item));
     ASSERT_EQ(r.size(), 1u) << decl;
@@ -101,6 +102,41 @@ TEST_F(FeedTextTest, ReferencesAndEightBitTextInEveryEncoding) {
   EXPECT_EQ(r[0].link, CString(u"http://e/q?a=1&b=2"));
   // Markup written as child elements comes back as HTML, its text escaped.
   EXPECT_EQ(r[0].content, CString(u"x\u00a0y R&amp;D <a href=\"http://e/?a=1&amp;b=2&amp;c=3\">l</a> &amp;bogus;"));
+
+  // Feeds as servers send them: blank lines before the declaration, a
+  // document type with an internal subset, a declaration that says UTF-8
+  // over 8-bit bytes (with and without a byte-order mark), and a charset in
+  // single quotes before a double-quoted attribute. Each is read whole.
+  const std::string plain = "<item><title>Caf\xC3\xA9 &nbsp;x</title><link>http://e/1</link>"
+                            "<description>d&#233; tail</description></item>";
+  for (const std::string& head :
+       {std::string("\n\n  <?xml version=\"1.0\" encoding=\"utf-8\"?>"), std::string("\xEF\xBB\xBF\r\n"),
+        std::string("<?xml version=\"1.0\"?>\n<!DOCTYPE rss [\n<!ENTITY nbsp \"&#160;\"> <!-- ']' -->\n]>\n")}) {
+    r = ParseFresh(Rss(head, plain));
+    ASSERT_EQ(r.size(), 1u) << head;
+    EXPECT_EQ(r[0].title, CString(u"Caf\u00e9 \u00a0x")) << head;
+    EXPECT_EQ(r[0].content, CString(u"d\u00e9 tail")) << head;
+  }
+  const std::string latin = "<item><title>Caf\xE9 au lait\xC0\xAF</title><link>http://e/1</link>"
+                            "<description>cr\xE8me br\xFBl\xE9" "e &amp; more</description></item>";
+  for (const std::string& head : {std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"),
+                                  std::string("\xEF\xBB\xBF<?xml version=\"1.0\"?>")}) {
+    r = ParseFresh(Rss(head, latin));
+    ASSERT_EQ(r.size(), 1u) << head;
+    EXPECT_EQ(r[0].title, CString(u"Caf\ufffd au lait\ufffd")) << head;
+    EXPECT_EQ(r[0].content, CString(u"cr\ufffdme br\ufffdl\ufffde & more")) << head;
+  }
+  // Undeclared UTF-8 with one stray 8-bit byte stays UTF-8: only that byte
+  // is lost, not every other character of the feed.
+  r = ParseFresh(Rss("", "<item><title>Caf\xC3\xA9 \xD0\x9C\xD0\xB8\xD1\x80</title><link>http://e/1</link>"
+                         "<description>na\xEFve \xE2\x80\x94 x</description></item>"));
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].title, CString(u"Caf\u00e9 \u041c\u0438\u0440"));
+  EXPECT_EQ(r[0].content, CString(u"na\ufffdve \u2014 x"));
+  r = ParseFresh(Rss("<?xml version='1.0' encoding='windows-1251' standalone=\"yes\"?>",
+                     "<item><title>\xCF\xF0\xE8\xE2\xE5\xF2</title><link>http://e/1</link></item>"));
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].title, CString(u"\u041f\u0440\u0438\u0432\u0435\u0442"));
 }
 
 // Content is HTML after the XML parse and is not decoded again; markup
@@ -132,12 +168,39 @@ TEST_F(FeedTextTest, EscapedMarkupAndXhtmlContent) {
       "<entry><title>Two</title><link href=\"http://a/2\"/><id>tag:2</id>"
       "<summary type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">S <i>i</i></div></summary></entry>"
       "<entry><title>Three</title><link href=\"http://a/3\"/><id>tag:3</id>"
-      "<content type=\"html\">&lt;p&gt;&amp;lt;b&amp;gt; stays text&lt;/p&gt;</content></entry></feed>");
-  ASSERT_EQ(r.size(), 3u);
+      "<content type=\"html\">&lt;p&gt;&amp;lt;b&amp;gt; stays text&lt;/p&gt;</content></entry>"
+      "<entry><title>Four</title><link href=\"http://a/4\"/><id>tag:4</id>"
+      "<summary type=\"text\">if a &lt; b &amp;&amp; &lt;script&gt;x&lt;/script&gt;</summary></entry></feed>");
+  ASSERT_EQ(r.size(), 4u);
+  // Plain text stays text when shown as HTML.
+  EXPECT_EQ(r[3].content, CString(u"if a &lt; b &amp;&amp; &lt;script&gt;x&lt;/script&gt;"));
   EXPECT_EQ(r[0].title, CString(u"One <b>bold</b>"));
   EXPECT_EQ(r[0].content, CString(u"<p>One <em>two</em></p><img src=\"Ch007-1117584000-005.png\" />"));
   EXPECT_EQ(r[1].content, CString(u"S <i>i</i>"));
   EXPECT_EQ(r[2].content, CString(u"<p>&lt;b&gt; stays text</p>"));
+
+  // Line breaks and indents of escaped or child-element markup survive (a
+  // code listing keeps its lines); titles are one line.
+  r = ParseFresh(Rss("", "<item><title>\n  Two\n\tlines  </title><link>http://e/pre</link><description>"
+                         "&lt;pre&gt;int main() {\r\n    return 0;\n}&lt;/pre&gt;\n  x</description></item>"
+                         "<item><title>Child</title><link>http://e/pre2</link><description><p>y</p>\n"
+                         "<pre>a\n  b</pre>  x\n</description></item>"));
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].title, CString(u"Two lines"));
+  EXPECT_EQ(r[0].content, CString(u"<pre>int main() {\n    return 0;\n}</pre>\n  x"));
+  EXPECT_EQ(r[1].content, CString(u"<p>y</p><pre>a\n  b</pre>  x"));
+
+  // An empty full-content element (an excerpt-only feed; Atom content given
+  // by address) leaves the description or summary as the item's content.
+  r = ParseFresh(Rss("", "<item><title>Ex</title><link>http://e/x</link><description>&lt;p&gt;Excerpt&lt;/p&gt;"
+                         "</description><content:encoded><![CDATA[ ]]></content:encoded></item>"));
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].content, CString(u"<p>Excerpt</p>"));
+  r = ParseFresh("<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title><entry><title>S</title>"
+                 "<link href=\"http://a/s\"/><id>tag:s</id><summary type=\"html\">&lt;i&gt;Sum&lt;/i&gt;</summary>"
+                 "<content type=\"text/html\" src=\"http://a/s.html\"/></entry></feed>");
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].content, CString(u"<i>Sum</i>"));
 
   // The channel's plain-text values are escaped on its information page.
   CRssXML doc(nullptr, nullptr, nullptr, 1);
@@ -203,6 +266,24 @@ TEST_F(FeedTextTest, KeylessItemsAreEachStored) {
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[0].id, CString(u"tag:1"));
   EXPECT_EQ(r[1].id, CString(u"tag:2"));
+
+  // Items of a description alone, as older feeds write them, are told apart
+  // by their content, also where their images get new local names at every
+  // refresh.
+  const std::string notes = Rss("",
+                                "<item><description>Note one</description></item>"
+                                "<item><description>Note &lt;img src=\"p.png\"&gt; two</description></item>"
+                                "<item><description>Note one</description></item>");
+  r = ParseFresh(notes);
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].content, CString(u"Note one"));
+  EXPECT_NE(r[1].content.Find(u"Ch007-"), -1);
+  std::string newer = notes;
+  newer.insert(newer.find("<item>"), "<item><description>Note three</description></item>");
+  for (int refresh = 0; refresh < 3; ++refresh) ASSERT_EQ(Parse(newer), 1);
+  r = Records();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[2].content, CString(u"Note three"));
 }
 
 // Relative links resolve against xml:base and then the feed's address, so
@@ -279,6 +360,32 @@ TEST_F(FeedTextTest, RepeatedLinkIsStoredOnce) {
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[1].link, CString(u"http://a/x-5000"));
   EXPECT_EQ(r[1].id, CString(u"tag:2"));
+
+  // Keys as feeds write them: a link in character data with its line
+  // breaks, an empty link element after the real one, and a link and an id
+  // longer than a record holds. Each is one item, refresh after refresh.
+  const std::string longLink = "http://e/" + std::string(40000, 'a');
+  const std::string odd = Rss(
+      "", "<item><title>C</title><link><![CDATA[\n  /c?x=1\n]]></link></item>"
+          "<item><title>E</title><link>http://e/e</link><link rel=\"self\" href=\"http://e/self\"/></item>"
+          "<item><title>L</title><link>" + longLink + "</link></item>"
+          "<item><title>I</title><link>http://e/i</link><id>" + std::string(40000, 'i') + "</id></item>");
+  ParseFresh(odd, u"http://e/feed");
+  for (int refresh = 0; refresh < 3; ++refresh) ASSERT_EQ(Parse(odd, u"http://e/feed"), 1);
+  r = Records();
+  ASSERT_EQ(r.size(), 4u);
+  EXPECT_EQ(r[0].link, CString(u"http://e/c?x=1"));
+  EXPECT_EQ(r[1].link, CString(u"http://e/e"));
+  EXPECT_EQ(r[2].link.GetLength(), ITEM_MAX_KEY_CHARS);
+  EXPECT_EQ(r[3].link, CString(u"http://e/i"));
+  EXPECT_EQ(r[3].id.GetLength(), ITEM_MAX_KEY_CHARS);
+
+  // One entry listed twice under two addresses is stored once.
+  r = ParseFresh("<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title>"
+                 "<entry><title>E</title><link href=\"http://a/e?utm=1\"/><id>tag:e</id></entry>"
+                 "<entry><title>E</title><link href=\"http://a/e?utm=2\"/><id>tag:e</id></entry></feed>");
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].link, CString(u"http://a/e?utm=1"));
 }
 
 // After every refresh the store holds at most the kept number of items
@@ -385,6 +492,31 @@ TEST_F(FeedTextTest, ImageReferencesAreRewrittenExactly) {
   EXPECT_EQ(ToList(second.m_imageJobs),
             (std::vector<std::string>{"http://e/2|Ch007-1117584000-023.htm|shared.png|Ch007-1117584000-024.png",
                                       "http://e/2|Ch007-1117584000-023.htm|i.png?a=1&b=2|Ch007-1117584000-025.png"}));
+
+  // Relative addresses are fetched from where the content stands (its
+  // xml:base, else the feed's address); an image written into the content
+  // as data stays as it is and is fetched from nowhere.
+  SetItemNameCounter(40);
+  std::filesystem::remove(Host(kStore));
+  CRssXML third(nullptr, nullptr, nullptr, 1);
+  ASSERT_EQ(Parse("<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title><entry><title>R</title>"
+                  "<link href=\"/r\"/><id>tag:r</id><content type=\"html\">&lt;img src=\"/img/a.jpg\"&gt;"
+                  "&lt;img src=\"data:image/gif;base64,R0lGODlhAQABAAAAACw=\"&gt;&lt;img src=\"../b.png\"&gt;"
+                  "</content></entry><entry xml:base=\"http://cdn.e/x/\"><title>S</title><link href=\"s\"/><id>tag:s</id>"
+                  "<summary type=\"html\">&lt;img src='c.gif'&gt;</summary></entry></feed>",
+                  u"http://blog.e/feeds/atom.xml", &third),
+            1);
+  r = Records();
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].link, CString(u"http://blog.e/r"));
+  EXPECT_EQ(r[0].content, CString(u"<img src=\"Ch007-1117584000-042.jpg\">"
+                                  u"<img src=\"data:image/gif;base64,R0lGODlhAQABAAAAACw=\">"
+                                  u"<img src=\"Ch007-1117584000-043.png\">"));
+  EXPECT_EQ(ToList(third.m_imageJobs),
+            (std::vector<std::string>{
+                "http://blog.e/r|Ch007-1117584000-041.htm|http://blog.e/img/a.jpg|Ch007-1117584000-042.jpg",
+                "http://blog.e/r|Ch007-1117584000-041.htm|http://blog.e/b.png|Ch007-1117584000-043.png",
+                "http://cdn.e/x/s|Ch007-1117584000-044.htm|http://cdn.e/x/c.gif|Ch007-1117584000-045.gif"}));
 }
 
 }  // namespace

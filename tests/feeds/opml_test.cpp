@@ -227,6 +227,23 @@ TEST_F(OpmlTest, HostileAttributeValuesAreReportedAsTheyStand) {
   EXPECT_EQ(list.AddChannel(u"", u"Next", u"http://next"), 0);
   EXPECT_NE(Saved().find("nextID=\"1\""), std::string::npos);
   EXPECT_NE(Saved().find(longTitle), std::string::npos);
+
+  // Control characters and carriage returns that a feed's title brought in
+  // are saved as references and read back as themselves: the channel is
+  // still found by its address after the list is loaded again.
+  const char16_t* odd[] = {u"a\x01b\x1b", u"cr\rlf\r\nend", u"\x08"};
+  for (const char16_t* text : odd) {
+    CString url = CString(u"http://odd/") + text;
+    EXPECT_GT(list.AddChannel(u"Odd", text, url), 0);
+  }
+  COpmlXML again(nullptr, nullptr, 1);
+  ASSERT_EQ(again.LoadAndWalk(kList), 1);
+  for (const char16_t* text : odd) {
+    CString url = CString(u"http://odd/") + text;
+    CString value;
+    EXPECT_EQ(again.GetChannelAttribute(url, u"text", value), 1) << CStringA(url).str();
+    EXPECT_EQ(value, CString(text));
+  }
 }
 
 // The refresh thread writes counts while the user-interface thread adds

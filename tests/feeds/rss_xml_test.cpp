@@ -3,7 +3,9 @@
 // local names, read states, trimming, the error item, and broken feeds
 // that leave the store as it was.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -210,6 +212,24 @@ TEST_F(RssTest, AtomEntries) {
   EXPECT_EQ(doc.GetLink(text), 1);
   EXPECT_EQ(text, CString(u"http://a/"));
   EXPECT_EQ(doc.GetImageUrl(text), 0);
+
+  // The channel's title whole, whatever pieces it is written in, and its
+  // link as an address that opens.
+  for (const char* feed :
+       {"<rss version=\"2.0\"><channel><title>News <!-- x -->of <![CDATA[the]]> day</title>"
+        "<link>\n /home \n</link></channel></rss>",
+        "<feed xmlns=\"http://www.w3.org/2005/Atom\" xml:base=\"http://b/x/\"><title>News of<![CDATA[ the ]]>day</title>"
+        "<link rel=\"self\" href=\"feed\"/><link href=\"../home\"/></feed>"}) {
+    CRssXML channel(nullptr, nullptr, nullptr, 1);
+    channel.SetFeedUrl(u"http://b/x/feed");
+    WriteDeviceFile(kFeed, feed);
+    ASSERT_EQ(channel.Load(kFeed), 1);
+    EXPECT_EQ(channel.GetTitle(text), 1);
+    EXPECT_EQ(text.Left(7), CString(u"News of")) << feed;
+    EXPECT_EQ(text.Right(7), CString(u"the day")) << feed;
+    EXPECT_EQ(channel.GetLink(text), 1);
+    EXPECT_EQ(text, CString(u"http://b/home")) << feed;
+  }
 }
 
 // The service marks items read through their category; an entry that has no
@@ -340,6 +360,27 @@ TEST_F(RssTest, ErrorItemAndBrokenFeeds) {
     int result = Parse(bad, bytes);
     EXPECT_NE(result, 1) << bytes;
     EXPECT_EQ(ReadDeviceFile(kStore), withError) << bytes;
+  }
+  // A parse whose items cannot be written (a full disk) is no success: it
+  // reports failure, and the error item and every record stay.
+  {
+    CRssXML full(nullptr, nullptr, nullptr, 1);
+    WriteDeviceFile(kFeed, "<rss version=\"2.0\"><channel><title>t</title><item><title>New</title>"
+                           "<link>http://example.com/new</link><description>&lt;img src=\"http://e/i.png\"&gt;" +
+                           std::string(100000, 'x') +
+                           "</description></item></channel></rss>");
+    ASSERT_EQ(full.Load(kFeed), 1);
+    struct rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit low = old;
+    low.rlim_cur = withError.size() + 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+    int result = full.SaveItems();
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(full.m_imageJobs.IsEmpty());
+    EXPECT_EQ(ReadDeviceFile(kStore), withError);
   }
   // The next good parse removes the error item.
   CRssXML fixed(nullptr, nullptr, nullptr, 1);
