@@ -197,12 +197,16 @@ struct MEASUREITEMSTRUCT {
 typedef MEASUREITEMSTRUCT* LPMEASUREITEMSTRUCT;
 
 // WM_NOTIFY.
+// NMHDR is declared here and by the shell's header, whichever comes first.
+#ifndef QK_NMHDR_DECLARED
+#define QK_NMHDR_DECLARED
 struct NMHDR {
   HWND hwndFrom;
   UINT_PTR idFrom;
   UINT code;
 };
 typedef NMHDR* LPNMHDR;
+#endif
 
 #define NM_FIRST 0u
 #define NM_OUTOFMEMORY (NM_FIRST - 1)

@@ -563,8 +563,7 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
     bool keyDown = msg->message == WM_KEYDOWN;
     switch (msg->wParam) {
       case VK_TAB:
-        // Tab leaves even a control that wants every other key.
-        if (code & DLGC_WANTTAB) break;
+        if (code & (DLGC_WANTTAB | DLGC_WANTALLKEYS)) break;
         if (keyDown) {
           HWND next = GetNextDlgTabItem(dialog, control, (GetKeyState(VK_SHIFT) & 0x8000) ? TRUE : FALSE);
           if (next) FocusControl(next, msg);
@@ -600,7 +599,9 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
         }
         return TRUE;
       case VK_ESCAPE:
-        // Escape cancels the dialog from any control.
+        // A control that wants every key keeps Escape (a combo box closing
+        // its list); a multi-line edit lets it go.
+        if (code & DLGC_WANTALLKEYS) break;
         if (keyDown) PressButton(dialog, IDCANCEL);
         return TRUE;
       default:

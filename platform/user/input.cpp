@@ -77,15 +77,8 @@ SHORT GetKeyState(int vk) {
 SHORT GetAsyncKeyState(int vk) { return GetKeyState(vk); }
 
 HWND WindowFromPoint(POINT point) {
-  HWND foreground = GetForegroundWindow();
-  std::vector<HWND> tops = qk::user::LocalTopLevelWindows();
-  // The foreground window first, then the newest windows above the older.
-  std::reverse(tops.begin(), tops.end());
-  if (foreground && qk::user::IsLocalHandle(foreground)) {
-    tops.erase(std::remove(tops.begin(), tops.end(), foreground), tops.end());
-    tops.insert(tops.begin(), foreground);
-  }
-  for (HWND top : tops) {
+  // The windows from the top of the screen down (topmost ones first).
+  for (HWND top : qk::user::ZOrderedTopLevels()) {
     RECT r;
     if (IsWindowVisible(top) && GetWindowRect(top, &r) && Inside(r, point)) return Deepest(top, point);
   }

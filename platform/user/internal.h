@@ -93,6 +93,9 @@ struct Window {
 // Makes the activation routine's choice of the next active window when
 // window stops being eligible (hidden, disabled or destroyed).
 void ActivateNextIfActive(HWND window);
+// This program's top-level windows from the top of the screen down: the
+// topmost ones first, then the others, the most recently raised first.
+std::vector<HWND> ZOrderedTopLevels();
 // The top-level window that holds window (itself when top-level).
 HWND TopLevelOf(HWND window);
 // True when the window and every parent up to its top-level are enabled.

@@ -59,8 +59,19 @@ typedef CREATESTRUCTW* LPCREATESTRUCTW;
 typedef CREATESTRUCTW CREATESTRUCT;
 typedef CREATESTRUCTW* LPCREATESTRUCT;
 
-// WM_NOTIFY's header, WM_DRAWITEM's and WM_MEASUREITEM's structures are
-// declared with the controls (controls/commctrl.h).
+// WM_DRAWITEM's and WM_MEASUREITEM's structures are declared with the
+// controls (controls/commctrl.h). WM_NOTIFY's header is needed by the shell
+// and the HTML viewer too: it is declared here and there, whichever comes
+// first.
+#ifndef QK_NMHDR_DECLARED
+#define QK_NMHDR_DECLARED
+struct NMHDR {
+  HWND hwndFrom;
+  UINT_PTR idFrom;
+  UINT code;
+};
+typedef NMHDR* LPNMHDR;
+#endif
 
 struct MSG {
   HWND hwnd;

@@ -307,6 +307,18 @@ ThreadEnd::~ThreadEnd() {
 }
 }  // namespace
 
+std::vector<HWND> ZOrderedTopLevels() {
+  std::lock_guard<std::mutex> lock(g_lock);
+  std::vector<HWND> topmost, rest;
+  for (HWND h : g_zorder) {
+    auto it = g_windows.find(LocalIndex(h));
+    if (it == g_windows.end() || it->second->destroying) continue;
+    (it->second->exStyle & WS_EX_TOPMOST ? topmost : rest).push_back(h);
+  }
+  topmost.insert(topmost.end(), rest.begin(), rest.end());
+  return topmost;
+}
+
 HWND TopLevelOf(HWND hwnd) {
   HWND top = nullptr;
   for (auto w = Find(hwnd); w; w = w->parent ? Find(w->parent) : nullptr) {
@@ -592,7 +604,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
     w->hwnd = reinterpret_cast<HWND>((static_cast<uintptr_t>(::getpid()) << 32) | index);
     g_windows[index] = w;
     if (parentWindow && (style & WS_CHILD)) parentWindow->children.push_back(w->hwnd);
-    if (IsTopLevel(*w)) g_zorder.push_back(w->hwnd);
+    if (IsTopLevel(*w)) g_zorder.insert(g_zorder.begin(), w->hwnd);  // a new window is on top
   }
   HWND hwnd = w->hwnd;
   if (IsTopLevel(*w)) BusWindowsChanged();
@@ -1000,10 +1012,10 @@ BOOL IsWindowEnabled(HWND hwnd) {
   return w && !(w->style & WS_DISABLED);
 }
 
-BOOL SetWindowPos(HWND hwnd, HWND, int x, int y, int width, int height, UINT flags) {
+BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int width, int height, UINT flags) {
   auto w = Find(hwnd);
   if (!w) return FALSE;
-  bool sized = false, moved = false;
+  bool sized = false, moved = false, wasVisible = false;
   RECT r;
   {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -1021,12 +1033,34 @@ BOOL SetWindowPos(HWND hwnd, HWND, int x, int y, int width, int height, UINT fla
       r.bottom = r.top + height;
     }
     w->rect = r;
+    wasVisible = (w->style & WS_VISIBLE) != 0;
     if (flags & SWP_SHOWWINDOW) w->style |= WS_VISIBLE;
     if (flags & SWP_HIDEWINDOW) w->style &= ~static_cast<DWORD>(WS_VISIBLE);
   }
+  if (!(flags & SWP_NOZORDER) && IsTopLevel(*w)) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (after == HWND_TOPMOST) w->exStyle |= WS_EX_TOPMOST;
+    if (after == HWND_NOTOPMOST) w->exStyle &= ~static_cast<DWORD>(WS_EX_TOPMOST);
+    if (after == HWND_BOTTOM) {
+      g_zorder.erase(std::remove(g_zorder.begin(), g_zorder.end(), hwnd), g_zorder.end());
+      g_zorder.push_back(hwnd);
+    } else if (after == HWND_TOP || after == HWND_TOPMOST || after == HWND_NOTOPMOST) {
+      Raise(hwnd);
+    }
+  }
   if (moved) CallProc(hwnd, WM_MOVE, 0, MAKELPARAM(r.left, r.top));
   if (sized) CallProc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r.right - r.left, r.bottom - r.top));
-  if ((moved || sized) && !(flags & SWP_NOREDRAW)) InvalidateRect(hwnd, nullptr, TRUE);
+  bool shown = !wasVisible && (flags & SWP_SHOWWINDOW);
+  if ((moved || sized || shown) && !(flags & SWP_NOREDRAW)) InvalidateRect(hwnd, nullptr, TRUE);
+  // Showing a top-level window activates it unless told not to; hiding the
+  // active one passes the activation on.
+  if (IsTopLevel(*w) && Find(hwnd)) {
+    if ((flags & SWP_SHOWWINDOW) && !(flags & SWP_NOACTIVATE) && !(w->exStyle & WS_EX_NOACTIVATE) &&
+        !(w->style & WS_DISABLED))
+      Activate(hwnd, WA_ACTIVE);
+    else if (flags & SWP_HIDEWINDOW)
+      ActivateNextIfActive(hwnd);
+  }
   return TRUE;
 }
 

@@ -7,6 +7,25 @@
 #define IDR_PNG_REFRESH_PENDING 255
 #define IDR_PNG_REFRESH_PENDING_192 280
 
+// Headline rows: the default picture and the read-state images.
+#define IDR_PNG_NEWS_DEFAULT 250
+#define IDR_PNG_NEWS_DEFAULT_192 272
+#define IDR_PNG_NEWS_UNREAD 252
+#define IDR_PNG_NEWS_UNREAD_192 271
+#define IDR_PNG_NEWS_UNREAD_FULL 251
+#define IDR_PNG_NEWS_UNREAD_FULL_192 269
+#define IDR_PNG_NEWS_READ 326
+#define IDR_PNG_NEWS_READ_192 327
+#define IDR_PNG_NEWS_READ_FULL 324
+#define IDR_PNG_NEWS_READ_FULL_192 325
+
+// The glow behind a pressed button of the image button bar.
+#define IDR_PNG_BUTTON_PRESSED 349
+#define IDR_PNG_BUTTON_PRESSED_192 350
+
+// Dialog templates.
+#define IDD_HTML_VIEW 348
+
 // Registers the program's resources with the resource lookup (module NULL).
 // Safe to call more than once.
 void RegisterQuilletResources();

@@ -177,6 +177,18 @@ TEST_F(WindowTest, HidingOrDisablingMovesActivationAndFocusToTheOwner) {
   EnableWindow(owner, TRUE);
   DestroyWindow(owner);
   EXPECT_FALSE(IsWindow(owned));  // owned windows go with their owner
+
+  // A window shown without the activation is still on top of the screen; a
+  // topmost one above all.
+  HWND shown = CreateWindowExW(WS_EX_NOACTIVATE, u"ScriptWindow", u"N", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100,
+                               nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(GetActiveWindow(), other);
+  EXPECT_EQ(WindowFromPoint(POINT{50, 50}), shown);
+  SetWindowPos(other, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  EXPECT_EQ(WindowFromPoint(POINT{50, 50}), other);
+  SetWindowPos(shown, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  EXPECT_EQ(WindowFromPoint(POINT{50, 50}), other);  // topmost stays above
+  DestroyWindow(shown);
   DestroyWindow(other);
 }
 
@@ -185,9 +197,13 @@ TEST_F(WindowTest, HidingOrDisablingMovesActivationAndFocusToTheOwner) {
 constexpr int kEdit = 10, kRadio1 = 11, kRadio2 = 12, kRadio3 = 13, kWantAll = 14, kGo = 50, kOther = 51;
 std::vector<std::string> g_keysSeen;
 
-// A control that wants every key, as a multi-line edit does.
+// A control that wants every key but Tab, as a multi-line edit does.
 LRESULT WantAllProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_GETDLGCODE) return DLGC_WANTALLKEYS | DLGC_WANTARROWS | DLGC_WANTCHARS;
+  if (msg == WM_GETDLGCODE) {
+    auto* m = reinterpret_cast<const MSG*>(lParam);
+    if (m && m->message == WM_KEYDOWN && m->wParam == VK_TAB) return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    return DLGC_WANTALLKEYS | DLGC_WANTARROWS | DLGC_WANTCHARS;
+  }
   if (msg == WM_KEYDOWN) g_keysSeen.push_back("down " + std::to_string(wParam));
   if (msg == WM_CHAR) g_keysSeen.push_back("char " + std::to_string(wParam));
   return DefWindowProcW(hwnd, msg, wParam, lParam);
@@ -280,12 +296,14 @@ TEST_F(DialogManagerTest, TabGroupsDefaultButtonAndControlsThatKeepTheirKeys) {
   EXPECT_TRUE(g_commands.size() >= 3u);  // the radios' own clicks
   g_commands.clear();
 
-  // A control that wants every key keeps Enter and the arrows (and gets the
-  // character); Tab still leaves it.
+  // A control that wants every key keeps Enter, Escape and the arrows (and
+  // gets the characters); Tab, which it lets go, leaves it.
   SetFocus(GetDlgItem(dlg, kWantAll));
   Key(dlg, VK_RETURN);
   Key(dlg, VK_DOWN);
-  EXPECT_EQ(g_keysSeen, (std::vector<std::string>{"down 13", "char 13", "down 40"}));
+  Key(dlg, VK_ESCAPE);
+  EXPECT_EQ(g_keysSeen,
+            (std::vector<std::string>{"down 13", "char 13", "down 40", "down 27", "char 27"}));
   EXPECT_TRUE(g_commands.empty());
   Key(dlg, VK_TAB);
   EXPECT_EQ(FocusId(), kGo);

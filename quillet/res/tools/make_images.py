@@ -133,12 +133,100 @@ def inside_triangle(p, a, b, c):
     return not (neg and pos)
 
 
+def news_default(u, v):
+    """The default headline picture: a folded newspaper page with a picture
+    block and lines of text."""
+    if not rounded_square(u, v, 0.08, 0.08):
+        return None
+    paper = (0.96, 0.95, 0.90, 1.0)
+    ink = (0.35, 0.38, 0.45, 1.0)
+    # Folded corner at the top right.
+    if u + (1.0 - v) > 1.72:
+        return None
+    if u + (1.0 - v) > 1.64:
+        return (0.78, 0.76, 0.70, 1.0)
+    if not rounded_square(u, v, 0.12, 0.05):
+        return (0.62, 0.62, 0.60, 1.0)
+    # Headline bar.
+    if 0.2 <= u <= 0.7 and 0.2 <= v <= 0.3:
+        return (0.15, 0.18, 0.25, 1.0)
+    # Picture block on the left.
+    if 0.2 <= u <= 0.46 and 0.38 <= v <= 0.62:
+        t = (v - 0.38) / 0.24
+        return (0.25 + 0.2 * t, 0.55 - 0.1 * t, 0.85 - 0.3 * t, 1.0)
+    # Text lines.
+    for top in (0.38, 0.48, 0.58, 0.70, 0.80):
+        right = 0.8
+        left = 0.52 if top < 0.65 else 0.2
+        if left <= u <= right and top <= v <= top + 0.045:
+            return ink
+    return paper
+
+
+def dot(colour, hollow):
+    def shade(u, v):
+        d = math.hypot(u - 0.5, v - 0.5)
+        if d > 0.46:
+            return None
+        if hollow:
+            if d >= 0.30:
+                return colour
+            return (0.0, 0.0, 0.0, 0.25)
+        # A little highlight at the upper left.
+        h = max(0.0, 1.0 - math.hypot(u - 0.38, v - 0.36) / 0.22)
+        r, g, b, a = colour
+        return (r + (1 - r) * h * 0.6, g + (1 - g) * h * 0.6, b + (1 - b) * h * 0.6, a)
+    return shade
+
+
+def page(colour, filled):
+    """A small page with a folded corner and two text lines: the full text
+    is stored."""
+    def shade(u, v):
+        if u < 0.16 or u > 0.84 or v < 0.06 or v > 0.94:
+            return None
+        if u + (1.0 - v) > 1.58:
+            return None
+        edge = u < 0.26 or u > 0.74 or v < 0.16 or v > 0.84 or u + (1.0 - v) > 1.46
+        if edge:
+            return colour
+        if 0.34 <= u <= 0.66 and (0.38 <= v <= 0.46 or 0.56 <= v <= 0.64):
+            return colour if not filled else (0.2, 0.15, 0.05, 1.0)
+        return colour if filled else (0.0, 0.0, 0.0, 0.25)
+    return shade
+
+
+AMBER = (1.0, 0.70, 0.12, 1.0)
+GREY = (0.78, 0.80, 0.84, 1.0)
+
+
+def button_glow(u, v):
+    """The glow behind a pressed button: a soft white disc."""
+    d = math.hypot(u - 0.5, v - 0.5) / 0.5
+    if d >= 1.0:
+        return None
+    a = (1.0 - d) ** 1.6 * 0.85
+    return (1.0, 1.0, 1.0, a)
+
+
 IMAGES = [
     # (resource id, name, size, shader)
     (248, "channel_default", 16, channel_icon),
     (298, "channel_default_192", 32, channel_icon),
     (255, "refresh_pending", 12, refresh_pending),
     (280, "refresh_pending_192", 24, refresh_pending),
+    (250, "news_default", 32, news_default),
+    (272, "news_default_192", 64, news_default),
+    (252, "news_unread", 12, dot(AMBER, False)),
+    (271, "news_unread_192", 24, dot(AMBER, False)),
+    (251, "news_unread_full", 12, page(AMBER, True)),
+    (269, "news_unread_full_192", 24, page(AMBER, True)),
+    (326, "news_read", 12, dot(GREY, True)),
+    (327, "news_read_192", 24, dot(GREY, True)),
+    (324, "news_read_full", 12, page(GREY, False)),
+    (325, "news_read_full_192", 24, page(GREY, False)),
+    (349, "button_pressed", 40, button_glow),
+    (350, "button_pressed_192", 80, button_glow),
 ]
 
 

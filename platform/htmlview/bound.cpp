@@ -1,0 +1,307 @@
+// Bounding a page's source before it is parsed (see htmlview.h): a light
+// scan over the tags that keeps the nesting depth, the amount of text and
+// the number of tags within limits, so that neither the parser nor the
+// layout (both recursive over the element tree) can be driven into deep
+// recursion or unbounded work.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "htmlview/htmlview.h"
+
+namespace qk::htmlview {
+namespace {
+
+std::string LowerName(const std::string& s, size_t at, size_t* end) {
+  size_t i = at;
+  std::string name;
+  while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '-' || s[i] == ':' || s[i] == '_')) {
+    name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(s[i]))));
+    ++i;
+  }
+  *end = i;
+  return name;
+}
+
+// Elements that never hold content.
+bool IsVoid(const std::string& n) {
+  static const char* const kVoid[] = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link",
+                                      "meta", "param", "source", "track", "wbr", "basefont", "frame", "keygen"};
+  for (const char* v : kVoid)
+    if (n == v) return true;
+  return false;
+}
+
+// Elements the parser closes by itself when a sibling of their kind starts,
+// so a run of them does not nest.
+bool ClosesItself(const std::string& n) {
+  static const char* const kImplied[] = {"p", "li", "dt", "dd", "tr", "td", "th", "option", "optgroup",
+                                         "thead", "tbody", "tfoot", "colgroup", "rt", "rp", "html", "head", "body"};
+  for (const char* v : kImplied)
+    if (n == v) return true;
+  return false;
+}
+
+// Elements whose content is raw text up to their end tag.
+bool IsRawText(const std::string& n) {
+  return n == "script" || n == "style" || n == "textarea" || n == "title" || n == "xmp" || n == "noembed" ||
+         n == "noframes" || n == "iframe" || n == "plaintext";
+}
+
+// The end of a tag that starts at '<' (one past its '>'), respecting quoted
+// attribute values; npos when the source ends inside it.
+size_t TagEnd(const std::string& s, size_t at) {
+  char quote = 0;
+  for (size_t i = at + 1; i < s.size(); ++i) {
+    char c = s[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      // Quotes only open inside an attribute value (after '=').
+      size_t j = i;
+      while (j > at && std::isspace(static_cast<unsigned char>(s[j - 1]))) --j;
+      if (j > at && s[j - 1] == '=') quote = c;
+    } else if (c == '>') {
+      return i + 1;
+    }
+  }
+  return std::string::npos;
+}
+
+size_t FindCaseBlind(const std::string& s, const std::string& lowerNeedle, size_t from) {
+  if (lowerNeedle.empty() || s.size() < lowerNeedle.size()) return std::string::npos;
+  for (size_t i = from; i + lowerNeedle.size() <= s.size(); ++i) {
+    size_t k = 0;
+    while (k < lowerNeedle.size() &&
+           std::tolower(static_cast<unsigned char>(s[i + k])) == static_cast<unsigned char>(lowerNeedle[k]))
+      ++k;
+    if (k == lowerNeedle.size()) return i;
+  }
+  return std::string::npos;
+}
+
+// Counts characters (not bytes) of UTF-8 text.
+size_t CountChars(const std::string& s, size_t from, size_t to) {
+  size_t n = 0;
+  for (size_t i = from; i < to; ++i)
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+
+// Page styles keep only properties that change how text and boxes look;
+// those that change how boxes are laid out around their content (floats,
+// positions, display types, inline blocks) are dropped: the layout sizes
+// such boxes by laying out their content more than once, so nesting them
+// makes its work grow exponentially.
+bool KeptProperty(const std::string& name) {
+  static const char* const kKept[] = {
+      "color", "background-color", "font", "font-weight", "font-style", "font-size", "font-family",
+      "text-decoration", "text-align", "text-indent", "text-transform", "line-height", "vertical-align",
+      "word-break", "white-space", "letter-spacing", "word-spacing", "list-style-type", "width", "height"};
+  for (const char* k : kKept)
+    if (name == k) return true;
+  static const char* const kPrefixes[] = {"margin", "padding", "border"};
+  for (const char* k : kPrefixes)
+    if (name.compare(0, std::strlen(k), k) == 0) return true;
+  return false;
+}
+
+std::string FilterStyle(const std::string& style) {
+  std::string out;
+  size_t i = 0;
+  while (i < style.size()) {
+    size_t semi = style.find(';', i);
+    if (semi == std::string::npos) semi = style.size();
+    std::string decl = style.substr(i, semi - i);
+    i = semi + 1;
+    size_t colon = decl.find(':');
+    if (colon == std::string::npos) continue;
+    std::string name;
+    for (size_t k = 0; k < colon; ++k)
+      if (!std::isspace(static_cast<unsigned char>(decl[k])))
+        name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(decl[k]))));
+    std::string lowerDecl;
+    for (char c : decl) lowerDecl.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    if (!KeptProperty(name) || lowerDecl.find("url(") != std::string::npos ||
+        lowerDecl.find("expression") != std::string::npos)
+      continue;
+    if (!out.empty()) out += ';';
+    out += decl;
+  }
+  return out;
+}
+
+// Rewrites a start tag's attributes: page styles filtered (above); the
+// rest as written.
+std::string RewriteTag(const std::string& tag, size_t nameEnd) {
+  std::string out = tag.substr(0, nameEnd);
+  size_t i = nameEnd, end = tag.size() - 1;  // tag ends with '>'
+  while (i < end) {
+    while (i < end && (std::isspace(static_cast<unsigned char>(tag[i])) || tag[i] == '/')) ++i;
+    if (i >= end) break;
+    size_t n0 = i;
+    while (i < end && !std::isspace(static_cast<unsigned char>(tag[i])) && tag[i] != '=' && tag[i] != '>') ++i;
+    std::string name = tag.substr(n0, i - n0);
+    std::string lname;
+    for (char c : name) lname.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    while (i < end && std::isspace(static_cast<unsigned char>(tag[i]))) ++i;
+    std::string value;
+    bool hasValue = false;
+    char quote = '"';
+    if (i < end && tag[i] == '=') {
+      hasValue = true;
+      ++i;
+      while (i < end && std::isspace(static_cast<unsigned char>(tag[i]))) ++i;
+      if (i < end && (tag[i] == '"' || tag[i] == '\'')) {
+        quote = tag[i];
+        size_t close = tag.find(quote, i + 1);
+        if (close == std::string::npos || close > end) close = end;
+        value = tag.substr(i + 1, close - i - 1);
+        i = close + 1;
+      } else {
+        size_t v0 = i;
+        while (i < end && !std::isspace(static_cast<unsigned char>(tag[i]))) ++i;
+        value = tag.substr(v0, i - v0);
+        if (value.find('"') != std::string::npos) quote = '\'';
+      }
+    }
+    if (name.empty()) continue;
+    if (lname == "style") {
+      value = FilterStyle(value);
+      if (value.empty()) continue;
+      if (value.find('"') != std::string::npos) quote = '\'';
+    }
+    out += ' ';
+    out += name;
+    if (hasValue) {
+      out += '=';
+      out += quote;
+      out += value;
+      out += quote;
+    }
+  }
+  if (tag.size() >= 2 && tag[tag.size() - 2] == '/') out += " /";
+  out += '>';
+  return out;
+}
+
+// Elements left out with their content: the page's own style sheets (see
+// FilterStyle) and anything a page would run or embed.
+bool IsLeftOut(const std::string& n) { return n == "style" || n == "link"; }
+
+}  // namespace
+
+std::string BoundSource(const std::string& in, int maxDepth, size_t maxText, size_t maxTags) {
+  std::string out;
+  out.reserve(std::min(in.size(), maxText * 4 + 4096));
+  std::vector<std::string> open;  // counted open elements
+  std::vector<std::string> dropped;  // start tags left out beyond the depth, still open
+  size_t text = 0, tags = 0;
+  size_t i = 0;
+  auto emitText = [&](size_t from, size_t to) -> bool {
+    size_t n = CountChars(in, from, to);
+    if (text + n <= maxText) {
+      out.append(in, from, to - from);
+      text += n;
+      return true;
+    }
+    // Keep what fits, cut at a character boundary.
+    size_t room = maxText - text, k = from;
+    while (k < to && room) {
+      ++k;
+      while (k < to && (static_cast<unsigned char>(in[k]) & 0xC0) == 0x80) ++k;
+      --room;
+    }
+    out.append(in, from, k - from);
+    text = maxText;
+    return false;
+  };
+  while (i < in.size()) {
+    size_t lt = in.find('<', i);
+    if (lt == std::string::npos) lt = in.size();
+    if (lt > i && !emitText(i, lt)) break;
+    i = lt;
+    if (i >= in.size()) break;
+    // Comments, declarations and processing instructions pass whole.
+    if (in.compare(i, 4, "<!--") == 0) {
+      size_t end = in.find("-->", i + 4);
+      i = end == std::string::npos ? in.size() : end + 3;
+      continue;
+    }
+    if (i + 1 < in.size() && (in[i + 1] == '!' || in[i + 1] == '?')) {
+      size_t end = in.find('>', i);
+      if (end == std::string::npos) break;
+      out.append(in, i, end + 1 - i);
+      i = end + 1;
+      continue;
+    }
+    bool closing = i + 1 < in.size() && in[i + 1] == '/';
+    size_t nameEnd = 0;
+    std::string name = LowerName(in, i + (closing ? 2 : 1), &nameEnd);
+    if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0]))) {
+      // A '<' that starts no tag is text.
+      if (!emitText(i, i + 1)) break;
+      ++i;
+      continue;
+    }
+    size_t end = TagEnd(in, i);
+    if (end == std::string::npos) break;  // cut inside a tag: leave it out
+    if (++tags > maxTags) break;
+    if (closing) {
+      if (!dropped.empty() && dropped.back() == name) {
+        dropped.pop_back();  // the end of a start tag left out
+      } else {
+        dropped.clear();  // an outer end tag closes whatever was left open inside it
+        auto it = std::find(open.rbegin(), open.rend(), name);
+        if (it != open.rend()) open.erase(std::next(it).base(), open.end());
+        out.append(in, i, end - i);
+      }
+      i = end;
+      continue;
+    }
+    bool selfClosed = end >= 2 && in[end - 2] == '/';
+    bool counted = !IsVoid(name) && !ClosesItself(name) && !selfClosed;
+    if (IsLeftOut(name)) {
+      i = end;
+      if (name == "style") {
+        size_t close = FindCaseBlind(in, "</style", i);
+        if (close == std::string::npos) break;
+        size_t closeEnd = TagEnd(in, close);
+        i = closeEnd == std::string::npos ? in.size() : closeEnd;
+      }
+      continue;
+    }
+    // Tables size their cells by laying them out more than once: nested
+    // tables are kept only a few levels deep.
+    bool tooDeepTable = name == "table" && std::count(open.begin(), open.end(), "table") >= kMaxTableDepth;
+    if (tooDeepTable || (counted && static_cast<int>(open.size()) >= maxDepth)) {
+      i = end;
+      if (IsRawText(name)) {
+        // Its raw content goes with it.
+        size_t close = FindCaseBlind(in, "</" + name, i);
+        if (close == std::string::npos) break;
+        size_t closeEnd = TagEnd(in, close);
+        i = closeEnd == std::string::npos ? in.size() : closeEnd;
+      } else {
+        dropped.push_back(name);
+      }
+      continue;
+    }
+    out += RewriteTag(in.substr(i, end - i), nameEnd - i);
+    i = end;
+    if (counted) open.push_back(name);
+    if (IsRawText(name)) {
+      // Raw text runs to the element's end tag; it counts as text.
+      size_t close = FindCaseBlind(in, "</" + name, i);
+      if (close == std::string::npos) close = in.size();
+      if (!emitText(i, close)) break;
+      i = close;
+    }
+  }
+  return out;
+}
+
+}  // namespace qk::htmlview

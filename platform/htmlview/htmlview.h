@@ -1,0 +1,99 @@
+// The HTML viewer control, window class "DISPLAYCLASS".
+//
+// The control is a child window that shows one HTML page. Its first child,
+// the inner window, lays the page out, draws it, scrolls it and takes the
+// keys and the stylus; the control itself only receives the messages below
+// and passes them on. Pages are parsed by gumbo and laid out by litehtml,
+// and drawn with the drawing layer's fonts and blits. Nothing in a page is
+// ever run or fetched: scripts are inert, style sheets the page links to
+// are not loaded, and images come only from the host (NM_INLINE_IMAGE).
+//
+// Text arrives as UTF-16 (WM_SETTEXT, DTM_ADDTEXTW) and is laid out when
+// the source ends (DTM_ENDOFSOURCE; WM_SETTEXT with text ends it at once).
+// The page is styled by the viewer's own style sheet, written for reading
+// articles. Of the page's own styles only style attributes are kept, and of
+// them only the properties that change how text and boxes look (colours,
+// fonts, alignment, margins, borders, sizes); floats, positions and display
+// types are dropped, and so are <style> and <link> elements.
+//
+// Bounds that keep a hostile page from taking the device down: the source
+// kept is at most kMaxSourceChars characters, its text at most
+// kMaxTextChars characters and its tags at most kMaxTags; elements nested
+// deeper than kMaxDepth, and tables nested deeper than kMaxTableDepth, are
+// flattened into their ancestor; at most kMaxImages distinct images are
+// asked of the host. Whatever lies beyond a bound is left out.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "gdi/gdi.h"
+#include "user/user.h"
+
+#define DISPLAYCLASS u"DISPLAYCLASS"
+#define WC_HTML DISPLAYCLASS
+
+// Messages to the control.
+#define DTM_ADDTEXT (WM_USER + 101)
+#define DTM_ADDTEXTW (WM_USER + 102)      // lParam: UTF-16 text to append (wParam ignored)
+#define DTM_SETIMAGE (WM_USER + 103)      // lParam: INLINEIMAGEINFO*
+#define DTM_ENDOFSOURCE (WM_USER + 104)   // the source is complete: lay it out and draw it
+#define DTM_ENABLESHRINK (WM_USER + 107)  // lParam TRUE: images wider than the page are shrunk
+#define DTM_CLEAR (WM_USER + 113)         // empties the page
+#define DTM_ENABLESCRIPTING (WM_USER + 115)  // accepted; the viewer never runs a page's scripts
+#define DTM_ZOOMLEVEL (WM_USER + 116)     // lParam 0 (smallest) to 4 (largest); 2 is the default
+#define DTM_LAYOUTWIDTH (WM_USER + 117)   // returns the page's laid-out width in pixels
+#define DTM_LAYOUTHEIGHT (WM_USER + 118)  // returns the page's laid-out height in pixels
+#define DTM_IMAGEFAIL (WM_USER + 109)     // lParam: cookie of a request the host cannot answer
+
+// Notifications to the control's parent (WM_NOTIFY, lParam NM_HTMLVIEW*).
+#define NM_HOTSPOT (WM_USER + 101)       // a link was tapped: szTarget is its target
+#define NM_INLINE_IMAGE (WM_USER + 102)  // szTarget is an image's source, dwCookie identifies the request
+
+struct NM_HTMLVIEW {
+  NMHDR hdr;
+  LPCWSTR szTarget;
+  LPCWSTR szData;
+  DWORD dwCookie;
+  LPCWSTR szExInfo;
+};
+typedef NM_HTMLVIEW* LPNM_HTMLVIEW;
+
+// The host's answer to an inline-image request. The picture is drawn at
+// iOrigWidth x iOrigHeight; with bOwnBitmap set the control deletes hbm when
+// it no longer needs it, otherwise the host keeps it alive while the page
+// shows it.
+struct INLINEIMAGEINFO {
+  DWORD dwCookie;
+  int iOrigHeight;
+  int iOrigWidth;
+  HBITMAP hbm;
+  BOOL bOwnBitmap;
+};
+typedef INLINEIMAGEINFO* LPINLINEIMAGEINFO;
+
+// Registers the control's window classes for the program (any instance);
+// TRUE also when they are registered already.
+BOOL InitHTMLControl(HINSTANCE instance);
+
+namespace qk::htmlview {
+
+constexpr size_t kMaxSourceChars = 12u << 20;
+constexpr size_t kMaxTextChars = 256u << 10;
+constexpr size_t kMaxTags = 40000;
+constexpr int kMaxDepth = 120;
+constexpr int kMaxTableDepth = 4;
+constexpr size_t kMaxImages = 500;  // distinct image sources asked of the host per page
+
+// Bounds a page's source: drops tags nested deeper than maxDepth and
+// tables nested deeper than kMaxTableDepth (their text stays, in the
+// ancestor), cuts the source where its text passes maxText characters or
+// its tags pass maxTags, and filters the page's styles (above). Used by the
+// control before parsing; exposed for tests.
+std::string BoundSource(const std::string& utf8, int maxDepth = kMaxDepth, size_t maxText = kMaxTextChars,
+                        size_t maxTags = kMaxTags);
+
+// The viewer's own style sheet.
+const char* ArticleStyleSheet();
+
+}  // namespace qk::htmlview

@@ -1,0 +1,66 @@
+// Tap-and-hold recognition (see aygshell.h).
+#include <chrono>
+#include <cstdlib>
+
+#include "gdi/surface.h"
+#include "kernel/time.h"
+#include "shell/aygshell.h"
+#include "user/input.h"
+
+namespace {
+std::function<void()>& WaitHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+}  // namespace
+
+namespace qk::shell {
+// Called at every step of the wait for a hold (tests move the clock on).
+void SetGestureWaitHook(std::function<void()> hook) { WaitHook() = std::move(hook); }
+}  // namespace qk::shell
+
+DWORD SHRecognizeGesture(SHRGINFO* info) {
+  if (!info || !info->hwndClient || !IsWindow(info->hwndClient)) return 0;
+  HWND window = info->hwndClient;
+  const DWORD hold = qk::shell::kHoldMs * ((info->dwFlags & SHRG_LONGDELAY) ? 2 : 1);
+  const int slop = qk::shell::kHoldSlop * qk::gdi::ScreenDpi() / 96;
+  const DWORD start = GetTickCount();
+  // However the clock behaves, the wait ends within a bound of host time.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(hold * 4 + 2000);
+  bool held = false;
+  for (;;) {
+    // The stylus lifted (a release is queued or already happened): a tap.
+    if (!(GetAsyncKeyState(0x01 /* VK_LBUTTON */) & 0x8000)) return 0;
+    MSG msg;
+    if (PeekMessageW(&msg, window, WM_LBUTTONUP, WM_LBUTTONUP, PM_NOREMOVE)) return 0;
+    if (PeekMessageW(&msg, window, WM_MOUSEMOVE, WM_MOUSEMOVE, PM_NOREMOVE)) {
+      int x = static_cast<short>(LOWORD(msg.lParam)), y = static_cast<short>(HIWORD(msg.lParam));
+      if (std::abs(x - info->ptDown.x) > slop || std::abs(y - info->ptDown.y) > slop) return 0;
+      PeekMessageW(&msg, window, WM_MOUSEMOVE, WM_MOUSEMOVE, PM_REMOVE);  // a small move is part of the hold
+    }
+    if (GetTickCount() - start >= hold) {
+      held = true;
+      break;
+    }
+    if (std::chrono::steady_clock::now() > giveUp) return 0;
+    if (WaitHook()) WaitHook()();
+    else qk::PumpMessagesUntil([] { return false; }, 10);
+  }
+  if (!held) return 0;
+  POINT screen = info->ptDown;
+  ClientToScreen(window, &screen);
+  if (info->dwFlags & SHRG_RETURNCMD) return GN_CONTEXTMENU;
+  if (info->dwFlags & SHRG_NOTIFYPARENT) {
+    HWND parent = GetParent(window);
+    NMRGINFO nm{};
+    nm.hdr.hwndFrom = window;
+    nm.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(window));
+    nm.hdr.code = static_cast<UINT>(NM_RECOGNIZEGESTURE);
+    nm.ptAction = screen;
+    nm.dwItemSpec = GN_CONTEXTMENU;
+    if (parent) SendMessageW(parent, WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm));
+    return GN_CONTEXTMENU;
+  }
+  SendMessageW(window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window), MAKELPARAM(screen.x, screen.y));
+  return GN_CONTEXTMENU;
+}

@@ -1,0 +1,54 @@
+// The touch-screen command bar along the bottom of the main program's
+// screens: five image buttons in equal columns over a cached gradient
+// background, with a glow behind a pressed button. It receives no messages:
+// the owning screen forwards presses and releases inside the bar to
+// HitTestDown / HitTestUp, acts on the command id returned, and calls Draw
+// from its paint handler and after every press and release.
+#pragma once
+
+#include "quillet/ui/density.h"
+#include "quillet/ui/touch_image.h"
+
+#define IMAGE_BUTTON_BAR_SLOTS 5
+
+class CImageButtonBar {
+ public:
+  struct Button {
+    RECT hitRect = {0, 0, 0, 0};
+    UINT commandId = 0;
+    CTouchImage image;
+    BOOL pressed = FALSE;
+  };
+
+  // Reads the screen density when nothing has yet.
+  CImageButtonBar();
+  ~CImageButtonBar();
+  CImageButtonBar(const CImageButtonBar&) = delete;
+  CImageButtonBar& operator=(const CImageButtonBar&) = delete;
+
+  // Slots above 4 are ignored; image id -1 empties the slot.
+  void SetButton(int slot, HMODULE module, int imageId, UINT commandId);
+  void LoadPressedImage(HMODULE module, int imageId);
+  // The command id of the button under the point (window client
+  // co-ordinates), or -1; the button is marked pressed.
+  int HitTestDown(int x, int y);
+  // The command id of the button under the point, or -1; every pressed mark
+  // is cleared.
+  int HitTestUp(int x, int y);
+  void Draw(HDC hdc, int x, int y, int width, int height);
+  void DrawBackground(HDC hdc, int width, int height);
+  void InvalidateBackground(BOOL flag);
+
+  const Button& GetButton(int slot) const { return m_buttons[slot]; }
+  RECT GetBarRect() const { return RECT{m_nX, m_nY, m_nX + m_nWidth, m_nY + m_nHeight}; }
+
+ private:
+  void BuildBackground(HDC hdc, int width, int height);
+
+  CTouchImage m_pressedImage;
+  int m_nX = 0, m_nY = 0, m_nWidth = 0, m_nHeight = 0;
+  Button m_buttons[IMAGE_BUTTON_BAR_SLOTS];
+  HBRUSH m_hBackground = nullptr;
+  int m_nBackgroundWidth = 0;
+  int m_nBackgroundHeight = 0;
+};

@@ -1,0 +1,541 @@
+// The headline list view.
+#include "quillet/ui/news_list_view.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/display_date.h"
+#include "common/localize.h"
+#include "quillet/res/resources.h"
+#include "user/user.h"
+
+namespace {
+
+class Guard {
+ public:
+  explicit Guard(CCriticalSection& cs) : cs_(cs) { cs_.Lock(); }
+  ~Guard() { cs_.Unlock(); }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+ private:
+  CCriticalSection& cs_;
+};
+
+void FillSolid(HDC hdc, int left, int top, int right, int bottom, COLORREF colour) {
+  if (right <= left || bottom <= top) return;
+  HBRUSH brush = CreateSolidBrush(colour);
+  RECT r = {left, top, right, bottom};
+  FillRect(hdc, &r, brush);
+  DeleteObject(brush);
+}
+
+void FillVerticalGradient(HDC hdc, int left, int top, int right, int bottom, COLORREF from, COLORREF to) {
+  TRIVERTEX v[2];
+  SetTriVertex(&v[0], left, top, from);
+  SetTriVertex(&v[1], right, bottom, to);
+  GRADIENT_RECT r = {0, 1};
+  GradientFill(hdc, v, 2, &r, 1, GRADIENT_FILL_RECT_V);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- construction
+
+CNewsListView::CNewsListView() {
+  InitScreenDpi(0);
+  HDC screen = GetDC(nullptr);
+  m_nDpiX = GetDeviceCaps(screen, LOGPIXELSX);
+  m_nDpiY = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  m_touch = GetTouchFlag() != FALSE;
+  m_nBase = m_touch ? m_nDpiY * 41 / 96 : 41;
+  m_nPitch = m_nBase + m_nDpiY / 96;
+  m_hFont = CreateViewFont(FALSE, FALSE);
+  m_hBoldFont = CreateViewFont(TRUE, FALSE);
+  m_hSmallFont = CreateViewFont(FALSE, TRUE);
+  RegisterQuilletResources();
+  const bool hi = m_nDpiY == 192;
+  m_defaultPicture.LoadFromResource(nullptr, hi ? IDR_PNG_NEWS_DEFAULT_192 : IDR_PNG_NEWS_DEFAULT);
+  m_unreadImage.LoadFromResource(nullptr, hi ? IDR_PNG_NEWS_UNREAD_192 : IDR_PNG_NEWS_UNREAD);
+  m_unreadFullImage.LoadFromResource(nullptr, hi ? IDR_PNG_NEWS_UNREAD_FULL_192 : IDR_PNG_NEWS_UNREAD_FULL);
+  m_pendingImage.LoadFromResource(nullptr, hi ? IDR_PNG_REFRESH_PENDING_192 : IDR_PNG_REFRESH_PENDING);
+  m_readImage.LoadFromResource(nullptr, hi ? IDR_PNG_NEWS_READ_192 : IDR_PNG_NEWS_READ);
+  m_readFullImage.LoadFromResource(nullptr, hi ? IDR_PNG_NEWS_READ_FULL_192 : IDR_PNG_NEWS_READ_FULL);
+}
+
+CNewsListView::~CNewsListView() {
+  {
+    Guard guard(m_lock);
+    if (m_pItems) {
+      for (int i = 0; i < m_nCount; ++i) DestroyItem(m_pItems[i]);
+      delete[] m_pItems;
+      m_pItems = nullptr;
+    }
+    m_nCount = 0;
+  }
+  DeleteObject(m_hFont);
+  DeleteObject(m_hBoldFont);
+  DeleteObject(m_hSmallFont);
+  m_scroller.Destroy();
+}
+
+HFONT CNewsListView::CreateViewFont(BOOL bold, BOOL small) {
+  int k;
+  if (m_touch) {
+    WORD lang = PRIMARYLANGID(GetSystemDefaultLangID());
+    k = (lang == LANG_CHINESE || lang == LANG_JAPANESE || lang == LANG_KOREAN) ? 14 : 13;
+  } else {
+    k = small ? 11 : 12;
+  }
+  LOGFONTW lf = {};
+  lf.lfHeight = k * m_nDpiY / 96;
+  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  const char16_t face[] = u"Tahoma";
+  std::memcpy(lf.lfFaceName, face, sizeof face);
+  return CreateFontIndirectW(&lf);
+}
+
+BOOL CNewsListView::Create(HINSTANCE, HWND parent, int x, int y, int width, int height, DWORD_PTR context,
+                           NewsOpenCallback callback) {
+  Guard guard(m_lock);
+  m_pCallback = callback;
+  m_hOwner = parent;
+  m_context = context;
+  if (!m_pItems) {
+    m_pItems = new CNewsListItem*[NEWS_LIST_MAX_ROWS];
+    std::fill(m_pItems, m_pItems + NEWS_LIST_MAX_ROWS, nullptr);
+  }
+  m_scroller.Init(context, parent, this, x, y, width, height);
+  return TRUE;
+}
+
+COLORREF CNewsListView::Dark(int weight) const {
+  return BlendColors(RGB(0, 0, 0), GetSysColor(COLOR_HIGHLIGHT), weight);
+}
+
+CTouchImage& CNewsListView::ReadStateImage(BOOL read, BOOL fullText) {
+  if (read) return fullText ? m_readFullImage : m_readImage;
+  return fullText ? m_unreadFullImage : m_unreadImage;
+}
+
+// ---------------------------------------------------------------- rows
+
+void CNewsListView::LoadPicture(CNewsListItem* row) {
+  if (row->m_strPicturePath.IsEmpty() || row->m_pPicture) return;
+  auto* dib = new CDib();
+  if (dib->Load(row->m_strPicturePath)) {
+    row->m_pPicture = dib;
+    row->m_nPictureWidth = dib->GetWidth();
+    row->m_nPictureHeight = dib->GetHeight();
+  } else {
+    delete dib;
+  }
+}
+
+void CNewsListView::AddItem(LPCWSTR title, LPCWSTR date, LPCWSTR link, LPCWSTR picturePath, LPCWSTR pageFile,
+                            BOOL read, BOOL pending) {
+  // The picture is read before the lock is taken: the rows are not touched.
+  auto* row = new CNewsListItem();
+  row->m_strTitle = title;
+  row->m_strTitle.Trim();
+  row->m_strDate = date;
+  row->m_strLink = link;
+  row->m_strPicturePath = picturePath;
+  row->m_strPageFile = pageFile;
+  row->m_bRead = read ? TRUE : FALSE;
+  row->m_bPending = pending ? TRUE : FALSE;
+  row->m_bFullText = row->m_strPageFile.Find(u".htm") >= 0;
+  LoadPicture(row);
+
+  Guard guard(m_lock);
+  if (!m_pItems || m_nCount >= NEWS_LIST_MAX_ROWS) {
+    DestroyItem(row);
+    return;
+  }
+  int index;
+  if (row->m_strLink.Compare(NEWS_ERROR_LINK) == 0) {
+    index = 0;
+  } else {
+    // Unread rows before read ones; within a group, newer dates first and a
+    // new row after rows of an equal date.
+    int lo = 0, hi = m_nCount;
+    while (lo < hi) {
+      int mid = (lo + hi) / 2;
+      const CNewsListItem* probe = m_pItems[mid];
+      bool left;
+      if (probe->m_bRead && !row->m_bRead) left = true;
+      else if (!probe->m_bRead && row->m_bRead) left = false;
+      else left = row->m_strDate.Compare(probe->m_strDate) > 0;
+      if (left) hi = mid;
+      else lo = mid + 1;
+    }
+    index = lo;
+  }
+  for (int i = m_nCount; i > index; --i) {
+    m_pItems[i] = m_pItems[i - 1];
+    m_pItems[i]->m_nTop = i * m_nPitch;
+    m_pItems[i]->m_nBottom = m_pItems[i]->m_nTop + m_nPitch;
+  }
+  row->m_nTop = index * m_nPitch;
+  row->m_nBottom = row->m_nTop + m_nPitch;
+  m_pItems[index] = row;
+  ++m_nCount;
+  // The focus stays on the row it was on.
+  if (m_nFocus >= index && m_nFocus < m_nCount - 1) ++m_nFocus;
+}
+
+void CNewsListView::RemoveAllItems() {
+  Guard guard(m_lock);
+  for (int i = 0; i < m_nCount; ++i) {
+    DestroyItem(m_pItems[i]);
+    m_pItems[i] = nullptr;
+  }
+  m_nCount = 0;
+  m_nFocus = -1;
+  m_open = PendingOpen();
+  m_bFullPaint = TRUE;
+}
+
+void CNewsListView::DestroyItem(CNewsListItem* row) {
+  if (!row) return;
+  if (row->m_pRendering) {
+    row->m_pRendering->Release();
+    delete row->m_pRendering;
+  }
+  delete row->m_pPicture;
+  delete row;
+}
+
+void CNewsListView::DropRendering(int row) {
+  if (row < 0 || row >= m_nCount || !m_pItems[row] || !m_pItems[row]->m_pRendering) return;
+  m_pItems[row]->m_pRendering->Release();
+  delete m_pItems[row]->m_pRendering;
+  m_pItems[row]->m_pRendering = nullptr;
+}
+
+BOOL CNewsListView::LoadItemBitmap(int row, LPCWSTR picturePath) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  CNewsListItem* item = m_pItems[row];
+  item->m_strPicturePath = picturePath;
+  LoadPicture(item);
+  return TRUE;
+}
+
+void CNewsListView::ReleaseItemCache(int row) {
+  Guard guard(m_lock);
+  DropRendering(row);
+}
+
+void CNewsListView::Redraw(BOOL full) {
+  HWND window;
+  RECT area;
+  {
+    Guard guard(m_lock);
+    ++m_nRepainting;
+    m_scroller.Redraw(FALSE);
+    window = m_scroller.GetWindow();
+    area = m_scroller.GetRect();
+  }
+  // The window is told outside the lock: updating it may wait for the
+  // user-interface thread, which takes the lock to paint.
+  if (full && window) {
+    InvalidateRect(window, &area, FALSE);
+    UpdateWindow(window);
+  }
+  Guard guard(m_lock);
+  --m_nRepainting;
+}
+
+void CNewsListView::FocusNext() {
+  Guard guard(m_lock);
+  if (IsBusy() || m_nCount == 0) return;
+  int old = m_nFocus;
+  DropRendering(old);
+  m_nFocus = (old < 0 || old >= m_nCount - 1) ? 0 : old + 1;
+  ScrollFocusedIntoView();
+}
+
+void CNewsListView::FocusPrevious() {
+  Guard guard(m_lock);
+  if (IsBusy() || m_nCount == 0) return;
+  int old = m_nFocus;
+  DropRendering(old);
+  m_nFocus = (old <= 0 || old >= m_nCount) ? m_nCount - 1 : old - 1;
+  ScrollFocusedIntoView();
+}
+
+void CNewsListView::ScrollFocusedIntoView() {
+  if (m_nFocus < 0 || m_nFocus >= m_nCount) return;
+  const CNewsListItem* row = m_pItems[m_nFocus];
+  int o = m_scroller.GetOffset(), h = m_scroller.GetHeight();
+  if (row->m_nTop + o < 0) {
+    if (!m_scroller.SetOffset(-row->m_nTop, TRUE)) m_scroller.Redraw(1);
+  } else if (row->m_nBottom <= h - o) {
+    m_scroller.Redraw(1);
+  } else {
+    if (!m_scroller.SetOffset(h - row->m_nBottom, TRUE)) m_scroller.Redraw(1);
+  }
+}
+
+void CNewsListView::OpenFocusedItem() {
+  {
+    Guard guard(m_lock);
+    if (!m_pCallback || m_nFocus < 0 || m_nFocus >= m_nCount) return;
+    m_pItems[m_nFocus]->m_bRead = TRUE;
+    DropRendering(m_nFocus);
+    m_open.pending = true;
+    m_open.row = m_nFocus;
+    m_open.x = -1;
+  }
+  FirePendingOpen();
+}
+
+void CNewsListView::FirePendingOpen() {
+  PendingOpen open;
+  NewsOpenCallback callback;
+  HWND owner;
+  DWORD_PTR context;
+  {
+    Guard guard(m_lock);
+    if (!m_open.pending) return;
+    open = m_open;
+    m_open = PendingOpen();
+    callback = m_pCallback;
+    owner = m_hOwner;
+    context = m_context;
+  }
+  if (callback) callback(owner, context, open.row, open.x);
+  Redraw(TRUE);
+}
+
+BOOL CNewsListView::GetListItemTitle(int row, CString& out) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) {
+    out.Empty();
+    return FALSE;
+  }
+  out = m_pItems[row]->m_strDate;
+  return TRUE;
+}
+
+void CNewsListView::SetShowEmptyText(BOOL show) {
+  Guard guard(m_lock);
+  m_bShowEmptyText = show;
+}
+
+int CNewsListView::GetItemCount() {
+  Guard guard(m_lock);
+  return m_nCount;
+}
+
+int CNewsListView::GetFocusedItem() {
+  Guard guard(m_lock);
+  return m_nFocus;
+}
+
+BOOL CNewsListView::GetItem(int row, CNewsListItem& out) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  out = *m_pItems[row];
+  out.m_pRendering = nullptr;
+  out.m_pPicture = nullptr;
+  return TRUE;
+}
+
+void CNewsListView::Paint(HDC hdc) {
+  Guard guard(m_lock);
+  m_scroller.Paint(hdc);
+}
+
+// ---------------------------------------------------------------- scroller client
+
+BOOL CNewsListView::OnPress(HWND, DWORD_PTR, int, int y) {
+  Guard guard(m_lock);
+  DropRendering(m_nFocus);
+  m_nFocus = -1;
+  for (int i = 0; i < m_nCount; ++i)
+    if (m_pItems[i]->m_nTop <= y && y < m_pItems[i]->m_nBottom) {
+      m_nFocus = i;
+      break;
+    }
+  return TRUE;
+}
+
+BOOL CNewsListView::OnDragStart(HWND, DWORD_PTR) {
+  Guard guard(m_lock);
+  DropRendering(m_nFocus);
+  m_nFocus = -1;
+  return TRUE;
+}
+
+void CNewsListView::OnClick(HWND, DWORD_PTR, int x, int y) {
+  Guard guard(m_lock);
+  if (!m_pCallback) return;
+  for (int i = 0; i < m_nCount; ++i) {
+    CNewsListItem* row = m_pItems[i];
+    if (!(row->m_nTop <= y && y < row->m_nBottom)) continue;
+    // A tap on the picture strip of an unread row opens it without marking
+    // it read.
+    if (!row->m_bRead && !(x >= 0 && x < 52 * m_nDpiX / 96)) {
+      row->m_bRead = TRUE;
+      DropRendering(i);
+    }
+    m_open.pending = true;
+    m_open.row = i;
+    m_open.x = x;
+    break;
+  }
+}
+
+bool CNewsListView::OnPointerDown(HWND window, int x, int y) {
+  Guard guard(m_lock);
+  return m_scroller.OnPointerDown(window, 0, MAKELPARAM(x, y));
+}
+
+bool CNewsListView::OnPointerMove(HWND window, int x, int y) {
+  Guard guard(m_lock);
+  return m_scroller.OnPointerMove(window, 0, MAKELPARAM(x, y));
+}
+
+bool CNewsListView::OnPointerUp(HWND window, int x, int y) {
+  bool handled;
+  {
+    Guard guard(m_lock);
+    handled = m_scroller.OnPointerUp(window, 0, MAKELPARAM(x, y));
+  }
+  FirePendingOpen();
+  return handled;
+}
+
+bool CNewsListView::OnTimer(HWND window, UINT_PTR id) {
+  Guard guard(m_lock);
+  return m_scroller.OnTimer(window, id);
+}
+
+void CNewsListView::OnSize(int width, int height) {
+  Guard guard(m_lock);
+  for (int i = 0; i < m_nCount; ++i) DropRendering(i);
+  m_bFullPaint = TRUE;
+  m_scroller.SetSize(width, height);
+}
+
+// ---------------------------------------------------------------- painting
+
+int CNewsListView::DrawContent(HWND, DWORD_PTR, HDC hdc, DWORD_PTR, int offset, int width, int height) {
+  Guard guard(m_lock);
+  const int Y1 = m_nDpiY / 96;
+  if (m_nCount == 0) {
+    FillVerticalGradient(hdc, 0, 0, width, height, Dark(160), Dark(70));
+    m_nContentHeight = height;
+  } else {
+    if (offset > 0) {
+      FillSolid(hdc, 0, 0, width, offset, Dark(160));
+      FillSolid(hdc, 0, offset - Y1, width, offset, Dark(180));
+    }
+    m_nContentHeight = std::max(height, m_nCount * m_nPitch);
+    // Only the rows visible at the current offset are drawn, in both kinds
+    // of paint.
+    int first = std::max(0, -offset / m_nPitch);
+    if (first >= m_nCount) first = m_nCount - 1;
+    auto visible = [&](const CNewsListItem* r) { return r->m_nTop + offset < height && r->m_nBottom + offset > 0; };
+    const bool normal = m_nRowsPainted == m_nCount && !m_bFullPaint;
+    HGDIOBJ savedFont = nullptr;
+    if (!normal) {
+      SetTextColor(hdc, RGB(255, 255, 255));
+      SetBkMode(hdc, TRANSPARENT);
+      savedFont = SelectObject(hdc, m_hFont);
+    }
+    // The focused row is drawn again on every paint.
+    DropRendering(m_nFocus);
+    for (int i = first; i < m_nCount && m_pItems[i]->m_nTop + offset < height; ++i)
+      if (visible(m_pItems[i])) DrawNewsRow(m_pItems[i], i, hdc, m_pItems[i]->m_nTop + offset, width, i == m_nFocus);
+    if (normal) {
+      // Renderings survive half a screen above and below the visible rows.
+      const int v = height / m_nPitch + 1;
+      for (int i = 0; i < m_nCount; ++i)
+        if (i <= first - v / 2 || i >= first + 3 * v / 2) DropRendering(i);
+    } else {
+      m_nRowsPainted = m_nCount;
+      m_bFullPaint = FALSE;
+      if (savedFont) SelectObject(hdc, savedFont);
+    }
+    FillSolid(hdc, 0, m_nCount * m_nPitch + offset, width, height, Dark(70));
+  }
+  if (m_nCount == 0 && m_bShowEmptyText) {
+    SetTextColor(hdc, RGB(192, 192, 192));
+    SetBkMode(hdc, TRANSPARENT);
+    HGDIOBJ old = SelectObject(hdc, m_hFont);
+    RECT all = {0, 0, width, height};
+    DrawTextEllipsis(hdc, Localized(u"No articles available."), all,
+                     DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX, 0);
+    if (old) SelectObject(hdc, old);
+  }
+  if (m_touch) {
+    FillAlpha(hdc, 0, 0, width, Y1, RGB(0, 0, 0), 90);
+    FillAlpha(hdc, 0, Y1, width, Y1, RGB(0, 0, 0), 45);
+  }
+  return m_nContentHeight;
+}
+
+int CNewsListView::DrawNewsRow(CNewsListItem* row, int index, HDC hdc, int y, int width, BOOL selected) {
+  if (row->m_pRendering) {
+    BitBlt(hdc, 0, y, width, m_nPitch, row->m_pRendering->GetDC(), 0, 0, SRCCOPY);
+    return m_nPitch;
+  }
+  const int X = m_nDpiX, Y = m_nDpiY;
+  auto sx = [&](int v) { return v * X / 96; };
+  auto sy = [&](int v) { return v * Y / 96; };
+  row->m_pRendering = new COffscreenDC(hdc, width, m_nPitch);
+  HDC dc = row->m_pRendering->GetDC();
+  // 1. Bold while unread.
+  HGDIOBJ savedFont = SelectObject(dc, row->m_bRead ? m_hFont : m_hBoldFont);
+  // 2. Shade: rows get lighter down the list.
+  const int step = 90 / m_nCount;
+  const int w = 160 - index * step;
+  const COLORREF topColour = Dark(w - step - 3), bottomColour = Dark(w - 1);
+  FillVerticalGradient(dc, 0, 0, width, m_nPitch, topColour, bottomColour);
+  if (selected) {
+    if (!m_touch) {
+      RECT box = {-4, -4, width + 4, m_nPitch - sy(1) + 4};
+      DrawSoftBox(dc, box, BlendColors(RGB(255, 255, 255), bottomColour, 80), topColour, FALSE);
+    }
+    FillAlpha(dc, 0, 0, width, m_nPitch - sy(1), RGB(255, 255, 255), 40);
+  }
+  // 3. The row's picture, else the default one.
+  if (row->m_pPicture) {
+    row->m_pPicture->Draw(dc, sx(4), (m_nBase - row->m_nPictureHeight) / 2);
+  } else if (m_defaultPicture.HasImageHandle()) {
+    m_defaultPicture.Draw(dc, sx(4), m_touch ? (sy(41) - sy(32)) / 2 : 4);
+  }
+  // 4. Title.
+  SetBkMode(dc, TRANSPARENT);
+  COLORREF oldText = SetTextColor(dc, RGB(255, 255, 255));
+  const int textLeft = (m_touch ? sy(32) : 32) + 2 * sx(4);
+  RECT title = {textLeft, sx(2), width - sx(4), m_nBase / 2};
+  DrawTextEllipsis(dc, row->m_strTitle, title, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_WORD_ELLIPSIS, 0);
+  // 5. Date.
+  SetTextColor(dc, RGB(192, 192, 192));
+  HGDIOBJ beforeDate = SelectObject(dc, m_touch ? m_hFont : m_hSmallFont);
+  CString date;
+  FormatDisplayDate(date, row->m_strDate);
+  RECT dateBox = {textLeft, m_nBase / 2, width - sx(4), m_nBase - sx(2)};
+  DrawTextEllipsis(dc, date, dateBox, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX, 0);
+  if (beforeDate) SelectObject(dc, beforeDate);
+  // 6. Read state; the unread-with-full-text image places all four.
+  CTouchImage& state = ReadStateImage(row->m_bRead, row->m_bFullText);
+  const int stateX = width - sx(4) - m_unreadFullImage.GetWidth();
+  const int stateY = 3 * m_nBase / 4 - m_unreadFullImage.GetHeight() / 2 - sy(1);
+  state.Draw(dc, stateX, stateY);
+  // 7. Pending full text.
+  if (row->m_bPending && m_pendingImage.HasImageHandle())
+    m_pendingImage.Draw(dc, width - sx(4) - sx(6) - m_unreadImage.GetWidth() - m_pendingImage.GetWidth(),
+                        3 * m_nBase / 4 - m_pendingImage.GetHeight() / 2 - sy(1));
+  // 8. Separator.
+  SetTextColor(dc, oldText);
+  FillSolid(dc, 0, m_nBase, width, m_nBase + sy(1), Dark(w + 20));
+  if (savedFont) SelectObject(dc, savedFont);
+  BitBlt(hdc, 0, y, width, m_nPitch, dc, 0, 0, SRCCOPY);
+  return m_nPitch;
+}

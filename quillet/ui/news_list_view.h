@@ -1,0 +1,148 @@
+// The painted, finger-scrolled list of one channel's headlines: one row per
+// item (at most 500), unread rows first and each group newest first, with
+// the channel's error item (a failed update) always on top. A row shows the
+// item's picture or the default picture, the title (bold while unread), the
+// date, an image that tells unread from read and whether the full text is
+// stored, and a pending image while a full-text job for the item is queued.
+// A tap or the Enter key opens a row through one callback.
+//
+// Like the channel list, the view keeps one recursive lock over every row
+// change, the scroller's state and every drawing of the content, and never
+// holds it while it waits for the user-interface thread (window updates and
+// the open callback run outside it). Owners paint through Paint(), which
+// takes the lock too.
+#pragma once
+
+#include "framework/afx.h"
+#include "quillet/ui/channel_list_view.h"
+#include "quillet/ui/density.h"
+#include "quillet/ui/dib.h"
+#include "quillet/ui/touch_image.h"
+#include "quillet/ui/touch_scroller.h"
+
+#define NEWS_LIST_MAX_ROWS 500
+// The link of a channel's error item, which the feed document writes for a
+// failed update.
+#define NEWS_ERROR_LINK u"http://127.0.0.1/lasterror"
+
+// Called with (owner window, context value, row index, x); x is the tap's x
+// coordinate, or -1 when opened by the keyboard.
+typedef void (*NewsOpenCallback)(HWND owner, DWORD_PTR context, int row, int x);
+
+struct CNewsListItem {
+  CString m_strTitle;
+  CString m_strLink;
+  CString m_strDate;
+  BOOL m_bRead = FALSE;
+  BOOL m_bPending = FALSE;
+  CString m_strPicturePath;
+  CDib* m_pPicture = nullptr;
+  int m_nPictureWidth = 0;
+  int m_nPictureHeight = 0;
+  int m_nTop = 0;
+  int m_nBottom = 0;
+  CString m_strPageFile;
+  COffscreenDC* m_pRendering = nullptr;
+  BOOL m_bFullText = FALSE;
+};
+
+class CNewsListView : public CTouchScrollClient {
+ public:
+  CNewsListView();
+  ~CNewsListView();
+  CNewsListView(const CNewsListView&) = delete;
+  CNewsListView& operator=(const CNewsListView&) = delete;
+
+  BOOL Create(HINSTANCE instance, HWND parent, int x, int y, int width, int height, DWORD_PTR context,
+              NewsOpenCallback callback);
+
+  void AddItem(LPCWSTR title, LPCWSTR date, LPCWSTR link, LPCWSTR picturePath, LPCWSTR pageFile, BOOL read,
+               BOOL pending);
+  void RemoveAllItems();
+  // Stores the row's picture path and, when the row has no picture yet,
+  // loads the ".bmp" file. The rendering is kept: the owner calls
+  // ReleaseItemCache and Redraw. FALSE for a row that does not exist.
+  BOOL LoadItemBitmap(int row, LPCWSTR picturePath);
+  void ReleaseItemCache(int row);
+  void Redraw(BOOL full);
+  void FocusNext();
+  void FocusPrevious();
+  void OpenFocusedItem();
+  // The date text of a row; FALSE (and an empty text) for a row that does
+  // not exist.
+  BOOL GetListItemTitle(int row, CString& out);
+  void SetShowEmptyText(BOOL show);
+
+  int GetItemCount();
+  int GetFocusedItem();
+  // A copy of a row's fields for inspection (no picture, no rendering);
+  // FALSE for a row that does not exist.
+  BOOL GetItem(int row, CNewsListItem& out);
+  int GetRowPitch() const { return m_nPitch; }
+  int GetBaseHeight() const { return m_nBase; }
+  CTouchScroller& Scroller() { return m_scroller; }
+  void Paint(HDC hdc);
+
+  // Scroller client operations.
+  int DrawContent(HWND window, DWORD_PTR context, HDC hdc, DWORD_PTR drawParam, int offset, int width,
+                  int height) override;
+  BOOL OnPress(HWND window, DWORD_PTR context, int x, int y) override;
+  BOOL OnDragStart(HWND window, DWORD_PTR context) override;
+  void OnClick(HWND window, DWORD_PTR context, int x, int y) override;
+
+  bool OnPointerDown(HWND window, int x, int y);
+  bool OnPointerMove(HWND window, int x, int y);
+  bool OnPointerUp(HWND window, int x, int y);
+  bool OnTimer(HWND window, UINT_PTR id);
+  void OnSize(int width, int height);
+
+  // The images the rows are drawn with.
+  CTouchImage& DefaultPicture() { return m_defaultPicture; }
+  CTouchImage& ReadStateImage(BOOL read, BOOL fullText);
+  CTouchImage& PendingImage() { return m_pendingImage; }
+
+ private:
+  HFONT CreateViewFont(BOOL bold, BOOL small);
+  COLORREF Dark(int weight) const;
+  int DrawNewsRow(CNewsListItem* row, int index, HDC hdc, int y, int width, BOOL selected);
+  void DestroyItem(CNewsListItem* row);
+  void DropRendering(int row);
+  void ScrollFocusedIntoView();
+  bool IsBusy() const { return m_bBusy || m_nRepainting > 0; }
+  void FirePendingOpen();
+  static void LoadPicture(CNewsListItem* row);
+
+  CCriticalSection m_lock;
+  BOOL m_bBusy = FALSE;
+  int m_nRepainting = 0;
+  CTouchImage m_defaultPicture;
+  CTouchImage m_unreadImage;
+  CTouchImage m_unreadFullImage;
+  CTouchImage m_pendingImage;
+  CTouchImage m_readImage;
+  CTouchImage m_readFullImage;
+  int m_nRowsPainted = -1;
+  BOOL m_bFullPaint = FALSE;
+  BOOL m_bShowEmptyText = FALSE;
+  CTouchScroller m_scroller;
+  int m_nContentHeight = 0;
+  HFONT m_hFont = nullptr;
+  HFONT m_hBoldFont = nullptr;
+  HFONT m_hSmallFont = nullptr;
+  NewsOpenCallback m_pCallback = nullptr;
+  CNewsListItem** m_pItems = nullptr;
+  int m_nCount = 0;
+  int m_nFocus = -1;
+
+  HWND m_hOwner = nullptr;
+  DWORD_PTR m_context = 0;
+  int m_nDpiX = 96, m_nDpiY = 96;
+  int m_nBase = 41, m_nPitch = 42;
+  bool m_touch = true;
+
+  // An open found while the lock was held, made once it is released.
+  struct PendingOpen {
+    bool pending = false;
+    int row = -1, x = 0;
+  } m_open;
+};

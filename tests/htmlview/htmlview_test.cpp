@@ -1,0 +1,358 @@
+// The HTML viewer control driven as its hosts drive it: text added and
+// ended, inline images asked of the host and drawn, zoom levels, layout
+// sizes, link taps through synthetic stylus input, keys on the inner
+// window, and hostile pages that must neither crash nor hang.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "article_support.h"
+#include "display/display.h"
+#include "gdi/surface.h"
+#include "htmlview/htmlview.h"
+#include "support/device_fixture.h"
+#include "support/host_window.h"
+#include "user/input.h"
+
+namespace {
+
+using htmltest::Hosted;
+
+class HtmlViewTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    qtest::DeviceTest::SetUp();
+    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+    qk::display::ConnectScreen();
+    ASSERT_TRUE(InitHTMLControl(nullptr));
+    Hosted() = htmltest::HostState{};
+    host_ = qtest::CreateHostWindow(u"HtmlHost", htmltest::HostProc, 480, 800, u"", WS_VISIBLE);
+    ASSERT_NE(host_, nullptr);
+    view_ = CreateWindowExW(0, DISPLAYCLASS, u"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 480, 800, host_,
+                            reinterpret_cast<HMENU>(12321), nullptr, nullptr);
+    ASSERT_NE(view_, nullptr);
+  }
+  void TearDown() override {
+    DestroyWindow(host_);
+    for (auto& [name, bm] : Hosted().pictures) DeleteObject(bm);
+    Hosted() = htmltest::HostState{};
+    qk::PumpMessages();
+    qtest::DeviceTest::TearDown();
+  }
+
+  // Loads a page the way the host dialog does: clear, add, end.
+  void Load(const std::u16string& html) {
+    SendMessageW(view_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u""));
+    SendMessageW(view_, DTM_ADDTEXTW, 0, reinterpret_cast<LPARAM>(html.c_str()));
+    SendMessageW(view_, DTM_ENDOFSOURCE, 0, 0);
+    qk::PumpMessages();
+  }
+  int Width() { return static_cast<int>(SendMessageW(view_, DTM_LAYOUTWIDTH, 0, 0)); }
+  int Height() { return static_cast<int>(SendMessageW(view_, DTM_LAYOUTHEIGHT, 0, 0)); }
+  HWND Inner() { return GetWindow(view_, GW_CHILD); }
+
+  // Pixels of exactly this colour on the screen.
+  static int CountColour(COLORREF c) {
+    int w = 0, h = 0;
+    std::vector<uint32_t> px;
+    qk::gdi::ReadPixels(ScreenBitmap(), &w, &h, &px);
+    uint32_t want = (static_cast<uint32_t>(GetRValue(c)) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+    int n = 0;
+    for (uint32_t p : px)
+      if ((p & 0xFFFFFF) == want) ++n;
+    return n;
+  }
+  // The screen copied into a bitmap that ReadPixels can read.
+  static HBITMAP ScreenBitmap() {
+    static HBITMAP copy = nullptr;
+    if (copy) DeleteObject(copy);
+    qk::gdi::ScreenConfig cfg = qk::gdi::GetScreenConfig();
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    copy = CreateCompatibleBitmap(screen, cfg.width, cfg.height);
+    HGDIOBJ old = SelectObject(mem, copy);
+    BitBlt(mem, 0, 0, cfg.width, cfg.height, screen, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return copy;
+  }
+
+  HWND host_ = nullptr;
+  HWND view_ = nullptr;
+};
+
+TEST_F(HtmlViewTest, ArticleAsksHostForEachImageAndDrawsThemAtTheirOwnSize) {
+  const COLORREF red = RGB(230, 20, 20), green = RGB(20, 200, 40);
+  Hosted().pictures[u"logo"] = htmltest::MakeSolid(120, 60, red);
+  Hosted().pictures[u"photo.jpg"] = htmltest::MakeSolid(200, 100, green);
+  Load(u"<html><body><h1>Title</h1><p><img src=\"logo\"></p><p>Some text that reads well.</p>"
+       u"<p><img src=\"photo.jpg\"> <img src=\"missing.png\"> <img src=\"logo\"></p></body></html>");
+
+  // One request per distinct source, each with its own cookie.
+  ASSERT_EQ(Hosted().imageRequests.size(), 3u);
+  std::vector<std::u16string> sorted = Hosted().imageRequests;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, (std::vector<std::u16string>{u"logo", u"missing.png", u"photo.jpg"}));
+  EXPECT_NE(Hosted().cookies[0], Hosted().cookies[1]);
+  EXPECT_NE(Hosted().cookies[1], Hosted().cookies[2]);
+
+  EXPECT_EQ(Width(), 480);
+  EXPECT_GT(Height(), 60 + 100);
+  UpdateWindow(Inner());
+  qk::PumpMessages();
+  // Both logos and the photo whole, at their own sizes; the missing one not at all.
+  EXPECT_EQ(CountColour(red), 2 * 120 * 60);
+  EXPECT_EQ(CountColour(green), 200 * 100);
+
+  // A later page asks again for its own images only.
+  Hosted().imageRequests.clear();
+  Load(u"<p>No pictures here.</p>");
+  EXPECT_TRUE(Hosted().imageRequests.empty());
+  EXPECT_EQ(CountColour(red), 0);
+}
+
+TEST_F(HtmlViewTest, ImagesAnsweredLaterAndRefusedImagesAndStaleCookies) {
+  const COLORREF blue = RGB(10, 30, 220);
+  Hosted().answer = false;
+  Hosted().pictures[u"late"] = htmltest::MakeSolid(100, 300, blue);
+  Load(u"<p>Before</p><img src=\"late\"><p>After</p>");
+  ASSERT_EQ(Hosted().imageRequests.size(), 1u);
+  int without = Height();
+  // The host answers after the page was laid out: the page grows by the picture.
+  INLINEIMAGEINFO info{Hosted().cookies[0], 300, 100, Hosted().pictures[u"late"], FALSE};
+  EXPECT_TRUE(SendMessageW(view_, DTM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&info)));
+  qk::PumpMessages();
+  EXPECT_GE(Height(), without + 300 - 40);
+  EXPECT_EQ(CountColour(blue), 100 * 300);
+  // An answer to a cookie nobody asked for is refused and its owned bitmap freed.
+  HBITMAP stray = htmltest::MakeSolid(10, 10, blue);
+  INLINEIMAGEINFO bad{Hosted().cookies[0] + 100, 10, 10, stray, TRUE};
+  EXPECT_FALSE(SendMessageW(view_, DTM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&bad)));
+  EXPECT_EQ(GetObjectType(stray), 0u);
+  // Clearing the page forgets the image: a page laid out anew asks again.
+  SendMessageW(view_, DTM_CLEAR, 0, 0);
+  EXPECT_EQ(Height(), 0);
+  EXPECT_EQ(Width(), 0);
+  Load(u"<img src=\"late\">");
+  EXPECT_EQ(Hosted().imageRequests.size(), 2u);
+}
+
+TEST_F(HtmlViewTest, ZoomLevelsZeroToFourGrowTheLayoutAndKeepTheImages) {
+  Hosted().pictures[u"pic1"] = htmltest::MakePicture(200, 120, RGB(200, 80, 0), RGB(0, 80, 200));
+  Load(htmltest::MakeArticle(6000, 1));
+  ASSERT_EQ(Hosted().imageRequests.size(), 1u);
+  std::vector<int> heights;
+  for (int z = 0; z <= 4; ++z) {
+    SendMessageW(view_, DTM_ZOOMLEVEL, 0, z);
+    heights.push_back(Height());
+  }
+  for (int z = 1; z <= 4; ++z) EXPECT_GT(heights[z], heights[z - 1]) << "zoom " << z;
+  // Levels outside 0 to 4 are held to the nearest one.
+  SendMessageW(view_, DTM_ZOOMLEVEL, 0, 9);
+  EXPECT_EQ(Height(), heights[4]);
+  SendMessageW(view_, DTM_ZOOMLEVEL, 0, -3);
+  EXPECT_EQ(Height(), heights[0]);
+  // The host's image was answered once and stays.
+  EXPECT_EQ(Hosted().imageRequests.size(), 1u);
+  // Every level lays out to the view's width.
+  EXPECT_EQ(Width(), 480);
+}
+
+TEST_F(HtmlViewTest, LayoutWidthFollowsShrinkingOfWideImages) {
+  Hosted().pictures[u"wide"] = htmltest::MakeSolid(900, 50, RGB(1, 2, 3));
+  // Shrinking is on by default: a wide picture is fitted to the page.
+  Load(u"<p><img src=\"wide\"></p>");
+  EXPECT_EQ(Width(), 480);
+  // With shrinking off the page is as wide as the picture and its margins.
+  SendMessageW(view_, DTM_ENABLESHRINK, 0, FALSE);
+  EXPECT_GT(Width(), 900);
+  SendMessageW(view_, DTM_ENABLESHRINK, 0, TRUE);
+  EXPECT_EQ(Width(), 480);
+  // A narrower view lays out again at its own width.
+  MoveWindow(view_, 0, 0, 240, 400, TRUE);
+  qk::PumpMessages();
+  EXPECT_EQ(Width(), 240);
+}
+
+TEST_F(HtmlViewTest, LinkTapsBecomeHotSpotNotificationsAndOtherTapsDoNot) {
+  Hosted().pictures[u"button"] = htmltest::MakeSolid(400, 100, RGB(9, 9, 9));
+  Load(u"<body style=\"margin:0\"><a href=\"http://example.org/story?id=7\"><img src=\"button\"></a>"
+       u"<div style=\"height:100px;margin:0\">plain text</div>"
+       u"<a href=\"mailto:desk@example.org\"><img src=\"button\"></a></body>");
+  auto tap = [](int x, int y) {
+    qk::InjectPointer(WM_LBUTTONDOWN, x, y);
+    qk::PumpMessages();
+    qk::InjectPointer(WM_LBUTTONUP, x, y);
+    qk::PumpMessages();
+  };
+  tap(50, 50);
+  ASSERT_EQ(Hosted().links.size(), 1u);
+  EXPECT_EQ(Hosted().links[0], u"http://example.org/story?id=7");
+  tap(50, 150);
+  EXPECT_EQ(Hosted().links.size(), 1u);
+  tap(50, 250);
+  ASSERT_EQ(Hosted().links.size(), 2u);
+  EXPECT_EQ(Hosted().links[1], u"mailto:desk@example.org");
+  // A press on one link released on another opens neither.
+  qk::InjectPointer(WM_LBUTTONDOWN, 50, 50);
+  qk::PumpMessages();
+  qk::InjectPointer(WM_LBUTTONUP, 50, 250);
+  qk::PumpMessages();
+  EXPECT_EQ(Hosted().links.size(), 2u);
+}
+
+TEST_F(HtmlViewTest, InnerWindowTakesTheKeysAndScrolls) {
+  const COLORREF mark = RGB(250, 0, 250);
+  Hosted().pictures[u"top"] = htmltest::MakeSolid(50, 50, mark);
+  Load(u"<img src=\"top\">" + htmltest::MakeArticle(30000, 0));
+  ASSERT_GT(Height(), 2000);
+  HWND inner = Inner();
+  ASSERT_NE(inner, nullptr);
+  SetFocus(view_);
+  EXPECT_EQ(GetFocus(), inner);
+  UpdateWindow(inner);
+  EXPECT_EQ(CountColour(mark), 2500);
+  SendMessageW(inner, WM_KEYDOWN, 0x22 /* page down */, 0);
+  UpdateWindow(inner);
+  EXPECT_EQ(CountColour(mark), 0);
+  SendMessageW(inner, WM_KEYDOWN, 0x24 /* home */, 0);
+  UpdateWindow(inner);
+  EXPECT_EQ(CountColour(mark), 2500);
+  // Scrolling up at the top stays at the top.
+  SendMessageW(inner, WM_KEYDOWN, 0x26 /* up */, 0);
+  UpdateWindow(inner);
+  EXPECT_EQ(CountColour(mark), 2500);
+}
+
+// Full-screen reading makes the view as tall as its page and scrolls by
+// moving it: what shows on the screen is the part of the page under it.
+TEST_F(HtmlViewTest, ViewAsTallAsItsPageShowsThePartOnTheScreen) {
+  const COLORREF mark = RGB(0, 250, 250);
+  Hosted().pictures[u"mark"] = htmltest::MakeSolid(50, 50, mark);
+  Load(u"<div style=\"height:1500px\">top</div><img src=\"mark\"><p>end</p>");
+  int height = Height();
+  ASSERT_GT(height, 1550);
+  MoveWindow(view_, 0, 0, 480, height, TRUE);
+  EXPECT_EQ(Height(), height);  // the same width: the page is not laid out again
+  UpdateWindow(Inner());
+  EXPECT_EQ(CountColour(mark), 0);
+  MoveWindow(view_, 0, -1200, 480, height, TRUE);
+  UpdateWindow(Inner());
+  EXPECT_EQ(CountColour(mark), 2500);
+  // Keys do not scroll a view that shows its whole page.
+  SendMessageW(Inner(), WM_KEYDOWN, 0x28 /* down */, 0);
+  UpdateWindow(Inner());
+  EXPECT_EQ(CountColour(mark), 2500);
+}
+
+TEST_F(HtmlViewTest, TextGivenAtCreationOrBySetTextIsShownAndEmptyTextClears) {
+  HWND made = CreateWindowExW(0, DISPLAYCLASS, u"<p>created with text</p>", WS_CHILD | WS_VISIBLE, 0, 0, 300, 300,
+                              host_, nullptr, nullptr, nullptr);
+  ASSERT_NE(made, nullptr);
+  EXPECT_GT(SendMessageW(made, DTM_LAYOUTHEIGHT, 0, 0), 0);
+  SendMessageW(made, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u""));
+  EXPECT_EQ(SendMessageW(made, DTM_LAYOUTHEIGHT, 0, 0), 0);
+  SendMessageW(made, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u"<h1>one</h1><h1>two</h1>"));
+  EXPECT_GT(SendMessageW(made, DTM_LAYOUTHEIGHT, 0, 0), 0);
+  // Added text is not laid out before the source ends.
+  SendMessageW(made, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u""));
+  SendMessageW(made, DTM_ADDTEXTW, 0, reinterpret_cast<LPARAM>(u"<p>part one, "));
+  EXPECT_EQ(SendMessageW(made, DTM_LAYOUTHEIGHT, 0, 0), 0);
+  SendMessageW(made, DTM_ADDTEXTW, 0, reinterpret_cast<LPARAM>(u"part two</p>"));
+  SendMessageW(made, DTM_ENDOFSOURCE, 0, 0);
+  EXPECT_GT(SendMessageW(made, DTM_LAYOUTHEIGHT, 0, 0), 0);
+  EXPECT_TRUE(DestroyWindow(made));
+}
+
+// Hostile pages: each is laid out and drawn within a bound of time, and the
+// view goes on working afterwards.
+TEST_F(HtmlViewTest, HostilePagesNeitherCrashNorHang) {
+  struct Case {
+    const char* name;
+    std::u16string html;
+  };
+  std::vector<Case> cases;
+  {
+    std::u16string deep;
+    for (int i = 0; i < 100000; ++i) deep += u"<div><span>";
+    deep += u"bottom";
+    cases.push_back({"deep nesting", deep});
+  }
+  {
+    std::u16string big = u"<p>";
+    std::u16string word = u"lorem ipsum dolor sit amet ";
+    while (big.size() < 10u * 1024 * 1024) big += word;
+    cases.push_back({"10 MB of text", big});
+  }
+  {
+    std::u16string broken;
+    const char16_t* pieces[] = {u"<table><tr><td><p><b><i>", u"</td></b>", u"<a href='x", u"<<>>", u"</div></div>",
+                                u"<img src=", u"<!-- open comment", u"<script>while(1){}", u"&#xFFFFFF;&bogus;",
+                                u"<ul><li><ol><li>", u"<style>p{width:99999999px}</style>", u"\xD800", u"<x y=\"z"};
+    for (int i = 0; i < 20000; ++i) broken += pieces[(i * 7 + i / 3) % 13];
+    cases.push_back({"broken markup", broken});
+  }
+  {
+    std::u16string images;
+    for (int i = 0; i < 5000; ++i) images += u"<img src=\"i" + std::u16string(1, u'a' + i % 26) +
+                                              std::u16string(1, u'a' + (i / 26) % 26) +
+                                              std::u16string(1, u'a' + (i / 676) % 26) + u"\">";
+    cases.push_back({"5000 images", images});
+  }
+  {
+    std::u16string tables;
+    for (int i = 0; i < 3000; ++i) tables += u"<table><tr><td>";
+    cases.push_back({"nested tables", tables});
+  }
+  for (const Case& c : cases) {
+    auto start = std::chrono::steady_clock::now();
+    Load(c.html);
+    UpdateWindow(Inner());
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 20.0) << c.name;
+    EXPECT_LE(Hosted().imageRequests.size(), qk::htmlview::kMaxImages) << c.name;
+    Hosted().imageRequests.clear();
+    EXPECT_GE(Height(), 0) << c.name;
+    // Still a working view.
+    Load(u"<p>after</p>");
+    EXPECT_GT(Height(), 0) << c.name;
+  }
+}
+
+TEST(HtmlBound, DepthTextAndTagsAreBoundedWhileOrdinaryPagesPassWhole) {
+  using qk::htmlview::BoundSource;
+  std::string ordinary = "<html><body><p>one<p>two<ul><li>a<li>b</ul><div><b>bold</b></div></body></html>";
+  EXPECT_EQ(BoundSource(ordinary), ordinary);
+
+  std::string deep;
+  for (int i = 0; i < 1000; ++i) deep += "<div>";
+  deep += "text";
+  for (int i = 0; i < 1000; ++i) deep += "</div>";
+  std::string bounded = BoundSource(deep, 50);
+  size_t opens = 0, closes = 0;
+  for (size_t at = bounded.find("<div>"); at != std::string::npos; at = bounded.find("<div>", at + 1)) ++opens;
+  for (size_t at = bounded.find("</div>"); at != std::string::npos; at = bounded.find("</div>", at + 1)) ++closes;
+  EXPECT_EQ(opens, 50u);
+  EXPECT_EQ(closes, 50u);
+  EXPECT_NE(bounded.find("text"), std::string::npos);
+
+  // A run of paragraphs the parser closes by itself is not nesting.
+  std::string paragraphs;
+  for (int i = 0; i < 500; ++i) paragraphs += "<p>x";
+  EXPECT_EQ(BoundSource(paragraphs, 50), paragraphs);
+
+  // Text is cut at the bound, on a character boundary.
+  std::string text = "<p>" + std::string(100, 'a') + "\xC3\xA9\xC3\xA9" + "</p>";
+  EXPECT_EQ(BoundSource(text, 50, 101), "<p>" + std::string(100, 'a') + "\xC3\xA9");
+  // Tags beyond the bound are left out with what follows.
+  EXPECT_EQ(BoundSource("<b>1</b><i>2</i><u>3</u>", 50, 1000, 4), "<b>1</b><i>2</i>");
+  // Script content beyond the depth goes with its element; within it, it is kept as raw text.
+  EXPECT_EQ(BoundSource("<div><script>if (a<b) x();</script></div>", 1), "<div></div>");
+  EXPECT_EQ(BoundSource("<script>if (a<b) x();</script>", 1), "<script>if (a<b) x();</script>");
+  // A source cut inside a tag drops the partial tag.
+  EXPECT_EQ(BoundSource("<p>ok</p><a href=\"x"), "<p>ok</p>");
+}
+
+}  // namespace

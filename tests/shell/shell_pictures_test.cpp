@@ -1,0 +1,223 @@
+// Pictures of the shell to look at: a dialog with its soft-key menu bar and
+// the raised input panel, a soft key's popup menu, and the open-file
+// dialog, on the touch screen (480 x 800 at 192 dpi) and on the key device
+// (240 x 320 at 96 dpi).
+//
+//   ctest --test-dir <build> -R ShellPictures
+//
+// writes shell_*.png to $QUILLET_PICTURES_DIR, else to the folder
+// "pictures" of the build.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "display/display.h"
+#include "gdi/surface.h"
+#include "kernel/resource.h"
+#include "shell/aygshell.h"
+#include "shell/filedlg.h"
+#include "support/device_fixture.h"
+#include "support/host_window.h"
+#include "user/input.h"
+
+namespace {
+
+std::string PicturesDir() {
+  const char* env = std::getenv("QUILLET_PICTURES_DIR");
+  std::string dir = env && *env ? env : std::string(QUILLET_BINARY_DIR) + "/pictures";
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+int D(int n) { return n * qk::gdi::ScreenDpi() / 96; }
+
+std::function<void()>& Step() {
+  static std::function<void()> step;
+  return step;
+}
+constexpr UINT kStep = WM_APP + 9;
+
+// A dialog that paints what an editor screen shows: a title, two labelled
+// fields (the first with the focus) and a note.
+LRESULT DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  static SHACTIVATEINFO sai{};
+  switch (msg) {
+    case WM_SETTINGCHANGE:
+      SHHandleWMSettingChange(hwnd, wParam, lParam, &sai);
+      return 0;
+    case kStep:
+      if (Step()) {
+        auto step = Step();
+        Step() = nullptr;
+        step();
+      }
+      return 0;
+    case WM_INITMENUPOPUP:
+      PostMessageW(hwnd, kStep, 0, 0);
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      RECT rc;
+      GetClientRect(hwnd, &rc);
+      HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
+      FillRect(dc, &rc, white);
+      DeleteObject(white);
+      LOGFONTW lf{};
+      lf.lfHeight = -D(12);
+      lf.lfQuality = ANTIALIASED_QUALITY;
+      std::u16string face = u"Tahoma";
+      std::copy(face.begin(), face.end(), lf.lfFaceName);
+      HFONT font = CreateFontIndirectW(&lf);
+      lf.lfWeight = FW_BOLD;
+      HFONT bold = CreateFontIndirectW(&lf);
+      SetBkMode(dc, TRANSPARENT);
+      HGDIOBJ old = SelectObject(dc, bold);
+      RECT band{0, 0, rc.right, D(24)};
+      HBRUSH hl = CreateSolidBrush(qk::gdi::GetScreenConfig().highlight);
+      FillRect(dc, &band, hl);
+      DeleteObject(hl);
+      SetTextColor(dc, RGB(255, 255, 255));
+      RECT t = band;
+      t.left += D(6);
+      DrawTextW(dc, u"Add Channel", -1, &t, DT_SINGLELINE | DT_VCENTER);
+      SelectObject(dc, font);
+      const char16_t* labels[] = {u"Feed URL", u"Title"};
+      const char16_t* values[] = {u"http://example.org/feed.xml", u""};
+      for (int i = 0; i < 2; ++i) {
+        int y = D(32) + i * D(52);
+        SetTextColor(dc, RGB(0x30, 0x30, 0x30));
+        RECT label{D(6), y, rc.right - D(6), y + D(18)};
+        DrawTextW(dc, labels[i], -1, &label, DT_SINGLELINE | DT_VCENTER);
+        RECT box{D(6), y + D(20), rc.right - D(6), y + D(44)};
+        HBRUSH frame = CreateSolidBrush(i == 0 ? qk::gdi::GetScreenConfig().highlight : RGB(0x90, 0x98, 0xA8));
+        FillRect(dc, &box, frame);
+        DeleteObject(frame);
+        InflateRect(&box, -1, -1);
+        HBRUSH inner = CreateSolidBrush(RGB(255, 255, 255));
+        FillRect(dc, &box, inner);
+        DeleteObject(inner);
+        box.left += D(4);
+        SetTextColor(dc, RGB(0x10, 0x10, 0x10));
+        std::u16string v = std::u16string(values[i]) + (i == 0 ? u"|" : u"");
+        DrawTextW(dc, v.c_str(), -1, &box, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
+      }
+      SetTextColor(dc, RGB(0x70, 0x70, 0x70));
+      RECT note{D(6), D(140), rc.right - D(6), rc.bottom};
+      DrawTextW(dc, u"The feed's title is fetched when it is left empty.", -1, &note, DT_WORDBREAK);
+      SelectObject(dc, old);
+      DeleteObject(font);
+      DeleteObject(bold);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    default:
+      return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+}
+
+class ShellPictures : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    qtest::DeviceTest::SetUp();
+    static std::vector<BYTE> menu = qk::shell::BuildMenuTemplate(
+        {{u"Menu", 0, 0,
+          {{u"Download Title", 32898, 0, {}}, {u"Rename", 32895, 0, {}}, {u"", 0, 0, {}}, {u"Largest", 32854, MF_CHECKED, {}},
+           {u"Smallest", 32859, MF_GRAYED, {}}}}});
+    static std::vector<BYTE> bar = qk::shell::BuildMenuBarResource(355, {{IDOK}, {32797, TBSTATE_ENABLED, 0, 0, 0}});
+    static const qk::ResourceEntry entries[] = {{nullptr, 4, 355, nullptr, menu.data(), menu.size()},
+                                                {nullptr, 10, 355, nullptr, bar.data(), bar.size()}};
+    qk::RegisterResources(nullptr, entries, 2);
+    WriteDeviceFile(u"\\My Documents\\Channels.opml", "<opml/>");
+    WriteDeviceFile(u"\\My Documents\\Exported feeds.opml", "<opml/>");
+    WriteDeviceFile(u"\\My Documents\\notes.txt", "x");
+    WriteDeviceFile(u"\\My Documents\\Pictures\\logo.png", "x");
+    WriteDeviceFile(u"\\My Documents\\Templates\\news.xml", "<x/>");
+  }
+  void TearDown() override {
+    qk::shell::ResetShell();
+    qk::PumpMessages();
+    qk::ClearResources();
+    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+    qtest::DeviceTest::TearDown();
+  }
+
+  void Write(const std::string& name) {
+    qk::PumpMessages();
+    EXPECT_TRUE(qk::display::WriteScreenPng(PicturesDir() + "/" + name)) << name;
+  }
+
+  void Pictures(const qk::gdi::ScreenConfig& cfg, const std::string& size) {
+    qk::gdi::SetScreenConfig(cfg);
+    qk::display::ConnectScreen();
+    qk::shell::ResetShell();
+    ASSERT_TRUE(SHInitExtraControls());
+    HWND dlg = qtest::CreateHostWindow(u"PictureDialog", DialogProc, 100, 100, u"Add Channel", WS_VISIBLE);
+    SHINITDLGINFO shidi{SHIDIM_FLAGS, dlg, SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_DONEBUTTON | SHIDIF_SIPDOWN};
+    ASSERT_TRUE(SHInitDialog(&shidi));
+    SHMENUBARINFO mbi{sizeof(SHMENUBARINFO), dlg, 0, 355, nullptr, 0, 0, nullptr, 0};
+    ASSERT_TRUE(SHCreateMenuBar(&mbi));
+    std::u16string ok = u"OK", menu = u"Menu";
+    TBBUTTONINFOW tbi{};
+    tbi.cbSize = sizeof tbi;
+    tbi.dwMask = TBIF_TEXT;
+    tbi.pszText = ok.data();
+    SendMessageW(mbi.hwndMB, TB_SETBUTTONINFO, IDOK, reinterpret_cast<LPARAM>(&tbi));
+    tbi.pszText = menu.data();
+    SendMessageW(mbi.hwndMB, TB_SETBUTTONINFO, 32797, reinterpret_cast<LPARAM>(&tbi));
+    DrawMenuBar(dlg);
+    SetActiveWindow(dlg);
+    Write("shell_dialog_" + size + ".png");
+
+    ASSERT_TRUE(SipShowIM(SIPF_ON));
+    Write("shell_dialog_sip_" + size + ".png");
+    RECT rc;
+    GetWindowRect(dlg, &rc);
+    EXPECT_EQ(rc.bottom, qk::shell::VisibleDesktop().bottom);
+    SipShowIM(SIPF_OFF);
+
+    // The popup of the "Menu" key, photographed from inside its loop.
+    int w = cfg.width, h = cfg.height;
+    Step() = [&] {
+      // The window layer does not clip overlapping windows: the popup is
+      // painted again last so that it shows over the dialog's own repaint.
+      qk::PumpMessages();
+      HWND popup = FindWindowW(u"ShellPopupMenu", nullptr);
+      EXPECT_NE(popup, nullptr);
+      InvalidateRect(popup, nullptr, TRUE);
+      Write("shell_popup_" + size + ".png");
+      qk::InjectPointer(WM_LBUTTONDOWN, 5, D(40));
+      qk::InjectPointer(WM_LBUTTONUP, 5, D(40));
+    };
+    qk::InjectPointer(WM_LBUTTONDOWN, w - D(40), h - D(13));
+    qk::InjectPointer(WM_LBUTTONUP, w - D(40), h - D(13));
+    qk::PumpMessages();
+
+    // The open-file dialog.
+    Step() = [&] {
+      Write("shell_open_" + size + ".png");
+      PostMessageW(GetFocus(), WM_COMMAND, IDCANCEL, 0);
+    };
+    PostMessageW(dlg, kStep, 0, 0);
+    WCHAR path[MAX_PATH] = {};
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = dlg;
+    ofn.lpstrFilter = u"Opml Files\0*.opml;*.xml;\0";
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrInitialDir = u"\\My Documents";
+    ofn.lpstrTitle = u"Import OPML file";
+    ofn.Flags = OFN_FILEMUSTEXIST;
+    EXPECT_FALSE(GetOpenFileNameW(&ofn));
+    DestroyWindow(dlg);
+  }
+};
+
+TEST_F(ShellPictures, DialogWithSoftKeysInputPanelPopupAndFileDialog) {
+  Pictures(qk::gdi::DefaultScreenConfig(), "480x800");
+  Pictures(qk::gdi::KeyDeviceScreenConfig(), "240x320");
+}
+
+}  // namespace
