@@ -109,6 +109,12 @@ int CChannelListDlg::ListHeight() const {
       bottom -= r.bottom - r.top;
     }
     if (bottom > client.bottom) bottom = client.bottom;
+    // The channel-list window ends where the frame ends, above the bar.
+    if (owner) {
+      CRect area;
+      owner->GetClientRect(&area);
+      if (area.Height() > 0 && bottom > area.bottom) bottom = area.bottom;
+    }
     height = bottom - y;
   }
   return height < 0 ? 0 : height;

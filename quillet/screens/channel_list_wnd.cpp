@@ -105,8 +105,15 @@ void CChannelListWnd::OnSize(UINT, int, int) {
   if (!m_dialog.GetSafeHwnd()) return;
   CRect frame(0, 0, 0, 0);
   if (CWnd* parent = GetParent()) parent->GetWindowRect(&frame);
-  m_dialog.SetWindowPos(nullptr, 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN) - frame.top,
-                        SWP_NOZORDER | SWP_SHOWWINDOW);
+  int height = ::GetSystemMetrics(SM_CYSCREEN) - frame.top;
+  // On a key device the frame ends above the menu bar: the dialog ends
+  // there too, so that it never paints over the bar.
+  if (!GetTouchFlag()) {
+    CRect client;
+    GetClientRect(&client);
+    height = client.Height();
+  }
+  m_dialog.SetWindowPos(nullptr, 0, 0, ::GetSystemMetrics(SM_CXSCREEN), height, SWP_NOZORDER | SWP_SHOWWINDOW);
 }
 
 void CChannelListWnd::OnPaint() {

@@ -235,7 +235,6 @@ TEST_P(ProgramTest, RefreshFromTheCommandShowsProgressAndStoresTheCountsOfThirty
   ASSERT_TRUE(WaitForMainWindow(reader));
   Settle(500);
   fs::copy_file(Shot("30-channels"), Shot("30-channels-before"), fs::copy_options::overwrite_existing);
-  setenv("QUILLET_SCREENSHOT", Shot("30-channels").c_str(), 1);
   PostMessageW(MainWindow(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
   ASSERT_TRUE(WaitFor("start"));
   ASSERT_TRUE(WaitFor("finished", 1, 90000));
@@ -271,8 +270,8 @@ TEST_P(ProgramTest, CancelMidRunStopsTheRefreshEarly) {
   ASSERT_TRUE(WaitFor("start"));
   ASSERT_TRUE(WaitFor("progress", 2, 60000));
   // Keep the picture of the running refresh (progress band, Cancel key).
-  setenv("QUILLET_SCREENSHOT", (Shot("refreshing") + ".tmp").c_str(), 1);
   Settle(300);
+  fs::copy_file(Shot("refreshing"), Shot("during-refresh"), fs::copy_options::overwrite_existing);
   auto cancelled = std::chrono::steady_clock::now();
   PostMessageW(MainWindow(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
   ASSERT_TRUE(WaitFor("finished", 1, 30000));
