@@ -58,6 +58,8 @@ CReaderApp::CReaderApp() : CWinApp(QUILLET_REGISTRY_APP) {
 }
 
 CReaderApp::~CReaderApp() {
+  delete m_pFrame;
+  m_pFrame = nullptr;
   if (g_readerApp == this) g_readerApp = nullptr;
 }
 
@@ -135,9 +137,11 @@ BOOL CReaderApp::InitInstance() {
 
   auto* frame = new (std::nothrow) CMainFrame();
   if (!frame) return FALSE;
+  m_pFrame = frame;
   m_pMainWnd = frame;
   if (!frame->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE | WS_MINIMIZE, nullptr, nullptr)) {
     m_pMainWnd = nullptr;
+    m_pFrame = nullptr;
     delete frame;
     return FALSE;
   }
@@ -157,9 +161,10 @@ int CReaderApp::ExitInstance() {
     m_hInstanceMutex = nullptr;
   }
   ReleaseImagingFactory();
-  if (auto* frame = dynamic_cast<CMainFrame*>(m_pMainWnd)) {
-    m_pMainWnd = nullptr;
-    delete frame;
+  if (m_pFrame) {
+    if (m_pMainWnd == m_pFrame) m_pMainWnd = nullptr;
+    delete m_pFrame;
+    m_pFrame = nullptr;
   }
   return CWinApp::ExitInstance();
 }

@@ -12,6 +12,8 @@
 #include "framework/wnd.h"
 #include "quillet/refresh/refresh_state.h"
 
+class CMainFrame;
+
 class CReaderApp : public CWinApp, public CRefreshApp {
  public:
   // Looks for a running instance: unless this start is an update task
@@ -43,6 +45,8 @@ class CReaderApp : public CWinApp, public CRefreshApp {
   // When the update task began (the tick count); 0 outside that mode.
   std::atomic<DWORD> m_dwUpdateStartTick{0};
   HANDLE m_hInstanceMutex = nullptr;
+  // The frame this object made; freed at exit.
+  CMainFrame* m_pFrame = nullptr;
 };
 
 // The program's application object, or null.
