@@ -398,13 +398,13 @@ const AFX_MSGMAP* CWnd::GetThisMessageMap() {
 const AFX_MSGMAP* CWnd::GetMessageMap() const { return GetThisMessageMap(); }
 
 CWnd* CWnd::FromHandlePermanent(HWND hwnd) {
-  if (!hwnd) return nullptr;
+  if (!hwnd || t_stateGone) return nullptr;
   auto it = t_state.permanent.find(hwnd);
   return it == t_state.permanent.end() ? nullptr : it->second;
 }
 
 CWnd* CWnd::FromHandle(HWND hwnd) {
-  if (!hwnd) return nullptr;
+  if (!hwnd || t_stateGone) return nullptr;
   if (CWnd* wnd = FromHandlePermanent(hwnd)) return wnd;
   auto& slot = t_state.temporary[hwnd];
   if (!slot) {
@@ -430,7 +430,7 @@ BOOL CWnd::Attach(HWND hwnd) {
 
 HWND CWnd::Detach() {
   HWND hwnd = m_hWnd;
-  if (hwnd && permanent_) {
+  if (hwnd && permanent_ && !t_stateGone) {
     auto it = t_state.permanent.find(hwnd);
     if (it != t_state.permanent.end() && it->second == this) t_state.permanent.erase(it);
   }

@@ -120,6 +120,7 @@ HWND InjectPointer(UINT message, int x, int y) {
   // A point on a disabled window, or on a control of a disabled window (the
   // owner of a modal dialog), reaches nothing.
   if (!target || !qk::user::TakesInput(target)) return nullptr;
+  if (message == WM_LBUTTONDOWN) qk::user::ActivateByClick(target);
   POINT client = screen;
   ScreenToClient(target, &client);
   WPARAM keys = message == WM_LBUTTONUP ? 0 : MK_LBUTTON;

@@ -96,6 +96,9 @@ void ActivateNextIfActive(HWND window);
 // This program's top-level windows from the top of the screen down: the
 // topmost ones first, then the others, the most recently raised first.
 std::vector<HWND> ZOrderedTopLevels();
+// A tap on a window activates its top-level window (WA_CLICKACTIVE) unless
+// that one never takes the activation.
+void ActivateByClick(HWND window);
 // The top-level window that holds window (itself when top-level).
 HWND TopLevelOf(HWND window);
 // True when the window and every parent up to its top-level are enabled.

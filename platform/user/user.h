@@ -485,6 +485,10 @@ void SetMessageBoxHook(MessageBoxHook hook);
 // The deterministic test pump of the calling thread: handles every message
 // sent to it, dispatches every posted message, every WM_TIMER due by the
 // (possibly frozen) tick count and every owed WM_PAINT, without waiting.
+// Like a program's message loop it offers each message to the
+// pre-translate hook (the framework's PreTranslateMessage chain, with the
+// dialog manager of framework dialogs) and translates key-downs into
+// characters before it dispatches.
 // Returns the number of messages handled. A WM_QUIT found is left queued.
 int PumpMessages();
 // Pumps, waiting for new messages, until pred() is true or timeoutMs passed

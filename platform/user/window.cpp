@@ -338,6 +338,13 @@ bool TakesInput(HWND hwnd) {
   return false;
 }
 
+void ActivateByClick(HWND hwnd) {
+  HWND top = TopLevelOf(hwnd);
+  auto w = Find(top);
+  if (!w || w->destroying || (w->exStyle & WS_EX_NOACTIVATE) || GetActiveWindow() == top) return;
+  Activate(top, WA_CLICKACTIVE);
+}
+
 void ActivateNextIfActive(HWND hwnd) {
   if (GetActiveWindow() == hwnd) Activate(NextActive(hwnd), WA_ACTIVE);
 }

@@ -577,3 +577,56 @@ TEST_F(FrameworkTest, DataExchangeRefusesTextThatIsNoNumberAndEscapeCancels) {
 }
 
 }  // namespace
+
+namespace {
+
+// A user-interface thread of its own: its frame, its loop, its end.
+class CUiThread : public CWinThread {
+ public:
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HWND frameWindow = nullptr;
+  bool sawItselfAsCurrent = false;
+  int idleCalls = 0;
+  bool frameDeleted = false;
+  ~CUiThread() override { CloseHandle(ready); }
+  BOOL InitInstance() override {
+    sawItselfAsCurrent = AfxGetThread() == this;
+    auto* frame = new CTestFrame;
+    frame->deleted = &frameDeleted;
+    if (!frame->CreateEx(0, nullptr, u"Worker", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr)) return FALSE;
+    m_pMainWnd = frame;
+    frameWindow = frame->m_hWnd;
+    SetEvent(ready);
+    return TRUE;
+  }
+  BOOL OnIdle(LONG count) override {
+    ++idleCalls;
+    return CWinThread::OnIdle(count);
+  }
+  int ExitInstance() override { return CWinThread::ExitInstance() + 7; }
+};
+
+TEST_F(FrameworkTest, UserInterfaceThreadsRunTheirOwnLoopUntilTheirMainWindowGoes) {
+  auto* thread = new CUiThread;
+  thread->m_bAutoDelete = FALSE;
+  ASSERT_TRUE(thread->CreateThread());
+  ASSERT_EQ(WaitForSingleObject(thread->ready, 10000), WAIT_OBJECT_0);
+  HWND frame = thread->frameWindow;
+  EXPECT_TRUE(IsWindow(frame));
+  // The frame is the worker's: this thread may not destroy it, only ask.
+  EXPECT_FALSE(DestroyWindow(frame));
+  EXPECT_EQ(SendMessageW(frame, WM_COMMAND, 32852, 0), 1);  // routed on its own thread
+  PostMessageW(frame, WM_CLOSE, 0, 0);
+  ASSERT_EQ(WaitForSingleObject(thread->m_hThread, 10000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeThread(thread->m_hThread, &code);
+  EXPECT_EQ(code, 7u);  // quit code 0 through ExitInstance
+  EXPECT_TRUE(thread->sawItselfAsCurrent);
+  EXPECT_GE(thread->idleCalls, 1);
+  EXPECT_TRUE(thread->frameDeleted);
+  EXPECT_FALSE(IsWindow(frame));
+  EXPECT_TRUE(Logged("frame exit"));
+  delete thread;
+}
+
+}  // namespace

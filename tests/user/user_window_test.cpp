@@ -174,7 +174,19 @@ TEST_F(WindowTest, HidingOrDisablingMovesActivationAndFocusToTheOwner) {
   EXPECT_TRUE(SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(other) | 1)));
   EXPECT_EQ(GetActiveWindow(), other);
   EXPECT_EQ(GetForegroundWindow(), other);
+  // A tap on an inactive window activates it; not while it is disabled.
+  MoveWindow(owner, 200, 200, 100, 100, FALSE);
+  qk::InjectPointer(WM_LBUTTONDOWN, 250, 250);
+  qk::InjectPointer(WM_LBUTTONUP, 250, 250);
+  EXPECT_EQ(GetActiveWindow(), other);
   EnableWindow(owner, TRUE);
+  Take();
+  qk::InjectPointer(WM_LBUTTONDOWN, 250, 250);
+  qk::InjectPointer(WM_LBUTTONUP, 250, 250);
+  EXPECT_EQ(GetActiveWindow(), owner);
+  expected = {"X inactive to O", "O active from X", "X killfocus", "O setfocus"};
+  EXPECT_EQ(Take(), expected);
+  qk::PumpMessages();
   DestroyWindow(owner);
   EXPECT_FALSE(IsWindow(owned));  // owned windows go with their owner
 
