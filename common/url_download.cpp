@@ -219,6 +219,11 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
   }
   DWORD timeout = 30000;
   InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+  // The longest wait for a read also bounds a body that comes at a crawl: a
+  // server that sends a byte now and then would otherwise complete every
+  // read and hold the transfer for ever.
+  DWORD receive = g_readWaitMs;
+  InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
   LogLine(u"InternetOpen ... OK");
   InternetSetStatusCallbackW(session, InternetStatusCallback);
   CreateEvents();
@@ -342,9 +347,12 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
     if (count == 0) break;
     if (output) {
       if (total + count >= capacity) {
-        // Grow in 128 KB steps, keeping one zero byte after the data.
+        // Grow in 128 KB steps, keeping one zero byte after the data. A block
+        // cannot pass 4 GB: a body that would is no document for memory.
         DWORD grown = capacity + kBlock;
-        auto* bigger = static_cast<LPBYTE>(LocalReAlloc(output, grown + 1, LMEM_ZEROINIT));
+        auto* bigger = grown > capacity && grown + 1 > grown
+                           ? static_cast<LPBYTE>(LocalReAlloc(output, grown + 1, LMEM_ZEROINIT))
+                           : nullptr;
         if (!bigger) {
           failure = ERROR_NOT_ENOUGH_MEMORY;
           break;

@@ -26,6 +26,22 @@ CString Widen(const std::string& s) {
   return CString(std::move(w));
 }
 
+// Whether a URL begins with a scheme and its "://": a letter, then letters,
+// digits, "+", "-" or ".", then "://".
+bool HasScheme(const CString& url) {
+  const int n = url.GetLength();
+  int i = 0;
+  auto isAlpha = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+  if (n == 0 || !isAlpha(url[0])) return false;
+  while (i < n && (isAlpha(url[i]) || (url[i] >= u'0' && url[i] <= u'9') || url[i] == u'+' || url[i] == u'-' ||
+                   url[i] == u'.'))
+    ++i;
+  return i + 2 < n && url[i] == u':' && url[i + 1] == u'/' && url[i + 2] == u'/';
+}
+
+// The longest reply read into text.
+constexpr size_t kMaxTextReply = 16 << 20;
+
 bool IsRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307; }
 
 // A Location header holds bytes (each read as one unit): blanks, controls
@@ -251,7 +267,16 @@ BOOL CDownloader::OnResponse(CHttpRequest*& request, CHttpResponse*& response, i
       CString host, path;
       int kind;
       WORD port;
-      if (CrackUrl(location, kind, host, path, port)) {
+      bool cracked = CrackUrl(location, kind, host, path, port);
+      if (!cracked && HasScheme(location)) {
+        // An absolute URL that cannot be cracked (too long, a bad port) is
+        // no path on this server: asking this server for it would store
+        // whatever it answers as the document.
+        VLog(u"Redirect to a URL that cannot be cracked");
+        m_nLastError = DL_BAD_URL;
+        return FALSE;
+      }
+      if (cracked) {
         if (kind != SERVICE_HTTP && kind != SERVICE_HTTPS) {
           VLog(u"Redirect to an unsupported URL '%s'", location.GetString());
           m_nLastError = DL_BAD_URL;
@@ -329,7 +354,16 @@ BOOL CDownloader::ReadTempFile(CString& text) {
   std::string bytes;
   char buf[65536];
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
+    bytes.append(buf, n);
+    if (bytes.size() > kMaxTextReply) {
+      // The replies read as text (a login answer, a token) are a few
+      // lines: one that runs on is not taken into memory.
+      VLog(u"Reply longer than %u bytes refused", unsigned(kMaxTextReply));
+      fclose(f);
+      return FALSE;
+    }
+  }
   fclose(f);
   text = TextOfBytes(bytes);
   return TRUE;
@@ -337,7 +371,10 @@ BOOL CDownloader::ReadTempFile(CString& text) {
 
 BOOL CDownloader::DownloadToString(CString& url, CString& text, int context) {
   BOOL ok = SaveHttpObject(url, DOWNLOADER_TEMP_FILE, context);
-  if (ok && m_bModified) ok = ReadTempFile(text);
+  if (ok && m_bModified) {
+    ok = ReadTempFile(text);
+    if (!ok) m_nLastError = DL_STORE_FAILED;
+  }
   DeleteFileW(DOWNLOADER_TEMP_FILE);
   return ok;
 }

@@ -384,6 +384,12 @@ int ReadResponseHead(CByteSource& source, const CResponseLimits& limits, CHttpRe
       return READ_BAD_SYNTAX;
     }
     std::string t = TrimBytes(line);
+    // A NUL or a lone carriage return inside a header would cut or hide
+    // part of it wherever the text is compared as a C string: each stands
+    // as a blank, so "chunked\0gzip" is no "chunked".
+    for (char& c : t) {
+      if (c == '\0' || c == '\r') c = ' ';
+    }
     VLog(u"\t\t%s", Latin1(t).GetString());
     if (!t.empty() && (line[0] == ' ' || line[0] == '\t')) {
       // A folded line continues the header before it; one before any
@@ -425,21 +431,29 @@ int ReadFinalResponseHead(CByteSource& source, const CResponseLimits& limits, CH
 
 BOOL GetBodyFraming(const CHttpResponse& response, CBodyFraming& framing, CString& why) {
   framing = CBodyFraming();
-  CString coding;
-  if (response.GetHeader(u"Content-Encoding", coding)) {
+  // A coding may be named over several headers of the same name (they make
+  // one list): every one of them counts, not only the first.
+  for (const auto& h : response.m_headers) {
+    if (h.first.CompareNoCase(u"Content-Encoding") != 0) continue;
+    CString coding = h.second;
     coding.Trim();
     if (!coding.IsEmpty() && coding.CompareNoCase(u"identity") != 0) {
       why.Format(u"unsupported Content-Encoding '%s'", coding.GetString());
       return FALSE;
     }
   }
-  CString te;
-  if (response.GetHeader(u"Transfer-Encoding", te)) {
+  bool chunked = false;
+  for (const auto& h : response.m_headers) {
+    if (h.first.CompareNoCase(u"Transfer-Encoding") != 0) continue;
+    CString te = h.second;
     te.Trim();
-    if (te.CompareNoCase(u"chunked") != 0) {
+    if (chunked || te.CompareNoCase(u"chunked") != 0) {
       why.Format(u"unsupported Transfer-Encoding '%s'", te.GetString());
       return FALSE;
     }
+    chunked = true;
+  }
+  if (chunked) {
     framing.kind = CBodyFraming::CHUNKED;
     return TRUE;
   }
@@ -686,7 +700,8 @@ BOOL CBufferedFile::Close() {
 // Reads from the connection's socket. The head of a response is read
 // through a buffer; nothing is read ahead of a proxy's CONNECT reply, so the
 // TLS handshake that follows finds its bytes on the socket. A deadline bounds
-// a whole phase (a server that trickles an endless head).
+// a whole phase (a server that trickles an endless head); a body without a
+// deadline must keep a minimal pace.
 class CHttpConnection::SocketSource : public CByteSource {
  public:
   SocketSource(CHttpConnection& conn, bool readAhead) : conn_(conn), readAhead_(readAhead) {}
@@ -705,6 +720,39 @@ class CHttpConnection::SocketSource : public CByteSource {
   }
   int Receive(char* buffer, int size) override {
     if (conn_.m_cancel.load()) return -1;
+    if (!hasDeadline_ && !BodyKeepsPace()) {
+      VLog(u"Fewer than %d bytes in %u ms: the body is given up", kMinBytesPerPeriod, unsigned(conn_.m_socket.m_nTimeout));
+      WSASetLastError(WSAETIMEDOUT);
+      return -1;
+    }
+    int n = ReceiveBytes(buffer, size);
+    if (n > 0) paceBytes_ += uint64_t(n);
+    return n;
+  }
+
+ private:
+  // A server that keeps a body alive with a byte now and then would hold
+  // the transfer for ever although no single receive times out: a body
+  // that brings fewer than this many bytes in a period of the receive
+  // time-out has timed out. Any real link, however slow, brings more.
+  static constexpr int kMinBytesPerPeriod = 256;
+
+  bool BodyKeepsPace() {
+    auto now = std::chrono::steady_clock::now();
+    if (!paceStarted_) {
+      paceStarted_ = true;
+      paceStart_ = now;
+      paceBytes_ = 0;
+      return true;
+    }
+    if (now - paceStart_ < std::chrono::milliseconds(conn_.m_socket.m_nTimeout)) return true;
+    if (paceBytes_ < uint64_t(kMinBytesPerPeriod)) return false;
+    paceStart_ = now;
+    paceBytes_ = 0;
+    return true;
+  }
+
+  int ReceiveBytes(char* buffer, int size) {
     if (pos_ < buf_.size()) {
       size_t take = buf_.size() - pos_ < size_t(size) ? buf_.size() - pos_ : size_t(size);
       std::memcpy(buffer, buf_.data() + pos_, take);
@@ -741,13 +789,15 @@ class CHttpConnection::SocketSource : public CByteSource {
     return n;
   }
 
- private:
   CHttpConnection& conn_;
   bool readAhead_;
   std::vector<char> buf_;
   size_t pos_ = 0;
   bool hasDeadline_ = false;
   std::chrono::steady_clock::time_point deadline_;
+  bool paceStarted_ = false;
+  std::chrono::steady_clock::time_point paceStart_;
+  uint64_t paceBytes_ = 0;
 };
 
 CHttpConnection::CHttpConnection(DWORD timeoutMs) { m_socket.m_nTimeout = timeoutMs; }

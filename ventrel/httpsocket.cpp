@@ -1,6 +1,7 @@
 // Sockets, lookup, connection providers and the certificate hook.
 #include "ventrel/httpsocket.h"
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -51,13 +52,29 @@ int CHttpSocket::Receive(char* buffer, int size) {
 }
 
 BOOL CHttpSocket::ReceiveExact(char* buffer, int size) {
+  // The whole reply gets the receive time-out: a proxy that trickles it a
+  // byte at a time must not hold the connection for a time-out per byte.
+  const DWORD timeout = m_nTimeout;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
   int got = 0;
+  BOOL ok = TRUE;
   while (got < size) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) {
+      WSASetLastError(WSAETIMEDOUT);
+      ok = FALSE;
+      break;
+    }
+    m_nTimeout = DWORD(left) < timeout ? DWORD(left) : timeout;
     int n = Receive(buffer + got, size - got);
-    if (n <= 0) return FALSE;
+    if (n <= 0) {
+      ok = FALSE;
+      break;
+    }
     got += n;
   }
-  return TRUE;
+  m_nTimeout = timeout;
+  return ok;
 }
 
 int CHttpSocket::RawReceive(char* buffer, int size) {
@@ -270,7 +287,10 @@ BOOL CSocks5ConnectionProvider::Connect(CHttpSocket* socket, int kind, const CSt
   // Reply: version, status, reserved, address type, then the bound address
   // (by its type) and port; read exactly that much.
   unsigned char head[4];
-  if (!socket->ReceiveExact(reinterpret_cast<char*>(head), 4)) return FALSE;
+  if (!socket->ReceiveExact(reinterpret_cast<char*>(head), 4)) {
+    VLog(u"SOCKS5 proxy gave no complete reply");
+    return FALSE;
+  }
   if (head[0] != 0x05 || head[1] != 0x00 || head[2] != 0x00) {
     VLog(u"SOCKS5 proxy refused the connection: %d", int(head[1]));
     return FALSE;
@@ -282,14 +302,20 @@ BOOL CSocks5ConnectionProvider::Connect(CHttpSocket* socket, int kind, const CSt
     rest = 16 + 2;
   } else if (head[3] == 0x03) {
     unsigned char len;
-    if (!socket->ReceiveExact(reinterpret_cast<char*>(&len), 1)) return FALSE;
+    if (!socket->ReceiveExact(reinterpret_cast<char*>(&len), 1)) {
+      VLog(u"SOCKS5 proxy gave no complete reply");
+      return FALSE;
+    }
     rest = len + 2;
   } else {
     VLog(u"SOCKS5 proxy sent an unknown address type: %d", int(head[3]));
     return FALSE;
   }
   char bound[260];
-  if (!socket->ReceiveExact(bound, rest)) return FALSE;
+  if (!socket->ReceiveExact(bound, rest)) {
+    VLog(u"SOCKS5 proxy gave no complete reply");
+    return FALSE;
+  }
   if (kind == 3) return socket->PerformHandshake();
   return TRUE;
 }

@@ -23,7 +23,8 @@ class CHttpSocket {
   // Waits up to the receive time-out, then one receive: the byte count,
   // 0 when the peer closed, -1 on error or time-out.
   int Receive(char* buffer, int size);
-  // Receives exactly size bytes; FALSE on close, error or time-out.
+  // Receives exactly size bytes within one receive time-out; FALSE on
+  // close, error or time-out.
   BOOL ReceiveExact(char* buffer, int size);
   int RawReceive(char* buffer, int size);
   // May come from another thread: wakes a blocked receive of the owner.

@@ -618,28 +618,59 @@ class Page final : public litehtml::document_container {
     text = ToUtf8(w.data(), w.size());
   }
 
-  // Words are laid out as boxes of their own, and so are the spaces between
-  // them. A word and the one plain space after it (when a word follows) make
-  // one box here: the page has about half the boxes to lay out, and lines
-  // still break after each word (a line's last word keeps its space, so a
-  // line may end a word earlier than it would have to).
+  // Text is laid out in boxes: one per word, one per space between words,
+  // one per ideograph (so that such text breaks between any two). A word
+  // and the one plain space after it (when another word follows) make one
+  // box here: the page has about half the boxes to lay out, and lines still
+  // break after each word (a line's last word keeps its space, so a line
+  // may end a word earlier than it would have to).
+  static bool IsBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+  static bool BreaksAnywhere(uint32_t cp) {
+    return (cp >= 0x2E80 && cp <= 0x9FFF) || (cp >= 0xAC00 && cp <= 0xD7AF) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+           (cp >= 0xFF00 && cp <= 0xFFEF) || (cp >= 0x20000 && cp <= 0x3FFFF);
+  }
   void split_text(const char* text, const std::function<void(const litehtml::tchar_t*)>& on_word,
                   const std::function<void(const litehtml::tchar_t*)>& on_space) override {
-    std::vector<std::pair<bool, std::string>> parts;  // (space, text)
-    litehtml::document_container::split_text(
-        text, [&](const litehtml::tchar_t* w) { parts.emplace_back(false, w); },
-        [&](const litehtml::tchar_t* sp) { parts.emplace_back(true, sp); });
-    for (size_t i = 0; i < parts.size(); ++i) {
-      if (!parts[i].first && i + 2 < parts.size() && parts[i + 1].first && parts[i + 1].second == " " &&
-          !parts[i + 2].first) {
-        std::string joined = parts[i].second + " ";
-        on_word(joined.c_str());
-        ++i;
+    std::string word;
+    auto flush = [&] {
+      if (!word.empty()) on_word(word.c_str());
+      word.clear();
+    };
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p) {
+      unsigned char c = *p;
+      if (IsBlank(c)) {
+        if (c == ' ' && !word.empty() && p[1] && !IsBlank(p[1])) {
+          word.push_back(' ');
+          flush();
+        } else {
+          flush();
+          char blank[2] = {static_cast<char>(c), 0};
+          on_space(blank);
+        }
+        ++p;
         continue;
       }
-      if (parts[i].first) on_space(parts[i].second.c_str());
-      else on_word(parts[i].second.c_str());
+      int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+      uint32_t cp = len == 1 ? c : (c & (0x7F >> len));
+      for (int k = 1; k < len; ++k) {
+        if ((p[k] & 0xC0) != 0x80) {  // malformed: one byte on its own
+          len = 1;
+          cp = c;
+          break;
+        }
+        cp = (cp << 6) | (p[k] & 0x3F);
+      }
+      if (BreaksAnywhere(cp)) {
+        flush();
+        word.assign(reinterpret_cast<const char*>(p), len);
+        flush();
+      } else {
+        word.append(reinterpret_cast<const char*>(p), len);
+      }
+      p += len;
     }
+    flush();
   }
 
   // A page's linked style sheets are never fetched.

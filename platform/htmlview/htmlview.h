@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <string>
 
+#include "controls/commctrl.h"  // NMHDR
 #include "gdi/gdi.h"
 #include "user/user.h"
 

@@ -130,13 +130,50 @@ int NoSignalWrite(BIO* bio, const char* data, int length) {
   return static_cast<int>(n);
 }
 
+// The end of the running handshake on this thread (none outside one): a
+// server that trickles its handshake a byte at a time keeps every single
+// read within the socket's receive time-out, so the whole handshake gets
+// that time-out as its deadline.
+thread_local bool t_handshakeDeadlineSet = false;
+thread_local std::chrono::steady_clock::time_point t_handshakeDeadline;
+thread_local bool t_handshakeTimedOut = false;
+
+int (*g_socketRead)(BIO*, char*, int) = nullptr;
+
+int DeadlineRead(BIO* bio, char* data, int length) {
+  if (t_handshakeDeadlineSet) {
+    int fd = -1;
+    BIO_get_fd(bio, &fd);
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t_handshakeDeadline -
+                                                                        std::chrono::steady_clock::now())
+                      .count();
+      int ready = 0;
+      if (left > 0) {
+        pollfd p{fd, POLLIN, 0};
+        ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+      }
+      if (ready == 0) {
+        t_handshakeTimedOut = true;
+        BIO_clear_retry_flags(bio);
+        errno = ETIMEDOUT;
+        return -1;
+      }
+      break;
+    }
+  }
+  return g_socketRead(bio, data, length);
+}
+
 BIO_METHOD* NoSignalSocketMethod() {
   static BIO_METHOD* method = [] {
     BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
                                  "socket without SIGPIPE");
     const BIO_METHOD* base = BIO_s_socket();
     BIO_meth_set_write(m, NoSignalWrite);
-    BIO_meth_set_read(m, BIO_meth_get_read(base));
+    g_socketRead = BIO_meth_get_read(base);
+    BIO_meth_set_read(m, DeadlineRead);
     BIO_meth_set_puts(m, BIO_meth_get_puts(base));
     BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(base));
     BIO_meth_set_create(m, BIO_meth_get_create(base));
@@ -599,6 +636,15 @@ int PerformHandshake(Id s, int& err) {
     // Nobody named the expected host: nothing can vouch for the name.
     sock->verifyFlags |= kCertNameMismatch;
   }
+  // The whole handshake gets the socket's receive time-out.
+  timeval rcv{};
+  socklen_t rcvLen = sizeof rcv;
+  long long limitMs = 0;
+  if (getsockopt(sock->fd, SOL_SOCKET, SO_RCVTIMEO, &rcv, &rcvLen) == 0)
+    limitMs = static_cast<long long>(rcv.tv_sec) * 1000 + rcv.tv_usec / 1000;
+  t_handshakeDeadlineSet = limitMs > 0;
+  t_handshakeTimedOut = false;
+  t_handshakeDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   int rc;
   for (;;) {
     rc = SSL_connect(sock->ssl);
@@ -607,10 +653,13 @@ int PerformHandshake(Id s, int& err) {
     if (sslErr == SSL_ERROR_SYSCALL && errno == EINTR) continue;
     break;
   }
+  bool timedOut = rc != 1 && t_handshakeTimedOut;
+  t_handshakeDeadlineSet = false;
   if (rc != 1) {
-    t_lastSslError = SslErrorText();
+    t_lastSslError = timedOut ? std::string("the TLS handshake timed out") : SslErrorText();
+    ERR_clear_error();
     FreeTls(*sock);
-    err = kWsaEconnreset;
+    err = timedOut ? kWsaEtimedout : kWsaEconnreset;
     return -1;
   }
   uint32_t flags = sock->verifyFlags;

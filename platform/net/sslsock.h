@@ -13,6 +13,9 @@
 //   a hook only a certificate that passed every check is accepted.
 // - A refused certificate or failed negotiation fails the handshake with
 //   WSAECONNABORTED or WSAECONNRESET; SslLastHandshakeError() describes it.
+// - The whole handshake is bounded by the socket's receive time-out
+//   (SO_RCVTIMEO), not only each read of it: a server that trickles its
+//   handshake fails it with WSAETIMEDOUT.
 #pragma once
 
 #include <string>

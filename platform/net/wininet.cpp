@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -26,6 +27,8 @@
 namespace {
 
 constexpr size_t kBufferCap = 1 << 20;
+constexpr DWORD kDefaultReceiveTimeoutMs = 60000;
+constexpr long kMinBytesPerPeriod = 256;
 
 struct Session : qk::KernelObject {
   std::string agent;
@@ -58,6 +61,9 @@ struct Request : qk::KernelObject {
   std::string headers;    // of the last answer
   bool lastWasRedirect = false;
   bool sawLocation = false;
+  std::string contentLength;  // of the current answer, as sent
+  bool coded = false;         // the current answer names a content coding
+  bool badFraming = false;    // a length or coding the body cannot be read by
   INTERNET_BUFFERSA* pendingRead = nullptr;
   std::thread worker;
 
@@ -179,6 +185,27 @@ void Advance(const std::shared_ptr<Request>& r, std::unique_lock<std::mutex>& lo
   lock.lock();
 }
 
+// A Content-Length value in one form: decimal digits (at most 18), or a
+// list of equal such values; empty when it is anything else (a sign, an
+// overflow, values that disagree).
+std::string CanonicalLength(const std::string& value) {
+  std::string result;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = value.find(',', start);
+    std::string item = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    size_t b = item.find_first_not_of(" \t"), e = item.find_last_not_of(" \t");
+    item = b == std::string::npos ? std::string() : item.substr(b, e - b + 1);
+    if (item.empty() || item.size() > 18 || item.find_first_not_of("0123456789") != std::string::npos) return "";
+    size_t nz = item.find_first_not_of('0');
+    item = nz == std::string::npos ? "0" : item.substr(nz);
+    if (!result.empty() && item != result) return "";
+    result = item;
+    if (comma == std::string::npos) return result;
+    start = comma + 1;
+  }
+}
+
 size_t OnHeader(char* text, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   auto& r = t->request;
@@ -188,10 +215,33 @@ size_t OnHeader(char* text, size_t size, size_t count, void* user) {
   if (line.rfind("HTTP/", 0) == 0) {
     r->headers.clear();
     r->sawLocation = false;
+    r->contentLength.clear();
+    r->coded = false;
     size_t sp = line.find(' ');
     r->status = sp == std::string::npos ? 0 : std::strtol(line.c_str() + sp + 1, nullptr, 10);
   } else if (line.size() > 9 && strncasecmp(line.c_str(), "location:", 9) == 0) {
     r->sawLocation = true;
+  } else if (line.size() > 15 && strncasecmp(line.c_str(), "content-length:", 15) == 0) {
+    // Two lengths that disagree leave the end of the body unknown: such an
+    // answer is refused, not read by whichever length wins.
+    size_t b = 15, e = line.size();
+    while (b < e && (line[b] == ' ' || line[b] == '\t')) ++b;
+    while (e > b && (line[e - 1] == ' ' || line[e - 1] == '\t' || line[e - 1] == '\r' || line[e - 1] == '\n')) --e;
+    std::string value = CanonicalLength(line.substr(b, e - b));
+    if (value.empty() || (!r->contentLength.empty() && value != r->contentLength)) {
+      r->badFraming = true;
+      return 0;
+    }
+    r->contentLength = value;
+  } else if (line.size() > 17 && strncasecmp(line.c_str(), "content-encoding:", 17) == 0) {
+    // No coding is asked for and none is undone: a coded body would reach
+    // the reader as bytes it cannot use, and a decoder that never sees the
+    // end of its stream would pass a cut body as whole.
+    size_t b = 17, e = line.size();
+    while (b < e && (line[b] == ' ' || line[b] == '\t')) ++b;
+    while (e > b && (line[e - 1] == ' ' || line[e - 1] == '\t' || line[e - 1] == '\r' || line[e - 1] == '\n')) --e;
+    std::string coding = line.substr(b, e - b);
+    if (!coding.empty() && strcasecmp(coding.c_str(), "identity") != 0) r->coded = true;
   }
   r->headers += line;
   if (line == "\r\n" || line == "\n") {
@@ -199,6 +249,10 @@ size_t OnHeader(char* text, size_t size, size_t count, void* user) {
                     r->status != 304;
     // Informational answers (100 Continue) and redirects that will be
     // followed are not the final answer.
+    if (!redirect && r->status >= 200 && r->coded) {
+      r->badFraming = true;
+      return 0;
+    }
     if (!redirect && r->status >= 200) Advance(r, lock, true);
   }
   return r->closed ? 0 : n;
@@ -239,11 +293,19 @@ void RunTransfer(std::shared_ptr<Request> r) {
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(r->session->connectTimeoutMs));
-    if (r->session->receiveTimeoutMs) {
-      // No byte for the receive time-out ends the transfer.
-      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>((r->session->receiveTimeoutMs + 999) / 1000));
+    // Fewer than kMinBytesPerPeriod bytes in a period of the receive
+    // time-out end the transfer as timed out: a server that keeps it alive
+    // a byte at a time does not hold it for ever.
+    {
+      DWORD ms = r->session->receiveTimeoutMs ? r->session->receiveTimeoutMs : kDefaultReceiveTimeoutMs;
+      long seconds = static_cast<long>((ms + 999) / 1000);
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, (kMinBytesPerPeriod + seconds - 1) / seconds);
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, seconds);
     }
+    // Only http and https, also where a redirect leads: an answer must not
+    // send the reader to an FTP server or any other protocol.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     if (r->session->accessType == INTERNET_OPEN_TYPE_PROXY && !r->session->proxy.empty())
       curl_easy_setopt(curl, CURLOPT_PROXY, r->session->proxy.c_str());
     else if (r->session->accessType == INTERNET_OPEN_TYPE_DIRECT)
@@ -255,13 +317,14 @@ void RunTransfer(std::shared_ptr<Request> r) {
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    // No coded bodies are asked for (no Accept-Encoding), so none needs undoing.
     rc = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
   }
   std::unique_lock<std::mutex> lock(r->lock);
   r->finished = true;
-  r->error = MapCurlError(rc);
+  r->error = r->badFraming ? static_cast<DWORD>(ERROR_HTTP_INVALID_SERVER_RESPONSE) : MapCurlError(rc);
+  if (r->badFraming) std::snprintf(errorBuffer, sizeof errorBuffer, "a Content-Length or Content-Encoding that cannot be read soundly");
   r->errorText = errorBuffer[0] ? errorBuffer : (rc == CURLE_OK ? "" : curl_easy_strerror(rc));
   if (r->closed) return;
   bool openFailed = !r->opened && r->error != 0;
@@ -578,6 +641,7 @@ const std::map<DWORD, const char16_t*>& InternetTexts() {
       {ERROR_INTERNET_SEC_CERT_CN_INVALID, u"The host name in the certificate is invalid or does not match"},
       {ERROR_INTERNET_INVALID_CA, u"The certificate authority is invalid or incorrect"},
       {ERROR_HTTP_REDIRECT_FAILED, u"The redirection failed"},
+      {ERROR_HTTP_INVALID_SERVER_RESPONSE, u"The server response could not be parsed"},
       {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, u"An error occurred in the secure channel support"},
       {ERROR_INTERNET_DISCONNECTED, u"The Internet connection has been lost"},
   };

@@ -1,7 +1,13 @@
 // The one-URL Internet API: sessions, URL requests, reads and the status
-// callback, over libcurl. Redirects are followed; the body of every HTTP
-// status is given to the reader; https is verified against the system's CA
-// store.
+// callback, over libcurl. Redirects are followed, to http and https only;
+// the body of every HTTP status is given to the reader; https is verified
+// against the system's CA store. No coded body is asked for: an answer with
+// a Content-Encoding other than identity, or a Content-Length that is not one
+// decimal number (a sign, an overflow, two values that disagree), fails with
+// ERROR_HTTP_INVALID_SERVER_RESPONSE. A transfer
+// that brings fewer than 256 bytes in a period of the receive time-out
+// (INTERNET_OPTION_RECEIVE_TIMEOUT, 60 s when not set) fails with
+// ERROR_INTERNET_TIMEOUT.
 //
 // A session opened with INTERNET_FLAG_ASYNC works as the platform does:
 // InternetOpenUrlW returns null with ERROR_IO_PENDING, then the status
@@ -75,6 +81,7 @@ typedef HINTERNET* LPHINTERNET;
 #define ERROR_INTERNET_CONNECTION_RESET 12031
 #define ERROR_INTERNET_SEC_CERT_CN_INVALID 12038
 #define ERROR_INTERNET_INVALID_CA 12045
+#define ERROR_HTTP_INVALID_SERVER_RESPONSE 12152
 #define ERROR_HTTP_REDIRECT_FAILED 12156
 #define ERROR_INTERNET_SECURITY_CHANNEL_ERROR 12157
 #define ERROR_INTERNET_DISCONNECTED 12163

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/commctrl.h"  // NMHDR
 #include "gdi/gdi.h"
 #include "user/menu.h"
 #include "user/user.h"
@@ -286,6 +287,9 @@ HWND TaskBarWindow();
 // premultiplied alpha (owned by the icon), so image lists and painters can
 // blend it; null for anything else.
 HBITMAP IconBitmap(HICON icon);
+// A new monochrome mask of the icon (1 where it is transparent), for image
+// lists: ImageList_Add(list, IconBitmap(icon), mask). The caller deletes it.
+HBITMAP IconMask(HICON icon);
 BOOL DestroyShellIcon(HICON icon);
 
 // Presses a soft key of the active window's menu bar (1 left, 2 right) as

@@ -1,6 +1,7 @@
 // Tap-and-hold recognition (see aygshell.h).
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "gdi/surface.h"
 #include "kernel/time.h"
@@ -43,8 +44,15 @@ DWORD SHRecognizeGesture(SHRGINFO* info) {
       break;
     }
     if (std::chrono::steady_clock::now() > giveUp) return 0;
-    if (WaitHook()) WaitHook()();
-    else qk::PumpMessagesUntil([] { return false; }, 10);
+    if (WaitHook()) {
+      WaitHook()();
+    } else {
+      // Nothing is dispatched meanwhile (the press's window must not see its
+      // release inside its press); messages sent by other threads are
+      // handled by the peek.
+      PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
   if (!held) return 0;
   POINT screen = info->ptDown;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "gdi/image_codec.h"
 #include "gdi/surface.h"
@@ -181,6 +182,20 @@ namespace qk::shell {
 HBITMAP IconBitmap(HICON icon) {
   std::lock_guard<std::mutex> g(g_lock);
   return Icons().count(icon) ? reinterpret_cast<HBITMAP>(icon) : nullptr;
+}
+
+HBITMAP IconMask(HICON icon) {
+  HBITMAP pixels = IconBitmap(icon);
+  DIBSECTION ds{};
+  if (!pixels || !GetObjectW(pixels, sizeof ds, &ds) || !ds.dsBm.bmBits) return nullptr;
+  int w = ds.dsBm.bmWidth, h = ds.dsBm.bmHeight;
+  int stride = ((w + 15) / 16) * 2;
+  std::vector<uint8_t> bits(static_cast<size_t>(stride) * h, 0);
+  const auto* px = static_cast<const uint32_t*>(ds.dsBm.bmBits);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if ((px[y * w + x] >> 24) < 128) bits[static_cast<size_t>(y) * stride + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+  return CreateBitmap(w, h, 1, 1, bits.data());
 }
 
 BOOL DestroyShellIcon(HICON icon) {

@@ -385,7 +385,7 @@ int FindButton(const MenuBar* bar, WPARAM idOrIndex, DWORD mask) {
   return -1;
 }
 
-UINT ShowPopup(HWND owner, HMENU popup, const RECT& key);
+UINT ShowPopup(HWND owner, HMENU popup, const RECT& key, int depth);
 
 void Fire(MenuBar* bar, int index) {
   if (index == -2) {
@@ -405,7 +405,7 @@ void Fire(MenuBar* bar, int index) {
     ClientToScreen(hwnd, &br);
     HMENU popup = b.popup;
     SendMessageW(owner, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), index);
-    UINT chosen = ShowPopup(owner, popup, {tl.x, tl.y, br.x, br.y});
+    UINT chosen = ShowPopup(owner, popup, {tl.x, tl.y, br.x, br.y}, 0);
     if (chosen && IsWindow(owner)) PostMessageW(owner, WM_COMMAND, chosen, 0);
     return;
   }
@@ -646,6 +646,7 @@ struct PopupState {
   int pressed = -1;
   bool done = false;
   UINT chosen = 0;
+  HMENU open = nullptr;  // a submenu chosen: it replaces this popup
 };
 
 LRESULT CALLBACK PopupProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -679,13 +680,18 @@ LRESULT CALLBACK PopupProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) 
                RGB(0xC0, 0xC0, 0xC0));
           continue;
         }
-        bool grey = (mi.fState & MFS_GRAYED) || mi.hSubMenu;
+        bool grey = (mi.fState & MFS_GRAYED) != 0;
         if (st->pressed == pos && !grey) Fill(dc, row, qk::gdi::GetScreenConfig().highlight);
         SetTextColor(dc, grey ? RGB(0x90, 0x90, 0x90)
                               : (st->pressed == pos ? RGB(255, 255, 255) : RGB(0x10, 0x10, 0x10)));
         RECT t = row;
         t.left += D(22);
         DrawTextW(dc, text, -1, &t, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
+        if (mi.hSubMenu) {
+          RECT arrow = row;
+          arrow.left = arrow.right - D(20);
+          DrawTextW(dc, u"\u25B8", 1, &arrow, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+        }
         if (mi.fState & MFS_CHECKED) {
           RECT c = row;
           c.right = c.left + D(22);
@@ -714,7 +720,12 @@ LRESULT CALLBACK PopupProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) 
       }
       if (at >= 0 && at == st->pressed) {
         UINT state = GetMenuState(st->menu, at, MF_BYPOSITION);
-        if (!(state & (MF_GRAYED | MF_SEPARATOR | MF_POPUP))) {
+        if (state & (MF_GRAYED | MF_SEPARATOR)) {
+          // not to be chosen
+        } else if (HMENU sub = GetSubMenu(st->menu, at)) {
+          st->open = sub;
+          st->done = true;
+        } else {
           st->chosen = GetMenuItemID(st->menu, at);
           st->done = true;
         }
@@ -736,8 +747,9 @@ LRESULT CALLBACK PopupProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) 
   return DefWindowProcW(window, msg, wParam, lParam);
 }
 
-UINT ShowPopup(HWND owner, HMENU popup, const RECT& key) {
+UINT ShowPopup(HWND owner, HMENU popup, const RECT& key, int depth = 0) {
   if (S().popupHandler) return S().popupHandler(owner, popup, key);
+  if (depth > 8) return 0;
   int n = GetMenuItemCount(popup);
   if (n <= 0) return 0;
   RegisterClasses();
@@ -778,6 +790,11 @@ UINT ShowPopup(HWND owner, HMENU popup, const RECT& key) {
   if (IsWindow(window)) {
     SetWindowLongW(window, GWL_USERDATA, 0);
     DestroyWindow(window);
+  }
+  if (st.open && IsWindow(owner)) {
+    // A submenu opens in the popup's place, over the same key.
+    SendMessageW(owner, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(st.open), 0);
+    return ShowPopup(owner, st.open, key, depth + 1);
   }
   return st.chosen;
 }

@@ -354,6 +354,52 @@ TEST_F(DownloadTest, AReadThatFailsWhilePendingFailsTheTransfer) {
   EXPECT_EQ(g_progress.back().received, static_cast<WPARAM>(-1));
 }
 
+// Hostile answers: a redirect to another protocol is not followed; lengths
+// that disagree or overflow and coded bodies (no coding is asked for, and a
+// cut stream would decode to a cut document) are no body; a body that comes
+// a byte at a time times out although every single read completes.
+TEST_F(DownloadTest, ForeignRedirectsAmbiguousLengthsAndCrawlingBodiesFail) {
+  qnet::ScriptedServer ftp;  // would hold an FTP client that waits for a greeting
+  ASSERT_TRUE(ftp.Start(R"({"raw": true, "rules": [{"times": 0, "silent": true}]})"));
+  std::string crawl;
+  for (int i = 0; i < 40; ++i) crawl += std::string(i ? ", " : "") + R"({"data": "x", "delay_ms": 100})";
+  qnet::ScriptedServer server;
+  ASSERT_TRUE(server.Start(
+      R"({"rules": [{"path": "/to-ftp", "response": "HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1:)" +
+      std::to_string(ftp.port()) + R"(/feed.xml\r\nContent-Length: 0\r\n\r\n"},
+      {"path": "/two-lengths", "response": "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabcde"},
+      {"path": "/length-list", "response": "HTTP/1.1 200 OK\r\nContent-Length: 3, 5\r\n\r\nabcde"},
+      {"path": "/huge-length", "response": "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\nabc"},
+      {"path": "/half-gzip", "response_b64": "SFRUUC8xLjEgMjAwIE9LDQpDb250ZW50LUVuY29kaW5nOiBnemlwDQpDb250ZW50LUxlbmd0aDogMzYNCg0KH4sIAAAAAAACA+3XsQ0AIAgAwZFYgLANBQkWCu5vdAirL/82"},
+      {"path": "/crawl", "response": "HTTP/1.1 200 OK\r\n\r\n", "chunks": [)" + crawl + "]}]}"));
+  SetUrlDownloadWaits(3000, 1000);
+  struct {
+    const char* path;
+    DWORD code;
+  } cases[] = {{"/to-ftp", ERROR_INTERNET_CANNOT_CONNECT},
+               {"/two-lengths", ERROR_INTERNET_CANNOT_CONNECT},
+               {"/length-list", ERROR_INTERNET_CANNOT_CONNECT},
+               {"/huge-length", ERROR_INTERNET_CANNOT_CONNECT},
+               // The first half of a gzip stream, announced with its own length.
+               {"/half-gzip", ERROR_INTERNET_CANNOT_CONNECT},
+               {"/crawl", ERROR_INTERNET_TIMEOUT}};
+  for (const auto& c : cases) {
+    WriteDeviceFile(u"\\hostile.xml", "stored before");
+    DWORD code = 0, size = 0;
+    CString text;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(InternetDownloadFile(qk::FromUtf8(server.Url(c.path)).c_str(), u"\\hostile.xml", &code, text, nullptr,
+                                   nullptr, &size),
+              INET_E_DOWNLOAD_FAILURE)
+        << c.path;
+    EXPECT_EQ(code, c.code) << c.path;
+    // Neither the open wait (3 s) nor the whole crawl (4 s) is waited out.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500)) << c.path;
+    if (std::string(c.path) == "/crawl") EXPECT_FALSE(DeviceFileExists(u"\\hostile.xml"));
+    else EXPECT_EQ(ReadDeviceFile(u"\\hostile.xml"), "stored before") << c.path;
+  }
+}
+
 TEST_F(DownloadTest, StopWhileWaitingForTheAnswerEndsTheOpenAsAFailure) {
   qtest::ScriptedHttpServer scripted;
   ASSERT_TRUE(scripted.Start());
@@ -409,6 +455,7 @@ TEST_F(DownloadTest, TheRequestIsAPlainGetWithTheProgramsAgent) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].rfind("GET /agent?x=1 HTTP/1.1\r\n", 0), 0u) << requests[0];
   EXPECT_NE(requests[0].find("\r\nUser-Agent: Quillet Mobile\r\n"), std::string::npos) << requests[0];
+  EXPECT_EQ(requests[0].find("Accept-Encoding"), std::string::npos) << requests[0];  // no coded body asked for
 }
 
 TEST_F(DownloadTest, ProxyCarriesTheTransfer) {

@@ -266,6 +266,27 @@ TEST_F(HtmlViewTest, TextGivenAtCreationOrBySetTextIsShownAndEmptyTextClears) {
   EXPECT_TRUE(DestroyWindow(made));
 }
 
+TEST_F(HtmlViewTest, LinesBreakBetweenWordsAndBetweenIdeographsOnly) {
+  MoveWindow(view_, 0, 0, 240, 400, TRUE);
+  std::u16string words = u"<p>";
+  for (int i = 0; i < 100; ++i) words += u"reading ";
+  Load(words + u"</p>");
+  EXPECT_EQ(Width(), 240);
+  int wordsHeight = Height();
+  EXPECT_GT(wordsHeight, 10 * 20);
+  // Ideographs break anywhere; a long word without blanks cannot break.
+  Load(u"<p>" + std::u16string(200, u'\u6F22') + u"</p>");
+  EXPECT_EQ(Width(), 240);
+  EXPECT_GT(Height(), 5 * 20);
+  Load(u"<p>" + std::u16string(200, u'x') + u"</p>");
+  EXPECT_GT(Width(), 240);
+  // Preformatted text keeps its line breaks.
+  Load(u"<pre>one two</pre>");
+  int oneLine = Height();
+  Load(u"<pre>one\ntwo\nthree</pre>");
+  EXPECT_GT(Height(), oneLine + 2 * 16);
+}
+
 // Hostile pages: each is laid out and drawn within a bound of time, and the
 // view goes on working afterwards.
 TEST_F(HtmlViewTest, HostilePagesNeitherCrashNorHang) {

@@ -14,6 +14,7 @@
 
 #include "display/display.h"
 #include "gdi/surface.h"
+#include "controls/commctrl.h"
 #include "kernel/resource.h"
 #include "shell/aygshell.h"
 #include "shell/filedlg.h"
@@ -83,28 +84,8 @@ LRESULT DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       t.left += D(6);
       DrawTextW(dc, u"Add Channel", -1, &t, DT_SINGLELINE | DT_VCENTER);
       SelectObject(dc, font);
-      const char16_t* labels[] = {u"Feed URL", u"Title"};
-      const char16_t* values[] = {u"http://example.org/feed.xml", u""};
-      for (int i = 0; i < 2; ++i) {
-        int y = D(32) + i * D(52);
-        SetTextColor(dc, RGB(0x30, 0x30, 0x30));
-        RECT label{D(6), y, rc.right - D(6), y + D(18)};
-        DrawTextW(dc, labels[i], -1, &label, DT_SINGLELINE | DT_VCENTER);
-        RECT box{D(6), y + D(20), rc.right - D(6), y + D(44)};
-        HBRUSH frame = CreateSolidBrush(i == 0 ? qk::gdi::GetScreenConfig().highlight : RGB(0x90, 0x98, 0xA8));
-        FillRect(dc, &box, frame);
-        DeleteObject(frame);
-        InflateRect(&box, -1, -1);
-        HBRUSH inner = CreateSolidBrush(RGB(255, 255, 255));
-        FillRect(dc, &box, inner);
-        DeleteObject(inner);
-        box.left += D(4);
-        SetTextColor(dc, RGB(0x10, 0x10, 0x10));
-        std::u16string v = std::u16string(values[i]) + (i == 0 ? u"|" : u"");
-        DrawTextW(dc, v.c_str(), -1, &box, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
-      }
       SetTextColor(dc, RGB(0x70, 0x70, 0x70));
-      RECT note{D(6), D(140), rc.right - D(6), rc.bottom};
+      RECT note{D(6), D(150), rc.right - D(6), rc.bottom};
       DrawTextW(dc, u"The feed's title is fetched when it is left empty.", -1, &note, DT_WORDBREAK);
       SelectObject(dc, old);
       DeleteObject(font);
@@ -145,8 +126,17 @@ class ShellPictures : public qtest::DeviceTest {
 
   void Write(const std::string& name) {
     qk::PumpMessages();
+    // The window layer does not clip a parent's painting to exclude its
+    // children: the dialog's controls are painted again over it.
+    if (dialog_ && IsWindow(dialog_))
+      for (HWND child = GetWindow(dialog_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        InvalidateRect(child, nullptr, TRUE);
+        UpdateWindow(child);
+      }
     EXPECT_TRUE(qk::display::WriteScreenPng(PicturesDir() + "/" + name)) << name;
   }
+
+  HWND dialog_ = nullptr;
 
   void Pictures(const qk::gdi::ScreenConfig& cfg, const std::string& size) {
     qk::gdi::SetScreenConfig(cfg);
@@ -154,8 +144,35 @@ class ShellPictures : public qtest::DeviceTest {
     qk::shell::ResetShell();
     ASSERT_TRUE(SHInitExtraControls());
     HWND dlg = qtest::CreateHostWindow(u"PictureDialog", DialogProc, 100, 100, u"Add Channel", WS_VISIBLE);
+    dialog_ = dlg;
     SHINITDLGINFO shidi{SHIDIM_FLAGS, dlg, SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_DONEBUTTON | SHIDIF_SIPDOWN};
     ASSERT_TRUE(SHInitDialog(&shidi));
+    // The screen's fields: the standard controls, and "SIPPREF" so that the
+    // panel follows the focus.
+    InitCommonControls();
+    RECT client;
+    GetClientRect(dlg, &client);
+    LOGFONTW lf{};
+    lf.lfHeight = -D(12);
+    lf.lfQuality = ANTIALIASED_QUALITY;
+    std::u16string face = u"Tahoma";
+    std::copy(face.begin(), face.end(), lf.lfFaceName);
+    HFONT font = CreateFontIndirectW(&lf);
+    const char16_t* labels[] = {u"Feed URL", u"Title"};
+    const char16_t* values[] = {u"http://example.org/feed.xml", u""};
+    HWND first = nullptr;
+    for (int i = 0; i < 2; ++i) {
+      int y = D(32) + i * D(56);
+      HWND label = CreateWindowExW(0, u"STATIC", labels[i], WS_CHILD | WS_VISIBLE, D(6), y, client.right - D(12),
+                                   D(18), dlg, nullptr, nullptr, nullptr);
+      HWND edit = CreateWindowExW(0, u"EDIT", values[i], WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL,
+                                  D(6), y + D(20), client.right - D(12), D(26), dlg,
+                                  reinterpret_cast<HMENU>(static_cast<uintptr_t>(1054 + i)), nullptr, nullptr);
+      SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+      SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+      if (!first) first = edit;
+    }
+    ASSERT_NE(CreateWindowExW(0, WC_SIPPREF, u"", WS_CHILD, 0, 0, 0, 0, dlg, nullptr, nullptr, nullptr), nullptr);
     SHMENUBARINFO mbi{sizeof(SHMENUBARINFO), dlg, 0, 355, nullptr, 0, 0, nullptr, 0};
     ASSERT_TRUE(SHCreateMenuBar(&mbi));
     std::u16string ok = u"OK", menu = u"Menu";
@@ -170,12 +187,17 @@ class ShellPictures : public qtest::DeviceTest {
     SetActiveWindow(dlg);
     Write("shell_dialog_" + size + ".png");
 
-    ASSERT_TRUE(SipShowIM(SIPF_ON));
+    // The focus in the URL field raises the panel; the dialog ends above it.
+    SetFocus(first);
+    qk::PumpMessages();
+    EXPECT_TRUE(qk::shell::SipUp());
     Write("shell_dialog_sip_" + size + ".png");
     RECT rc;
     GetWindowRect(dlg, &rc);
     EXPECT_EQ(rc.bottom, qk::shell::VisibleDesktop().bottom);
-    SipShowIM(SIPF_OFF);
+    SetFocus(dlg);
+    qk::PumpMessages();
+    EXPECT_FALSE(qk::shell::SipUp());
 
     // The popup of the "Menu" key, photographed from inside its loop.
     int w = cfg.width, h = cfg.height;
@@ -210,8 +232,10 @@ class ShellPictures : public qtest::DeviceTest {
     ofn.lpstrInitialDir = u"\\My Documents";
     ofn.lpstrTitle = u"Import OPML file";
     ofn.Flags = OFN_FILEMUSTEXIST;
+    dialog_ = nullptr;  // the file dialog is in front
     EXPECT_FALSE(GetOpenFileNameW(&ofn));
     DestroyWindow(dlg);
+    DeleteObject(font);
   }
 };
 

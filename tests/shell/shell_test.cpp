@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "controls/commctrl.h"
 #include "display/display.h"
 #include "gdi/image_codec.h"
 #include "gdi/surface.h"
@@ -31,7 +32,8 @@ struct Seen {
   int contextMenus = 0;
   SHACTIVATEINFO sai{};
   DWORD gestureFlags = SHRG_RETURNCMD;
-  std::vector<POINT> tapsInPopup;  // where to tap once a popup opened
+  std::vector<std::vector<POINT>> tapsInPopups;  // where to tap in each popup that opens
+  std::vector<POINT> pendingTaps;
 };
 Seen& Saw() {
   static Seen seen;
@@ -47,15 +49,19 @@ LRESULT OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_INITMENUPOPUP:
       Saw().popups.push_back(reinterpret_cast<HMENU>(wParam));
-      if (!Saw().tapsInPopup.empty()) PostMessageW(hwnd, kTapNow, 0, 0);
+      if (!Saw().tapsInPopups.empty()) {
+        Saw().pendingTaps = Saw().tapsInPopups.front();
+        Saw().tapsInPopups.erase(Saw().tapsInPopups.begin());
+        PostMessageW(hwnd, kTapNow, 0, 0);
+      }
       return 0;
     case kTapNow:
       // Runs inside the popup's loop, once the popup is on the screen.
-      for (POINT pt : Saw().tapsInPopup) {
+      for (POINT pt : Saw().pendingTaps) {
         qk::InjectPointer(WM_LBUTTONDOWN, pt.x, pt.y);
         qk::InjectPointer(WM_LBUTTONUP, pt.x, pt.y);
       }
-      Saw().tapsInPopup.clear();
+      Saw().pendingTaps.clear();
       return 0;
     case WM_SETTINGCHANGE:
       ++Saw().settingChanges;
@@ -83,7 +89,7 @@ LRESULT OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 std::vector<BYTE>& MenuTemplate() {
   static std::vector<BYTE> bytes = qk::shell::BuildMenuTemplate(
       {{u"Menu", 0, 0, {{u"Largest", 32854, MF_CHECKED, {}}, {u"", 0, 0, {}}, {u"Smallest", 32859, MF_GRAYED, {}},
-                         {u"Delete", 32861, 0, {}}}}});
+                         {u"Delete", 32861, 0, {}}, {u"Font Size", 0, 0, {{u"Medium", 32856, 0, {}}}}}}});
   return bytes;
 }
 std::vector<BYTE>& OkCancelBar() {
@@ -273,13 +279,13 @@ TEST_F(ShellTest, SoftKeyPopupShowsItsMenuAndSendsTheChosenEntry) {
   ASSERT_NE(bar, nullptr);
   HMENU popup = reinterpret_cast<HMENU>(SendMessageW(bar, SHCMBM_GETSUBMENU, 0, 32797));
   ASSERT_NE(popup, nullptr);
-  EXPECT_EQ(GetMenuItemCount(popup), 4);
+  EXPECT_EQ(GetMenuItemCount(popup), 5);
   EXPECT_EQ(GetMenuState(popup, 32854, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
   EXPECT_EQ(SendMessageW(bar, SHCMBM_GETSUBMENU, 0, 32814), 0);
 
-  // The popup stands on the key: 3 rows of 52 and a separator of 18 above y 748.
-  int top = 748 - (2 + 3 * 52 + 18);
-  Saw().tapsInPopup = {{420, top + 1 + 26}};  // "Largest"
+  // The popup stands on the key: 4 rows of 52 and a separator of 18 above y 748.
+  int top = 748 - (2 + 4 * 52 + 18);
+  Saw().tapsInPopups = {{{420, top + 1 + 26}}};  // "Largest"
   Tap(420, 775);
   ASSERT_EQ(Saw().popups.size(), 1u);
   EXPECT_EQ(Saw().popups[0], popup);
@@ -287,10 +293,20 @@ TEST_F(ShellTest, SoftKeyPopupShowsItsMenuAndSendsTheChosenEntry) {
   EXPECT_EQ(Saw().commands[0].first, 32854u);
 
   // A greyed entry is not chosen; a tap outside closes the menu with nothing.
-  Saw().tapsInPopup = {{420, top + 1 + 52 + 18 + 26}, {100, 100}};  // "Smallest" (greyed), then outside
+  Saw().tapsInPopups = {{{420, top + 1 + 52 + 18 + 26}, {100, 100}}};  // "Smallest" (greyed), then outside
   Tap(420, 775);
   EXPECT_EQ(Saw().commands.size(), 1u);
   EXPECT_EQ(Saw().popups.size(), 2u);
+
+  // A submenu opens in the popup's place (one row over the key); its entry is chosen there.
+  Saw().tapsInPopups = {{{420, top + 1 + 3 * 52 + 18 + 26}}, {{420, 748 - 27}}};  // "Font Size", "Medium"
+  Saw().popups.clear();
+  Tap(420, 775);
+  ASSERT_EQ(Saw().popups.size(), 2u);
+  EXPECT_EQ(Saw().popups[1], GetSubMenu(popup, 4));
+  ASSERT_EQ(Saw().commands.size(), 2u);
+  EXPECT_EQ(Saw().commands[1].first, 32856u);
+  Saw().commands.erase(Saw().commands.begin() + 1);
 
   // A handler answers instead of the built-in popup.
   qk::shell::SetSoftKeyPopupHandler([&](HWND o, HMENU m, const RECT& key) -> UINT {
@@ -419,6 +435,7 @@ TEST_F(ShellTest, RaisedInputPanelResizesTheDialogAndTypesIntoTheFocus) {
 
 TEST_F(ShellTest, SipPrefWindowRaisesThePanelForTypeableEditsOnly) {
   ASSERT_TRUE(SHInitExtraControls());  // the program's start-up call registers "SIPPREF"
+  InitCommonControls();                // and the standard controls
   HWND edit = CreateWindowExW(0, u"EDIT", u"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 10, 10, 200, 40, owner_,
                               reinterpret_cast<HMENU>(1054), nullptr, nullptr);
   HWND locked = CreateWindowExW(0, u"EDIT", u"", WS_CHILD | WS_VISIBLE | ES_READONLY, 10, 60, 200, 40, owner_,
@@ -495,6 +512,15 @@ TEST_F(ShellTest, TapAndHoldIsRecognisedOnTheClockAndTapsAndMovesAreNot) {
   qk::InjectPointer(WM_LBUTTONUP, 104, 302);
   qk::PumpMessages();
 
+  // Without the hook a tap ends the wait at once too.
+  qk::shell::SetGestureWaitHook(nullptr);
+  qk::InjectPointer(WM_LBUTTONDOWN, 100, 300);
+  qk::InjectPointer(WM_LBUTTONUP, 100, 300);
+  qk::PumpMessages();
+  ASSERT_EQ(Saw().gestures.size(), 5u);
+  EXPECT_EQ(Saw().gestures[4], 0u);
+  qk::shell::SetGestureWaitHook([&] { qk::AdvanceClock(100); });
+
   // Without SHRG_RETURNCMD the window gets WM_CONTEXTMENU.
   Saw().gestureFlags = 0;
   qk::InjectPointer(WM_LBUTTONDOWN, 100, 300);
@@ -549,6 +575,27 @@ TEST_F(ShellTest, ImageFilesLoadAndFilesGetIconsOfTheirKind) {
     for (int i = 0; i < 32 * 32; ++i) (px[i] >> 24) == 255 ? ++opaque : ((px[i] >> 24) == 0 ? ++clear : 0);
     EXPECT_GT(opaque, 200) << static_cast<int>(c.kind);
     EXPECT_GT(clear, 50) << static_cast<int>(c.kind);
+    // Into an image list with its mask, as the file chooser lists entries.
+    HIMAGELIST list = ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 1, 1);
+    HBITMAP mask = qk::shell::IconMask(sfi.hIcon);
+    ASSERT_NE(mask, nullptr);
+    EXPECT_EQ(ImageList_Add(list, pixels, mask), 0);
+    EXPECT_EQ(ImageList_GetImageCount(list), 1);
+    // Drawn on white: the corner stays white, the middle is the picture.
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, 32, 32);
+    HGDIOBJ oldCanvas = SelectObject(mem, canvas);
+    PatBlt(mem, 0, 0, 32, 32, WHITENESS);
+    EXPECT_TRUE(ImageList_Draw(list, 0, mem, 0, 0, ILD_TRANSPARENT));
+    EXPECT_EQ(GetPixel(mem, 0, 0), RGB(255, 255, 255));
+    EXPECT_NE(GetPixel(mem, 6, 26), RGB(255, 255, 255));
+    SelectObject(mem, oldCanvas);
+    DeleteObject(canvas);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(mask);
+    ImageList_Destroy(list);
     EXPECT_TRUE(qk::shell::DestroyShellIcon(sfi.hIcon));
     EXPECT_FALSE(qk::shell::DestroyShellIcon(sfi.hIcon));
   }

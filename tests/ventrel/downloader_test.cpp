@@ -196,7 +196,12 @@ TEST_F(DownloaderTest, FiveRedirectsArriveButASixthFails) {
 TEST_F(DownloaderTest, RedirectWithoutLocationAndUnhandledStatusesFail) {
   ASSERT_TRUE(StartServer({Rule("/noloc", "HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n"),
                            Rule("/missing", "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"),
-                           Rule("/proxyauth", "HTTP/1.1 407 Proxy Authentication Required\r\n\r\n")}));
+                           Rule("/proxyauth", "HTTP/1.1 407 Proxy Authentication Required\r\n\r\n"),
+                           // Absolute URLs that cannot be cracked: too long, or a port out of range.
+                           Rule("/longloc", "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/" +
+                                                std::string(20000, 'a') + "\r\n\r\n"),
+                           Rule("/badport", "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:99999/x\r\n\r\n"),
+                           Rule("/http:", Ok("not the document"), ", \"times\": 0")}));
   WriteDeviceFile(u"keep.txt", "old");
   CString url = Url("/noloc");
   EXPECT_FALSE(dl_.SaveHttpObject(url, u"keep.txt", 0));
@@ -208,6 +213,13 @@ TEST_F(DownloaderTest, RedirectWithoutLocationAndUnhandledStatusesFail) {
   url = Url("/proxyauth");
   EXPECT_FALSE(dl_.SaveHttpObject(url, u"keep.txt", 0));
   EXPECT_EQ(dl_.GetLastStatus(), 407);
+  // Such a Location is no path on this server: nothing more is asked of it.
+  for (const char* path : {"/longloc", "/badport"}) {
+    url = Url(path);
+    EXPECT_FALSE(dl_.SaveHttpObject(url, u"keep.txt", 0)) << path;
+    EXPECT_EQ(dl_.GetLastErrorCode(), DL_BAD_URL) << path;
+  }
+  EXPECT_EQ(Requests().size(), 5u);
   EXPECT_EQ(File(u"keep.txt"), "old");
 }
 
@@ -248,10 +260,18 @@ TEST_F(DownloaderTest, CharacterReferencesAreDecodedInTheUrl) {
 }
 
 TEST_F(DownloaderTest, DownloadToStringReadsTheBody) {
-  ASSERT_TRUE(StartServer({Rule("/t", Ok("token-\xc3\xa9\r\n"))}));
+  ASSERT_TRUE(StartServer({Rule("/t", Ok("token-\xc3\xa9\r\n")),
+                           Rule("/huge", "HTTP/1.1 200 OK\r\n\r\n", ", \"body_size\": 17000000")}));
   CString url = Url("/t");
   CString text;
   ASSERT_TRUE(dl_.DownloadToString(url, text, 0));
+  EXPECT_EQ(text, CString(u"token-\u00e9\r\n"));
+  EXPECT_FALSE(DeviceFileExists(DOWNLOADER_TEMP_FILE));
+  // A reply meant as text (a token, a login answer) that runs to megabytes
+  // is no such reply: it is not taken into memory, nor sent back.
+  url = Url("/huge");
+  EXPECT_FALSE(dl_.DownloadToString(url, text, 0));
+  EXPECT_EQ(dl_.GetLastErrorCode(), DL_STORE_FAILED);
   EXPECT_EQ(text, CString(u"token-\u00e9\r\n"));
   EXPECT_FALSE(DeviceFileExists(DOWNLOADER_TEMP_FILE));
 }
@@ -393,6 +413,34 @@ TEST_F(DownloaderTest, SilentAndTricklingServersEndAtTheTimeOut) {
     EXPECT_GE(ms, 550) << path;
     EXPECT_LT(ms, 3000) << path;
   }
+}
+
+// A body that a server keeps alive with a byte now and then is given up
+// when a period of the receive time-out brings almost nothing; a body that
+// comes in slow but real pieces is stored whole.
+TEST_F(DownloaderTest, ABodyTrickledByteByByteTimesOutButSlowPiecesArrive) {
+  std::string drip = "[", pieces = "[";
+  for (int i = 0; i < 40; ++i) drip += std::string(i ? ", " : "") + "{\"data\": \"x\", \"delay_ms\": 150}";
+  for (int i = 0; i < 5; ++i)
+    pieces += std::string(i ? ", " : "") + "{\"data\": \"" + std::string(1000, char('a' + i)) + "\", \"delay_ms\": 300}";
+  drip += "]";
+  pieces += "]";
+  ASSERT_TRUE(StartServer({Rule("/drip", "HTTP/1.1 200 OK\r\n\r\n", ", \"chunks\": " + drip),
+                           Rule("/sized-drip", "HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n", ", \"chunks\": " + drip),
+                           Rule("/pieces", "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n", ", \"chunks\": " + pieces)}));
+  dl_.SetTimeout(600);
+  for (const char* path : {"/drip", "/sized-drip"}) {
+    auto start = std::chrono::steady_clock::now();
+    CString url = Url(path);
+    EXPECT_FALSE(dl_.SaveHttpObject(url, u"drip.txt", 0)) << path;
+    EXPECT_EQ(dl_.GetLastErrorCode(), DL_STORE_FAILED) << path;
+    EXPECT_LT(vtest::ElapsedMs(start), 3000) << path;  // the whole drip would take 6 s
+  }
+  CString url = Url("/pieces");
+  ASSERT_TRUE(dl_.SaveHttpObject(url, u"pieces.txt", 0)) << dl_.GetLastErrorCode();
+  std::string whole;
+  for (int i = 0; i < 5; ++i) whole += std::string(1000, char('a' + i));
+  EXPECT_EQ(File(u"pieces.txt"), whole);
 }
 
 TEST_F(DownloaderTest, TerminateDuringTheHeaderWaitEndsAtOnce) {

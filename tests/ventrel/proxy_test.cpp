@@ -192,6 +192,49 @@ TEST_F(ProxyTest, FragmentedSocksRepliesAreReadWhole) {
   }
 }
 
+// A proxy reply or a TLS handshake trickled a byte at a time keeps every
+// single receive within the time-out; the whole exchange still gets only
+// the time-out.
+TEST_F(ProxyTest, RepliesAndHandshakesTrickledByteByByteTimeOut) {
+  auto drip = [](const std::string& bytes, const std::string& first) {
+    std::string chunks = "{\"data\": " + vtest::JsonText(first) + "}";
+    for (char c : bytes) chunks += ", {\"data\": " + vtest::JsonText(std::string(1, c)) + ", \"delay_ms\": 400}";
+    return "{\"raw\": true, \"rules\": [" + Rule("", "", ", \"chunks\": [" + chunks + "]") + "]}";
+  };
+  dl_.SetTimeout(1000);
+  struct {
+    const char* what;
+    std::string script;
+    int proxyKind;  // -1: none
+    const char* scheme;
+    const char* log;
+  } cases[] = {
+      {"SOCKS5 reply", drip(std::string("\x05\x00\x00\x03\x09localhost\x00\x50", 16), std::string("\x05\x00", 2)),
+       PROXY_SOCKS5, "http", "SOCKS5 proxy gave no complete reply"},
+      {"SOCKS4 reply", drip(std::string("\x5a\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 12), std::string("\x00", 1)),
+       PROXY_SOCKS4, "http", "SOCKS4 proxy gave no complete reply"},
+      {"TLS handshake", drip(std::string(24, '\x03'), "\x16"), -1, "https", "the TLS handshake timed out"},
+  };
+  for (const auto& c : cases) {
+    qnet::ScriptedServer server;
+    ASSERT_TRUE(server.Start(c.script));
+    CString url;
+    if (c.proxyKind >= 0) {
+      CProxySettings p = Proxy(c.proxyKind, server.port());
+      dl_.SetProxySettings(&p);
+      url = Url(c.scheme);
+    } else {
+      dl_.SetProxySettings(nullptr);
+      url = Wide(std::string(c.scheme) + "://localhost:" + std::to_string(server.port()) + "/doc");
+    }
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(dl_.SaveHttpObject(url, u"drip.txt", 0)) << c.what;
+    EXPECT_EQ(dl_.GetLastErrorCode(), DL_NO_CONNECTION) << c.what;
+    EXPECT_LT(vtest::ElapsedMs(start), 2500) << c.what;  // the whole drip takes 4 s or more
+    EXPECT_NE(RunLog().find(c.log), std::string::npos) << c.what;
+  }
+}
+
 TEST_F(ProxyTest, ARefusedConnectIsAFailedConnection) {
   qnet::ScriptedServer proxy;
   ASSERT_TRUE(proxy.Start(Script({Rule("", "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")})));

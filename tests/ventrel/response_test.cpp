@@ -236,6 +236,15 @@ TEST(ResponseBody, BrokenBodiesFail) {
   EXPECT_FALSE(Read("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n").framed);
   EXPECT_FALSE(Read("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n\x1f\x8b").framed);
   EXPECT_TRUE(Read("HTTP/1.1 200 OK\r\nContent-Encoding: identity\r\n\r\nok").framed);
+  // A coding named in a second header of the same name, or hidden behind a
+  // NUL or a lone carriage return, is still a coding this reader cannot
+  // undo.
+  EXPECT_FALSE(Read("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n\r\n3\r\nabc\r\n0\r\n\r\n")
+                   .framed);
+  EXPECT_FALSE(
+      Read("HTTP/1.1 200 OK\r\nContent-Encoding: identity\r\nContent-Encoding: gzip\r\nContent-Length: 2\r\n\r\n\x1f\x8b").framed);
+  EXPECT_FALSE(Read(std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\0gzip\r\n\r\n3\r\nabc\r\n0\r\n\r\n", 65)).framed);
+  EXPECT_FALSE(Read("HTTP/1.1 200 OK\r\nContent-Encoding: identity\rgzip\r\nContent-Length: 2\r\n\r\n\x1f\x8b").framed);
 }
 
 // The corpus: Markdown files holding raw responses and the events a strict
