@@ -1,7 +1,8 @@
 // Drawing benchmarks of the touch toolkit (run from a release build):
 // a full paint of the channel list with 100 channels at 480 x 800, one frame
-// of a flick (scroll and repaint to the screen), and a 64 x 64 image drawn
-// with per-pixel alpha.
+// of a flick (scroll and repaint to the screen), a 64 x 64 image drawn with
+// per-pixel alpha; the headline list of 500 items (full paint and one flick
+// frame at 480 x 800) and a popup list opened and drawn.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -14,6 +15,10 @@
 #include "gdi/surface.h"
 #include "kernel/fs.h"
 #include "quillet/ui/channel_list_view.h"
+#include "quillet/ui/news_list_view.h"
+#include "quillet/ui/touch_list.h"
+#include "quillet/res/resources.h"
+#include "user/user.h"
 
 namespace {
 
@@ -135,6 +140,102 @@ void BM_DrawImage64Alpha(benchmark::State& state) {
   for (auto _ : state) image.Draw(target.GetDC(), 100, 10);
 }
 BENCHMARK(BM_DrawImage64Alpha)->Unit(benchmark::kMicrosecond);
+
+struct HeadlineSetup {
+  std::string root;
+  std::unique_ptr<CNewsListView> view;
+  HeadlineSetup() {
+    root = (std::filesystem::temp_directory_path() / "quillet-ui-bench-news").string();
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
+    qk::SetDeviceRoot(root);
+    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+    ResetScreenDpi();
+    SetTouchFlag(TRUE);
+    InitImagingFactory();
+    view = std::make_unique<CNewsListView>();
+    view->Create(nullptr, nullptr, 0, 0, 480, 800, 0, nullptr);
+    for (int i = 0; i < 500; ++i) {
+      CString title, date;
+      title.Format(u"Headline number %d, long enough to be cut with an ellipsis at the end of the row", i);
+      date.Format(u"2026-%02d-%02d %02d:%02d:00", 1 + i % 12, 1 + i % 28, i % 24, i % 60);
+      view->AddItem(title, date, u"http://news.example/a", u"", i % 3 ? u"Ch001-1.htm" : u"", i % 4 == 0, i % 9 == 0);
+    }
+    view->Redraw(FALSE);
+  }
+  ~HeadlineSetup() {
+    view.reset();
+    ReleaseImagingFactory();
+    std::filesystem::remove_all(root);
+  }
+};
+
+void BM_HeadlineListFullPaint500(benchmark::State& state) {
+  HeadlineSetup setup;
+  for (auto _ : state) {
+    setup.view->OnSize(480, 800);  // drops every rendering: the next paint is a full one
+    setup.view->Redraw(FALSE);
+  }
+}
+BENCHMARK(BM_HeadlineListFullPaint500)->Unit(benchmark::kMillisecond);
+
+void BM_HeadlineFlickFrame500(benchmark::State& state) {
+  HeadlineSetup setup;
+  HDC screen = GetDC(nullptr);
+  CTouchScroller& scroller = setup.view->Scroller();
+  const int lowest = 800 - setup.view->GetRowPitch() * 500;
+  int offset = 0, step = -61;
+  for (auto _ : state) {
+    offset += step;
+    if (offset < lowest || offset > 0) {
+      step = -step;
+      offset += 2 * step;
+    }
+    scroller.SetOffset(offset, FALSE);
+    setup.view->Redraw(FALSE);
+    setup.view->Paint(screen);
+  }
+  ReleaseDC(nullptr, screen);
+}
+BENCHMARK(BM_HeadlineFlickFrame500)->Unit(benchmark::kMillisecond);
+
+// A popup list of eight rows opened over the screen: its backgrounds (the
+// saved and the dimmed screen with the box), all rows rendered once, and
+// the first frame composed onto the screen; closed at once.
+void BM_PopupOpenAndDraw(benchmark::State& state) {
+  qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+  qk::SetScreenSize(480, 800);
+  ResetScreenDpi();
+  SetTouchFlag(TRUE);
+  RegisterQuilletResources();
+  static const UINT WM_CLOSE_POPUP = WM_APP + 1;
+  WNDCLASSW wc{};
+  wc.lpszClassName = u"PopupBenchOwner";
+  wc.lpfnWndProc = [](HWND hwnd, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+    if (m == WM_CLOSE_POPUP) {
+      auto* popup = reinterpret_cast<CTouchPopupList*>(lp);
+      UpdateWindow(popup->GetWindow());
+      EndDialog(popup->GetWindow(), 7);
+      return 0;
+    }
+    return DefWindowProcW(hwnd, m, wp, lp);
+  };
+  RegisterClassW(&wc);
+  HWND owner = CreateWindowExW(0, u"PopupBenchOwner", u"", WS_VISIBLE, 0, 0, 480, 800, nullptr, nullptr, nullptr,
+                               nullptr);
+  for (auto _ : state) {
+    CTouchPopupList popup;
+    for (int i = 0; i < 8; ++i) {
+      CString text;
+      text.Format(u"Action number %d", i);
+      popup.AddItem(text, nullptr, IDR_PNG_NEWS_UNREAD_192, -1, static_cast<UINT>(i));
+    }
+    PostMessageW(owner, WM_CLOSE_POPUP, 0, reinterpret_cast<LPARAM>(&popup));
+    benchmark::DoNotOptimize(popup.DoModal(nullptr, 0, owner));
+  }
+  DestroyWindow(owner);
+}
+BENCHMARK(BM_PopupOpenAndDraw)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -197,7 +197,7 @@ struct MEASUREITEMSTRUCT {
 typedef MEASUREITEMSTRUCT* LPMEASUREITEMSTRUCT;
 
 // WM_NOTIFY.
-// NMHDR is declared here and by the shell's header, whichever comes first.
+// NMHDR is declared here and by the window layer's header, whichever comes first.
 #ifndef QK_NMHDR_DECLARED
 #define QK_NMHDR_DECLARED
 struct NMHDR {

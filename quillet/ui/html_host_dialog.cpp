@@ -130,6 +130,9 @@ BOOL CHtmlHostDialog::CreateHtmlView() {
 BOOL CHtmlHostDialog::OnInitDialog() {
   CDialog::OnInitDialog();
   if (m_bFullScreen) {
+    // The screen's dialogs fill the screen below the task bar.
+    SHINITDLGINFO init = {SHIDIM_FLAGS, m_hWnd, SHIDIF_SIZEDLGFULLSCREEN};
+    SHInitDialog(&init);
     CreateHtmlView();
     SHFullScreen(m_hWnd, SHFS_HIDESIPBUTTON);
     if (HWND bar = SHFindMenuBar(m_hWnd)) ::ShowWindow(bar, SW_HIDE);

@@ -158,8 +158,10 @@ void CNewsListView::AddItem(LPCWSTR title, LPCWSTR date, LPCWSTR link, LPCWSTR p
     index = 0;
   } else {
     // Unread rows before read ones; within a group, newer dates first and a
-    // new row after rows of an equal date.
+    // new row after rows of an equal date. Error rows stay on top: the
+    // search starts below them.
     int lo = 0, hi = m_nCount;
+    while (lo < m_nCount && m_pItems[lo]->m_strLink.Compare(NEWS_ERROR_LINK) == 0) ++lo;
     while (lo < hi) {
       int mid = (lo + hi) / 2;
       const CNewsListItem* probe = m_pItems[mid];

@@ -166,10 +166,23 @@ void CTouchFileDialog::Layout() {
   GetClientRect(m_hDialog, &client);
   int top = ScaleY(10);
   if (m_nMode == TOUCH_FILE_SAVE) {
+    // The labels are 50 density pixels wide, or as wide as their texts in
+    // the dialog's font when those are wider, so that no label is clipped.
+    int labelWidth = ScaleX(50);
+    HDC dc = GetDC(m_hDialog);
+    HGDIOBJ old = SelectObject(dc, m_hFont);
+    for (const CString* text : {&m_strFileName, &m_strExtensionLabel}) {
+      SIZE size = {};
+      GetTextExtentPoint32W(dc, *text, text->GetLength(), &size);
+      labelWidth = std::max(labelWidth, static_cast<int>(size.cx) + ScaleX(4));
+    }
+    SelectObject(dc, old);
+    ReleaseDC(m_hDialog, dc);
     for (HWND label : {m_hNameLabel, m_hExtLabel}) {
       HWND field = label == m_hNameLabel ? m_hName : m_hExt;
-      MoveWindow(label, ScaleX(10), top + ScaleY(3), ScaleX(50), ScaleY(20), TRUE);
-      MoveWindow(field, ScaleX(60), top, client.right - ScaleX(70), ScaleY(20), TRUE);
+      MoveWindow(label, ScaleX(10), top + ScaleY(3), labelWidth, ScaleY(20), TRUE);
+      const int fieldLeft = ScaleX(10) + labelWidth;
+      MoveWindow(field, fieldLeft, top, client.right - ScaleX(10) - fieldLeft, ScaleY(20), TRUE);
       top += ScaleY(24);
     }
   }

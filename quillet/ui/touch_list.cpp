@@ -400,7 +400,9 @@ void CTouchPopupList::OnInitDialog(HWND dialog) {
   m_nScreenWidth = GetSystemMetrics(SM_CXSCREEN);
   m_nScreenHeight = GetSystemMetrics(SM_CYSCREEN);
   HWND taskBar = FindWindowW(u"HHTaskBar", nullptr);
-  SHINITDLGINFO init = {SHIDIM_FLAGS, dialog, SHIDIF_SIZEDLGFULLSCREEN};
+  // Full screen below the task bar, down to the bottom: the popup has no
+  // menu bar, and the whole page under it is dimmed.
+  SHINITDLGINFO init = {SHIDIM_FLAGS, dialog, SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_FULLSCREENNOMENUBAR};
   SHInitDialog(&init);
   m_hScreenDC = GetDC(nullptr);
   BuildBackgrounds();
@@ -424,9 +426,9 @@ void CTouchPopupList::BuildBackgrounds() {
   BitBlt(m_pSaved->GetDC(), 0, 0, W, H, m_hScreenDC, 0, 0, SRCCOPY);
   m_pFrame = new COffscreenDC(m_hScreenDC, W, H);
   HDC frame = m_pFrame->GetDC();
-  FillSolid(frame, 0, 0, W, H, RGB(0, 0, 0));
-  BLENDFUNCTION dim = {AC_SRC_OVER, 0, 160, 0};
-  AlphaBlend(frame, 0, 0, W, H, m_pSaved->GetDC(), 0, 0, W, H, dim);
+  // The screen dimmed: blended onto black with alpha 160.
+  BitBlt(frame, 0, 0, W, H, m_pSaved->GetDC(), 0, 0, SRCCOPY);
+  FillAlpha(frame, 0, 0, W, H, RGB(0, 0, 0), 255 - 160);
   RECT box = {m_rcPopup.left - ScaleX(8), m_rcPopup.top - ScaleY(5), m_rcPopup.right + ScaleX(8),
               m_rcPopup.bottom + ScaleY(5)};
   DrawSoftBox(frame, box, RGB(54, 54, 54), RGB(0, 0, 0), FALSE);
@@ -451,8 +453,10 @@ INT_PTR CTouchPopupList::OnMessage(HWND dialog, UINT msg, WPARAM wParam, LPARAM 
       if (m_pFrame) {
         HDC frame = m_pFrame->GetDC();
         const int w = m_rcPopup.right - m_rcPopup.left, h = m_rcPopup.bottom - m_rcPopup.top;
-        FillSolid(frame, m_rcPopup.left, m_rcPopup.top, m_rcPopup.right, m_rcPopup.bottom, RGB(0, 0, 0));
-        if (HDC list = m_scroller.GetBackBufferDC()) BitBlt(frame, m_rcPopup.left, m_rcPopup.top, w, h, list, 0, 0, SRCCOPY);
+        if (HDC list = m_scroller.GetBackBufferDC())
+          BitBlt(frame, m_rcPopup.left, m_rcPopup.top, w, h, list, 0, 0, SRCCOPY);
+        else
+          FillSolid(frame, m_rcPopup.left, m_rcPopup.top, m_rcPopup.right, m_rcPopup.bottom, RGB(0, 0, 0));
         POINT origin = {0, 0};
         ClientToScreen(dialog, &origin);
         BitBlt(hdc, 0, 0, m_nScreenWidth, m_nScreenHeight - origin.y, frame, origin.x, origin.y, SRCCOPY);
@@ -596,7 +600,9 @@ int CTouchPopupList::DrawContent(HWND, DWORD_PTR, HDC hdc, DWORD_PTR, int offset
     const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
     m_pAllRows = new COffscreenDC(hdc, width, screenHeight + m_nAllRowsContent + height);
     HDC all = m_pAllRows->GetDC();
-    FillSolid(all, 0, 0, width, screenHeight + m_nAllRowsContent + height, RGB(0, 0, 0));
+    // Black above and below the rows; the rows paint their own.
+    FillSolid(all, 0, 0, width, height, RGB(0, 0, 0));
+    FillSolid(all, 0, height + rows * pitch, width, screenHeight + m_nAllRowsContent + height, RGB(0, 0, 0));
     CTouchListItem* pressed = m_pPressed;
     m_pPressed = nullptr;
     for (int i = 0; i < rows; ++i) {
@@ -611,7 +617,6 @@ int CTouchPopupList::DrawContent(HWND, DWORD_PTR, HDC hdc, DWORD_PTR, int offset
   }
   const int bufferHeight = GetSystemMetrics(SM_CYSCREEN) + m_nAllRowsContent + height;
   int source = height - offset;
-  FillSolid(hdc, 0, 0, width, height, RGB(0, 0, 0));
   int dst = 0, h = height;
   if (source < 0) {
     dst = -source;
@@ -619,6 +624,10 @@ int CTouchPopupList::DrawContent(HWND, DWORD_PTR, HDC hdc, DWORD_PTR, int offset
     source = 0;
   }
   if (source + h > bufferHeight) h = bufferHeight - source;
+  // What the buffer does not reach stays black.
+  if (dst > 0) FillSolid(hdc, 0, 0, width, dst, RGB(0, 0, 0));
+  if (h < 0) h = 0;
+  if (dst + h < height) FillSolid(hdc, 0, dst + h, width, height, RGB(0, 0, 0));
   if (h > 0) BitBlt(hdc, 0, dst, width, h, m_pAllRows->GetDC(), 0, source, SRCCOPY);
   if (m_pPressed) {
     const int y = offset + m_pPressed->m_nTop;

@@ -70,4 +70,35 @@ TEST_F(DocumentsTest, TemplateCallbacksInDocumentOrder) {
   EXPECT_EQ(other.lines, std::vector<std::string>{"channel|N|u"});
 }
 
+TEST_F(DocumentsTest, TemplateChannelFieldsVersionsAndMissingFiles) {
+  // A later name or url replaces an earlier one; a version or a channel type
+  // of another kind changes nothing; a channel without children is still
+  // reported; a script in a legacy-encoded file is read in that encoding.
+  WriteDeviceFile(u"\\Templates\\Later.xml",
+                  "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+                  "<TEMPLATE version=\"9.9\" name=\"Caf\xE9\" NAME=\"Second\">"
+                  "<channel type=\"atom\"><url>http://a/1</url><name>First</name><name>Last</name>"
+                  "<url>http://a/2</url><extra>x</extra></channel>"
+                  "<channel/>"
+                  "<parse_article>var s = '\xE9t\xE9';</parse_article><parse_article/>"
+                  "</TEMPLATE>");
+  Calls calls;
+  CTemplateXML doc(&Calls::Add, &calls);
+  ASSERT_EQ(doc.LoadAndWalk(u"\\Templates\\Later.xml"), 1);
+  EXPECT_EQ(calls.lines,
+            (std::vector<std::string>{"template|name|Caf\xC3\xA9", "template|NAME|Second", "channel|Last|http://a/2",
+                                      "channel||", "parse_article|parse_article|var s = '\xC3\xA9t\xC3\xA9';",
+                                      "parse_article|parse_article|"}));
+  // A missing or broken file reports nothing.
+  Calls none;
+  CTemplateXML missing(&Calls::Add, &none);
+  EXPECT_EQ(missing.LoadAndWalk(u"\\Templates\\Nowhere.xml"), 0);
+  WriteDeviceFile(u"\\Templates\\Broken.xml", "<template name=\"x\"><channel>");
+  EXPECT_EQ(missing.LoadAndWalk(u"\\Templates\\Broken.xml"), 0);
+  EXPECT_TRUE(none.lines.empty());
+  // Without a callback nothing is reported and nothing fails.
+  CTemplateXML silent(nullptr, nullptr);
+  EXPECT_EQ(silent.LoadAndWalk(u"\\Templates\\Later.xml"), 1);
+}
+
 }  // namespace

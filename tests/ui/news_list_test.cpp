@@ -158,6 +158,10 @@ TEST_F(NewsList, FilledFromTheItemStoreErrorRowFirstThenUnreadThenNewest) {
   EXPECT_EQ(date, CString(u"2027-01-04 08:00:00"));
   EXPECT_FALSE(view_->GetListItemTitle(6, date));
   EXPECT_TRUE(date.IsEmpty());
+  // Rows added after an error item stay below it, even unread and newer.
+  view_->AddItem(u"Newest unread", u"2030-01-01 00:00:00", u"http://n/9", u"", u"", FALSE, FALSE);
+  EXPECT_EQ(Titles()[0], CString(u"Update failed"));
+  EXPECT_EQ(Titles()[1], CString(u"Newest unread"));
   // An error item added last still goes on top.
   view_->AddItem(u"Later error", u"1999-01-01 00:00:00", NEWS_ERROR_LINK, u"", u"", TRUE, FALSE);
   EXPECT_EQ(Titles().front(), CString(u"Later error"));
@@ -165,7 +169,7 @@ TEST_F(NewsList, FilledFromTheItemStoreErrorRowFirstThenUnreadThenNewest) {
   for (int i = view_->GetItemCount(); i < 500; ++i) view_->AddItem(u"Filler", u"2026-01-01", u"l", u"", u"", TRUE, FALSE);
   view_->AddItem(u"One too many", u"2030-01-01 00:00:00", u"x", u"", u"", FALSE, FALSE);
   EXPECT_EQ(view_->GetItemCount(), 500);
-  EXPECT_EQ(Titles()[2], CString(u"Unread of the 3rd"));
+  EXPECT_EQ(Titles()[3], CString(u"Unread of the 3rd"));
   view_->Scroller().SetOffset(-300, FALSE);
   view_->RemoveAllItems();
   EXPECT_EQ(view_->GetItemCount(), 0);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -107,9 +108,11 @@ inline std::vector<BYTE> MakeTga(int width, int height, const std::function<uint
 // Registers TGA images as "TARGA" resources of the program under the ids
 // given; the bytes live for the rest of the process.
 inline void RegisterTargaResource(WORD id, std::vector<BYTE> bytes) {
-  auto* kept = new std::vector<BYTE>(std::move(bytes));
-  auto* entry = new qk::ResourceEntry{u"TARGA", 0, id, nullptr, kept->data(), kept->size()};
-  qk::RegisterResources(nullptr, entry, 1);
+  // The resource table keeps a copy of the entry; the bytes stay here.
+  static std::deque<std::vector<BYTE>> kept;
+  kept.push_back(std::move(bytes));
+  const qk::ResourceEntry entry{u"TARGA", 0, id, nullptr, kept.back().data(), kept.back().size()};
+  qk::RegisterResources(nullptr, &entry, 1);
 }
 
 // True when every opaque pixel of the image is found on the DC with the

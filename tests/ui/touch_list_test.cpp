@@ -378,6 +378,8 @@ TEST_F(PopupLists, DimmedScreenRestoredAndNestedLevels) {
     UpdateWindow(p.GetWindow());
     HDC screen = GetDC(nullptr);
     dimmed = GetPixel(screen, 5, r.top - 30);
+    // The whole page under the popup is dimmed, down to the screen's bottom.
+    EXPECT_EQ(GetPixel(screen, 5, height_ - 5), RGB(0x97, 0x97, 0x97)) << "240 x 160 / 255";
     // The rows are drawn inside the box on black.
     EXPECT_EQ(GetPixel(screen, r.right - 3, r.top + 10), RGB(0, 0, 0));
     ReleaseDC(nullptr, screen);
