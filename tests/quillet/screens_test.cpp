@@ -323,3 +323,25 @@ TEST_F(ScreensTest, MessagesFromOtherProgramsAndFromTheRunAreTakenSafely) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ScreensTest, ExitFromTheChannelMenuEndsItsLoopAndNothingRunsOnTheClosedScreen) {
+  MakeFrame(TRUE);
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  HWND frame = frame_->GetSafeHwnd();
+  HWND dialog = Dlg().GetSafeHwnd();
+  // The finger rests on a row; the Exit command is waiting when the menu
+  // opens.
+  SendMessageW(dialog, WM_MOUSEMOVE, 0, MAKELPARAM(100, 260));
+  PostMessageW(frame, WM_COMMAND, ID_APP_EXIT_COMMAND, 0);
+  Dlg().ShowChannelMenu();
+  EXPECT_FALSE(IsWindow(frame));
+  EXPECT_FALSE(IsWindow(dialog));
+  // The quit that ended the menu's loop is there for the program's loop.
+  EXPECT_TRUE(QuitPosted());
+  // Nothing was written on the way out.
+  EXPECT_EQ(ReadDeviceFile(kList), std::string(kOpml));
+}
+
+}  // namespace
