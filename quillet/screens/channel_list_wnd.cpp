@@ -480,6 +480,11 @@ LRESULT CChannelListWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lPara
       break;
     case WM_CHANNELS_DOWNLOAD_PROGRESS: {
       KeepAwake();
+      // A message with nothing to measure against leaves the band as it is.
+      CRefreshState& state = RefreshState();
+      long long total = (static_cast<long long>(state.queuedChannels) + static_cast<long long>(lParam)) * 3 +
+                        state.imageTotal;
+      if (total <= 0) break;
       int remaining = RefreshProgressPercent(wParam, lParam);
       m_dialog.m_nProgress = remaining;
       if (m_dialog.GetSafeHwnd()) m_dialog.DrawProgressBand(remaining);

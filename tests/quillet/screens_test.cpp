@@ -269,12 +269,23 @@ TEST_F(ScreensTest, MessagesFromOtherProgramsAndFromTheRunAreTakenSafely) {
   SendMessageW(frame, WM_CONNECTION_STATUS, 32, 0);
   EXPECT_FALSE(IsDownloadStopped());
 
-  // Progress with nothing counted yet stays within the band.
-  RefreshState().queuedChannels = 0;
+  // Progress: the per-cent still to do, within 0 to 100; a message with
+  // nothing to measure against is ignored.
+  RefreshState().queuedChannels = 4;
+  RefreshState().processedChannels = 1;
   RefreshState().imageTotal = 0;
+  RefreshState().processedImages = 0;
   SendMessageW(frame, WM_CHANNELS_DOWNLOAD_PROGRESS, 0, 0);
-  EXPECT_GE(Dlg().m_nProgress.load(), 0);
-  EXPECT_LE(Dlg().m_nProgress.load(), 100);
+  EXPECT_EQ(Dlg().m_nProgress.load(), 75);
+  RefreshState().processedChannels = 9;
+  SendMessageW(frame, WM_CHANNELS_DOWNLOAD_PROGRESS, 0, 0);
+  EXPECT_EQ(Dlg().m_nProgress.load(), 0);
+  RefreshState().queuedChannels = 0;
+  RefreshState().processedChannels = 0;
+  SendMessageW(frame, WM_CHANNELS_DOWNLOAD_PROGRESS, 0, 0);
+  EXPECT_EQ(Dlg().m_nProgress.load(), 0);
+  SendMessageW(frame, WM_CHANNELS_DOWNLOAD_PROGRESS, 3, 0);
+  EXPECT_EQ(Dlg().m_nProgress.load(), 0);
 
   // Counts for a channel without a row change neither the rows nor the file.
   std::string before = ReadDeviceFile(kList);
