@@ -44,9 +44,9 @@ LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-std::string Feed(int channel, int items, const std::string& padding = "") {
+std::string Feed(int channel, int items, const std::string& site, const std::string& padding = "") {
   std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Channel " +
-                  std::to_string(channel) + "</title><link>http://127.0.0.1/site" + std::to_string(channel) +
+                  std::to_string(channel) + "</title><link>" + site + "/site" + std::to_string(channel) +
                   "/</link><description>d</description>\n";
   for (int i = 0; i < items; ++i) {
     std::string id = std::to_string(channel) + "-" + std::to_string(i);
@@ -55,6 +55,29 @@ std::string Feed(int channel, int items, const std::string& padding = "") {
          ":00 GMT</pubDate><description>Text of story " + id + padding + "</description></item>\n";
   }
   return s + "</channel></rss>\n";
+}
+
+// A 16 x 16 icon file of 32-bit pixels: a green disc on a dark square.
+std::string Icon() {
+  auto le16 = [](std::string& s, int v) { s += char(v & 0xFF); s += char((v >> 8) & 0xFF); };
+  auto le32 = [&](std::string& s, int v) { le16(s, v & 0xFFFF); le16(s, (v >> 16) & 0xFFFF); };
+  std::string image;
+  le32(image, 40); le32(image, 16); le32(image, 32); le16(image, 1); le16(image, 32);
+  for (int i = 0; i < 6; ++i) le32(image, 0);
+  for (int y = 15; y >= 0; --y)
+    for (int x = 0; x < 16; ++x) {
+      bool disc = (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 36;
+      image += char(disc ? 0x40 : 0x30);
+      image += char(disc ? 0xC0 : 0x30);
+      image += char(disc ? 0x40 : 0x30);
+      image += char(0xFF);
+    }
+  image += std::string(64, '\0');
+  std::string file;
+  le16(file, 0); le16(file, 1); le16(file, 1);
+  file += char(16); file += char(16); file += char(0); file += char(0);
+  le16(file, 1); le16(file, 32); le32(file, int(image.size())); le32(file, 22);
+  return file + image;
 }
 
 std::string PictureDir() {
@@ -173,9 +196,10 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     std::vector<std::pair<std::string, std::string>> channels;
     for (int i = 0; i < count; ++i) {
       std::string name = "feed" + std::to_string(i) + ".xml";
-      std::ofstream(docroot_ + "/" + name) << Feed(100 + i, items, padding);
+      std::ofstream(docroot_ + "/" + name) << Feed(100 + i, items, nginx_.Url(""), padding);
       channels.push_back({i % 3 == 0 ? "News" : i % 3 == 1 ? "Tech" : "Sport", folder + name});
     }
+    std::ofstream(docroot_ + "/favicon.ico", std::ios::binary) << Icon();
     std::sort(channels.begin(), channels.end());
     WriteChannels(channels);
   }
@@ -247,6 +271,8 @@ TEST_P(ProgramTest, RefreshFromTheCommandShowsProgressAndStoresTheCountsOfThirty
     std::u16string store = u"\\Program Files\\Quillet\\ChannelData\\Ch" + qk::FromUtf8(std::to_string(n)) + u".bin";
     EXPECT_TRUE(DeviceFileExists(store.c_str())) << n;
   }
+  // The site's icon became the channels' icon.
+  EXPECT_EQ(ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Ch117-Fav.ico"), Icon());
   Settle(600);
   EXPECT_TRUE(Running(reader));
   Exit(reader);
