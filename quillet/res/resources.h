@@ -25,6 +25,8 @@
 
 // Dialog templates.
 #define IDD_HTML_VIEW 348
+// The main frame's menu and menu bar (key devices).
+#define IDR_MAIN_MENU 128
 
 // Registers the program's resources with the resource lookup (module NULL).
 // Safe to call more than once.

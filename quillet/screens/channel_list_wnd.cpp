@@ -1,44 +1,364 @@
 #include "quillet/screens/channel_list_wnd.h"
 
 #include "common/connection.h"
+#include "common/localize.h"
 #include "common/log.h"
+#include "common/settings.h"
 #include "common/url_download.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_run.h"
+#include "quillet/screens/main_frame.h"
+#include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/channel_list_view.h"
+#include "quillet/ui/density.h"
+#include "shell/aygshell.h"
+
+BOOL (*CChannelListWnd::s_pfnWelcomePage)(CWnd* parent) = nullptr;
+BOOL (*CChannelListWnd::s_pfnNewChannelWizard)(CWnd* parent, COpmlXML* list) = nullptr;
 
 BEGIN_MESSAGE_MAP(CChannelListWnd, CWnd)
+ON_WM_PAINT()
+ON_WM_CREATE()
+ON_WM_SIZE()
 ON_WM_TIMER()
 ON_COMMAND(ID_REFRESH_CHANNELS, OnRefresh)
+ON_COMMAND(ID_NEW_CHANNEL, OnNewChannel)
+ON_COMMAND(ID_OPTIONS_AUTO_UPDATE, OnOptionPage)
+ON_COMMAND(ID_OPTIONS_STORAGE, OnOptionPage)
+ON_COMMAND(ID_OPTIONS_GENERAL, OnOptionPage)
+ON_COMMAND(ID_OPTIONS_NETWORK, OnOptionPage)
+ON_COMMAND(ID_REFRESH_CHANNEL, OnRefreshChannel)
+ON_UPDATE_COMMAND_UI(ID_REFRESH_CHANNEL, OnUpdateRowCommand)
+ON_COMMAND(ID_CHOOSE_CATEGORY, OnChooseCategory)
+ON_COMMAND(ID_LANGUAGE, OnLanguage)
+ON_COMMAND(ID_CHANNEL_PROPERTIES, OnChannelCommand)
+ON_COMMAND(ID_MARK_READ, OnChannelCommand)
+ON_COMMAND(ID_MARK_UNREAD, OnChannelCommand)
+ON_COMMAND(ID_ALL_READ, OnChannelCommand)
+ON_COMMAND(ID_ALL_UNREAD, OnChannelCommand)
+ON_COMMAND(ID_DELETE_CHANNEL, OnChannelCommand)
+ON_COMMAND(ID_CHANGE_CATEGORY, OnChannelCommand)
+ON_COMMAND(ID_EXPORT, OnChannelCommand)
+ON_COMMAND(ID_DELETE_ALL_DATA, OnChannelCommand)
+ON_COMMAND(ID_APP_ABOUT_COMMAND, OnChannelCommand)
+ON_UPDATE_COMMAND_UI(ID_CHANNEL_PROPERTIES, OnUpdateRowCommand)
+ON_UPDATE_COMMAND_UI(ID_DELETE_CHANNEL, OnUpdateRowCommand)
+ON_UPDATE_COMMAND_UI(ID_CHANGE_CATEGORY, OnUpdateRowCommand)
+ON_UPDATE_COMMAND_UI(ID_MARK_READ, OnUpdateRowCommand)
+ON_UPDATE_COMMAND_UI(ID_MARK_UNREAD, OnUpdateRowCommand)
+ON_UPDATE_COMMAND_UI(ID_ALL_READ, OnUpdateListCommand)
+ON_UPDATE_COMMAND_UI(ID_ALL_UNREAD, OnUpdateListCommand)
+ON_COMMAND(ID_RENAME, OnNothing)
+ON_COMMAND(ID_ADD_DELETE, OnNothing)
 END_MESSAGE_MAP()
 
-CChannelListWnd::CChannelListWnd() = default;
+namespace {
+
+int LeadingNumber(LPCWSTR value) {
+  CStringA bytes(value ? value : u"");
+  return atoi(bytes.GetString());
+}
+
+}  // namespace
+
+CChannelListWnd::CChannelListWnd() { m_strCategory = ReadSettingString(u"Settings", u"DefaultCategory", u"N/A"); }
 
 CChannelListWnd::~CChannelListWnd() {
   if (m_hWnd && ::IsWindow(m_hWnd)) DestroyWindow();
 }
 
 BOOL CChannelListWnd::Create(CWnd* frame, const RECT& rect) {
-  if (!CreateEx(0, AfxRegisterWndClass(0), u"", WS_CHILD | WS_VISIBLE, rect, frame, 0)) return FALSE;
-  return m_dialog.Create(this);
+  return CreateEx(0, nullptr, u"", WS_CHILD | WS_VISIBLE | WS_BORDER, rect, frame, AFX_IDW_PANE_FIRST);
 }
 
+BOOL CChannelListWnd::PreCreateWindow(CREATESTRUCT& cs) {
+  if (!CWnd::PreCreateWindow(cs)) return FALSE;
+  cs.style &= ~WS_BORDER;
+  cs.lpszClass = AfxRegisterWndClass(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS, nullptr,
+                                     reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_WINDOW + 1)), nullptr);
+  return TRUE;
+}
+
+BOOL CChannelListWnd::PreTranslateMessage(MSG* msg) {
+  if (msg && msg->message == WM_KEYDOWN) {
+    if (msg->wParam == VK_LEFT) msg->wParam = VK_UP;
+    else if (msg->wParam == VK_RIGHT) msg->wParam = VK_DOWN;
+  }
+  return FALSE;
+}
+
+int CChannelListWnd::OnCreate(LPCREATESTRUCT) {
+  if (Default() == -1) return -1;
+  InitScreenDpi(0);
+  if (!m_dialog.Create(this)) return -1;
+  m_dialog.ShowWindow(SW_SHOW);
+  ShowWindow(SW_SHOW);
+  if (m_bLoadAtStart) SetTimer(CHANNEL_LIST_TIMER_STARTUP, 100, nullptr);
+  WriteLog(u"Create QLR's main window.");
+  return 0;
+}
+
+void CChannelListWnd::OnSize(UINT, int, int) {
+  Default();
+  if (!m_dialog.GetSafeHwnd()) return;
+  CRect frame(0, 0, 0, 0);
+  if (CWnd* parent = GetParent()) parent->GetWindowRect(&frame);
+  int height = ::GetSystemMetrics(SM_CYSCREEN) - frame.top;
+  // On a key device the frame ends above the menu bar: the dialog ends
+  // there too, so that it never paints over the bar.
+  if (!GetTouchFlag()) {
+    CRect client;
+    GetClientRect(&client);
+    height = client.Height();
+  }
+  m_dialog.SetWindowPos(nullptr, 0, 0, ::GetSystemMetrics(SM_CXSCREEN), height, SWP_NOZORDER | SWP_SHOWWINDOW);
+}
+
+void CChannelListWnd::OnPaint() {
+  PAINTSTRUCT ps;
+  ::BeginPaint(m_hWnd, &ps);
+  ::EndPaint(m_hWnd, &ps);
+}
+
+void CChannelListWnd::SetDefaultCategory(LPCWSTR category) {
+  WriteSettingString(u"Settings", u"DefaultCategory", category ? category : u"");
+  m_strCategory = category ? category : u"";
+}
+
+void CChannelListWnd::RefreshList() {
+  if (m_dialog.GetSafeHwnd()) m_dialog.Refresh();
+  SetTimer(CHANNEL_LIST_TIMER_RELOAD, 5, nullptr);
+}
+
+BOOL CChannelListWnd::StopDownloadThread() {
+  WriteLog(u"Download thread will be terminated, waiting...");
+  SetDownloadStop(TRUE);
+  return TRUE;
+}
+
+BOOL CChannelListWnd::GetDownloadStopFlag() { return IsDownloadStopped(); }
+
+BOOL CChannelListWnd::IsSubscribed(LPCWSTR url) { return url && m_subscribed.Find(url) != nullptr; }
+
+void CChannelListWnd::SetRefreshSoftKey(BOOL running) {
+  m_bRunActive = running;
+  if (CWnd* frame = GetParent()) {
+    if (HWND bar = SHFindMenuBar(frame->GetSafeHwnd())) {
+      CString text = Localized(running ? u"Cancel" : u"Refresh");
+      TBBUTTONINFOW button{};
+      button.cbSize = sizeof button;
+      button.dwMask = TBIF_TEXT;
+      button.pszText = const_cast<LPWSTR>(text.GetString());
+      ::SendMessageW(bar, TB_SETBUTTONINFO, ID_REFRESH_CHANNELS, reinterpret_cast<LPARAM>(&button));
+      ::DrawMenuBar(bar);
+    }
+  }
+  if (m_dialog.GetSafeHwnd()) m_dialog.SetDownloadMode(running);
+  if (!running) {
+    if (CRefreshApp* app = GetRefreshApp()) {
+      app->DownloadManager().m_hNotify = m_hWnd;
+      app->DownloadManager().Clear();
+    }
+  }
+}
+
+// ---------------------------------------------------------------- loading
+
+void CChannelListWnd::StartupLoad() {
+  SetRefreshSoftKey(FALSE);
+  if (!m_dialog.GetSafeHwnd()) return;
+  WCHAR root[MAX_PATH] = {0};
+  GetDataRoot(root);
+  CString folder(root);
+  folder += u"\\ChannelData";
+  ::CreateDirectoryW(folder, nullptr);
+  CString path = folder + u"\\Channels.opml";
+  if (!FileAccess(path)) {
+    WCHAR program[MAX_PATH] = {0};
+    GetProgramFolder(program);
+    CString programData(program);
+    programData += u"\\ChannelData";
+    ::CreateDirectoryW(programData, nullptr);
+    path = programData + u"\\Channels.opml";
+  }
+  if (!m_dialog.m_pOpml) {
+    m_subscribed.RemoveAll();
+    m_dialog.m_pOpml = new COpmlXML(OnChannelOutline, this, 1);
+    m_dialog.m_pOpml->SetPath(path, 1);
+  }
+  if (FileAccess(path)) {
+    m_dialog.Refresh();
+    SetTimer(CHANNEL_LIST_TIMER_RELOAD, 5, nullptr);
+    return;
+  }
+  // First start: an empty list, then the welcome page and the wizard.
+  if (CChannelListView* view = m_dialog.m_pChannelList) {
+    view->SetShowEmptyText(TRUE);
+    view->Redraw(TRUE);
+  }
+  if (CWnd* frame = GetParent()) ::SetForegroundWindow(frame->GetSafeHwnd());
+  if (ReadSettingInt(u"Ventrel", u"Sync", 0)) return;
+  BOOL confirmed = s_pfnWelcomePage ? s_pfnWelcomePage(this) : TRUE;
+  // The welcome page may end with the program (Exit while it showed).
+  if (!::IsWindow(m_hWnd) || !m_dialog.m_pOpml) return;
+  if (!confirmed) return;
+  {
+    std::lock_guard<std::recursive_mutex> hold(m_dialog.m_pOpml->Lock());
+    m_dialog.m_pOpml->CreateEmpty();
+    m_dialog.m_pOpml->SaveDocument();
+  }
+  OnNewChannel();
+}
+
+void CChannelListWnd::Reload() {
+  if (!m_dialog.GetSafeHwnd()) return;
+  m_dialog.ReloadRows();
+  if (CReaderApp* app = GetReaderApp()) {
+    app->m_nPendingChannel = -1;
+  }
+  CRefreshApp* app = GetRefreshApp();
+  if (app && app->m_bUpdateTask) OnRefresh();
+}
+
+void CChannelListWnd::OnChannelOutline(void* context, LPCWSTR category, LPCWSTR name, LPCWSTR value) {
+  auto* self = static_cast<CChannelListWnd*>(context);
+  if (!self) return;
+  CChannelListDlg& dialog = self->m_dialog;
+  if (!dialog.GetSafeHwnd()) return;
+  Outline& o = self->m_outline;
+  CString key(name ? name : u"");
+  CString val(value ? value : u"");
+  CString parent(category ? category : u"");
+
+  if (key.IsEmpty() && val.IsEmpty()) {
+    CChannelListView* view = dialog.m_pChannelList;
+    if (view && o.channel >= 0) {
+      if (o.labelMatch) view->AddItem(o.channel, o.title, o.updateTime, o.url, parent, o.itemCount, o.newCount);
+      CSingleLock hold(&dialog.m_runLock, TRUE);
+      if (parent.CompareNoCase(SYNC_CATEGORY) == 0) dialog.m_reloadUrls.AddTail(o.url);
+      if (dialog.m_toFetch.Find(o.url)) {
+        for (int i = 0, n = view->GetItemCount(); i < n; ++i) {
+          CString url;
+          if (view->GetListItemTitle(i, url) && url == o.url) {
+            view->SetItemState(i, 2);
+            break;
+          }
+        }
+      }
+    }
+    o = Outline();
+    return;
+  }
+
+  if (!parent.IsEmpty() && !key.IsEmpty()) {
+    CString filter = self->m_strCategory, labelFilter;
+    const CString syncPrefix = CString(SYNC_CATEGORY) + u" - ";
+    if (filter.Left(syncPrefix.GetLength()) == syncPrefix) {
+      labelFilter = filter.Mid(syncPrefix.GetLength());
+      filter = SYNC_CATEGORY;
+    }
+    if (key.CompareNoCase(u"xmlUrl") == 0) self->m_subscribed.AddTail(val);
+    if (key.CompareNoCase(u"label") == 0) {
+      o.labelMatch = labelFilter.IsEmpty();
+      int at = 0;
+      while (at <= val.GetLength()) {
+        int end = val.Find(u';', at);
+        if (end < 0) end = val.GetLength();
+        CString label = val.Mid(at, end - at);
+        at = end + 1;
+        if (!labelFilter.IsEmpty() && label == labelFilter) o.labelMatch = TRUE;
+        if (label.IsEmpty()) continue;
+        CSingleLock hold(&dialog.m_runLock, TRUE);
+        if (!dialog.m_reloadTitles.Find(label)) {
+          dialog.m_reloadTitles.AddTail(label);
+          dialog.m_reloadCategories.AddTail(syncPrefix + label);
+        }
+      }
+    }
+    bool shown = filter.IsEmpty() || filter == u"N/A" || parent == filter;
+    if (!shown) {
+      CString localParent = Localized(parent), localFilter = Localized(filter);
+      shown = localParent == filter || parent == localFilter || localParent == localFilter;
+    }
+    if (!shown) return;
+    if (key.CompareNoCase(u"text") == 0) {
+      o.title = val;
+      o.title.Trim();
+    } else if (key.CompareNoCase(u"xmlUrl") == 0) {
+      o.url = val;
+    } else if (key.CompareNoCase(u"uniqueID") == 0) {
+      o.channel = LeadingNumber(val);
+    } else if (key.CompareNoCase(u"itemCount") == 0) {
+      o.itemCount = LeadingNumber(val);
+    } else if (key.CompareNoCase(u"newItemCount") == 0) {
+      o.newCount = LeadingNumber(val);
+    } else if (key.CompareNoCase(u"lastUpdateTime") == 0) {
+      o.updateTime = val;
+    }
+    return;
+  }
+  if (parent.IsEmpty() && key.CompareNoCase(u"text") == 0) {
+    CSingleLock hold(&dialog.m_runLock, TRUE);
+    dialog.m_reloadCategories.AddTail(val);
+  }
+}
+
+// ---------------------------------------------------------------- timers
+
+void CChannelListWnd::OnTimer(UINT_PTR id) {
+  switch (id) {
+    case CHANNEL_LIST_TIMER_STARTUP:
+      KillTimer(CHANNEL_LIST_TIMER_STARTUP);
+      StartupLoad();
+      return;
+    case CHANNEL_LIST_TIMER_RELOAD:
+      KillTimer(CHANNEL_LIST_TIMER_RELOAD);
+      Reload();
+      Default();
+      return;
+    case REFRESH_TIMER_ID: {
+      CRefreshApp* app = GetRefreshApp();
+      if (app) {
+        app->DownloadManager().m_hNotify = m_hWnd;
+        if (!app->DownloadManager().IsIdle()) {
+          Default();
+          return;
+        }
+      }
+      SetDownloadStop(FALSE);
+      HWND main = app ? app->GetMainWindowHandle() : nullptr;
+      if (main) ::SendMessageW(main, WM_CHANNELS_DOWNLOAD_END, 0, 0);
+      else OnDownloadEnd();
+      KillTimer(REFRESH_TIMER_ID);
+      BroadcastRefreshMessage(MSG_DOWNLOAD_FINISHED);
+      Default();
+      return;
+    }
+    default:
+      Default();
+      return;
+  }
+}
+
+// ---------------------------------------------------------------- refresh
+
 void CChannelListWnd::StartRun() {
+  if (m_bRunActive) return;
   ClearUrlDownloadAbort();
-  m_bRunActive = TRUE;
-  if (!StartRefreshRun(&m_dialog)) m_bRunActive = FALSE;
+  SetRefreshSoftKey(TRUE);
+  if (!StartRefreshRun(&m_dialog)) SetRefreshSoftKey(FALSE);
 }
 
 void CChannelListWnd::CancelRun() {
   m_dialog.TerminateAgency();
   StopUrlDownload();
-  WriteLog(u"Download thread will be terminated, waiting...");
-  SetDownloadStop(TRUE);
+  StopDownloadThread();
 }
 
 void CChannelListWnd::OnRefresh() {
+  m_bStartPending = FALSE;
   if (m_bRunActive) {
     CancelRun();
     return;
@@ -46,64 +366,169 @@ void CChannelListWnd::OnRefresh() {
   BOOL proxy = ReadSettingInt(u"Settings", u"UseNetAgency", 0);
   if (CanConnectQuickly(proxy)) {
     StartRun();
-  } else if (ConnectForUrl(m_hWnd, proxy)) {
+  } else if (ConnectForUrl(m_dialog.GetSafeHwnd() ? m_dialog.GetSafeHwnd() : m_hWnd, proxy)) {
     m_bStartPending = TRUE;
   }
 }
 
-void CChannelListWnd::OnTimer(UINT_PTR id) {
-  if (id != REFRESH_TIMER_ID) return;
-  CRefreshApp* app = GetRefreshApp();
-  if (!app) return;
-  app->DownloadManager().m_hNotify = m_hWnd;
-  if (!app->DownloadManager().IsIdle()) return;
-  SetDownloadStop(FALSE);
-  HWND main = app->GetMainWindowHandle();
-  if (main) ::SendMessageW(main, WM_CHANNELS_DOWNLOAD_END, 0, 0);
-  else OnDownloadEnd();
-  ::KillTimer(m_hWnd, REFRESH_TIMER_ID);
-  BroadcastRefreshMessage(MSG_DOWNLOAD_FINISHED);
+void CChannelListWnd::OnDownloadEnd() { SetRefreshSoftKey(FALSE); }
+
+void CChannelListWnd::OnRefreshChannel() {
+  CChannelListView* view = m_dialog.m_pChannelList;
+  if (!m_dialog.GetSafeHwnd() || !view) return;
+  if (m_bRunActive) return;
+  m_dialog.m_nSingleChannel = view->GetFocusedItem();
+  SendMessage(WM_COMMAND, ID_REFRESH_CHANNELS, 0);
 }
 
-void CChannelListWnd::OnDownloadEnd() {
-  m_bRunActive = FALSE;
-  if (CRefreshApp* app = GetRefreshApp()) app->DownloadManager().Clear();
+// ---------------------------------------------------------------- commands
+
+void CChannelListWnd::OnNewChannel() {
+  if (!s_pfnNewChannelWizard) return;
+  if (s_pfnNewChannelWizard(this, m_dialog.m_pOpml) && ::IsWindow(m_hWnd)) RefreshList();
 }
 
-LRESULT CChannelListWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+void CChannelListWnd::OnOptionPage() {
+  // The option pages are opened here once they exist.
+}
+
+void CChannelListWnd::OnChooseCategory() {
+  if (m_dialog.GetSafeHwnd()) m_dialog.SetTimer(CHANNEL_DLG_TIMER_CHOOSER, 5, nullptr);
+}
+
+void CChannelListWnd::OnLanguage() {
+  // The language page opens here once the menu pages exist; the soft keys
+  // are rebuilt in the language chosen either way.
+  if (auto* frame = dynamic_cast<CMainFrame*>(GetParent())) frame->CreateMenuBar();
+}
+
+void CChannelListWnd::OnChannelCommand() {
+  // The channel commands (properties, read state, delete, category,
+  // export, delete all data, About) act here once their screens exist.
+}
+
+void CChannelListWnd::OnUpdateRowCommand(CCmdUI* cmdUI) {
+  CChannelListView* view = m_dialog.m_pChannelList;
+  if (!view) return;
+  cmdUI->Enable(view->GetFocusedItem() >= 0 && !m_bRunActive);
+}
+
+void CChannelListWnd::OnUpdateListCommand(CCmdUI* cmdUI) {
+  CChannelListView* view = m_dialog.m_pChannelList;
+  if (!view) return;
+  cmdUI->Enable(view->GetItemCount() > 0 && !m_bRunActive);
+}
+
+void CChannelListWnd::OnChannelHandover(int channel) {
+  CReaderApp* app = GetReaderApp();
+  if (app) {
+    app->m_nPendingChannel = channel;
+    app->m_strPendingChannelText.Empty();
+  }
+  CString path;
+  path.Format(u"%s\\Ch%03d.bi~", ChannelDataFolder().GetString(), channel);
+  if (FILE* file = _wfopen(path, u"rt")) {
+    char line[1023] = {0};
+    if (fgets(line, sizeof line, file)) {
+      size_t n = strlen(line);
+      if (n && line[n - 1] == '\n') line[n - 1] = 0;
+      if (app) app->m_strPendingChannelText = CString(CStringA(line).GetString());
+    }
+    fclose(file);
+    ::DeleteFileW(path);
+  }
+  RefreshList();
+}
+
+// ---------------------------------------------------------------- messages
+
+LRESULT CChannelListWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  CChannelListView* view = m_dialog.GetSafeHwnd() ? m_dialog.m_pChannelList : nullptr;
   switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONUP: {
+      if (!view) break;
+      const int x = short(LOWORD(lParam)), y = short(HIWORD(lParam));
+      if (message == WM_LBUTTONDOWN) {
+        CRect client;
+        GetClientRect(&client);
+        // The bottom band belongs to the dialog's button bar, which only a
+        // touch screen has.
+        if (m_dialog.HasButtonBar() && y > client.bottom - ScaleY(40)) {
+          m_bPressSwallowed = TRUE;
+          return -1;
+        }
+        return view->OnPointerDown(m_dialog.GetSafeHwnd(), x, y);
+      }
+      if (message == WM_MOUSEMOVE) {
+        if (m_bPressSwallowed) return -1;
+        return view->OnPointerMove(m_dialog.GetSafeHwnd(), x, y);
+      }
+      if (m_bPressSwallowed) {
+        m_bPressSwallowed = FALSE;
+        return 1;
+      }
+      return view->OnPointerUp(m_dialog.GetSafeHwnd(), x, y);
+    }
+    case WM_KEYDOWN:
+      if (view && view->GetItemCount() > 0) {
+        if (wParam == VK_RETURN) view->OpenFocusedItem();
+        else if (wParam == VK_UP) view->FocusPrevious();
+        else if (wParam == VK_DOWN) view->FocusNext();
+      }
+      break;
+    case WM_CHANNELS_DOWNLOAD_PROGRESS: {
+      KeepAwake();
+      // A message with nothing to measure against leaves the band as it is.
+      CRefreshState& state = RefreshState();
+      long long total = (static_cast<long long>(state.queuedChannels) + static_cast<long long>(lParam)) * 3 +
+                        state.imageTotal;
+      if (total <= 0) break;
+      int remaining = RefreshProgressPercent(wParam, lParam);
+      m_dialog.m_nProgress = remaining;
+      if (m_dialog.GetSafeHwnd()) m_dialog.DrawProgressBand(remaining);
+      break;
+    }
+    case WM_CHANNELS_DOWNLOAD_START:
+      if (!m_bRunActive) OnRefresh();
+      break;
     case WM_CHANNELS_DOWNLOAD_END:
       OnDownloadEnd();
-      return 0;
+      break;
+    case WM_CHANNEL_COUNTS_CHANGED: {
+      if (!view || !m_dialog.m_pOpml) break;
+      int items = int(lParam & 0xFFFF), fresh = int((lParam >> 16) & 0xFFFF);
+      int row = view->SetItemCounts(int(wParam), items, fresh);
+      CString url;
+      if (row < 0 || !view->GetListItemTitle(row, url)) break;
+      CString text;
+      text.Format(u"%d", items);
+      SetChannelAttributeIfChanged(m_dialog.m_pOpml, url, u"itemCount", text);
+      text.Format(u"%d", fresh);
+      SetChannelAttributeIfChanged(m_dialog.m_pOpml, url, u"newItemCount", text);
+      break;
+    }
     case WM_CONNECTION_STATUS:
-      if (wParam == CONNECTION_STATUS_ESTABLISHED && m_bStartPending) {
-        m_bStartPending = FALSE;
-        StartRun();
+      if (wParam == CONNECTION_STATUS_ESTABLISHED) {
+        // Only a Refresh that waited for the connection starts a run, and
+        // never a second one beside a running one.
+        if (m_bStartPending && !m_bRunActive) {
+          m_bStartPending = FALSE;
+          StartRun();
+        }
       } else if ((wParam == CONNECTION_STATUS_RELEASED || wParam == CONNECTION_STATUS_NO_FAST_PATH ||
                   wParam == CONNECTION_STATUS_PROBE_FAILED) &&
                  m_bRunActive) {
-        CancelRun();
+        StopUrlDownload();
+        StopDownloadThread();
       }
-      return 0;
-    case WM_CHANNELS_DOWNLOAD_PROGRESS:
-      KeepAwake();
-      m_dialog.m_nProgress = RefreshProgressPercent(wParam, lParam);
-      return 0;
-    case WM_CHANNEL_COUNTS_CHANGED: {
-      CChannelListView* view = m_dialog.m_pChannelList;
-      if (!view || !m_dialog.m_pOpml) return 0;
-      int row = view->FindItemById(int(wParam));
-      CString url;
-      if (row < 0 || !view->GetListItemTitle(row, url)) return 0;
-      CString text;
-      text.Format(u"%d", int(lParam & 0xFFFF));
-      SetChannelAttributeIfChanged(m_dialog.m_pOpml, url, u"itemCount", text);
-      text.Format(u"%d", int((lParam >> 16) & 0xFFFF));
-      SetChannelAttributeIfChanged(m_dialog.m_pOpml, url, u"newItemCount", text);
-      return 0;
-    }
+      break;
+    case WM_CHANNEL_HANDOVER:
+      OnChannelHandover(int(wParam));
+      break;
     default:
       break;
   }
-  return CWnd::WindowProc(message, wParam, lParam);
+  return CWnd::DefWindowProc(message, wParam, lParam);
 }

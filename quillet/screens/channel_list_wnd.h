@@ -1,8 +1,11 @@
-// The channel-list window, a child of the main frame: it owns the
-// channel-list dialog, starts and cancels refreshes, turns the refresh's
-// progress messages into the dialog's progress band, writes the channels'
-// counts into the channel list, and watches the download manager with
-// timer 3 to end the refresh.
+// The channel-list window, the child that fills the main frame. It owns the
+// channel-list dialog (with the painted channel list), loads the channel
+// list "Channels.opml" at start-up and reloads it on request, builds the
+// rows from the list's outlines (the shown category and label decide which
+// channels show), owns the channel list's commands and the Refresh/Cancel
+// soft key, starts and cancels the refresh run, and receives the private
+// messages of Monitor, of the run, of the connection wrapper and of other
+// programs, which the frame sends on to it.
 #pragma once
 
 #include <atomic>
@@ -11,32 +14,101 @@
 #include "framework/wnd.h"
 #include "quillet/screens/channel_list_dlg.h"
 
+// The window's timers: the start-up load, the reload of the channel list,
+// and the end-of-run poll of the download manager (REFRESH_TIMER_ID).
+#define CHANNEL_LIST_TIMER_STARTUP 1
+#define CHANNEL_LIST_TIMER_RELOAD 2
+
 class CChannelListWnd : public CWnd {
  public:
   CChannelListWnd();
   ~CChannelListWnd() override;
 
-  // Creates the window filling the frame, and its dialog.
+  // Creates the window in the frame (the frame places it), and its dialog.
   BOOL Create(CWnd* frame, const RECT& rect);
   CChannelListDlg& Dialog() { return m_dialog; }
+
+  // The category the list shows: "N/A" or "" for every channel, a category
+  // name, or "Google Reader - <label>" for the synchronised channels of a
+  // label.
+  CString GetCurrentCategory() const { return m_strCategory; }
+  // Stores the category in the setting "DefaultCategory" and shows it.
+  void SetDefaultCategory(LPCWSTR category);
+  // Redraws the dialog and reloads the rows shortly (timer 2).
+  void RefreshList();
+  // Tells the refresh run to stop; TRUE.
+  BOOL StopDownloadThread();
+  static BOOL GetDownloadStopFlag();
+  // The soft key reads "Cancel" while running, else "Refresh"; the
+  // dialog's band and bar follow. At the end of a run the download
+  // manager's queue is emptied.
+  void SetRefreshSoftKey(BOOL running);
+  BOOL IsSubscribed(LPCWSTR url);
+  // Empties the subscribed-URL list (each reload fills it again).
+  void ForgetSubscriptions() { m_subscribed.RemoveAll(); }
 
   // The Refresh/Cancel command.
   void OnRefresh();
   void OnTimer(UINT_PTR id);
   // The end of a refresh, sent on by the main frame.
   void OnDownloadEnd();
-  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   BOOL IsRunActive() const { return m_bRunActive; }
   BOOL IsStartPending() const { return m_bStartPending; }
 
+  // The row builder: called by the channel-list document for every
+  // attribute of every channel outline (with the text of the category that
+  // holds it) and once more with an empty name and value at the end of each
+  // outline. The context is the window.
+  static void OnChannelOutline(void* context, LPCWSTR category, LPCWSTR name, LPCWSTR value);
+
+  // Screens that other parts of the program open from here; each is set
+  // when that screen exists. They return TRUE when they changed the
+  // channel list (the welcome page: TRUE when confirmed).
+  static BOOL (*s_pfnWelcomePage)(CWnd* parent);
+  static BOOL (*s_pfnNewChannelWizard)(CWnd* parent, COpmlXML* list);
+
+  // FALSE: no start-up load (the owner loads a channel list itself).
+  BOOL m_bLoadAtStart = TRUE;
+
+  BOOL PreCreateWindow(CREATESTRUCT& cs) override;
+  BOOL PreTranslateMessage(MSG* msg) override;
+  LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ protected:
+  int OnCreate(LPCREATESTRUCT cs);
+  void OnSize(UINT type, int cx, int cy);
+  void OnPaint();
+  void OnNewChannel();
+  void OnOptionPage();
+  void OnRefreshChannel();
+  void OnChooseCategory();
+  void OnLanguage();
+  void OnChannelCommand();
+  void OnNothing() {}
+  void OnUpdateRowCommand(CCmdUI* cmdUI);
+  void OnUpdateListCommand(CCmdUI* cmdUI);
+
  private:
+  void StartupLoad();
+  void Reload();
   void StartRun();
   void CancelRun();
+  void OnChannelHandover(int channel);
 
-  CChannelListDlg m_dialog;
+  // The values of the outline being reported.
+  struct Outline {
+    CString title, url, updateTime = u"n/a";
+    int channel = -1, itemCount = -1, newCount = -1;
+    BOOL labelMatch = TRUE;
+  } m_outline;
+
+  CString m_strCategory;
   std::atomic<BOOL> m_bRunActive{FALSE};
   std::atomic<BOOL> m_bStartPending{FALSE};
+  CStringList m_subscribed;
+  BOOL m_bPressSwallowed = FALSE;
+  CChannelListDlg m_dialog;
 
   DECLARE_MESSAGE_MAP()
 };

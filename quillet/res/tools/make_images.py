@@ -209,6 +209,75 @@ def button_glow(u, v):
     return (1.0, 1.0, 1.0, a)
 
 
+def header_icon(u, v):
+    """The header's icon: the channel tile, a little smaller."""
+    return channel_icon(u, v)
+
+
+def download_arrow(u, v):
+    """The download image of the progress band: a white arrow pointing down
+    onto a bar."""
+    white = (1.0, 1.0, 1.0, 1.0)
+    if 0.40 <= u <= 0.60 and 0.08 <= v <= 0.52:
+        return white
+    if inside_triangle((u, v), (0.18, 0.46), (0.82, 0.46), (0.5, 0.80)):
+        return white
+    if 0.14 <= u <= 0.86 and 0.86 <= v <= 0.96:
+        return white
+    return None
+
+
+def bar_categories(u, v):
+    """Bar button: the category chooser, a folder."""
+    white = (1.0, 1.0, 1.0, 1.0)
+    if 0.14 <= u <= 0.46 and 0.24 <= v <= 0.34:
+        return white
+    if rounded_square(u, v, 0.14, 0.06) and 0.32 <= v <= 0.78:
+        if 0.20 <= u <= 0.80 and 0.40 <= v <= 0.72:
+            return (1.0, 1.0, 1.0, 0.35)
+        return white
+    return None
+
+
+def bar_refresh(u, v):
+    """Bar button: Refresh, a circular arrow."""
+    cx, cy = 0.5, 0.5
+    dx, dy = u - cx, v - cy
+    d = math.hypot(dx, dy)
+    white = (1.0, 1.0, 1.0, 1.0)
+    angle = math.degrees(math.atan2(-dy, dx)) % 360
+    if 0.24 <= d <= 0.34 and not (0 <= angle < 50 or angle > 350):
+        return white
+    a = math.radians(50)
+    tip = (cx + 0.29 * math.cos(a) + 0.14, cy - 0.29 * math.sin(a) + 0.04)
+    p1 = (cx + 0.12 * math.cos(a), cy - 0.12 * math.sin(a))
+    p2 = (cx + 0.46 * math.cos(a), cy - 0.46 * math.sin(a))
+    if inside_triangle((u, v), tip, p1, p2):
+        return white
+    return None
+
+
+def bar_cancel(u, v):
+    """Bar button: Cancel, a cross in a ring."""
+    d = math.hypot(u - 0.5, v - 0.5)
+    white = (1.0, 1.0, 1.0, 1.0)
+    if 0.34 <= d <= 0.41:
+        return white
+    if d < 0.30 and (abs((u - 0.5) - (v - 0.5)) < 0.06 or abs((u - 0.5) + (v - 0.5)) < 0.06):
+        return white
+    return None
+
+
+def bar_menu(u, v):
+    """Bar button: Menu, three lines."""
+    white = (1.0, 1.0, 1.0, 1.0)
+    if 0.2 <= u <= 0.8:
+        for c in (0.30, 0.5, 0.70):
+            if abs(v - c) <= 0.05:
+                return white
+    return None
+
+
 IMAGES = [
     # (resource id, name, size, shader)
     (248, "channel_default", 16, channel_icon),
@@ -227,6 +296,18 @@ IMAGES = [
     (325, "news_read_full_192", 24, page(GREY, False)),
     (349, "button_pressed", 40, button_glow),
     (350, "button_pressed_192", 80, button_glow),
+    (229, "header_icon", 24, header_icon),
+    (275, "header_icon_192", 48, header_icon),
+    (231, "download", 16, download_arrow),
+    (274, "download_192", 32, download_arrow),
+    (249, "bar_categories", 32, bar_categories),
+    (284, "bar_categories_192", 64, bar_categories),
+    (246, "bar_refresh", 32, bar_refresh),
+    (288, "bar_refresh_192", 64, bar_refresh),
+    (247, "bar_cancel", 32, bar_cancel),
+    (289, "bar_cancel_192", 64, bar_cancel),
+    (266, "bar_menu", 32, bar_menu),
+    (286, "bar_menu_192", 64, bar_menu),
 ]
 
 

@@ -1,0 +1,216 @@
+// The reader as a program, started as a process on a fresh device root.
+//
+// 1. Start to first full paint: "Channels.opml" holds 100 channels; the
+//    reader starts headless with its screen written to a PNG whenever it
+//    changed and went idle, and the time is taken when a picture first
+//    shows the rows (the channel icons down the list). The picture's own
+//    writing is part of the figure.
+// 2. "quillet /update" over 100 channels of 50 items (about 9 MB of RSS 2.0
+//    from nginx on loopback, images and full text off), start to exit, with
+//    the process's peak memory; and "newsboat -x reload" on the same feeds.
+//
+//   quillet_bench [rounds]
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "gdi/image_codec.h"
+#include "kernel/kernel.h"
+#include "support/http_server.h"
+#include "support/net_servers.h"
+#include "support/settings_registry.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kChannels = 100;
+constexpr int kItems = 50;
+
+double Seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string Feed(int channel, const std::string& base) {
+  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Channel " +
+                  std::to_string(channel) + "</title><link>" + base + "/site" + std::to_string(channel) +
+                  "/</link><description>A channel of the benchmark</description>\n";
+  for (int i = 0; i < kItems; ++i) {
+    std::string id = std::to_string(channel) + "-" + std::to_string(i);
+    s += "<item><title>Item " + id + ": a headline of ordinary length for a news item</title><link>" + base +
+         "/site" + std::to_string(channel) + "/story/" + id + ".html</link><guid>" + base + "/guid/" + id +
+         "</guid><pubDate>Tue, 08 Dec 2026 10:" + std::to_string(10 + i % 50) +
+         ":00 GMT</pubDate><description>&lt;p&gt;";
+    for (int k = 0; k < 34; ++k) s += "The quick brown fox jumps over the lazy dog " + std::to_string(k) + ". ";
+    s += "&lt;/p&gt;</description></item>\n";
+  }
+  return s + "</channel></rss>\n";
+}
+
+// A device root with the channel list of 100 channels at base.
+std::string MakeDevice(const std::string& base) {
+  std::string root = qnet::MakeTempFolder("quillet-bench-device");
+  std::string opml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>c</title></head>"
+                     "<body nextID=\"1101\"><outline text=\"News\" type=\"rss\" uniqueID=\"1100\">";
+  for (int n = 1; n <= kChannels; ++n)
+    opml += "<outline type=\"rss\" text=\"Channel " + std::to_string(1000 + n) + "\" uniqueID=\"" + std::to_string(n) +
+            "\" xmlUrl=\"" + base + "/feeds/c" + std::to_string(n) + ".xml\"/>";
+  opml += "</outline></body></opml>\n";
+  fs::create_directories(root + "/Program Files/Quillet/ChannelData");
+  std::ofstream(root + "/Program Files/Quillet/ChannelData/Channels.opml", std::ios::binary) << opml;
+  qk::SetDeviceRoot(root);
+  qtest::SetSettingDword(u"DownloadImage", 0);
+  qtest::SetSettingDword(u"DownloadFulltext", 0);
+  return root;
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+    unsetenv("QUILLET_COMMAND_LINE");
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    int devnull = open("/dev/null", O_WRONLY);
+    if (devnull >= 0) dup2(devnull, 1);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+struct Ended {
+  int status = -1;
+  double wall = 0;
+  long peakKb = 0;
+};
+
+Ended Wait(pid_t pid, std::chrono::steady_clock::time_point start) {
+  Ended e;
+  int status = 0;
+  struct rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  e.wall = Seconds(start);
+  e.peakKb = usage.ru_maxrss;
+  e.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return e;
+}
+
+// Whether the picture shows the channel rows: orange channel icons in the
+// lower half of the icon column.
+bool ShowsRows(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  qk::gdi::DecodedImage image;
+  if (bytes.empty() || !qk::gdi::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &image))
+    return false;
+  int orange = 0;
+  for (int y = image.height / 2; y < image.height * 7 / 8; ++y)
+    for (int x = 0; x < image.width / 6; ++x) {
+      const uint8_t* p = &image.bgra[(size_t(y) * size_t(image.width) + size_t(x)) * 4];
+      if (p[2] > 200 && p[1] > 80 && p[1] < 190 && p[0] < 90) ++orange;
+    }
+  return orange > 20;
+}
+
+double FirstFullPaint(const std::string& base) {
+  std::string root = MakeDevice(base);
+  std::string shot = root + "/screen.png";
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = Spawn({QUILLET_EXE}, {"QUILLET_DEVICE_ROOT=" + root, "QUILLET_HEADLESS=1", "QUILLET_SCREENSHOT=" + shot});
+  double painted = -1;
+  struct timespec seen{};
+  while (Seconds(start) < 20) {
+    struct stat st{};
+    if (stat(shot.c_str(), &st) == 0 && (st.st_mtim.tv_sec != seen.tv_sec || st.st_mtim.tv_nsec != seen.tv_nsec)) {
+      double at = Seconds(start);
+      seen = st.st_mtim;
+      if (ShowsRows(shot)) {
+        painted = at;
+        break;
+      }
+    }
+    usleep(500);
+  }
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  qnet::RemoveTree(root);
+  return painted;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
+  std::string docroot = qnet::MakeTempFolder("quillet-bench-docroot");
+  qtest::NginxServer nginx;
+  if (!nginx.Start(docroot)) {
+    std::fprintf(stderr, "nginx did not start\n");
+    return 1;
+  }
+  std::string base = "http://127.0.0.1:" + std::to_string(nginx.port());
+  size_t bytes = 0;
+  fs::create_directories(docroot + "/feeds");
+  std::string urls;
+  for (int n = 1; n <= kChannels; ++n) {
+    std::string feed = Feed(n, base);
+    bytes += feed.size();
+    std::ofstream(docroot + "/feeds/c" + std::to_string(n) + ".xml", std::ios::binary) << feed;
+    urls += base + "/feeds/c" + std::to_string(n) + ".xml\n";
+  }
+  std::printf("%d channels x %d items, %.1f MB of RSS 2.0 from nginx on loopback\n", kChannels, kItems,
+              double(bytes) / (1024.0 * 1024.0));
+
+  for (int round = 1; round <= rounds; ++round) {
+    double paint = FirstFullPaint(base);
+    std::printf("round %d  start to first full paint of %d channels: %.0f ms\n", round, kChannels, paint * 1000.0);
+  }
+
+  bool haveNewsboat = fs::exists("/usr/bin/newsboat");
+  for (int round = 1; round <= rounds; ++round) {
+    std::string root = MakeDevice(base);
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = Spawn({QUILLET_EXE, "/update"}, {"QUILLET_DEVICE_ROOT=" + root, "QUILLET_HEADLESS=1"});
+    Ended reader = Wait(pid, start);
+    int stored = 0;
+    for (int n = 1; n <= kChannels; ++n) {
+      char name[96];
+      snprintf(name, sizeof name, "/Program Files/Quillet/ChannelData/Ch%03d.bin", n);
+      stored += fs::exists(root + name);
+    }
+    std::printf("round %d  quillet /update: %.3f s, peak %.1f MB, %d channels stored%s\n", round, reader.wall,
+                reader.peakKb / 1024.0, stored, reader.status == 0 && stored == kChannels ? "" : "  (FAILED)");
+    qnet::RemoveTree(root);
+    if (!haveNewsboat) continue;
+    std::string home = qnet::MakeTempFolder("quillet-bench-newsboat");
+    std::ofstream(home + "/urls", std::ios::binary) << urls;
+    std::ofstream(home + "/config", std::ios::binary);
+    auto newsStart = std::chrono::steady_clock::now();
+    pid_t news = Spawn({"newsboat", "-x", "reload", "-u", home + "/urls", "-c", home + "/cache.db", "-C",
+                        home + "/config"},
+                       {"HOME=" + home});
+    Ended newsboat = Wait(news, newsStart);
+    std::printf("round %d  newsboat -x reload: %.3f s, peak %.1f MB%s\n", round, newsboat.wall,
+                newsboat.peakKb / 1024.0, newsboat.status == 0 ? "" : "  (FAILED)");
+    std::printf("round %d  quillet/newsboat: time %.2f, memory %.2f\n", round, reader.wall / newsboat.wall,
+                double(reader.peakKb) / double(newsboat.peakKb));
+    qnet::RemoveTree(home);
+  }
+  nginx.Stop();
+  qnet::RemoveTree(docroot);
+  return 0;
+}

@@ -1,0 +1,358 @@
+// The main window's classes in one process: the application object, the
+// main frame, the channel-list window and dialog, with the controlled clock
+// and messages sent as other programs send them.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/connection.h"
+#include "common/settings.h"
+#include "kernel/kernel.h"
+#include "quillet/refresh/refresh_state.h"
+#include "quillet/res/resources.h"
+#include "quillet/screens/main_frame.h"
+#include "quillet/screens/reader_app.h"
+#include "quillet/screens/screen_messages.h"
+#include "quillet/ui/density.h"
+#include "shell/aygshell.h"
+#include "support/device_fixture.h"
+#include "user/user.h"
+
+namespace {
+
+const char16_t* kList = u"\\Program Files\\Quillet\\ChannelData\\Channels.opml";
+
+class ScreensTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    ResetCachedPaths();
+    SetDownloadStop(FALSE);
+    RegisterQuilletResources();
+    SetTouchFlag(TRUE);
+    app_ = std::make_unique<CReaderApp>();
+    WriteDeviceFile(kList, kOpml);
+  }
+  void TearDown() override {
+    frame_.reset();
+    app_.reset();
+    qk::shell::ResetShell();
+    SetTouchFlag(TRUE);
+    SetDownloadStop(FALSE);
+    qk::UseRealClock();
+    DeviceTest::TearDown();
+  }
+  void MakeFrame(BOOL touch) {
+    frame_.reset();
+    SetTouchFlag(touch);
+    frame_ = std::make_unique<CMainFrame>();
+    ASSERT_TRUE(frame_->Create(480, 800));
+  }
+  CChannelListWnd& Wnd() { return frame_->ChannelListWnd(); }
+  CChannelListDlg& Dlg() { return frame_->ChannelListWnd().Dialog(); }
+  std::vector<std::string> Rows() {
+    std::vector<std::string> titles;
+    CChannelListView* view = Dlg().m_pChannelList;
+    for (int i = 0; view && i < view->GetItemCount(); ++i) {
+      CChannelListItem item;
+      if (view->GetItem(i, item)) titles.push_back(qk::ToUtf8(item.m_strTitle.str()));
+    }
+    return titles;
+  }
+  std::vector<std::string> Entries(const CStringList& list) {
+    std::vector<std::string> out;
+    for (POSITION p = list.GetHeadPosition(); p;) out.push_back(qk::ToUtf8(list.GetNext(p).str()));
+    return out;
+  }
+  std::u16string Title() {
+    WCHAR text[64] = {0};
+    GetWindowTextW(frame_->GetSafeHwnd(), text, 64);
+    return text;
+  }
+
+  static constexpr const char* kOpml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>t</title></head>"
+      "<body nextID=\"200\">"
+      "<outline text=\"News\" type=\"rss\" uniqueID=\"150\">"
+      "<outline text=\" Beta \" type=\"rss\" uniqueID=\"102\" xmlUrl=\"http://127.0.0.1/b\" itemCount=\"7\" "
+      "newItemCount=\"3\" lastUpdateTime=\"2026-12-01 10:00:00\"/>"
+      "<outline text=\"Alpha\" type=\"rss\" uniqueID=\"101\" xmlUrl=\"http://127.0.0.1/a\"/>"
+      "<outline text=\"Numberless\" type=\"rss\" xmlUrl=\"http://127.0.0.1/x\"/>"
+      "</outline>"
+      "<outline text=\"Tech\" type=\"rss\" uniqueID=\"151\">"
+      "<outline text=\"Gamma\" type=\"rss\" uniqueID=\"103\" xmlUrl=\"http://127.0.0.1/c\"/>"
+      "</outline>"
+      "<outline text=\"Google Reader\" type=\"rss\" uniqueID=\"152\">"
+      "<outline text=\"G1\" type=\"rss\" uniqueID=\"104\" xmlUrl=\"http://127.0.0.1/g1\" label=\"Tech;;News\"/>"
+      "<outline text=\"G2\" type=\"rss\" uniqueID=\"105\" xmlUrl=\"http://127.0.0.1/g2\" label=\"Tech\"/>"
+      "<outline text=\"G3\" type=\"rss\" uniqueID=\"106\" xmlUrl=\"http://127.0.0.1/g3\"/>"
+      "</outline>"
+      "</body></opml>\n";
+
+  std::unique_ptr<CReaderApp> app_;
+  std::unique_ptr<CMainFrame> frame_;
+};
+
+TEST(UpdateCommandTest, OnlyTheFirstWordCounts) {
+  EXPECT_TRUE(CReaderApp::IsUpdateCommand(u"/update"));
+  EXPECT_TRUE(CReaderApp::IsUpdateCommand(u"  /UPDATE  now later"));
+  EXPECT_TRUE(CReaderApp::IsUpdateCommand(u"/Update\tx"));
+  EXPECT_FALSE(CReaderApp::IsUpdateCommand(u"now /update"));
+  EXPECT_FALSE(CReaderApp::IsUpdateCommand(u"/updater"));
+  EXPECT_FALSE(CReaderApp::IsUpdateCommand(u""));
+  EXPECT_FALSE(CReaderApp::IsUpdateCommand(nullptr));
+}
+
+TEST_F(ScreensTest, TheShownCategoryAndLabelChooseTheRowsAndEveryReloadRebuildsTheLists) {
+  MakeFrame(TRUE);
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  // Every channel with a number, sorted by title; the numberless one has
+  // no row but counts as subscribed.
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"Alpha", "Beta", "G1", "G2", "G3", "Gamma"}));
+  EXPECT_TRUE(frame_->IsUrlSubscribed(u"http://127.0.0.1/x"));
+  EXPECT_FALSE(frame_->IsUrlSubscribed(u"http://127.0.0.1/X"));
+  CChannelListItem beta, alpha;
+  ASSERT_TRUE(Dlg().m_pChannelList->GetItem(1, beta));
+  EXPECT_EQ(beta.m_nItemCount, 7);
+  EXPECT_EQ(beta.m_nNewCount, 3);
+  EXPECT_EQ(beta.m_strUpdateTime, CString(u"2026-12-01 10:00:00"));
+  ASSERT_TRUE(Dlg().m_pChannelList->GetItem(0, alpha));
+  EXPECT_EQ(alpha.m_strUpdateTime, CString(u"n/a"));
+  EXPECT_EQ(alpha.m_strCategory, CString(u"News"));
+  EXPECT_EQ(Entries(Dlg().m_reloadCategories),
+            (std::vector<std::string>{"News", "Tech", "Google Reader", "Google Reader - Tech", "Google Reader - News"}));
+  EXPECT_EQ(Entries(Dlg().m_reloadTitles), (std::vector<std::string>{"Tech", "News"}));
+  EXPECT_EQ(Entries(Dlg().m_reloadUrls),
+            (std::vector<std::string>{"http://127.0.0.1/g1", "http://127.0.0.1/g2", "http://127.0.0.1/g3"}));
+
+  Wnd().SetDefaultCategory(u"Tech");
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"Gamma"}));
+  EXPECT_EQ(ReadSettingString(u"Settings", u"DefaultCategory", u""), CString(u"Tech"));
+  // The lists are rebuilt, not appended to.
+  EXPECT_EQ(Entries(Dlg().m_reloadCategories).size(), 5u);
+
+  Wnd().SetDefaultCategory(u"Google Reader - News");
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"G1", "G3"}));
+
+  Wnd().SetDefaultCategory(u"");
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  EXPECT_EQ(Rows().size(), 6u);
+
+  // A channel gone from the list is no longer reported as subscribed after
+  // the next reload.
+  std::string less = kOpml;
+  less.erase(less.find("<outline text=\"Gamma\""), less.find("</outline>", less.find("Gamma")) -
+                                                        less.find("<outline text=\"Gamma\""));
+  WriteDeviceFile(kList, less);
+  ASSERT_TRUE(frame_->IsUrlSubscribed(u"http://127.0.0.1/c"));
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  EXPECT_FALSE(frame_->IsUrlSubscribed(u"http://127.0.0.1/c"));
+  EXPECT_EQ(Rows().size(), 5u);
+
+  // A broken file leaves an empty list and is not taken for loaded.
+  WriteDeviceFile(kList, "<opml><body><outline");
+  EXPECT_FALSE(Dlg().LoadChannelList(kList));
+  EXPECT_TRUE(Rows().empty());
+}
+
+TEST_F(ScreensTest, TheTouchAndTheKeyFacesOfTheFrame) {
+  MakeFrame(TRUE);
+  EXPECT_EQ(frame_->GetMenuBar(), nullptr);
+  EXPECT_EQ(Title(), u"Quillet Reach");
+  EXPECT_TRUE(Dlg().HasButtonBar());
+  CRect client;
+  Wnd().GetClientRect(&client);
+  // The bottom band belongs to the bar on a touch screen: neither the press
+  // nor the moves and release after it reach the list.
+  EXPECT_EQ(Wnd().SendMessage(WM_LBUTTONDOWN, 0, MAKELPARAM(20, client.bottom - 5)), -1);
+  EXPECT_EQ(Wnd().SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(20, 200)), -1);
+  EXPECT_EQ(Wnd().SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(20, 200)), 1);
+  Wnd().SetRefreshSoftKey(TRUE);
+  EXPECT_TRUE(Dlg().IsDownloadMode());
+  Wnd().SetRefreshSoftKey(FALSE);
+  EXPECT_FALSE(Dlg().IsDownloadMode());
+
+  MakeFrame(FALSE);
+  HWND bar = frame_->GetMenuBar();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(Title(), u"Quillet");
+  EXPECT_FALSE(Dlg().HasButtonBar());
+  // Without a bar the bottom of the list is the list's.
+  Wnd().GetClientRect(&client);
+  EXPECT_NE(Wnd().SendMessage(WM_LBUTTONDOWN, 0, MAKELPARAM(20, client.bottom - 5)), -1);
+  Wnd().SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(20, client.bottom - 5));
+  // The frame ends above the menu bar.
+  RECT frameRect{}, barRect{};
+  GetWindowRect(frame_->GetSafeHwnd(), &frameRect);
+  GetWindowRect(bar, &barRect);
+  EXPECT_LE(frameRect.bottom, barRect.top);
+
+  auto text = [&](UINT command) {
+    WCHAR buffer[32] = {0};
+    TBBUTTONINFOW info{};
+    info.cbSize = sizeof info;
+    info.dwMask = TBIF_TEXT | TBIF_STATE;
+    info.pszText = buffer;
+    info.cchText = 32;
+    SendMessageW(bar, TB_GETBUTTONINFO, command, reinterpret_cast<LPARAM>(&info));
+    return std::u16string(buffer) + ((info.fsState & TBSTATE_ENABLED) ? u"" : u" (off)");
+  };
+  EXPECT_EQ(text(ID_REFRESH_CHANNELS), u"Refresh");
+  EXPECT_EQ(text(ID_MENU_KEY), u"Menu");
+  Wnd().SetRefreshSoftKey(TRUE);
+  EXPECT_EQ(text(ID_REFRESH_CHANNELS), u"Cancel");
+  // The Menu key is off from the start of a run to the end of its feeds.
+  SendMessageW(frame_->GetSafeHwnd(), RefreshMessage(MSG_DOWNLOAD_START), 0, 0);
+  EXPECT_EQ(text(ID_MENU_KEY), u"Menu (off)");
+  SendMessageW(frame_->GetSafeHwnd(), RefreshMessage(MSG_DOWNLOAD_HEADLINES_FINISHED), 0, 0);
+  EXPECT_EQ(text(ID_MENU_KEY), u"Menu");
+  Wnd().SetRefreshSoftKey(FALSE);
+  EXPECT_EQ(text(ID_REFRESH_CHANNELS), u"Refresh");
+  // The Language command rebuilds the bar in place of the old one.
+  frame_->SendMessage(WM_COMMAND, ID_LANGUAGE, 0);
+  EXPECT_NE(frame_->GetMenuBar(), nullptr);
+  EXPECT_FALSE(IsWindow(bar) && IsWindowVisible(bar));
+}
+
+bool QuitPosted() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    if (msg.message == WM_QUIT) return true;
+  return false;
+}
+
+TEST_F(ScreensTest, AnUpdateTaskEndsAtTheEndOfTheRefreshUnlessTheUserStartedTheProgramLateEnough) {
+  qk::FreezeClock(1765200000000, 50000);
+  MakeFrame(TRUE);
+  HWND frame = frame_->GetSafeHwnd();
+  app_->m_bUpdateTask = TRUE;
+  app_->m_dwUpdateStartTick = GetTickCount();
+  qk::AdvanceClock(2000);
+  SendMessageW(frame, WM_ACTIVATE_INSTANCE, 0, 0);
+  EXPECT_TRUE(app_->m_bUpdateTask);
+  // The end of the feeds does not end the task; the end of the refresh does.
+  SendMessageW(frame, RefreshMessage(MSG_DOWNLOAD_HEADLINES_FINISHED), 0, 0);
+  EXPECT_TRUE(IsWindow(frame));
+  EXPECT_FALSE(QuitPosted());
+  WriteDeviceFile(u"\\QuilletDownloader.tmp", "partial");
+  SendMessageW(frame, RefreshMessage(MSG_DOWNLOAD_FINISHED), 0, 0);
+  EXPECT_FALSE(IsWindow(frame));
+  EXPECT_TRUE(QuitPosted());
+  EXPECT_TRUE(IsDownloadStopped());
+  EXPECT_FALSE(DeviceFileExists(u"\\QuilletDownloader.tmp"));
+
+  SetDownloadStop(FALSE);
+  MakeFrame(TRUE);
+  frame = frame_->GetSafeHwnd();
+  app_->m_bUpdateTask = TRUE;
+  app_->m_dwUpdateStartTick = GetTickCount();
+  qk::AdvanceClock(3500);
+  SendMessageW(frame, WM_ACTIVATE_INSTANCE, 0, 0);
+  EXPECT_FALSE(app_->m_bUpdateTask);
+  SendMessageW(frame, RefreshMessage(MSG_DOWNLOAD_FINISHED), 0, 0);
+  EXPECT_TRUE(IsWindow(frame));
+  EXPECT_FALSE(QuitPosted());
+}
+
+TEST_F(ScreensTest, MessagesFromOtherProgramsAndFromTheRunAreTakenSafely) {
+  MakeFrame(TRUE);
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  HWND frame = frame_->GetSafeHwnd();
+
+  // A connection that comes up with no Refresh waiting starts nothing.
+  SendMessageW(frame, WM_CONNECTION_STATUS, 16, 0);
+  EXPECT_FALSE(Wnd().IsRunActive());
+  SendMessageW(frame, WM_CONNECTION_STATUS, 32, 0);
+  EXPECT_FALSE(IsDownloadStopped());
+
+  // Progress: the per-cent still to do, within 0 to 100; a message with
+  // nothing to measure against is ignored.
+  RefreshState().queuedChannels = 4;
+  RefreshState().processedChannels = 1;
+  RefreshState().imageTotal = 0;
+  RefreshState().processedImages = 0;
+  SendMessageW(frame, WM_CHANNELS_DOWNLOAD_PROGRESS, 0, 0);
+  EXPECT_EQ(Dlg().m_nProgress.load(), 75);
+  RefreshState().processedChannels = 9;
+  SendMessageW(frame, WM_CHANNELS_DOWNLOAD_PROGRESS, 0, 0);
+  EXPECT_EQ(Dlg().m_nProgress.load(), 0);
+  RefreshState().queuedChannels = 0;
+  RefreshState().processedChannels = 0;
+  SendMessageW(frame, WM_CHANNELS_DOWNLOAD_PROGRESS, 0, 0);
+  EXPECT_EQ(Dlg().m_nProgress.load(), 0);
+  SendMessageW(frame, WM_CHANNELS_DOWNLOAD_PROGRESS, 3, 0);
+  EXPECT_EQ(Dlg().m_nProgress.load(), 0);
+
+  // Counts for a channel without a row change neither the rows nor the file.
+  std::string before = ReadDeviceFile(kList);
+  SendMessageW(frame, WM_CHANNEL_COUNTS_CHANGED, 999, MAKELPARAM(5, 2));
+  EXPECT_EQ(ReadDeviceFile(kList), before);
+  SendMessageW(frame, WM_CHANNEL_COUNTS_CHANGED, 101, MAKELPARAM(9, 4));
+  CChannelListItem alpha;
+  ASSERT_TRUE(Dlg().m_pChannelList->GetItem(0, alpha));
+  EXPECT_EQ(alpha.m_nItemCount, 9);
+  EXPECT_EQ(alpha.m_nNewCount, 4);
+  std::string after = ReadDeviceFile(kList);
+  EXPECT_NE(after.find("xmlUrl=\"http://127.0.0.1/a\" itemCount=\"9\" newItemCount=\"4\""), std::string::npos);
+
+  // An article text comes as a copy of its data.
+  auto copy = [&](const std::u16string& text, const std::u16string& path, bool terminated = true) {
+    std::u16string data = text + u'\0' + path;
+    if (terminated) data += u'\0';
+    COPYDATASTRUCT cds{WM_ARTICLE_TEXT, DWORD(data.size() * sizeof(char16_t)), data.data()};
+    return SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+  };
+  WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Ch101_3.sft", "old");
+  EXPECT_TRUE(copy(u"<p>Article \u00e9</p>", u"\\Program Files\\Quillet\\ChannelData\\Ch101_3.sft"));
+  EXPECT_FALSE(DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\Ch101_3.sft"));
+  EXPECT_EQ(ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Ch101_3.htm"), "<p>Article \xc3\xa9</p>");
+  WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Ch101_4.sft", "old");
+  EXPECT_TRUE(copy(u"", u"\\Program Files\\Quillet\\ChannelData\\Ch101_4.sft"));
+  EXPECT_FALSE(DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\Ch101_4.sft"));
+  EXPECT_FALSE(DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\Ch101_4.htm"));
+  WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Ch101_5.sft", "old");
+  EXPECT_FALSE(copy(u"text", u"\\Program Files\\Quillet\\ChannelData\\Ch101_5.sft", false));
+  EXPECT_TRUE(DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\Ch101_5.sft"));
+  // The bare message's parameters would be another process's pointers.
+  SendMessageW(frame, WM_ARTICLE_TEXT, 0x1234, 0x5678);
+
+  // A channel handed over: its number and the first line of its file.
+  WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Ch007.bi~", "Handed over title\nsecond line\n");
+  SendMessageW(frame, WM_CHANNEL_HANDOVER, 7, 0);
+  EXPECT_EQ(app_->m_nPendingChannel.load(), 7);
+  EXPECT_EQ(app_->m_strPendingChannelText, CString(u"Handed over title"));
+  EXPECT_FALSE(DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\Ch007.bi~"));
+  SendMessageW(frame, WM_CHANNEL_HANDOVER, 8, 0);
+  EXPECT_EQ(app_->m_strPendingChannelText, CString(u""));
+  // The reload that follows resets the hand-over.
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return app_->m_nPendingChannel.load() == -1; }, 5000));
+  EXPECT_EQ(Rows().size(), 6u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ScreensTest, ExitFromTheChannelMenuEndsItsLoopAndNothingRunsOnTheClosedScreen) {
+  MakeFrame(TRUE);
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  HWND frame = frame_->GetSafeHwnd();
+  HWND dialog = Dlg().GetSafeHwnd();
+  // The finger rests on a row; the Exit command is waiting when the menu
+  // opens.
+  SendMessageW(dialog, WM_MOUSEMOVE, 0, MAKELPARAM(100, 260));
+  PostMessageW(frame, WM_COMMAND, ID_APP_EXIT_COMMAND, 0);
+  Dlg().ShowChannelMenu();
+  EXPECT_FALSE(IsWindow(frame));
+  EXPECT_FALSE(IsWindow(dialog));
+  // The quit that ended the menu's loop is there for the program's loop.
+  EXPECT_TRUE(QuitPosted());
+  // Nothing was written on the way out.
+  EXPECT_EQ(ReadDeviceFile(kList), std::string(kOpml));
+}
+
+}  // namespace
