@@ -20,7 +20,7 @@ CFrameWnd::~CFrameWnd() = default;
 BOOL CFrameWnd::Create(LPCTSTR className, LPCTSTR title, DWORD style, const RECT& rect, CWnd* parent, LPCTSTR,
                        DWORD exStyle, CCreateContext*) {
   m_strTitle = title;
-  bool byDefault = CRect(rect) == rectDefault;
+  bool byDefault = rectDefault == rect;
   int x = byDefault ? CW_USEDEFAULT : rect.left, y = byDefault ? CW_USEDEFAULT : rect.top;
   int width = byDefault ? CW_USEDEFAULT : rect.right - rect.left;
   int height = byDefault ? CW_USEDEFAULT : rect.bottom - rect.top;

@@ -635,7 +635,6 @@ class CWnd : public CCmdTarget {
  private:
   friend LRESULT AfxCallWndProc(CWnd* wnd, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   bool permanent_ = false;
-  bool ownsTemp_ = false;
 };
 
 class CScrollBar : public CWnd {};

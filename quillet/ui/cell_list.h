@@ -66,7 +66,7 @@ class CCategoryListCtrl : public CCellListCtrl {
   void SetGradient(BOOL gradient) { m_bGradient = gradient; }
   // Sets up the list's style and its one column; called once the window
   // exists, before its messages come through the map.
-  virtual void PreSubclassWindow();
+  void PreSubclassWindow() override;
   BOOL SubclassControl(HWND control);
   virtual void DrawItem(LPDRAWITEMSTRUCT draw);
   int GetRowHeight() const { return m_nRowHeight; }

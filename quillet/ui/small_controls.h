@@ -27,7 +27,7 @@ class CCaptionStatic : public CStatic {
     m_crText = text;
     m_crBackground = background;
   }
-  virtual void PreSubclassWindow();
+  void PreSubclassWindow() override;
   BOOL SubclassControl(HWND control);
 
   int GetFontHeight() const { return m_nFontHeight; }
