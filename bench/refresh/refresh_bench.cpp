@@ -122,6 +122,7 @@ struct ChildResult {
   int status = -1;
   double wall = 0;
   long peakKb = 0;
+  double cpu = 0;  // user and system time of the process
   std::string out;
 };
 
@@ -151,6 +152,8 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::string& ho
   wait4(pid, &status, 0, &usage);
   r.wall = Seconds(start);
   r.peakKb = usage.ru_maxrss;
+  r.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
 }
@@ -189,6 +192,10 @@ int main(int argc, char** argv) {
   std::string self = fs::canonical("/proc/self/exe").string();
   bool haveNewsboat = fs::exists("/usr/bin/newsboat");
   for (int round = 1; round <= rounds; ++round) {
+    // Other work on the machine slows both sides: its load goes with the figures.
+    double load[1] = {-1};
+    getloadavg(load, 1);
+    std::printf("round %d  load average %.2f\n", round, load[0]);
     std::string root = qnet::MakeTempFolder("refresh-bench-device");
     std::vector<std::string> command;
     // A profiler or other wrapper for the reader's process, words split at blanks.
@@ -205,8 +212,9 @@ int main(int argc, char** argv) {
     ChildResult reader = RunChild(command, "");
     double feeds = -1, end = -1;
     std::sscanf(reader.out.c_str(), "%lf %lf", &feeds, &end);
-    std::printf("round %d  quillet:  feeds stored %.3f s, refresh ended %.3f s, process %.3f s, peak %.1f MB%s\n", round,
-                feeds, end, reader.wall, reader.peakKb / 1024.0, reader.status == 0 ? "" : "  (FAILED)");
+    // The processor time counts what the machine's other load does not.
+    std::printf("round %d  quillet:  feeds stored %.3f s, refresh ended %.3f s, process %.3f s (cpu %.3f s), peak %.1f MB%s\n",
+                round, feeds, end, reader.wall, reader.cpu, reader.peakKb / 1024.0, reader.status == 0 ? "" : "  (FAILED)");
     qnet::RemoveTree(root);
     if (!haveNewsboat) continue;
     std::string home = qnet::MakeTempFolder("refresh-bench-newsboat");
@@ -218,8 +226,8 @@ int main(int argc, char** argv) {
     ChildResult news = RunChild({"newsboat", "-x", "reload", "-u", home + "/urls", "-c", home + "/cache.db", "-C",
                                  home + "/config"},
                                 home);
-    std::printf("round %d  newsboat: reload %.3f s, peak %.1f MB%s\n", round, news.wall, news.peakKb / 1024.0,
-                news.status == 0 ? "" : "  (FAILED)");
+    std::printf("round %d  newsboat: reload %.3f s (cpu %.3f s), peak %.1f MB%s\n", round, news.wall, news.cpu,
+                news.peakKb / 1024.0, news.status == 0 ? "" : "  (FAILED)");
     if (feeds > 0) std::printf("round %d  ratio quillet/newsboat: time %.2f (feeds) %.2f (refresh end), memory %.2f\n",
                                round, feeds / news.wall, end / news.wall, double(reader.peakKb) / double(news.peakKb));
     qnet::RemoveTree(home);

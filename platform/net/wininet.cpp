@@ -1,10 +1,19 @@
 // The one-URL Internet API over libcurl (see net/wininet.h).
 //
-// Each request runs one libcurl transfer on a thread of its own. The body is
+// Each request runs one libcurl transfer on a transfer thread. The body is
 // kept in a buffer of at most 1 MB between the transfer and the reader: the
 // transfer waits while the buffer is full, so a slow reader slows the
 // transfer instead of filling memory. Closing the request ends the transfer
-// and joins its thread before the handle goes.
+// and waits until its thread has let go of it before the handle goes.
+//
+// Transfer threads are kept for later requests: a thread that finished its
+// request waits for the next one (the most recently idle thread is taken
+// first) and ends after kIdleWorkerMs without work. Each keeps its libcurl
+// handle, and with it the connections that the servers left open, so a run
+// of downloads from one server reuses one connection instead of opening one
+// per URL. A connection the server has closed meanwhile is not reused
+// (libcurl checks it before use and repeats a request that a dead reused
+// connection swallowed on a new one).
 #include "net/wininet.h"
 
 #include <curl/curl.h>
@@ -17,7 +26,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <thread>
+#include <vector>
 
 #include "kernel/handle.h"
 #include "kernel/localmem.h"
@@ -29,6 +41,7 @@ namespace {
 constexpr size_t kBufferCap = 1 << 20;
 constexpr DWORD kDefaultReceiveTimeoutMs = 60000;
 constexpr long kMinBytesPerPeriod = 256;
+constexpr int kIdleWorkerMs = 15000;
 
 struct Session : qk::KernelObject {
   std::string agent;
@@ -39,6 +52,15 @@ struct Session : qk::KernelObject {
   INTERNET_STATUS_CALLBACK callback = nullptr;
   DWORD connectTimeoutMs = 60000;
   DWORD receiveTimeoutMs = 0;  // none
+};
+
+// The sockets of one transfer thread's handle: its connections, in use or
+// kept. Closing a running request shuts them down, so that a transfer that
+// waits for a slow or silent server ends at once instead of at libcurl's
+// next look at the request.
+struct Sockets {
+  std::mutex lock;
+  std::vector<curl_socket_t> open;
 };
 
 struct Request : qk::KernelObject {
@@ -65,20 +87,10 @@ struct Request : qk::KernelObject {
   bool coded = false;         // the current answer names a content coding
   bool badFraming = false;    // a length or coding the body cannot be read by
   INTERNET_BUFFERSA* pendingRead = nullptr;
-  std::thread worker;
-
-  ~Request() override {
-    if (worker.joinable() && worker.get_id() == std::this_thread::get_id()) {
-      worker.detach();  // the transfer thread let go of the last reference
-    } else if (worker.joinable()) {
-      {
-        std::lock_guard<std::mutex> g(lock);
-        closed = true;
-      }
-      cv.notify_all();
-      worker.join();
-    }
-  }
+  bool started = false;   // handed to a transfer thread
+  bool released = false;  // that thread has let go of the request
+  std::thread::id runner;  // the transfer thread while it runs the request
+  Sockets* sockets = nullptr;  // that thread's sockets while it runs the request
 };
 
 thread_local std::u16string t_lastResponse;
@@ -280,12 +292,37 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return t->request->closed ? 1 : 0;
 }
 
-void RunTransfer(std::shared_ptr<Request> r) {
+// Sockets are not passed on to the programs this one starts: a kept
+// connection must close when this program lets it go.
+curl_socket_t OpenSocket(void* data, curlsocktype, struct curl_sockaddr* address) {
+  auto* sockets = static_cast<Sockets*>(data);
+  curl_socket_t fd = socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  if (fd == CURL_SOCKET_BAD) return fd;
+  std::lock_guard<std::mutex> g(sockets->lock);
+  sockets->open.push_back(fd);
+  return fd;
+}
+
+int CloseSocket(void* data, curl_socket_t fd) {
+  auto* sockets = static_cast<Sockets*>(data);
+  std::lock_guard<std::mutex> g(sockets->lock);
+  auto it = std::find(sockets->open.begin(), sockets->open.end(), fd);
+  if (it != sockets->open.end()) sockets->open.erase(it);
+  return close(fd);
+}
+
+void RunTransfer(const std::shared_ptr<Request>& r, CURL* curl, Sockets* sockets) {
   Transfer t{r};
-  CURL* curl = curl_easy_init();
   char errorBuffer[CURL_ERROR_SIZE] = {0};
   CURLcode rc = CURLE_FAILED_INIT;
   if (curl) {
+    // Every option is set anew for each request; the handle keeps only its
+    // connections and name cache from the requests before.
+    curl_easy_reset(curl);
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, sockets);
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, sockets);
     curl_easy_setopt(curl, CURLOPT_URL, r->url.c_str());
     curl_easy_setopt(curl, CURLOPT_USERAGENT, r->session->agent.c_str());
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, r->followRedirects ? 1L : 0L);
@@ -319,7 +356,11 @@ void RunTransfer(std::shared_ptr<Request> r) {
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
     // No coded bodies are asked for (no Accept-Encoding), so none needs undoing.
     rc = curl_easy_perform(curl);
-    curl_easy_cleanup(curl);
+    // No option may point into this frame once it is gone.
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, nullptr);
   }
   std::unique_lock<std::mutex> lock(r->lock);
   r->finished = true;
@@ -343,6 +384,74 @@ void RunTransfer(std::shared_ptr<Request> r) {
     return;
   }
   Advance(r, lock, true);
+}
+
+// The kept transfer threads.
+class TransferPool {
+ public:
+  void Submit(std::shared_ptr<Request> r) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (!idle_.empty()) {
+      Worker* w = idle_.back();
+      idle_.pop_back();
+      w->job = std::move(r);
+      w->wake.notify_one();
+      return;
+    }
+    auto* w = new Worker;
+    w->job = std::move(r);
+    std::thread(&TransferPool::Run, this, w).detach();
+  }
+
+ private:
+  struct Worker {
+    std::shared_ptr<Request> job;
+    std::condition_variable wake;
+    Sockets sockets;
+  };
+
+  void Run(Worker* w) {
+    CURL* curl = nullptr;
+    std::unique_lock<std::mutex> g(lock_);
+    for (;;) {
+      std::shared_ptr<Request> r = std::move(w->job);
+      g.unlock();
+      if (!curl) curl = curl_easy_init();
+      {
+        std::lock_guard<std::mutex> rg(r->lock);
+        r->runner = std::this_thread::get_id();
+        r->sockets = &w->sockets;
+      }
+      RunTransfer(r, curl, &w->sockets);
+      {
+        std::lock_guard<std::mutex> rg(r->lock);
+        r->runner = std::thread::id();
+        r->sockets = nullptr;
+        r->released = true;
+      }
+      r->cv.notify_all();
+      r.reset();
+      g.lock();
+      idle_.push_back(w);
+      if (!w->wake.wait_for(g, std::chrono::milliseconds(kIdleWorkerMs), [&] { return w->job != nullptr; })) {
+        // Nobody took this thread while it waited: it ends.
+        idle_.erase(std::find(idle_.begin(), idle_.end(), w));
+        break;
+      }
+    }
+    g.unlock();
+    if (curl) curl_easy_cleanup(curl);
+    delete w;
+  }
+
+  std::mutex lock_;
+  std::vector<Worker*> idle_;  // the most recently idle last
+};
+
+TransferPool& Pool() {
+  // Never destroyed: idle threads may still wait on it while the program ends.
+  static TransferPool* pool = new TransferPool;
+  return *pool;
 }
 
 std::shared_ptr<Session> SessionOf(HINTERNET h) { return qk::LookupHandleAs<Session>(h); }
@@ -460,7 +569,11 @@ HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR, DWORD, DWORD
     INTERNET_ASYNC_RESULT created{reinterpret_cast<DWORD_PTR>(r->self), 0};
     Notify(r, INTERNET_STATUS_HANDLE_CREATED, &created, sizeof created);
   }
-  r->worker = std::thread(RunTransfer, r);
+  {
+    std::lock_guard<std::mutex> g(r->lock);
+    r->started = true;
+  }
+  Pool().Submit(r);
   if (s->async) {
     SetLastError(ERROR_IO_PENDING);
     return nullptr;
@@ -591,9 +704,19 @@ BOOL InternetCloseHandle(HINTERNET handle) {
       std::lock_guard<std::mutex> g(r->lock);
       r->closed = true;
       r->pendingRead = nullptr;
+      if (r->sockets && r->runner != std::this_thread::get_id() && !r->finished) {
+        std::lock_guard<std::mutex> sg(r->sockets->lock);
+        for (curl_socket_t fd : r->sockets->open) shutdown(fd, SHUT_RDWR);
+      }
     }
     r->cv.notify_all();
-    if (r->worker.joinable() && r->worker.get_id() != std::this_thread::get_id()) r->worker.join();
+    {
+      // The transfer ends soon after it sees the request closed; a callback
+      // that closes its own request on the transfer thread does not wait.
+      std::unique_lock<std::mutex> g(r->lock);
+      if (r->runner != std::this_thread::get_id())
+        r->cv.wait(g, [&] { return !r->started || r->released; });
+    }
     HINTERNET self = handle;
     Notify(r, INTERNET_STATUS_HANDLE_CLOSING, &self, sizeof self);
     qk::ReleaseHandle(handle);

@@ -37,7 +37,50 @@ int ParseNextId(const char* text) {
 COpmlXML::COpmlXML(OpmlOutlineCallback callback, void* context, int typeFilter)
     : m_pCallback(callback), m_pContext(context), m_bTypeFilter(typeFilter) {}
 
-COpmlXML::~COpmlXML() = default;
+COpmlXML::~COpmlXML() {
+  // An edit still held back by a batch is not dropped with the list.
+  if (m_bSavePending) SaveDocument();
+}
+
+void COpmlXML::Commit() {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  if (m_nBatchDepth > 0 && m_batchOwner == std::this_thread::get_id()) {
+    m_bSavePending = true;
+    return;
+  }
+  // A save writes the whole tree: what a batch held back goes with it.
+  SaveDocument();
+  m_bSavePending = false;
+}
+
+bool COpmlXML::BeginBatch() {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  if (m_nBatchDepth > 0 && m_batchOwner != std::this_thread::get_id()) return false;
+  m_batchOwner = std::this_thread::get_id();
+  ++m_nBatchDepth;
+  return true;
+}
+
+void COpmlXML::EndBatch() {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  if (m_nBatchDepth == 0 || --m_nBatchDepth > 0) return;
+  m_batchOwner = std::thread::id();
+  if (m_bSavePending) {
+    SaveDocument();
+    m_bSavePending = false;
+  }
+}
+
+BOOL COpmlXML::HasPendingSave() const {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return m_bSavePending;
+}
+
+COpmlXML::CSaveBatch::CSaveBatch(COpmlXML* list) : m_pList(list), m_bActive(list && list->BeginBatch()) {}
+
+COpmlXML::CSaveBatch::~CSaveBatch() {
+  if (m_bActive) m_pList->EndBatch();
+}
 
 const char* COpmlXML::EmptyListText() { return kEmptyList; }
 
@@ -94,12 +137,12 @@ int COpmlXML::AddChannel(LPCWSTR category, LPCWSTR title, LPCWSTR url) {
     parent = found;
   }
   if (!title || !*title || !url || !*url) {
-    SaveDocument();
+    Commit();
     return 0;
   }
   for (TiXmlElement* e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
     if (IsOutline(e) && AttributeText(e, "text").CompareNoCase(title) == 0) {
-      SaveDocument();
+      Commit();
       return 0;
     }
   }
@@ -109,7 +152,7 @@ int COpmlXML::AddChannel(LPCWSTR category, LPCWSTR title, LPCWSTR url) {
   outline.SetAttribute("uniqueID", number);
   outline.SetAttribute("xmlUrl", ToDocumentText(url).c_str());
   parent->InsertEndChild(outline);
-  SaveDocument();
+  Commit();
   return number;
 }
 
@@ -143,7 +186,7 @@ int COpmlXML::FindChannel(LPCWSTR url, int remove) {
   if (!e) return 0;
   if (remove) {
     e->Parent()->RemoveChild(e);
-    SaveDocument();
+    Commit();
   }
   return 1;
 }
@@ -156,7 +199,7 @@ int COpmlXML::SetChannelAttribute(LPCWSTR url, LPCWSTR name, LPCWSTR value) {
   TiXmlElement* e = FindChannelElement(url);
   if (!e) return 0;
   e->SetAttribute(ToDocumentText(name).c_str(), ToDocumentText(value ? value : u"").c_str());
-  SaveDocument();
+  Commit();
   return 1;
 }
 
@@ -186,7 +229,7 @@ int COpmlXML::RenameCategory(LPCWSTR oldName, LPCWSTR newName) {
   }
   if (!target) return 0;
   target->SetAttribute("text", ToDocumentText(newName).c_str());
-  SaveDocument();
+  Commit();
   return 1;
 }
 
@@ -204,7 +247,7 @@ int COpmlXML::RemoveChannelById(LPCWSTR category, OpmlChannelIdCallback callback
       }
     }
     body->RemoveChild(e);
-    SaveDocument();
+    Commit();
     return 1;
   }
   for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement()) {
@@ -212,7 +255,7 @@ int COpmlXML::RemoveChannelById(LPCWSTR category, OpmlChannelIdCallback callback
     for (TiXmlElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
       if (IsOutline(c) && AttributeText(c, "text") == category) {
         e->RemoveChild(c);
-        SaveDocument();
+        Commit();
         return 1;
       }
     }
@@ -245,7 +288,7 @@ int COpmlXML::MoveChannel(LPCWSTR url, LPCWSTR category) {
   TiXmlElement copy(*channel);
   channel->Parent()->RemoveChild(channel);
   target->InsertEndChild(copy);
-  SaveDocument();
+  Commit();
   return 1;
 }
 

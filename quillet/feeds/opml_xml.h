@@ -5,11 +5,14 @@
 // under body). A channel outline carries type="rss", text (title), uniqueID
 // (the number of its "Ch%03d" files) and xmlUrl (its identity); attributes
 // set later (itemCount, newItemCount, lastUpdateTime, label, text) keep the
-// place where they were first written. Every edit saves the whole file.
+// place where they were first written. Every edit saves the whole file, at
+// once or, inside a save batch of the editing thread, when the batch ends.
 //
 // The list is edited from the refresh thread and the user-interface thread:
 // every operation holds the document's recursive lock (CEXML::Lock()).
 #pragma once
+
+#include <thread>
 
 #include "quillet/feeds/exml.h"
 
@@ -41,6 +44,27 @@ class COpmlXML : public CEXML {
   int RemoveChannelById(LPCWSTR category, OpmlChannelIdCallback callback);
   int MoveChannel(LPCWSTR url, LPCWSTR category);
 
+  // Holds back the saves of the calling thread's edits until the outermost
+  // batch of that thread ends, which then saves once when anything changed
+  // (a refresh writes several attributes of one channel with one save).
+  // Edits that other threads make meanwhile save at once, and with them
+  // whatever the batch held back. Only one thread batches at a time: a batch
+  // begun while another thread's batch is open holds nothing back. A null
+  // list gives an empty batch.
+  class CSaveBatch {
+   public:
+    explicit CSaveBatch(COpmlXML* list);
+    ~CSaveBatch();
+    CSaveBatch(const CSaveBatch&) = delete;
+    CSaveBatch& operator=(const CSaveBatch&) = delete;
+
+   private:
+    COpmlXML* m_pList;
+    bool m_bActive;
+  };
+  // TRUE while an edit waits for the end of a save batch.
+  BOOL HasPendingSave() const;
+
   // The fixed text of a new, empty list.
   static const char* EmptyListText();
 
@@ -54,8 +78,15 @@ class COpmlXML : public CEXML {
   bool EnsureBody();
   TiXmlElement* FindChannelElement(LPCWSTR url) const;
   CString AttributeText(const TiXmlElement* element, const char* name) const;
+  // Saves an edit now, or marks it pending inside the calling thread's batch.
+  void Commit();
+  bool BeginBatch();
+  void EndBatch();
 
   OpmlOutlineCallback m_pCallback;
   void* m_pContext;
   int m_bTypeFilter;
+  std::thread::id m_batchOwner;
+  int m_nBatchDepth = 0;
+  bool m_bSavePending = false;
 };

@@ -297,17 +297,21 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
     row = FindChannelRow(view, feedUrl);
     if (row >= 0) view->ReleaseItemCache(row);
     view->Redraw(TRUE);
-    CRefreshApp* app = GetRefreshApp();
-    if (app)
-      SendMessageW(app->GetMainWindowHandle(), WM_CHANNEL_COUNTS_CHANGED, WPARAM(channel),
-                   LPARAM((itemCount & 0xFFFF) | ((newCount & 0xFFFF) << 16)));
+    // The two counts are saved together, with one save, and before the main
+    // window hears of them, so that its own update of the same attributes
+    // finds them current and writes nothing.
     if (dialog->m_pOpml) {
+      COpmlXML::CSaveBatch saveBatch(dialog->m_pOpml);
       CString text;
       text.Format(u"%d", itemCount);
       SetChannelAttributeIfChanged(dialog->m_pOpml, feedUrl, u"itemCount", text);
       text.Format(u"%d", newCount);
       SetChannelAttributeIfChanged(dialog->m_pOpml, feedUrl, u"newItemCount", text);
     }
+    CRefreshApp* app = GetRefreshApp();
+    if (app)
+      SendMessageW(app->GetMainWindowHandle(), WM_CHANNEL_COUNTS_CHANGED, WPARAM(channel),
+                   LPARAM((itemCount & 0xFFFF) | ((newCount & 0xFFFF) << 16)));
   }
   WriteLog(u"DoRssChannelDownload() finished.");
   return result;

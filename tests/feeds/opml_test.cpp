@@ -290,4 +290,53 @@ TEST_F(OpmlTest, ConcurrentEditsFromTwoThreads) {
   EXPECT_NE(Saved().find("nextID=\"160\""), std::string::npos);
 }
 
+TEST_F(OpmlTest, SaveBatchWritesOnceAtItsEndAndNeverHoldsBackOtherThreads) {
+  COpmlXML list(nullptr, nullptr, 1);
+  NewList(list);
+  ASSERT_EQ(list.AddChannel(u"News", u"Alpha", u"http://a.example/feed"), 100);
+  ASSERT_EQ(list.AddChannel(u"News", u"Beta", u"http://b.example/feed"), 101);
+  const std::string before = Saved();
+  {
+    COpmlXML::CSaveBatch outer(&list);
+    EXPECT_EQ(list.SetChannelAttribute(u"http://a.example/feed", u"itemCount", u"5"), 1);
+    {
+      // A nested batch of the same thread ends without a save.
+      COpmlXML::CSaveBatch inner(&list);
+      EXPECT_EQ(list.SetChannelAttribute(u"http://a.example/feed", u"newItemCount", u"2"), 1);
+    }
+    EXPECT_EQ(Saved(), before);
+    EXPECT_TRUE(list.HasPendingSave());
+    CString value;
+    EXPECT_EQ(list.GetChannelAttribute(u"http://a.example/feed", u"newItemCount", value), 1);
+    EXPECT_EQ(value, CString(u"2"));  // the tree holds the edit at once
+  }
+  EXPECT_FALSE(list.HasPendingSave());
+  std::string saved = Saved();
+  EXPECT_NE(saved.find("xmlUrl=\"http://a.example/feed\" itemCount=\"5\" newItemCount=\"2\""), std::string::npos)
+      << saved;
+
+  // Another thread's edit during a batch saves at once, and takes what the
+  // batch held back with it; a batch that thread opens meanwhile holds back
+  // nothing.
+  {
+    COpmlXML::CSaveBatch batch(&list);
+    list.SetChannelAttribute(u"http://a.example/feed", u"lastUpdateTime", u"2026-12-09 00:00:00");
+    std::thread other([&] {
+      COpmlXML::CSaveBatch second(&list);
+      list.SetChannelAttribute(u"http://b.example/feed", u"label", u"tech");
+    });
+    other.join();
+    saved = Saved();
+    EXPECT_NE(saved.find("label=\"tech\""), std::string::npos) << saved;
+    EXPECT_NE(saved.find("lastUpdateTime=\"2026-12-09 00:00:00\""), std::string::npos) << saved;
+    EXPECT_FALSE(list.HasPendingSave());
+    // Nothing pending: the end of the batch writes nothing.
+    WriteDeviceFile(kList, saved + "<!-- marker -->");
+  }
+  EXPECT_NE(Saved().find("<!-- marker -->"), std::string::npos);
+
+  // A batch on no list is empty.
+  { COpmlXML::CSaveBatch none(nullptr); }
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // cut short, proxies, and the error texts.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -235,6 +236,62 @@ TEST_F(WinInetTest, BodyCutShortIsAReadErrorAndProxiesCarryTheRequest) {
   InternetCloseHandle(proxied);
   // nginx logged the request with the proxy's Via header.
   EXPECT_NE(nginx_->WaitForLogLine("/small.txt?via-proxy").find("tinyproxy"), std::string::npos) << nginx_->AccessLog();
+}
+
+TEST_F(WinInetTest, KeptConnectionsThatTheServerClosedAreNotReused) {
+  // Each answer looks like one that keeps the connection (HTTP/1.1 with a
+  // length), but the server closes every connection after one answer.
+  qnet::ScriptedServer oneShot;
+  ASSERT_TRUE(oneShot.Start(
+      R"({"rules": [{"path": "/once", "times": 0,
+                     "response": "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"}]})"));
+  std::u16string once = qk::FromUtf8(oneShot.Url("/once"));
+  for (DWORD flags : {DWORD(0), DWORD(INTERNET_FLAG_ASYNC)}) {
+    HINTERNET session = InternetOpenW(u"Quillet Mobile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, flags);
+    ASSERT_NE(session, nullptr);
+    if (flags) InternetSetStatusCallbackW(session, RecordingCallback);
+    for (int i = 0; i < 3; ++i) {
+      // nginx keeps its connection between the requests; the scripted one
+      // must be reached on a new connection every time.
+      for (const std::u16string& url : {Url("/small.txt"), once}) {
+        Recorded rec;
+        HINTERNET request =
+            InternetOpenUrlW(session, url.c_str(), nullptr, 0, 0, reinterpret_cast<DWORD_PTR>(&rec));
+        if (flags) {
+          ASSERT_EQ(request, nullptr);
+          ASSERT_TRUE(WaitCompletes(rec, 1));
+          ASSERT_EQ(rec.results[0].dwError, 0u);
+          request = rec.created;
+        }
+        ASSERT_NE(request, nullptr);
+        EXPECT_EQ(Status(request), 200u);
+        EXPECT_EQ(ReadAll(request), url == once ? "hello" : "hello quillet\n");
+        EXPECT_TRUE(InternetCloseHandle(request));
+      }
+    }
+    InternetCloseHandle(session);
+  }
+  EXPECT_EQ(oneShot.Requests().size(), 6u);
+
+  // A request closed while its server is silent ends at once, and the
+  // next request to that server is served on a new connection.
+  qtest::ScriptedHttpServer scripted;
+  ASSERT_TRUE(scripted.Start());
+  HINTERNET session = InternetOpenW(u"Quillet Mobile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  HINTERNET silent = InternetOpenUrlW(session, qk::FromUtf8(scripted.Url("/silent")).c_str(), nullptr, 0, 0, 0);
+  ASSERT_NE(silent, nullptr);
+  auto closing = std::chrono::steady_clock::now();
+  EXPECT_TRUE(InternetCloseHandle(silent));
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::milliseconds(500));
+  HINTERNET cut = InternetOpenUrlW(session, qk::FromUtf8(scripted.Url("/truncated")).c_str(), nullptr, 0, 0, 0);
+  ASSERT_NE(cut, nullptr);
+  std::string body;
+  char buffer[65536];
+  DWORD got = 0;
+  while (InternetReadFile(cut, buffer, sizeof buffer, &got) && got > 0) body.append(buffer, got);
+  EXPECT_EQ(body.size(), 100000u);
+  InternetCloseHandle(cut);
+  InternetCloseHandle(session);
 }
 
 }  // namespace
