@@ -842,6 +842,10 @@ int SetItemReadState(CItemStore* store, LPCWSTR link, DWORD value) {
   return store ? store->SetItemProperty(link, u"ReadFlag", value) : 0;
 }
 
+void SetItemReadFlag(CItemStore* store, DWORD value) {
+  if (store) store->SetItemProperty(u"", u"ReadFlag", value);
+}
+
 CString& PopStringListHead(CStringList& list, CString& out) {
   if (list.IsEmpty()) out.Empty();
   else out = list.RemoveHead();

@@ -167,6 +167,9 @@ class CItemStore {
 int SetItemType(CItemStore* store, LPCWSTR link, DWORD value);
 // The read flag of the records with that link; 1 when one changed.
 int SetItemReadState(CItemStore* store, LPCWSTR link, DWORD value);
+// The read flag of every record of the store (the read-state commands set
+// 2 then 3 to mark all read, 0 then 1 to mark all unread).
+void SetItemReadFlag(CItemStore* store, DWORD value);
 // Removes the first text of the list into out and returns it (empty for an
 // empty list).
 CString& PopStringListHead(CStringList& list, CString& out);

@@ -6,6 +6,7 @@
 #include "common/settings.h"
 #include "framework/thread.h"
 #include "kernel/kernel.h"
+#include "quillet/feeds/item_store.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/subscriptions_xml.h"
 #include "quillet/refresh/channel_download.h"
@@ -197,7 +198,8 @@ DWORD DownloadThreadProc(LPVOID param) {
       }
       ResetRowAfterChannel(dialog, url);
       CSingleLock hold(&dialog->m_runLock, TRUE);
-      if (!dialog->m_toFetch.IsEmpty()) dialog->m_toFetch.RemoveHead();
+      CString done;
+      PopStringListHead(dialog->m_toFetch, done);
     }
   } catch (CException* e) {
     WCHAR message[1025] = {0};

@@ -188,6 +188,15 @@ TEST_F(ItemStoreTest, ReadFlagAndTypeTransitions) {
   EXPECT_EQ(SetItemReadState(&s, u"", 3), 1);
   EXPECT_EQ(flags(), (std::vector<DWORD>{3, 3, 2, 3, 3}));
   EXPECT_EQ(SetItemReadState(&s, u"", 3), 0);
+  // Every record at once, in the two steps of the read-state commands: the
+  // read bit follows, the other bit stays.
+  SetItemReadFlag(&s, 0);
+  SetItemReadFlag(&s, 1);
+  EXPECT_EQ(flags(), (std::vector<DWORD>{1, 1, 0, 1, 1}));
+  SetItemReadFlag(&s, 2);
+  SetItemReadFlag(&s, 3);
+  EXPECT_EQ(flags(), (std::vector<DWORD>{3, 3, 2, 3, 3}));
+  SetItemReadFlag(nullptr, 3);
   // Types: the whole value is replaced; the buffer follows, the current record is cleared.
   EXPECT_EQ(SetItemType(&s, u"b", 0x12345), 1);
   EXPECT_EQ(SetItemType(&s, u"b", 0x12345), 0);

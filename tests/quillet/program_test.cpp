@@ -1,12 +1,14 @@
 // The reader as a program: each case starts the real "Quillet.exe" as a
 // process on the test's own device root, with nginx on loopback serving the
-// feeds and Ambrel as the fetch program. The test drives it as Monitor and
+// feeds, the scripted sync service serving the synchronised channels and
+// Ambrel as the fetch program. The test drives it as Monitor and
 // the user would: over the device's message bus (commands posted to its
 // main window, a second instance started beside it), and watches the
 // broadcasts of the refresh from a window of its own. Every run leaves
 // pictures of the screen in build/<preset>/pictures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -16,12 +18,14 @@
 
 #include "kernel/kernel.h"
 #include "kernel/process.h"
+#include "quillet/feeds/item_store.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/screens/screen_messages.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
 #include "support/http_server.h"
 #include "support/net_servers.h"
+#include "support/settings_registry.h"
 #include "user/user.h"
 
 namespace fs = std::filesystem;
@@ -80,6 +84,40 @@ std::string Icon() {
   return file + image;
 }
 
+// The sync service's script: rules of the scripted server, each answering
+// as often as asked.
+std::string Json(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') out += '\\', out += char(c);
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else out += char(c);
+  }
+  return out + "\"";
+}
+std::string Answer(const std::string& path, const std::string& body) {
+  std::string response = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                         "\r\nConnection: close\r\n\r\n" + body;
+  return "{\"path\": " + Json(path) + ", \"response\": " + Json(response) + ", \"times\": 0}";
+}
+
+// The service's copy of a synchronised feed: Atom entries with the
+// service's item ids, the first marked read there.
+std::string SyncFeed(const std::string& feed, int items) {
+  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">"
+                  "<title>Synced</title><link href=\"http://sync.example/\"/>";
+  for (int i = 0; i < items; ++i) {
+    std::string n = std::to_string(i);
+    s += "<entry><title>Synced story " + n + "</title><link href=\"" + feed + "/story/" + n +
+         "\"/><id>tag:google.com,2005:reader/item/000" + n + "</id><updated>2026-12-08T10:0" + n + ":00Z</updated>";
+    if (i == 0)
+      s += "<category term=\"user/1/state/com.google/read\" scheme=\"http://www.google.com/reader/\" label=\"read\"/>";
+    s += "<content type=\"html\">&lt;p&gt;synced " + n + "&lt;/p&gt;</content></entry>";
+  }
+  return s + "</feed>\n";
+}
+
 std::string PictureDir() {
   std::string dir = std::string(QUILLET_BINARY_DIR) + "/pictures";
   fs::create_directories(dir);
@@ -117,6 +155,7 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     g_seen = nullptr;
     unsetenv("QUILLET_SCREENSHOT");
     unsetenv("QUILLET_SCREEN_PROFILE");
+    unsetenv("SSL_CERT_FILE");
     nginx_.Stop();
     qnet::RemoveTree(docroot_);
     DeviceTest::TearDown();
@@ -173,7 +212,8 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
 
   // Writes the channel list: channels 100.. in the categories given, each
   // at the feed path given.
-  void WriteChannels(const std::vector<std::pair<std::string, std::string>>& channels) {
+  void WriteChannels(const std::vector<std::pair<std::string, std::string>>& channels,
+                     const std::string& moreOutlines = "") {
     std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>t</title></head>"
                     "<body nextID=\"900\">";
     std::string category;
@@ -189,10 +229,11 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
       ++number;
     }
     if (!category.empty()) s += "</outline>";
-    s += "</body></opml>\n";
+    s += moreOutlines + "</body></opml>\n";
     WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml", s);
   }
-  void ServeFeeds(int count, int items, const std::string& folder = "", const std::string& padding = "") {
+  void ServeFeeds(int count, int items, const std::string& folder = "", const std::string& padding = "",
+                  const std::string& moreOutlines = "") {
     std::vector<std::pair<std::string, std::string>> channels;
     for (int i = 0; i < count; ++i) {
       std::string name = "feed" + std::to_string(i) + ".xml";
@@ -201,7 +242,44 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     }
     std::ofstream(docroot_ + "/favicon.ico", std::ios::binary) << Icon();
     std::sort(channels.begin(), channels.end());
-    WriteChannels(channels);
+    WriteChannels(channels, moreOutlines);
+  }
+  void SetVentrel(const char16_t* name, const std::u16string& text, DWORD number = 0) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Marrowby\\Quillet Reach\\Ventrel", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (text.empty())
+      RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    else
+      RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                     DWORD((text.size() + 1) * sizeof(char16_t)));
+    RegCloseKey(key);
+  }
+  // Starts the sync service with one synchronised feed of the given items
+  // and turns synchronisation on for the program, which trusts the
+  // service's certificate. Returns the outline of its channel, number 190.
+  std::string StartSyncService(int items) {
+    const std::string feed = "http://sync.example/feed/one";
+    const std::string subscriptions =
+        "<object><list name=\"subscriptions\"><object><string name=\"id\">feed/" + feed +
+        "</string><string name=\"title\">Synced One</string><list name=\"categories\"><object><string "
+        "name=\"id\">user/1/label/News</string><string name=\"label\">News</string></object></list></object>"
+        "</list></object>";
+    std::string rules = "{\"rules\": [" + Answer("/accounts/ClientLogin", "SID=sid\n") + ", " +
+                        Answer("/reader/api/0/subscription/list", subscriptions) + ", " +
+                        Answer("/reader/atom/feed/" + feed, SyncFeed(feed, items)) + ", " +
+                        Answer("/reader/api/0/token", "tok") + ", " + Answer("/reader/api/0/edit-tag", "OK") + "]}";
+    const auto& certs = qnet::TestCertificates::Get();
+    if (!certs.ok || !sync_.Start(rules, certs.serverCert, certs.serverKey)) return "";
+    setenv("SSL_CERT_FILE", certs.caFile.c_str(), 1);
+    SetVentrel(u"Sync", u"", 1);
+    SetVentrel(u"Label", u"News");
+    SetVentrel(u"Username", u"me@example.com");
+    SetVentrel(u"Password", u"secret");
+    SetVentrel(u"ServiceHost", qk::FromUtf8("localhost:" + std::to_string(sync_.port())));
+    return "<outline text=\"Google Reader\" type=\"rss\" uniqueID=\"890\"><outline text=\"Synced One\" "
+           "type=\"rss\" uniqueID=\"190\" xmlUrl=\"" + feed + "\" label=\"News\"/></outline>";
   }
   std::string ChannelList() const {
     return ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml");
@@ -217,6 +295,7 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
   Profile profile_{};
   bool started_ = false;
   qtest::NginxServer nginx_;
+  qnet::ScriptedServer sync_;
   std::string docroot_;
   std::vector<std::string> seen_;
   std::vector<HANDLE> processes_;
@@ -254,7 +333,10 @@ TEST_P(ProgramTest, TheFirstStartInstallsTheProgramFilesKeepsTheUsersAndMakesAnE
 
 TEST_P(ProgramTest, RefreshFromTheCommandShowsProgressAndStoresTheCountsOfThirtyChannels) {
   QNET_REQUIRE_PEER(started_, "nginx");
-  ServeFeeds(30, 12);
+  // Beside the thirty feeds, one channel synchronised through the service.
+  std::string synced = StartSyncService(3);
+  QNET_REQUIRE_PEER(!synced.empty(), "the scripted sync service");
+  ServeFeeds(30, 12, "", "", synced);
   HANDLE reader = Start(u"", Shot("30-channels"));
   ASSERT_TRUE(WaitForMainWindow(reader));
   Settle(500);
@@ -264,8 +346,32 @@ TEST_P(ProgramTest, RefreshFromTheCommandShowsProgressAndStoresTheCountsOfThirty
   ASSERT_TRUE(WaitFor("finished", 1, 90000));
   EXPECT_GE(Count("progress"), 30);
   EXPECT_EQ(Count("headlines"), 1);
-  EXPECT_EQ(CountedChannels(), 30);
+  EXPECT_EQ(CountedChannels(), 31);
   EXPECT_NE(ChannelList().find("itemCount=\"12\""), std::string::npos);
+  // The synchronised channel's items came from the service: three stored,
+  // the one read there stored read, so two new.
+  std::string list = ChannelList();
+  size_t syncedAt = list.find("uniqueID=\"190\"");
+  ASSERT_NE(syncedAt, std::string::npos);
+  std::string outline = list.substr(syncedAt, list.find("/>", syncedAt) - syncedAt);
+  EXPECT_NE(outline.find(" itemCount=\"3\""), std::string::npos) << outline;
+  EXPECT_NE(outline.find("newItemCount=\"2\""), std::string::npos) << outline;
+  std::vector<std::pair<std::string, DWORD>> stored;
+  {
+    CItemStore store(0);
+    store.Open(u"\\Program Files\\Quillet\\ChannelData\\Ch190.bin", 0, 1);
+    for (int n = 0; store.ReadRecord(n); ++n)
+      stored.push_back({qk::ToUtf8(store.Current().link.str()), store.Current().readFlag});
+  }
+  std::sort(stored.begin(), stored.end());
+  ASSERT_EQ(stored.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(stored[i].first, "http://sync.example/feed/one/story/" + std::to_string(i));
+    EXPECT_EQ(stored[i].second >= ITEM_READ_READ, i == 0) << i;
+  }
+  int feedRequests = 0;
+  for (const std::string& r : sync_.Requests()) feedRequests += r.find("GET /reader/atom/feed/") != std::string::npos;
+  EXPECT_GE(feedRequests, 1);
   EXPECT_NE(ChannelList().find("newItemCount=\"12\""), std::string::npos);
   for (int n = 100; n < 130; ++n) {
     std::u16string store = u"\\Program Files\\Quillet\\ChannelData\\Ch" + qk::FromUtf8(std::to_string(n)) + u".bin";
@@ -331,19 +437,14 @@ TEST_P(ProgramTest, AnUpdateTaskRefreshesAndEndsByItself) {
 TEST_P(ProgramTest, ASecondPlainStartWakesTheFirstAndASecondUpdateStartMakesItRefresh) {
   QNET_REQUIRE_PEER(started_, "nginx");
   ServeFeeds(5, 6);
+  // The first instance keeps its run log from its first refresh on.
+  ASSERT_TRUE(qtest::SetSettingDword(u"VentrelLog", 1));
+  const char16_t* log = u"\\Program Files\\Quillet\\Quillet_RunLog.txt";
   HANDLE first = Start(u"");
   ASSERT_TRUE(WaitForMainWindow(first));
   Settle(300);
   seen_.clear();
 
-  HANDLE second = Start(u"");
-  EXPECT_EQ(qtest::WaitForExitCode(second, 20000), 0u);
-  ASSERT_TRUE(WaitFor("activate", 1, 5000));
-  Settle(200);
-  EXPECT_EQ(Count("start"), 0);
-  EXPECT_TRUE(Running(first));
-
-  seen_.clear();
   HANDLE update = Start(u"/update");
   EXPECT_EQ(qtest::WaitForExitCode(update, 20000), 0u);
   ASSERT_TRUE(WaitFor("finished", 1, 60000));
@@ -351,6 +452,20 @@ TEST_P(ProgramTest, ASecondPlainStartWakesTheFirstAndASecondUpdateStartMakesItRe
   // The update start neither woke the first one as a user's start would.
   EXPECT_EQ(Count("activate"), 0);
   EXPECT_EQ(CountedChannels(), 5);
+  EXPECT_TRUE(Running(first));
+  EXPECT_NE(ReadDeviceFile(log).find("Download thread"), std::string::npos);
+  EXPECT_EQ(ReadDeviceFile(log).find("UPDATE TASK DOES NOT EXIT."), std::string::npos);
+
+  seen_.clear();
+  HANDLE second = Start(u"");
+  EXPECT_EQ(qtest::WaitForExitCode(second, 20000), 0u);
+  ASSERT_TRUE(WaitFor("activate", 1, 5000));
+  // The first instance's frame took the wake-up and brought itself to the
+  // front (its own log says so); it refreshes nothing and stays.
+  EXPECT_TRUE(qk::PumpMessagesUntil(
+      [&] { return ReadDeviceFile(log).find("UPDATE TASK DOES NOT EXIT.") != std::string::npos; }, 10000));
+  Settle(200);
+  EXPECT_EQ(Count("start"), 0);
   EXPECT_TRUE(Running(first));
   Exit(first);
 }

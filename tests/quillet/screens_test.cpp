@@ -18,6 +18,7 @@
 #include "quillet/ui/density.h"
 #include "shell/aygshell.h"
 #include "support/device_fixture.h"
+#include "support/host_window.h"
 #include "user/user.h"
 
 namespace {
@@ -231,9 +232,15 @@ TEST_F(ScreensTest, AnUpdateTaskEndsAtTheEndOfTheRefreshUnlessTheUserStartedTheP
   HWND frame = frame_->GetSafeHwnd();
   app_->m_bUpdateTask = TRUE;
   app_->m_dwUpdateStartTick = GetTickCount();
+  // Another program's screen is in front when the user starts the program.
+  HWND other = qtest::CreateHostWindow(u"ScreensTestOther", DefWindowProcW, 100, 100);
+  ASSERT_NE(other, nullptr);
+  SetActiveWindow(other);
+  ASSERT_EQ(GetActiveWindow(), other);
   qk::AdvanceClock(2000);
   SendMessageW(frame, WM_ACTIVATE_INSTANCE, 0, 0);
   EXPECT_TRUE(app_->m_bUpdateTask);
+  EXPECT_EQ(GetActiveWindow(), other);  // too early: the task stays hidden
   // The end of the feeds does not end the task; the end of the refresh does.
   SendMessageW(frame, RefreshMessage(MSG_DOWNLOAD_HEADLINES_FINISHED), 0, 0);
   EXPECT_TRUE(IsWindow(frame));
@@ -250,12 +257,27 @@ TEST_F(ScreensTest, AnUpdateTaskEndsAtTheEndOfTheRefreshUnlessTheUserStartedTheP
   frame = frame_->GetSafeHwnd();
   app_->m_bUpdateTask = TRUE;
   app_->m_dwUpdateStartTick = GetTickCount();
+  SetActiveWindow(other);
   qk::AdvanceClock(3500);
   SendMessageW(frame, WM_ACTIVATE_INSTANCE, 0, 0);
   EXPECT_FALSE(app_->m_bUpdateTask);
+  // Late enough: the frame came to the front and took the activation.
+  EXPECT_EQ(GetActiveWindow(), frame);
+  EXPECT_EQ(GetForegroundWindow(), frame);
   SendMessageW(frame, RefreshMessage(MSG_DOWNLOAD_FINISHED), 0, 0);
   EXPECT_TRUE(IsWindow(frame));
   EXPECT_FALSE(QuitPosted());
+
+  // A plain start's frame is woken whenever a second start asks.
+  MakeFrame(TRUE);
+  frame = frame_->GetSafeHwnd();
+  app_->m_bUpdateTask = FALSE;
+  app_->m_dwUpdateStartTick = 0;
+  SetActiveWindow(other);
+  SendMessageW(frame, WM_ACTIVATE_INSTANCE, 0, 0);
+  EXPECT_EQ(GetActiveWindow(), frame);
+  EXPECT_EQ(GetForegroundWindow(), frame);
+  DestroyWindow(other);
 }
 
 TEST_F(ScreensTest, MessagesFromOtherProgramsAndFromTheRunAreTakenSafely) {
