@@ -12,6 +12,7 @@
 #include "gdi/image_codec.h"
 #include "kernel/sync.h"
 #include "gdi/surface.h"
+#include "shell/aygshell.h"
 #include "user/idle.h"
 #include "user/input.h"
 #include "user/user.h"
@@ -95,9 +96,22 @@ void DeliverInput(const InputEvent& e) {
       qk::InjectPointer(WM_LBUTTONUP, e.x, e.y);
       break;
     case InputEvent::KeyDown:
-    case InputEvent::KeyUp:
+    case InputEvent::KeyUp: {
+      // F1 and F2 are the phone's soft keys: they press the active
+      // window's menu bar keys; without a bar they reach the window as keys.
+      static bool softKeyDown[2] = {false, false};
+      int soft = e.virtualKey == VK_F1 ? 0 : e.virtualKey == VK_F2 ? 1 : -1;
+      if (soft >= 0 && e.kind == InputEvent::KeyDown && qk::shell::PressSoftKey(soft + 1)) {
+        softKeyDown[soft] = true;
+        break;
+      }
+      if (soft >= 0 && e.kind == InputEvent::KeyUp && softKeyDown[soft]) {
+        softKeyDown[soft] = false;
+        break;
+      }
       keybd_event(static_cast<BYTE>(e.virtualKey), 0, e.kind == InputEvent::KeyUp ? KEYEVENTF_KEYUP : 0, 0);
       break;
+    }
     case InputEvent::Quit: {
       // Closing the window closes the program's active window, which ends
       // the program as its own close would; with none, the loop ends.

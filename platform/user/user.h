@@ -199,6 +199,7 @@ typedef COPYDATASTRUCT* PCOPYDATASTRUCT;
 #define VK_INSERT 0x2D
 #define VK_DELETE 0x2E
 #define VK_F1 0x70
+#define VK_F2 0x71
 
 // Window styles.
 #define WS_OVERLAPPED 0x00000000L

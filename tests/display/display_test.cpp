@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "display/display.h"
+#include "shell/aygshell.h"
 #include "user/idle.h"
 #include "user/input.h"
 #include "gdi/image_codec.h"
@@ -89,6 +90,7 @@ struct Seen {
   std::vector<std::tuple<UINT, WPARAM, int, int>> pointer;
   std::vector<WPARAM> keys;
   int closes = 0;
+  std::vector<WPARAM> commands;
   COLORREF paint = RGB(200, 30, 60);
 } g_seen;
 
@@ -114,6 +116,9 @@ LRESULT InputProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_CLOSE:
       ++g_seen.closes;
+      return 0;
+    case WM_COMMAND:
+      g_seen.commands.push_back(LOWORD(wParam));
       return 0;
     default:
       return DefWindowProcW(hwnd, msg, wParam, lParam);
@@ -318,6 +323,24 @@ TEST_F(Display, TheIdleMessageLoopShowsTheWindowAndDeliversItsInput) {
   EXPECT_EQ(g_seen.keys, (std::vector<WPARAM>{0x70, 0x0D}));
   EXPECT_EQ(qk::KeyEvents().size(), 2u);
   EXPECT_LT(g_idleTurns, 200);
+
+  // With a menu bar, F1 and F2 press its soft keys instead of reaching the
+  // window as keys.
+  HMENU keys = CreateMenu();
+  AppendMenuW(keys, MF_STRING, 101, u"Refresh");
+  AppendMenuW(keys, MF_STRING, 102, u"Menu");
+  SHMENUBARINFO mbi{};
+  mbi.cbSize = sizeof mbi;
+  mbi.hwndParent = w;
+  mbi.dwFlags = SHCMBF_HMENU | SHCMBF_HIDESIPBUTTON;
+  mbi.nToolBarId = static_cast<UINT>(reinterpret_cast<uintptr_t>(keys));
+  ASSERT_TRUE(SHCreateMenuBar(&mbi));
+  SetActiveWindow(w);
+  PushKeyDown(SDLK_F2);
+  PushKeyDown(SDLK_F1);
+  RunLoop([] { return g_seen.commands.size() == 2; });
+  EXPECT_EQ(g_seen.commands, (std::vector<WPARAM>{102, 101}));
+  EXPECT_EQ(g_seen.keys.size(), 2u);
 
   // Closing the display window closes the active window.
   SDL_Event quit = {};
