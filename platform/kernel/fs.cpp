@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "kernel/handle.h"
@@ -32,24 +35,70 @@ std::string DefaultRoot() {
   return std::string(home ? home : "/tmp") + "/.local/share/quillet/device";
 }
 
+// The names of one folder keyed by their lower-case form, so that a lookup
+// without regard to case need not list the folder each time. A folder's
+// names are good for as long as its modification time stays the same.
+struct FolderNames {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  timespec mtime{};
+  // False when the folder changed within the file system's current clock
+  // tick: a second change in that tick would leave the same time, so the
+  // names are listed again at the next lookup.
+  bool settled = false;
+  std::unordered_map<std::u16string, std::string> names;
+};
+
+std::mutex g_namesLock;
+std::unordered_map<std::string, FolderNames> g_names;
+constexpr size_t kMaxCachedFolders = 128;
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+bool Before(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
 // Finds the entry of dir whose name equals name, exactly or else without
 // regard to case; empty when there is none.
 std::string MatchEntry(const std::string& dir, const std::string& name) {
   struct stat st;
   std::string exact = dir + "/" + name;
   if (lstat(exact.c_str(), &st) == 0) return name;
+  // File times come from the coarse clock; read it before looking at the
+  // folder so that any change from now on leaves a time at least this one.
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  struct stat dirSt;
+  if (stat(dir.c_str(), &dirSt) != 0) return std::string();
+  std::u16string want = LowerCase(FromUtf8(name));
+  std::lock_guard<std::mutex> lock(g_namesLock);
+  auto it = g_names.find(dir);
+  if (it != g_names.end() && it->second.settled && it->second.dev == dirSt.st_dev && it->second.ino == dirSt.st_ino &&
+      SameTime(it->second.mtime, dirSt.st_mtim)) {
+    auto hit = it->second.names.find(want);
+    return hit == it->second.names.end() ? std::string() : hit->second;
+  }
   DIR* d = opendir(dir.c_str());
   if (!d) return std::string();
-  std::u16string want = LowerCase(FromUtf8(name));
-  std::string found;
-  while (dirent* e = readdir(d)) {
-    if (LowerCase(FromUtf8(e->d_name)) == want) {
-      found = e->d_name;
-      break;
-    }
+  if (it == g_names.end()) {
+    if (g_names.size() >= kMaxCachedFolders) g_names.clear();
+    it = g_names.emplace(dir, FolderNames{}).first;
   }
+  FolderNames& folder = it->second;
+  folder.dev = dirSt.st_dev;
+  folder.ino = dirSt.st_ino;
+  folder.mtime = dirSt.st_mtim;
+  // A time in whole seconds may come from a file system that keeps no
+  // finer times: its tick is then a whole second.
+  timespec tick = now;
+  if (dirSt.st_mtim.tv_nsec == 0) tick.tv_sec -= 1;
+  folder.settled = Before(dirSt.st_mtim, tick);
+  folder.names.clear();
+  // The first entry in listing order wins, as a plain scan would find it.
+  while (dirent* e = readdir(d)) folder.names.emplace(LowerCase(FromUtf8(e->d_name)), e->d_name);
   closedir(d);
-  return found;
+  auto hit = folder.names.find(want);
+  return hit == folder.names.end() ? std::string() : hit->second;
 }
 
 DWORD ErrnoToError(int e, DWORD notFound = ERROR_FILE_NOT_FOUND) {

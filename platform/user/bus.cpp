@@ -5,12 +5,16 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -363,11 +367,24 @@ bool Joined(const std::string& root, DWORD pid) {
   return joined;
 }
 
-std::vector<DWORD> Peers(const std::string& root) {
+// The peers found by the last listing of a bus folder, good for as long as
+// the folder's modification time stays the same: joining, leaving and every
+// change of a program's window list rename or remove a file there.
+struct PeerList {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  timespec mtime{};
+  std::vector<DWORD> pids;
+};
+
+std::mutex g_peersLock;
+std::map<std::string, PeerList> g_peers;  // by bus folder
+
+std::vector<DWORD> ListPeers(const std::string& folder, const std::string& root) {
   std::vector<DWORD> out;
   std::error_code ec;
   DWORD self = static_cast<DWORD>(::getpid());
-  for (auto& entry : std::filesystem::directory_iterator(BusFolder(root), ec)) {
+  for (auto& entry : std::filesystem::directory_iterator(folder, ec)) {
     std::string name = entry.path().filename().string();
     size_t dot = name.find(".windows");
     if (dot == std::string::npos || dot + 8 != name.size()) continue;
@@ -380,6 +397,44 @@ std::vector<DWORD> Peers(const std::string& root) {
     out.push_back(pid);
   }
   return out;
+}
+
+std::vector<DWORD> Peers(const std::string& root) {
+  std::string folder = BusFolder(root);
+  // File times come from the coarse clock; read it before looking at the
+  // folder so that any change from now on leaves a time at least this one.
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0) return ListPeers(folder, root);
+  std::lock_guard<std::mutex> lock(g_peersLock);
+  auto it = g_peers.find(folder);
+  if (it != g_peers.end() && it->second.dev == st.st_dev && it->second.ino == st.st_ino &&
+      it->second.mtime.tv_sec == st.st_mtim.tv_sec && it->second.mtime.tv_nsec == st.st_mtim.tv_nsec) {
+    bool allAlive = true;
+    for (DWORD pid : it->second.pids) allAlive = allAlive && Alive(pid);
+    // A peer that died is cleared away by a fresh listing.
+    if (allAlive) return it->second.pids;
+  }
+  std::vector<DWORD> pids = ListPeers(folder, root);
+  // A change within the file clock's current tick (a whole second for times
+  // without finer parts) could leave the same time again: keep nothing then.
+  timespec tick = now;
+  if (st.st_mtim.tv_nsec == 0) tick.tv_sec -= 1;
+  bool settled = st.st_mtim.tv_sec < tick.tv_sec || (st.st_mtim.tv_sec == tick.tv_sec && st.st_mtim.tv_nsec < tick.tv_nsec);
+  if (settled) {
+    // Removing a dead program's list changed the folder: the time read
+    // before no longer describes it.
+    struct stat after;
+    if (::stat(folder.c_str(), &after) == 0 && after.st_mtim.tv_sec == st.st_mtim.tv_sec &&
+        after.st_mtim.tv_nsec == st.st_mtim.tv_nsec)
+      g_peers[folder] = PeerList{st.st_dev, st.st_ino, st.st_mtim, pids};
+    else
+      g_peers.erase(folder);
+  } else {
+    g_peers.erase(folder);
+  }
+  return pids;
 }
 
 // Fills a packet; *data receives the bytes that travel in place of a

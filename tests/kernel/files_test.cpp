@@ -1,8 +1,11 @@
 // The device file system: path mapping, case-blind names, wildcards, file
 // handles and moves.
 #include <sys/stat.h>
+#include <time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -48,6 +51,52 @@ TEST_F(DeviceFiles, NamesMatchWithoutRegardToCaseExactFirst) {
   // Non-ASCII names fold too.
   WriteDeviceFile(u"\\Кириллица.txt", "x");
   EXPECT_EQ(ReadDeviceFile(u"\\кириллица.TXT"), "x");
+}
+
+// Another program changes a folder right after this one looked in it: every
+// change shows at once, even several within one tick of the file clock.
+TEST_F(DeviceFiles, CaseBlindNamesSeeChangesByAnotherProcessAtOnce) {
+  WriteDeviceFile(u"\\Seen\\Old.txt", "old");
+  const std::string dir = root_ + "/Seen";
+  auto inChild = [](auto change) {
+    pid_t pid = fork();
+    if (pid == 0) _exit(change() ? 0 : 1);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  // Lets the file clock pass the folder's last change, so that a lookup may
+  // keep what it listed.
+  auto settle = [&] {
+    struct stat st;
+    ASSERT_EQ(stat(dir.c_str(), &st), 0);
+    for (int i = 0; i < 2000; ++i) {
+      timespec now;
+      clock_gettime(CLOCK_REALTIME_COARSE, &now);
+      if (now.tv_sec > st.st_mtim.tv_sec + 1) return;
+      if (st.st_mtim.tv_nsec != 0 && (now.tv_sec > st.st_mtim.tv_sec ||
+                                      (now.tv_sec == st.st_mtim.tv_sec && now.tv_nsec > st.st_mtim.tv_nsec)))
+        return;
+      usleep(1000);
+    }
+  };
+  for (int round = 0; round < 20; ++round) {
+    // Some rounds look while the folder is settled, some right after a change.
+    if (round % 2 == 0) settle();
+    std::string fresh = "Fresh" + std::to_string(round) + ".TXT";
+    std::u16string lower = u"\\seen\\fresh" + qk::FromUtf8(std::to_string(round)) + u".txt";
+    EXPECT_EQ(GetFileAttributesW(lower.c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(inChild([&] { return std::rename((dir + "/Old.txt").c_str(), (dir + "/" + fresh).c_str()) == 0; }));
+    EXPECT_EQ(Host(lower.c_str()), dir + "/" + fresh) << round;
+    EXPECT_EQ(GetFileAttributesW(u"\\seen\\OLD.TXT"), INVALID_FILE_ATTRIBUTES) << round;
+    if (round % 2 == 0) settle();
+    // Renamed in case only, then back under the first name.
+    ASSERT_TRUE(inChild([&] { return std::rename((dir + "/" + fresh).c_str(), (dir + "/FRESH.txt").c_str()) == 0; }));
+    EXPECT_EQ(GetFileAttributesW(lower.c_str()), INVALID_FILE_ATTRIBUTES) << round;
+    EXPECT_EQ(Host(u"\\seen\\fresh.TXT"), dir + "/FRESH.txt") << round;
+    ASSERT_TRUE(inChild([&] { return std::rename((dir + "/FRESH.txt").c_str(), (dir + "/Old.txt").c_str()) == 0; }));
+    EXPECT_EQ(ReadDeviceFile(u"\\SEEN\\old.TXT"), "old") << round;
+  }
 }
 
 TEST_F(DeviceFiles, WildcardsFollowTheDeviceRules) {

@@ -145,6 +145,31 @@ TEST_F(BusTest, BroadcastReachesEveryProgramAndRegisteredNumbersAgree) {
   ASSERT_TRUE(qk::PumpMessagesUntil([] { return g_state.pongs.size() == 2; }, 10000));
 }
 
+// Programs join and leave between broadcasts, right after one another: each
+// broadcast reaches exactly the programs on the bus at that moment.
+TEST_F(BusTest, EachBroadcastReachesTheProgramsOnTheBusThen) {
+  PROCESS_INFORMATION a = StartPeer(u"PeerTarget", u"Peer A");
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_TRUE(PostMessageW(HWND_BROADCAST, g_ping, 0, 0));
+    ASSERT_TRUE(qk::PumpMessagesUntil([] { return g_state.pongs.size() == 1; }, 10000));
+    g_state.pongs.clear();
+  }
+  PROCESS_INFORMATION b = StartPeer(u"PeerOther", u"Peer B");
+  EXPECT_TRUE(PostMessageW(HWND_BROADCAST, g_ping, 0, 0));
+  ASSERT_TRUE(qk::PumpMessagesUntil([] { return g_state.pongs.size() == 2; }, 10000));
+  EXPECT_EQ(g_state.pongs.count(b.dwProcessId), 1u);
+  g_state.pongs.clear();
+
+  HWND peerA = FindWindowW(u"PeerTarget", nullptr);
+  ASSERT_NE(peerA, nullptr);
+  PostMessageW(peerA, WM_CLOSE, 0, 0);
+  ASSERT_EQ(qtest::WaitForExitCode(a.hProcess), 5u);
+  EXPECT_EQ(qk::MessageBusPeers(), std::vector<DWORD>{b.dwProcessId});
+  SendMessageW(HWND_BROADCAST, g_ping, 0, 0);
+  ASSERT_TRUE(qk::PumpMessagesUntil([] { return g_state.pongs.size() == 1; }, 10000));
+  EXPECT_EQ(g_state.pongs.count(b.dwProcessId), 1u);
+}
+
 TEST_F(BusTest, SendsToAHungOrGonePeerGiveUp) {
   PROCESS_INFORMATION pi = StartPeer(u"PeerTarget", u"Peer One");
   HWND peer = FindWindowW(u"PeerTarget", nullptr);
