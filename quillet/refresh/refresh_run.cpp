@@ -224,6 +224,10 @@ DWORD DownloadThreadProc(LPVOID param) {
   dialog->m_bHeadlinePhase = FALSE;
   BroadcastRefreshMessage(MSG_DOWNLOAD_HEADLINES_FINISHED);
 
+  // The run has taken its single-channel choice; it is cleared before the
+  // manager starts, because in an update task the manager may end the
+  // program as soon as it finds nothing to do.
+  dialog->m_nSingleChannel = -1;
   HWND listWindow = GetParent(dialog->GetDialogWindow());
   if (CRefreshApp* app = GetRefreshApp()) {
     app->DownloadManager().m_hNotify = listWindow;
@@ -231,7 +235,6 @@ DWORD DownloadThreadProc(LPVOID param) {
     app->DownloadManager().Start();
   }
   if (listWindow) SetTimer(listWindow, REFRESH_TIMER_ID, REFRESH_TIMER_MS, nullptr);
-  dialog->m_nSingleChannel = -1;
   WriteLog(u"Download thread terminated !");
   return 0;
 }

@@ -509,7 +509,10 @@ TEST_F(RunTest, ASecondRunWhileTheManagerWorksAndTheEndOfAnUpdateTask) {
   EXPECT_EQ(dialog_->m_nSingleChannel.load(), -1);
 
   // An update task with a channel index past the list: the run still ends
-  // through its end, and the manager closes the program.
+  // through its end, and the manager closes the program. The manager that
+  // the run before started has ended first, so that only this run's manager
+  // can see the update task.
+  ASSERT_TRUE(PumpUntil([&] { return !manager.IsWorkerRunning(); }));
   app_->m_bUpdateTask = TRUE;
   ClearMessages();
   dialog_->m_nSingleChannel = 7;
