@@ -46,6 +46,9 @@ bool Run(const std::vector<std::string>& argv, const std::string& logFile) {
 namespace {
 void OnWatchdogSignal(int) {}
 
+// How long a stopped peer may take to end before it is killed.
+constexpr unsigned kPeerStopGraceSeconds = 5;
+
 // The executable a program name stands for: itself when it holds a "/",
 // else the first match along PATH and the system folders.
 std::string ResolveProgram(const std::string& program) {
@@ -89,6 +92,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, bool captureStdou
     term.sa_handler = OnWatchdogSignal;
     sigemptyset(&term.sa_mask);
     sigaction(SIGTERM, &term, nullptr);
+    sigaction(SIGALRM, &term, nullptr);
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(127);
     sigset_t none;
@@ -115,8 +119,17 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, bool captureStdou
     for (;;) {
       if (waitpid(peer, &status, 0) == peer) break;
       if (errno != EINTR) _exit(127);
-      if (!stopping) kill(peer, SIGTERM);
-      stopping = true;
+      if (!stopping) {
+        // A threaded peer may take the stop signal on a thread that serves
+        // a connection while its main thread keeps waiting for the next one
+        // (tinyproxy does, while a client keeps a connection open): a peer
+        // still there after the grace period is killed.
+        kill(peer, SIGTERM);
+        stopping = true;
+        alarm(kPeerStopGraceSeconds);
+      } else {
+        kill(peer, SIGKILL);
+      }
     }
     _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0));
   }
