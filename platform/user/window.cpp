@@ -20,18 +20,21 @@
 namespace qk::user {
 namespace {
 
+// The tables below are never destroyed: a thread that ends while the
+// program exits still takes its windows and queue out of them after the
+// main thread has run the static destructors.
 std::mutex g_lock;  // windows, classes, queues and the focus state
-std::unordered_map<uint32_t, std::shared_ptr<Window>> g_windows;
-std::map<std::u16string, WNDCLASSW> g_classes;
-std::map<std::u16string, std::u16string> g_classNames;  // the spelling given at registration
-std::map<DWORD, std::shared_ptr<ThreadQueue>> g_queues;
+auto& g_windows = *new std::unordered_map<uint32_t, std::shared_ptr<Window>>;
+auto& g_classes = *new std::map<std::u16string, WNDCLASSW>;
+auto& g_classNames = *new std::map<std::u16string, std::u16string>;  // the spelling given at registration
+auto& g_queues = *new std::map<DWORD, std::shared_ptr<ThreadQueue>>;
 // Handles are multiples of four, so that the low bits are free for callers
 // that mark a handle (SetForegroundWindow with the lowest bit set).
 uint32_t g_nextWindow = 4;
 std::atomic<UINT_PTR> g_nextTimerId{0x7FFF0000};
 HWND g_focus = nullptr, g_foreground = nullptr, g_active = nullptr, g_capture = nullptr;
 // Top-level windows of this program, the most recently activated first.
-std::vector<HWND> g_zorder;
+auto& g_zorder = *new std::vector<HWND>;
 int g_screenWidth = 480, g_screenHeight = 800;
 qk::MessageBoxHook g_messageBoxHook;
 std::atomic<qk::PreTranslateHook> g_preTranslate{nullptr};

@@ -584,11 +584,15 @@ namespace {
 class CUiThread : public CWinThread {
  public:
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE idled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HWND frameWindow = nullptr;
   bool sawItselfAsCurrent = false;
   int idleCalls = 0;
   bool frameDeleted = false;
-  ~CUiThread() override { CloseHandle(ready); }
+  ~CUiThread() override {
+    CloseHandle(ready);
+    CloseHandle(idled);
+  }
   BOOL InitInstance() override {
     sawItselfAsCurrent = AfxGetThread() == this;
     auto* frame = new CTestFrame;
@@ -601,6 +605,7 @@ class CUiThread : public CWinThread {
   }
   BOOL OnIdle(LONG count) override {
     ++idleCalls;
+    SetEvent(idled);
     return CWinThread::OnIdle(count);
   }
   int ExitInstance() override { return CWinThread::ExitInstance() + 7; }
@@ -616,6 +621,8 @@ TEST_F(FrameworkTest, UserInterfaceThreadsRunTheirOwnLoopUntilTheirMainWindowGoe
   // The frame is the worker's: this thread may not destroy it, only ask.
   EXPECT_FALSE(DestroyWindow(frame));
   EXPECT_EQ(SendMessageW(frame, WM_COMMAND, 32852, 0), 1);  // routed on its own thread
+  // The loop idles once its queue is empty.
+  EXPECT_EQ(WaitForSingleObject(thread->idled, 10000), WAIT_OBJECT_0);
   PostMessageW(frame, WM_CLOSE, 0, 0);
   ASSERT_EQ(WaitForSingleObject(thread->m_hThread, 10000), WAIT_OBJECT_0);
   DWORD code = 0;
