@@ -93,27 +93,7 @@ bool InitializeProgram(int argc, char** argv) {
   qk::SetProgramName(u"Ambrel.exe");
   if (!std::getenv("QUILLET_COMMAND_LINE")) {
     // Started by hand: the arguments become the command line, quoted.
-    std::u16string line;
-    for (int i = 1; i < argc; ++i) {
-      if (i > 1) line += u' ';
-      // Quoted so that the platform's splitting gives the argument back:
-      // backslashes before a quote are doubled, quotes are escaped.
-      std::u16string arg = qk::FromUtf8(argv[i]);
-      line += u'"';
-      size_t slashes = 0;
-      for (char16_t c : arg) {
-        if (c == u'\\') {
-          ++slashes;
-        } else {
-          if (c == u'"') line.append(slashes + 1, u'\\');
-          slashes = 0;
-        }
-        line += c;
-      }
-      line.append(slashes, u'\\');
-      line += u'"';
-    }
-    qk::SetCommandLine(line);
+    qk::SetCommandLine(qk::JoinCommandLine(argc, argv));
   }
   std::error_code ec;
   std::string root = qk::DeviceRoot();

@@ -17,42 +17,9 @@
 #include "kernel/wstring.h"
 #include "quillet/screens/reader_app.h"
 
-namespace {
-
-// The arguments as one command line, quoted so that the platform's
-// splitting gives each back.
-std::u16string JoinArguments(int argc, char** argv) {
-  std::u16string line;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) line += u' ';
-    std::u16string arg = qk::FromUtf8(argv[i]);
-    bool plain = !arg.empty() && arg.find_first_of(u" \t\"") == std::u16string::npos;
-    if (plain) {
-      line += arg;
-      continue;
-    }
-    line += u'"';
-    size_t slashes = 0;
-    for (char16_t c : arg) {
-      if (c == u'\\') {
-        ++slashes;
-      } else {
-        if (c == u'"') line.append(slashes + 1, u'\\');
-        slashes = 0;
-      }
-      line += c;
-    }
-    line.append(slashes, u'\\');
-    line += u'"';
-  }
-  return line;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   qk::SetProgramName(u"Quillet.exe");
-  if (!std::getenv("QUILLET_COMMAND_LINE")) qk::SetCommandLine(JoinArguments(argc, argv));
+  if (!std::getenv("QUILLET_COMMAND_LINE")) qk::SetCommandLine(qk::JoinCommandLine(argc, argv));
   std::error_code ec;
   std::string root = qk::DeviceRoot();
   std::filesystem::create_directories(root, ec);

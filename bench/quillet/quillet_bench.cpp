@@ -33,6 +33,7 @@
 
 #include "gdi/image_codec.h"
 #include "kernel/kernel.h"
+#include "bench/bench_feeds.h"
 #include "support/http_server.h"
 #include "support/net_servers.h"
 #include "support/settings_registry.h"
@@ -44,25 +45,9 @@ namespace {
 constexpr int kChannels = 100;
 constexpr int kItems = 50;
 
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using qbench::Seconds;
 
-std::string Feed(int channel, const std::string& base) {
-  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Channel " +
-                  std::to_string(channel) + "</title><link>" + base + "/site" + std::to_string(channel) +
-                  "/</link><description>A channel of the benchmark</description>\n";
-  for (int i = 0; i < kItems; ++i) {
-    std::string id = std::to_string(channel) + "-" + std::to_string(i);
-    s += "<item><title>Item " + id + ": a headline of ordinary length for a news item</title><link>" + base +
-         "/site" + std::to_string(channel) + "/story/" + id + ".html</link><guid>" + base + "/guid/" + id +
-         "</guid><pubDate>Tue, 08 Dec 2026 10:" + std::to_string(10 + i % 50) +
-         ":00 GMT</pubDate><description>&lt;p&gt;";
-    for (int k = 0; k < 34; ++k) s += "The quick brown fox jumps over the lazy dog " + std::to_string(k) + ". ";
-    s += "&lt;/p&gt;</description></item>\n";
-  }
-  return s + "</channel></rss>\n";
-}
+std::string Feed(int channel, const std::string& base) { return qbench::BenchmarkFeed(channel, base, kItems); }
 
 // A device root with the channel list of 100 channels at base.
 std::string MakeDevice(const std::string& base) {

@@ -151,6 +151,33 @@ std::shared_ptr<Waitable> ResolveWaitable(HANDLE handle) {
   return LookupHandleAs<Waitable>(handle);
 }
 
+std::u16string JoinCommandLine(int argc, char** argv) {
+  std::u16string line;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) line += u' ';
+    std::u16string arg = FromUtf8(argv[i]);
+    bool plain = !arg.empty() && arg.find_first_of(u" \t\"") == std::u16string::npos;
+    if (plain) {
+      line += arg;
+      continue;
+    }
+    line += u'"';
+    size_t slashes = 0;
+    for (char16_t c : arg) {
+      if (c == u'\\') {
+        ++slashes;
+      } else {
+        if (c == u'"') line.append(slashes + 1, u'\\');
+        slashes = 0;
+      }
+      line += c;
+    }
+    line.append(slashes, u'\\');
+    line += u'"';
+  }
+  return line;
+}
+
 std::vector<std::u16string> SplitCommandLine(const std::u16string& line) {
   std::vector<std::u16string> args;
   size_t i = 0, n = line.size();

@@ -63,6 +63,9 @@ namespace qk {
 // quote; 2n backslashes before a quote give n backslashes, 2n+1 give n and a
 // literal quote; other backslashes are literal.
 std::vector<std::u16string> SplitCommandLine(const std::u16string& line);
+// The program arguments argv[1..] (UTF-8) as one command line, each quoted
+// where needed so that SplitCommandLine gives it back.
+std::u16string JoinCommandLine(int argc, char** argv);
 // Sets the command line that GetCommandLineW answers (programs call it from
 // main with their arguments when they were not started by CreateProcessW).
 void SetCommandLine(const std::u16string& line);
