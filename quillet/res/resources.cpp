@@ -9,6 +9,10 @@
 #include "user/dialog.h"
 
 void RegisterQuilletImages();
+void RegisterHeadlineResources();
+void RegisterReadingResources();
+void RegisterWizardResources();
+void RegisterInputResources();
 
 namespace {
 
@@ -73,5 +77,9 @@ void RegisterQuilletResources() {
     RegisterQuilletImages();
     RegisterDialogs();
     RegisterMainMenu();
+    RegisterHeadlineResources();
+    RegisterReadingResources();
+    RegisterWizardResources();
+    RegisterInputResources();
   });
 }

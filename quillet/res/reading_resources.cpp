@@ -1,0 +1,4 @@
+// Dialog templates and menus of the reading screens.
+#include "quillet/res/resources.h"
+
+void RegisterReadingResources() {}
