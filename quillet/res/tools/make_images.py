@@ -493,7 +493,7 @@ def glyph_sync(u, v, ink):
     """Two arrows chasing each other round a circle."""
     if on_arc(u, v, 0.5, 0.5, 0.22, 0.085, 30, 150) or on_arc(u, v, 0.5, 0.5, 0.22, 0.085, 210, 330):
         return WHITE
-    if arc_head(u, v, 0.5, 0.5, 0.22, 148, 0.14, 0.11) or arc_head(u, v, 0.5, 0.5, 0.22, 328, 0.14, 0.11):
+    if arc_head(u, v, 0.5, 0.5, 0.22, 146, 0.16, 0.13) or arc_head(u, v, 0.5, 0.5, 0.22, 326, 0.16, 0.13):
         return WHITE
     return None
 
