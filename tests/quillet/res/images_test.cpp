@@ -5,8 +5,6 @@
 // depth, the up-folder one keyed on pure green.
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "gdi/surface.h"
 #include "quillet/res/resources.h"
 #include "quillet/screens/screen_messages.h"
