@@ -26,11 +26,12 @@ void RegisterWizardResources() {
   // cover whole.
   wizard = qk::DialogTemplateBuilder(WS_POPUP | WS_VISIBLE, 0, 0, 0, 160, 200).Build();
   // The choice page: a child dialog whose caption and two helper controls
-  // stay hidden (the page paints everything itself).
+  // stay hidden, without an area of their own (the page paints everything
+  // itself).
   choice = qk::DialogTemplateBuilder(WS_CHILD | DS_CONTROL, 0, 0, 0, 160, 200)
-               .Control(u"STATIC", u"", 1003, WS_CHILD, 0, 0, 160, 14)
-               .Control(u"STATIC", u"", 1004, WS_CHILD, 0, 16, 160, 14)
-               .Control(u"STATIC", u"", 1050, WS_CHILD, 0, 32, 160, 14)
+               .Control(u"STATIC", u"", 1003, WS_CHILD, 0, 0, 0, 0)
+               .Control(u"STATIC", u"", 1004, WS_CHILD, 0, 0, 0, 0)
+               .Control(u"STATIC", u"", 1050, WS_CHILD, 0, 0, 0, 0)
                .Build();
   menu = qk::shell::BuildMenuTemplate({{u"Next", kChoiceNext, 0, {}}, {u"Cancel", kChoiceCancel, 0, {}}});
   // Two soft keys: OK (hidden until a page enables it) and Cancel.

@@ -119,7 +119,7 @@ BOOL CNewChannelDlg::OnInitDialog() {
   }
   CRect client;
   GetClientRect(&client);
-  m_pList = new CTouchMenuList(TRUE, TRUE);
+  m_pList = new CTouchMenuList(FALSE, TRUE);
   m_pList->Create(reinterpret_cast<DWORD_PTR>(this), m_hWnd, 0, GetListTop(), client.Width(), GetListHeight(),
                   OnRowClicked);
   for (const Row& row : kRows)
