@@ -9,6 +9,7 @@
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_run.h"
 #include "quillet/screens/main_frame.h"
+#include "quillet/screens/new_wizard_dlg.h"
 #include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/channel_list_view.h"
@@ -16,7 +17,6 @@
 #include "shell/aygshell.h"
 
 BOOL (*CChannelListWnd::s_pfnWelcomePage)(CWnd* parent) = nullptr;
-BOOL (*CChannelListWnd::s_pfnNewChannelWizard)(CWnd* parent, COpmlXML* list) = nullptr;
 
 BEGIN_MESSAGE_MAP(CChannelListWnd, CWnd)
 ON_WM_PAINT()
@@ -384,8 +384,14 @@ void CChannelListWnd::OnRefreshChannel() {
 // ---------------------------------------------------------------- commands
 
 void CChannelListWnd::OnNewChannel() {
-  if (!s_pfnNewChannelWizard) return;
-  if (s_pfnNewChannelWizard(this, m_dialog.m_pOpml) && ::IsWindow(m_hWnd)) RefreshList();
+  BOOL added = FALSE;
+  {
+    CNewWizardDlg wizard(m_dialog.m_pOpml, this);
+    wizard.DoModal();
+    added = wizard.m_bChannelsAdded;
+  }
+  // The wizard may end with the program (Exit while it showed).
+  if (added && ::IsWindow(m_hWnd)) RefreshList();
 }
 
 void CChannelListWnd::OnOptionPage() {

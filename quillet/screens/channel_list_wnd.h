@@ -62,11 +62,9 @@ class CChannelListWnd : public CWnd {
   // outline. The context is the window.
   static void OnChannelOutline(void* context, LPCWSTR category, LPCWSTR name, LPCWSTR value);
 
-  // Screens that other parts of the program open from here; each is set
-  // when that screen exists. They return TRUE when they changed the
-  // channel list (the welcome page: TRUE when confirmed).
+  // The welcome page, opened from here once that screen exists; it returns
+  // TRUE when confirmed.
   static BOOL (*s_pfnWelcomePage)(CWnd* parent);
-  static BOOL (*s_pfnNewChannelWizard)(CWnd* parent, COpmlXML* list);
 
   // FALSE: no start-up load (the owner loads a channel list itself).
   BOOL m_bLoadAtStart = TRUE;

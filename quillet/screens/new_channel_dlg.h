@@ -1,0 +1,91 @@
+// The first page of the new-channel wizard (template 170): the ways of
+// adding channels as a finger-scrolled image list under the wizard's title
+// band. A tap (or Enter on the selected row) records the choice and tells
+// the wizard through WM_WIZARD_CHOICE; "Import OPML file" first asks for
+// the file. In the touch edition a button bar at the bottom holds Cancel;
+// on a key device the wizard's soft keys show Cancel.
+#pragma once
+
+#include "framework/afx.h"
+#include "framework/dialog.h"
+#include "quillet/ui/image_button_bar.h"
+#include "quillet/ui/small_controls.h"
+#include "quillet/ui/touch_list.h"
+
+// The page's timers: tell the wizard to go on (1) or to cancel (2).
+#define CHOICE_TIMER_NEXT 1
+#define CHOICE_TIMER_CANCEL 2
+
+// The row ids of the choices.
+#define CHOICE_ROW_CATALOG 3
+#define CHOICE_ROW_URL 4
+#define CHOICE_ROW_TEMPLATES 5
+#define CHOICE_ROW_ONLINE 6
+#define CHOICE_ROW_SYNC 7
+#define CHOICE_ROW_OPML_FILE 8
+#define CHOICE_ROW_SEARCH 10
+
+// The choices the wizard carries out (6: nothing chosen).
+#define CHOICE_OPML 0
+#define CHOICE_URL 1
+#define CHOICE_TEMPLATES 2
+#define CHOICE_ONLINE 3
+#define CHOICE_SYNC 4
+#define CHOICE_SEARCH 5
+#define CHOICE_NONE 6
+
+class CNewChannelDlg : public CDialog {
+ public:
+  explicit CNewChannelDlg(CWnd* parent);
+  ~CNewChannelDlg() override;
+
+  int GetChoice() const { return m_nChoice; }
+  const CString& GetOpmlPath() const { return m_strOpmlPath; }
+  CTouchMenuList* GetList() const { return m_pList; }
+  CImageButtonBar* GetButtonBar() const { return m_pBar; }
+  // The list's top and height for the current window.
+  int GetListTop() const;
+  int GetListHeight() const;
+
+  // The list's click callback: the page is found from the window.
+  static void OnRowClicked(HWND window, DWORD_PTR context, UINT commandId, CTouchListItem* item);
+
+  void DoDataExchange(CDataExchange* dx) override;
+  BOOL PreTranslateMessage(MSG* msg) override;
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+  BOOL OnInitDialog() override;
+  void OnOK() override {}
+  void OnCancel() override;
+
+ protected:
+  void OnSize(UINT type, int cx, int cy);
+  void OnNext();
+  void OnTimer(UINT_PTR id);
+  BOOL OnEraseBkgnd(CDC* dc);
+  void OnPaint();
+  void OnActivate(UINT state, CWnd* other, BOOL minimized);
+
+ private:
+  void Choose(UINT rowId);
+  // Asks for the OPML file to import; TRUE with the path chosen.
+  BOOL AskForOpmlFile(CString& path);
+  BOOL HandleKey(WPARAM key);
+  void DrawChoices(HDC hdc);
+  void DrawBar(HDC hdc);
+  int BarTop() const;
+
+  COLORREF m_highlight = 0;
+  CImageButtonBar* m_pBar = nullptr;
+  HFONT m_hFont = nullptr;
+  HFONT m_hBoldFont = nullptr;
+  int m_nChoice = CHOICE_NONE;
+  CTouchMenuList* m_pList = nullptr;
+  CString m_strOpmlPath;
+  CCaptionStatic m_caption;
+  CStatic m_helper1;
+  CStatic m_helper2;
+  BOOL m_bBarPressed = FALSE;
+  int m_nPressedCommand = -1;
+
+  DECLARE_MESSAGE_MAP()
+};
