@@ -77,7 +77,8 @@ BOOL CEditorDlg::OnInitDialog() {
   if (m_bPassword) shown.SendMessage(EM_SETPASSWORDCHAR, u'*');
   hidden.ShowWindow(SW_HIDE);
   shown.ShowWindow(SW_SHOW);
-  return 1;
+  // The focus stays where it was put.
+  return FALSE;
 }
 
 void CEditorDlg::TakeText() {
