@@ -551,6 +551,15 @@ void CNewInputUrlDlg::DrawRows(HDC hdc) {
   DrawBar(hdc);
 }
 
+void CNewInputUrlDlg::RedrawInlineEdit() {
+  // The page paints over its whole client area: the edit on it is drawn
+  // again on top.
+  if (m_edit.m_hWnd && m_edit.IsWindowVisible()) {
+    m_edit.Invalidate();
+    ::UpdateWindow(m_edit.m_hWnd);
+  }
+}
+
 void CNewInputUrlDlg::OnPaint() {
   const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
   if (highlight != m_highlight) {
@@ -567,10 +576,12 @@ void CNewInputUrlDlg::OnPaint() {
   HDC hdc = ::BeginPaint(m_hWnd, &ps);
   DrawRows(hdc);
   ::EndPaint(m_hWnd, &ps);
+  RedrawInlineEdit();
 }
 
 BOOL CNewInputUrlDlg::OnEraseBkgnd(CDC* dc) {
   if (dc) DrawRows(dc->GetSafeHdc());
+  RedrawInlineEdit();
   return TRUE;
 }
 

@@ -76,6 +76,7 @@ class CNewInputUrlDlg : public CDialog {
   // Key devices: the edit's text into the selected row's field.
   void StoreInlineEdit();
   void PlaceInlineEdit(CTouchListItem* row);
+  void RedrawInlineEdit();
   void DrawBand(HDC hdc);
   void DrawBar(HDC hdc);
   int ListTop() const;

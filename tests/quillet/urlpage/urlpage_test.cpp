@@ -205,6 +205,7 @@ class UrlPageTest : public qtest::DeviceTest {
   void Open(BOOL touch) {
     qk::gdi::SetScreenConfig(touch ? qk::gdi::DefaultScreenConfig() : qk::gdi::KeyDeviceScreenConfig());
     ResetScreenDpi();
+    qk::display::ConnectScreen();
     SetTouchFlag(touch);
     InitScreenDpi(0);
     opml_ = std::make_unique<COpmlXML>(nullptr, nullptr, 1);
@@ -270,14 +271,15 @@ class UrlPageTest : public qtest::DeviceTest {
            return true;
          }});
   }
-  // The download box of a title fetch: waits for its status to begin with
-  // prefix, then taps its button; returns the status.
-  std::function<bool()> OnBox(const std::string& prefix, std::string* status) {
-    return [=, this] {
+  // The download box of a failed title fetch: waits for its button to read
+  // "OK" (after the status shows the error), then taps it; returns the
+  // status.
+  std::function<bool()> OnFailedBox(std::string* status) {
+    return [=] {
       HWND box = GetActiveWindow();
-      if (!box || !GetDlgItem(box, 1051)) return false;
-      if (Text(GetDlgItem(box, 1051)).rfind(prefix, 0) != 0) return false;
-      *status = Text(GetDlgItem(box, 1051)) + " [" + Text(GetDlgItem(box, IDCANCEL)) + "]";
+      if (!box || !GetDlgItem(box, 1051) || Text(GetDlgItem(box, IDCANCEL)) != "OK") return false;
+      *status = Text(GetDlgItem(box, 1051));
+      qk::display::WriteScreenPng(qtest::PicturesDir() + "/urlpage-download-error-480x800.png");
       TapWindow(GetDlgItem(box, IDCANCEL));
       return true;
     };
@@ -433,14 +435,14 @@ TEST_F(UrlPageTest, FailedFetchesAndPagesThatAreNoFeedAddNothing) {
   struct Case {
     std::string url, error;
   } cases[] = {{nginx.Url("/missing.xml"), "404"},
-               {"http://127.0.0.1:" + std::to_string(closed) + "/feed.xml", "Error: "}};
+               {"http://127.0.0.1:" + std::to_string(closed) + "/feed.xml", "connect"}};
   for (const Case& c : cases) {
     EditRow(INPUT_ROW_FIRST, qk::FromUtf8(c.url), true);
     TapRow(INPUT_ROW_THIRD);
     std::string status;
-    Run({OnBox("Error: ", &status)});
+    Run({OnFailedBox(&status)});
+    EXPECT_EQ(status.rfind("Error: ", 0), 0u) << status;
     EXPECT_NE(status.find(c.error), std::string::npos) << status;
-    EXPECT_NE(status.find("[OK]"), std::string::npos) << status;
     EXPECT_EQ(page_->GetSecondField(), CString(u"Kept title")) << c.url;
     EXPECT_FALSE(DeviceFileExists(kValidate));
   }
@@ -479,7 +481,12 @@ TEST_F(UrlPageTest, RefusedInsertionsShowABoxAndKeepTheFields) {
   EXPECT_EQ(ChannelsOnDisk(kList), std::vector<std::string>{"Others|Taken|http://127.0.0.1/t"});
 }
 
-TEST_F(UrlPageTest, KeyDeviceTypesInPlaceAndAddsWithTheSoftKey) {
+TEST_F(UrlPageTest, KeyDeviceTypesInPlaceFetchesAndAddsWithTheSoftKey) {
+  const std::string docroot = qnet::MakeTempFolder("urlpage");
+  qtest::WriteHostFile(docroot + "/feed.xml", kFeed);
+  qtest::NginxServer nginx;
+  QNET_REQUIRE_PEER(nginx.Start(docroot), "nginx");
+  const std::string url = nginx.Url("/feed.xml");
   Open(FALSE);
   EXPECT_EQ(page_->GetButtonBar(), nullptr);
   HWND bar = SHFindMenuBar(host_);
@@ -501,34 +508,42 @@ TEST_F(UrlPageTest, KeyDeviceTypesInPlaceAndAddsWithTheSoftKey) {
   EXPECT_EQ(r.top - origin.y, 29 + 3);
   Picture("urlpage-empty-240x320.png");
 
-  Type(u"127.0.0.1/feedz");
+  Type(qk::FromUtf8(url.substr(7) + "z"));
   qk::PumpMessages();
   Key(VK_ESCAPE);  // the Back key deletes one character
   qk::PumpMessages();
-  EXPECT_EQ(Text(edit.GetSafeHwnd()), "http://127.0.0.1/feed");
+  EXPECT_EQ(Text(edit.GetSafeHwnd()), url);
   EXPECT_TRUE(g_messages.empty());
   Key(VK_DOWN);  // stores the URL and moves to the title
   qk::PumpMessages();
-  EXPECT_EQ(page_->GetFirstField(), CString(u"http://127.0.0.1/feed"));
+  EXPECT_EQ(page_->GetFirstField(), CString(qk::FromUtf8(url).c_str()));
   EXPECT_EQ(page_->GetRowList()->GetSelected()->m_nCommandId, static_cast<UINT>(INPUT_ROW_SECOND));
   EXPECT_EQ(Text(edit.GetSafeHwnd()), "");
-  Type(u" Typed title ");
+  Key(VK_DOWN);  // "Download Channel Title": no edit on an action row
   qk::PumpMessages();
-  Key(VK_UP);
+  EXPECT_FALSE(edit.IsWindowVisible());
+  Key(VK_RETURN);
+  EXPECT_TRUE(Pump([&] { return !page_->GetSecondField().IsEmpty(); }));
   qk::PumpMessages();
-  // Both set: the soft key adds, and no "Save" row is shown.
-  EXPECT_EQ(page_->GetSecondField(), CString(u"Typed title"));
-  EXPECT_EQ(Rows(), (std::vector<std::string>{"http://127.0.0.1/feed", "Typed title", "Download Channel Title"}));
+  // The title is fetched and the edit opens on it; with both fields the
+  // soft key adds, and no "Save" row is shown.
+  EXPECT_EQ(page_->GetSecondField(), CString(u"Loopback News"));
+  EXPECT_EQ(page_->GetRowList()->GetSelected()->m_nCommandId, static_cast<UINT>(INPUT_ROW_SECOND));
+  EXPECT_EQ(Text(edit.GetSafeHwnd()), "Loopback News");
+  EXPECT_EQ(Rows(), (std::vector<std::string>{url, "Loopback News", "Download Channel Title"}));
   EXPECT_TRUE(SendMessageW(bar, TB_ISBUTTONENABLED, IDOK, 0));
-  Picture("urlpage-filled-240x320.png");
+  EXPECT_FALSE(DeviceFileExists(kValidate));
+  Picture("urlpage-fetched-240x320.png");
 
+  Type(u" 2 ");  // typed text still in the edit is stored by the soft key
   ASSERT_TRUE(qk::shell::PressSoftKey(1));
   EXPECT_TRUE(Pump([] { return g_messages.size() >= 2; }));
   EXPECT_EQ(g_messages, (std::vector<UINT>{WM_WIZARD_CHANNELS_ADDED, WM_CLOSE}));
-  EXPECT_EQ(ChannelsOnDisk(kList), std::vector<std::string>{"Others|Typed title|http://127.0.0.1/feed"});
+  EXPECT_EQ(ChannelsOnDisk(kList), std::vector<std::string>{"Others|Loopback News 2|" + url});
   // Soft key 2 is the wizard's back command.
   g_messages.clear();
   ASSERT_TRUE(qk::shell::PressSoftKey(2));
   qk::PumpMessages();
   EXPECT_EQ(g_messages, std::vector<UINT>{ID_WIZARD_BACK});
+  qnet::RemoveTree(docroot);
 }
