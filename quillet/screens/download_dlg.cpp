@@ -6,6 +6,7 @@
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/res/resources.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/ui/density.h"
 
 BEGIN_MESSAGE_MAP(CDownloadDlg, CPlainDialog)
 ON_COMMAND(IDOK, OnOK)
@@ -148,6 +149,21 @@ LRESULT CDownloadDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
       m_hBox = nullptr;
       break;
+    case WM_PAINT: {
+      // A white box framed in the highlight colour.
+      CRect client;
+      GetClientRect(&client);
+      PAINTSTRUCT ps;
+      HDC hdc = ::BeginPaint(m_hWnd, &ps);
+      HBRUSH frame = ::CreateSolidBrush(::GetSysColor(COLOR_HIGHLIGHT));
+      ::FillRect(hdc, &client, frame);
+      ::DeleteObject(frame);
+      const int inset = ScaleX(2);
+      RECT inside{client.left + inset, client.top + inset, client.right - inset, client.bottom - inset};
+      ::FillRect(hdc, &inside, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+      ::EndPaint(m_hWnd, &ps);
+      return 0;
+    }
     default:
       break;
   }
