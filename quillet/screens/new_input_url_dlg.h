@@ -5,8 +5,8 @@
 // over the selected row and the soft keys act.
 //
 // The online search (mode 5) and the sync account (mode 4) use the same
-// page; only their texts, images and the finishing flag are drawn here,
-// their own rows' actions are not built yet and do nothing.
+// page, but only their title band and soft-key titles are built yet: in
+// those modes the page shows no rows and its finishing flag stays clear.
 //
 // The page talks to its parent, the wizard, only through the wizard's
 // messages: WM_WIZARD_INPUT_BACK (0, 0) to go back, and after a channel was
