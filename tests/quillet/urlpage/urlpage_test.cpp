@@ -1,0 +1,465 @@
+// The URL page of the new-channel wizard (typed feed URL), its one-field
+// editor and its download box, driven by taps, keys and soft keys through
+// the window layer. The page lives in a plain window standing in for the
+// wizard, which records the wizard's messages; feeds come from nginx on
+// loopback, an answer that never ends from the scripted server, and a
+// refused connection from a closed port.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/settings.h"
+#include "common/url_download.h"
+#include "display/display.h"
+#include "gdi/image_codec.h"
+#include "gdi/surface.h"
+#include "kernel/resource.h"
+#include "net/connmgr.h"
+#include "quillet/feeds/opml_xml.h"
+#include "quillet/res/resources.h"
+#include "quillet/screens/editor_dlg.h"
+#include "quillet/screens/new_input_url_dlg.h"
+#include "quillet/screens/screen_messages.h"
+#include "quillet/ui/density.h"
+#include "quillet/ui/touch_image.h"
+#include "shell/aygshell.h"
+#include "support/device_fixture.h"
+#include "support/host_window.h"
+#include "support/http_server.h"
+#include "support/pictures.h"
+#include "user/input.h"
+
+namespace {
+
+const char16_t* kList = u"\\Program Files\\Quillet\\ChannelData\\Channels.opml";
+const char16_t* kValidate = u"\\Program Files\\Quillet\\ChannelData\\Validate~.xml";
+const char kFeed[] =
+    "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>  Loopback News \n</title>"
+    "<item><title>One</title><link>http://127.0.0.1/1</link></item></channel></rss>\n";
+constexpr UINT kStepTimer = 77;
+
+// What the stand-in wizard received, and the steps run inside modal loops.
+std::vector<UINT> g_messages;
+std::deque<std::function<bool()>> g_steps;
+HWND g_page = nullptr;
+
+LRESULT HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_WIZARD_INPUT_BACK || msg == WM_WIZARD_CHANNELS_ADDED || msg == WM_CLOSE) {
+    g_messages.push_back(msg);
+    return 1;
+  }
+  if (msg == WM_COMMAND) {
+    // The wizard hands its soft key 1 (IDOK) to the page; other commands
+    // (its back command) are recorded.
+    if (LOWORD(wParam) == IDOK && g_page) return SendMessageW(g_page, WM_COMMAND, IDOK, 0);
+    g_messages.push_back(LOWORD(wParam));
+    return 0;
+  }
+  if (msg == WM_TIMER && wParam == kStepTimer) {
+    // A step that is not ready comes again at the timer's next turn, in
+    // whatever loop runs then (bounded by time).
+    static auto start = std::chrono::steady_clock::now();
+    static bool running = false;  // a step that pumps does not run itself again
+    if (g_steps.empty() || running) return 0;
+    running = true;
+    const bool done = g_steps.front()();
+    running = false;
+    if (done) g_steps.pop_front(), start = std::chrono::steady_clock::now();
+    else if (std::chrono::steady_clock::now() - start > std::chrono::seconds(20))
+      ADD_FAILURE() << "a scripted step never became ready", g_steps.clear();
+    if (g_steps.empty()) KillTimer(hwnd, kStepTimer);
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+std::string Text(HWND window) {
+  WCHAR text[512] = {0};
+  GetWindowTextW(window, text, 512);
+  return qk::ToUtf8(text);
+}
+
+void TapScreen(POINT p) {
+  qk::InjectPointer(WM_LBUTTONDOWN, p.x, p.y);
+  qk::InjectPointer(WM_LBUTTONUP, p.x, p.y);
+}
+
+void TapWindow(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  TapScreen({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+}
+
+// Characters typed into the window with the focus.
+void Type(const std::u16string& text) {
+  for (char16_t c : text) PostMessageW(GetFocus(), WM_CHAR, c, 1);
+}
+
+void Key(BYTE vk) {
+  keybd_event(vk, 0, 0, 0);
+  keybd_event(vk, 0, KEYEVENTF_KEYUP, 0);
+  qk::PumpMessages();
+}
+
+std::string SoftKeyText(HWND bar, UINT command) {
+  WCHAR buffer[64] = {0};
+  TBBUTTONINFOW info{sizeof info, TBIF_TEXT, 0, 0, 0, 0, 0, 0, buffer, 64};
+  SendMessageW(bar, TB_GETBUTTONINFO, command, reinterpret_cast<LPARAM>(&info));
+  return qk::ToUtf8(buffer);
+}
+
+// The channels of the list file read back from disk: "category|title|url".
+std::vector<std::string> ChannelsOnDisk() {
+  static std::vector<std::string> rows;
+  static std::string line;
+  rows.clear();
+  COpmlXML opml(
+      [](void*, LPCWSTR parent, LPCWSTR name, LPCWSTR value) {
+        std::u16string n = name;
+        if (n == u"text") line = qk::ToUtf8(parent) + "|" + qk::ToUtf8(value);
+        if (n == u"xmlUrl") rows.push_back(line + "|" + qk::ToUtf8(value));
+      },
+      nullptr, 0);
+  opml.LoadAndWalk(kList);
+  return rows;
+}
+
+class UrlPageTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    ResetCachedPaths();
+    RegisterQuilletResources();
+    SHInitExtraControls();
+    qk::connmgr::UseHostNetwork();
+    InitImagingFactory();
+    ClearUrlDownloadAbort();
+    g_messages.clear();
+    g_steps.clear();
+    CreateDirectoryW(u"\\Program Files\\Quillet\\ChannelData", nullptr);  // as the program's start leaves it
+    qk::SetMessageBoxHook([this](HWND, const std::u16string& text, const std::u16string& caption, UINT type) {
+      boxes_.push_back(qk::ToUtf8(caption) + "|" + qk::ToUtf8(text) + "|" + std::to_string(type & 0xF0));
+      return IDOK;
+    });
+    // Stand-ins for resources of other screens when the program has none
+    // yet: the bar's OK and Cancel pictures, the wizard's soft keys.
+    static std::deque<std::vector<uint8_t>> pngs;
+    for (WORD id : {IDR_PNG_OK, IDR_PNG_OK_192, IDR_PNG_CANCEL, IDR_PNG_CANCEL_192}) {
+      if (FindResourceW(nullptr, MAKEINTRESOURCEW(id), u"PNG")) continue;
+      qk::gdi::EncodePng(32, 32, std::vector<uint32_t>(32 * 32, 0xFF40A040u), &pngs.emplace_back());
+      qk::ResourceEntry entry{u"PNG", 0, id, nullptr, pngs.back().data(), pngs.back().size()};
+      qk::RegisterResources(nullptr, &entry, 1);
+    }
+    if (!FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_WIZARD_MENU), RT_RCDATA)) {
+      static std::vector<BYTE> bar;
+      qk::shell::MenuBarButton ok, cancel;
+      ok.command = IDOK;
+      cancel.command = IDCANCEL;
+      bar = qk::shell::BuildMenuBarResource(0, {ok, cancel});
+      qk::ResourceEntry entry{nullptr, 10, IDR_WIZARD_MENU, nullptr, bar.data(), bar.size()};
+      qk::RegisterResources(nullptr, &entry, 1);
+    }
+  }
+  void TearDown() override {
+    page_.reset();
+    g_page = nullptr;
+    if (host_) hostWnd_.Detach(), DestroyWindow(host_);
+    opml_.reset();
+    qk::PumpMessages();
+    qk::SetMessageBoxHook(nullptr);
+    qk::shell::ResetShell();
+    SetTouchFlag(TRUE);
+    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+    ResetScreenDpi();
+    ClearUrlDownloadAbort();
+    ReleaseImagingFactory();
+    DeviceTest::TearDown();
+  }
+
+  // The stand-in wizard below the task bar (and above the soft keys of a
+  // key device); with a list, the page in mode 1 on it.
+  void Open(BOOL touch, bool page = true) {
+    qk::gdi::SetScreenConfig(touch ? qk::gdi::DefaultScreenConfig() : qk::gdi::KeyDeviceScreenConfig());
+    ResetScreenDpi();
+    qk::display::ConnectScreen();
+    SetTouchFlag(touch);
+    InitScreenDpi(0);
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN), bar = ScaleY(26);
+    host_ = qtest::CreateHostWindow(u"UrlPageWizard", HostProc, w, h);
+    MoveWindow(host_, 0, bar, w, h - bar - (touch ? 0 : bar), FALSE);
+    ShowWindow(host_, SW_SHOW);
+    hostWnd_.Attach(host_);
+    if (!page) return;
+    opml_ = std::make_unique<COpmlXML>(nullptr, nullptr, 1);
+    opml_->SetPath(kList, 1);
+    if (!opml_->Load(kList)) opml_->CreateEmpty();
+    page_ = std::make_unique<CNewInputUrlDlg>(opml_.get(), 1, &hostWnd_);
+    ASSERT_TRUE(page_->Create(IDD_INPUT_URL, &hostWnd_));
+    g_page = page_->GetSafeHwnd();
+    RECT client{};
+    GetClientRect(host_, &client);
+    page_->MoveWindow(0, 0, client.right, client.bottom, TRUE);
+    page_->ShowWindow(SW_SHOW);
+    page_->SetFocus();
+    qk::PumpMessages();
+  }
+
+  std::vector<std::string> Rows() {
+    std::vector<std::string> rows;
+    CTouchMenuList* list = page_->GetRowList();
+    for (int i = 0; list && i < list->GetItemCount(); ++i) rows.push_back(qk::ToUtf8(list->GetItem(i)->m_strText.str()));
+    return rows;
+  }
+  // Taps the row with that id; its action runs when its timer is due.
+  void TapRow(UINT id) {
+    CTouchMenuList* list = page_->GetRowList();
+    for (int i = 0; list && i < list->GetItemCount(); ++i) {
+      CTouchListItem* item = list->GetItem(i);
+      if (item->m_nCommandId != id) continue;
+      POINT p{60, list->Scroller().GetRect().top + list->Scroller().GetOffset() + (item->m_nTop + item->m_nBottom) / 2};
+      ClientToScreen(page_->GetSafeHwnd(), &p);
+      return TapScreen(p);
+    }
+    FAIL() << "no row " << id;
+  }
+  void TapBarButton(int slot) {
+    RECT bar = page_->GetButtonBar()->GetBarRect(), hit = page_->GetButtonBar()->GetButton(slot).hitRect;
+    POINT p{bar.left + (hit.left + hit.right) / 2, bar.top + (hit.top + hit.bottom) / 2};
+    ClientToScreen(page_->GetSafeHwnd(), &p);
+    TapScreen(p);
+    qk::PumpMessages();
+  }
+  // Runs steps inside the modal loops that follow, pumping until all ran.
+  void Run(std::vector<std::function<bool()>> steps) {
+    for (auto& s : steps) g_steps.push_back(std::move(s));
+    SetTimer(host_, kStepTimer, 2, nullptr);
+    EXPECT_TRUE(qk::PumpMessagesUntil([] { return g_steps.empty(); }, 30000));
+    qk::PumpMessages();
+  }
+  // Taps a field's row; in the editor the text it opened with goes to
+  // opened, and the whole text is replaced by text, then saved or not.
+  void EditRow(UINT id, const std::u16string& text, bool save = true, std::string* opened = nullptr) {
+    TapRow(id);
+    Run({[=, this] {
+           HWND editor = GetActiveWindow();
+           if (!editor || editor == host_ || !GetDlgItem(editor, 1054)) return false;
+           if (opened) *opened = Text(GetDlgItem(editor, 1054));
+           SendDlgItemMessageW(editor, 1054, EM_SETSEL, 0, -1);
+           Type(text);
+           return true;
+         },
+         [=] { return qk::shell::PressSoftKey(save ? 2 : 1), true; }});
+  }
+  // Starts the title fetch of url; a failed fetch's box is closed with its
+  // button once that reads "OK", and its status returned.
+  std::string Fetch(const std::string& url, bool fails) {
+    EditRow(INPUT_ROW_FIRST, qk::FromUtf8(url));
+    TapRow(INPUT_ROW_THIRD);
+    std::string status;
+    if (fails)
+      Run({[&] {
+        HWND box = GetActiveWindow();
+        if (!box || !GetDlgItem(box, 1051) || Text(GetDlgItem(box, IDCANCEL)) != "OK") return false;
+        status = Text(GetDlgItem(box, 1051));
+        qk::PumpMessages();
+        qk::display::WriteScreenPng(qtest::PicturesDir() + "/urlpage-download-error-480x800.png");
+        TapWindow(GetDlgItem(box, IDCANCEL));
+        return true;
+      }});
+    return status;
+  }
+  void Picture(const std::string& name) {
+    page_->Invalidate();
+    qk::PumpMessages();
+    ASSERT_TRUE(qk::display::WriteScreenPng(qtest::PicturesDir() + "/" + name));
+  }
+  bool Pump(const std::function<bool()>& done) { return qk::PumpMessagesUntil(done, 20000); }
+
+  HWND host_ = nullptr;
+  CWnd hostWnd_;
+  std::unique_ptr<COpmlXML> opml_;
+  std::unique_ptr<CNewInputUrlDlg> page_;
+  std::vector<std::string> boxes_;
+};
+
+}  // namespace
+
+TEST_F(UrlPageTest, TouchFieldsAreEditedFromHttpAndRefusedInsertionsKeepThem) {
+  WriteDeviceFile(kList,
+                  "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body nextID=\"120\">"
+                  "<outline text=\"Others\" type=\"rss\" uniqueID=\"110\">"
+                  "<outline text=\"Taken\" type=\"rss\" uniqueID=\"111\" xmlUrl=\"http://127.0.0.1/t\"/>"
+                  "</outline></body></opml>\n");
+  Open(TRUE);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"[ Tap for editing url... ]", "[ Tap for editing title... ]"}));
+  EXPECT_FALSE(page_->GetInlineEdit().IsWindowVisible());
+  Picture("urlpage-empty-480x800.png");
+
+  // The empty URL is edited from "http://"; Save keeps the trimmed text,
+  // Cancel the old value.
+  std::string opened;
+  EditRow(INPUT_ROW_FIRST, u"  http://127.0.0.1/other \t", true, &opened);
+  EXPECT_EQ(opened, "http://");
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"http://127.0.0.1/other", "[ Tap for editing title... ]",
+                                               "Download Channel Title"}));
+  EditRow(INPUT_ROW_FIRST, u"http://elsewhere/", false, &opened);
+  EXPECT_EQ(opened, "http://127.0.0.1/other");
+  EXPECT_EQ(page_->GetFirstField(), CString(u"http://127.0.0.1/other"));
+  // Both fields show "Save"; a title the category holds already is refused.
+  EditRow(INPUT_ROW_SECOND, u"taken ", true, &opened);
+  EXPECT_EQ(opened, "");
+  EXPECT_EQ(Rows().back(), "Save");
+  TapRow(INPUT_ROW_SAVE);
+  EXPECT_TRUE(Pump([&] { return boxes_.size() == 1; }));
+  EXPECT_EQ(boxes_.back(), "Error|Insert Channel failed. Please check whether the channel exists or not.|16");
+  // A URL that is no web address is refused before the list is asked.
+  EditRow(INPUT_ROW_FIRST, u"http://");
+  EditRow(INPUT_ROW_SECOND, u"Fresh");
+  TapRow(INPUT_ROW_SAVE);
+  EXPECT_TRUE(Pump([&] { return boxes_.size() == 2; }));
+  EXPECT_EQ(boxes_.back(), "Error|The channel URL must begin with http:// or https://.|16");
+  EXPECT_EQ(page_->GetSecondField(), CString(u"Fresh"));
+  EXPECT_EQ(ChannelsOnDisk(), std::vector<std::string>{"Others|Taken|http://127.0.0.1/t"});
+  // The bar: Cancel goes back to the choice page, OK closes the wizard.
+  EXPECT_TRUE(g_messages.empty());
+  TapBarButton(4);
+  TapBarButton(0);
+  EXPECT_EQ(g_messages, (std::vector<UINT>{WM_WIZARD_INPUT_BACK, WM_CLOSE}));
+}
+
+TEST_F(UrlPageTest, TheEditorIgnoresEnterMasksPasswordsAndCancels) {
+  Open(TRUE, false);
+  for (BOOL password : {TRUE, FALSE}) {
+    CEditorDlg editor(password, u"secret", nullptr);
+    std::string seen;
+    g_steps.push_back([&] {
+      HWND dlg = GetActiveWindow(), edit = GetDlgItem(dlg, password ? 1055 : 1054);
+      if (!edit) return false;
+      bool sipPref = false;
+      for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        WCHAR name[32] = {0};
+        GetClassNameW(c, name, 32);
+        sipPref = sipPref || std::u16string(name) == WC_SIPPREF;
+      }
+      HWND bar = SHFindMenuBar(dlg);
+      seen = Text(dlg) + "|" + SoftKeyText(bar, ID_EDITOR_BACK) + "/" + SoftKeyText(bar, ID_EDITOR_FINISH) + "|" +
+             std::to_string(SendMessageW(edit, EM_GETPASSWORDCHAR, 0, 0)) + "|" + std::to_string(sipPref) + "|" +
+             std::to_string(GetFocus() == edit && IsWindowVisible(edit) &&
+                            !IsWindowVisible(GetDlgItem(dlg, password ? 1054 : 1055)));
+      Type(u"x");
+      Key(VK_RETURN);  // neither a new line nor the end
+      return true;
+    });
+    g_steps.push_back([] { return qk::shell::PressSoftKey(1), true; });
+    SetTimer(host_, kStepTimer, 2, nullptr);
+    EXPECT_EQ(editor.DoModal(), IDCANCEL);
+    EXPECT_EQ(seen, password ? "Quillet Reach|Cancel/Save|42|0|1" : "Quillet Reach|Cancel/Save|0|1|1");
+    EXPECT_EQ(editor.GetText(), CString(u"secretx"));  // its own copy: callers drop it after Cancel
+  }
+}
+
+TEST_F(UrlPageTest, TitleFetchesFailCancelOrReadTheTitleAndSaveAddsTheChannel) {
+  const std::string docroot = qnet::MakeTempFolder("urlpage");
+  qtest::WriteHostFile(docroot + "/feed.xml", kFeed);
+  qtest::WriteHostFile(docroot + "/page.html", "<html><head><title>No feed</title></head><body>Hi</body></html>\n");
+  qtest::NginxServer nginx;
+  QNET_REQUIRE_PEER(nginx.Start(docroot), "nginx");
+  qtest::ScriptedHttpServer slow;
+  QNET_REQUIRE_PEER(slow.Start(), "python3");
+  Open(TRUE);
+  EditRow(INPUT_ROW_SECOND, u"Kept title");
+
+  // A 404 and a refused connection: the box says why; nothing changes.
+  const std::string refused = "http://127.0.0.1:" + std::to_string(qnet::FreeLoopbackPort()) + "/feed.xml";
+  EXPECT_EQ(Fetch(nginx.Url("/missing.xml"), true), "Error: HTTP/1.1 404 Not Found");
+  EXPECT_EQ(Fetch(refused, true).rfind("Error: A connection with the server could not be established", 0), 0u);
+  // Cancel while the server holds its answer.
+  EditRow(INPUT_ROW_FIRST, qk::FromUtf8(slow.Url("/silent")));
+  TapRow(INPUT_ROW_THIRD);
+  Run({[&] {
+    HWND box = GetActiveWindow();
+    if (!box || !GetDlgItem(box, 1051) || !slow.WaitForRequest("/silent", 0)) return false;
+    return TapWindow(GetDlgItem(box, IDCANCEL)), true;
+  }});
+  EXPECT_EQ(page_->GetSecondField(), CString(u"Kept title"));
+  EXPECT_FALSE(DeviceFileExists(kValidate));
+  EXPECT_TRUE(IsUrlDownloadAborted());  // the cancel's stop is still raised...
+  // ...and the next fetch clears it. A page that is no feed: empty title.
+  Fetch(nginx.Url("/page.html"), false);
+  EXPECT_TRUE(Pump([&] { return page_->GetSecondField().IsEmpty(); }));
+  EXPECT_EQ(Rows().size(), 3u);
+  Fetch(nginx.Url("/feed.xml"), false);
+  EXPECT_TRUE(Pump([&] { return page_->GetSecondField() == CString(u"Loopback News"); }));
+  EXPECT_EQ(Rows().size(), 4u);
+  EXPECT_FALSE(DeviceFileExists(kValidate));
+  EXPECT_TRUE(g_messages.empty());
+  EXPECT_FALSE(DeviceFileExists(kList));
+  Picture("urlpage-fetched-480x800.png");
+
+  TapRow(INPUT_ROW_SAVE);
+  EXPECT_TRUE(Pump([] { return g_messages.size() >= 2; }));
+  EXPECT_EQ(g_messages, (std::vector<UINT>{WM_WIZARD_CHANNELS_ADDED, WM_CLOSE}));
+  EXPECT_EQ(ChannelsOnDisk(), std::vector<std::string>{"Others|Loopback News|" + nginx.Url("/feed.xml")});
+  EXPECT_TRUE(boxes_.empty());
+  qnet::RemoveTree(docroot);
+}
+
+TEST_F(UrlPageTest, KeyDeviceTypesInPlaceFetchesAndAddsWithTheSoftKey) {
+  const std::string docroot = qnet::MakeTempFolder("urlpage");
+  qtest::WriteHostFile(docroot + "/feed.xml", kFeed);
+  qtest::NginxServer nginx;
+  QNET_REQUIRE_PEER(nginx.Start(docroot), "nginx");
+  const std::string url = nginx.Url("/feed.xml");
+  Open(FALSE);
+  HWND bar = SHFindMenuBar(host_);
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(page_->GetButtonBar(), nullptr);
+  EXPECT_EQ(SoftKeyText(bar, IDOK) + "/" + SoftKeyText(bar, ID_WIZARD_BACK), "Add Channel/Cancel");
+  EXPECT_FALSE(SendMessageW(bar, TB_ISBUTTONENABLED, IDOK, 0));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"[ url ]", "[ title ]"}));
+  // The edit lies over the selected first row from "http://" and takes the
+  // focus after the start.
+  HWND edit = page_->GetInlineEdit().GetSafeHwnd();
+  EXPECT_TRUE(Pump([&] { return GetFocus() == edit; }));
+  EXPECT_EQ(Text(edit), "http://");
+  RECT r{};
+  GetWindowRect(edit, &r);
+  POINT origin{0, 0};
+  ClientToScreen(page_->GetSafeHwnd(), &origin);
+  EXPECT_EQ(r.left - origin.x, 24 + 8);
+  EXPECT_EQ(r.top - origin.y, 29 + 3);
+  Picture("urlpage-empty-240x320.png");
+
+  Type(qk::FromUtf8(url.substr(7) + "z"));
+  Key(VK_ESCAPE);  // the Back key deletes one character
+  EXPECT_EQ(Text(edit), url);
+  Key(VK_DOWN);  // stores the URL and moves to the title
+  EXPECT_EQ(page_->GetFirstField(), CString(qk::FromUtf8(url).c_str()));
+  EXPECT_EQ(Text(edit), "");
+  Key(VK_DOWN);  // "Download Channel Title" has no edit; Enter runs it
+  EXPECT_FALSE(IsWindowVisible(edit));
+  Key(VK_RETURN);
+  EXPECT_TRUE(Pump([&] { return !page_->GetSecondField().IsEmpty(); }));
+  qk::PumpMessages();
+  // The edit opens on the fetched title; with both fields the soft key
+  // adds, and no "Save" row is shown.
+  EXPECT_EQ(page_->GetRowList()->GetSelected()->m_nCommandId, static_cast<UINT>(INPUT_ROW_SECOND));
+  EXPECT_EQ(Text(edit), "Loopback News");
+  EXPECT_EQ(Rows(), (std::vector<std::string>{url, "Loopback News", "Download Channel Title"}));
+  EXPECT_TRUE(SendMessageW(bar, TB_ISBUTTONENABLED, IDOK, 0));
+  Picture("urlpage-fetched-240x320.png");
+
+  Type(u" 2 ");  // what the edit still holds is stored by the soft key
+  ASSERT_TRUE(qk::shell::PressSoftKey(1));
+  EXPECT_TRUE(Pump([] { return g_messages.size() >= 2; }));
+  EXPECT_EQ(ChannelsOnDisk(), std::vector<std::string>{"Others|Loopback News 2|" + url});
+  ASSERT_TRUE(qk::shell::PressSoftKey(2));  // the wizard's back command
+  qk::PumpMessages();
+  EXPECT_EQ(g_messages, (std::vector<UINT>{WM_WIZARD_CHANNELS_ADDED, WM_CLOSE, ID_WIZARD_BACK}));
+  qnet::RemoveTree(docroot);
+}
