@@ -161,12 +161,16 @@ Text NeutraliseAttributes(const Text& text) {
     size_t p = lt + 1;
     while (p < n && !IsBlank(text[p]) && text[p] != u'>' && text[p] != u'/') ++p;
     out.append(text, lt, p - lt);
+    // The blanks before an attribute go with it.
     while (p < n) {
-      size_t blank = p;
+      const size_t blank = p;
       while (p < n && (IsBlank(text[p]) || text[p] == u'/')) ++p;
-      out.append(text, blank, p - blank);
-      if (p >= n) break;
+      if (p >= n) {
+        out.append(text, blank, p - blank);
+        break;
+      }
       if (text[p] == u'>') {
+        out.append(text, blank, p - blank);
         out += u'>';
         ++p;
         break;
@@ -196,7 +200,7 @@ Text NeutraliseAttributes(const Text& text) {
         }
       }
       const bool handler = name.size() > 2 && name[0] == u'o' && name[1] == u'n';
-      if (!handler && !(hasValue && IsScriptAddress(value))) out.append(text, nameStart, p - nameStart);
+      if (!handler && !(hasValue && IsScriptAddress(value))) out.append(text, blank, p - blank);
     }
     i = p;
   }
