@@ -281,8 +281,35 @@ void CNewsReadDlg::PlaceHost() {
   RECT view{};
   ::GetWindowRect(m_hWnd, &view);
   const int s = ScaledX(1), t = ScaledY(1);
+  RECT before{};
+  ::GetWindowRect(m_pHost->m_hWnd, &before);
   ::SetWindowPos(m_pHost->m_hWnd, nullptr, view.left - s, view.top - t, width + ScaledX(2), hostHeight,
                  SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT after{};
+  ::GetWindowRect(m_pHost->m_hWnd, &after);
+  FitPageToHost();
+  // The page moved with its host: it is drawn again where it now stands.
+  if (!::EqualRect(&before, &after))
+    if (HWND page = m_pHost->GetHtmlView()) {
+      ::InvalidateRect(page, nullptr, TRUE);
+      if (HWND inner = ::GetWindow(page, GW_CHILD)) ::InvalidateRect(inner, nullptr, TRUE);
+    }
+}
+
+void CNewsReadDlg::FitPageToHost() {
+  // Full screen, the page is as tall as its text and the whole screen shows
+  // it. Otherwise it ends where its host ends, above the button bar (the
+  // window layer does not cut a child at its parent's edge).
+  if (!GetTouchFlag() || m_bFullScreen || !m_pHost || !m_pHost->m_hWnd) return;
+  HWND page = m_pHost->GetHtmlView();
+  if (!page) return;
+  RECT host{}, r{};
+  ::GetClientRect(m_pHost->m_hWnd, &host);
+  ::GetWindowRect(page, &r);
+  POINT at{r.left, r.top};
+  ::ScreenToClient(m_pHost->m_hWnd, &at);
+  const int height = host.bottom - at.y;
+  if (height > 0 && r.bottom - r.top > height) ::MoveWindow(page, at.x, at.y, r.right - r.left, height, TRUE);
 }
 
 void CNewsReadDlg::SetFontSize() {
@@ -291,7 +318,10 @@ void CNewsReadDlg::SetFontSize() {
     if (HWND view = m_pHost->GetHtmlView()) {
       ::SendMessageW(view, DTM_ZOOMLEVEL, 0, size);
       // The page's height changed with its text.
-      if (m_bPageShown) m_pHost->ResizeHtmlView();
+      if (m_bPageShown) {
+        m_pHost->ResizeHtmlView();
+        FitPageToHost();
+      }
     }
   HWND bar = m_hMenuBar ? m_hMenuBar : SHFindMenuBar(m_hWnd);
   if (bar)
@@ -391,6 +421,7 @@ void CNewsReadDlg::BuildPage() {
 
   m_pHost->SetHtml(m_strPage);
   m_pHost->LayoutHtmlView(TRUE, m_bFullScreen);
+  FitPageToHost();
   if (remote) SetTimer(NEWS_READ_TIMER_REFIT, 250, nullptr);
   m_bPageShown = TRUE;
   // The keys reach the page (and through the host, Previous and Next).
@@ -411,6 +442,7 @@ void CNewsReadDlg::OnTimer(UINT_PTR id) {
       return;
     case NEWS_READ_TIMER_REFIT:
       if (m_pHost) m_pHost->ResizeHtmlView();
+      FitPageToHost();
       return;
     case NEWS_READ_TIMER_FULLSCREEN:
       KillTimer(NEWS_READ_TIMER_FULLSCREEN);
@@ -422,6 +454,8 @@ void CNewsReadDlg::OnTimer(UINT_PTR id) {
         ::SetWindowPos(m_hWnd, nullptr, r.left, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN),
                        SWP_NOZORDER);
         PlaceHost();
+        // The page is as tall as its text again.
+        if (m_pHost) m_pHost->ResizeHtmlView();
       }
       return;
     default:
@@ -475,6 +509,9 @@ void CNewsReadDlg::OnPaint() {
 
 void CNewsReadDlg::OnActivate(UINT state, CWnd* other, BOOL minimized) {
   CDialog::OnActivate(state, other, minimized);
+  // The page takes the keys, and its host window the soft keys.
+  if (state != WA_INACTIVE && m_pHost)
+    if (HWND view = m_pHost->GetHtmlView()) ::SetFocus(view);
   if (m_bFullScreen) SHFullScreen(m_hWnd, SHFS_HIDETASKBAR | SHFS_HIDESIPBUTTON);
   else if (GetTouchFlag()) SHFullScreen(m_hWnd, SHFS_SHOWTASKBAR | SHFS_HIDESIPBUTTON);
 }

@@ -102,6 +102,7 @@ class CNewsReadDlg : public CDialog {
   RECT MainWindowRect() const;
   void PlaceView(BOOL fullScreen);
   void PlaceHost();
+  void FitPageToHost();
   void OnBarRelease(int code);
 
   CHtmlViewDlg* m_pHost = nullptr;
