@@ -13,11 +13,8 @@
 
 #include "common/settings.h"
 #include "display/display.h"
-#include "framework/wnd.h"
 #include "gdi/image_codec.h"
 #include "gdi/surface.h"
-#include "htmlview/htmlview.h"
-#include "kernel/kernel.h"
 #include "kernel/resource.h"
 #include "quillet/feeds/item_store.h"
 #include "quillet/refresh/refresh_state.h"
@@ -28,7 +25,6 @@
 #include "quillet/ui/density.h"
 #include "quillet/ui/html_host_dialog.h"
 #include "quillet/ui/image_button_bar.h"
-#include "quillet/ui/touch_image.h"
 #include "shell/aygshell.h"
 #include "shell/shellexec.h"
 #include "support/device_fixture.h"
@@ -41,7 +37,7 @@ namespace {
 constexpr UINT WM_STEP = WM_APP + 7;
 constexpr COLORREF kLogo = RGB(250, 130, 10), kRead = RGB(10, 200, 40), kUnread = RGB(20, 40, 230),
                    kError = RGB(230, 0, 120), kLink = RGB(0x1a, 0x5f, 0xb4);
-const COLORREF kPictures[] = {RGB(200, 30, 30), RGB(30, 160, 160), RGB(150, 60, 200), RGB(90, 90, 20)};
+const COLORREF kPictures[] = {RGB(200, 30, 30), RGB(30, 160, 160), RGB(150, 60, 200)};
 
 std::string Png(int w, int h, COLORREF c) {
   std::vector<uint32_t> px(size_t(w * h), (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) | GetBValue(c));
@@ -50,33 +46,27 @@ std::string Png(int w, int h, COLORREF c) {
   return std::string(out.begin(), out.end());
 }
 
-// A 24-bit bitmap resource of one colour.
-void RegisterBitmap(WORD id, int size, COLORREF c) {
-  static std::deque<std::vector<BYTE>> keep;
-  const int stride = (size * 3 + 3) & ~3;
-  std::vector<BYTE> data(40 + size_t(stride * size), 0);
-  BITMAPINFOHEADER h{};
-  h.biSize = 40;
-  h.biWidth = size;
-  h.biHeight = size;
-  h.biPlanes = 1;
-  h.biBitCount = 24;
-  std::memcpy(data.data(), &h, 40);
-  for (int y = 0; y < size; ++y)
-    for (int x = 0; x < size; ++x) {
-      BYTE* p = data.data() + 40 + y * stride + x * 3;
-      p[0] = GetBValue(c), p[1] = GetGValue(c), p[2] = GetRValue(c);
-    }
-  keep.push_back(std::move(data));
-  qk::ResourceEntry e{nullptr, 2, id, nullptr, keep.back().data(), keep.back().size()};
+// Registers a resource of the program; its bytes live for the process.
+void Register(const char16_t* type, WORD typeId, WORD id, std::string bytes) {
+  static std::deque<std::string> keep;
+  keep.push_back(std::move(bytes));
+  qk::ResourceEntry e{type, typeId, id, nullptr, keep.back().data(), keep.back().size()};
   qk::RegisterResources(nullptr, &e, 1);
 }
 
-void RegisterPng(WORD id, int size, COLORREF c) {
-  static std::deque<std::string> keep;
-  keep.push_back(Png(size, size, c));
-  qk::ResourceEntry e{u"PNG", 0, id, nullptr, keep.back().data(), keep.back().size()};
-  qk::RegisterResources(nullptr, &e, 1);
+// A 24-bit bitmap resource of one colour.
+std::string Bitmap(int size, COLORREF c) {
+  const int stride = (size * 3 + 3) & ~3;
+  std::string data(40 + size_t(stride * size), '\0');
+  BITMAPINFOHEADER h{};
+  h.biSize = 40, h.biWidth = size, h.biHeight = size, h.biPlanes = 1, h.biBitCount = 24;
+  std::memcpy(data.data(), &h, 40);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      char* p = data.data() + 40 + y * stride + x * 3;
+      p[0] = char(GetBValue(c)), p[1] = char(GetGValue(c)), p[2] = char(GetRValue(c));
+    }
+  return data;
 }
 
 struct Found {
@@ -86,17 +76,15 @@ struct Found {
 Found FindColour(COLORREF colour, int tolerance = 0) {
   Found f;
   HDC screen = GetDC(nullptr);
-  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
+  for (int y = 0; y < GetSystemMetrics(SM_CYSCREEN); ++y)
+    for (int x = 0; x < GetSystemMetrics(SM_CXSCREEN); ++x) {
       COLORREF c = GetPixel(screen, x, y);
-      if (std::abs(GetRValue(c) - GetRValue(colour)) <= tolerance &&
-          std::abs(GetGValue(c) - GetGValue(colour)) <= tolerance &&
-          std::abs(GetBValue(c) - GetBValue(colour)) <= tolerance) {
-        ++f.count;
-        f.box = {std::min<LONG>(f.box.left, x), std::min<LONG>(f.box.top, y), std::max<LONG>(f.box.right, x + 1),
-                 std::max<LONG>(f.box.bottom, y + 1)};
-      }
+      if (std::abs(GetRValue(c) - GetRValue(colour)) > tolerance || std::abs(GetGValue(c) - GetGValue(colour)) >
+          tolerance || std::abs(GetBValue(c) - GetBValue(colour)) > tolerance)
+        continue;
+      ++f.count;
+      f.box = {std::min<LONG>(f.box.left, x), std::min<LONG>(f.box.top, y), std::max<LONG>(f.box.right, x + 1),
+               std::max<LONG>(f.box.bottom, y + 1)};
     }
   ReleaseDC(nullptr, screen);
   return f;
@@ -164,14 +152,13 @@ class ReadingView : public qtest::DeviceTest {
     InitImagingFactory();
     RegisterQuilletResources();
     // The marks, the filler and the bar's buttons, in colours of their own.
-    RegisterBitmap(IDB_NEWS_READ, 16, kRead);
-    RegisterBitmap(IDB_NEWS_UNREAD, 16, kUnread);
-    RegisterBitmap(IDB_NEWS_ERROR, 16, kError);
-    RegisterBitmap(IDB_NEWS_FILLER, 1, RGB(255, 255, 255));
-    const int b = dpi == 192 ? 64 : 32;
+    Register(nullptr, 2, IDB_NEWS_READ, Bitmap(16, kRead));
+    Register(nullptr, 2, IDB_NEWS_UNREAD, Bitmap(16, kUnread));
+    Register(nullptr, 2, IDB_NEWS_ERROR, Bitmap(16, kError));
+    Register(nullptr, 2, IDB_NEWS_FILLER, Bitmap(1, RGB(255, 255, 255)));
     for (WORD id : {IDR_PNG_BAR_BACK, IDR_PNG_BAR_BACK_192, IDR_PNG_BAR_PREVIOUS, IDR_PNG_BAR_PREVIOUS_192,
                     IDR_PNG_BAR_NEXT, IDR_PNG_BAR_NEXT_192, IDR_PNG_BAR_EMAIL, IDR_PNG_BAR_EMAIL_192})
-      RegisterPng(id, b, RGB(240, 240, 240));
+      Register(u"PNG", 0, id, Png(dpi / 3, dpi / 3, RGB(240, 240, 240)));
     qk::FreezeClock(1796726400000LL, 1000);
     qk::shell::ClearExecutedCommands();
     folder_ = ChannelDataFolder();
@@ -196,33 +183,28 @@ class ReadingView : public qtest::DeviceTest {
   void WriteData(const std::u16string& name, const std::string& bytes) {
     WriteDeviceFile((folder_.str() + u"\\" + name).c_str(), bytes);
   }
-  // Three articles of channel 7; the middle one has a logo, pictures and a
-  // long title.
+  // Two articles of channel 7, the first with a logo, pictures and a long
+  // title.
   void MakeArticles() {
     WriteData(u"Ch007-Logo.img", Png(120, 30, kLogo));
-    for (int i = 0; i < 4; ++i) WriteData(u"Ch007-p" + std::u16string(1, u'1' + i) + u".png", Png(48, 36, kPictures[i]));
-    for (int i = 0; i < 3; ++i) {
-      ArticleInfo a;
-      a.nChannel = 7;
-      a.strChannelTitle = u"Seven News";
-      a.strDate = u"2026-12-08 09:15:00";
-      source_.rows.push_back(a);
-    }
-    source_.rows[0].strTitle = u"First article";
-    source_.rows[0].strLink = u"http://news.example/1";
-    source_.rows[0].strBody = u"<p>One picture <img src=\"Ch007-p4.png\"></p>";
-    source_.rows[1].strTitle =
-        u"A long title about the council's plans for the harbour front, the new ferry and the winter market";
-    source_.rows[1].strLink = u"http://news.example/2";
-    source_.rows[1].strBody =
+    for (int i = 0; i < 3; ++i) WriteData(u"Ch007-p" + std::u16string(1, u'1' + i) + u".png", Png(48, 36, kPictures[i]));
+    ArticleInfo a;
+    a.nChannel = 7;
+    a.strChannelTitle = u"Seven News";
+    a.strDate = u"2026-12-08 09:15:00";
+    a.strTitle = u"A long title about the council's plans for the harbour front, the new ferry and the winter market";
+    a.strLink = u"http://news.example/2";
+    a.strBody =
         u"<p>Pictures: <img src=\"Ch007-p1.png\"> <img src='Ch007-p2.png'> <img src=Ch007-p3.png "
         u"onerror=\"x()\"></p><p style=\"font-size:40px\"><a href=\"http://example.org/story\">Story</a></p>"
         u"<script>document.write('gone')</script><p>The rest of the story, told at some length so that the page "
         u"has a paragraph that wraps over several lines.</p>";
-    source_.rows[2].strTitle = u"Third";
-    source_.rows[2].strLink = u"http://news.example/3";
-    source_.rows[2].strBody = u"<p>No pictures</p>";
-    source_.rows[2].bWasRead = TRUE;
+    source_.rows.push_back(a);
+    a.strTitle = u"Third";
+    a.strLink = u"http://news.example/3";
+    a.strBody = u"<p>No pictures</p>";
+    a.bWasRead = TRUE;
+    source_.rows.push_back(a);
   }
   static void Advance(int ms) {
     qk::AdvanceClock(ms);
@@ -248,12 +230,25 @@ class ReadingView : public qtest::DeviceTest {
 
 }  // namespace
 
-TEST_F(ReadingView, TouchFaceShowsLogoPicturesAndMarksAndStepsThroughTheListWithTheBar) {
+TEST_F(ReadingView, TouchFaceShowsThePageAndStepsThroughTheListWithBarAndKeysUntilALinkIsTapped) {
   Use(480, 800, 192, TRUE);
   MakeArticles();
+  // Before the first row: the channel's error item, with 13 pictures and a
+  // link in its content.
+  ArticleInfo error = source_.rows[0];
+  error.strTitle = u"Error 404 while downloading: Tap for details.";
+  error.strLink = ERROR_ITEM_LINK;
+  error.strBody = u"<p style=\"font-size:40px\"><a href=\"http://example.org/help\">Help</a></p>";
+  for (int i = 1; i <= 13; ++i) {
+    CString name;
+    name.Format(u"Ch007-e%02d.png", i);
+    WriteData(name.str(), Png(4, 4, RGB(10 * i, 100, 100)));
+    error.strBody += u"<img src=\"" + name + u"\">";
+  }
+  source_.rows.insert(source_.rows.begin(), error);
   CScriptedRead dlg(source_.rows[1], &parent_, &source_);
-  Found logo, pictures[4], unread, read;
-  HBITMAP logoBitmap = nullptr, readMark = nullptr, firstPicture = nullptr;
+  Found logo, pictures[3], unread, read, errorMarks;
+  HBITMAP logoBitmap = nullptr, readMark = nullptr;
   dlg.steps.push_back([&](CScriptedRead& d) {
     EXPECT_TRUE(d.IsFullScreen()) << "full-screen reading by default on a touch screen";
     EXPECT_FALSE(d.IsPageShown()) << "the page waits for its timer";
@@ -261,22 +256,20 @@ TEST_F(ReadingView, TouchFaceShowsLogoPicturesAndMarksAndStepsThroughTheListWith
     ASSERT_TRUE(d.IsPageShown());
     Settle(d);
     logo = FindColour(kLogo);
-    for (int i = 0; i < 4; ++i) pictures[i] = FindColour(kPictures[i]);
+    for (int i = 0; i < 3; ++i) pictures[i] = FindColour(kPictures[i]);
     unread = FindColour(kUnread);
     EXPECT_EQ(d.GetContentImageCount(), 3);
     logoBitmap = d.Image(u"logo");
     readMark = d.Image(u"news-read");
-    firstPicture = d.Image(u"newscontent01");
     EXPECT_EQ(d.GetPageText().Find(u"onerror"), -1);
     EXPECT_EQ(d.GetPageText().Find(u"gone"), -1);
     Picture("480x800-fullscreen");
   });
-  // Out of full screen for a while: the bar shows; its Next button moves on
-  // (wrapping round), Previous comes back.
+  // Out of full screen for a while: the bar shows and its Next button moves
+  // on; the logo and the marks stay, the pictures are the new page's.
   dlg.steps.push_back([&](CScriptedRead& d) {
     d.SendMessage(WM_HTMLHOST_NAVKEY, VK_HOME, 0);
     EXPECT_FALSE(d.IsFullScreen());
-    qk::PumpMessages();
     Settle(d);
     Picture("480x800");
     RECT bar = d.GetButtonBar()->GetBarRect();
@@ -293,68 +286,30 @@ TEST_F(ReadingView, TouchFaceShowsLogoPicturesAndMarksAndStepsThroughTheListWith
     EXPECT_EQ(d.Image(u"newscontent01"), nullptr) << "the pictures of the page before are freed";
     EXPECT_EQ(d.Image(u"logo"), logoBitmap) << "the logo is not loaded again";
     EXPECT_EQ(d.Image(u"news-read"), readMark);
-    EXPECT_NE(d.GetPageText().Find(u"<P><img src=\"logo\"></P>"), -1);
-    // Six seconds later full screen is back.
     Advance(6000);
-    EXPECT_TRUE(d.IsFullScreen());
+    EXPECT_TRUE(d.IsFullScreen()) << "six seconds later full screen is back";
   });
+  // Next wraps round to the error item: red title, its own marks, 12
+  // pictures and the filler; the Left and Right keys step back and forth.
   dlg.steps.push_back([&](CScriptedRead& d) {
-    d.SendMessage(WM_HTMLHOST_NAVKEY, VK_RIGHT, 0);  // wraps to the first row
+    d.SendMessage(WM_HTMLHOST_NAVKEY, VK_RIGHT, 0);
     Advance(100);
-    EXPECT_EQ(d.GetArticle().strTitle, CString(u"First article"));
-    EXPECT_EQ(d.GetContentImageCount(), 1);
-    EXPECT_NE(d.Image(u"newscontent01"), nullptr);
-    // The keys: Left goes back (wrapping to the last row), Right forward.
+    Settle(d);
+    errorMarks = FindColour(kError);
+    EXPECT_EQ(d.GetContentImageCount(), 12);
+    EXPECT_EQ(d.Image(u"newscontent13"), nullptr);
+    EXPECT_NE(d.GetPageText().Find(u"<img src=\"newscontent12\"><img src=\"newsfiller\">"), -1);
+    EXPECT_NE(d.GetPageText().Find(u"<font color=\"#FF0000\">Error 404 while downloading</font>"), -1);
     Key(VK_LEFT);
     Advance(100);
     EXPECT_EQ(d.GetArticle().strTitle, CString(u"Third"));
     Key(VK_RIGHT);
     Advance(100);
-    EXPECT_EQ(d.GetArticle().strTitle, CString(u"First article"));
+    Settle(d);
+    EXPECT_EQ(d.GetArticle().strLink, CString(ERROR_ITEM_LINK));
     // The list emptied under the view: it stays on its article.
     source_.rows.clear();
     d.MoveArticle(1);
-    EXPECT_EQ(d.GetArticle().strTitle, CString(u"First article"));
-  });
-  EXPECT_EQ(dlg.DoModal(), IDABORT);
-  EXPECT_EQ(logo.box.right - logo.box.left, 120);
-  EXPECT_EQ(logo.count, 120 * 30);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(pictures[i].count, 48 * 36) << "picture " << i;
-  EXPECT_EQ(pictures[3].count, 0);
-  EXPECT_EQ(unread.count, 16 * 16);
-  EXPECT_EQ(read.count, 16 * 16);
-  EXPECT_EQ(source_.calls.front(), "http://news.example/2 + (link as title)");
-  EXPECT_FALSE(dlg.IsDeleteRequested());
-}
-
-TEST_F(ReadingView, TouchFaceErrorItemLinkTapAndThirteenPictures) {
-  Use(480, 800, 192, TRUE);
-  ArticleInfo error;
-  error.nChannel = 2;
-  error.strChannelTitle = u"Broken";
-  error.strTitle = u"Error 404 while downloading: Tap for details.";
-  error.strLink = ERROR_ITEM_LINK;
-  error.strDate = u"2026-12-08 09:15:00";
-  error.strBody = u"<p style=\"font-size:40px\"><a href=\"http://example.org/help\">Help</a></p>";
-  for (int i = 1; i <= 13; ++i) {
-    CString name;
-    name.Format(u"Ch002-%02d.png", i);
-    WriteData(name.str(), Png(4, 4, RGB(10 * i, 100, 100)));
-    error.strBody += u"<img src=\"" + name + u"\">";
-  }
-  CScriptedRead dlg(error, &parent_, nullptr);
-  Found marks;
-  dlg.steps.push_back([&](CScriptedRead& d) {
-    Advance(100);
-    Settle(d);
-    marks = FindColour(kError);
-    EXPECT_EQ(d.GetContentImageCount(), 12);
-    EXPECT_NE(d.Image(u"newscontent12"), nullptr);
-    EXPECT_EQ(d.Image(u"newscontent13"), nullptr);
-    EXPECT_NE(d.GetPageText().Find(u"<img src=\"newscontent12\"><img src=\"newsfiller\">"), -1);
-    EXPECT_NE(d.GetPageText().Find(u"<font color=\"#FF0000\">Error 404 while downloading</font>"), -1);
-    EXPECT_EQ(d.GetPageText().Find(u"Read More Online"), -1);
-    d.MoveArticle(1);  // no source: nothing happens
     EXPECT_EQ(d.GetArticle().strLink, CString(ERROR_ITEM_LINK));
     // A tap on the content's link hands the joined address to the browser
     // and closes the view.
@@ -365,10 +320,17 @@ TEST_F(ReadingView, TouchFaceErrorItemLinkTapAndThirteenPictures) {
     qk::PumpMessages();
   });
   EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-  EXPECT_EQ(marks.count, 16 * 16);
+  EXPECT_EQ(logo.box.right - logo.box.left, 120);
+  EXPECT_EQ(logo.count, 120 * 30);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(pictures[i].count, 48 * 36) << "picture " << i;
+  EXPECT_EQ(unread.count, 16 * 16);
+  EXPECT_EQ(read.count, 16 * 16);
+  EXPECT_EQ(errorMarks.count, 16 * 16);
+  EXPECT_EQ(source_.calls.front(), "http://news.example/2 + (link as title)");
   auto executed = qk::shell::ExecutedCommands();
   ASSERT_EQ(executed.size(), 1u);
   EXPECT_EQ(executed[0].file, u"http://example.org/help");
+  EXPECT_FALSE(dlg.IsDeleteRequested());
 }
 
 TEST_F(ReadingView, KeyFaceSoftKeysMenuFontSizesAndDelete) {
@@ -398,7 +360,7 @@ TEST_F(ReadingView, KeyFaceSoftKeysMenuFontSizesAndDelete) {
       if (GetMenuState(popup, id, MF_BYCOMMAND) & MF_CHECKED) checked.push_back(id);
     return choose;
   });
-  CScriptedRead dlg(source_.rows[1], &parent_, &source_);
+  CScriptedRead dlg(source_.rows[0], &parent_, &source_);
   Found pictures;
   dlg.steps.push_back([&](CScriptedRead& d) {
     EXPECT_FALSE(d.IsFullScreen());
@@ -445,7 +407,7 @@ TEST_F(ReadingView, KeyFaceSoftKeysMenuFontSizesAndDelete) {
 
   // The "Headlines" soft key leaves the view with Cancel, not asking to
   // delete anything.
-  CScriptedRead again(source_.rows[0], &parent_, &source_);
+  CScriptedRead again(source_.rows[1], &parent_, &source_);
   again.steps.push_back([&](CScriptedRead&) {
     ASSERT_TRUE(qk::shell::PressSoftKey(1));
     qk::PumpMessages();
