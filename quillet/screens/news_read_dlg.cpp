@@ -347,7 +347,6 @@ void CNewsReadDlg::MoveArticle(int direction) {
   if (!m_pSource->MoveArticle(next, direction, m_info.strLink, m_info.strLink)) return;
   m_info = next;
   m_bDeleteRequested = FALSE;
-  m_bMoved = TRUE;
   // The content pictures of the page shown go when the next page replaces
   // it: the page on the screen still draws them until then.
   SetTimer(NEWS_READ_TIMER_BUILD, 100, nullptr);
@@ -455,7 +454,7 @@ void CNewsReadDlg::OnTimer(UINT_PTR id) {
                        SWP_NOZORDER);
         PlaceHost();
         // The page is as tall as its text again.
-        if (m_pHost) m_pHost->ResizeHtmlView();
+        if (m_pHost && m_bPageShown) m_pHost->LayoutHtmlView(TRUE, TRUE);
       }
       return;
     default:

@@ -117,7 +117,6 @@ class CNewsReadDlg : public CDialog {
   // Which marks are registered: -1 none yet, 0 the read marks, 1 the error
   // mark.
   int m_nMarks = -1;
-  BOOL m_bMoved = FALSE;
   BOOL m_bLogoTried = FALSE;
   BOOL m_bPageShown = FALSE;
   BOOL m_bFullScreen = FALSE;
