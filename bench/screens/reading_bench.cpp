@@ -119,8 +119,10 @@ ArticleInfo MakeArticle(const CString& folder, int a, size_t chars) {
 
 void Report(const char* what, const std::vector<double>& ms, double target) {
   qbench::Figures f = qbench::Summarise(ms);
-  std::printf("%-58s mean %7.2f ms  median %7.2f ms  p99 %7.2f ms  worst %7.2f ms  (target < %.0f ms)\n", what, f.mean,
-              f.median, f.p99, f.worst, target);
+  std::printf("%-58s mean %7.2f ms  median %7.2f ms  p99 %7.2f ms  worst %7.2f ms", what, f.mean, f.median, f.p99,
+              f.worst);
+  if (target > 0) std::printf("  (target < %.0f ms)", target);
+  std::printf("\n");
 }
 
 }  // namespace
@@ -142,11 +144,12 @@ int main() {
   for (size_t chars : {size_t(50 * 1024), size_t(100 * 1024)}) {
     CListSource source;
     for (int a = 0; a < 3; ++a) source.rows.push_back(MakeArticle(folder, a, chars));
-    std::vector<double> open, next;
+    std::vector<double> open, next, init;
     for (int run = 0; run < 25; ++run) {
       const Clock::time_point start = Clock::now();
       CTimedRead dlg(source.rows[0], &parent, &source);
       dlg.script = [&](CTimedRead& d) {
+        init.push_back(Ms(start));
         BuildAndPaint();
         open.push_back(Ms(start));
         if (d.GetContentImageCount() != 12) std::printf("unexpected: %d pictures\n", d.GetContentImageCount());
@@ -161,6 +164,7 @@ int main() {
     }
     std::printf("article of %zu characters (%zu KB of UTF-16 text):\n", chars, chars * 2 / 1024);
     Report("open the article, 12 pictures and logo, to its full paint", open, 60);
+    Report("  of which the view's creation until its page build starts", init, 0);
     Report("Next article (12 other pictures) to its full paint", next, 40);
   }
   parent.DestroyWindow();
