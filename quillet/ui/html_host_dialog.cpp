@@ -246,6 +246,21 @@ BOOL CHtmlHostDialog::AddResourceBitmap(UINT id, LPCWSTR name) {
 
 BOOL CHtmlHostDialog::AddBitmap(HBITMAP bitmap, LPCWSTR name) { return StoreImage(bitmap, name); }
 
+BOOL CHtmlHostDialog::RemoveImage(LPCWSTR name) {
+  if (!name) return FALSE;
+  auto found = m_images.find(name);
+  if (found == m_images.end()) return FALSE;
+  DeleteObject(found->second.bitmap);
+  m_images.erase(found);
+  return TRUE;
+}
+
+HBITMAP CHtmlHostDialog::GetImage(LPCWSTR name) const {
+  if (!name) return nullptr;
+  auto found = m_images.find(name);
+  return found == m_images.end() ? nullptr : found->second.bitmap;
+}
+
 void CHtmlHostDialog::RemoveAllImages() {
   for (auto& [name, record] : m_images) DeleteObject(record.bitmap);
   m_images.clear();

@@ -49,6 +49,10 @@ class CHtmlHostDialog : public CDialog {
   BOOL ResizeHtmlView();
   BOOL AddResourceBitmap(UINT id, LPCWSTR name);
   BOOL AddBitmap(HBITMAP bitmap, LPCWSTR name);
+  // Frees the image registered under name; FALSE when there is none.
+  BOOL RemoveImage(LPCWSTR name);
+  // The bitmap registered under name (still the map's), or null.
+  HBITMAP GetImage(LPCWSTR name) const;
 
   HWND GetHtmlView() const { return m_hView[m_nCurrent]; }
   HWND GetHtmlView(int slot) const { return m_hView[slot & 1]; }

@@ -1,0 +1,418 @@
+// The reading view run modally in-process over a stand-in for the headline
+// list, with the controlled clock, synthetic taps and keys, scripted
+// message boxes and real picture files in the channel data folder; on the
+// touch face (480 x 800 at 192 dpi) and the key face (240 x 320 at 96 dpi).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/settings.h"
+#include "display/display.h"
+#include "gdi/image_codec.h"
+#include "gdi/surface.h"
+#include "kernel/resource.h"
+#include "quillet/feeds/item_store.h"
+#include "quillet/refresh/refresh_state.h"
+#include "quillet/res/resources.h"
+#include "quillet/screens/news_read_dlg.h"
+#include "quillet/screens/reader_app.h"
+#include "quillet/screens/screen_messages.h"
+#include "quillet/ui/density.h"
+#include "quillet/ui/html_host_dialog.h"
+#include "quillet/ui/image_button_bar.h"
+#include "shell/aygshell.h"
+#include "shell/shellexec.h"
+#include "support/device_fixture.h"
+#include "support/pictures.h"
+#include "user/input.h"
+#include "user/user.h"
+
+namespace {
+
+constexpr UINT WM_STEP = WM_APP + 7;
+constexpr COLORREF kLogo = RGB(250, 130, 10), kRead = RGB(10, 200, 40), kUnread = RGB(20, 40, 230),
+                   kError = RGB(230, 0, 120), kLink = RGB(0x1a, 0x5f, 0xb4);
+const COLORREF kPictures[] = {RGB(200, 30, 30), RGB(30, 160, 160), RGB(150, 60, 200)};
+
+std::string Png(int w, int h, COLORREF c) {
+  std::vector<uint32_t> px(size_t(w * h), (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) | GetBValue(c));
+  std::vector<uint8_t> out;
+  qk::gdi::EncodePng(w, h, px, &out);
+  return std::string(out.begin(), out.end());
+}
+
+// Registers a resource of the program; its bytes live for the process.
+void Register(const char16_t* type, WORD typeId, WORD id, std::string bytes) {
+  static std::deque<std::string> keep;
+  keep.push_back(std::move(bytes));
+  qk::ResourceEntry e{type, typeId, id, nullptr, keep.back().data(), keep.back().size()};
+  qk::RegisterResources(nullptr, &e, 1);
+}
+
+// A 24-bit bitmap resource of one colour.
+std::string Bitmap(int size, COLORREF c) {
+  const int stride = (size * 3 + 3) & ~3;
+  std::string data(40 + size_t(stride * size), '\0');
+  BITMAPINFOHEADER h{};
+  h.biSize = 40, h.biWidth = size, h.biHeight = size, h.biPlanes = 1, h.biBitCount = 24;
+  std::memcpy(data.data(), &h, 40);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      char* p = data.data() + 40 + y * stride + x * 3;
+      p[0] = char(GetBValue(c)), p[1] = char(GetGValue(c)), p[2] = char(GetRValue(c));
+    }
+  return data;
+}
+
+struct Found {
+  int count = 0;
+  RECT box = {100000, 100000, -1, -1};
+};
+Found FindColour(COLORREF colour, int tolerance = 0) {
+  Found f;
+  HDC screen = GetDC(nullptr);
+  for (int y = 0; y < GetSystemMetrics(SM_CYSCREEN); ++y)
+    for (int x = 0; x < GetSystemMetrics(SM_CXSCREEN); ++x) {
+      COLORREF c = GetPixel(screen, x, y);
+      if (std::abs(GetRValue(c) - GetRValue(colour)) > tolerance || std::abs(GetGValue(c) - GetGValue(colour)) >
+          tolerance || std::abs(GetBValue(c) - GetBValue(colour)) > tolerance)
+        continue;
+      ++f.count;
+      f.box = {std::min<LONG>(f.box.left, x), std::min<LONG>(f.box.top, y), std::max<LONG>(f.box.right, x + 1),
+               std::max<LONG>(f.box.bottom, y + 1)};
+    }
+  ReleaseDC(nullptr, screen);
+  return f;
+}
+
+// The headline list's side of Previous and Next over a few records.
+class CFakeSource : public CArticleSource {
+ public:
+  std::vector<ArticleInfo> rows;
+  std::vector<std::string> calls;
+  BOOL MoveArticle(ArticleInfo& info, int step, const CString& link, const CString& title) override {
+    calls.push_back(qk::ToUtf8(link.str()) + (step > 0 ? " +" : " -") + (title == link ? " (link as title)" : ""));
+    if (rows.empty()) return FALSE;
+    int at = -1;
+    for (int i = 0; i < int(rows.size()); ++i)
+      if (rows[i].strLink == link || (!title.IsEmpty() && rows[i].strTitle == title)) at = i;
+    at += step;
+    if (at < 0) at = int(rows.size()) - 1;
+    if (at >= int(rows.size())) at = 0;
+    info = rows[size_t(at)];
+    return TRUE;
+  }
+};
+
+// The view with steps run one by one inside its modal loop.
+class CScriptedRead : public CNewsReadDlg {
+ public:
+  using CNewsReadDlg::CNewsReadDlg;
+  std::vector<std::function<void(CScriptedRead&)>> steps;
+  size_t next = 0;
+  BOOL OnInitDialog() override {
+    BOOL result = CNewsReadDlg::OnInitDialog();
+    PostMessage(WM_STEP);
+    return result;
+  }
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == WM_STEP) {
+      if (next < steps.size()) {
+        steps[next++](*this);
+        if (::IsWindow(m_hWnd)) PostMessage(WM_STEP);
+      } else {
+        EndDialog(IDABORT);
+      }
+      return 0;
+    }
+    return CNewsReadDlg::WindowProc(message, wParam, lParam);
+  }
+  HBITMAP Image(const char16_t* name) const { return GetHtmlHost()->GetImage(name); }
+};
+
+class ReadingView : public qtest::DeviceTest {
+ protected:
+  void Use(int width, int height, int dpi, BOOL touch) {
+    qk::gdi::ScreenConfig cfg = qk::gdi::DefaultScreenConfig();
+    cfg.width = width;
+    cfg.height = height;
+    cfg.dpi = dpi;
+    qk::gdi::SetScreenConfig(cfg);
+    qk::SetScreenSize(width, height);
+    qk::display::ConnectScreen();
+    ResetScreenDpi();
+    InitScreenDpi(0);
+    SetTouchFlag(touch);
+    ResetCachedPaths();
+    InitImagingFactory();
+    RegisterQuilletResources();
+    // The marks, the filler and the bar's buttons, in colours of their own.
+    Register(nullptr, 2, IDB_NEWS_READ, Bitmap(16, kRead));
+    Register(nullptr, 2, IDB_NEWS_UNREAD, Bitmap(16, kUnread));
+    Register(nullptr, 2, IDB_NEWS_ERROR, Bitmap(16, kError));
+    Register(nullptr, 2, IDB_NEWS_FILLER, Bitmap(1, RGB(255, 255, 255)));
+    for (WORD id : {IDR_PNG_BAR_BACK, IDR_PNG_BAR_BACK_192, IDR_PNG_BAR_PREVIOUS, IDR_PNG_BAR_PREVIOUS_192,
+                    IDR_PNG_BAR_NEXT, IDR_PNG_BAR_NEXT_192, IDR_PNG_BAR_EMAIL, IDR_PNG_BAR_EMAIL_192})
+      Register(u"PNG", 0, id, Png(dpi / 3, dpi / 3, RGB(240, 240, 240)));
+    qk::FreezeClock(1796726400000LL, 1000);
+    qk::shell::ClearExecutedCommands();
+    folder_ = ChannelDataFolder();
+    ASSERT_TRUE(parent_.CreateEx(0, nullptr, u"Headlines", WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr,
+                                 nullptr));
+  }
+  void TearDown() override {
+    if (parent_.m_hWnd) parent_.DestroyWindow();
+    qk::shell::ResetShell();
+    qk::shell::SetSoftKeyPopupHandler(nullptr);
+    qk::SetMessageBoxHook(nullptr);
+    qk::PumpMessages();
+    qk::ClearQuit();
+    ReleaseImagingFactory();
+    qk::UseRealClock();
+    SetTouchFlag(TRUE);
+    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+    qk::SetScreenSize(480, 800);
+    ResetScreenDpi();
+    DeviceTest::TearDown();
+  }
+  void WriteData(const std::u16string& name, const std::string& bytes) {
+    WriteDeviceFile((folder_.str() + u"\\" + name).c_str(), bytes);
+  }
+  // Two articles of channel 7, the first with a logo, pictures and a long
+  // title.
+  void MakeArticles() {
+    WriteData(u"Ch007-Logo.img", Png(120, 30, kLogo));
+    for (int i = 0; i < 3; ++i) WriteData(u"Ch007-p" + std::u16string(1, u'1' + i) + u".png", Png(48, 36, kPictures[i]));
+    ArticleInfo a;
+    a.nChannel = 7;
+    a.strChannelTitle = u"Seven News";
+    a.strDate = u"2026-12-08 09:15:00";
+    a.strTitle = u"A long title about the council's plans for the harbour front, the new ferry and the winter market";
+    a.strLink = u"http://news.example/2";
+    a.strBody =
+        u"<p>Pictures: <img src=\"Ch007-p1.png\"> <img src='Ch007-p2.png'> <img src=Ch007-p3.png "
+        u"onerror=\"x()\"></p><p style=\"font-size:40px\"><a href=\"http://example.org/story\">Story</a></p>"
+        u"<script>document.write('gone')</script><p>The rest of the story, told at some length so that the page "
+        u"has a paragraph that wraps over several lines.</p>";
+    source_.rows.push_back(a);
+    a.strTitle = u"Third";
+    a.strLink = u"http://news.example/3";
+    a.strBody = u"<p>No pictures</p>";
+    a.bWasRead = TRUE;
+    source_.rows.push_back(a);
+  }
+  static void Advance(int ms) {
+    qk::AdvanceClock(ms);
+    qk::PumpMessages();
+  }
+  static void Settle(CScriptedRead& d) {
+    if (HWND v = d.GetHtmlHost()->GetHtmlView()) ::UpdateWindow(v);
+    qk::PumpMessages();
+  }
+  static void Key(BYTE vk) {
+    keybd_event(vk, 0, 0, 0);
+    keybd_event(vk, 0, KEYEVENTF_KEYUP, 0);
+    qk::PumpMessages();
+  }
+  void Picture(const std::string& name) {
+    ASSERT_TRUE(qk::display::WriteScreenPng(qtest::PicturesDir() + "/reading-" + name + ".png"));
+  }
+
+  CWnd parent_;
+  CFakeSource source_;
+  CString folder_;
+};
+
+}  // namespace
+
+TEST_F(ReadingView, TouchFaceShowsThePageAndStepsThroughTheListWithBarAndKeysUntilALinkIsTapped) {
+  Use(480, 800, 192, TRUE);
+  MakeArticles();
+  // Before the first row: the channel's error item, with 13 pictures and a
+  // link in its content.
+  ArticleInfo error = source_.rows[0];
+  error.strTitle = u"Error 404 while downloading: Tap for details.";
+  error.strLink = ERROR_ITEM_LINK;
+  error.strBody = u"<p style=\"font-size:40px\"><a href=\"http://example.org/help\">Help</a></p>";
+  for (int i = 1; i <= 13; ++i) {
+    CString name;
+    name.Format(u"Ch007-e%02d.png", i);
+    WriteData(name.str(), Png(4, 4, RGB(10 * i, 100, 100)));
+    error.strBody += u"<img src=\"" + name + u"\">";
+  }
+  source_.rows.insert(source_.rows.begin(), error);
+  CScriptedRead dlg(source_.rows[1], &parent_, &source_);
+  Found logo, pictures[3], unread, read, errorMarks;
+  HBITMAP logoBitmap = nullptr, readMark = nullptr;
+  dlg.steps.push_back([&](CScriptedRead& d) {
+    EXPECT_TRUE(d.IsFullScreen()) << "full-screen reading by default on a touch screen";
+    EXPECT_FALSE(d.IsPageShown()) << "the page waits for its timer";
+    Advance(100);
+    ASSERT_TRUE(d.IsPageShown());
+    Settle(d);
+    logo = FindColour(kLogo);
+    for (int i = 0; i < 3; ++i) pictures[i] = FindColour(kPictures[i]);
+    unread = FindColour(kUnread);
+    EXPECT_EQ(d.GetContentImageCount(), 3);
+    logoBitmap = d.Image(u"logo");
+    readMark = d.Image(u"news-read");
+    EXPECT_EQ(d.GetPageText().Find(u"onerror"), -1);
+    EXPECT_EQ(d.GetPageText().Find(u"gone"), -1);
+    Picture("480x800-fullscreen");
+  });
+  // Out of full screen for a while: the bar shows and its Next button moves
+  // on; the logo and the marks stay, the pictures are the new page's.
+  dlg.steps.push_back([&](CScriptedRead& d) {
+    d.SendMessage(WM_HTMLHOST_NAVKEY, VK_HOME, 0);
+    EXPECT_FALSE(d.IsFullScreen());
+    Settle(d);
+    Picture("480x800");
+    RECT bar = d.GetButtonBar()->GetBarRect();
+    POINT next{(bar.left + bar.right) * 7 / 10, (bar.top + bar.bottom) / 2};
+    ::ClientToScreen(d.m_hWnd, &next);
+    qk::InjectPointer(WM_LBUTTONDOWN, next.x, next.y);
+    qk::InjectPointer(WM_LBUTTONUP, next.x, next.y);
+    qk::PumpMessages();
+    EXPECT_EQ(d.GetArticle().strTitle, CString(u"Third"));
+    Advance(100);
+    Settle(d);
+    read = FindColour(kRead);
+    EXPECT_EQ(d.GetContentImageCount(), 0);
+    EXPECT_EQ(d.Image(u"newscontent01"), nullptr) << "the pictures of the page before are freed";
+    EXPECT_EQ(d.Image(u"logo"), logoBitmap) << "the logo is not loaded again";
+    EXPECT_EQ(d.Image(u"news-read"), readMark);
+    Advance(6000);
+    EXPECT_TRUE(d.IsFullScreen()) << "six seconds later full screen is back";
+  });
+  // Next wraps round to the error item: red title, its own marks, 12
+  // pictures and the filler; the Left and Right keys step back and forth.
+  dlg.steps.push_back([&](CScriptedRead& d) {
+    d.SendMessage(WM_HTMLHOST_NAVKEY, VK_RIGHT, 0);
+    Advance(100);
+    Settle(d);
+    errorMarks = FindColour(kError);
+    EXPECT_EQ(d.GetContentImageCount(), 12);
+    EXPECT_EQ(d.Image(u"newscontent13"), nullptr);
+    EXPECT_NE(d.GetPageText().Find(u"<img src=\"newscontent12\"><img src=\"newsfiller\">"), -1);
+    EXPECT_NE(d.GetPageText().Find(u"<font color=\"#FF0000\">Error 404 while downloading</font>"), -1);
+    Key(VK_LEFT);
+    Advance(100);
+    EXPECT_EQ(d.GetArticle().strTitle, CString(u"Third"));
+    Key(VK_RIGHT);
+    Advance(100);
+    Settle(d);
+    EXPECT_EQ(d.GetArticle().strLink, CString(ERROR_ITEM_LINK));
+    // The list emptied under the view: it stays on its article.
+    source_.rows.clear();
+    d.MoveArticle(1);
+    EXPECT_EQ(d.GetArticle().strLink, CString(ERROR_ITEM_LINK));
+    // A tap on the content's link hands the joined address to the browser
+    // and closes the view.
+    Found link = FindColour(kLink, 8);
+    ASSERT_GT(link.count, 50);
+    qk::InjectPointer(WM_LBUTTONDOWN, link.box.left + 10, (link.box.top + link.box.bottom) / 2);
+    qk::InjectPointer(WM_LBUTTONUP, link.box.left + 10, (link.box.top + link.box.bottom) / 2);
+    qk::PumpMessages();
+  });
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  EXPECT_EQ(logo.box.right - logo.box.left, 120);
+  EXPECT_EQ(logo.count, 120 * 30);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(pictures[i].count, 48 * 36) << "picture " << i;
+  EXPECT_EQ(unread.count, 16 * 16);
+  EXPECT_EQ(read.count, 16 * 16);
+  EXPECT_EQ(errorMarks.count, 16 * 16);
+  EXPECT_EQ(source_.calls.front(), "http://news.example/2 + (link as title)");
+  auto executed = qk::shell::ExecutedCommands();
+  ASSERT_EQ(executed.size(), 1u);
+  EXPECT_EQ(executed[0].file, u"http://example.org/help");
+  EXPECT_FALSE(dlg.IsDeleteRequested());
+}
+
+TEST_F(ReadingView, KeyFaceSoftKeysMenuFontSizesAndDelete) {
+  Use(240, 320, 96, FALSE);
+  auto app = std::make_unique<CReaderApp>();
+  MakeArticles();
+  {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, QUILLET_SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS);
+    DWORD three = 3;
+    RegSetValueExW(key, u"HtmlFontSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&three), sizeof three);
+    RegCloseKey(key);
+  }
+  std::vector<std::u16string> boxes;
+  int answer = IDNO;
+  qk::SetMessageBoxHook([&](HWND, const std::u16string& text, const std::u16string& caption, UINT) {
+    boxes.push_back(caption + u": " + text);
+    return answer;
+  });
+  UINT choose = 0;
+  std::vector<UINT> checked;
+  qk::shell::SetSoftKeyPopupHandler([&](HWND, HMENU popup, const RECT&) {
+    checked.clear();
+    for (UINT id : {32854u, 32855u, 32856u, 32857u, 32859u})
+      if (GetMenuState(popup, id, MF_BYCOMMAND) & MF_CHECKED) checked.push_back(id);
+    return choose;
+  });
+  CScriptedRead dlg(source_.rows[0], &parent_, &source_);
+  Found pictures;
+  dlg.steps.push_back([&](CScriptedRead& d) {
+    EXPECT_FALSE(d.IsFullScreen());
+    EXPECT_EQ(d.GetButtonBar(), nullptr);
+    ASSERT_NE(d.GetMenuBar(), nullptr);
+    EXPECT_EQ(app->m_nReadingFontSize, 3) << "the stored size is the application's";
+    Advance(100);
+    Settle(d);
+    pictures = FindColour(kPictures[0]);
+    Picture("240x320");
+    // Menu: the stored size is marked; "Next Article" moves on.
+    choose = ID_NEXT_ARTICLE;
+    ASSERT_TRUE(qk::shell::PressSoftKey(2));
+    qk::PumpMessages();
+    EXPECT_EQ(checked, (std::vector<UINT>{32855u}));
+    EXPECT_EQ(d.GetArticle().strTitle, CString(u"Third"));
+    Advance(100);
+    Key(VK_LEFT);
+    Advance(100);
+    EXPECT_EQ(d.GetArticle().strLink, CString(u"http://news.example/2"));
+    Key(VK_RETURN);  // does nothing
+    // "Smallest Font": applied, marked and stored.
+    choose = 32859;
+    ASSERT_TRUE(qk::shell::PressSoftKey(2));
+    qk::PumpMessages();
+    EXPECT_EQ(app->m_nReadingFontSize, 0);
+    EXPECT_EQ(ReadSettingInt(u"Settings", u"HtmlFontSize", -1), 0);
+    choose = 0;
+    ASSERT_TRUE(qk::shell::PressSoftKey(2));
+    EXPECT_EQ(checked, (std::vector<UINT>{32859u}));
+    // Delete declined: nothing; confirmed: the view closes asking for it.
+    d.SendMessage(WM_COMMAND, ID_DELETE_ITEM);
+    EXPECT_FALSE(d.IsDeleteRequested());
+    answer = IDYES;
+    d.SendMessage(WM_COMMAND, ID_DELETE_ITEM);
+    qk::PumpMessages();
+  });
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  EXPECT_TRUE(dlg.IsDeleteRequested());
+  EXPECT_EQ(dlg.GetArticle().strLink, CString(u"http://news.example/2")) << "the article shown last";
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0], u"Confirm Delete: Are you sure you want to delete this item?");
+  EXPECT_EQ(pictures.count, 48 * 36);
+
+  // The "Headlines" soft key leaves the view with Cancel, not asking to
+  // delete anything.
+  CScriptedRead again(source_.rows[1], &parent_, &source_);
+  again.steps.push_back([&](CScriptedRead&) {
+    ASSERT_TRUE(qk::shell::PressSoftKey(1));
+    qk::PumpMessages();
+  });
+  EXPECT_EQ(again.DoModal(), IDCANCEL);
+  EXPECT_FALSE(again.IsDeleteRequested());
+  app.reset();
+}
