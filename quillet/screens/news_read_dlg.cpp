@@ -28,8 +28,9 @@ struct FontCommand {
   UINT id;
   int size;
 };
-// "Largest Font" 32854 to "Smallest Font" 32859 (32858 is no size).
-constexpr FontCommand kFontCommands[] = {{32854, 4}, {32855, 3}, {32856, 2}, {32857, 1}, {32859, 0}};
+// "Largest Font" to "Smallest Font" (32858 between them is no size).
+constexpr FontCommand kFontCommands[] = {
+    {ID_FONT_LARGEST, 4}, {ID_FONT_LARGER, 3}, {ID_FONT_MEDIUM, 2}, {ID_FONT_SMALLER, 1}, {ID_FONT_SMALLEST, 0}};
 
 UINT ImageId(UINT low, UINT high) { return GetScreenDpiY() == 192 ? high : low; }
 
@@ -113,7 +114,7 @@ ON_COMMAND(ID_PREVIOUS_ARTICLE, OnPreviousArticle)
 ON_COMMAND(ID_NEXT_ARTICLE, OnNextArticle)
 ON_COMMAND(ID_DELETE_ITEM, OnDeleteItem)
 ON_COMMAND(ID_EMAIL_ARTICLE, OnEmailArticle)
-ON_COMMAND_RANGE(32854, 32859, OnFontSize)
+ON_COMMAND_RANGE(ID_FONT_LARGEST, ID_FONT_SMALLEST, OnFontSize)
 END_MESSAGE_MAP()
 
 CNewsReadDlg::CNewsReadDlg(const ArticleInfo& info, CWnd* parent, CArticleSource* source)
