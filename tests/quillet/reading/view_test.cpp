@@ -151,14 +151,11 @@ class ReadingView : public qtest::DeviceTest {
     ResetCachedPaths();
     InitImagingFactory();
     RegisterQuilletResources();
-    // The marks, the filler and the bar's buttons, in colours of their own.
+    // The marks and the filler, in colours of their own.
     Register(nullptr, 2, IDB_NEWS_READ, Bitmap(16, kRead));
     Register(nullptr, 2, IDB_NEWS_UNREAD, Bitmap(16, kUnread));
     Register(nullptr, 2, IDB_NEWS_ERROR, Bitmap(16, kError));
     Register(nullptr, 2, IDB_NEWS_FILLER, Bitmap(1, RGB(255, 255, 255)));
-    for (WORD id : {IDR_PNG_BAR_BACK, IDR_PNG_BAR_BACK_192, IDR_PNG_BAR_PREVIOUS, IDR_PNG_BAR_PREVIOUS_192,
-                    IDR_PNG_BAR_NEXT, IDR_PNG_BAR_NEXT_192, IDR_PNG_BAR_EMAIL, IDR_PNG_BAR_EMAIL_192})
-      Register(u"PNG", 0, id, Png(dpi / 3, dpi / 3, RGB(240, 240, 240)));
     qk::FreezeClock(1796726400000LL, 1000);
     qk::shell::ClearExecutedCommands();
     folder_ = ChannelDataFolder();
