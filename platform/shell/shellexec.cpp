@@ -1,10 +1,19 @@
 // ShellExecuteEx (see shell/shellexec.h).
 #include "shell/shellexec.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <mutex>
+#include <string>
+#include <thread>
 
 #include "kernel/handle.h"
 #include "kernel/process.h"
+#include "kernel/wstring.h"
+
+extern char** environ;
 
 namespace {
 std::mutex g_lock;
@@ -12,6 +21,39 @@ std::vector<qk::shell::Executed>& Log() {
   static std::vector<qk::shell::Executed> log;
   return log;
 }
+// A web address ("http://" or "https://", any case) opened with the verb
+// "Open" or none.
+bool IsWebAddress(const std::u16string& file, const std::u16string& verb) {
+  if (!verb.empty()) {
+    std::u16string v;
+    for (char16_t c : verb) v += (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+    if (v != u"open") return false;
+  }
+  std::u16string head;
+  for (size_t i = 0; i < file.size() && i < 8; ++i) {
+    char16_t c = file[i];
+    head += (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+  }
+  return head.rfind(u"http://", 0) == 0 || head.rfind(u"https://", 0) == 0;
+}
+
+// Hands a web address to the desktop's URL opener ($QUILLET_URL_OPENER, else
+// xdg-open) as one argument, never through a shell. The opener runs on its
+// own; a thread reaps it. FALSE when it could not be started.
+bool OpenWebAddress(const std::u16string& url) {
+  const char* env = std::getenv("QUILLET_URL_OPENER");
+  std::string opener = env && *env ? env : "xdg-open";
+  std::string arg = qk::ToUtf8(url);
+  char* argv[] = {opener.data(), arg.data(), nullptr};
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, opener.c_str(), nullptr, nullptr, argv, environ) != 0) return false;
+  std::thread([pid] {
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }).detach();
+  return true;
+}
+
 }  // namespace
 
 BOOL ShellExecuteEx(LPSHELLEXECUTEINFO info) {
@@ -39,6 +81,11 @@ BOOL ShellExecuteEx(LPSHELLEXECUTEINFO info) {
       else
         CloseHandle(pi.hProcess);
     }
+  }
+  else if (IsWebAddress(file, record.verb)) {
+    ok = OpenWebAddress(file);
+    record.started = ok;
+    if (!ok) SetLastError(ERROR_NO_ASSOCIATION);
   }
   std::lock_guard<std::mutex> g(g_lock);
   Log().push_back(record);

@@ -1,7 +1,11 @@
 // ShellExecuteEx: records every request, and starts the programs of the
 // program folder it is given (any "X.exe" that kernel/process.h can map to
-// a host executable). Other targets (documents, the system's report tools
-// such as ":MSREMNET") are only recorded, so tests can see what was asked.
+// a host executable). A web address ("http://" or "https://") opened with
+// the verb "Open" goes to the desktop's URL opener: the host program named by
+// $QUILLET_URL_OPENER, else xdg-open, given the address as its one argument;
+// when it cannot be started the call fails with ERROR_NO_ASSOCIATION. Other
+// targets (documents, the system's report tools such as ":MSREMNET") are
+// only recorded, so tests can see what was asked.
 #pragma once
 
 #include <string>

@@ -2,7 +2,12 @@
 // processes, exit codes and named objects between two real processes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "kernel/kernel.h"
@@ -234,6 +239,33 @@ TEST_F(ProcessTest, ShellExecuteStartsProgramsAndRecordsEverythingElse) {
   EXPECT_EQ(done[1].file, u":MSREMNET");
   EXPECT_EQ(done[1].parameters, u"-CMERROR 0x21 -report");
   EXPECT_EQ(done[1].show, 1);
+}
+
+// A web address goes to the desktop's URL opener as its one argument (no
+// shell reads it), and a missing opener is a failure, not a silent success.
+TEST_F(ProcessTest, ShellExecuteHandsWebAddressesToTheUrlOpener) {
+  std::string dir = qk::HostPath(u"\\");
+  std::string script = dir + "/opener.sh", out = dir + "/opened.txt";
+  qtest::WriteHostFile(script, "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > \"" + out + ".tmp\" && mv \"" + out +
+                                   ".tmp\" \"" + out + "\"\n");
+  chmod(script.c_str(), 0755);
+  setenv("QUILLET_URL_OPENER", script.c_str(), 1);
+  SHELLEXECUTEINFO info{};
+  info.cbSize = sizeof info;
+  info.lpVerb = u"Open";
+  info.lpFile = u"http://127.0.0.1/a b;$(touch x)&c=1";
+  EXPECT_TRUE(ShellExecuteEx(&info));
+  for (int i = 0; i < 500 && !std::filesystem::exists(out); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(qtest::ReadHostFile(out), "1|http://127.0.0.1/a b;$(touch x)&c=1");
+
+  setenv("QUILLET_URL_OPENER", (dir + "/no-such-opener").c_str(), 1);
+  info.lpFile = u"HTTPS://example.com/";
+  EXPECT_FALSE(ShellExecuteEx(&info));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_NO_ASSOCIATION));
+  unsetenv("QUILLET_URL_OPENER");
+  auto done = qk::shell::ExecutedCommands();
+  ASSERT_FALSE(done.empty());
+  EXPECT_FALSE(done.back().started);
 }
 
 TEST_F(ProcessTest, NamedMutexHeldByAnotherProcess) {

@@ -4,6 +4,8 @@
 // touch face (480 x 800 at 192 dpi) and the key face (240 x 320 at 96 dpi).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -312,6 +314,7 @@ TEST_F(ReadingView, TouchFaceShowsThePageAndStepsThroughTheListWithBarAndKeysUnt
     // and closes the view.
     Found link = FindColour(kLink, 8);
     ASSERT_GT(link.count, 50);
+    setenv("QUILLET_URL_OPENER", "true", 1);
     qk::InjectPointer(WM_LBUTTONDOWN, link.box.left + 10, (link.box.top + link.box.bottom) / 2);
     qk::InjectPointer(WM_LBUTTONUP, link.box.left + 10, (link.box.top + link.box.bottom) / 2);
     qk::PumpMessages();
@@ -327,6 +330,8 @@ TEST_F(ReadingView, TouchFaceShowsThePageAndStepsThroughTheListWithBarAndKeysUnt
   auto executed = qk::shell::ExecutedCommands();
   ASSERT_EQ(executed.size(), 1u);
   EXPECT_EQ(executed[0].file, u"http://example.org/help");
+  EXPECT_TRUE(executed[0].started);
+  unsetenv("QUILLET_URL_OPENER");
   EXPECT_FALSE(dlg.IsDeleteRequested());
 }
 
