@@ -98,6 +98,10 @@ CNewsListDlg::CNewsListDlg(const CString& channelTitle, const CString& channelUr
   m_hBoldFont = MakeFont(FW_BOLD);
   m_titleIcon.LoadFromResource(nullptr, ImageId(IDR_PNG_NEWS_TITLE_ICON, IDR_PNG_NEWS_TITLE_ICON_192));
   m_highlight = ::GetSysColor(COLOR_HIGHLIGHT);
+  m_nFullTextMessage = RefreshMessage(MSG_DOWNLOAD_ITEM_FULLTEXT);
+  m_nStartMessage = RefreshMessage(MSG_DOWNLOAD_START);
+  m_nRefreshMessage = RefreshMessage(MSG_DOWNLOAD_REFRESH);
+  m_nFinishedMessage = RefreshMessage(MSG_DOWNLOAD_FINISHED);
 }
 
 CNewsListDlg::~CNewsListDlg() {
@@ -654,8 +658,14 @@ void CNewsListDlg::OnLButtonDown(UINT, CPoint point) {
   info.hwndClient = m_hWnd;
   info.ptDown = point;
   info.dwFlags = SHRG_RETURNCMD;
-  if (m_pList && SHRecognizeGesture(&info) == GN_CONTEXTMENU) ShowItemMenu();
+  if (m_pList && SHRecognizeGesture(&info) == GN_CONTEXTMENU) {
+    ShowItemMenu();
+    // The press was the menu's: the list does not take it as the start of a
+    // tap of its own (its hold timer would press a row nobody touches).
+    m_bPressTaken = TRUE;
+  }
   if (::IsWindow(m_hWnd)) Default();
+  m_bPressTaken = FALSE;
 }
 
 void CNewsListDlg::ShowItemMenu() {
@@ -762,10 +772,8 @@ void CNewsListDlg::OnFullTextDone() {
 }
 
 LRESULT CNewsListDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-  static const UINT fullText = RefreshMessage(MSG_DOWNLOAD_ITEM_FULLTEXT);
-  static const UINT start = RefreshMessage(MSG_DOWNLOAD_START);
-  static const UINT refresh = RefreshMessage(MSG_DOWNLOAD_REFRESH);
-  static const UINT finished = RefreshMessage(MSG_DOWNLOAD_FINISHED);
+  const UINT fullText = m_nFullTextMessage, start = m_nStartMessage, refresh = m_nRefreshMessage,
+             finished = m_nFinishedMessage;
   if (message == fullText && fullText) {
     OnFullTextDone();
   } else if (message == start && start) {
@@ -793,7 +801,9 @@ LRESULT CNewsListDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_LBUTTONUP: {
       if (!m_pList) break;
       const int x = short(LOWORD(lParam)), y = short(HIWORD(lParam));
-      if (message == WM_LBUTTONDOWN) m_pList->OnPointerDown(m_hWnd, x, y);
+      if (message == WM_LBUTTONDOWN) {
+        if (!m_bPressTaken) m_pList->OnPointerDown(m_hWnd, x, y);
+      }
       else if (message == WM_MOUSEMOVE) m_pList->OnPointerMove(m_hWnd, x, y);
       else m_pList->OnPointerUp(m_hWnd, x, y);
       return 0;

@@ -150,7 +150,11 @@ class CNewsListDlg : public CDialog, public CArticleSource {
   BOOL m_bChannelDeleted = FALSE;
   BOOL m_bDownloadRunning = FALSE;
   int m_nLastX = 0, m_nLastY = 0;
+  // The press being handled opened the item menu.
+  BOOL m_bPressTaken = FALSE;
   COLORREF m_highlight = 0;
+  // The refresh's registered messages, looked up when the screen is made.
+  UINT m_nFullTextMessage = 0, m_nStartMessage = 0, m_nRefreshMessage = 0, m_nFinishedMessage = 0;
   // Filled at each load: the content HTML and the title of each item link.
   std::unordered_map<std::u16string, CString> m_contents;
   std::unordered_map<std::u16string, CString> m_titles;
