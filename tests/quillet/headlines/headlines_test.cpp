@@ -1,5 +1,5 @@
-// The headline list as the user meets it: a channel tapped in the channel
-// list, its items in the store a feed parse wrote, taps, tap-and-hold, keys
+// The headline list as the user meets it: channel 100 tapped in the channel
+// list, its items in a store the feed parser wrote, taps, tap-and-hold, keys
 // and soft keys through the window layer, and the counts in the store,
 // "Channels.opml" and the channel list's row afterwards.
 #include "headlines_support.h"
@@ -7,170 +7,139 @@
 namespace {
 
 using htest::HeadlinesTest;
-using htest::Item;
 using htest::U;
 using htest::Until;
-using htest::Step;
 using htest::W;
+using Texts = std::vector<std::string>;
 
 const std::string kError = "http://127.0.0.1/lasterror";
+std::string L(char c) { return std::string("http://127.0.0.1/") + c; }
 
 class Headlines : public HeadlinesTest {
  protected:
-  // Six items (two of them read) and the error item of a failed refresh.
+  // Six items (c and e read) and the error item of a failed refresh.
   void SetUp() override {
     HeadlinesTest::SetUp();
-    StoreFeed(100, {{"Tide tables revised", "http://127.0.0.1/a", "Tue, 08 Dec 2026 09:00:00 GMT"},
-                    {"Ferry timetable", "http://127.0.0.1/b", "Tue, 08 Dec 2026 10:30:00 GMT"},
-                    {"Lighthouse open day", "http://127.0.0.1/c", "Mon, 07 Dec 2026 18:00:00 GMT"},
-                    {"Harbour fees", "http://127.0.0.1/d", "Sun, 06 Dec 2026 08:00:00 GMT"},
-                    {"Storm warning", "http://127.0.0.1/e", "Tue, 08 Dec 2026 07:15:00 GMT"},
-                    {"Fish market", "http://127.0.0.1/f", "Sat, 05 Dec 2026 12:00:00 GMT"}});
-    StoreError(100);
+    StoreFeed({{"Tide tables", L('a'), "Tue, 08 Dec 2026 09:00:00 GMT"},
+               {"Ferry timetable", L('b'), "Tue, 08 Dec 2026 10:30:00 GMT"},
+               {"Open day", L('c'), "Mon, 07 Dec 2026 18:00:00 GMT"},
+               {"Harbour fees", L('d'), "Sun, 06 Dec 2026 08:00:00 GMT"},
+               {"Storm warning", L('e'), "Tue, 08 Dec 2026 07:15:00 GMT"},
+               {"Fish market", L('f'), "Sat, 05 Dec 2026 12:00:00 GMT"}});
+    StoreError();
     CItemStore store(0);
     store.Open(DataPath("Ch100.bin"), 0, 0);
     SetItemReadState(&store, u"http://127.0.0.1/c", ITEM_READ_READ);
     SetItemReadState(&store, u"http://127.0.0.1/e", ITEM_READ_READ);
     WriteList();
   }
+  // Stores the item's page as a full-text job does.
   void Page(const std::string& link, const std::string& html) {
-    CItemRecord record = Record(100, link);
-    ASSERT_FALSE(record.pageName.IsEmpty());
-    WriteDeviceFile(DataPath(U(record.pageName)), html);
+    WriteDeviceFile(DataPath(U(Record(link).pageName)), html);
     CItemStore store(0);
     store.Open(DataPath("Ch100.bin"), 0, 0);
     SetItemType(&store, W(link), ITEM_TYPE_PAGE);
   }
-  bool IsRead(const std::string& link) { return Record(100, link).readFlag >= ITEM_READ_READ; }
+  std::pair<int, int> Pair(int items, int unread) { return {items, unread}; }
 };
 
 TEST_F(Headlines, RowsInOrderAndOpeningAnArticleMarksItReadEverywhere) {
-  Page("http://127.0.0.1/a", "<p>The whole story of the tides</p>");
+  Page(L('a'), "<p>The whole story</p>");
   MakeFrame(qk::gdi::DefaultScreenConfig(), TRUE);
-  OpenChannel(100, {
+  OpenChannel({
       [&] {
-        // The error item first, then the unread items and the read ones,
-        // each newest first; the error item is counted nowhere.
-        EXPECT_EQ(Rows(), (std::vector<std::string>{"Error occured on last update", "Ferry timetable",
-                                                    "Tide tables revised", "Harbour fees", "Fish market",
-                                                    "Storm warning (read)", "Lighthouse open day (read)"}));
-        EXPECT_EQ(Items(), 6);
-        EXPECT_EQ(Unread(), 4);
-        EXPECT_EQ(screen_->GetChannelTitle(), CString(u"Harbour News"));
+        // The error item, the unread items, the read ones, each newest
+        // first; the error item is counted nowhere.
+        EXPECT_EQ(Rows(), (Texts{"Error occured on last update", "Ferry timetable", "Tide tables", "Harbour fees",
+                                "Fish market", "Storm warning*", "Open day*"}));
+        EXPECT_EQ(Counts(), Pair(6, 4));
         TapRow(1);
       },
       [&] { LeaveReadingView(); },
       [&] {
-        EXPECT_TRUE(IsRead("http://127.0.0.1/b"));
-        EXPECT_EQ(Unread(), 3);
-        EXPECT_EQ(Rows()[1], "Ferry timetable (read)");
-        // Opening the error item lowers nothing.
-        TapRow(0);
+        EXPECT_TRUE(IsRead(L('b')));
+        EXPECT_EQ(Counts(), Pair(6, 3));
+        EXPECT_TRUE(Row(1).m_bRead);
+        TapRow(0);  // the error item lowers nothing
       },
       [&] { LeaveReadingView(); },
       [&] {
         EXPECT_TRUE(IsRead(kError));
-        EXPECT_EQ(Unread(), 3);
-        // A row index outside the list reaches neither the store nor the
-        // counts (an empty link would mark every item read).
+        EXPECT_EQ(Counts(), Pair(6, 3));
+        // A row index outside the list reaches neither the store (an empty
+        // link would mark every item read) nor the counts.
         CNewsListDlg::OpenArticle(screen_->GetSafeHwnd(), reinterpret_cast<DWORD_PTR>(screen_), 99, 0);
-        CNewsListDlg::OpenArticle(screen_->GetSafeHwnd(), reinterpret_cast<DWORD_PTR>(screen_), -1, 0);
-        EXPECT_FALSE(IsRead("http://127.0.0.1/d"));
-        EXPECT_FALSE(IsRead("http://127.0.0.1/f"));
-        EXPECT_EQ(Unread(), 3);
-
+        EXPECT_FALSE(IsRead(L('d')));
+        EXPECT_EQ(Counts(), Pair(6, 3));
         // Previous from the first row is the last row, next from the last
         // row the first one.
         ArticleInfo info;
         ASSERT_TRUE(screen_->MoveArticle(info, -1, W(kError), u""));
-        EXPECT_EQ(info.strTitle, CString(u"Lighthouse open day"));
+        EXPECT_EQ(info.strTitle, CString(u"Open day"));
         EXPECT_TRUE(info.bWasRead);
-        EXPECT_EQ(info.nChannel, 100);
         EXPECT_EQ(info.strChannelTitle, CString(u"Harbour News"));
         ASSERT_TRUE(screen_->MoveArticle(info, 1, info.strLink, u""));
         EXPECT_EQ(U(info.strLink), kError);
-        // Next from Ferry: Tide tables, read from its stored page.
-        ASSERT_TRUE(screen_->MoveArticle(info, 1, u"http://127.0.0.1/b", u""));
-        EXPECT_EQ(info.strTitle, CString(u"Tide tables revised"));
+        // Next from Ferry: Tide tables, from its stored page.
+        ASSERT_TRUE(screen_->MoveArticle(info, 1, W(L('b')), u""));
+        EXPECT_EQ(info.strTitle, CString(u"Tide tables"));
         EXPECT_FALSE(info.bWasRead);
         EXPECT_TRUE(info.bHasPage);
-        EXPECT_EQ(info.strBody, CString(u"<p>The whole story of the tides</p>"));
-        EXPECT_EQ(info.strDate.Left(10), CString(u"2026-12-08"));
-        EXPECT_TRUE(IsRead("http://127.0.0.1/a"));
-        EXPECT_EQ(Rows()[2], "Tide tables revised (read)");
-        EXPECT_EQ(Unread(), 2);
-        // By title (a title wins over the link); a row without a page
-        // gives the item's content.
-        ASSERT_TRUE(screen_->MoveArticle(info, 1, u"", u"Tide tables revised"));
+        EXPECT_EQ(info.strBody, CString(u"<p>The whole story</p>"));
+        EXPECT_TRUE(IsRead(L('a')));
+        EXPECT_TRUE(Row(2).m_bRead);
+        // By title; an item without a page gives its content.
+        ASSERT_TRUE(screen_->MoveArticle(info, 1, u"", u"Tide tables"));
         EXPECT_EQ(info.strTitle, CString(u"Harbour fees"));
-        EXPECT_FALSE(info.bHasPage);
         EXPECT_EQ(info.strBody, CString(u"<p>Body</p>"));
-        EXPECT_EQ(Unread(), 1);
+        EXPECT_EQ(Counts(), Pair(6, 1));
         // The Back button of the bar ends the screen.
-        RECT window{};
-        GetWindowRect(screen_->GetSafeHwnd(), &window);
-        qk::InjectPointer(WM_LBUTTONDOWN, window.right / 10, window.bottom - ScaleY(20));
-        qk::InjectPointer(WM_LBUTTONUP, window.right / 10, window.bottom - ScaleY(20));
+        qk::InjectPointer(WM_LBUTTONDOWN, 48, 780);
+        qk::InjectPointer(WM_LBUTTONUP, 48, 780);
       },
   });
-  // The channel list's row and "Channels.opml" follow.
-  EXPECT_EQ(ChannelItem(100).m_nItemCount, 6);
-  EXPECT_EQ(ChannelItem(100).m_nNewCount, 1);
-  EXPECT_EQ(Saved(kUrl, "itemCount"), "6");
-  EXPECT_EQ(Saved(kUrl, "newItemCount"), "1");
-  EXPECT_FALSE(IsRead("http://127.0.0.1/f"));
+  EXPECT_EQ(ChannelRow(100).m_nItemCount, 6);
+  EXPECT_EQ(ChannelRow(100).m_nNewCount, 1);
+  EXPECT_EQ(Saved("itemCount"), "6");
+  EXPECT_EQ(Saved("newItemCount"), "1");
 }
 
 TEST_F(Headlines, ItemMenuAndCommandsChangeReadStatesAndTheCountsFollow) {
   MakeFrame(qk::gdi::DefaultScreenConfig(), TRUE);
   std::string store;
-  OpenChannel(100, {
-      [&] { HoldRow(RowOf("http://127.0.0.1/d")); },
+  OpenChannel({
+      [&] { HoldRow(RowOf(L('d'))); },
       [&] { ChooseMenuRow(1); },  // Mark as Read
       [&] {
-        EXPECT_TRUE(IsRead("http://127.0.0.1/d"));
-        EXPECT_EQ(Unread(), 3);
-        EXPECT_EQ(Saved(kUrl, "newItemCount"), "3");
-        EXPECT_EQ(Rows()[RowOf("http://127.0.0.1/d")], "Harbour fees (read)");
-        HoldRow(RowOf("http://127.0.0.1/d"));
+        EXPECT_TRUE(IsRead(L('d')));
+        EXPECT_TRUE(Row(RowOf(L('d'))).m_bRead);
+        EXPECT_EQ(Counts(), Pair(6, 3));
+        EXPECT_EQ(Saved("newItemCount"), "3");
+        HoldRow(RowOf(L('d')));
       },
-      [&] { ChooseMenuRow(1); },  // read again: nothing counts twice
+      [&] { ChooseMenuRow(1); },  // read again: counted once
       [&] {
-        EXPECT_EQ(Unread(), 3);
-        EXPECT_EQ(Saved(kUrl, "newItemCount"), "3");
-        HoldRow(RowOf("http://127.0.0.1/c"));
+        EXPECT_EQ(Counts(), Pair(6, 3));
+        HoldRow(RowOf(L('c')));
       },
       [&] { ChooseMenuRow(2); },  // Mark as Unread
       [&] {
-        EXPECT_FALSE(IsRead("http://127.0.0.1/c"));
-        EXPECT_EQ(Unread(), 4);
-        EXPECT_EQ(Saved(kUrl, "newItemCount"), "4");
+        EXPECT_FALSE(IsRead(L('c')));
+        EXPECT_EQ(Saved("newItemCount"), "4");
         HoldRow(0);
       },
-      [&] { ChooseMenuRow(1); },  // the error item: read, counted nowhere
+      [&] { ChooseMenuRow(1); },  // the error item is counted nowhere
       [&] {
         EXPECT_TRUE(IsRead(kError));
-        EXPECT_EQ(Unread(), 4);
-        HoldRow(0);
-      },
-      [&] { ChooseMenuRow(2); },
-      [&] {
-        EXPECT_FALSE(IsRead(kError));
-        EXPECT_EQ(Unread(), 4);
-        HoldRow(1);
-      },
-      [&] { ChooseMenuRow(0); },  // Cancel
-      [&] {
-        EXPECT_EQ(Unread(), 4);
+        EXPECT_EQ(Counts(), Pair(6, 4));
         screen_->SendMessage(WM_COMMAND, ID_ALL_READ, 0);
-        EXPECT_EQ(Unread(), 0);
-        EXPECT_EQ(Saved(kUrl, "newItemCount"), "0");
-        for (const CItemRecord& r : Records(100)) EXPECT_GE(r.readFlag, DWORD(ITEM_READ_READ)) << U(r.title);
-        for (const std::string& row : Rows()) EXPECT_NE(row.find("(read)"), std::string::npos) << row;
+        EXPECT_EQ(Counts(), Pair(6, 0));
+        EXPECT_EQ(Saved("newItemCount"), "0");
+        EXPECT_TRUE(IsRead(L('f')));
+        for (const std::string& row : Rows()) EXPECT_EQ(row.back(), '*') << row;
         screen_->SendMessage(WM_COMMAND, ID_ALL_UNREAD, 0);
-        EXPECT_EQ(Unread(), 6);  // the error item excluded
-        EXPECT_EQ(Saved(kUrl, "newItemCount"), "6");
-        EXPECT_FALSE(IsRead("http://127.0.0.1/e"));
+        EXPECT_EQ(Counts(), Pair(6, 6));
+        EXPECT_EQ(Saved("newItemCount"), "6");
         // A store that is gone takes no change, and the counts stay.
         store = ReadDeviceFile(DataPath("Ch100.bin"));
         DeleteFileW(DataPath("Ch100.bin"));
@@ -178,74 +147,62 @@ TEST_F(Headlines, ItemMenuAndCommandsChangeReadStatesAndTheCountsFollow) {
       },
       [&] { ChooseMenuRow(1); },
       [&] {
-        EXPECT_EQ(Unread(), 6);
-        EXPECT_EQ(Saved(kUrl, "newItemCount"), "6");
         screen_->SendMessage(WM_COMMAND, ID_ALL_READ, 0);
-        EXPECT_EQ(Unread(), 6);
-        EXPECT_FALSE(DeviceFileExists(DataPath("Ch100.bin")));
+        EXPECT_EQ(Counts(), Pair(6, 6));
+        EXPECT_EQ(Saved("newItemCount"), "6");
+        EXPECT_FALSE(Row(2).m_bRead);
         WriteDeviceFile(DataPath("Ch100.bin"), store);
         screen_->PostMessage(WM_CLOSE);
       },
   });
-  EXPECT_EQ(ChannelItem(100).m_nNewCount, 6);
-  EXPECT_EQ(Saved(kUrl, "newItemCount"), "6");
+  EXPECT_EQ(ChannelRow(100).m_nNewCount, 6);
 }
 
 TEST_F(Headlines, DeletingAnItemAllItemsAndTheChannel) {
   const char* kept[] = {"Ch100.tpl", "Ch100-Fav.ico", "Ch100-Logo.img"};
-  const char* others[] = {"Ch1000.bin", "Ch1000.tpl", "Ch1000-Logo.img", "Ch1000-12-1.htm"};
+  const char* others[] = {"Ch1000.bin", "Ch1000.tpl", "Ch1000-12-1.htm"};
   for (const char* name : kept) WriteDeviceFile(DataPath(name), "x");
   for (const char* name : others) WriteDeviceFile(DataPath(name), "x");
-  const CString page = Record(100, "http://127.0.0.1/d").pageName;
+  const CString page = Record(L('d')).pageName;
   CString picture(page);
   picture.Replace(u".htm", u".bmp");
   WriteDeviceFile(DataPath(U(page)), "<p>page</p>");
   WriteDeviceFile(DataPath(U(picture)), "BM");
   MakeFrame(qk::gdi::DefaultScreenConfig(), TRUE);
-  OpenChannel(100, {
-      [&] {
-        answers_ = {IDNO};
-        HoldRow(RowOf("http://127.0.0.1/d"));
-      },
+  OpenChannel({
+      [&] { HoldRow(RowOf(L('d'))); },
       [&] { ChooseMenuRow(3); },  // Delete, answered No
       [&] {
-        EXPECT_EQ(questions_, std::vector<std::string>{"Confirm Delete: Are you sure you want to delete this item?"});
-        EXPECT_GE(RowOf("http://127.0.0.1/d"), 0);
-        EXPECT_EQ(Items(), 6);
+        EXPECT_EQ(questions_, Texts{"Confirm Delete: Are you sure you want to delete this item?"});
+        EXPECT_GE(RowOf(L('d')), 0);
         answers_ = {IDYES};
-        HoldRow(RowOf("http://127.0.0.1/d"));
+        HoldRow(RowOf(L('d')));
       },
       [&] { ChooseMenuRow(3); },
       [&] {
-        EXPECT_EQ(RowOf("http://127.0.0.1/d"), -1);
-        EXPECT_EQ(List().GetItemCount(), 6);
+        EXPECT_EQ(RowOf(L('d')), -1);
         EXPECT_EQ(List().GetFocusedItem(), -1);
-        EXPECT_TRUE(U(Record(100, "http://127.0.0.1/d").link).empty());
+        EXPECT_TRUE(Record(L('d')).link.IsEmpty());
         EXPECT_FALSE(DeviceFileExists(DataPath(U(page))));
         EXPECT_FALSE(DeviceFileExists(DataPath(U(picture))));
-        EXPECT_EQ(Items(), 5);
-        EXPECT_EQ(Unread(), 3);
-        EXPECT_EQ(Saved(kUrl, "itemCount"), "5");
-        EXPECT_EQ(Saved(kUrl, "newItemCount"), "3");
+        EXPECT_EQ(Counts(), Pair(5, 3));
+        EXPECT_EQ(Saved("itemCount"), "5");
+        EXPECT_EQ(Saved("newItemCount"), "3");
         // The rows below moved up into the freed place.
-        CNewsListItem row;
-        ASSERT_TRUE(List().GetItem(3, row));
-        EXPECT_EQ(U(row.m_strTitle), "Fish market");
-        EXPECT_EQ(row.m_nTop, 3 * List().GetRowPitch());
+        EXPECT_EQ(U(Row(3).m_strTitle), "Fish market");
+        EXPECT_EQ(Row(3).m_nTop, 3 * List().GetRowPitch());
         answers_ = {IDYES};
         HoldRow(0);
       },
-      [&] { ChooseMenuRow(3); },  // the error item goes; the counts stay
+      [&] { ChooseMenuRow(3); },  // the error item goes, the counts stay
       [&] {
         EXPECT_EQ(RowOf(kError), -1);
-        EXPECT_EQ(Items(), 5);
-        EXPECT_EQ(Unread(), 3);
-        EXPECT_EQ(Saved(kUrl, "itemCount"), "5");
-        EXPECT_EQ(Saved(kUrl, "newItemCount"), "3");
+        EXPECT_EQ(Counts(), Pair(5, 3));
+        EXPECT_EQ(Saved("itemCount"), "5");
         answers_ = {IDYES};
         screen_->SendMessage(WM_COMMAND, ID_DELETE_ALL_ITEMS, 0);
-        EXPECT_EQ(Saved(kUrl, "itemCount"), "0");
-        EXPECT_EQ(Saved(kUrl, "newItemCount"), "0");
+        EXPECT_EQ(Saved("itemCount"), "0");
+        EXPECT_EQ(Saved("newItemCount"), "0");
         EXPECT_FALSE(DeviceFileExists(DataPath("Ch100.bin")));
         EXPECT_FALSE(DeviceFileExists(DataPath("Ch100~.xml")));
         for (const char* name : kept) EXPECT_TRUE(DeviceFileExists(DataPath(name))) << name;
@@ -254,27 +211,18 @@ TEST_F(Headlines, DeletingAnItemAllItemsAndTheChannel) {
       },
       [&] {
         EXPECT_EQ(List().GetItemCount(), 0);
-        EXPECT_EQ(Unread(), 0);
-        // Nothing to move to: the record stays as it was.
         ArticleInfo info;
         info.strTitle = u"untouched";
-        EXPECT_FALSE(screen_->MoveArticle(info, 1, u"http://127.0.0.1/a", u""));
+        EXPECT_FALSE(screen_->MoveArticle(info, 1, W(L('a')), u""));
         EXPECT_EQ(info.strTitle, CString(u"untouched"));
-        // An empty list takes no keys and shows no item menu.
-        Key(VK_DOWN);
-        HoldRow(0);
-      },
-      [&] {
-        EXPECT_EQ(List().GetFocusedItem(), -1);
         answers_ = {IDYES};
         questions_.clear();
         screen_->SendMessage(WM_COMMAND, ID_DELETE_CHANNEL, 0);
       },
   });
-  EXPECT_EQ(questions_, std::vector<std::string>{"Confirm Delete: Are you sure you want to delete this channel?"});
-  EXPECT_EQ(Saved(kUrl, "text"), "(no channel)");
-  EXPECT_EQ(ChannelRow(100), -1);
-  EXPECT_GE(ChannelRow(1000), 0);
+  EXPECT_EQ(questions_, Texts{"Confirm Delete: Are you sure you want to delete this channel?"});
+  EXPECT_EQ(Saved("text"), "(no channel)");
+  EXPECT_EQ(Channels().m_pChannelList->FindItemById(100), -1);
   EXPECT_FALSE(frame_->IsUrlSubscribed(W(kUrl)));
   for (const char* name : kept) EXPECT_FALSE(DeviceFileExists(DataPath(name))) << name;
   for (const char* name : others) EXPECT_TRUE(DeviceFileExists(DataPath(name))) << name;
@@ -282,22 +230,16 @@ TEST_F(Headlines, DeletingAnItemAllItemsAndTheChannel) {
 
 TEST_F(Headlines, RefreshMessagesReloadAndAHandOverClosesTheScreen) {
   MakeFrame(qk::gdi::DefaultScreenConfig(), TRUE);
-  CDownloadManager& manager = app_->DownloadManager();
-  OpenChannel(100, {
-      [&] {
-        EXPECT_FALSE(screen_->IsDownloadRunning());
-        BroadcastRefreshMessage(MSG_DOWNLOAD_START);
-      },
+  OpenChannel({
+      [&] { BroadcastRefreshMessage(MSG_DOWNLOAD_START); },
       Until([&] { return screen_->IsDownloadRunning(); }),
       [&] {
-        // The run stores two more items, one of them waiting for its full
-        // text.
-        StoreFeed(100, {{"Regatta results", "http://127.0.0.1/g", "Tue, 08 Dec 2026 11:00:00 GMT"},
-                        {"Quay works", "http://127.0.0.1/h", "Tue, 08 Dec 2026 11:10:00 GMT"}});
-        // Its job ends at once when it runs (its stop test says so).
-        manager.AddJob(u"http://127.0.0.1/g", DataPath("Ch100-x.htm"), u"", DOWNLOAD_JOB_FULLTEXT, 100,
-                       [] { return BOOL(TRUE); }, nullptr);
-        BroadcastRefreshMessage(MSG_DOWNLOAD_REFRESH);
+        // The run stores two more items; one waits for its full text (its
+        // job ends at once when it runs).
+        StoreFeed({{"Regatta", L('g'), "Tue, 08 Dec 2026 11:00:00 GMT"},
+                   {"Quay works", L('h'), "Tue, 08 Dec 2026 11:10:00 GMT"}});
+        app_->DownloadManager().AddJob(W(L('g')), DataPath("Ch100-x.htm"), u"", DOWNLOAD_JOB_FULLTEXT, 100,
+                                       [] { return BOOL(TRUE); }, nullptr);
         BroadcastRefreshMessage(MSG_DOWNLOAD_REFRESH);
       },
       [&] { EXPECT_EQ(List().GetItemCount(), 7); },  // not before the reload's timer
@@ -306,44 +248,26 @@ TEST_F(Headlines, RefreshMessagesReloadAndAHandOverClosesTheScreen) {
         return List().GetItemCount() != 7;
       }),
       [&] {
-        // The new items, and no more error item: the parse succeeded.
-        EXPECT_EQ(List().GetItemCount(), 8);
-        EXPECT_EQ(Items(), 8);
-        EXPECT_EQ(Unread(), 6);
-        EXPECT_EQ(Rows()[0], "Quay works");
-        CNewsListItem row;
-        ASSERT_TRUE(List().GetItem(RowOf("http://127.0.0.1/g"), row));
-        EXPECT_TRUE(row.m_bPending);
-        EXPECT_FALSE(row.m_bFullText);
-        // The full text comes: its page is stored and the job is done.
-        CItemRecord record = Record(100, "http://127.0.0.1/g");
-        WriteDeviceFile(DataPath(U(record.pageName)), "<p>full</p>");
-        CItemStore store(0);
-        store.Open(DataPath("Ch100.bin"), 0, 0);
-        SetItemType(&store, u"http://127.0.0.1/g", ITEM_TYPE_PAGE);
-        manager.Start();  // the job ends and the manager tells every window
+        // The new items, and the error item gone with the successful parse.
+        EXPECT_EQ(Rows(), (Texts{"Quay works", "Regatta", "Ferry timetable", "Tide tables", "Harbour fees",
+                                "Fish market", "Storm warning*", "Open day*"}));
+        EXPECT_EQ(Counts(), Pair(8, 6));
+        EXPECT_TRUE(Row(1).m_bPending);
+        Page(L('g'), "<p>full</p>");
+        app_->DownloadManager().Start();  // the job ends, the manager tells every window
       },
-      Until([&] {
-        CNewsListItem row;
-        return List().GetItem(RowOf("http://127.0.0.1/g"), row) && !row.m_bPending;
-      }),
+      Until([&] { return !Row(1).m_bPending; }),
       [&] {
-        CNewsListItem row;
-        ASSERT_TRUE(List().GetItem(RowOf("http://127.0.0.1/g"), row));
-        EXPECT_FALSE(row.m_bPending);
-        EXPECT_TRUE(row.m_bFullText);
+        EXPECT_TRUE(Row(1).m_bFullText);
         BroadcastRefreshMessage(MSG_DOWNLOAD_FINISHED);
       },
       Until([&] { return !screen_->IsDownloadRunning(); }),
-      [&] {
-        // Another program hands a channel over: the screen ends at once.
-        PostMessageW(HWND_BROADCAST, WM_CHANNEL_HANDOVER, 7, 0);
-      },
-      Until([] { return false; }),  // the screen ends while this waits
+      // Another program hands a channel over: the screen ends at once.
+      [&] { PostMessageW(HWND_BROADCAST, WM_CHANNEL_HANDOVER, 7, 0); },
+      Until([] { return false; }),
   });
-  EXPECT_EQ(ChannelItem(100).m_nItemCount, 8);
-  EXPECT_EQ(Saved(kUrl, "itemCount"), "8");
-  EXPECT_EQ(Saved(kUrl, "newItemCount"), "6");
+  EXPECT_EQ(ChannelRow(100).m_nItemCount, 8);
+  EXPECT_EQ(Saved("newItemCount"), "6");
 }
 
 TEST_F(Headlines, TheKeyDeviceFaceWorksByKeysAndSoftKeys) {
@@ -351,27 +275,21 @@ TEST_F(Headlines, TheKeyDeviceFaceWorksByKeysAndSoftKeys) {
   std::vector<std::u16string> refreshTitles;
   UINT choice = 0;
   qk::shell::SetSoftKeyPopupHandler([&](HWND, HMENU popup, const RECT&) -> UINT {
-    for (int i = 0, n = GetMenuItemCount(popup); i < n; ++i) {
-      if (GetMenuItemID(popup, i) != ID_REFRESH) continue;
-      WCHAR text[64] = {0};
-      MENUITEMINFOW info{};
-      info.cbSize = sizeof info;
-      info.fMask = MIIM_STRING;
-      info.dwTypeData = text;
-      info.cch = 64;
-      GetMenuItemInfoW(popup, UINT(i), TRUE, &info);
-      refreshTitles.push_back(text);
-    }
+    WCHAR text[64] = {0};
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_STRING;
+    info.dwTypeData = text;
+    info.cch = 64;
+    GetMenuItemInfoW(popup, ID_REFRESH, FALSE, &info);
+    refreshTitles.push_back(text);
     return choice;
   });
-  OpenChannel(100, {
+  OpenChannel({
       [&] {
-        HWND bar = SHFindMenuBar(screen_->GetSafeHwnd());
-        ASSERT_NE(bar, nullptr);
+        EXPECT_NE(SHFindMenuBar(screen_->GetSafeHwnd()), nullptr);
         EXPECT_EQ(screen_->GetButtonBar(), nullptr);
-        EXPECT_EQ(screen_->GetTitleBandHeight(), 29);
-        // The first row has the focus; arrows move it round.
-        EXPECT_EQ(List().GetFocusedItem(), 0);
+        EXPECT_EQ(List().GetFocusedItem(), 0);  // the first row has the focus
         Key(VK_DOWN);
         Key(VK_RIGHT);
       },
@@ -379,7 +297,7 @@ TEST_F(Headlines, TheKeyDeviceFaceWorksByKeysAndSoftKeys) {
         EXPECT_EQ(List().GetFocusedItem(), 2);
         Key(VK_UP);
         Key(VK_LEFT);
-        Key(VK_UP);
+        Key(VK_UP);  // round to the last row
       },
       [&] {
         EXPECT_EQ(List().GetFocusedItem(), 6);
@@ -387,35 +305,24 @@ TEST_F(Headlines, TheKeyDeviceFaceWorksByKeysAndSoftKeys) {
       },
       [&] { LeaveReadingView(); },
       [&] {
-        EXPECT_EQ(Unread(), 4);
+        EXPECT_EQ(Counts(), Pair(6, 4));
         Key(VK_DOWN);
-        Key(VK_DOWN);  // Ferry timetable
-      },
-      [&] {
-        EXPECT_EQ(List().GetFocusedItem(), 1);
+        Key(VK_DOWN);
         choice = ID_MARK_READ;
         qk::shell::PressSoftKey(2);
       },
       [&] {
-        EXPECT_TRUE(IsRead("http://127.0.0.1/b"));
-        EXPECT_EQ(Unread(), 3);
+        EXPECT_TRUE(IsRead(L('b')));
+        EXPECT_EQ(Counts(), Pair(6, 3));
+        choice = 0;
         BroadcastRefreshMessage(MSG_DOWNLOAD_START);
       },
       Until([&] { return screen_->IsDownloadRunning(); }),
-      [&] {
-        choice = 0;
-        qk::shell::PressSoftKey(2);
-      },
-      [&] {
-        BroadcastRefreshMessage(MSG_DOWNLOAD_FINISHED);
-      },
-      Until([&] { return !screen_->IsDownloadRunning(); }),
       [&] { qk::shell::PressSoftKey(2); },
       [&] { qk::shell::PressSoftKey(1); },  // "Channels"
   });
-  EXPECT_EQ(refreshTitles, (std::vector<std::u16string>{u"Refresh", u"Cancel", u"Refresh"}));
-  EXPECT_EQ(ChannelItem(100).m_nNewCount, 3);
-  EXPECT_EQ(Saved(kUrl, "newItemCount"), "3");
+  EXPECT_EQ(refreshTitles, (std::vector<std::u16string>{u"Refresh", u"Cancel"}));
+  EXPECT_EQ(Saved("newItemCount"), "3");
 }
 
 }  // namespace
