@@ -18,6 +18,7 @@
 #include "common/settings.h"
 #include "display/display.h"
 #include "gdi/surface.h"
+#include "net/connmgr.h"
 #include "quillet/feeds/item_store.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/rss_xml.h"
@@ -130,6 +131,7 @@ class HeadlinesTest : public qtest::DeviceTest {
     qk::SetMessageBoxHook(nullptr);
     qk::shell::SetGestureWaitHook(nullptr);
     qk::shell::SetSoftKeyPopupHandler(nullptr);
+    qk::connmgr::UseHostNetwork();
     qk::shell::ResetShell();
     ReleaseImagingFactory();
     UseScreen(qk::gdi::DefaultScreenConfig(), TRUE);

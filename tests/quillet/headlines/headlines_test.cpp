@@ -228,10 +228,29 @@ TEST_F(Headlines, DeletingAnItemAllItemsAndTheChannel) {
   for (const char* name : others) EXPECT_TRUE(DeviceFileExists(DataPath(name))) << name;
 }
 
-TEST_F(Headlines, RefreshMessagesReloadAndAHandOverClosesTheScreen) {
+TEST_F(Headlines, RefreshOfTheChannelAndTheRefreshMessagesAndAHandOver) {
   MakeFrame(qk::gdi::DefaultScreenConfig(), TRUE);
+  qk::connmgr::ScriptStatus(CONNMGR_STATUS_NOPATHTODESTINATION);
+  CChannelListWnd& window = frame_->ChannelListWnd();
+  auto refresh = [] {  // the Refresh button of the bar
+    qk::InjectPointer(WM_LBUTTONDOWN, 240, 780);
+    qk::InjectPointer(WM_LBUTTONUP, 240, 780);
+  };
   OpenChannel({
-      [&] { BroadcastRefreshMessage(MSG_DOWNLOAD_START); },
+      refresh,  // no connection, and the user does not want one: no run
+      [&] {
+        EXPECT_EQ(questions_.size(), 1u);
+        EXPECT_FALSE(window.IsStartPending());
+        EXPECT_EQ(Channels().m_nSingleChannel.load(), -1);
+        answers_ = {IDYES};
+        refresh();
+      },
+      [&] {
+        // The run that starts with the connection is for this channel only.
+        EXPECT_TRUE(window.IsStartPending());
+        EXPECT_EQ(Channels().m_nSingleChannel.load(), Channels().m_pChannelList->FindItemById(100));
+        BroadcastRefreshMessage(MSG_DOWNLOAD_START);
+      },
       Until([&] { return screen_->IsDownloadRunning(); }),
       [&] {
         // The run stores two more items; one waits for its full text (its
