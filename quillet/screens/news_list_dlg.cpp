@@ -240,7 +240,7 @@ void CNewsListDlg::LoadRows() {
   m_bLoaded = TRUE;
   m_pList->SetShowEmptyText(TRUE);
   if (!GetTouchFlag() && m_pList->GetItemCount() > 0 && m_pList->GetFocusedItem() < 0) m_pList->FocusNext();
-  m_pList->Redraw(TRUE);
+  m_pList->Redraw(!IsCovered());
   RedrawTitleBand();
 }
 
@@ -354,6 +354,7 @@ void CNewsListDlg::OpenArticle(HWND, DWORD_PTR context, int row, int) {
   }
   self->m_pList->Redraw(TRUE);
   self->RedrawTitleBand();
+  self->RedrawBar();
 }
 
 BOOL CNewsListDlg::MoveArticle(ArticleInfo& info, int step, const CString& link, const CString& title) {
@@ -567,8 +568,16 @@ void CNewsListDlg::DrawTitleBand(HDC hdc, BOOL erase) {
   ::DeleteDC(mem);
 }
 
+BOOL CNewsListDlg::IsCovered() const {
+  // A screen this one opened (the reading view, a popup) is in front: the
+  // screen's pixels are that screen's until it closes.
+  for (HWND w = ::GetActiveWindow(); w && w != m_hWnd; w = ::GetWindow(w, GW_OWNER))
+    if (::GetWindow(w, GW_OWNER) == m_hWnd) return TRUE;
+  return FALSE;
+}
+
 void CNewsListDlg::RedrawTitleBand() {
-  if (!m_hWnd || !::IsWindow(m_hWnd)) return;
+  if (!m_hWnd || !::IsWindow(m_hWnd) || IsCovered()) return;
   HDC hdc = ::GetDC(m_hWnd);
   DrawTitleBand(hdc, FALSE);
   ::ReleaseDC(m_hWnd, hdc);
@@ -581,6 +590,13 @@ void CNewsListDlg::DrawBar(HDC hdc) {
   GetWindowRect(&window);
   const int top = ::GetSystemMetrics(SM_CYSCREEN) - H(40) - window.top;
   m_pBar->Draw(hdc, client.left, top, client.Width(), H(40));
+}
+
+void CNewsListDlg::RedrawBar() {
+  if (!m_pBar || !m_hWnd || IsCovered()) return;
+  HDC hdc = ::GetDC(m_hWnd);
+  DrawBar(hdc);
+  ::ReleaseDC(m_hWnd, hdc);
 }
 
 void CNewsListDlg::LayoutList() {
@@ -768,7 +784,7 @@ void CNewsListDlg::OnFullTextDone() {
     }
     m_pList->SetItemPending(i, FALSE);
   }
-  m_pList->Redraw(TRUE);
+  m_pList->Redraw(!IsCovered());
 }
 
 LRESULT CNewsListDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -779,18 +795,14 @@ LRESULT CNewsListDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
   } else if (message == start && start) {
     m_bDownloadRunning = TRUE;
     SetRefreshImage(TRUE);
-    HDC hdc = ::GetDC(m_hWnd);
-    DrawBar(hdc);
-    ::ReleaseDC(m_hWnd, hdc);
+    RedrawBar();
     return 0;
   } else if (message == refresh && refresh) {
     SetTimer(NEWS_DLG_TIMER_LOAD, 5, nullptr);
     return 0;
   } else if (message == finished && finished) {
     SetRefreshImage(FALSE);
-    HDC hdc = ::GetDC(m_hWnd);
-    DrawBar(hdc);
-    ::ReleaseDC(m_hWnd, hdc);
+    RedrawBar();
     SetTimer(NEWS_DLG_TIMER_LOAD, 5, nullptr);
     m_bDownloadRunning = FALSE;
     return 0;

@@ -125,7 +125,9 @@ class CNewsListDlg : public CDialog, public CArticleSource {
   void SetRefreshImage(BOOL running);
   void DrawTitleBand(HDC hdc, BOOL erase);
   void RedrawTitleBand();
+  BOOL IsCovered() const;
   void DrawBar(HDC hdc);
+  void RedrawBar();
   void LayoutList();
   int ListHeight() const;
   BOOL Ask(LPCWSTR question);
