@@ -9,6 +9,7 @@
 #include "quillet/res/resources.h"
 #include "quillet/screens/channel_list_wnd.h"
 #include "quillet/screens/main_frame.h"
+#include "quillet/screens/news_list_dlg.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/channel_list_view.h"
 #include "quillet/ui/density.h"
@@ -16,9 +17,6 @@
 #include "quillet/ui/touch_list.h"
 #include "shell/aygshell.h"
 #include "user/dialog.h"
-
-BOOL (*CChannelListDlg::s_pfnHeadlineList)(CChannelListDlg*, const CString&, const CString&, int, int*, int*) =
-    nullptr;
 
 void OnActivateFullScreen(HWND screen) {
   if (screen) SHFullScreen(screen, SHFS_HIDESIPBUTTON);
@@ -410,12 +408,15 @@ void CChannelListDlg::OpenChannel(HWND, DWORD_PTR context, const CString& title,
   auto* self = reinterpret_cast<CChannelListDlg*>(context);
   if (!self) return;
   if (self->m_bHeadlinePhase && self->IsWaitingForRefresh(url)) return;
-  if (!s_pfnHeadlineList) return;
-  int items = 0, fresh = 0;
-  if (!s_pfnHeadlineList(self, title, url, channel, &items, &fresh)) return;
-  // The headline list may end with the program.
+  CNewsListDlg headlines(title, url, channel, self);
+  headlines.DoModal();
+  // The headline list may end with the program; one that ended before its
+  // first load (or with its channel deleted) has no counts of the channel.
   if (!::IsWindow(self->m_hWnd) || !self->m_pChannelList) return;
-  self->m_view.SetItemCounts(channel, items, fresh);
+  if (!headlines.HasCounts() || headlines.IsChannelDeleted()) return;
+  int number = channel, items = 0, fresh = 0;
+  headlines.GetCounts(number, items, fresh);
+  self->m_view.SetItemCounts(number, items, fresh);
   if (self->m_pOpml) {
     CString text;
     text.Format(u"%d", items);

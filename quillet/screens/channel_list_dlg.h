@@ -64,13 +64,10 @@ class CChannelListDlg : public CDialog, public CChannelListFields {
   int GetHeaderHeight() const;
   int GetBandHeight() const;
 
-  // The list's open callback.
+  // The list's open callback: runs the channel's headline list and then
+  // stores the channel's counts in its row and its outline.
   static void OpenChannel(HWND window, DWORD_PTR context, const CString& title, const CString& url, int channel,
                           int x);
-  // Opens a channel's headline list; set once that screen exists. It
-  // returns FALSE when the list was not shown, else the counts to store.
-  static BOOL (*s_pfnHeadlineList)(CChannelListDlg* dialog, const CString& title, const CString& url, int channel,
-                                   int* itemCount, int* newCount);
   void ShowChannelMenu();
 
   // Writes a thumbnail of the image: its centred square scaled to 32 x 32

@@ -225,6 +225,50 @@ BOOL CNewsListView::LoadItemBitmap(int row, LPCWSTR picturePath) {
   return TRUE;
 }
 
+BOOL CNewsListView::SetItemRead(int row, BOOL read) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  m_pItems[row]->m_bRead = read ? TRUE : FALSE;
+  DropRendering(row);
+  return TRUE;
+}
+
+BOOL CNewsListView::SetItemPending(int row, BOOL pending) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  m_pItems[row]->m_bPending = pending ? TRUE : FALSE;
+  DropRendering(row);
+  return TRUE;
+}
+
+BOOL CNewsListView::SetItemFullText(int row, BOOL fullText) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  m_pItems[row]->m_bFullText = fullText ? TRUE : FALSE;
+  DropRendering(row);
+  return TRUE;
+}
+
+BOOL CNewsListView::RemoveItem(int row) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  DestroyItem(m_pItems[row]);
+  for (int i = row; i < m_nCount - 1; ++i) {
+    m_pItems[i] = m_pItems[i + 1];
+    m_pItems[i]->m_nTop = i * m_nPitch;
+    m_pItems[i]->m_nBottom = m_pItems[i]->m_nTop + m_nPitch;
+    DropRendering(i);
+  }
+  m_pItems[--m_nCount] = nullptr;
+  if (m_nFocus > row) --m_nFocus;
+  else if (m_nFocus == row) m_nFocus = (m_touch || m_nCount == 0) ? -1 : std::min(row, m_nCount - 1);
+  // The shading of every row follows the row count.
+  for (int i = 0; i < row && i < m_nCount; ++i) DropRendering(i);
+  m_open = PendingOpen();
+  m_bFullPaint = TRUE;
+  return TRUE;
+}
+
 void CNewsListView::ReleaseItemCache(int row) {
   Guard guard(m_lock);
   DropRendering(row);

@@ -72,6 +72,15 @@ class CNewsListView : public CTouchScrollClient {
   // not exist.
   BOOL GetListItemTitle(int row, CString& out);
   void SetShowEmptyText(BOOL show);
+  // Row changes made by the owning screen; each drops the row's rendering
+  // (the owner redraws). FALSE for a row that does not exist.
+  BOOL SetItemRead(int row, BOOL read);
+  BOOL SetItemPending(int row, BOOL pending);
+  BOOL SetItemFullText(int row, BOOL fullText);
+  // Destroys a row; the rows below move up one place. A focus below it
+  // follows its row; a focus on it stays at that place on a key device
+  // (the last row when it was the last) and is cleared on a touch screen.
+  BOOL RemoveItem(int row);
 
   int GetItemCount();
   int GetFocusedItem();
