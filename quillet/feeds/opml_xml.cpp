@@ -42,15 +42,16 @@ COpmlXML::~COpmlXML() {
   if (m_bSavePending) SaveDocument();
 }
 
-void COpmlXML::Commit() {
+bool COpmlXML::Commit() {
   std::lock_guard<std::recursive_mutex> hold(m_lock);
   if (m_nBatchDepth > 0 && m_batchOwner == std::this_thread::get_id()) {
     m_bSavePending = true;
-    return;
+    return true;
   }
   // A save writes the whole tree: what a batch held back goes with it.
-  SaveDocument();
+  bool saved = SaveDocument() != FALSE;
   m_bSavePending = false;
+  return saved;
 }
 
 bool COpmlXML::BeginBatch() {
@@ -151,8 +152,13 @@ int COpmlXML::AddChannel(LPCWSTR category, LPCWSTR title, LPCWSTR url) {
   outline.SetAttribute("text", ToDocumentText(title).c_str());
   outline.SetAttribute("uniqueID", number);
   outline.SetAttribute("xmlUrl", ToDocumentText(url).c_str());
-  parent->InsertEndChild(outline);
-  Commit();
+  TiXmlNode* added = parent->InsertEndChild(outline);
+  // A channel that could not be written is not added: the list in memory
+  // stays what the file holds, and the caller reports the failure.
+  if (!Commit()) {
+    if (added) parent->RemoveChild(added);
+    return 0;
+  }
   return number;
 }
 

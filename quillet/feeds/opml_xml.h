@@ -33,6 +33,8 @@ class COpmlXML : public CEXML {
 
 
   int CreateEmpty();
+  // The new channel's number; 0 when a field is empty, the category holds
+  // that title already, or the list could not be saved.
   int AddChannel(LPCWSTR category, LPCWSTR title, LPCWSTR url);
   int AddCategory(LPCWSTR category);
   int FindChannel(LPCWSTR url, int remove);
@@ -79,7 +81,9 @@ class COpmlXML : public CEXML {
   TiXmlElement* FindChannelElement(LPCWSTR url) const;
   CString AttributeText(const TiXmlElement* element, const char* name) const;
   // Saves an edit now, or marks it pending inside the calling thread's batch.
-  void Commit();
+  // Saves now, or at the end of this thread's batch; false when a save
+  // now failed.
+  bool Commit();
   bool BeginBatch();
   void EndBatch();
 

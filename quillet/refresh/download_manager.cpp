@@ -80,6 +80,10 @@ void CDownloadManager::Clear() {
       if (m_jobs.empty()) break;
       job = m_jobs.front();
       m_jobs.pop_front();
+      // A dropped job is no longer waited for: screens that ask HasJob
+      // stop showing its item as queued.
+      if (job)
+        if (POSITION p = m_queuedLinks.Find(job->GetLink())) m_queuedLinks.RemoveAt(p);
     }
     delete job;
   }

@@ -27,7 +27,8 @@ class CDownloadManager {
   BOOL IsIdle();
   int GetJobCount();
   BOOL HasJob(LPCWSTR link);
-  // Destroys the waiting jobs and sets the total to 0.
+  // Destroys the waiting jobs (their links are no longer queued) and sets
+  // the total to 0.
   void Clear();
   // Waits (at most timeoutMs) until no worker thread runs; TRUE when none does.
   BOOL WaitForWorker(DWORD timeoutMs);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +48,23 @@ class OpmlTest : public qtest::DeviceTest {
     list.CreateEmpty();
   }
 };
+
+// A channel that cannot be written is not added: AddChannel reports 0 and the
+// list in memory does not keep it for a later save.
+TEST_F(OpmlTest, AChannelThatCannotBeSavedIsNotAdded) {
+  COpmlXML list(nullptr, nullptr, 1);
+  NewList(list);
+  ASSERT_EQ(list.AddChannel(u"News", u"Alpha", u"http://a.example/feed"), 100);
+  std::string blocker = Host(kList) + ".tmp~";
+  std::filesystem::create_directory(blocker);
+  EXPECT_EQ(list.AddChannel(u"News", u"Beta", u"http://b.example/feed"), 0);
+  EXPECT_FALSE(list.HasChannel(u"http://b.example/feed"));
+  std::filesystem::remove(blocker);
+  EXPECT_EQ(list.AddChannel(u"News", u"Gamma", u"http://c.example/feed"), 102);
+  std::string saved = Saved();
+  EXPECT_NE(saved.find("http://c.example/feed"), std::string::npos);
+  EXPECT_EQ(saved.find("http://b.example/feed"), std::string::npos);
+}
 
 TEST_F(OpmlTest, EditsSaveExactText) {
   COpmlXML list(nullptr, nullptr, 1);

@@ -212,8 +212,11 @@ TEST_F(JobsTest, TheManagerKeepsOneWorkerTakesJobsInOrderAndIsIdleWhileTheLastRu
 
   // A Clear drops waiting jobs and the total.
   Manager().AddJob(u"http://127.0.0.1:1/x", DataPath("Ch001-1-6.htm"), DataPath("Ch001.tpl"), 0, 1, AlwaysStop, nullptr);
+  EXPECT_TRUE(Manager().HasJob(u"http://127.0.0.1:1/x"));
   Manager().Clear();
   EXPECT_TRUE(Manager().IsIdle());
+  EXPECT_FALSE(Manager().HasJob(u"http://127.0.0.1:1/x"));
+  EXPECT_EQ(Manager().GetJobCount(), 0);
   EXPECT_EQ(Manager().GetTotal(), 0);
 
   // An update task ends the program when the queue is empty.
