@@ -323,6 +323,8 @@ typedef COPYDATASTRUCT* PCOPYDATASTRUCT;
 // GetSystemMetrics.
 #define SM_CXSCREEN 0
 #define SM_CYSCREEN 1
+#define SM_CXVSCROLL 2  // width of a vertical scroll bar: 13 pixels at 96 dpi, scaled with the screen
+#define SM_CYHSCROLL 3  // height of a horizontal scroll bar
 
 // Classes.
 #define CS_VREDRAW 0x0001

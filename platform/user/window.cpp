@@ -11,11 +11,13 @@
 
 #include "kernel/sync.h"
 #include "kernel/time.h"
+#include "gdi/surface.h"
 #include "kernel/wstring.h"
 #include "user/dialog.h"
 #include "user/idle.h"
 #include "user/input.h"
 #include "user/internal.h"
+#include "user/remote.h"
 
 namespace qk::user {
 namespace {
@@ -139,6 +141,14 @@ LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void HandleSent(const std::shared_ptr<SentMessage>& sm) {
   auto queue = CurrentQueue();
+  if (sm->remote) {
+    // Carried out here, where the thread takes its messages, not by the
+    // window procedure.
+    ++queue->inSend;
+    RunRemoteRequest(sm);
+    --queue->inSend;
+    return;
+  }
   ++queue->inSend;
   LPARAM lParam = sm->lParam;
   if (sm->msg == WM_COPYDATA && (!sm->data.empty() || sm->onDone)) {
@@ -158,6 +168,15 @@ bool Matches(const MSG& m, HWND hwnd, UINT first, UINT last) {
 }
 
 uint64_t Now() { return qk::TickCount64(); }
+
+// True when nothing waits in the queue (whatever a filtered look left):
+// no sent or posted message, no timer due, no window owed its painting.
+bool Drained(const ThreadQueue& q, uint64_t now) {
+  if (!q.sent.empty() || !q.posted.empty() || !q.paintOwed.empty()) return false;
+  for (auto& t : q.timers)
+    if (t.due <= now) return false;
+  return true;
+}
 
 // Looks for the next message of the calling thread. Handles sent messages on
 // the way. Returns true with msg filled, or false when nothing is there.
@@ -210,6 +229,15 @@ bool NextMessage(const std::shared_ptr<ThreadQueue>& q, MSG* msg, HWND hwnd, UIN
         return true;
       }
     }
+    if (!q->settling.empty() && Drained(*q, now)) {
+      // Everything queued before the requests has been handled.
+      std::vector<std::shared_ptr<SentMessage>> settled;
+      settled.swap(q->settling);
+      lock.unlock();
+      for (auto& sm : settled) Complete(sm, qk::remote::kDone);
+      lock.lock();
+      continue;
+    }
     return false;
   }
 }
@@ -222,10 +250,10 @@ void WaitForMore(const std::shared_ptr<ThreadQueue>& q, std::unique_lock<std::mu
     uint64_t now = Now();
     uint64_t next = UINT64_MAX;
     for (auto& t : q->timers) next = std::min(next, t.due);
-    // A frozen clock only moves when a test advances it: look again soon.
-    auto wait = qk::ClockFrozen() ? std::chrono::milliseconds(5)
-                                  : std::chrono::milliseconds(next > now ? next - now : 0);
-    until = std::min(until, std::chrono::steady_clock::now() + wait);
+    // A frozen clock only moves when it is advanced, and its advance wakes
+    // every queue (ClockMoved): until then no timer comes due.
+    if (!qk::ClockFrozen())
+      until = std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(next > now ? next - now : 0));
   }
   SleepOn(*q, lock, until);
 }
@@ -270,6 +298,38 @@ void SleepOn(ThreadQueue& q, std::unique_lock<std::mutex>& lock, std::chrono::st
   --q.sleepers;
 }
 
+void SettleThen(const std::shared_ptr<SentMessage>& sm) {
+  auto q = CurrentQueue();
+  {
+    std::lock_guard<std::mutex> lock(q->lock);
+    q->settling.push_back(sm);
+    Touched(*q);
+  }
+  Wake(*q);
+}
+
+namespace {
+// The frozen clock moved (or thawed): timers may have come due on any
+// thread, so every queue looks again.
+void ClockMoved() {
+  std::vector<std::shared_ptr<ThreadQueue>> queues;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    for (auto& [tid, q] : g_queues) queues.push_back(q);
+  }
+  for (auto& q : queues) {
+    {
+      std::lock_guard<std::mutex> lock(q->lock);
+      Touched(*q);
+    }
+    Wake(*q);
+  }
+}
+struct ListenToClock {
+  ListenToClock() { qk::SetClockListener(ClockMoved); }
+} g_listenToClock;
+}  // namespace
+
 std::shared_ptr<ThreadQueue> CurrentQueue() {
   if (!t_queue) {
     t_queue = QueueOf(GetCurrentThreadId());
@@ -300,6 +360,8 @@ ThreadEnd::~ThreadEnd() {
     std::lock_guard<std::mutex> lock(q->lock);
     q->dead = true;
     waiting.swap(q->sent);
+    waiting.insert(waiting.end(), q->settling.begin(), q->settling.end());
+    q->settling.clear();
     q->timers.clear();
     q->paintOwed.clear();
   }
@@ -644,6 +706,43 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   return IsWindow(hwnd) ? hwnd : nullptr;
 }
 
+namespace {
+
+// Owes a visible window its painting, with every visible window inside it
+// (it paints its whole area, over its children).
+void InvalidateTree(HWND hwnd) {
+  auto w = Find(hwnd);
+  if (!w || w->destroying || !(w->style & WS_VISIBLE)) return;
+  InvalidateRect(hwnd, nullptr, TRUE);
+  std::vector<HWND> children;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    children = w->children;
+  }
+  for (HWND child : children) InvalidateTree(child);
+}
+
+void ExposeIn(HWND hwnd, const RECT& area, HWND gone) {
+  auto w = Find(hwnd);
+  if (hwnd == gone || !w || w->destroying || !(w->style & WS_VISIBLE)) return;
+  RECT r;
+  if (!GetWindowRect(hwnd, &r)) return;
+  if (std::max(r.left, area.left) >= std::min(r.right, area.right) ||
+      std::max(r.top, area.top) >= std::min(r.bottom, area.bottom))
+    return;
+  InvalidateTree(hwnd);
+}
+
+// A window went from the screen (hidden or destroyed): the windows it
+// covered in area (screen co-ordinates) are owed their painting, so that
+// what was beneath a closed popup or dialog shows again.
+void Expose(const RECT& area, HWND gone) {
+  if (area.left >= area.right || area.top >= area.bottom) return;
+  for (HWND top : ZOrderedTopLevels()) ExposeIn(top, area, gone);
+}
+
+}  // namespace
+
 // Destroys the window with its children and owned windows: the activation
 // and the focus leave it first, then WM_DESTROY goes to each window of the
 // tree (parents first) and WM_NCDESTROY (children first); each stays a
@@ -664,6 +763,8 @@ BOOL DestroyWindow(HWND hwnd) {
     return FALSE;
   }
   bool topLevel = IsTopLevel(*w);
+  RECT area{};
+  bool shown = IsWindowVisible(hwnd) && GetWindowRect(hwnd, &area);
   // Owned windows go first; those of another thread lose their owner.
   std::vector<HWND> owned;
   {
@@ -704,6 +805,7 @@ BOOL DestroyWindow(HWND hwnd) {
     Forget(member);
   }
   if (topLevel) BusWindowsChanged();
+  if (shown) Expose(area, hwnd);
   return TRUE;
 }
 
@@ -748,9 +850,15 @@ LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       std::lock_guard<std::mutex> lock(g_lock);
       return static_cast<LRESULT>(w->text.size());
     }
-    case WM_PAINT:
-      ValidateRect(hwnd, nullptr);
+    case WM_PAINT: {
+      // Painting nothing still erases: WM_ERASEBKGND reaches the window.
+      PAINTSTRUCT ps;
+      if (BeginPaint(hwnd, &ps))
+        EndPaint(hwnd, &ps);
+      else
+        ValidateRect(hwnd, nullptr);
       return 0;
+    }
     case WM_ERASEBKGND:
       return 1;
     case WM_ACTIVATE:
@@ -946,7 +1054,8 @@ BOOL SetWindowTextW(HWND hwnd, LPCWSTR text) {
 int GetWindowTextW(HWND hwnd, LPWSTR text, int cch) {
   if (!text || cch <= 0) return 0;
   text[0] = 0;
-  if (!Find(hwnd)) return 0;
+  // Another program's window answers over the bus.
+  if (!Find(hwnd) && (!hwnd || IsLocalHandle(hwnd))) return 0;
   return static_cast<int>(SendMessageW(hwnd, WM_GETTEXT, static_cast<WPARAM>(cch), reinterpret_cast<LPARAM>(text)));
 }
 
@@ -957,6 +1066,9 @@ BOOL ShowWindow(HWND hwnd, int command) {
   if (!w) return FALSE;
   bool was;
   bool show = command != SW_HIDE && command != SW_MINIMIZE;
+  bool wasShown = IsWindowVisible(hwnd);
+  RECT area{};
+  GetWindowRect(hwnd, &area);
   {
     std::lock_guard<std::mutex> lock(g_lock);
     was = (w->style & WS_VISIBLE) != 0;
@@ -971,7 +1083,10 @@ BOOL ShowWindow(HWND hwnd, int command) {
   }
   if (was != show) {
     CallProc(hwnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
-    if (show) InvalidateRect(hwnd, nullptr, TRUE);
+    if (show)
+      InvalidateRect(hwnd, nullptr, TRUE);
+    else if (wasShown)
+      Expose(area, hwnd);
   }
   if (IsTopLevel(*w) && Find(hwnd)) {
     bool activates = command == SW_SHOW || command == SW_SHOWNORMAL || command == SW_RESTORE ||
@@ -1026,6 +1141,9 @@ BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int width, int height, UI
   auto w = Find(hwnd);
   if (!w) return FALSE;
   bool sized = false, moved = false, wasVisible = false;
+  bool wasShown = IsWindowVisible(hwnd);
+  RECT oldArea{};
+  GetWindowRect(hwnd, &oldArea);
   RECT r;
   {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -1062,6 +1180,7 @@ BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int width, int height, UI
   if (sized) CallProc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r.right - r.left, r.bottom - r.top));
   bool shown = !wasVisible && (flags & SWP_SHOWWINDOW);
   if ((moved || sized || shown) && !(flags & SWP_NOREDRAW)) InvalidateRect(hwnd, nullptr, TRUE);
+  if (wasShown && (flags & SWP_HIDEWINDOW) && !(flags & SWP_NOREDRAW)) Expose(oldArea, hwnd);
   // Showing a top-level window activates it unless told not to; hiding the
   // active one passes the activation on.
   if (IsTopLevel(*w) && Find(hwnd)) {
@@ -1252,6 +1371,8 @@ HWND GetCapture() {
 }
 
 int GetSystemMetrics(int index) {
+  // Scroll bars are as wide as the controls draw them.
+  if (index == SM_CXVSCROLL || index == SM_CYHSCROLL) return 13 * qk::gdi::ScreenDpi() / 96;
   std::lock_guard<std::mutex> lock(g_lock);
   if (index == SM_CXSCREEN) return g_screenWidth;
   if (index == SM_CYSCREEN) return g_screenHeight;
