@@ -158,6 +158,8 @@ void ConnectScreen() {
     if (!IsWindow(window)) return false;
     return GetWindowRect(window, area) != FALSE;
   });
+  // A window's painting stays off the windows above it.
+  qk::gdi::SetWindowCoverProvider([](HWND window) { return qk::WindowsAbove(window); });
   g_screenThread = GetCurrentThreadId();
   g_shotGeneration = ~0ull;
   qk::SetIdleHook(Idle);

@@ -1711,6 +1711,41 @@ void SetMessageBoxHook(MessageBoxHook hook) {
   g_messageBoxHook = std::move(hook);
 }
 
+std::vector<RECT> WindowsAbove(HWND window) {
+  std::vector<RECT> out;
+  auto w = Find(window);
+  if (!w) return out;
+  auto shownRect = [&](HWND h) {
+    RECT r;
+    if (IsWindowVisible(h) && GetWindowRect(h, &r) && r.left < r.right && r.top < r.bottom) out.push_back(r);
+  };
+  // Siblings above the window and above each of its parents.
+  std::vector<HWND> above;
+  HWND top = window;
+  for (auto cur = w; cur; ) {
+    if (IsTopLevel(*cur) || !cur->parent) {
+      top = cur->hwnd;
+      break;
+    }
+    auto parent = Find(cur->parent);
+    if (!parent) break;
+    {
+      std::lock_guard<std::mutex> lock(g_lock);
+      auto& siblings = parent->children;
+      auto pos = std::find(siblings.begin(), siblings.end(), cur->hwnd);
+      if (pos != siblings.end()) above.insert(above.end(), pos + 1, siblings.end());
+    }
+    cur = parent;
+  }
+  for (HWND h : above) shownRect(h);
+  // Top-level windows above its own.
+  for (HWND h : user::ZOrderedTopLevels()) {
+    if (h == top) break;
+    shownRect(h);
+  }
+  return out;
+}
+
 int PumpMessages() {
   int handled = 0;
   auto q = CurrentQueue();
