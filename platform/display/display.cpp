@@ -158,6 +158,8 @@ void ConnectScreen() {
     if (!IsWindow(window)) return false;
     return GetWindowRect(window, area) != FALSE;
   });
+  // A program's main window goes into the work area by default.
+  qk::SetDefaultWindowArea([] { return qk::shell::VisibleDesktop(); });
   // A window's painting stays off the windows above it.
   qk::gdi::SetWindowCoverProvider([](HWND window) { return qk::WindowsAbove(window); });
   g_screenThread = GetCurrentThreadId();

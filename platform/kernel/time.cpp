@@ -1,5 +1,7 @@
 #include "kernel/time.h"
 
+#include <dlfcn.h>
+#include <sys/auxv.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -31,11 +33,25 @@ void ClockChanged() {
   if (auto listener = g_clockListener.load()) listener();
 }
 
+// True when this copy of the kernel belongs to the program itself, not to
+// a shared library that carries its own copy (Ventrel does).
+bool InProgramItself() {
+  Dl_info mine{}, program{};
+  static const int anchor = 0;
+  if (!dladdr(&anchor, &mine)) return true;
+  if (!dladdr(reinterpret_cast<void*>(getauxval(AT_ENTRY)), &program)) return true;
+  return mine.dli_fbase == program.dli_fbase;
+}
+
 // A program started with QUILLET_FROZEN_CLOCK=<UTC ms>[,<tick ms>] runs on
 // a frozen clock from its first instruction. The variable is taken out of
-// the environment so that programs it starts keep the real clock.
+// the environment so that programs it starts keep the real clock. Only the
+// program's own clock freezes: a shared library's copy of this layer keeps
+// the real clock, so that nothing it times waits for an advance that its
+// clock would never see.
 struct FrozenAtStart {
   FrozenAtStart() {
+    if (!InProgramItself()) return;
     const char* value = std::getenv("QUILLET_FROZEN_CLOCK");
     if (!value || !*value) return;
     char* end = nullptr;

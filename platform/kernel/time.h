@@ -90,7 +90,8 @@ int LocalOffsetMinutes();
 
 // Test controls. A program started with the environment variable
 // QUILLET_FROZEN_CLOCK=<UTC ms>[,<tick ms>] starts on a frozen clock (the
-// variable is removed, so the programs it starts do not inherit it).
+// variable is removed, so the programs it starts do not inherit it; a
+// shared library with its own copy of this layer keeps the real clock).
 void FreezeClock(int64_t utcMs, uint64_t tickMs = 0);
 void AdvanceClock(int64_t ms);  // both frozen clocks move on
 void UseRealClock();

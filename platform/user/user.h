@@ -508,5 +508,9 @@ bool WaitForSentMessages(DWORD timeoutMs);
 // Screen size used for CW_USEDEFAULT and GetSystemMetrics (480 x 800 until
 // the display layer sets it).
 void SetScreenSize(int width, int height);
+// Where CW_USEDEFAULT puts a top-level window, and how large it makes it:
+// the work area (the shell's, below the task bar and above the menu bar);
+// the whole screen until one is set (null goes back to that).
+void SetDefaultWindowArea(std::function<RECT()> area);
 
 }  // namespace qk

@@ -38,6 +38,7 @@ HWND g_focus = nullptr, g_foreground = nullptr, g_active = nullptr, g_capture = 
 // Top-level windows of this program, the most recently activated first.
 auto& g_zorder = *new std::vector<HWND>;
 int g_screenWidth = 480, g_screenHeight = 800;
+auto& g_defaultArea = *new std::function<RECT()>;  // where CW_USEDEFAULT puts a top-level window
 qk::MessageBoxHook g_messageBoxHook;
 std::atomic<qk::PreTranslateHook> g_preTranslate{nullptr};
 std::atomic<qk::CreateHook> g_createHook{nullptr};
@@ -664,8 +665,17 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   } else {
     w->owner = parent;
   }
-  if (x == CW_USEDEFAULT) x = 0, y = 0;
-  if (width == CW_USEDEFAULT) width = g_screenWidth, height = g_screenHeight;
+  RECT area{0, 0, g_screenWidth, g_screenHeight};
+  if (!(style & WS_CHILD) && (x == CW_USEDEFAULT || width == CW_USEDEFAULT)) {
+    std::function<RECT()> provider;
+    {
+      std::lock_guard<std::mutex> lock(g_lock);
+      provider = g_defaultArea;
+    }
+    if (provider) area = provider();
+  }
+  if (x == CW_USEDEFAULT) x = area.left, y = area.top;
+  if (width == CW_USEDEFAULT) width = area.right - area.left, height = area.bottom - area.top;
   w->rect = RECT{x, y, x + width, y + height};
   w->extra.assign(static_cast<size_t>(std::max(wc.cbWndExtra, 0)), 0);
   w->queue = CurrentQueue();
@@ -1804,6 +1814,11 @@ void ClearQuit() {
   auto q = CurrentQueue();
   std::lock_guard<std::mutex> lock(q->lock);
   q->quit = false;
+}
+
+void SetDefaultWindowArea(std::function<RECT()> area) {
+  std::lock_guard<std::mutex> lock(user::g_lock);
+  user::g_defaultArea = std::move(area);
 }
 
 void SetScreenSize(int width, int height) {
