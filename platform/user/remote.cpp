@@ -83,9 +83,13 @@ void RunRemoteRequest(const std::shared_ptr<SentMessage>& sm) {
         answer = kRefused;
         break;
       }
+      // Answered first: a soft key can open a menu whose loop runs inside
+      // the press, until the menu closes (requests that come meanwhile are
+      // carried out in that loop).
+      Complete(sm, kDone);
       if (r.b != 2) PressKey(static_cast<BYTE>(r.a), false);
       if (r.b != 1) PressKey(static_cast<BYTE>(r.a), true);
-      break;
+      return;
     case Op::Text: {
       HWND target = GetFocus();
       if (!target || !IsWindow(target)) target = GetActiveWindow();

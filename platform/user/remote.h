@@ -19,7 +19,8 @@
 //   - text goes as WM_CHAR, one per character, to the window with the
 //     focus (else the active window);
 //   - a clock advance moves the program's frozen clock (qk::AdvanceClock).
-// These answer once the input is queued. A settle request, and a clock
+// These answer once the input is queued (a key answers before it is
+// pressed: a soft key may open a menu whose loop runs inside the press). A settle request, and a clock
 // advance, answer only when the thread's queue has gone empty: every sent
 // and posted message queued before the request handled, every timer due by
 // the (frozen) clock fired and every owed WM_PAINT painted. A picture

@@ -1,12 +1,13 @@
 // A small window program that the remote-driving test starts as a real
 // second process. Its main window fills the screen in red, has a menu bar
-// with two soft keys and a repeating five-second timer, and opens a modal
+// with two soft keys (the right one opens a menu) and a repeating
+// five-second timer, and opens a modal
 // dialog (an edit box, OK and Cancel) when tapped in its top band. What
 // reaches it is logged in the main window's title, one entry per ";", so
 // that the test reads it over the bus:
 //   down x,y / up x,y        stylus on the main window (client co-ordinates)
 //   key N / char C           a key-down / a character on the main window
-//   command N                a soft key's command
+//   command N                a soft key's or the menu's command
 //   timer                    the timer fired
 //   dialog X,Y               the dialog opened; X,Y is the centre of Cancel
 //   dialog-timer             the timer fired while the dialog was up
@@ -25,7 +26,7 @@
 namespace {
 
 constexpr int kEdit = 100;
-constexpr UINT kLeftCommand = 201, kRightCommand = 202, kBarId = 300;
+constexpr UINT kLeftCommand = 201, kRightCommand = 202, kMenuCommand = 203, kBarId = 300;
 HWND g_main = nullptr;
 std::u16string g_log;
 bool g_inDialog = false;
@@ -125,9 +126,13 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 int main() {
   qk::display::ConnectScreen();
   InitCommonControls();
-  static const std::vector<BYTE> bar = qk::shell::BuildMenuBarResource(0, {{kLeftCommand}, {kRightCommand}});
-  static const qk::ResourceEntry entries[] = {{nullptr, 10, kBarId, nullptr, bar.data(), bar.size()}};
-  qk::RegisterResources(nullptr, entries, 1);
+  // The right soft key opens a menu of one entry.
+  static const std::vector<BYTE> menu = qk::shell::BuildMenuTemplate({{u"Menu", 0, 0, {{u"Hello", kMenuCommand, 0, {}}}}});
+  static const std::vector<BYTE> bar = qk::shell::BuildMenuBarResource(
+      kBarId, {{kLeftCommand}, {kRightCommand, TBSTATE_ENABLED, TBSTYLE_DROPDOWN, 0, 0}});
+  static const qk::ResourceEntry entries[] = {{nullptr, 4, kBarId, nullptr, menu.data(), menu.size()},
+                                              {nullptr, 10, kBarId, nullptr, bar.data(), bar.size()}};
+  qk::RegisterResources(nullptr, entries, 2);
 
   WNDCLASSW wc{};
   wc.lpfnWndProc = MainProc;
