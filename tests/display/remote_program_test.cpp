@@ -99,6 +99,9 @@ TEST_F(RemoteProgramTest, InputReachesTheMainWindowAndTheModalDialog) {
 
   // Text into the edit box, then Return presses the default button.
   ASSERT_TRUE(program_.Type(u"Hi there"));
+  WCHAR typed[32] = {};  // the edit box's text, read over the bus
+  EXPECT_EQ(GetWindowTextW(program_.FocusWindow(), typed, 32), 8);
+  EXPECT_EQ(std::u16string(typed), u"Hi there");
   ASSERT_TRUE(program_.Key(VK_RETURN));
   EXPECT_NE(Log().find("end 1 Hi there;"), std::string::npos) << Log();
   EXPECT_EQ(program_.ActiveWindow(), main);
