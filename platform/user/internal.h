@@ -152,6 +152,9 @@ void RunRemoteRequest(const std::shared_ptr<SentMessage>& sm);
 // Completes sm once the calling thread's queue has gone empty (window.cpp).
 void SettleThen(const std::shared_ptr<SentMessage>& sm);
 
+// The button a message box answers without a hook: its default one.
+int DefaultMessageBoxAnswer(UINT type);
+
 // Registers the dialog class, "#32770", also named "Dialog" (dialog.cpp).
 void RegisterDialogClasses();
 

@@ -2,6 +2,9 @@
 #include "user/remote.h"
 
 #include <atomic>
+#include <cstdio>
+#include <deque>
+#include <mutex>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +20,41 @@ std::atomic<KeyHook> g_keyHook{nullptr};
 std::atomic<PictureHook> g_pictureHook{nullptr};
 
 UINT Tag() { return RegisterWindowMessageW(u"Quillet.RemoteControl"); }
+
+// Message boxes of a program driven by another: the answers queued for
+// them, and the host file that lists them.
+std::mutex g_boxLock;
+std::deque<int> g_answers;
+std::string g_boxLog;
+bool g_boxHooked = false;
+
+int AnswerBox(HWND, const std::u16string& text, const std::u16string& caption, UINT type) {
+  int answer;
+  std::string log;
+  {
+    std::lock_guard<std::mutex> lock(g_boxLock);
+    answer = g_answers.empty() ? user::DefaultMessageBoxAnswer(type) : g_answers.front();
+    if (!g_answers.empty()) g_answers.pop_front();
+    log = g_boxLog;
+  }
+  if (!log.empty()) {
+    std::string line = ToUtf8(caption) + "\t" + ToUtf8(text) + "\t" + std::to_string(answer);
+    for (char& c : line)
+      if (c == '\n' || c == '\r') c = ' ';
+    if (FILE* f = std::fopen(log.c_str(), "a")) {
+      std::fprintf(f, "%s\n", line.c_str());
+      std::fclose(f);
+    }
+  }
+  return answer;
+}
+
+void HookBoxes() {
+  std::lock_guard<std::mutex> lock(g_boxLock);
+  if (g_boxHooked) return;
+  g_boxHooked = true;
+  SetMessageBoxHook(AnswerBox);
+}
 
 void PressKey(BYTE vk, bool up) {
   if (auto hook = g_keyHook.load())
@@ -116,6 +154,20 @@ void RunRemoteRequest(const std::shared_ptr<SentMessage>& sm) {
       answer = hook && !text.empty() && hook(ToUtf8(text)) ? kDone : kRefused;
       break;
     }
+    case Op::Answer:
+      HookBoxes();
+      {
+        std::lock_guard<std::mutex> lock(g_boxLock);
+        g_answers.push_back(r.a);
+      }
+      break;
+    case Op::BoxLog:
+      HookBoxes();
+      {
+        std::lock_guard<std::mutex> lock(g_boxLock);
+        g_boxLog = ToUtf8(text);
+      }
+      break;
     case Op::Active:
       answer = reinterpret_cast<LRESULT>(GetActiveWindow());
       break;

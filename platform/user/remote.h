@@ -26,6 +26,10 @@
 // the (frozen) clock fired and every owed WM_PAINT painted. A picture
 // request writes the program's screen to a host PNG path through the
 // picture hook (the display layer's) and answers when the file is written.
+// Message boxes: once asked, the program answers its message boxes with the
+// buttons queued for it (then with their default buttons, as a program
+// without a screen does) and writes each one to a host file, one line
+// "caption<TAB>text<TAB>answer" (line breaks of the text as spaces).
 #pragma once
 
 #include <cstdint>
@@ -44,6 +48,8 @@ enum class Op : uint32_t {
   Picture = 6,   // text = host path of the PNG
   Active = 7,    // answers the active window's handle (0 when none)
   Focus = 8,     // answers the focus window's handle (0 when none)
+  Answer = 9,    // a = the button the next message box answers (queued in order)
+  BoxLog = 10,   // text = host path: each message box from now on adds a line to it
 };
 
 struct Request {

@@ -1679,6 +1679,10 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     hook = g_messageBoxHook;
   }
   if (hook) return hook(owner, text ? text : u"", caption ? caption : u"", type);
+  return qk::user::DefaultMessageBoxAnswer(type);
+}
+
+int qk::user::DefaultMessageBoxAnswer(UINT type) {
   static const int buttons[][3] = {{IDOK, 0, 0},         {IDOK, IDCANCEL, 0},    {IDABORT, IDRETRY, IDIGNORE},
                                    {IDYES, IDNO, IDCANCEL}, {IDYES, IDNO, 0},    {IDRETRY, IDCANCEL, 0}};
   UINT kind = type & MB_TYPEMASK;

@@ -2,7 +2,7 @@
 // program (remote_target_main.cpp) started on the test's device root with
 // a frozen clock, tapped, keyed and typed into through qtest::RemoteProgram,
 // its modal dialog included, its timer fired by advancing its clock, and
-// its screen written to a picture on request.
+// its screen written to a picture on request, its message boxes answered.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -152,6 +152,16 @@ TEST_F(RemoteProgramTest, FrozenClockFiresTimersAndPicturesShowTheScreen) {
   EXPECT_TRUE(isRed(first, 10, 300));    // the main window beside the dialog
   EXPECT_FALSE(isRed(first, 150, 200));  // the dialog over it
   EXPECT_TRUE(isRed(second, 150, 200));  // painted again once the dialog closed
+
+  // Message boxes answer as queued, then with their default button, and
+  // are listed in the log file.
+  std::string boxes = root_ + "/boxes.txt";
+  ASSERT_TRUE(program_.LogMessageBoxes(boxes));
+  ASSERT_TRUE(program_.AnswerMessageBoxes({IDNO}));
+  ASSERT_TRUE(program_.Key('M'));
+  ASSERT_TRUE(program_.Key('M'));
+  EXPECT_NE(Log().find("key 77;box 7;char m;key 77;box 6;char m;"), std::string::npos) << Log();
+  EXPECT_EQ(qtest::ReadHostFile(boxes), "Target\tDelete it? For good.\t7\nTarget\tDelete it? For good.\t6\n");
 
   // A program whose clock runs refuses the advance; a program gone fails
   // at once, saying so.

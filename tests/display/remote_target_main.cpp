@@ -7,6 +7,7 @@
 // that the test reads it over the bus:
 //   down x,y / up x,y        stylus on the main window (client co-ordinates)
 //   key N / char C           a key-down / a character on the main window
+//   box N                    key M asked a question; N is the answer
 //   command N                a soft key's or the menu's command
 //   timer                    the timer fired
 //   dialog X,Y               the dialog opened; X,Y is the centre of Cancel
@@ -99,6 +100,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_KEYDOWN:
       Log(u"key " + Num(static_cast<long>(wParam)));
+      if (wParam == 'M') Log(u"box " + Num(MessageBoxW(hwnd, u"Delete it?\nFor good.", u"Target", MB_YESNO)));
       return 0;
     case WM_CHAR:
       Log(u"char " + std::u16string(1, static_cast<char16_t>(wParam)));

@@ -23,6 +23,8 @@ const char* OpName(int op) {
     case Op::Picture: return "picture";
     case Op::Active: return "active window";
     case Op::Focus: return "focus window";
+    case Op::Answer: return "message box answer";
+    case Op::BoxLog: return "message box log";
   }
   return "request";
 }
@@ -124,6 +126,17 @@ testing::AssertionResult RemoteProgram::Shot(const std::string& hostPath) {
   auto settled = Settle();
   if (!settled) return settled;
   return Request(static_cast<int>(Op::Picture), 0, 0, 0, 0, qk::FromUtf8(hostPath), false);
+}
+
+testing::AssertionResult RemoteProgram::AnswerMessageBoxes(const std::vector<int>& buttons) {
+  for (int button : buttons) {
+    auto queued = Request(static_cast<int>(Op::Answer), button, 0, 0, 0, u"", false);
+    if (!queued) return queued;
+  }
+  return testing::AssertionSuccess();
+}
+testing::AssertionResult RemoteProgram::LogMessageBoxes(const std::string& hostPath) {
+  return Request(static_cast<int>(Op::BoxLog), 0, 0, 0, 0, qk::FromUtf8(hostPath), false);
 }
 
 HWND RemoteProgram::ActiveWindow() {

@@ -21,6 +21,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "user/user.h"
 
@@ -81,6 +82,15 @@ class RemoteProgram {
   // Settles, then has the program write its screen to a host PNG path and
   // returns once the file is written.
   testing::AssertionResult Shot(const std::string& hostPath);
+
+  // Message boxes: the program's next message boxes answer with these
+  // buttons, in order (IDOK, IDCANCEL, IDYES, IDNO...); the ones after
+  // them answer with their default buttons, as without a test.
+  testing::AssertionResult AnswerMessageBoxes(const std::vector<int>& buttons);
+  // From now on the program adds a line "caption<TAB>text<TAB>answer" to
+  // the host file for each message box it shows (line breaks of the text
+  // become spaces).
+  testing::AssertionResult LogMessageBoxes(const std::string& hostPath);
 
   // The program's active window and focus window (null when none, or when
   // the program does not answer).
