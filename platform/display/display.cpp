@@ -15,6 +15,7 @@
 #include "shell/aygshell.h"
 #include "user/idle.h"
 #include "user/input.h"
+#include "user/remote.h"
 #include "user/user.h"
 
 namespace qk::display {
@@ -83,6 +84,25 @@ std::atomic<uint64_t> g_shotGeneration{~0ull};
 // How often a waiting program with an open window looks for input.
 constexpr DWORD kInputPollMs = 15;
 
+// A key of the window, or of a program that drives this one: F1 and F2
+// are the phone's soft keys and press the active window's menu bar keys;
+// without a bar they reach the window as keys.
+void DeliverKey(BYTE vk, bool up) {
+  static bool softKeyDown[2] = {false, false};
+  int soft = vk == VK_F1 ? 0 : vk == VK_F2 ? 1 : -1;
+  if (soft >= 0 && !up && qk::shell::PressSoftKey(soft + 1)) {
+    softKeyDown[soft] = true;
+    return;
+  }
+  if (soft >= 0 && up && softKeyDown[soft]) {
+    softKeyDown[soft] = false;
+    return;
+  }
+  keybd_event(vk, 0, up ? KEYEVENTF_KEYUP : 0, 0);
+}
+
+bool WritePicture(const std::string& hostPath) { return WriteScreenPng(hostPath); }
+
 // Hands the window's input to the window layer as stylus and key input.
 void DeliverInput(const InputEvent& e) {
   switch (e.kind) {
@@ -96,22 +116,9 @@ void DeliverInput(const InputEvent& e) {
       qk::InjectPointer(WM_LBUTTONUP, e.x, e.y);
       break;
     case InputEvent::KeyDown:
-    case InputEvent::KeyUp: {
-      // F1 and F2 are the phone's soft keys: they press the active
-      // window's menu bar keys; without a bar they reach the window as keys.
-      static bool softKeyDown[2] = {false, false};
-      int soft = e.virtualKey == VK_F1 ? 0 : e.virtualKey == VK_F2 ? 1 : -1;
-      if (soft >= 0 && e.kind == InputEvent::KeyDown && qk::shell::PressSoftKey(soft + 1)) {
-        softKeyDown[soft] = true;
-        break;
-      }
-      if (soft >= 0 && e.kind == InputEvent::KeyUp && softKeyDown[soft]) {
-        softKeyDown[soft] = false;
-        break;
-      }
-      keybd_event(static_cast<BYTE>(e.virtualKey), 0, e.kind == InputEvent::KeyUp ? KEYEVENTF_KEYUP : 0, 0);
+    case InputEvent::KeyUp:
+      DeliverKey(static_cast<BYTE>(e.virtualKey), e.kind == InputEvent::KeyUp);
       break;
-    }
     case InputEvent::Quit: {
       // Closing the window closes the program's active window, which ends
       // the program as its own close would; with none, the loop ends.
@@ -151,9 +158,14 @@ void ConnectScreen() {
     if (!IsWindow(window)) return false;
     return GetWindowRect(window, area) != FALSE;
   });
+  // A program's main window goes into the work area by default.
+  qk::SetDefaultWindowArea([] { return qk::shell::VisibleDesktop(); });
+  // A window's painting stays off the windows above it.
+  qk::gdi::SetWindowCoverProvider([](HWND window) { return qk::WindowsAbove(window); });
   g_screenThread = GetCurrentThreadId();
   g_shotGeneration = ~0ull;
   qk::SetIdleHook(Idle);
+  qk::remote::SetHooks(DeliverKey, WritePicture);
 }
 
 bool WriteScreenPng(const std::string& hostPath) {

@@ -20,7 +20,10 @@ namespace qk::display {
 // configuration, and GetDC(window) draws on the window's area of the screen.
 // Programs call it once at start-up, after any change of the configuration,
 // on the thread that runs their windows: it installs Idle as the message
-// wait's idle hook (user/idle.h).
+// wait's idle hook (user/idle.h), and the key and picture hooks through
+// which a program that drives this one over the bus presses keys (F1 and
+// F2 as soft keys, as the window does) and asks for pictures of the screen
+// (user/remote.h).
 void ConnectScreen();
 
 // What the connecting thread's message wait does when its queue is empty:

@@ -250,6 +250,7 @@ HDC CreateScreenAreaDC(const RECT& area, HWND window) {
 BOOL DeleteDC(HDC hdc) {
   auto dc = LookupDC(hdc);
   if (!dc) return FALSE;
+  if (dc->coveredScreen) PutBackCovered(*dc);
   if (dc->s.bitmap && !dc->s.bitmap->stock) dc->s.bitmap->selectedCount--;
   dc->s.bitmap.reset();
   // Saved states hold their bitmaps too.

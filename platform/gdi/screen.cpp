@@ -22,6 +22,7 @@ std::shared_ptr<Bitmap> g_surface;
 std::atomic<uint64_t> g_generation{0};
 std::atomic<int> g_dpi{0};  // 0 until the configuration is loaded
 WindowAreaProvider g_windowProvider;
+WindowCoverProvider g_coverProvider;
 COLORREF g_sysColours[32];
 bool g_sysColoursSet[32] = {};
 
@@ -161,6 +162,46 @@ void SetWindowDCProvider(WindowAreaProvider provider) {
   g_windowProvider = std::move(provider);
 }
 
+void SetWindowCoverProvider(WindowCoverProvider provider) {
+  std::lock_guard<std::mutex> lock(g_screenLock);
+  g_coverProvider = std::move(provider);
+}
+
+namespace {
+bool Covered(const std::vector<RECT>& covers, int x, int y) {
+  for (const RECT& c : covers)
+    if (x >= c.left && x < c.right && y >= c.top && y < c.bottom) return true;
+  return false;
+}
+}  // namespace
+
+void PutBackCovered(DC& dc) {
+  auto screen = std::move(dc.coveredScreen);
+  if (!screen || !dc.s.bitmap) return;
+  const Bitmap& copy = *dc.s.bitmap;
+  if (copy.width != screen->width || copy.height != screen->height) return;
+  // The DC's area within the screen, as when the DC was made.
+  RECT a = {std::max<LONG>(dc.baseClip.left, 0), std::max<LONG>(dc.baseClip.top, 0),
+            std::min<LONG>(dc.baseClip.right, screen->width), std::min<LONG>(dc.baseClip.bottom, screen->height)};
+  int width = a.right - a.left;
+  if (width <= 0 || a.bottom <= a.top || dc.before.size() != static_cast<size_t>(width) * (a.bottom - a.top)) return;
+  bool changed = false;
+  for (int y = a.top; y < a.bottom; ++y) {
+    auto* drawn = reinterpret_cast<const uint32_t*>(copy.Row(y));
+    auto* out = reinterpret_cast<uint32_t*>(screen->Row(y));
+    const uint32_t* was = &dc.before[static_cast<size_t>(y - a.top) * width];
+    for (int x = a.left; x < a.right; ++x) {
+      // Only what this DC drew, so that it cannot undo what another window
+      // drew meanwhile.
+      if (drawn[x] == was[x - a.left] || Covered(dc.covers, x, y)) continue;
+      out[x] = drawn[x];
+      changed = true;
+    }
+  }
+  dc.before.clear();
+  if (changed) NoteScreenChanged();
+}
+
 bool ReadPixels(HBITMAP bitmap, int* width, int* height, std::vector<uint32_t>* rgb) {
   auto b = LookupBitmap(bitmap);
   if (!b || !width || !height || !rgb) return false;
@@ -190,7 +231,45 @@ HDC GetDC(HWND window) {
     }
     if (!provider || !provider(window, &area)) return nullptr;
   }
-  return CreateScreenAreaDC(area, window);
+  HDC hdc = CreateScreenAreaDC(area, window);
+  WindowCoverProvider covering;
+  if (window) {
+    std::lock_guard<std::mutex> lock(g_screenLock);
+    covering = g_coverProvider;
+  }
+  auto dc = covering ? LookupDC(hdc) : nullptr;
+  if (!dc) return hdc;
+  // The DC's area within the screen, and the windows above that cover it.
+  RECT bounds = {std::max<LONG>(area.left, 0), std::max<LONG>(area.top, 0), std::min<LONG>(area.right, c.width),
+                 std::min<LONG>(area.bottom, c.height)};
+  if (bounds.left >= bounds.right || bounds.top >= bounds.bottom) return hdc;
+  std::vector<RECT> covers;
+  for (RECT r : covering(window)) {
+    RECT part;
+    if (IntersectRect(&part, &r, &bounds)) covers.push_back(part);
+  }
+  if (covers.empty()) return hdc;
+  auto screen = dc->s.bitmap;
+  if (!screen || screen->width != c.width || screen->height != c.height) return hdc;
+  auto copy = std::make_shared<Bitmap>();
+  copy->width = screen->width;
+  copy->height = screen->height;
+  copy->bpp = 32;
+  copy->stride = screen->stride;
+  copy->storage.assign(screen->storage.size(), 0);
+  copy->bits = copy->storage.data();
+  copy->stock = true;
+  int width = bounds.right - bounds.left;
+  dc->before.resize(static_cast<size_t>(width) * (bounds.bottom - bounds.top));
+  for (int y = bounds.top; y < bounds.bottom; ++y) {
+    std::memcpy(copy->Row(y) + bounds.left * 4, screen->Row(y) + bounds.left * 4, static_cast<size_t>(width) * 4);
+    std::memcpy(&dc->before[static_cast<size_t>(y - bounds.top) * width], screen->Row(y) + bounds.left * 4,
+                static_cast<size_t>(width) * 4);
+  }
+  dc->coveredScreen = screen;
+  dc->covers = std::move(covers);
+  dc->s.bitmap = copy;
+  return hdc;
 }
 
 int ReleaseDC(HWND, HDC dc) {

@@ -107,6 +107,12 @@ struct DC : GdiObject {
   RECT baseClip = {0, 0, 0, 0};  // surface area this DC may touch
   DCState s;
   std::vector<DCState> saved;
+  // A window DC partly covered by windows above the window draws into a
+  // copy of the screen; releasing it puts back, outside the covered parts,
+  // the pixels it changed (PutBackCovered).
+  std::shared_ptr<Bitmap> coveredScreen;  // the screen itself
+  std::vector<RECT> covers;               // screen rectangles it may not touch
+  std::vector<uint32_t> before;           // the area's pixels when the DC was made
   // Surface rectangle usable for drawing: the clip within the bitmap.
   RECT Clip() const;
 };
@@ -167,6 +173,13 @@ HDC CreateScreenAreaDC(const RECT& area, HWND window);
 // the screen (false when the window does not exist).
 using WindowAreaProvider = std::function<bool(HWND window, RECT* area)>;
 void SetWindowDCProvider(WindowAreaProvider provider);
+// The window layer names the screen rectangles of the windows above a
+// window (top-level windows higher in the z-order, siblings above it or
+// above one of its parents): GetDC(window) draws only outside them.
+using WindowCoverProvider = std::function<std::vector<RECT>(HWND window)>;
+void SetWindowCoverProvider(WindowCoverProvider provider);
+// Puts back what a covered window DC drew (DeleteDC calls it).
+void PutBackCovered(DC& dc);
 
 // A DIB section's or bitmap's pixels as 32-bit colours (0x00RRGGBB rows, top
 // first), for writing pictures.

@@ -1,11 +1,14 @@
 #include "kernel/time.h"
 
+#include <dlfcn.h>
+#include <sys/auxv.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -22,6 +25,46 @@ int64_t g_frozenWallMs = 0;
 uint64_t g_frozenTickMs = 0;
 std::atomic<bool> g_fixedZone{false};
 std::atomic<int> g_zoneMinutes{0};
+
+// Told after every change of the frozen clock (outside the clock's lock).
+std::atomic<ClockListener> g_clockListener{nullptr};
+
+void ClockChanged() {
+  if (auto listener = g_clockListener.load()) listener();
+}
+
+// True when this copy of the kernel belongs to the program itself, not to
+// a shared library that carries its own copy (Ventrel does).
+bool InProgramItself() {
+  Dl_info mine{}, program{};
+  static const int anchor = 0;
+  if (!dladdr(&anchor, &mine)) return true;
+  if (!dladdr(reinterpret_cast<void*>(getauxval(AT_ENTRY)), &program)) return true;
+  return mine.dli_fbase == program.dli_fbase;
+}
+
+// A program started with QUILLET_FROZEN_CLOCK=<UTC ms>[,<tick ms>] runs on
+// a frozen clock from its first instruction. The variable is taken out of
+// the environment so that programs it starts keep the real clock. Only the
+// program's own clock freezes: a shared library's copy of this layer keeps
+// the real clock, so that nothing it times waits for an advance that its
+// clock would never see.
+struct FrozenAtStart {
+  FrozenAtStart() {
+    if (!InProgramItself()) return;
+    const char* value = std::getenv("QUILLET_FROZEN_CLOCK");
+    if (!value || !*value) return;
+    char* end = nullptr;
+    long long wall = std::strtoll(value, &end, 10);
+    if (end == value) return;
+    unsigned long long tick = 0;
+    if (*end == ',') tick = std::strtoull(end + 1, nullptr, 10);
+    g_frozen = true;
+    g_frozenWallMs = wall;
+    g_frozenTickMs = tick;
+    ::unsetenv("QUILLET_FROZEN_CLOCK");
+  }
+} g_frozenAtStart;
 
 std::mutex g_localeLock;
 Locale* g_locale = nullptr;
@@ -105,23 +148,34 @@ bool ClockFrozen() {
 }
 
 void FreezeClock(int64_t utcMs, uint64_t tickMs) {
-  std::lock_guard<std::mutex> g(g_clockLock);
-  g_frozen = true;
-  g_frozenWallMs = utcMs;
-  g_frozenTickMs = tickMs;
+  {
+    std::lock_guard<std::mutex> g(g_clockLock);
+    g_frozen = true;
+    g_frozenWallMs = utcMs;
+    g_frozenTickMs = tickMs;
+  }
+  ClockChanged();
 }
 
 void AdvanceClock(int64_t ms) {
-  std::lock_guard<std::mutex> g(g_clockLock);
-  if (!g_frozen) return;
-  g_frozenWallMs += ms;
-  g_frozenTickMs += uint64_t(ms);
+  {
+    std::lock_guard<std::mutex> g(g_clockLock);
+    if (!g_frozen) return;
+    g_frozenWallMs += ms;
+    g_frozenTickMs += uint64_t(ms);
+  }
+  ClockChanged();
 }
 
 void UseRealClock() {
-  std::lock_guard<std::mutex> g(g_clockLock);
-  g_frozen = false;
+  {
+    std::lock_guard<std::mutex> g(g_clockLock);
+    g_frozen = false;
+  }
+  ClockChanged();
 }
+
+ClockListener SetClockListener(ClockListener listener) { return g_clockListener.exchange(listener); }
 
 void SetTimeZoneOffset(int minutesEastOfUtc) {
   g_zoneMinutes = minutesEastOfUtc;

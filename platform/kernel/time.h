@@ -88,11 +88,19 @@ uint64_t TickCount64();
 // Offset of local time east of UTC, in minutes, now in force.
 int LocalOffsetMinutes();
 
-// Test controls.
+// Test controls. A program started with the environment variable
+// QUILLET_FROZEN_CLOCK=<UTC ms>[,<tick ms>] starts on a frozen clock (the
+// variable is removed, so the programs it starts do not inherit it; a
+// shared library with its own copy of this layer keeps the real clock).
 void FreezeClock(int64_t utcMs, uint64_t tickMs = 0);
 void AdvanceClock(int64_t ms);  // both frozen clocks move on
 void UseRealClock();
 bool ClockFrozen();
+// Called after every FreezeClock, AdvanceClock and UseRealClock, on the
+// calling thread: the window layer wakes the threads whose timers follow
+// the clock. One listener; returns the one it replaces.
+using ClockListener = void (*)();
+ClockListener SetClockListener(ClockListener listener);
 void SetTimeZoneOffset(int minutesEastOfUtc);
 void UseHostTimeZone();
 

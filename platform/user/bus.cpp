@@ -44,6 +44,8 @@ enum Marshal : uint32_t {
 
 // How long a program may take to say whether a window is its own.
 constexpr DWORD kQueryTimeoutMs = 2000;
+// How often a sender waiting for an answer looks whether the peer lives.
+constexpr int64_t kLivenessSliceMs = 200;
 // The largest reply text: a reply is one datagram.
 constexpr size_t kMaxTextOut = 256 * 1024;
 
@@ -304,6 +306,7 @@ void Receive(int fd, std::string root) {
         auto sm = std::make_shared<SentMessage>();
         sm->hwnd = target;
         sm->msg = p.msg;
+        sm->remote = p.marshal == kCopyData && IsRemoteRequest(p.msg, p.cdsData);
         sm->data = std::move(data);
         if (!Unpack(p, false, sm->data, sm->cds, &sm->wParam, &sm->lParam)) {
           Reply(fd, root, sender, seq, 0);  // a pointer from another program
@@ -591,9 +594,26 @@ bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutM
   }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   bool all = true;
-  for (auto& [seq, sm] : waits) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (!WaitSent(sm, static_cast<DWORD>(std::max<int64_t>(left.count(), 0)))) {
+  bool gone = false;
+  for (size_t i = 0; i < waits.size(); ++i) {
+    auto& [seq, sm] = waits[i];
+    // Waits in slices, so that a program that ends (or crashes) while it
+    // owes the answer fails the send at once rather than at the time-out.
+    bool answered = false;
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      int64_t slice = std::min<int64_t>(std::max<int64_t>(left.count(), 0), kLivenessSliceMs);
+      if (WaitSent(sm, static_cast<DWORD>(slice))) {
+        answered = true;
+        break;
+      }
+      if (left.count() <= slice) break;
+      if (target != HWND_BROADCAST && !(Alive(pids[0]) && Joined(root, pids[0]))) {
+        gone = true;
+        break;
+      }
+    }
+    if (!answered) {
       all = false;
       std::lock_guard<std::mutex> lock(bus.lock);
       bus.pending.erase(seq);
@@ -611,7 +631,7 @@ bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutM
       *result = static_cast<LRESULT>(chars);
     }
   }
-  if (!all) SetLastError(ERROR_TIMEOUT);
+  if (!all) SetLastError(gone ? ERROR_INVALID_WINDOW_HANDLE : ERROR_TIMEOUT);
   return all;
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "gdi/gdi.h"
 #include "kernel/resource.h"
 #include "kernel/wstring.h"
 #include "user/input.h"
@@ -373,6 +374,16 @@ LRESULT DefDlgProcW(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_INITDIALOG:
       return FALSE;
+    case WM_ERASEBKGND: {
+      // The dialog's brush, when its procedure names one.
+      HBRUSH brush = proc ? reinterpret_cast<HBRUSH>(proc(dialog, WM_CTLCOLORDLG, wParam, reinterpret_cast<LPARAM>(dialog)))
+                          : nullptr;
+      if (!brush) return DefWindowProcW(dialog, msg, wParam, lParam);
+      RECT r;
+      GetClientRect(dialog, &r);
+      FillRect(reinterpret_cast<HDC>(wParam), &r, brush);
+      return 1;
+    }
     case DM_GETDEFID: {
       int id = 0;
       {

@@ -43,6 +43,13 @@ BOOL SystemParametersInfoW(UINT action, UINT param, PVOID value, UINT winIni);
 
 namespace qk {
 
+// The screen rectangles of the visible windows above window, which its
+// painting may not touch: the top-level windows above its top-level window
+// in the z-order, and the siblings above it and above each of its parents
+// (a later sibling lies above an earlier one). The display gives them to
+// the drawing layer, which clips window DCs by them.
+std::vector<RECT> WindowsAbove(HWND window);
+
 // Posts a pointer message (WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_LBUTTONUP) for a
 // screen point to the window under it, or to the window that holds the
 // capture; returns that window (null when there is none).

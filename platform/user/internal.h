@@ -32,6 +32,7 @@ struct SentMessage {
   std::function<void(LRESULT)> onDone;   // a reply to another program
   std::vector<uint8_t> data;             // WM_COPYDATA from another program
   COPYDATASTRUCT cds{};
+  bool remote = false;                   // a request from a program that drives this one (user/remote.h)
 };
 
 struct Timer {
@@ -50,6 +51,8 @@ struct ThreadQueue {
   std::deque<std::shared_ptr<SentMessage>> sent;
   std::vector<Timer> timers;
   std::set<HWND> paintOwed;
+  // Requests answered once the queue has gone empty (user/remote.h).
+  std::vector<std::shared_ptr<SentMessage>> settling;
   bool quit = false;
   int quitCode = 0;
   int inSend = 0;  // depth of sent messages being handled
@@ -139,6 +142,18 @@ bool BusPost(HWND target, UINT msg, WPARAM wParam, LPARAM lParam);
 bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, LRESULT* result);
 HWND BusFindWindow(LPCWSTR className, LPCWSTR title);
 bool BusIsWindow(HWND hwnd);
+
+// Requests from a program that drives this one (remote.cpp): whether a
+// message that came over the bus is one, and carrying one out on the
+// receiving window's thread (it completes the message, now or when the
+// thread's queue has gone empty).
+bool IsRemoteRequest(UINT msg, uint64_t copyDataTag);
+void RunRemoteRequest(const std::shared_ptr<SentMessage>& sm);
+// Completes sm once the calling thread's queue has gone empty (window.cpp).
+void SettleThen(const std::shared_ptr<SentMessage>& sm);
+
+// The button a message box answers without a hook: its default one.
+int DefaultMessageBoxAnswer(UINT type);
 
 // Registers the dialog class, "#32770", also named "Dialog" (dialog.cpp).
 void RegisterDialogClasses();

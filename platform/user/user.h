@@ -323,6 +323,8 @@ typedef COPYDATASTRUCT* PCOPYDATASTRUCT;
 // GetSystemMetrics.
 #define SM_CXSCREEN 0
 #define SM_CYSCREEN 1
+#define SM_CXVSCROLL 2  // width of a vertical scroll bar: 13 pixels at 96 dpi, scaled with the screen
+#define SM_CYHSCROLL 3  // height of a horizontal scroll bar
 
 // Classes.
 #define CS_VREDRAW 0x0001
@@ -506,5 +508,9 @@ bool WaitForSentMessages(DWORD timeoutMs);
 // Screen size used for CW_USEDEFAULT and GetSystemMetrics (480 x 800 until
 // the display layer sets it).
 void SetScreenSize(int width, int height);
+// Where CW_USEDEFAULT puts a top-level window, and how large it makes it:
+// the work area (the shell's, below the task bar and above the menu bar);
+// the whole screen until one is set (null goes back to that).
+void SetDefaultWindowArea(std::function<RECT()> area);
 
 }  // namespace qk

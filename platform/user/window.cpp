@@ -11,11 +11,13 @@
 
 #include "kernel/sync.h"
 #include "kernel/time.h"
+#include "gdi/surface.h"
 #include "kernel/wstring.h"
 #include "user/dialog.h"
 #include "user/idle.h"
 #include "user/input.h"
 #include "user/internal.h"
+#include "user/remote.h"
 
 namespace qk::user {
 namespace {
@@ -36,6 +38,7 @@ HWND g_focus = nullptr, g_foreground = nullptr, g_active = nullptr, g_capture = 
 // Top-level windows of this program, the most recently activated first.
 auto& g_zorder = *new std::vector<HWND>;
 int g_screenWidth = 480, g_screenHeight = 800;
+auto& g_defaultArea = *new std::function<RECT()>;  // where CW_USEDEFAULT puts a top-level window
 qk::MessageBoxHook g_messageBoxHook;
 std::atomic<qk::PreTranslateHook> g_preTranslate{nullptr};
 std::atomic<qk::CreateHook> g_createHook{nullptr};
@@ -139,6 +142,14 @@ LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void HandleSent(const std::shared_ptr<SentMessage>& sm) {
   auto queue = CurrentQueue();
+  if (sm->remote) {
+    // Carried out here, where the thread takes its messages, not by the
+    // window procedure.
+    ++queue->inSend;
+    RunRemoteRequest(sm);
+    --queue->inSend;
+    return;
+  }
   ++queue->inSend;
   LPARAM lParam = sm->lParam;
   if (sm->msg == WM_COPYDATA && (!sm->data.empty() || sm->onDone)) {
@@ -158,6 +169,15 @@ bool Matches(const MSG& m, HWND hwnd, UINT first, UINT last) {
 }
 
 uint64_t Now() { return qk::TickCount64(); }
+
+// True when nothing waits in the queue (whatever a filtered look left):
+// no sent or posted message, no timer due, no window owed its painting.
+bool Drained(const ThreadQueue& q, uint64_t now) {
+  if (!q.sent.empty() || !q.posted.empty() || !q.paintOwed.empty()) return false;
+  for (auto& t : q.timers)
+    if (t.due <= now) return false;
+  return true;
+}
 
 // Looks for the next message of the calling thread. Handles sent messages on
 // the way. Returns true with msg filled, or false when nothing is there.
@@ -210,6 +230,15 @@ bool NextMessage(const std::shared_ptr<ThreadQueue>& q, MSG* msg, HWND hwnd, UIN
         return true;
       }
     }
+    if (!q->settling.empty() && Drained(*q, now)) {
+      // Everything queued before the requests has been handled.
+      std::vector<std::shared_ptr<SentMessage>> settled;
+      settled.swap(q->settling);
+      lock.unlock();
+      for (auto& sm : settled) Complete(sm, qk::remote::kDone);
+      lock.lock();
+      continue;
+    }
     return false;
   }
 }
@@ -222,10 +251,10 @@ void WaitForMore(const std::shared_ptr<ThreadQueue>& q, std::unique_lock<std::mu
     uint64_t now = Now();
     uint64_t next = UINT64_MAX;
     for (auto& t : q->timers) next = std::min(next, t.due);
-    // A frozen clock only moves when a test advances it: look again soon.
-    auto wait = qk::ClockFrozen() ? std::chrono::milliseconds(5)
-                                  : std::chrono::milliseconds(next > now ? next - now : 0);
-    until = std::min(until, std::chrono::steady_clock::now() + wait);
+    // A frozen clock only moves when it is advanced, and its advance wakes
+    // every queue (ClockMoved): until then no timer comes due.
+    if (!qk::ClockFrozen())
+      until = std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(next > now ? next - now : 0));
   }
   SleepOn(*q, lock, until);
 }
@@ -270,6 +299,38 @@ void SleepOn(ThreadQueue& q, std::unique_lock<std::mutex>& lock, std::chrono::st
   --q.sleepers;
 }
 
+void SettleThen(const std::shared_ptr<SentMessage>& sm) {
+  auto q = CurrentQueue();
+  {
+    std::lock_guard<std::mutex> lock(q->lock);
+    q->settling.push_back(sm);
+    Touched(*q);
+  }
+  Wake(*q);
+}
+
+namespace {
+// The frozen clock moved (or thawed): timers may have come due on any
+// thread, so every queue looks again.
+void ClockMoved() {
+  std::vector<std::shared_ptr<ThreadQueue>> queues;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    for (auto& [tid, q] : g_queues) queues.push_back(q);
+  }
+  for (auto& q : queues) {
+    {
+      std::lock_guard<std::mutex> lock(q->lock);
+      Touched(*q);
+    }
+    Wake(*q);
+  }
+}
+struct ListenToClock {
+  ListenToClock() { qk::SetClockListener(ClockMoved); }
+} g_listenToClock;
+}  // namespace
+
 std::shared_ptr<ThreadQueue> CurrentQueue() {
   if (!t_queue) {
     t_queue = QueueOf(GetCurrentThreadId());
@@ -300,6 +361,8 @@ ThreadEnd::~ThreadEnd() {
     std::lock_guard<std::mutex> lock(q->lock);
     q->dead = true;
     waiting.swap(q->sent);
+    waiting.insert(waiting.end(), q->settling.begin(), q->settling.end());
+    q->settling.clear();
     q->timers.clear();
     q->paintOwed.clear();
   }
@@ -602,8 +665,17 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   } else {
     w->owner = parent;
   }
-  if (x == CW_USEDEFAULT) x = 0, y = 0;
-  if (width == CW_USEDEFAULT) width = g_screenWidth, height = g_screenHeight;
+  RECT area{0, 0, g_screenWidth, g_screenHeight};
+  if (!(style & WS_CHILD) && (x == CW_USEDEFAULT || width == CW_USEDEFAULT)) {
+    std::function<RECT()> provider;
+    {
+      std::lock_guard<std::mutex> lock(g_lock);
+      provider = g_defaultArea;
+    }
+    if (provider) area = provider();
+  }
+  if (x == CW_USEDEFAULT) x = area.left, y = area.top;
+  if (width == CW_USEDEFAULT) width = area.right - area.left, height = area.bottom - area.top;
   w->rect = RECT{x, y, x + width, y + height};
   w->extra.assign(static_cast<size_t>(std::max(wc.cbWndExtra, 0)), 0);
   w->queue = CurrentQueue();
@@ -644,6 +716,43 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   return IsWindow(hwnd) ? hwnd : nullptr;
 }
 
+namespace {
+
+// Owes a visible window its painting, with every visible window inside it
+// (it paints its whole area, over its children).
+void InvalidateTree(HWND hwnd) {
+  auto w = Find(hwnd);
+  if (!w || w->destroying || !(w->style & WS_VISIBLE)) return;
+  InvalidateRect(hwnd, nullptr, TRUE);
+  std::vector<HWND> children;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    children = w->children;
+  }
+  for (HWND child : children) InvalidateTree(child);
+}
+
+void ExposeIn(HWND hwnd, const RECT& area, HWND gone) {
+  auto w = Find(hwnd);
+  if (hwnd == gone || !w || w->destroying || !(w->style & WS_VISIBLE)) return;
+  RECT r;
+  if (!GetWindowRect(hwnd, &r)) return;
+  if (std::max(r.left, area.left) >= std::min(r.right, area.right) ||
+      std::max(r.top, area.top) >= std::min(r.bottom, area.bottom))
+    return;
+  InvalidateTree(hwnd);
+}
+
+// A window went from the screen (hidden or destroyed): the windows it
+// covered in area (screen co-ordinates) are owed their painting, so that
+// what was beneath a closed popup or dialog shows again.
+void Expose(const RECT& area, HWND gone) {
+  if (area.left >= area.right || area.top >= area.bottom) return;
+  for (HWND top : ZOrderedTopLevels()) ExposeIn(top, area, gone);
+}
+
+}  // namespace
+
 // Destroys the window with its children and owned windows: the activation
 // and the focus leave it first, then WM_DESTROY goes to each window of the
 // tree (parents first) and WM_NCDESTROY (children first); each stays a
@@ -664,6 +773,8 @@ BOOL DestroyWindow(HWND hwnd) {
     return FALSE;
   }
   bool topLevel = IsTopLevel(*w);
+  RECT area{};
+  bool shown = IsWindowVisible(hwnd) && GetWindowRect(hwnd, &area);
   // Owned windows go first; those of another thread lose their owner.
   std::vector<HWND> owned;
   {
@@ -704,6 +815,7 @@ BOOL DestroyWindow(HWND hwnd) {
     Forget(member);
   }
   if (topLevel) BusWindowsChanged();
+  if (shown) Expose(area, hwnd);
   return TRUE;
 }
 
@@ -748,9 +860,15 @@ LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       std::lock_guard<std::mutex> lock(g_lock);
       return static_cast<LRESULT>(w->text.size());
     }
-    case WM_PAINT:
-      ValidateRect(hwnd, nullptr);
+    case WM_PAINT: {
+      // Painting nothing still erases: WM_ERASEBKGND reaches the window.
+      PAINTSTRUCT ps;
+      if (BeginPaint(hwnd, &ps))
+        EndPaint(hwnd, &ps);
+      else
+        ValidateRect(hwnd, nullptr);
       return 0;
+    }
     case WM_ERASEBKGND:
       return 1;
     case WM_ACTIVATE:
@@ -946,7 +1064,8 @@ BOOL SetWindowTextW(HWND hwnd, LPCWSTR text) {
 int GetWindowTextW(HWND hwnd, LPWSTR text, int cch) {
   if (!text || cch <= 0) return 0;
   text[0] = 0;
-  if (!Find(hwnd)) return 0;
+  // Another program's window answers over the bus.
+  if (!Find(hwnd) && (!hwnd || IsLocalHandle(hwnd))) return 0;
   return static_cast<int>(SendMessageW(hwnd, WM_GETTEXT, static_cast<WPARAM>(cch), reinterpret_cast<LPARAM>(text)));
 }
 
@@ -957,6 +1076,9 @@ BOOL ShowWindow(HWND hwnd, int command) {
   if (!w) return FALSE;
   bool was;
   bool show = command != SW_HIDE && command != SW_MINIMIZE;
+  bool wasShown = IsWindowVisible(hwnd);
+  RECT area{};
+  GetWindowRect(hwnd, &area);
   {
     std::lock_guard<std::mutex> lock(g_lock);
     was = (w->style & WS_VISIBLE) != 0;
@@ -971,7 +1093,10 @@ BOOL ShowWindow(HWND hwnd, int command) {
   }
   if (was != show) {
     CallProc(hwnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
-    if (show) InvalidateRect(hwnd, nullptr, TRUE);
+    if (show)
+      InvalidateRect(hwnd, nullptr, TRUE);
+    else if (wasShown)
+      Expose(area, hwnd);
   }
   if (IsTopLevel(*w) && Find(hwnd)) {
     bool activates = command == SW_SHOW || command == SW_SHOWNORMAL || command == SW_RESTORE ||
@@ -1026,6 +1151,9 @@ BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int width, int height, UI
   auto w = Find(hwnd);
   if (!w) return FALSE;
   bool sized = false, moved = false, wasVisible = false;
+  bool wasShown = IsWindowVisible(hwnd);
+  RECT oldArea{};
+  GetWindowRect(hwnd, &oldArea);
   RECT r;
   {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -1062,6 +1190,7 @@ BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int width, int height, UI
   if (sized) CallProc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r.right - r.left, r.bottom - r.top));
   bool shown = !wasVisible && (flags & SWP_SHOWWINDOW);
   if ((moved || sized || shown) && !(flags & SWP_NOREDRAW)) InvalidateRect(hwnd, nullptr, TRUE);
+  if (wasShown && (flags & SWP_HIDEWINDOW) && !(flags & SWP_NOREDRAW)) Expose(oldArea, hwnd);
   // Showing a top-level window activates it unless told not to; hiding the
   // active one passes the activation on.
   if (IsTopLevel(*w) && Find(hwnd)) {
@@ -1252,6 +1381,8 @@ HWND GetCapture() {
 }
 
 int GetSystemMetrics(int index) {
+  // Scroll bars are as wide as the controls draw them.
+  if (index == SM_CXVSCROLL || index == SM_CYHSCROLL) return 13 * qk::gdi::ScreenDpi() / 96;
   std::lock_guard<std::mutex> lock(g_lock);
   if (index == SM_CXSCREEN) return g_screenWidth;
   if (index == SM_CYSCREEN) return g_screenHeight;
@@ -1548,6 +1679,10 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     hook = g_messageBoxHook;
   }
   if (hook) return hook(owner, text ? text : u"", caption ? caption : u"", type);
+  return qk::user::DefaultMessageBoxAnswer(type);
+}
+
+int qk::user::DefaultMessageBoxAnswer(UINT type) {
   static const int buttons[][3] = {{IDOK, 0, 0},         {IDOK, IDCANCEL, 0},    {IDABORT, IDRETRY, IDIGNORE},
                                    {IDYES, IDNO, IDCANCEL}, {IDYES, IDNO, 0},    {IDRETRY, IDCANCEL, 0}};
   UINT kind = type & MB_TYPEMASK;
@@ -1588,6 +1723,41 @@ void SetCreateHook(CreateHook hook) { g_createHook = hook; }
 void SetMessageBoxHook(MessageBoxHook hook) {
   std::lock_guard<std::mutex> lock(g_lock);
   g_messageBoxHook = std::move(hook);
+}
+
+std::vector<RECT> WindowsAbove(HWND window) {
+  std::vector<RECT> out;
+  auto w = Find(window);
+  if (!w) return out;
+  auto shownRect = [&](HWND h) {
+    RECT r;
+    if (IsWindowVisible(h) && GetWindowRect(h, &r) && r.left < r.right && r.top < r.bottom) out.push_back(r);
+  };
+  // Siblings above the window and above each of its parents.
+  std::vector<HWND> above;
+  HWND top = window;
+  for (auto cur = w; cur; ) {
+    if (IsTopLevel(*cur) || !cur->parent) {
+      top = cur->hwnd;
+      break;
+    }
+    auto parent = Find(cur->parent);
+    if (!parent) break;
+    {
+      std::lock_guard<std::mutex> lock(g_lock);
+      auto& siblings = parent->children;
+      auto pos = std::find(siblings.begin(), siblings.end(), cur->hwnd);
+      if (pos != siblings.end()) above.insert(above.end(), pos + 1, siblings.end());
+    }
+    cur = parent;
+  }
+  for (HWND h : above) shownRect(h);
+  // Top-level windows above its own.
+  for (HWND h : user::ZOrderedTopLevels()) {
+    if (h == top) break;
+    shownRect(h);
+  }
+  return out;
 }
 
 int PumpMessages() {
@@ -1648,6 +1818,11 @@ void ClearQuit() {
   auto q = CurrentQueue();
   std::lock_guard<std::mutex> lock(q->lock);
   q->quit = false;
+}
+
+void SetDefaultWindowArea(std::function<RECT()> area) {
+  std::lock_guard<std::mutex> lock(user::g_lock);
+  user::g_defaultArea = std::move(area);
 }
 
 void SetScreenSize(int width, int height) {

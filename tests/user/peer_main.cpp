@@ -35,9 +35,13 @@ LRESULT PeerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_USER + 2:  // posted: echoed back to the controller
       PostMessageW(Controller(), WM_USER + 3, wParam, lParam);
       return 0;
-    case WM_USER + 9:  // sent: a peer that hangs for a while
+    case WM_USER + 9: {  // sent: a peer that hangs for a while (and says so first)
+      HANDLE busy = CreateEventW(nullptr, TRUE, FALSE, u"peer-busy");
+      SetEvent(busy);
       Sleep(static_cast<DWORD>(wParam));
+      CloseHandle(busy);
       return 1;
+    }
     case WM_COPYDATA: {
       auto* cds = reinterpret_cast<COPYDATASTRUCT*>(lParam);
       std::string echo = "echo:" + std::string(static_cast<const char*>(cds->lpData), cds->cbData);

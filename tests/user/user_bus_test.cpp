@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -186,6 +187,26 @@ TEST_F(BusTest, SendsToAHungOrGonePeerGiveUp) {
   EXPECT_EQ(SendMessageW(peer, WM_USER + 1, 1, 1), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
   EXPECT_FALSE(PostMessageW(peer, WM_USER + 2, 0, 0));
+
+  // A peer that dies while it owes the answer fails the send at once, not
+  // at the end of a long time-out.
+  PROCESS_INFORMATION doomed = StartPeer(u"PeerTarget", u"Peer Two");
+  peer = FindWindowW(u"PeerTarget", nullptr);
+  ASSERT_NE(peer, nullptr);
+  HANDLE busy = CreateEventW(nullptr, TRUE, FALSE, u"peer-busy");
+  ResetEvent(busy);
+  std::thread killer([&] {
+    // Once the peer has taken the message and hangs in it.
+    EXPECT_EQ(WaitForSingleObject(busy, 10000), WAIT_OBJECT_0);
+    TerminateProcess(doomed.hProcess, 9);
+  });
+  start = std::chrono::steady_clock::now();
+  SetLastError(0);
+  EXPECT_EQ(SendMessageTimeoutW(peer, WM_USER + 9, 20000, 0, SMTO_NORMAL, 20000, &result), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
+  killer.join();
+  CloseHandle(busy);
 }
 
 }  // namespace

@@ -1,0 +1,173 @@
+// Painting on the device screen as windows come and go: what a hidden or
+// destroyed window covered is painted again, a window's painting stays off
+// the windows above it (top-level and sibling), the scroll bar metrics
+// follow the screen's density, and a frozen clock's advance wakes a thread
+// that waits for its timer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "display/display.h"
+#include "gdi/surface.h"
+#include "kernel/kernel.h"
+#include "support/device_fixture.h"
+#include "user/input.h"
+#include "user/user.h"
+
+namespace {
+
+COLORREF ColourOf(HWND hwnd) { return static_cast<COLORREF>(GetWindowLongW(hwnd, GWL_USERDATA)); }
+
+LRESULT CALLBACK SolidProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg != WM_PAINT) return DefWindowProcW(hwnd, msg, wParam, lParam);
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd, &ps);
+  RECT r;
+  GetClientRect(hwnd, &r);
+  HBRUSH brush = CreateSolidBrush(ColourOf(hwnd));
+  FillRect(dc, &r, brush);
+  DeleteObject(brush);
+  EndPaint(hwnd, &ps);
+  return 0;
+}
+
+class WindowPaint : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+    qk::display::ConnectScreen();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = SolidProc;
+    wc.lpszClassName = u"SolidWindow";
+    RegisterClassW(&wc);
+  }
+  void TearDown() override {
+    for (HWND w : made_)
+      if (IsWindow(w)) DestroyWindow(w);
+    qk::PumpMessages();
+    qk::UseRealClock();
+    DeviceTest::TearDown();
+  }
+  HWND Make(COLORREF colour, int x, int y, int w, int h, HWND parent = nullptr, DWORD style = WS_POPUP) {
+    HWND hwnd = CreateWindowExW(0, u"SolidWindow", u"", style | (parent ? WS_CHILD : 0), x, y, w, h, parent,
+                                nullptr, nullptr, nullptr);
+    SetWindowLongW(hwnd, GWL_USERDATA, static_cast<LONG>(colour));
+    ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+    made_.push_back(hwnd);
+    return hwnd;
+  }
+  static COLORREF At(int x, int y) { return qk::gdi::ScreenSurface()->Get(x, y); }
+  std::vector<HWND> made_;
+};
+
+constexpr COLORREF kRed = RGB(200, 0, 0), kBlue = RGB(0, 0, 200), kGreen = RGB(0, 160, 0),
+                   kYellow = RGB(230, 230, 0);
+
+TEST_F(WindowPaint, WindowsBeneathRepaintAndPaintingStaysUnderWindowsAbove) {
+  HWND below = Make(kRed, 0, 0, 200, 200);
+  HWND popup = Make(kBlue, 50, 50, 100, 100);
+  qk::PumpMessages();
+  EXPECT_EQ(At(10, 10), kRed);
+  EXPECT_EQ(At(100, 100), kBlue);
+
+  // The window beneath paints again: the popup above keeps its pixels.
+  InvalidateRect(below, nullptr, TRUE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(100, 100), kBlue);
+  EXPECT_EQ(At(49, 100), kRed);
+  // Drawing outside a paint is kept off the popup too.
+  HDC dc = GetDC(below);
+  HBRUSH green = CreateSolidBrush(kGreen);
+  RECT all{0, 0, 200, 200};
+  FillRect(dc, &all, green);
+  ReleaseDC(below, dc);
+  DeleteObject(green);
+  EXPECT_EQ(At(100, 100), kBlue);
+  EXPECT_EQ(At(10, 10), kGreen);
+
+  // Hidden, then shown and destroyed: what it covered is painted again.
+  ShowWindow(popup, SW_HIDE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(100, 100), kRed);
+  EXPECT_EQ(At(10, 10), kRed);
+  ShowWindow(popup, SW_SHOWNOACTIVATE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(100, 100), kBlue);
+  DestroyWindow(popup);
+  qk::PumpMessages();
+  EXPECT_EQ(At(100, 100), kRed);
+}
+
+TEST_F(WindowPaint, SiblingsAboveClipAndAHiddenChildUncoversItsParent) {
+  HWND parent = Make(kRed, 0, 0, 300, 300);
+  HWND first = Make(kGreen, 0, 0, 100, 100, parent, WS_VISIBLE);
+  HWND second = Make(kYellow, 50, 50, 100, 100, parent, WS_VISIBLE);  // later: above the first
+  qk::PumpMessages();
+  EXPECT_EQ(At(75, 75), kYellow);
+  InvalidateRect(first, nullptr, TRUE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(75, 75), kYellow);
+  EXPECT_EQ(At(25, 25), kGreen);
+
+  ShowWindow(second, SW_HIDE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(75, 75), kGreen);  // the first child, painted again over its parent
+  EXPECT_EQ(At(120, 120), kRed);  // the parent where nothing else is
+}
+
+TEST_F(WindowPaint, ScrollBarMetricsFollowTheDensity) {
+  EXPECT_EQ(GetSystemMetrics(SM_CXVSCROLL), 26);
+  EXPECT_EQ(GetSystemMetrics(SM_CYHSCROLL), 26);
+  qk::gdi::SetScreenConfig(qk::gdi::KeyDeviceScreenConfig());
+  EXPECT_EQ(GetSystemMetrics(SM_CXVSCROLL), 13);
+  EXPECT_EQ(GetSystemMetrics(SM_CYHSCROLL), 13);
+  qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+}
+
+// A thread waiting in its message loop on a frozen clock wakes when the
+// clock is advanced from another thread, and its timer fires then and only
+// then.
+std::atomic<int> g_fired{0};
+LRESULT CALLBACK TimerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_TIMER) {
+    ++g_fired;
+    PostQuitMessage(0);
+    return 0;
+  }
+  if (msg == WM_USER) return g_fired.load() + 100;
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+TEST_F(WindowPaint, AdvancingAFrozenClockWakesTheTimersThread) {
+  qk::FreezeClock(1796724000000, 5000);
+  g_fired = 0;
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = TimerProc;
+  wc.lpszClassName = u"FrozenTimerWindow";
+  RegisterClassW(&wc);
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<HWND> window{nullptr};
+  std::thread loop([&] {
+    HWND w = CreateWindowExW(0, u"FrozenTimerWindow", u"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    SetTimer(w, 1, 1000, nullptr);
+    window = w;
+    SetEvent(ready);
+    MSG m;
+    while (GetMessageW(&m, nullptr, 0, 0)) DispatchMessageW(&m);
+    DestroyWindow(w);
+  });
+  ASSERT_EQ(WaitForSingleObject(ready, 5000), WAIT_OBJECT_0);
+  qk::AdvanceClock(999);
+  // Two round trips: the loop has looked at its timers after the advance.
+  EXPECT_EQ(SendMessageW(window, WM_USER, 0, 0), 100);
+  EXPECT_EQ(SendMessageW(window, WM_USER, 0, 0), 100);
+  EXPECT_EQ(g_fired.load(), 0);
+  qk::AdvanceClock(1);
+  loop.join();  // ends after the timer fired: without the wake it would hang
+  EXPECT_EQ(g_fired.load(), 1);
+  CloseHandle(ready);
+}
+
+}  // namespace
