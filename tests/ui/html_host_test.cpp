@@ -4,6 +4,8 @@
 // one argument, and close the screen), .
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <functional>
 
 #include "display/display.h"
@@ -234,6 +236,7 @@ TEST_F(HtmlHost, OnlyWebAddressesReachTheBrowser) {
         u"http://a.example/\nsecond", u"", u"see http://inside.example later"})
     probe.OnLinkClick(target);
   EXPECT_TRUE(qk::shell::ExecutedCommands().empty());
+  setenv("QUILLET_URL_OPENER", "true", 1);
   probe.OnLinkClick(u"HTTPS://Secure.Example/Path?q=1");
   probe.OnLinkClick(u"h t t p://spaced.example/");
   auto executed = qk::shell::ExecutedCommands();
@@ -241,6 +244,13 @@ TEST_F(HtmlHost, OnlyWebAddressesReachTheBrowser) {
   EXPECT_EQ(executed[0].file, u"HTTPS://Secure.Example/Path?q=1");
   EXPECT_EQ(executed[1].file, u"http://spaced.example/");
   EXPECT_TRUE(boxes.empty());
+  // Without a browser to hand it to, the user is told.
+  setenv("QUILLET_URL_OPENER", "no-such-url-opener", 1);
+  probe.OnLinkClick(u"http://a.example/");
+  unsetenv("QUILLET_URL_OPENER");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].rfind(u"Error: ", 0), 0u);
+  boxes.clear();
   // Without a view nothing is shown and nothing fails.
   probe.SetHtml(u"<p>x</p>");
   EXPECT_FALSE(probe.LayoutHtmlView(TRUE, TRUE));
