@@ -175,9 +175,15 @@ BOOL CNewsListDlg::OnInitDialog() {
   }
   CRect window;
   GetWindowRect(&window);
+  // The screen starts below the task bar, where the main window starts.
+  if (CWnd* main = AfxGetMainWnd(); main && main->GetSafeHwnd() && main != this) {
+    CRect frame;
+    main->GetWindowRect(&frame);
+    if (window.top < frame.top) window.top = frame.top;
+  }
   const int width = ::GetSystemMetrics(SM_CXSCREEN);
   const int height = ::GetSystemMetrics(SM_CYSCREEN) - barHeight - window.top;
-  MoveWindow(window.left, window.top, width, height > 0 ? height : 0, TRUE);
+  MoveWindow(0, window.top, width, height > 0 ? height : 0, TRUE);
 
   m_pList = &m_list;
   if (touch) {
@@ -365,10 +371,13 @@ BOOL CNewsListDlg::MoveArticle(ArticleInfo& info, int step, const CString& link,
   for (int i = 0; i < count; ++i) {
     CNewsListItem row;
     if (!m_pList->GetItem(i, row)) continue;
-    if (title.IsEmpty() ? row.m_strLink == link : row.m_strTitle == title) index = i;
+    // The reading view gives its link as the title too, so either matches.
+    if (row.m_strLink == link || (!title.IsEmpty() && row.m_strTitle == title)) index = i;
   }
-  int target = (index + step) % count;
-  if (target < 0) target += count;
+  // Before the first row comes the last, after the last the first.
+  int target = index + step;
+  if (target < 0) target = count - 1;
+  else if (target >= count) target = 0;
   CNewsListItem row;
   if (!m_pList->GetItem(target, row)) return FALSE;
   // The row shows what the store holds: read once the store took it.

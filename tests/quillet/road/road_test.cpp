@@ -1,0 +1,250 @@
+// The main road through the real "Quillet.exe", started as a process on the
+// test's own device root with its clock frozen, driven by taps, keys and
+// soft keys as the user would, against nginx and the scripted server on
+// loopback. Each step leaves a picture of the screen in the pictures folder.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <cstdio>
+#include <string>
+
+#include "kernel/kernel.h"
+#include "kernel/process.h"
+#include "kernel/wstring.h"
+#include "support/device_fixture.h"
+#include "support/host_window.h"
+#include "support/http_server.h"
+#include "support/pictures.h"
+#include "support/remote_program.h"
+#include "user/user.h"
+
+namespace {
+
+// The refresh runs that ended, as the program broadcasts them.
+int g_finished = 0;
+LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  static const UINT finished = RegisterWindowMessageW(u"Quillet.Download.Finished");
+  if (message == finished) ++g_finished;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+class RoadTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
+    qk::SetProgramHost(u"Ambrel.exe", AMBREL_EXE);
+    setenv("QUILLET_HEADLESS", "1", 1);
+    docroot_ = qnet::MakeTempFolder("quillet-road");
+    ASSERT_TRUE(nginx_.Start(docroot_));
+    g_finished = 0;
+    recorder_ = qtest::CreateHostWindow(u"RoadTestRecorder", RecorderProc, 1, 1);
+  }
+  void TearDown() override {
+    if (process_) {
+      DWORD code = 0;
+      if (GetExitCodeProcess(process_, &code) && code == STILL_ACTIVE) TerminateProcess(process_, 9);
+      CloseHandle(process_);
+    }
+    if (recorder_) DestroyWindow(recorder_);
+    unsetenv("QUILLET_SCREEN_PROFILE");
+    unsetenv("QUILLET_URL_OPENER");
+    nginx_.Stop();
+    qnet::RemoveTree(docroot_);
+    DeviceTest::TearDown();
+  }
+  void Serve(const std::string& name, const std::string& bytes) { qtest::WriteHostFile(docroot_ + "/" + name, bytes); }
+  // Starts the reader with its clock frozen on 2026-12-08 12:00 UTC.
+  void Start(const char* profile) {
+    if (*profile) setenv("QUILLET_SCREEN_PROFILE", profile, 1);
+    else unsetenv("QUILLET_SCREEN_PROFILE");
+    setenv("QUILLET_FROZEN_CLOCK", "1796731200000", 1);
+    std::u16string line;
+    PROCESS_INFORMATION pi{};
+    BOOL ok = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", line.data(), nullptr, nullptr, FALSE, 0,
+                             nullptr, nullptr, nullptr, &pi);
+    unsetenv("QUILLET_FROZEN_CLOCK");
+    ASSERT_TRUE(ok);
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    q_ = qtest::RemoteProgram(process_);
+    ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
+  }
+  void Shot(const std::string& name) { EXPECT_TRUE(q_.Shot(qtest::PicturesDir() + "/road-" + name + ".png")); }
+  std::string ChannelList() const { return ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml"); }
+
+  std::string docroot_;
+  qtest::NginxServer nginx_;
+  HANDLE process_ = nullptr;
+  HWND recorder_ = nullptr;
+  qtest::RemoteProgram q_;
+  // Refreshes: moves the program's clock on until the run has ended.
+  bool WaitForRunEnd(int runs) {
+    return q_.WaitFor(
+        [&] {
+          qk::PumpMessages();
+          (void)q_.Advance(600);
+          return g_finished >= runs;
+        },
+        60000);
+  }
+};
+
+std::string Text(HWND w) {
+  WCHAR buf[256] = {0};
+  GetWindowTextW(w, buf, 256);
+  return qk::ToUtf8(buf);
+}
+
+std::string Picture(const char* name) {
+  return qtest::ReadHostFile(std::string(QUILLET_SOURCE_DIR) + "/quillet/res/images/" + name);
+}
+
+// Twelve stories, an hour apart, the newest first in the file; the newest
+// has a long title, two pictures and a link of its own.
+std::string Feed(const std::string& site) {
+  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Loopback News"
+                  "</title><link>" + site + "/</link><description>d</description><image><url>" + site +
+                  "/logo.png</url><title>Loopback News</title><link>" + site + "/</link></image>\n";
+  for (int i = 0; i < 12; ++i) {
+    std::string n = std::to_string(i);
+    std::string title = i == 0 ? "Harbour council approves the new ferry terminal, the winter market and a longer "
+                                 "quay for the fishing fleet"
+                               : "Story " + n;
+    std::string body = i == 0 ? "&lt;p&gt;Pictures: &lt;img src=\"" + site + "/pic1.png\"&gt; &lt;img src=\"" + site +
+                                    "/pic2.png\"&gt;&lt;/p&gt;&lt;p&gt;The council met late. &lt;a href=\"" + site +
+                                    "/more\"&gt;The plans&lt;/a&gt;.&lt;/p&gt;"
+                              : "Text of story " + n;
+    char date[64];
+    snprintf(date, sizeof date, "Tue, 08 Dec 2026 %02d:00:00 GMT", 11 - i);
+    s += "<item><title>" + title + "</title><link>" + site + "/story/" + n + "</link><pubDate>" + date +
+         "</pubDate><description>" + body + "</description></item>\n";
+  }
+  return s + "</channel></rss>\n";
+}
+
+// Where things are on the 480 x 800 touch screen.
+constexpr int kRow1 = 196, kRow2 = 278, kRow3 = 360, kRow4 = 442;  // wizard and URL page rows
+constexpr int kBoxButton = 428;                                   // the download box's button
+constexpr int kBar = 760;                                         // the image-button bar
+constexpr int kHeadline0 = 175, kPitch = 84;                     // the first headline, the row pitch
+constexpr int kReadMore = 415;                                    // "Read More Online" on the newest story
+
+TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
+  std::string site = "http://127.0.0.1:" + std::to_string(nginx_.port());
+  Serve("feed.xml", Feed(site));
+  Serve("page.html", "<html><head><title>Not a feed</title></head><body><p>Hello</p></body></html>");
+  Serve("logo.png", Picture("294_choice_online_192.png"));
+  Serve("pic1.png", Picture("290_choice_url_192.png"));
+  Serve("pic2.png", Picture("293_choice_templates_192.png"));
+  std::string opened = Host(u"\\") + "/opened.txt";
+  std::string opener = Host(u"\\") + "/opener.sh";
+  qtest::WriteHostFile(opener, "#!/bin/sh\nprintf '%s' \"$1\" > \"" + opened + "\"\n");
+  chmod(opener.c_str(), 0755);
+  setenv("QUILLET_URL_OPENER", opener.c_str(), 1);
+  qtest::ScriptedHttpServer slow;
+  ASSERT_TRUE(slow.Start());
+
+  Start("");
+  ASSERT_TRUE(q_.Advance(200));  // the start-up load finds no list: the wizard
+  Shot("choice-480x800");
+  ASSERT_TRUE(q_.Tap(240, kRow3));  // "Add specific RSS URL"
+  ASSERT_TRUE(q_.Advance(10));
+  Shot("url-empty-480x800");
+  const std::string empty = ChannelList();
+
+  // The URL row opens the one-field editor, which starts from "http://".
+  auto editUrl = [&](const std::string& url) {
+    ASSERT_TRUE(q_.Tap(240, kRow1));
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_EQ(Text(q_.ActiveWindow()), "Quillet Reach");
+    ASSERT_TRUE(q_.Type(std::u16string(80, u'\b') + qk::FromUtf8(url)));
+    ASSERT_EQ(Text(q_.FocusWindow()), url);
+    ASSERT_TRUE(q_.SoftKey(2));  // "Save"
+    ASSERT_TRUE(q_.Advance(10));
+  };
+  auto fetchTitle = [&] {
+    ASSERT_TRUE(q_.Tap(240, kRow3));  // "Download Channel Title"
+    ASSERT_TRUE(q_.Advance(10));
+  };
+  auto nothingAdded = [&] {
+    EXPECT_EQ(ChannelList(), empty);
+    EXPECT_FALSE(DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\Validate~.xml"));
+  };
+  HWND wizard = q_.ActiveWindow();
+
+  // A feed URL that fails: the box says why and offers OK; nothing is added.
+  editUrl(site + "/missing.xml");
+  fetchTitle();
+  ASSERT_TRUE(q_.WaitFor([&] { return Text(q_.FocusWindow()) == "OK"; }));
+  Shot("url-failed-480x800");
+  ASSERT_TRUE(q_.Tap(240, kBoxButton));
+  EXPECT_EQ(q_.ActiveWindow(), wizard);
+  nothingAdded();
+
+  // A page that is not a feed gives no title, so "Save" does not appear.
+  editUrl(site + "/page.html");
+  fetchTitle();
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() == wizard; }));
+  ASSERT_TRUE(q_.Tap(240, kRow4));
+  ASSERT_TRUE(q_.Advance(10));
+  nothingAdded();
+
+  // Cancel while the server keeps the answer back.
+  editUrl(slow.Url("/silent"));
+  fetchTitle();
+  ASSERT_TRUE(slow.WaitForRequest("/silent"));
+  ASSERT_TRUE(q_.Tap(240, kBoxButton));
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() == wizard; }));
+  nothingAdded();
+
+  // The feed: its title is fetched and the channel saved.
+  editUrl(site + "/feed.xml");
+  fetchTitle();
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() == wizard; }));
+  Shot("url-fetched-480x800");
+  ASSERT_TRUE(q_.Tap(240, kRow4));  // "Save"
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.WaitFor([&] { return ChannelList().find("Loopback News") != std::string::npos; }));
+  EXPECT_NE(ChannelList().find("xmlUrl=\"" + site + "/feed.xml\""), std::string::npos);
+  ASSERT_TRUE(q_.Advance(10));
+  Shot("channels-480x800");
+
+  // Refresh from the bar.
+  ASSERT_TRUE(q_.Tap(240, kBar));
+  ASSERT_TRUE(WaitForRunEnd(1));
+  EXPECT_NE(ChannelList().find("itemCount=\"12\" newItemCount=\"12\""), std::string::npos);
+  Shot("refreshed-480x800");
+
+  // The channel's headlines, unread, newest first.
+  ASSERT_TRUE(q_.Tap(240, 175));
+  ASSERT_TRUE(q_.Advance(10));
+  Shot("headlines-480x800");
+  // The newest story as a page with its logo and pictures.
+  ASSERT_TRUE(q_.Tap(240, kHeadline0));
+  ASSERT_TRUE(q_.Advance(150));
+  Shot("article-480x800");
+  // Next, then Previous twice: back to the first and round to the last.
+  ASSERT_TRUE(q_.Key(VK_RIGHT));
+  ASSERT_TRUE(q_.Advance(150));
+  ASSERT_TRUE(q_.Key(VK_LEFT));
+  ASSERT_TRUE(q_.Advance(150));
+  ASSERT_TRUE(q_.Key(VK_LEFT));
+  ASSERT_TRUE(q_.Advance(150));
+  Shot("article-last-480x800");
+  ASSERT_TRUE(q_.Key(VK_RIGHT));  // round again to the first
+  ASSERT_TRUE(q_.Advance(150));
+  // "Read More Online" goes to the browser and the view closes.
+  ASSERT_TRUE(q_.Tap(60, kReadMore));
+  ASSERT_TRUE(q_.WaitFor([&] { return std::filesystem::exists(opened); }));
+  EXPECT_EQ(qtest::ReadHostFile(opened), site + "/story/0");
+  Shot("headlines-read-480x800");
+  // Tap and hold on the second headline: its menu.
+  ASSERT_TRUE(q_.Press(240, kHeadline0 + kPitch));
+  ASSERT_TRUE(q_.Advance(1500));
+  Shot("item-menu-480x800");
+}
+}  // namespace
