@@ -8,12 +8,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <cstdio>
 #include <string>
 
 #include "kernel/kernel.h"
 #include "kernel/process.h"
 #include "kernel/wstring.h"
+#include "quillet/feeds/item_store.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
 #include "support/http_server.h"
@@ -131,7 +133,9 @@ constexpr int kRow1 = 196, kRow2 = 278, kRow3 = 360, kRow4 = 442;  // wizard and
 constexpr int kBoxButton = 428;                                   // the download box's button
 constexpr int kBar = 760;                                         // the image-button bar
 constexpr int kHeadline0 = 175, kPitch = 84;                     // the first headline, the row pitch
-constexpr int kReadMore = 415;                                    // "Read More Online" on the newest story
+constexpr int kReadMore = 415;
+constexpr int kMenuEntry0 = 231, kMenuPitch = 86;                 // the tap-and-hold menu's entries
+constexpr DWORD kHoldMs = 600;                                    // "Read More Online" on the newest story
 
 TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
   std::string site = "http://127.0.0.1:" + std::to_string(nginx_.port());
@@ -242,9 +246,48 @@ TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
   ASSERT_TRUE(q_.WaitFor([&] { return std::filesystem::exists(opened); }));
   EXPECT_EQ(qtest::ReadHostFile(opened), site + "/story/0");
   Shot("headlines-read-480x800");
-  // Tap and hold on the second headline: its menu.
-  ASSERT_TRUE(q_.Press(240, kHeadline0 + kPitch));
-  ASSERT_TRUE(q_.Advance(1500));
-  Shot("item-menu-480x800");
+  // Tap and hold on a headline opens its menu: the second one (read) is
+  // marked unread again.
+  auto itemMenu = [&](int row, int entry) {
+    ASSERT_TRUE(q_.Press(240, kHeadline0 + row * kPitch));
+    ASSERT_TRUE(q_.Advance(kHoldMs));
+    if (row == 1) Shot("item-menu-480x800");
+    ASSERT_TRUE(q_.Tap(240, kMenuEntry0 + entry * kMenuPitch));
+    ASSERT_TRUE(q_.Advance(10));
+  };
+  itemMenu(1, 2);  // "Mark as Unread"
+  // The fourth headline (Story 3, unread) is deleted after a Yes.
+  std::string boxes = Host(u"\\") + "/boxes.txt";
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDNO, IDYES}));
+  itemMenu(3, 3);  // "Delete this Article", No
+  itemMenu(3, 3);  // and Yes
+  EXPECT_EQ(qtest::ReadHostFile(boxes),
+            "Confirm Delete\tAre you sure you want to delete this item?\t7\n"
+            "Confirm Delete\tAre you sure you want to delete this item?\t6\n");
+  Shot("headlines-after-480x800");
+  // Back to the channels: the counts went with the channel.
+  ASSERT_TRUE(q_.Tap(48, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_NE(ChannelList().find("itemCount=\"11\" newItemCount=\"9\""), std::string::npos) << ChannelList();
+  Shot("channels-after-480x800");
+
+  // The store holds what the screens showed: the newest and the oldest
+  // story read, Story 1 unread again, Story 3 gone.
+  std::map<std::string, DWORD> states;
+  for (const auto& entry : std::filesystem::directory_iterator(Host(u"\\Program Files\\Quillet\\ChannelData"))) {
+    std::string name = entry.path().filename().string();
+    if (name.size() != 9 || name.rfind("Ch", 0) != 0 || name.substr(5) != ".bin") continue;
+    CItemStore store(0);
+    store.Open(qk::FromUtf8("\\Program Files\\Quillet\\ChannelData\\" + name).c_str(), 0, 1);
+    store.ResetRecord();
+    while (store.MoveNext()) states[qk::ToUtf8(store.Current().link.str())] = store.Current().readFlag;
+  }
+  ASSERT_EQ(states.size(), 11u);
+  EXPECT_EQ(states.count(site + "/story/3"), 0u);
+  for (const auto& [link, flag] : states) {
+    bool read = link == site + "/story/0" || link == site + "/story/11";
+    EXPECT_EQ(flag >= 2, read) << link;
+  }
 }
 }  // namespace
