@@ -169,6 +169,9 @@ BOOL CNewsReadDlg::OnInitDialog() {
   if (!m_pHost->Create(IDD_HTML_VIEW, this)) {
     delete m_pHost;
     m_pHost = nullptr;
+  } else {
+    // The host is the window in front: the task bar shows its title.
+    m_pHost->SetWindowText(Caption());
   }
 
   if (!touch) {

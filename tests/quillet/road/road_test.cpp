@@ -25,11 +25,13 @@
 
 namespace {
 
-// The refresh runs that ended, as the program broadcasts them.
-int g_finished = 0;
+// The refresh runs that started and then ended, as the program broadcasts
+// them (registered per device root: each case has its own).
+int g_started = 0, g_finished = 0;
+UINT g_startMessage = 0, g_finishMessage = 0;
 LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  static const UINT finished = RegisterWindowMessageW(u"Quillet.Download.Finished");
-  if (message == finished) ++g_finished;
+  if (message == g_startMessage) ++g_started;
+  if (message == g_finishMessage && g_started > g_finished) ++g_finished;
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -42,7 +44,9 @@ class RoadTest : public qtest::DeviceTest {
     setenv("QUILLET_HEADLESS", "1", 1);
     docroot_ = qnet::MakeTempFolder("quillet-road");
     ASSERT_TRUE(nginx_.Start(docroot_));
-    g_finished = 0;
+    g_startMessage = RegisterWindowMessageW(u"Quillet.Download.Start");
+    g_finishMessage = RegisterWindowMessageW(u"Quillet.Download.Finished");
+    g_started = g_finished = 0;
     recorder_ = qtest::CreateHostWindow(u"RoadTestRecorder", RecorderProc, 1, 1);
   }
   void TearDown() override {
@@ -290,4 +294,53 @@ TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
     EXPECT_EQ(flag >= 2, read) << link;
   }
 }
+// The key device (240 x 320, 96 dpi, no touch screen): soft keys, arrows
+// and Enter through a channel that is already in the list.
+TEST_F(RoadTest, ByKeysAChannelIsRefreshedReadAndMarked) {
+  std::string site = "http://127.0.0.1:" + std::to_string(nginx_.port());
+  Serve("feed.xml", Feed(site));
+  Serve("logo.png", Picture("294_choice_online_192.png"));
+  Serve("pic1.png", Picture("290_choice_url_192.png"));
+  Serve("pic2.png", Picture("293_choice_templates_192.png"));
+  WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>t</title></head>"
+                  "<body nextID=\"101\"><outline text=\"Others\" type=\"rss\" uniqueID=\"100\">"
+                  "<outline text=\"Loopback News\" type=\"rss\" uniqueID=\"100\" xmlUrl=\"" + site +
+                  "/feed.xml\"/></outline></body></opml>\n");
+  Start("keydevice");
+  ASSERT_TRUE(q_.Advance(200));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.SoftKey(1));  // "Refresh"
+  ASSERT_TRUE(WaitForRunEnd(1));
+  ASSERT_NE(ChannelList().find("itemCount=\"12\" newItemCount=\"12\""), std::string::npos) << ChannelList();
+  Shot("k-refreshed-240x320");
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  Shot("k-headlines-240x320");
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(150));
+  Shot("k-article-240x320");
+  ASSERT_TRUE(q_.Key(VK_RIGHT));  // Story 2
+  ASSERT_TRUE(q_.Advance(150));
+  ASSERT_TRUE(q_.Key(VK_LEFT));  // Story 1 again
+  ASSERT_TRUE(q_.Advance(150));
+  // "Delete" from the article's menu, confirmed: the view closes and the
+  // headline goes.
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDYES}));
+  ASSERT_TRUE(q_.SoftKey(2));
+  ASSERT_TRUE(q_.Tap(150, 114));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_NE(ChannelList().find("itemCount=\"11\" newItemCount=\"10\""), std::string::npos) << ChannelList();
+  // "Mark All As Read" from the headline menu, then back to the channels.
+  ASSERT_TRUE(q_.SoftKey(2));
+  Shot("k-headline-menu-240x320");
+  ASSERT_TRUE(q_.Tap(160, 105));
+  ASSERT_TRUE(q_.SoftKey(1));  // "Channels"
+  ASSERT_TRUE(q_.Advance(10));
+  Shot("k-channels-after-240x320");
+  EXPECT_NE(ChannelList().find("itemCount=\"11\" newItemCount=\"0\""), std::string::npos) << ChannelList();
+}
+
 }  // namespace
