@@ -94,8 +94,12 @@ int CHtmlHostDialog::MainWindowTop() const {
 }
 
 void CHtmlHostDialog::PlaceView(HWND view, BOOL fullScreen) {
-  // The view's frame and scroll bar lie outside the visible area.
-  const int width = GetSystemMetrics(SM_CXSCREEN) + GetSystemMetrics(SM_CXVSCROLL) + Dx(2);
+  // The view's frame and scroll bar lie outside the visible area. A touch
+  // screen sizes the view to its whole content (LayoutHtmlView), so it never
+  // shows a scroll bar and takes the width it will be laid out at: a page is
+  // laid out once.
+  const int width =
+      GetSystemMetrics(SM_CXSCREEN) + (GetTouchFlag() ? 0 : GetSystemMetrics(SM_CXVSCROLL)) + Dx(2);
   int height = GetSystemMetrics(SM_CYSCREEN) + GetSystemMetrics(SM_CYHSCROLL) + Dy(2);
   if (!fullScreen) height -= Dy(40) + MainWindowTop();
   ::MoveWindow(view, -Dx(1), -Dy(1), width, height, FALSE);
@@ -193,9 +197,10 @@ BOOL CHtmlHostDialog::LayoutHtmlView(BOOL fit, BOOL fullScreen) {
   // The page shown before is hidden and emptied.
   if (other) {
     ::ShowWindow(other, SW_HIDE);
-    PlaceView(other, FALSE);
+    // Emptied before it is moved, so the old page is not laid out again.
     ::SendMessageW(other, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u""));
     ::SendMessageW(other, DTM_CLEAR, 0, 0);
+    PlaceView(other, FALSE);
     HideViewPaint(other);
   }
   ShowViewPaint(view);
