@@ -265,11 +265,7 @@ void CChannelListDlg::DrawBar(HDC hdc) {
   // Only a touch screen has the bar: a key device neither draws nor sizes
   // one.
   if (!m_pBar) return;
-  CRect client, window;
-  GetClientRect(&client);
-  GetWindowRect(&window);
-  const int top = ::GetSystemMetrics(SM_CYSCREEN) - ScaleY(40) - window.top;
-  m_pBar->Draw(hdc, client.left, top, client.right, ScaleY(40));
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, ScaleY(40));
 }
 
 void CChannelListDlg::SetDownloadMode(BOOL on) {
@@ -444,15 +440,11 @@ LRESULT CChannelListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
       case WM_MOUSEMOVE: {
         m_nLastX = x;
         m_nLastY = y;
-        if (onBar || (message == WM_MOUSEMOVE && m_bBarPressed)) {
+        if (onBar || (message == WM_MOUSEMOVE && m_barPress.IsPressed())) {
           if (message == WM_LBUTTONDOWN) {
-            m_bBarPressed = TRUE;
-            m_nPressedCommand = m_pBar->HitTestDown(x, y);
-          } else if (m_bBarPressed) {
-            m_pBar->HitTestUp(-1, -1);
-            int command = onBar ? m_pBar->HitTestDown(x, y) : -1;
-            if (command == m_nPressedCommand) return -1;
-            m_nPressedCommand = command;
+            m_barPress.Down(*m_pBar, x, y);
+          } else if (m_barPress.IsPressed()) {
+            if (!m_barPress.Move(*m_pBar, x, y, onBar)) return -1;
           } else {
             return -1;
           }
@@ -465,13 +457,11 @@ LRESULT CChannelListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
         break;
       }
       case WM_LBUTTONUP:
-        if (m_bBarPressed && m_pBar) {
-          int command = m_pBar->HitTestUp(x, y);
+        if (m_barPress.IsPressed() && m_pBar) {
+          const int command = m_barPress.Up(*m_pBar, x, y);
           HDC hdc = ::GetDC(m_hWnd);
           DrawBar(hdc);
           ::ReleaseDC(m_hWnd, hdc);
-          m_bBarPressed = FALSE;
-          m_nPressedCommand = -1;
           if (command == 0) {
             m_view.ClearFocus();
             SetTimer(CHANNEL_DLG_TIMER_CHOOSER, 5, nullptr);

@@ -113,8 +113,7 @@ class CChannelListDlg : public CDialog, public CChannelListFields {
   CTouchImage m_downloadImage;
   BOOL m_bDownloadMode = FALSE;
   CImageButtonBar* m_pBar = nullptr;
-  BOOL m_bBarPressed = FALSE;
-  int m_nPressedCommand = -1;
+  CBarPress m_barPress;
   int m_nLastX = 0, m_nLastY = 0;
   BOOL m_bListCreated = FALSE;
   BOOL m_bLastLoadOk = FALSE;

@@ -99,12 +99,6 @@ int CNewChannelDlg::GetListHeight() const {
   return height < 0 ? 0 : height;
 }
 
-int CNewChannelDlg::BarTop() const {
-  CRect frame;
-  ::GetWindowRect(m_hWnd, &frame);
-  return ::GetSystemMetrics(SM_CYSCREEN) - Dy(40) - frame.top;
-}
-
 BOOL CNewChannelDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   InitScreenDpi(0);
@@ -262,32 +256,24 @@ LRESULT CNewChannelDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         m_pList->OnPointerDown(m_hWnd, wParam, lParam);
         return 0;
       }
-      m_bBarPressed = TRUE;
-      m_nPressedCommand = m_pBar->HitTestDown(x, y);
+      m_barPress.Down(*m_pBar, x, y);
       redrawBar();
       return 0;
     }
     if (message == WM_MOUSEMOVE) {
-      if (!m_bBarPressed) {
+      if (!m_barPress.IsPressed()) {
         if (!onBar) m_pList->OnPointerMove(m_hWnd, wParam, lParam);
         return 0;
       }
-      m_pBar->HitTestUp(-1, -1);
-      const int command = onBar ? m_pBar->HitTestDown(x, y) : -1;
-      if (command != m_nPressedCommand) {
-        m_nPressedCommand = command;
-        redrawBar();
-      }
+      if (m_barPress.Move(*m_pBar, x, y, onBar)) redrawBar();
       return 0;
     }
-    if (!m_bBarPressed) {
+    if (!m_barPress.IsPressed()) {
       m_pList->OnPointerUp(m_hWnd, wParam, lParam);
       return 0;
     }
     // The press on the bar ends here whatever the release hit.
-    m_bBarPressed = FALSE;
-    m_nPressedCommand = -1;
-    const int command = m_pBar->HitTestUp(x, y);
+    const int command = m_barPress.Up(*m_pBar, x, y);
     redrawBar();
     if (command == 1) SetTimer(CHOICE_TIMER_CANCEL, 5, nullptr);
     return 0;
@@ -305,7 +291,7 @@ void CNewChannelDlg::OnSize(UINT, int, int) {
 
 void CNewChannelDlg::DrawBar(HDC hdc) {
   if (!m_pBar || !hdc) return;
-  m_pBar->Draw(hdc, 0, BarTop(), ::GetSystemMetrics(SM_CXSCREEN), Dy(40));
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, Dy(40), TRUE);
 }
 
 void CNewChannelDlg::DrawChoices(HDC hdc) {

@@ -449,25 +449,19 @@ LRESULT CNewInputUrlDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
           m_pList->OnPointerDown(m_hWnd, wParam, lParam);
           return 0;
         }
-        m_bBarPressed = TRUE;
-        m_nPressedButton = m_pBar->HitTestDown(x, y);
+        m_barPress.Down(*m_pBar, x, y);
       } else if (message == WM_MOUSEMOVE) {
-        if (!m_bBarPressed) {
+        if (!m_barPress.IsPressed()) {
           if (!onBar) m_pList->OnPointerMove(m_hWnd, wParam, lParam);
           return 0;
         }
-        m_pBar->HitTestUp(-1, -1);
-        const int button = onBar ? m_pBar->HitTestDown(x, y) : -1;
-        if (button == m_nPressedButton) return 0;
-        m_nPressedButton = button;
+        if (!m_barPress.Move(*m_pBar, x, y, onBar)) return 0;
       } else {
-        if (!m_bBarPressed) {
+        if (!m_barPress.IsPressed()) {
           m_pList->OnPointerUp(m_hWnd, wParam, lParam);
           return 0;
         }
-        const int command = m_pBar->HitTestUp(x, y);
-        m_bBarPressed = FALSE;
-        m_nPressedButton = -1;
+        const int command = m_barPress.Up(*m_pBar, x, y);
         HDC hdc = ::GetDC(m_hWnd);
         DrawBar(hdc);
         ::ReleaseDC(m_hWnd, hdc);
@@ -539,10 +533,7 @@ void CNewInputUrlDlg::DrawBand(HDC hdc) {
 
 void CNewInputUrlDlg::DrawBar(HDC hdc) {
   if (!m_pBar) return;
-  CRect window;
-  GetWindowRect(&window);
-  const int top = ::GetSystemMetrics(SM_CYSCREEN) - ScaleY(40) - window.top;
-  m_pBar->Draw(hdc, 0, top, ::GetSystemMetrics(SM_CXSCREEN), ScaleY(40));
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, ScaleY(40), TRUE);
 }
 
 void CNewInputUrlDlg::DrawRows(HDC hdc) {

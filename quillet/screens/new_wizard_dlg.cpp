@@ -394,8 +394,7 @@ LRESULT CNewWizardDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     const bool onBar = y >= client.bottom - Dy(40);
     if (message == WM_LBUTTONDOWN) {
       if (!onBar) return 1;
-      m_bBarPressed = TRUE;
-      m_nPressedCommand = m_pBar->HitTestDown(x, y);
+      m_barPress.Down(*m_pBar, x, y);
       HDC hdc = ::GetDC(m_hWnd);
       DrawBar(hdc);
       ::ReleaseDC(m_hWnd, hdc);
@@ -403,11 +402,8 @@ LRESULT CNewWizardDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     if (message == WM_MOUSEMOVE) {
       if (!onBar) return 1;
-      if (m_bBarPressed) {
-        m_pBar->HitTestUp(-1, -1);
-        const int command = m_pBar->HitTestDown(x, y);
-        if (command != m_nPressedCommand) {
-          m_nPressedCommand = command;
+      if (m_barPress.IsPressed()) {
+        if (m_barPress.Move(*m_pBar, x, y, true)) {
           HDC hdc = ::GetDC(m_hWnd);
           DrawBar(hdc);
           ::ReleaseDC(m_hWnd, hdc);
@@ -415,11 +411,8 @@ LRESULT CNewWizardDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 1;
       }
     } else {
-      const BOOL pressed = m_bBarPressed;
-      m_bBarPressed = FALSE;
-      m_nPressedCommand = -1;
-      if (pressed) {
-        const int command = m_pBar->HitTestUp(x, y);
+      if (m_barPress.IsPressed()) {
+        const int command = m_barPress.Up(*m_pBar, x, y);
         HDC hdc = ::GetDC(m_hWnd);
         DrawBar(hdc);
         ::ReleaseDC(m_hWnd, hdc);
@@ -436,9 +429,7 @@ LRESULT CNewWizardDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void CNewWizardDlg::DrawBar(HDC hdc) {
   if (!m_pBar || !hdc) return;
-  CRect frame;
-  GetWindowRect(&frame);
-  m_pBar->Draw(hdc, 0, ::GetSystemMetrics(SM_CYSCREEN) - Dy(40) - frame.top, ::GetSystemMetrics(SM_CXSCREEN), Dy(40));
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, Dy(40), TRUE);
 }
 
 void CNewWizardDlg::DrawTitle(HDC hdc) {

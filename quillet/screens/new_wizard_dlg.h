@@ -111,8 +111,7 @@ class CNewWizardDlg : public CDialog {
   COpmlXML* m_pList = nullptr;
   std::vector<CDialog*> m_leaving;
   BOOL m_bReleasePosted = FALSE;
-  BOOL m_bBarPressed = FALSE;
-  int m_nPressedCommand = -1;
+  CBarPress m_barPress;
 
   DECLARE_MESSAGE_MAP()
 };

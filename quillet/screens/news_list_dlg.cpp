@@ -594,11 +594,7 @@ void CNewsListDlg::RedrawTitleBand() {
 
 void CNewsListDlg::DrawBar(HDC hdc) {
   if (!m_pBar) return;
-  CRect client, window;
-  GetClientRect(&client);
-  GetWindowRect(&window);
-  const int top = ::GetSystemMetrics(SM_CYSCREEN) - H(40) - window.top;
-  m_pBar->Draw(hdc, client.left, top, client.Width(), H(40));
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, H(40));
 }
 
 void CNewsListDlg::RedrawBar() {
@@ -732,13 +728,11 @@ LRESULT CNewsListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     GetClientRect(&client);
     const bool inBand = y > client.bottom - H(40);
     if (message == WM_LBUTTONUP) {
-      if (m_bBarPressed && m_pBar) {
-        const int command = m_pBar->HitTestUp(x, y);
+      if (m_barPress.IsPressed() && m_pBar) {
+        const int command = m_barPress.Up(*m_pBar, x, y);
         HDC hdc = ::GetDC(m_hWnd);
         DrawBar(hdc);
         ::ReleaseDC(m_hWnd, hdc);
-        m_bBarPressed = FALSE;
-        m_nPressedCommand = -1;
         if (command == NEWS_BAR_BACK) SendMessage(WM_CLOSE);
         else if (command == NEWS_BAR_MENU) SetTimer(NEWS_DLG_TIMER_MENU, 5, nullptr);
         else if (command == NEWS_BAR_REFRESH) OnRefresh();
@@ -747,16 +741,12 @@ LRESULT CNewsListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     } else {
       m_nLastX = x;
       m_nLastY = y;
-      if (inBand || (message == WM_MOUSEMOVE && m_bBarPressed)) {
+      if (inBand || (message == WM_MOUSEMOVE && m_barPress.IsPressed())) {
         if (!m_pBar) return -1;
         if (message == WM_LBUTTONDOWN) {
-          m_bBarPressed = TRUE;
-          m_nPressedCommand = m_pBar->HitTestDown(x, y);
-        } else if (m_bBarPressed) {
-          m_pBar->HitTestUp(-1, -1);
-          const int command = inBand ? m_pBar->HitTestDown(x, y) : -1;
-          if (command == m_nPressedCommand) return -1;
-          m_nPressedCommand = command;
+          m_barPress.Down(*m_pBar, x, y);
+        } else if (m_barPress.IsPressed()) {
+          if (!m_barPress.Move(*m_pBar, x, y, inBand)) return -1;
         } else {
           return -1;
         }

@@ -469,11 +469,7 @@ void CNewsReadDlg::OnTimer(UINT_PTR id) {
 
 void CNewsReadDlg::DrawBar(HDC hdc) {
   if (!m_pBar || !hdc) return;
-  RECT client{}, window{};
-  ::GetClientRect(m_hWnd, &client);
-  ::GetWindowRect(m_hWnd, &window);
-  const int top = ::GetSystemMetrics(SM_CYSCREEN) - BarHeight() - window.top;
-  m_pBar->Draw(hdc, client.left, top, client.right - client.left, BarHeight());
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, BarHeight());
 }
 
 BOOL CNewsReadDlg::OnEraseBkgnd(CDC* dc) {
@@ -589,25 +585,19 @@ LRESULT CNewsReadDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     ::GetClientRect(m_hWnd, &client);
     const bool below = y > client.bottom - BarHeight();
     if (message == WM_LBUTTONUP) {
-      if (m_bBarPressed) {
-        const int code = m_pBar->HitTestUp(x, y);
+      if (m_barPress.IsPressed()) {
+        const int code = m_barPress.Up(*m_pBar, x, y);
         HDC hdc = ::GetDC(m_hWnd);
         DrawBar(hdc);
         ::ReleaseDC(m_hWnd, hdc);
-        m_bBarPressed = FALSE;
-        m_nPressedCode = -1;
         OnBarRelease(code);
         return 0;
       }
     } else if (below) {
       if (message == WM_LBUTTONDOWN) {
-        m_bBarPressed = TRUE;
-        m_nPressedCode = m_pBar->HitTestDown(x, y);
-      } else if (m_bBarPressed) {
-        m_pBar->HitTestUp(-1, -1);
-        const int code = m_pBar->HitTestDown(x, y);
-        if (code == m_nPressedCode) return -1;
-        m_nPressedCode = code;
+        m_barPress.Down(*m_pBar, x, y);
+      } else if (m_barPress.IsPressed()) {
+        if (!m_barPress.Move(*m_pBar, x, y, true)) return -1;
       } else {
         return -1;
       }
