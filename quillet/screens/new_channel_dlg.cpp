@@ -5,14 +5,13 @@
 #include "quillet/screens/channel_list_dlg.h"
 #include "quillet/screens/new_wizard_dlg.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_file_dialog.h"
 #include "shell/aygshell.h"
 #include "shell/filedlg.h"
 
 namespace {
-
-int Dy(int n) { return n * GetScreenDpiY() / 96; }
 
 // The rows in their order: text, row id, images (touch at 192 dpi, touch
 // otherwise, key device).
@@ -39,16 +38,6 @@ const Row kRows[] = {
 UINT RowImage(const Row& row) {
   if (!GetTouchFlag()) return row.key;
   return GetScreenDpiY() >= 192 ? row.high : row.low;
-}
-
-UINT ImageId(UINT low, UINT high) { return GetScreenDpiY() >= 192 ? high : low; }
-
-bool IsWithin(HWND root, HWND window) {
-  for (HWND w = window; w; w = ::GetParent(w)) {
-    if (w == root) return true;
-    if (!(::GetWindowLongW(w, GWL_STYLE) & WS_CHILD)) return false;
-  }
-  return false;
 }
 
 }  // namespace
@@ -121,8 +110,8 @@ BOOL CNewChannelDlg::OnInitDialog() {
   m_pList->RefreshItems(FALSE);
   if (GetTouchFlag()) {
     m_pBar = new CImageButtonBar();
-    m_pBar->LoadPressedImage(nullptr, ImageId(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
-    m_pBar->SetButton(4, nullptr, ImageId(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), 1);
+    m_pBar->LoadPressedImage(nullptr, ImageIdAtLeast192(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
+    m_pBar->SetButton(4, nullptr, ImageIdAtLeast192(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), 1);
   }
   HDC hdc = ::GetDC(m_hWnd);
   DrawChoices(hdc);
@@ -176,7 +165,7 @@ BOOL CNewChannelDlg::AskForOpmlFile(CString& path) {
   WCHAR buffer[MAX_PATH] = {0};
   CString title = Localized(u"Import OPML file");
   if (GetTouchFlag()) {
-    CTouchFileDialog dialog(m_hWnd, TOUCH_FILE_LOAD, title, nullptr, ImageId(IDB_FILE_UP, IDB_FILE_UP_192));
+    CTouchFileDialog dialog(m_hWnd, TOUCH_FILE_LOAD, title, nullptr, ImageIdAtLeast192(IDB_FILE_UP, IDB_FILE_UP_192));
     dialog.SetFileType(u"opml", Localized(u"OPML Files"), u"SampleChannels.opml");
     if (!dialog.DoModal(buffer, MAX_PATH)) return FALSE;
   } else {

@@ -40,8 +40,6 @@ class CWizardPageState {
 // their client area, over a gradient down to the content bottom. The touch
 // edition shows a title and a subtitle, a key device one line.
 void DrawWizardBand(HWND window, HDC hdc, HFONT normalFont, HFONT boldFont, LPCWSTR title, LPCWSTR subtitle);
-// The two fonts of the wizard's screens, from the stock system font.
-HFONT CreateWizardFont(BOOL bold);
 // The wizard's soft keys on a key device (menu bar 347, owned by the
 // wizard): OK hidden, Cancel. A bar the wizard had goes first. Null when the
 // bar cannot be made.
