@@ -19,10 +19,6 @@
 #include "shell/aygshell.h"
 #include "user/dialog.h"
 
-void OnActivateFullScreen(HWND screen) {
-  if (screen) SHFullScreen(screen, SHFS_HIDESIPBUTTON);
-}
-
 BEGIN_MESSAGE_MAP(CChannelListDlg, CDialog)
 ON_WM_SIZE()
 ON_WM_TIMER()

@@ -31,11 +31,6 @@ class CChannelListWnd;
 #define CHANNEL_DLG_TIMER_CHOOSER 2
 #define CHANNEL_DLG_TIMER_SPARE 3
 
-// The activation handler of the program's full-screen screens: after the
-// default handling, the screen stays full screen without the input-panel
-// button (also when it is deactivated).
-void OnActivateFullScreen(HWND screen);
-
 class CChannelListDlg : public CDialog, public CChannelListFields {
  public:
   CChannelListDlg();

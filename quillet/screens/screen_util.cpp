@@ -51,6 +51,10 @@ HWND CreateMenuBar(HWND parent, UINT toolBarId) {
   return SHCreateMenuBar(&info) ? info.hwndMB : nullptr;
 }
 
+void OnActivateFullScreen(HWND screen) {
+  if (screen) SHFullScreen(screen, SHFS_HIDESIPBUTTON);
+}
+
 bool IsWithin(HWND root, HWND window) {
   for (HWND w = window; w; w = ::GetParent(w)) {
     if (w == root) return true;

@@ -33,6 +33,11 @@ void SetSoftKeyText(HWND bar, UINT command, LPCWSTR english);
 // The menu bar of the window made from the resource, or nullptr.
 HWND CreateMenuBar(HWND parent, UINT toolBarId);
 
+// The activation handler of the program's full-screen screens: after the
+// default handling, the screen stays full screen without the input-panel
+// button (also when it is deactivated).
+void OnActivateFullScreen(HWND screen);
+
 // Whether the window is the root or one of its child windows (not a popup
 // the root owns, such as a file dialog).
 bool IsWithin(HWND root, HWND window);
