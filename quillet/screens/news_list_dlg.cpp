@@ -671,7 +671,8 @@ void CNewsListDlg::ShowItemMenu() {
                 7);
   popup.AddItem(Localized(u"Delete this Article"), nullptr,
                 ImageIdAt192(IDR_PNG_DELETE_ARTICLE, IDR_PNG_DELETE_ARTICLE_192), -1, 8);
-  popup.AddItem(Localized(u"Email this Article"), nullptr, ImageIdAt192(IDR_PNG_BAR_EMAIL, IDR_PNG_BAR_EMAIL_192), -1, 9);
+  popup.AddItem(Localized(u"Email this Article"), nullptr, ImageIdAt192(IDR_PNG_BAR_EMAIL, IDR_PNG_BAR_EMAIL_192), -1,
+                9);
   const int chosen = popup.DoModal(AfxGetInstanceHandle(), 0, m_hWnd);
   if (!::IsWindow(m_hWnd)) return;
   switch (chosen) {

@@ -506,7 +506,8 @@ TEST_F(TouchLists, ImageButtonBarAtTheScreenBottomAndItsPressTracker) {
   bar.SetButton(1, nullptr, kButtonB, 12);
   bar.SetButton(3, nullptr, kButtonA, 14);
   bar.LoadPressedImage(nullptr, 350);
-  window_ = uitest::CreateHandlerWindow(width_ / 2, height_, [](HWND, UINT, WPARAM, LPARAM, LRESULT*) { return false; });
+  window_ =
+      uitest::CreateHandlerWindow(width_ / 2, height_, [](HWND, UINT, WPARAM, LPARAM, LRESULT*) { return false; });
   SetWindowPos(window_, nullptr, 0, 30, width_ / 2, height_ - 30, SWP_NOZORDER);
   const int barHeight = ScaleY(40);
   HDC dc = GetDC(window_);
