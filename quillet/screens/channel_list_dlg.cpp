@@ -11,16 +11,13 @@
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/news_list_dlg.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/screen_util.h"
 #include "quillet/ui/channel_list_view.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/dib.h"
 #include "quillet/ui/touch_list.h"
 #include "shell/aygshell.h"
 #include "user/dialog.h"
-
-void OnActivateFullScreen(HWND screen) {
-  if (screen) SHFullScreen(screen, SHFS_HIDESIPBUTTON);
-}
 
 BEGIN_MESSAGE_MAP(CChannelListDlg, CDialog)
 ON_WM_SIZE()
@@ -38,31 +35,9 @@ ON_WM_DESTROY()
 ON_WM_ACTIVATE()
 END_MESSAGE_MAP()
 
-namespace {
-
-HFONT MakeFont(int weight) {
-  LOGFONTW font{};
-  ::GetObjectW(::GetStockObject(SYSTEM_FONT), sizeof font, &font);
-  font.lfWeight = weight;
-  if (!GetTouchFlag()) font.lfHeight = ScaleY(13);
-  return ::CreateFontIndirectW(&font);
-}
-
-UINT ImageId(UINT low, UINT high) { return GetScreenDpiY() >= 192 ? high : low; }
-
-// Fills a rectangle with one colour.
-void Fill(HDC hdc, int left, int top, int right, int bottom, COLORREF colour) {
-  RECT r{left, top, right, bottom};
-  HBRUSH brush = ::CreateSolidBrush(colour);
-  ::FillRect(hdc, &r, brush);
-  ::DeleteObject(brush);
-}
-
-}  // namespace
-
 CChannelListDlg::CChannelListDlg() {
-  m_hFont = MakeFont(FW_NORMAL);
-  m_hBoldFont = MakeFont(FW_BOLD);
+  m_hFont = CreateSystemFont(FW_NORMAL, ScaleY(13));
+  m_hBoldFont = CreateSystemFont(FW_BOLD, ScaleY(13));
   m_highlight = ::GetSysColor(COLOR_HIGHLIGHT);
 }
 
@@ -130,10 +105,10 @@ BOOL CChannelListDlg::OnInitDialog() {
   const int y = client.top + GetHeaderHeight();
   if (GetTouchFlag()) {
     m_pBar = new CImageButtonBar();
-    m_pBar->LoadPressedImage(nullptr, ImageId(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
-    m_pBar->SetButton(0, nullptr, ImageId(IDR_PNG_BAR_CATEGORIES, IDR_PNG_BAR_CATEGORIES_192), 0);
-    m_pBar->SetButton(2, nullptr, ImageId(IDR_PNG_BAR_REFRESH, IDR_PNG_BAR_REFRESH_192), 2);
-    m_pBar->SetButton(4, nullptr, ImageId(IDR_PNG_BAR_MENU, IDR_PNG_BAR_MENU_192), 1);
+    m_pBar->LoadPressedImage(nullptr, ImageIdAtLeast192(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
+    m_pBar->SetButton(0, nullptr, ImageIdAtLeast192(IDR_PNG_BAR_CATEGORIES, IDR_PNG_BAR_CATEGORIES_192), 0);
+    m_pBar->SetButton(2, nullptr, ImageIdAtLeast192(IDR_PNG_BAR_REFRESH, IDR_PNG_BAR_REFRESH_192), 2);
+    m_pBar->SetButton(4, nullptr, ImageIdAtLeast192(IDR_PNG_BAR_MENU, IDR_PNG_BAR_MENU_192), 1);
   }
   m_pChannelList = &m_view;
   m_bListCreated = m_view.Create(AfxGetInstanceHandle(), m_hWnd, client.left, y, client.Width(), ListHeight(),
@@ -185,9 +160,9 @@ void CChannelListDlg::DrawHeader(HDC hdc, BOOL fullBackground) {
   HDC mem = ::CreateCompatibleDC(hdc);
   HBITMAP bitmap = ::CreateCompatibleBitmap(hdc, width, H);
   HGDIOBJ oldBitmap = ::SelectObject(mem, bitmap);
-  if (fullBackground) Fill(mem, 0, 0, width, H, dark);
-  else Fill(mem, 0, 0, width, B / 2, dark);
-  Fill(mem, 0, B / 2, width, B + ScaleY(3), darker);
+  if (fullBackground) FillSolid(mem, 0, 0, width, H, dark);
+  else FillSolid(mem, 0, 0, width, B / 2, dark);
+  FillSolid(mem, 0, B / 2, width, B + ScaleY(3), darker);
   int textLeft = ScaleX(2);
   if (GetTouchFlag() && m_headerIcon.HasImageHandle()) {
     const int ih = m_headerIcon.GetHeight(), iw = m_headerIcon.GetWidth();
@@ -202,7 +177,7 @@ void CChannelListDlg::DrawHeader(HDC hdc, BOOL fullBackground) {
   if (category == u"N/A") category = Localized(u"All Categories");
   DrawTextEllipsis(mem, category, text, DT_SINGLELINE | DT_LEFT | DT_VCENTER, 0);
   ::SelectObject(mem, oldFont);
-  Fill(mem, 0, B, width, B + ScaleY(1), GetTouchFlag() ? RGB(0, 0, 0) : RGB(255, 255, 255));
+  FillSolid(mem, 0, B, width, B + ScaleY(1), GetTouchFlag() ? RGB(0, 0, 0) : RGB(255, 255, 255));
   ::BitBlt(hdc, client.left, client.top, width, H, mem, 0, 0, SRCCOPY);
   ::SelectObject(mem, oldBitmap);
   ::DeleteObject(bitmap);
@@ -220,8 +195,8 @@ void CChannelListDlg::DrawBand(HDC hdc) {
   HDC mem = ::CreateCompatibleDC(hdc);
   HBITMAP bitmap = ::CreateCompatibleBitmap(hdc, width, B);
   HGDIOBJ oldBitmap = ::SelectObject(mem, bitmap);
-  Fill(mem, 0, 0, width, B / 2, BlendColors(RGB(0, 0, 0), highlight, 160));
-  Fill(mem, 0, B / 2, width, B, BlendColors(RGB(0, 0, 0), highlight, 175));
+  FillSolid(mem, 0, 0, width, B / 2, BlendColors(RGB(0, 0, 0), highlight, 160));
+  FillSolid(mem, 0, B / 2, width, B, BlendColors(RGB(0, 0, 0), highlight, 175));
   if (m_bDownloadMode) {
     const int remaining = m_nProgress;
     CString text;
@@ -265,19 +240,15 @@ void CChannelListDlg::DrawBar(HDC hdc) {
   // Only a touch screen has the bar: a key device neither draws nor sizes
   // one.
   if (!m_pBar) return;
-  CRect client, window;
-  GetClientRect(&client);
-  GetWindowRect(&window);
-  const int top = ::GetSystemMetrics(SM_CYSCREEN) - ScaleY(40) - window.top;
-  m_pBar->Draw(hdc, client.left, top, client.right, ScaleY(40));
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, ScaleY(40));
 }
 
 void CChannelListDlg::SetDownloadMode(BOOL on) {
   m_bDownloadMode = on;
   if (m_pBar && m_hWnd) {
     m_pBar->SetButton(2, nullptr,
-                      on ? ImageId(IDR_PNG_BAR_CANCEL, IDR_PNG_BAR_CANCEL_192)
-                         : ImageId(IDR_PNG_BAR_REFRESH, IDR_PNG_BAR_REFRESH_192),
+                      on ? ImageIdAtLeast192(IDR_PNG_BAR_CANCEL, IDR_PNG_BAR_CANCEL_192)
+                         : ImageIdAtLeast192(IDR_PNG_BAR_REFRESH, IDR_PNG_BAR_REFRESH_192),
                       2);
     HDC hdc = ::GetDC(m_hWnd);
     DrawBar(hdc);
@@ -387,11 +358,11 @@ void CChannelListDlg::ShowChannelMenu() {
   m_view.GetListItemTitle(focused, url);
   if (m_bHeadlinePhase && IsWaitingForRefresh(url)) return;
   CTouchPopupList popup;
-  popup.AddItem(Localized(u"Cancel"), nullptr, ImageId(261, 282), -1, 0);
-  popup.AddItem(Localized(u"Mark All As Read"), nullptr, ImageId(332, 338), -1, 6);
-  popup.AddItem(Localized(u"Mark All As Unread"), nullptr, ImageId(333, 339), -1, 7);
-  popup.AddItem(Localized(u"Delete this Channel"), nullptr, ImageId(331, 337), -1, 3);
-  popup.AddItem(Localized(u"Change Category"), nullptr, ImageId(328, 334), -1, 4);
+  popup.AddItem(Localized(u"Cancel"), nullptr, ImageIdAtLeast192(261, 282), -1, 0);
+  popup.AddItem(Localized(u"Mark All As Read"), nullptr, ImageIdAtLeast192(332, 338), -1, 6);
+  popup.AddItem(Localized(u"Mark All As Unread"), nullptr, ImageIdAtLeast192(333, 339), -1, 7);
+  popup.AddItem(Localized(u"Delete this Channel"), nullptr, ImageIdAtLeast192(331, 337), -1, 3);
+  popup.AddItem(Localized(u"Change Category"), nullptr, ImageIdAtLeast192(328, 334), -1, 4);
   int chosen = popup.DoModal(AfxGetInstanceHandle(), 0, m_hWnd);
   if (!::IsWindow(m_hWnd)) return;
   UINT command = chosen == 3 ? ID_DELETE_CHANNEL
@@ -444,15 +415,11 @@ LRESULT CChannelListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
       case WM_MOUSEMOVE: {
         m_nLastX = x;
         m_nLastY = y;
-        if (onBar || (message == WM_MOUSEMOVE && m_bBarPressed)) {
+        if (onBar || (message == WM_MOUSEMOVE && m_barPress.IsPressed())) {
           if (message == WM_LBUTTONDOWN) {
-            m_bBarPressed = TRUE;
-            m_nPressedCommand = m_pBar->HitTestDown(x, y);
-          } else if (m_bBarPressed) {
-            m_pBar->HitTestUp(-1, -1);
-            int command = onBar ? m_pBar->HitTestDown(x, y) : -1;
-            if (command == m_nPressedCommand) return -1;
-            m_nPressedCommand = command;
+            m_barPress.Down(*m_pBar, x, y);
+          } else if (m_barPress.IsPressed()) {
+            if (!m_barPress.Move(*m_pBar, x, y, onBar)) return -1;
           } else {
             return -1;
           }
@@ -465,13 +432,11 @@ LRESULT CChannelListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
         break;
       }
       case WM_LBUTTONUP:
-        if (m_bBarPressed && m_pBar) {
-          int command = m_pBar->HitTestUp(x, y);
+        if (m_barPress.IsPressed() && m_pBar) {
+          const int command = m_barPress.Up(*m_pBar, x, y);
           HDC hdc = ::GetDC(m_hWnd);
           DrawBar(hdc);
           ::ReleaseDC(m_hWnd, hdc);
-          m_bBarPressed = FALSE;
-          m_nPressedCommand = -1;
           if (command == 0) {
             m_view.ClearFocus();
             SetTimer(CHANNEL_DLG_TIMER_CHOOSER, 5, nullptr);

@@ -31,11 +31,6 @@ class CChannelListWnd;
 #define CHANNEL_DLG_TIMER_CHOOSER 2
 #define CHANNEL_DLG_TIMER_SPARE 3
 
-// The activation handler of the program's full-screen screens: after the
-// default handling, the screen stays full screen without the input-panel
-// button (also when it is deactivated).
-void OnActivateFullScreen(HWND screen);
-
 class CChannelListDlg : public CDialog, public CChannelListFields {
  public:
   CChannelListDlg();
@@ -113,8 +108,7 @@ class CChannelListDlg : public CDialog, public CChannelListFields {
   CTouchImage m_downloadImage;
   BOOL m_bDownloadMode = FALSE;
   CImageButtonBar* m_pBar = nullptr;
-  BOOL m_bBarPressed = FALSE;
-  int m_nPressedCommand = -1;
+  CBarPress m_barPress;
   int m_nLastX = 0, m_nLastY = 0;
   BOOL m_bListCreated = FALSE;
   BOOL m_bLastLoadOk = FALSE;

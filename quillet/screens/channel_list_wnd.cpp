@@ -12,6 +12,7 @@
 #include "quillet/screens/new_wizard_dlg.h"
 #include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/screen_util.h"
 #include "quillet/ui/channel_list_view.h"
 #include "quillet/ui/density.h"
 #include "shell/aygshell.h"
@@ -146,12 +147,7 @@ void CChannelListWnd::SetRefreshSoftKey(BOOL running) {
   m_bRunActive = running;
   if (CWnd* frame = GetParent()) {
     if (HWND bar = SHFindMenuBar(frame->GetSafeHwnd())) {
-      CString text = Localized(running ? u"Cancel" : u"Refresh");
-      TBBUTTONINFOW button{};
-      button.cbSize = sizeof button;
-      button.dwMask = TBIF_TEXT;
-      button.pszText = const_cast<LPWSTR>(text.GetString());
-      ::SendMessageW(bar, TB_SETBUTTONINFO, ID_REFRESH_CHANNELS, reinterpret_cast<LPARAM>(&button));
+      SetSoftKeyText(bar, ID_REFRESH_CHANNELS, running ? u"Cancel" : u"Refresh");
       ::DrawMenuBar(bar);
     }
   }

@@ -3,6 +3,7 @@
 #include "common/localize.h"
 #include "quillet/res/resources.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
 #include "shell/aygshell.h"
 
@@ -12,19 +13,6 @@ ON_COMMAND(ID_EDITOR_BACK, OnCancel)
 ON_COMMAND(ID_EDITOR_FINISH, OnOK)
 ON_EN_SETFOCUS(1054, OnEditSetFocus)
 END_MESSAGE_MAP()
-
-namespace {
-
-void SetSoftKeyText(HWND bar, UINT command, LPCWSTR text) {
-  CString label = Localized(text);
-  TBBUTTONINFOW info{};
-  info.cbSize = sizeof info;
-  info.dwMask = TBIF_TEXT;
-  info.pszText = const_cast<LPWSTR>(static_cast<LPCWSTR>(label));
-  ::SendMessageW(bar, TB_SETBUTTONINFO, command, reinterpret_cast<LPARAM>(&info));
-}
-
-}  // namespace
 
 CEditorDlg::CEditorDlg(BOOL password, LPCWSTR text, CWnd* parent)
     : CDialog(IDD_EDITOR, parent), m_strText(text ? text : u""), m_bPassword(password) {
@@ -53,11 +41,7 @@ BOOL CEditorDlg::OnInitDialog() {
   SHInitDialog(&init);
   // The input panel follows the focus; the password edit raises it itself.
   if (!m_bPassword) ::CreateWindowW(WC_SIPPREF, u"", WS_CHILD, 0, 0, 0, 0, m_hWnd, nullptr, nullptr, nullptr);
-  SHMENUBARINFO bar{};
-  bar.cbSize = sizeof bar;
-  bar.hwndParent = m_hWnd;
-  bar.nToolBarId = IDR_EDITOR_MENU;
-  if (!SHCreateMenuBar(&bar)) {
+  if (!CreateMenuBar(m_hWnd, IDR_EDITOR_MENU)) {
     // Without soft keys the editor could not be left: it ends as cancelled.
     EndDialog(IDCANCEL);
     return -1;

@@ -4,10 +4,11 @@
 
 #include "common/connection.h"
 #include "common/localize.h"
-#include "common/settings.h"
 #include "common/log.h"
+#include "common/settings.h"
 #include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
 #include "shell/aygshell.h"
 
@@ -109,21 +110,11 @@ void CMainFrame::CreateMenuBar() {
     ::SendMessageW(m_hMenuBar, WM_CLOSE, 0, 0);
     m_hMenuBar = nullptr;
   }
-  SHMENUBARINFO info{};
-  info.cbSize = sizeof info;
-  info.hwndParent = m_hWnd;
-  info.nToolBarId = IDR_MAINFRAME;
-  info.hInstRes = nullptr;
-  if (!SHCreateMenuBar(&info)) return;
-  m_hMenuBar = info.hwndMB;
-  CString menuText = Localized(u"Menu"), refreshText = Localized(u"Refresh");
-  TBBUTTONINFOW button{};
-  button.cbSize = sizeof button;
-  button.dwMask = TBIF_TEXT;
-  button.pszText = const_cast<LPWSTR>(menuText.GetString());
-  ::SendMessageW(m_hMenuBar, TB_SETBUTTONINFO, ID_MENU_KEY, reinterpret_cast<LPARAM>(&button));
-  button.pszText = const_cast<LPWSTR>(refreshText.GetString());
-  ::SendMessageW(m_hMenuBar, TB_SETBUTTONINFO, ID_REFRESH_CHANNELS, reinterpret_cast<LPARAM>(&button));
+  HWND bar = ::CreateMenuBar(m_hWnd, IDR_MAINFRAME);
+  if (!bar) return;
+  m_hMenuBar = bar;
+  SetSoftKeyText(m_hMenuBar, ID_MENU_KEY, u"Menu");
+  SetSoftKeyText(m_hMenuBar, ID_REFRESH_CHANNELS, u"Refresh");
   ::DrawMenuBar(m_hMenuBar);
   SetWindowText(u"Quillet");
 }

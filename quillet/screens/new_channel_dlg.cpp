@@ -5,14 +5,13 @@
 #include "quillet/screens/channel_list_dlg.h"
 #include "quillet/screens/new_wizard_dlg.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_file_dialog.h"
 #include "shell/aygshell.h"
 #include "shell/filedlg.h"
 
 namespace {
-
-int Dy(int n) { return n * GetScreenDpiY() / 96; }
 
 // The rows in their order: text, row id, images (touch at 192 dpi, touch
 // otherwise, key device).
@@ -39,16 +38,6 @@ const Row kRows[] = {
 UINT RowImage(const Row& row) {
   if (!GetTouchFlag()) return row.key;
   return GetScreenDpiY() >= 192 ? row.high : row.low;
-}
-
-UINT ImageId(UINT low, UINT high) { return GetScreenDpiY() >= 192 ? high : low; }
-
-bool IsWithin(HWND root, HWND window) {
-  for (HWND w = window; w; w = ::GetParent(w)) {
-    if (w == root) return true;
-    if (!(::GetWindowLongW(w, GWL_STYLE) & WS_CHILD)) return false;
-  }
-  return false;
 }
 
 }  // namespace
@@ -99,12 +88,6 @@ int CNewChannelDlg::GetListHeight() const {
   return height < 0 ? 0 : height;
 }
 
-int CNewChannelDlg::BarTop() const {
-  CRect frame;
-  ::GetWindowRect(m_hWnd, &frame);
-  return ::GetSystemMetrics(SM_CYSCREEN) - Dy(40) - frame.top;
-}
-
 BOOL CNewChannelDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   InitScreenDpi(0);
@@ -127,8 +110,8 @@ BOOL CNewChannelDlg::OnInitDialog() {
   m_pList->RefreshItems(FALSE);
   if (GetTouchFlag()) {
     m_pBar = new CImageButtonBar();
-    m_pBar->LoadPressedImage(nullptr, ImageId(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
-    m_pBar->SetButton(4, nullptr, ImageId(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), 1);
+    m_pBar->LoadPressedImage(nullptr, ImageIdAtLeast192(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
+    m_pBar->SetButton(4, nullptr, ImageIdAtLeast192(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), 1);
   }
   HDC hdc = ::GetDC(m_hWnd);
   DrawChoices(hdc);
@@ -182,7 +165,7 @@ BOOL CNewChannelDlg::AskForOpmlFile(CString& path) {
   WCHAR buffer[MAX_PATH] = {0};
   CString title = Localized(u"Import OPML file");
   if (GetTouchFlag()) {
-    CTouchFileDialog dialog(m_hWnd, TOUCH_FILE_LOAD, title, nullptr, ImageId(IDB_FILE_UP, IDB_FILE_UP_192));
+    CTouchFileDialog dialog(m_hWnd, TOUCH_FILE_LOAD, title, nullptr, ImageIdAtLeast192(IDB_FILE_UP, IDB_FILE_UP_192));
     dialog.SetFileType(u"opml", Localized(u"OPML Files"), u"SampleChannels.opml");
     if (!dialog.DoModal(buffer, MAX_PATH)) return FALSE;
   } else {
@@ -262,32 +245,24 @@ LRESULT CNewChannelDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         m_pList->OnPointerDown(m_hWnd, wParam, lParam);
         return 0;
       }
-      m_bBarPressed = TRUE;
-      m_nPressedCommand = m_pBar->HitTestDown(x, y);
+      m_barPress.Down(*m_pBar, x, y);
       redrawBar();
       return 0;
     }
     if (message == WM_MOUSEMOVE) {
-      if (!m_bBarPressed) {
+      if (!m_barPress.IsPressed()) {
         if (!onBar) m_pList->OnPointerMove(m_hWnd, wParam, lParam);
         return 0;
       }
-      m_pBar->HitTestUp(-1, -1);
-      const int command = onBar ? m_pBar->HitTestDown(x, y) : -1;
-      if (command != m_nPressedCommand) {
-        m_nPressedCommand = command;
-        redrawBar();
-      }
+      if (m_barPress.Move(*m_pBar, x, y, onBar)) redrawBar();
       return 0;
     }
-    if (!m_bBarPressed) {
+    if (!m_barPress.IsPressed()) {
       m_pList->OnPointerUp(m_hWnd, wParam, lParam);
       return 0;
     }
     // The press on the bar ends here whatever the release hit.
-    m_bBarPressed = FALSE;
-    m_nPressedCommand = -1;
-    const int command = m_pBar->HitTestUp(x, y);
+    const int command = m_barPress.Up(*m_pBar, x, y);
     redrawBar();
     if (command == 1) SetTimer(CHOICE_TIMER_CANCEL, 5, nullptr);
     return 0;
@@ -305,7 +280,7 @@ void CNewChannelDlg::OnSize(UINT, int, int) {
 
 void CNewChannelDlg::DrawBar(HDC hdc) {
   if (!m_pBar || !hdc) return;
-  m_pBar->Draw(hdc, 0, BarTop(), ::GetSystemMetrics(SM_CXSCREEN), Dy(40));
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, Dy(40), TRUE);
 }
 
 void CNewChannelDlg::DrawChoices(HDC hdc) {

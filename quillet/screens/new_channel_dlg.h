@@ -72,7 +72,6 @@ class CNewChannelDlg : public CDialog {
   BOOL HandleKey(WPARAM key);
   void DrawChoices(HDC hdc);
   void DrawBar(HDC hdc);
-  int BarTop() const;
 
   COLORREF m_highlight = 0;
   CImageButtonBar* m_pBar = nullptr;
@@ -84,8 +83,7 @@ class CNewChannelDlg : public CDialog {
   CCaptionStatic m_caption;
   CStatic m_helper1;
   CStatic m_helper2;
-  BOOL m_bBarPressed = FALSE;
-  int m_nPressedCommand = -1;
+  CBarPress m_barPress;
 
   DECLARE_MESSAGE_MAP()
 };

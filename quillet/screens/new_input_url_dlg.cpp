@@ -9,6 +9,7 @@
 #include "quillet/screens/download_dlg.h"
 #include "quillet/screens/editor_dlg.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/screen_util.h"
 #include "quillet/ui/channel_list_view.h"
 #include "quillet/ui/density.h"
 #include "shell/aygshell.h"
@@ -35,22 +36,6 @@ UINT PickImage(UINT high, UINT low, UINT key) {
   return GetScreenDpiY() == 192 ? high : low;
 }
 
-HFONT MakeWizardFont(BOOL bold) {
-  LOGFONTW font{};
-  ::GetObjectW(::GetStockObject(SYSTEM_FONT), sizeof font, &font);
-  font.lfWeight = bold ? FW_BOLD : FW_NORMAL;
-  if (!GetTouchFlag()) font.lfHeight = 13 * GetScreenDpiY() / 96;
-  else if (bold) font.lfHeight = 18 * GetScreenDpiY() / 96;
-  return ::CreateFontIndirectW(&font);
-}
-
-void FillColour(HDC hdc, int left, int top, int right, int bottom, COLORREF colour) {
-  RECT r{left, top, right, bottom};
-  HBRUSH brush = ::CreateSolidBrush(colour);
-  ::FillRect(hdc, &r, brush);
-  ::DeleteObject(brush);
-}
-
 // A feed address the page adds: http or https with a host after it.
 BOOL IsFeedAddress(const CString& url) {
   CString lower = url;
@@ -67,8 +52,8 @@ CNewInputUrlDlg::CNewInputUrlDlg(COpmlXML* list, int mode, CWnd* parent)
     : CDialog(IDD_INPUT_URL, parent), m_nMode(mode), m_pOpml(list) {
   InitScreenDpi(0);
   RegisterQuilletResources();
-  m_hFont = MakeWizardFont(FALSE);
-  m_hBoldFont = MakeWizardFont(TRUE);
+  m_hFont = CreateWizardFont(FALSE);
+  m_hBoldFont = CreateWizardFont(TRUE);
   m_highlight = ::GetSysColor(COLOR_HIGHLIGHT);
 }
 
@@ -124,29 +109,24 @@ BOOL CNewInputUrlDlg::OnInitDialog() {
     // The soft keys are the wizard's: a bar made earlier for it by another
     // page gives way to this page's.
     if (HWND old = SHFindMenuBar(wizard)) ::DestroyWindow(old);
-    SHMENUBARINFO info{};
-    info.cbSize = sizeof info;
-    info.hwndParent = wizard;
-    info.nToolBarId = IDR_WIZARD_MENU;
-    if (!wizard || !SHCreateMenuBar(&info)) return -1;
-    CString first = Localized(m_nMode == 5 ? u"OK" : u"Add Channel");
+    HWND bar = wizard ? CreateMenuBar(wizard, IDR_WIZARD_MENU) : nullptr;
+    if (!bar) return -1;
+    SetSoftKeyText(bar, IDOK, m_nMode == 5 ? u"OK" : u"Add Channel");
+    // Cancel steps back through the wizard.
     CString second = Localized(u"Cancel");
     TBBUTTONINFOW button{};
     button.cbSize = sizeof button;
-    button.dwMask = TBIF_TEXT;
-    button.pszText = const_cast<LPWSTR>(static_cast<LPCWSTR>(first));
-    ::SendMessageW(info.hwndMB, TB_SETBUTTONINFO, IDOK, reinterpret_cast<LPARAM>(&button));
     button.dwMask = TBIF_TEXT | TBIF_COMMAND;
     button.pszText = const_cast<LPWSTR>(static_cast<LPCWSTR>(second));
     button.idCommand = ID_WIZARD_BACK;
-    ::SendMessageW(info.hwndMB, TB_SETBUTTONINFO, IDCANCEL, reinterpret_cast<LPARAM>(&button));
-    if (m_nMode == 1) ::SendMessageW(info.hwndMB, TB_ENABLEBUTTON, IDOK, FALSE);
+    ::SendMessageW(bar, TB_SETBUTTONINFO, IDCANCEL, reinterpret_cast<LPARAM>(&button));
+    if (m_nMode == 1) ::SendMessageW(bar, TB_ENABLEBUTTON, IDOK, FALSE);
     if (m_nMode == 4) {
       button.dwMask = TBIF_COMMAND;
       button.idCommand = ID_WIZARD_FINISH;
-      ::SendMessageW(info.hwndMB, TB_SETBUTTONINFO, IDOK, reinterpret_cast<LPARAM>(&button));
+      ::SendMessageW(bar, TB_SETBUTTONINFO, IDOK, reinterpret_cast<LPARAM>(&button));
     }
-    DrawMenuBar(info.hwndMB);
+    DrawMenuBar(bar);
   } else {
     SHFullScreen(m_hWnd, SHFS_HIDESIPBUTTON);
     if (wizard) SHFullScreen(wizard, SHFS_HIDESIPBUTTON);
@@ -449,25 +429,19 @@ LRESULT CNewInputUrlDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
           m_pList->OnPointerDown(m_hWnd, wParam, lParam);
           return 0;
         }
-        m_bBarPressed = TRUE;
-        m_nPressedButton = m_pBar->HitTestDown(x, y);
+        m_barPress.Down(*m_pBar, x, y);
       } else if (message == WM_MOUSEMOVE) {
-        if (!m_bBarPressed) {
+        if (!m_barPress.IsPressed()) {
           if (!onBar) m_pList->OnPointerMove(m_hWnd, wParam, lParam);
           return 0;
         }
-        m_pBar->HitTestUp(-1, -1);
-        const int button = onBar ? m_pBar->HitTestDown(x, y) : -1;
-        if (button == m_nPressedButton) return 0;
-        m_nPressedButton = button;
+        if (!m_barPress.Move(*m_pBar, x, y, onBar)) return 0;
       } else {
-        if (!m_bBarPressed) {
+        if (!m_barPress.IsPressed()) {
           m_pList->OnPointerUp(m_hWnd, wParam, lParam);
           return 0;
         }
-        const int command = m_pBar->HitTestUp(x, y);
-        m_bBarPressed = FALSE;
-        m_nPressedButton = -1;
+        const int command = m_barPress.Up(*m_pBar, x, y);
         HDC hdc = ::GetDC(m_hWnd);
         DrawBar(hdc);
         ::ReleaseDC(m_hWnd, hdc);
@@ -500,8 +474,8 @@ void CNewInputUrlDlg::DrawBand(HDC hdc) {
   HDC mem = ::CreateCompatibleDC(hdc);
   HBITMAP bitmap = ::CreateCompatibleBitmap(hdc, width, height);
   HGDIOBJ oldBitmap = ::SelectObject(mem, bitmap);
-  FillColour(mem, 0, 0, width, band, BlendColors(RGB(0, 0, 0), highlight, 160));
-  FillColour(mem, 0, band, width, height, RGB(255, 255, 255));
+  FillSolid(mem, 0, 0, width, band, BlendColors(RGB(0, 0, 0), highlight, 160));
+  FillSolid(mem, 0, band, width, height, RGB(255, 255, 255));
   ::SetBkMode(mem, TRANSPARENT);
   const UINT format = DT_SINGLELINE | DT_VCENTER | DT_LEFT;
   CString subtitle = Localized(m_nMode == 4   ? u"Google reader account setting"
@@ -539,10 +513,7 @@ void CNewInputUrlDlg::DrawBand(HDC hdc) {
 
 void CNewInputUrlDlg::DrawBar(HDC hdc) {
   if (!m_pBar) return;
-  CRect window;
-  GetWindowRect(&window);
-  const int top = ::GetSystemMetrics(SM_CYSCREEN) - ScaleY(40) - window.top;
-  m_pBar->Draw(hdc, 0, top, ::GetSystemMetrics(SM_CXSCREEN), ScaleY(40));
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, ScaleY(40), TRUE);
 }
 
 void CNewInputUrlDlg::DrawRows(HDC hdc) {

@@ -96,8 +96,7 @@ class CNewInputUrlDlg : public CDialog {
   CString m_strThird;
   BOOL m_bFinishAllowed = FALSE;
   CEdit m_edit;  // 1060, key devices only
-  BOOL m_bBarPressed = FALSE;
-  int m_nPressedButton = -1;
+  CBarPress m_barPress;
   UINT m_nPendingRow = 0;
 
   DECLARE_MESSAGE_MAP()

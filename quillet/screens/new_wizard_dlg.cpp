@@ -7,56 +7,11 @@
 #include "quillet/screens/new_channel_dlg.h"
 #include "quillet/screens/new_input_url_dlg.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/screen_util.h"
 #include "quillet/ui/channel_list_view.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_image.h"
 #include "shell/aygshell.h"
-
-namespace {
-
-// A length at 96 dots per inch in pixels of the screen (truncated).
-int Dx(int n) { return n * GetScreenDpiX() / 96; }
-int Dy(int n) { return n * GetScreenDpiY() / 96; }
-
-UINT ImageId(UINT low, UINT high) { return GetScreenDpiY() >= 192 ? high : low; }
-
-void Fill(HDC hdc, int left, int top, int right, int bottom, COLORREF colour) {
-  RECT r{left, top, right, bottom};
-  HBRUSH brush = ::CreateSolidBrush(colour);
-  ::FillRect(hdc, &r, brush);
-  ::DeleteObject(brush);
-}
-
-void SetButtonText(HWND bar, UINT command, LPCWSTR english) {
-  CString text = Localized(english);
-  TBBUTTONINFOW button{};
-  button.cbSize = sizeof button;
-  button.dwMask = TBIF_TEXT;
-  button.pszText = const_cast<LPWSTR>(text.GetString());
-  ::SendMessageW(bar, TB_SETBUTTONINFO, command, reinterpret_cast<LPARAM>(&button));
-}
-
-// Whether the key message is for the window itself or one of its child
-// windows (not for a popup it owns, such as a file dialog).
-bool IsWithin(HWND root, HWND window) {
-  for (HWND w = window; w; w = ::GetParent(w)) {
-    if (w == root) return true;
-    if (!(::GetWindowLongW(w, GWL_STYLE) & WS_CHILD)) return false;
-  }
-  return false;
-}
-
-}  // namespace
-
-HFONT CreateWizardFont(BOOL bold) {
-  InitScreenDpi(0);
-  LOGFONTW font{};
-  ::GetObjectW(::GetStockObject(SYSTEM_FONT), sizeof font, &font);
-  font.lfWeight = bold ? FW_BOLD : FW_NORMAL;
-  if (bold) font.lfHeight = Dy(GetTouchFlag() ? 18 : 13);
-  else if (!GetTouchFlag()) font.lfHeight = Dy(13);
-  return ::CreateFontIndirectW(&font);
-}
 
 void DrawWizardBand(HWND window, HDC hdc, HFONT normalFont, HFONT boldFont, LPCWSTR title, LPCWSTR subtitle) {
   if (!window || !hdc) return;
@@ -80,7 +35,7 @@ void DrawWizardBand(HWND window, HDC hdc, HFONT normalFont, HFONT boldFont, LPCW
   HDC mem = ::CreateCompatibleDC(hdc);
   HBITMAP bitmap = ::CreateCompatibleBitmap(hdc, width, height);
   HGDIOBJ oldBitmap = ::SelectObject(mem, bitmap);
-  Fill(mem, 0, 0, width, band, dark);
+  FillSolid(mem, 0, 0, width, band, dark);
   if (contentBottom > line) {
     TRIVERTEX v[2];
     SetTriVertex(&v[0], -1, line, dark);
@@ -88,7 +43,7 @@ void DrawWizardBand(HWND window, HDC hdc, HFONT normalFont, HFONT boldFont, LPCW
     GRADIENT_RECT rect{0, 1};
     ::GradientFill(mem, v, 2, &rect, 1, GRADIENT_FILL_RECT_V);
   }
-  if (contentBottom < height) Fill(mem, 0, contentBottom, width, height, light);
+  if (contentBottom < height) FillSolid(mem, 0, contentBottom, width, height, light);
   ::SetBkMode(mem, TRANSPARENT);
   const UINT format = DT_SINGLELINE | DT_VCENTER | DT_LEFT;
   HGDIOBJ oldFont = ::SelectObject(mem, boldFont);
@@ -108,7 +63,7 @@ void DrawWizardBand(HWND window, HDC hdc, HFONT normalFont, HFONT boldFont, LPCW
   }
   ::SelectObject(mem, oldFont);
   // A thin white line between the band and the gradient.
-  Fill(mem, 0, band, width, line, RGB(255, 255, 255));
+  FillSolid(mem, 0, band, width, line, RGB(255, 255, 255));
   ::BitBlt(hdc, 0, 0, client.right, height, mem, 0, 0, SRCCOPY);
   ::SelectObject(mem, oldBitmap);
   ::DeleteObject(bitmap);
@@ -119,16 +74,13 @@ HWND CreateWizardMenuBar(HWND wizard) {
   if (!wizard || !::IsWindow(wizard)) return nullptr;
   // The bar of the page that showed before goes: a window has one bar.
   if (HWND old = SHFindMenuBar(wizard)) ::DestroyWindow(old);
-  SHMENUBARINFO info{};
-  info.cbSize = sizeof info;
-  info.hwndParent = wizard;
-  info.nToolBarId = IDR_WIZARD_MENU;
-  if (!SHCreateMenuBar(&info)) return nullptr;
-  SetButtonText(info.hwndMB, IDOK, u"OK");
-  ::SendMessageW(info.hwndMB, TB_HIDEBUTTON, IDOK, TRUE);
-  SetButtonText(info.hwndMB, IDCANCEL, u"Cancel");
-  ::DrawMenuBar(info.hwndMB);
-  return info.hwndMB;
+  HWND bar = CreateMenuBar(wizard, IDR_WIZARD_MENU);
+  if (!bar) return nullptr;
+  SetSoftKeyText(bar, IDOK, u"OK");
+  ::SendMessageW(bar, TB_HIDEBUTTON, IDOK, TRUE);
+  SetSoftKeyText(bar, IDCANCEL, u"Cancel");
+  ::DrawMenuBar(bar);
+  return bar;
 }
 
 // ---------------------------------------------------------------- the wizard
@@ -188,8 +140,8 @@ BOOL CNewWizardDlg::OnInitDialog() {
     SetWindowPos(nullptr, frame.left, frame.top, ::GetSystemMetrics(SM_CXSCREEN),
                  ::GetSystemMetrics(SM_CYSCREEN) - frame.top, SWP_NOZORDER);
     m_pBar = new CImageButtonBar();
-    m_pBar->LoadPressedImage(nullptr, ImageId(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
-    m_pBar->SetButton(4, nullptr, ImageId(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), 1);
+    m_pBar->LoadPressedImage(nullptr, ImageIdAtLeast192(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
+    m_pBar->SetButton(4, nullptr, ImageIdAtLeast192(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), 1);
   } else if (!CreateWizardMenuBar(m_hWnd)) {
     // Without its soft keys a key device could not leave the wizard.
     EndDialog(IDCANCEL);
@@ -394,8 +346,7 @@ LRESULT CNewWizardDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     const bool onBar = y >= client.bottom - Dy(40);
     if (message == WM_LBUTTONDOWN) {
       if (!onBar) return 1;
-      m_bBarPressed = TRUE;
-      m_nPressedCommand = m_pBar->HitTestDown(x, y);
+      m_barPress.Down(*m_pBar, x, y);
       HDC hdc = ::GetDC(m_hWnd);
       DrawBar(hdc);
       ::ReleaseDC(m_hWnd, hdc);
@@ -403,11 +354,8 @@ LRESULT CNewWizardDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     if (message == WM_MOUSEMOVE) {
       if (!onBar) return 1;
-      if (m_bBarPressed) {
-        m_pBar->HitTestUp(-1, -1);
-        const int command = m_pBar->HitTestDown(x, y);
-        if (command != m_nPressedCommand) {
-          m_nPressedCommand = command;
+      if (m_barPress.IsPressed()) {
+        if (m_barPress.Move(*m_pBar, x, y, true)) {
           HDC hdc = ::GetDC(m_hWnd);
           DrawBar(hdc);
           ::ReleaseDC(m_hWnd, hdc);
@@ -415,11 +363,8 @@ LRESULT CNewWizardDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 1;
       }
     } else {
-      const BOOL pressed = m_bBarPressed;
-      m_bBarPressed = FALSE;
-      m_nPressedCommand = -1;
-      if (pressed) {
-        const int command = m_pBar->HitTestUp(x, y);
+      if (m_barPress.IsPressed()) {
+        const int command = m_barPress.Up(*m_pBar, x, y);
         HDC hdc = ::GetDC(m_hWnd);
         DrawBar(hdc);
         ::ReleaseDC(m_hWnd, hdc);
@@ -436,9 +381,7 @@ LRESULT CNewWizardDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void CNewWizardDlg::DrawBar(HDC hdc) {
   if (!m_pBar || !hdc) return;
-  CRect frame;
-  GetWindowRect(&frame);
-  m_pBar->Draw(hdc, 0, ::GetSystemMetrics(SM_CYSCREEN) - Dy(40) - frame.top, ::GetSystemMetrics(SM_CXSCREEN), Dy(40));
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, Dy(40), TRUE);
 }
 
 void CNewWizardDlg::DrawTitle(HDC hdc) {

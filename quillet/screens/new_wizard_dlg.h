@@ -40,8 +40,6 @@ class CWizardPageState {
 // their client area, over a gradient down to the content bottom. The touch
 // edition shows a title and a subtitle, a key device one line.
 void DrawWizardBand(HWND window, HDC hdc, HFONT normalFont, HFONT boldFont, LPCWSTR title, LPCWSTR subtitle);
-// The two fonts of the wizard's screens, from the stock system font.
-HFONT CreateWizardFont(BOOL bold);
 // The wizard's soft keys on a key device (menu bar 347, owned by the
 // wizard): OK hidden, Cancel. A bar the wizard had goes first. Null when the
 // bar cannot be made.
@@ -111,8 +109,7 @@ class CNewWizardDlg : public CDialog {
   COpmlXML* m_pList = nullptr;
   std::vector<CDialog*> m_leaving;
   BOOL m_bReleasePosted = FALSE;
-  BOOL m_bBarPressed = FALSE;
-  int m_nPressedCommand = -1;
+  CBarPress m_barPress;
 
   DECLARE_MESSAGE_MAP()
 };

@@ -17,6 +17,7 @@
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/news_read_dlg.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_list.h"
 #include "shell/aygshell.h"
@@ -47,28 +48,6 @@ END_MESSAGE_MAP()
 
 namespace {
 
-// n at 96 dots per inch, in pixels of the screen (truncated).
-int H(int n) { return n * GetScreenDpiY() / 96; }
-int HX(int n) { return n * GetScreenDpiX() / 96; }
-
-UINT ImageId(UINT low, UINT high) { return GetScreenDpiY() == 192 ? high : low; }
-
-HFONT MakeFont(int weight) {
-  LOGFONTW font{};
-  ::GetObjectW(::GetStockObject(SYSTEM_FONT), sizeof font, &font);
-  font.lfWeight = weight;
-  if (!GetTouchFlag()) font.lfHeight = H(13);
-  return ::CreateFontIndirectW(&font);
-}
-
-void Fill(HDC hdc, int left, int top, int right, int bottom, COLORREF colour) {
-  if (right <= left || bottom <= top) return;
-  RECT r{left, top, right, bottom};
-  HBRUSH brush = ::CreateSolidBrush(colour);
-  ::FillRect(hdc, &r, brush);
-  ::DeleteObject(brush);
-}
-
 BOOL IsUnreadState(DWORD state) { return state == ITEM_READ_UNREAD || state == ITEM_READ_UNREAD_FETCHED; }
 
 CDownloadManager* Manager() {
@@ -94,9 +73,9 @@ CNewsListDlg::CNewsListDlg(const CString& channelTitle, const CString& channelUr
       m_pOwner(owner) {
   InitScreenDpi(0);
   RegisterQuilletResources();
-  m_hFont = MakeFont(FW_NORMAL);
-  m_hBoldFont = MakeFont(FW_BOLD);
-  m_titleIcon.LoadFromResource(nullptr, ImageId(IDR_PNG_NEWS_TITLE_ICON, IDR_PNG_NEWS_TITLE_ICON_192));
+  m_hFont = CreateSystemFont(FW_NORMAL, Dy(13));
+  m_hBoldFont = CreateSystemFont(FW_BOLD, Dy(13));
+  m_titleIcon.LoadFromResource(nullptr, ImageIdAt192(IDR_PNG_NEWS_TITLE_ICON, IDR_PNG_NEWS_TITLE_ICON_192));
   m_highlight = ::GetSysColor(COLOR_HIGHLIGHT);
   m_nFullTextMessage = RefreshMessage(MSG_DOWNLOAD_ITEM_FULLTEXT);
   m_nStartMessage = RefreshMessage(MSG_DOWNLOAD_START);
@@ -128,14 +107,14 @@ CString CNewsListDlg::StorePath() const {
   return path;
 }
 
-int CNewsListDlg::GetTitleBandHeight() const { return GetTouchFlag() ? H(41) : 29; }
+int CNewsListDlg::GetTitleBandHeight() const { return GetTouchFlag() ? Dy(41) : 29; }
 
 int CNewsListDlg::ListHeight() const {
   CRect client, window;
   ::GetClientRect(m_hWnd, &client);
   ::GetWindowRect(m_hWnd, &window);
   const int top = client.top + GetTitleBandHeight();
-  const int bottom = m_pBar ? ::GetSystemMetrics(SM_CYSCREEN) - window.top - H(40) : client.bottom;
+  const int bottom = m_pBar ? ::GetSystemMetrics(SM_CYSCREEN) - window.top - Dy(40) : client.bottom;
   return bottom > top ? bottom - top : 0;
 }
 
@@ -151,26 +130,17 @@ BOOL CNewsListDlg::OnInitDialog() {
     SHFullScreen(m_hWnd, SHFS_HIDESIPBUTTON);
     if (HWND bar = SHFindMenuBar(m_hWnd)) ::ShowWindow(bar, SW_HIDE);
   } else {
-    SHMENUBARINFO info{};
-    info.cbSize = sizeof info;
-    info.hwndParent = m_hWnd;
-    info.nToolBarId = IDR_NEWS_LIST_MENU;
-    if (!SHCreateMenuBar(&info)) {
+    HWND bar = CreateMenuBar(m_hWnd, IDR_NEWS_LIST_MENU);
+    if (!bar) {
       // Without its soft keys the screen could not be left: it ends at once.
       EndDialog(IDCANCEL);
       return -1;
     }
-    CString channels = Localized(u"Channels"), menu = Localized(u"Menu");
-    TBBUTTONINFOW button{};
-    button.cbSize = sizeof button;
-    button.dwMask = TBIF_TEXT;
-    button.pszText = const_cast<LPWSTR>(channels.GetString());
-    ::SendMessageW(info.hwndMB, TB_SETBUTTONINFO, ID_BACK_TO_CHANNELS, reinterpret_cast<LPARAM>(&button));
-    button.pszText = const_cast<LPWSTR>(menu.GetString());
-    ::SendMessageW(info.hwndMB, TB_SETBUTTONINFO, ID_MENU_KEY, reinterpret_cast<LPARAM>(&button));
-    ::DrawMenuBar(info.hwndMB);
+    SetSoftKeyText(bar, ID_BACK_TO_CHANNELS, u"Channels");
+    SetSoftKeyText(bar, ID_MENU_KEY, u"Menu");
+    ::DrawMenuBar(bar);
     RECT r{};
-    ::GetWindowRect(info.hwndMB, &r);
+    ::GetWindowRect(bar, &r);
     barHeight = r.bottom - r.top;
   }
   CRect window;
@@ -188,7 +158,7 @@ BOOL CNewsListDlg::OnInitDialog() {
   m_pList = &m_list;
   if (touch) {
     m_pBar = new CImageButtonBar();
-    m_pBar->LoadPressedImage(nullptr, ImageId(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
+    m_pBar->LoadPressedImage(nullptr, ImageIdAt192(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
   }
   CRect client;
   GetClientRect(&client);
@@ -196,9 +166,9 @@ BOOL CNewsListDlg::OnInitDialog() {
                   ListHeight(), reinterpret_cast<DWORD_PTR>(this), OpenArticle);
   if (m_pBar) {
     CDownloadManager* manager = Manager();
-    m_pBar->SetButton(0, nullptr, ImageId(IDR_PNG_BAR_BACK, IDR_PNG_BAR_BACK_192), NEWS_BAR_BACK);
+    m_pBar->SetButton(0, nullptr, ImageIdAt192(IDR_PNG_BAR_BACK, IDR_PNG_BAR_BACK_192), NEWS_BAR_BACK);
     SetRefreshImage(manager && !manager->IsIdle());
-    m_pBar->SetButton(4, nullptr, ImageId(IDR_PNG_BAR_MENU, IDR_PNG_BAR_MENU_192), NEWS_BAR_MENU);
+    m_pBar->SetButton(4, nullptr, ImageIdAt192(IDR_PNG_BAR_MENU, IDR_PNG_BAR_MENU_192), NEWS_BAR_MENU);
   }
   SetTimer(NEWS_DLG_TIMER_LOAD, 5, nullptr);
   return TRUE;
@@ -207,8 +177,8 @@ BOOL CNewsListDlg::OnInitDialog() {
 void CNewsListDlg::SetRefreshImage(BOOL running) {
   if (!m_pBar) return;
   m_pBar->SetButton(2, nullptr,
-                    running ? ImageId(IDR_PNG_BAR_CANCEL, IDR_PNG_BAR_CANCEL_192)
-                            : ImageId(IDR_PNG_BAR_REFRESH, IDR_PNG_BAR_REFRESH_192),
+                    running ? ImageIdAt192(IDR_PNG_BAR_CANCEL, IDR_PNG_BAR_CANCEL_192)
+                            : ImageIdAt192(IDR_PNG_BAR_REFRESH, IDR_PNG_BAR_REFRESH_192),
                     NEWS_BAR_REFRESH);
 }
 
@@ -269,7 +239,7 @@ void CNewsListDlg::OnTimer(UINT_PTR id) {
       CRect client;
       GetClientRect(&client);
       client.top += GetTitleBandHeight();
-      client.bottom -= H(40);
+      client.bottom -= Dy(40);
       InvalidateRect(&client, FALSE);
       UpdateWindow();
       return;
@@ -538,20 +508,20 @@ void CNewsListDlg::DrawTitleBand(HDC hdc, BOOL erase) {
   const int width = client.Width();
   if (width <= 0) return;
   const BOOL touch = GetTouchFlag();
-  const int B = GetTitleBandHeight(), E = touch ? H(40) : 28;
+  const int B = GetTitleBandHeight(), E = touch ? Dy(40) : 28;
   const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
   const COLORREF dark = BlendColors(RGB(0, 0, 0), highlight, 160);
-  if (erase) Fill(hdc, client.left, client.top, client.right, client.bottom, dark);
+  if (erase) FillSolid(hdc, client.left, client.top, client.right, client.bottom, dark);
   HDC mem = ::CreateCompatibleDC(hdc);
   HBITMAP bitmap = ::CreateCompatibleBitmap(hdc, width, B);
   HGDIOBJ oldBitmap = ::SelectObject(mem, bitmap);
-  Fill(mem, 0, 0, width, E / 2, dark);
-  Fill(mem, 0, E / 2, width, E + H(3), BlendColors(RGB(0, 0, 0), highlight, 175));
-  int textLeft = HX(2);
+  FillSolid(mem, 0, 0, width, E / 2, dark);
+  FillSolid(mem, 0, E / 2, width, E + Dy(3), BlendColors(RGB(0, 0, 0), highlight, 175));
+  int textLeft = Dx(2);
   if (touch && m_titleIcon.HasImageHandle()) {
     const int ih = m_titleIcon.GetHeight(), iw = m_titleIcon.GetWidth();
     const int x = (B - ih) / 2;
-    m_titleIcon.Draw(mem, x, x - H(1));
+    m_titleIcon.Draw(mem, x, x - Dy(1));
     textLeft = B + (iw - ih);
   }
   CString counter;
@@ -560,17 +530,17 @@ void CNewsListDlg::DrawTitleBand(HDC hdc, BOOL erase) {
   HGDIOBJ oldFont = ::SelectObject(mem, m_hFont);
   SIZE counterSize{};
   ::GetTextExtentPoint32W(mem, counter, counter.GetLength(), &counterSize);
-  RECT title{textLeft, 0, width - HX(8) - counterSize.cx, B - H(2)};
+  RECT title{textLeft, 0, width - Dx(8) - counterSize.cx, B - Dy(2)};
   ::SelectObject(mem, m_hBoldFont);
   ::SetTextColor(mem, BlendColors(RGB(255, 255, 255), highlight, 225));
   DrawTextEllipsis(mem, m_strChannelTitle, title,
                    DT_SINGLELINE | DT_LEFT | DT_VCENTER | DT_NOPREFIX | DT_WORD_ELLIPSIS, 0);
   ::SelectObject(mem, m_hFont);
   ::SetTextColor(mem, RGB(255, 255, 255));
-  RECT count{0, 0, width - HX(4), B};
+  RECT count{0, 0, width - Dx(4), B};
   ::DrawTextW(mem, counter, counter.GetLength(), &count, DT_SINGLELINE | DT_RIGHT | DT_VCENTER | DT_NOPREFIX);
   ::SelectObject(mem, oldFont);
-  Fill(mem, 0, E, width, E + 1, touch ? RGB(0, 0, 0) : RGB(255, 255, 255));
+  FillSolid(mem, 0, E, width, E + 1, touch ? RGB(0, 0, 0) : RGB(255, 255, 255));
   ::BitBlt(hdc, client.left, client.top, width, B, mem, 0, 0, SRCCOPY);
   ::SelectObject(mem, oldBitmap);
   ::DeleteObject(bitmap);
@@ -594,11 +564,7 @@ void CNewsListDlg::RedrawTitleBand() {
 
 void CNewsListDlg::DrawBar(HDC hdc) {
   if (!m_pBar) return;
-  CRect client, window;
-  GetClientRect(&client);
-  GetWindowRect(&window);
-  const int top = ::GetSystemMetrics(SM_CYSCREEN) - H(40) - window.top;
-  m_pBar->Draw(hdc, client.left, top, client.Width(), H(40));
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, Dy(40));
 }
 
 void CNewsListDlg::RedrawBar() {
@@ -699,13 +665,14 @@ void CNewsListDlg::ShowItemMenu() {
   m_pList->Scroller().Tap(m_nLastX, m_nLastY - GetTitleBandHeight());
   if (m_pList->GetItemCount() == 0 || m_pList->GetFocusedItem() < 0) return;
   CTouchPopupList popup;
-  popup.AddItem(Localized(u"Cancel"), nullptr, ImageId(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), -1, 1);
-  popup.AddItem(Localized(u"Mark as Read"), nullptr, ImageId(IDR_PNG_MARK_READ, IDR_PNG_MARK_READ_192), -1, 6);
-  popup.AddItem(Localized(u"Mark as Unread"), nullptr, ImageId(IDR_PNG_MARK_UNREAD, IDR_PNG_MARK_UNREAD_192), -1,
+  popup.AddItem(Localized(u"Cancel"), nullptr, ImageIdAt192(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), -1, 1);
+  popup.AddItem(Localized(u"Mark as Read"), nullptr, ImageIdAt192(IDR_PNG_MARK_READ, IDR_PNG_MARK_READ_192), -1, 6);
+  popup.AddItem(Localized(u"Mark as Unread"), nullptr, ImageIdAt192(IDR_PNG_MARK_UNREAD, IDR_PNG_MARK_UNREAD_192), -1,
                 7);
   popup.AddItem(Localized(u"Delete this Article"), nullptr,
-                ImageId(IDR_PNG_DELETE_ARTICLE, IDR_PNG_DELETE_ARTICLE_192), -1, 8);
-  popup.AddItem(Localized(u"Email this Article"), nullptr, ImageId(IDR_PNG_BAR_EMAIL, IDR_PNG_BAR_EMAIL_192), -1, 9);
+                ImageIdAt192(IDR_PNG_DELETE_ARTICLE, IDR_PNG_DELETE_ARTICLE_192), -1, 8);
+  popup.AddItem(Localized(u"Email this Article"), nullptr, ImageIdAt192(IDR_PNG_BAR_EMAIL, IDR_PNG_BAR_EMAIL_192), -1,
+                9);
   const int chosen = popup.DoModal(AfxGetInstanceHandle(), 0, m_hWnd);
   if (!::IsWindow(m_hWnd)) return;
   switch (chosen) {
@@ -730,15 +697,13 @@ LRESULT CNewsListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     const int x = short(LOWORD(lParam)), y = short(HIWORD(lParam));
     CRect client;
     GetClientRect(&client);
-    const bool inBand = y > client.bottom - H(40);
+    const bool inBand = y > client.bottom - Dy(40);
     if (message == WM_LBUTTONUP) {
-      if (m_bBarPressed && m_pBar) {
-        const int command = m_pBar->HitTestUp(x, y);
+      if (m_barPress.IsPressed() && m_pBar) {
+        const int command = m_barPress.Up(*m_pBar, x, y);
         HDC hdc = ::GetDC(m_hWnd);
         DrawBar(hdc);
         ::ReleaseDC(m_hWnd, hdc);
-        m_bBarPressed = FALSE;
-        m_nPressedCommand = -1;
         if (command == NEWS_BAR_BACK) SendMessage(WM_CLOSE);
         else if (command == NEWS_BAR_MENU) SetTimer(NEWS_DLG_TIMER_MENU, 5, nullptr);
         else if (command == NEWS_BAR_REFRESH) OnRefresh();
@@ -747,16 +712,12 @@ LRESULT CNewsListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     } else {
       m_nLastX = x;
       m_nLastY = y;
-      if (inBand || (message == WM_MOUSEMOVE && m_bBarPressed)) {
+      if (inBand || (message == WM_MOUSEMOVE && m_barPress.IsPressed())) {
         if (!m_pBar) return -1;
         if (message == WM_LBUTTONDOWN) {
-          m_bBarPressed = TRUE;
-          m_nPressedCommand = m_pBar->HitTestDown(x, y);
-        } else if (m_bBarPressed) {
-          m_pBar->HitTestUp(-1, -1);
-          const int command = inBand ? m_pBar->HitTestDown(x, y) : -1;
-          if (command == m_nPressedCommand) return -1;
-          m_nPressedCommand = command;
+          m_barPress.Down(*m_pBar, x, y);
+        } else if (m_barPress.IsPressed()) {
+          if (!m_barPress.Move(*m_pBar, x, y, inBand)) return -1;
         } else {
           return -1;
         }
@@ -765,7 +726,7 @@ LRESULT CNewsListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         ::ReleaseDC(m_hWnd, hdc);
         return -1;
       }
-      if (y < (GetTouchFlag() ? H(40) : 28)) return -1;
+      if (y < (GetTouchFlag() ? Dy(40) : 28)) return -1;
     }
   }
   return CDialog::WindowProc(message, wParam, lParam);

@@ -141,8 +141,7 @@ class CNewsListDlg : public CDialog, public CArticleSource {
   CNewsListView m_list;
   CNewsListView* m_pList = nullptr;
   CImageButtonBar* m_pBar = nullptr;
-  BOOL m_bBarPressed = FALSE;
-  int m_nPressedCommand = -1;
+  CBarPress m_barPress;
   CTouchImage m_titleIcon;
   HFONT m_hFont = nullptr;
   HFONT m_hBoldFont = nullptr;

@@ -10,6 +10,7 @@
 #include "quillet/screens/article_page.h"
 #include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/html_host_dialog.h"
 #include "quillet/ui/image_button_bar.h"
@@ -31,11 +32,6 @@ struct FontCommand {
 // "Largest Font" to "Smallest Font" (32858 between them is no size).
 constexpr FontCommand kFontCommands[] = {
     {ID_FONT_LARGEST, 4}, {ID_FONT_LARGER, 3}, {ID_FONT_MEDIUM, 2}, {ID_FONT_SMALLER, 1}, {ID_FONT_SMALLEST, 0}};
-
-UINT ImageId(UINT low, UINT high) { return GetScreenDpiY() == 192 ? high : low; }
-
-int ScaledX(int n) { return n * GetScreenDpiX() / 96; }
-int ScaledY(int n) { return n * GetScreenDpiY() / 96; }
 
 LPCWSTR Caption() { return GetTouchFlag() ? u"Quillet Reach" : u"Quillet"; }
 
@@ -175,25 +171,15 @@ BOOL CNewsReadDlg::OnInitDialog() {
   }
 
   if (!touch) {
-    SHMENUBARINFO info{};
-    info.cbSize = sizeof info;
-    info.hwndParent = m_pHost ? m_pHost->m_hWnd : m_hWnd;
-    info.nToolBarId = IDR_NEWS_READ_MENU;
-    info.hInstRes = nullptr;
-    if (!SHCreateMenuBar(&info)) {
+    HWND bar = CreateMenuBar(m_pHost ? m_pHost->m_hWnd : m_hWnd, IDR_NEWS_READ_MENU);
+    if (!bar) {
       // Without its soft keys the view could not be left: it closes.
       EndDialog(IDCANCEL);
       return -1;
     }
-    m_hMenuBar = info.hwndMB;
-    TBBUTTONINFOW button{};
-    button.cbSize = sizeof button;
-    button.dwMask = TBIF_TEXT;
-    CString headlines = Localized(u"Headlines"), menu = Localized(u"Menu");
-    button.pszText = const_cast<LPWSTR>(headlines.GetString());
-    ::SendMessageW(m_hMenuBar, TB_SETBUTTONINFO, ID_HEADLINES, reinterpret_cast<LPARAM>(&button));
-    button.pszText = const_cast<LPWSTR>(menu.GetString());
-    ::SendMessageW(m_hMenuBar, TB_SETBUTTONINFO, ID_MENU_KEY, reinterpret_cast<LPARAM>(&button));
+    m_hMenuBar = bar;
+    SetSoftKeyText(m_hMenuBar, ID_HEADLINES, u"Headlines");
+    SetSoftKeyText(m_hMenuBar, ID_MENU_KEY, u"Menu");
     ::DrawMenuBar(m_hMenuBar);
   } else if (HWND bar = SHFindMenuBar(m_hWnd)) {
     ::ShowWindow(bar, SW_HIDE);
@@ -209,12 +195,12 @@ BOOL CNewsReadDlg::OnInitDialog() {
 
   if (touch) {
     m_pBar = new CImageButtonBar();
-    m_pBar->LoadPressedImage(nullptr, ImageId(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
-    m_pBar->SetButton(0, nullptr, ImageId(IDR_PNG_BAR_BACK, IDR_PNG_BAR_BACK_192), 1);
-    m_pBar->SetButton(1, nullptr, ImageId(IDR_PNG_BAR_PREVIOUS, IDR_PNG_BAR_PREVIOUS_192), 3);
-    m_pBar->SetButton(2, nullptr, ImageId(IDR_PNG_BAR_EMAIL, IDR_PNG_BAR_EMAIL_192), 5);
-    m_pBar->SetButton(3, nullptr, ImageId(IDR_PNG_BAR_NEXT, IDR_PNG_BAR_NEXT_192), 4);
-    m_pBar->SetButton(4, nullptr, ImageId(IDR_PNG_BAR_MENU, IDR_PNG_BAR_MENU_192), 2);
+    m_pBar->LoadPressedImage(nullptr, ImageIdAt192(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
+    m_pBar->SetButton(0, nullptr, ImageIdAt192(IDR_PNG_BAR_BACK, IDR_PNG_BAR_BACK_192), 1);
+    m_pBar->SetButton(1, nullptr, ImageIdAt192(IDR_PNG_BAR_PREVIOUS, IDR_PNG_BAR_PREVIOUS_192), 3);
+    m_pBar->SetButton(2, nullptr, ImageIdAt192(IDR_PNG_BAR_EMAIL, IDR_PNG_BAR_EMAIL_192), 5);
+    m_pBar->SetButton(3, nullptr, ImageIdAt192(IDR_PNG_BAR_NEXT, IDR_PNG_BAR_NEXT_192), 4);
+    m_pBar->SetButton(4, nullptr, ImageIdAt192(IDR_PNG_BAR_MENU, IDR_PNG_BAR_MENU_192), 2);
   }
   return TRUE;
 }
@@ -278,16 +264,16 @@ void CNewsReadDlg::PlaceHost() {
   const int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);
   const int taskBar = memory.rect.top;
   int hostHeight;
-  if (m_bFullScreen && touch) hostHeight = height + ScaledY(2);
-  else if (m_bFullScreen) hostHeight = memory.usableHeight + ScaledY(2);
-  else if (touch) hostHeight = height - taskBar - ScaledY(kBarHeight96) + ScaledY(2);
-  else hostHeight = memory.usableHeight - taskBar + ScaledY(2);
+  if (m_bFullScreen && touch) hostHeight = height + Dy(2);
+  else if (m_bFullScreen) hostHeight = memory.usableHeight + Dy(2);
+  else if (touch) hostHeight = height - taskBar - Dy(kBarHeight96) + Dy(2);
+  else hostHeight = memory.usableHeight - taskBar + Dy(2);
   RECT view{};
   ::GetWindowRect(m_hWnd, &view);
-  const int s = ScaledX(1), t = ScaledY(1);
+  const int s = Dx(1), t = Dy(1);
   RECT before{};
   ::GetWindowRect(m_pHost->m_hWnd, &before);
-  ::SetWindowPos(m_pHost->m_hWnd, nullptr, view.left - s, view.top - t, width + ScaledX(2), hostHeight,
+  ::SetWindowPos(m_pHost->m_hWnd, nullptr, view.left - s, view.top - t, width + Dx(2), hostHeight,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   RECT after{};
   ::GetWindowRect(m_pHost->m_hWnd, &after);
@@ -469,11 +455,7 @@ void CNewsReadDlg::OnTimer(UINT_PTR id) {
 
 void CNewsReadDlg::DrawBar(HDC hdc) {
   if (!m_pBar || !hdc) return;
-  RECT client{}, window{};
-  ::GetClientRect(m_hWnd, &client);
-  ::GetWindowRect(m_hWnd, &window);
-  const int top = ::GetSystemMetrics(SM_CYSCREEN) - BarHeight() - window.top;
-  m_pBar->Draw(hdc, client.left, top, client.right - client.left, BarHeight());
+  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, BarHeight());
 }
 
 BOOL CNewsReadDlg::OnEraseBkgnd(CDC* dc) {
@@ -481,7 +463,7 @@ BOOL CNewsReadDlg::OnEraseBkgnd(CDC* dc) {
   HDC hdc = dc->GetSafeHdc();
   RECT client{};
   ::GetClientRect(m_hWnd, &client);
-  const int width = client.right, height = client.bottom + ScaledY(1);
+  const int width = client.right, height = client.bottom + Dy(1);
   if (width <= 0 || height <= 0) return TRUE;
   HDC mem = ::CreateCompatibleDC(hdc);
   HBITMAP bitmap = ::CreateCompatibleBitmap(hdc, width, height);
@@ -589,25 +571,19 @@ LRESULT CNewsReadDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     ::GetClientRect(m_hWnd, &client);
     const bool below = y > client.bottom - BarHeight();
     if (message == WM_LBUTTONUP) {
-      if (m_bBarPressed) {
-        const int code = m_pBar->HitTestUp(x, y);
+      if (m_barPress.IsPressed()) {
+        const int code = m_barPress.Up(*m_pBar, x, y);
         HDC hdc = ::GetDC(m_hWnd);
         DrawBar(hdc);
         ::ReleaseDC(m_hWnd, hdc);
-        m_bBarPressed = FALSE;
-        m_nPressedCode = -1;
         OnBarRelease(code);
         return 0;
       }
     } else if (below) {
       if (message == WM_LBUTTONDOWN) {
-        m_bBarPressed = TRUE;
-        m_nPressedCode = m_pBar->HitTestDown(x, y);
-      } else if (m_bBarPressed) {
-        m_pBar->HitTestUp(-1, -1);
-        const int code = m_pBar->HitTestDown(x, y);
-        if (code == m_nPressedCode) return -1;
-        m_nPressedCode = code;
+        m_barPress.Down(*m_pBar, x, y);
+      } else if (m_barPress.IsPressed()) {
+        if (!m_barPress.Move(*m_pBar, x, y, true)) return -1;
       } else {
         return -1;
       }

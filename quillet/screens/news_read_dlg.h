@@ -28,9 +28,9 @@
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "quillet/screens/article_info.h"
+#include "quillet/ui/image_button_bar.h"
 
 class CHtmlViewDlg;
-class CImageButtonBar;
 
 // Timers of the view.
 #define NEWS_READ_TIMER_BUILD 1
@@ -121,8 +121,7 @@ class CNewsReadDlg : public CDialog {
   BOOL m_bPageShown = FALSE;
   BOOL m_bFullScreen = FALSE;
   BOOL m_bDeleteRequested = FALSE;
-  BOOL m_bBarPressed = FALSE;
-  int m_nPressedCode = -1;
+  CBarPress m_barPress;
   HWND m_hMenuBar = nullptr;
   CString m_strPage;
   CStatic m_hidden;

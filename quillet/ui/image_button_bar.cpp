@@ -146,3 +146,30 @@ void CImageButtonBar::BuildBackground(HDC hdc, int width, int height) {
   m_nBackgroundWidth = width;
   m_nBackgroundHeight = height;
 }
+
+void CImageButtonBar::DrawAtScreenBottom(HWND hwnd, HDC hdc, int height, BOOL screenWide) {
+  RECT client{}, window{};
+  ::GetClientRect(hwnd, &client);
+  ::GetWindowRect(hwnd, &window);
+  const int width = screenWide ? ::GetSystemMetrics(SM_CXSCREEN) : client.right - client.left;
+  Draw(hdc, 0, ::GetSystemMetrics(SM_CYSCREEN) - height - window.top, width, height);
+}
+
+void CBarPress::Down(CImageButtonBar& bar, int x, int y) {
+  m_bPressed = TRUE;
+  m_nCommand = bar.HitTestDown(x, y);
+}
+
+BOOL CBarPress::Move(CImageButtonBar& bar, int x, int y, bool onBar) {
+  bar.HitTestUp(-1, -1);
+  const int command = onBar ? bar.HitTestDown(x, y) : -1;
+  if (command == m_nCommand) return FALSE;
+  m_nCommand = command;
+  return TRUE;
+}
+
+int CBarPress::Up(CImageButtonBar& bar, int x, int y) {
+  const int command = bar.HitTestUp(x, y);
+  Clear();
+  return command;
+}

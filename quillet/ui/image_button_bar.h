@@ -36,6 +36,11 @@ class CImageButtonBar {
   // is cleared.
   int HitTestUp(int x, int y);
   void Draw(HDC hdc, int x, int y, int width, int height);
+  // Draws the bar `height` high along the bottom of the screen, in the
+  // client co-ordinates of the window: its top is the screen's height less
+  // `height` less the window's top, and it spans the client area's width, or
+  // the screen's width when screenWide.
+  void DrawAtScreenBottom(HWND hwnd, HDC hdc, int height, BOOL screenWide = FALSE);
   void DrawBackground(HDC hdc, int width, int height);
   void InvalidateBackground(BOOL flag);
 
@@ -51,4 +56,29 @@ class CImageButtonBar {
   HBRUSH m_hBackground = nullptr;
   int m_nBackgroundWidth = 0;
   int m_nBackgroundHeight = 0;
+};
+
+// A screen's press on its image-button bar: remembers that the finger went
+// down in the bar and the command of the button last under it, so that the
+// bar is redrawn only when the pressed glow moves and the command is acted
+// on at the release.
+class CBarPress {
+ public:
+  // A press in the bar: marks the button under the point. Redraw after it.
+  void Down(CImageButtonBar& bar, int x, int y);
+  // A move while pressed: the button under the point is marked (none when
+  // onBar is false). TRUE when the marked button changed: redraw then.
+  BOOL Move(CImageButtonBar& bar, int x, int y, bool onBar);
+  // The release: clears every mark and the press, and returns the command
+  // of the button under the point, or -1. Redraw after it.
+  int Up(CImageButtonBar& bar, int x, int y);
+  BOOL IsPressed() const { return m_bPressed; }
+  void Clear() {
+    m_bPressed = FALSE;
+    m_nCommand = -1;
+  }
+
+ private:
+  BOOL m_bPressed = FALSE;
+  int m_nCommand = -1;
 };

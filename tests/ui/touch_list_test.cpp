@@ -496,6 +496,58 @@ TEST_F(TouchLists, ImageButtonBarColumnsPressesAndCommands) {
   EXPECT_EQ((bar.GetButton(3).hitRect.left + bar.GetButton(3).hitRect.right) / 2, 168);
 }
 
+// A screen's bar placed at the bottom of the screen in the client
+// co-ordinates of a window lower than the screen's top, and a press tracked
+// across it: the tracker asks for a redraw only when the pressed button
+// changes, and the release gives the command under the finger.
+TEST_F(TouchLists, ImageButtonBarAtTheScreenBottomAndItsPressTracker) {
+  RegisterQuilletResources();
+  CImageButtonBar bar;
+  bar.SetButton(1, nullptr, kButtonB, 12);
+  bar.SetButton(3, nullptr, kButtonA, 14);
+  bar.LoadPressedImage(nullptr, 350);
+  window_ =
+      uitest::CreateHandlerWindow(width_ / 2, height_, [](HWND, UINT, WPARAM, LPARAM, LRESULT*) { return false; });
+  SetWindowPos(window_, nullptr, 0, 30, width_ / 2, height_ - 30, SWP_NOZORDER);
+  const int barHeight = ScaleY(40);
+  HDC dc = GetDC(window_);
+  bar.DrawAtScreenBottom(window_, dc, barHeight, TRUE);
+  RECT placed = bar.GetBarRect();
+  EXPECT_EQ(placed.top, height_ - barHeight - 30);
+  EXPECT_EQ(placed.left, 0);
+  EXPECT_EQ(placed.right, width_) << "across the screen";
+  bar.DrawAtScreenBottom(window_, dc, barHeight);
+  placed = bar.GetBarRect();
+  EXPECT_EQ(placed.right, width_ / 2) << "across the client area";
+  EXPECT_EQ(placed.bottom, height_ - 30);
+  ReleaseDC(window_, dc);
+
+  const int column = width_ / 2 / 5, y = placed.top + ScaleY(2) + (barHeight - ScaleY(2)) / 2;
+  const int x1 = column * 3 / 2, x3 = column * 7 / 2;
+  CBarPress press;
+  EXPECT_FALSE(press.IsPressed());
+  press.Down(bar, x1, y);
+  EXPECT_TRUE(press.IsPressed());
+  EXPECT_TRUE(bar.GetButton(1).pressed);
+  EXPECT_FALSE(press.Move(bar, x1 + 1, y, true)) << "the same button: no redraw";
+  EXPECT_TRUE(press.Move(bar, x3, y, true));
+  EXPECT_FALSE(bar.GetButton(1).pressed);
+  EXPECT_TRUE(bar.GetButton(3).pressed);
+  EXPECT_TRUE(press.Move(bar, x3, y, false)) << "off the bar: nothing pressed";
+  EXPECT_FALSE(bar.GetButton(3).pressed);
+  EXPECT_FALSE(press.Move(bar, x3, y - barHeight, false));
+  EXPECT_TRUE(press.Move(bar, x3, y, true));
+  EXPECT_EQ(press.Up(bar, x3, y), 14);
+  EXPECT_FALSE(press.IsPressed());
+  EXPECT_FALSE(bar.GetButton(3).pressed);
+  // A press that starts on the empty middle slot and moves to a button.
+  press.Down(bar, column * 5 / 2, y);
+  EXPECT_TRUE(press.IsPressed());
+  EXPECT_TRUE(press.Move(bar, x1, y, true));
+  EXPECT_EQ(press.Up(bar, column * 5 / 2, y), -1) << "released where there is no button";
+  EXPECT_FALSE(bar.GetButton(1).pressed);
+}
+
 TEST(SharedText, AssignReleaseAndSharedCopies) {
   CSharedText record;
   EXPECT_EQ(CSharedText::Assign(record, u"Categories", -1), 10);
