@@ -253,11 +253,16 @@ TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
   // Tap and hold on a headline opens its menu: the second one (read) is
   // marked unread again.
   auto itemMenu = [&](int row, int entry) {
+    HWND screen = q_.ActiveWindow();
     ASSERT_TRUE(q_.Press(240, kHeadline0 + row * kPitch));
     ASSERT_TRUE(q_.Advance(kHoldMs));
+    // The press shows under the finger for a moment (host time) before the
+    // menu opens.
+    ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != screen; })) << "no menu on row " << row;
     if (row == 1) Shot("item-menu-480x800");
     ASSERT_TRUE(q_.Tap(240, kMenuEntry0 + entry * kMenuPitch));
     ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() == screen; }));
   };
   itemMenu(1, 2);  // "Mark as Unread"
   // The fourth headline (Story 3, unread) is deleted after a Yes.
