@@ -18,18 +18,6 @@
 
 namespace {
 
-// Holds the view's lock for a scope.
-class Guard {
- public:
-  explicit Guard(CCriticalSection& cs) : cs_(cs) { cs_.Lock(); }
-  ~Guard() { cs_.Unlock(); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-
- private:
-  CCriticalSection& cs_;
-};
-
 void FillSolid(HDC hdc, int left, int top, int right, int bottom, COLORREF colour) {
   if (right <= left || bottom <= top) return;
   HBRUSH brush = CreateSolidBrush(colour);
@@ -114,21 +102,7 @@ int DrawTextEllipsis(HDC hdc, const CString& text, const RECT& box, UINT format,
 
 // ---------------------------------------------------------------- construction
 
-CChannelListView::CChannelListView() {
-  InitScreenDpi(0);
-  HDC screen = GetDC(nullptr);
-  m_nDpiX = GetDeviceCaps(screen, LOGPIXELSX);
-  m_nDpiY = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  m_touch = GetTouchFlag() != FALSE;
-  m_nBase = m_touch ? m_nDpiY * 41 / 96 : 36;
-  m_nPitch = m_nBase + m_nDpiY / 96;
-  m_nCount = 0;
-  m_nFocus = -1;
-  m_nRowsPainted = -1;
-  m_hFont = CreateViewFont(FALSE, FALSE);
-  m_hBoldFont = CreateViewFont(TRUE, FALSE);
-  m_hSmallFont = CreateViewFont(FALSE, TRUE);
+CChannelListView::CChannelListView() : CPaintedList(36) {
   RegisterQuilletResources();
   const bool hiDpi = m_nDpiY == 192;
   m_defaultIcon.LoadFromResource(nullptr, hiDpi ? IDR_PNG_CHANNEL_DEFAULT_192 : IDR_PNG_CHANNEL_DEFAULT);
@@ -139,55 +113,7 @@ CChannelListView::CChannelListView() {
   m_strDataFolder += u"\\ChannelData\\";
 }
 
-CChannelListView::~CChannelListView() {
-  {
-    Guard guard(m_lock);
-    if (m_pItems) {
-      for (int i = 0; i < m_nCount; ++i) DestroyItem(m_pItems[i]);
-      delete[] m_pItems;
-      m_pItems = nullptr;
-    }
-    m_nCount = 0;
-  }
-  DeleteObject(m_hFont);
-  DeleteObject(m_hBoldFont);
-  DeleteObject(m_hSmallFont);
-  m_scroller.Destroy();
-}
-
-HFONT CChannelListView::CreateViewFont(BOOL bold, BOOL small) {
-  int k;
-  if (m_touch) {
-    WORD lang = PRIMARYLANGID(GetSystemDefaultLangID());
-    k = (lang == LANG_CHINESE || lang == LANG_JAPANESE || lang == LANG_KOREAN) ? 14 : 13;
-  } else {
-    k = small ? 11 : 12;
-  }
-  LOGFONTW lf = {};
-  lf.lfHeight = k * m_nDpiY / 96;
-  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
-  const char16_t face[] = u"Tahoma";
-  std::memcpy(lf.lfFaceName, face, sizeof face);
-  return CreateFontIndirectW(&lf);
-}
-
-BOOL CChannelListView::Create(HINSTANCE, HWND parent, int x, int y, int width, int height, DWORD_PTR context,
-                              ChannelOpenCallback callback) {
-  Guard guard(m_lock);
-  m_pCallback = callback;
-  m_hOwner = parent;
-  m_context = context;
-  if (!m_pItems) {
-    m_pItems = new CChannelListItem*[CHANNEL_LIST_MAX_ROWS];
-    std::fill(m_pItems, m_pItems + CHANNEL_LIST_MAX_ROWS, nullptr);
-  }
-  m_scroller.Init(context, parent, this, x, y, width, height);
-  return TRUE;
-}
-
-COLORREF CChannelListView::Dark(int weight) const {
-  return BlendColors(RGB(0, 0, 0), GetSysColor(COLOR_HIGHLIGHT), weight);
-}
+CChannelListView::~CChannelListView() = default;
 
 // ---------------------------------------------------------------- rows
 
@@ -204,11 +130,6 @@ void CChannelListView::AddItem(int channel, LPCWSTR title, LPCWSTR updateTime, L
     if (_wcsicmp(key, m_pItems[mid]->m_strTitle) <= 0) hi = mid;
     else lo = mid + 1;
   }
-  for (int i = m_nCount; i > lo; --i) {
-    m_pItems[i] = m_pItems[i - 1];
-    m_pItems[i]->m_nTop = i * m_nPitch;
-    m_pItems[i]->m_nBottom = m_pItems[i]->m_nTop + m_nPitch;
-  }
   auto* row = new CChannelListItem();
   row->m_nChannel = channel;
   row->m_strTitle = key;
@@ -217,39 +138,14 @@ void CChannelListView::AddItem(int channel, LPCWSTR title, LPCWSTR updateTime, L
   row->m_strCategory = category;
   row->m_nItemCount = itemCount;
   row->m_nNewCount = newCount;
-  row->m_nTop = lo * m_nPitch;
-  row->m_nBottom = row->m_nTop + m_nPitch;
-  m_pItems[lo] = row;
-  ++m_nCount;
-  if (m_nFocus >= lo && m_nFocus < m_nCount - 1) ++m_nFocus;
+  InsertRow(lo, row);
 }
 
 void CChannelListView::RemoveAllItems() {
   Guard guard(m_lock);
   m_scroller.SetOffset(0, FALSE);
-  for (int i = 0; i < m_nCount; ++i) {
-    DestroyItem(m_pItems[i]);
-    m_pItems[i] = nullptr;
-  }
-  m_nCount = 0;
-  m_nFocus = -1;
+  DestroyAllRows();
   m_bFullPaint = TRUE;
-}
-
-void CChannelListView::DestroyItem(CChannelListItem* row) {
-  if (!row) return;
-  if (row->m_pRendering) {
-    row->m_pRendering->Release();
-    delete row->m_pRendering;
-  }
-  delete row;
-}
-
-void CChannelListView::DropRendering(int row) {
-  if (row < 0 || row >= m_nCount || !m_pItems[row] || !m_pItems[row]->m_pRendering) return;
-  m_pItems[row]->m_pRendering->Release();
-  delete m_pItems[row]->m_pRendering;
-  m_pItems[row]->m_pRendering = nullptr;
 }
 
 int CChannelListView::FindItemById(int channel) {
@@ -263,12 +159,7 @@ int CChannelListView::SetItemCounts(int channel, int itemCount, int newCount) {
   int index;
   {
     Guard guard(m_lock);
-    index = -1;
-    for (int i = 0; i < m_nCount; ++i)
-      if (m_pItems[i]->m_nChannel == channel) {
-        index = i;
-        break;
-      }
+    index = FindItemById(channel);
     if (index >= 0) {
       m_pItems[index]->m_nItemCount = itemCount;
       m_pItems[index]->m_nNewCount = newCount;
@@ -280,95 +171,23 @@ int CChannelListView::SetItemCounts(int channel, int itemCount, int newCount) {
 }
 
 BOOL CChannelListView::SetItemState(int row, int state) {
-  Guard guard(m_lock);
-  if (row < 0 || row >= m_nCount) return FALSE;
-  m_pItems[row]->m_nState = state;
-  DropRendering(row);
-  return TRUE;
+  return ChangeRow(row, [&](CChannelListItem& item) { item.m_nState = state; });
 }
 
 BOOL CChannelListView::SetItemUpdateTime(int row, LPCWSTR text) {
-  Guard guard(m_lock);
-  if (row < 0 || row >= m_nCount) return FALSE;
-  m_pItems[row]->m_strUpdateTime = text;
-  DropRendering(row);
-  return TRUE;
-}
-
-void CChannelListView::ReleaseItemCache(int row) {
-  Guard guard(m_lock);
-  DropRendering(row);
+  return ChangeRow(row, [&](CChannelListItem& item) { item.m_strUpdateTime = text; });
 }
 
 void CChannelListView::RepaintBusy() { Redraw(TRUE); }
-
-void CChannelListView::Redraw(BOOL full) {
-  HWND window;
-  RECT area;
-  {
-    Guard guard(m_lock);
-    // The view counts as busy while it repaints, so that the arrow keys do
-    // not move the focus under a redraw. A repaint only adds to the busy
-    // state: a hold that the refresh thread took with SetBusy outlasts it.
-    ++m_nRepainting;
-    m_scroller.Redraw(FALSE);
-    window = m_scroller.GetWindow();
-    area = m_scroller.GetRect();
-  }
-  // The window is told outside the lock: updating it may wait for the
-  // user-interface thread, which takes the lock to paint.
-  if (full && window) {
-    InvalidateRect(window, &area, FALSE);
-    UpdateWindow(window);
-  }
-  {
-    Guard guard(m_lock);
-    --m_nRepainting;
-  }
-}
 
 void CChannelListView::SetBusy(BOOL busy) {
   Guard guard(m_lock);
   m_bBusy = busy;
 }
 
-bool CChannelListView::IsBusy() const { return m_bBusy || m_nRepainting > 0; }
-
 void CChannelListView::ClearFocus() {
   Guard guard(m_lock);
-  DropRendering(m_nFocus);
-  m_nFocus = -1;
-}
-
-void CChannelListView::FocusNext() {
-  Guard guard(m_lock);
-  if (IsBusy() || m_nCount == 0) return;
-  int old = m_nFocus;
-  DropRendering(old);
-  m_nFocus = (old < 0 || old >= m_nCount - 1) ? 0 : old + 1;
-  ScrollFocusedIntoView();
-}
-
-void CChannelListView::FocusPrevious() {
-  Guard guard(m_lock);
-  if (IsBusy() || m_nCount == 0) return;
-  int old = m_nFocus;
-  DropRendering(old);
-  m_nFocus = (old <= 0 || old >= m_nCount) ? m_nCount - 1 : old - 1;
-  ScrollFocusedIntoView();
-}
-
-void CChannelListView::ScrollFocusedIntoView() {
-  if (m_nFocus < 0 || m_nFocus >= m_nCount) return;
-  const CChannelListItem* row = m_pItems[m_nFocus];
-  int o = m_scroller.GetOffset(), h = m_scroller.GetHeight();
-  if (row->m_nTop + o < 0) {
-    if (!m_scroller.SetOffset(-row->m_nTop, TRUE)) m_scroller.Redraw(1);
-  } else if (row->m_nBottom <= h - o) {
-    m_scroller.Redraw(1);
-  } else {
-    if (!m_scroller.SetOffset(h - row->m_nBottom, TRUE)) m_scroller.Redraw(1);
-  }
+  DropFocus();
 }
 
 void CChannelListView::OpenFocusedItem() {
@@ -404,112 +223,25 @@ void CChannelListView::FirePendingOpen() {
 }
 
 BOOL CChannelListView::GetListItemTitle(int row, CString& out) {
-  Guard guard(m_lock);
-  if (row < 0 || row >= m_nCount) {
-    out.Empty();
-    return FALSE;
-  }
-  out = m_pItems[row]->m_strUrl;
-  return TRUE;
-}
-
-void CChannelListView::SetShowEmptyText(BOOL show) {
-  Guard guard(m_lock);
-  m_bShowEmptyText = show;
-}
-
-int CChannelListView::GetItemCount() {
-  Guard guard(m_lock);
-  return m_nCount;
-}
-
-int CChannelListView::GetFocusedItem() {
-  Guard guard(m_lock);
-  return m_nFocus;
-}
-
-BOOL CChannelListView::GetItem(int row, CChannelListItem& out) {
-  Guard guard(m_lock);
-  if (row < 0 || row >= m_nCount) return FALSE;
-  out = *m_pItems[row];
-  out.m_pRendering = nullptr;
-  return TRUE;
-}
-
-void CChannelListView::Paint(HDC hdc) {
-  Guard guard(m_lock);
-  m_scroller.Paint(hdc);
+  return CopyRowText(row, &CChannelListItem::m_strUrl, out);
 }
 
 // ---------------------------------------------------------------- scroller client
 
-BOOL CChannelListView::OnPress(HWND, DWORD_PTR, int, int y) {
-  Guard guard(m_lock);
-  DropRendering(m_nFocus);
-  m_nFocus = -1;
-  for (int i = 0; i < m_nCount; ++i)
-    if (m_pItems[i]->m_nTop <= y && y < m_pItems[i]->m_nBottom) {
-      m_nFocus = i;
-      break;
-    }
-  return TRUE;
-}
-
-BOOL CChannelListView::OnDragStart(HWND, DWORD_PTR) {
-  Guard guard(m_lock);
-  DropRendering(m_nFocus);
-  m_nFocus = -1;
-  return TRUE;
-}
-
 void CChannelListView::OnClick(HWND, DWORD_PTR, int x, int y) {
   Guard guard(m_lock);
   if (!m_pCallback) return;
-  for (int i = 0; i < m_nCount; ++i) {
-    if (!(m_pItems[i]->m_nTop <= y && y < m_pItems[i]->m_nBottom)) continue;
-    // The press has focused this row; the open is made once the lock is
-    // released (FirePendingOpen).
-    int f = (m_nFocus >= 0 && m_nFocus < m_nCount) ? m_nFocus : i;
-    const CChannelListItem* row = m_pItems[f];
-    m_open.pending = true;
-    m_open.title = row->m_strTitle;
-    m_open.url = row->m_strUrl;
-    m_open.channel = row->m_nChannel;
-    m_open.x = x;
-    break;
-  }
-}
-
-bool CChannelListView::OnPointerDown(HWND window, int x, int y) {
-  Guard guard(m_lock);
-  return m_scroller.OnPointerDown(window, 0, MAKELPARAM(x, y));
-}
-
-bool CChannelListView::OnPointerMove(HWND window, int x, int y) {
-  Guard guard(m_lock);
-  return m_scroller.OnPointerMove(window, 0, MAKELPARAM(x, y));
-}
-
-bool CChannelListView::OnPointerUp(HWND window, int x, int y) {
-  bool handled;
-  {
-    Guard guard(m_lock);
-    handled = m_scroller.OnPointerUp(window, 0, MAKELPARAM(x, y));
-  }
-  FirePendingOpen();
-  return handled;
-}
-
-bool CChannelListView::OnTimer(HWND window, UINT_PTR id) {
-  Guard guard(m_lock);
-  return m_scroller.OnTimer(window, id);
-}
-
-void CChannelListView::OnSize(int width, int height) {
-  Guard guard(m_lock);
-  for (int i = 0; i < m_nCount; ++i) DropRendering(i);
-  m_bFullPaint = TRUE;
-  m_scroller.SetSize(width, height);
+  const int i = RowAt(y);
+  if (i < 0) return;
+  // The press has focused this row; the open is made once the lock is
+  // released (FirePendingOpen).
+  int f = (m_nFocus >= 0 && m_nFocus < m_nCount) ? m_nFocus : i;
+  const CChannelListItem* row = m_pItems[f];
+  m_open.pending = true;
+  m_open.title = row->m_strTitle;
+  m_open.url = row->m_strUrl;
+  m_open.channel = row->m_nChannel;
+  m_open.x = x;
 }
 
 // ---------------------------------------------------------------- painting

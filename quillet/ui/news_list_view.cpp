@@ -11,17 +11,6 @@
 
 namespace {
 
-class Guard {
- public:
-  explicit Guard(CCriticalSection& cs) : cs_(cs) { cs_.Lock(); }
-  ~Guard() { cs_.Unlock(); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-
- private:
-  CCriticalSection& cs_;
-};
-
 void FillSolid(HDC hdc, int left, int top, int right, int bottom, COLORREF colour) {
   if (right <= left || bottom <= top) return;
   HBRUSH brush = CreateSolidBrush(colour);
@@ -42,18 +31,7 @@ void FillVerticalGradient(HDC hdc, int left, int top, int right, int bottom, COL
 
 // ---------------------------------------------------------------- construction
 
-CNewsListView::CNewsListView() {
-  InitScreenDpi(0);
-  HDC screen = GetDC(nullptr);
-  m_nDpiX = GetDeviceCaps(screen, LOGPIXELSX);
-  m_nDpiY = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  m_touch = GetTouchFlag() != FALSE;
-  m_nBase = m_touch ? m_nDpiY * 41 / 96 : 41;
-  m_nPitch = m_nBase + m_nDpiY / 96;
-  m_hFont = CreateViewFont(FALSE, FALSE);
-  m_hBoldFont = CreateViewFont(TRUE, FALSE);
-  m_hSmallFont = CreateViewFont(FALSE, TRUE);
+CNewsListView::CNewsListView() : CPaintedList(41) {
   RegisterQuilletResources();
   const bool hi = m_nDpiY == 192;
   m_defaultPicture.LoadFromResource(nullptr, hi ? IDR_PNG_NEWS_DEFAULT_192 : IDR_PNG_NEWS_DEFAULT);
@@ -64,55 +42,7 @@ CNewsListView::CNewsListView() {
   m_readFullImage.LoadFromResource(nullptr, hi ? IDR_PNG_NEWS_READ_FULL_192 : IDR_PNG_NEWS_READ_FULL);
 }
 
-CNewsListView::~CNewsListView() {
-  {
-    Guard guard(m_lock);
-    if (m_pItems) {
-      for (int i = 0; i < m_nCount; ++i) DestroyItem(m_pItems[i]);
-      delete[] m_pItems;
-      m_pItems = nullptr;
-    }
-    m_nCount = 0;
-  }
-  DeleteObject(m_hFont);
-  DeleteObject(m_hBoldFont);
-  DeleteObject(m_hSmallFont);
-  m_scroller.Destroy();
-}
-
-HFONT CNewsListView::CreateViewFont(BOOL bold, BOOL small) {
-  int k;
-  if (m_touch) {
-    WORD lang = PRIMARYLANGID(GetSystemDefaultLangID());
-    k = (lang == LANG_CHINESE || lang == LANG_JAPANESE || lang == LANG_KOREAN) ? 14 : 13;
-  } else {
-    k = small ? 11 : 12;
-  }
-  LOGFONTW lf = {};
-  lf.lfHeight = k * m_nDpiY / 96;
-  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
-  const char16_t face[] = u"Tahoma";
-  std::memcpy(lf.lfFaceName, face, sizeof face);
-  return CreateFontIndirectW(&lf);
-}
-
-BOOL CNewsListView::Create(HINSTANCE, HWND parent, int x, int y, int width, int height, DWORD_PTR context,
-                           NewsOpenCallback callback) {
-  Guard guard(m_lock);
-  m_pCallback = callback;
-  m_hOwner = parent;
-  m_context = context;
-  if (!m_pItems) {
-    m_pItems = new CNewsListItem*[NEWS_LIST_MAX_ROWS];
-    std::fill(m_pItems, m_pItems + NEWS_LIST_MAX_ROWS, nullptr);
-  }
-  m_scroller.Init(context, parent, this, x, y, width, height);
-  return TRUE;
-}
-
-COLORREF CNewsListView::Dark(int weight) const {
-  return BlendColors(RGB(0, 0, 0), GetSysColor(COLOR_HIGHLIGHT), weight);
-}
+CNewsListView::~CNewsListView() = default;
 
 CTouchImage& CNewsListView::ReadStateImage(BOOL read, BOOL fullText) {
   if (read) return fullText ? m_readFullImage : m_readImage;
@@ -174,46 +104,14 @@ void CNewsListView::AddItem(LPCWSTR title, LPCWSTR date, LPCWSTR link, LPCWSTR p
     }
     index = lo;
   }
-  for (int i = m_nCount; i > index; --i) {
-    m_pItems[i] = m_pItems[i - 1];
-    m_pItems[i]->m_nTop = i * m_nPitch;
-    m_pItems[i]->m_nBottom = m_pItems[i]->m_nTop + m_nPitch;
-  }
-  row->m_nTop = index * m_nPitch;
-  row->m_nBottom = row->m_nTop + m_nPitch;
-  m_pItems[index] = row;
-  ++m_nCount;
-  // The focus stays on the row it was on.
-  if (m_nFocus >= index && m_nFocus < m_nCount - 1) ++m_nFocus;
+  InsertRow(index, row);
 }
 
 void CNewsListView::RemoveAllItems() {
   Guard guard(m_lock);
-  for (int i = 0; i < m_nCount; ++i) {
-    DestroyItem(m_pItems[i]);
-    m_pItems[i] = nullptr;
-  }
-  m_nCount = 0;
-  m_nFocus = -1;
+  DestroyAllRows();
   m_open = PendingOpen();
   m_bFullPaint = TRUE;
-}
-
-void CNewsListView::DestroyItem(CNewsListItem* row) {
-  if (!row) return;
-  if (row->m_pRendering) {
-    row->m_pRendering->Release();
-    delete row->m_pRendering;
-  }
-  delete row->m_pPicture;
-  delete row;
-}
-
-void CNewsListView::DropRendering(int row) {
-  if (row < 0 || row >= m_nCount || !m_pItems[row] || !m_pItems[row]->m_pRendering) return;
-  m_pItems[row]->m_pRendering->Release();
-  delete m_pItems[row]->m_pRendering;
-  m_pItems[row]->m_pRendering = nullptr;
 }
 
 BOOL CNewsListView::LoadItemBitmap(int row, LPCWSTR picturePath) {
@@ -226,27 +124,15 @@ BOOL CNewsListView::LoadItemBitmap(int row, LPCWSTR picturePath) {
 }
 
 BOOL CNewsListView::SetItemRead(int row, BOOL read) {
-  Guard guard(m_lock);
-  if (row < 0 || row >= m_nCount) return FALSE;
-  m_pItems[row]->m_bRead = read ? TRUE : FALSE;
-  DropRendering(row);
-  return TRUE;
+  return ChangeRow(row, [&](CNewsListItem& item) { item.m_bRead = read ? TRUE : FALSE; });
 }
 
 BOOL CNewsListView::SetItemPending(int row, BOOL pending) {
-  Guard guard(m_lock);
-  if (row < 0 || row >= m_nCount) return FALSE;
-  m_pItems[row]->m_bPending = pending ? TRUE : FALSE;
-  DropRendering(row);
-  return TRUE;
+  return ChangeRow(row, [&](CNewsListItem& item) { item.m_bPending = pending ? TRUE : FALSE; });
 }
 
 BOOL CNewsListView::SetItemFullText(int row, BOOL fullText) {
-  Guard guard(m_lock);
-  if (row < 0 || row >= m_nCount) return FALSE;
-  m_pItems[row]->m_bFullText = fullText ? TRUE : FALSE;
-  DropRendering(row);
-  return TRUE;
+  return ChangeRow(row, [&](CNewsListItem& item) { item.m_bFullText = fullText ? TRUE : FALSE; });
 }
 
 BOOL CNewsListView::RemoveItem(int row) {
@@ -267,62 +153,6 @@ BOOL CNewsListView::RemoveItem(int row) {
   m_open = PendingOpen();
   m_bFullPaint = TRUE;
   return TRUE;
-}
-
-void CNewsListView::ReleaseItemCache(int row) {
-  Guard guard(m_lock);
-  DropRendering(row);
-}
-
-void CNewsListView::Redraw(BOOL full) {
-  HWND window;
-  RECT area;
-  {
-    Guard guard(m_lock);
-    ++m_nRepainting;
-    m_scroller.Redraw(FALSE);
-    window = m_scroller.GetWindow();
-    area = m_scroller.GetRect();
-  }
-  // The window is told outside the lock: updating it may wait for the
-  // user-interface thread, which takes the lock to paint.
-  if (full && window) {
-    InvalidateRect(window, &area, FALSE);
-    UpdateWindow(window);
-  }
-  Guard guard(m_lock);
-  --m_nRepainting;
-}
-
-void CNewsListView::FocusNext() {
-  Guard guard(m_lock);
-  if (IsBusy() || m_nCount == 0) return;
-  int old = m_nFocus;
-  DropRendering(old);
-  m_nFocus = (old < 0 || old >= m_nCount - 1) ? 0 : old + 1;
-  ScrollFocusedIntoView();
-}
-
-void CNewsListView::FocusPrevious() {
-  Guard guard(m_lock);
-  if (IsBusy() || m_nCount == 0) return;
-  int old = m_nFocus;
-  DropRendering(old);
-  m_nFocus = (old <= 0 || old >= m_nCount) ? m_nCount - 1 : old - 1;
-  ScrollFocusedIntoView();
-}
-
-void CNewsListView::ScrollFocusedIntoView() {
-  if (m_nFocus < 0 || m_nFocus >= m_nCount) return;
-  const CNewsListItem* row = m_pItems[m_nFocus];
-  int o = m_scroller.GetOffset(), h = m_scroller.GetHeight();
-  if (row->m_nTop + o < 0) {
-    if (!m_scroller.SetOffset(-row->m_nTop, TRUE)) m_scroller.Redraw(1);
-  } else if (row->m_nBottom <= h - o) {
-    m_scroller.Redraw(1);
-  } else {
-    if (!m_scroller.SetOffset(h - row->m_nBottom, TRUE)) m_scroller.Redraw(1);
-  }
 }
 
 void CNewsListView::OpenFocusedItem() {
@@ -357,114 +187,26 @@ void CNewsListView::FirePendingOpen() {
 }
 
 BOOL CNewsListView::GetListItemTitle(int row, CString& out) {
-  Guard guard(m_lock);
-  if (row < 0 || row >= m_nCount) {
-    out.Empty();
-    return FALSE;
-  }
-  out = m_pItems[row]->m_strDate;
-  return TRUE;
-}
-
-void CNewsListView::SetShowEmptyText(BOOL show) {
-  Guard guard(m_lock);
-  m_bShowEmptyText = show;
-}
-
-int CNewsListView::GetItemCount() {
-  Guard guard(m_lock);
-  return m_nCount;
-}
-
-int CNewsListView::GetFocusedItem() {
-  Guard guard(m_lock);
-  return m_nFocus;
-}
-
-BOOL CNewsListView::GetItem(int row, CNewsListItem& out) {
-  Guard guard(m_lock);
-  if (row < 0 || row >= m_nCount) return FALSE;
-  out = *m_pItems[row];
-  out.m_pRendering = nullptr;
-  out.m_pPicture = nullptr;
-  return TRUE;
-}
-
-void CNewsListView::Paint(HDC hdc) {
-  Guard guard(m_lock);
-  m_scroller.Paint(hdc);
+  return CopyRowText(row, &CNewsListItem::m_strDate, out);
 }
 
 // ---------------------------------------------------------------- scroller client
 
-BOOL CNewsListView::OnPress(HWND, DWORD_PTR, int, int y) {
-  Guard guard(m_lock);
-  DropRendering(m_nFocus);
-  m_nFocus = -1;
-  for (int i = 0; i < m_nCount; ++i)
-    if (m_pItems[i]->m_nTop <= y && y < m_pItems[i]->m_nBottom) {
-      m_nFocus = i;
-      break;
-    }
-  return TRUE;
-}
-
-BOOL CNewsListView::OnDragStart(HWND, DWORD_PTR) {
-  Guard guard(m_lock);
-  DropRendering(m_nFocus);
-  m_nFocus = -1;
-  return TRUE;
-}
-
 void CNewsListView::OnClick(HWND, DWORD_PTR, int x, int y) {
   Guard guard(m_lock);
   if (!m_pCallback) return;
-  for (int i = 0; i < m_nCount; ++i) {
-    CNewsListItem* row = m_pItems[i];
-    if (!(row->m_nTop <= y && y < row->m_nBottom)) continue;
-    // A tap on the picture strip of an unread row opens it without marking
-    // it read.
-    if (!row->m_bRead && !(x >= 0 && x < 52 * m_nDpiX / 96)) {
-      row->m_bRead = TRUE;
-      DropRendering(i);
-    }
-    m_open.pending = true;
-    m_open.row = i;
-    m_open.x = x;
-    break;
+  const int i = RowAt(y);
+  if (i < 0) return;
+  CNewsListItem* row = m_pItems[i];
+  // A tap on the picture strip of an unread row opens it without marking
+  // it read.
+  if (!row->m_bRead && !(x >= 0 && x < 52 * m_nDpiX / 96)) {
+    row->m_bRead = TRUE;
+    DropRendering(i);
   }
-}
-
-bool CNewsListView::OnPointerDown(HWND window, int x, int y) {
-  Guard guard(m_lock);
-  return m_scroller.OnPointerDown(window, 0, MAKELPARAM(x, y));
-}
-
-bool CNewsListView::OnPointerMove(HWND window, int x, int y) {
-  Guard guard(m_lock);
-  return m_scroller.OnPointerMove(window, 0, MAKELPARAM(x, y));
-}
-
-bool CNewsListView::OnPointerUp(HWND window, int x, int y) {
-  bool handled;
-  {
-    Guard guard(m_lock);
-    handled = m_scroller.OnPointerUp(window, 0, MAKELPARAM(x, y));
-  }
-  FirePendingOpen();
-  return handled;
-}
-
-bool CNewsListView::OnTimer(HWND window, UINT_PTR id) {
-  Guard guard(m_lock);
-  return m_scroller.OnTimer(window, id);
-}
-
-void CNewsListView::OnSize(int width, int height) {
-  Guard guard(m_lock);
-  for (int i = 0; i < m_nCount; ++i) DropRendering(i);
-  m_bFullPaint = TRUE;
-  m_scroller.SetSize(width, height);
+  m_open.pending = true;
+  m_open.row = i;
+  m_open.x = x;
 }
 
 // ---------------------------------------------------------------- painting

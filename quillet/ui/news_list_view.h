@@ -9,14 +9,15 @@
 // Like the channel list, the view keeps one recursive lock over every row
 // change, the scroller's state and every drawing of the content, and never
 // holds it while it waits for the user-interface thread (window updates and
-// the open callback run outside it). Owners paint through Paint(), which
-// takes the lock too.
+// the open callback run outside it); see painted_list.h. Owners paint
+// through Paint(), which takes the lock too.
 #pragma once
 
 #include "framework/afx.h"
 #include "quillet/ui/channel_list_view.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/dib.h"
+#include "quillet/ui/painted_list.h"
 #include "quillet/ui/touch_image.h"
 #include "quillet/ui/touch_scroller.h"
 
@@ -46,15 +47,14 @@ struct CNewsListItem {
   BOOL m_bFullText = FALSE;
 };
 
-class CNewsListView : public CTouchScrollClient {
+// The news row owns its picture.
+inline void ReleaseRowExtras(CNewsListItem* row) { delete row->m_pPicture; }
+inline void DetachRowExtras(CNewsListItem& copy) { copy.m_pPicture = nullptr; }
+
+class CNewsListView : public CPaintedList<CNewsListItem, NewsOpenCallback, NEWS_LIST_MAX_ROWS> {
  public:
   CNewsListView();
   ~CNewsListView();
-  CNewsListView(const CNewsListView&) = delete;
-  CNewsListView& operator=(const CNewsListView&) = delete;
-
-  BOOL Create(HINSTANCE instance, HWND parent, int x, int y, int width, int height, DWORD_PTR context,
-              NewsOpenCallback callback);
 
   void AddItem(LPCWSTR title, LPCWSTR date, LPCWSTR link, LPCWSTR picturePath, LPCWSTR pageFile, BOOL read,
                BOOL pending);
@@ -63,15 +63,10 @@ class CNewsListView : public CTouchScrollClient {
   // loads the ".bmp" file. The rendering is kept: the owner calls
   // ReleaseItemCache and Redraw. FALSE for a row that does not exist.
   BOOL LoadItemBitmap(int row, LPCWSTR picturePath);
-  void ReleaseItemCache(int row);
-  void Redraw(BOOL full);
-  void FocusNext();
-  void FocusPrevious();
   void OpenFocusedItem();
   // The date text of a row; FALSE (and an empty text) for a row that does
   // not exist.
   BOOL GetListItemTitle(int row, CString& out);
-  void SetShowEmptyText(BOOL show);
   // Row changes made by the owning screen; each drops the row's rendering
   // (the owner redraws). FALSE for a row that does not exist.
   BOOL SetItemRead(int row, BOOL read);
@@ -82,28 +77,10 @@ class CNewsListView : public CTouchScrollClient {
   // (the last row when it was the last) and is cleared on a touch screen.
   BOOL RemoveItem(int row);
 
-  int GetItemCount();
-  int GetFocusedItem();
-  // A copy of a row's fields for inspection (no picture, no rendering);
-  // FALSE for a row that does not exist.
-  BOOL GetItem(int row, CNewsListItem& out);
-  int GetRowPitch() const { return m_nPitch; }
-  int GetBaseHeight() const { return m_nBase; }
-  CTouchScroller& Scroller() { return m_scroller; }
-  void Paint(HDC hdc);
-
   // Scroller client operations.
   int DrawContent(HWND window, DWORD_PTR context, HDC hdc, DWORD_PTR drawParam, int offset, int width,
                   int height) override;
-  BOOL OnPress(HWND window, DWORD_PTR context, int x, int y) override;
-  BOOL OnDragStart(HWND window, DWORD_PTR context) override;
   void OnClick(HWND window, DWORD_PTR context, int x, int y) override;
-
-  bool OnPointerDown(HWND window, int x, int y);
-  bool OnPointerMove(HWND window, int x, int y);
-  bool OnPointerUp(HWND window, int x, int y);
-  bool OnTimer(HWND window, UINT_PTR id);
-  void OnSize(int width, int height);
 
   // The images the rows are drawn with.
   CTouchImage& DefaultPicture() { return m_defaultPicture; }
@@ -111,43 +88,16 @@ class CNewsListView : public CTouchScrollClient {
   CTouchImage& PendingImage() { return m_pendingImage; }
 
  private:
-  HFONT CreateViewFont(BOOL bold, BOOL small);
-  COLORREF Dark(int weight) const;
   int DrawNewsRow(CNewsListItem* row, int index, HDC hdc, int y, int width, BOOL selected);
-  void DestroyItem(CNewsListItem* row);
-  void DropRendering(int row);
-  void ScrollFocusedIntoView();
-  bool IsBusy() const { return m_bBusy || m_nRepainting > 0; }
-  void FirePendingOpen();
+  void FirePendingOpen() override;
   static void LoadPicture(CNewsListItem* row);
 
-  CCriticalSection m_lock;
-  BOOL m_bBusy = FALSE;
-  int m_nRepainting = 0;
   CTouchImage m_defaultPicture;
   CTouchImage m_unreadImage;
   CTouchImage m_unreadFullImage;
   CTouchImage m_pendingImage;
   CTouchImage m_readImage;
   CTouchImage m_readFullImage;
-  int m_nRowsPainted = -1;
-  BOOL m_bFullPaint = FALSE;
-  BOOL m_bShowEmptyText = FALSE;
-  CTouchScroller m_scroller;
-  int m_nContentHeight = 0;
-  HFONT m_hFont = nullptr;
-  HFONT m_hBoldFont = nullptr;
-  HFONT m_hSmallFont = nullptr;
-  NewsOpenCallback m_pCallback = nullptr;
-  CNewsListItem** m_pItems = nullptr;
-  int m_nCount = 0;
-  int m_nFocus = -1;
-
-  HWND m_hOwner = nullptr;
-  DWORD_PTR m_context = 0;
-  int m_nDpiX = 96, m_nDpiY = 96;
-  int m_nBase = 41, m_nPitch = 42;
-  bool m_touch = true;
 
   // An open found while the lock was held, made once it is released.
   struct PendingOpen {

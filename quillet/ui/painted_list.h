@@ -1,0 +1,445 @@
+// What the painted, finger-scrolled lists (the channels, the headlines)
+// share: the row array and its count, the focus, the scroller, the owner
+// and its open callback, the screen density and the fonts, and every
+// operation that does not depend on what a row shows. A view derives from
+// CPaintedList with its row type, which has the fields m_nTop, m_nBottom
+// (the row's place in the content) and m_pRendering (its cached drawing),
+// and adds the drawing, the ordering of new rows and the open.
+//
+// One recursive lock guards every row change, the scroller's state and
+// every drawing of the content; it is never held while the view waits for
+// the user-interface thread (window invalidation and updates, and the open
+// callback, run outside it). Owners paint through Paint(), which takes the
+// lock too. The view is busy while it repaints (and while an owner holds
+// it busy); the arrow keys do not move the focus while it is.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+
+#include "framework/afx.h"
+#include "quillet/ui/density.h"
+#include "quillet/ui/touch_image.h"
+#include "quillet/ui/touch_scroller.h"
+
+// A row type that owns more than its rendering overloads these next to its
+// declaration: ReleaseRowExtras frees what the row owns before the row is
+// deleted, DetachRowExtras clears those pointers in a copy handed out.
+template <class Item>
+void ReleaseRowExtras(Item*) {}
+template <class Item>
+void DetachRowExtras(Item&) {}
+
+template <class Item, class OpenCallback, int MaxRows>
+class CPaintedList : public CTouchScrollClient {
+ public:
+  CPaintedList(const CPaintedList&) = delete;
+  CPaintedList& operator=(const CPaintedList&) = delete;
+
+  BOOL Create(HINSTANCE instance, HWND parent, int x, int y, int width, int height, DWORD_PTR context,
+              OpenCallback callback);
+
+  void ReleaseItemCache(int row);
+  void Redraw(BOOL full);
+  void FocusNext();
+  void FocusPrevious();
+  void SetShowEmptyText(BOOL show);
+
+  int GetItemCount();
+  int GetFocusedItem();
+  // A copy of a row's fields for inspection (no rendering, nothing the row
+  // owns); FALSE for a row that does not exist.
+  BOOL GetItem(int row, Item& out);
+  int GetRowPitch() const { return m_nPitch; }
+  int GetBaseHeight() const { return m_nBase; }
+  CTouchScroller& Scroller() { return m_scroller; }
+  // Copies the list to the owner's DC (its WM_PAINT).
+  void Paint(HDC hdc);
+
+  // Scroller client operations.
+  BOOL OnPress(HWND window, DWORD_PTR context, int x, int y) override;
+  BOOL OnDragStart(HWND window, DWORD_PTR context) override;
+
+  // Input forwarded by the owner window.
+  bool OnPointerDown(HWND window, int x, int y);
+  bool OnPointerMove(HWND window, int x, int y);
+  bool OnPointerUp(HWND window, int x, int y);
+  bool OnTimer(HWND window, UINT_PTR id);
+  void OnSize(int width, int height);
+
+ protected:
+  // Holds the view's lock for a scope.
+  class Guard {
+   public:
+    explicit Guard(CCriticalSection& cs) : cs_(cs) { cs_.Lock(); }
+    ~Guard() { cs_.Unlock(); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+   private:
+    CCriticalSection& cs_;
+  };
+
+  // keyBaseHeight: the row's height above its separator on a key device.
+  explicit CPaintedList(int keyBaseHeight);
+  ~CPaintedList();
+
+  // Makes the open that was found while the lock was held (a tap, the
+  // Enter key), once it is released.
+  virtual void FirePendingOpen() = 0;
+
+  HFONT CreateViewFont(BOOL bold, BOOL small);
+  COLORREF Dark(int weight) const;
+  void DestroyItem(Item* row);
+  // The following run under the lock.
+  void DropRendering(int row);
+  // Drops the focused row's rendering and clears the focus.
+  void DropFocus();
+  // Destroys every row and clears the focus.
+  void DestroyAllRows();
+  // Puts a new row at index, moving the rows from there down one place; the
+  // focus stays on the row it was on.
+  void InsertRow(int index, Item* row);
+  // The row that holds content coordinate y, or -1.
+  int RowAt(int y) const;
+  void ScrollFocusedIntoView();
+  bool IsBusy() const { return m_bBusy || m_nRepainting > 0; }
+
+  // Changes a row under the lock and drops its rendering (the owner
+  // redraws); FALSE for a row that does not exist.
+  template <class Change>
+  BOOL ChangeRow(int row, Change change);
+  // Copies one text field of a row; FALSE (and an empty text) for a row
+  // that does not exist.
+  BOOL CopyRowText(int row, CString Item::*field, CString& out);
+
+  CCriticalSection m_lock;
+  BOOL m_bBusy = FALSE;
+  // Repaints in progress (Redraw and the repaints after an open); the view
+  // is busy while any runs.
+  int m_nRepainting = 0;
+  int m_nRowsPainted = -1;
+  BOOL m_bFullPaint = FALSE;
+  BOOL m_bShowEmptyText = FALSE;
+  CTouchScroller m_scroller;
+  int m_nContentHeight = 0;
+  HFONT m_hFont = nullptr;
+  HFONT m_hBoldFont = nullptr;
+  HFONT m_hSmallFont = nullptr;
+  OpenCallback m_pCallback = nullptr;
+  Item** m_pItems = nullptr;
+  int m_nCount = 0;
+  int m_nFocus = -1;
+
+  HWND m_hOwner = nullptr;
+  DWORD_PTR m_context = 0;
+  int m_nDpiX = 96, m_nDpiY = 96;
+  int m_nBase = 41, m_nPitch = 42;
+  bool m_touch = true;
+};
+
+// ---------------------------------------------------------------- construction
+
+template <class Item, class OpenCallback, int MaxRows>
+CPaintedList<Item, OpenCallback, MaxRows>::CPaintedList(int keyBaseHeight) {
+  InitScreenDpi(0);
+  HDC screen = GetDC(nullptr);
+  m_nDpiX = GetDeviceCaps(screen, LOGPIXELSX);
+  m_nDpiY = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  m_touch = GetTouchFlag() != FALSE;
+  m_nBase = m_touch ? m_nDpiY * 41 / 96 : keyBaseHeight;
+  m_nPitch = m_nBase + m_nDpiY / 96;
+  m_hFont = CreateViewFont(FALSE, FALSE);
+  m_hBoldFont = CreateViewFont(TRUE, FALSE);
+  m_hSmallFont = CreateViewFont(FALSE, TRUE);
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+CPaintedList<Item, OpenCallback, MaxRows>::~CPaintedList() {
+  {
+    Guard guard(m_lock);
+    if (m_pItems) {
+      for (int i = 0; i < m_nCount; ++i) DestroyItem(m_pItems[i]);
+      delete[] m_pItems;
+      m_pItems = nullptr;
+    }
+    m_nCount = 0;
+  }
+  DeleteObject(m_hFont);
+  DeleteObject(m_hBoldFont);
+  DeleteObject(m_hSmallFont);
+  m_scroller.Destroy();
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+HFONT CPaintedList<Item, OpenCallback, MaxRows>::CreateViewFont(BOOL bold, BOOL small) {
+  int k;
+  if (m_touch) {
+    WORD lang = PRIMARYLANGID(GetSystemDefaultLangID());
+    k = (lang == LANG_CHINESE || lang == LANG_JAPANESE || lang == LANG_KOREAN) ? 14 : 13;
+  } else {
+    k = small ? 11 : 12;
+  }
+  LOGFONTW lf = {};
+  lf.lfHeight = k * m_nDpiY / 96;
+  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  const char16_t face[] = u"Tahoma";
+  std::memcpy(lf.lfFaceName, face, sizeof face);
+  return CreateFontIndirectW(&lf);
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+BOOL CPaintedList<Item, OpenCallback, MaxRows>::Create(HINSTANCE, HWND parent, int x, int y, int width, int height,
+                                                       DWORD_PTR context, OpenCallback callback) {
+  Guard guard(m_lock);
+  m_pCallback = callback;
+  m_hOwner = parent;
+  m_context = context;
+  if (!m_pItems) {
+    m_pItems = new Item*[MaxRows];
+    std::fill(m_pItems, m_pItems + MaxRows, nullptr);
+  }
+  m_scroller.Init(context, parent, this, x, y, width, height);
+  return TRUE;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+COLORREF CPaintedList<Item, OpenCallback, MaxRows>::Dark(int weight) const {
+  return BlendColors(RGB(0, 0, 0), GetSysColor(COLOR_HIGHLIGHT), weight);
+}
+
+// ---------------------------------------------------------------- rows
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::DestroyItem(Item* row) {
+  if (!row) return;
+  if (row->m_pRendering) {
+    row->m_pRendering->Release();
+    delete row->m_pRendering;
+  }
+  ReleaseRowExtras(row);
+  delete row;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::DropRendering(int row) {
+  if (row < 0 || row >= m_nCount || !m_pItems[row] || !m_pItems[row]->m_pRendering) return;
+  m_pItems[row]->m_pRendering->Release();
+  delete m_pItems[row]->m_pRendering;
+  m_pItems[row]->m_pRendering = nullptr;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::DropFocus() {
+  DropRendering(m_nFocus);
+  m_nFocus = -1;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::DestroyAllRows() {
+  for (int i = 0; i < m_nCount; ++i) {
+    DestroyItem(m_pItems[i]);
+    m_pItems[i] = nullptr;
+  }
+  m_nCount = 0;
+  m_nFocus = -1;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::InsertRow(int index, Item* row) {
+  for (int i = m_nCount; i > index; --i) {
+    m_pItems[i] = m_pItems[i - 1];
+    m_pItems[i]->m_nTop = i * m_nPitch;
+    m_pItems[i]->m_nBottom = m_pItems[i]->m_nTop + m_nPitch;
+  }
+  row->m_nTop = index * m_nPitch;
+  row->m_nBottom = row->m_nTop + m_nPitch;
+  m_pItems[index] = row;
+  ++m_nCount;
+  if (m_nFocus >= index && m_nFocus < m_nCount - 1) ++m_nFocus;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+int CPaintedList<Item, OpenCallback, MaxRows>::RowAt(int y) const {
+  for (int i = 0; i < m_nCount; ++i)
+    if (m_pItems[i]->m_nTop <= y && y < m_pItems[i]->m_nBottom) return i;
+  return -1;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+template <class Change>
+BOOL CPaintedList<Item, OpenCallback, MaxRows>::ChangeRow(int row, Change change) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  change(*m_pItems[row]);
+  DropRendering(row);
+  return TRUE;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+BOOL CPaintedList<Item, OpenCallback, MaxRows>::CopyRowText(int row, CString Item::*field, CString& out) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) {
+    out.Empty();
+    return FALSE;
+  }
+  out = m_pItems[row]->*field;
+  return TRUE;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::ReleaseItemCache(int row) {
+  Guard guard(m_lock);
+  DropRendering(row);
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::Redraw(BOOL full) {
+  HWND window;
+  RECT area;
+  {
+    Guard guard(m_lock);
+    // The view counts as busy while it repaints, so that the arrow keys do
+    // not move the focus under a redraw. A repaint only adds to the busy
+    // state: a hold that an owner took outlasts it.
+    ++m_nRepainting;
+    m_scroller.Redraw(FALSE);
+    window = m_scroller.GetWindow();
+    area = m_scroller.GetRect();
+  }
+  // The window is told outside the lock: updating it may wait for the
+  // user-interface thread, which takes the lock to paint.
+  if (full && window) {
+    InvalidateRect(window, &area, FALSE);
+    UpdateWindow(window);
+  }
+  Guard guard(m_lock);
+  --m_nRepainting;
+}
+
+// ---------------------------------------------------------------- focus
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::FocusNext() {
+  Guard guard(m_lock);
+  if (IsBusy() || m_nCount == 0) return;
+  int old = m_nFocus;
+  DropRendering(old);
+  m_nFocus = (old < 0 || old >= m_nCount - 1) ? 0 : old + 1;
+  ScrollFocusedIntoView();
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::FocusPrevious() {
+  Guard guard(m_lock);
+  if (IsBusy() || m_nCount == 0) return;
+  int old = m_nFocus;
+  DropRendering(old);
+  m_nFocus = (old <= 0 || old >= m_nCount) ? m_nCount - 1 : old - 1;
+  ScrollFocusedIntoView();
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::ScrollFocusedIntoView() {
+  if (m_nFocus < 0 || m_nFocus >= m_nCount) return;
+  const Item* row = m_pItems[m_nFocus];
+  int o = m_scroller.GetOffset(), h = m_scroller.GetHeight();
+  if (row->m_nTop + o < 0) {
+    if (!m_scroller.SetOffset(-row->m_nTop, TRUE)) m_scroller.Redraw(1);
+  } else if (row->m_nBottom <= h - o) {
+    m_scroller.Redraw(1);
+  } else {
+    if (!m_scroller.SetOffset(h - row->m_nBottom, TRUE)) m_scroller.Redraw(1);
+  }
+}
+
+// ---------------------------------------------------------------- accessors
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::SetShowEmptyText(BOOL show) {
+  Guard guard(m_lock);
+  m_bShowEmptyText = show;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+int CPaintedList<Item, OpenCallback, MaxRows>::GetItemCount() {
+  Guard guard(m_lock);
+  return m_nCount;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+int CPaintedList<Item, OpenCallback, MaxRows>::GetFocusedItem() {
+  Guard guard(m_lock);
+  return m_nFocus;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+BOOL CPaintedList<Item, OpenCallback, MaxRows>::GetItem(int row, Item& out) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  out = *m_pItems[row];
+  out.m_pRendering = nullptr;
+  DetachRowExtras(out);
+  return TRUE;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::Paint(HDC hdc) {
+  Guard guard(m_lock);
+  m_scroller.Paint(hdc);
+}
+
+// ---------------------------------------------------------------- input
+
+template <class Item, class OpenCallback, int MaxRows>
+BOOL CPaintedList<Item, OpenCallback, MaxRows>::OnPress(HWND, DWORD_PTR, int, int y) {
+  Guard guard(m_lock);
+  DropFocus();
+  m_nFocus = RowAt(y);
+  return TRUE;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+BOOL CPaintedList<Item, OpenCallback, MaxRows>::OnDragStart(HWND, DWORD_PTR) {
+  Guard guard(m_lock);
+  DropFocus();
+  return TRUE;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+bool CPaintedList<Item, OpenCallback, MaxRows>::OnPointerDown(HWND window, int x, int y) {
+  Guard guard(m_lock);
+  return m_scroller.OnPointerDown(window, 0, MAKELPARAM(x, y));
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+bool CPaintedList<Item, OpenCallback, MaxRows>::OnPointerMove(HWND window, int x, int y) {
+  Guard guard(m_lock);
+  return m_scroller.OnPointerMove(window, 0, MAKELPARAM(x, y));
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+bool CPaintedList<Item, OpenCallback, MaxRows>::OnPointerUp(HWND window, int x, int y) {
+  bool handled;
+  {
+    Guard guard(m_lock);
+    handled = m_scroller.OnPointerUp(window, 0, MAKELPARAM(x, y));
+  }
+  FirePendingOpen();
+  return handled;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+bool CPaintedList<Item, OpenCallback, MaxRows>::OnTimer(HWND window, UINT_PTR id) {
+  Guard guard(m_lock);
+  return m_scroller.OnTimer(window, id);
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::OnSize(int width, int height) {
+  Guard guard(m_lock);
+  for (int i = 0; i < m_nCount; ++i) DropRendering(i);
+  m_bFullPaint = TRUE;
+  m_scroller.SetSize(width, height);
+}
