@@ -18,91 +18,14 @@
 
 namespace {
 
-void FillSolid(HDC hdc, int left, int top, int right, int bottom, COLORREF colour) {
-  if (right <= left || bottom <= top) return;
-  HBRUSH brush = CreateSolidBrush(colour);
-  RECT r = {left, top, right, bottom};
-  FillRect(hdc, &r, brush);
-  DeleteObject(brush);
-}
-
-void FillVerticalGradient(HDC hdc, int left, int top, int right, int bottom, COLORREF from, COLORREF to) {
-  TRIVERTEX v[2];
-  SetTriVertex(&v[0], left, top, from);
-  SetTriVertex(&v[1], right, bottom, to);
-  GRADIENT_RECT r = {0, 1};
-  GradientFill(hdc, v, 2, &r, 1, GRADIENT_FILL_RECT_V);
-}
-
-// Widths of every leading part of the text (ext[i] = width of i + 1 units).
-std::vector<int> Extents(HDC hdc, const CString& text, SIZE* size) {
-  std::vector<int> ext(static_cast<size_t>(text.GetLength()) + 1, 0);
-  int fit = 0;
-  GetTextExtentExPointW(hdc, text, text.GetLength(), 0, &fit, ext.data(), size);
-  return ext;
-}
-
-int TextWidth(HDC hdc, const CString& text) {
-  SIZE sz = {0, 0};
-  GetTextExtentPoint32W(hdc, text, text.GetLength(), &sz);
-  return sz.cx;
-}
-
-// The longest leading part of text that, followed by "..." when dots is
-// set, is narrower than width.
-int FitLength(HDC hdc, const CString& text, int width, bool dots) {
-  SIZE sz;
-  std::vector<int> ext = Extents(hdc, text, &sz);
-  int dotWidth = dots ? TextWidth(hdc, u"...") : 0;
-  for (int n = text.GetLength(); n > 0; --n)
-    if (ext[static_cast<size_t>(n) - 1] + dotWidth < width) return n;
-  return 0;
-}
-
 uint32_t Le32(const BYTE* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 uint16_t Le16(const BYTE* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 }  // namespace
 
-// ---------------------------------------------------------------- text fitting
-
-int DrawTextEllipsis(HDC hdc, const CString& text, const RECT& box, UINT format, int secondLineWidth) {
-  const int boxWidth = box.right - box.left;
-  RECT r = box;
-  if (TextWidth(hdc, text) <= boxWidth) return DrawTextW(hdc, text, text.GetLength(), &r, format);
-  const bool single = (format & DT_SINGLELINE) != 0;
-  int n = FitLength(hdc, text, boxWidth, single);
-  CString candidate = text.Left(n);
-  if (single) {
-    candidate += u"...";
-    DrawTextW(hdc, candidate, candidate.GetLength(), &r, format | DT_VCENTER);
-    return box.bottom - box.top;
-  }
-  // Two lines: the first ends at its last blank.
-  int cut = n;
-  for (int i = n - 1; i > 0; --i)
-    if (candidate[i] == u' ') {
-      cut = i;
-      break;
-    }
-  CString first = text.Left(cut);
-  first.Trim();
-  RECT upper = {box.left, box.top, box.right, box.bottom - (box.bottom - box.top) / 2};
-  DrawTextW(hdc, first, first.GetLength(), &upper, format | DT_VCENTER);
-  CString rest = text.Mid(cut);
-  if (TextWidth(hdc, rest) > secondLineWidth) {
-    int m = FitLength(hdc, rest, secondLineWidth, true);
-    rest = rest.Left(m) + u"...";
-  }
-  rest.Trim();
-  RECT lower = {box.left, box.top + (box.bottom - box.top) / 2, box.left + secondLineWidth, box.bottom};
-  DrawTextW(hdc, rest, rest.GetLength(), &lower, format | DT_VCENTER);
-  return box.bottom - box.top;
-}
-
 // ---------------------------------------------------------------- construction
 
-CChannelListView::CChannelListView() : CPaintedList(36) {
+CChannelListView::CChannelListView() : CPaintedList(36, u"No channels available.") {
   RegisterQuilletResources();
   const bool hiDpi = m_nDpiY == 192;
   m_defaultIcon.LoadFromResource(nullptr, hiDpi ? IDR_PNG_CHANNEL_DEFAULT_192 : IDR_PNG_CHANNEL_DEFAULT);
@@ -246,88 +169,14 @@ void CChannelListView::OnClick(HWND, DWORD_PTR, int x, int y) {
 
 // ---------------------------------------------------------------- painting
 
-int CChannelListView::DrawContent(HWND, DWORD_PTR, HDC hdc, DWORD_PTR, int offset, int width, int height) {
-  Guard guard(m_lock);
-  const int Y1 = m_nDpiY / 96;
-  if (m_nCount == 0) {
-    FillVerticalGradient(hdc, 0, 0, width, height, Dark(160), Dark(70));
-    m_nContentHeight = height;
-  } else {
-    if (offset > 0) {
-      FillSolid(hdc, 0, 0, width, offset, Dark(160));
-      FillSolid(hdc, 0, offset - Y1, width, offset, Dark(180));
-    }
-    m_nContentHeight = std::max(height, m_nCount * m_nPitch);
-    // Only the rows visible at the current offset are drawn, in both kinds
-    // of paint.
-    int first = std::max(0, -offset / m_nPitch);
-    if (first >= m_nCount) first = m_nCount - 1;
-    auto visible = [&](const CChannelListItem* r) {
-      return r->m_nTop + offset < height && r->m_nBottom + offset > 0;
-    };
-    const bool normal = m_nRowsPainted == m_nCount && !m_bFullPaint;
-    if (normal) {
-      DropRendering(m_nFocus);
-      for (int i = first; i < m_nCount && m_pItems[i]->m_nTop + offset < height; ++i)
-        if (visible(m_pItems[i])) DrawChannelRow(m_pItems[i], hdc, m_pItems[i]->m_nTop + offset, width, i == m_nFocus);
-      // Renderings survive half a screen above and below the visible rows.
-      const int v = height / m_nPitch + 1;
-      for (int i = 0; i < m_nCount; ++i)
-        if (i <= first - v / 2 || i >= first + 3 * v / 2) DropRendering(i);
-    } else {
-      SetTextColor(hdc, RGB(255, 255, 255));
-      SetBkMode(hdc, TRANSPARENT);
-      m_hSavedListFont = SelectObject(hdc, m_hFont);
-      DropRendering(m_nFocus);
-      for (int i = first; i < m_nCount && m_pItems[i]->m_nTop + offset < height; ++i)
-        if (visible(m_pItems[i])) DrawChannelRow(m_pItems[i], hdc, m_pItems[i]->m_nTop + offset, width, i == m_nFocus);
-      m_nRowsPainted = m_nCount;
-      m_bFullPaint = FALSE;
-      if (m_hSavedListFont) SelectObject(hdc, m_hSavedListFont);
-      m_hSavedListFont = nullptr;
-    }
-    FillSolid(hdc, 0, m_nCount * m_nPitch + offset, width, height, Dark(70));
-  }
-  if (m_nCount == 0 && m_bShowEmptyText) {
-    SetTextColor(hdc, RGB(192, 192, 192));
-    SetBkMode(hdc, TRANSPARENT);
-    HGDIOBJ old = SelectObject(hdc, m_hFont);
-    RECT all = {0, 0, width, height};
-    DrawTextEllipsis(hdc, Localized(u"No channels available."), all,
-                     DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX, 0);
-    if (old) SelectObject(hdc, old);
-  }
-  if (m_touch) {
-    FillAlpha(hdc, 0, 0, width, Y1, RGB(0, 0, 0), 90);
-    FillAlpha(hdc, 0, Y1, width, Y1, RGB(0, 0, 0), 45);
-  }
-  return m_nContentHeight;
-}
-
-int CChannelListView::DrawChannelRow(CChannelListItem* row, HDC hdc, int y, int width, BOOL selected) {
-  if (row->m_pRendering) {
-    BitBlt(hdc, 0, y, width, m_nPitch, row->m_pRendering->GetDC(), 0, 0, SRCCOPY);
-    return m_nPitch;
-  }
+void CChannelListView::PaintRow(CChannelListItem* row, int index, HDC dc, int width, BOOL selected) {
   const int X = m_nDpiX, Y = m_nDpiY;
   auto sx = [&](int v) { return v * X / 96; };
   auto sy = [&](int v) { return v * Y / 96; };
-  row->m_pRendering = new COffscreenDC(hdc, width, m_nPitch);
-  HDC dc = row->m_pRendering->GetDC();
   // 1. Font.
-  m_hSavedRowFont = SelectObject(dc, row->m_nNewCount != 0 ? m_hBoldFont : m_hFont);
+  HGDIOBJ savedFont = SelectObject(dc, row->m_nNewCount != 0 ? m_hBoldFont : m_hFont);
   // 2. Shade: rows get lighter down the list.
-  const int step = 90 / m_nCount;
-  const int w = 160 - (row->m_nTop / m_nPitch) * step;
-  const COLORREF topColour = Dark(w - step - 3), bottomColour = Dark(w - 1);
-  FillVerticalGradient(dc, 0, 0, width, m_nPitch, topColour, bottomColour);
-  if (selected) {
-    if (!m_touch) {
-      RECT box = {-4, -4, width + 4, m_nPitch - sy(1) + 4};
-      DrawSoftBox(dc, box, BlendColors(RGB(255, 255, 255), bottomColour, 80), topColour, FALSE);
-    }
-    FillAlpha(dc, 0, 0, width, m_nPitch - sy(1), RGB(255, 255, 255), 40);
-  }
+  const int w = PaintRowShade(dc, index, width, selected);
   // 3. Favicon, else the default icon.
   CString icon;
   icon.Format(u"%sCh%03d-Fav.ico", static_cast<LPCWSTR>(m_strDataFolder), row->m_nChannel);
@@ -373,16 +222,8 @@ int CChannelListView::DrawChannelRow(CChannelListItem* row, HDC hdc, int y, int 
     m_refreshImage.Draw(dc, width - sx(4) - sx(12), m_touch ? sy(6) : 6);
   // 8. Separator.
   SetTextColor(dc, oldText);
-  m_hBrush = CreateSolidBrush(Dark(w + 20));
-  RECT sep = {0, m_nBase, width, m_nBase + sy(1)};
-  FillRect(dc, &sep, m_hBrush);
-  DeleteObject(m_hBrush);
-  m_hBrush = nullptr;
-  if (m_hSavedRowFont) SelectObject(dc, m_hSavedRowFont);
-  m_hSavedRowFont = nullptr;
-  // 9. Copy to the target.
-  BitBlt(hdc, 0, y, width, m_nPitch, dc, 0, 0, SRCCOPY);
-  return m_nPitch;
+  FillSolid(dc, 0, m_nBase, width, m_nBase + sy(1), Dark(w + 20));
+  if (savedFont) SelectObject(dc, savedFont);
 }
 
 // ---------------------------------------------------------------- favicons

@@ -43,11 +43,6 @@ struct CChannelListItem {
   COffscreenDC* m_pRendering = nullptr;
 };
 
-// Draws text fitted into a box: whole when it fits, else cut with "..." on
-// one line (DT_SINGLELINE) or broken at a blank over two lines, the second
-// no wider than secondLineWidth. Returns the height drawn.
-int DrawTextEllipsis(HDC hdc, const CString& text, const RECT& box, UINT format, int secondLineWidth);
-
 class CChannelListView : public CPaintedList<CChannelListItem, ChannelOpenCallback, CHANNEL_LIST_MAX_ROWS> {
  public:
   CChannelListView();
@@ -72,24 +67,19 @@ class CChannelListView : public CPaintedList<CChannelListItem, ChannelOpenCallba
   BOOL GetListItemTitle(int row, CString& out);
 
   // Scroller client operations.
-  int DrawContent(HWND window, DWORD_PTR context, HDC hdc, DWORD_PTR drawParam, int offset, int width,
-                  int height) override;
   void OnClick(HWND window, DWORD_PTR context, int x, int y) override;
 
   // Draws an icon file (".ico") into the box; TRUE when something was drawn.
   BOOL DrawIconFile(HDC hdc, LPCWSTR path, int left, int top, int right, int bottom);
 
  private:
-  int DrawChannelRow(CChannelListItem* row, HDC hdc, int y, int width, BOOL selected);
+  void PaintRow(CChannelListItem* row, int index, HDC dc, int width, BOOL selected) override;
   void RepaintBusy();
   void FirePendingOpen() override;
 
   CTouchImage m_defaultIcon;
   CTouchImage m_refreshImage;
   CString m_strDataFolder;
-  HGDIOBJ m_hSavedRowFont = nullptr;
-  HGDIOBJ m_hSavedListFont = nullptr;
-  HBRUSH m_hBrush = nullptr;
 
   // An open found while the lock was held, made once it is released.
   struct PendingOpen {

@@ -9,29 +9,9 @@
 #include "quillet/res/resources.h"
 #include "user/user.h"
 
-namespace {
-
-void FillSolid(HDC hdc, int left, int top, int right, int bottom, COLORREF colour) {
-  if (right <= left || bottom <= top) return;
-  HBRUSH brush = CreateSolidBrush(colour);
-  RECT r = {left, top, right, bottom};
-  FillRect(hdc, &r, brush);
-  DeleteObject(brush);
-}
-
-void FillVerticalGradient(HDC hdc, int left, int top, int right, int bottom, COLORREF from, COLORREF to) {
-  TRIVERTEX v[2];
-  SetTriVertex(&v[0], left, top, from);
-  SetTriVertex(&v[1], right, bottom, to);
-  GRADIENT_RECT r = {0, 1};
-  GradientFill(hdc, v, 2, &r, 1, GRADIENT_FILL_RECT_V);
-}
-
-}  // namespace
-
 // ---------------------------------------------------------------- construction
 
-CNewsListView::CNewsListView() : CPaintedList(41) {
+CNewsListView::CNewsListView() : CPaintedList(41, u"No articles available.") {
   RegisterQuilletResources();
   const bool hi = m_nDpiY == 192;
   m_defaultPicture.LoadFromResource(nullptr, hi ? IDR_PNG_NEWS_DEFAULT_192 : IDR_PNG_NEWS_DEFAULT);
@@ -211,86 +191,14 @@ void CNewsListView::OnClick(HWND, DWORD_PTR, int x, int y) {
 
 // ---------------------------------------------------------------- painting
 
-int CNewsListView::DrawContent(HWND, DWORD_PTR, HDC hdc, DWORD_PTR, int offset, int width, int height) {
-  Guard guard(m_lock);
-  const int Y1 = m_nDpiY / 96;
-  if (m_nCount == 0) {
-    FillVerticalGradient(hdc, 0, 0, width, height, Dark(160), Dark(70));
-    m_nContentHeight = height;
-  } else {
-    if (offset > 0) {
-      FillSolid(hdc, 0, 0, width, offset, Dark(160));
-      FillSolid(hdc, 0, offset - Y1, width, offset, Dark(180));
-    }
-    m_nContentHeight = std::max(height, m_nCount * m_nPitch);
-    // Only the rows visible at the current offset are drawn, in both kinds
-    // of paint.
-    int first = std::max(0, -offset / m_nPitch);
-    if (first >= m_nCount) first = m_nCount - 1;
-    auto visible = [&](const CNewsListItem* r) { return r->m_nTop + offset < height && r->m_nBottom + offset > 0; };
-    const bool normal = m_nRowsPainted == m_nCount && !m_bFullPaint;
-    HGDIOBJ savedFont = nullptr;
-    if (!normal) {
-      SetTextColor(hdc, RGB(255, 255, 255));
-      SetBkMode(hdc, TRANSPARENT);
-      savedFont = SelectObject(hdc, m_hFont);
-    }
-    // The focused row is drawn again on every paint.
-    DropRendering(m_nFocus);
-    for (int i = first; i < m_nCount && m_pItems[i]->m_nTop + offset < height; ++i)
-      if (visible(m_pItems[i])) DrawNewsRow(m_pItems[i], i, hdc, m_pItems[i]->m_nTop + offset, width, i == m_nFocus);
-    if (normal) {
-      // Renderings survive half a screen above and below the visible rows.
-      const int v = height / m_nPitch + 1;
-      for (int i = 0; i < m_nCount; ++i)
-        if (i <= first - v / 2 || i >= first + 3 * v / 2) DropRendering(i);
-    } else {
-      m_nRowsPainted = m_nCount;
-      m_bFullPaint = FALSE;
-      if (savedFont) SelectObject(hdc, savedFont);
-    }
-    FillSolid(hdc, 0, m_nCount * m_nPitch + offset, width, height, Dark(70));
-  }
-  if (m_nCount == 0 && m_bShowEmptyText) {
-    SetTextColor(hdc, RGB(192, 192, 192));
-    SetBkMode(hdc, TRANSPARENT);
-    HGDIOBJ old = SelectObject(hdc, m_hFont);
-    RECT all = {0, 0, width, height};
-    DrawTextEllipsis(hdc, Localized(u"No articles available."), all,
-                     DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX, 0);
-    if (old) SelectObject(hdc, old);
-  }
-  if (m_touch) {
-    FillAlpha(hdc, 0, 0, width, Y1, RGB(0, 0, 0), 90);
-    FillAlpha(hdc, 0, Y1, width, Y1, RGB(0, 0, 0), 45);
-  }
-  return m_nContentHeight;
-}
-
-int CNewsListView::DrawNewsRow(CNewsListItem* row, int index, HDC hdc, int y, int width, BOOL selected) {
-  if (row->m_pRendering) {
-    BitBlt(hdc, 0, y, width, m_nPitch, row->m_pRendering->GetDC(), 0, 0, SRCCOPY);
-    return m_nPitch;
-  }
+void CNewsListView::PaintRow(CNewsListItem* row, int index, HDC dc, int width, BOOL selected) {
   const int X = m_nDpiX, Y = m_nDpiY;
   auto sx = [&](int v) { return v * X / 96; };
   auto sy = [&](int v) { return v * Y / 96; };
-  row->m_pRendering = new COffscreenDC(hdc, width, m_nPitch);
-  HDC dc = row->m_pRendering->GetDC();
   // 1. Bold while unread.
   HGDIOBJ savedFont = SelectObject(dc, row->m_bRead ? m_hFont : m_hBoldFont);
   // 2. Shade: rows get lighter down the list.
-  const int step = 90 / m_nCount;
-  const int w = 160 - index * step;
-  const COLORREF topColour = Dark(w - step - 3), bottomColour = Dark(w - 1);
-  FillVerticalGradient(dc, 0, 0, width, m_nPitch, topColour, bottomColour);
-  if (selected) {
-    if (!m_touch) {
-      RECT box = {-4, -4, width + 4, m_nPitch - sy(1) + 4};
-      DrawSoftBox(dc, box, BlendColors(RGB(255, 255, 255), bottomColour, 80), topColour, FALSE);
-    }
-    FillAlpha(dc, 0, 0, width, m_nPitch - sy(1), RGB(255, 255, 255), 40);
-  }
+  const int w = PaintRowShade(dc, index, width, selected);
   // 3. The row's picture, else the default one.
   if (row->m_pPicture) {
     row->m_pPicture->Draw(dc, sx(4), (m_nBase - row->m_nPictureHeight) / 2);
@@ -324,6 +232,4 @@ int CNewsListView::DrawNewsRow(CNewsListItem* row, int index, HDC hdc, int y, in
   SetTextColor(dc, oldText);
   FillSolid(dc, 0, m_nBase, width, m_nBase + sy(1), Dark(w + 20));
   if (savedFont) SelectObject(dc, savedFont);
-  BitBlt(hdc, 0, y, width, m_nPitch, dc, 0, 0, SRCCOPY);
-  return m_nPitch;
 }

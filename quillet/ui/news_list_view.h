@@ -78,8 +78,6 @@ class CNewsListView : public CPaintedList<CNewsListItem, NewsOpenCallback, NEWS_
   BOOL RemoveItem(int row);
 
   // Scroller client operations.
-  int DrawContent(HWND window, DWORD_PTR context, HDC hdc, DWORD_PTR drawParam, int offset, int width,
-                  int height) override;
   void OnClick(HWND window, DWORD_PTR context, int x, int y) override;
 
   // The images the rows are drawn with.
@@ -88,7 +86,7 @@ class CNewsListView : public CPaintedList<CNewsListItem, NewsOpenCallback, NEWS_
   CTouchImage& PendingImage() { return m_pendingImage; }
 
  private:
-  int DrawNewsRow(CNewsListItem* row, int index, HDC hdc, int y, int width, BOOL selected);
+  void PaintRow(CNewsListItem* row, int index, HDC dc, int width, BOOL selected) override;
   void FirePendingOpen() override;
   static void LoadPicture(CNewsListItem* row);
 

@@ -17,10 +17,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/localize.h"
 #include "framework/afx.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_image.h"
 #include "quillet/ui/touch_scroller.h"
+
+// Draws text fitted into a box: whole when it fits, else cut with "..." on
+// one line (DT_SINGLELINE) or broken at a blank over two lines, the second
+// no wider than secondLineWidth. Returns the height drawn.
+int DrawTextEllipsis(HDC hdc, const CString& text, const RECT& box, UINT format, int secondLineWidth);
 
 // A row type that owns more than its rendering overloads these next to its
 // declaration: ReleaseRowExtras frees what the row owns before the row is
@@ -57,6 +63,8 @@ class CPaintedList : public CTouchScrollClient {
   void Paint(HDC hdc);
 
   // Scroller client operations.
+  int DrawContent(HWND window, DWORD_PTR context, HDC hdc, DWORD_PTR drawParam, int offset, int width,
+                  int height) override;
   BOOL OnPress(HWND window, DWORD_PTR context, int x, int y) override;
   BOOL OnDragStart(HWND window, DWORD_PTR context) override;
 
@@ -80,13 +88,25 @@ class CPaintedList : public CTouchScrollClient {
     CCriticalSection& cs_;
   };
 
-  // keyBaseHeight: the row's height above its separator on a key device.
-  explicit CPaintedList(int keyBaseHeight);
+  // keyBaseHeight: the row's height above its separator on a key device;
+  // emptyText: the text an empty list shows when the owner asks for it.
+  CPaintedList(int keyBaseHeight, LPCWSTR emptyText);
   ~CPaintedList();
 
   // Makes the open that was found while the lock was held (a tap, the
   // Enter key), once it is released.
   virtual void FirePendingOpen() = 0;
+  // Paints a row into its rendering dc (width by the row pitch), the white
+  // text colour, transparent mode and the list font selected on a full
+  // paint.
+  virtual void PaintRow(Item* row, int index, HDC dc, int width, BOOL selected) = 0;
+
+  static void FillSolid(HDC hdc, int left, int top, int right, int bottom, COLORREF colour);
+  static void FillVerticalGradient(HDC hdc, int left, int top, int right, int bottom, COLORREF from, COLORREF to);
+  // Paints a row's background: a shade that gets lighter down the list, and
+  // the focus highlight. Returns the shade's weight (the separator is
+  // drawn with a darker one).
+  int PaintRowShade(HDC dc, int index, int width, BOOL selected);
 
   HFONT CreateViewFont(BOOL bold, BOOL small);
   COLORREF Dark(int weight) const;
@@ -136,12 +156,19 @@ class CPaintedList : public CTouchScrollClient {
   int m_nDpiX = 96, m_nDpiY = 96;
   int m_nBase = 41, m_nPitch = 42;
   bool m_touch = true;
+  LPCWSTR m_pEmptyText;
+
+ private:
+  // Copies a row's rendering to the content, painting it first when there
+  // is none.
+  void DrawRowAt(int index, HDC hdc, int y, int width);
 };
 
 // ---------------------------------------------------------------- construction
 
 template <class Item, class OpenCallback, int MaxRows>
-CPaintedList<Item, OpenCallback, MaxRows>::CPaintedList(int keyBaseHeight) {
+CPaintedList<Item, OpenCallback, MaxRows>::CPaintedList(int keyBaseHeight, LPCWSTR emptyText)
+    : m_pEmptyText(emptyText) {
   InitScreenDpi(0);
   HDC screen = GetDC(nullptr);
   m_nDpiX = GetDeviceCaps(screen, LOGPIXELSX);
@@ -442,4 +469,110 @@ void CPaintedList<Item, OpenCallback, MaxRows>::OnSize(int width, int height) {
   for (int i = 0; i < m_nCount; ++i) DropRendering(i);
   m_bFullPaint = TRUE;
   m_scroller.SetSize(width, height);
+}
+
+// ---------------------------------------------------------------- painting
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::FillSolid(HDC hdc, int left, int top, int right, int bottom,
+                                                          COLORREF colour) {
+  if (right <= left || bottom <= top) return;
+  HBRUSH brush = CreateSolidBrush(colour);
+  RECT r = {left, top, right, bottom};
+  FillRect(hdc, &r, brush);
+  DeleteObject(brush);
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::FillVerticalGradient(HDC hdc, int left, int top, int right,
+                                                                     int bottom, COLORREF from, COLORREF to) {
+  TRIVERTEX v[2];
+  SetTriVertex(&v[0], left, top, from);
+  SetTriVertex(&v[1], right, bottom, to);
+  GRADIENT_RECT r = {0, 1};
+  GradientFill(hdc, v, 2, &r, 1, GRADIENT_FILL_RECT_V);
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+int CPaintedList<Item, OpenCallback, MaxRows>::DrawContent(HWND, DWORD_PTR, HDC hdc, DWORD_PTR, int offset,
+                                                           int width, int height) {
+  Guard guard(m_lock);
+  const int Y1 = m_nDpiY / 96;
+  if (m_nCount == 0) {
+    FillVerticalGradient(hdc, 0, 0, width, height, Dark(160), Dark(70));
+    m_nContentHeight = height;
+  } else {
+    if (offset > 0) {
+      FillSolid(hdc, 0, 0, width, offset, Dark(160));
+      FillSolid(hdc, 0, offset - Y1, width, offset, Dark(180));
+    }
+    m_nContentHeight = std::max(height, m_nCount * m_nPitch);
+    // Only the rows visible at the current offset are drawn, in both kinds
+    // of paint.
+    int first = std::max(0, -offset / m_nPitch);
+    if (first >= m_nCount) first = m_nCount - 1;
+    auto visible = [&](const Item* r) { return r->m_nTop + offset < height && r->m_nBottom + offset > 0; };
+    const bool normal = m_nRowsPainted == m_nCount && !m_bFullPaint;
+    HGDIOBJ savedFont = nullptr;
+    if (!normal) {
+      SetTextColor(hdc, RGB(255, 255, 255));
+      SetBkMode(hdc, TRANSPARENT);
+      savedFont = SelectObject(hdc, m_hFont);
+    }
+    // The focused row is drawn again on every paint.
+    DropRendering(m_nFocus);
+    for (int i = first; i < m_nCount && m_pItems[i]->m_nTop + offset < height; ++i)
+      if (visible(m_pItems[i])) DrawRowAt(i, hdc, m_pItems[i]->m_nTop + offset, width);
+    if (normal) {
+      // Renderings survive half a screen above and below the visible rows.
+      const int v = height / m_nPitch + 1;
+      for (int i = 0; i < m_nCount; ++i)
+        if (i <= first - v / 2 || i >= first + 3 * v / 2) DropRendering(i);
+    } else {
+      m_nRowsPainted = m_nCount;
+      m_bFullPaint = FALSE;
+      if (savedFont) SelectObject(hdc, savedFont);
+    }
+    FillSolid(hdc, 0, m_nCount * m_nPitch + offset, width, height, Dark(70));
+  }
+  if (m_nCount == 0 && m_bShowEmptyText) {
+    SetTextColor(hdc, RGB(192, 192, 192));
+    SetBkMode(hdc, TRANSPARENT);
+    HGDIOBJ old = SelectObject(hdc, m_hFont);
+    RECT all = {0, 0, width, height};
+    DrawTextEllipsis(hdc, Localized(m_pEmptyText), all, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX, 0);
+    if (old) SelectObject(hdc, old);
+  }
+  if (m_touch) {
+    FillAlpha(hdc, 0, 0, width, Y1, RGB(0, 0, 0), 90);
+    FillAlpha(hdc, 0, Y1, width, Y1, RGB(0, 0, 0), 45);
+  }
+  return m_nContentHeight;
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+void CPaintedList<Item, OpenCallback, MaxRows>::DrawRowAt(int index, HDC hdc, int y, int width) {
+  Item* row = m_pItems[index];
+  if (!row->m_pRendering) {
+    row->m_pRendering = new COffscreenDC(hdc, width, m_nPitch);
+    PaintRow(row, index, row->m_pRendering->GetDC(), width, index == m_nFocus);
+  }
+  BitBlt(hdc, 0, y, width, m_nPitch, row->m_pRendering->GetDC(), 0, 0, SRCCOPY);
+}
+
+template <class Item, class OpenCallback, int MaxRows>
+int CPaintedList<Item, OpenCallback, MaxRows>::PaintRowShade(HDC dc, int index, int width, BOOL selected) {
+  const int step = 90 / m_nCount;
+  const int w = 160 - index * step;
+  const COLORREF topColour = Dark(w - step - 3), bottomColour = Dark(w - 1);
+  FillVerticalGradient(dc, 0, 0, width, m_nPitch, topColour, bottomColour);
+  if (selected) {
+    const int line = m_nDpiY / 96;
+    if (!m_touch) {
+      RECT box = {-4, -4, width + 4, m_nPitch - line + 4};
+      DrawSoftBox(dc, box, BlendColors(RGB(255, 255, 255), bottomColour, 80), topColour, FALSE);
+    }
+    FillAlpha(dc, 0, 0, width, m_nPitch - line, RGB(255, 255, 255), 40);
+  }
+  return w;
 }
