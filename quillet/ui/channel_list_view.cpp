@@ -127,24 +127,6 @@ void CChannelListView::OpenFocusedItem() {
   FirePendingOpen();
 }
 
-void CChannelListView::FirePendingOpen() {
-  PendingOpen open;
-  ChannelOpenCallback callback;
-  HWND owner;
-  DWORD_PTR context;
-  {
-    Guard guard(m_lock);
-    if (!m_open.pending) return;
-    open = m_open;
-    m_open = PendingOpen();
-    callback = m_pCallback;
-    owner = m_hOwner;
-    context = m_context;
-  }
-  if (callback) callback(owner, context, open.title, open.url, open.channel, open.x);
-  RepaintBusy();
-}
-
 BOOL CChannelListView::GetListItemTitle(int row, CString& out) {
   return CopyRowText(row, &CChannelListItem::m_strUrl, out);
 }

@@ -43,7 +43,18 @@ struct CChannelListItem {
   COffscreenDC* m_pRendering = nullptr;
 };
 
-class CChannelListView : public CPaintedList<CChannelListItem, ChannelOpenCallback, CHANNEL_LIST_MAX_ROWS> {
+// An open the view found while its lock was held, made once it is released.
+struct CChannelListOpen {
+  typedef ChannelOpenCallback Callback;
+  bool pending = false;
+  CString title, url;
+  int channel = 0, x = 0;
+  void Call(Callback callback, HWND owner, DWORD_PTR context) const {
+    callback(owner, context, title, url, channel, x);
+  }
+};
+
+class CChannelListView : public CPaintedList<CChannelListItem, CChannelListOpen, CHANNEL_LIST_MAX_ROWS> {
  public:
   CChannelListView();
   ~CChannelListView();
@@ -75,16 +86,8 @@ class CChannelListView : public CPaintedList<CChannelListItem, ChannelOpenCallba
  private:
   void PaintRow(CChannelListItem* row, int index, HDC dc, int width, BOOL selected) override;
   void RepaintBusy();
-  void FirePendingOpen() override;
 
   CTouchImage m_defaultIcon;
   CTouchImage m_refreshImage;
   CString m_strDataFolder;
-
-  // An open found while the lock was held, made once it is released.
-  struct PendingOpen {
-    bool pending = false;
-    CString title, url;
-    int channel = 0, x = 0;
-  } m_open;
 };

@@ -90,7 +90,7 @@ void CNewsListView::AddItem(LPCWSTR title, LPCWSTR date, LPCWSTR link, LPCWSTR p
 void CNewsListView::RemoveAllItems() {
   Guard guard(m_lock);
   DestroyAllRows();
-  m_open = PendingOpen();
+  m_open = CNewsListOpen();
   m_bFullPaint = TRUE;
 }
 
@@ -130,7 +130,7 @@ BOOL CNewsListView::RemoveItem(int row) {
   else if (m_nFocus == row) m_nFocus = (m_touch || m_nCount == 0) ? -1 : std::min(row, m_nCount - 1);
   // The shading of every row follows the row count.
   for (int i = 0; i < row && i < m_nCount; ++i) DropRendering(i);
-  m_open = PendingOpen();
+  m_open = CNewsListOpen();
   m_bFullPaint = TRUE;
   return TRUE;
 }
@@ -146,24 +146,6 @@ void CNewsListView::OpenFocusedItem() {
     m_open.x = -1;
   }
   FirePendingOpen();
-}
-
-void CNewsListView::FirePendingOpen() {
-  PendingOpen open;
-  NewsOpenCallback callback;
-  HWND owner;
-  DWORD_PTR context;
-  {
-    Guard guard(m_lock);
-    if (!m_open.pending) return;
-    open = m_open;
-    m_open = PendingOpen();
-    callback = m_pCallback;
-    owner = m_hOwner;
-    context = m_context;
-  }
-  if (callback) callback(owner, context, open.row, open.x);
-  Redraw(TRUE);
 }
 
 BOOL CNewsListView::GetListItemTitle(int row, CString& out) {

@@ -47,11 +47,19 @@ struct CNewsListItem {
   BOOL m_bFullText = FALSE;
 };
 
+// An open the view found while its lock was held, made once it is released.
+struct CNewsListOpen {
+  typedef NewsOpenCallback Callback;
+  bool pending = false;
+  int row = -1, x = 0;
+  void Call(Callback callback, HWND owner, DWORD_PTR context) const { callback(owner, context, row, x); }
+};
+
 // The news row owns its picture.
 inline void ReleaseRowExtras(CNewsListItem* row) { delete row->m_pPicture; }
 inline void DetachRowExtras(CNewsListItem& copy) { copy.m_pPicture = nullptr; }
 
-class CNewsListView : public CPaintedList<CNewsListItem, NewsOpenCallback, NEWS_LIST_MAX_ROWS> {
+class CNewsListView : public CPaintedList<CNewsListItem, CNewsListOpen, NEWS_LIST_MAX_ROWS> {
  public:
   CNewsListView();
   ~CNewsListView();
@@ -87,7 +95,6 @@ class CNewsListView : public CPaintedList<CNewsListItem, NewsOpenCallback, NEWS_
 
  private:
   void PaintRow(CNewsListItem* row, int index, HDC dc, int width, BOOL selected) override;
-  void FirePendingOpen() override;
   static void LoadPicture(CNewsListItem* row);
 
   CTouchImage m_defaultPicture;
@@ -96,10 +103,4 @@ class CNewsListView : public CPaintedList<CNewsListItem, NewsOpenCallback, NEWS_
   CTouchImage m_pendingImage;
   CTouchImage m_readImage;
   CTouchImage m_readFullImage;
-
-  // An open found while the lock was held, made once it is released.
-  struct PendingOpen {
-    bool pending = false;
-    int row = -1, x = 0;
-  } m_open;
 };

@@ -28,6 +28,10 @@
 // no wider than secondLineWidth. Returns the height drawn.
 int DrawTextEllipsis(HDC hdc, const CString& text, const RECT& box, UINT format, int secondLineWidth);
 
+// The open a view queues under its lock (Open) has a flag pending, the
+// callback's type Callback, and Call(callback, owner, context), which calls
+// the callback with what was queued.
+//
 // A row type that owns more than its rendering overloads these next to its
 // declaration: ReleaseRowExtras frees what the row owns before the row is
 // deleted, DetachRowExtras clears those pointers in a copy handed out.
@@ -36,9 +40,11 @@ void ReleaseRowExtras(Item*) {}
 template <class Item>
 void DetachRowExtras(Item&) {}
 
-template <class Item, class OpenCallback, int MaxRows>
+template <class Item, class Open, int MaxRows>
 class CPaintedList : public CTouchScrollClient {
  public:
+  using OpenCallback = typename Open::Callback;
+
   CPaintedList(const CPaintedList&) = delete;
   CPaintedList& operator=(const CPaintedList&) = delete;
 
@@ -94,8 +100,8 @@ class CPaintedList : public CTouchScrollClient {
   ~CPaintedList();
 
   // Makes the open that was found while the lock was held (a tap, the
-  // Enter key), once it is released.
-  virtual void FirePendingOpen() = 0;
+  // Enter key), once it is released, and repaints.
+  void FirePendingOpen();
   // Paints a row into its rendering dc (width by the row pitch), the white
   // text colour, transparent mode and the list font selected on a full
   // paint.
@@ -157,6 +163,8 @@ class CPaintedList : public CTouchScrollClient {
   int m_nBase = 41, m_nPitch = 42;
   bool m_touch = true;
   LPCWSTR m_pEmptyText;
+  // An open found while the lock was held, made once it is released.
+  Open m_open;
 
  private:
   // Copies a row's rendering to the content, painting it first when there
@@ -166,8 +174,8 @@ class CPaintedList : public CTouchScrollClient {
 
 // ---------------------------------------------------------------- construction
 
-template <class Item, class OpenCallback, int MaxRows>
-CPaintedList<Item, OpenCallback, MaxRows>::CPaintedList(int keyBaseHeight, LPCWSTR emptyText)
+template <class Item, class Open, int MaxRows>
+CPaintedList<Item, Open, MaxRows>::CPaintedList(int keyBaseHeight, LPCWSTR emptyText)
     : m_pEmptyText(emptyText) {
   InitScreenDpi(0);
   HDC screen = GetDC(nullptr);
@@ -182,8 +190,8 @@ CPaintedList<Item, OpenCallback, MaxRows>::CPaintedList(int keyBaseHeight, LPCWS
   m_hSmallFont = CreateViewFont(FALSE, TRUE);
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-CPaintedList<Item, OpenCallback, MaxRows>::~CPaintedList() {
+template <class Item, class Open, int MaxRows>
+CPaintedList<Item, Open, MaxRows>::~CPaintedList() {
   {
     Guard guard(m_lock);
     if (m_pItems) {
@@ -199,8 +207,8 @@ CPaintedList<Item, OpenCallback, MaxRows>::~CPaintedList() {
   m_scroller.Destroy();
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-HFONT CPaintedList<Item, OpenCallback, MaxRows>::CreateViewFont(BOOL bold, BOOL small) {
+template <class Item, class Open, int MaxRows>
+HFONT CPaintedList<Item, Open, MaxRows>::CreateViewFont(BOOL bold, BOOL small) {
   int k;
   if (m_touch) {
     WORD lang = PRIMARYLANGID(GetSystemDefaultLangID());
@@ -216,8 +224,8 @@ HFONT CPaintedList<Item, OpenCallback, MaxRows>::CreateViewFont(BOOL bold, BOOL 
   return CreateFontIndirectW(&lf);
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-BOOL CPaintedList<Item, OpenCallback, MaxRows>::Create(HINSTANCE, HWND parent, int x, int y, int width, int height,
+template <class Item, class Open, int MaxRows>
+BOOL CPaintedList<Item, Open, MaxRows>::Create(HINSTANCE, HWND parent, int x, int y, int width, int height,
                                                        DWORD_PTR context, OpenCallback callback) {
   Guard guard(m_lock);
   m_pCallback = callback;
@@ -231,15 +239,15 @@ BOOL CPaintedList<Item, OpenCallback, MaxRows>::Create(HINSTANCE, HWND parent, i
   return TRUE;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-COLORREF CPaintedList<Item, OpenCallback, MaxRows>::Dark(int weight) const {
+template <class Item, class Open, int MaxRows>
+COLORREF CPaintedList<Item, Open, MaxRows>::Dark(int weight) const {
   return BlendColors(RGB(0, 0, 0), GetSysColor(COLOR_HIGHLIGHT), weight);
 }
 
 // ---------------------------------------------------------------- rows
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::DestroyItem(Item* row) {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::DestroyItem(Item* row) {
   if (!row) return;
   if (row->m_pRendering) {
     row->m_pRendering->Release();
@@ -249,22 +257,22 @@ void CPaintedList<Item, OpenCallback, MaxRows>::DestroyItem(Item* row) {
   delete row;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::DropRendering(int row) {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::DropRendering(int row) {
   if (row < 0 || row >= m_nCount || !m_pItems[row] || !m_pItems[row]->m_pRendering) return;
   m_pItems[row]->m_pRendering->Release();
   delete m_pItems[row]->m_pRendering;
   m_pItems[row]->m_pRendering = nullptr;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::DropFocus() {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::DropFocus() {
   DropRendering(m_nFocus);
   m_nFocus = -1;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::DestroyAllRows() {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::DestroyAllRows() {
   for (int i = 0; i < m_nCount; ++i) {
     DestroyItem(m_pItems[i]);
     m_pItems[i] = nullptr;
@@ -273,8 +281,8 @@ void CPaintedList<Item, OpenCallback, MaxRows>::DestroyAllRows() {
   m_nFocus = -1;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::InsertRow(int index, Item* row) {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::InsertRow(int index, Item* row) {
   for (int i = m_nCount; i > index; --i) {
     m_pItems[i] = m_pItems[i - 1];
     m_pItems[i]->m_nTop = i * m_nPitch;
@@ -287,16 +295,16 @@ void CPaintedList<Item, OpenCallback, MaxRows>::InsertRow(int index, Item* row) 
   if (m_nFocus >= index && m_nFocus < m_nCount - 1) ++m_nFocus;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-int CPaintedList<Item, OpenCallback, MaxRows>::RowAt(int y) const {
+template <class Item, class Open, int MaxRows>
+int CPaintedList<Item, Open, MaxRows>::RowAt(int y) const {
   for (int i = 0; i < m_nCount; ++i)
     if (m_pItems[i]->m_nTop <= y && y < m_pItems[i]->m_nBottom) return i;
   return -1;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
+template <class Item, class Open, int MaxRows>
 template <class Change>
-BOOL CPaintedList<Item, OpenCallback, MaxRows>::ChangeRow(int row, Change change) {
+BOOL CPaintedList<Item, Open, MaxRows>::ChangeRow(int row, Change change) {
   Guard guard(m_lock);
   if (row < 0 || row >= m_nCount) return FALSE;
   change(*m_pItems[row]);
@@ -304,8 +312,8 @@ BOOL CPaintedList<Item, OpenCallback, MaxRows>::ChangeRow(int row, Change change
   return TRUE;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-BOOL CPaintedList<Item, OpenCallback, MaxRows>::CopyRowText(int row, CString Item::*field, CString& out) {
+template <class Item, class Open, int MaxRows>
+BOOL CPaintedList<Item, Open, MaxRows>::CopyRowText(int row, CString Item::*field, CString& out) {
   Guard guard(m_lock);
   if (row < 0 || row >= m_nCount) {
     out.Empty();
@@ -315,14 +323,14 @@ BOOL CPaintedList<Item, OpenCallback, MaxRows>::CopyRowText(int row, CString Ite
   return TRUE;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::ReleaseItemCache(int row) {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::ReleaseItemCache(int row) {
   Guard guard(m_lock);
   DropRendering(row);
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::Redraw(BOOL full) {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::Redraw(BOOL full) {
   HWND window;
   RECT area;
   {
@@ -345,10 +353,29 @@ void CPaintedList<Item, OpenCallback, MaxRows>::Redraw(BOOL full) {
   --m_nRepainting;
 }
 
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::FirePendingOpen() {
+  Open open;
+  OpenCallback callback;
+  HWND owner;
+  DWORD_PTR context;
+  {
+    Guard guard(m_lock);
+    if (!m_open.pending) return;
+    open = m_open;
+    m_open = Open();
+    callback = m_pCallback;
+    owner = m_hOwner;
+    context = m_context;
+  }
+  if (callback) open.Call(callback, owner, context);
+  Redraw(TRUE);
+}
+
 // ---------------------------------------------------------------- focus
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::FocusNext() {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::FocusNext() {
   Guard guard(m_lock);
   if (IsBusy() || m_nCount == 0) return;
   int old = m_nFocus;
@@ -357,8 +384,8 @@ void CPaintedList<Item, OpenCallback, MaxRows>::FocusNext() {
   ScrollFocusedIntoView();
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::FocusPrevious() {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::FocusPrevious() {
   Guard guard(m_lock);
   if (IsBusy() || m_nCount == 0) return;
   int old = m_nFocus;
@@ -367,8 +394,8 @@ void CPaintedList<Item, OpenCallback, MaxRows>::FocusPrevious() {
   ScrollFocusedIntoView();
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::ScrollFocusedIntoView() {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::ScrollFocusedIntoView() {
   if (m_nFocus < 0 || m_nFocus >= m_nCount) return;
   const Item* row = m_pItems[m_nFocus];
   int o = m_scroller.GetOffset(), h = m_scroller.GetHeight();
@@ -383,26 +410,26 @@ void CPaintedList<Item, OpenCallback, MaxRows>::ScrollFocusedIntoView() {
 
 // ---------------------------------------------------------------- accessors
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::SetShowEmptyText(BOOL show) {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::SetShowEmptyText(BOOL show) {
   Guard guard(m_lock);
   m_bShowEmptyText = show;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-int CPaintedList<Item, OpenCallback, MaxRows>::GetItemCount() {
+template <class Item, class Open, int MaxRows>
+int CPaintedList<Item, Open, MaxRows>::GetItemCount() {
   Guard guard(m_lock);
   return m_nCount;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-int CPaintedList<Item, OpenCallback, MaxRows>::GetFocusedItem() {
+template <class Item, class Open, int MaxRows>
+int CPaintedList<Item, Open, MaxRows>::GetFocusedItem() {
   Guard guard(m_lock);
   return m_nFocus;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-BOOL CPaintedList<Item, OpenCallback, MaxRows>::GetItem(int row, Item& out) {
+template <class Item, class Open, int MaxRows>
+BOOL CPaintedList<Item, Open, MaxRows>::GetItem(int row, Item& out) {
   Guard guard(m_lock);
   if (row < 0 || row >= m_nCount) return FALSE;
   out = *m_pItems[row];
@@ -411,43 +438,43 @@ BOOL CPaintedList<Item, OpenCallback, MaxRows>::GetItem(int row, Item& out) {
   return TRUE;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::Paint(HDC hdc) {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::Paint(HDC hdc) {
   Guard guard(m_lock);
   m_scroller.Paint(hdc);
 }
 
 // ---------------------------------------------------------------- input
 
-template <class Item, class OpenCallback, int MaxRows>
-BOOL CPaintedList<Item, OpenCallback, MaxRows>::OnPress(HWND, DWORD_PTR, int, int y) {
+template <class Item, class Open, int MaxRows>
+BOOL CPaintedList<Item, Open, MaxRows>::OnPress(HWND, DWORD_PTR, int, int y) {
   Guard guard(m_lock);
   DropFocus();
   m_nFocus = RowAt(y);
   return TRUE;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-BOOL CPaintedList<Item, OpenCallback, MaxRows>::OnDragStart(HWND, DWORD_PTR) {
+template <class Item, class Open, int MaxRows>
+BOOL CPaintedList<Item, Open, MaxRows>::OnDragStart(HWND, DWORD_PTR) {
   Guard guard(m_lock);
   DropFocus();
   return TRUE;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-bool CPaintedList<Item, OpenCallback, MaxRows>::OnPointerDown(HWND window, int x, int y) {
+template <class Item, class Open, int MaxRows>
+bool CPaintedList<Item, Open, MaxRows>::OnPointerDown(HWND window, int x, int y) {
   Guard guard(m_lock);
   return m_scroller.OnPointerDown(window, 0, MAKELPARAM(x, y));
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-bool CPaintedList<Item, OpenCallback, MaxRows>::OnPointerMove(HWND window, int x, int y) {
+template <class Item, class Open, int MaxRows>
+bool CPaintedList<Item, Open, MaxRows>::OnPointerMove(HWND window, int x, int y) {
   Guard guard(m_lock);
   return m_scroller.OnPointerMove(window, 0, MAKELPARAM(x, y));
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-bool CPaintedList<Item, OpenCallback, MaxRows>::OnPointerUp(HWND window, int x, int y) {
+template <class Item, class Open, int MaxRows>
+bool CPaintedList<Item, Open, MaxRows>::OnPointerUp(HWND window, int x, int y) {
   bool handled;
   {
     Guard guard(m_lock);
@@ -457,14 +484,14 @@ bool CPaintedList<Item, OpenCallback, MaxRows>::OnPointerUp(HWND window, int x, 
   return handled;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-bool CPaintedList<Item, OpenCallback, MaxRows>::OnTimer(HWND window, UINT_PTR id) {
+template <class Item, class Open, int MaxRows>
+bool CPaintedList<Item, Open, MaxRows>::OnTimer(HWND window, UINT_PTR id) {
   Guard guard(m_lock);
   return m_scroller.OnTimer(window, id);
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::OnSize(int width, int height) {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::OnSize(int width, int height) {
   Guard guard(m_lock);
   for (int i = 0; i < m_nCount; ++i) DropRendering(i);
   m_bFullPaint = TRUE;
@@ -473,8 +500,8 @@ void CPaintedList<Item, OpenCallback, MaxRows>::OnSize(int width, int height) {
 
 // ---------------------------------------------------------------- painting
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::FillSolid(HDC hdc, int left, int top, int right, int bottom,
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::FillSolid(HDC hdc, int left, int top, int right, int bottom,
                                                           COLORREF colour) {
   if (right <= left || bottom <= top) return;
   HBRUSH brush = CreateSolidBrush(colour);
@@ -483,8 +510,8 @@ void CPaintedList<Item, OpenCallback, MaxRows>::FillSolid(HDC hdc, int left, int
   DeleteObject(brush);
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::FillVerticalGradient(HDC hdc, int left, int top, int right,
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::FillVerticalGradient(HDC hdc, int left, int top, int right,
                                                                      int bottom, COLORREF from, COLORREF to) {
   TRIVERTEX v[2];
   SetTriVertex(&v[0], left, top, from);
@@ -493,8 +520,8 @@ void CPaintedList<Item, OpenCallback, MaxRows>::FillVerticalGradient(HDC hdc, in
   GradientFill(hdc, v, 2, &r, 1, GRADIENT_FILL_RECT_V);
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-int CPaintedList<Item, OpenCallback, MaxRows>::DrawContent(HWND, DWORD_PTR, HDC hdc, DWORD_PTR, int offset,
+template <class Item, class Open, int MaxRows>
+int CPaintedList<Item, Open, MaxRows>::DrawContent(HWND, DWORD_PTR, HDC hdc, DWORD_PTR, int offset,
                                                            int width, int height) {
   Guard guard(m_lock);
   const int Y1 = m_nDpiY / 96;
@@ -550,8 +577,8 @@ int CPaintedList<Item, OpenCallback, MaxRows>::DrawContent(HWND, DWORD_PTR, HDC 
   return m_nContentHeight;
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-void CPaintedList<Item, OpenCallback, MaxRows>::DrawRowAt(int index, HDC hdc, int y, int width) {
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::DrawRowAt(int index, HDC hdc, int y, int width) {
   Item* row = m_pItems[index];
   if (!row->m_pRendering) {
     row->m_pRendering = new COffscreenDC(hdc, width, m_nPitch);
@@ -560,8 +587,8 @@ void CPaintedList<Item, OpenCallback, MaxRows>::DrawRowAt(int index, HDC hdc, in
   BitBlt(hdc, 0, y, width, m_nPitch, row->m_pRendering->GetDC(), 0, 0, SRCCOPY);
 }
 
-template <class Item, class OpenCallback, int MaxRows>
-int CPaintedList<Item, OpenCallback, MaxRows>::PaintRowShade(HDC dc, int index, int width, BOOL selected) {
+template <class Item, class Open, int MaxRows>
+int CPaintedList<Item, Open, MaxRows>::PaintRowShade(HDC dc, int index, int width, BOOL selected) {
   const int step = 90 / m_nCount;
   const int w = 160 - index * step;
   const COLORREF topColour = Dark(w - step - 3), bottomColour = Dark(w - 1);
