@@ -1,14 +1,12 @@
 // The channel list view.
 #include "quillet/ui/channel_list_view.h"
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
 #include "common/display_date.h"
-#include "common/localize.h"
 #include "common/settings.h"
 #include "gdi/image_codec.h"
 #include "kernel/fs.h"

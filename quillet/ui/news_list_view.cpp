@@ -2,10 +2,8 @@
 #include "quillet/ui/news_list_view.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "common/display_date.h"
-#include "common/localize.h"
 #include "quillet/res/resources.h"
 #include "user/user.h"
 

@@ -28,10 +28,6 @@
 // no wider than secondLineWidth. Returns the height drawn.
 int DrawTextEllipsis(HDC hdc, const CString& text, const RECT& box, UINT format, int secondLineWidth);
 
-// The open a view queues under its lock (Open) has a flag pending, the
-// callback's type Callback, and Call(callback, owner, context), which calls
-// the callback with what was queued.
-//
 // A row type that owns more than its rendering overloads these next to its
 // declaration: ReleaseRowExtras frees what the row owns before the row is
 // deleted, DetachRowExtras clears those pointers in a copy handed out.
@@ -40,6 +36,10 @@ void ReleaseRowExtras(Item*) {}
 template <class Item>
 void DetachRowExtras(Item&) {}
 
+// Item is the row type; Open, the open a view queues under its lock, has a
+// flag pending, the callback's type Callback, and Call(callback, owner,
+// context), which calls the callback with what was queued; MaxRows bounds
+// the row count.
 template <class Item, class Open, int MaxRows>
 class CPaintedList : public CTouchScrollClient {
  public:
