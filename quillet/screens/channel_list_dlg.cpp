@@ -416,16 +416,11 @@ LRESULT CChannelListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
         m_nLastX = x;
         m_nLastY = y;
         if (onBar || (message == WM_MOUSEMOVE && m_barPress.IsPressed())) {
-          if (message == WM_LBUTTONDOWN) {
-            m_barPress.Down(*m_pBar, x, y);
-          } else if (m_barPress.IsPressed()) {
-            if (!m_barPress.Move(*m_pBar, x, y, onBar)) return -1;
-          } else {
-            return -1;
+          if (m_barPress.Track(message, *m_pBar, x, y, onBar)) {
+            HDC hdc = ::GetDC(m_hWnd);
+            DrawBar(hdc);
+            ::ReleaseDC(m_hWnd, hdc);
           }
-          HDC hdc = ::GetDC(m_hWnd);
-          DrawBar(hdc);
-          ::ReleaseDC(m_hWnd, hdc);
           return -1;
         }
         if (y < GetBandHeight() && message == WM_LBUTTONDOWN) return -1;

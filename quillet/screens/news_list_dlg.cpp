@@ -713,17 +713,11 @@ LRESULT CNewsListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       m_nLastX = x;
       m_nLastY = y;
       if (inBand || (message == WM_MOUSEMOVE && m_barPress.IsPressed())) {
-        if (!m_pBar) return -1;
-        if (message == WM_LBUTTONDOWN) {
-          m_barPress.Down(*m_pBar, x, y);
-        } else if (m_barPress.IsPressed()) {
-          if (!m_barPress.Move(*m_pBar, x, y, inBand)) return -1;
-        } else {
-          return -1;
+        if (m_pBar && m_barPress.Track(message, *m_pBar, x, y, inBand)) {
+          HDC hdc = ::GetDC(m_hWnd);
+          DrawBar(hdc);
+          ::ReleaseDC(m_hWnd, hdc);
         }
-        HDC hdc = ::GetDC(m_hWnd);
-        DrawBar(hdc);
-        ::ReleaseDC(m_hWnd, hdc);
         return -1;
       }
       if (y < (GetTouchFlag() ? Dy(40) : 28)) return -1;

@@ -580,16 +580,11 @@ LRESULT CNewsReadDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
       }
     } else if (below) {
-      if (message == WM_LBUTTONDOWN) {
-        m_barPress.Down(*m_pBar, x, y);
-      } else if (m_barPress.IsPressed()) {
-        if (!m_barPress.Move(*m_pBar, x, y, true)) return -1;
-      } else {
-        return -1;
+      if (m_barPress.Track(message, *m_pBar, x, y, true)) {
+        HDC hdc = ::GetDC(m_hWnd);
+        DrawBar(hdc);
+        ::ReleaseDC(m_hWnd, hdc);
       }
-      HDC hdc = ::GetDC(m_hWnd);
-      DrawBar(hdc);
-      ::ReleaseDC(m_hWnd, hdc);
       return -1;
     }
   }

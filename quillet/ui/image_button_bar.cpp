@@ -173,3 +173,11 @@ int CBarPress::Up(CImageButtonBar& bar, int x, int y) {
   Clear();
   return command;
 }
+
+BOOL CBarPress::Track(UINT message, CImageButtonBar& bar, int x, int y, bool onBar) {
+  if (message == WM_LBUTTONDOWN) {
+    Down(bar, x, y);
+    return TRUE;
+  }
+  return message == WM_MOUSEMOVE && m_bPressed && Move(bar, x, y, onBar);
+}

@@ -72,6 +72,9 @@ class CBarPress {
   // The release: clears every mark and the press, and returns the command
   // of the button under the point, or -1. Redraw after it.
   int Up(CImageButtonBar& bar, int x, int y);
+  // A press (Down) or a move while pressed (Move); other messages do
+  // nothing. TRUE when the bar is to be redrawn.
+  BOOL Track(UINT message, CImageButtonBar& bar, int x, int y, bool onBar);
   BOOL IsPressed() const { return m_bPressed; }
   void Clear() {
     m_bPressed = FALSE;
