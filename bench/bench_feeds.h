@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace qbench {
@@ -27,6 +29,26 @@ inline std::string BenchmarkFeed(int channel, const std::string& base, int items
     s += "&lt;/p&gt;</description></item>\n";
   }
   return s + "</channel></rss>\n";
+}
+
+// Writes `channels` benchmark feeds as "<docroot>/feeds/c<n>.xml", their
+// links under `base`. Returns their addresses, one per line, and adds their
+// size to bytes.
+inline std::string WriteBenchmarkFeeds(const std::string& docroot, const std::string& base, int channels, int items,
+                                       size_t& bytes) {
+  std::filesystem::create_directories(docroot + "/feeds");
+  std::string urls;
+  for (int n = 1; n <= channels; ++n) {
+    std::string feed = BenchmarkFeed(n, base, items);
+    bytes += feed.size();
+    std::string path = docroot + "/feeds/c" + std::to_string(n) + ".xml";
+    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+      std::fwrite(feed.data(), 1, feed.size(), f);
+      std::fclose(f);
+    }
+    urls += base + "/feeds/c" + std::to_string(n) + ".xml\n";
+  }
+  return urls;
 }
 
 }  // namespace qbench

@@ -47,7 +47,6 @@ constexpr int kItems = 50;
 
 using qbench::Seconds;
 
-std::string Feed(int channel, const std::string& base) { return qbench::BenchmarkFeed(channel, base, kItems); }
 
 // A device root with the channel list of 100 channels at base.
 std::string MakeDevice(const std::string& base) {
@@ -175,14 +174,7 @@ int main(int argc, char** argv) {
   }
   std::string base = "http://127.0.0.1:" + std::to_string(nginx.port());
   size_t bytes = 0;
-  fs::create_directories(docroot + "/feeds");
-  std::string urls;
-  for (int n = 1; n <= kChannels; ++n) {
-    std::string feed = Feed(n, base);
-    bytes += feed.size();
-    std::ofstream(docroot + "/feeds/c" + std::to_string(n) + ".xml", std::ios::binary) << feed;
-    urls += base + "/feeds/c" + std::to_string(n) + ".xml\n";
-  }
+  std::string urls = qbench::WriteBenchmarkFeeds(docroot, base, kChannels, kItems, bytes);
   std::printf("%d channels x %d items, %.1f MB of RSS 2.0 from nginx on loopback\n", kChannels, kItems,
               double(bytes) / (1024.0 * 1024.0));
 

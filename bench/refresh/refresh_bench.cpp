@@ -40,7 +40,6 @@ constexpr int kItems = 50;
 
 using qbench::Seconds;
 
-std::string Feed(int channel, const std::string& base) { return qbench::BenchmarkFeed(channel, base, kItems); }
 
 // The reader's side, in its own process: prints "<feeds seconds> <end seconds>".
 int RunReader(const std::string& root, int port) {
@@ -157,17 +156,7 @@ int main(int argc, char** argv) {
   }
   std::string base = "http://127.0.0.1:" + std::to_string(nginx.port());
   size_t bytes = 0;
-  fs::create_directories(docroot + "/feeds");
-  std::string urls;
-  for (int n = 1; n <= kChannels; ++n) {
-    std::string feed = Feed(n, base);
-    bytes += feed.size();
-    std::string path = docroot + "/feeds/c" + std::to_string(n) + ".xml";
-    FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(feed.data(), 1, feed.size(), f);
-    std::fclose(f);
-    urls += base + "/feeds/c" + std::to_string(n) + ".xml\n";
-  }
+  std::string urls = qbench::WriteBenchmarkFeeds(docroot, base, kChannels, kItems, bytes);
   FILE* f = std::fopen((docroot + "/favicon.ico").c_str(), "wb");
   std::fputs("icon", f);
   std::fclose(f);

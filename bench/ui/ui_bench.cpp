@@ -89,21 +89,25 @@ struct ListSetup {
   }
 };
 
-void BM_ChannelListFullPaint(benchmark::State& state) {
-  ListSetup setup;
+// A full paint of a painted list: every rendering dropped first.
+template <class Setup>
+void FullPaint(benchmark::State& state) {
+  Setup setup;
   for (auto _ : state) {
     setup.view->OnSize(480, 800);  // drops every rendering: the next paint is a full one
     setup.view->Redraw(FALSE);
   }
 }
-BENCHMARK(BM_ChannelListFullPaint)->Unit(benchmark::kMillisecond);
 
-void BM_FlickFrame(benchmark::State& state) {
-  ListSetup setup;
+// The frames of a flick over a list of `rows` rows, `step` pixels a frame,
+// back and forth between its ends, each copied to the screen.
+template <class Setup>
+void FlickFrames(benchmark::State& state, int rows, int step) {
+  Setup setup;
   HDC screen = GetDC(nullptr);
   CTouchScroller& scroller = setup.view->Scroller();
-  const int lowest = 800 - setup.view->GetRowPitch() * 100;
-  int offset = 0, step = -37;
+  const int lowest = 800 - setup.view->GetRowPitch() * rows;
+  int offset = 0;
   for (auto _ : state) {
     offset += step;
     if (offset < lowest || offset > 0) {
@@ -116,6 +120,11 @@ void BM_FlickFrame(benchmark::State& state) {
   }
   ReleaseDC(nullptr, screen);
 }
+
+void BM_ChannelListFullPaint(benchmark::State& state) { FullPaint<ListSetup>(state); }
+BENCHMARK(BM_ChannelListFullPaint)->Unit(benchmark::kMillisecond);
+
+void BM_FlickFrame(benchmark::State& state) { FlickFrames<ListSetup>(state, 100, -37); }
 BENCHMARK(BM_FlickFrame)->Unit(benchmark::kMillisecond);
 
 void BM_DrawImage64Alpha(benchmark::State& state) {
@@ -170,33 +179,10 @@ struct HeadlineSetup {
   }
 };
 
-void BM_HeadlineListFullPaint500(benchmark::State& state) {
-  HeadlineSetup setup;
-  for (auto _ : state) {
-    setup.view->OnSize(480, 800);  // drops every rendering: the next paint is a full one
-    setup.view->Redraw(FALSE);
-  }
-}
+void BM_HeadlineListFullPaint500(benchmark::State& state) { FullPaint<HeadlineSetup>(state); }
 BENCHMARK(BM_HeadlineListFullPaint500)->Unit(benchmark::kMillisecond);
 
-void BM_HeadlineFlickFrame500(benchmark::State& state) {
-  HeadlineSetup setup;
-  HDC screen = GetDC(nullptr);
-  CTouchScroller& scroller = setup.view->Scroller();
-  const int lowest = 800 - setup.view->GetRowPitch() * 500;
-  int offset = 0, step = -61;
-  for (auto _ : state) {
-    offset += step;
-    if (offset < lowest || offset > 0) {
-      step = -step;
-      offset += 2 * step;
-    }
-    scroller.SetOffset(offset, FALSE);
-    setup.view->Redraw(FALSE);
-    setup.view->Paint(screen);
-  }
-  ReleaseDC(nullptr, screen);
-}
+void BM_HeadlineFlickFrame500(benchmark::State& state) { FlickFrames<HeadlineSetup>(state, 500, -61); }
 BENCHMARK(BM_HeadlineFlickFrame500)->Unit(benchmark::kMillisecond);
 
 // A popup list of eight rows opened over the screen: its backgrounds (the
