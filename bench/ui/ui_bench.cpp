@@ -51,18 +51,25 @@ std::string SolidIcon(uint32_t rgb) {
   return file + image;
 }
 
+// An empty device root of this name for a list benchmark, on the default
+// touch screen with the imaging object made; returns its host path.
+std::string PrepareListDevice(const char* name) {
+  std::string root = (std::filesystem::temp_directory_path() / name).string();
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root);
+  qk::SetDeviceRoot(root);
+  qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+  ResetScreenDpi();
+  SetTouchFlag(TRUE);
+  InitImagingFactory();
+  return root;
+}
+
 struct ListSetup {
   std::string root;
   std::unique_ptr<CChannelListView> view;
   ListSetup() {
-    root = (std::filesystem::temp_directory_path() / "quillet-ui-bench").string();
-    std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root);
-    qk::SetDeviceRoot(root);
-    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
-    ResetScreenDpi();
-    SetTouchFlag(TRUE);
-    InitImagingFactory();
+    root = PrepareListDevice("quillet-ui-bench");
     WCHAR data[MAX_PATH];
     GetDataRoot(data);
     for (int i = 1; i <= 100; ++i) {
@@ -154,14 +161,7 @@ struct HeadlineSetup {
   std::string root;
   std::unique_ptr<CNewsListView> view;
   HeadlineSetup() {
-    root = (std::filesystem::temp_directory_path() / "quillet-ui-bench-news").string();
-    std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root);
-    qk::SetDeviceRoot(root);
-    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
-    ResetScreenDpi();
-    SetTouchFlag(TRUE);
-    InitImagingFactory();
+    root = PrepareListDevice("quillet-ui-bench-news");
     view = std::make_unique<CNewsListView>();
     view->Create(nullptr, nullptr, 0, 0, 480, 800, 0, nullptr);
     for (int i = 0; i < 500; ++i) {
