@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <strings.h>
 
+#include <unordered_map>
+#include <unordered_set>
+
 #include "common/encoding.h"
 #include "common/log.h"
 #include "kernel/kernel.h"
@@ -249,19 +252,45 @@ bool IsValidUtf8(const std::string& d) {
   return true;
 }
 
-// True when text that is not well-formed UTF-8 still is UTF-8 with a few
-// stray bytes (text pasted in from elsewhere): its multi-byte sequences
-// outnumber its malformed bytes. Read by the 8-bit page, every one of its
-// characters beyond ASCII would turn into two or three wrong ones.
-bool MostlyUtf8(const std::string& d) {
-  size_t good = 0, bad = 0;
+// True when the text holds at least one well-formed multi-byte UTF-8
+// sequence.
+bool HasUtf8Sequence(const std::string& d) {
   for (size_t i = 0, n = d.size(); i < n;) {
     size_t len = Utf8SequenceAt(d, i);
-    if (len > 1) ++good;
-    if (!len) ++bad;
+    if (len > 1) return true;
     i += len ? len : 1;
   }
-  return good > bad;
+  return false;
+}
+
+// Undeclared text that is not well-formed UTF-8 becomes UTF-8 sequence by
+// sequence: every well-formed UTF-8 sequence stands for its own character
+// (UTF-8 text with a few bytes pasted in from elsewhere keeps every one of
+// its characters), and every other byte is read by the 8-bit code page (in
+// text written in that page a well-formed sequence is a rare accident of two
+// neighbouring characters). Deciding for the whole text instead would turn
+// every character of one kind or the other into wrong ones.
+void ReadMixedUtf8(std::string& d, UINT codePage) {
+  std::string high[128];
+  for (int b = 0x80; b < 0x100; ++b) {
+    char byte = char(b);
+    WCHAR unit = 0;
+    uint32_t c = MultiByteToWideChar(codePage, 0, &byte, 1, &unit, 1) == 1 && unit ? uint32_t(unit) : 0xFFFD;
+    AppendUtf8(high[b - 0x80], c);
+  }
+  std::string out;
+  out.reserve(d.size() + d.size() / 8);
+  for (size_t i = 0, n = d.size(); i < n;) {
+    size_t len = Utf8SequenceAt(d, i);
+    if (len) {
+      out.append(d, i, len);
+      i += len;
+    } else {
+      out += high[static_cast<unsigned char>(d[i]) - 0x80];
+      ++i;
+    }
+  }
+  d.swap(out);
 }
 
 // Text that claims to be UTF-8 but holds bytes that are not is read as a
@@ -320,13 +349,61 @@ const uint16_t kC1AsWindows[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x202
 
 bool IsAsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
+// A byte that may stand in an entity name (bytes beyond ASCII are parts of
+// the name's UTF-8 characters).
+bool IsNameByte(char c) {
+  return IsAsciiAlnum(c) || c == '_' || c == ':' || c == '-' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// Longest entity name looked up, in bytes.
+const size_t kMaxEntityName = 128;
+// Entities named inside entity values are expanded this deep at most.
+const int kMaxEntityDepth = 16;
+// Bytes that entity expansion may produce beyond the size of the file
+// itself, counted over the whole document: a value copied into another one,
+// and every reference replaced in the text.
+const size_t kEntityExpansionAllowance = 1 << 20;
+
+// The general entities that the document's internal subset declares with a
+// literal value ("<!ENTITY site 'http://example.com'>"). A reference to one
+// becomes its value, with the entities that the value names expanded in
+// turn. Values are plain text: one that holds markup, refers to itself or
+// would outgrow the bound stays a literal "&name;" of the text, so a file
+// that nests references ten deep ten times over costs no more than the
+// bound. Entities of external files are never declared here.
+struct DeclaredEntities {
+  explicit DeclaredEntities(size_t fileSize) : budget(fileSize + kEntityExpansionAllowance) {}
+
+  // The text that a reference in the markup becomes, or null when the name
+  // is not declared or cannot be expanded; counts the text against the
+  // bound.
+  const std::string* Use(const std::string& name);
+
+  std::unordered_map<std::string, std::string> values;  // name to declared value
+  size_t budget;
+
+ private:
+  // The value with every entity it names expanded, or null.
+  const std::string* Expand(const std::string& name, int depth);
+  bool Spend(size_t bytes) {
+    if (bytes > budget) return false;
+    budget -= bytes;
+    return true;
+  }
+
+  std::unordered_map<std::string, std::string> expanded;  // name to its expanded value
+  std::unordered_map<std::string, std::string> prepared;  // name to the text a reference becomes
+  std::unordered_set<std::string> refused;                // names that stay literal
+  std::unordered_set<std::string> expanding;              // names being expanded now
+};
+
 // Handles the "&" at d[i], appending its replacement; returns the index after
 // what was consumed. Character references become the character itself (the
 // parser would otherwise turn any beyond ASCII into a byte of nothing in
 // particular, and fail the whole document on a malformed one); HTML entity
 // names become their character; the five XML names and references to the
 // XML's own markup characters stay; any other "&" is a literal ampersand.
-size_t PrepareReference(const std::string& d, size_t i, std::string& out) {
+size_t PrepareReference(const std::string& d, size_t i, std::string& out, DeclaredEntities* entities) {
   size_t n = d.size();
   size_t j = i + 1;
   if (j < n && d[j] == '#') {
@@ -365,6 +442,17 @@ size_t PrepareReference(const std::string& d, size_t i, std::string& out) {
     out += "&amp;";
     return i + 1;
   }
+  if (entities && !entities->values.empty()) {
+    // The document's own entities come before the HTML names.
+    size_t k = j;
+    while (k < n && k - i <= kMaxEntityName && IsNameByte(d[k])) ++k;
+    if (k > j && k < n && d[k] == ';') {
+      if (const std::string* text = entities->Use(d.substr(j, k - j))) {
+        out += *text;
+        return k + 1;
+      }
+    }
+  }
   while (j < n && j - i <= 32 && IsAsciiAlnum(d[j])) ++j;
   if (j > i + 1 && j < n && d[j] == ';') {
     std::string name = d.substr(i + 1, j - i - 1);
@@ -381,10 +469,77 @@ size_t PrepareReference(const std::string& d, size_t i, std::string& out) {
   return i + 1;
 }
 
+const std::string* DeclaredEntities::Expand(const std::string& name, int depth) {
+  auto known = expanded.find(name);
+  if (known != expanded.end()) return &known->second;
+  auto declared = values.find(name);
+  if (declared == values.end() || refused.count(name)) return nullptr;
+  const std::string& value = declared->second;
+  if (depth > kMaxEntityDepth || expanding.count(name) || value.find('<') != std::string::npos) {
+    refused.insert(name);
+    return nullptr;
+  }
+  expanding.insert(name);
+  std::string text;
+  bool whole = true;
+  for (size_t i = 0, n = value.size(); i < n && whole;) {
+    size_t at = value.find('&', i);
+    if (at == std::string::npos) at = n;
+    text.append(value, i, at - i);
+    if (at == n) break;
+    size_t k = at + 1;
+    while (k < n && k - at <= kMaxEntityName && IsNameByte(value[k])) ++k;
+    std::string inner = k > at + 1 && k < n && value[k] == ';' ? value.substr(at + 1, k - at - 1) : std::string();
+    if (!inner.empty() && values.count(inner)) {
+      const std::string* part = Expand(inner, depth + 1);
+      whole = part && Spend(part->size());
+      if (whole) text += *part;
+      i = k + 1;
+    } else {
+      // A character reference or an HTML name: read where the text is used.
+      text += '&';
+      i = at + 1;
+    }
+  }
+  expanding.erase(name);
+  if (!whole) {
+    refused.insert(name);
+    return nullptr;
+  }
+  return &expanded.emplace(name, std::move(text)).first->second;
+}
+
+const std::string* DeclaredEntities::Use(const std::string& name) {
+  auto done = prepared.find(name);
+  if (done == prepared.end()) {
+    const std::string* text = Expand(name, 0);
+    if (!text) return nullptr;
+    // The value is text wherever it stands, in an attribute value too: its
+    // references are read as the markup's own, and its quotes cannot end
+    // the attribute.
+    std::string markup;
+    for (size_t i = 0, n = text->size(); i < n;) {
+      char c = (*text)[i];
+      if (c == '&') {
+        i = PrepareReference(*text, i, markup, nullptr);
+        continue;
+      }
+      if (c == '"') markup += "&#34;";
+      else if (c == '\'') markup += "&#39;";
+      else if (c == '>') markup += "&#62;";
+      else markup += c;
+      ++i;
+    }
+    done = prepared.emplace(name, std::move(markup)).first;
+  }
+  if (!Spend(done->second.size())) return nullptr;
+  return &done->second;
+}
+
 // Makes every "&" of UTF-8 markup one that the parser reads as a browser
 // would; comments, character data sections, processing instructions and
 // the document type declaration pass unchanged.
-void PrepareReferences(std::string& d) {
+void PrepareReferences(std::string& d, DeclaredEntities& entities) {
   if (d.find('&') == std::string::npos) return;
   std::string out;
   out.reserve(d.size() + d.size() / 16);
@@ -397,7 +552,7 @@ void PrepareReferences(std::string& d) {
     }
     out.append(d, i, at - i);
     if (d[at] == '&') {
-      i = PrepareReference(d, at, out);
+      i = PrepareReference(d, at, out, &entities);
       continue;
     }
     size_t end;
@@ -458,12 +613,56 @@ size_t MarkupEnd(const std::string& d, size_t at) {
   return n;
 }
 
+// The general entities of an internal subset (d[from, to)) that have a
+// literal value. Parameter entities serve the subset alone, and an entity
+// declared SYSTEM or PUBLIC names an external file, which is never read: a
+// reference to either stays text. The first declaration of a name binds.
+void ReadEntityDeclarations(const std::string& d, size_t from, size_t to, DeclaredEntities& entities) {
+  size_t i = from;
+  while (i < to) {
+    if (d.compare(i, 4, "<!--") == 0) {
+      i = SkipPast(d, i + 4, "-->");
+      continue;
+    }
+    if (d[i] != '<') {
+      ++i;
+      continue;
+    }
+    // A declaration ends at its first ">" outside quotes.
+    size_t end = i + 1;
+    char quote = 0;
+    while (end < to && (quote || d[end] != '>')) {
+      if (quote) {
+        if (d[end] == quote) quote = 0;
+      } else if (d[end] == '"' || d[end] == '\'') {
+        quote = d[end];
+      }
+      ++end;
+    }
+    if (d.compare(i, 8, "<!ENTITY") == 0 && i + 8 < end && IsXmlSpace(d[i + 8])) {
+      size_t k = i + 8;
+      while (k < end && IsXmlSpace(d[k])) ++k;
+      size_t nameStart = k;
+      while (k < end && IsNameByte(d[k])) ++k;
+      std::string name = d.substr(nameStart, k - nameStart);
+      size_t afterName = k;
+      while (k < end && IsXmlSpace(d[k])) ++k;
+      bool predefined = name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos";
+      if (!name.empty() && !predefined && k > afterName && k < end && (d[k] == '"' || d[k] == '\'')) {
+        size_t close = d.find(d[k], k + 1);
+        if (close < end) entities.values.emplace(name, d.substr(k + 1, close - k - 1));
+      }
+    }
+    i = end < to ? end + 1 : to;
+  }
+}
+
 // A document type declaration with an internal subset ("<!DOCTYPE rss [
 // <!ENTITY ...> ]>") leaves the parser without any element, so the whole
 // feed would be lost. The subset is dropped; the declaration's name and
-// external identifier stay. (Entities it declares are not expanded: their
-// references then read as text, like any unknown name.)
-void DropInternalSubset(std::string& d) {
+// external identifier stay, and the entities the subset declares are kept
+// for the references of the text.
+void DropInternalSubset(std::string& d, DeclaredEntities& entities) {
   size_t n = d.size();
   size_t i = d.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   while (i < n) {
@@ -505,6 +704,7 @@ void DropInternalSubset(std::string& d) {
     }
   }
   if (j >= n) return;
+  ReadEntityDeclarations(d, open + 1, j, entities);
   d.erase(open, j + 1 - open);
 }
 
@@ -689,12 +889,21 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
     // character reference then becomes its character even where the file's
     // code page lacks it. The file's bytes are turned into UTF-8 first: by
     // the declared code page, else, for undeclared text that is not UTF-8,
-    // by the fallback page. The file keeps its encoding when saved.
+    // by the fallback page, or, where the text holds UTF-8 as well, by UTF-8
+    // for its well-formed sequences and the fallback page for the bytes
+    // between them. The file keeps its encoding when saved (mixed text is
+    // saved as UTF-8).
     UINT fileCodePage = CP_UTF8;
     if (!fromUtf16 && !bom) {
       if (declared) fileCodePage = mode == EXML_MODE_UTF8 ? CP_UTF8 : codePage;
-      if ((!declared || fileCodePage == CP_ACP) && !IsValidUtf8(data) && !MostlyUtf8(data))
-        fileCodePage = kFallbackCodePage;
+      if ((!declared || fileCodePage == CP_ACP) && !IsValidUtf8(data)) {
+        if (HasUtf8Sequence(data)) {
+          ReadMixedUtf8(data, kFallbackCodePage);
+          fileCodePage = CP_UTF8;
+        } else {
+          fileCodePage = kFallbackCodePage;
+        }
+      }
       if (fileCodePage == CP_ACP) fileCodePage = CP_UTF8;
       // Text labelled Latin-1 is read as its Windows superset, as browsers
       // do: such feeds carry curly quotes and dashes in the bytes 128-159.
@@ -705,8 +914,9 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
     }
     if (!fromUtf16 && IsUtf8CodePage(fileCodePage) && !IsValidUtf8(data)) ReplaceMalformedUtf8(data);
     codePage = fileCodePage;
-    DropInternalSubset(data);
-    PrepareReferences(data);
+    DeclaredEntities entities(data.size());
+    DropInternalSubset(data, entities);
+    PrepareReferences(data, entities);
     if (m_bKeepInlineSpace) ProtectInlineSpace(data);
     // With a byte-order mark the parser finds the encoding itself, and
     // remembers the mark for saving.
@@ -759,6 +969,14 @@ void CEXML::Walk(TiXmlElement* parent, TiXmlElement* element) {
   VisitElement(parent, element);
   for (TiXmlElement* child = element->FirstChildElement(); child; child = child->NextSiblingElement())
     Walk(element, child);
+}
+
+std::string CEXML::UndeclaredTextToUtf8(const std::string& bytes) {
+  std::string text(bytes);
+  if (IsValidUtf8(text)) return text;
+  if (HasUtf8Sequence(text)) ReadMixedUtf8(text, kFallbackCodePage);
+  else TranscodeToUtf8(text, kFallbackCodePage);
+  return text;
 }
 
 int CEXML::DecodeUtf8(const char* text, int index, int length, WCHAR* out, int* units) {

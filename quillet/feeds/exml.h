@@ -5,9 +5,12 @@
 // that file. The encoding mode says what the file declared: UTF-8 (mode 1)
 // or an 8-bit code page (mode 2). The tree itself always holds UTF-8: the
 // file's bytes are turned into UTF-8 before the parser sees them (by the
-// declared code page; undeclared text that is not UTF-8 by the Western
-// fallback page; malformed bytes in UTF-8 text become U+FFFD, as browsers
-// read them), and character references and HTML entity names become their
+// declared code page; undeclared text that is not UTF-8 throughout by UTF-8
+// for its well-formed sequences and the Western fallback page for every
+// other byte; malformed bytes in text declared UTF-8 become U+FFFD, as
+// browsers read them), and character references, HTML entity names and the
+// plain-text entities that the document's internal subset declares (within
+// a bound on their expanded size; external ones never) become their
 // characters there. NodeText and ToDocumentText convert between the
 // tree and wide strings; a save writes the file back in its own code page.
 // UTF-16 files are read through UTF-8 and written back as UTF-8.
@@ -65,6 +68,10 @@ class CEXML {
   // The first character of text that is in set, or null (also for an empty or
   // absent set).
   static LPCWSTR FindFirstOf(LPCWSTR text, LPCWSTR set);
+
+  // 8-bit text of no declared encoding as UTF-8, read as undeclared files
+  // are read.
+  static std::string UndeclaredTextToUtf8(const std::string& bytes);
 
   // Text for the tree (UTF-8).
   std::string ToDocumentText(LPCWSTR text) const;

@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string_view>
@@ -96,13 +97,152 @@ bool HasContent(const TiXmlElement* e) {
   return false;
 }
 
-// An Atom summary or content that declares itself plain text: its "<" is a
-// character of the text, never the start of markup.
-bool IsPlainTextConstruct(const TiXmlElement* e) {
-  if (!CEXML::NameIs(e, "summary") && !CEXML::NameIs(e, "content")) return false;
-  const char* type = e->Attribute("type");
-  if (!type || (strcasecmp(type, "text") != 0 && strcasecmp(type, "text/plain") != 0)) return false;
-  return e->FirstChildElement() == nullptr;
+// How a title, summary or content carries its text: its "type" (Atom 1.0:
+// text, html or xhtml; Atom 0.3: a media type) and its Atom 0.3 "mode"
+// (xml, escaped or base64).
+enum class TextKind {
+  kUntyped,  // neither type nor mode: read as feed text always has been
+  kText,     // plain text
+  kHtml,     // HTML escaped into the element's text
+  kMarkup,   // markup written as child elements
+  kBinary,   // base64 of something that is no text
+};
+
+struct TextConstruct {
+  TextKind kind = TextKind::kUntyped;
+  bool base64 = false;
+};
+
+std::string LowerAttribute(const TiXmlElement* e, const char* name) {
+  const char* v = e->Attribute(name);
+  std::string out;
+  for (const char* p = v; p && *p && *p != ';'; ++p) {
+    char c = *p;
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    out += c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+  }
+  return out;
+}
+
+bool EndsWith(const std::string& s, const char* tail) {
+  size_t n = strlen(tail);
+  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+TextConstruct ConstructOf(const TiXmlElement* e) {
+  TextConstruct c;
+  std::string type = LowerAttribute(e, "type");
+  std::string mode = LowerAttribute(e, "mode");
+  bool typed = e->Attribute("type") != nullptr;
+  c.base64 = mode == "base64";
+  if (!typed) {
+    // Atom 0.3 text is plain text unless it says otherwise; escaped text
+    // without a type is the HTML that such feeds escape.
+    if (!e->Attribute("mode")) return c;
+    c.kind = mode == "escaped" ? TextKind::kHtml : TextKind::kText;
+  } else if (type == "text" || type == "text/plain") {
+    c.kind = TextKind::kText;
+  } else if (type == "html" || type == "text/html") {
+    c.kind = TextKind::kHtml;
+  } else if (type == "xhtml" || EndsWith(type, "+xml") || EndsWith(type, "/xml")) {
+    c.kind = TextKind::kMarkup;
+  } else if (type.compare(0, 5, "text/") == 0) {
+    c.kind = TextKind::kText;
+  } else {
+    c.kind = c.base64 ? TextKind::kBinary : TextKind::kUntyped;
+  }
+  // Markup that arrives escaped or encoded is HTML text; child elements are
+  // markup whatever the type says.
+  if (c.kind == TextKind::kMarkup && (c.base64 || mode == "escaped")) c.kind = TextKind::kHtml;
+  if (c.kind == TextKind::kText && !c.base64 && e->FirstChildElement()) c.kind = TextKind::kMarkup;
+  return c;
+}
+
+// True when the element holds text that can be shown.
+bool HasShowableContent(const TiXmlElement* e) { return HasContent(e) && ConstructOf(e).kind != TextKind::kBinary; }
+
+int Base64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+' || c == '-') return 62;
+  if (c == '/' || c == '_') return 63;
+  return -1;
+}
+
+// The bytes of base64 text; line breaks and blanks between its groups are
+// passed over, and it ends at its padding or at the first other character.
+std::string DecodeBase64(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() / 4 * 3);
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    int v = Base64Value(c);
+    if (v < 0) break;
+    bits = (bits << 6) | uint32_t(v);
+    if (++count == 4) {
+      out += char(bits >> 16);
+      out += char(bits >> 8);
+      out += char(bits);
+      bits = 0;
+      count = 0;
+    }
+  }
+  if (count == 2) {
+    out += char(bits >> 4);
+  } else if (count == 3) {
+    out += char(bits >> 10);
+    out += char(bits >> 2);
+  }
+  return out;
+}
+
+bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+
+// The plain text of HTML: tags and comments removed (a line break or a
+// paragraph is a blank) and character references decoded. A "<" that starts
+// no tag is a character of the text.
+CString HtmlToText(const CString& html) {
+  const std::u16string& h = html.str();
+  const size_t npos = std::u16string::npos;
+  std::u16string out;
+  out.reserve(h.size());
+  for (size_t i = 0, n = h.size(); i < n;) {
+    if (h[i] == u'<' && h.compare(i, 4, u"<!--") == 0) {
+      size_t end = h.find(u"-->", i + 4);
+      i = end == npos ? n : end + 3;
+      continue;
+    }
+    char16_t next = i + 1 < n ? h[i + 1] : 0;
+    if (h[i] == u'<' && (IsAsciiLetter(next) || next == u'/' || next == u'!' || next == u'?')) {
+      // The tag ends at its first ">" outside a quoted attribute value.
+      size_t j = i + 1;
+      char16_t quote = 0, last = 0;
+      for (; j < n && (quote || h[j] != u'>'); ++j) {
+        if (quote) {
+          if (h[j] == quote) quote = 0;
+        } else if ((h[j] == u'"' || h[j] == u'\'') && last == u'=') {
+          quote = h[j];
+        }
+        if (h[j] != u' ') last = h[j];
+      }
+      if (j < n) {
+        size_t name = next == u'/' ? i + 2 : i + 1, end = name;
+        while (end < j && (IsAsciiLetter(h[end]) || (h[end] >= u'0' && h[end] <= u'9'))) ++end;
+        std::u16string tag = h.substr(name, end - name);
+        for (char16_t& c : tag) c = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
+        if (tag == u"br" || tag == u"p" || tag == u"div" || tag == u"li") out += u' ';
+        i = j + 1;
+        continue;
+      }
+    }
+    out += h[i++];
+  }
+  CString text(std::move(out));
+  ReplaceHTMLEntities(text);
+  return text;
 }
 
 // A title is one line of plain text: every run of white space in it
@@ -157,8 +297,59 @@ bool IsVoidElement(const char* name) {
   return false;
 }
 
-// Markup of a node as HTML: text escaped, character data as it stands.
-void SerialiseNode(const TiXmlNode* node, std::string& out) {
+bool HasPrefix(const std::vector<std::string>& list, const std::string& prefix) {
+  return std::find(list.begin(), list.end(), prefix) != list.end();
+}
+
+// Adds to needed the prefixes that names of the element and its descendants
+// use and that no element on the way down from where the walk began declares.
+void CollectUndeclaredPrefixes(const TiXmlElement* e, std::vector<std::string>& declared,
+                               std::vector<std::string>& needed) {
+  size_t mark = declared.size();
+  for (const TiXmlAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
+    if (strncmp(a->Name(), "xmlns:", 6) == 0) declared.push_back(a->Name() + 6);
+  }
+  auto use = [&](const char* name) {
+    const char* colon = strchr(name, ':');
+    if (!colon || colon == name) return;
+    std::string prefix(name, size_t(colon - name));
+    if (prefix == "xml" || prefix == "xmlns" || HasPrefix(declared, prefix) || HasPrefix(needed, prefix)) return;
+    needed.push_back(prefix);
+  };
+  use(e->Value());
+  for (const TiXmlAttribute* a = e->FirstAttribute(); a; a = a->Next()) use(a->Name());
+  for (const TiXmlElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement())
+    CollectUndeclaredPrefixes(c, declared, needed);
+  declared.resize(mark);
+}
+
+// The namespace declarations that markup cut out of the document needs: a
+// prefix that the element or its descendants use gets the declaration of
+// the nearest ancestor that declares it (an inline SVG written with a
+// prefix declared on the feed keeps its namespace, and so its picture).
+std::string NeededDeclarations(const TiXmlElement* e) {
+  std::vector<std::string> declared, needed;
+  CollectUndeclaredPrefixes(e, declared, needed);
+  std::string out;
+  for (const std::string& prefix : needed) {
+    std::string attribute = "xmlns:" + prefix;
+    for (const TiXmlNode* n = e->Parent(); n; n = n->Parent()) {
+      const TiXmlElement* ancestor = n->ToElement();
+      const char* uri = ancestor ? ancestor->Attribute(attribute.c_str()) : nullptr;
+      if (!uri) continue;
+      out += ' ' + attribute + "=\"";
+      AppendEscaped(out, uri, true);
+      out += '"';
+      break;
+    }
+  }
+  return out;
+}
+
+// Markup of a node as HTML: text escaped, character data as it stands. The
+// top element of markup taken out of the document (cut) carries the
+// namespace declarations that its names need.
+void SerialiseNode(const TiXmlNode* node, std::string& out, bool cut = false) {
   if (const TiXmlText* text = node->ToText()) {
     if (text->CDATA()) out += text->Value();
     else AppendEscaped(out, text->Value(), false);
@@ -175,6 +366,7 @@ void SerialiseNode(const TiXmlNode* node, std::string& out) {
     AppendEscaped(out, a->Value(), true);
     out += '"';
   }
+  if (cut) out += NeededDeclarations(e);
   if (!e->FirstChild() && IsVoidElement(e->Value())) {
     out += " />";
     return;
@@ -482,9 +674,9 @@ bool CRssXML::LocaliseImages(const TiXmlElement* element, CString& content, cons
   return true;
 }
 
-CString CRssXML::ElementContent(const TiXmlElement* element) const {
+CString CRssXML::ElementContent(const TiXmlElement* element, bool markupOnly) const {
   std::string markup;
-  bool children = false;
+  bool children = markupOnly;
   for (const TiXmlNode* c = element->FirstChild(); c && !children; c = c->NextSibling()) children = c->ToElement();
   if (!children) {
     // Text and character data, all of it (not only the first piece).
@@ -503,7 +695,7 @@ CString CRssXML::ElementContent(const TiXmlElement* element) const {
       }
       if (alone && strcasecmp(only->Value(), "div") == 0) from = only;
     }
-    for (const TiXmlNode* c = from->FirstChild(); c; c = c->NextSibling()) SerialiseNode(c, markup);
+    for (const TiXmlNode* c = from->FirstChild(); c; c = c->NextSibling()) SerialiseNode(c, markup, true);
   }
   CString text = NodeText(markup.c_str());
   // White space kept around inline markup is no part of the value's ends.
@@ -513,6 +705,45 @@ CString CRssXML::ElementContent(const TiXmlElement* element) const {
   const TiXmlNode* last = element->LastChild();
   if (!(last && last->ToText() && static_cast<const TiXmlText*>(last)->CDATA())) text.TrimRight(u" \t\n\r");
   return text;
+}
+
+CString CRssXML::ConstructValue(const TiXmlElement* element, bool markup, bool base64) const {
+  if (!base64) return ElementContent(element, markup);
+  std::string encoded;
+  for (const TiXmlNode* c = element->FirstChild(); c; c = c->NextSibling()) {
+    if (c->ToText()) encoded += c->Value();
+  }
+  // Decoded text says nothing of its encoding: it is read as a file that
+  // declares none.
+  return NodeText(UndeclaredTextToUtf8(DecodeBase64(encoded)).c_str());
+}
+
+CString CRssXML::ContentHtml(const TiXmlElement* element) const {
+  TextConstruct c = ConstructOf(element);
+  if (c.kind == TextKind::kBinary) return CString();
+  CString value = ConstructValue(element, c.kind == TextKind::kMarkup, c.base64);
+  return c.kind == TextKind::kText ? HtmlEscape(value) : value;
+}
+
+CString CRssXML::TitleText(const TiXmlElement* element) const {
+  TextConstruct c = ConstructOf(element);
+  if (c.kind == TextKind::kBinary) return CString();
+  CString value = ConstructValue(element, c.kind == TextKind::kMarkup, c.base64);
+  switch (c.kind) {
+    case TextKind::kUntyped:
+      // A title of no stated type may carry escaped references; they are
+      // decoded once.
+      ReplaceHTMLEntities(value);
+      break;
+    case TextKind::kHtml:
+    case TextKind::kMarkup:
+      value = HtmlToText(value);
+      break;
+    default:
+      break;
+  }
+  FoldWhiteSpace(value);
+  return value;
 }
 
 CString CRssXML::ResolveLink(const TiXmlElement* element, const CString& link) const {
@@ -548,7 +779,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
       text.Trim(u" \t\r\n");
       if (!text.IsEmpty()) key = ResolveLink(c, text);
       page = NewPageName();
-    } else if ((Is(c, "content:encoded") || Is(c, "content")) && HasContent(c)) {
+    } else if ((Is(c, "content:encoded") || Is(c, "content")) && HasShowableContent(c)) {
       // An empty full-content element (an excerpt-only feed, or Atom
       // content given by address) leaves the description in place.
       fullContent = true;
@@ -569,9 +800,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
   for (TiXmlElement* c = item->FirstChildElement(); c; c = c->NextSiblingElement()) {
     if (Cancelled()) return 0;
     if (Is(c, "title")) {
-      title = ElementContent(c);
-      ReplaceHTMLEntities(title);
-      FoldWhiteSpace(title);
+      title = TitleText(c);
       WriteLog(title);
     } else if (Is(c, "enclosure")) {
     } else if (Is(c, "id")) {
@@ -597,11 +826,11 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
       }
     } else if (Is(c, "description") || Is(c, "summary") || Is(c, "content:encoded") || Is(c, "content")) {
       bool isFull = Is(c, "content:encoded") || Is(c, "content");
-      if (isFull != fullContent || (isFull && !HasContent(c))) continue;
+      if (isFull != fullContent || (isFull && !HasShowableContent(c))) continue;
       // Already HTML after the XML parse: decoding it again would turn
-      // escaped markup into live markup.
-      content = ElementContent(c);
-      if (IsPlainTextConstruct(c)) content = HtmlEscape(content);
+      // escaped markup into live markup. Plain text is escaped so that it
+      // stays text.
+      content = ContentHtml(c);
       if (!LocaliseImages(c, content, page, itemImages, itemRefs)) return 0;
     }
   }
@@ -764,7 +993,12 @@ int CRssXML::GetTitle(CString& out) {
   TiXmlElement* title = parent ? parent->FirstChildElement("title") : nullptr;
   if (!title) return 0;
   // All of the title: text split by a comment or by character data
-  // sections, or markup written as child elements.
+  // sections, or markup written as child elements. An Atom title states
+  // how it carries its text, as an entry's title does.
+  if (Is(top, "feed")) {
+    out = TitleText(title);
+    return 1;
+  }
   out = ElementContent(title);
   FoldWhiteSpace(out);
   return 1;

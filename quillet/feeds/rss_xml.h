@@ -10,9 +10,12 @@
 // written "%7C", so the four fields always split apart.
 //
 // Titles are plain text: the XML text with its HTML character references
-// decoded once. Content and descriptions are HTML as the XML holds them
-// (escaped markup, character data, or markup written as child elements) and
-// are not decoded again. Item links that are relative resolve against
+// decoded once, or, where the element states its type (Atom "type", Atom
+// 0.3 "mode"), plain text as it stands and the text of HTML or XHTML
+// markup. Content and descriptions are HTML as the XML holds them (escaped
+// markup, character data, or markup written as child elements, which keeps
+// the namespace declarations its prefixes need) and are not decoded again;
+// content that states it is plain text is escaped, and base64 is decoded. Item links that are relative resolve against
 // xml:base and then against the feed's own address (SetFeedUrl).
 #pragma once
 
@@ -84,8 +87,19 @@ class CRssXML : public CEXML {
   // Relative image addresses resolve as the element's links do.
   bool LocaliseImages(const TiXmlElement* element, CString& content, const CString& pageName,
                       CStringList& itemImages, std::unordered_map<std::u16string, std::u16string>& itemRefs);
-  // The element's text; markup written as child elements is kept as markup.
-  CString ElementContent(const TiXmlElement* element) const;
+  // The element's text; markup written as child elements is kept as markup
+  // (its text escaped), and so is all of it when markupOnly is set.
+  CString ElementContent(const TiXmlElement* element, bool markupOnly = false) const;
+  // The text of a title, summary or content as it stands in the element,
+  // base64 decoded; markup as for ElementContent.
+  CString ConstructValue(const TiXmlElement* element, bool markup, bool base64) const;
+  // A summary or content as HTML: plain text escaped; empty for base64 of
+  // something that is no text.
+  CString ContentHtml(const TiXmlElement* element) const;
+  // A title as one line of plain text: the markup of an HTML or XHTML title
+  // reduced to its text, plain text as it stands, and a title of no stated
+  // type with its references decoded once.
+  CString TitleText(const TiXmlElement* element) const;
   // A link resolved against the xml:base of its element and its ancestors
   // and then against the feed's address.
   CString ResolveLink(const TiXmlElement* element, const CString& link) const;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "feeds_test_util.h"
 #include "quillet/feeds/exml.h"
 #include "support/device_fixture.h"
 
@@ -129,6 +130,31 @@ TEST_F(ExmlTest, LegacyCodePagesReadAsDeclared) {
   ASSERT_TRUE(doc.Load(u"\\doc.xml"));
   EXPECT_EQ(doc.NodeText(doc.GetRoot()->Attribute("t")), CString(u"\u0436\u00e9"));
   EXPECT_EQ(RootText(doc), CString(u"caf\u00e9"));
+}
+
+// Undeclared text that is UTF-8 with bytes of the Western page pasted in
+// keeps every UTF-8 character, however few, and reads the pasted bytes by
+// that page; it is saved back as UTF-8 and reads back the same. Text of
+// that page alone, where two neighbouring characters happen to form a UTF-8
+// sequence, keeps every other character.
+TEST_F(ExmlTest, UndeclaredMixedTextKeepsEveryCharacter) {
+  CRecordingXML doc;
+  ASSERT_TRUE(LoadText(doc, "<?xml version=\"1.0\"?><a t=\"\x93" "Caf\xC3\xA9\x94\">"
+                            "It\x92s \xD0\x9C\xD0\xB8\xD1\x80 \x96 na\xEFve \xE2\x80\x94 d\xE9j\xE0 \x85</a>"));
+  const CString text(u"It\u2019s \u041c\u0438\u0440 \u2013 na\u00efve \u2014 d\u00e9j\u00e0 \u2026");
+  const CString attribute(u"\u201cCaf\u00e9\u201d");
+  EXPECT_EQ(RootText(doc), text);
+  EXPECT_EQ(doc.NodeText(doc.GetRoot()->Attribute("t")), attribute);
+  ASSERT_TRUE(doc.SaveDocument());
+  std::string saved = ReadDeviceFile(u"\\doc.xml");
+  EXPECT_NE(saved.find("It\xE2\x80\x99s \xD0\x9C\xD0\xB8\xD1\x80"), std::string::npos) << saved;
+  ASSERT_TRUE(doc.Load(u"\\doc.xml"));
+  EXPECT_EQ(RootText(doc), text);
+  EXPECT_EQ(doc.NodeText(doc.GetRoot()->Attribute("t")), attribute);
+
+  ASSERT_TRUE(LoadText(doc, "<a>\x84Gr\xFC\xDF\x93 \xC4rger \xF6" "de</a>"));
+  EXPECT_EQ(RootText(doc).Right(10), CString(u" \u00c4rger \u00f6de"));
+  EXPECT_EQ(RootText(doc).Left(4), CString(u"\u201eGr\u00fc"));
 }
 
 TEST_F(ExmlTest, Utf16FilesReadThroughUtf8) {

@@ -109,13 +109,13 @@ TEST_F(FeedTextTest, ReferencesAndEightBitTextInEveryEncoding) {
     EXPECT_EQ(r[0].title, CString(u"Caf\ufffd au lait\ufffd")) << head;
     EXPECT_EQ(r[0].content, CString(u"cr\ufffdme br\ufffdl\ufffde & more")) << head;
   }
-  // Undeclared UTF-8 with one stray 8-bit byte stays UTF-8: only that byte
-  // is lost, not every other character of the feed.
+  // Undeclared UTF-8 with one stray 8-bit byte stays UTF-8: that byte is
+  // read by the Western page, and no other character of the feed changes.
   r = ParseFresh(Rss("", "<item><title>Caf\xC3\xA9 \xD0\x9C\xD0\xB8\xD1\x80</title><link>http://e/1</link>"
                          "<description>na\xEFve \xE2\x80\x94 x</description></item>"));
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(r[0].title, CString(u"Caf\u00e9 \u041c\u0438\u0440"));
-  EXPECT_EQ(r[0].content, CString(u"na\ufffdve \u2014 x"));
+  EXPECT_EQ(r[0].content, CString(u"na\u00efve \u2014 x"));
   r = ParseFresh(Rss("<?xml version='1.0' encoding='windows-1251' standalone=\"yes\"?>",
                      "<item><title>\xCF\xF0\xE8\xE2\xE5\xF2</title><link>http://e/1</link></item>"));
   ASSERT_EQ(r.size(), 1u);
@@ -157,7 +157,7 @@ TEST_F(FeedTextTest, EscapedMarkupAndXhtmlContent) {
   ASSERT_EQ(r.size(), 4u);
   // Plain text stays text when shown as HTML.
   EXPECT_EQ(r[3].content, CString(u"if a &lt; b &amp;&amp; &lt;script&gt;x&lt;/script&gt;"));
-  EXPECT_EQ(r[0].title, CString(u"One <b>bold</b>"));
+  EXPECT_EQ(r[0].title, CString(u"One bold"));
   EXPECT_EQ(r[0].content, CString(u"<p>One <em>two</em></p><img src=\"Ch007-1117584000-005.png\" />"));
   EXPECT_EQ(r[1].content, CString(u"S <i>i</i>"));
   EXPECT_EQ(r[2].content, CString(u"<p>&lt;b&gt; stays text</p>"));
@@ -197,6 +197,146 @@ TEST_F(FeedTextTest, EscapedMarkupAndXhtmlContent) {
                           u"<B>Title: </B>&lt;script&gt;x&lt;/script&gt; &amp; co<BR>\n"
                           u"<B>Link: </B>http://e/?a=1&amp;b=&quot;2&quot;<BR>\n"
                           u"<B>Description: </B><b>News</b><BR>\n</BODY></HTML>"));
+}
+
+// A title, summary or content says how it carries its text (Atom 1.0
+// "type", Atom 0.3 "mode" and media type): plain text stays the text it is,
+// HTML and XHTML markup is markup, base64 is decoded. Titles are stored as
+// the plain text they show, contents as HTML.
+TEST_F(FeedTextTest, TextConstructsKeepTextApartFromMarkup) {
+  std::vector<CItemRecord> r = ParseFresh(
+      "<feed version=\"0.3\" xmlns=\"http://purl.org/atom/ns#\"><title mode=\"base64\">Q2Fmw6kgbmV3cw==</title>"
+      "<entry><title mode=\"escaped\" type=\"text/html\">&lt;b&gt;Bold&lt;/b&gt; A &amp;amp; B</title><id>1</id>"
+      "<content mode=\"escaped\" type=\"text/html\">&lt;b&gt;x&lt;/b&gt; &amp;amp;</content></entry>"
+      "<entry><title mode=\"xml\">&lt;b&gt;Bold&lt;/b&gt; A &amp;amp; B</title><id>2</id>"
+      "<content mode=\"xml\">&lt;b&gt;x&lt;/b&gt; &amp;amp;</content></entry>"
+      "<entry><title mode=\"escaped\">&lt;i&gt;It&lt;/i&gt;</title><id>3</id>"
+      "<summary type=\"text/plain\" mode=\"escaped\">1 &lt; 2</summary></entry>"
+      "<entry><title mode=\"xml\" type=\"application/xhtml+xml\">One <b>two</b></title><id>4</id>"
+      "<content type=\"application/xhtml+xml\" mode=\"xml\"><p>One <b>two</b> &amp;lt;</p></content></entry>"
+      // "<p>Caf\u00e9 <b>x</b></p>" and "1 < 2 <b>" in base64, the first
+      // wrapped over two lines.
+      "<entry><title mode=\"base64\" type=\"text/html\">PHA+Q2Fmw6kgPGI+eDwvYj48L3A+</title><id>5</id>"
+      "<content mode=\"base64\" type=\"text/html\">PHA+Q2Fmw6kg\nPGI+eDwvYj48L3A+</content></entry>"
+      "<entry><title mode=\"base64\">MSA8IDIgPGI+</title><id>6</id><content mode=\"base64\">MSA8IDIgPGI+</content></entry>"
+      "<entry><title>Seven</title><id>7</id><summary mode=\"escaped\" type=\"text/html\">&lt;i&gt;s&lt;/i&gt;</summary>"
+      "<content mode=\"base64\" type=\"image/png\">iVBORw0KGgo=</content></entry></feed>");
+  ASSERT_EQ(r.size(), 7u);
+  EXPECT_EQ(r[0].title, CString(u"Bold A & B"));
+  EXPECT_EQ(r[0].content, CString(u"<b>x</b> &amp;"));
+  EXPECT_EQ(r[1].title, CString(u"<b>Bold</b> A &amp; B"));
+  EXPECT_EQ(r[1].content, CString(u"&lt;b&gt;x&lt;/b&gt; &amp;amp;"));
+  EXPECT_EQ(r[2].title, CString(u"It"));
+  EXPECT_EQ(r[2].content, CString(u"1 &lt; 2"));
+  EXPECT_EQ(r[3].title, CString(u"One two"));
+  EXPECT_EQ(r[3].content, CString(u"<p>One <b>two</b> &amp;lt;</p>"));
+  EXPECT_EQ(r[4].title, CString(u"Caf\u00e9 x"));
+  EXPECT_EQ(r[4].content, CString(u"<p>Caf\u00e9 <b>x</b></p>"));
+  EXPECT_EQ(r[5].title, CString(u"1 < 2 <b>"));
+  EXPECT_EQ(r[5].content, CString(u"1 &lt; 2 &lt;b&gt;"));
+  // Content that is no text leaves the summary.
+  EXPECT_EQ(r[6].content, CString(u"<i>s</i>"));
+  CRssXML channel(nullptr, nullptr, nullptr, 1);
+  ASSERT_EQ(channel.Load(kFeed), 1);
+  CString title;
+  ASSERT_EQ(channel.GetTitle(title), 1);
+  EXPECT_EQ(title, CString(u"Caf\u00e9 news"));
+
+  // The same in Atom 1.0, where a title of no type keeps being decoded once.
+  r = ParseFresh(
+      "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title type=\"html\">&lt;b&gt;Feed&lt;/b&gt;</title>"
+      "<entry><title type=\"text\">&lt;b&gt; &amp;amp; &amp;eacute;</title><id>1</id></entry>"
+      "<entry><title type=\"html\">&lt;b&gt;B&lt;/b&gt;&lt;br&gt;x &amp;amp; &amp;eacute; &lt;!-- c --&gt;1 &lt; 2</title>"
+      "<id>2</id></entry>"
+      "<entry><title>&lt;b&gt; &amp;amp; &amp;eacute;</title><id>3</id></entry></feed>");
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[0].title, CString(u"<b> &amp; &eacute;"));
+  EXPECT_EQ(r[1].title, CString(u"B x & \u00e9 1 < 2"));
+  EXPECT_EQ(r[2].title, CString(u"<b> & \u00e9"));
+  ASSERT_EQ(channel.Load(kFeed), 1);
+  ASSERT_EQ(channel.GetTitle(title), 1);
+  EXPECT_EQ(title, CString(u"Feed"));
+}
+
+// Markup kept from the feed carries the namespace declarations that its
+// prefixed names need, wherever outside it they were declared; a prefix it
+// declares itself is not declared again.
+TEST_F(FeedTextTest, KeptMarkupKeepsItsNamespaces) {
+  std::vector<CItemRecord> r = ParseFresh(
+      "<feed xmlns=\"http://www.w3.org/2005/Atom\" xmlns:svg=\"http://www.w3.org/2000/svg\">"
+      "<title>A</title><entry xmlns:xl=\"http://www.w3.org/1999/xlink\"><title>S</title><id>1</id>"
+      "<content type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:svg=\"urn:near\">"
+      "<p>pic</p><svg:svg width=\"8\"><svg:use xl:href=\"#c\"/></svg:svg>"
+      "<m:math xmlns:m=\"urn:m\"><m:mi>x</m:mi></m:math><p xml:lang=\"en\">t</p></div></content></entry>"
+      "<entry><title>D</title><id>2</id><summary type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">"
+      "<svg:svg><svg:circle r=\"4\"/></svg:svg></div></summary></entry></feed>");
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].content, CString(u"<p>pic</p><svg:svg width=\"8\" xmlns:svg=\"urn:near\" "
+                                  u"xmlns:xl=\"http://www.w3.org/1999/xlink\"><svg:use xl:href=\"#c\"></svg:use>"
+                                  u"</svg:svg><m:math xmlns:m=\"urn:m\"><m:mi>x</m:mi></m:math><p xml:lang=\"en\">t</p>"));
+  EXPECT_EQ(r[1].content, CString(u"<svg:svg xmlns:svg=\"http://www.w3.org/2000/svg\"><svg:circle r=\"4\">"
+                                  u"</svg:circle></svg:svg>"));
+  r = ParseFresh("<rss version=\"2.0\" xmlns:svg=\"http://www.w3.org/2000/svg\"><channel><title>t</title>"
+                 "<item><title>1</title><link>http://e/1</link><description>a <svg:svg/></description></item>"
+                 "</channel></rss>");
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].content, CString(u"a <svg:svg xmlns:svg=\"http://www.w3.org/2000/svg\"></svg:svg>"));
+}
+
+// Entities that the feed's own document type declares with a plain-text
+// value become that value, in text and in attribute values, and through
+// one another; external entities are never read, and expansion is bounded
+// however the references nest or repeat.
+TEST_F(FeedTextTest, DeclaredEntitiesExpandWithinABound) {
+  const std::string subset =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE feed [\n<!ENTITY site \"http://a.example\">\n"
+      "<!ENTITY blog '&site;/blog'>\n<!ENTITY q 'say \"hi\" &amp; &#233;'>\n"
+      "<!ENTITY secret SYSTEM \"file:///etc/hostname\">\n<!ENTITY % pe \"p\">\n<!ENTITY pe \"general\">\n"
+      "<!ENTITY loop \"a&loop;\">\n<!ENTITY one \"&two;\">\n<!ENTITY two \"&one;\">\n"
+      "<!ENTITY mark \"<b>x</b>\">\n<!ENTITY site \"http://second.example\">\n]>\n";
+  std::vector<CItemRecord> r = ParseFresh(
+      subset + "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>&site;</title>"
+               "<entry><title>&site;/a/1 &q; &pe;</title><link href=\"&blog;/1\" title=\"&q;\"/><id>1</id></entry>"
+               "<entry><title>&secret;|&loop;|&one;|&mark;|&nope;</title><link href=\"&site;/2\"/><id>2</id>"
+               "<content type=\"html\">&lt;a title=\"&q;\"&gt;&amp;site;&lt;/a&gt;</content></entry></feed>");
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].title, CString(u"http://a.example/a/1 say \"hi\" & \u00e9 general"));
+  EXPECT_EQ(r[0].link, CString(u"http://a.example/blog/1"));
+  EXPECT_EQ(r[1].title, CString(u"&secret;|&loop;|&one;|&mark;|&nope;"));
+  EXPECT_EQ(r[1].link, CString(u"http://a.example/2"));
+  EXPECT_EQ(r[1].content, CString(u"<a title=\"say \"hi\" & \u00e9\">&site;</a>"));
+
+  // Ten levels of ten references each, and one large value used many
+  // times: what fits within the bound expands, the rest stays literal, and
+  // the items are stored.
+  std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [\n<!ENTITY l0 \"lol\">\n";
+  for (int level = 1; level <= 10; ++level) {
+    laughs += "<!ENTITY l" + std::to_string(level) + " \"";
+    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(level - 1) + ";";
+    laughs += "\">\n";
+  }
+  laughs += "<!ENTITY big \"" + std::string(100000, 'b') + "\">\n]>\n";
+  std::string items = "<item><title>&l10;&l3;</title><link>http://e/0</link></item>";
+  for (int i = 1; i <= 40; ++i)
+    items += "<item><title>" + std::to_string(i) + "</title><link>http://e/" + std::to_string(i) +
+             "</link><description>&big;&l2;</description></item>";
+  r = ParseFresh(Rss(laughs, items));
+  ASSERT_EQ(r.size(), 41u);
+  std::u16string lols;
+  for (int k = 0; k < 1000; ++k) lols += u"lol";
+  EXPECT_EQ(r[0].title, CString(u"&l10;" + lols));
+  const CString whole(std::u16string(100000, u'b') + lols.substr(0, 300));
+  size_t total = 0;
+  int expanded = 0, literal = 0;
+  for (size_t i = 1; i < r.size(); ++i) {
+    total += size_t(r[i].content.GetLength());
+    if (r[i].content == whole) ++expanded;
+    else if (r[i].content.Left(5) == CString(u"&big;")) ++literal;
+  }
+  EXPECT_GT(expanded, 0);
+  EXPECT_GT(literal, 0);
+  EXPECT_EQ(expanded + literal, 40);
+  EXPECT_LE(total, size_t(2) << 20);
 }
 
 // Items without any link are stored each, told apart by id or title; the
