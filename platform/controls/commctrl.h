@@ -3,14 +3,16 @@
 // (report view, owner draw, label editing, sorting), image lists, up-down
 // controls, date-time pickers, tab controls and progress bars.
 //
-// Registration: the window layer (user/) knows nothing of this library.
-// A program, or a test, calls InitCommonControls() or InitCommonControlsEx()
-// once before it creates a dialog or a control; that registers every class
-// below as a global class ("BUTTON", "EDIT", "STATIC", "LISTBOX",
-// "COMBOBOX", "SCROLLBAR", "SysListView32", "msctls_updown32",
-// "SysDateTimePick32", "SysTabControl32", "msctls_progress32", and the
-// empty "SysTreeView32" and the list view's "SysHeader32"). Calling it
-// again does nothing. Each control is one C++ class (state, painting, keys
+// Registration: the standard controls ("BUTTON", "EDIT", "STATIC",
+// "LISTBOX", "COMBOBOX", "SCROLLBAR") exist for every program that links
+// the window layer, as on the device: the window layer registers them
+// (qk::RegisterStandardControls) the first time it is asked for a class it
+// does not know. The common controls come with InitCommonControls() or
+// InitCommonControlsEx(), which a program, or a test, calls once before it
+// creates one; that registers every class below as a global class (the
+// standard ones, "SysListView32", "msctls_updown32", "SysDateTimePick32",
+// "SysTabControl32", "msctls_progress32", and the empty "SysTreeView32" and
+// the list view's "SysHeader32"). Calling it again does nothing. Each control is one C++ class (state, painting, keys
 // and pointer together) reached through the platform's window procedure.
 //
 // Look: flat one-line frames in COLOR_BTNSHADOW (COLOR_HIGHLIGHT while the

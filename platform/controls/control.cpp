@@ -464,7 +464,9 @@ void RegisterClass(const char16_t* name, WNDPROC proc) {
 
 }  // namespace qk::controls
 
-void InitCommonControls() {
+// The window layer calls this at the first lookup of a class it does not
+// know, so the standard controls exist for every program.
+void qk::RegisterStandardControls() {
   static std::once_flag once;
   std::call_once(once, [] {
     using namespace qk::controls;
@@ -474,6 +476,14 @@ void InitCommonControls() {
     RegisterListBox();
     RegisterComboBox();
     RegisterScrollBar();
+  });
+}
+
+void InitCommonControls() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    using namespace qk::controls;
+    qk::RegisterStandardControls();
     RegisterListView();
     RegisterUpDown();
     RegisterDateTime();

@@ -5,7 +5,8 @@
 // Keys: WM_KEYDOWN moves the caret (arrows, Home, End, Page Up/Down; with
 // Shift the selection grows, with Control the caret jumps by words or to
 // the ends) and deletes forward (Delete); WM_CHAR types text, Backspace
-// deletes backward, Enter starts a new line in a multi-line edit, and the
+// deletes backward, Enter starts a new line in a multi-line edit (inside a
+// dialog only with ES_WANTRETURN; without it Enter is the dialog's), and the
 // control characters of Ctrl+A, Ctrl+C, Ctrl+V, Ctrl+X and Ctrl+Z select
 // all, copy, paste, cut and undo. Multi-line edits break their lines at
 // word ends unless ES_AUTOHSCROLL is set; line breaks in the text are
@@ -50,7 +51,9 @@ class Edit : public Control {
         SetAll(t);
         undo_.reset();
         modified_ = false;
-        Changed();
+        // As on the device, a single-line edit tells its parent of text set
+        // by the program; a multi-line one does not.
+        if (!Multi()) Changed();
         return TRUE;
       }
       case WM_GETDLGCODE: {
@@ -59,6 +62,11 @@ class Edit : public Control {
           code |= DLGC_WANTALLKEYS;
           auto* m = reinterpret_cast<const MSG*>(lParam);
           if (m && m->message == WM_KEYDOWN && (m->wParam == VK_ESCAPE || m->wParam == VK_TAB))
+            code &= ~DLGC_WANTALLKEYS;
+          // Enter is the dialog's (its default button) unless the edit
+          // wants it for a line break.
+          if (m && (m->message == WM_KEYDOWN || m->message == WM_CHAR) && m->wParam == VK_RETURN &&
+              !(Style() & ES_WANTRETURN))
             code &= ~DLGC_WANTALLKEYS;
         }
         return code;

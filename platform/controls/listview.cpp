@@ -10,7 +10,8 @@
 // Notifications to the parent (WM_NOTIFY): LVN_ITEMCHANGING (non-zero
 // refuses the change) and LVN_ITEMCHANGED for every change of a row's
 // state, NM_CLICK when a tap ends, NM_DBLCLK, NM_RETURN, LVN_KEYDOWN,
-// LVN_COLUMNCLICK, LVN_INSERTITEM, LVN_DELETEITEM, LVN_DELETEALLITEMS,
+// LVN_COLUMNCLICK, LVN_INSERTITEM, LVN_DELETEITEM, LVN_DELETEALLITEMS (then
+// LVN_DELETEITEM for each row unless the parent answered TRUE),
 // LVN_GETDISPINFO for texts given as LPSTR_TEXTCALLBACK, and
 // LVN_BEGINLABELEDIT (non-zero refuses the edit) / LVN_ENDLABELEDIT (the new
 // text, or none when the edit was cancelled; a non-zero answer keeps it).
@@ -186,7 +187,20 @@ class ListView : public Control {
         EndEdit(false);
         NMLISTVIEW nm{};
         nm.iItem = -1;
-        Notify(&nm.hdr, LVN_DELETEALLITEMS);
+        // The parent hears of every row that goes (it may own what the
+        // row's data points to), unless it answers TRUE here to say it
+        // needs no word of each.
+        if (!Notify(&nm.hdr, LVN_DELETEALLITEMS)) {
+          std::vector<LPARAM> params;
+          params.reserve(items_.size());
+          for (const Item& it : items_) params.push_back(it.param);
+          for (size_t k = 0; k < params.size(); ++k) {
+            NMLISTVIEW row{};
+            row.iItem = static_cast<int>(k);
+            row.lParam = params[k];
+            Notify(&row.hdr, LVN_DELETEITEM);
+          }
+        }
         items_.clear();
         mark_ = kNone;
         top_ = 0;

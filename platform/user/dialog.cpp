@@ -235,7 +235,6 @@ HWND Create(HINSTANCE instance, const void* bytes, size_t size, HWND parent, DLG
     std::lock_guard<std::mutex> g(g_lock);
     g_dialogs[dialog] = DialogState{modal, false, 0};
   }
-  HWND firstTab = nullptr;
   for (auto& item : t.items) {
     HWND control = CreateWindowExW(item.exStyle, item.className.c_str(), item.title.c_str(), item.style | WS_CHILD,
                                    Scale(item.x, baseX, 4), Scale(item.y, baseY, 8), Scale(item.cx, baseX, 4),
@@ -247,9 +246,10 @@ HWND Create(HINSTANCE instance, const void* bytes, size_t size, HWND parent, DLG
       SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
       return nullptr;
     }
-    if (!firstTab && (item.style & WS_TABSTOP)) firstTab = control;
   }
   if (!IsWindow(dialog)) return nullptr;
+  // The control the focus goes to: the first tab stop that is shown and enabled.
+  HWND firstTab = GetNextDlgTabItem(dialog, nullptr, FALSE);
   if (SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTab), param) && firstTab) SetFocus(firstTab);
   if (!IsWindow(dialog)) return nullptr;
   if (t.style & WS_VISIBLE) ShowWindow(dialog, SW_SHOW);
@@ -446,10 +446,22 @@ LRESULT DefDlgProcW(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+namespace {
+
+// A control the keys may move to: shown and enabled by its own style. The
+// dialog's own visibility does not count, so that the focus can be placed
+// while a dialog is built, before it is shown.
+bool Reachable(HWND control) {
+  DWORD style = static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE));
+  return (style & WS_VISIBLE) && !(style & WS_DISABLED);
+}
+
+}  // namespace
+
 HWND GetNextDlgTabItem(HWND dialog, HWND control, BOOL previous) {
   std::vector<HWND> stops;
   for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-    if (IsWindowVisible(c) && IsWindowEnabled(c) && (GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP)) stops.push_back(c);
+    if (Reachable(c) && (GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP)) stops.push_back(c);
   if (stops.empty()) return nullptr;
   auto at = std::find(stops.begin(), stops.end(), control);
   if (at == stops.end()) {
@@ -477,7 +489,7 @@ HWND GetNextDlgGroupItem(HWND dialog, HWND control, BOOL previous) {
   while (end < children.size() && !(GetWindowLongW(children[end], GWL_STYLE) & WS_GROUP)) ++end;
   std::vector<HWND> group;
   for (size_t k = first; k < end; ++k)
-    if (children[k] == control || (IsWindowVisible(children[k]) && IsWindowEnabled(children[k])))
+    if (children[k] == control || Reachable(children[k]))
       group.push_back(children[k]);
   size_t i = static_cast<size_t>(std::find(group.begin(), group.end(), control) - group.begin());
   return previous ? group[(i + group.size() - 1) % group.size()] : group[(i + 1) % group.size()];

@@ -8,9 +8,13 @@
 // sets them).
 //
 // The standard control classes ("BUTTON", "EDIT", "STATIC", "LISTBOX",
-// "COMBOBOX", "SCROLLBAR") are not part of this layer: the controls library
-// (controls/commctrl.h) registers them when a program calls
-// InitCommonControls() before it makes its first dialog.
+// "COMBOBOX", "SCROLLBAR") are drawn by the controls library
+// (controls/commctrl.h), which this layer links: they exist for every
+// program, as on the device. The layer registers them the first time a
+// class it does not know is looked up (qk::RegisterStandardControls), so no
+// program has to call InitCommonControls() for them; the common controls
+// (list view, tab, up-down, date-time picker, progress bar) still come with
+// InitCommonControls() or InitCommonControlsEx().
 #pragma once
 
 #include <string>
@@ -161,6 +165,10 @@ UINT IsDlgButtonChecked(HWND dialog, int id);
 namespace qk {
 
 void SetDialogBaseUnits(int x, int y);
+
+// Registers the standard control classes once; later calls do nothing.
+// Defined by the controls library.
+void RegisterStandardControls();
 
 // Writes a dialog template (the classic DLGTEMPLATE layout).
 class DialogTemplateBuilder {

@@ -558,14 +558,20 @@ BOOL GetClassInfoW(HINSTANCE, LPCWSTR className, LPWNDCLASSW wc) {
   // The system's dialog class exists before the first dialog is made.
   std::u16string key = Lower(className);
   if (key == u"#32770" || key == u"dialog") RegisterDialogClasses();
-  std::lock_guard<std::mutex> lock(g_lock);
-  auto it = g_classes.find(Lower(className));
-  if (it == g_classes.end()) {
-    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
-    return FALSE;
-  }
-  if (wc) *wc = it->second;
-  return TRUE;
+  auto lookUp = [&] {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto it = g_classes.find(key);
+    if (it == g_classes.end()) return false;
+    if (wc) *wc = it->second;
+    return true;
+  };
+  if (lookUp()) return TRUE;
+  // So are the standard controls, whether or not the program called
+  // InitCommonControls: they are registered at the first class not found.
+  qk::RegisterStandardControls();
+  if (lookUp()) return TRUE;
+  SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+  return FALSE;
 }
 
 int GetClassNameW(HWND hwnd, LPWSTR name, int cch) {

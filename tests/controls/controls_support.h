@@ -101,7 +101,8 @@ inline LRESULT HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       auto* h = reinterpret_cast<NMHDR*>(lParam);
       if (!host) return 0;
       Note n = MakeNote(WM_NOTIFY, static_cast<int>(h->idFrom), h->code, h->hwndFrom);
-      if (h->code == LVN_ITEMCHANGED || h->code == LVN_ITEMCHANGING || h->code == LVN_COLUMNCLICK)
+      if (h->code == LVN_ITEMCHANGED || h->code == LVN_ITEMCHANGING || h->code == LVN_COLUMNCLICK ||
+          h->code == LVN_DELETEITEM || h->code == LVN_DELETEALLITEMS)
         n.list = *reinterpret_cast<NMLISTVIEW*>(lParam);
       if (h->code == NM_CLICK || h->code == NM_DBLCLK) {
         WCHAR cls[32];

@@ -127,6 +127,30 @@ TEST_F(ControlsTest, EditRulesNumbersLimitReadOnlyAndPassword) {
             static_cast<short>(LOWORD(plain2)) - static_cast<short>(LOWORD(at0)));
 }
 
+TEST_F(ControlsTest, TextSetByTheProgramEndsTheUndoAndOnlyASingleLineEditTellsOfIt) {
+  HWND single = Make(WC_EDIT, u"", WS_BORDER | ES_AUTOHSCROLL, S(10), S(10), S(200), S(24), 140);
+  HWND multi = Make(WC_EDIT, u"", WS_BORDER | ES_MULTILINE, S(10), S(40), S(200), S(60), 141);
+  for (HWND edit : {single, multi}) {
+    SetFocus(edit);
+    Type(u"typed");
+    ASSERT_TRUE(SendMessageW(edit, EM_CANUNDO, 0, 0));
+    host_.notes.clear();
+    SetWindowTextW(edit, u"set");
+    // The old text is gone for good: nothing to undo, Ctrl+Z changes nothing.
+    EXPECT_FALSE(SendMessageW(edit, EM_CANUNDO, 0, 0));
+    EXPECT_FALSE(SendMessageW(edit, EM_UNDO, 0, 0));
+    Type(u"\x1A");
+    EXPECT_EQ(TextOf(edit), u"set");
+    EXPECT_FALSE(SendMessageW(edit, EM_GETMODIFY, 0, 0));
+    int changes = edit == single ? 1 : 0;
+    EXPECT_EQ(host_.Count(WM_COMMAND, EN_CHANGE), changes);
+    EXPECT_EQ(host_.Count(WM_COMMAND, EN_UPDATE), changes);
+    // What the user types is reported by both.
+    Type(u"!");
+    EXPECT_EQ(host_.Count(WM_COMMAND, EN_CHANGE), changes + 1);
+  }
+}
+
 TEST_F(ControlsTest, ParentChoosesTheColoursOfEditsAndStatics) {
   HWND plain = Make(WC_EDIT, u"WWWW", 0, S(10), S(10), S(100), S(24), 120);
   HWND fixed = Make(WC_EDIT, u"WWWW", ES_READONLY, S(10), S(40), S(100), S(24), 121);
@@ -454,6 +478,21 @@ TEST_F(ControlsTest, ListBoxChoosesByTapAndKeysAndScrolls) {
   EXPECT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0), top - 1);
   Type(u"e");  // the next entry starting with "e" wraps to the first
   EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 0);
+
+  // Without LBS_NOTIFY a list box chooses just the same, and tells nobody.
+  HWND quiet = Make(WC_LISTBOX, u"", WS_BORDER, S(200), S(10), S(150), S(100), 501);
+  for (auto s : {u"One", u"Two", u"Three"}) SendMessageW(quiet, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+  host_.notes.clear();
+  Tap(quiet, S(20), S(1) + row + row / 2);
+  EXPECT_EQ(SendMessageW(quiet, LB_GETCURSEL, 0, 0), 1);
+  Key(VK_DOWN);
+  EXPECT_EQ(SendMessageW(quiet, LB_GETCURSEL, 0, 0), 2);
+  Pointer(WM_LBUTTONDBLCLK, quiet, S(20), S(1) + row / 2);
+  Up(quiet, S(20), S(1) + row / 2);
+  EXPECT_EQ(SendMessageW(quiet, LB_GETCURSEL, 0, 0), 0);
+  for (const Note& n : host_.notes)
+    EXPECT_FALSE(n.message == WM_COMMAND && n.id == 501) << n.code;
+  EXPECT_EQ(host_.Count(WM_COMMAND, LBN_KILLFOCUS), 1);  // from the first list, which asked to be told
 }
 
 // Item data of the rows, compared backwards.
@@ -590,6 +629,45 @@ TEST_F(ControlsTest, ListViewSelectsSortsAndEditsLabels) {
   EXPECT_EQ(host_.Count(WM_NOTIFY, LVN_DELETEITEM), 1);
   SendMessageW(lv, LVM_DELETEALLITEMS, 0, 0);
   EXPECT_EQ(SendMessageW(lv, LVM_GETITEMCOUNT, 0, 0), 0);
+}
+
+TEST_F(ControlsTest, ListViewEmptiedTellsOfEachRowUnlessTheParentDeclines) {
+  HWND lv = Make(WC_LISTVIEW, u"", LVS_REPORT | LVS_NOCOLUMNHEADER, S(10), S(10), S(200), S(150), 630);
+  LVCOLUMNW col{LVCF_WIDTH, 0, S(180), nullptr, 0, 0};
+  SendMessageW(lv, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&col));
+  auto fill = [lv](LPARAM base) {
+    for (int i = 0; i < 3; ++i) {
+      LVITEMW it{};
+      it.mask = LVIF_TEXT | LVIF_PARAM;
+      it.iItem = i;
+      it.pszText = const_cast<LPWSTR>(u"Row");
+      it.lParam = base + i;
+      SendMessageW(lv, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it));
+    }
+  };
+  fill(0x100);
+  host_.notes.clear();
+  EXPECT_TRUE(SendMessageW(lv, LVM_DELETEALLITEMS, 0, 0));
+  EXPECT_EQ(SendMessageW(lv, LVM_GETITEMCOUNT, 0, 0), 0);
+  ASSERT_EQ(host_.Count(WM_NOTIFY, LVN_DELETEALLITEMS), 1);
+  EXPECT_EQ(host_.Last(WM_NOTIFY, LVN_DELETEALLITEMS)->list.iItem, -1);
+  // Every row's data comes back to the parent, which may own what it points to.
+  std::vector<LPARAM> params;
+  for (const Note& n : host_.All(WM_NOTIFY, LVN_DELETEITEM)) params.push_back(n.list.lParam);
+  std::sort(params.begin(), params.end());
+  EXPECT_EQ(params, (std::vector<LPARAM>{0x100, 0x101, 0x102}));
+  // The first notification comes first.
+  EXPECT_EQ(host_.notes.front().code, static_cast<UINT>(LVN_DELETEALLITEMS));
+
+  // A parent that answers TRUE hears of no single row.
+  fill(0x200);
+  host_.notes.clear();
+  host_.answer = [](const NMHDR* h) -> LRESULT { return h->code == LVN_DELETEALLITEMS ? TRUE : 0; };
+  SendMessageW(lv, LVM_DELETEALLITEMS, 0, 0);
+  host_.answer = nullptr;
+  EXPECT_EQ(SendMessageW(lv, LVM_GETITEMCOUNT, 0, 0), 0);
+  EXPECT_EQ(host_.Count(WM_NOTIFY, LVN_DELETEALLITEMS), 1);
+  EXPECT_EQ(host_.Count(WM_NOTIFY, LVN_DELETEITEM), 0);
 }
 
 TEST_F(ControlsTest, ListViewFilledAgainWhileItTellsOfAChoice) {

@@ -85,6 +85,7 @@ class CScriptSheet : public CPropertySheet {
   HWND tabControl = nullptr;
   std::vector<int> activeSeen;
   int step = 0;
+  int focusAtOpen = 0;  // the control of the first page with the focus
 
   BOOL OnInitDialog() override {
     BOOL result = CPropertySheet::OnInitDialog();
@@ -117,6 +118,7 @@ class CScriptSheet : public CPropertySheet {
     activeSeen.push_back(GetActiveIndex());
     switch (step++) {
       case 0:
+        focusAtOpen = ::GetDlgCtrlID(::GetFocus());
         // A count that is no number keeps the title page in front.
         title.SetDlgItemText(kCount, u"many");
         TapTab(1);
@@ -187,6 +189,8 @@ TEST_F(SheetTest, PagesAreMadeOnFirstShowAndTheSheetValidatesAppliesAndEnds) {
   EXPECT_NE(sheet.tabControl, nullptr);
   // Step by step: refused (bad count), details, title, details.
   EXPECT_EQ(sheet.activeSeen, (std::vector<int>{0, 0, 1, 0, 1}));
+  // The sheet opened with the focus on the first page's first field.
+  EXPECT_EQ(sheet.focusAtOpen, kTitleEdit);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], u"Please enter an integer.");
   // Each page was made once; the details page was shown twice.

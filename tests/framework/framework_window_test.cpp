@@ -453,7 +453,7 @@ std::vector<DWORD> EditorTemplate() {
       .Control(u"EDIT", u"", kName, v | WS_GROUP, 5, 5, 100, 12)
       .Control(u"EDIT", u"", kCount, v | ES_NUMBER, 5, 20, 100, 12)
       .Control(u"BUTTON", u"Full", kFull, v | BS_AUTOCHECKBOX, 5, 35, 100, 12)
-      .Control(u"EDIT", u"", kNotes, v | ES_MULTILINE, 5, 50, 100, 30)
+      .Control(u"EDIT", u"", kNotes, v | ES_MULTILINE | ES_WANTRETURN, 5, 50, 100, 30)
       .Control(u"BUTTON", u"OK", IDOK, v | BS_DEFPUSHBUTTON, 5, 90, 40, 14)
       .Control(u"BUTTON", u"Cancel", IDCANCEL, v, 50, 90, 40, 14)
       .Build();
@@ -543,7 +543,7 @@ TEST_F(FrameworkTest, ModalDialogExchangesDataAndTakesTheDialogKeys) {
   EXPECT_EQ(dlg.name, CString(u"Channel"));
   EXPECT_EQ(dlg.count, 7);
   EXPECT_EQ(dlg.full, 1);
-  EXPECT_EQ(dlg.notesText, CString(u"x\r\n"));  // the multi-line edit kept Enter
+  EXPECT_EQ(dlg.notesText, CString(u"x\r\n"));  // the multi-line edit wanted Enter, and kept it
   // The owner has the activation back.
   EXPECT_EQ(::GetActiveWindow(), owner.m_hWnd);
   owner.DestroyWindow();

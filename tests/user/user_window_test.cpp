@@ -344,6 +344,101 @@ TEST_F(DialogManagerTest, TabGroupsDefaultButtonAndControlsThatKeepTheirKeys) {
   DestroyWindow(dlg);
 }
 
+// What a dialog built hidden finds while it starts.
+struct HiddenStart {
+  HWND initFocus = nullptr, firstStop = nullptr, nextInGroup = nullptr;
+};
+
+INT_PTR HiddenStartProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_INITDIALOG) {
+    auto* seen = reinterpret_cast<HiddenStart*>(lParam);
+    seen->initFocus = reinterpret_cast<HWND>(wParam);
+    seen->firstStop = GetNextDlgTabItem(dlg, nullptr, FALSE);
+    seen->nextInGroup = GetNextDlgGroupItem(dlg, GetDlgItem(dlg, kRadio1), FALSE);
+    // The dialog places the focus itself, two stops on.
+    SendMessageW(dlg, WM_NEXTDLGCTL, 0, FALSE);
+    SendMessageW(dlg, WM_NEXTDLGCTL, 0, FALSE);
+    return FALSE;
+  }
+  return ManagerProc(dlg, msg, wParam, lParam);
+}
+
+TEST_F(DialogManagerTest, TabStopsAreTheShownEnabledControlsEvenBeforeTheDialogShows) {
+  constexpr DWORD v = WS_VISIBLE;
+  constexpr int kOff = 60;
+  auto bytes = qk::DialogTemplateBuilder(WS_POPUP, 0, 0, 0, 160, 160, u"Hidden start")
+                   .Control(u"BUTTON", u"Off", kOff, v | WS_TABSTOP | WS_GROUP | WS_DISABLED, 5, 5, 40, 14)
+                   .Control(u"EDIT", u"", kEdit, v | WS_TABSTOP | WS_GROUP, 5, 20, 100, 12)
+                   .Control(u"BUTTON", u"Hidden", 98, WS_TABSTOP, 5, 35, 40, 14)
+                   .Control(u"BUTTON", u"1", kRadio1, v | WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, 5, 50, 40, 10)
+                   .Control(u"BUTTON", u"2", kRadio2, v | WS_DISABLED | BS_AUTORADIOBUTTON, 5, 60, 40, 10)
+                   .Control(u"BUTTON", u"3", kRadio3, v | BS_AUTORADIOBUTTON, 5, 70, 40, 10)
+                   .Control(u"BUTTON", u"Go", kGo, v | WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 5, 100, 40, 14)
+                   .Control(u"BUTTON", u"Other", kOther, v | WS_TABSTOP | WS_DISABLED, 50, 100, 40, 14)
+                   .Build();
+  HiddenStart seen;
+  HWND dlg = CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATE>(bytes.data()), nullptr,
+                                        HiddenStartProc, reinterpret_cast<LPARAM>(&seen));
+  ASSERT_TRUE(dlg);
+  EXPECT_FALSE(IsWindowVisible(dlg));
+  // Not yet shown, the dialog still has its stops: the disabled and the
+  // hidden control are none of them, nor is the disabled radio button.
+  EXPECT_EQ(GetDlgCtrlID(seen.initFocus), kEdit);
+  EXPECT_EQ(GetDlgCtrlID(seen.firstStop), kEdit);
+  EXPECT_EQ(GetDlgCtrlID(seen.nextInGroup), kRadio3);
+  EXPECT_EQ(FocusId(), kRadio1);
+  ShowWindow(dlg, SW_SHOW);
+  EXPECT_EQ(FocusId(), kRadio1);  // showing it keeps the focus where the dialog put it
+
+  // Tab passes over the disabled controls, both ways; the arrows too.
+  Key(dlg, VK_TAB);
+  EXPECT_EQ(FocusId(), kGo);
+  Key(dlg, VK_TAB);
+  EXPECT_EQ(FocusId(), kEdit);
+  Key(dlg, VK_TAB, true);
+  EXPECT_EQ(FocusId(), kGo);
+  SetFocus(GetDlgItem(dlg, kRadio1));
+  Key(dlg, VK_DOWN);
+  EXPECT_EQ(FocusId(), kRadio3);
+  // Enabled, a control is a stop again.
+  EnableWindow(GetDlgItem(dlg, kOther), TRUE);
+  SetFocus(GetDlgItem(dlg, kGo));
+  Key(dlg, VK_TAB);
+  EXPECT_EQ(FocusId(), kOther);
+  DestroyWindow(dlg);
+}
+
+TEST_F(DialogManagerTest, MultiLineEditGivesEnterToTheDefaultButtonUnlessItWantsReturn) {
+  constexpr DWORD v = WS_VISIBLE;
+  constexpr int kNotes = 20, kBody = 21;
+  auto bytes = qk::DialogTemplateBuilder(WS_POPUP | WS_VISIBLE, 0, 0, 0, 160, 120, u"Editor")
+                   .Control(u"EDIT", u"", kNotes, v | WS_TABSTOP | ES_MULTILINE, 5, 5, 100, 30)
+                   .Control(u"EDIT", u"", kBody, v | WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN, 5, 40, 100, 30)
+                   .Control(u"BUTTON", u"Go", kGo, v | WS_TABSTOP | BS_DEFPUSHBUTTON, 5, 100, 40, 14)
+                   .Build();
+  HWND dlg = CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATE>(bytes.data()), nullptr,
+                                        ManagerProc, 0);
+  ASSERT_TRUE(dlg);
+  auto text = [&](int id) {
+    WCHAR buffer[64] = {};
+    GetDlgItemTextW(dlg, id, buffer, 64);
+    return std::u16string(buffer);
+  };
+  SetFocus(GetDlgItem(dlg, kNotes));
+  Key(dlg, 'A');
+  Key(dlg, VK_RETURN);
+  EXPECT_EQ(text(kNotes), u"a");
+  EXPECT_EQ(g_commands, std::vector<int>{kGo});
+  SetFocus(GetDlgItem(dlg, kBody));
+  Key(dlg, 'B');
+  Key(dlg, VK_RETURN);
+  Key(dlg, 'C');
+  EXPECT_EQ(text(kBody), u"b\r\nc");
+  EXPECT_EQ(g_commands, std::vector<int>{kGo});
+  EXPECT_EQ(GetDlgCtrlID(GetFocus()), kBody);
+  DestroyWindow(dlg);
+}
+
 // ------------------------------------------------------------ modal dialogs and input
 
 struct ModalScript {
