@@ -39,9 +39,9 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
 // The status callback of the downloader's sessions.
 void InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength);
 
-// The text of the last error: a recorded request error becomes
-// ERROR_INTERNET_CANNOT_CONNECT (and is cleared), else the thread's last
-// error is taken; code receives it.
+// The text of the last error: a request error recorded for a transfer that
+// failed on this thread becomes ERROR_INTERNET_CANNOT_CONNECT (and is
+// cleared), else the thread's last error is taken; code receives it.
 CString& GetInternetErrorText(CString& text, DWORD& code);
 
 // The stop signal: raises the transfer abort flag and sets the exit event
