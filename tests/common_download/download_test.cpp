@@ -427,54 +427,42 @@ TEST_F(DownloadTest, StopWhileWaitingForTheAnswerEndsTheOpenAsAFailure) {
   EXPECT_FALSE(DeviceFileExists(u"\\mute.xml"));
 }
 
-// A transfer runs on its caller's thread, and two threads may download at
-// once (a refresh's feed beside the download manager's image): each must
-// end with its own result, woken by its own request and no other.
+// A download on another thread; done is raised when it has returned.
+struct Download {
+  HRESULT hr = E_FAIL;
+  DWORD code = 0, size = 0;
+  CString text;
+  std::atomic<bool> done{false};
+  std::thread thread;
+  void Start(const std::u16string& url, LPCWSTR file, HWND window = nullptr) {
+    thread = std::thread([this, url, file, window] {
+      hr = InternetDownloadFile(url.c_str(), file, &code, text, window, nullptr, &size);
+      done = true;
+    });
+  }
+};
+
+// Two threads may download at once (a refresh's feed beside the download
+// manager's image): each ends with its own result, woken by its own request.
 TEST_F(DownloadTest, TransfersOnSeveralThreadsAtOnceEachGetTheirOwnResult) {
   qtest::ScriptedHttpServer scripted;
   ASSERT_TRUE(scripted.Start());
-  // Waits well beyond what any of these answers needs on a loopback.
-  SetUrlDownloadWaits(20000, 20000);
-  struct Run {
-    std::u16string url;
-    const char16_t* file;
-    HRESULT hr = E_FAIL;
-    DWORD code = 0, size = 0;
-    CString text;
-    std::atomic<bool> done{false};
-    std::thread thread;
-    void Start() {
-      thread = std::thread([this] {
-        hr = InternetDownloadFile(url.c_str(), file, &code, text, nullptr, nullptr, &size);
-        done = true;
-      });
-    }
-  };
-  // The first waits for an answer that comes only when the test says so.
-  Run held, missing, whole;
-  held.url = qk::FromUtf8(scripted.Url("/gated/feed"));
-  held.file = u"\\held.xml";
-  missing.url = Url("/missing.xml");
-  missing.file = u"\\missing.png";
-  whole.url = Url("/large.bin");
-  whole.file = u"\\whole.bin";
-  held.Start();
+  SetUrlDownloadWaits(20000, 20000);  // far beyond what loopback answers need
+  Download held, missing, whole;
+  held.Start(qk::FromUtf8(scripted.Url("/gated/feed")), u"\\held.xml");
   ASSERT_TRUE(scripted.WaitForRequest("/gated/feed"));
-  // Two more begin and end while it waits; both at once.
-  missing.Start();
-  whole.Start();
+  // Two more begin and end, side by side, while the first waits.
+  missing.Start(Url("/missing.xml"), u"\\missing.png");
+  whole.Start(Url("/large.bin"), u"\\whole.bin");
   EXPECT_TRUE(qk::PumpMessagesUntil([&] { return missing.done && whole.done; }, 15000));
-  EXPECT_FALSE(held.done);
   scripted.Open("feed");
   EXPECT_TRUE(qk::PumpMessagesUntil([&] { return held.done.load(); }, 15000));
-  for (Run* run : {&held, &missing, &whole}) run->thread.join();
+  for (Download* d : {&held, &missing, &whole}) d->thread.join();
 
   EXPECT_EQ(missing.hr, INET_E_DOWNLOAD_FAILURE);
   EXPECT_EQ(missing.code, static_cast<DWORD>(ERROR_INTERNET_EXTENDED_ERROR));
   EXPECT_EQ(CString(u"HTTP/1.1 404 Not Found"), missing.text);
-  EXPECT_FALSE(DeviceFileExists(u"\\missing.png"));
   EXPECT_EQ(whole.hr, 0);
-  EXPECT_EQ(whole.size, 300u * 1024 + 17);
   EXPECT_TRUE(ReadDeviceFile(u"\\whole.bin") == Pattern(300 * 1024 + 17));
   EXPECT_EQ(held.hr, 0) << qk::ToUtf8(std::u16string(static_cast<LPCWSTR>(held.text)));
   EXPECT_EQ(ReadDeviceFile(u"\\held.xml"), qtest::ScriptedHttpServer::kGatedPage);
@@ -604,98 +592,61 @@ TEST_F(FetchProgramTest, StartWithoutWaitingAndAMissingProgram) {
   unsetenv("QUILLET_PROGRAM_DIR");
 }
 
-// One stop (the Cancel command) ends everything that runs at that moment:
-// a transfer waiting for its answer, one in the middle of its body, and the
-// fetch program that another thread waits for, although a transfer of this
-// program is open (so the stop itself broadcasts nothing).
-TEST_F(FetchProgramTest, OneStopEndsEveryTransferAndTheFetchProgramAtOnce) {
+// One stop (the Cancel command) ends all that runs at that moment: a
+// transfer waiting for its answer, one in the middle of its body, and the
+// fetch program another thread waits for, although that program cannot
+// hear the stop broadcast yet (its window comes later) and, with transfers
+// open, the stop itself broadcasts nothing.
+TEST_F(FetchProgramTest, OneStopEndsEveryTransferAndTheFetchProgramEvenBeforeItCanHear) {
   qtest::ScriptedHttpServer scripted;
   ASSERT_TRUE(scripted.Start());
   SetUrlDownloadWaits(20000, 20000);
-  SetFetchProgramWait(30000, 10000);
-  setenv("QUILLET_STANDIN", "hang", 1);
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, u"standin-ready");
-  ResetEvent(ready);
-
-  std::atomic<int> done{0};
-  HRESULT heldResult = E_FAIL, slowResult = E_FAIL;
-  DWORD heldCode = 0, slowSize = 0, dummy = 0, fetchResult = 0;
-  CString heldText, slowText, fetchText;
-  std::u16string held = qk::FromUtf8(scripted.Url("/gated/never")), slow = Url("/slow/feed.xml");
-  std::thread fetch([&] {
-    fetchResult = RunFetchProgram(u"http://site/", u"\\o.html", u"", &dummy, fetchText, FALSE, nullptr);
-    ++done;
-  });
-  std::thread heldThread([&] {
-    heldResult = InternetDownloadFile(held.c_str(), u"\\never.xml", &heldCode, heldText, nullptr, nullptr, nullptr);
-    ++done;
-  });
-  std::thread slowThread([&] {
-    slowResult = InternetDownloadFile(slow.c_str(), u"\\slow.xml", &dummy, slowText, window_, nullptr, &slowSize);
-    ++done;
-  });
-  ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
-  ASSERT_TRUE(scripted.WaitForRequest("/gated/never"));
-  ASSERT_TRUE(qk::PumpMessagesUntil([] { return !g_progress.empty(); }, 20000));
-  auto stoppedAt = std::chrono::steady_clock::now();
-  StopUrlDownload();
-  EXPECT_TRUE(qk::PumpMessagesUntil([&] { return done == 3; }, 15000));
-  auto took = std::chrono::steady_clock::now() - stoppedAt;
-  fetch.join();
-  heldThread.join();
-  slowThread.join();
-  EXPECT_LT(took, std::chrono::seconds(5));
-  EXPECT_EQ(heldResult, INET_E_DOWNLOAD_FAILURE);
-  EXPECT_EQ(heldCode, static_cast<DWORD>(ERROR_INTERNET_OPERATION_CANCELLED));
-  EXPECT_EQ(slowResult, 0);
-  EXPECT_GT(slowSize, 0u);
-  EXPECT_LT(slowSize, static_cast<DWORD>(4 << 20));
-  EXPECT_FALSE(DeviceFileExists(u"\\slow.xml"));
-  EXPECT_EQ(fetchResult, 0xFFFFFFFFu);
-  EXPECT_TRUE(DeviceFileExists(u"\\standin-stopped.txt"));
-  CloseHandle(ready);
-}
-
-// The fetch program hears the stop broadcast only once its window exists.
-// A stop raised before that (just after the start, or even before it) must
-// still reach it: the wait keeps the stop raised until the program ends.
-TEST_F(FetchProgramTest, AStopTheProgramCouldNotHearYetStillEndsIt) {
   SetFetchProgramWait(30000, 10000);
   setenv("QUILLET_STANDIN", "late", 1);
   HANDLE started = CreateEventW(nullptr, TRUE, FALSE, u"standin-started");
   HANDLE listen = CreateEventW(nullptr, TRUE, FALSE, u"standin-listen");
   ResetEvent(started);
   ResetEvent(listen);
-  std::atomic<bool> done{false};
-  DWORD result = 0, exitCode = 0;
-  CString text;
-  std::thread waiter([&] {
-    result = RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, text, FALSE, nullptr);
-    done = true;
-  });
+  std::atomic<bool> fetched{false};
+  DWORD fetchResult = 0, exitCode = 0;
+  CString fetchText;
+  auto fetch = [&] {
+    fetched = false;
+    return std::thread([&] {
+      fetchResult = RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, fetchText, FALSE, nullptr);
+      fetched = true;
+    });
+  };
+  std::thread program = fetch();
+  Download held, slow;
+  held.Start(qk::FromUtf8(scripted.Url("/gated/never")), u"\\never.xml");
+  slow.Start(Url("/slow/feed.xml"), u"\\slow.xml", window_);
   ASSERT_EQ(WaitForSingleObject(started, 20000), WAIT_OBJECT_0);
-  StopUrlDownload();  // nobody to hear it yet
-  SetEvent(listen);   // the program opens its window only now
-  // Well before the 30 seconds after which an overdue program is stopped.
-  EXPECT_TRUE(qk::PumpMessagesUntil([&] { return done.load(); }, 15000));
-  waiter.join();
-  EXPECT_EQ(result, 0xFFFFFFFFu);
-  EXPECT_EQ(exitCode, 0xFFFFFFFFu);
+  ASSERT_TRUE(scripted.WaitForRequest("/gated/never"));
+  ASSERT_TRUE(qk::PumpMessagesUntil([] { return !g_progress.empty(); }, 20000));
+  StopUrlDownload();
+  SetEvent(listen);  // the program opens its window only now
+  // Well before any of the 20 and 30 second waits runs out.
+  EXPECT_TRUE(qk::PumpMessagesUntil([&] { return held.done && slow.done && fetched; }, 10000));
+  for (Download* d : {&held, &slow}) d->thread.join();
+  program.join();
+  EXPECT_EQ(held.hr, INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(held.code, static_cast<DWORD>(ERROR_INTERNET_OPERATION_CANCELLED));
+  EXPECT_EQ(slow.hr, 0);
+  EXPECT_GT(slow.size, 0u);
+  EXPECT_LT(slow.size, static_cast<DWORD>(4 << 20));
+  EXPECT_FALSE(DeviceFileExists(u"\\slow.xml"));
+  EXPECT_EQ(fetchResult, 0xFFFFFFFFu);
   EXPECT_TRUE(DeviceFileExists(u"\\standin-stopped.txt"));
 
-  // A stop that came before the program was even started (the abort flag
-  // is still raised) ends it too.
+  // A stop that came before the program was even started (the abort flag is
+  // still raised) ends it too.
   ASSERT_TRUE(IsUrlDownloadAborted());
-  ResetEvent(started);
   std::remove(Host(u"\\standin-stopped.txt").c_str());
-  done = false;
-  std::thread again([&] {
-    result = RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, text, FALSE, nullptr);
-    done = true;
-  });
-  EXPECT_TRUE(qk::PumpMessagesUntil([&] { return done.load(); }, 15000));
-  again.join();
-  EXPECT_EQ(result, 0xFFFFFFFFu);
+  program = fetch();
+  EXPECT_TRUE(qk::PumpMessagesUntil([&] { return fetched.load(); }, 10000));
+  program.join();
+  EXPECT_EQ(fetchResult, 0xFFFFFFFFu);
   EXPECT_TRUE(DeviceFileExists(u"\\standin-stopped.txt"));
   CloseHandle(started);
   CloseHandle(listen);
