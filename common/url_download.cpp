@@ -2,10 +2,14 @@
 // common/url_download.h).
 #include "common/url_download.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/log.h"
 #include "common/settings.h"
@@ -16,14 +20,10 @@ namespace {
 enum { kRequestComplete, kHandleClosing, kRequestFailed, kExit, kEventCount };
 
 constexpr DWORD kBlock = 131072;
+// How often a fetch program that was asked to stop is asked again.
+constexpr DWORD kStopRepeatMs = 100;
 
 std::atomic<LONG> g_abort{0};
-std::atomic<DWORD> g_requestError{0};
-// The events of the open transfer. The stop signal may come from another
-// thread while the transfer creates or closes them: the lock keeps it from
-// touching a closed event.
-std::mutex g_eventLock;
-HANDLE g_events[kEventCount] = {nullptr, nullptr, nullptr, nullptr};
 std::mutex g_proxyLock;
 BOOL g_useProxy = FALSE;
 WCHAR g_proxyText[260] = QUILLET_DEFAULT_PROXY;
@@ -31,9 +31,68 @@ std::atomic<DWORD> g_openWaitMs{30000};
 std::atomic<DWORD> g_readWaitMs{50000};
 std::atomic<DWORD> g_fetchWaitMs{60000};
 std::atomic<DWORD> g_fetchGraceMs{5000};
+// The request error that the failing transfer of this thread handed to
+// GetInternetErrorText.
+thread_local DWORD t_requestError = 0;
 
-struct CallbackContext {
+// Something the stop signal must reach: an open transfer or a wait for the
+// fetch program. Each has an exit event of its own (manual reset, created
+// unsignalled) that the stop sets; the list holds those open now. The list
+// lock keeps the stop from setting an event that is being closed.
+struct StopTarget {
+  HANDLE exit = nullptr;
+  bool transfer = false;
+};
+std::mutex g_targetsLock;
+std::vector<StopTarget*> g_targets;
+
+void AddStopTarget(StopTarget* target) {
+  std::lock_guard<std::mutex> g(g_targetsLock);
+  g_targets.push_back(target);
+}
+
+void RemoveStopTarget(StopTarget* target) {
+  std::lock_guard<std::mutex> g(g_targetsLock);
+  g_targets.erase(std::find(g_targets.begin(), g_targets.end(), target));
+}
+
+// The state of one transfer: its events, the request handle the status
+// callback announced and the error it recorded. Transfers on several
+// threads at once each have their own, so that one's events never wake or
+// fail another; only the stop signal reaches all of them. The status
+// callback finds it through the request's context. It lives until the
+// request is closed, after which no callback for it comes.
+struct Transfer : StopTarget {
+  HANDLE events[kEventCount] = {nullptr, nullptr, nullptr, nullptr};
   std::atomic<HINTERNET> handle{nullptr};
+  std::atomic<DWORD> requestError{0};
+
+  Transfer() {
+    for (auto& e : events) e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    exit = events[kExit];
+    transfer = true;
+    AddStopTarget(this);
+  }
+  ~Transfer() {
+    RemoveStopTarget(this);
+    for (auto& e : events)
+      if (e) CloseHandle(e);
+  }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  void Set(int which) {
+    if (events[which]) SetEvent(events[which]);
+  }
+  void Reset(int which) {
+    if (events[which]) ResetEvent(events[which]);
+  }
+  // The index of the event that ended the wait, or -1 on time-out.
+  int Wait(DWORD ms) {
+    DWORD r = WaitForMultipleObjects(kEventCount, events, FALSE, ms);
+    if (r < WAIT_OBJECT_0 + kEventCount) return static_cast<int>(r - WAIT_OBJECT_0);
+    return -1;
+  }
 };
 
 void SendProgress(HWND window, WPARAM received, LPARAM done) {
@@ -41,42 +100,6 @@ void SendProgress(HWND window, WPARAM received, LPARAM done) {
     SendMessageW(window, WM_URL_DOWNLOAD_PROGRESS, received, done);
   else
     PostMessageW(HWND_BROADCAST, WM_URL_DOWNLOAD_PROGRESS, received, done);
-}
-
-void SetTransferEvent(int which) {
-  std::lock_guard<std::mutex> g(g_eventLock);
-  if (g_events[which]) SetEvent(g_events[which]);
-}
-
-void CreateEvents() {
-  std::lock_guard<std::mutex> g(g_eventLock);
-  for (auto& e : g_events) e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-}
-
-void CloseEvents() {
-  std::lock_guard<std::mutex> g(g_eventLock);
-  for (auto& e : g_events) {
-    if (e) CloseHandle(e);
-    e = nullptr;
-  }
-}
-
-// Waits on the transfer's events; returns the index of the one that ended
-// the wait, or -1 on time-out.
-int WaitEvents(DWORD ms) {
-  HANDLE copy[kEventCount];
-  {
-    std::lock_guard<std::mutex> g(g_eventLock);
-    for (int i = 0; i < kEventCount; ++i) copy[i] = g_events[i];
-  }
-  DWORD r = WaitForMultipleObjects(kEventCount, copy, FALSE, ms);
-  if (r < WAIT_OBJECT_0 + kEventCount) return static_cast<int>(r - WAIT_OBJECT_0);
-  return -1;
-}
-
-void ResetTransferEvent(int which) {
-  std::lock_guard<std::mutex> g(g_eventLock);
-  if (g_events[which]) ResetEvent(g_events[which]);
 }
 
 void LogLine(LPCWSTR format, ...) {
@@ -96,7 +119,10 @@ CString TextOfCode(DWORD code) {
   return CString(buffer);
 }
 
-void Fail(DWORD* errorCode, CString& errorText) {
+// Fails with the error the transfer's request recorded, else the thread's
+// last error.
+void Fail(Transfer* transfer, DWORD* errorCode, CString& errorText) {
+  t_requestError = transfer ? transfer->requestError.exchange(0) : 0;
   DWORD code = 0;
   GetInternetErrorText(errorText, code);
   if (errorCode) *errorCode = code;
@@ -104,9 +130,8 @@ void Fail(DWORD* errorCode, CString& errorText) {
 
 // Fails with a code of our own (the thread's last error is set to it).
 void FailWith(DWORD code, DWORD* errorCode, CString& errorText) {
-  g_requestError = 0;
   SetLastError(code);
-  Fail(errorCode, errorText);
+  Fail(nullptr, errorCode, errorText);
 }
 
 // The first line of the answer ("HTTP/1.1 404 Not Found"), or the bare
@@ -131,7 +156,7 @@ CString StatusLine(HINTERNET request, DWORD status) {
 }  // namespace
 
 void InternetStatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
-  auto* ctx = reinterpret_cast<CallbackContext*>(context);
+  auto* ctx = reinterpret_cast<Transfer*>(context);
   if (!ctx) return;
   auto* result = static_cast<INTERNET_ASYNC_RESULT*>(info);
   switch (status) {
@@ -139,15 +164,15 @@ void InternetStatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID i
       if (result) ctx->handle = reinterpret_cast<HINTERNET>(result->dwResult);
       break;
     case INTERNET_STATUS_HANDLE_CLOSING:
-      SetTransferEvent(kHandleClosing);
+      ctx->Set(kHandleClosing);
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE:
       if (result && result->dwError == 0) {
-        SetTransferEvent(kRequestComplete);
+        ctx->Set(kRequestComplete);
       } else {
         DWORD error = result ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR;
-        g_requestError = error;
-        SetTransferEvent(kRequestFailed);
+        ctx->requestError = error;
+        ctx->Set(kRequestFailed);
         LogLine(u"INTERNET_STATUS_REQUEST_COMPLETE with error code = 0x%08x.", error);
       }
       break;
@@ -157,7 +182,8 @@ void InternetStatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID i
 }
 
 CString& GetInternetErrorText(CString& text, DWORD& code) {
-  DWORD recorded = g_requestError.exchange(0);
+  DWORD recorded = t_requestError;
+  t_requestError = 0;
   code = recorded ? static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT) : GetLastError();
   text.Empty();
   if (code == ERROR_INTERNET_EXTENDED_ERROR) {
@@ -172,10 +198,13 @@ CString& GetInternetErrorText(CString& text, DWORD& code) {
 
 BOOL AbortUrlDownload() {
   g_abort = 1;
-  std::lock_guard<std::mutex> g(g_eventLock);
-  if (!g_events[kExit]) return FALSE;
-  SetEvent(g_events[kExit]);
-  return TRUE;
+  BOOL transfers = FALSE;
+  std::lock_guard<std::mutex> g(g_targetsLock);
+  for (StopTarget* target : g_targets) {
+    SetEvent(target->exit);
+    if (target->transfer) transfers = TRUE;
+  }
+  return transfers;
 }
 
 void StopUrlDownload() {
@@ -212,7 +241,7 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
   HINTERNET session = InternetOpenW(u"Quillet Mobile", useProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_DIRECT,
                                     useProxy ? proxy : nullptr, nullptr, INTERNET_FLAG_ASYNC);
   if (!session) {
-    Fail(errorCode, errorText);
+    Fail(nullptr, errorCode, errorText);
     LogLine(u"InternetOpen ... Failed");
     SendProgress(window, static_cast<WPARAM>(-1), 1);
     return INET_E_DOWNLOAD_FAILURE;
@@ -226,16 +255,15 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
   InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
   LogLine(u"InternetOpen ... OK");
   InternetSetStatusCallbackW(session, InternetStatusCallback);
-  CreateEvents();
+  auto transfer = std::make_unique<Transfer>();
 
-  CallbackContext context;
   HINTERNET request = InternetOpenUrlW(session, url, nullptr, 0, INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_CACHE_WRITE,
-                                       reinterpret_cast<DWORD_PTR>(&context));
+                                       reinterpret_cast<DWORD_PTR>(transfer.get()));
   bool opened = request != nullptr;
   if (!request && GetLastError() == ERROR_IO_PENDING) {
-    int ended = WaitEvents(g_openWaitMs);
+    int ended = transfer->Wait(g_openWaitMs);
     if (ended == kRequestComplete) {
-      request = context.handle;
+      request = transfer->handle;
       opened = request != nullptr;
     } else if (ended == -1) {
       SetLastError(ERROR_INTERNET_TIMEOUT);
@@ -244,10 +272,10 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
     }
   }
   if (!opened) {
-    Fail(errorCode, errorText);
+    Fail(transfer.get(), errorCode, errorText);
     // A request the callback announced is ended before its events go.
-    if (HINTERNET pending = context.handle.exchange(nullptr)) InternetCloseHandle(pending);
-    CloseEvents();
+    if (HINTERNET pending = transfer->handle.exchange(nullptr)) InternetCloseHandle(pending);
+    transfer.reset();
     LogLine(u"InternetOpenUrl ... Failed");
     LogLine(u"%s", static_cast<LPCWSTR>(errorText));
     InternetCloseHandle(session);
@@ -259,7 +287,7 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
   auto closeAll = [&] {
     InternetCloseHandle(request);
     InternetCloseHandle(session);
-    CloseEvents();
+    transfer.reset();
   };
   // An error page is no download: a status of 400 or more fails before the
   // file is touched, so what it held stays as it was.
@@ -269,7 +297,6 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
     CString line = StatusLine(request, status);
     LogLine(u"HTTP status %u: %s", status, static_cast<LPCWSTR>(line));
     closeAll();
-    g_requestError = 0;
     if (errorCode) *errorCode = ERROR_INTERNET_EXTENDED_ERROR;
     errorText = line;
     SendProgress(window, static_cast<WPARAM>(-1), 1);
@@ -316,18 +343,18 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
   // time-out may still be filled until the request is closed.
   INTERNET_BUFFERSA buffers{};
   for (;;) {
-    ResetTransferEvent(kRequestComplete);
+    transfer->Reset(kRequestComplete);
     buffers = INTERNET_BUFFERSA{};
     buffers.dwStructSize = sizeof buffers;
     buffers.lpvBuffer = buffer;
     buffers.dwBufferLength = kBlock;
-    if (!InternetReadFileExA(request, &buffers, IRF_SYNC, reinterpret_cast<DWORD_PTR>(&context))) {
+    if (!InternetReadFileExA(request, &buffers, IRF_SYNC, reinterpret_cast<DWORD_PTR>(transfer.get()))) {
       DWORD error = GetLastError();
       if (error != ERROR_IO_PENDING) {
         failure = error ? error : static_cast<DWORD>(ERROR_INTERNET_CONNECTION_RESET);
         break;
       }
-      int ended = WaitEvents(g_readWaitMs);
+      int ended = transfer->Wait(g_readWaitMs);
       if (ended == kExit) {
         stopped = true;
         break;
@@ -337,7 +364,7 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
         break;
       }
       if (ended != kRequestComplete) {
-        failure = g_requestError.exchange(0);
+        failure = transfer->requestError.exchange(0);
         if (!failure) failure = ERROR_INTERNET_CONNECTION_ABORTED;
         break;
       }
@@ -450,6 +477,23 @@ DWORD RunFetchProgram(LPCWSTR url, LPCWSTR outFile, LPCWSTR script, DWORD* exitC
   errorText.Empty();
   LogLine(u"%s", url ? url : u"");
 
+  // A wait for the program hears the stop signal from the moment before the
+  // program starts: the program itself hears the stop broadcast only once
+  // its window exists, so a stop that comes sooner must be repeated.
+  StopTarget stop;
+  if (!info) {
+    stop.exit = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (stop.exit) AddStopTarget(&stop);
+  }
+  struct StopTargetEnd {
+    StopTarget& target;
+    ~StopTargetEnd() {
+      if (!target.exit) return;
+      RemoveStopTarget(&target);
+      CloseHandle(target.exit);
+    }
+  } stopEnd{stop};
+
   PROCESS_INFORMATION pi{};
   std::u16string command(static_cast<LPCWSTR>(line));
   BOOL started = CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi);
@@ -466,11 +510,30 @@ DWORD RunFetchProgram(LPCWSTR url, LPCWSTR outFile, LPCWSTR script, DWORD* exitC
     return static_cast<DWORD>(INET_E_DOWNLOAD_FAILURE);
   }
   CloseHandle(pi.hThread);
-  if (WaitForSingleObject(pi.hProcess, g_fetchWaitMs) == WAIT_TIMEOUT) {
-    // Only the overdue fetch program is asked to stop; this program's own
-    // abort flag and transfer stay as they are.
-    PostMessageW(HWND_BROADCAST, WM_URL_DOWNLOAD_END, 0, 0);
-    WaitForSingleObject(pi.hProcess, g_fetchGraceMs);
+  // The abort flag is cleared when the user starts an operation: raised now,
+  // it tells of a stop that came before this wait could hear it.
+  bool stopping = IsUrlDownloadAborted();
+  if (!stopping) {
+    HANDLE waits[2] = {pi.hProcess, stop.exit};
+    DWORD ended = WaitForMultipleObjects(stop.exit ? 2 : 1, waits, FALSE, g_fetchWaitMs);
+    // Only the program is asked to stop, also when it is overdue: this
+    // program's own abort flag and transfers stay as they are.
+    stopping = ended != WAIT_OBJECT_0;
+  }
+  if (stopping) {
+    // The stop is broadcast again and again until the program ends or its
+    // grace has passed: a program that had no window yet when it was first
+    // asked hears a later one.
+    // (Counted on the host's clock: a test may hold the tick count still.)
+    auto start = std::chrono::steady_clock::now();
+    DWORD grace = g_fetchGraceMs;
+    for (;;) {
+      PostMessageW(HWND_BROADCAST, WM_URL_DOWNLOAD_END, 0, 0);
+      auto spent = static_cast<DWORD>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+      if (spent >= grace) break;
+      if (WaitForSingleObject(pi.hProcess, std::min(kStopRepeatMs, grace - spent)) != WAIT_TIMEOUT) break;
+    }
   }
   DWORD code = STILL_ACTIVE;
   GetExitCodeProcess(pi.hProcess, &code);

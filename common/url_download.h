@@ -1,8 +1,9 @@
 // The one-URL downloader and the start of the page-fetch program.
 //
-// One transfer per program at a time: the downloader's events, its abort
-// flag and the recorded request error are process-wide. The stop signal may
-// come from any thread while a transfer runs on another.
+// Transfers may run on several threads at once: each has its own events
+// and its own recorded request error, so one never wakes, stalls or fails
+// another. The abort flag and the stop signal are process-wide: they stop
+// every transfer that is open, and may come from any thread.
 #pragma once
 
 #include "framework/afx.h"
@@ -38,18 +39,20 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
 // The status callback of the downloader's sessions.
 void InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength);
 
-// The text of the last error: a recorded request error becomes
-// ERROR_INTERNET_CANNOT_CONNECT (and is cleared), else the thread's last
-// error is taken; code receives it.
+// The text of the last error: a request error recorded for a transfer that
+// failed on this thread becomes ERROR_INTERNET_CANNOT_CONNECT (and is
+// cleared), else the thread's last error is taken; code receives it.
 CString& GetInternetErrorText(CString& text, DWORD& code);
 
-// The stop signal: raises the transfer abort flag and sets the running
-// transfer's exit event, or, when no transfer is open, broadcasts
-// WM_URL_DOWNLOAD_END so that a running fetch program stops.
+// The stop signal: raises the transfer abort flag and sets the exit event
+// of every open transfer (and wakes a RunFetchProgram that waits), or, when
+// no transfer is open, broadcasts WM_URL_DOWNLOAD_END so that a running
+// fetch program stops.
 void StopUrlDownload();
-// Raises the transfer abort flag and sets the running transfer's exit event;
-// TRUE when a transfer was open. Nothing is broadcast (the fetch program
-// calls it when it hears the stop broadcast itself).
+// Raises the transfer abort flag and sets the exit event of every open
+// transfer and of a RunFetchProgram that waits; TRUE when a transfer was
+// open. Nothing is broadcast here (the fetch program calls it when it hears
+// the stop broadcast itself).
 BOOL AbortUrlDownload();
 // The transfer abort flag. The downloader never clears it, and once raised
 // every later transfer stops after its first block: so each operation the
@@ -68,7 +71,11 @@ void SetUrlDownloadProxy(BOOL useProxy, LPCWSTR proxyText);
 // once: 0 with the process information (the caller owns the handles), or 1
 // with the record zeroed when the start failed. Without info, waits for the
 // program (60 seconds, see SetFetchProgramWait) and returns its exit code,
-// or INET_E_DOWNLOAD_FAILURE when it could not be started.
+// or INET_E_DOWNLOAD_FAILURE when it could not be started. A stop signal
+// raised while it waits (or the abort flag found raised when the program
+// starts), like the end of the wait, asks the program to stop: the
+// WM_URL_DOWNLOAD_END broadcast is repeated until the program ends or the
+// grace has passed, so a program that could not hear it yet hears it later.
 DWORD RunFetchProgram(LPCWSTR url, LPCWSTR outFile, LPCWSTR script, DWORD* exitCode, CString& errorText,
                       BOOL useProxy, PROCESS_INFORMATION* info);
 // How long RunFetchProgram waits for the program, and then, after asking an

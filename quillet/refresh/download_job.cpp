@@ -139,7 +139,14 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
   free(raw);
   CString lower(text);
   lower.MakeLower();
-  CString written(text);
+  // The page as it is written back, built while scanning: the text up to
+  // each reference, then its local name. Only the attribute value found is
+  // replaced: the same characters elsewhere in the page (in its prose, or
+  // as part of a longer name) stay as they are, and the work stays linear
+  // however many images the page holds.
+  std::u16string written;
+  written.reserve(size_t(length) + size_t(length) / 4);
+  int copied = 0;
 
   CString base = m_strPagePath;
   int dot = base.ReverseFind(u'.');
@@ -148,13 +155,20 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
   bool thumbnailMade = false;
   int at = 0;
   int n = 0;
+  // A blank or tab that is missing after one reference is missing after
+  // every later one: that is remembered rather than searched for again.
+  bool blanks = true, tabs = true;
   while (!Stopped()) {
     int img = lower.Find(u"<img", at);
     if (img < 0) break;
     int src = lower.Find(u"src=", img);
     if (src < 0) break;
-    int end = lower.Find(u' ', src);
-    if (end < 0) end = lower.Find(u'\t', src);
+    int end = blanks ? lower.Find(u' ', src) : -1;
+    blanks = end >= 0;
+    if (end < 0 && tabs) {
+      end = lower.Find(u'\t', src);
+      tabs = end >= 0;
+    }
     if (end < 0) end = lower.Find(u'>', src);
     if (end < 0) break;
     CString value = text.Mid(src + 4, end - (src + 4));
@@ -169,15 +183,17 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
     CString local;
     local.Format(u"%s-%02d%s", base.GetString(), n, ImageExtension(reference).GetString());
     CString localName = local.Mid(local.ReverseFind(u'\\') + 1);
-    written.Replace(value, localName);
+    written.append(text.GetString() + copied, size_t(src + 4 - copied));
+    written.append(localName.GetString(), size_t(localName.GetLength()));
+    copied = src + 4 + value.GetLength();
     if (Stopped()) break;
-    if (!FileAccess(local) && n <= DOWNLOAD_JOB_MAX_IMAGES) {
+    if (n <= DOWNLOAD_JOB_MAX_IMAGES && !FileAccess(local)) {
       CString url = ResolveImageUrl(m_strLink, reference);
       DWORD code = 0;
       CString error;
       InternetDownloadFile(url, local, &code, error, nullptr, nullptr, nullptr);
     }
-    if (!thumbnailMade && FileAccess(local) && !FileAccess(thumbnail) && m_hNotify &&
+    if (!thumbnailMade && m_hNotify && FileAccess(local) && !FileAccess(thumbnail) &&
         SendMessageW(m_hNotify, WM_MAKE_CHANNEL_ICON, reinterpret_cast<WPARAM>(thumbnail.GetString()),
                      reinterpret_cast<LPARAM>(local.GetString())) != 0) {
       newType |= ITEM_TYPE_THUMBNAIL;
@@ -185,10 +201,13 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
     }
   }
 
-  int bytes = WideCharToMultiByte(CP_ACP, 0, written, written.GetLength(), nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0 && written.GetLength() > 0) return;  // the page keeps what it had
+  written.append(text.GetString() + copied, size_t(length - copied));
+
+  int count = int(written.size());
+  int bytes = WideCharToMultiByte(CP_ACP, 0, written.c_str(), count, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0 && count > 0) return;  // the page keeps what it had
   std::string out(size_t(bytes > 0 ? bytes : 0), '\0');
-  if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, written, written.GetLength(), out.data(), bytes, nullptr, nullptr);
+  if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, written.c_str(), count, out.data(), bytes, nullptr, nullptr);
   HANDLE file = CreateFileW(m_strPagePath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -426,6 +427,47 @@ TEST_F(DownloadTest, StopWhileWaitingForTheAnswerEndsTheOpenAsAFailure) {
   EXPECT_FALSE(DeviceFileExists(u"\\mute.xml"));
 }
 
+// A download on another thread; done is raised when it has returned.
+struct Download {
+  HRESULT hr = E_FAIL;
+  DWORD code = 0, size = 0;
+  CString text;
+  std::atomic<bool> done{false};
+  std::thread thread;
+  void Start(const std::u16string& url, LPCWSTR file, HWND window = nullptr) {
+    thread = std::thread([this, url, file, window] {
+      hr = InternetDownloadFile(url.c_str(), file, &code, text, window, nullptr, &size);
+      done = true;
+    });
+  }
+};
+
+// Two threads may download at once (a refresh's feed beside the download
+// manager's image): each ends with its own result, woken by its own request.
+TEST_F(DownloadTest, TransfersOnSeveralThreadsAtOnceEachGetTheirOwnResult) {
+  qtest::ScriptedHttpServer scripted;
+  ASSERT_TRUE(scripted.Start());
+  SetUrlDownloadWaits(20000, 20000);  // far beyond what loopback answers need
+  Download held, missing, whole;
+  held.Start(qk::FromUtf8(scripted.Url("/gated/feed")), u"\\held.xml");
+  ASSERT_TRUE(scripted.WaitForRequest("/gated/feed"));
+  // Two more begin and end, side by side, while the first waits.
+  missing.Start(Url("/missing.xml"), u"\\missing.png");
+  whole.Start(Url("/large.bin"), u"\\whole.bin");
+  EXPECT_TRUE(qk::PumpMessagesUntil([&] { return missing.done && whole.done; }, 15000));
+  scripted.Open("feed");
+  EXPECT_TRUE(qk::PumpMessagesUntil([&] { return held.done.load(); }, 15000));
+  for (Download* d : {&held, &missing, &whole}) d->thread.join();
+
+  EXPECT_EQ(missing.hr, INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(missing.code, static_cast<DWORD>(ERROR_INTERNET_EXTENDED_ERROR));
+  EXPECT_EQ(CString(u"HTTP/1.1 404 Not Found"), missing.text);
+  EXPECT_EQ(whole.hr, 0);
+  EXPECT_TRUE(ReadDeviceFile(u"\\whole.bin") == Pattern(300 * 1024 + 17));
+  EXPECT_EQ(held.hr, 0) << qk::ToUtf8(std::u16string(static_cast<LPCWSTR>(held.text)));
+  EXPECT_EQ(ReadDeviceFile(u"\\held.xml"), qtest::ScriptedHttpServer::kGatedPage);
+}
+
 TEST_F(DownloadTest, StopWithoutATransferBroadcastsTheEndMessage) {
   std::vector<UINT> seen;
   // This program's own top-level window receives the broadcast too.
@@ -548,6 +590,66 @@ TEST_F(FetchProgramTest, StartWithoutWaitingAndAMissingProgram) {
             static_cast<DWORD>(INET_E_DOWNLOAD_FAILURE));
   EXPECT_EQ(CString(u"Execute Internet downloading error."), text);
   unsetenv("QUILLET_PROGRAM_DIR");
+}
+
+// One stop (the Cancel command) ends all that runs at that moment: a
+// transfer waiting for its answer, one in the middle of its body, and the
+// fetch program another thread waits for, although that program cannot
+// hear the stop broadcast yet (its window comes later) and, with transfers
+// open, the stop itself broadcasts nothing.
+TEST_F(FetchProgramTest, OneStopEndsEveryTransferAndTheFetchProgramEvenBeforeItCanHear) {
+  qtest::ScriptedHttpServer scripted;
+  ASSERT_TRUE(scripted.Start());
+  SetUrlDownloadWaits(20000, 20000);
+  SetFetchProgramWait(30000, 10000);
+  setenv("QUILLET_STANDIN", "late", 1);
+  HANDLE started = CreateEventW(nullptr, TRUE, FALSE, u"standin-started");
+  HANDLE listen = CreateEventW(nullptr, TRUE, FALSE, u"standin-listen");
+  ResetEvent(started);
+  ResetEvent(listen);
+  std::atomic<bool> fetched{false};
+  DWORD fetchResult = 0, exitCode = 0;
+  CString fetchText;
+  auto fetch = [&] {
+    fetched = false;
+    return std::thread([&] {
+      fetchResult = RunFetchProgram(u"http://site/", u"\\o.html", u"", &exitCode, fetchText, FALSE, nullptr);
+      fetched = true;
+    });
+  };
+  std::thread program = fetch();
+  Download held, slow;
+  held.Start(qk::FromUtf8(scripted.Url("/gated/never")), u"\\never.xml");
+  slow.Start(Url("/slow/feed.xml"), u"\\slow.xml", window_);
+  ASSERT_EQ(WaitForSingleObject(started, 20000), WAIT_OBJECT_0);
+  ASSERT_TRUE(scripted.WaitForRequest("/gated/never"));
+  ASSERT_TRUE(qk::PumpMessagesUntil([] { return !g_progress.empty(); }, 20000));
+  StopUrlDownload();
+  SetEvent(listen);  // the program opens its window only now
+  // Well before any of the 20 and 30 second waits runs out.
+  EXPECT_TRUE(qk::PumpMessagesUntil([&] { return held.done && slow.done && fetched; }, 10000));
+  for (Download* d : {&held, &slow}) d->thread.join();
+  program.join();
+  EXPECT_EQ(held.hr, INET_E_DOWNLOAD_FAILURE);
+  EXPECT_EQ(held.code, static_cast<DWORD>(ERROR_INTERNET_OPERATION_CANCELLED));
+  EXPECT_EQ(slow.hr, 0);
+  EXPECT_GT(slow.size, 0u);
+  EXPECT_LT(slow.size, static_cast<DWORD>(4 << 20));
+  EXPECT_FALSE(DeviceFileExists(u"\\slow.xml"));
+  EXPECT_EQ(fetchResult, 0xFFFFFFFFu);
+  EXPECT_TRUE(DeviceFileExists(u"\\standin-stopped.txt"));
+
+  // A stop that came before the program was even started (the abort flag is
+  // still raised) ends it too.
+  ASSERT_TRUE(IsUrlDownloadAborted());
+  std::remove(Host(u"\\standin-stopped.txt").c_str());
+  program = fetch();
+  EXPECT_TRUE(qk::PumpMessagesUntil([&] { return fetched.load(); }, 10000));
+  program.join();
+  EXPECT_EQ(fetchResult, 0xFFFFFFFFu);
+  EXPECT_TRUE(DeviceFileExists(u"\\standin-stopped.txt"));
+  CloseHandle(started);
+  CloseHandle(listen);
 }
 
 TEST_F(FetchProgramTest, OverdueProgramIsStoppedAndThisProgramsTransfersGoOn) {

@@ -4,6 +4,9 @@
 //   exit:<hex>   ends with that 32-bit exit code
 //   hang         runs a window until WM_URL_DOWNLOAD_END (2226) arrives,
 //                then writes "\standin-stopped.txt" and ends with -1
+//   late         as hang, but sets the named event "standin-started" and
+//                waits (at most 30 s) for "standin-listen" before it opens
+//                its window: a program that cannot hear the stop yet
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +35,11 @@ int main() {
   }
   const char* mode = std::getenv("QUILLET_STANDIN");
   if (mode && std::strncmp(mode, "exit:", 5) == 0) ExitProcess(static_cast<UINT>(std::strtoul(mode + 5, nullptr, 16)));
-  if (mode && std::strcmp(mode, "hang") == 0) {
+  if (mode && std::strcmp(mode, "late") == 0) {
+    SetEvent(CreateEventW(nullptr, TRUE, FALSE, u"standin-started"));
+    WaitForSingleObject(CreateEventW(nullptr, TRUE, FALSE, u"standin-listen"), 30000);
+  }
+  if (mode && (std::strcmp(mode, "hang") == 0 || std::strcmp(mode, "late") == 0)) {
     qtest::CreateHostWindow(u"StandinFetch", StandinProc, 1, 1);
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, u"standin-ready");
     SetEvent(ready);
