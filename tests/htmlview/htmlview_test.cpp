@@ -89,12 +89,15 @@ long PeakGrowthMb(Run run) {
   return (StatusKb("VmHWM:") - before) / 1024;
 }
 
-std::u16string Repeat(const std::u16string& piece, int times) {
-  std::u16string out;
+template <class Text>
+Text Repeat(const Text& piece, int times) {
+  Text out;
   out.reserve(piece.size() * times);
   for (int i = 0; i < times; ++i) out += piece;
   return out;
 }
+std::u16string Repeat(const char16_t* piece, int times) { return Repeat(std::u16string(piece), times); }
+std::string Repeat(const char* piece, int times) { return Repeat(std::string(piece), times); }
 
 class HtmlViewTest : public qtest::DeviceTest {
  protected:
@@ -539,42 +542,37 @@ TEST(HtmlBound, LayoutCostAndListItemsAreBoundedWhileLongArticlesPassWhole) {
     for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + what.size())) ++n;
     return n;
   };
-  auto repeat = [](const std::string& piece, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i) out += piece;
-    return out;
-  };
 
   // Articles with all the text the viewer keeps.
   std::string article = narrow(htmltest::MakeArticle(500 * 1024, 20));
   ASSERT_GT(article.size(), qk::htmlview::kMaxTextChars * 9 / 10);
   EXPECT_EQ(BoundSource(article), article);
-  std::string wrapped = "<table><tr><td><table><tr><td>" + repeat("<div>", 8) + article;
+  std::string wrapped = "<table><tr><td><table><tr><td>" + Repeat("<div>", 8) + article;
   EXPECT_EQ(BoundSource(wrapped), wrapped);
 
   // Nested lists: depth and items both bounded.
-  std::string nested = BoundSource(repeat("<ul><li>", 20000));
+  std::string nested = BoundSource(Repeat("<ul><li>", 20000));
   EXPECT_LE(count(nested, "<li>"), qk::htmlview::kMaxDepth + qk::htmlview::kMaxListItems);
   // The items of one list are bounded; those of separate lists are not added up.
-  std::string numbered = BoundSource("<ol>" + repeat("<li>x", 3000) + "</ol>");
+  std::string numbered = BoundSource("<ol>" + Repeat("<li>x", 3000) + "</ol>");
   EXPECT_EQ(count(numbered, "<li>"), qk::htmlview::kMaxListItems);
-  std::string lists = repeat("<ol>" + repeat("<li>x", qk::htmlview::kMaxListItems - 100) + "</ol>", 2);
+  std::string lists = Repeat("<ol>" + Repeat("<li>x", qk::htmlview::kMaxListItems - 100) + "</ol>", 2);
   EXPECT_EQ(BoundSource(lists), lists);
 
   // Many elements: cut, with room left for any real page's.
-  size_t paragraphs = count(BoundSource(repeat("<p>x", 40000)), "<p>");
+  size_t paragraphs = count(BoundSource(Repeat("<p>x", 40000)), "<p>");
   EXPECT_LT(paragraphs, 40000u);
   EXPECT_GT(paragraphs, 10000u);
 
   // Text costs more the deeper it lies and the more tables hold it; an
   // entity may be an ideograph of its own.
   const std::string ideograph = "\xE6\xBC\xA2";
-  std::string text = repeat(ideograph, 250000);
+  std::string text = Repeat(ideograph, 250000);
   EXPECT_EQ(count(BoundSource("<p>" + text), ideograph), 250000u);
-  std::string deep = repeat("<table><tr><td>", 4) + repeat("<blockquote>", 36) + "<p>";
+  std::string deep = Repeat("<table><tr><td>", 4) + Repeat("<blockquote>", 36) + "<p>";
   size_t deepIdeographs = count(BoundSource(deep + text), ideograph);
   EXPECT_LT(deepIdeographs, 250000u / 8);
-  EXPECT_LE(count(BoundSource(deep + repeat("&#x6F22;", 30000)), "&#x6F22;"), deepIdeographs);
+  EXPECT_LE(count(BoundSource(deep + Repeat("&#x6F22;", 30000)), "&#x6F22;"), deepIdeographs);
 }
 
 }  // namespace
