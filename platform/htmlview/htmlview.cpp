@@ -387,6 +387,8 @@ class Page final : public litehtml::document_container {
   litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight,
                                  litehtml::font_style italic, unsigned int decoration,
                                  litehtml::font_metrics* fm) override {
+    // Glyphs are drawn at most kMaxFontPixels high, whatever size the page asks.
+    size = std::clamp(size, 1, qk::htmlview::kMaxFontPixels);
     std::u16string face = FaceFor(faceName);
     std::string key = std::to_string(size) + "/" + std::to_string(weight) + "/" + std::to_string(italic) + "/" +
                       std::to_string(decoration) + "/" + ToUtf8(face.data(), face.size());
@@ -403,7 +405,7 @@ class Page final : public litehtml::document_container {
     auto entry = std::make_unique<FontEntry>();
     entry->key = key;
     LOGFONTW lf{};
-    lf.lfHeight = -std::max(1, size);
+    lf.lfHeight = -size;
     lf.lfWeight = weight;
     lf.lfItalic = italic == litehtml::fontStyleItalic;
     lf.lfUnderline = (decoration & litehtml::font_decoration_underline) != 0;

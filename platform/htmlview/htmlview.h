@@ -32,8 +32,9 @@
 // kMaxTextChars allows, with its paragraphs, links and pictures, even
 // inside layout tables) stays whole.
 //
-// A picture is laid out at most kMaxImageBox pixels wide and high, whatever
-// sizes the page gives it. A picture drawn at another size than its own is
+// Text is drawn at most kMaxFontPixels pixels high and a picture laid out
+// at most kMaxImageBox pixels wide and high, whatever sizes the page gives
+// them. A picture drawn at another size than its own is
 // scaled as it is drawn; scaled copies are kept for the next paint only up
 // to a screenful each and two screenfuls in all, so the memory a page's
 // pictures take does not grow with the sizes the page asks for.
@@ -105,6 +106,7 @@ constexpr int kMaxDepth = 64;
 constexpr int kMaxTableDepth = 4;
 constexpr size_t kMaxImages = 500;  // distinct image sources asked of the host per page
 constexpr int kMaxImageBox = 16384;
+constexpr int kMaxFontPixels = 400;
 
 // Bounds a page's source: drops tags nested deeper than maxDepth and
 // tables nested deeper than kMaxTableDepth (their text stays, in the

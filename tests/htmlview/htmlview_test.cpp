@@ -418,6 +418,7 @@ TEST_F(HtmlViewTest, HostilePagesNeitherCrashNorHang) {
   cases.push_back({"pictures of huge sizes", huge});
   cases.push_back({"pictures of huge styled sizes",
                    Repeat(u"<img src=\"tiny1\" style=\"width:400px;height:30000em\">", 10)});
+  cases.push_back({"a huge font", u"<p style=\"font-size:20000px\">AB</p>"});
   cases.push_back({"20000 nested list items", Repeat(u"<ul><li>", 20000)});
   cases.push_back({"20000 numbered items", u"<ol>" + Repeat(u"<li>item", 20000)});
   cases.push_back({"40000 paragraphs", Repeat(u"<p>x", 40000)});
