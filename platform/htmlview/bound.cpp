@@ -1,8 +1,13 @@
 // Bounding a page's source before it is parsed (see htmlview.h): a light
 // scan over the tags that keeps the nesting depth, the amount of text and
-// the number of tags within limits, so that neither the parser nor the
-// layout (both recursive over the element tree) can be driven into deep
-// recursion or unbounded work.
+// the number of tags and the layout's cost within limits, so that neither
+// the parser nor the layout (both recursive over the element tree) can be
+// driven into deep recursion or unbounded work. The layout's time for a
+// box grows with its depth (each line asks its ancestors for its room) and
+// doubles with each table around it (a table lays its cells out twice to
+// size its columns); its time for the list items of one element grows
+// with the square of their count (each item counts the items before it
+// for its number).
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -10,6 +15,7 @@
 #include <vector>
 
 #include "htmlview/htmlview.h"
+#include "htmlview/text_boxes.h"
 
 namespace qk::htmlview {
 namespace {
@@ -43,6 +49,9 @@ bool ClosesItself(const std::string& n) {
     if (n == v) return true;
   return false;
 }
+
+// Elements that hold their content in items.
+bool IsList(const std::string& n) { return n == "ul" || n == "ol" || n == "dl" || n == "menu" || n == "dir"; }
 
 // Elements whose content is raw text up to their end tag.
 bool IsRawText(const std::string& n) {
@@ -194,30 +203,60 @@ bool IsLeftOut(const std::string& n) { return n == "style" || n == "link"; }
 
 }  // namespace
 
-std::string BoundSource(const std::string& in, int maxDepth, size_t maxText, size_t maxTags) {
+std::string BoundSource(const std::string& in, int maxDepth, size_t maxText, size_t maxTags, size_t maxCost) {
   std::string out;
   out.reserve(std::min(in.size(), maxText * 4 + 4096));
   std::vector<std::string> open;  // counted open elements
+  std::vector<size_t> items{0};      // list items in the document (first) and in each open element
   std::vector<std::string> dropped;  // start tags left out beyond the depth, still open
-  size_t text = 0, tags = 0;
+  size_t text = 0, tags = 0, cost = 0;
   size_t i = 0;
-  auto emitText = [&](size_t from, size_t to) -> bool {
-    size_t n = CountChars(in, from, to);
-    if (text + n <= maxText) {
-      out.append(in, from, to - from);
-      text += n;
-      return true;
+  // The layout's cost of a box at the current depth (see htmlview.h). A
+  // list holds its content in an item, which the parser closes by itself
+  // and so is not among the open elements: each list counts two levels.
+  auto weigh = [&](size_t own) -> size_t {
+    size_t depth = open.size(), tables = 0;
+    for (const std::string& name : open) {
+      if (name == "table") ++tables;
+      else if (IsList(name)) ++depth;
     }
-    // Keep what fits, cut at a character boundary.
-    size_t room = maxText - text, k = from;
-    while (k < to && room) {
-      ++k;
-      while (k < to && (static_cast<unsigned char>(in[k]) & 0xC0) == 0x80) ++k;
-      --room;
+    return (own + depth) << (tables > 1 ? tables - 1 : 0);
+  };
+  // Keeps text while it stays within the bounds of characters and cost,
+  // counting its boxes as the layout will cut them; a cut falls on a
+  // character boundary. An entity may stand for an ideograph: it starts a
+  // box.
+  auto emitText = [&](size_t from, size_t to) -> bool {
+    const size_t weight = weigh(kWordCost);
+    const auto* s = reinterpret_cast<const unsigned char*>(in.data());
+    size_t k = from;
+    bool inWord = false, fits = true;
+    while (k < to) {
+      unsigned char c = s[k];
+      uint32_t cp = c;
+      size_t len = IsBlank(c) ? 1 : static_cast<size_t>(Utf8Char(s + k, s + to, &cp));
+      bool box;
+      if (IsBlank(c)) {
+        box = !(c == ' ' && inWord && k + 1 < to && !IsBlank(s[k + 1]));  // a space joining two words is theirs
+        inWord = false;
+      } else if (c == '&' || BreaksAnywhere(cp)) {
+        box = true;
+        inWord = c == '&';
+      } else {
+        box = !inWord;
+        inWord = true;
+      }
+      size_t chars = CountChars(in, k, k + len);
+      if (text + chars > maxText || (box && cost + weight > maxCost)) {
+        fits = false;
+        break;
+      }
+      text += chars;
+      if (box) cost += weight;
+      k += len;
     }
     out.append(in, from, k - from);
-    text = maxText;
-    return false;
+    return fits;
   };
   while (i < in.size()) {
     size_t lt = in.find('<', i);
@@ -256,7 +295,10 @@ std::string BoundSource(const std::string& in, int maxDepth, size_t maxText, siz
       } else {
         dropped.clear();  // an outer end tag closes whatever was left open inside it
         auto it = std::find(open.rbegin(), open.rend(), name);
-        if (it != open.rend()) open.erase(std::next(it).base(), open.end());
+        if (it != open.rend()) {
+          open.erase(std::next(it).base(), open.end());
+          items.resize(open.size() + 1);
+        }
         out.append(in, i, end - i);
       }
       i = end;
@@ -290,9 +332,18 @@ std::string BoundSource(const std::string& in, int maxDepth, size_t maxText, siz
       }
       continue;
     }
+    const size_t elementCost = weigh(kElementCost);
+    if (cost + elementCost > maxCost) break;
+    cost += elementCost;
+    // Items are counted in the innermost open element, the parent the
+    // parser gives them (an item closes the item open before it).
+    if (name == "li" && ++items.back() > kMaxListItems) break;
     out += RewriteTag(in.substr(i, end - i), nameEnd - i);
     i = end;
-    if (counted) open.push_back(name);
+    if (counted) {
+      open.push_back(name);
+      items.push_back(0);
+    }
     if (IsRawText(name)) {
       // Raw text runs to the element's end tag; it counts as text.
       size_t close = FindCaseBlind(in, "</" + name, i);

@@ -4,9 +4,11 @@
 #include "htmlview/htmlview.h"
 
 #include <litehtml/litehtml.h>
+#include <litehtml/el_image.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <cwctype>
 #include <functional>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "gdi/surface.h"
+#include "htmlview/text_boxes.h"
 #include "kernel/wstring.h"
 #include "user/input.h"
 
@@ -115,14 +118,34 @@ struct Image {
   bool own = false;
   int width = 0, height = 0;
   // A copy scaled to the size last drawn at, so a page that shows a picture
-  // smaller than it is does not rescale it at every paint.
+  // smaller than it is does not rescale it at every paint (see DrawImage).
   HBITMAP scaled = nullptr;
   int scaledWidth = 0, scaledHeight = 0;
 
+  void DropScaled() {
+    if (scaled) DeleteObject(scaled);
+    scaled = nullptr;
+    scaledWidth = scaledHeight = 0;
+  }
   void Release() {
     if (bitmap && own) DeleteObject(bitmap);
-    if (scaled) DeleteObject(scaled);
-    bitmap = scaled = nullptr;
+    bitmap = nullptr;
+    DropScaled();
+  }
+};
+
+// A picture whose box is held to kMaxImageBox pixels each way, whatever
+// sizes the page gives it (attributes, styles or percentages): the layout
+// works out its box as for any picture, then bounds it.
+class BoundedImage final : public litehtml::el_image {
+ public:
+  using litehtml::el_image::el_image;
+  int render(int x, int y, int maxWidth, bool secondPass) override {
+    int width = litehtml::el_image::render(x, y, maxWidth, secondPass);
+    int extra = width - m_pos.width;  // margins, borders and padding
+    m_pos.width = std::min(m_pos.width, qk::htmlview::kMaxImageBox);
+    m_pos.height = std::min(m_pos.height, qk::htmlview::kMaxImageBox);
+    return m_pos.width + extra;
   }
 };
 
@@ -364,6 +387,8 @@ class Page final : public litehtml::document_container {
   litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight,
                                  litehtml::font_style italic, unsigned int decoration,
                                  litehtml::font_metrics* fm) override {
+    // Glyphs are drawn at most kMaxFontPixels high, whatever size the page asks.
+    size = std::clamp(size, 1, qk::htmlview::kMaxFontPixels);
     std::u16string face = FaceFor(faceName);
     std::string key = std::to_string(size) + "/" + std::to_string(weight) + "/" + std::to_string(italic) + "/" +
                       std::to_string(decoration) + "/" + ToUtf8(face.data(), face.size());
@@ -380,7 +405,7 @@ class Page final : public litehtml::document_container {
     auto entry = std::make_unique<FontEntry>();
     entry->key = key;
     LOGFONTW lf{};
-    lf.lfHeight = -std::max(1, size);
+    lf.lfHeight = -size;
     lf.lfWeight = weight;
     lf.lfItalic = italic == litehtml::fontStyleItalic;
     lf.lfUnderline = (decoration & litehtml::font_decoration_underline) != 0;
@@ -500,44 +525,70 @@ class Page final : public litehtml::document_container {
     }
   }
 
+  // The copy of a picture scaled to w x h, made when missing; null when
+  // such a copy would be larger than the screen. The copies of all
+  // pictures together stay within two screenfuls: a copy that would pass
+  // that makes the others go.
+  HBITMAP ScaledCopy(HDC dc, Image& image, int w, int h, int sw, int sh) {
+    if (image.scaled && image.scaledWidth == w && image.scaledHeight == h) return image.scaled;
+    image.DropScaled();
+    const int64_t screen =
+        static_cast<int64_t>(GetSystemMetrics(SM_CXSCREEN)) * static_cast<int64_t>(GetSystemMetrics(SM_CYSCREEN));
+    const int64_t size = static_cast<int64_t>(w) * h;
+    if (size > screen) return nullptr;
+    int64_t kept = 0;
+    for (const auto& [src, other] : images) kept += static_cast<int64_t>(other.scaledWidth) * other.scaledHeight;
+    if (kept + size > 2 * screen)
+      for (auto& [src, other] : images) other.DropScaled();
+    image.scaled = CreateCompatibleBitmap(dc, w, h);
+    if (!image.scaled) return nullptr;
+    image.scaledWidth = w;
+    image.scaledHeight = h;
+    HDC from = CreateCompatibleDC(dc);
+    HDC to = CreateCompatibleDC(dc);
+    HGDIOBJ o1 = SelectObject(from, image.bitmap);
+    HGDIOBJ o2 = SelectObject(to, image.scaled);
+    SetStretchBltMode(to, HALFTONE);
+    StretchBlt(to, 0, 0, w, h, from, 0, 0, sw, sh, SRCCOPY);
+    SelectObject(to, o2);
+    SelectObject(from, o1);
+    DeleteDC(to);
+    DeleteDC(from);
+    return image.scaled;
+  }
+
+  // Draws a picture into the box `at`, only where it meets `clip`.
   void DrawImage(HDC dc, const std::string& src, const litehtml::position& at, const litehtml::position& clip) {
     auto it = images.find(src);
     if (it == images.end() || !it->second.answered || !it->second.bitmap) return;
     Image& image = it->second;
     int w = at.width, h = at.height;
     if (w <= 0 || h <= 0) return;
-    HBITMAP source = image.bitmap;
     int sw = image.width, sh = image.height;
     BITMAP bm{};
     if (GetObjectW(image.bitmap, sizeof bm, &bm)) {
       sw = bm.bmWidth;
       sh = bm.bmHeight;
     }
-    HDC mem = CreateCompatibleDC(dc);
+    HBITMAP source = image.bitmap;
+    bool scale = false;
     if (sw != w || sh != h) {
-      if (!image.scaled || image.scaledWidth != w || image.scaledHeight != h) {
-        if (image.scaled) DeleteObject(image.scaled);
-        image.scaled = CreateCompatibleBitmap(dc, w, h);
-        image.scaledWidth = w;
-        image.scaledHeight = h;
-        HDC from = CreateCompatibleDC(dc);
-        HGDIOBJ o1 = SelectObject(from, image.bitmap);
-        HGDIOBJ o2 = SelectObject(mem, image.scaled);
-        SetStretchBltMode(mem, HALFTONE);
-        StretchBlt(mem, 0, 0, w, h, from, 0, 0, sw, sh, SRCCOPY);
-        SelectObject(mem, o2);
-        SelectObject(from, o1);
-        DeleteDC(from);
+      source = ScaledCopy(dc, image, w, h, sw, sh);
+      // Larger than the screen: the part drawn is scaled as it is drawn.
+      if (!source) {
+        source = image.bitmap;
+        scale = true;
       }
-      source = image.scaled;
     }
     int saved = SaveDC(dc);
     IntersectClipRect(dc, clip.left(), clip.top(), clip.right(), clip.bottom());
+    HDC mem = CreateCompatibleDC(dc);
     HGDIOBJ old = SelectObject(mem, source);
-    BitBlt(dc, at.x, at.y, w, h, mem, 0, 0, SRCCOPY);
+    if (scale) StretchBlt(dc, at.x, at.y, w, h, mem, 0, 0, sw, sh, SRCCOPY);
+    else BitBlt(dc, at.x, at.y, w, h, mem, 0, 0, SRCCOPY);
     SelectObject(mem, old);
-    RestoreDC(dc, saved);
     DeleteDC(mem);
+    RestoreDC(dc, saved);
   }
 
   void draw_background(litehtml::uint_ptr hdc, const litehtml::background_paint& bg) override {
@@ -624,11 +675,6 @@ class Page final : public litehtml::document_container {
   // box here: the page has about half the boxes to lay out, and lines still
   // break after each word (a line's last word keeps its space, so a line
   // may end a word earlier than it would have to).
-  static bool IsBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-  static bool BreaksAnywhere(uint32_t cp) {
-    return (cp >= 0x2E80 && cp <= 0x9FFF) || (cp >= 0xAC00 && cp <= 0xD7AF) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-           (cp >= 0xFF00 && cp <= 0xFFEF) || (cp >= 0x20000 && cp <= 0x3FFFF);
-  }
   void split_text(const char* text, const std::function<void(const litehtml::tchar_t*)>& on_word,
                   const std::function<void(const litehtml::tchar_t*)>& on_space) override {
     std::string word;
@@ -636,7 +682,9 @@ class Page final : public litehtml::document_container {
       if (!word.empty()) on_word(word.c_str());
       word.clear();
     };
+    using qk::htmlview::IsBlank;
     const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const auto* end = p + std::strlen(text);
     while (*p) {
       unsigned char c = *p;
       if (IsBlank(c)) {
@@ -651,17 +699,9 @@ class Page final : public litehtml::document_container {
         ++p;
         continue;
       }
-      int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-      uint32_t cp = len == 1 ? c : (c & (0x7F >> len));
-      for (int k = 1; k < len; ++k) {
-        if ((p[k] & 0xC0) != 0x80) {  // malformed: one byte on its own
-          len = 1;
-          cp = c;
-          break;
-        }
-        cp = (cp << 6) | (p[k] & 0x3F);
-      }
-      if (BreaksAnywhere(cp)) {
+      uint32_t cp = 0;
+      int len = qk::htmlview::Utf8Char(p, end, &cp);
+      if (qk::htmlview::BreaksAnywhere(cp)) {
         flush();
         word.assign(reinterpret_cast<const char*>(p), len);
         flush();
@@ -691,8 +731,9 @@ class Page final : public litehtml::document_container {
     client = litehtml::position(0, 0, ClientWidth(), ClientHeight());
   }
 
-  std::shared_ptr<litehtml::element> create_element(const litehtml::tchar_t*, const litehtml::string_map&,
-                                                    const std::shared_ptr<litehtml::document>&) override {
+  std::shared_ptr<litehtml::element> create_element(const litehtml::tchar_t* tag, const litehtml::string_map&,
+                                                    const std::shared_ptr<litehtml::document>& doc) override {
+    if (tag && std::strcmp(tag, "img") == 0) return std::make_shared<BoundedImage>(doc);
     return nullptr;
   }
 

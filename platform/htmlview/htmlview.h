@@ -18,10 +18,26 @@
 //
 // Bounds that keep a hostile page from taking the device down: the source
 // kept is at most kMaxSourceChars characters, its text at most
-// kMaxTextChars characters and its tags at most kMaxTags; elements nested
-// deeper than kMaxDepth, and tables nested deeper than kMaxTableDepth, are
-// flattened into their ancestor; at most kMaxImages distinct images are
-// asked of the host. Whatever lies beyond a bound is left out.
+// kMaxTextChars characters and its tags at most kMaxTags, with at most
+// kMaxListItems list items in any one element; elements nested deeper than
+// kMaxDepth, and tables nested deeper than kMaxTableDepth, are flattened
+// into their ancestor; at most kMaxImages distinct images are asked of the
+// host. The layout's work is bounded by kMaxLayoutCost: each box it lays
+// out counts its own cost (kWordCost for a word, an ideograph or a lone
+// blank of the text, kElementCost for an element) plus the depth it lies
+// at (a list counting two levels, with its item), doubled for every table
+// around it beyond the first, as the layout's time for a box grows so.
+// Whatever lies beyond a bound is left out. These keep the layout of any
+// page within about a second, while a long article (all the text
+// kMaxTextChars allows, with its paragraphs, links and pictures, even
+// inside layout tables) stays whole.
+//
+// Text is drawn at most kMaxFontPixels pixels high and a picture laid out
+// at most kMaxImageBox pixels wide and high, whatever sizes the page gives
+// them. A picture drawn at another size than its own is
+// scaled as it is drawn; scaled copies are kept for the next paint only up
+// to a screenful each and two screenfuls in all, so the memory a page's
+// pictures take does not grow with the sizes the page asks for.
 #pragma once
 
 #include <cstddef>
@@ -82,17 +98,24 @@ namespace qk::htmlview {
 constexpr size_t kMaxSourceChars = 12u << 20;
 constexpr size_t kMaxTextChars = 256u << 10;
 constexpr size_t kMaxTags = 40000;
-constexpr int kMaxDepth = 120;
+constexpr size_t kMaxListItems = 1000;  // numbered items cost the layout time in the square of their count
+constexpr size_t kMaxLayoutCost = 1500000;
+constexpr size_t kWordCost = 2;
+constexpr size_t kElementCost = 48;
+constexpr int kMaxDepth = 64;
 constexpr int kMaxTableDepth = 4;
 constexpr size_t kMaxImages = 500;  // distinct image sources asked of the host per page
+constexpr int kMaxImageBox = 16384;
+constexpr int kMaxFontPixels = 400;
 
 // Bounds a page's source: drops tags nested deeper than maxDepth and
 // tables nested deeper than kMaxTableDepth (their text stays, in the
-// ancestor), cuts the source where its text passes maxText characters or
-// its tags pass maxTags, and filters the page's styles (above). Used by the
-// control before parsing; exposed for tests.
+// ancestor), cuts the source where its text passes maxText characters, its
+// tags pass maxTags, its layout cost passes maxCost or the list items of
+// one element pass kMaxListItems, and filters the page's styles (above).
+// Used by the control before parsing; exposed for tests.
 std::string BoundSource(const std::string& utf8, int maxDepth = kMaxDepth, size_t maxText = kMaxTextChars,
-                        size_t maxTags = kMaxTags);
+                        size_t maxTags = kMaxTags, size_t maxCost = kMaxLayoutCost);
 
 // The viewer's own style sheet.
 const char* ArticleStyleSheet();
