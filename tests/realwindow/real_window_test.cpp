@@ -188,4 +188,42 @@ TEST_F(RealWindowTest, ByTouchAndKeyboardAChannelIsAddedByItsTypedUrl) {
   Shot("channels-480x800");
 }
 
+// The key device's face (240 x 320): the same address typed into the URL
+// row's own edit, where Backspace deletes too; arrows and Enter fetch the
+// title and the left soft key adds the channel.
+TEST_F(RealWindowTest, ByKeysAChannelIsAddedByItsTypedUrl) {
+  const std::string hostPort = "127.0.0.1:" + std::to_string(nginx_.port());
+  const std::string url = "http://" + hostPort + "/feed000.xml";
+  qtest::WriteHostFile(docroot_ + "/feed000.xml", Feed("http://" + hostPort));
+  Start("keydevice");
+  ASSERT_TRUE(q_.Advance(200));
+  ASSERT_TRUE(Until([&] { return Text(q_.ActiveWindow()) == "Quillet"; }));
+  const HWND wizard = q_.ActiveWindow();
+  Key("Down");
+  Key("Down");
+  Key("Return");  // "Add specific RSS URL"
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "http://"; }));
+  const HWND field = q_.FocusWindow();
+  Type(hostPort + "/feex");
+  ASSERT_TRUE(Until([&] { return Text(field) == "http://" + hostPort + "/feex"; })) << Text(field);
+  Key("BackSpace");
+  ASSERT_TRUE(Until([&] { return Text(field) == "http://" + hostPort + "/fee"; })) << Text(field);
+  EXPECT_EQ(q_.ActiveWindow(), wizard);
+  Type("d000.xml");
+  ASSERT_TRUE(Until([&] { return Text(field) == url; })) << Text(field);
+  Shot("k-url-typed-240x320");
+  Key("Down");  // the address is kept; "Download Channel Title" shows
+  Key("Down");
+  Key("Return");
+  ASSERT_TRUE(Until([&] { return nginx_.AccessLog().find("/feed000.xml") != std::string::npos; }))
+      << nginx_.AccessLog();
+  // The fetched title is put in the title row's edit.
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "Typed Channel"; })) << Text(q_.FocusWindow());
+  Key("F1");  // "Add Channel"
+  ASSERT_TRUE(Until([&] { return ChannelList().find("Typed Channel") != std::string::npos; })) << ChannelList();
+  EXPECT_NE(ChannelList().find("xmlUrl=\"" + url + "\""), std::string::npos) << ChannelList();
+  ASSERT_TRUE(q_.Settle());
+  Shot("k-channels-240x320");
+}
+
 }  // namespace
