@@ -328,13 +328,11 @@ void DeliverInput(const InputEvent& e) {
       qk::InjectCharacters(e.text);
       break;
     case InputEvent::Paste: {
+      // One request to the clipboard's owner: empty when there is none.
       std::u16string text;
-      if (SDL_HasClipboardText()) {
-        char* utf8 = SDL_GetClipboardText();
-        if (utf8) {
-          text = TypedText(qk::FromUtf8(utf8));
-          SDL_free(utf8);
-        }
+      if (char* utf8 = SDL_GetClipboardText()) {
+        text = TypedText(qk::FromUtf8(utf8));
+        SDL_free(utf8);
       }
       if (!text.empty()) qk::InjectCharacters(text);
       break;

@@ -33,8 +33,8 @@ class RealWindowTest : public qtest::DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    if (!qnet::PeerInstalled("Xvfb") || !qnet::PeerInstalled("xdotool"))
-      GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    if (!qnet::PeerInstalled("Xvfb") || !qnet::PeerInstalled("xdotool") || !qnet::PeerInstalled("xclip"))
+      GTEST_SKIP() << "Xvfb, xdotool or xclip is not installed";
     qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
     qk::SetProgramHost(u"Ambrel.exe", AMBREL_EXE);
     docroot_ = qnet::MakeTempFolder("quillet-realwindow");
@@ -107,6 +107,20 @@ class RealWindowTest : public qtest::DeviceTest {
               "failed");
   }
   void Type(const std::string& text) { ASSERT_NE(Xdo({"type", "--delay", "40", "--", text}), "failed"); }
+  // Puts text on the X server's clipboard: xclip owns it from then on
+  // (it serves every paste until the server ends).
+  void Copy(const std::string& text) {
+    std::string file = Host(u"\\") + "/clipboard.txt";
+    qtest::WriteHostFile(file, text);
+    qnet::ChildProcess xclip;
+    ASSERT_TRUE(xclip.Start({"env", "DISPLAY=" + display_, "xclip", "-selection", "clipboard", "-i", file}, false, ""));
+    ASSERT_EQ(xclip.Wait(), 0);
+    qnet::ChildProcess out;
+    ASSERT_TRUE(out.Start({"env", "DISPLAY=" + display_, "timeout", "60", "xclip", "-selection", "clipboard", "-o"},
+                          true, ""));
+    EXPECT_EQ(out.ReadLine(), text);
+    out.Wait();
+  }
   void Key(const std::string& name) { ASSERT_NE(Xdo({"key", "--delay", "40", name}), "failed"); }
   // Waits until pred holds, moving the program's frozen clock on so that
   // the timers the input started come due.
@@ -189,8 +203,9 @@ TEST_F(RealWindowTest, ByTouchAndKeyboardAChannelIsAddedByItsTypedUrl) {
 }
 
 // The key device's face (240 x 320): the same address typed into the URL
-// row's own edit, where Backspace deletes too; arrows and Enter fetch the
-// title and the left soft key adds the channel.
+// row's own edit, where Backspace deletes too, its end pasted from the
+// desktop's clipboard; arrows and Enter fetch the title and the left soft
+// key adds the channel.
 TEST_F(RealWindowTest, ByKeysAChannelIsAddedByItsTypedUrl) {
   const std::string hostPort = "127.0.0.1:" + std::to_string(nginx_.port());
   const std::string url = "http://" + hostPort + "/feed000.xml";
@@ -209,7 +224,9 @@ TEST_F(RealWindowTest, ByKeysAChannelIsAddedByItsTypedUrl) {
   Key("BackSpace");
   ASSERT_TRUE(Until([&] { return Text(field) == "http://" + hostPort + "/fee"; })) << Text(field);
   EXPECT_EQ(q_.ActiveWindow(), wizard);
-  Type("d000.xml");
+  // The rest comes from the desktop's clipboard.
+  Copy("d000.xml");
+  Key("shift+Insert");
   ASSERT_TRUE(Until([&] { return Text(field) == url; })) << Text(field);
   Shot("k-url-typed-240x320");
   Key("Down");  // the address is kept; "Download Channel Title" shows
