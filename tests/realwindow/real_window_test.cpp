@@ -125,10 +125,12 @@ class RealWindowTest : public qtest::DeviceTest {
   // Waits until pred holds, moving the program's frozen clock on so that
   // the timers the input started come due.
   testing::AssertionResult Until(const std::function<bool()>& pred) {
-    return q_.WaitFor([&] {
-      (void)q_.Advance(10);
-      return pred();
-    });
+    return q_.WaitFor(
+        [&] {
+          (void)q_.Advance(10);
+          return pred();
+        },
+        30000);
   }
   void Shot(const std::string& name) { EXPECT_TRUE(q_.Shot(qtest::PicturesDir() + "/realwindow-" + name + ".png")); }
   std::string ChannelList() const { return ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml"); }
