@@ -4,15 +4,20 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "gdi/image_codec.h"
 #include "kernel/sync.h"
+#include "kernel/wstring.h"
 #include "gdi/surface.h"
 #include "shell/aygshell.h"
+#include "user/dialog.h"
 #include "user/idle.h"
 #include "user/input.h"
 #include "user/remote.h"
@@ -54,27 +59,201 @@ struct WindowState {
   int width = 0, height = 0;
   uint64_t shownGeneration = ~0ull;
   bool pointerDown = false;
+  // Keys handed on as down, by virtual key: released when the window loses
+  // the keyboard, whose key-ups then go elsewhere.
+  std::set<int> keysDown;
+  // Keys whose press pasted the clipboard: their release is no key.
+  std::set<int> pasteKeys;
+  std::deque<InputEvent> pending;
 };
 std::mutex g_lock;
 WindowState g_win;
 
-int VirtualKey(SDL_Keycode k) {
+// The platform's virtual key of a desktop key, or 0 for keys the device
+// does not have. Letters follow the layout (the key that types "z" is Z);
+// digits and punctuation keys keep their place on the keyboard, as the
+// platform's own keyboards name them.
+int VirtualKey(const SDL_Keysym& key) {
+  const SDL_Keycode k = key.sym;
   switch (k) {
-    case SDLK_UP: return 0x26;
-    case SDLK_DOWN: return 0x28;
-    case SDLK_LEFT: return 0x25;
-    case SDLK_RIGHT: return 0x27;
+    case SDLK_UP: return VK_UP;
+    case SDLK_DOWN: return VK_DOWN;
+    case SDLK_LEFT: return VK_LEFT;
+    case SDLK_RIGHT: return VK_RIGHT;
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: return 0x0D;
-    case SDLK_ESCAPE:
-    case SDLK_BACKSPACE: return 0x1B;
-    case SDLK_F1: return 0x70;
-    case SDLK_F2: return 0x71;
+    case SDLK_KP_ENTER: return VK_RETURN;
+    case SDLK_ESCAPE: return VK_ESCAPE;
+    case SDLK_BACKSPACE: return VK_BACK;
+    case SDLK_TAB: return VK_TAB;
+    case SDLK_SPACE: return VK_SPACE;
+    case SDLK_HOME: return VK_HOME;
+    case SDLK_END: return VK_END;
+    case SDLK_PAGEUP: return VK_PRIOR;
+    case SDLK_PAGEDOWN: return VK_NEXT;
+    case SDLK_INSERT: return VK_INSERT;
+    case SDLK_DELETE: return VK_DELETE;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT: return VK_SHIFT;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL: return VK_CONTROL;
+    case SDLK_LALT:
+    case SDLK_RALT: return VK_MENU;
+    case SDLK_KP_MULTIPLY: return 0x6A;
+    case SDLK_KP_PLUS: return 0x6B;
+    case SDLK_KP_MINUS: return 0x6D;
+    case SDLK_KP_PERIOD: return 0x6E;
+    case SDLK_KP_DIVIDE: return 0x6F;
     default: break;
   }
+  if (k >= SDLK_F1 && k <= SDLK_F12) return VK_F1 + (k - SDLK_F1);
+  if (k >= SDLK_KP_1 && k <= SDLK_KP_9) return 0x61 + (k - SDLK_KP_1);
+  if (k == SDLK_KP_0) return 0x60;
   if (k >= SDLK_a && k <= SDLK_z) return 'A' + (k - SDLK_a);
   if (k >= SDLK_0 && k <= SDLK_9) return '0' + (k - SDLK_0);
-  return 0;
+  switch (key.scancode) {
+    case SDL_SCANCODE_0: return '0';
+    case SDL_SCANCODE_SEMICOLON: return 0xBA;
+    case SDL_SCANCODE_EQUALS: return 0xBB;
+    case SDL_SCANCODE_COMMA: return 0xBC;
+    case SDL_SCANCODE_MINUS: return 0xBD;
+    case SDL_SCANCODE_PERIOD: return 0xBE;
+    case SDL_SCANCODE_SLASH: return 0xBF;
+    case SDL_SCANCODE_GRAVE: return 0xC0;
+    case SDL_SCANCODE_LEFTBRACKET: return 0xDB;
+    case SDL_SCANCODE_BACKSLASH: return 0xDC;
+    case SDL_SCANCODE_RIGHTBRACKET: return 0xDD;
+    case SDL_SCANCODE_APOSTROPHE: return 0xDE;
+    default: break;
+  }
+  if (key.scancode >= SDL_SCANCODE_1 && key.scancode <= SDL_SCANCODE_9) return '1' + (key.scancode - SDL_SCANCODE_1);
+  if (key.scancode >= SDL_SCANCODE_A && key.scancode <= SDL_SCANCODE_Z) return 'A' + (key.scancode - SDL_SCANCODE_A);
+  // A key named only by what it types (no scan code): US places.
+  switch (k) {
+    case SDLK_SEMICOLON: return 0xBA;
+    case SDLK_EQUALS: return 0xBB;
+    case SDLK_COMMA: return 0xBC;
+    case SDLK_MINUS: return 0xBD;
+    case SDLK_PERIOD: return 0xBE;
+    case SDLK_SLASH: return 0xBF;
+    case SDLK_BACKQUOTE: return 0xC0;
+    case SDLK_LEFTBRACKET: return 0xDB;
+    case SDLK_BACKSLASH: return 0xDC;
+    case SDLK_RIGHTBRACKET: return 0xDD;
+    case SDLK_QUOTE: return 0xDE;
+    default: return 0;
+  }
+}
+
+// Keys whose characters are control characters, which the text input does
+// not carry: their key-downs make their WM_CHAR as on the device.
+bool MakesOwnCharacter(int vk) { return vk == VK_BACK || vk == VK_TAB || vk == VK_RETURN || vk == VK_ESCAPE; }
+
+// Ctrl+V and Shift+Insert paste; Alt with either is some other command.
+bool IsPasteKey(const SDL_Keysym& key) {
+  const Uint16 mod = key.mod;
+  if (mod & KMOD_ALT) return false;
+  if (key.sym == SDLK_v && (mod & KMOD_CTRL) && !(mod & KMOD_SHIFT)) return true;
+  return key.sym == SDLK_INSERT && (mod & KMOD_SHIFT) && !(mod & KMOD_CTRL);
+}
+
+// Text for the device from the desktop's: line breaks ("\r\n", "\r" or
+// "\n") become Enter's character, other control characters but Tab are
+// dropped.
+std::u16string TypedText(const std::u16string& in) {
+  std::u16string out;
+  for (size_t i = 0; i < in.size(); ++i) {
+    char16_t c = in[i];
+    if (c == u'\r' || c == u'\n') {
+      out += u'\r';
+      if (c == u'\r' && i + 1 < in.size() && in[i + 1] == u'\n') ++i;
+    } else if (c >= 0x20 || c == u'\t') {
+      if (c != 0x7F) out += c;
+    }
+  }
+  return out;
+}
+
+// Turns one event of the window into the device's input, appended to
+// g_win.pending (the lock is held).
+void Translate(const SDL_Event& e) {
+  auto push = [](InputEvent ev) { g_win.pending.push_back(std::move(ev)); };
+  switch (e.type) {
+    case SDL_QUIT: {
+      InputEvent ev;
+      ev.kind = InputEvent::Quit;
+      push(ev);
+      break;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+      if (e.button.button != SDL_BUTTON_LEFT) break;
+      g_win.pointerDown = e.type == SDL_MOUSEBUTTONDOWN;
+      InputEvent ev;
+      ev.kind = g_win.pointerDown ? InputEvent::PointerDown : InputEvent::PointerUp;
+      ev.x = e.button.x;
+      ev.y = e.button.y;
+      push(ev);
+      break;
+    }
+    case SDL_MOUSEMOTION: {
+      if (!g_win.pointerDown) break;
+      InputEvent ev;
+      ev.kind = InputEvent::PointerMove;
+      ev.x = e.motion.x;
+      ev.y = e.motion.y;
+      push(ev);
+      break;
+    }
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+      int vk = VirtualKey(e.key.keysym);
+      bool down = e.type == SDL_KEYDOWN;
+      if (down && IsPasteKey(e.key.keysym)) {
+        // The paste is the key's whole meaning: the key itself is not handed
+        // on, so the focus window's own paste does not run as well.
+        g_win.pasteKeys.insert(vk);
+        if (!e.key.repeat) {
+          InputEvent ev;
+          ev.kind = InputEvent::Paste;
+          push(ev);
+        }
+        break;
+      }
+      if (!down && g_win.pasteKeys.erase(vk)) break;
+      if (!vk) break;
+      if (down) g_win.keysDown.insert(vk);
+      else if (!g_win.keysDown.erase(vk)) break;  // its press went elsewhere
+      InputEvent ev;
+      ev.kind = down ? InputEvent::KeyDown : InputEvent::KeyUp;
+      ev.virtualKey = vk;
+      ev.charactersApart = !MakesOwnCharacter(vk);
+      push(ev);
+      break;
+    }
+    case SDL_TEXTINPUT: {
+      InputEvent ev;
+      ev.kind = InputEvent::Text;
+      ev.text = TypedText(qk::FromUtf8(e.text.text));
+      if (!ev.text.empty()) push(ev);
+      break;
+    }
+    case SDL_WINDOWEVENT:
+      g_win.shownGeneration = ~0ull;  // repaint after exposure
+      if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
+        for (int vk : g_win.keysDown) {
+          InputEvent ev;
+          ev.kind = InputEvent::KeyUp;
+          ev.virtualKey = vk;
+          ev.charactersApart = !MakesOwnCharacter(vk);
+          push(ev);
+        }
+        g_win.keysDown.clear();
+        g_win.pasteKeys.clear();
+      }
+      break;
+    default:
+      break;
+  }
 }
 
 // The thread that connected the screen: its message wait shows the screen.
@@ -87,7 +266,7 @@ constexpr DWORD kInputPollMs = 15;
 // A key of the window, or of a program that drives this one: F1 and F2
 // are the phone's soft keys and press the active window's menu bar keys;
 // without a bar they reach the window as keys.
-void DeliverKey(BYTE vk, bool up) {
+void DeliverKey(BYTE vk, bool up, DWORD flags) {
   static bool softKeyDown[2] = {false, false};
   int soft = vk == VK_F1 ? 0 : vk == VK_F2 ? 1 : -1;
   if (soft >= 0 && !up && qk::shell::PressSoftKey(soft + 1)) {
@@ -98,12 +277,28 @@ void DeliverKey(BYTE vk, bool up) {
     softKeyDown[soft] = false;
     return;
   }
-  keybd_event(vk, 0, up ? KEYEVENTF_KEYUP : 0, 0);
+  keybd_event(vk, 0, flags | (up ? KEYEVENTF_KEYUP : 0), 0);
 }
+
+void DeliverRemoteKey(BYTE vk, bool up) { DeliverKey(vk, up, 0); }
 
 bool WritePicture(const std::string& hostPath) { return WriteScreenPng(hostPath); }
 
-// Hands the window's input to the window layer as stylus and key input.
+}  // namespace
+
+int BackspaceKey() {
+  HWND focus = GetFocus();
+  if (!focus || !IsWindow(focus)) return VK_ESCAPE;
+  // Class names match without regard to case ("EDIT", "Edit").
+  WCHAR cls[16] = {0};
+  GetClassNameW(focus, cls, 16);
+  std::string name = qk::ToUtf8(cls);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (name != "edit") return VK_ESCAPE;
+  if (GetWindowLongW(focus, GWL_STYLE) & ES_READONLY) return VK_ESCAPE;
+  return GetWindowTextLengthW(focus) > 0 ? VK_BACK : VK_ESCAPE;
+}
+
 void DeliverInput(const InputEvent& e) {
   switch (e.kind) {
     case InputEvent::PointerDown:
@@ -116,9 +311,32 @@ void DeliverInput(const InputEvent& e) {
       qk::InjectPointer(WM_LBUTTONUP, e.x, e.y);
       break;
     case InputEvent::KeyDown:
-    case InputEvent::KeyUp:
-      DeliverKey(static_cast<BYTE>(e.virtualKey), e.kind == InputEvent::KeyUp);
+    case InputEvent::KeyUp: {
+      // Backspace is the phone's Back key except where it edits text; its
+      // release follows what its press was.
+      static int backspaceWas = VK_BACK;
+      int vk = e.virtualKey;
+      bool up = e.kind == InputEvent::KeyUp;
+      if (vk == VK_BACK) {
+        if (!up) backspaceWas = BackspaceKey();
+        vk = backspaceWas;
+      }
+      DeliverKey(static_cast<BYTE>(vk), up, e.charactersApart ? qk::kKeyEventCharactersApart : 0);
       break;
+    }
+    case InputEvent::Text:
+      qk::InjectCharacters(e.text);
+      break;
+    case InputEvent::Paste: {
+      // One request to the clipboard's owner: empty when there is none.
+      std::u16string text;
+      if (char* utf8 = SDL_GetClipboardText()) {
+        text = TypedText(qk::FromUtf8(utf8));
+        SDL_free(utf8);
+      }
+      if (!text.empty()) qk::InjectCharacters(text);
+      break;
+    }
     case InputEvent::Quit: {
       // Closing the window closes the program's active window, which ends
       // the program as its own close would; with none, the loop ends.
@@ -134,8 +352,6 @@ void DeliverInput(const InputEvent& e) {
   }
 }
 
-}  // namespace
-
 DWORD Idle() {
   if (GetCurrentThreadId() != g_screenThread.load()) return INFINITE;
   const char* shot = std::getenv("QUILLET_SCREENSHOT");
@@ -147,7 +363,18 @@ DWORD Idle() {
   if (!WindowOpen()) return INFINITE;
   Present();
   InputEvent e;
-  while (PollInput(&e)) DeliverInput(e);
+  bool delivered = false;
+  while (PollInput(&e)) {
+    // What Backspace stands for depends on the edit's text, so the input
+    // handed on before it is handled first: the wait comes back at once.
+    if (delivered && e.kind == InputEvent::KeyDown && e.virtualKey == VK_BACK) {
+      std::lock_guard<std::mutex> lock(g_lock);
+      g_win.pending.push_front(std::move(e));
+      return 0;
+    }
+    DeliverInput(e);
+    delivered = true;
+  }
   return kInputPollMs;
 }
 
@@ -165,7 +392,7 @@ void ConnectScreen() {
   g_screenThread = GetCurrentThreadId();
   g_shotGeneration = ~0ull;
   qk::SetIdleHook(Idle);
-  qk::remote::SetHooks(DeliverKey, WritePicture);
+  qk::remote::SetHooks(DeliverRemoteKey, WritePicture);
 }
 
 bool WriteScreenPng(const std::string& hostPath) {
@@ -230,6 +457,8 @@ bool OpenWindow(const char* title) {
     SDL_Quit();
     return false;
   }
+  // Typed text comes as the desktop's text input.
+  SDL_StartTextInput();
   return true;
 }
 
@@ -269,39 +498,11 @@ bool PollInput(InputEvent* event) {
   std::lock_guard<std::mutex> lock(g_lock);
   if (!g_win.window) return false;
   SDL_Event e;
-  while (SDL_PollEvent(&e)) {
-    *event = InputEvent();
-    switch (e.type) {
-      case SDL_QUIT:
-        event->kind = InputEvent::Quit;
-        return true;
-      case SDL_MOUSEBUTTONDOWN:
-        if (e.button.button != SDL_BUTTON_LEFT) break;
-        g_win.pointerDown = true;
-        *event = {InputEvent::PointerDown, e.button.x, e.button.y, 0};
-        return true;
-      case SDL_MOUSEBUTTONUP:
-        if (e.button.button != SDL_BUTTON_LEFT) break;
-        g_win.pointerDown = false;
-        *event = {InputEvent::PointerUp, e.button.x, e.button.y, 0};
-        return true;
-      case SDL_MOUSEMOTION:
-        if (!g_win.pointerDown) break;
-        *event = {InputEvent::PointerMove, e.motion.x, e.motion.y, 0};
-        return true;
-      case SDL_KEYDOWN:
-      case SDL_KEYUP: {
-        int vk = VirtualKey(e.key.keysym.sym);
-        if (!vk) break;
-        *event = {e.type == SDL_KEYDOWN ? InputEvent::KeyDown : InputEvent::KeyUp, 0, 0, vk};
-        return true;
-      }
-      case SDL_WINDOWEVENT:
-        g_win.shownGeneration = ~0ull;  // repaint after exposure
-        break;
-    }
-  }
-  return false;
+  while (g_win.pending.empty() && SDL_PollEvent(&e)) Translate(e);
+  if (g_win.pending.empty()) return false;
+  *event = std::move(g_win.pending.front());
+  g_win.pending.pop_front();
+  return true;
 }
 
 }  // namespace qk::display

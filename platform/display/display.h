@@ -49,13 +49,24 @@ bool WriteRequestedScreenshot();
 bool DisplayAvailable();
 
 // Input from the window, in device screen pixels and the platform's
-// virtual-key codes (arrows, VK_RETURN, VK_ESCAPE for Back, VK_F1 and VK_F2
-// for the soft keys).
+// virtual-key codes. Keys: arrows, Enter, Tab, Home, End, Page Up and Down,
+// Insert, Delete, letters, digits, the punctuation keys, the number pad,
+// Shift, Control, Alt, F1 to F12 (F1 and F2 are the soft keys), Escape
+// (VK_ESCAPE, the phone's Back key) and Backspace (VK_BACK, which the
+// delivery makes the Back key unless the focus is an edit with text).
+// Text is what the keys typed, as the desktop's text input gives it (its
+// keyboard layout, Shift, dead keys and input methods): the key messages of
+// printable keys carry no characters of their own. Ctrl+V and Shift+Insert
+// paste the desktop's clipboard as typed text.
 struct InputEvent {
-  enum Kind { None, PointerDown, PointerMove, PointerUp, KeyDown, KeyUp, Quit } kind = None;
+  enum Kind { None, PointerDown, PointerMove, PointerUp, KeyDown, KeyUp, Text, Paste, Quit } kind = None;
   int x = 0;
   int y = 0;
   int virtualKey = 0;
+  // Key messages whose characters come as Text (TranslateMessage makes no
+  // WM_CHAR of them); Backspace, Tab, Enter and Escape make their own.
+  bool charactersApart = false;
+  std::u16string text;  // Text: UTF-16, surrogate pairs included
 };
 
 // Opens the window (false when no display is available or it cannot open).
@@ -66,5 +77,15 @@ bool WindowOpen();
 void Present();
 // Takes the next input event; false when none is waiting.
 bool PollInput(InputEvent* event);
+// Hands one input event to the program's windows as the window does: the
+// stylus at the point, keys through keybd_event (F1 and F2 press the active
+// window's soft keys; Backspace is Back unless the focus is an edit with
+// text), text and the pasted clipboard as WM_CHAR to the focus window.
+void DeliverInput(const InputEvent& event);
+
+// The key Backspace stands for now: VK_BACK when the focus is an edit that
+// holds text and may be changed (it deletes a character there, as the
+// phone's Back key does in an edit), else VK_ESCAPE, the phone's Back key.
+int BackspaceKey();
 
 }  // namespace qk::display

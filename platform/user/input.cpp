@@ -58,6 +58,7 @@ void keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR) {
   // A disabled window, or one inside a disabled window, takes no keys.
   if (!target || !IsWindow(target) || !qk::user::TakesInput(target)) return;
   LPARAM lParam = 1 | (static_cast<LPARAM>(scan) << 16) | ((flags & KEYEVENTF_EXTENDEDKEY) ? (1 << 24) : 0);
+  if (flags & qk::kKeyEventCharactersApart) lParam |= qk::kKeyMessageCharactersApart;
   if (up) lParam |= (static_cast<LPARAM>(1) << 30) | (static_cast<LPARAM>(1) << 31);
   PostMessageW(target, up ? WM_KEYUP : WM_KEYDOWN, vk, lParam);
 }
@@ -112,6 +113,14 @@ BOOL SystemParametersInfoW(UINT action, UINT param, PVOID value, UINT) {
 }
 
 namespace qk {
+
+HWND InjectCharacters(const std::u16string& text) {
+  HWND target = GetFocus();
+  if (!target || !IsWindow(target)) target = GetActiveWindow();
+  if (!target || !IsWindow(target) || !qk::user::TakesInput(target)) return nullptr;
+  for (char16_t c : text) PostMessageW(target, WM_CHAR, c, 1);
+  return target;
+}
 
 HWND InjectPointer(UINT message, int x, int y) {
   POINT screen{x, y};

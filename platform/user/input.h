@@ -7,6 +7,7 @@
 // co-ordinates: it goes to the window under the point (or the capture).
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "user/user.h"
@@ -60,6 +61,20 @@ struct KeyEvent {
   DWORD flags;
   BOOL keyboardEnabled;  // the hardware keyboard's state at the time
 };
+// A key whose characters reach the program on their own, as WM_CHAR from
+// a text source (the display window's text input, which knows the
+// desktop's keyboard layout, dead keys and input methods): given to
+// keybd_event with its flags, the key's messages carry
+// kKeyMessageCharactersApart in lParam and TranslateMessage makes no
+// WM_CHAR of them, so no character arrives twice.
+constexpr DWORD kKeyEventCharactersApart = 0x0100;
+constexpr LPARAM kKeyMessageCharactersApart = static_cast<LPARAM>(1) << 25;
+
+// Posts WM_CHAR for each UTF-16 unit of text (both halves of a surrogate
+// pair, in order) to the window with the focus, else the active window;
+// returns that window, or null when there is none or it takes no input.
+HWND InjectCharacters(const std::u16string& text);
+
 // Every keybd_event of this program, in order (tests look at them).
 std::vector<KeyEvent> KeyEvents();
 void ClearKeyEvents();

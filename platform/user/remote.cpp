@@ -128,16 +128,9 @@ void RunRemoteRequest(const std::shared_ptr<SentMessage>& sm) {
       if (r.b != 2) PressKey(static_cast<BYTE>(r.a), false);
       if (r.b != 1) PressKey(static_cast<BYTE>(r.a), true);
       return;
-    case Op::Text: {
-      HWND target = GetFocus();
-      if (!target || !IsWindow(target)) target = GetActiveWindow();
-      if (!target || !IsWindow(target) || !TakesInput(target)) {
-        answer = kNothingThere;
-        break;
-      }
-      for (char16_t c : text) PostMessageW(target, WM_CHAR, c, 1);
+    case Op::Text:
+      answer = InjectCharacters(text) ? kDone : kNothingThere;
       break;
-    }
     case Op::Advance:
       if (!ClockFrozen() || r.a < 0) {
         answer = kRefused;

@@ -1494,9 +1494,10 @@ char16_t KeyCharacter(WPARAM vk, bool shift) {
 }  // namespace
 
 // A key-down that makes a character is followed by WM_CHAR with it, next
-// in the queue.
+// in the queue; not a key whose characters come on their own (user/input.h).
 BOOL TranslateMessage(const MSG* msg) {
   if (!msg || (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN) || !msg->hwnd) return FALSE;
+  if (msg->lParam & qk::kKeyMessageCharactersApart) return FALSE;
   if (GetKeyState(VK_CONTROL) & 0x8000) return FALSE;
   char16_t c = KeyCharacter(msg->wParam, (GetKeyState(VK_SHIFT) & 0x8000) != 0);
   if (!c) return FALSE;

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <tuple>
@@ -17,6 +18,7 @@
 #include "user/input.h"
 #include "gdi/image_codec.h"
 #include "gdi/surface.h"
+#include "kernel/wstring.h"
 #include "support/device_fixture.h"
 #include "user/user.h"
 
@@ -83,7 +85,10 @@ void RunLoop(bool (*doneWhen)()) {
   g_idleTurns = 0;
   g_doneWhen = doneWhen;
   MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0)) DispatchMessageW(&m);
+  while (GetMessageW(&m, nullptr, 0, 0)) {
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
 }
 
 struct Seen {
@@ -348,6 +353,132 @@ TEST_F(Display, TheIdleMessageLoopShowsTheWindowAndDeliversItsInput) {
   SDL_PushEvent(&quit);
   RunLoop([] { return g_seen.closes == 1; });
   EXPECT_EQ(g_seen.closes, 1);
+
+  DestroyWindow(w);
+  qk::SetIdleHook(nullptr);
+  qk::display::CloseWindow();
+  if (savedDisplay.empty()) unsetenv("DISPLAY");
+  else setenv("DISPLAY", savedDisplay.c_str(), 1);
+  unsetenv("SDL_VIDEODRIVER");
+}
+
+namespace {
+
+void PushKey(Uint32 type, SDL_Keycode sym, SDL_Scancode scancode, Uint16 mod = KMOD_NONE) {
+  SDL_Event e = {};
+  e.type = type;
+  e.key.keysym.sym = sym;
+  e.key.keysym.scancode = scancode;
+  e.key.keysym.mod = mod;
+  SDL_PushEvent(&e);
+}
+
+// A key as the desktop gives it: down, the text it typed (if any), up.
+void PushTyped(SDL_Keycode sym, SDL_Scancode scancode, const char* text, Uint16 mod = KMOD_NONE) {
+  PushKey(SDL_KEYDOWN, sym, scancode, mod);
+  if (text) {
+    SDL_Event e = {};
+    e.type = SDL_TEXTINPUT;
+    std::snprintf(e.text.text, sizeof e.text.text, "%s", text);
+    SDL_PushEvent(&e);
+  }
+  PushKey(SDL_KEYUP, sym, scancode, mod);
+}
+
+HWND g_edit = nullptr;
+std::string g_want;
+std::string EditText() {
+  WCHAR buf[256] = {0};
+  GetWindowTextW(g_edit, buf, 256);
+  return qk::ToUtf8(buf);
+}
+
+std::vector<int> KeyDownsSeen() {
+  std::vector<int> out;
+  for (const auto& k : qk::KeyEvents())
+    if (!(k.flags & KEYEVENTF_KEYUP)) out.push_back(k.vk);
+  return out;
+}
+
+}  // namespace
+
+// What a person types reaches the focused edit once as characters (the
+// desktop's text, punctuation, Shift, accents and characters beyond the
+// basic plane included), with the keys as key messages; Backspace deletes
+// in an edit with text and is Back elsewhere; Ctrl+V pastes the desktop's
+// clipboard.
+TEST_F(Display, TypedTextReachesTheFocusedEditOnceAndBackspaceDeletesThere) {
+  g_seen = Seen();
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  const char* display = std::getenv("DISPLAY");
+  std::string savedDisplay = display ? display : "";
+  setenv("DISPLAY", ":quillet-test", 1);
+  qk::display::ConnectScreen();
+  if (!qk::display::OpenWindow("Quillet")) GTEST_SKIP() << "SDL has no off-screen video driver here";
+  g_displayIdle = qk::SetIdleHook(TestIdle);
+  HWND w = CreateInputWindow(0, 0, 200, 100);
+  ASSERT_NE(w, nullptr);
+  g_edit = CreateWindowExW(0, u"EDIT", u"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 5, 5, 190, 30, w, nullptr,
+                           nullptr, nullptr);
+  ASSERT_NE(g_edit, nullptr);
+  SetActiveWindow(w);
+  SetFocus(g_edit);
+  qk::ClearKeyEvents();
+
+  // "1.2:/Zé" then Backspace, then a character written as a surrogate pair.
+  PushTyped(SDLK_1, SDL_SCANCODE_1, "1");
+  PushTyped(SDLK_PERIOD, SDL_SCANCODE_PERIOD, ".");
+  PushTyped(SDLK_2, SDL_SCANCODE_2, "2");
+  PushKey(SDL_KEYDOWN, SDLK_LSHIFT, SDL_SCANCODE_LSHIFT, KMOD_LSHIFT);
+  PushTyped(SDLK_SEMICOLON, SDL_SCANCODE_SEMICOLON, ":", KMOD_LSHIFT);
+  PushKey(SDL_KEYUP, SDLK_LSHIFT, SDL_SCANCODE_LSHIFT);
+  PushTyped(SDLK_SLASH, SDL_SCANCODE_SLASH, "/");
+  PushKey(SDL_KEYDOWN, SDLK_LSHIFT, SDL_SCANCODE_LSHIFT, KMOD_LSHIFT);
+  PushTyped(SDLK_z, SDL_SCANCODE_Z, "Z", KMOD_LSHIFT);
+  PushKey(SDL_KEYUP, SDLK_LSHIFT, SDL_SCANCODE_LSHIFT);
+  PushTyped(SDLK_e, SDL_SCANCODE_E, "\xC3\xA9");  // a composed "é"
+  PushTyped(SDLK_BACKSPACE, SDL_SCANCODE_BACKSPACE, nullptr);
+  PushTyped(SDLK_UNKNOWN, SDL_SCANCODE_UNKNOWN, "\xF0\x9D\x84\x9E");  // U+1D11E from an input method
+  g_want = "1.2:/Z\xF0\x9D\x84\x9E";
+  RunLoop([] { return EditText() == g_want; });
+  EXPECT_EQ(EditText(), g_want);
+  WCHAR units[16] = {0};
+  GetWindowTextW(g_edit, units, 16);
+  EXPECT_EQ(units[6], 0xD834);
+  EXPECT_EQ(units[7], 0xDD1E);
+  EXPECT_EQ(KeyDownsSeen(), (std::vector<int>{'1', 0xBE, '2', VK_SHIFT, 0xBA, 0xBF, VK_SHIFT, 'Z', 'E', VK_BACK}));
+  EXPECT_EQ(GetKeyState(VK_SHIFT), 0) << "Shift was released";
+
+  // Ctrl+V pastes the desktop's clipboard as typed text; the V key itself
+  // reaches no window (the edit's own paste would add the program's
+  // clipboard too).
+  ASSERT_EQ(SDL_SetClipboardText("?q=a&b"), 0);
+  qk::ClearKeyEvents();
+  PushKey(SDL_KEYDOWN, SDLK_LCTRL, SDL_SCANCODE_LCTRL, KMOD_LCTRL);
+  PushKey(SDL_KEYDOWN, SDLK_v, SDL_SCANCODE_V, KMOD_LCTRL);
+  PushKey(SDL_KEYUP, SDLK_v, SDL_SCANCODE_V, KMOD_LCTRL);
+  PushKey(SDL_KEYUP, SDLK_LCTRL, SDL_SCANCODE_LCTRL);
+  g_want += "?q=a&b";
+  RunLoop([] { return EditText() == g_want; });
+  EXPECT_EQ(EditText(), g_want);
+  EXPECT_EQ(KeyDownsSeen(), (std::vector<int>{VK_CONTROL}));
+
+  // In an empty edit, and where the focus is no edit, Backspace is Back;
+  // Escape is Back everywhere.
+  SetWindowTextW(g_edit, u"");
+  EXPECT_EQ(qk::display::BackspaceKey(), VK_ESCAPE);
+  SetWindowTextW(g_edit, u"x");
+  EXPECT_EQ(qk::display::BackspaceKey(), VK_BACK);
+  SetFocus(w);
+  EXPECT_EQ(qk::display::BackspaceKey(), VK_ESCAPE);
+  qk::ClearKeyEvents();
+  g_seen.keys.clear();
+  PushTyped(SDLK_BACKSPACE, SDL_SCANCODE_BACKSPACE, nullptr);
+  PushTyped(SDLK_ESCAPE, SDL_SCANCODE_ESCAPE, nullptr);
+  RunLoop([] { return g_seen.keys.size() == 2; });
+  EXPECT_EQ(g_seen.keys, (std::vector<WPARAM>{VK_ESCAPE, VK_ESCAPE}));
+  ASSERT_EQ(qk::KeyEvents().size(), 4u);
+  EXPECT_EQ(qk::KeyEvents()[1].vk, VK_ESCAPE) << "Backspace's release follows its press";
 
   DestroyWindow(w);
   qk::SetIdleHook(nullptr);

@@ -1,0 +1,248 @@
+// The reader in its real SDL window on a virtual X server (Xvfb), driven by
+// real X input through xdotool (the XTest extension): what a person types
+// and clicks goes the way it goes for a person, through the desktop's
+// keyboard layout and text input. The program runs on the test's own device
+// root with its clock frozen; its state is read over the message bus.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "kernel/kernel.h"
+#include "kernel/process.h"
+#include "kernel/wstring.h"
+#include "support/device_fixture.h"
+#include "support/http_server.h"
+#include "support/net_servers.h"
+#include "support/pictures.h"
+#include "support/remote_program.h"
+#include "user/user.h"
+
+namespace {
+
+std::string Text(HWND w) {
+  WCHAR buf[256] = {0};
+  GetWindowTextW(w, buf, 256);
+  return qk::ToUtf8(buf);
+}
+
+class RealWindowTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    if (!qnet::PeerInstalled("Xvfb") || !qnet::PeerInstalled("xdotool") || !qnet::PeerInstalled("xclip"))
+      GTEST_SKIP() << "Xvfb, xdotool or xclip is not installed";
+    qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
+    qk::SetProgramHost(u"Ambrel.exe", AMBREL_EXE);
+    docroot_ = qnet::MakeTempFolder("quillet-realwindow");
+    ASSERT_TRUE(nginx_.Start(docroot_));
+    // A free display number, which the server writes once it listens.
+    ASSERT_TRUE(xvfb_.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x900x24", "-nolisten", "tcp"}, true,
+                            Host(u"\\") + "/xvfb.log"));
+    std::string number = xvfb_.ReadLine();
+    ASSERT_FALSE(number.empty()) << qtest::ReadHostFile(Host(u"\\") + "/xvfb.log");
+    display_ = ":" + number;
+  }
+  void TearDown() override {
+    if (process_) {
+      DWORD code = 0;
+      if (GetExitCodeProcess(process_, &code) && code == STILL_ACTIVE) TerminateProcess(process_, 9);
+      CloseHandle(process_);
+    }
+    xvfb_.Stop();
+    nginx_.Stop();
+    qnet::RemoveTree(docroot_);
+    unsetenv("QUILLET_SCREEN_PROFILE");
+    DeviceTest::TearDown();
+  }
+
+  // Runs xdotool on the test's X server (at most a minute); its output's
+  // first line, or "failed" when it did not succeed.
+  std::string Xdo(std::vector<std::string> args) {
+    std::vector<std::string> argv = {"env", "DISPLAY=" + display_, "timeout", "60", "xdotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    qnet::ChildProcess xdo;
+    if (!xdo.Start(argv, true, Host(u"\\") + "/xdotool.log")) return "failed";
+    std::string line = xdo.ReadLine();
+    while (!xdo.ReadLine().empty()) {
+    }
+    return xdo.Wait() == 0 ? line : "failed";
+  }
+
+  // Starts the reader in its window on the test's X server (frozen on
+  // 2026-12-08 12:00 UTC) and gives its window the keyboard.
+  void Start(const char* profile) {
+    if (*profile) setenv("QUILLET_SCREEN_PROFILE", profile, 1);
+    else unsetenv("QUILLET_SCREEN_PROFILE");
+    const char* headless = std::getenv("QUILLET_HEADLESS");
+    std::string savedHeadless = headless ? headless : "";
+    const char* display = std::getenv("DISPLAY");
+    std::string savedDisplay = display ? display : "";
+    unsetenv("QUILLET_HEADLESS");
+    setenv("DISPLAY", display_.c_str(), 1);
+    setenv("QUILLET_FROZEN_CLOCK", "1796731200000", 1);
+    std::u16string line;
+    PROCESS_INFORMATION pi{};
+    BOOL ok = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", line.data(), nullptr, nullptr, FALSE, 0,
+                             nullptr, nullptr, nullptr, &pi);
+    unsetenv("QUILLET_FROZEN_CLOCK");
+    if (savedDisplay.empty()) unsetenv("DISPLAY");
+    else setenv("DISPLAY", savedDisplay.c_str(), 1);
+    if (!savedHeadless.empty()) setenv("QUILLET_HEADLESS", savedHeadless.c_str(), 1);
+    ASSERT_TRUE(ok);
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    q_ = qtest::RemoteProgram(process_);
+    ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
+    window_ = Xdo({"search", "--sync", "--name", "^Quillet$"});
+    ASSERT_NE(window_, "failed") << "the reader's window did not show";
+    ASSERT_NE(Xdo({"windowfocus", "--sync", window_}), "failed");
+  }
+  // A click of the mouse at a point of the device screen.
+  void Click(int x, int y) {
+    ASSERT_NE(Xdo({"mousemove", "--window", window_, "--sync", std::to_string(x), std::to_string(y), "click", "1"}),
+              "failed");
+  }
+  void Type(const std::string& text) { ASSERT_NE(Xdo({"type", "--delay", "40", "--", text}), "failed"); }
+  // Puts text on the X server's clipboard: xclip owns it from then on
+  // (it serves every paste until the server ends).
+  void Copy(const std::string& text) {
+    std::string file = Host(u"\\") + "/clipboard.txt";
+    qtest::WriteHostFile(file, text);
+    qnet::ChildProcess xclip;
+    ASSERT_TRUE(xclip.Start({"env", "DISPLAY=" + display_, "xclip", "-selection", "clipboard", "-i", file}, false, ""));
+    ASSERT_EQ(xclip.Wait(), 0);
+    qnet::ChildProcess out;
+    ASSERT_TRUE(out.Start({"env", "DISPLAY=" + display_, "timeout", "60", "xclip", "-selection", "clipboard", "-o"},
+                          true, ""));
+    EXPECT_EQ(out.ReadLine(), text);
+    out.Wait();
+  }
+  void Key(const std::string& name) { ASSERT_NE(Xdo({"key", "--delay", "40", name}), "failed"); }
+  // Waits until pred holds, moving the program's frozen clock on so that
+  // the timers the input started come due.
+  testing::AssertionResult Until(const std::function<bool()>& pred) {
+    return q_.WaitFor(
+        [&] {
+          (void)q_.Advance(10);
+          return pred();
+        },
+        30000);
+  }
+  void Shot(const std::string& name) { EXPECT_TRUE(q_.Shot(qtest::PicturesDir() + "/realwindow-" + name + ".png")); }
+  std::string ChannelList() const { return ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml"); }
+
+  std::string docroot_;
+  qtest::NginxServer nginx_;
+  qnet::ChildProcess xvfb_;
+  std::string display_;
+  std::string window_;
+  HANDLE process_ = nullptr;
+  qtest::RemoteProgram q_;
+};
+
+std::string Feed(const std::string& site) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Typed Channel</title>"
+         "<link>" + site + "/</link><description>d</description>"
+         "<item><title>One</title><link>" + site + "/one</link><description>x</description></item>"
+         "</channel></rss>\n";
+}
+
+// Where things are on the 480 x 800 touch screen: the wizard's and the URL
+// page's rows.
+constexpr int kRow1 = 196, kRow3 = 360, kRow4 = 442;
+
+// The first start's wizard, a feed's address typed on the desktop's
+// keyboard with its punctuation and a Backspace mid-word, its title
+// fetched from the server and the channel saved.
+TEST_F(RealWindowTest, ByTouchAndKeyboardAChannelIsAddedByItsTypedUrl) {
+  const std::string hostPort = "127.0.0.1:" + std::to_string(nginx_.port());
+  const std::string url = "http://" + hostPort + "/feed000.xml";
+  qtest::WriteHostFile(docroot_ + "/feed000.xml", Feed("http://" + hostPort));
+  Start("");
+  ASSERT_TRUE(q_.Advance(200));  // the start-up load finds no list: the wizard
+  ASSERT_TRUE(Until([&] { return Text(q_.ActiveWindow()) == "Quillet Reach"; }));
+  const HWND wizard = q_.ActiveWindow();
+  const HWND choice = q_.FocusWindow();
+  Shot("choice-480x800");
+  Click(240, kRow3);  // "Add specific RSS URL"
+  ASSERT_TRUE(Until([&] { return q_.FocusWindow() != choice; }));
+  EXPECT_EQ(q_.ActiveWindow(), wizard);
+
+  // The URL row opens the one-field editor, which starts from "http://".
+  Click(240, kRow1);
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != wizard && Text(q_.FocusWindow()) == "http://"; }));
+  const HWND editor = q_.ActiveWindow();
+  const HWND field = q_.FocusWindow();
+  Type(hostPort + "/feex");
+  ASSERT_TRUE(Until([&] { return Text(field) == "http://" + hostPort + "/feex"; })) << Text(field);
+  // Backspace deletes a character of the text; the editor stays.
+  Key("BackSpace");
+  ASSERT_TRUE(Until([&] { return Text(field) == "http://" + hostPort + "/fee"; })) << Text(field);
+  EXPECT_EQ(q_.ActiveWindow(), editor);
+  Type("d000.xml");
+  ASSERT_TRUE(Until([&] { return Text(field) == url; })) << Text(field);
+  Shot("url-typed-480x800");
+  Key("F2");  // "Save"
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == wizard; }));
+
+  // "Download Channel Title" fetches the feed; its box closes when done.
+  Click(240, kRow3);
+  ASSERT_TRUE(Until([&] { return nginx_.AccessLog().find("/feed000.xml") != std::string::npos; }))
+      << nginx_.AccessLog();
+  ASSERT_TRUE(Until([&] {
+    return q_.ActiveWindow() == wizard && !DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\Validate~.xml");
+  }));
+  Shot("url-fetched-480x800");
+  Click(240, kRow4);  // "Save"
+  ASSERT_TRUE(Until([&] { return ChannelList().find("Typed Channel") != std::string::npos; })) << ChannelList();
+  EXPECT_NE(ChannelList().find("xmlUrl=\"" + url + "\""), std::string::npos) << ChannelList();
+  ASSERT_TRUE(q_.Settle());
+  Shot("channels-480x800");
+}
+
+// The key device's face (240 x 320): the same address typed into the URL
+// row's own edit, where Backspace deletes too, its end pasted from the
+// desktop's clipboard; arrows and Enter fetch the title and the left soft
+// key adds the channel.
+TEST_F(RealWindowTest, ByKeysAChannelIsAddedByItsTypedUrl) {
+  const std::string hostPort = "127.0.0.1:" + std::to_string(nginx_.port());
+  const std::string url = "http://" + hostPort + "/feed000.xml";
+  qtest::WriteHostFile(docroot_ + "/feed000.xml", Feed("http://" + hostPort));
+  Start("keydevice");
+  ASSERT_TRUE(q_.Advance(200));
+  ASSERT_TRUE(Until([&] { return Text(q_.ActiveWindow()) == "Quillet"; }));
+  const HWND wizard = q_.ActiveWindow();
+  Key("Down");
+  Key("Down");
+  Key("Return");  // "Add specific RSS URL"
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "http://"; }));
+  const HWND field = q_.FocusWindow();
+  Type(hostPort + "/feex");
+  ASSERT_TRUE(Until([&] { return Text(field) == "http://" + hostPort + "/feex"; })) << Text(field);
+  Key("BackSpace");
+  ASSERT_TRUE(Until([&] { return Text(field) == "http://" + hostPort + "/fee"; })) << Text(field);
+  EXPECT_EQ(q_.ActiveWindow(), wizard);
+  // The rest comes from the desktop's clipboard.
+  Copy("d000.xml");
+  Key("shift+Insert");
+  ASSERT_TRUE(Until([&] { return Text(field) == url; })) << Text(field);
+  Shot("k-url-typed-240x320");
+  Key("Down");  // the address is kept; "Download Channel Title" shows
+  Key("Down");
+  Key("Return");
+  ASSERT_TRUE(Until([&] { return nginx_.AccessLog().find("/feed000.xml") != std::string::npos; }))
+      << nginx_.AccessLog();
+  // The fetched title is put in the title row's edit.
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "Typed Channel"; })) << Text(q_.FocusWindow());
+  Key("F1");  // "Add Channel"
+  ASSERT_TRUE(Until([&] { return ChannelList().find("Typed Channel") != std::string::npos; })) << ChannelList();
+  EXPECT_NE(ChannelList().find("xmlUrl=\"" + url + "\""), std::string::npos) << ChannelList();
+  ASSERT_TRUE(q_.Settle());
+  Shot("k-channels-240x320");
+}
+
+}  // namespace
