@@ -13,7 +13,8 @@
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The address sanitizer's own count of the heap (its runtime provides it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include "ambrel/script_host.h"
