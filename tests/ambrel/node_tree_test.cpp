@@ -1,6 +1,7 @@
 // The forgiving HTML scanner over pages written for the tests.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -140,27 +141,15 @@ TEST(HtmlNodeTreeTest, StrayEndTagsAndUnclosedElements) {
 // The records of a build, parsed back from its result.
 std::map<int, CHtmlNode> Records(const std::string& result) {
   std::map<int, CHtmlNode> out;
-  size_t from = 0;
-  while (from < result.size()) {
-    size_t bar = result.find('|', from);
-    if (bar == std::string::npos) bar = result.size();
-    std::string entry = result.substr(from, bar - from);
-    std::vector<std::string> f;
-    size_t at = 0;
-    for (int k = 0; k < 4; ++k) {
-      size_t comma = entry.find(',', at);
-      f.push_back(entry.substr(at, comma - at));
-      at = comma + 1;
-    }
-    f.push_back(entry.substr(at));
+  for (size_t from = 0; from < result.size(); from = result.find('|', from) + 1) {
     CHtmlNode node;
-    node.id = std::stoi(f[0]);
-    node.parentId = std::stoi(f[1]);
-    node.name = CString(f[2].c_str());
-    node.startPos = std::stoi(f[3]);
-    node.endPos = std::stoi(f[4]);
+    char name[32] = {0};
+    if (std::sscanf(result.c_str() + from, "%d,%d,%31[^,],%d,%d", &node.id, &node.parentId, name, &node.startPos,
+                    &node.endPos) != 5)
+      break;
+    node.name = CString(name);
     out[node.id] = node;
-    from = bar + 1;
+    if (result.find('|', from) == std::string::npos) break;
   }
   return out;
 }
