@@ -42,18 +42,7 @@ void SetConnectionEvent() {
 }
 
 INT_PTR HiddenDialogProc(HWND, UINT msg, WPARAM wParam, LPARAM) {
-  if (msg == WM_CONNECTION_STATUS) {
-    if (wParam == CONNECTION_STATUS_ESTABLISHED || wParam == CONNECTION_STATUS_RELEASED) SetConnectionEvent();
-    return 0;
-  }
-  if (msg == WM_URL_DOWNLOAD_END) {
-    // Stop the read loop before its next read, end a running transfer's
-    // wait, end a wait for the connection, then end the program.
-    g_stopping = true;
-    BOOL transfer = AbortUrlDownload();
-    WriteLog(u"Receive WM_URL_DOWNLOAD_END message.");
-    if (transfer) WriteLog(u"Set EXIT event and exit.");
-    SetConnectionEvent();
+  if (HearBroadcast(msg, wParam)) {
     Sleep(250);
     WriteLog(u"Ambrel exits with code = 0xffffffff.");
     ExitProcess(0xFFFFFFFFu);
@@ -61,10 +50,21 @@ INT_PTR HiddenDialogProc(HWND, UINT msg, WPARAM wParam, LPARAM) {
   return 0;
 }
 
+// Whether the caller raised its stop before this program could hear it.
+bool StopRaisedBefore() {
+  HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, AMBREL_STOP_EVENT);
+  if (!stop) return false;
+  bool raised = WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
+  CloseHandle(stop);
+  return raised;
+}
+
 DWORD DialogThread(LPVOID) {
   HWND dialog = CreateDialogParamW(nullptr, MAKEINTRESOURCEW(IDD_AMBREL_DIALOG), nullptr, HiddenDialogProc, 0);
   if (dialog) ShowWindow(dialog, SW_HIDE);
   SetEvent(g_dialogReady);
+  // From now on a stop broadcast is heard; one sent earlier is seen here.
+  if (dialog && StopRaisedBefore()) PostMessageW(dialog, WM_URL_DOWNLOAD_END, 0, 0);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0)) {
     TranslateMessage(&msg);
@@ -139,6 +139,43 @@ DWORD RunScriptMode(const CString& url, const CString& output, const CString& sc
 
 }  // namespace
 
+void OpenConnectionWait() {
+  std::lock_guard<std::mutex> g(g_connectionLock);
+  if (!g_connectionEvent) g_connectionEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+BOOL WaitForConnection(DWORD ms) {
+  HANDLE event;
+  {
+    std::lock_guard<std::mutex> g(g_connectionLock);
+    event = g_connectionEvent;
+  }
+  // Only this thread closes the event, after its wait.
+  return event && WaitForSingleObject(event, ms) == WAIT_OBJECT_0;
+}
+
+void CloseConnectionWait() {
+  std::lock_guard<std::mutex> g(g_connectionLock);
+  if (g_connectionEvent) CloseHandle(g_connectionEvent);
+  g_connectionEvent = nullptr;
+}
+
+BOOL HearBroadcast(UINT msg, WPARAM wParam) {
+  if (msg == WM_CONNECTION_STATUS) {
+    if (wParam == CONNECTION_STATUS_ESTABLISHED || wParam == CONNECTION_STATUS_RELEASED) SetConnectionEvent();
+    return FALSE;
+  }
+  if (msg != WM_URL_DOWNLOAD_END) return FALSE;
+  // Stop the read loop before its next read, end a running transfer's
+  // wait, end a wait for the connection; the program then ends.
+  g_stopping = true;
+  BOOL transfer = AbortUrlDownload();
+  WriteLog(u"Receive WM_URL_DOWNLOAD_END message.");
+  if (transfer) WriteLog(u"Set EXIT event and exit.");
+  SetConnectionEvent();
+  return TRUE;
+}
+
 void AmbrelTuneMemory() {
   // One short job: the page passes through a few large buffers, which are
   // kept in the heap and reused rather than mapped and unmapped each time.
@@ -174,19 +211,19 @@ void AmbrelMain(int argc, char** argv) {
     count -= 2;
   }
 
-  {
-    std::lock_guard<std::mutex> g(g_connectionLock);
-    g_connectionEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  }
-  if (ConnectForUrl(nullptr, useProxy)) WaitForSingleObject(g_connectionEvent, 10000);
+  OpenConnectionWait();
+  if (ConnectForUrl(nullptr, useProxy)) WaitForConnection(10000);
 
   DWORD code = 0;
   if (count == 3) {
     CString url(args[1]), file(args[2]);
-    if (!IsOutputPathAllowed(file)) {
+    CString resolved;
+    if (!ResolveOutputPath(file, &resolved)) {
       code = ERROR_ACCESS_DENIED;
     } else {
       WriteLog(file);
+      // The download writes where the path finally leads, past its links.
+      if (!resolved.IsEmpty()) file = resolved;
       DWORD error = 0;
       CString errorText;
       if (InternetDownloadFile(url, file, &error, errorText, nullptr, nullptr, nullptr) != 0)
@@ -194,7 +231,7 @@ void AmbrelMain(int argc, char** argv) {
     }
   } else if (count >= 4) {
     CString url(args[1]), output(args[2]), script(args[3]);
-    if (!IsOutputPathAllowed(output)) {
+    if (!ResolveOutputPath(output, nullptr)) {
       code = ERROR_ACCESS_DENIED;
     } else {
       WriteLog(output);
@@ -202,10 +239,6 @@ void AmbrelMain(int argc, char** argv) {
     }
   }
 
-  {
-    std::lock_guard<std::mutex> g(g_connectionLock);
-    CloseHandle(g_connectionEvent);
-    g_connectionEvent = nullptr;
-  }
+  CloseConnectionWait();
   Finish(code);
 }

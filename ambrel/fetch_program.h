@@ -17,9 +17,18 @@
 // A hidden dialog on a thread of its own hears the broadcasts: the stop
 // message and the connection status (WM_CONNECTION_STATUS 16 or 32), which
 // ends the wait for a data connection.
+//
+// A broadcast sent before the hidden dialog exists reaches nobody. So the
+// caller that stops the program also sets the named event AMBREL_STOP_EVENT
+// (manual reset) before its broadcast and keeps it set, and open, while it
+// waits for the program to end; it resets the event before it starts the
+// next one. Once the dialog can hear broadcasts the program looks at that
+// event, and a stop raised before then ends it as the broadcast would.
 #pragma once
 
 #include "framework/afx.h"
+
+#define AMBREL_STOP_EVENT u"Ambrel.Stop"
 
 // The dialog template of the hidden dialog and the string table entry.
 #define IDD_AMBREL_DIALOG 101
@@ -30,6 +39,19 @@
 // never ends is ended here and the program exits normally.
 #define AMBREL_SCRIPT_TIME_MS 45000u
 #define AMBREL_SCRIPT_MEMORY_BYTES (96u * 1024u * 1024u)
+
+// The wait for a data connection: the connection event is made by
+// OpenConnectionWait (not set) and closed by CloseConnectionWait;
+// WaitForConnection waits for it at most ms and tells whether it was set.
+void OpenConnectionWait();
+BOOL WaitForConnection(DWORD ms);
+void CloseConnectionWait();
+// What the hidden dialog does on a broadcast, short of ending the program:
+// a connection status of 16 or 32 sets the connection event; the stop
+// (WM_URL_DOWNLOAD_END) stops a running download, sets the connection
+// event too, so that a wait for it ends, and returns TRUE: the program
+// then ends with -1 a quarter of a second later.
+BOOL HearBroadcast(UINT msg, WPARAM wParam);
 
 // Keeps the large buffers of a run in the heap for reuse (the program
 // calls it first).

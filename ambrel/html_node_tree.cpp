@@ -6,10 +6,14 @@
 #include <cstring>
 
 #include "common/log.h"
+#include "script/script.h"
 
 namespace {
 
 constexpr int kNameLength = 17;
+// What one record of a build costs: its place on the open-element stack,
+// in the completed list and in the node map, as the lists grow.
+constexpr size_t kRecordCost = 3 * sizeof(CHtmlNode) + 16;
 
 bool IsTerminator(WCHAR c) { return c == u'\t' || c == u'\n' || c == u' ' || c == u'/' || c == u'>'; }
 bool IsBlank(WCHAR c) { return c == u'\t' || c == u'\n' || c == u' '; }
@@ -89,6 +93,17 @@ void AppendInt(std::u16string& out, int value) {
   out.append(digits, static_cast<size_t>(n));
 }
 
+size_t DigitsOf(int value) {
+  size_t n = value < 0 ? 2 : 1;
+  for (long long v = value < 0 ? -static_cast<long long>(value) : value; v >= 10; v /= 10) ++n;
+  return n;
+}
+
+size_t EntryLength(const CHtmlNode& node) {
+  return DigitsOf(node.id) + DigitsOf(node.parentId) + node.name.str().size() + DigitsOf(node.startPos) +
+         DigitsOf(node.endPos) + 4;
+}
+
 // "id,parentId,NAME,start,end"
 void AppendEntry(std::u16string& out, const CHtmlNode& node) {
   AppendInt(out, node.id);
@@ -165,21 +180,38 @@ CString CHtmlNodeTree::FindNextTag(const CString& textString, int& position) {
   return CString();
 }
 
-CString CHtmlNodeTree::GetOuterHtml(const CString& text, int position, int end) {
+namespace {
+
+// The span that GetOuterHtml copies: from and count; false when it copies
+// nothing.
+bool OuterSpan(const CString& text, int position, int end, size_t* from, size_t* count) {
   int at = position;
-  if (FindNextTag(text, at).IsEmpty() || at < 0) return CString();
+  if (CHtmlNodeTree::FindNextTag(text, at).IsEmpty() || at < 0) return false;
   int length = text.GetLength();
-  if (end < 0) return text.Mid(at);
-  if (end < at) return CString();
+  if (end >= 0 && end < at) return false;
   // Positions past the page's end are cut at its end.
-  if (end >= length) end = length - 1;
-  return text.Mid(at, end - at + 1);
+  if (end < 0 || end >= length) end = length - 1;
+  *from = static_cast<size_t>(at);
+  *count = static_cast<size_t>(end - at + 1);
+  return true;
+}
+
+}  // namespace
+
+CString CHtmlNodeTree::GetOuterHtml(const CString& text, int position, int end) {
+  size_t from = 0, count = 0;
+  if (!OuterSpan(text, position, end, &from, &count)) return CString();
+  qk::script::ChargeMemory(count * sizeof(char16_t));
+  return CString(text.str().substr(from, count));
 }
 
 CString CHtmlNodeTree::GetTagText(const CString& textString, int position, int end) {
   int at = position;
   if (FindNextTag(textString, at).IsEmpty() || at < 0) return CString();
   const std::u16string& text = textString.str();
+  size_t gt = text.find(u'>', static_cast<size_t>(at));
+  qk::script::ChargeMemory((gt == std::u16string::npos ? text.size() - static_cast<size_t>(at) : gt - static_cast<size_t>(at)) *
+                           sizeof(char16_t));
   std::u16string out;
   for (size_t i = static_cast<size_t>(at); i < text.size() && static_cast<long long>(i) <= end; ++i) {
     WCHAR c = text[i];
@@ -190,9 +222,13 @@ CString CHtmlNodeTree::GetTagText(const CString& textString, int position, int e
 }
 
 CString CHtmlNodeTree::ResolveHtmlToken(const CString& token) const {
-  CString result;
+  // The spans first, so that the length of the whole is known (and paid
+  // for) before any of it is copied.
+  std::vector<std::pair<size_t, size_t>> spans;
+  size_t total = 0;
   int from = 0;
   for (;;) {
+    qk::script::CheckTime();
     int open = token.Find(u'{', from);
     if (open < 0) break;
     int close = token.Find(u'}', open + 1);
@@ -200,14 +236,19 @@ CString CHtmlNodeTree::ResolveHtmlToken(const CString& token) const {
     CString inner = token.Mid(open + 1, close - open - 1);
     int first = inner.Find(u',');
     int second = first < 0 ? -1 : inner.Find(u',', first + 1);
-    if (second >= 0) {
-      int start = AsciiToInt(inner.Mid(first + 1, second - first - 1));
-      int end = AsciiToInt(inner.Mid(second + 1));
-      result += GetOuterHtml(m_strPage, start, end);
+    size_t at = 0, count = 0;
+    if (second >= 0 && OuterSpan(m_strPage, AsciiToInt(inner.Mid(first + 1, second - first - 1)),
+                                 AsciiToInt(inner.Mid(second + 1)), &at, &count)) {
+      qk::script::ChargeMemory(count * sizeof(char16_t) + sizeof(spans[0]));
+      spans.emplace_back(at, count);
+      total += count;
     }
     from = close + 1;
   }
-  return result;
+  std::u16string result;
+  result.reserve(total);
+  for (const auto& [at, count] : spans) result.append(m_strPage.str(), at, count);
+  return CString(std::move(result));
 }
 
 CString CHtmlNodeTree::GetElementsByAttr(const CString& tag, const CString& attribute, const CString& value) const {
@@ -246,6 +287,8 @@ CString CHtmlNodeTree::GetElementsByAttr(const CString& tag, const CString& attr
       pieceStart = i + 1;
     }
     if (matched) {
+      // Room for the entry as the result grows.
+      qk::script::ChargeMemory(2 * (EntryLength(node) + 1) * sizeof(char16_t));
       if (!result.IsEmpty()) result += u"|";
       result += Entry(node);
     }
@@ -288,12 +331,17 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
   CString found = FindNextTag(textString, at);
   if (found != rootName || at < 0) return CString();
   WriteLog(u"GetNodeTree() BEGIN...");
-  // Records of an earlier build never take part in this one.
+  // Records of an earlier build never take part in this one, and whatever
+  // way the build ends (a script's bounds may end it) its work lists go.
+  struct WorkLists {
+    CHtmlNodeTree& tree;
+    ~WorkLists() {
+      std::vector<CHtmlNode>().swap(tree.m_stack);
+      std::vector<CHtmlNode>().swap(tree.m_completed);
+    }
+  } work{*this};
   m_stack.clear();
-  m_implicit.clear();
   m_completed.clear();
-  m_completed.reserve(textString.GetLength() / 40 + 16);
-  m_stack.reserve(256);
 
   const std::u16string& text = textString.str();
   const size_t n = text.size();
@@ -301,41 +349,54 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
   int counter = 0;
   bool inComment = false, inScript = false, inTag = false, collecting = false;
   bool finished = false, rootTagOpen = false, pushedThisTag = false;
+  // Inside a tag: the quote of the attribute value being read (0 outside
+  // one), and whether an attribute's "=" was the last thing met, so that a
+  // quote there opens a value.
+  WCHAR quote = 0;
+  bool afterEquals = false;
   std::u16string name;
   size_t afterSeparator = 0;  // where the text after the tag's last separator starts
   size_t i = static_cast<size_t>(at);
   size_t tagAt = i;
+  size_t steps = 0;
+  // An element closed with the element it lay in (an unclosed p inside a
+  // div) is not recorded: what was completed inside it goes to the element
+  // that closed it. forward[id] is that element's id, -1 for the others.
+  std::vector<int> forward;
 
   auto parentOfTop = [&] { return m_stack.empty() ? -1 : m_stack.back().id; };
+
+  // An end tag closes the nearest open element of its name and the
+  // elements left open inside it; when no open element has its name it
+  // changes nothing.
+  auto closeElement = [&](const CString& endName) {
+    size_t match = m_stack.size();
+    while (match > 0 && m_stack[match - 1].name != endName) --match;
+    if (match == 0) return;
+    --match;
+    // Before anything is completed, only the element on top is closed.
+    if (match + 1 < m_stack.size() && m_completed.empty()) return;
+    int closer = m_stack[match].id;
+    while (m_stack.size() > match + 1) {
+      int dropped = m_stack.back().id;
+      if (forward.size() <= static_cast<size_t>(dropped)) forward.resize(static_cast<size_t>(counter) + 1, -1);
+      forward[static_cast<size_t>(dropped)] = closer;
+      m_stack.pop_back();
+    }
+    CHtmlNode node = std::move(m_stack.back());
+    m_stack.pop_back();
+    size_t gt = text.find(u'>', i);
+    node.endPos = gt == std::u16string::npos ? -1 : static_cast<int>(gt);
+    node.parentId = parentOfTop();
+    m_completed.push_back(std::move(node));
+  };
 
   auto handleName = [&](CString upper) {
     if (upper.Find(u'/') >= 0) {
       CString endName = std::move(upper);
       endName.Remove(u'/');
       if (endName.GetLength() > kNameLength) endName.Truncate(kNameLength);
-      m_implicit.clear();
-      while (!m_stack.empty()) {
-        if (m_stack.back().name == endName) {
-          CHtmlNode node = std::move(m_stack.back());
-          m_stack.pop_back();
-          size_t gt = text.find(u'>', i);
-          node.endPos = gt == std::u16string::npos ? -1 : static_cast<int>(gt);
-          node.parentId = parentOfTop();
-          m_completed.push_back(std::move(node));
-          break;
-        }
-        if (m_completed.empty()) break;
-        m_implicit.push_back(std::move(m_stack.back()));
-        m_stack.pop_back();
-        m_completed.back().parentId = parentOfTop();
-        if (m_stack.empty()) {
-          // A stray end tag: everything goes back as it was.
-          for (auto r = m_implicit.rbegin(); r != m_implicit.rend(); ++r) m_stack.push_back(std::move(*r));
-          m_implicit.clear();
-          m_completed.back().parentId = parentOfTop();
-          break;
-        }
-      }
+      closeElement(endName);
       if (endName == root && m_stack.empty()) finished = true;
       return;
     }
@@ -344,6 +405,8 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
     if (upper.GetLength() > kNameLength) upper.Truncate(kNameLength);
     if (upper == root) rootTagOpen = true;
     if (recorded) {
+      // The record, its place in the lists as they grow and its name.
+      qk::script::ChargeMemory(kRecordCost);
       CHtmlNode node;
       node.id = counter;
       node.name = std::move(upper);
@@ -358,10 +421,12 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
   auto openInside = [&](bool& inside, size_t length) {
     inside = true;
     inTag = collecting = false;
+    quote = 0;
     i += length;
   };
 
   while (i < n) {
+    if ((++steps & 0xFFFF) == 0) qk::script::CheckTime();
     // Text between tags, comments and scripts: straight to the next
     // character that can matter.
     if (!inTag || inComment || inScript) {
@@ -370,6 +435,15 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
       i = next;
     }
     WCHAR c = text[i];
+    if (quote) {
+      // A quoted value may hold anything, "/>" and "<" included.
+      if (c == quote) {
+        quote = 0;
+        afterSeparator = i + 1;
+      }
+      ++i;
+      continue;
+    }
     if (inComment) {
       PassInside(text, i, inComment, "-->", false);
       continue;
@@ -391,7 +465,7 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
       afterSeparator = i + 1;
       name.clear();
       inTag = collecting = true;
-      pushedThisTag = rootTagOpen = false;
+      pushedThisTag = rootTagOpen = afterEquals = false;
       ++i;
       continue;
     }
@@ -409,6 +483,17 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
         afterSeparator = i;
         handleName(UpperOf(name));
       }
+    } else if (c == u'"' || c == u'\'') {
+      if (afterEquals) {
+        quote = c;
+        afterEquals = false;
+        ++i;
+        continue;
+      }
+    } else if (c == u'=') {
+      afterEquals = true;
+    } else if (!IsBlank(c) && c != u'\r' && c != u'\f') {
+      afterEquals = false;
     }
     if (IsBlank(c)) {
       afterSeparator = i + 1;
@@ -425,8 +510,18 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
     ++i;
   }
 
+  // Parents that were closed unrecorded give way to the elements that
+  // closed them.
+  for (CHtmlNode& node : m_completed)
+    if (node.parentId >= 0 && static_cast<size_t>(node.parentId) < forward.size() &&
+        forward[static_cast<size_t>(node.parentId)] >= 0)
+      node.parentId = forward[static_cast<size_t>(node.parentId)];
+
+  size_t length = 0;
+  for (const CHtmlNode& node : m_completed) length += EntryLength(node) + 1;
+  qk::script::ChargeMemory(length * sizeof(char16_t) + (static_cast<size_t>(counter) + 1) * sizeof(int));
   std::u16string result;
-  result.reserve(m_completed.size() * 36);
+  result.reserve(length);
   for (auto r = m_completed.rbegin(); r != m_completed.rend(); ++r) {
     if (!result.empty()) result += u'|';
     AppendEntry(result, *r);
@@ -435,10 +530,15 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
   std::vector<int> slot(static_cast<size_t>(counter) + 1, -1);
   for (size_t k = 0; k < m_completed.size(); ++k) slot[static_cast<size_t>(m_completed[k].id)] = static_cast<int>(k);
   m_nodes.clear();
+  m_nodes.shrink_to_fit();
   m_nodes.reserve(m_completed.size());
   for (int k : slot)
     if (k >= 0) m_nodes.push_back(std::move(m_completed[static_cast<size_t>(k)]));
-  m_completed.clear();
   WriteLog(u"GetNodeTree() END.");
   return CString(std::move(result));
+}
+
+size_t CHtmlNodeTree::HeldMemory() const {
+  return (m_strPage.str().capacity() + m_strArticleUrl.str().capacity()) * sizeof(char16_t) +
+         (m_nodes.capacity() + m_stack.capacity() + m_completed.capacity()) * sizeof(CHtmlNode);
 }

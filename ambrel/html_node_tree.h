@@ -56,12 +56,14 @@ class CHtmlNodeTree {
   const std::vector<CHtmlNode>& Nodes() const { return m_nodes; }
 
   static CString Entry(const CHtmlNode& node);
+  // The memory the tree keeps: the page, the URL and the node map.
+  size_t HeldMemory() const;
 
  private:
   std::vector<CHtmlNode> m_nodes;
-  // Work lists of a build, emptied at its start.
+  // Work lists of a build: the open-element stack and the completed
+  // records, emptied at its start and freed at its end.
   std::vector<CHtmlNode> m_stack;
-  std::vector<CHtmlNode> m_implicit;
   std::vector<CHtmlNode> m_completed;
   CString m_strPage;
   CString m_strArticleUrl;

@@ -1,6 +1,11 @@
 // The automation object and the script host (see ambrel/script_host.h).
 #include "ambrel/script_host.h"
 
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -35,6 +40,86 @@ CString TakeText(WCHAR* text, int length) {
   return out;
 }
 
+// The host path that an absolute host path finally names: every link on
+// the way followed, the last part's too, also a link whose target does not
+// exist (yet). Empty when the links run in a loop or cannot be read.
+std::string FinalHostPath(const std::string& path) {
+  std::vector<std::string> todo;  // the parts still to walk, the next one last
+  auto pushParts = [&todo](const std::string& p) {
+    std::vector<std::string> parts;
+    size_t from = 0;
+    while (from < p.size()) {
+      size_t slash = p.find('/', from);
+      if (slash == std::string::npos) slash = p.size();
+      if (slash > from) parts.push_back(p.substr(from, slash - from));
+      from = slash + 1;
+    }
+    todo.insert(todo.end(), parts.rbegin(), parts.rend());
+  };
+  pushParts(path);
+  std::string done;  // "" stands for "/"
+  int links = 0;
+  while (!todo.empty()) {
+    std::string part = std::move(todo.back());
+    todo.pop_back();
+    if (part == ".") continue;
+    if (part == "..") {
+      size_t slash = done.rfind('/');
+      done.erase(slash == std::string::npos ? 0 : slash);
+      continue;
+    }
+    std::string next = done + "/" + part;
+    struct stat st;
+    if (::lstat(next.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      char target[PATH_MAX];
+      ssize_t length = ::readlink(next.c_str(), target, sizeof target);
+      if (++links > 40 || length <= 0 || static_cast<size_t>(length) >= sizeof target) return std::string();
+      if (target[0] == '/') done.clear();
+      pushParts(std::string(target, static_cast<size_t>(length)));
+      continue;
+    }
+    done = std::move(next);
+  }
+  return done.empty() ? std::string("/") : done;
+}
+
+// Creates or truncates a device file and writes the bytes; a link in the
+// file's place is not followed.
+bool WriteFileNoFollow(const CString& devicePath, const std::string& bytes) {
+  int fd = ::open(qk::HostPath(devicePath).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  return done == bytes.size();
+}
+
+// The text as the article file carries it: UTF-8, with U+FFFD for a
+// surrogate that has no partner (no valid UTF-8 can carry it).
+std::string ArticleBytes(const std::u16string& text) {
+  std::u16string whole;
+  const std::u16string* source = &text;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+      continue;
+    }
+    if (!high && !low) continue;
+    if (source == &text) {
+      whole = text;
+      source = &whole;
+    }
+    whole[i] = u'\xFFFD';
+  }
+  return qk::ToUtf8(*source);
+}
+
 using qk::script::Method;
 using qk::script::Param;
 using qk::script::Value;
@@ -58,7 +143,8 @@ UINT CodePageOfEncoding(const CString& encoding) {
   return CP_ACP;
 }
 
-BOOL IsOutputPathAllowed(LPCWSTR path) {
+BOOL ResolveOutputPath(LPCWSTR path, CString* resolved) {
+  if (resolved) resolved->Empty();
   // No path names no place: the download itself reports it.
   if (!path || !*path) return TRUE;
   CString device(path);
@@ -73,12 +159,21 @@ BOOL IsOutputPathAllowed(LPCWSTR path) {
   }
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::path root = fs::weakly_canonical(qk::DeviceRoot(), ec);
+  fs::path root = fs::absolute(qk::DeviceRoot(), ec);
   if (ec) return FALSE;
-  fs::path target = fs::weakly_canonical(qk::HostPath(path), ec);
+  fs::path target = fs::absolute(qk::HostPath(path), ec);
   if (ec) return FALSE;
-  std::string r = root.string(), t = target.string();
-  return t.size() > r.size() && t.compare(0, r.size(), r) == 0 && t[r.size()] == '/';
+  std::string r = FinalHostPath(root.string()), t = FinalHostPath(target.string());
+  if (r.empty() || t.empty()) return FALSE;
+  if (r == "/") r.clear();
+  if (!(t.size() > r.size() && t.compare(0, r.size(), r) == 0 && t[r.size()] == '/')) return FALSE;
+  if (resolved) {
+    std::u16string inside = qk::FromUtf8(t.substr(r.size()));
+    for (auto& c : inside)
+      if (c == u'/') c = u'\\';
+    *resolved = CString(std::move(inside));
+  }
+  return TRUE;
 }
 
 CString CCodeObject::URLDownload(const CString& url, const CString& encoding) {
@@ -86,21 +181,23 @@ CString CCodeObject::URLDownload(const CString& url, const CString& encoding) {
   CString errorText;
   LPBYTE memory = nullptr;
   HRESULT hr = InternetDownloadFile(url, nullptr, &code, errorText, nullptr, &memory, &size);
-  if (hr != 0) {
-    LocalFree(memory);
-    return CString();
-  }
+  std::unique_ptr<BYTE, HLOCAL (*)(HLOCAL)> block(memory, LocalFree);
+  if (hr != 0) return CString();
   UINT codePage = CodePageOfEncoding(encoding);
   WCHAR* text = nullptr;
   int length = 0;
   if (memory) {
+    // The page's text, and the decoder's copy on the way to it.
+    qk::script::ChargeMemory(2 * static_cast<size_t>(size) * sizeof(WCHAR));
     DecodeTextBytes(memory, size, &text, &length, codePage);
-    LocalFree(memory);
+    block.reset();
   } else {
     LoadTextFile(m_strOutputPath, &text, &length, codePage);
   }
+  std::unique_ptr<WCHAR, void (*)(void*)> decoded(text, std::free);
+  if (!memory) qk::script::ChargeMemory(2 * static_cast<size_t>(length) * sizeof(WCHAR));
   // The tree keeps the one copy of the page that the object reads.
-  m_tree.SetPageText(TakeText(text, length));
+  m_tree.SetPageText(TakeText(decoded.release(), length));
   return m_tree.GetPageText();
 }
 
@@ -140,17 +237,15 @@ void CCodeObject::LogPrint(const CString& text) { WriteLog(text); }
 void CCodeObject::SetArticleBody(const CString& body) {
   CString name = m_strOutputPath;
   name.Replace(u".sft", u".htm");
-  if (!IsOutputPathAllowed(m_strOutputPath) || !IsOutputPathAllowed(name)) {
+  // The article goes where its name finally leads, inside the device root.
+  CString article;
+  if (!ResolveOutputPath(m_strOutputPath, nullptr) || !ResolveOutputPath(name, &article)) {
     WriteLog(u"SetArticleBody: the article path is refused.");
     return;
   }
   if (FileAccess(m_strOutputPath)) DeleteFileW(m_strOutputPath);
-  if (body.IsEmpty()) return;
-  FILE* file = _wfopen(name, u"wt");
-  if (!file) return;
-  std::string bytes = qk::ToUtf8(body.str());
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
+  if (body.IsEmpty() || article.IsEmpty()) return;
+  WriteFileNoFollow(article, ArticleBytes(body.str()));
 }
 
 CString CCodeObject::GetArticleUrl(const CString&) { return m_tree.GetArticleUrl(); }
@@ -283,6 +378,8 @@ BOOL CScriptHost::CreateEngine(const qk::script::Limits& limits) {
   m_pCode = std::make_unique<CCodeObject>();
   m_pEngine = std::make_unique<qk::script::Engine>(limits);
   if (!m_pEngine->Create()) return FALSE;
+  // The page and the node tree count against the script's memory.
+  m_pEngine->SetHeldMemory([code = m_pCode.get()] { return code->HeldMemory(); });
   m_pEngine->SetErrorHandler([](const std::u16string& text) {
     CString line(u"Script error: ");
     line += CString(text);

@@ -18,10 +18,13 @@
 // The code page of a charset name of a page ("windows-1251", "utf-8", ...),
 // a decimal code page number, or the system's ANSI code page.
 UINT CodePageOfEncoding(const CString& encoding);
-// Whether the fetch program may write at a device path: inside the device
-// root, through no ".." and no link that leads out of it. An empty path is
-// left to the download, which fails on it.
-BOOL IsOutputPathAllowed(LPCWSTR path);
+// Whether the fetch program may write at a device path: the place it
+// finally names, every link on the way followed (the last part's too, also
+// one that leads nowhere yet), lies inside the device root, and it has no
+// "..". TRUE then, with that place as a device path in resolved (when
+// given), so that a write there meets no link. An empty path is left to the
+// download, which fails on it (TRUE, resolved empty).
+BOOL ResolveOutputPath(LPCWSTR path, CString* resolved);
 
 class CCodeObject {
  public:
@@ -44,6 +47,8 @@ class CCodeObject {
   void SetArticleUrl(const CString& url) { m_tree.SetArticleUrl(url); }
   const CString& GetPageText() const { return m_tree.GetPageText(); }
   CHtmlNodeTree& Tree() { return m_tree; }
+  // The memory the object keeps for the script between calls.
+  size_t HeldMemory() const { return m_tree.HeldMemory() + m_strOutputPath.str().capacity() * sizeof(WCHAR); }
 
   // The methods as the script engine sees them.
   std::vector<qk::script::Method> Methods();

@@ -29,8 +29,25 @@ struct Engine::State {
   std::vector<std::unique_ptr<Method>> methods;
   Clock::time_point deadline{};
   bool timed = false;
-  size_t used = 0;
+  size_t used = 0;  // the engine's own blocks
   size_t peak = 0;
+  // Native memory: what the host's objects keep between calls, and what
+  // the method being called charged so far.
+  std::function<size_t()> heldGauge;
+  size_t held = 0;
+  size_t charged = 0;
+
+  size_t Total() const { return used + held + charged; }
+  // Whether bytes more fit under the memory limit.
+  bool Fits(size_t bytes) const {
+    if (!limits.memoryBytes) return true;
+    size_t total = Total();
+    return total <= limits.memoryBytes && bytes <= limits.memoryBytes - total;
+  }
+  void NotePeak() {
+    if (Total() > peak) peak = Total();
+  }
+  bool TimeIsUp() const { return timed && Clock::now() > deadline; }
 
   void Report(const std::u16string& text) {
     errors.push_back(text);
@@ -44,15 +61,18 @@ namespace {
 // counted and capped.
 constexpr size_t kHeader = 16;
 
+// The run whose native method is being called on this thread.
+thread_local Engine::State* t_calling = nullptr;
+
 void* Alloc(void* udata, duk_size_t size) {
   auto* s = static_cast<Engine::State*>(udata);
   if (size == 0) return nullptr;
-  if (s->limits.memoryBytes && s->used + size > s->limits.memoryBytes) return nullptr;
+  if (!s->Fits(size)) return nullptr;
   auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
   if (!block) return nullptr;
   std::memcpy(block, &size, sizeof size);
   s->used += size;
-  if (s->used > s->peak) s->peak = s->used;
+  s->NotePeak();
   return block + kHeader;
 }
 
@@ -76,12 +96,12 @@ void* Realloc(void* udata, void* ptr, duk_size_t size) {
   auto* block = static_cast<unsigned char*>(ptr) - kHeader;
   size_t old = 0;
   std::memcpy(&old, block, sizeof old);
-  if (size > old && s->limits.memoryBytes && s->used + (size - old) > s->limits.memoryBytes) return nullptr;
+  if (size > old && !s->Fits(size - old)) return nullptr;
   auto* grown = static_cast<unsigned char*>(std::realloc(block, size + kHeader));
   if (!grown) return nullptr;
   std::memcpy(grown, &size, sizeof size);
   s->used = s->used - old + size;
-  if (s->used > s->peak) s->peak = s->used;
+  s->NotePeak();
   return grown + kHeader;
 }
 
@@ -145,10 +165,39 @@ std::u16string ReadText(duk_context* ctx, duk_idx_t i) {
   }
 }
 
+// The bytes of a text as the engine keeps it.
+size_t EngineTextSize(const std::u16string& text) {
+  size_t n = 0;
+  for (char16_t c : text) n += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+  return n;
+}
+
 void PushText(duk_context* ctx, const std::u16string& text) {
   std::string bytes = ToEngineText(text);
   duk_push_lstring(ctx, bytes.data(), bytes.size());
 }
+
+// One native method call: what it charges is counted until it ends; then
+// what the host's objects keep is asked again. (A call may run script code,
+// an argument's toString, that calls another method: each keeps its own
+// charges.)
+class CallScope {
+ public:
+  explicit CallScope(Engine::State* s) : s_(s), outer_(t_calling), outerCharged_(s->charged) { t_calling = s_; }
+  ~CallScope() {
+    t_calling = outer_;
+    s_->charged = outerCharged_;
+    s_->held = s_->heldGauge ? s_->heldGauge() : 0;
+    s_->NotePeak();
+  }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+
+ private:
+  Engine::State* s_;
+  Engine::State* outer_;
+  size_t outerCharged_;
+};
 
 duk_ret_t CallMethod(duk_context* ctx) {
   duk_idx_t given = duk_get_top(ctx);
@@ -159,36 +208,49 @@ duk_ret_t CallMethod(duk_context* ctx) {
   Engine::State* s = StateOf(ctx);
   if (index >= s->methods.size()) return DUK_RET_TYPE_ERROR;
   const Method& method = *s->methods[index];
-  Value result;
+  bool timeUp = false;
   {
-    std::vector<Value> args;
-    args.reserve(method.params.size());
-    for (size_t i = 0; i < method.params.size(); ++i) {
-      auto at = static_cast<duk_idx_t>(i);
-      bool present = at < given;
-      if (method.params[i] == Param::kText)
-        args.push_back(Value::Text(present ? ReadText(ctx, at) : std::u16string()));
-      else
-        args.push_back(Value::Number(present ? ToInt32Clamped(ReadNumber(ctx, at)) : 0));
-    }
+    CallScope scope(s);
     try {
-      result = method.call(args);
-    } catch (const std::bad_alloc&) {
-      result.kind = Value::kNone;
+      if (s->TimeIsUp()) throw TimeUp();
+      std::vector<Value> args;
+      args.reserve(method.params.size());
+      for (size_t i = 0; i < method.params.size(); ++i) {
+        auto at = static_cast<duk_idx_t>(i);
+        bool present = at < given;
+        if (method.params[i] == Param::kText) {
+          // A text argument is copied out of the engine: one unit per byte at most.
+          duk_size_t bytes = 0;
+          if (present && duk_is_string(ctx, at)) duk_get_lstring(ctx, at, &bytes);
+          ChargeMemory(bytes * sizeof(char16_t));
+          args.push_back(Value::Text(present ? ReadText(ctx, at) : std::u16string()));
+        } else {
+          args.push_back(Value::Number(present ? ToInt32Clamped(ReadNumber(ctx, at)) : 0));
+        }
+      }
+      Value result = method.call(args);
       args.clear();
-      duk_error(ctx, DUK_ERR_RANGE_ERROR, "out of memory in %s", ToEngineText(method.name).c_str());
+      switch (result.kind) {
+        case Value::kText: {
+          // The result is held here and copied into the engine's form.
+          ChargeMemory(result.text.size() * sizeof(char16_t) + EngineTextSize(result.text));
+          PushText(ctx, result.text);
+          return 1;
+        }
+        case Value::kNumber:
+          duk_push_int(ctx, result.number);
+          return 1;
+        default:
+          return 0;
+      }
+    } catch (const std::bad_alloc&) {
+    } catch (const TimeUp&) {
+      timeUp = true;
     }
   }
-  switch (result.kind) {
-    case Value::kText:
-      PushText(ctx, result.text);
-      return 1;
-    case Value::kNumber:
-      duk_push_int(ctx, result.number);
-      return 1;
-    default:
-      return 0;
-  }
+  // Every value of the call is gone by now; the error goes to the script.
+  if (timeUp) return duk_error(ctx, DUK_ERR_RANGE_ERROR, "execution timeout");
+  return duk_error(ctx, DUK_ERR_RANGE_ERROR, "out of memory in %s", ToEngineText(method.name).c_str());
 }
 
 struct NamedItem {
@@ -279,6 +341,8 @@ bool Engine::Create() {
   Close();
   state_->used = 0;
   state_->peak = 0;
+  state_->held = 0;
+  state_->charged = 0;
   state_->errors.clear();
   state_->ctx = duk_create_heap(Alloc, Realloc, Free, state_.get(), Fatal);
   if (!state_->ctx) return false;
@@ -288,6 +352,11 @@ bool Engine::Create() {
 }
 
 void Engine::SetErrorHandler(ErrorHandler handler) { state_->onError = std::move(handler); }
+
+void Engine::SetHeldMemory(std::function<size_t()> gauge) {
+  state_->heldGauge = std::move(gauge);
+  state_->held = state_->heldGauge ? state_->heldGauge() : 0;
+}
 
 bool Engine::AddNamedItem(const std::u16string& name, const std::vector<Method>& methods, bool globalMembers) {
   if (!state_->ctx) return false;
@@ -342,8 +411,24 @@ void Engine::Close() {
 const std::vector<std::u16string>& Engine::Errors() const { return state_->errors; }
 size_t Engine::PeakMemory() const { return state_->peak; }
 
+void CheckTime() {
+  if (t_calling && t_calling->TimeIsUp()) throw TimeUp();
+}
+
+void ChargeMemory(size_t bytes) {
+  Engine::State* s = t_calling;
+  if (!s) return;
+  if (!s->Fits(bytes)) {
+    // Values the script let go may still wait for the collector.
+    duk_gc(s->ctx, 0);
+    if (!s->Fits(bytes)) throw std::bad_alloc();
+  }
+  s->charged += bytes;
+  s->NotePeak();
+}
+
 std::string ToEngineText(const std::u16string& text) {
-  std::string out(text.size() * 3, '\0');
+  std::string out(EngineTextSize(text), '\0');
   char* p = out.data();
   for (char16_t c : text) {
     if (c < 0x80) {
@@ -403,5 +488,5 @@ std::u16string FromEngineText(const char* text, size_t length) {
 // RangeError, and keeps ending it until it has returned.
 int qk_script_exec_timeout(void* udata) {
   auto* s = static_cast<qk::script::Engine::State*>(udata);
-  return s && s->timed && qk::script::Clock::now() > s->deadline ? 1 : 0;
+  return s && s->TimeIsUp() ? 1 : 0;
 }

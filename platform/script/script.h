@@ -22,9 +22,19 @@
 // past its time limit is ended by a RangeError that no script code can
 // catch for long (the check repeats); an allocation beyond the memory limit
 // fails with an Error "alloc failed" after the engine has collected its
-// garbage. The time is checked between script instructions: a native
-// method, or one long built-in call (a join of a huge array), runs to its
-// end before the check can end the script.
+// garbage. The time is checked between script instructions and at the start
+// of every native method call: once the time is up every call fails with a
+// RangeError "execution timeout". One long built-in call (a join of a huge
+// array) runs to its end before the check can end the script.
+//
+// What native methods build is memory of the run too. The texts a method is
+// given and the text it returns, what a method charges while it works
+// (ChargeMemory) and what the host's objects keep between calls
+// (Engine::SetHeldMemory) count against the memory limit with the engine's
+// own memory. A method whose memory would pass the limit fails with a
+// RangeError "out of memory in <name>" that the script may catch; the
+// program goes on. A method that works long checks the time as it goes
+// (CheckTime).
 //
 // The older JScript dialect that extraction scripts were written for
 // differs from this engine in what follows; scripts are run as they stand,
@@ -62,6 +72,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -101,6 +112,21 @@ struct Method {
   std::function<Value(const std::vector<Value>& args)> call;
 };
 
+// Thrown by CheckTime when the run's time is up; the method call then fails
+// with a RangeError "execution timeout".
+struct TimeUp : std::exception {
+  const char* what() const noexcept override { return "execution timeout"; }
+};
+
+// For native methods while they run (both do nothing outside a method call
+// on this thread):
+// - CheckTime throws TimeUp when the run's time is up;
+// - ChargeMemory counts bytes that the method is about to allocate, until
+//   its call ends, and throws std::bad_alloc when they would pass the memory
+//   limit even after the engine collected its garbage.
+void CheckTime();
+void ChargeMemory(size_t bytes);
+
 struct Limits {
   uint32_t timeMs = 45000;                 // 0: no time limit
   size_t memoryBytes = 96u * 1024 * 1024;  // 0: no memory limit
@@ -131,12 +157,17 @@ class Engine {
   // Calls a global function without arguments. False when there is no such
   // function or it ended with an error.
   bool CallFunction(const std::u16string& name);
+  // How much memory the host's objects keep for the script (a page, a
+  // table built from it): asked after every method call and counted against
+  // the memory limit until the next.
+  void SetHeldMemory(std::function<size_t()> gauge);
   // Frees the engine; the object can be created again.
   void Close();
 
   // The texts of the errors met so far.
   const std::vector<std::u16string>& Errors() const;
-  // The peak of the memory the engine held, in bytes.
+  // The peak of the memory the run held (the engine's, and what native
+  // methods charged or the host's objects kept), in bytes.
   size_t PeakMemory() const;
 
   struct State;

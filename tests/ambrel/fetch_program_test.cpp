@@ -6,9 +6,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <thread>
 
+#include "ambrel/fetch_program.h"
+#include "common/connection.h"
 #include "common/settings.h"
 #include "common/url_download.h"
 #include "kernel/kernel.h"
@@ -162,6 +165,27 @@ TEST_F(FetchProgramTest, DownloadModeAndEachFailureReachTheCallerWithTheirCodes)
   EXPECT_EQ(nginx_->AccessLog().find("escape"), std::string::npos);
   qnet::RemoveTree(outside);
 
+  // A link in the file's own place leads out of the root just as well, also
+  // when its target does not exist yet, or only at the end of a chain of
+  // links; a link that stays inside is followed there.
+  outside = qnet::MakeTempFolder("ambrel-outside");
+  std::string data = Host(u"\\ChannelData");
+  fs::create_symlink(outside + "/dangling.html", data + "/dangling.html");
+  fs::create_symlink(fs::relative(outside, data) / "relative.html", data + "/relative.html");
+  fs::create_symlink("hop.html", data + "/chain.html");
+  fs::create_symlink(outside + "/chain.html", data + "/hop.html");
+  for (const char16_t* path : {u"\\ChannelData\\dangling.html", u"\\ChannelData\\relative.html",
+                               u"\\ChannelData\\chain.html"})
+    EXPECT_EQ(Fetch(Url("/utf8.html?escape"), path, u""), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_EQ(nginx_->AccessLog().find("escape"), std::string::npos);
+  fs::create_directory(data + "/Saved");
+  fs::create_symlink("Saved/inside.html", data + "/inside.html");
+  EXPECT_EQ(Fetch(Url("/utf8.html"), u"\\ChannelData\\inside.html", u""), 0u);
+  EXPECT_EQ(ReadDeviceFile(u"\\ChannelData\\Saved\\inside.html"), kUtf8Page);
+  EXPECT_TRUE(fs::is_symlink(data + "/inside.html"));
+  qnet::RemoveTree(outside);
+
   // Through the proxy of the settings.
   qnet::TinyProxy proxy;
   ASSERT_TRUE(proxy.Start());
@@ -308,6 +332,79 @@ TEST_F(FetchProgramTest, StopBroadcastDuringAStalledDownloadEndsAmbrelWithMinusO
     CloseHandle(pi.hThread);
     ClearUrlDownloadAbort();
   }
+}
+
+// The caller raises its stop right after starting the program, before the
+// program can hear a broadcast: the broadcast is lost, but the stop event
+// that the caller keeps raised meanwhile is seen once the program listens.
+TEST_F(FetchProgramTest, AStopRaisedAsTheProgramStartsEndsItOnceItCanHear) {
+  WriteDeviceFile(u"\\Templates\\loop.tpl", "for (;;) {}");
+  // An event that is not raised stops nothing.
+  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, AMBREL_STOP_EVENT);
+  ASSERT_NE(stop, nullptr);
+  WriteDeviceFile(u"\\Templates\\Ch001.tpl", kUtf8Script);
+  EXPECT_EQ(Fetch(Url("/utf8.html"), u"\\ChannelData\\Ch001-1.sft", u"\\Templates\\Ch001.tpl"), 0u);
+  EXPECT_EQ(ReadDeviceFile(u"\\ChannelData\\Ch001-1.htm"), kUtf8Article);
+  for (int trial = 0; trial < 3; ++trial) {
+    CString text;
+    DWORD code = 0;
+    PROCESS_INFORMATION pi{};
+    ASSERT_EQ(RunFetchProgram(Url("/utf8.html").c_str(), u"\\ChannelData\\loop.sft", u"\\Templates\\loop.tpl",
+                              &code, text, FALSE, &pi),
+              0u);
+    auto start = Clock::now();
+    SetEvent(stop);
+    StopUrlDownload();
+    DWORD exitCode = qtest::WaitForExitCode(pi.hProcess, 10000);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    EXPECT_EQ(exitCode, 0xFFFFFFFFu) << "trial " << trial;
+    EXPECT_LT(ms, 5000) << "trial " << trial;
+    if (exitCode == STILL_ACTIVE) TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    ResetEvent(stop);
+    ClearUrlDownloadAbort();
+  }
+  CloseHandle(stop);
+}
+
+// The hidden dialog's broadcasts, short of the end of the program: the
+// connection statuses that end the wait for a connection, and the stop,
+// which ends that wait too and stops a download.
+TEST_F(FetchProgramTest, BroadcastsEndTheWaitForAConnection) {
+  struct Case {
+    UINT msg;
+    WPARAM wParam;
+    bool ends;  // the wait for a connection ends
+    bool stops;
+  };
+  const Case cases[] = {
+      {WM_CONNECTION_STATUS, CONNECTION_STATUS_ESTABLISHED, true, false},
+      {WM_CONNECTION_STATUS, CONNECTION_STATUS_RELEASED, true, false},
+      {WM_CONNECTION_STATUS, 0x24, false, false},
+      {WM_URL_DOWNLOAD_PROGRESS, 0, false, false},
+      {WM_URL_DOWNLOAD_END, 0, true, true},
+  };
+  for (const Case& c : cases) {
+    ClearUrlDownloadAbort();
+    OpenConnectionWait();
+    if (c.ends) {
+      // The program's main thread waits while the dialog's thread hears.
+      auto wait = std::async(std::launch::async, [] { return WaitForConnection(30000); });
+      EXPECT_EQ(HearBroadcast(c.msg, c.wParam), c.stops ? TRUE : FALSE) << c.msg << " " << c.wParam;
+      ASSERT_EQ(wait.wait_for(std::chrono::seconds(20)), std::future_status::ready) << c.msg << " " << c.wParam;
+      EXPECT_TRUE(wait.get()) << c.msg << " " << c.wParam;
+    } else {
+      EXPECT_FALSE(HearBroadcast(c.msg, c.wParam)) << c.msg << " " << c.wParam;
+      EXPECT_FALSE(WaitForConnection(0)) << c.msg << " " << c.wParam;
+    }
+    EXPECT_EQ(IsUrlDownloadAborted(), c.stops ? TRUE : FALSE) << c.msg;
+    CloseConnectionWait();
+  }
+  // Without a wait open a broadcast finds nothing to set.
+  EXPECT_FALSE(WaitForConnection(0));
+  EXPECT_FALSE(HearBroadcast(WM_CONNECTION_STATUS, CONNECTION_STATUS_ESTABLISHED));
+  ClearUrlDownloadAbort();
 }
 
 TEST_F(FetchProgramTest, ScriptsThatThrowLoopOrAllocateWithoutEndDoNotTakeTheCallerDown) {

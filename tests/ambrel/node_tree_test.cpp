@@ -1,7 +1,10 @@
 // The forgiving HTML scanner over pages written for the tests.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "ambrel/html_node_tree.h"
 #include "kernel/wstring.h"
@@ -133,6 +136,153 @@ TEST(HtmlNodeTreeTest, StrayEndTagsAndUnclosedElements) {
   const char* open = "<div><div><span>x</span>";
   tree.GetNodeTree(W(open), W("DIV"), 0);
   EXPECT_EQ(S(tree.GetNodeTree(W("<div>y</div>"), W("DIV"), 0)), Entry(1, -1, "DIV", 0, 11));
+}
+
+// The records of a build, parsed back from its result.
+std::map<int, CHtmlNode> Records(const std::string& result) {
+  std::map<int, CHtmlNode> out;
+  for (size_t from = 0; from < result.size(); from = result.find('|', from) + 1) {
+    CHtmlNode node;
+    char name[32] = {0};
+    if (std::sscanf(result.c_str() + from, "%d,%d,%31[^,],%d,%d", &node.id, &node.parentId, name, &node.startPos,
+                    &node.endPos) != 5)
+      break;
+    node.name = CString(name);
+    out[node.id] = node;
+    if (result.find('|', from) == std::string::npos) break;
+  }
+  return out;
+}
+
+TEST(HtmlNodeTreeTest, QuotedValuesUnclosedElementsAndStrayEndTagsLeaveEveryParentTheEnclosingRecord) {
+  struct Case {
+    const char* page;
+    const char* root;
+    std::vector<std::string> entries;  // in the order of the result
+  };
+  // "/>" and ">" inside quoted values end nothing; a quoted value followed
+  // by "/>" closes its tag.
+  const char* quoted = "<div id=a><svg><path d=\"M0 0h24 />\"></path></svg><p title='a>b'>t</p></div>";
+  // The elements of an unclosed p all go to the div that closed it.
+  const char* unclosed = "<div><img src=\"a.png\"/><p><b>1</b><i>2</i></div>";
+  // An end tag that closes a list leaves what was completed before the
+  // list where it was.
+  const char* list = "<html><body><div><b>x</b></div><ul><li>a</ul></body></html>";
+  // A stray end tag changes nothing.
+  const char* stray = "<body><p>a</p><div></font><span>s</span></div></body>";
+  auto end = [](const char* page, const char* tag) { return Pos(page, tag) + static_cast<int>(strlen(tag)) - 1; };
+  const Case cases[] = {
+      {quoted, "DIV",
+       {Entry(1, -1, "DIV", 0, end(quoted, "</div>")), Entry(4, 1, "P", Pos(quoted, "<p title"), end(quoted, "</p>")),
+        Entry(2, 1, "SVG", Pos(quoted, "<svg"), end(quoted, "</svg>")),
+        Entry(3, 2, "PATH", Pos(quoted, "<path"), end(quoted, "</path>"))}},
+      {unclosed, "DIV",
+       {Entry(1, -1, "DIV", 0, end(unclosed, "</div>")), Entry(5, 1, "I", Pos(unclosed, "<i>"), end(unclosed, "</i>")),
+        Entry(4, 1, "B", Pos(unclosed, "<b>"), end(unclosed, "</b>"))}},
+      {list, "HTML",
+       {Entry(1, -1, "HTML", 0, end(list, "</html>")), Entry(2, 1, "BODY", Pos(list, "<body"), end(list, "</body>")),
+        Entry(5, 2, "UL", Pos(list, "<ul>"), end(list, "</ul>")), Entry(3, 2, "DIV", Pos(list, "<div>"), end(list, "</div>")),
+        Entry(4, 3, "B", Pos(list, "<b>"), end(list, "</b>"))}},
+      {stray, "BODY",
+       {Entry(1, -1, "BODY", 0, end(stray, "</body>")), Entry(3, 1, "DIV", Pos(stray, "<div>"), end(stray, "</div>")),
+        Entry(4, 3, "SPAN", Pos(stray, "<span>"), end(stray, "</span>")),
+        Entry(2, 1, "P", Pos(stray, "<p>"), end(stray, "</p>"))}},
+  };
+  for (const Case& c : cases) {
+    std::string expected;
+    for (const auto& e : c.entries) expected += (expected.empty() ? "" : "|") + e;
+    CHtmlNodeTree tree;
+    EXPECT_EQ(S(tree.GetNodeTree(W(c.page), W(c.root), 0)), expected) << c.page;
+  }
+
+  // A page as news sites write them: every record's parent is a record
+  // that encloses it, and the story's paragraphs belong to the story.
+  std::string page =
+      "<!DOCTYPE html>\r\n<html lang=\"en\">\r\n<head><meta charset=\"utf-8\" /><title>News</title>\r\n"
+      "<link rel=\"icon\" href=\"/f.ico\"/><script>if (a < b) document.write('</div><p>');</script></head>\r\n"
+      "<body class=\"home\">\r\n<header><a href=\"/\" title=\"Home > News\"><svg viewBox=\"0 0 24 24\">"
+      "<path d=\"M0 0h24/\"/><path fill=\"none\" d=\"M12 2 />\"></path></svg></a>\r\n"
+      "<nav><ul><li><a href=\"/w\">World<li><a href='/s'>Sport</a></ul></nav></header>\r\n"
+      "<!-- <div class=\"story\"> old layout -->\r\n"
+      "<div id=\"main\"><div class=\"story\" data-x='{\"a\":\"<b>\"}'><h1>Title</h1>\r\n"
+      "<p class=\"para\">One <font color=red>red</font> word<br/></p>\r\n<p class=\"para\">Two <img src=\"x.png\" alt=\"\"/>"
+      "<i>2</i></p><p class=\"para\">Three</font></p><p>Left open</div>\r\n"
+      "<table><tr><td>a<td>b</table><aside><ul><li>x</li><li>y</ul></aside></div>\r\n"
+      "<footer><p>Foot</footer></body>\r\n</html>\r\n";
+  CHtmlNodeTree tree;
+  tree.SetPageText(W(page.c_str()));
+  int html = static_cast<int>(page.find("<html"));
+  std::map<int, CHtmlNode> records = Records(S(tree.GetNodeTree(W(page.c_str()), W("HTML"), html)));
+  ASSERT_GT(records.size(), 20u) << S(tree.GetNodeTree(W(page.c_str()), W("HTML"), html));
+  for (const auto& [id, node] : records) {
+    if (id == 1) {
+      EXPECT_EQ(node.parentId, -1);
+      continue;
+    }
+    auto parent = records.find(node.parentId);
+    ASSERT_NE(parent, records.end()) << S(CHtmlNodeTree::Entry(node)) << " has no recorded parent";
+    EXPECT_LT(parent->second.startPos, node.startPos) << S(CHtmlNodeTree::Entry(node));
+    EXPECT_LT(node.endPos, parent->second.endPos) << S(CHtmlNodeTree::Entry(node));
+  }
+  std::string story = S(tree.GetElementsByAttr(W("div"), W("class"), W("story")));
+  ASSERT_FALSE(story.empty());
+  int storyId = std::stoi(story);
+  std::string paragraphs = S(tree.GetElementsByAttr(W("p"), W("class"), W("para")));
+  EXPECT_EQ(Records(paragraphs).size(), 3u) << paragraphs;
+  for (const auto& [id, node] : Records(paragraphs)) EXPECT_EQ(node.parentId, storyId) << S(CHtmlNodeTree::Entry(node));
+  // Both icons' paths are children of the svg.
+  int paths = 0;
+  for (const auto& [id, node] : records)
+    if (node.name == u"PATH") {
+      ++paths;
+      EXPECT_EQ(records[node.parentId].name, CString(u"SVG"));
+    }
+  EXPECT_EQ(paths, 1);  // the first is self-closed
+}
+
+TEST(HtmlNodeTreeTest, SiblingsTheAttributeWindowSelfClosedTagsAndCarriageReturns) {
+  // The previous sibling is the nearest one before, the next the nearest
+  // after.
+  const char* list = "<ul><li>1</li><li>2</li><li>3</li></ul>";
+  CHtmlNodeTree tree;
+  ASSERT_FALSE(tree.GetNodeTree(W(list), W("UL"), 0).IsEmpty());
+  EXPECT_EQ(S(tree.GetRelatedNode(4, 3)), Entry(3, 1, "LI", Pos(list, "<li>2"), Pos(list, "2</li>") + 5));
+  EXPECT_EQ(S(tree.GetRelatedNode(2, 4)), Entry(3, 1, "LI", Pos(list, "<li>2"), Pos(list, "2</li>") + 5));
+  EXPECT_EQ(S(tree.GetRelatedNode(3, 3)).substr(0, 7), "2,1,LI,");
+  EXPECT_EQ(S(tree.GetRelatedNode(3, 4)).substr(0, 7), "4,1,LI,");
+
+  // An attribute is seen only when it ends within the first 63 characters
+  // of its tag: here the first tag's ">" is its 63rd character, the
+  // second's its 64th.
+  std::string near = "<div data-p=\"" + std::string(43, 'x') + "\" id=t>a</div>";
+  std::string far = "<div data-p=\"" + std::string(44, 'x') + "\" id=t>b</div>";
+  ASSERT_EQ(near.find('>'), 62u);
+  std::string page = "<body>" + near + far + "</body>";
+  tree.SetPageText(W(page.c_str()));
+  ASSERT_FALSE(tree.GetNodeTree(W(page.c_str()), W("BODY"), 0).IsEmpty());
+  EXPECT_EQ(S(tree.GetElementsByAttr(W("div"), W("id"), W("t"))),
+            Entry(2, 1, "DIV", 6, 6 + static_cast<int>(near.size()) - 1));
+
+  // Self-closed tags are not recorded and leave their parent open, a
+  // self-closed meta tag included; a self-closed root ends the build.
+  const char* closed = "<html><head><meta name=\"a\" /><title>T</title></head><body><br/><hr /><p>x</p></body></html>";
+  EXPECT_EQ(S(tree.GetNodeTree(W(closed), W("HTML"), 0)),
+            Entry(1, -1, "HTML", 0, Pos(closed, "</html>") + 6) + "|" +
+                Entry(5, 1, "BODY", Pos(closed, "<body>"), Pos(closed, "</body>") + 6) + "|" +
+                Entry(8, 5, "P", Pos(closed, "<p>"), Pos(closed, "</p>") + 3) + "|" +
+                Entry(2, 1, "HEAD", Pos(closed, "<head>"), Pos(closed, "</head>") + 6) + "|" +
+                Entry(4, 2, "TITLE", Pos(closed, "<title>"), Pos(closed, "</title>") + 7));
+  EXPECT_EQ(S(tree.GetNodeTree(W(closed), W("BR"), Pos(closed, "<br/>"))), "");
+  EXPECT_EQ(tree.Nodes().size(), 0u);
+
+  // A carriage return does not end a tag name: it stays in the name.
+  const char* crlf = "x <div\r\nid=a><b>y</b></div\r\n>";
+  int pos = 0;
+  EXPECT_EQ(S(CHtmlNodeTree::FindNextTag(W(crlf), pos)), "DIV\r");
+  EXPECT_EQ(pos, 2);
+  EXPECT_EQ(S(tree.GetNodeTree(W(crlf), W("DIV\r"), 0)),
+            Entry(1, -1, "DIV\r", 2, static_cast<int>(strlen(crlf)) - 1) + "|" +
+                Entry(2, 1, "B", Pos(crlf, "<b>"), Pos(crlf, "</b>") + 3));
 }
 
 TEST(HtmlNodeTreeTest, ElementsByAttributeWithAndWithoutQuotesAndTokens) {
