@@ -20,15 +20,14 @@
 //
 // A broadcast sent before the hidden dialog exists reaches nobody. So the
 // caller that stops the program also sets the named event AMBREL_STOP_EVENT
-// (manual reset) before its broadcast and keeps it set, and open, while it
-// waits for the program to end; it resets the event before it starts the
-// next one. Once the dialog can hear broadcasts the program looks at that
-// event, and a stop raised before then ends it as the broadcast would.
+// (manual reset, see common/url_download.h) before its broadcast and keeps
+// it set while it waits for the program to end. Once the dialog can hear
+// broadcasts the program looks at that event, and a stop raised before then
+// ends it as the broadcast would.
 #pragma once
 
+#include "common/url_download.h"
 #include "framework/afx.h"
-
-#define AMBREL_STOP_EVENT u"Ambrel.Stop"
 
 // The dialog template of the hidden dialog and the string table entry.
 #define IDD_AMBREL_DIALOG 101

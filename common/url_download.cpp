@@ -527,12 +527,19 @@ DWORD RunFetchProgram(LPCWSTR url, LPCWSTR outFile, LPCWSTR script, DWORD* exitC
     // (Counted on the host's clock: a test may hold the tick count still.)
     auto start = std::chrono::steady_clock::now();
     DWORD grace = g_fetchGraceMs;
+    HANDLE raised = CreateEventW(nullptr, TRUE, FALSE, AMBREL_STOP_EVENT);
+    if (raised) SetEvent(raised);
     for (;;) {
       PostMessageW(HWND_BROADCAST, WM_URL_DOWNLOAD_END, 0, 0);
       auto spent = static_cast<DWORD>(
           std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
       if (spent >= grace) break;
       if (WaitForSingleObject(pi.hProcess, std::min(kStopRepeatMs, grace - spent)) != WAIT_TIMEOUT) break;
+    }
+    // The next program starts unstopped.
+    if (raised) {
+      ResetEvent(raised);
+      CloseHandle(raised);
     }
   }
   DWORD code = STILL_ACTIVE;

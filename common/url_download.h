@@ -18,6 +18,10 @@
 // Broadcast by the stop signal when no transfer of this program is open; a
 // running fetch program stops on it.
 #define WM_URL_DOWNLOAD_END 2226
+// Set (manual reset) by a caller that stops the fetch program, and kept set
+// while it waits for the program's end: a program that could not hear the
+// stop broadcast yet finds it there once it can.
+#define AMBREL_STOP_EVENT u"Ambrel.Stop"
 
 // Downloads one URL into a file (created or truncated) and/or a LocalAlloc
 // memory block that ends with at least one zero byte (the caller frees it
