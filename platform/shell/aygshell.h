@@ -281,6 +281,10 @@ bool TaskBarVisible();
 bool SipUp();
 // The input panel's window, task bar and the menu bar's SIP button state.
 HWND SipWindow();
+// The screen rectangle of the input panel's key labelled label in the
+// layout it shows now; false when the panel is down or shows no such key.
+// Tests and the display's stylus reach keys through it.
+bool SipKeyRect(const std::u16string& label, RECT* screen);
 HWND TaskBarWindow();
 
 // An icon of SHGetFileInfo: its pixels as a 32-bit DIB section with
