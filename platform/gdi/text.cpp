@@ -14,6 +14,9 @@
 // letters joined into their presentation forms (lam-alef ligatures
 // included). Measuring uses the same joined forms, so widths match what is
 // drawn. Bidi control characters and the ligature filler take no room.
+// DrawText breaks lines first and then orders each line, in the direction
+// of the paragraph it belongs to; without DT_NOPREFIX "&&" shows one "&"
+// and "&x" shows x underlined.
 #include <fribidi.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H

@@ -288,7 +288,7 @@ HWND SipWindow();
 bool IsPlatformEntry(const std::u16string& folder, const std::u16string& name);
 // The screen rectangle of the input panel's key labelled label in the
 // layout it shows now; false when the panel is down or shows no such key.
-// Tests and the display's stylus reach keys through it.
+// Tests find the keys to tap through it.
 bool SipKeyRect(const std::u16string& label, RECT* screen);
 HWND TaskBarWindow();
 
