@@ -789,7 +789,7 @@ TEST_F(GdiText, DrawTextShowsRightToLeftWordsFromTheRight) {
   EXPECT_TRUE(SamePixels(drawn, expected));
 
   // Cut with an ellipsis, a right-to-left title keeps its first letters at
-  // the right and the dots at the left; measuring is not changed by order.
+  // the right and the dots at the left.
   PrepareText(drawn, font);
   const std::u16string longTitle = shalom + u" " + olam + u" " + shalom + u" " + olam;
   RECT narrow = {5, 5, 5 + Advance(drawn.dc, shalom + u" " + olam + u"..."), 40};
@@ -798,7 +798,6 @@ TEST_F(GdiText, DrawTextShowsRightToLeftWordsFromTheRight) {
   PrepareText(expected, font);
   DrawInOrder(expected.dc, 5, 5, {u"...", olam, u" ", shalom});
   EXPECT_TRUE(SamePixels(drawn, expected));
-  EXPECT_EQ(Advance(drawn.dc, longTitle), 2 * Advance(drawn.dc, shalom + u" " + olam) + Advance(drawn.dc, u" "));
 }
 
 TEST_F(GdiText, PrefixesUnderlineTheNextCharacterAndNoPrefixShowsTextAsItIs) {
