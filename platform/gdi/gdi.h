@@ -268,6 +268,7 @@ struct BLENDFUNCTION {
 // ExtTextOut options.
 #define ETO_OPAQUE 0x0002
 #define ETO_CLIPPED 0x0004
+#define ETO_RTLREADING 0x0080
 
 // DrawText flags.
 #define DT_TOP 0x00000000

@@ -14,6 +14,9 @@
 // letters joined into their presentation forms (lam-alef ligatures
 // included). Measuring uses the same joined forms, so widths match what is
 // drawn. Bidi control characters and the ligature filler take no room.
+// DrawText breaks lines first and then orders each line, in the direction
+// of the paragraph it belongs to; without DT_NOPREFIX "&&" shows one "&"
+// and "&x" shows x underlined.
 #include <fribidi.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -359,7 +362,9 @@ struct ShapedText {
   std::vector<int> visual;     // character indices, left to right
 };
 
-ShapedText Shape(const char16_t* s, int n) {
+// base: the paragraph's direction, or FRIBIDI_PAR_ON to take it from the
+// text's first strong character.
+ShapedText Shape(const char16_t* s, int n, FriBidiParType base = FRIBIDI_PAR_ON) {
   ShapedText t;
   t.chars.reserve(static_cast<size_t>(n));
   for (int i = 0; i < n;) {
@@ -370,7 +375,7 @@ ShapedText Shape(const char16_t* s, int n) {
   int len = static_cast<int>(t.chars.size());
   t.visual.resize(static_cast<size_t>(len));
   for (int i = 0; i < len; ++i) t.visual[static_cast<size_t>(i)] = i;
-  if (len == 0 || !NeedsBidi(s, n)) return t;
+  if (len == 0 || (base != FRIBIDI_PAR_RTL && !NeedsBidi(s, n))) return t;
   std::vector<FriBidiChar> str(t.chars.begin(), t.chars.end());
   std::vector<FriBidiCharType> types(static_cast<size_t>(len));
   std::vector<FriBidiBracketType> brackets(static_cast<size_t>(len));
@@ -379,7 +384,6 @@ ShapedText Shape(const char16_t* s, int n) {
   std::vector<FriBidiStrIndex> map(static_cast<size_t>(len));
   fribidi_get_bidi_types(str.data(), len, types.data());
   fribidi_get_bracket_types(str.data(), len, types.data(), brackets.data());
-  FriBidiParType base = FRIBIDI_PAR_ON;  // from the first strong character
   if (!fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), len, &base, levels.data())) return t;
   fribidi_get_joining_types(str.data(), len, joining.data());
   fribidi_join_arabic(types.data(), len, levels.data(), joining.data());
@@ -452,18 +456,25 @@ inline void BlendPixel(Bitmap& b, int x, int y, COLORREF c, uint32_t a) {
   b.Set(x, y, RGB(mix(GetRValue(c), GetRValue(d)), mix(GetGValue(c), GetGValue(d)), mix(GetBValue(c), GetBValue(d))));
 }
 
-// Draws a run with its top-left at surface (x, y), clipped to clip.
-void DrawRun(DC& dc, FontFace& f, int x, int y, const char16_t* s, int n, const RECT& clip, const int* dxArray) {
+// Draws a run with its top-left at surface (x, y), clipped to clip, in
+// visual order for a paragraph of direction base. The characters whose
+// first units are in underlined get a line under them.
+void DrawRun(DC& dc, FontFace& f, int x, int y, const char16_t* s, int n, const RECT& clip, const int* dxArray,
+             FriBidiParType base, const std::vector<int>& underlined) {
   Bitmap& b = *dc.s.bitmap;
   COLORREF colour = dc.s.textColour;
   int baseline = y + f.ascent;
   int penX = x;
-  ShapedText t = Shape(s, n);
+  ShapedText t = Shape(s, n, base);
+  std::vector<std::pair<int, int>> marks;  // x ranges to underline
   {
     std::lock_guard<std::mutex> lock(f.lock);
     for (int c : t.visual) {
       int start = t.firstUnit[static_cast<size_t>(c)];
       const Glyph& g = f.Get(t.chars[static_cast<size_t>(c)]);
+      int advance = dxArray ? dxArray[start] : g.advance;
+      if (std::find(underlined.begin(), underlined.end(), start) != underlined.end())
+        marks.push_back({penX, penX + advance});
       int gx = penX + g.left, gy = baseline - g.top;
       int x0 = std::max<int>(gx, clip.left), x1 = std::min<int>(gx + g.width, clip.right);
       int y0 = std::max<int>(gy, clip.top), y1 = std::min<int>(gy + g.height, clip.bottom);
@@ -471,18 +482,21 @@ void DrawRun(DC& dc, FontFace& f, int x, int y, const char16_t* s, int n, const 
         const uint8_t* cov = &g.coverage[static_cast<size_t>(yy - gy) * g.width];
         for (int xx = x0; xx < x1; ++xx) BlendPixel(b, xx, yy, colour, cov[xx - gx]);
       }
-      penX += dxArray ? dxArray[start] : g.advance;
+      penX += advance;
     }
   }
-  auto hline = [&](int yy) {
+  auto hline = [&](int yy, int from, int to) {
     if (yy < clip.top || yy >= clip.bottom) return;
     int thick = std::max(1, (f.ascent + f.descent) / 16);
     for (int t = 0; t < thick && yy + t < clip.bottom; ++t)
-      for (int xx = std::max<int>(x, clip.left); xx < std::min<int>(penX, clip.right); ++xx)
+      for (int xx = std::max<int>(from, clip.left); xx < std::min<int>(to, clip.right); ++xx)
         BlendPixel(b, xx, yy + t, colour, 255);
   };
-  if (f.underline) hline(baseline + std::max(1, f.descent / 3));
-  if (f.strikeOut) hline(baseline - f.ascent / 3);
+  int under = baseline + std::max(1, f.descent / 3);
+  if (f.underline) hline(under, x, penX);
+  else
+    for (auto [from, to] : marks) hline(under, from, to);
+  if (f.strikeOut) hline(baseline - f.ascent / 3, x, penX);
 }
 
 }  // namespace
@@ -549,7 +563,12 @@ BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR text, int count, LPSIZE size) {
   return GetTextExtentExPointW(hdc, text, count, 0, nullptr, nullptr, size);
 }
 
-BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR text, UINT count, const int* dx) {
+namespace {
+
+// ExtTextOutW for a paragraph of direction base, with the characters at
+// the units in underlined underlined.
+BOOL TextOutRun(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR text, UINT count, const int* dx,
+                FriBidiParType base, const std::vector<int>& underlined) {
   auto dc = LookupDC(hdc);
   if (!dc || !dc->s.bitmap) return FALSE;
   auto f = FaceOf(*dc);
@@ -595,9 +614,16 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR 
         for (int xx = back.left; xx < back.right; ++xx) b.Set(xx, yy, dc->s.bkColour);
     }
   }
-  if (n > 0 && text) DrawRun(*dc, *f, sx, sy, text, n, clip, dx);
+  if (n > 0 && text) DrawRun(*dc, *f, sx, sy, text, n, clip, dx, base, underlined);
   if (dc->screen) NoteScreenChanged();
   return TRUE;
+}
+
+}  // namespace
+
+BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR text, UINT count, const int* dx) {
+  return TextOutRun(hdc, x, y, options, rect, text, count, dx,
+                    (options & ETO_RTLREADING) ? FRIBIDI_PAR_RTL : FRIBIDI_PAR_ON, {});
 }
 
 BOOL TextOutW(HDC hdc, int x, int y, LPCWSTR text, int count) {
@@ -623,9 +649,12 @@ std::u16string WithEllipsis(FontFace& f, const std::u16string& s, int width) {
   return s.substr(0, n) + u"...";
 }
 
-void WrapParagraph(FontFace& f, const std::u16string& para, int width, std::vector<std::u16string>& out) {
+// The lines of a paragraph broken at blanks to fit width, as (start,
+// length) in the paragraph; a word too wide for the width keeps a line of
+// its own, blanks at a break are dropped.
+void WrapParagraph(FontFace& f, const std::u16string& para, int width, std::vector<std::pair<size_t, size_t>>& out) {
   if (para.empty()) {
-    out.push_back(para);
+    out.push_back({0, 0});
     return;
   }
   size_t pos = 0;
@@ -645,13 +674,33 @@ void WrapParagraph(FontFace& f, const std::u16string& para, int width, std::vect
       if (next >= para.size()) break;
       end = next + 1;
     }
-    std::u16string line = para.substr(pos, lastFit - pos);
-    while (!line.empty() && line.back() == u' ') line.pop_back();
-    out.push_back(line);
+    size_t length = lastFit - pos;
+    while (length > 0 && para[pos + length - 1] == u' ') --length;
+    out.push_back({pos, length});
     pos = lastFit;
     while (pos < para.size() && para[pos] == u' ') ++pos;
   }
 }
+
+// The direction of a paragraph: that of its first strong character
+// (FRIBIDI_PAR_ON when it has none).
+FriBidiParType ParagraphDirection(const std::u16string& para) {
+  int n = static_cast<int>(para.size());
+  if (!NeedsBidi(para.data(), n)) return FRIBIDI_PAR_ON;
+  std::vector<FriBidiChar> str;
+  for (int i = 0; i < n;) str.push_back(NextCodePoint(para.data(), n, i));
+  std::vector<FriBidiCharType> types(str.size());
+  fribidi_get_bidi_types(str.data(), static_cast<FriBidiStrIndex>(str.size()), types.data());
+  return fribidi_get_par_direction(types.data(), static_cast<FriBidiStrIndex>(types.size()));
+}
+
+// One line of DrawText: its text, the direction of its paragraph and the
+// units of the text whose characters are underlined ("&x").
+struct TextLine {
+  std::u16string text;
+  FriBidiParType base = FRIBIDI_PAR_ON;
+  std::vector<int> underlined;
+};
 
 }  // namespace
 
@@ -661,38 +710,63 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format) {
   auto f = FaceOf(*dc);
   if (!f) return 0;
   std::u16string s(text, count < 0 ? wcslen(text) : static_cast<size_t>(count));
-  if (!(format & DT_NOPREFIX)) {
-    std::u16string t;
-    for (size_t i = 0; i < s.size(); ++i) {
-      if (s[i] == u'&') {
-        if (i + 1 < s.size() && s[i + 1] == u'&') {
-          t += u'&';
-          ++i;
-        }
-        continue;
-      }
-      t += s[i];
-    }
-    s = t;
-  }
   if (format & DT_EXPANDTABS) {
     std::u16string t;
     for (char16_t c : s) t += c == u'\t' ? std::u16string(8, u' ') : std::u16string(1, c);
     s = t;
   }
+  // Without DT_NOPREFIX, "&&" shows one "&" and "&x" shows x underlined.
+  std::vector<bool> mark(s.size(), false);
+  if (!(format & DT_NOPREFIX)) {
+    std::u16string t;
+    std::vector<bool> m;
+    for (size_t i = 0; i < s.size(); ++i) {
+      if (s[i] == u'&') {
+        if (i + 1 < s.size() && s[i + 1] == u'&') {
+          t += u'&';
+          m.push_back(false);
+          ++i;
+        } else if (i + 1 < s.size()) {
+          t += s[++i];
+          m.push_back(true);
+        }
+        continue;
+      }
+      t += s[i];
+      m.push_back(false);
+    }
+    s = t;
+    mark = m;
+  }
   int boxWidth = rect->right - rect->left;
-  std::vector<std::u16string> lines;
+  std::vector<TextLine> lines;
+  // A line of s from start; the marks it holds move with it.
+  auto addLine = [&](size_t start, size_t length, FriBidiParType base) {
+    TextLine line{s.substr(start, length), base, {}};
+    for (size_t i = 0; i < length; ++i)
+      if (mark[start + i]) line.underlined.push_back(static_cast<int>(i));
+    lines.push_back(std::move(line));
+  };
+  const bool rtlReading = (format & DT_RTLREADING) != 0;
   if (format & DT_SINGLELINE) {
     for (auto& c : s)
       if (c == u'\r' || c == u'\n') c = u' ';
-    lines.push_back(s);
+    addLine(0, s.size(), rtlReading ? FRIBIDI_PAR_RTL : FRIBIDI_PAR_ON);
   } else {
     size_t start = 0;
     for (size_t i = 0; i <= s.size(); ++i) {
       if (i == s.size() || s[i] == u'\n' || s[i] == u'\r') {
         std::u16string para = s.substr(start, i - start);
-        if (format & DT_WORDBREAK) WrapParagraph(*f, para, boxWidth, lines);
-        else lines.push_back(para);
+        // Every line of a paragraph reads in the paragraph's direction,
+        // whatever its own first word is.
+        FriBidiParType base = rtlReading ? FRIBIDI_PAR_RTL : ParagraphDirection(para);
+        if (format & DT_WORDBREAK) {
+          std::vector<std::pair<size_t, size_t>> parts;
+          WrapParagraph(*f, para, boxWidth, parts);
+          for (auto [from, length] : parts) addLine(start + from, length, base);
+        } else {
+          addLine(start, para.size(), base);
+        }
         if (i < s.size() && s[i] == u'\r' && i + 1 < s.size() && s[i + 1] == u'\n') ++i;
         start = i + 1;
       }
@@ -701,12 +775,18 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format) {
   int lineHeight = f->ascent + f->descent;
   if (format & (DT_END_ELLIPSIS | DT_WORD_ELLIPSIS | DT_PATH_ELLIPSIS)) {
     for (auto& line : lines)
-      if (Width(*f, line) > boxWidth) line = WithEllipsis(*f, line, boxWidth);
+      if (Width(*f, line.text) > boxWidth) {
+        line.text = WithEllipsis(*f, line.text, boxWidth);
+        int kept = static_cast<int>(line.text.size()) - 3;
+        line.underlined.erase(std::remove_if(line.underlined.begin(), line.underlined.end(),
+                                             [&](int u) { return u >= kept; }),
+                              line.underlined.end());
+      }
   }
   int maxWidth = 0;
   std::vector<int> widths;
   for (auto& line : lines) {
-    widths.push_back(Width(*f, line));
+    widths.push_back(Width(*f, line.text));
     maxWidth = std::max(maxWidth, widths.back());
   }
   int height = lineHeight * static_cast<int>(lines.size());
@@ -728,8 +808,8 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format) {
     int x = rect->left;
     if (format & DT_CENTER) x = rect->left + (boxWidth - widths[i]) / 2;
     else if (format & DT_RIGHT) x = rect->right - widths[i];
-    ExtTextOutW(hdc, x, y + static_cast<int>(i) * lineHeight, 0, nullptr, lines[i].data(),
-                static_cast<UINT>(lines[i].size()), nullptr);
+    TextOutRun(hdc, x, y + static_cast<int>(i) * lineHeight, 0, nullptr, lines[i].text.data(),
+               static_cast<UINT>(lines[i].text.size()), nullptr, lines[i].base, lines[i].underlined);
   }
   dc->s.textAlign = oldAlign;
   RestoreDC(hdc, saved);

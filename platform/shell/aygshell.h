@@ -281,6 +281,15 @@ bool TaskBarVisible();
 bool SipUp();
 // The input panel's window, task bar and the menu bar's SIP button state.
 HWND SipWindow();
+// True for an entry of the device root that is the platform's own (the
+// message bus and shared kernel objects, the registry hives, the device
+// profile) rather than the device's: the device's file dialogs never show
+// them. folder is the device folder listed, ending in "\".
+bool IsPlatformEntry(const std::u16string& folder, const std::u16string& name);
+// The screen rectangle of the input panel's key labelled label in the
+// layout it shows now; false when the panel is down or shows no such key.
+// Tests find the keys to tap through it.
+bool SipKeyRect(const std::u16string& label, RECT* screen);
 HWND TaskBarWindow();
 
 // An icon of SHGetFileInfo: its pixels as a 32-bit DIB section with

@@ -172,6 +172,7 @@ void Fill(Ui& ui) {
     int count = 0;
     do {
       Entry e{fd.cFileName, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, false};
+      if (e.name == u"." || e.name == u".." || qk::shell::IsPlatformEntry(ui.folder, e.name)) continue;
       if (e.folder) {
         folders.push_back(e);
       } else {
@@ -516,4 +517,12 @@ DWORD CommDlgExtendedError() { return g_error; }
 
 namespace qk::shell {
 void SetFileDialogHook(FileDialogHook hook) { Hook() = std::move(hook); }
+
+bool IsPlatformEntry(const std::u16string& folder, const std::u16string& name) {
+  if (!folder.empty() && folder != u"\\") return false;
+  static const char16_t* const kOwn[] = {u".bus", u".kernel", u"Registry", u"DeviceProfile.txt"};
+  for (const char16_t* own : kOwn)
+    if (_wcsicmp(own, name.c_str()) == 0) return true;
+  return false;
+}
 }  // namespace qk::shell

@@ -66,6 +66,8 @@ struct State {
   bool taskBarHidden = false;
   bool startIconHidden = false;
   bool sipUp = false;
+  bool sipSymbols = false;  // the panel shows digits and symbols
+  bool sipShift = false;    // the next letter is a capital
   DWORD lowerGeneration = 0;
   HWND taskBar = nullptr;
   HWND sip = nullptr;
@@ -226,32 +228,62 @@ void RepaintTaskBar() {
 
 // ---------------------------------------------------------------- input panel
 
+// The panel has two layouts: letters (with a shift key for one capital)
+// and digits and symbols (those of web and e-mail addresses first); a key
+// on the bottom row switches between them. Lower-case letters, digits,
+// space, Backspace and Enter go as key presses, so the window with the focus
+// sees the key and then its character; every other character goes as
+// WM_CHAR on its own.
+enum class KeyKind { Press, Char, Shift, Layout };
+
 struct Key {
-  const char16_t* label;
-  BYTE vk;
-  int weight;  // width in tenths of a letter key
+  std::u16string label;
+  KeyKind kind;
+  BYTE vk;        // Press: the virtual key
+  char16_t ch;    // Char: the character
+  int weight;     // width in tenths of a letter key
 };
 
-std::vector<std::vector<Key>> Keyboard() {
-  auto letters = [](const char16_t* row) {
+Key Press(std::u16string label, BYTE vk, int weight = 10) { return {std::move(label), KeyKind::Press, vk, 0, weight}; }
+
+// A key that types c: as a key press when the key of that character makes
+// it unshifted, else as the character.
+Key Typing(char16_t c, bool shifted) {
+  if (c >= u'a' && c <= u'z') {
+    if (shifted) return {std::u16string(1, static_cast<char16_t>(c - u'a' + u'A')), KeyKind::Char, 0,
+                         static_cast<char16_t>(c - u'a' + u'A'), 10};
+    return Press(std::u16string(1, c), static_cast<BYTE>(c - u'a' + 'A'));
+  }
+  if (c >= u'0' && c <= u'9') return Press(std::u16string(1, c), static_cast<BYTE>(c));
+  return {std::u16string(1, c), KeyKind::Char, 0, c, 10};
+}
+
+std::vector<std::vector<Key>> Keyboard(bool symbols, bool shifted) {
+  auto row = [&](const char16_t* chars) {
     std::vector<Key> keys;
-    static const char16_t* const kLabels[26] = {u"a", u"b", u"c", u"d", u"e", u"f", u"g", u"h", u"i",
-                                                u"j", u"k", u"l", u"m", u"n", u"o", u"p", u"q", u"r",
-                                                u"s", u"t", u"u", u"v", u"w", u"x", u"y", u"z"};
-    for (const char16_t* c = row; *c; ++c)
-      keys.push_back({kLabels[*c - u'a'], static_cast<BYTE>(*c - u'a' + 'A'), 10});
+    for (const char16_t* c = chars; *c; ++c) keys.push_back(Typing(*c, shifted));
     return keys;
   };
-  std::vector<std::vector<Key>> rows = {letters(u"qwertyuiop"), letters(u"asdfghjkl"), letters(u"zxcvbnm")};
-  rows[2].push_back({u"\u2190", VK_BACK, 20});
-  rows.push_back({{u"space", VK_SPACE, 70}, {u"\u21B5", VK_RETURN, 30}});
+  std::vector<std::vector<Key>> rows;
+  if (!symbols) {
+    rows = {row(u"qwertyuiop"), row(u"asdfghjkl"), row(u"zxcvbnm")};
+    rows[2].insert(rows[2].begin(), Key{u"\u21E7", KeyKind::Shift, 0, 0, 15});
+    rows[2].push_back(Press(u"\u2190", VK_BACK, 15));
+    rows.push_back({Key{u"123", KeyKind::Layout, 0, 0, 20}, Typing(u'/', false), Press(u"space", VK_SPACE, 40),
+                    Typing(u'.', false), Press(u"\u21B5", VK_RETURN, 20)});
+  } else {
+    rows = {row(u"1234567890"), row(u".:/-_~?=&%"), row(u"@#+*!,;'")};
+    rows[2].push_back(Press(u"\u2190", VK_BACK, 20));
+    rows.push_back({Key{u"abc", KeyKind::Layout, 0, 0, 20}, Typing(u'(', false), Press(u"space", VK_SPACE, 40),
+                    Typing(u')', false), Press(u"\u21B5", VK_RETURN, 20)});
+  }
   return rows;
 }
 
-// The key rectangles of the panel's client area.
+// The key rectangles of the panel's client area, in the layout shown.
 std::vector<std::pair<RECT, Key>> KeyRects(const RECT& area) {
   std::vector<std::pair<RECT, Key>> out;
-  auto rows = Keyboard();
+  auto rows = Keyboard(S().sipSymbols, S().sipShift);
   int h = (area.bottom - area.top) / static_cast<int>(rows.size());
   for (size_t r = 0; r < rows.size(); ++r) {
     int total = 0;
@@ -271,6 +303,45 @@ std::vector<std::pair<RECT, Key>> KeyRects(const RECT& area) {
   return out;
 }
 
+// The window that typed keys reach: the focus, else the active window;
+// none when it or a parent is disabled.
+HWND KeyTarget() {
+  HWND target = GetFocus();
+  if (!target || !IsWindow(target)) target = GetActiveWindow();
+  if (!target || !IsWindow(target)) return nullptr;
+  for (HWND w = target; w; w = GetParent(w))
+    if (!IsWindowEnabled(w)) return nullptr;
+  return target;
+}
+
+void PressKey(HWND panel, const Key& k) {
+  State& s = S();
+  switch (k.kind) {
+    case KeyKind::Press:
+      // The keys go to the window with the focus, as typed keys do.
+      keybd_event(k.vk, 0, 0, 0);
+      keybd_event(k.vk, 0, KEYEVENTF_KEYUP, 0);
+      break;
+    case KeyKind::Char:
+      if (HWND target = KeyTarget()) PostMessageW(target, WM_CHAR, k.ch, 1);
+      break;
+    case KeyKind::Shift:
+      s.sipShift = !s.sipShift;
+      InvalidateRect(panel, nullptr, TRUE);
+      return;
+    case KeyKind::Layout:
+      s.sipSymbols = !s.sipSymbols;
+      s.sipShift = false;
+      InvalidateRect(panel, nullptr, TRUE);
+      return;
+  }
+  // Shift holds for one letter.
+  if (s.sipShift && !s.sipSymbols && k.vk != VK_BACK) {
+    s.sipShift = false;
+    InvalidateRect(panel, nullptr, TRUE);
+  }
+}
+
 LRESULT CALLBACK SipProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_PAINT: {
@@ -282,12 +353,14 @@ LRESULT CALLBACK SipProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
       HFONT font = BarFont(false);
       HGDIOBJ old = SelectObject(dc, font);
       SetBkMode(dc, TRANSPARENT);
-      SetTextColor(dc, RGB(0x10, 0x10, 0x10));
       for (auto& [key, k] : KeyRects(rc)) {
         RECT face = key;
         InflateRect(&face, -D(1), -D(1));
-        Fill(dc, face, k.weight > 10 ? RGB(0xA8, 0xAE, 0xB8) : RGB(0xFA, 0xFA, 0xFA));
-        DrawTextW(dc, k.label, -1, &face, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
+        bool lit = k.kind == KeyKind::Shift && S().sipShift;
+        bool function = k.kind == KeyKind::Shift || k.kind == KeyKind::Layout || k.weight > 10;
+        Fill(dc, face, lit ? RGB(0x4A, 0x6E, 0xA8) : function ? RGB(0xA8, 0xAE, 0xB8) : RGB(0xFA, 0xFA, 0xFA));
+        SetTextColor(dc, lit ? RGB(0xFF, 0xFF, 0xFF) : RGB(0x10, 0x10, 0x10));
+        DrawTextW(dc, k.label.c_str(), -1, &face, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
       }
       SelectObject(dc, old);
       DeleteObject(font);
@@ -300,9 +373,7 @@ LRESULT CALLBACK SipProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
       GetClientRect(window, &rc);
       for (auto& [key, k] : KeyRects(rc))
         if (PtInRect(&key, pt)) {
-          // The keys go to the window with the focus, as typed keys do.
-          keybd_event(k.vk, 0, 0, 0);
-          keybd_event(k.vk, 0, KEYEVENTF_KEYUP, 0);
+          PressKey(window, k);
           break;
         }
       return 0;
@@ -1055,6 +1126,22 @@ BOOL SipShowIM(DWORD flags) {
   return TRUE;
 }
 
+bool qk::shell::SipKeyRect(const std::u16string& label, RECT* screen) {
+  HWND sip = S().sip;
+  if (!S().sipUp || !sip || !IsWindow(sip)) return false;
+  RECT rc;
+  GetClientRect(sip, &rc);
+  for (auto& [key, k] : KeyRects(rc))
+    if (k.label == label) {
+      POINT a{key.left, key.top}, b{key.right, key.bottom};
+      ClientToScreen(sip, &a);
+      ClientToScreen(sip, &b);
+      if (screen) *screen = {a.x, a.y, b.x, b.y};
+      return true;
+    }
+  return false;
+}
+
 BOOL SipGetInfo(SIPINFO* info) {
   if (!info) return FALSE;
   info->fdwFlags = (S().sipUp ? SIPF_ON : SIPF_OFF) | SIPF_DOCKED;
@@ -1136,7 +1223,7 @@ void ResetShell() {
   s.doneWindows.clear();
   s.sipEdits.clear();
   s.taskBar = s.sip = nullptr;
-  s.taskBarHidden = s.startIconHidden = s.sipUp = false;
+  s.taskBarHidden = s.startIconHidden = s.sipUp = s.sipSymbols = s.sipShift = false;
 }
 
 // ---------------------------------------------------------------- menu templates

@@ -36,6 +36,7 @@ int FitLength(HDC hdc, const CString& text, int width, bool dots) {
 // ---------------------------------------------------------------- text fitting
 
 int DrawTextEllipsis(HDC hdc, const CString& text, const RECT& box, UINT format, int secondLineWidth) {
+  format |= DT_NOPREFIX;
   const int boxWidth = box.right - box.left;
   RECT r = box;
   if (TextWidth(hdc, text) <= boxWidth) return DrawTextW(hdc, text, text.GetLength(), &r, format);

@@ -25,7 +25,9 @@
 
 // Draws text fitted into a box: whole when it fits, else cut with "..." on
 // one line (DT_SINGLELINE) or broken at a blank over two lines, the second
-// no wider than secondLineWidth. Returns the height drawn.
+// no wider than secondLineWidth. The text is data and drawn as it stands:
+// an "&" is shown, never taken as a prefix (DT_NOPREFIX is always added),
+// so what is drawn is what was measured. Returns the height drawn.
 int DrawTextEllipsis(HDC hdc, const CString& text, const RECT& box, UINT format, int secondLineWidth);
 
 // A row type that owns more than its rendering overloads these next to its

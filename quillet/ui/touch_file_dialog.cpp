@@ -208,6 +208,8 @@ void CTouchFileDialog::Fill() {
       CString name(found.cFileName);
       // The folder itself and its parent are never listed.
       if (name == u"." || name == u"..") continue;
+      // Nor the platform's own folders and files in the device root.
+      if (qk::shell::IsPlatformEntry(m_strFolder.str(), name.str())) continue;
       const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       if (m_nMode == TOUCH_FILE_FOLDER && !folder) continue;
       if (m_nMode == TOUCH_FILE_LOAD && !folder) {

@@ -334,7 +334,8 @@ void CTouchMenuList::DrawItem(CTouchListItem* item, HDC hdc, int width, int heig
     if (images) centred(item->m_nCheckValue ? images->m_secondImage : images->m_image, X * 2 / 96);
     text.left = X * 8 / 96 + 24;
   }
-  DrawTextW(hdc, item->m_strText, item->m_strText.GetLength(), &text, DT_SINGLELINE | DT_VCENTER | DT_WORD_ELLIPSIS);
+  DrawTextW(hdc, item->m_strText, item->m_strText.GetLength(), &text,
+            DT_SINGLELINE | DT_VCENTER | DT_WORD_ELLIPSIS | DT_NOPREFIX);
   FillSolid(hdc, 0, height - line, width, height, Blend(180 - step * index));
   if (oldFont) SelectObject(hdc, oldFont);
 }
@@ -681,7 +682,8 @@ void CTouchPopupList::DrawItem(CTouchListItem* item, HDC hdc, int width, int hei
   SetBkMode(hdc, TRANSPARENT);
   HGDIOBJ oldFont = SelectObject(hdc, m_hFont);
   RECT text = {ScaleX(44), 0, textRight, rowHeight};
-  DrawTextW(hdc, item->m_strText, item->m_strText.GetLength(), &text, DT_SINGLELINE | DT_VCENTER | DT_WORD_ELLIPSIS);
+  DrawTextW(hdc, item->m_strText, item->m_strText.GetLength(), &text,
+            DT_SINGLELINE | DT_VCENTER | DT_WORD_ELLIPSIS | DT_NOPREFIX);
   if (oldFont) SelectObject(hdc, oldFont);
   if (index < GetItemCount() - 1) {
     // The separator fades in from black over ScaleX(42) at each end.

@@ -743,6 +743,117 @@ TEST_F(GdiText, ArabicLettersAreJoinedAndShownFromTheRight) {
   EXPECT_TRUE(SamePixels(drawn, expected));
 }
 
+TEST_F(GdiText, DrawTextShowsRightToLeftWordsFromTheRight) {
+  HFONT font = Font(-20);
+  Surface drawn(360, 80), expected(360, 80);
+  const std::u16string shalom = u"\u05E9\u05DC\u05D5\u05DD", olam = u"\u05E2\u05D5\u05DC\u05DD";
+  const std::u16string akhbar = u"\u0623\u062E\u0628\u0627\u0631", yawm = u"\u0627\u0644\u064A\u0648\u0645";
+  // Words are drawn alone (each read from the right, joined as it is in the
+  // sentence): a sentence must show them as they stand from the right.
+  auto check = [&](const std::u16string& text, const std::vector<std::u16string>& visual, UINT format) {
+    PrepareText(drawn, font);
+    PrepareText(expected, font);
+    RECT box = {5, 5, 355, 75};
+    // Not clipped: marks above Arabic letters may reach above the cell.
+    DrawTextW(drawn.dc, text.data(), static_cast<int>(text.size()), &box, format | DT_NOCLIP);
+    DrawInOrder(expected.dc, 5, 5, visual);
+    RECT ink = InkBox(drawn);
+    ASSERT_GT(ink.right, ink.left);
+    EXPECT_TRUE(SamePixels(drawn, expected)) << static_cast<int>(text[0]) << " +" << text.size();
+  };
+  for (UINT format : {UINT(DT_SINGLELINE | DT_NOPREFIX), UINT(DT_WORDBREAK | DT_NOPREFIX), UINT(0)}) {
+    check(shalom + u" " + olam, {olam, u" ", shalom}, format);
+    check(akhbar + u" " + yawm, {yawm, u" ", akhbar}, format);
+    // In a Latin title the right-to-left words keep their place, turned
+    // round among themselves; a number inside stays read from the left.
+    check(u"News: " + shalom + u" " + olam + u" today", {u"News: ", olam, u" ", shalom, u" today"}, format);
+    check(u"Desk " + akhbar + u" 24 " + yawm + u" end", {u"Desk ", yawm, u" ", u"24", u" ", akhbar, u" end"}, format);
+  }
+
+  // A right-to-left paragraph broken over two lines: each line reads in the
+  // paragraph's direction, also one that starts with a Latin word (its
+  // full stop stands at its left end).
+  SelectObject(drawn.dc, font);
+  const std::u16string first = shalom + u" " + olam + u" " + shalom;
+  TEXTMETRICW tm;
+  GetTextMetricsW(drawn.dc, &tm);
+  const int lineHeight = tm.tmHeight;
+  ASSERT_GT(Advance(drawn.dc, first), Advance(drawn.dc, u"abc def."));
+  RECT box = {5, 5, 5 + Advance(drawn.dc, first) + 2, 75};
+  const std::u16string para = first + u" abc def.";
+  PrepareText(drawn, font);
+  PrepareText(expected, font);
+  DrawTextW(drawn.dc, para.data(), static_cast<int>(para.size()), &box, DT_WORDBREAK | DT_NOPREFIX);
+  DrawInOrder(expected.dc, 5, 5, {shalom, u" ", olam, u" ", shalom});
+  DrawInOrder(expected.dc, 5, 5 + lineHeight, {u".", u"abc def"});
+  EXPECT_TRUE(SamePixels(drawn, expected));
+
+  // Cut with an ellipsis, a right-to-left title keeps its first letters at
+  // the right and the dots at the left.
+  PrepareText(drawn, font);
+  const std::u16string longTitle = shalom + u" " + olam + u" " + shalom + u" " + olam;
+  RECT narrow = {5, 5, 5 + Advance(drawn.dc, shalom + u" " + olam + u"..."), 40};
+  DrawTextW(drawn.dc, longTitle.data(), static_cast<int>(longTitle.size()), &narrow,
+            DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+  PrepareText(expected, font);
+  DrawInOrder(expected.dc, 5, 5, {u"...", olam, u" ", shalom});
+  EXPECT_TRUE(SamePixels(drawn, expected));
+}
+
+TEST_F(GdiText, PrefixesUnderlineTheNextCharacterAndNoPrefixShowsTextAsItIs) {
+  HFONT font = Font(-20);
+  Surface drawn(300, 64), expected(300, 64);
+  auto draw = [&](Surface& s, const char16_t* text, UINT format) {
+    PrepareText(s, font);
+    RECT box = {5, 5, 295, 35};
+    DrawTextW(s.dc, text, -1, &box, DT_SINGLELINE | format);
+  };
+  auto plain = [&](Surface& s, const char16_t* text) {
+    PrepareText(s, font);
+    TextOutW(s.dc, 5, 5, text, static_cast<int>(std::u16string(text).size()));
+  };
+  // Data is drawn as it stands.
+  draw(drawn, u"Quotes & Co", DT_NOPREFIX);
+  plain(expected, u"Quotes & Co");
+  EXPECT_TRUE(SamePixels(drawn, expected));
+  draw(drawn, u"Quotes &amp; Co &&", DT_NOPREFIX);
+  plain(expected, u"Quotes &amp; Co &&");
+  EXPECT_TRUE(SamePixels(drawn, expected));
+  // "&&" is one "&".
+  draw(drawn, u"Quotes && Co", 0);
+  plain(expected, u"Quotes & Co");
+  EXPECT_TRUE(SamePixels(drawn, expected));
+  // "&F" shows F with a line under it, and only under it.
+  draw(drawn, u"&File", 0);
+  plain(expected, u"File");
+  const int baseline = 5 + 19, fWidth = Advance(expected.dc, u"F");
+  std::vector<int> underRows;
+  for (int y = 0; y < drawn.height; ++y)
+    for (int x = 0; x < drawn.width; ++x)
+      if (drawn.At(x, y) != expected.At(x, y)) {
+        EXPECT_GE(x, 5) << y;
+        EXPECT_LT(x, 5 + fWidth) << y;
+        EXPECT_GT(y, baseline - 3) << x;
+        underRows.push_back(y);
+      }
+  EXPECT_FALSE(underRows.empty()) << "the F is underlined";
+  // Which units are underlined follows word breaking onto the next line.
+  PrepareText(drawn, font);
+  PrepareText(expected, font);
+  RECT box = {5, 5, 5 + Advance(drawn.dc, u"Open") + 4, 60};
+  DrawTextW(drawn.dc, u"Open Fi&le", -1, &box, DT_WORDBREAK);
+  DrawTextW(expected.dc, u"Open File", -1, &box, DT_WORDBREAK | DT_NOPREFIX);
+  const int iLeft = 5 + Advance(drawn.dc, u"Fi"), iRight = 5 + Advance(drawn.dc, u"Fil");
+  bool under = false;
+  for (int y = 0; y < drawn.height; ++y)
+    for (int x = 0; x < drawn.width; ++x)
+      if (drawn.At(x, y) != expected.At(x, y)) {
+        under = true;
+        EXPECT_TRUE(x >= iLeft && x < iRight && y > 5 + 19) << x << "," << y;  // below the first line's baseline
+      }
+  EXPECT_TRUE(under);
+}
+
 // A picture of text in several scripts, to look at.
 TEST_F(GdiText, PictureOfTextInEveryScript) {
   Surface s(480, 240);

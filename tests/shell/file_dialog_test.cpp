@@ -195,6 +195,29 @@ TEST_F(FileDialogTest, OpenDialogIsDrivenByTapsThroughFoldersToAFile) {
   EXPECT_FALSE(GetOpenFileNameW(&ofn));
 }
 
+TEST_F(FileDialogTest, ThePlatformsOwnEntriesOfTheDeviceRootAreNotListed) {
+  // The platform's message bus, shared objects, registry and profile lie in
+  // the device root beside the device's folders; sorted by name, ".bus" and
+  // ".kernel" would come first and "Registry" before "Sub".
+  for (const char16_t* f : {u"\\.bus\\1.windows", u"\\.kernel\\.lock", u"\\Registry\\HKCU.reg",
+                            u"\\DeviceProfile.txt", u"\\Registry\\x.opml", u"\\Docs\\Registry\\r.opml"})
+    WriteDeviceFile(f, "<opml/>");
+  auto row = [](int i) { return 52 + 96 + i * 48 + 24; };
+  Steps() = {[&] { Tap(200, row(0)); },   // at the root: "Docs", the only folder
+             [&] { Tap(200, row(2)); },   // "..", "Registry" (the user's own), "Sub"
+             [&] {
+               Tap(200, row(1));  // "c.opml" (after "..")
+               Tap(200, row(1));
+             },
+             [&] { Tap(420, 775); }};  // Cancel, had the taps missed
+  PostMessageW(owner_, kRunStep, 0, 0);
+  WCHAR path[MAX_PATH] = {};
+  OPENFILENAMEW ofn = Ofn(path, MAX_PATH);
+  ofn.lpstrInitialDir = u"\\";
+  ASSERT_TRUE(GetOpenFileNameW(&ofn));
+  EXPECT_EQ(std::u16string(path), u"\\Docs\\Sub\\c.opml");
+}
+
 TEST_F(FileDialogTest, SaveDialogTakesATypedNameAndItsOkKey) {
   Steps() = {[] {
     HWND dialog = GetFocus();

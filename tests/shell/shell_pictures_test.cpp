@@ -1,5 +1,6 @@
 // Pictures of the shell to look at: a dialog with its soft-key menu bar and
-// the raised input panel, a soft key's popup menu, and the open-file
+// the raised input panel (letters, capitals, digits and symbols), a soft
+// key's popup menu, and the open-file
 // dialog, on the touch screen (480 x 800 at 192 dpi) and on the key device
 // (240 x 320 at 96 dpi).
 //
@@ -187,6 +188,19 @@ class ShellPictures : public qtest::DeviceTest {
     qk::PumpMessages();
     EXPECT_TRUE(qk::shell::SipUp());
     Write("shell_dialog_sip_" + size + ".png");
+    // The panel's other faces: capitals after shift, then digits and symbols.
+    auto tap = [](const std::u16string& label) {
+      RECT key;
+      ASSERT_TRUE(qk::shell::SipKeyRect(label, &key));
+      qk::InjectPointer(WM_LBUTTONDOWN, (key.left + key.right) / 2, (key.top + key.bottom) / 2);
+      qk::InjectPointer(WM_LBUTTONUP, (key.left + key.right) / 2, (key.top + key.bottom) / 2);
+      qk::PumpMessages();
+    };
+    tap(u"\u21E7");
+    Write("shell_sip_capitals_" + size + ".png");
+    tap(u"123");
+    Write("shell_sip_symbols_" + size + ".png");
+    tap(u"abc");
     RECT rc;
     GetWindowRect(dlg, &rc);
     EXPECT_EQ(rc.bottom, qk::shell::VisibleDesktop().bottom);

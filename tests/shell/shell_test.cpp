@@ -433,6 +433,80 @@ TEST_F(ShellTest, RaisedInputPanelResizesTheDialogAndTypesIntoTheFocus) {
   EXPECT_FALSE(IsWindowVisible(sip));
 }
 
+// Types text on the input panel as a person does: switching layouts with
+// the layout key and taking capitals with shift. False when a character
+// has no key.
+bool TypeOnPanel(const std::u16string& text) {
+  auto tap = [](const std::u16string& label) {
+    RECT key;
+    if (!qk::shell::SipKeyRect(label, &key)) return false;
+    int x = (key.left + key.right) / 2, y = (key.top + key.bottom) / 2;
+    qk::InjectPointer(WM_LBUTTONDOWN, x, y);
+    qk::InjectPointer(WM_LBUTTONUP, x, y);
+    qk::PumpMessages();
+    return true;
+  };
+  for (char16_t c : text) {
+    std::u16string label = c == u' ' ? u"space" : std::u16string(1, c);
+    bool capital = c >= u'A' && c <= u'Z';
+    if (capital && !qk::shell::SipKeyRect(u"\u21E7", nullptr) && !tap(u"abc")) return false;
+    if (capital && !tap(u"\u21E7")) return false;
+    if (tap(label)) continue;
+    if (!tap(qk::shell::SipKeyRect(u"123", nullptr) ? u"123" : u"abc") || !tap(label)) return false;
+  }
+  return true;
+}
+
+TEST_F(ShellTest, InputPanelTypesAddressesWithDigitsSymbolsAndCapitals) {
+  InitCommonControls();
+  HWND edit = CreateWindowExW(0, u"EDIT", u"", WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL, 10, 10, 400, 40,
+                              owner_, reinterpret_cast<HMENU>(1054), nullptr, nullptr);
+  ASSERT_NE(edit, nullptr);
+  SetFocus(edit);
+  ASSERT_TRUE(SipShowIM(SIPF_ON));
+  auto text = [&] {
+    WCHAR buffer[128] = {};
+    GetWindowTextW(edit, buffer, 128);
+    return std::u16string(buffer);
+  };
+  // Every character of web and e-mail addresses has a key; shift holds for
+  // one letter ("ttp" after "H" comes out small).
+  ASSERT_TRUE(TypeOnPanel(u"Http://a.b/c?d=1&e"));
+  EXPECT_EQ(text(), u"Http://a.b/c?d=1&e");
+  SetWindowTextW(edit, u"");
+  const std::u16string all = u"0123456789.:/-_~?=&%@#+ Mail@Example.ORG/~x_y-z?q=%20#top+1";
+  ASSERT_TRUE(TypeOnPanel(all));
+  EXPECT_EQ(text(), all);
+  // Backspace works from the symbols layout too.
+  SetWindowTextW(edit, u"aQq");
+  RECT key;
+  ASSERT_TRUE(TypeOnPanel(u"1"));
+  ASSERT_TRUE(qk::shell::SipKeyRect(u"\u2190", &key));
+  Tap((key.left + key.right) / 2, (key.top + key.bottom) / 2);
+  EXPECT_EQ(text(), u"aQq");
+  // No key of either layout overlaps another or leaves the panel.
+  RECT panel;
+  GetWindowRect(qk::shell::SipWindow(), &panel);
+  for (int layout = 0; layout < 2; ++layout) {
+    std::vector<RECT> keys;
+    for (char16_t c = 0x20; c < 0x7F; ++c)
+      if (qk::shell::SipKeyRect(std::u16string(1, c), &key)) keys.push_back(key);
+    for (const char16_t* name : {u"\u21E7", u"\u2190", u"\u21B5", u"space", u"123", u"abc"})
+      if (qk::shell::SipKeyRect(name, &key)) keys.push_back(key);
+    EXPECT_GE(keys.size(), 30u);
+    for (size_t i = 0; i < keys.size(); ++i) {
+      EXPECT_TRUE(keys[i].left >= panel.left && keys[i].right <= panel.right && keys[i].top >= panel.top &&
+                  keys[i].bottom <= panel.bottom);
+      for (size_t j = i + 1; j < keys.size(); ++j) {
+        RECT both;
+        EXPECT_FALSE(IntersectRect(&both, &keys[i], &keys[j])) << i << " and " << j;
+      }
+    }
+    ASSERT_TRUE(qk::shell::SipKeyRect(u"123", &key) || qk::shell::SipKeyRect(u"abc", &key));
+    Tap((key.left + key.right) / 2, (key.top + key.bottom) / 2);
+  }
+}
+
 TEST_F(ShellTest, SipPrefWindowRaisesThePanelForTypeableEditsOnly) {
   ASSERT_TRUE(SHInitExtraControls());  // the program's start-up call registers "SIPPREF"
   InitCommonControls();                // and the standard controls

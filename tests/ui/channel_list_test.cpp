@@ -636,6 +636,15 @@ TEST(DrawTextEllipsisTest, FitsCutsAndBreaksIntoTwoLines) {
   EXPECT_LT(inkRight(0, 40), 150);
   EXPECT_GT(inkRight(40, 80), 30);
   EXPECT_LT(inkRight(40, 80), 90);
+  // Data is drawn as it stands, whatever the caller's format: "Quotes & Co"
+  // keeps its "&" (wider than "Quotes  Co", which a prefix would show).
+  clear();
+  RECT wide = {0, 0, 300, 40};
+  DrawTextEllipsis(off.GetDC(), u"Quotes & Co", wide, DT_SINGLELINE | DT_VCENTER, 0);
+  int withAmpersand = inkRight(0, 40);
+  clear();
+  DrawTextEllipsis(off.GetDC(), u"Quotes  Co", wide, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX, 0);
+  EXPECT_GT(withAmpersand, inkRight(0, 40) + 3);
   SelectObject(off.GetDC(), old);
   DeleteObject(f);
 }

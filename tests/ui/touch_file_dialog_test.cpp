@@ -240,3 +240,30 @@ TEST_F(TouchFileDialogTest, SaveChecksTheNameAndTheBuffer) {
   EXPECT_EQ(boxes[1], u"File Name Error: File name value is missing");
   EXPECT_EQ(boxes[2], u"File Name Error: The path is too long");
 }
+
+TEST_F(TouchFileDialogTest, ThePlatformsOwnEntriesOfTheDeviceRootAreNeverListed) {
+  // What the platform keeps in the device root beside the device's folders;
+  // a folder of the user's named like one of them, deeper down, is listed.
+  for (const char16_t* f : {u"\\.bus\\1.windows", u"\\.kernel\\.lock", u"\\Registry\\HKCU.reg", u"\\DeviceProfile.txt",
+                            u"\\Registry\\feeds.opml", u"\\My Documents\\Registry\\saved.opml", u"\\Storage Card\\a.opml",
+                            u"\\readme.txt"})
+    WriteDeviceFile(f, "<opml/>");
+  for (int mode : {TOUCH_FILE_SAVE, TOUCH_FILE_LOAD, TOUCH_FILE_FOLDER}) {
+    CTouchFileDialog dialog(owner_, mode, nullptr, u"\\", kUpBitmap);
+    dialog.SetFileType(u"opml", u"OPML", u"Channels");
+    Script s;
+    s.steps.push_back([&](CTouchFileDialog& d) {
+      std::vector<std::u16string> expected = {u"My Documents", u"Program Files", u"Storage Card"};
+      if (mode == TOUCH_FILE_SAVE) expected.push_back(u"readme.txt");
+      EXPECT_EQ(Listed(d), expected) << "mode " << mode;
+      TapRow(d, u"My Documents");
+    });
+    s.steps.push_back([&](CTouchFileDialog& d) {
+      auto rows = Listed(d);
+      EXPECT_NE(std::find(rows.begin(), rows.end(), u"Registry"), rows.end()) << "mode " << mode;
+      qk::shell::PressSoftKey(2);
+    });
+    WCHAR buffer[MAX_PATH] = {};
+    EXPECT_FALSE(Run(dialog, s, buffer, MAX_PATH));
+  }
+}

@@ -2,6 +2,8 @@
 // driven by stylus and keys through windows and the dialog's modal loop.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "quillet/res/resources.h"
 #include "quillet/ui/image_button_bar.h"
 #include "quillet/ui/touch_list.h"
@@ -135,6 +137,52 @@ TEST_F(TouchLists, MenuListRowsShadeDownTheListAndShowTheirImages) {
   list.Scroller().SetOffset(40, TRUE);
   EXPECT_EQ(GetPixel(dc, 10, 10), Dark(160));
   EXPECT_EQ(GetPixel(dc, 10, 39), Dark(180));
+}
+
+// The pixel rows where two drawings of a list row differ: an "&" drawn as
+// a character differs over the height of its glyph, a prefix would at most
+// underline the blank after it.
+std::set<int> RowsWhereTextsDiffer(CTouchListBase& list, const char16_t* a, const char16_t* b, int width) {
+  const int height = list.GetRowPitch();
+  auto draw = [&](const char16_t* text, std::vector<COLORREF>& out) {
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bm = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, bm);
+    CTouchListItem* item = list.GetItem(0);
+    item->m_strText = text;
+    list.DrawItem(item, dc, width, height, 0);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) out.push_back(GetPixel(dc, x, y));
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(bm);
+  };
+  std::vector<COLORREF> first, second;
+  draw(a, first);
+  draw(b, second);
+  std::set<int> rows;
+  for (size_t i = 0; i < first.size(); ++i)
+    if (first[i] != second[i]) rows.insert(static_cast<int>(i) / width);
+  return rows;
+}
+
+TEST_F(TouchLists, RowTextsAreDrawnAsTheyStandWithTheirAmpersands) {
+  CTouchMenuList menu(FALSE, TRUE);
+  HostMenu(menu, height_);
+  menu.AddItem(u"Quotes & Co", nullptr, kImageRed, -1, 101);
+  menu.RefreshItems(TRUE);
+  // "Quotes & Co" is not "Quotes  Co" with a line under the blank.
+  EXPECT_GE(RowsWhereTextsDiffer(menu, u"Quotes & Co", u"Quotes  Co", width_).size(), 8u);
+  CTouchPopupList popup;
+  popup.AddItem(u"Quotes & Co", nullptr, kImageRed, -1, 501);
+  EXPECT_GE(RowsWhereTextsDiffer(popup, u"Quotes & Co", u"Quotes  Co", width_).size(), 8u);
 }
 
 TEST_F(TouchLists, MenuListStylusAndKeysThroughTheWindow) {
