@@ -993,14 +993,10 @@ int CRssXML::GetTitle(CString& out) {
   TiXmlElement* title = parent ? parent->FirstChildElement("title") : nullptr;
   if (!title) return 0;
   // All of the title: text split by a comment or by character data
-  // sections, or markup written as child elements. An Atom title states
-  // how it carries its text, as an entry's title does.
-  if (Is(top, "feed")) {
-    out = TitleText(title);
-    return 1;
-  }
-  out = ElementContent(title);
-  FoldWhiteSpace(out);
+  // sections, or markup written as child elements. It is read as an item's
+  // title is: an Atom title as its type says, an RSS title with its escaped
+  // references decoded once ("Quotes &amp;amp; Co" is "Quotes & Co").
+  out = TitleText(title);
   return 1;
 }
 

@@ -205,6 +205,14 @@ TEST_F(RssTest, AtomEntries) {
     EXPECT_EQ(channel.GetLink(text), 1);
     EXPECT_EQ(text, CString(u"http://b/home")) << feed;
   }
+
+  // A channel title escaped once more than the markup needs reads as an
+  // item title of the same text does.
+  CRssXML escaped(nullptr, nullptr, nullptr, 1);
+  WriteDeviceFile(kFeed, "<rss version=\"2.0\"><channel><title>Quotes &amp;amp; Co</title></channel></rss>");
+  ASSERT_EQ(escaped.Load(kFeed), 1);
+  EXPECT_EQ(escaped.GetTitle(text), 1);
+  EXPECT_EQ(text, CString(u"Quotes & Co"));
 }
 
 // The service marks items read through their category; an entry that has no
