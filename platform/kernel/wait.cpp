@@ -63,7 +63,15 @@ void SleepOnWords(const std::vector<Sleeper>& words, const timespec* deadline) {
     waiters[n].flags = FUTEX_32 | (w.word.shared ? 0 : FUTEX_PRIVATE_FLAG);
     ++n;
   }
-  ::syscall(SYS_futex_waitv, waiters, n, 0, deadline, CLOCK_MONOTONIC);
+  // Woken (the answer is the index of the word), a word changed before the
+  // sleep, the time-out, a signal: the caller looks again. Any other failure
+  // means a host kernel without futex_waitv (before 5.16); a short nap then
+  // keeps the wait from spinning.
+  if (::syscall(SYS_futex_waitv, waiters, n, 0, deadline, CLOCK_MONOTONIC) < 0 && errno != EAGAIN &&
+      errno != ETIMEDOUT && errno != EINTR) {
+    timespec nap{0, 1000000L};
+    ::nanosleep(&nap, nullptr);
+  }
 }
 
 bool PidfdEnded(int fd) {
@@ -250,6 +258,13 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     if (!object) {
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
+    }
+    // A wait for all that names one object twice could never take both.
+    for (const auto& other : objects) {
+      if (waitAll && other == object) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+      }
     }
     objects.push_back(std::move(object));
   }
