@@ -22,7 +22,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <thread>
 
 #include "kernel/fs.h"
 #include "kernel/sync.h"

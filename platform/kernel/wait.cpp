@@ -108,6 +108,7 @@ class HostWatch {
     for (auto& weak : entry.objects) {
       if (weak.lock() == object) return true;
     }
+    std::erase_if(entry.objects, [](const std::weak_ptr<Waitable>& weak) { return weak.expired(); });
     entry.objects.push_back(object);
     return true;
   }
