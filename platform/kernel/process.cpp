@@ -6,9 +6,11 @@
 #include "kernel/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,10 +51,15 @@ bool ReadExitFile(pid_t pid, DWORD* code, bool remove) {
 class ProcessObject : public Waitable {
  public:
   explicit ProcessObject(pid_t p, bool child) : pid(p), isChild(child) {}
+  ~ProcessObject() override {
+    if (pidfd >= 0) ::close(pidfd);
+  }
 
-  bool Ready(DWORD) override { return ended || (!isChild && ForeignEnded()); }
+  // A child ends when the reaper has its status; any other process when its
+  // pidfd says so (the host watch wakes the waiters then).
+  bool Ready(DWORD) override { return ended || (pidfd >= 0 && PidfdReadable()); }
   bool Acquire(DWORD tid) override { return Ready(tid); }
-  bool Polled() const override { return !isChild; }
+  void HostProcessEnded(pid_t, uint32_t) override { ended = true; }
 
   // Under WaitLock().
   DWORD ExitCode() {
@@ -76,7 +83,8 @@ class ProcessObject : public Waitable {
 
   const pid_t pid;
   const bool isChild;
-  bool ended = false;  // children: set by the reaper
+  int pidfd = -1;      // a process opened by id
+  bool ended = false;  // set by the reaper or the host watch
   int status = 0;
   bool terminated = false;
   DWORD terminatedCode = 0;
@@ -84,12 +92,9 @@ class ProcessObject : public Waitable {
   DWORD code = 0;
 
  private:
-  bool ForeignEnded() {
-    if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    size_t close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+  bool PidfdReadable() const {
+    pollfd p{pidfd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
   }
 };
 
@@ -372,11 +377,18 @@ HANDLE OpenProcess(DWORD, BOOL, DWORD processId) {
       if (auto child = it->second.lock()) return qk::RegisterHandle(child);
     }
   }
-  if (pid <= 0 || (::kill(pid, 0) != 0 && errno == ESRCH)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  int pidfd = pid > 0 ? static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)) : -1;
+  if (pidfd < 0) {
+    SetLastError(pid <= 0 || errno == ESRCH ? ERROR_INVALID_PARAMETER : ERROR_TOO_MANY_OPEN_FILES);
     return nullptr;
   }
-  return qk::RegisterHandle(std::make_shared<qk::ProcessObject>(pid, false));
+  auto process = std::make_shared<qk::ProcessObject>(pid, false);
+  process->pidfd = pidfd;
+  if (!qk::WatchHostProcess(pid, 0, process)) {
+    std::lock_guard<std::mutex> lock(qk::WaitLock());
+    process->ended = true;
+  }
+  return qk::RegisterHandle(process);
 }
 
 BOOL TerminateProcess(HANDLE handle, UINT code) {

@@ -1,26 +1,27 @@
-// Events, mutexes, semaphores and the waits on every waitable object.
+// Events, mutexes and semaphores.
 //
-// Unnamed objects live in this process only. Named events and mutexes are
-// visible to every process of the device root: each name has a small group of
-// files under the device root's kernel folder:
-//   <id>.presence  held with a shared lock by every process that has the
-//                  object open, so a creator can tell whether it exists;
-//   <id>.state     an event's state byte and its manual-reset byte;
-//   <id>.owner     locked exclusively by the process that owns a mutex.
+// Each object keeps its state in a small cell of atomic words; the first word
+// is the one its waiters sleep on (see waitable.h). An unnamed object's cell
+// lives in this process. A named object is visible to every process of the
+// device root: each name has two files under the device root's kernel folder:
+//   <kind>-<id>.presence  held with a shared lock by every process that has
+//                         the object open, so a creator can tell whether it
+//                         exists;
+//   <kind>-<id>.shared    the cell, mapped by every process that has the
+//                         object open.
 // Creating or opening a name happens under the folder's lock file, so two
-// processes never both decide that they created the same object.
+// processes never both decide that they created the same object; the creator
+// of a name that no process holds starts its cell afresh.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <vector>
 
 #include "kernel/fs.h"
 #include "kernel/sync.h"
@@ -30,11 +31,25 @@
 namespace qk {
 namespace {
 
-std::condition_variable g_waitCv;
 std::atomic<DWORD> g_nextThreadId{1};
 
-// How often a waiter that holds a polled object looks again.
-constexpr auto kPollInterval = std::chrono::milliseconds(2);
+// The state of one object. Events: word bit 0 is the signal, the bits above
+// count the sets, so that a waiter sees a set even when a reset followed.
+// Mutexes: word is the number of the owning process, 0 when free, kAbandoned
+// when free after its owner ended holding it; owner is that process's
+// SelfIdentity (0 for a moment after it took the word). Semaphores: word is
+// the count.
+struct Cell {
+  std::atomic<uint32_t> word{0};
+  std::atomic<uint32_t> manual{0};
+  std::atomic<int32_t> maximum{0};
+  std::atomic<uint32_t> reserved{0};
+  std::atomic<uint64_t> owner{0};
+};
+static_assert(std::atomic<uint32_t>::is_always_lock_free && std::atomic<uint64_t>::is_always_lock_free,
+              "a cell shared between processes needs lock-free words");
+constexpr size_t kCellFileSize = 4096;
+constexpr uint32_t kAbandoned = 0x80000000u;
 
 std::string HexName(const std::u16string& name) {
   std::string utf8 = ToUtf8(name);
@@ -71,183 +86,226 @@ class FolderLock {
   int fd_ = -1;
 };
 
-// The presence of this process in a shared name. Opening it tells whether
-// another process holds the name already.
-class Presence {
+// This process's hold on a shared name: its presence and the mapped cell.
+class SharedName {
  public:
+  SharedName() = default;
+  SharedName(const SharedName&) = delete;
+  SharedName& operator=(const SharedName&) = delete;
+  ~SharedName() {
+    if (cell_) ::munmap(cell_, kCellFileSize);
+    if (presenceFd_ >= 0) ::close(presenceFd_);
+  }
+
   // Call with the FolderLock held. Sets existed when another process has the
-  // name open.
+  // name open; otherwise the cell starts zeroed.
   bool Open(const std::string& base, bool* existed) {
-    fd_ = ::open((base + ".presence").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return false;
-    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-      *existed = false;
-    } else {
-      *existed = true;
-    }
-    ::flock(fd_, LOCK_SH);
+    presenceFd_ = ::open((base + ".presence").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (presenceFd_ < 0) return false;
+    *existed = ::flock(presenceFd_, LOCK_EX | LOCK_NB) != 0;
+    ::flock(presenceFd_, LOCK_SH);
+    int fd = ::open((base + ".shared").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool sized = ::fstat(fd, &st) == 0;
+    // A name nobody holds starts afresh: the cell of its last holders (one
+    // of them perhaps killed while owning it) means nothing any more.
+    if (sized && !*existed && st.st_size != 0) sized = ::ftruncate(fd, 0) == 0;
+    if (sized && (!*existed || st.st_size < static_cast<off_t>(kCellFileSize)))
+      sized = ::ftruncate(fd, kCellFileSize) == 0;
+    void* map = sized ? ::mmap(nullptr, kCellFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    ::close(fd);
+    if (map == MAP_FAILED) return false;
+    cell_ = static_cast<Cell*>(map);
     return true;
   }
-  ~Presence() {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  Cell* cell() const { return cell_; }
 
  private:
-  int fd_ = -1;
+  int presenceFd_ = -1;
+  Cell* cell_ = nullptr;
 };
 
-class EventObject : public Waitable {
+// What events, mutexes and semaphores share: the cell, here or mapped.
+class CellObject : public Waitable {
  public:
-  EventObject(bool manual, bool initial) : manual_(manual), signalled_(initial) {}
-  ~EventObject() override {
-    if (stateFd_ >= 0) ::close(stateFd_);
-  }
+  WaitWord Word() override { return {&cell_->word, shared_ != nullptr}; }
 
-  // Makes the event shared under a name; call with the FolderLock held.
-  bool Share(const std::string& base, bool* existed, bool initialIfNew) {
-    if (!presence_.Open(base, existed)) return false;
-    stateFd_ = ::open((base + ".state").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (stateFd_ < 0) return false;
-    if (!*existed) {
-      char bytes[2] = {static_cast<char>(initialIfNew ? 1 : 0), static_cast<char>(manual_ ? 1 : 0)};
-      if (::pwrite(stateFd_, bytes, 2, 0) != 2) return false;
-    } else {
-      char bytes[2] = {0, 0};
-      if (::pread(stateFd_, bytes, 2, 0) == 2) manual_ = bytes[1] != 0;
-    }
-    return true;
-  }
-
-  bool Ready(DWORD) override { return shared() ? ReadShared() : signalled_; }
-  bool Acquire(DWORD) override {
-    if (!shared()) {
-      if (!signalled_) return false;
-      if (!manual_) signalled_ = false;
-      return true;
-    }
-    ::flock(stateFd_, LOCK_EX);
-    bool on = ReadShared();
-    if (on && !manual_) WriteShared(false);
-    ::flock(stateFd_, LOCK_UN);
-    return on;
-  }
-  bool Polled() const override { return shared(); }
-
-  void Set(bool on) {
-    if (shared()) {
-      ::flock(stateFd_, LOCK_EX);
-      WriteShared(on);
-      ::flock(stateFd_, LOCK_UN);
-    } else {
-      signalled_ = on;
-    }
-  }
-  bool manual() const { return manual_; }
-
- private:
-  bool shared() const { return stateFd_ >= 0; }
-  bool ReadShared() {
-    char b = 0;
-    return ::pread(stateFd_, &b, 1, 0) == 1 && b != 0;
-  }
-  void WriteShared(bool on) {
-    char b = on ? 1 : 0;
-    if (::pwrite(stateFd_, &b, 1, 0) != 1) return;
-  }
-
-  bool manual_;
-  bool signalled_;
-  int stateFd_ = -1;
-  Presence presence_;
-};
-
-class MutexObject : public Waitable {
- public:
-  ~MutexObject() override {
-    if (ownerFd_ >= 0) ::close(ownerFd_);
-  }
+  // Makes the object shared under a name; call with the FolderLock held.
   bool Share(const std::string& base, bool* existed) {
-    if (!presence_.Open(base, existed)) return false;
-    ownerPath_ = base + ".owner";
+    auto name = std::make_unique<SharedName>();
+    if (!name->Open(base, existed)) return false;
+    shared_ = std::move(name);
+    cell_ = shared_->cell();
     return true;
   }
-  bool Ready(DWORD tid) override {
-    if (owner_ == tid) return true;
-    if (owner_ != 0) return false;
-    if (!shared()) return true;
-    // Another process may own it: look by taking it and giving it back;
-    // Acquire takes it again and may still lose to another process.
-    if (!TakeShared()) return false;
-    ::close(ownerFd_);
-    ownerFd_ = -1;
-    return true;
+  bool shared() const { return shared_ != nullptr; }
+
+ protected:
+  void Wake() { WakeWord(Word()); }
+
+  Cell local_;
+  Cell* cell_ = &local_;
+  std::unique_ptr<SharedName> shared_;
+};
+
+class EventObject : public CellObject {
+ public:
+  EventObject(bool manual, bool initial) {
+    local_.manual = manual ? 1 : 0;
+    local_.word = initial ? 1 : 0;
   }
+  // The state a new named event starts with (call right after Share).
+  void Start(bool manual, bool initial) {
+    cell_->manual = manual ? 1 : 0;
+    cell_->word = initial ? 1 : 0;
+  }
+
+  bool Ready(DWORD) override { return (cell_->word.load() & 1) != 0; }
+  bool Acquire(DWORD) override {
+    uint32_t w = cell_->word.load();
+    for (;;) {
+      if (!(w & 1)) return false;
+      if (manual()) return true;
+      if (cell_->word.compare_exchange_weak(w, w & ~1u)) return true;
+    }
+  }
+  void Undo(DWORD) override {
+    if (!manual()) Set();
+  }
+  bool SignalledSince(uint32_t value) override { return manual() && (cell_->word.load() >> 1) != (value >> 1); }
+
+  // Signals the event and wakes its waiters; answers how many slept on it.
+  int Set() {
+    uint32_t w = cell_->word.load();
+    while (!cell_->word.compare_exchange_weak(w, (w | 1u) + 2u)) {
+    }
+    return WakeWord(Word());
+  }
+  void Reset() { cell_->word.fetch_and(~1u); }
+  // Releases the threads waiting now and leaves the event reset: all of them
+  // for a manual-reset event (they see the set since they began waiting),
+  // one for an auto-reset event, which the waiters woken take between them.
+  void Pulse() {
+    int sleepers = Set();
+    if (manual() || sleepers == 0) Reset();
+  }
+  bool manual() const { return cell_->manual.load() != 0; }
+};
+
+class MutexObject : public CellObject, public std::enable_shared_from_this<MutexObject> {
+ public:
+  bool Ready(DWORD tid) override { return owner_ == tid || (owner_ == 0 && Free(cell_->word.load())); }
   bool Acquire(DWORD tid) override {
     if (owner_ == tid) {
       ++count_;
       return true;
     }
     if (owner_ != 0) return false;
-    if (shared() && !TakeShared()) return false;
+    uint32_t w = cell_->word.load();
+    if (!Free(w) || !cell_->word.compare_exchange_strong(w, SelfPid())) return false;
+    if (shared()) cell_->owner.store(SelfIdentity());
     owner_ = tid;
     count_ = 1;
+    tookAbandoned_ = abandoned_ = w == kAbandoned;
     return true;
   }
-  bool Polled() const override { return shared(); }
+  void Undo(DWORD) override {
+    if (count_ > 1) {
+      --count_;
+    } else {
+      GiveUp(tookAbandoned_ ? kAbandoned : 0);
+      abandoned_ = false;
+    }
+  }
+  bool TakeAbandoned() override {
+    bool was = abandoned_;
+    abandoned_ = false;
+    return was;
+  }
+
+  // The word names another process: makes sure its end is watched, and
+  // frees the mutex at once when that process has ended already.
+  bool Recheck() override {
+    if (!shared() || owner_ != 0) return false;
+    uint32_t w = cell_->word.load();
+    if (Free(w) || w == SelfPid()) return false;
+    uint64_t owner = cell_->owner.load();
+    uint32_t start = (owner >> 32) == w ? static_cast<uint32_t>(owner) : 0;
+    if (WatchHostProcess(static_cast<pid_t>(w), start, shared_from_this())) return false;
+    return Abandon(w, start);
+  }
+  void HostProcessEnded(pid_t pid, uint32_t start) override { Abandon(static_cast<uint32_t>(pid), start); }
 
   bool Release(DWORD tid) {
     if (owner_ != tid || count_ == 0) return false;
-    if (--count_ == 0) {
-      owner_ = 0;
-      if (ownerFd_ >= 0) {
-        ::close(ownerFd_);
-        ownerFd_ = -1;
-      }
-    }
+    if (--count_ == 0) GiveUp(0);
     return true;
   }
 
  private:
-  bool shared() const { return !ownerPath_.empty(); }
-  // Locks the owner file for this process (kept until the last release).
-  bool TakeShared() {
-    if (ownerFd_ >= 0) return true;
-    int fd = ::open(ownerPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      ::close(fd);
-      return false;
+  static bool Free(uint32_t w) { return w == 0 || w == kAbandoned; }
+  static uint32_t SelfPid() { return static_cast<uint32_t>(SelfIdentity() >> 32); }
+
+  void GiveUp(uint32_t state) {
+    owner_ = 0;
+    count_ = 0;
+    if (shared()) cell_->owner.store(0);
+    cell_->word.store(state);
+    Wake();
+  }
+  // Frees the mutex that process pid (started at start) held when it ended,
+  // unless the word names a later process of the same number by now.
+  bool Abandon(uint32_t pid, uint32_t start) {
+    uint64_t owner = cell_->owner.load();
+    if ((owner >> 32) == pid) {
+      if (start != 0 && static_cast<uint32_t>(owner) != start) return false;
+      cell_->owner.compare_exchange_strong(owner, 0);
     }
-    ownerFd_ = fd;
+    uint32_t expected = pid;
+    if (!cell_->word.compare_exchange_strong(expected, kAbandoned)) return false;
+    Wake();
     return true;
   }
 
+  // Guarded by WaitLock(): the owning thread of this process and its count.
   DWORD owner_ = 0;
   DWORD count_ = 0;
-  std::string ownerPath_;
-  int ownerFd_ = -1;
-  Presence presence_;
+  bool abandoned_ = false;      // to be reported by the wait that took it
+  bool tookAbandoned_ = false;  // for Undo
 };
 
-class SemaphoreObject : public Waitable {
+class SemaphoreObject : public CellObject {
  public:
-  SemaphoreObject(LONG count, LONG maximum) : count_(count), max_(maximum) {}
-  bool Ready(DWORD) override { return count_ > 0; }
-  bool Acquire(DWORD) override {
-    if (count_ <= 0) return false;
-    --count_;
-    return true;
+  SemaphoreObject(LONG count, LONG maximum) { Start(count, maximum); }
+  void Start(LONG count, LONG maximum) {
+    cell_->word = static_cast<uint32_t>(count);
+    cell_->maximum = maximum;
   }
+  bool Ready(DWORD) override { return Count() > 0; }
+  bool Acquire(DWORD) override {
+    uint32_t w = cell_->word.load();
+    for (;;) {
+      if (static_cast<int32_t>(w) <= 0) return false;
+      if (cell_->word.compare_exchange_weak(w, w - 1)) return true;
+    }
+  }
+  void Undo(DWORD) override { Release(1, nullptr); }
   bool Release(LONG n, LONG* previous) {
-    if (n <= 0 || count_ + n > max_) return false;
-    if (previous) *previous = count_;
-    count_ += n;
-    return true;
+    uint32_t w = cell_->word.load();
+    for (;;) {
+      LONG now = static_cast<int32_t>(w);
+      if (n <= 0 || now > cell_->maximum.load() - n) return false;
+      if (cell_->word.compare_exchange_weak(w, static_cast<uint32_t>(now + n))) {
+        if (previous) *previous = now;
+        Wake();
+        return true;
+      }
+    }
   }
 
  private:
-  LONG count_;
-  LONG max_;
+  LONG Count() const { return static_cast<int32_t>(cell_->word.load()); }
 };
 
 // Named objects of this process by device root and name, so that opening a
@@ -278,14 +336,42 @@ std::string NameBase(const char* kind, LPCWSTR name) {
   return SharedObjectFolder() + "/" + kind + "-" + HexName(std::u16string(name));
 }
 
-}  // namespace
-
-std::mutex& WaitLock() {
-  static std::mutex lock;
-  return lock;
+// Finds or makes the named object of type T. create makes one when no
+// process holds the name, starting it with start(object); otherwise only an
+// object some process holds is found. Sets the last error as the create and
+// open calls do; null on failure.
+template <class T, class Make, class StartFn>
+std::shared_ptr<T> NamedObject(const char* kind, LPCWSTR name, bool create, Make make, StartFn start) {
+  std::string key = NameKey(name);
+  bool wrongType = false;
+  if (auto existing = FindNamed<T>(key, &wrongType)) {
+    SetLastError(create ? ERROR_ALREADY_EXISTS : 0);
+    return existing;
+  }
+  if (wrongType) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  std::shared_ptr<T> object = make();
+  bool existed = false;
+  {
+    FolderLock folderLock;
+    if (!object->Share(NameBase(kind, name), &existed)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    if (!existed && !create) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return nullptr;
+    }
+    if (!existed) start(*object);
+  }
+  NameTable()[key] = object;
+  SetLastError(existed && create ? ERROR_ALREADY_EXISTS : 0);
+  return object;
 }
 
-void NotifyWaiters() { g_waitCv.notify_all(); }
+}  // namespace
 
 std::string SharedObjectFolder() {
   std::string folder = DeviceRoot() + "/.kernel";
@@ -310,33 +396,20 @@ DWORD CurrentThreadId() {
 using qk::WaitLock;
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+  bool manual = manualReset != FALSE, initial = initialState != FALSE;
+  auto make = [&] { return std::make_shared<qk::EventObject>(manual, initial); };
   if (!name || !*name) {
     SetLastError(0);
-    return qk::RegisterHandle(std::make_shared<qk::EventObject>(manualReset != FALSE, initialState != FALSE));
+    return qk::RegisterHandle(make());
   }
   std::lock_guard<std::mutex> lock(WaitLock());
-  std::string key = qk::NameKey(name);
-  bool wrongType = false;
-  if (auto existing = qk::FindNamed<qk::EventObject>(key, &wrongType)) {
-    SetLastError(ERROR_ALREADY_EXISTS);
-    return qk::RegisterHandle(existing);
-  }
-  if (wrongType) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  auto event = std::make_shared<qk::EventObject>(manualReset != FALSE, initialState != FALSE);
-  bool existed = false;
-  {
-    qk::FolderLock folderLock;
-    if (!event->Share(qk::NameBase("event", name), &existed, initialState != FALSE)) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return nullptr;
-    }
-  }
-  qk::NameTable()[key] = event;
-  SetLastError(existed ? ERROR_ALREADY_EXISTS : 0);
-  return qk::RegisterHandle(event);
+  auto event = qk::NamedObject<qk::EventObject>("event", name, true, make,
+                                                [&](qk::EventObject& e) { e.Start(manual, initial); });
+  if (!event) return nullptr;
+  DWORD error = GetLastError();
+  HANDLE handle = qk::RegisterHandle(event);
+  SetLastError(error);
+  return handle;
 }
 
 HANDLE OpenEventW(DWORD, BOOL, LPCWSTR name) {
@@ -345,29 +418,9 @@ HANDLE OpenEventW(DWORD, BOOL, LPCWSTR name) {
     return nullptr;
   }
   std::lock_guard<std::mutex> lock(WaitLock());
-  std::string key = qk::NameKey(name);
-  bool wrongType = false;
-  if (auto existing = qk::FindNamed<qk::EventObject>(key, &wrongType)) {
-    SetLastError(0);
-    return qk::RegisterHandle(existing);
-  }
-  if (wrongType) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  // Exists only when another process holds it.
-  auto event = std::make_shared<qk::EventObject>(false, false);
-  bool existed = false;
-  {
-    qk::FolderLock folderLock;
-    if (!event->Share(qk::NameBase("event", name), &existed, false) || !existed) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      return nullptr;
-    }
-  }
-  qk::NameTable()[key] = event;
-  SetLastError(0);
-  return qk::RegisterHandle(event);
+  auto event = qk::NamedObject<qk::EventObject>(
+      "event", name, false, [] { return std::make_shared<qk::EventObject>(false, false); }, [](qk::EventObject&) {});
+  return event ? qk::RegisterHandle(event) : nullptr;
 }
 
 static BOOL ModifyEvent(HANDLE handle, DWORD func) {
@@ -376,18 +429,16 @@ static BOOL ModifyEvent(HANDLE handle, DWORD func) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  {
-    std::lock_guard<std::mutex> lock(WaitLock());
-    event->Set(func != EVENT_RESET);
-  }
-  if (func == EVENT_RESET) return TRUE;
-  qk::NotifyWaiters();
-  if (func == EVENT_PULSE) {
-    // A pulse releases the threads waiting now; give them a moment to run,
-    // then reset.
-    std::this_thread::yield();
-    std::lock_guard<std::mutex> lock(WaitLock());
-    event->Set(false);
+  switch (func) {
+    case EVENT_SET:
+      event->Set();
+      break;
+    case EVENT_RESET:
+      event->Reset();
+      break;
+    default:
+      event->Pulse();
+      break;
   }
   return TRUE;
 }
@@ -409,26 +460,10 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
   std::shared_ptr<qk::MutexObject> mutex;
   DWORD error = 0;
   if (name && *name) {
-    std::string key = qk::NameKey(name);
-    bool wrongType = false;
-    mutex = qk::FindNamed<qk::MutexObject>(key, &wrongType);
-    if (wrongType) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return nullptr;
-    }
-    if (mutex) {
-      error = ERROR_ALREADY_EXISTS;
-    } else {
-      mutex = std::make_shared<qk::MutexObject>();
-      bool existed = false;
-      qk::FolderLock folderLock;
-      if (!mutex->Share(qk::NameBase("mutex", name), &existed)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-      }
-      qk::NameTable()[key] = mutex;
-      if (existed) error = ERROR_ALREADY_EXISTS;
-    }
+    mutex = qk::NamedObject<qk::MutexObject>(
+        "mutex", name, true, [] { return std::make_shared<qk::MutexObject>(); }, [](qk::MutexObject&) {});
+    if (!mutex) return nullptr;
+    error = GetLastError();
   } else {
     mutex = std::make_shared<qk::MutexObject>();
   }
@@ -436,8 +471,9 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
   // exists already asks for nothing.
   if (initialOwner && error != ERROR_ALREADY_EXISTS && mutex->Ready(tid)) mutex->Acquire(tid);
   lock.unlock();
+  HANDLE handle = qk::RegisterHandle(mutex);
   SetLastError(error);
-  return qk::RegisterHandle(mutex);
+  return handle;
 }
 
 BOOL ReleaseMutex(HANDLE handle) {
@@ -455,17 +491,28 @@ BOOL ReleaseMutex(HANDLE handle) {
     SetLastError(ERROR_NOT_OWNER);
     return FALSE;
   }
-  qk::NotifyWaiters();
   return TRUE;
 }
 
-HANDLE CreateSemaphoreW(LPSECURITY_ATTRIBUTES, LONG initial, LONG maximum, LPCWSTR) {
+HANDLE CreateSemaphoreW(LPSECURITY_ATTRIBUTES, LONG initial, LONG maximum, LPCWSTR name) {
   if (maximum <= 0 || initial < 0 || initial > maximum) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  SetLastError(0);
-  return qk::RegisterHandle(std::make_shared<qk::SemaphoreObject>(initial, maximum));
+  auto make = [&] { return std::make_shared<qk::SemaphoreObject>(initial, maximum); };
+  if (!name || !*name) {
+    SetLastError(0);
+    return qk::RegisterHandle(make());
+  }
+  // A semaphore that exists keeps its count and maximum.
+  std::lock_guard<std::mutex> lock(WaitLock());
+  auto semaphore = qk::NamedObject<qk::SemaphoreObject>(
+      "semaphore", name, true, make, [&](qk::SemaphoreObject& s) { s.Start(initial, maximum); });
+  if (!semaphore) return nullptr;
+  DWORD error = GetLastError();
+  HANDLE handle = qk::RegisterHandle(semaphore);
+  SetLastError(error);
+  return handle;
 }
 
 BOOL ReleaseSemaphore(HANDLE handle, LONG count, LPLONG previous) {
@@ -474,65 +521,9 @@ BOOL ReleaseSemaphore(HANDLE handle, LONG count, LPLONG previous) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  bool ok;
-  {
-    std::lock_guard<std::mutex> lock(WaitLock());
-    ok = semaphore->Release(count, previous);
-  }
-  if (!ok) {
+  if (!semaphore->Release(count, previous)) {
     SetLastError(ERROR_TOO_MANY_POSTS);
     return FALSE;
   }
-  qk::NotifyWaiters();
   return TRUE;
 }
-
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms) {
-  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return WAIT_FAILED;
-  }
-  std::vector<std::shared_ptr<qk::Waitable>> objects;
-  objects.reserve(count);
-  bool polled = false;
-  for (DWORD i = 0; i < count; ++i) {
-    auto object = qk::ResolveWaitable(handles[i]);
-    if (!object) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return WAIT_FAILED;
-    }
-    polled = polled || object->Polled();
-    objects.push_back(std::move(object));
-  }
-  DWORD tid = qk::CurrentThreadId();
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms == INFINITE ? 0 : ms);
-  std::unique_lock<std::mutex> lock(WaitLock());
-  for (;;) {
-    if (waitAll) {
-      bool all = true;
-      for (auto& object : objects) all = all && object->Ready(tid);
-      if (all) {
-        bool got = true;
-        for (auto& object : objects) got = object->Acquire(tid) && got;
-        if (got) return WAIT_OBJECT_0;
-      }
-    } else {
-      for (DWORD i = 0; i < count; ++i) {
-        if (objects[i]->Ready(tid) && objects[i]->Acquire(tid)) return WAIT_OBJECT_0 + i;
-      }
-    }
-    if (ms == 0) return WAIT_TIMEOUT;
-    if (ms != INFINITE && std::chrono::steady_clock::now() >= deadline) return WAIT_TIMEOUT;
-    if (polled) {
-      auto until = std::chrono::steady_clock::now() + qk::kPollInterval;
-      if (ms != INFINITE && deadline < until) until = deadline;
-      qk::g_waitCv.wait_until(lock, until);
-    } else if (ms == INFINITE) {
-      qk::g_waitCv.wait(lock);
-    } else {
-      qk::g_waitCv.wait_until(lock, deadline);
-    }
-  }
-}
-
-DWORD WaitForSingleObject(HANDLE handle, DWORD ms) { return WaitForMultipleObjects(1, &handle, FALSE, ms); }

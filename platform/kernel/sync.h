@@ -1,6 +1,7 @@
 // Critical sections, events, mutexes, semaphores, threads and waits.
-// Named events and mutexes are visible to every process on the same device
-// root.
+// Named events, mutexes and semaphores are visible to every process on the
+// same device root. A named mutex whose owning process ends without
+// releasing it goes to the next waiter with WAIT_ABANDONED.
 #pragma once
 
 #include "kernel/types.h"
@@ -22,6 +23,7 @@ LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG compa
 
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_ABANDONED 0x00000080u
+#define WAIT_ABANDONED_0 0x00000080u
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
 #define STILL_ACTIVE 0x00000103u
@@ -72,7 +74,7 @@ HANDLE GetCurrentProcess();
 void ExitThread(DWORD code);
 
 // Waits use the host's monotonic clock, not the test clock of kernel/time.h.
-// Objects shared with other processes (named events and mutexes, processes
-// opened by id) are looked at again every few milliseconds while waiting.
+// A waiting thread sleeps in the host kernel until an object it waits on
+// changes (in whichever process) or its time-out is due.
 DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms);
