@@ -212,12 +212,6 @@ class LinePlanner {
       // ordered on its own.
       bool around = std::any_of(line.begin(), line.end(), [](const Item& i) { return !i.text; });
       int shift = toRight && !around ? std::max(0, right - line.back().right) : 0;
-      VisualOrder::Band band{line.front().left, line.front().top, line.back().right + shift, line.front().bottom};
-      for (const Item& item : line) {
-        band.top = std::min(band.top, item.top);
-        band.bottom = std::max(band.bottom, item.bottom);
-      }
-      plan_.bands_.push_back(band);
       size_t from = 0;
       while (from < line.size()) {
         while (from < line.size() && !line[from].text) ++from;
@@ -304,6 +298,12 @@ class LinePlanner {
     bool moved = shift != 0;
     for (size_t k = 0; k < order.size(); ++k) moved = moved || order[k] != k || runs[order[k]].rtl;
     if (!moved) return;  // shown as laid out
+    VisualOrder::Band band{line[from].left, line[from].top, line[to - 1].right + shift, line[from].bottom};
+    for (size_t i = from; i < to; ++i) {
+      band.top = std::min(band.top, line[i].top);
+      band.bottom = std::max(band.bottom, line[i].bottom);
+    }
+    plan_.bands_.push_back(band);
     int pen = line[from].left + shift;
     for (uint32_t r : order) {
       runs[r].x = pen;
@@ -338,8 +338,10 @@ void VisualOrder::Clear() {
 }
 
 const VisualOrder::Box* VisualOrder::Find(int x, int y, const char* text) const {
+  // The text drawn may be the box's text with its case changed (a page's
+  // text-transform): its pieces are kept where their bytes are.
   auto it = boxes_.find(Key(x, y));
-  if (it == boxes_.end() || !text || it->second.text != text) return nullptr;
+  if (it == boxes_.end() || !text || it->second.text.size() != std::strlen(text)) return nullptr;
   return &it->second;
 }
 

@@ -54,8 +54,8 @@ class VisualOrder {
   void Clear();
   bool Empty() const { return boxes_.empty(); }
 
-  // The plan of the text box laid out at (x, y) (page coordinates) with
-  // this text; null when it is drawn as laid out.
+  // The plan of the text box laid out at (x, y) (page coordinates) whose
+  // text is this one (its length); null when it is drawn as laid out.
   const Box* Find(int x, int y, const char* text) const;
 
   // The point of the layout under the point (x, y) of the page as shown:

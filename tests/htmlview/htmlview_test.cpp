@@ -515,7 +515,8 @@ TEST_F(HtmlViewTest, RightToLeftLinesReadInVisualOrderWithTheirSpaces) {
 
 // Words of a right-to-left paragraph set in their own elements take their
 // places from the right on every line it wraps to, an Arabic phrase in an
-// English line is ordered within it, and a link is tapped where it shows.
+// English line is ordered within it, and links are tapped where they show,
+// moved or not.
 TEST_F(HtmlViewTest, RightToLeftWordsTakeTheirPlacesAcrossElementsAndLinksAreTappedWhereShown) {
   const COLORREF red = RGB(255, 0, 0), green = RGB(0, 192, 0), blue = RGB(0, 0, 255), link = RGB(0x1a, 0x5f, 0xb4);
   std::u16string filler;
@@ -525,12 +526,13 @@ TEST_F(HtmlViewTest, RightToLeftWordsTakeTheirPlacesAcrossElementsAndLinksAreTap
        u"\u05E9\u05DC\u05D5\u05E9 \u05D0\u05E8\u05D1\u05E2</a> <font color=\"#0000ff\">\u05D7\u05DE\u05E9</font>" +
        filler +
        u"</p><p><font color=\"#ff0000\">one</font> <font color=\"#00c000\">\u0645\u0631\u062D\u0628\u0627</font> "
-       u"<font color=\"#0000ff\">\u0628\u0643\u0645</font> two</p></body>");
+       u"<font color=\"#0000ff\">\u0628\u0643\u0645</font> two</p>"
+       u"<p dir=\"rtl\" style=\"text-align:left\"><a href=\"http://example.org/plain\">plain link</a></p></body>");
   UpdateWindow(Inner());
   Pixels screen = ReadScreen(ScreenBitmap());
   auto bands = screen.Bands();
-  ASSERT_GE(bands.size(), 4u);  // the Hebrew paragraph wraps
-  const auto first = bands.front(), english = bands.back();
+  ASSERT_GE(bands.size(), 5u);  // the Hebrew paragraph wraps
+  const auto first = bands.front(), english = bands[bands.size() - 2], plain = bands.back();
   POINT onLink{}, onRed{}, onBlue{};
   int r = screen.MeanX(red, first, &onRed), g = screen.MeanX(green, first), l = screen.MeanX(link, first, &onLink),
       b = screen.MeanX(blue, first, &onBlue);
@@ -538,7 +540,7 @@ TEST_F(HtmlViewTest, RightToLeftWordsTakeTheirPlacesAcrossElementsAndLinksAreTap
   EXPECT_GT(r, g);
   EXPECT_GT(g, l);
   EXPECT_GT(l, b);
-  for (size_t i = 0; i + 1 < bands.size(); ++i) {
+  for (size_t i = 0; i + 2 < bands.size(); ++i) {
     Pixels::Cut cut = screen.InkOf(bands[i]);
     EXPECT_LE(cut.right, 480 - 12) << "line " << i;
     EXPECT_GE(cut.right, 480 - 12 - 4) << "line " << i;
@@ -560,6 +562,11 @@ TEST_F(HtmlViewTest, RightToLeftWordsTakeTheirPlacesAcrossElementsAndLinksAreTap
   tap(onLink);
   ASSERT_EQ(Hosted().links.size(), 1u);
   EXPECT_EQ(Hosted().links[0], u"http://example.org/three");
+  POINT onPlain{};
+  ASSERT_GE(screen.MeanX(link, plain, &onPlain), 0);
+  tap(onPlain);
+  ASSERT_EQ(Hosted().links.size(), 2u);
+  EXPECT_EQ(Hosted().links[1], u"http://example.org/plain");
 }
 
 // Hostile pages: each is laid out and drawn within a bound of time and of
