@@ -4,6 +4,7 @@
 #include <fribidi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <utility>
 
@@ -103,7 +104,7 @@ class LinePlanner {
   void Block(const litehtml::element::ptr& el, int x, int y) {
     std::vector<Line> lines(1);
     for (size_t i = 0, n = el->get_children_count(); i < n; ++i) Visit(el->get_child(static_cast<int>(i)), x, y, lines);
-    Finish(el, x, y, lines);
+    Finish(el, x, lines);
   }
 
  private:
@@ -196,7 +197,8 @@ class LinePlanner {
     return false;
   }
 
-  void Finish(const litehtml::element::ptr& block, int x, int, std::vector<Line>& lines) {
+  // Orders the lines of a block whose content box starts at x.
+  void Finish(const litehtml::element::ptr& block, int x, const std::vector<Line>& lines) {
     bool any = false;
     for (const Line& line : lines)
       for (const Item& item : line) any = any || item.text;
