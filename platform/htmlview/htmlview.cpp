@@ -21,6 +21,7 @@
 
 #include "gdi/surface.h"
 #include "htmlview/text_boxes.h"
+#include "htmlview/visual_order.h"
 #include "kernel/wstring.h"
 #include "user/input.h"
 
@@ -188,6 +189,8 @@ class Page final : public litehtml::document_container {
   HDC measureDC = nullptr;
   HDC drawDC = nullptr;
   std::vector<int> clipSaves;
+  bool mayNeedOrder = false;             // the page may hold right-to-left text
+  qk::htmlview::VisualOrder visualOrder;  // its lines as shown, planned at each layout
 
   Page() { measureDC = CreateCompatibleDC(nullptr); }
   ~Page() {
@@ -201,6 +204,7 @@ class Page final : public litehtml::document_container {
   void Clear() {
     pressedAnchor.reset();
     doc.reset();
+    visualOrder.Clear();
     for (auto& [src, image] : images) image.Release();
     images.clear();
     source.clear();
@@ -237,6 +241,7 @@ class Page final : public litehtml::document_container {
   void Build() {
     pressedAnchor.reset();
     doc.reset();
+    visualOrder.Clear();
     if (fonts.size() > kMaxFonts) DeleteFonts();
     if (source.empty()) {
       layoutWidth = 0;
@@ -244,6 +249,7 @@ class Page final : public litehtml::document_container {
       return;
     }
     std::string html = qk::htmlview::BoundSource(ToUtf8(source.data(), source.size()));
+    mayNeedOrder = qk::htmlview::MayNeedVisualOrder(source);
     doc = litehtml::document::createFromUTF8(html.c_str(), this, Context(shrink));
     // The host is asked for the images the page names before the first
     // layout, so that answers given at once are laid out in one pass.
@@ -256,6 +262,11 @@ class Page final : public litehtml::document_container {
     if (!doc) return;
     layoutWidth = ClientWidth();
     doc->render(layoutWidth);
+    visualOrder.Clear();
+    if (mayNeedOrder)
+      visualOrder.Plan(doc->root(), [this](const std::string& text, litehtml::uint_ptr font) {
+        return text_width(text.c_str(), font);
+      });
     ClampScroll();
   }
 
@@ -456,7 +467,18 @@ class Page final : public litehtml::document_container {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, ToColour(color));
     SetTextAlign(dc, TA_LEFT | TA_TOP);
-    ExtTextOutW(dc, pos.x, pos.y, 0, nullptr, w.c_str(), static_cast<UINT>(w.size()), nullptr);
+    const qk::htmlview::VisualOrder::Box* shown =
+        visualOrder.Empty() ? nullptr : visualOrder.Find(pos.x + scrollX, pos.y + scrollY, text);
+    if (!shown) {
+      ExtTextOutW(dc, pos.x, pos.y, 0, nullptr, w.c_str(), static_cast<UINT>(w.size()), nullptr);
+    } else {
+      // A box of a line with right-to-left text: its pieces where they show.
+      for (const auto& piece : shown->pieces) {
+        std::u16string part = ToUtf16(text + piece.start, piece.length);
+        ExtTextOutW(dc, piece.x - scrollX, pos.y, piece.rtl ? ETO_RTLREADING : 0, nullptr, part.c_str(),
+                    static_cast<UINT>(part.size()), nullptr);
+      }
+    }
     SelectObject(dc, old);
   }
 
@@ -837,20 +859,21 @@ LRESULT CALLBACK PageProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONUP: {
       if (!page || !page->doc) break;
       int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
+      // The point of the layout under the stylus: text shown elsewhere than
+      // laid out (right-to-left lines) is found where it shows.
+      int px = x + page->scrollX, py = y + page->scrollY;
+      page->visualOrder.ToLayout(px, py);
+      x = px - page->scrollX;
       litehtml::position::vector redraw;
       page->clicked.clear();
       if (msg == WM_LBUTTONDOWN) {
-        page->doc->on_lbutton_down(x + page->scrollX, y + page->scrollY, x, y, redraw);
-        page->pressedAnchor = page->doc->root()
-                                  ? Page::AnchorOf(page->doc->root()->get_element_by_point(
-                                        x + page->scrollX, y + page->scrollY, x, y))
-                                  : nullptr;
+        page->doc->on_lbutton_down(px, py, x, y, redraw);
+        page->pressedAnchor =
+            page->doc->root() ? Page::AnchorOf(page->doc->root()->get_element_by_point(px, py, x, y)) : nullptr;
       } else {
-        page->releasedAnchor = page->doc->root()
-                                   ? Page::AnchorOf(page->doc->root()->get_element_by_point(
-                                         x + page->scrollX, y + page->scrollY, x, y))
-                                   : nullptr;
-        page->doc->on_lbutton_up(x + page->scrollX, y + page->scrollY, x, y, redraw);
+        page->releasedAnchor =
+            page->doc->root() ? Page::AnchorOf(page->doc->root()->get_element_by_point(px, py, x, y)) : nullptr;
+        page->doc->on_lbutton_up(px, py, x, y, redraw);
         page->pressedAnchor.reset();
         page->releasedAnchor.reset();
         NotifyLinks(page);

@@ -23,7 +23,8 @@ using qtest::PicturesDir;
 
 class HtmlViewPictures : public qtest::DeviceTest {
  protected:
-  void Picture(const qk::gdi::ScreenConfig& cfg, int zoom, const std::string& name) {
+  void Picture(const qk::gdi::ScreenConfig& cfg, int zoom, const std::string& name, std::u16string html = {},
+               size_t images = 3) {
     qk::gdi::SetScreenConfig(cfg);
     qk::display::ConnectScreen();
     ASSERT_TRUE(InitHTMLControl(nullptr));
@@ -38,7 +39,8 @@ class HtmlViewPictures : public qtest::DeviceTest {
                                 reinterpret_cast<HMENU>(12321), nullptr, nullptr);
     ASSERT_NE(view, nullptr);
     SendMessageW(view, DTM_ZOOMLEVEL, 0, zoom);
-    std::u16string html =
+    if (html.empty())
+      html =
         u"<HTML><BODY style=\"word-break:break-all\" scroll=\"no\"><b><font color=\"#000080\">"
         u"<P>Harbour Gazette</P></font></b><B>Council weighs new quay for the fishing fleet</B><P>"
         u"<img src=\"pic1\"></P><P>The harbour authority met on Tuesday to weigh the plans for the new quay, "
@@ -54,7 +56,7 @@ class HtmlViewPictures : public qtest::DeviceTest {
     SendMessageW(view, DTM_ADDTEXTW, 0, reinterpret_cast<LPARAM>(html.c_str()));
     SendMessageW(view, DTM_ENDOFSOURCE, 0, 0);
     qk::PumpMessages();
-    EXPECT_EQ(Hosted().imageRequests.size(), 3u);
+    EXPECT_EQ(Hosted().imageRequests.size(), images);
     EXPECT_GT(SendMessageW(view, DTM_LAYOUTHEIGHT, 0, 0), 0);
     std::string path = PicturesDir() + "/" + name;
     EXPECT_TRUE(qk::display::WriteScreenPng(path)) << path;
@@ -73,6 +75,32 @@ class HtmlViewPictures : public qtest::DeviceTest {
     qtest::DeviceTest::TearDown();
   }
 };
+
+// An article in Hebrew and Arabic, with an English line among them:
+// right-to-left paragraphs read from the right, each line in visual order.
+TEST_F(HtmlViewPictures, RightToLeftArticle) {
+  const std::u16string html =
+      u"<html><body><h1>\u05D4\u05E0\u05DE\u05DC \u05D9\u05D5\u05E8\u05D7\u05D1 \u05D1\u05E7\u05D9\u05E5</h1>"
+      u"<p>\u05D4\u05E8\u05E9\u05D5\u05EA \u05D0\u05D9\u05E9\u05E8\u05D4 \u05D0\u05EA\u05DE\u05D5\u05DC "
+      u"\u05D0\u05EA <b>\u05EA\u05DB\u05E0\u05D9\u05EA \u05D4\u05E8\u05E6\u05D9\u05E3</b> \u05D4\u05D7\u05D3\u05E9 "
+      u"\u05E9\u05DC 2026, \u05E9\u05EA\u05DB\u05E4\u05D9\u05DC \u05D0\u05EA \u05DE\u05E1\u05E4\u05E8 "
+      u"\u05D4\u05DE\u05E7\u05D5\u05DE\u05D5\u05EA \u05DC\u05E1\u05D9\u05E8\u05D9 "
+      u"\u05D4\u05D3\u05D9\u05D2 (\u05DC\u05E4\u05D9 \u05D4\u05D5\u05D3\u05E2\u05D4).</p>"
+      u"<p>\u0627\u062C\u062A\u0645\u0639\u062A \u0633\u0644\u0637\u0629 \u0627\u0644\u0645\u064A\u0646\u0627\u0621 "
+      u"\u064A\u0648\u0645 \u0627\u0644\u062B\u0644\u0627\u062B\u0627\u0621 \u0644\u062F\u0631\u0627\u0633\u0629 "
+      u"<a href=\"http://example.org/harbour\">\u062E\u0637\u0629 \u0627\u0644\u0631\u0635\u064A\u0641</a> "
+      u"\u0627\u0644\u062C\u062F\u064A\u062F\u060C \u0627\u0644\u062A\u064A \u0633\u062A\u0636\u0627\u0639\u0641 "
+      u"\u0639\u062F\u062F \u0627\u0644\u0645\u0631\u0627\u0633\u064A \u0627\u0644\u0645\u062A\u0627\u062D\u0629 "
+      u"\u0644\u0623\u0633\u0637\u0648\u0644 \u0627\u0644\u0635\u064A\u062F.</p>"
+      u"<p>The council said \u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD and "
+      u"\u0645\u0631\u062D\u0628\u0627 \u0628\u0643\u0645 to its visitors.</p>"
+      u"<ul dir=\"rtl\"><li>\u05E9\u05D9\u05DE\u05D5\u05E2 \u05E6\u05D9\u05D1\u05D5\u05E8\u05D9 "
+      u"\u05D1\u05DE\u05E8\u05E5</li><li>Decision before the summer</li></ul>"
+      u"<p><img src=\"pic2\"> \u05D4\u05E2\u05D1\u05D5\u05D3\u05D5\u05EA \u05D9\u05D7\u05DC\u05D5 "
+      u"\u05D1\u05E1\u05EA\u05D9\u05D5.</p></body></html>";
+  Picture(qk::gdi::DefaultScreenConfig(), 2, "htmlview_rtl_480x800.png", html, 1);
+  Picture(qk::gdi::KeyDeviceScreenConfig(), 2, "htmlview_rtl_240x320.png", html, 1);
+}
 
 TEST_F(HtmlViewPictures, ArticleWithPictures) {
   Picture(qk::gdi::DefaultScreenConfig(), 2, "htmlview_480x800.png");

@@ -378,6 +378,208 @@ TEST_F(HtmlViewTest, LinesBreakBetweenWordsAndBetweenIdeographsOnly) {
   EXPECT_GT(Height(), oneLine + 2 * 16);
 }
 
+// The screen's pixels, and the bands of rows with ink on them (rows
+// [first, second)), from the top.
+struct Pixels {
+  int w = 0, h = 0;
+  std::vector<uint32_t> px;
+  uint32_t At(int x, int y) const { return px[static_cast<size_t>(y) * w + x] & 0xFFFFFF; }
+  bool Ink(int x, int y) const { return At(x, y) != 0xFFFFFF; }
+  std::vector<std::pair<int, int>> Bands() const {
+    std::vector<std::pair<int, int>> bands;
+    for (int y = 0; y < h; ++y) {
+      bool ink = false;
+      for (int x = 0; x < w && !ink; ++x) ink = Ink(x, y);
+      if (ink && (bands.empty() || bands.back().second != y)) bands.push_back({y, y + 1});
+      else if (ink) bands.back().second = y + 1;
+    }
+    return bands;
+  }
+  // The ink of rows [top, bottom) cut to the columns it spans: its left
+  // and right (exclusive) columns and its pixels, row by row.
+  struct Cut {
+    int left = 0, right = 0;
+    std::vector<uint32_t> px;
+  };
+  Cut InkOf(std::pair<int, int> rows) const {
+    Cut cut{w, 0, {}};
+    for (int y = rows.first; y < rows.second; ++y)
+      for (int x = 0; x < w; ++x)
+        if (Ink(x, y)) cut.left = std::min(cut.left, x), cut.right = std::max(cut.right, x + 1);
+    for (int y = rows.first; y < rows.second; ++y)
+      for (int x = cut.left; x < cut.right; ++x) cut.px.push_back(At(x, y));
+    return cut;
+  }
+  // The mean column of the pixels of exactly this colour in rows
+  // [top, bottom), and the pixel of it nearest that column; -1 when none.
+  int MeanX(COLORREF c, std::pair<int, int> rows, POINT* nearest = nullptr) const {
+    const uint32_t want = (static_cast<uint32_t>(GetRValue(c)) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+    long sum = 0, n = 0;
+    for (int y = rows.first; y < rows.second; ++y)
+      for (int x = 0; x < w; ++x)
+        if (At(x, y) == want) sum += x, ++n;
+    if (n == 0) return -1;
+    int mean = static_cast<int>(sum / n);
+    if (nearest) {
+      int best = w;
+      for (int y = rows.first; y < rows.second; ++y)
+        for (int x = 0; x < w; ++x)
+          if (At(x, y) == want && std::abs(x - mean) < best) best = std::abs(x - mean), *nearest = {x, y};
+    }
+    return mean;
+  }
+};
+
+Pixels ReadScreen(HBITMAP bitmap) {
+  Pixels p;
+  qk::gdi::ReadPixels(bitmap, &p.w, &p.h, &p.px);
+  return p;
+}
+
+// The page's text face at the default zoom (9 points).
+HFONT PageFont() {
+  LOGFONTW lf{};
+  lf.lfHeight = -(9 * qk::gdi::ScreenDpi() / 72);
+  lf.lfWeight = FW_NORMAL;
+  lf.lfQuality = ANTIALIASED_QUALITY;
+  std::u16string face = u"Tahoma";
+  std::copy(face.begin(), face.end(), lf.lfFaceName);
+  return CreateFontIndirectW(&lf);
+}
+
+// The text drawn by the drawing layer in one call, in the page's face and
+// colour on white: the picture of a line as it should read.
+Pixels DrawnInOneCall(const std::u16string& text) {
+  HBITMAP bitmap = htmltest::MakeSolid(480, 60, RGB(255, 255, 255));
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+  HFONT font = PageFont();
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(0x1c, 0x1c, 0x1c));
+  ExtTextOutW(dc, 10, 10, 0, nullptr, text.c_str(), static_cast<UINT>(text.size()), nullptr);
+  SelectObject(dc, oldFont);
+  SelectObject(dc, oldBitmap);
+  DeleteObject(font);
+  DeleteDC(dc);
+  Pixels p = ReadScreen(bitmap);
+  DeleteObject(bitmap);
+  return p;
+}
+
+// Hebrew and Arabic paragraphs read from the right: each line shows as the
+// drawing layer shows the same text drawn at once (words in visual order,
+// the spaces between them kept), and lines up at the right of the page
+// unless the page aligns it; a left-to-right line with right-to-left words
+// in it orders them so too.
+TEST_F(HtmlViewTest, RightToLeftLinesReadInVisualOrderWithTheirSpaces) {
+  const std::u16string hebrew = u"\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD \u05D0\u05D7\u05D3 \u05E9\u05EA\u05D9\u05D9\u05DD";
+  const std::u16string arabic = u"\u0645\u0631\u062D\u0628\u0627 \u0628\u0643\u0645 \u0641\u064A \u0627\u0644\u0645\u062F\u064A\u0646\u0629";
+  const std::u16string mixed = u"Hello \u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD world";
+  Load(u"<body style=\"margin:0 12px\"><p>" + hebrew + u"</p><p>" + arabic + u"</p><p>" + mixed +
+       u"</p><p dir=\"rtl\">Hello world</p><p style=\"text-align:left\">" + hebrew + u"</p></body>");
+  UpdateWindow(Inner());
+  Pixels screen = ReadScreen(ScreenBitmap());
+  auto bands = screen.Bands();
+  ASSERT_EQ(bands.size(), 5u);
+  const std::u16string lines[] = {hebrew, arabic, mixed};
+  for (int i = 0; i < 3; ++i) {
+    Pixels one = DrawnInOneCall(lines[i]);
+    auto oneBands = one.Bands();
+    ASSERT_EQ(oneBands.size(), 1u);
+    Pixels::Cut shown = screen.InkOf(bands[i]), wanted = one.InkOf(oneBands[0]);
+    EXPECT_EQ(shown.right - shown.left, wanted.right - wanted.left) << "line " << i;
+    EXPECT_TRUE(shown.px == wanted.px) << "line " << i << " is not drawn as the same text drawn at once";
+  }
+  // Background between the Arabic words: three gaps at least most of a space wide.
+  SIZE space{};
+  HDC measure = CreateCompatibleDC(nullptr);
+  HFONT font = PageFont();
+  HGDIOBJ old = SelectObject(measure, font);
+  GetTextExtentPoint32W(measure, u" ", 1, &space);
+  SelectObject(measure, old);
+  DeleteObject(font);
+  DeleteDC(measure);
+  Pixels::Cut words = screen.InkOf(bands[1]);
+  int gaps = 0, blank = 0;
+  for (int x = words.left; x < words.right; ++x) {
+    bool ink = false;
+    for (int y = bands[1].first; y < bands[1].second && !ink; ++y) ink = screen.Ink(x, y);
+    if (!ink) ++blank;
+    if (ink && blank > 0) gaps += blank * 4 >= space.cx * 3, blank = 0;
+  }
+  EXPECT_EQ(gaps, 3);
+  // Right-to-left paragraphs, and one said to be so, end at the right
+  // margin; the others start at the left one.
+  const int right = 480 - 12;
+  for (int i : {0, 1, 3}) {
+    Pixels::Cut cut = screen.InkOf(bands[i]);
+    EXPECT_LE(cut.right, right) << "line " << i;
+    EXPECT_GE(cut.right, right - 4) << "line " << i;
+  }
+  for (int i : {2, 4}) {
+    Pixels::Cut cut = screen.InkOf(bands[i]);
+    EXPECT_GE(cut.left, 12) << "line " << i;
+    EXPECT_LE(cut.left, 12 + 4) << "line " << i;
+  }
+}
+
+// Words of a right-to-left paragraph set in their own elements take their
+// places from the right on every line it wraps to, an Arabic phrase in an
+// English line is ordered within it, and links are tapped where they show,
+// moved or not.
+TEST_F(HtmlViewTest, RightToLeftWordsTakeTheirPlacesAcrossElementsAndLinksAreTappedWhereShown) {
+  const COLORREF red = RGB(255, 0, 0), green = RGB(0, 192, 0), blue = RGB(0, 0, 255), link = RGB(0x1a, 0x5f, 0xb4);
+  std::u16string filler;
+  for (int i = 0; i < 12; ++i) filler += u" \u05D4\u05DE\u05E9\u05DA \u05D4\u05DB\u05EA\u05D1\u05D4";
+  Load(u"<body style=\"margin:0 12px\"><p><font color=\"#ff0000\">\u05D0\u05D7\u05EA</font> "
+       u"<font color=\"#00c000\">\u05E9\u05EA\u05D9\u05D9\u05DD</font> <a href=\"http://example.org/three\">"
+       u"\u05E9\u05DC\u05D5\u05E9 \u05D0\u05E8\u05D1\u05E2</a> <font color=\"#0000ff\">\u05D7\u05DE\u05E9</font>" +
+       filler +
+       u"</p><p><font color=\"#ff0000\">one</font> <font color=\"#00c000\">\u0645\u0631\u062D\u0628\u0627</font> "
+       u"<font color=\"#0000ff\">\u0628\u0643\u0645</font> two</p>"
+       u"<p dir=\"rtl\" style=\"text-align:left\"><a href=\"http://example.org/plain\">plain link</a></p></body>");
+  UpdateWindow(Inner());
+  Pixels screen = ReadScreen(ScreenBitmap());
+  auto bands = screen.Bands();
+  ASSERT_GE(bands.size(), 5u);  // the Hebrew paragraph wraps
+  const auto first = bands.front(), english = bands[bands.size() - 2], plain = bands.back();
+  POINT onLink{}, onRed{}, onBlue{};
+  int r = screen.MeanX(red, first, &onRed), g = screen.MeanX(green, first), l = screen.MeanX(link, first, &onLink),
+      b = screen.MeanX(blue, first, &onBlue);
+  ASSERT_TRUE(r >= 0 && g >= 0 && l >= 0 && b >= 0);
+  EXPECT_GT(r, g);
+  EXPECT_GT(g, l);
+  EXPECT_GT(l, b);
+  for (size_t i = 0; i + 2 < bands.size(); ++i) {
+    Pixels::Cut cut = screen.InkOf(bands[i]);
+    EXPECT_LE(cut.right, 480 - 12) << "line " << i;
+    EXPECT_GE(cut.right, 480 - 12 - 4) << "line " << i;
+  }
+  r = screen.MeanX(red, english), g = screen.MeanX(green, english), b = screen.MeanX(blue, english);
+  EXPECT_LT(r, b);
+  EXPECT_LT(b, g);
+  EXPECT_LT(screen.InkOf(english).left, 12 + 4);
+
+  auto tap = [](POINT p) {
+    qk::InjectPointer(WM_LBUTTONDOWN, p.x, p.y);
+    qk::PumpMessages();
+    qk::InjectPointer(WM_LBUTTONUP, p.x, p.y);
+    qk::PumpMessages();
+  };
+  tap(onRed);
+  tap(onBlue);
+  EXPECT_TRUE(Hosted().links.empty());
+  tap(onLink);
+  ASSERT_EQ(Hosted().links.size(), 1u);
+  EXPECT_EQ(Hosted().links[0], u"http://example.org/three");
+  POINT onPlain{};
+  ASSERT_GE(screen.MeanX(link, plain, &onPlain), 0);
+  tap(onPlain);
+  ASSERT_EQ(Hosted().links.size(), 2u);
+  EXPECT_EQ(Hosted().links[1], u"http://example.org/plain");
+}
+
 // Hostile pages: each is laid out and drawn within a bound of time and of
 // memory, and the view goes on working afterwards. Pictures are answered by
 // the host as the reading view answers them, with the picture's own size.
