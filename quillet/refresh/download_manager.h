@@ -23,7 +23,8 @@ class CDownloadManager {
   // Starts the worker thread, unless one still runs: that one takes the new
   // jobs in their turn.
   void Start();
-  // TRUE when no job waits (the last one taken may still run).
+  // TRUE when no job waits and the worker has ended: the last job taken
+  // has run to its end (its page recorded or dropped).
   BOOL IsIdle();
   int GetJobCount();
   BOOL HasJob(LPCWSTR link);
@@ -51,7 +52,8 @@ class CDownloadManager {
   CStringList m_finishedLinks;
   int m_nTotal = 0;
   // One worker at a time: set by Start under the lock, cleared by the worker
-  // under the lock when it finds the queue empty.
+  // under the lock when it finds the queue empty, after which it touches
+  // nothing of the manager.
   BOOL m_bRunning = FALSE;
   // Set while no worker runs.
   HANDLE m_hWorkerDone = nullptr;
