@@ -20,6 +20,7 @@ CDownloadManager::~CDownloadManager() {
     WriteLog(u"The download manager's worker did not end.");
     return;
   }
+  ReapWorkers(5000);
   CloseHandle(m_hWorkerDone);
   CSingleLock hold(&m_lock, TRUE);
   m_queuedLinks.RemoveAll();
@@ -42,12 +43,29 @@ void CDownloadManager::Start() {
   LogF(u"CDownloadManager has %d jobs.\n", count);
   m_nTotal = count;
   if (m_bRunning) return;
+  ReapWorkers(0);
   m_bRunning = TRUE;
   ResetEvent(m_hWorkerDone);
-  if (!AfxBeginThread([](LPVOID manager) -> UINT { return UINT(ThreadProc(manager)); }, this,
-                      THREAD_PRIORITY_NORMAL)) {
+  CWinThread* worker = AfxBeginThread([](LPVOID manager) -> UINT { return UINT(ThreadProc(manager)); }, this,
+                                      THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+  if (!worker) {
     m_bRunning = FALSE;
     SetEvent(m_hWorkerDone);
+    return;
+  }
+  worker->m_bAutoDelete = FALSE;
+  m_workers.push_back(worker);
+  worker->ResumeThread();
+}
+
+void CDownloadManager::ReapWorkers(DWORD timeoutMs) {
+  for (auto it = m_workers.begin(); it != m_workers.end();) {
+    if (WaitForSingleObject((*it)->m_hThread, timeoutMs) == WAIT_OBJECT_0) {
+      delete *it;
+      it = m_workers.erase(it);
+    } else {
+      ++it;
+    }
   }
 }
 

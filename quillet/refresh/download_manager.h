@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <list>
+#include <vector>
 
 #include "framework/afx.h"
 #include "quillet/refresh/download_job.h"
@@ -57,4 +58,11 @@ class CDownloadManager {
   BOOL m_bRunning = FALSE;
   // Set while no worker runs.
   HANDLE m_hWorkerDone = nullptr;
+  // The workers' threads, kept until they have ended: a worker that an
+  // update task's Exit was asked by goes on for a moment after it counts
+  // as done, and must have ended before the program does.
+  std::vector<CWinThread*> m_workers;
+  // Deletes the workers whose threads have ended, waiting at most
+  // timeoutMs for each.
+  void ReapWorkers(DWORD timeoutMs);
 };
