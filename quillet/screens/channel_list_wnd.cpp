@@ -144,24 +144,29 @@ BOOL CChannelListWnd::StopDownloadThread() {
 
 BOOL CChannelListWnd::GetDownloadStopFlag() { return IsDownloadStopped(); }
 
+BOOL CChannelListWnd::IsRefreshWorking() const {
+  CRefreshApp* app = GetRefreshApp();
+  // The run's thread first: it starts the manager's worker before it ends.
+  return m_run.IsAlive() || (app && app->DownloadManager().IsWorkerRunning());
+}
+
 void CChannelListWnd::StopRefresh() {
   // The flag first: from now on the run and the jobs start no transfer, so
   // the stop of the transfers below meets every one that can still come.
   StopDownloadThread();
-  StopRefreshTransfers(&m_dialog);
+  if (IsRefreshWorking()) StopRefreshTransfers(&m_dialog);
 }
 
 BOOL CChannelListWnd::StopRefreshAndWait(DWORD timeoutMs) {
+  if (!IsRefreshWorking()) return TRUE;
   CRefreshApp* app = GetRefreshApp();
-  // The run's thread first: it starts the manager's worker before it ends.
-  auto busy = [&] { return m_run.IsAlive() || (app && app->DownloadManager().IsWorkerRunning()); };
-  if (!busy()) return TRUE;
   StopRefresh();
   // The waiting jobs would only return at once.
   if (app) app->DownloadManager().Clear();
   // A transfer or a fetch program that started just as the stop came is
   // stopped again while the threads are waited for.
-  return WaitHandlingSentMessages([&] { return !busy(); }, timeoutMs, [this] { StopRefreshTransfers(&m_dialog); });
+  return WaitHandlingSentMessages([this] { return !IsRefreshWorking(); }, timeoutMs,
+                                  [this] { StopRefreshTransfers(&m_dialog); });
 }
 
 void CChannelListWnd::OnDestroy() {
@@ -360,13 +365,10 @@ void CChannelListWnd::OnTimer(UINT_PTR id) {
       Reload();
       Default();
       return;
-    case CHANNEL_LIST_TIMER_STOP: {
-      CRefreshApp* app = GetRefreshApp();
-      const BOOL busy = m_run.IsAlive() || (app && app->DownloadManager().IsWorkerRunning());
-      if (busy && IsDownloadStopped()) StopRefreshTransfers(&m_dialog);
+    case CHANNEL_LIST_TIMER_STOP:
+      if (IsRefreshWorking() && IsDownloadStopped()) StopRefreshTransfers(&m_dialog);
       else KillTimer(CHANNEL_LIST_TIMER_STOP);
       return;
-    }
     case REFRESH_TIMER_ID: {
       CRefreshApp* app = GetRefreshApp();
       if (app) app->DownloadManager().m_hNotify = m_hWnd;

@@ -41,8 +41,9 @@ class CChannelListWnd : public CWnd {
   void RefreshList();
   // Tells the refresh run to stop; TRUE.
   BOOL StopDownloadThread();
-  // Stops the refresh as Cancel and Exit do: the stop flag, then the
-  // transfers, the sync agency's and a running fetch program's.
+  // Stops the refresh as Cancel and Exit do: the stop flag, then, while the
+  // refresh works, its transfers, the sync agency's and a running fetch
+  // program's.
   void StopRefresh();
   // Stops the refresh and waits (at most timeoutMs) until the run's thread
   // and the download manager's worker have ended, answering what they send
@@ -51,8 +52,8 @@ class CChannelListWnd : public CWnd {
   BOOL StopRefreshAndWait(DWORD timeoutMs);
   // Whether the thread of a refresh run still lives.
   BOOL IsRunThreadAlive() const { return m_run.IsAlive(); }
-  // Whether the channel list has been read (a Refresh before waits for it).
-  BOOL IsListLoaded() const { return m_bListLoaded; }
+  // Whether the run's thread or the download manager's worker still works.
+  BOOL IsRefreshWorking() const;
   static BOOL GetDownloadStopFlag();
   // The soft key reads "Cancel" while running, else "Refresh"; the
   // dialog's band and bar follow. At the end of a run the download
