@@ -46,7 +46,9 @@ void RefreshTest::SetUp() {
   qk::connmgr::ScriptStatus(CONNMGR_STATUS_CONNECTED);
   qk::SetProgramHost(u"Ambrel.exe", AMBREL_PATH);
   SetFetchProgramWait(20000, 5000);
-  SetUrlDownloadWaits(3000, 1500);
+  // Long enough for any answer of a busy loopback server; the stalled
+  // pages of the tests still fail within a few seconds.
+  SetUrlDownloadWaits(10000, 5000);
   docroot_ = qnet::MakeTempFolder("refresh-docroot");
   ASSERT_TRUE(nginx_.Start(docroot_));
   ASSERT_TRUE(scripted_.Start());

@@ -46,7 +46,7 @@ class RefreshTest : public qtest::DeviceTest {
   // The Refresh command, then pumps until the refresh has ended
   // ("Quillet.Download.Finished"). False after timeoutMs.
   bool RefreshAndWait(int timeoutMs = 60000);
-  bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 30000);
+  bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 60000);
   // Broadcasts seen by the recorder since the last ClearMessages: the
   // registered names, "progress" for the progress message.
   std::vector<std::string> Messages() const;

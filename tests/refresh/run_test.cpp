@@ -428,7 +428,7 @@ TEST_F(RunTest, ACancelWhileTheFetchProgramWaitsStopsItAndTheJobsAfterIt) {
   EXPECT_TRUE(frame_->ChannelListWnd().IsRunActive());
   EXPECT_EQ(CountMessages("Quillet.Download.Finished"), 0);
   SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
-  ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Finished") == 1; }, 30000));
+  ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Finished") == 1; }, 60000));
   CDownloadManager& manager = app_->DownloadManager();
   ASSERT_TRUE(PumpUntil([&] { return !manager.IsWorkerRunning(); }));
   std::vector<std::string> stopped = {first, "exit 0xffffffff"};
