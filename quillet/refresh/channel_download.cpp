@@ -1,6 +1,7 @@
 #include "quillet/refresh/channel_download.h"
 
 #include "common/encoding.h"
+#include "common/localize.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/url_download.h"
@@ -137,7 +138,7 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
   bool downloaded = true;
   CString errorText;
   if (synchronised) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 2 && !IsDownloadStopped(); ++attempt) {
       CVentrelAgency* agency = dialog->GetAgency();
       if (!agency) break;
       PrepareAgency(agency);
@@ -165,11 +166,25 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
   if (!IsDownloadStopped() && downloaded) {
     CRssXML document(nullptr, ParserCancelTest, nullptr, 1);
     WriteLog(u"Parse channel XML");
-    if (document.LoadEx(tempPath.GetString(), 0, 1)) {
+    const bool loaded = document.LoadEx(tempPath.GetString(), 0, 1) != 0;
+    bool stored = false;
+    if (loaded) {
       document.GetImageUrl(imageUrl);
       document.GetLink(channelLink);
       WriteLog(u"Save to BIN files");
-      document.SaveItems();
+      // 0 when the file held no feed (a web page at the feed's address) or
+      // nothing could be written.
+      stored = document.SaveItems() != 0;
+    }
+    if (!stored && !IsDownloadStopped() && (loaded || FileAccess(tempPath))) {
+      // Something came, but no feed: that is a failed refresh of the
+      // channel, recorded like a failed download. The old feed file stays.
+      CRssXML failed(nullptr, nullptr, nullptr, 1);
+      failed.SetPath(xmlPath, 0);
+      failed.AddErrorItem(Localized(u"The file downloaded is not a feed"));
+      result = 0;
+    }
+    if (stored) {
       WriteLog(u"Update item count");
       document.CountItems(itemCount, readCount);
       parsed = true;
@@ -252,7 +267,9 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
           if ((record.type >> 16) == 0x0001) continue;
           if (!IsBareFileName(record.pageName)) continue;
           CString pagePath = folder + u"\\" + record.pageName;
-          if (FileAccess(pagePath)) continue;
+          // The store says whether the full text was stored: a page file
+          // alone may be one that a stopped or killed job left unrecorded.
+          if ((record.type & ITEM_TYPE_PAGE) && FileAccess(pagePath)) continue;
           if (!ReadSettingInt(u"Settings", u"DownloadFulltext", 1) || IsDownloadStopped()) break;
           app->DownloadManager().AddJob(record.link, pagePath, templatePath, DOWNLOAD_JOB_FULLTEXT, channel,
                                         IsDownloadStopped, dialog->GetDialogWindow());

@@ -11,9 +11,10 @@
 
 class CChannelListView;
 
-// 1 after the parse path (also when the feed could not be read), 0 when a
-// failed download was recorded as the channel's error item or the stop
-// flag ended the download; 1 when the dialog, its list or the row is missing.
+// 1 after the parse path (also when a synchronised feed did not come), 0
+// when a failed download, or a download that held no feed, was recorded as
+// the channel's error item, or the stop flag ended the download; 1 when the
+// dialog, its list or the row is missing.
 int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl);
 
 // The row whose feed URL equals url exactly (the first one), or -1.

@@ -103,19 +103,27 @@ void CDownloadJob::Run() {
                   &exitCode, errorText, m_nUseProxy, nullptr);
   if (m_nOption == DOWNLOAD_JOB_FULLTEXT) {
     WriteLog(u"Download fulltext file");
-    if (!FileAccess(m_strPagePath) || Stopped()) return;
+    if (!FileAccess(m_strPagePath)) return;
+    // A page that a stopped program wrote, or whose images were cut short,
+    // is not recorded: it goes, so that the next refresh fetches it anew
+    // instead of taking a half-written page for the article.
+    if (Stopped()) {
+      DeleteFileW(m_strPagePath);
+      return;
+    }
     // A thumbnail made earlier from the feed's own image stays recorded.
     DWORD newType = ITEM_TYPE_PAGE;
     if (FileAccess(ThumbnailPathOf(m_strPagePath))) newType |= ITEM_TYPE_THUMBNAIL;
-    CString storePath = StorePath(m_strPagePath, m_nChannel);
-    {
-      CItemStore store(0);
-      store.Open(storePath, 0, 0);
-      SetItemReadState(&store, m_strLink, ITEM_READ_MARK_FETCHED);
-    }
     if (ReadSettingInt(u"Settings", u"DownloadImage", 1)) LocaliseImages(newType);
+    if (Stopped()) {
+      DeleteFileW(m_strPagePath);
+      return;
+    }
+    // The read state and the type are written together, last: a store that
+    // says the full text is there always has the whole page beside it.
     CItemStore store(0);
-    store.Open(storePath, 0, 0);
+    store.Open(StorePath(m_strPagePath, m_nChannel), 0, 0);
+    SetItemReadState(&store, m_strLink, ITEM_READ_MARK_FETCHED);
     SetItemType(&store, m_strLink, newType);
     return;
   }

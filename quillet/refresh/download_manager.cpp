@@ -13,8 +13,14 @@ CDownloadManager::CDownloadManager() : m_pool(5, TRUE) {
 CDownloadManager::~CDownloadManager() {
   Clear();
   // The worker finishes the job it runs (every job polls the stop flag) and
-  // must not outlive the queue it reads.
-  WaitForWorker(INFINITE);
+  // must not outlive the queue it reads. The program's end stops and waits
+  // for it first; a worker that still runs after that is not waited for
+  // without end.
+  if (!WaitForWorker(REFRESH_STOP_WAIT_MS)) {
+    WriteLog(u"The download manager's worker did not end.");
+    return;
+  }
+  ReapWorkers(5000);
   CloseHandle(m_hWorkerDone);
   CSingleLock hold(&m_lock, TRUE);
   m_queuedLinks.RemoveAll();
@@ -37,18 +43,35 @@ void CDownloadManager::Start() {
   LogF(u"CDownloadManager has %d jobs.\n", count);
   m_nTotal = count;
   if (m_bRunning) return;
+  ReapWorkers(0);
   m_bRunning = TRUE;
   ResetEvent(m_hWorkerDone);
-  if (!AfxBeginThread([](LPVOID manager) -> UINT { return UINT(ThreadProc(manager)); }, this,
-                      THREAD_PRIORITY_NORMAL)) {
+  CWinThread* worker = AfxBeginThread([](LPVOID manager) -> UINT { return UINT(ThreadProc(manager)); }, this,
+                                      THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+  if (!worker) {
     m_bRunning = FALSE;
     SetEvent(m_hWorkerDone);
+    return;
+  }
+  worker->m_bAutoDelete = FALSE;
+  m_workers.push_back(worker);
+  worker->ResumeThread();
+}
+
+void CDownloadManager::ReapWorkers(DWORD timeoutMs) {
+  for (auto it = m_workers.begin(); it != m_workers.end();) {
+    if (WaitForSingleObject((*it)->m_hThread, timeoutMs) == WAIT_OBJECT_0) {
+      delete *it;
+      it = m_workers.erase(it);
+    } else {
+      ++it;
+    }
   }
 }
 
 BOOL CDownloadManager::IsIdle() {
   CSingleLock hold(&m_lock, TRUE);
-  return m_jobs.empty();
+  return m_jobs.empty() && !m_bRunning;
 }
 
 int CDownloadManager::GetJobCount() {
@@ -131,14 +154,12 @@ DWORD CDownloadManager::ThreadProc(LPVOID param) {
   CRefreshApp* app = GetRefreshApp();
   BOOL updateTask = app && app->m_bUpdateTask.load();
   HWND mainWindow = updateTask ? app->GetMainWindowHandle() : nullptr;
+  WriteLog(updateTask ? u"Download manager finished and exit." : u"Download manager finished and do not exit.");
   manager->m_bRunning = FALSE;
   SetEvent(manager->m_hWorkerDone);
   manager->m_lock.Unlock();
-  if (updateTask) {
-    WriteLog(u"Download manager finished and exit.");
-    SendMessageW(mainWindow, WM_COMMAND, ID_APP_EXIT_COMMAND, 0);
-  } else {
-    WriteLog(u"Download manager finished and do not exit.");
-  }
+  // The Exit command waits for the worker: it is told only once the worker
+  // counts as ended.
+  if (updateTask) SendMessageW(mainWindow, WM_COMMAND, ID_APP_EXIT_COMMAND, 0);
   return 1;
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <list>
+#include <vector>
 
 #include "framework/afx.h"
 #include "quillet/refresh/download_job.h"
@@ -23,7 +24,8 @@ class CDownloadManager {
   // Starts the worker thread, unless one still runs: that one takes the new
   // jobs in their turn.
   void Start();
-  // TRUE when no job waits (the last one taken may still run).
+  // TRUE when no job waits and the worker has ended: the last job taken
+  // has run to its end (its page recorded or dropped).
   BOOL IsIdle();
   int GetJobCount();
   BOOL HasJob(LPCWSTR link);
@@ -51,8 +53,16 @@ class CDownloadManager {
   CStringList m_finishedLinks;
   int m_nTotal = 0;
   // One worker at a time: set by Start under the lock, cleared by the worker
-  // under the lock when it finds the queue empty.
+  // under the lock when it finds the queue empty, after which it touches
+  // nothing of the manager.
   BOOL m_bRunning = FALSE;
   // Set while no worker runs.
   HANDLE m_hWorkerDone = nullptr;
+  // The workers' threads, kept until they have ended: a worker that an
+  // update task's Exit was asked by goes on for a moment after it counts
+  // as done, and must have ended before the program does.
+  std::vector<CWinThread*> m_workers;
+  // Deletes the workers whose threads have ended, waiting at most
+  // timeoutMs for each.
+  void ReapWorkers(DWORD timeoutMs);
 };

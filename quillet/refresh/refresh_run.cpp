@@ -4,6 +4,7 @@
 #include "common/localize.h"
 #include "common/log.h"
 #include "common/settings.h"
+#include "common/url_download.h"
 #include "framework/thread.h"
 #include "kernel/kernel.h"
 #include "quillet/feeds/item_store.h"
@@ -36,6 +37,7 @@ void SyncPhase(CChannelListFields* dialog, CVentrelAgency* agency) {
   FormUrlEncode(user, ReadSettingString(u"Ventrel", u"Username", u""));
   FormUrlEncode(password, ReadSettingString(u"Ventrel", u"Password", u""));
   agency->Login(user, password);
+  if (IsDownloadStopped()) return;
 
   WCHAR programFolder[MAX_PATH];
   GetProgramFolder(programFolder);
@@ -46,7 +48,10 @@ void SyncPhase(CChannelListFields* dialog, CVentrelAgency* agency) {
   // An earlier run's list is never taken for this one's.
   DeleteFileW(path);
   agency->GetSubscriptions(path);
-  if (!FileAccess(path)) return;
+  if (IsDownloadStopped() || !FileAccess(path)) {
+    if (!log) DeleteFileW(path);
+    return;
+  }
   {
     CSubscriptionsXML subscriptions(dialog, OnSubscriptionLabel);
     if (subscriptions.LoadEx(path.GetString(), 0, 1)) {
@@ -239,7 +244,35 @@ DWORD DownloadThreadProc(LPVOID param) {
   return 0;
 }
 
-BOOL StartRefreshRun(CChannelListFields* dialog) {
-  return AfxBeginThread([](LPVOID param) -> UINT { return UINT(DownloadThreadProc(param)); }, dialog,
-                        THREAD_PRIORITY_NORMAL) != nullptr;
+CRefreshRunThread::~CRefreshRunThread() {
+  // A thread that still runs keeps its object (the program is ending).
+  if (!IsAlive()) delete m_pThread;
+}
+
+BOOL CRefreshRunThread::Start(CChannelListFields* dialog) {
+  if (IsAlive()) return FALSE;
+  delete m_pThread;
+  m_pThread = nullptr;
+  // Started suspended, so that the object outlives the thread and its
+  // handle tells when the thread has ended.
+  CWinThread* thread = AfxBeginThread([](LPVOID param) -> UINT { return UINT(DownloadThreadProc(param)); }, dialog,
+                                      THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+  if (!thread) return FALSE;
+  thread->m_bAutoDelete = FALSE;
+  m_pThread = thread;
+  thread->ResumeThread();
+  return TRUE;
+}
+
+BOOL CRefreshRunThread::IsAlive() const {
+  return m_pThread && m_pThread->m_hThread && WaitForSingleObject(m_pThread->m_hThread, 0) == WAIT_TIMEOUT;
+}
+
+void StopRefreshTransfers(CChannelListFields* dialog) {
+  if (dialog) dialog->TerminateAgency();
+  CRefreshApp* app = GetRefreshApp();
+  const BOOL jobRuns = app && app->DownloadManager().IsWorkerRunning();
+  // The fetch program stops on the broadcast; without an open transfer of
+  // our own it is the stop signal's broadcast.
+  if (!AbortUrlDownload() || jobRuns) PostMessageW(HWND_BROADCAST, WM_URL_DOWNLOAD_END, 0, 0);
 }

@@ -1,5 +1,6 @@
 #include "quillet/refresh/refresh_state.h"
 
+#include <chrono>
 #include <mutex>
 
 #include "common/settings.h"
@@ -43,6 +44,29 @@ void KeepAwake() {
   EnableHardwareKeyboard(FALSE);
   keybd_event(0x7F, 0, KEYEVENTF_KEYUP | KEYEVENTF_SILENT, 0);
   EnableHardwareKeyboard(TRUE);
+}
+
+BOOL WaitHandlingSentMessages(const std::function<bool()>& done, DWORD timeoutMs,
+                              const std::function<void()>& again) {
+  using Clock = std::chrono::steady_clock;
+  // Host time: a frozen tick count must not make the wait endless.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto nextAgain = Clock::now() + std::chrono::milliseconds(250);
+  for (;;) {
+    // A look for a message that nobody posts handles the sent ones and
+    // leaves everything else in the queue.
+    constexpr UINT kNeverPosted = 0x7FFF;
+    MSG msg;
+    ::PeekMessageW(&msg, nullptr, kNeverPosted, kNeverPosted, PM_NOREMOVE);
+    if (done()) return TRUE;
+    const auto now = Clock::now();
+    if (now >= deadline) return FALSE;
+    if (again && now >= nextAgain) {
+      again();
+      nextAgain = now + std::chrono::milliseconds(250);
+    }
+    qk::WaitForSentMessages(20);
+  }
 }
 
 UINT RefreshMessage(LPCWSTR name) { return RegisterWindowMessageW(name); }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 
 #include "framework/afx.h"
 #include "user/user.h"
@@ -64,6 +65,18 @@ int RefreshProgressPercent(WPARAM wParam, LPARAM lParam);
 // Disables the hardware keyboard, injects a silent key-up of key 0x7F and
 // enables the keyboard again, so that the device does not fall asleep.
 void KeepAwake();
+
+// Waits (at most timeoutMs of host time) until done() holds, handling the
+// messages that other threads send to the calling thread meanwhile, so that
+// a worker that sends to this thread's windows while it is waited for is
+// answered instead of waiting for ever. Posted messages stay queued. again,
+// when given, is called every quarter second of the wait. TRUE when done()
+// held.
+BOOL WaitHandlingSentMessages(const std::function<bool()>& done, DWORD timeoutMs,
+                              const std::function<void()>& again = nullptr);
+// How long the end of the program waits for the refresh's threads once it
+// has stopped them.
+#define REFRESH_STOP_WAIT_MS 20000
 
 // A registered message of the refresh, by name.
 UINT RefreshMessage(LPCWSTR name);

@@ -22,6 +22,7 @@ BOOL (*CChannelListWnd::s_pfnWelcomePage)(CWnd* parent) = nullptr;
 BEGIN_MESSAGE_MAP(CChannelListWnd, CWnd)
 ON_WM_PAINT()
 ON_WM_CREATE()
+ON_WM_DESTROY()
 ON_WM_SIZE()
 ON_WM_TIMER()
 ON_COMMAND(ID_REFRESH_CHANNELS, OnRefresh)
@@ -96,6 +97,8 @@ int CChannelListWnd::OnCreate(LPCREATESTRUCT) {
   if (!m_dialog.Create(this)) return -1;
   m_dialog.ShowWindow(SW_SHOW);
   ShowWindow(SW_SHOW);
+  // Without the start-up load the owner has loaded the list itself.
+  m_bListLoaded = !m_bLoadAtStart;
   if (m_bLoadAtStart) SetTimer(CHANNEL_LIST_TIMER_STARTUP, 100, nullptr);
   WriteLog(u"Create QLR's main window.");
   return 0;
@@ -141,6 +144,44 @@ BOOL CChannelListWnd::StopDownloadThread() {
 
 BOOL CChannelListWnd::GetDownloadStopFlag() { return IsDownloadStopped(); }
 
+BOOL CChannelListWnd::IsRefreshWorking() const {
+  CRefreshApp* app = GetRefreshApp();
+  // The run's thread first: it starts the manager's worker before it ends.
+  return m_run.IsAlive() || (app && app->DownloadManager().IsWorkerRunning());
+}
+
+void CChannelListWnd::StopRefresh() {
+  // The flag first: from now on the run and the jobs start no transfer, so
+  // the stop of the transfers below meets every one that can still come.
+  StopDownloadThread();
+  if (IsRefreshWorking()) StopRefreshTransfers(&m_dialog);
+}
+
+BOOL CChannelListWnd::StopRefreshAndWait(DWORD timeoutMs) {
+  if (!IsRefreshWorking()) return TRUE;
+  CRefreshApp* app = GetRefreshApp();
+  StopRefresh();
+  // The waiting jobs would only return at once.
+  if (app) app->DownloadManager().Clear();
+  // A transfer or a fetch program that started just as the stop came is
+  // stopped again while the threads are waited for.
+  return WaitHandlingSentMessages([this] { return !IsRefreshWorking(); }, timeoutMs,
+                                  [this] { StopRefreshTransfers(&m_dialog); });
+}
+
+void CChannelListWnd::OnDestroy() {
+  // The run works on the dialog, its list and its channel-list document,
+  // which go with this window: a refresh still running is stopped and
+  // waited for first. A thread that cannot be stopped cannot be left to
+  // work on what is freed: the program then ends at once.
+  if (!StopRefreshAndWait(REFRESH_STOP_WAIT_MS)) {
+    WriteLog(u"The refresh did not end; the program ends without it.");
+    ::ExitProcess(0);
+  }
+  KillTimer(CHANNEL_LIST_TIMER_STOP);
+  Default();
+}
+
 BOOL CChannelListWnd::IsSubscribed(LPCWSTR url) { return url && m_subscribed.Find(url) != nullptr; }
 
 void CChannelListWnd::SetRefreshSoftKey(BOOL running) {
@@ -163,7 +204,8 @@ void CChannelListWnd::SetRefreshSoftKey(BOOL running) {
 // ---------------------------------------------------------------- loading
 
 void CChannelListWnd::StartupLoad() {
-  SetRefreshSoftKey(FALSE);
+  // A refresh that runs already keeps its state (and its queued jobs).
+  if (!m_bRunActive) SetRefreshSoftKey(FALSE);
   if (!m_dialog.GetSafeHwnd()) return;
   WCHAR root[MAX_PATH] = {0};
   GetDataRoot(root);
@@ -194,6 +236,11 @@ void CChannelListWnd::StartupLoad() {
     view->SetShowEmptyText(TRUE);
     view->Redraw(TRUE);
   }
+  m_bListLoaded = TRUE;
+  if (m_bRefreshAfterLoad) {
+    m_bRefreshAfterLoad = FALSE;
+    if (!m_bRunActive) OnRefresh();
+  }
   if (CWnd* frame = GetParent()) ::SetForegroundWindow(frame->GetSafeHwnd());
   if (ReadSettingInt(u"Ventrel", u"Sync", 0)) return;
   BOOL confirmed = s_pfnWelcomePage ? s_pfnWelcomePage(this) : TRUE;
@@ -211,11 +258,15 @@ void CChannelListWnd::StartupLoad() {
 void CChannelListWnd::Reload() {
   if (!m_dialog.GetSafeHwnd()) return;
   m_dialog.ReloadRows();
+  m_bListLoaded = TRUE;
   if (CReaderApp* app = GetReaderApp()) {
     app->m_nPendingChannel = -1;
   }
   CRefreshApp* app = GetRefreshApp();
-  if (app && app->m_bUpdateTask) OnRefresh();
+  const BOOL wanted = m_bRefreshAfterLoad || (app && app->m_bUpdateTask);
+  m_bRefreshAfterLoad = FALSE;
+  // A reload while a refresh runs never cancels it.
+  if (wanted && !m_bRunActive) OnRefresh();
 }
 
 void CChannelListWnd::OnChannelOutline(void* context, LPCWSTR category, LPCWSTR name, LPCWSTR value) {
@@ -314,14 +365,18 @@ void CChannelListWnd::OnTimer(UINT_PTR id) {
       Reload();
       Default();
       return;
+    case CHANNEL_LIST_TIMER_STOP:
+      if (IsRefreshWorking() && IsDownloadStopped()) StopRefreshTransfers(&m_dialog);
+      else KillTimer(CHANNEL_LIST_TIMER_STOP);
+      return;
     case REFRESH_TIMER_ID: {
       CRefreshApp* app = GetRefreshApp();
-      if (app) {
-        app->DownloadManager().m_hNotify = m_hWnd;
-        if (!app->DownloadManager().IsIdle()) {
-          Default();
-          return;
-        }
+      if (app) app->DownloadManager().m_hNotify = m_hWnd;
+      // The refresh is over once the run's thread has ended and the manager
+      // has run its last job to its end.
+      if (m_run.IsAlive() || (app && !app->DownloadManager().IsIdle())) {
+        Default();
+        return;
       }
       SetDownloadStop(FALSE);
       HWND main = app ? app->GetMainWindowHandle() : nullptr;
@@ -342,21 +397,32 @@ void CChannelListWnd::OnTimer(UINT_PTR id) {
 
 void CChannelListWnd::StartRun() {
   if (m_bRunActive) return;
+  // The thread of the run before ends right after it set its end-of-run
+  // timer; a second run never starts beside it.
+  if (m_run.IsAlive()) WaitHandlingSentMessages([this] { return !m_run.IsAlive(); }, 5000);
+  if (m_run.IsAlive()) return;
   ClearUrlDownloadAbort();
   SetRefreshSoftKey(TRUE);
-  if (!StartRefreshRun(&m_dialog)) SetRefreshSoftKey(FALSE);
+  if (!m_run.Start(&m_dialog)) SetRefreshSoftKey(FALSE);
 }
 
 void CChannelListWnd::CancelRun() {
-  m_dialog.TerminateAgency();
-  StopUrlDownload();
-  StopDownloadThread();
+  StopRefresh();
+  // A transfer or a fetch program that started just as the stop came is
+  // stopped again until the run and the jobs have ended.
+  SetTimer(CHANNEL_LIST_TIMER_STOP, 250, nullptr);
 }
 
 void CChannelListWnd::OnRefresh() {
   m_bStartPending = FALSE;
   if (m_bRunActive) {
     CancelRun();
+    return;
+  }
+  if (!m_bListLoaded) {
+    // Before the channel list is read a run would find no channel: the
+    // refresh starts when the list has been loaded.
+    m_bRefreshAfterLoad = TRUE;
     return;
   }
   BOOL proxy = ReadSettingInt(u"Settings", u"UseNetAgency", 0);
@@ -367,7 +433,12 @@ void CChannelListWnd::OnRefresh() {
   }
 }
 
-void CChannelListWnd::OnDownloadEnd() { SetRefreshSoftKey(FALSE); }
+void CChannelListWnd::OnDownloadEnd() {
+  // Only the end of the run that ended: while its thread lives the refresh
+  // goes on.
+  if (m_run.IsAlive()) return;
+  SetRefreshSoftKey(FALSE);
+}
 
 void CChannelListWnd::OnRefreshChannel() {
   CChannelListView* view = m_dialog.m_pChannelList;
@@ -522,8 +593,8 @@ LRESULT CChannelListWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lPara
       } else if ((wParam == CONNECTION_STATUS_RELEASED || wParam == CONNECTION_STATUS_NO_FAST_PATH ||
                   wParam == CONNECTION_STATUS_PROBE_FAILED) &&
                  m_bRunActive) {
-        StopUrlDownload();
-        StopDownloadThread();
+        // The lost connection stops the refresh as Cancel does.
+        CancelRun();
       }
       break;
     case WM_CHANNEL_HANDOVER:

@@ -12,12 +12,15 @@
 
 #include "framework/afx.h"
 #include "framework/wnd.h"
+#include "quillet/refresh/refresh_run.h"
 #include "quillet/screens/channel_list_dlg.h"
 
 // The window's timers: the start-up load, the reload of the channel list,
-// and the end-of-run poll of the download manager (REFRESH_TIMER_ID).
+// the end-of-run poll of the download manager (REFRESH_TIMER_ID), and the
+// repeated stop of a cancelled refresh's transfers.
 #define CHANNEL_LIST_TIMER_STARTUP 1
 #define CHANNEL_LIST_TIMER_RELOAD 2
+#define CHANNEL_LIST_TIMER_STOP 4
 
 class CChannelListWnd : public CWnd {
  public:
@@ -38,6 +41,19 @@ class CChannelListWnd : public CWnd {
   void RefreshList();
   // Tells the refresh run to stop; TRUE.
   BOOL StopDownloadThread();
+  // Stops the refresh as Cancel and Exit do: the stop flag, then, while the
+  // refresh works, its transfers, the sync agency's and a running fetch
+  // program's.
+  void StopRefresh();
+  // Stops the refresh and waits (at most timeoutMs) until the run's thread
+  // and the download manager's worker have ended, answering what they send
+  // to this thread meanwhile and stopping again what they start. TRUE when
+  // neither runs any more (at once when none ran).
+  BOOL StopRefreshAndWait(DWORD timeoutMs);
+  // Whether the thread of a refresh run still lives.
+  BOOL IsRunThreadAlive() const { return m_run.IsAlive(); }
+  // Whether the run's thread or the download manager's worker still works.
+  BOOL IsRefreshWorking() const;
   static BOOL GetDownloadStopFlag();
   // The soft key reads "Cancel" while running, else "Refresh"; the
   // dialog's band and bar follow. At the end of a run the download
@@ -75,6 +91,7 @@ class CChannelListWnd : public CWnd {
 
  protected:
   int OnCreate(LPCREATESTRUCT cs);
+  void OnDestroy();
   void OnSize(UINT type, int cx, int cy);
   void OnPaint();
   void OnNewChannel();
@@ -104,6 +121,11 @@ class CChannelListWnd : public CWnd {
   CString m_strCategory;
   std::atomic<BOOL> m_bRunActive{FALSE};
   std::atomic<BOOL> m_bStartPending{FALSE};
+  // The channel list has been read (the start-up load and its reload are
+  // done); a Refresh that came before is started then.
+  BOOL m_bListLoaded = FALSE;
+  BOOL m_bRefreshAfterLoad = FALSE;
+  CRefreshRunThread m_run;
   CStringList m_subscribed;
   BOOL m_bPressSwallowed = FALSE;
   CChannelListDlg m_dialog;

@@ -261,8 +261,14 @@ LRESULT CMainFrame::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void CMainFrame::OnExit() {
+  // Once: the download manager's worker may ask for the Exit of an update
+  // task while an Exit already waits for the refresh to end.
+  if (m_bExiting) return;
+  m_bExiting = TRUE;
   CancelScheduledWait();
-  if (m_channelList.GetSafeHwnd()) m_channelList.StopDownloadThread();
+  // The refresh stops as Cancel stops it; the channel-list window waits for
+  // its threads before its dialog and list go with the frame.
+  if (m_channelList.GetSafeHwnd()) m_channelList.StopRefresh();
   else {
     WriteLog(u"Download thread will be terminated, waiting...");
     SetDownloadStop(TRUE);

@@ -33,8 +33,8 @@ class CMainFrame : public CFrameWnd {
   HWND GetMenuBar() const { return m_hMenuBar; }
   // Whether the feed URL is one of the channel list's channels.
   BOOL IsUrlSubscribed(LPCWSTR url);
-  // The Exit command: stops the refresh, closes the frame and ends the
-  // message loop.
+  // The Exit command: stops the refresh (and waits for its threads), closes
+  // the frame and ends the message loop.
   void OnExit();
 
   BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, void* pHandlerInfo) override;
@@ -61,6 +61,7 @@ class CMainFrame : public CFrameWnd {
   void SetMenuKeyEnabled(BOOL enabled);
 
   HWND m_hMenuBar = nullptr;
+  BOOL m_bExiting = FALSE;
   CChannelListWnd m_channelList;
 
   DECLARE_MESSAGE_MAP()

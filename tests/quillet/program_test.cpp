@@ -5,7 +5,10 @@
 // the user would: over the device's message bus (commands posted to its
 // main window, a second instance started beside it), and watches the
 // broadcasts of the refresh from a window of its own. Every run leaves
-// pictures of the screen in build/<preset>/pictures.
+// pictures of the screen in build/<preset>/pictures. The tests wait for
+// events only: broadcasts, files, requests that reach the servers, the
+// program's exit, and the program itself asked over the bus (its pictures,
+// its settling, its frozen clock moved on).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,10 +25,12 @@
 #include "quillet/feeds/item_store.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/screens/screen_messages.h"
+#include "refresh/feed_texts.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
 #include "support/http_server.h"
 #include "support/net_servers.h"
+#include "support/remote_program.h"
 #include "support/settings_registry.h"
 #include "user/user.h"
 
@@ -33,17 +39,24 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<std::string>* g_seen = nullptr;
+// The refresh's registered messages by their numbers, which each device
+// root (each case) gives out anew.
+std::vector<std::pair<UINT, std::string>> g_registered;
+
+void RegisterRecordedMessages() {
+  g_registered = {{RegisterWindowMessageW(MSG_DOWNLOAD_START), "start"},
+                  {RegisterWindowMessageW(MSG_DOWNLOAD_FINISHED), "finished"},
+                  {RegisterWindowMessageW(MSG_DOWNLOAD_HEADLINES_FINISHED), "headlines"},
+                  {RegisterWindowMessageW(MSG_DOWNLOAD_REFRESH), "refresh"},
+                  {RegisterWindowMessageW(MSG_DOWNLOAD_ITEM_FULLTEXT), "fulltext"}};
+}
 
 LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  static const UINT start = RegisterWindowMessageW(MSG_DOWNLOAD_START);
-  static const UINT finished = RegisterWindowMessageW(MSG_DOWNLOAD_FINISHED);
-  static const UINT headlines = RegisterWindowMessageW(MSG_DOWNLOAD_HEADLINES_FINISHED);
   if (g_seen) {
-    if (message == start) g_seen->push_back("start");
-    else if (message == finished) g_seen->push_back("finished");
-    else if (message == headlines) g_seen->push_back("headlines");
-    else if (message == WM_CHANNELS_DOWNLOAD_PROGRESS) g_seen->push_back("progress");
+    if (message == WM_CHANNELS_DOWNLOAD_PROGRESS) g_seen->push_back("progress");
     else if (message == WM_ACTIVATE_INSTANCE) g_seen->push_back("activate");
+    for (const auto& [number, name] : g_registered)
+      if (message == number) g_seen->push_back(name);
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -136,12 +149,15 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
     qk::SetProgramHost(u"Ambrel.exe", AMBREL_EXE);
     setenv("QUILLET_HEADLESS", "1", 1);
+    unsetenv("QUILLET_SCREENSHOT");
     profile_ = GetParam();
     if (*profile_.name) setenv("QUILLET_SCREEN_PROFILE", profile_.name, 1);
     else unsetenv("QUILLET_SCREEN_PROFILE");
     docroot_ = qnet::MakeTempFolder("quillet-feeds");
     started_ = nginx_.Start(docroot_);
+    gateStarted_ = gate_.Start();
     seen_.clear();
+    RegisterRecordedMessages();
     g_seen = &seen_;
     recorder_ = qtest::CreateHostWindow(u"ProgramTestRecorder", RecorderProc, 1, 1);
   }
@@ -153,8 +169,8 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     }
     if (recorder_) DestroyWindow(recorder_);
     g_seen = nullptr;
-    unsetenv("QUILLET_SCREENSHOT");
     unsetenv("QUILLET_SCREEN_PROFILE");
+    unsetenv("QUILLET_FROZEN_CLOCK");
     unsetenv("SSL_CERT_FILE");
     nginx_.Stop();
     qnet::RemoveTree(docroot_);
@@ -165,11 +181,8 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     return PictureDir() + "/main-" + what + "-" + profile_.picture + ".png";
   }
 
-  // Starts the reader with this command line; its screen goes to the
-  // picture file when one is named.
-  HANDLE Start(const std::u16string& line, const std::string& picture = "") {
-    if (picture.empty()) unsetenv("QUILLET_SCREENSHOT");
-    else setenv("QUILLET_SCREENSHOT", picture.c_str(), 1);
+  // Starts the reader with this command line.
+  HANDLE Start(const std::u16string& line) {
     std::u16string command = line;
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", command.data(), nullptr, nullptr, FALSE, 0,
@@ -181,33 +194,66 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     processes_.push_back(pi.hProcess);
     return pi.hProcess;
   }
+  // Starts the reader on a clock frozen at the present moment: its timers
+  // fire only when the test moves its clock on.
+  HANDLE StartFrozen(const std::u16string& line) {
+    long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch()).count();
+    setenv("QUILLET_FROZEN_CLOCK", std::to_string(now).c_str(), 1);
+    HANDLE process = Start(line);
+    unsetenv("QUILLET_FROZEN_CLOCK");
+    return process;
+  }
   static bool Running(HANDLE process) {
     DWORD code = 0;
     return process && GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
   }
   static HWND MainWindow() { return FindWindowW(QUILLET_MAIN_WINDOW_FIND_CLASS, nullptr); }
   bool WaitForMainWindow(HANDLE process) {
-    return qk::PumpMessagesUntil([&] { return MainWindow() != nullptr || !Running(process); }, 20000) &&
+    return qk::PumpMessagesUntil([&] { return MainWindow() != nullptr || !Running(process); }, 30000) &&
            MainWindow() != nullptr;
   }
-  bool WaitFor(const std::string& what, int count = 1, DWORD timeoutMs = 60000) {
+  // The program, driven over the bus.
+  testing::AssertionResult Attach(qtest::RemoteProgram& program) {
+    program.SetTimeout(30000);
+    return program.Attach(u"WCE_QuilletMainWnd", 30000);
+  }
+  bool WaitFor(const std::string& what, int count = 1, DWORD timeoutMs = 120000) {
     return qk::PumpMessagesUntil([&] { return Count(what) >= count; }, timeoutMs);
+  }
+  // The broadcasts seen, in order.
+  std::string SeenText() const {
+    std::string all;
+    for (const auto& s : seen_) all += s + " ";
+    return all;
   }
   int Count(const std::string& what) const {
     int n = 0;
     for (const auto& s : seen_) n += s == what;
     return n;
   }
-  // Lets the program settle and write its picture.
-  void Settle(DWORD ms) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    qk::PumpMessagesUntil([&] { return std::chrono::steady_clock::now() >= until; }, ms + 1000);
+  // Moves a frozen program's clock on, a timer period at a time, until pred
+  // holds (the broadcasts it sends are taken in between).
+  testing::AssertionResult AdvanceUntil(qtest::RemoteProgram& program, const std::function<bool()>& pred,
+                                        DWORD timeoutMs = 120000) {
+    return program.WaitFor(
+        [&] {
+          qk::PumpMessages();
+          if (pred()) return true;
+          (void)program.Advance(600);
+          qk::PumpMessages();
+          return pred();
+        },
+        timeoutMs);
   }
-  void Exit(HANDLE process) {
+  void Post(UINT message, WPARAM wParam = 0) {
     HWND main = MainWindow();
     ASSERT_NE(main, nullptr);
-    PostMessageW(main, WM_COMMAND, ID_APP_EXIT_COMMAND, 0);
-    EXPECT_EQ(qtest::WaitForExitCode(process, 20000), 0u);
+    PostMessageW(main, message, wParam, 0);
+  }
+  void Exit(HANDLE process) {
+    Post(WM_COMMAND, ID_APP_EXIT_COMMAND);
+    EXPECT_EQ(qtest::WaitForExitCode(process, 30000), 0u);
   }
 
   // Writes the channel list: channels 100.. in the categories given, each
@@ -243,6 +289,112 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     std::ofstream(docroot_ + "/favicon.ico", std::ios::binary) << Icon();
     std::sort(channels.begin(), channels.end());
     WriteChannels(channels, moreOutlines);
+  }
+  void ServeFile(const std::string& path, const std::string& bytes) {
+    fs::path host = fs::path(docroot_) / path.substr(1);
+    fs::create_directories(host.parent_path());
+    std::ofstream(host, std::ios::binary) << bytes;
+  }
+
+  // Plain channels 100.. of three items, each item with a picture, and the
+  // channel 150 "Stories" with an extraction script, whose items' stories
+  // go on over pages of the gate that come only when the test opens them
+  // ("/gated/<gate><i>"). With a mute channel, the first channel's feed
+  // address answers nothing at all.
+  void ServeStories(int plain, int stories, const std::string& gate, bool mute = false) {
+    std::vector<std::pair<std::string, std::string>> channels;
+    for (int c = 0; c < plain; ++c) {
+      std::vector<rtest::Item> items;
+      for (int i = 0; i < 3; ++i) {
+        std::string picture = "/pictures/p" + std::to_string(c) + "-" + std::to_string(i) + ".png";
+        ServeFile(picture, rtest::Png(80, 80, unsigned(c * 3 + i)));
+        items.push_back({"Story " + std::to_string(c) + "-" + std::to_string(i),
+                         nginx_.Url("/site" + std::to_string(c) + "/" + std::to_string(i)),
+                         "<p>see <img src=\"" + nginx_.Url(picture) + "\"></p>", ""});
+      }
+      std::string path = "plain/c" + std::to_string(c) + ".xml";
+      ServeFile("/" + path, rtest::Rss2("Channel " + std::to_string(c), nginx_.Url("/site/"), "", items));
+      channels.push_back({"News", path});
+    }
+    std::vector<rtest::Item> items;
+    for (int i = 0; i < stories; ++i) {
+      std::string n = std::to_string(i);
+      ServeFile("/stories/s" + n + ".html",
+                rtest::ArticlePage("<p>story " + n + "</p><img src=\"pic" + n + ".png\">", gate_.Url("/gated/" + gate + n)));
+      ServeFile("/stories/pic" + n + ".png", rtest::Png(90, 90, unsigned(60 + i)));
+      items.push_back({"Story " + n, nginx_.Url("/stories/s" + n + ".html"), "<p>" + n + "</p>", ""});
+    }
+    ServeFile("/stories.xml", rtest::Rss2("Stories", nginx_.Url("/stories/"), "", items));
+    WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Ch150.tpl", rtest::kExtractionScript);
+    std::string more = "<outline text=\"Stories\" type=\"rss\" uniqueID=\"891\"><outline text=\"Stories\" "
+                       "type=\"rss\" uniqueID=\"150\" xmlUrl=\"" + nginx_.Url("/stories.xml") + "\"/></outline>";
+    if (mute)
+      more += "<outline text=\"Silent\" type=\"rss\" uniqueID=\"892\"><outline text=\"A silent channel\" "
+              "type=\"rss\" uniqueID=\"160\" xmlUrl=\"" + gate_.Url("/mute") + "\"/></outline>";
+    WriteChannels(channels, more);
+  }
+  // How often the gate has been asked for this path.
+  int Asked(const std::string& path) const {
+    int n = 0;
+    for (const std::string& r : gate_.Requests()) n += r.rfind("GET " + path + " ", 0) == 0;
+    return n;
+  }
+  // The items of the channel "Stories" as its store has them, with their
+  // page files.
+  struct Story {
+    int number = -1;
+    std::string link, page, text;
+    DWORD type = 0, readFlag = 0;
+    bool hasPage = false;
+  };
+  std::vector<Story> Stories() {
+    std::vector<Story> out;
+    CItemStore store(0);
+    store.Open(u"\\Program Files\\Quillet\\ChannelData\\Ch150.bin", 0, 1);
+    for (int n = 0; store.ReadRecord(n); ++n) {
+      const CItemRecord& r = store.Current();
+      if (r.type & ITEM_TYPE_ERROR) continue;
+      Story s;
+      s.link = qk::ToUtf8(r.link.str());
+      s.page = qk::ToUtf8(r.pageName.str());
+      s.type = r.type;
+      s.readFlag = r.readFlag;
+      size_t at = s.link.rfind("/s");
+      if (at != std::string::npos) s.number = atoi(s.link.c_str() + at + 2);
+      std::u16string path = u"\\Program Files\\Quillet\\ChannelData\\" + r.pageName.str();
+      s.hasPage = DeviceFileExists(path.c_str());
+      s.text = ReadDeviceFile(path.c_str());
+      out.push_back(s);
+    }
+    return out;
+  }
+  // The whole story as its job leaves it: the rest of the story fetched,
+  // the picture fetched and the page pointed at it.
+  static std::string WholeStory(const Story& s) {
+    std::string base = s.page.substr(0, s.page.rfind('.'));
+    return "<p>story " + std::to_string(s.number) + "</p><img src=" + base + "-01.png><p>Continued.</p>";
+  }
+  // Every story is either recorded with its whole page or has no page at
+  // all: nothing half-fetched is left to be taken for the article.
+  void ExpectEveryStoryWholeOrAbsent() {
+    for (const Story& s : Stories()) {
+      if (s.type & ITEM_TYPE_PAGE) {
+        EXPECT_EQ(s.text, WholeStory(s)) << s.link;
+      } else {
+        EXPECT_FALSE(s.hasPage) << s.link << " holds " << s.text;
+      }
+    }
+  }
+
+  std::string ChannelList() const {
+    return ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml");
+  }
+  int CountedChannels() const {
+    std::string list = ChannelList();
+    int n = 0;
+    for (size_t at = list.find("itemCount=\""); at != std::string::npos; at = list.find("itemCount=\"", at + 1))
+      if (at > 0 && list[at - 1] == ' ') ++n;
+    return n;
   }
   void SetVentrel(const char16_t* name, const std::u16string& text, DWORD number = 0) {
     HKEY key = nullptr;
@@ -281,20 +433,12 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     return "<outline text=\"Google Reader\" type=\"rss\" uniqueID=\"890\"><outline text=\"Synced One\" "
            "type=\"rss\" uniqueID=\"190\" xmlUrl=\"" + feed + "\" label=\"News\"/></outline>";
   }
-  std::string ChannelList() const {
-    return ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml");
-  }
-  int CountedChannels() const {
-    std::string list = ChannelList();
-    int n = 0;
-    for (size_t at = list.find("itemCount=\""); at != std::string::npos; at = list.find("itemCount=\"", at + 1))
-      if (at > 0 && list[at - 1] == ' ') ++n;
-    return n;
-  }
 
   Profile profile_{};
   bool started_ = false;
+  bool gateStarted_ = false;
   qtest::NginxServer nginx_;
+  qtest::ScriptedHttpServer gate_;
   qnet::ScriptedServer sync_;
   std::string docroot_;
   std::vector<std::string> seen_;
@@ -314,15 +458,17 @@ std::string Utf16File(const std::u16string& text) {
 TEST_P(ProgramTest, TheFirstStartInstallsTheProgramFilesKeepsTheUsersAndMakesAnEmptyChannelList) {
   const std::string mine = Utf16File(u"Refresh = Reload\r\n");
   WriteDeviceFile(u"\\Program Files\\Quillet\\Localization\\ENU\\Default.txt", mine);
-  HANDLE reader = Start(u"", Shot("empty"));
+  HANDLE reader = Start(u"");
   ASSERT_TRUE(WaitForMainWindow(reader));
-  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !ChannelList().empty(); }, 10000));
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !ChannelList().empty(); }, 30000));
   EXPECT_NE(ChannelList().find("<body"), std::string::npos);
   EXPECT_EQ(ChannelList().find("xmlUrl"), std::string::npos);
   EXPECT_NE(ReadDeviceFile(u"\\Program Files\\Quillet\\SampleChannels.opml").find("xmlUrl"), std::string::npos);
   EXPECT_EQ(ReadDeviceFile(u"\\Program Files\\Quillet\\Localization\\ENU\\Default.txt"), mine);
   EXPECT_NE(ReadDeviceFile(u"\\Registry\\HKCU.reg").find("Program Files"), std::string::npos);
-  Settle(400);
+  qtest::RemoteProgram program(reader);
+  ASSERT_TRUE(Attach(program));
+  EXPECT_TRUE(program.Shot(Shot("empty")));
   Exit(reader);
   EXPECT_EQ(MainWindow(), nullptr);
   // The instance mutex went with it: the program starts again.
@@ -337,13 +483,18 @@ TEST_P(ProgramTest, RefreshFromTheCommandShowsProgressAndStoresTheCountsOfThirty
   std::string synced = StartSyncService(3);
   QNET_REQUIRE_PEER(!synced.empty(), "the scripted sync service");
   ServeFeeds(30, 12, "", "", synced);
-  HANDLE reader = Start(u"", Shot("30-channels"));
-  ASSERT_TRUE(WaitForMainWindow(reader));
-  Settle(500);
-  fs::copy_file(Shot("30-channels"), Shot("30-channels-before"), fs::copy_options::overwrite_existing);
-  PostMessageW(MainWindow(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
-  ASSERT_TRUE(WaitFor("start"));
-  ASSERT_TRUE(WaitFor("finished", 1, 90000));
+  // On a frozen clock the list is loaded when the test moves the clock on
+  // past the start-up timers, and its picture is asked of the program.
+  HANDLE reader = StartFrozen(u"");
+  qtest::RemoteProgram program(reader);
+  ASSERT_TRUE(Attach(program));
+  // The start-up timer, then the reload it sets.
+  ASSERT_TRUE(program.Advance(200));
+  ASSERT_TRUE(program.Advance(200));
+  ASSERT_TRUE(program.Shot(Shot("30-channels")));
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+  ASSERT_TRUE(AdvanceUntil(program, [&] { return Count("finished") >= 1; }));
+  EXPECT_EQ(Count("start"), 1);
   EXPECT_GE(Count("progress"), 30);
   EXPECT_EQ(Count("headlines"), 1);
   EXPECT_EQ(CountedChannels(), 31);
@@ -379,12 +530,44 @@ TEST_P(ProgramTest, RefreshFromTheCommandShowsProgressAndStoresTheCountsOfThirty
   }
   // The site's icon became the channels' icon.
   EXPECT_EQ(ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Ch117-Fav.ico"), Icon());
-  Settle(600);
+  EXPECT_TRUE(program.Shot(Shot("after-refresh")));
+  Exit(reader);
+}
+
+TEST_P(ProgramTest, ARefreshOrAnUpdateStartBeforeTheChannelListIsReadWaitsForItAndRunsOnce) {
+  QNET_REQUIRE_PEER(started_, "nginx");
+  ServeFeeds(8, 5);
+  // The clock stands still: the start-up load has not run when the Refresh
+  // command and a second start with "/update" (Monitor's way) arrive.
+  HANDLE reader = StartFrozen(u"");
+  qtest::RemoteProgram program(reader);
+  ASSERT_TRUE(Attach(program));
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+  HANDLE update = Start(u"/update");
+  EXPECT_EQ(qtest::WaitForExitCode(update, 30000), 0u);
+  ASSERT_TRUE(program.Settle());
+  // Both wait for the list: one refresh runs over every channel once it is
+  // read.
+  ASSERT_TRUE(AdvanceUntil(program, [&] { return Count("finished") >= 1; }));
+  EXPECT_EQ(CountedChannels(), 8);
+  EXPECT_EQ(Count("start"), 1);
+  // A Cancel stops the next refresh and starts none beside it. The clock
+  // stands still, so the refresh is still under way (its end is seen only
+  // by a timer) when the Cancel comes.
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+  ASSERT_TRUE(program.WaitFor([&] {
+    qk::PumpMessages();
+    return Count("start") >= 2;
+  }));
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+  ASSERT_TRUE(AdvanceUntil(program, [&] { return Count("finished") >= 2; }));
+  ASSERT_TRUE(program.Advance(1200));
+  ASSERT_TRUE(program.Settle());
+  qk::PumpMessages();
+  EXPECT_EQ(Count("start"), 2);
+  EXPECT_EQ(Count("finished"), 2);
   EXPECT_TRUE(Running(reader));
   Exit(reader);
-  fs::copy_file(Shot("30-channels"), Shot("after-refresh"), fs::copy_options::overwrite_existing);
-  fs::copy_file(Shot("30-channels-before"), Shot("30-channels"), fs::copy_options::overwrite_existing);
-  fs::remove(Shot("30-channels-before"));
 }
 
 TEST_P(ProgramTest, CancelMidRunStopsTheRefreshEarly) {
@@ -395,26 +578,26 @@ TEST_P(ProgramTest, CancelMidRunStopsTheRefreshEarly) {
   for (int i = 0; i < 12; ++i)
     fs::copy_file(docroot_ + "/feed" + std::to_string(i) + ".xml",
                   docroot_ + "/slow/feed" + std::to_string(i) + ".xml");
-  HANDLE reader = Start(u"", Shot("refreshing"));
-  ASSERT_TRUE(WaitForMainWindow(reader));
-  Settle(300);
-  PostMessageW(MainWindow(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  HANDLE reader = Start(u"");
+  qtest::RemoteProgram program(reader);
+  ASSERT_TRUE(Attach(program));
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
   ASSERT_TRUE(WaitFor("start"));
-  ASSERT_TRUE(WaitFor("progress", 2, 60000));
-  // Keep the picture of the running refresh (progress band, Cancel key).
-  Settle(300);
-  fs::copy_file(Shot("refreshing"), Shot("during-refresh"), fs::copy_options::overwrite_existing);
-  auto cancelled = std::chrono::steady_clock::now();
-  PostMessageW(MainWindow(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
-  ASSERT_TRUE(WaitFor("finished", 1, 30000));
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - cancelled).count();
-  EXPECT_LT(seconds, 8.0);
+  ASSERT_TRUE(WaitFor("progress", 2));
+  // The picture of the running refresh (progress band, Cancel key).
+  EXPECT_TRUE(program.Shot(Shot("during-refresh")));
+  const int countedAtCancel = CountedChannels();
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+  ASSERT_TRUE(WaitFor("finished", 1));
+  // Only a channel that was being stored as the Cancel came may have been
+  // added; the slow download under way was cut short.
+  EXPECT_LE(CountedChannels(), countedAtCancel + 1);
   EXPECT_LT(CountedChannels(), 12);
   EXPECT_TRUE(Running(reader));
   // A refresh after the cancelled one runs whole.
   seen_.clear();
-  PostMessageW(MainWindow(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
-  ASSERT_TRUE(WaitFor("finished", 1, 90000));
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+  ASSERT_TRUE(WaitFor("finished", 1, 300000));
   EXPECT_EQ(CountedChannels(), 12);
   Exit(reader);
 }
@@ -423,15 +606,169 @@ TEST_P(ProgramTest, AnUpdateTaskRefreshesAndEndsByItself) {
   QNET_REQUIRE_PEER(started_, "nginx");
   ServeFeeds(6, 8);
   HANDLE task = Start(u"/UPDATE now");
-  EXPECT_EQ(qtest::WaitForExitCode(task, 90000), 0u);
+  EXPECT_EQ(qtest::WaitForExitCode(task, 120000), 0u);
   EXPECT_EQ(CountedChannels(), 6);
   EXPECT_EQ(MainWindow(), nullptr);
-  // "/update" as a second word is a plain start: it stays.
+  // "/update" as a second word is a plain start: it stays, also after a
+  // refresh has finished.
   HANDLE plain = Start(u"now /update");
-  ASSERT_TRUE(WaitForMainWindow(plain));
-  Settle(300);
+  qtest::RemoteProgram program(plain);
+  ASSERT_TRUE(Attach(program));
+  seen_.clear();
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+  ASSERT_TRUE(WaitFor("finished"));
+  ASSERT_TRUE(program.Settle());
   EXPECT_TRUE(Running(plain));
   Exit(plain);
+}
+
+TEST_P(ProgramTest, AnUpdateTaskEndsOnlyWhenItsLastFullTextJobHasRun) {
+  QNET_REQUIRE_PEER(started_, "nginx");
+  ASSERT_TRUE(gateStarted_);
+  ServeStories(1, 1, "u");
+  HANDLE task = StartFrozen(u"/update");
+  qtest::RemoteProgram program(task);
+  ASSERT_TRUE(Attach(program));
+  // The refresh runs, and its job waits for the rest of the story.
+  ASSERT_TRUE(AdvanceUntil(program, [&] { return Asked("/gated/u0") >= 1; }));
+  // However long the job takes, the task does not end under it: the
+  // end-of-refresh poll comes round and finds the refresh not over.
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(program.Advance(600)) << i;
+  ASSERT_TRUE(program.Settle());
+  qk::PumpMessages();
+  EXPECT_EQ(Count("finished"), 0);
+  EXPECT_TRUE(Running(task));
+  ASSERT_TRUE(gate_.Open("u0"));
+  // Then the task ends by itself (its download manager asks for the Exit
+  // once the job has run), with the story stored whole.
+  EXPECT_EQ(qtest::WaitForExitCode(task, 120000), 0u);
+  std::vector<Story> stories = Stories();
+  ASSERT_EQ(stories.size(), 1u);
+  EXPECT_EQ(stories[0].type & ITEM_TYPE_PAGE, DWORD(ITEM_TYPE_PAGE));
+  EXPECT_EQ(stories[0].text, WholeStory(stories[0]));
+  EXPECT_EQ(stories[0].readFlag, DWORD(ITEM_READ_UNREAD_FETCHED));
+}
+
+TEST_P(ProgramTest, ExitAtAnyMomentOfARefreshEndsTheProgramAtOnceAndLeavesNoHalfArticle) {
+  QNET_REQUIRE_PEER(started_, "nginx");
+  ASSERT_TRUE(gateStarted_);
+  // The moment of the Exit: after the k-th broadcast of the refresh, at the
+  // end of the feeds, while a fetch program waits for the rest of a story,
+  // and while a feed's address answers nothing.
+  enum { kHeadlines = -1, kStoryWaits = -2, kSilentFeed = -3 };
+  for (int moment : {1, 3, 6, 10, 16, int(kHeadlines), int(kStoryWaits), int(kSilentFeed)}) {
+    SCOPED_TRACE("Exit at moment " + std::to_string(moment));
+    std::error_code ec;
+    fs::remove_all(Host(u"\\Program Files\\Quillet\\ChannelData"), ec);
+    ServeStories(3, 2, "x", moment == kSilentFeed);
+    seen_.clear();
+    const int storyAsks = Asked("/gated/x0"), silentAsks = Asked("/mute");
+    HANDLE reader = Start(u"");
+    ASSERT_TRUE(WaitForMainWindow(reader));
+    Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+    ASSERT_TRUE(qk::PumpMessagesUntil(
+        [&] {
+          if (!Running(reader)) return true;
+          if (moment == kSilentFeed) return Asked("/mute") > silentAsks;
+          if (Asked("/gated/x0") > storyAsks) return true;
+          if (moment == kHeadlines) return Count("headlines") >= 1;
+          return moment > 0 && int(seen_.size()) >= moment;
+        },
+        120000));
+    ASSERT_TRUE(Running(reader));
+    Post(WM_COMMAND, ID_APP_EXIT_COMMAND);
+    // The transfers are stopped, not waited for, and the program ends
+    // cleanly (a sanitizer's report would end it with another code).
+    EXPECT_EQ(qtest::WaitForExitCode(reader, 20000), 0u);
+    ExpectEveryStoryWholeOrAbsent();
+  }
+}
+
+TEST_P(ProgramTest, CancelAtManyMomentsRunsOneRefreshAtATimeAndLeavesEveryArticleWholeOrAbsent) {
+  QNET_REQUIRE_PEER(started_, "nginx");
+  ASSERT_TRUE(gateStarted_);
+  ServeStories(3, 2, "c");
+  HANDLE reader = Start(u"");
+  ASSERT_TRUE(WaitForMainWindow(reader));
+  enum { kHeadlines = -1, kStoryWaits = -2 };
+  int runs = 0;
+  for (int moment : {1, 4, 9, int(kStoryWaits), int(kHeadlines), 2, int(kStoryWaits)}) {
+    SCOPED_TRACE("Cancel at moment " + std::to_string(moment));
+    const size_t before = seen_.size();
+    const int headlines = Count("headlines"), finished = Count("finished"), storyAsks = Asked("/gated/c0");
+    Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+    ++runs;
+    ASSERT_TRUE(qk::PumpMessagesUntil(
+        [&] {
+          if (Asked("/gated/c0") > storyAsks) return true;
+          if (moment == kHeadlines) return Count("headlines") > headlines;
+          return moment > 0 && seen_.size() >= before + size_t(moment) && Count("start") >= runs;
+        },
+        120000));
+    ASSERT_TRUE(Running(reader));
+    Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+    ASSERT_TRUE(WaitFor("finished", finished + 1));
+    ExpectEveryStoryWholeOrAbsent();
+  }
+  // With the rest of the stories there, the next refresh completes every
+  // story that a cancelled one left.
+  ASSERT_TRUE(gate_.Open("c0"));
+  ASSERT_TRUE(gate_.Open("c1"));
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+  ++runs;
+  ASSERT_TRUE(WaitFor("finished", runs));
+  std::vector<Story> stories = Stories();
+  ASSERT_EQ(stories.size(), 2u);
+  for (const Story& s : stories) {
+    EXPECT_EQ(s.type & ITEM_TYPE_PAGE, DWORD(ITEM_TYPE_PAGE)) << s.link;
+    EXPECT_EQ(s.text, WholeStory(s)) << s.link;
+    std::u16string picture = u"\\Program Files\\Quillet\\ChannelData\\" +
+                             qk::FromUtf8(s.page.substr(0, s.page.rfind('.')) + "-01.png");
+    EXPECT_EQ(ReadDeviceFile(picture.c_str()), rtest::Png(90, 90, unsigned(60 + s.number))) << s.link;
+  }
+  // One refresh at a time: each Refresh started one run, each run ended.
+  EXPECT_EQ(Count("start"), runs);
+  EXPECT_EQ(Count("finished"), runs);
+  Exit(reader);
+}
+
+TEST_P(ProgramTest, AFullTextJobKilledWithTheProgramIsCompletedByTheNextRefresh) {
+  QNET_REQUIRE_PEER(started_, "nginx");
+  ASSERT_TRUE(gateStarted_);
+  ServeStories(1, 1, "k");
+  HANDLE first = Start(u"");
+  ASSERT_TRUE(WaitForMainWindow(first));
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+  // The job's program has written the story as far as it came and waits
+  // for the rest: the program is killed.
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return Asked("/gated/k0") >= 1; }, 120000));
+  TerminateProcess(first, 9);
+  qtest::WaitForExitCode(first, 30000);
+  // The fetch program it left goes on by itself and writes the story
+  // without its pictures.
+  ASSERT_TRUE(gate_.Open("k0"));
+  ASSERT_TRUE(qk::PumpMessagesUntil(
+      [&] {
+        std::vector<Story> s = Stories();
+        return s.size() == 1 && s[0].text.find("Continued.") != std::string::npos;
+      },
+      120000));
+  std::vector<Story> left = Stories();
+  EXPECT_EQ(left[0].type & ITEM_TYPE_PAGE, 0u);
+  // The next refresh takes the store's word, not the page file's: the job
+  // runs again and the story is recorded with its picture.
+  HANDLE second = Start(u"");
+  ASSERT_TRUE(WaitForMainWindow(second));
+  seen_.clear();
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+  ASSERT_TRUE(WaitFor("finished"));
+  std::vector<Story> stories = Stories();
+  ASSERT_EQ(stories.size(), 1u);
+  EXPECT_EQ(stories[0].type & ITEM_TYPE_PAGE, DWORD(ITEM_TYPE_PAGE));
+  EXPECT_EQ(stories[0].text, WholeStory(stories[0]));
+  EXPECT_EQ(stories[0].readFlag, DWORD(ITEM_READ_UNREAD_FETCHED));
+  EXPECT_EQ(Count("fulltext"), 1) << SeenText();
+  Exit(second);
 }
 
 TEST_P(ProgramTest, ASecondPlainStartWakesTheFirstAndASecondUpdateStartMakesItRefresh) {
@@ -441,13 +778,14 @@ TEST_P(ProgramTest, ASecondPlainStartWakesTheFirstAndASecondUpdateStartMakesItRe
   ASSERT_TRUE(qtest::SetSettingDword(u"VentrelLog", 1));
   const char16_t* log = u"\\Program Files\\Quillet\\Quillet_RunLog.txt";
   HANDLE first = Start(u"");
-  ASSERT_TRUE(WaitForMainWindow(first));
-  Settle(300);
+  qtest::RemoteProgram program(first);
+  ASSERT_TRUE(Attach(program));
   seen_.clear();
 
+  // However early it comes, the update start's refresh runs over the list.
   HANDLE update = Start(u"/update");
-  EXPECT_EQ(qtest::WaitForExitCode(update, 20000), 0u);
-  ASSERT_TRUE(WaitFor("finished", 1, 60000));
+  EXPECT_EQ(qtest::WaitForExitCode(update, 30000), 0u);
+  ASSERT_TRUE(WaitFor("finished", 1));
   EXPECT_EQ(Count("start"), 1);
   // The update start neither woke the first one as a user's start would.
   EXPECT_EQ(Count("activate"), 0);
@@ -458,13 +796,14 @@ TEST_P(ProgramTest, ASecondPlainStartWakesTheFirstAndASecondUpdateStartMakesItRe
 
   seen_.clear();
   HANDLE second = Start(u"");
-  EXPECT_EQ(qtest::WaitForExitCode(second, 20000), 0u);
-  ASSERT_TRUE(WaitFor("activate", 1, 5000));
+  EXPECT_EQ(qtest::WaitForExitCode(second, 30000), 0u);
+  ASSERT_TRUE(WaitFor("activate", 1, 30000));
   // The first instance's frame took the wake-up and brought itself to the
   // front (its own log says so); it refreshes nothing and stays.
   EXPECT_TRUE(qk::PumpMessagesUntil(
-      [&] { return ReadDeviceFile(log).find("UPDATE TASK DOES NOT EXIT.") != std::string::npos; }, 10000));
-  Settle(200);
+      [&] { return ReadDeviceFile(log).find("UPDATE TASK DOES NOT EXIT.") != std::string::npos; }, 30000));
+  ASSERT_TRUE(program.Settle());
+  qk::PumpMessages();
   EXPECT_EQ(Count("start"), 0);
   EXPECT_TRUE(Running(first));
   Exit(first);

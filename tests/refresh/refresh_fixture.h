@@ -15,33 +15,11 @@
 #include "quillet/feeds/item_store.h"
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/reader_app.h"
+#include "refresh/feed_texts.h"
 #include "support/device_fixture.h"
 #include "support/http_server.h"
 
 namespace rtest {
-
-struct Item {
-  std::string title, link, body, id;
-  bool readOnService = false;
-};
-
-// Feed texts.
-std::string Rss2(const std::string& title, const std::string& link, const std::string& logo,
-                 const std::vector<Item>& items);
-std::string Atom(const std::string& title, const std::string& link, const std::vector<Item>& items);
-std::string Rdf(const std::string& title, const std::string& link, const std::vector<Item>& items);
-// A PNG picture of width x height with a pattern (no two rows alike).
-std::string Png(int width, int height, unsigned seed);
-
-// The channels' extraction script: the article is the inner markup of the
-// page's div of class "story". A story that goes on over a further page
-// (an "a" of class "next") is written as far as it came before that page
-// is fetched, and whole once it has come.
-extern const char kExtractionScript[];
-// A news page whose "story" div holds story (which starts with a tag),
-// with a menu before it and, when next is not empty, a link of class
-// "next" to the rest of the story.
-std::string ArticlePage(const std::string& story, const std::string& next = "");
 
 struct Channel {
   int number;
@@ -68,7 +46,7 @@ class RefreshTest : public qtest::DeviceTest {
   // The Refresh command, then pumps until the refresh has ended
   // ("Quillet.Download.Finished"). False after timeoutMs.
   bool RefreshAndWait(int timeoutMs = 60000);
-  bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 30000);
+  bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 60000);
   // Broadcasts seen by the recorder since the last ClearMessages: the
   // registered names, "progress" for the progress message.
   std::vector<std::string> Messages() const;
