@@ -25,8 +25,10 @@ namespace qk {
 
 namespace {
 
-std::mutex g_rootLock;
-std::string g_root;
+// Never destroyed: threads that outlive the program's static objects (the
+// message bus's receiver) may still ask for the root while the process ends.
+std::mutex& g_rootLock = *new std::mutex;
+std::string& g_root = *new std::string;
 
 std::string DefaultRoot() {
   if (const char* env = std::getenv("QUILLET_DEVICE_ROOT"); env && *env) return env;
