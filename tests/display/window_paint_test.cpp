@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "display/display.h"
@@ -19,8 +20,12 @@ namespace {
 
 COLORREF ColourOf(HWND hwnd) { return static_cast<COLORREF>(GetWindowLongW(hwnd, GWL_USERDATA)); }
 
+// The WM_PAINT messages each window was given.
+std::map<HWND, int> g_painted;
+
 LRESULT CALLBACK SolidProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg != WM_PAINT) return DefWindowProcW(hwnd, msg, wParam, lParam);
+  ++g_painted[hwnd];
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd, &ps);
   RECT r;
@@ -36,6 +41,7 @@ class WindowPaint : public qtest::DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
+    g_painted.clear();
     qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
     qk::display::ConnectScreen();
     WNDCLASSW wc{};
@@ -124,6 +130,78 @@ TEST_F(WindowPaint, ScrollBarMetricsFollowTheDensity) {
   EXPECT_EQ(GetSystemMetrics(SM_CXVSCROLL), 13);
   EXPECT_EQ(GetSystemMetrics(SM_CYHSCROLL), 13);
   qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+}
+
+// Moving or shrinking a window shows again what it uncovered, at the top
+// level and inside a parent; growing in place leaves the rest alone.
+TEST_F(WindowPaint, WhatAMovedOrShrunkWindowLeftIsPaintedAgain) {
+  HWND below = Make(kRed, 0, 0, 300, 300);
+  HWND popup = Make(kBlue, 50, 50, 100, 100);
+  qk::PumpMessages();
+  ASSERT_EQ(At(60, 60), kBlue);
+
+  MoveWindow(popup, 160, 160, 100, 100, TRUE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(60, 60), kRed);  // the old place
+  EXPECT_EQ(At(170, 170), kBlue);
+  SetWindowPos(popup, nullptr, 0, 0, 20, 20, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(170, 170), kBlue);
+  EXPECT_EQ(At(200, 200), kRed);  // given back by the shrink
+  EXPECT_EQ(At(250, 250), kRed);
+
+  // A child moved inside its parent: its old place shows the parent, and
+  // a sibling it covered paints again over the parent.
+  HWND sibling = Make(kYellow, 10, 10, 40, 40, below, WS_VISIBLE);
+  HWND child = Make(kGreen, 20, 20, 60, 60, below, WS_VISIBLE);
+  qk::PumpMessages();
+  ASSERT_EQ(At(30, 30), kGreen);
+  SetWindowPos(child, nullptr, 100, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(30, 30), kYellow);
+  EXPECT_EQ(At(70, 70), kRed);
+  EXPECT_EQ(At(110, 30), kGreen);
+  (void)sibling;
+}
+
+// A hidden window, or a window inside a hidden one, is never painted: its
+// paint debt waits until it shows, and even drawing on its DC puts nothing
+// on the screen. Showing it paints it with the windows inside it.
+TEST_F(WindowPaint, AHiddenWindowIsNeverPainted) {
+  HWND below = Make(kRed, 0, 0, 300, 300);
+  HWND page = Make(kBlue, 0, 0, 200, 200, below, WS_VISIBLE);
+  HWND field = Make(kGreen, 20, 20, 50, 50, page, WS_VISIBLE);
+  qk::PumpMessages();
+  ASSERT_EQ(At(30, 30), kGreen);
+  ShowWindow(page, SW_HIDE);
+  qk::PumpMessages();
+  ASSERT_EQ(At(30, 30), kRed);
+  g_painted.clear();
+
+  InvalidateRect(page, nullptr, TRUE);
+  InvalidateRect(field, nullptr, TRUE);
+  UpdateWindow(field);
+  qk::PumpMessages();
+  EXPECT_EQ(g_painted[page], 0);
+  EXPECT_EQ(g_painted[field], 0);
+  EXPECT_EQ(At(30, 30), kRed);
+  EXPECT_EQ(At(100, 100), kRed);
+  // Straight onto its DC, or a paint sent by hand: nothing shows.
+  SendMessageW(page, WM_PAINT, 0, 0);
+  HDC dc = GetDC(field);
+  HBRUSH yellow = CreateSolidBrush(kYellow);
+  RECT all{0, 0, 50, 50};
+  FillRect(dc, &all, yellow);
+  ReleaseDC(field, dc);
+  DeleteObject(yellow);
+  EXPECT_EQ(At(30, 30), kRed);
+  EXPECT_EQ(At(100, 100), kRed);
+
+  ShowWindow(page, SW_SHOWNOACTIVATE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(100, 100), kBlue);
+  EXPECT_EQ(At(30, 30), kGreen);  // the field inside, painted after the page
+  EXPECT_GE(g_painted[field], 1);
 }
 
 // A thread waiting in its message loop on a frozen clock wakes when the
