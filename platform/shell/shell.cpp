@@ -848,7 +848,7 @@ UINT ShowPopup(HWND owner, HMENU popup, const RECT& key, int depth, bool* back) 
       PostQuitMessage(static_cast<int>(msg.wParam));
       break;
     }
-    if (!IsWindow(owner)) break;
+    if (owner && !IsWindow(owner)) break;
     if (msg.message == WM_KEYDOWN || msg.message == WM_KEYUP || msg.message == WM_CHAR) {
       msg.hwnd = window;
       DispatchMessageW(&msg);

@@ -12,18 +12,25 @@
 #include "display/display.h"
 #include "gdi/surface.h"
 #include "kernel/kernel.h"
+#include "shell/aygshell.h"
 #include "support/device_fixture.h"
 #include "user/input.h"
+#include "user/menu.h"
 #include "user/user.h"
 
 namespace {
 
 COLORREF ColourOf(HWND hwnd) { return static_cast<COLORREF>(GetWindowLongW(hwnd, GWL_USERDATA)); }
 
-// The WM_PAINT messages each window was given.
+// The WM_PAINT messages each window was given, the last command and the
+// keys that reached a window.
 std::map<HWND, int> g_painted;
+UINT g_command = 0;
+int g_keys = 0;
 
 LRESULT CALLBACK SolidProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_COMMAND) g_command = LOWORD(wParam);
+  if (msg == WM_KEYDOWN) ++g_keys;
   if (msg != WM_PAINT) return DefWindowProcW(hwnd, msg, wParam, lParam);
   ++g_painted[hwnd];
   PAINTSTRUCT ps;
@@ -202,6 +209,55 @@ TEST_F(WindowPaint, AHiddenWindowIsNeverPainted) {
   EXPECT_EQ(At(100, 100), kBlue);
   EXPECT_EQ(At(30, 30), kGreen);  // the field inside, painted after the page
   EXPECT_GE(g_painted[field], 1);
+}
+
+// A soft key's menu takes the keys while it is open, and none reaches the
+// window beneath: Up and Down move the highlight, Right opens a submenu and
+// Left leaves it, Enter chooses, Escape closes without a command; what the
+// menu covered shows again once it closes.
+TEST_F(WindowPaint, ASoftKeyMenuIsWorkedByKeys) {
+  HWND screen = Make(kRed, 0, 0, 480, 800);
+  ShowWindow(screen, SW_SHOW);
+  SetFocus(screen);
+  HMENU bar = CreateMenu(), popup = CreatePopupMenu(), sub = CreatePopupMenu();
+  AppendMenuW(sub, MF_STRING, 301, u"Deep");
+  AppendMenuW(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), u"More");
+  AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(popup, MF_STRING, 201, u"First");
+  AppendMenuW(popup, MF_STRING, 202, u"Second");
+  AppendMenuW(bar, MF_STRING, 100, u"Done");
+  AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), u"Menu");
+  SHMENUBARINFO info{};
+  info.cbSize = sizeof info;
+  info.hwndParent = screen;
+  info.dwFlags = SHCMBF_HMENU;
+  info.nToolBarId = static_cast<UINT>(reinterpret_cast<uintptr_t>(bar));
+  ASSERT_TRUE(SHCreateMenuBar(&info));
+  qk::PumpMessages();
+  RECT barRect{};
+  GetWindowRect(info.hwndMB, &barRect);
+  const int x = 470, y = barRect.top - 20;  // inside the menu when it is open
+  ASSERT_EQ(At(x, y), kRed);
+
+  auto run = [&](std::initializer_list<BYTE> keys) {
+    g_command = 0;
+    g_keys = 0;
+    for (BYTE k : keys) {
+      keybd_event(k, 0, 0, 0);
+      keybd_event(k, 0, KEYEVENTF_KEYUP, 0);
+    }
+    EXPECT_TRUE(qk::shell::PressSoftKey(2));  // returns when the menu closed
+    qk::PumpMessages();
+    EXPECT_EQ(g_keys, 0) << "a key went through the menu";
+    EXPECT_EQ(At(x, y), kRed) << "the menu is left over";
+    return g_command;
+  };
+  EXPECT_EQ(run({VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN}), 301u);
+  EXPECT_EQ(run({VK_DOWN, VK_RIGHT, VK_LEFT, VK_UP, VK_RETURN}), 202u);  // round from the top to the last
+  EXPECT_EQ(run({VK_DOWN, VK_DOWN, VK_DOWN, VK_UP, VK_RETURN}), 201u);   // the separator is passed over
+  EXPECT_EQ(run({VK_DOWN, VK_ESCAPE}), 0u);
+  qk::shell::ResetShell();
+  DestroyMenu(bar);
 }
 
 // A thread waiting in its message loop on a frozen clock wakes when the

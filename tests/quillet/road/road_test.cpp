@@ -170,7 +170,8 @@ constexpr int kBar = 760;                                         // the image-b
 constexpr int kHeadline0 = 175, kPitch = 84;                     // the first headline, the row pitch
 constexpr int kReadMore = 415;
 constexpr int kMenuEntry0 = 231, kMenuPitch = 86;                 // the tap-and-hold menu's entries
-constexpr DWORD kHoldMs = 600;                                    // "Read More Online" on the newest story
+constexpr DWORD kHoldMs = 600;
+constexpr int kKeyRow1 = 71, kKeyPitch = 34;                     // the key device's wizard rows                                    // "Read More Online" on the newest story
 
 TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
   std::string site = "http://127.0.0.1:" + std::to_string(nginx_.port());
@@ -417,6 +418,54 @@ TEST_F(RoadTest, ByKeysAChannelIsRefreshedReadAndMarked) {
   ASSERT_TRUE(q_.Advance(10));
   EXPECT_LT(Light(Seen("k-channels-after-240x320"), 120, 10, 235, 280), 2000) << "the menu is left over";
   EXPECT_NE(ChannelList().find("itemCount=\"11\" newItemCount=\"0\""), std::string::npos) << ChannelList();
+}
+
+// The key device's wizard: the choice page, the URL page, Cancel back to the
+// choice page and in again, the download box and back; each page shows its
+// rows after each return.
+TEST_F(RoadTest, ByKeysAChannelIsAddedByItsUrl) {
+  std::string site = "http://127.0.0.1:" + std::to_string(nginx_.port());
+  Serve("feed.xml", Feed(site));
+  Start("keydevice");
+  ASSERT_TRUE(q_.Advance(200));
+  // Rows of 240 x 320 pages: each band holds its text; below the last the
+  // page is bare.
+  auto pageShows = [&](const qk::gdi::DecodedImage& p, int rows, const char* where) {
+    for (int i = 0; i < rows; ++i) {
+      int middle = kKeyRow1 + i * kKeyPitch;
+      EXPECT_GT(Light(p, 36, middle - 8, 240, middle + 8), 30) << where << ": no row " << i + 1;
+    }
+    EXPECT_EQ(Light(p, 0, kKeyRow1 + rows * kKeyPitch - 12, 240, 320 - 30), 0) << where << ": something below the rows";
+  };
+  const auto choice = Seen("k-choice-240x320");
+  pageShows(choice, 7, "the choice page");
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));  // "Add specific RSS URL"
+  ASSERT_TRUE(q_.Advance(200));
+  pageShows(Seen("k-url-empty-240x320"), 2, "the empty URL page");
+  ASSERT_TRUE(q_.SoftKey(2));  // "Cancel": back to the choice page
+  ASSERT_TRUE(q_.Advance(10));
+  pageShows(Seen("k-choice-back-240x320"), 7, "the choice page after Cancel");
+  ASSERT_TRUE(q_.Key(VK_RETURN));  // the URL row stays selected
+  ASSERT_TRUE(q_.Advance(200));
+  pageShows(Seen("k-url-again-240x320"), 2, "the URL page again");
+  ASSERT_TRUE(q_.Type(qk::FromUtf8(site.substr(7) + "/feed.xml")));
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));  // "Download Channel Title": the box comes and goes
+  // The box's progress runs on the program's frozen clock; it ends on its
+  // OK button, which Enter presses.
+  ASSERT_TRUE(q_.WaitFor([&] {
+    (void)q_.Advance(100);
+    return Text(q_.FocusWindow()) == "OK" || Text(q_.FocusWindow()) == "Loopback News";
+  }));
+  Shot("k-url-box-240x320");
+  if (Text(q_.FocusWindow()) == "OK") {
+    ASSERT_TRUE(q_.Key(VK_RETURN));
+  }
+  ASSERT_TRUE(q_.Advance(10));
+  pageShows(Seen("k-url-after-box-240x320"), 3, "the URL page after the box");
 }
 
 }  // namespace
