@@ -461,7 +461,9 @@ int FindButton(const MenuBar* bar, WPARAM idOrIndex, DWORD mask) {
   return -1;
 }
 
-UINT ShowPopup(HWND owner, HMENU popup, const RECT& key, int depth);
+// Shows a popup over a soft key and returns the command chosen (0 for
+// none); *back tells that Left left a submenu (its parent shows again).
+UINT ShowPopup(HWND owner, HMENU popup, const RECT& key, int depth, bool* back = nullptr);
 
 void Fire(MenuBar* bar, int index) {
   if (index == -2) {
@@ -723,7 +725,38 @@ struct PopupState {
   bool done = false;
   UINT chosen = 0;
   HMENU open = nullptr;  // a submenu chosen: it replaces this popup
+  bool back = false;     // Left: a submenu gives way to its parent again
+  int depth = 0;         // 0 for the soft key's own menu, 1 for its submenus...
 };
+
+// Whether the item at a position can be highlighted and chosen.
+bool Choosable(HMENU menu, int pos) {
+  UINT state = GetMenuState(menu, pos, MF_BYPOSITION);
+  return state != static_cast<UINT>(-1) && !(state & (MF_GRAYED | MF_SEPARATOR));
+}
+
+// Moves the highlight to the next item that can be chosen, round the ends.
+void StepHighlight(PopupState* st, int direction) {
+  int n = static_cast<int>(st->rows.size());
+  int from = st->pressed < 0 ? (direction > 0 ? -1 : n) : st->pressed;
+  for (int k = 1; k <= n; ++k) {
+    int pos = ((from + direction * k) % n + n) % n;
+    if (Choosable(st->menu, pos)) {
+      st->pressed = pos;
+      return;
+    }
+  }
+}
+
+// Chooses the item at a position: a submenu opens in the popup's place.
+void ChooseItem(PopupState* st, int pos) {
+  if (pos < 0 || !Choosable(st->menu, pos)) return;
+  if (HMENU sub = GetSubMenu(st->menu, pos))
+    st->open = sub;
+  else
+    st->chosen = GetMenuItemID(st->menu, pos);
+  st->done = true;
+}
 
 LRESULT CALLBACK PopupProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* st = reinterpret_cast<PopupState*>(GetWindowLongW(window, GWL_USERDATA));
@@ -794,24 +827,40 @@ LRESULT CALLBACK PopupProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) 
         InvalidateRect(window, nullptr, TRUE);
         return 0;
       }
-      if (at >= 0 && at == st->pressed) {
-        UINT state = GetMenuState(st->menu, at, MF_BYPOSITION);
-        if (state & (MF_GRAYED | MF_SEPARATOR)) {
-          // not to be chosen
-        } else if (HMENU sub = GetSubMenu(st->menu, at)) {
-          st->open = sub;
-          st->done = true;
-        } else {
-          st->chosen = GetMenuItemID(st->menu, at);
-          st->done = true;
-        }
-      }
+      if (at >= 0 && at == st->pressed) ChooseItem(st, at);
       st->pressed = -1;
       InvalidateRect(window, nullptr, TRUE);
       return 0;
     }
     case WM_KEYDOWN:
-      if (wParam == VK_ESCAPE) st->done = true;
+      // The keys work the menu while it is open (ShowPopup hands them here):
+      // Up and Down move the highlight, Enter chooses, Right opens a
+      // submenu, Left goes back from one, Back or Escape closes.
+      switch (wParam) {
+        case VK_ESCAPE:
+        case VK_BACK:
+          st->done = true;
+          break;
+        case VK_UP:
+        case VK_DOWN:
+          StepHighlight(st, wParam == VK_DOWN ? 1 : -1);
+          InvalidateRect(window, nullptr, TRUE);
+          break;
+        case VK_RETURN:
+          ChooseItem(st, st->pressed);
+          break;
+        case VK_RIGHT:
+          if (st->pressed >= 0 && GetSubMenu(st->menu, st->pressed)) ChooseItem(st, st->pressed);
+          break;
+        case VK_LEFT:
+          if (st->depth > 0) {
+            st->back = true;
+            st->done = true;
+          }
+          break;
+        default:
+          break;
+      }
       return 0;
     case WM_CANCELMODE:
     case WM_CAPTURECHANGED:
@@ -823,7 +872,7 @@ LRESULT CALLBACK PopupProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) 
   return DefWindowProcW(window, msg, wParam, lParam);
 }
 
-UINT ShowPopup(HWND owner, HMENU popup, const RECT& key, int depth = 0) {
+UINT ShowPopup(HWND owner, HMENU popup, const RECT& key, int depth, bool* back) {
   if (S().popupHandler) return S().popupHandler(owner, popup, key);
   if (depth > 8) return 0;
   int n = GetMenuItemCount(popup);
@@ -831,6 +880,7 @@ UINT ShowPopup(HWND owner, HMENU popup, const RECT& key, int depth = 0) {
   RegisterClasses();
   PopupState st;
   st.menu = popup;
+  st.depth = depth;
   int rowH = D(26), sepH = D(9), width = D(120), height = 2;
   HDC measure = CreateCompatibleDC(nullptr);
   HFONT font = BarFont(false);
@@ -861,16 +911,39 @@ UINT ShowPopup(HWND owner, HMENU popup, const RECT& key, int depth = 0) {
   ShowWindow(window, SW_SHOWNA);  // the owner stays active
   SetCapture(window);
   UpdateWindow(window);
-  qk::RunModalLoop([&] { return st.done || !IsWindow(window); });
+  // The menu takes the keys while it is open: they would otherwise go to
+  // the focus window beneath it.
+  MSG msg;
+  while (!st.done && IsWindow(window)) {
+    if (!GetMessageW(&msg, nullptr, 0, 0)) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    if (owner && !IsWindow(owner)) break;
+    if (msg.message == WM_KEYDOWN || msg.message == WM_KEYUP || msg.message == WM_CHAR) {
+      msg.hwnd = window;
+      DispatchMessageW(&msg);
+      continue;
+    }
+    if (qk::PreTranslate(&msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
   if (GetCapture() == window) ReleaseCapture();
   if (IsWindow(window)) {
     SetWindowLongW(window, GWL_USERDATA, 0);
     DestroyWindow(window);
   }
+  if (back) *back = st.back;
   if (st.open && IsWindow(owner)) {
-    // A submenu opens in the popup's place, over the same key.
+    // A submenu opens in the popup's place, over the same key; Left there
+    // shows this menu again.
     SendMessageW(owner, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(st.open), 0);
-    return ShowPopup(owner, st.open, key, depth + 1);
+    bool left = false;
+    UINT chosen = ShowPopup(owner, st.open, key, depth + 1, &left);
+    if (!left) return chosen;
+    SendMessageW(owner, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), 0);
+    return ShowPopup(owner, popup, key, depth, back);
   }
   return st.chosen;
 }

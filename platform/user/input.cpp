@@ -35,6 +35,8 @@ HDC BeginPaint(HWND window, LPPAINTSTRUCT paint) {
   std::memset(paint, 0, sizeof *paint);
   if (!GetUpdateRect(window, &paint->rcPaint, FALSE)) GetClientRect(window, &paint->rcPaint);
   ValidateRect(window, nullptr);
+  // The painting covers the windows inside this one: they paint after it.
+  qk::user::InvalidateChildren(window);
   paint->hdc = GetDC(window);
   if (paint->hdc) paint->fErase = SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0) ? FALSE : TRUE;
   return paint->hdc;

@@ -106,6 +106,11 @@ void ActivateByClick(HWND window);
 HWND TopLevelOf(HWND window);
 // True when the window and every parent up to its top-level are enabled.
 bool TakesInput(HWND window);
+// Owes a visible window its painting with every visible window inside it,
+// or only the windows inside it: a window's painting covers its children,
+// so they paint again after it.
+void InvalidateTree(HWND window);
+void InvalidateChildren(HWND window);
 // Posts a message ahead of everything else in the window's queue.
 bool PostFront(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 

@@ -170,6 +170,43 @@ bool Matches(const MSG& m, HWND hwnd, UINT first, UINT last) {
 
 uint64_t Now() { return qk::TickCount64(); }
 
+// With the queue's lock held: drops the paint debts of windows that cannot
+// be seen (hidden, or inside a hidden window: showing them owes their
+// painting again) and chooses the next window to paint, one of hwnd's when
+// it is given. A window is painted before the windows inside it, since its
+// painting covers its whole area.
+HWND NextOwedPaint(ThreadQueue& q, HWND hwnd) {
+  if (q.paintOwed.empty()) return nullptr;
+  std::lock_guard<std::mutex> lock(g_lock);
+  auto lookup = [](HWND h) -> Window* {
+    if (!h || !IsLocalHandle(h)) return nullptr;
+    auto it = g_windows.find(LocalIndex(h));
+    return it == g_windows.end() ? nullptr : it->second.get();
+  };
+  auto seen = [&](Window* w) {
+    for (; w; w = lookup(w->parent)) {
+      if (!(w->style & WS_VISIBLE) || w->destroying) return false;
+      if (!w->parent) return true;
+    }
+    return false;
+  };
+  for (auto it = q.paintOwed.begin(); it != q.paintOwed.end();) {
+    if (seen(lookup(*it)))
+      ++it;
+    else
+      it = q.paintOwed.erase(it);
+  }
+  for (HWND owed : q.paintOwed) {
+    if (hwnd && owed != hwnd) continue;
+    HWND pick = owed;
+    if (!hwnd)
+      for (Window* w = lookup(owed); w && w->parent; w = lookup(w->parent))
+        if (q.paintOwed.count(w->parent)) pick = w->parent;
+    return pick;
+  }
+  return nullptr;
+}
+
 // True when nothing waits in the queue (whatever a filtered look left):
 // no sent or posted message, no timer due, no window owed its painting.
 bool Drained(const ThreadQueue& q, uint64_t now) {
@@ -219,8 +256,8 @@ bool NextMessage(const std::shared_ptr<ThreadQueue>& q, MSG* msg, HWND hwnd, UIN
         return true;
       }
     }
-    for (HWND owed : q->paintOwed) {
-      if ((!hwnd || owed == hwnd) && ((first == 0 && last == 0) || (WM_PAINT >= first && WM_PAINT <= last))) {
+    if ((first == 0 && last == 0) || (WM_PAINT >= first && WM_PAINT <= last)) {
+      if (HWND owed = NextOwedPaint(*q, hwnd)) {
         *msg = MSG{};
         msg->hwnd = owed;
         msg->message = WM_PAINT;
@@ -722,11 +759,9 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
   return IsWindow(hwnd) ? hwnd : nullptr;
 }
 
-namespace {
-
 // Owes a visible window its painting, with every visible window inside it
 // (it paints its whole area, over its children).
-void InvalidateTree(HWND hwnd) {
+void qk::user::InvalidateTree(HWND hwnd) {
   auto w = Find(hwnd);
   if (!w || w->destroying || !(w->style & WS_VISIBLE)) return;
   InvalidateRect(hwnd, nullptr, TRUE);
@@ -737,6 +772,19 @@ void InvalidateTree(HWND hwnd) {
   }
   for (HWND child : children) InvalidateTree(child);
 }
+
+void qk::user::InvalidateChildren(HWND hwnd) {
+  auto w = Find(hwnd);
+  if (!w) return;
+  std::vector<HWND> children;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    children = w->children;
+  }
+  for (HWND child : children) InvalidateTree(child);
+}
+
+namespace {
 
 void ExposeIn(HWND hwnd, const RECT& area, HWND gone) {
   auto w = Find(hwnd);
@@ -1099,8 +1147,9 @@ BOOL ShowWindow(HWND hwnd, int command) {
   }
   if (was != show) {
     CallProc(hwnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
+    // Nothing was painted while it was hidden: the windows inside it too.
     if (show)
-      InvalidateRect(hwnd, nullptr, TRUE);
+      InvalidateTree(hwnd);
     else if (wasShown)
       Expose(area, hwnd);
   }
@@ -1195,8 +1244,11 @@ BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int width, int height, UI
   if (moved) CallProc(hwnd, WM_MOVE, 0, MAKELPARAM(r.left, r.top));
   if (sized) CallProc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r.right - r.left, r.bottom - r.top));
   bool shown = !wasVisible && (flags & SWP_SHOWWINDOW);
-  if ((moved || sized || shown) && !(flags & SWP_NOREDRAW)) InvalidateRect(hwnd, nullptr, TRUE);
-  if (wasShown && (flags & SWP_HIDEWINDOW) && !(flags & SWP_NOREDRAW)) Expose(oldArea, hwnd);
+  if ((moved || sized || shown) && !(flags & SWP_NOREDRAW)) InvalidateTree(hwnd);
+  // What it covered and covers no more shows again: the area it left when
+  // hidden, moved or shrunk.
+  bool shrunk = sized && (r.right - r.left < oldArea.right - oldArea.left || r.bottom - r.top < oldArea.bottom - oldArea.top);
+  if (wasShown && ((flags & SWP_HIDEWINDOW) || moved || shrunk) && !(flags & SWP_NOREDRAW)) Expose(oldArea, hwnd);
   // Showing a top-level window activates it unless told not to; hiding the
   // active one passes the activation on.
   if (IsTopLevel(*w) && Find(hwnd)) {
@@ -1291,7 +1343,8 @@ BOOL GetUpdateRect(HWND hwnd, LPRECT rect, BOOL) {
 BOOL UpdateWindow(HWND hwnd) {
   auto w = Find(hwnd);
   if (!w) return FALSE;
-  if (GetUpdateRect(hwnd, nullptr, FALSE)) {
+  // A window that cannot be seen is painted when it shows, not now.
+  if (IsWindowVisible(hwnd) && GetUpdateRect(hwnd, nullptr, FALSE)) {
     ValidateRect(hwnd, nullptr);
     SendMessageW(hwnd, WM_PAINT, 0, 0);
   }
@@ -1736,6 +1789,13 @@ std::vector<RECT> WindowsAbove(HWND window) {
   std::vector<RECT> out;
   auto w = Find(window);
   if (!w) return out;
+  // A window that cannot be seen (hidden, or inside a hidden window) puts
+  // nothing on the screen: all of it counts as covered.
+  if (!IsWindowVisible(window)) {
+    RECT r;
+    if (GetWindowRect(window, &r)) out.push_back(r);
+    return out;
+  }
   auto shownRect = [&](HWND h) {
     RECT r;
     if (IsWindowVisible(h) && GetWindowRect(h, &r) && r.left < r.right && r.top < r.bottom) out.push_back(r);

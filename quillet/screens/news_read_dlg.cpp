@@ -520,6 +520,9 @@ void CNewsReadDlg::OnDestroy() {
   KillTimer(NEWS_READ_TIMER_REFIT);
   KillTimer(NEWS_READ_TIMER_FULLSCREEN);
   if (m_pHost && m_pHost->m_hWnd && ::IsWindow(m_pHost->m_hWnd)) m_pHost->DestroyWindow();
+  // The headline list beneath shows the task bar: a view that closes while
+  // full screen gives it back, however it closes.
+  if (GetTouchFlag()) SHFullScreen(m_hWnd, SHFS_SHOWTASKBAR);
   Default();
   // The host's pictures go with the host object.
   m_hLogo = nullptr;

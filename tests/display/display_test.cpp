@@ -156,7 +156,8 @@ TEST_F(Display, WindowDcsDrawOnTheWindowsAreaOfTheScreen) {
   wc.lpfnWndProc = PlainProc;
   wc.lpszClassName = u"DisplayPlain";
   RegisterClassW(&wc);
-  HWND w = CreateWindowExW(0, u"DisplayPlain", u"", 0, 10, 20, 100, 50, nullptr, nullptr, nullptr, nullptr);
+  // Shown: a hidden window puts nothing on the screen.
+  HWND w = CreateWindowExW(0, u"DisplayPlain", u"", WS_VISIBLE, 10, 20, 100, 50, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(w, nullptr);
   HDC dc = GetDC(w);
   ASSERT_NE(dc, nullptr);

@@ -6,21 +6,33 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "display/display.h"
 #include "gdi/surface.h"
 #include "kernel/kernel.h"
+#include "shell/aygshell.h"
 #include "support/device_fixture.h"
 #include "user/input.h"
+#include "user/menu.h"
 #include "user/user.h"
 
 namespace {
 
 COLORREF ColourOf(HWND hwnd) { return static_cast<COLORREF>(GetWindowLongW(hwnd, GWL_USERDATA)); }
 
+// The WM_PAINT messages each window was given, the last command and the
+// keys that reached a window.
+std::map<HWND, int> g_painted;
+UINT g_command = 0;
+int g_keys = 0;
+
 LRESULT CALLBACK SolidProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_COMMAND) g_command = LOWORD(wParam);
+  if (msg == WM_KEYDOWN) ++g_keys;
   if (msg != WM_PAINT) return DefWindowProcW(hwnd, msg, wParam, lParam);
+  ++g_painted[hwnd];
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd, &ps);
   RECT r;
@@ -36,6 +48,7 @@ class WindowPaint : public qtest::DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
+    g_painted.clear();
     qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
     qk::display::ConnectScreen();
     WNDCLASSW wc{};
@@ -124,6 +137,127 @@ TEST_F(WindowPaint, ScrollBarMetricsFollowTheDensity) {
   EXPECT_EQ(GetSystemMetrics(SM_CXVSCROLL), 13);
   EXPECT_EQ(GetSystemMetrics(SM_CYHSCROLL), 13);
   qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+}
+
+// Moving or shrinking a window shows again what it uncovered, at the top
+// level and inside a parent; growing in place leaves the rest alone.
+TEST_F(WindowPaint, WhatAMovedOrShrunkWindowLeftIsPaintedAgain) {
+  HWND below = Make(kRed, 0, 0, 300, 300);
+  HWND popup = Make(kBlue, 50, 50, 100, 100);
+  qk::PumpMessages();
+  ASSERT_EQ(At(60, 60), kBlue);
+
+  MoveWindow(popup, 160, 160, 100, 100, TRUE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(60, 60), kRed);  // the old place
+  EXPECT_EQ(At(170, 170), kBlue);
+  SetWindowPos(popup, nullptr, 0, 0, 20, 20, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(170, 170), kBlue);
+  EXPECT_EQ(At(200, 200), kRed);  // given back by the shrink
+  EXPECT_EQ(At(250, 250), kRed);
+
+  // A child moved inside its parent: its old place shows the parent, and
+  // a sibling it covered paints again over the parent.
+  HWND sibling = Make(kYellow, 10, 10, 40, 40, below, WS_VISIBLE);
+  HWND child = Make(kGreen, 20, 20, 60, 60, below, WS_VISIBLE);
+  qk::PumpMessages();
+  ASSERT_EQ(At(30, 30), kGreen);
+  SetWindowPos(child, nullptr, 100, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(30, 30), kYellow);
+  EXPECT_EQ(At(70, 70), kRed);
+  EXPECT_EQ(At(110, 30), kGreen);
+  (void)sibling;
+}
+
+// A hidden window, or a window inside a hidden one, is never painted: its
+// paint debt waits until it shows, and even drawing on its DC puts nothing
+// on the screen. Showing it paints it with the windows inside it.
+TEST_F(WindowPaint, AHiddenWindowIsNeverPainted) {
+  HWND below = Make(kRed, 0, 0, 300, 300);
+  HWND page = Make(kBlue, 0, 0, 200, 200, below, WS_VISIBLE);
+  HWND field = Make(kGreen, 20, 20, 50, 50, page, WS_VISIBLE);
+  qk::PumpMessages();
+  ASSERT_EQ(At(30, 30), kGreen);
+  ShowWindow(page, SW_HIDE);
+  qk::PumpMessages();
+  ASSERT_EQ(At(30, 30), kRed);
+  g_painted.clear();
+
+  InvalidateRect(page, nullptr, TRUE);
+  InvalidateRect(field, nullptr, TRUE);
+  UpdateWindow(field);
+  qk::PumpMessages();
+  EXPECT_EQ(g_painted[page], 0);
+  EXPECT_EQ(g_painted[field], 0);
+  EXPECT_EQ(At(30, 30), kRed);
+  EXPECT_EQ(At(100, 100), kRed);
+  // Straight onto its DC, or a paint sent by hand: nothing shows.
+  SendMessageW(page, WM_PAINT, 0, 0);
+  HDC dc = GetDC(field);
+  HBRUSH yellow = CreateSolidBrush(kYellow);
+  RECT all{0, 0, 50, 50};
+  FillRect(dc, &all, yellow);
+  ReleaseDC(field, dc);
+  DeleteObject(yellow);
+  EXPECT_EQ(At(30, 30), kRed);
+  EXPECT_EQ(At(100, 100), kRed);
+
+  ShowWindow(page, SW_SHOWNOACTIVATE);
+  qk::PumpMessages();
+  EXPECT_EQ(At(100, 100), kBlue);
+  EXPECT_EQ(At(30, 30), kGreen);  // the field inside, painted after the page
+  EXPECT_GE(g_painted[field], 1);
+}
+
+// A soft key's menu takes the keys while it is open, and none reaches the
+// window beneath: Up and Down move the highlight, Right opens a submenu and
+// Left leaves it, Enter chooses, Escape closes without a command; what the
+// menu covered shows again once it closes.
+TEST_F(WindowPaint, ASoftKeyMenuIsWorkedByKeys) {
+  HWND screen = Make(kRed, 0, 0, 480, 800);
+  ShowWindow(screen, SW_SHOW);
+  SetFocus(screen);
+  HMENU bar = CreateMenu(), popup = CreatePopupMenu(), sub = CreatePopupMenu();
+  AppendMenuW(sub, MF_STRING, 301, u"Deep");
+  AppendMenuW(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), u"More");
+  AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(popup, MF_STRING, 201, u"First");
+  AppendMenuW(popup, MF_STRING, 202, u"Second");
+  AppendMenuW(bar, MF_STRING, 100, u"Done");
+  AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), u"Menu");
+  SHMENUBARINFO info{};
+  info.cbSize = sizeof info;
+  info.hwndParent = screen;
+  info.dwFlags = SHCMBF_HMENU;
+  info.nToolBarId = static_cast<UINT>(reinterpret_cast<uintptr_t>(bar));
+  ASSERT_TRUE(SHCreateMenuBar(&info));
+  qk::PumpMessages();
+  RECT barRect{};
+  GetWindowRect(info.hwndMB, &barRect);
+  const int x = 470, y = barRect.top - 20;  // inside the menu when it is open
+  ASSERT_EQ(At(x, y), kRed);
+
+  auto run = [&](std::initializer_list<BYTE> keys) {
+    g_command = 0;
+    g_keys = 0;
+    for (BYTE k : keys) {
+      keybd_event(k, 0, 0, 0);
+      keybd_event(k, 0, KEYEVENTF_KEYUP, 0);
+    }
+    EXPECT_TRUE(qk::shell::PressSoftKey(2));  // returns when the menu closed
+    qk::PumpMessages();
+    EXPECT_EQ(g_keys, 0) << "a key went through the menu";
+    EXPECT_EQ(At(x, y), kRed) << "the menu is left over";
+    return g_command;
+  };
+  EXPECT_EQ(run({VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN}), 301u);
+  EXPECT_EQ(run({VK_DOWN, VK_RIGHT, VK_LEFT, VK_UP, VK_RETURN}), 202u);  // round from the top to the last
+  EXPECT_EQ(run({VK_DOWN, VK_DOWN, VK_DOWN, VK_UP, VK_RETURN}), 201u);   // the separator is passed over
+  EXPECT_EQ(run({VK_DOWN, VK_ESCAPE}), 0u);
+  qk::shell::ResetShell();
+  DestroyMenu(bar);
 }
 
 // A thread waiting in its message loop on a frozen clock wakes when the

@@ -136,6 +136,7 @@ class ChannelListPictures : public qtest::DeviceTest {
       }
     }
     HWND window = uitest::CreateViewHost(cfg);
+    ShowWindow(window, SW_SHOWNOACTIVATE);  // a hidden window puts nothing on the screen
     {
       CChannelListView view;
       uitest::HostedView() = &view;

@@ -6,12 +6,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <cstdio>
 #include <string>
 
+#include "gdi/image_codec.h"
 #include "kernel/kernel.h"
 #include "kernel/process.h"
 #include "kernel/wstring.h"
@@ -80,6 +82,15 @@ class RoadTest : public qtest::DeviceTest {
     ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
   }
   void Shot(const std::string& name) { EXPECT_TRUE(q_.Shot(qtest::PicturesDir() + "/road-" + name + ".png")); }
+  // Takes the picture and reads it back, to look at its pixels.
+  qk::gdi::DecodedImage Seen(const std::string& name) {
+    std::string path = qtest::PicturesDir() + "/road-" + name + ".png";
+    qk::gdi::DecodedImage image;
+    EXPECT_TRUE(q_.Shot(path));
+    std::string bytes = qtest::ReadHostFile(path);
+    EXPECT_TRUE(qk::gdi::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &image)) << path;
+    return image;
+  }
   std::string ChannelList() const { return ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml"); }
 
   std::string docroot_;
@@ -103,6 +114,26 @@ std::string Text(HWND w) {
   WCHAR buf[256] = {0};
   GetWindowTextW(w, buf, 256);
   return qk::ToUtf8(buf);
+}
+
+// Light pixels (every channel above 200) in a part of a picture: the text
+// and icons of a row, a menu or an input panel; the bare page gradient
+// beneath the rows has none.
+int Light(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
+  int n = 0;
+  for (int y = std::max(top, 0); y < std::min(bottom, p.height); ++y)
+    for (int x = std::max(left, 0); x < std::min(right, p.width); ++x) {
+      const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
+      if (px[0] > 200 && px[1] > 200 && px[2] > 200) ++n;
+    }
+  return n;
+}
+
+// Whether two pictures agree in the rows top..bottom.
+bool Same(const qk::gdi::DecodedImage& a, const qk::gdi::DecodedImage& b, int top, int bottom) {
+  if (a.width != b.width || a.height != b.height || a.bgra.empty()) return false;
+  size_t row = static_cast<size_t>(a.width) * 4;
+  return std::equal(a.bgra.begin() + top * row, a.bgra.begin() + bottom * row, b.bgra.begin() + top * row);
 }
 
 std::string Picture(const char* name) {
@@ -139,7 +170,8 @@ constexpr int kBar = 760;                                         // the image-b
 constexpr int kHeadline0 = 175, kPitch = 84;                     // the first headline, the row pitch
 constexpr int kReadMore = 415;
 constexpr int kMenuEntry0 = 231, kMenuPitch = 86;                 // the tap-and-hold menu's entries
-constexpr DWORD kHoldMs = 600;                                    // "Read More Online" on the newest story
+constexpr DWORD kHoldMs = 600;
+constexpr int kKeyRow1 = 71, kKeyPitch = 34;                     // the key device's wizard rows                                    // "Read More Online" on the newest story
 
 TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
   std::string site = "http://127.0.0.1:" + std::to_string(nginx_.port());
@@ -156,12 +188,33 @@ TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
   qtest::ScriptedHttpServer slow;
   ASSERT_TRUE(slow.Start());
 
+  // A page shows its rows (and only them) each time it comes back: the
+  // rows' bands hold their texts, the page below the last row is bare (no
+  // input panel or box left over) and the band at the top is the wizard's.
+  auto pageShows = [&](const qk::gdi::DecodedImage& p, int rows, const char* where) {
+    for (int i = 0; i < rows; ++i) {
+      int middle = kRow1 + i * (kRow2 - kRow1);
+      EXPECT_GT(Light(p, 90, middle - 20, 480, middle + 20), 200) << where << ": no row " << i + 1;
+    }
+    EXPECT_EQ(Light(p, 0, kRow1 + rows * (kRow2 - kRow1) - 30, 480, kBar - 45), 0)
+        << where << ": something below the rows";
+  };
   Start("");
   ASSERT_TRUE(q_.Advance(200));  // the start-up load finds no list: the wizard
-  Shot("choice-480x800");
+  const auto choice = Seen("choice-480x800");
+  pageShows(choice, 7, "the choice page");
   ASSERT_TRUE(q_.Tap(240, kRow3));  // "Add specific RSS URL"
   ASSERT_TRUE(q_.Advance(10));
-  Shot("url-empty-480x800");
+  auto url = Seen("url-empty-480x800");
+  pageShows(url, 2, "the empty URL page");
+  EXPECT_TRUE(Same(choice, url, 55, 105)) << "the wizard's title is covered";
+  // Back to the choice page and in again.
+  ASSERT_TRUE(q_.Key(VK_ESCAPE));
+  ASSERT_TRUE(q_.Advance(10));
+  pageShows(Seen("choice-back-480x800"), 7, "the choice page after Back");
+  ASSERT_TRUE(q_.Tap(240, kRow3));
+  ASSERT_TRUE(q_.Advance(10));
+  pageShows(Seen("url-again-480x800"), 2, "the URL page again");
   const std::string empty = ChannelList();
 
   // The URL row opens the one-field editor, which starts from "http://".
@@ -173,6 +226,7 @@ TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
     ASSERT_EQ(Text(q_.FocusWindow()), url);
     ASSERT_TRUE(q_.SoftKey(2));  // "Save"
     ASSERT_TRUE(q_.Advance(10));
+    pageShows(Seen("url-edited-480x800"), 3, "the URL page after the editor");
   };
   auto fetchTitle = [&] {
     ASSERT_TRUE(q_.Tap(240, kRow3));  // "Download Channel Title"
@@ -191,6 +245,7 @@ TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
   Shot("url-failed-480x800");
   ASSERT_TRUE(q_.Tap(240, kBoxButton));
   EXPECT_EQ(q_.ActiveWindow(), wizard);
+  pageShows(Seen("url-after-box-480x800"), 3, "the URL page after the box");
   nothingAdded();
 
   // A page that is not a feed gives no title, so "Save" does not appear.
@@ -213,7 +268,7 @@ TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
   editUrl(site + "/feed.xml");
   fetchTitle();
   ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() == wizard; }));
-  Shot("url-fetched-480x800");
+  pageShows(Seen("url-fetched-480x800"), 4, "the URL page with the title");
   ASSERT_TRUE(q_.Tap(240, kRow4));  // "Save"
   ASSERT_TRUE(q_.Advance(10));
   ASSERT_TRUE(q_.WaitFor([&] { return ChannelList().find("Loopback News") != std::string::npos; }));
@@ -230,7 +285,7 @@ TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
   // The channel's headlines, unread, newest first.
   ASSERT_TRUE(q_.Tap(240, 175));
   ASSERT_TRUE(q_.Advance(10));
-  Shot("headlines-480x800");
+  const auto headlines = Seen("headlines-480x800");
   // The newest story as a page with its logo and pictures.
   ASSERT_TRUE(q_.Tap(240, kHeadline0));
   ASSERT_TRUE(q_.Advance(150));
@@ -249,7 +304,8 @@ TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
   ASSERT_TRUE(q_.Tap(60, kReadMore));
   ASSERT_TRUE(q_.WaitFor([&] { return std::filesystem::exists(opened); }));
   EXPECT_EQ(qtest::ReadHostFile(opened), site + "/story/0");
-  Shot("headlines-read-480x800");
+  // The list is whole again: the task bar above it, no strip of the view.
+  EXPECT_TRUE(Same(headlines, Seen("headlines-read-480x800"), 0, 52)) << "the view's top is left over";
   // Tap and hold on a headline opens its menu: the second one (read) is
   // marked unread again.
   auto itemMenu = [&](int row, int entry) {
@@ -338,14 +394,78 @@ TEST_F(RoadTest, ByKeysAChannelIsRefreshedReadAndMarked) {
   ASSERT_TRUE(q_.Tap(150, 114));
   ASSERT_TRUE(q_.Advance(10));
   EXPECT_NE(ChannelList().find("itemCount=\"11\" newItemCount=\"10\""), std::string::npos) << ChannelList();
-  // "Mark All As Read" from the headline menu, then back to the channels.
+  // The headline menu closes with Back: the keys do not reach the list
+  // beneath and nothing of the menu stays.
+  HWND list = q_.ActiveWindow();
+  const auto before = Seen("k-headlines-before-menu-240x320");
   ASSERT_TRUE(q_.SoftKey(2));
-  Shot("k-headline-menu-240x320");
-  ASSERT_TRUE(q_.Tap(160, 105));
+  const auto menu = Seen("k-headline-menu-240x320");
+  EXPECT_GT(Light(menu, 120, 10, 235, 280), 5000) << "no menu";
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_ESCAPE));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_EQ(q_.ActiveWindow(), list);
+  EXPECT_TRUE(Same(before, Seen("k-menu-closed-240x320"), 0, 320)) << "the menu is left over";
+  // "Mark All As Read", the fourth entry, with Down and Enter, then back to
+  // the channels.
+  ASSERT_TRUE(q_.SoftKey(2));
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_EQ(q_.ActiveWindow(), list) << "a key went through the menu";
+  EXPECT_LT(Light(Seen("k-headlines-marked-240x320"), 120, 10, 235, 280), 2000) << "the menu is left over";
   ASSERT_TRUE(q_.SoftKey(1));  // "Channels"
   ASSERT_TRUE(q_.Advance(10));
-  Shot("k-channels-after-240x320");
+  EXPECT_LT(Light(Seen("k-channels-after-240x320"), 120, 10, 235, 280), 2000) << "the menu is left over";
   EXPECT_NE(ChannelList().find("itemCount=\"11\" newItemCount=\"0\""), std::string::npos) << ChannelList();
+}
+
+// The key device's wizard: the choice page, the URL page, Cancel back to the
+// choice page and in again, the download box and back; each page shows its
+// rows after each return.
+TEST_F(RoadTest, ByKeysAChannelIsAddedByItsUrl) {
+  std::string site = "http://127.0.0.1:" + std::to_string(nginx_.port());
+  Serve("feed.xml", Feed(site));
+  Start("keydevice");
+  ASSERT_TRUE(q_.Advance(200));
+  // Rows of 240 x 320 pages: each band holds its text; below the last the
+  // page is bare.
+  auto pageShows = [&](const qk::gdi::DecodedImage& p, int rows, const char* where) {
+    for (int i = 0; i < rows; ++i) {
+      int middle = kKeyRow1 + i * kKeyPitch;
+      EXPECT_GT(Light(p, 36, middle - 8, 240, middle + 8), 30) << where << ": no row " << i + 1;
+    }
+    EXPECT_EQ(Light(p, 0, kKeyRow1 + rows * kKeyPitch - 12, 240, 320 - 30), 0) << where << ": something below the rows";
+  };
+  const auto choice = Seen("k-choice-240x320");
+  pageShows(choice, 7, "the choice page");
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));  // "Add specific RSS URL"
+  ASSERT_TRUE(q_.Advance(200));
+  pageShows(Seen("k-url-empty-240x320"), 2, "the empty URL page");
+  ASSERT_TRUE(q_.SoftKey(2));  // "Cancel": back to the choice page
+  ASSERT_TRUE(q_.Advance(10));
+  pageShows(Seen("k-choice-back-240x320"), 7, "the choice page after Cancel");
+  ASSERT_TRUE(q_.Key(VK_RETURN));  // the URL row stays selected
+  ASSERT_TRUE(q_.Advance(200));
+  pageShows(Seen("k-url-again-240x320"), 2, "the URL page again");
+  ASSERT_TRUE(q_.Type(qk::FromUtf8(site.substr(7) + "/feed.xml")));
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));  // "Download Channel Title": the box comes and goes
+  // The box's progress runs on the program's frozen clock; it ends on its
+  // OK button, which Enter presses.
+  ASSERT_TRUE(q_.WaitFor([&] {
+    (void)q_.Advance(100);
+    return Text(q_.FocusWindow()) == "OK" || Text(q_.FocusWindow()) == "Loopback News";
+  }));
+  Shot("k-url-box-240x320");
+  if (Text(q_.FocusWindow()) == "OK") {
+    ASSERT_TRUE(q_.Key(VK_RETURN));
+  }
+  ASSERT_TRUE(q_.Advance(10));
+  pageShows(Seen("k-url-after-box-240x320"), 3, "the URL page after the box");
 }
 
 }  // namespace
