@@ -60,12 +60,15 @@ void SetScheduledWaitEvent(HANDLE event) {
   g_stopEvent = event;
 }
 
+// The flag is raised before the event is signalled: a wait that the event
+// ends must find the flag up, or it takes the wake-up for its own (the
+// update monitor would start a refresh for a cancelled schedule).
 void CancelScheduledWait() {
-  {
-    std::lock_guard<std::mutex> g(g_stopLock);
-    if (g_stopEvent) EventModify(g_stopEvent, EVENT_SET);
-  }
   g_stopFlag = 1;
+  std::lock_guard<std::mutex> g(g_stopLock);
+  if (g_stopEvent) EventModify(g_stopEvent, EVENT_SET);
 }
+
+void ClearScheduledWaitCancel() { g_stopFlag = 0; }
 
 int IsScheduledWaitCancelled() { return g_stopFlag; }

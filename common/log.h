@@ -16,5 +16,7 @@ void WriteLog(LPCWSTR text);
 void CancelScheduledWait();
 // The event that CancelScheduledWait signals (the update monitor's wait); null for none.
 void SetScheduledWaitEvent(HANDLE event);
-// The stop flag raised by CancelScheduledWait.
+// The stop flag raised by CancelScheduledWait, and its clear (the update
+// monitor clears it when it starts its schedule afresh).
 int IsScheduledWaitCancelled();
+void ClearScheduledWaitCancel();

@@ -30,6 +30,7 @@ std::atomic<int> g_zoneMinutes{0};
 std::atomic<ClockListener> g_clockListener{nullptr};
 
 void ClockChanged() {
+  WakeClockSleepers();
   if (auto listener = g_clockListener.load()) listener();
 }
 
@@ -133,8 +134,11 @@ void MsToSystemTime(int64_t ms, SYSTEMTIME* st) {
 }  // namespace
 
 int64_t WallClockMs() {
-  std::lock_guard<std::mutex> g(g_clockLock);
-  return g_frozen ? g_frozenWallMs : RealWallMs();
+  {
+    std::lock_guard<std::mutex> g(g_clockLock);
+    if (g_frozen) return g_frozenWallMs;
+  }
+  return DeviceWallClockMs(RealWallMs());
 }
 
 uint64_t TickCount64() {

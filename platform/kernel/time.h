@@ -7,6 +7,8 @@
 // texts, language id) can be replaced.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "kernel/types.h"
@@ -103,6 +105,26 @@ using ClockListener = void (*)();
 ClockListener SetClockListener(ClockListener listener);
 void SetTimeZoneOffset(int minutesEastOfUtc);
 void UseHostTimeZone();
+
+// The device's clock. The wall clock of every program of a device root is
+// the host's clock plus one offset kept in the root's kernel folder
+// ("clock.shared"), or a time at which the device's clock stands, so
+// setting the device's time moves it for all of them at once, as setting a
+// phone's clock does. A frozen clock (above) is not moved by it, and neither
+// is the tick count (a phone's does not jump when its clock is set). A
+// change wakes every SleepUntilWallClock of the root.
+// Sets the device's clock to utcMs; it runs on from there, or, standing,
+// stays there until it is set again (tests move it by hand).
+void SetDeviceClock(int64_t utcMs, bool standing = false);
+// Sleeps, without waking in between, until the wall clock (device offset or
+// frozen clock included) reaches utcMs, or until *wake no longer holds seen
+// (a private word: whoever changes it wakes it with WakeClockSleepers).
+// True when the time came.
+bool SleepUntilWallClock(int64_t utcMs, const std::atomic<uint32_t>* wake, uint32_t seen);
+// Wakes the sleepers of this process so they look at their words again.
+void WakeClockSleepers();
+// The device's wall clock when the host's reads hostMs.
+int64_t DeviceWallClockMs(int64_t hostMs);
 
 struct Locale {
   std::u16string abbrevLangName = u"ENU";  // LOCALE_SABBREVLANGNAME

@@ -1,0 +1,288 @@
+// The update monitor (see monitor.h).
+//
+// Settings are read afresh at each decision, from the values that the auto
+// update options page writes under the settings key:
+//   AutoUpdateMode            0 off, 1 when cradled, 3 daily, other: interval
+//   AutoUpdateTimeNum         interval count minus one, 0..19 (other values
+//                             read as 19: a page without a selection writes
+//                             0xFFFFFFFF)
+//   AutoUpdateTimeUnit        0 minutes, 1 hours, other days
+//   AutoUpdateSchedule{Hour,Minute,Second}  the daily time (12:00:00)
+// Times are seconds since 1970 of the local calendar, in 64 bits.
+#include "monitor/monitor.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "common/log.h"
+#include "common/settings.h"
+#include "kernel/kernel.h"
+#include "kernel/process.h"
+#include "shell/notify.h"
+#include "user/dialog.h"
+#include "user/user.h"
+
+namespace {
+
+constexpr char16_t kMainWindowClass[] = u"WCE_QuilletMainWnd";
+constexpr char16_t kWakeUpEventName[] = u"QuilletEvent";
+constexpr char16_t kNotificationApplication[] = u"\\\\.\\Notifications\\NamedEvents\\QuilletEvent";
+constexpr char16_t kCradleKey[] = u"System\\State\\Hardware";
+constexpr char16_t kCradleValue[] = u"Cradled";
+constexpr DWORD kIdleWaitMs = 3600000;
+constexpr DWORD kMaxIntervalCount = 19;
+
+CRITICAL_SECTION g_lock;
+HWND g_dialog = nullptr;  // under g_lock
+HREGNOTIFY g_cradleWatch = nullptr;
+std::atomic<bool> g_stop{false};
+std::atomic<DWORD> g_cradled{0};
+// Set by a settings change and by the end: ends the main thread's idle
+// wait. Open for the whole run and auto-reset, so a change that comes
+// before the wait begins is not lost.
+HANDLE g_idleEvent = nullptr;
+// Set by the user-interface thread once its dialog exists or failed.
+HANDLE g_dialogReady = nullptr;
+
+DWORD Setting(LPCWSTR name, DWORD defaultValue) { return GetRegistryDword(name, defaultValue, u""); }
+DWORD Mode() { return Setting(u"AutoUpdateMode", 0); }
+
+// The interval between refreshes, in seconds.
+int64_t IntervalSeconds() {
+  DWORD count = Setting(u"AutoUpdateTimeNum", kMaxIntervalCount);
+  if (count > kMaxIntervalCount) count = kMaxIntervalCount;
+  DWORD unit = Setting(u"AutoUpdateTimeUnit", 0);
+  int64_t unitSeconds = unit == 0 ? 60 : unit == 1 ? 3600 : 86400;
+  return (int64_t(count) + 1) * unitSeconds;
+}
+
+constexpr int64_t kFileTimeOf1970 = 116444736000000000LL;
+
+int64_t SystemTimeToSeconds(const SYSTEMTIME& time) {
+  FILETIME ft{};
+  SystemTimeToFileTime(&time, &ft);
+  int64_t ticks = int64_t((uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+  return (ticks - kFileTimeOf1970) / 10000000;
+}
+
+void SecondsToSystemTime(int64_t seconds, SYSTEMTIME* time) {
+  uint64_t ticks = uint64_t(seconds * 10000000 + kFileTimeOf1970);
+  FILETIME ft{DWORD(ticks & 0xFFFFFFFFu), DWORD(ticks >> 32)};
+  FileTimeToSystemTime(&ft, time);
+}
+
+// When the next refresh is due, in local seconds: the daily time today, or
+// tomorrow when it has passed (a time equal to now is today, unless that
+// is the wake-up just served: a refresh within the same second would
+// otherwise be followed by another); in the other modes now plus the
+// interval.
+int64_t WakeUpSeconds(DWORD mode, int64_t interval, int64_t previous) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  int64_t nowSeconds = SystemTimeToSeconds(now);
+  if (mode != 3) return nowSeconds + interval;
+  DWORD hour = Setting(u"AutoUpdateScheduleHour", 12);
+  DWORD minute = Setting(u"AutoUpdateScheduleMinute", 0);
+  DWORD second = Setting(u"AutoUpdateScheduleSecond", 0);
+  // A time of day that is none takes the default's part.
+  if (hour > 23) hour = 12;
+  if (minute > 59) minute = 0;
+  if (second > 59) second = 0;
+  int64_t timeOfDay = int64_t(now.wHour) * 3600 + now.wMinute * 60 + now.wSecond;
+  int64_t at = nowSeconds - timeOfDay + int64_t(hour) * 3600 + minute * 60 + second;
+  if (at < nowSeconds || at <= previous) at += 86400;
+  return at;
+}
+
+// Makes the reader refresh: a message to its running window, or a start of
+// the reader as an update task.
+void RefreshStep() {
+  if (Mode() == 1 && g_cradled.load() == 0) return;
+  WriteLog(u"Downloading...");
+  if (HWND main = FindWindowW(kMainWindowClass, nullptr)) {
+    WriteLog(u"-- Send WM_CHANNELS_DOWNLOAD_START. --");
+    SendMessageW(main, WM_CHANNELS_DOWNLOAD_START, 0, 0);
+    return;
+  }
+  WriteLog(u"-- Run program. --");
+  CString root;
+  GetRegistryString(root, u"Root", u"");
+  CString program = root + u"\\Quillet.exe";
+  std::u16string commandLine = u"/update";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  // Not waited for; a failed start is neither retried nor reported.
+  if (CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+}
+
+// Ends the armed cycle (it sends no refresh) and the idle wait.
+void CancelSchedule() {
+  CancelScheduledWait();
+  SetEvent(g_idleEvent);
+}
+
+INT_PTR MonitorDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  static const UINT uninstall = RegisterWindowMessageW(u"Quillet.Uninstall");
+  if (message == uninstall) {
+    g_stop = true;
+    CancelSchedule();
+    PostQuitMessage(0);
+    (void)dialog;
+    return TRUE;
+  }
+  switch (message) {
+    case WM_AUTOUPDATE_SETTINGS_CHANGED:
+      CancelSchedule();
+      break;
+    case WM_CRADLE_CHANGED:
+      g_cradled = DWORD(wParam);
+      if (Mode() == 1) RefreshStep();
+      break;
+    case WM_CHANNELS_DOWNLOAD_START:
+      RefreshStep();
+      break;
+  }
+  return FALSE;
+}
+
+DWORD MonitorUiThread(LPVOID) {
+  EnterCriticalSection(&g_lock);
+  std::vector<DWORD> empty = qk::DialogTemplateBuilder(WS_POPUP, 0, 0, 0, 10, 10).Build();
+  HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATE>(empty.data()),
+                                           nullptr, MonitorDlgProc, 0);
+  if (dialog) {
+    ShowWindow(dialog, SW_HIDE);
+    g_dialog = dialog;
+    RegistryNotifyWindow(HKEY_LOCAL_MACHINE, kCradleKey, kCradleValue, dialog, WM_CRADLE_CHANGED, 0, nullptr,
+                         &g_cradleWatch);
+    DWORD cradled = 0;
+    if (SUCCEEDED(RegistryGetDWORD(HKEY_LOCAL_MACHINE, kCradleKey, kCradleValue, &cradled))) g_cradled = cradled;
+  }
+  LeaveCriticalSection(&g_lock);
+  SetEvent(g_dialogReady);
+  if (!dialog) return 1;
+
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (IsDialogMessageW(dialog, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+
+  EnterCriticalSection(&g_lock);
+  if (g_cradleWatch) RegistryCloseNotification(g_cradleWatch);
+  g_cradleWatch = nullptr;
+  DestroyWindow(g_dialog);
+  g_dialog = nullptr;
+  LeaveCriticalSection(&g_lock);
+  return 0;
+}
+
+// Runs schedule cycles until one is cancelled or the mode is off.
+void RunSchedule(HWND dialog) {
+  // The cancel flag is cleared before anything is read: a change that
+  // comes later cancels this run, which then starts again with its values.
+  ClearScheduledWaitCancel();
+  const int64_t interval = IntervalSeconds();
+  if (Mode() == 0) return;
+  int64_t previous = INT64_MIN;
+  for (;;) {
+    CE_NOTIFICATION_TRIGGER trigger{};
+    trigger.dwSize = sizeof trigger;
+    trigger.dwType = CNT_TIME;
+    trigger.dwEvent = 6;
+    std::u16string application = kNotificationApplication;
+    trigger.lpszApplication = application.data();
+    trigger.lpszArguments = nullptr;
+    const int64_t wakeUpAt = WakeUpSeconds(Mode(), interval, previous);
+    SecondsToSystemTime(wakeUpAt, &trigger.stStartTime);
+    trigger.stEndTime = trigger.stStartTime;
+
+    bool signalled = false;
+    HANDLE wakeUp = CreateEventW(nullptr, FALSE, FALSE, kWakeUpEventName);
+    if (!wakeUp) {
+      WriteLog(u"CreateEvent failed");
+    } else {
+      SetScheduledWaitEvent(wakeUp);
+      // A cancel that came before the event was there to be set is seen by
+      // its flag (raised before the event is looked at).
+      if (!IsScheduledWaitCancelled()) {
+        HANDLE notification = CeSetUserNotificationEx(nullptr, &trigger, nullptr);
+        if (!notification) {
+          WriteLog(u"CeSetUserNotificationEx failed");
+        } else {
+          WriteLog(u"Waiting for Quillet Event...");
+          while (WaitForSingleObject(wakeUp, INFINITE) != WAIT_OBJECT_0) WriteLog(u"Unknown Event signaled\n");
+          WriteLog(u"Quillet Event signaled");
+          CeClearUserNotification(notification);
+          signalled = true;
+          previous = wakeUpAt;
+        }
+      }
+      SetScheduledWaitEvent(nullptr);
+      CloseHandle(wakeUp);
+    }
+    if (signalled && !IsScheduledWaitCancelled() && Mode() != 0 && dialog)
+      SendMessageW(dialog, WM_CHANNELS_DOWNLOAD_START, 0, 0);
+    Sleep(250);
+    if (IsScheduledWaitCancelled() || Mode() == 0) return;
+  }
+}
+
+}  // namespace
+
+int MonitorMain() {
+  qk::SetProgramName(u"Monitor.exe");
+  std::error_code ec;
+  std::string root = qk::DeviceRoot();
+  std::filesystem::create_directories(root, ec);
+  if (!std::filesystem::is_directory(root, ec)) {
+    std::fputs("Fatal Error: MFC initialization failed\n", stdout);
+    return 1;
+  }
+
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, u"Quillet Monitor");
+  if (!mutex) return 0;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return 0;
+  }
+
+  InitializeCriticalSection(&g_lock);
+  g_idleEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  g_dialogReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE ui = CreateThread(nullptr, 0, MonitorUiThread, nullptr, 0, nullptr);
+  if (ui) WaitForSingleObject(g_dialogReady, INFINITE);
+  EnterCriticalSection(&g_lock);
+  bool started = g_dialog != nullptr;
+  LeaveCriticalSection(&g_lock);
+
+  while (started && !g_stop) {
+    EnterCriticalSection(&g_lock);
+    HWND dialog = g_dialog;
+    LeaveCriticalSection(&g_lock);
+    if (!dialog) break;
+    RunSchedule(dialog);
+    if (g_stop) break;
+    Sleep(50);
+    if (Mode() == 0) WaitForSingleObject(g_idleEvent, kIdleWaitMs);
+  }
+
+  // The user-interface thread has been told to end; it is given a moment
+  // so that the program does not tear down what it still uses.
+  if (ui) {
+    WaitForSingleObject(ui, 5000);
+    CloseHandle(ui);
+  }
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  return started ? 0 : 1;
+}
