@@ -87,15 +87,6 @@ bool WritePixels(int w, int h, const std::vector<uint32_t>& rgb, const std::stri
   return true;
 }
 
-bool ReadSurface(const qk::gdi::Bitmap& b, std::vector<uint32_t>* rgb) {
-  rgb->resize(static_cast<size_t>(b.width) * b.height);
-  for (int y = 0; y < b.height; ++y)
-    for (int x = 0; x < b.width; ++x) {
-      COLORREF c = b.Get(x, y);
-      (*rgb)[static_cast<size_t>(y) * b.width + x] = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
-    }
-  return true;
-}
 
 struct WindowState {
   SDL_Window* window = nullptr;
@@ -443,7 +434,7 @@ void ConnectScreen() {
 bool WriteScreenPng(const std::string& hostPath) {
   auto surface = qk::gdi::ScreenSurface();
   std::vector<uint32_t> rgb;
-  ReadSurface(*surface, &rgb);
+  qk::gdi::ReadBitmapPixels(*surface, &rgb);
   return WritePixels(surface->width, surface->height, rgb, hostPath);
 }
 
@@ -458,7 +449,7 @@ bool WriteDCPng(HDC memoryDC, const std::string& hostPath) {
   auto dc = qk::gdi::LookupDC(memoryDC);
   if (!dc || !dc->s.bitmap || dc->s.bitmap->width <= 0 || dc->s.bitmap->height <= 0) return false;
   std::vector<uint32_t> rgb;
-  ReadSurface(*dc->s.bitmap, &rgb);
+  qk::gdi::ReadBitmapPixels(*dc->s.bitmap, &rgb);
   return WritePixels(dc->s.bitmap->width, dc->s.bitmap->height, rgb, hostPath);
 }
 
