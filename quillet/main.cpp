@@ -3,6 +3,7 @@
 // where a display exists (set QUILLET_HEADLESS to keep it hidden), and
 // QUILLET_SCREENSHOT names a PNG file that receives the screen whenever it
 // changed and the program is idle.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <system_error>
 
 #include "display/display.h"
+#include "gdi/surface.h"
 #include "kernel/fs.h"
 #include "kernel/module.h"
 #include "kernel/process.h"
@@ -18,6 +20,14 @@
 #include "quillet/screens/reader_app.h"
 
 int main(int argc, char** argv) {
+  // Screen-sized buffers (window DCs over covered windows, back buffers,
+  // pictures) come and go with every paint: kept in the heap and reused
+  // rather than mapped, touched page by page and unmapped each time.
+  mallopt(M_MMAP_THRESHOLD, 8 * 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
+  // The first paint needs the font files: fontconfig looks for them while
+  // the application object and its windows are made.
+  qk::gdi::PrepareFonts();
   qk::SetProgramName(u"Quillet.exe");
   if (!std::getenv("QUILLET_COMMAND_LINE")) qk::SetCommandLine(qk::JoinCommandLine(argc, argv));
   std::error_code ec;

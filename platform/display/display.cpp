@@ -1,6 +1,12 @@
 // PNG pictures of the screen and the SDL2 window.
+//
+// The window library is loaded when a window first opens, not at start: a
+// program that stays headless (an update task, a test, a screenshot run)
+// never maps it nor the forty-odd libraries it brings along. The build
+// still uses SDL2's own headers for its types and constants.
 #include "display/display.h"
 
+#include <dlfcn.h>
 #include <SDL.h>
 
 #include <atomic>
@@ -27,6 +33,45 @@ namespace qk::display {
 
 namespace {
 
+// The SDL2 calls the window uses, resolved from the library at run time.
+#define QK_SDL_CALLS(X)                                                                                       \
+  X(SDL_Init) X(SDL_Quit) X(SDL_CreateWindow) X(SDL_DestroyWindow) X(SDL_CreateRenderer) X(SDL_DestroyRenderer) \
+  X(SDL_RenderSetLogicalSize) X(SDL_CreateTexture) X(SDL_DestroyTexture) X(SDL_UpdateTexture) X(SDL_RenderClear) \
+  X(SDL_RenderCopy) X(SDL_RenderPresent) X(SDL_StartTextInput) X(SDL_PollEvent) X(SDL_GetClipboardText) X(SDL_free)
+
+struct SdlCalls {
+#define QK_SDL_MEMBER(name) decltype(&::name) name = nullptr;
+  QK_SDL_CALLS(QK_SDL_MEMBER)
+#undef QK_SDL_MEMBER
+};
+
+SdlCalls g_sdl;
+
+// Loads the library once (it stays loaded); false when it or one of its
+// calls is missing, and then the program stays headless.
+bool LoadSdl() {
+  static const bool loaded = [] {
+    void* lib = nullptr;
+    for (const char* name : {"libSDL2-2.0.so.0", "libSDL2.so"})
+      if ((lib = dlopen(name, RTLD_NOW | RTLD_LOCAL))) break;
+    if (!lib) return false;
+    SdlCalls calls;
+    bool all = true;
+#define QK_SDL_RESOLVE(name)                                                \
+  calls.name = reinterpret_cast<decltype(calls.name)>(dlsym(lib, #name)); \
+  all = all && calls.name;
+    QK_SDL_CALLS(QK_SDL_RESOLVE)
+#undef QK_SDL_RESOLVE
+    if (!all) {
+      dlclose(lib);
+      return false;
+    }
+    g_sdl = calls;
+    return true;
+  }();
+  return loaded;
+}
+
 bool WritePixels(int w, int h, const std::vector<uint32_t>& rgb, const std::string& path) {
   std::vector<uint8_t> png;
   if (!qk::gdi::EncodePng(w, h, rgb, &png)) return false;
@@ -42,15 +87,6 @@ bool WritePixels(int w, int h, const std::vector<uint32_t>& rgb, const std::stri
   return true;
 }
 
-bool ReadSurface(const qk::gdi::Bitmap& b, std::vector<uint32_t>* rgb) {
-  rgb->resize(static_cast<size_t>(b.width) * b.height);
-  for (int y = 0; y < b.height; ++y)
-    for (int x = 0; x < b.width; ++x) {
-      COLORREF c = b.Get(x, y);
-      (*rgb)[static_cast<size_t>(y) * b.width + x] = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
-    }
-  return true;
-}
 
 struct WindowState {
   SDL_Window* window = nullptr;
@@ -330,9 +366,9 @@ void DeliverInput(const InputEvent& e) {
     case InputEvent::Paste: {
       // One request to the clipboard's owner: empty when there is none.
       std::u16string text;
-      if (char* utf8 = SDL_GetClipboardText()) {
+      if (char* utf8 = g_sdl.SDL_GetClipboardText()) {
         text = TypedText(qk::FromUtf8(utf8));
-        SDL_free(utf8);
+        g_sdl.SDL_free(utf8);
       }
       if (!text.empty()) qk::InjectCharacters(text);
       break;
@@ -398,7 +434,7 @@ void ConnectScreen() {
 bool WriteScreenPng(const std::string& hostPath) {
   auto surface = qk::gdi::ScreenSurface();
   std::vector<uint32_t> rgb;
-  ReadSurface(*surface, &rgb);
+  qk::gdi::ReadBitmapPixels(*surface, &rgb);
   return WritePixels(surface->width, surface->height, rgb, hostPath);
 }
 
@@ -413,7 +449,7 @@ bool WriteDCPng(HDC memoryDC, const std::string& hostPath) {
   auto dc = qk::gdi::LookupDC(memoryDC);
   if (!dc || !dc->s.bitmap || dc->s.bitmap->width <= 0 || dc->s.bitmap->height <= 0) return false;
   std::vector<uint32_t> rgb;
-  ReadSurface(*dc->s.bitmap, &rgb);
+  qk::gdi::ReadBitmapPixels(*dc->s.bitmap, &rgb);
   return WritePixels(dc->s.bitmap->width, dc->s.bitmap->height, rgb, hostPath);
 }
 
@@ -434,42 +470,42 @@ bool OpenWindow(const char* title) {
   std::lock_guard<std::mutex> lock(g_lock);
   if (g_win.window) return true;
   if (!DisplayAvailable()) return false;
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
+  if (!LoadSdl() || g_sdl.SDL_Init(SDL_INIT_VIDEO) != 0) return false;
   auto cfg = qk::gdi::GetScreenConfig();
   g_win.width = cfg.width;
   g_win.height = cfg.height;
-  g_win.window = SDL_CreateWindow(title ? title : "Quillet", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+  g_win.window = g_sdl.SDL_CreateWindow(title ? title : "Quillet", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                   cfg.width, cfg.height, SDL_WINDOW_RESIZABLE);
   if (!g_win.window) {
-    SDL_Quit();
+    g_sdl.SDL_Quit();
     return false;
   }
-  g_win.renderer = SDL_CreateRenderer(g_win.window, -1, 0);
+  g_win.renderer = g_sdl.SDL_CreateRenderer(g_win.window, -1, 0);
   if (g_win.renderer) {
-    SDL_RenderSetLogicalSize(g_win.renderer, cfg.width, cfg.height);
-    g_win.texture = SDL_CreateTexture(g_win.renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+    g_sdl.SDL_RenderSetLogicalSize(g_win.renderer, cfg.width, cfg.height);
+    g_win.texture = g_sdl.SDL_CreateTexture(g_win.renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
                                       cfg.width, cfg.height);
   }
   if (!g_win.renderer || !g_win.texture) {
-    if (g_win.renderer) SDL_DestroyRenderer(g_win.renderer);
-    SDL_DestroyWindow(g_win.window);
+    if (g_win.renderer) g_sdl.SDL_DestroyRenderer(g_win.renderer);
+    g_sdl.SDL_DestroyWindow(g_win.window);
     g_win = WindowState();
-    SDL_Quit();
+    g_sdl.SDL_Quit();
     return false;
   }
   // Typed text comes as the desktop's text input.
-  SDL_StartTextInput();
+  g_sdl.SDL_StartTextInput();
   return true;
 }
 
 void CloseWindow() {
   std::lock_guard<std::mutex> lock(g_lock);
   if (!g_win.window) return;
-  SDL_DestroyTexture(g_win.texture);
-  SDL_DestroyRenderer(g_win.renderer);
-  SDL_DestroyWindow(g_win.window);
+  g_sdl.SDL_DestroyTexture(g_win.texture);
+  g_sdl.SDL_DestroyRenderer(g_win.renderer);
+  g_sdl.SDL_DestroyWindow(g_win.window);
   g_win = WindowState();
-  SDL_Quit();
+  g_sdl.SDL_Quit();
 }
 
 bool WindowOpen() {
@@ -487,10 +523,10 @@ void Present() {
   if (surface->width != g_win.width || surface->height != g_win.height) return;
   // The screen's rows are 32-bit blue, green, red, unused: ARGB8888 in
   // memory order on a little-endian machine (alpha is ignored).
-  SDL_UpdateTexture(g_win.texture, nullptr, surface->bits, surface->stride);
-  SDL_RenderClear(g_win.renderer);
-  SDL_RenderCopy(g_win.renderer, g_win.texture, nullptr, nullptr);
-  SDL_RenderPresent(g_win.renderer);
+  g_sdl.SDL_UpdateTexture(g_win.texture, nullptr, surface->bits, surface->stride);
+  g_sdl.SDL_RenderClear(g_win.renderer);
+  g_sdl.SDL_RenderCopy(g_win.renderer, g_win.texture, nullptr, nullptr);
+  g_sdl.SDL_RenderPresent(g_win.renderer);
 }
 
 bool PollInput(InputEvent* event) {
@@ -498,7 +534,7 @@ bool PollInput(InputEvent* event) {
   std::lock_guard<std::mutex> lock(g_lock);
   if (!g_win.window) return false;
   SDL_Event e;
-  while (g_win.pending.empty() && SDL_PollEvent(&e)) Translate(e);
+  while (g_win.pending.empty() && g_sdl.SDL_PollEvent(&e)) Translate(e);
   if (g_win.pending.empty()) return false;
   *event = std::move(g_win.pending.front());
   g_win.pending.pop_front();

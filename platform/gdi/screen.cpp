@@ -207,13 +207,30 @@ bool ReadPixels(HBITMAP bitmap, int* width, int* height, std::vector<uint32_t>* 
   if (!b || !width || !height || !rgb) return false;
   *width = b->width;
   *height = b->height;
-  rgb->resize(static_cast<size_t>(b->width) * b->height);
-  for (int y = 0; y < b->height; ++y)
-    for (int x = 0; x < b->width; ++x) {
-      COLORREF c = b->Get(x, y);
-      (*rgb)[static_cast<size_t>(y) * b->width + x] = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
-    }
+  ReadBitmapPixels(*b, rgb);
   return true;
+}
+
+void ReadBitmapPixels(const Bitmap& b, std::vector<uint32_t>* rgb) {
+  rgb->resize(static_cast<size_t>(b.width) * b.height);
+  for (int y = 0; y < b.height; ++y) {
+    uint32_t* out = rgb->data() + static_cast<size_t>(y) * b.width;
+    if (b.bpp == 32) {
+      // Blue, green, red, unused in memory: 0x00RRGGBB once the unused byte
+      // is dropped.
+      const uint8_t* row = b.Row(y);
+      for (int x = 0; x < b.width; ++x) {
+        uint32_t v;
+        std::memcpy(&v, row + x * 4, 4);
+        out[x] = v & 0x00FFFFFFu;
+      }
+      continue;
+    }
+    for (int x = 0; x < b.width; ++x) {
+      COLORREF c = b.Get(x, y);
+      out[x] = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+    }
+  }
 }
 
 }  // namespace qk::gdi

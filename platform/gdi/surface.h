@@ -184,5 +184,14 @@ void PutBackCovered(DC& dc);
 // A DIB section's or bitmap's pixels as 32-bit colours (0x00RRGGBB rows, top
 // first), for writing pictures.
 bool ReadPixels(HBITMAP bitmap, int* width, int* height, std::vector<uint32_t>* rgb);
+// The same of a bitmap's pixels (the screen's, a memory DC's).
+void ReadBitmapPixels(const Bitmap& bitmap, std::vector<uint32_t>* rgb);
+
+// Starts finding the user-interface face's font files (fontconfig reads its
+// whole configuration first, some milliseconds) on a thread of its own, so
+// that a program's first text does not wait for all of it. The first font
+// made waits for the thread when it has not finished. Harmless to call
+// more than once.
+void PrepareFonts();
 
 }  // namespace qk::gdi

@@ -30,6 +30,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 
@@ -166,6 +167,34 @@ std::pair<std::string, int> FindFallbackFile(uint32_t cp, bool bold, bool italic
   cache[key] = result;
   return result;
 }
+
+// The thread of PrepareFonts, joined before the tables it fills go at exit.
+struct FontPreparation {
+  std::mutex lock;
+  std::thread thread;
+  ~FontPreparation() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (thread.joinable()) thread.join();
+  }
+};
+
+}  // namespace
+
+void PrepareFonts() {
+  // Made after the tables above, so destroyed (and joined) before them.
+  static FontPreparation preparation;
+  std::lock_guard<std::mutex> guard(preparation.lock);
+  if (preparation.thread.joinable()) return;
+  preparation.thread = std::thread([] {
+    std::lock_guard<std::mutex> lock(g_libLock);
+    if (!g_lib && FT_Init_FreeType(&g_lib)) g_lib = nullptr;
+    // The device's user-interface face, plain and bold: every screen's text.
+    FindFile("DejaVu Sans", false, false);
+    FindFile("DejaVu Sans", true, false);
+  });
+}
+
+namespace {
 
 // Characters that take no room and draw nothing: bidi controls, joiners
 // and the filler a lam-alef ligature leaves behind.

@@ -1,7 +1,7 @@
 // Tap-and-hold recognition (see aygshell.h).
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "gdi/surface.h"
 #include "kernel/time.h"
@@ -34,6 +34,8 @@ DWORD SHRecognizeGesture(SHRGINFO* info) {
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(hold * 4 + 2000);
   bool held = false;
   for (;;) {
+    // Read before the looks below: whatever comes after them ends the wait.
+    const uint64_t seen = qk::QueueChanges();
     // The stylus lifted (a release is queued or already happened): a tap.
     if (!(GetAsyncKeyState(0x01 /* VK_LBUTTON */) & 0x8000)) return 0;
     MSG msg;
@@ -43,19 +45,28 @@ DWORD SHRecognizeGesture(SHRGINFO* info) {
       if (std::abs(x - info->ptDown.x) > slop || std::abs(y - info->ptDown.y) > slop) return 0;
       PeekMessageW(&msg, window, WM_MOUSEMOVE, WM_MOUSEMOVE, PM_REMOVE);  // a small move is part of the hold
     }
-    if (GetTickCount() - start >= hold) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= hold) {
       held = true;
       break;
     }
-    if (!frozen && std::chrono::steady_clock::now() > giveUp) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (!frozen && now > giveUp) return 0;
     if (WaitHook()) {
       WaitHook()();
     } else {
       // Nothing is dispatched meanwhile (the press's window must not see its
       // release inside its press); messages sent by other threads are
-      // handled by the peek.
+      // handled by the peek. The thread then sleeps until something comes
+      // to its queue (the release, a move, a sent message, a move of a
+      // frozen clock) or the hold time is up.
       PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      DWORD wait = INFINITE;
+      if (!frozen) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - now).count() + 1;
+        wait = std::min<DWORD>(hold - elapsed, static_cast<DWORD>(left));
+      }
+      qk::WaitForQueueChange(seen, wait);
     }
   }
   if (!held) return 0;

@@ -58,7 +58,7 @@ struct ThreadQueue {
   int inSend = 0;  // depth of sent messages being handled
   bool dead = false;  // the thread has ended: sends to it complete at once
   // Counts every change of the queue's state; changed under the lock, read
-  // by waiters that spin a moment before they sleep.
+  // by waiters that look whether something came meanwhile.
   std::atomic<uint64_t> activity{0};
   std::atomic<int> sleepers{0};
 };
@@ -70,8 +70,8 @@ inline void Wake(ThreadQueue& q) {
   if (q.sleepers.load() > 0) q.cv.notify_all();
 }
 // Waits, with the lock held on entry and exit, until the queue changes or
-// the time comes. Spins briefly first: a reply or a message from another
-// thread usually comes within microseconds.
+// the time comes, asleep in the kernel (a spurious return is possible:
+// callers look again).
 void SleepOn(ThreadQueue& q, std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point until);
 
 struct Window {

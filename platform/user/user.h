@@ -501,6 +501,13 @@ bool PumpMessagesUntil(const std::function<bool()>& pred, DWORD timeoutMs);
 bool QuitPosted(int* exitCode = nullptr);
 // Forgets a pending WM_QUIT of the calling thread.
 void ClearQuit();
+// The count of changes of the calling thread's queue: a message posted or
+// sent to it, a settle request, a move of the frozen clock. Read it before
+// looking at the queue, then WaitForQueueChange sleeps (in the kernel, at
+// most timeoutMs, INFINITE for no limit) until the count differs from it;
+// true when it does. Nothing is handled meanwhile.
+uint64_t QueueChanges();
+bool WaitForQueueChange(uint64_t seen, DWORD timeoutMs);
 // Waits (at most timeoutMs) until a message sent to the calling thread is
 // waiting, without handling it. True when one is.
 bool WaitForSentMessages(DWORD timeoutMs);

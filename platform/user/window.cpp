@@ -318,19 +318,9 @@ void RemoveTimersOf(HWND hwnd, const std::shared_ptr<ThreadQueue>& q) {
 }  // namespace
 
 void SleepOn(ThreadQueue& q, std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point until) {
-  uint64_t seen = q.activity.load();
-  lock.unlock();
-  auto spinUntil = std::min(until, std::chrono::steady_clock::now() + std::chrono::microseconds(50));
-  for (int i = 1; q.activity.load() == seen; ++i) {
-    if ((i & 63) == 0 && std::chrono::steady_clock::now() >= spinUntil) break;
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
-  }
-  lock.lock();
-  if (q.activity.load() != seen) return;
+  // The lock is held from the caller's look at the queue to the sleep, so a
+  // change (made under the lock, and waking the sleepers after it) cannot
+  // come in between unseen. The thread sleeps in the kernel at once.
   ++q.sleepers;
   q.cv.wait_until(lock, until);
   --q.sleepers;
@@ -1868,6 +1858,20 @@ bool QuitPosted(int* exitCode) {
   std::lock_guard<std::mutex> lock(q->lock);
   if (q->quit && exitCode) *exitCode = q->quitCode;
   return q->quit;
+}
+
+uint64_t QueueChanges() { return CurrentQueue()->activity.load(); }
+
+bool WaitForQueueChange(uint64_t seen, DWORD timeoutMs) {
+  auto q = CurrentQueue();
+  const auto deadline = timeoutMs == INFINITE ? kForever
+                                              : std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::unique_lock<std::mutex> lock(q->lock);
+  while (q->activity.load() == seen) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    SleepOn(*q, lock, deadline);
+  }
+  return true;
 }
 
 bool WaitForSentMessages(DWORD timeoutMs) {

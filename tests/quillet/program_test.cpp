@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -192,7 +193,19 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     }
     CloseHandle(pi.hThread);
     processes_.push_back(pi.hProcess);
+    pids_[pi.hProcess] = pi.dwProcessId;
     return pi.hProcess;
+  }
+  // The shared libraries the running reader has mapped (its /proc maps),
+  // one file name a line.
+  std::string MappedLibraries(HANDLE process) {
+    std::string maps = qtest::ReadHostFile("/proc/" + std::to_string(pids_[process]) + "/maps");
+    std::string names;
+    for (size_t at = maps.find(".so"); at != std::string::npos; at = maps.find(".so", at + 3)) {
+      size_t from = maps.rfind('/', at), end = maps.find('\n', at);
+      if (from != std::string::npos) names += maps.substr(from + 1, end - from - 1) + "\n";
+    }
+    return names;
   }
   // Starts the reader on a clock frozen at the present moment: its timers
   // fire only when the test moves its clock on.
@@ -443,6 +456,7 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
   std::string docroot_;
   std::vector<std::string> seen_;
   std::vector<HANDLE> processes_;
+  std::map<HANDLE, DWORD> pids_;  // host process ids
   HWND recorder_ = nullptr;
 };
 
@@ -492,6 +506,12 @@ TEST_P(ProgramTest, RefreshFromTheCommandShowsProgressAndStoresTheCountsOfThirty
   ASSERT_TRUE(program.Advance(200));
   ASSERT_TRUE(program.Advance(200));
   ASSERT_TRUE(program.Shot(Shot("30-channels")));
+  // Headless and before any download, the reader has mapped neither the
+  // display's library nor the download library.
+  std::string mapped = MappedLibraries(reader);
+  ASSERT_NE(mapped.find("libc.so"), std::string::npos) << mapped;
+  EXPECT_EQ(mapped.find("libSDL2"), std::string::npos) << mapped;
+  EXPECT_EQ(mapped.find("libcurl"), std::string::npos) << mapped;
   Post(WM_COMMAND, ID_REFRESH_CHANNELS);
   ASSERT_TRUE(AdvanceUntil(program, [&] { return Count("finished") >= 1; }));
   EXPECT_EQ(Count("start"), 1);
@@ -531,6 +551,10 @@ TEST_P(ProgramTest, RefreshFromTheCommandShowsProgressAndStoresTheCountsOfThirty
   // The site's icon became the channels' icon.
   EXPECT_EQ(ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Ch117-Fav.ico"), Icon());
   EXPECT_TRUE(program.Shot(Shot("after-refresh")));
+  // The downloads loaded their library; the window's is still not needed.
+  mapped = MappedLibraries(reader);
+  EXPECT_NE(mapped.find("libcurl"), std::string::npos) << mapped;
+  EXPECT_EQ(mapped.find("libSDL2"), std::string::npos) << mapped;
   Exit(reader);
 }
 

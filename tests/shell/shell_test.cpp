@@ -5,7 +5,10 @@
 // focus through "SIPPREF", tap-and-hold on a controlled clock, and the
 // image-file loader and file icons.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "controls/commctrl.h"
@@ -603,6 +606,40 @@ TEST_F(ShellTest, TapAndHoldIsRecognisedOnTheClockAndTapsAndMovesAreNot) {
   qk::InjectPointer(WM_LBUTTONUP, 100, 300);
   qk::PumpMessages();
   EXPECT_EQ(SHRecognizeGesture(nullptr), 0u);
+}
+
+TEST_F(ShellTest, AHeldStylusSleepsUntilTheHoldTimeOnTheRunningClock) {
+  // No wait hook and a running clock: the recogniser waits as a program
+  // does. It sleeps until the hold time is up instead of waking to look.
+  rusage before{}, after{};
+  getrusage(RUSAGE_THREAD, &before);
+  const auto start = std::chrono::steady_clock::now();
+  qk::InjectPointer(WM_LBUTTONDOWN, 100, 300);
+  qk::PumpMessages();
+  const auto held = std::chrono::steady_clock::now() - start;
+  getrusage(RUSAGE_THREAD, &after);
+  ASSERT_EQ(Saw().gestures.size(), 1u);
+  EXPECT_EQ(Saw().gestures[0], static_cast<DWORD>(GN_CONTEXTMENU));
+  EXPECT_GE(held, std::chrono::milliseconds(qk::shell::kHoldMs - 1));
+  // A wait that woke every few milliseconds would switch a hundred times.
+  EXPECT_LT(after.ru_nvcsw - before.ru_nvcsw, 20) << "voluntary context switches while held";
+  qk::InjectPointer(WM_LBUTTONUP, 100, 300);
+  qk::PumpMessages();
+
+  // A release posted by another thread while the recogniser sleeps wakes
+  // it: a tap, well before the (long) hold time.
+  std::thread lifter;
+  Saw().gestureFlags = SHRG_RETURNCMD | SHRG_LONGDELAY;
+  qk::InjectPointer(WM_LBUTTONDOWN, 100, 300);
+  lifter = std::thread([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    qk::InjectPointer(WM_LBUTTONUP, 100, 300);
+  });
+  qk::PumpMessages();
+  lifter.join();
+  ASSERT_EQ(Saw().gestures.size(), 2u);
+  EXPECT_EQ(Saw().gestures[1], 0u);
+  qk::PumpMessages();
 }
 
 TEST_F(ShellTest, ImageFilesLoadAndFilesGetIconsOfTheirKind) {
