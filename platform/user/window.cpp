@@ -194,13 +194,23 @@ HWND NextOwedPaint(ThreadQueue& q, HWND hwnd) {
       else
         ++it;
     }
+    // Visible with its parents, and its top-level window not minimised:
+    // only then is it worth asking whether windows above cover it.
+    auto seen = [&](HWND h) {
+      for (Window* w = lookup(h); w; w = lookup(w->parent)) {
+        if (!(w->style & WS_VISIBLE) || w->destroying) return false;
+        if (IsTopLevel(*w)) return !(w->style & WS_MINIMIZE);
+      }
+      return false;
+    };
     for (auto& [owed, debt] : q.paintOwed) {
       if (hwnd && owed != hwnd) continue;
       HWND pick = owed;
       if (!hwnd)
         for (Window* w = lookup(owed); w && w->parent; w = lookup(w->parent))
           if (q.paintOwed.count(w->parent)) pick = w->parent;
-      if (std::find(candidates.begin(), candidates.end(), pick) == candidates.end()) candidates.push_back(pick);
+      if (seen(pick) && std::find(candidates.begin(), candidates.end(), pick) == candidates.end())
+        candidates.push_back(pick);
     }
   }
   for (HWND pick : candidates)
