@@ -10,7 +10,7 @@
 //    rows) is written while it waits for the reload.
 // 2. "quillet /update" over 100 channels of 50 items (about 9 MB of RSS 2.0
 //    from nginx on loopback, images and full text off), start to exit, with
-//    the process's peak memory; and "newsboat -x reload" on the same feeds.
+//    the process's CPU time and peak memory; and "newsboat -x reload" on the same feeds.
 //
 //   quillet_bench [rounds]
 #include <sys/resource.h>
@@ -84,6 +84,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
 struct Ended {
   int status = -1;
   double wall = 0;
+  double cpu = 0;  // user and system time of the process
   long peakKb = 0;
 };
 
@@ -94,6 +95,8 @@ Ended Wait(pid_t pid, std::chrono::steady_clock::time_point start) {
   wait4(pid, &status, 0, &usage);
   e.wall = Seconds(start);
   e.peakKb = usage.ru_maxrss;
+  e.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   e.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return e;
 }
@@ -196,8 +199,8 @@ int main(int argc, char** argv) {
       snprintf(name, sizeof name, "/Program Files/Quillet/ChannelData/Ch%03d.bin", n);
       stored += fs::exists(root + name);
     }
-    std::printf("round %d  quillet /update: %.3f s, peak %.1f MB, %d channels stored%s\n", round, reader.wall,
-                reader.peakKb / 1024.0, stored, reader.status == 0 && stored == kChannels ? "" : "  (FAILED)");
+    std::printf("round %d  quillet /update: %.3f s (CPU %.3f s), peak %.1f MB, %d channels stored%s\n", round,
+                reader.wall, reader.cpu, reader.peakKb / 1024.0, stored, reader.status == 0 && stored == kChannels ? "" : "  (FAILED)");
     qnet::RemoveTree(root);
     if (!haveNewsboat) continue;
     std::string home = qnet::MakeTempFolder("quillet-bench-newsboat");

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <unordered_map>
 
 #include "gdi/surface.h"
 #include "kernel/fs.h"
@@ -162,6 +163,16 @@ void SetWindowDCProvider(WindowAreaProvider provider) {
   g_windowProvider = std::move(provider);
 }
 
+namespace {
+auto& g_windowDCs = *new std::unordered_map<HWND, uint64_t>;  // guarded by g_screenLock
+}  // namespace
+
+uint64_t WindowDCsMade(HWND window) {
+  std::lock_guard<std::mutex> lock(g_screenLock);
+  auto it = g_windowDCs.find(window);
+  return it == g_windowDCs.end() ? 0 : it->second;
+}
+
 void SetWindowCoverProvider(WindowCoverProvider provider) {
   std::lock_guard<std::mutex> lock(g_screenLock);
   g_coverProvider = std::move(provider);
@@ -247,6 +258,8 @@ HDC GetDC(HWND window) {
       provider = g_windowProvider;
     }
     if (!provider || !provider(window, &area)) return nullptr;
+    std::lock_guard<std::mutex> lock(g_screenLock);
+    ++g_windowDCs[window];
   }
   HDC hdc = CreateScreenAreaDC(area, window);
   WindowCoverProvider covering;

@@ -178,6 +178,8 @@ void SetWindowDCProvider(WindowAreaProvider provider);
 // above one of its parents): GetDC(window) draws only outside them.
 using WindowCoverProvider = std::function<std::vector<RECT>(HWND window)>;
 void SetWindowCoverProvider(WindowCoverProvider provider);
+// How many DCs GetDC has made on the window.
+uint64_t WindowDCsMade(HWND window);
 // Puts back what a covered window DC drew (DeleteDC calls it).
 void PutBackCovered(DC& dc);
 

@@ -30,15 +30,25 @@ HWND Deepest(HWND window, POINT screen) {
 }
 }  // namespace
 
+// The paint covers the window's update area (all of the client area when
+// nothing was owed): the DC is clipped to it, the windows inside it are
+// owed what of them it covers, and WM_ERASEBKGND comes only when an
+// invalidation asked for the background to be erased.
 HDC BeginPaint(HWND window, LPPAINTSTRUCT paint) {
   if (!paint || !IsWindow(window)) return nullptr;
   std::memset(paint, 0, sizeof *paint);
-  if (!GetUpdateRect(window, &paint->rcPaint, FALSE)) GetClientRect(window, &paint->rcPaint);
-  ValidateRect(window, nullptr);
-  // The painting covers the windows inside this one: they paint after it.
-  qk::user::InvalidateChildren(window);
+  qk::user::PaintDebt debt;
+  if (!qk::user::TakePaintDebt(window, &debt)) {
+    GetClientRect(window, &debt.area);
+    debt.erase = true;
+  }
+  paint->rcPaint = debt.area;
+  qk::user::InvalidateChildrenIn(window, debt.area);
   paint->hdc = GetDC(window);
-  if (paint->hdc) paint->fErase = SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0) ? FALSE : TRUE;
+  if (!paint->hdc) return nullptr;
+  IntersectClipRect(paint->hdc, debt.area.left, debt.area.top, debt.area.right, debt.area.bottom);
+  if (debt.erase)
+    paint->fErase = SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0) ? FALSE : TRUE;
   return paint->hdc;
 }
 

@@ -1,7 +1,8 @@
 // Painting, keyboard and pointer input, and the system parameters.
 //
 // BeginPaint hands out a DC on the window's area of the device screen (the
-// drawing layer's GetDC) and pays the window's WM_PAINT debt. keybd_event
+// drawing layer's GetDC), clipped to the window's update area, and pays the
+// window's WM_PAINT debt. keybd_event
 // puts key messages into the queue of the window with the focus (else the
 // active window). Tests and the display inject pointer input at screen
 // co-ordinates: it goes to the window under the point (or the capture).
@@ -50,6 +51,18 @@ namespace qk {
 // (a later sibling lies above an earlier one). The display gives them to
 // the drawing layer, which clips window DCs by them.
 std::vector<RECT> WindowsAbove(HWND window);
+
+// Whether the window's painting can show now: it and its parents are
+// visible, its top-level window is not minimised, and some of area (client
+// co-ordinates; all of the client area when null) lies outside the windows
+// above it. Only such windows are painted; the others keep what they are
+// owed (merged) until they show, and are painted once then.
+bool WindowShows(HWND window, const RECT* area = nullptr);
+// Whether the window's top-level window is minimised.
+bool InMinimizedWindow(HWND window);
+// How many DCs were made on the window and the windows inside it (GetDC of
+// them, and so BeginPaint): how often the program drew on them.
+uint64_t DrawingsOn(HWND window);
 
 // Posts a pointer message (WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_LBUTTONUP) for a
 // screen point to the window under it, or to the window that holds the

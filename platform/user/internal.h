@@ -43,6 +43,17 @@ struct Timer {
   uint64_t due = 0;
 };
 
+// What a window is owed in painting: the bounding rectangle of its
+// invalidated parts (client co-ordinates), whether its background is to be
+// erased, and whether the queue has already handed out its WM_PAINT (the
+// debt is paid when the window paints; one that is still there at the next
+// look was not, and goes).
+struct PaintDebt {
+  RECT area{};
+  bool erase = false;
+  bool given = false;
+};
+
 struct ThreadQueue {
   DWORD tid = 0;
   std::mutex lock;
@@ -50,7 +61,9 @@ struct ThreadQueue {
   std::deque<MSG> posted;
   std::deque<std::shared_ptr<SentMessage>> sent;
   std::vector<Timer> timers;
-  std::set<HWND> paintOwed;
+  // Debts of windows that cannot be seen now (hidden, minimised, covered)
+  // are kept and merged until they show.
+  std::map<HWND, PaintDebt> paintOwed;
   // Requests answered once the queue has gone empty (user/remote.h).
   std::vector<std::shared_ptr<SentMessage>> settling;
   bool quit = false;
@@ -111,6 +124,17 @@ bool TakesInput(HWND window);
 // so they paint again after it.
 void InvalidateTree(HWND window);
 void InvalidateChildren(HWND window);
+// Owes the visible windows inside window the part of their area that lies
+// in area (window's client co-ordinates), and so on down: what the
+// window's painting of area covered.
+void InvalidateChildrenIn(HWND window, const RECT& area);
+// Whether the window can be painted now: it and its parents are visible,
+// its top-level window is not minimised, and some of area (client
+// co-ordinates; all of it when null) lies outside the windows above it.
+bool ShowsNow(HWND window, const RECT* area);
+// The window's paint debt, taken off the queue (BeginPaint); false when it
+// owes nothing.
+bool TakePaintDebt(HWND window, PaintDebt* debt);
 // Posts a message ahead of everything else in the window's queue.
 bool PostFront(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 

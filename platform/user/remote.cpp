@@ -167,6 +167,9 @@ void RunRemoteRequest(const std::shared_ptr<SentMessage>& sm) {
     case Op::Focus:
       answer = reinterpret_cast<LRESULT>(GetFocus());
       break;
+    case Op::Drawings:
+      answer = static_cast<LRESULT>(DrawingsOn(sm->hwnd));
+      break;
     default:
       answer = kRefused;
       break;

@@ -50,6 +50,7 @@ enum class Op : uint32_t {
   Focus = 8,     // answers the focus window's handle (0 when none)
   Answer = 9,    // a = the button the next message box answers (queued in order)
   BoxLog = 10,   // text = host path: each message box from now on adds a line to it
+  Drawings = 11,  // answers how many DCs were made on the window and the windows inside it
 };
 
 struct Request {

@@ -170,50 +170,62 @@ bool Matches(const MSG& m, HWND hwnd, UINT first, UINT last) {
 
 uint64_t Now() { return qk::TickCount64(); }
 
-// With the queue's lock held: drops the paint debts of windows that cannot
-// be seen (hidden, or inside a hidden window: showing them owes their
-// painting again) and chooses the next window to paint, one of hwnd's when
-// it is given. A window is painted before the windows inside it, since its
-// painting covers its whole area.
+// With the queue's lock held: drops the paint debts of windows that are
+// gone and the debts whose WM_PAINT was handed out and not paid (a window
+// procedure that does not validate would be sent WM_PAINT for ever), and
+// chooses the next window to paint, one of hwnd's when it is given. A
+// window is painted before the windows inside it, since its painting covers
+// them. A window that cannot be seen now (hidden, minimised or covered
+// where it is owed) is not painted: its debt waits until it shows.
 HWND NextOwedPaint(ThreadQueue& q, HWND hwnd) {
   if (q.paintOwed.empty()) return nullptr;
-  std::lock_guard<std::mutex> lock(g_lock);
-  auto lookup = [](HWND h) -> Window* {
-    if (!h || !IsLocalHandle(h)) return nullptr;
-    auto it = g_windows.find(LocalIndex(h));
-    return it == g_windows.end() ? nullptr : it->second.get();
-  };
-  auto seen = [&](Window* w) {
-    for (; w; w = lookup(w->parent)) {
-      if (!(w->style & WS_VISIBLE) || w->destroying) return false;
-      if (!w->parent) return true;
+  std::vector<HWND> candidates;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto lookup = [](HWND h) -> Window* {
+      if (!h || !IsLocalHandle(h)) return nullptr;
+      auto it = g_windows.find(LocalIndex(h));
+      return it == g_windows.end() ? nullptr : it->second.get();
+    };
+    for (auto it = q.paintOwed.begin(); it != q.paintOwed.end();) {
+      Window* w = lookup(it->first);
+      if (!w || w->destroying || it->second.given)
+        it = q.paintOwed.erase(it);
+      else
+        ++it;
     }
-    return false;
-  };
-  for (auto it = q.paintOwed.begin(); it != q.paintOwed.end();) {
-    if (seen(lookup(*it)))
-      ++it;
-    else
-      it = q.paintOwed.erase(it);
+    // Visible with its parents, and its top-level window not minimised:
+    // only then is it worth asking whether windows above cover it.
+    auto seen = [&](HWND h) {
+      for (Window* w = lookup(h); w; w = lookup(w->parent)) {
+        if (!(w->style & WS_VISIBLE) || w->destroying) return false;
+        if (IsTopLevel(*w)) return !(w->style & WS_MINIMIZE);
+      }
+      return false;
+    };
+    for (auto& [owed, debt] : q.paintOwed) {
+      if (hwnd && owed != hwnd) continue;
+      HWND pick = owed;
+      if (!hwnd)
+        for (Window* w = lookup(owed); w && w->parent; w = lookup(w->parent))
+          if (q.paintOwed.count(w->parent)) pick = w->parent;
+      if (seen(pick) && std::find(candidates.begin(), candidates.end(), pick) == candidates.end())
+        candidates.push_back(pick);
+    }
   }
-  for (HWND owed : q.paintOwed) {
-    if (hwnd && owed != hwnd) continue;
-    HWND pick = owed;
-    if (!hwnd)
-      for (Window* w = lookup(owed); w && w->parent; w = lookup(w->parent))
-        if (q.paintOwed.count(w->parent)) pick = w->parent;
-    return pick;
-  }
+  for (HWND pick : candidates)
+    if (ShowsNow(pick, &q.paintOwed[pick].area)) return pick;
   return nullptr;
 }
 
 // True when nothing waits in the queue (whatever a filtered look left):
-// no sent or posted message, no timer due, no window owed its painting.
-bool Drained(const ThreadQueue& q, uint64_t now) {
-  if (!q.sent.empty() || !q.posted.empty() || !q.paintOwed.empty()) return false;
+// no sent or posted message, no timer due, no window owed a painting it
+// can be given now.
+bool Drained(ThreadQueue& q, uint64_t now) {
+  if (!q.sent.empty() || !q.posted.empty()) return false;
   for (auto& t : q.timers)
     if (t.due <= now) return false;
-  return true;
+  return NextOwedPaint(q, nullptr) == nullptr;
 }
 
 // Looks for the next message of the calling thread. Handles sent messages on
@@ -261,9 +273,10 @@ bool NextMessage(const std::shared_ptr<ThreadQueue>& q, MSG* msg, HWND hwnd, UIN
         *msg = MSG{};
         msg->hwnd = owed;
         msg->message = WM_PAINT;
-        // The window validates itself when painted; a window procedure that
-        // does not would be sent WM_PAINT for ever, so the debt is paid here.
-        if (remove) q->paintOwed.erase(owed);
+        // The window validates itself when painted (BeginPaint takes the
+        // debt with its area); one that does not has it dropped at the next
+        // look.
+        if (remove) q->paintOwed[owed].given = true;
         return true;
       }
     }
@@ -774,6 +787,85 @@ void qk::user::InvalidateChildren(HWND hwnd) {
   for (HWND child : children) InvalidateTree(child);
 }
 
+void qk::user::InvalidateChildrenIn(HWND hwnd, const RECT& area) {
+  auto w = Find(hwnd);
+  if (!w || IsRectEmpty(&area)) return;
+  std::vector<HWND> children;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    children = w->children;
+  }
+  for (HWND child : children) {
+    auto c = Find(child);
+    if (!c || c->destroying || !(c->style & WS_VISIBLE)) continue;
+    RECT r, part;
+    {
+      std::lock_guard<std::mutex> lock(g_lock);
+      r = c->rect;
+    }
+    if (!IntersectRect(&part, &r, &area)) continue;
+    OffsetRect(&part, -r.left, -r.top);
+    InvalidateRect(child, &part, TRUE);
+    InvalidateChildrenIn(child, part);
+  }
+}
+
+namespace {
+
+// Whether the rectangles together cover all of r.
+bool CoveredBy(const RECT& r, const std::vector<RECT>& covers) {
+  std::vector<RECT> left{r};
+  for (const RECT& c : covers) {
+    std::vector<RECT> next;
+    for (const RECT& p : left) {
+      RECT in;
+      if (!IntersectRect(&in, &p, &c)) {
+        next.push_back(p);
+        continue;
+      }
+      // What of p lies outside c: above, below, then left and right of it.
+      if (p.top < in.top) next.push_back({p.left, p.top, p.right, in.top});
+      if (in.bottom < p.bottom) next.push_back({p.left, in.bottom, p.right, p.bottom});
+      if (p.left < in.left) next.push_back({p.left, in.top, in.left, in.bottom});
+      if (in.right < p.right) next.push_back({in.right, in.top, p.right, in.bottom});
+    }
+    left.swap(next);
+    if (left.empty()) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool qk::user::ShowsNow(HWND hwnd, const RECT* area) {
+  auto w = Find(hwnd);
+  if (!w || w->destroying || !IsWindowVisible(hwnd)) return false;
+  HWND top = TopLevelOf(hwnd);
+  if (top && IsMinimized(top)) return false;
+  RECT client, part, screen;
+  if (!GetClientRect(hwnd, &client)) return false;
+  if (area) {
+    if (!IntersectRect(&part, area, &client)) return false;
+  } else {
+    part = client;
+    if (IsRectEmpty(&part)) return false;
+  }
+  if (!GetWindowRect(hwnd, &screen)) return false;
+  OffsetRect(&part, screen.left, screen.top);
+  return !CoveredBy(part, WindowsAbove(hwnd));
+}
+
+bool qk::user::TakePaintDebt(HWND hwnd, PaintDebt* debt) {
+  auto w = Find(hwnd);
+  if (!w) return false;
+  std::lock_guard<std::mutex> lock(w->queue->lock);
+  auto it = w->queue->paintOwed.find(hwnd);
+  if (it == w->queue->paintOwed.end()) return false;
+  if (debt) *debt = it->second;
+  w->queue->paintOwed.erase(it);
+  return true;
+}
+
 namespace {
 
 void ExposeIn(HWND hwnd, const RECT& area, HWND gone) {
@@ -1118,7 +1210,7 @@ int GetWindowTextLengthW(HWND hwnd) { return static_cast<int>(SendMessageW(hwnd,
 BOOL ShowWindow(HWND hwnd, int command) {
   auto w = Find(hwnd);
   if (!w) return FALSE;
-  bool was;
+  bool was, wasMinimized;
   bool show = command != SW_HIDE && command != SW_MINIMIZE;
   bool wasShown = IsWindowVisible(hwnd);
   RECT area{};
@@ -1126,6 +1218,7 @@ BOOL ShowWindow(HWND hwnd, int command) {
   {
     std::lock_guard<std::mutex> lock(g_lock);
     was = (w->style & WS_VISIBLE) != 0;
+    wasMinimized = (w->style & WS_MINIMIZE) != 0;
     if (show)
       w->style |= WS_VISIBLE;
     else
@@ -1142,6 +1235,9 @@ BOOL ShowWindow(HWND hwnd, int command) {
       InvalidateTree(hwnd);
     else if (wasShown)
       Expose(area, hwnd);
+  } else if (show && wasMinimized && !IsMinimized(hwnd)) {
+    // Restored from a minimised show: nothing was painted meanwhile.
+    InvalidateTree(hwnd);
   }
   if (IsTopLevel(*w) && Find(hwnd)) {
     bool activates = command == SW_SHOW || command == SW_SHOWNORMAL || command == SW_RESTORE ||
@@ -1293,23 +1389,52 @@ BOOL ScreenToClient(HWND hwnd, LPPOINT point) {
   return TRUE;
 }
 
-BOOL InvalidateRect(HWND hwnd, const RECT*, BOOL) {
+// The window's update area grows by rect (its whole client area when null)
+// and stays one rectangle: the bounding rectangle of what was invalidated.
+BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
   auto w = Find(hwnd);
   if (!w) return FALSE;
+  RECT client, area;
+  GetClientRect(hwnd, &client);
+  if (rect ? !IntersectRect(&area, rect, &client) : IsRectEmpty(&client)) return TRUE;
+  if (!rect) area = client;
   {
     std::lock_guard<std::mutex> lock(w->queue->lock);
-    w->queue->paintOwed.insert(hwnd);
+    auto [it, made] = w->queue->paintOwed.try_emplace(hwnd);
+    PaintDebt& debt = it->second;
+    if (made)
+      debt.area = area;
+    else
+      UnionRect(&debt.area, &debt.area, &area);
+    debt.erase = debt.erase || erase;
+    // A debt whose WM_PAINT is out but not begun is painted with the new
+    // part when it begins, or owed again.
+    debt.given = false;
     Touched(*w->queue);
   }
   Wake(*w->queue);
   return TRUE;
 }
 
-BOOL ValidateRect(HWND hwnd, const RECT*) {
+BOOL ValidateRect(HWND hwnd, const RECT* rect) {
   auto w = Find(hwnd);
   if (!w) return FALSE;
   std::lock_guard<std::mutex> lock(w->queue->lock);
-  w->queue->paintOwed.erase(hwnd);
+  auto it = w->queue->paintOwed.find(hwnd);
+  if (it == w->queue->paintOwed.end()) return TRUE;
+  // The area stays one rectangle: a rect that takes off a whole side of it
+  // shrinks it, any other leaves it as it is, and one that holds it all
+  // pays the debt.
+  RECT& a = it->second.area;
+  if (rect) {
+    const RECT& v = *rect;
+    bool spansX = v.left <= a.left && v.right >= a.right, spansY = v.top <= a.top && v.bottom >= a.bottom;
+    if (spansX && v.top <= a.top && v.bottom > a.top) a.top = std::min(v.bottom, a.bottom);
+    else if (spansX && v.bottom >= a.bottom && v.top < a.bottom) a.bottom = std::max(v.top, a.top);
+    else if (spansY && v.left <= a.left && v.right > a.left) a.left = std::min(v.right, a.right);
+    else if (spansY && v.right >= a.right && v.left < a.right) a.right = std::max(v.left, a.left);
+  }
+  if (!rect || IsRectEmpty(&a)) w->queue->paintOwed.erase(it);
   return TRUE;
 }
 
@@ -1317,27 +1442,23 @@ BOOL GetUpdateRect(HWND hwnd, LPRECT rect, BOOL) {
   auto w = Find(hwnd);
   if (!w) return FALSE;
   bool owed;
+  RECT area{0, 0, 0, 0};
   {
     std::lock_guard<std::mutex> lock(w->queue->lock);
-    owed = w->queue->paintOwed.count(hwnd) != 0;
+    auto it = w->queue->paintOwed.find(hwnd);
+    owed = it != w->queue->paintOwed.end();
+    if (owed) area = it->second.area;
   }
-  if (rect) {
-    if (owed)
-      GetClientRect(hwnd, rect);
-    else
-      *rect = RECT{0, 0, 0, 0};
-  }
+  if (rect) *rect = area;
   return owed ? TRUE : FALSE;
 }
 
 BOOL UpdateWindow(HWND hwnd) {
   auto w = Find(hwnd);
   if (!w) return FALSE;
-  // A window that cannot be seen is painted when it shows, not now.
-  if (IsWindowVisible(hwnd) && GetUpdateRect(hwnd, nullptr, FALSE)) {
-    ValidateRect(hwnd, nullptr);
-    SendMessageW(hwnd, WM_PAINT, 0, 0);
-  }
+  // A window that cannot be seen now is painted when it shows, not now.
+  RECT area;
+  if (GetUpdateRect(hwnd, &area, FALSE) && qk::user::ShowsNow(hwnd, &area)) SendMessageW(hwnd, WM_PAINT, 0, 0);
   return TRUE;
 }
 
@@ -1815,6 +1936,26 @@ std::vector<RECT> WindowsAbove(HWND window) {
     shownRect(h);
   }
   return out;
+}
+
+bool WindowShows(HWND window, const RECT* area) { return user::ShowsNow(window, area); }
+
+bool InMinimizedWindow(HWND window) {
+  HWND top = user::TopLevelOf(window);
+  return top && user::IsMinimized(top);
+}
+
+uint64_t DrawingsOn(HWND window) {
+  auto w = Find(window);
+  if (!w) return 0;
+  uint64_t n = gdi::WindowDCsMade(window);
+  std::vector<HWND> children;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    children = w->children;
+  }
+  for (HWND child : children) n += DrawingsOn(child);
+  return n;
 }
 
 int PumpMessages() {

@@ -127,11 +127,38 @@ void CChannelListDlg::OnSize(UINT, int, int) {
   Default();
   if (!m_pChannelList) return;
   LayoutList();
-  HDC hdc = ::GetDC(m_hWnd);
-  DrawHeader(hdc, FALSE);
-  m_view.Paint(hdc);
-  DrawBar(hdc);
-  ::ReleaseDC(m_hWnd, hdc);
+  PaintNow(nullptr);
+}
+
+RECT CChannelListDlg::HeaderRect() const {
+  RECT client{};
+  ::GetClientRect(m_hWnd, &client);
+  return RECT{client.left, client.top, client.right, client.top + GetHeaderHeight()};
+}
+
+RECT CChannelListDlg::BandRect() {
+  RECT client{};
+  ::GetClientRect(m_hWnd, &client);
+  HDC screen = ::GetDC(nullptr);
+  const int left = BandLeft(screen);
+  ::ReleaseDC(nullptr, screen);
+  return RECT{left, client.top, client.right, client.top + GetBandHeight()};
+}
+
+RECT CChannelListDlg::BarRect() const {
+  if (!m_pBar) return RECT{0, 0, 0, 0};
+  // Where DrawAtScreenBottom puts it.
+  RECT client{}, window{};
+  ::GetClientRect(m_hWnd, &client);
+  ::GetWindowRect(m_hWnd, &window);
+  const int top = ::GetSystemMetrics(SM_CYSCREEN) - ScaleY(40) - window.top;
+  return RECT{0, top, client.right - client.left, top + ScaleY(40)};
+}
+
+void CChannelListDlg::PaintNow(const RECT* area) {
+  if (!m_hWnd) return;
+  ::InvalidateRect(m_hWnd, area, FALSE);
+  ::UpdateWindow(m_hWnd);
 }
 
 CString CChannelListDlg::CurrentCategory() const { return m_pOwner ? m_pOwner->GetCurrentCategory() : CString(u"N/A"); }
@@ -155,33 +182,39 @@ void CChannelListDlg::DrawHeader(HDC hdc, BOOL fullBackground) {
   const int width = client.Width(), H = GetHeaderHeight(), B = GetBandHeight();
   if (width <= 0) return;
   const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
-  const COLORREF dark = BlendColors(RGB(0, 0, 0), highlight, 160);
-  const COLORREF darker = BlendColors(RGB(0, 0, 0), highlight, 175);
-  HDC mem = ::CreateCompatibleDC(hdc);
-  HBITMAP bitmap = ::CreateCompatibleBitmap(hdc, width, H);
-  HGDIOBJ oldBitmap = ::SelectObject(mem, bitmap);
-  if (fullBackground) FillSolid(mem, 0, 0, width, H, dark);
-  else FillSolid(mem, 0, 0, width, B / 2, dark);
-  FillSolid(mem, 0, B / 2, width, B + ScaleY(3), darker);
-  int textLeft = ScaleX(2);
-  if (GetTouchFlag() && m_headerIcon.HasImageHandle()) {
-    const int ih = m_headerIcon.GetHeight(), iw = m_headerIcon.GetWidth();
-    m_headerIcon.Draw(mem, (H - ih) / 2, (H - ih) / 2 - ScaleY(1));
-    textLeft = H + (iw - ih);
-  }
-  RECT text{textLeft, 0, BandLeft(hdc), H - ScaleY(2)};
-  HGDIOBJ oldFont = ::SelectObject(mem, m_hBoldFont);
-  ::SetBkMode(mem, TRANSPARENT);
-  ::SetTextColor(mem, GetTouchFlag() ? BlendColors(RGB(255, 255, 255), highlight, 225) : RGB(255, 255, 255));
   CString category = CurrentCategory();
   if (category == u"N/A") category = Localized(u"All Categories");
-  DrawTextEllipsis(mem, category, text, DT_SINGLELINE | DT_LEFT | DT_VCENTER, 0);
-  ::SelectObject(mem, oldFont);
-  FillSolid(mem, 0, B, width, B + ScaleY(1), GetTouchFlag() ? RGB(0, 0, 0) : RGB(255, 255, 255));
-  ::BitBlt(hdc, client.left, client.top, width, H, mem, 0, 0, SRCCOPY);
-  ::SelectObject(mem, oldBitmap);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(mem);
+  const int bandLeft = BandLeft(hdc);
+  HeaderRendering& kept = m_header[fullBackground ? 1 : 0];
+  if (!kept.dc || kept.width != width || kept.height != H || kept.bandLeft != bandLeft ||
+      kept.highlight != highlight || kept.category != category) {
+    kept.dc = std::make_unique<COffscreenDC>(hdc, width, H);
+    kept.width = width;
+    kept.height = H;
+    kept.bandLeft = bandLeft;
+    kept.highlight = highlight;
+    kept.category = category;
+    HDC mem = kept.dc->GetDC();
+    const COLORREF dark = BlendColors(RGB(0, 0, 0), highlight, 160);
+    const COLORREF darker = BlendColors(RGB(0, 0, 0), highlight, 175);
+    if (fullBackground) FillSolid(mem, 0, 0, width, H, dark);
+    else FillSolid(mem, 0, 0, width, B / 2, dark);
+    FillSolid(mem, 0, B / 2, width, B + ScaleY(3), darker);
+    int textLeft = ScaleX(2);
+    if (GetTouchFlag() && m_headerIcon.HasImageHandle()) {
+      const int ih = m_headerIcon.GetHeight(), iw = m_headerIcon.GetWidth();
+      m_headerIcon.Draw(mem, (H - ih) / 2, (H - ih) / 2 - ScaleY(1));
+      textLeft = H + (iw - ih);
+    }
+    RECT text{textLeft, 0, bandLeft, H - ScaleY(2)};
+    HGDIOBJ oldFont = ::SelectObject(mem, m_hBoldFont);
+    ::SetBkMode(mem, TRANSPARENT);
+    ::SetTextColor(mem, GetTouchFlag() ? BlendColors(RGB(255, 255, 255), highlight, 225) : RGB(255, 255, 255));
+    DrawTextEllipsis(mem, category, text, DT_SINGLELINE | DT_LEFT | DT_VCENTER, 0);
+    ::SelectObject(mem, oldFont);
+    FillSolid(mem, 0, B, width, B + ScaleY(1), GetTouchFlag() ? RGB(0, 0, 0) : RGB(255, 255, 255));
+  }
+  ::BitBlt(hdc, client.left, client.top, width, H, kept.dc->GetDC(), 0, 0, SRCCOPY);
   DrawBand(hdc);
 }
 
@@ -224,16 +257,14 @@ void CChannelListDlg::DrawProgressBand(int remaining) {
   if (remaining > 100) remaining = 100;
   m_nProgress = remaining;
   if (!m_hWnd) return;
-  HDC hdc = ::GetDC(m_hWnd);
-  DrawBand(hdc);
-  ::ReleaseDC(m_hWnd, hdc);
+  RECT band = BandRect();
+  PaintNow(&band);
 }
 
 void CChannelListDlg::Refresh() {
   if (!m_hWnd) return;
-  HDC hdc = ::GetDC(m_hWnd);
-  DrawHeader(hdc, FALSE);
-  ::ReleaseDC(m_hWnd, hdc);
+  RECT header = HeaderRect();
+  PaintNow(&header);
 }
 
 void CChannelListDlg::DrawBar(HDC hdc) {
@@ -250,9 +281,8 @@ void CChannelListDlg::SetDownloadMode(BOOL on) {
                       on ? ImageIdAtLeast192(IDR_PNG_BAR_CANCEL, IDR_PNG_BAR_CANCEL_192)
                          : ImageIdAtLeast192(IDR_PNG_BAR_REFRESH, IDR_PNG_BAR_REFRESH_192),
                       2);
-    HDC hdc = ::GetDC(m_hWnd);
-    DrawBar(hdc);
-    ::ReleaseDC(m_hWnd, hdc);
+    RECT bar = BarRect();
+    PaintNow(&bar);
   }
   DrawProgressBand(0);
 }
@@ -260,16 +290,22 @@ void CChannelListDlg::SetDownloadMode(BOOL on) {
 void CChannelListDlg::OnPaint() {
   const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
   if (highlight != m_highlight && m_pChannelList) {
+    // Noted first: the list's redraw paints this window again.
+    m_highlight = highlight;
+    if (m_pBar) m_pBar->InvalidateBackground(1);
     LayoutList();
     m_view.Redraw(TRUE);
-    if (m_pBar) m_pBar->InvalidateBackground(1);
-    m_highlight = highlight;
   }
   PAINTSTRUCT ps;
   HDC hdc = ::BeginPaint(m_hWnd, &ps);
-  DrawHeader(hdc, FALSE);
-  if (m_pChannelList) m_view.Paint(hdc);
-  DrawBar(hdc);
+  // Only the parts the paint covers: a row's change paints the row.
+  RECT part, header = HeaderRect(), bar = BarRect();
+  if (::IntersectRect(&part, &ps.rcPaint, &header)) DrawHeader(hdc, FALSE);
+  if (m_pChannelList) {
+    RECT list = m_view.Scroller().GetRect();
+    if (::IntersectRect(&part, &ps.rcPaint, &list)) m_view.Paint(hdc);
+  }
+  if (::IntersectRect(&part, &ps.rcPaint, &bar)) DrawBar(hdc);
   ::EndPaint(m_hWnd, &ps);
 }
 
@@ -417,9 +453,8 @@ LRESULT CChannelListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
         m_nLastY = y;
         if (onBar || (message == WM_MOUSEMOVE && m_barPress.IsPressed())) {
           if (m_barPress.Track(message, *m_pBar, x, y, onBar)) {
-            HDC hdc = ::GetDC(m_hWnd);
-            DrawBar(hdc);
-            ::ReleaseDC(m_hWnd, hdc);
+            RECT bar = BarRect();
+            PaintNow(&bar);
           }
           return -1;
         }
@@ -429,9 +464,8 @@ LRESULT CChannelListDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
       case WM_LBUTTONUP:
         if (m_barPress.IsPressed() && m_pBar) {
           const int command = m_barPress.Up(*m_pBar, x, y);
-          HDC hdc = ::GetDC(m_hWnd);
-          DrawBar(hdc);
-          ::ReleaseDC(m_hWnd, hdc);
+          RECT bar = BarRect();
+          PaintNow(&bar);
           if (command == 0) {
             m_view.ClearFocus();
             SetTimer(CHANNEL_DLG_TIMER_CHOOSER, 5, nullptr);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "framework/afx.h"
@@ -47,12 +48,16 @@ class CChannelListDlg : public CDialog, public CChannelListFields {
   void ReloadRows();
   HWND GetDialogWindow() const override { return m_hWnd; }
 
+  // The drawing methods below paint through the window (an invalidation
+  // and an update): what cannot be seen now is painted when it shows.
   void SetDownloadMode(BOOL on);
   BOOL IsDownloadMode() const { return m_bDownloadMode; }
-  // Stores the per-cent still to do (0 to 100) and draws the band.
+  // Stores the per-cent still to do (0 to 100) and paints the band.
   void DrawProgressBand(int remaining);
-  // Draws the header (and the band) on the screen.
+  // Paints the header (and the band).
   void Refresh();
+  // Draws the header (from a rendering kept while its size, colours and
+  // text stay) and the band.
   void DrawHeader(HDC hdc, BOOL fullBackground);
   BOOL HasButtonBar() const { return m_pBar != nullptr; }
   CImageButtonBar* GetButtonBar() { return m_pBar; }
@@ -96,6 +101,11 @@ class CChannelListDlg : public CDialog, public CChannelListFields {
  private:
   void LayoutList();
   int ListHeight() const;
+  // The parts of the client area, and painting a part (all when null) now.
+  RECT HeaderRect() const;
+  RECT BandRect();
+  RECT BarRect() const;
+  void PaintNow(const RECT* area);
   void DrawBar(HDC hdc);
   void DrawBand(HDC hdc);
   int BandLeft(HDC hdc) const;
@@ -113,6 +123,14 @@ class CChannelListDlg : public CDialog, public CChannelListFields {
   BOOL m_bListCreated = FALSE;
   BOOL m_bLastLoadOk = FALSE;
   std::vector<DWORD> m_template;
+  // The header's renderings, with and without the full background, and
+  // what each was drawn for.
+  struct HeaderRendering {
+    std::unique_ptr<COffscreenDC> dc;
+    int width = 0, height = 0, bandLeft = 0;
+    COLORREF highlight = 0;
+    CString category;
+  } m_header[2];
 
   DECLARE_MESSAGE_MAP()
 };

@@ -50,7 +50,12 @@ BOOL CMainFrame::PreCreateWindow(CREATESTRUCT& cs) {
 
 BOOL CMainFrame::LoadFrame(UINT, DWORD style, CWnd* parent, CCreateContext*) {
   CString title(GetTouchFlag() ? u"Quillet Reach" : u"Quillet");
-  if (!CFrameWnd::Create(nullptr, title, style & ~WS_MINIMIZE, rectDefault, parent)) return FALSE;
+  // An update task's frame is made minimised, so that nothing of it is
+  // painted while it is made and while it runs; any other is made shown.
+  CReaderApp* app = GetReaderApp();
+  const DWORD minimized = app && app->m_bUpdateTask ? WS_MINIMIZE : 0;
+  if (!CFrameWnd::Create(nullptr, title, (style & ~WS_MINIMIZE) | (style & minimized), rectDefault, parent))
+    return FALSE;
   if (CWinApp* app = AfxGetApp()) app->m_pMainWnd = this;
   return TRUE;
 }

@@ -18,8 +18,17 @@ void Gradient(HDC hdc, int left, int top, int right, int bottom, COLORREF from, 
 
 CImageButtonBar::CImageButtonBar() { InitScreenDpi(0); }
 
-CImageButtonBar::~CImageButtonBar() {
+CImageButtonBar::~CImageButtonBar() { FreeBackground(); }
+
+void CImageButtonBar::FreeBackground() {
+  if (m_hBackgroundDC) {
+    SelectObject(m_hBackgroundDC, m_hOldBackground);
+    DeleteDC(m_hBackgroundDC);
+  }
   if (m_hBackground) DeleteObject(m_hBackground);
+  m_hBackgroundDC = nullptr;
+  m_hBackground = nullptr;
+  m_hOldBackground = nullptr;
 }
 
 void CImageButtonBar::SetButton(int slot, HMODULE module, int imageId, UINT commandId) {
@@ -66,8 +75,7 @@ void CImageButtonBar::Draw(HDC hdc, int x, int y, int width, int height) {
   if (width <= 0 || height <= 0) return;
   COffscreenDC memory(hdc, width, height);
   HDC dc = memory.GetDC();
-  // The bar's width is remembered before the background is drawn, so that
-  // the cached brush is rebuilt only when the width changes.
+  // The background is drawn anew only when the bar's size changes.
   DrawBackground(dc, width, height);
   const int column = width / IMAGE_BUTTON_BAR_SLOTS;
   const int cy = ScaleY(2) + (height - ScaleY(2)) / 2;
@@ -91,23 +99,15 @@ void CImageButtonBar::Draw(HDC hdc, int x, int y, int width, int height) {
 }
 
 void CImageButtonBar::DrawBackground(HDC hdc, int width, int height) {
-  if (!m_hBackground || width != m_nBackgroundWidth || height != m_nBackgroundHeight) {
-    if (m_hBackground) DeleteObject(m_hBackground);
-    m_hBackground = nullptr;
+  if (!m_hBackgroundDC || width != m_nBackgroundWidth || height != m_nBackgroundHeight) {
+    FreeBackground();
     BuildBackground(hdc, width, height);
   }
-  if (!m_hBackground) return;
-  POINT old;
-  SetBrushOrgEx(hdc, 0, 0, &old);
-  RECT r = {0, 0, width, height};
-  FillRect(hdc, &r, m_hBackground);
-  SetBrushOrgEx(hdc, old.x, old.y, nullptr);
+  if (m_hBackgroundDC) BitBlt(hdc, 0, 0, width, height, m_hBackgroundDC, 0, 0, SRCCOPY);
 }
 
 void CImageButtonBar::InvalidateBackground(BOOL flag) {
-  if (!flag) return;
-  if (m_hBackground) DeleteObject(m_hBackground);
-  m_hBackground = nullptr;
+  if (flag) FreeBackground();
 }
 
 void CImageButtonBar::BuildBackground(HDC hdc, int width, int height) {
@@ -138,11 +138,10 @@ void CImageButtonBar::BuildBackground(HDC hdc, int width, int height) {
   RECT line = {0, 0, width, ScaleY(1)};
   FillRect(dc, &line, top);
   DeleteObject(top);
-  // The pattern brush keeps its own copy of the picture.
-  SelectObject(dc, oldBitmap);
-  DeleteDC(dc);
-  m_hBackground = CreatePatternBrush(bitmap);
-  DeleteObject(bitmap);
+  // Kept selected: each draw copies it.
+  m_hBackgroundDC = dc;
+  m_hBackground = bitmap;
+  m_hOldBackground = oldBitmap;
   m_nBackgroundWidth = width;
   m_nBackgroundHeight = height;
 }

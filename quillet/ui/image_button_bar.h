@@ -1,6 +1,6 @@
 // The touch-screen command bar along the bottom of the main program's
-// screens: five image buttons in equal columns over a cached gradient
-// background, with a glow behind a pressed button. It receives no messages:
+// screens: five image buttons in equal columns over a gradient background
+// drawn once per size into a cached bitmap, with a glow behind a pressed button. It receives no messages:
 // the owning screen forwards presses and releases inside the bar to
 // HitTestDown / HitTestUp, acts on the command id returned, and calls Draw
 // from its paint handler and after every press and release.
@@ -53,7 +53,11 @@ class CImageButtonBar {
   CTouchImage m_pressedImage;
   int m_nX = 0, m_nY = 0, m_nWidth = 0, m_nHeight = 0;
   Button m_buttons[IMAGE_BUTTON_BAR_SLOTS];
-  HBRUSH m_hBackground = nullptr;
+  void FreeBackground();
+
+  HDC m_hBackgroundDC = nullptr;
+  HBITMAP m_hBackground = nullptr;
+  HGDIOBJ m_hOldBackground = nullptr;
   int m_nBackgroundWidth = 0;
   int m_nBackgroundHeight = 0;
 };

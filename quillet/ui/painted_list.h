@@ -22,6 +22,7 @@
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_image.h"
 #include "quillet/ui/touch_scroller.h"
+#include "user/input.h"
 
 // Draws text fitted into a box: whole when it fits, else cut with "..." on
 // one line (DT_SINGLELINE) or broken at a blank over two lines, the second
@@ -148,6 +149,15 @@ class CPaintedList : public CTouchScrollClient {
   int m_nRepainting = 0;
   int m_nRowsPainted = -1;
   BOOL m_bFullPaint = FALSE;
+  // What the last drawing of the content changed (back-buffer
+  // co-ordinates), and where and how large it drew: a redraw invalidates
+  // only the rows it drew anew unless the offset, the size or the rows'
+  // layout changed.
+  RECT m_changed = {0, 0, 0, 0};
+  int m_nDrawnOffset = 0, m_nDrawnWidth = -1, m_nDrawnHeight = -1;
+  // The content was not drawn for the last redraws (the window's top-level
+  // window is minimised): it is drawn when the owner paints.
+  BOOL m_bStale = FALSE;
   BOOL m_bShowEmptyText = FALSE;
   CTouchScroller m_scroller;
   int m_nContentHeight = 0;
@@ -331,24 +341,46 @@ void CPaintedList<Item, Open, MaxRows>::ReleaseItemCache(int row) {
   DropRendering(row);
 }
 
+// Draws the content and has the owner window paint what changed: the rows
+// drawn anew, or the whole list when more changed. While the owner's
+// top-level window is minimised nothing of the list shows: the content is
+// left to be drawn when the owner paints, and the list is owed its
+// painting until it shows.
 template <class Item, class Open, int MaxRows>
 void CPaintedList<Item, Open, MaxRows>::Redraw(BOOL full) {
   HWND window;
-  RECT area;
+  RECT area, changed = {0, 0, 0, 0};
   {
     Guard guard(m_lock);
     // The view counts as busy while it repaints, so that the arrow keys do
     // not move the focus under a redraw. A repaint only adds to the busy
     // state: a hold that an owner took outlasts it.
     ++m_nRepainting;
-    m_scroller.Redraw(FALSE);
     window = m_scroller.GetWindow();
     area = m_scroller.GetRect();
   }
+  const bool minimized = window && qk::InMinimizedWindow(window);
+  {
+    Guard guard(m_lock);
+    if (minimized) {
+      m_bStale = TRUE;
+      changed = area;
+    } else {
+      const BOOL wasStale = m_bStale;
+      m_scroller.Redraw(FALSE);
+      m_bStale = FALSE;
+      if (wasStale) {
+        changed = area;
+      } else {
+        changed = m_changed;
+        OffsetRect(&changed, area.left, area.top);
+      }
+    }
+  }
   // The window is told outside the lock: updating it may wait for the
   // user-interface thread, which takes the lock to paint.
-  if (full && window) {
-    InvalidateRect(window, &area, FALSE);
+  if (full && window && !IsRectEmpty(&changed)) {
+    InvalidateRect(window, &changed, FALSE);
     UpdateWindow(window);
   }
   Guard guard(m_lock);
@@ -443,6 +475,10 @@ BOOL CPaintedList<Item, Open, MaxRows>::GetItem(int row, Item& out) {
 template <class Item, class Open, int MaxRows>
 void CPaintedList<Item, Open, MaxRows>::Paint(HDC hdc) {
   Guard guard(m_lock);
+  if (m_bStale) {
+    m_scroller.Redraw(FALSE);
+    m_bStale = FALSE;
+  }
   m_scroller.Paint(hdc);
 }
 
@@ -527,6 +563,10 @@ int CPaintedList<Item, Open, MaxRows>::DrawContent(HWND, DWORD_PTR, HDC hdc, DWO
                                                            int width, int height) {
   Guard guard(m_lock);
   const int Y1 = m_nDpiY / 96;
+  // Everything changed unless only rows drawn anew did.
+  bool whole = m_nCount == 0 || m_nRowsPainted != m_nCount || m_bFullPaint || offset != m_nDrawnOffset ||
+               width != m_nDrawnWidth || height != m_nDrawnHeight;
+  RECT changed = {0, 0, 0, 0};
   if (m_nCount == 0) {
     FillVerticalGradient(hdc, 0, 0, width, height, Dark(160), Dark(70));
     m_nContentHeight = height;
@@ -550,8 +590,16 @@ int CPaintedList<Item, Open, MaxRows>::DrawContent(HWND, DWORD_PTR, HDC hdc, DWO
     }
     // The focused row is drawn again on every paint.
     DropRendering(m_nFocus);
-    for (int i = first; i < m_nCount && m_pItems[i]->m_nTop + offset < height; ++i)
-      if (visible(m_pItems[i])) DrawRowAt(i, hdc, m_pItems[i]->m_nTop + offset, width);
+    for (int i = first; i < m_nCount && m_pItems[i]->m_nTop + offset < height; ++i) {
+      if (!visible(m_pItems[i])) continue;
+      const int y = m_pItems[i]->m_nTop + offset;
+      if (!m_pItems[i]->m_pRendering && !whole) {
+        RECT row = {0, std::max(y, 0), width, std::min(y + m_nPitch, height)};
+        if (IsRectEmpty(&changed)) changed = row;
+        else UnionRect(&changed, &changed, &row);
+      }
+      DrawRowAt(i, hdc, y, width);
+    }
     if (normal) {
       // Renderings survive half a screen above and below the visible rows.
       const int v = height / m_nPitch + 1;
@@ -572,6 +620,10 @@ int CPaintedList<Item, Open, MaxRows>::DrawContent(HWND, DWORD_PTR, HDC hdc, DWO
     DrawTextEllipsis(hdc, Localized(m_pEmptyText), all, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX, 0);
     if (old) SelectObject(hdc, old);
   }
+  m_changed = whole ? RECT{0, 0, width, height} : changed;
+  m_nDrawnOffset = offset;
+  m_nDrawnWidth = width;
+  m_nDrawnHeight = height;
   if (m_touch) {
     FillAlpha(hdc, 0, 0, width, Y1, RGB(0, 0, 0), 90);
     FillAlpha(hdc, 0, Y1, width, Y1, RGB(0, 0, 0), 45);

@@ -31,9 +31,11 @@ void CTouchScroller::CreateBackBuffer(int width, int height) {
   m_height = height;
   if (m_backBuffer) m_backBuffer->Release();
   m_backBuffer.reset();
-  HDC hdc = ::GetDC(m_window);
+  // A buffer like the screen: no DC on the window is needed (nothing is
+  // drawn on it here).
+  HDC hdc = ::GetDC(nullptr);
   m_backBuffer = std::make_unique<COffscreenDC>(hdc, width, height);
-  if (hdc) ::ReleaseDC(m_window, hdc);
+  if (hdc) ::ReleaseDC(nullptr, hdc);
   if (m_client)
     m_contentHeight = m_client->DrawContent(m_window, m_context, m_backBuffer->GetDC(), m_drawParam, m_offset,
                                             m_width, m_height);

@@ -211,6 +211,67 @@ TEST_F(WindowPaint, AHiddenWindowIsNeverPainted) {
   EXPECT_GE(g_painted[field], 1);
 }
 
+// A window that cannot be seen now is not painted: minimised (shown
+// minimised or not), or covered where it is owed. What it is owed is kept
+// and merged, and it is painted once when it shows. A paint covers only the
+// update area: the rest of the window and the windows inside it outside
+// that area keep their pixels.
+TEST_F(WindowPaint, WhatCannotBeSeenWaitsAndIsPaintedOnceAndOnlyWhereOwed) {
+  HWND frame = Make(kRed, 0, 0, 300, 300);
+  HWND child = Make(kGreen, 20, 20, 100, 100, frame, WS_VISIBLE);
+  qk::PumpMessages();
+  for (int how : {SW_MINIMIZE, SW_SHOWMINIMIZED}) {
+    ShowWindow(frame, how);
+    qk::PumpMessages();
+    g_painted.clear();
+    InvalidateRect(child, nullptr, TRUE);
+    UpdateWindow(child);
+    InvalidateRect(frame, nullptr, TRUE);
+    qk::PumpMessages();
+    EXPECT_EQ(g_painted[frame], 0) << how;
+    EXPECT_EQ(g_painted[child], 0) << how;
+    ShowWindow(frame, SW_RESTORE);
+    qk::PumpMessages();
+    EXPECT_EQ(g_painted[frame], 1) << how;
+    EXPECT_EQ(g_painted[child], 1) << how;
+    EXPECT_EQ(At(150, 150), kRed) << how;
+    EXPECT_EQ(At(30, 30), kGreen) << how;
+  }
+
+  // Covered all over: two invalidations merge and wait.
+  HWND cover = Make(kBlue, 0, 0, 300, 300);
+  qk::PumpMessages();
+  g_painted.clear();
+  RECT first{150, 150, 200, 200}, second{180, 160, 250, 220};
+  InvalidateRect(frame, &first, FALSE);
+  UpdateWindow(frame);
+  InvalidateRect(frame, &second, FALSE);
+  qk::PumpMessages();
+  EXPECT_EQ(g_painted[frame], 0);
+  RECT owed{};
+  ASSERT_TRUE(GetUpdateRect(frame, &owed, FALSE));
+  EXPECT_EQ(owed.left, 150);
+  EXPECT_EQ(owed.top, 150);
+  EXPECT_EQ(owed.right, 250);
+  EXPECT_EQ(owed.bottom, 220);
+  DestroyWindow(cover);
+  qk::PumpMessages();
+  EXPECT_EQ(g_painted[frame], 1);
+  EXPECT_EQ(g_painted[child], 1);  // beneath the cover, painted after the frame
+
+  // Only the update area is painted: the frame paints yellow there and
+  // keeps red elsewhere; the child, outside the area, is not painted.
+  g_painted.clear();
+  SetWindowLongW(frame, GWL_USERDATA, static_cast<LONG>(kYellow));
+  InvalidateRect(frame, &first, FALSE);
+  qk::PumpMessages();
+  EXPECT_EQ(g_painted[frame], 1);
+  EXPECT_EQ(g_painted[child], 0);
+  EXPECT_EQ(At(160, 160), kYellow);
+  EXPECT_EQ(At(260, 260), kRed);
+  EXPECT_EQ(At(30, 30), kGreen);
+}
+
 // A soft key's menu takes the keys while it is open, and none reaches the
 // window beneath: Up and Down move the highlight, Right opens a submenu and
 // Left leaves it, Enter chooses, Escape closes without a command; what the

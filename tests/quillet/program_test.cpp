@@ -662,6 +662,11 @@ TEST_P(ProgramTest, AnUpdateTaskEndsOnlyWhenItsLastFullTextJobHasRun) {
   qk::PumpMessages();
   EXPECT_EQ(Count("finished"), 0);
   EXPECT_TRUE(Running(task));
+  // The task runs minimised: through its whole refresh it drew nothing on
+  // its windows.
+  long long drawn = -1;
+  ASSERT_TRUE(program.Drawings(&drawn));
+  EXPECT_EQ(drawn, 0);
   ASSERT_TRUE(gate_.Open("u0"));
   // Then the task ends by itself (its download manager asks for the Exit
   // once the job has run), with the story stored whole.

@@ -9,6 +9,8 @@
 
 #include "common/connection.h"
 #include "common/settings.h"
+#include "display/display.h"
+#include "gdi/surface.h"
 #include "kernel/kernel.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/res/resources.h"
@@ -19,6 +21,7 @@
 #include "shell/aygshell.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
+#include "user/input.h"
 #include "user/user.h"
 
 namespace {
@@ -278,6 +281,79 @@ TEST_F(ScreensTest, AnUpdateTaskEndsAtTheEndOfTheRefreshUnlessTheUserStartedTheP
   EXPECT_EQ(GetActiveWindow(), frame);
   EXPECT_EQ(GetForegroundWindow(), frame);
   DestroyWindow(other);
+}
+
+// The channel list paints only what can be seen and only what changed: a
+// channel's new counts are owed as its row alone; nothing is drawn while a
+// window covers the screen or the frame is minimised (progress, counts,
+// rows added, the refresh's bar); and the list is painted once, showing
+// what changed meanwhile, when it shows again.
+TEST_F(ScreensTest, TheListPaintsOnlyWhatShowsAndOnlyTheRowThatChanged) {
+  qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
+  qk::display::ConnectScreen();
+  MakeFrame(TRUE);
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  qk::PumpMessages();
+  HWND frame = frame_->GetSafeHwnd(), dialog = Dlg().GetSafeHwnd();
+  CChannelListView* view = Dlg().m_pChannelList;
+  const RECT list = view->Scroller().GetRect();
+  const int pitch = view->GetRowPitch();
+  // The list on the screen is what the view drew.
+  auto shown = [&] {
+    RECT at{};
+    GetWindowRect(dialog, &at);
+    HDC drawn = view->Scroller().GetBackBufferDC();
+    auto screen = qk::gdi::ScreenSurface();
+    for (int y = 0; y < list.bottom - list.top; y += 3)
+      for (int x = 0; x < list.right - list.left; x += 7)
+        if (screen->Get(at.left + list.left + x, at.top + list.top + y) != GetPixel(drawn, x, y)) return false;
+    return true;
+  };
+  ASSERT_TRUE(shown());
+
+  HWND cover = qtest::CreateHostWindow(u"ScreensTestCover", DefWindowProcW, 480, 800, u"", WS_POPUP);
+  ShowWindow(cover, SW_SHOWNOACTIVATE);
+  qk::PumpMessages();
+  const uint64_t frameDrawn = qk::DrawingsOn(frame), dialogDrawn = qk::DrawingsOn(dialog);
+  SendMessageW(frame, WM_CHANNEL_COUNTS_CHANGED, 102, MAKELPARAM(8, 5));  // Beta, the second row
+  qk::PumpMessages();
+  EXPECT_EQ(qk::DrawingsOn(frame), frameDrawn);
+  RECT owed{};
+  ASSERT_TRUE(GetUpdateRect(dialog, &owed, FALSE));
+  EXPECT_EQ(owed.left, list.left);
+  EXPECT_EQ(owed.right, list.right);
+  EXPECT_EQ(owed.top, list.top + pitch);
+  EXPECT_EQ(owed.bottom, list.top + 2 * pitch);
+  DestroyWindow(cover);
+  qk::PumpMessages();
+  EXPECT_EQ(qk::DrawingsOn(dialog), dialogDrawn + 1);
+  EXPECT_TRUE(shown());
+
+  ShowWindow(frame, SW_MINIMIZE);
+  qk::PumpMessages();
+  const uint64_t minimizedDrawn = qk::DrawingsOn(frame), dialogBefore = qk::DrawingsOn(dialog);
+  Dlg().SetDownloadMode(TRUE);
+  RefreshState().queuedChannels = 4;
+  RefreshState().processedChannels = 1;
+  RefreshState().imageTotal = 0;
+  RefreshState().processedImages = 0;
+  SendMessageW(frame, WM_CHANNELS_DOWNLOAD_PROGRESS, 0, 0);
+  SendMessageW(frame, WM_CHANNEL_COUNTS_CHANGED, 101, MAKELPARAM(9, 4));
+  std::string more = kOpml;
+  more.insert(more.find("</outline>"),
+              "<outline text=\"Delta\" type=\"rss\" uniqueID=\"107\" xmlUrl=\"http://127.0.0.1/d\"/>");
+  WriteDeviceFile(kList, more);
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  qk::PumpMessages();
+  EXPECT_EQ(view->GetItemCount(), 7);
+  EXPECT_EQ(qk::DrawingsOn(frame), minimizedDrawn);
+  ShowWindow(frame, SW_RESTORE);
+  qk::PumpMessages();
+  EXPECT_EQ(qk::DrawingsOn(dialog), dialogBefore + 1);
+  EXPECT_TRUE(shown());
+  Dlg().SetDownloadMode(FALSE);
+  RefreshState().queuedChannels = 0;
+  RefreshState().processedChannels = 0;
 }
 
 TEST_F(ScreensTest, MessagesFromOtherProgramsAndFromTheRunAreTakenSafely) {

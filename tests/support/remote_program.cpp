@@ -23,6 +23,7 @@ const char* OpName(int op) {
     case Op::Picture: return "picture";
     case Op::Active: return "active window";
     case Op::Focus: return "focus window";
+    case Op::Drawings: return "drawings";
     case Op::Answer: return "message box answer";
     case Op::BoxLog: return "message box log";
   }
@@ -75,7 +76,8 @@ testing::AssertionResult RemoteProgram::Request(int op, int a, int b, int x, int
   LRESULT result = 0;
   if (!qk::remote::Send(window_, static_cast<Op>(op), r, text, timeoutMs_, &result)) return Failure(OpName(op));
   if (answer) *answer = result;
-  if (static_cast<Op>(op) == Op::Active || static_cast<Op>(op) == Op::Focus) return testing::AssertionSuccess();
+  if (static_cast<Op>(op) == Op::Active || static_cast<Op>(op) == Op::Focus || static_cast<Op>(op) == Op::Drawings)
+    return testing::AssertionSuccess();
   if (result == qk::remote::kNothingThere) {
     if (static_cast<Op>(op) == Op::Pointer)
       return testing::AssertionFailure() << "stylus at " << x << "," << y
@@ -143,6 +145,12 @@ HWND RemoteProgram::ActiveWindow() {
   LRESULT answer = 0;
   return Request(static_cast<int>(Op::Active), 0, 0, 0, 0, u"", false, &answer) ? reinterpret_cast<HWND>(answer)
                                                                                   : nullptr;
+}
+testing::AssertionResult RemoteProgram::Drawings(long long* count) {
+  LRESULT answer = 0;
+  testing::AssertionResult result = Request(static_cast<int>(Op::Drawings), 0, 0, 0, 0, u"", false, &answer);
+  if (result && count) *count = static_cast<long long>(answer);
+  return result;
 }
 HWND RemoteProgram::FocusWindow() {
   LRESULT answer = 0;

@@ -96,6 +96,9 @@ class RemoteProgram {
   // the program does not answer).
   HWND ActiveWindow();
   HWND FocusWindow();
+  // How often the program drew on the attached window and the windows
+  // inside it (DCs made on them: painting and drawing outside a paint).
+  testing::AssertionResult Drawings(long long* count);
   // Settles the program and checks pred, again and again, until pred holds
   // or timeoutMs (host time) passed; between tries it waits a moment, for
   // work on the program's other threads. Fails when the program is gone.
