@@ -124,7 +124,10 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
 
   WriteLog(u"Start URLDownloadToFile()");
   const CString updateTime = LocalTimeText();
-  if (dialog->m_pOpml) dialog->m_pOpml->SetChannelAttribute(feedUrl, u"lastUpdateTime", updateTime);
+  {
+    COpmlXML::CSaveBatch saveBatch(dialog->m_pOpml, REFRESH_LIST_SAVE_HOLD_MS);
+    if (dialog->m_pOpml) dialog->m_pOpml->SetChannelAttribute(feedUrl, u"lastUpdateTime", updateTime);
+  }
   dialog->EnsureAgency();
 
   if (IsDownloadStopped()) {
@@ -314,11 +317,12 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
     row = FindChannelRow(view, feedUrl);
     if (row >= 0) view->ReleaseItemCache(row);
     view->Redraw(TRUE);
-    // The two counts are saved together, with one save, and before the main
-    // window hears of them, so that its own update of the same attributes
-    // finds them current and writes nothing.
+    // The two counts are set together, and before the main window hears of
+    // them, so that its own update of the same attributes finds them
+    // current and writes nothing. They are saved with the update times of
+    // the channels around them (the run saves what is held back at its end).
     if (dialog->m_pOpml) {
-      COpmlXML::CSaveBatch saveBatch(dialog->m_pOpml);
+      COpmlXML::CSaveBatch saveBatch(dialog->m_pOpml, REFRESH_LIST_SAVE_HOLD_MS);
       CString text;
       text.Format(u"%d", itemCount);
       SetChannelAttributeIfChanged(dialog->m_pOpml, feedUrl, u"itemCount", text);
