@@ -19,7 +19,9 @@
 //   refresh_bench [rounds]          (5 by default)
 //
 // REFRESH_BENCH_WRAP puts a profiler or another wrapper before the reader's
-// command (words split at blanks), e.g. "valgrind --tool=callgrind"; with
+// command (words split at blanks), e.g. "valgrind --tool=callgrind";
+// REFRESH_BENCH_QUILLET names another build of the reader to measure (an
+// older one, for a before-and-after on the same machine); with
 // REFRESH_BENCH_KEEP set, the device roots are kept for a look afterwards.
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -137,7 +139,8 @@ void Remove(const std::string& folder) {
 Run RunReader(const std::string& base) {
   std::string root = MakeDevice(base);
   std::vector<std::string> command = WrapWords();
-  command.push_back(QUILLET_EXE);
+  const char* other = std::getenv("REFRESH_BENCH_QUILLET");
+  command.push_back(other && *other ? other : QUILLET_EXE);
   command.push_back("/update");
   Run r = RunProcess(command, {"QUILLET_DEVICE_ROOT=" + root, "QUILLET_HEADLESS=1", "QUILLET_COMMAND_LINE"});
   int stored = 0;

@@ -945,6 +945,9 @@ int CRssXML::SaveItems() {
   if (!container) return 0;
   CItemStore store(1);
   store.Open(bin, 0, 0);
+  // From the first look at the stored keys to the removal of the error
+  // item, the store is read once.
+  store.HoldFile();
   int limit = GetArticlesNumberSetting();
   int examined = 0;
   for (TiXmlElement* e = container->FirstChildElement(itemName); e && examined < limit;
@@ -971,13 +974,7 @@ int CRssXML::CountItems(int& itemCount, int& readCount) {
   GetBinPath(bin);
   CItemStore store(0);
   store.Open(bin, 0, 1);
-  while (store.MoveNext()) {
-    const CItemRecord& r = store.Current();
-    if (r.type < ITEM_TYPE_ERROR) {
-      ++itemCount;
-      if (r.readFlag == ITEM_READ_READ || r.readFlag == ITEM_READ_READ_FETCHED) ++readCount;
-    }
-  }
+  store.CountItems(itemCount, readCount);
   return 1;
 }
 

@@ -189,12 +189,17 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
     }
     if (stored) {
       WriteLog(u"Update item count");
-      document.CountItems(itemCount, readCount);
+      // One read of the store gives the counts and the compaction: the file
+      // is held from the one to the other.
+      CItemStore store(0);
+      store.Open(binPath, 0, 0);
+      store.HoldFile();
+      store.LoadFile();
+      store.CountItems(itemCount, readCount);
       parsed = true;
       WriteLog(u"Download image files");
-      CItemStore store(0);
-      store.Open(binPath, 0, 1);
       store.Rewrite();
+      store.ReleaseFile();
 
       if (synchronised) {
         WriteLog(u"Google Reader Sync start...");
