@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -994,6 +995,8 @@ bool PutLongTexts(TiXmlNode* node, LongTexts& texts, std::vector<bool>& placed, 
   return true;
 }
 
+std::atomic<bool> g_longTextDecoding{true};
+
 bool PutLongTexts(TiXmlDocument* doc, LongTexts& texts) {
   std::vector<bool> placed(texts.values.size(), false);
   size_t count = 0;
@@ -1077,6 +1080,8 @@ CString CEXML::GetPath() const {
 
 TiXmlElement* CEXML::GetRoot() const { return m_pDoc ? m_pDoc->FirstChildElement() : nullptr; }
 
+void CEXML::SetLongTextDecoding(bool on) { g_longTextDecoding = on; }
+
 int CEXML::LoadAndWalk(LPCWSTR path) { return LoadEx(path, 1, 1); }
 
 int CEXML::Load(LPCWSTR path) { return LoadEx(path, 0, 1); }
@@ -1157,7 +1162,7 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
       LongTexts texts;
       std::string compact;
       bool whole = true;
-      if (encoding == TIXML_ENCODING_UTF8 && TiXmlBase::IsWhiteSpaceCondensed() &&
+      if (encoding == TIXML_ENCODING_UTF8 && TiXmlBase::IsWhiteSpaceCondensed() && g_longTextDecoding &&
           TakeLongTexts(data, compact, texts)) {
         m_pDoc->Parse(compact.c_str(), nullptr, encoding);
         whole = m_pDoc->Error() || !PutLongTexts(m_pDoc, texts);
