@@ -10,7 +10,7 @@
 // voluntary context switches of all its threads, from
 // /proc/PID/task/*/status).
 //
-//   idle_bench [seconds]
+//   idle_bench [seconds]     (IDLE_BENCH_VERBOSE=1 shows the raw counts)
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
