@@ -1,19 +1,18 @@
 // The reader as a program, started as a process on a fresh device root.
 //
-// 1. Start to first full paint: "Channels.opml" holds 100 channels; the
-//    reader starts headless with its screen written to a PNG whenever it
-//    changed and went idle, and the time is taken when a picture first
-//    shows the rows (the channel icons down the list). The picture's own
-//    writing is part of the figure; the time to encode it is shown beside
-//    it. The program waits 100 ms after its window is made before it loads
-//    the channel list, and one more picture (of the screen before the
-//    rows) is written while it waits for the reload.
-// 2. "quillet /update" over 100 channels of 50 items (about 9 MB of RSS 2.0
-//    from nginx on loopback, images and full text off), start to exit, with
-//    the process's CPU time and peak memory; and "newsboat -x reload" on the same feeds.
+// Start to first full paint: "Channels.opml" holds 100 channels; the
+// reader starts headless with its screen written to a PNG whenever it
+// changed and went idle, and the time is taken when a picture first shows
+// the rows (the channel icons down the list). The picture's own writing is
+// part of the figure; the time to encode it is shown beside it. The program
+// waits 100 ms after its window is made before it loads the channel list,
+// and one more picture (of the screen before the rows) is written while it
+// waits for the reload.
+//
+// The refresh of the same 100 channels ("quillet /update" beside newsboat)
+// is bench/refresh.
 //
 //   quillet_bench [rounds]
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -79,26 +78,6 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     _exit(127);
   }
   return pid;
-}
-
-struct Ended {
-  int status = -1;
-  double wall = 0;
-  double cpu = 0;  // user and system time of the process
-  long peakKb = 0;
-};
-
-Ended Wait(pid_t pid, std::chrono::steady_clock::time_point start) {
-  Ended e;
-  int status = 0;
-  struct rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  e.wall = Seconds(start);
-  e.peakKb = usage.ru_maxrss;
-  e.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  e.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return e;
 }
 
 // Whether the picture shows the channel rows: orange channel icons in the
@@ -177,7 +156,7 @@ int main(int argc, char** argv) {
   }
   std::string base = "http://127.0.0.1:" + std::to_string(nginx.port());
   size_t bytes = 0;
-  std::string urls = qbench::WriteBenchmarkFeeds(docroot, base, kChannels, kItems, bytes);
+  qbench::WriteBenchmarkFeeds(docroot, base, kChannels, kItems, bytes);
   std::printf("%d channels x %d items, %.1f MB of RSS 2.0 from nginx on loopback\n", kChannels, kItems,
               double(bytes) / (1024.0 * 1024.0));
 
@@ -187,36 +166,6 @@ int main(int argc, char** argv) {
                 round, kChannels, paint.seconds * 1000.0, paint.picture * 1000.0);
   }
 
-  bool haveNewsboat = fs::exists("/usr/bin/newsboat");
-  for (int round = 1; round <= rounds; ++round) {
-    std::string root = MakeDevice(base);
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = Spawn({QUILLET_EXE, "/update"}, {"QUILLET_DEVICE_ROOT=" + root, "QUILLET_HEADLESS=1"});
-    Ended reader = Wait(pid, start);
-    int stored = 0;
-    for (int n = 1; n <= kChannels; ++n) {
-      char name[96];
-      snprintf(name, sizeof name, "/Program Files/Quillet/ChannelData/Ch%03d.bin", n);
-      stored += fs::exists(root + name);
-    }
-    std::printf("round %d  quillet /update: %.3f s (CPU %.3f s), peak %.1f MB, %d channels stored%s\n", round,
-                reader.wall, reader.cpu, reader.peakKb / 1024.0, stored, reader.status == 0 && stored == kChannels ? "" : "  (FAILED)");
-    qnet::RemoveTree(root);
-    if (!haveNewsboat) continue;
-    std::string home = qnet::MakeTempFolder("quillet-bench-newsboat");
-    std::ofstream(home + "/urls", std::ios::binary) << urls;
-    std::ofstream(home + "/config", std::ios::binary);
-    auto newsStart = std::chrono::steady_clock::now();
-    pid_t news = Spawn({"newsboat", "-x", "reload", "-u", home + "/urls", "-c", home + "/cache.db", "-C",
-                        home + "/config"},
-                       {"HOME=" + home});
-    Ended newsboat = Wait(news, newsStart);
-    std::printf("round %d  newsboat -x reload: %.3f s, peak %.1f MB%s\n", round, newsboat.wall,
-                newsboat.peakKb / 1024.0, newsboat.status == 0 ? "" : "  (FAILED)");
-    std::printf("round %d  quillet/newsboat: time %.2f, memory %.2f\n", round, reader.wall / newsboat.wall,
-                double(reader.peakKb) / double(newsboat.peakKb));
-    qnet::RemoveTree(home);
-  }
   nginx.Stop();
   qnet::RemoveTree(docroot);
   return 0;

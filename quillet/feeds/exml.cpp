@@ -2,6 +2,8 @@
 
 #include <tinyxml.h>
 
+#include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +11,7 @@
 
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "common/encoding.h"
 #include "common/log.h"
@@ -244,13 +247,41 @@ size_t Utf8SequenceAt(const std::string& d, size_t i) {
 
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(const std::string& d) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(d.data());
   for (size_t i = 0, n = d.size(); i < n;) {
+    // Runs of ASCII, the bulk of most feeds, eight bytes at a time.
+    while (i + 8 <= n) {
+      uint64_t word;
+      memcpy(&word, b + i, 8);
+      if (word & 0x8080808080808080ull) break;
+      i += 8;
+    }
+    if (i >= n) break;
+    if (b[i] < 0x80) {
+      ++i;
+      continue;
+    }
     size_t len = Utf8SequenceAt(d, i);
     if (!len) return false;
     i += len;
   }
   return true;
 }
+
+// A table of the bytes that end a scan: true for each byte of stops.
+struct ByteSet {
+  explicit ByteSet(const char* stops) {
+    for (const char* p = stops; *p; ++p) in[static_cast<unsigned char>(*p)] = true;
+  }
+  // The first position from i on whose byte is in the set, or d.size().
+  size_t Find(const std::string& d, size_t i) const {
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(d.data());
+    size_t n = d.size();
+    while (i < n && !in[b[i]]) ++i;
+    return i;
+  }
+  bool in[256] = {};
+};
 
 // True when the text holds at least one well-formed multi-byte UTF-8
 // sequence.
@@ -544,9 +575,17 @@ void PrepareReferences(std::string& d, DeclaredEntities& entities) {
   std::string out;
   out.reserve(d.size() + d.size() / 16);
   size_t i = 0, n = d.size();
+  // The next "<" and the next "&" from the scan on (n: none).
+  auto find = [&](char c, size_t from) {
+    size_t at = d.find(c, from);
+    return at == std::string::npos ? n : at;
+  };
+  size_t lt = find('<', 0), amp = find('&', 0);
   while (i < n) {
-    size_t at = d.find_first_of("<&", i);
-    if (at == std::string::npos) {
+    if (lt < i) lt = find('<', i);
+    if (amp < i) amp = find('&', i);
+    size_t at = lt < amp ? lt : amp;
+    if (at == n) {
       out.append(d, i, std::string::npos);
       break;
     }
@@ -717,30 +756,32 @@ void DropInternalSubset(std::string& d, DeclaredEntities& entities) {
 // white space alone, between two tags, the parser drops whatever form it
 // has.)
 void ProtectInlineSpace(std::string& d) {
+  // Most texts need nothing of this: what stays as it stands is copied in
+  // whole stretches, and only once something is written differently.
   std::string out;
-  out.reserve(d.size() + d.size() / 32);
+  size_t kept = 0;  // d[kept, i) is yet to be copied as it stands
   size_t i = 0, n = d.size();
   bool afterMarkup = false;
   // What stands before the first markup (a byte-order mark, blank lines
   // that a server put before the declaration) is no text of any element.
   size_t first = d.find('<');
   if (first == std::string::npos) return;
-  out.append(d, 0, first);
   i = first;
   while (i < n) {
     char c = d[i];
     if (c == '<') {
-      size_t end = MarkupEnd(d, i);
-      out.append(d, i, end - i);
-      i = end;
+      i = MarkupEnd(d, i);
       afterMarkup = true;
       continue;
     }
     if (!IsXmlSpace(c)) {
-      size_t next = d.find_first_of(" \t\n\r<", i);
-      if (next == std::string::npos) next = n;
-      out.append(d, i, next - i);
-      i = next;
+      // Words and the single blanks between them stay as they are.
+      static const ByteSet spaceOrMarkup(" \t\n\r<");
+      for (;;) {
+        i = spaceOrMarkup.Find(d, i);
+        if (i + 1 < n && d[i] == ' ' && !IsXmlSpace(d[i + 1]) && d[i + 1] != '<') i += 2;
+        else break;
+      }
       afterMarkup = false;
       continue;
     }
@@ -749,9 +790,9 @@ void ProtectInlineSpace(std::string& d) {
     bool beforeMarkup = end < n && d[end] == '<';
     bool alone = (afterMarkup && beforeMarkup) || end == n;
     bool plainBlank = end == i + 1 && c == ' ' && !afterMarkup && !beforeMarkup;
-    if (alone || plainBlank) {
-      out.append(d, i, end - i);
-    } else {
+    if (!alone && !plainBlank) {
+      if (out.empty()) out.reserve(d.size() + d.size() / 32);
+      out.append(d, kept, i - kept);
       for (size_t k = i; k < end; ++k) {
         switch (d[k]) {
           case ' ': out += "&#32;"; break;
@@ -764,10 +805,202 @@ void ProtectInlineSpace(std::string& d) {
           default: out += "&#10;"; break;
         }
       }
+      kept = end;
     }
     i = end;
   }
+  if (kept == 0) return;
+  out.append(d, kept, std::string::npos);
   d.swap(out);
+}
+
+// The parser reads the text between two tags one character at a time, at a
+// cost many times that of everything else it does. A long text is therefore
+// decoded here, as the parser decodes it, and the parser is given a short
+// marker in its place ("\xFF<n>\xFF": no well-formed UTF-8 holds that byte,
+// and no reference decodes to it); the text goes into its node after the
+// parse. Each marker must come back as the whole of a text node: otherwise
+// (a text that was no text of an element, markup read otherwise than here)
+// the document is parsed again as it stands, so the tree is always the one
+// the parser makes of the document itself.
+struct LongTexts {
+  std::vector<std::string> values;
+};
+
+// What the parser makes of each byte of a text: copies it, takes it for
+// white space, reads a reference, or copies a UTF-8 sequence of that many
+// bytes. White space is what the C library's isspace says in the current
+// locale, as for the parser.
+enum : unsigned char { kTextPlain = 1, kTextSpace, kTextReference, kTextOther };
+struct TextBytes {
+  TextBytes() {
+    for (int c = 0; c < 256; ++c) {
+      int len = TiXmlBase::utf8ByteTable[c];
+      if (isspace(c) || c == '\n' || c == '\r') kind[c] = kTextSpace;
+      else if (c == '&') kind[c] = kTextReference;
+      else if (len == 1) kind[c] = kTextPlain;
+      else if (len >= 2 && len <= 4) kind[c] = static_cast<unsigned char>(8 + len);
+      else kind[c] = kTextOther;
+    }
+  }
+  unsigned char kind[256];
+};
+
+// Decodes a text of an element, p up to end (a "<"), as the parser does
+// with white space condensed: white space (and byte-order marks) before
+// the text dropped, each run of white space inside it one blank, white
+// space after it dropped, the five named references and decimal character
+// references of ASCII decoded. False for a text that the parser would drop
+// (blank) or that holds anything else (left to the parser).
+bool DecodeElementText(const TextBytes& bytes, const char* p, const char* end, std::string& out) {
+  const unsigned char* kind = bytes.kind;
+  auto at = [](const char* q) { return static_cast<unsigned char>(*q); };
+  while (p < end) {
+    const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
+    if (u[0] == 0xEF && ((u[1] == 0xBB && u[2] == 0xBF) || (u[1] == 0xBF && (u[2] == 0xBE || u[2] == 0xBF)))) {
+      p += 3;
+      continue;
+    }
+    if (kind[u[0]] != kTextSpace) break;
+    ++p;
+  }
+  if (p >= end) return false;
+  // The text never grows: references and runs of white space shrink.
+  out.resize(size_t(end - p));
+  char* w = out.data();
+  bool space = false;
+  bool blank = true;
+  while (p < end) {
+    unsigned char k = kind[at(p)];
+    if (k == kTextSpace) {
+      space = true;
+      ++p;
+      continue;
+    }
+    if (space) {
+      *w++ = ' ';
+      space = false;
+    }
+    if (k == kTextPlain) {
+      // A blank between two words stays what it is: it goes with them.
+      const char* from = p;
+      for (;;) {
+        while (p < end && kind[at(p)] == kTextPlain) ++p;
+        if (p + 1 < end && *p == ' ' && kind[at(p + 1)] == kTextPlain) p += 2;
+        else break;
+      }
+      memcpy(w, from, size_t(p - from));
+      w += p - from;
+      blank = false;
+      continue;
+    }
+    if (k > 8) {
+      int len = k - 8;
+      if (end - p < len) return false;
+      for (int i = 1; i < len; ++i) {
+        if ((at(p + i) & 0xC0) != 0x80) return false;
+      }
+      memcpy(w, p, size_t(len));
+      w += len;
+      p += len;
+      blank = false;
+      continue;
+    }
+    if (k != kTextReference) return false;
+    static const struct {
+      const char* text;
+      size_t length;
+      char value;
+    } kNamed[] = {{"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&quot;", 6, '"'}, {"&apos;", 6, '\''}};
+    char value = 0;
+    const char* next = nullptr;
+    if (p + 1 < end && p[1] == '#') {
+      const char* q = p + 2;
+      unsigned code = 0;
+      while (q < end && *q >= '0' && *q <= '9' && code < 0x80) code = code * 10 + unsigned(*q++ - '0');
+      if (q == p + 2 || q >= end || *q != ';' || code == 0 || code >= 0x80) return false;
+      value = char(code);
+      next = q + 1;
+    } else {
+      for (const auto& named : kNamed) {
+        if (size_t(end - p) >= named.length && memcmp(p, named.text, named.length) == 0) {
+          value = named.value;
+          next = p + named.length;
+          break;
+        }
+      }
+      if (!next) return false;
+    }
+    *w++ = value;
+    if (kind[static_cast<unsigned char>(value)] != kTextSpace) blank = false;
+    p = next;
+  }
+  out.resize(size_t(w - out.data()));
+  return !blank;
+}
+
+// Replaces the long texts of d's elements with markers: the document to
+// parse goes to compact, the decoded texts to texts. False when nothing was
+// taken out (d is then parsed as it stands).
+bool TakeLongTexts(const std::string& d, std::string& compact, LongTexts& texts) {
+  const size_t kLongText = 32;
+  if (d.find('\xFF') != std::string::npos) return false;
+  const TextBytes bytes;
+  size_t n = d.size();
+  size_t kept = 0;  // d[kept, i) is yet to be copied
+  size_t i = d.find('<');
+  std::string value;
+  while (i != std::string::npos && i < n) {
+    size_t textStart = MarkupEnd(d, i);
+    size_t next = d.find('<', textStart);
+    if (next == std::string::npos) break;
+    if (next - textStart >= kLongText && DecodeElementText(bytes, d.data() + textStart, d.data() + next, value)) {
+      if (compact.empty()) compact.reserve(n / 4);
+      compact.append(d, kept, textStart - kept);
+      compact += '\xFF';
+      compact += std::to_string(texts.values.size());
+      compact += '\xFF';
+      texts.values.push_back(std::move(value));
+      value = std::string();
+      kept = next;
+    }
+    i = next;
+  }
+  if (texts.values.empty()) return false;
+  compact.append(d, kept, std::string::npos);
+  return true;
+}
+
+// Puts the texts into the nodes that hold their markers; false unless every
+// marker stood alone in a text node of its own.
+bool PutLongTexts(TiXmlNode* node, LongTexts& texts, std::vector<bool>& placed, size_t& count) {
+  for (TiXmlNode* c = node->FirstChild(); c; c = c->NextSibling()) {
+    if (TiXmlText* text = c->ToText()) {
+      const std::string& v = text->ValueStr();
+      if (v.find('\xFF') == std::string::npos) continue;
+      if (text->CDATA() || v.size() < 3 || v.front() != '\xFF' || v.back() != '\xFF') return false;
+      size_t index = 0;
+      for (size_t k = 1; k + 1 < v.size(); ++k) {
+        if (v[k] < '0' || v[k] > '9' || index > texts.values.size()) return false;
+        index = index * 10 + size_t(v[k] - '0');
+      }
+      if (index >= texts.values.size() || placed[index]) return false;
+      placed[index] = true;
+      ++count;
+      text->SetValue(texts.values[index]);
+      continue;
+    }
+    if (c->ToElement() && !PutLongTexts(c, texts, placed, count)) return false;
+  }
+  return true;
+}
+
+std::atomic<bool> g_longTextDecoding{true};
+
+bool PutLongTexts(TiXmlDocument* doc, LongTexts& texts) {
+  std::vector<bool> placed(texts.values.size(), false);
+  size_t count = 0;
+  return PutLongTexts(doc, texts, placed, count) && count == texts.values.size();
 }
 
 // Writes UTF-8 text in an 8-bit code page: a character the page lacks
@@ -847,6 +1080,8 @@ CString CEXML::GetPath() const {
 
 TiXmlElement* CEXML::GetRoot() const { return m_pDoc ? m_pDoc->FirstChildElement() : nullptr; }
 
+void CEXML::SetLongTextDecoding(bool on) { g_longTextDecoding = on; }
+
 int CEXML::LoadAndWalk(LPCWSTR path) { return LoadEx(path, 1, 1); }
 
 int CEXML::Load(LPCWSTR path) { return LoadEx(path, 0, 1); }
@@ -924,7 +1159,20 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
     if (NestingDepth(data) <= kMaxDepth) {
       NormaliseLineEnds(data);
       m_pDoc->SetTabSize(0);  // no row and column tracking: it costs a quarter of the parse
-      m_pDoc->Parse(data.c_str(), nullptr, encoding);
+      LongTexts texts;
+      std::string compact;
+      bool whole = true;
+      if (encoding == TIXML_ENCODING_UTF8 && TiXmlBase::IsWhiteSpaceCondensed() && g_longTextDecoding &&
+          TakeLongTexts(data, compact, texts)) {
+        m_pDoc->Parse(compact.c_str(), nullptr, encoding);
+        whole = m_pDoc->Error() || !PutLongTexts(m_pDoc, texts);
+        if (whole) {
+          delete m_pDoc;
+          m_pDoc = new TiXmlDocument();
+          m_pDoc->SetTabSize(0);
+        }
+      }
+      if (whole) m_pDoc->Parse(data.c_str(), nullptr, encoding);
       parsed = !m_pDoc->Error();
     }
   }
@@ -1085,19 +1333,22 @@ CString CEXML::NodeText(const char* text) const {
   if (!text || !*text) return result;
   int len = int(strlen(text));
   std::u16string& s = result.str();
-  s.reserve(size_t(len));
+  // A character never takes more units than it has bytes.
+  s.resize(size_t(len));
+  char16_t* w = s.data();
   WCHAR units[2];
   for (int i = 0; i < len;) {
     if (static_cast<unsigned char>(text[i]) < 0x80) {
-      s.push_back(WCHAR(text[i++]));
+      *w++ = char16_t(text[i++]);
       continue;
     }
     int count = 0;
     int used = DecodeUtf8(text, i, len, units, &count);
     if (used == 0) break;
-    s.append(units, size_t(count));
+    for (int k = 0; k < count; ++k) *w++ = units[k];
     i += used;
   }
+  s.resize(size_t(w - s.data()));
   return result;
 }
 

@@ -112,6 +112,11 @@ class CEXML {
   // must not exhaust the stack of the parser or of Walk).
   static const int kMaxDepth = 512;
 
+  // Whether a load decodes the long texts of elements ahead of the parser
+  // (on unless switched off; the tree is the same either way, which a test
+  // checks by loading with it off).
+  static void SetLongTextDecoding(bool on);
+
  protected:
   // Document classes refuse a well-formed file that is not what they read;
   // a refused load fails like a broken file.

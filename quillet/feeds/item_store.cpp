@@ -194,15 +194,45 @@ std::recursive_mutex& CItemStore::PathLock(const CString& path) {
 CItemStore::CItemStore(int readKeptCount) { m_nKeptCount = readKeptCount ? GetArticlesNumberSetting() : 0; }
 
 CItemStore::~CItemStore() {
+  ReleaseFile();
   m_pending.clear();
   ClearKeyLists();
 }
 
 int CItemStore::GetIndexCapacity() const { return m_nKeptCount + 1 > 499 ? m_nKeptCount + 1 : 499; }
 
+void CItemStore::HoldFile() {
+  if (Holding() || m_strPath.IsEmpty()) return;
+  ReleaseFile();
+  m_fileHold = std::unique_lock<std::recursive_mutex>(PathLock(m_strPath));
+  m_strHeldPath = m_strPath;
+}
+
+void CItemStore::ReleaseFile() {
+  if (m_fileHold.owns_lock()) m_fileHold.unlock();
+  m_fileHold = std::unique_lock<std::recursive_mutex>();
+  m_strHeldPath.Empty();
+  m_heldBytes.clear();
+  m_heldBytes.shrink_to_fit();
+  m_bHeldBytesKnown = false;
+}
+
+void CItemStore::PatchHeldBytes(size_t offset, const std::string& bytes) {
+  if (!Holding() || !m_bHeldBytesKnown) return;
+  if (offset + bytes.size() > m_heldBytes.size()) {
+    m_bHeldBytesKnown = false;
+    return;
+  }
+  m_heldBytes.replace(offset, bytes.size(), bytes);
+}
+
 bool CItemStore::ReadFileBytes(std::string& out) const {
   out.clear();
   if (m_strPath.IsEmpty()) return false;
+  if (Holding() && m_bHeldBytesKnown) {
+    out = m_heldBytes;
+    return true;
+  }
   CFile f;
   if (!f.Open(m_strPath, CFile::modeRead | CFile::typeBinary | CFile::shareDenyNone)) return false;
   try {
@@ -211,6 +241,10 @@ bool CItemStore::ReadFileBytes(std::string& out) const {
     e->Delete();
     out.clear();
     return false;
+  }
+  if (Holding()) {
+    m_heldBytes = out;
+    m_bHeldBytesKnown = true;
   }
   return true;
 }
@@ -228,6 +262,7 @@ void CItemStore::ReloadBufferIfHeld() {
 
 void CItemStore::Open(LPCWSTR path, int buildIndex, int loadWholeFile) {
   m_strPath = path ? path : u"";
+  if (m_fileHold.owns_lock() && m_strHeldPath != m_strPath) ReleaseFile();
   m_buffer.clear();
   m_bHasBuffer = false;
   m_nCursorNumber = -1;
@@ -288,6 +323,27 @@ int CItemStore::ReadRecord(int n) {
   }
   m_current.Clear();
   return 0;
+}
+
+void CItemStore::CountItems(int& itemCount, int& readCount) {
+  std::lock_guard<std::recursive_mutex> hold(PathLock(m_strPath));
+  itemCount = readCount = 0;
+  std::string temp;
+  if (!m_bHasBuffer) ReadFileBytes(temp);
+  const std::string& d = m_bHasBuffer ? m_buffer : temp;
+  // The walk MoveNext makes, without reading the texts: it ends at the
+  // first live record that cannot be read.
+  ForEachRecord(d, 0, [&](size_t pos, uint32_t type) {
+    if (IsDeletedType(type)) return true;
+    size_t flagAt = 0;
+    if (!DecodeRecord(d, pos, nullptr, &flagAt)) return false;
+    if (type < ITEM_TYPE_ERROR) {
+      ++itemCount;
+      uint32_t flag = U32(d, flagAt);
+      if (flag == ITEM_READ_READ || flag == ITEM_READ_READ_FETCHED) ++readCount;
+    }
+    return true;
+  });
 }
 
 int CItemStore::MoveNext() {
@@ -424,9 +480,12 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
   std::string existing;
   ULONGLONG keep = 0;
   std::vector<size_t> corrupt;
+  const bool holding = Holding();
   try {
     ULONGLONG len = f.GetLength();
-    ReadWholeFile(f, existing);
+    if (holding && m_bHeldBytesKnown && len == m_heldBytes.size()) existing = m_heldBytes;
+    else ReadWholeFile(f, existing);
+    m_bHeldBytesKnown = false;
     // A crash or a full disk during an earlier append may have left half a
     // record; appending after it would hide every later record from readers.
     keep = WholeEnd(existing, &corrupt);
@@ -437,10 +496,14 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
     f.Abort();
     return 0;
   }
+  // What the file holds once the records are written, for a held file.
+  std::string after;
+  if (holding) after.assign(existing, 0, size_t(keep));
   try {
     std::string gathered;
     for (const Pending* item : items) {
       std::string record = BuildRecord(*item);
+      if (holding) after += record;
       if (gathered.size() + record.size() >= ITEM_GATHER_BYTES && !gathered.empty()) {
         f.Write(gathered.data(), UINT(gathered.size()));
         gathered.clear();
@@ -473,8 +536,13 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
       PutU32(mark, ITEM_TYPE_DELETED);
       f.Seek(LONGLONG(pos + 4), CFile::begin);
       f.Write(mark.data(), 4);
+      if (holding) after.replace(pos + 4, 4, mark);
     }
     f.Close();
+    if (holding) {
+      m_heldBytes.swap(after);
+      m_bHeldBytesKnown = true;
+    }
   } catch (CFileException* e) {
     e->Delete();
     f.Abort();
@@ -539,7 +607,12 @@ void CItemStore::Rewrite() {
     ok = fclose(f) == 0 && ok;
     if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
       std::remove(temp.c_str());
+      m_bHeldBytesKnown = false;
       return;
+    }
+    if (Holding()) {
+      m_heldBytes = out;
+      m_bHeldBytesKnown = true;
     }
   }
   m_buffer.swap(out);
@@ -641,13 +714,17 @@ int CItemStore::SetItemProperty(LPCWSTR link, LPCWSTR name, DWORD value) {
           PutU32(bytes, w.second);
           f.Seek(LONGLONG(w.first), CFile::begin);
           f.Write(bytes.data(), 4);
+          PatchHeldBytes(w.first, bytes);
           changed = 1;
         }
         f.Close();
       } catch (CFileException* e) {
         e->Delete();
         f.Abort();
+        m_bHeldBytesKnown = false;
       }
+    } else {
+      m_bHeldBytesKnown = false;
     }
   }
   ReloadBufferIfHeld();
@@ -753,13 +830,17 @@ int CItemStore::DeleteRecordsAt(const std::string& d, const std::vector<size_t>&
         PutU32(mark, ITEM_TYPE_DELETED);
         f.Seek(LONGLONG(pos + 4), CFile::begin);
         f.Write(mark.data(), 4);
+        PatchHeldBytes(pos + 4, mark);
         changed = 1;
       }
       f.Close();
     } catch (CFileException* e) {
       e->Delete();
       f.Abort();
+      m_bHeldBytesKnown = false;
     }
+  } else {
+    m_bHeldBytesKnown = false;
   }
   ReloadBufferIfHeld();
   ResetRecord();

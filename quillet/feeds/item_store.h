@@ -132,6 +132,18 @@ class CItemStore {
   // The process-wide lock of a store path (case-blind, as the file system).
   static std::recursive_mutex& PathLock(const CString& path);
 
+  // Holds the store's file (its path lock) for the calling thread until
+  // ReleaseFile, an Open of another path or the store's end. No other
+  // thread's store operation runs on the file meanwhile, so the bytes this
+  // store read or wrote last stand for the file and are not read again: a
+  // sequence of operations on one file (a refresh's append, trim and
+  // compaction) reads it once.
+  void HoldFile();
+  void ReleaseFile();
+  // Counts the live records that a walk with MoveNext reaches: the items
+  // (type below ITEM_TYPE_ERROR) and, of them, those read.
+  void CountItems(int& itemCount, int& readCount);
+
  private:
   struct Pending {
     CString title, link, id, date, content, pageName;
@@ -161,6 +173,14 @@ class CItemStore {
   // Where the walk of the buffer last stood, so that MoveNext is linear.
   int m_nCursorNumber = -1;
   size_t m_nCursorOffset = 0;
+  // The file held by HoldFile and, when known, its bytes.
+  bool Holding() const { return m_fileHold.owns_lock() && m_strHeldPath == m_strPath; }
+  // Records what was written at offset into the held bytes.
+  void PatchHeldBytes(size_t offset, const std::string& bytes);
+  std::unique_lock<std::recursive_mutex> m_fileHold;
+  CString m_strHeldPath;
+  mutable std::string m_heldBytes;
+  mutable bool m_bHeldBytesKnown = false;
 };
 
 // The type of the records with that link (0x80000000 deletes); 1 when one changed.

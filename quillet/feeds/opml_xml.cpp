@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel/kernel.h"
+
 namespace {
 
 const char kEmptyList[] =
@@ -42,9 +44,10 @@ COpmlXML::~COpmlXML() {
   if (m_bSavePending) SaveDocument();
 }
 
-bool COpmlXML::Commit() {
+bool COpmlXML::Commit(bool attributeOnly) {
   std::lock_guard<std::recursive_mutex> hold(m_lock);
-  if (m_nBatchDepth > 0 && m_batchOwner == std::this_thread::get_id()) {
+  if (attributeOnly && m_nBatchDepth > 0 && m_batchOwner == std::this_thread::get_id()) {
+    if (!m_bSavePending) m_nPendingSince = qk::TickCount64();
     m_bSavePending = true;
     return true;
   }
@@ -62,14 +65,11 @@ bool COpmlXML::BeginBatch() {
   return true;
 }
 
-void COpmlXML::EndBatch() {
+void COpmlXML::EndBatch(DWORD holdMs) {
   std::lock_guard<std::recursive_mutex> hold(m_lock);
   if (m_nBatchDepth == 0 || --m_nBatchDepth > 0) return;
   m_batchOwner = std::thread::id();
-  if (m_bSavePending) {
-    SaveDocument();
-    m_bSavePending = false;
-  }
+  if (m_bSavePending && (holdMs == 0 || qk::TickCount64() - m_nPendingSince >= holdMs)) SavePending();
 }
 
 BOOL COpmlXML::HasPendingSave() const {
@@ -77,10 +77,18 @@ BOOL COpmlXML::HasPendingSave() const {
   return m_bSavePending;
 }
 
-COpmlXML::CSaveBatch::CSaveBatch(COpmlXML* list) : m_pList(list), m_bActive(list && list->BeginBatch()) {}
+BOOL COpmlXML::SavePending() {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  if (!m_bSavePending) return TRUE;
+  m_bSavePending = false;
+  return SaveDocument();
+}
+
+COpmlXML::CSaveBatch::CSaveBatch(COpmlXML* list, DWORD holdMs)
+    : m_pList(list), m_bActive(list && list->BeginBatch()), m_nHoldMs(holdMs) {}
 
 COpmlXML::CSaveBatch::~CSaveBatch() {
-  if (m_bActive) m_pList->EndBatch();
+  if (m_bActive) m_pList->EndBatch(m_nHoldMs);
 }
 
 const char* COpmlXML::EmptyListText() { return kEmptyList; }
@@ -205,7 +213,7 @@ int COpmlXML::SetChannelAttribute(LPCWSTR url, LPCWSTR name, LPCWSTR value) {
   TiXmlElement* e = FindChannelElement(url);
   if (!e) return 0;
   e->SetAttribute(ToDocumentText(name).c_str(), ToDocumentText(value ? value : u"").c_str());
-  Commit();
+  Commit(true);
   return 1;
 }
 

@@ -6,7 +6,8 @@
 // (the number of its "Ch%03d" files) and xmlUrl (its identity); attributes
 // set later (itemCount, newItemCount, lastUpdateTime, label, text) keep the
 // place where they were first written. Every edit saves the whole file, at
-// once or, inside a save batch of the editing thread, when the batch ends.
+// once or, for an attribute edit inside a save batch of the editing thread,
+// when the batch ends (or later, for a batch that may hold its edits).
 //
 // The list is edited from the refresh thread and the user-interface thread:
 // every operation holds the document's recursive lock (CEXML::Lock()).
@@ -46,16 +47,22 @@ class COpmlXML : public CEXML {
   int RemoveChannelById(LPCWSTR category, OpmlChannelIdCallback callback);
   int MoveChannel(LPCWSTR url, LPCWSTR category);
 
-  // Holds back the saves of the calling thread's edits until the outermost
-  // batch of that thread ends, which then saves once when anything changed
-  // (a refresh writes several attributes of one channel with one save).
-  // Edits that other threads make meanwhile save at once, and with them
-  // whatever the batch held back. Only one thread batches at a time: a batch
-  // begun while another thread's batch is open holds nothing back. A null
-  // list gives an empty batch.
+  // Holds back the saves of the calling thread's attribute edits until the
+  // outermost batch of that thread ends, which then saves once when anything
+  // changed (a refresh writes several attributes of one channel with one
+  // save). With holdMs, the end of the outermost batch saves only when the
+  // oldest edit held back waits that long already; until then the edits wait
+  // for a later batch end, SavePending or the list's end (a refresh writes
+  // the update times and counts of many channels with one save, and the file
+  // is never more than holdMs behind). Edits of the list's structure
+  // (channels and categories added, moved, renamed or removed) and the
+  // edits that other threads make save at once, and with them whatever was
+  // held back. Only one thread batches at a time: a batch begun while
+  // another thread's batch is open holds nothing back. A null list gives an
+  // empty batch.
   class CSaveBatch {
    public:
-    explicit CSaveBatch(COpmlXML* list);
+    explicit CSaveBatch(COpmlXML* list, DWORD holdMs = 0);
     ~CSaveBatch();
     CSaveBatch(const CSaveBatch&) = delete;
     CSaveBatch& operator=(const CSaveBatch&) = delete;
@@ -63,9 +70,13 @@ class COpmlXML : public CEXML {
    private:
     COpmlXML* m_pList;
     bool m_bActive;
+    DWORD m_nHoldMs;
   };
-  // TRUE while an edit waits for the end of a save batch.
+  // TRUE while an edit waits for the end of a save batch or for SavePending.
   BOOL HasPendingSave() const;
+  // Saves what batches held back (nothing when nothing waits); FALSE when
+  // that save failed.
+  BOOL SavePending();
 
   // The fixed text of a new, empty list.
   static const char* EmptyListText();
@@ -80,12 +91,11 @@ class COpmlXML : public CEXML {
   bool EnsureBody();
   TiXmlElement* FindChannelElement(LPCWSTR url) const;
   CString AttributeText(const TiXmlElement* element, const char* name) const;
-  // Saves an edit now, or marks it pending inside the calling thread's batch.
-  // Saves now, or at the end of this thread's batch; false when a save
-  // now failed.
-  bool Commit();
+  // Saves an edit now, or, for an attribute edit inside the calling thread's
+  // batch, marks it pending; false when a save now failed.
+  bool Commit(bool attributeOnly = false);
   bool BeginBatch();
-  void EndBatch();
+  void EndBatch(DWORD holdMs);
 
   OpmlOutlineCallback m_pCallback;
   void* m_pContext;
@@ -93,4 +103,5 @@ class COpmlXML : public CEXML {
   std::thread::id m_batchOwner;
   int m_nBatchDepth = 0;
   bool m_bSavePending = false;
+  uint64_t m_nPendingSince = 0;  // tick of the oldest edit held back
 };

@@ -578,11 +578,19 @@ bool CRssXML::DownloadImages() {
 }
 
 CString CRssXML::NewPageName() {
-  CString bin;
-  GetBinPath(bin);
-  CString name = bin.Mid(bin.ReverseFind(u'\\') + 1);
-  int dot = name.Find(u'.');
-  if (dot >= 0) name = name.Left(dot);
+  // The store's name without its extension, taken again only when the path
+  // changed.
+  CString path = GetPath();
+  if (path != m_strPageNamePath || m_strPageNameBase.IsEmpty()) {
+    CString bin;
+    GetBinPath(bin);
+    CString name = bin.Mid(bin.ReverseFind(u'\\') + 1);
+    int dot = name.Find(u'.');
+    if (dot >= 0) name = name.Left(dot);
+    m_strPageNamePath = path;
+    m_strPageNameBase = name;
+  }
+  const CString& name = m_strPageNameBase;
   CString page;
   page.Format(u"%s-%08lld-%03d.htm", name.GetString(), (long long)GetCurrentSeconds(), NextItemNameNumber());
   return page;
@@ -602,6 +610,8 @@ CString CRssXML::NewImageName(const CString& extension) {
 
 bool CRssXML::LocaliseImages(const TiXmlElement* element, CString& content, const CString& pageName,
                              CStringList& itemImages, std::unordered_map<std::u16string, std::u16string>& itemRefs) {
+  // With images off nothing is rewritten (the walk below stops at once).
+  if (!DownloadImages()) return true;
   const std::u16string& text = content.str();
   const std::u16string lower = AsciiLower(content).str();
   CImageScanner scanner(text, lower);
@@ -678,10 +688,16 @@ CString CRssXML::ElementContent(const TiXmlElement* element, bool markupOnly) co
   std::string markup;
   bool children = markupOnly;
   for (const TiXmlNode* c = element->FirstChild(); c && !children; c = c->NextSibling()) children = c->ToElement();
+  const char* only = nullptr;  // the one piece of text, read where it stands
   if (!children) {
     // Text and character data, all of it (not only the first piece).
-    for (const TiXmlNode* c = element->FirstChild(); c; c = c->NextSibling()) {
-      if (c->ToText()) markup += c->Value();
+    const TiXmlNode* first = element->FirstChild();
+    if (first && first->ToText() && !first->NextSibling()) {
+      only = first->Value();
+    } else {
+      for (const TiXmlNode* c = first; c; c = c->NextSibling()) {
+        if (c->ToText()) markup += c->Value();
+      }
     }
   } else {
     const TiXmlElement* from = element;
@@ -697,7 +713,7 @@ CString CRssXML::ElementContent(const TiXmlElement* element, bool markupOnly) co
     }
     for (const TiXmlNode* c = from->FirstChild(); c; c = c->NextSibling()) SerialiseNode(c, markup, true);
   }
-  CString text = NodeText(markup.c_str());
+  CString text = NodeText(only ? only : markup.c_str());
   // White space kept around inline markup is no part of the value's ends.
   bool cdata = element->FirstChild() && element->FirstChild()->ToText() &&
                static_cast<const TiXmlText*>(element->FirstChild())->CDATA();
@@ -862,11 +878,11 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
     // id the id decides.
     // An id already stored by this parse is the same entry again (a feed
     // that lists an entry twice under two addresses).
-    known = m_linksAdded.Find(key) != nullptr || (!id.IsEmpty() && m_keylessAdded.count(u"id:" + id.str())) ||
+    known = m_linksAddedSet.count(key.str()) || (!id.IsEmpty() && m_keylessAdded.count(u"id:" + id.str())) ||
             (id.IsEmpty() ? store->IsKnownItem(key, u"", u"") : store->IsKnownItem(key, title, id));
   }
   if (known) {
-    if (!key.IsEmpty() && !m_linksAdded.Find(key)) m_linksAdded.AddTail(key);
+    if (!key.IsEmpty() && m_linksAddedSet.insert(key.str()).second) m_linksAdded.AddTail(key);
   } else {
     if (date.IsEmpty()) {
       WCHAR now[32];
@@ -882,8 +898,12 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
       key += suffix;
     }
     store->AddPendingItem(title, key, id, date, readFlag, 0, content, page);
-    if (key.IsEmpty()) m_keylessAdded.insert(keylessTag.str());
-    else m_linksAdded.AddTail(key);
+    if (key.IsEmpty()) {
+      m_keylessAdded.insert(keylessTag.str());
+    } else {
+      m_linksAdded.AddTail(key);
+      m_linksAddedSet.insert(key.str());
+    }
     if (!id.IsEmpty()) m_keylessAdded.insert(u"id:" + id.str());
     // The jobs name the item by its final key.
     for (POSITION pos = itemImages.GetHeadPosition(); pos;) m_imageJobs.AddTail(key + u"|" + itemImages.GetNext(pos));
@@ -921,9 +941,13 @@ int CRssXML::SaveItems() {
     itemName = "entry";
   }
   m_linksAdded.RemoveAll();
+  m_linksAddedSet.clear();
   if (!container) return 0;
   CItemStore store(1);
   store.Open(bin, 0, 0);
+  // From the first look at the stored keys to the removal of the error
+  // item, the store is read once.
+  store.HoldFile();
   int limit = GetArticlesNumberSetting();
   int examined = 0;
   for (TiXmlElement* e = container->FirstChildElement(itemName); e && examined < limit;
@@ -950,13 +974,7 @@ int CRssXML::CountItems(int& itemCount, int& readCount) {
   GetBinPath(bin);
   CItemStore store(0);
   store.Open(bin, 0, 1);
-  while (store.MoveNext()) {
-    const CItemRecord& r = store.Current();
-    if (r.type < ITEM_TYPE_ERROR) {
-      ++itemCount;
-      if (r.readFlag == ITEM_READ_READ || r.readFlag == ITEM_READ_READ_FETCHED) ++readCount;
-    }
-  }
+  store.CountItems(itemCount, readCount);
   return 1;
 }
 

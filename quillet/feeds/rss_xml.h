@@ -109,6 +109,8 @@ class CRssXML : public CEXML {
   std::unordered_set<std::u16string> m_localNames;  // local image names given by the current parse
   // "id:" of every item and "title:"/"content:" of keyless items stored by this parse
   std::unordered_set<std::u16string> m_keylessAdded;
+  std::unordered_set<std::u16string> m_linksAddedSet;  // m_linksAdded, for lookups
+  CString m_strPageNamePath, m_strPageNameBase;        // the path the page names' base was taken from
   CString m_strFeedUrl;
   int m_nVersion;
   RssElementCallback m_pElement;

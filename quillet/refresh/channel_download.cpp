@@ -124,7 +124,10 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
 
   WriteLog(u"Start URLDownloadToFile()");
   const CString updateTime = LocalTimeText();
-  if (dialog->m_pOpml) dialog->m_pOpml->SetChannelAttribute(feedUrl, u"lastUpdateTime", updateTime);
+  {
+    COpmlXML::CSaveBatch saveBatch(dialog->m_pOpml, REFRESH_LIST_SAVE_HOLD_MS);
+    if (dialog->m_pOpml) dialog->m_pOpml->SetChannelAttribute(feedUrl, u"lastUpdateTime", updateTime);
+  }
   dialog->EnsureAgency();
 
   if (IsDownloadStopped()) {
@@ -186,12 +189,17 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
     }
     if (stored) {
       WriteLog(u"Update item count");
-      document.CountItems(itemCount, readCount);
+      // One read of the store gives the counts and the compaction: the file
+      // is held from the one to the other.
+      CItemStore store(0);
+      store.Open(binPath, 0, 0);
+      store.HoldFile();
+      store.LoadFile();
+      store.CountItems(itemCount, readCount);
       parsed = true;
       WriteLog(u"Download image files");
-      CItemStore store(0);
-      store.Open(binPath, 0, 1);
       store.Rewrite();
+      store.ReleaseFile();
 
       if (synchronised) {
         WriteLog(u"Google Reader Sync start...");
@@ -314,11 +322,12 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
     row = FindChannelRow(view, feedUrl);
     if (row >= 0) view->ReleaseItemCache(row);
     view->Redraw(TRUE);
-    // The two counts are saved together, with one save, and before the main
-    // window hears of them, so that its own update of the same attributes
-    // finds them current and writes nothing.
+    // The two counts are set together, and before the main window hears of
+    // them, so that its own update of the same attributes finds them
+    // current and writes nothing. They are saved with the update times of
+    // the channels around them (the run saves what is held back at its end).
     if (dialog->m_pOpml) {
-      COpmlXML::CSaveBatch saveBatch(dialog->m_pOpml);
+      COpmlXML::CSaveBatch saveBatch(dialog->m_pOpml, REFRESH_LIST_SAVE_HOLD_MS);
       CString text;
       text.Format(u"%d", itemCount);
       SetChannelAttributeIfChanged(dialog->m_pOpml, feedUrl, u"itemCount", text);

@@ -11,6 +11,12 @@
 
 class CChannelListView;
 
+// How long a channel's update time and counts may wait in the channel list
+// before they are saved: a run saves those of many channels at once, and
+// what a crash loses of them the next refresh writes again. (Changes to the
+// list's channels and categories are always saved at once.)
+#define REFRESH_LIST_SAVE_HOLD_MS 2000
+
 // 1 after the parse path (also when a synchronised feed did not come), 0
 // when a failed download, or a download that held no feed, was recorded as
 // the channel's error item, or the stop flag ended the download; 1 when the

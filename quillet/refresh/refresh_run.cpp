@@ -224,6 +224,9 @@ DWORD DownloadThreadProc(LPVOID param) {
     CSingleLock hold(&dialog->m_runLock, TRUE);
     dialog->m_toFetch.RemoveAll();
   }
+  // The update times and counts that the channels held back are saved
+  // before anyone hears that the feeds are stored.
+  if (dialog->m_pOpml) dialog->m_pOpml->SavePending();
   state.processedChannels = state.queuedChannels.load();
   view->Redraw(TRUE);
   dialog->m_bHeadlinePhase = FALSE;

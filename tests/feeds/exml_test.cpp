@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <filesystem>
+#include <functional>
+#include <random>
 #include <regex>
 #include <string>
 #include <vector>
@@ -292,6 +295,128 @@ TEST_F(ExmlTest, BrokenFilesFailAndAreKept) {
   ASSERT_TRUE(doc.SaveDocument());
   EXPECT_NE(ReadDeviceFile(u"\\doc.xml").find("<fresh />"), std::string::npos);
   EXPECT_EQ(ReadDeviceFile(u"\\doc.xml.bad"), "garbage <<");
+}
+
+// A document that keeps the white space bordering on markup inside text,
+// as the feed document does.
+class CInlineSpaceXML : public CRecordingXML {
+ public:
+  CInlineSpaceXML() { m_bKeepInlineSpace = true; }
+};
+
+// Every node of a tree with its kind, its exact bytes, the attributes of an
+// element and the character-data flag of a text.
+void Dump(const TiXmlNode* node, std::string& out) {
+  for (const TiXmlNode* c = node->FirstChild(); c; c = c->NextSibling()) {
+    out += "[" + std::to_string(c->Type()) + ":" + c->ValueStr();
+    if (const TiXmlText* t = c->ToText()) out += t->CDATA() ? "|cdata" : "|text";
+    if (const TiXmlElement* e = c->ToElement()) {
+      for (const TiXmlAttribute* a = e->FirstAttribute(); a; a = a->Next())
+        out += " " + std::string(a->Name()) + "=" + a->ValueStr();
+      Dump(c, out);
+    }
+    out += "]";
+  }
+}
+
+// Loads the text (or, with a path, that file) with the long texts decoded
+// ahead of the parser and with the parser reading them itself; the two
+// trees (and the two outcomes) must be the same.
+testing::AssertionResult SameTreeBothWays(CRecordingXML& doc, const std::string& text, LPCWSTR path = nullptr) {
+  std::string trees[2];
+  int loaded[2];
+  for (int decode : {0, 1}) {
+    CEXML::SetLongTextDecoding(decode != 0);
+    loaded[decode] = path ? doc.LoadEx(path, 0, 1) : doc.LoadEx(text.c_str(), 0, 0);
+    if (loaded[decode] && doc.GetDocument()) Dump(doc.GetDocument(), trees[decode]);
+  }
+  CEXML::SetLongTextDecoding(true);
+  if (loaded[0] != loaded[1]) return testing::AssertionFailure() << "loads differ for " << text;
+  if (trees[0] != trees[1])
+    return testing::AssertionFailure() << "trees differ for " << text << "\nparser: " << trees[0]
+                                       << "\ndecoded: " << trees[1];
+  return testing::AssertionSuccess();
+}
+
+TEST_F(ExmlTest, LongTextsDecodedAheadMakeTheTreeTheParserMakes) {
+  // Documents built at random from the pieces that the decoding must read
+  // as the parser does, or leave to it: white space of every kind (also
+  // around markup and references), references named, decimal, hexadecimal,
+  // unknown and broken, characters of two to four bytes, byte-order marks
+  // inside text, malformed bytes, and the markup that holds text without
+  // being an element's text (comments, character data, instructions,
+  // declarations, attribute values with markup characters, text outside
+  // the root).
+  const std::vector<std::string> text = {
+      "alpha", "beta gamma", " ", "  ", "\t", "\n", "\r\n", " \n\t ", "&amp;", "&lt;", "&gt;", "&quot;",
+      "&apos;", "&#60;", "&#38;", "&#13;", "&#32;", "&#9;", "&#10;", "&#65;", "&#x41;", "&#X41;", "&#0;", "&#1;",
+      "&#200;", "&#8364;", "&unknown;", "&", "&#;", "&nbsp;", "&copy;", "\xC3\xA9t\xC3\xA9", "\xE4\xB8\xAD\xE6\x96\x87",
+      "\xF0\x9F\x98\x80", "\xEF\xBB\xBF", "\xEF\xBF\xBE", "\xEF\xBF\xBF", ">", "]]>", "\"", "'", "\xC3(", "\xFF",
+      "\x01", "\x0B", "\x0C", "x", "The quick brown fox jumps over the lazy dog. "};
+  const std::vector<std::string> markup = {
+      "<!-- a <comment> & more -->", "<![CDATA[ <b>raw</b> & \n ]]>", "<?pi some > data?>", "<!unknown thing>",
+      "<e a=\"x>y\" b='<z'/>", "<f/>", "<g></g>", "<br>"};
+  std::mt19937 rng(20261209);
+  auto pick = [&](const std::vector<std::string>& from) { return from[rng() % from.size()]; };
+  std::function<std::string(int)> content = [&](int depth) {
+    std::string s;
+    int parts = int(rng() % 8);
+    for (int i = 0; i < parts; ++i) {
+      int kind = int(rng() % 10);
+      if (kind < 5) {
+        // A text: long ones most of the time, so the decoding has its say.
+        int pieces = int(rng() % 24);
+        for (int k = 0; k < pieces; ++k) s += pick(text);
+      } else if (kind < 7 && depth < 4) {
+        std::string name = std::string(1, char('a' + rng() % 4));
+        s += "<" + name + (rng() % 3 == 0 ? " x=\"" + pick(text) + "\"" : std::string()) + ">" + content(depth + 1) +
+             "</" + name + ">";
+      } else {
+        s += pick(markup);
+      }
+    }
+    return s;
+  };
+  CRecordingXML plain;
+  CInlineSpaceXML inlineSpace;
+  // Texts that the parser drops for being blank, though references stand
+  // in them; texts that start with byte-order marks; references the parser
+  // fails the document on.
+  for (const std::string& doc :
+       {std::string("<r><a/>  &#13;  &#13;  &#13;  &#13;  &#13;  &#13;  <b/></r>"),
+        std::string("<r>\n\t&#13;&#13;&#13;&#13;&#13;&#13;&#13;&#13;&#13;&#13;&#13;&#13;\n</r>"),
+        std::string("<r>\xEF\xBB\xBF\xEF\xBF\xBE  \xEF\xBF\xBF a text that begins with marks, long enough</r>"),
+        std::string("<r>a text long enough to be decoded ahead &#X41; of the parser</r>"),
+        std::string("<r>a text long enough to be decoded ahead &#x41; of the parser</r>")}) {
+    ASSERT_TRUE(SameTreeBothWays(plain, doc));
+    ASSERT_TRUE(SameTreeBothWays(inlineSpace, doc));
+  }
+  int loaded = 0;
+  for (int n = 0; n < 1500; ++n) {
+    std::string doc = rng() % 4 ? "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" : "";
+    doc += "<root>" + content(0) + "</root>";
+    if (rng() % 5 == 0) doc += " trailing text after the root, long enough to be taken " + pick(text);
+    if (rng() % 10 == 0) doc.insert(doc.size() / 2, "</broken>");
+    ASSERT_TRUE(SameTreeBothWays(plain, doc));
+    ASSERT_TRUE(SameTreeBothWays(inlineSpace, doc));
+    loaded += plain.GetRoot() != nullptr;
+  }
+  EXPECT_GT(loaded, 1000);
+
+  // The feeds of the public corpus, read both ways.
+  std::string corpora = qtest::CorporaDir();
+  if (corpora.empty()) return;
+  std::filesystem::path dir = std::filesystem::path(corpora) / "feedvalidator" / "testcases";
+  if (!std::filesystem::is_directory(dir)) return;
+  int files = 0;
+  for (auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    if (!e.is_regular_file() || e.path().extension() != ".xml") continue;
+    std::string bytes = qtest::ReadHostFile(e.path().string());
+    WriteDeviceFile(u"\\doc.xml", bytes);
+    ASSERT_TRUE(SameTreeBothWays(inlineSpace, bytes, u"\\doc.xml")) << e.path();
+    ++files;
+  }
+  EXPECT_GT(files, 1000);
 }
 
 }  // namespace

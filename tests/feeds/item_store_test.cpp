@@ -614,6 +614,91 @@ TEST_F(ItemStoreTest, CompactionFromAStaleBufferKeepsOtherObjectsChanges) {
   EXPECT_EQ(stale.Current().link, CString(u"e"));
 }
 
+TEST_F(ItemStoreTest, AHeldFileEndsAsTheSameBytesAsOneReadAtEveryStep) {
+  // A refresh's steps on one store: the stored keys looked at, new items
+  // appended (one of them marked read), the index built, the oldest beyond
+  // the kept count and the error item deleted; then the counts taken and
+  // the store compacted. Done on a held file and on one read at every step,
+  // from the same start, they leave the same bytes and counts.
+  std::string a = Record(0, u"A", u"a", u"", u"2005-05-01 00:00:00", 0, u"", u"");
+  std::string b = Record(0, u"B", u"b", u"", u"2005-05-02 00:00:00", 2, u"", u"");
+  std::string bad = b;
+  bad[8] = char(0x7F);  // its title runs past the record
+  std::string error = Record(ITEM_TYPE_ERROR, u"Err", ERROR_ITEM_LINK, u"", u"2005-05-03 00:00:00", 0, u"e", u"");
+  std::string many;
+  for (int i = 0; i < 48; ++i) {
+    std::u16string link = u"old" + std::u16string(1, char16_t(u'A' + i % 26)) + std::u16string(1, char16_t(u'a' + i / 26));
+    many += Record(0, u"Old", link.c_str(), u"", u"2005-04-01 00:00:00", i % 3 == 0 ? 2 : 0, u"", u"");
+  }
+  const std::vector<std::string> starts = {"", a + b.substr(0, b.size() - 9), a + bad + b, many + error,
+                                           a + error + many};
+  for (size_t k = 0; k < starts.size(); ++k) {
+    std::string bytes[2];
+    std::vector<std::u16string> live[2];  // as the store sees its records at the end of its steps
+    int counts[2][2] = {};
+    for (int held : {0, 1}) {
+      if (starts[k].empty()) DeleteFileW(kStore);
+      else WriteDeviceFile(kStore, starts[k]);
+      {
+        CItemStore s(1);
+        s.Open(kStore, 0, 0);
+        if (held) s.HoldFile();
+        EXPECT_EQ(s.IsKnownItem(u"a", u"", u""), starts[k].find(a) != std::string::npos ? 1 : 0) << k;
+        for (const char16_t* link : {u"n1", u"n2", u"a"}) Add(s, link, u"2005-06-01T10:00:00Z");
+        EXPECT_EQ(s.Commit(), 1) << k;
+        SetItemReadState(&s, u"n2", ITEM_READ_READ);
+        s.Open(kStore, 1, 1);
+        s.TrimItems(0);
+        s.DeleteItem(ERROR_ITEM_LINK);
+        for (int n = 0; s.ReadRecord(n); ++n) live[held].push_back(s.Current().link.str());
+      }
+      CItemStore c(0);
+      c.Open(kStore, 0, 0);
+      if (held) c.HoldFile();
+      c.LoadFile();
+      c.CountItems(counts[held][0], counts[held][1]);
+      c.Rewrite();
+      c.ReleaseFile();
+      bytes[held] = Bytes();
+    }
+    EXPECT_EQ(bytes[1], bytes[0]) << k;
+    EXPECT_EQ(live[1], live[0]) << k;
+    EXPECT_EQ(counts[1][0], counts[0][0]) << k;
+    EXPECT_EQ(counts[1][1], counts[0][1]) << k;
+    EXPECT_GE(counts[0][0], 3) << k;
+  }
+
+  // While a store holds its file, no other thread's store operation runs on
+  // it; it runs as soon as the file is released.
+  CItemStore holder(0);
+  holder.Open(kStore, 0, 1);
+  holder.HoldFile();
+  std::atomic<bool> marked{false};
+  std::thread other([&] {
+    CItemStore s(0);
+    s.Open(kStore, 0, 0);
+    SetItemReadState(&s, u"n1", ITEM_READ_READ);
+    marked = true;
+  });
+  bool free = true;
+  std::thread probe([&] {
+    free = CItemStore::PathLock(CString(kStore)).try_lock();
+    if (free) CItemStore::PathLock(CString(kStore)).unlock();
+  });
+  probe.join();
+  EXPECT_FALSE(free);
+  EXPECT_FALSE(marked.load());
+  holder.ReleaseFile();
+  other.join();
+  EXPECT_TRUE(marked.load());
+  int items = 0, read = 0, readBefore = 0;
+  holder.CountItems(items, readBefore);  // its buffer, from before the mark
+  CItemStore fresh(0);
+  fresh.Open(kStore, 0, 1);
+  fresh.CountItems(items, read);
+  EXPECT_EQ(read, readBefore + 1);
+}
+
 TEST_F(ItemStoreTest, MissingFileAndHelpers) {
   CItemStore s(0);
   s.Open(u"\\ChannelData\\Ch999.bin", 1, 1);

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "kernel/kernel.h"
 #include "quillet/feeds/opml_xml.h"
 #include "support/device_fixture.h"
 
@@ -355,6 +356,69 @@ TEST_F(OpmlTest, SaveBatchWritesOnceAtItsEndAndNeverHoldsBackOtherThreads) {
 
   // A batch on no list is empty.
   { COpmlXML::CSaveBatch none(nullptr); }
+}
+
+TEST_F(OpmlTest, AHoldingBatchKeepsAttributesBackButNeverTheListsStructure) {
+  COpmlXML list(nullptr, nullptr, 1);
+  NewList(list);
+  ASSERT_EQ(list.AddChannel(u"News", u"Alpha", u"http://a.example/feed"), 100);
+  const std::string before = Saved();
+  // Attribute edits wait past the end of batches that may hold them (for an
+  // hour here), and go out with the next save that is due.
+  for (int i = 0; i < 3; ++i) {
+    COpmlXML::CSaveBatch batch(&list, 3600000);
+    CString count;
+    count.Format(u"%d", i);
+    EXPECT_EQ(list.SetChannelAttribute(u"http://a.example/feed", u"itemCount", count), 1);
+  }
+  EXPECT_EQ(Saved(), before);
+  EXPECT_TRUE(list.HasPendingSave());
+  EXPECT_TRUE(list.SavePending());
+  EXPECT_FALSE(list.HasPendingSave());
+  EXPECT_NE(Saved().find("xmlUrl=\"http://a.example/feed\" itemCount=\"2\""), std::string::npos) << Saved();
+
+  // A channel added inside a batch is saved at once, with the attribute
+  // edits held back before it.
+  {
+    COpmlXML::CSaveBatch batch(&list, 3600000);
+    list.SetChannelAttribute(u"http://a.example/feed", u"lastUpdateTime", u"2026-12-09 08:00:00");
+    ASSERT_EQ(list.AddChannel(u"News", u"Beta", u"http://b.example/feed"), 101);
+    std::string saved = Saved();
+    EXPECT_NE(saved.find("http://b.example/feed"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("lastUpdateTime=\"2026-12-09 08:00:00\""), std::string::npos) << saved;
+    EXPECT_FALSE(list.HasPendingSave());
+    // So are a new category, a move, a rename and a removal.
+    list.SetChannelAttribute(u"http://b.example/feed", u"itemCount", u"7");
+    list.AddCategory(u"Tech");
+    ASSERT_EQ(list.MoveChannel(u"http://b.example/feed", u"Tech"), 1);
+    saved = Saved();
+    EXPECT_LT(saved.find("text=\"Tech\""), saved.find("http://b.example/feed")) << saved;
+    EXPECT_NE(saved.find("itemCount=\"7\""), std::string::npos) << saved;
+    ASSERT_EQ(list.RenameCategory(u"Tech", u"Science"), 1);
+    EXPECT_NE(Saved().find("text=\"Science\""), std::string::npos);
+    ASSERT_EQ(list.RemoveChannel(u"http://a.example/feed"), 1);
+    EXPECT_EQ(Saved().find("http://a.example/feed"), std::string::npos);
+  }
+
+  // A held edit that has waited its time is saved at the end of the batch.
+  {
+    COpmlXML::CSaveBatch batch(&list, 1);
+    list.SetChannelAttribute(u"http://b.example/feed", u"newItemCount", u"3");
+    const uint64_t from = qk::TickCount64();
+    while (qk::TickCount64() - from < 2) std::this_thread::yield();
+  }
+  EXPECT_FALSE(list.HasPendingSave());
+  EXPECT_NE(Saved().find("newItemCount=\"3\""), std::string::npos);
+
+  // And what is still held when a list ends is not lost.
+  COpmlXML* ending = new COpmlXML(nullptr, nullptr, 1);
+  ASSERT_TRUE(ending->LoadAndWalk(kList));
+  {
+    COpmlXML::CSaveBatch batch(ending, 3600000);
+    ending->SetChannelAttribute(u"http://b.example/feed", u"newItemCount", u"5");
+  }
+  delete ending;
+  EXPECT_NE(Saved().find("newItemCount=\"5\""), std::string::npos);
 }
 
 }  // namespace

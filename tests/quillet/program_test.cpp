@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -798,6 +799,63 @@ TEST_P(ProgramTest, AFullTextJobKilledWithTheProgramIsCompletedByTheNextRefresh)
   EXPECT_EQ(stories[0].readFlag, DWORD(ITEM_READ_UNREAD_FETCHED));
   EXPECT_EQ(Count("fulltext"), 1) << SeenText();
   Exit(second);
+}
+
+TEST_P(ProgramTest, AnUpdateTaskKilledMidRefreshLeavesItsStoresReadableAndItsChannelListWhole) {
+  QNET_REQUIRE_PEER(started_, "nginx");
+  ASSERT_TRUE(gateStarted_);
+  // Eight channels of twelve items, then one whose feed is held back at the
+  // gate: the task is killed while it waits for that one.
+  const std::string held = "<outline text=\"Held\" type=\"rss\" uniqueID=\"893\"><outline text=\"Held back\" "
+                           "type=\"rss\" uniqueID=\"170\" xmlUrl=\"" + gate_.Url("/gated/kill") + "\"/></outline>";
+  ServeFeeds(8, 12, "", "", held);
+  const std::string written = ChannelList();
+  HANDLE task = Start(u"/update");
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return Asked("/gated/kill") >= 1 || !Running(task); }, 120000));
+  ASSERT_TRUE(Running(task));
+  TerminateProcess(task, 9);
+  qtest::WaitForExitCode(task, 30000);
+
+  // The channel list holds every channel and category it held, whatever
+  // counts and update times the task had saved by then.
+  auto outlines = [](std::string list) {
+    std::vector<std::string> kept;
+    for (size_t at = list.find("<outline"); at != std::string::npos; at = list.find("<outline", at + 1)) {
+      std::string o = list.substr(at, list.find('>', at) - at);
+      for (const char* a : {" itemCount=\"", " newItemCount=\"", " lastUpdateTime=\""}) {
+        size_t from = o.find(a);
+        if (from != std::string::npos) o.erase(from, o.find('"', from + strlen(a)) + 1 - from);
+      }
+      while (!o.empty() && (o.back() == '/' || o.back() == ' ')) o.pop_back();
+      kept.push_back(o);
+    }
+    return kept;
+  };
+  EXPECT_EQ(outlines(ChannelList()), outlines(written));
+  // Every channel stored before the kill is readable whole.
+  for (int n = 100; n < 108; ++n) {
+    CItemStore store(0);
+    store.Open((u"\\Program Files\\Quillet\\ChannelData\\Ch" + qk::FromUtf8(std::to_string(n)) + u".bin").c_str(),
+               0, 1);
+    int items = 0, read = 0;
+    store.CountItems(items, read);
+    EXPECT_EQ(items, 12) << n;
+  }
+
+  // The next update task stores what was missing and ends by itself.
+  ASSERT_TRUE(gate_.Open("kill"));
+  HANDLE next = Start(u"/update");
+  EXPECT_EQ(qtest::WaitForExitCode(next, 120000), 0u);
+  EXPECT_EQ(CountedChannels(), 8);
+  std::string list = ChannelList();
+  for (int n = 100; n < 108; ++n) {
+    size_t at = list.find("uniqueID=\"" + std::to_string(n) + "\"");
+    ASSERT_NE(at, std::string::npos) << n;
+    std::string outline = list.substr(at, list.find("/>", at) - at);
+    EXPECT_NE(outline.find(" itemCount=\"12\""), std::string::npos) << outline;
+    EXPECT_NE(outline.find(" lastUpdateTime=\""), std::string::npos) << outline;
+  }
+  EXPECT_EQ(outlines(ChannelList()), outlines(written));
 }
 
 TEST_P(ProgramTest, ASecondPlainStartWakesTheFirstAndASecondUpdateStartMakesItRefresh) {

@@ -116,6 +116,12 @@ std::string RefreshTest::SavedAttribute(const std::string& url, const std::strin
   return U(value);
 }
 
+std::string RefreshTest::ListAttribute(const std::string& url, const std::string& name) {
+  CString value;
+  if (!dialog_->m_pOpml || !dialog_->m_pOpml->GetChannelAttribute(W(url), W(name), value)) return "<none>";
+  return U(value);
+}
+
 bool RefreshTest::PumpUntil(const std::function<bool()>& done, int timeoutMs) {
   return qk::PumpMessagesUntil(done, DWORD(timeoutMs));
 }

@@ -42,6 +42,8 @@ class RefreshTest : public qtest::DeviceTest {
   CString OpmlPath() const;
   // An attribute of a channel in the channel list as saved on disk.
   std::string SavedAttribute(const std::string& url, const std::string& name);
+  // An attribute of a channel in the dialog's channel list (saved or not).
+  std::string ListAttribute(const std::string& url, const std::string& name);
 
   // The Refresh command, then pumps until the refresh has ended
   // ("Quillet.Download.Finished"). False after timeoutMs.

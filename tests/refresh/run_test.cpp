@@ -368,8 +368,8 @@ TEST_F(RunTest, ACancelMidRunKeepsNothingHalfWrittenAndTheRefreshStillEnds) {
   LoadChannels(channels);
 
   SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
-  // The third channel's download has begun once its update time is written.
-  ASSERT_TRUE(PumpUntil([&] { return !SavedAttribute(Url("/slow/c3.xml"), "lastUpdateTime").empty(); }));
+  // The third channel's download has begun once its update time is set.
+  ASSERT_TRUE(PumpUntil([&] { return !ListAttribute(Url("/slow/c3.xml"), "lastUpdateTime").empty(); }));
   EXPECT_TRUE(frame_->ChannelListWnd().IsRunActive());
   // The Refresh command of a running refresh cancels it.
   SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
@@ -695,7 +695,7 @@ TEST_F(RunTest, ARefreshWaitsForTheDataConnectionAndStopsWhenItIsLost) {
   EXPECT_FALSE(frame_->ChannelListWnd().IsStartPending());
   EXPECT_TRUE(frame_->ChannelListWnd().IsRunActive());
   // The connection goes while the slow channel downloads: the refresh stops.
-  ASSERT_TRUE(PumpUntil([&] { return !SavedAttribute(Url("/slow/c2.xml"), "lastUpdateTime").empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !ListAttribute(Url("/slow/c2.xml"), "lastUpdateTime").empty(); }));
   qk::connmgr::ChangeStatus(CONNMGR_STATUS_DISCONNECTED);
   ASSERT_TRUE(PumpUntil([&] { return CountMessages("Quillet.Download.Finished") == 1; }));
   qk::SetMessageBoxHook(nullptr);
