@@ -21,9 +21,10 @@ if [ $quick -eq 1 ]; then rounds=3; idle=10; else rounds=5; idle=60; fi
 programs=(
   "refresh/refresh_bench $rounds"
   "idle/idle_bench $idle"
-  "quillet/quillet_bench"
+  "start/start_bench"
   "screens/reading_bench"
   "ambrel/ambrel_bench"
+  "monitor/monitor_bench"
 )
 
 bash scripts/install-deps.sh
