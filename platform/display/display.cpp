@@ -337,16 +337,12 @@ void DeliverInput(const InputEvent& e) {
       if (!text.empty()) qk::InjectCharacters(text);
       break;
     }
-    case InputEvent::Quit: {
-      // Closing the window closes the program's active window, which ends
-      // the program as its own close would; with none, the loop ends.
-      HWND active = GetActiveWindow();
-      if (active && IsWindow(active))
-        PostMessageW(active, WM_CLOSE, 0, 0);
-      else
-        PostQuitMessage(0);
+    case InputEvent::Quit:
+      // Closing the window ends the program from whatever screen shows:
+      // every modal loop ends as cancelled and the main loop runs the
+      // program's own end.
+      qk::RequestProgramEnd();
       break;
-    }
     default:
       break;
   }

@@ -29,7 +29,8 @@ void ConnectScreen();
 // What the connecting thread's message wait does when its queue is empty:
 // writes the requested picture when the screen changed since the last one,
 // shows the screen in the window and turns the window's input into stylus
-// and key input (closing the window closes the active window). Returns how
+// and key input (closing the window asks the program to end,
+// qk::RequestProgramEnd). Returns how
 // long the wait may sleep (INFINITE without a window). Other threads return
 // at once.
 DWORD Idle();

@@ -74,6 +74,10 @@ inline void Wake(ThreadQueue& q) {
 // thread usually comes within microseconds.
 void SleepOn(ThreadQueue& q, std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point until);
 
+// Makes the calling thread the UI thread whose loops a requested end ends
+// (qk::RequestProgramEnd).
+void SetProgramEndThread();
+
 struct Window {
   HWND hwnd = nullptr;
   std::u16string className;

@@ -220,6 +220,15 @@ TEST_F(RealWindowTest, ByKeysAChannelIsAddedByItsTypedUrl) {
   Key("Down");
   Key("Return");  // "Add specific RSS URL"
   ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "http://"; }));
+  const HWND first = q_.FocusWindow();
+  Key("F2");  // "Cancel": back to the choice page
+  ASSERT_TRUE(Until([&] { return q_.FocusWindow() != first; }));
+  const HWND choice = q_.FocusWindow();
+  // In again: what is typed at once goes into the URL row's edit, before
+  // any timer of the page has run.
+  Key("Return");
+  ASSERT_TRUE(Until([&] { return q_.FocusWindow() != choice; }));
+  ASSERT_EQ(Text(q_.FocusWindow()), "http://");
   const HWND field = q_.FocusWindow();
   Type(hostPort + "/feex");
   ASSERT_TRUE(Until([&] { return Text(field) == "http://" + hostPort + "/feex"; })) << Text(field);
