@@ -12,6 +12,7 @@
 #include <set>
 #include <vector>
 
+#include "controls/commctrl.h"
 #include "gdi/image_codec.h"
 #include "kernel/sync.h"
 #include "kernel/wstring.h"
@@ -228,6 +229,17 @@ void Translate(const SDL_Event& e) {
       ev.virtualKey = vk;
       ev.charactersApart = !MakesOwnCharacter(vk);
       push(ev);
+      // Control with a letter types its control character (Ctrl+A is 1,
+      // Ctrl+Z 26): the edits select all, copy, cut and undo by them. The
+      // text input gives no text for these keys; with Alt (AltGr) they are
+      // some other key.
+      const Uint16 mod = e.key.keysym.mod;
+      if (down && (mod & KMOD_CTRL) && !(mod & KMOD_ALT) && vk >= 'A' && vk <= 'Z') {
+        InputEvent typed;
+        typed.kind = InputEvent::Text;
+        typed.text = std::u16string(1, static_cast<char16_t>(vk - 'A' + 1));
+        push(typed);
+      }
       break;
     }
     case SDL_TEXTINPUT: {
@@ -282,21 +294,41 @@ void DeliverKey(BYTE vk, bool up, DWORD flags) {
 
 void DeliverRemoteKey(BYTE vk, bool up) { DeliverKey(vk, up, 0); }
 
+// The edits' cut, copy and paste use the desktop's clipboard while the
+// window is open.
+void PutDesktopText(const std::u16string& text) { SDL_SetClipboardText(qk::ToUtf8(text).c_str()); }
+std::u16string DesktopText() {
+  std::u16string text;
+  if (char* utf8 = SDL_GetClipboardText()) {
+    text = qk::FromUtf8(utf8);
+    SDL_free(utf8);
+  }
+  return text;
+}
+
 bool WritePicture(const std::string& hostPath) { return WriteScreenPng(hostPath); }
 
 }  // namespace
 
-int BackspaceKey() {
+namespace {
+// The focus window when it is an edit that may be changed, else null.
+HWND FocusEdit() {
   HWND focus = GetFocus();
-  if (!focus || !IsWindow(focus)) return VK_ESCAPE;
+  if (!focus || !IsWindow(focus)) return nullptr;
   // Class names match without regard to case ("EDIT", "Edit").
   WCHAR cls[16] = {0};
   GetClassNameW(focus, cls, 16);
   std::string name = qk::ToUtf8(cls);
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (name != "edit") return VK_ESCAPE;
-  if (GetWindowLongW(focus, GWL_STYLE) & ES_READONLY) return VK_ESCAPE;
-  return GetWindowTextLengthW(focus) > 0 ? VK_BACK : VK_ESCAPE;
+  if (name != "edit") return nullptr;
+  if (GetWindowLongW(focus, GWL_STYLE) & ES_READONLY) return nullptr;
+  return focus;
+}
+}  // namespace
+
+int BackspaceKey() {
+  HWND edit = FocusEdit();
+  return edit && GetWindowTextLengthW(edit) > 0 ? VK_BACK : VK_ESCAPE;
 }
 
 void DeliverInput(const InputEvent& e) {
@@ -328,7 +360,14 @@ void DeliverInput(const InputEvent& e) {
       qk::InjectCharacters(e.text);
       break;
     case InputEvent::Paste: {
-      // One request to the clipboard's owner: empty when there is none.
+      // An edit pastes the desktop's clipboard itself, as one change that
+      // Ctrl+Z takes back.
+      if (HWND edit = FocusEdit()) {
+        SendMessageW(edit, WM_PASTE, 0, 0);
+        break;
+      }
+      // Elsewhere the text is typed. One request to the clipboard's owner:
+      // empty when there is none.
       std::u16string text;
       if (char* utf8 = SDL_GetClipboardText()) {
         text = TypedText(qk::FromUtf8(utf8));
@@ -455,12 +494,14 @@ bool OpenWindow(const char* title) {
   }
   // Typed text comes as the desktop's text input.
   SDL_StartTextInput();
+  qk::SetDesktopClipboard({PutDesktopText, DesktopText});
   return true;
 }
 
 void CloseWindow() {
   std::lock_guard<std::mutex> lock(g_lock);
   if (!g_win.window) return;
+  qk::SetDesktopClipboard({});
   SDL_DestroyTexture(g_win.texture);
   SDL_DestroyRenderer(g_win.renderer);
   SDL_DestroyWindow(g_win.window);

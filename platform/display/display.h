@@ -58,7 +58,10 @@ bool DisplayAvailable();
 // Text is what the keys typed, as the desktop's text input gives it (its
 // keyboard layout, Shift, dead keys and input methods): the key messages of
 // printable keys carry no characters of their own. Ctrl+V and Shift+Insert
-// paste the desktop's clipboard as typed text.
+// paste the desktop's clipboard as typed text; Control with any other
+// letter types its control character (in an edit Ctrl+A selects all,
+// Ctrl+C copies, Ctrl+X cuts, Ctrl+Z undoes), and while the window is open
+// the edits copy and cut to the desktop's clipboard.
 struct InputEvent {
   enum Kind { None, PointerDown, PointerMove, PointerUp, KeyDown, KeyUp, Text, Paste, Quit } kind = None;
   int x = 0;

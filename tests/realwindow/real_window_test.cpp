@@ -115,11 +115,17 @@ class RealWindowTest : public qtest::DeviceTest {
     qnet::ChildProcess xclip;
     ASSERT_TRUE(xclip.Start({"env", "DISPLAY=" + display_, "xclip", "-selection", "clipboard", "-i", file}, false, ""));
     ASSERT_EQ(xclip.Wait(), 0);
+    EXPECT_EQ(ClipboardText(), text);
+  }
+  // The X server's clipboard as its owner gives it (its first line).
+  std::string ClipboardText() {
     qnet::ChildProcess out;
-    ASSERT_TRUE(out.Start({"env", "DISPLAY=" + display_, "timeout", "60", "xclip", "-selection", "clipboard", "-o"},
-                          true, ""));
-    EXPECT_EQ(out.ReadLine(), text);
+    if (!out.Start({"env", "DISPLAY=" + display_, "timeout", "60", "xclip", "-selection", "clipboard", "-o"}, true,
+                   ""))
+      return "failed";
+    std::string line = out.ReadLine();
     out.Wait();
+    return line;
   }
   void Key(const std::string& name) { ASSERT_NE(Xdo({"key", "--delay", "40", name}), "failed"); }
   // Waits until pred holds, moving the program's frozen clock on so that
@@ -184,6 +190,25 @@ TEST_F(RealWindowTest, ByTouchAndKeyboardAChannelIsAddedByItsTypedUrl) {
   ASSERT_TRUE(Until([&] { return Text(field) == "http://" + hostPort + "/fee"; })) << Text(field);
   EXPECT_EQ(q_.ActiveWindow(), editor);
   Type("d000.xml");
+  ASSERT_TRUE(Until([&] { return Text(field) == url; })) << Text(field);
+  // The edit's keys with Control: all of it copied to the desktop's
+  // clipboard and cut, the cut undone, then cut again and pasted back, the
+  // paste undone as one change and that undone in turn.
+  Key("ctrl+a");
+  Key("ctrl+c");
+  ASSERT_TRUE(Until([&] { return ClipboardText() == url; })) << ClipboardText();
+  Key("ctrl+x");
+  ASSERT_TRUE(Until([&] { return Text(field).empty(); })) << Text(field);
+  Key("ctrl+z");
+  ASSERT_TRUE(Until([&] { return Text(field) == url; })) << Text(field);
+  Key("ctrl+a");
+  Key("ctrl+x");
+  ASSERT_TRUE(Until([&] { return Text(field).empty(); })) << Text(field);
+  Key("ctrl+v");
+  ASSERT_TRUE(Until([&] { return Text(field) == url; })) << Text(field);
+  Key("ctrl+z");
+  ASSERT_TRUE(Until([&] { return Text(field).empty(); })) << Text(field);
+  Key("ctrl+z");
   ASSERT_TRUE(Until([&] { return Text(field) == url; })) << Text(field);
   Shot("url-typed-480x800");
   Key("F2");  // "Save"
