@@ -132,6 +132,17 @@ std::string SyncFeed(const std::string& feed, int items) {
   return s + "</feed>\n";
 }
 
+// The feed addresses of a channel list, in order.
+std::vector<std::string> FeedAddresses(const std::string& list) {
+  std::vector<std::string> out;
+  for (size_t at = list.find("xmlUrl=\""); at != std::string::npos; at = list.find("xmlUrl=\"", at + 1)) {
+    size_t start = at + 8, end = list.find('"', start);
+    if (end == std::string::npos) break;
+    out.push_back(list.substr(start, end - start));
+  }
+  return out;
+}
+
 std::string WindowText(HWND window) {
   WCHAR text[256] = {0};
   GetWindowTextW(window, text, 256);
@@ -454,7 +465,10 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     EXPECT_EQ(WaitForSingleObject(process, 2000), WAIT_OBJECT_0) << "the program did not end within 2 s";
     EXPECT_EQ(qtest::WaitForExitCode(process, 30000), 0u);
     EXPECT_FALSE(DeviceFileExists(u"\\QuilletDownloader.tmp"));
-    EXPECT_EQ(ChannelList(), list);
+    // The list may have been saved with new counts, but whole: the same
+    // channels, the document ended.
+    EXPECT_EQ(FeedAddresses(ChannelList()), FeedAddresses(list));
+    EXPECT_NE(ChannelList().find("</opml>"), std::string::npos) << ChannelList();
     EXPECT_NE(ReadDeviceFile(u"\\Registry\\HKCU.reg").find("Program Files\\\\Quillet"), std::string::npos);
   }
 

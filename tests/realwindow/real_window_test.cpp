@@ -4,6 +4,7 @@
 // keyboard layout and text input. The program runs on the test's own device
 // root with its clock frozen; its state is read over the message bus.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,17 @@ std::string Text(HWND w) {
   WCHAR buf[256] = {0};
   GetWindowTextW(w, buf, 256);
   return qk::ToUtf8(buf);
+}
+
+// The feed addresses of a channel list, in order.
+std::vector<std::string> FeedAddresses(const std::string& list) {
+  std::vector<std::string> out;
+  for (size_t at = list.find("xmlUrl=\""); at != std::string::npos; at = list.find("xmlUrl=\"", at + 1)) {
+    size_t start = at + 8, end = list.find('"', start);
+    if (end == std::string::npos) break;
+    out.push_back(list.substr(start, end - start));
+  }
+  return out;
 }
 
 class RealWindowTest : public qtest::DeviceTest {
@@ -103,9 +115,17 @@ class RealWindowTest : public qtest::DeviceTest {
   }
   // A click of the mouse at a point of the device screen.
   void Click(int x, int y) {
+    // (A move to where the pointer is would wait for ever for its motion.)
+    if (x == pointerX_ && y == pointerY_) {
+      ASSERT_NE(Xdo({"click", "1"}), "failed");
+      return;
+    }
     ASSERT_NE(Xdo({"mousemove", "--window", window_, "--sync", std::to_string(x), std::to_string(y), "click", "1"}),
               "failed");
+    pointerX_ = x;
+    pointerY_ = y;
   }
+  int pointerX_ = -1, pointerY_ = -1;
   void Type(const std::string& text) { ASSERT_NE(Xdo({"type", "--delay", "40", "--", text}), "failed"); }
   // Puts text on the X server's clipboard: xclip owns it from then on
   // (it serves every paste until the server ends).
@@ -138,7 +158,28 @@ class RealWindowTest : public qtest::DeviceTest {
         },
         30000);
   }
-  void Shot(const std::string& name) { EXPECT_TRUE(q_.Shot(qtest::PicturesDir() + "/realwindow-" + name + ".png")); }
+  void Shot(const std::string& name) {
+    EXPECT_TRUE(q_.Shot(qtest::PicturesDir() + "/realwindow-" + name + ".png"));
+  }
+  // Closes the window as a desktop does (its close button): the program
+  // runs its Exit steps (they remove the downloader's temporary file, put
+  // there now) from the screen it shows and ends within two seconds with
+  // exit code 0, its settings and channel list as they were.
+  void CloseWindowAndExpectCleanEnd() {
+    const std::string list = ChannelList();
+    WriteDeviceFile(u"\\QuilletDownloader.tmp", "partial");
+    qnet::ChildProcess close;
+    ASSERT_TRUE(close.Start({"env", "DISPLAY=" + display_, CLOSE_WINDOW_EXE, window_}, false, ""));
+    ASSERT_EQ(close.Wait(), 0) << "the window does not take the close request";
+    EXPECT_EQ(WaitForSingleObject(process_, 2000), WAIT_OBJECT_0) << "the program did not end within 2 s";
+    EXPECT_EQ(qtest::WaitForExitCode(process_, 30000), 0u);
+    EXPECT_FALSE(DeviceFileExists(u"\\QuilletDownloader.tmp"));
+    // The list may have been saved with new counts, but whole: the same
+    // channels, the document ended.
+    EXPECT_EQ(FeedAddresses(ChannelList()), FeedAddresses(list));
+    EXPECT_NE(ChannelList().find("</opml>"), std::string::npos) << ChannelList();
+    EXPECT_NE(ReadDeviceFile(u"\\Registry\\HKCU.reg").find("Program Files\\\\Quillet"), std::string::npos);
+  }
   std::string ChannelList() const { return ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml"); }
 
   std::string docroot_;
@@ -168,7 +209,13 @@ TEST_F(RealWindowTest, ByTouchAndKeyboardAChannelIsAddedByItsTypedUrl) {
   const std::string hostPort = "127.0.0.1:" + std::to_string(nginx_.port());
   const std::string url = "http://" + hostPort + "/feed000.xml";
   qtest::WriteHostFile(docroot_ + "/feed000.xml", Feed("http://" + hostPort));
+  // The desktop's browser: a script that notes the address it is given.
+  const std::string opener = Host(u"\\") + "/opener.sh";
+  qtest::WriteHostFile(opener, "#!/bin/sh\nprintf '%s' \"$1\" > \"" + Host(u"\\") + "/opened.txt\"\n");
+  chmod(opener.c_str(), 0755);
+  setenv("QUILLET_URL_OPENER", opener.c_str(), 1);
   Start("");
+  unsetenv("QUILLET_URL_OPENER");
   ASSERT_TRUE(q_.Advance(200));  // the start-up load finds no list: the wizard
   ASSERT_TRUE(Until([&] { return Text(q_.ActiveWindow()) == "Quillet Reach"; }));
   const HWND wizard = q_.ActiveWindow();
@@ -225,8 +272,34 @@ TEST_F(RealWindowTest, ByTouchAndKeyboardAChannelIsAddedByItsTypedUrl) {
   Click(240, kRow4);  // "Save"
   ASSERT_TRUE(Until([&] { return ChannelList().find("Typed Channel") != std::string::npos; })) << ChannelList();
   EXPECT_NE(ChannelList().find("xmlUrl=\"" + url + "\""), std::string::npos) << ChannelList();
-  ASSERT_TRUE(q_.Settle());
+  ASSERT_TRUE(q_.Advance(200));  // the list loads again after the wizard
   Shot("channels-480x800");
+
+  // Refresh from the bar brings the channel's story; the channel opens on
+  // its headlines, the story is read and left for the headlines again.
+  const HWND channels = q_.ActiveWindow();
+  Click(240, 760);
+  ASSERT_TRUE(Until([&] { return ChannelList().find("itemCount=\"1\"") != std::string::npos; })) << ChannelList();
+  Shot("refreshed-480x800");
+  Click(240, 175);
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != channels; }));
+  const HWND headlines = q_.ActiveWindow();
+  Shot("headlines-480x800");
+  Click(240, 175);
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != headlines; }));
+  ASSERT_TRUE(q_.Advance(150));  // the page is built on a timer
+  Shot("article-480x800");
+  // The article shows full screen: "Read More Online..." hands its link to
+  // the desktop's browser and goes back to the headlines.
+  const std::string opened = Host(u"\\") + "/opened.txt";
+  Click(60, 155);
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == headlines; }));
+  EXPECT_EQ(qtest::ReadHostFile(opened), "http://" + hostPort + "/one");
+  Shot("headlines-back-480x800");
+  // The story again, and the window closed over the two screens.
+  Click(240, 175);
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != headlines; }));
+  CloseWindowAndExpectCleanEnd();
 }
 
 // The key device's face (240 x 320): the same address typed into the URL
@@ -277,6 +350,50 @@ TEST_F(RealWindowTest, ByKeysAChannelIsAddedByItsTypedUrl) {
   EXPECT_NE(ChannelList().find("xmlUrl=\"" + url + "\""), std::string::npos) << ChannelList();
   ASSERT_TRUE(q_.Settle());
   Shot("k-channels-240x320");
+
+  // The left soft key refreshes; the channel opens on its headlines and
+  // its story is read, each with Enter, and left with the left soft key.
+  const HWND channels = q_.ActiveWindow();
+  Key("F1");  // "Refresh"
+  ASSERT_TRUE(Until([&] { return ChannelList().find("itemCount=\"1\"") != std::string::npos; })) << ChannelList();
+  Shot("k-refreshed-240x320");
+  Key("Down");
+  Key("Return");
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != channels; }));
+  const HWND headlines = q_.ActiveWindow();
+  Shot("k-headlines-240x320");
+  Key("Return");
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != headlines; }));
+  ASSERT_TRUE(q_.Advance(150));
+  Shot("k-article-240x320");
+  Key("F1");  // "Headlines"
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == headlines; }));
+  Shot("k-headlines-back-240x320");
+  // The headline menu by keys: Back closes it and leaves nothing of it;
+  // Down four times and Enter choose "Mark All As Read".
+  // (The menu leaves the headlines active; it is a window of its own.)
+  auto menuOpen = [] { return FindWindowW(u"ShellPopupMenu", nullptr) != nullptr; };
+  Key("F2");  // "Menu"
+  ASSERT_TRUE(Until(menuOpen));
+  Shot("k-menu-240x320");
+  Key("Down");
+  Key("Escape");
+  ASSERT_TRUE(Until([&] { return !menuOpen(); }));
+  EXPECT_EQ(q_.ActiveWindow(), headlines);
+  Shot("k-menu-closed-240x320");
+  Key("F2");
+  ASSERT_TRUE(Until(menuOpen));
+  for (int i = 0; i < 4; ++i) Key("Down");
+  Key("Return");
+  ASSERT_TRUE(Until([&] { return ChannelList().find("newItemCount=\"0\"") != std::string::npos; }))
+      << ChannelList();
+  EXPECT_FALSE(menuOpen());
+  EXPECT_EQ(q_.ActiveWindow(), headlines);
+  Shot("k-headlines-marked-240x320");
+  // The window closed while the menu is open.
+  Key("F2");
+  ASSERT_TRUE(Until(menuOpen));
+  CloseWindowAndExpectCleanEnd();
 }
 
 }  // namespace
