@@ -277,8 +277,8 @@ INT_PTR RunModal(HWND dialog, HWND owner) {
     return it == g_dialogs.end() || it->second.ended;
   };
   auto done = [&] { return ended() || !IsWindow(dialog); };
-  // A loop that a quit ended (the program ends) ends the dialog as cancelled.
-  INT_PTR result = qk::RunModalLoop(done, dialog) ? 0 : IDCANCEL;
+  qk::RunModalLoop(done, dialog);
+  INT_PTR result = 0;
   bool giveBack = ownerWasEnabled;
   {
     std::lock_guard<std::mutex> g(g_lock);
