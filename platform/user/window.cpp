@@ -1568,14 +1568,7 @@ char16_t KeyCharacter(WPARAM vk, bool shift) {
 BOOL TranslateMessage(const MSG* msg) {
   if (!msg || (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN) || !msg->hwnd) return FALSE;
   if (msg->lParam & qk::kKeyMessageCharactersApart) return FALSE;
-  if (GetKeyState(VK_CONTROL) & 0x8000) {
-    // Control with a letter types its control character (Ctrl+A is 1,
-    // Ctrl+Z 26), by which the edits select, copy, cut, paste and undo;
-    // with Alt it is none.
-    if (msg->message != WM_KEYDOWN || (GetKeyState(VK_MENU) & 0x8000) || msg->wParam < 'A' || msg->wParam > 'Z')
-      return FALSE;
-    return PostFront(msg->hwnd, WM_CHAR, msg->wParam - 'A' + 1, msg->lParam) ? TRUE : FALSE;
-  }
+  if (GetKeyState(VK_CONTROL) & 0x8000) return FALSE;
   char16_t c = KeyCharacter(msg->wParam, (GetKeyState(VK_SHIFT) & 0x8000) != 0);
   if (!c) return FALSE;
   return PostFront(msg->hwnd, msg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR, c, msg->lParam) ? TRUE : FALSE;
