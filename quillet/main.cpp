@@ -18,6 +18,7 @@
 #include "kernel/process.h"
 #include "kernel/wstring.h"
 #include "quillet/screens/reader_app.h"
+#include "user/user.h"
 
 int main(int argc, char** argv) {
   // Screen-sized buffers (window DCs over covered windows, back buffers,
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
   // the application object and its windows are made.
   qk::gdi::PrepareFonts();
   qk::SetProgramName(u"Quillet.exe");
+  // SIGTERM and SIGINT run the Exit command's steps from any screen, as the
+  // window's close button does. Caught before the display opens, which
+  // then leaves these signals to the program.
+  qk::CatchEndSignals();
   if (!std::getenv("QUILLET_COMMAND_LINE")) qk::SetCommandLine(qk::JoinCommandLine(argc, argv));
   std::error_code ec;
   std::string root = qk::DeviceRoot();

@@ -741,9 +741,18 @@ BOOL GetCaretPos(LPPOINT point);
 
 namespace qk {
 
-// The program's text clipboard (cut, copy and paste of the edits).
+// The program's text clipboard (cut, copy and paste of the edits): the
+// desktop's clipboard while the display connects one, else the program's
+// own.
 void SetClipboardText(const std::u16string& text);
 std::u16string GetClipboardText();
+// The desktop's clipboard (the display window's), called on the thread
+// that runs the edits; both null: none.
+struct DesktopClipboard {
+  void (*put)(const std::u16string& text) = nullptr;
+  std::u16string (*get)() = nullptr;
+};
+void SetDesktopClipboard(const DesktopClipboard& desktop);
 
 // Metrics of the drawn look at the current screen density (pixels).
 int ControlScrollBarWidth();

@@ -430,18 +430,34 @@ BOOL GetCaretPos(LPPOINT point) {
 namespace {
 std::mutex g_clipLock;
 std::u16string g_clipboard;
+qk::DesktopClipboard g_desktop;
 }  // namespace
 
 namespace qk {
 
-void SetClipboardText(const std::u16string& text) {
+void SetDesktopClipboard(const DesktopClipboard& desktop) {
   std::lock_guard<std::mutex> lock(g_clipLock);
-  g_clipboard = text;
+  g_desktop = desktop;
+}
+
+void SetClipboardText(const std::u16string& text) {
+  DesktopClipboard desktop;
+  {
+    std::lock_guard<std::mutex> lock(g_clipLock);
+    g_clipboard = text;
+    desktop = g_desktop;
+  }
+  if (desktop.put) desktop.put(text);
 }
 
 std::u16string GetClipboardText() {
-  std::lock_guard<std::mutex> lock(g_clipLock);
-  return g_clipboard;
+  DesktopClipboard desktop;
+  {
+    std::lock_guard<std::mutex> lock(g_clipLock);
+    desktop = g_desktop;
+    if (!desktop.get) return g_clipboard;
+  }
+  return desktop.get();
 }
 
 int ControlScrollBarWidth() { return qk::controls::Scale(13); }

@@ -18,6 +18,7 @@
 #include <set>
 #include <vector>
 
+#include "controls/commctrl.h"
 #include "gdi/image_codec.h"
 #include "kernel/sync.h"
 #include "kernel/wstring.h"
@@ -37,7 +38,8 @@ namespace {
 #define QK_SDL_CALLS(X)                                                                                       \
   X(SDL_Init) X(SDL_Quit) X(SDL_CreateWindow) X(SDL_DestroyWindow) X(SDL_CreateRenderer) X(SDL_DestroyRenderer) \
   X(SDL_RenderSetLogicalSize) X(SDL_CreateTexture) X(SDL_DestroyTexture) X(SDL_UpdateTexture) X(SDL_RenderClear) \
-  X(SDL_RenderCopy) X(SDL_RenderPresent) X(SDL_StartTextInput) X(SDL_PollEvent) X(SDL_GetClipboardText) X(SDL_free)
+  X(SDL_RenderCopy) X(SDL_RenderPresent) X(SDL_StartTextInput) X(SDL_PollEvent) X(SDL_GetClipboardText) X(SDL_free)   \
+  X(SDL_SetClipboardText)
 
 struct SdlCalls {
 #define QK_SDL_MEMBER(name) decltype(&::name) name = nullptr;
@@ -264,6 +266,17 @@ void Translate(const SDL_Event& e) {
       ev.virtualKey = vk;
       ev.charactersApart = !MakesOwnCharacter(vk);
       push(ev);
+      // Control with a letter types its control character (Ctrl+A is 1,
+      // Ctrl+Z 26): the edits select all, copy, cut and undo by them. The
+      // text input gives no text for these keys; with Alt (AltGr) they are
+      // some other key.
+      const Uint16 mod = e.key.keysym.mod;
+      if (down && (mod & KMOD_CTRL) && !(mod & KMOD_ALT) && vk >= 'A' && vk <= 'Z') {
+        InputEvent typed;
+        typed.kind = InputEvent::Text;
+        typed.text = std::u16string(1, static_cast<char16_t>(vk - 'A' + 1));
+        push(typed);
+      }
       break;
     }
     case SDL_TEXTINPUT: {
@@ -318,21 +331,41 @@ void DeliverKey(BYTE vk, bool up, DWORD flags) {
 
 void DeliverRemoteKey(BYTE vk, bool up) { DeliverKey(vk, up, 0); }
 
+// The edits' cut, copy and paste use the desktop's clipboard while the
+// window is open.
+void PutDesktopText(const std::u16string& text) { g_sdl.SDL_SetClipboardText(qk::ToUtf8(text).c_str()); }
+std::u16string DesktopText() {
+  std::u16string text;
+  if (char* utf8 = g_sdl.SDL_GetClipboardText()) {
+    text = qk::FromUtf8(utf8);
+    g_sdl.SDL_free(utf8);
+  }
+  return text;
+}
+
 bool WritePicture(const std::string& hostPath) { return WriteScreenPng(hostPath); }
 
 }  // namespace
 
-int BackspaceKey() {
+namespace {
+// The focus window when it is an edit that may be changed, else null.
+HWND FocusEdit() {
   HWND focus = GetFocus();
-  if (!focus || !IsWindow(focus)) return VK_ESCAPE;
+  if (!focus || !IsWindow(focus)) return nullptr;
   // Class names match without regard to case ("EDIT", "Edit").
   WCHAR cls[16] = {0};
   GetClassNameW(focus, cls, 16);
   std::string name = qk::ToUtf8(cls);
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (name != "edit") return VK_ESCAPE;
-  if (GetWindowLongW(focus, GWL_STYLE) & ES_READONLY) return VK_ESCAPE;
-  return GetWindowTextLengthW(focus) > 0 ? VK_BACK : VK_ESCAPE;
+  if (name != "edit") return nullptr;
+  if (GetWindowLongW(focus, GWL_STYLE) & ES_READONLY) return nullptr;
+  return focus;
+}
+}  // namespace
+
+int BackspaceKey() {
+  HWND edit = FocusEdit();
+  return edit && GetWindowTextLengthW(edit) > 0 ? VK_BACK : VK_ESCAPE;
 }
 
 void DeliverInput(const InputEvent& e) {
@@ -364,7 +397,14 @@ void DeliverInput(const InputEvent& e) {
       qk::InjectCharacters(e.text);
       break;
     case InputEvent::Paste: {
-      // One request to the clipboard's owner: empty when there is none.
+      // An edit pastes the desktop's clipboard itself, as one change that
+      // Ctrl+Z takes back.
+      if (HWND edit = FocusEdit()) {
+        SendMessageW(edit, WM_PASTE, 0, 0);
+        break;
+      }
+      // Elsewhere the text is typed. One request to the clipboard's owner:
+      // empty when there is none.
       std::u16string text;
       if (char* utf8 = g_sdl.SDL_GetClipboardText()) {
         text = TypedText(qk::FromUtf8(utf8));
@@ -373,16 +413,12 @@ void DeliverInput(const InputEvent& e) {
       if (!text.empty()) qk::InjectCharacters(text);
       break;
     }
-    case InputEvent::Quit: {
-      // Closing the window closes the program's active window, which ends
-      // the program as its own close would; with none, the loop ends.
-      HWND active = GetActiveWindow();
-      if (active && IsWindow(active))
-        PostMessageW(active, WM_CLOSE, 0, 0);
-      else
-        PostQuitMessage(0);
+    case InputEvent::Quit:
+      // Closing the window ends the program from whatever screen shows:
+      // every modal loop ends as cancelled and the main loop runs the
+      // program's own end.
+      qk::RequestProgramEnd();
       break;
-    }
     default:
       break;
   }
@@ -495,12 +531,14 @@ bool OpenWindow(const char* title) {
   }
   // Typed text comes as the desktop's text input.
   g_sdl.SDL_StartTextInput();
+  qk::SetDesktopClipboard({PutDesktopText, DesktopText});
   return true;
 }
 
 void CloseWindow() {
   std::lock_guard<std::mutex> lock(g_lock);
   if (!g_win.window) return;
+  qk::SetDesktopClipboard({});
   g_sdl.SDL_DestroyTexture(g_win.texture);
   g_sdl.SDL_DestroyRenderer(g_win.renderer);
   g_sdl.SDL_DestroyWindow(g_win.window);

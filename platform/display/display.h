@@ -29,7 +29,8 @@ void ConnectScreen();
 // What the connecting thread's message wait does when its queue is empty:
 // writes the requested picture when the screen changed since the last one,
 // shows the screen in the window and turns the window's input into stylus
-// and key input (closing the window closes the active window). Returns how
+// and key input (closing the window asks the program to end,
+// qk::RequestProgramEnd). Returns how
 // long the wait may sleep (INFINITE without a window). Other threads return
 // at once.
 DWORD Idle();
@@ -57,7 +58,10 @@ bool DisplayAvailable();
 // Text is what the keys typed, as the desktop's text input gives it (its
 // keyboard layout, Shift, dead keys and input methods): the key messages of
 // printable keys carry no characters of their own. Ctrl+V and Shift+Insert
-// paste the desktop's clipboard as typed text.
+// paste the desktop's clipboard as typed text; Control with any other
+// letter types its control character (in an edit Ctrl+A selects all,
+// Ctrl+C copies, Ctrl+X cuts, Ctrl+Z undoes), and while the window is open
+// the edits copy and cut to the desktop's clipboard.
 struct InputEvent {
   enum Kind { None, PointerDown, PointerMove, PointerUp, KeyDown, KeyUp, Text, Paste, Quit } kind = None;
   int x = 0;

@@ -67,13 +67,21 @@ int CWinThread::Run() {
       if (!OnIdle(idleCount++)) idle = FALSE;
     }
     do {
-      if (!PumpMessage()) return ExitInstance();
+      if (!PumpMessage()) {
+        if (qk::TakeProgramEnd()) OnProgramEnd();
+        return ExitInstance();
+      }
       if (IsIdleMessage(&m_msgCur)) {
         idle = TRUE;
         idleCount = 0;
       }
     } while (::PeekMessageW(&peek, nullptr, 0, 0, PM_NOREMOVE));
   }
+}
+
+void CWinThread::OnProgramEnd() {
+  CWnd* main = GetMainWnd();
+  if (main && main->m_hWnd && ::IsWindow(main->m_hWnd)) main->SendMessage(WM_CLOSE, 0, 0);
 }
 
 BOOL CWinThread::PumpMessage() {

@@ -9,7 +9,9 @@
 // dispatched. OnIdle(0) updates the main window's command user interface
 // (WM_IDLEUPDATECMDUI to it and its descendants); OnIdle(1) deletes the
 // thread's temporary CWnd and CDC objects. ExitInstance returns the quit
-// code.
+// code. When the loop ended because the program was asked to end
+// (qk::RequestProgramEnd: a signal, the display window's close button),
+// OnProgramEnd runs once before ExitInstance.
 #pragma once
 
 #include "user/user.h"
@@ -46,6 +48,10 @@ class CWinThread : public CCmdTarget {
   virtual BOOL PumpMessage();
   virtual BOOL OnIdle(LONG count);
   virtual BOOL IsIdleMessage(MSG* msg);
+  // The program's own end, run by the main loop when the program was asked
+  // to end from outside; every modal loop has ended by then. By default
+  // the main window is closed (WM_CLOSE).
+  virtual void OnProgramEnd();
 
  protected:
   AFX_THREADPROC m_pfnThreadProc = nullptr;

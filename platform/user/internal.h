@@ -87,6 +87,10 @@ inline void Wake(ThreadQueue& q) {
 // callers look again).
 void SleepOn(ThreadQueue& q, std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point until);
 
+// Makes the calling thread the UI thread whose loops a requested end ends
+// (qk::RequestProgramEnd).
+void SetProgramEndThread();
+
 struct Window {
   HWND hwnd = nullptr;
   std::u16string className;

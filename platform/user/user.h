@@ -512,6 +512,30 @@ bool WaitForQueueChange(uint64_t seen, DWORD timeoutMs);
 // waiting, without handling it. True when one is.
 bool WaitForSentMessages(DWORD timeoutMs);
 
+// Ending the program from outside its windows: SIGTERM, SIGINT or the
+// display window's close button. The request is process-wide and comes
+// once: from then on GetMessageW on the program's UI thread (the one that
+// called CatchEndSignals, else the one that asked) answers WM_QUIT (exit
+// code 0) at once, so every modal loop (dialog boxes, message boxes, popup
+// menus, file dialogs, any nested loop) ends as cancelled and the stack
+// unwinds to the main loop. The main loop then takes the request
+// (TakeProgramEnd) and runs the program's own Exit steps; from that moment
+// the loops behave as usual again and later requests change nothing.
+// RequestProgramEnd may be called on any thread, but not in a signal
+// handler. True when this call made the request.
+bool RequestProgramEnd();
+// True once an end was requested (also while the Exit steps run).
+bool ProgramEndRequested();
+// On the UI thread, after its loop ended: true once, when the end was
+// requested and not yet taken; the caller runs the Exit steps.
+bool TakeProgramEnd();
+// Catches SIGTERM and SIGINT for the calling thread's program: the handler
+// only writes to a pipe, and a thread that sleeps on the pipe makes the
+// request. The calling thread becomes the UI thread whose loops end.
+// Call it before the display opens its window. False when the pipe or the
+// thread could not be made.
+bool CatchEndSignals();
+
 // Screen size used for CW_USEDEFAULT and GetSystemMetrics (480 x 800 until
 // the display layer sets it).
 void SetScreenSize(int width, int height);

@@ -1572,8 +1572,24 @@ static void IdleThenWait(const std::shared_ptr<ThreadQueue>& q, std::unique_lock
   WaitForMore(q, lock, ms == INFINITE ? kForever : std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
 }
 
+// The program's end (see qk::RequestProgramEnd): none, requested (the UI
+// thread's loops end) or taken (the Exit steps run; the loops work again).
+namespace {
+enum : int { kNoEnd, kEndRequested, kEndTaken };
+std::atomic<int> g_endState{kNoEnd};
+std::atomic<DWORD> g_endThread{0};
+
+bool EndingHere() { return g_endState.load() == kEndRequested && g_endThread.load() == GetCurrentThreadId(); }
+}  // namespace
+
 BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT first, UINT last) {
   if (!msg) return -1;
+  auto quitForEnd = [msg] {
+    *msg = MSG{};
+    msg->message = WM_QUIT;
+    return FALSE;
+  };
+  if (EndingHere()) return quitForEnd();
   // A filter window must be one of this thread's: nothing else could come.
   auto target = hwnd ? Find(hwnd) : nullptr;
   if (hwnd && (!target || target->queue != CurrentQueue())) {
@@ -1588,6 +1604,7 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT first, UINT last) {
       return -1;
     }
     IdleThenWait(q, lock);
+    if (EndingHere()) return quitForEnd();
   }
   return msg->message == WM_QUIT ? FALSE : TRUE;
 }
@@ -1880,6 +1897,38 @@ bool RunModalLoop(const std::function<bool()>& done, HWND dialog) {
     DispatchMessageW(&msg);
   }
   return true;
+}
+
+bool RequestProgramEnd() {
+  int none = kNoEnd;
+  DWORD noThread = 0;
+  g_endThread.compare_exchange_strong(noThread, GetCurrentThreadId());
+  if (!g_endState.compare_exchange_strong(none, kEndRequested)) return false;
+  std::shared_ptr<ThreadQueue> q;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto it = g_queues.find(g_endThread.load());
+    if (it != g_queues.end()) q = it->second;
+  }
+  if (q) {
+    // The UI thread's wait looks again and finds the end.
+    {
+      std::lock_guard<std::mutex> lock(q->lock);
+      Touched(*q);
+    }
+    Wake(*q);
+  }
+  return true;
+}
+
+bool ProgramEndRequested() { return g_endState.load() != kNoEnd; }
+
+void user::SetProgramEndThread() { g_endThread = GetCurrentThreadId(); }
+
+bool TakeProgramEnd() {
+  if (g_endThread.load() != GetCurrentThreadId()) return false;
+  int requested = kEndRequested;
+  return g_endState.compare_exchange_strong(requested, kEndTaken);
 }
 
 void SetPreTranslateHook(PreTranslateHook hook) { g_preTranslate = hook; }

@@ -418,6 +418,15 @@ LRESULT CNewInputUrlDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_TIMER:
       if (m_pList) m_pList->OnTimer(m_hWnd, wParam);
       break;
+    case WM_SETFOCUS:
+      // On key devices the focus given to the page (the wizard gives it as
+      // it shows the page, a closed box gives it back) goes on to the row's
+      // edit at once: the keys typed next are the row's text.
+      if (!GetTouchFlag() && m_edit.m_hWnd && (m_edit.GetStyle() & WS_VISIBLE)) {
+        m_edit.SetFocus();
+        return 0;
+      }
+      break;
     case WM_LBUTTONDOWN:
     case WM_MOUSEMOVE:
     case WM_LBUTTONUP: {

@@ -154,6 +154,11 @@ BOOL CReaderApp::InitInstance() {
   return TRUE;
 }
 
+void CReaderApp::OnProgramEnd() {
+  if (m_pFrame && m_pFrame->GetSafeHwnd()) m_pFrame->OnExit();
+  else CWinApp::OnProgramEnd();
+}
+
 int CReaderApp::ExitInstance() {
   if (m_hInstanceMutex) {
     ::ReleaseMutex(m_hInstanceMutex);

@@ -25,6 +25,9 @@ class CReaderApp : public CWinApp, public CRefreshApp {
 
   BOOL InitInstance() override;
   int ExitInstance() override;
+  // Asked to end from outside (a signal, the window's close button): the
+  // frame's Exit command.
+  void OnProgramEnd() override;
 
   // The main frame once it exists.
   HWND GetMainWindowHandle() const override { return m_pMainWnd ? m_pMainWnd->GetSafeHwnd() : nullptr; }

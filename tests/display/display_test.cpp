@@ -348,12 +348,23 @@ TEST_F(Display, TheIdleMessageLoopShowsTheWindowAndDeliversItsInput) {
   EXPECT_EQ(g_seen.commands, (std::vector<WPARAM>{102, 101}));
   EXPECT_EQ(g_seen.keys.size(), 2u);
 
-  // Closing the display window closes the active window.
+  // Closing the display window asks the program to end: the loop (as any
+  // modal loop would) ends at once, and the main loop takes the request
+  // once; then the loops work again and a second close changes nothing.
   SDL_Event quit = {};
   quit.type = SDL_QUIT;
   SDL_PushEvent(&quit);
+  RunLoop(nullptr);
+  EXPECT_TRUE(qk::ProgramEndRequested());
+  EXPECT_EQ(g_seen.closes, 0);
+  EXPECT_TRUE(qk::TakeProgramEnd());
+  EXPECT_FALSE(qk::TakeProgramEnd());
+  qk::ClearQuit();  // the test hook's own quit
+  SDL_PushEvent(&quit);
+  PostMessageW(w, WM_CLOSE, 0, 0);
   RunLoop([] { return g_seen.closes == 1; });
   EXPECT_EQ(g_seen.closes, 1);
+  EXPECT_FALSE(qk::TakeProgramEnd());
 
   DestroyWindow(w);
   qk::SetIdleHook(nullptr);
@@ -450,9 +461,8 @@ TEST_F(Display, TypedTextReachesTheFocusedEditOnceAndBackspaceDeletesThere) {
   EXPECT_EQ(KeyDownsSeen(), (std::vector<int>{'1', 0xBE, '2', VK_SHIFT, 0xBA, 0xBF, VK_SHIFT, 'Z', 'E', VK_BACK}));
   EXPECT_EQ(GetKeyState(VK_SHIFT), 0) << "Shift was released";
 
-  // Ctrl+V pastes the desktop's clipboard as typed text; the V key itself
-  // reaches no window (the edit's own paste would add the program's
-  // clipboard too).
+  // Ctrl+V pastes the desktop's clipboard into the edit; the V key itself
+  // reaches no window (the edit's own paste would come twice).
   ASSERT_EQ(SDL_SetClipboardText("?q=a&b"), 0);
   qk::ClearKeyEvents();
   PushKey(SDL_KEYDOWN, SDLK_LCTRL, SDL_SCANCODE_LCTRL, KMOD_LCTRL);

@@ -10,6 +10,7 @@
 // program's exit, and the program itself asked over the bus (its pictures,
 // its settling, its frozen clock moved on).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -133,6 +134,23 @@ std::string SyncFeed(const std::string& feed, int items) {
   return s + "</feed>\n";
 }
 
+// The feed addresses of a channel list, in order.
+std::vector<std::string> FeedAddresses(const std::string& list) {
+  std::vector<std::string> out;
+  for (size_t at = list.find("xmlUrl=\""); at != std::string::npos; at = list.find("xmlUrl=\"", at + 1)) {
+    size_t start = at + 8, end = list.find('"', start);
+    if (end == std::string::npos) break;
+    out.push_back(list.substr(start, end - start));
+  }
+  return out;
+}
+
+std::string WindowText(HWND window) {
+  WCHAR text[256] = {0};
+  GetWindowTextW(window, text, 256);
+  return qk::ToUtf8(text);
+}
+
 std::string PictureDir() {
   std::string dir = std::string(QUILLET_BINARY_DIR) + "/pictures";
   fs::create_directories(dir);
@@ -195,6 +213,7 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     CloseHandle(pi.hThread);
     processes_.push_back(pi.hProcess);
     pids_[pi.hProcess] = pi.dwProcessId;
+    lastPid_ = pi.dwProcessId;
     return pi.hProcess;
   }
   // The shared libraries the running reader has mapped (its /proc maps),
@@ -448,7 +467,27 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
            "type=\"rss\" uniqueID=\"190\" xmlUrl=\"" + feed + "\" label=\"News\"/></outline>";
   }
 
+  // Signals the program and checks that it ran its Exit steps (they remove
+  // the downloader's temporary file, put there now) and ended within two
+  // seconds with exit code 0, leaving its settings and channel list as they
+  // were. A second signal follows the first at once.
+  void ExpectEndBySignal(HANDLE process, DWORD pid, int signal) {
+    const std::string list = ChannelList();
+    WriteDeviceFile(u"\\QuilletDownloader.tmp", "partial");
+    ASSERT_EQ(::kill(static_cast<pid_t>(pid), signal), 0);
+    ::kill(static_cast<pid_t>(pid), signal);
+    EXPECT_EQ(WaitForSingleObject(process, 2000), WAIT_OBJECT_0) << "the program did not end within 2 s";
+    EXPECT_EQ(qtest::WaitForExitCode(process, 30000), 0u);
+    EXPECT_FALSE(DeviceFileExists(u"\\QuilletDownloader.tmp"));
+    // The list may have been saved with new counts, but whole: the same
+    // channels, the document ended.
+    EXPECT_EQ(FeedAddresses(ChannelList()), FeedAddresses(list));
+    EXPECT_NE(ChannelList().find("</opml>"), std::string::npos) << ChannelList();
+    EXPECT_NE(ReadDeviceFile(u"\\Registry\\HKCU.reg").find("Program Files\\\\Quillet"), std::string::npos);
+  }
+
   Profile profile_{};
+  DWORD lastPid_ = 0;
   bool started_ = false;
   bool gateStarted_ = false;
   qtest::NginxServer nginx_;
@@ -894,6 +933,57 @@ TEST_P(ProgramTest, ASecondPlainStartWakesTheFirstAndASecondUpdateStartMakesItRe
   EXPECT_EQ(Count("start"), 0);
   EXPECT_TRUE(Running(first));
   Exit(first);
+}
+
+// SIGTERM while the new-channel wizard fetches a channel's title from a
+// server that answers nothing (two dialog boxes open, a transfer waiting),
+// and SIGINT while a refresh waits for such a server: each time the
+// program leaves its modal loops, runs its Exit steps and ends at once.
+TEST_P(ProgramTest, SignalsEndTheProgramThroughItsExitFromADialogAndDuringARefresh) {
+  ASSERT_TRUE(gateStarted_);
+  const std::string silent = gate_.Url("/mute");
+  const int asked = Asked("/mute");
+  HANDLE reader = StartFrozen(u"");
+  const DWORD pid = lastPid_;
+  qtest::RemoteProgram program(reader);
+  ASSERT_TRUE(Attach(program));
+  ASSERT_TRUE(program.Advance(200));  // no channel list: the wizard opens
+  ASSERT_TRUE(AdvanceUntil(program, [&] { return program.ActiveWindow() != program.Window(); }));
+  const HWND wizard = program.ActiveWindow();
+  const std::u16string typed = qk::FromUtf8(silent.substr(std::string("http://").size()));
+  if (*profile_.name) {
+    // "Add specific RSS URL", the address typed into the URL row's edit,
+    // then "Download Channel Title".
+    for (BYTE key : {VK_DOWN, VK_DOWN, VK_RETURN}) ASSERT_TRUE(program.Key(key));
+    ASSERT_TRUE(AdvanceUntil(program, [&] { return WindowText(program.FocusWindow()) == "http://"; }));
+    ASSERT_TRUE(program.Type(typed));
+    for (BYTE key : {VK_DOWN, VK_DOWN, VK_RETURN}) ASSERT_TRUE(program.Key(key));
+  } else {
+    ASSERT_TRUE(program.Tap(240, 360));
+    ASSERT_TRUE(program.Advance(10));
+    ASSERT_TRUE(program.Tap(240, 196));  // the URL row opens the one-field editor
+    ASSERT_TRUE(AdvanceUntil(program, [&] { return WindowText(program.FocusWindow()) == "http://"; }));
+    ASSERT_TRUE(program.Type(typed));
+    ASSERT_TRUE(program.SoftKey(2));  // "Save"
+    ASSERT_TRUE(AdvanceUntil(program, [&] { return program.ActiveWindow() == wizard; }));
+    ASSERT_TRUE(program.Tap(240, 360));
+  }
+  ASSERT_TRUE(AdvanceUntil(program, [&] { return Asked("/mute") > asked; }));
+  EXPECT_NE(program.ActiveWindow(), wizard);  // the download box
+  ExpectEndBySignal(reader, pid, SIGTERM);
+
+  const std::string list =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>t</title></head>"
+      "<body nextID=\"900\"><outline text=\"News\" type=\"rss\" uniqueID=\"800\"><outline text=\"Silent\" "
+      "type=\"rss\" uniqueID=\"100\" xmlUrl=\"" + silent + "\"/></outline></body></opml>\n";
+  WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml", list);
+  const int askedAgain = Asked("/mute");
+  reader = Start(u"");
+  ASSERT_TRUE(WaitForMainWindow(reader));
+  Post(WM_COMMAND, ID_REFRESH_CHANNELS);
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return Asked("/mute") > askedAgain || !Running(reader); }, 60000));
+  ASSERT_TRUE(Running(reader));
+  ExpectEndBySignal(reader, lastPid_, SIGINT);
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, ProgramTest,
