@@ -1,5 +1,6 @@
 // Waits on one or several objects, and the watch on host processes that are
 // not our children. See waitable.h for how a waiting thread sleeps.
+#include <fcntl.h>
 #include <linux/futex.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -10,7 +11,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <string>
 #include <thread>
@@ -214,8 +214,20 @@ int WakeWord(const WaitWord& word) {
 }
 
 uint32_t HostProcessStart(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read with plain calls: a process that dies while its file is read makes
+  // the read fail with ESRCH, which a stream buffer would throw.
+  std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  std::string text;
+  char buffer[1024];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
   size_t close = text.rfind(')');
   if (close == std::string::npos) return 0;
   // After the command name: the state is the third field, the start time
