@@ -5,10 +5,14 @@
 // root with its clock frozen; its state is read over the message bus.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kernel/kernel.h"
@@ -95,6 +99,7 @@ class RealWindowTest : public qtest::DeviceTest {
     ASSERT_TRUE(ok);
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
     q_ = qtest::RemoteProgram(process_);
     ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
     window_ = Xdo({"search", "--sync", "--name", "^Quillet$"});
@@ -140,7 +145,27 @@ class RealWindowTest : public qtest::DeviceTest {
   qnet::ChildProcess xvfb_;
   std::string display_;
   std::string window_;
+  // The times the reader's threads went to sleep (voluntary context
+  // switches, all its threads together): each is a wake-up after it.
+  long Sleeps() const {
+    long total = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task")) {
+      std::ifstream status(task.path() / "status");
+      std::string line;
+      while (std::getline(status, line))
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::atol(line.c_str() + 24);
+    }
+    return total;
+  }
+  // How many times the reader woke in two seconds of being left alone.
+  long WakesWhileLeftAlone() {
+    long before = Sleeps();
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // the span the rate is taken over
+    return Sleeps() - before;
+  }
+
   HANDLE process_ = nullptr;
+  DWORD pid_ = 0;
   qtest::RemoteProgram q_;
 };
 
@@ -202,6 +227,22 @@ TEST_F(RealWindowTest, ByTouchAndKeyboardAChannelIsAddedByItsTypedUrl) {
   EXPECT_NE(ChannelList().find("xmlUrl=\"" + url + "\""), std::string::npos) << ChannelList();
   ASSERT_TRUE(q_.Settle());
   Shot("channels-480x800");
+}
+
+// A reader left alone in its window sleeps until input or a message
+// comes: it does not wake to look at the window. Input still arrives
+// after such a sleep, and the reader sleeps again after handling it.
+TEST_F(RealWindowTest, AnIdleReaderInItsWindowSleepsUntilInputComes) {
+  Start("");
+  ASSERT_TRUE(q_.Advance(200));  // the start-up load finds no list: the wizard
+  ASSERT_TRUE(Until([&] { return Text(q_.ActiveWindow()) == "Quillet Reach"; }));
+  const HWND choice = q_.FocusWindow();
+  ASSERT_TRUE(q_.Settle());
+  EXPECT_LT(WakesWhileLeftAlone(), 10);
+  Click(240, kRow3);  // "Add specific RSS URL"
+  ASSERT_TRUE(Until([&] { return q_.FocusWindow() != choice; }));
+  ASSERT_TRUE(q_.Settle());
+  EXPECT_LT(WakesWhileLeftAlone(), 10);
 }
 
 // The key device's face (240 x 320): the same address typed into the URL
