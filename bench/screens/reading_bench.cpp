@@ -13,6 +13,8 @@
 #include <chrono>
 #include <ctime>
 #include <cstdio>
+#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -140,7 +142,9 @@ void Report(const char* what, const std::vector<double>& ms, double target) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // reading_bench [rounds]   (default 25)
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 25;
   std::string root = qbench::StartDevice("quillet-reading-bench");
   InitScreenDpi(0);
   SetTouchFlag(TRUE);
@@ -158,7 +162,7 @@ int main() {
     CListSource source;
     for (int a = 0; a < 3; ++a) source.rows.push_back(MakeArticle(folder, a, chars));
     std::vector<double> open, next, previous, init, openCpu, nextCpu;
-    for (int run = 0; run < 25; ++run) {
+    for (int run = 0; run < rounds; ++run) {
       const Clock::time_point start = Clock::now();
       const double startCpu = CpuNow();
       CTimedRead dlg(source.rows[0], &parent, &source);

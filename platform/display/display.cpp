@@ -7,15 +7,21 @@
 #include "display/display.h"
 
 #include <dlfcn.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <SDL.h>
+#include <SDL_syswm.h>
 
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "controls/commctrl.h"
@@ -38,8 +44,8 @@ namespace {
 #define QK_SDL_CALLS(X)                                                                                       \
   X(SDL_Init) X(SDL_Quit) X(SDL_CreateWindow) X(SDL_DestroyWindow) X(SDL_CreateRenderer) X(SDL_DestroyRenderer) \
   X(SDL_RenderSetLogicalSize) X(SDL_CreateTexture) X(SDL_DestroyTexture) X(SDL_UpdateTexture) X(SDL_RenderClear) \
-  X(SDL_RenderCopy) X(SDL_RenderPresent) X(SDL_StartTextInput) X(SDL_PollEvent) X(SDL_GetClipboardText) X(SDL_free)   \
-  X(SDL_SetClipboardText)
+  X(SDL_RenderCopy) X(SDL_RenderPresent) X(SDL_StartTextInput) X(SDL_PollEvent) X(SDL_GetClipboardText) X(SDL_free)  \
+  X(SDL_SetClipboardText) X(SDL_GetWindowWMInfo)
 
 struct SdlCalls {
 #define QK_SDL_MEMBER(name) decltype(&::name) name = nullptr;
@@ -106,6 +112,81 @@ struct WindowState {
 };
 std::mutex g_lock;
 WindowState g_win;
+
+// The thread that connected the screen: its message wait shows the screen.
+std::atomic<DWORD> g_screenThread{0};
+
+// Watches the window's X connection while the screen thread sleeps in its
+// message wait, which waits on its queue and not on the connection: when
+// the server sends something, the watcher wakes the screen thread, whose
+// idle hook then takes the input. It then leaves the connection alone (its
+// bytes stay unread until the hook reads them) until the hook, having read
+// all of it, arms it again; so it never spins, and the idle program sleeps
+// until input or a message comes.
+class InputWatch {
+ public:
+  bool Start(int connection) {
+    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake_ < 0) return false;
+    connection_ = connection;
+    stop_ = false;
+    armed_ = true;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+  }
+  void Stop() {
+    if (!thread_.joinable()) return;
+    stop_ = true;
+    Signal();
+    thread_.join();
+    close(wake_);
+    wake_ = connection_ = -1;
+  }
+  bool Running() const { return thread_.joinable(); }
+  // The screen thread has read everything the connection held.
+  void Arm() {
+    if (!armed_.exchange(true)) Signal();
+  }
+
+ private:
+  void Signal() {
+    uint64_t one = 1;
+    while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+  }
+  void Run() {
+    for (;;) {
+      pollfd fds[2] = {{wake_, POLLIN, 0}, {armed_ ? connection_ : -1, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0) continue;  // interrupted
+      if (fds[0].revents) {
+        uint64_t count;
+        (void)!read(wake_, &count, sizeof count);
+        if (stop_) return;
+      }
+      if (fds[1].revents && armed_.exchange(false)) qk::WakeIdle(g_screenThread.load());
+    }
+  }
+  int connection_ = -1;
+  int wake_ = -1;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> armed_{true};
+  std::thread thread_;
+};
+InputWatch g_watch;
+
+// The file descriptor of the window's X connection, or -1 (another video
+// driver, such as Wayland's or the off-screen one).
+int XConnection(SDL_Window* window) {
+#if defined(SDL_VIDEO_DRIVER_X11)
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (g_sdl.SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11 && info.info.x11.display)
+    return ConnectionNumber(info.info.x11.display);
+#else
+  (void)window;
+#endif
+  return -1;
+}
 
 // The platform's virtual key of a desktop key, or 0 for keys the device
 // does not have. Letters follow the layout (the key that types "z" is Z);
@@ -305,11 +386,10 @@ void Translate(const SDL_Event& e) {
   }
 }
 
-// The thread that connected the screen: its message wait shows the screen.
-std::atomic<DWORD> g_screenThread{0};
 // The screen generation last written to the requested picture.
 std::atomic<uint64_t> g_shotGeneration{~0ull};
-// How often a waiting program with an open window looks for input.
+// How often a waiting program with an open window looks for input when
+// the window's connection cannot be watched.
 constexpr DWORD kInputPollMs = 15;
 
 // A key of the window, or of a program that drives this one: F1 and F2
@@ -447,7 +527,11 @@ DWORD Idle() {
     DeliverInput(e);
     delivered = true;
   }
-  return kInputPollMs;
+  // Everything the connection held has been read: sleep until more comes.
+  std::lock_guard<std::mutex> lock(g_lock);
+  if (!g_watch.Running()) return kInputPollMs;
+  g_watch.Arm();
+  return INFINITE;
 }
 
 void ConnectScreen() {
@@ -532,6 +616,8 @@ bool OpenWindow(const char* title) {
   // Typed text comes as the desktop's text input.
   g_sdl.SDL_StartTextInput();
   qk::SetDesktopClipboard({PutDesktopText, DesktopText});
+  int connection = XConnection(g_win.window);
+  if (connection >= 0) g_watch.Start(connection);
   return true;
 }
 
@@ -539,6 +625,7 @@ void CloseWindow() {
   std::lock_guard<std::mutex> lock(g_lock);
   if (!g_win.window) return;
   qk::SetDesktopClipboard({});
+  g_watch.Stop();
   g_sdl.SDL_DestroyTexture(g_win.texture);
   g_sdl.SDL_DestroyRenderer(g_win.renderer);
   g_sdl.SDL_DestroyWindow(g_win.window);

@@ -333,7 +333,18 @@ HBITMAP CreateBitmapFromImage(const DecodedImage& image, COLORREF background) {
   const uint8_t bg[3] = {GetBValue(background), GetGValue(background), GetRValue(background)};
   for (size_t i = 0; i < image.bgra.size(); i += 4) {
     uint32_t a = image.bgra[i + 3];
-    for (int k = 0; k < 3; ++k) d[i + k] = static_cast<uint8_t>((image.bgra[i + k] * a + bg[k] * (255 - a) + 127) / 255);
+    // Opaque and clear pixels (most of a picture) need no blending.
+    if (a == 255) {
+      d[i] = image.bgra[i];
+      d[i + 1] = image.bgra[i + 1];
+      d[i + 2] = image.bgra[i + 2];
+    } else if (a == 0) {
+      d[i] = bg[0];
+      d[i + 1] = bg[1];
+      d[i + 2] = bg[2];
+    } else {
+      for (int k = 0; k < 3; ++k) d[i + k] = static_cast<uint8_t>((image.bgra[i + k] * a + bg[k] * (255 - a) + 127) / 255);
+    }
     d[i + 3] = 0;
   }
   return bmp;

@@ -32,7 +32,7 @@ const CurlCalls* Curl() {
   static const CurlCalls* calls = []() -> const CurlCalls* {
     void* lib = nullptr;
     for (const char* name : {"libcurl.so.4", "libcurl-gnutls.so.4", "libcurl.so"})
-      if ((lib = dlopen(name, RTLD_NOW | RTLD_LOCAL))) break;
+      if ((lib = dlopen(name, RTLD_LAZY | RTLD_LOCAL))) break;
     if (!lib) return nullptr;
     static CurlCalls c;
     auto get = [lib](auto& slot, const char* name) {

@@ -167,8 +167,9 @@ std::u16string ReadText(duk_context* ctx, duk_idx_t i) {
 
 // The bytes of a text as the engine keeps it.
 size_t EngineTextSize(const std::u16string& text) {
+  // Without branches, so that the loop runs several characters a step.
   size_t n = 0;
-  for (char16_t c : text) n += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+  for (char16_t c : text) n += 1 + (c >= 0x80) + (c >= 0x800);
   return n;
 }
 
@@ -430,7 +431,21 @@ void ChargeMemory(size_t bytes) {
 std::string ToEngineText(const std::u16string& text) {
   std::string out(EngineTextSize(text), '\0');
   char* p = out.data();
-  for (char16_t c : text) {
+  const char16_t* at = text.data();
+  const char16_t* const end = at + text.size();
+  while (at < end) {
+    // Runs of ASCII (most text): four characters a step while they last.
+    for (uint64_t four; end - at >= 4; at += 4, p += 4) {
+      std::memcpy(&four, at, 8);
+      if (four & 0xFF80FF80FF80FF80ull) break;
+      p[0] = static_cast<char>(at[0]);
+      p[1] = static_cast<char>(at[1]);
+      p[2] = static_cast<char>(at[2]);
+      p[3] = static_cast<char>(at[3]);
+    }
+    while (at < end && *at < 0x80) *p++ = static_cast<char>(*at++);
+    if (at == end) break;
+    const char16_t c = *at++;
     if (c < 0x80) {
       *p++ = static_cast<char>(c);
     } else if (c < 0x800) {

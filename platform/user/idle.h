@@ -23,4 +23,10 @@ IdleHook SetIdleHook(IdleHook hook);
 // Runs the hook; INFINITE when there is none.
 DWORD RunIdleHook();
 
+// Makes the thread's message wait look again, from any thread: a thread
+// that sleeps in it wakes and runs the hook once more. For a hook that
+// learns of its own work elsewhere (input waiting on the window) and so
+// may let the thread sleep until a message comes.
+void WakeIdle(DWORD threadId);
+
 }  // namespace qk

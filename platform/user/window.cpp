@@ -1,5 +1,6 @@
 // Windows, classes, per-thread queues, sent and posted messages, timers,
 // modal loops and message boxes.
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -477,7 +478,23 @@ std::shared_ptr<ThreadQueue> QueueOf(DWORD tid) {
   return q;
 }
 
-bool IsLocalHandle(HWND hwnd) { return HandleProcess(hwnd) == static_cast<DWORD>(::getpid()); }
+// This process's id, read once rather than at every window lookup; a forked
+// child forgets it and reads its own.
+std::atomic<DWORD> g_selfPid{0};
+DWORD SelfPid() {
+  DWORD pid = g_selfPid.load(std::memory_order_relaxed);
+  if (pid) return pid;
+  static const bool forgetInChild = [] {
+    pthread_atfork(nullptr, nullptr, [] { g_selfPid.store(0, std::memory_order_relaxed); });
+    return true;
+  }();
+  (void)forgetInChild;
+  pid = static_cast<DWORD>(::getpid());
+  g_selfPid.store(pid, std::memory_order_relaxed);
+  return pid;
+}
+
+bool IsLocalHandle(HWND hwnd) { return HandleProcess(hwnd) == SelfPid(); }
 DWORD HandleProcess(HWND hwnd) { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(hwnd) >> 32); }
 
 void Complete(const std::shared_ptr<SentMessage>& sm, LRESULT result) {
@@ -729,7 +746,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
     std::lock_guard<std::mutex> lock(g_lock);
     uint32_t index = g_nextWindow;
     g_nextWindow += 4;
-    w->hwnd = reinterpret_cast<HWND>((static_cast<uintptr_t>(::getpid()) << 32) | index);
+    w->hwnd = reinterpret_cast<HWND>((static_cast<uintptr_t>(SelfPid()) << 32) | index);
     g_windows[index] = w;
     if (parentWindow && (style & WS_CHILD)) parentWindow->children.push_back(w->hwnd);
     if (IsTopLevel(*w)) g_zorder.insert(g_zorder.begin(), w->hwnd);  // a new window is on top
@@ -1702,6 +1719,21 @@ BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return FALSE;
   }
   return PostLocal(w->queue, MSG{hwnd, msg, wParam, lParam, 0, {0, 0}});
+}
+
+void qk::WakeIdle(DWORD threadId) {
+  std::shared_ptr<ThreadQueue> q;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto it = g_queues.find(threadId);
+    if (it != g_queues.end()) q = it->second;
+  }
+  if (!q) return;
+  {
+    std::lock_guard<std::mutex> lock(q->lock);
+    Touched(*q);
+  }
+  Wake(*q);
 }
 
 BOOL PostThreadMessageW(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {

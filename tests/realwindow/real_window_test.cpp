@@ -6,10 +6,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kernel/kernel.h"
@@ -116,6 +121,7 @@ class RealWindowTest : public qtest::DeviceTest {
     ASSERT_TRUE(ok);
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
     q_ = qtest::RemoteProgram(process_);
     ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
     window_ = Xdo({"search", "--sync", "--name", "^Quillet$"});
@@ -196,7 +202,48 @@ class RealWindowTest : public qtest::DeviceTest {
   qnet::ChildProcess xvfb_;
   std::string display_;
   std::string window_;
+  // The times each of the reader's threads went to sleep (voluntary
+  // context switches), by thread: each is a wake-up after it.
+  std::map<std::string, long> Sleeps() const {
+    std::map<std::string, long> sleeps;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task")) {
+      std::ifstream status(task.path() / "status");
+      std::string line, name;
+      while (std::getline(status, line)) {
+        if (line.rfind("Name:", 0) == 0) name = line.substr(5);
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+          sleeps[task.path().filename().string() + name] = std::atol(line.c_str() + 24);
+      }
+    }
+    return sleeps;
+  }
+  // How many times the reader woke in two seconds of being left alone;
+  // which threads woke, in why. The quieter of two such spans: the first
+  // may still hold the last of the input's work (the screen shown in the
+  // window after the reader answered the test, and the window system's
+  // answers to that), which is no waking to look.
+  long WakesWhileLeftAlone(std::string* why) {
+    long least = -1;
+    for (int span = 0; span < 2 && least != 0; ++span) {
+      auto before = Sleeps();
+      std::this_thread::sleep_for(std::chrono::seconds(2));  // the span the rate is taken over
+      long total = 0;
+      std::string threads;
+      for (const auto& [thread, count] : Sleeps()) {
+        long woke = count - before[thread];
+        total += woke;
+        if (woke) threads += " thread " + thread + ": " + std::to_string(woke);
+      }
+      if (least < 0 || total < least) {
+        least = total;
+        *why = threads;
+      }
+    }
+    return least;
+  }
+
   HANDLE process_ = nullptr;
+  DWORD pid_ = 0;
   qtest::RemoteProgram q_;
 };
 
@@ -309,6 +356,24 @@ TEST_F(RealWindowTest, ByTouchAndKeyboardAChannelIsAddedByItsTypedUrl) {
   Click(240, 175);
   ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != headlines; }));
   CloseWindowAndExpectCleanEnd();
+}
+
+// A reader left alone in its window sleeps until input or a message
+// comes: it does not wake to look at the window. Input still arrives
+// after such a sleep, and the reader sleeps again after handling it.
+TEST_F(RealWindowTest, AnIdleReaderInItsWindowSleepsUntilInputComes) {
+  Start("");
+  ASSERT_TRUE(q_.Advance(200));  // the start-up load finds no list: the wizard
+  ASSERT_TRUE(Until([&] { return Text(q_.ActiveWindow()) == "Quillet Reach"; }));
+  const HWND choice = q_.FocusWindow();
+  ASSERT_TRUE(q_.Settle());
+  std::string why;
+  EXPECT_LT(WakesWhileLeftAlone(&why), 10) << why;
+  Click(240, kRow3);  // "Add specific RSS URL"
+  ASSERT_TRUE(Until([&] { return q_.FocusWindow() != choice; }));
+  ASSERT_TRUE(q_.Settle());
+  why.clear();
+  EXPECT_LT(WakesWhileLeftAlone(&why), 10) << why;
 }
 
 // The key device's face (240 x 320): the same address typed into the URL
