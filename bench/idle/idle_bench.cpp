@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_process.h"
 #include "bench/bench_feeds.h"
 #include "support/net_servers.h"
 
@@ -71,28 +72,6 @@ Usage Take(pid_t pid) {
   }
   closedir(d);
   return u;
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    for (const std::string& e : env) {
-      size_t eq = e.find('=');
-      if (eq == std::string::npos) unsetenv(e.c_str());
-      else setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
-    }
-    int devnull = open("/dev/null", O_RDWR);
-    if (devnull >= 0) {
-      dup2(devnull, 0);
-      dup2(devnull, 1);
-    }
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
 }
 
 void End(pid_t pid) {
@@ -148,7 +127,7 @@ bool ReaderIdle(double seconds) {
   fs::create_directories(root + "/Program Files/Quillet/ChannelData");
   std::ofstream(root + "/Program Files/Quillet/ChannelData/Channels.opml", std::ios::binary) << opml;
   std::string shot = root + "/screen.png";
-  pid_t pid = Spawn({QUILLET_EXE},
+  pid_t pid = qbench::SpawnQuiet({QUILLET_EXE},
                     {"QUILLET_DEVICE_ROOT=" + root, "QUILLET_HEADLESS=1", "QUILLET_SCREENSHOT=" + shot,
                      "QUILLET_COMMAND_LINE"});
   auto start = std::chrono::steady_clock::now();
@@ -242,7 +221,7 @@ bool AmbrelWaiting(double seconds) {
   std::string root = qnet::MakeTempFolder("idle-bench-ambrel");
   fs::create_directories(root + "/ChannelData");
   std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/page.html";
-  pid_t pid = Spawn({AMBREL_EXE, url, "\\ChannelData\\page.htm"}, {"QUILLET_DEVICE_ROOT=" + root});
+  pid_t pid = qbench::SpawnQuiet({AMBREL_EXE, url, "\\ChannelData\\page.htm"}, {"QUILLET_DEVICE_ROOT=" + root});
   auto start = std::chrono::steady_clock::now();
   while (!server.answered() && qbench::Seconds(start) < 30 && Alive(pid)) usleep(20000);
   bool ok = server.answered() && Alive(pid);

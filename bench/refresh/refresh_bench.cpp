@@ -44,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_process.h"
 #include "bench/bench_feeds.h"
 #include "kernel/kernel.h"
 #include "support/http_server.h"
@@ -91,24 +92,7 @@ std::string MakeDevice(const std::string& base) {
 Run RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   Run r;
   auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    for (const std::string& e : env) {
-      size_t eq = e.find('=');
-      if (eq == std::string::npos) unsetenv(e.c_str());
-      else setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
-    }
-    int devnull = open("/dev/null", O_RDWR);
-    if (devnull >= 0) {
-      dup2(devnull, 0);
-      dup2(devnull, 1);
-    }
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
+  pid_t pid = qbench::SpawnQuiet(argv, env);
   if (pid < 0) return r;
   int status = 0;
   struct rusage usage{};
