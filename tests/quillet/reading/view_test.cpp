@@ -612,6 +612,9 @@ TEST_F(ReadingView, FontSizesFromTheMenuChangeTheLayoutAndAreKeptAcrossStarts) {
         d.SendMessage(WM_COMMAND, commands[size]);
         Settle(d);
         heights[size] = LayoutHeight(d);
+        if (touch) {
+          EXPECT_GE(PageRect(d).bottom - PageRect(d).top, heights[size]) << "the whole page can be scrolled to";
+        }
         if (size % 2 == 0) Picture(face + "-font" + std::to_string(size));
       }
       EXPECT_EQ(ReadSettingInt(u"Settings", u"HtmlFontSize", -1), 4);
