@@ -3,7 +3,14 @@
 // a host executable). A web address ("http://" or "https://") opened with
 // the verb "Open" goes to the desktop's URL opener: the host program named by
 // $QUILLET_URL_OPENER, else xdg-open, given the address as its one argument;
-// when it cannot be started the call fails with ERROR_NO_ASSOCIATION. Other
+// when it cannot be started the call fails with ERROR_NO_ASSOCIATION. The
+// platform's message composer "\windows\tmail.exe" hands the message of its
+// command line (the switches -service, -to, -body and -subject, each with
+// its value) to the desktop's mail opener: the host program named by
+// $QUILLET_MAIL_OPENER, else xdg-email, given "--utf8 --subject <subject>
+// --body <body>" and the address when -to has one, each value one argument
+// (the desktop has no messaging accounts: -service is not passed on); when
+// it cannot be started the call fails with ERROR_FILE_NOT_FOUND. Other
 // targets (documents, the system's report tools such as ":MSREMNET") are
 // only recorded, so tests can see what was asked.
 #pragma once

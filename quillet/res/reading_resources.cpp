@@ -1,5 +1,5 @@
 // Dialog templates and menus of the reading screens: the reading view's
-// dialog (141) and, for devices without a touch screen, its menu (1038) and
+// dialog (141), the touch reading menu's dialog (226, no controls) and, for devices without a touch screen, its menu (1038) and
 // menu bar (1038): the left soft key goes back to the headlines, the right
 // one opens the article menu with the font sizes.
 #include <vector>
@@ -12,6 +12,7 @@
 namespace {
 
 constexpr WORD kReadingDialog = 141;
+constexpr WORD kReadingMenuDialog = 226;
 constexpr WORD kReadingMenu = 1038;
 constexpr WORD kReadingHiddenStatic = 1051;
 
@@ -19,12 +20,13 @@ constexpr WORD kReadingHiddenStatic = 1051;
 
 void RegisterReadingResources() {
   using qk::shell::MenuItem;
-  static std::vector<DWORD> dialog;
+  static std::vector<DWORD> dialog, menuDialog;
   static std::vector<BYTE> menu, bar;
   dialog = qk::DialogTemplateBuilder(WS_POPUP | WS_VISIBLE, 0, 0, 0, 160, 150)
                .Font(9, u"Tahoma")
                .Control(u"STATIC", u"", kReadingHiddenStatic, WS_CHILD, 0, 0, 10, 10)
                .Build();
+  menuDialog = qk::DialogTemplateBuilder(WS_POPUP | WS_VISIBLE, 0, 0, 0, 160, 150).Font(9, u"Tahoma").Build();
   std::vector<MenuItem> article = {{u"Previous Article", 32875, 0, {}},
                                    {u"Next Article", 32877, 0, {}},
                                    {u"Delete", 32861, 0, {}},
@@ -43,6 +45,7 @@ void RegisterReadingResources() {
   bar = qk::shell::BuildMenuBarResource(kReadingMenu, {headlines, menuKey});
   static qk::ResourceEntry entries[] = {
       {nullptr, 5, kReadingDialog, nullptr, dialog.data(), dialog.size() * sizeof(DWORD)},
+      {nullptr, 5, kReadingMenuDialog, nullptr, menuDialog.data(), menuDialog.size() * sizeof(DWORD)},
       {nullptr, 4, kReadingMenu, nullptr, menu.data(), menu.size()},
       {nullptr, 10, kReadingMenu, nullptr, bar.data(), bar.size()},
   };

@@ -17,6 +17,7 @@
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/news_read_dlg.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/send_mail.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_list.h"
@@ -685,9 +686,14 @@ void CNewsListDlg::ShowItemMenu() {
     case 8:
       SendMessage(WM_COMMAND, ID_DELETE_ITEM, 0);
       break;
+    case 9: {
+      CNewsListItem row;
+      if (m_nChannel >= 1 && m_pList->GetItem(m_pList->GetFocusedItem(), row))
+        SendArticleByMail(row.m_strLink, row.m_strTitle);
+      break;
+    }
     default:
-      // 9, e-mail of the article, is sent from here once the composer
-      // exists; 1 and no choice do nothing.
+      // 1 and no choice do nothing.
       break;
   }
 }

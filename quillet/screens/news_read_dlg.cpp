@@ -1,5 +1,7 @@
 #include "quillet/screens/news_read_dlg.h"
 
+#include <algorithm>
+
 #include "common/connection.h"
 #include "common/display_date.h"
 #include "common/localize.h"
@@ -8,8 +10,11 @@
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/res/resources.h"
 #include "quillet/screens/article_page.h"
+#include "quillet/screens/full_screen_reading.h"
+#include "quillet/screens/news_read_menu_dlg.h"
 #include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/screens/send_mail.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/html_host_dialog.h"
@@ -127,8 +132,10 @@ CNewsReadDlg::~CNewsReadDlg() {
 
 int CNewsReadDlg::GetReadingFontSize() {
   CReaderApp* app = GetReaderApp();
-  return app ? app->m_nReadingFontSize : g_fontSize;
+  return std::clamp(app ? app->m_nReadingFontSize : g_fontSize, 0, 4);
 }
+
+int CNewsReadDlg::LoadFontSizeSetting() { return std::clamp(ReadSettingInt(u"Settings", u"HtmlFontSize", 2), 0, 4); }
 
 void CNewsReadDlg::SetReadingFontSize(int size) {
   if (CReaderApp* app = GetReaderApp()) app->m_nReadingFontSize = size;
@@ -190,7 +197,7 @@ BOOL CNewsReadDlg::OnInitDialog() {
   if (m_pHost) m_pHost->ShowWindow(SW_SHOW);
   SetTimer(NEWS_READ_TIMER_BUILD, 100, nullptr);
 
-  SetReadingFontSize(ReadSettingInt(u"Settings", u"HtmlFontSize", 2));
+  SetReadingFontSize(LoadFontSizeSetting());
   SetFontSize();
 
   if (touch) {
@@ -342,13 +349,27 @@ void CNewsReadDlg::MoveArticle(int direction) {
   SetTimer(NEWS_READ_TIMER_BUILD, 100, nullptr);
 }
 
+void CNewsReadDlg::RunReadingMenu() {
+  CNewsReadMenuDlg menu(this);
+  m_pMenu = &menu;
+  menu.DoModal();
+  m_pMenu = nullptr;
+  // The view may have been closed while the menu showed.
+  if (!::IsWindow(m_hWnd)) return;
+  // The page shows again over the place the menu took.
+  ::InvalidateRect(m_hWnd, nullptr, TRUE);
+  if (m_pHost)
+    if (HWND view = m_pHost->GetHtmlView()) {
+      ::InvalidateRect(view, nullptr, TRUE);
+      if (HWND inner = ::GetWindow(view, GW_CHILD)) ::InvalidateRect(inner, nullptr, TRUE);
+    }
+}
+
 void CNewsReadDlg::OnPreviousArticle() { MoveArticle(-1); }
 void CNewsReadDlg::OnNextArticle() { MoveArticle(1); }
 void CNewsReadDlg::OnHeadlines() { EndDialog(IDCANCEL); }
 
-void CNewsReadDlg::OnEmailArticle() {
-  // E-mailing an article is not part of the program yet.
-}
+void CNewsReadDlg::OnEmailArticle() { SendArticleByMail(m_info.strLink, m_info.strTitle); }
 
 void CNewsReadDlg::OnDeleteItem() {
   CString text = Localized(u"Are you sure you want to delete this item?");
@@ -361,8 +382,15 @@ void CNewsReadDlg::OnDeleteItem() {
 void CNewsReadDlg::BuildPage() {
   KillTimer(NEWS_READ_TIMER_BUILD);
   if (!m_pHost || !m_pHost->m_hWnd) return;
+  // The finger drives the page of the new view, not the old one.
+  const BOOL touch = GetTouchFlag();
+  if (touch)
+    if (HWND view = m_pHost->GetHtmlView()) LeaveFullScreenReading(::GetWindow(view, GW_CHILD));
   m_pHost->RecreateHtmlView(m_bFullScreen);
-  if (HWND view = m_pHost->GetHtmlView()) ::SendMessageW(view, DTM_ZOOMLEVEL, 0, GetReadingFontSize());
+  if (HWND view = m_pHost->GetHtmlView()) {
+    if (touch) EnterFullScreenReading(::GetWindow(view, GW_CHILD));
+    ::SendMessageW(view, DTM_ZOOMLEVEL, 0, GetReadingFontSize());
+  }
   m_pHost->LayoutHtmlView(FALSE, m_bFullScreen);
 
   // The marks: registered with the first page, again when the page turns
@@ -427,7 +455,7 @@ void CNewsReadDlg::OnTimer(UINT_PTR id) {
       return;
     case NEWS_READ_TIMER_MENU:
       KillTimer(NEWS_READ_TIMER_MENU);
-      // The touch reading menu opens here once it is part of the program.
+      RunReadingMenu();
       return;
     case NEWS_READ_TIMER_REFIT:
       if (m_pHost) m_pHost->ResizeHtmlView();
@@ -519,6 +547,8 @@ void CNewsReadDlg::OnClose() {
 void CNewsReadDlg::OnDestroy() {
   KillTimer(NEWS_READ_TIMER_REFIT);
   KillTimer(NEWS_READ_TIMER_FULLSCREEN);
+  if (GetTouchFlag() && m_pHost)
+    if (HWND view = m_pHost->GetHtmlView()) LeaveFullScreenReading(::GetWindow(view, GW_CHILD));
   if (m_pHost && m_pHost->m_hWnd && ::IsWindow(m_pHost->m_hWnd)) m_pHost->DestroyWindow();
   // The headline list beneath shows the task bar: a view that closes while
   // full screen gives it back, however it closes.

@@ -19,9 +19,12 @@
 // it has no row to move to (its list was emptied while the view was open)
 // the view stays on the article it shows.
 //
-// Not here yet: the touch reading menu (bar button 2), e-mailing an article
-// (bar button 5 and the Email command) and full-screen finger scrolling on
-// the viewer's inner window; those commands do nothing.
+// On a touch screen the finger drives the page (full_screen_reading.h): it
+// scrolls, turns to the next or previous article with a swipe and pages
+// with Up and Down. The bar's menu button opens the touch reading menu of
+// font sizes (news_read_menu_dlg.h); the e-mail button and the Email
+// command hand the article to the message composer (send_mail.h). The font
+// size (0 to 4) is the application's and is kept as "HtmlFontSize".
 #pragma once
 
 #include "framework/afx.h"
@@ -31,6 +34,7 @@
 #include "quillet/ui/image_button_bar.h"
 
 class CHtmlViewDlg;
+class CNewsReadMenuDlg;
 
 // Timers of the view.
 #define NEWS_READ_TIMER_BUILD 1
@@ -60,9 +64,12 @@ class CNewsReadDlg : public CDialog {
   // Asks, then closes the view with the delete request set.
   void OnDeleteItem();
 
-  // The application's reading font size (0 smallest to 4 largest).
+  // The application's reading font size (0 smallest to 4 largest); a size
+  // outside that range is taken as the nearest end wherever it is read.
   static int GetReadingFontSize();
   static void SetReadingFontSize(int size);
+  // The stored size, Settings "HtmlFontSize" (2 when none is stored).
+  static int LoadFontSizeSetting();
 
   // What the view holds now.
   CHtmlViewDlg* GetHtmlHost() const { return m_pHost; }
@@ -74,6 +81,8 @@ class CNewsReadDlg : public CDialog {
   int GetContentImageCount() const { return m_nContentImages; }
   // The last page text handed to the viewer.
   const CString& GetPageText() const { return m_strPage; }
+  // The touch reading menu while it runs, else null.
+  CNewsReadMenuDlg* GetReadingMenu() const { return m_pMenu; }
 
  protected:
   void DoDataExchange(CDataExchange* dx) override;
@@ -104,6 +113,8 @@ class CNewsReadDlg : public CDialog {
   void PlaceHost();
   void FitPageToHost();
   void OnBarRelease(int code);
+  // Runs the touch reading menu (the bar's menu button).
+  void RunReadingMenu();
 
   CHtmlViewDlg* m_pHost = nullptr;
   CImageButtonBar* m_pBar = nullptr;
@@ -123,6 +134,7 @@ class CNewsReadDlg : public CDialog {
   BOOL m_bDeleteRequested = FALSE;
   CBarPress m_barPress;
   HWND m_hMenuBar = nullptr;
+  CNewsReadMenuDlg* m_pMenu = nullptr;
   CString m_strPage;
   CStatic m_hidden;
 

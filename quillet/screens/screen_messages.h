@@ -103,6 +103,7 @@
 // Dialog templates and menu bars of these screens.
 #define IDD_NEWS_LIST 140
 #define IDD_NEWS_READ 141
+#define IDD_NEWS_READ_MENU 226
 #define IDR_NEWS_LIST_MENU 153
 #define IDR_NEWS_READ_MENU 1038
 #define IDD_NEW_CHANNEL 170
@@ -136,6 +137,11 @@
 #define IDR_PNG_MARK_UNREAD_192 339
 #define IDR_PNG_DELETE_ARTICLE 330
 #define IDR_PNG_DELETE_ARTICLE_192 336
+// The reading menu's mark of the size chosen on key devices, and the corner
+// tab of full-screen reading.
+#define IDR_PNG_FONT_SELECTED_KEY 378
+#define IDR_PNG_READING_CORNER 343
+#define IDR_PNG_READING_CORNER_192 344
 // The choice page's rows (touch low / touch 192 / key device).
 #define IDR_PNG_CHOICE_SYNC 310
 #define IDR_PNG_CHOICE_SYNC_192 309

@@ -211,7 +211,9 @@ BOOL CHtmlHostDialog::ResizeHtmlView() {
   HWND view = GetHtmlView();
   if (!view || !GetTouchFlag()) return FALSE;
   const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-  if (::SendMessageW(view, DTM_LAYOUTWIDTH, 0, 0) > screenWidth - Dx(4)) return FALSE;
+  // A page laid out wider than the view keeps its size; one laid out at the
+  // view's width (the screen's, give or take its frame) takes its new height.
+  if (::SendMessageW(view, DTM_LAYOUTWIDTH, 0, 0) > screenWidth + Dx(4)) return FALSE;
   int content = static_cast<int>(::SendMessageW(view, DTM_LAYOUTHEIGHT, 0, 0)) + Dy(40);
   const int least = Dy(2) - Dy(40) - MainWindowTop() + GetSystemMetrics(SM_CYSCREEN);
   if (content < least) content = least;

@@ -472,6 +472,22 @@ def tick(u, v):
     return WHITE if near_polyline(u, v, TICK, 0.13) else None
 
 
+def reading_corner(u, v):
+    """The corner tab of full-screen reading: a translucent dark quarter
+    disc in the bottom-right corner with the three lines of a menu, which a
+    tap turns into the task bar and the button bar for a while."""
+    d = math.hypot(1.0 - u, 1.0 - v)
+    if d > 0.98:
+        return None
+    if d > 0.92:
+        return (1.0, 1.0, 1.0, 0.55)
+    if 0.46 <= u <= 0.80:
+        for c in (0.52, 0.66, 0.80):
+            if abs(v - c) <= 0.04:
+                return WHITE
+    return (0.05, 0.12, 0.25, 0.6)
+
+
 GREEN = (0.22, 0.68, 0.28, 1.0)
 
 
@@ -841,6 +857,11 @@ IMAGES = [
     (339, "mark_unread_192", 64, bar_mark_unread),
     (330, "delete_article", 32, bar_delete),
     (336, "delete_article_192", 64, bar_delete),
+    # Full-screen reading's corner tab, and the reading menu's mark of the
+    # size chosen on key devices.
+    (343, "reading_corner", 32, reading_corner),
+    (344, "reading_corner_192", 64, reading_corner),
+    (378, "font_selected_key", 32, tick_badge),
     # The new-channel wizard's choice page (touch low, touch 192, key device).
     (310, "choice_sync", 32, CHOICE_SYNC),
     (309, "choice_sync_192", 64, CHOICE_SYNC),

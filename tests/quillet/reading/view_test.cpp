@@ -4,6 +4,9 @@
 // touch face (480 x 800 at 192 dpi) and the key face (240 x 320 at 96 dpi).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include <cstring>
@@ -21,7 +24,10 @@
 #include "quillet/feeds/item_store.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/res/resources.h"
+#include "htmlview/htmlview.h"
 #include "quillet/screens/news_read_dlg.h"
+#include "quillet/screens/news_read_menu_dlg.h"
+#include "quillet/screens/send_mail.h"
 #include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"
@@ -417,4 +423,315 @@ TEST_F(ReadingView, KeyFaceSoftKeysMenuFontSizesAndDelete) {
   EXPECT_EQ(again.DoModal(), IDCANCEL);
   EXPECT_FALSE(again.IsDeleteRequested());
   app.reset();
+}
+
+namespace {
+
+// The finger on the screen: strokes of points with the controlled clock
+// moving on between them.
+struct Finger {
+  static void Press(int x, int y) {
+    qk::InjectPointer(WM_LBUTTONDOWN, x, y);
+    qk::PumpMessages();
+  }
+  static void MoveTo(int x, int y, int ms) {
+    qk::AdvanceClock(ms);
+    qk::InjectPointer(WM_MOUSEMOVE, x, y);
+    qk::PumpMessages();
+  }
+  static void Release(int x, int y) {
+    qk::InjectPointer(WM_LBUTTONUP, x, y);
+    qk::PumpMessages();
+  }
+  // From (x0, y0) to (x1, y1) in n equal moves, ms apart.
+  static void Stroke(int x0, int y0, int x1, int y1, int n, int ms) {
+    Press(x0, y0);
+    for (int i = 1; i <= n; ++i) MoveTo(x0 + (x1 - x0) * i / n, y0 + (y1 - y0) * i / n, ms);
+    Release(x1, y1);
+  }
+  static void Tap(int x, int y) {
+    Press(x, y);
+    Release(x, y);
+  }
+};
+
+// The page's rectangle in its host.
+RECT PageRect(CNewsReadDlg& d) {
+  HWND view = d.GetHtmlHost()->GetHtmlView();
+  RECT r{};
+  ::GetWindowRect(view, &r);
+  POINT tl{r.left, r.top}, br{r.right, r.bottom};
+  ::ScreenToClient(d.GetHtmlHost()->m_hWnd, &tl);
+  ::ScreenToClient(d.GetHtmlHost()->m_hWnd, &br);
+  return {tl.x, tl.y, br.x, br.y};
+}
+
+int LayoutHeight(CNewsReadDlg& d) {
+  return int(::SendMessageW(d.GetHtmlHost()->GetHtmlView(), DTM_LAYOUTHEIGHT, 0, 0));
+}
+
+void StoreFontSize(DWORD size) {
+  HKEY key = nullptr;
+  RegCreateKeyExW(HKEY_CURRENT_USER, QUILLET_SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  RegSetValueExW(key, u"HtmlFontSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&size), sizeof size);
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+TEST_F(ReadingView, TouchFingerScrollsWithMomentumTurnsBySwipesOnlyAndPagesWithTheKeys) {
+  Use(480, 800, 192, TRUE);
+  MakeArticles();
+  // A long article first (several screens), the short one after it.
+  for (int i = 0; i < 60; ++i)
+    source_.rows[0].strBody += u"<p>Paragraph " + CString(std::to_string(i).c_str()) + u" of the long story.</p>";
+  const int line = 800 + 4;  // where the end of the page rests
+  CScriptedRead dlg(source_.rows[0], &parent_, &source_);
+  auto title = [&] { return qk::ToUtf8(dlg.GetArticle().strTitle.str()).substr(0, 5); };
+  dlg.steps.push_back([&](CScriptedRead& d) {
+    Advance(100);
+    Settle(d);
+    const RECT start = PageRect(d);
+    ASSERT_GT(start.bottom - start.top, 3 * 800) << "the page is as tall as its text";
+    // Taps anywhere, also after a stroke that ended far away, never turn
+    // the page nor move it.
+    for (POINT p : {POINT{240, 400}, POINT{5, 5}, POINT{20, 790}, POINT{470, 100}, POINT{2, 400}}) {
+      Finger::Tap(p.x, p.y);
+      Advance(100);
+      EXPECT_EQ(title(), "A lon") << "tap at " << p.x << "," << p.y;
+    }
+    EXPECT_EQ(PageRect(d).top, start.top);
+    Finger::Stroke(470, 300, 470, 600, 10, 30);  // a slow drag down at the right edge
+    for (int i = 0; i < 20; ++i) Advance(50);
+    Finger::Tap(2, 600);
+    Advance(100);
+    EXPECT_EQ(title(), "A lon") << "a tap far from where the last stroke ended";
+    // Swipes of several lengths and speeds: leftward the next article,
+    // rightward the previous one; a diagonal does neither.
+    Finger::Press(400, 500);
+    for (int x = 370; x >= 250; x -= 30) Finger::MoveTo(x, 500, 20);
+    Picture("480x800-mid-swipe");
+    Finger::Release(250, 500);
+    Advance(100);
+    EXPECT_EQ(title(), "Third");
+    d.SendMessage(WM_HTMLHOST_NAVKEY, VK_LEFT, 0);
+    Advance(100);
+    struct Swipe { int x0, x1, dy, n, ms; const char* after; };
+    for (const Swipe& s : {Swipe{400, 300, 0, 3, 10, "Third"}, Swipe{60, 440, 30, 12, 40, "A lon"},
+                           Swipe{450, 30, -40, 20, 5, "Third"}, Swipe{200, 280, 10, 2, 200, "A lon"}}) {
+      Finger::Stroke(s.x0, 400, s.x1, 400 + s.dy, s.n, s.ms);
+      Advance(100);
+      EXPECT_EQ(title(), s.after) << s.x0 << " to " << s.x1;
+    }
+    Finger::Stroke(100, 200, 300, 400, 10, 20);
+    Advance(100);
+    EXPECT_EQ(title(), "A lon") << "a diagonal stroke turns nothing";
+    Settle(d);
+  });
+  // A slow drag follows the finger; Δtick 0 gives no momentum; a flick goes
+  // on and slows down; past the end it bounces back.
+  dlg.steps.push_back([&](CScriptedRead& d) {
+    const int top0 = PageRect(d).top;
+    Finger::Press(240, 600);
+    for (int y = 570; y >= 300; y -= 30) Finger::MoveTo(240, y, 0);
+    Picture("480x800-mid-drag");
+    Finger::Release(240, 300);
+    EXPECT_EQ(PageRect(d).top, top0 - 300);
+    for (int i = 0; i < 10; ++i) Advance(70);
+    EXPECT_EQ(PageRect(d).top, top0 - 300) << "moves within one tick leave no momentum";
+    Finger::Stroke(240, 600, 240, 450, 5, 10);
+    const int released = PageRect(d).top;
+    EXPECT_EQ(released, top0 - 450);
+    Advance(70);
+    const int step1 = released - PageRect(d).top;
+    Advance(70);
+    const int step2 = PageRect(d).top - (released - step1);
+    EXPECT_GT(step1, 100) << "a flick goes on";
+    EXPECT_LT(-step2, step1) << "and slows down";
+    for (int i = 0; i < 100; ++i) Advance(70);
+    const int rest = PageRect(d).top;
+    Advance(700);
+    EXPECT_EQ(PageRect(d).top, rest) << "the momentum stops";
+    EXPECT_GE(PageRect(d).bottom, line) << "the momentum stopped within the page";
+    // Hard flicks down past the top: a gap opens, then four bounce steps
+    // close it.
+    for (int k = 0; k < 4; ++k) Finger::Stroke(240, 100, 240, 700, 6, 5);
+    for (int i = 0; i < 30 && PageRect(d).top < 1; ++i) Advance(70);
+    ASSERT_GE(PageRect(d).top, 1) << "the flick ran past the start";
+    Picture("480x800-bounce");
+    for (int i = 0; i < 40; ++i) Advance(10);
+    EXPECT_LE(PageRect(d).top, 0);
+    EXPECT_GE(PageRect(d).top, -2);
+    // And up past the end: it comes back to rest on the bottom line.
+    for (int k = 0; k < 8; ++k) Finger::Stroke(240, 700, 240, 100, 6, 5);
+    for (int i = 0; i < 200; ++i) Advance(50);
+    EXPECT_EQ(PageRect(d).bottom, line);
+  });
+  // The keys page by a screenful, never past either end; the corner tab
+  // shows the bar without turning the page.
+  dlg.steps.push_back([&](CScriptedRead& d) {
+    const int page = 800 + 4 - GetSystemMetrics(SM_CYHSCROLL);
+    for (int i = 0; i < 30; ++i) Key(VK_UP);
+    EXPECT_EQ(PageRect(d).top, 0);
+    Key(VK_DOWN);
+    EXPECT_EQ(PageRect(d).top, -page);
+    for (int i = 0; i < 30; ++i) Key(VK_DOWN);
+    EXPECT_EQ(PageRect(d).bottom, line);
+    Finger::Tap(476, 796);
+    EXPECT_FALSE(d.IsFullScreen()) << "the corner tab shows the bar";
+    EXPECT_EQ(title(), "A lon");
+    // The short article, laid out above the bar (shorter than the screen):
+    // paging keeps it at its first line.
+    d.SendMessage(WM_HTMLHOST_NAVKEY, VK_RIGHT, 0);
+    Advance(100);
+    for (WPARAM k : {VK_DOWN, VK_DOWN, VK_UP, VK_DOWN}) {
+      Key(BYTE(k));
+      EXPECT_LE(PageRect(d).top, 0) << "no gap above the first line";
+    }
+    d.EndDialog(IDOK);
+  });
+  dlg.DoModal();
+}
+
+TEST_F(ReadingView, FontSizesFromTheMenuChangeTheLayoutAndAreKeptAcrossStarts) {
+  for (bool touch : {true, false}) {
+    SCOPED_TRACE(touch ? "touch" : "key device");
+    if (touch) Use(480, 800, 192, TRUE);
+    else Use(240, 320, 96, FALSE);
+    const std::string face = touch ? "480x800" : "240x320";
+    auto app = std::make_unique<CReaderApp>();
+    source_.rows.clear();
+    MakeArticles();
+    int heights[5] = {};
+    CScriptedRead dlg(source_.rows[0], &parent_, &source_);
+    dlg.steps.push_back([&](CScriptedRead& d) {
+      EXPECT_EQ(CNewsReadDlg::GetReadingFontSize(), 2) << "nothing stored: medium";
+      Advance(100);
+      const UINT commands[] = {ID_FONT_SMALLEST, ID_FONT_SMALLER, ID_FONT_MEDIUM, ID_FONT_LARGER, ID_FONT_LARGEST};
+      for (int size = 0; size < 5; ++size) {
+        d.SendMessage(WM_COMMAND, commands[size]);
+        Settle(d);
+        heights[size] = LayoutHeight(d);
+        if (touch) {
+          EXPECT_GE(PageRect(d).bottom - PageRect(d).top, heights[size]) << "the whole page can be scrolled to";
+        }
+        if (size % 2 == 0) Picture(face + "-font" + std::to_string(size));
+      }
+      EXPECT_EQ(ReadSettingInt(u"Settings", u"HtmlFontSize", -1), 4);
+      if (!touch) return;
+      // The bar's menu button opens the menu over the view.
+      d.SendMessage(WM_HTMLHOST_NAVKEY, VK_HOME, 0);
+      Settle(d);
+      RECT bar = d.GetButtonBar()->GetBarRect();
+      POINT menu{bar.right - 20, (bar.top + bar.bottom) / 2};
+      ::ClientToScreen(d.m_hWnd, &menu);
+      Finger::Tap(menu.x, menu.y);
+      // The menu runs from here until a size is chosen: the next step runs
+      // inside it, once its timer is due.
+      ::SetTimer(d.m_hWnd, 77, 10, [](HWND view, UINT, UINT_PTR id, DWORD) {
+        ::KillTimer(view, id);
+        ::PostMessageW(view, WM_STEP, 0, 0);
+      });
+      Advance(10);
+    });
+    // Inside the menu: the size in use is marked; "Smaller Font" closes the
+    // menu, then the view applies and stores it.
+    dlg.steps.push_back([&](CScriptedRead& d) {
+      if (!touch) return;
+      CNewsReadMenuDlg* menu = d.GetReadingMenu();
+      ASSERT_NE(menu, nullptr);
+      CTouchMenuList* list = menu->GetList();
+      ASSERT_EQ(list->GetItemCount(), 5);
+      for (int i = 0; i < 5; ++i) EXPECT_EQ(list->GetItem(i)->m_nCheckValue != 0, i == 4) << i;
+      EXPECT_EQ(list->GetItem(1)->m_strText, CString(u"Smaller Font"));
+      qk::PumpMessages();
+      ::UpdateWindow(menu->m_hWnd);
+      Picture("480x800-menu");
+      const int pitch = list->GetRowPitch();
+      POINT smaller{240, pitch + pitch / 2};
+      ::ClientToScreen(menu->m_hWnd, &smaller);
+      Finger::Tap(smaller.x, smaller.y);
+      EXPECT_EQ(CNewsReadDlg::GetReadingFontSize(), 1);
+      EXPECT_EQ(ReadSettingInt(u"Settings", u"HtmlFontSize", -1), 1);
+      Settle(d);
+      EXPECT_EQ(LayoutHeight(d), heights[1]);
+      Picture("480x800-after-menu");
+    });
+    dlg.DoModal();
+    for (int size = 1; size < 5; ++size) EXPECT_GT(heights[size], heights[size - 1]) << size;
+    // A later start reads the stored size; one out of range is taken as the
+    // nearest end, and so stored and marked.
+    for (DWORD stored : {3u, 9u, DWORD(-3)}) {
+      app = std::make_unique<CReaderApp>();
+      StoreFontSize(stored);
+      const int expect = stored == 3u ? 3 : stored == 9u ? 4 : 0;
+      CScriptedRead again(source_.rows[0], &parent_, &source_);
+      again.steps.push_back([&](CScriptedRead& d) {
+        Advance(100);
+        EXPECT_EQ(CNewsReadDlg::GetReadingFontSize(), expect);
+        EXPECT_EQ(LayoutHeight(d), heights[expect]);
+        EXPECT_EQ(ReadSettingInt(u"Settings", u"HtmlFontSize", -1), expect);
+        CNewsReadMenuDlg menu(&d);
+        menu.Create(IDD_NEWS_READ_MENU, &d);
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(menu.GetList()->GetItem(i)->m_nCheckValue != 0, i == expect);
+        menu.DestroyWindow();
+      });
+      again.DoModal();
+    }
+    app.reset();
+    TearDown();
+    SetUp();
+  }
+}
+
+TEST_F(ReadingView, EmailHandsLinkAndTitleToTheComposerAsSingleArguments) {
+  Use(240, 320, 96, FALSE);
+  // The desktop's mail opener records its arguments, one per NUL.
+  const std::string record = Host(u"\\") + "/mail.txt", opener = Host(u"\\") + "/mail.sh";
+  qtest::WriteHostFile(opener, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"" + record +
+                                   ".tmp\" && mv \"" + record + ".tmp\" \"" + record + "\"\n");
+  chmod(opener.c_str(), 0755);
+  setenv("QUILLET_MAIL_OPENER", opener.c_str(), 1);
+  auto recorded = [&] {
+    std::string got;
+    for (int i = 0; i < 1000 && (got = qtest::ReadHostFile(record)).empty(); ++i) usleep(10000);
+    unlink(record.c_str());
+    std::vector<std::string> args;
+    for (size_t at = 0, end; (end = got.find('\0', at)) != std::string::npos; at = end + 1)
+      args.push_back(got.substr(at, end - at));
+    return args;
+  };
+  const std::string body =
+      "Here is a link to an article I thought you will find interesting:\n\nhttp://x.example/a%20b?q=%22hi%22&s=\\\n\n"
+      "--------------------\nThis article was found using Marrowby Quillet for Windows Mobile. "
+      "http://www.marrowby.com/quillet\n";
+  ArticleInfo a;
+  a.nChannel = 7;
+  a.strTitle = u"He said \"no\" \\";
+  a.strLink = u"http://x.example/a%20b?q=\"hi\"&s=\\";
+  a.strBody = u"<p>x</p>";
+  CScriptedRead dlg(a, &parent_, &source_);
+  dlg.steps.push_back([&](CScriptedRead& d) {
+    d.SendMessage(WM_COMMAND, ID_EMAIL_ARTICLE);
+    d.EndDialog(IDOK);
+  });
+  dlg.DoModal();
+  EXPECT_EQ(recorded(), (std::vector<std::string>{"--utf8", "--subject", "He said no \\", "--body", body}));
+  auto executed = qk::shell::ExecutedCommands();
+  ASSERT_EQ(executed.size(), 1u);
+  EXPECT_EQ(executed[0].file, u"\\windows\\tmail.exe");
+  EXPECT_EQ(qk::ToUtf8(executed[0].parameters),
+            "-service \"ActiveSync\" -to \"\" -body \"" + body + "\" -subject \"He said no \\\\\"");
+  // With the SMS account the subject carries the link.
+  HKEY key = nullptr;
+  RegCreateKeyExW(HKEY_CURRENT_USER, QUILLET_SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  const std::u16string sms = u"sms";
+  RegSetValueExW(key, u"EmailAccount", 0, REG_SZ, reinterpret_cast<const BYTE*>(sms.c_str()),
+                 DWORD((sms.size() + 1) * 2));
+  RegCloseKey(key);
+  SendArticleByMail(u"http://x.example/1", u"T");
+  auto args = recorded();
+  ASSERT_EQ(args.size(), 5u);
+  EXPECT_EQ(args[2], "T http://x.example/1");
+  unsetenv("QUILLET_MAIL_OPENER");
 }
