@@ -6,6 +6,7 @@
 #include "gdi/surface.h"
 #include "kernel/time.h"
 #include "shell/aygshell.h"
+#include "user/idle.h"
 #include "user/input.h"
 
 namespace {
@@ -61,10 +62,13 @@ DWORD SHRecognizeGesture(SHRGINFO* info) {
       // to its queue (the release, a move, a sent message, a move of a
       // frozen clock) or the hold time is up.
       PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
-      DWORD wait = INFINITE;
+      // The release may still wait on the display's connection: the idle
+      // hook takes the window's input into the queue, as the message wait
+      // would, and says how long the thread may sleep before it looks again.
+      DWORD wait = qk::RunIdleHook();
       if (!frozen) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - now).count() + 1;
-        wait = std::min<DWORD>(hold - elapsed, static_cast<DWORD>(left));
+        wait = std::min<DWORD>({wait, hold - elapsed, static_cast<DWORD>(left)});
       }
       qk::WaitForQueueChange(seen, wait);
     }
