@@ -11,6 +11,7 @@
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/res/resources.h"
+#include "quillet/screens/category_edit_dlg.h"
 #include "quillet/screens/channel_files.h"
 #include "quillet/screens/channel_list_dlg.h"
 #include "quillet/screens/channel_list_wnd.h"
@@ -40,10 +41,8 @@ ON_COMMAND(ID_BACK_TO_CHANNELS, OnBackToChannels)
 ON_COMMAND(ID_DELETE_ITEM, OnDeleteItem)
 ON_COMMAND(ID_DELETE_ALL_ITEMS, OnDeleteAllItems)
 ON_COMMAND(ID_DELETE_CHANNEL, OnDeleteChannel)
-// The channel properties and the category editor open here once those
-// screens exist.
-ON_COMMAND(ID_CHANNEL_PROPERTIES, OnNotBuilt)
-ON_COMMAND(ID_CHANGE_CATEGORY, OnNotBuilt)
+ON_COMMAND(ID_CHANNEL_PROPERTIES, OnChannelProperties)
+ON_COMMAND(ID_CHANGE_CATEGORY, OnChangeCategory)
 END_MESSAGE_MAP()
 
 namespace {
@@ -468,6 +467,27 @@ void CNewsListDlg::OnDeleteChannel() {
   m_bChannelDeleted = TRUE;
   SendMessage(WM_CLOSE);
 }
+
+void CNewsListDlg::OnChangeCategory() {
+  auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
+  CChannelListWnd* window = frame && frame->ChannelListWnd().GetSafeHwnd() ? &frame->ChannelListWnd() : nullptr;
+  CChannelListDlg* dialog = window && window->Dialog().GetSafeHwnd() ? &window->Dialog() : nullptr;
+  if (!dialog) return;
+  CString chosen;
+  {
+    CCategoryEditDlg editor(CATEGORY_EDIT_MODE_CHANGE, nullptr, nullptr);
+    editor.AddCategoriesOfChannelList();
+    if (editor.DoModal() != IDOK) return;
+    chosen = editor.GetChosenCategory();
+  }
+  // The program may have ended while the editor showed.
+  if (!::IsWindow(m_hWnd) || !window->GetSafeHwnd() || !dialog->m_pOpml || chosen.IsEmpty()) return;
+  // The channel list shows the channel under its new category when this
+  // screen ends.
+  if (dialog->m_pOpml->MoveChannel(m_strChannelUrl, chosen)) window->RefreshList();
+}
+
+void CNewsListDlg::OnChannelProperties() { ShowNotAvailable(m_hWnd, u"Channel Properties"); }
 
 // ---------------------------------------------------------------- refresh
 
