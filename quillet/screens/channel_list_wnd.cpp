@@ -8,6 +8,7 @@
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_run.h"
+#include "quillet/screens/channel_list_menu_dlg.h"
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/new_wizard_dlg.h"
 #include "quillet/screens/reader_app.h"
@@ -477,9 +478,15 @@ void CChannelListWnd::OnChooseCategory() {
 }
 
 void CChannelListWnd::OnLanguage() {
-  // The language page opens here once the menu pages exist; the soft keys
-  // are rebuilt in the language chosen either way.
+  {
+    CChannelListMenuDlg menu(this, CHANNEL_MENU_PAGE_LANGUAGE);
+    menu.DoModal();
+  }
+  // The program may have ended while the page showed.
+  if (!::IsWindow(m_hWnd)) return;
+  // The soft keys and the header in the language chosen.
   if (auto* frame = dynamic_cast<CMainFrame*>(GetParent())) frame->CreateMenuBar();
+  if (m_dialog.GetSafeHwnd()) m_dialog.Refresh();
 }
 
 void CChannelListWnd::OnUpdateRowCommand(CCmdUI* cmdUI) {

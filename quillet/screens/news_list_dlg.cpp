@@ -16,6 +16,7 @@
 #include "quillet/screens/channel_list_dlg.h"
 #include "quillet/screens/channel_list_wnd.h"
 #include "quillet/screens/main_frame.h"
+#include "quillet/screens/news_list_menu_dlg.h"
 #include "quillet/screens/news_read_dlg.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
@@ -245,8 +246,15 @@ void CNewsListDlg::OnTimer(UINT_PTR id) {
     }
     case NEWS_DLG_TIMER_MENU:
       KillTimer(NEWS_DLG_TIMER_MENU);
-      // The headline-list menu opens here once it exists. Its Properties
-      // may rename the channel: the title is read again afterwards.
+      {
+        CNewsListMenuDlg menu(this);
+        menu.DoModal();
+      }
+      // The screen may have ended while its menu showed; else it takes the
+      // keys again (an action hid the menu before it closed).
+      if (!::IsWindow(m_hWnd)) return;
+      ::SetActiveWindow(m_hWnd);
+      // Its Properties may rename the channel: the title is read again.
       if (m_pOwner && m_pOwner->m_pOpml) {
         CString title;
         if (m_pOwner->m_pOpml->GetChannelAttribute(m_strChannelUrl, u"text", title) && !title.IsEmpty())

@@ -105,7 +105,7 @@ class MenusTest : public qtest::DeviceTest {
   // 100's), in News, Sports, Tech and Others by their number; their titles
   // sort them in number order, 1000 last. Channels 100, 101 and 1000 have
   // item stores of three stories, the first of them read.
-  void MakeChannels() {
+  void MakeChannels(const std::string& more = "") {
     std::string body;
     for (int c = 0; c < 4; ++c) {
       body += std::string("<outline text=\"") + kCategories[c] + "\" type=\"rss\" uniqueID=\"" +
@@ -121,6 +121,7 @@ class MenusTest : public qtest::DeviceTest {
       }
       body += "</outline>";
     }
+    body += more;
     WriteDeviceFile(kList, "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head/><body nextID=\"1001\">" + body +
                                "</body></opml>\n");
     for (int id : {100, 101, 1000}) {
@@ -195,11 +196,21 @@ class MenusTest : public qtest::DeviceTest {
   qtest::RemoteProgram q_;
 };
 
+// Two synchronised channels with the labels Alpha and Beta, and Beta.
+const char* const kSyncCategory =
+    "<outline text=\"Google Reader\" type=\"rss\" uniqueID=\"95\">"
+    "<outline text=\"Channel 30\" type=\"rss\" uniqueID=\"130\" xmlUrl=\"http://127.0.0.1/feed/130\" "
+    "label=\"Alpha;Beta\" itemCount=\"3\" newItemCount=\"2\"/>"
+    "<outline text=\"Channel 31\" type=\"rss\" uniqueID=\"131\" xmlUrl=\"http://127.0.0.1/feed/131\" "
+    "label=\"Beta\" itemCount=\"3\" newItemCount=\"2\"/></outline>";
+
 // Where things are on the 480 x 800 touch screen.
 constexpr int kRow0 = 176, kRowPitch = 84;         // the channel rows
 constexpr int kMenuEntry0 = 231, kMenuPitch = 86;  // the tap-and-hold menu's entries
 constexpr int kBar = 760;                          // the button bar
 constexpr DWORD kHoldMs = 600;
+constexpr int kPage0 = 93, kPagePitch = 82;        // a menu page's rows
+constexpr int kBarLeft = 48, kBarRight = 432;      // the bars' outer buttons
 // The category editor at 480 x 800: its first row, the row pitch, OK.
 constexpr int kEditorRow0 = 168, kEditorPitch = 39, kEditorOk = 140, kEditorButtons = 768;
 
@@ -218,6 +229,9 @@ class ChannelCommands : public MenusTest {
     if (picture) Seen(picture);
     ASSERT_TRUE(q_.Tap(240, kMenuEntry0 + entry * kMenuPitch));
     ASSERT_TRUE(q_.Advance(10));
+    if (entry != 4) {
+      ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() == screen; }));
+    }
   }
   // The key device's Menu soft key: the entry reached by that many Down
   // (or, negative, Up) keys.
@@ -233,12 +247,17 @@ class ChannelCommands : public MenusTest {
 TEST_F(ChannelCommands, ContextMenuMarksMovesAndDeletesByTouch) {
   MakeChannels();
   Start("");
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
   const auto before = Files();
   // Row 0 is channel 100 ("Channel 00", News).
   ContextMenu(0, 1, "context-menu-480x800");
   EXPECT_EQ(ReadList(kList).channels[100].fresh, "0");
   EXPECT_EQ(States(100), "RRR");
   EXPECT_EQ(Read(States(1000)), 1) << "another channel's store changed";
+  // A second menu acts on the row held, not on the first one's.
+  ContextMenu(2, 1);
+  EXPECT_EQ(ReadList(kList).channels[102].fresh, "0");
   ContextMenu(0, 2);
   EXPECT_EQ(ReadList(kList).channels[100].fresh, "3");
   EXPECT_EQ(States(100), "UUU");
@@ -252,6 +271,7 @@ TEST_F(ChannelCommands, ContextMenuMarksMovesAndDeletesByTouch) {
   ASSERT_TRUE(q_.Tap(200, kEditorRow0 + 2 * kEditorPitch));
   ASSERT_TRUE(q_.Tap(kEditorOk, kEditorButtons));
   ASSERT_TRUE(q_.Advance(600));
+  ASSERT_TRUE(q_.Advance(10));  // the reload after the move
   Walk moved = ReadList(kList);
   EXPECT_EQ(moved.channels[100].category, "Tech");
   EXPECT_EQ(moved.channels.size(), 30u);
@@ -264,8 +284,10 @@ TEST_F(ChannelCommands, ContextMenuMarksMovesAndDeletesByTouch) {
   ContextMenu(0, 3);
   EXPECT_EQ(ReadList(kList).channels.count(100), 1u);
   ASSERT_TRUE(q_.AnswerMessageBoxes({IDYES}));
-  ContextMenu(0, 3);
+  ContextMenu(0, 3, "context-delete-480x800");
   Walk deleted = ReadList(kList);
+  EXPECT_EQ(qtest::ReadHostFile(boxes), "Confirm Delete\tAre you sure you want to delete this item?\t7\n"
+                                        "Confirm Delete\tAre you sure you want to delete this item?\t6\n");
   EXPECT_EQ(deleted.channels.count(100), 0u);
   EXPECT_EQ(deleted.channels.size(), 29u);
   EXPECT_TRUE(FilesOf("Ch100").empty());
@@ -351,4 +373,102 @@ TEST_F(ChannelCommands, EveryMenuCommandByKeysExportAndDeleteAllData) {
   EXPECT_EQ(cleared.categories, (std::vector<std::string>{"News", "Sports", "Tech", "Others"}));
   for (auto& [id, c] : cleared.channels) EXPECT_TRUE(c.items == "0" && c.fresh == "0") << id;
   Seen("after-delete-all-240x320");
+}
+
+TEST_F(ChannelCommands, ChooserFiltersTheRowsAndTheHeadlineMenuActsOnItsPages) {
+  MakeChannels(kSyncCategory);
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  Start("");
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  // The chooser: All Categories, News, Sports, Tech, Google Reader with its
+  // labels Alpha and Beta indented under it, and Others last.
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  auto chooser = Seen("chooser-480x800");
+  for (int row = 0; row < 8; ++row)
+    EXPECT_GT(Light(chooser, 90, kPage0 + row * kPagePitch - 20, 480, kPage0 + row * kPagePitch + 20), 100) << row;
+  EXPECT_EQ(Light(chooser, 0, kPage0 + 8 * kPagePitch - 20, 480, kBar - 60), 0) << "a row too many";
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 2 * kPagePitch));  // Sports
+  ASSERT_TRUE(q_.Advance(10));
+  auto sports = Seen("chooser-sports-480x800");
+  EXPECT_GT(Light(sports, 0, kRow0 + 6 * kRowPitch - 30, 480, kRow0 + 6 * kRowPitch + 30), 100) << "no 7th row";
+  // Row 0 is now channel 101, the first of Sports.
+  ContextMenu(0, 1);
+  EXPECT_EQ(ReadList(kList).channels[101].fresh, "0");
+  EXPECT_EQ(ReadList(kList).channels[100].fresh, "2");
+  // The label Beta shows the two synchronised channels that carry it.
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 6 * kPagePitch));  // "-  Beta"
+  ASSERT_TRUE(q_.Advance(10));
+  auto beta = Seen("chooser-beta-480x800");
+  EXPECT_GT(Light(beta, 0, kRow0 + kRowPitch - 30, 480, kRow0 + kRowPitch + 30), 100) << "no second row";
+  EXPECT_EQ(Light(beta, 0, kRow0 + 2 * kRowPitch - 30, 480, kRow0 + 2 * kRowPitch + 30), 0) << "a third row";
+  ContextMenu(1, 1);
+  EXPECT_EQ(ReadList(kList).channels[131].fresh, "0") << ReadList(kList).channels[130].fresh;
+  Seen("beta-marked-480x800");
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kPage0));  // All Categories
+  ASSERT_TRUE(q_.Advance(10));
+
+  // The headline list of channel 100 and its menu.
+  ASSERT_TRUE(q_.Tap(240, kRow0));
+  ASSERT_TRUE(q_.Advance(10));
+  HWND headlines = q_.ActiveWindow();
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  auto menu = Seen("headline-menu-480x800");
+  for (int row = 0; row < 7; ++row)
+    EXPECT_GT(Light(menu, 90, kPage0 + row * kPagePitch - 20, 480, kPage0 + row * kPagePitch + 20), 100) << row;
+  ASSERT_TRUE(q_.Tap(240, kPage0));  // Mark All As Read
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_EQ(q_.ActiveWindow(), headlines);
+  EXPECT_EQ(States(100), "RRR");
+  Seen("headlines-after-menu-480x800");
+  // The settings page: General tells that its page is missing and the menu
+  // stays on that page; the keys work the page shown (Down, Enter: Auto
+  // Update).
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  Seen("headline-menu-settings-480x800");
+  ASSERT_TRUE(q_.Tap(240, kPage0));
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  auto settings = Seen("headline-menu-settings-after-480x800");
+  EXPECT_GT(Light(settings, 90, kPage0 + 4 * kPagePitch - 20, 480, kPage0 + 4 * kPagePitch + 20), 100) << "About";
+  std::string log = qtest::ReadHostFile(boxes);
+  EXPECT_NE(log.find("General"), std::string::npos) << log;
+  EXPECT_NE(log.find("Auto Update"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Mark All As Unread"), std::string::npos) << "a key acted on the hidden page";
+  EXPECT_EQ(States(100), "RRR");
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));  // close
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_EQ(q_.ActiveWindow(), headlines);
+  // Change Category from the menu: Sports.
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 4 * kPagePitch));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(200, kEditorRow0 + kEditorPitch));
+  ASSERT_TRUE(q_.Tap(kEditorOk, kEditorButtons));
+  ASSERT_TRUE(q_.Advance(600));
+  ASSERT_TRUE(q_.Advance(10));  // the reload after the move
+  EXPECT_EQ(ReadList(kList).channels[100].category, "Sports");
+  EXPECT_EQ(q_.ActiveWindow(), headlines);
+  // Delete this Channel: the headline list closes, the channel and its
+  // files go.
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDYES}));
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 3 * kPagePitch));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_NE(q_.ActiveWindow(), headlines);
+  EXPECT_EQ(ReadList(kList).channels.count(100), 0u);
+  EXPECT_TRUE(FilesOf("Ch100").empty());
+  auto back = Seen("channels-after-headline-menu-480x800");
+  EXPECT_GT(Light(back, 0, kRow0 - 30, 480, kRow0 + 30), 100) << "the channel list did not come back";
 }
