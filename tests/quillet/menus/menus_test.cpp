@@ -472,3 +472,136 @@ TEST_F(ChannelCommands, ChooserFiltersTheRowsAndTheHeadlineMenuActsOnItsPages) {
   auto back = Seen("channels-after-headline-menu-480x800");
   EXPECT_GT(Light(back, 0, kRow0 - 30, 480, kRow0 + 30), 100) << "the channel list did not come back";
 }
+
+// A language table: UTF-16LE with its byte-order mark.
+std::string Utf16Table(const std::u16string& text, bool mark = true) {
+  std::string bytes = mark ? std::string("\xFF\xFE", 2) : std::string();
+  for (char16_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  return bytes;
+}
+
+class MenuPages : public ChannelCommands {
+ protected:
+  // German ("DEU"), French in a folder not in upper case, a table without
+  // the byte-order mark and one whose "#Language:" line has no line end.
+  void InstallLanguages() {
+    const char16_t* root = u"\\Program Files\\Quillet\\Localization\\";
+    WriteDeviceFile((std::u16string(root) + u"DEU\\Default.txt").c_str(),
+                    Utf16Table(u"; German\r\n#Language: Deutsch \r\nAll Categories = Alle Kategorien\r\n"
+                               u"Confirm Delete = L\u00f6schen best\u00e4tigen\r\nMenu = Men\u00fc\r\n"
+                               u"Refresh = Aktualisieren\r\nNew Channel = Neuer Kanal\r\nLanguage = Sprache\r\n"
+                               u"English = Englisch\r\nExport = Exportieren\r\n"));
+    WriteDeviceFile((std::u16string(root) + u"fra\\Default.txt").c_str(),
+                    Utf16Table(u"#Language: Fran\u00e7ais\r\n"));
+    WriteDeviceFile((std::u16string(root) + u"BAD\\Default.txt").c_str(),
+                    Utf16Table(u"#Language: Bad\r\n", false));
+    WriteDeviceFile((std::u16string(root) + u"LST\\Default.txt").c_str(), Utf16Table(u"#Language: Last"));
+  }
+  int Rows(const qk::gdi::DecodedImage& page) {
+    int rows = 0;
+    while (rows < 8 && Light(page, 90, kPage0 + rows * kPagePitch - 20, 480, kPage0 + rows * kPagePitch + 20) > 100)
+      ++rows;
+    return rows;
+  }
+  void OpenMenu() {
+    ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+    ASSERT_TRUE(q_.Advance(10));
+  }
+};
+
+TEST_F(MenuPages, MainOptionsAndLanguagePagesByTouch) {
+  MakeChannels();
+  InstallLanguages();
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  Start("");
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  auto listBefore = Seen("channels-english-480x800");
+  OpenMenu();
+  auto english = Seen("main-page-480x800");
+  EXPECT_EQ(Rows(english), 5);
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 3 * kPagePitch));  // Language
+  ASSERT_TRUE(q_.Advance(10));
+  auto languages = Seen("language-page-480x800");
+  EXPECT_EQ(Rows(languages), 3) << "English, Deutsch and Francais";
+  ASSERT_TRUE(q_.Tap(240, kPage0 + kPagePitch));  // Deutsch
+  ASSERT_TRUE(q_.Advance(10));
+  auto listAfter = Seen("channels-german-480x800");
+  EXPECT_GT(Light(listAfter, 0, kRow0 - 30, 480, kRow0 + 30), 100) << "the list did not come back";
+  EXPECT_NE(Light(listBefore, 70, 60, 400, 120), Light(listAfter, 70, 60, 400, 120)) << "the header kept its text";
+  OpenMenu();
+  auto german = Seen("main-page-german-480x800");
+  EXPECT_EQ(Rows(german), 5);
+  EXPECT_NE(Light(english, 90, kPage0 - 20, 480, kPage0 + 20), Light(german, 90, kPage0 - 20, 480, kPage0 + 20));
+  // The options page; About tells that it is missing, the page stays.
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 4 * kPagePitch));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_EQ(Rows(Seen("options-page-480x800")), 5);
+  EXPECT_NE(qtest::ReadHostFile(boxes).find("About"), std::string::npos);
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  // Delete All Data asks in German.
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDNO}));
+  OpenMenu();
+  ASSERT_TRUE(q_.Tap(240, kPage0 + kPagePitch));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_NE(qtest::ReadHostFile(boxes).find("L\xc3\xb6schen best\xc3\xa4tigen\t"), std::string::npos)
+      << qtest::ReadHostFile(boxes);
+  EXPECT_EQ(FilesOf("Ch100").size(), 6u);
+  // New Channel opens the wizard; its Cancel comes back to the list.
+  HWND main = q_.ActiveWindow();
+  OpenMenu();
+  ASSERT_TRUE(q_.Tap(240, kPage0));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_NE(q_.ActiveWindow(), main);
+  Seen("wizard-from-menu-480x800");
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_EQ(q_.ActiveWindow(), main);
+  EXPECT_GT(Light(Seen("channels-after-wizard-480x800"), 0, kRow0 - 30, 480, kRow0 + 30), 100);
+  // Export through the menu.
+  OpenMenu();
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 2 * kPagePitch));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Type(u"\\ByTouch"));
+  ASSERT_TRUE(q_.SoftKey(1));
+  EXPECT_EQ(ReadList(u"\\ByTouch.opml").channels.size(), 30u);
+  // Exit Quillet ends the program.
+  OpenMenu();
+  // The program ends while the tap settles.
+  (void)q_.Tap(240, kPage0 + 4 * kPagePitch);
+  EXPECT_EQ(qtest::WaitForExitCode(process_), 0u);
+}
+
+TEST_F(MenuPages, LanguageByKeysRelabelsTheSoftKeys) {
+  MakeChannels();
+  InstallLanguages();
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  Start("keydevice");
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  auto before = Seen("k-channels-english-240x320");
+  KeyMenu(-5);  // Language
+  Seen("k-language-page-240x320");
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  auto after = Seen("k-channels-german-240x320");
+  EXPECT_NE(Light(before, 0, 294, 240, 320), Light(after, 0, 294, 240, 320)) << "the soft keys kept their texts";
+  EXPECT_GT(Light(after, 0, 60, 240, 90), 50) << "the list did not come back";
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDNO}));
+  KeyMenu(-3);
+  EXPECT_NE(qtest::ReadHostFile(boxes).find("L\xc3\xb6schen best\xc3\xa4tigen\t"), std::string::npos);
+  // Back to English, the first entry.
+  KeyMenu(-5);
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDNO}));
+  KeyMenu(-3);
+  EXPECT_NE(qtest::ReadHostFile(boxes).find("\nConfirm Delete\t"), std::string::npos) << qtest::ReadHostFile(boxes);
+  EXPECT_EQ(Light(before, 0, 294, 240, 320), Light(Seen("k-channels-english-again-240x320"), 0, 294, 240, 320));
+}
