@@ -258,6 +258,10 @@ LRESULT CCategoryEditDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     OnCellEditEnd();
     return CDialog::WindowProc(message, wParam, lParam);
   }
+  if (message == WM_DESTROY) {
+    // The task bar drops the dialog's done button when it paints next.
+    if (HWND taskBar = qk::shell::TaskBarWindow()) ::InvalidateRect(taskBar, nullptr, TRUE);
+  }
   if (message == WM_ERASEBKGND && wParam) {
     CRect client;
     GetClientRect(&client);

@@ -605,3 +605,101 @@ TEST_F(MenuPages, LanguageByKeysRelabelsTheSoftKeys) {
   EXPECT_NE(qtest::ReadHostFile(boxes).find("\nConfirm Delete\t"), std::string::npos) << qtest::ReadHostFile(boxes);
   EXPECT_EQ(Light(before, 0, 294, 240, 320), Light(Seen("k-channels-english-again-240x320"), 0, 294, 240, 320));
 }
+
+// The category editor at 480 x 800 in its add/delete mode: its buttons
+// and its first row; the task bar's done button is its OK.
+constexpr int kEditNew = 82, kEditRename = 239, kEditDelete = 396, kEditButtons = 136;
+constexpr int kEditRow0 = 188, kDoneX = 450, kDoneY = 26;
+
+TEST_F(MenuPages, CategoriesAddedRenamedAndDeletedByTouch) {
+  MakeChannels();
+  Start("");
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));  // the chooser
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));  // its Add/Delete
+  ASSERT_TRUE(q_.Advance(10));
+  Seen("editor-add-delete-480x800");
+  // New, typed with blanks round it, OK while the edit is open: one
+  // category "Science".
+  ASSERT_TRUE(q_.Tap(kEditNew, kEditButtons));
+  ASSERT_TRUE(q_.Type(u"  Science "));
+  Seen("editor-cell-edit-480x800");
+  ASSERT_TRUE(q_.Tap(kDoneX, kDoneY));
+  ASSERT_TRUE(q_.Advance(600));
+  EXPECT_EQ(ReadList(kList).categories, (std::vector<std::string>{"News", "Sports", "Tech", "Others", "Science"}));
+  Seen("chooser-after-editor-480x800");
+  // Again: Sports (row 1) renamed by Enter; News (row 0) deleted with its
+  // channels and their files; OK without an open edit adds nothing.
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(200, kEditRow0 + kEditorPitch));
+  ASSERT_TRUE(q_.Tap(kEditRename, kEditButtons));
+  ASSERT_TRUE(q_.Type(u"Football  "));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(200, kEditRow0));
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDYES}));
+  ASSERT_TRUE(q_.Tap(kEditDelete, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  Seen("editor-after-delete-480x800");
+  ASSERT_TRUE(q_.Tap(kDoneX, kDoneY));
+  ASSERT_TRUE(q_.Advance(600));
+  Walk edited = ReadList(kList);
+  EXPECT_EQ(edited.categories, (std::vector<std::string>{"Football", "Tech", "Others", "Science"}));
+  EXPECT_EQ(edited.channels.size(), 22u);
+  EXPECT_EQ(edited.channels.count(100), 0u);
+  EXPECT_EQ(edited.channels[1000].category, "Football");
+  EXPECT_TRUE(FilesOf("Ch100").empty());
+  EXPECT_EQ(FilesOf("Ch1000").size(), 4u);
+  // The chooser lists the categories as they are now; closing it reloads
+  // the channel list without News's channels.
+  auto chooser = Seen("chooser-edited-480x800");
+  EXPECT_EQ(Light(chooser, 0, kPage0 + 5 * kPagePitch - 20, 480, kBar - 60), 0) << "a row too many";
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ContextMenu(0, 1);
+  EXPECT_EQ(ReadList(kList).channels[101].fresh, "0") << "row 0 is not channel 101";
+}
+
+TEST_F(MenuPages, CategoriesByKeysDeleteEveryCategoryAndThenNothing) {
+  MakeChannels();
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  Start("keydevice");
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  KeyMenu(10);  // Categories
+  Seen("k-chooser-240x320");
+  ASSERT_TRUE(q_.SoftKey(1));  // Add/Delete
+  ASSERT_TRUE(q_.Advance(10));
+  Seen("k-editor-240x320");
+  ASSERT_TRUE(q_.SoftKey(2));  // Menu: New
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Type(u"Garden"));
+  Seen("k-editor-cell-edit-240x320");
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_EQ(ReadList(kList).categories.back(), "Garden");
+  // Delete, five times: every category with every channel and its files.
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDYES, IDYES, IDYES, IDYES, IDYES, IDYES}));
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(q_.SoftKey(2));
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(q_.Key(VK_DOWN));
+    ASSERT_TRUE(q_.Key(VK_RETURN));
+    ASSERT_TRUE(q_.Advance(10));
+  }
+  std::string log = qtest::ReadHostFile(boxes);
+  size_t asked = 0;
+  for (size_t at = log.find("delete this category"); at != std::string::npos; at = log.find("delete this category", at + 1))
+    ++asked;
+  EXPECT_EQ(asked, 5u) << "a Delete without a row asked";
+  ASSERT_TRUE(q_.SoftKey(1));  // the editor's Cancel
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.SoftKey(2));  // the chooser's Cancel
+  ASSERT_TRUE(q_.Advance(10));
+  Walk empty = ReadList(kList);
+  EXPECT_TRUE(empty.categories.empty());
+  EXPECT_TRUE(empty.channels.empty());
+  EXPECT_EQ(Files(), (std::set<std::string>{"Channels.opml", "Backup.OPML", "notes.txt"}));
+  auto list = Seen("k-no-channels-240x320");
+  EXPECT_LT(Light(list, 200, 0, 240, 26), 20) << "the editor's done button is left on the task bar";
+}
