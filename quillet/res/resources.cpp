@@ -13,6 +13,7 @@ void RegisterHeadlineResources();
 void RegisterReadingResources();
 void RegisterWizardResources();
 void RegisterInputResources();
+void RegisterMenuResources();
 
 namespace {
 
@@ -81,5 +82,6 @@ void RegisterQuilletResources() {
     RegisterReadingResources();
     RegisterWizardResources();
     RegisterInputResources();
+    RegisterMenuResources();
   });
 }

@@ -7,6 +7,8 @@
 #include "gdi/image_codec.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/res/resources.h"
+#include "quillet/screens/category_menu_dlg.h"
+#include "quillet/screens/channel_list_menu_dlg.h"
 #include "quillet/screens/channel_list_wnd.h"
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/news_list_dlg.h"
@@ -353,16 +355,31 @@ BOOL CChannelListDlg::PreTranslateMessage(MSG* msg) {
 
 void CChannelListDlg::OnTimer(UINT_PTR id) {
   switch (id) {
-    case CHANNEL_DLG_TIMER_MENU:
+    case CHANNEL_DLG_TIMER_MENU: {
       KillTimer(CHANNEL_DLG_TIMER_MENU);
-      // The channel-list menu pages open here once they exist.
+      {
+        CChannelListMenuDlg menu(this, CHANNEL_MENU_PAGE_MAIN);
+        menu.DoModal();
+      }
+      // The channel list takes the keys again (an entry hid the menu before
+      // it closed).
+      if (CWnd* main = AfxGetMainWnd(); main && ::IsWindow(m_hWnd)) ::SetActiveWindow(main->GetSafeHwnd());
       return;
+    }
     case CHANNEL_DLG_TIMER_CHOOSER: {
       KillTimer(CHANNEL_DLG_TIMER_CHOOSER);
-      // The category chooser opens here once it exists; the menu bar of a
-      // key device is rebuilt after it as after any category change.
-      if (!GetTouchFlag() && m_pOwner)
+      const CString shown = CurrentCategory();
+      BOOL edited = FALSE;
+      {
+        CCategoryMenuDlg chooser(this);
+        chooser.DoModal();
+        edited = chooser.m_bCategoriesEdited;
+      }
+      // The program may have ended while the chooser showed.
+      if (!::IsWindow(m_hWnd) || !m_pOwner) return;
+      if (!GetTouchFlag())
         if (auto* frame = dynamic_cast<CMainFrame*>(m_pOwner->GetParent())) frame->CreateMenuBar();
+      if (CurrentCategory() != shown || edited) m_pOwner->RefreshList();
       return;
     }
     case CHANNEL_DLG_TIMER_SPARE:
@@ -381,7 +398,13 @@ void CChannelListDlg::OnLButtonDown(UINT, CPoint point) {
   info.hwndClient = m_hWnd;
   info.ptDown = point;
   info.dwFlags = SHRG_RETURNCMD;
-  if (m_pChannelList && SHRecognizeGesture(&info) == GN_CONTEXTMENU) ShowChannelMenu();
+  if (m_pChannelList && SHRecognizeGesture(&info) == GN_CONTEXTMENU) {
+    // The press was the menu's: the list never takes it as the start of a
+    // drag (its release went to the menu), so the next press lands on the
+    // row under it.
+    ShowChannelMenu();
+    return;
+  }
   if (::IsWindow(m_hWnd)) Default();
 }
 

@@ -8,6 +8,7 @@
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_run.h"
+#include "quillet/screens/channel_list_menu_dlg.h"
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/new_wizard_dlg.h"
 #include "quillet/screens/reader_app.h"
@@ -35,16 +36,16 @@ ON_COMMAND(ID_REFRESH_CHANNEL, OnRefreshChannel)
 ON_UPDATE_COMMAND_UI(ID_REFRESH_CHANNEL, OnUpdateRowCommand)
 ON_COMMAND(ID_CHOOSE_CATEGORY, OnChooseCategory)
 ON_COMMAND(ID_LANGUAGE, OnLanguage)
-ON_COMMAND(ID_CHANNEL_PROPERTIES, OnChannelCommand)
-ON_COMMAND(ID_MARK_READ, OnChannelCommand)
-ON_COMMAND(ID_MARK_UNREAD, OnChannelCommand)
-ON_COMMAND(ID_ALL_READ, OnChannelCommand)
-ON_COMMAND(ID_ALL_UNREAD, OnChannelCommand)
-ON_COMMAND(ID_DELETE_CHANNEL, OnChannelCommand)
-ON_COMMAND(ID_CHANGE_CATEGORY, OnChannelCommand)
-ON_COMMAND(ID_EXPORT, OnChannelCommand)
-ON_COMMAND(ID_DELETE_ALL_DATA, OnChannelCommand)
-ON_COMMAND(ID_APP_ABOUT_COMMAND, OnChannelCommand)
+ON_COMMAND(ID_CHANNEL_PROPERTIES, OnChannelProperties)
+ON_COMMAND(ID_MARK_READ, OnMarkRead)
+ON_COMMAND(ID_MARK_UNREAD, OnMarkUnread)
+ON_COMMAND(ID_ALL_READ, OnAllRead)
+ON_COMMAND(ID_ALL_UNREAD, OnAllUnread)
+ON_COMMAND(ID_DELETE_CHANNEL, OnDeleteChannel)
+ON_COMMAND(ID_CHANGE_CATEGORY, OnChangeCategory)
+ON_COMMAND(ID_EXPORT, OnExport)
+ON_COMMAND(ID_DELETE_ALL_DATA, OnDeleteAllData)
+ON_COMMAND(ID_APP_ABOUT_COMMAND, OnAbout)
 ON_UPDATE_COMMAND_UI(ID_CHANNEL_PROPERTIES, OnUpdateRowCommand)
 ON_UPDATE_COMMAND_UI(ID_DELETE_CHANNEL, OnUpdateRowCommand)
 ON_UPDATE_COMMAND_UI(ID_CHANGE_CATEGORY, OnUpdateRowCommand)
@@ -462,7 +463,14 @@ void CChannelListWnd::OnNewChannel() {
 }
 
 void CChannelListWnd::OnOptionPage() {
-  // The option pages are opened here once they exist.
+  // The option pages are not part of this program yet: the user is told so.
+  const MSG* current = GetCurrentMessage();
+  const UINT id = current ? LOWORD(current->wParam) : 0;
+  const char16_t* page = id == ID_OPTIONS_AUTO_UPDATE ? u"Auto Update"
+                         : id == ID_OPTIONS_STORAGE   ? u"Data Storage"
+                         : id == ID_OPTIONS_NETWORK   ? u"Network"
+                                                      : u"General";
+  ShowNotAvailable(m_hWnd, page);
 }
 
 void CChannelListWnd::OnChooseCategory() {
@@ -470,14 +478,15 @@ void CChannelListWnd::OnChooseCategory() {
 }
 
 void CChannelListWnd::OnLanguage() {
-  // The language page opens here once the menu pages exist; the soft keys
-  // are rebuilt in the language chosen either way.
+  {
+    CChannelListMenuDlg menu(this, CHANNEL_MENU_PAGE_LANGUAGE);
+    menu.DoModal();
+  }
+  // The program may have ended while the page showed.
+  if (!::IsWindow(m_hWnd)) return;
+  // The soft keys and the header in the language chosen.
   if (auto* frame = dynamic_cast<CMainFrame*>(GetParent())) frame->CreateMenuBar();
-}
-
-void CChannelListWnd::OnChannelCommand() {
-  // The channel commands (properties, read state, delete, category,
-  // export, delete all data, About) act here once their screens exist.
+  if (m_dialog.GetSafeHwnd()) m_dialog.Refresh();
 }
 
 void CChannelListWnd::OnUpdateRowCommand(CCmdUI* cmdUI) {

@@ -82,6 +82,13 @@ class CChannelListWnd : public CWnd {
   // TRUE when confirmed.
   static BOOL (*s_pfnWelcomePage)(CWnd* parent);
 
+  // Sets the new-item count of one channel (the focused row) or of every
+  // row, in "Channels.opml", in the rows and in the item stores: 0 and
+  // every item read, or the item count and every item unread.
+  void SetChannelReadState(BOOL all, BOOL read);
+  // Deletes every file of the channel (Ch%03d, never another channel's).
+  static int DeleteChannelFiles(int channel);
+
   // FALSE: no start-up load (the owner loads a channel list itself).
   BOOL m_bLoadAtStart = TRUE;
 
@@ -99,8 +106,18 @@ class CChannelListWnd : public CWnd {
   void OnRefreshChannel();
   void OnChooseCategory();
   void OnLanguage();
-  void OnChannelCommand();
   void OnNothing() {}
+  // The channel commands: on the focused row or on every row.
+  void OnChannelProperties();
+  void OnMarkRead() { SetChannelReadState(FALSE, TRUE); }
+  void OnMarkUnread() { SetChannelReadState(FALSE, FALSE); }
+  void OnAllRead() { SetChannelReadState(TRUE, TRUE); }
+  void OnAllUnread() { SetChannelReadState(TRUE, FALSE); }
+  void OnDeleteChannel();
+  void OnChangeCategory();
+  void OnExport();
+  void OnDeleteAllData();
+  void OnAbout();
   void OnUpdateRowCommand(CCmdUI* cmdUI);
   void OnUpdateListCommand(CCmdUI* cmdUI);
 
@@ -110,6 +127,11 @@ class CChannelListWnd : public CWnd {
   void StartRun();
   void CancelRun();
   void OnChannelHandover(int channel);
+  // The row the one-channel commands act on, or -1 (and nothing to act on:
+  // no dialog, list or channel list). While a refresh runs the user is
+  // told that the command has to wait, and -1 returned.
+  int CommandRow();
+  BOOL RefusedDuringRun();
 
   // The values of the outline being reported.
   struct Outline {

@@ -11,10 +11,12 @@
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/res/resources.h"
+#include "quillet/screens/category_edit_dlg.h"
 #include "quillet/screens/channel_files.h"
 #include "quillet/screens/channel_list_dlg.h"
 #include "quillet/screens/channel_list_wnd.h"
 #include "quillet/screens/main_frame.h"
+#include "quillet/screens/news_list_menu_dlg.h"
 #include "quillet/screens/news_read_dlg.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/send_mail.h"
@@ -41,10 +43,8 @@ ON_COMMAND(ID_BACK_TO_CHANNELS, OnBackToChannels)
 ON_COMMAND(ID_DELETE_ITEM, OnDeleteItem)
 ON_COMMAND(ID_DELETE_ALL_ITEMS, OnDeleteAllItems)
 ON_COMMAND(ID_DELETE_CHANNEL, OnDeleteChannel)
-// The channel properties and the category editor open here once those
-// screens exist.
-ON_COMMAND(ID_CHANNEL_PROPERTIES, OnNotBuilt)
-ON_COMMAND(ID_CHANGE_CATEGORY, OnNotBuilt)
+ON_COMMAND(ID_CHANNEL_PROPERTIES, OnChannelProperties)
+ON_COMMAND(ID_CHANGE_CATEGORY, OnChangeCategory)
 END_MESSAGE_MAP()
 
 namespace {
@@ -247,8 +247,15 @@ void CNewsListDlg::OnTimer(UINT_PTR id) {
     }
     case NEWS_DLG_TIMER_MENU:
       KillTimer(NEWS_DLG_TIMER_MENU);
-      // The headline-list menu opens here once it exists. Its Properties
-      // may rename the channel: the title is read again afterwards.
+      {
+        CNewsListMenuDlg menu(this);
+        menu.DoModal();
+      }
+      // The screen may have ended while its menu showed; else it takes the
+      // keys again (an action hid the menu before it closed).
+      if (!::IsWindow(m_hWnd)) return;
+      ::SetActiveWindow(m_hWnd);
+      // Its Properties may rename the channel: the title is read again.
       if (m_pOwner && m_pOwner->m_pOpml) {
         CString title;
         if (m_pOwner->m_pOpml->GetChannelAttribute(m_strChannelUrl, u"text", title) && !title.IsEmpty())
@@ -469,6 +476,27 @@ void CNewsListDlg::OnDeleteChannel() {
   m_bChannelDeleted = TRUE;
   SendMessage(WM_CLOSE);
 }
+
+void CNewsListDlg::OnChangeCategory() {
+  auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
+  CChannelListWnd* window = frame && frame->ChannelListWnd().GetSafeHwnd() ? &frame->ChannelListWnd() : nullptr;
+  CChannelListDlg* dialog = window && window->Dialog().GetSafeHwnd() ? &window->Dialog() : nullptr;
+  if (!dialog) return;
+  CString chosen;
+  {
+    CCategoryEditDlg editor(CATEGORY_EDIT_MODE_CHANGE, nullptr, nullptr);
+    editor.AddCategoriesOfChannelList();
+    if (editor.DoModal() != IDOK) return;
+    chosen = editor.GetChosenCategory();
+  }
+  // The program may have ended while the editor showed.
+  if (!::IsWindow(m_hWnd) || !window->GetSafeHwnd() || !dialog->m_pOpml || chosen.IsEmpty()) return;
+  // The channel list shows the channel under its new category when this
+  // screen ends.
+  if (dialog->m_pOpml->MoveChannel(m_strChannelUrl, chosen)) window->RefreshList();
+}
+
+void CNewsListDlg::OnChannelProperties() { ShowNotAvailable(m_hWnd, u"Channel Properties"); }
 
 // ---------------------------------------------------------------- refresh
 

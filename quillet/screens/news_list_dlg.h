@@ -110,7 +110,8 @@ class CNewsListDlg : public CDialog, public CArticleSource {
   void OnDeleteItem();
   void OnDeleteAllItems();
   void OnDeleteChannel();
-  void OnNotBuilt() {}
+  void OnChangeCategory();
+  void OnChannelProperties();
 
  private:
   CString StorePath() const;

@@ -41,3 +41,7 @@ void OnActivateFullScreen(HWND screen);
 // Whether the window is the root or one of its child windows (not a popup
 // the root owns, such as a file dialog).
 bool IsWithin(HWND root, HWND window);
+
+// Tells the user that a page of the program (its English name) cannot be
+// opened in this version: an entry that leads to it never does nothing.
+void ShowNotAvailable(HWND owner, LPCWSTR page);

@@ -113,26 +113,6 @@ BOOL CNewsListView::SetItemFullText(int row, BOOL fullText) {
   return ChangeRow(row, [&](CNewsListItem& item) { item.m_bFullText = fullText ? TRUE : FALSE; });
 }
 
-BOOL CNewsListView::RemoveItem(int row) {
-  Guard guard(m_lock);
-  if (row < 0 || row >= m_nCount) return FALSE;
-  DestroyItem(m_pItems[row]);
-  for (int i = row; i < m_nCount - 1; ++i) {
-    m_pItems[i] = m_pItems[i + 1];
-    m_pItems[i]->m_nTop = i * m_nPitch;
-    m_pItems[i]->m_nBottom = m_pItems[i]->m_nTop + m_nPitch;
-    DropRendering(i);
-  }
-  m_pItems[--m_nCount] = nullptr;
-  if (m_nFocus > row) --m_nFocus;
-  else if (m_nFocus == row) m_nFocus = (m_touch || m_nCount == 0) ? -1 : std::min(row, m_nCount - 1);
-  // The shading of every row follows the row count.
-  for (int i = 0; i < row && i < m_nCount; ++i) DropRendering(i);
-  m_open = CNewsListOpen();
-  m_bFullPaint = TRUE;
-  return TRUE;
-}
-
 void CNewsListView::OpenFocusedItem() {
   {
     Guard guard(m_lock);

@@ -80,11 +80,6 @@ class CNewsListView : public CPaintedList<CNewsListItem, CNewsListOpen, NEWS_LIS
   BOOL SetItemRead(int row, BOOL read);
   BOOL SetItemPending(int row, BOOL pending);
   BOOL SetItemFullText(int row, BOOL fullText);
-  // Destroys a row; the rows below move up one place. A focus below it
-  // follows its row; a focus on it stays at that place on a key device
-  // (the last row when it was the last) and is cleared on a touch screen.
-  BOOL RemoveItem(int row);
-
   // Scroller client operations.
   void OnClick(HWND window, DWORD_PTR context, int x, int y) override;
 

@@ -65,6 +65,10 @@ class CPaintedList : public CTouchScrollClient {
   // A copy of a row's fields for inspection (no rendering, nothing the row
   // owns); FALSE for a row that does not exist.
   BOOL GetItem(int row, Item& out);
+  // Destroys a row; the rows below move up one place. A focus below it
+  // follows its row; a focus on it stays at that place on a key device
+  // (the last row when it was the last) and is cleared on a touch screen.
+  BOOL RemoveItem(int row);
   int GetRowPitch() const { return m_nPitch; }
   int GetBaseHeight() const { return m_nBase; }
   CTouchScroller& Scroller() { return m_scroller; }
@@ -305,6 +309,27 @@ void CPaintedList<Item, Open, MaxRows>::InsertRow(int index, Item* row) {
   m_pItems[index] = row;
   ++m_nCount;
   if (m_nFocus >= index && m_nFocus < m_nCount - 1) ++m_nFocus;
+}
+
+template <class Item, class Open, int MaxRows>
+BOOL CPaintedList<Item, Open, MaxRows>::RemoveItem(int row) {
+  Guard guard(m_lock);
+  if (row < 0 || row >= m_nCount) return FALSE;
+  DestroyItem(m_pItems[row]);
+  for (int i = row; i < m_nCount - 1; ++i) {
+    m_pItems[i] = m_pItems[i + 1];
+    m_pItems[i]->m_nTop = i * m_nPitch;
+    m_pItems[i]->m_nBottom = m_pItems[i]->m_nTop + m_nPitch;
+    DropRendering(i);
+  }
+  m_pItems[--m_nCount] = nullptr;
+  if (m_nFocus > row) --m_nFocus;
+  else if (m_nFocus == row) m_nFocus = (m_touch || m_nCount == 0) ? -1 : std::min(row, m_nCount - 1);
+  // The shading of every row follows the row count.
+  for (int i = 0; i < row && i < m_nCount; ++i) DropRendering(i);
+  m_open = Open();
+  m_bFullPaint = TRUE;
+  return TRUE;
 }
 
 template <class Item, class Open, int MaxRows>

@@ -21,6 +21,7 @@
 #include "shell/aygshell.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
+#include "user/idle.h"
 #include "user/input.h"
 #include "user/user.h"
 
@@ -216,8 +217,21 @@ TEST_F(ScreensTest, TheTouchAndTheKeyFacesOfTheFrame) {
   EXPECT_EQ(text(ID_MENU_KEY), u"Menu");
   Wnd().SetRefreshSoftKey(FALSE);
   EXPECT_EQ(text(ID_REFRESH_CHANNELS), u"Refresh");
-  // The Language command rebuilds the bar in place of the old one.
+  // The Language command opens the language page (closed here as soon as
+  // it waits) and then rebuilds the bar in place of the old one.
+  static HWND frame, language;
+  frame = frame_->GetSafeHwnd();
+  language = nullptr;
+  qk::SetIdleHook([]() -> DWORD {
+    HWND active = GetActiveWindow();
+    if (language || !active || active == frame) return INFINITE;
+    language = active;
+    PostMessageW(active, WM_CLOSE, 0, 0);
+    return 0;
+  });
   frame_->SendMessage(WM_COMMAND, ID_LANGUAGE, 0);
+  qk::SetIdleHook(nullptr);
+  EXPECT_NE(language, nullptr) << "no language page";
   EXPECT_NE(frame_->GetMenuBar(), nullptr);
   EXPECT_FALSE(IsWindow(bar) && IsWindowVisible(bar));
 }

@@ -503,6 +503,148 @@ def tick_badge(u, v):
     return scale(GREEN, 1.15 - 0.35 * v)
 
 
+# Menu page rows: white glyphs on the dark menu pages.
+
+def menu_plus(u, v):
+    """New channel: a plus sign."""
+    if near_segment(u, v, (0.5, 0.2), (0.5, 0.8), 0.14) or near_segment(u, v, (0.2, 0.5), (0.8, 0.5), 0.14):
+        return WHITE
+    return None
+
+
+def menu_export(u, v):
+    """Export: a page with an arrow leaving it to the right."""
+    part = page_shape(u, v, 0.14, 0.14, 0.60, 0.86, 0.14)
+    arrow = near_segment(u, v, (0.40, 0.56), (0.70, 0.56), 0.09) or \
+        inside_triangle((u, v), (0.90, 0.56), (0.68, 0.38), (0.68, 0.74))
+    if arrow:
+        return WHITE if not part else CLEAR
+    if part == "fold":
+        return (1.0, 1.0, 1.0, 0.6)
+    if part:
+        return WHITE
+    return None
+
+
+def menu_language(u, v):
+    """Language: a globe."""
+    return glyph_globe(u, v, None)
+
+
+def menu_exit(u, v):
+    """Exit: the power sign."""
+    if near_segment(u, v, (0.5, 0.14), (0.5, 0.50), 0.11):
+        return WHITE
+    if on_arc(u, v, 0.5, 0.55, 0.29, 0.10, 125, 415):
+        return WHITE
+    return None
+
+
+def menu_general(u, v):
+    """General options: a list of bulleted lines."""
+    for y in (0.28, 0.5, 0.72):
+        if math.hypot(u - 0.24, v - y) <= 0.07 or near_segment(u, v, (0.40, y), (0.80, y), 0.08):
+            return WHITE
+    return None
+
+
+def menu_clock(u, v):
+    """Auto update: a clock face."""
+    d = math.hypot(u - 0.5, v - 0.5)
+    if abs(d - 0.32) <= 0.05:
+        return WHITE
+    if near_segment(u, v, (0.5, 0.5), (0.5, 0.28), 0.07) or near_segment(u, v, (0.5, 0.5), (0.66, 0.58), 0.07):
+        return WHITE
+    return None
+
+
+def menu_storage(u, v):
+    """Data storage: a memory card with its contacts."""
+    if not in_rect(u, v, 0.24, 0.14, 0.76, 0.86):
+        return None
+    if u - 0.24 + 0.86 - v < 0 or (0.76 - u) + (v - 0.14) < 0.12:
+        return None
+    if v <= 0.36 and any(abs(u - x) <= 0.03 for x in (0.38, 0.50, 0.62)) and v >= 0.2:
+        return CLEAR
+    return WHITE
+
+
+def menu_network(u, v):
+    """Network: signal bars."""
+    for i, x in enumerate((0.22, 0.40, 0.58, 0.76)):
+        top = 0.70 - i * 0.16
+        if in_rect(u, v, x - 0.06, top, x + 0.06, 0.82):
+            return WHITE
+    return None
+
+
+def menu_about(u, v):
+    """About: an i in a circle."""
+    d = math.hypot(u - 0.5, v - 0.5)
+    if abs(d - 0.33) <= 0.05:
+        return WHITE
+    if math.hypot(u - 0.5, v - 0.33) <= 0.06 or in_rect(u, v, 0.45, 0.44, 0.55, 0.70):
+        return WHITE
+    return None
+
+
+def menu_options(u, v):
+    """Options: three sliders."""
+    for y, knob in ((0.28, 0.36), (0.5, 0.64), (0.72, 0.46)):
+        if math.hypot(u - knob, v - y) <= 0.09:
+            return WHITE
+        if near_segment(u, v, (0.16, y), (0.84, y), 0.05):
+            return WHITE
+    return None
+
+
+def menu_categories(u, v):
+    """Add / delete categories: a plus and a minus."""
+    if near_segment(u, v, (0.32, 0.16), (0.32, 0.50), 0.11) or near_segment(u, v, (0.15, 0.33), (0.49, 0.33), 0.11):
+        return WHITE
+    if near_segment(u, v, (0.52, 0.70), (0.86, 0.70), 0.11):
+        return WHITE
+    return None
+
+
+def folder_shape(u, v):
+    if in_rect(u, v, 0.12, 0.24, 0.44, 0.34):
+        return True
+    return in_rect(u, v, 0.12, 0.32, 0.88, 0.80)
+
+
+def menu_change_category(u, v):
+    """Change category: a folder with an arrow into it."""
+    arrow = near_segment(u, v, (0.50, 0.44), (0.50, 0.62), 0.10) or \
+        inside_triangle((u, v), (0.50, 0.76), (0.36, 0.58), (0.64, 0.58))
+    if arrow:
+        return CLEAR
+    return WHITE if folder_shape(u, v) else None
+
+
+def menu_properties(u, v):
+    """Properties: a page with lines of text."""
+    part = page_shape(u, v, 0.20, 0.12, 0.80, 0.88, 0.16)
+    if part == "fold":
+        return (1.0, 1.0, 1.0, 0.6)
+    if part:
+        if 0.30 <= u <= 0.70 and any(abs(v - y) <= 0.025 for y in (0.42, 0.54, 0.66, 0.78)):
+            return CLEAR
+        return WHITE
+    return None
+
+
+FOLDER = (0.93, 0.74, 0.30, 1.0)
+
+
+def category_folder(u, v):
+    """A category in the category editor's list: a yellow folder."""
+    if folder_shape(u, v):
+        return scale(FOLDER, 1.1 - 0.3 * v)
+    return None
+
+
+
 # Row icons of the choice page and the URL page: glyphs on coloured tiles.
 
 def glyph_sync(u, v, ink):
@@ -803,6 +945,8 @@ BITMAPS = [
     (160, "news_error", 16, news_error_mark, PAGE, None),
     (306, "file_up", 20, file_up, PAGE, KEY),
     (307, "file_up_192", 40, file_up, PAGE, KEY),
+    (163, "category_folder", 16, category_folder, PAGE, None),
+    (182, "category_folder_192", 32, category_folder, PAGE, None),
 ]
 
 
@@ -898,6 +1042,36 @@ IMAGES = [
     (300, "input_save_192", 64, INPUT_SAVE),
     (367, "input_save_key", 32, INPUT_SAVE),
     (371, "input_selected_key", 32, tick_badge),
+    # The menu pages' rows and bars.
+    (242, "menu_new", 32, menu_plus),
+    (295, "menu_new_192", 64, menu_plus),
+    (254, "menu_export", 32, menu_export),
+    (281, "menu_export_192", 64, menu_export),
+    (345, "menu_language", 32, menu_language),
+    (346, "menu_language_192", 64, menu_language),
+    (253, "menu_exit", 32, menu_exit),
+    (297, "menu_exit_192", 64, menu_exit),
+    (258, "menu_general", 32, menu_general),
+    (277, "menu_general_192", 64, menu_general),
+    (257, "menu_auto_update", 32, menu_clock),
+    (276, "menu_auto_update_192", 64, menu_clock),
+    (259, "menu_storage", 32, menu_storage),
+    (278, "menu_storage_192", 64, menu_storage),
+    (260, "menu_network", 32, menu_network),
+    (279, "menu_network_192", 64, menu_network),
+    (256, "menu_about", 32, menu_about),
+    (268, "menu_about_192", 64, menu_about),
+    (264, "menu_options", 32, menu_options),
+    (296, "menu_options_192", 64, menu_options),
+    (262, "menu_categories", 32, menu_categories),
+    (283, "menu_categories_192", 64, menu_categories),
+    (328, "menu_change_category", 32, menu_change_category),
+    (334, "menu_change_category_192", 64, menu_change_category),
+    (331, "menu_delete_channel", 32, bar_delete),
+    (337, "menu_delete_channel_192", 64, bar_delete),
+    (329, "menu_properties", 32, menu_properties),
+    (335, "menu_properties_192", 64, menu_properties),
+    (378, "menu_checked_key", 32, tick_badge),
 ]
 
 

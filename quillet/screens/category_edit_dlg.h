@@ -1,0 +1,88 @@
+// The category editor (template 159): the modal dialog in which the user
+// adds, renames and deletes the channel categories ("Add/Delete
+// Categories", mode 0), or picks the category a channel moves to ("Change
+// Category", any other mode). In the first mode every change goes at once
+// to the channel list "Channels.opml" and to the channel list dialog's
+// category entries; in the second the dialog only returns the name chosen
+// and the caller moves the channel.
+//
+// The categories are rows of a cell list; New and Rename open its in-place
+// editor over a row, and the end of that edit (WM_CELL_EDIT_END from the
+// list, only ever sent for an edit that was open) stores the name.
+#pragma once
+
+#include <map>
+
+#include "framework/afx.h"
+#include "framework/dialog.h"
+#include "quillet/ui/cell_list.h"
+
+class COpmlXML;
+
+#define IDD_CATEGORY_EDIT 159
+#define IDR_CATEGORY_EDIT_MENU 354
+#define IDC_CATEGORY_TITLE 1006
+#define IDC_CATEGORY_LIST 1010
+#define IDC_CATEGORY_NEW 1011
+#define IDC_CATEGORY_DELETE 1012
+#define IDC_CATEGORY_RENAME 1013
+#define IDC_CATEGORY_PROMPT 1025
+#define ID_CATEGORY_NEW 32893
+#define ID_CATEGORY_RENAME 32895
+#define ID_CATEGORY_DELETE 32897
+#define CATEGORY_EDIT_MODE_ADD_DELETE 0
+#define CATEGORY_EDIT_MODE_CHANGE 1
+// The editor's timer: the close half a second after OK.
+#define CATEGORY_EDIT_TIMER_OK 1
+
+class CCategoryEditDlg : public CDialog {
+ public:
+  CCategoryEditDlg(int mode, COpmlXML* document, CWnd* parent);
+  ~CCategoryEditDlg() override;
+
+  // Appends a name under the next index; the callers fill the dialog this
+  // way before running it.
+  void AddCategory(LPCWSTR name);
+  // Offers the categories of the channel list dialog's entries as the
+  // channel commands and the chooser do: every entry but "Others" and the
+  // labels of synchronised channels, in list order, then "Others" when it
+  // was among them.
+  void AddCategoriesOfChannelList();
+  CString GetChosenCategory() const { return m_strChosen; }
+  CCategoryListCtrl& List() { return m_list; }
+  BOOL IsEditing() const;
+
+  void DoDataExchange(CDataExchange* dx) override;
+  BOOL OnInitDialog() override;
+  void OnOK() override;
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ protected:
+  void OnSize(UINT type, int cx, int cy);
+  void OnTimer(UINT_PTR id);
+  void OnNewCategory();
+  void OnRenameCategory();
+  void OnDeleteCategory();
+  void OnUpdateRowCommand(CCmdUI* cmdUI);
+
+ private:
+  int SelectedRow() const;
+  int FocusedRow() const;
+  void ChooseSelected();
+  void OnCellEditEnd();
+  void InsertRow(int index, LPCWSTR text);
+  void Layout();
+
+  int m_nMode;
+  COpmlXML* m_pDocument;
+  CString m_strChosen;
+  BOOL m_bRenaming = FALSE;
+  CString m_strOldName;
+  std::map<int, CString> m_categories;
+  HIMAGELIST m_hImages = nullptr;
+  CCategoryListCtrl m_list;
+  CStatic m_title, m_prompt;
+  CButton m_new, m_rename, m_delete, m_ok, m_cancel;
+
+  DECLARE_MESSAGE_MAP()
+};
