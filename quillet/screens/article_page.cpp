@@ -65,12 +65,15 @@ void RemoveBlocks(Text& text, Text& lower, const Text& open, const Text& close) 
 
 // Replaces every occurrence of a picture reference that stands as an
 // attribute value (right after "="; an unquoted one also ended by a blank,
-// ">" or the end of the text) by replacement. The lower-cased copy follows.
+// ">" or the end of the text) by replacement. The lower-cased copy follows
+// piece by piece, so the text is not lower-cased again for every picture.
 // Returns where the replacement of the occurrence at mark ends.
 size_t ReplaceReference(Text& text, Text& lower, const Text& token, bool quoted, const Text& replacement,
                         size_t mark) {
-  Text out;
+  const Text replacementLower = AsciiLower(replacement);
+  Text out, outLower;
   out.reserve(text.size() + replacement.size() * 2);
+  outLower.reserve(out.capacity());
   size_t copied = 0, from = 0, markEnd = mark + token.size();
   for (size_t at = text.find(token); at != npos; at = text.find(token, from)) {
     const size_t end = at + token.size();
@@ -81,14 +84,17 @@ size_t ReplaceReference(Text& text, Text& lower, const Text& token, bool quoted,
       continue;
     }
     out.append(text, copied, at - copied);
+    outLower.append(lower, copied, at - copied);
     out += replacement;
+    outLower += replacementLower;
     if (at == mark) markEnd = out.size();
     copied = end;
     from = end;
   }
   out.append(text, copied, npos);
+  outLower.append(lower, copied, npos);
   text.swap(out);
-  lower = AsciiLower(text);
+  lower.swap(outLower);
   return markEnd;
 }
 
