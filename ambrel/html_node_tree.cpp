@@ -80,23 +80,25 @@ int AsciiToInt(const CString& field) {
 
 namespace {
 
-void AppendInt(std::u16string& out, int value) {
-  char16_t digits[12];
-  int n = 0;
+size_t DigitsOf(int value) {
   unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-  do {
-    digits[n++] = static_cast<char16_t>(u'0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude);
-  if (value < 0) digits[n++] = u'-';
-  std::reverse(digits, digits + n);
-  out.append(digits, static_cast<size_t>(n));
+  size_t n = value < 0 ? 2 : 1;
+  for (; magnitude >= 10000; magnitude /= 10000) n += 4;
+  return n + (magnitude >= 10) + (magnitude >= 100) + (magnitude >= 1000);
 }
 
-size_t DigitsOf(int value) {
-  size_t n = value < 0 ? 2 : 1;
-  for (long long v = value < 0 ? -static_cast<long long>(value) : value; v >= 10; v /= 10) ++n;
-  return n;
+// Writes value's digits (and sign) at p, which has room for DigitsOf(value)
+// characters, and returns where they end.
+char16_t* WriteInt(char16_t* p, int value) {
+  char16_t* const end = p + DigitsOf(value);
+  unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  char16_t* at = end;
+  do {
+    *--at = static_cast<char16_t>(u'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (value < 0) *--at = u'-';
+  return end;
 }
 
 size_t EntryLength(const CHtmlNode& node) {
@@ -104,17 +106,25 @@ size_t EntryLength(const CHtmlNode& node) {
          DigitsOf(node.endPos) + 4;
 }
 
-// "id,parentId,NAME,start,end"
+// "id,parentId,NAME,start,end", written at p (with room for EntryLength
+// characters); returns where it ends.
+char16_t* WriteEntry(char16_t* p, const CHtmlNode& node) {
+  p = WriteInt(p, node.id);
+  *p++ = u',';
+  p = WriteInt(p, node.parentId);
+  *p++ = u',';
+  const std::u16string& name = node.name.str();
+  p = std::copy(name.begin(), name.end(), p);
+  *p++ = u',';
+  p = WriteInt(p, node.startPos);
+  *p++ = u',';
+  return WriteInt(p, node.endPos);
+}
+
 void AppendEntry(std::u16string& out, const CHtmlNode& node) {
-  AppendInt(out, node.id);
-  out += u',';
-  AppendInt(out, node.parentId);
-  out += u',';
-  out += node.name.str();
-  out += u',';
-  AppendInt(out, node.startPos);
-  out += u',';
-  AppendInt(out, node.endPos);
+  const size_t at = out.size();
+  out.resize(at + EntryLength(node));
+  WriteEntry(out.data() + at, node);
 }
 
 }  // namespace
@@ -434,16 +444,17 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
       if (next == std::u16string::npos) break;
       i = next;
     }
-    WCHAR c = text[i];
     if (quote) {
-      // A quoted value may hold anything, "/>" and "<" included.
-      if (c == quote) {
-        quote = 0;
-        afterSeparator = i + 1;
-      }
-      ++i;
+      // A quoted value may hold anything, "/>" and "<" included: straight
+      // to its closing quote.
+      const size_t close = text.find(quote, i);
+      if (close == std::u16string::npos) break;
+      quote = 0;
+      afterSeparator = close + 1;
+      i = close + 1;
       continue;
     }
+    WCHAR c = text[i];
     if (inComment) {
       PassInside(text, i, inComment, "-->", false);
       continue;
@@ -474,6 +485,15 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
       continue;
     }
     if (collecting) {
+      if (!name.empty() && !IsTerminator(c)) {
+        // The rest of the name at once: up to a character that ends it or
+        // the "<" of another tag.
+        size_t end = i + 1;
+        while (end < n && !IsTerminator(text[end]) && text[end] != u'<') ++end;
+        name.append(text, i, end - i);
+        i = end;
+        continue;
+      }
       if (ExtendTagName(name, c)) {
         ++i;
         continue;
@@ -521,10 +541,13 @@ CString CHtmlNodeTree::GetNodeTree(const CString& textString, const CString& roo
   for (const CHtmlNode& node : m_completed) length += EntryLength(node) + 1;
   qk::script::ChargeMemory(length * sizeof(char16_t) + (static_cast<size_t>(counter) + 1) * sizeof(int));
   std::u16string result;
-  result.reserve(length);
-  for (auto r = m_completed.rbegin(); r != m_completed.rend(); ++r) {
-    if (!result.empty()) result += u'|';
-    AppendEntry(result, *r);
+  if (!m_completed.empty()) {
+    result.resize(length - 1);  // one "|" fewer than entries
+    char16_t* p = result.data();
+    for (auto r = m_completed.rbegin(); r != m_completed.rend(); ++r) {
+      if (p != result.data()) *p++ = u'|';
+      p = WriteEntry(p, *r);
+    }
   }
   // The map in id order: ids run from 1 to the counter.
   std::vector<int> slot(static_cast<size_t>(counter) + 1, -1);

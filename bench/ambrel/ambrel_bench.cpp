@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -56,7 +57,7 @@ double Median(std::vector<double> v) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   AmbrelTuneMemory();  // as the program does before its script runs
   fs::path dir = qnet::MakeTempFolder("ambrelbench");
   if (dir.empty()) return 1;
@@ -80,7 +81,7 @@ int main() {
   qk::SetProgramHost(u"Ambrel.exe", AMBREL_PATH);
   std::u16string url = qk::FromUtf8(nginx.Url("/page.html"));
 
-  const int rounds = 30;
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
   std::vector<double> whole, script;
   size_t article = 0;
   for (int i = 0; i < rounds; ++i) {

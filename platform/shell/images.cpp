@@ -3,8 +3,13 @@
 // premultiplied alpha; an icon handle is such a bitmap, known to this file.
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "gdi/image_codec.h"
@@ -13,11 +18,82 @@
 #include "kernel/wstring.h"
 #include "shell/aygshell.h"
 
+namespace {
+
+// Pictures decoded lately, so that a file shown again (the same picture in
+// the next article, a page opened a second time) is not decoded again. The
+// file is read every time and its bytes compared with those of the entry:
+// a file changed in any way (even rewritten at once with the same size) is
+// decoded anew. The pictures held are bounded by count and bytes.
+class DecodedPictures {
+ public:
+  std::shared_ptr<const qk::gdi::DecodedImage> Load(LPCWSTR path) {
+    const std::string host = qk::HostPath(path);
+    std::vector<uint8_t> bytes;
+    if (!ReadAll(host, &bytes)) return nullptr;
+    {
+      std::lock_guard<std::mutex> hold(m_lock);
+      for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (it->path != host) continue;
+        if (it->bytes == bytes) {
+          m_entries.splice(m_entries.begin(), m_entries, it);  // most recent first
+          return it->image;
+        }
+        Drop(it);
+        break;
+      }
+    }
+    auto image = std::make_shared<qk::gdi::DecodedImage>();
+    if (!qk::gdi::DecodeImage(bytes.data(), bytes.size(), image.get())) return nullptr;
+    const size_t cost = image->bgra.size() + bytes.size();
+    if (cost <= kMaxBytes / 4) {
+      std::lock_guard<std::mutex> hold(m_lock);
+      for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
+        if (it->path == host) {
+          Drop(it);
+          break;
+        }
+      m_bytes += cost;
+      m_entries.push_front(Entry{host, std::move(bytes), image});
+      while (m_entries.size() > kMaxEntries || m_bytes > kMaxBytes) Drop(std::prev(m_entries.end()));
+    }
+    return image;
+  }
+
+ private:
+  static constexpr size_t kMaxEntries = 48;
+  static constexpr size_t kMaxBytes = 24u << 20;
+  struct Entry {
+    std::string path;
+    std::vector<uint8_t> bytes;  // the file as it was decoded
+    std::shared_ptr<const qk::gdi::DecodedImage> image;
+  };
+  static bool ReadAll(const std::string& host, std::vector<uint8_t>* out) {
+    std::ifstream in(host, std::ios::binary);
+    if (!in) return false;
+    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+  }
+  void Drop(std::list<Entry>::iterator it) {
+    m_bytes -= it->image->bgra.size() + it->bytes.size();
+    m_entries.erase(it);
+  }
+  std::mutex m_lock;
+  std::list<Entry> m_entries;
+  size_t m_bytes = 0;
+};
+
+DecodedPictures& Pictures() {
+  static DecodedPictures* pictures = new DecodedPictures;  // lives to the end of the process
+  return *pictures;
+}
+
+}  // namespace
+
 HBITMAP SHLoadImageFile(LPCWSTR path) {
   if (!path || !*path) return nullptr;
-  qk::gdi::DecodedImage image;
-  if (!qk::gdi::DecodeImageFile(path, &image)) return nullptr;
-  return qk::gdi::CreateBitmapFromImage(image);
+  auto image = Pictures().Load(path);
+  return image ? qk::gdi::CreateBitmapFromImage(*image) : nullptr;
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #include "quillet/screens/article_page.h"
 
+#include <algorithm>
+#include <functional>
 #include <string>
 
 #include "quillet/feeds/item_store.h"
@@ -65,14 +67,25 @@ void RemoveBlocks(Text& text, Text& lower, const Text& open, const Text& close) 
 
 // Replaces every occurrence of a picture reference that stands as an
 // attribute value (right after "="; an unquoted one also ended by a blank,
-// ">" or the end of the text) by replacement. The lower-cased copy follows.
+// ">" or the end of the text) by replacement. The lower-cased copy follows
+// piece by piece, so the text is not lower-cased again for every picture.
 // Returns where the replacement of the occurrence at mark ends.
 size_t ReplaceReference(Text& text, Text& lower, const Text& token, bool quoted, const Text& replacement,
                         size_t mark) {
-  Text out;
+  const Text replacementLower = AsciiLower(replacement);
+  Text out, outLower;
   out.reserve(text.size() + replacement.size() * 2);
+  outLower.reserve(out.capacity());
   size_t copied = 0, from = 0, markEnd = mark + token.size();
-  for (size_t at = text.find(token); at != npos; at = text.find(token, from)) {
+  // The token is looked for by skipping ahead on mismatches: the page is
+  // long and this runs once per picture.
+  const std::boyer_moore_horspool_searcher<Text::const_iterator> searcher(token.begin(), token.end());
+  auto find = [&](size_t start) -> size_t {
+    if (token.empty() || start > text.size()) return npos;
+    auto hit = std::search(text.cbegin() + static_cast<std::ptrdiff_t>(start), text.cend(), searcher);
+    return hit == text.cend() ? npos : static_cast<size_t>(hit - text.cbegin());
+  };
+  for (size_t at = find(0); at != npos; at = find(from)) {
     const size_t end = at + token.size();
     const bool value = at > 0 && text[at - 1] == u'=' &&
                        (quoted || end == text.size() || IsBlank(text[end]) || text[end] == u'>');
@@ -81,14 +94,17 @@ size_t ReplaceReference(Text& text, Text& lower, const Text& token, bool quoted,
       continue;
     }
     out.append(text, copied, at - copied);
+    outLower.append(lower, copied, at - copied);
     out += replacement;
+    outLower += replacementLower;
     if (at == mark) markEnd = out.size();
     copied = end;
     from = end;
   }
   out.append(text, copied, npos);
+  outLower.append(lower, copied, npos);
   text.swap(out);
-  lower = AsciiLower(text);
+  lower.swap(outLower);
   return markEnd;
 }
 

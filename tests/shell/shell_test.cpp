@@ -691,8 +691,32 @@ TEST_F(ShellTest, ImageFilesLoadAndFilesGetIconsOfTheirKind) {
   EXPECT_EQ(GetPixel(dc, 0, 0), RGB(255, 0, 0));
   EXPECT_EQ(GetPixel(dc, 5, 5), RGB(0x33, 0x66, 0x99));
   SelectObject(dc, old);
-  DeleteDC(dc);
   DeleteObject(bm);
+  // Loaded pictures are kept decoded; each load still gives a bitmap of its
+  // own, and a file rewritten at once (same size, other pixels) or replaced
+  // by a broken one is read anew.
+  auto cornerOf = [dc](const char16_t* path) -> COLORREF {
+    HBITMAP loaded = SHLoadImageFile(path);
+    if (!loaded) return CLR_INVALID;
+    HGDIOBJ before = SelectObject(dc, loaded);
+    COLORREF corner = GetPixel(dc, 0, 0);
+    SelectObject(dc, before);
+    DeleteObject(loaded);
+    return corner;
+  };
+  EXPECT_EQ(cornerOf(u"\\Channels\\logo.png"), RGB(255, 0, 0));
+  EXPECT_EQ(cornerOf(u"\\Channels\\logo.png"), RGB(255, 0, 0));
+  rgb[0] = 0x000000FFu;
+  std::vector<uint8_t> blue;
+  ASSERT_TRUE(qk::gdi::EncodePng(30, 20, rgb, &blue));
+  ASSERT_EQ(blue.size(), png.size());
+  WriteDeviceFile(u"\\Channels\\logo.png", std::string(blue.begin(), blue.end()));
+  EXPECT_EQ(cornerOf(u"\\Channels\\logo.png"), RGB(0, 0, 255));
+  WriteDeviceFile(u"\\Channels\\logo.png", std::string(blue.begin(), blue.begin() + blue.size() / 2));
+  EXPECT_EQ(SHLoadImageFile(u"\\Channels\\logo.png"), nullptr);
+  WriteDeviceFile(u"\\Channels\\logo.png", std::string(png.begin(), png.end()));
+  EXPECT_EQ(cornerOf(u"\\Channels\\logo.png"), RGB(255, 0, 0));
+  DeleteDC(dc);
   EXPECT_EQ(SHLoadImageFile(u"\\Channels\\broken.png"), nullptr);
   EXPECT_EQ(SHLoadImageFile(u"\\Channels\\none.png"), nullptr);
   EXPECT_EQ(SHLoadImageFile(nullptr), nullptr);
