@@ -532,6 +532,8 @@ bool OpenWindow(const char* title) {
   // Typed text comes as the desktop's text input.
   g_sdl.SDL_StartTextInput();
   qk::SetDesktopClipboard({PutDesktopText, DesktopText});
+  // A person sees the screen now: message boxes are shown for them to answer.
+  qk::SetMessageBoxesShown(true);
   return true;
 }
 
@@ -539,6 +541,7 @@ void CloseWindow() {
   std::lock_guard<std::mutex> lock(g_lock);
   if (!g_win.window) return;
   qk::SetDesktopClipboard({});
+  qk::SetMessageBoxesShown(false);
   g_sdl.SDL_DestroyTexture(g_win.texture);
   g_sdl.SDL_DestroyRenderer(g_win.renderer);
   g_sdl.SDL_DestroyWindow(g_win.window);

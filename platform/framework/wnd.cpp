@@ -760,6 +760,10 @@ BOOL CWnd::WalkPreTranslateTree(HWND stop, MSG* msg) {
     CWnd* wnd = FromHandlePermanent(hwnd);
     if (wnd && wnd->PreTranslateMessage(msg)) return TRUE;
     if (hwnd == stop) break;
+    // A window under a modal dialog or message box (disabled meanwhile)
+    // does not handle the keys of the window it owns.
+    HWND next = ::GetParent(hwnd);
+    if (next && !(::GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) && !::IsWindowEnabled(next)) break;
   }
   return FALSE;
 }
