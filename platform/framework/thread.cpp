@@ -105,7 +105,7 @@ BOOL CWinThread::PreTranslateMessage(MSG* msg) {
     // Not for a popup whose owner is disabled under it (a modal box).
     HWND owner = top ? ::GetParent(top->m_hWnd) : nullptr;
     if (top && top->m_hWnd != mainWindow && !::IsChild(mainWindow, msg->hwnd) && owner != mainWindow &&
-        (!owner || ::IsWindowEnabled(owner)))
+        (!owner || CWnd::TakesKeys(owner)))
       return main->PreTranslateMessage(msg);
   }
   return FALSE;

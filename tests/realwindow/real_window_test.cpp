@@ -551,7 +551,9 @@ TEST_F(RealWindowTest, ByKeysAMessageBoxShowsAndIsAnswered) {
   EXPECT_FALSE(IsWindow(box));
   ASSERT_TRUE(q_.Settle());
   const auto after = Picture("k-box-closed-240x320");
-  RECT where{drawn.left, drawn.top, drawn.right, drawn.bottom};
+  // (The address row's edit closed when the soft key was pressed: the
+  // rows from the title down are compared.)
+  RECT where{drawn.left, std::max(drawn.top, 90), drawn.right, drawn.bottom};
   EXPECT_EQ(Compare(page, after, &where).count, 0) << "the page is not whole where the box was";
   // The title's edit has the keys again; the box comes back at the next
   // try, and the window is closed under it.
