@@ -618,6 +618,8 @@ bool OpenWindow(const char* title) {
   qk::SetDesktopClipboard({PutDesktopText, DesktopText});
   int connection = XConnection(g_win.window);
   if (connection >= 0) g_watch.Start(connection);
+  // A person sees the screen now: message boxes are shown for them to answer.
+  qk::SetMessageBoxesShown(true);
   return true;
 }
 
@@ -626,6 +628,7 @@ void CloseWindow() {
   if (!g_win.window) return;
   qk::SetDesktopClipboard({});
   g_watch.Stop();
+  qk::SetMessageBoxesShown(false);
   g_sdl.SDL_DestroyTexture(g_win.texture);
   g_sdl.SDL_DestroyRenderer(g_win.renderer);
   g_sdl.SDL_DestroyWindow(g_win.window);

@@ -102,8 +102,10 @@ BOOL CWinThread::PreTranslateMessage(MSG* msg) {
   // the main window's key handling.
   if (mainWindow && msg->hwnd && ::IsWindow(msg->hwnd)) {
     CWnd* top = CWnd::FromHandle(msg->hwnd)->GetTopLevelParent();
-    if (top && top->m_hWnd != mainWindow && !::IsChild(mainWindow, msg->hwnd) &&
-        ::GetParent(top->m_hWnd) != mainWindow)
+    // Not for a popup whose owner is disabled under it (a modal box).
+    HWND owner = top ? ::GetParent(top->m_hWnd) : nullptr;
+    if (top && top->m_hWnd != mainWindow && !::IsChild(mainWindow, msg->hwnd) && owner != mainWindow &&
+        (!owner || CWnd::TakesKeys(owner)))
       return main->PreTranslateMessage(msg);
   }
   return FALSE;

@@ -755,11 +755,23 @@ BOOL CWnd::ReflectLastMsg(HWND child, LRESULT* result) {
 
 BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
 
+BOOL CWnd::TakesKeys(HWND hwnd) {
+  for (HWND w = hwnd; w; w = ::GetParent(w)) {
+    if (!::IsWindowEnabled(w)) return FALSE;
+    if (!(::GetWindowLongW(w, GWL_STYLE) & WS_CHILD)) break;
+  }
+  return TRUE;
+}
+
 BOOL CWnd::WalkPreTranslateTree(HWND stop, MSG* msg) {
   for (HWND hwnd = msg->hwnd; hwnd; hwnd = ::GetParent(hwnd)) {
     CWnd* wnd = FromHandlePermanent(hwnd);
     if (wnd && wnd->PreTranslateMessage(msg)) return TRUE;
     if (hwnd == stop) break;
+    // A window under a modal dialog or message box (disabled meanwhile)
+    // does not handle the keys of the window it owns.
+    HWND next = ::GetParent(hwnd);
+    if (next && !(::GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) && !TakesKeys(next)) break;
   }
   return FALSE;
 }

@@ -490,6 +490,9 @@ class CWnd : public CCmdTarget {
   virtual BOOL PreTranslateMessage(MSG* msg);
   // Offers msg to PreTranslateMessage of its window and each parent up to stop.
   static BOOL WalkPreTranslateTree(HWND stop, MSG* msg);
+  // Whether a window and the top-level window that holds it are enabled:
+  // one held under a modal dialog or message box takes no keys.
+  static BOOL TakesKeys(HWND hwnd);
   virtual void PostNcDestroy();
   virtual void CalcWindowRect(LPRECT rect, UINT adjust = 0);
   // The message being handled, handed to the default procedure.

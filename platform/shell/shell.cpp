@@ -474,6 +474,11 @@ void Fire(MenuBar* bar, int index) {
   Button& b = bar->buttons[index];
   if (!(b.state & TBSTATE_ENABLED) || (b.state & TBSTATE_HIDDEN)) return;
   HWND owner = bar->owner, hwnd = bar->hwnd;
+  // A window under a modal dialog or message box (its top-level window
+  // disabled) takes no commands from its bar meanwhile.
+  HWND top = owner;
+  while (top && (GetWindowLongW(top, GWL_STYLE) & WS_CHILD)) top = GetParent(top);
+  if (top && !IsWindowEnabled(top)) return;
   if (b.popup) {
     RECT client;
     GetClientRect(hwnd, &client);

@@ -187,6 +187,12 @@ void SettleThen(const std::shared_ptr<SentMessage>& sm);
 
 // The button a message box answers without a hook: its default one.
 int DefaultMessageBoxAnswer(UINT type);
+// Whether message boxes are shown for a person to answer (qk::SetMessageBoxesShown).
+bool MessageBoxesShown();
+// Shows a message box on the device screen and runs it modally over its
+// owner; the button chosen, or the box's cancelling answer when the
+// program's end or the owner's going ended it (message_box.cpp).
+int ShowMessageBox(HWND owner, const std::u16string& text, const std::u16string& caption, UINT type);
 
 // Registers the dialog class, "#32770", also named "Dialog" (dialog.cpp).
 void RegisterDialogClasses();

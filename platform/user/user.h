@@ -479,11 +479,18 @@ using CreateHook = void (*)(HWND window, CREATESTRUCTW* create);
 void SetCreateHook(CreateHook hook);
 
 // Message boxes: tests answer them. The hook receives the owner, text,
-// caption and type and returns the button id; without a hook a message box
-// answers its default button at once (headless runs have nobody to ask).
+// caption and type and returns the button id. Without a hook a message box
+// is shown on the device screen while message boxes are shown (the display
+// turns that on while its window is open): a modal box over its owner with
+// the caption, the word-wrapped text and the type's buttons, answered by a
+// tap on a button, by the arrow keys or Tab and Enter, or by Back (Escape:
+// Cancel, else No, else OK; Abort for Abort/Retry/Ignore), which is also
+// its answer when the program's end ends it. Otherwise it answers its
+// default button at once (headless runs have nobody to ask).
 using MessageBoxHook = std::function<int(HWND owner, const std::u16string& text, const std::u16string& caption,
                                          UINT type)>;
 void SetMessageBoxHook(MessageBoxHook hook);
+void SetMessageBoxesShown(bool shown);
 
 // The deterministic test pump of the calling thread: handles every message
 // sent to it, dispatches every posted message, every WM_TIMER due by the

@@ -1488,6 +1488,9 @@ HWND SetFocus(HWND hwnd) {
     // The focus lies in the active window: its top-level window is activated first.
     HWND top = TopLevelOf(hwnd);
     if (top && GetActiveWindow() != top) {
+      // A window held disabled under a modal dialog or message box does
+      // not take the activation from it.
+      if (!IsWindowEnabled(top)) return nullptr;
       Activate(top, WA_ACTIVE);
       if (!Find(hwnd)) return nullptr;
     }
@@ -1899,17 +1902,10 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     hook = g_messageBoxHook;
   }
   if (hook) return hook(owner, text ? text : u"", caption ? caption : u"", type);
+  // With the screen shown in a window a person answers the box; headless
+  // there is nobody to ask, and the box answers its default button.
+  if (qk::user::MessageBoxesShown()) return qk::user::ShowMessageBox(owner, text ? text : u"", caption ? caption : u"", type);
   return qk::user::DefaultMessageBoxAnswer(type);
-}
-
-int qk::user::DefaultMessageBoxAnswer(UINT type) {
-  static const int buttons[][3] = {{IDOK, 0, 0},         {IDOK, IDCANCEL, 0},    {IDABORT, IDRETRY, IDIGNORE},
-                                   {IDYES, IDNO, IDCANCEL}, {IDYES, IDNO, 0},    {IDRETRY, IDCANCEL, 0}};
-  UINT kind = type & MB_TYPEMASK;
-  if (kind > 5) kind = 0;
-  UINT def = (type & MB_DEFMASK) >> 8;
-  if (def > 2 || buttons[kind][def] == 0) def = 0;
-  return buttons[kind][def];
 }
 
 BOOL MessageBeep(UINT) { return TRUE; }

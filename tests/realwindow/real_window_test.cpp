@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +21,7 @@
 
 #include "kernel/kernel.h"
 #include "kernel/process.h"
+#include "gdi/image_codec.h"
 #include "kernel/wstring.h"
 #include "support/device_fixture.h"
 #include "support/http_server.h"
@@ -175,6 +178,15 @@ class RealWindowTest : public qtest::DeviceTest {
   }
   void Shot(const std::string& name) {
     EXPECT_TRUE(q_.Shot(qtest::PicturesDir() + "/realwindow-" + name + ".png"));
+  }
+  // A picture of the program's screen, decoded (empty when it failed).
+  qk::gdi::DecodedImage Picture(const std::string& name) {
+    qk::gdi::DecodedImage image;
+    const std::string path = qtest::PicturesDir() + "/realwindow-" + name + ".png";
+    if (!q_.Shot(path)) return image;
+    const std::string bytes = qtest::ReadHostFile(path);
+    qk::gdi::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &image);
+    return image;
   }
   // Closes the window as a desktop does (its close button): the program
   // runs its Exit steps (they remove the downloader's temporary file, put
@@ -467,6 +479,155 @@ TEST_F(RealWindowTest, ByKeysAChannelIsAddedByItsTypedUrl) {
   // The window closed while the menu is open.
   Key("F2");
   ASSERT_TRUE(Until(menuOpen));
+  CloseWindowAndExpectCleanEnd();
+}
+
+// Pixels of b that differ from a (both pictures of the same screen), and
+// the rectangle that holds them.
+struct Difference {
+  int count = 0;
+  int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+};
+Difference Compare(const qk::gdi::DecodedImage& a, const qk::gdi::DecodedImage& b, const RECT* within = nullptr) {
+  Difference d;
+  if (a.width != b.width || a.height != b.height) return d;
+  for (int y = within ? within->top : 0; y < (within ? within->bottom : a.height); ++y)
+    for (int x = within ? within->left : 0; x < (within ? within->right : a.width); ++x) {
+      size_t i = (static_cast<size_t>(y) * a.width + x) * 4;
+      if (std::memcmp(&a.bgra[i], &b.bgra[i], 3) == 0) continue;
+      ++d.count;
+      d.left = std::min(d.left, x);
+      d.top = std::min(d.top, y);
+      d.right = std::max(d.right, x + 1);
+      d.bottom = std::max(d.bottom, y + 1);
+    }
+  return d;
+}
+
+// A message box of the reader as a person meets it: the wizard's address
+// saved without "http://" is refused in a box drawn over the page, which
+// closes by a tap on its button and leaves the page whole and in charge.
+TEST_F(RealWindowTest, ByTouchAMessageBoxShowsAndIsAnswered) {
+  Start("");
+  ASSERT_TRUE(q_.Advance(200));
+  ASSERT_TRUE(Until([&] { return Text(q_.ActiveWindow()) == "Quillet Reach"; }));
+  const HWND wizard = q_.ActiveWindow();
+  const HWND choice = q_.FocusWindow();
+  Click(240, kRow3);  // "Add specific RSS URL"
+  ASSERT_TRUE(Until([&] { return q_.FocusWindow() != choice; }));
+  Click(240, kRow1);  // the address, typed over the editor's "http://"
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != wizard && Text(q_.FocusWindow()) == "http://"; }));
+  Key("ctrl+a");
+  Type("ftp://example.org/feed.xml");
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "ftp://example.org/feed.xml"; }));
+  Key("F2");
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == wizard; }));
+  Click(240, (kRow1 + kRow3) / 2);  // the title
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != wizard; }));
+  Type("Mine");
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "Mine"; }));
+  Key("F2");
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == wizard; }));
+  ASSERT_TRUE(q_.Settle());
+  const auto page = Picture("box-page-480x800");
+  Click(240, kRow4);  // "Save"
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != wizard; })) << "no message box came";
+  const HWND box = q_.ActiveWindow();
+  EXPECT_EQ(Text(box), "Error");
+  ASSERT_TRUE(q_.Settle());
+  const auto shown = Picture("box-shown-480x800");
+  // The box stands over the middle of the page, within the screen's
+  // margins, and is no sliver.
+  // (The tapped row, "Save", is selected under it.)
+  const RECT above{0, 0, 480, kRow4 - 45}, below{0, kRow4 + 45, 480, 800};
+  Difference drawn = Compare(page, shown, &above);
+  const Difference lower = Compare(page, shown, &below);
+  drawn.count += lower.count;
+  drawn.left = std::min(drawn.left, lower.left);
+  drawn.right = std::max(drawn.right, lower.right);
+  drawn.bottom = std::max(drawn.bottom, lower.bottom);
+  EXPECT_GT(drawn.count, 20000);
+  EXPECT_GE(drawn.left, 8);
+  EXPECT_LE(drawn.right, 472);
+  EXPECT_GT(drawn.bottom - drawn.top, 120);
+  EXPECT_LT(drawn.top, 400);
+  EXPECT_GT(drawn.bottom, 400);
+  // The page under it takes no taps meanwhile: a tap on "Save" beside
+  // the box does nothing.
+  Click(240, 120);
+  ASSERT_TRUE(q_.Settle());
+  EXPECT_EQ(q_.ActiveWindow(), box);
+  // Its OK button is in its lowest part, in the middle.
+  Click(240, drawn.bottom - 30);
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == wizard; }));
+  EXPECT_FALSE(IsWindow(box));
+  EXPECT_EQ(ChannelList().find("Mine"), std::string::npos) << ChannelList();
+  ASSERT_TRUE(q_.Settle());
+  const auto after = Picture("box-closed-480x800");
+  // The page is as it was but for the row tapped ("Save", now selected).
+  const Difference left = Compare(page, after);
+  EXPECT_GE(left.top, kRow4 - 45) << "the page is not whole where the box was";
+  EXPECT_LE(left.bottom, kRow4 + 45) << "the page is not whole where the box was";
+  CloseWindowAndExpectCleanEnd();
+}
+
+// The same box on the key device's face (240 x 320), answered by keys;
+// the page then takes keys again, and the window closes while a second
+// box shows: the box ends with the program.
+TEST_F(RealWindowTest, ByKeysAMessageBoxShowsAndIsAnswered) {
+  Start("keydevice");
+  ASSERT_TRUE(q_.Advance(200));
+  ASSERT_TRUE(Until([&] { return Text(q_.ActiveWindow()) == "Quillet"; }));
+  const HWND wizard = q_.ActiveWindow();
+  const HWND choice = q_.FocusWindow();
+  Key("Down");
+  Key("Down");
+  Key("Return");  // "Add specific RSS URL"
+  ASSERT_TRUE(Until([&] { return q_.FocusWindow() != choice && Text(q_.FocusWindow()) == "http://"; }));
+  Key("ctrl+a");
+  Type("ftp://example.org/feed.xml");
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "ftp://example.org/feed.xml"; }));
+  Key("Down");
+  Type("Mine");
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "Mine"; }));
+  Key("Up");  // the title is kept: the left soft key adds
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "ftp://example.org/feed.xml"; }));
+  ASSERT_TRUE(q_.Settle());
+  const auto page = Picture("k-box-page-240x320");
+  Key("F1");  // "Add Channel"
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != wizard; })) << "no message box came";
+  const HWND box = q_.ActiveWindow();
+  EXPECT_EQ(Text(box), "Error");
+  ASSERT_TRUE(q_.Settle());
+  const auto shown = Picture("k-box-shown-240x320");
+  const Difference drawn = Compare(page, shown);
+  EXPECT_GT(drawn.count, 5000);
+  EXPECT_GE(drawn.left, 4);
+  EXPECT_GT(drawn.bottom - drawn.top, 60);
+  // The soft key of the page under the box and typed text do nothing.
+  Key("F1");
+  Type("x");
+  ASSERT_TRUE(q_.Settle());
+  EXPECT_EQ(q_.ActiveWindow(), box);
+  EXPECT_EQ(ChannelList().find("Mine"), std::string::npos) << ChannelList();
+  Key("Tab");
+  Key("Return");
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == wizard; }));
+  EXPECT_FALSE(IsWindow(box));
+  ASSERT_TRUE(q_.Settle());
+  const auto after = Picture("k-box-closed-240x320");
+  // (The address row's edit closed when the soft key was pressed: the
+  // rows from the title down are compared.)
+  RECT where{drawn.left, std::max(drawn.top, 90), drawn.right, drawn.bottom};
+  EXPECT_EQ(Compare(page, after, &where).count, 0) << "the page is not whole where the box was";
+  // The title's edit has the keys again; the box comes back at the next
+  // try, and the window is closed under it.
+  Key("Down");
+  Type("s");
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "Mines"; })) << Text(q_.FocusWindow());
+  Key("Up");
+  Key("F1");
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != wizard; })) << "no message box came";
   CloseWindowAndExpectCleanEnd();
 }
 
