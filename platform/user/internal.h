@@ -189,6 +189,8 @@ void SettleThen(const std::shared_ptr<SentMessage>& sm);
 int DefaultMessageBoxAnswer(UINT type);
 // Whether message boxes are shown for a person to answer (qk::SetMessageBoxesShown).
 bool MessageBoxesShown();
+// Closes every box showing, on any thread, as cancelled (the program ends).
+void EndShownMessageBoxes();
 // Shows a message box on the device screen and runs it modally over its
 // owner; the button chosen, or the box's cancelling answer when the
 // program's end or the owner's going ended it (message_box.cpp).

@@ -8,6 +8,8 @@
 // its text needs.
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,10 @@ namespace qk::user {
 namespace {
 
 std::atomic<bool> g_shown{false};
+// The boxes showing now, on whatever thread: the program's end closes them
+// all, so a box a worker thread shows never holds the end up.
+std::mutex g_openLock;
+std::set<HWND> g_open;
 
 constexpr int kMessageTextId = 0xFFFF;
 
@@ -186,7 +192,18 @@ INT_PTR CALLBACK BoxProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
       box = reinterpret_cast<Box*>(lParam);
       SetWindowLongW(dialog, GWL_USERDATA, lParam);
       Build(dialog, *box);
+      {
+        std::lock_guard<std::mutex> lock(g_openLock);
+        g_open.insert(dialog);
+      }
+      // An end asked for while the box was made closes it too.
+      if (qk::ProgramEndRequested()) PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
       return FALSE;  // the focus goes to the default button when the box is activated
+    case WM_DESTROY: {
+      std::lock_guard<std::mutex> lock(g_openLock);
+      g_open.erase(dialog);
+      return FALSE;
+    }
     case WM_ERASEBKGND:
       SetWindowLongW(dialog, DWL_MSGRESULT, 1);
       return TRUE;
@@ -232,7 +249,14 @@ int DefaultMessageBoxAnswer(UINT type) {
 
 bool MessageBoxesShown() { return g_shown.load(); }
 
+void EndShownMessageBoxes() {
+  std::lock_guard<std::mutex> lock(g_openLock);
+  for (HWND box : g_open) PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+}
+
 int ShowMessageBox(HWND owner, const std::u16string& text, const std::u16string& caption, UINT type) {
+  // Once the program ends, nobody is asked anything more.
+  if (qk::ProgramEndRequested()) return CancelAnswer(type);
   Box box;
   box.type = type;
   box.text = text;

@@ -1946,6 +1946,7 @@ bool RequestProgramEnd() {
     }
     Wake(*q);
   }
+  user::EndShownMessageBoxes();
   return true;
 }
 

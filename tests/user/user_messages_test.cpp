@@ -2,8 +2,11 @@
 // and sent messages between threads, timers on the controlled clock, modal
 // loops and PostQuitMessage, message boxes answered by the test.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -272,6 +275,33 @@ TEST_F(MessagesTest, MessageBoxIsAnsweredByTheHookOrItsDefaultButton) {
   EXPECT_EQ(seenText, u"Connect?");
   EXPECT_EQ(seenCaption, u"Confirm Connect");
   EXPECT_EQ(seenType, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+}
+
+// With a person at the screen, a box shown by a worker thread waits for
+// them; the program's end closes it as cancelled, and a box asked for after
+// the end asks nobody. (In a child process: the end is for good.)
+TEST_F(MessagesTest, TheProgramsEndClosesShownBoxesOnEveryThread) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        alarm(30);  // a box that never closes fails the test, not the run
+        qk::SetMessageBoxesShown(true);
+        std::atomic<int> answer{0};
+        std::thread worker([&] { answer = MessageBoxW(nullptr, u"Try again?", u"Worker Box", MB_RETRYCANCEL); });
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        auto showing = [] {
+          HWND box = FindWindowW(nullptr, u"Worker Box");
+          return box && IsWindowVisible(box);
+        };
+        while (!showing() && std::chrono::steady_clock::now() < giveUp)
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (!showing()) std::exit(2);
+        qk::RequestProgramEnd();
+        worker.join();
+        if (answer != IDCANCEL) std::exit(3);
+        std::exit(MessageBoxW(nullptr, u"Still there?", u"Late", MB_YESNO) == IDNO ? 0 : 4);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST_F(MessagesTest, RegisteredMessagesAreStablePerName) {
