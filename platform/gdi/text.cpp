@@ -24,6 +24,7 @@
 #include FT_TRUETYPE_TABLES_H
 #include <fontconfig/fontconfig.h>
 
+#include <atomic>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -88,16 +89,22 @@ std::string FamilyFor(const LOGFONTW& lf) {
   return name;
 }
 
+void JoinFontPreparation();
+
 // The font file for a family and style (caller holds g_libLock).
 std::pair<std::string, int> FindFile(const std::string& family, bool bold, bool italic) {
   auto key = std::make_tuple(family, bold, italic);
   auto it = g_fileCache.find(key);
   if (it != g_fileCache.end()) return it->second;
   std::pair<std::string, int> result;
-  // Fontconfig's state is released at exit, once nothing draws any more.
+  // Fontconfig's state is released at exit, once nothing draws any more
+  // and the font preparation, which may still be matching, has ended.
   static bool fcReady = [] {
     bool ok = FcInit();
-    if (ok) std::atexit([] { FcFini(); });
+    if (ok) std::atexit([] {
+      JoinFontPreparation();
+      FcFini();
+    });
     return ok;
   }();
   if (fcReady) {
@@ -168,21 +175,33 @@ std::pair<std::string, int> FindFallbackFile(uint32_t cp, bool bold, bool italic
   return result;
 }
 
-// The thread of PrepareFonts, joined before the tables it fills go at exit.
+// The thread of PrepareFonts, joined before the tables it fills go at exit
+// and before fontconfig's state is released.
 struct FontPreparation {
   std::mutex lock;
   std::thread thread;
-  ~FontPreparation() {
+  void Join() {
     std::lock_guard<std::mutex> guard(lock);
     if (thread.joinable()) thread.join();
   }
+  ~FontPreparation();
 };
+std::atomic<FontPreparation*> g_preparation{nullptr};
+FontPreparation::~FontPreparation() {
+  g_preparation = nullptr;
+  Join();
+}
+
+void JoinFontPreparation() {
+  if (FontPreparation* preparation = g_preparation.load()) preparation->Join();
+}
 
 }  // namespace
 
 void PrepareFonts() {
   // Made after the tables above, so destroyed (and joined) before them.
   static FontPreparation preparation;
+  g_preparation = &preparation;
   std::lock_guard<std::mutex> guard(preparation.lock);
   if (preparation.thread.joinable()) return;
   preparation.thread = std::thread([] {
