@@ -121,20 +121,7 @@ void CChannelListWnd::OnExport() {
   ofn.lpstrDefExt = u"opml";
   ofn.Flags = OFN_HIDEREADONLY;
   if (!GetSaveFileNameW(&ofn) || !::IsWindow(m_hWnd)) return;
-  WCHAR root[MAX_PATH] = {0};
-  GetDataRoot(root);
-  CString folder(root);
-  folder += u"\\ChannelData";
-  ::CreateDirectoryW(folder, nullptr);
-  CString source = folder + u"\\Channels.opml";
-  if (!FileAccess(source)) {
-    WCHAR program[MAX_PATH] = {0};
-    GetProgramFolder(program);
-    CString programData(program);
-    programData += u"\\ChannelData";
-    ::CreateDirectoryW(programData, nullptr);
-    source = programData + u"\\Channels.opml";
-  }
+  CString source = ChannelListFile();
   ::CopyFileW(source, file, FALSE);
 }
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/file_finder.h"
+#include "common/settings.h"
 #include "quillet/refresh/refresh_state.h"
 
 namespace {
@@ -52,4 +53,20 @@ int DeleteChannelFiles(int channel) { return DeleteFilesOf(channel, {}); }
 
 int DeleteChannelItemFiles(int channel) {
   return DeleteFilesOf(channel, {CString(u".tpl"), CString(u"-Fav.ico"), CString(u"-Logo.img")});
+}
+
+CString ChannelListFile() {
+  WCHAR root[MAX_PATH] = {0};
+  GetDataRoot(root);
+  CString folder(root);
+  folder += u"\\ChannelData";
+  ::CreateDirectoryW(folder, nullptr);
+  CString path = folder + u"\\Channels.opml";
+  if (FileAccess(path)) return path;
+  WCHAR program[MAX_PATH] = {0};
+  GetProgramFolder(program);
+  CString programData(program);
+  programData += u"\\ChannelData";
+  ::CreateDirectoryW(programData, nullptr);
+  return programData + u"\\Channels.opml";
 }

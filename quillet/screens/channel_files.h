@@ -17,3 +17,8 @@ int DeleteChannelFiles(int channel);
 // pictures) and keeps its extraction template ".tpl", its icon "-Fav.ico" and
 // its logo "-Logo.img". The number of files deleted.
 int DeleteChannelItemFiles(int channel);
+
+// The channel list's file: "\ChannelData\Channels.opml" in the data root
+// when it is there, else the one in the program folder. Both folders are
+// made when missing.
+CString ChannelListFile();

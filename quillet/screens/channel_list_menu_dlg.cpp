@@ -163,14 +163,7 @@ void CChannelListMenuDlg::OnMainPageItem(HWND window, DWORD_PTR, UINT id, CTouch
 void CChannelListMenuDlg::OnOptionsPageItem(HWND window, DWORD_PTR, UINT id, CTouchListItem*) {
   auto* self = FromWindow<CChannelListMenuDlg>(window);
   if (!self) return;
-  switch (id) {
-    case 101: SendCommandToChannelList(ID_OPTIONS_GENERAL); break;
-    case 102: SendCommandToChannelList(ID_OPTIONS_AUTO_UPDATE); break;
-    case 103: SendCommandToChannelList(ID_OPTIONS_STORAGE); break;
-    case 104: SendCommandToChannelList(ID_OPTIONS_NETWORK); break;
-    case 4: SendCommandToChannelList(ID_APP_ABOUT_COMMAND); break;
-    default: return;
-  }
+  if (!SendOptionEntry(id, 4)) return;
   // The page the option dialog covered shows again.
   if (::IsWindow(self->m_hWnd)) self->ShowPage(self->GetPage());
 }

@@ -8,6 +8,7 @@
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_run.h"
+#include "quillet/screens/channel_files.h"
 #include "quillet/screens/channel_list_menu_dlg.h"
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/new_wizard_dlg.h"
@@ -208,20 +209,7 @@ void CChannelListWnd::StartupLoad() {
   // A refresh that runs already keeps its state (and its queued jobs).
   if (!m_bRunActive) SetRefreshSoftKey(FALSE);
   if (!m_dialog.GetSafeHwnd()) return;
-  WCHAR root[MAX_PATH] = {0};
-  GetDataRoot(root);
-  CString folder(root);
-  folder += u"\\ChannelData";
-  ::CreateDirectoryW(folder, nullptr);
-  CString path = folder + u"\\Channels.opml";
-  if (!FileAccess(path)) {
-    WCHAR program[MAX_PATH] = {0};
-    GetProgramFolder(program);
-    CString programData(program);
-    programData += u"\\ChannelData";
-    ::CreateDirectoryW(programData, nullptr);
-    path = programData + u"\\Channels.opml";
-  }
+  CString path = ChannelListFile();
   if (!m_dialog.m_pOpml) {
     m_subscribed.RemoveAll();
     m_dialog.m_pOpml = new COpmlXML(OnChannelOutline, this, 1);

@@ -231,3 +231,18 @@ LRESULT CMenuScreen::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       return CDialog::WindowProc(message, wParam, lParam);
   }
 }
+
+BOOL SendOptionEntry(UINT id, UINT aboutId) {
+  UINT command = 0;
+  switch (id) {
+    case 101: command = ID_OPTIONS_GENERAL; break;
+    case 102: command = ID_OPTIONS_AUTO_UPDATE; break;
+    case 103: command = ID_OPTIONS_STORAGE; break;
+    case 104: command = ID_OPTIONS_NETWORK; break;
+    default:
+      if (id != aboutId) return FALSE;
+      command = ID_APP_ABOUT_COMMAND;
+  }
+  SendCommandToChannelList(command);
+  return TRUE;
+}

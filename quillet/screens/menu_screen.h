@@ -75,3 +75,7 @@ class CMenuScreen : public CDialog {
 // Sends a command to the channel-list window of the program's main window
 // and returns when it has been carried out; nothing without a main window.
 void SendCommandToChannelList(UINT id);
+// The option entries that the menu pages share (101 general, 102 automatic
+// update, 103 storage, 104 network, and the About entry's own id): sends
+// the entry's command to the channel list. FALSE for any other entry.
+BOOL SendOptionEntry(UINT id, UINT aboutId);

@@ -81,14 +81,7 @@ void CNewsListMenuDlg::OnActionChosen(HWND window, DWORD_PTR, UINT id, CTouchLis
 void CNewsListMenuDlg::OnEntryChosen(HWND window, DWORD_PTR, UINT id, CTouchListItem*) {
   auto* self = FromWindow<CNewsListMenuDlg>(window);
   if (!self) return;
-  switch (id) {
-    case 101: SendCommandToChannelList(ID_OPTIONS_GENERAL); break;
-    case 102: SendCommandToChannelList(ID_OPTIONS_AUTO_UPDATE); break;
-    case 103: SendCommandToChannelList(ID_OPTIONS_STORAGE); break;
-    case 104: SendCommandToChannelList(ID_OPTIONS_NETWORK); break;
-    case 100: SendCommandToChannelList(ID_APP_ABOUT_COMMAND); break;
-    default: return;
-  }
+  if (!SendOptionEntry(id, 100)) return;
   if (::IsWindow(self->m_hWnd)) self->ShowPage(self->GetPage());
 }
 
