@@ -27,11 +27,7 @@ class RemoteProgramTest : public qtest::DeviceTest {
     setenv("QUILLET_HEADLESS", "1", 1);
   }
   void TearDown() override {
-    if (process_) {
-      DWORD code = 0;
-      if (GetExitCodeProcess(process_, &code) && code == STILL_ACTIVE) TerminateProcess(process_, 9);
-      CloseHandle(process_);
-    }
+    if (process_) qtest::EndProcess(process_);
     unsetenv("QUILLET_HEADLESS");
     DeviceTest::TearDown();
   }

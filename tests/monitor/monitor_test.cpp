@@ -67,11 +67,7 @@ class MonitorTest : public qtest::DeviceTest {
     recorder_ = qtest::CreateHostWindow(u"MonitorTestRecorder", RecorderProc, 1, 1);
   }
   void TearDown() override {
-    for (HANDLE process : processes_) {
-      DWORD code = 0;
-      if (GetExitCodeProcess(process, &code) && code == STILL_ACTIVE) TerminateProcess(process, 9);
-      CloseHandle(process);
-    }
+    for (HANDLE process : processes_) qtest::EndProcess(process);
     if (recorder_) DestroyWindow(recorder_);
     g_seen = nullptr;
     DeviceTest::TearDown();

@@ -182,11 +182,7 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     recorder_ = qtest::CreateHostWindow(u"ProgramTestRecorder", RecorderProc, 1, 1);
   }
   void TearDown() override {
-    for (HANDLE process : processes_) {
-      DWORD code = 0;
-      if (GetExitCodeProcess(process, &code) && code == STILL_ACTIVE) TerminateProcess(process, 9);
-      CloseHandle(process);
-    }
+    for (HANDLE process : processes_) qtest::EndProcess(process);
     if (recorder_) DestroyWindow(recorder_);
     g_seen = nullptr;
     unsetenv("QUILLET_SCREEN_PROFILE");

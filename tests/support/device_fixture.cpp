@@ -70,4 +70,10 @@ DWORD WaitForExitCode(HANDLE process, DWORD timeoutMs) {
   return code;
 }
 
+void EndProcess(HANDLE process) {
+  DWORD code = 0;
+  if (GetExitCodeProcess(process, &code) && code == STILL_ACTIVE) TerminateProcess(process, 9);
+  CloseHandle(process);
+}
+
 }  // namespace qtest

@@ -35,5 +35,7 @@ std::string CorporaDir();
 // Waits (at most timeoutMs) for a started process to end and returns its
 // exit code; a process that does not end fails the test.
 DWORD WaitForExitCode(HANDLE process, DWORD timeoutMs = 10000);
+// Ends a started process that still runs (kill -9) and closes its handle.
+void EndProcess(HANDLE process);
 
 }  // namespace qtest

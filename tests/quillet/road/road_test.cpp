@@ -52,11 +52,7 @@ class RoadTest : public qtest::DeviceTest {
     recorder_ = qtest::CreateHostWindow(u"RoadTestRecorder", RecorderProc, 1, 1);
   }
   void TearDown() override {
-    if (process_) {
-      DWORD code = 0;
-      if (GetExitCodeProcess(process_, &code) && code == STILL_ACTIVE) TerminateProcess(process_, 9);
-      CloseHandle(process_);
-    }
+    if (process_) qtest::EndProcess(process_);
     if (recorder_) DestroyWindow(recorder_);
     unsetenv("QUILLET_SCREEN_PROFILE");
     unsetenv("QUILLET_URL_OPENER");
