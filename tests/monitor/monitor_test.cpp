@@ -275,9 +275,11 @@ TEST_F(MonitorTest, OneMonitorRunsItWakesFromIdleAtOnceAndTheUninstallMessageEnd
   EXPECT_TRUE(qk::PumpMessagesUntil([] { return !Armed(); }, 60000));
   // ... until it is switched on again, at once, however soon the change
   // comes after the switch off.
+  // Monitor may read the settings while they are being written and arm for
+  // what it saw; the broadcast that follows the writes sets it right.
   Write(2, 0, 0);
   Changed();
-  EXPECT_EQ(WaitForArm(), Now() + kMinute);
+  EXPECT_TRUE(qk::PumpMessagesUntil([&] { return Armed() == Now() + kMinute; }, 60000));
   for (int i = 0; i < 5; ++i) {
     Write(0, 0, 0);
     Changed();
