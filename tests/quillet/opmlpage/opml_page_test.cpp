@@ -177,14 +177,18 @@ bool TouchTicked(const qk::gdi::DecodedImage& p, int row) {
   int middle = kRow0 + row * kPitch;
   return Light(p, 385, middle - 25, 440, middle + 25) > 100;
 }
-// The row drawn selected: its bare right end is the lightest of the rows.
+// The row drawn selected: a bare strip of it (between the icon and the
+// text on the touch screen, the right end on the key device) is the
+// lightest of the rows.
 int SelectedRow(const qk::gdi::DecodedImage& p, int rows, int top, int pitch) {
+  const bool touch = p.width >= 480;
+  const int left = touch ? 86 : p.width - 6, right = touch ? 98 : p.width - 1;
   int best = -1;
   long long most = -1;
   for (int i = 0; i < rows; ++i) {
     long long sum = 0;
     for (int y = top + i * pitch - pitch / 4; y < top + i * pitch + pitch / 4; ++y)
-      for (int x = p.width - 6; x < p.width - 1; ++x) {
+      for (int x = left; x < right; ++x) {
         const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
         sum += px[0] + px[1] + px[2];
       }
@@ -328,6 +332,159 @@ TEST_F(OpmlPageTest, ByKeysTheWholeFileIsImportedAfterALookTwoFoldersDeep) {
                                          {"News", "Harbour Times (again)", "http://127.0.0.1/harbour.xml"}};
   EXPECT_EQ(ReadList(), expected);
   EXPECT_GT(Light(Seen("k-channels-after-240x320"), 0, 40, 240, 280), 500) << "the channel list did not come back";
+  EXPECT_EQ(Boxes(), "");
+}
+
+// The sample catalog of the program's folder (installed at the first
+// start): no first screen, its folders at once.
+TEST_F(OpmlPageTest, TheCatalogOpensAtOnceAndBackSelectsItsRow) {
+  WriteDeviceFile(kList, kSubscribed);
+  Start("");
+  const std::string before = ReadDeviceFile(kList);
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kRow0 + kPitch));  // "Browse Quillet channels catalog"
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Advance(10));
+  TouchRowsShow(Seen("catalog-480x800"), 2, "the catalog");
+  ASSERT_TRUE(q_.Tap(240, kRow0 + kPitch));  // Technology
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Advance(10));
+  TouchRowsShow(Seen("catalog-technology-480x800"), 2, "the catalog's Technology");
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  auto choice = Seen("choice-back-catalog-480x800");
+  TouchRowsShow(choice, 7, "the choice page after the catalog");
+  EXPECT_EQ(SelectedRow(choice, 7, kRow0, kPitch), 1);
+  EXPECT_EQ(ReadDeviceFile(kList), before);
+}
+
+TEST_F(OpmlPageTest, ByKeysTheCatalogAddsTheTickedFeedWithTheSoftKey) {
+  WriteDeviceFile(kList, kSubscribed);
+  Start("keydevice");
+  auto key = [&](BYTE vk, int times = 1) {
+    for (int i = 0; i < times; ++i) ASSERT_TRUE(q_.Key(vk));
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.Advance(10));
+  };
+  ASSERT_TRUE(q_.SoftKey(2));  // Menu: New
+  key(VK_DOWN);
+  key(VK_RETURN);
+  HWND wizard = q_.ActiveWindow();
+  key(VK_DOWN);  // "Browse Quillet channels catalog"
+  key(VK_RETURN);
+  KeyRowsShow(Seen("k-catalog-240x320"), 2, "the catalog");
+  key(VK_RETURN);  // News
+  key(VK_DOWN);
+  key(VK_RETURN);  // its feed ticked
+  KeyRowsShow(Seen("k-catalog-news-240x320"), 2, "the catalog's News");
+  key(VK_UP);
+  key(VK_RETURN);  // Back folder, into Technology and out again
+  key(VK_DOWN);
+  key(VK_RETURN);
+  key(VK_RETURN);
+  ASSERT_TRUE(q_.SoftKey(1));  // "Add Selected"
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
+  const std::vector<Channel> expected = {
+      kOld[0], kOld[1], {"News", "BBC News - World", "http://feeds.bbci.co.uk/news/world/rss.xml"}};
+  EXPECT_EQ(ReadList(), expected);
+  EXPECT_EQ(Boxes(), "");
+}
+
+// Files that do not read as OPML lists: each is reported, the page goes
+// back to its first screen, and nothing is added.
+TEST_F(OpmlPageTest, BrokenFilesAreReportedAndAddNothing) {
+  WriteDeviceFile(kList, kSubscribed);
+  std::vector<std::pair<std::string, std::string>> files = {
+      {"truncated", std::string(kOtherReader).substr(0, sizeof kOtherReader / 2)},
+      {"a feed", "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Not a list</title>"
+                 "<item><title>x</title><link>http://127.0.0.1/x</link></item></channel></rss>"},
+      {"empty", ""},
+  };
+  const std::string corpus = std::string(QUILLET_CORPORA_DIR) + "/feedvalidator/testcases/opml/errors/";
+  // (The corpus's files with a stray "&" or outlines after the body are
+  // read leniently, as the channel list is; these two are no OPML lists.)
+  for (const char* name : {"missingBody.opml", "missingOpml.opml"}) {
+    std::string bytes = qtest::ReadHostFile(corpus + name);
+    if (!bytes.empty()) files.push_back({name, bytes});
+  }
+  Start("");
+  const std::string before = ReadDeviceFile(kList);
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
+  ASSERT_TRUE(q_.Advance(10));
+  HWND wizard = q_.ActiveWindow();
+  size_t reported = 0;
+  for (const auto& [what, bytes] : files) {
+    WriteDeviceFile(u"\\Import.opml", bytes);
+    ASSERT_TRUE(q_.Tap(240, kRow0 + 3 * kPitch));  // "Import OPML file"
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.Tap(200, kChooserFile));
+    ASSERT_TRUE(q_.SoftKey(1));
+    ASSERT_TRUE(q_.Advance(10));
+    // Both ways say so and come back to the first screen.
+    for (int row : {1, 0}) {
+      ASSERT_TRUE(q_.Tap(240, kRow0 + row * kPitch));
+      ASSERT_TRUE(q_.Advance(10));
+      ASSERT_TRUE(q_.Advance(10));
+      ASSERT_EQ(q_.ActiveWindow(), wizard) << what;
+      ++reported;
+      TouchRowsShow(Seen("broken-first-480x800"), 2, what.c_str());
+    }
+    EXPECT_EQ(ReadDeviceFile(kList), before) << what;
+    ASSERT_TRUE(q_.Tap(kBarRight, kBar));  // back to the choice page
+    ASSERT_TRUE(q_.Advance(10));
+    auto choice = Seen("choice-back-broken-480x800");
+    TouchRowsShow(choice, 7, what.c_str());
+    EXPECT_EQ(SelectedRow(choice, 7, kRow0, kPitch), 3) << what;
+  }
+  const std::string boxes = Boxes();
+  size_t said = 0;
+  for (size_t at = boxes.find("Error\tThe OPML file cannot be read"); at != std::string::npos;
+       at = boxes.find("Error\tThe OPML file cannot be read", at + 1))
+    ++said;
+  EXPECT_EQ(said, reported) << boxes;
+  EXPECT_NE(boxes.find("\\Import.opml\t1\n"), std::string::npos) << boxes;
+  EXPECT_EQ(ReadDeviceFile(kList), before);
+  EXPECT_FALSE(DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml.bad"));
+}
+
+// Folders that hold a folder of their own name, and names that lead round
+// in a circle: the whole file is still added, each feed under a folder on
+// its way up, and the wizard ends.
+TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
+  WriteDeviceFile(kList, kSubscribed);
+  WriteDeviceFile(u"\\Circle.opml",
+                  "<?xml version=\"1.0\"?>\n<opml version=\"1.1\"><head/><body>"
+                  "<outline text=\"Self\"><outline text=\"Self\">"
+                  "<outline type=\"rss\" text=\"Inner\" xmlUrl=\"http://127.0.0.1/inner.xml\"/></outline></outline>"
+                  "<outline text=\"B\"><outline text=\"C\"><outline text=\"B\">"
+                  "<outline type=\"rss\" text=\"Deep\" xmlUrl=\"http://127.0.0.1/deep.xml\"/>"
+                  "</outline></outline></outline></body></opml>\n");
+  Start("");
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
+  ASSERT_TRUE(q_.Advance(10));
+  HWND wizard = q_.ActiveWindow();
+  ASSERT_TRUE(q_.Tap(240, kRow0 + 3 * kPitch));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(200, kChooserFile));
+  ASSERT_TRUE(q_.SoftKey(1));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kRow0 + kPitch));  // "Add entire OPML channels"
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
+  std::vector<Channel> list = ReadList();
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[2], (Channel{"Self", "Inner", "http://127.0.0.1/inner.xml"}));
+  EXPECT_TRUE(list[3].category == "B" || list[3].category == "C") << list[3];
+  EXPECT_EQ(list[3].url, "http://127.0.0.1/deep.xml");
   EXPECT_EQ(Boxes(), "");
 }
 
