@@ -139,8 +139,9 @@ void COpmlDisplayDlg::ReadOutline(void* context, LPCWSTR parentText, LPCWSTR nam
     // The outline is complete: a feed is filed under its URL, a folder
     // under its title, each with the title of the outline around it.
     self->m_bOutlineEnded = TRUE;
-    if (self->m_strScratchTitle.IsEmpty()) return;
     const CString& url = self->m_strScratchUrl;
+    if (!url.IsEmpty()) self->m_urls.push_back(url);
+    if (self->m_strScratchTitle.IsEmpty()) return;
     const CString key = url.IsEmpty() ? self->m_strScratchTitle : url;
     self->m_titles[key] = self->m_strScratchTitle;
     self->m_parents[key] = parentText ? parentText : u"";
@@ -158,9 +159,29 @@ void COpmlDisplayDlg::ReadOutline(void* context, LPCWSTR parentText, LPCWSTR nam
     self->m_strScratchTitle = text;
   } else if (attribute.CompareNoCase(u"xmlUrl") == 0) {
     self->m_strScratchUrl = text;
-    if (!text.IsEmpty()) self->m_urls.push_back(text);
   }
 }
+
+namespace {
+
+// The file's reader. The document stops reporting an outline of another
+// type at its "type" attribute, without completing it: each outline starts
+// afresh here, so that what such an outline said before its type (a title,
+// a feed address) is neither offered nor handed to the next outline.
+class COutlineReader : public COpmlXML {
+ public:
+  explicit COutlineReader(COpmlDisplayDlg* page)
+      : COpmlXML(&COpmlDisplayDlg::ReadOutline, page, 1), m_pPage(page) {}
+  void VisitElement(TiXmlElement* parent, TiXmlElement* element) override {
+    m_pPage->BeginOutline();
+    COpmlXML::VisitElement(parent, element);
+  }
+
+ private:
+  COpmlDisplayDlg* m_pPage;
+};
+
+}  // namespace
 
 void COpmlDisplayDlg::Forget() {
   m_titles.clear();
@@ -178,7 +199,7 @@ void COpmlDisplayDlg::Load() {
   const BOOL exists = FileAccess(m_strPath);
   BOOL read = FALSE;
   if (exists) {
-    COpmlXML document(&COpmlDisplayDlg::ReadOutline, this, 1);
+    COutlineReader document(this);
     read = document.LoadAndWalk(m_strPath) != 0;
   }
   // Nothing of a file that did not read whole is offered, so nothing of it

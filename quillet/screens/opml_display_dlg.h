@@ -83,8 +83,11 @@ class COpmlDisplayDlg : public CDialog, public CWizardPageState {
   // last name not seen before.
   CString CategoryOf(const CString& key) const;
 
-  // The document's outline callback.
+  // The document's outline callback, and the reader's mark that the next
+  // attribute belongs to a new outline. A feed's address counts once its
+  // outline is complete.
   static void ReadOutline(void* context, LPCWSTR parentText, LPCWSTR name, LPCWSTR value);
+  void BeginOutline() { m_bOutlineEnded = TRUE; }
   // The list's click callback.
   static void OnListClick(HWND window, DWORD_PTR context, UINT commandId, CTouchListItem* item);
 

@@ -455,7 +455,8 @@ TEST_F(OpmlPageTest, BrokenFilesAreReportedAndAddNothing) {
 
 // Folders that hold a folder of their own name, and names that lead round
 // in a circle: the whole file is still added, each feed under a folder on
-// its way up, and the wizard ends.
+// its way up, and the wizard ends. An outline of another type (its address
+// before its type) adds nothing and lends nothing to the folder after it.
 TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
   WriteDeviceFile(kList, kSubscribed);
   WriteDeviceFile(u"\\Circle.opml",
@@ -464,7 +465,10 @@ TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
                   "<outline type=\"rss\" text=\"Inner\" xmlUrl=\"http://127.0.0.1/inner.xml\"/></outline></outline>"
                   "<outline text=\"B\"><outline text=\"C\"><outline text=\"B\">"
                   "<outline type=\"rss\" text=\"Deep\" xmlUrl=\"http://127.0.0.1/deep.xml\"/>"
-                  "</outline></outline></outline></body></opml>\n");
+                  "</outline></outline></outline>"
+                  "<outline text=\"Audio\" xmlUrl=\"http://127.0.0.1/audio.mp3\" type=\"audio\"/>"
+                  "<outline text=\"Later\"><outline type=\"rss\" text=\"After\" xmlUrl=\"http://127.0.0.1/after.xml\"/>"
+                  "</outline></body></opml>\n");
   Start("");
   ASSERT_TRUE(q_.Tap(kBarRight, kBar));
   ASSERT_TRUE(q_.Advance(10));
@@ -481,10 +485,11 @@ TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
   ASSERT_TRUE(q_.Advance(10));
   ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
   std::vector<Channel> list = ReadList();
-  ASSERT_EQ(list.size(), 4u);
+  ASSERT_EQ(list.size(), 5u);
   EXPECT_EQ(list[2], (Channel{"Self", "Inner", "http://127.0.0.1/inner.xml"}));
   EXPECT_TRUE(list[3].category == "B" || list[3].category == "C") << list[3];
   EXPECT_EQ(list[3].url, "http://127.0.0.1/deep.xml");
+  EXPECT_EQ(list[4], (Channel{"Later", "After", "http://127.0.0.1/after.xml"}));
   EXPECT_EQ(Boxes(), "");
 }
 
