@@ -456,7 +456,8 @@ TEST_F(OpmlPageTest, BrokenFilesAreReportedAndAddNothing) {
 // Folders that hold a folder of their own name, and names that lead round
 // in a circle: the whole file is still added, each feed under a folder on
 // its way up, and the wizard ends. An outline of another type (its address
-// before its type) adds nothing and lends nothing to the folder after it.
+// before its type) adds nothing and lends nothing to the folder after it;
+// a feed without a title is added under its address.
 TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
   WriteDeviceFile(kList, kSubscribed);
   WriteDeviceFile(u"\\Circle.opml",
@@ -468,7 +469,7 @@ TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
                   "</outline></outline></outline>"
                   "<outline text=\"Audio\" xmlUrl=\"http://127.0.0.1/audio.mp3\" type=\"audio\"/>"
                   "<outline text=\"Later\"><outline type=\"rss\" text=\"After\" xmlUrl=\"http://127.0.0.1/after.xml\"/>"
-                  "</outline></body></opml>\n");
+                  "</outline><outline type=\"rss\" xmlUrl=\"http://127.0.0.1/untitled.xml\"/></body></opml>\n");
   Start("");
   ASSERT_TRUE(q_.Tap(kBarRight, kBar));
   ASSERT_TRUE(q_.Advance(10));
@@ -485,11 +486,12 @@ TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
   ASSERT_TRUE(q_.Advance(10));
   ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
   std::vector<Channel> list = ReadList();
-  ASSERT_EQ(list.size(), 5u);
-  EXPECT_EQ(list[2], (Channel{"Self", "Inner", "http://127.0.0.1/inner.xml"}));
-  EXPECT_TRUE(list[3].category == "B" || list[3].category == "C") << list[3];
-  EXPECT_EQ(list[3].url, "http://127.0.0.1/deep.xml");
-  EXPECT_EQ(list[4], (Channel{"Later", "After", "http://127.0.0.1/after.xml"}));
+  ASSERT_EQ(list.size(), 6u);
+  EXPECT_EQ(list[2], (Channel{"Others", "http://127.0.0.1/untitled.xml", "http://127.0.0.1/untitled.xml"}));
+  EXPECT_EQ(list[3], (Channel{"Self", "Inner", "http://127.0.0.1/inner.xml"}));
+  EXPECT_TRUE(list[4].category == "B" || list[4].category == "C") << list[4];
+  EXPECT_EQ(list[4].url, "http://127.0.0.1/deep.xml");
+  EXPECT_EQ(list[5], (Channel{"Later", "After", "http://127.0.0.1/after.xml"}));
   EXPECT_EQ(Boxes(), "");
 }
 
