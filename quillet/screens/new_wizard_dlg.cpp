@@ -6,6 +6,7 @@
 #include "quillet/screens/channel_list_dlg.h"
 #include "quillet/screens/new_channel_dlg.h"
 #include "quillet/screens/new_input_url_dlg.h"
+#include "quillet/screens/opml_display_dlg.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/channel_list_view.h"
@@ -233,12 +234,29 @@ void CNewWizardDlg::RunChoice() {
       PlacePage(page);
       return;
     }
-    case CHOICE_OPML:
+    case CHOICE_OPML: {
+      // The catalog (no path) or the file picked on the choice page.
+      const CString path = m_pChoicePage->GetOpmlPath();
+      const UINT row = path.IsEmpty() ? CHOICE_ROW_CATALOG : CHOICE_ROW_OPML_FILE;
+      RetirePage(m_pChoicePage);
+      m_chosenChannels.RemoveAll();
+      auto* page = new COpmlDisplayDlg(path, this);
+      if (!page->Create(IDD_OPML_DISPLAY, this)) {
+        delete page;
+        WriteLog(u"CNewWizardDlg: the OPML page could not be created.");
+        if (!ShowChoicePage(row)) EndDialog(IDCANCEL);
+        return;
+      }
+      page->SetChannelDocument(m_pList);
+      m_pOpmlPage = page;
+      PlacePage(page);
+      return;
+    }
     case CHOICE_TEMPLATES:
     case CHOICE_ONLINE:
     case CHOICE_SYNC:
     case CHOICE_SEARCH:
-      // The OPML import, the templates, the online templates and the
+      // The templates, the online templates and the
       // search and account modes of the URL page have no page in this
       // program yet: the choice page stays as it is.
       return;

@@ -823,6 +823,57 @@ INPUT_FETCH = tile((0.20, 0.62, 0.28, 1.0), glyph_fetch)
 INPUT_SAVE = tile((0.52, 0.30, 0.74, 1.0), glyph_save)
 
 
+# The OPML import page's rows: its two first choices, the way back out of a
+# folder, a folder and a feed of the file.
+
+def glyph_pick_list(u, v, ink):
+    """Choose channels: three lines of a list, the first two ticked."""
+    for i, y in enumerate((0.32, 0.50, 0.68)):
+        if near_segment(u, v, (0.46, y), (0.76, y), 0.07):
+            return WHITE
+        if i < 2 and near_polyline(u, v, [(0.22, y), (0.28, y + 0.06), (0.38, y - 0.07)], 0.06):
+            return WHITE
+        if i == 2 and in_rect(u, v, 0.22, y - 0.05, 0.34, y + 0.05) and not in_rect(u, v, 0.25, y - 0.02, 0.31, y + 0.02):
+            return WHITE
+    return None
+
+
+def glyph_add_all(u, v, ink):
+    """Add every channel: a stack of pages with a plus on the front one."""
+    for dx in (0.10, 0.05):
+        if page_shape(u, v, 0.26 + dx, 0.20 - dx, 0.72 + dx, 0.78 - dx, 0.0) and \
+                not page_shape(u, v, 0.26 + dx - 0.05, 0.20 - dx + 0.05, 0.72 + dx - 0.05, 0.78 - dx + 0.05, 0.0):
+            return (0.92, 0.92, 0.92, 1.0)
+    part = page_shape(u, v, 0.22, 0.30, 0.68, 0.84, 0.0)
+    if part:
+        if near_segment(u, v, (0.45, 0.42), (0.45, 0.72), 0.08) or near_segment(u, v, (0.30, 0.57), (0.60, 0.57), 0.08):
+            return ink
+        return WHITE
+    return None
+
+
+def glyph_folder_up(u, v, ink):
+    """Back folder: a folder with an arrow pointing up out of it."""
+    arrow = near_segment(u, v, (0.50, 0.44), (0.50, 0.70), 0.10) or \
+        inside_triangle((u, v), (0.50, 0.30), (0.34, 0.50), (0.66, 0.50))
+    if arrow:
+        return ink if folder_shape(u, v) else WHITE
+    return WHITE if folder_shape(u, v) else None
+
+
+def glyph_folder(u, v, ink):
+    """A folder of the file."""
+    if folder_shape(u, v):
+        return (1.0, 0.93, 0.70, 1.0) if v < 0.36 else WHITE
+    return None
+
+
+OPML_CHOOSE = tile((0.18, 0.52, 0.36, 1.0), glyph_pick_list)
+OPML_ADD_ALL = tile((0.96, 0.55, 0.10, 1.0), glyph_add_all)
+OPML_BACK_FOLDER = tile((0.40, 0.46, 0.56, 1.0), glyph_folder_up)
+OPML_FOLDER = tile((0.84, 0.60, 0.14, 1.0), glyph_folder)
+
+
 # ---------------------------------------------------------------------------
 # Bitmap resources: 24-bit (or 8-bit) device-independent bitmaps written as
 # .bmp files in quillet/res/bitmaps; the build drops the 14-byte file header
@@ -1072,6 +1123,20 @@ IMAGES = [
     (329, "menu_properties", 32, menu_properties),
     (335, "menu_properties_192", 64, menu_properties),
     (378, "menu_checked_key", 32, tick_badge),
+    # The OPML import page (touch low, touch 192, key device).
+    (320, "opml_choose", 32, OPML_CHOOSE),
+    (321, "opml_choose_192", 64, OPML_CHOOSE),
+    (375, "opml_choose_key", 32, OPML_CHOOSE),
+    (318, "opml_add_all", 32, OPML_ADD_ALL),
+    (319, "opml_add_all_192", 64, OPML_ADD_ALL),
+    (374, "opml_add_all_key", 32, OPML_ADD_ALL),
+    (322, "opml_back_folder", 32, OPML_BACK_FOLDER),
+    (323, "opml_back_folder_192", 64, OPML_BACK_FOLDER),
+    (368, "opml_back_folder_key", 32, OPML_BACK_FOLDER),
+    (241, "opml_folder", 32, OPML_FOLDER),
+    (291, "opml_folder_192", 64, OPML_FOLDER),
+    (369, "opml_folder_key", 32, OPML_FOLDER),
+    (373, "opml_feed_key", 32, news_default),
 ]
 
 

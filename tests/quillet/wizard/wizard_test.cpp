@@ -22,6 +22,7 @@
 #include "quillet/screens/new_channel_dlg.h"
 #include "quillet/screens/new_input_url_dlg.h"
 #include "quillet/screens/new_wizard_dlg.h"
+#include "quillet/screens/opml_display_dlg.h"
 #include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"
@@ -224,7 +225,7 @@ TEST_F(WizardTest, TouchFaceOpensOnTheChoicesAndTheUrlRowLeadsToTheUrlPageAndBac
       // The rows whose pages come later record the choice and open nothing
       // (the choice page's timer does not repeat either).
       [&] {
-        const std::pair<UINT, int> later[] = {{CHOICE_ROW_CATALOG, CHOICE_OPML}, {CHOICE_ROW_SEARCH, CHOICE_SEARCH},
+        const std::pair<UINT, int> later[] = {{CHOICE_ROW_SEARCH, CHOICE_SEARCH},
                                               {CHOICE_ROW_TEMPLATES, CHOICE_TEMPLATES}, {CHOICE_ROW_ONLINE, CHOICE_ONLINE},
                                               {CHOICE_ROW_SYNC, CHOICE_SYNC}};
         for (auto [row, choice] : later) {
@@ -343,15 +344,26 @@ TEST_F(WizardTest, KeyFaceWalksByKeysPicksAnOpmlFileAndCancelLeavesTheListAlone)
       [&] {
         Settle();
         // The file was asked for as the shell does on key devices, and the
-        // page stays (the import page opens nothing yet) with the path.
+        // import page opened for it on its first screen; its Cancel goes
+        // back to the choice page with the import row selected.
         ASSERT_EQ(asked.size(), 1u);
         EXPECT_EQ(asked[0].title, u"Import OPML file");
         EXPECT_EQ(asked[0].folder, u"\\");
         ASSERT_EQ(asked[0].filters.size(), 1u);
         EXPECT_EQ(asked[0].filters[0].second, u"*.opml;*.xml;");
+        EXPECT_EQ(Choice(), nullptr);
+        auto* opml = dynamic_cast<COpmlDisplayDlg*>(W().GetOpmlPage());
+        ASSERT_NE(opml, nullptr);
+        EXPECT_EQ(opml->GetPath(), CString(u"\\My Documents\\feeds.opml"));
+        EXPECT_TRUE(opml->IsOnFirstScreen());
+        EXPECT_EQ(softKey(IDOK), u"Add Selected");
+        EXPECT_TRUE(qk::shell::PressSoftKey(2));
+      },
+      [&] {
+        Settle();
+        EXPECT_EQ(W().GetOpmlPage(), nullptr);
         ASSERT_NE(Choice(), nullptr);
-        EXPECT_EQ(Choice()->GetChoice(), CHOICE_OPML);
-        EXPECT_EQ(Choice()->GetOpmlPath(), CString(u"\\My Documents\\feeds.opml"));
+        EXPECT_EQ(SelectedRow(), static_cast<UINT>(CHOICE_ROW_OPML_FILE));
         EXPECT_EQ(GetFocus(), Choice()->GetSafeHwnd());
         // A cancelled pick keeps the page, with the path emptied.
         answer.reset();
@@ -478,8 +490,11 @@ TEST_F(WizardTest, TouchOpmlPickUsesTheFileChooser) {
       [&] { qk::shell::PressSoftKey(1); },
       [&] {
         Settle();
-        EXPECT_EQ(Choice(), page);
-        EXPECT_EQ(page->GetOpmlPath(), CString(u"\\feeds.opml"));
+        // The import page opened for the file.
+        EXPECT_EQ(Choice(), nullptr);
+        auto* opml = dynamic_cast<COpmlDisplayDlg*>(W().GetOpmlPage());
+        ASSERT_NE(opml, nullptr);
+        EXPECT_EQ(opml->GetPath(), CString(u"\\feeds.opml"));
         // OK in the touch edition ends the wizard after the pages saw it.
         W().SendMessage(WM_COMMAND, IDOK, 0);
       },
