@@ -327,3 +327,70 @@ TEST_F(PropertiesTest, ByTouchTheSheetShowsItsTabsAndIsClosedDuringAFetch) {
   Seen("headlines-after-closed-fetch-480x800");
 
 }
+
+namespace {
+
+class RenameTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    ResetCachedPaths();
+    RegisterQuilletResources();
+    SetTouchFlag(FALSE);
+    app_ = std::make_unique<CReaderApp>();
+    WriteDeviceFile(kList,
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head/><body nextID=\"200\">"
+                    "<outline text=\"News\" type=\"rss\" uniqueID=\"150\">"
+                    "<outline text=\"Alpha\" type=\"rss\" uniqueID=\"101\" xmlUrl=\"http://127.0.0.1/a\"/>"
+                    "<outline text=\"Beta\" type=\"rss\" uniqueID=\"102\" xmlUrl=\"http://127.0.0.1/b\"/>"
+                    "</outline></body></opml>\n");
+    qk::SetMessageBoxHook([this](HWND, const std::u16string& text, const std::u16string& caption, UINT) {
+      boxes_ += qk::ToUtf8(caption) + ": " + qk::ToUtf8(text) + "\n";
+      return IDOK;
+    });
+    frame_ = std::make_unique<CMainFrame>();
+    ASSERT_TRUE(frame_->Create(480, 800));
+    ASSERT_TRUE(frame_->ChannelListWnd().Dialog().LoadChannelList(kList));
+  }
+  void TearDown() override {
+    qk::SetMessageBoxHook(nullptr);
+    frame_.reset();
+    app_.reset();
+    qk::shell::ResetShell();
+    SetTouchFlag(TRUE);
+    DeviceTest::TearDown();
+  }
+  std::unique_ptr<CReaderApp> app_;
+  std::unique_ptr<CMainFrame> frame_;
+  std::string boxes_;
+};
+
+}  // namespace
+
+// Rename writes the title typed to the channel with the URL shown and says
+// so; a channel that is no longer in the channel list is not renamed and
+// the user is told so, never that it was renamed.
+TEST_F(RenameTest, TheSuccessBoxComesOnlyWhenTheChannelWasRenamed) {
+  COptionChannelInfoMainDialog form;
+  form.SetField(u"UniqueID", u"101");
+  form.SetField(u"url", u"http://127.0.0.1/a");
+  form.SetField(u"TITLE", u"Alpha");
+  ASSERT_TRUE(form.Create(IDD_CHANNEL_INFO_DIALOG, nullptr));
+  CString shown;
+  form.Form().TitleEdit().GetWindowText(shown);
+  EXPECT_TRUE(shown == u"Alpha");
+  form.Form().TitleEdit().SetWindowText(u"  Alpha & Omega  ");
+  form.Form().OnRename();
+  EXPECT_EQ(boxes_, "Information: This channel's name has been modified successfully.\n");
+  EXPECT_NE(ReadDeviceFile(kList).find("text=\"Alpha &amp; Omega\""), std::string::npos) << ReadDeviceFile(kList);
+  // The channel goes from the list while its properties show.
+  boxes_.clear();
+  frame_->ChannelListWnd().Dialog().m_pOpml->RemoveChannel(u"http://127.0.0.1/a");
+  const std::string list = ReadDeviceFile(kList);
+  form.Form().TitleEdit().SetWindowText(u"Gone");
+  form.Form().OnRename();
+  EXPECT_EQ(boxes_.find("successfully"), std::string::npos) << boxes_;
+  EXPECT_NE(boxes_.find("Error: "), std::string::npos) << boxes_;
+  EXPECT_EQ(ReadDeviceFile(kList), list);
+  form.DestroyWindow();
+}
