@@ -15,6 +15,7 @@ void RegisterWizardResources();
 void RegisterInputResources();
 void RegisterMenuResources();
 void RegisterOpmlResources();
+void RegisterPropertiesResources();
 
 namespace {
 
@@ -85,5 +86,6 @@ void RegisterQuilletResources() {
     RegisterInputResources();
     RegisterMenuResources();
     RegisterOpmlResources();
+    RegisterPropertiesResources();
   });
 }

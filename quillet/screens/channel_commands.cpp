@@ -13,6 +13,7 @@
 #include "quillet/screens/category_edit_dlg.h"
 #include "quillet/screens/channel_files.h"
 #include "quillet/screens/channel_list_wnd.h"
+#include "quillet/screens/channel_properties.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/channel_list_view.h"
@@ -38,8 +39,11 @@ int CChannelListWnd::CommandRow() {
 }
 
 void CChannelListWnd::OnChannelProperties() {
-  if (CommandRow() < 0) return;
-  ShowNotAvailable(m_hWnd, u"Channel Properties");
+  const int row = CommandRow();
+  CChannelListItem item;
+  if (row < 0 || !m_dialog.m_pChannelList->GetItem(row, item)) return;
+  // The dialog form on every device; a rename in it reloads the list.
+  RunChannelProperties(FALSE, item.m_nChannel, item.m_strUrl, item.m_strTitle, this);
 }
 
 void CChannelListWnd::OnAbout() { ShowNotAvailable(m_hWnd, u"About"); }

@@ -15,6 +15,7 @@
 #include "quillet/screens/channel_files.h"
 #include "quillet/screens/channel_list_dlg.h"
 #include "quillet/screens/channel_list_wnd.h"
+#include "quillet/screens/channel_properties.h"
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/news_list_menu_dlg.h"
 #include "quillet/screens/news_read_dlg.h"
@@ -496,7 +497,19 @@ void CNewsListDlg::OnChangeCategory() {
   if (dialog->m_pOpml->MoveChannel(m_strChannelUrl, chosen)) window->RefreshList();
 }
 
-void CNewsListDlg::OnChannelProperties() { ShowNotAvailable(m_hWnd, u"Channel Properties"); }
+void CNewsListDlg::OnChannelProperties() {
+  // The property sheet with its Details tab on a touch screen, the dialog
+  // form on a key device.
+  RunChannelProperties(GetTouchFlag(), m_nChannel, m_strChannelUrl, m_strChannelTitle, this);
+  if (!::IsWindow(m_hWnd)) return;
+  // A rename there shows in the title band at once.
+  CString title;
+  if (m_pOwner && m_pOwner->m_pOpml && m_pOwner->m_pOpml->GetChannelAttribute(m_strChannelUrl, u"text", title) &&
+      title != m_strChannelTitle) {
+    m_strChannelTitle = title;
+    RedrawTitleBand();
+  }
+}
 
 // ---------------------------------------------------------------- refresh
 

@@ -632,3 +632,76 @@ TEST_F(RealWindowTest, ByKeysAMessageBoxShowsAndIsAnswered) {
 }
 
 }  // namespace
+
+namespace {
+
+// Text and its channel-list form (XML attributes escape "&").
+std::string Escaped(std::string text) {
+  for (size_t at = text.find('&'); at != std::string::npos; at = text.find('&', at + 1)) text.replace(at, 1, "&amp;");
+  return text;
+}
+
+}  // namespace
+
+// The key device's face: a channel's address typed on the desktop's
+// keyboard with capitals, punctuation and letters beyond ASCII, and then
+// its title typed in the channel properties and renamed: both are stored
+// as typed.
+TEST_F(RealWindowTest, ByKeysAChannelsAddressAndTitleAreTypedWithAnyLetters) {
+  const std::string hostPort = "127.0.0.1:" + std::to_string(nginx_.port());
+  // (xdotool types a letter beyond ASCII through a key it binds for the
+  // moment, without Shift: such letters come in lower case.)
+  const std::string path = "/Nachrichten/ärger_über-Straße.xml?Q=ç&r=1";
+  const std::string url = "http://" + hostPort + path;
+  const std::string title = "Zürich: élan & ça va? (Nr. 1)!";
+  Start("keydevice");
+  ASSERT_TRUE(q_.Advance(200));
+  ASSERT_TRUE(Until([&] { return Text(q_.ActiveWindow()) == "Quillet"; }));
+  Key("Down");
+  Key("Down");
+  Key("Return");  // "Add specific RSS URL"
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "http://"; }));
+  const HWND field = q_.FocusWindow();
+  Type(hostPort + path);
+  ASSERT_TRUE(Until([&] { return Text(field) == url; })) << Text(field);
+  Key("Down");
+  Type("First");
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == "First"; })) << Text(q_.FocusWindow());
+  Key("Up");  // the title is kept: the left soft key adds
+  ASSERT_TRUE(Until([&] { return Text(q_.FocusWindow()) == url; })) << Text(q_.FocusWindow());
+  Key("F1");  // "Add Channel"
+  ASSERT_TRUE(Until([&] { return ChannelList().find("First") != std::string::npos; })) << ChannelList();
+  EXPECT_NE(ChannelList().find("xmlUrl=\"" + Escaped(url) + "\""), std::string::npos) << ChannelList();
+  ASSERT_TRUE(q_.Settle());
+  const HWND channels = q_.ActiveWindow();
+  // Menu, "Properties" of the channel.
+  Key("F2");
+  for (int i = 0; i < 3; ++i) Key("Down");
+  Key("Return");
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != channels && Text(q_.FocusWindow()) == "First"; }))
+      << Text(q_.FocusWindow());
+  const HWND dialog = q_.ActiveWindow();
+  const HWND titleEdit = q_.FocusWindow();
+  Shot("k-properties-240x320");
+  // The title typed over the old one, then Menu, "Rename"; the box that
+  // says it was renamed is answered with Enter.
+  Key("ctrl+a");
+  Type(title);
+  ASSERT_TRUE(Until([&] { return Text(titleEdit) == title; })) << Text(titleEdit);
+  Shot("k-properties-typed-240x320");
+  Key("F1");
+  Key("Down");
+  Key("Down");
+  Key("Return");
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != dialog; })) << "no box came";
+  EXPECT_EQ(Text(q_.ActiveWindow()), "Information");
+  Key("Return");
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == dialog; }));
+  EXPECT_NE(ChannelList().find("text=\"" + Escaped(title) + "\""), std::string::npos) << ChannelList();
+  EXPECT_NE(ChannelList().find("xmlUrl=\"" + Escaped(url) + "\""), std::string::npos) << ChannelList();
+  // Cancel: the channel list again, with the new name.
+  Key("F2");
+  ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == channels; }));
+  Shot("k-properties-renamed-240x320");
+  CloseWindowAndExpectCleanEnd();
+}
