@@ -514,24 +514,57 @@ TEST_F(RealWindowTest, ByTouchTheAccountAndTheSearchWordsAreTypedWhole) {
   RegSetValueExW(settings, u"FeedSearchHost", 0, REG_SZ, reinterpret_cast<const BYTE*>(host.c_str()),
                  DWORD((host.size() + 1) * sizeof(char16_t)));
   RegCloseKey(settings);
-  // (xdotool types a letter missing from the keyboard map through a spare
-  // key that it binds without a shifted level, so the X server gives such
-  // a capital as its small letter: the capitals typed here are on the map.)
-  const std::string user = "Jörg.O'Brien+news@Example.com";
-  const std::string password = "Pä$$ wörd\"#1!";
-  const std::string keywords = "Harbour Café \"news\"";
+  // A desktop with a Swedish keyboard. (Capitals beyond ASCII typed by
+  // xdotool came through as small letters here and are left out.)
+  qnet::ChildProcess layout;
+  ASSERT_TRUE(layout.Start({"env", "DISPLAY=" + display_, "setxkbmap", "-layout", "se"}, false, ""));
+  ASSERT_EQ(layout.Wait(), 0);
+  const std::string user = "Maja.O'Brien+nyhetsläsare";
+  const std::string password = "Pä#!-wörd \"1\"";
+  const std::string keywords = "Harbour Sjöbod \"news\"";
   Start("");
   ASSERT_TRUE(q_.Advance(200));
   ASSERT_TRUE(Until([&] { return Text(q_.ActiveWindow()) == "Quillet Reach"; }));
   const HWND wizard = q_.ActiveWindow();
   const HWND choice = q_.FocusWindow();
+  // Types text into the field: runs of ASCII at once, each letter beyond
+  // it on its own, typed again when xdotool's spare key was unbound before
+  // the reader looked it up (the field then holds the text without it).
+  auto typeWhole = [&](HWND field, const std::string& text) {
+    std::string done;
+    for (size_t at = 0; at < text.size();) {
+      size_t end = at;
+      if (static_cast<unsigned char>(text[at]) < 0x80) {
+        while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
+      } else {
+        end = at + 1;
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+      }
+      const std::string piece = text.substr(at, end - at);
+      bool arrived = false;
+      for (int attempt = 0; attempt < 5 && !arrived; ++attempt) {
+        Type(piece);
+        arrived = q_.WaitFor(
+            [&] {
+              (void)q_.Advance(10);
+              return Text(field) == done + piece;
+            },
+            5000);
+        if (!arrived) ASSERT_EQ(Text(field), done) << "typed keys went astray";
+        ASSERT_TRUE(arrived || static_cast<unsigned char>(piece[0]) >= 0x80) << Text(field);
+      }
+      ASSERT_TRUE(arrived) << Text(field);
+      done += piece;
+      at = end;
+    }
+  };
   // A field's editor: the text typed, then "Save".
   auto typeInto = [&](int row, const std::string& text, const char* picture) {
     Click(240, row);
     ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != wizard; }));
     const HWND field = q_.FocusWindow();
-    Type(text);
-    ASSERT_TRUE(Until([&] { return Text(field) == text; })) << Text(field);
+    typeWhole(field, text);
+    ASSERT_EQ(Text(field), text);
     Shot(picture);
     Key("F2");  // "Save"
     ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == wizard; }));
@@ -556,14 +589,14 @@ TEST_F(RealWindowTest, ByTouchTheAccountAndTheSearchWordsAreTypedWhole) {
   Click(240, kRow1);
   ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != search; }));
   const HWND field = q_.FocusWindow();
-  Type(keywords);
-  ASSERT_TRUE(Until([&] { return Text(field) == keywords; })) << Text(field);
+  typeWhole(field, keywords);
+  ASSERT_EQ(Text(field), keywords);
   Shot("keywords-typed-480x800");
   Key("F2");
   ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == search; }));
   Click(240, 278);  // "Search online"
   ASSERT_TRUE(Until([&] {
-    return nginx_.AccessLog().find("q=Harbour+Caf%C3%A9+%22news%22") != std::string::npos &&
+    return nginx_.AccessLog().find("q=Harbour+Sj%C3%B6bod+%22news%22") != std::string::npos &&
            q_.ActiveWindow() == search && !DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\Validate~.xml");
   })) << nginx_.AccessLog();
   Shot("results-480x800");
@@ -575,7 +608,7 @@ TEST_F(RealWindowTest, ByTouchTheAccountAndTheSearchWordsAreTypedWhole) {
   Shot("results-checked-480x800");
   Click(48, 760);  // OK: both results are added to the keywords' category
   ASSERT_TRUE(Until([&] { return ChannelList().find("Caf\xC3\xA9 Radio") != std::string::npos; })) << ChannelList();
-  EXPECT_NE(ChannelList().find("text='Harbour Café &quot;news&quot;'"), std::string::npos) << ChannelList();
+  EXPECT_NE(ChannelList().find("text='Harbour Sjöbod &quot;news&quot;'"), std::string::npos) << ChannelList();
   EXPECT_NE(ChannelList().find("text='The &quot;Quay&quot; Post'"), std::string::npos) << ChannelList();
   EXPECT_EQ(FeedAddresses(ChannelList()),
             (std::vector<std::string>{"http://" + hostPort + "/a.xml", "http://" + hostPort + "/b.xml"}));
