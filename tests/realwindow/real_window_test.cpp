@@ -540,21 +540,21 @@ TEST_F(RealWindowTest, ByTouchTheAccountAndTheSearchWordsAreTypedWhole) {
         end = at + 1;
         while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
       }
-      const std::string piece = text.substr(at, end - at);
+      const std::string run = text.substr(at, end - at);
       bool arrived = false;
       for (int attempt = 0; attempt < 5 && !arrived; ++attempt) {
-        Type(piece);
+        Type(run);
         arrived = q_.WaitFor(
             [&] {
               (void)q_.Advance(10);
-              return Text(field) == done + piece;
+              return Text(field) == done + run;
             },
             5000);
         if (!arrived) ASSERT_EQ(Text(field), done) << "typed keys went astray";
-        ASSERT_TRUE(arrived || static_cast<unsigned char>(piece[0]) >= 0x80) << Text(field);
+        ASSERT_TRUE(arrived || static_cast<unsigned char>(run[0]) >= 0x80) << Text(field);
       }
       ASSERT_TRUE(arrived) << Text(field);
-      done += piece;
+      done += run;
       at = end;
     }
   };
