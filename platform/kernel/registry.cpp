@@ -9,7 +9,8 @@
 // Every change is written to a temporary file, flushed to the disk and
 // renamed over the hive while holding an exclusive lock on "<hive>.lock",
 // after re-reading the hive if another process changed it; temporary files
-// that a killed writer left are removed by the next writer. Every read first
+// that a killed writer left are removed by the next writer. The hive files
+// are readable and writable by their owner only. Every read first
 // checks whether the
 // file changed (inode, size, time) and re-reads it then.
 #include "kernel/registry.h"
@@ -236,10 +237,15 @@ class Hive {
 
  private:
   // Writes the whole file and flushes it to the disk, so that the rename
-  // never puts an empty or partial hive in place after a power loss.
+  // never puts an empty or partial hive in place after a power loss. A hive
+  // holds the sync account's password: only its owner may read it.
   static bool WriteDurably(const std::string& file, const std::string& bytes) {
-    int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
+    if (fchmod(fd, 0600) != 0) {
+      close(fd);
+      return false;
+    }
     size_t done = 0;
     while (done < bytes.size()) {
       ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);

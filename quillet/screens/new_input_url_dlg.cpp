@@ -36,8 +36,9 @@ UINT PickImage(UINT high, UINT low, UINT key) {
   return GetScreenDpiY() == 192 ? high : low;
 }
 
-// A feed address the page adds: http or https with a host after it.
-BOOL IsFeedAddress(const CString& url) {
+}  // namespace
+
+BOOL CNewInputUrlDlg::IsFeedAddress(const CString& url) {
   CString lower = url;
   lower.MakeLower();
   int rest = lower.Find(u"http://") == 0 ? 7 : lower.Find(u"https://") == 0 ? 8 : -1;
@@ -46,8 +47,6 @@ BOOL IsFeedAddress(const CString& url) {
   return c != u'/' && c != u' ' && c != u'?' && c != u'#';
 }
 
-}  // namespace
-
 CNewInputUrlDlg::CNewInputUrlDlg(COpmlXML* list, int mode, CWnd* parent)
     : CDialog(IDD_INPUT_URL, parent), m_nMode(mode), m_pOpml(list) {
   InitScreenDpi(0);
@@ -55,6 +54,7 @@ CNewInputUrlDlg::CNewInputUrlDlg(COpmlXML* list, int mode, CWnd* parent)
   m_hFont = CreateWizardFont(FALSE);
   m_hBoldFont = CreateWizardFont(TRUE);
   m_highlight = ::GetSysColor(COLOR_HIGHLIGHT);
+  if (m_nMode == 4) LoadAccount();
 }
 
 CNewInputUrlDlg::~CNewInputUrlDlg() {
@@ -162,8 +162,8 @@ void CNewInputUrlDlg::LayoutRows(BOOL autoSelect) {
   m_pList->Create(reinterpret_cast<DWORD_PTR>(this), m_hWnd, 0, ListTop(), client.Width(), ListHeight(),
                   &CNewInputUrlDlg::OnRowClick);
   if (m_nMode != 1) {
-    // The search and the sync account have rows of their own, not built
-    // yet: their page stays empty below the band.
+    if (m_nMode == 5) AddSearchRows();
+    else if (m_nMode == 4) AddAccountRows();
     m_pList->RefreshItems(TRUE);
     return;
   }
@@ -199,33 +199,43 @@ void CNewInputUrlDlg::OnRowClick(HWND window, DWORD_PTR, UINT id, CTouchListItem
 void CNewInputUrlDlg::RunRowAction(HWND window, DWORD_PTR, UINT id) {
   auto* self = dynamic_cast<CNewInputUrlDlg*>(CWnd::FromHandlePermanent(window));
   if (!self) return;
+  const int mode = self->m_nMode;
   switch (id) {
     case INPUT_ROW_FIRST:
     case INPUT_ROW_SECOND:
-      if (GetTouchFlag() && self->m_nMode == 1) self->EditField(id);
+      if (GetTouchFlag()) self->EditField(id);
       break;
     case INPUT_ROW_SAVE:
-      if (self->m_nMode == 1) self->AddOneChannel();
+      if (mode == 1) self->AddOneChannel();
+      else if (mode == 4) self->ToggleSync();
       break;
     case INPUT_ROW_THIRD:
-      if (self->m_nMode == 1) self->FetchTitle();
+      if (mode == 1) self->FetchTitle();
+      else if (mode == 5) self->Search();
+      else if (mode == 4 && GetTouchFlag()) self->EditField(id);
+      break;
+    case INPUT_ROW_REDEFINE:
+      if (mode == 5) self->RedefineSearch();
       break;
     default:
+      if (mode == 5 && id >= INPUT_ROW_RESULT) self->ToggleResult(id);
       break;
   }
 }
 
 void CNewInputUrlDlg::EditField(UINT id) {
-  CString& field = id == INPUT_ROW_FIRST ? m_strFirst : m_strSecond;
+  CString& field = id == INPUT_ROW_FIRST ? m_strFirst : id == INPUT_ROW_SECOND ? m_strSecond : m_strThird;
   // An empty URL is edited from "http://"; the field itself changes only
   // when the user saves.
   CString start = field;
-  if (id == INPUT_ROW_FIRST && start.IsEmpty()) start = u"http://";
-  CEditorDlg editor(FALSE, start, nullptr);
+  if (m_nMode == 1 && id == INPUT_ROW_FIRST && start.IsEmpty()) start = u"http://";
+  // The password is never shown in clear.
+  CEditorDlg editor(m_nMode == 4 && id == INPUT_ROW_SECOND, start, nullptr);
   if (editor.DoModal() == IDOK && ::IsWindow(m_hWnd)) {
     CString text = editor.GetText();
     text.Trim();
     field = text;
+    WriteAccountValue(id);
     LayoutRows(TRUE);
   }
   if (::IsWindow(m_hWnd)) SetFocus();
@@ -308,12 +318,20 @@ void CNewInputUrlDlg::StartInlineEdit() {
     case INPUT_ROW_SECOND:
       text = m_strSecond;
       break;
+    case INPUT_ROW_THIRD:
+      if (m_nMode == 4) {
+        text = m_strThird;
+        break;
+      }
+      m_edit.ShowWindow(SW_HIDE);
+      return;
     default:
       m_edit.ShowWindow(SW_HIDE);
       return;
   }
   PlaceInlineEdit(row);
   m_edit.SendMessage(EM_SETPASSWORDCHAR, 0);
+  if (m_nMode == 4 && row->m_nCommandId == INPUT_ROW_SECOND) m_edit.SendMessage(EM_SETPASSWORDCHAR, u'*');
   m_edit.SetWindowText(text);
   m_edit.SetSel(65535, 65535);
   m_edit.ShowWindow(SW_SHOW);
@@ -326,8 +344,12 @@ void CNewInputUrlDlg::StoreInlineEdit() {
   CString text;
   m_edit.GetWindowText(text);
   text.Trim();
-  if (row->m_nCommandId == INPUT_ROW_FIRST) m_strFirst = text;
-  else if (row->m_nCommandId == INPUT_ROW_SECOND) m_strSecond = text;
+  const UINT id = row->m_nCommandId;
+  if (id == INPUT_ROW_FIRST) m_strFirst = text;
+  else if (id == INPUT_ROW_SECOND) m_strSecond = text;
+  else if (id == INPUT_ROW_THIRD && m_nMode == 4) m_strThird = text;
+  else return;
+  WriteAccountValue(id);
 }
 
 // ---------------------------------------------------------------- keys and commands
@@ -359,14 +381,30 @@ BOOL CNewInputUrlDlg::PreTranslateMessage(MSG* msg) {
 
 void CNewInputUrlDlg::OnOK() {
   if (!GetTouchFlag()) {
-    if (m_nMode == 5) return;  // the search is not built
-    if (m_edit.m_hWnd && m_edit.IsWindowVisible()) {
-      StoreInlineEdit();
-      m_edit.ShowWindow(SW_HIDE);
+    const BOOL editing = m_edit.m_hWnd && m_edit.IsWindowVisible();
+    if (m_nMode == 5 && !HasResults()) {
+      // The soft key reads "Search": the typed keywords are searched for.
+      if (editing) {
+        CString text;
+        m_edit.GetWindowText(text);
+        text.Trim();
+        m_strFirst = text;
+        LayoutRows(FALSE);
+        m_edit.ShowWindow(SW_HIDE);
+      }
+      Search();
+      return;
     }
-    if (m_nMode == 1) AddOneChannel();
-    return;
+    if (m_nMode == 1 || m_nMode == 4) {
+      if (editing) {
+        StoreInlineEdit();
+        m_edit.ShowWindow(SW_HIDE);
+      }
+      if (m_nMode == 1) AddOneChannel();
+      return;
+    }
   }
+  AddCheckedResults();
   HWND wizard = ::GetParent(m_hWnd);
   EndDialog(IDOK);
   ::SendMessageW(wizard, WM_CLOSE, 0, 0);
@@ -487,9 +525,11 @@ void CNewInputUrlDlg::DrawBand(HDC hdc) {
   FillSolid(mem, 0, band, width, height, RGB(255, 255, 255));
   ::SetBkMode(mem, TRANSPARENT);
   const UINT format = DT_SINGLELINE | DT_VCENTER | DT_LEFT;
-  CString subtitle = Localized(m_nMode == 4   ? u"Google reader account setting"
-                               : m_nMode == 5 ? u"Enter keywords to search"
-                                              : u"Enter channel properties");
+  UpdateFinishState();
+  CString subtitle = Localized(m_nMode == 4                   ? u"Google reader account setting"
+                               : m_nMode == 5 && HasResults() ? u"Select channels to add"
+                               : m_nMode == 5                 ? u"Enter keywords to search"
+                                                              : u"Enter channel properties");
   HGDIOBJ oldFont = ::SelectObject(mem, m_hBoldFont);
   if (touch) {
     ::SetTextColor(mem, RGB(255, 255, 255));

@@ -4,9 +4,11 @@
 // tapped field opens the one-field editor; on key devices an edit is laid
 // over the selected row and the soft keys act.
 //
-// The online search (mode 5) and the sync account (mode 4) use the same
-// page, but only their title band and soft-key titles are built yet: in
-// those modes the page shows no rows and its finishing flag stays clear.
+// The same page edits the sync account (mode 4: user name, password, label
+// and the sync switch, each written to the "Ventrel" settings as soon as it
+// is entered) and searches the online feed-search service (mode 5: the
+// keywords, then the results to check and add). The code of those two
+// modes lives in input_account_page.cpp and input_search_page.cpp.
 //
 // The page talks to its parent, the wizard, only through the wizard's
 // messages: WM_WIZARD_INPUT_BACK (0, 0) to go back, and after a channel was
@@ -14,6 +16,7 @@
 #pragma once
 
 #include "framework/afx.h"
+#include "framework/coll.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "quillet/ui/image_button_bar.h"
@@ -26,6 +29,9 @@ class COpmlXML;
 #define INPUT_ROW_SECOND 5
 #define INPUT_ROW_SAVE 6
 #define INPUT_ROW_THIRD 7
+#define INPUT_ROW_REDEFINE 8
+// Search results: one id per entry of the result list, from this one on.
+#define INPUT_ROW_RESULT 100
 
 class CNewInputUrlDlg : public CDialog {
  public:
@@ -39,6 +45,15 @@ class CNewInputUrlDlg : public CDialog {
   // Mode 1: the feed URL and the channel title.
   const CString& GetFirstField() const { return m_strFirst; }
   const CString& GetSecondField() const { return m_strSecond; }
+  const CString& GetThirdField() const { return m_strThird; }
+  // Mode 4: the sync switch as the page last wrote it.
+  BOOL GetSyncFlag() const { return m_bSync; }
+  // Mode 5: the results in the reply's order, and the checked ones in the
+  // order they were checked; results are listed while the first is not
+  // empty.
+  const CStringList& GetResultUrls() const { return m_resultUrls; }
+  const CStringList& GetCheckedUrls() const { return m_checkedUrls; }
+  CString GetResultTitle(const CString& url) const;
   CTouchMenuList* GetRowList() const { return m_pList; }
   CImageButtonBar* GetButtonBar() const { return m_pBar; }
   CEdit& GetInlineEdit() { return m_edit; }
@@ -48,6 +63,8 @@ class CNewInputUrlDlg : public CDialog {
   static void OnRowClick(HWND window, DWORD_PTR context, UINT id, CTouchListItem* item);
   // The action of a row.
   static void RunRowAction(HWND window, DWORD_PTR context, UINT id);
+  // A feed address the page adds: http or https with a host after it.
+  static BOOL IsFeedAddress(const CString& url);
   // Rebuilds the rows from the fields.
   void LayoutRows(BOOL autoSelect);
   void DrawRows(HDC hdc);
@@ -77,6 +94,22 @@ class CNewInputUrlDlg : public CDialog {
   void StoreInlineEdit();
   void PlaceInlineEdit(CTouchListItem* row);
   void RedrawInlineEdit();
+  // Mode 4 (input_account_page.cpp).
+  void LoadAccount();
+  void AddAccountRows();
+  // Writes the field of the row to its "Ventrel" value.
+  void WriteAccountValue(UINT id);
+  void ToggleSync();
+  // Mode 5 (input_search_page.cpp).
+  void AddSearchRows();
+  void Search();
+  void RedefineSearch();
+  void ToggleResult(UINT id);
+  void AddCheckedResults();
+  BOOL HasResults() const { return !m_resultUrls.IsEmpty(); }
+  // The title band's side effects in modes 4 and 5: the finishing flag
+  // and, on key devices, the search page's soft key.
+  void UpdateFinishState();
   void DrawBand(HDC hdc);
   void DrawBar(HDC hdc);
   int ListTop() const;
@@ -95,6 +128,11 @@ class CNewInputUrlDlg : public CDialog {
   CString m_strSecond;
   CString m_strThird;
   BOOL m_bFinishAllowed = FALSE;
+  BOOL m_bSync = FALSE;
+  CMapStringToString m_resultTitles;
+  CStringList m_resultUrls;
+  CStringList m_checkedUrls;
+  CString m_strSoftKey;  // the search page's soft key 1 as last titled
   CEdit m_edit;  // 1060, key devices only
   CBarPress m_barPress;
   UINT m_nPendingRow = 0;

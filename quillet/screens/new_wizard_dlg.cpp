@@ -220,14 +220,21 @@ BOOL CNewWizardDlg::IsFinishAllowedByPage(CDialog* page) const {
 
 void CNewWizardDlg::RunChoice() {
   if (!m_pChoicePage) return;
-  switch (m_pChoicePage->GetChoice()) {
-    case CHOICE_URL: {
+  const int choice = m_pChoicePage->GetChoice();
+  switch (choice) {
+    case CHOICE_URL:
+    case CHOICE_SYNC:
+    case CHOICE_SEARCH: {
+      // The URL page in the choice's mode: 1 typed URL, 4 sync account,
+      // 5 online search.
+      const int mode = choice == CHOICE_SYNC ? 4 : choice == CHOICE_SEARCH ? 5 : 1;
       RetirePage(m_pChoicePage);
-      auto* page = new CNewInputUrlDlg(m_pList, 1, this);
+      auto* page = new CNewInputUrlDlg(m_pList, mode, this);
       if (!page->Create(IDD_INPUT_URL, this)) {
         delete page;
         WriteLog(u"CNewWizardDlg: the URL page could not be created.");
-        if (!ShowChoicePage(CHOICE_ROW_URL)) EndDialog(IDCANCEL);
+        const UINT row = mode == 4 ? CHOICE_ROW_SYNC : mode == 5 ? CHOICE_ROW_SEARCH : CHOICE_ROW_URL;
+        if (!ShowChoicePage(row)) EndDialog(IDCANCEL);
         return;
       }
       m_pUrlPage = page;
@@ -254,10 +261,7 @@ void CNewWizardDlg::RunChoice() {
     }
     case CHOICE_TEMPLATES:
     case CHOICE_ONLINE:
-    case CHOICE_SYNC:
-    case CHOICE_SEARCH:
-      // The templates, the online templates and the
-      // search and account modes of the URL page have no page in this
+      // The templates and the online templates have no page in this
       // program yet: the choice page stays as it is.
       return;
     default:

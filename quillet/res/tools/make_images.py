@@ -874,6 +874,59 @@ OPML_BACK_FOLDER = tile((0.40, 0.46, 0.56, 1.0), glyph_folder_up)
 OPML_FOLDER = tile((0.84, 0.60, 0.14, 1.0), glyph_folder)
 
 
+# The search and account modes of the URL page.
+
+def glyph_keywords(u, v, ink):
+    """A text field with words and the caret after them."""
+    if not in_rect(u, v, 0.18, 0.32, 0.82, 0.68):
+        return None
+    if not in_rect(u, v, 0.23, 0.37, 0.77, 0.63):
+        return WHITE
+    if in_rect(u, v, 0.29, 0.47, 0.42, 0.53) or in_rect(u, v, 0.47, 0.47, 0.58, 0.53):
+        return WHITE
+    if in_rect(u, v, 0.64, 0.41, 0.685, 0.59):
+        return WHITE
+    return None
+
+
+def glyph_user(u, v, ink):
+    """A person: the head and the shoulders."""
+    if math.hypot(u - 0.5, v - 0.36) <= 0.13:
+        return WHITE
+    if v >= 0.54 and v <= 0.78 and math.hypot((u - 0.5) / 0.26, (v - 0.78) / 0.26) <= 1.0:
+        return WHITE
+    return None
+
+
+def glyph_password(u, v, ink):
+    """A padlock: the shackle and the body with its keyhole."""
+    if on_arc(u, v, 0.5, 0.44, 0.14, 0.07, 0, 180) or \
+            (abs(v - 0.50) <= 0.06 and (abs(u - 0.36) <= 0.035 or abs(u - 0.64) <= 0.035)):
+        return WHITE
+    if in_rect(u, v, 0.28, 0.50, 0.72, 0.80):
+        if math.hypot(u - 0.5, v - 0.61) <= 0.045 or in_rect(u, v, 0.485, 0.61, 0.515, 0.71):
+            return ink
+        return WHITE
+    return None
+
+
+def glyph_label(u, v, ink):
+    """A tag: a pointed card with its hole."""
+    inside = in_rect(u, v, 0.36, 0.22, 0.78, 0.80) and not (
+        v < 0.22 + 0.0 or (v < 0.38 and abs(u - 0.57) > (v - 0.22) / 0.16 * 0.21))
+    if not inside:
+        return None
+    if math.hypot(u - 0.57, v - 0.38) <= 0.05:
+        return None
+    return WHITE
+
+
+INPUT_KEYWORDS = tile((0.10, 0.58, 0.64, 1.0), glyph_keywords)
+INPUT_USER = tile((0.20, 0.62, 0.28, 1.0), glyph_user)
+INPUT_PASSWORD = tile((0.40, 0.46, 0.56, 1.0), glyph_password)
+INPUT_LABEL = tile((0.86, 0.28, 0.44, 1.0), glyph_label)
+
+
 # ---------------------------------------------------------------------------
 # Bitmap resources: 24-bit (or 8-bit) device-independent bitmaps written as
 # .bmp files in quillet/res/bitmaps; the build drops the 14-byte file header
@@ -1093,6 +1146,19 @@ IMAGES = [
     (300, "input_save_192", 64, INPUT_SAVE),
     (367, "input_save_key", 32, INPUT_SAVE),
     (371, "input_selected_key", 32, tick_badge),
+    # The search page's and the account page's rows.
+    (384, "input_keywords", 32, INPUT_KEYWORDS),
+    (386, "input_keywords_192", 64, INPUT_KEYWORDS),
+    (385, "input_keywords_key", 32, INPUT_KEYWORDS),
+    (311, "input_user", 32, INPUT_USER),
+    (312, "input_user_192", 64, INPUT_USER),
+    (363, "input_user_key", 32, INPUT_USER),
+    (313, "input_password", 32, INPUT_PASSWORD),
+    (314, "input_password_192", 64, INPUT_PASSWORD),
+    (364, "input_password_key", 32, INPUT_PASSWORD),
+    (381, "input_label", 32, INPUT_LABEL),
+    (383, "input_label_192", 64, INPUT_LABEL),
+    (382, "input_label_key", 32, INPUT_LABEL),
     # The menu pages' rows and bars.
     (242, "menu_new", 32, menu_plus),
     (295, "menu_new_192", 64, menu_plus),

@@ -225,9 +225,7 @@ TEST_F(WizardTest, TouchFaceOpensOnTheChoicesAndTheUrlRowLeadsToTheUrlPageAndBac
       // The rows whose pages come later record the choice and open nothing
       // (the choice page's timer does not repeat either).
       [&] {
-        const std::pair<UINT, int> later[] = {{CHOICE_ROW_SEARCH, CHOICE_SEARCH},
-                                              {CHOICE_ROW_TEMPLATES, CHOICE_TEMPLATES}, {CHOICE_ROW_ONLINE, CHOICE_ONLINE},
-                                              {CHOICE_ROW_SYNC, CHOICE_SYNC}};
+        const std::pair<UINT, int> later[] = {{CHOICE_ROW_TEMPLATES, CHOICE_TEMPLATES}, {CHOICE_ROW_ONLINE, CHOICE_ONLINE}};
         for (auto [row, choice] : later) {
           TapRow(row);
           Settle();

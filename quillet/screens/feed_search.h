@@ -1,0 +1,29 @@
+// The online feed search of the wizard's search page: the query sent to the
+// feed-search service and the reading of its JSON reply.
+//
+// The service's host is the setting "FeedSearchHost" (section "Settings");
+// without it the program asks FEED_SEARCH_DEFAULT_HOST. The query goes over
+// plain HTTP to "/ajax/services/feed/find?v=1.0&q=" with the keywords
+// form-encoded.
+//
+// The reply is not parsed as a whole: it is scanned once for "url" and
+// "title" members, and a result is taken at the bracket or brace that
+// follows both (each value counts only when a comma follows it). Strings are
+// read as JSON strings: a backslash escapes the character after it, so an
+// escaped quote is part of the text and never ends the string.
+#pragma once
+
+#include "framework/afx.h"
+#include "framework/coll.h"
+
+#define FEED_SEARCH_DEFAULT_HOST u"feedsearch.marrowby.com"
+#define FEED_SEARCH_QUERY_PATH u"/ajax/services/feed/find?v=1.0&q="
+
+// The service's address for these keywords.
+CString FeedSearchUrl(const CString& keywords);
+
+// Scans a reply: for each result found, sets titles[url] to its title as
+// plain text (tags removed, character references decoded) and appends the
+// URL to urls (a URL given twice is listed twice). A result without URL or
+// title is dropped.
+void ReadFeedSearchReply(LPCWSTR text, int length, CMapStringToString& titles, CStringList& urls);
