@@ -44,6 +44,7 @@ class COptionPage : public CDialog {
   // Places the caption and widens the spanning controls.
   void LayoutPage();
   void OnSize(UINT type, int cx, int cy);
+  BOOL OnEraseBkgnd(CDC* dc);
 
   HFONT m_hPageFont = nullptr;
   CCaptionStatic m_caption;

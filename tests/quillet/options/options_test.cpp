@@ -1,0 +1,228 @@
+// The General and Network option pages in the real "Quillet.exe" (its own
+// device root, its clock frozen), opened from the channel list's menu by
+// taps on the touch screen and by keys on the key device. What a page
+// stores is read back by the code that uses it: the next refresh against
+// nginx keeps as many articles as the General page says and goes through
+// the proxy (tinyproxy) the Network page names, writing its run log when
+// the page says so.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "gdi/image_codec.h"
+#include "kernel/kernel.h"
+#include "kernel/process.h"
+#include "kernel/wstring.h"
+#include "quillet/feeds/item_store.h"
+#include "support/device_fixture.h"
+#include "support/host_window.h"
+#include "support/http_server.h"
+#include "support/net_servers.h"
+#include "support/pictures.h"
+#include "support/remote_program.h"
+#include "support/settings_registry.h"
+#include "user/user.h"
+
+namespace {
+
+constexpr const char16_t* kStore = u"\\Program Files\\Quillet\\ChannelData\\Ch100.bin";
+constexpr const char16_t* kRunLog = u"\\Program Files\\Quillet\\Quillet_RunLog.txt";
+
+int g_started = 0, g_finished = 0;
+UINT g_startMessage = 0, g_finishMessage = 0;
+LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == g_startMessage) ++g_started;
+  if (message == g_finishMessage && g_started > g_finished) ++g_finished;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+std::string Text(HWND w) {
+  WCHAR buf[256] = {0};
+  GetWindowTextW(w, buf, 256);
+  return qk::ToUtf8(buf);
+}
+
+// A setting as the registry holds it now (-1000 when missing).
+int SettingInt(const char16_t* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Marrowby\\Quillet Reach\\Settings", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
+    return -1000;
+  DWORD type = 0, value = 0, size = sizeof value;
+  LONG r = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS && type == REG_DWORD ? static_cast<int>(value) : -1000;
+}
+std::string SettingText(const char16_t* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Marrowby\\Quillet Reach\\Settings", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
+    return "(missing)";
+  WCHAR buf[300] = {0};
+  DWORD type = 0, size = sizeof buf - sizeof(WCHAR);
+  LONG r = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS && type == REG_SZ ? qk::ToUtf8(buf) : "(missing)";
+}
+
+// Light pixels (every channel above 200) in a part of a picture.
+int Light(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
+  int n = 0;
+  for (int y = std::max(top, 0); y < std::min(bottom, p.height); ++y)
+    for (int x = std::max(left, 0); x < std::min(right, p.width); ++x) {
+      const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
+      if (px[0] > 200 && px[1] > 200 && px[2] > 200) ++n;
+    }
+  return n;
+}
+// Dark pixels (every channel below 80): text on a light page.
+int Dark(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
+  int n = 0;
+  for (int y = std::max(top, 0); y < std::min(bottom, p.height); ++y)
+    for (int x = std::max(left, 0); x < std::min(right, p.width); ++x) {
+      const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
+      if (px[0] < 80 && px[1] < 80 && px[2] < 80) ++n;
+    }
+  return n;
+}
+
+// Twelve stories, an hour apart.
+std::string Feed(const std::string& site) {
+  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Loopback News"
+                  "</title><link>" + site + "/</link><description>d</description>\n";
+  for (int i = 0; i < 12; ++i) {
+    char date[64];
+    snprintf(date, sizeof date, "Tue, 08 Dec 2026 %02d:00:00 GMT", 11 - i);
+    s += "<item><title>Story " + std::to_string(i) + "</title><link>" + site + "/story/" + std::to_string(i) +
+         "</link><pubDate>" + date + "</pubDate><description>Text</description></item>\n";
+  }
+  return s + "</channel></rss>\n";
+}
+
+// Where things are on the 480 x 800 touch screen.
+constexpr int kBar = 760, kBarLeft = 48, kBarRight = 432;  // the channel list's and menu's bars
+constexpr int kPage0 = 93, kPagePitch = 82;                // a menu page's rows
+
+class OptionsTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
+    qk::SetProgramHost(u"Ambrel.exe", AMBREL_EXE);
+    setenv("QUILLET_HEADLESS", "1", 1);
+    docroot_ = qnet::MakeTempFolder("quillet-options");
+    ASSERT_TRUE(nginx_.Start(docroot_));
+    site_ = "http://127.0.0.1:" + std::to_string(nginx_.port());
+    qtest::WriteHostFile(docroot_ + "/feed.xml", Feed(site_));
+    WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml",
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>t</title></head>"
+                    "<body nextID=\"101\"><outline text=\"Others\" type=\"rss\" uniqueID=\"90\">"
+                    "<outline text=\"Loopback News\" type=\"rss\" uniqueID=\"100\" xmlUrl=\"" + site_ +
+                    "/feed.xml\"/></outline></body></opml>\n");
+    g_startMessage = RegisterWindowMessageW(u"Quillet.Download.Start");
+    g_finishMessage = RegisterWindowMessageW(u"Quillet.Download.Finished");
+    g_started = g_finished = 0;
+    recorder_ = qtest::CreateHostWindow(u"OptionsTestRecorder", RecorderProc, 1, 1);
+  }
+  void TearDown() override {
+    if (process_) qtest::EndProcess(process_);
+    if (recorder_) DestroyWindow(recorder_);
+    unsetenv("QUILLET_SCREEN_PROFILE");
+    nginx_.Stop();
+    qnet::RemoveTree(docroot_);
+    DeviceTest::TearDown();
+  }
+  void Start(const char* profile) {
+    if (*profile) setenv("QUILLET_SCREEN_PROFILE", profile, 1);
+    else unsetenv("QUILLET_SCREEN_PROFILE");
+    setenv("QUILLET_FROZEN_CLOCK", "1796731200000", 1);
+    std::u16string line;
+    PROCESS_INFORMATION pi{};
+    BOOL ok = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", line.data(), nullptr, nullptr, FALSE, 0,
+                             nullptr, nullptr, nullptr, &pi);
+    unsetenv("QUILLET_FROZEN_CLOCK");
+    ASSERT_TRUE(ok);
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    q_ = qtest::RemoteProgram(process_);
+    ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
+    ASSERT_TRUE(q_.Advance(200));
+    ASSERT_TRUE(q_.Advance(10));
+    list_ = q_.ActiveWindow();
+  }
+  // Takes the picture and reads it back.
+  qk::gdi::DecodedImage Seen(const std::string& name) {
+    std::string path = qtest::PicturesDir() + "/options-" + name + ".png";
+    qk::gdi::DecodedImage image;
+    EXPECT_TRUE(q_.Shot(path));
+    std::string bytes = qtest::ReadHostFile(path);
+    EXPECT_TRUE(qk::gdi::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &image)) << path;
+    return image;
+  }
+  // Opens an option page from the channel list: on the touch screen the
+  // menu's options page (row 0 General, 3 Network; an option page that
+  // closes leaves that menu page showing), on the key device the Options
+  // entry of the Menu soft key (0 General, 1 Network).
+  void OpenPage(bool touch, int entry, bool menuShows = false) {
+    if (touch && menuShows) {
+      ASSERT_TRUE(q_.Tap(240, kPage0 + entry * kPagePitch));
+    } else if (touch) {
+      ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+      ASSERT_TRUE(q_.Advance(10));
+      ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+      ASSERT_TRUE(q_.Advance(10));
+      ASSERT_TRUE(q_.Tap(240, kPage0 + entry * kPagePitch));
+    } else {
+      ASSERT_TRUE(q_.SoftKey(2));
+      for (int i = 0; i < 6; ++i) ASSERT_TRUE(q_.Key(VK_UP));
+      ASSERT_TRUE(q_.Key(VK_RIGHT));
+      for (int i = 0; i < entry; ++i) ASSERT_TRUE(q_.Key(VK_DOWN));
+      ASSERT_TRUE(q_.Key(VK_RETURN));
+    }
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != list_ && q_.ActiveWindow() != nullptr; }));
+    page_ = q_.ActiveWindow();
+  }
+  // Refreshes from the channel list and waits for the run's end.
+  bool Refresh(bool touch, int runs) {
+    if (!(touch ? q_.Tap(240, kBar) : q_.SoftKey(1))) return false;
+    return q_.WaitFor(
+        [&] {
+          qk::PumpMessages();
+          (void)q_.Advance(600);
+          return g_finished >= runs;
+        },
+        60000);
+  }
+  // The records of the channel's item store.
+  int StoredArticles() const {
+    CItemStore store(0);
+    store.Open(kStore, 0, 0);
+    int n = 0;
+    while (store.MoveNext()) ++n;
+    return n;
+  }
+
+  std::string docroot_, site_;
+  qtest::NginxServer nginx_;
+  HANDLE process_ = nullptr;
+  HWND recorder_ = nullptr, list_ = nullptr, page_ = nullptr;
+  qtest::RemoteProgram q_;
+};
+
+}  // namespace
+
+TEST_F(OptionsTest, Look) {
+  Start("");
+  OpenPage(true, 0);
+  Seen("general-480x800");
+  ASSERT_TRUE(q_.SoftKey(2));
+  ASSERT_TRUE(q_.Advance(10));
+  Seen("general-closed-480x800");
+  OpenPage(true, 3, true);
+  Seen("network-480x800");
+  ASSERT_TRUE(q_.SoftKey(2));
+  ASSERT_TRUE(q_.Advance(10));
+  Seen("back-480x800");
+}
