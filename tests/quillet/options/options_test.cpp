@@ -27,7 +27,7 @@
 namespace {
 
 constexpr const char16_t* kStore = u"\\Program Files\\Quillet\\ChannelData\\Ch100.bin";
-constexpr const char16_t* kRunLog = u"\\Program Files\\Quillet\\Quillet_RunLog.txt";
+constexpr const char16_t* kRunLogFile = u"\\Program Files\\Quillet\\Quillet_RunLog.txt";
 
 int g_started = 0, g_finished = 0;
 UINT g_startMessage = 0, g_finishMessage = 0;
@@ -103,6 +103,15 @@ std::string Feed(const std::string& site) {
 // Where things are on the 480 x 800 touch screen.
 constexpr int kBar = 760, kBarLeft = 48, kBarRight = 432;  // the channel list's and menu's bars
 constexpr int kPage0 = 93, kPagePitch = 82;                // a menu page's rows
+// The General page: the two numbers' edits (their right ends) and their
+// up-downs' up arrows, the check boxes.
+constexpr int kNumberEnd = 135, kArrow = 163;
+constexpr int kArticles = 193, kArticlesUp = 182, kSyncCount = 284, kSyncCountUp = 273;
+constexpr int kCheck = 27, kImages = 344, kFullScreen = 461;
+// The Network page.
+constexpr int kUseProxy = 130, kProxy = 177, kRunLog = 282, kAccount = 380;
+// The band where the input panel shows.
+constexpr int kPanelTop = 590, kPanelBottom = 700;
 
 class OptionsTest : public qtest::DeviceTest {
  protected:
@@ -213,16 +222,76 @@ class OptionsTest : public qtest::DeviceTest {
 
 }  // namespace
 
-TEST_F(OptionsTest, Look) {
+
+// The General page by taps and typing: a stored count beyond the limit is
+// shown at the limit, typing beyond it corrects the text and selects it,
+// an emptied field turns into 1, each up arrow raises its number by one
+// from what it shows, the hidden limit switch keeps its stored value, and
+// OK stores what the page shows: the next refresh keeps that many
+// articles. Cancel stores nothing.
+TEST_F(OptionsTest, GeneralByTouchStoresWhatItShowsAndTheRefreshKeepsThatMany) {
+  ASSERT_TRUE(qtest::SetSettingDword(u"ArticlesNumber", 900));
+  ASSERT_TRUE(qtest::SetSettingDword(u"VentrelNumber", 15));
+  ASSERT_TRUE(qtest::SetSettingDword(u"ArticlesNumberSet", 0));
+  ASSERT_TRUE(qtest::SetSettingDword(u"DownloadFulltext", 0));
   Start("");
   OpenPage(true, 0);
-  Seen("general-480x800");
-  ASSERT_TRUE(q_.SoftKey(2));
+  const auto page = Seen("general-480x800");
+  EXPECT_GT(Dark(page, 0, 100, 480, 480), 2000) << "the page shows no texts";
+  const HWND articles = q_.FocusWindow();
+  EXPECT_EQ(Text(articles), "500");
+  // "5000" is more than a channel keeps: "500", all of it selected, so
+  // that what is typed next replaces it.
+  ASSERT_TRUE(q_.Tap(kNumberEnd, kArticles));
+  ASSERT_TRUE(q_.Type(u"0"));
+  EXPECT_EQ(Text(articles), "500");
+  ASSERT_TRUE(q_.Type(u"7"));
+  EXPECT_EQ(Text(articles), "7");
+  // The up arrow shows the value it steps to.
+  ASSERT_TRUE(q_.Tap(kArrow, kArticlesUp));
+  EXPECT_EQ(Text(articles), "8");
+  ASSERT_TRUE(q_.Tap(kArrow, kArticlesUp));
+  EXPECT_EQ(Text(articles), "9");
+  // The sync count emptied: 1; its up arrow: 2.
+  ASSERT_TRUE(q_.Tap(kNumberEnd, kSyncCount));
+  const HWND syncCount = q_.FocusWindow();
+  EXPECT_EQ(Text(syncCount), "15");
+  ASSERT_TRUE(q_.Key(VK_BACK));
+  ASSERT_TRUE(q_.Key(VK_BACK));
+  EXPECT_EQ(Text(syncCount), "1");
+  ASSERT_TRUE(q_.Tap(kArrow, kSyncCountUp));
+  EXPECT_EQ(Text(syncCount), "2");
+  Seen("general-changed-480x800");
+  ASSERT_TRUE(q_.Tap(kCheck, kImages));
+  ASSERT_TRUE(q_.Tap(kCheck, kFullScreen));
+  ASSERT_TRUE(q_.SoftKey(1));  // OK
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != page_; }));
+  EXPECT_EQ(SettingInt(u"ArticlesNumber"), 9);
+  EXPECT_EQ(SettingInt(u"VentrelNumber"), 2);
+  EXPECT_EQ(SettingInt(u"DownloadImage"), 0);
+  EXPECT_EQ(SettingInt(u"DownloadFulltext"), 0);
+  EXPECT_EQ(SettingInt(u"FullScreenReading"), 0);
+  EXPECT_EQ(SettingInt(u"ArticlesNumberSet"), 0) << "the hidden switch changed";
+  // The menu's options page shows again, without the input panel.
+  const auto back = Seen("general-closed-480x800");
+  EXPECT_GT(Light(back, 90, kPage0 - 20, 480, kPage0 + 20), 100) << "the menu page did not come back";
+  EXPECT_EQ(Light(back, 0, kPanelTop, 480, kPanelBottom), 0) << "the input panel was left up";
+
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));  // the menu closes
   ASSERT_TRUE(q_.Advance(10));
-  Seen("general-closed-480x800");
-  OpenPage(true, 3, true);
-  Seen("network-480x800");
-  ASSERT_TRUE(q_.SoftKey(2));
-  ASSERT_TRUE(q_.Advance(10));
-  Seen("back-480x800");
+  ASSERT_TRUE(Refresh(true, 1));
+  EXPECT_EQ(StoredArticles(), 9);
+  EXPECT_NE(ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml").find("itemCount=\"9\""),
+            std::string::npos);
+
+  // Again: the stored values show; a change left with Cancel is not kept.
+  OpenPage(true, 0);
+  EXPECT_EQ(Text(q_.FocusWindow()), "9");
+  ASSERT_TRUE(q_.Tap(kArrow, kArticlesUp));
+  EXPECT_EQ(Text(q_.FocusWindow()), "10");
+  ASSERT_TRUE(q_.Tap(kCheck, kImages));
+  ASSERT_TRUE(q_.SoftKey(2));  // Cancel
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != page_; }));
+  EXPECT_EQ(SettingInt(u"ArticlesNumber"), 9);
+  EXPECT_EQ(SettingInt(u"DownloadImage"), 0);
 }
