@@ -295,3 +295,80 @@ TEST_F(OptionsTest, GeneralByTouchStoresWhatItShowsAndTheRefreshKeepsThatMany) {
   EXPECT_EQ(SettingInt(u"ArticlesNumber"), 9);
   EXPECT_EQ(SettingInt(u"DownloadImage"), 0);
 }
+
+// The Network page by taps and typing: the proxy typed with blanks round
+// it is stored without them and carries the next refresh through
+// tinyproxy, which then writes its run log; the stored account matches a
+// store without regard to case and another one is chosen from the list.
+// Unticked again, the proxy's text is kept but the refresh goes direct
+// and writes no log.
+TEST_F(OptionsTest, NetworkByTouchProxyRunLogAndAccountReachTheRefresh) {
+  qnet::TinyProxy proxy;
+  QNET_REQUIRE_PEER(proxy.Start(), "tinyproxy");
+  const std::string address = "127.0.0.1:" + std::to_string(proxy.port());
+  WriteDeviceFile(u"\\Windows\\Messaging\\Accounts.txt", "Work Mail\nActiveSync\n  Home, Family  \n\n");
+  ASSERT_TRUE(qtest::SetSettingString(u"EmailAccount", u"activesync"));
+  Start("");
+  OpenPage(true, 3);
+  ASSERT_TRUE(q_.Tap(kCheck, kUseProxy));
+  ASSERT_TRUE(q_.Tap(240, kProxy));
+  const HWND field = q_.FocusWindow();
+  ASSERT_TRUE(q_.Type(qk::FromUtf8("  " + address + " ")));
+  EXPECT_EQ(Text(field), "  " + address + " ");
+  ASSERT_TRUE(q_.Tap(kCheck, kRunLog));
+  // The list: the three stores sorted, the stored one chosen, so that the
+  // next one down is "Home, Family" (from no choice it would be the first).
+  ASSERT_TRUE(q_.Tap(240, kAccount));
+  const auto open = Seen("network-accounts-480x800");
+  EXPECT_GT(Light(open, 12, 405, 468, 445), 100) << "the chosen first row";
+  for (int row = 1; row < 3; ++row)
+    EXPECT_GT(Dark(open, 12, 405 + row * 44, 468, 445 + row * 44), 100) << "no account in row " << row;
+  EXPECT_EQ(Dark(open, 12, 545, 468, 580), 0) << "a fourth account";
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  Seen("network-changed-480x800");
+  ASSERT_TRUE(q_.SoftKey(1));  // OK
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != page_; }));
+  EXPECT_EQ(SettingInt(u"UseNetAgency"), 1);
+  EXPECT_EQ(SettingText(u"NetAgencyIP"), address);
+  EXPECT_EQ(SettingInt(u"VentrelLog"), 1);
+  EXPECT_EQ(SettingInt(u"UseFreeConnections"), 1);
+  EXPECT_EQ(SettingText(u"EmailAccount"), "Home, Family");
+  EXPECT_EQ(Light(Seen("network-closed-480x800"), 0, kPanelTop, 480, kPanelBottom), 0)
+      << "the input panel was left up";
+
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(Refresh(true, 1));
+  EXPECT_NE(nginx_.WaitForLogLine("/feed.xml").find("tinyproxy"), std::string::npos) << nginx_.AccessLog();
+  EXPECT_EQ(StoredArticles(), 12);
+  const std::string log = ReadDeviceFile(kRunLogFile);
+  EXPECT_FALSE(log.empty()) << "no run log";
+
+  // The proxy and the log switched off: the text stays, the next refresh
+  // goes direct and adds nothing to the log.
+  OpenPage(true, 3);
+  ASSERT_TRUE(q_.Tap(kCheck, kUseProxy));
+  ASSERT_TRUE(q_.Tap(kCheck, kRunLog));
+  const auto off = Seen("network-off-480x800");
+  EXPECT_EQ(Dark(off, 14, 160, 466, 195), 0) << "the proxy field is not disabled";
+  EXPECT_GT(Dark(off, 14, 210, 466, 260), 100) << "the page's texts went";
+  ASSERT_TRUE(q_.SoftKey(1));
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != page_; }));
+  EXPECT_EQ(SettingInt(u"UseNetAgency"), 0);
+  EXPECT_EQ(SettingText(u"NetAgencyIP"), address);
+  EXPECT_EQ(SettingInt(u"VentrelLog"), 0);
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(Refresh(true, 2));
+  ASSERT_TRUE(q_.WaitFor([&] {
+    const std::string all = nginx_.AccessLog();
+    size_t n = 0;
+    for (size_t at = all.find("/feed.xml"); at != std::string::npos; at = all.find("/feed.xml", at + 1)) ++n;
+    return n >= 2;
+  }));
+  const std::string all = nginx_.AccessLog();
+  const size_t lineStart = all.rfind('\n', all.rfind("/feed.xml"));
+  EXPECT_EQ(all.substr(lineStart == std::string::npos ? 0 : lineStart).find("tinyproxy"), std::string::npos) << all;
+  EXPECT_EQ(ReadDeviceFile(kRunLogFile), log) << "the log went on";
+}
