@@ -185,8 +185,8 @@ class OptionsTest : public qtest::DeviceTest {
     } else {
       ASSERT_TRUE(q_.SoftKey(2));
       for (int i = 0; i < 6; ++i) ASSERT_TRUE(q_.Key(VK_UP));
-      ASSERT_TRUE(q_.Key(VK_RIGHT));
-      for (int i = 0; i < entry; ++i) ASSERT_TRUE(q_.Key(VK_DOWN));
+      ASSERT_TRUE(q_.Key(VK_RIGHT));  // the submenu opens without a highlight
+      for (int i = 0; i <= entry; ++i) ASSERT_TRUE(q_.Key(VK_DOWN));
       ASSERT_TRUE(q_.Key(VK_RETURN));
     }
     ASSERT_TRUE(q_.Advance(10));
@@ -371,4 +371,76 @@ TEST_F(OptionsTest, NetworkByTouchProxyRunLogAndAccountReachTheRefresh) {
   const size_t lineStart = all.rfind('\n', all.rfind("/feed.xml"));
   EXPECT_EQ(all.substr(lineStart == std::string::npos ? 0 : lineStart).find("tinyproxy"), std::string::npos) << all;
   EXPECT_EQ(ReadDeviceFile(kRunLogFile), log) << "the log went on";
+}
+
+// Both pages on the key device, by keys alone: the full-screen switch and
+// the up-downs are hidden but the values are read and written; Cancel
+// stores nothing; without the device's messaging the account list is
+// empty and OK keeps the stored account. The channel list shows again
+// after each page.
+TEST_F(OptionsTest, BothPagesByKeysOnTheKeyDevice) {
+  ASSERT_TRUE(qtest::SetSettingDword(u"ArticlesNumber", 10));
+  ASSERT_TRUE(qtest::SetSettingDword(u"VentrelNumber", 15));
+  ASSERT_TRUE(qtest::SetSettingString(u"EmailAccount", u"Outbox"));
+  Start("keydevice");
+  const auto list = Seen("k-channels-240x320");
+  OpenPage(false, 0);
+  const auto general = Seen("k-general-240x320");
+  EXPECT_GT(Dark(general, 0, 30, 240, 280), 500) << "the page shows no texts";
+  const HWND articles = q_.FocusWindow();
+  EXPECT_EQ(Text(articles), "10");
+  // Emptied: 1, selected; "25" replaces it. Then the sync count, shown as
+  // the article limit (10), takes no more than the new limit.
+  ASSERT_TRUE(q_.Key(VK_END));
+  ASSERT_TRUE(q_.Key(VK_BACK));
+  ASSERT_TRUE(q_.Key(VK_BACK));
+  EXPECT_EQ(Text(articles), "1");
+  ASSERT_TRUE(q_.Type(u"25"));
+  EXPECT_EQ(Text(articles), "25");
+  ASSERT_TRUE(q_.Key(VK_TAB));
+  const HWND syncCount = q_.FocusWindow();
+  ASSERT_NE(syncCount, articles);
+  EXPECT_EQ(Text(syncCount), "10");
+  ASSERT_TRUE(q_.Key(VK_END));
+  ASSERT_TRUE(q_.Type(u"0"));
+  EXPECT_EQ(Text(syncCount), "25");
+  ASSERT_TRUE(q_.Key(VK_TAB));  // the images switch
+  ASSERT_TRUE(q_.Key(VK_SPACE));
+  Seen("k-general-changed-240x320");
+  ASSERT_TRUE(q_.SoftKey(2));  // Cancel
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() == list_; }));
+  EXPECT_EQ(SettingInt(u"ArticlesNumber"), 10);
+  EXPECT_EQ(SettingInt(u"DownloadImage"), -1000);
+  const auto again = Seen("k-channels-after-general-240x320");
+  EXPECT_EQ(Light(again, 0, 30, 240, 290), Light(list, 0, 30, 240, 290)) << "the channel list did not come back";
+
+  OpenPage(false, 0);
+  ASSERT_TRUE(q_.Key(VK_END));
+  ASSERT_TRUE(q_.Type(u"0"));  // "100"
+  ASSERT_TRUE(q_.Key(VK_TAB));
+  ASSERT_TRUE(q_.Key(VK_TAB));
+  ASSERT_TRUE(q_.Key(VK_SPACE));
+  ASSERT_TRUE(q_.SoftKey(1));  // OK
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() == list_; }));
+  EXPECT_EQ(SettingInt(u"ArticlesNumber"), 100);
+  EXPECT_EQ(SettingInt(u"VentrelNumber"), 10);
+  EXPECT_EQ(SettingInt(u"DownloadImage"), 0);
+  EXPECT_EQ(SettingInt(u"DownloadFulltext"), 1);
+  EXPECT_EQ(SettingInt(u"FullScreenReading"), 0) << "the key device's default";
+  EXPECT_EQ(SettingInt(u"ArticlesNumberSet"), 1);
+
+  // The Network page: the proxy switch has the focus first.
+  OpenPage(false, 1);
+  const auto network = Seen("k-network-240x320");
+  EXPECT_GT(Dark(network, 0, 30, 240, 200), 300) << "the page shows no texts";
+  ASSERT_TRUE(q_.Key(VK_SPACE));
+  ASSERT_TRUE(q_.Key(VK_TAB));
+  ASSERT_TRUE(q_.Type(u" Proxy.Example-Net:8080\t"));
+  Seen("k-network-changed-240x320");
+  ASSERT_TRUE(q_.SoftKey(1));
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() == list_; }));
+  EXPECT_EQ(SettingInt(u"UseNetAgency"), 1);
+  EXPECT_EQ(SettingText(u"NetAgencyIP"), "Proxy.Example-Net:8080");
+  EXPECT_EQ(SettingText(u"EmailAccount"), "Outbox");
+  EXPECT_EQ(Light(Seen("k-channels-after-network-240x320"), 0, 30, 240, 290), Light(list, 0, 30, 240, 290));
 }
