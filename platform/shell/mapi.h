@@ -4,11 +4,11 @@
 //
 // The desktop keeps no message stores of its own, so the device's accounts
 // are written down in a file of the device root,
-// "\Windows\Messaging\Accounts.txt": UTF-8 (a byte-order mark is skipped),
-// one account's display name a line; blank lines and white space at the ends of a line are
-// ignored. Without that file the device has no messaging service and a
-// logon fails with MAPI_E_LOGON_FAILED; with an empty file the table has no
-// rows. A user or a test writes the file; nothing else makes accounts up.
+// "\Windows\Messaging\Accounts.txt": UTF-8 (a byte-order mark is
+// skipped), one account's display name a line; blank lines and white space
+// at the ends of a line are ignored. Without that file the device has no
+// messaging service and a logon fails with MAPI_E_LOGON_FAILED; with an
+// empty file the table has no rows. A user or a test writes the file; nothing else makes accounts up.
 #pragma once
 
 #include "kernel/types.h"
