@@ -387,6 +387,9 @@ TEST_F(OptionsTest, BothPagesByKeysOnTheKeyDevice) {
   OpenPage(false, 0);
   const auto general = Seen("k-general-240x320");
   EXPECT_GT(Dark(general, 0, 30, 240, 280), 500) << "the page shows no texts";
+  // Laid out for the 96 dpi screen: nothing beside the article count's
+  // narrow field on its row.
+  EXPECT_EQ(Dark(general, 80, 86, 240, 106), 0) << "the page is laid out for another density";
   const HWND articles = q_.FocusWindow();
   EXPECT_EQ(Text(articles), "10");
   // Emptied: 1, selected; "25" replaces it. Then the sync count, shown as
