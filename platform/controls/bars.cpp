@@ -383,23 +383,29 @@ class UpDown : public Control {
   }
   int Clamp(int p) const { return std::clamp(p, std::min(lower_, upper_), std::max(lower_, upper_)); }
   // The position one step towards the upper bound (dir 1) or the lower.
-  int Next(int dir) const {
-    int towardsUpper = upper_ >= lower_ ? 1 : -1;
-    int p = pos_ + dir * towardsUpper;
+  int Next(int dir) const { return Target(pos_, dir * (upper_ >= lower_ ? 1 : -1)); }
+  // Where a step of delta from a position lands: outside the range it
+  // wraps round or stays where it was.
+  int Target(int from, int delta) const {
+    int p = from + delta;
     if (p < std::min(lower_, upper_) || p > std::max(lower_, upper_)) {
-      if (Style() & UDS_WRAP) return dir == 1 ? lower_ : upper_;
-      return pos_;
+      if (Style() & UDS_WRAP) return (delta > 0) == (upper_ >= lower_) ? lower_ : upper_;
+      return from;
     }
     return p;
   }
+  // The step goes from the position the notification named by its delta:
+  // what the parent did meanwhile (it may set the position itself while
+  // it shows the new value) does not move it a second time.
   void Step(int dir) {
     int towardsUpper = upper_ >= lower_ ? 1 : -1;
     NMUPDOWN nm{};
     nm.iPos = pos_;
     nm.iDelta = dir * towardsUpper;
+    const int from = pos_;
     if (Notify(&nm.hdr, UDN_DELTAPOS)) return;  // the parent refused the step
-    int next = Next(dir);
-    if (next == pos_) return;
+    int next = Target(from, nm.iDelta);
+    if (next == from) return;
     pos_ = next;
     ToBuddy();
     Redraw();

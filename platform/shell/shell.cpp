@@ -997,7 +997,7 @@ LRESULT CALLBACK SipPrefProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam
       else if (!focus || GetParent(focus) == GetParent(window) || focus == GetParent(window)) SipShowIM(SIPF_OFF);
       return 0;
     }
-    case WM_DESTROY:
+    case WM_DESTROY: {
       for (auto it = S().sipEdits.begin(); it != S().sipEdits.end();) {
         if (it->second.second == window) {
           if (IsWindow(it->first) &&
@@ -1008,7 +1008,13 @@ LRESULT CALLBACK SipPrefProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam
           ++it;
         }
       }
+      // A dialog that closes while its edit has the panel up (the check
+      // its edit's loss of focus asked for comes too late for this window):
+      // the panel goes down unless the focus went to another such edit.
+      HWND focus = GetFocus();
+      if (!S().sipEdits.count(focus) || !Typeable(focus)) SipShowIM(SIPF_OFF);
       return 0;
+    }
     default:
       break;
   }

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "gdi/gdi.h"
+#include "gdi/surface.h"
 #include "kernel/resource.h"
 #include "kernel/wstring.h"
 #include "user/input.h"
@@ -17,7 +18,11 @@ namespace {
 bool IsButtonClass(HWND hwnd);
 
 std::mutex g_lock;
-int g_baseX = 12, g_baseY = 26;
+// Set by qk::SetDialogBaseUnits; 0 until then: the units of a 9-point
+// font at the screen's density (12 x 26 at 192 dots per inch, 6 x 13 at 96).
+int g_baseX = 0, g_baseY = 0;
+int BaseX() { return g_baseX ? g_baseX : (12 * qk::gdi::ScreenDpi() + 96) / 192; }
+int BaseY() { return g_baseY ? g_baseY : (26 * qk::gdi::ScreenDpi() + 96) / 192; }
 
 struct DialogState {
   bool modal = false;
@@ -212,8 +217,8 @@ HWND Create(HINSTANCE instance, const void* bytes, size_t size, HWND parent, DLG
   int baseX, baseY;
   {
     std::lock_guard<std::mutex> g(g_lock);
-    baseX = g_baseX;
-    baseY = g_baseY;
+    baseX = BaseX();
+    baseY = BaseY();
   }
   std::u16string cls = t.className.empty() || t.className[0] == u'#' ? std::u16string(WC_DIALOG) : t.className;
   DWORD style = t.style & ~static_cast<DWORD>(WS_VISIBLE);
@@ -639,16 +644,16 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
 BOOL MapDialogRect(HWND, LPRECT rect) {
   if (!rect) return FALSE;
   std::lock_guard<std::mutex> g(g_lock);
-  rect->left = Scale(rect->left, g_baseX, 4);
-  rect->right = Scale(rect->right, g_baseX, 4);
-  rect->top = Scale(rect->top, g_baseY, 8);
-  rect->bottom = Scale(rect->bottom, g_baseY, 8);
+  rect->left = Scale(rect->left, BaseX(), 4);
+  rect->right = Scale(rect->right, BaseX(), 4);
+  rect->top = Scale(rect->top, BaseY(), 8);
+  rect->bottom = Scale(rect->bottom, BaseY(), 8);
   return TRUE;
 }
 
 LONG GetDialogBaseUnits() {
   std::lock_guard<std::mutex> g(g_lock);
-  return MAKELONG(g_baseX, g_baseY);
+  return MAKELONG(BaseX(), BaseY());
 }
 
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam) {

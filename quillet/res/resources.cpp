@@ -16,6 +16,7 @@ void RegisterInputResources();
 void RegisterMenuResources();
 void RegisterOpmlResources();
 void RegisterPropertiesResources();
+void RegisterOptionResources();
 
 namespace {
 
@@ -87,5 +88,6 @@ void RegisterQuilletResources() {
     RegisterMenuResources();
     RegisterOpmlResources();
     RegisterPropertiesResources();
+    RegisterOptionResources();
   });
 }

@@ -12,6 +12,8 @@
 #include "quillet/screens/channel_list_menu_dlg.h"
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/new_wizard_dlg.h"
+#include "quillet/screens/option_download_dlg.h"
+#include "quillet/screens/option_network_dlg.h"
 #include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
@@ -451,9 +453,21 @@ void CChannelListWnd::OnNewChannel() {
 }
 
 void CChannelListWnd::OnOptionPage() {
-  // The option pages are not part of this program yet: the user is told so.
   const MSG* current = GetCurrentMessage();
   const UINT id = current ? LOWORD(current->wParam) : 0;
+  // The pages' result is not used: each writes its settings itself on OK.
+  if (id == ID_OPTIONS_GENERAL) {
+    COptionDownloadDlg page(this);
+    page.DoModal();
+    return;
+  }
+  if (id == ID_OPTIONS_NETWORK) {
+    COptionNetworkDlg page(this);
+    page.DoModal();
+    return;
+  }
+  // The other option pages are not part of this program yet: the user is
+  // told so.
   const char16_t* page = id == ID_OPTIONS_AUTO_UPDATE ? u"Auto Update"
                          : id == ID_OPTIONS_STORAGE   ? u"Data Storage"
                          : id == ID_OPTIONS_NETWORK   ? u"Network"

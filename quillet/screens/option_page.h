@@ -28,7 +28,8 @@ class COptionPage : public CDialog {
   CCaptionStatic& Caption() { return m_caption; }
 
  protected:
-  // The shared start: the title, the density, the soft keys OK and Cancel
+  // The shared start: the title, the density, the page sized to the screen
+  // between the task bar and the menu bar, the soft keys OK and Cancel
   // (menu bar 347) and, when asked, the input-panel helper that makes the
   // panel follow the focus. FALSE when the menu bar could not be made: the
   // page then shows without soft keys and without its values.
@@ -44,6 +45,7 @@ class COptionPage : public CDialog {
   // Places the caption and widens the spanning controls.
   void LayoutPage();
   void OnSize(UINT type, int cx, int cy);
+  BOOL OnEraseBkgnd(CDC* dc);
 
   HFONT m_hPageFont = nullptr;
   CCaptionStatic m_caption;
