@@ -8,6 +8,8 @@
 #include "quillet/screens/new_input_url_dlg.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
+#include "quillet/screens/templates_display_dlg.h"
+#include "quillet/screens/download_dlg.h"
 #include "quillet/ui/channel_list_view.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_image.h"
@@ -233,19 +235,53 @@ void CNewWizardDlg::RunChoice() {
       PlacePage(page);
       return;
     }
-    case CHOICE_OPML:
     case CHOICE_TEMPLATES:
+      RetirePage(m_pChoicePage);
+      ShowTemplatesPage(CHOICE_ROW_TEMPLATES);
+      return;
     case CHOICE_ONLINE:
+      // The box runs once the choice page's handler has returned: the page
+      // is released by then, and no handler of it waits beneath the box.
+      RetirePage(m_pChoicePage);
+      PostMessage(WM_WIZARD_RUN_DOWNLOAD, 0, 0);
+      return;
+    case CHOICE_OPML:
     case CHOICE_SYNC:
     case CHOICE_SEARCH:
-      // The OPML import, the templates, the online templates and the
-      // search and account modes of the URL page have no page in this
-      // program yet: the choice page stays as it is.
+      // The OPML import and the search and account modes of the URL page
+      // have no page in this program yet: the choice page stays as it is.
       return;
     default:
       SendMessage(WM_CLOSE, 0, 0);
       return;
   }
+}
+
+void CNewWizardDlg::ShowTemplatesPage(UINT rowOnFailure) {
+  m_chosenChannels.RemoveAll();
+  auto* page = new CTemplatesDisplayDlg(u"", this);
+  if (!page->Create(IDD_TEMPLATES_PAGE, this)) {
+    delete page;
+    WriteLog(u"CNewWizardDlg: the templates page could not be created.");
+    if (!ShowChoicePage(rowOnFailure)) EndDialog(IDCANCEL);
+    return;
+  }
+  page->SetChannelDocument(m_pList);
+  m_pTemplatesPage = page;
+  PlacePage(page);
+}
+
+void CNewWizardDlg::RunOnlineDownload() {
+  BOOL fetched = FALSE;
+  {
+    CDownloadDlg box(this);
+    box.DoModal();
+    fetched = !box.m_bCancelled && !box.m_bFailed;
+  }
+  // The program may have ended while the box showed.
+  if (!m_hWnd || !::IsWindow(m_hWnd)) return;
+  if (fetched) ShowTemplatesPage(CHOICE_ROW_ONLINE);
+  else if (!ShowChoicePage(CHOICE_ROW_ONLINE)) EndDialog(IDCANCEL);
 }
 
 void CNewWizardDlg::GoBack(CDialog* leaving, UINT selectId) {
@@ -287,6 +323,9 @@ LRESULT CNewWizardDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
       return 1;
     case WM_WIZARD_RELEASE_PAGES:
       ReleaseLeavingPages();
+      return 1;
+    case WM_WIZARD_RUN_DOWNLOAD:
+      RunOnlineDownload();
       return 1;
     case WM_CLOSE:
       EndDialog(IDCANCEL);

@@ -1072,6 +1072,15 @@ IMAGES = [
     (329, "menu_properties", 32, menu_properties),
     (335, "menu_properties_192", 64, menu_properties),
     (378, "menu_checked_key", 32, tick_badge),
+    # The templates page's rows: a group, a channel (key device; the touch
+    # edition shows the headline icon) and the way back out of a group.
+    (241, "list_folder", 32, category_folder),
+    (291, "list_folder_192", 64, category_folder),
+    (369, "list_folder_key", 32, category_folder),
+    (373, "list_feed_key", 32, news_default),
+    (322, "list_back", 32, file_up),
+    (323, "list_back_192", 64, file_up),
+    (368, "list_back_key", 32, file_up),
 ]
 
 

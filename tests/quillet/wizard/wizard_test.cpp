@@ -225,7 +225,6 @@ TEST_F(WizardTest, TouchFaceOpensOnTheChoicesAndTheUrlRowLeadsToTheUrlPageAndBac
       // (the choice page's timer does not repeat either).
       [&] {
         const std::pair<UINT, int> later[] = {{CHOICE_ROW_CATALOG, CHOICE_OPML}, {CHOICE_ROW_SEARCH, CHOICE_SEARCH},
-                                              {CHOICE_ROW_TEMPLATES, CHOICE_TEMPLATES}, {CHOICE_ROW_ONLINE, CHOICE_ONLINE},
                                               {CHOICE_ROW_SYNC, CHOICE_SYNC}};
         for (auto [row, choice] : later) {
           TapRow(row);
