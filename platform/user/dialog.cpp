@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "gdi/gdi.h"
+#include "gdi/surface.h"
 #include "kernel/resource.h"
 #include "kernel/wstring.h"
 #include "user/input.h"
@@ -17,7 +18,22 @@ namespace {
 bool IsButtonClass(HWND hwnd);
 
 std::mutex g_lock;
-int g_baseX = 12, g_baseY = 26;
+// Base units set by SetDialogBaseUnits; 0 follows the screen's density.
+int g_baseX = 0, g_baseY = 0;
+
+// The base units in use (g_lock held): those set, else 6 x 13 pixels at
+// 96 dots per inch scaled to the screen (12 x 26 at 192 dpi), so that a
+// template has the same size on the screen at every density.
+void BaseUnits(int& x, int& y) {
+  if (g_baseX > 0 && g_baseY > 0) {
+    x = g_baseX;
+    y = g_baseY;
+    return;
+  }
+  const int dpi = qk::gdi::ScreenDpi() > 0 ? qk::gdi::ScreenDpi() : 192;
+  x = 6 * dpi / 96;
+  y = 13 * dpi / 96;
+}
 
 struct DialogState {
   bool modal = false;
@@ -212,8 +228,7 @@ HWND Create(HINSTANCE instance, const void* bytes, size_t size, HWND parent, DLG
   int baseX, baseY;
   {
     std::lock_guard<std::mutex> g(g_lock);
-    baseX = g_baseX;
-    baseY = g_baseY;
+    BaseUnits(baseX, baseY);
   }
   std::u16string cls = t.className.empty() || t.className[0] == u'#' ? std::u16string(WC_DIALOG) : t.className;
   DWORD style = t.style & ~static_cast<DWORD>(WS_VISIBLE);
@@ -639,16 +654,20 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
 BOOL MapDialogRect(HWND, LPRECT rect) {
   if (!rect) return FALSE;
   std::lock_guard<std::mutex> g(g_lock);
-  rect->left = Scale(rect->left, g_baseX, 4);
-  rect->right = Scale(rect->right, g_baseX, 4);
-  rect->top = Scale(rect->top, g_baseY, 8);
-  rect->bottom = Scale(rect->bottom, g_baseY, 8);
+  int baseX = 0, baseY = 0;
+  BaseUnits(baseX, baseY);
+  rect->left = Scale(rect->left, baseX, 4);
+  rect->right = Scale(rect->right, baseX, 4);
+  rect->top = Scale(rect->top, baseY, 8);
+  rect->bottom = Scale(rect->bottom, baseY, 8);
   return TRUE;
 }
 
 LONG GetDialogBaseUnits() {
   std::lock_guard<std::mutex> g(g_lock);
-  return MAKELONG(g_baseX, g_baseY);
+  int baseX = 0, baseY = 0;
+  BaseUnits(baseX, baseY);
+  return MAKELONG(baseX, baseY);
 }
 
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam) {
