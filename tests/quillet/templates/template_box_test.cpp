@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -204,21 +205,31 @@ TEST_F(TemplateBoxTest, AnErrorAnswerFailsTheBoxAndIsNeverStoredAsATemplate) {
   Serve("after.xml", "<template name=\"After\"/>\n");
   WriteDeviceFile(u"\\Program Files\\Quillet\\Templates\\missing.xml", "<template name=\"Kept\"/>\n");
   ASSERT_TRUE(qtest::SetSettingString(u"SupportWebsite", qk::FromUtf8(nginx.Url("")).c_str()));
-  Open(TRUE);
-  {
+  for (BOOL touch : {TRUE, FALSE}) {
+    if (host_) hostWnd_.Detach(), DestroyWindow(host_), host_ = nullptr;
+    Open(touch);
     CDownloadDlg box(&hostWnd_);
+    RECT frame{};
     std::string status;
     EXPECT_EQ(RunBox(box, {[&] {
                 HWND b = Box();
                 if (!b || Text(GetDlgItem(b, IDCANCEL)) != "OK") return false;
                 status = Text(GetDlgItem(b, 1051));
+                GetWindowRect(b, &frame);
                 qk::PumpMessages();
-                qk::display::WriteScreenPng(qtest::PicturesDir() + "/template-box-error-480x800.png");
+                qk::display::WriteScreenPng(qtest::PicturesDir() + (touch ? "/template-box-error-480x800.png"
+                                                                          : "/template-box-error-240x320.png"));
                 TapWindow(GetDlgItem(b, IDCANCEL));
                 return true;
               }}),
               IDCANCEL);
     EXPECT_EQ(status, "Error: HTTP/1.1 404 Not Found");
+    // The box lies inside the screen at either density, centred.
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_GT(frame.left, 0);
+    EXPECT_LT(frame.right, w);
+    EXPECT_LE(std::abs(frame.left + frame.right - w), 1) << touch;
+    EXPECT_GT(frame.top, h / 4);
     EXPECT_TRUE(box.m_bFailed);
     EXPECT_TRUE(box.m_bCancelled);
     EXPECT_EQ(Templates(), (std::vector<std::string>{"missing.xml", "news.xml"}));
