@@ -398,4 +398,33 @@ TEST_F(TemplatesProgramTest, ByKeysTheTemplatesPageAddsTheChosenChannel) {
   EXPECT_FALSE(world && scores);
   EXPECT_EQ(Tpl(world ? world : scores), Script(world ? "news" : "sports"));
   NothingOutsideTheFolder();
+
+  // Again through the menu's New, now from the installed templates: the
+  // group no longer lists the channel added, and its other channel is
+  // added with the script of its template, or an empty one when its
+  // template gave it none (Extra follows the last script of "Sports").
+  ASSERT_TRUE(q_.SoftKey(2));  // "Menu"
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  Seen("k-menu-240x320");
+  ASSERT_TRUE(q_.Key(VK_RETURN));  // "New"
+  ASSERT_TRUE(q_.Advance(200));
+  wizard = q_.ActiveWindow();
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));  // "Choose from installed templates"
+  ASSERT_TRUE(q_.Advance(10));    // the page comes...
+  ASSERT_TRUE(q_.Advance(200));   // ...and loads the templates
+  PageShows(Seen("k-installed-240x320"), 2, "the installed templates");
+  ASSERT_TRUE(q_.Key(VK_RETURN));  // the same group
+  ASSERT_TRUE(q_.Advance(10));
+  PageShows(Seen("k-group-again-240x320"), 2, "the group without its added channel");
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.SoftKey(1));  // "Add Selected"
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
+  Seen("k-channels-again-240x320");
+  const int second = ChannelNumber(world ? "News - Local" : "Sports - Extra");
+  ASSERT_NE(second, 0) << ChannelList();
+  EXPECT_TRUE(TplExists(second));
+  EXPECT_EQ(Tpl(second), world ? Script("news") : "");
 }
