@@ -263,10 +263,12 @@ BOOL CDownloadDlg::IsWorkerRunning() const { return m_bStarted && !m_shared->end
 
 void CDownloadDlg::StopWorker() {
   m_bCancelled = TRUE;
-  // Only a transfer of this box is stopped: once its worker has ended (the
-  // button then reads "OK"), the stop would cut another operation's
-  // transfer short.
-  if (IsWorkerRunning()) StopUrlDownload();
+  // Only a transfer of this box is stopped, and once: once its worker has
+  // done its work (the box closing, or the button reading "OK"), the stop
+  // would cut another operation's transfer short.
+  if (m_bStopRaised || !IsWorkerRunning() || m_shared->done) return;
+  m_bStopRaised = TRUE;
+  StopUrlDownload();
 }
 
 UINT CDownloadDlg::DownloadThread(LPVOID param) {
@@ -317,7 +319,7 @@ LRESULT CDownloadDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         std::lock_guard<std::mutex> guard(m_shared->lock);
         m_shared->box = nullptr;
       }
-      if (IsWorkerRunning() && !m_shared->done) StopWorker();
+      if (!m_shared->done) StopWorker();
       break;
     }
     case WM_PAINT: {

@@ -103,6 +103,7 @@ class CDownloadDlg : public CPlainDialog {
   BOOL IsWorkerRunning() const;
 
   BOOL m_bStarted = FALSE;
+  BOOL m_bStopRaised = FALSE;
 
   DECLARE_MESSAGE_MAP()
 };
