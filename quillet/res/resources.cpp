@@ -17,6 +17,7 @@ void RegisterMenuResources();
 void RegisterOpmlResources();
 void RegisterPropertiesResources();
 void RegisterOptionResources();
+void RegisterTemplatesResources();
 
 namespace {
 
@@ -89,5 +90,6 @@ void RegisterQuilletResources() {
     RegisterOpmlResources();
     RegisterPropertiesResources();
     RegisterOptionResources();
+    RegisterTemplatesResources();
   });
 }

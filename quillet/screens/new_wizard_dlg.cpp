@@ -9,6 +9,8 @@
 #include "quillet/screens/opml_display_dlg.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
+#include "quillet/screens/templates_display_dlg.h"
+#include "quillet/screens/download_dlg.h"
 #include "quillet/ui/channel_list_view.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_image.h"
@@ -260,14 +262,46 @@ void CNewWizardDlg::RunChoice() {
       return;
     }
     case CHOICE_TEMPLATES:
+      RetirePage(m_pChoicePage);
+      ShowTemplatesPage(CHOICE_ROW_TEMPLATES);
+      return;
     case CHOICE_ONLINE:
-      // The templates and the online templates have no page in this
-      // program yet: the choice page stays as it is.
+      // The box runs once the choice page's handler has returned: the page
+      // is released by then, and no handler of it waits beneath the box.
+      RetirePage(m_pChoicePage);
+      PostMessage(WM_WIZARD_RUN_DOWNLOAD, 0, 0);
       return;
     default:
       SendMessage(WM_CLOSE, 0, 0);
       return;
   }
+}
+
+void CNewWizardDlg::ShowTemplatesPage(UINT rowOnFailure) {
+  m_chosenChannels.RemoveAll();
+  auto* page = new CTemplatesDisplayDlg(u"", this);
+  if (!page->Create(IDD_TEMPLATES_PAGE, this)) {
+    delete page;
+    WriteLog(u"CNewWizardDlg: the templates page could not be created.");
+    if (!ShowChoicePage(rowOnFailure)) EndDialog(IDCANCEL);
+    return;
+  }
+  page->SetChannelDocument(m_pList);
+  m_pTemplatesPage = page;
+  PlacePage(page);
+}
+
+void CNewWizardDlg::RunOnlineDownload() {
+  BOOL fetched = FALSE;
+  {
+    CDownloadDlg box(this);
+    box.DoModal();
+    fetched = !box.m_bCancelled && !box.m_bFailed;
+  }
+  // The program may have ended while the box showed.
+  if (!m_hWnd || !::IsWindow(m_hWnd)) return;
+  if (fetched) ShowTemplatesPage(CHOICE_ROW_ONLINE);
+  else if (!ShowChoicePage(CHOICE_ROW_ONLINE)) EndDialog(IDCANCEL);
 }
 
 void CNewWizardDlg::GoBack(CDialog* leaving, UINT selectId) {
@@ -309,6 +343,9 @@ LRESULT CNewWizardDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
       return 1;
     case WM_WIZARD_RELEASE_PAGES:
       ReleaseLeavingPages();
+      return 1;
+    case WM_WIZARD_RUN_DOWNLOAD:
+      RunOnlineDownload();
       return 1;
     case WM_CLOSE:
       EndDialog(IDCANCEL);

@@ -35,6 +35,9 @@ class CWizardPageState {
 
 // The wizard's own message that releases the pages that left.
 #define WM_WIZARD_RELEASE_PAGES (WM_APP + 0x14D)
+// The wizard's own message that runs the online template download once the
+// choice page's handler that chose it has returned.
+#define WM_WIZARD_RUN_DOWNLOAD (WM_APP + 0x14E)
 
 // The title band that the wizard and its choice page draw at the top of
 // their client area, over a gradient down to the content bottom. The touch
@@ -96,6 +99,12 @@ class CNewWizardDlg : public CDialog {
   std::vector<HWND> PageWindows() const;
   BOOL IsFinishAllowedByPage(CDialog* page) const;
   void GoBack(CDialog* leaving, UINT selectId);
+  // The templates page over the client area; the choice page again (with
+  // that row) when it cannot be made.
+  void ShowTemplatesPage(UINT rowOnFailure);
+  // The online template download, then the templates page, or the choice
+  // page again when it was cancelled or failed.
+  void RunOnlineDownload();
   void EndWith(WPARAM wParam, LPARAM lParam, CDialog* page);
 
   COLORREF m_highlight = 0;
