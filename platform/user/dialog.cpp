@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "gdi/gdi.h"
+#include "gdi/surface.h"
 #include "kernel/resource.h"
 #include "kernel/wstring.h"
 #include "user/input.h"
@@ -17,7 +18,17 @@ namespace {
 bool IsButtonClass(HWND hwnd);
 
 std::mutex g_lock;
-int g_baseX = 12, g_baseY = 26;
+// The dialog base units; 0 until set: then they follow the screen's
+// density, 12 x 26 at 192 dots per inch (6 x 13 at 96), so that a template
+// takes the same part of the screen on every device.
+int g_baseX = 0, g_baseY = 0;
+
+// The base units in use; called with g_lock held.
+void BaseUnits(int* x, int* y) {
+  const int dpi = qk::gdi::ScreenDpi();
+  *x = g_baseX ? g_baseX : std::max(1, (12 * dpi + 96) / 192);
+  *y = g_baseY ? g_baseY : std::max(1, (26 * dpi + 96) / 192);
+}
 
 struct DialogState {
   bool modal = false;
@@ -212,8 +223,7 @@ HWND Create(HINSTANCE instance, const void* bytes, size_t size, HWND parent, DLG
   int baseX, baseY;
   {
     std::lock_guard<std::mutex> g(g_lock);
-    baseX = g_baseX;
-    baseY = g_baseY;
+    BaseUnits(&baseX, &baseY);
   }
   std::u16string cls = t.className.empty() || t.className[0] == u'#' ? std::u16string(WC_DIALOG) : t.className;
   DWORD style = t.style & ~static_cast<DWORD>(WS_VISIBLE);
@@ -639,16 +649,20 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
 BOOL MapDialogRect(HWND, LPRECT rect) {
   if (!rect) return FALSE;
   std::lock_guard<std::mutex> g(g_lock);
-  rect->left = Scale(rect->left, g_baseX, 4);
-  rect->right = Scale(rect->right, g_baseX, 4);
-  rect->top = Scale(rect->top, g_baseY, 8);
-  rect->bottom = Scale(rect->bottom, g_baseY, 8);
+  int baseX, baseY;
+  BaseUnits(&baseX, &baseY);
+  rect->left = Scale(rect->left, baseX, 4);
+  rect->right = Scale(rect->right, baseX, 4);
+  rect->top = Scale(rect->top, baseY, 8);
+  rect->bottom = Scale(rect->bottom, baseY, 8);
   return TRUE;
 }
 
 LONG GetDialogBaseUnits() {
   std::lock_guard<std::mutex> g(g_lock);
-  return MAKELONG(g_baseX, g_baseY);
+  int baseX, baseY;
+  BaseUnits(&baseX, &baseY);
+  return MAKELONG(baseX, baseY);
 }
 
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -3,9 +3,9 @@
 // Templates are the platform's binary dialog templates (DLGTEMPLATE, or the
 // extended DLGTEMPLATEEX), read from a program's RT_DIALOG resources or
 // given in memory; qk::DialogTemplateBuilder writes them. Dialog units
-// become pixels through the dialog base units (qk::SetDialogBaseUnits; 12 x
-// 26 pixels, a 9-point font at 192 dots per inch, until the display layer
-// sets them).
+// become pixels through the dialog base units (qk::SetDialogBaseUnits; until
+// set they follow the screen's density: 12 x 26 pixels, a 9-point font, at
+// 192 dots per inch, 6 x 13 at 96).
 //
 // The standard control classes ("BUTTON", "EDIT", "STATIC", "LISTBOX",
 // "COMBOBOX", "SCROLLBAR") are drawn by the controls library

@@ -12,6 +12,8 @@
 #include "quillet/screens/channel_list_menu_dlg.h"
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/new_wizard_dlg.h"
+#include "quillet/screens/option_auto_update_dlg.h"
+#include "quillet/screens/option_storage_dlg.h"
 #include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
@@ -454,6 +456,18 @@ void CChannelListWnd::OnOptionPage() {
   // The option pages are not part of this program yet: the user is told so.
   const MSG* current = GetCurrentMessage();
   const UINT id = current ? LOWORD(current->wParam) : 0;
+  if (id == ID_OPTIONS_STORAGE) {
+    // The open channel list moves with the data; no move while a refresh runs.
+    COptionStorageDlg page(nullptr, m_dialog.m_pOpml);
+    page.m_isRefreshRunning = [this] { return m_bRunActive.load(); };
+    page.DoModal();
+    return;
+  }
+  if (id == ID_OPTIONS_AUTO_UPDATE) {
+    COptionAutoUpdateDlg page(nullptr);
+    page.DoModal();
+    return;
+  }
   const char16_t* page = id == ID_OPTIONS_AUTO_UPDATE ? u"Auto Update"
                          : id == ID_OPTIONS_STORAGE   ? u"Data Storage"
                          : id == ID_OPTIONS_NETWORK   ? u"Network"

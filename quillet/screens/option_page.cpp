@@ -9,6 +9,7 @@
 
 BEGIN_MESSAGE_MAP(COptionPage, CDialog)
 ON_WM_SIZE()
+ON_WM_ERASEBKGND()
 END_MESSAGE_MAP()
 
 COptionPage::COptionPage(UINT templateId, CWnd* parent) : CDialog(templateId, parent) {
@@ -31,6 +32,10 @@ void COptionPage::DoDataExchange(CDataExchange* dx) {
 BOOL COptionPage::StartPage(BOOL followInputPanel) {
   SetWindowText(GetTouchFlag() ? u"Quillet Reach" : u"Quillet");
   InitScreenDpi(0);
+  // The page covers the screen above the menu bar, as every dialog of the
+  // framework does on the device.
+  SHINITDLGINFO init{SHIDIM_FLAGS, m_hWnd, SHIDIF_SIZEDLGFULLSCREEN};
+  SHInitDialog(&init);
   HWND bar = CreateMenuBar(m_hWnd, IDR_WIZARD_MENU);
   if (!bar) return FALSE;
   SetSoftKeyText(bar, IDOK, u"OK");
@@ -85,4 +90,12 @@ void COptionPage::OnSize(UINT type, int cx, int cy) {
   CDialog::OnSize(type, cx, cy);
   SetWindowText(GetTouchFlag() ? u"Quillet Reach" : u"Quillet");
   LayoutPage();
+}
+
+BOOL COptionPage::OnEraseBkgnd(CDC* dc) {
+  if (!dc) return FALSE;
+  RECT client;
+  ::GetClientRect(m_hWnd, &client);
+  ::FillRect(dc->GetSafeHdc(), &client, ::GetSysColorBrush(COLOR_WINDOW));
+  return TRUE;
 }

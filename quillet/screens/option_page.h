@@ -44,6 +44,8 @@ class COptionPage : public CDialog {
   // Places the caption and widens the spanning controls.
   void LayoutPage();
   void OnSize(UINT type, int cx, int cy);
+  // The page's ground: the window colour under every control.
+  BOOL OnEraseBkgnd(CDC* dc);
 
   HFONT m_hPageFont = nullptr;
   CCaptionStatic m_caption;
