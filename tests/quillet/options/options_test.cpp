@@ -124,6 +124,9 @@ class OptionsTest : public qtest::DeviceTest {
     qk::SetProgramHost(u"Monitor.exe", MONITOR_EXE);
     setenv("QUILLET_HEADLESS", "1", 1);
     unsetenv("QUILLET_SCREENSHOT");
+    // Local time is UTC for the test and the programs it starts.
+    setenv("TZ", "UTC", 1);
+    tzset();
   }
   void TearDown() override {
     for (HANDLE process : processes_) qtest::EndProcess(process);
@@ -381,4 +384,202 @@ TEST_F(StorageTest, MovesTwoHundredChannelsToACardAndBackAndAKilledMoveLosesNoth
   auto back = Seen("list-after-restart-on-device");
   EXPECT_GT(Light(back, 0, 140, 480, 220), 200) << "no channel rows";
   EXPECT_EQ(ReadList(Path(kDeviceData, "Channels.opml")).fresh.size(), static_cast<size_t>(kChannels));
+}
+
+// Key device: the stored card number picks the second card offered (the
+// 60 MB card and the missing one are not offered); a copy that fails leaves
+// the data where it was and in use, and says so; then card to card, and
+// choosing the same place again moves nothing.
+TEST_F(StorageTest, KeysChooseTheCardAFailedCopyKeepsTheDataAndCardToCardMovesIt) {
+  MakeCards();
+  MakeChannels();
+  qtest::SetSettingDword(u"StorageCardNo", 1);
+  // A folder where the second card wants a channel file: that copy fails.
+  fs::create_directories(Host(kSecondData) + "/Ch150.tpl");
+  Start("keydevice");
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  OpenPage(ID_OPTIONS_STORAGE);
+  HWND page = q_.ActiveWindow();
+  auto second = Seen("storage-second-card");
+  EXPECT_GT(Drawn(second, 150, 70, 240, 160), 20) << "no sizes of the second card";
+  ASSERT_TRUE(q_.Key(VK_SPACE));
+  ASSERT_TRUE(q_.SoftKey(1));
+  ASSERT_TRUE(q_.WaitFor([&] { return !qtest::ReadHostFile(boxes).empty(); }));
+  EXPECT_EQ(qtest::ReadHostFile(boxes), "Quillet\tThe data could not be moved. It stays where it was.\t1\n");
+  EXPECT_EQ(q_.ActiveWindow(), page) << "the page should stay for another choice";
+  EXPECT_EQ(SettingDword(u"UseStorageCard", 9), 9u) << "a setting was written";
+  ExpectWhole(kDeviceData);
+  EXPECT_EQ(FilesIn(kSecondData).size(), 1u) << "copies stayed on the card";
+  Seen("storage-after-failed-move");
+
+  // Without the obstacle the same OK moves everything to the second card.
+  fs::remove(Host(kSecondData) + "/Ch150.tpl");
+  LeavePage(1);
+  EXPECT_EQ(Root(), "Second Card");
+  EXPECT_EQ(SettingDword(u"StorageCardNo", 7), 1u);
+  ExpectWhole(kSecondData);
+  ExpectEmpty(kDeviceData);
+
+  // Up: the first card. The data moves from card to card.
+  OpenPage(ID_OPTIONS_STORAGE);
+  ASSERT_TRUE(q_.Key(VK_TAB));
+  ASSERT_TRUE(q_.Key(VK_UP));
+  Seen("storage-first-card");
+  LeavePage(1);
+  EXPECT_EQ(Root(), "Storage Card");
+  EXPECT_EQ(SettingDword(u"StorageCardNo", 7), 0u);
+  ExpectWhole(kCardData);
+  ExpectEmpty(kSecondData);
+  // The same place again: nothing moves, nothing is lost.
+  OpenPage(ID_OPTIONS_STORAGE);
+  LeavePage(1);
+  ExpectWhole(kCardData);
+  auto list = Seen("list-after-card-to-card");
+  EXPECT_GT(Light(list, 0, 40, 240, 120), 50) << "no channel rows";
+  // The open list follows the data.
+  ASSERT_TRUE(PostMessageW(q_.Window(), WM_COMMAND, ID_ALL_READ, 0));
+  ASSERT_TRUE(q_.WaitFor([&] { return ReadList(Path(kCardData, "Channels.opml")).fresh[299] == "0"; }));
+  ExpectEmpty(kSecondData);
+  ExpectEmpty(kDeviceData);
+}
+
+class AutoUpdateTest : public OptionsTest {
+ protected:
+  void TearDown() override {
+    // Monitor first: it must not start the reader while the test ends.
+    if (monitor_) PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(u"Quillet.Uninstall"), 0, 0);
+    OptionsTest::TearDown();
+  }
+  void StartMonitor() {
+    std::u16string line;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(u"\\Program Files\\Quillet\\Monitor.exe", line.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, nullptr, &pi));
+    CloseHandle(pi.hThread);
+    monitor_ = pi.hProcess;
+    processes_.push_back(monitor_);
+  }
+  // The wake-up Monitor has armed (seconds of the device's clock), if any.
+  static std::optional<int64_t> Armed() {
+    std::optional<int64_t> due;
+    for (const auto& n : qk::ArmedNotifications())
+      if (n.eventName == u"QuilletEvent") due = n.dueUtcMs / 1000;
+    return due;
+  }
+  // Waits for Monitor to arm a wake-up other than the one given.
+  int64_t WaitForArm(std::optional<int64_t> other = std::nullopt) {
+    std::optional<int64_t> due;
+    EXPECT_TRUE(qk::PumpMessagesUntil(
+        [&] {
+          due = Armed();
+          return due && due != other;
+        },
+        60000))
+        << "Monitor armed no new wake-up";
+    return due.value_or(0);
+  }
+  static int64_t Now() { return qk::WallClockMs() / 1000; }
+  // The wake-up armed after OK on the page: within the interval of the
+  // moments before and after.
+  void ExpectArmedIn(int64_t seconds, std::optional<int64_t> previous, int64_t before) {
+    const int64_t due = WaitForArm(previous);
+    EXPECT_GE(due, before + seconds);
+    EXPECT_LE(due, Now() + seconds);
+    armed_ = due;
+  }
+
+  HANDLE monitor_ = nullptr;
+  std::optional<int64_t> armed_;
+};
+
+// Key device: every 5 minutes, changed on the page to every 5 hours, then
+// stored values that no entry shows come back as "20" "Minutes"; each OK
+// re-arms the running Monitor at once.
+TEST_F(AutoUpdateTest, OkReArmsARunningMonitorAndAListWithoutChoiceStoresTheDefaults) {
+  MakeChannels();
+  qtest::SetSettingDword(u"AutoUpdateMode", 2);
+  qtest::SetSettingDword(u"AutoUpdateTimeNum", 4);
+  qtest::SetSettingDword(u"AutoUpdateTimeUnit", 0);
+  qtest::SetSettingString(u"LastUpdateTime", u"2026-12-08 10:15:00");
+  int64_t before = Now();
+  StartMonitor();
+  ExpectArmedIn(5 * 60, std::nullopt, before);
+
+  Start("keydevice");
+  OpenPage(ID_OPTIONS_AUTO_UPDATE);
+  auto page = Seen("autoupdate-interval");
+  EXPECT_GT(Drawn(page, 0, 176, 240, 192), 50) << "no last update time";
+  // Tab to the count, Tab to the unit, Down: "Hours".
+  ASSERT_TRUE(q_.Key(VK_TAB));
+  ASSERT_TRUE(q_.Key(VK_TAB));
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  Seen("autoupdate-hours");
+  before = Now();
+  LeavePage(1);
+  EXPECT_EQ(SettingDword(u"AutoUpdateMode", 9), 2u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateTimeNum", 9), 4u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateTimeUnit", 9), 1u);
+  ExpectArmedIn(5 * 3600, armed_, before);
+
+  // Values that no entry shows: both lists show no choice; OK stores "20"
+  // "Minutes", never a value Monitor would read as some other interval.
+  qtest::SetSettingDword(u"AutoUpdateTimeNum", 25);
+  qtest::SetSettingDword(u"AutoUpdateTimeUnit", 0xFFFFFFFF);
+  OpenPage(ID_OPTIONS_AUTO_UPDATE);
+  Seen("autoupdate-no-choice");
+  before = Now();
+  LeavePage(1);
+  EXPECT_EQ(SettingDword(u"AutoUpdateTimeNum", 9), 19u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateTimeUnit", 9), 0u);
+  ExpectArmedIn(20 * 60, armed_, before);
+  Seen("list-after-autoupdate");
+}
+
+// Touch screen: a stored mode of 7 shows the daily schedule with its time
+// picker; the schedule at 06:30:15 arms Monitor for that time; switching
+// to an interval mode brings the interval row back; Cancel writes nothing.
+TEST_F(AutoUpdateTest, TheScheduleShowsTheTimeAndArmsMonitorForIt) {
+  MakeChannels();
+  qtest::SetSettingDword(u"AutoUpdateMode", 7);
+  qtest::SetSettingDword(u"AutoUpdateScheduleHour", 6);
+  qtest::SetSettingDword(u"AutoUpdateScheduleMinute", 30);
+  qtest::SetSettingDword(u"AutoUpdateScheduleSecond", 15);
+  // Monitor takes a mode it does not know for an interval ("20"
+  // "Minutes"); the page shows it as the schedule and OK stores that.
+  int64_t before = Now();
+  StartMonitor();
+  ExpectArmedIn(20 * 60, std::nullopt, before);
+
+  Start("");
+  OpenPage(ID_OPTIONS_AUTO_UPDATE);
+  auto schedule = Seen("autoupdate-schedule");
+  // The interval row is hidden: its place shows the time picker alone.
+  EXPECT_GT(Drawn(schedule, 0, 200, 480, 260), 200) << "no time picker";
+  // Down once in the mode list: the last entry stays; Up: an interval mode.
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  LeavePage(1);
+  EXPECT_EQ(SettingDword(u"AutoUpdateMode", 9), 3u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateScheduleHour", 99), 6u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateScheduleMinute", 99), 30u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateScheduleSecond", 99), 15u);
+  const int64_t first = WaitForArm(armed_);
+  EXPECT_EQ(first % 86400, 6 * 3600 + 30 * 60 + 15);
+  EXPECT_GT(first, Now());
+  EXPECT_LE(first, Now() + 86400);
+  // Unchanged values still re-arm Monitor (the same time of day).
+  qtest::SetSettingDword(u"AutoUpdateScheduleHour", 7);
+  OpenPage(ID_OPTIONS_AUTO_UPDATE);
+  LeavePage(1);
+  EXPECT_EQ(SettingDword(u"AutoUpdateScheduleHour", 99), 7u);
+  const int64_t seven = WaitForArm(first);
+  EXPECT_EQ(seven % 86400, 7 * 3600 + 30 * 60 + 15);
+
+  OpenPage(ID_OPTIONS_AUTO_UPDATE);
+  ASSERT_TRUE(q_.Key(VK_UP));
+  auto interval = Seen("autoupdate-back-to-interval");
+  EXPECT_NE(Drawn(interval, 0, 200, 480, 260), Drawn(schedule, 0, 200, 480, 260)) << "the row did not change";
+  LeavePage(2);
+  EXPECT_EQ(SettingDword(u"AutoUpdateMode", 9), 3u) << "Cancel wrote the mode";
+  Seen("list-after-cancel");
 }
