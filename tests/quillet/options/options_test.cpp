@@ -332,6 +332,7 @@ TEST_F(StorageTest, MovesTwoHundredChannelsToACardAndBackAndAKilledMoveLosesNoth
   OpenPage(ID_OPTIONS_STORAGE);
   auto page = Seen("storage");
   EXPECT_GT(Drawn(page, 300, 150, 470, 340), 100) << "no sizes of the card";
+  EXPECT_EQ(Light(page, 0, 400, 480, 700), 480 * 300) << "the list shows through the page";
 
   // Tick "Store all data on card" (the first control) and OK: killed at the
   // first file written on the card.
