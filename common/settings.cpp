@@ -95,14 +95,7 @@ void GetProgramFolder(LPWSTR buffer) {
   CopyPath(buffer, g_programFolder);
 }
 
-void GetDataRoot(LPWSTR buffer) {
-  {
-    std::lock_guard<std::mutex> g(g_pathLock);
-    if (g_dataRoot[0]) {
-      CopyPath(buffer, g_dataRoot);
-      return;
-    }
-  }
+void GetDataRootFor(BOOL useCard, LPCWSTR cardName, LPWSTR buffer) {
   // The device's program-files folder; a key without the value gives an
   // empty folder name.
   CString programFiles = u"\\Program Files";
@@ -113,28 +106,39 @@ void GetDataRoot(LPWSTR buffer) {
     programFiles = value;
     RegCloseKey(key);
   }
-  UINT useCard = ProfileInt(u"Settings", u"UseStorageCard", 0);
-  CString cardName;
-  if (useCard) cardName = ProfileString(u"Settings", u"StorageCardName", u"");
-
-  WCHAR root[MAX_PATH] = {0};
-  if (useCard && !cardName.IsEmpty()) {
-    CString path = CString(u"\\") + cardName + programFiles;
+  CString card(useCard && cardName ? cardName : u"");
+  if (useCard && !card.IsEmpty()) {
+    CString path = CString(u"\\") + card + programFiles;
     CString quillet = path + u"\\Quillet";
     CString channelData = quillet + u"\\ChannelData";
     if (channelData.GetLength() >= MAX_PATH) {
       // A card path that cannot hold its files: keep the data in the program's folder.
       WriteLog(u"GetDataRoot: storage card path too long");
-      GetProgramFolder(root);
+      GetProgramFolder(buffer);
     } else {
       CreateDirectoryW(path, nullptr);
       CreateDirectoryW(quillet, nullptr);
       CreateDirectoryW(channelData, nullptr);
-      CopyPath(root, quillet);
+      CopyPath(buffer, quillet);
     }
   } else {
-    GetProgramFolder(root);
+    GetProgramFolder(buffer);
   }
+}
+
+void GetDataRoot(LPWSTR buffer) {
+  {
+    std::lock_guard<std::mutex> g(g_pathLock);
+    if (g_dataRoot[0]) {
+      CopyPath(buffer, g_dataRoot);
+      return;
+    }
+  }
+  UINT useCard = ProfileInt(u"Settings", u"UseStorageCard", 0);
+  CString cardName;
+  if (useCard) cardName = ProfileString(u"Settings", u"StorageCardName", u"");
+  WCHAR root[MAX_PATH] = {0};
+  GetDataRootFor(useCard ? TRUE : FALSE, cardName, root);
   std::lock_guard<std::mutex> g(g_pathLock);
   CopyPath(g_dataRoot, root);
   CopyPath(buffer, g_dataRoot);

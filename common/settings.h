@@ -21,6 +21,11 @@ void GetProgramFolder(LPWSTR buffer);
 // Copies the storage root (the folder that holds "ChannelData") into buffer,
 // which holds MAX_PATH characters.
 void GetDataRoot(LPWSTR buffer);
+// The storage root that the settings UseStorageCard and StorageCardName
+// would give, without reading or caching them: the card's "\Program
+// Files\Quillet" (made, with its "\ChannelData", when missing) or the
+// program's folder.
+void GetDataRootFor(BOOL useCard, LPCWSTR cardName, LPWSTR buffer);
 // Forgets both cached folders so that the next calls compute them again.
 void ResetCachedPaths();
 // TRUE when the path names an existing entry that is not a folder.

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -166,6 +168,7 @@ class FindObject : public KernelObject {
   std::string dir;
   std::vector<std::string> names;
   size_t next = 0;
+  bool card = false;  // the storage cards' listing: folders marked temporary
 };
 
 bool DirExists(const std::string& dir) {
@@ -266,7 +269,116 @@ FILE* DeviceFopen(const char* devicePathUtf8, const char* mode) {
 
 bool WildcardMatch(const char16_t* pattern, const char16_t* name) { return WildMatch(pattern, name); }
 
+std::vector<StorageCard> StorageCards() {
+  std::vector<StorageCard> cards;
+  std::ifstream in(DeviceRoot() + "/DeviceProfile.txt");
+  std::string line;
+  auto trim = [](std::string t) {
+    const char* space = " \t\r\n";
+    size_t a = t.find_first_not_of(space), b = t.find_last_not_of(space);
+    return a == std::string::npos ? std::string() : t.substr(a, b - a + 1);
+  };
+  while (std::getline(in, line)) {
+    line = trim(line);
+    size_t eq = line.find('=');
+    if (eq == std::string::npos || trim(line.substr(0, eq)) != "card") continue;
+    std::string value = line.substr(eq + 1);
+    size_t comma = value.rfind(',');
+    if (comma == std::string::npos) continue;
+    std::string name = trim(value.substr(0, comma));
+    char* end = nullptr;
+    std::string size = trim(value.substr(comma + 1));
+    unsigned long long megabytes = std::strtoull(size.c_str(), &end, 10);
+    // A card's name is one folder of the device root.
+    if (name.empty() || name.find_first_of("\\/") != std::string::npos || name == "." || name == "..") continue;
+    if (size.empty() || !end || *end) continue;
+    cards.push_back(StorageCard{FromUtf8(name), megabytes * 1024ULL * 1024ULL});
+  }
+  return cards;
+}
+
 }  // namespace qk
+
+namespace {
+
+// The inserted card whose folder holds the device path, if any.
+bool CardOfPath(LPCWSTR path, qk::StorageCard* card) {
+  std::vector<std::u16string> parts = qk::SplitPath(path, u"\\/");
+  if (parts.empty()) return false;
+  for (const qk::StorageCard& c : qk::StorageCards()) {
+    if (qk::LowerCase(c.name) != qk::LowerCase(parts[0])) continue;
+    if (!qk::DirExists(qk::HostPath(c.name.c_str()))) return false;
+    *card = c;
+    return true;
+  }
+  return false;
+}
+
+// The bytes that the files under a host folder take.
+unsigned long long UsedBytes(const std::string& folder) {
+  unsigned long long used = 0;
+  std::error_code ec;
+  for (stdfs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code sizeError;
+    if (it->is_regular_file(sizeError)) {
+      auto size = it->file_size(sizeError);
+      if (!sizeError) used += size;
+    }
+  }
+  return used;
+}
+
+}  // namespace
+
+BOOL GetDiskFreeSpaceExW(LPCWSTR path, ULARGE_INTEGER* freeToCaller, ULARGE_INTEGER* totalBytes,
+                         ULARGE_INTEGER* totalFree) {
+  // The host file system: the nearest existing folder of the path.
+  std::string host = qk::HostPath(path && *path ? path : u"\\");
+  while (!qk::DirExists(host) && host.size() > qk::DeviceRoot().size()) host = stdfs::path(host).parent_path().string();
+  struct statvfs vfs;
+  if (statvfs(host.c_str(), &vfs) != 0) {
+    qk::SetErrno(errno, ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  unsigned long long total = static_cast<unsigned long long>(vfs.f_blocks) * vfs.f_frsize;
+  unsigned long long allFree = static_cast<unsigned long long>(vfs.f_bfree) * vfs.f_frsize;
+  unsigned long long available = static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize;
+  qk::StorageCard card;
+  if (path && CardOfPath(path, &card)) {
+    // A card holds its own size; what its files take is used, and it can
+    // never offer more than the host has free.
+    unsigned long long used = UsedBytes(qk::HostPath(card.name.c_str()));
+    unsigned long long left = used < card.totalBytes ? card.totalBytes - used : 0;
+    total = card.totalBytes;
+    allFree = std::min(left, allFree);
+    available = std::min(left, available);
+  }
+  if (freeToCaller) freeToCaller->QuadPart = available;
+  if (totalBytes) totalBytes->QuadPart = total;
+  if (totalFree) totalFree->QuadPart = allFree;
+  return TRUE;
+}
+
+HANDLE FindFirstFlashCard(LPWIN32_FIND_DATAW data) {
+  if (!data) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto find = std::make_shared<qk::FindObject>();
+  find->dir = qk::DeviceRoot();
+  for (const qk::StorageCard& card : qk::StorageCards()) {
+    std::string match = qk::MatchEntry(find->dir, qk::ToUtf8(card.name));
+    if (!match.empty() && qk::DirExists(find->dir + "/" + match)) find->names.push_back(match);
+  }
+  find->card = true;
+  HANDLE handle = qk::RegisterHandle(find);
+  if (FindNextFileW(handle, data)) return handle;
+  CloseHandle(handle);
+  SetLastError(ERROR_NO_MORE_FILES);
+  return INVALID_HANDLE_VALUE;
+}
+
+BOOL FindNextFlashCard(HANDLE find, LPWIN32_FIND_DATAW data) { return FindNextFileW(find, data); }
 
 using qk::FileObject;
 using qk::FindObject;
@@ -513,6 +625,7 @@ BOOL FindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data) {
     struct stat st;
     if (stat(host.c_str(), &st) != 0) continue;  // removed meanwhile
     qk::FillFindData(host, name, st, data);
+    if (find->card) data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY;
     return TRUE;
   }
   SetLastError(ERROR_NO_MORE_FILES);

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "kernel/handle.h"
 #include "kernel/types.h"
@@ -86,6 +87,20 @@ BOOL DeleteFileW(LPCWSTR path);
 BOOL MoveFileW(LPCWSTR from, LPCWSTR to);
 BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
 
+// The size of the medium that holds a path: the bytes free to the caller,
+// the total size and all free bytes (each pointer may be null). A path on a
+// storage card answers the card's own size (see StorageCards); any other
+// path answers the host file system that holds the device root.
+BOOL GetDiskFreeSpaceExW(LPCWSTR path, ULARGE_INTEGER* freeToCaller, ULARGE_INTEGER* totalBytes,
+                         ULARGE_INTEGER* totalFree);
+
+// The storage cards of the device, as the shell's notes library lists them:
+// each card is a folder in the device root whose attributes carry the
+// directory and the temporary bits; the name is the card's folder name.
+// Closed with FindClose. INVALID_HANDLE_VALUE when no card is inserted.
+HANDLE FindFirstFlashCard(LPWIN32_FIND_DATAW data);
+BOOL FindNextFlashCard(HANDLE find, LPWIN32_FIND_DATAW data);
+
 // C runtime file access on device paths.
 FILE* _wfopen(LPCWSTR path, LPCWSTR mode);
 int _wremove(LPCWSTR path);
@@ -101,6 +116,15 @@ std::string HostPath(LPCWSTR devicePath);
 std::string HostPathA(const char* devicePathUtf8);
 // fopen of a device path given in UTF-8 (the 8-bit default code page).
 FILE* DeviceFopen(const char* devicePathUtf8, const char* mode);
+// The storage cards named in the device profile "DeviceProfile.txt" of the
+// device root, one line "card=<folder name>,<size in MB>" each, in file
+// order. A card counts as inserted while its folder exists in the device
+// root. Re-read at each call: a test or the user changes the file.
+struct StorageCard {
+  std::u16string name;
+  unsigned long long totalBytes;
+};
+std::vector<StorageCard> StorageCards();
 // Wildcard match as FindFirstFileW does it.
 bool WildcardMatch(const char16_t* pattern, const char16_t* name);
 }  // namespace qk

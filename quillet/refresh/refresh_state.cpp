@@ -111,6 +111,17 @@ BOOL WriteSettingString(LPCWSTR section, LPCWSTR entry, LPCWSTR value) {
   return result == ERROR_SUCCESS;
 }
 
+BOOL WriteSettingInt(LPCWSTR section, LPCWSTR entry, int value) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, SectionPath(section), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return FALSE;
+  const DWORD dword = static_cast<DWORD>(value);
+  LONG result = RegSetValueExW(key, entry, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword), sizeof dword);
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS;
+}
+
 void SetChannelAttributeIfChanged(COpmlXML* list, LPCWSTR url, LPCWSTR name, LPCWSTR value) {
   if (!list) return;
   std::lock_guard<std::recursive_mutex> hold(list->Lock());

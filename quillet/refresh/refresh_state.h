@@ -87,6 +87,7 @@ void BroadcastRefreshMessage(LPCWSTR name, WPARAM wParam = 0, LPARAM lParam = 0)
 int ReadSettingInt(LPCWSTR section, LPCWSTR entry, int defaultValue);
 CString ReadSettingString(LPCWSTR section, LPCWSTR entry, LPCWSTR defaultValue);
 BOOL WriteSettingString(LPCWSTR section, LPCWSTR entry, LPCWSTR value);
+BOOL WriteSettingInt(LPCWSTR section, LPCWSTR entry, int value);
 
 // Sets a channel's attribute in the channel list (which saves the list),
 // unless it already holds that value: an unchanged list is not written again.

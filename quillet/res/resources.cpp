@@ -18,6 +18,7 @@ void RegisterOpmlResources();
 void RegisterPropertiesResources();
 void RegisterOptionResources();
 void RegisterTemplatesResources();
+void RegisterOptionDataResources();
 
 namespace {
 
@@ -91,5 +92,6 @@ void RegisterQuilletResources() {
     RegisterPropertiesResources();
     RegisterOptionResources();
     RegisterTemplatesResources();
+    RegisterOptionDataResources();
   });
 }

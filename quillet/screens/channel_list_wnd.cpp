@@ -14,6 +14,8 @@
 #include "quillet/screens/new_wizard_dlg.h"
 #include "quillet/screens/option_download_dlg.h"
 #include "quillet/screens/option_network_dlg.h"
+#include "quillet/screens/option_auto_update_dlg.h"
+#include "quillet/screens/option_storage_dlg.h"
 #include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
@@ -456,23 +458,32 @@ void CChannelListWnd::OnOptionPage() {
   const MSG* current = GetCurrentMessage();
   const UINT id = current ? LOWORD(current->wParam) : 0;
   // The pages' result is not used: each writes its settings itself on OK.
-  if (id == ID_OPTIONS_GENERAL) {
-    COptionDownloadDlg page(this);
-    page.DoModal();
-    return;
+  switch (id) {
+    case ID_OPTIONS_GENERAL: {
+      COptionDownloadDlg page(this);
+      page.DoModal();
+      break;
+    }
+    case ID_OPTIONS_NETWORK: {
+      COptionNetworkDlg page(this);
+      page.DoModal();
+      break;
+    }
+    case ID_OPTIONS_STORAGE: {
+      // The open channel list moves with the data; no move while a refresh runs.
+      COptionStorageDlg page(nullptr, m_dialog.m_pOpml);
+      page.m_isRefreshRunning = [this] { return m_bRunActive.load(); };
+      page.DoModal();
+      break;
+    }
+    case ID_OPTIONS_AUTO_UPDATE: {
+      COptionAutoUpdateDlg page(nullptr);
+      page.DoModal();
+      break;
+    }
+    default:
+      break;
   }
-  if (id == ID_OPTIONS_NETWORK) {
-    COptionNetworkDlg page(this);
-    page.DoModal();
-    return;
-  }
-  // The other option pages are not part of this program yet: the user is
-  // told so.
-  const char16_t* page = id == ID_OPTIONS_AUTO_UPDATE ? u"Auto Update"
-                         : id == ID_OPTIONS_STORAGE   ? u"Data Storage"
-                         : id == ID_OPTIONS_NETWORK   ? u"Network"
-                                                      : u"General";
-  ShowNotAvailable(m_hWnd, page);
 }
 
 void CChannelListWnd::OnChooseCategory() {

@@ -1,0 +1,594 @@
+// The Data Storage and Auto Update option pages, worked in the real
+// "Quillet.exe" (its own device root, its clock frozen) by keys and taps:
+// the channel data moved to a storage card and back, a move cut short by
+// kill -9 (the next start still finds every file), and the auto update page
+// re-arming a running "Monitor.exe". Pictures of both pages at both screen
+// profiles go to the pictures folder.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gdi/image_codec.h"
+#include "kernel/kernel.h"
+#include "kernel/process.h"
+#include "kernel/wstring.h"
+#include "quillet/feeds/item_store.h"
+#include "quillet/feeds/opml_xml.h"
+#include "quillet/feeds/rss_xml.h"
+#include "quillet/screens/screen_messages.h"
+#include "shell/notify.h"
+#include "support/device_fixture.h"
+#include "support/pictures.h"
+#include "support/remote_program.h"
+#include "support/settings_registry.h"
+#include "user/user.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char16_t* kDeviceData = u"\\Program Files\\Quillet\\ChannelData";
+constexpr const char16_t* kCardData = u"\\Storage Card\\Program Files\\Quillet\\ChannelData";
+constexpr const char16_t* kSecondData = u"\\Second Card\\Program Files\\Quillet\\ChannelData";
+constexpr int kChannels = 200;
+// Each channel's files beside its item store, each some kilobytes, so that
+// a move takes long enough to be cut short.
+const char* const kFileKinds[] = {"~.xml", "-1.htm", "-1.bmp", ".tpl"};
+constexpr int kStores[] = {100, 150, 299};  // channels with an item store
+
+std::string Filler(const std::string& name) {
+  std::string text;
+  while (text.size() < 24000) text += name + " ";
+  return text;
+}
+
+// The channels of "Channels.opml" by number, with their new-item counts.
+struct Walk {
+  std::map<int, std::string> fresh;
+  int id = -1;
+  std::string current;
+};
+void OnOutline(void* context, LPCWSTR parent, LPCWSTR name, LPCWSTR value) {
+  auto* w = static_cast<Walk*>(context);
+  std::string n = qk::ToUtf8(name ? name : u""), v = qk::ToUtf8(value ? value : u"");
+  if (n.empty() && v.empty()) {
+    if (w->id >= 0 && parent && *parent) w->fresh[w->id] = w->current;
+    w->id = -1;
+    w->current.clear();
+    return;
+  }
+  if (n == "uniqueID") w->id = atoi(v.c_str());
+  if (n == "newItemCount") w->current = v;
+}
+
+// Light pixels (every channel above 200) in a part of a picture.
+int Light(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
+  int n = 0;
+  for (int y = std::max(top, 0); y < std::min(bottom, p.height); ++y)
+    for (int x = std::max(left, 0); x < std::min(right, p.width); ++x) {
+      const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
+      if (px[0] > 200 && px[1] > 200 && px[2] > 200) ++n;
+    }
+  return n;
+}
+// Pixels that are not the background colour of the picture's corner.
+int Drawn(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
+  const uint8_t* corner = &p.bgra[(static_cast<size_t>(top) * p.width + right - 1) * 4];
+  int n = 0;
+  for (int y = std::max(top, 0); y < std::min(bottom, p.height); ++y)
+    for (int x = std::max(left, 0); x < std::min(right, p.width); ++x) {
+      const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
+      if (px[0] != corner[0] || px[1] != corner[1] || px[2] != corner[2]) ++n;
+    }
+  return n;
+}
+
+DWORD SettingDword(const char16_t* name, DWORD missing) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Marrowby\\Quillet Reach\\Settings", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
+    return missing;
+  DWORD type = 0, value = 0, size = sizeof value;
+  LONG r = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS && type == REG_DWORD ? value : missing;
+}
+std::string SettingText(const char16_t* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Marrowby\\Quillet Reach\\Settings", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
+    return "";
+  WCHAR value[260] = {0};
+  DWORD type = 0, size = sizeof value - sizeof(WCHAR);
+  LONG r = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(value), &size);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS && type == REG_SZ ? qk::ToUtf8(value) : "";
+}
+
+class OptionsTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
+    qk::SetProgramHost(u"Monitor.exe", MONITOR_EXE);
+    setenv("QUILLET_HEADLESS", "1", 1);
+    unsetenv("QUILLET_SCREENSHOT");
+    // Local time is UTC for the test and the programs it starts.
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+  void TearDown() override {
+    for (HANDLE process : processes_) qtest::EndProcess(process);
+    unsetenv("QUILLET_SCREEN_PROFILE");
+    DeviceTest::TearDown();
+  }
+
+  // The reader with its clock frozen, on the touch screen ("") or the key
+  // device ("keydevice").
+  void Start(const char* profile) {
+    profile_ = profile;
+    if (*profile) setenv("QUILLET_SCREEN_PROFILE", profile, 1);
+    else unsetenv("QUILLET_SCREEN_PROFILE");
+    setenv("QUILLET_FROZEN_CLOCK", "1796731200000", 1);
+    std::u16string line;
+    PROCESS_INFORMATION pi{};
+    BOOL ok = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", line.data(), nullptr, nullptr, FALSE, 0,
+                             nullptr, nullptr, nullptr, &pi);
+    unsetenv("QUILLET_FROZEN_CLOCK");
+    ASSERT_TRUE(ok);
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
+    processes_.push_back(process_);
+    q_ = qtest::RemoteProgram(process_);
+    ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
+    ASSERT_TRUE(q_.Advance(200));
+    ASSERT_TRUE(q_.Advance(10));
+    main_ = q_.ActiveWindow();
+  }
+  std::string Size() const { return *profile_ ? "240x320" : "480x800"; }
+  // Takes the picture and reads it back.
+  qk::gdi::DecodedImage Seen(const std::string& name) {
+    std::string path = qtest::PicturesDir() + "/options-" + name + "-" + Size() + ".png";
+    qk::gdi::DecodedImage image;
+    EXPECT_TRUE(q_.Shot(path));
+    std::string bytes = qtest::ReadHostFile(path);
+    EXPECT_TRUE(qk::gdi::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &image)) << path;
+    return image;
+  }
+  // Opens an option page as its menu entry does; returns once it is in
+  // front.
+  void OpenPage(UINT command) {
+    HWND before = q_.ActiveWindow();
+    ASSERT_TRUE(PostMessageW(q_.Window(), WM_COMMAND, command, 0));
+    ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != before && q_.ActiveWindow() != nullptr; }));
+  }
+  // OK (soft key 1) or Cancel (soft key 2); returns once the list is back.
+  void LeavePage(int softKey) {
+    ASSERT_TRUE(q_.SoftKey(softKey));
+    ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() == main_; }, 60000));
+  }
+
+  // The storage cards: "Storage Card" (1 GB), "Tiny Card" (60 MB, too
+  // small to be offered) and "Second Card" (64 MB).
+  void MakeCards() {
+    WriteDeviceFile(u"\\DeviceProfile.txt",
+                    "card=Storage Card,1024\ncard=Tiny Card,60\ncard=Second Card,64\ncard=Missing Card,512\n");
+    for (const char16_t* card : {u"\\Storage Card", u"\\Tiny Card", u"\\Second Card"})
+      fs::create_directories(Host(card));
+  }
+  // 200 channels (100 to 299) in two categories; each with four files of
+  // its own, three with item stores of three stories, one read.
+  void MakeChannels() {
+    std::string body = "<outline text=\"News\" type=\"rss\" uniqueID=\"90\">";
+    for (int id = 100; id < 100 + kChannels; ++id) {
+      if (id == 200) body += "</outline><outline text=\"Tech\" type=\"rss\" uniqueID=\"91\">";
+      body += "<outline text=\"Channel " + std::to_string(id) + "\" type=\"rss\" uniqueID=\"" + std::to_string(id) +
+              "\" xmlUrl=\"http://127.0.0.1/feed/" + std::to_string(id) + "\" itemCount=\"3\" newItemCount=\"2\"/>";
+      for (const char* kind : kFileKinds) {
+        std::string name = "Ch" + std::to_string(id) + kind;
+        WriteDeviceFile(Path(kDeviceData, name).c_str(), Filler(name));
+      }
+    }
+    WriteDeviceFile(Path(kDeviceData, "Channels.opml").c_str(),
+                    "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head/><body nextID=\"300\">" + body +
+                        "</outline></body></opml>\n");
+    for (int id : kStores) {
+      std::string x = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>T</title>";
+      for (int i = 0; i < 3; ++i)
+        x += "<item><title>Story " + std::to_string(i) + "</title><link>http://127.0.0.1/s/" + std::to_string(id) +
+             "/" + std::to_string(i) + "</link><pubDate>Tue, 08 Dec 2026 0" + std::to_string(i) +
+             ":00:00 GMT</pubDate><description>Body</description></item>";
+      const std::u16string feed = Path(kDeviceData, "Ch" + std::to_string(id) + "~.xml");
+      WriteDeviceFile(feed.c_str(), x + "</channel></rss>\n");
+      CRssXML parsed(nullptr, nullptr, nullptr, 1);
+      ASSERT_TRUE(parsed.LoadEx(feed.c_str(), 0, 1));
+      ASSERT_TRUE(parsed.SaveItems());
+    }
+    expected_.clear();
+    for (const auto& e : fs::directory_iterator(Host(kDeviceData)))
+      expected_[e.path().filename().string()] = qtest::ReadHostFile(e.path().string());
+  }
+  static std::u16string Path(const char16_t* folder, const std::string& name) {
+    return std::u16string(folder) + u"\\" + qk::FromUtf8(name);
+  }
+  // The files of a device folder (none when it is missing).
+  std::map<std::string, std::string> FilesIn(const char16_t* folder) const {
+    std::map<std::string, std::string> out;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(Host(folder), ec))
+      out[e.path().filename().string()] = qtest::ReadHostFile(e.path().string());
+    return out;
+  }
+  // Every file made is in the folder with its bytes, and the folder holds
+  // nothing else of the data. The item stores may have been written since.
+  void ExpectWhole(const char16_t* folder, bool storesChanged = false) {
+    auto files = FilesIn(folder);
+    EXPECT_EQ(files.size(), expected_.size()) << qk::ToUtf8(folder);
+    for (const auto& [name, bytes] : expected_) {
+      auto it = files.find(name);
+      if (it == files.end()) {
+        ADD_FAILURE() << name << " is missing from " << qk::ToUtf8(folder);
+        continue;
+      }
+      if (name == "Channels.opml" || (storesChanged && name.size() > 4 && name.substr(name.size() - 4) == ".bin"))
+        continue;
+      EXPECT_TRUE(it->second == bytes) << name << " changed in " << qk::ToUtf8(folder);
+    }
+    EXPECT_EQ(ReadList(Path(folder, "Channels.opml")).fresh.size(), static_cast<size_t>(kChannels));
+  }
+  // No channel file and no channel list left in the folder.
+  void ExpectEmpty(const char16_t* folder) {
+    auto files = FilesIn(folder);
+    EXPECT_TRUE(files.empty()) << files.size() << " files stayed in " << qk::ToUtf8(folder) << ", the first "
+                               << (files.empty() ? "" : files.begin()->first);
+  }
+  static Walk ReadList(const std::u16string& path) {
+    Walk w;
+    COpmlXML list(OnOutline, &w, 1);
+    list.LoadAndWalk(path.c_str());
+    return w;
+  }
+  // The storage root the settings give now.
+  static std::string Root() { return SettingDword(u"UseStorageCard", 0) ? SettingText(u"StorageCardName") : ""; }
+
+  // Quits the program as its user does (Exit) and waits for its end.
+  void Quit() {
+    ASSERT_TRUE(PostMessageW(q_.Window(), WM_CLOSE, 0, 0));
+    EXPECT_EQ(WaitForSingleObject(process_, 30000), WAIT_OBJECT_0);
+  }
+
+  // Watches a host folder from a thread of its own and kills the program
+  // (kill -9) at the first event of the mask there: the move is cut short
+  // in the middle, wherever it is.
+  void KillAtFirst(const std::string& folder, uint32_t mask) {
+    inotify_ = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(inotify_, 0);
+    ASSERT_GE(inotify_add_watch(inotify_, folder.c_str(), mask), 0);
+    ASSERT_EQ(pipe(stop_), 0);
+    killed_ = false;
+    const pid_t pid = static_cast<pid_t>(pid_);
+    watcher_ = std::thread([this, pid] {
+      pollfd wait[2] = {{inotify_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+      if (poll(wait, 2, -1) > 0 && (wait[0].revents & POLLIN)) {
+        ::kill(pid, SIGKILL);
+        killed_ = true;
+      }
+    });
+  }
+  // Waits for the program that KillAtFirst watches to be gone (a program
+  // that the watch missed is ended too, and the case fails).
+  void ExpectKilled() {
+    const DWORD ended = WaitForSingleObject(process_, 60000);
+    EXPECT_EQ(ended, WAIT_OBJECT_0) << "the program was not killed";
+    if (ended != WAIT_OBJECT_0) TerminateProcess(process_, 1);
+    EXPECT_EQ(write(stop_[1], "x", 1), 1);
+    if (watcher_.joinable()) watcher_.join();
+    for (int fd : {inotify_, stop_[0], stop_[1]}) close(fd);
+    inotify_ = stop_[0] = stop_[1] = -1;
+    EXPECT_TRUE(killed_);
+  }
+
+  const char* profile_ = "";
+  int inotify_ = -1;
+  int stop_[2] = {-1, -1};
+  std::thread watcher_;
+  std::atomic<bool> killed_{false};
+  HANDLE process_ = nullptr;
+  DWORD pid_ = 0;
+  HWND main_ = nullptr;
+  qtest::RemoteProgram q_;
+  std::vector<HANDLE> processes_;
+  std::map<std::string, std::string> expected_;
+};
+
+}  // namespace
+
+
+class StorageTest : public OptionsTest {};
+
+// Touch screen: device to card with the program killed while it copies,
+// again with the program killed while it deletes the old copies, then back
+// to the device whole. After each step the next start finds every file and
+// the list where the settings point, and the running program saves its list
+// in the new place.
+TEST_F(StorageTest, MovesTwoHundredChannelsToACardAndBackAndAKilledMoveLosesNothing) {
+  MakeCards();
+  MakeChannels();
+  fs::create_directories(Host(kCardData));
+  Start("");
+  OpenPage(ID_OPTIONS_STORAGE);
+  auto page = Seen("storage");
+  EXPECT_GT(Drawn(page, 300, 150, 470, 340), 100) << "no sizes of the card";
+  EXPECT_EQ(Light(page, 0, 400, 480, 700), 480 * 300) << "the list shows through the page";
+
+  // Tick "Store all data on card" (the first control) and OK: killed at the
+  // first file written on the card.
+  ASSERT_TRUE(q_.Key(VK_SPACE));
+  KillAtFirst(Host(kCardData), IN_CREATE | IN_MODIFY | IN_MOVED_TO);
+  (void)q_.SoftKey(1);  // the program dies while it answers
+  ExpectKilled();
+  EXPECT_LT(FilesIn(kCardData).size(), expected_.size()) << "the kill came after the copies";
+  EXPECT_EQ(Root(), "") << "the settings point at a card that holds part of the data";
+  ExpectWhole(kDeviceData);
+
+  // The next start finds the list on the device; the move again, killed at
+  // the first old copy deleted.
+  Start("");
+  auto list = Seen("list-after-kill-in-copy");
+  EXPECT_GT(Light(list, 0, 140, 480, 220), 200) << "no channel rows";
+  OpenPage(ID_OPTIONS_STORAGE);
+  ASSERT_TRUE(q_.Key(VK_SPACE));
+  KillAtFirst(Host(kDeviceData), IN_DELETE | IN_MOVED_FROM);
+  (void)q_.SoftKey(1);
+  ExpectKilled();
+  EXPECT_EQ(Root(), "Storage Card");
+  EXPECT_EQ(SettingDword(u"StorageCardNo", 7), 0u);
+  EXPECT_EQ(SettingText(u"Storage"), "\\Storage Card\\Program Files\\Quillet");
+  EXPECT_GT(FilesIn(kDeviceData).size(), 0u) << "the kill came after the deletes";
+  ExpectWhole(kCardData);
+
+  // The next start reads the card's list: its edits go there, not to what
+  // stayed behind on the device.
+  Start("");
+  Seen("list-after-kill-in-delete");
+  ASSERT_TRUE(PostMessageW(q_.Window(), WM_COMMAND, ID_ALL_READ, 0));
+  ASSERT_TRUE(q_.WaitFor([&] { return ReadList(Path(kCardData, "Channels.opml")).fresh[150] == "0"; }));
+  for (const auto& [id, fresh] : ReadList(Path(kCardData, "Channels.opml")).fresh) EXPECT_EQ(fresh, "0") << id;
+  if (DeviceFileExists(Path(kDeviceData, "Channels.opml").c_str())) {
+    EXPECT_EQ(ReadList(Path(kDeviceData, "Channels.opml")).fresh[150], "2") << "the edit went to the old copy";
+  }
+
+  // Back to the device, whole: the card keeps nothing, and the open list
+  // now saves on the device.
+  OpenPage(ID_OPTIONS_STORAGE);
+  Seen("storage-on-card");
+  ASSERT_TRUE(q_.Key(VK_SPACE));
+  LeavePage(1);
+  EXPECT_EQ(Root(), "");
+  EXPECT_EQ(SettingText(u"Storage"), "\\Program Files\\Quillet");
+  ExpectWhole(kDeviceData, true);
+  ExpectEmpty(kCardData);
+  Seen("list-back-on-device");
+  ASSERT_TRUE(PostMessageW(q_.Window(), WM_COMMAND, ID_ALL_UNREAD, 0));
+  ASSERT_TRUE(q_.WaitFor([&] { return ReadList(Path(kDeviceData, "Channels.opml")).fresh[150] == "3"; }));
+  EXPECT_FALSE(DeviceFileExists(Path(kCardData, "Channels.opml").c_str())) << "the list was saved on the card";
+  ExpectEmpty(kCardData);
+  Quit();
+
+  // And the next start finds it there.
+  Start("");
+  auto back = Seen("list-after-restart-on-device");
+  EXPECT_GT(Light(back, 0, 140, 480, 220), 200) << "no channel rows";
+  EXPECT_EQ(ReadList(Path(kDeviceData, "Channels.opml")).fresh.size(), static_cast<size_t>(kChannels));
+}
+
+// Key device: the stored card number picks the second card offered (the
+// 60 MB card and the missing one are not offered); a copy that fails leaves
+// the data where it was and in use, and says so; then card to card, and
+// choosing the same place again moves nothing.
+TEST_F(StorageTest, KeysChooseTheCardAFailedCopyKeepsTheDataAndCardToCardMovesIt) {
+  MakeCards();
+  MakeChannels();
+  qtest::SetSettingDword(u"StorageCardNo", 1);
+  // A folder where the second card wants a channel file: that copy fails.
+  fs::create_directories(Host(kSecondData) + "/Ch150.tpl");
+  Start("keydevice");
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  OpenPage(ID_OPTIONS_STORAGE);
+  HWND page = q_.ActiveWindow();
+  auto second = Seen("storage-second-card");
+  EXPECT_GT(Drawn(second, 150, 70, 240, 160), 20) << "no sizes of the second card";
+  ASSERT_TRUE(q_.Key(VK_SPACE));
+  ASSERT_TRUE(q_.SoftKey(1));
+  ASSERT_TRUE(q_.WaitFor([&] { return !qtest::ReadHostFile(boxes).empty(); }));
+  EXPECT_EQ(qtest::ReadHostFile(boxes), "Quillet\tThe data could not be moved. It stays where it was.\t1\n");
+  EXPECT_EQ(q_.ActiveWindow(), page) << "the page should stay for another choice";
+  EXPECT_EQ(SettingDword(u"UseStorageCard", 9), 9u) << "a setting was written";
+  ExpectWhole(kDeviceData);
+  EXPECT_EQ(FilesIn(kSecondData).size(), 1u) << "copies stayed on the card";
+  Seen("storage-after-failed-move");
+
+  // Without the obstacle the same OK moves everything to the second card.
+  fs::remove(Host(kSecondData) + "/Ch150.tpl");
+  LeavePage(1);
+  EXPECT_EQ(Root(), "Second Card");
+  EXPECT_EQ(SettingDword(u"StorageCardNo", 7), 1u);
+  ExpectWhole(kSecondData);
+  ExpectEmpty(kDeviceData);
+
+  // Up: the first card. The data moves from card to card.
+  OpenPage(ID_OPTIONS_STORAGE);
+  ASSERT_TRUE(q_.Key(VK_TAB));
+  ASSERT_TRUE(q_.Key(VK_UP));
+  Seen("storage-first-card");
+  LeavePage(1);
+  EXPECT_EQ(Root(), "Storage Card");
+  EXPECT_EQ(SettingDword(u"StorageCardNo", 7), 0u);
+  ExpectWhole(kCardData);
+  ExpectEmpty(kSecondData);
+  // The same place again: nothing moves, nothing is lost.
+  OpenPage(ID_OPTIONS_STORAGE);
+  LeavePage(1);
+  ExpectWhole(kCardData);
+  auto list = Seen("list-after-card-to-card");
+  EXPECT_GT(Light(list, 0, 40, 240, 120), 50) << "no channel rows";
+  // The open list follows the data.
+  ASSERT_TRUE(PostMessageW(q_.Window(), WM_COMMAND, ID_ALL_READ, 0));
+  ASSERT_TRUE(q_.WaitFor([&] { return ReadList(Path(kCardData, "Channels.opml")).fresh[299] == "0"; }));
+  ExpectEmpty(kSecondData);
+  ExpectEmpty(kDeviceData);
+}
+
+class AutoUpdateTest : public OptionsTest {
+ protected:
+  void TearDown() override {
+    // Monitor first: it must not start the reader while the test ends.
+    if (monitor_) PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(u"Quillet.Uninstall"), 0, 0);
+    OptionsTest::TearDown();
+  }
+  void StartMonitor() {
+    std::u16string line;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(u"\\Program Files\\Quillet\\Monitor.exe", line.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, nullptr, &pi));
+    CloseHandle(pi.hThread);
+    monitor_ = pi.hProcess;
+    processes_.push_back(monitor_);
+  }
+  // The wake-up Monitor has armed (seconds of the device's clock), if any.
+  static std::optional<int64_t> Armed() {
+    std::optional<int64_t> due;
+    for (const auto& n : qk::ArmedNotifications())
+      if (n.eventName == u"QuilletEvent") due = n.dueUtcMs / 1000;
+    return due;
+  }
+  // Waits for Monitor to arm a wake-up other than the one given.
+  int64_t WaitForArm(std::optional<int64_t> other = std::nullopt) {
+    std::optional<int64_t> due;
+    EXPECT_TRUE(qk::PumpMessagesUntil(
+        [&] {
+          due = Armed();
+          return due && due != other;
+        },
+        60000))
+        << "Monitor armed no new wake-up";
+    return due.value_or(0);
+  }
+  static int64_t Now() { return qk::WallClockMs() / 1000; }
+  // The wake-up armed after OK on the page: within the interval of the
+  // moments before and after.
+  void ExpectArmedIn(int64_t seconds, std::optional<int64_t> previous, int64_t before) {
+    const int64_t due = WaitForArm(previous);
+    EXPECT_GE(due, before + seconds);
+    EXPECT_LE(due, Now() + seconds);
+    armed_ = due;
+  }
+
+  HANDLE monitor_ = nullptr;
+  std::optional<int64_t> armed_;
+};
+
+// Key device: every 5 minutes, changed on the page to every 5 hours, then
+// stored values that no entry shows come back as "20" "Minutes"; each OK
+// re-arms the running Monitor at once.
+TEST_F(AutoUpdateTest, OkReArmsARunningMonitorAndAListWithoutChoiceStoresTheDefaults) {
+  MakeChannels();
+  qtest::SetSettingDword(u"AutoUpdateMode", 2);
+  qtest::SetSettingDword(u"AutoUpdateTimeNum", 4);
+  qtest::SetSettingDword(u"AutoUpdateTimeUnit", 0);
+  qtest::SetSettingString(u"LastUpdateTime", u"2026-12-08 10:15:00");
+  int64_t before = Now();
+  StartMonitor();
+  ExpectArmedIn(5 * 60, std::nullopt, before);
+
+  Start("keydevice");
+  OpenPage(ID_OPTIONS_AUTO_UPDATE);
+  auto page = Seen("autoupdate-interval");
+  EXPECT_GT(Drawn(page, 0, 176, 240, 192), 50) << "no last update time";
+  // Tab to the count, Tab to the unit, Down: "Hours".
+  ASSERT_TRUE(q_.Key(VK_TAB));
+  ASSERT_TRUE(q_.Key(VK_TAB));
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  Seen("autoupdate-hours");
+  before = Now();
+  LeavePage(1);
+  EXPECT_EQ(SettingDword(u"AutoUpdateMode", 9), 2u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateTimeNum", 9), 4u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateTimeUnit", 9), 1u);
+  ExpectArmedIn(5 * 3600, armed_, before);
+
+  // Values that no entry shows: both lists show no choice; OK stores "20"
+  // "Minutes", never a value Monitor would read as some other interval.
+  qtest::SetSettingDword(u"AutoUpdateTimeNum", 25);
+  qtest::SetSettingDword(u"AutoUpdateTimeUnit", 0xFFFFFFFF);
+  OpenPage(ID_OPTIONS_AUTO_UPDATE);
+  Seen("autoupdate-no-choice");
+  before = Now();
+  LeavePage(1);
+  EXPECT_EQ(SettingDword(u"AutoUpdateTimeNum", 9), 19u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateTimeUnit", 9), 0u);
+  ExpectArmedIn(20 * 60, armed_, before);
+  Seen("list-after-autoupdate");
+}
+
+// Touch screen: a stored mode of 7 shows the daily schedule with its time
+// picker; the schedule at 06:30:15 arms Monitor for that time; switching
+// to an interval mode brings the interval row back; Cancel writes nothing.
+TEST_F(AutoUpdateTest, TheScheduleShowsTheTimeAndArmsMonitorForIt) {
+  MakeChannels();
+  qtest::SetSettingDword(u"AutoUpdateMode", 7);
+  qtest::SetSettingDword(u"AutoUpdateScheduleHour", 6);
+  qtest::SetSettingDword(u"AutoUpdateScheduleMinute", 30);
+  qtest::SetSettingDword(u"AutoUpdateScheduleSecond", 15);
+  // Monitor takes a mode it does not know for an interval ("20"
+  // "Minutes"); the page shows it as the schedule and OK stores that.
+  int64_t before = Now();
+  StartMonitor();
+  ExpectArmedIn(20 * 60, std::nullopt, before);
+
+  Start("");
+  OpenPage(ID_OPTIONS_AUTO_UPDATE);
+  auto schedule = Seen("autoupdate-schedule");
+  // The interval row is hidden: its place shows the time picker alone.
+  EXPECT_GT(Drawn(schedule, 0, 200, 480, 260), 200) << "no time picker";
+  // Down once in the mode list: the last entry stays; Up: an interval mode.
+  ASSERT_TRUE(q_.Key(VK_DOWN));
+  LeavePage(1);
+  EXPECT_EQ(SettingDword(u"AutoUpdateMode", 9), 3u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateScheduleHour", 99), 6u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateScheduleMinute", 99), 30u);
+  EXPECT_EQ(SettingDword(u"AutoUpdateScheduleSecond", 99), 15u);
+  const int64_t first = WaitForArm(armed_);
+  EXPECT_EQ(first % 86400, 6 * 3600 + 30 * 60 + 15);
+  EXPECT_GT(first, Now());
+  EXPECT_LE(first, Now() + 86400);
+  // Unchanged values still re-arm Monitor (the same time of day).
+  qtest::SetSettingDword(u"AutoUpdateScheduleHour", 7);
+  OpenPage(ID_OPTIONS_AUTO_UPDATE);
+  LeavePage(1);
+  EXPECT_EQ(SettingDword(u"AutoUpdateScheduleHour", 99), 7u);
+  const int64_t seven = WaitForArm(first);
+  EXPECT_EQ(seven % 86400, 7 * 3600 + 30 * 60 + 15);
+
+  OpenPage(ID_OPTIONS_AUTO_UPDATE);
+  ASSERT_TRUE(q_.Key(VK_UP));
+  auto interval = Seen("autoupdate-back-to-interval");
+  EXPECT_NE(Drawn(interval, 0, 200, 480, 260), Drawn(schedule, 0, 200, 480, 260)) << "the row did not change";
+  LeavePage(2);
+  EXPECT_EQ(SettingDword(u"AutoUpdateMode", 9), 3u) << "Cancel wrote the mode";
+  Seen("list-after-cancel");
+}
