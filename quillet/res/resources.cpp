@@ -14,6 +14,7 @@ void RegisterReadingResources();
 void RegisterWizardResources();
 void RegisterInputResources();
 void RegisterMenuResources();
+void RegisterWelcomeResources();
 
 namespace {
 
@@ -83,5 +84,6 @@ void RegisterQuilletResources() {
     RegisterWizardResources();
     RegisterInputResources();
     RegisterMenuResources();
+    RegisterWelcomeResources();
   });
 }
