@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "kernel/fs.h"
+#include "kernel/module.h"
 #include "kernel/wstring.h"
 #include "user/internal.h"
 
@@ -522,6 +523,8 @@ void BusWindowsChanged() {
   std::string root;
   if (EnsureBus(&root) < 0) return;
   std::ostringstream text;
+  // The program's file, on a line of its own (one tab: no window line).
+  text << "program\t" << Escape(qk::ProgramFolder() + u"\\" + qk::ProgramName()) << '\n';
   for (auto& info : LocalTopLevelInfo())
     text << std::hex << reinterpret_cast<uintptr_t>(info.hwnd) << std::dec << '\t' << Escape(info.className) << '\t'
          << Escape(info.text) << '\n';
@@ -649,6 +652,37 @@ HWND BusFindWindow(LPCWSTR className, LPCWSTR title) {
     }
   }
   return nullptr;
+}
+
+std::vector<TopLevelInfo> BusTopLevelWindows() {
+  std::vector<TopLevelInfo> out;
+  std::string root;
+  if (EnsureBus(&root) < 0) return out;
+  for (DWORD pid : Peers(root))
+    for (auto& w : ReadList(root, pid))
+      if (BusIsWindow(w.hwnd)) out.push_back({w.hwnd, w.className, w.text});
+  return out;
+}
+
+bool BusClassName(HWND hwnd, std::u16string* className) {
+  std::string root;
+  if (EnsureBus(&root) < 0) return false;
+  for (auto& w : ReadList(root, HandleProcess(hwnd)))
+    if (w.hwnd == hwnd && BusIsWindow(hwnd)) {
+      *className = w.className;
+      return true;
+    }
+  return false;
+}
+
+std::u16string BusProgramPath(DWORD pid) {
+  std::string root;
+  if (EnsureBus(&root) < 0) return std::u16string();
+  std::ifstream in(BusFolder(root) + "/" + std::to_string(pid) + ".windows");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("program\t", 0) == 0) return FromUtf8(line.substr(8));
+  return std::u16string();
 }
 
 bool BusIsWindow(HWND hwnd) {

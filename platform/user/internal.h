@@ -175,6 +175,13 @@ bool BusPost(HWND target, UINT msg, WPARAM wParam, LPARAM lParam);
 bool BusSend(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, LRESULT* result);
 HWND BusFindWindow(LPCWSTR className, LPCWSTR title);
 bool BusIsWindow(HWND hwnd);
+// The live top-level windows of the other programs, program by program.
+std::vector<TopLevelInfo> BusTopLevelWindows();
+// The class of another program's top-level window; false when it is gone.
+bool BusClassName(HWND hwnd, std::u16string* className);
+// The device path of the program file of another program on the bus
+// (empty when it is not known).
+std::u16string BusProgramPath(DWORD pid);
 
 // Requests from a program that drives this one (remote.cpp): whether a
 // message that came over the bus is one, and carrying one out on the

@@ -362,6 +362,10 @@ inline LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
 // device root. Names match without regard to case.
 HWND FindWindowW(LPCWSTR className, LPCWSTR title);
 DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId);
+// Calls proc for every top-level window, this program's first, then the
+// other programs' of the device root, until it returns FALSE.
+typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
+BOOL EnumWindows(WNDENUMPROC proc, LPARAM lParam);
 
 HWND GetParent(HWND window);
 HWND SetParent(HWND window, HWND parent);
@@ -454,6 +458,13 @@ BOOL MessageBeep(UINT type);
 #define GetWindowText GetWindowTextW
 #define MessageBox MessageBoxW
 #define LoadString LoadStringW
+
+namespace qk {
+// The device path of the program file of the process that owns the window
+// ("\Program Files\Quillet\Quillet.exe"), for this program's windows and the
+// other programs' top-level windows; empty when the window is not known.
+std::u16string WindowProgramFile(HWND window);
+}  // namespace qk
 
 namespace qk {
 

@@ -18,6 +18,7 @@
 #include "user/idle.h"
 #include "user/input.h"
 #include "user/internal.h"
+#include "kernel/module.h"
 #include "user/remote.h"
 
 namespace qk::user {
@@ -632,10 +633,16 @@ BOOL GetClassInfoW(HINSTANCE, LPCWSTR className, LPWNDCLASSW wc) {
 }
 
 int GetClassNameW(HWND hwnd, LPWSTR name, int cch) {
-  auto w = Find(hwnd);
-  if (!w || !name || cch <= 0) return 0;
-  int n = std::min<int>(static_cast<int>(w->className.size()), cch - 1);
-  std::memcpy(name, w->className.data(), n * sizeof(char16_t));
+  if (!name || cch <= 0) return 0;
+  std::u16string className;
+  if (auto w = Find(hwnd)) {
+    className = w->className;
+  } else if (!hwnd || IsLocalHandle(hwnd) || !BusClassName(hwnd, &className)) {
+    // Another program's top-level window answers from its list on the bus.
+    return 0;
+  }
+  int n = std::min<int>(static_cast<int>(className.size()), cch - 1);
+  std::memcpy(name, className.data(), n * sizeof(char16_t));
   name[n] = 0;
   return n;
 }
@@ -1120,6 +1127,21 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR title) {
   return BusFindWindow(className, title);
 }
 
+BOOL EnumWindows(WNDENUMPROC proc, LPARAM lParam) {
+  if (!proc) return FALSE;
+  for (auto& info : LocalTopLevelInfo())
+    if (!proc(info.hwnd, lParam)) return TRUE;
+  for (auto& info : BusTopLevelWindows())
+    if (!proc(info.hwnd, lParam)) return TRUE;
+  return TRUE;
+}
+
+std::u16string qk::WindowProgramFile(HWND hwnd) {
+  if (!hwnd) return std::u16string();
+  if (IsLocalHandle(hwnd)) return Find(hwnd) ? qk::ProgramFolder() + u"\\" + qk::ProgramName() : std::u16string();
+  return BusIsWindow(hwnd) ? BusProgramPath(HandleProcess(hwnd)) : std::u16string();
+}
+
 DWORD GetWindowThreadProcessId(HWND hwnd, LPDWORD processId) {
   if (processId) *processId = HandleProcess(hwnd);
   auto w = Find(hwnd);
@@ -1210,7 +1232,8 @@ HWND GetDlgItem(HWND dialog, int id) {
 int GetDlgCtrlID(HWND hwnd) { return static_cast<int>(GetWindowLongW(hwnd, GWL_ID)); }
 
 BOOL SetWindowTextW(HWND hwnd, LPCWSTR text) {
-  if (!Find(hwnd)) return FALSE;
+  // Another program's window takes WM_SETTEXT over the bus.
+  if (!Find(hwnd) && (!hwnd || IsLocalHandle(hwnd) || !BusIsWindow(hwnd))) return FALSE;
   return SendMessageW(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text ? text : u"")) ? TRUE : FALSE;
 }
 

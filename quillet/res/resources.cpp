@@ -19,6 +19,7 @@ void RegisterPropertiesResources();
 void RegisterOptionResources();
 void RegisterTemplatesResources();
 void RegisterOptionDataResources();
+void RegisterWelcomeResources();
 
 namespace {
 
@@ -93,5 +94,6 @@ void RegisterQuilletResources() {
     RegisterOptionResources();
     RegisterTemplatesResources();
     RegisterOptionDataResources();
+    RegisterWelcomeResources();
   });
 }

@@ -10,6 +10,7 @@
 #include "common/settings.h"
 #include "quillet/feeds/item_store.h"
 #include "quillet/feeds/opml_xml.h"
+#include "quillet/screens/about_box.h"
 #include "quillet/screens/category_edit_dlg.h"
 #include "quillet/screens/channel_files.h"
 #include "quillet/screens/channel_list_wnd.h"
@@ -46,7 +47,25 @@ void CChannelListWnd::OnChannelProperties() {
   RunChannelProperties(FALSE, item.m_nChannel, item.m_strUrl, item.m_strTitle, this);
 }
 
-void CChannelListWnd::OnAbout() { ShowNotAvailable(m_hWnd, u"About"); }
+void CChannelListWnd::OnAbout() {
+  const BOOL touch = GetTouchFlag();
+  CString caption = Localized(u"About"), leftKey = Localized(u"OK"), support = Localized(u"Support");
+  HMENU menu = ::CreateMenu();
+  ::AppendMenuW(menu, MF_STRING, IDOK, leftKey);
+  AboutInfo info;
+  info.hModule = AfxGetInstanceHandle();
+  info.hResModule = AfxGetInstanceHandle();
+  info.nLogoBitmapId = static_cast<WORD>(ImageIdAt192(IDB_ABOUT_LOGO, IDB_ABOUT_LOGO_192));
+  info.hMenu = menu;
+  info.pszLeftKey = leftKey;
+  info.pszCaption = caption;
+  info.pszProduct = touch ? u"Quillet Reach 1.31" : u"Quillet 1.31";
+  info.pszBuild = u"1/8/2010";
+  info.pszSupportLabel = support;
+  info.pszYear = u"2009";
+  ShowAboutBox(&info);
+  ::DestroyMenu(menu);
+}
 
 void CChannelListWnd::SetChannelReadState(BOOL all, BOOL read) {
   CChannelListView* view = m_dialog.GetSafeHwnd() ? m_dialog.m_pChannelList : nullptr;

@@ -19,11 +19,12 @@
 #include "quillet/screens/reader_app.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
+#include "quillet/screens/welcome_dlg.h"
 #include "quillet/ui/channel_list_view.h"
 #include "quillet/ui/density.h"
 #include "shell/aygshell.h"
 
-BOOL (*CChannelListWnd::s_pfnWelcomePage)(CWnd* parent) = nullptr;
+BOOL (*CChannelListWnd::s_pfnWelcomePage)(CWnd* parent) = RunWelcomePage;
 
 BEGIN_MESSAGE_MAP(CChannelListWnd, CWnd)
 ON_WM_PAINT()

@@ -78,8 +78,8 @@ class CChannelListWnd : public CWnd {
   // outline. The context is the window.
   static void OnChannelOutline(void* context, LPCWSTR category, LPCWSTR name, LPCWSTR value);
 
-  // The welcome page, opened from here once that screen exists; it returns
-  // TRUE when confirmed.
+  // The welcome page of the first start (RunWelcomePage); it returns TRUE
+  // when confirmed.
   static BOOL (*s_pfnWelcomePage)(CWnd* parent);
 
   // Sets the new-item count of one channel (the focused row) or of every

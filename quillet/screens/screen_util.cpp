@@ -62,10 +62,3 @@ bool IsWithin(HWND root, HWND window) {
   }
   return false;
 }
-
-void ShowNotAvailable(HWND owner, LPCWSTR page) {
-  CString text = Localized(page);
-  text += u"\n";
-  text += Localized(u"This page is not available in this version.");
-  ::MessageBoxW(owner, text, Localized(GetTouchFlag() ? u"Quillet Reach" : u"Quillet"), MB_OK | MB_ICONINFORMATION);
-}

@@ -42,6 +42,3 @@ void OnActivateFullScreen(HWND screen);
 // the root owns, such as a file dialog).
 bool IsWithin(HWND root, HWND window);
 
-// Tells the user that a page of the program (its English name) cannot be
-// opened in this version: an entry that leads to it never does nothing.
-void ShowNotAvailable(HWND owner, LPCWSTR page);
