@@ -107,6 +107,15 @@ testing::AssertionResult RemoteProgram::Tap(int x, int y) {
   return Release(x, y);
 }
 
+testing::AssertionResult RemoteProgram::LeaveWelcomePage() {
+  const HWND welcome = ActiveWindow();
+  if (!welcome || welcome == window_) return testing::AssertionFailure() << "no welcome page";
+  if (auto key = Key(VK_ESCAPE); !key) return key;
+  if (auto settled = Advance(10); !settled) return settled;
+  if (IsWindow(welcome)) return testing::AssertionFailure() << "the welcome page stayed";
+  return testing::AssertionSuccess();
+}
+
 testing::AssertionResult RemoteProgram::Key(BYTE vk) { return Request(static_cast<int>(Op::Key), vk, 0, 0, 0, u"", true); }
 testing::AssertionResult RemoteProgram::KeyDown(BYTE vk) { return Request(static_cast<int>(Op::Key), vk, 1, 0, 0, u"", true); }
 testing::AssertionResult RemoteProgram::KeyUp(BYTE vk) { return Request(static_cast<int>(Op::Key), vk, 2, 0, 0, u"", true); }

@@ -73,6 +73,9 @@ class RemoteProgram {
   // that came due have fired and the program has settled. Fails when the
   // program's clock is not frozen (start it with QUILLET_FROZEN_CLOCK).
   testing::AssertionResult Advance(int ms);
+  // The reader's first start shows its welcome page before the wizard: the
+  // Back key leaves it, and the wizard follows.
+  testing::AssertionResult LeaveWelcomePage();
   // Returns once the program's UI thread has handled everything queued
   // before the call: sent and posted messages, the timers due by its clock
   // and every owed painting (messages that work queues meanwhile are

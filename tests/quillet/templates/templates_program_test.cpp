@@ -153,7 +153,8 @@ class TemplatesProgramTest : public qtest::DeviceTest {
     process_ = pi.hProcess;
     q_ = qtest::RemoteProgram(process_);
     ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
-    ASSERT_TRUE(q_.Advance(200));  // the start-up load finds no list: the wizard
+    ASSERT_TRUE(q_.Advance(200));  // the start-up load finds no list: the welcome page
+    ASSERT_TRUE(q_.LeaveWelcomePage());  // then the wizard
   }
   qk::gdi::DecodedImage Seen(const std::string& name) {
     std::string path = qtest::PicturesDir() + "/templates-" + name + ".png";
