@@ -205,22 +205,7 @@ void CNewChannelDlg::OnTimer(UINT_PTR id) {
   Default();
 }
 
-BOOL CNewChannelDlg::HandleKey(WPARAM key) {
-  if (!m_pList) return FALSE;
-  switch (key) {
-    case VK_RETURN:
-      m_pList->ClickSelected();
-      return TRUE;
-    case VK_UP:
-      m_pList->SelectPrevious();
-      return TRUE;
-    case VK_DOWN:
-      m_pList->SelectNext();
-      return TRUE;
-    default:
-      return FALSE;
-  }
-}
+BOOL CNewChannelDlg::HandleKey(WPARAM key) { return m_pList && m_pList->HandleKey(key); }
 
 BOOL CNewChannelDlg::PreTranslateMessage(MSG* msg) {
   if (msg && msg->message == WM_KEYDOWN && IsWithin(m_hWnd, msg->hwnd) && HandleKey(msg->wParam)) return TRUE;
@@ -231,39 +216,13 @@ LRESULT CNewChannelDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   // The keys the wizard hands on to its pages.
   if (message == WM_KEYDOWN && HandleKey(wParam)) return 0;
   if (m_pBar && m_pList && (message == WM_LBUTTONDOWN || message == WM_MOUSEMOVE || message == WM_LBUTTONUP)) {
-    const int x = short(LOWORD(lParam)), y = short(HIWORD(lParam));
     CRect client;
     GetClientRect(&client);
-    const bool onBar = y >= client.bottom - Dy(40);
-    auto redrawBar = [&] {
+    const int command = m_barPress.Route(m_hWnd, message, wParam, lParam, *m_pList, *m_pBar, client.bottom - Dy(40), [this] {
       HDC hdc = ::GetDC(m_hWnd);
       DrawBar(hdc);
       ::ReleaseDC(m_hWnd, hdc);
-    };
-    if (message == WM_LBUTTONDOWN) {
-      if (!onBar) {
-        m_pList->OnPointerDown(m_hWnd, wParam, lParam);
-        return 0;
-      }
-      m_barPress.Down(*m_pBar, x, y);
-      redrawBar();
-      return 0;
-    }
-    if (message == WM_MOUSEMOVE) {
-      if (!m_barPress.IsPressed()) {
-        if (!onBar) m_pList->OnPointerMove(m_hWnd, wParam, lParam);
-        return 0;
-      }
-      if (m_barPress.Move(*m_pBar, x, y, onBar)) redrawBar();
-      return 0;
-    }
-    if (!m_barPress.IsPressed()) {
-      m_pList->OnPointerUp(m_hWnd, wParam, lParam);
-      return 0;
-    }
-    // The press on the bar ends here whatever the release hit.
-    const int command = m_barPress.Up(*m_pBar, x, y);
-    redrawBar();
+    });
     if (command == 1) SetTimer(CHOICE_TIMER_CANCEL, 5, nullptr);
     return 0;
   }

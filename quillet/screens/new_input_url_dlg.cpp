@@ -469,36 +469,13 @@ LRESULT CNewInputUrlDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_MOUSEMOVE:
     case WM_LBUTTONUP: {
       if (!m_pBar || !m_pList) break;
-      const int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
-      const BOOL onBar = y >= BarTop();
-      if (message == WM_LBUTTONDOWN) {
-        if (!onBar) {
-          m_pList->OnPointerDown(m_hWnd, wParam, lParam);
-          return 0;
-        }
-        m_barPress.Down(*m_pBar, x, y);
-      } else if (message == WM_MOUSEMOVE) {
-        if (!m_barPress.IsPressed()) {
-          if (!onBar) m_pList->OnPointerMove(m_hWnd, wParam, lParam);
-          return 0;
-        }
-        if (!m_barPress.Move(*m_pBar, x, y, onBar)) return 0;
-      } else {
-        if (!m_barPress.IsPressed()) {
-          m_pList->OnPointerUp(m_hWnd, wParam, lParam);
-          return 0;
-        }
-        const int command = m_barPress.Up(*m_pBar, x, y);
+      const int command = m_barPress.Route(m_hWnd, message, wParam, lParam, *m_pList, *m_pBar, BarTop(), [this] {
         HDC hdc = ::GetDC(m_hWnd);
         DrawBar(hdc);
         ::ReleaseDC(m_hWnd, hdc);
-        if (command == 1) OnOK();
-        else if (command == 2) OnCancel();
-        return 0;
-      }
-      HDC hdc = ::GetDC(m_hWnd);
-      DrawBar(hdc);
-      ::ReleaseDC(m_hWnd, hdc);
+      });
+      if (command == 1) OnOK();
+      else if (command == 2) OnCancel();
       return 0;
     }
     default:

@@ -1,6 +1,8 @@
 // The image button bar.
 #include "quillet/ui/image_button_bar.h"
 
+#include "quillet/ui/touch_list.h"
+
 #include "user/user.h"
 
 namespace {
@@ -170,6 +172,37 @@ BOOL CBarPress::Move(CImageButtonBar& bar, int x, int y, bool onBar) {
 int CBarPress::Up(CImageButtonBar& bar, int x, int y) {
   const int command = bar.HitTestUp(x, y);
   Clear();
+  return command;
+}
+
+int CBarPress::Route(HWND page, UINT message, WPARAM wParam, LPARAM lParam, CTouchListBase& list,
+                     CImageButtonBar& bar, int barTop, const std::function<void()>& redraw) {
+  const int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
+  const bool onBar = y >= barTop;
+  if (message == WM_LBUTTONDOWN) {
+    if (!onBar) {
+      list.OnPointerDown(page, wParam, lParam);
+      return -1;
+    }
+    Down(bar, x, y);
+    redraw();
+    return -1;
+  }
+  if (message == WM_MOUSEMOVE) {
+    if (!m_bPressed) {
+      if (!onBar) list.OnPointerMove(page, wParam, lParam);
+    } else if (Move(bar, x, y, onBar)) {
+      redraw();
+    }
+    return -1;
+  }
+  if (!m_bPressed) {
+    list.OnPointerUp(page, wParam, lParam);
+    return -1;
+  }
+  // The press on the bar ends here whatever the release hit.
+  const int command = Up(bar, x, y);
+  redraw();
   return command;
 }
 

@@ -6,6 +6,8 @@
 // from its paint handler and after every press and release.
 #pragma once
 
+#include <functional>
+
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_image.h"
 
@@ -66,6 +68,8 @@ class CImageButtonBar {
 // down in the bar and the command of the button last under it, so that the
 // bar is redrawn only when the pressed glow moves and the command is acted
 // on at the release.
+class CTouchListBase;
+
 class CBarPress {
  public:
   // A press in the bar: marks the button under the point. Redraw after it.
@@ -79,6 +83,13 @@ class CBarPress {
   // A press (Down) or a move while pressed (Move); other messages do
   // nothing. TRUE when the bar is to be redrawn.
   BOOL Track(UINT message, CImageButtonBar& bar, int x, int y, bool onBar);
+  // A pointer message (down, move, up) of a page that shows a touch list
+  // above the bar, whose top is barTop: a press above the bar, and every
+  // move and release while the bar is not pressed, go to the list; a press
+  // on the bar is tracked, with redraw called whenever the bar changed.
+  // Returns the command of the bar's button released on, else -1.
+  int Route(HWND page, UINT message, WPARAM wParam, LPARAM lParam, CTouchListBase& list, CImageButtonBar& bar,
+            int barTop, const std::function<void()>& redraw);
   BOOL IsPressed() const { return m_bPressed; }
   void Clear() {
     m_bPressed = FALSE;

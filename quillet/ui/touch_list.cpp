@@ -252,6 +252,22 @@ void CTouchMenuList::EnsureSelectedVisible() {
   if (!moved) m_scroller.Redraw(1);
 }
 
+BOOL CTouchMenuList::HandleKey(WPARAM key) {
+  switch (key) {
+    case VK_RETURN:
+      ClickSelected();
+      return TRUE;
+    case VK_UP:
+      SelectPrevious();
+      return TRUE;
+    case VK_DOWN:
+      SelectNext();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
 void CTouchMenuList::ClickSelected() {
   if (m_pCallback && m_pSelected) m_pCallback(m_hWindow, m_context, m_pSelected->m_nCommandId, m_pSelected);
 }

@@ -145,6 +145,9 @@ class CTouchMenuList : public CTouchListBase {
   void SelectItemById(UINT commandId, BOOL scroll);
   void EnsureSelectedVisible();
   void ClickSelected();
+  // The keys of a page made of this list: Enter clicks the selected row, Up
+  // and Down move the selection. TRUE for those keys (they are used).
+  BOOL HandleKey(WPARAM key);
   void Resize(int width, int height);
   void Paint(HDC hdc) { m_scroller.Paint(hdc); }
 
