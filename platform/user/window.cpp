@@ -1646,6 +1646,10 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT first, UINT last) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return -1;
     }
+    // An end asked for since the look at the top (a sent message handled
+    // just now may have asked for it) is seen before the sleep: its wake-up
+    // has already come and gone.
+    if (EndingHere()) return quitForEnd();
     IdleThenWait(q, lock);
     if (EndingHere()) return quitForEnd();
   }

@@ -48,6 +48,10 @@ LRESULT RecordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     PostQuitMessage(static_cast<int>(wParam));
     return 0;
   }
+  if (msg == WM_USER + 7) {
+    qk::RequestProgramEnd();
+    return 0;
+  }
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
@@ -300,6 +304,26 @@ TEST_F(MessagesTest, TheProgramsEndClosesShownBoxesOnEveryThread) {
         worker.join();
         if (answer != IDCANCEL) std::exit(3);
         std::exit(MessageBoxW(nullptr, u"Still there?", u"Late", MB_YESNO) == IDNO ? 0 : 4);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+// The end asked for while the UI thread's GetMessage handles a sent message
+// (after its first look for the end, before it sleeps) ends that wait: the
+// UI thread does not sleep through it. (In a child process: the end is for
+// good.)
+TEST_F(MessagesTest, AnEndAskedForDuringASentMessageEndsTheMessageWait) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        alarm(20);  // a wait that sleeps through the end fails the test
+        qk::CatchEndSignals();
+        HWND w = Make();
+        std::thread sender([w] { SendMessageW(w, WM_USER + 7, 0, 0); });
+        MSG msg;
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        sender.join();
+        std::exit(got == FALSE && msg.message == WM_QUIT ? 0 : 3);
       },
       testing::ExitedWithCode(0), "");
 }
