@@ -180,4 +180,21 @@ testing::AssertionResult RemoteProgram::WaitFor(const std::function<bool()>& pre
   }
 }
 
+testing::AssertionResult StartReader(const char* profile, HANDLE* process, RemoteProgram* program, DWORD* processId) {
+  if (profile && *profile) setenv("QUILLET_SCREEN_PROFILE", profile, 1);
+  else if (profile) unsetenv("QUILLET_SCREEN_PROFILE");
+  setenv("QUILLET_FROZEN_CLOCK", "1796731200000", 1);
+  std::u16string line;
+  PROCESS_INFORMATION pi{};
+  const BOOL started = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", line.data(), nullptr, nullptr, FALSE,
+                                      0, nullptr, nullptr, nullptr, &pi);
+  unsetenv("QUILLET_FROZEN_CLOCK");
+  if (!started) return testing::AssertionFailure() << "the reader did not start";
+  CloseHandle(pi.hThread);
+  *process = pi.hProcess;
+  if (processId) *processId = pi.dwProcessId;
+  *program = RemoteProgram(pi.hProcess);
+  return program->Attach(u"WCE_QuilletMainWnd");
+}
+
 }  // namespace qtest

@@ -117,4 +117,11 @@ class RemoteProgram {
   DWORD timeoutMs_ = 10000;
 };
 
+// Starts the reader of the device root ("Quillet.exe") with its screen
+// profile (empty: the touch screen; null: as the environment says) and its
+// clock frozen on 2026-12-08 12:00 UTC, and attaches to its main window.
+// The process handle (and its id, when asked for) are the caller's.
+testing::AssertionResult StartReader(const char* profile, HANDLE* process, RemoteProgram* program,
+                                     DWORD* processId = nullptr);
+
 }  // namespace qtest

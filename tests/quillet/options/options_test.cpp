@@ -143,19 +143,7 @@ class OptionsTest : public qtest::DeviceTest {
     DeviceTest::TearDown();
   }
   void Start(const char* profile) {
-    if (*profile) setenv("QUILLET_SCREEN_PROFILE", profile, 1);
-    else unsetenv("QUILLET_SCREEN_PROFILE");
-    setenv("QUILLET_FROZEN_CLOCK", "1796731200000", 1);
-    std::u16string line;
-    PROCESS_INFORMATION pi{};
-    BOOL ok = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", line.data(), nullptr, nullptr, FALSE, 0,
-                             nullptr, nullptr, nullptr, &pi);
-    unsetenv("QUILLET_FROZEN_CLOCK");
-    ASSERT_TRUE(ok);
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    q_ = qtest::RemoteProgram(process_);
-    ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
+    ASSERT_TRUE(qtest::StartReader(profile, &process_, &q_));
     ASSERT_TRUE(q_.Advance(200));
     ASSERT_TRUE(q_.Advance(10));
     list_ = q_.ActiveWindow();

@@ -139,21 +139,8 @@ class OptionsTest : public qtest::DeviceTest {
   // device ("keydevice").
   void Start(const char* profile) {
     profile_ = profile;
-    if (*profile) setenv("QUILLET_SCREEN_PROFILE", profile, 1);
-    else unsetenv("QUILLET_SCREEN_PROFILE");
-    setenv("QUILLET_FROZEN_CLOCK", "1796731200000", 1);
-    std::u16string line;
-    PROCESS_INFORMATION pi{};
-    BOOL ok = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", line.data(), nullptr, nullptr, FALSE, 0,
-                             nullptr, nullptr, nullptr, &pi);
-    unsetenv("QUILLET_FROZEN_CLOCK");
-    ASSERT_TRUE(ok);
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    pid_ = pi.dwProcessId;
+    ASSERT_TRUE(qtest::StartReader(profile, &process_, &q_, &pid_));
     processes_.push_back(process_);
-    q_ = qtest::RemoteProgram(process_);
-    ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
     ASSERT_TRUE(q_.Advance(200));
     ASSERT_TRUE(q_.Advance(10));
     main_ = q_.ActiveWindow();

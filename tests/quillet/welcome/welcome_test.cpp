@@ -73,19 +73,7 @@ class WelcomeTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
     unsetenv("QUILLET_SCREEN_PROFILE");
     DeviceTest::TearDown();
   }
-  void Start() {
-    setenv("QUILLET_FROZEN_CLOCK", "1796731200000", 1);
-    std::u16string line;
-    PROCESS_INFORMATION pi{};
-    BOOL ok = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", line.data(), nullptr, nullptr, FALSE, 0,
-                             nullptr, nullptr, nullptr, &pi);
-    unsetenv("QUILLET_FROZEN_CLOCK");
-    ASSERT_TRUE(ok);
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    q_ = qtest::RemoteProgram(process_);
-    ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
-  }
+  void Start() { ASSERT_TRUE(qtest::StartReader(nullptr, &process_, &q_)); }
   qk::gdi::DecodedImage Seen(const std::string& name) {
     std::string path = qtest::PicturesDir() + "/" + name + "-" + size_ + ".png";
     qk::gdi::DecodedImage image;
