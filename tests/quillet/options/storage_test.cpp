@@ -141,6 +141,10 @@ class OptionsTest : public qtest::DeviceTest {
     profile_ = profile;
     ASSERT_TRUE(qtest::StartReader(profile, &process_, &q_, &pid_));
     processes_.push_back(process_);
+    // The soft key that starts a move returns when the move is done: 800
+    // files copied on the program's UI thread, which a loaded machine under
+    // the sanitizers may take well past the usual ten seconds.
+    q_.SetTimeout(60000);
     ASSERT_TRUE(q_.Advance(200));
     ASSERT_TRUE(q_.Advance(10));
     main_ = q_.ActiveWindow();
