@@ -105,7 +105,7 @@ class OptionsTypedTest : public qtest::DeviceTest {
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
     q_ = qtest::RemoteProgram(process_);
-    ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd"));
+    ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd", 60000));  // slow under the sanitizers
     window_ = Xdo({"search", "--sync", "--name", "^Quillet$"});
     ASSERT_NE(window_, "failed") << "the reader's window did not show";
     ASSERT_NE(Xdo({"windowfocus", "--sync", window_}), "failed");
