@@ -3,8 +3,10 @@
 //   - the reader, started headless on a device whose channel list holds 100
 //     channels, once its screen has settled;
 //   - Ambrel fetching a page whose server sent the headers and then sends
-//     one byte every 20 s (its transfer stays open, as with a server that
-//     answers slowly: the program waits on its connection).
+//     a little of it every 20 s (its transfer stays open, as with a server
+//     that answers slowly: the program waits on its connection). The pieces
+//     are just large enough to keep the least pace a transfer must keep, so
+//     the download is not given up as stalled while it is watched.
 // For each: the processor time of all its threads as a share of one core
 // (from /proc/PID/task/*/schedstat), and its wake-ups per second (the
 // voluntary context switches of all its threads, from
@@ -155,7 +157,7 @@ bool ReaderIdle(double seconds) {
 }
 
 // A server on loopback that answers one request with headers for a long
-// page and then sends one byte of it every 20 s, until it is stopped.
+// page and then sends 300 bytes of it every 20 s, until it is stopped.
 class TricklingServer {
  public:
   bool Start() {
@@ -199,8 +201,9 @@ class TricklingServer {
     send(c, head.data(), head.size(), MSG_NOSIGNAL);
     answered_ = true;
     std::unique_lock<std::mutex> hold(lock_);
+    const std::string piece(300, 'p');
     while (!wake_.wait_for(hold, std::chrono::seconds(20), [this] { return stop_; }))
-      send(c, "p", 1, MSG_NOSIGNAL);
+      send(c, piece.data(), piece.size(), MSG_NOSIGNAL);
     close(c);
   }
   int fd_ = -1;
