@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "ambrel/script_host.h"
@@ -20,6 +21,7 @@
 #include "controls/commctrl.h"
 #include "kernel/process.h"
 #include "kernel/resource.h"
+#include "net/wininet.h"
 #include "user/bus.h"
 #include "user/dialog.h"
 #include "user/user.h"
@@ -193,7 +195,13 @@ void AmbrelMain(int argc, char** argv) {
     Finish(1);
   }
   g_dialogReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // The transfer library takes a good part of the run to load, and no
+  // thread can start while it loads: the bus's receiving thread and the
+  // dialog's thread start first, then the library loads on a thread of its
+  // own while the dialog is made.
+  qk::JoinMessageBus();
   HANDLE thread = CreateThread(nullptr, 0, DialogThread, nullptr, 0, nullptr);
+  if (argc >= 3) std::thread(qk::net::PreloadTransferLibrary).detach();
   // A stop that comes before the dialog exists would be lost.
   if (thread) WaitForSingleObject(g_dialogReady, 5000);
   SetLogEnabled(0);

@@ -1,6 +1,8 @@
-// The reader's start, as a process on a fresh device root whose
-// "Channels.opml" holds 100 channels, headless, with its screen written to
-// a PNG file whenever it changed and went idle:
+// The reader's start, as a process on a device whose "Channels.opml" holds
+// 100 channels, headless, with its screen written to a PNG file whenever it
+// changed and went idle. Each round makes a new device, starts the reader
+// once on it (the first start, which installs the program files and writes
+// the first settings, is reported apart) and measures the start after it:
 //  - start to first full paint: from the start of the process to the
 //    moment the picture that shows the channel rows is in place (the
 //    program's own timers, 100 ms before it loads the list and 5 ms before
@@ -118,12 +120,20 @@ struct Round {
   long idleWakes = -1;
 };
 
-Round StartOnce(const std::string& opml) {
-  Round r;
+// A new device whose channel list holds the channels.
+std::string MakeDevice(const std::string& opml) {
   std::string root = qnet::MakeTempFolder("quillet-start-bench");
   fs::create_directories(root + "/Program Files/Quillet/ChannelData");
   std::ofstream(root + "/Program Files/Quillet/ChannelData/Channels.opml", std::ios::binary) << opml;
+  return root;
+}
+
+// One start of the reader on the device, ended once measured.
+Round StartOnce(const std::string& root) {
+  Round r;
   const std::string shot = root + "/screen.png";
+  std::error_code gone;
+  fs::remove(shot, gone);
   int watch = inotify_init1(IN_CLOEXEC);
   inotify_add_watch(watch, root.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
 
@@ -176,7 +186,6 @@ Round StartOnce(const std::string& opml) {
   kill(pid, SIGTERM);
   waitpid(pid, nullptr, 0);
   close(watch);
-  qnet::RemoveTree(root);
   return r;
 }
 
@@ -190,14 +199,21 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
   const std::string opml = ChannelList();
-  std::vector<double> paint, libraries, wakes, mainCpu, allCpu, mainWait;
+  std::vector<double> paint, first, libraries, wakes, mainCpu, allCpu, mainWait;
   int sdl = 0, curl = 0, failed = 0;
   for (int i = 0; i < rounds; ++i) {
-    Round r = StartOnce(opml);
+    // The first start on a new device also installs the program files and
+    // writes the first settings; the starts after it are the reader's
+    // everyday start, which the target is for.
+    const std::string root = MakeDevice(opml);
+    Round setup = StartOnce(root);
+    Round r = setup.ms < 0 ? setup : StartOnce(root);
+    qnet::RemoveTree(root);
     if (r.ms < 0) {
       ++failed;
       continue;
     }
+    first.push_back(setup.ms);
     paint.push_back(r.ms);
     mainCpu.push_back(r.mainCpuMs);
     allCpu.push_back(r.allCpuMs);
@@ -207,11 +223,14 @@ int main(int argc, char** argv) {
     sdl += r.mapped.sdl;
     curl += r.mapped.curl;
   }
-  std::printf("%d rounds, %d without a full paint within 20 s; medians:\n", rounds, failed);
+  std::printf("%d rounds (a first start on a new device, then a later start), %d without a full paint within 20 s; "
+              "medians:\n",
+              rounds, failed);
   if (paint.empty()) return 1;
   std::vector<double> sorted = paint;
   std::sort(sorted.begin(), sorted.end());
-  std::printf("start to first full paint: best %.1f ms, worst %.1f ms\n", sorted.front(), sorted.back());
+  std::printf("first start on a new device to its first full paint: %.1f ms\n", Median(first));
+  std::printf("later start to first full paint: best %.1f ms, worst %.1f ms\n", sorted.front(), sorted.back());
   std::printf("until then: main thread on a processor %.1f ms, waiting for one %.1f ms; all threads %.1f ms\n",
               Median(mainCpu), Median(mainWait), Median(allCpu));
   qbench::FigureLine("start to first full paint of 100 channels", Median(paint), "ms", 130);

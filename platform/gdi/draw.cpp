@@ -178,7 +178,7 @@ BOOL StretchBlt(HDC hdst, int x, int y, int width, int height, HDC hsrc, int xSr
     snapshot->topDown = sb.topDown;
     snapshot->dibSection = sb.dibSection;
     snapshot->stride = sb.stride;
-    snapshot->storage.assign(sb.bits, sb.bits + static_cast<size_t>(sb.stride) * sb.height);
+    snapshot->storage.Assign(sb.bits, static_cast<size_t>(sb.stride) * sb.height);
     snapshot->bits = snapshot->storage.data();
     std::memcpy(snapshot->colours, sb.colours, sizeof sb.colours);
     snapshot->colourCount = sb.colourCount;

@@ -196,7 +196,8 @@ static std::shared_ptr<Bitmap> MakeBitmap(int width, int height, int bpp) {
   b->height = std::max(height, 0);
   b->bpp = bpp;
   b->stride = ((b->width * bpp + 31) / 32) * 4;
-  b->storage.assign(static_cast<size_t>(b->stride) * b->height + 4, 0);
+  // Out of memory: no bitmap, as for a size beyond the limit.
+  if (!b->storage.Assign(static_cast<size_t>(b->stride) * b->height + 4)) return nullptr;
   b->bits = b->storage.data();
   return b;
 }
@@ -485,6 +486,7 @@ HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) {
   int bpp = 32;
   if (dc && dc->memory && dc->s.bitmap && dc->s.bitmap->Mono()) bpp = 1;
   auto b = MakeBitmap(width, height, bpp);
+  if (!b) return nullptr;
   return reinterpret_cast<HBITMAP>(Register(b));
 }
 
@@ -493,6 +495,7 @@ HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, cons
   if (static_cast<int64_t>(width) * height > (1 << 26)) return nullptr;
   int bpp = bitsPerPixel == 1 ? 1 : 32;
   auto b = MakeBitmap(width, height, bpp);
+  if (!b) return nullptr;
   if (bits) {
     // Device-dependent bits: rows padded to 16 bits.
     int srcStride = ((width * static_cast<int>(bitsPerPixel) + 15) / 16) * 2;
@@ -522,6 +525,7 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, H
   int64_t height = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
   if (static_cast<int64_t>(h.biWidth) * height > (1 << 26)) return nullptr;
   auto b = MakeBitmap(h.biWidth, static_cast<int>(height), bpp);
+  if (!b) return nullptr;
   b->dibSection = true;
   b->topDown = h.biHeight < 0;
   b->header = h;

@@ -74,7 +74,7 @@ std::shared_ptr<Bitmap> NewSurface(const ScreenConfig& c) {
   b->height = c.height;
   b->bpp = 32;
   b->stride = c.width * 4;
-  b->storage.assign(static_cast<size_t>(b->stride) * c.height + 4, 0);
+  b->storage.Assign(static_cast<size_t>(b->stride) * c.height + 4);
   b->bits = b->storage.data();
   b->stock = true;
   return b;
@@ -286,7 +286,7 @@ HDC GetDC(HWND window) {
   copy->height = screen->height;
   copy->bpp = 32;
   copy->stride = screen->stride;
-  copy->storage.assign(screen->storage.size(), 0);
+  if (!copy->storage.Assign(screen->storage.size())) return hdc;
   copy->bits = copy->storage.data();
   copy->stock = true;
   int width = bounds.right - bounds.left;

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,6 +24,40 @@ struct GdiObject {
   uintptr_t handle = 0;  // set when registered
 };
 
+// Pixel memory, zeroed when made. It comes from calloc, which leaves memory
+// fresh from the system as it is (already zero) instead of writing it: a
+// screen-sized bitmap then costs its page faults where it is first drawn,
+// not where it is made.
+class PixelStore {
+ public:
+  // size zeroed bytes; false when they cannot be had.
+  bool Assign(size_t size) {
+    void* p = std::calloc(size ? size : 1, 1);
+    if (!p) return false;
+    bytes_.reset(static_cast<uint8_t*>(p));
+    size_ = size;
+    return true;
+  }
+  // A copy of size bytes at from.
+  bool Assign(const uint8_t* from, size_t size) {
+    void* p = std::malloc(size ? size : 1);
+    if (!p) return false;
+    if (size) std::memcpy(p, from, size);
+    bytes_.reset(static_cast<uint8_t*>(p));
+    size_ = size;
+    return true;
+  }
+  uint8_t* data() const { return bytes_.get(); }
+  size_t size() const { return size_; }
+
+ private:
+  struct Free {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint8_t, Free> bytes_;
+  size_t size_ = 0;
+};
+
 // A pixel surface: a device-dependent bitmap (32 or 1 bits per pixel) or a
 // DIB section of any supported layout.
 struct Bitmap : GdiObject {
@@ -33,7 +69,7 @@ struct Bitmap : GdiObject {
   bool dibSection = false;  // created by CreateDIBSection
   int stride = 0;           // bytes per row in memory
   uint8_t* bits = nullptr;  // pixel memory (owned through storage)
-  std::vector<uint8_t> storage;
+  PixelStore storage;
   RGBQUAD colours[256] = {};
   int colourCount = 0;
   BITMAPINFOHEADER header = {};  // for DIB sections

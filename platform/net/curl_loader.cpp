@@ -15,6 +15,8 @@
 #include <initializer_list>
 #include <type_traits>
 
+#include "net/wininet.h"
+
 namespace {
 
 struct CurlCalls {
@@ -53,6 +55,10 @@ const CurlCalls* Curl() {
 }
 
 }  // namespace
+
+namespace qk::net {
+void PreloadTransferLibrary() { Curl(); }
+}  // namespace qk::net
 
 // The names are in parentheses: curl.h may define some of them as macros.
 extern "C" {

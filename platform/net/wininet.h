@@ -139,3 +139,12 @@ HMODULE InternetModuleHandle();
 // FORMAT_MESSAGE_ALLOCATE_BUFFER the text is a LocalAlloc block.
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
                      va_list* arguments);
+
+namespace qk::net {
+// Loads the transfer library now, on the calling thread, if it is not
+// loaded yet; the first transfer then finds it ready. A program that knows
+// it will download can do this on a thread of its own while it does other
+// work. No thread may be started while the library loads (the loader holds
+// its lock throughout), so start the threads the program needs first.
+void PreloadTransferLibrary();
+}  // namespace qk::net
