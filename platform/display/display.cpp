@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <set>
@@ -80,9 +81,9 @@ bool LoadSdl() {
   return loaded;
 }
 
-bool WritePixels(int w, int h, const std::vector<uint32_t>& rgb, const std::string& path) {
-  std::vector<uint8_t> png;
-  if (!qk::gdi::EncodePng(w, h, rgb, &png)) return false;
+// Written under a temporary name and renamed into place, so that a reader
+// never meets half a picture.
+bool WritePng(const std::vector<uint8_t>& png, const std::string& path) {
   std::string tmp = path + ".part";
   FILE* f = std::fopen(tmp.c_str(), "wb");
   if (!f) return false;
@@ -93,6 +94,11 @@ bool WritePixels(int w, int h, const std::vector<uint32_t>& rgb, const std::stri
     return false;
   }
   return true;
+}
+
+bool WritePixels(int w, int h, const std::vector<uint32_t>& rgb, const std::string& path) {
+  std::vector<uint8_t> png;
+  return qk::gdi::EncodePng(w, h, rgb, &png) && WritePng(png, path);
 }
 
 
@@ -553,6 +559,16 @@ void ConnectScreen() {
 
 bool WriteScreenPng(const std::string& hostPath) {
   auto surface = qk::gdi::ScreenSurface();
+  std::vector<uint8_t> png;
+  if (surface->bpp == 32) {
+    // The screen's rows are encoded where they are, one row copied at a time.
+    std::vector<uint32_t> line(static_cast<size_t>(surface->width));
+    auto row = [&](int y) {
+      std::memcpy(line.data(), surface->Row(y), line.size() * 4);
+      return line.data();
+    };
+    return qk::gdi::EncodePngRows(surface->width, surface->height, row, &png) && WritePng(png, hostPath);
+  }
   std::vector<uint32_t> rgb;
   qk::gdi::ReadBitmapPixels(*surface, &rgb);
   return WritePixels(surface->width, surface->height, rgb, hostPath);

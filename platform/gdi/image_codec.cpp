@@ -359,7 +359,13 @@ void PngFlush(png_structp) {}
 }  // namespace
 
 bool EncodePng(int width, int height, const std::vector<uint32_t>& rgb, std::vector<uint8_t>* out) {
-  if (!out || width <= 0 || height <= 0 || rgb.size() < static_cast<size_t>(width) * height) return false;
+  if (width <= 0 || height <= 0 || rgb.size() < static_cast<size_t>(width) * height) return false;
+  return EncodePngRows(width, height, [&](int y) { return rgb.data() + static_cast<size_t>(y) * width; }, out);
+}
+
+bool EncodePngRows(int width, int height, const std::function<const uint32_t*(int y)>& pixels,
+                   std::vector<uint8_t>* out) {
+  if (!out || width <= 0 || height <= 0) return false;
   out->clear();
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, PngWarning);
   if (!png) return false;
@@ -379,8 +385,9 @@ bool EncodePng(int width, int height, const std::vector<uint32_t>& rgb, std::vec
   png_set_filter(png, 0, PNG_FILTER_NONE);
   png_write_info(png, info);
   for (int y = 0; y < height; ++y) {
+    const uint32_t* line = pixels(y);
     for (int x = 0; x < width; ++x) {
-      uint32_t p = rgb[static_cast<size_t>(y) * width + x];
+      uint32_t p = line[x] & 0x00FFFFFFu;
       row[x * 3] = static_cast<uint8_t>(p >> 16);
       row[x * 3 + 1] = static_cast<uint8_t>(p >> 8);
       row[x * 3 + 2] = static_cast<uint8_t>(p);

@@ -15,8 +15,6 @@
 #include <initializer_list>
 #include <type_traits>
 
-#include "net/wininet.h"
-
 namespace {
 
 struct CurlCalls {
@@ -55,10 +53,6 @@ const CurlCalls* Curl() {
 }
 
 }  // namespace
-
-namespace qk::net {
-void PreloadTransferLibrary() { Curl(); }
-}  // namespace qk::net
 
 // The names are in parentheses: curl.h may define some of them as macros.
 extern "C" {

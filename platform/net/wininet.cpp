@@ -459,6 +459,9 @@ std::shared_ptr<Request> RequestOf(HINTERNET h) { return qk::LookupHandleAs<Requ
 
 }  // namespace
 
+// Loads the library and sets it up, as the first session would.
+void qk::net::PreloadTransferLibrary() { EnsureCurl(); }
+
 HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR, DWORD flags) {
   EnsureCurl();
   if (accessType != INTERNET_OPEN_TYPE_PRECONFIG && accessType != INTERNET_OPEN_TYPE_DIRECT &&

@@ -141,8 +141,8 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
                      va_list* arguments);
 
 namespace qk::net {
-// Loads the transfer library now, on the calling thread, if it is not
-// loaded yet; the first transfer then finds it ready. A program that knows
+// Loads the transfer library and sets it up now, on the calling thread, if
+// that is not done yet; the first session then finds it ready. A program that knows
 // it will download can do this on a thread of its own while it does other
 // work. No thread may be started while the library loads (the loader holds
 // its lock throughout), so start the threads the program needs first.
