@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test twice: in a plain
-# debug build and under AddressSanitizer with UndefinedBehaviorSanitizer.
+# debug build and under AddressSanitizer with UndefinedBehaviorSanitizer;
+# then runs each fuzz target briefly over its seeds (scripts/fuzz-smoke.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +22,10 @@ ctest --preset debug -j "$JOBS" > build/debug-tests.log 2>&1 & plain=$!
 ctest --preset asan -j "$JOBS" > build/asan-tests.log 2>&1 & sanitized=$!
 wait $plain || status=1
 wait $sanitized || status=1
+
+# Then every fuzz target over its seeds for a fixed number of inputs.
+echo "== fuzz targets (smoke run) =="
+bash scripts/fuzz-smoke.sh || status=1
 
 echo "== plain build =="
 tail -n 40 build/debug-tests.log

@@ -76,6 +76,7 @@ struct State {
   std::map<HWND, DWORD> sized;              // SHInitDialog flags of the windows it sized
   std::map<HWND, bool> sipButtonHidden;     // SHFullScreen's choice per window
   std::vector<HWND> doneWindows;            // dialogs with the task bar's "ok" button
+  DWORD dialogThread = 0;                   // the thread that set up those dialogs
   qk::shell::PopupHandler popupHandler;
   std::map<HWND, std::pair<WNDPROC, HWND>> sipEdits;  // subclassed edit -> old procedure, its SIPPREF
 };
@@ -224,6 +225,19 @@ LRESULT CALLBACK TaskBarProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam
 
 void RepaintTaskBar() {
   if (S().taskBar && IsWindow(S().taskBar)) InvalidateRect(S().taskBar, nullptr, TRUE);
+}
+
+// A destroyed dialog takes what the shell kept about it along: the task bar
+// loses its done button at once rather than at its next repaint. Only the
+// thread that set the dialogs up keeps this state.
+void ForgetWindow(HWND window) {
+  State& s = S();
+  if (s.dialogThread != GetCurrentThreadId()) return;
+  s.sized.erase(window);
+  auto it = std::find(s.doneWindows.begin(), s.doneWindows.end(), window);
+  if (it == s.doneWindows.end()) return;
+  s.doneWindows.erase(it);
+  RepaintTaskBar();
 }
 
 // ---------------------------------------------------------------- input panel
@@ -1132,6 +1146,10 @@ BOOL SHInitDialog(PSHINITDLGINFO info) {
   EnsureTaskBar();
   HWND dlg = info->hDlg;
   DWORD flags = info->dwFlags;
+  if (!S().dialogThread) {
+    S().dialogThread = GetCurrentThreadId();
+    qk::SetDestroyHook(ForgetWindow);
+  }
   if (flags & SHIDIF_SIPDOWN) SipShowIM(SIPF_OFF);
   int top = TaskBarShown() ? D(qk::shell::kBarHeight) : 0;
   RECT rc{};
@@ -1305,6 +1323,7 @@ void ResetShell() {
   s.sized.clear();
   s.sipButtonHidden.clear();
   s.doneWindows.clear();
+  s.dialogThread = 0;
   s.sipEdits.clear();
   s.taskBar = s.sip = nullptr;
   s.taskBarHidden = s.startIconHidden = s.sipUp = s.sipSymbols = s.sipShift = false;

@@ -489,6 +489,12 @@ bool PreTranslate(MSG* msg);
 using CreateHook = void (*)(HWND window, CREATESTRUCTW* create);
 void SetCreateHook(CreateHook hook);
 
+// Called on the destroying thread with every window of a destroyed tree,
+// after its WM_NCDESTROY and before its handle goes: the shell forgets what
+// it kept about the window (the task bar's done button goes with its dialog).
+using DestroyHook = void (*)(HWND window);
+void SetDestroyHook(DestroyHook hook);
+
 // Message boxes: tests answer them. The hook receives the owner, text,
 // caption and type and returns the button id. Without a hook a message box
 // is shown on the device screen while message boxes are shown (the display

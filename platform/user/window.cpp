@@ -44,6 +44,7 @@ auto& g_defaultArea = *new std::function<RECT()>;  // where CW_USEDEFAULT puts a
 qk::MessageBoxHook g_messageBoxHook;
 std::atomic<qk::PreTranslateHook> g_preTranslate{nullptr};
 std::atomic<qk::CreateHook> g_createHook{nullptr};
+std::atomic<qk::DestroyHook> g_destroyHook{nullptr};
 
 thread_local std::shared_ptr<ThreadQueue> t_queue;
 
@@ -972,6 +973,7 @@ BOOL DestroyWindow(HWND hwnd) {
     auto member = Find(*it);
     if (!member) continue;
     CallProc(*it, WM_NCDESTROY, 0, 0);
+    if (auto hook = g_destroyHook.load()) hook(*it);
     Forget(member);
   }
   if (topLevel) BusWindowsChanged();
@@ -1995,6 +1997,7 @@ bool PreTranslate(MSG* msg) {
 }
 
 void SetCreateHook(CreateHook hook) { g_createHook = hook; }
+void SetDestroyHook(DestroyHook hook) { g_destroyHook = hook; }
 
 void SetMessageBoxHook(MessageBoxHook hook) {
   std::lock_guard<std::mutex> lock(g_lock);

@@ -164,7 +164,4 @@ void RunChannelProperties(BOOL sheet, int channel, const CString& url, const CSt
     properties.SetField(u"Title", title);
     properties.DoModal();
   }
-  // The screen under it was activated while the properties still existed:
-  // the task bar drops their done button now that they are gone.
-  if (HWND taskBar = ::FindWindowW(u"HHTaskBar", nullptr)) ::InvalidateRect(taskBar, nullptr, TRUE);
 }

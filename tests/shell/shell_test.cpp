@@ -352,7 +352,16 @@ TEST_F(ShellTest, FullScreenAndDialogSetUpChangeTheWorkArea) {
   GetWindowRect(dlg, &rc);
   EXPECT_TRUE(Same(rc, {0, 52, 480, 748}));
 
-  // The done button of the task bar sends the dialog IDOK.
+  // The done button of the task bar sends the dialog IDOK; it is drawn
+  // while the dialog lives (its frame is a white line across the button).
+  auto whiteOnButtonsTop = [] {
+    qk::PumpMessages();
+    auto screen = qk::gdi::ScreenSurface();
+    int white = 0;
+    for (int x = 400; x < 480; ++x) white += screen->Get(x, 6) == RGB(255, 255, 255);
+    return white;
+  };
+  EXPECT_GT(whiteOnButtonsTop(), 40);
   Tap(460, 20);
   ASSERT_EQ(Saw().commands.size(), 1u);
   EXPECT_EQ(Saw().commands[0].first, static_cast<WPARAM>(IDOK));
@@ -380,7 +389,12 @@ TEST_F(ShellTest, FullScreenAndDialogSetUpChangeTheWorkArea) {
   EXPECT_FALSE(SHFullScreen(nullptr, SHFS_HIDETASKBAR));
   SHINITDLGINFO none{SHIDIM_FLAGS, nullptr, SHIDIF_SIZEDLG};
   EXPECT_FALSE(SHInitDialog(&none));
+  // The button goes with its dialog, also when the dialog no longer has the
+  // activation when it goes (a modal dialog gives it back first).
+  SetActiveWindow(owner_);
+  EXPECT_GT(whiteOnButtonsTop(), 40);
   DestroyWindow(dlg);
+  EXPECT_LT(whiteOnButtonsTop(), 10);
 }
 
 TEST_F(ShellTest, RaisedInputPanelResizesTheDialogAndTypesIntoTheFocus) {
