@@ -196,6 +196,10 @@ class Hive {
     return k;
   }
 
+  // What a change returns when it found the hive already as asked: it
+  // succeeds and nothing is written.
+  static constexpr LONG kUnchanged = -1;
+
   // Runs a change under the cross-process lock and writes the hive back.
   template <class F>
   LONG Change(F&& change) {
@@ -208,7 +212,9 @@ class Hive {
     }
     Refresh();
     LONG r = change();
-    if (r == ERROR_SUCCESS) {
+    if (r == kUnchanged) {
+      r = ERROR_SUCCESS;
+    } else if (r == ERROR_SUCCESS) {
       RemoveLeftovers(path);
       std::string tmp = path + ".tmp." + std::to_string(getpid());
       std::ostringstream text;
@@ -526,6 +532,12 @@ LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* 
     v.name = valueName ? valueName : u"";
     v.type = type;
     v.data.assign(reinterpret_cast<const char*>(data), size);
+    // The same value again (a setting written at every start) leaves the
+    // file as it is: no rewrite, no flush to the disk.
+    auto same = k->values.find(qk::Lower(v.name));
+    if (same != k->values.end() && same->second.name == v.name && same->second.type == v.type &&
+        same->second.data == v.data)
+      return Hive::kUnchanged;
     k->values[qk::Lower(v.name)] = std::move(v);
     return ERROR_SUCCESS;
   });

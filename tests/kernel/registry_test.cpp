@@ -93,6 +93,18 @@ TEST_F(Registry, HivesAreReadBackFromTheirFiles) {
                        "; edited\n[System\\Explorer\\Shell Folders]\n\"Program Files\"=sz:\"\\\\Edited\"\n"
                        "garbage line\n\"Count\"=dword:0000002a\n");
   EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, u"System\\Explorer\\Shell Folders", u"Program Files"), u"\\Edited");
+
+  // Writing a value as it stands leaves the file alone (the edited file keeps
+  // its own lines); a change writes the whole hive again, keeping the rest.
+  key = Create(HKEY_LOCAL_MACHINE, u"System\\Explorer\\Shell Folders");
+  EXPECT_EQ(SetString(key, u"Program Files", u"\\Edited"), ERROR_SUCCESS);
+  EXPECT_NE(qtest::ReadHostFile(root_ + "/Registry/HKLM.reg").find("garbage line"), std::string::npos);
+  EXPECT_EQ(SetString(key, u"Program Files", u"\\Changed"), ERROR_SUCCESS);
+  RegCloseKey(key);
+  text = qtest::ReadHostFile(root_ + "/Registry/HKLM.reg");
+  EXPECT_EQ(text.find("garbage line"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Program Files\"=sz:\"\\\\Changed\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Count\"=dword:0000002a"), std::string::npos) << text;
 }
 
 TEST_F(Registry, EnumerationAndDeletion) {
