@@ -19,15 +19,12 @@
 #include "support/net_servers.h"
 #include "support/remote_program.h"
 #include "support/settings_registry.h"
+#include "support/screen_checks.h"
 #include "user/user.h"
 
 namespace {
 
-std::string Text(HWND w) {
-  WCHAR buf[256] = {0};
-  GetWindowTextW(w, buf, 256);
-  return qk::ToUtf8(buf);
-}
+using qtest::Text;
 
 std::string SettingText(const char16_t* name) {
   HKEY key = nullptr;

@@ -28,15 +28,12 @@
 #include "support/net_servers.h"
 #include "support/pictures.h"
 #include "support/remote_program.h"
+#include "support/screen_checks.h"
 #include "user/user.h"
 
 namespace {
 
-std::string Text(HWND w) {
-  WCHAR buf[256] = {0};
-  GetWindowTextW(w, buf, 256);
-  return qk::ToUtf8(buf);
-}
+using qtest::Text;
 
 // The feed addresses of a channel list, in order.
 std::vector<std::string> FeedAddresses(const std::string& list) {

@@ -23,6 +23,7 @@
 #include "support/device_fixture.h"
 #include "support/pictures.h"
 #include "support/remote_program.h"
+#include "support/screen_checks.h"
 #include "user/user.h"
 
 namespace {
@@ -70,16 +71,7 @@ Walk ReadList(const char16_t* path) {
   return w;
 }
 
-// Light pixels (every channel above 200) in a part of a picture.
-int Light(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
-  int n = 0;
-  for (int y = std::max(top, 0); y < std::min(bottom, p.height); ++y)
-    for (int x = std::max(left, 0); x < std::min(right, p.width); ++x) {
-      const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
-      if (px[0] > 200 && px[1] > 200 && px[2] > 200) ++n;
-    }
-  return n;
-}
+using qtest::Light;
 
 const char* const kCategories[] = {"News", "Sports", "Tech", "Others"};
 

@@ -22,6 +22,7 @@
 #include "support/pictures.h"
 #include "support/remote_program.h"
 #include "support/settings_registry.h"
+#include "support/screen_checks.h"
 #include "user/user.h"
 
 namespace {
@@ -37,11 +38,7 @@ LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-std::string Text(HWND w) {
-  WCHAR buf[256] = {0};
-  GetWindowTextW(w, buf, 256);
-  return qk::ToUtf8(buf);
-}
+using qtest::Text;
 
 // A setting as the registry holds it now (-1000 when missing).
 int SettingInt(const char16_t* name) {
@@ -66,16 +63,7 @@ std::string SettingText(const char16_t* name) {
   return r == ERROR_SUCCESS && type == REG_SZ ? qk::ToUtf8(buf) : "(missing)";
 }
 
-// Light pixels (every channel above 200) in a part of a picture.
-int Light(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
-  int n = 0;
-  for (int y = std::max(top, 0); y < std::min(bottom, p.height); ++y)
-    for (int x = std::max(left, 0); x < std::min(right, p.width); ++x) {
-      const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
-      if (px[0] > 200 && px[1] > 200 && px[2] > 200) ++n;
-    }
-  return n;
-}
+using qtest::Light;
 // Dark pixels (every channel below 80): text on a light page.
 int Dark(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
   int n = 0;

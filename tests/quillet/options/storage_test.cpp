@@ -33,6 +33,7 @@
 #include "support/pictures.h"
 #include "support/remote_program.h"
 #include "support/settings_registry.h"
+#include "support/screen_checks.h"
 #include "user/user.h"
 
 namespace fs = std::filesystem;
@@ -73,16 +74,7 @@ void OnOutline(void* context, LPCWSTR parent, LPCWSTR name, LPCWSTR value) {
   if (n == "newItemCount") w->current = v;
 }
 
-// Light pixels (every channel above 200) in a part of a picture.
-int Light(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
-  int n = 0;
-  for (int y = std::max(top, 0); y < std::min(bottom, p.height); ++y)
-    for (int x = std::max(left, 0); x < std::min(right, p.width); ++x) {
-      const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
-      if (px[0] > 200 && px[1] > 200 && px[2] > 200) ++n;
-    }
-  return n;
-}
+using qtest::Light;
 // Pixels that are not the background colour of the picture's corner.
 int Drawn(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
   const uint8_t* corner = &p.bgra[(static_cast<size_t>(top) * p.width + right - 1) * 4];

@@ -32,6 +32,7 @@
 #include "support/http_server.h"
 #include "support/pictures.h"
 #include "support/remote_program.h"
+#include "support/screen_checks.h"
 #include "user/user.h"
 
 namespace {
@@ -39,11 +40,7 @@ namespace {
 constexpr const char16_t* kList = u"\\Program Files\\Quillet\\ChannelData\\Channels.opml";
 constexpr const char16_t* kData = u"\\Program Files\\Quillet\\ChannelData\\";
 
-std::string Text(HWND w) {
-  WCHAR buf[256] = {0};
-  GetWindowTextW(w, buf, 256);
-  return qk::ToUtf8(buf);
-}
+using qtest::Text;
 
 // Light pixels (every channel above 200) and dark ones (every channel
 // below 80) in a part of a picture.

@@ -23,6 +23,7 @@
 #include "support/http_server.h"
 #include "support/pictures.h"
 #include "support/remote_program.h"
+#include "support/screen_checks.h"
 #include "user/user.h"
 
 namespace {
@@ -96,24 +97,8 @@ class RoadTest : public qtest::DeviceTest {
   }
 };
 
-std::string Text(HWND w) {
-  WCHAR buf[256] = {0};
-  GetWindowTextW(w, buf, 256);
-  return qk::ToUtf8(buf);
-}
-
-// Light pixels (every channel above 200) in a part of a picture: the text
-// and icons of a row, a menu or an input panel; the bare page gradient
-// beneath the rows has none.
-int Light(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
-  int n = 0;
-  for (int y = std::max(top, 0); y < std::min(bottom, p.height); ++y)
-    for (int x = std::max(left, 0); x < std::min(right, p.width); ++x) {
-      const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
-      if (px[0] > 200 && px[1] > 200 && px[2] > 200) ++n;
-    }
-  return n;
-}
+using qtest::Text;
+using qtest::Light;
 
 // Whether two pictures agree in the rows top..bottom.
 bool Same(const qk::gdi::DecodedImage& a, const qk::gdi::DecodedImage& b, int top, int bottom) {

@@ -26,6 +26,7 @@
 #include "support/pictures.h"
 #include "support/remote_program.h"
 #include "support/settings_registry.h"
+#include "support/screen_checks.h"
 #include "user/user.h"
 
 namespace {
@@ -104,22 +105,8 @@ std::string Answer(const std::string& path, const std::string& body) {
   return "{\"path\": " + Json(path) + ", \"response\": " + Json(response) + ", \"times\": 0}";
 }
 
-// Light pixels (every channel above 200) in a part of a picture.
-int Light(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
-  int n = 0;
-  for (int y = std::max(top, 0); y < std::min(bottom, p.height); ++y)
-    for (int x = std::max(left, 0); x < std::min(right, p.width); ++x) {
-      const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
-      if (px[0] > 200 && px[1] > 200 && px[2] > 200) ++n;
-    }
-  return n;
-}
-
-std::string Text(HWND w) {
-  WCHAR buf[256] = {0};
-  GetWindowTextW(w, buf, 256);
-  return qk::ToUtf8(buf);
-}
+using qtest::Light;
+using qtest::Text;
 
 // The typed texts: capitals, punctuation and letters beyond ASCII.
 const std::string kKeywords = "Harbour Café \"news\"";

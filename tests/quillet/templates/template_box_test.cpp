@@ -28,6 +28,7 @@
 #include "support/http_server.h"
 #include "support/pictures.h"
 #include "support/settings_registry.h"
+#include "support/screen_checks.h"
 #include "user/input.h"
 
 namespace {
@@ -57,11 +58,7 @@ LRESULT HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-std::string Text(HWND window) {
-  WCHAR text[512] = {0};
-  GetWindowTextW(window, text, 512);
-  return qk::ToUtf8(text);
-}
+using qtest::Text;
 
 void TapWindow(HWND window) {
   RECT r{};

@@ -27,6 +27,7 @@
 #include "support/pictures.h"
 #include "support/remote_program.h"
 #include "support/settings_registry.h"
+#include "support/screen_checks.h"
 #include "user/user.h"
 
 namespace {
@@ -56,21 +57,8 @@ constexpr int kBoxButton = 428;         // the download box's button
 constexpr int kBar = 760;               // the image-button bar
 constexpr int kKeyRow1 = 71, kKeyPitch = 34;  // the key device's rows
 
-std::string Text(HWND w) {
-  WCHAR buf[256] = {0};
-  GetWindowTextW(w, buf, 256);
-  return qk::ToUtf8(buf);
-}
-
-int Light(const qk::gdi::DecodedImage& p, int left, int top, int right, int bottom) {
-  int n = 0;
-  for (int y = std::max(top, 0); y < std::min(bottom, p.height); ++y)
-    for (int x = std::max(left, 0); x < std::min(right, p.width); ++x) {
-      const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
-      if (px[0] > 200 && px[1] > 200 && px[2] > 200) ++n;
-    }
-  return n;
-}
+using qtest::Text;
+using qtest::Light;
 
 class TemplatesProgramTest : public qtest::DeviceTest {
  protected:

@@ -32,6 +32,7 @@
 #include "support/host_window.h"
 #include "support/http_server.h"
 #include "support/pictures.h"
+#include "support/screen_checks.h"
 #include "user/input.h"
 
 namespace {
@@ -78,11 +79,7 @@ LRESULT HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-std::string Text(HWND window) {
-  WCHAR text[512] = {0};
-  GetWindowTextW(window, text, 512);
-  return qk::ToUtf8(text);
-}
+using qtest::Text;
 
 void TapScreen(POINT p) {
   qk::InjectPointer(WM_LBUTTONDOWN, p.x, p.y);

@@ -18,17 +18,14 @@
 #include "support/device_fixture.h"
 #include "support/pictures.h"
 #include "support/remote_program.h"
+#include "support/screen_checks.h"
 #include "user/user.h"
 
 namespace {
 
 const char16_t* kList = u"\\Program Files\\Quillet\\ChannelData\\Channels.opml";
 
-std::string Text(HWND w) {
-  WCHAR buf[256] = {0};
-  GetWindowTextW(w, buf, 256);
-  return qk::ToUtf8(buf);
-}
+using qtest::Text;
 
 struct Counts {
   int light = 0;   // every channel above 200
