@@ -20,6 +20,7 @@
 #include "support/http_server.h"
 #include "support/net_servers.h"
 #include "support/pictures.h"
+#include "support/reader_fixture.h"
 #include "support/remote_program.h"
 #include "support/settings_registry.h"
 #include "support/screen_checks.h"
@@ -30,13 +31,6 @@ namespace {
 constexpr const char16_t* kStore = u"\\Program Files\\Quillet\\ChannelData\\Ch100.bin";
 constexpr const char16_t* kRunLogFile = u"\\Program Files\\Quillet\\Quillet_RunLog.txt";
 
-int g_started = 0, g_finished = 0;
-UINT g_startMessage = 0, g_finishMessage = 0;
-LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == g_startMessage) ++g_started;
-  if (message == g_finishMessage && g_started > g_finished) ++g_finished;
-  return DefWindowProcW(window, message, wParam, lParam);
-}
 
 using qtest::Text;
 
@@ -101,34 +95,17 @@ constexpr int kUseProxy = 130, kProxy = 177, kRunLog = 282, kAccount = 380;
 // The band where the input panel shows.
 constexpr int kPanelTop = 590, kPanelBottom = 700;
 
-class OptionsTest : public qtest::DeviceTest {
+class OptionsTest : public qtest::ReaderProgramTest {
  protected:
+  OptionsTest() : ReaderProgramTest("quillet-options") {}
   void SetUp() override {
-    DeviceTest::SetUp();
-    qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
-    qk::SetProgramHost(u"Ambrel.exe", AMBREL_EXE);
-    setenv("QUILLET_HEADLESS", "1", 1);
-    docroot_ = qnet::MakeTempFolder("quillet-options");
-    ASSERT_TRUE(nginx_.Start(docroot_));
-    site_ = "http://127.0.0.1:" + std::to_string(nginx_.port());
-    qtest::WriteHostFile(docroot_ + "/feed.xml", Feed(site_));
+    ReaderProgramTest::SetUp();
+    Serve("feed.xml", Feed(site_));
     WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml",
                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>t</title></head>"
                     "<body nextID=\"101\"><outline text=\"Others\" type=\"rss\" uniqueID=\"90\">"
                     "<outline text=\"Loopback News\" type=\"rss\" uniqueID=\"100\" xmlUrl=\"" + site_ +
                     "/feed.xml\"/></outline></body></opml>\n");
-    g_startMessage = RegisterWindowMessageW(u"Quillet.Download.Start");
-    g_finishMessage = RegisterWindowMessageW(u"Quillet.Download.Finished");
-    g_started = g_finished = 0;
-    recorder_ = qtest::CreateHostWindow(u"OptionsTestRecorder", RecorderProc, 1, 1);
-  }
-  void TearDown() override {
-    if (process_) qtest::EndProcess(process_);
-    if (recorder_) DestroyWindow(recorder_);
-    unsetenv("QUILLET_SCREEN_PROFILE");
-    nginx_.Stop();
-    qnet::RemoveTree(docroot_);
-    DeviceTest::TearDown();
   }
   void Start(const char* profile) {
     ASSERT_TRUE(qtest::StartReader(profile, &process_, &q_));
@@ -172,13 +149,7 @@ class OptionsTest : public qtest::DeviceTest {
   // Refreshes from the channel list and waits for the run's end.
   bool Refresh(bool touch, int runs) {
     if (!(touch ? q_.Tap(240, kBar) : q_.SoftKey(1))) return false;
-    return q_.WaitFor(
-        [&] {
-          qk::PumpMessages();
-          (void)q_.Advance(600);
-          return g_finished >= runs;
-        },
-        60000);
+    return WaitForRunEnd(runs);
   }
   // The records of the channel's item store.
   int StoredArticles() const {
@@ -189,11 +160,7 @@ class OptionsTest : public qtest::DeviceTest {
     return n;
   }
 
-  std::string docroot_, site_;
-  qtest::NginxServer nginx_;
-  HANDLE process_ = nullptr;
-  HWND recorder_ = nullptr, list_ = nullptr, page_ = nullptr;
-  qtest::RemoteProgram q_;
+  HWND list_ = nullptr, page_ = nullptr;
 };
 
 }  // namespace

@@ -22,79 +22,29 @@
 #include "support/host_window.h"
 #include "support/http_server.h"
 #include "support/pictures.h"
+#include "support/reader_fixture.h"
 #include "support/remote_program.h"
 #include "support/screen_checks.h"
 #include "user/user.h"
 
 namespace {
 
-// The refresh runs that started and then ended, as the program broadcasts
-// them (registered per device root: each case has its own).
-int g_started = 0, g_finished = 0;
-UINT g_startMessage = 0, g_finishMessage = 0;
-LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == g_startMessage) ++g_started;
-  if (message == g_finishMessage && g_started > g_finished) ++g_finished;
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-class RoadTest : public qtest::DeviceTest {
+class RoadTest : public qtest::ReaderProgramTest {
  protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
-    qk::SetProgramHost(u"Ambrel.exe", AMBREL_EXE);
-    setenv("QUILLET_HEADLESS", "1", 1);
-    docroot_ = qnet::MakeTempFolder("quillet-road");
-    ASSERT_TRUE(nginx_.Start(docroot_));
-    g_startMessage = RegisterWindowMessageW(u"Quillet.Download.Start");
-    g_finishMessage = RegisterWindowMessageW(u"Quillet.Download.Finished");
-    g_started = g_finished = 0;
-    recorder_ = qtest::CreateHostWindow(u"RoadTestRecorder", RecorderProc, 1, 1);
-  }
+  RoadTest() : ReaderProgramTest("quillet-road") {}
   void TearDown() override {
-    if (process_) qtest::EndProcess(process_);
-    if (recorder_) DestroyWindow(recorder_);
-    unsetenv("QUILLET_SCREEN_PROFILE");
     unsetenv("QUILLET_URL_OPENER");
-    nginx_.Stop();
-    qnet::RemoveTree(docroot_);
-    DeviceTest::TearDown();
+    ReaderProgramTest::TearDown();
   }
-  void Serve(const std::string& name, const std::string& bytes) { qtest::WriteHostFile(docroot_ + "/" + name, bytes); }
   // Starts the reader with its clock frozen on 2026-12-08 12:00 UTC.
   void Start(const char* profile) {
     ASSERT_TRUE(qtest::StartReader(profile, &process_, &q_));
   }
   void Shot(const std::string& name) { EXPECT_TRUE(q_.Shot(qtest::PicturesDir() + "/road-" + name + ".png")); }
-  // Takes the picture and reads it back, to look at its pixels.
-  qk::gdi::DecodedImage Seen(const std::string& name) {
-    std::string path = qtest::PicturesDir() + "/road-" + name + ".png";
-    qk::gdi::DecodedImage image;
-    EXPECT_TRUE(q_.Shot(path));
-    std::string bytes = qtest::ReadHostFile(path);
-    EXPECT_TRUE(qk::gdi::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &image)) << path;
-    return image;
-  }
+  qk::gdi::DecodedImage Seen(const std::string& name) { return ShotAndRead("road-" + name); }
   std::string ChannelList() const { return ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml"); }
   // The first start's welcome page: the Back key goes on to the wizard.
   void PassWelcomePage() { ASSERT_TRUE(q_.LeaveWelcomePage()); }
-
-  std::string docroot_;
-  qtest::NginxServer nginx_;
-  HANDLE process_ = nullptr;
-  HWND recorder_ = nullptr;
-  qtest::RemoteProgram q_;
-  // Refreshes: moves the program's clock on until the run has ended.
-  bool WaitForRunEnd(int runs) {
-    return q_.WaitFor(
-        [&] {
-          qk::PumpMessages();
-          (void)q_.Advance(600);
-          return g_finished >= runs;
-        },
-        60000);
-  }
 };
 
 using qtest::Text;

@@ -24,6 +24,7 @@
 #include "support/http_server.h"
 #include "support/net_servers.h"
 #include "support/pictures.h"
+#include "support/reader_fixture.h"
 #include "support/remote_program.h"
 #include "support/settings_registry.h"
 #include "support/screen_checks.h"
@@ -31,13 +32,6 @@
 
 namespace {
 
-int g_started = 0, g_finished = 0;
-UINT g_startMessage = 0, g_finishMessage = 0;
-LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == g_startMessage) ++g_started;
-  if (message == g_finishMessage && g_started > g_finished) ++g_finished;
-  return DefWindowProcW(window, message, wParam, lParam);
-}
 
 const char16_t* kList = u"\\Program Files\\Quillet\\ChannelData\\Channels.opml";
 const char16_t* kValidate = u"\\Program Files\\Quillet\\ChannelData\\Validate~.xml";
@@ -113,31 +107,17 @@ const std::string kKeywords = "Harbour Café \"news\"";
 const std::string kUser = "Åsa.O'Brien+news@Example.com";
 const std::string kPassword = "Pä$$ wörd\"#1!";
 
-class SearchTest : public qtest::DeviceTest {
+class SearchTest : public qtest::ReaderProgramTest {
  protected:
+  SearchTest() : ReaderProgramTest("quillet-search") {}
   void SetUp() override {
-    DeviceTest::SetUp();
-    qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
-    qk::SetProgramHost(u"Ambrel.exe", AMBREL_EXE);
-    setenv("QUILLET_HEADLESS", "1", 1);
-    docroot_ = qnet::MakeTempFolder("quillet-search");
-    ASSERT_TRUE(nginx_.Start(docroot_));
-    site_ = "http://127.0.0.1:" + std::to_string(nginx_.port());
+    ReaderProgramTest::SetUp();
     ASSERT_TRUE(qtest::SetSettingString(u"FeedSearchHost",
                                         qk::FromUtf8("127.0.0.1:" + std::to_string(nginx_.port())).c_str()));
-    g_startMessage = RegisterWindowMessageW(u"Quillet.Download.Start");
-    g_finishMessage = RegisterWindowMessageW(u"Quillet.Download.Finished");
-    g_started = g_finished = 0;
-    recorder_ = qtest::CreateHostWindow(u"SearchTestRecorder", RecorderProc, 1, 1);
   }
   void TearDown() override {
-    if (process_) qtest::EndProcess(process_);
-    if (recorder_) DestroyWindow(recorder_);
-    unsetenv("QUILLET_SCREEN_PROFILE");
     unsetenv("SSL_CERT_FILE");
-    nginx_.Stop();
-    qnet::RemoveTree(docroot_);
-    DeviceTest::TearDown();
+    ReaderProgramTest::TearDown();
   }
   void Start(const char* profile) {
     ASSERT_TRUE(qtest::StartReader(profile, &process_, &q_));
@@ -208,34 +188,13 @@ class SearchTest : public qtest::DeviceTest {
       if (r.rfind("POST /accounts/ClientLogin", 0) == 0) body = r.substr(r.find("\r\n\r\n") + 4);
     return body;
   }
-  qk::gdi::DecodedImage Seen(const std::string& name) {
-    std::string path = qtest::PicturesDir() + "/search-" + name + ".png";
-    qk::gdi::DecodedImage image;
-    EXPECT_TRUE(q_.Shot(path));
-    std::string bytes = qtest::ReadHostFile(path);
-    EXPECT_TRUE(qk::gdi::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &image)) << path;
-    return image;
-  }
-  bool WaitForRunEnd(int runs) {
-    return q_.WaitFor(
-        [&] {
-          qk::PumpMessages();
-          (void)q_.Advance(600);
-          return g_finished >= runs;
-        },
-        60000);
-  }
+  qk::gdi::DecodedImage Seen(const std::string& name) { return ShotAndRead("search-" + name); }
   // Waits until the download box has gone and left the wizard in front.
   testing::AssertionResult BackFromBox(HWND wizard) {
     return q_.WaitFor([&] { return q_.ActiveWindow() == wizard && !DeviceFileExists(kValidate); }, 30000);
   }
 
-  std::string docroot_, site_;
-  qtest::NginxServer nginx_;
   qnet::ScriptedServer sync_;
-  HANDLE process_ = nullptr;
-  HWND recorder_ = nullptr;
-  qtest::RemoteProgram q_;
 };
 
 // The 480 x 800 touch screen: the rows' middles, the button bar.

@@ -25,6 +25,7 @@
 #include "support/host_window.h"
 #include "support/http_server.h"
 #include "support/pictures.h"
+#include "support/reader_fixture.h"
 #include "support/remote_program.h"
 #include "support/settings_registry.h"
 #include "support/screen_checks.h"
@@ -33,14 +34,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-int g_started = 0, g_finished = 0;
-UINT g_startMessage = 0, g_finishMessage = 0;
-LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == g_startMessage) ++g_started;
-  if (message == g_finishMessage && g_started > g_finished) ++g_finished;
-  return DefWindowProcW(window, message, wParam, lParam);
-}
 
 // The extraction script of a template (kept whole, line breaks and all, in
 // a CDATA section): the article is the inner markup of the page's div of
@@ -60,33 +53,12 @@ constexpr int kKeyRow1 = 71, kKeyPitch = 34;  // the key device's rows
 using qtest::Text;
 using qtest::Light;
 
-class TemplatesProgramTest : public qtest::DeviceTest {
+class TemplatesProgramTest : public qtest::ReaderProgramTest {
  protected:
+  TemplatesProgramTest() : ReaderProgramTest("quillet-templates") {}
   void SetUp() override {
-    DeviceTest::SetUp();
-    qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
-    qk::SetProgramHost(u"Ambrel.exe", AMBREL_EXE);
-    setenv("QUILLET_HEADLESS", "1", 1);
-    docroot_ = qnet::MakeTempFolder("quillet-templates");
-    ASSERT_TRUE(nginx_.Start(docroot_));
-    site_ = nginx_.Url("");
-    g_startMessage = RegisterWindowMessageW(u"Quillet.Download.Start");
-    g_finishMessage = RegisterWindowMessageW(u"Quillet.Download.Finished");
-    g_started = g_finished = 0;
-    recorder_ = qtest::CreateHostWindow(u"TemplatesTestRecorder", RecorderProc, 1, 1);
+    ReaderProgramTest::SetUp();
     ServeSite();
-  }
-  void TearDown() override {
-    if (process_) qtest::EndProcess(process_);
-    if (recorder_) DestroyWindow(recorder_);
-    unsetenv("QUILLET_SCREEN_PROFILE");
-    nginx_.Stop();
-    qnet::RemoveTree(docroot_);
-    DeviceTest::TearDown();
-  }
-  void Serve(const std::string& name, const std::string& bytes) {
-    fs::create_directories(fs::path(docroot_ + "/" + name).parent_path());
-    qtest::WriteHostFile(docroot_ + "/" + name, bytes);
   }
   // A feed of two stories whose pages hold the story in a div "story".
   std::string Feed(const std::string& name) {
@@ -204,21 +176,6 @@ class TemplatesProgramTest : public qtest::DeviceTest {
       EXPECT_FALSE(DeviceFileExists(path)) << qk::ToUtf8(path);
     EXPECT_EQ(nginx_.AccessLog().find("evil"), std::string::npos) << "an unsafe name was asked for";
   }
-  bool WaitForRunEnd(int runs) {
-    return q_.WaitFor(
-        [&] {
-          qk::PumpMessages();
-          (void)q_.Advance(600);
-          return g_finished >= runs;
-        },
-        60000);
-  }
-
-  std::string docroot_, site_;
-  qtest::NginxServer nginx_;
-  HANDLE process_ = nullptr;
-  HWND recorder_ = nullptr;
-  qtest::RemoteProgram q_;
 };
 
 }  // namespace
