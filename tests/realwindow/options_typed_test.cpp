@@ -21,6 +21,7 @@
 #include "support/settings_registry.h"
 #include "support/screen_checks.h"
 #include "user/user.h"
+#include "xwindow_fixture.h"
 
 namespace {
 
@@ -47,94 +48,7 @@ std::string SettingText(const char16_t* name) {
 constexpr int kBar = 760, kBarLeft = 48, kBarRight = 432, kPage0 = 93, kPagePitch = 82;
 constexpr int kUseProxy = 130, kProxy = 177, kAccount = 380;
 
-class OptionsTypedTest : public qtest::DeviceTest {
- protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    if (!qnet::PeerInstalled("Xvfb") || !qnet::PeerInstalled("xdotool"))
-      GTEST_SKIP() << "Xvfb or xdotool is not installed";
-    qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
-    ASSERT_TRUE(xvfb_.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x900x24", "-nolisten", "tcp"}, true,
-                            Host(u"\\") + "/xvfb.log"));
-    std::string number = xvfb_.ReadLine();
-    ASSERT_FALSE(number.empty()) << qtest::ReadHostFile(Host(u"\\") + "/xvfb.log");
-    display_ = ":" + number;
-  }
-  void TearDown() override {
-    if (process_) qtest::EndProcess(process_);
-    xvfb_.Stop();
-    DeviceTest::TearDown();
-  }
-  // Runs xdotool on the test's X server; its output's first line, or
-  // "failed".
-  std::string Xdo(std::vector<std::string> args) {
-    std::vector<std::string> argv = {"env", "DISPLAY=" + display_, "timeout", "60", "xdotool"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    qnet::ChildProcess xdo;
-    if (!xdo.Start(argv, true, Host(u"\\") + "/xdotool.log")) return "failed";
-    std::string line = xdo.ReadLine();
-    while (!xdo.ReadLine().empty()) {
-    }
-    return xdo.Wait() == 0 ? line : "failed";
-  }
-  // The reader in its window on the test's X server, its clock frozen.
-  void Start() {
-    const char* headless = std::getenv("QUILLET_HEADLESS");
-    const std::string savedHeadless = headless ? headless : "";
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string savedAsan = asan ? asan : "";
-    unsetenv("QUILLET_HEADLESS");
-    unsetenv("QUILLET_SCREEN_PROFILE");
-    setenv("DISPLAY", display_.c_str(), 1);
-    setenv("QUILLET_FROZEN_CLOCK", "1796731200000", 1);
-    // The desktop's libraries keep memory until the process ends.
-    setenv("ASAN_OPTIONS", (savedAsan.empty() ? std::string() : savedAsan + ":").append("detect_leaks=0").c_str(), 1);
-    std::u16string line;
-    PROCESS_INFORMATION pi{};
-    BOOL ok = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", line.data(), nullptr, nullptr, FALSE, 0,
-                             nullptr, nullptr, nullptr, &pi);
-    unsetenv("QUILLET_FROZEN_CLOCK");
-    unsetenv("DISPLAY");
-    if (savedAsan.empty()) unsetenv("ASAN_OPTIONS");
-    else setenv("ASAN_OPTIONS", savedAsan.c_str(), 1);
-    if (!savedHeadless.empty()) setenv("QUILLET_HEADLESS", savedHeadless.c_str(), 1);
-    ASSERT_TRUE(ok);
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    q_ = qtest::RemoteProgram(process_);
-    ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd", 60000));  // slow under the sanitizers
-    window_ = Xdo({"search", "--sync", "--name", "^Quillet$"});
-    ASSERT_NE(window_, "failed") << "the reader's window did not show";
-    ASSERT_NE(Xdo({"windowfocus", "--sync", window_}), "failed");
-  }
-  void Click(int x, int y) {
-    // (A move to where the pointer is would wait for its motion.)
-    if (x == pointerX_ && y == pointerY_) {
-      ASSERT_NE(Xdo({"click", "1"}), "failed");
-      return;
-    }
-    ASSERT_NE(Xdo({"mousemove", "--window", window_, "--sync", std::to_string(x), std::to_string(y), "click", "1"}),
-              "failed");
-    pointerX_ = x;
-    pointerY_ = y;
-  }
-  int pointerX_ = -1, pointerY_ = -1;
-  void Type(const std::string& text) { ASSERT_NE(Xdo({"type", "--delay", "40", "--", text}), "failed"); }
-  void Key(const std::string& name) { ASSERT_NE(Xdo({"key", "--delay", "40", name}), "failed"); }
-  testing::AssertionResult Until(const std::function<bool()>& pred) {
-    return q_.WaitFor(
-        [&] {
-          (void)q_.Advance(10);
-          return pred();
-        },
-        30000);
-  }
-
-  qnet::ChildProcess xvfb_;
-  std::string display_, window_;
-  HANDLE process_ = nullptr;
-  qtest::RemoteProgram q_;
-};
+class OptionsTypedTest : public qtest::XWindowTest {};
 
 }  // namespace
 
@@ -145,7 +59,7 @@ TEST_F(OptionsTypedTest, ProxyAccountAndArticleCountTypedOnTheDesktopKeyboard) {
                   "<outline text=\"Typed News\" type=\"rss\" uniqueID=\"100\" xmlUrl=\"http://127.0.0.1:9/feed\"/>"
                   "</outline></body></opml>\n");
   WriteDeviceFile(u"\\Windows\\Messaging\\Accounts.txt", "ActiveSync\nWork Mail\nHome, Family\n");
-  Start();
+  Start("");
   ASSERT_TRUE(q_.Advance(200));
   const HWND list = q_.ActiveWindow();
   Click(kBarRight, kBar);  // the menu

@@ -30,6 +30,7 @@
 #include "support/remote_program.h"
 #include "support/screen_checks.h"
 #include "user/user.h"
+#include "xwindow_fixture.h"
 
 namespace {
 
@@ -46,104 +47,22 @@ std::vector<std::string> FeedAddresses(const std::string& list) {
   return out;
 }
 
-class RealWindowTest : public qtest::DeviceTest {
+class RealWindowTest : public qtest::XWindowTest {
  protected:
   void SetUp() override {
-    DeviceTest::SetUp();
-    if (!qnet::PeerInstalled("Xvfb") || !qnet::PeerInstalled("xdotool") || !qnet::PeerInstalled("xclip"))
-      GTEST_SKIP() << "Xvfb, xdotool or xclip is not installed";
-    qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
+    XWindowTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    if (!qnet::PeerInstalled("xclip")) GTEST_SKIP() << "xclip is not installed";
     qk::SetProgramHost(u"Ambrel.exe", AMBREL_EXE);
     docroot_ = qnet::MakeTempFolder("quillet-realwindow");
     ASSERT_TRUE(nginx_.Start(docroot_));
-    // A free display number, which the server writes once it listens.
-    ASSERT_TRUE(xvfb_.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x900x24", "-nolisten", "tcp"}, true,
-                            Host(u"\\") + "/xvfb.log"));
-    std::string number = xvfb_.ReadLine();
-    ASSERT_FALSE(number.empty()) << qtest::ReadHostFile(Host(u"\\") + "/xvfb.log");
-    display_ = ":" + number;
   }
   void TearDown() override {
-    if (process_) {
-      DWORD code = 0;
-      if (GetExitCodeProcess(process_, &code) && code == STILL_ACTIVE) TerminateProcess(process_, 9);
-      CloseHandle(process_);
-    }
-    xvfb_.Stop();
+    XWindowTest::TearDown();
     nginx_.Stop();
-    qnet::RemoveTree(docroot_);
-    unsetenv("QUILLET_SCREEN_PROFILE");
-    DeviceTest::TearDown();
+    if (!docroot_.empty()) qnet::RemoveTree(docroot_);
   }
 
-  // Runs xdotool on the test's X server (at most a minute); its output's
-  // first line, or "failed" when it did not succeed.
-  std::string Xdo(std::vector<std::string> args) {
-    std::vector<std::string> argv = {"env", "DISPLAY=" + display_, "timeout", "60", "xdotool"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    qnet::ChildProcess xdo;
-    if (!xdo.Start(argv, true, Host(u"\\") + "/xdotool.log")) return "failed";
-    std::string line = xdo.ReadLine();
-    while (!xdo.ReadLine().empty()) {
-    }
-    return xdo.Wait() == 0 ? line : "failed";
-  }
-
-  // Starts the reader in its window on the test's X server (frozen on
-  // 2026-12-08 12:00 UTC) and gives its window the keyboard.
-  void Start(const char* profile) {
-    if (*profile) setenv("QUILLET_SCREEN_PROFILE", profile, 1);
-    else unsetenv("QUILLET_SCREEN_PROFILE");
-    const char* headless = std::getenv("QUILLET_HEADLESS");
-    std::string savedHeadless = headless ? headless : "";
-    const char* display = std::getenv("DISPLAY");
-    std::string savedDisplay = display ? display : "";
-    unsetenv("QUILLET_HEADLESS");
-    setenv("DISPLAY", display_.c_str(), 1);
-    setenv("QUILLET_FROZEN_CLOCK", "1796731200000", 1);
-    // The desktop's libraries that the window brings in (D-Bus, the X
-    // server's GL driver) keep memory until the process ends: a leak check
-    // of the windowed program would report theirs. The program's own
-    // leaks are checked where it runs headless.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string savedAsan = asan ? asan : "";
-    setenv("ASAN_OPTIONS", (savedAsan.empty() ? std::string() : savedAsan + ":").append("detect_leaks=0").c_str(), 1);
-    std::u16string line;
-    PROCESS_INFORMATION pi{};
-    BOOL ok = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", line.data(), nullptr, nullptr, FALSE, 0,
-                             nullptr, nullptr, nullptr, &pi);
-    unsetenv("QUILLET_FROZEN_CLOCK");
-    if (savedAsan.empty()) unsetenv("ASAN_OPTIONS");
-    else setenv("ASAN_OPTIONS", savedAsan.c_str(), 1);
-    if (savedDisplay.empty()) unsetenv("DISPLAY");
-    else setenv("DISPLAY", savedDisplay.c_str(), 1);
-    if (!savedHeadless.empty()) setenv("QUILLET_HEADLESS", savedHeadless.c_str(), 1);
-    ASSERT_TRUE(ok);
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    pid_ = pi.dwProcessId;
-    q_ = qtest::RemoteProgram(process_);
-    // A program in a window under the sanitizers starts slowly on a loaded
-    // machine.
-    ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd", 60000));
-    window_ = Xdo({"search", "--sync", "--name", "^Quillet$"});
-    ASSERT_NE(window_, "failed") << "the reader's window did not show";
-    ASSERT_NE(Xdo({"windowfocus", "--sync", window_}), "failed");
-  }
-  // A click of the mouse at a point of the device screen.
-  void Click(int x, int y) {
-    // (A move to where the pointer is would wait for ever for its motion.)
-    if (x == pointerX_ && y == pointerY_) {
-      ASSERT_NE(Xdo({"click", "1"}), "failed");
-      return;
-    }
-    ASSERT_NE(Xdo({"mousemove", "--window", window_, "--sync", std::to_string(x), std::to_string(y), "click", "1"}),
-              "failed");
-    pointerX_ = x;
-    pointerY_ = y;
-  }
-  int pointerX_ = -1, pointerY_ = -1;
-  void Type(const std::string& text) { ASSERT_NE(Xdo({"type", "--delay", "40", "--", text}), "failed"); }
   // Puts text on the X server's clipboard: xclip owns it from then on
   // (it serves every paste until the server ends).
   void Copy(const std::string& text) {
@@ -163,17 +82,6 @@ class RealWindowTest : public qtest::DeviceTest {
     std::string line = out.ReadLine();
     out.Wait();
     return line;
-  }
-  void Key(const std::string& name) { ASSERT_NE(Xdo({"key", "--delay", "40", name}), "failed"); }
-  // Waits until pred holds, moving the program's frozen clock on so that
-  // the timers the input started come due.
-  testing::AssertionResult Until(const std::function<bool()>& pred) {
-    return q_.WaitFor(
-        [&] {
-          (void)q_.Advance(10);
-          return pred();
-        },
-        30000);
   }
   void Shot(const std::string& name) {
     EXPECT_TRUE(q_.Shot(qtest::PicturesDir() + "/realwindow-" + name + ".png"));
@@ -216,46 +124,8 @@ class RealWindowTest : public qtest::DeviceTest {
     ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != welcome && Text(q_.ActiveWindow()) == title; }));
   }
 
-  // Types text after what the field holds: runs of ASCII at once, each
-  // letter beyond it on its own, typed again when it went missing (xdotool
-  // may type such a letter through a key it binds only for the moment, and
-  // a reader that looks the key up after it was unbound finds nothing).
-  void TypeWhole(HWND field, const std::string& text) {
-    std::string done = Text(field);
-    for (size_t at = 0; at < text.size();) {
-      size_t end = at;
-      if (static_cast<unsigned char>(text[at]) < 0x80) {
-        while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
-      } else {
-        end = at + 1;
-        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
-      }
-      const std::string run = text.substr(at, end - at);
-      bool arrived = false;
-      for (int attempt = 0; attempt < 5 && !arrived; ++attempt) {
-        Type(run);
-        arrived = q_.WaitFor(
-            [&] {
-              (void)q_.Advance(10);
-              return Text(field) == done + run;
-            },
-            15000);
-        if (!arrived) {
-          ASSERT_EQ(Text(field), done) << "typed keys went astray";
-        }
-        ASSERT_TRUE(arrived || static_cast<unsigned char>(run[0]) >= 0x80) << Text(field);
-      }
-      ASSERT_TRUE(arrived) << Text(field);
-      done += run;
-      at = end;
-    }
-  }
-
   std::string docroot_;
   qtest::NginxServer nginx_;
-  qnet::ChildProcess xvfb_;
-  std::string display_;
-  std::string window_;
   // The times each of the reader's threads went to sleep (voluntary
   // context switches), by thread: each is a wake-up after it.
   std::map<std::string, long> Sleeps() const {
@@ -296,9 +166,6 @@ class RealWindowTest : public qtest::DeviceTest {
     return least;
   }
 
-  HANDLE process_ = nullptr;
-  DWORD pid_ = 0;
-  qtest::RemoteProgram q_;
 };
 
 std::string Feed(const std::string& site) {
