@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "kernel/wstring.h"
+
 namespace {
 
 BOOL Fail(int code, int* error) {
@@ -18,6 +20,7 @@ BOOL Convert(const BYTE* bytes, size_t size, UINT codePage, WCHAR** text, int* l
   if (codePage == CP_ACP || codePage == CP_UTF8) {
     // The system's code page is UTF-8: one pass instead of count and convert.
     std::u16string wide = qk::FromUtf8(src, size);
+    qk::ReplaceLoneSurrogates(wide.data(), wide.size());
     if (wide.empty()) {
       *text = nullptr;
       *length = 0;
@@ -61,6 +64,7 @@ BOOL DecodeTextBytes(const BYTE* bytes, size_t size, WCHAR** text, int* length, 
     if (!out) return Fail(TEXT_FILE_OUT_OF_MEMORY, error);
     for (size_t i = 0; i < count; ++i)
       out[i] = static_cast<WCHAR>(bytes[2 + 2 * i] | (bytes[3 + 2 * i] << 8));
+    qk::ReplaceLoneSurrogates(out, count);
     *text = out;
     *length = static_cast<int>(count);
     return TRUE;
@@ -72,6 +76,7 @@ BOOL DecodeTextBytes(const BYTE* bytes, size_t size, WCHAR** text, int* length, 
     // Each character is the unsigned byte pair, high byte first.
     for (size_t i = 0; i < count; ++i)
       out[i] = static_cast<WCHAR>((bytes[2 + 2 * i] << 8) | bytes[3 + 2 * i]);
+    qk::ReplaceLoneSurrogates(out, count);
     *text = out;
     *length = static_cast<int>(count);
     return TRUE;

@@ -1,6 +1,7 @@
 // Reading text of any of the usual encodings into wide text: by its
 // byte-order mark (FF FE little-endian UTF-16, FE FF big-endian UTF-16,
-// EF BB BF UTF-8), else converted from the given code page.
+// EF BB BF UTF-8), else converted from the given code page. The text is
+// well-formed UTF-16: a surrogate without its partner reads as U+FFFD.
 #pragma once
 
 #include "framework/afx.h"

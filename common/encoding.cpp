@@ -228,18 +228,36 @@ CString& DecodeHtmlEntities(CString& out, const CString& in) {
 
 void HtmlToPlainText(CString& text) {
   std::u16string& s = text.str();
-  // "\uXXXX" escapes.
+  // "\uXXXX" escapes: one to four hexadecimal digits, which are all the
+  // escape takes. A surrogate counts only as the first half of a pair whose
+  // second half is the escape right after it; a surrogate without its
+  // partner, and an escape of code 0 (a NUL would end the text for every
+  // reader that takes it as a terminated string), stay as they are.
+  auto escapeAt = [&s](size_t at, size_t* length) -> UINT {
+    UINT value = 0;
+    size_t digits = 0;
+    while (digits < 4 && at + 2 + digits < s.size() && iswxdigit16(s[at + 2 + digits])) {
+      char16_t c = s[at + 2 + digits];
+      value = value * 16 + UINT(c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10);
+      ++digits;
+    }
+    *length = 2 + digits;
+    return digits ? value : 0;
+  };
   size_t i = s.find(u"\\u");
   while (i != std::u16string::npos) {
-    std::u16string digits = s.substr(i + 2, 4);
-    long long v;
-    // An escape of code 0 stays as it is: a NUL would end the text for
-    // every reader that takes it as a terminated string.
-    if (!digits.empty() && iswxdigit16(digits[0]) && ScanNumber(digits, 16, &v) && (v & 0xFFFF) != 0) {
-      size_t len = std::min<size_t>(6, s.size() - i);
-      s.replace(i, len, 1, char16_t(v & 0xFFFF));
+    size_t length = 0;
+    UINT v = escapeAt(i, &length);
+    if (v >= 0xD800 && v <= 0xDBFF) {
+      size_t second = 0;
+      UINT low = s.compare(i + length, 2, u"\\u") == 0 ? escapeAt(i + length, &second) : 0;
+      if (second == 6 && low >= 0xDC00 && low <= 0xDFFF) {
+        const char16_t pair[2] = {char16_t(v), char16_t(low)};
+        s.replace(i, length + second, pair, 2);
+      }
+    } else if (v != 0 && !(v >= 0xDC00 && v <= 0xDFFF)) {
+      s.replace(i, length, 1, char16_t(v));
     }
-    // An escape without hexadecimal digits stays as it is.
     i = s.find(u"\\u", i + 1);
   }
   // Tags.

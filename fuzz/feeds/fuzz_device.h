@@ -12,12 +12,15 @@
 
 namespace fuzzdev {
 
-// Makes a temporary device root named after the target and selects it.
-inline void MakeDeviceRoot(const char* target) {
+// Makes a temporary device root named after the target and selects it: the
+// folder "root" inside a fresh folder of its own, so that a target can see
+// whether anything was written beside the root. Returns the root.
+inline std::string MakeDeviceRoot(const char* target) {
   std::string tmpl = std::string("/tmp/quillet-fuzz-") + target + "-XXXXXX";
-  std::string root = mkdtemp(tmpl.data());
-  qk::SetDeviceRoot(root);
+  std::string root = std::string(mkdtemp(tmpl.data())) + "/root";
   std::filesystem::create_directories(root + "/ChannelData");
+  qk::SetDeviceRoot(root);
+  return root;
 }
 
 // Writes the input to the device file path; false when it cannot be written.

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -101,6 +102,30 @@ std::u16string FromCp1252(const char* src, size_t n) {
   return out;
 }
 
+// Wide text into windows-1252, the inverse of FromCp1252: every character
+// that reads from a byte writes back as that byte; any other character
+// (a surrogate pair counts as one) becomes the default text.
+std::string ToCp1252(const char16_t* src, size_t n, const std::string& defaultText, bool* replaced) {
+  std::string out;
+  out.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    char16_t c = src[i];
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+      out += char(c);
+      continue;
+    }
+    const char16_t* at = std::find(kCp1252High, kCp1252High + 32, c);
+    if (at != kCp1252High + 32) {
+      out += char(0x80 + (at - kCp1252High));
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && src[i + 1] >= 0xDC00 && src[i + 1] <= 0xDFFF) ++i;
+    out += defaultText;
+    *replaced = true;
+  }
+  return out;
+}
+
 // HZ to EUC-CN: "~{" enters GB mode, "~}" leaves it, "~~" is a tilde and
 // "~" before a line feed joins the lines; in GB mode each byte pair is a
 // GB2312 character with its high bits cleared.
@@ -175,10 +200,15 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWS
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  size_t n = srcLen < 0 ? strlen(src) + 1 : size_t(srcLen);
+  // A terminated text is converted without its terminator, which is then
+  // added: a stateful or multi-byte page must not swallow it.
+  const bool terminated = srcLen < 0;
+  size_t n = terminated ? strlen(src) : size_t(srcLen);
   std::u16string wide;
   if (IsUtf8Page(codePage)) {
+    // A surrogate on its own is no character: U+FFFD takes its place.
     wide = qk::FromUtf8(src, n);
+    qk::ReplaceLoneSurrogates(wide.data(), wide.size());
     if ((flags & MB_ERR_INVALID_CHARS) && wide.find(u'\xFFFD') != std::u16string::npos &&
         qk::ToUtf8(wide) != std::string(src, n)) {
       SetLastError(ERROR_NO_UNICODE_TRANSLATION);
@@ -199,14 +229,19 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWS
       n = hz.size();
     }
     std::string bytes;
-    if (!IconvConvert(name, "UTF-16LE", src, n, bytes, std::string("\xFD\xFF", 2), 1, nullptr)) {
+    // What does not convert is skipped a byte at a time, but a unit at a
+    // time in UTF-16, whose characters stay on their byte pairs.
+    const size_t unit = codePage == 1200 || codePage == 1201 ? 2 : 1;
+    if (!IconvConvert(name, "UTF-16LE", src, n, bytes, std::string("\xFD\xFF", 2), unit, nullptr)) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return 0;
     }
     wide.resize(bytes.size() / 2);
     for (size_t i = 0; i < wide.size(); ++i)
       wide[i] = char16_t(static_cast<unsigned char>(bytes[2 * i]) | (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    qk::ReplaceLoneSurrogates(wide.data(), wide.size());
   }
+  if (terminated) wide.push_back(u'\0');
   if (dstLen == 0) return int(wide.size());
   if (wide.size() > size_t(dstLen)) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -226,7 +261,13 @@ int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR src, int srcLen,
   std::string bytes;
   bool replaced = false;
   if (IsUtf8Page(codePage)) {
-    bytes = qk::ToUtf8(src, n);
+    // A surrogate on its own has no UTF-8 form: it is written as U+FFFD, so
+    // the bytes are always well-formed UTF-8.
+    std::u16string units(src, n);
+    qk::ReplaceLoneSurrogates(units.data(), units.size());
+    bytes = qk::ToUtf8(units);
+  } else if (codePage == 1252) {
+    bytes = ToCp1252(src, n, defaultChar ? std::string(defaultChar) : std::string("?"), &replaced);
   } else {
     const char* name = qk::CodePageName(codePage);
     if (!name) {

@@ -1,7 +1,11 @@
 // Code-page conversion. CP_ACP (the 8-bit default code page) is UTF-8 on
-// Linux, so nothing is lost in a round trip; other code pages go through
-// iconv. Counts are in units of the respective side; -1 means "up to and
-// including the terminator". A destination size of 0 asks for the size needed.
+// Linux, so nothing is lost in a round trip of well-formed text; other code
+// pages go through iconv. Counts are in units of the respective side; -1
+// means "up to and including the terminator". A destination size of 0 asks
+// for the size needed. Wide text that comes out is well-formed UTF-16, and
+// UTF-8 that comes out is well-formed: what does not convert, a surrogate
+// without its partner included, becomes U+FFFD (into 8-bit pages other than
+// UTF-8, the default character).
 #pragma once
 
 #include "kernel/types.h"

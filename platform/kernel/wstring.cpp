@@ -325,12 +325,9 @@ std::u16string FromUtf8(const char* p, size_t n) {
       ++i;
       continue;
     }
-    if (i + len > n) {
-      out.push_back(0xFFFD);
-      break;
-    }
     bool ok = true;
-    for (size_t k = 1; k < len; ++k) {
+    size_t k = 1;
+    for (; k < len && i + k < n; ++k) {
       if ((s[i + k] & 0xC0) != 0x80) {
         ok = false;
         break;
@@ -342,18 +339,38 @@ std::u16string FromUtf8(const char* p, size_t n) {
       ++i;
       continue;
     }
+    if (k < len) {
+      // Cut short by the end of the text: what is left is continuation bytes.
+      out.push_back(0xFFFD);
+      break;
+    }
     i += len;
-    if (c >= 0x10000 && c <= 0x10FFFF) {
+    static const uint32_t kShortest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < kShortest[len] || c > 0x10FFFF) {
+      out.push_back(0xFFFD);
+    } else if (c >= 0x10000) {
       c -= 0x10000;
       out.push_back(char16_t(0xD800 + (c >> 10)));
       out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-    } else if (c > 0x10FFFF) {
-      out.push_back(0xFFFD);
     } else {
       out.push_back(char16_t(c));
     }
   }
   return out;
+}
+
+size_t ReplaceLoneSurrogates(char16_t* s, size_t n) {
+  size_t replaced = 0;
+  for (size_t i = 0; i < n; ++i) {
+    char16_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      s[i] = 0xFFFD;
+      ++replaced;
+    }
+  }
+  return replaced;
 }
 
 std::u16string FromUtf8(const std::string& s) { return FromUtf8(s.data(), s.size()); }

@@ -78,9 +78,18 @@ std::u16string LowerCase(std::u16string s);
 // The non-empty pieces of a path between any of the separator units.
 std::vector<std::u16string> SplitPath(const std::u16string& path, const char16_t* separators);
 
-// UTF-8 <-> UTF-16 without loss (surrogate pairs become 4-byte sequences).
+// UTF-8 <-> UTF-16 without loss (surrogate pairs become 4-byte sequences;
+// a surrogate without its partner becomes a 3-byte sequence of its own and
+// reads back as itself, so names made of any units survive the trip).
+// Bytes that are no UTF-8 read as U+FFFD: each byte that starts no
+// sequence, each sequence cut short, each overlong form and each code
+// beyond U+10FFFF; the bytes after such a place are read afresh, so no
+// character that follows is lost.
 std::string ToUtf8(const char16_t* s, size_t n);
 std::string ToUtf8(const std::u16string& s);
 std::u16string FromUtf8(const char* s, size_t n);
 std::u16string FromUtf8(const std::string& s);
+// Replaces each surrogate that is not half of a pair with U+FFFD, leaving
+// well-formed UTF-16; returns how many were replaced.
+size_t ReplaceLoneSurrogates(char16_t* s, size_t n);
 }  // namespace qk

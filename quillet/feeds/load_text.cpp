@@ -73,6 +73,7 @@ int LoadTextFile(LPCWSTR path, WCHAR** buffer, int* length, UINT codePage, int* 
       unsigned char first = b[2 + 2 * i], second = b[3 + 2 * i];
       out[i] = bigEndian ? WCHAR((first << 8) | second) : WCHAR((second << 8) | first);
     }
+    qk::ReplaceLoneSurrogates(out, size_t(count));
     *buffer = out;
     *length = count;
     return 1;

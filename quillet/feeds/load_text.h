@@ -13,7 +13,8 @@
 // Reads the file by its byte-order mark: FF FE (UTF-16 little-endian), FE FF
 // (UTF-16 big-endian), EF BB BF (UTF-8), else the given code page. Returns 1
 // with *buffer (not terminated, from malloc, the caller frees it) and
-// *length in characters; content that converts to no character gives 1, a
+// *length in characters (well-formed UTF-16: a surrogate without its
+// partner reads as U+FFFD); content that converts to no character gives 1, a
 // length of 0 and no buffer, so callers set *buffer to null first. Returns
 // 0 on failure with *error (when given) set to one of the codes above.
 int LoadTextFile(LPCWSTR path, WCHAR** buffer, int* length, UINT codePage, int* error = nullptr);

@@ -51,7 +51,7 @@ int TakeEscape(LPCWSTR text, int length, int at, CString& token) {
     }
     default:
       // "\"", "\\", "\/" and anything else: the character itself.
-      token += c;
+      if (c) token += c;
       break;
   }
   return at + 1;
@@ -68,12 +68,14 @@ void ReadFeedSearchReply(LPCWSTR text, int length, CMapStringToString& titles, C
     if (inString) {
       if (c == u'"') inString = false;
       else if (c == u'\\') i = TakeEscape(text, length, i, token);
-      else token += c;
+      else if (c) token += c;  // a NUL, escaped or not, is left out
       continue;
     }
     switch (c) {
       case u'"':
+        // A value is one string: one that follows another replaces it.
         inString = true;
+        token.Empty();
         break;
       case u'{':
       case u'}':

@@ -10,7 +10,9 @@
 // "title" members, and a result is taken at the bracket or brace that
 // follows both (each value counts only when a comma follows it). Strings are
 // read as JSON strings: a backslash escapes the character after it, so an
-// escaped quote is part of the text and never ends the string.
+// escaped quote is part of the text and never ends the string. A NUL,
+// written as such or as "\u0000", is left out of a string: it would end the
+// text for every reader of it.
 #pragma once
 
 #include "framework/afx.h"

@@ -162,26 +162,13 @@ void COpmlDisplayDlg::ReadOutline(void* context, LPCWSTR parentText, LPCWSTR nam
   }
 }
 
-namespace {
+COpmlOutlineReader::COpmlOutlineReader(COpmlDisplayDlg* page)
+    : COpmlXML(&COpmlDisplayDlg::ReadOutline, page, 1), m_pPage(page) {}
 
-// The file's reader. The document stops reporting an outline of another
-// type at its "type" attribute, without completing it: each outline starts
-// afresh here, so that what such an outline said before its type (a title,
-// a feed address) is neither offered nor handed to the next outline.
-class COutlineReader : public COpmlXML {
- public:
-  explicit COutlineReader(COpmlDisplayDlg* page)
-      : COpmlXML(&COpmlDisplayDlg::ReadOutline, page, 1), m_pPage(page) {}
-  void VisitElement(TiXmlElement* parent, TiXmlElement* element) override {
-    m_pPage->BeginOutline();
-    COpmlXML::VisitElement(parent, element);
-  }
-
- private:
-  COpmlDisplayDlg* m_pPage;
-};
-
-}  // namespace
+void COpmlOutlineReader::VisitElement(TiXmlElement* parent, TiXmlElement* element) {
+  m_pPage->BeginOutline();
+  COpmlXML::VisitElement(parent, element);
+}
 
 void COpmlDisplayDlg::Forget() {
   m_titles.clear();
@@ -199,7 +186,7 @@ void COpmlDisplayDlg::Load() {
   const BOOL exists = FileAccess(m_strPath);
   BOOL read = FALSE;
   if (exists) {
-    COutlineReader document(this);
+    COpmlOutlineReader document(this);
     read = document.LoadAndWalk(m_strPath) != 0;
   }
   // Nothing of a file that did not read whole is offered, so nothing of it

@@ -22,7 +22,7 @@
 #include "quillet/ui/small_controls.h"
 #include "quillet/ui/touch_list.h"
 
-class COpmlXML;
+#include "quillet/feeds/opml_xml.h"
 
 #define IDD_OPML_DISPLAY 144
 
@@ -150,4 +150,18 @@ class COpmlDisplayDlg : public CDialog, public CWizardPageState {
   CBarPress m_barPress;
 
   DECLARE_MESSAGE_MAP()
+};
+
+// The page's reader of the file: hands each outline to the page's
+// ReadOutline. The document stops reporting an outline of another type at
+// its "type" attribute, without completing it: each outline starts afresh
+// here, so that what such an outline said before its type (a title, a feed
+// address) is neither offered nor handed to the next outline.
+class COpmlOutlineReader : public COpmlXML {
+ public:
+  explicit COpmlOutlineReader(COpmlDisplayDlg* page);
+  void VisitElement(TiXmlElement* parent, TiXmlElement* element) override;
+
+ private:
+  COpmlDisplayDlg* m_pPage;
 };

@@ -50,4 +50,16 @@ TEST_F(TextFileTest, ByteOrderMarksFirstThenTheCodePage) {
   EXPECT_EQ(text, nullptr);
 }
 
+// Whatever the bytes, the text is well-formed UTF-16: a surrogate without
+// its partner, marked UTF-16 or encoded in UTF-8, reads as U+FFFD, one for
+// one, and a pair stays a pair.
+TEST_F(TextFileTest, LoneSurrogatesReadAsReplacementCharacters) {
+  EXPECT_EQ(Load(std::string("\xFF\xFE" "a\x00\x3D\xD8" "b\x00\x00\xDE\x3D\xD8\x00\xDE\x00\xD8", 16), CP_ACP),
+            u"a\uFFFDb\uFFFD\U0001F600\uFFFD");
+  EXPECT_EQ(Load(std::string("\xFE\xFF\xDE\x00\x00" "c", 6), CP_ACP), u"\uFFFDc");
+  EXPECT_EQ(Load("\xEF\xBB\xBF" "a\xED\xB8\x80" "b", CP_ACP), u"a\uFFFDb");
+  EXPECT_EQ(Load("a\xED\xA0\xBD" "b", CP_UTF8), u"a\uFFFDb");
+  EXPECT_EQ(Load("\xED\xA0\xBD\xED\xB8\x80", CP_ACP), u"\U0001F600");
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // character references, HTML to plain text and the growable buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/encoding.h"
@@ -62,6 +63,30 @@ TEST(PlainText, TagsEscapesAndReferences) {
   s = u"a\\u0000b\\u00";
   HtmlToPlainText(s);
   EXPECT_EQ(s, u"a\\u0000b\\u00");
+}
+
+// An escape takes only the hexadecimal digits it has, and a surrogate
+// counts only with its partner: the text after an escape is never eaten,
+// and no surrogate is left without its partner.
+TEST(PlainText, EscapesTakeOnlyTheirDigitsAndSurrogatesOnlyInPairs) {
+  CString s(u"\\u41xyz|\\u1ab\U0001F600|\\u00e9 x");
+  HtmlToPlainText(s);
+  EXPECT_EQ(s, u"Axyz|\u01AB\U0001F600|\u00E9 x");
+  s = u"\\uD83D\\uDE00|\\uD83D|\\uDE00|\\uD83Dz\\uDE00|\\uD83D\\u0041";
+  HtmlToPlainText(s);
+  EXPECT_EQ(s, u"\U0001F600|\\uD83D|\\uDE00|\\uD83Dz\\uDE00|\\uD83DA");
+}
+
+// A terminated text keeps its terminator on every code page, even one that
+// would join it to the last character.
+TEST(Conversions, EveryPageKeepsTheTerminator) {
+  WCHAR wide[8];
+  std::fill(wide, wide + 8, u'x');
+  EXPECT_EQ(ConvertToWide(wide, "~{A", 8, 52936), wide);
+  EXPECT_EQ(CString(wide).GetLength(), 1);
+  std::fill(wide, wide + 8, u'x');
+  EXPECT_EQ(ConvertToWide(wide, "A", 8, 1200), wide);
+  EXPECT_EQ(CString(wide), u"\uFFFD");
 }
 
 TEST(FormEncoding, LettersDigitsSpacesAndBytes) {

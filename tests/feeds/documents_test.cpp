@@ -1,9 +1,11 @@
 // The subscription list and the channel templates, read from files.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "quillet/feeds/load_text.h"
 #include "quillet/feeds/subscriptions_xml.h"
 #include "quillet/feeds/template_xml.h"
 #include "support/device_fixture.h"
@@ -99,6 +101,28 @@ TEST_F(DocumentsTest, TemplateChannelFieldsVersionsAndMissingFiles) {
   // Without a callback nothing is reported and nothing fails.
   CTemplateXML silent(nullptr, nullptr);
   EXPECT_EQ(silent.LoadAndWalk(u"\\Templates\\Later.xml"), 1);
+}
+
+// A downloaded page read into wide text (the pages that the refresh and the
+// article screen read back): UTF-16 by its mark, UTF-8, or the page given.
+// The text is well-formed UTF-16 whatever the bytes: a surrogate without
+// its partner reads as U+FFFD, and the characters around it stay.
+TEST_F(DocumentsTest, PagesReadAsWellFormedText) {
+  auto load = [this](const std::string& bytes, UINT codePage) {
+    WriteDeviceFile(u"\\page.htm", bytes);
+    WCHAR* text = nullptr;
+    int length = 0, error = 0;
+    EXPECT_EQ(LoadTextFile(u"\\page.htm", &text, &length, codePage, &error), 1) << error;
+    std::u16string out = text ? std::u16string(text, size_t(length)) : std::u16string();
+    free(text);
+    return out;
+  };
+  EXPECT_EQ(load(std::string("\xFF\xFE" "a\x00\x3D\xD8" "b\x00\x00\xDE" "c\x00\x3D\xD8\x00\xDE\x3D\xD8", 18), CP_ACP),
+            u"a\uFFFDb\uFFFDc\U0001F600\uFFFD");
+  EXPECT_EQ(load(std::string("\xFE\xFF\xDC\x00\x00" "A", 6), CP_ACP), u"\uFFFDA");
+  EXPECT_EQ(load("\xEF\xBB\xBF" "x\xED\xA0\x80y\xF0\x9F\x98\x80", CP_ACP), u"x\uFFFDy\U0001F600");
+  EXPECT_EQ(load("caf\xC3\xA9 \xE2\x82", CP_UTF8), u"caf\u00E9 \uFFFD");
+  EXPECT_EQ(load("\xE9t\xE9", 1252), u"\u00E9t\u00E9");
 }
 
 }  // namespace

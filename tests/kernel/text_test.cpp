@@ -1,6 +1,7 @@
 // UTF-16 text functions, the platform's formatting rules and code pages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "kernel/kernel.h"
@@ -86,6 +87,61 @@ TEST(CodePages, TooSmallBuffersFailAndSizeQueriesAnswer) {
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, out, 2), 0);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, nullptr, -1, out, 2), 0);
+}
+
+// What comes out of a conversion is well-formed: bytes that are no UTF-8
+// read as U+FFFD without taking the characters after them along, a
+// surrogate without its partner becomes U+FFFD both ways, a terminated
+// text keeps its terminator on every page, and characters that
+// windows-1252 reads from a byte write back as that byte.
+TEST(CodePages, MalformedInputGivesWellFormedOutputAndLosesNothingElse) {
+  auto wide = [](UINT cp, const std::string& bytes) {
+    char16_t out[64] = {};
+    int n = MultiByteToWideChar(cp, 0, bytes.data(), int(bytes.size()), out, 64);
+    return std::u16string(out, size_t(n > 0 ? n : 0));
+  };
+  // A sequence cut short, then ASCII: the ASCII stays.
+  EXPECT_EQ(wide(CP_UTF8, "\xC7\x05\xE7?"), u"\uFFFD\x05\uFFFD?");
+  EXPECT_EQ(wide(CP_UTF8, "a\xF0" "bc"), u"a\uFFFDbc");
+  EXPECT_EQ(wide(CP_UTF8, "a\xE2\x82"), u"a\uFFFD");
+  // Overlong forms are no characters: no NUL, no "<" hidden in them.
+  EXPECT_EQ(wide(CP_UTF8, "\xC0\x80x\xC0\xBC\xE0\x80\xBC"), u"\uFFFDx\uFFFD\uFFFD");
+  // An encoded surrogate on its own; an encoded pair stays the pair.
+  EXPECT_EQ(wide(CP_ACP, "a\xED\xA0\x80z"), u"a\uFFFDz");
+  EXPECT_EQ(wide(CP_UTF8, "\xED\xA0\xBD\xED\xB8\x80"), u"\U0001F600");
+  // UTF-16 bytes that do not convert are skipped a whole unit at a time.
+  EXPECT_EQ(wide(1200, std::string("\x00\xDE" "A\x00" "B\x00", 6)), u"\uFFFDAB");
+  EXPECT_EQ(wide(1201, std::string("\xDC\x00\x00" "A\x00", 5)), u"\uFFFDA\uFFFD");
+
+  char narrow[32] = {};
+  const char16_t lone[] = {u'a', 0xD83D, u'b', 0xDE00, 0};
+  int n = WideCharToMultiByte(CP_UTF8, 0, lone, -1, narrow, sizeof narrow, nullptr, nullptr);
+  EXPECT_EQ(std::string(narrow, size_t(n > 0 ? n : 0)), std::string("a\xEF\xBF\xBD" "b\xEF\xBF\xBD", 9));
+
+  // -1 keeps the terminator, even where the page would join it to the text.
+  char16_t out[8];
+  std::fill(out, out + 8, u'x');
+  ASSERT_GT(MultiByteToWideChar(52936, 0, "~{A", -1, out, 8), 0);
+  EXPECT_EQ(std::u16string(out).size(), 1u);
+  std::fill(out, out + 8, u'x');
+  ASSERT_EQ(MultiByteToWideChar(1200, 0, "A", -1, out, 8), 2);
+  EXPECT_EQ(std::u16string(out), u"\uFFFD");
+
+  // windows-1252 both ways for every byte.
+  for (int b = 1; b < 256; ++b) {
+    const char byte = char(b);
+    char16_t c = 0;
+    ASSERT_EQ(MultiByteToWideChar(1252, 0, &byte, 1, &c, 1), 1);
+    char back = 0;
+    BOOL used = TRUE;
+    ASSERT_EQ(WideCharToMultiByte(1252, 0, &c, 1, &back, 1, nullptr, &used), 1) << b;
+    EXPECT_EQ(back, byte) << b;
+    EXPECT_FALSE(used) << b;
+  }
+  BOOL used = FALSE;
+  n = WideCharToMultiByte(1252, 0, u"\u20AC\u4E2D\U0001F600", 4, narrow, sizeof narrow, nullptr, &used);
+  EXPECT_EQ(std::string(narrow, size_t(n)), "\x80??");
+  EXPECT_TRUE(used);
 }
 
 }  // namespace
