@@ -179,6 +179,11 @@ std::string RewriteTag(const std::string& tag, size_t nameEnd, Spans* spans = nu
     if (i >= end) break;
     size_t n0 = i;
     while (i < end && !std::isspace(static_cast<unsigned char>(tag[i])) && tag[i] != '=' && tag[i] != '>') ++i;
+    if (i == n0 && tag[i] == '>') {
+      // A ">" inside the tag (a quoted value let it in) stands for nothing.
+      ++i;
+      continue;
+    }
     std::string name = tag.substr(n0, i - n0);
     std::string lname;
     for (char c : name) lname.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));

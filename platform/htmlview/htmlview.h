@@ -38,7 +38,8 @@
 //
 // Text is drawn at most kMaxFontPixels pixels high and a picture laid out
 // at most kMaxImageBox pixels wide and high, whatever sizes the page gives
-// them. A picture drawn at another size than its own is
+// them (a size the host declares beyond that is taken down to it, in
+// proportion). A picture drawn at another size than its own is
 // scaled as it is drawn; scaled copies are kept for the next paint only up
 // to a screenful each and two screenfuls in all, so the memory a page's
 // pictures take does not grow with the sizes the page asks for.

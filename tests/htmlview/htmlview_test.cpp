@@ -689,6 +689,24 @@ TEST_F(HtmlViewTest, HugeTableGridsAndSelfClosedNestingStayWithinBounds) {
   }
 }
 
+// A picture the host declares two billion pixels tall, shown at a width
+// the page gives it: laid out within the bounded box (not at a size past
+// the layout's integers) and drawn down the screen.
+TEST_F(HtmlViewTest, PictureDeclaredHugeByTheHostIsLaidOutWithinTheBoundedBox) {
+  const COLORREF red = RGB(220, 10, 10);
+  Hosted().pictures[u"tall"] = htmltest::MakeSolid(7, 20, red);
+  Hosted().answer = false;
+  Load(u"<body style=\"margin:0\"><img src=\"tall\" width=\"300\"><p>after</p></body>");
+  ASSERT_EQ(Hosted().cookies.size(), 1u);
+  INLINEIMAGEINFO info{Hosted().cookies[0], 2000000000, 7, Hosted().pictures[u"tall"], FALSE};
+  EXPECT_TRUE(SendMessageW(view_, DTM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&info)));
+  qk::PumpMessages();
+  EXPECT_GE(Height(), qk::htmlview::kMaxImageBox);
+  EXPECT_LT(Height(), qk::htmlview::kMaxImageBox + 200);
+  UpdateWindow(Inner());
+  EXPECT_GE(CountColour(red), 300 * (800 - 40));
+}
+
 // A picture shown larger than the screen is laid out within a bounded box
 // and drawn, scaled, where it shows; one shown smaller than itself is drawn
 // scaled too. Many pictures shown scaled, each smaller than the screen, do
@@ -810,6 +828,14 @@ TEST(HtmlBound, TableSpansGridsAndSelfClosedElementsAreBoundedWhileOrdinaryTable
 
   // Self-closed divs nest as open ones do.
   EXPECT_EQ(count(BoundSource(Repeat("<div/>", 1000) + "text", 50), "<div"), 50u);
+}
+
+// A ">" that a quoted value let into a tag, standing where an attribute's
+// name would start, is passed over: the scan goes on to the page's end.
+TEST(HtmlBound, AGreaterThanSignWhereAnAttributeWouldStartIsPassedOver) {
+  using qk::htmlview::BoundSource;
+  EXPECT_EQ(BoundSource("<img src=name=\"x><img <html>src=\"y\"><p>after</p>"),
+            "<img src='name=\"x><img' <html src=\"y\"><p>after</p>");
 }
 
 // The layout's work is bounded before parsing: hostile shapes are cut
