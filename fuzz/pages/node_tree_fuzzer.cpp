@@ -12,6 +12,9 @@
 // opened before it and encloses it, relatives are what they are asked to
 // be, texts the scanner makes itself (names, entries) are well-formed
 // UTF-16 when the page is, and the article file written is valid UTF-8.
+// One call runs a few methods from a script on the engine under a small
+// memory bound, so that a build or a copy may fail in the middle; the tree
+// left behind is checked the same way.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
