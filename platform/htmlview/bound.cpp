@@ -10,7 +10,10 @@
 // for its number).
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstring>
+#include <functional>
+#include <queue>
 #include <string>
 #include <vector>
 
@@ -143,9 +146,32 @@ std::string FilterStyle(const std::string& style) {
   return out;
 }
 
-// Rewrites a start tag's attributes: page styles filtered (above); the
-// rest as written.
-std::string RewriteTag(const std::string& tag, size_t nameEnd) {
+// A cell's span as the layout reads it (a decimal number after optional
+// blanks and sign, 0 when there is none), held to [1, most].
+int SpanValue(const std::string& value, int most) {
+  size_t i = 0;
+  while (i < value.size() && std::isspace(static_cast<unsigned char>(value[i]))) ++i;
+  bool negative = i < value.size() && value[i] == '-';
+  if (i < value.size() && (value[i] == '-' || value[i] == '+')) ++i;
+  long long n = 0;
+  for (; i < value.size() && std::isdigit(static_cast<unsigned char>(value[i])) && n <= most; ++i)
+    n = n * 10 + (value[i] - '0');
+  if (negative || n < 1) return 1;
+  return n > most ? most : static_cast<int>(n);
+}
+
+// The columns and rows a table cell spans.
+struct Spans {
+  int columns = 1;
+  int rows = 1;
+};
+
+// Rewrites a start tag's attributes: page styles filtered (above); a
+// cell's spans (when spans is given) held to kMaxColumnSpan and
+// kMaxRowSpan, written as the numbers the layout will read and returned;
+// the rest as written.
+std::string RewriteTag(const std::string& tag, size_t nameEnd, Spans* spans = nullptr) {
+  bool columnsSeen = false, rowsSeen = false;
   std::string out = tag.substr(0, nameEnd);
   size_t i = nameEnd, end = tag.size() - 1;  // tag ends with '>'
   while (i < end) {
@@ -153,6 +179,11 @@ std::string RewriteTag(const std::string& tag, size_t nameEnd) {
     if (i >= end) break;
     size_t n0 = i;
     while (i < end && !std::isspace(static_cast<unsigned char>(tag[i])) && tag[i] != '=' && tag[i] != '>') ++i;
+    if (i == n0 && tag[i] == '>') {
+      // A ">" inside the tag (a quoted value let it in) stands for nothing.
+      ++i;
+      continue;
+    }
     std::string name = tag.substr(n0, i - n0);
     std::string lname;
     for (char c : name) lname.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
@@ -178,6 +209,16 @@ std::string RewriteTag(const std::string& tag, size_t nameEnd) {
       }
     }
     if (name.empty()) continue;
+    if (spans && (lname == "colspan" || lname == "rowspan")) {
+      // The first of each counts, as the parser keeps only the first.
+      bool columns = lname == "colspan";
+      int n = SpanValue(value, columns ? kMaxColumnSpan : kMaxRowSpan);
+      if (!(columns ? columnsSeen : rowsSeen)) (columns ? spans->columns : spans->rows) = n;
+      (columns ? columnsSeen : rowsSeen) = true;
+      value = std::to_string(n);
+      hasValue = true;
+      quote = '"';
+    }
     if (lname == "style") {
       value = FilterStyle(value);
       if (value.empty()) continue;
@@ -197,6 +238,35 @@ std::string RewriteTag(const std::string& tag, size_t nameEnd) {
   return out;
 }
 
+bool IsRowGroup(const std::string& n) { return n == "thead" || n == "tbody" || n == "tfoot"; }
+
+// The shape of a table's grid as the layout builds it: rows one after
+// another, a cell placed after the places that cells of rows above still
+// span, every row padded to the widest. Cells the layout keeps for every
+// place of the grid, so its size is rows times the widest row.
+struct Grid {
+  size_t rows = 0;
+  size_t width = 0;    // of the row being read, at most
+  size_t widest = 0;   // of the rows before it
+  size_t counted = 0;  // cells counted against the page's bound
+  bool inRow = false;
+  // The last rows that cells spanning rows reach, earliest first.
+  std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>> reach;
+
+  void BeginRow() {
+    widest = std::max(widest, width);
+    while (!reach.empty() && reach.top() < rows) reach.pop();
+    width = reach.size();  // places held from above (the row may pass them all)
+    ++rows;
+    inRow = true;
+  }
+  void AddCell(const Spans& spans) {
+    width += static_cast<size_t>(spans.columns);
+    if (spans.rows > 1) reach.push(rows - 1 + static_cast<size_t>(spans.rows) - 1);
+  }
+  size_t Cells() const { return rows * std::max(widest, width); }
+};
+
 // Elements left out with their content: the page's own style sheets (see
 // FilterStyle) and anything a page would run or embed.
 bool IsLeftOut(const std::string& n) { return n == "style" || n == "link"; }
@@ -209,6 +279,10 @@ std::string BoundSource(const std::string& in, int maxDepth, size_t maxText, siz
   std::vector<std::string> open;  // counted open elements
   std::vector<size_t> items{0};      // list items in the document (first) and in each open element
   std::vector<std::string> dropped;  // start tags left out beyond the depth, still open
+  // The grids of the open tables, innermost last, and the grid cells of
+  // the page so far (weighed as the layout's cost is, by the tables around).
+  std::vector<Grid> grids;
+  size_t gridCells = 0;
   size_t text = 0, tags = 0, cost = 0;
   size_t i = 0;
   // The layout's cost of a box at the current depth (see htmlview.h). A
@@ -296,16 +370,20 @@ std::string BoundSource(const std::string& in, int maxDepth, size_t maxText, siz
         dropped.clear();  // an outer end tag closes whatever was left open inside it
         auto it = std::find(open.rbegin(), open.rend(), name);
         if (it != open.rend()) {
+          grids.resize(grids.size() - static_cast<size_t>(std::count(std::next(it).base(), open.end(), "table")));
           open.erase(std::next(it).base(), open.end());
           items.resize(open.size() + 1);
         }
+        // The next cell starts a row of its own.
+        if ((name == "tr" || IsRowGroup(name)) && !grids.empty()) grids.back().inRow = false;
         out.append(in, i, end - i);
       }
       i = end;
       continue;
     }
-    bool selfClosed = end >= 2 && in[end - 2] == '/';
-    bool counted = !IsVoid(name) && !ClosesItself(name) && !selfClosed;
+    // "/>" closes no element the parser builds from HTML: a self-closed
+    // div opens a div all the same.
+    bool counted = !IsVoid(name) && !ClosesItself(name);
     if (IsLeftOut(name)) {
       i = end;
       if (name == "style") {
@@ -338,11 +416,30 @@ std::string BoundSource(const std::string& in, int maxDepth, size_t maxText, siz
     // Items are counted in the innermost open element, the parent the
     // parser gives them (an item closes the item open before it).
     if (name == "li" && ++items.back() > kMaxListItems) break;
-    out += RewriteTag(in.substr(i, end - i), nameEnd - i);
+    const bool cell = name == "td" || name == "th";
+    Spans spans;
+    std::string tag = RewriteTag(in.substr(i, end - i), nameEnd - i, cell ? &spans : nullptr);
+    if (!grids.empty() && (cell || name == "tr" || IsRowGroup(name))) {
+      // The table's grid as the layout will build it: every row as wide as
+      // the widest, so a wide cell or a long row widens every row.
+      Grid& grid = grids.back();
+      if (name == "tr" || (cell && !grid.inRow)) grid.BeginRow();
+      if (cell) grid.AddCell(spans);
+      if (IsRowGroup(name)) grid.inRow = false;
+      const size_t now = grid.Cells();
+      if (now > grid.counted) {
+        const size_t more = (now - grid.counted) << std::min<size_t>(grids.size() - 1, 16);
+        if (gridCells + more > kMaxTableCells) break;
+        gridCells += more;
+        grid.counted = now;
+      }
+    }
+    out += tag;
     i = end;
     if (counted) {
       open.push_back(name);
       items.push_back(0);
+      if (name == "table") grids.emplace_back();
     }
     if (IsRawText(name)) {
       // Raw text runs to the element's end tag; it counts as text.

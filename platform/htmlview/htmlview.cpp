@@ -144,8 +144,9 @@ class BoundedImage final : public litehtml::el_image {
   int render(int x, int y, int maxWidth, bool secondPass) override {
     int width = litehtml::el_image::render(x, y, maxWidth, secondPass);
     int extra = width - m_pos.width;  // margins, borders and padding
-    m_pos.width = std::min(m_pos.width, qk::htmlview::kMaxImageBox);
-    m_pos.height = std::min(m_pos.height, qk::htmlview::kMaxImageBox);
+    // A size past the layout's integers comes back from it negative.
+    m_pos.width = std::clamp(m_pos.width, 0, qk::htmlview::kMaxImageBox);
+    m_pos.height = std::clamp(m_pos.height, 0, qk::htmlview::kMaxImageBox);
     return m_pos.width + extra;
   }
 };
@@ -309,6 +310,13 @@ class Page final : public litehtml::document_container {
       if (image.bitmap && GetObjectW(image.bitmap, sizeof bm, &bm)) {
         image.width = info->iOrigWidth > 0 ? info->iOrigWidth : bm.bmWidth;
         image.height = info->iOrigHeight > 0 ? info->iOrigHeight : bm.bmHeight;
+        // A declared size beyond the bounded box is taken down to it with its
+        // proportions, so that the layout's sums of sizes stay in range.
+        const int64_t larger = std::max(image.width, image.height);
+        if (larger > qk::htmlview::kMaxImageBox) {
+          image.width = static_cast<int>(std::max<int64_t>(1, image.width * int64_t{qk::htmlview::kMaxImageBox} / larger));
+          image.height = static_cast<int>(std::max<int64_t>(1, image.height * int64_t{qk::htmlview::kMaxImageBox} / larger));
+        }
       }
       if (!requesting && doc) {
         Layout();

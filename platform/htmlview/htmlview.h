@@ -27,14 +27,19 @@
 // blank of the text, kElementCost for an element) plus the depth it lies
 // at (a list counting two levels, with its item), doubled for every table
 // around it beyond the first, as the layout's time for a box grows so.
-// Whatever lies beyond a bound is left out. These keep the layout of any
+// Tables keep a cell for every place of their grid (as many rows as the
+// table has, each as wide as its widest): a cell spans at most
+// kMaxColumnSpan columns and kMaxRowSpan rows, and the grids of a page
+// hold at most kMaxTableCells places, weighed by the tables around them
+// as boxes are. Whatever lies beyond a bound is left out. These keep the layout of any
 // page within about a second, while a long article (all the text
 // kMaxTextChars allows, with its paragraphs, links and pictures, even
 // inside layout tables) stays whole.
 //
 // Text is drawn at most kMaxFontPixels pixels high and a picture laid out
 // at most kMaxImageBox pixels wide and high, whatever sizes the page gives
-// them. A picture drawn at another size than its own is
+// them (a size the host declares beyond that is taken down to it, in
+// proportion). A picture drawn at another size than its own is
 // scaled as it is drawn; scaled copies are kept for the next paint only up
 // to a screenful each and two screenfuls in all, so the memory a page's
 // pictures take does not grow with the sizes the page asks for.
@@ -104,6 +109,9 @@ constexpr size_t kWordCost = 2;
 constexpr size_t kElementCost = 48;
 constexpr int kMaxDepth = 64;
 constexpr int kMaxTableDepth = 4;
+constexpr size_t kMaxTableCells = 1u << 18;  // 64 bytes each in the layout
+constexpr int kMaxColumnSpan = 1000;
+constexpr int kMaxRowSpan = 65534;
 constexpr size_t kMaxImages = 500;  // distinct image sources asked of the host per page
 constexpr int kMaxImageBox = 16384;
 constexpr int kMaxFontPixels = 400;
@@ -111,8 +119,9 @@ constexpr int kMaxFontPixels = 400;
 // Bounds a page's source: drops tags nested deeper than maxDepth and
 // tables nested deeper than kMaxTableDepth (their text stays, in the
 // ancestor), cuts the source where its text passes maxText characters, its
-// tags pass maxTags, its layout cost passes maxCost or the list items of
-// one element pass kMaxListItems, and filters the page's styles (above).
+// tags pass maxTags, its layout cost passes maxCost, the list items of
+// one element pass kMaxListItems or its tables' grids pass kMaxTableCells,
+// holds cells' spans to their bounds and filters the page's styles (above).
 // Used by the control before parsing; exposed for tests.
 std::string BoundSource(const std::string& utf8, int maxDepth = kMaxDepth, size_t maxText = kMaxTextChars,
                         size_t maxTags = kMaxTags, size_t maxCost = kMaxLayoutCost);

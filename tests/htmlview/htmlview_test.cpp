@@ -656,6 +656,57 @@ TEST_F(HtmlViewTest, HostilePagesNeitherCrashNorHang) {
   }
 }
 
+// Tables whose cells span huge grids, and elements the page writes
+// self-closed (which the parser opens all the same), nested or repeated:
+// each page is laid out and drawn within the bounds of time and memory,
+// and the view goes on working.
+TEST_F(HtmlViewTest, HugeTableGridsAndSelfClosedNestingStayWithinBounds) {
+  struct Case {
+    const char* name;
+    std::u16string html;
+  };
+  const Case cases[] = {
+      // 400 bytes: forty rows, then one cell as wide as 200 000 columns.
+      {"a cell spanning 200000 columns", u"<table>" + Repeat(u"<tr><td>x", 40) +
+                                            u"<tr><td colspan=200000>y</table>"},
+      {"cells spanning every row below", u"<table>" + Repeat(u"<tr><td rowspan=65534>x", 700) + u"</table>"},
+      {"self-closed divs", Repeat(u"<div/>", 4000) + u"bottom"},
+      {"self-closed tables", Repeat(u"<table/><tr/><td/>", 1500) + u"bottom"},
+  };
+  for (const Case& c : cases) {
+    double seconds = 0;
+    long grown = PeakGrowthMb([&] {
+      double start = ThreadCpuSeconds();
+      Load(c.html);
+      UpdateWindow(Inner());
+      seconds = ThreadCpuSeconds() - start;
+    });
+    EXPECT_LT(seconds, kPageSeconds) << c.name;
+    EXPECT_LT(grown, kPageMb) << c.name;
+    EXPECT_GT(Height(), 0) << c.name;
+    Load(u"<p>after</p>");
+    EXPECT_GT(Height(), 0) << c.name;
+  }
+}
+
+// A picture the host declares two billion pixels tall, shown at a width
+// the page gives it: laid out within the bounded box (not at a size past
+// the layout's integers) and drawn down the screen.
+TEST_F(HtmlViewTest, PictureDeclaredHugeByTheHostIsLaidOutWithinTheBoundedBox) {
+  const COLORREF red = RGB(220, 10, 10);
+  Hosted().pictures[u"tall"] = htmltest::MakeSolid(7, 20, red);
+  Hosted().answer = false;
+  Load(u"<body style=\"margin:0\"><img src=\"tall\" width=\"300\"><p>after</p></body>");
+  ASSERT_EQ(Hosted().cookies.size(), 1u);
+  INLINEIMAGEINFO info{Hosted().cookies[0], 2000000000, 7, Hosted().pictures[u"tall"], FALSE};
+  EXPECT_TRUE(SendMessageW(view_, DTM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&info)));
+  qk::PumpMessages();
+  EXPECT_GE(Height(), qk::htmlview::kMaxImageBox);
+  EXPECT_LT(Height(), qk::htmlview::kMaxImageBox + 200);
+  UpdateWindow(Inner());
+  EXPECT_GE(CountColour(red), 300 * (800 - 40));
+}
+
 // A picture shown larger than the screen is laid out within a bounded box
 // and drawn, scaled, where it shows; one shown smaller than itself is drawn
 // scaled too. Many pictures shown scaled, each smaller than the screen, do
@@ -736,6 +787,55 @@ TEST(HtmlBound, DepthTextAndTagsAreBoundedWhileOrdinaryPagesPassWhole) {
   EXPECT_EQ(BoundSource("<script>if (a<b) x();</script>", 1), "<script>if (a<b) x();</script>");
   // A source cut inside a tag drops the partial tag.
   EXPECT_EQ(BoundSource("<p>ok</p><a href=\"x"), "<p>ok</p>");
+}
+
+// Table cells keep their spans within bounds, written as the layout reads
+// them; a table's grid (rows times its widest row) is cut where the page's
+// grids pass their bound; a self-closed element counts as open. Ordinary
+// tables pass whole.
+TEST(HtmlBound, TableSpansGridsAndSelfClosedElementsAreBoundedWhileOrdinaryTablesPassWhole) {
+  using qk::htmlview::BoundSource;
+  auto count = [](const std::string& s, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + what.size())) ++n;
+    return n;
+  };
+  std::string ordinary =
+      "<table><thead><tr><th colspan=\"2\">Head</th></tr></thead><tbody><tr><td rowspan=\"2\">a</td>"
+      "<td>b</td></tr><tr><td>c</td></tr></tbody></table>";
+  EXPECT_EQ(BoundSource(ordinary), ordinary);
+  std::string data = "<table>" + Repeat("<tr><td>1</td><td>2</td><td>3</td><td>4</td><td>5</td></tr>", 2000) +
+                     "</table>";
+  EXPECT_EQ(BoundSource(data), data);
+
+  // Spans held to their bounds and written as numbers; the first of each counts.
+  EXPECT_EQ(BoundSource("<table><tr><td colspan=300000 rowspan='99999999999999'>x</table>"),
+            "<table><tr><td colspan=\"1000\" rowspan=\"65534\">x</table>");
+  EXPECT_EQ(BoundSource("<table><tr><td colspan=\" -3\" rowspan=2abc colspan=9>x</table>"),
+            "<table><tr><td colspan=\"1\" rowspan=\"2\" colspan=\"9\">x</table>");
+
+  // Rows under a wide cell are as wide as it: the grid is cut at its bound.
+  size_t wide = count(BoundSource("<table>" + Repeat("<tr><td colspan=1000>x", 1000)), "<tr>");
+  EXPECT_LE(wide * 1000, qk::htmlview::kMaxTableCells);
+  EXPECT_GT(wide * 1000, qk::htmlview::kMaxTableCells - 1000);
+  // Cells spanning the rows below push each next row's cell one place on.
+  size_t stairs = count(BoundSource("<table>" + Repeat("<tr><td rowspan=65534>x", 2000)), "<tr>");
+  EXPECT_LE(stairs * stairs, qk::htmlview::kMaxTableCells);
+  EXPECT_GT((stairs + 2) * (stairs + 2), qk::htmlview::kMaxTableCells);
+  // A table inside another's cell weighs double.
+  size_t inner = count(BoundSource("<table><tr><td><table>" + Repeat("<tr><td colspan=1000>x", 1000)), "<tr>");
+  EXPECT_EQ(inner - 1, wide / 2);
+
+  // Self-closed divs nest as open ones do.
+  EXPECT_EQ(count(BoundSource(Repeat("<div/>", 1000) + "text", 50), "<div"), 50u);
+}
+
+// A ">" that a quoted value let into a tag, standing where an attribute's
+// name would start, is passed over: the scan goes on to the page's end.
+TEST(HtmlBound, AGreaterThanSignWhereAnAttributeWouldStartIsPassedOver) {
+  using qk::htmlview::BoundSource;
+  EXPECT_EQ(BoundSource("<img src=name=\"x><img <html>src=\"y\"><p>after</p>"),
+            "<img src='name=\"x><img' <html src=\"y\"><p>after</p>");
 }
 
 // The layout's work is bounded before parsing: hostile shapes are cut
