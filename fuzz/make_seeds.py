@@ -199,6 +199,51 @@ def text_seeds():
     return [b"\xff" + labels[n % len(labels)] + b"\n" + t for n, t in enumerate(chosen)]
 
 
+# The pages the tests use, for the page targets: a round robin over these
+# files, so that every one is represented.
+PAGE_SOURCES = [
+    "tests/ambrel/node_tree_test.cpp",
+    "tests/ambrel/code_object_test.cpp",
+    "tests/ambrel/fetch_program_test.cpp",
+    "tests/htmlview/htmlview_test.cpp",
+    "tests/htmlview/htmlview_pictures_test.cpp",
+    "tests/htmlview/article_support.h",
+    "tests/quillet/reading/page_test.cpp",
+    "tests/quillet/reading/view_test.cpp",
+    "tests/refresh/page_images_test.cpp",
+    "tests/refresh/run_test.cpp",
+]
+
+
+def pages(count=40, limit=4096):
+    by_file = []
+    for name in PAGE_SOURCES:
+        path = os.path.join(ROOT, name)
+        if not os.path.exists(path):
+            continue
+        found = []
+        for t in literals(path):
+            if re.search(rb"<[A-Za-z!/]", t) and 12 <= len(t) <= limit and t not in found:
+                found.append(t)
+        by_file.append(found)
+    chosen = []
+    while any(by_file) and len(chosen) < count:
+        for found in by_file:
+            if found and len(chosen) < count:
+                page = found.pop(0)
+                if page not in chosen:
+                    chosen.append(page)
+    return chosen
+
+
+def tree_calls(page):
+    """A fixed, varied list of calls for a page (the tail after the NUL; see
+    fuzz/pages/node_tree_fuzzer.cpp): decoded as UTF-8, the tree of the first
+    tag built from position 0 and its records walked, then calls of every
+    kind with arguments drawn from the page's digest."""
+    return bytes([0, 1, 3, 7, 0, 0, 7, 0, 0, 11]) + hashlib.sha256(page).digest()
+
+
 def main():
     feeds = [t for p in files("tests/feeds/.cpp", "tests/refresh/.cpp") for t in literals(p)
              if re.search(rb"<(rss|feed|rdf:RDF|channel|opml)\b", t)]
@@ -224,6 +269,14 @@ def main():
     # Each reply cut after every result, as a download that ended early.
     cut = [r[:m.end()] for r in replies for m in re.finditer(rb"\},", r)]
     write("fuzz/quillet/seeds/feed_search", pick(replies + cut, 24, 8000))
+
+    # The viewer's seeds begin with one byte of its settings (zoom, shrink,
+    # split input); the node tree's are a page alone or followed by calls.
+    chosen = pages()
+    settings = [0x02, 0x02, 0x00, 0x04, 0x0A, 0x13, 0x02, 0x01]
+    write("fuzz/pages/seeds/htmlview", [bytes([settings[n % len(settings)]]) + p for n, p in enumerate(chosen)])
+    write("fuzz/pages/seeds/node_tree",
+          [p if n % 3 == 0 else p + b"\0" + tree_calls(p) for n, p in enumerate(chosen) if b"\0" not in p])
 
 
 if __name__ == "__main__":
