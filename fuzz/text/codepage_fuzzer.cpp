@@ -141,7 +141,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   for (UINT cp = 0; cp < 65536; ++cp) {
     if (!IsValidCodePage(cp)) continue;
     Page page{cp, Decode(cp, "\xC3\xA9", 2) == u"\u00E9", false};
-    page.singleByte = !page.utf8 && Decode(cp, all.data(), all.size()).size() == all.size();
+    // A page that gives one character per byte, and has no shift sequences:
+    // the ISO-2022 pages and HZ give one character per byte for these 255
+    // bytes in a row, but a shift sequence ("ESC ( B", "~{") gives none, so
+    // a control character they decode need not encode back on its own.
+    page.singleByte = !page.utf8 && Decode(cp, all.data(), all.size()).size() == all.size() &&
+                      Decode(cp, "\x1B(B", 3).size() == 3 && Decode(cp, "~{~}", 4).size() == 4;
     g_pages.push_back(page);
   }
   if (g_pages.empty()) abort();
