@@ -201,9 +201,9 @@ class TricklingServer {
     send(c, head.data(), head.size(), MSG_NOSIGNAL);
     answered_ = true;
     std::unique_lock<std::mutex> hold(lock_);
-    const std::string piece(300, 'p');
+    const std::string chunk(300, 'p');
     while (!wake_.wait_for(hold, std::chrono::seconds(20), [this] { return stop_; }))
-      send(c, piece.data(), piece.size(), MSG_NOSIGNAL);
+      send(c, chunk.data(), chunk.size(), MSG_NOSIGNAL);
     close(c);
   }
   int fd_ = -1;
