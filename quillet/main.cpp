@@ -14,6 +14,7 @@
 #include "display/display.h"
 #include "gdi/surface.h"
 #include "kernel/fs.h"
+#include "kernel/localmem.h"
 #include "kernel/module.h"
 #include "kernel/process.h"
 #include "kernel/wstring.h"
@@ -35,6 +36,10 @@ int main(int argc, char** argv) {
   // then leaves these signals to the program.
   qk::CatchEndSignals();
   if (!std::getenv("QUILLET_COMMAND_LINE")) qk::SetCommandLine(qk::JoinCommandLine(argc, argv));
+  // The first screen's bitmaps and lists take about 6 MB of heap: brought
+  // in beside the start rather than a page fault at a time in it. An update
+  // task never draws and keeps its memory small.
+  if (!CReaderApp::IsUpdateCommand(GetCommandLineW())) qk::WarmHeap(6 * 1024 * 1024);
   std::error_code ec;
   std::string root = qk::DeviceRoot();
   std::filesystem::create_directories(root, ec);

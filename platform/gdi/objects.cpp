@@ -1,5 +1,9 @@
 // Handle table, device contexts, bitmaps, palettes, brushes and pens.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 #include <utility>
@@ -7,6 +11,57 @@
 #include "gdi/surface.h"
 
 namespace qk::gdi {
+
+namespace {
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
+// Stores from this size on are populated in one call.
+constexpr size_t kPopulateFrom = 64 * 1024;
+
+// Brings in the whole pages of [p, p + size) writable. Pages already there
+// are left as they are; a system without the call leaves it to the faults.
+void Populate(void* p, size_t size) {
+  static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  uintptr_t from = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+  uintptr_t to = (reinterpret_cast<uintptr_t>(p) + size) & ~(page - 1);
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+}
+
+uint8_t* StoreBytes(size_t size) {
+  if (size < kPopulateFrom) return static_cast<uint8_t*>(std::malloc(size ? size : 1));
+  void* p = std::malloc(size);
+  if (p) Populate(p, size);
+  return static_cast<uint8_t*>(p);
+}
+
+}  // namespace
+
+bool PixelStore::Assign(size_t size) {
+  if (size < kPopulateFrom) {
+    void* p = std::calloc(size ? size : 1, 1);
+    if (!p) return false;
+    bytes_.reset(static_cast<uint8_t*>(p));
+  } else {
+    uint8_t* p = StoreBytes(size);
+    if (!p) return false;
+    std::memset(p, 0, size);
+    bytes_.reset(p);
+  }
+  size_ = size;
+  return true;
+}
+
+bool PixelStore::Assign(const uint8_t* from, size_t size) {
+  uint8_t* p = StoreBytes(size);
+  if (!p) return false;
+  if (size) std::memcpy(p, from, size);
+  bytes_.reset(p);
+  size_ = size;
+  return true;
+}
 
 namespace {
 

@@ -80,10 +80,12 @@ std::shared_ptr<Bitmap> NewSurface(const ScreenConfig& c) {
   return b;
 }
 
+// The configuration alone: a program that only asks for the screen's size
+// or dots per inch (a hidden dialog, a headless task) never pays for the
+// surface's megabytes.
 void EnsureLoaded() {
   if (g_loaded) return;
   g_config = LoadScreenConfig();
-  g_surface = NewSurface(g_config);
   g_dpi = g_config.dpi;
   g_loaded = true;
 }
@@ -152,6 +154,8 @@ int ScreenDpi() {
 std::shared_ptr<Bitmap> ScreenSurface() {
   std::lock_guard<std::mutex> lock(g_screenLock);
   EnsureLoaded();
+  // Made when first drawn on or read.
+  if (!g_surface) g_surface = NewSurface(g_config);
   return g_surface;
 }
 

@@ -2,8 +2,14 @@
 // LocalSize answers and LocalReAlloc can zero what it adds.
 #include "kernel/localmem.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace {
 constexpr size_t kHeader = 16;  // keeps the payload 16-byte aligned
@@ -43,3 +49,51 @@ HLOCAL LocalFree(HLOCAL block) {
 }
 
 SIZE_T LocalSize(HLOCAL block) { return block ? SizeOf(block) : 0; }
+
+namespace qk {
+
+namespace {
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
+// Pages already in place (the main thread got there first) cost the
+// thread next to nothing; the work goes in slices from the bottom of the
+// heap's free top, where the heap hands memory out first.
+void BringIn(uintptr_t from, uintptr_t to) {
+  constexpr uintptr_t kSlice = 64 * 1024;
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  for (uintptr_t at = from; at < to; at += kSlice) {
+    uintptr_t end = std::min(to, at + kSlice);
+    // The heap gives memory back only far above what this thread was
+    // given; should it have, the rest is left.
+    if (reinterpret_cast<uintptr_t>(sbrk(0)) < end) return;
+    // A system without the call still has the reads bring the pages in,
+    // only at a fault each.
+    madvise(reinterpret_cast<void*>(at), end - at, MADV_POPULATE_WRITE);
+    for (uintptr_t p = at; p < end; p += page) (void)*reinterpret_cast<volatile const char*>(p);
+  }
+}
+
+}  // namespace
+
+void WarmHeap(size_t bytes, std::function<void(bool warmed)> done) {
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  auto before = reinterpret_cast<uintptr_t>(sbrk(0));
+  void* block = std::malloc(bytes);
+  std::free(block);
+  auto after = reinterpret_cast<uintptr_t>(sbrk(0));
+  uintptr_t from = (before + page - 1) & ~(page - 1);
+  uintptr_t to = after & ~(page - 1);
+  if (!block || after <= before || to <= from) {
+    if (done) done(false);
+    return;
+  }
+  std::thread([from, to, done = std::move(done)] {
+    BringIn(from, to);
+    if (done) done(true);
+  }).detach();
+}
+
+}  // namespace qk

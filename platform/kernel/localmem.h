@@ -2,6 +2,9 @@
 // them to, freed with LocalFree.
 #pragma once
 
+#include <cstddef>
+#include <functional>
+
 #include "kernel/types.h"
 
 #define LMEM_FIXED 0x0000
@@ -12,3 +15,21 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalReAlloc(HLOCAL block, SIZE_T bytes, UINT flags);
 HLOCAL LocalFree(HLOCAL block);  // null on success
 SIZE_T LocalSize(HLOCAL block);
+
+namespace qk {
+
+// Grows the process heap by about `bytes` and brings those pages in on a
+// thread of its own, so that the first screens of a program find their
+// memory ready. On a virtual machine the first write to a fresh page costs
+// ten times a write to one already in use, and a screen-sized bitmap has
+// hundreds of pages. The memory stays the heap's to hand out: the thread
+// only asks the system for the pages and reads one byte of each, and what
+// the program writes there meanwhile is left as it is. Call it once, early,
+// with the heap's trim threshold above `bytes` (else the heap gives the
+// memory back at once); a heap that does not grow (a sanitizer's allocator,
+// a size served by mapping) leaves it undone. `done`, when given, is called
+// once the work ends, on the thread that did it, with whether there was
+// any; callers need not wait for it.
+void WarmHeap(size_t bytes, std::function<void(bool warmed)> done = {});
+
+}  // namespace qk

@@ -6,11 +6,21 @@
 #include "quillet/refresh/refresh_log.h"
 #include "quillet/refresh/refresh_state.h"
 
-CDownloadManager::CDownloadManager() : m_pool(5, TRUE) {
+CDownloadManager::CDownloadManager() : m_pool(5, FALSE) {
   m_hWorkerDone = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  m_poolMade = std::async(std::launch::async, [this] {
+                 if (!m_pool.Create()) WriteLog(u"The download manager's thread pool could not be made.");
+               }).share();
+}
+
+CThreadPool& CDownloadManager::Pool() {
+  m_poolMade.wait();
+  return m_pool;
 }
 
 CDownloadManager::~CDownloadManager() {
+  // The pool is shut down (by its own end) only once it is whole.
+  m_poolMade.wait();
   Clear();
   // The worker finishes the job it runs (every job polls the stop flag) and
   // must not outlive the queue it reads. The program's end stops and waits
