@@ -561,10 +561,13 @@ bool WriteScreenPng(const std::string& hostPath) {
   auto surface = qk::gdi::ScreenSurface();
   std::vector<uint8_t> png;
   if (surface->bpp == 32) {
-    // The screen's rows are encoded where they are, one row copied at a time.
-    std::vector<uint32_t> line(static_cast<size_t>(surface->width));
+    // The screen's rows are encoded where they are, one row copied at a time
+    // into a line of the encoding thread's own.
+    const size_t width = static_cast<size_t>(surface->width);
     auto row = [&](int y) {
-      std::memcpy(line.data(), surface->Row(y), line.size() * 4);
+      thread_local std::vector<uint32_t> line;
+      line.resize(width);
+      std::memcpy(line.data(), surface->Row(y), width * 4);
       return line.data();
     };
     return qk::gdi::EncodePngRows(surface->width, surface->height, row, &png) && WritePng(png, hostPath);

@@ -38,7 +38,10 @@ HBITMAP CreateBitmapFromImage(const DecodedImage& image, COLORREF background = R
 // PNG of 8-bit RGB rows (pixels 0x00RRGGBB, rows top first).
 bool EncodePng(int width, int height, const std::vector<uint32_t>& rgb, std::vector<uint8_t>* out);
 // The same, with each row's pixels (0x00RRGGBB, width of them) given by
-// row(y) when that row is written: a surface is encoded in place.
+// row(y) when that row is written: a surface is encoded in place. Large
+// pictures are compressed in bands on several threads, so row may be called
+// from several threads at once (each row once); the pointer it returns must
+// stay valid until that thread's next call.
 bool EncodePngRows(int width, int height, const std::function<const uint32_t*(int y)>& row, std::vector<uint8_t>* out);
 
 // Pictures larger than this many pixels are refused.

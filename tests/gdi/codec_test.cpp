@@ -4,9 +4,11 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 // jpeglib.h wants FILE and size_t first.
@@ -134,6 +136,49 @@ TEST(ImageCodec, PngRoundTripKeepsEveryPixel) {
       EXPECT_EQ(PixelRgb(img, x, y), rgb[y * 5 + x]);
       EXPECT_EQ(img.bgra[(y * 5 + x) * 4 + 3], 255);
     }
+}
+
+// A screen-sized picture is compressed in bands on several threads; the
+// bands must join into one stream that any reader takes whole, with every
+// row asked for once. Flat runs, a gradient and noise, as a screen has.
+TEST(ImageCodec, LargePicturesEncodedInBandsDecodeToEveryPixel) {
+  for (auto [w, h] : {std::pair{480, 800}, std::pair{1000, 333}, std::pair{257, 1}, std::pair{1, 3000}}) {
+    std::vector<uint32_t> rgb(size_t(w) * size_t(h));
+    uint32_t noise = 12345;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        noise = noise * 1103515245u + 12345u;
+        uint32_t p = y % 97 < 40 ? 0x3366CCu : (y % 97 < 70 ? uint32_t(x * 255 / w) << 8 | uint32_t(y & 0xFF) : noise >> 8);
+        rgb[size_t(y) * size_t(w) + size_t(x)] = p & 0xFFFFFFu;
+      }
+    std::vector<std::atomic<int>> asked(static_cast<size_t>(h));
+    std::vector<uint8_t> png;
+    ASSERT_TRUE(qk::gdi::EncodePngRows(
+        w, h,
+        [&](int y) {
+          asked[size_t(y)]++;
+          return rgb.data() + size_t(y) * size_t(w);
+        },
+        &png))
+        << w << "x" << h;
+    for (int y = 0; y < h; ++y) ASSERT_EQ(asked[size_t(y)].load(), 1) << "row " << y << " of " << w << "x" << h;
+    DecodedImage img;
+    ASSERT_TRUE(qk::gdi::DecodePng(png.data(), png.size(), &img)) << w << "x" << h;
+    ASSERT_EQ(img.width, w);
+    ASSERT_EQ(img.height, h);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        ASSERT_EQ(PixelRgb(img, x, y), rgb[size_t(y) * size_t(w) + size_t(x)]) << x << "," << y << " of " << w << "x" << h;
+      }
+    }
+    // Flat screens stay small.
+    if (w == 480) {
+      EXPECT_LT(png.size(), rgb.size() * 3 / 2);
+    }
+  }
+  std::vector<uint8_t> png;
+  EXPECT_FALSE(qk::gdi::EncodePngRows(0, 5, [](int) { return static_cast<const uint32_t*>(nullptr); }, &png));
+  EXPECT_TRUE(png.empty());
 }
 
 TEST(ImageCodec, TruncatedAndForeignDataFailCleanly) {
