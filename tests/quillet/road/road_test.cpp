@@ -103,7 +103,9 @@ TEST_F(RoadTest, ByTouchAChannelIsAddedByItsUrlRefreshedAndRead) {
   Serve("pic2.png", Picture("293_choice_templates_192.png"));
   std::string opened = Host(u"\\") + "/opened.txt";
   std::string opener = Host(u"\\") + "/opener.sh";
-  qtest::WriteHostFile(opener, "#!/bin/sh\nprintf '%s' \"$1\" > \"" + opened + "\"\n");
+  // The note is written whole or not at all: the test waits for the file.
+  qtest::WriteHostFile(opener,
+                       "#!/bin/sh\nprintf '%s' \"$1\" > \"" + opened + ".part\" && mv \"" + opened + ".part\" \"" + opened + "\"\n");
   chmod(opener.c_str(), 0755);
   setenv("QUILLET_URL_OPENER", opener.c_str(), 1);
   qtest::ScriptedHttpServer slow;
