@@ -44,14 +44,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   UINT cp = g_pages[data[0] % g_pages.size()];
+  std::string label;
   size_t at = 1;
-  if (data[0] == 0xFF) {
-    const uint8_t* end = static_cast<const uint8_t*>(memchr(data + 1, '\n', size - 1));
-    if (!end || end - data > 48) return 0;
-    std::string label(reinterpret_cast<const char*>(data + 1), size_t(end - data - 1));
+  if (!fuzztext::ReadCharsetLabel(data, size, &label, &at)) return 0;
+  if (!label.empty()) {
     cp = qk::CodePageFromCharset(label.c_str());
     if (cp == 0) return 0;
-    at = size_t(end - data) + 1;
   }
   const BYTE* bytes = data + at;
   const size_t n = size - at;

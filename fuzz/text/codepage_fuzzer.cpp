@@ -80,11 +80,7 @@ void CheckConvertToWide(const Page& page, const std::string& narrow, int cap) {
     if (dst[0] != 0) Fail("ConvertToWide failed and left text", page.number);
     return;
   }
-  size_t len = 0;
-  while (len < size_t(cap) && dst[len] != 0) ++len;
-  if (len == size_t(cap)) Fail("ConvertToWide left its text unterminated", page.number);
-  for (size_t i = size_t(cap); i < dst.size(); ++i)
-    if (dst[i] != WCHAR(0xABCD)) Fail("ConvertToWide wrote past its buffer", page.number);
+  size_t len = fuzztext::CheckTerminatedWithin(dst, size_t(cap), WCHAR(0xABCD), "ConvertToWide", page.number);
   std::u16string text(dst.data(), len);
   CheckWide(text, page.number, "ConvertToWide gave malformed UTF-16");
   if (page.utf8 && text != Decode(page.number, narrow.data(), narrow.size()))
@@ -98,11 +94,7 @@ void CheckConvertToMultiByte(const Page& page, const std::u16string& wide, int c
     if (dst[0] != 0) Fail("ConvertToMultiByte failed and left text", page.number);
     return;
   }
-  size_t len = 0;
-  while (len < size_t(cap) && dst[len] != 0) ++len;
-  if (len == size_t(cap)) Fail("ConvertToMultiByte left its text unterminated", page.number);
-  for (size_t i = size_t(cap); i < dst.size(); ++i)
-    if (dst[i] != char(0x5A)) Fail("ConvertToMultiByte wrote past its buffer", page.number);
+  size_t len = fuzztext::CheckTerminatedWithin(dst, size_t(cap), char(0x5A), "ConvertToMultiByte", page.number);
   if (page.utf8 && !fuzztext::IsWellFormedUtf8(reinterpret_cast<const unsigned char*>(dst.data()), len))
     Fail("ConvertToMultiByte wrote malformed UTF-8", page.number);
 }
@@ -156,19 +148,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   Page page = g_pages[data[0] % g_pages.size()];
+  std::string label;
   size_t at = 1;
-  if (data[0] == 0xFF) {
-    // A charset label up to the line feed.
-    const uint8_t* end = static_cast<const uint8_t*>(memchr(data + 1, '\n', size - 1));
-    if (!end || end - data > 48) return 0;
-    std::string label(reinterpret_cast<const char*>(data + 1), size_t(end - data - 1));
+  if (!fuzztext::ReadCharsetLabel(data, size, &label, &at)) return 0;
+  if (!label.empty()) {
     UINT cp = qk::CodePageFromCharset(label.c_str());
     if (cp == 0) return 0;
     bool found = false;
     for (const Page& p : g_pages)
       if (p.number == cp) page = p, found = true;
     if (!found) Fail("a known charset label names no known code page", cp);
-    at = size_t(end - data) + 1;
   }
   const uint8_t* body = data + at;
   const size_t n = size - at;

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace fuzztext {
 
@@ -66,6 +69,34 @@ inline size_t CountAscii(const char16_t* s, size_t n) {
 [[noreturn]] inline void Fail(const char* what, unsigned codePage) {
   fprintf(stderr, "text check failed: %s (code page %u)\n", what, codePage);
   abort();
+}
+
+// An input that starts with 0xFF names its code page by a charset label up
+// to a line feed (at most 47 bytes); the text follows it. Returns false when
+// the label is too long or unterminated; else *label holds it (empty when
+// the first byte picks the page instead) and *at where the text starts.
+inline bool ReadCharsetLabel(const uint8_t* data, size_t size, std::string* label, size_t* at) {
+  label->clear();
+  *at = 1;
+  if (size == 0 || data[0] != 0xFF) return size != 0;
+  const uint8_t* end = static_cast<const uint8_t*>(memchr(data + 1, '\n', size - 1));
+  if (!end || end - data > 48) return false;
+  label->assign(reinterpret_cast<const char*>(data + 1), size_t(end - data - 1));
+  *at = size_t(end - data) + 1;
+  return true;
+}
+
+// A conversion into a buffer of cap units, filled beforehand with `fill`
+// past cap: the text ends within cap and nothing past it was written.
+// Returns the text's length.
+template <typename Unit>
+size_t CheckTerminatedWithin(const std::vector<Unit>& dst, size_t cap, Unit fill, const char* what, unsigned codePage) {
+  size_t len = 0;
+  while (len < cap && dst[len] != 0) ++len;
+  if (len == cap) Fail((std::string(what) + " left its text unterminated").c_str(), codePage);
+  for (size_t i = cap; i < dst.size(); ++i)
+    if (dst[i] != fill) Fail((std::string(what) + " wrote past its buffer").c_str(), codePage);
+  return len;
 }
 
 }  // namespace fuzztext
