@@ -27,6 +27,7 @@
 
 #include "controls/commctrl.h"
 #include "gdi/image_codec.h"
+#include "kernel/module.h"
 #include "kernel/sync.h"
 #include "kernel/wstring.h"
 #include "gdi/surface.h"
@@ -60,9 +61,7 @@ SdlCalls g_sdl;
 // calls is missing, and then the program stays headless.
 bool LoadSdl() {
   static const bool loaded = [] {
-    void* lib = nullptr;
-    for (const char* name : {"libSDL2-2.0.so.0", "libSDL2.so"})
-      if ((lib = dlopen(name, RTLD_NOW | RTLD_LOCAL))) break;
+    void* lib = qk::OpenSystemLibrary({"libSDL2-2.0.so.0", "libSDL2.so"}, true);
     if (!lib) return false;
     SdlCalls calls;
     bool all = true;

@@ -20,6 +20,7 @@
 
 #include "gdi/surface.h"
 #include "kernel/fs.h"
+#include "kernel/module.h"
 
 namespace qk::gdi {
 
@@ -43,6 +44,50 @@ void PngRead(png_structp png, png_bytep out, png_size_t n) {
 }
 
 void PngWarning(png_structp, png_const_charp) {}
+
+// ---------------------------------------------------------------- libraries
+
+// libjpeg and giflib are opened the first time a picture of their kind is
+// decoded rather than at start: most screens show none, and each library a
+// program maps costs every start of it. Without a library (or one of its
+// calls) a picture of that kind does not decode.
+#define QK_JPEG_CALLS(X)                                                                                       \
+  X(jpeg_std_error) X(jpeg_CreateDecompress) X(jpeg_mem_src) X(jpeg_read_header) X(jpeg_start_decompress) \
+  X(jpeg_read_scanlines) X(jpeg_finish_decompress) X(jpeg_destroy_decompress)
+#define QK_GIF_CALLS(X) X(DGifOpen) X(DGifSlurp) X(DGifSavedExtensionToGCB) X(DGifCloseFile)
+#define QK_CODEC_MEMBER(name) decltype(&::name) name = nullptr;
+#define QK_CODEC_RESOLVE(name) all = qk::ResolveCall(lib, #name, &calls.name) && all;
+
+struct JpegCalls {
+  QK_JPEG_CALLS(QK_CODEC_MEMBER)
+};
+struct GifCalls {
+  QK_GIF_CALLS(QK_CODEC_MEMBER)
+};
+
+const JpegCalls* Jpeg() {
+  static const JpegCalls* loaded = []() -> const JpegCalls* {
+    void* lib = qk::OpenSystemLibrary({"libjpeg.so.62", "libjpeg.so"});
+    if (!lib) return nullptr;
+    static JpegCalls calls;
+    bool all = true;
+    QK_JPEG_CALLS(QK_CODEC_RESOLVE)
+    return all ? &calls : nullptr;
+  }();
+  return loaded;
+}
+
+const GifCalls* Gif() {
+  static const GifCalls* loaded = []() -> const GifCalls* {
+    void* lib = qk::OpenSystemLibrary({"libgif.so.7", "libgif.so"});
+    if (!lib) return nullptr;
+    static GifCalls calls;
+    bool all = true;
+    QK_GIF_CALLS(QK_CODEC_RESOLVE)
+    return all ? &calls : nullptr;
+  }();
+  return loaded;
+}
 
 // ---------------------------------------------------------------- JPEG
 
@@ -127,30 +172,32 @@ bool DecodeJpeg(const uint8_t* data, size_t size, DecodedImage* out) {
   if (!out) return false;
   *out = DecodedImage();
   if (!data || size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+  const JpegCalls* jpeg = Jpeg();
+  if (!jpeg) return false;
   jpeg_decompress_struct cinfo;
   JpegError err;
-  cinfo.err = jpeg_std_error(&err.mgr);
+  cinfo.err = jpeg->jpeg_std_error(&err.mgr);
   err.mgr.error_exit = JpegFail;
   err.mgr.output_message = JpegSilence;
   DecodedImage* img = new DecodedImage();  // survives the longjmp
   std::vector<uint8_t>* line = new std::vector<uint8_t>();
   if (setjmp(err.jump)) {
-    jpeg_destroy_decompress(&cinfo);
+    jpeg->jpeg_destroy_decompress(&cinfo);
     delete img;
     delete line;
     return false;
   }
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
-  jpeg_read_header(&cinfo, TRUE);
+  jpeg->jpeg_CreateDecompress(&cinfo, JPEG_LIB_VERSION, sizeof cinfo);
+  jpeg->jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+  jpeg->jpeg_read_header(&cinfo, TRUE);
   cinfo.out_color_space = JCS_RGB;
   if (!SizeOk(cinfo.image_width, cinfo.image_height)) {
-    jpeg_destroy_decompress(&cinfo);
+    jpeg->jpeg_destroy_decompress(&cinfo);
     delete img;
     delete line;
     return false;
   }
-  jpeg_start_decompress(&cinfo);
+  jpeg->jpeg_start_decompress(&cinfo);
   img->width = static_cast<int>(cinfo.output_width);
   img->height = static_cast<int>(cinfo.output_height);
   img->bgra.resize(static_cast<size_t>(img->width) * img->height * 4);
@@ -158,7 +205,7 @@ bool DecodeJpeg(const uint8_t* data, size_t size, DecodedImage* out) {
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW row = line->data();
     int y = static_cast<int>(cinfo.output_scanline);
-    if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
+    if (jpeg->jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
     uint8_t* d = &img->bgra[static_cast<size_t>(y) * img->width * 4];
     for (int x = 0; x < img->width; ++x) {
       const uint8_t* s = &(*line)[static_cast<size_t>(x) * cinfo.output_components];
@@ -172,8 +219,8 @@ bool DecodeJpeg(const uint8_t* data, size_t size, DecodedImage* out) {
       d[x * 4 + 3] = 255;
     }
   }
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
+  jpeg->jpeg_finish_decompress(&cinfo);
+  jpeg->jpeg_destroy_decompress(&cinfo);
   *out = std::move(*img);
   delete img;
   delete line;
@@ -184,17 +231,19 @@ bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* out) {
   if (!out) return false;
   *out = DecodedImage();
   if (!data || size < 6 || std::memcmp(data, "GIF", 3) != 0) return false;
+  const GifCalls* gifLib = Gif();
+  if (!gifLib) return false;
   GifReader reader{data, size, 0};
   int error = 0;
-  GifFileType* gif = DGifOpen(&reader, GifRead, &error);
+  GifFileType* gif = gifLib->DGifOpen(&reader, GifRead, &error);
   if (!gif) return false;
   bool ok = false;
-  if (DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0 && SizeOk(gif->SWidth, gif->SHeight)) {
+  if (gifLib->DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0 && SizeOk(gif->SWidth, gif->SHeight)) {
     const SavedImage& frame = gif->SavedImages[0];
     const ColorMapObject* map = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
     int transparent = -1;
     GraphicsControlBlock gcb;
-    if (DGifSavedExtensionToGCB(gif, 0, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
+    if (gifLib->DGifSavedExtensionToGCB(gif, 0, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
     if (map) {
       DecodedImage img;
       img.width = gif->SWidth;
@@ -220,7 +269,7 @@ bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* out) {
       ok = true;
     }
   }
-  DGifCloseFile(gif, &error);
+  gifLib->DGifCloseFile(gif, &error);
   return ok;
 }
 

@@ -157,3 +157,15 @@ BOOL FreeLibrary(HMODULE module) {
   ::dlclose(handle);
   return TRUE;
 }
+
+namespace qk {
+
+void* OpenSystemLibrary(std::initializer_list<const char*> names, bool now) {
+  for (const char* name : names)
+    if (void* lib = ::dlopen(name, (now ? RTLD_NOW : RTLD_LAZY) | RTLD_LOCAL)) return lib;
+  return nullptr;
+}
+
+void* FindLibraryCall(void* library, const char* name) { return library ? ::dlsym(library, name) : nullptr; }
+
+}  // namespace qk

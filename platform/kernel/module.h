@@ -4,6 +4,7 @@
 // (Quillet.exe when none did).
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 #include "kernel/types.h"
@@ -41,9 +42,20 @@ FARPROC GetProcAddressW(HMODULE module, const char* name);
 BOOL FreeLibrary(HMODULE module);
 
 namespace qk {
+void* FindLibraryCall(void* library, const char* name);
 // Names the running program ("Quillet.exe", "Ambrel.exe", "Monitor.exe"...).
 void SetProgramName(const std::u16string& exeName);
 std::u16string ProgramName();
 // The device folder of the programs: "\Program Files\Quillet".
 std::u16string ProgramFolder();
+
+// A system library the program opens when it first needs it rather than at
+// start: the first of the names that loads (it stays loaded), or null.
+void* OpenSystemLibrary(std::initializer_list<const char*> names, bool now = false);
+// Looks a call of such a library up into *call; false when it lacks it.
+template <typename Fn>
+bool ResolveCall(void* library, const char* name, Fn* call) {
+  *call = reinterpret_cast<Fn>(FindLibraryCall(library, name));
+  return *call != nullptr;
+}
 }  // namespace qk

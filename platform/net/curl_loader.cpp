@@ -15,6 +15,8 @@
 #include <initializer_list>
 #include <type_traits>
 
+#include "kernel/module.h"
+
 namespace {
 
 struct CurlCalls {
@@ -30,9 +32,7 @@ struct CurlCalls {
 // The library's calls; null when it cannot be loaded.
 const CurlCalls* Curl() {
   static const CurlCalls* calls = []() -> const CurlCalls* {
-    void* lib = nullptr;
-    for (const char* name : {"libcurl.so.4", "libcurl-gnutls.so.4", "libcurl.so"})
-      if ((lib = dlopen(name, RTLD_LAZY | RTLD_LOCAL))) break;
+    void* lib = qk::OpenSystemLibrary({"libcurl.so.4", "libcurl-gnutls.so.4", "libcurl.so"});
     if (!lib) return nullptr;
     static CurlCalls c;
     auto get = [lib](auto& slot, const char* name) {

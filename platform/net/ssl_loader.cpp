@@ -17,17 +17,14 @@
 
 #include <initializer_list>
 
+#include "kernel/module.h"
+
 namespace {
 
 // libssl, whose dependencies (libcrypto) dlsym searches too; null when it
 // cannot be loaded.
 void* Library() {
-  static void* lib = [] {
-    void* handle = nullptr;
-    for (const char* name : {"libssl.so.3", "libssl.so"})
-      if ((handle = dlopen(name, RTLD_LAZY | RTLD_LOCAL))) break;
-    return handle;
-  }();
+  static void* lib = qk::OpenSystemLibrary({"libssl.so.3", "libssl.so"});
   return lib;
 }
 

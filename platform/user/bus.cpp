@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -142,6 +143,23 @@ sockaddr_un AddressOf(const std::string& root, DWORD pid, socklen_t* len) {
 
 void Receive(int fd, std::string root);
 
+// The program's window lists go with it when it ends normally, so that the
+// next program to list its peers has none of them to clear away. A child
+// made by fork that ends through exit leaves its parent's lists alone.
+void ForgetListAtExit(const std::string& list) {
+  static std::mutex lock;
+  static auto* lists = new std::vector<std::string>;
+  static const pid_t owner = ::getpid();
+  std::lock_guard<std::mutex> guard(lock);
+  if (lists->empty())
+    std::atexit([] {
+      if (::getpid() != owner) return;
+      std::lock_guard<std::mutex> held(lock);
+      for (const std::string& path : *lists) ::unlink(path.c_str());
+    });
+  lists->push_back(list);
+}
+
 // The bus socket of the current device root; binds it on first use.
 int EnsureBus(std::string* rootOut = nullptr) {
   Bus& bus = TheBus();
@@ -167,7 +185,9 @@ int EnsureBus(std::string* rootOut = nullptr) {
     std::string list = BusFolder(root) + "/" + std::to_string(::getpid()) + ".windows";
     // A list under this process id can only be a dead program's: start a
     // fresh one.
-    std::ofstream(list, std::ios::trunc).close();
+    int made = ::open(list.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (made >= 0) ::close(made);
+    ForgetListAtExit(list);
   }
   if (rootOut) *rootOut = bus.root;
   return bus.fd;
@@ -252,22 +272,24 @@ bool Unpack(const Packet& p, bool posted, std::vector<uint8_t>& data, COPYDATAST
 bool OwnWindow(HWND hwnd) { return IsLocalHandle(hwnd) && IsWindow(hwnd); }
 
 void Receive(int fd, std::string root) {
-  std::vector<uint8_t> buffer(1 << 20);
+  // Not cleared first: only what a datagram wrote is ever read.
+  constexpr size_t kBuffer = 1 << 20;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kBuffer]);
   for (;;) {
-    ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+    ssize_t n = ::recv(fd, buffer.get(), kBuffer, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (static_cast<size_t>(n) < sizeof(Packet)) continue;
     Packet p;
-    std::memcpy(&p, buffer.data(), sizeof p);
+    std::memcpy(&p, buffer.get(), sizeof p);
     if (p.magic != kMagic) continue;
     HWND target = reinterpret_cast<HWND>(static_cast<uintptr_t>(p.hwnd));
     std::vector<uint8_t> data;
     if (p.marshal != kValues) {
       size_t available = static_cast<size_t>(n) - sizeof p;
-      data.assign(buffer.begin() + sizeof p, buffer.begin() + sizeof p + std::min<size_t>(available, p.cbData));
+      data.assign(buffer.get() + sizeof p, buffer.get() + sizeof p + std::min<size_t>(available, p.cbData));
     }
     switch (p.kind) {
       case kPost: {

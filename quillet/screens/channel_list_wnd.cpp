@@ -100,13 +100,15 @@ BOOL CChannelListWnd::PreTranslateMessage(MSG* msg) {
 
 int CChannelListWnd::OnCreate(LPCREATESTRUCT) {
   if (Default() == -1) return -1;
+  // Without the start-up load the owner has loaded the list itself. The
+  // load's wait starts with the window: it cannot come before this returns,
+  // and the dialog's making then counts in it.
+  m_bListLoaded = !m_bLoadAtStart;
+  if (m_bLoadAtStart) SetTimer(CHANNEL_LIST_TIMER_STARTUP, 100, nullptr);
   InitScreenDpi(0);
   if (!m_dialog.Create(this)) return -1;
   m_dialog.ShowWindow(SW_SHOW);
   ShowWindow(SW_SHOW);
-  // Without the start-up load the owner has loaded the list itself.
-  m_bListLoaded = !m_bLoadAtStart;
-  if (m_bLoadAtStart) SetTimer(CHANNEL_LIST_TIMER_STARTUP, 100, nullptr);
   WriteLog(u"Create QLR's main window.");
   return 0;
 }

@@ -73,16 +73,20 @@ int CReaderApp::InstallProgramFiles() {
   GetProgramFolder(folder);
   fs::path target = qk::HostPath(folder);
   int copied = 0;
+  // Runs at every start: the walk's paths are made from the source's own
+  // (no look-up of each), and a file already installed costs one look.
   for (fs::recursive_directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec)) {
-    fs::path relative = fs::relative(it->path(), source, ec);
-    if (ec) break;
+    fs::path relative = it->path().lexically_relative(source);
+    if (relative.empty()) break;
     fs::path to = target / relative;
+    std::error_code look;
+    const fs::file_status there = fs::status(to, look);
     if (it->is_directory(ec)) {
-      fs::create_directories(to, ec);
+      if (!fs::is_directory(there)) fs::create_directories(to, ec);
       continue;
     }
     // The user's files (an edited text table, a changed sample list) stay.
-    if (fs::exists(to, ec)) continue;
+    if (fs::exists(there)) continue;
     fs::create_directories(to.parent_path(), ec);
     if (fs::copy_file(it->path(), to, fs::copy_options::skip_existing, ec)) ++copied;
   }

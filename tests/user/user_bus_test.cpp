@@ -289,6 +289,8 @@ TEST_F(BusTest, AWindowIsFoundOnlyWhenItsLivingOwnerAnswersForIt) {
   ASSERT_EQ(qtest::WaitForExitCode(b.hProcess), 5u);
   EXPECT_FALSE(IsWindow(winB));
   EXPECT_EQ(FindWindowW(u"PeerOther", nullptr), nullptr);
+  // ... and its list with it, so the next listing has nothing to clear.
+  EXPECT_FALSE(std::filesystem::exists(ListPath(root_, b.dwProcessId)));
 }
 
 TEST_F(BusTest, TextTravelsAsTextAndOtherPointersAreRefused) {
