@@ -27,9 +27,6 @@ int main(int argc, char** argv) {
   // rather than mapped, touched page by page and unmapped each time.
   mallopt(M_MMAP_THRESHOLD, 8 * 1024 * 1024);
   mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
-  // The first paint needs the font files: fontconfig looks for them while
-  // the application object and its windows are made.
-  qk::gdi::PrepareFonts();
   qk::SetProgramName(u"Quillet.exe");
   // SIGTERM and SIGINT run the Exit command's steps from any screen, as the
   // window's close button does. Caught before the display opens, which
@@ -39,7 +36,12 @@ int main(int argc, char** argv) {
   // The first screen's bitmaps and lists take about 6 MB of heap: brought
   // in beside the start rather than a page fault at a time in it. An update
   // task never draws and keeps its memory small.
-  if (!CReaderApp::IsUpdateCommand(GetCommandLineW())) qk::WarmHeap(6 * 1024 * 1024);
+  // The screen's surface too is made beside the start: the main frame asks
+  // for the screen's DC before its windows exist.
+  if (!CReaderApp::IsUpdateCommand(GetCommandLineW())) {
+    qk::WarmHeap(6 * 1024 * 1024);
+    qk::gdi::MakeScreenSurfaceAside();
+  }
   std::error_code ec;
   std::string root = qk::DeviceRoot();
   std::filesystem::create_directories(root, ec);

@@ -183,6 +183,10 @@ void SetScreenConfig(const ScreenConfig& config);
 void ResetScreenConfig();
 // The screen's pixels (32 bits per pixel, top-down).
 std::shared_ptr<Bitmap> ScreenSurface();
+// Starts making the surface on a thread of its own, for a program that will
+// draw soon and has other work first (once a process; the surface, when
+// asked for meanwhile, is waited for).
+void MakeScreenSurfaceAside();
 // Incremented whenever something was drawn on the screen (for the display).
 uint64_t ScreenGeneration();
 void NoteScreenChanged();
@@ -213,9 +217,13 @@ void ReadBitmapPixels(const Bitmap& bitmap, std::vector<uint32_t>* rgb);
 
 // Starts finding the user-interface face's font files (fontconfig reads its
 // whole configuration first, some milliseconds) on a thread of its own, so
-// that a program's first text does not wait for all of it. The first font
-// made waits for the thread when it has not finished. Harmless to call
-// more than once.
+// that a program's first text does not wait for all of it. The thread then
+// makes the faces of the fonts the program made before (up to 64) and makes
+// from then on, ahead of their first text, and sleeps while there are none.
+// The first font used waits for the thread when it has not finished.
+// Harmless to call more than once.
 void PrepareFonts();
+// Whether the font's face (its file opened, its size set) is made already.
+bool FontFaceMade(HFONT font);
 
 }  // namespace qk::gdi

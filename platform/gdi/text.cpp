@@ -25,15 +25,19 @@
 #include <fontconfig/fontconfig.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
+#include <vector>
 
 #include "gdi/surface.h"
 #include "kernel/wstring.h"
@@ -176,17 +180,44 @@ std::pair<std::string, int> FindFallbackFile(uint32_t cp, bool bold, bool italic
 }
 
 // The thread of PrepareFonts, joined before the tables it fills go at exit
-// and before fontconfig's state is released.
+// and before fontconfig's state is released. Once the font files are found
+// it makes the faces of the fonts the program creates from then on, ahead
+// of their first text (a face reads its font file and renders the letters
+// that give its average width: about half a millisecond each), and sleeps
+// while there are none.
 struct FontPreparation {
-  std::mutex lock;
+  std::mutex lock;  // the thread object
   std::thread thread;
+  std::mutex queueLock;
+  std::condition_variable more;
+  std::deque<std::weak_ptr<Font>> fonts;  // guarded by queueLock
+  bool ending = false;                     // guarded by queueLock
   void Join() {
+    {
+      std::lock_guard<std::mutex> guard(queueLock);
+      ending = true;
+    }
+    more.notify_all();
     std::lock_guard<std::mutex> guard(lock);
     if (thread.joinable()) thread.join();
   }
+  void Add(const std::shared_ptr<Font>& font) {
+    {
+      std::lock_guard<std::mutex> guard(queueLock);
+      if (ending) return;
+      fonts.push_back(font);
+    }
+    more.notify_one();
+  }
+  void MakeFaces();
   ~FontPreparation();
 };
 std::atomic<FontPreparation*> g_preparation{nullptr};
+// Fonts created before the preparation started (a program's first windows
+// make theirs before it asks for it): handed to it when it starts.
+constexpr size_t kEarlyFonts = 64;
+std::mutex g_earlyLock;
+std::vector<std::weak_ptr<Font>> g_earlyFonts;  // guarded by g_earlyLock
 FontPreparation::~FontPreparation() {
   g_preparation = nullptr;
   Join();
@@ -196,20 +227,48 @@ void JoinFontPreparation() {
   if (FontPreparation* preparation = g_preparation.load()) preparation->Join();
 }
 
+std::shared_ptr<FontFace> MakeFace(const LOGFONTW& lf);
+
+void FontPreparation::MakeFaces() {
+  for (;;) {
+    std::shared_ptr<Font> font;
+    {
+      std::unique_lock<std::mutex> guard(queueLock);
+      more.wait(guard, [this] { return ending || !fonts.empty(); });
+      if (ending) return;
+      font = fonts.front().lock();  // null when the program deleted it already
+      fonts.pop_front();
+    }
+    if (!font) continue;
+    std::lock_guard<std::mutex> faceLock(font->faceLock);
+    if (!font->face) font->face = MakeFace(font->log);
+  }
+}
+
 }  // namespace
 
 void PrepareFonts() {
   // Made after the tables above, so destroyed (and joined) before them.
   static FontPreparation preparation;
-  g_preparation = &preparation;
+  {
+    std::lock_guard<std::mutex> early(g_earlyLock);
+    if (!g_preparation.exchange(&preparation)) {
+      for (auto& font : g_earlyFonts)
+        if (auto alive = font.lock()) preparation.Add(alive);
+      g_earlyFonts.clear();
+    }
+  }
   std::lock_guard<std::mutex> guard(preparation.lock);
   if (preparation.thread.joinable()) return;
   preparation.thread = std::thread([] {
-    std::lock_guard<std::mutex> lock(g_libLock);
-    if (!g_lib && FT_Init_FreeType(&g_lib)) g_lib = nullptr;
-    // The device's user-interface face, plain and bold: every screen's text.
-    FindFile("DejaVu Sans", false, false);
-    FindFile("DejaVu Sans", true, false);
+    {
+      std::lock_guard<std::mutex> lock(g_libLock);
+      if (!g_lib && FT_Init_FreeType(&g_lib)) g_lib = nullptr;
+      // The device's user-interface face, plain and bold: every screen's text.
+      FindFile("DejaVu Sans", false, false);
+      FindFile("DejaVu Sans", true, false);
+    }
+    preparation.MakeFaces();
   });
 }
 
@@ -365,6 +424,13 @@ const Glyph& FontFace::Get(uint32_t cp) {
     }
   }
   return glyphs.emplace(cp, std::move(g)).first->second;
+}
+
+bool FontFaceMade(HFONT handle) {
+  auto font = LookupAs<Font>(handle);
+  if (!font) return false;
+  std::lock_guard<std::mutex> lock(font->faceLock);
+  return font->face != nullptr;
 }
 
 std::shared_ptr<FontFace> FaceOf(const DC& dc) {
@@ -557,7 +623,11 @@ HFONT CreateFontIndirectW(const LOGFONTW* lf) {
   if (!lf) return nullptr;
   auto f = std::make_shared<Font>();
   f->log = *lf;
-  return reinterpret_cast<HFONT>(Register(f));
+  HFONT font = reinterpret_cast<HFONT>(Register(f));
+  std::lock_guard<std::mutex> early(g_earlyLock);
+  if (FontPreparation* preparation = g_preparation.load()) preparation->Add(f);
+  else if (g_earlyFonts.size() < kEarlyFonts) g_earlyFonts.push_back(f);
+  return font;
 }
 
 BOOL GetTextMetricsW(HDC hdc, LPTEXTMETRICW tm) {

@@ -17,6 +17,7 @@
 
 #include <initializer_list>
 
+#include "kernel/late_call.h"
 #include "kernel/module.h"
 
 namespace {
@@ -43,16 +44,8 @@ using BioWrite = int (*)(BIO*, const char*, int);
 }  // namespace
 
 // One definition per call: the result, the name, the parameters, the
-// arguments handed on, and the result when the library is missing. Each
-// looks its function up once. The names are in parentheses: the headers
-// may define some of them as macros.
-#define QK_OPENSSL(ret, name, params, args, missing)                \
-  extern "C" ret(name) params {                                     \
-    using Fn = ret(*) params;                                       \
-    static const Fn fn = reinterpret_cast<Fn>(Symbol(#name));       \
-    if (!fn) return missing;                                        \
-    return fn args;                                                 \
-  }
+// arguments handed on, and the result when the library is missing.
+#define QK_OPENSSL(ret, name, params, args, missing) QK_LATE_CALL(Symbol, ret, name, params, args, missing)
 
 // Library set-up and errors.
 QK_OPENSSL(int, OPENSSL_init_ssl, (uint64_t opts, const OPENSSL_INIT_SETTINGS* settings), (opts, settings), 0)

@@ -213,18 +213,20 @@ void CChannelListWnd::SetRefreshSoftKey(BOOL running) {
 // ---------------------------------------------------------------- loading
 
 void CChannelListWnd::StartupLoad() {
+  CString path = ChannelListFile();
+  // The reload's wait starts first: nothing below lets it come sooner.
+  const BOOL listed = m_dialog.GetSafeHwnd() && FileAccess(path);
+  if (listed) SetTimer(CHANNEL_LIST_TIMER_RELOAD, 5, nullptr);
   // A refresh that runs already keeps its state (and its queued jobs).
   if (!m_bRunActive) SetRefreshSoftKey(FALSE);
   if (!m_dialog.GetSafeHwnd()) return;
-  CString path = ChannelListFile();
   if (!m_dialog.m_pOpml) {
     m_subscribed.RemoveAll();
     m_dialog.m_pOpml = new COpmlXML(OnChannelOutline, this, 1);
     m_dialog.m_pOpml->SetPath(path, 1);
   }
-  if (FileAccess(path)) {
+  if (listed) {
     m_dialog.Refresh();
-    SetTimer(CHANNEL_LIST_TIMER_RELOAD, 5, nullptr);
     return;
   }
   // First start: an empty list, then the welcome page and the wizard.

@@ -6,6 +6,7 @@
 
 #include "common/log.h"
 #include "common/settings.h"
+#include "gdi/surface.h"
 #include "kernel/fs.h"
 #include "kernel/process.h"
 #include "net/winsock.h"
@@ -149,6 +150,11 @@ BOOL CReaderApp::InitInstance() {
     delete frame;
     return FALSE;
   }
+  // The first paint needs the font files and the faces of the fonts the
+  // windows made: looked for now, beside the first screen, rather than
+  // while the windows are made (the libraries' loading slows that down). An
+  // update task draws no text.
+  if (!m_bUpdateTask) qk::gdi::PrepareFonts();
   if (m_bUpdateTask) {
     frame->ShowWindow(SW_MINIMIZE);
   } else {

@@ -24,14 +24,23 @@ uint16_t Le16(const BYTE* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8));
 // ---------------------------------------------------------------- construction
 
 CChannelListView::CChannelListView() : CPaintedList(36, u"No channels available.") {
-  RegisterQuilletResources();
-  const bool hiDpi = m_nDpiY == 192;
-  m_defaultIcon.LoadFromResource(nullptr, hiDpi ? IDR_PNG_CHANNEL_DEFAULT_192 : IDR_PNG_CHANNEL_DEFAULT);
-  m_refreshImage.LoadFromResource(nullptr, hiDpi ? IDR_PNG_REFRESH_PENDING_192 : IDR_PNG_REFRESH_PENDING);
   WCHAR root[MAX_PATH] = {};
   GetDataRoot(root);
   m_strDataFolder = root;
   m_strDataFolder += u"\\ChannelData\\";
+}
+
+BOOL CChannelListView::Create(HINSTANCE instance, HWND parent, int x, int y, int width, int height, DWORD_PTR context,
+                              OpenCallback callback) {
+  // Decoded with the window rather than with the object, which the main
+  // frame makes before its window exists.
+  if (!m_defaultIcon.HasImageHandle()) {
+    RegisterQuilletResources();
+    const bool hiDpi = m_nDpiY == 192;
+    m_defaultIcon.LoadFromResource(nullptr, hiDpi ? IDR_PNG_CHANNEL_DEFAULT_192 : IDR_PNG_CHANNEL_DEFAULT);
+    m_refreshImage.LoadFromResource(nullptr, hiDpi ? IDR_PNG_REFRESH_PENDING_192 : IDR_PNG_REFRESH_PENDING);
+  }
+  return CPaintedList::Create(instance, parent, x, y, width, height, context, callback);
 }
 
 CChannelListView::~CChannelListView() = default;

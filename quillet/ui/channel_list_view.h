@@ -58,6 +58,9 @@ class CChannelListView : public CPaintedList<CChannelListItem, CChannelListOpen,
  public:
   CChannelListView();
   ~CChannelListView();
+  // Makes the list in its parent; the rows' pictures are read then.
+  BOOL Create(HINSTANCE instance, HWND parent, int x, int y, int width, int height, DWORD_PTR context,
+              OpenCallback callback);
 
   void AddItem(int channel, LPCWSTR title, LPCWSTR updateTime, LPCWSTR url, LPCWSTR category, int itemCount,
                int newCount);

@@ -5,11 +5,13 @@
 // device capabilities and system colours.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gdi/gdi.h"
@@ -892,4 +894,90 @@ TEST_F(GdiText, PictureOfTextInEveryScript) {
   std::ofstream(dir + "/text_scripts.png", std::ios::binary)
       .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
   EXPECT_TRUE(std::filesystem::exists(dir + "/text_scripts.png"));
+}
+
+namespace {
+
+// Whether the process has mapped a library whose file name starts so.
+bool Mapped(const std::string& name) {
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line))
+    if (line.find("/" + name) != std::string::npos) return true;
+  return false;
+}
+
+// What a font gives: its metrics, a line's extent and the line drawn.
+struct TextLook {
+  TEXTMETRICW metrics{};
+  SIZE extent{};
+  std::vector<COLORREF> pixels;
+};
+
+TextLook LookOf(HFONT font) {
+  static const std::u16string kLine = u"Channel 1001 \u00E9t\u00E9";
+  Surface s(200, 48);
+  PrepareText(s, font);
+  TextLook look;
+  GetTextMetricsW(s.dc, &look.metrics);
+  GetTextExtentPoint32W(s.dc, kLine.data(), static_cast<int>(kLine.size()), &look.extent);
+  TextOutW(s.dc, 2, 2, kLine.data(), static_cast<int>(kLine.size()));
+  for (int y = 0; y < s.height; ++y)
+    for (int x = 0; x < s.width; ++x) look.pixels.push_back(s.At(x, y));
+  return look;
+}
+
+}  // namespace
+
+TEST_F(GdiText, FontLibrariesOpenWithTheFirstFontAndFacesAreMadeAheadOfTheirText) {
+  // Making fonts maps nothing; their first text opens the libraries.
+  LOGFONTW kinds[4] = {};
+  const int heights[4] = {12, 26, -20, 31};
+  for (int i = 0; i < 4; ++i) {
+    kinds[i].lfHeight = heights[i];
+    kinds[i].lfWeight = i == 1 ? FW_BOLD : FW_NORMAL;
+    kinds[i].lfItalic = i == 2;
+    std::memcpy(kinds[i].lfFaceName, u"Tahoma", sizeof u"Tahoma");
+  }
+  std::vector<HFONT> onDemand;
+  for (const LOGFONTW& lf : kinds) onDemand.push_back(CreateFontIndirectW(&lf));
+  EXPECT_FALSE(Mapped("libfreetype"));
+  EXPECT_FALSE(Mapped("libfontconfig"));
+  EXPECT_FALSE(qk::gdi::FontFaceMade(onDemand[0]));
+  std::vector<TextLook> expected;
+  for (HFONT f : onDemand) expected.push_back(LookOf(f));
+  EXPECT_TRUE(Mapped("libfreetype"));
+  EXPECT_TRUE(Mapped("libfontconfig"));
+  EXPECT_GT(expected[0].extent.cx, 0);
+  // Gone with their fonts: what follows makes every face anew.
+  for (HFONT f : onDemand) DeleteObject(f);
+
+  // Fonts made before the preparation starts and after it, none used for
+  // text; one of each deleted at once, before the preparation reaches it.
+  std::vector<HFONT> ahead;
+  for (const LOGFONTW& lf : kinds) ahead.push_back(CreateFontIndirectW(&lf));
+  DeleteObject(CreateFontIndirectW(&kinds[3]));
+  qk::gdi::PrepareFonts();
+  for (const LOGFONTW& lf : kinds) ahead.push_back(CreateFontIndirectW(&lf));
+  DeleteObject(CreateFontIndirectW(&kinds[0]));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  auto allMade = [&] {
+    for (HFONT f : ahead)
+      if (!qk::gdi::FontFaceMade(f)) return false;
+    return true;
+  };
+  while (!allMade() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(allMade()) << "the preparation made no face for some font";
+
+  // A face made ahead measures and draws as one made on demand.
+  for (size_t i = 0; i < ahead.size(); ++i) {
+    TextLook look = LookOf(ahead[i]);
+    const TextLook& want = expected[i % 4];
+    EXPECT_EQ(look.metrics.tmHeight, want.metrics.tmHeight) << i;
+    EXPECT_EQ(look.metrics.tmAveCharWidth, want.metrics.tmAveCharWidth) << i;
+    EXPECT_EQ(look.extent.cx, want.extent.cx) << i;
+    EXPECT_TRUE(look.pixels == want.pixels) << i;
+    DeleteObject(ahead[i]);
+  }
 }
