@@ -36,12 +36,7 @@ int main(int argc, char** argv) {
   // The first screen's bitmaps and lists take about 6 MB of heap: brought
   // in beside the start rather than a page fault at a time in it. An update
   // task never draws and keeps its memory small.
-  // The screen's surface too is made beside the start: the main frame asks
-  // for the screen's DC before its windows exist.
-  if (!CReaderApp::IsUpdateCommand(GetCommandLineW())) {
-    qk::WarmHeap(6 * 1024 * 1024);
-    qk::gdi::MakeScreenSurfaceAside();
-  }
+  if (!CReaderApp::IsUpdateCommand(GetCommandLineW())) qk::WarmHeap(6 * 1024 * 1024);
   std::error_code ec;
   std::string root = qk::DeviceRoot();
   std::filesystem::create_directories(root, ec);

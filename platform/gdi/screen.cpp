@@ -2,13 +2,10 @@
 // capabilities, system colours and metrics.
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <unordered_map>
 
 #include "gdi/surface.h"
@@ -23,12 +20,6 @@ std::mutex g_screenLock;
 bool g_loaded = false;
 ScreenConfig g_config;
 std::shared_ptr<Bitmap> g_surface;
-// A surface being made on a thread of its own (MakeScreenSurfaceAside):
-// whoever needs it meanwhile waits for that one rather than making another.
-// A new configuration meanwhile makes the thread's surface stale.
-bool g_surfaceMaking = false;
-uint64_t g_configSerial = 0;
-std::condition_variable g_surfaceMade;
 std::atomic<uint64_t> g_generation{0};
 std::atomic<int> g_dpi{0};  // 0 until the configuration is loaded
 WindowAreaProvider g_windowProvider;
@@ -141,7 +132,6 @@ ScreenConfig GetScreenConfig() {
 void SetScreenConfig(const ScreenConfig& config) {
   std::lock_guard<std::mutex> lock(g_screenLock);
   g_config = config;
-  g_configSerial++;
   g_surface = NewSurface(config);
   g_dpi = config.dpi;
   g_loaded = true;
@@ -151,7 +141,6 @@ void SetScreenConfig(const ScreenConfig& config) {
 void ResetScreenConfig() {
   std::lock_guard<std::mutex> lock(g_screenLock);
   g_loaded = false;
-  g_configSerial++;
   g_surface.reset();
   g_dpi = 0;
   g_generation++;
@@ -163,49 +152,11 @@ int ScreenDpi() {
 }
 
 std::shared_ptr<Bitmap> ScreenSurface() {
-  std::unique_lock<std::mutex> lock(g_screenLock);
+  std::lock_guard<std::mutex> lock(g_screenLock);
   EnsureLoaded();
-  g_surfaceMade.wait(lock, [] { return !g_surfaceMaking; });
   // Made when first drawn on or read.
   if (!g_surface) g_surface = NewSurface(g_config);
   return g_surface;
-}
-
-namespace {
-// The thread of MakeScreenSurfaceAside, joined at exit before the surface
-// it may still be handing over goes.
-struct SurfaceThread {
-  std::thread thread;
-  ~SurfaceThread() {
-    if (thread.joinable()) thread.join();
-  }
-};
-}  // namespace
-
-void MakeScreenSurfaceAside() {
-  static SurfaceThread aside;
-  ScreenConfig config;
-  uint64_t serial;
-  {
-    std::lock_guard<std::mutex> lock(g_screenLock);
-    EnsureLoaded();
-    if (g_surface || g_surfaceMaking || aside.thread.joinable()) return;
-    g_surfaceMaking = true;
-    config = g_config;
-    serial = g_configSerial;
-  }
-  auto made = [config, serial] {
-    std::shared_ptr<Bitmap> surface = NewSurface(config);
-    std::lock_guard<std::mutex> lock(g_screenLock);
-    if (!g_surface && serial == g_configSerial) g_surface = std::move(surface);
-    g_surfaceMaking = false;
-    g_surfaceMade.notify_all();
-  };
-  try {
-    aside.thread = std::thread(made);
-  } catch (const std::system_error&) {
-    made();
-  }
 }
 
 uint64_t ScreenGeneration() { return g_generation.load(); }

@@ -183,10 +183,6 @@ void SetScreenConfig(const ScreenConfig& config);
 void ResetScreenConfig();
 // The screen's pixels (32 bits per pixel, top-down).
 std::shared_ptr<Bitmap> ScreenSurface();
-// Starts making the surface on a thread of its own, for a program that will
-// draw soon and has other work first (once a process; the surface, when
-// asked for meanwhile, is waited for).
-void MakeScreenSurfaceAside();
 // Incremented whenever something was drawn on the screen (for the display).
 uint64_t ScreenGeneration();
 void NoteScreenChanged();

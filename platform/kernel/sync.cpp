@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -108,14 +109,15 @@ class SharedName {
     if (fd < 0) return false;
     struct stat st {};
     bool sized = ::fstat(fd, &st) == 0;
-    // A name nobody holds starts afresh: the cell of its last holders (one
-    // of them perhaps killed while owning it) means nothing any more.
-    if (sized && !*existed && st.st_size != 0) sized = ::ftruncate(fd, 0) == 0;
-    if (sized && (!*existed || st.st_size < static_cast<off_t>(kCellFileSize)))
-      sized = ::ftruncate(fd, kCellFileSize) == 0;
+    if (sized && st.st_size < static_cast<off_t>(kCellFileSize)) sized = ::ftruncate(fd, kCellFileSize) == 0;
     void* map = sized ? ::mmap(nullptr, kCellFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     ::close(fd);
     if (map == MAP_FAILED) return false;
+    // A name nobody holds starts afresh: the cell of its last holders (one
+    // of them perhaps killed while owning it) means nothing any more. No
+    // other process can open it meanwhile (the folder lock is held); cleared
+    // in place rather than by cutting the file, which costs a journal write.
+    if (!*existed) std::memset(map, 0, kCellFileSize);
     cell_ = static_cast<Cell*>(map);
     return true;
   }

@@ -18,7 +18,7 @@
 namespace {
 
 // Pages of [p, p + size) in memory now.
-size_t ResidentPages(void* p, size_t size, size_t* total) {
+[[maybe_unused]] size_t ResidentPages(void* p, size_t size, size_t* total) {
   const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   uintptr_t from = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
   uintptr_t to = (reinterpret_cast<uintptr_t>(p) + size) & ~(page - 1);
