@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 
 // jpeglib.h needs size_t and FILE declared first.
@@ -56,36 +57,33 @@ void PngWarning(png_structp, png_const_charp) {}
   X(jpeg_read_scanlines) X(jpeg_finish_decompress) X(jpeg_destroy_decompress)
 #define QK_GIF_CALLS(X) X(DGifOpen) X(DGifSlurp) X(DGifSavedExtensionToGCB) X(DGifCloseFile)
 #define QK_CODEC_MEMBER(name) decltype(&::name) name = nullptr;
-#define QK_CODEC_RESOLVE(name) all = qk::ResolveCall(lib, #name, &calls.name) && all;
+#define QK_CODEC_RESOLVE(name) all = qk::ResolveCall(lib, #name, &name) && all;
 
 struct JpegCalls {
   QK_JPEG_CALLS(QK_CODEC_MEMBER)
+  bool Resolve(void* lib) { bool all = true; QK_JPEG_CALLS(QK_CODEC_RESOLVE) return all; }
 };
 struct GifCalls {
   QK_GIF_CALLS(QK_CODEC_MEMBER)
+  bool Resolve(void* lib) { bool all = true; QK_GIF_CALLS(QK_CODEC_RESOLVE) return all; }
 };
 
+// The calls of the first library of the names that loads; null without one
+// or when it lacks a call.
+template <typename Calls>
+const Calls* LoadCalls(std::initializer_list<const char*> names) {
+  static Calls calls;
+  void* lib = qk::OpenSystemLibrary(names);
+  return lib && calls.Resolve(lib) ? &calls : nullptr;
+}
+
 const JpegCalls* Jpeg() {
-  static const JpegCalls* loaded = []() -> const JpegCalls* {
-    void* lib = qk::OpenSystemLibrary({"libjpeg.so.62", "libjpeg.so"});
-    if (!lib) return nullptr;
-    static JpegCalls calls;
-    bool all = true;
-    QK_JPEG_CALLS(QK_CODEC_RESOLVE)
-    return all ? &calls : nullptr;
-  }();
+  static const JpegCalls* loaded = LoadCalls<JpegCalls>({"libjpeg.so.62", "libjpeg.so"});
   return loaded;
 }
 
 const GifCalls* Gif() {
-  static const GifCalls* loaded = []() -> const GifCalls* {
-    void* lib = qk::OpenSystemLibrary({"libgif.so.7", "libgif.so"});
-    if (!lib) return nullptr;
-    static GifCalls calls;
-    bool all = true;
-    QK_GIF_CALLS(QK_CODEC_RESOLVE)
-    return all ? &calls : nullptr;
-  }();
+  static const GifCalls* loaded = LoadCalls<GifCalls>({"libgif.so.7", "libgif.so"});
   return loaded;
 }
 
