@@ -625,8 +625,15 @@ HFONT CreateFontIndirectW(const LOGFONTW* lf) {
   f->log = *lf;
   HFONT font = reinterpret_cast<HFONT>(Register(f));
   std::lock_guard<std::mutex> early(g_earlyLock);
-  if (FontPreparation* preparation = g_preparation.load()) preparation->Add(f);
-  else if (g_earlyFonts.size() < kEarlyFonts) g_earlyFonts.push_back(f);
+  if (FontPreparation* preparation = g_preparation.load()) {
+    preparation->Add(f);
+  } else {
+    // A program that never prepares its fonts keeps no more than the
+    // fonts still alive among the last ones it made.
+    if (g_earlyFonts.size() >= kEarlyFonts)
+      std::erase_if(g_earlyFonts, [](const std::weak_ptr<Font>& early) { return early.expired(); });
+    if (g_earlyFonts.size() < kEarlyFonts) g_earlyFonts.push_back(f);
+  }
   return font;
 }
 
