@@ -65,9 +65,7 @@ bool LoadSdl() {
     if (!lib) return false;
     SdlCalls calls;
     bool all = true;
-#define QK_SDL_RESOLVE(name)                                                \
-  calls.name = reinterpret_cast<decltype(calls.name)>(dlsym(lib, #name)); \
-  all = all && calls.name;
+#define QK_SDL_RESOLVE(name) all = qk::ResolveCall(lib, #name, &calls.name) && all;
     QK_SDL_CALLS(QK_SDL_RESOLVE)
 #undef QK_SDL_RESOLVE
     if (!all) {

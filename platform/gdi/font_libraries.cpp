@@ -3,10 +3,11 @@
 //
 // The text layer (text.cpp, and the HTML viewer's line order) calls the
 // libraries by their own names; this file defines those names and hands
-// each call on to the library, opened by the first call. A program's first screen is laid out before it draws any
-// text, and the font preparation thread (PrepareFonts) makes the first
-// calls beside it, so neither the libraries nor theirs (expat, brotli) are
-// mapped on the way to the first window. Without a library every call gives
+// each call on to the library, opened by the first call. A program's first
+// windows are made before it draws any text, and the reader's font
+// preparation (PrepareFonts) makes the first calls once they exist, so
+// neither the libraries nor theirs (expat, brotli) are mapped on the way to
+// the first window. Without a library every call gives
 // its failure value: FreeType's set-up fails (no text is drawn),
 // fontconfig's leaves the text layer with its own font files, and FriBidi's
 // leaves text in the order it was written.

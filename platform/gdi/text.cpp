@@ -24,11 +24,11 @@
 #include FT_TRUETYPE_TABLES_H
 #include <fontconfig/fontconfig.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <deque>
-#include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <map>

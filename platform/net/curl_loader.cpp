@@ -13,7 +13,6 @@
 #include <cstdarg>
 #include <cstdint>
 #include <initializer_list>
-#include <type_traits>
 
 #include "kernel/module.h"
 
@@ -35,10 +34,7 @@ const CurlCalls* Curl() {
     void* lib = qk::OpenSystemLibrary({"libcurl.so.4", "libcurl-gnutls.so.4", "libcurl.so"});
     if (!lib) return nullptr;
     static CurlCalls c;
-    auto get = [lib](auto& slot, const char* name) {
-      slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(lib, name));
-      return slot != nullptr;
-    };
+    auto get = [lib](auto& slot, const char* name) { return qk::ResolveCall(lib, name, &slot); };
     bool all = get(c.global_init, "curl_global_init") & get(c.easy_init, "curl_easy_init") &
                get(c.easy_cleanup, "curl_easy_cleanup") & get(c.easy_reset, "curl_easy_reset") &
                get(c.easy_perform, "curl_easy_perform") & get(c.easy_setopt, "curl_easy_setopt") &

@@ -7,7 +7,6 @@
 // thus maps neither libssl nor libcrypto. Without the libraries every call
 // gives its failure value (no context, no connection, an error), so a
 // secure connection fails as one whose handshake could not start.
-#include <dlfcn.h>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/err.h>
@@ -31,7 +30,7 @@ void* Library() {
 
 void* Symbol(const char* name) {
   void* lib = Library();
-  return lib ? dlsym(lib, name) : nullptr;
+  return qk::FindLibraryCall(lib, name);
 }
 
 using BioCreate = int (*)(BIO*);
