@@ -76,17 +76,25 @@ void BringIn(uintptr_t from, uintptr_t to) {
   }
 }
 
-}  // namespace
-
-void WarmHeap(size_t bytes, std::function<void(bool warmed)> done) {
+// Grows the heap by `bytes` through the heap itself, so that it stays the
+// heap's to hand out, and gives the whole pages it grew by; false when it
+// did not grow.
+bool GrowHeap(size_t bytes, uintptr_t* from, uintptr_t* to) {
   const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   auto before = reinterpret_cast<uintptr_t>(sbrk(0));
   void* block = std::malloc(bytes);
   std::free(block);
   auto after = reinterpret_cast<uintptr_t>(sbrk(0));
-  uintptr_t from = (before + page - 1) & ~(page - 1);
-  uintptr_t to = after & ~(page - 1);
-  if (!block || after <= before || to <= from) {
+  *from = (before + page - 1) & ~(page - 1);
+  *to = after & ~(page - 1);
+  return block && after > before && *to > *from;
+}
+
+}  // namespace
+
+void WarmHeap(size_t bytes, std::function<void(bool warmed)> done) {
+  uintptr_t from = 0, to = 0;
+  if (!GrowHeap(bytes, &from, &to)) {
     if (done) done(false);
     return;
   }
@@ -94,6 +102,25 @@ void WarmHeap(size_t bytes, std::function<void(bool warmed)> done) {
     BringIn(from, to);
     if (done) done(true);
   }).detach();
+}
+
+bool GrowHeapInLargePages(size_t bytes) {
+  // Only whole aligned large pages can be used, and the heap's top is
+  // rarely on a large page's boundary: one more than asked keeps `bytes`
+  // in whole ones.
+  constexpr size_t kLargePage = 2 * 1024 * 1024;
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const size_t size = bytes + kLargePage;
+  // The block is taken and given straight back, so that the heap grows
+  // (or already has the room) and keeps it as free space at its top.
+  void* block = std::malloc(size);
+  auto at = reinterpret_cast<uintptr_t>(block);
+  std::free(block);
+  // A block the heap made by mapping lies above its break, and is gone.
+  if (!at || at + size > reinterpret_cast<uintptr_t>(sbrk(0))) return false;
+  uintptr_t from = (at + page - 1) & ~(page - 1);
+  uintptr_t to = (at + size) & ~(page - 1);
+  return madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE) == 0;
 }
 
 }  // namespace qk

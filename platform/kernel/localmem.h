@@ -32,4 +32,15 @@ namespace qk {
 // any; callers need not wait for it.
 void WarmHeap(size_t bytes, std::function<void(bool warmed)> done = {});
 
+// Grows the process heap to have at least `bytes` free at its top and lets
+// the system back that memory with large pages, which the program then
+// fills a fault per large page rather than per page. For a short program
+// whose work is one burst of allocations: the faults of one process do not
+// run side by side on a virtual machine, so bringing pages in on a thread
+// beside other start-up work (loading a library) only moves the cost
+// there. The same conditions as WarmHeap: call it once, early, with the
+// trim threshold above `bytes`. False when the memory is not the heap's (a
+// sanitizer's allocator, a size served by mapping) or the system refused.
+bool GrowHeapInLargePages(size_t bytes);
+
 }  // namespace qk

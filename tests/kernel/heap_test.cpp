@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -69,6 +70,74 @@ TEST(WarmHeap, WritesMadeWhileItRunsStayAndTheNextMemoryIsAlreadyInPlace) {
   size_t resident = ResidentPages(next, kNext, &total);
   EXPECT_GE(resident * 10, total * 9) << resident << " of " << total << " pages in place";
   std::free(next);
+#endif
+}
+
+// The transparent large pages, in KB, of the mappings that [p, p + size)
+// overlaps (the heap may be split where large pages were asked for).
+[[maybe_unused]] long LargePagesUnder(const void* p, size_t size) {
+  FILE* f = std::fopen("/proc/self/smaps", "r");
+  if (!f) return -1;
+  auto from = reinterpret_cast<uintptr_t>(p);
+  auto to = from + size;
+  char line[512];
+  bool overlaps = false;
+  long total = 0;
+  while (std::fgets(line, sizeof line, f)) {
+    unsigned long lo = 0, hi = 0;
+    char* space = std::strchr(line, ' ');
+    if (std::sscanf(line, "%lx-%lx ", &lo, &hi) == 2 && space && std::strchr(line, '-') < space) {
+      overlaps = lo < to && from < hi;
+      continue;
+    }
+    long kb = 0;
+    if (overlaps && std::sscanf(line, "AnonHugePages: %ld kB", &kb) == 1) total += kb;
+  }
+  std::fclose(f);
+  return total;
+}
+
+// Whether this system gives large pages to a range that asks for them.
+[[maybe_unused]] bool LargePagesOnRequest() {
+  FILE* f = std::fopen("/sys/kernel/mm/transparent_hugepage/enabled", "r");
+  if (!f) return false;
+  char text[128] = {};
+  bool on = std::fgets(text, sizeof text, f) && !std::strstr(text, "[never]");
+  std::fclose(f);
+  return on;
+}
+
+TEST(WarmHeap, AHeapGrownInLargePagesHandsItsMemoryOutInLargePages) {
+  mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
+  // As when a program starts: no free memory already in place at the top
+  // of the heap.
+  malloc_trim(0);
+  constexpr size_t kBytes = 6 * 1024 * 1024;
+  const bool grown = qk::GrowHeapInLargePages(kBytes);
+#if defined(__SANITIZE_ADDRESS__)
+  EXPECT_FALSE(grown);
+#else
+  if (!LargePagesOnRequest()) GTEST_SKIP() << "the system gives no transparent large pages";
+  ASSERT_TRUE(grown);
+  // The run's memory: a large block and many small ones, all from the
+  // grown heap, written and read back whole.
+  auto* big = static_cast<unsigned char*>(std::malloc(4 * 1024 * 1024));
+  ASSERT_NE(big, nullptr);
+  std::memset(big, 0x5A, 4 * 1024 * 1024);
+  std::vector<unsigned char*> small;
+  for (int i = 0; i < 300; ++i) {
+    small.push_back(static_cast<unsigned char*>(std::malloc(3000)));
+    std::memset(small.back(), i & 0xFF, 3000);
+  }
+  // At least one whole large page lies under the 4 MB block.
+  EXPECT_GE(LargePagesUnder(big, 4 * 1024 * 1024), 2048) << "the grown heap is not in large pages";
+  for (size_t k = 0; k < 4 * 1024 * 1024; k += 4093) ASSERT_EQ(big[k], 0x5A);
+  for (int i = 0; i < 300; ++i) {
+    for (size_t k = 0; k < 3000; k += 97) ASSERT_EQ(small[size_t(i)][k], i & 0xFF);
+    std::free(small[size_t(i)]);
+  }
+  std::free(big);
 #endif
 }
 
