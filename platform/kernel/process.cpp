@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "kernel/fs.h"
 #include "kernel/module.h"
@@ -414,7 +415,28 @@ BOOL TerminateProcess(HANDLE handle, UINT code) {
   return TRUE;
 }
 
+namespace {
+std::mutex g_exitStepsLock;
+std::vector<void (*)()>& ExitSteps() {
+  static auto* steps = new std::vector<void (*)()>;
+  return *steps;
+}
+}  // namespace
+
+void qk::AtExitProcess(void (*step)()) {
+  std::lock_guard<std::mutex> lock(g_exitStepsLock);
+  ExitSteps().push_back(step);
+  std::atexit(step);
+}
+
 void ExitProcess(UINT code) {
+  {
+    // A thread still adding a step has not finished making what the step
+    // would clear away: the steps are then left undone.
+    std::unique_lock<std::mutex> lock(g_exitStepsLock, std::try_to_lock);
+    if (lock.owns_lock())
+      for (auto step : ExitSteps()) step();
+  }
   std::string path = qk::ExitFilePath(::getpid());
   std::string tmp = path + ".tmp";
   if (FILE* f = std::fopen(tmp.c_str(), "w")) {

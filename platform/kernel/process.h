@@ -53,11 +53,19 @@ BOOL CreateProcessW(LPCWSTR appName, LPWSTR cmdLine, LPSECURITY_ATTRIBUTES proce
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
 HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 BOOL TerminateProcess(HANDLE process, UINT code);
+// Ends the program at once: no static destructors or atexit handlers run
+// (other threads may still be using what they would free); only what was
+// given to qk::AtExitProcess.
 [[noreturn]] void ExitProcess(UINT code);
 // The command line this program was started with (arguments only).
 LPWSTR GetCommandLineW();
 
 namespace qk {
+// Runs `step` when the program ends through ExitProcess, as well as at a
+// normal exit: for what must not be left behind (files that tell other
+// programs this one is there). A step must not wait on a lock that another
+// thread could hold; steps run in the order given.
+void AtExitProcess(void (*step)());
 // Splits a command line as the platform's C runtime does: white space
 // separates arguments; double quotes group, and "" inside quotes is one
 // quote; 2n backslashes before a quote give n backslashes, 2n+1 give n and a

@@ -21,6 +21,7 @@
 
 #include "kernel/fs.h"
 #include "kernel/module.h"
+#include "kernel/process.h"
 #include "kernel/wstring.h"
 #include "user/internal.h"
 
@@ -143,8 +144,9 @@ sockaddr_un AddressOf(const std::string& root, DWORD pid, socklen_t* len) {
 
 void Receive(int fd, std::string root);
 
-// The program's window lists go with it when it ends normally, so that the
-// next program to list its peers has none of them to clear away. A child
+// The program's window lists go with it when it ends normally or through
+// ExitProcess, so that the next program to list its peers has none of them
+// to clear away (a refresh can start Ambrel once for every item). A child
 // made by fork that ends through exit leaves its parent's lists alone.
 void ForgetListAtExit(const std::string& list) {
   static std::mutex lock;
@@ -152,9 +154,10 @@ void ForgetListAtExit(const std::string& list) {
   static const pid_t owner = ::getpid();
   std::lock_guard<std::mutex> guard(lock);
   if (lists->empty())
-    std::atexit([] {
+    qk::AtExitProcess([] {
       if (::getpid() != owner) return;
-      std::lock_guard<std::mutex> held(lock);
+      std::unique_lock<std::mutex> held(lock, std::try_to_lock);
+      if (!held.owns_lock()) return;
       for (const std::string& path : *lists) ::unlink(path.c_str());
     });
   lists->push_back(list);

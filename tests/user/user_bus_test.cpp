@@ -284,13 +284,15 @@ TEST_F(BusTest, AWindowIsFoundOnlyWhenItsLivingOwnerAnswersForIt) {
   EXPECT_EQ(FindWindowW(u"PeerOther", nullptr), winB);
   EXPECT_TRUE(IsWindow(winB));
 
-  // A program that closes cleanly takes its window off the bus.
+  // A program that closes cleanly (its last step ExitProcess) takes its
+  // list off the bus itself, before anyone lists the peers and clears away
+  // the lists of programs gone...
   PostMessageW(winB, WM_CLOSE, 0, 0);
   ASSERT_EQ(qtest::WaitForExitCode(b.hProcess), 5u);
+  EXPECT_FALSE(std::filesystem::exists(ListPath(root_, b.dwProcessId)));
+  // ... and its window with it.
   EXPECT_FALSE(IsWindow(winB));
   EXPECT_EQ(FindWindowW(u"PeerOther", nullptr), nullptr);
-  // ... and its list with it, so the next listing has nothing to clear.
-  EXPECT_FALSE(std::filesystem::exists(ListPath(root_, b.dwProcessId)));
 }
 
 TEST_F(BusTest, TextTravelsAsTextAndOtherPointersAreRefused) {
