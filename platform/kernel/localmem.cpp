@@ -76,25 +76,33 @@ void BringIn(uintptr_t from, uintptr_t to) {
   }
 }
 
-// Grows the heap by `bytes` through the heap itself, so that it stays the
-// heap's to hand out, and gives the whole pages it grew by; false when it
-// did not grow.
-bool GrowHeap(size_t bytes, uintptr_t* from, uintptr_t* to) {
-  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  auto before = reinterpret_cast<uintptr_t>(sbrk(0));
+// Takes a block of `bytes` and gives it straight back, so that the heap
+// grows (or already has the room) and keeps it as free space at its top;
+// the block's address, 0 when none was given.
+uintptr_t TakeAndGiveBack(size_t bytes) {
   void* block = std::malloc(bytes);
+  auto at = reinterpret_cast<uintptr_t>(block);
   std::free(block);
-  auto after = reinterpret_cast<uintptr_t>(sbrk(0));
-  *from = (before + page - 1) & ~(page - 1);
-  *to = after & ~(page - 1);
-  return block && after > before && *to > *from;
+  return at;
 }
+
+uintptr_t PageUp(uintptr_t at) {
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  return (at + page - 1) & ~(page - 1);
+}
+
+uintptr_t PageDown(uintptr_t at) { return at & ~(static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)) - 1); }
 
 }  // namespace
 
 void WarmHeap(size_t bytes, std::function<void(bool warmed)> done) {
-  uintptr_t from = 0, to = 0;
-  if (!GrowHeap(bytes, &from, &to)) {
+  auto before = reinterpret_cast<uintptr_t>(sbrk(0));
+  uintptr_t block = TakeAndGiveBack(bytes);
+  auto after = reinterpret_cast<uintptr_t>(sbrk(0));
+  // The pages the heap grew by.
+  uintptr_t from = PageUp(before);
+  uintptr_t to = PageDown(after);
+  if (!block || after <= before || to <= from) {
     if (done) done(false);
     return;
   }
@@ -109,17 +117,12 @@ bool GrowHeapInLargePages(size_t bytes) {
   // rarely on a large page's boundary: one more than asked keeps `bytes`
   // in whole ones.
   constexpr size_t kLargePage = 2 * 1024 * 1024;
-  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   const size_t size = bytes + kLargePage;
-  // The block is taken and given straight back, so that the heap grows
-  // (or already has the room) and keeps it as free space at its top.
-  void* block = std::malloc(size);
-  auto at = reinterpret_cast<uintptr_t>(block);
-  std::free(block);
+  uintptr_t at = TakeAndGiveBack(size);
   // A block the heap made by mapping lies above its break, and is gone.
   if (!at || at + size > reinterpret_cast<uintptr_t>(sbrk(0))) return false;
-  uintptr_t from = (at + page - 1) & ~(page - 1);
-  uintptr_t to = (at + size) & ~(page - 1);
+  uintptr_t from = PageUp(at);
+  uintptr_t to = PageDown(at + size);
   return madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE) == 0;
 }
 
