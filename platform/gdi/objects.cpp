@@ -39,18 +39,29 @@ uint8_t* StoreBytes(size_t size) {
 
 }  // namespace
 
+void PixelStore::Free::operator()(uint8_t* p) const {
+  if (mapped)
+    munmap(p, mapped);
+  else
+    std::free(p);
+}
+
+void PixelStore::Keep(uint8_t* p, size_t size, size_t mapped) {
+  bytes_ = std::unique_ptr<uint8_t, Free>(p, Free{mapped});
+  size_ = size;
+}
+
 bool PixelStore::Assign(size_t size) {
   if (size < kPopulateFrom) {
     void* p = std::calloc(size ? size : 1, 1);
     if (!p) return false;
-    bytes_.reset(static_cast<uint8_t*>(p));
+    Keep(static_cast<uint8_t*>(p), size, 0);
   } else {
     uint8_t* p = StoreBytes(size);
     if (!p) return false;
     std::memset(p, 0, size);
-    bytes_.reset(p);
+    Keep(p, size, 0);
   }
-  size_ = size;
   return true;
 }
 
@@ -58,8 +69,15 @@ bool PixelStore::Assign(const uint8_t* from, size_t size) {
   uint8_t* p = StoreBytes(size);
   if (!p) return false;
   if (size) std::memcpy(p, from, size);
-  bytes_.reset(p);
-  size_ = size;
+  Keep(p, size, 0);
+  return true;
+}
+
+bool PixelStore::AssignUntouched(size_t size) {
+  const size_t length = size ? size : 1;
+  void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return false;
+  Keep(static_cast<uint8_t*>(p), size, length);
   return true;
 }
 

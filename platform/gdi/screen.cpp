@@ -74,7 +74,9 @@ std::shared_ptr<Bitmap> NewSurface(const ScreenConfig& c) {
   b->height = c.height;
   b->bpp = 32;
   b->stride = c.width * 4;
-  b->storage.Assign(static_cast<size_t>(b->stride) * c.height + 4);
+  // Made once per program and kept: its pages come with the first paint.
+  if (!b->storage.AssignUntouched(static_cast<size_t>(b->stride) * c.height + 4))
+    b->storage.Assign(static_cast<size_t>(b->stride) * c.height + 4);
   b->bits = b->storage.data();
   b->stock = true;
   return b;

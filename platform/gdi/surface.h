@@ -33,13 +33,20 @@ class PixelStore {
   bool Assign(size_t size);
   // A copy of size bytes at from.
   bool Assign(const uint8_t* from, size_t size);
+  // size zeroed bytes straight from the system, for a store made once and
+  // kept (the screen): nothing is cleared or brought in ahead, each page
+  // comes with its first touch, in the first paint rather than in the
+  // program's start.
+  bool AssignUntouched(size_t size);
   uint8_t* data() const { return bytes_.get(); }
   size_t size() const { return size_; }
 
  private:
   struct Free {
-    void operator()(uint8_t* p) const { std::free(p); }
+    size_t mapped;  // the length of a mapping; 0 (as made): the heap's memory
+    void operator()(uint8_t* p) const;
   };
+  void Keep(uint8_t* p, size_t size, size_t mapped);
   std::unique_ptr<uint8_t, Free> bytes_;
   size_t size_ = 0;
 };
