@@ -8,8 +8,9 @@
 //    program's own timers, 100 ms before it loads the list and 5 ms before
 //    the reload, are part of it, and so is the writing of the picture);
 //  - the shared libraries the process has mapped at that moment, and
-//    whether the display's library (SDL2) or the download library (libcurl)
-//    is among them (neither is needed headless before a download);
+//    whether the display's library (SDL2), the download library (libcurl)
+//    or the HTML layout library (litehtml) is among them (none is needed
+//    headless before a download and before a page is shown);
 //  - the voluntary context switches of its user-interface thread while it
 //    then waits idle for a second: an idle program sleeps until something
 //    is due, it does not wake to look.
@@ -76,6 +77,7 @@ struct Mapped {
   int libraries = 0;
   bool sdl = false;
   bool curl = false;
+  bool layout = false;
 };
 
 Mapped MappedLibraries(pid_t pid) {
@@ -93,6 +95,7 @@ Mapped MappedLibraries(pid_t pid) {
   for (const std::string& f : files) {
     m.sdl = m.sdl || f.find("libSDL2") != std::string::npos;
     m.curl = m.curl || f.find("libcurl") != std::string::npos;
+    m.layout = m.layout || f.find("liblitehtml") != std::string::npos;
   }
   return m;
 }
@@ -213,7 +216,7 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
   const std::string opml = ChannelList();
   std::vector<double> paint, first, libraries, wakes, mainCpu, allCpu, mainWait;
-  int sdl = 0, curl = 0, failed = 0;
+  int sdl = 0, curl = 0, layout = 0, failed = 0;
   for (int i = 0; i < rounds; ++i) {
     // The first start on a new device also installs the program files and
     // writes the first settings; the starts after it are the reader's
@@ -235,6 +238,7 @@ int main(int argc, char** argv) {
     wakes.push_back(double(r.idleWakes));
     sdl += r.mapped.sdl;
     curl += r.mapped.curl;
+    layout += r.mapped.layout;
   }
   std::printf("%d rounds (a first start on a new device, then a later start), %d without a full paint within 20 s; "
               "medians:\n",
@@ -250,6 +254,7 @@ int main(int argc, char** argv) {
   qbench::FigureLine("shared libraries mapped at the first full paint", Median(libraries), "libraries", 45, 0);
   qbench::FigureLine("runs with SDL2 mapped headless", sdl, "runs", 1, 0);
   qbench::FigureLine("runs with libcurl mapped before any download", curl, "runs", 1, 0);
+  qbench::FigureLine("runs with the HTML layout library mapped before any page is shown", layout, "runs", 1, 0);
   qbench::FigureLine("idle user-interface thread wake-ups in 1 s", Median(wakes), "wake-ups", 5, 0);
   return failed ? 1 : 0;
 }

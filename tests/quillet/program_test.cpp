@@ -552,11 +552,14 @@ TEST_P(ProgramTest, RefreshFromTheCommandShowsProgressAndStoresTheCountsOfThirty
   ASSERT_TRUE(program.Advance(200));
   ASSERT_TRUE(program.Shot(Shot("30-channels")));
   // Headless and before any download, the reader has mapped neither the
-  // display's library nor the download library.
+  // display's library nor the download library, and before any page is
+  // shown not the HTML viewer nor its layout library.
   std::string mapped = MappedLibraries(reader);
   ASSERT_NE(mapped.find("libc.so"), std::string::npos) << mapped;
   EXPECT_EQ(mapped.find("libSDL2"), std::string::npos) << mapped;
   EXPECT_EQ(mapped.find("libcurl"), std::string::npos) << mapped;
+  EXPECT_EQ(mapped.find("libqk_htmlview"), std::string::npos) << mapped;
+  EXPECT_EQ(mapped.find("liblitehtml"), std::string::npos) << mapped;
   Post(WM_COMMAND, ID_REFRESH_CHANNELS);
   ASSERT_TRUE(AdvanceUntil(program, [&] { return Count("finished") >= 1; }));
   EXPECT_EQ(Count("start"), 1);

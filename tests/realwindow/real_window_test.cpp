@@ -269,6 +269,9 @@ TEST_F(RealWindowTest, ByTouchAndKeyboardAChannelIsAddedByItsTypedUrl) {
   ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != headlines; }));
   ASSERT_TRUE(q_.Advance(150));  // the page is built on a timer
   Shot("article-480x800");
+  // The reader opened its HTML viewer for the first page it showed.
+  EXPECT_NE(qtest::ReadHostFile("/proc/" + std::to_string(pid_) + "/maps").find("/libqk_htmlview.so"),
+            std::string::npos);
   // The article shows full screen: "Read More Online..." hands its link to
   // the desktop's browser and goes back to the headlines.
   Click(60, 155);
