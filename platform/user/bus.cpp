@@ -547,23 +547,39 @@ std::vector<RemoteWindow> ReadList(const std::string& root, DWORD pid) {
 void BusWindowsChanged() {
   std::string root;
   if (EnsureBus(&root) < 0) return;
+  // One writer at a time, so that the list written last is the newest. A
+  // list that has not changed since this program wrote it is not written
+  // again while that file is still in place as it was written (not taken
+  // away, not emptied by a new join): a window's text set to what it was,
+  // or a dialog's making, would otherwise rewrite it several times.
+  static std::mutex writing;
+  static std::string writtenPath, writtenText;
+  static ino_t writtenFile = 0;
+  std::lock_guard<std::mutex> one(writing);
   std::ostringstream text;
   // The program's file, on a line of its own (one tab: no window line).
   text << "program\t" << Escape(qk::ProgramFolder() + u"\\" + qk::ProgramName()) << '\n';
   for (auto& info : LocalTopLevelInfo())
     text << std::hex << reinterpret_cast<uintptr_t>(info.hwnd) << std::dec << '\t' << Escape(info.className) << '\t'
          << Escape(info.text) << '\n';
-  // Written whole and renamed, so readers never see half a list. Two threads
-  // may write at once: each writes its own temporary file.
-  static std::atomic<unsigned> serial{0};
   std::string list = BusFolder(root) + "/" + std::to_string(::getpid()) + ".windows";
-  std::string tmp = BusFolder(root) + "/." + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
+  struct stat there{};
+  if (list == writtenPath && text.str() == writtenText && ::stat(list.c_str(), &there) == 0 &&
+      there.st_ino == writtenFile && static_cast<size_t>(there.st_size) == writtenText.size())
+    return;
+  // Written whole and renamed, so readers never see half a list.
+  std::string tmp = BusFolder(root) + "/." + std::to_string(::getpid()) + ".tmp";
   {
     std::ofstream out(tmp, std::ios::trunc);
     out << text.str();
   }
+  struct stat made{};
+  const bool known = ::stat(tmp.c_str(), &made) == 0;
   std::error_code ec;
   std::filesystem::rename(tmp, list, ec);
+  writtenPath = list;
+  writtenText = ec || !known ? std::string() : text.str();
+  writtenFile = made.st_ino;
 }
 
 bool BusPost(HWND target, UINT msg, WPARAM wParam, LPARAM lParam) {

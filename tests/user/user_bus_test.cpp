@@ -5,6 +5,7 @@
 // its living owner answers for it, and text marshalled while other
 // pointer-carrying system messages are refused.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <thread>
@@ -349,6 +350,34 @@ TEST_F(BusTest, TextTravelsAsTextAndOtherPointersAreRefused) {
   EXPECT_EQ(g_state.echoes[0], std::make_pair(WPARAM{7}, LPARAM{8}));
   EXPECT_EQ(g_state.copies.size(), 3u);
   EXPECT_EQ(GetWindowTextLengthW(peer), 0);
+}
+
+// A window's text set to what it was leaves its program's list as it was;
+// a list taken off the bus (as a program does that finds the owner silent)
+// is written again at the next change, even one that changes nothing.
+TEST_F(BusTest, ATextSetToWhatItWasLeavesTheListAloneAndAListTakenAwayIsWrittenAgain) {
+  PROCESS_INFORMATION pi = StartPeer(u"PeerTarget", u"Peer One");
+  HWND peer = FindWindowW(u"PeerTarget", nullptr);
+  ASSERT_NE(peer, nullptr);
+  const std::string list = ListPath(root_, pi.dwProcessId);
+  // A second name for the list's file keeps its inode from being reused by
+  // a rewrite's new file.
+  const std::string held = list + ".held";
+  std::filesystem::create_hard_link(list, held);
+  struct stat before {}, after {};
+  ASSERT_EQ(::stat(held.c_str(), &before), 0);
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(SendMessageW(peer, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u"Peer One")));
+  ASSERT_EQ(::stat(list.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the list was written again for nothing";
+  EXPECT_TRUE(SendMessageW(peer, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u"Peer Two")));
+  EXPECT_EQ(FindWindowW(nullptr, u"Peer Two"), peer);
+  EXPECT_EQ(FindWindowW(nullptr, u"Peer One"), nullptr);
+  std::filesystem::remove(held);
+
+  ASSERT_TRUE(std::filesystem::remove(list));
+  EXPECT_EQ(FindWindowW(nullptr, u"Peer Two"), nullptr);
+  EXPECT_TRUE(SendMessageW(peer, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u"Peer Two")));
+  EXPECT_EQ(FindWindowW(nullptr, u"Peer Two"), peer);
 }
 
 // A program whose process id a dead program had joins with a fresh list,
