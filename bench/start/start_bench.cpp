@@ -21,7 +21,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,6 +36,7 @@
 #include <vector>
 
 #include "bench/bench_line.h"
+#include "bench/bench_process.h"
 #include "gdi/image_codec.h"
 #include "support/net_servers.h"
 
@@ -141,27 +141,10 @@ Round StartOnce(const std::string& root) {
   int watch = inotify_init1(IN_CLOEXEC);
   inotify_add_watch(watch, root.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
 
-  // The reader's surroundings: this program's, with the device, no window
-  // and the picture's place, and nothing on standard output.
-  std::vector<std::string> vars = {"QUILLET_DEVICE_ROOT=" + root, "QUILLET_HEADLESS=1", "QUILLET_SCREENSHOT=" + shot};
-  for (char** e = environ; *e; ++e)
-    if (std::strncmp(*e, "QUILLET_", 8) != 0) vars.push_back(*e);
-  std::vector<char*> envp;
-  for (std::string& v : vars) envp.push_back(v.data());
-  envp.push_back(nullptr);
-  char program[] = QUILLET_EXE;
-  char* argv[] = {program, nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-
-  // Started as the system's programs start one another (CreateProcess
-  // spawns): the clock does not count copying this program's own memory.
   const Clock::time_point start = Clock::now();
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv, envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
+  pid_t pid = qbench::SpawnQuiet({QUILLET_EXE}, {"QUILLET_DEVICE_ROOT=" + root, "QUILLET_HEADLESS=1",
+                                                 "QUILLET_SCREENSHOT=" + shot, "QUILLET_COMMAND_LINE"});
+  if (pid < 0) {
     close(watch);
     return r;
   }

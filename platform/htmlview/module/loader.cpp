@@ -9,10 +9,10 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <mutex>
 #include <string>
 
 #include "htmlview/htmlview.h"
+#include "kernel/module.h"
 
 namespace {
 
@@ -21,16 +21,15 @@ using Register = BOOL (*)(HINSTANCE);
 // The module's registration, looked up once; null when it cannot be had
 // (said once on standard error, with the loader's reason).
 Register ModuleRegister() {
-  static std::once_flag once;
-  static Register call = nullptr;
-  std::call_once(once, [] {
+  static const Register call = [] {
     std::error_code ec;
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     const std::string path = (self.parent_path() / "libqk_htmlview.so").string();
-    void* module = ec ? nullptr : ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module) call = reinterpret_cast<Register>(::dlsym(module, "QkRegisterHtmlView"));
-    if (!call) std::fprintf(stderr, "The HTML viewer cannot be opened: %s\n", ec ? path.c_str() : ::dlerror());
-  });
+    Register found = nullptr;
+    if (!ec) qk::ResolveCall(qk::OpenSystemLibrary({path.c_str()}, true), "QkRegisterHtmlView", &found);
+    if (!found) std::fprintf(stderr, "The HTML viewer cannot be opened: %s\n", ec ? path.c_str() : ::dlerror());
+    return found;
+  }();
   return call;
 }
 
