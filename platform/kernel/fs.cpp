@@ -305,11 +305,16 @@ namespace {
 bool CardOfPath(LPCWSTR path, qk::StorageCard* card) {
   std::vector<std::u16string> parts = qk::SplitPath(path, u"\\/");
   if (parts.empty()) return false;
-  for (const qk::StorageCard& c : qk::StorageCards()) {
-    if (qk::LowerCase(c.name) != qk::LowerCase(parts[0])) continue;
-    if (!qk::DirExists(qk::HostPath(c.name.c_str()))) return false;
-    *card = c;
-    return true;
+  // The card of that very name first: two cards whose names differ only in
+  // case are two folders of the host.
+  const std::vector<qk::StorageCard> cards = qk::StorageCards();
+  for (int exact = 1; exact >= 0; --exact) {
+    for (const qk::StorageCard& c : cards) {
+      if (exact ? c.name != parts[0] : qk::LowerCase(c.name) != qk::LowerCase(parts[0])) continue;
+      if (!qk::DirExists(qk::HostPath(c.name.c_str()))) return false;
+      *card = c;
+      return true;
+    }
   }
   return false;
 }
@@ -729,6 +734,35 @@ BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
   if (failIfExists && access(dst.c_str(), F_OK) == 0) {
     SetLastError(ERROR_FILE_EXISTS);
     return FALSE;
+  }
+  struct stat old;
+  const bool replaces = stat(dst.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  if (replaces && old.st_dev == st.st_dev && old.st_ino == st.st_ino) {
+    // A file is never copied onto itself (one reached under a second name).
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  qk::StorageCard card;
+  if (to && CardOfPath(to, &card)) {
+    // A card holds no more than its size: a copy that does not fit writes
+    // what fits and fails, as a full card does.
+    unsigned long long used = UsedBytes(qk::HostPath(card.name.c_str()));
+    if (replaces)
+      used -= std::min<unsigned long long>(used, static_cast<unsigned long long>(old.st_size));
+    const unsigned long long left = used < card.totalBytes ? card.totalBytes - used : 0;
+    if (static_cast<unsigned long long>(st.st_size) > left) {
+      std::ifstream in(src, std::ios::binary);
+      std::ofstream out(dst, std::ios::binary | std::ios::trunc);
+      std::vector<char> part(static_cast<size_t>(std::min<unsigned long long>(left, 1 << 20)));
+      for (unsigned long long written = 0; in && out && written < left;) {
+        in.read(part.data(), static_cast<std::streamsize>(std::min<unsigned long long>(part.size(), left - written)));
+        if (in.gcount() <= 0) break;
+        out.write(part.data(), in.gcount());
+        written += static_cast<unsigned long long>(in.gcount());
+      }
+      SetLastError(ERROR_DISK_FULL);
+      return FALSE;
+    }
   }
   std::error_code ec;
   stdfs::copy_file(src, dst, stdfs::copy_options::overwrite_existing, ec);

@@ -85,6 +85,9 @@ BOOL DeleteFileW(LPCWSTR path);
 // Never overwrites an existing target (ERROR_ALREADY_EXISTS); works across
 // host file systems (copy and delete).
 BOOL MoveFileW(LPCWSTR from, LPCWSTR to);
+// A copy onto a storage card that does not fit in the card's free space
+// (see GetDiskFreeSpaceExW) writes what fits and fails with
+// ERROR_DISK_FULL, as on a full card; a file is never copied onto itself.
 BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
 
 // The size of the medium that holds a path: the bytes free to the caller,

@@ -1,5 +1,7 @@
 #include "quillet/screens/option_storage_dlg.h"
 
+#include <vector>
+
 #include "common/localize.h"
 #include "common/settings.h"
 #include "quillet/refresh/refresh_state.h"
@@ -12,6 +14,25 @@ namespace {
 BOOL CardSpace(LPCWSTR name, ULARGE_INTEGER* total, ULARGE_INTEGER* free) {
   ULARGE_INTEGER available;
   return ::GetDiskFreeSpaceExW(name, &available, total, free) == TRUE;
+}
+
+// The folders that the data root on a card adds below the card's folder
+// ("\Card\Program Files", "\Card\Program Files\Quillet", its
+// "\ChannelData"), outermost first: the ones GetDataRootFor makes when they
+// are missing.
+std::vector<CString> CardRootFolders(const CString& cardName) {
+  CString programFiles;
+  GetRegistryString(programFiles, u"Program Files", u"\\System\\Explorer\\Shell Folders");
+  if (programFiles.IsEmpty()) programFiles = u"\\Program Files";
+  std::vector<CString> folders;
+  CString path = CString(u"\\") + cardName;
+  const CString below = programFiles + u"\\Quillet\\ChannelData";
+  for (int at = 0; at < below.GetLength(); ++at) {
+    if (below[at] == u'\\' && at > 0) folders.push_back(path);
+    path += below[at];
+  }
+  folders.push_back(path);
+  return folders;
 }
 
 CString Megabytes(ULARGE_INTEGER bytes) {
@@ -101,8 +122,15 @@ void COptionStorageDlg::OnOK() {
       cardName = name;
     }
   }
+  // The card's folders for the data that are missing now: a move that is
+  // refused takes them away again, leaving the card as it was.
+  std::vector<CString> made;
+  if (onCard && !cardName.IsEmpty())
+    for (const CString& folder : CardRootFolders(cardName))
+      if (::GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) made.push_back(folder);
   WCHAR newRoot[MAX_PATH] = {0};
   GetDataRootFor(onCard, cardName, newRoot);
+  if (!made.empty() && made.back().CompareNoCase(CString(newRoot) + u"\\ChannelData") != 0) made.clear();
 
   // The settings move the storage root with one value written at once:
   // towards a card the card's name comes before the switch, back to the
@@ -123,12 +151,15 @@ void COptionStorageDlg::OnOK() {
     GetDataRoot(root);
     WriteSettingString(u"Settings", u"Storage", root);
   };
-  // Names differing only in letter case are one folder on the device:
-  // nothing moves.
-  if (CString(oldRoot).CompareNoCase(newRoot) == 0) {
+  // The same place again moves nothing. Any other name may still lead to
+  // the same folder (a link), or name another folder though it differs
+  // only in letter case: the move looks at the folders themselves.
+  if (CString(oldRoot) == newRoot) {
     writeSettings();
   } else if (!MoveChannelData(oldRoot, newRoot, m_pList, writeSettings)) {
-    // Not all of the data fitted: it all stays where it was and in use.
+    // Not all of the data fitted: it all stays where it was and in use,
+    // and the card keeps nothing of the attempt.
+    for (auto folder = made.rbegin(); folder != made.rend(); ++folder) ::RemoveDirectoryW(*folder);
     ::MessageBoxW(m_hWnd, Localized(u"The data could not be moved. It stays where it was."), Localized(caption),
                   MB_OK | MB_ICONEXCLAMATION);
     return;
