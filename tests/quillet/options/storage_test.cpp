@@ -13,13 +13,16 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/settings.h"
 #include "gdi/image_codec.h"
 #include "kernel/kernel.h"
 #include "kernel/process.h"
@@ -27,8 +30,12 @@
 #include "quillet/feeds/item_store.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/rss_xml.h"
+#include "quillet/res/resources.h"
+#include "quillet/screens/option_storage_dlg.h"
 #include "quillet/screens/screen_messages.h"
+#include "quillet/ui/density.h"
 #include "shell/notify.h"
+#include "shell/aygshell.h"
 #include "support/device_fixture.h"
 #include "support/pictures.h"
 #include "support/remote_program.h"
@@ -434,6 +441,218 @@ TEST_F(StorageTest, KeysChooseTheCardAFailedCopyKeepsTheDataAndCardToCardMovesIt
   ASSERT_TRUE(q_.WaitFor([&] { return ReadList(Path(kCardData, "Channels.opml")).fresh[299] == "0"; }));
   ExpectEmpty(kSecondData);
   ExpectEmpty(kDeviceData);
+}
+
+// The Data Storage page in this process, on the channel list it is given,
+// with real folders, links and cards: the page opened, the box ticked or
+// not, a card chosen by its name, OK; message boxes are answered with OK
+// and noted.
+class DataMoveTest : public qtest::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    ResetCachedPaths();
+    RegisterQuilletResources();
+    SetTouchFlag(FALSE);
+    qk::SetMessageBoxHook([this](HWND, const std::u16string& text, const std::u16string& caption, UINT) {
+      boxes_ += qk::ToUtf8(caption) + ": " + qk::ToUtf8(text) + "\n";
+      return IDOK;
+    });
+  }
+  void TearDown() override {
+    qk::SetMessageBoxHook(nullptr);
+    list_.reset();
+    qk::shell::ResetShell();
+    SetTouchFlag(TRUE);
+    ResetCachedPaths();
+    DeviceTest::TearDown();
+  }
+
+  // Two channels with their files, and the list, in a data folder; the
+  // files are noted as expected_ (name to digest). Each file is some
+  // 200 KB, the list a few hundred bytes.
+  void MakeData(const std::u16string& folder) {
+    expected_.clear();
+    for (const char* name : {"Ch100.bin", "Ch100~.xml", "Ch101.bin", "Ch101-1.htm"}) {
+      std::string bytes(200 * 1024, name[4]);
+      WriteDeviceFile((folder + u"\\" + qk::FromUtf8(name)).c_str(), bytes);
+      expected_[name] = Digest(bytes);
+    }
+    const std::string list =
+        "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head/><body nextID=\"102\">"
+        "<outline text=\"News\" type=\"rss\" uniqueID=\"90\">"
+        "<outline text=\"One\" type=\"rss\" uniqueID=\"100\" xmlUrl=\"http://127.0.0.1/1\" newItemCount=\"2\"/>"
+        "<outline text=\"Two\" type=\"rss\" uniqueID=\"101\" xmlUrl=\"http://127.0.0.1/2\" newItemCount=\"5\"/>"
+        "</outline></body></opml>\n";
+    WriteDeviceFile((folder + u"\\Channels.opml").c_str(), list);
+    expected_["Channels.opml"] = Digest(list);
+  }
+  // The channel list open on a file, as the program holds it.
+  void OpenList(const std::u16string& path) {
+    list_ = std::make_unique<COpmlXML>(nullptr, nullptr, 1);
+    ASSERT_TRUE(list_->LoadAndWalk(path.c_str()));
+  }
+  // Opens the page, ticks "Store all data on card" or not, chooses the
+  // card of that name (exactly), and OK. TRUE when the page ended.
+  bool Choose(bool onCard, const std::u16string& card) {
+    COptionStorageDlg page(nullptr, list_.get());
+    EXPECT_TRUE(page.Create(IDD_OPTION_STORAGE, nullptr));
+    HWND cards = ::GetDlgItem(page.m_hWnd, IDC_STORAGE_CARD_LIST);
+    bool found = card.empty();
+    for (int i = 0, n = int(::SendMessageW(cards, CB_GETCOUNT, 0, 0)); i < n; ++i) {
+      WCHAR name[MAX_PATH] = {0};
+      ::SendMessageW(cards, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(name));
+      if (std::u16string(name) != card) continue;
+      ::SendMessageW(cards, CB_SETCURSEL, i, 0);
+      ::SendMessageW(page.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_STORAGE_CARD_LIST, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(cards));
+      found = true;
+    }
+    EXPECT_TRUE(found) << qk::ToUtf8(card) << " is not offered";
+    ::CheckDlgButton(page.m_hWnd, IDC_STORAGE_USE_CARD, onCard ? BST_CHECKED : BST_UNCHECKED);
+    ::SendMessageW(page.m_hWnd, WM_COMMAND, IDOK, 0);
+    const bool ended = !::IsWindowVisible(page.m_hWnd);
+    page.DestroyWindow();
+    return ended;
+  }
+  // What a file holds, short enough to be shown: its size and a digest.
+  static std::string Digest(const std::string& bytes) {
+    return std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>()(bytes));
+  }
+  // The files of a device folder, by name, with the digests of their bytes.
+  std::map<std::string, std::string> FilesIn(const std::u16string& folder) const {
+    std::map<std::string, std::string> out;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(Host(folder.c_str()), ec))
+      out[e.path().filename().string()] = Digest(qtest::ReadHostFile(e.path().string()));
+    return out;
+  }
+  // Everything under a host folder (folders end in "/"), with file sizes.
+  static std::map<std::string, uintmax_t> TreeOf(const std::string& folder) {
+    std::map<std::string, uintmax_t> out;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = fs::relative(it->path(), folder).string();
+      if (it->is_directory()) out[name + "/"] = 0;
+      else out[name] = it->file_size();
+    }
+    return out;
+  }
+  // The newItemCount of channel "One" in a list file.
+  std::string FreshOfOne(const std::u16string& path) {
+    COpmlXML read(nullptr, nullptr, 1);
+    CString value;
+    if (!read.LoadAndWalk(path.c_str()) || !read.GetChannelAttribute(u"http://127.0.0.1/1", u"newItemCount", value))
+      return "(none)";
+    return qk::ToUtf8(static_cast<LPCWSTR>(value));
+  }
+
+  static std::string Root() { return SettingDword(u"UseStorageCard", 0) ? SettingText(u"StorageCardName") : ""; }
+
+  std::unique_ptr<COpmlXML> list_;
+  std::map<std::string, std::string> expected_;
+  std::string boxes_;
+};
+
+// A card whose folder is a link back into the device root holds the same
+// "ChannelData" as the device: OK switches to it and moves nothing, every
+// file and the list stay whole and the open list saves there. Back to the
+// device the same way.
+TEST_F(DataMoveTest, ACardLinkedBackToTheDeviceMovesNothingAndLosesNothing) {
+  WriteDeviceFile(u"\\DeviceProfile.txt", "card=Storage Card,1024\n");
+  fs::create_directory_symlink(".", Host(u"\\") + "/Storage Card");
+  MakeData(kDeviceData);
+  OpenList(std::u16string(kDeviceData) + u"\\Channels.opml");
+  EXPECT_TRUE(Choose(true, u"Storage Card")) << boxes_;
+  EXPECT_EQ(boxes_, "");
+  EXPECT_EQ(Root(), "Storage Card");
+  EXPECT_EQ(FilesIn(kDeviceData), expected_);
+  // The open list now saves under the card's name, into the one file.
+  ASSERT_TRUE(list_->SetChannelAttribute(u"http://127.0.0.1/1", u"newItemCount", u"0"));
+  EXPECT_EQ(FreshOfOne(std::u16string(kCardData) + u"\\Channels.opml"), "0");
+  EXPECT_EQ(FreshOfOne(std::u16string(kDeviceData) + u"\\Channels.opml"), "0");
+  expected_["Channels.opml"] = FilesIn(kDeviceData)["Channels.opml"];
+
+  EXPECT_TRUE(Choose(false, u"Storage Card")) << boxes_;
+  EXPECT_EQ(boxes_, "");
+  EXPECT_EQ(Root(), "");
+  EXPECT_EQ(FilesIn(kDeviceData), expected_);
+}
+
+// Two cards whose names differ only in letter case are two folders of the
+// host: moving from one to the other moves every file and the list, and
+// the first keeps nothing.
+TEST_F(DataMoveTest, TwoCardsWhoseNamesDifferOnlyInCaseAreTwoPlaces) {
+  WriteDeviceFile(u"\\DeviceProfile.txt", "card=Card A,1024\ncard=card a,1024\n");
+  fs::create_directories(Host(u"\\Card A"));
+  fs::create_directories(Host(u"\\") + "/card a");
+  const std::u16string upper = u"\\Card A\\Program Files\\Quillet\\ChannelData";
+  const std::u16string lower = u"\\card a\\Program Files\\Quillet\\ChannelData";
+  MakeData(upper);
+  qtest::SetSettingDword(u"UseStorageCard", 1);
+  qtest::SetSettingString(u"StorageCardName", u"Card A");
+  ResetCachedPaths();
+  OpenList(upper + u"\\Channels.opml");
+  ASSERT_NE(Host(upper.c_str()), Host(lower.c_str()));
+
+  EXPECT_TRUE(Choose(true, u"card a")) << boxes_;
+  EXPECT_EQ(boxes_, "");
+  EXPECT_EQ(Root(), "card a");
+  EXPECT_EQ(FilesIn(lower), expected_);
+  EXPECT_EQ(FilesIn(upper).size(), 0u) << "files stayed on the first card";
+  ASSERT_TRUE(list_->SetChannelAttribute(u"http://127.0.0.1/1", u"newItemCount", u"0"));
+  EXPECT_EQ(FreshOfOne(lower + u"\\Channels.opml"), "0") << "the open list does not save on the second card";
+
+  // And back: the other way round the same.
+  expected_["Channels.opml"] = FilesIn(lower)["Channels.opml"];
+  EXPECT_TRUE(Choose(true, u"Card A")) << boxes_;
+  EXPECT_EQ(Root(), "Card A");
+  EXPECT_EQ(FilesIn(upper), expected_);
+  EXPECT_EQ(FilesIn(lower).size(), 0u);
+}
+
+// A card with room for only part of the data: the move is refused and
+// says so, the data stays on the device and in use, and the card holds
+// what it held before: no copies, no file cut short, no new folders.
+TEST_F(DataMoveTest, ACardTooFullRefusesTheMoveAndKeepsNothingOfIt) {
+  // 64 MB, of which a picture takes all but 512 KB; the data is 800 KB.
+  WriteDeviceFile(u"\\DeviceProfile.txt", "card=Small Card,64\n");
+  fs::create_directories(Host(u"\\Small Card"));
+  {
+    std::ofstream photo(Host(u"\\Small Card") + "/Photo.raw", std::ios::binary);
+  }
+  fs::resize_file(Host(u"\\Small Card") + "/Photo.raw", 64ull * 1024 * 1024 - 512 * 1024);
+  const auto card = TreeOf(Host(u"\\Small Card"));
+  MakeData(kDeviceData);
+  OpenList(std::u16string(kDeviceData) + u"\\Channels.opml");
+
+  EXPECT_FALSE(Choose(true, u"Small Card"));
+  EXPECT_EQ(boxes_, "Quillet: The data could not be moved. It stays where it was.\n");
+  EXPECT_EQ(SettingDword(u"UseStorageCard", 9), 9u) << "a setting was written";
+  EXPECT_EQ(FilesIn(kDeviceData), expected_);
+  EXPECT_EQ(TreeOf(Host(u"\\Small Card")), card) << "the card was left changed";
+  // The list still saves on the device.
+  ASSERT_TRUE(list_->SetChannelAttribute(u"http://127.0.0.1/1", u"newItemCount", u"0"));
+  EXPECT_EQ(FreshOfOne(std::u16string(kDeviceData) + u"\\Channels.opml"), "0");
+}
+
+// An edit that a save batch holds back when the move starts is in the
+// list that arrives on the card.
+TEST_F(DataMoveTest, AnEditHeldInASaveBatchIsInTheMovedList) {
+  WriteDeviceFile(u"\\DeviceProfile.txt", "card=Storage Card,1024\n");
+  fs::create_directories(Host(u"\\Storage Card"));
+  MakeData(kDeviceData);
+  OpenList(std::u16string(kDeviceData) + u"\\Channels.opml");
+  {
+    COpmlXML::CSaveBatch batch(list_.get(), 3600000);
+    ASSERT_TRUE(list_->SetChannelAttribute(u"http://127.0.0.1/1", u"newItemCount", u"0"));
+  }
+  ASSERT_TRUE(list_->HasPendingSave());
+  EXPECT_TRUE(Choose(true, u"Storage Card")) << boxes_;
+  EXPECT_EQ(Root(), "Storage Card");
+  EXPECT_EQ(FreshOfOne(std::u16string(kCardData) + u"\\Channels.opml"), "0") << "the edit was not in the copy";
+  EXPECT_FALSE(DeviceFileExists((std::u16string(kDeviceData) + u"\\Channels.opml").c_str()));
+  EXPECT_EQ(FilesIn(kCardData).size(), expected_.size());
 }
 
 class AutoUpdateTest : public OptionsTest {
