@@ -21,9 +21,14 @@
 class COpmlXML;
 
 // Moves the data from oldRoot\ChannelData to newRoot\ChannelData. list is
-// the open channel list (may be null); its file moves with the data even
-// when it lies in the program folder rather than in oldRoot. switchSettings
-// writes the settings that make newRoot the storage root. FALSE when a file
-// could not be copied: then the copies are removed, the settings are not
-// switched and nothing of the old place changed.
+// the open channel list (may be null); what its save batches hold back is
+// saved first, and its file moves with the data even when it lies in the
+// program folder rather than in oldRoot. switchSettings writes the settings
+// that make newRoot the storage root. Places are told apart by the folders
+// themselves, not by their names: when both names lead to one folder (a
+// link) no file is copied or deleted and only the settings switch. FALSE
+// when a file could not be copied (a full card) or the list not saved: then
+// the files this move made are removed (a copy cut short too; files that
+// were there before stay), the settings are not switched and nothing of the
+// old place changed.
 BOOL MoveChannelData(LPCWSTR oldRoot, LPCWSTR newRoot, COpmlXML* list, const std::function<void()>& switchSettings);

@@ -21,6 +21,23 @@ namespace {
 // action may rebuild the list whose handler called it.
 constexpr UINT_PTR kTimerRow = 3;
 
+// TRUE for an address a feed can be fetched from: http or https with a
+// host part, nothing in it below the printable range (spaces included).
+// Anything else (a script, a local file, data, mail, ftp, a share or a
+// relative path) would stay a channel whose every refresh fails.
+BOOL IsWebFeedAddress(const CString& address) {
+  CString scheme;
+  if (address.Left(7).CompareNoCase(u"http://") == 0) scheme = u"http://";
+  else if (address.Left(8).CompareNoCase(u"https://") == 0) scheme = u"https://";
+  else return FALSE;
+  if (address.GetLength() == scheme.GetLength()) return FALSE;
+  const WCHAR first = address[scheme.GetLength()];
+  if (first == u'/' || first == u'\\') return FALSE;
+  for (int i = 0; i < address.GetLength(); ++i)
+    if (address[i] <= u' ' || address[i] == 0x7F) return FALSE;
+  return TRUE;
+}
+
 }  // namespace
 
 BEGIN_MESSAGE_MAP(COpmlDisplayDlg, CDialog)
@@ -139,8 +156,17 @@ void COpmlDisplayDlg::ReadOutline(void* context, LPCWSTR parentText, LPCWSTR nam
     // The outline is complete: a feed is filed under its URL, a folder
     // under its title, each with the title of the outline around it.
     self->m_bOutlineEnded = TRUE;
-    const CString& url = self->m_strScratchUrl;
-    if (!url.IsEmpty()) self->m_urls.push_back(url);
+    CString url = self->m_strScratchUrl;
+    if (!url.IsEmpty()) {
+      // Only web feeds are offered and added, by their address without the
+      // spaces around it; the others are counted and left out.
+      url.Trim();
+      if (!IsWebFeedAddress(url)) {
+        ++self->m_nLeftOut;
+        return;
+      }
+      self->m_urls.push_back(url);
+    }
     if (self->m_strScratchTitle.IsEmpty()) return;
     const CString key = url.IsEmpty() ? self->m_strScratchTitle : url;
     self->m_titles[key] = self->m_strScratchTitle;
@@ -178,6 +204,7 @@ void COpmlDisplayDlg::Forget() {
   m_feeds.clear();
   m_urls.clear();
   m_bOutlineEnded = TRUE;
+  m_nLeftOut = 0;
 }
 
 void COpmlDisplayDlg::Load() {
@@ -208,6 +235,12 @@ void COpmlDisplayDlg::Load() {
     return;
   }
   FillList();
+  if (m_nLeftOut > 0) {
+    CString text;
+    text.Format(Localized(u"Outlines left out, as their addresses are no http or https web feeds: %d"), m_nLeftOut);
+    MessageBox(text, Localized(u"Information"), MB_OK | MB_ICONINFORMATION);
+    if (!::IsWindow(m_hWnd)) return;
+  }
   if (m_bAddAll) AddEveryChannel();
 }
 

@@ -72,8 +72,11 @@ class COpmlDisplayDlg : public CDialog, public CWizardPageState {
   const CString& GetCurrentFolder() const { return m_strFolder; }
   CTouchMenuList* GetList() const { return m_pRows; }
   CImageButtonBar* GetButtonBar() const { return m_pBar; }
-  // The feed URLs of the file in document order, duplicates kept.
+  // The feed URLs of the file in document order, duplicates kept: only
+  // http and https addresses, without the spaces around them.
   const std::vector<CString>& GetUrls() const { return m_urls; }
+  // The outlines of the file left out for an address that is no web feed.
+  int GetLeftOutCount() const { return m_nLeftOut; }
   int GetListTop() const;
   int GetListHeight() const;
 
@@ -135,6 +138,7 @@ class COpmlDisplayDlg : public CDialog, public CWizardPageState {
   std::set<CString> m_folders;
   std::set<CString> m_feeds;
   BOOL m_bOutlineEnded = TRUE;
+  int m_nLeftOut = 0;
   CString m_strScratchTitle;
   CString m_strScratchUrl;
   CString m_strFolder;

@@ -474,4 +474,118 @@ TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
   EXPECT_EQ(Boxes(), "");
 }
 
+
+// A file whose outlines carry addresses that are no web feeds (a script,
+// a local file, data, mail, ftp, a share, a relative path) beside http and
+// https ones, one with spaces around it: only the web feeds are offered and
+// added, by their trimmed addresses, and the page says how many outlines
+// it left out, both when choosing and when adding the whole file.
+TEST_F(OpmlPageTest, OnlyWebFeedsAreImportedAndTheOthersAreCounted) {
+  WriteDeviceFile(kList, kSubscribed);
+  WriteDeviceFile(u"\\Mixed.opml",
+                  "<?xml version=\"1.0\"?>\n<opml version=\"2.0\"><head/><body>"
+                  "<outline type=\"rss\" text=\"Plain\" xmlUrl=\"http://127.0.0.1/plain.xml\"/>"
+                  "<outline type=\"rss\" text=\"Script\" xmlUrl=\"javascript:alert(1)\"/>"
+                  "<outline type=\"rss\" text=\"Spaced\" xmlUrl=\"  https://127.0.0.1/spaced.xml  \"/>"
+                  "<outline type=\"rss\" text=\"Local\" xmlUrl=\"file:///etc/passwd\"/>"
+                  "<outline text=\"Elsewhere\">"
+                  "<outline type=\"rss\" text=\"Data\" xmlUrl=\"data:text/xml,%3Crss%2F%3E\"/>"
+                  "<outline type=\"rss\" text=\"Mail\" xmlUrl=\"mailto:kim@127.0.0.1\"/>"
+                  "<outline type=\"rss\" text=\"Ftp\" xmlUrl=\"ftp://127.0.0.1/feed.xml\"/>"
+                  "<outline type=\"rss\" text=\"Share\" xmlUrl=\"\\\\server\\share\\feed.xml\"/>"
+                  "<outline type=\"rss\" text=\"Relative\" xmlUrl=\"feeds/relative.xml\"/>"
+                  "<outline type=\"rss\" text=\"Upper\" xmlUrl=\"HTTPS://127.0.0.1/upper.xml\"/>"
+                  "</outline></body></opml>\n");
+  Start("");
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
+  ASSERT_TRUE(q_.Advance(10));
+  HWND wizard = q_.ActiveWindow();
+  auto pick = [&] {
+    ASSERT_TRUE(q_.Tap(240, kRow0 + 3 * kPitch));  // "Import OPML file"
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.Tap(200, kChooserFile));
+    ASSERT_TRUE(q_.SoftKey(1));
+    ASSERT_TRUE(q_.Advance(10));
+  };
+  const std::string said = "Information\tOutlines left out, as their addresses are no http or https web feeds: 7\t1\n";
+  pick();
+  ASSERT_TRUE(q_.Tap(240, kRow0));  // "Choose specific channels from OPML"
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Advance(10));
+  // The top level: the two web feeds and the folder.
+  TouchRowsShow(Seen("mixed-top-480x800"), 3, "the top level");
+  ASSERT_TRUE(q_.Tap(240, kRow0 + 2 * kPitch));  // Elsewhere: only Upper and the way back
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Advance(10));
+  TouchRowsShow(Seen("mixed-elsewhere-480x800"), 2, "Elsewhere");
+  EXPECT_EQ(Boxes(), said);
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));  // back to the choice page
+  ASSERT_TRUE(q_.Advance(10));
+  pick();
+  ASSERT_TRUE(q_.Tap(240, kRow0 + kPitch));  // "Add entire OPML channels"
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
+  const std::vector<Channel> expected = {kOld[0], kOld[1],
+                                         {"Others", "Plain", "http://127.0.0.1/plain.xml"},
+                                         {"Others", "Spaced", "https://127.0.0.1/spaced.xml"},
+                                         {"Elsewhere", "Upper", "HTTPS://127.0.0.1/upper.xml"}};
+  EXPECT_EQ(ReadList(), expected);
+  EXPECT_EQ(Boxes(), said + said);
+}
+
+// A file cut short after some whole outlines: none of them is offered or
+// added, and the page says the file cannot be read; the whole file then
+// adds what is ticked.
+TEST_F(OpmlPageTest, AFileCutShortOffersNothingOfWhatItHeld) {
+  WriteDeviceFile(kList, kSubscribed);
+  const std::string whole = kOtherReader;
+  const std::string cut = whole.substr(0, whole.find(" </body>"));
+  ASSERT_NE(cut.find("Loose Feed"), std::string::npos);
+  WriteDeviceFile(u"\\Cut.opml", cut);
+  Start("");
+  const std::string before = ReadDeviceFile(kList);
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
+  ASSERT_TRUE(q_.Advance(10));
+  HWND wizard = q_.ActiveWindow();
+  auto pick = [&] {
+    ASSERT_TRUE(q_.Tap(240, kRow0 + 3 * kPitch));  // "Import OPML file"
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.Tap(200, kChooserFile));
+    ASSERT_TRUE(q_.SoftKey(1));
+    ASSERT_TRUE(q_.Advance(10));
+  };
+  auto tap = [&](int row) {
+    ASSERT_TRUE(q_.Tap(240, kRow0 + row * kPitch));
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.Advance(10));
+  };
+  pick();
+  tap(0);  // "Choose specific channels from OPML": said, and the first screen again
+  EXPECT_NE(Boxes().find("Error\tThe OPML file cannot be read"), std::string::npos) << Boxes();
+  EXPECT_NE(Boxes().find("\\Cut.opml\t1\n"), std::string::npos) << Boxes();
+  TouchRowsShow(Seen("cut-first-480x800"), 2, "the first screen after the cut file");
+  tap(1);  // "Add entire OPML channels": said again, nothing added
+  EXPECT_EQ(q_.ActiveWindow(), wizard);
+  EXPECT_EQ(ReadDeviceFile(kList), before);
+  TouchRowsShow(Seen("cut-first-again-480x800"), 2, "the first screen after adding the cut file");
+
+  // The whole file: Loose Feed ticked and OK adds it.
+  WriteDeviceFile(u"\\Cut.opml", whole);
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));  // back to the choice page
+  ASSERT_TRUE(q_.Advance(10));
+  pick();
+  tap(0);
+  tap(2);  // Loose Feed
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
+  const std::vector<Channel> expected = {kOld[0], kOld[1], {"Others", "Loose Feed", "http://127.0.0.1/loose.xml"}};
+  EXPECT_EQ(ReadList(), expected);
+}
+
 }  // namespace
