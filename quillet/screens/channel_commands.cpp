@@ -144,8 +144,19 @@ void CChannelListWnd::OnExport() {
   ofn.lpstrDefExt = u"opml";
   ofn.Flags = OFN_HIDEREADONLY;
   if (!GetSaveFileNameW(&ofn) || !::IsWindow(m_hWnd)) return;
+  // The edits a save batch still holds back belong in the copy.
+  const BOOL saved = !m_dialog.GetSafeHwnd() || !m_dialog.m_pOpml || m_dialog.m_pOpml->SavePending();
   CString source = ChannelListFile();
-  ::CopyFileW(source, file, FALSE);
+  if (!FileAccess(source)) return;
+  const BOOL existed = ::GetFileAttributesW(file) != INVALID_FILE_ATTRIBUTES;
+  if (!saved || !::CopyFileW(source, file, FALSE)) {
+    // A copy cut short (a full card) is no list: it goes.
+    if (saved && !existed) ::DeleteFileW(file);
+    CString text = Localized(u"The channel list could not be exported to:");
+    text += u"\n";
+    text += file;
+    ::MessageBoxW(m_hWnd, text, Localized(u"Error"), MB_OK | MB_ICONHAND);
+  }
 }
 
 void CChannelListWnd::OnDeleteAllData() {
