@@ -75,8 +75,6 @@ class COpmlDisplayDlg : public CDialog, public CWizardPageState {
   // The feed URLs of the file in document order, duplicates kept: only
   // http and https addresses, without the spaces around them.
   const std::vector<CString>& GetUrls() const { return m_urls; }
-  // The outlines of the file left out for an address that is no web feed.
-  int GetLeftOutCount() const { return m_nLeftOut; }
   int GetListTop() const;
   int GetListHeight() const;
 
@@ -138,6 +136,7 @@ class COpmlDisplayDlg : public CDialog, public CWizardPageState {
   std::set<CString> m_folders;
   std::set<CString> m_feeds;
   BOOL m_bOutlineEnded = TRUE;
+  // Outlines of the file left out for an address that is no web feed.
   int m_nLeftOut = 0;
   CString m_strScratchTitle;
   CString m_strScratchUrl;
