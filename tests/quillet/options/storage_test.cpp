@@ -3,7 +3,10 @@
 // the channel data moved to a storage card and back, a move cut short by
 // kill -9 (the next start still finds every file), and the auto update page
 // re-arming a running "Monitor.exe". Pictures of both pages at both screen
-// profiles go to the pictures folder.
+// profiles go to the pictures folder. The Data Storage page also runs in
+// this process on a channel list of its own: a card linked back to the
+// device, cards whose names differ only in case, a card too full, and an
+// edit held by a save batch.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
