@@ -48,6 +48,13 @@ class CCategoryEditDlg : public CDialog {
   // labels of synchronised channels, in list order, then "Others" when it
   // was among them.
   void AddCategoriesOfChannelList();
+  // Offers the categories as the channel list's Change Category does: the
+  // channel list dialog's entries in their order, without the labels of
+  // synchronised channels.
+  void AddCategoriesInListOrder();
+  // The row chosen when the dialog opens (the channel's own category in the
+  // change mode); the first row when no row has that name.
+  void SetInitialCategory(LPCWSTR name) { m_strInitial = name ? name : u""; }
   CString GetChosenCategory() const { return m_strChosen; }
   CCategoryListCtrl& List() { return m_list; }
   BOOL IsEditing() const;
@@ -71,6 +78,15 @@ class CCategoryEditDlg : public CDialog {
   void ChooseSelected();
   void OnCellEditEnd();
   void InsertRow(int index, LPCWSTR text);
+  // TRUE (and the user told) when a refresh runs: the refresh writes the
+  // channel list and the files of the channels that a change here would
+  // remove.
+  BOOL RefusedDuringRun();
+  // Whether another row than this one, or the channel list dialog's
+  // category set, holds the name (in any letter case).
+  BOOL NameInUse(const CString& name, int row) const;
+  void Refuse(LPCWSTR text);
+  void SelectRow(int row);
   void Layout();
 
   int m_nMode;
@@ -78,6 +94,7 @@ class CCategoryEditDlg : public CDialog {
   CString m_strChosen;
   BOOL m_bRenaming = FALSE;
   CString m_strOldName;
+  CString m_strInitial;
   std::map<int, CString> m_categories;
   HIMAGELIST m_hImages = nullptr;
   CCategoryListCtrl m_list;
