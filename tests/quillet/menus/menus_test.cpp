@@ -21,6 +21,8 @@
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/rss_xml.h"
 #include "support/device_fixture.h"
+#include "support/host_window.h"
+#include "support/net_servers.h"
 #include "support/pictures.h"
 #include "support/remote_program.h"
 #include "support/screen_checks.h"
@@ -695,4 +697,150 @@ TEST_F(MenuPages, CategoriesByKeysDeleteEveryCategoryAndThenNothing) {
   EXPECT_EQ(Files(), (std::set<std::string>{"Channels.opml", "Backup.OPML", "notes.txt"}));
   auto list = Seen("k-no-channels-240x320");
   EXPECT_LT(Light(list, 200, 0, 240, 26), 20) << "the editor's done button is left on the task bar";
+}
+
+// A refresh against a loopback server whose Tech feeds (channels 112 to
+// 116) come only when the test lets them; channel 100 (News) comes at once.
+class CategoriesDuringARefresh : public MenuPages {
+ protected:
+  static std::string Feed(const std::string& name) {
+    std::string x = "<?xml version='1.0'?><rss version='2.0'><channel><title>" + name + "</title>";
+    for (int i = 0; i < 2; ++i)
+      x += "<item><title>" + name + " story " + std::to_string(i) + "</title><link>http://127.0.0.1/s/" + name + "/" +
+           std::to_string(i) + "</link><description>Body</description></item>";
+    return x + "</channel></rss>";
+  }
+  static std::string Rule(const std::string& path, const std::string& body, bool gated) {
+    std::string r = "{\"path\": \"" + path + "\", \"times\": 0, ";
+    if (gated) r += "\"until\": \"/open/go\", ";
+    return r + "\"response\": \"HTTP/1.1 200 OK\\r\\nContent-Type: application/rss+xml\\r\\nContent-Length: " +
+           std::to_string(body.size()) + "\\r\\nConnection: close\\r\\n\\r\\n" + body + "\"}";
+  }
+  void SetUp() override {
+    MenuPages::SetUp();
+    std::string rules = "{\"rules\": [" + Rule("/feed/100", Feed("100"), false) + ", ";
+    for (int id = 112; id <= 116; ++id) rules += Rule("/gated/" + std::to_string(id), Feed(std::to_string(id)), true) + ", ";
+    rules += "{\"path\": \"/open/\", \"times\": 0, \"response\": \"HTTP/1.1 204 No Content\\r\\nContent-Length: 0\\r\\n"
+             "Connection: close\\r\\n\\r\\n\"}]}";
+    ASSERT_TRUE(server_.Start(rules));
+    std::string body = "<outline text=\"News\" type=\"rss\" uniqueID=\"90\"><outline text=\"Channel 00\" type=\"rss\" "
+                       "uniqueID=\"100\" xmlUrl=\"" + server_.Url("/feed/100") + "\"/></outline>"
+                       "<outline text=\"Tech\" type=\"rss\" uniqueID=\"91\">";
+    for (int id = 112; id <= 116; ++id)
+      body += "<outline text=\"Channel " + std::to_string(id) + "\" type=\"rss\" uniqueID=\"" + std::to_string(id) +
+              "\" xmlUrl=\"" + server_.Url("/gated/" + std::to_string(id)) + "\"/>";
+    WriteDeviceFile(kList, "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head/><body nextID=\"200\">" + body +
+                               "</outline></body></opml>\n");
+    finished_ = 0;
+    finishMessage_ = RegisterWindowMessageW(u"Quillet.Download.Finished");
+    recorder_ = qtest::CreateHostWindow(u"CategoriesRefreshRecorder", Recorder, 1, 1);
+  }
+  void TearDown() override {
+    if (recorder_) DestroyWindow(recorder_);
+    MenuPages::TearDown();
+  }
+  bool Asked(const std::string& path) const {
+    for (const std::string& r : server_.Requests())
+      if (r.rfind("GET " + path + " ", 0) == 0) return true;
+    return false;
+  }
+  // Moves the program's clock on until the refresh has ended.
+  testing::AssertionResult WaitForRunEnd() {
+    return q_.WaitFor(
+        [&] {
+          qk::PumpMessages();
+          (void)q_.Advance(600);
+          return finished_ > 0;
+        },
+        60000);
+  }
+  // The channel numbers whose files are in ChannelData.
+  std::set<int> ChannelsWithFiles() const {
+    std::set<int> out;
+    for (const std::string& f : Files())
+      if (f.rfind("Ch", 0) == 0 && f.size() > 2 && isdigit(static_cast<unsigned char>(f[2]))) out.insert(atoi(f.c_str() + 2));
+    return out;
+  }
+  // The category editor from the chooser.
+  void OpenEditor() {
+    ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+    ASSERT_TRUE(q_.Advance(10));
+  }
+  void CloseEditorAndChooser() {
+    ASSERT_TRUE(q_.Tap(kDoneX, kDoneY));
+    ASSERT_TRUE(q_.Advance(600));
+    ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+    ASSERT_TRUE(q_.Advance(10));
+  }
+
+  qnet::ScriptedServer server_;
+  HWND recorder_ = nullptr;
+
+ private:
+  static LRESULT CALLBACK Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == finishMessage_) ++finished_;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  inline static int finished_ = 0;
+  inline static UINT finishMessage_ = 0;
+};
+
+TEST_F(CategoriesDuringARefresh, TheEditorWaitsForTheRefreshAndADeleteLeavesNoFilesAndShowsEveryCategory) {
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  Start("");
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  auto all = Seen("refresh-all-categories-480x800");
+  // The list shows Tech; Refresh, and the first Tech feed is on its way.
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 2 * kPagePitch));
+  ASSERT_TRUE(q_.Advance(10));
+  auto tech = Seen("refresh-tech-480x800");
+  EXPECT_NE(Light(all, 70, 60, 400, 120), Light(tech, 70, 60, 400, 120)) << "the header did not name Tech";
+  ASSERT_TRUE(q_.Tap(240, kBar));
+  ASSERT_TRUE(q_.WaitFor([&] { return Asked("/gated/112"); }, 30000));
+
+  // Delete Tech (the editor's second row), New and Rename while the feeds
+  // download: each is refused, and nothing changes.
+  OpenEditor();
+  ASSERT_TRUE(q_.Tap(200, kEditRow0 + kEditorPitch));
+  ASSERT_TRUE(q_.Tap(kEditDelete, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kEditNew, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kEditRename, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  CloseEditorAndChooser();
+  const std::string refusal = "Quillet Reach\tPlease wait until the channels have been refreshed.\t1\n";
+  EXPECT_EQ(qtest::ReadHostFile(boxes), refusal + refusal + refusal);
+  Walk during = ReadList(kList);
+  EXPECT_EQ(during.categories, (std::vector<std::string>{"News", "Tech"}));
+  EXPECT_EQ(during.channels.size(), 6u);
+
+  // The feeds come; the refresh stores every channel of the list, and only
+  // those.
+  ASSERT_EQ(qnet::RawHttpGet(server_.port(), "/open/go").rfind("HTTP/1.1 204", 0), 0u);
+  ASSERT_TRUE(WaitForRunEnd());
+  Walk after = ReadList(kList);
+  for (int id : ChannelsWithFiles()) EXPECT_EQ(after.channels.count(id), 1u) << "files of channel " << id;
+  for (int id = 112; id <= 116; ++id) EXPECT_FALSE(FilesOf("Ch" + std::to_string(id)).empty()) << id;
+
+  // Now the delete goes through: Tech's channels and every file of them go,
+  // and the list shows every category again, News's channel among them.
+  OpenEditor();
+  ASSERT_TRUE(q_.Tap(200, kEditRow0 + kEditorPitch));
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDYES}));
+  ASSERT_TRUE(q_.Tap(kEditDelete, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  CloseEditorAndChooser();
+  ASSERT_TRUE(q_.Advance(10));
+  Walk deleted = ReadList(kList);
+  EXPECT_EQ(deleted.categories, (std::vector<std::string>{"News"}));
+  // (The refresh took the channels shown, Tech's.)
+  EXPECT_TRUE(ChannelsWithFiles().empty());
+  auto shown = Seen("refresh-after-delete-480x800");
+  EXPECT_EQ(Light(all, 70, 60, 400, 120), Light(shown, 70, 60, 400, 120)) << "the header still names the deleted category";
+  EXPECT_GT(Light(shown, 0, kRow0 - 30, 480, kRow0 + 30), 100) << "News's channel is not shown";
 }
