@@ -322,6 +322,7 @@ void CCategoryEditDlg::OnDeleteCategory() {
   // The question is about the row the user sees chosen.
   SelectRow(row);
   CString name = m_list.GetItemText(row, 0);
+  const CString shown = name;
   if (::MessageBoxW(m_hWnd, Localized(u"Are you sure you want to delete this category?"), Localized(u"Confirm Delete"),
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
     return;
@@ -336,7 +337,7 @@ void CCategoryEditDlg::OnDeleteCategory() {
   if (name.IsEmpty()) return;
   // Only a category goes, never a channel that happens to bear the name;
   // "Others" is listed by its localised name.
-  CString stored = name;
+  CString stored = m_pDocument && m_pDocument->HasCategory(shown) ? shown : name;
   if (m_pDocument && !m_pDocument->HasCategory(stored) && stored == Localized(u"Others")) stored = u"Others";
   if (m_pDocument) m_pDocument->RemoveCategory(stored, DeleteChannelFiles);
   if (CChannelListDlg* dialog = ChannelListDialog()) {
@@ -346,7 +347,8 @@ void CCategoryEditDlg::OnDeleteCategory() {
   }
   // A list that showed the deleted category shows every category.
   CChannelListWnd* window = ChannelListWindow();
-  if (window && (window->GetCurrentCategory() == name || window->GetCurrentCategory() == stored)) {
+  if (window && (window->GetCurrentCategory() == name || window->GetCurrentCategory() == stored ||
+                 window->GetCurrentCategory() == shown)) {
     window->SetDefaultCategory(u"N/A");
     window->RefreshList();
   }

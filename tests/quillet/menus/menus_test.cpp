@@ -699,6 +699,97 @@ TEST_F(MenuPages, CategoriesByKeysDeleteEveryCategoryAndThenNothing) {
   EXPECT_LT(Light(list, 200, 0, 240, 26), 20) << "the editor's done button is left on the task bar";
 }
 
+// Beside the four categories: Misc, holding a channel titled "Extra"
+// (141), and " Extra " (blanks round it) holding channel 140.
+const char* const kExtraCategories =
+    "<outline text=\"Misc\" type=\"rss\" uniqueID=\"96\"><outline text=\"Extra\" type=\"rss\" uniqueID=\"141\" "
+    "xmlUrl=\"http://127.0.0.1/feed/141\"/></outline>"
+    "<outline text=\" Extra \" type=\"rss\" uniqueID=\"97\"><outline text=\"Channel 40\" type=\"rss\" "
+    "uniqueID=\"140\" xmlUrl=\"http://127.0.0.1/feed/140\"/></outline>";
+
+// The editor's rows: News, Sports, Tech, Misc, " Extra ", Others. Names in
+// use (in any letter case) and emptied names are refused with a word and
+// change nothing; a delete takes the category the row shows chosen, its
+// channels and all their files, never a channel of that title, and then
+// chooses the row that took its place.
+TEST_F(MenuPages, CategoryNamesAreUniqueAndADeleteTakesTheChosenCategoryOnly) {
+  MakeChannels(kExtraCategories);
+  for (const char* name : {"Ch140.bin", "Ch140-Fav.ico", "Ch141.bin"}) WriteDeviceFile(Data(name).GetString(), "x");
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  Start("");
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  auto opened = Seen("editor-opened-480x800");
+  const std::vector<std::string> categories = {"News", "Sports", "Tech", "Others", "Misc", " Extra "};
+  // Sports renamed to "tech", then emptied; a new category named "NEWS".
+  ASSERT_TRUE(q_.Tap(200, kEditRow0 + kEditorPitch));
+  ASSERT_TRUE(q_.Tap(kEditRename, kEditButtons));
+  ASSERT_TRUE(q_.Type(u"tech "));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kEditRename, kEditButtons));
+  ASSERT_TRUE(q_.Key(VK_BACK));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kEditNew, kEditButtons));
+  ASSERT_TRUE(q_.Type(u"NEWS"));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_EQ(qtest::ReadHostFile(boxes), "Quillet Reach\tA category of this name already exists.\t1\n"
+                                        "Quillet Reach\tPlease enter a name for the category.\t1\n"
+                                        "Quillet Reach\tA category of this name already exists.\t1\n");
+  EXPECT_EQ(ReadList(kList).categories, categories);
+  // The rows are as they were (Sports back in its row, no new row).
+  auto refused = Seen("editor-refused-480x800");
+  EXPECT_EQ(Light(refused, 0, kEditRow0 - 20, 480, 800), Light(opened, 0, kEditRow0 - 20, 480, 800));
+
+  // " Extra " (row 4) chosen: the question keeps it shown chosen; No.
+  ASSERT_TRUE(q_.Tap(200, kEditRow0 + 4 * kEditorPitch));
+  auto chosen = Seen("editor-row-chosen-480x800");
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDNO}));
+  ASSERT_TRUE(q_.Tap(kEditDelete, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  auto asked = Seen("editor-after-no-480x800");
+  // A row shown chosen is filled with the highlight colour.
+  auto chosenRow = [](const qk::gdi::DecodedImage& p) {
+    int found = -1;
+    for (int row = 0; row < 6; ++row) {
+      int filled = 0;
+      for (int y = kEditRow0 + row * kEditorPitch - 15; y < kEditRow0 + row * kEditorPitch + 15; ++y)
+        for (int x = 300; x < 480; ++x) {
+          const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
+          if (px[0] > 150 && px[2] < 100) ++filled;
+        }
+      if (filled > 30 * 150) found = row;
+    }
+    return found;
+  };
+  EXPECT_EQ(chosenRow(chosen), 4);
+  EXPECT_EQ(chosenRow(asked), 4) << "the row asked about is not shown chosen";
+  // Yes: the category " Extra " goes with channel 140 and its files; the
+  // channel "Extra" of Misc stays with its file.
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDYES}));
+  ASSERT_TRUE(q_.Tap(kEditDelete, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  Walk once = ReadList(kList);
+  EXPECT_EQ(once.categories, (std::vector<std::string>{"News", "Sports", "Tech", "Others", "Misc"}));
+  EXPECT_EQ(once.channels.count(140), 0u);
+  EXPECT_EQ(once.channels.count(141), 1u);
+  EXPECT_TRUE(FilesOf("Ch140").empty());
+  EXPECT_EQ(FilesOf("Ch141"), (std::set<std::string>{"Ch141.bin"}));
+  // Others took the row's place and is chosen: the next Delete takes it.
+  EXPECT_EQ(chosenRow(Seen("editor-after-delete-chosen-480x800")), 4) << "the neighbour is not shown chosen";
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDYES}));
+  ASSERT_TRUE(q_.Tap(kEditDelete, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  Walk twice = ReadList(kList);
+  EXPECT_EQ(twice.categories, (std::vector<std::string>{"News", "Sports", "Tech", "Misc"}));
+  EXPECT_EQ(twice.channels.size(), 24u) << "News, Sports, Tech and Misc's channel";
+}
+
 // A refresh against a loopback server whose Tech feeds (channels 112 to
 // 116) come only when the test lets them; channel 100 (News) comes at once.
 class CategoriesDuringARefresh : public MenuPages {
