@@ -138,7 +138,13 @@ void CChannelListWnd::OnChangeCategory() {
   }
   // The program may have ended while the editor showed.
   if (!::IsWindow(m_hWnd) || !m_dialog.m_pOpml || chosen.IsEmpty()) return;
-  if (m_dialog.m_pOpml->MoveChannel(item.m_strUrl, chosen)) RefreshList();
+  // The rows are rebuilt now: the list shows the channel under its new
+  // category at once, and a reload left for later would come while the
+  // next menu is open and take its row away.
+  if (m_dialog.m_pOpml->MoveChannel(item.m_strUrl, chosen)) {
+    Reload();
+    m_dialog.Refresh();
+  }
 }
 
 void CChannelListWnd::OnExport() {

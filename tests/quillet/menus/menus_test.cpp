@@ -790,6 +790,55 @@ TEST_F(MenuPages, CategoryNamesAreUniqueAndADeleteTakesTheChosenCategoryOnly) {
   EXPECT_EQ(twice.channels.size(), 24u) << "News, Sports, Tech and Misc's channel";
 }
 
+// Change Category offers the categories in the list's order (Others before
+// Google Reader here, and none of the labels), with the channel's own
+// chosen; the list shows the channel under its new category at once.
+TEST_F(ChannelCommands, ChangeCategoryOffersTheListsOrderWithTheChannelsOwnChosen) {
+  MakeChannels(kSyncCategory);
+  Start("");
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  // The list shows Tech: channel 102 ("Channel 02") is its first row.
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 3 * kPagePitch));
+  ASSERT_TRUE(q_.Advance(10));
+  auto tech = Seen("change-tech-480x800");
+  // OK at once keeps the channel where it is.
+  ContextMenu(0, 4);
+  auto editor = Seen("change-editor-480x800");
+  EXPECT_GT(Light(editor, 0, kEditorRow0 + 4 * kEditorPitch - 15, 480, kEditorRow0 + 4 * kEditorPitch + 15), 100)
+      << "no fifth row";
+  // No sixth row: no text (dark pixels) below the fifth.
+  int text = 0;
+  for (int y = kEditorRow0 + 5 * kEditorPitch - 15; y < kEditorRow0 + 7 * kEditorPitch + 15; ++y)
+    for (int x = 40; x < 400; ++x) {
+      const uint8_t* px = &editor.bgra[(static_cast<size_t>(y) * editor.width + x) * 4];
+      if (px[0] < 80 && px[1] < 80 && px[2] < 80) ++text;
+    }
+  EXPECT_EQ(text, 0) << "a label offered as a category";
+  ASSERT_TRUE(q_.Tap(kEditorOk, kEditorButtons));
+  ASSERT_TRUE(q_.Advance(600));
+  EXPECT_EQ(ReadList(kList).channels[102].category, "Tech");
+  // The fourth row is Others.
+  ContextMenu(0, 4);
+  EXPECT_TRUE(qtest::ReadHostFile(boxes).empty());
+  ASSERT_TRUE(q_.Tap(200, kEditorRow0 + 3 * kEditorPitch));
+  ASSERT_TRUE(q_.Tap(kEditorOk, kEditorButtons));
+  ASSERT_TRUE(q_.Advance(600));
+  Walk moved = ReadList(kList);
+  EXPECT_EQ(moved.channels[102].category, "Others");
+  EXPECT_EQ(moved.channels.size(), 32u);
+  // Tech no longer shows it: its first row is channel 106 now, which the
+  // read mark reaches.
+  auto after = Seen("change-after-480x800");
+  EXPECT_EQ(Light(after, 0, kRow0 + 6 * kRowPitch - 30, 480, kRow0 + 6 * kRowPitch + 30), 0) << "a seventh row";
+  EXPECT_GT(Light(tech, 0, kRow0 + 6 * kRowPitch - 30, 480, kRow0 + 6 * kRowPitch + 30), 100);
+  ContextMenu(0, 1);
+  EXPECT_EQ(ReadList(kList).channels[106].fresh, "0");
+  EXPECT_EQ(ReadList(kList).channels[102].fresh, "2");
+}
+
 // A refresh against a loopback server whose Tech feeds (channels 112 to
 // 116) come only when the test lets them; channel 100 (News) comes at once.
 class CategoriesDuringARefresh : public MenuPages {
