@@ -229,6 +229,9 @@ void CCategoryEditDlg::OnUpdateRowCommand(CCmdUI* cmdUI) { cmdUI->Enable(Selecte
 
 void CCategoryEditDlg::OnNewCategory() {
   if (m_nMode == CATEGORY_EDIT_MODE_ADD_DELETE && RefusedDuringRun()) return;
+  // The row chosen before, one down once the new row is in.
+  const int before = SelectedRow();
+  m_nRowBeforeNew = before >= 0 ? before + 1 : -1;
   InsertRow(0, Localized(u"New Category"));
   for (int i = 1, n = m_list.GetItemCount(); i < n; ++i) m_list.SetItemState(i, 0, LVIS_SELECTED | LVIS_FOCUSED);
   m_list.SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -263,7 +266,8 @@ void CCategoryEditDlg::OnCellEditEnd() {
       }
       m_list.SendMessage(LVM_DELETEITEM, static_cast<WPARAM>(row));
       const int count = m_list.GetItemCount();
-      SelectRow(row < count ? row : count - 1);
+      const int back = m_nRowBeforeNew > row ? m_nRowBeforeNew - 1 : m_nRowBeforeNew;
+      SelectRow(back >= 0 && back < count ? back : row < count ? row : count - 1);
     };
     BOOL refused = m_nMode == CATEGORY_EDIT_MODE_ADD_DELETE && m_pDocument && RefusedDuringRun();
     if (!refused && name.IsEmpty()) {

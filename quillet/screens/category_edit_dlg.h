@@ -95,6 +95,8 @@ class CCategoryEditDlg : public CDialog {
   BOOL m_bRenaming = FALSE;
   CString m_strOldName;
   CString m_strInitial;
+  // The row chosen when New was given, where a refused new name goes back.
+  int m_nRowBeforeNew = -1;
   std::map<int, CString> m_categories;
   HIMAGELIST m_hImages = nullptr;
   CCategoryListCtrl m_list;
