@@ -789,6 +789,32 @@ TEST_F(MenuPages, CategoryNamesAreUniqueAndADeleteTakesTheChosenCategoryOnly) {
   Walk twice = ReadList(kList);
   EXPECT_EQ(twice.categories, (std::vector<std::string>{"News", "Sports", "Tech", "Misc"}));
   EXPECT_EQ(twice.channels.size(), 24u) << "News, Sports, Tech and Misc's channel";
+
+  // The list shows Sports; renamed to Football, it goes on showing its
+  // channels under the new name.
+  ASSERT_TRUE(q_.Tap(kDoneX, kDoneY));
+  ASSERT_TRUE(q_.Advance(600));
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 2 * kPagePitch));  // Sports
+  ASSERT_TRUE(q_.Advance(10));
+  auto sports = Seen("names-sports-480x800");
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(200, kEditRow0 + kEditorPitch));
+  ASSERT_TRUE(q_.Tap(kEditRename, kEditButtons));
+  ASSERT_TRUE(q_.Type(u"Football"));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kDoneX, kDoneY));
+  ASSERT_TRUE(q_.Advance(600));
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  auto football = Seen("names-football-480x800");
+  EXPECT_NE(Light(sports, 70, 60, 400, 120), Light(football, 70, 60, 400, 120)) << "the header kept the old name";
+  EXPECT_EQ(Light(sports, 0, kRow0 - 30, 480, 700), Light(football, 0, kRow0 - 30, 480, 700)) << "other rows";
+  ContextMenu(0, 1);
+  EXPECT_EQ(ReadList(kList).channels[101].fresh, "0") << "row 0 is not channel 101";
 }
 
 // Change Category offers the categories in the list's order (Others before
