@@ -8,7 +8,11 @@
 //
 // The categories are rows of a cell list; New and Rename open its in-place
 // editor over a row, and the end of that edit (WM_CELL_EDIT_END from the
-// list, only ever sent for an edit that was open) stores the name.
+// list, only ever sent for an edit that was open) stores the name. A name
+// that another category has (in any letter case) or an emptied name in a
+// rename is refused with a word to the user, and so is every change while
+// a refresh runs: the refresh writes the channel list and the files of
+// the channels that a change would remove.
 #pragma once
 
 #include <map>
