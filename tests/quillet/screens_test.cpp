@@ -48,6 +48,7 @@ class ScreensTest : public qtest::DeviceTest {
   void TearDown() override {
     frame_.reset();
     app_.reset();
+    qk::SetMessageBoxHook(nullptr);
     qk::shell::ResetShell();
     SetTouchFlag(TRUE);
     SetDownloadStop(FALSE);
@@ -630,7 +631,6 @@ TEST_F(ScreensTest, ARefreshRefusesTheCommandsAndWritesNoFilesOfAChannelTakenOff
     for (const char* name : {".bin", ".xml", "~.xml"})
       EXPECT_FALSE(DeviceFileExists(DataPath(std::string(prefix) + name))) << prefix << name;
   EXPECT_EQ(Flags(100), "00");
-  qk::SetMessageBoxHook(nullptr);
 }
 
 }  // namespace
