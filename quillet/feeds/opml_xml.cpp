@@ -252,6 +252,28 @@ int COpmlXML::RemoveChannelById(LPCWSTR category, OpmlChannelIdCallback callback
   if (!category || !*category) return 0;
   TiXmlElement* body = Body();
   if (!body) return 0;
+  if (RemoveCategory(category, callback)) return 1;
+  for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement()) {
+    if (!IsOutline(e)) continue;
+    for (TiXmlElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
+      if (IsOutline(c) && AttributeText(c, "text") == category) {
+        // Whatever goes from the list takes its files with it.
+        const char* id = c->Attribute("uniqueID");
+        if (callback && id) callback(atoi(id));
+        e->RemoveChild(c);
+        Commit();
+        return 1;
+      }
+    }
+  }
+  return 0;
+}
+
+int COpmlXML::RemoveCategory(LPCWSTR category, OpmlChannelIdCallback callback) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  if (!category || !*category) return 0;
+  TiXmlElement* body = Body();
+  if (!body) return 0;
   for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement()) {
     if (!IsOutline(e) || AttributeText(e, "text") != category) continue;
     if (callback) {
@@ -264,17 +286,16 @@ int COpmlXML::RemoveChannelById(LPCWSTR category, OpmlChannelIdCallback callback
     Commit();
     return 1;
   }
-  for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement()) {
-    if (!IsOutline(e)) continue;
-    for (TiXmlElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
-      if (IsOutline(c) && AttributeText(c, "text") == category) {
-        e->RemoveChild(c);
-        Commit();
-        return 1;
-      }
-    }
-  }
   return 0;
+}
+
+BOOL COpmlXML::HasCategory(LPCWSTR category) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  TiXmlElement* body = Body();
+  if (!body || !category || !*category) return FALSE;
+  for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement())
+    if (IsOutline(e) && AttributeText(e, "text") == category) return TRUE;
+  return FALSE;
 }
 
 int COpmlXML::MoveChannel(LPCWSTR url, LPCWSTR category) {

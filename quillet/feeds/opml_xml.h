@@ -45,6 +45,14 @@ class COpmlXML : public CEXML {
   int GetChannelAttribute(LPCWSTR url, LPCWSTR name, CString& value);
   int RenameCategory(LPCWSTR oldName, LPCWSTR newName);
   int RemoveChannelById(LPCWSTR category, OpmlChannelIdCallback callback);
+  // Removes the category outline of that name (directly under the body,
+  // compared exactly) with every channel in it, calling the callback with
+  // each channel's number first; never a channel of that title. 1 and
+  // saved when a category was removed, else 0.
+  int RemoveCategory(LPCWSTR category, OpmlChannelIdCallback callback);
+  // Whether a category outline of exactly that name is directly under the
+  // body.
+  BOOL HasCategory(LPCWSTR category);
   int MoveChannel(LPCWSTR url, LPCWSTR category);
 
   // Holds back the saves of the calling thread's attribute edits until the

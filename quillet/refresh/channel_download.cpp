@@ -155,6 +155,16 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
     downloaded = InternetDownloadFile(feedUrl, tempPath, &code, errorText, nullptr, nullptr, nullptr) == 0;
   }
 
+  // A channel taken off the list while its feed came (its category deleted,
+  // say) gets no files again: whoever removed it removed its files.
+  auto listed = [&] { return !dialog->m_pOpml || dialog->m_pOpml->HasChannel(feedUrl); };
+  if (!listed()) {
+    DeleteFileW(tempPath);
+    ResetRow(view, feedUrl);
+    WriteLog(u"DoRssChannelDownload() finished: the channel is no longer listed.");
+    return 0;
+  }
+
   row = FindChannelRow(view, feedUrl);
   if (row >= 0) {
     SetChannelItemText(view, row, updateTime);
@@ -232,7 +242,7 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
         if (downloadImage) ++state.processedImages;
         int jobs = app ? app->DownloadManager().GetJobCount() : 0;
         PostMessageW(HWND_BROADCAST, WM_CHANNELS_DOWNLOAD_PROGRESS, WPARAM(jobs), LPARAM(jobs));
-        if (!downloadImage || IsDownloadStopped()) continue;
+        if (!downloadImage || IsDownloadStopped() || !listed()) continue;
         KeepAwake();
         int a = entry.Find(u'|');
         int b = a >= 0 ? entry.Find(u'|', a + 1) : -1;
@@ -284,7 +294,7 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
         }
       }
 
-      if (!IsDownloadStopped()) {
+      if (!IsDownloadStopped() && listed()) {
         if (FileAccess(xmlPath)) DeleteFileW(xmlPath);
         MoveFileW(tempPath, xmlPath);
         BroadcastRefreshMessage(MSG_DOWNLOAD_REFRESH);
@@ -297,7 +307,8 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
     result = 0;
   }
 
-  if (IsDownloadStopped()) {
+  if (IsDownloadStopped() || !listed()) {
+    if (!listed()) DeleteFileW(tempPath);
     WriteLog(u"DoRssChannelDownload() finished.");
     return 0;
   }

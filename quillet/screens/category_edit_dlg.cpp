@@ -28,11 +28,16 @@ END_MESSAGE_MAP()
 
 namespace {
 
+CChannelListWnd* ChannelListWindow() {
+  auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
+  return frame && frame->ChannelListWnd().GetSafeHwnd() ? &frame->ChannelListWnd() : nullptr;
+}
+
 // The channel list dialog whose category entries the editor keeps in step.
 CChannelListDlg* ChannelListDialog() {
-  auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
-  if (!frame || !frame->ChannelListWnd().GetSafeHwnd()) return nullptr;
-  CChannelListDlg& dialog = frame->ChannelListWnd().Dialog();
+  CChannelListWnd* window = ChannelListWindow();
+  if (!window) return nullptr;
+  CChannelListDlg& dialog = window->Dialog();
   return dialog.GetSafeHwnd() ? &dialog : nullptr;
 }
 
@@ -63,6 +68,57 @@ void CCategoryEditDlg::AddCategoriesOfChannelList() {
     else if (name.Left(labelPrefix.GetLength()) != labelPrefix) AddCategory(name);
   }
   if (sawOthers) AddCategory(others);
+}
+
+void CCategoryEditDlg::AddCategoriesInListOrder() {
+  CChannelListDlg* dialog = ChannelListDialog();
+  if (!dialog) return;
+  const CString labelPrefix = CString(SYNC_CATEGORY) + u" - ";
+  CSingleLock hold(&dialog->m_runLock, TRUE);
+  for (POSITION at = dialog->m_reloadCategories.GetHeadPosition(); at;) {
+    const CString& name = dialog->m_reloadCategories.GetNext(at);
+    if (name.Left(labelPrefix.GetLength()) != labelPrefix) AddCategory(name);
+  }
+}
+
+BOOL CCategoryEditDlg::RefusedDuringRun() {
+  CChannelListWnd* window = ChannelListWindow();
+  if (!window || !window->IsRunActive()) return FALSE;
+  Refuse(u"Please wait until the channels have been refreshed.");
+  return TRUE;
+}
+
+void CCategoryEditDlg::Refuse(LPCWSTR text) {
+  ::MessageBoxW(m_hWnd, Localized(text), Localized(GetTouchFlag() ? u"Quillet Reach" : u"Quillet"),
+                MB_OK | MB_ICONINFORMATION);
+}
+
+BOOL CCategoryEditDlg::NameInUse(const CString& name, int row) const {
+  auto& list = const_cast<CCategoryListCtrl&>(m_list);
+  for (int i = 0, n = list.GetItemCount(); i < n; ++i) {
+    if (i == row) continue;
+    CString other = list.GetItemText(i, 0);
+    other.Trim();
+    if (other.CompareNoCase(name) == 0) return TRUE;
+  }
+  if (!m_pDocument) return FALSE;
+  // A category the rows do not show (a label's, say) is in use all the
+  // same; the name being renamed is not.
+  if (CChannelListDlg* dialog = ChannelListDialog()) {
+    CSingleLock hold(&dialog->m_runLock, TRUE);
+    for (POSITION at = dialog->m_reloadCategories.GetHeadPosition(); at;) {
+      const CString& other = dialog->m_reloadCategories.GetNext(at);
+      if (m_bRenaming && other == m_strOldName) continue;
+      if (other.CompareNoCase(name) == 0) return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+void CCategoryEditDlg::SelectRow(int row) {
+  if (row < 0 || row >= m_list.GetItemCount()) return;
+  m_list.SetItemState(row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  m_list.SendMessage(LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
 }
 
 void CCategoryEditDlg::DoDataExchange(CDataExchange* dx) {
@@ -115,6 +171,8 @@ BOOL CCategoryEditDlg::OnInitDialog() {
   m_cancel.ShowWindow(touch && !addDelete ? SW_SHOW : SW_HIDE);
   for (CButton* button : {&m_new, &m_rename, &m_delete}) button->ShowWindow(touch && addDelete ? SW_SHOW : SW_HIDE);
   m_list.SubclassControl(::GetDlgItem(m_hWnd, IDC_CATEGORY_LIST));
+  // The chosen row shows also while a question about it has the focus.
+  ::SetWindowLongW(m_list.m_hWnd, GWL_STYLE, ::GetWindowLongW(m_list.m_hWnd, GWL_STYLE) | LVS_SHOWSELALWAYS);
   const BOOL high = GetScreenDpiY() == 192;
   const int side = high ? 32 : 16;
   m_hImages = ImageList_Create(side, side, ILC_COLOR | ILC_MASK, 1, 1);
@@ -125,7 +183,13 @@ BOOL CCategoryEditDlg::OnInitDialog() {
   m_list.SendMessage(LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(m_hImages));
   for (const auto& [index, name] : m_categories) InsertRow(m_list.GetItemCount(), name);
   m_list.SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-  if (m_list.GetItemCount() > 0) m_list.SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  int initial = 0;
+  for (int i = 0, n = m_list.GetItemCount(); i < n && !m_strInitial.IsEmpty(); ++i)
+    if (m_list.GetItemText(i, 0) == m_strInitial) {
+      initial = i;
+      break;
+    }
+  SelectRow(initial);
   m_prompt.ShowWindow(!addDelete && touch ? SW_SHOW : SW_HIDE);
   ChooseSelected();
   Layout();
@@ -164,6 +228,10 @@ void CCategoryEditDlg::ChooseSelected() {
 void CCategoryEditDlg::OnUpdateRowCommand(CCmdUI* cmdUI) { cmdUI->Enable(SelectedRow() >= 0); }
 
 void CCategoryEditDlg::OnNewCategory() {
+  if (m_nMode == CATEGORY_EDIT_MODE_ADD_DELETE && RefusedDuringRun()) return;
+  // The row chosen before, one down once the new row is in.
+  const int before = SelectedRow();
+  m_nRowBeforeNew = before >= 0 ? before + 1 : -1;
   InsertRow(0, Localized(u"New Category"));
   for (int i = 1, n = m_list.GetItemCount(); i < n; ++i) m_list.SetItemState(i, 0, LVIS_SELECTED | LVIS_FOCUSED);
   m_list.SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -175,6 +243,7 @@ void CCategoryEditDlg::OnNewCategory() {
 void CCategoryEditDlg::OnRenameCategory() {
   const int row = SelectedRow();
   if (row < 0) return;
+  if (m_nMode == CATEGORY_EDIT_MODE_ADD_DELETE && RefusedDuringRun()) return;
   m_list.SetFocus();
   SipShowIM(SIPF_ON);
   m_list.EditItem(row);
@@ -188,21 +257,56 @@ void CCategoryEditDlg::OnCellEditEnd() {
   if (row >= 0) {
     CString name = m_list.GetItemText(row, 0);
     name.Trim();
-    if (name.IsEmpty()) name = Localized(u"New Category");
-    m_list.SetItemText(row, 0, name);
-    CChannelListDlg* dialog = ChannelListDialog();
-    if (m_pDocument) {
+    // A refused edit leaves the list as it was: a renamed row gets its old
+    // name back, a new row goes.
+    auto undo = [&] {
       if (m_bRenaming) {
-        m_pDocument->RenameCategory(m_strOldName, name);
-        if (dialog) {
-          CSingleLock hold(&dialog->m_runLock, TRUE);
-          if (POSITION at = dialog->m_reloadCategories.Find(m_strOldName)) dialog->m_reloadCategories.SetAt(at, name);
-        }
+        m_list.SetItemText(row, 0, m_strOldName);
+        return;
+      }
+      m_list.SendMessage(LVM_DELETEITEM, static_cast<WPARAM>(row));
+      const int count = m_list.GetItemCount();
+      const int back = m_nRowBeforeNew > row ? m_nRowBeforeNew - 1 : m_nRowBeforeNew;
+      SelectRow(back >= 0 && back < count ? back : row < count ? row : count - 1);
+    };
+    BOOL refused = m_nMode == CATEGORY_EDIT_MODE_ADD_DELETE && m_pDocument && RefusedDuringRun();
+    if (!refused && name.IsEmpty()) {
+      if (m_bRenaming) {
+        Refuse(u"Please enter a name for the category.");
+        refused = TRUE;
       } else {
-        m_pDocument->AddCategory(name);
-        if (dialog) {
-          CSingleLock hold(&dialog->m_runLock, TRUE);
-          if (!dialog->m_reloadCategories.Find(name)) dialog->m_reloadCategories.AddTail(name);
+        name = Localized(u"New Category");
+      }
+    }
+    const BOOL unchanged = m_bRenaming && name == m_strOldName;
+    if (!refused && !unchanged && NameInUse(name, row)) {
+      Refuse(u"A category of this name already exists.");
+      refused = TRUE;
+    }
+    if (refused) {
+      undo();
+    } else {
+      m_list.SetItemText(row, 0, name);
+      CChannelListDlg* dialog = ChannelListDialog();
+      if (m_pDocument && !unchanged) {
+        if (m_bRenaming) {
+          m_pDocument->RenameCategory(m_strOldName, name);
+          if (dialog) {
+            CSingleLock hold(&dialog->m_runLock, TRUE);
+            if (POSITION at = dialog->m_reloadCategories.Find(m_strOldName)) dialog->m_reloadCategories.SetAt(at, name);
+          }
+          // The list that shows the renamed category goes on showing it.
+          CChannelListWnd* window = ChannelListWindow();
+          if (window && window->GetCurrentCategory() == m_strOldName) {
+            window->SetDefaultCategory(name);
+            window->RefreshList();
+          }
+        } else {
+          m_pDocument->AddCategory(name);
+          if (dialog) {
+            CSingleLock hold(&dialog->m_runLock, TRUE);
+            if (!dialog->m_reloadCategories.Find(name)) dialog->m_reloadCategories.AddTail(name);
+          }
         }
       }
     }
@@ -212,27 +316,45 @@ void CCategoryEditDlg::OnCellEditEnd() {
 }
 
 void CCategoryEditDlg::OnDeleteCategory() {
-  // Without a focused row there is nothing to delete: the name would be
-  // empty, and no category may be looked up by it.
-  const int row = FocusedRow();
+  // The row shown as chosen; without one, the focused row. Without either
+  // there is nothing to delete: the name would be empty, and no category
+  // may be looked up by it.
+  int row = SelectedRow();
+  if (row < 0) row = FocusedRow();
   if (row < 0) return;
+  if (m_nMode == CATEGORY_EDIT_MODE_ADD_DELETE && RefusedDuringRun()) return;
+  // The question is about the row the user sees chosen.
+  SelectRow(row);
   CString name = m_list.GetItemText(row, 0);
+  const CString shown = name;
   if (::MessageBoxW(m_hWnd, Localized(u"Are you sure you want to delete this category?"), Localized(u"Confirm Delete"),
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
     return;
   if (!::IsWindow(m_hWnd)) return;
   m_list.SendMessage(LVM_DELETEITEM, static_cast<WPARAM>(row));
+  // Its neighbour is chosen next: the row that moved up into its place, or
+  // the row above when it was the last.
+  const int count = m_list.GetItemCount();
+  SelectRow(row < count ? row : count - 1);
+  ChooseSelected();
   name.Trim();
   if (name.IsEmpty()) return;
-  if (m_pDocument) m_pDocument->RemoveChannelById(name, DeleteChannelFiles);
+  // Only a category goes, never a channel that happens to bear the name;
+  // "Others" is listed by its localised name.
+  CString stored = m_pDocument && m_pDocument->HasCategory(shown) ? shown : name;
+  if (m_pDocument && !m_pDocument->HasCategory(stored) && stored == Localized(u"Others")) stored = u"Others";
+  if (m_pDocument) m_pDocument->RemoveCategory(stored, DeleteChannelFiles);
   if (CChannelListDlg* dialog = ChannelListDialog()) {
     CSingleLock hold(&dialog->m_runLock, TRUE);
-    if (POSITION at = dialog->m_reloadCategories.Find(name)) dialog->m_reloadCategories.RemoveAt(at);
+    if (POSITION at = dialog->m_reloadCategories.Find(stored)) dialog->m_reloadCategories.RemoveAt(at);
+    else if (POSITION at2 = dialog->m_reloadCategories.Find(name)) dialog->m_reloadCategories.RemoveAt(at2);
   }
-  const int count = m_list.GetItemCount();
-  if (count > 0) {
-    const int next = row < count ? row : count - 1;
-    m_list.SetItemState(next, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  // A list that showed the deleted category shows every category.
+  CChannelListWnd* window = ChannelListWindow();
+  if (window && (window->GetCurrentCategory() == name || window->GetCurrentCategory() == stored ||
+                 window->GetCurrentCategory() == shown)) {
+    window->SetDefaultCategory(u"N/A");
+    window->RefreshList();
   }
 }
 

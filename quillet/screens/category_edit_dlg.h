@@ -8,7 +8,11 @@
 //
 // The categories are rows of a cell list; New and Rename open its in-place
 // editor over a row, and the end of that edit (WM_CELL_EDIT_END from the
-// list, only ever sent for an edit that was open) stores the name.
+// list, only ever sent for an edit that was open) stores the name. A name
+// that another category has (in any letter case) or an emptied name in a
+// rename is refused with a word to the user, and so is every change while
+// a refresh runs: the refresh writes the channel list and the files of
+// the channels that a change would remove.
 #pragma once
 
 #include <map>
@@ -48,6 +52,13 @@ class CCategoryEditDlg : public CDialog {
   // labels of synchronised channels, in list order, then "Others" when it
   // was among them.
   void AddCategoriesOfChannelList();
+  // Offers the categories as the channel list's Change Category does: the
+  // channel list dialog's entries in their order, without the labels of
+  // synchronised channels.
+  void AddCategoriesInListOrder();
+  // The row chosen when the dialog opens (the channel's own category in the
+  // change mode); the first row when no row has that name.
+  void SetInitialCategory(LPCWSTR name) { m_strInitial = name ? name : u""; }
   CString GetChosenCategory() const { return m_strChosen; }
   CCategoryListCtrl& List() { return m_list; }
   BOOL IsEditing() const;
@@ -71,6 +82,15 @@ class CCategoryEditDlg : public CDialog {
   void ChooseSelected();
   void OnCellEditEnd();
   void InsertRow(int index, LPCWSTR text);
+  // TRUE (and the user told) when a refresh runs: the refresh writes the
+  // channel list and the files of the channels that a change here would
+  // remove.
+  BOOL RefusedDuringRun();
+  // Whether another row than this one, or the channel list dialog's
+  // category set, holds the name (in any letter case).
+  BOOL NameInUse(const CString& name, int row) const;
+  void Refuse(LPCWSTR text);
+  void SelectRow(int row);
   void Layout();
 
   int m_nMode;
@@ -78,6 +98,9 @@ class CCategoryEditDlg : public CDialog {
   CString m_strChosen;
   BOOL m_bRenaming = FALSE;
   CString m_strOldName;
+  CString m_strInitial;
+  // The row chosen when New was given, where a refused new name goes back.
+  int m_nRowBeforeNew = -1;
   std::map<int, CString> m_categories;
   HIMAGELIST m_hImages = nullptr;
   CCategoryListCtrl m_list;

@@ -80,18 +80,28 @@ void CChannelListWnd::SetChannelReadState(BOOL all, BOOL read) {
     if (!view->GetItem(row, item)) continue;
     CString count(u"0");
     if (!read && (!list->GetChannelAttribute(item.m_strUrl, u"itemCount", count) || count.IsEmpty())) count = u"0";
-    list->SetChannelAttribute(item.m_strUrl, u"newItemCount", count);
-    if (item.m_nChannel <= 0) continue;
-    view->SetItemCounts(item.m_nChannel, item.m_nItemCount, atoi(CStringA(count).GetString()));
     CString path;
     path.Format(u"%s\\Ch%03d.bin", ChannelDataFolder().GetString(), item.m_nChannel);
-    if (!FileAccess(path)) continue;
-    CItemStore store(0);
-    store.Open(path, 0, 0);
-    // Two steps, so that every item reaches the target whichever of the
-    // two states of its kind it had.
-    SetItemReadFlag(&store, read ? ITEM_READ_READ : ITEM_READ_UNREAD);
-    SetItemReadFlag(&store, read ? ITEM_READ_READ_FETCHED : ITEM_READ_UNREAD_FETCHED);
+    int items = item.m_nItemCount;
+    if (item.m_nChannel > 0 && FileAccess(path)) {
+      CItemStore store(0);
+      store.Open(path, 0, 0);
+      // Two steps, so that every item reaches the target whichever of the
+      // two states of its kind it had.
+      SetItemReadFlag(&store, read ? ITEM_READ_READ : ITEM_READ_UNREAD);
+      SetItemReadFlag(&store, read ? ITEM_READ_READ_FETCHED : ITEM_READ_UNREAD_FETCHED);
+      // The counts are the store's: the list's item count may be older
+      // than the store.
+      int readCount = 0;
+      store.CountItems(items, readCount);
+      count.Format(u"%d", items - readCount);
+      CString total;
+      total.Format(u"%d", items);
+      SetChannelAttributeIfChanged(list, item.m_strUrl, u"itemCount", total);
+    }
+    list->SetChannelAttribute(item.m_strUrl, u"newItemCount", count);
+    if (item.m_nChannel <= 0) continue;
+    view->SetItemCounts(item.m_nChannel, items, atoi(CStringA(count).GetString()));
   }
   view->Redraw(TRUE);
 }
@@ -120,13 +130,21 @@ void CChannelListWnd::OnChangeCategory() {
   CString chosen;
   {
     CCategoryEditDlg editor(CATEGORY_EDIT_MODE_CHANGE, nullptr, nullptr);
-    editor.AddCategoriesOfChannelList();
+    // The categories in the list's own order, the channel's own chosen.
+    editor.AddCategoriesInListOrder();
+    editor.SetInitialCategory(item.m_strCategory);
     if (editor.DoModal() != IDOK) return;
     chosen = editor.GetChosenCategory();
   }
   // The program may have ended while the editor showed.
   if (!::IsWindow(m_hWnd) || !m_dialog.m_pOpml || chosen.IsEmpty()) return;
-  if (m_dialog.m_pOpml->MoveChannel(item.m_strUrl, chosen)) RefreshList();
+  // The rows are rebuilt now: the list shows the channel under its new
+  // category at once, and a reload left for later would come while the
+  // next menu is open and take its row away.
+  if (m_dialog.m_pOpml->MoveChannel(item.m_strUrl, chosen)) {
+    Reload();
+    m_dialog.Refresh();
+  }
 }
 
 void CChannelListWnd::OnExport() {

@@ -179,6 +179,48 @@ TEST_F(OpmlTest, LookupsAtTwoLevels) {
   EXPECT_EQ(list.AddChannel(u"", u"One", u"http://one"), 1);
 }
 
+// A category delete takes only a category (exact name, directly under the
+// body) and names every channel it held; a channel that bears the name is
+// no category. Whatever the older removal takes by a channel's title is
+// named too, so that its files can go with it.
+TEST_F(OpmlTest, CategoryRemovalTakesOnlyCategoriesAndNamesWhatGoes) {
+  WriteDeviceFile(kList,
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?><opml version=\"1.0\"><head/><body nextID=\"9\">"
+                  "<outline type=\"rss\" text=\"Misc\" uniqueID=\"1\">"
+                  "<outline type=\"rss\" text=\"Tech\" uniqueID=\"5\" xmlUrl=\"http://tech\"/></outline>"
+                  "<outline type=\"rss\" text=\" Tech \" uniqueID=\"2\">"
+                  "<outline type=\"rss\" text=\"A\" uniqueID=\"6\" xmlUrl=\"http://a\"/>"
+                  "<outline type=\"rss\" text=\"B\" uniqueID=\"7\" xmlUrl=\"http://b\"/></outline>"
+                  "</body></opml>");
+  COpmlXML list(nullptr, nullptr, 1);
+  ASSERT_TRUE(list.LoadAndWalk(kList));
+  static std::vector<int> named;
+  named.clear();
+  auto name = [](int n) {
+    named.push_back(n);
+    return 0;
+  };
+  EXPECT_FALSE(list.HasCategory(u"Tech"));
+  EXPECT_TRUE(list.HasCategory(u" Tech "));
+  EXPECT_FALSE(list.HasCategory(u"A"));
+  const std::string before = Saved();
+  EXPECT_EQ(list.RemoveCategory(u"Tech", name), 0);
+  EXPECT_EQ(list.RemoveCategory(u"A", name), 0);
+  EXPECT_EQ(list.RemoveCategory(u"", name), 0);
+  EXPECT_TRUE(named.empty());
+  EXPECT_EQ(Saved(), before);
+  EXPECT_EQ(list.RemoveCategory(u" Tech ", name), 1);
+  EXPECT_EQ(named, (std::vector<int>{6, 7}));
+  EXPECT_EQ(list.HasChannel(u"http://a"), 0);
+  EXPECT_EQ(list.HasChannel(u"http://tech"), 1);
+  EXPECT_EQ(Saved().find("http://a"), std::string::npos);
+  named.clear();
+  EXPECT_EQ(list.RemoveChannelById(u"Tech", name), 1);
+  EXPECT_EQ(named, std::vector<int>{5});
+  EXPECT_EQ(list.HasChannel(u"http://tech"), 0);
+  EXPECT_TRUE(list.HasCategory(u"Misc"));
+}
+
 TEST_F(OpmlTest, LoadReportsOutlines) {
   WriteDeviceFile(kList,
                   "<?xml version=\"1.0\"?><opml version=\"1.0\"><head><title>t</title></head><body>"

@@ -12,7 +12,11 @@
 #include "display/display.h"
 #include "gdi/surface.h"
 #include "kernel/kernel.h"
+#include "net/connmgr.h"
+#include "quillet/feeds/item_store.h"
+#include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/refresh_state.h"
+#include "quillet/screens/channel_files.h"
 #include "quillet/res/resources.h"
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/reader_app.h"
@@ -21,6 +25,7 @@
 #include "shell/aygshell.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
+#include "support/net_servers.h"
 #include "user/idle.h"
 #include "user/input.h"
 #include "user/user.h"
@@ -43,6 +48,7 @@ class ScreensTest : public qtest::DeviceTest {
   void TearDown() override {
     frame_.reset();
     app_.reset();
+    qk::SetMessageBoxHook(nullptr);
     qk::shell::ResetShell();
     SetTouchFlag(TRUE);
     SetDownloadStop(FALSE);
@@ -465,6 +471,166 @@ TEST_F(ScreensTest, ExitFromTheChannelMenuEndsItsLoopAndNothingRunsOnTheClosedSc
   EXPECT_TRUE(QuitPosted());
   // Nothing was written on the way out.
   EXPECT_EQ(ReadDeviceFile(kList), std::string(kOpml));
+}
+
+}  // namespace
+
+namespace {
+
+const char16_t* kData = u"\\Program Files\\Quillet\\ChannelData\\";
+
+CString DataPath(const std::string& name) { return CString(kData) + CString(qk::FromUtf8(name).c_str()); }
+
+// The read flags of a channel's items, in store order ("0123").
+std::string Flags(int channel) {
+  CItemStore store(0);
+  store.Open(DataPath("Ch" + std::to_string(channel) + ".bin"), 0, 0);
+  std::string flags;
+  while (store.MoveNext()) flags += static_cast<char>('0' + store.Current().readFlag);
+  return flags;
+}
+
+std::string Attribute(COpmlXML* list, const char16_t* url, const char16_t* name) {
+  CString value;
+  if (!list->GetChannelAttribute(url, name, value)) return "<none>";
+  return qk::ToUtf8(value.str());
+}
+
+// Mark All As Read and As Unread on item stores that hold every state an
+// item can be in, full texts among them: every item changes its read bit
+// and keeps its fetched bit, and the counts the rows show and the list
+// stores are the store's, not the list's older ones.
+TEST_F(ScreensTest, MarkAllReadAndUnreadReachEveryItemAndTheCountsAreTheStores) {
+  {
+    // Beta (102): four items, unread, unread with its full text, read and
+    // read with its full text; the list still says 7 items.
+    CItemStore store(0);
+    store.Open(DataPath("Ch102.bin"), 0, 0);
+    for (int i = 0; i < 4; ++i) {
+      CString link;
+      link.Format(u"http://127.0.0.1/b/%d", i);
+      CString page;
+      page.Format(u"Ch102-1-%d.htm", i);
+      store.AddPendingItem(u"Story", link, u"", u"2026-12-01 10:00:00", 0, 0, u"text", page);
+    }
+    ASSERT_TRUE(store.Commit());
+    ASSERT_TRUE(SetItemReadState(&store, u"http://127.0.0.1/b/1", ITEM_READ_MARK_FETCHED));
+    ASSERT_TRUE(SetItemReadState(&store, u"http://127.0.0.1/b/2", ITEM_READ_READ));
+    ASSERT_TRUE(SetItemReadState(&store, u"http://127.0.0.1/b/3", ITEM_READ_MARK_FETCHED));
+    ASSERT_TRUE(SetItemReadState(&store, u"http://127.0.0.1/b/3", ITEM_READ_READ_FETCHED));
+    SetItemType(&store, u"http://127.0.0.1/b/1", ITEM_TYPE_PAGE);
+    SetItemType(&store, u"http://127.0.0.1/b/3", ITEM_TYPE_PAGE);
+  }
+  ASSERT_EQ(Flags(102), "0123");
+  MakeFrame(TRUE);
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  COpmlXML* list = Dlg().m_pOpml;
+  auto beta = [&] {
+    CChannelListItem row;
+    EXPECT_TRUE(Dlg().m_pChannelList->GetItem(1, row));
+    EXPECT_EQ(row.m_nChannel, 102);
+    return std::make_pair(row.m_nItemCount, row.m_nNewCount);
+  };
+
+  Wnd().SetChannelReadState(TRUE, TRUE);
+  EXPECT_EQ(Flags(102), "2323");
+  EXPECT_EQ(beta(), std::make_pair(4, 0));
+  EXPECT_EQ(Attribute(list, u"http://127.0.0.1/b", u"newItemCount"), "0");
+  EXPECT_EQ(Attribute(list, u"http://127.0.0.1/b", u"itemCount"), "4");
+
+  Wnd().SetChannelReadState(TRUE, FALSE);
+  EXPECT_EQ(Flags(102), "0101");
+  EXPECT_EQ(beta(), std::make_pair(4, 4));
+  EXPECT_EQ(Attribute(list, u"http://127.0.0.1/b", u"newItemCount"), "4");
+  // A channel without a store takes its stored item count, none here.
+  EXPECT_EQ(Attribute(list, u"http://127.0.0.1/a", u"newItemCount"), "0");
+  // What the file holds is what the rows show after a reload.
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  EXPECT_EQ(beta(), std::make_pair(4, 4));
+}
+
+// A refresh against a loopback server whose Tech feeds come only when the
+// test lets them: the channel commands sent meanwhile are refused and
+// change nothing, and a channel taken off the list while its feed comes
+// gets no files from the run.
+TEST_F(ScreensTest, ARefreshRefusesTheCommandsAndWritesNoFilesOfAChannelTakenOffTheList) {
+  auto feed = [](const std::string& name) {
+    std::string x = "<?xml version='1.0'?><rss version='2.0'><channel><title>" + name + "</title>";
+    for (int i = 0; i < 2; ++i)
+      x += "<item><title>" + name + " " + std::to_string(i) + "</title><link>http://127.0.0.1/s/" + name + "/" +
+           std::to_string(i) + "</link><description>Body</description></item>";
+    return x + "</channel></rss>";
+  };
+  auto rule = [](const std::string& path, const std::string& body, bool gated) {
+    return "{\"path\": \"" + path + "\", \"times\": 0, " + (gated ? "\"until\": \"/open/go\", " : "") +
+           "\"response\": \"HTTP/1.1 200 OK\\r\\nContent-Type: application/rss+xml\\r\\nContent-Length: " +
+           std::to_string(body.size()) + "\\r\\nConnection: close\\r\\n\\r\\n" + body + "\"}";
+  };
+  qnet::ScriptedServer server;
+  ASSERT_TRUE(server.Start("{\"rules\": [" + rule("/feed/100", feed("100"), false) + ", " +
+                           rule("/gated/", feed("gated"), true) +
+                           ", {\"path\": \"/open/\", \"times\": 0, \"response\": \"HTTP/1.1 204 No Content\\r\\n"
+                           "Content-Length: 0\\r\\nConnection: close\\r\\n\\r\\n\"}]}"));
+  auto asked = [&](const std::string& path) {
+    for (const std::string& r : server.Requests())
+      if (r.rfind("GET " + path + " ", 0) == 0) return true;
+    return false;
+  };
+  WriteDeviceFile(kList, "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head/><body nextID=\"200\">"
+                         "<outline text=\"News\" type=\"rss\" uniqueID=\"90\"><outline text=\"A\" type=\"rss\" "
+                         "uniqueID=\"100\" xmlUrl=\"" + server.Url("/feed/100") + "\"/></outline>"
+                         "<outline text=\"Tech\" type=\"rss\" uniqueID=\"91\"><outline text=\"B\" type=\"rss\" "
+                         "uniqueID=\"112\" xmlUrl=\"" + server.Url("/gated/112") + "\"/><outline text=\"C\" "
+                         "type=\"rss\" uniqueID=\"113\" xmlUrl=\"" + server.Url("/gated/113") + "\"/></outline>"
+                         "</body></opml>\n");
+  std::vector<std::string> boxes;
+  qk::SetMessageBoxHook([&](HWND, const std::u16string& text, const std::u16string&, UINT) {
+    boxes.push_back(qk::ToUtf8(text));
+    return IDYES;
+  });
+  qk::connmgr::ScriptStatus(CONNMGR_STATUS_CONNECTED);
+  MakeFrame(TRUE);
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  COpmlXML* list = Dlg().m_pOpml;
+  HWND frame = frame_->GetSafeHwnd();
+  SendMessageW(frame, WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return asked("/gated/112"); }, 30000));
+  ASSERT_TRUE(Wnd().IsRunActive());
+  ASSERT_TRUE(DeviceFileExists(DataPath("Ch100.bin")));
+  ASSERT_EQ(Flags(100), "00");
+
+  // Every command on the focused row (channel 100, stored already) and on
+  // all rows: each is refused with a word to the user, and the list, the
+  // store and the files stay as they are.
+  SendMessageW(Wnd().GetSafeHwnd(), WM_KEYDOWN, VK_DOWN, 0);
+  ASSERT_EQ(Dlg().m_pChannelList->GetFocusedItem(), 0);
+  const std::string fresh = Attribute(list, qk::FromUtf8(server.Url("/feed/100")).c_str(), u"newItemCount");
+  for (UINT command : {ID_MARK_READ, ID_MARK_UNREAD, ID_ALL_READ, ID_ALL_UNREAD, ID_DELETE_CHANNEL, ID_CHANGE_CATEGORY,
+                       ID_CHANNEL_PROPERTIES, ID_EXPORT, ID_DELETE_ALL_DATA}) {
+    // Through the frame's menu and as the channel list dialog's menus send
+    // them, to the window itself. A command that is disabled meanwhile
+    // goes without a word; one that is not tells the user to wait. None
+    // asks its question or opens its dialog.
+    boxes.clear();
+    SendMessageW(frame, WM_COMMAND, command, 0);
+    SendMessageW(Wnd().GetSafeHwnd(), WM_COMMAND, command, 0);
+    for (const std::string& box : boxes) EXPECT_EQ(box, "Please wait until the channels have been refreshed.") << command;
+  }
+  EXPECT_EQ(Flags(100), "00");
+  EXPECT_EQ(Attribute(list, qk::FromUtf8(server.Url("/feed/100")).c_str(), u"newItemCount"), fresh);
+  EXPECT_TRUE(list->HasChannel(qk::FromUtf8(server.Url("/feed/100")).c_str()));
+  EXPECT_TRUE(DeviceFileExists(DataPath("Ch100.bin")));
+  EXPECT_EQ(Rows().size(), 3u);
+
+  // Tech goes from the list, with its files, as the category editor takes
+  // it away; then its feeds come.
+  ASSERT_TRUE(list->RemoveCategory(u"Tech", DeleteChannelFiles));
+  ASSERT_EQ(qnet::RawHttpGet(server.port(), "/open/go").rfind("HTTP/1.1 204", 0), 0u);
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !Wnd().IsRunActive() && !Wnd().IsRefreshWorking(); }, 60000));
+  for (const char* prefix : {"Ch112", "Ch113"})
+    for (const char* name : {".bin", ".xml", "~.xml"})
+      EXPECT_FALSE(DeviceFileExists(DataPath(std::string(prefix) + name))) << prefix << name;
+  EXPECT_EQ(Flags(100), "00");
 }
 
 }  // namespace

@@ -21,6 +21,8 @@
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/rss_xml.h"
 #include "support/device_fixture.h"
+#include "support/host_window.h"
+#include "support/net_servers.h"
 #include "support/pictures.h"
 #include "support/remote_program.h"
 #include "support/screen_checks.h"
@@ -695,4 +697,317 @@ TEST_F(MenuPages, CategoriesByKeysDeleteEveryCategoryAndThenNothing) {
   EXPECT_EQ(Files(), (std::set<std::string>{"Channels.opml", "Backup.OPML", "notes.txt"}));
   auto list = Seen("k-no-channels-240x320");
   EXPECT_LT(Light(list, 200, 0, 240, 26), 20) << "the editor's done button is left on the task bar";
+}
+
+// Beside the four categories: Misc, holding a channel titled "Extra"
+// (141), and " Extra " (blanks round it) holding channel 140.
+const char* const kExtraCategories =
+    "<outline text=\"Misc\" type=\"rss\" uniqueID=\"96\"><outline text=\"Extra\" type=\"rss\" uniqueID=\"141\" "
+    "xmlUrl=\"http://127.0.0.1/feed/141\"/></outline>"
+    "<outline text=\" Extra \" type=\"rss\" uniqueID=\"97\"><outline text=\"Channel 40\" type=\"rss\" "
+    "uniqueID=\"140\" xmlUrl=\"http://127.0.0.1/feed/140\"/></outline>";
+
+// The editor's rows: News, Sports, Tech, Misc, " Extra ", Others. Names in
+// use (in any letter case) and emptied names are refused with a word and
+// change nothing; a delete takes the category the row shows chosen, its
+// channels and all their files, never a channel of that title, and then
+// chooses the row that took its place.
+TEST_F(MenuPages, CategoryNamesAreUniqueAndADeleteTakesTheChosenCategoryOnly) {
+  MakeChannels(kExtraCategories);
+  for (const char* name : {"Ch140.bin", "Ch140-Fav.ico", "Ch141.bin"}) WriteDeviceFile(Data(name).GetString(), "x");
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  Start("");
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  const std::vector<std::string> categories = {"News", "Sports", "Tech", "Others", "Misc", " Extra "};
+  // Sports renamed to "tech", then emptied; a new category named "NEWS".
+  ASSERT_TRUE(q_.Tap(200, kEditRow0 + kEditorPitch));
+  auto opened = Seen("editor-sports-chosen-480x800");
+  ASSERT_TRUE(q_.Tap(kEditRename, kEditButtons));
+  ASSERT_TRUE(q_.Type(u"tech "));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kEditRename, kEditButtons));
+  ASSERT_TRUE(q_.Key(VK_BACK));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kEditNew, kEditButtons));
+  ASSERT_TRUE(q_.Type(u"NEWS"));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  EXPECT_EQ(qtest::ReadHostFile(boxes), "Quillet Reach\tA category of this name already exists.\t1\n"
+                                        "Quillet Reach\tPlease enter a name for the category.\t1\n"
+                                        "Quillet Reach\tA category of this name already exists.\t1\n");
+  EXPECT_EQ(ReadList(kList).categories, categories);
+  // The rows are as they were (Sports back in its row and chosen again, no
+  // new row).
+  auto refused = Seen("editor-refused-480x800");
+  EXPECT_EQ(Light(refused, 0, kEditRow0 - 20, 480, 800), Light(opened, 0, kEditRow0 - 20, 480, 800));
+
+  // " Extra " (row 4) chosen: the question keeps it shown chosen; No.
+  ASSERT_TRUE(q_.Tap(200, kEditRow0 + 4 * kEditorPitch));
+  auto chosen = Seen("editor-row-chosen-480x800");
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDNO}));
+  ASSERT_TRUE(q_.Tap(kEditDelete, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  auto asked = Seen("editor-after-no-480x800");
+  // A row shown chosen is filled with the highlight colour.
+  auto chosenRow = [](const qk::gdi::DecodedImage& p) {
+    int found = -1;
+    for (int row = 0; row < 6; ++row) {
+      int filled = 0;
+      for (int y = kEditRow0 + row * kEditorPitch - 15; y < kEditRow0 + row * kEditorPitch + 15; ++y)
+        for (int x = 300; x < 480; ++x) {
+          const uint8_t* px = &p.bgra[(static_cast<size_t>(y) * p.width + x) * 4];
+          if (px[0] > 150 && px[2] < 100) ++filled;
+        }
+      if (filled > 30 * 150) found = row;
+    }
+    return found;
+  };
+  EXPECT_EQ(chosenRow(chosen), 4);
+  EXPECT_EQ(chosenRow(asked), 4) << "the row asked about is not shown chosen";
+  // Yes: the category " Extra " goes with channel 140 and its files; the
+  // channel "Extra" of Misc stays with its file.
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDYES}));
+  ASSERT_TRUE(q_.Tap(kEditDelete, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  Walk once = ReadList(kList);
+  EXPECT_EQ(once.categories, (std::vector<std::string>{"News", "Sports", "Tech", "Others", "Misc"}));
+  EXPECT_EQ(once.channels.count(140), 0u);
+  EXPECT_EQ(once.channels.count(141), 1u);
+  EXPECT_TRUE(FilesOf("Ch140").empty());
+  EXPECT_EQ(FilesOf("Ch141"), (std::set<std::string>{"Ch141.bin"}));
+  // Others took the row's place and is chosen: the next Delete takes it.
+  EXPECT_EQ(chosenRow(Seen("editor-after-delete-chosen-480x800")), 4) << "the neighbour is not shown chosen";
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDYES}));
+  ASSERT_TRUE(q_.Tap(kEditDelete, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  Walk twice = ReadList(kList);
+  EXPECT_EQ(twice.categories, (std::vector<std::string>{"News", "Sports", "Tech", "Misc"}));
+  EXPECT_EQ(twice.channels.size(), 24u) << "News, Sports, Tech and Misc's channel";
+
+  // The list shows Sports; renamed to Football, it goes on showing its
+  // channels under the new name.
+  ASSERT_TRUE(q_.Tap(kDoneX, kDoneY));
+  ASSERT_TRUE(q_.Advance(600));
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 2 * kPagePitch));  // Sports
+  ASSERT_TRUE(q_.Advance(10));
+  auto sports = Seen("names-sports-480x800");
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(200, kEditRow0 + kEditorPitch));
+  ASSERT_TRUE(q_.Tap(kEditRename, kEditButtons));
+  ASSERT_TRUE(q_.Type(u"Football"));
+  ASSERT_TRUE(q_.Key(VK_RETURN));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kDoneX, kDoneY));
+  ASSERT_TRUE(q_.Advance(600));
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  auto football = Seen("names-football-480x800");
+  EXPECT_NE(Light(sports, 70, 60, 400, 120), Light(football, 70, 60, 400, 120)) << "the header kept the old name";
+  EXPECT_EQ(Light(sports, 0, kRow0 - 30, 480, 700), Light(football, 0, kRow0 - 30, 480, 700)) << "other rows";
+  ContextMenu(0, 1);
+  EXPECT_EQ(ReadList(kList).channels[101].fresh, "0") << "row 0 is not channel 101";
+}
+
+// Change Category offers the categories in the list's order (Others before
+// Google Reader here, and none of the labels), with the channel's own
+// chosen; the list shows the channel under its new category at once.
+TEST_F(ChannelCommands, ChangeCategoryOffersTheListsOrderWithTheChannelsOwnChosen) {
+  MakeChannels(kSyncCategory);
+  Start("");
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  // The list shows Tech: channel 102 ("Channel 02") is its first row.
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 3 * kPagePitch));
+  ASSERT_TRUE(q_.Advance(10));
+  auto tech = Seen("change-tech-480x800");
+  // OK at once keeps the channel where it is.
+  ContextMenu(0, 4);
+  auto editor = Seen("change-editor-480x800");
+  EXPECT_GT(Light(editor, 0, kEditorRow0 + 4 * kEditorPitch - 15, 480, kEditorRow0 + 4 * kEditorPitch + 15), 100)
+      << "no fifth row";
+  // No sixth row: no text (dark pixels) below the fifth.
+  int text = 0;
+  for (int y = kEditorRow0 + 5 * kEditorPitch - 15; y < kEditorRow0 + 7 * kEditorPitch + 15; ++y)
+    for (int x = 40; x < 400; ++x) {
+      const uint8_t* px = &editor.bgra[(static_cast<size_t>(y) * editor.width + x) * 4];
+      if (px[0] < 80 && px[1] < 80 && px[2] < 80) ++text;
+    }
+  EXPECT_EQ(text, 0) << "a label offered as a category";
+  ASSERT_TRUE(q_.Tap(kEditorOk, kEditorButtons));
+  ASSERT_TRUE(q_.Advance(600));
+  EXPECT_EQ(ReadList(kList).channels[102].category, "Tech");
+  // The fourth row is Others.
+  ContextMenu(0, 4);
+  EXPECT_TRUE(qtest::ReadHostFile(boxes).empty());
+  ASSERT_TRUE(q_.Tap(200, kEditorRow0 + 3 * kEditorPitch));
+  ASSERT_TRUE(q_.Tap(kEditorOk, kEditorButtons));
+  ASSERT_TRUE(q_.Advance(600));
+  Walk moved = ReadList(kList);
+  EXPECT_EQ(moved.channels[102].category, "Others");
+  EXPECT_EQ(moved.channels.size(), 32u);
+  // Tech no longer shows it: its first row is channel 106 now, which the
+  // read mark reaches.
+  auto after = Seen("change-after-480x800");
+  EXPECT_EQ(Light(after, 0, kRow0 + 6 * kRowPitch - 30, 480, kRow0 + 6 * kRowPitch + 30), 0) << "a seventh row";
+  EXPECT_GT(Light(tech, 0, kRow0 + 6 * kRowPitch - 30, 480, kRow0 + 6 * kRowPitch + 30), 100);
+  ContextMenu(0, 1);
+  EXPECT_EQ(ReadList(kList).channels[106].fresh, "0");
+  EXPECT_EQ(ReadList(kList).channels[102].fresh, "2");
+}
+
+// A refresh against a loopback server whose Tech feeds (channels 112 to
+// 116) come only when the test lets them; channel 100 (News) comes at once.
+class CategoriesDuringARefresh : public MenuPages {
+ protected:
+  static std::string Feed(const std::string& name) {
+    std::string x = "<?xml version='1.0'?><rss version='2.0'><channel><title>" + name + "</title>";
+    for (int i = 0; i < 2; ++i)
+      x += "<item><title>" + name + " story " + std::to_string(i) + "</title><link>http://127.0.0.1/s/" + name + "/" +
+           std::to_string(i) + "</link><description>Body</description></item>";
+    return x + "</channel></rss>";
+  }
+  static std::string Rule(const std::string& path, const std::string& body, bool gated) {
+    std::string r = "{\"path\": \"" + path + "\", \"times\": 0, ";
+    if (gated) r += "\"until\": \"/open/go\", ";
+    return r + "\"response\": \"HTTP/1.1 200 OK\\r\\nContent-Type: application/rss+xml\\r\\nContent-Length: " +
+           std::to_string(body.size()) + "\\r\\nConnection: close\\r\\n\\r\\n" + body + "\"}";
+  }
+  void SetUp() override {
+    MenuPages::SetUp();
+    std::string rules = "{\"rules\": [" + Rule("/feed/100", Feed("100"), false) + ", ";
+    for (int id = 112; id <= 116; ++id) rules += Rule("/gated/" + std::to_string(id), Feed(std::to_string(id)), true) + ", ";
+    rules += "{\"path\": \"/open/\", \"times\": 0, \"response\": \"HTTP/1.1 204 No Content\\r\\nContent-Length: 0\\r\\n"
+             "Connection: close\\r\\n\\r\\n\"}]}";
+    ASSERT_TRUE(server_.Start(rules));
+    std::string body = "<outline text=\"News\" type=\"rss\" uniqueID=\"90\"><outline text=\"Channel 00\" type=\"rss\" "
+                       "uniqueID=\"100\" xmlUrl=\"" + server_.Url("/feed/100") + "\"/></outline>"
+                       "<outline text=\"Tech\" type=\"rss\" uniqueID=\"91\">";
+    for (int id = 112; id <= 116; ++id)
+      body += "<outline text=\"Channel " + std::to_string(id) + "\" type=\"rss\" uniqueID=\"" + std::to_string(id) +
+              "\" xmlUrl=\"" + server_.Url("/gated/" + std::to_string(id)) + "\"/>";
+    WriteDeviceFile(kList, "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head/><body nextID=\"200\">" + body +
+                               "</outline></body></opml>\n");
+    finished_ = 0;
+    finishMessage_ = RegisterWindowMessageW(u"Quillet.Download.Finished");
+    recorder_ = qtest::CreateHostWindow(u"CategoriesRefreshRecorder", Recorder, 1, 1);
+  }
+  void TearDown() override {
+    if (recorder_) DestroyWindow(recorder_);
+    MenuPages::TearDown();
+  }
+  bool Asked(const std::string& path) const {
+    for (const std::string& r : server_.Requests())
+      if (r.rfind("GET " + path + " ", 0) == 0) return true;
+    return false;
+  }
+  // Moves the program's clock on until the refresh has ended.
+  testing::AssertionResult WaitForRunEnd() {
+    return q_.WaitFor(
+        [&] {
+          qk::PumpMessages();
+          (void)q_.Advance(600);
+          return finished_ > 0;
+        },
+        60000);
+  }
+  // The channel numbers whose files are in ChannelData.
+  std::set<int> ChannelsWithFiles() const {
+    std::set<int> out;
+    for (const std::string& f : Files())
+      if (f.rfind("Ch", 0) == 0 && f.size() > 2 && isdigit(static_cast<unsigned char>(f[2]))) out.insert(atoi(f.c_str() + 2));
+    return out;
+  }
+  // The category editor from the chooser.
+  void OpenEditor() {
+    ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+    ASSERT_TRUE(q_.Advance(10));
+  }
+  void CloseEditorAndChooser() {
+    ASSERT_TRUE(q_.Tap(kDoneX, kDoneY));
+    ASSERT_TRUE(q_.Advance(600));
+    ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+    ASSERT_TRUE(q_.Advance(10));
+  }
+
+  qnet::ScriptedServer server_;
+  HWND recorder_ = nullptr;
+
+ private:
+  static LRESULT CALLBACK Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == finishMessage_) ++finished_;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  inline static int finished_ = 0;
+  inline static UINT finishMessage_ = 0;
+};
+
+TEST_F(CategoriesDuringARefresh, TheEditorWaitsForTheRefreshAndADeleteLeavesNoFilesAndShowsEveryCategory) {
+  const std::string boxes = Host(u"\\") + "/boxes.txt";
+  Start("");
+  ASSERT_TRUE(q_.LogMessageBoxes(boxes));
+  auto all = Seen("refresh-all-categories-480x800");
+  // The list shows Tech; Refresh, and the first Tech feed is on its way.
+  ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kPage0 + 2 * kPagePitch));
+  ASSERT_TRUE(q_.Advance(10));
+  auto tech = Seen("refresh-tech-480x800");
+  EXPECT_NE(Light(all, 70, 60, 400, 120), Light(tech, 70, 60, 400, 120)) << "the header did not name Tech";
+  ASSERT_TRUE(q_.Tap(240, kBar));
+  ASSERT_TRUE(q_.WaitFor([&] { return Asked("/gated/112"); }, 30000));
+
+  // Delete Tech (the editor's second row), New and Rename while the feeds
+  // download: each is refused, and nothing changes.
+  OpenEditor();
+  ASSERT_TRUE(q_.Tap(200, kEditRow0 + kEditorPitch));
+  ASSERT_TRUE(q_.Tap(kEditDelete, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kEditNew, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(kEditRename, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  CloseEditorAndChooser();
+  const std::string refusal = "Quillet Reach\tPlease wait until the channels have been refreshed.\t1\n";
+  EXPECT_EQ(qtest::ReadHostFile(boxes), refusal + refusal + refusal);
+  Walk during = ReadList(kList);
+  EXPECT_EQ(during.categories, (std::vector<std::string>{"News", "Tech"}));
+  EXPECT_EQ(during.channels.size(), 6u);
+
+  // The feeds come; the refresh stores every channel of the list, and only
+  // those.
+  ASSERT_EQ(qnet::RawHttpGet(server_.port(), "/open/go").rfind("HTTP/1.1 204", 0), 0u);
+  ASSERT_TRUE(WaitForRunEnd());
+  Walk after = ReadList(kList);
+  for (int id : ChannelsWithFiles()) EXPECT_EQ(after.channels.count(id), 1u) << "files of channel " << id;
+  for (int id = 112; id <= 116; ++id) EXPECT_FALSE(FilesOf("Ch" + std::to_string(id)).empty()) << id;
+
+  // Now the delete goes through: Tech's channels and every file of them go,
+  // and the list shows every category again, News's channel among them.
+  OpenEditor();
+  ASSERT_TRUE(q_.Tap(200, kEditRow0 + kEditorPitch));
+  ASSERT_TRUE(q_.AnswerMessageBoxes({IDYES}));
+  ASSERT_TRUE(q_.Tap(kEditDelete, kEditButtons));
+  ASSERT_TRUE(q_.Advance(10));
+  CloseEditorAndChooser();
+  ASSERT_TRUE(q_.Advance(10));
+  Walk deleted = ReadList(kList);
+  EXPECT_EQ(deleted.categories, (std::vector<std::string>{"News"}));
+  // (The refresh took the channels shown, Tech's.)
+  EXPECT_TRUE(ChannelsWithFiles().empty());
+  auto shown = Seen("refresh-after-delete-480x800");
+  EXPECT_EQ(Light(all, 70, 60, 400, 120), Light(shown, 70, 60, 400, 120)) << "the header still names the deleted category";
+  EXPECT_GT(Light(shown, 0, kRow0 - 30, 480, kRow0 + 30), 100) << "News's channel is not shown";
 }
