@@ -131,7 +131,6 @@ void ResetRowAfterChannel(CChannelListFields* dialog, const CString& url) {
   view->Redraw(TRUE);
 }
 
-
 }  // namespace
 
 void OnSubscriptionLabel(void* context, LPCWSTR title, LPCWSTR url, LPCWSTR label) {
