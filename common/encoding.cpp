@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -67,20 +69,49 @@ const Entity kEntities[] = {
 };
 static_assert(sizeof(kEntities) / sizeof(kEntities[0]) == 252, "HTML 4.01 defines 252 entity references");
 
-// Reads a number as the C runtime's "%d" or "%x" does: leading white space,
-// an optional sign, then digits (and, for hexadecimal, an optional 0x);
-// trailing text is ignored. False when no digit was read.
-bool ScanNumber(const std::u16string& text, int base, long long* value) {
-  std::string narrow;
-  for (char16_t c : text) narrow.push_back(c < 0x80 ? char(c) : '\x7f');
-  const char* s = narrow.c_str();
-  char* end = nullptr;
-  errno = 0;
-  long long v = strtoll(s, &end, base);
-  if (end == s) return false;
-  // strtoll accepts "0x" alone as "0" followed by "x": "%x" does the same.
-  if (errno == ERANGE) v = base == 16 ? 0x7FFFFFFFFFFFFFFFLL : v;
-  *value = v;
+// The entity table by name, built once.
+const std::unordered_map<std::u16string_view, unsigned short>& EntityMap() {
+  static const std::unordered_map<std::u16string_view, unsigned short> map = [] {
+    std::unordered_map<std::u16string_view, unsigned short> m;
+    for (const Entity& e : kEntities) m.emplace(e.name, e.code);
+    return m;
+  }();
+  return map;
+}
+
+bool IsCSpace(char16_t c) { return c == u' ' || (c >= 9 && c <= 13); }
+
+int DigitValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'z') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'Z') return c - u'A' + 10;
+  return 99;
+}
+
+// Reads the number at text[from, to) as the C runtime's "%d" or "%x" does:
+// leading white space, an optional sign, then digits (and, for hexadecimal,
+// an optional 0x); trailing text is ignored. False when no digit was read.
+// A value beyond U+10FFFF (or below zero) is given as -1: no reference
+// takes it. Reads only the characters that belong to the number.
+bool ScanNumber(const std::u16string& text, size_t from, size_t to, int base, long long* value) {
+  size_t i = from;
+  while (i < to && IsCSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < to && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+  if (base == 16 && i + 2 < to && text[i] == u'0' && (text[i + 1] | 0x20) == u'x' && DigitValue(text[i + 2]) < 16)
+    i += 2;
+  const size_t digitsFrom = i;
+  long long v = 0;
+  bool beyond = false;
+  while (i < to && DigitValue(text[i]) < base) {
+    if (!beyond) {
+      v = v * base + DigitValue(text[i]);
+      if (v > 0x10FFFF) beyond = true;
+    }
+    ++i;
+  }
+  if (i == digitsFrom) return false;
+  *value = beyond || (negative && v != 0) ? -1 : v;
   return true;
 }
 
@@ -169,55 +200,77 @@ CString& FormUrlEncode(CString& out, const CString& in) {
 }
 
 void ReplaceHTMLEntities(CString& text) {
-  std::u16string& s = text.str();
+  const std::u16string& s = text.str();
   size_t p = s.find(u'&');
-  while (p != std::u16string::npos) {
-    size_t end = s.find_first_of(u"; \t\n", p + 1);
-    if (end != std::u16string::npos && end > p + 1) {
-      std::u16string name = s.substr(p + 1, end - p - 1);
-      size_t refEnd = s[end] == u';' ? end + 1 : end;
-      long long code = -1;
-      bool have = false;
-      if (name[0] == u'#') {
+  if (p == std::u16string::npos) return;
+  // One pass: each reference is decoded once and the text after it is read
+  // on from its end, so replaced text is never decoded again. The end of a
+  // name is found by a search that only moves forward: the first end after
+  // one ampersand is the first end after every ampersand before it, so no
+  // part of the text is searched twice.
+  const size_t n = s.size();
+  size_t knownEnd = 0;
+  bool haveEnd = false;
+  auto nameEnd = [&](size_t from) {
+    if (!haveEnd || (knownEnd != std::u16string::npos && knownEnd < from)) {
+      knownEnd = s.find_first_of(u"; \t\n", from);
+      haveEnd = true;
+    }
+    return knownEnd;
+  };
+  std::u16string out;
+  out.reserve(n);
+  out.append(s, 0, p);
+  size_t at = p;
+  while (at < n) {
+    if (s[at] != u'&') {
+      size_t amp = s.find(u'&', at);
+      if (amp == std::u16string::npos) amp = n;
+      out.append(s, at, amp - at);
+      at = amp;
+      continue;
+    }
+    const size_t end = at + 1 < n ? nameEnd(at + 1) : std::u16string::npos;
+    long long code = -1;
+    size_t refEnd = at + 1;
+    if (end != std::u16string::npos && end > at + 1) {
+      refEnd = s[end] == u';' ? end + 1 : end;
+      const size_t nameFrom = at + 1, nameLength = end - nameFrom;
+      if (s[nameFrom] == u'#') {
         long long v;
-        if (name.size() > 1 && name[1] == u'x') {
-          have = ScanNumber(name.substr(2), 16, &v);
-        } else {
-          have = ScanNumber(name.substr(1), 10, &v);
-        }
+        bool have;
+        if (nameLength > 1 && s[nameFrom + 1] == u'x') have = ScanNumber(s, nameFrom + 2, end, 16, &v);
+        else have = ScanNumber(s, nameFrom + 1, end, 10, &v);
         // References to 0, to lone surrogates and beyond U+10FFFF stay as text.
         if (have && v > 0 && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) code = v;
-      } else if (name.size() < 15) {
-        for (const Entity& e : kEntities) {
-          if (name == e.name) {
-            code = e.code;
-            break;
-          }
-        }
-      }
-      if (code > 0) {
-        std::u16string replacement;
-        if (code >= 0x10000) {
-          long long c = code - 0x10000;
-          replacement.push_back(char16_t(0xD800 + (c >> 10)));
-          replacement.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-          replacement.push_back(char16_t(code));
-        }
-        s.replace(p, refEnd - p, replacement);
+      } else if (nameLength < 15) {
+        const auto& map = EntityMap();
+        auto found = map.find(std::u16string_view(s.data() + nameFrom, nameLength));
+        if (found != map.end()) code = found->second;
       }
     }
-    // Go on after the ampersand, so replaced text is never decoded again.
-    p = s.find(u'&', p + 1);
+    if (code > 0) {
+      if (code >= 0x10000) {
+        long long c = code - 0x10000;
+        out.push_back(char16_t(0xD800 + (c >> 10)));
+        out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+      } else {
+        out.push_back(char16_t(code));
+      }
+      at = refEnd;
+    } else {
+      out.push_back(u'&');
+      ++at;
+    }
   }
+  text.str() = std::move(out);
 }
 
 UINT HtmlEntityCode(const CString& name) {
   if (name.IsEmpty() || name.GetLength() >= 15) return 0;
-  for (const Entity& e : kEntities) {
-    if (name.str() == e.name) return e.code;
-  }
-  return 0;
+  const auto& map = EntityMap();
+  auto found = map.find(std::u16string_view(name.str()));
+  return found == map.end() ? 0 : found->second;
 }
 
 CString& DecodeHtmlEntities(CString& out, const CString& in) {
@@ -227,16 +280,20 @@ CString& DecodeHtmlEntities(CString& out, const CString& in) {
 }
 
 void HtmlToPlainText(CString& text) {
-  std::u16string& s = text.str();
+  // Each step reads its input once and writes its output once, so the time
+  // grows with the length of the text whatever it holds.
+  const std::u16string& s = text.str();
+  const size_t n = s.size();
   // "\uXXXX" escapes: one to four hexadecimal digits, which are all the
   // escape takes. A surrogate counts only as the first half of a pair whose
   // second half is the escape right after it; a surrogate without its
   // partner, and an escape of code 0 (a NUL would end the text for every
-  // reader that takes it as a terminated string), stay as they are.
-  auto escapeAt = [&s](size_t at, size_t* length) -> UINT {
+  // reader that takes it as a terminated string), stay as they are. What an
+  // escape gives is never read as the start of another.
+  auto escapeAt = [&s, n](size_t at, size_t* length) -> UINT {
     UINT value = 0;
     size_t digits = 0;
-    while (digits < 4 && at + 2 + digits < s.size() && iswxdigit16(s[at + 2 + digits])) {
+    while (digits < 4 && at + 2 + digits < n && iswxdigit16(s[at + 2 + digits])) {
       char16_t c = s[at + 2 + digits];
       value = value * 16 + UINT(c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10);
       ++digits;
@@ -244,33 +301,50 @@ void HtmlToPlainText(CString& text) {
     *length = 2 + digits;
     return digits ? value : 0;
   };
-  size_t i = s.find(u"\\u");
-  while (i != std::u16string::npos) {
+  auto isEscape = [&s, n](size_t at) { return at + 1 < n && s[at] == u'\\' && s[at + 1] == u'u'; };
+  std::u16string unescaped;
+  unescaped.reserve(n);
+  for (size_t i = 0; i < n;) {
+    if (!isEscape(i)) {
+      unescaped.push_back(s[i++]);
+      continue;
+    }
     size_t length = 0;
     UINT v = escapeAt(i, &length);
     if (v >= 0xD800 && v <= 0xDBFF) {
       size_t second = 0;
-      UINT low = s.compare(i + length, 2, u"\\u") == 0 ? escapeAt(i + length, &second) : 0;
+      UINT low = isEscape(i + length) ? escapeAt(i + length, &second) : 0;
       if (second == 6 && low >= 0xDC00 && low <= 0xDFFF) {
-        const char16_t pair[2] = {char16_t(v), char16_t(low)};
-        s.replace(i, length + second, pair, 2);
+        unescaped.push_back(char16_t(v));
+        unescaped.push_back(char16_t(low));
+        i += length + second;
+        continue;
       }
     } else if (v != 0 && !(v >= 0xDC00 && v <= 0xDFFF)) {
-      s.replace(i, length, 1, char16_t(v));
+      unescaped.push_back(char16_t(v));
+      i += length;
+      continue;
     }
-    i = s.find(u"\\u", i + 1);
+    // Left as it stands: the backslash, and the text after it as text.
+    unescaped.push_back(s[i++]);
   }
-  // Tags.
-  i = s.find(u'<');
-  while (i != std::u16string::npos) {
-    size_t close = s.find(u'>', i);
-    if (close == std::u16string::npos) break;
-    s.erase(i, close - i + 1);
-    i = s.find(u'<', i + 1);
+  // Tags: everything from a "<" through the first ">" after it goes, tags
+  // that follow one another included. A "<" without a later ">" stays, and
+  // so does the text after it.
+  std::u16string plain;
+  plain.reserve(unescaped.size());
+  for (size_t i = 0, m = unescaped.size(); i < m;) {
+    size_t open = unescaped.find(u'<', i);
+    size_t close = open == std::u16string::npos ? open : unescaped.find(u'>', open);
+    if (close == std::u16string::npos) {
+      plain.append(unescaped, i, std::u16string::npos);
+      break;
+    }
+    plain.append(unescaped, i, open - i);
+    i = close + 1;
   }
-  CString decoded;
-  DecodeHtmlEntities(decoded, text);
-  text = decoded;
+  text.str() = std::move(plain);
+  ReplaceHTMLEntities(text);
 }
 
 CWideBuffer::CWideBuffer() : m_pText(nullptr), m_nCapacity(64), m_nLength(0) {

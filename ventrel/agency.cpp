@@ -64,6 +64,12 @@ void CVentrelAgency::SetProxy(CString proxy) {
   if (m_pDownloader) m_pDownloader->SetProxy(proxy);
 }
 
+BOOL CVentrelAgency::Authenticate() {
+  if (!m_pSync) return FALSE;
+  m_pDownloader->ResetCancel();
+  return m_pSync->Authenticate();
+}
+
 void CVentrelAgency::EnableLog(int on) { SetLogEnabled(on); }
 
 void CVentrelAgency::GetSubscriptions(const CString& path) {

@@ -1,6 +1,8 @@
 // HTTP/1.1 wire format.
 #include "ventrel/httpconn.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -390,7 +392,13 @@ int ReadResponseHead(CByteSource& source, const CResponseLimits& limits, CHttpRe
     for (char& c : t) {
       if (c == '\0' || c == '\r') c = ' ';
     }
-    VLog(u"\t\t%s", Latin1(t).GetString());
+    // A cookie the server sets may be a session: the log, which anyone on
+    // the device may read, names the header without its value.
+    const std::string name = t.substr(0, t.find(':'));
+    if (name.size() == 10 && strncasecmp(name.c_str(), "set-cookie", 10) == 0 && name.size() < t.size())
+      VLog(u"\t\t%s: (value not logged)", Latin1(name).GetString());
+    else
+      VLog(u"\t\t%s", Latin1(t).GetString());
     if (!t.empty() && (line[0] == ' ' || line[0] == '\t')) {
       // A folded line continues the header before it; one before any
       // header has nothing to continue and is dropped.

@@ -77,7 +77,9 @@ BOOL CVentrelSync::Authenticate() {
     VLog(u"Login failed: no SID in the reply");
     return FALSE;
   }
-  VLog(u"SID=%s", m_strSID.GetString());
+  // The run log is readable by anyone on the device: it says that a session
+  // was opened, never what its identifier is.
+  VLog(u"Login succeeded: session opened");
   return TRUE;
 }
 
@@ -101,7 +103,12 @@ BOOL CVentrelSync::GetSubscriptions(const CString& path) {
   VLog(u"CVentrelSync::GetSubscriptions()");
   Section lock(&m_cs);
   m_pDownloader->ResetRequest();
-  if (m_strSID.IsEmpty()) Authenticate();
+  // Without a session the list is not asked for: the service would only
+  // refuse a request without one.
+  if (m_strSID.IsEmpty() && !Authenticate()) {
+    VLog(u"No session: the subscription list is not fetched");
+    return FALSE;
+  }
   CString url;
   url.Format(u"%s/subscription/list?output=xml", ApiBase().GetString());
   PrepareAgent();

@@ -34,8 +34,14 @@ class VENTREL_API CVentrelAgency {
   void Login(const CString& email, const CString& password);
   // "host:port" of an HTTP proxy for every later transfer; empty for none.
   void SetProxy(CString proxy);
+  // Logs in now with the account given to Login: TRUE when the service
+  // opened a session, which the operations that follow use. FALSE without
+  // an account given, when the service refuses the login or cannot be
+  // reached, and when Terminate ended it.
+  BOOL Authenticate();
   void EnableLog(int on);
-  // The subscription list into the file path.
+  // The subscription list into the file path. Without a session (the login
+  // failed) the list is not asked for and no file is written.
   void GetSubscriptions(const CString& path);
   // The feed's latest count items into the file path; every "?" of feedId
   // becomes "%3F" in the caller's string.

@@ -9,6 +9,7 @@
 #include "kernel/kernel.h"
 #include "quillet/feeds/item_store.h"
 #include "quillet/feeds/opml_xml.h"
+#include "quillet/feeds/rss_xml.h"
 #include "quillet/feeds/subscriptions_xml.h"
 #include "quillet/refresh/channel_download.h"
 #include "quillet/refresh/download_manager.h"
@@ -25,6 +26,38 @@ bool TakesRow(CChannelListView* view, int row, bool syncOn) {
   return syncOn || category != CString(SYNC_CATEGORY);
 }
 
+void ShowRunError(const CString& detail) {
+  CString text = Localized(u"Error occured while downloading");
+  if (detail.IsEmpty()) text += u".";
+  else text += u" - " + detail.Left(1024);
+  CRefreshApp* app = GetRefreshApp();
+  MessageBoxW(app ? app->GetMainWindowHandle() : nullptr, text, Localized(u"Error"), MB_OK | MB_ICONERROR);
+}
+
+// A refused sync login: the run log says so, and the person sees it as the
+// error item of each synchronised channel, or, while there is none yet, in
+// the run's error box.
+void ReportSyncLoginFailure(CChannelListView* view) {
+  WriteLog(u"Google Reader login failed: the channel list is not synchronised.");
+  const CString reason = Localized(u"Google Reader login failed");
+  const CString folder = ChannelDataFolder();
+  bool shown = false;
+  for (int i = 0, n = view->GetItemCount(); i < n; ++i) {
+    CChannelListItem item;
+    if (!view->GetItem(i, item) || item.m_strCategory != CString(SYNC_CATEGORY)) continue;
+    CreateDirectoryW(folder, nullptr);
+    CString xmlPath;
+    xmlPath.Format(u"%s\\Ch%03d.xml", folder.GetString(), item.m_nChannel);
+    CRssXML document(nullptr, nullptr, nullptr, 1);
+    document.SetPath(xmlPath, 0);
+    document.AddErrorItem(CString(u" ") + reason);
+    view->ReleaseItemCache(i);
+    shown = true;
+  }
+  if (shown) view->Redraw(TRUE);
+  else ShowRunError(reason);
+}
+
 void SyncPhase(CChannelListFields* dialog, CVentrelAgency* agency) {
   CChannelListView* view = dialog->m_pChannelList;
   int log = ReadSettingInt(u"Settings", u"VentrelLog", 0);
@@ -38,6 +71,12 @@ void SyncPhase(CChannelListFields* dialog, CVentrelAgency* agency) {
   FormUrlEncode(password, ReadSettingString(u"Ventrel", u"Password", u""));
   agency->Login(user, password);
   if (IsDownloadStopped()) return;
+  // The login is made here, so that a refused one ends the sync step: the
+  // subscription list would be asked for without a session.
+  if (!agency->Authenticate()) {
+    if (!IsDownloadStopped()) ReportSyncLoginFailure(view);
+    return;
+  }
 
   WCHAR programFolder[MAX_PATH];
   GetProgramFolder(programFolder);
@@ -90,14 +129,6 @@ void ResetRowAfterChannel(CChannelListFields* dialog, const CString& url) {
   int jobs = app ? app->DownloadManager().GetJobCount() : 0;
   PostMessageW(HWND_BROADCAST, WM_CHANNELS_DOWNLOAD_PROGRESS, WPARAM(jobs), LPARAM(jobs));
   view->Redraw(TRUE);
-}
-
-void ShowRunError(const CString& detail) {
-  CString text = Localized(u"Error occured while downloading");
-  if (detail.IsEmpty()) text += u".";
-  else text += u" - " + detail.Left(1024);
-  CRefreshApp* app = GetRefreshApp();
-  MessageBoxW(app ? app->GetMainWindowHandle() : nullptr, text, Localized(u"Error"), MB_OK | MB_ICONERROR);
 }
 
 }  // namespace

@@ -61,20 +61,32 @@ int TakeEscape(LPCWSTR text, int length, int at, CString& token) {
 
 void ReadFeedSearchReply(LPCWSTR text, int length, CMapStringToString& titles, CStringList& urls) {
   if (!text) return;
+  if (length > FEED_SEARCH_MAX_REPLY) length = FEED_SEARCH_MAX_REPLY;
   CString token, url, title;
   bool inString = false, expectUrl = false, expectTitle = false;
+  // Set when the string being read ran past FEED_SEARCH_MAX_VALUE.
+  bool overlong = false;
   for (int i = 0; i < length; ++i) {
     const WCHAR c = text[i];
     if (inString) {
-      if (c == u'"') inString = false;
-      else if (c == u'\\') i = TakeEscape(text, length, i, token);
-      else if (c) token += c;  // a NUL, escaped or not, is left out
+      if (c == u'"') {
+        inString = false;
+      } else if (token.GetLength() >= FEED_SEARCH_MAX_VALUE) {
+        // The rest of a string past the bound is read over, not kept.
+        overlong = true;
+        if (c == u'\\') ++i;
+      } else if (c == u'\\') {
+        i = TakeEscape(text, length, i, token);
+      } else if (c) {
+        token += c;  // a NUL, escaped or not, is left out
+      }
       continue;
     }
     switch (c) {
       case u'"':
         // A value is one string: one that follows another replaces it.
         inString = true;
+        overlong = false;
         token.Empty();
         break;
       case u'{':
@@ -83,6 +95,10 @@ void ReadFeedSearchReply(LPCWSTR text, int length, CMapStringToString& titles, C
       case u']':
         if (!url.IsEmpty() && !title.IsEmpty()) {
           HtmlToPlainText(title);
+          if (title.GetLength() > FEED_SEARCH_MAX_TITLE) title.Truncate(FEED_SEARCH_MAX_TITLE);
+          // A cut never leaves the first half of a pair alone at the end.
+          const int last = title.GetLength() - 1;
+          if (last >= 0 && title[last] >= 0xD800 && title[last] <= 0xDBFF) title.Truncate(last);
           titles.SetAt(url, title);
           urls.AddTail(url);
         }
@@ -97,7 +113,8 @@ void ReadFeedSearchReply(LPCWSTR text, int length, CMapStringToString& titles, C
         token.Empty();
         break;
       case u',':
-        if (expectUrl) url = token;
+        // An address cut short would name another feed: it is not taken.
+        if (expectUrl) url = overlong ? CString() : token;
         else if (expectTitle) title = token;
         token.Empty();
         break;

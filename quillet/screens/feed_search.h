@@ -13,6 +13,13 @@
 // escaped quote is part of the text and never ends the string. A NUL,
 // written as such or as "\u0000", is left out of a string: it would end the
 // text for every reader of it.
+//
+// The service is reached over plain HTTP, so anyone on the path may answer
+// in its place: only the first FEED_SEARCH_MAX_REPLY characters of a reply
+// are read, a string is read up to FEED_SEARCH_MAX_VALUE characters (an
+// address that is longer gives no result, a longer title is cut), and a
+// title is cut to FEED_SEARCH_MAX_TITLE characters of plain text. What lies
+// beyond is ignored.
 #pragma once
 
 #include "framework/afx.h"
@@ -20,6 +27,9 @@
 
 #define FEED_SEARCH_DEFAULT_HOST u"feedsearch.marrowby.com"
 #define FEED_SEARCH_QUERY_PATH u"/ajax/services/feed/find?v=1.0&q="
+#define FEED_SEARCH_MAX_REPLY (1024 * 1024)
+#define FEED_SEARCH_MAX_VALUE 4096
+#define FEED_SEARCH_MAX_TITLE 512
 
 // The service's address for these keywords.
 CString FeedSearchUrl(const CString& keywords);

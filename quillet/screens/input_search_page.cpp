@@ -122,17 +122,24 @@ void CNewInputUrlDlg::AddCheckedResults() {
   WriteLog(u"Add Channels:");
   CString category = m_strFirst;
   if (category.IsEmpty()) category = Localized(u"Others");
+  std::vector<CString> subscribed;
   if (m_pOpml) {
     for (POSITION p = m_checkedUrls.GetHeadPosition(); p;) {
       const CString& url = m_checkedUrls.GetNext(p);
       // Only web addresses become channels: a reply naming a local file
       // or another scheme adds nothing.
       if (!IsFeedAddress(url)) continue;
+      // A feed the list holds already stays as it is.
+      if (m_pOpml->HasChannel(url)) {
+        subscribed.push_back(GetResultTitle(url));
+        continue;
+      }
       // A refused insertion (a channel of that title already in the
       // category) is skipped.
       m_pOpml->AddChannel(category, GetResultTitle(url), url);
     }
   }
+  TellAlreadySubscribed(m_hWnd, subscribed);
   ::SendMessageW(::GetParent(m_hWnd), WM_WIZARD_CHANNELS_ADDED, 0, 0);
 }
 

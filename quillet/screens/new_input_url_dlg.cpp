@@ -248,6 +248,12 @@ void CNewInputUrlDlg::AddOneChannel() {
                  MB_OK | MB_ICONHAND);
       return;
     }
+    // A feed the list holds already is left as it is: the page says so and
+    // keeps its fields.
+    if (m_pOpml->HasChannel(m_strFirst)) {
+      TellAlreadySubscribed(m_hWnd, {m_strSecond});
+      return;
+    }
     if (m_pOpml->AddChannel(Localized(u"Others"), m_strSecond, m_strFirst) == 0) {
       MessageBox(Localized(u"Insert Channel failed. Please check whether the channel exists or not."),
                  Localized(u"Error"), MB_OK | MB_ICONHAND);

@@ -402,7 +402,13 @@ void COpmlDisplayDlg::AddOne(const CString& url) {
   // A feed without a title of its own is known by its address, so that it
   // is not lost.
   CString text = title == m_titles.end() || title->second.IsEmpty() ? url : title->second;
-  m_pList->AddChannel(CategoryOf(url), text, url);
+  // A feed the list holds already stays as it is; the page tells of it
+  // unless this page added it itself (a file may list a feed twice).
+  if (m_pList->HasChannel(url)) {
+    if (!m_addedUrls.count(url) && m_subscribedUrls.insert(url).second) m_subscribedTitles.push_back(text);
+    return;
+  }
+  if (m_pList->AddChannel(CategoryOf(url), text, url)) m_addedUrls.insert(url);
 }
 
 void COpmlDisplayDlg::OnOK() {
@@ -415,6 +421,7 @@ void COpmlDisplayDlg::OnOK() {
     for (POSITION at = chosen->GetHeadPosition(); at;) keys.push_back(chosen->GetNext(at));
     for (const CString& key : keys) AddOne(key);
   }
+  TellAlreadySubscribed(m_hWnd, m_subscribedTitles);
   if (CWnd* wizard = GetParent()) {
     wizard->SendMessage(WM_WIZARD_CHANNELS_ADDED, 0, 0);
     wizard->SendMessage(WM_CLOSE, 0, 0);

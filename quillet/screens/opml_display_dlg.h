@@ -145,6 +145,11 @@ class COpmlDisplayDlg : public CDialog, public CWizardPageState {
   BOOL m_bPicked = FALSE;
   BOOL m_bAddAll = FALSE;
   BOOL m_bAdded = FALSE;
+  // Feeds added by this page, and those it found subscribed already (with
+  // their titles, in the order met).
+  std::set<CString> m_addedUrls;
+  std::set<CString> m_subscribedUrls;
+  std::vector<CString> m_subscribedTitles;
   UINT m_nPendingRow = 0;
   COpmlXML* m_pList = nullptr;
   CCaptionStatic m_caption;

@@ -62,3 +62,12 @@ bool IsWithin(HWND root, HWND window) {
   }
   return false;
 }
+
+void TellAlreadySubscribed(HWND page, const std::vector<CString>& titles) {
+  if (titles.empty()) return;
+  // The fixed text is translated; the titles are shown as they are.
+  CString text = Localized(titles.size() == 1 ? u"This channel is already subscribed and was not added again:"
+                                              : u"These channels are already subscribed and were not added again:");
+  for (const CString& title : titles) text += u"\n" + title;
+  ::MessageBoxW(page, text, Localized(u"New Channel Wizard"), MB_OK | MB_ICONINFORMATION);
+}

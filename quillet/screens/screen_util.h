@@ -1,6 +1,9 @@
 // Small drawing and soft-key helpers the program's screens share.
 #pragma once
 
+#include <vector>
+
+#include "framework/afx.h"
 #include "gdi/gdi.h"
 
 // A length at 96 dots per inch in pixels of the screen, truncated (ScaleX /
@@ -42,3 +45,7 @@ void OnActivateFullScreen(HWND screen);
 // the root owns, such as a file dialog).
 bool IsWithin(HWND root, HWND window);
 
+// Tells, in a box owned by the page, that the channels of these titles were
+// not added because the channel list holds their feeds already; nothing
+// when the list is empty.
+void TellAlreadySubscribed(HWND page, const std::vector<CString>& titles);

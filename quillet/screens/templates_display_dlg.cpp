@@ -272,11 +272,17 @@ void CTemplatesDisplayDlg::OnOK() {
   WCHAR root[MAX_PATH] = {0};
   GetDataRoot(root);
   const CString folder = CString(root) + u"\\ChannelData";
+  std::vector<CString> subscribed;
   for (POSITION pos = chosen ? chosen->GetHeadPosition() : nullptr; pos && m_pDocument;) {
     const CString url = chosen->GetNext(pos);
     const std::u16string& group = m_parents[url.str()];
     CString title(m_titles[url.str()]);
     if (!group.empty()) title = CString(group) + u" - " + title;
+    // A feed the list holds already stays as it is, and so does its script.
+    if (m_pDocument->HasChannel(url)) {
+      subscribed.push_back(title);
+      continue;
+    }
     const int channel = m_pDocument->AddChannel(Localized(u"Others"), title, url);
     WriteLog(title);
     if (!channel) continue;
@@ -296,6 +302,7 @@ void CTemplatesDisplayDlg::OnOK() {
     if (!bytes.empty()) WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
   }
+  TellAlreadySubscribed(m_hWnd, subscribed);
   CWnd* wizard = GetParent();
   if (wizard) wizard->SendMessage(WM_WIZARD_CHANNELS_ADDED, 0, 0);
   CDialog::OnOK();

@@ -170,6 +170,54 @@ TEST_F(ScreensTest, TheShownCategoryAndLabelChooseTheRowsAndEveryReloadRebuildsT
   EXPECT_TRUE(Rows().empty());
 }
 
+// A channel deleted from the list may be added again at once: its feed is
+// no longer taken for subscribed (the import pages list it again and every
+// add path takes it), and the channel added again starts afresh under a new
+// number, without the deleted one's items.
+TEST_F(ScreensTest, ADeletedChannelCanBeAddedAgainInTheSameSession) {
+  const char16_t* alpha = u"http://127.0.0.1/a";
+  WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Ch101.bin", "old items");
+  MakeFrame(TRUE);
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  ASSERT_EQ(Rows().front(), "Alpha");
+  ASSERT_TRUE(frame_->IsUrlSubscribed(alpha));
+  int asked = 0;
+  qk::SetMessageBoxHook([&](HWND, const std::u16string&, const std::u16string&, UINT) {
+    ++asked;
+    return IDYES;
+  });
+  Dlg().m_pChannelList->ClearFocus();
+  Dlg().m_pChannelList->FocusNext();
+  ASSERT_EQ(Dlg().m_pChannelList->GetFocusedItem(), 0);
+  SendMessageW(Wnd().GetSafeHwnd(), WM_COMMAND, ID_DELETE_CHANNEL, 0);
+  qk::SetMessageBoxHook(nullptr);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(Rows().front(), "Beta");
+  EXPECT_FALSE(frame_->IsUrlSubscribed(alpha));
+  EXPECT_FALSE(Dlg().m_pOpml->HasChannel(alpha));
+  EXPECT_FALSE(DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\Ch101.bin"));
+
+  // Added again, as the wizard's pages add a channel, and the list loaded
+  // again as the wizard's end has it loaded.
+  const int number = Dlg().m_pOpml->AddChannel(u"News", u"Alpha", alpha);
+  EXPECT_EQ(number, 200);
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  EXPECT_EQ(Rows().front(), "Alpha");
+  EXPECT_TRUE(frame_->IsUrlSubscribed(alpha));
+  CChannelListItem item;
+  ASSERT_TRUE(Dlg().m_pChannelList->GetItem(0, item));
+  EXPECT_EQ(item.m_nChannel, 200);
+  EXPECT_EQ(item.m_strUpdateTime, CString(u"n/a"));
+  // And deleted once more: gone again, with nothing left that says otherwise.
+  Dlg().m_pChannelList->ClearFocus();
+  Dlg().m_pChannelList->FocusNext();
+  qk::SetMessageBoxHook([](HWND, const std::u16string&, const std::u16string&, UINT) { return IDYES; });
+  SendMessageW(Wnd().GetSafeHwnd(), WM_COMMAND, ID_DELETE_CHANNEL, 0);
+  qk::SetMessageBoxHook(nullptr);
+  EXPECT_FALSE(frame_->IsUrlSubscribed(alpha));
+  EXPECT_FALSE(Dlg().m_pOpml->HasChannel(alpha));
+}
+
 TEST_F(ScreensTest, TheTouchAndTheKeyFacesOfTheFrame) {
   MakeFrame(TRUE);
   EXPECT_EQ(frame_->GetMenuBar(), nullptr);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -645,6 +646,68 @@ TEST_F(RunTest, SynchronisedChannelsWaitForSyncAndAStaleTemporaryFeedIsNeverTake
   int feedRequests = 0;
   for (const std::string& r : sync.Requests()) feedRequests += r.find("GET /reader/atom/feed/") == 0;
   EXPECT_GE(feedRequests, 2);
+}
+
+// The sync service refuses the login: the sync step ends there, the list
+// is never asked for without a session, and the person sees why: as the
+// error item of the synchronised channel, or in the run's error box while
+// the list holds none. The other channels are refreshed all the same.
+TEST_F(RunTest, ARefusedSyncLoginEndsTheSyncStepAndSaysSo) {
+  const std::string a = "http://sync.example/feed/a", b = "http://sync.example/feed/b";
+  std::string subscriptions = "<object><list name=\"subscriptions\">" + Subscription(b, "Sync B", {}) +
+                              "</list></object>";
+  std::string rules = "{\"rules\": [" + Rule("/accounts/ClientLogin", Ok("Error=BadAuthentication\n"), ", \"times\": 0") +
+                      ", " + Rule("/reader/api/0/subscription/list", Ok(subscriptions), ", \"times\": 0") + "]}";
+  const auto& certs = qnet::TestCertificates::Get();
+  qnet::ScriptedServer sync;
+  ASSERT_TRUE(sync.Start(rules, certs.serverCert, certs.serverKey));
+  SetVentrelText(u"Username", u"me@example.com");
+  SetVentrelText(u"Password", u"wrong");
+  SetVentrelText(u"ServiceHost", qk::FromUtf8("localhost:" + std::to_string(sync.port())).c_str());
+  SetVentrel(u"Sync", 1);
+  EnableRunLog();
+  ServeRss(1);
+  LoadChannels({{1, "News", "Channel 1", Url("/feeds/c1.xml")}, {2, "Google Reader", "Sync A", a}});
+  dialog_->EnsureAgency()->SetCaFile(CString(qk::FromUtf8(certs.caFile)));
+  std::mutex lock;
+  std::vector<std::u16string> boxes;
+  qk::SetMessageBoxHook([&](HWND, const std::u16string& text, const std::u16string&, UINT) {
+    std::lock_guard<std::mutex> hold(lock);
+    boxes.push_back(text);
+    return IDOK;
+  });
+  auto listRequests = [&] {
+    int n = 0;
+    for (const std::string& r : sync.Requests()) n += r.find("GET /reader/api/0/subscription/list") == 0;
+    return n;
+  };
+  ASSERT_TRUE(RefreshAndWait(60000));
+  EXPECT_EQ(listRequests(), 0);
+  EXPECT_EQ(SavedAttribute(b, "text"), "<none>");
+  int errors = 0;
+  for (const CItemRecord& r : Records(2)) {
+    if (r.type != DWORD(ITEM_TYPE_ERROR)) continue;
+    ++errors;
+    EXPECT_NE(U(r.content).find("Google Reader login failed"), std::string::npos) << U(r.content);
+  }
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(Records(1).size(), 3u);
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    EXPECT_TRUE(boxes.empty());
+  }
+  const std::string log = ReadDeviceFile(u"\\Program Files\\Quillet\\Quillet_RunLog.txt");
+  EXPECT_NE(log.find("Google Reader login failed"), std::string::npos) << log;
+
+  // Without a synchronised channel the run's error box says it, once.
+  LoadChannels({{1, "News", "Channel 1", Url("/feeds/c1.xml")}});
+  ASSERT_TRUE(RefreshAndWait(60000));
+  qk::SetMessageBoxHook(nullptr);
+  EXPECT_EQ(listRequests(), 0);
+  EXPECT_EQ(SavedAttribute(b, "text"), "<none>");
+  std::lock_guard<std::mutex> hold(lock);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], u"Error occured while downloading - Google Reader login failed");
 }
 
 TEST_F(RunTest, AStopWhileTheFeedsImagesComeLeavesTheOldFeedInPlace) {

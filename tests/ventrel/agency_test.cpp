@@ -39,8 +39,9 @@ std::string R(const std::string& path, const std::string& response, const std::s
   return "{\"path\": " + J(path) + (response.empty() ? "" : ", \"response\": " + J(response)) + extra + "}";
 }
 
-std::string Ok(const std::string& body) {
-  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+std::string Ok(const std::string& body, const std::string& headers = "") {
+  return "HTTP/1.1 200 OK\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+         "\r\nConnection: close\r\n\r\n" + body;
 }
 
 const char* kFail = "HTTP/1.1 500 Oops\r\nContent-Length: 0\r\n\r\n";
@@ -200,14 +201,29 @@ TEST_F(AgencyTest, LoginReplyLinesAreReadWhole) {
   EXPECT_NE(seen[1].find("\r\nCookie: SID=last\r\n"), std::string::npos) << seen[1];
 }
 
-TEST_F(AgencyTest, ALoginWithoutSidStillFetchesWithAnEmptyCookie) {
-  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("Error=BadAuthentication\n")),
+// A refused login opens no session: the subscription list is not asked for
+// without one, and the caller that logs in first learns of the refusal.
+TEST_F(AgencyTest, ALoginWithoutSidFetchesNoListAndIsReported) {
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("Error=BadAuthentication\n"), ", \"times\": 2"),
+                     R("/accounts/ClientLogin", Ok("SID=good\n")),
                      R("/reader/api/0/subscription/list", Ok("<s/>"))}));
+  EXPECT_FALSE(agency_.Authenticate());  // no account given yet
+  EXPECT_TRUE(Requests().empty());
   agency_.Login(u"a", u"b");
   agency_.GetSubscriptions(File("s2.xml"));
   std::vector<std::string> seen = Requests();
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_NE(seen[1].find("\r\nCookie: SID=\r\n"), std::string::npos);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(Line(seen[0]), "POST /accounts/ClientLogin HTTP/1.1");
+  EXPECT_FALSE(std::filesystem::exists(*root_ + "/s2.xml"));
+  EXPECT_FALSE(agency_.Authenticate());
+  // Once the service opens a session, the list comes with it.
+  EXPECT_TRUE(agency_.Authenticate());
+  agency_.GetSubscriptions(File("s2.xml"));
+  seen = Requests();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(Line(seen[3]), "GET /reader/api/0/subscription/list?output=xml HTTP/1.1");
+  EXPECT_NE(seen[3].find("\r\nCookie: SID=good\r\n"), std::string::npos) << seen[3];
+  EXPECT_EQ(Read("s2.xml"), "<s/>");
 }
 
 TEST_F(AgencyTest, AFailedFeedIsRetriedOnceAfterANewLogin) {
@@ -302,7 +318,8 @@ TEST_F(AgencyTest, TerminateDuringASlowFeedBodyFailsWithoutARetry) {
 }
 
 TEST_F(AgencyTest, EnableLogSwitchesTheRunLog) {
-  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=logged\n"), ", \"times\": 0"),
+  ASSERT_TRUE(Start({R("/accounts/ClientLogin", Ok("SID=s3ss10n-id\n", "Set-Cookie: SID=secret-cookie; path=/\r\n"),
+                       ", \"times\": 0"),
                      R("/reader/api/0/subscription/list", Ok("<s/>"), ", \"times\": 0")}));
   // The log lives in the program's folder, which an installed reader has.
   std::filesystem::create_directories(*root_ + "/Program Files/Quillet");
@@ -314,7 +331,12 @@ TEST_F(AgencyTest, EnableLogSwitchesTheRunLog) {
   std::string on = qtest::ReadHostFile(log);
   EXPECT_NE(on.find("CVentrelSync::GetSubscriptions()"), std::string::npos) << on;
   EXPECT_NE(on.find("CVentrelSync::Authenticate()"), std::string::npos);
-  EXPECT_NE(on.find("SID=logged"), std::string::npos) << on;
+  // The log is readable by anyone: it tells of the session, never its id,
+  // nor the cookie the service sets.
+  EXPECT_NE(on.find("Login succeeded: session opened"), std::string::npos) << on;
+  EXPECT_EQ(on.find("s3ss10n-id"), std::string::npos) << on;
+  EXPECT_EQ(on.find("secret-cookie"), std::string::npos) << on;
+  EXPECT_NE(on.find("Set-Cookie: (value not logged)"), std::string::npos) << on;
   agency_.Login(u"a", u"b");
   agency_.GetSubscriptions(File("l2.xml"));
   EXPECT_EQ(qtest::ReadHostFile(log), on);  // nothing more once switched off

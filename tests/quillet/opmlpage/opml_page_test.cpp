@@ -311,7 +311,8 @@ TEST_F(OpmlPageTest, ByKeysTheWholeFileIsImportedAfterALookTwoFoldersDeep) {
                                          {"News", "Harbour Times (again)", "http://127.0.0.1/harbour.xml"}};
   EXPECT_EQ(ReadList(), expected);
   EXPECT_GT(Light(Seen("k-channels-after-240x320"), 0, 40, 240, 280), 500) << "the channel list did not come back";
-  EXPECT_EQ(Boxes(), "");
+  // The feed the user has is named; the one the file lists twice is not.
+  EXPECT_EQ(Boxes(), "New Channel Wizard\tThis channel is already subscribed and was not added again: Subscribed One\t1\n");
 }
 
 // The sample catalog of the program's folder (installed at the first
@@ -437,6 +438,43 @@ TEST_F(OpmlPageTest, BrokenFilesAreReportedAndAddNothing) {
 // its way up, and the wizard ends. An outline of another type (its address
 // before its type) adds nothing and lends nothing to the folder after it;
 // a feed without a title is added under its address.
+// A whole file that holds feeds the user has, under other titles and in
+// other folders: those stay as they are and are named in one box; the
+// rest are added, a feed the file lists twice once and without a word.
+TEST_F(OpmlPageTest, TheWholeFileLeavesSubscribedFeedsAsTheyAreAndNamesThem) {
+  WriteDeviceFile(kList, kSubscribed);
+  WriteDeviceFile(u"\\Mine again.opml",
+                  "<?xml version=\"1.0\"?>\n<opml version=\"1.1\"><head/><body>"
+                  "<outline text=\"News\">"
+                  "<outline type=\"rss\" text=\"Favourite elsewhere\" xmlUrl=\"http://127.0.0.1/feed/2\"/>"
+                  "<outline type=\"rss\" text=\"Fresh\" xmlUrl=\"http://127.0.0.1/fresh.xml\"/>"
+                  "</outline>"
+                  "<outline text=\"Tech\"><outline type=\"rss\" text=\"One, renamed\" xmlUrl=\"http://127.0.0.1/feed/1\"/>"
+                  "<outline type=\"rss\" text=\"Fresh again\" xmlUrl=\"http://127.0.0.1/fresh.xml\"/></outline>"
+                  "</body></opml>\n");
+  Start("");
+  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
+  ASSERT_TRUE(q_.Advance(10));
+  HWND wizard = q_.ActiveWindow();
+  ASSERT_TRUE(q_.Tap(240, kRow0 + 3 * kPitch));  // "Import OPML file"
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(200, kChooserFile));
+  ASSERT_TRUE(q_.SoftKey(1));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Tap(240, kRow0 + kPitch));  // "Add entire OPML channels"
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.Advance(10));
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
+  // (A feed listed twice takes the title and folder of its last place.)
+  const std::vector<Channel> expected = {kOld[0], {"Tech", "Fresh again", "http://127.0.0.1/fresh.xml"}, kOld[1]};
+  EXPECT_EQ(ReadList(), expected);
+  EXPECT_EQ(Boxes(),
+            "New Channel Wizard\tThese channels are already subscribed and were not added again: Favourite elsewhere "
+            "One, renamed\t1\n");
+}
+
 TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
   WriteDeviceFile(kList, kSubscribed);
   WriteDeviceFile(u"\\Circle.opml",

@@ -44,4 +44,34 @@ TEST(FeedSearchReply, EachValueIsOneStringOfTheReplyWithoutNuls) {
   EXPECT_EQ(TitleOf(r, u"http://n/ab"), u"Name");
 }
 
+// A reply from whoever answers on the path: only its first part is read, a
+// title of forty thousand tags comes cut to a line's worth of plain
+// text, an address too long to be one gives no result, and whatever lies
+// past the bound of the reply is not read at all.
+TEST(FeedSearchReply, AnOversizedReplyIsReadOnlyUpToItsBounds) {
+  std::u16string tags;
+  for (int i = 0; i < 20000; ++i) tags += u"<b>ab</b><i>c</i>";
+  std::u16string longUrl = u"http://l/" + std::u16string(FEED_SEARCH_MAX_VALUE + 10, u'x');
+  std::u16string reply = u"{\"entries\":[{\"url\":\"http://t/\",\"title\":\"" + tags + u"\",\"x\":1},"
+                         u"{\"url\":\"" + longUrl + u"\",\"title\":\"Long\",\"x\":1},"
+                         u"{\"url\":\"http://u/\",\"title\":\"\U0001F600" + std::u16string(600, u'y') +
+                         u"\",\"x\":1},{\"url\":\"http://s/\",\"title\":\"Short\",\"x\":1}";
+  // Padding up to the bound, then a result past it.
+  reply += u",{\"pad\":\"";
+  reply += std::u16string(FEED_SEARCH_MAX_REPLY + 1000 - reply.size(), u'p');
+  reply += u"\"},{\"url\":\"http://past/\",\"title\":\"Past\",\"x\":1}]}";
+  Results r = Read(reply);
+  ASSERT_EQ(r.urls, (std::vector<std::u16string>{u"http://t/", u"http://u/", u"http://s/"}));
+  const std::u16string cut = TitleOf(r, u"http://t/");
+  EXPECT_LE(cut.size(), size_t(FEED_SEARCH_MAX_TITLE));
+  EXPECT_GE(cut.size(), size_t(FEED_SEARCH_MAX_TITLE) - 3);
+  EXPECT_EQ(cut.substr(0, 9), u"abcabcabc");
+  EXPECT_EQ(cut.find(u'<'), std::u16string::npos);
+  // A cut keeps a character beyond U+FFFF whole.
+  const std::u16string y = TitleOf(r, u"http://u/");
+  EXPECT_EQ(y.size(), size_t(FEED_SEARCH_MAX_TITLE));
+  EXPECT_EQ(y.substr(0, 3), u"\U0001F600y");
+  EXPECT_EQ(TitleOf(r, u"http://s/"), u"Short");
+}
+
 }  // namespace

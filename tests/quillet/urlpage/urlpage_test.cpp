@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +34,7 @@
 #include "support/http_server.h"
 #include "support/pictures.h"
 #include "support/screen_checks.h"
+#include "support/settings_registry.h"
 #include "user/input.h"
 
 namespace {
@@ -180,7 +182,7 @@ class UrlPageTest : public qtest::DeviceTest {
 
   // The stand-in wizard below the task bar (and above the soft keys of a
   // key device); with a list, the page in mode 1 on it.
-  void Open(BOOL touch, bool page = true) {
+  void Open(BOOL touch, bool page = true, int mode = 1) {
     qk::gdi::SetScreenConfig(touch ? qk::gdi::DefaultScreenConfig() : qk::gdi::KeyDeviceScreenConfig());
     ResetScreenDpi();
     qk::display::ConnectScreen();
@@ -195,7 +197,7 @@ class UrlPageTest : public qtest::DeviceTest {
     opml_ = std::make_unique<COpmlXML>(nullptr, nullptr, 1);
     opml_->SetPath(kList, 1);
     if (!opml_->Load(kList)) opml_->CreateEmpty();
-    page_ = std::make_unique<CNewInputUrlDlg>(opml_.get(), 1, &hostWnd_);
+    page_ = std::make_unique<CNewInputUrlDlg>(opml_.get(), mode, &hostWnd_);
     ASSERT_TRUE(page_->Create(IDD_INPUT_URL, &hostWnd_));
     g_page = page_->GetSafeHwnd();
     RECT client{};
@@ -327,6 +329,82 @@ TEST_F(UrlPageTest, TouchFieldsAreEditedFromHttpAndRefusedInsertionsKeepThem) {
   TapBarButton(4);
   TapBarButton(0);
   EXPECT_EQ(g_messages, (std::vector<UINT>{WM_WIZARD_INPUT_BACK, WM_CLOSE}));
+}
+
+// A feed the channel list holds already is never added a second time, from
+// the URL page nor from the search results, whatever title it comes with:
+// the page says so, and the channel stays as it was.
+TEST_F(UrlPageTest, AFeedAlreadySubscribedIsLeftAsItIsAndThePageSaysSo) {
+  const char* list =
+      "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body nextID=\"120\">"
+      "<outline text=\"Others\" type=\"rss\" uniqueID=\"110\">"
+      "<outline text=\"Taken\" type=\"rss\" uniqueID=\"111\" xmlUrl=\"http://127.0.0.1/t\"/>"
+      "</outline></body></opml>\n";
+  WriteDeviceFile(kList, list);
+  Open(TRUE);
+  EditRow(INPUT_ROW_FIRST, u"http://127.0.0.1/t");
+  EditRow(INPUT_ROW_SECOND, u"Another title");
+  TapRow(INPUT_ROW_SAVE);
+  EXPECT_TRUE(Pump([&] { return boxes_.size() == 1; }));
+  EXPECT_EQ(boxes_.back(),
+            "New Channel Wizard|This channel is already subscribed and was not added again:\nAnother title|64");
+  EXPECT_EQ(page_->GetSecondField(), CString(u"Another title"));
+  EXPECT_TRUE(g_messages.empty());
+  EXPECT_EQ(ChannelsOnDisk(), std::vector<std::string>{"Others|Taken|http://127.0.0.1/t"});
+  // A feed address that differs in letter case is another channel.
+  EditRow(INPUT_ROW_FIRST, u"http://127.0.0.1/T");
+  TapRow(INPUT_ROW_SAVE);
+  EXPECT_TRUE(Pump([] { return g_messages.size() >= 2; }));
+  EXPECT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(ChannelsOnDisk(),
+            (std::vector<std::string>{"Others|Taken|http://127.0.0.1/t", "Others|Another title|http://127.0.0.1/T"}));
+
+  // The search: one result the list holds, under another title; one new.
+  const std::string docroot = qnet::MakeTempFolder("urlpage");
+  std::filesystem::create_directories(docroot + "/ajax/services/feed");
+  qtest::WriteHostFile(docroot + "/ajax/services/feed/find",
+                       "{\"responseData\": {\"entries\":[{\"url\":\"http://127.0.0.1/t\",\"title\":\"Taken &amp; "
+                       "renamed\",\"link\":\"\"},{\"url\":\"http://127.0.0.1/new\",\"title\":\"New one\","
+                       "\"link\":\"\"}]}}");
+  qtest::NginxServer nginx;
+  QNET_REQUIRE_PEER(nginx.Start(docroot), "nginx");
+  ASSERT_TRUE(qtest::SetSettingString(u"FeedSearchHost",
+                                      qk::FromUtf8("127.0.0.1:" + std::to_string(nginx.port())).c_str()));
+  WriteDeviceFile(kList, list);
+  page_.reset();
+  g_messages.clear();
+  boxes_.clear();
+  opml_ = std::make_unique<COpmlXML>(nullptr, nullptr, 1);
+  opml_->SetPath(kList, 1);
+  ASSERT_TRUE(opml_->Load(kList));
+  page_ = std::make_unique<CNewInputUrlDlg>(opml_.get(), 5, &hostWnd_);
+  ASSERT_TRUE(page_->Create(IDD_INPUT_URL, &hostWnd_));
+  g_page = page_->GetSafeHwnd();
+  RECT client{};
+  GetClientRect(host_, &client);
+  page_->MoveWindow(0, 0, client.right, client.bottom, TRUE);
+  page_->ShowWindow(SW_SHOW);
+  qk::PumpMessages();
+  EditRow(INPUT_ROW_FIRST, u"Harbour");
+  TapRow(INPUT_ROW_THIRD);  // "Search online"
+  ASSERT_TRUE(Pump([&] { return page_->GetResultUrls().GetCount() == 2 && !DeviceFileExists(kValidate); }));
+  qk::PumpMessages();
+  auto checked = [&](int row) {
+    CTouchListItem* item = page_->GetRowList() ? page_->GetRowList()->GetItem(row) : nullptr;
+    return item && item->m_nCheckValue == 1;
+  };
+  TapRow(INPUT_ROW_RESULT);
+  ASSERT_TRUE(Pump([&] { return checked(1); }));
+  TapRow(INPUT_ROW_RESULT + 1);
+  ASSERT_TRUE(Pump([&] { return checked(2); }));
+  TapBarButton(0);  // OK
+  EXPECT_TRUE(Pump([&] { return g_messages.size() >= 2; }));
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0], "New Channel Wizard|This channel is already subscribed and was not added again:\nTaken & renamed|64");
+  EXPECT_EQ(g_messages, (std::vector<UINT>{WM_WIZARD_CHANNELS_ADDED, WM_CLOSE}));
+  EXPECT_EQ(ChannelsOnDisk(),
+            (std::vector<std::string>{"Others|Taken|http://127.0.0.1/t", "Harbour|New one|http://127.0.0.1/new"}));
+  qnet::RemoveTree(docroot);
 }
 
 TEST_F(UrlPageTest, TheEditorIgnoresEnterMasksPasswordsAndCancels) {

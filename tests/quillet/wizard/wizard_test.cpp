@@ -17,6 +17,7 @@
 #include "gdi/image_codec.h"
 #include "gdi/surface.h"
 #include "kernel/resource.h"
+#include "quillet/feeds/opml_xml.h"
 #include "quillet/res/resources.h"
 #include "quillet/screens/main_frame.h"
 #include "quillet/screens/new_channel_dlg.h"
@@ -24,6 +25,7 @@
 #include "quillet/screens/new_wizard_dlg.h"
 #include "quillet/screens/opml_display_dlg.h"
 #include "quillet/screens/reader_app.h"
+#include "quillet/screens/templates_display_dlg.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_image.h"
@@ -34,6 +36,7 @@
 #include "support/pictures.h"
 #include "user/dialog.h"
 #include "user/input.h"
+#include "user/user.h"
 
 namespace {
 
@@ -491,6 +494,56 @@ TEST_F(WizardTest, TouchOpmlPickUsesTheFileChooser) {
         W().SendMessage(WM_COMMAND, IDOK, 0);
       },
   });
+}
+
+// A template channel whose feed came into the channel list while the
+// templates page was open (the refresh's sync merge adds channels during a
+// run) is left as it is when the page adds what was ticked: no second copy
+// and no script of its own; the page names it, and adds the rest.
+TEST_F(WizardTest, TheTemplatesPageLeavesAFeedSubscribedMeanwhileAsItIs) {
+  WriteDeviceFile(u"\\Program Files\\Quillet\\Templates\\news.xml",
+                  "<?xml version=\"1.0\"?>\n<template name=\"News\">"
+                  "<channel><name>World</name><url>http://127.0.0.1/world.xml</url></channel>"
+                  "<channel><name>Local</name><url>http://127.0.0.1/local.xml</url></channel>"
+                  "<parse_article>script</parse_article></template>\n");
+  UseFace(TRUE);
+  std::vector<std::string> boxes;
+  qk::SetMessageBoxHook([&](HWND, const std::u16string& text, const std::u16string& caption, UINT type) {
+    boxes.push_back(qk::ToUtf8(caption) + "|" + qk::ToUtf8(text) + "|" + std::to_string(type & 0xF0));
+    return IDOK;
+  });
+  CTemplatesDisplayDlg* page = nullptr;
+  RunWizard({
+      [&] { TapRow(CHOICE_ROW_TEMPLATES); },
+      [&] {
+        Settle(200);
+        page = dynamic_cast<CTemplatesDisplayDlg*>(W().GetTemplatesPage());
+        ASSERT_NE(page, nullptr);
+        ASSERT_EQ(page->GetList()->GetItemCount(), 1);  // the group
+        CTemplatesDisplayDlg::OnListClick(page->GetSafeHwnd(), 0, TEMPLATES_ROW_FIRST, nullptr);
+      },
+      [&] {
+        Settle();
+        ASSERT_EQ(page->GetList()->GetItemCount(), 3);  // back, World, Local
+        CTemplatesDisplayDlg::OnListClick(page->GetSafeHwnd(), 0, TEMPLATES_ROW_FIRST + 1, nullptr);
+        CTemplatesDisplayDlg::OnListClick(page->GetSafeHwnd(), 0, TEMPLATES_ROW_FIRST + 2, nullptr);
+        EXPECT_NE(Dlg().m_pOpml->AddChannel(u"Google Reader", u"World", u"http://127.0.0.1/world.xml"), 0);
+        page->OnOK();
+      },
+  });
+  qk::SetMessageBoxHook(nullptr);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "New Channel Wizard|This channel is already subscribed and was not added again:\nNews - World|64");
+  const std::string list = ReadDeviceFile(kList);
+  size_t copies = 0;
+  for (size_t at = list.find("world.xml"); at != std::string::npos; at = list.find("world.xml", at + 1)) ++copies;
+  EXPECT_EQ(copies, 1u) << list;
+  EXPECT_EQ(list.find("News - World"), std::string::npos) << list;
+  EXPECT_NE(list.find("News - Local"), std::string::npos) << list;
+  // The channel numbers: World (added meanwhile) 200, Local 201; only Local
+  // has the template's script.
+  EXPECT_FALSE(DeviceFileExists(u"\\Program Files\\Quillet\\ChannelData\\Ch200.tpl"));
+  EXPECT_EQ(ReadDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Ch201.tpl"), "script");
 }
 
 }  // namespace
