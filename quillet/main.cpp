@@ -18,7 +18,7 @@
 #include "kernel/module.h"
 #include "kernel/process.h"
 #include "kernel/wstring.h"
-#include "quillet/screens/reader_app.h"
+#include "quillet/frame/reader_app.h"
 #include "user/user.h"
 
 int main(int argc, char** argv) {

@@ -28,7 +28,7 @@
 #include "kernel/fs.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/res/resources.h"
-#include "quillet/screens/news_read_dlg.h"
+#include "quillet/reading/news_read_dlg.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/html_host_dialog.h"

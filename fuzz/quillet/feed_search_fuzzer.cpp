@@ -14,7 +14,7 @@
 #include "../feeds/fuzz_device.h"
 #include "kernel/kernel.h"
 #include "quillet/feeds/load_text.h"
-#include "quillet/screens/feed_search.h"
+#include "quillet/new_channel/feed_search.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include "common/settings.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/screens/channel_files.h"
-#include "quillet/screens/opml_display_dlg.h"
+#include "quillet/new_channel/opml_display_dlg.h"
 
 namespace fs = std::filesystem;
 

@@ -1,6 +1,6 @@
 #include "quillet/screens/menu_screen.h"
 
-#include "quillet/screens/main_frame.h"
+#include "quillet/frame/main_frame.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"

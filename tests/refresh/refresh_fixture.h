@@ -13,8 +13,8 @@
 
 #include "framework/afx.h"
 #include "quillet/feeds/item_store.h"
-#include "quillet/screens/main_frame.h"
-#include "quillet/screens/reader_app.h"
+#include "quillet/frame/main_frame.h"
+#include "quillet/frame/reader_app.h"
 #include "refresh/feed_texts.h"
 #include "support/device_fixture.h"
 #include "support/http_server.h"

@@ -34,7 +34,7 @@
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/rss_xml.h"
 #include "quillet/res/resources.h"
-#include "quillet/screens/option_storage_dlg.h"
+#include "quillet/options/option_storage_dlg.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"
 #include "shell/notify.h"

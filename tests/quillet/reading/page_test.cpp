@@ -9,7 +9,7 @@
 
 #include "kernel/kernel.h"
 #include "quillet/feeds/item_store.h"
-#include "quillet/screens/article_page.h"
+#include "quillet/reading/article_page.h"
 
 namespace {
 

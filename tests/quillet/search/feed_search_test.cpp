@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "quillet/screens/feed_search.h"
+#include "quillet/new_channel/feed_search.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "gdi/surface.h"
 #include "net/connmgr.h"
 #include "quillet/res/resources.h"
-#include "quillet/screens/download_dlg.h"
+#include "quillet/new_channel/download_dlg.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_image.h"
 #include "support/device_fixture.h"

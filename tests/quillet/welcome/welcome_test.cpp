@@ -14,7 +14,7 @@
 #include "kernel/kernel.h"
 #include "kernel/process.h"
 #include "kernel/wstring.h"
-#include "quillet/screens/about_box.h"
+#include "quillet/options/about_box.h"
 #include "support/device_fixture.h"
 #include "support/pictures.h"
 #include "support/remote_program.h"
