@@ -3,7 +3,7 @@
 
 #include "kernel/resource.h"
 #include "quillet/res/resources.h"
-#include "quillet/screens/screen_messages.h"
+#include "quillet/res/screen_ids.h"
 #include "shell/aygshell.h"
 #include "user/dialog.h"
 
