@@ -8,6 +8,7 @@
 
 #include "framework/afx.h"
 #include "framework/dialog.h"
+#include "quillet/new_channel/wizard_rows.h"
 #include "quillet/ui/image_button_bar.h"
 #include "quillet/ui/small_controls.h"
 #include "quillet/ui/touch_list.h"
@@ -15,24 +16,6 @@
 // The page's timers: tell the wizard to go on (1) or to cancel (2).
 #define CHOICE_TIMER_NEXT 1
 #define CHOICE_TIMER_CANCEL 2
-
-// The row ids of the choices.
-#define CHOICE_ROW_CATALOG 3
-#define CHOICE_ROW_URL 4
-#define CHOICE_ROW_TEMPLATES 5
-#define CHOICE_ROW_ONLINE 6
-#define CHOICE_ROW_SYNC 7
-#define CHOICE_ROW_OPML_FILE 8
-#define CHOICE_ROW_SEARCH 10
-
-// The choices the wizard carries out (6: nothing chosen).
-#define CHOICE_OPML 0
-#define CHOICE_URL 1
-#define CHOICE_TEMPLATES 2
-#define CHOICE_ONLINE 3
-#define CHOICE_SYNC 4
-#define CHOICE_SEARCH 5
-#define CHOICE_NONE 6
 
 class CNewChannelDlg : public CDialog {
  public:

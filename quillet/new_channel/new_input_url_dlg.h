@@ -19,19 +19,11 @@
 #include "framework/coll.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
+#include "quillet/new_channel/wizard_rows.h"
 #include "quillet/ui/image_button_bar.h"
 #include "quillet/ui/touch_list.h"
 
 class COpmlXML;
-
-// Row ids of the page's list.
-#define INPUT_ROW_FIRST 4
-#define INPUT_ROW_SECOND 5
-#define INPUT_ROW_SAVE 6
-#define INPUT_ROW_THIRD 7
-#define INPUT_ROW_REDEFINE 8
-// Search results: one id per entry of the result list, from this one on.
-#define INPUT_ROW_RESULT 100
 
 class CNewInputUrlDlg : public CDialog {
  public:

@@ -17,21 +17,12 @@
 #include "framework/afx.h"
 #include "framework/coll.h"
 #include "framework/dialog.h"
+#include "quillet/new_channel/wizard_chrome.h"
 #include "quillet/ui/image_button_bar.h"
 
 class COpmlXML;
 class CNewChannelDlg;
 class CNewInputUrlDlg;
-
-// What the wizard reads of a page in its OPML or templates slot besides its
-// window: whether it lets the wizard finish, and (the OPML page) whether it
-// still shows the screen it opens with for a chosen file.
-class CWizardPageState {
- public:
-  virtual ~CWizardPageState() = default;
-  virtual BOOL IsFinishAllowed() const = 0;
-  virtual BOOL IsOnFirstScreen() const { return FALSE; }
-};
 
 // The wizard's own message that releases the pages that left.
 #define WM_WIZARD_RELEASE_PAGES (WM_APP + 0x14D)
@@ -39,24 +30,13 @@ class CWizardPageState {
 // choice page's handler that chose it has returned.
 #define WM_WIZARD_RUN_DOWNLOAD (WM_APP + 0x14E)
 
-// The title band that the wizard and its choice page draw at the top of
-// their client area, over a gradient down to the content bottom. The touch
-// edition shows a title and a subtitle, a key device one line.
-void DrawWizardBand(HWND window, HDC hdc, HFONT normalFont, HFONT boldFont, LPCWSTR title, LPCWSTR subtitle);
-// The wizard's soft keys on a key device (menu bar 347, owned by the
-// wizard): OK hidden, Cancel. A bar the wizard had goes first. Null when the
-// bar cannot be made.
-HWND CreateWizardMenuBar(HWND wizard);
-
-class CNewWizardDlg : public CDialog {
+class CNewWizardDlg : public CDialog, public CWizardFrame {
  public:
   CNewWizardDlg(COpmlXML* list, CWnd* parent);
   ~CNewWizardDlg() override;
 
   // Set when a page added channels; read by the caller after DoModal.
   BOOL m_bChannelsAdded = FALSE;
-  // The channels ticked on the OPML or templates page (kept by those pages).
-  CStringList m_chosenChannels;
 
   COpmlXML* GetChannelList() const { return m_pList; }
   CNewChannelDlg* GetChoicePage() const { return m_pChoicePage; }

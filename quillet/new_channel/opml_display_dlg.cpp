@@ -89,7 +89,7 @@ void COpmlDisplayDlg::DoDataExchange(CDataExchange* dx) {
 }
 
 CStringList* COpmlDisplayDlg::ChosenList() const {
-  auto* wizard = dynamic_cast<CNewWizardDlg*>(GetParent());
+  auto* wizard = dynamic_cast<CWizardFrame*>(GetParent());
   return wizard ? &wizard->m_chosenChannels : nullptr;
 }
 

@@ -78,7 +78,7 @@ void CTemplatesDisplayDlg::DoDataExchange(CDataExchange* dx) {
 }
 
 CStringList* CTemplatesDisplayDlg::ChosenChannels() const {
-  auto* wizard = dynamic_cast<CNewWizardDlg*>(GetParent());
+  auto* wizard = dynamic_cast<CWizardFrame*>(GetParent());
   return wizard ? &wizard->m_chosenChannels : nullptr;
 }
 

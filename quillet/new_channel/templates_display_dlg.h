@@ -26,7 +26,7 @@
 #include "framework/afx.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
-#include "quillet/new_channel/new_wizard_dlg.h"
+#include "quillet/new_channel/wizard_chrome.h"
 #include "quillet/ui/image_button_bar.h"
 #include "quillet/ui/small_controls.h"
 #include "quillet/ui/touch_list.h"

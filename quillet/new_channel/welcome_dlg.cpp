@@ -1,7 +1,7 @@
 #include "quillet/new_channel/welcome_dlg.h"
 
 #include "common/localize.h"
-#include "quillet/new_channel/new_wizard_dlg.h"
+#include "quillet/new_channel/wizard_chrome.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
