@@ -20,7 +20,7 @@
 #include "quillet/headlines/news_list_menu_dlg.h"
 #include "quillet/reading/news_read_dlg.h"
 #include "quillet/screens/screen_messages.h"
-#include "quillet/reading/send_mail.h"
+#include "quillet/screens/send_mail.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_list.h"

@@ -14,7 +14,7 @@
 #include "quillet/reading/news_read_menu_dlg.h"
 #include "quillet/frame/reader_app.h"
 #include "quillet/screens/screen_messages.h"
-#include "quillet/reading/send_mail.h"
+#include "quillet/screens/send_mail.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/html_host_dialog.h"

@@ -27,7 +27,7 @@
 #include "htmlview/htmlview.h"
 #include "quillet/reading/news_read_dlg.h"
 #include "quillet/reading/news_read_menu_dlg.h"
-#include "quillet/reading/send_mail.h"
+#include "quillet/screens/send_mail.h"
 #include "quillet/frame/reader_app.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"

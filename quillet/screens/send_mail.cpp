@@ -1,4 +1,4 @@
-#include "quillet/reading/send_mail.h"
+#include "quillet/screens/send_mail.h"
 
 #include "common/localize.h"
 #include "quillet/refresh/refresh_state.h"
