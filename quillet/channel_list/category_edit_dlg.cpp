@@ -5,8 +5,7 @@
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/screens/channel_files.h"
-#include "quillet/channel_list/channel_list_dlg.h"
-#include "quillet/frame/main_frame.h"
+#include "quillet/screens/screen_frame.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/bitmap_resource.h"
@@ -28,17 +27,12 @@ END_MESSAGE_MAP()
 
 namespace {
 
-CChannelListWnd* ChannelListWindow() {
-  auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
-  return frame && frame->ChannelListWnd().GetSafeHwnd() ? &frame->ChannelListWnd() : nullptr;
-}
+CChannelListHost* ChannelListWindow() { return ChannelListHost(); }
 
 // The channel list dialog whose category entries the editor keeps in step.
-CChannelListDlg* ChannelListDialog() {
-  CChannelListWnd* window = ChannelListWindow();
-  if (!window) return nullptr;
-  CChannelListDlg& dialog = window->Dialog();
-  return dialog.GetSafeHwnd() ? &dialog : nullptr;
+CChannelListFields* ChannelListDialog() {
+  CChannelListHost* window = ChannelListWindow();
+  return window ? window->ShownChannelList() : nullptr;
 }
 
 }  // namespace
@@ -56,7 +50,7 @@ void CCategoryEditDlg::AddCategory(LPCWSTR name) {
 }
 
 void CCategoryEditDlg::AddCategoriesOfChannelList() {
-  CChannelListDlg* dialog = ChannelListDialog();
+  CChannelListFields* dialog = ChannelListDialog();
   if (!dialog) return;
   const CString others = Localized(u"Others");
   const CString labelPrefix = CString(SYNC_CATEGORY) + u" - ";
@@ -71,7 +65,7 @@ void CCategoryEditDlg::AddCategoriesOfChannelList() {
 }
 
 void CCategoryEditDlg::AddCategoriesInListOrder() {
-  CChannelListDlg* dialog = ChannelListDialog();
+  CChannelListFields* dialog = ChannelListDialog();
   if (!dialog) return;
   const CString labelPrefix = CString(SYNC_CATEGORY) + u" - ";
   CSingleLock hold(&dialog->m_runLock, TRUE);
@@ -82,7 +76,7 @@ void CCategoryEditDlg::AddCategoriesInListOrder() {
 }
 
 BOOL CCategoryEditDlg::RefusedDuringRun() {
-  CChannelListWnd* window = ChannelListWindow();
+  CChannelListHost* window = ChannelListWindow();
   if (!window || !window->IsRunActive()) return FALSE;
   Refuse(u"Please wait until the channels have been refreshed.");
   return TRUE;
@@ -104,7 +98,7 @@ BOOL CCategoryEditDlg::NameInUse(const CString& name, int row) const {
   if (!m_pDocument) return FALSE;
   // A category the rows do not show (a label's, say) is in use all the
   // same; the name being renamed is not.
-  if (CChannelListDlg* dialog = ChannelListDialog()) {
+  if (CChannelListFields* dialog = ChannelListDialog()) {
     CSingleLock hold(&dialog->m_runLock, TRUE);
     for (POSITION at = dialog->m_reloadCategories.GetHeadPosition(); at;) {
       const CString& other = dialog->m_reloadCategories.GetNext(at);
@@ -287,7 +281,7 @@ void CCategoryEditDlg::OnCellEditEnd() {
       undo();
     } else {
       m_list.SetItemText(row, 0, name);
-      CChannelListDlg* dialog = ChannelListDialog();
+      CChannelListFields* dialog = ChannelListDialog();
       if (m_pDocument && !unchanged) {
         if (m_bRenaming) {
           m_pDocument->RenameCategory(m_strOldName, name);
@@ -296,7 +290,7 @@ void CCategoryEditDlg::OnCellEditEnd() {
             if (POSITION at = dialog->m_reloadCategories.Find(m_strOldName)) dialog->m_reloadCategories.SetAt(at, name);
           }
           // The list that shows the renamed category goes on showing it.
-          CChannelListWnd* window = ChannelListWindow();
+          CChannelListHost* window = ChannelListWindow();
           if (window && window->GetCurrentCategory() == m_strOldName) {
             window->SetDefaultCategory(name);
             window->RefreshList();
@@ -344,13 +338,13 @@ void CCategoryEditDlg::OnDeleteCategory() {
   CString stored = m_pDocument && m_pDocument->HasCategory(shown) ? shown : name;
   if (m_pDocument && !m_pDocument->HasCategory(stored) && stored == Localized(u"Others")) stored = u"Others";
   if (m_pDocument) m_pDocument->RemoveCategory(stored, DeleteChannelFiles);
-  if (CChannelListDlg* dialog = ChannelListDialog()) {
+  if (CChannelListFields* dialog = ChannelListDialog()) {
     CSingleLock hold(&dialog->m_runLock, TRUE);
     if (POSITION at = dialog->m_reloadCategories.Find(stored)) dialog->m_reloadCategories.RemoveAt(at);
     else if (POSITION at2 = dialog->m_reloadCategories.Find(name)) dialog->m_reloadCategories.RemoveAt(at2);
   }
   // A list that showed the deleted category shows every category.
-  CChannelListWnd* window = ChannelListWindow();
+  CChannelListHost* window = ChannelListWindow();
   if (window && (window->GetCurrentCategory() == name || window->GetCurrentCategory() == stored ||
                  window->GetCurrentCategory() == shown)) {
     window->SetDefaultCategory(u"N/A");

@@ -3,19 +3,14 @@
 #include "common/localize.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/channel_list/category_edit_dlg.h"
-#include "quillet/channel_list/channel_list_dlg.h"
-#include "quillet/frame/main_frame.h"
-#include "quillet/headlines/news_list_menu_dlg.h"
+#include "quillet/screens/screen_frame.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
 
 namespace {
 
-CChannelListWnd* ChannelListWindow() {
-  auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
-  return frame && frame->ChannelListWnd().GetSafeHwnd() ? &frame->ChannelListWnd() : nullptr;
-}
+CChannelListHost* ChannelListWindow() { return ChannelListHost(); }
 
 }  // namespace
 
@@ -45,7 +40,7 @@ BOOL CCategoryMenuDlg::OnInitDialog() {
 
 void CCategoryMenuDlg::FillCategories() {
   CTouchMenuList* list = RebuildList(0, OnCategoryChosen);
-  CChannelListWnd* window = ChannelListWindow();
+  CChannelListHost* window = ChannelListWindow();
   CString current = window ? window->GetCurrentCategory() : CString(u"N/A");
   const CString all = Localized(u"All Categories");
   if (current == u"N/A") current = all;
@@ -53,8 +48,8 @@ void CCategoryMenuDlg::FillCategories() {
   list->AddItem(all, nullptr, current == all ? check : -1, -1, CATEGORY_MENU_ALL);
   m_entries.clear();
   std::vector<CString> labels;
-  if (window) {
-    CChannelListDlg& dialog = window->Dialog();
+  if (CChannelListFields* fields = window ? window->ShownChannelList() : nullptr) {
+    CChannelListFields& dialog = *fields;
     CSingleLock hold(&dialog.m_runLock, TRUE);
     for (POSITION at = dialog.m_reloadCategories.GetHeadPosition(); at;)
       m_entries.push_back(dialog.m_reloadCategories.GetNext(at));
@@ -101,13 +96,13 @@ void CCategoryMenuDlg::OnCategoryChosen(HWND window, DWORD_PTR, UINT id, CTouchL
     chosen = self->m_entries[id - CATEGORY_MENU_FIRST_ENTRY];
   else return;
   self->SendMessage(WM_CLOSE);
-  if (CChannelListWnd* list = ChannelListWindow()) list->SetDefaultCategory(chosen);
+  if (CChannelListHost* list = ChannelListWindow()) list->SetDefaultCategory(chosen);
 }
 
 void CCategoryMenuDlg::RunCategoryEditor() {
-  CChannelListWnd* window = ChannelListWindow();
+  CChannelListHost* window = ChannelListWindow();
   {
-    CCategoryEditDlg editor(CATEGORY_EDIT_MODE_ADD_DELETE, window ? window->Dialog().m_pOpml : nullptr, nullptr);
+    CCategoryEditDlg editor(CATEGORY_EDIT_MODE_ADD_DELETE, window && window->ShownChannelList() ? window->ShownChannelList()->m_pOpml : nullptr, nullptr);
     editor.AddCategoriesOfChannelList();
     editor.DoModal();
   }

@@ -9,9 +9,7 @@
 #include "quillet/res/resources.h"
 #include "quillet/channel_list/category_menu_dlg.h"
 #include "quillet/channel_list/channel_list_menu_dlg.h"
-#include "quillet/frame/channel_list_wnd.h"
-#include "quillet/frame/main_frame.h"
-#include "quillet/headlines/news_list_dlg.h"
+#include "quillet/screens/screen_frame.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/channel_list_view.h"
@@ -55,7 +53,7 @@ CChannelListDlg::~CChannelListDlg() {
 }
 
 BOOL CChannelListDlg::Create(CWnd* parent) {
-  m_pOwner = dynamic_cast<CChannelListWnd*>(parent);
+  m_pOwner = dynamic_cast<CChannelListHost*>(parent);
   m_template = qk::DialogTemplateBuilder(WS_CHILD | WS_VISIBLE | DS_CONTROL, 0, 0, 0, 10, 10).Build();
   if (!CreateIndirect(reinterpret_cast<LPCDLGTEMPLATE>(m_template.data()), parent)) return FALSE;
   return m_bListCreated;
@@ -378,7 +376,7 @@ void CChannelListDlg::OnTimer(UINT_PTR id) {
       // The program may have ended while the chooser showed.
       if (!::IsWindow(m_hWnd) || !m_pOwner) return;
       if (!GetTouchFlag())
-        if (auto* frame = dynamic_cast<CMainFrame*>(m_pOwner->GetParent())) frame->CreateMenuBar();
+        if (auto* frame = dynamic_cast<CScreenFrame*>(m_pOwner->HostWindow()->GetParent())) frame->CreateMenuBar();
       if (CurrentCategory() != shown || edited) m_pOwner->RefreshList();
       return;
     }
@@ -438,15 +436,15 @@ void CChannelListDlg::OpenChannel(HWND, DWORD_PTR context, const CString& title,
   auto* self = reinterpret_cast<CChannelListDlg*>(context);
   if (!self) return;
   if (self->m_bHeadlinePhase && self->IsWaitingForRefresh(url)) return;
-  CNewsListDlg headlines(title, url, channel, self);
-  headlines.DoModal();
+  CScreenFrame* frame = ScreenFrame();
+  if (!frame) return;
+  const HeadlineCounts counts = frame->RunHeadlineList(title, url, channel, self);
   // The headline list may end with the program; one that ended before its
   // first load (or with its channel deleted) has no counts of the channel.
   if (!::IsWindow(self->m_hWnd) || !self->m_pChannelList) return;
-  if (!headlines.HasCounts() || headlines.IsChannelDeleted()) return;
-  int number = channel, items = 0, fresh = 0;
-  headlines.GetCounts(number, items, fresh);
-  self->m_view.SetItemCounts(number, items, fresh);
+  if (!counts.bKnown || counts.bChannelDeleted) return;
+  const int items = counts.nItems, fresh = counts.nFresh;
+  self->m_view.SetItemCounts(counts.nChannel, items, fresh);
   if (self->m_pOpml) {
     CString text;
     text.Format(u"%d", items);
@@ -530,7 +528,7 @@ LRESULT CChannelListDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lPara
 
 BOOL CChannelListDlg::LoadChannelList(LPCWSTR path) {
   if (!m_pOpml) {
-    if (m_pOwner) m_pOpml = new COpmlXML(CChannelListWnd::OnChannelOutline, m_pOwner, 1);
+    if (m_pOwner) m_pOpml = new COpmlXML(ReportChannelOutlineTo, m_pOwner, 1);
     else return FALSE;
   }
   m_pOpml->SetPath(path, 1);

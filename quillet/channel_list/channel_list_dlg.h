@@ -25,7 +25,7 @@
 #include "quillet/ui/image_button_bar.h"
 #include "quillet/ui/touch_image.h"
 
-class CChannelListWnd;
+class CChannelListHost;
 
 // The dialog's timers: the menu pages and the category chooser.
 #define CHANNEL_DLG_TIMER_MENU 1
@@ -85,7 +85,7 @@ class CChannelListDlg : public CDialog, public CChannelListFields {
   // The per-cent still to do of the progress band.
   std::atomic<int> m_nProgress{0};
   CChannelListView m_view;
-  CChannelListWnd* m_pOwner = nullptr;
+  CChannelListHost* m_pOwner = nullptr;
 
  protected:
   void OnSize(UINT type, int cx, int cy);

@@ -12,10 +12,8 @@
 #include "quillet/feeds/rss_xml.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/res/resources.h"
-#include "quillet/channel_list/channel_list_dlg.h"
-#include "quillet/frame/channel_list_wnd.h"
 #include "quillet/channel_properties/channel_properties.h"
-#include "quillet/frame/main_frame.h"
+#include "quillet/screens/screen_frame.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
@@ -329,10 +327,10 @@ void CChannelTitleForm::OnRename() {
   CString url = WindowText(m_urlEdit.m_hWnd), title = WindowText(m_titleEdit.m_hWnd);
   url.Trim();
   title.Trim();
-  auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
-  if (!frame) return;
-  CChannelListWnd& window = frame->ChannelListWnd();
-  COpmlXML* list = window.GetSafeHwnd() && window.Dialog().GetSafeHwnd() ? window.Dialog().m_pOpml : nullptr;
+  if (!ScreenFrame()) return;
+  CChannelListHost* window = ChannelListHost();
+  CChannelListFields* fields = window ? window->ShownChannelList() : nullptr;
+  COpmlXML* list = fields ? fields->m_pOpml : nullptr;
   // The channel is found by its feed URL: the one shown, trimmed, or as
   // the channel list holds it.
   if (list && !list->HasChannel(url) && list->HasChannel(m_strUrl)) url = m_strUrl;
@@ -345,7 +343,7 @@ void CChannelTitleForm::OnRename() {
   list->GetChannelAttribute(url, u"text", stored);
   m_strTitle = stored;
   if (m_titleEdit.m_hWnd) m_titleEdit.SetWindowText(stored);
-  window.RefreshList();
+  window->RefreshList();
   ::MessageBoxW(m_form.m_hWnd, Localized(u"This channel's name has been modified successfully."),
                 Localized(u"Information"), MB_OK | MB_ICONINFORMATION);
 }

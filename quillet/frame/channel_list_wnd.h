@@ -14,6 +14,7 @@
 #include "framework/wnd.h"
 #include "quillet/refresh/refresh_run.h"
 #include "quillet/channel_list/channel_list_dlg.h"
+#include "quillet/screens/screen_frame.h"
 
 // The window's timers: the start-up load, the reload of the channel list,
 // the end-of-run poll of the download manager (REFRESH_TIMER_ID), and the
@@ -22,7 +23,7 @@
 #define CHANNEL_LIST_TIMER_RELOAD 2
 #define CHANNEL_LIST_TIMER_STOP 4
 
-class CChannelListWnd : public CWnd {
+class CChannelListWnd : public CWnd, public CChannelListHost {
  public:
   CChannelListWnd();
   ~CChannelListWnd() override;
@@ -34,11 +35,11 @@ class CChannelListWnd : public CWnd {
   // The category the list shows: "N/A" or "" for every channel, a category
   // name, or "Google Reader - <label>" for the synchronised channels of a
   // label.
-  CString GetCurrentCategory() const { return m_strCategory; }
+  CString GetCurrentCategory() const override { return m_strCategory; }
   // Stores the category in the setting "DefaultCategory" and shows it.
-  void SetDefaultCategory(LPCWSTR category);
+  void SetDefaultCategory(LPCWSTR category) override;
   // Redraws the dialog and reloads the rows shortly (timer 2).
-  void RefreshList();
+  void RefreshList() override;
   // Tells the refresh run to stop; TRUE.
   BOOL StopDownloadThread();
   // Stops the refresh as Cancel and Exit do: the stop flag, then, while the
@@ -61,7 +62,7 @@ class CChannelListWnd : public CWnd {
   void SetRefreshSoftKey(BOOL running);
   BOOL IsSubscribed(LPCWSTR url);
   // Empties the subscribed-URL list (each reload fills it again).
-  void ForgetSubscriptions() { m_subscribed.RemoveAll(); }
+  void ForgetSubscriptions() override { m_subscribed.RemoveAll(); }
 
   // The Refresh/Cancel command.
   void OnRefresh();
@@ -69,14 +70,22 @@ class CChannelListWnd : public CWnd {
   // The end of a refresh, sent on by the main frame.
   void OnDownloadEnd();
 
-  BOOL IsRunActive() const { return m_bRunActive; }
-  BOOL IsStartPending() const { return m_bStartPending; }
+  BOOL IsRunActive() const override { return m_bRunActive; }
+  BOOL IsStartPending() const override { return m_bStartPending; }
 
   // The row builder: called by the channel-list document for every
   // attribute of every channel outline (with the text of the category that
   // holds it) and once more with an empty name and value at the end of each
   // outline. The context is the window.
   static void OnChannelOutline(void* context, LPCWSTR category, LPCWSTR name, LPCWSTR value);
+
+  // The channel list as the screens see it (CChannelListHost).
+  CWnd* HostWindow() override { return this; }
+  CChannelListFields* ShownChannelList() override { return m_dialog.GetSafeHwnd() ? &m_dialog : nullptr; }
+  void ReloadChannelRows() override { m_dialog.ReloadRows(); }
+  void ReportChannelOutline(LPCWSTR category, LPCWSTR name, LPCWSTR value) override {
+    OnChannelOutline(this, category, name, value);
+  }
 
   // The welcome page of the first start (RunWelcomePage); it returns TRUE
   // when confirmed.

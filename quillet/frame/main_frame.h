@@ -12,7 +12,7 @@
 #include "framework/frame.h"
 #include "quillet/frame/channel_list_wnd.h"
 
-class CMainFrame : public CFrameWnd {
+class CMainFrame : public CFrameWnd, public CScreenFrame {
  public:
   CMainFrame();
   ~CMainFrame() override;
@@ -26,13 +26,16 @@ class CMainFrame : public CFrameWnd {
   // application's main window.
   BOOL Create(int width, int height);
   CChannelListWnd& ChannelListWnd() { return m_channelList; }
+  // The channel-list window as the screens see it, null while it has no
+  // window.
+  CChannelListHost* ChannelListHost() override { return m_channelList.GetSafeHwnd() ? &m_channelList : nullptr; }
 
   // Builds (again) the menu bar with its two soft keys; only sets the title
   // on a touch device, which has no menu bar.
-  void CreateMenuBar();
+  void CreateMenuBar() override;
   HWND GetMenuBar() const { return m_hMenuBar; }
   // Whether the feed URL is one of the channel list's channels.
-  BOOL IsUrlSubscribed(LPCWSTR url);
+  BOOL IsUrlSubscribed(LPCWSTR url) override;
   // The Exit command: stops the refresh (and waits for its threads), closes
   // the frame and ends the message loop.
   void OnExit();
@@ -46,6 +49,14 @@ class CMainFrame : public CFrameWnd {
   // deleted, and a non-empty text is written to the same path ending in
   // ".htm" instead of ".sft".
   static void WriteArticleText(LPCWSTR text, LPCWSTR path);
+
+  // The doors through which a screen opens a screen of another family.
+  HeadlineCounts RunHeadlineList(const CString& title, const CString& url, int channel,
+                                 CChannelListFields* owner) override;
+  BOOL RunReadingView(ArticleInfo& info, CWnd* parent, CArticleSource* source) override;
+  BOOL ChooseChannelCategory(CString& chosen) override;
+  void ShowChannelProperties(BOOL sheet, int channel, const CString& url, const CString& title,
+                             CWnd* parent) override;
 
  protected:
   // The frame is owned by whoever created it (the application), not by its

@@ -11,10 +11,11 @@
 #include "framework/afx.h"
 #include "framework/wnd.h"
 #include "quillet/refresh/refresh_state.h"
+#include "quillet/screens/screen_app.h"
 
 class CMainFrame;
 
-class CReaderApp : public CWinApp, public CRefreshApp {
+class CReaderApp : public CWinApp, public CRefreshApp, public CScreenApp {
  public:
   // Looks for a running instance: unless this start is an update task
   // ("/update" as the first word of GetCommandLineW), a running main
@@ -42,7 +43,6 @@ class CReaderApp : public CWinApp, public CRefreshApp {
   static int InstallProgramFiles();
 
   BOOL m_bAlreadyRunning = FALSE;
-  int m_nReadingFontSize = 2;
   std::atomic<int> m_nPendingChannel{-1};
   CString m_strPendingChannelText;
   // When the update task began (the tick count); 0 outside that mode.

@@ -11,14 +11,9 @@
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/res/resources.h"
-#include "quillet/channel_list/category_edit_dlg.h"
 #include "quillet/screens/channel_files.h"
-#include "quillet/channel_list/channel_list_dlg.h"
-#include "quillet/frame/channel_list_wnd.h"
-#include "quillet/channel_properties/channel_properties.h"
-#include "quillet/frame/main_frame.h"
 #include "quillet/headlines/news_list_menu_dlg.h"
-#include "quillet/reading/news_read_dlg.h"
+#include "quillet/screens/screen_frame.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/send_mail.h"
 #include "quillet/screens/screen_util.h"
@@ -67,8 +62,8 @@ CString PicturePath(const CString& pageName) {
 }  // namespace
 
 CNewsListDlg::CNewsListDlg(const CString& channelTitle, const CString& channelUrl, int channel,
-                           CChannelListDlg* owner)
-    : CDialog(IDD_NEWS_LIST, owner),
+                           CChannelListFields* owner)
+    : CDialog(IDD_NEWS_LIST, owner ? CWnd::FromHandle(owner->GetDialogWindow()) : nullptr),
       m_strChannelTitle(channelTitle),
       m_strChannelUrl(channelUrl),
       m_nChannel(channel),
@@ -322,13 +317,14 @@ void CNewsListDlg::OpenArticle(HWND, DWORD_PTR context, int row, int) {
   ArticleInfo info;
   if (self->PrepareArticle(info, item.m_strLink, item.m_strTitle)) self->m_pList->SetItemRead(row, TRUE);
   self->RedrawTitleBand();
-  CNewsReadDlg view(info, self, self);
-  view.DoModal();
+  CScreenFrame* frame = ScreenFrame();
+  if (!frame) return;
+  const BOOL deleteRequested = frame->RunReadingView(info, self, self);
   // The program may have ended while the view showed.
   if (!::IsWindow(self->m_hWnd)) return;
   SHFullScreen(self->m_hWnd, SHFS_HIDESIPBUTTON);
-  if (view.IsDeleteRequested()) {
-    const CString& link = view.GetArticle().strLink;
+  if (deleteRequested) {
+    const CString& link = info.strLink;
     for (int i = 0, n = self->m_pList->GetItemCount(); i < n; ++i) {
       CNewsListItem candidate;
       if (self->m_pList->GetItem(i, candidate) && candidate.m_strLink == link) {
@@ -464,14 +460,13 @@ void CNewsListDlg::OnDeleteAllItems() {
 
 void CNewsListDlg::OnDeleteChannel() {
   if (!Ask(u"Are you sure you want to delete this channel?")) return;
-  auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
-  CChannelListWnd* window = frame && frame->ChannelListWnd().GetSafeHwnd() ? &frame->ChannelListWnd() : nullptr;
-  CChannelListDlg* dialog = window && window->Dialog().GetSafeHwnd() ? &window->Dialog() : nullptr;
+  CChannelListHost* window = ChannelListHost();
+  CChannelListFields* dialog = window ? window->ShownChannelList() : nullptr;
   if (dialog && dialog->m_pOpml) {
     dialog->m_pOpml->RemoveChannel(m_strChannelUrl);
     // The rows and the list of subscribed feeds are built again from the
     // channel list, which no longer holds the channel.
-    dialog->ReloadRows();
+    window->ReloadChannelRows();
   }
   if (m_nChannel >= 1) DeleteChannelFiles(m_nChannel);
   m_bChannelDeleted = TRUE;
@@ -479,19 +474,15 @@ void CNewsListDlg::OnDeleteChannel() {
 }
 
 void CNewsListDlg::OnChangeCategory() {
-  auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
-  CChannelListWnd* window = frame && frame->ChannelListWnd().GetSafeHwnd() ? &frame->ChannelListWnd() : nullptr;
-  CChannelListDlg* dialog = window && window->Dialog().GetSafeHwnd() ? &window->Dialog() : nullptr;
-  if (!dialog) return;
+  CScreenFrame* frame = ScreenFrame();
+  CChannelListHost* window = frame ? frame->ChannelListHost() : nullptr;
+  if (!window || !window->ShownChannelList()) return;
   CString chosen;
-  {
-    CCategoryEditDlg editor(CATEGORY_EDIT_MODE_CHANGE, nullptr, nullptr);
-    editor.AddCategoriesOfChannelList();
-    if (editor.DoModal() != IDOK) return;
-    chosen = editor.GetChosenCategory();
-  }
+  if (!frame->ChooseChannelCategory(chosen)) return;
   // The program may have ended while the editor showed.
-  if (!::IsWindow(m_hWnd) || !window->GetSafeHwnd() || !dialog->m_pOpml || chosen.IsEmpty()) return;
+  window = ChannelListHost();
+  CChannelListFields* dialog = window ? window->ShownChannelList() : nullptr;
+  if (!::IsWindow(m_hWnd) || !dialog || !dialog->m_pOpml || chosen.IsEmpty()) return;
   // The channel list shows the channel under its new category when this
   // screen ends.
   if (dialog->m_pOpml->MoveChannel(m_strChannelUrl, chosen)) window->RefreshList();
@@ -500,7 +491,8 @@ void CNewsListDlg::OnChangeCategory() {
 void CNewsListDlg::OnChannelProperties() {
   // The property sheet with its Details tab on a touch screen, the dialog
   // form on a key device.
-  RunChannelProperties(GetTouchFlag(), m_nChannel, m_strChannelUrl, m_strChannelTitle, this);
+  if (CScreenFrame* frame = ScreenFrame())
+    frame->ShowChannelProperties(GetTouchFlag(), m_nChannel, m_strChannelUrl, m_strChannelTitle, this);
   if (!::IsWindow(m_hWnd)) return;
   // A rename there shows in the title band at once.
   CString title;
@@ -517,11 +509,12 @@ void CNewsListDlg::OnRefresh() {
   if (!m_pOwner || !m_pOwner->m_pChannelList) return;
   const int row = m_pOwner->m_pChannelList->FindItemById(m_nChannel);
   if (row < 0) return;
-  CChannelListWnd* window = m_pOwner->m_pOwner;
+  CChannelListHost* window = ChannelListHost();
   const BOOL running = window && window->IsRunActive();
   // A new run refreshes this channel only; during a run the command cancels.
   if (!running) m_pOwner->m_nSingleChannel = row;
-  if (CWnd* parent = m_pOwner->GetParent()) parent->SendMessage(WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  if (CWnd* parent = CWnd::FromHandle(::GetParent(m_pOwner->GetDialogWindow())))
+    parent->SendMessage(WM_COMMAND, ID_REFRESH_CHANNELS, 0);
   // No run started and none waits for a connection: a later Refresh of the
   // channel list is for every channel again.
   if (!running && window && !window->IsRunActive() && !window->IsStartPending()) m_pOwner->m_nSingleChannel = -1;

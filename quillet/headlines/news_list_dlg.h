@@ -30,7 +30,7 @@
 #include "quillet/ui/news_list_view.h"
 #include "quillet/ui/touch_image.h"
 
-class CChannelListDlg;
+class CChannelListFields;
 class CItemStore;
 
 // The screen's timers: the (re)load of the rows, the clearing after
@@ -49,7 +49,7 @@ class CNewsListDlg : public CDialog, public CArticleSource {
   // owner: the channel list dialog that opens the screen (also its
   // parent); may be null, and then nothing is written to the channel list
   // and Refresh does nothing.
-  CNewsListDlg(const CString& channelTitle, const CString& channelUrl, int channel, CChannelListDlg* owner);
+  CNewsListDlg(const CString& channelTitle, const CString& channelUrl, int channel, CChannelListFields* owner);
   ~CNewsListDlg() override;
   CNewsListDlg(const CNewsListDlg&) = delete;
   CNewsListDlg& operator=(const CNewsListDlg&) = delete;
@@ -136,7 +136,7 @@ class CNewsListDlg : public CDialog, public CArticleSource {
   CString m_strChannelTitle;
   CString m_strChannelUrl;
   int m_nChannel;
-  CChannelListDlg* m_pOwner;
+  CChannelListFields* m_pOwner;
   CItemStore* m_pStore = nullptr;
   // The list, and the pointer to it once it was created.
   CNewsListView m_list;

@@ -6,9 +6,8 @@
 // menu changes no data itself.
 #pragma once
 
+#include "quillet/res/screen_ids.h"
 #include "quillet/screens/menu_screen.h"
-
-#define IDD_MENU_SCREEN 197
 
 class CNewsListMenuDlg : public CMenuScreen {
  public:

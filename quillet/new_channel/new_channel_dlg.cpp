@@ -2,7 +2,6 @@
 
 #include "common/localize.h"
 #include "common/log.h"
-#include "quillet/channel_list/channel_list_dlg.h"
 #include "quillet/new_channel/wizard_chrome.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"

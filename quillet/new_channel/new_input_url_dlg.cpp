@@ -5,7 +5,6 @@
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/rss_xml.h"
 #include "quillet/res/resources.h"
-#include "quillet/channel_list/channel_list_dlg.h"
 #include "quillet/new_channel/download_dlg.h"
 #include "quillet/new_channel/editor_dlg.h"
 #include "quillet/screens/screen_messages.h"

@@ -3,7 +3,6 @@
 #include "common/localize.h"
 #include "common/log.h"
 #include "quillet/res/resources.h"
-#include "quillet/channel_list/channel_list_dlg.h"
 #include "quillet/new_channel/new_channel_dlg.h"
 #include "quillet/new_channel/new_input_url_dlg.h"
 #include "quillet/new_channel/opml_display_dlg.h"

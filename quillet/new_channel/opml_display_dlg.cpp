@@ -8,8 +8,7 @@
 #include "controls/commctrl.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/res/resources.h"
-#include "quillet/channel_list/channel_list_dlg.h"
-#include "quillet/frame/main_frame.h"
+#include "quillet/screens/screen_frame.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
@@ -284,7 +283,7 @@ void COpmlDisplayDlg::FillList() {
                        static_cast<int>(RowImage(IDR_PNG_OPML_BACK_FOLDER, IDR_PNG_OPML_BACK_FOLDER_192,
                                                  IDR_PNG_OPML_BACK_FOLDER_KEY)),
                        check, OPML_ROW_BACK_FOLDER);
-    auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
+    CScreenFrame* frame = ScreenFrame();
     const int folderImage =
         static_cast<int>(RowImage(IDR_PNG_OPML_FOLDER, IDR_PNG_OPML_FOLDER_192, IDR_PNG_OPML_FOLDER_KEY));
     const int feedImage =

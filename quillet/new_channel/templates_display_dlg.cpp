@@ -9,7 +9,7 @@
 #include "common/settings.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/template_xml.h"
-#include "quillet/frame/main_frame.h"
+#include "quillet/screens/screen_frame.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
@@ -196,7 +196,7 @@ void CTemplatesDisplayDlg::FillList() {
   const int check = ImageOf(kCheckImage);
   if (!m_strGroup.IsEmpty())
     m_pList->AddItem(Localized(u"Back folder"), nullptr, ImageOf(kBackImage), check, TEMPLATES_ROW_BACK);
-  auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
+  CScreenFrame* frame = ScreenFrame();
   std::vector<UINT> ticked;
   CStringList* chosen = ChosenChannels();
   for (const std::u16string& key : m_keys) {

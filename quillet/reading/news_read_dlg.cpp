@@ -12,7 +12,7 @@
 #include "quillet/reading/article_page.h"
 #include "quillet/reading/full_screen_reading.h"
 #include "quillet/reading/news_read_menu_dlg.h"
-#include "quillet/frame/reader_app.h"
+#include "quillet/screens/screen_app.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/send_mail.h"
 #include "quillet/screens/screen_util.h"
@@ -131,14 +131,14 @@ CNewsReadDlg::~CNewsReadDlg() {
 }
 
 int CNewsReadDlg::GetReadingFontSize() {
-  CReaderApp* app = GetReaderApp();
+  CScreenApp* app = GetScreenApp();
   return std::clamp(app ? app->m_nReadingFontSize : g_fontSize, 0, 4);
 }
 
 int CNewsReadDlg::LoadFontSizeSetting() { return std::clamp(ReadSettingInt(u"Settings", u"HtmlFontSize", 2), 0, 4); }
 
 void CNewsReadDlg::SetReadingFontSize(int size) {
-  if (CReaderApp* app = GetReaderApp()) app->m_nReadingFontSize = size;
+  if (CScreenApp* app = GetScreenApp()) app->m_nReadingFontSize = size;
   else g_fontSize = size;
 }
 

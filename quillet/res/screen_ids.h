@@ -72,6 +72,8 @@
 
 // Dialog templates and menu bars of these screens.
 #define IDD_NEWS_LIST 140
+// The full-screen menus of the headline list and the category chooser.
+#define IDD_MENU_SCREEN 197
 #define IDD_NEWS_READ 141
 #define IDD_NEWS_READ_MENU 226
 #define IDR_NEWS_LIST_MENU 153

@@ -1,6 +1,6 @@
 #include "quillet/screens/menu_screen.h"
 
-#include "quillet/frame/main_frame.h"
+#include "quillet/screens/screen_frame.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
@@ -15,8 +15,7 @@ ON_WM_ACTIVATE()
 END_MESSAGE_MAP()
 
 void SendCommandToChannelList(UINT id) {
-  auto* frame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
-  if (frame && frame->ChannelListWnd().GetSafeHwnd()) frame->ChannelListWnd().SendMessage(WM_COMMAND, id, 0);
+  if (CChannelListHost* window = ChannelListHost()) window->HostWindow()->SendMessage(WM_COMMAND, id, 0);
 }
 
 CMenuScreen::CMenuScreen(UINT templateId, CWnd* parent) : CDialog(templateId, parent) {
