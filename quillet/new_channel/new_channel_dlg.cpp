@@ -41,7 +41,7 @@ UINT RowImage(const Row& row) {
 
 }  // namespace
 
-BEGIN_MESSAGE_MAP(CNewChannelDlg, CDialog)
+BEGIN_MESSAGE_MAP(CNewChannelDlg, CWizardListPage)
 ON_WM_SIZE()
 ON_COMMAND(ID_CHOICE_NEXT, OnNext)
 ON_COMMAND(ID_CHOICE_CANCEL, OnCancel)
@@ -51,7 +51,7 @@ ON_WM_PAINT()
 ON_WM_ACTIVATE()
 END_MESSAGE_MAP()
 
-CNewChannelDlg::CNewChannelDlg(CWnd* parent) : CDialog(IDD_NEW_CHANNEL, parent) {
+CNewChannelDlg::CNewChannelDlg(CWnd* parent) : CWizardListPage(IDD_NEW_CHANNEL, parent) {
   m_hFont = CreateWizardFont(FALSE);
   m_hBoldFont = CreateWizardFont(TRUE);
   m_highlight = ::GetSysColor(COLOR_HIGHLIGHT);
@@ -72,19 +72,6 @@ void CNewChannelDlg::DoDataExchange(CDataExchange* dx) {
   DDX_Control(dx, 1003, m_caption);
   DDX_Control(dx, 1004, m_helper1);
   DDX_Control(dx, 1050, m_helper2);
-}
-
-int CNewChannelDlg::GetListTop() const { return GetTouchFlag() ? Dy(52) : 29; }
-
-int CNewChannelDlg::GetListHeight() const {
-  CRect client, frame;
-  ::GetClientRect(m_hWnd, &client);
-  ::GetWindowRect(m_hWnd, &frame);
-  // Down to the button bar in the touch edition, to the client bottom on a
-  // key device (whose soft keys lie outside the wizard).
-  int height = GetTouchFlag() ? ::GetSystemMetrics(SM_CYSCREEN) - Dy(40) - frame.top - GetListTop()
-                              : client.bottom - GetListTop();
-  return height < 0 ? 0 : height;
 }
 
 BOOL CNewChannelDlg::OnInitDialog() {
@@ -113,7 +100,7 @@ BOOL CNewChannelDlg::OnInitDialog() {
     m_pBar->SetButton(4, nullptr, ImageIdAtLeast192(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), 1);
   }
   HDC hdc = ::GetDC(m_hWnd);
-  DrawChoices(hdc);
+  DrawPage(hdc);
   ::ReleaseDC(m_hWnd, hdc);
   return FALSE;
 }
@@ -228,53 +215,10 @@ LRESULT CNewChannelDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   return CDialog::WindowProc(message, wParam, lParam);
 }
 
-void CNewChannelDlg::OnSize(UINT, int, int) {
-  Default();
-  if (!m_pList) return;
-  CRect client;
-  GetClientRect(&client);
-  m_pList->Resize(client.Width(), GetListHeight());
-}
-
-void CNewChannelDlg::DrawBar(HDC hdc) {
-  if (!m_pBar || !hdc) return;
-  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, Dy(40), TRUE);
-}
-
-void CNewChannelDlg::DrawChoices(HDC hdc) {
-  if (!hdc) return;
+void CNewChannelDlg::DrawBand(HDC hdc) {
   const BOOL touch = GetTouchFlag();
   CString title = Localized(touch ? u"Welcome to Quillet!" : u"Choose how to add new channel");
   CString subtitle = touch ? Localized(u"How to create the new channel?") : CString();
   DrawWizardBand(m_hWnd, hdc, m_hFont, m_hBoldFont, title, subtitle);
-  if (m_pList) m_pList->Paint(hdc);
-  DrawBar(hdc);
 }
 
-BOOL CNewChannelDlg::OnEraseBkgnd(CDC* dc) {
-  if (dc) DrawChoices(dc->GetSafeHdc());
-  return TRUE;
-}
-
-void CNewChannelDlg::OnPaint() {
-  const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
-  if (highlight != m_highlight) {
-    if (m_pList) {
-      CRect client;
-      GetClientRect(&client);
-      m_pList->Resize(client.Width(), GetListHeight());
-      m_pList->RefreshItems(FALSE);
-    }
-    if (m_pBar) m_pBar->InvalidateBackground(1);
-    m_highlight = highlight;
-  }
-  PAINTSTRUCT ps;
-  HDC hdc = ::BeginPaint(m_hWnd, &ps);
-  DrawChoices(hdc);
-  ::EndPaint(m_hWnd, &ps);
-}
-
-void CNewChannelDlg::OnActivate(UINT state, CWnd* other, BOOL minimized) {
-  CDialog::OnActivate(state, other, minimized);
-  OnActivateFullScreen(m_hWnd);
-}

@@ -8,6 +8,7 @@
 
 #include "framework/afx.h"
 #include "framework/dialog.h"
+#include "quillet/new_channel/wizard_list_page.h"
 #include "quillet/new_channel/wizard_rows.h"
 #include "quillet/ui/image_button_bar.h"
 #include "quillet/ui/small_controls.h"
@@ -17,18 +18,16 @@
 #define CHOICE_TIMER_NEXT 1
 #define CHOICE_TIMER_CANCEL 2
 
-class CNewChannelDlg : public CDialog {
+class CNewChannelDlg : public CWizardListPage {
  public:
   explicit CNewChannelDlg(CWnd* parent);
   ~CNewChannelDlg() override;
 
   int GetChoice() const { return m_nChoice; }
   const CString& GetOpmlPath() const { return m_strOpmlPath; }
-  CTouchMenuList* GetList() const { return m_pList; }
-  CImageButtonBar* GetButtonBar() const { return m_pBar; }
+  CTouchMenuList* GetList() const override { return m_pList; }
+  CImageButtonBar* GetButtonBar() const override { return m_pBar; }
   // The list's top and height for the current window.
-  int GetListTop() const;
-  int GetListHeight() const;
 
   // The list's click callback: the page is found from the window.
   static void OnRowClicked(HWND window, DWORD_PTR context, UINT commandId, CTouchListItem* item);
@@ -41,22 +40,16 @@ class CNewChannelDlg : public CDialog {
   void OnCancel() override;
 
  protected:
-  void OnSize(UINT type, int cx, int cy);
   void OnNext();
   void OnTimer(UINT_PTR id);
-  BOOL OnEraseBkgnd(CDC* dc);
-  void OnPaint();
-  void OnActivate(UINT state, CWnd* other, BOOL minimized);
 
  private:
   void Choose(UINT rowId);
   // Asks for the OPML file to import; TRUE with the path chosen.
   BOOL AskForOpmlFile(CString& path);
   BOOL HandleKey(WPARAM key);
-  void DrawChoices(HDC hdc);
-  void DrawBar(HDC hdc);
+  void DrawBand(HDC hdc) override;
 
-  COLORREF m_highlight = 0;
   CImageButtonBar* m_pBar = nullptr;
   HFONT m_hFont = nullptr;
   HFONT m_hBoldFont = nullptr;

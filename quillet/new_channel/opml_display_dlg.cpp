@@ -39,7 +39,7 @@ BOOL IsWebFeedAddress(const CString& address) {
 
 }  // namespace
 
-BEGIN_MESSAGE_MAP(COpmlDisplayDlg, CDialog)
+BEGIN_MESSAGE_MAP(COpmlDisplayDlg, CWizardListPage)
 ON_COMMAND(ID_EDITOR_BACK, OnCancel)
 ON_COMMAND(ID_EDITOR_FINISH, OnNothing)
 ON_WM_SIZE()
@@ -49,7 +49,7 @@ ON_WM_PAINT()
 ON_WM_ACTIVATE()
 END_MESSAGE_MAP()
 
-COpmlDisplayDlg::COpmlDisplayDlg(LPCWSTR path, CWnd* parent) : CDialog(IDD_OPML_DISPLAY, parent) {
+COpmlDisplayDlg::COpmlDisplayDlg(LPCWSTR path, CWnd* parent) : CWizardListPage(IDD_OPML_DISPLAY, parent) {
   RegisterQuilletResources();
   // The template holds a tree control (never shown).
   InitCommonControls();
@@ -94,19 +94,6 @@ CStringList* COpmlDisplayDlg::ChosenList() const {
 
 UINT COpmlDisplayDlg::RowImage(UINT low, UINT high, UINT key) const {
   return GetTouchFlag() ? ImageIdAt192(low, high) : key;
-}
-
-int COpmlDisplayDlg::GetListTop() const { return GetTouchFlag() ? Dy(52) : 29; }
-
-int COpmlDisplayDlg::GetListHeight() const {
-  CRect client, frame;
-  ::GetClientRect(m_hWnd, &client);
-  ::GetWindowRect(m_hWnd, &frame);
-  // Down to the button bar in the touch edition, to the client bottom on a
-  // key device (whose soft keys lie outside the wizard).
-  const int height = GetTouchFlag() ? ::GetSystemMetrics(SM_CYSCREEN) - Dy(40) - Dy(52) - frame.top
-                                    : client.bottom - 29;
-  return height < 0 ? 0 : height;
 }
 
 // ---------------------------------------------------------------- start
@@ -311,7 +298,7 @@ void COpmlDisplayDlg::FillList() {
     }
   }
   HDC hdc = ::GetDC(m_hWnd);
-  DrawTitle(hdc);
+  DrawPage(hdc);
   ::ReleaseDC(m_hWnd, hdc);
 }
 
@@ -469,55 +456,19 @@ LRESULT COpmlDisplayDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
 
 // ---------------------------------------------------------------- layout and painting
 
-void COpmlDisplayDlg::OnSize(UINT, int, int) {
-  Default();
+void COpmlDisplayDlg::OnSize(UINT type, int cx, int cy) {
+  CWizardListPage::OnSize(type, cx, cy);
   CRect client;
   GetClientRect(&client);
-  if (m_pRows) m_pRows->Resize(client.Width(), GetListHeight());
   if (m_caption.GetSafeHwnd()) m_caption.MoveWindow(-2, -2, client.Width() + 4, Dy(28), FALSE);
   if (m_prompt.GetSafeHwnd()) m_prompt.MoveWindow(4, Dy(28) + 4, client.Width() - 8, Dy(16), FALSE);
   if (m_loading.GetSafeHwnd()) m_loading.MoveWindow(0, Dy(28) - 2, client.Width(), Dy(16), FALSE);
 }
 
-void COpmlDisplayDlg::DrawBar(HDC hdc) {
-  if (!m_pBar || !hdc) return;
-  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, Dy(40), TRUE);
-}
-
-void COpmlDisplayDlg::DrawTitle(HDC hdc) {
-  if (!hdc) return;
+void COpmlDisplayDlg::DrawBand(HDC hdc) {
   const BOOL touch = GetTouchFlag();
   CString title = Localized(touch ? u"Welcome to Quillet!" : u"Browse and select channels to add");
   CString subtitle = touch ? Localized(u"Choose channels to add") : CString();
   DrawWizardBand(m_hWnd, hdc, m_hFont, m_hTitleFont, title, subtitle);
-  if (m_pRows) m_pRows->Paint(hdc);
-  DrawBar(hdc);
 }
 
-BOOL COpmlDisplayDlg::OnEraseBkgnd(CDC* dc) {
-  if (dc) DrawTitle(dc->GetSafeHdc());
-  return TRUE;
-}
-
-void COpmlDisplayDlg::OnPaint() {
-  const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
-  if (highlight != m_highlight) {
-    if (m_pRows) {
-      CRect client;
-      GetClientRect(&client);
-      m_pRows->Resize(client.Width(), GetListHeight());
-      m_pRows->RefreshItems(FALSE);
-    }
-    if (m_pBar) m_pBar->InvalidateBackground(1);
-    m_highlight = highlight;
-  }
-  PAINTSTRUCT ps;
-  HDC hdc = ::BeginPaint(m_hWnd, &ps);
-  DrawTitle(hdc);
-  ::EndPaint(m_hWnd, &ps);
-}
-
-void COpmlDisplayDlg::OnActivate(UINT state, CWnd* other, BOOL minimized) {
-  CDialog::OnActivate(state, other, minimized);
-  OnActivateFullScreen(m_hWnd);
-}

@@ -17,6 +17,7 @@
 #include "framework/afx.h"
 #include "framework/coll.h"
 #include "framework/dialog.h"
+#include "quillet/new_channel/wizard_list_page.h"
 #include "quillet/new_channel/wizard_chrome.h"
 #include "quillet/ui/image_button_bar.h"
 #include "quillet/ui/small_controls.h"
@@ -53,7 +54,7 @@
 #define IDR_PNG_OPML_FOLDER_KEY 369
 #define IDR_PNG_OPML_FEED_KEY 373
 
-class COpmlDisplayDlg : public CDialog, public CWizardPageState {
+class COpmlDisplayDlg : public CWizardListPage, public CWizardPageState {
  public:
   // An empty path shows the sample catalog at once; a path first offers
   // the choice between picking feeds and adding them all.
@@ -70,13 +71,11 @@ class COpmlDisplayDlg : public CDialog, public CWizardPageState {
   int GetMode() const { return m_nMode; }
   const CString& GetPath() const { return m_strPath; }
   const CString& GetCurrentFolder() const { return m_strFolder; }
-  CTouchMenuList* GetList() const { return m_pRows; }
-  CImageButtonBar* GetButtonBar() const { return m_pBar; }
+  CTouchMenuList* GetList() const override { return m_pRows; }
+  CImageButtonBar* GetButtonBar() const override { return m_pBar; }
   // The feed URLs of the file in document order, duplicates kept: only
   // http and https addresses, without the spaces around them.
   const std::vector<CString>& GetUrls() const { return m_urls; }
-  int GetListTop() const;
-  int GetListHeight() const;
 
   // The category a feed is added to: the top-level folder that holds it
   // ("Others" for a feed at the top level). Names that lead round in a
@@ -102,9 +101,6 @@ class COpmlDisplayDlg : public CDialog, public CWizardPageState {
  protected:
   void OnSize(UINT type, int cx, int cy);
   void OnTimer(UINT_PTR id);
-  BOOL OnEraseBkgnd(CDC* dc);
-  void OnPaint();
-  void OnActivate(UINT state, CWnd* other, BOOL minimized);
   void OnNothing() {}
 
  private:
@@ -117,12 +113,10 @@ class COpmlDisplayDlg : public CDialog, public CWizardPageState {
   void AddOne(const CString& url);
   void SetRowsChecked(UINT commandId, DWORD value);
   BOOL HandleKey(WPARAM key);
-  void DrawTitle(HDC hdc);
-  void DrawBar(HDC hdc);
+  void DrawBand(HDC hdc) override;
   CStringList* ChosenList() const;
   UINT RowImage(UINT low, UINT high, UINT key) const;
 
-  COLORREF m_highlight = 0;
   CTouchMenuList* m_pRows = nullptr;
   BOOL m_bFinishAllowed = TRUE;
   CImageButtonBar* m_pBar = nullptr;

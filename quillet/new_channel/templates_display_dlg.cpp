@@ -35,7 +35,7 @@ bool SameName(LPCWSTR a, const char16_t* b) { return a && CString(a).CompareNoCa
 
 }  // namespace
 
-BEGIN_MESSAGE_MAP(CTemplatesDisplayDlg, CDialog)
+BEGIN_MESSAGE_MAP(CTemplatesDisplayDlg, CWizardListPage)
 ON_COMMAND(IDOK, OnOK)
 ON_COMMAND(IDCANCEL, OnCancel)
 ON_COMMAND(ID_EDITOR_BACK, OnCancel)
@@ -47,7 +47,7 @@ ON_WM_PAINT()
 ON_WM_ACTIVATE()
 END_MESSAGE_MAP()
 
-CTemplatesDisplayDlg::CTemplatesDisplayDlg(LPCWSTR folder, CWnd* parent) : CDialog(IDD_TEMPLATES_PAGE, parent) {
+CTemplatesDisplayDlg::CTemplatesDisplayDlg(LPCWSTR folder, CWnd* parent) : CWizardListPage(IDD_TEMPLATES_PAGE, parent) {
   InitScreenDpi(0);
   m_hFont = CreateWizardFont(FALSE);
   m_hBoldFont = CreateWizardFont(TRUE);
@@ -80,17 +80,6 @@ void CTemplatesDisplayDlg::DoDataExchange(CDataExchange* dx) {
 CStringList* CTemplatesDisplayDlg::ChosenChannels() const {
   auto* wizard = dynamic_cast<CWizardFrame*>(GetParent());
   return wizard ? &wizard->m_chosenChannels : nullptr;
-}
-
-int CTemplatesDisplayDlg::GetListTop() const { return GetTouchFlag() ? Dy(52) : 29; }
-
-int CTemplatesDisplayDlg::GetListHeight() const {
-  CRect client, frame;
-  ::GetClientRect(m_hWnd, &client);
-  ::GetWindowRect(m_hWnd, &frame);
-  int height = GetTouchFlag() ? ::GetSystemMetrics(SM_CYSCREEN) - Dy(40) - Dy(52) - frame.top
-                              : client.bottom - 29;
-  return height < 0 ? 0 : height;
 }
 
 BOOL CTemplatesDisplayDlg::OnInitDialog() {
@@ -343,55 +332,19 @@ LRESULT CTemplatesDisplayDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lPa
 
 // ------------------------------------------------------------------ layout and painting
 
-void CTemplatesDisplayDlg::OnSize(UINT, int, int) {
-  Default();
+void CTemplatesDisplayDlg::OnSize(UINT type, int cx, int cy) {
+  CWizardListPage::OnSize(type, cx, cy);
   CRect client;
   GetClientRect(&client);
-  if (m_pList) m_pList->Resize(client.Width(), GetListHeight());
   if (m_caption.m_hWnd) m_caption.MoveWindow(-2, -2, client.Width() + 4, Dy(28), FALSE);
   if (m_prompt.m_hWnd) m_prompt.MoveWindow(4, Dy(28) + 4, client.Width() - 8, Dy(16), FALSE);
   if (m_loading.m_hWnd) m_loading.MoveWindow(0, Dy(28) - 2, client.Width(), Dy(16), FALSE);
 }
 
-void CTemplatesDisplayDlg::DrawBar(HDC hdc) {
-  if (!m_pBar || !hdc) return;
-  m_pBar->DrawAtScreenBottom(m_hWnd, hdc, Dy(40), TRUE);
-}
-
-void CTemplatesDisplayDlg::DrawTitle(HDC hdc) {
-  if (!hdc) return;
+void CTemplatesDisplayDlg::DrawBand(HDC hdc) {
   const BOOL touch = GetTouchFlag();
   CString title = Localized(touch ? u"Welcome to Quillet!" : u"Choose channel templates to add");
   CString subtitle = touch ? Localized(u"Choose channel templates to add") : CString();
   DrawWizardBand(m_hWnd, hdc, m_hFont, m_hBoldFont, title, subtitle);
-  if (m_pList) m_pList->Paint(hdc);
-  DrawBar(hdc);
 }
 
-BOOL CTemplatesDisplayDlg::OnEraseBkgnd(CDC* dc) {
-  if (dc) DrawTitle(dc->GetSafeHdc());
-  return TRUE;
-}
-
-void CTemplatesDisplayDlg::OnPaint() {
-  const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
-  if (highlight != m_highlight) {
-    if (m_pList) {
-      CRect client;
-      GetClientRect(&client);
-      m_pList->Resize(client.Width(), GetListHeight());
-      m_pList->RefreshItems(FALSE);
-    }
-    if (m_pBar) m_pBar->InvalidateBackground(1);
-    m_highlight = highlight;
-  }
-  PAINTSTRUCT ps;
-  HDC hdc = ::BeginPaint(m_hWnd, &ps);
-  DrawTitle(hdc);
-  ::EndPaint(m_hWnd, &ps);
-}
-
-void CTemplatesDisplayDlg::OnActivate(UINT state, CWnd* other, BOOL minimized) {
-  CDialog::OnActivate(state, other, minimized);
-  OnActivateFullScreen(m_hWnd);
-}

@@ -26,6 +26,7 @@
 #include "framework/afx.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
+#include "quillet/new_channel/wizard_list_page.h"
 #include "quillet/new_channel/wizard_chrome.h"
 #include "quillet/ui/image_button_bar.h"
 #include "quillet/ui/small_controls.h"
@@ -44,7 +45,7 @@ class COpmlXML;
 #define TEMPLATES_ROW_BACK 6
 #define TEMPLATES_ROW_FIRST 100
 
-class CTemplatesDisplayDlg : public CDialog, public CWizardPageState {
+class CTemplatesDisplayDlg : public CWizardListPage, public CWizardPageState {
  public:
   // An empty folder is "\Templates" in the program's folder.
   CTemplatesDisplayDlg(LPCWSTR folder, CWnd* parent);
@@ -55,12 +56,10 @@ class CTemplatesDisplayDlg : public CDialog, public CWizardPageState {
 
   const CString& GetFolder() const { return m_strFolder; }
   const CString& GetCurrentGroup() const { return m_strGroup; }
-  CTouchMenuList* GetList() const { return m_pList; }
-  CImageButtonBar* GetButtonBar() const { return m_pBar; }
+  CTouchMenuList* GetList() const override { return m_pList; }
+  CImageButtonBar* GetButtonBar() const override { return m_pBar; }
   // The script that a channel would be given (empty when none).
   CString GetScript(const CString& url) const;
-  int GetListTop() const;
-  int GetListHeight() const;
 
   // The element callback of the template documents.
   static void ReadTemplateElement(void* context, LPCWSTR kind, LPCWSTR first, LPCWSTR second);
@@ -76,9 +75,6 @@ class CTemplatesDisplayDlg : public CDialog, public CWizardPageState {
  protected:
   void OnSize(UINT type, int cx, int cy);
   void OnTimer(UINT_PTR id);
-  BOOL OnEraseBkgnd(CDC* dc);
-  void OnPaint();
-  void OnActivate(UINT state, CWnd* other, BOOL minimized);
   void OnNothing() {}
 
  private:
@@ -86,13 +82,11 @@ class CTemplatesDisplayDlg : public CDialog, public CWizardPageState {
   void FillList();
   void Click(UINT commandId);
   BOOL HandleKey(WPARAM key);
-  void DrawTitle(HDC hdc);
-  void DrawBar(HDC hdc);
+  void DrawBand(HDC hdc) override;
   CStringList* ChosenChannels() const;
   // The key of a row id, or empty.
   std::u16string KeyOfRow(UINT commandId) const;
 
-  COLORREF m_highlight = 0;
   CImageButtonBar* m_pBar = nullptr;
   HFONT m_hFont = nullptr;
   HFONT m_hBoldFont = nullptr;

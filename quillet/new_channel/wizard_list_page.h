@@ -1,0 +1,40 @@
+// The base of the wizard's three list pages (the choice page, the OPML page
+// and the templates page): a finger-scrolled list under the wizard's title
+// band and, in the touch edition, above the button bar at the screen's
+// bottom. The base sizes the list, paints the band, the list and the bar,
+// and follows a change of the highlight colour; a page draws its own band.
+#pragma once
+
+#include "framework/afx.h"
+#include "framework/dialog.h"
+#include "quillet/ui/image_button_bar.h"
+#include "quillet/ui/touch_list.h"
+
+class CWizardListPage : public CDialog {
+ public:
+  CWizardListPage(UINT templateId, CWnd* parent) : CDialog(templateId, parent) {}
+
+  // The page's list and its button bar (touch edition); null while none.
+  virtual CTouchMenuList* GetList() const = 0;
+  virtual CImageButtonBar* GetButtonBar() const = 0;
+  // Where the list starts (below the band), and its height: down to the
+  // button bar in the touch edition, to the client bottom on a key device
+  // (whose soft keys lie outside the wizard).
+  int GetListTop() const;
+  int GetListHeight() const;
+
+ protected:
+  // Draws the wizard's title band with the page's title.
+  virtual void DrawBand(HDC hdc) = 0;
+  // The band, the list and the bar.
+  void DrawPage(HDC hdc);
+  void DrawBar(HDC hdc);
+
+  void OnSize(UINT type, int cx, int cy);
+  BOOL OnEraseBkgnd(CDC* dc);
+  void OnPaint();
+  void OnActivate(UINT state, CWnd* other, BOOL minimized);
+
+  // The highlight colour the page was last painted with.
+  COLORREF m_highlight = 0;
+};
