@@ -1,6 +1,9 @@
 #include "quillet/new_channel/new_input_url_dlg.h"
 
+#include <vector>
+
 #include "common/localize.h"
+#include "common/log.h"
 #include "common/settings.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/rss_xml.h"
@@ -595,4 +598,68 @@ void CNewInputUrlDlg::OnSize(UINT, int, int) {
   m_pList->Resize(client.Width(), ListHeight());
   if (!GetTouchFlag() && m_edit.m_hWnd && m_edit.IsWindowVisible())
     if (CTouchListItem* row = m_pList->GetSelected()) PlaceInlineEdit(row);
+}
+
+// ---------------------------------------------------------------- mode 5
+
+void CNewInputUrlDlg::AddSearchRows() { m_search.AddRows(m_pList, m_strFirst); }
+
+void CNewInputUrlDlg::Search() {
+  BOOL replied = FALSE;
+  if (!m_search.Search(this, m_strFirst, replied)) return;
+  if (replied) LayoutRows(TRUE);
+  SetFocus();
+  if (!GetTouchFlag() && !HasResults()) StartInlineEdit();
+}
+
+void CNewInputUrlDlg::RedefineSearch() {
+  m_search.Clear();
+  LayoutRows(TRUE);
+  if (!GetTouchFlag()) StartInlineEdit();
+}
+
+void CNewInputUrlDlg::ToggleResult(UINT id) { m_search.Toggle(m_pList, id); }
+
+void CNewInputUrlDlg::AddCheckedResults() {
+  const CStringList& checkedUrls = m_search.GetCheckedUrls();
+  if (m_nMode != 5 || checkedUrls.IsEmpty()) return;
+  WriteLog(u"Add Channels:");
+  CString category = m_strFirst;
+  if (category.IsEmpty()) category = Localized(u"Others");
+  std::vector<CString> subscribed;
+  if (m_pOpml) {
+    for (POSITION p = checkedUrls.GetHeadPosition(); p;) {
+      const CString& url = checkedUrls.GetNext(p);
+      // Only web addresses become channels: a reply naming a local file
+      // or another scheme adds nothing.
+      if (!IsFeedAddress(url)) continue;
+      // A feed the list holds already stays as it is.
+      if (m_pOpml->HasChannel(url)) {
+        subscribed.push_back(GetResultTitle(url));
+        continue;
+      }
+      // A refused insertion (a channel of that title already in the
+      // category) is skipped.
+      m_pOpml->AddChannel(category, GetResultTitle(url), url);
+    }
+  }
+  TellAlreadySubscribed(m_hWnd, subscribed);
+  ::SendMessageW(::GetParent(m_hWnd), WM_WIZARD_CHANNELS_ADDED, 0, 0);
+}
+
+void CNewInputUrlDlg::UpdateFinishState() {
+  if (m_nMode == 4) {
+    m_bFinishAllowed = TRUE;
+    return;
+  }
+  if (m_nMode != 5) return;
+  m_bFinishAllowed = HasResults();
+  if (GetTouchFlag()) return;
+  const CString title = Localized(HasResults() ? u"Add Channels" : u"Search");
+  if (title == m_strSoftKey) return;
+  if (HWND bar = SHFindMenuBar(::GetParent(m_hWnd))) {
+    SetSoftKeyText(bar, IDOK, HasResults() ? u"Add Channels" : u"Search");
+    ::DrawMenuBar(bar);
+    m_strSoftKey = title;
+  }
 }

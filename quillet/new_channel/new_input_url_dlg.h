@@ -19,6 +19,7 @@
 #include "framework/coll.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
+#include "quillet/new_channel/input_search_page.h"
 #include "quillet/new_channel/wizard_rows.h"
 #include "quillet/ui/image_button_bar.h"
 #include "quillet/ui/touch_list.h"
@@ -43,9 +44,9 @@ class CNewInputUrlDlg : public CDialog {
   // Mode 5: the results in the reply's order, and the checked ones in the
   // order they were checked; results are listed while the first is not
   // empty.
-  const CStringList& GetResultUrls() const { return m_resultUrls; }
-  const CStringList& GetCheckedUrls() const { return m_checkedUrls; }
-  CString GetResultTitle(const CString& url) const;
+  const CStringList& GetResultUrls() const { return m_search.GetResultUrls(); }
+  const CStringList& GetCheckedUrls() const { return m_search.GetCheckedUrls(); }
+  CString GetResultTitle(const CString& url) const { return m_search.GetResultTitle(url); }
   CTouchMenuList* GetRowList() const { return m_pList; }
   CImageButtonBar* GetButtonBar() const { return m_pBar; }
   CEdit& GetInlineEdit() { return m_edit; }
@@ -92,13 +93,13 @@ class CNewInputUrlDlg : public CDialog {
   // Writes the field of the row to its "Ventrel" value.
   void WriteAccountValue(UINT id);
   void ToggleSync();
-  // Mode 5 (input_search_page.cpp).
+  // Mode 5, on the search (input_search_page.h).
   void AddSearchRows();
   void Search();
   void RedefineSearch();
   void ToggleResult(UINT id);
   void AddCheckedResults();
-  BOOL HasResults() const { return !m_resultUrls.IsEmpty(); }
+  BOOL HasResults() const { return m_search.HasResults(); }
   // The title band's side effects in modes 4 and 5: the finishing flag
   // and, on key devices, the search page's soft key.
   void UpdateFinishState();
@@ -121,9 +122,7 @@ class CNewInputUrlDlg : public CDialog {
   CString m_strThird;
   BOOL m_bFinishAllowed = FALSE;
   BOOL m_bSync = FALSE;
-  CMapStringToString m_resultTitles;
-  CStringList m_resultUrls;
-  CStringList m_checkedUrls;
+  CFeedSearchResults m_search;
   CString m_strSoftKey;  // the search page's soft key 1 as last titled
   CEdit m_edit;  // 1060, key devices only
   CBarPress m_barPress;
