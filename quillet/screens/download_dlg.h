@@ -5,12 +5,12 @@
 // Two modes:
 // - the full mode (the default) fetches, from the address in the setting
 //   "SupportWebsite" (or "SecondSupportWebsite" when the sample channel
-//   list cannot be had from it), the sample channel list into "\SampleChannels.opml",
-//   the list of online templates "OnlineTemplates.txt" and every template
-//   it names into "\Templates\" of the program's folder (the templates page
-//   and the OPML page read them there). A name from the list that holds
-//   "\", "/", ":" or ".." is skipped and logged, so nothing is written
-//   outside "\Templates";
+//   list cannot be had from it), the sample channel list into
+//   "\SampleChannels.opml", the list of online templates
+//   "OnlineTemplates.txt" and every template it names into "\Templates\"
+//   of the program's folder (the templates page and the OPML page read them
+//   there). A name from the list that holds "\", "/", ":" or ".." is
+//   skipped and logged, so nothing is written outside "\Templates";
 // - the single-file mode, SetSingleDownload (URL, path) before DoModal,
 //   fetches one URL into one file (the wizard's URL page reads a feed's
 //   title with it).

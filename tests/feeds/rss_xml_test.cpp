@@ -230,11 +230,13 @@ TEST_F(RssTest, ChannelTitleIsItsText) {
       {"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">"
        "<b>Bold</b> &amp;amp; more</div></title></feed>",
        u"Bold &amp; more"},
-      {"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title type=\"html\">&lt;b&gt;Bold&lt;/b&gt; &amp;amp; Co</title></feed>",
+      {"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title type=\"html\">"
+       "&lt;b&gt;Bold&lt;/b&gt; &amp;amp; Co</title></feed>",
        u"Bold & Co"},
       {"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title type=\"text\">&amp;lt;p&amp;gt; Co</title></feed>",
        u"&lt;p&gt; Co"},
-      {"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title><![CDATA[&lt;p&gt;Title]]></title></feed>", u"&lt;p&gt;Title"},
+      {"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title><![CDATA[&lt;p&gt;Title]]></title></feed>",
+       u"&lt;p&gt;Title"},
   };
   for (const auto& [feed, title] : cases) {
     CRssXML channel(nullptr, nullptr, nullptr, 1);
