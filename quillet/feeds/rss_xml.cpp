@@ -1011,10 +1011,17 @@ int CRssXML::GetTitle(CString& out) {
   TiXmlElement* title = parent ? parent->FirstChildElement("title") : nullptr;
   if (!title) return 0;
   // All of the title: text split by a comment or by character data
-  // sections, or markup written as child elements. It is read as an item's
-  // title is: an Atom title as its type says, an RSS title with its escaped
-  // references decoded once ("Quotes &amp;amp; Co" is "Quotes & Co").
-  out = TitleText(title);
+  // sections, or markup written as child elements. The title is its text,
+  // as the XML decodes it ("Quotes &amp; Co" is "Quotes & Co"; a character
+  // data section is taken as it stands): no reference in that text is
+  // decoded a second time, as an item's title would be. An Atom title that
+  // states its type or mode is read as the type says.
+  if (Is(top, "feed") && (ConstructOf(title).kind != TextKind::kUntyped || title->FirstChildElement())) {
+    out = TitleText(title);
+    return 1;
+  }
+  out = ElementContent(title);
+  FoldWhiteSpace(out);
   return 1;
 }
 

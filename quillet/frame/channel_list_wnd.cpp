@@ -239,6 +239,14 @@ void CChannelListWnd::StartupLoad() {
     m_bRefreshAfterLoad = FALSE;
     if (!m_bRunActive) OnRefresh();
   }
+  // An update task never waits for a person. One that got this far
+  // synchronises (without synchronisation it ended at its start): its
+  // refresh brings the account's channels, and it ends when that is done.
+  CRefreshApp* app = GetRefreshApp();
+  if (app && app->m_bUpdateTask) {
+    if (!m_bRunActive) OnRefresh();
+    return;
+  }
   if (CWnd* frame = GetParent()) ::SetForegroundWindow(frame->GetSafeHwnd());
   if (ReadSettingInt(u"Ventrel", u"Sync", 0)) return;
   BOOL confirmed = s_pfnWelcomePage ? s_pfnWelcomePage(this) : TRUE;

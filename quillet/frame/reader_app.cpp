@@ -12,6 +12,7 @@
 #include "net/winsock.h"
 #include "quillet/res/resources.h"
 #include "quillet/frame/main_frame.h"
+#include "quillet/screens/channel_files.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_image.h"
@@ -131,6 +132,15 @@ BOOL CReaderApp::InitInstance() {
   WCHAR folder[MAX_PATH] = {0};
   GetProgramFolder(folder);
   WriteProfileString(u"Settings", u"Root", folder);
+
+  // An update task never waits for a person: on a device without a channel
+  // list it has nothing to refresh (unless synchronisation brings the
+  // channels), so it ends at once with status 0 instead of opening the
+  // welcome page that no one would see.
+  if (m_bUpdateTask && !ReadSettingInt(u"Ventrel", u"Sync", 0) && !FileAccess(ChannelListFile())) {
+    WriteLog(u"Update task: no channel list, nothing to refresh.");
+    return FALSE;
+  }
 
   WCHAR platform[127] = {0};
   if (::SystemParametersInfoW(SPI_GETPLATFORMTYPE, 127, platform, 0) &&

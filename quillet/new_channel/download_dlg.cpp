@@ -125,7 +125,7 @@ UINT RunFull(CDownloadShared& shared) {
   if (cancelled()) return 0;
   if (!Download(shared, base + u"/SampleChannels" + u".xml", samples, error)) {
     if (cancelled()) return 0;
-    base = QUILLET_SUPPORT_WEBSITE_SECOND;
+    base = ReadSettingString(u"Settings", u"SecondSupportWebsite", QUILLET_SUPPORT_WEBSITE_SECOND);
     shared.SetStatus(Localized(u"Download sample channels..."));
     if (!Download(shared, base + u"/SampleChannels" + u".xml", samples, error)) {
       if (cancelled()) return 0;

@@ -4,12 +4,13 @@
 //
 // Two modes:
 // - the full mode (the default) fetches, from the address in the setting
-//   "SupportWebsite", the sample channel list into "\SampleChannels.opml",
-//   the list of online templates "OnlineTemplates.txt" and every template
-//   it names into "\Templates\" of the program's folder (the templates page
-//   and the OPML page read them there). A name from the list that holds
-//   "\", "/", ":" or ".." is skipped and logged, so nothing is written
-//   outside "\Templates";
+//   "SupportWebsite" (or "SecondSupportWebsite" when the sample channel
+//   list cannot be had from it), the sample channel list into
+//   "\SampleChannels.opml", the list of online templates
+//   "OnlineTemplates.txt" and every template it names into "\Templates\"
+//   of the program's folder (the templates page and the OPML page read them
+//   there). A name from the list that holds "\", "/", ":" or ".." is
+//   skipped and logged, so nothing is written outside "\Templates";
 // - the single-file mode, SetSingleDownload (URL, path) before DoModal,
 //   fetches one URL into one file (the wizard's URL page reads a feed's
 //   title with it).
@@ -35,8 +36,9 @@
 #include "quillet/ui/html_host_dialog.h"
 
 // The addresses of the online content: the default of "SupportWebsite", and
-// the second address that the sample channel list is fetched from once
-// more when the first fails.
+// the default of "SecondSupportWebsite", the second address that the sample
+// channel list is fetched from once more when the first fails (and that
+// serves the rest of that run).
 #define QUILLET_SUPPORT_WEBSITE u"http://www.marrowby.com/quillet"
 #define QUILLET_SUPPORT_WEBSITE_SECOND u"http://support.marrowby.com/quillet"
 

@@ -49,6 +49,31 @@ BOOL CNewInputUrlDlg::IsFeedAddress(const CString& url) {
   return c != u'/' && c != u' ' && c != u'?' && c != u'#';
 }
 
+LPCWSTR CNewInputUrlDlg::UrlProblem(const CString& url) {
+  if (IsFeedAddress(url)) return nullptr;
+  CString lower = url;
+  lower.MakeLower();
+  if (lower.Find(u"http://") == 0 || lower.Find(u"https://") == 0) return u"The channel URL names no server.";
+  return u"The channel URL must begin with http:// or https://.";
+}
+
+CString CNewInputUrlDlg::TypedUrl(const CString& text) {
+  CString url = text;
+  url.Trim();
+  CString lower = url;
+  lower.MakeLower();
+  if (lower.Find(u"http://") != 0) return url;
+  // A scheme: a letter, then letters, digits, "+", "-" or ".", then "://".
+  int at = 7, end = at;
+  auto schemeChar = [](WCHAR c, bool first) {
+    if (c >= u'a' && c <= u'z') return true;
+    return !first && ((c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.');
+  };
+  while (end < lower.GetLength() && schemeChar(lower[end], end == at)) ++end;
+  if (end > at && lower.Mid(end, 3) == CString(u"://")) return url.Mid(at);
+  return url;
+}
+
 CNewInputUrlDlg::CNewInputUrlDlg(COpmlXML* list, int mode, CWnd* parent)
     : CDialog(IDD_INPUT_URL, parent), m_nMode(mode), m_pOpml(list) {
   InitScreenDpi(0);
@@ -236,6 +261,7 @@ void CNewInputUrlDlg::EditField(UINT id) {
   if (editor.DoModal() == IDOK && ::IsWindow(m_hWnd)) {
     CString text = editor.GetText();
     text.Trim();
+    if (m_nMode == 1 && id == INPUT_ROW_FIRST) text = TypedUrl(text);
     field = text;
     WriteAccountValue(id);
     LayoutRows(TRUE);
@@ -245,9 +271,8 @@ void CNewInputUrlDlg::EditField(UINT id) {
 
 void CNewInputUrlDlg::AddOneChannel() {
   if (m_pOpml && !m_strFirst.IsEmpty() && !m_strSecond.IsEmpty()) {
-    if (!IsFeedAddress(m_strFirst)) {
-      MessageBox(Localized(u"The channel URL must begin with http:// or https://."), Localized(u"Error"),
-                 MB_OK | MB_ICONHAND);
+    if (LPCWSTR problem = UrlProblem(m_strFirst)) {
+      MessageBox(Localized(problem), Localized(u"Error"), MB_OK | MB_ICONHAND);
       return;
     }
     // A feed the list holds already is left as it is: the page says so and
@@ -269,6 +294,12 @@ void CNewInputUrlDlg::AddOneChannel() {
 }
 
 void CNewInputUrlDlg::FetchTitle() {
+  // An address that cannot be fetched for what it is is not sent off: the
+  // person learns what is wrong with it rather than a network failure.
+  if (LPCWSTR problem = UrlProblem(m_strFirst)) {
+    MessageBox(Localized(problem), Localized(u"Error"), MB_OK | MB_ICONHAND);
+    return;
+  }
   WCHAR root[MAX_PATH] = {0};
   GetDataRoot(root);
   CString path = root;
@@ -353,7 +384,7 @@ void CNewInputUrlDlg::StoreInlineEdit() {
   m_edit.GetWindowText(text);
   text.Trim();
   const UINT id = row->m_nCommandId;
-  if (id == INPUT_ROW_FIRST) m_strFirst = text;
+  if (id == INPUT_ROW_FIRST) m_strFirst = m_nMode == 1 ? TypedUrl(text) : text;
   else if (id == INPUT_ROW_SECOND) m_strSecond = text;
   else if (id == INPUT_ROW_THIRD && m_nMode == 4) m_strThird = text;
   else return;

@@ -58,6 +58,13 @@ class CNewInputUrlDlg : public CDialog {
   static void RunRowAction(HWND window, DWORD_PTR context, UINT id);
   // A feed address the page adds: http or https with a host after it.
   static BOOL IsFeedAddress(const CString& url);
+  // Why the page can neither fetch nor add this address (the message's
+  // English text), or null when it is a feed address.
+  static LPCWSTR UrlProblem(const CString& url);
+  // The URL as saved from the editor, which starts from "http://": an
+  // address typed after it with a scheme of its own ("https://...",
+  // "http://...") loses the starting "http://". Blanks at both ends go.
+  static CString TypedUrl(const CString& text);
   // Rebuilds the rows from the fields.
   void LayoutRows(BOOL autoSelect);
   void DrawRows(HDC hdc);

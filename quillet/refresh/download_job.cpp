@@ -161,27 +161,49 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
   if (dot > base.ReverseFind(u'\\')) base = base.Left(dot);
   CString thumbnail = ThumbnailPathOf(m_strPagePath);
   bool thumbnailMade = false;
+  const int size = lower.GetLength();
+  const WCHAR* scan = lower.GetString();
   int at = 0;
   int n = 0;
-  // A blank or tab that is missing after one reference is missing after
-  // every later one: that is remembered rather than searched for again.
-  bool blanks = true, tabs = true;
   while (!Stopped()) {
     int img = lower.Find(u"<img", at);
     if (img < 0) break;
-    int src = lower.Find(u"src=", img);
-    if (src < 0) break;
-    int end = blanks ? lower.Find(u' ', src) : -1;
-    blanks = end >= 0;
-    if (end < 0 && tabs) {
-      end = lower.Find(u'\t', src);
-      tabs = end >= 0;
+    // The "src=" of this tag: looked for inside the tag only (up to its
+    // closing '>', quoted values passed over whole).
+    int src = -1, pos = img + 4;
+    while (pos < size && scan[pos] != u'>') {
+      WCHAR c = scan[pos];
+      if ((c == u'"' || c == u'\'') && scan[pos - 1] == u'=') {
+        int quote = lower.Find(c, pos + 1);
+        pos = quote < 0 ? size : quote + 1;
+        continue;
+      }
+      if (c == u's' && pos + 4 <= size && scan[pos + 1] == u'r' && scan[pos + 2] == u'c' && scan[pos + 3] == u'=') {
+        src = pos;
+        break;
+      }
+      ++pos;
     }
-    if (end < 0) end = lower.Find(u'>', src);
-    if (end < 0) break;
-    CString value = text.Mid(src + 4, end - (src + 4));
-    int close = value.Find(u'>');
-    if (close >= 0) value = value.Left(close);
+    if (src < 0) {
+      at = pos;  // a tag without a source: the scan goes on after it
+      continue;
+    }
+    // The value ends at its closing quote, or, unquoted, at the first blank,
+    // tab or '>' (the end of its tag); the scan goes on from there.
+    const int begin = src + 4;
+    int end = begin;
+    if (begin < size && (scan[begin] == u'"' || scan[begin] == u'\'')) {
+      int quote = lower.Find(scan[begin], begin + 1);
+      if (quote >= 0) {
+        end = quote + 1;
+      } else {  // never closed: the value runs to the end of its tag
+        int close = lower.Find(u'>', begin);
+        end = close < 0 ? size : close;
+      }
+    } else {
+      while (end < size && scan[end] != u' ' && scan[end] != u'\t' && scan[end] != u'>') ++end;
+    }
+    CString value = text.Mid(begin, end - begin);
     at = end;
     CString reference(value);
     reference.Remove(u'"');

@@ -205,14 +205,53 @@ TEST_F(RssTest, AtomEntries) {
     EXPECT_EQ(channel.GetLink(text), 1);
     EXPECT_EQ(text, CString(u"http://b/home")) << feed;
   }
+}
 
-  // A channel title escaped once more than the markup needs reads as an
-  // item title of the same text does.
-  CRssXML escaped(nullptr, nullptr, nullptr, 1);
-  WriteDeviceFile(kFeed, "<rss version=\"2.0\"><channel><title>Quotes &amp;amp; Co</title></channel></rss>");
-  ASSERT_EQ(escaped.Load(kFeed), 1);
-  EXPECT_EQ(escaped.GetTitle(text), 1);
-  EXPECT_EQ(text, CString(u"Quotes & Co"));
+// A channel's title is its text, decoded once by the XML: a reference
+// escaped once is its character, one escaped twice stays a reference, a
+// character data section is taken literally, and an Atom title is read as
+// its type says (markup reduced to its text, which may itself look like
+// markup). An item title of the same feed decodes its references once more.
+TEST_F(RssTest, ChannelTitleIsItsText) {
+  const std::pair<const char*, const char16_t*> cases[] = {
+      {"<rss version=\"2.0\"><channel><title>Quotes &amp; Co</title></channel></rss>", u"Quotes & Co"},
+      {"<rss version=\"2.0\"><channel><title>Quotes &amp;amp; Co</title></channel></rss>", u"Quotes &amp; Co"},
+      {"<rss version=\"2.0\"><channel><title><![CDATA[&lt;p&gt;Title&lt;/p&gt;]]></title>"
+       "<item><title><![CDATA[&lt;p&gt;Item&lt;/p&gt;]]></title><link>http://a/1</link></item></channel></rss>",
+       u"&lt;p&gt;Title&lt;/p&gt;"},
+      {"<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" xmlns=\"http://purl.org/rss/1.0/\">"
+       "<channel><title><![CDATA[&lt;p&gt;Title&lt;/p&gt;]]></title></channel></rdf:RDF>",
+       u"&lt;p&gt;Title&lt;/p&gt;"},
+      {"<rss version=\"0.91\"><channel><title>\n  Line\n  by line &lt;3 </title></channel></rss>",
+       u"Line by line <3"},
+      {"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">"
+       "&lt;p&gt;Title&lt;/p&gt;</div></title></feed>",
+       u"<p>Title</p>"},
+      {"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">"
+       "<b>Bold</b> &amp;amp; more</div></title></feed>",
+       u"Bold &amp; more"},
+      {"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title type=\"html\">"
+       "&lt;b&gt;Bold&lt;/b&gt; &amp;amp; Co</title></feed>",
+       u"Bold & Co"},
+      {"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title type=\"text\">&amp;lt;p&amp;gt; Co</title></feed>",
+       u"&lt;p&gt; Co"},
+      {"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title><![CDATA[&lt;p&gt;Title]]></title></feed>",
+       u"&lt;p&gt;Title"},
+  };
+  for (const auto& [feed, title] : cases) {
+    CRssXML channel(nullptr, nullptr, nullptr, 1);
+    WriteDeviceFile(kFeed, feed);
+    ASSERT_EQ(channel.Load(kFeed), 1) << feed;
+    CString text;
+    EXPECT_EQ(channel.GetTitle(text), 1);
+    EXPECT_EQ(text, CString(title)) << feed;
+  }
+  // The item's title of the same kind decodes its references once.
+  CRssXML doc(nullptr, nullptr, nullptr, 1);
+  ASSERT_EQ(Parse(doc, cases[2].first), 1);
+  std::vector<CItemRecord> r = Records();
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].title, CString(u"<p>Item</p>"));
 }
 
 // The service marks items read through their category; an entry that has no

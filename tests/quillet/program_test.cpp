@@ -536,6 +536,36 @@ TEST_P(ProgramTest, TheFirstStartInstallsTheProgramFilesKeepsTheUsersAndMakesAnE
   Exit(again);
 }
 
+TEST_P(ProgramTest, AnUpdateTaskWithoutAChannelListEndsAtOnceAndOnlyAPersonsStartIsWelcomed) {
+  // Monitor's start on a fresh device: nothing to refresh, no one to greet.
+  HANDLE task = Start(u"/update");
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !Running(task); }, 30000)) << "the update task did not end";
+  EXPECT_EQ(qtest::WaitForExitCode(task, 30000), 0u);
+  EXPECT_TRUE(ChannelList().empty());
+  EXPECT_EQ(MainWindow(), nullptr);
+  // A person's start on the same device still opens the welcome page.
+  HANDLE reader = Start(u"");
+  ASSERT_TRUE(WaitForMainWindow(reader));
+  {
+    qtest::RemoteProgram welcome(reader);
+    ASSERT_TRUE(Attach(welcome));
+    ASSERT_TRUE(welcome.WaitFor([&] { return welcome.ActiveWindow() && welcome.ActiveWindow() != welcome.Window(); },
+                                30000));
+    ASSERT_TRUE(welcome.Key(VK_ESCAPE));
+  }
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !ChannelList().empty(); }, 30000));
+  Exit(reader);
+  // With synchronisation on, an update task on a device without a list
+  // refreshes: the account's channel comes into the list, and it ends.
+  ASSERT_TRUE(::DeleteFileW(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml"));
+  ASSERT_TRUE(ChannelList().empty());
+  std::string synced = StartSyncService(2);
+  QNET_REQUIRE_PEER(!synced.empty(), "the scripted sync service");
+  HANDLE syncTask = Start(u"/update");
+  EXPECT_EQ(qtest::WaitForExitCode(syncTask, 120000), 0u);
+  EXPECT_NE(ChannelList().find("Synced One"), std::string::npos) << ChannelList();
+}
+
 TEST_P(ProgramTest, RefreshFromTheCommandShowsProgressAndStoresTheCountsOfThirtyChannels) {
   QNET_REQUIRE_PEER(started_, "nginx");
   // Beside the thirty feeds, one channel synchronised through the service.

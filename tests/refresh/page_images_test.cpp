@@ -82,5 +82,70 @@ TEST_F(PageImagesTest, EachReferenceIsRewrittenWhereItStandsInOnePass) {
   EXPECT_EQ(records[0].readFlag, DWORD(ITEM_READ_UNREAD_FETCHED));
 }
 
+// A gallery of 20,000 touching images, a blank only after every second
+// one: each value ends at its own closing quote, so every image is pointed
+// at its local copy, and the first twelve, each once, are asked of the
+// server (its log says which). A tag without a source leaves the prose
+// after it alone, and a quoted '>' inside a tag does not end the tag.
+TEST_F(PageImagesTest, TouchingImagesOfAGalleryAreEachLocalisedAndAskedForOnce) {
+  std::string page =
+      "<p>The gallery, with a picture without a source first.</p><img alt=\"none\"><p>Its src=prose.png stays.</p>"
+      "<img alt=\"a > b\" src=\"g0.png\"><img src=g00.png>\n";
+  std::string expected =
+      "<p>The gallery, with a picture without a source first.</p><img alt=\"none\"><p>Its src=prose.png stays.</p>"
+      "<img alt=\"a > b\" src=Ch009-1-1-01.png><img src=Ch009-1-1-02.png>\n";
+  for (int n = 1; n <= 20000; ++n) {
+    char local[32];
+    std::snprintf(local, sizeof local, "Ch009-1-1-%02d.png", n + 2);
+    const std::string gap = n % 2 == 0 ? " " : "";
+    page += "<img src=\"g" + std::to_string(n) + ".png\">" + gap;
+    expected += std::string("<img src=") + local + ">" + gap;
+  }
+  page += "\n<p>The end of the gallery.</p>\n";
+  expected += "\n<p>The end of the gallery.</p>\n";
+  Serve("/gallery/g0.png", Png(9, 9, 40));
+  Serve("/gallery/g00.png", Png(9, 9, 41));
+  for (int n = 1; n <= 12; ++n) Serve("/gallery/g" + std::to_string(n) + ".png", Png(8, 8, unsigned(n)));
+
+  WriteDeviceFile(DataPath("Ch009-1-1.htm"), page);
+  std::string link = Url("/gallery/story.html");
+  {
+    CItemStore store(0);
+    store.Open(DataPath("Ch009.bin"), 0, 0);
+    store.AddPendingItem(u"t", W(link), u"", u"2026-12-08 10:00:00", ITEM_READ_UNREAD, 0, u"<p>x</p>",
+                         u"Ch009-1-1.htm");
+    ASSERT_TRUE(store.Commit());
+  }
+  CDownloadManager& manager = app_->DownloadManager();
+  manager.AddJob(W(link), DataPath("Ch009-1-1.htm"), DataPath("Ch009.tpl"), 0, 9, IsDownloadStopped, nullptr);
+  auto start = std::chrono::steady_clock::now();
+  manager.Start();
+  ASSERT_TRUE(PumpUntil([&] { return !manager.IsWorkerRunning(); }, 60000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+
+  std::string written = DataFile("Ch009-1-1.htm");
+  EXPECT_EQ(written.substr(0, 400), expected.substr(0, 400));
+  EXPECT_TRUE(written == expected);
+  EXPECT_EQ(DataFile("Ch009-1-1-01.png"), Png(9, 9, 40));
+  EXPECT_EQ(DataFile("Ch009-1-1-02.png"), Png(9, 9, 41));
+  EXPECT_EQ(DataFile("Ch009-1-1-04.png"), Png(8, 8, 2));
+  EXPECT_EQ(DataFile("Ch009-1-1-12.png"), Png(8, 8, 10));
+  EXPECT_FALSE(DataFileExists("Ch009-1-1-13.png"));
+  // The server was asked for exactly the first twelve images, once each.
+  ASSERT_NE(nginx_.WaitForLogLine("/gallery/g10.png"), "");
+  const std::string log = nginx_.AccessLog();
+  auto asked = [&](const std::string& path) {
+    int count = 0;
+    for (size_t at = log.find(path + "\n"); at != std::string::npos; at = log.find(path + "\n", at + 1))
+      count += log[at - 1] == ' ';
+    return count;
+  };
+  EXPECT_EQ(asked("/gallery/g0.png"), 1) << log;
+  EXPECT_EQ(asked("/gallery/g00.png"), 1) << log;
+  for (int n = 1; n <= 10; ++n) EXPECT_EQ(asked("/gallery/g" + std::to_string(n) + ".png"), 1) << n << "\n" << log;
+  EXPECT_EQ(asked("/gallery/g11.png"), 0) << log;
+  EXPECT_EQ(log.find("prose.png"), std::string::npos) << log;
+}
+
 }  // namespace
 }  // namespace rtest

@@ -203,6 +203,71 @@ TEST_F(TemplateBoxTest, FetchesEveryPlainNameWholeAndSkipsNamesThatLeaveTheFolde
   EXPECT_TRUE(WorkersEnd());
 }
 
+// When the first address has no sample channel list, the second address
+// ("SecondSupportWebsite") is asked for it, and the template list and every
+// template come from there too; when the second has none either, the box
+// fails with the second answer's error and fetches nothing more.
+TEST_F(TemplateBoxTest, TheSampleChannelListFallsBackToTheSecondAddressWhichServesTheRest) {
+  qtest::NginxServer nginx;
+  QNET_REQUIRE_PEER(nginx.Start(docroot_), "nginx");
+  fs::create_directories(docroot_ + "/first");
+  fs::create_directories(docroot_ + "/second");
+  Serve("first/OnlineTemplates.txt", "wrong.xml\n");
+  Serve("first/wrong.xml", "<template name=\"Wrong\"/>\n");
+  Serve("second/SampleChannels.xml", "<opml version=\"1.0\"><body/></opml>\n");
+  Serve("second/OnlineTemplates.txt", "news.xml\nlast.xml\n");
+  Serve("second/news.xml", "<template name=\"News\"/>\n");
+  Serve("second/last.xml", "<template name=\"Last\"/>\n");
+  ASSERT_TRUE(qtest::SetSettingString(u"SupportWebsite", qk::FromUtf8(nginx.Url("/first")).c_str()));
+  ASSERT_TRUE(qtest::SetSettingString(u"SecondSupportWebsite", qk::FromUtf8(nginx.Url("/second")).c_str()));
+  Open(TRUE);
+  {
+    CDownloadDlg box(&hostWnd_);
+    std::string error;
+    EXPECT_EQ(RunBox(box,
+                     {[&] {
+                       HWND b = Box();
+                       if (!b || Text(GetDlgItem(b, IDCANCEL)) != "OK") return false;
+                       error = Text(GetDlgItem(b, 1051));
+                       return TapWindow(GetDlgItem(b, IDCANCEL)), true;
+                     }},
+                     1),
+              IDOK);
+    EXPECT_EQ(error, "");
+    EXPECT_FALSE(box.m_bFailed);
+    EXPECT_FALSE(box.m_bCancelled);
+  }
+  EXPECT_EQ(Templates(), (std::vector<std::string>{"last.xml", "news.xml"}));
+  EXPECT_EQ(ReadDeviceFile(u"\\Program Files\\Quillet\\SampleChannels.opml"), "<opml version=\"1.0\"><body/></opml>\n");
+  ASSERT_NE(nginx.WaitForLogLine("/second/last.xml"), "");
+  std::string all = nginx.AccessLog();
+  EXPECT_LT(all.find("/first/SampleChannels.xml"), all.find("/second/SampleChannels.xml")) << all;
+  EXPECT_LT(all.find("/second/SampleChannels.xml"), all.find("/second/OnlineTemplates.txt")) << all;
+  EXPECT_LT(all.find("/second/news.xml"), all.find("/second/last.xml")) << all;
+  EXPECT_EQ(all.find("/first/OnlineTemplates.txt"), std::string::npos) << all;
+  EXPECT_TRUE(WorkersEnd());
+
+  // The second address without the list either: the box fails.
+  ASSERT_TRUE(qtest::SetSettingString(u"SecondSupportWebsite", qk::FromUtf8(nginx.Url("/first")).c_str()));
+  DeleteFileW(u"\\Program Files\\Quillet\\SampleChannels.opml");
+  CDownloadDlg box(&hostWnd_);
+  std::string status;
+  EXPECT_EQ(RunBox(box, {[&] {
+              HWND b = Box();
+              if (!b || Text(GetDlgItem(b, IDCANCEL)) != "OK") return false;
+              status = Text(GetDlgItem(b, 1051));
+              return TapWindow(GetDlgItem(b, IDCANCEL)), true;
+            }}),
+            IDCANCEL);
+  EXPECT_EQ(status, "Error: HTTP/1.1 404 Not Found");
+  EXPECT_TRUE(box.m_bFailed);
+  EXPECT_FALSE(DeviceFileExists(u"\\Program Files\\Quillet\\SampleChannels.opml"));
+  EXPECT_EQ(Templates(), (std::vector<std::string>{"last.xml", "news.xml"}));
+  all = nginx.AccessLog();
+  EXPECT_EQ(all.find("/first/OnlineTemplates.txt"), std::string::npos) << all;
+  EXPECT_TRUE(WorkersEnd());
+}
+
 // A template the server does not have fails the box: what came before it
 // stays, an older file of its name keeps what it held, nothing after it is
 // asked for; the box shows the error until its button (now "OK") closes it.
