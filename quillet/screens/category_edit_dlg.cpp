@@ -224,10 +224,13 @@ void CCategoryEditDlg::OnDeleteCategory() {
   m_list.SendMessage(LVM_DELETEITEM, static_cast<WPARAM>(row));
   name.Trim();
   if (name.IsEmpty()) return;
-  if (m_pDocument) m_pDocument->RemoveChannelById(name, DeleteChannelFiles);
-  if (CChannelListDlg* dialog = ChannelListDialog()) {
-    CSingleLock hold(&dialog->m_runLock, TRUE);
-    if (POSITION at = dialog->m_reloadCategories.Find(name)) dialog->m_reloadCategories.RemoveAt(at);
+  {
+    CWaitCursor wait;
+    if (m_pDocument) m_pDocument->RemoveChannelById(name, DeleteChannelFiles);
+    if (CChannelListDlg* dialog = ChannelListDialog()) {
+      CSingleLock hold(&dialog->m_runLock, TRUE);
+      if (POSITION at = dialog->m_reloadCategories.Find(name)) dialog->m_reloadCategories.RemoveAt(at);
+    }
   }
   const int count = m_list.GetItemCount();
   if (count > 0) {
