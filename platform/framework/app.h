@@ -86,8 +86,6 @@ class CWaitCursor {
   ~CWaitCursor() { ::SetCursor(previous_); }
   CWaitCursor(const CWaitCursor&) = delete;
   CWaitCursor& operator=(const CWaitCursor&) = delete;
-  // Shows the wait cursor again after a step in between changed it.
-  void Restore() { ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT)); }
 
  private:
   HCURSOR previous_;
