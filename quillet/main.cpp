@@ -47,5 +47,6 @@ int main(int argc, char** argv) {
   if (!app.m_bAlreadyRunning) qk::display::OpenWindow("Quillet");
   int code = AfxWinMain(nullptr, GetCommandLineW(), SW_SHOW);
   qk::display::CloseWindow();
-  return code;
+  // A lost display ends the session with a status of its own.
+  return qk::display::DisplayLost() ? qk::display::kDisplayLostExitCode : code;
 }

@@ -13,7 +13,7 @@ PACKAGES=(
   libpng-dev libjpeg-dev libgif-dev libsdl2-dev
   python3 curl openssl
   tinyproxy dante-server apache2 nginx newsboat
-  xvfb xdotool xclip
+  xvfb xdotool xclip x11-xserver-utils
 )
 
 missing=()

@@ -13,7 +13,9 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -47,7 +49,8 @@ namespace {
   X(SDL_Init) X(SDL_Quit) X(SDL_CreateWindow) X(SDL_DestroyWindow) X(SDL_CreateRenderer) X(SDL_DestroyRenderer) \
   X(SDL_RenderSetLogicalSize) X(SDL_CreateTexture) X(SDL_DestroyTexture) X(SDL_UpdateTexture) X(SDL_RenderClear) \
   X(SDL_RenderCopy) X(SDL_RenderPresent) X(SDL_StartTextInput) X(SDL_PollEvent) X(SDL_GetClipboardText) X(SDL_free)  \
-  X(SDL_SetClipboardText) X(SDL_GetWindowWMInfo)
+  X(SDL_SetClipboardText) X(SDL_GetWindowWMInfo) X(SDL_CreateSystemCursor) X(SDL_SetCursor) X(SDL_GetDefaultCursor) \
+  X(SDL_FreeCursor)
 
 struct SdlCalls {
 #define QK_SDL_MEMBER(name) decltype(&::name) name = nullptr;
@@ -112,6 +115,9 @@ struct WindowState {
   // Keys whose press pasted the clipboard: their release is no key.
   std::set<int> pasteKeys;
   std::deque<InputEvent> pending;
+  // The desktop's wait cursor, made when first shown, and whether it shows.
+  SDL_Cursor* waitCursor = nullptr;
+  bool waitShown = false;
 };
 std::mutex g_lock;
 WindowState g_win;
@@ -189,6 +195,70 @@ int XConnection(SDL_Window* window) {
   (void)window;
 #endif
   return -1;
+}
+
+// The X server going away (killed, its connection broken) ends the
+// session. Xlib's own handling of a broken connection ends the process
+// with exit() from inside whatever X call met it, under the program's feet:
+// threads still running and files half-written. Instead, the layer takes
+// the loss as the end of the session: Xlib's exit is replaced by a handler
+// that only notes the loss (Xlib then fails every later call on that
+// connection at once), and the screen thread's idle hook, seeing the note,
+// forgets the window without another X call, says on stderr that the
+// display was lost and asks the program to end through its own Exit steps.
+std::atomic<bool> g_displayLost{false};
+bool g_lossHandled = false;  // screen thread
+
+void NoteDisplayLost(void*, void*) { g_displayLost = true; }
+int QuietIOError(void*) { return 0; }
+
+// Installs the handlers on the window's X display; false when this Xlib
+// has no exit handler (older than 1.7), and then its own handling stays.
+bool WatchDisplayLoss(SDL_Window* window) {
+#if defined(SDL_VIDEO_DRIVER_X11)
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!g_sdl.SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11 || !info.info.x11.display)
+    return false;
+  void* xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
+  if (!xlib) return false;
+  using ExitHandler = void (*)(void*, void*);
+  using SetExitHandler = void (*)(void*, ExitHandler, void*);
+  using IOHandler = int (*)(void*);
+  using SetIOHandler = IOHandler (*)(IOHandler);
+  auto setExit = reinterpret_cast<SetExitHandler>(dlsym(xlib, "XSetIOErrorExitHandler"));
+  auto setIO = reinterpret_cast<SetIOHandler>(dlsym(xlib, "XSetIOErrorHandler"));
+  bool installed = false;
+  if (setExit && setIO) {
+    setExit(info.info.x11.display, NoteDisplayLost, nullptr);
+    setIO(QuietIOError);
+    installed = true;
+  }
+  dlclose(xlib);  // SDL keeps the library loaded
+  return installed;
+#else
+  (void)window;
+  return false;
+#endif
+}
+
+// On the screen thread: when the display was lost, ends the session once.
+// The window's X objects are left as they are: every call on them would
+// only fail.
+void HandleDisplayLoss() {
+  if (!g_displayLost.load() || g_lossHandled) return;
+  g_lossHandled = true;
+  const char* name = std::getenv("DISPLAY");
+  std::fprintf(stderr, "The display %s was lost: the program ends.\n", name && *name ? name : "");
+  std::fflush(stderr);
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    qk::SetDesktopClipboard({});
+    g_watch.Stop();
+    qk::SetMessageBoxesShown(false);
+    g_win = WindowState();
+  }
+  qk::RequestProgramEnd();
 }
 
 // The platform's virtual key of a desktop key, or 0 for keys the device
@@ -426,6 +496,73 @@ std::u16string DesktopText() {
   return text;
 }
 
+// Shows the program's cursor over the window: the desktop's own wait
+// cursor while the wait cursor is current, else the desktop's normal
+// pointer. The lock is held. X draws the new cursor at once, so it shows
+// while the thread goes on with the long step that asked for it.
+void ApplyCursorLocked() {
+  if (!g_win.window) return;
+  const bool wait = qk::WaitCursorShown();
+  if (wait == g_win.waitShown) return;
+  if (wait) {
+    if (!g_win.waitCursor) g_win.waitCursor = g_sdl.SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAIT);
+    if (!g_win.waitCursor) return;
+    g_sdl.SDL_SetCursor(g_win.waitCursor);
+  } else {
+    g_sdl.SDL_SetCursor(g_sdl.SDL_GetDefaultCursor());
+  }
+  g_win.waitShown = wait;
+}
+
+// A change of the current cursor: shown at once on the screen thread; any
+// other thread wakes it, and its idle hook shows the change.
+void OnCursorChanged(HCURSOR) {
+  const DWORD screen = g_screenThread.load();
+  if (GetCurrentThreadId() == screen) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    ApplyCursorLocked();
+  } else if (screen) {
+    qk::WakeIdle(screen);
+  }
+}
+
+// The busy sign on the device screen's pictures while the wait cursor is
+// current: a dark square in the middle of the screen with a ring of eight
+// spokes, light to dark, as the device's own wait cursor looks. Its side
+// follows the density (32 pixels at 96 dpi).
+struct BusySign {
+  int left = 0, top = 0, side = 0;
+  static BusySign For(int width, int height) {
+    BusySign sign;
+    sign.side = std::max(16, 32 * qk::gdi::ScreenDpi() / 96);
+    sign.side = std::min({sign.side, width, height});
+    sign.left = (width - sign.side) / 2;
+    sign.top = (height - sign.side) / 2;
+    return sign;
+  }
+  // Paints the sign's part of row y (0x00RRGGBB pixels) over the row.
+  void PaintRow(int y, uint32_t* row) const {
+    if (y < top || y >= top + side) return;
+    const double half = side / 2.0;
+    const double dy = y - top + 0.5 - half;
+    for (int x = 0; x < side; ++x) {
+      const double dx = x + 0.5 - half;
+      const double r = std::sqrt(dx * dx + dy * dy) / half;
+      uint32_t pixel = 0x202020;
+      if (r >= 0.45 && r <= 0.8) {
+        // Eight spokes, from white to grey round the ring, with gaps.
+        double turn = std::atan2(dy, dx) / (2 * M_PI) + 0.5;  // 0..1
+        int spoke = static_cast<int>(turn * 16) % 16;
+        if (spoke % 2 == 0) {
+          const uint32_t level = 0xFF - static_cast<uint32_t>(spoke / 2) * 0x14;
+          pixel = level << 16 | level << 8 | level;
+        }
+      }
+      row[left + x] = pixel;
+    }
+  }
+};
+
 bool WritePicture(const std::string& hostPath) { return WriteScreenPng(hostPath); }
 
 }  // namespace
@@ -511,11 +648,17 @@ DWORD Idle() {
   if (GetCurrentThreadId() != g_screenThread.load()) return INFINITE;
   const char* shot = std::getenv("QUILLET_SCREENSHOT");
   if (shot && *shot) {
-    uint64_t generation = qk::gdi::ScreenGeneration();
+    // The busy sign is part of the picture: its coming and going is a change.
+    uint64_t generation = qk::gdi::ScreenGeneration() * 2 + (qk::WaitCursorShown() ? 1 : 0);
     if (g_shotGeneration.exchange(generation) != generation && !WriteScreenPng(shot))
       g_shotGeneration = ~0ull;  // try again at the next idle
   }
+  HandleDisplayLoss();
   if (!WindowOpen()) return INFINITE;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    ApplyCursorLocked();
+  }
   Present();
   InputEvent e;
   bool delivered = false;
@@ -529,6 +672,10 @@ DWORD Idle() {
     }
     DeliverInput(e);
     delivered = true;
+  }
+  if (g_displayLost.load()) {
+    HandleDisplayLoss();
+    return INFINITE;
   }
   // Everything the connection held has been read: sleep until more comes.
   std::lock_guard<std::mutex> lock(g_lock);
@@ -552,6 +699,7 @@ void ConnectScreen() {
   g_shotGeneration = ~0ull;
   qk::SetIdleHook(Idle);
   qk::remote::SetHooks(DeliverRemoteKey, WritePicture);
+  qk::SetCursorHook(OnCursorChanged);
 }
 
 bool WriteScreenPng(const std::string& hostPath) {
@@ -561,16 +709,23 @@ bool WriteScreenPng(const std::string& hostPath) {
     // The screen's rows are encoded where they are, one row copied at a time
     // into a line of the encoding thread's own.
     const size_t width = static_cast<size_t>(surface->width);
+    const bool busy = qk::WaitCursorShown();
+    const BusySign sign = BusySign::For(surface->width, surface->height);
     auto row = [&](int y) {
       thread_local std::vector<uint32_t> line;
       line.resize(width);
       std::memcpy(line.data(), surface->Row(y), width * 4);
+      if (busy) sign.PaintRow(y, line.data());
       return line.data();
     };
     return qk::gdi::EncodePngRows(surface->width, surface->height, row, &png) && WritePng(png, hostPath);
   }
   std::vector<uint32_t> rgb;
   qk::gdi::ReadBitmapPixels(*surface, &rgb);
+  if (qk::WaitCursorShown() && surface->width > 0) {
+    const BusySign sign = BusySign::For(surface->width, surface->height);
+    for (int y = 0; y < surface->height; ++y) sign.PaintRow(y, rgb.data() + static_cast<size_t>(y) * surface->width);
+  }
   return WritePixels(surface->width, surface->height, rgb, hostPath);
 }
 
@@ -634,6 +789,7 @@ bool OpenWindow(const char* title) {
   qk::SetDesktopClipboard({PutDesktopText, DesktopText});
   int connection = XConnection(g_win.window);
   if (connection >= 0) g_watch.Start(connection);
+  WatchDisplayLoss(g_win.window);
   // A person sees the screen now: message boxes are shown for them to answer.
   qk::SetMessageBoxesShown(true);
   return true;
@@ -645,12 +801,15 @@ void CloseWindow() {
   qk::SetDesktopClipboard({});
   g_watch.Stop();
   qk::SetMessageBoxesShown(false);
+  if (g_win.waitCursor) g_sdl.SDL_FreeCursor(g_win.waitCursor);
   g_sdl.SDL_DestroyTexture(g_win.texture);
   g_sdl.SDL_DestroyRenderer(g_win.renderer);
   g_sdl.SDL_DestroyWindow(g_win.window);
   g_win = WindowState();
   g_sdl.SDL_Quit();
 }
+
+bool DisplayLost() { return g_displayLost.load(); }
 
 bool WindowOpen() {
   std::lock_guard<std::mutex> lock(g_lock);

@@ -73,6 +73,15 @@ struct InputEvent {
   std::u16string text;  // Text: UTF-16, surrogate pairs included
 };
 
+// The window's display went away (its X server ended or the connection
+// broke): the session ends. The screen thread's idle hook then forgets the
+// window (no call is made on it again), writes "The display <name> was
+// lost: the program ends." to stderr and asks the program to end as its
+// Exit command does (qk::RequestProgramEnd). The program then ends with
+// kDisplayLostExitCode, its own status for this end.
+bool DisplayLost();
+constexpr int kDisplayLostExitCode = 3;
+
 // Opens the window (false when no display is available or it cannot open).
 bool OpenWindow(const char* title);
 void CloseWindow();

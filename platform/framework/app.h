@@ -77,6 +77,20 @@ class CCriticalSection : public CSyncObject {
   CRITICAL_SECTION m_sect;
 };
 
+// Shows the wait cursor for as long as it lives, then puts back the cursor
+// it replaced, on every way out of the step (an early return, a failure).
+// Nested, the inner one leaves the outer one's wait cursor in place.
+class CWaitCursor {
+ public:
+  CWaitCursor() : previous_(::SetCursor(::LoadCursorW(nullptr, IDC_WAIT))) {}
+  ~CWaitCursor() { ::SetCursor(previous_); }
+  CWaitCursor(const CWaitCursor&) = delete;
+  CWaitCursor& operator=(const CWaitCursor&) = delete;
+
+ private:
+  HCURSOR previous_;
+};
+
 class CSingleLock {
  public:
   explicit CSingleLock(CSyncObject* object, BOOL initialLock = FALSE) : object_(object) {

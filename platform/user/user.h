@@ -21,6 +21,7 @@
 #include <functional>
 #include <string>
 
+#include "kernel/resource.h"
 #include "kernel/types.h"
 
 typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -437,6 +438,24 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR text, int cch);
 BOOL MessageBeep(UINT type);
 
+// Cursors. The platform's own two: the normal pointer (IDC_ARROW) and the
+// wait cursor (IDC_WAIT), which a program shows while it works through a
+// long step and takes away after. LoadCursorW gives them for a null
+// instance (the programs bring no cursors of their own: a name of a module
+// finds nothing). SetCursorW makes one current for the whole program, from
+// any thread, and returns the one it replaces (null before the first);
+// null, like the normal pointer, shows no wait. The display layer shows the
+// wait cursor as the desktop's wait cursor over the window and as a busy
+// sign in the middle of the device screen's pictures (display/display.h).
+#define IDC_ARROW MAKEINTRESOURCEW(32512)
+#define IDC_WAIT MAKEINTRESOURCEW(32514)
+#ifndef ERROR_RESOURCE_NAME_NOT_FOUND
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+#endif
+HCURSOR LoadCursorW(HINSTANCE instance, LPCWSTR name);
+HCURSOR SetCursor(HCURSOR cursor);
+HCURSOR GetCursor();
+
 #define GetMessage GetMessageW
 #define PeekMessage PeekMessageW
 #define DispatchMessage DispatchMessageW
@@ -458,6 +477,7 @@ BOOL MessageBeep(UINT type);
 #define GetWindowText GetWindowTextW
 #define MessageBox MessageBoxW
 #define LoadString LoadStringW
+#define LoadCursor LoadCursorW
 
 namespace qk {
 // The device path of the program file of the process that owns the window
@@ -567,5 +587,12 @@ void SetScreenSize(int width, int height);
 // the work area (the shell's, below the task bar and above the menu bar);
 // the whole screen until one is set (null goes back to that).
 void SetDefaultWindowArea(std::function<RECT()> area);
+
+// True while the current cursor is the wait cursor.
+bool WaitCursorShown();
+// Called after each change of the current cursor, on the thread that made
+// it (one hook per process, for the display layer; null removes it).
+using CursorHook = void (*)(HCURSOR cursor);
+void SetCursorHook(CursorHook hook);
 
 }  // namespace qk

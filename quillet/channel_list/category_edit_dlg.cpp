@@ -337,11 +337,14 @@ void CCategoryEditDlg::OnDeleteCategory() {
   // "Others" is listed by its localised name.
   CString stored = m_pDocument && m_pDocument->HasCategory(shown) ? shown : name;
   if (m_pDocument && !m_pDocument->HasCategory(stored) && stored == Localized(u"Others")) stored = u"Others";
-  if (m_pDocument) m_pDocument->RemoveCategory(stored, DeleteChannelFiles);
-  if (CChannelListFields* dialog = ChannelListDialog()) {
-    CSingleLock hold(&dialog->m_runLock, TRUE);
-    if (POSITION at = dialog->m_reloadCategories.Find(stored)) dialog->m_reloadCategories.RemoveAt(at);
-    else if (POSITION at2 = dialog->m_reloadCategories.Find(name)) dialog->m_reloadCategories.RemoveAt(at2);
+  {
+    CWaitCursor wait;
+    if (m_pDocument) m_pDocument->RemoveCategory(stored, DeleteChannelFiles);
+    if (CChannelListFields* dialog = ChannelListDialog()) {
+      CSingleLock hold(&dialog->m_runLock, TRUE);
+      if (POSITION at = dialog->m_reloadCategories.Find(stored)) dialog->m_reloadCategories.RemoveAt(at);
+      else if (POSITION at2 = dialog->m_reloadCategories.Find(name)) dialog->m_reloadCategories.RemoveAt(at2);
+    }
   }
   // A list that showed the deleted category shows every category.
   CChannelListHost* window = ChannelListWindow();

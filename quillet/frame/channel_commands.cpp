@@ -74,6 +74,7 @@ void CChannelListWnd::SetChannelReadState(BOOL all, BOOL read) {
   const int focused = view->GetFocusedItem();
   if (!all && focused < 0) return;
   if (RefusedDuringRun()) return;
+  CWaitCursor wait;
   for (int row = 0, n = view->GetItemCount(); row < n; ++row) {
     if (!all && row != focused) continue;
     CChannelListItem item;
@@ -119,7 +120,10 @@ void CChannelListWnd::OnDeleteChannel() {
   if (POSITION at = m_subscribed.Find(item.m_strUrl)) m_subscribed.RemoveAt(at);
   view->RemoveItem(row);
   view->Redraw(TRUE);
-  if (item.m_nChannel >= 0) DeleteChannelFiles(item.m_nChannel);
+  if (item.m_nChannel >= 0) {
+    CWaitCursor wait;
+    DeleteChannelFiles(item.m_nChannel);
+  }
 }
 
 void CChannelListWnd::OnChangeCategory() {
@@ -183,6 +187,7 @@ void CChannelListWnd::OnDeleteAllData() {
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
     return;
   if (!m_dialog.GetSafeHwnd()) return;
+  CWaitCursor wait;
   CChannelListView* view = m_dialog.m_pChannelList;
   if (view && m_dialog.m_pOpml) {
     // One save for all the counts.

@@ -235,6 +235,7 @@ void CChannelListWnd::StartupLoad() {
     view->Redraw(TRUE);
   }
   m_bListLoaded = TRUE;
+  ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
   if (m_bRefreshAfterLoad) {
     m_bRefreshAfterLoad = FALSE;
     if (!m_bRunActive) OnRefresh();
@@ -263,8 +264,10 @@ void CChannelListWnd::StartupLoad() {
 
 void CChannelListWnd::Reload() {
   if (!m_dialog.GetSafeHwnd()) return;
+  ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
   m_dialog.ReloadRows();
   m_bListLoaded = TRUE;
+  ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
   if (CReaderApp* app = GetReaderApp()) {
     app->m_nPendingChannel = -1;
   }

@@ -102,6 +102,9 @@ int CMainFrame::OnCreate(LPCREATESTRUCT) {
     m_channelList.MoveWindow(0, 0, client.Width(), client.Height(), TRUE);
   }
   SetWindowText(GetTouchFlag() ? u"Quillet Reach" : u"Quillet");
+  // The wait cursor shows until the channel list has been loaded (the
+  // channel-list window takes it away); a frame that loads nothing shows none.
+  if (m_channelList.m_bLoadAtStart) ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
   return 0;
 }
 

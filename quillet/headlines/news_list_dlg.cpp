@@ -1,6 +1,7 @@
 #include "quillet/headlines/news_list_dlg.h"
 
 #include <cstdlib>
+#include <optional>
 
 #include "common/localize.h"
 #include "common/log.h"
@@ -183,6 +184,7 @@ void CNewsListDlg::SetRefreshImage(BOOL running) {
 
 void CNewsListDlg::LoadRows() {
   if (!m_pList) return;
+  CWaitCursor wait;
   m_pList->RemoveAllItems();
   RedrawTitleBand();
   if (!m_pStore) m_pStore = new CItemStore(0);
@@ -378,6 +380,9 @@ void CNewsListDlg::SetReadState(BOOL all, BOOL read) {
   const CString path = StorePath();
   // A store that is not there takes no change: the counts stay.
   if (!FileAccess(path)) return;
+  // Marking every item shows the wait cursor.
+  std::optional<CWaitCursor> wait;
+  if (all) wait.emplace();
   CItemStore store(0);
   store.Open(path, 0, 0);
   CSingleLock hold(&m_lock, TRUE);
@@ -423,6 +428,7 @@ void CNewsListDlg::DeleteRow(int row) {
   CNewsListItem item;
   // An empty link would delete whichever item has none.
   if (!m_pList->GetItem(row, item) || item.m_strLink.IsEmpty()) return;
+  CWaitCursor wait;
   if (!store.DeleteItem(item.m_strLink)) return;
   // The error item is counted nowhere: the counts stay as they are.
   if (item.m_strLink != NEWS_ERROR_LINK) {
@@ -448,6 +454,7 @@ void CNewsListDlg::OnDeleteItem() {
 void CNewsListDlg::OnDeleteAllItems() {
   if (!Ask(u"Are you sure you want to delete all these items?")) return;
   if (m_nChannel < 1) return;
+  CWaitCursor wait;
   DeleteChannelItemFiles(m_nChannel);
   WriteCount(u"itemCount", 0);
   WriteCount(u"newItemCount", 0);
@@ -460,6 +467,7 @@ void CNewsListDlg::OnDeleteAllItems() {
 
 void CNewsListDlg::OnDeleteChannel() {
   if (!Ask(u"Are you sure you want to delete this channel?")) return;
+  std::optional<CWaitCursor> wait(std::in_place);
   CChannelListHost* window = ChannelListHost();
   CChannelListFields* dialog = window ? window->ShownChannelList() : nullptr;
   if (dialog && dialog->m_pOpml) {
@@ -470,6 +478,7 @@ void CNewsListDlg::OnDeleteChannel() {
   }
   if (m_nChannel >= 1) DeleteChannelFiles(m_nChannel);
   m_bChannelDeleted = TRUE;
+  wait.reset();
   SendMessage(WM_CLOSE);
 }
 

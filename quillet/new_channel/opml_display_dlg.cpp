@@ -71,6 +71,8 @@ COpmlDisplayDlg::COpmlDisplayDlg(LPCWSTR path, CWnd* parent) : CWizardListPage(I
 }
 
 COpmlDisplayDlg::~COpmlDisplayDlg() {
+  // A page that goes before its list loaded leaves no wait cursor behind.
+  ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
   if (m_hWnd && ::IsWindow(m_hWnd)) DestroyWindow();
   if (m_hFont) ::DeleteObject(m_hFont);
   if (m_hTitleFont) ::DeleteObject(m_hTitleFont);
@@ -116,6 +118,7 @@ BOOL COpmlDisplayDlg::OnInitDialog() {
     SetSoftKeyText(bar, IDCANCEL, u"Cancel");
     ::DrawMenuBar(bar);
   }
+  ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
   m_caption.SetWindowText(Localized(u"New Channel Wizard"));
   m_prompt.SetWindowText(Localized(u"Choose the channels to add:"));
   m_loading.SetWindowText(Localized(u"Loading, please waiting..."));
@@ -126,6 +129,7 @@ BOOL COpmlDisplayDlg::OnInitDialog() {
     m_pBar->SetButton(4, nullptr, ImageIdAt192(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), 1);
   }
   // The choice screen at once; the catalog once the page has been drawn.
+  if (m_nMode == 1) ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
   FillList();
   if (m_nMode == 0) SetTimer(OPML_TIMER_LOAD, 5, nullptr);
   return FALSE;
@@ -205,6 +209,7 @@ void COpmlDisplayDlg::Load() {
   // Nothing of a file that did not read whole is offered, so nothing of it
   // can be added.
   if (!read) Forget();
+  ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
   // A catalog not fetched yet is simply empty. A file that is there but
   // does not read as an OPML list, or a picked file that went away, is
   // reported; the page for a picked file goes back to its first screen.
@@ -332,6 +337,7 @@ void COpmlDisplayDlg::Click(UINT commandId) {
     m_nMode = 0;
     m_bAddAll = commandId == OPML_ROW_ADD_ALL;
     FillList();
+    ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
     SetTimer(OPML_TIMER_LOAD, 5, nullptr);
     return;
   }

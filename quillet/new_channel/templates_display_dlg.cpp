@@ -61,6 +61,8 @@ CTemplatesDisplayDlg::CTemplatesDisplayDlg(LPCWSTR folder, CWnd* parent) : CWiza
 }
 
 CTemplatesDisplayDlg::~CTemplatesDisplayDlg() {
+  // A page that goes before its list loaded leaves no wait cursor behind.
+  ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
   if (m_hWnd && ::IsWindow(m_hWnd)) DestroyWindow();
   if (m_hFont) ::DeleteObject(m_hFont);
   if (m_hBoldFont) ::DeleteObject(m_hBoldFont);
@@ -99,6 +101,7 @@ BOOL CTemplatesDisplayDlg::OnInitDialog() {
     SetSoftKeyText(bar, IDCANCEL, u"Cancel");
     ::DrawMenuBar(bar);
   }
+  ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
   m_caption.SetWindowText(Localized(u"New Channel Wizard"));
   m_prompt.SetWindowText(Localized(u"Choose the channel templates to add:"));
   m_loading.SetWindowText(Localized(u"Loading, please waiting..."));
@@ -159,6 +162,7 @@ void CTemplatesDisplayDlg::Load() {
   m_pending.clear();
   m_strGroup.Empty();
   FillList();
+  ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
 }
 
 CString CTemplatesDisplayDlg::GetScript(const CString& url) const {

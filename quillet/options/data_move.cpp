@@ -64,6 +64,7 @@ bool IsSameFile(const CString& a, const CString& b) {
 }  // namespace
 
 BOOL MoveChannelData(LPCWSTR oldRoot, LPCWSTR newRoot, COpmlXML* list, const std::function<void()>& switchSettings) {
+  CWaitCursor wait;
   const CString oldData = CString(oldRoot) + u"\\ChannelData";
   const CString newData = CString(newRoot) + u"\\ChannelData";
   const CString newList = newData + u"\\" + kListName;

@@ -95,6 +95,7 @@ void SyncPhase(CChannelListFields* dialog, CVentrelAgency* agency) {
     CSubscriptionsXML subscriptions(dialog, OnSubscriptionLabel);
     if (subscriptions.LoadEx(path.GetString(), 0, 1)) {
       subscriptions.ReadSubscriptions();
+      CWaitCursor wait;
       view->SetBusy(TRUE);
       view->RemoveAllItems();
       if (dialog->m_pOpml) {

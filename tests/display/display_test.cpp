@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "display/display.h"
+#include "framework/app.h"
 #include "shell/aygshell.h"
 #include "user/idle.h"
 #include "user/input.h"
@@ -497,4 +498,101 @@ TEST_F(Display, TypedTextReachesTheFocusedEditOnceAndBackspaceDeletesThere) {
   if (savedDisplay.empty()) unsetenv("DISPLAY");
   else setenv("DISPLAY", savedDisplay.c_str(), 1);
   unsetenv("SDL_VIDEODRIVER");
+}
+
+namespace {
+
+// A step under the wait cursor that fails half-way: it leaves by an early
+// return.
+bool FailingStep(bool* waitDuring) {
+  CWaitCursor wait;
+  *waitDuring = qk::WaitCursorShown();
+  return false;
+}
+
+}  // namespace
+
+// The wait cursor: the layer's two cursors, the current one set from any
+// thread, and the busy sign in the middle of the screen's pictures while it
+// is current, gone again once it is not (the screen itself is untouched).
+TEST_F(Display, TheWaitCursorShowsAsABusySignOnThePicturesUntilItIsTakenAway) {
+  g_seen = Seen();
+  qk::gdi::SetScreenConfig(qk::gdi::KeyDeviceScreenConfig());  // 240 x 320, 96 dpi: a 32-pixel sign
+  qk::display::ConnectScreen();
+  g_displayIdle = qk::SetIdleHook(TestIdle);
+  std::string shot = root_ + "/busy.png";
+  setenv("QUILLET_SCREENSHOT", shot.c_str(), 1);
+
+  const HCURSOR arrow = LoadCursor(nullptr, IDC_ARROW), wait = LoadCursor(nullptr, IDC_WAIT);
+  ASSERT_NE(arrow, nullptr);
+  ASSERT_NE(wait, nullptr);
+  EXPECT_NE(arrow, wait);
+  EXPECT_EQ(LoadCursor(nullptr, IDC_WAIT), wait);
+  // The programs bring no cursors of their own.
+  EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCEW(32650)), nullptr);
+  EXPECT_EQ(LoadCursor(reinterpret_cast<HINSTANCE>(&g_seen), IDC_WAIT), nullptr);
+  SetCursor(arrow);
+
+  HWND w = CreateInputWindow(0, 0, 240, 320);
+  ASSERT_NE(w, nullptr);
+  g_seen.paint = RGB(40, 160, 90);
+  PostMessageW(w, WM_USER, 0, 0);
+  RunLoop(nullptr);
+  auto img = ReadPng(shot);
+  auto at = [&](int x, int y) {
+    const uint8_t* p = &img.bgra[(static_cast<size_t>(y) * img.width + x) * 4];
+    return RGB(p[2], p[1], p[0]);
+  };
+  ASSERT_EQ(img.width, 240);
+  EXPECT_EQ(at(120, 160), RGB(40, 160, 90));
+
+  // Shown: the screen did not change, yet the picture is written anew with
+  // the sign, its dark ground from (104, 144) to (135, 175).
+  EXPECT_EQ(SetCursor(wait), arrow);
+  EXPECT_EQ(GetCursor(), wait);
+  EXPECT_TRUE(qk::WaitCursorShown());
+  std::filesystem::remove(shot);
+  RunLoop(nullptr);
+  ASSERT_TRUE(std::filesystem::exists(shot));
+  img = ReadPng(shot);
+  EXPECT_EQ(at(120, 160), RGB(0x20, 0x20, 0x20));
+  EXPECT_EQ(at(104, 144), RGB(0x20, 0x20, 0x20));
+  EXPECT_EQ(at(135, 175), RGB(0x20, 0x20, 0x20));
+  EXPECT_EQ(at(103, 144), RGB(40, 160, 90));
+  EXPECT_EQ(at(136, 175), RGB(40, 160, 90));
+  // A ring of light spokes round its middle.
+  int light = 0;
+  for (int x = 104; x < 136; ++x) light += GetRValue(at(x, 160)) > 0x80;
+  EXPECT_GT(light, 4);
+  // The screen under the sign is the windows' painting still.
+  HDC screen = GetDC(nullptr);
+  EXPECT_EQ(GetPixel(screen, 120, 160), RGB(40, 160, 90));
+  ReleaseDC(nullptr, screen);
+
+  // Taken away on another thread (a refresh's worker): the screen thread's
+  // wait wakes and writes the picture without the sign.
+  std::filesystem::remove(shot);
+  std::thread([&] { EXPECT_EQ(SetCursor(arrow), wait); }).join();
+  EXPECT_FALSE(qk::WaitCursorShown());
+  RunLoop(nullptr);
+  ASSERT_TRUE(std::filesystem::exists(shot));
+  img = ReadPng(shot);
+  EXPECT_EQ(at(120, 160), RGB(40, 160, 90));
+
+  // A step under the wait cursor puts back what it replaced on every way
+  // out, and a step within another leaves the outer one's wait in place.
+  bool during = false;
+  EXPECT_FALSE(FailingStep(&during));
+  EXPECT_TRUE(during);
+  EXPECT_EQ(GetCursor(), arrow);
+  {
+    CWaitCursor outer;
+    EXPECT_FALSE(FailingStep(&during));
+    EXPECT_TRUE(qk::WaitCursorShown());
+  }
+  EXPECT_EQ(GetCursor(), arrow);
+
+  DestroyWindow(w);
+  qk::SetIdleHook(nullptr);
+  unsetenv("QUILLET_SCREENSHOT");
 }

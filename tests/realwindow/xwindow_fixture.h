@@ -8,13 +8,20 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "kernel/kernel.h"
 #include "kernel/process.h"
+#include "kernel/wstring.h"
 #include "support/device_fixture.h"
 #include "support/net_servers.h"
 #include "support/remote_program.h"
@@ -27,12 +34,14 @@ class XWindowTest : public DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    if (!qnet::PeerInstalled("Xvfb") || !qnet::PeerInstalled("xdotool"))
-      GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    if (!qnet::PeerInstalled("Xvfb") || !qnet::PeerInstalled("xdotool") || !qnet::PeerInstalled("xmodmap"))
+      GTEST_SKIP() << "Xvfb, xdotool or xmodmap is not installed";
     qk::SetProgramHost(u"Quillet.exe", QUILLET_EXE);
-    // A free display number, which the server writes once it listens.
-    ASSERT_TRUE(xvfb_.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x900x24", "-nolisten", "tcp"}, true,
-                            Host(u"\\") + "/xvfb.log"));
+    // A free display number, which the server writes once it listens. The
+    // server keeps its state (the keys bound below) when its last client
+    // leaves, rather than starting anew.
+    ASSERT_TRUE(xvfb_.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x900x24", "-nolisten", "tcp", "-noreset"},
+                            true, Host(u"\\") + "/xvfb.log"));
     std::string number = xvfb_.ReadLine();
     ASSERT_FALSE(number.empty()) << ReadHostFile(Host(u"\\") + "/xvfb.log");
     display_ = ":" + number;
@@ -64,7 +73,8 @@ class XWindowTest : public DeviceTest {
   // Starts the reader in its window on the test's X server (frozen on
   // 2026-12-08 12:00 UTC) and gives its window the keyboard; profile
   // names the screen ("" for the default touch screen).
-  void Start(const char* profile) {
+  // stderrFile, when given, receives what the program writes on stderr.
+  void Start(const char* profile, const std::string& stderrFile = "") {
     if (*profile) setenv("QUILLET_SCREEN_PROFILE", profile, 1);
     else unsetenv("QUILLET_SCREEN_PROFILE");
     const char* headless = std::getenv("QUILLET_HEADLESS");
@@ -83,8 +93,21 @@ class XWindowTest : public DeviceTest {
     setenv("ASAN_OPTIONS", (savedAsan.empty() ? std::string() : savedAsan + ":").append("detect_leaks=0").c_str(), 1);
     std::u16string line;
     PROCESS_INFORMATION pi{};
+    // The child inherits the test's stderr: pointed at the file meanwhile.
+    const int savedStderr = stderrFile.empty() ? -1 : dup(2);
+    if (savedStderr >= 0) {
+      const int file = open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (file >= 0) {
+        dup2(file, 2);
+        close(file);
+      }
+    }
     BOOL ok = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", line.data(), nullptr, nullptr, FALSE, 0,
                              nullptr, nullptr, nullptr, &pi);
+    if (savedStderr >= 0) {
+      dup2(savedStderr, 2);
+      close(savedStderr);
+    }
     unsetenv("QUILLET_FROZEN_CLOCK");
     if (savedAsan.empty()) unsetenv("ASAN_OPTIONS");
     else setenv("ASAN_OPTIONS", savedAsan.c_str(), 1);
@@ -127,41 +150,58 @@ class XWindowTest : public DeviceTest {
         },
         30000);
   }
-  // Types text after what the field holds: runs of ASCII at once, each
-  // letter beyond it on its own, typed again when it went missing (xdotool
-  // types such a letter through a key it binds only for the moment, even
-  // where the layout has it, and a reader that looks the key up after it
-  // was unbound finds nothing; on a loaded machine that happens to several
-  // attempts in a row).
-  void TypeWhole(HWND field, const std::string& text) {
-    std::string done = Text(field);
-    for (size_t at = 0; at < text.size();) {
-      size_t end = at;
-      if (static_cast<unsigned char>(text[at]) < 0x80) {
-        while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
-      } else {
-        end = at + 1;
-        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+  // Binds every letter beyond ASCII of text to a key of its own, for good:
+  // xdotool then types each with that key, as a keyboard that has the
+  // letter does, rather than through a key bound for the moment (which a
+  // reader that looks the key up after it was unbound would miss). The keys
+  // are codes the server's layout leaves empty; a change of the layout
+  // (setxkbmap) drops them, so the typing binds after it.
+  void BindTypedKeys(const std::string& text) {
+    if (spareKeys_.empty() && boundKeys_.empty()) {
+      qnet::ChildProcess keys;
+      ASSERT_TRUE(keys.Start({"env", "DISPLAY=" + display_, "timeout", "60", "xmodmap", "-pke"}, true, ""));
+      for (std::string l = keys.ReadLine(); !l.empty(); l = keys.ReadLine()) {
+        // "keycode  93 =" with nothing after it.
+        int code = 0;
+        char rest[8] = {0};
+        if (std::sscanf(l.c_str(), "keycode %d =%7s", &code, rest) == 1 && code > 8) spareKeys_.push_back(code);
       }
-      const std::string run = text.substr(at, end - at);
-      bool arrived = false;
-      for (int attempt = 0; attempt < 10 && !arrived; ++attempt) {
-        Type(run);
-        arrived = q_.WaitFor(
-            [&] {
-              (void)q_.Advance(10);
-              return Text(field) == done + run;
-            },
-            15000);
-        if (!arrived) {
-          ASSERT_EQ(Text(field), done) << "typed keys went astray";
-        }
-        ASSERT_TRUE(arrived || static_cast<unsigned char>(run[0]) >= 0x80) << Text(field);
-      }
-      ASSERT_TRUE(arrived) << Text(field);
-      done += run;
-      at = end;
+      ASSERT_EQ(keys.Wait(), 0);
     }
+    for (size_t at = 0; at < text.size();) {
+      unsigned char lead = static_cast<unsigned char>(text[at]);
+      size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+      std::u16string unit = qk::FromUtf8(text.substr(at, length));
+      at += length;
+      if (lead < 0x80 || unit.empty()) continue;
+      uint32_t point = unit[0];
+      if (unit.size() == 2) point = 0x10000 + ((unit[0] - 0xD800) << 10) + (unit[1] - 0xDC00);
+      if (boundKeys_.count(point)) continue;
+      ASSERT_FALSE(spareKeys_.empty()) << "no free key left to bind";
+      const int code = spareKeys_.back();
+      spareKeys_.pop_back();
+      char sym[16];
+      std::snprintf(sym, sizeof sym, "U%04X", point);
+      const std::string binding = "keycode " + std::to_string(code) + " = " + sym + " " + sym;
+      qnet::ChildProcess bind;
+      ASSERT_TRUE(bind.Start({"env", "DISPLAY=" + display_, "timeout", "60", "xmodmap", "-e", binding}, false, ""));
+      ASSERT_EQ(bind.Wait(), 0) << binding;
+      boundKeys_[point] = code;
+    }
+  }
+  // Types text after what the field holds, each key once, and waits until
+  // the field holds it all.
+  void TypeWhole(HWND field, const std::string& text) {
+    const std::string done = Text(field);
+    BindTypedKeys(text);
+    Type(text);
+    ASSERT_TRUE(q_.WaitFor(
+        [&] {
+          (void)q_.Advance(10);
+          return Text(field) == done + text;
+        },
+        30000))
+        << Text(field);
   }
 
   qnet::ChildProcess xvfb_;
@@ -173,6 +213,8 @@ class XWindowTest : public DeviceTest {
 
  private:
   int pointerX_ = -1, pointerY_ = -1;
+  std::vector<int> spareKeys_;
+  std::map<uint32_t, int> boundKeys_;
 };
 
 }  // namespace qtest
