@@ -35,7 +35,7 @@ namespace {
 constexpr char16_t kHostedClass[] = u"PanelHostedWindow";
 constexpr char16_t kHostedProcess[] = u"\\Program Files\\Quillet\\Hosted.exe";
 constexpr char16_t kReader[] = u"\\Program Files\\Quillet\\Quillet.exe";
-constexpr char16_t kPanelsKey[] = u"Software\\SonyEricsson\\PanelManager\\Panels";
+constexpr char16_t kPanelsKey[] = u"Software\\HandsetMaker\\PanelManager\\Panels";
 
 // ------------------------------------------------------------ helper mode
 
