@@ -97,6 +97,16 @@ int64_t NowUtcSeconds() {
   return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
 }
 
+// A wake-up at a local time, with the moment the time notification takes
+// it for (a local time that comes twice is the notification's to place).
+WakeUp DueAt(int64_t localSeconds) {
+  SYSTEMTIME local;
+  SecondsToSystemTime(localSeconds, &local);
+  int64_t utcMs = 0;
+  if (!qk::TriggerTimeToUtcMs(local, &utcMs)) utcMs = (localSeconds - int64_t(qk::LocalOffsetMinutes()) * 60) * 1000;
+  return {localSeconds, utcMs};
+}
+
 // When the next refresh is due. Daily: the daily time today, or tomorrow
 // when it has passed (a time equal to now is today, unless it is the
 // wake-up just served, `served`: a refresh within the same second would
@@ -110,7 +120,7 @@ WakeUp NextWakeUp(DWORD mode, int64_t interval, int64_t served, int64_t keepUtcM
   if (mode != 3) {
     int64_t due = NowUtcSeconds() + interval;
     if (keepUtcMs / 1000 < due) due = keepUtcMs / 1000;
-    return {due + int64_t(qk::LocalOffsetMinutesAt(due * 1000)) * 60, due * 1000};
+    return DueAt(due + int64_t(qk::LocalOffsetMinutesAt(due * 1000)) * 60);
   }
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -125,11 +135,7 @@ WakeUp NextWakeUp(DWORD mode, int64_t interval, int64_t served, int64_t keepUtcM
   int64_t timeOfDay = int64_t(now.wHour) * 3600 + now.wMinute * 60 + now.wSecond;
   int64_t at = nowSeconds - timeOfDay + int64_t(hour) * 3600 + minute * 60 + second;
   if (at < nowSeconds || at == served) at += 86400;
-  SYSTEMTIME local;
-  SecondsToSystemTime(at, &local);
-  int64_t utcMs = 0;
-  if (!qk::TriggerTimeToUtcMs(local, &utcMs)) utcMs = (at - int64_t(qk::LocalOffsetMinutes()) * 60) * 1000;
-  return {at, utcMs};
+  return DueAt(at);
 }
 
 // Makes the reader refresh: a message to its running window, or a start of
