@@ -13,6 +13,11 @@
 // - Hiding closes only the hosted window (or, when it is not known, the
 //   window of that class and program file), never a window of that class
 //   that another program owns.
+// - The program the panel starts is kept track of: while it runs the panel
+//   starts no second one, and when the panel goes away it is closed as the
+//   hosted window is (WM_CLOSE, WM_QUIT, then the end of its process), also
+//   when "Path" names a program whose window never matched "Class" and
+//   "Process" and so was never hosted.
 // - On this platform another program's window style cannot be changed, so
 //   the style bit of the embedding stays a request that does nothing there.
 #include "corvane/corvane.h"
@@ -151,6 +156,38 @@ BOOL CloseProgramWindow(HWND window, BOOL allowClosing) {
   return IsWindow(window) ? FALSE : TRUE;
 }
 
+// A top-level window of the process with this id, if it has one.
+struct WindowOfProcess {
+  DWORD pid;
+  HWND found;
+};
+BOOL CALLBACK FindWindowOfProcessProc(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<WindowOfProcess*>(lParam);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != search->pid) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// Ends a program the panel started: its windows are asked to close as the
+// hosted window is (WM_CLOSE, then WM_QUIT), each time given about five
+// seconds to end, then its process is ended. Never this process.
+void EndStartedProgram(HANDLE process) {
+  const DWORD pid = GetProcessId(process);
+  if (!pid || pid == GetCurrentProcessId()) return;
+  const DWORD grace = kCloseWaitMs * kCloseWaits;
+  if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return;
+  for (UINT message : {static_cast<UINT>(WM_CLOSE), static_cast<UINT>(WM_QUIT)}) {
+    WindowOfProcess search{pid, nullptr};
+    EnumWindows(FindWindowOfProcessProc, reinterpret_cast<LPARAM>(&search));
+    if (search.found) PostMessageW(search.found, message, 0, 0);
+    if (WaitForSingleObject(process, grace) == WAIT_OBJECT_0) return;
+  }
+  TerminateProcess(process, 0xFFFFFFFFu);
+  WaitForSingleObject(process, 5000);
+}
+
 // Holds the show/hide mutex for a scope.
 class PanelMutexLock {
  public:
@@ -175,6 +212,7 @@ class CPanelWindow {
   virtual ~CPanelWindow() {
     if (m_hThread) CloseHandle(m_hThread);
     if (m_hStartEvent) CloseHandle(m_hStartEvent);
+    if (m_hStarted) CloseHandle(m_hStarted);
     if (g_panel == this) g_panel = nullptr;
   }
   CPanelWindow(const CPanelWindow&) = delete;
@@ -323,15 +361,20 @@ class CPanelWindow {
       EmbedProgramWindow();
       return;
     }
+    // The program started earlier still runs (its window has not come, or
+    // is not the one looked for): no second one.
+    if (m_hStarted && WaitForSingleObject(m_hStarted, 0) != WAIT_OBJECT_0) return;
+    ForgetStartedProgram();
     SHELLEXECUTEINFO sei{};
     sei.cbSize = sizeof sei;
-    sei.fMask = SEE_MASK_FLAG_NO_UI;
+    sei.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOCLOSEPROCESS;
     sei.lpVerb = u"open";
     sei.lpFile = g_info.path.c_str();
     sei.lpParameters = u"";
     sei.lpDirectory = u"";
     sei.nShow = SW_SHOW;
     if (g_info.path.empty() || !ShellExecuteEx(&sei)) return;
+    m_hStarted = sei.hProcess;
     const DWORD start = GetTickCount();
     HWND found = nullptr;
     for (;;) {
@@ -381,12 +424,21 @@ class CPanelWindow {
     HWND program = m_hwndProgram && IsWindow(m_hwndProgram) ? m_hwndProgram : FindProgramWindow();
     if (program) CloseProgramWindow(program, TRUE);
     m_hwndProgram = nullptr;
+    // What the panel started goes with it, whether or not it was hosted.
+    if (m_hStarted) EndStartedProgram(m_hStarted);
+    ForgetStartedProgram();
+  }
+
+  void ForgetStartedProgram() {
+    if (m_hStarted) CloseHandle(m_hStarted);
+    m_hStarted = nullptr;
   }
 
   HANDLE m_hStartEvent = nullptr;
   HANDLE m_hThread = nullptr;
   DWORD m_dwThreadId = 0;
   HWND m_hwndProgram = nullptr;
+  HANDLE m_hStarted = nullptr;  // the program this panel started, while known
 };
 
 bool RecordAccepted(const void* panelInfo) {

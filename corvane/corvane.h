@@ -2,7 +2,7 @@
 // calls its five exports; it shows a program of the device as one of the
 // Panel Manager's panels. Which program is named by the Panel Manager's
 // registry entry for the panel: HKEY_LOCAL_MACHINE
-// "Software\SonyEricsson\PanelManager\Panels", one subkey per panel with the
+// "Software\HandsetMaker\PanelManager\Panels", one subkey per panel with the
 // string values "Name", "Path" (the program file to start), "Class" (its
 // main window's class) and "Process" (the device path of its program file).
 //
@@ -31,7 +31,7 @@
 #define WM_PANEL_NOTHING 8030        // answered with 0
 
 // The registry key of the panels, under HKEY_LOCAL_MACHINE.
-#define PANEL_REGISTRY_KEY u"Software\\SonyEricsson\\PanelManager\\Panels"
+#define PANEL_REGISTRY_KEY u"Software\\HandsetMaker\\PanelManager\\Panels"
 // The mutex that serialises showing and hiding across panels and processes.
 #define PANEL_MUTEX_NAME u"13AE63DE-823C-4cef-BDE3-90DB2DADC8E3"
 // The text the hosted program receives in WM_COPYDATA when it is embedded.

@@ -1,6 +1,6 @@
 // The Panel Manager of this platform: a small host program standing in for
 // the phone maker's home screen. It reads the panel list from the registry
-// (HKEY_LOCAL_MACHINE "Software\SonyEricsson\PanelManager\Panels", the
+// (HKEY_LOCAL_MACHINE "Software\HandsetMaker\PanelManager\Panels", the
 // "Name" of each subkey), loads the panel plug-in "Corvane.dll", maps the
 // plug-in's export ordinals 240 to 244 to the names it exports, and shows one
 // panel: it makes the panel-info record for the panel named on the command

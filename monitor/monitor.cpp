@@ -8,13 +8,15 @@
 //                             0xFFFFFFFF)
 //   AutoUpdateTimeUnit        0 minutes, 1 hours, other days
 //   AutoUpdateSchedule{Hour,Minute,Second}  the daily time (12:00:00)
-// Times are seconds since 1970 of the local calendar, in 64 bits.
+// Times are seconds since 1970 of the local calendar, in 64 bits. When the
+// device's clock is set, the armed wake-up is armed again from the new time.
 #include "monitor/monitor.h"
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <system_error>
 
@@ -22,6 +24,7 @@
 #include "common/settings.h"
 #include "kernel/kernel.h"
 #include "kernel/process.h"
+#include "kernel/time.h"
 #include "shell/notify.h"
 #include "user/dialog.h"
 #include "user/user.h"
@@ -47,6 +50,13 @@ std::atomic<DWORD> g_cradled{0};
 HANDLE g_idleEvent = nullptr;
 // Set by the user-interface thread once its dialog exists or failed.
 HANDLE g_dialogReady = nullptr;
+// The clock watch: raised when the device's clock is set, and the armed
+// cycle's wake-up event it then sets, so that the cycle re-arms from the
+// new time. The watch ends when g_stopWord turns non-zero.
+std::atomic<bool> g_clockMoved{false};
+std::mutex g_wakeUpLock;
+HANDLE g_wakeUpEvent = nullptr;  // under g_wakeUpLock
+std::atomic<uint32_t> g_stopWord{0};
 
 DWORD Setting(LPCWSTR name, DWORD defaultValue) { return GetRegistryDword(name, defaultValue, u""); }
 DWORD Mode() { return Setting(u"AutoUpdateMode", 0); }
@@ -75,16 +85,46 @@ void SecondsToSystemTime(int64_t seconds, SYSTEMTIME* time) {
   FileTimeToSystemTime(&ft, time);
 }
 
-// When the next refresh is due, in local seconds: the daily time today, or
-// tomorrow when it has passed (a time equal to now is today, unless that
-// is the wake-up just served: a refresh within the same second would
-// otherwise be followed by another); in the other modes now plus the
-// interval.
-int64_t WakeUpSeconds(DWORD mode, int64_t interval, int64_t previous) {
+// A wake-up: the local time handed to the time notification, in seconds,
+// and the moment it stands for.
+struct WakeUp {
+  int64_t localSeconds;
+  int64_t utcMs;
+};
+
+int64_t NowUtcSeconds() {
+  int64_t ms = qk::WallClockMs();
+  return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+}
+
+// A wake-up at a local time, with the moment the time notification takes
+// it for (a local time that comes twice is the notification's to place).
+WakeUp DueAt(int64_t localSeconds) {
+  SYSTEMTIME local;
+  SecondsToSystemTime(localSeconds, &local);
+  int64_t utcMs = 0;
+  if (!qk::TriggerTimeToUtcMs(local, &utcMs)) utcMs = (localSeconds - int64_t(qk::LocalOffsetMinutes()) * 60) * 1000;
+  return {localSeconds, utcMs};
+}
+
+// When the next refresh is due. Daily: the daily time today, or tomorrow
+// when it has passed (a time equal to now is today, unless it is the
+// wake-up just served, `served`: a refresh within the same second would
+// otherwise be followed by another); the local time is due with the offset
+// from UTC in force then, so a daily time on the day summer time begins or
+// ends is due when the clock shows it. Other modes: one interval from now,
+// counted in real time (a change to or from summer time in between does
+// not stretch or shorten it), or `keepUtcMs` when that comes sooner (a
+// wake-up armed before the clock was set, still within one interval).
+WakeUp NextWakeUp(DWORD mode, int64_t interval, int64_t served, int64_t keepUtcMs) {
+  if (mode != 3) {
+    int64_t due = NowUtcSeconds() + interval;
+    if (keepUtcMs / 1000 < due) due = keepUtcMs / 1000;
+    return DueAt(due + int64_t(qk::LocalOffsetMinutesAt(due * 1000)) * 60);
+  }
   SYSTEMTIME now;
   GetLocalTime(&now);
   int64_t nowSeconds = SystemTimeToSeconds(now);
-  if (mode != 3) return nowSeconds + interval;
   DWORD hour = Setting(u"AutoUpdateScheduleHour", 12);
   DWORD minute = Setting(u"AutoUpdateScheduleMinute", 0);
   DWORD second = Setting(u"AutoUpdateScheduleSecond", 0);
@@ -94,8 +134,8 @@ int64_t WakeUpSeconds(DWORD mode, int64_t interval, int64_t previous) {
   if (second > 59) second = 0;
   int64_t timeOfDay = int64_t(now.wHour) * 3600 + now.wMinute * 60 + now.wSecond;
   int64_t at = nowSeconds - timeOfDay + int64_t(hour) * 3600 + minute * 60 + second;
-  if (at < nowSeconds || at <= previous) at += 86400;
-  return at;
+  if (at < nowSeconds || at == served) at += 86400;
+  return DueAt(at);
 }
 
 // Makes the reader refresh: a message to its running window, or a start of
@@ -133,6 +173,8 @@ INT_PTR MonitorDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   static const UINT uninstall = RegisterWindowMessageW(u"Quillet.Uninstall");
   if (message == uninstall) {
     g_stop = true;
+    g_stopWord = 1;
+    qk::WakeClockSleepers();
     CancelSchedule();
     PostQuitMessage(0);
     (void)dialog;
@@ -186,6 +228,23 @@ DWORD MonitorUiThread(LPVOID) {
   return 0;
 }
 
+// Wakes the armed cycle whenever the device's clock is set.
+DWORD ClockWatchThread(LPVOID) {
+  uint32_t seen = qk::DeviceClockSetCount();
+  while (qk::SleepUntilDeviceClockSet(seen, &g_stopWord, 0)) {
+    seen = qk::DeviceClockSetCount();
+    g_clockMoved = true;
+    std::lock_guard<std::mutex> guard(g_wakeUpLock);
+    if (g_wakeUpEvent) SetEvent(g_wakeUpEvent);
+  }
+  return 0;
+}
+
+void SetWakeUpEvent(HANDLE event) {
+  std::lock_guard<std::mutex> guard(g_wakeUpLock);
+  g_wakeUpEvent = event;
+}
+
 // Runs schedule cycles until one is cancelled or the mode is off.
 void RunSchedule(HWND dialog) {
   // The cancel flag is cleared before anything is read: a change that
@@ -193,7 +252,7 @@ void RunSchedule(HWND dialog) {
   ClearScheduledWaitCancel();
   const int64_t interval = IntervalSeconds();
   if (Mode() == 0) return;
-  int64_t previous = INT64_MIN;
+  int64_t served = INT64_MIN;
   for (;;) {
     CE_NOTIFICATION_TRIGGER trigger{};
     trigger.dwSize = sizeof trigger;
@@ -202,16 +261,20 @@ void RunSchedule(HWND dialog) {
     std::u16string application = kNotificationApplication;
     trigger.lpszApplication = application.data();
     trigger.lpszArguments = nullptr;
-    const int64_t wakeUpAt = WakeUpSeconds(Mode(), interval, previous);
-    SecondsToSystemTime(wakeUpAt, &trigger.stStartTime);
+    // A setting of the clock from here on re-arms this cycle.
+    g_clockMoved = false;
+    const DWORD mode = Mode();
+    WakeUp wakeUp = NextWakeUp(mode, interval, served, INT64_MAX);
+    SecondsToSystemTime(wakeUp.localSeconds, &trigger.stStartTime);
     trigger.stEndTime = trigger.stStartTime;
 
     bool signalled = false;
-    HANDLE wakeUp = CreateEventW(nullptr, FALSE, FALSE, kWakeUpEventName);
-    if (!wakeUp) {
+    HANDLE wakeUpEvent = CreateEventW(nullptr, FALSE, FALSE, kWakeUpEventName);
+    if (!wakeUpEvent) {
       WriteLog(u"CreateEvent failed");
     } else {
-      SetScheduledWaitEvent(wakeUp);
+      SetScheduledWaitEvent(wakeUpEvent);
+      SetWakeUpEvent(wakeUpEvent);
       // A cancel that came before the event was there to be set is seen by
       // its flag (raised before the event is looked at).
       if (!IsScheduledWaitCancelled()) {
@@ -220,15 +283,33 @@ void RunSchedule(HWND dialog) {
           WriteLog(u"CeSetUserNotificationEx failed");
         } else {
           WriteLog(u"Waiting for Quillet Event...");
-          while (WaitForSingleObject(wakeUp, INFINITE) != WAIT_OBJECT_0) WriteLog(u"Unknown Event signaled\n");
+          for (;;) {
+            // The clock was set and the wake-up is not due: armed again
+            // from the new time, at most one interval ahead (the daily time
+            // from the new day and time).
+            if (g_clockMoved.exchange(false) && !IsScheduledWaitCancelled() &&
+                qk::WallClockMs() < wakeUp.utcMs) {
+              WakeUp again = NextWakeUp(mode, interval, served, wakeUp.utcMs);
+              if (again.localSeconds != wakeUp.localSeconds) {
+                wakeUp = again;
+                SecondsToSystemTime(wakeUp.localSeconds, &trigger.stStartTime);
+                trigger.stEndTime = trigger.stStartTime;
+                CeSetUserNotificationEx(notification, &trigger, nullptr);
+              }
+            }
+            while (WaitForSingleObject(wakeUpEvent, INFINITE) != WAIT_OBJECT_0) WriteLog(u"Unknown Event signaled\n");
+            // Woken by a cancel, or the wake-up is due: this cycle is over.
+            if (IsScheduledWaitCancelled() || qk::WallClockMs() >= wakeUp.utcMs) break;
+          }
           WriteLog(u"Quillet Event signaled");
           CeClearUserNotification(notification);
           signalled = true;
-          previous = wakeUpAt;
+          served = wakeUp.localSeconds;
         }
       }
+      SetWakeUpEvent(nullptr);
       SetScheduledWaitEvent(nullptr);
-      CloseHandle(wakeUp);
+      CloseHandle(wakeUpEvent);
     }
     if (signalled && !IsScheduledWaitCancelled() && Mode() != 0 && dialog)
       SendMessageW(dialog, WM_CHANNELS_DOWNLOAD_START, 0, 0);
@@ -260,6 +341,7 @@ int MonitorMain() {
   g_idleEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   g_dialogReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE ui = CreateThread(nullptr, 0, MonitorUiThread, nullptr, 0, nullptr);
+  HANDLE clockWatch = CreateThread(nullptr, 0, ClockWatchThread, nullptr, 0, nullptr);
   if (ui) WaitForSingleObject(g_dialogReady, INFINITE);
   EnterCriticalSection(&g_lock);
   bool started = g_dialog != nullptr;
@@ -281,6 +363,12 @@ int MonitorMain() {
   if (ui) {
     WaitForSingleObject(ui, 5000);
     CloseHandle(ui);
+  }
+  g_stopWord = 1;
+  qk::WakeClockSleepers();
+  if (clockWatch) {
+    WaitForSingleObject(clockWatch, 5000);
+    CloseHandle(clockWatch);
   }
   ReleaseMutex(mutex);
   CloseHandle(mutex);

@@ -152,4 +152,46 @@ bool SleepUntilWallClock(int64_t utcMs, const std::atomic<uint32_t>* wake, uint3
   }
 }
 
+uint32_t DeviceClockSetCount() {
+  ClockCell* cell = Cell();
+  return cell ? cell->generation.load() : 0;
+}
+
+bool SleepUntilDeviceClockSet(uint32_t seen, const std::atomic<uint32_t>* wake, uint32_t wakeSeen) {
+  for (;;) {
+    ClockCell* cell = Cell();
+    // The local word is read first: a WakeClockSleepers after the look at
+    // *wake ends the sleep at once.
+    uint32_t local = g_localWord.load();
+    if (wake && wake->load() != wakeSeen) return false;
+    if (cell && cell->generation.load() != seen) return true;
+    futex_waitv waiters[2] = {};
+    size_t n = 0;
+    waiters[n].uaddr = reinterpret_cast<uintptr_t>(&g_localWord);
+    waiters[n].val = local;
+    waiters[n++].flags = FUTEX_32 | FUTEX_PRIVATE_FLAG;
+    if (cell) {
+      waiters[n].uaddr = reinterpret_cast<uintptr_t>(&cell->generation);
+      waiters[n].val = seen;
+      waiters[n++].flags = FUTEX_32;
+    }
+    // Without a clock cell only a wake ends the sleep; the cell is looked
+    // for again after a short nap.
+    timespec nap{0, 100000000L};
+    if (!cell) {
+      timespec now{};
+      ::clock_gettime(CLOCK_MONOTONIC, &now);
+      nap.tv_sec += now.tv_sec + (now.tv_nsec + nap.tv_nsec) / 1000000000L;
+      nap.tv_nsec = (now.tv_nsec + nap.tv_nsec) % 1000000000L;
+    }
+    if (::syscall(SYS_futex_waitv, waiters, n, 0, cell ? nullptr : &nap, CLOCK_MONOTONIC) < 0 && errno != EAGAIN &&
+        errno != ETIMEDOUT && errno != EINTR) {
+      // A host without futex_waitv: a short nap keeps this from spinning.
+      timespec pause{0, 10000000L};
+      ::nanosleep(&pause, nullptr);
+    }
+  }
+}
+
 }  // namespace qk
+

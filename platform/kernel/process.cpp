@@ -392,6 +392,16 @@ HANDLE OpenProcess(DWORD, BOOL, DWORD processId) {
   return qk::RegisterHandle(process);
 }
 
+DWORD GetProcessId(HANDLE handle) {
+  if (handle == GetCurrentProcess()) return GetCurrentProcessId();
+  auto process = qk::LookupHandleAs<qk::ProcessObject>(handle);
+  if (!process) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  return static_cast<DWORD>(process->pid);
+}
+
 BOOL TerminateProcess(HANDLE handle, UINT code) {
   if (handle == GetCurrentProcess()) ExitProcess(code);
   auto process = qk::LookupHandleAs<qk::ProcessObject>(handle);

@@ -53,6 +53,8 @@ BOOL CreateProcessW(LPCWSTR appName, LPWSTR cmdLine, LPSECURITY_ATTRIBUTES proce
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
 HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 BOOL TerminateProcess(HANDLE process, UINT code);
+// The id of the process a handle stands for; 0 for a handle that is none.
+DWORD GetProcessId(HANDLE process);
 // Ends the program at once: no static destructors or atexit handlers run
 // (other threads may still be using what they would free); only what was
 // given to qk::AtExitProcess.

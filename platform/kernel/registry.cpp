@@ -38,6 +38,9 @@ namespace qk {
 
 namespace {
 
+// The deepest a key may lie below its hive's root, as on the platform.
+constexpr size_t kMaxKeyDepth = 512;
+
 struct Value {
   std::u16string name;
   DWORD type = REG_NONE;
@@ -219,7 +222,7 @@ class Hive {
       std::string tmp = path + ".tmp." + std::to_string(getpid());
       std::ostringstream text;
       text << "; Quillet device registry\n";
-      Write(text, root_.get(), u"");
+      Write(text, root_.get());
       if (!WriteDurably(tmp, text.str())) r = ERROR_CANTWRITE;
       if (r == ERROR_SUCCESS && rename(tmp.c_str(), path.c_str()) != 0) r = ERROR_CANTWRITE;
       if (r == ERROR_SUCCESS) SyncFolder(path);
@@ -288,33 +291,55 @@ class Hive {
     }
   }
 
-  void Write(std::ostream& out, const Key* k, const std::u16string& path) {
-    if (!path.empty()) {
-      out << "[" << ToUtf8(path) << "]\n";
-      for (const auto& [lower, v] : k->values) {
-        out << "\"" << EscapeText(ToUtf8(v.name)) << "\"=";
-        std::u16string text;
-        if (v.type == REG_SZ && SzText(v, text)) {
-          out << "sz:\"" << EscapeText(ToUtf8(text)) << "\"\n";
-        } else if (v.type == REG_DWORD && v.data.size() == 4) {
-          DWORD d;
-          memcpy(&d, v.data.data(), 4);
-          char buf[16];
-          snprintf(buf, sizeof buf, "%08x", d);
-          out << "dword:" << buf << "\n";
-        } else {
-          out << "hex(" << v.type << "):";
-          for (size_t i = 0; i < v.data.size(); ++i) {
-            char buf[4];
-            snprintf(buf, sizeof buf, "%02x", uint8_t(v.data[i]));
-            out << (i ? "," : "") << buf;
-          }
-          out << "\n";
+  static void WriteValues(std::ostream& out, const Key* k) {
+    for (const auto& [lower, v] : k->values) {
+      out << "\"" << EscapeText(ToUtf8(v.name)) << "\"=";
+      std::u16string text;
+      if (v.type == REG_SZ && SzText(v, text)) {
+        out << "sz:\"" << EscapeText(ToUtf8(text)) << "\"\n";
+      } else if (v.type == REG_DWORD && v.data.size() == 4) {
+        DWORD d;
+        memcpy(&d, v.data.data(), 4);
+        char buf[16];
+        snprintf(buf, sizeof buf, "%08x", d);
+        out << "dword:" << buf << "\n";
+      } else {
+        out << "hex(" << v.type << "):";
+        for (size_t i = 0; i < v.data.size(); ++i) {
+          char buf[4];
+          snprintf(buf, sizeof buf, "%02x", uint8_t(v.data[i]));
+          out << (i ? "," : "") << buf;
         }
+        out << "\n";
       }
     }
-    for (const auto& [lower, sub] : k->subkeys) {
-      Write(out, sub.get(), path.empty() ? sub->name : path + u"\\" + sub->name);
+  }
+
+  // Writes every key below the root, each as its full path and its values,
+  // parents before their subkeys. Walked with a stack of its own, not by
+  // recursion, and keys deeper than the limit (none can be made or read)
+  // are left out.
+  static void Write(std::ostream& out, const Key* root) {
+    struct Level {
+      std::map<std::u16string, std::unique_ptr<Key>>::const_iterator next, end;
+      size_t pathLength;  // of the parent's path in `path`
+    };
+    std::vector<Level> stack;
+    std::string path;
+    stack.push_back({root->subkeys.begin(), root->subkeys.end(), 0});
+    while (!stack.empty()) {
+      Level& level = stack.back();
+      if (level.next == level.end) {
+        stack.pop_back();
+        continue;
+      }
+      const Key* k = (level.next++)->second.get();
+      path.resize(level.pathLength);
+      if (!path.empty()) path += '\\';
+      path += ToUtf8(k->name);
+      out << "[" << path << "]\n";
+      WriteValues(out, k);
+      if (stack.size() < kMaxKeyDepth) stack.push_back({k->subkeys.begin(), k->subkeys.end(), path.size()});
     }
   }
 
@@ -331,8 +356,11 @@ class Hive {
           current = nullptr;
           continue;
         }
+        // A key deeper than the limit is left out with its values; the
+        // rest of the hive is kept.
+        std::vector<std::u16string> parts = SplitKeyPath(FromUtf8(line.substr(1, end - 1)));
         bool created;
-        current = Create(SplitKeyPath(FromUtf8(line.substr(1, end - 1))), &created);
+        current = parts.size() <= kMaxKeyDepth ? Create(parts, &created) : nullptr;
         continue;
       }
       if (!current || line[0] != '"') continue;
@@ -481,6 +509,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPS
   Hive* hive;
   std::vector<std::u16string> parts;
   if (LONG r = ResolveSubKey(key, subKey, result, &hive, &parts); r != ERROR_SUCCESS) return r;
+  if (parts.size() > qk::kMaxKeyDepth) return ERROR_BADKEY;
   std::lock_guard<std::mutex> g(hive->mu_);
   bool created = false;
   hive->Refresh();

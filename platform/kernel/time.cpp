@@ -188,11 +188,13 @@ void SetTimeZoneOffset(int minutesEastOfUtc) {
 
 void UseHostTimeZone() { g_fixedZone = false; }
 
-int LocalOffsetMinutes() {
+int LocalOffsetMinutes() { return LocalOffsetMinutesAt(WallClockMs()); }
+
+int LocalOffsetMinutesAt(int64_t utcMs) {
   if (g_fixedZone) return g_zoneMinutes;
-  time_t now = time_t(WallClockMs() / 1000);
+  time_t at = time_t(utcMs >= 0 ? utcMs / 1000 : -((-utcMs + 999) / 1000));
   struct tm local;
-  localtime_r(&now, &local);
+  if (!localtime_r(&at, &local)) return 0;
   return int(local.tm_gmtoff / 60);
 }
 

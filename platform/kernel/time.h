@@ -89,6 +89,8 @@ int64_t WallClockMs();
 uint64_t TickCount64();
 // Offset of local time east of UTC, in minutes, now in force.
 int LocalOffsetMinutes();
+// The offset in force at a moment (milliseconds since 1970 UTC).
+int LocalOffsetMinutesAt(int64_t utcMs);
 
 // Test controls. A program started with the environment variable
 // QUILLET_FROZEN_CLOCK=<UTC ms>[,<tick ms>] starts on a frozen clock (the
@@ -121,6 +123,11 @@ void SetDeviceClock(int64_t utcMs, bool standing = false);
 // (a private word: whoever changes it wakes it with WakeClockSleepers).
 // True when the time came.
 bool SleepUntilWallClock(int64_t utcMs, const std::atomic<uint32_t>* wake, uint32_t seen);
+// A number that changes whenever the device's clock is set (by any program
+// of the root), and the sleep until it does: true when the clock was set,
+// false when *wake no longer holds wakeSeen.
+uint32_t DeviceClockSetCount();
+bool SleepUntilDeviceClockSet(uint32_t seen, const std::atomic<uint32_t>* wake, uint32_t wakeSeen);
 // Wakes the sleepers of this process so they look at their words again.
 void WakeClockSleepers();
 // The device's wall clock when the host's reads hostMs.

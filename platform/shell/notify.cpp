@@ -7,8 +7,10 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -135,16 +137,6 @@ TimeNotifications& Notifications() {
   return *service;
 }
 
-// Local calendar time to milliseconds since 1970 UTC, in the zone now in
-// force; false for a time that is not a valid calendar time.
-bool LocalTimeToUtcMs(const SYSTEMTIME& local, int64_t* utcMs) {
-  FILETIME ft;
-  if (!SystemTimeToFileTime(&local, &ft)) return false;
-  uint64_t ticks = (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-  *utcMs = int64_t(ticks / 10000) - 11644473600000LL - int64_t(qk::LocalOffsetMinutes()) * 60000;
-  return true;
-}
-
 // ---- Registry change notifications ----
 
 struct Watch {
@@ -239,6 +231,39 @@ RegistryWatches& Watches() {
 
 namespace qk {
 
+// Local calendar time to milliseconds since 1970 UTC, with the offset in
+// force at that moment (not the one now: a time on the far side of a change
+// to or from summer time is due when the clock shows it); false for a time
+// that is not a valid calendar time. A local time that comes twice (the hour
+// the clock is set back) is its first coming that is not past, else its
+// last; one that never comes (the hour the clock skips) is taken with the
+// offset before the change, so it falls as far after the change as it lies
+// after the skipped hour's start.
+bool TriggerTimeToUtcMs(const SYSTEMTIME& local, int64_t* utcMs) {
+  FILETIME ft;
+  if (!SystemTimeToFileTime(&local, &ft)) return false;
+  uint64_t ticks = (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  const int64_t localMs = int64_t(ticks / 10000) - 11644473600000LL;
+  // The offsets in force around that local time: a zone changes its offset
+  // at most once within a day either side.
+  constexpr int64_t kDayMs = 86400000;
+  int offsets[3] = {qk::LocalOffsetMinutesAt(localMs - kDayMs), qk::LocalOffsetMinutesAt(localMs),
+                    qk::LocalOffsetMinutesAt(localMs + kDayMs)};
+  const int64_t now = qk::WallClockMs();
+  bool found = false;
+  int64_t firstNotPast = INT64_MAX, last = INT64_MIN, latestCandidate = INT64_MIN;
+  for (int offset : offsets) {
+    int64_t utc = localMs - int64_t(offset) * 60000;
+    latestCandidate = std::max(latestCandidate, utc);
+    if (qk::LocalOffsetMinutesAt(utc) != offset) continue;  // that offset is not in force then
+    found = true;
+    last = std::max(last, utc);
+    if (utc >= now) firstNotPast = std::min(firstNotPast, utc);
+  }
+  *utcMs = !found ? latestCandidate : firstNotPast != INT64_MAX ? firstNotPast : last;
+  return true;
+}
+
 std::vector<ArmedNotification> ArmedNotifications() {
   std::vector<ArmedNotification> out;
   std::error_code ec;
@@ -270,7 +295,7 @@ HANDLE CeSetUserNotificationEx(HANDLE notification, CE_NOTIFICATION_TRIGGER* tri
     return nullptr;
   }
   int64_t due = 0;
-  if (!LocalTimeToUtcMs(trigger->stStartTime, &due)) {
+  if (!qk::TriggerTimeToUtcMs(trigger->stStartTime, &due)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }

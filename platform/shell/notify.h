@@ -60,6 +60,11 @@ struct ArmedNotification {
   std::u16string eventName;
 };
 std::vector<ArmedNotification> ArmedNotifications();
+// The moment (milliseconds since 1970 UTC) at which a time trigger with this
+// local start time is due, as CeSetUserNotificationEx arms it: with the
+// offset from UTC in force at that moment. False for a time that is not a
+// valid calendar time.
+bool TriggerTimeToUtcMs(const SYSTEMTIME& local, int64_t* utcMs);
 }  // namespace qk
 
 typedef HANDLE HREGNOTIFY;

@@ -92,7 +92,8 @@ BOOL CNewChannelDlg::OnInitDialog() {
   m_pList->Create(reinterpret_cast<DWORD_PTR>(this), m_hWnd, 0, GetListTop(), client.Width(), GetListHeight(),
                   OnRowClicked);
   for (const Row& row : kRows)
-    m_pList->AddItem(Localized(row.text), nullptr, static_cast<int>(RowImage(row)), -1, row.id);
+    m_pList->AddItem(WizardRowText(Localized(row.text), client.Width()), nullptr, static_cast<int>(RowImage(row)), -1,
+                     row.id);
   m_pList->RefreshItems(FALSE);
   if (GetTouchFlag()) {
     m_pBar = new CImageButtonBar();

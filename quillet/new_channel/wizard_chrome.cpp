@@ -77,3 +77,32 @@ HWND CreateWizardMenuBar(HWND wizard) {
   ::DrawMenuBar(bar);
   return bar;
 }
+
+CString WizardRowText(const CString& text, int width) {
+  // The list's row text: from the right of the row's image to the row's
+  // right edge, in the list's normal font; it stays one density pixel off
+  // the edge.
+  const int left = GetTouchFlag() ? Dx(52) : Dx(8) + 24;
+  const int room = width - left - Dx(1);
+  if (room <= 0 || text.IsEmpty()) return text;
+  HDC dc = ::GetDC(nullptr);
+  HFONT font = CreateListFont(FALSE);
+  HGDIOBJ oldFont = ::SelectObject(dc, font);
+  auto widthOf = [&](const CString& t) {
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, t, t.GetLength(), &size);
+    return static_cast<int>(size.cx);
+  };
+  CString fitted = text;
+  if (widthOf(text) > room) {
+    int kept = text.GetLength();
+    while (kept > 0 && widthOf(text.Left(kept) + u"...") > room) --kept;
+    // Never a surrogate pair cut in two.
+    if (kept > 0 && kept < text.GetLength() && text[kept] >= 0xDC00 && text[kept] < 0xE000) --kept;
+    fitted = text.Left(kept) + u"...";
+  }
+  ::SelectObject(dc, oldFont);
+  ::DeleteObject(font);
+  ::ReleaseDC(nullptr, dc);
+  return fitted;
+}

@@ -33,3 +33,8 @@ void DrawWizardBand(HWND window, HDC hdc, HFONT normalFont, HFONT boldFont, LPCW
 // wizard): OK hidden, Cancel. A bar the wizard had goes first. Null when the
 // bar cannot be made.
 HWND CreateWizardMenuBar(HWND wizard);
+// The text of a row of a wizard page's list that is `width` wide: as it
+// stands when it ends inside the row, else cut with an ellipsis so that it
+// does, as a row's text too long for the row is cut; never up to the
+// window's edge.
+CString WizardRowText(const CString& text, int width);

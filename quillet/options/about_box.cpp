@@ -180,6 +180,12 @@ INT_PTR AboutBoxDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
         ::EndDialog(dialog, 1);
         return TRUE;
       }
+      // The Back key (Escape, and Backspace outside an edit) closes the box
+      // as it leaves every other screen.
+      if (LOWORD(wParam) == IDCANCEL) {
+        ::EndDialog(dialog, IDCANCEL);
+        return TRUE;
+      }
       return FALSE;
     case WM_DESTROY:
       if (g_about.normal) ::DeleteObject(g_about.normal);

@@ -239,6 +239,10 @@ void CTouchFileDialog::Fill() {
   }
   SendMessageW(m_hList, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&m_entries),
                reinterpret_cast<LPARAM>(&CompareEntries));
+  // The list paints only its rows over a background it paints on erasing:
+  // the whole list is erased, so that where the new folder has fewer rows
+  // no name of the old one stays.
+  InvalidateRect(m_hList, nullptr, TRUE);
 }
 
 void CTouchFileDialog::EnterFolder(const CString& name) {

@@ -35,7 +35,7 @@ namespace {
 constexpr char16_t kHostedClass[] = u"PanelHostedWindow";
 constexpr char16_t kHostedProcess[] = u"\\Program Files\\Quillet\\Hosted.exe";
 constexpr char16_t kReader[] = u"\\Program Files\\Quillet\\Quillet.exe";
-constexpr char16_t kPanelsKey[] = u"Software\\SonyEricsson\\PanelManager\\Panels";
+constexpr char16_t kPanelsKey[] = u"Software\\HandsetMaker\\PanelManager\\Panels";
 
 // ------------------------------------------------------------ helper mode
 
@@ -266,7 +266,9 @@ TEST_F(PanelTest, StartsTheNamedProgramEmbedsItForwardsTheCodesAndClosesOnlyItAt
 // A panel whose name is not in the registry, or whose entry lacks
 // "Process", shows nothing: the start of an empty path fails, and the
 // missing value is written back empty. A running program of the class is
-// then not taken (its program file does not match the empty one).
+// then not taken (its program file does not match the empty one). The
+// program the panel started is never hosted then, yet it is the panel's:
+// a later show starts no second one, and it is closed with the panel.
 TEST_F(PanelTest, AnEntryWithoutProcessGetsAnEmptyOneAndAnUnknownNameShowsNothing) {
   AddPanel(u"0", u"Other", u"\\Program Files\\Quillet\\Hosted.exe", kHostedClass, nullptr);
   impostor_ = qtest::CreateHostWindow(kHostedClass, ImpostorProc, 10, 10, u"Impostor");
@@ -288,19 +290,29 @@ TEST_F(PanelTest, AnEntryWithoutProcessGetsAnEmptyOneAndAnUnknownNameShowsNothin
   // Started, but never matched by its program file: never embedded.
   ASSERT_TRUE(qk::PumpMessagesUntil([] { return Manager() != nullptr; }, 60000));
   SendMessageW(Manager(), 6025, 1, 2);
+  // The panel comes back: the program it started still runs, so no second
+  // one is started.
+  SendMessageW(Manager(), 6026, 0, 0);
   EXPECT_EQ(ReadPanelValue(u"0", u"Process", &exists), u"");
   EXPECT_TRUE(exists) << "the missing value is written back empty";
-  EXPECT_EQ(CloseManager(manager), 0u);
-  EXPECT_EQ(Log().find("copydata"), std::string::npos);
-  EXPECT_EQ(Log().find("code"), std::string::npos);
-  EXPECT_EQ(Log().find("close"), std::string::npos) << "a program that was never hosted is not closed";
-  EXPECT_EQ(impostorSeen_, "");
-  // The program that was started but never taken keeps its title; the
-  // test ends it.
   HWND started = FindWindowW(kHostedClass, u"Hosted");
   ASSERT_NE(started, nullptr);
-  PostMessageW(started, WM_CLOSE, 0, 0);
-  EXPECT_TRUE(WaitForLog("ended"));
+  DWORD startedPid = 0;
+  GetWindowThreadProcessId(started, &startedPid);
+  HANDLE startedProcess = OpenProcess(SYNCHRONIZE, FALSE, startedPid);
+  ASSERT_NE(startedProcess, nullptr);
+  processes_.push_back(startedProcess);
+  EXPECT_EQ(CloseManager(manager), 0u);
+  // The program the panel started ends with it, asked to close.
+  EXPECT_EQ(qtest::WaitForExitCode(startedProcess, 60000), 0u) << "the started program outlived its panel";
+  EXPECT_TRUE(LogHas("close"));
+  EXPECT_TRUE(LogHas("ended"));
+  const std::string log = Log();
+  EXPECT_EQ(log.find("started"), log.rfind("started")) << "a second program was started:\n" << log;
+  EXPECT_EQ(log.find("copydata"), std::string::npos);
+  EXPECT_EQ(log.find("code"), std::string::npos);
+  EXPECT_EQ(impostorSeen_, "");
+  EXPECT_TRUE(IsWindow(impostor_));
 }
 
 // The real reader in the panel, on both faces: on the touch screen the

@@ -222,4 +222,59 @@ TEST_F(Registry, TemporaryFilesOfAKilledWriterAreRemovedByTheNextWriter) {
     EXPECT_EQ(entry.path().filename().string().find("HKCU.reg.tmp"), std::string::npos) << entry.path();
 }
 
+// Keys lie at most 512 levels below their hive's root. A deeper one cannot
+// be made, by path or below an open key, and one in a hive file is left out
+// with its values while the rest of the hive is kept; a hive with keys at
+// the limit is written and read back whole.
+TEST_F(Registry, KeysDeeperThanTheLimitAreRefusedAndLeftOutOfAHiveFile) {
+  auto path = [](size_t levels) {
+    std::u16string p;
+    for (size_t i = 0; i < levels; ++i) p += i ? u"\\k" : u"k";
+    return p;
+  };
+  const std::string hklm = root_ + "/Registry/HKLM.reg";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path(512).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, u"Deepest", 512), ERROR_SUCCESS);
+  HKEY deeper = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(key, u"one more", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deeper, nullptr),
+            ERROR_BADKEY);
+  EXPECT_EQ(deeper, nullptr);
+  RegCloseKey(key);
+  const std::string atLimit = qtest::ReadHostFile(hklm);
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path(513).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deeper,
+                            nullptr),
+            ERROR_BADKEY);
+  EXPECT_EQ(qtest::ReadHostFile(hklm), atLimit) << "a refused key changed the hive";
+  // Read back from the file alone (a hive edited elsewhere is read again).
+  qtest::WriteHostFile(hklm, atLimit + "[Keep]\n\"Kept\"=sz:\"yes\"\n");
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path(512).c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD type = 0, value = 0, size = 4;
+  EXPECT_EQ(RegQueryValueExW(key, u"Deepest", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(value, 512u);
+  RegCloseKey(key);
+
+  // A hive file with a key 10,000 levels deep: the key and its value are
+  // left out, the rest is kept, and the next change writes a hive of the
+  // same small size at once.
+  std::string text = "; Quillet device registry\n[Keep]\n\"Kept\"=sz:\"yes\"\n[";
+  for (size_t i = 0; i < 10000; ++i) text += i ? "\\deep" : "deep";
+  text += "]\n\"Lost\"=dword:00000001\n[Keep\\After]\n\"Also\"=dword:00000002\n";
+  qtest::WriteHostFile(hklm, text);
+  EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, u"Keep", u"Kept"), u"yes");
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"deep", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  key = Create(HKEY_LOCAL_MACHINE, u"Keep");
+  EXPECT_EQ(SetDword(key, u"Changed", 3), ERROR_SUCCESS);
+  RegCloseKey(key);
+  const std::string written = qtest::ReadHostFile(hklm);
+  EXPECT_LT(written.size(), 200u) << written.substr(0, 200);
+  EXPECT_NE(written.find("\"Kept\"=sz:\"yes\""), std::string::npos);
+  EXPECT_NE(written.find("[Keep\\After]\n\"Also\"=dword:00000002"), std::string::npos);
+  EXPECT_NE(written.find("\"Changed\"=dword:00000003"), std::string::npos);
+  EXPECT_EQ(written.find("deep"), std::string::npos);
+}
+
 }  // namespace

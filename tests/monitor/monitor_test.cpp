@@ -330,4 +330,78 @@ TEST_F(MonitorTest, NoSettingThePageCanWriteMakesRefreshesComeEarlyOrInAStormAcr
   EXPECT_EQ(Count("start"), 1);
 }
 
+// On the days summer time begins and ends (Berlin: 2031-03-30 and
+// 2031-10-26, the clock going from 02:00 to 03:00 and from 03:00 back to
+// 02:00), the daily time is due when the clock shows it, with the offset in
+// force then, and an interval across the change is as long as elsewhere.
+TEST_F(MonitorTest, OnTheDaysSummerTimeBeginsAndEndsTheDailyTimeIsDueWhenTheClockShowsIt) {
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  SetNow(At(2031, 3, 30, 0, 30, 0));  // 01:30 winter time
+  StartReader();
+  Write(3, 19, 0, 12, 0, 0);
+  StartMonitor();
+  int64_t due = WaitForArm();
+  EXPECT_EQ(due, At(2031, 3, 30, 10, 0, 0)) << "12:00 summer time";
+  EXPECT_EQ(RefreshAt(due), At(2031, 3, 31, 10, 0, 0));
+
+  // Every 20 minutes; the clock set on to the day summer time ends, at
+  // 02:50 summer time: the wake-up twenty minutes on is 02:10 winter time.
+  Write(2, 19, 0);
+  Changed();
+  due = WaitForArm(At(2031, 3, 31, 10, 0, 0));
+  EXPECT_EQ(due, Now() + 20 * kMinute);
+  due = RefreshAt(At(2031, 10, 26, 0, 50, 0));
+  EXPECT_EQ(due, At(2031, 10, 26, 1, 10, 0));
+
+  // Daily at 12:00 that day: 12:00 winter time.
+  Write(3, 19, 0, 12, 0, 0);
+  Changed();
+  due = WaitForArm(due);
+  EXPECT_EQ(due, At(2031, 10, 26, 11, 0, 0));
+  EXPECT_EQ(RefreshAt(due), At(2031, 10, 27, 11, 0, 0));
+  EXPECT_EQ(Count("start"), 3);
+}
+
+// When the device's clock is set, the armed wake-up is armed again from
+// the new time: an interval's at most one interval ahead (kept when it is
+// nearer), the daily time from the new day, today when it equals the time.
+TEST_F(MonitorTest, SettingTheClockReArmsTheWakeUpFromTheNewTimeAtMostOneIntervalAhead) {
+  const int64_t start = At(2031, 3, 10, 8, 0, 0);
+  SetNow(start);
+  StartReader();
+  Write(2, 4, 0);  // every 5 minutes
+  StartMonitor();
+  int64_t due = WaitForArm();
+  ASSERT_EQ(due, start + 5 * kMinute);
+
+  // A minute later the clock is set back a day: due in five minutes, not
+  // in a day and four.
+  SetNow(start + kMinute - kDay);
+  due = WaitForArm(due);
+  EXPECT_EQ(due, start + kMinute - kDay + 5 * kMinute);
+  EXPECT_EQ(Count("start"), 0);
+  // Set on by two minutes: the wake-up armed stays, and refreshes.
+  SetNow(Now() + 2 * kMinute);
+  EXPECT_EQ(RefreshAt(due), due + 5 * kMinute);
+  EXPECT_EQ(Count("start"), 1);
+
+  // Daily at 12:00, served on the 9th; the clock set back to 12:00:00 on
+  // the 8th: that is today's time, due at once, and then the 9th's.
+  Write(3, 19, 0, 12, 0, 0);
+  Changed();
+  due = WaitForArm(due + 5 * kMinute);
+  ASSERT_EQ(due, At(2031, 3, 9, 12, 0, 0));
+  EXPECT_EQ(RefreshAt(due), At(2031, 3, 10, 12, 0, 0));
+  EXPECT_EQ(RefreshAt(At(2031, 3, 8, 12, 0, 0)), At(2031, 3, 9, 12, 0, 0));
+  EXPECT_EQ(Count("start"), 3);
+  // The daily time set to now's: today, at once (then tomorrow).
+  SetNow(At(2031, 3, 8, 17, 45, 10));
+  int starts = Count("start");
+  Write(3, 19, 0, 17, 45, 10);
+  Changed();
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return Count("start") > starts; }, 60000)) << "no refresh today";
+  EXPECT_EQ(WaitForArm(At(2031, 3, 9, 12, 0, 0)), At(2031, 3, 9, 17, 45, 10));
+}
+
 }  // namespace

@@ -136,6 +136,23 @@ class TouchFileDialogTest : public qtest::DeviceTest {
 TEST_F(TouchFileDialogTest, ChoosesAnOpmlFileFromAFolderTree) {
   CTouchFileDialog dialog(owner_, TOUCH_FILE_LOAD, nullptr, u"\\My Documents", kUpBitmap);
   EXPECT_EQ(dialog.GetTitle(), CString(u"Load File"));
+  // The screen area of the rows a folder of five shows below its second,
+  // which the folder of two entered from it leaves empty.
+  RECT lowerRows = {};
+  auto inkIn = [](HWND list, const RECT& area) {
+    UpdateWindow(list);
+    HDC screen = GetDC(nullptr);
+    RECT client;
+    GetClientRect(list, &client);
+    POINT blank = {client.right / 2, client.bottom - 4};  // below every row
+    ClientToScreen(list, &blank);
+    const COLORREF background = GetPixel(screen, blank.x, blank.y);
+    int ink = 0;
+    for (int y = area.top; y < area.bottom; ++y)
+      for (int x = area.left; x < area.right; ++x) ink += GetPixel(screen, x, y) != background;
+    ReleaseDC(nullptr, screen);
+    return ink;
+  };
   Script s;
   s.steps.push_back([&](CTouchFileDialog& d) {
     EXPECT_EQ(d.GetCurrentFolder(), CString(u"\\My Documents\\"));
@@ -152,11 +169,19 @@ TEST_F(TouchFileDialogTest, ChoosesAnOpmlFileFromAFolderTree) {
     // Folders first, then files, each by name without regard to case; an
     // upper-case .OPML is listed, .xml is not.
     EXPECT_EQ(Listed(d), (std::vector<std::u16string>{u"Blogs", u"News", u"Zeta", u"archive.opml.bak", u"FEEDS.OPML"}));
+    RECT third = {LVIR_BOUNDS, 0, 0, 0}, fifth = {LVIR_BOUNDS, 0, 0, 0};
+    SendMessageW(d.GetList(), LVM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&third));
+    SendMessageW(d.GetList(), LVM_GETITEMRECT, 4, reinterpret_cast<LPARAM>(&fifth));
+    lowerRows = {third.left + 4, third.top, third.right - 4, fifth.bottom};
+    ClientToScreen(d.GetList(), reinterpret_cast<POINT*>(&lowerRows.left));
+    ClientToScreen(d.GetList(), reinterpret_cast<POINT*>(&lowerRows.right));
+    EXPECT_GT(inkIn(d.GetList(), lowerRows), 50) << "the rows show their names";
     TapRow(d, u"News");
   });
   s.steps.push_back([&](CTouchFileDialog& d) {
     EXPECT_EQ(d.GetCurrentFolder(), CString(u"\\My Documents\\Feeds\\News\\"));
     EXPECT_EQ(Listed(d), (std::vector<std::u16string>{u"local.opml", u"World.OPML"}));
+    EXPECT_EQ(inkIn(d.GetList(), lowerRows), 0) << "the old folder's names stay where the new one has no rows";
     // Two levels below the folder the dialog started in, up goes one level.
     TapUp(d);
   });

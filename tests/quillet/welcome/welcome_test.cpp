@@ -191,6 +191,14 @@ TEST_P(WelcomeTest, TheAboutBoxShowsNameVersionAndBuildDate) {
   const auto after = Seen("about-list-after");
   ASSERT_EQ(after.bgra.size(), before.bgra.size());
   EXPECT_TRUE(after.bgra == before.bgra) << "the channel list does not show as before the About box";
+
+  // The Back key (Escape) closes it as well.
+  PostMessageW(main, WM_COMMAND, 57664, 0);
+  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != main && q_.ActiveWindow() != nullptr; }));
+  const HWND again = q_.ActiveWindow();
+  ASSERT_TRUE(q_.Key(VK_ESCAPE));
+  ASSERT_TRUE(q_.WaitFor([&] { return !IsWindow(again); })) << "Back leaves the About box open";
+  EXPECT_EQ(q_.ActiveWindow(), main);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faces, WelcomeTest, ::testing::Values("touch", "keydevice"));

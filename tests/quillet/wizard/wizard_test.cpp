@@ -224,6 +224,28 @@ TEST_F(WizardTest, TouchFaceOpensOnTheChoicesAndTheUrlRowLeadsToTheUrlPageAndBac
         EXPECT_EQ(first->GetListHeight(), 800 - 80 - 52 - 104);
         for (int id : {1003, 1004, 1050}) EXPECT_FALSE(IsWindowVisible(GetDlgItem(first->GetSafeHwnd(), id))) << id;
         Picture("wizard-choice-480x800.png");
+        // Every row's text ends inside the window: the one too long for its
+        // row is cut with an ellipsis, the others stand whole.
+        const std::vector<CString> whole = {u"Configure Google Reader syncing", u"Browse Quillet channels catalog",
+                                            u"Add specific RSS URL", u"Import OPML file",
+                                            u"Search online for channels", u"Choose from installed templates",
+                                            u"Download Quillet online channels"};
+        ASSERT_EQ(first->GetList()->GetItemCount(), 7);
+        const CString cut = first->GetList()->GetItem(0)->m_strText;
+        EXPECT_EQ(cut.Left(23), CString(u"Configure Google Reader")) << CStringA(cut).str();
+        EXPECT_EQ(cut.Right(3), CString(u"...")) << CStringA(cut).str();
+        for (int i = 1; i < 7; ++i)
+          EXPECT_EQ(first->GetList()->GetItem(i)->m_strText, whole[static_cast<size_t>(i)]) << i;
+        UpdateWindow(first->GetSafeHwnd());
+        HDC screen = GetDC(nullptr);
+        int atEdge = 0;
+        for (int y = r.top + first->GetListTop(); y < r.top + first->GetListTop() + 7 * 82; ++y)
+          for (int x = 476; x < 480; ++x) {
+            COLORREF c = GetPixel(screen, x, y);
+            atEdge += GetRValue(c) > 200 && GetGValue(c) > 200 && GetBValue(c) > 200;
+          }
+        ReleaseDC(nullptr, screen);
+        EXPECT_EQ(atEdge, 0) << "a row's text reaches the window's right edge";
       },
       // Until a row is tapped the choice page is the only page.
       [&] {
