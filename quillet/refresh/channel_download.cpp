@@ -63,14 +63,7 @@ void ResetRow(CChannelListView* view, const CString& url) {
 
 }  // namespace
 
-int FindChannelRow(CChannelListView* view, const CString& url) {
-  if (!view) return -1;
-  int count = view->GetItemCount();
-  CString rowUrl;
-  for (int i = 0; i < count; ++i)
-    if (view->GetListItemTitle(i, rowUrl) && rowUrl == url) return i;
-  return -1;
-}
+int FindChannelRow(CChannelListView* view, const CString& url) { return view ? view->FindItemByUrl(url) : -1; }
 
 CString& GetChannelItemText(CChannelListView* view, int row, CString& out) {
   CChannelListItem item;
