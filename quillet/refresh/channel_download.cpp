@@ -110,7 +110,7 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
   xmlPath.Format(u"%s\\Ch%03d.xml", folder.GetString(), channel);
   tempPath.Format(u"%s\\Ch%03d~.xml", folder.GetString(), channel);
   templatePath.Format(u"%s\\Ch%03d.tpl", folder.GetString(), channel);
-  binPath.Format(u"%s\\Ch%03d.Bin", folder.GetString(), channel);
+  binPath.Format(u"%s\\Ch%03d.bin", folder.GetString(), channel);
   logoPath.Format(u"%s\\Ch%03d-Logo.img", folder.GetString(), channel);
   iconPath.Format(u"%s\\Ch%03d-Fav.ico", folder.GetString(), channel);
   const bool hasTemplate = FileAccess(templatePath) != FALSE;
