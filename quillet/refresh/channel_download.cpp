@@ -1,5 +1,9 @@
 #include "quillet/refresh/channel_download.h"
 
+#include <mutex>
+#include <set>
+#include <string>
+
 #include "common/encoding.h"
 #include "common/localize.h"
 #include "common/log.h"
@@ -50,6 +54,29 @@ void LoginAgency(CVentrelAgency* agency) {
 // place files outside the channel data folder.
 bool IsBareFileName(const CString& name) {
   return !name.IsEmpty() && name.FindOneOf(u"\\/:") < 0 && name.Find(u"..") < 0;
+}
+
+// The icon addresses that answered with an HTTP error in this run of the
+// program: an error page never leaves an icon, so many channels of one site
+// ask for its missing icon once, not at every refresh of each. (A transfer
+// that failed otherwise, a lost connection, is asked again.)
+std::mutex g_missingIconsLock;
+std::set<std::u16string> g_missingIcons;
+
+bool IconKnownMissing(const CString& url) {
+  std::lock_guard<std::mutex> hold(g_missingIconsLock);
+  return g_missingIcons.count(url.str()) != 0;
+}
+
+void FetchSiteIcon(const CString& url, const CString& path) {
+  if (IconKnownMissing(url)) return;
+  DWORD code = 0;
+  CString error;
+  if (InternetDownloadFile(url, path, &code, error, nullptr, nullptr, nullptr) != 0 &&
+      code == ERROR_INTERNET_EXTENDED_ERROR) {
+    std::lock_guard<std::mutex> hold(g_missingIconsLock);
+    g_missingIcons.insert(url.str());
+  }
 }
 
 void ResetRow(CChannelListView* view, const CString& url) {
@@ -303,11 +330,7 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
   }
   if (!channelLink.IsEmpty() && !IsDownloadStopped()) {
     CString icon = FaviconUrl(channelLink);
-    if (!icon.IsEmpty() && !FileAccess(iconPath)) {
-      DWORD code = 0;
-      CString error;
-      InternetDownloadFile(icon, iconPath, &code, error, nullptr, nullptr, nullptr);
-    }
+    if (!icon.IsEmpty() && !FileAccess(iconPath)) FetchSiteIcon(icon, iconPath);
   }
   if (!IsDownloadStopped() && parsed) {
     int newCount = itemCount - readCount;
