@@ -577,11 +577,11 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRI
   }
   if ((oflags & (O_TRUNC)) && !wr) oflags = (oflags & ~O_RDONLY) | O_RDWR;
   struct stat st;
-  if (stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool existed = stat(host.c_str(), &st) == 0;
+  if (existed && S_ISDIR(st.st_mode)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  bool existed = stat(host.c_str(), &st) == 0;
   int fd = open(host.c_str(), oflags, 0666);
   if (fd < 0) {
     int e = errno;
