@@ -277,6 +277,8 @@ void CItemStore::ReloadBufferIfHeld() {
 void CItemStore::Open(LPCWSTR path, int buildIndex, int loadWholeFile) {
   m_strPath = path ? path : u"";
   if (m_fileHold.owns_lock() && m_strHeldPath != m_strPath) ReleaseFile();
+  // The stored keys are read again from the file as it is now.
+  ClearKeyLists();
   m_buffer.clear();
   m_bHasBuffer = false;
   m_nCursorNumber = -1;
