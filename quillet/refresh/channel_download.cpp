@@ -103,9 +103,12 @@ class ChannelDownload {
   ChannelDownload(CChannelListFields* dialog, const CString& feedUrl, int useProxy)
       : dialog(dialog), view(dialog->m_pChannelList), feedUrl(feedUrl), useProxy_(useProxy) {}
 
-  // The channel's row (the first with the feed URL) and its files; false
-  // when no row has the URL.
+  // The channel's row (the first with the feed URL); false when no row has
+  // the URL.
   bool FindChannel();
+  // The channel's files in the channel data folder (made when missing),
+  // and whether it has an extraction template.
+  void NameFiles();
   // The channel's "lastUpdateTime", written before the download whatever
   // its outcome, and the agency the download may need.
   void StampUpdateTime();
@@ -134,7 +137,11 @@ class ChannelDownload {
   // steps after it; false when nothing could be stored.
   bool MergeIntoStore(CRssXML& document, CItemStore& store, FeedFacts& feed);
   void SyncReadMarks(CRssXML& document, CItemStore& store);
+  // The image pass over the feed's image entries (it ends after the first
+  // entry for a full-text channel).
   void FetchImages(CRssXML& document, CItemStore& store);
+  // One entry's image and its thumbnail, for an item the store holds.
+  void FetchImage(const CString& entry, CItemStore& store);
   void QueueFullTextJobs();
   // The downloaded feed replaces the previous feed file.
   void KeepFeedFile();
@@ -160,7 +167,7 @@ bool ChannelDownload::FindChannel() {
   return true;
 }
 
-void ChannelDownload::StampUpdateTime() {
+void ChannelDownload::NameFiles() {
   CreateDirectoryW(folder_, nullptr);
   xmlPath_.Format(u"%s\\Ch%03d.xml", folder_.GetString(), channel_);
   tempPath_.Format(u"%s\\Ch%03d~.xml", folder_.GetString(), channel_);
@@ -169,7 +176,9 @@ void ChannelDownload::StampUpdateTime() {
   logoPath_.Format(u"%s\\Ch%03d-Logo.img", folder_.GetString(), channel_);
   iconPath_.Format(u"%s\\Ch%03d-Fav.ico", folder_.GetString(), channel_);
   hasTemplate_ = FileAccess(templatePath_) != FALSE;
+}
 
+void ChannelDownload::StampUpdateTime() {
   WriteLog(u"Start URLDownloadToFile()");
   updateTime_ = LocalTimeText();
   {
@@ -291,36 +300,40 @@ void ChannelDownload::FetchImages(CRssXML& document, CItemStore& store) {
     PostMessageW(HWND_BROADCAST, WM_CHANNELS_DOWNLOAD_PROGRESS, WPARAM(jobs), LPARAM(jobs));
     if (!downloadImage || IsDownloadStopped()) continue;
     KeepAwake();
-    int a = entry.Find(u'|');
-    int b = a >= 0 ? entry.Find(u'|', a + 1) : -1;
-    int c = b >= 0 ? entry.Find(u'|', b + 1) : -1;
-    if (c >= 0 && !IsDownloadStopped()) {
-      CString link = entry.Left(a), page = entry.Mid(a + 1, b - a - 1);
-      CString url = entry.Mid(b + 1, c - b - 1), file = entry.Mid(c + 1);
-      if (IsBareFileName(file) && store.IsKnownItem(link, u"", u"")) {
-        CString imagePath = folder_ + u"\\" + file;
-        WriteLog(u"Start downloading...");
-        DWORD code = 0;
-        CString error;
-        bool ok = InternetDownloadFile(CDownloadJob::ResolveImageUrl(link, url), imagePath, &code, error, nullptr,
-                                       nullptr, nullptr) == 0;
-        if (ReadSettingInt(u"Settings", u"VentrelLog", 0))
-          LogF(u"Download %s to %s %s.", url.GetString(), imagePath.GetString(), ok ? u"successed" : u"failed");
-        CString thumbnail = folder_ + u"\\" + page;
-        int dot = thumbnail.ReverseFind(u'.');
-        thumbnail = (dot > thumbnail.ReverseFind(u'\\') ? thumbnail.Left(dot) : thumbnail) + u".bmp";
-        if (ok && IsBareFileName(page) &&
-            SendMessageW(dialog->GetDialogWindow(), WM_MAKE_CHANNEL_ICON, reinterpret_cast<WPARAM>(thumbnail.GetString()),
-                         reinterpret_cast<LPARAM>(imagePath.GetString())) != 0)
-          SetItemType(&store, link, ITEM_TYPE_THUMBNAIL);
-      }
-    }
+    FetchImage(entry, store);
     if (ReadSettingInt(u"Settings", u"DownloadFulltext", 1) && !IsDownloadStopped() && hasTemplate_) {
       // The skipped entries count as handled, so the band reaches its end.
       if (downloadImage) state.processedImages += entries - index - 1;
       break;
     }
   }
+}
+
+void ChannelDownload::FetchImage(const CString& entry, CItemStore& store) {
+  // link|page|image URL|image file
+  int a = entry.Find(u'|');
+  int b = a >= 0 ? entry.Find(u'|', a + 1) : -1;
+  int c = b >= 0 ? entry.Find(u'|', b + 1) : -1;
+  if (c < 0 || IsDownloadStopped()) return;
+  CString link = entry.Left(a), page = entry.Mid(a + 1, b - a - 1);
+  CString url = entry.Mid(b + 1, c - b - 1), file = entry.Mid(c + 1);
+  if (!IsBareFileName(file) || !store.IsKnownItem(link, u"", u"")) return;
+  CString imagePath = folder_ + u"\\" + file;
+  WriteLog(u"Start downloading...");
+  DWORD code = 0;
+  CString error;
+  bool ok = InternetDownloadFile(CDownloadJob::ResolveImageUrl(link, url), imagePath, &code, error, nullptr, nullptr,
+                                 nullptr) == 0;
+  if (ReadSettingInt(u"Settings", u"VentrelLog", 0))
+    LogF(u"Download %s to %s %s.", url.GetString(), imagePath.GetString(), ok ? u"successed" : u"failed");
+  // The item's thumbnail: its page name with ".bmp" for its extension.
+  CString thumbnail = folder_ + u"\\" + page;
+  int dot = thumbnail.ReverseFind(u'.');
+  thumbnail = (dot > thumbnail.ReverseFind(u'\\') ? thumbnail.Left(dot) : thumbnail) + u".bmp";
+  if (ok && IsBareFileName(page) &&
+      SendMessageW(dialog->GetDialogWindow(), WM_MAKE_CHANNEL_ICON, reinterpret_cast<WPARAM>(thumbnail.GetString()),
+                   reinterpret_cast<LPARAM>(imagePath.GetString())) != 0)
+    SetItemType(&store, link, ITEM_TYPE_THUMBNAIL);
 }
 
 void ChannelDownload::QueueFullTextJobs() {
@@ -428,6 +441,7 @@ int DoRssChannelDownload(CChannelListFields* dialog, const CString& feedUrl) {
   if (!run.FindChannel()) return 1;
 
   WriteLog(u"DoRssChannelDownload() started.");
+  run.NameFiles();
   run.StampUpdateTime();
   if (IsDownloadStopped()) {
     ResetRow(run.view, feedUrl);
