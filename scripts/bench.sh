@@ -4,7 +4,8 @@
 # does not shows at once. A benchmark prints such a figure as one line:
 #   <figure>: <value> <unit> (target < <value> <unit>) OK|MISSED
 #
-#   scripts/bench.sh           full runs (the refresh 5 rounds, idle 60 s)
+#   scripts/bench.sh           full runs (the refresh 5 rounds at 100, 500 and 1000
+#                              channels, idle 60 s)
 #   scripts/bench.sh --quick   shorter runs (the refresh 3 rounds, idle 10 s)
 #
 # Each benchmark's whole output is kept in build/release/bench-logs/.

@@ -1,6 +1,8 @@
 #include "kernel/fs.h"
 
 #include <dirent.h>
+#include <pthread.h>
+#include <sys/inotify.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -39,71 +41,241 @@ std::string DefaultRoot() {
   return std::string(home ? home : "/tmp") + "/.local/share/quillet/device";
 }
 
-// The names of one folder keyed by their lower-case form, so that a lookup
-// without regard to case need not list the folder each time. A folder's
-// names are good for as long as its modification time stays the same.
+// The names of the folders looked in, keyed by their lower-case form, so
+// that a lookup without regard to case need not list a folder each time.
+//
+// The names are kept in step with every change to the folder, the
+// program's own creates, renames and deletes and those of any other
+// process alike, through the kernel's notifications (inotify): a folder is
+// watched before it is listed, and each notification of a name created,
+// moved or deleted in it is applied before the next lookup. A folder that
+// is moved or deleted, or that lies under one, is forgotten, and so is
+// everything when notifications were lost. Where the notifications cannot
+// be had, a folder's names are good only while its modification time stays
+// the same and lies before the file system's current clock tick.
 struct FolderNames {
   dev_t dev = 0;
   ino_t ino = 0;
   timespec mtime{};
-  // False when the folder changed within the file system's current clock
-  // tick: a second change in that tick would leave the same time, so the
-  // names are listed again at the next lookup.
+  // Without notifications: false when the folder changed within the file
+  // system's current clock tick (a second change in that tick would leave
+  // the same time), so the names are listed again at the next lookup.
   bool settled = false;
-  std::unordered_map<std::u16string, std::string> names;
+  // The folder's watch; -1 without notifications.
+  int watch = -1;
+  // Every name of the folder under its lower-case form (two names may
+  // differ in case only; the first one listed comes first).
+  std::unordered_map<std::u16string, std::vector<std::string>> names;
+
+  void Add(const std::string& name) {
+    auto& spellings = names[LowerCase(FromUtf8(name))];
+    if (std::find(spellings.begin(), spellings.end(), name) == spellings.end()) spellings.push_back(name);
+  }
+  void Remove(const std::string& name) {
+    auto it = names.find(LowerCase(FromUtf8(name)));
+    if (it == names.end()) return;
+    auto& spellings = it->second;
+    spellings.erase(std::remove(spellings.begin(), spellings.end(), name), spellings.end());
+    if (spellings.empty()) names.erase(it);
+  }
+  // name itself when the folder holds it, else its first spelling in
+  // another case, else empty.
+  std::string Find(const std::string& name) const {
+    auto it = names.find(LowerCase(FromUtf8(name)));
+    if (it == names.end()) return std::string();
+    for (const std::string& spelling : it->second)
+      if (spelling == name) return name;
+    return it->second.front();
+  }
 };
 
 std::mutex g_namesLock;
 std::unordered_map<std::string, FolderNames> g_names;
+std::unordered_map<int, std::string> g_folderOfWatch;
 constexpr size_t kMaxCachedFolders = 128;
+// The notification descriptor (-1: none yet, -2: not to be had), and
+// whether this process was forked from the one that made it: a child shares
+// its parent's descriptor and must not take the parent's notifications.
+int g_notify = -1;
+bool g_forked = false;
+
+void ForgetAllFolders() {
+  g_names.clear();
+  g_folderOfWatch.clear();
+  if (g_notify >= 0) close(g_notify);
+  g_notify = -1;
+}
+
+// Forgets a folder and every folder under it.
+void ForgetTree(const std::string& dir) {
+  for (auto it = g_names.begin(); it != g_names.end();) {
+    const std::string& key = it->first;
+    if (key == dir || (key.size() > dir.size() && key.compare(0, dir.size(), dir) == 0 && key[dir.size()] == '/')) {
+      if (it->second.watch >= 0) {
+        inotify_rm_watch(g_notify, it->second.watch);
+        g_folderOfWatch.erase(it->second.watch);
+      }
+      it = g_names.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+bool NotificationsReady() {
+  if (g_forked) {
+    g_forked = false;
+    // The parent's descriptor stays the parent's: this process makes its own.
+    g_names.clear();
+    g_folderOfWatch.clear();
+    if (g_notify >= 0) close(g_notify);
+    g_notify = -1;
+  }
+  if (g_notify == -1) {
+    static bool registered = false;
+    if (!registered) {
+      registered = true;
+      pthread_atfork(nullptr, nullptr, [] { g_forked = true; });
+    }
+    g_notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (g_notify < 0) g_notify = -2;
+  }
+  return g_notify >= 0;
+}
+
+// Applies the notifications that arrived since the last lookup.
+void ApplyNotifications() {
+  alignas(inotify_event) char buffer[16384];
+  for (;;) {
+    ssize_t n = read(g_notify, buffer, sizeof buffer);
+    if (n <= 0) return;
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += ssize_t(sizeof(inotify_event) + e->len);
+      if (e->mask & IN_Q_OVERFLOW) {
+        ForgetAllFolders();
+        NotificationsReady();
+        return;
+      }
+      auto folder = g_folderOfWatch.find(e->wd);
+      if (folder == g_folderOfWatch.end()) continue;
+      const std::string dir = folder->second;
+      if (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) {
+        ForgetTree(dir);
+        continue;
+      }
+      auto names = g_names.find(dir);
+      if (names == g_names.end() || e->len == 0) continue;
+      const std::string name(e->name);
+      if (e->mask & (IN_CREATE | IN_MOVED_TO)) names->second.Add(name);
+      if (e->mask & (IN_DELETE | IN_MOVED_FROM)) {
+        names->second.Remove(name);
+        // What was under a folder that left is no longer at its path.
+        if (e->mask & IN_ISDIR) ForgetTree(dir + "/" + name);
+      }
+    }
+  }
+}
 
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 bool Before(const timespec& a, const timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// Finds the entry of dir whose name equals name, exactly or else without
-// regard to case; empty when there is none.
-std::string MatchEntry(const std::string& dir, const std::string& name) {
-  struct stat st;
-  std::string exact = dir + "/" + name;
-  if (lstat(exact.c_str(), &st) == 0) return name;
-  // File times come from the coarse clock; read it before looking at the
-  // folder so that any change from now on leaves a time at least this one.
+// The names of dir, listed when they are not known (under g_namesLock,
+// with the notifications that arrived applied when there are any); null
+// when dir cannot be listed.
+FolderNames* NamesOf(const std::string& dir, bool notified) {
+  auto it = g_names.find(dir);
+  if (notified && it != g_names.end() && it->second.watch >= 0) return &it->second;
+  // Without notifications the folder's time tells whether its names hold.
   timespec now{};
   clock_gettime(CLOCK_REALTIME_COARSE, &now);
   struct stat dirSt;
-  if (stat(dir.c_str(), &dirSt) != 0) return std::string();
-  std::u16string want = LowerCase(FromUtf8(name));
-  std::lock_guard<std::mutex> lock(g_namesLock);
-  auto it = g_names.find(dir);
-  if (it != g_names.end() && it->second.settled && it->second.dev == dirSt.st_dev && it->second.ino == dirSt.st_ino &&
-      SameTime(it->second.mtime, dirSt.st_mtim)) {
-    auto hit = it->second.names.find(want);
-    return hit == it->second.names.end() ? std::string() : hit->second;
-  }
-  DIR* d = opendir(dir.c_str());
-  if (!d) return std::string();
+  if (stat(dir.c_str(), &dirSt) != 0 || !S_ISDIR(dirSt.st_mode)) return nullptr;
+  if (!notified && it != g_names.end() && it->second.settled && it->second.dev == dirSt.st_dev &&
+      it->second.ino == dirSt.st_ino && SameTime(it->second.mtime, dirSt.st_mtim))
+    return &it->second;
   if (it == g_names.end()) {
-    if (g_names.size() >= kMaxCachedFolders) g_names.clear();
+    if (g_names.size() >= kMaxCachedFolders) {
+      // Every watch goes with the descriptor; a new one is made.
+      ForgetAllFolders();
+      NotificationsReady();
+    }
     it = g_names.emplace(dir, FolderNames{}).first;
   }
   FolderNames& folder = it->second;
-  folder.dev = dirSt.st_dev;
-  folder.ino = dirSt.st_ino;
-  folder.mtime = dirSt.st_mtim;
+  // Watched before it is listed, so that no change falls between the two.
+  if (g_notify >= 0 && folder.watch < 0) {
+    folder.watch = inotify_add_watch(g_notify, dir.c_str(),
+                                     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                                         IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK);
+    if (folder.watch >= 0) {
+      // A folder reached under another path (a link) shares the watch: the
+      // last path listed owns it.
+      auto old = g_folderOfWatch.find(folder.watch);
+      if (old != g_folderOfWatch.end() && old->second != dir) {
+        g_names.erase(old->second);
+        it = g_names.find(dir);
+      }
+      g_folderOfWatch[folder.watch] = dir;
+    }
+  }
+  FolderNames& listed = it->second;
+  DIR* d = opendir(dir.c_str());
+  if (!d) {
+    if (listed.watch >= 0) {
+      inotify_rm_watch(g_notify, listed.watch);
+      g_folderOfWatch.erase(listed.watch);
+    }
+    g_names.erase(it);
+    return nullptr;
+  }
+  listed.dev = dirSt.st_dev;
+  listed.ino = dirSt.st_ino;
+  listed.mtime = dirSt.st_mtim;
   // A time in whole seconds may come from a file system that keeps no
   // finer times: its tick is then a whole second.
   timespec tick = now;
   if (dirSt.st_mtim.tv_nsec == 0) tick.tv_sec -= 1;
-  folder.settled = Before(dirSt.st_mtim, tick);
-  folder.names.clear();
-  // The first entry in listing order wins, as a plain scan would find it.
-  while (dirent* e = readdir(d)) folder.names.emplace(LowerCase(FromUtf8(e->d_name)), e->d_name);
+  listed.settled = Before(dirSt.st_mtim, tick);
+  listed.names.clear();
+  // The first entry in listing order comes first, as a plain scan finds it.
+  while (dirent* e = readdir(d)) listed.Add(e->d_name);
   closedir(d);
-  auto hit = folder.names.find(want);
-  return hit == folder.names.end() ? std::string() : hit->second;
+  // Changes made while the folder was listed are applied over the listing.
+  if (listed.watch >= 0) ApplyNotifications();
+  auto after = g_names.find(dir);
+  return after == g_names.end() ? nullptr : &after->second;
 }
+
+// Takes g_namesLock for a sequence of lookups, and applies the
+// notifications that arrived once for all of them.
+class NamesLookup {
+ public:
+  NamesLookup() : hold_(g_namesLock) {
+    notified_ = NotificationsReady();
+    if (notified_) ApplyNotifications();
+  }
+  // The entry of dir whose name equals name, exactly or else without
+  // regard to case; empty when there is none.
+  std::string Match(const std::string& dir, const std::string& name) {
+    if (!notified_) {
+      // Without notifications, a name spelt exactly is found without a
+      // listing.
+      struct stat st;
+      if (lstat((dir + "/" + name).c_str(), &st) == 0) return name;
+    }
+    FolderNames* folder = NamesOf(dir, notified_);
+    return folder ? folder->Find(name) : std::string();
+  }
+
+ private:
+  std::lock_guard<std::mutex> hold_;
+  bool notified_ = false;
+};
+
+std::string MatchEntry(const std::string& dir, const std::string& name) { return NamesLookup().Match(dir, name); }
 
 DWORD ErrnoToError(int e, DWORD notFound = ERROR_FILE_NOT_FOUND) {
   switch (e) {
@@ -233,6 +405,7 @@ std::string HostPath(LPCWSTR devicePath) {
   std::vector<std::u16string> parts = SplitPath(devicePath, u"\\/");
   std::vector<std::string> resolved;
   bool existing = true;
+  NamesLookup lookup;
   for (const auto& part : parts) {
     if (part == u".") continue;
     if (part == u"..") {
@@ -244,7 +417,7 @@ std::string HostPath(LPCWSTR devicePath) {
     if (existing) {
       std::string dir = host;
       for (const auto& r : resolved) dir += "/" + r;
-      std::string match = MatchEntry(dir, name);
+      std::string match = lookup.Match(dir, name);
       if (match.empty()) {
         existing = false;
       } else {
@@ -409,11 +582,11 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRI
   }
   if ((oflags & (O_TRUNC)) && !wr) oflags = (oflags & ~O_RDONLY) | O_RDWR;
   struct stat st;
-  if (stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool existed = stat(host.c_str(), &st) == 0;
+  if (existed && S_ISDIR(st.st_mode)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  bool existed = stat(host.c_str(), &st) == 0;
   int fd = open(host.c_str(), oflags, 0666);
   if (fd < 0) {
     int e = errno;

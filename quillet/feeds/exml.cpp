@@ -1062,6 +1062,7 @@ CEXML::~CEXML() { FreeDocument(); }
 void CEXML::FreeDocument() {
   delete m_pDoc;
   m_pDoc = nullptr;
+  ++m_nDocumentGeneration;
 }
 
 void CEXML::SetPath(LPCWSTR path, int deleteOnFailure) {
@@ -1168,6 +1169,7 @@ int CEXML::LoadEx(const void* source, int walk, int fromFile) {
         whole = m_pDoc->Error() || !PutLongTexts(m_pDoc, texts);
         if (whole) {
           delete m_pDoc;
+          ++m_nDocumentGeneration;
           m_pDoc = new TiXmlDocument();
           m_pDoc->SetTabSize(0);
         }

@@ -133,5 +133,8 @@ class CEXML {
   // whose text holds inline markup; the trees of such documents are not
   // saved).
   bool m_bKeepInlineSpace = false;
+  // Grows whenever the document is freed or replaced: what a document class
+  // keeps about the tree is good while this stays the same.
+  unsigned m_nDocumentGeneration = 0;
   mutable std::recursive_mutex m_lock;
 };

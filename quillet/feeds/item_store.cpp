@@ -226,6 +226,20 @@ void CItemStore::PatchHeldBytes(size_t offset, const std::string& bytes) {
   m_heldBytes.replace(offset, bytes.size(), bytes);
 }
 
+const std::string* CItemStore::FileBytes(std::string& scratch) const {
+  if (Holding()) {
+    // The held bytes stand for the file: they are lent, not copied, and
+    // read into their place when not known yet.
+    if (!m_bHeldBytesKnown) {
+      if (!ReadFileBytes(scratch)) return nullptr;
+      m_heldBytes.swap(scratch);
+      m_bHeldBytesKnown = true;
+    }
+    return &m_heldBytes;
+  }
+  return ReadFileBytes(scratch) ? &scratch : nullptr;
+}
+
 bool CItemStore::ReadFileBytes(std::string& out) const {
   out.clear();
   if (m_strPath.IsEmpty()) return false;
@@ -263,6 +277,8 @@ void CItemStore::ReloadBufferIfHeld() {
 void CItemStore::Open(LPCWSTR path, int buildIndex, int loadWholeFile) {
   m_strPath = path ? path : u"";
   if (m_fileHold.owns_lock() && m_strHeldPath != m_strPath) ReleaseFile();
+  // The stored keys are read again from the file as it is now.
+  ClearKeyLists();
   m_buffer.clear();
   m_bHasBuffer = false;
   m_nCursorNumber = -1;
@@ -272,8 +288,8 @@ void CItemStore::Open(LPCWSTR path, int buildIndex, int loadWholeFile) {
   m_index.clear();
   ResetRecord();
   std::string temp;
-  if (!m_bHasBuffer) ReadFileBytes(temp);
-  const std::string& d = m_bHasBuffer ? m_buffer : temp;
+  const std::string* file = m_bHasBuffer ? &m_buffer : FileBytes(temp);
+  const std::string& d = file ? *file : temp;
   int count = 0;
   size_t lastPos = 0;
   CItemRecord rec;
@@ -298,8 +314,8 @@ void CItemStore::Open(LPCWSTR path, int buildIndex, int loadWholeFile) {
 int CItemStore::ReadRecord(int n) {
   std::lock_guard<std::recursive_mutex> hold(PathLock(m_strPath));
   std::string temp;
-  if (!m_bHasBuffer) ReadFileBytes(temp);
-  const std::string& d = m_bHasBuffer ? m_buffer : temp;
+  const std::string* file = m_bHasBuffer ? &m_buffer : FileBytes(temp);
+  const std::string& d = file ? *file : temp;
   if (n >= 0) {
     // Walk on from where the last read stood when that lies before n.
     bool fromCursor = m_bHasBuffer && m_nCursorNumber >= 0 && n >= m_nCursorNumber;
@@ -329,8 +345,8 @@ void CItemStore::CountItems(int& itemCount, int& readCount) {
   std::lock_guard<std::recursive_mutex> hold(PathLock(m_strPath));
   itemCount = readCount = 0;
   std::string temp;
-  if (!m_bHasBuffer) ReadFileBytes(temp);
-  const std::string& d = m_bHasBuffer ? m_buffer : temp;
+  const std::string* file = m_bHasBuffer ? &m_buffer : FileBytes(temp);
+  const std::string& d = file ? *file : temp;
   // The walk MoveNext makes, without reading the texts: it ends at the
   // first live record that cannot be read.
   ForEachRecord(d, 0, [&](size_t pos, uint32_t type) {
@@ -364,8 +380,8 @@ int CItemStore::FindRecord(LPCWSTR link, LPCWSTR title) {
   std::lock_guard<std::recursive_mutex> hold(PathLock(m_strPath));
   CString wantLink(link), wantTitle(title);
   std::string temp;
-  if (!m_bHasBuffer) ReadFileBytes(temp);
-  const std::string& d = m_bHasBuffer ? m_buffer : temp;
+  const std::string* file = m_bHasBuffer ? &m_buffer : FileBytes(temp);
+  const std::string& d = file ? *file : temp;
   int number = 0;
   bool found = false;
   CItemRecord rec;
@@ -586,8 +602,10 @@ void CItemStore::Rewrite() {
   std::lock_guard<std::recursive_mutex> hold(PathLock(m_strPath));
   // Compact what the file holds now, not what was read earlier: another
   // thread may have changed read states or appended since.
-  std::string d;
-  if (!ReadFileBytes(d)) return;
+  std::string scratch;
+  const std::string* file = FileBytes(scratch);
+  if (!file) return;
+  const std::string& d = *file;
   std::string out;
   out.reserve(d.size());
   size_t end = WholeEnd(d);
@@ -635,8 +653,8 @@ void CItemStore::LoadKeyLists() {
   std::lock_guard<std::recursive_mutex> hold(PathLock(m_strPath));
   ClearKeyLists();
   std::string temp;
-  if (!m_bHasBuffer) ReadFileBytes(temp);
-  const std::string& d = m_bHasBuffer ? m_buffer : temp;
+  const std::string* file = m_bHasBuffer ? &m_buffer : FileBytes(temp);
+  const std::string& d = file ? *file : temp;
   CItemRecord rec;
   ForEachRecord(d, 0, [&](size_t pos, uint32_t type) {
     if (IsDeletedType(type)) return true;
@@ -850,8 +868,10 @@ int CItemStore::DeleteRecordsAt(const std::string& d, const std::vector<size_t>&
 int CItemStore::DeleteItem(LPCWSTR link) {
   std::lock_guard<std::recursive_mutex> hold(PathLock(m_strPath));
   CString wantLink(link);
-  std::string d;
-  if (!ReadFileBytes(d)) return 0;
+  std::string scratch;
+  const std::string* file = FileBytes(scratch);
+  if (!file) return 0;
+  const std::string& d = *file;
   // Every live record with the link; without a link only the first record
   // that has none.
   std::vector<size_t> doomed;
@@ -867,7 +887,9 @@ int CItemStore::DeleteItem(LPCWSTR link) {
     ResetRecord();
     return 0;
   }
-  return DeleteRecordsAt(d, doomed);
+  // The deletion writes into the held bytes: it works on its own copy.
+  const std::string bytes(d);
+  return DeleteRecordsAt(bytes, doomed);
 }
 
 int CItemStore::TrimItems(int oldestOnly) {
@@ -879,8 +901,10 @@ int CItemStore::TrimItems(int oldestOnly) {
   }
   // The file as it is now, every live item of it: an index of bounded size
   // or refused dates must never let items escape trimming.
-  std::string d;
-  if (!ReadFileBytes(d)) return 0;
+  std::string scratch;
+  const std::string* file = FileBytes(scratch);
+  if (!file) return 0;
+  const std::string& d = *file;
   struct Entry {
     std::u16string date;
     size_t pos;
@@ -911,7 +935,8 @@ int CItemStore::TrimItems(int oldestOnly) {
   std::vector<size_t> doomed;
   for (size_t i = 0; i < items.size() - size_t(m_nKeptCount < 0 ? 0 : m_nKeptCount); ++i) doomed.push_back(items[i].pos);
   std::sort(doomed.begin(), doomed.end());
-  DeleteRecordsAt(d, doomed);
+  const std::string bytes(d);
+  DeleteRecordsAt(bytes, doomed);
   return 1;
 }
 

@@ -152,6 +152,9 @@ class CItemStore {
   std::string BuildRecord(const Pending& item) const;
   int AppendRecords(const std::vector<const Pending*>& items);
   bool ReadFileBytes(std::string& out) const;
+  // The file's bytes: the held ones, lent, while the file is held, else
+  // read into scratch; null when the file cannot be read.
+  const std::string* FileBytes(std::string& scratch) const;
   void ReloadBufferIfHeld();
   void ClearKeyLists();
   // Deletes the records that start at those offsets of d, the file's

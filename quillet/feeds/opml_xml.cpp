@@ -108,6 +108,7 @@ BOOL COpmlXML::IsAcceptedDocument() const { return NameIs(GetRoot(), "opml") && 
 int COpmlXML::CreateEmpty() {
   std::lock_guard<std::recursive_mutex> hold(m_lock);
   if (!m_pDoc) m_pDoc = new TiXmlDocument();
+  ForgetChannelIndex();
   m_pDoc->Clear();
   m_pDoc->ClearError();
   m_pDoc->Parse(kEmptyList, nullptr, TIXML_ENCODING_UTF8);
@@ -161,6 +162,7 @@ int COpmlXML::AddChannel(LPCWSTR category, LPCWSTR title, LPCWSTR url) {
   outline.SetAttribute("uniqueID", number);
   outline.SetAttribute("xmlUrl", ToDocumentText(url).c_str());
   TiXmlNode* added = parent->InsertEndChild(outline);
+  ForgetChannelIndex();
   // A channel that could not be written is not added: the list in memory
   // stays what the file holds, and the caller reports the failure.
   if (!Commit()) {
@@ -175,23 +177,28 @@ int COpmlXML::AddCategory(LPCWSTR category) {
   return 0;
 }
 
-TiXmlElement* COpmlXML::FindChannelElement(LPCWSTR url) const {
+void COpmlXML::IndexChannels() const {
+  if (m_bIndexed && m_nIndexedGeneration == m_nDocumentGeneration) return;
+  m_channelIndex.clear();
+  m_bIndexed = true;
+  m_nIndexedGeneration = m_nDocumentGeneration;
   TiXmlElement* body = Body();
-  if (!body || !url) return nullptr;
-  for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement()) {
-    if (!IsOutline(e)) continue;
-    const char* v = e->Attribute("xmlUrl");
-    if (v && NodeText(v) == url) return e;
-  }
-  for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement()) {
-    if (!IsOutline(e)) continue;
-    for (TiXmlElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
-      if (!IsOutline(c)) continue;
-      const char* v = c->Attribute("xmlUrl");
-      if (v && NodeText(v) == url) return c;
-    }
-  }
-  return nullptr;
+  if (!body) return;
+  auto add = [&](TiXmlElement* e) {
+    if (!IsOutline(e)) return;
+    if (const char* v = e->Attribute("xmlUrl")) m_channelIndex.emplace(NodeText(v).str(), e);
+  };
+  for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement()) add(e);
+  for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement())
+    if (IsOutline(e))
+      for (TiXmlElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) add(c);
+}
+
+TiXmlElement* COpmlXML::FindChannelElement(LPCWSTR url) const {
+  if (!Body() || !url) return nullptr;
+  IndexChannels();
+  auto it = m_channelIndex.find(std::u16string(url));
+  return it == m_channelIndex.end() ? nullptr : it->second;
 }
 
 int COpmlXML::FindChannel(LPCWSTR url, int remove) {
@@ -199,6 +206,7 @@ int COpmlXML::FindChannel(LPCWSTR url, int remove) {
   TiXmlElement* e = FindChannelElement(url);
   if (!e) return 0;
   if (remove) {
+    ForgetChannelIndex();
     e->Parent()->RemoveChild(e);
     Commit();
   }
@@ -212,6 +220,7 @@ int COpmlXML::SetChannelAttribute(LPCWSTR url, LPCWSTR name, LPCWSTR value) {
   if (!name || !*name) return 0;
   TiXmlElement* e = FindChannelElement(url);
   if (!e) return 0;
+  if (CString(name).CompareNoCase(u"xmlUrl") == 0) ForgetChannelIndex();
   e->SetAttribute(ToDocumentText(name).c_str(), ToDocumentText(value ? value : u"").c_str());
   Commit(true);
   return 1;
@@ -260,6 +269,7 @@ int COpmlXML::RemoveChannelById(LPCWSTR category, OpmlChannelIdCallback callback
         // Whatever goes from the list takes its files with it.
         const char* id = c->Attribute("uniqueID");
         if (callback && id) callback(atoi(id));
+        ForgetChannelIndex();
         e->RemoveChild(c);
         Commit();
         return 1;
@@ -282,6 +292,7 @@ int COpmlXML::RemoveCategory(LPCWSTR category, OpmlChannelIdCallback callback) {
         if (id) callback(atoi(id));
       }
     }
+    ForgetChannelIndex();
     body->RemoveChild(e);
     Commit();
     return 1;
@@ -321,6 +332,7 @@ int COpmlXML::MoveChannel(LPCWSTR url, LPCWSTR category) {
   }
   if (!target || !channel || channel == target) return 0;
   TiXmlElement copy(*channel);
+  ForgetChannelIndex();
   channel->Parent()->RemoveChild(channel);
   target->InsertEndChild(copy);
   Commit();

@@ -13,7 +13,9 @@
 // every operation holds the document's recursive lock (CEXML::Lock()).
 #pragma once
 
+#include <string>
 #include <thread>
+#include <unordered_map>
 
 #include "quillet/feeds/exml.h"
 
@@ -98,6 +100,12 @@ class COpmlXML : public CEXML {
   TiXmlElement* Body() const;
   bool EnsureBody();
   TiXmlElement* FindChannelElement(LPCWSTR url) const;
+  // The channel outlines by feed URL, the first of each in look-up order
+  // (outlines under body, then those one level down), made when first
+  // needed after the outlines changed: a refresh sets the attributes of
+  // every channel without searching the list from its top each time.
+  void IndexChannels() const;
+  void ForgetChannelIndex() { m_bIndexed = false; }
   CString AttributeText(const TiXmlElement* element, const char* name) const;
   // Saves an edit now, or, for an attribute edit inside the calling thread's
   // batch, marks it pending; false when a save now failed.
@@ -112,4 +120,7 @@ class COpmlXML : public CEXML {
   int m_nBatchDepth = 0;
   bool m_bSavePending = false;
   uint64_t m_nPendingSince = 0;  // tick of the oldest edit held back
+  mutable std::unordered_map<std::u16string, TiXmlElement*> m_channelIndex;
+  mutable bool m_bIndexed = false;
+  mutable unsigned m_nIndexedGeneration = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -918,7 +919,7 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
   return 1;
 }
 
-int CRssXML::SaveItems() {
+int CRssXML::SaveItems(CItemStore* given) {
   std::lock_guard<std::recursive_mutex> hold(m_lock);
   if (!m_pDoc) return 0;
   m_imageJobs.RemoveAll();
@@ -943,7 +944,9 @@ int CRssXML::SaveItems() {
   m_linksAdded.RemoveAll();
   m_linksAddedSet.clear();
   if (!container) return 0;
-  CItemStore store(1);
+  std::unique_ptr<CItemStore> own;
+  if (!given) own = std::make_unique<CItemStore>(1);
+  CItemStore& store = given ? *given : *own;
   store.Open(bin, 0, 0);
   // From the first look at the stored keys to the removal of the error
   // item, the store is read once.

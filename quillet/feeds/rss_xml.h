@@ -54,8 +54,11 @@ class CRssXML : public CEXML {
   int GetImageUrl(CString& out);
   CString& GetBinPath(CString& out);
   // Parses every item into the store; 0 when the document holds no feed or
-  // its items could not be written (the error item then stays).
-  int SaveItems();
+  // its items could not be written (the error item then stays). Given a
+  // store (made with the kept count read), the parse works in it and leaves
+  // it open and holding the file, whose bytes it knows, so that a caller
+  // that goes on with the store does not read the file again.
+  int SaveItems(CItemStore* store = nullptr);
   int ParseItem(TiXmlElement* item, CItemStore* store);
   int CountItems(int& itemCount, int& readCount);
   int AddErrorItem(LPCWSTR errorText);

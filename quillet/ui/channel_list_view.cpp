@@ -50,7 +50,7 @@ CChannelListView::~CChannelListView() = default;
 void CChannelListView::AddItem(int channel, LPCWSTR title, LPCWSTR updateTime, LPCWSTR url, LPCWSTR category,
                                int itemCount, int newCount) {
   Guard guard(m_lock);
-  if (!m_pItems || m_nCount >= CHANNEL_LIST_MAX_ROWS) return;
+  if (!HasRoomForRow()) return;
   CString key(title);
   key.Trim();
   // The first row whose title is not less than the new one.
@@ -78,11 +78,33 @@ void CChannelListView::RemoveAllItems() {
   m_bFullPaint = TRUE;
 }
 
+void CChannelListView::IndexRows() {
+  if (m_nIndexedVersion == m_nRowsVersion) return;
+  m_rowOfUrl.clear();
+  m_rowOfChannel.clear();
+  m_rowOfUrl.reserve(static_cast<size_t>(m_nCount));
+  m_rowOfChannel.reserve(static_cast<size_t>(m_nCount));
+  // emplace keeps the first row of a URL or number that occurs twice.
+  for (int i = 0; i < m_nCount; ++i) {
+    const CString& url = m_pItems[i]->m_strUrl;
+    m_rowOfUrl.emplace(std::u16string(url.GetString(), static_cast<size_t>(url.GetLength())), i);
+    m_rowOfChannel.emplace(m_pItems[i]->m_nChannel, i);
+  }
+  m_nIndexedVersion = m_nRowsVersion;
+}
+
 int CChannelListView::FindItemById(int channel) {
   Guard guard(m_lock);
-  for (int i = 0; i < m_nCount; ++i)
-    if (m_pItems[i]->m_nChannel == channel) return i;
-  return -1;
+  IndexRows();
+  auto it = m_rowOfChannel.find(channel);
+  return it == m_rowOfChannel.end() ? -1 : it->second;
+}
+
+int CChannelListView::FindItemByUrl(const CString& url) {
+  Guard guard(m_lock);
+  IndexRows();
+  auto it = m_rowOfUrl.find(std::u16string(url.GetString(), static_cast<size_t>(url.GetLength())));
+  return it == m_rowOfUrl.end() ? -1 : it->second;
 }
 
 int CChannelListView::SetItemCounts(int channel, int itemCount, int newCount) {

@@ -1,5 +1,6 @@
 // The painted, finger-scrolled list of channels on the main screen: one row
-// per channel (at most 500) sorted by title, each painted once into a cached
+// per channel (every channel of the list, however many) sorted by title,
+// each painted once into a cached
 // rendering (favicon, title, last-update date, counts of new and all items,
 // the refresh-pending image, a shaded background). A tap or the Enter key
 // on a row reaches the owner through one callback.
@@ -16,13 +17,17 @@
 // that hold.
 #pragma once
 
+#include <string>
+#include <unordered_map>
+
 #include "framework/afx.h"
 #include "quillet/ui/density.h"
 #include "quillet/ui/painted_list.h"
 #include "quillet/ui/touch_image.h"
 #include "quillet/ui/touch_scroller.h"
 
-#define CHANNEL_LIST_MAX_ROWS 500
+// The channel list holds a row for every channel: no bound on the rows.
+#define CHANNEL_LIST_MAX_ROWS 0
 
 // Called with (owner window, context value, row title, row feed URL, channel
 // number, x); x is the tap's x coordinate, or -1 when opened by the keyboard.
@@ -66,6 +71,8 @@ class CChannelListView : public CPaintedList<CChannelListItem, CChannelListOpen,
                int newCount);
   void RemoveAllItems();
   int FindItemById(int channel);
+  // The first row (in list order) whose feed URL equals url exactly, or -1.
+  int FindItemByUrl(const CString& url);
   int SetItemCounts(int channel, int itemCount, int newCount);
   // Sets a row's refresh state (2 while queued in a refresh, else 0) and
   // drops its rendering; false for a row that does not exist.
@@ -89,6 +96,14 @@ class CChannelListView : public CPaintedList<CChannelListItem, CChannelListOpen,
  private:
   void PaintRow(CChannelListItem* row, int index, HDC dc, int width, BOOL selected) override;
   void RepaintBusy();
+  // The first row of each feed URL and of each channel number, made anew
+  // after the rows changed order (under the lock), so that the refresh
+  // finds its rows without walking the list.
+  void IndexRows();
+
+  std::unordered_map<std::u16string, int> m_rowOfUrl;
+  std::unordered_map<int, int> m_rowOfChannel;
+  unsigned m_nIndexedVersion = ~0u;
 
   CTouchImage m_defaultIcon;
   CTouchImage m_refreshImage;

@@ -3,8 +3,12 @@
 // and its open callback, the screen density and the fonts, and every
 // operation that does not depend on what a row shows. A view derives from
 // CPaintedList with its row type, which has the fields m_nTop, m_nBottom
-// (the row's place in the content) and m_pRendering (its cached drawing),
-// and adds the drawing, the ordering of new rows and the open.
+// (the row's place in the content, filled in the copies GetItem hands out;
+// the list itself places a row by its index) and m_pRendering (its cached
+// drawing), and adds the drawing, the ordering of new rows and the open.
+//
+// No step of a paint, an insertion or a lookup walks every row: a list of
+// thousands of rows paints, scrolls and changes as a short one does.
 //
 // One recursive lock guards every row change, the scroller's state and
 // every drawing of the content; it is never held while the view waits for
@@ -42,7 +46,7 @@ void DetachRowExtras(Item&) {}
 // Item is the row type; Open, the open a view queues under its lock, has a
 // flag pending, the callback's type Callback, and Call(callback, owner,
 // context), which calls the callback with what was queued; MaxRows bounds
-// the row count.
+// the row count (0: no bound, the array grows with the rows).
 template <class Item, class Open, int MaxRows>
 class CPaintedList : public CTouchScrollClient {
  public:
@@ -135,6 +139,9 @@ class CPaintedList : public CTouchScrollClient {
   void InsertRow(int index, Item* row);
   // The row that holds content coordinate y, or -1.
   int RowAt(int y) const;
+  // Whether another row may be added (the bound, if any, not reached).
+  bool HasRoomForRow() const { return m_pItems && (MaxRows == 0 || m_nCount < MaxRows); }
+  int RowTop(int index) const { return index * m_nPitch; }
   void ScrollFocusedIntoView();
   bool IsBusy() const { return m_bBusy || m_nRepainting > 0; }
 
@@ -171,7 +178,14 @@ class CPaintedList : public CTouchScrollClient {
   OpenCallback m_pCallback = nullptr;
   Item** m_pItems = nullptr;
   int m_nCount = 0;
+  int m_nCapacity = 0;
   int m_nFocus = -1;
+  // The rows that may hold a rendering lie in [m_nRenderedFrom,
+  // m_nRenderedTo): a paint frees the far ones without walking the others.
+  int m_nRenderedFrom = 0, m_nRenderedTo = 0;
+  // Grows whenever rows are added, removed or destroyed: what a view keeps
+  // about its rows' order is good while this stays the same.
+  unsigned m_nRowsVersion = 0;
 
   HWND m_hOwner = nullptr;
   DWORD_PTR m_context = 0;
@@ -186,6 +200,8 @@ class CPaintedList : public CTouchScrollClient {
   // Copies a row's rendering to the content, painting it first when there
   // is none.
   void DrawRowAt(int index, HDC hdc, int y, int width);
+  // Makes room in the row array for one more row.
+  void GrowRows();
 };
 
 // ---------------------------------------------------------------- construction
@@ -248,8 +264,9 @@ BOOL CPaintedList<Item, Open, MaxRows>::Create(HINSTANCE, HWND parent, int x, in
   m_hOwner = parent;
   m_context = context;
   if (!m_pItems) {
-    m_pItems = new Item*[MaxRows];
-    std::fill(m_pItems, m_pItems + MaxRows, nullptr);
+    m_nCapacity = MaxRows > 0 ? MaxRows : 64;
+    m_pItems = new Item*[m_nCapacity];
+    std::fill(m_pItems, m_pItems + m_nCapacity, nullptr);
   }
   m_scroller.Init(context, parent, this, x, y, width, height);
   return TRUE;
@@ -295,20 +312,34 @@ void CPaintedList<Item, Open, MaxRows>::DestroyAllRows() {
   }
   m_nCount = 0;
   m_nFocus = -1;
+  m_nRenderedFrom = m_nRenderedTo = 0;
+  ++m_nRowsVersion;
+}
+
+template <class Item, class Open, int MaxRows>
+void CPaintedList<Item, Open, MaxRows>::GrowRows() {
+  const int capacity = m_nCapacity * 2;
+  Item** rows = new Item*[capacity];
+  std::copy(m_pItems, m_pItems + m_nCount, rows);
+  std::fill(rows + m_nCount, rows + capacity, nullptr);
+  delete[] m_pItems;
+  m_pItems = rows;
+  m_nCapacity = capacity;
 }
 
 template <class Item, class Open, int MaxRows>
 void CPaintedList<Item, Open, MaxRows>::InsertRow(int index, Item* row) {
-  for (int i = m_nCount; i > index; --i) {
-    m_pItems[i] = m_pItems[i - 1];
-    m_pItems[i]->m_nTop = i * m_nPitch;
-    m_pItems[i]->m_nBottom = m_pItems[i]->m_nTop + m_nPitch;
-  }
-  row->m_nTop = index * m_nPitch;
+  if (m_nCount >= m_nCapacity) GrowRows();
+  // The rows below move down one place as one block; their places in the
+  // content follow from their indices.
+  std::copy_backward(m_pItems + index, m_pItems + m_nCount, m_pItems + m_nCount + 1);
+  row->m_nTop = RowTop(index);
   row->m_nBottom = row->m_nTop + m_nPitch;
   m_pItems[index] = row;
   ++m_nCount;
   if (m_nFocus >= index && m_nFocus < m_nCount - 1) ++m_nFocus;
+  if (m_nRenderedTo > index) ++m_nRenderedTo;
+  ++m_nRowsVersion;
 }
 
 template <class Item, class Open, int MaxRows>
@@ -316,17 +347,14 @@ BOOL CPaintedList<Item, Open, MaxRows>::RemoveItem(int row) {
   Guard guard(m_lock);
   if (row < 0 || row >= m_nCount) return FALSE;
   DestroyItem(m_pItems[row]);
-  for (int i = row; i < m_nCount - 1; ++i) {
-    m_pItems[i] = m_pItems[i + 1];
-    m_pItems[i]->m_nTop = i * m_nPitch;
-    m_pItems[i]->m_nBottom = m_pItems[i]->m_nTop + m_nPitch;
-    DropRendering(i);
-  }
+  for (int i = row; i < m_nCount - 1; ++i) m_pItems[i] = m_pItems[i + 1];
   m_pItems[--m_nCount] = nullptr;
+  ++m_nRowsVersion;
   if (m_nFocus > row) --m_nFocus;
   else if (m_nFocus == row) m_nFocus = (m_touch || m_nCount == 0) ? -1 : std::min(row, m_nCount - 1);
-  // The shading of every row follows the row count.
-  for (int i = 0; i < row && i < m_nCount; ++i) DropRendering(i);
+  // The shading of every row follows the row count: every rendering goes.
+  for (int i = m_nRenderedFrom; i < m_nRenderedTo && i < m_nCount; ++i) DropRendering(i);
+  m_nRenderedFrom = m_nRenderedTo = 0;
   m_open = Open();
   m_bFullPaint = TRUE;
   return TRUE;
@@ -334,9 +362,9 @@ BOOL CPaintedList<Item, Open, MaxRows>::RemoveItem(int row) {
 
 template <class Item, class Open, int MaxRows>
 int CPaintedList<Item, Open, MaxRows>::RowAt(int y) const {
-  for (int i = 0; i < m_nCount; ++i)
-    if (m_pItems[i]->m_nTop <= y && y < m_pItems[i]->m_nBottom) return i;
-  return -1;
+  if (y < 0 || m_nPitch <= 0) return -1;
+  const int i = y / m_nPitch;
+  return i < m_nCount ? i : -1;
 }
 
 template <class Item, class Open, int MaxRows>
@@ -456,14 +484,14 @@ void CPaintedList<Item, Open, MaxRows>::FocusPrevious() {
 template <class Item, class Open, int MaxRows>
 void CPaintedList<Item, Open, MaxRows>::ScrollFocusedIntoView() {
   if (m_nFocus < 0 || m_nFocus >= m_nCount) return;
-  const Item* row = m_pItems[m_nFocus];
+  const int top = RowTop(m_nFocus), bottom = top + m_nPitch;
   int o = m_scroller.GetOffset(), h = m_scroller.GetHeight();
-  if (row->m_nTop + o < 0) {
-    if (!m_scroller.SetOffset(-row->m_nTop, TRUE)) m_scroller.Redraw(1);
-  } else if (row->m_nBottom <= h - o) {
+  if (top + o < 0) {
+    if (!m_scroller.SetOffset(-top, TRUE)) m_scroller.Redraw(1);
+  } else if (bottom <= h - o) {
     m_scroller.Redraw(1);
   } else {
-    if (!m_scroller.SetOffset(h - row->m_nBottom, TRUE)) m_scroller.Redraw(1);
+    if (!m_scroller.SetOffset(h - bottom, TRUE)) m_scroller.Redraw(1);
   }
 }
 
@@ -492,6 +520,8 @@ BOOL CPaintedList<Item, Open, MaxRows>::GetItem(int row, Item& out) {
   Guard guard(m_lock);
   if (row < 0 || row >= m_nCount) return FALSE;
   out = *m_pItems[row];
+  out.m_nTop = RowTop(row);
+  out.m_nBottom = out.m_nTop + m_nPitch;
   out.m_pRendering = nullptr;
   DetachRowExtras(out);
   return TRUE;
@@ -556,7 +586,8 @@ bool CPaintedList<Item, Open, MaxRows>::OnTimer(HWND window, UINT_PTR id) {
 template <class Item, class Open, int MaxRows>
 void CPaintedList<Item, Open, MaxRows>::OnSize(int width, int height) {
   Guard guard(m_lock);
-  for (int i = 0; i < m_nCount; ++i) DropRendering(i);
+  for (int i = m_nRenderedFrom; i < m_nRenderedTo && i < m_nCount; ++i) DropRendering(i);
+  m_nRenderedFrom = m_nRenderedTo = 0;
   m_bFullPaint = TRUE;
   m_scroller.SetSize(width, height);
 }
@@ -605,7 +636,7 @@ int CPaintedList<Item, Open, MaxRows>::DrawContent(HWND, DWORD_PTR, HDC hdc, DWO
     // of paint.
     int first = std::max(0, -offset / m_nPitch);
     if (first >= m_nCount) first = m_nCount - 1;
-    auto visible = [&](const Item* r) { return r->m_nTop + offset < height && r->m_nBottom + offset > 0; };
+    auto visible = [&](int i) { return RowTop(i) + offset < height && RowTop(i) + m_nPitch + offset > 0; };
     const bool normal = m_nRowsPainted == m_nCount && !m_bFullPaint;
     HGDIOBJ savedFont = nullptr;
     if (!normal) {
@@ -615,9 +646,9 @@ int CPaintedList<Item, Open, MaxRows>::DrawContent(HWND, DWORD_PTR, HDC hdc, DWO
     }
     // The focused row is drawn again on every paint.
     DropRendering(m_nFocus);
-    for (int i = first; i < m_nCount && m_pItems[i]->m_nTop + offset < height; ++i) {
-      if (!visible(m_pItems[i])) continue;
-      const int y = m_pItems[i]->m_nTop + offset;
+    for (int i = first; i < m_nCount && RowTop(i) + offset < height; ++i) {
+      if (!visible(i)) continue;
+      const int y = RowTop(i) + offset;
       if (!m_pItems[i]->m_pRendering && !whole) {
         RECT row = {0, std::max(y, 0), width, std::min(y + m_nPitch, height)};
         if (IsRectEmpty(&changed)) changed = row;
@@ -626,10 +657,15 @@ int CPaintedList<Item, Open, MaxRows>::DrawContent(HWND, DWORD_PTR, HDC hdc, DWO
       DrawRowAt(i, hdc, y, width);
     }
     if (normal) {
-      // Renderings survive half a screen above and below the visible rows.
+      // Renderings survive half a screen above and below the visible rows;
+      // only the rows that may hold one are looked at.
       const int v = height / m_nPitch + 1;
-      for (int i = 0; i < m_nCount; ++i)
-        if (i <= first - v / 2 || i >= first + 3 * v / 2) DropRendering(i);
+      const int keepFrom = std::max(0, first - v / 2 + 1), keepTo = std::min(m_nCount, first + 3 * v / 2);
+      for (int i = m_nRenderedFrom; i < m_nRenderedTo && i < m_nCount; ++i)
+        if (i < keepFrom || i >= keepTo) DropRendering(i);
+      m_nRenderedFrom = std::max(m_nRenderedFrom, keepFrom);
+      m_nRenderedTo = std::min(m_nRenderedTo, keepTo);
+      if (m_nRenderedFrom >= m_nRenderedTo) m_nRenderedFrom = m_nRenderedTo = 0;
     } else {
       m_nRowsPainted = m_nCount;
       m_bFullPaint = FALSE;
@@ -662,6 +698,13 @@ void CPaintedList<Item, Open, MaxRows>::DrawRowAt(int index, HDC hdc, int y, int
   if (!row->m_pRendering) {
     row->m_pRendering = new COffscreenDC(hdc, width, m_nPitch);
     PaintRow(row, index, row->m_pRendering->GetDC(), width, index == m_nFocus);
+    if (m_nRenderedFrom >= m_nRenderedTo) {
+      m_nRenderedFrom = index;
+      m_nRenderedTo = index + 1;
+    } else {
+      m_nRenderedFrom = std::min(m_nRenderedFrom, index);
+      m_nRenderedTo = std::max(m_nRenderedTo, index + 1);
+    }
   }
   BitBlt(hdc, 0, y, width, m_nPitch, row->m_pRendering->GetDC(), 0, 0, SRCCOPY);
 }

@@ -221,6 +221,51 @@ TEST_F(OpmlTest, CategoryRemovalTakesOnlyCategoriesAndNamesWhatGoes) {
   EXPECT_TRUE(list.HasCategory(u"Misc"));
 }
 
+// Every edit of the list and every load of another file shows in the next
+// look-up by address: the first outline of an address at the first level,
+// then one level down, whatever was added, moved, removed or read since.
+TEST_F(OpmlTest, LookupsFollowEveryEditAndLoad) {
+  WriteDeviceFile(kList,
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?><opml version=\"1.0\"><head/><body nextID=\"10\">"
+                  "<outline type=\"rss\" text=\"News\" uniqueID=\"1\">"
+                  "<outline type=\"rss\" text=\"A\" uniqueID=\"2\" xmlUrl=\"http://a\" label=\"inner\"/></outline>"
+                  "<outline type=\"rss\" text=\"Tech\" uniqueID=\"3\"/>"
+                  "<outline type=\"rss\" text=\"A top\" uniqueID=\"4\" xmlUrl=\"http://a\" label=\"top\"/>"
+                  "</body></opml>");
+  COpmlXML list(nullptr, nullptr, 1);
+  list.SetPath(kList, 1);
+  ASSERT_TRUE(list.LoadAndWalk(kList));
+  CString value;
+  ASSERT_EQ(list.GetChannelAttribute(u"http://a", u"label", value), 1);
+  EXPECT_EQ(value, CString(u"top")) << "an outline directly under body comes first";
+  EXPECT_EQ(list.AddChannel(u"Tech", u"B", u"http://b"), 10);
+  EXPECT_EQ(list.SetChannelAttribute(u"http://b", u"label", u"b"), 1);
+  EXPECT_EQ(list.MoveChannel(u"http://b", u"News"), 1);
+  EXPECT_EQ(list.SetChannelAttribute(u"http://b", u"label", u"moved"), 1);
+  const std::string saved = Saved();
+  EXPECT_NE(saved.find("text=\"B\" uniqueID=\"10\" xmlUrl=\"http://b\" label=\"moved\""), std::string::npos) << saved;
+  EXPECT_LT(saved.find("text=\"B\""), saved.find("text=\"Tech\"")) << "moved under News";
+  EXPECT_EQ(list.RemoveChannel(u"http://a"), 1);
+  ASSERT_EQ(list.GetChannelAttribute(u"http://a", u"label", value), 1);
+  EXPECT_EQ(value, CString(u"inner")) << "the one left of the address";
+  EXPECT_EQ(list.SetChannelAttribute(u"http://b", u"xmlUrl", u"http://c"), 1);
+  EXPECT_EQ(list.HasChannel(u"http://b"), 0);
+  EXPECT_EQ(list.HasChannel(u"http://c"), 1);
+  EXPECT_EQ(list.RemoveChannelById(u"News", nullptr), 1);
+  EXPECT_EQ(list.HasChannel(u"http://a"), 0);
+  EXPECT_EQ(list.HasChannel(u"http://c"), 0);
+  EXPECT_EQ(list.SetChannelAttribute(u"http://c", u"label", u"gone"), 0);
+  // Another file read into the same object: only its channels are found.
+  WriteDeviceFile(u"\\ChannelData\\Other.opml",
+                  "<?xml version=\"1.0\"?><opml version=\"1.0\"><body>"
+                  "<outline type=\"rss\" text=\"D\" uniqueID=\"5\" xmlUrl=\"http://d\"/></body></opml>");
+  ASSERT_TRUE(list.LoadAndWalk(u"\\ChannelData\\Other.opml"));
+  EXPECT_EQ(list.HasChannel(u"http://d"), 1);
+  EXPECT_EQ(list.HasChannel(u"http://b"), 0);
+  list.CreateEmpty();
+  EXPECT_EQ(list.HasChannel(u"http://d"), 0);
+}
+
 TEST_F(OpmlTest, LoadReportsOutlines) {
   WriteDeviceFile(kList,
                   "<?xml version=\"1.0\"?><opml version=\"1.0\"><head><title>t</title></head><body>"

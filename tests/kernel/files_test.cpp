@@ -99,6 +99,56 @@ TEST_F(DeviceFiles, CaseBlindNamesSeeChangesByAnotherProcessAtOnce) {
   }
 }
 
+// The program's own creates, renames and deletes show in the very next
+// case-blind lookup, however fast they follow one another, and so does a
+// folder moved away with another put in its place; a forked child looks
+// up names on its own without taking what its parent is told.
+TEST_F(DeviceFiles, CaseBlindNamesFollowTheProgramsOwnChangesAndMovedFolders) {
+  CreateDirectoryW(u"\\Data", nullptr);
+  for (int i = 0; i < 200; ++i) {
+    std::u16string n = qk::FromUtf8(std::to_string(i));
+    std::u16string made = u"\\Data\\Ch" + n + u".Bin", asked = u"\\DATA\\ch" + n + u".bin";
+    ASSERT_EQ(GetFileAttributesW(asked.c_str()), INVALID_FILE_ATTRIBUTES) << i;
+    HANDLE f = CreateFileW(made.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << i;
+    CloseHandle(f);
+    ASSERT_EQ(Host(asked.c_str()), root_ + "/Data/Ch" + std::to_string(i) + ".Bin") << i;
+    std::u16string moved = u"\\Data\\Ch" + n + u"~.xml";
+    ASSERT_TRUE(MoveFileW(asked.c_str(), moved.c_str())) << i;
+    ASSERT_EQ(GetFileAttributesW(asked.c_str()), INVALID_FILE_ATTRIBUTES) << i;
+    ASSERT_NE(GetFileAttributesW((u"\\data\\CH" + n + u"~.XML").c_str()), INVALID_FILE_ATTRIBUTES) << i;
+    if (i % 2) {
+      ASSERT_TRUE(DeleteFileW((u"\\data\\ch" + n + u"~.xml").c_str())) << i;
+    }
+  }
+  EXPECT_EQ(Find(u"\\Data\\*.xml").size(), 100u);
+  // The folder moves away and another takes its place: its names are the
+  // new folder's, and the moved one's names are found where it went.
+  WriteDeviceFile(u"\\Data\\Only.txt", "first");
+  ASSERT_TRUE(MoveFileW(u"\\data", u"\\Moved"));
+  WriteDeviceFile(u"\\Data\\Other.txt", "second");
+  EXPECT_EQ(GetFileAttributesW(u"\\DATA\\ONLY.TXT"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(ReadDeviceFile(u"\\DATA\\other.TXT"), "second");
+  EXPECT_EQ(ReadDeviceFile(u"\\moved\\only.txt"), "first");
+  // Changes by the host's own calls (another library of the program) show too.
+  ASSERT_EQ(std::rename((root_ + "/Data/Other.txt").c_str(), (root_ + "/Data/Renamed.TXT").c_str()), 0);
+  EXPECT_EQ(ReadDeviceFile(u"\\data\\renamed.txt"), "second");
+  // A forked child creates and finds names by itself; the parent still sees
+  // every change afterwards.
+  pid_t pid = fork();
+  if (pid == 0) {
+    WriteDeviceFile(u"\\Data\\Child.txt", "child");
+    bool ok = ReadDeviceFile(u"\\DATA\\CHILD.TXT") == "child" && ReadDeviceFile(u"\\data\\renamed.txt") == "second";
+    _exit(ok ? 0 : 1);
+  }
+  int status = -1;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadDeviceFile(u"\\data\\child.TXT"), "child");
+  ASSERT_TRUE(DeleteFileW(u"\\Data\\Child.txt"));
+  EXPECT_EQ(GetFileAttributesW(u"\\DATA\\CHILD.TXT"), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(DeviceFiles, WildcardsFollowTheDeviceRules) {
   for (const char16_t* n : {u"\\d\\Ch001.bin", u"\\d\\Ch002.BIN", u"\\d\\Ch003~.xml", u"\\d\\README", u"\\d\\a.b.c"})
     WriteDeviceFile(n, "");

@@ -150,7 +150,7 @@ TEST_F(ChannelList, FilledFromChannelsOpmlSortedAndTrimmed) {
   EXPECT_EQ(view_->GetRowPitch(), 84);
 }
 
-TEST_F(ChannelList, TitleOrderAndTheFiveHundredRowLimit) {
+TEST_F(ChannelList, TitleOrderAndEveryRowOfALongList) {
   view_->AddItem(1, u"beta", u"", u"u1", u"", 0, 0);
   view_->AddItem(2, u"Alpha", u"", u"u2", u"", 0, 0);
   view_->AddItem(3, u"alpha", u"", u"u3", u"", 0, 0);
@@ -161,10 +161,47 @@ TEST_F(ChannelList, TitleOrderAndTheFiveHundredRowLimit) {
     order.push_back(row.m_nChannel);
   }
   EXPECT_EQ(order, (std::vector<int>{3, 2, 1}));
-  Fill(500);
-  view_->AddItem(999, u"AAA first", u"", u"u", u"", 0, 0);
-  EXPECT_EQ(view_->GetItemCount(), 500);
-  EXPECT_EQ(view_->FindItemById(999), -1);
+
+  // A list imported from another reader: 2,000 channels in no order. Every
+  // one gets its row, in title order, found by its address and its number.
+  view_->RemoveAllItems();
+  const int n = 2000;
+  for (int k = 0; k < n; ++k) {
+    const int i = k * 7919 % n;
+    CString title, url;
+    title.Format(u"Channel %04d", i);
+    url.Format(u"http://feeds.example/%d", i);
+    view_->AddItem(i + 1, title, u"2026-12-08 09:00:00", url, u"", 5, 0);
+  }
+  view_->AddItem(9999, u"AAA first", u"", u"http://first.example/", u"", 0, 0);
+  ASSERT_EQ(view_->GetItemCount(), n + 1);
+  const int pitch = view_->GetRowPitch();
+  for (int i = 0; i <= n; ++i) {
+    ASSERT_TRUE(view_->GetItem(i, row));
+    ASSERT_EQ(row.m_nChannel, i == 0 ? 9999 : i) << i;
+    ASSERT_EQ(row.m_nTop, i * pitch) << i;
+    ASSERT_EQ(row.m_nBottom, (i + 1) * pitch) << i;
+    ASSERT_EQ(view_->FindItemByUrl(row.m_strUrl), i) << i;
+    ASSERT_EQ(view_->FindItemById(row.m_nChannel), i) << i;
+  }
+  EXPECT_EQ(view_->FindItemByUrl(u"http://feeds.example/2000"), -1);
+  // A row taken out moves the rows below it up, and the look-ups follow.
+  ASSERT_TRUE(view_->RemoveItem(0));
+  EXPECT_EQ(view_->FindItemByUrl(u"http://first.example/"), -1);
+  EXPECT_EQ(view_->FindItemById(2000), n - 1);
+  EXPECT_EQ(view_->FindItemByUrl(u"http://feeds.example/0"), 0);
+
+  // The last rows are reached, painted and opened like the first.
+  view_->FocusPrevious();
+  EXPECT_EQ(view_->GetFocusedItem(), n - 1);
+  EXPECT_EQ(view_->Scroller().GetOffset(), height_ - n * pitch);
+  view_->ClearFocus();
+  view_->Redraw(TRUE);
+  EXPECT_GT(Ink(36, height_ - pitch + 2, width_ / 2, height_ - pitch / 2), 20) << "the last row's title is painted";
+  Tap(120, height_ - pitch / 2);
+  ASSERT_EQ(g_opened.size(), 1u);
+  EXPECT_EQ(g_opened[0].title, CString(u"Channel 1999"));
+  EXPECT_EQ(g_opened[0].channel, 2000);
 }
 
 TEST_F(ChannelList, CountsBoldTitleAndRefreshPendingImage) {
