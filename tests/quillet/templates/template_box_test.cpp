@@ -164,9 +164,13 @@ TEST_F(TemplateBoxTest, FetchesEveryPlainNameWholeAndSkipsNamesThatLeaveTheFolde
   CDownloadDlg box(&hostWnd_);
   std::string shownStatus;
   std::string error;
+  bool sawBox = false;
+  // The downloads from loopback can end, and the box close, before the
+  // first step's timer comes: the steps are then left unrun.
   EXPECT_EQ(RunBox(box,
                    {[&] {
                       if (!Box()) return false;
+                      sawBox = true;
                       shownStatus = Text(GetDlgItem(Box(), 1051));
                       return true;
                     },
@@ -177,12 +181,14 @@ TEST_F(TemplateBoxTest, FetchesEveryPlainNameWholeAndSkipsNamesThatLeaveTheFolde
                       error = Text(GetDlgItem(b, 1051));
                       return TapWindow(GetDlgItem(b, IDCANCEL)), true;
                     }},
-                   1),
+                   2),
             IDOK);
   EXPECT_EQ(error, "");
   EXPECT_FALSE(box.m_bCancelled);
   EXPECT_FALSE(box.m_bFailed);
-  EXPECT_FALSE(shownStatus.empty());
+  if (sawBox) {
+    EXPECT_FALSE(shownStatus.empty());
+  }
   EXPECT_EQ(Templates(), (std::vector<std::string>{"big.xml", "last.xml", "news.xml"}));
   EXPECT_EQ(ReadDeviceFile(u"\\Program Files\\Quillet\\Templates\\big.xml"), big);
   EXPECT_EQ(ReadDeviceFile(u"\\Program Files\\Quillet\\SampleChannels.opml"), "<opml version=\"1.0\"><body/></opml>\n");
