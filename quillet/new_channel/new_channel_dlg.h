@@ -33,8 +33,6 @@ class CNewChannelDlg : public CWizardListPage {
   static void OnRowClicked(HWND window, DWORD_PTR context, UINT commandId, CTouchListItem* item);
 
   void DoDataExchange(CDataExchange* dx) override;
-  BOOL PreTranslateMessage(MSG* msg) override;
-  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   BOOL OnInitDialog() override;
   void OnOK() override {}
   void OnCancel() override;
@@ -47,8 +45,8 @@ class CNewChannelDlg : public CWizardListPage {
   void Choose(UINT rowId);
   // Asks for the OPML file to import; TRUE with the path chosen.
   BOOL AskForOpmlFile(CString& path);
-  BOOL HandleKey(WPARAM key);
   void DrawBand(HDC hdc) override;
+  void OnBarCommand(int command) override;
 
   CImageButtonBar* m_pBar = nullptr;
   HFONT m_hFont = nullptr;
@@ -59,7 +57,6 @@ class CNewChannelDlg : public CWizardListPage {
   CCaptionStatic m_caption;
   CStatic m_helper1;
   CStatic m_helper2;
-  CBarPress m_barPress;
 
   DECLARE_MESSAGE_MAP()
 };

@@ -435,29 +435,9 @@ void COpmlDisplayDlg::OnCancel() {
 
 // ---------------------------------------------------------------- input
 
-BOOL COpmlDisplayDlg::HandleKey(WPARAM key) { return m_pRows && m_pRows->HandleKey(key); }
-
-BOOL COpmlDisplayDlg::PreTranslateMessage(MSG* msg) {
-  if (msg && msg->message == WM_KEYDOWN && IsWithin(m_hWnd, msg->hwnd) && HandleKey(msg->wParam)) return TRUE;
-  return CDialog::PreTranslateMessage(msg);
-}
-
-LRESULT COpmlDisplayDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-  // The keys the wizard hands on to its pages.
-  if (message == WM_KEYDOWN && HandleKey(wParam)) return 0;
-  if (m_pBar && m_pRows && (message == WM_LBUTTONDOWN || message == WM_MOUSEMOVE || message == WM_LBUTTONUP)) {
-    CRect client;
-    GetClientRect(&client);
-    const int command = m_barPress.Route(m_hWnd, message, wParam, lParam, *m_pRows, *m_pBar, client.bottom - Dy(40), [this] {
-      HDC hdc = ::GetDC(m_hWnd);
-      DrawBar(hdc);
-      ::ReleaseDC(m_hWnd, hdc);
-    });
-    if (command == 1) OnCancel();
-    else if (command == 2) OnOK();
-    return 0;
-  }
-  return CDialog::WindowProc(message, wParam, lParam);
+void COpmlDisplayDlg::OnBarCommand(int command) {
+  if (command == 1) OnCancel();
+  else if (command == 2) OnOK();
 }
 
 // ---------------------------------------------------------------- layout and painting

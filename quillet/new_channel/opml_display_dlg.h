@@ -92,8 +92,6 @@ class COpmlDisplayDlg : public CWizardListPage, public CWizardPageState {
   static void OnListClick(HWND window, DWORD_PTR context, UINT commandId, CTouchListItem* item);
 
   void DoDataExchange(CDataExchange* dx) override;
-  BOOL PreTranslateMessage(MSG* msg) override;
-  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   BOOL OnInitDialog() override;
   void OnOK() override;
   void OnCancel() override;
@@ -112,8 +110,8 @@ class COpmlDisplayDlg : public CWizardListPage, public CWizardPageState {
   void AddEveryChannel();
   void AddOne(const CString& url);
   void SetRowsChecked(UINT commandId, DWORD value);
-  BOOL HandleKey(WPARAM key);
   void DrawBand(HDC hdc) override;
+  void OnBarCommand(int command) override;
   CStringList* ChosenList() const;
   UINT RowImage(UINT low, UINT high, UINT key) const;
 
@@ -149,7 +147,6 @@ class COpmlDisplayDlg : public CWizardListPage, public CWizardPageState {
   CCaptionStatic m_caption;
   CStatic m_prompt;
   CStatic m_loading;
-  CBarPress m_barPress;
 
   DECLARE_MESSAGE_MAP()
 };

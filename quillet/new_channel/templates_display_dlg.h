@@ -68,8 +68,6 @@ class CTemplatesDisplayDlg : public CWizardListPage, public CWizardPageState {
   BOOL OnInitDialog() override;
   void OnOK() override;
   void OnCancel() override;
-  BOOL PreTranslateMessage(MSG* msg) override;
-  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   void DoDataExchange(CDataExchange* dx) override;
 
  protected:
@@ -81,8 +79,8 @@ class CTemplatesDisplayDlg : public CWizardListPage, public CWizardPageState {
   void Load();
   void FillList();
   void Click(UINT commandId);
-  BOOL HandleKey(WPARAM key);
   void DrawBand(HDC hdc) override;
+  void OnBarCommand(int command) override;
   CStringList* ChosenChannels() const;
   // The key of a row id, or empty.
   std::u16string KeyOfRow(UINT commandId) const;
@@ -107,7 +105,6 @@ class CTemplatesDisplayDlg : public CWizardListPage, public CWizardPageState {
   CCaptionStatic m_caption;  // 1003
   CStatic m_prompt;          // 1004
   CStatic m_loading;         // 1005
-  CBarPress m_barPress;
 
   DECLARE_MESSAGE_MAP()
 };

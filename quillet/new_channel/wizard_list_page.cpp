@@ -14,6 +14,35 @@ int CWizardListPage::GetListHeight() const {
   return height < 0 ? 0 : height;
 }
 
+BOOL CWizardListPage::HandleKey(WPARAM key) {
+  CTouchMenuList* list = GetList();
+  return list && list->HandleKey(key);
+}
+
+BOOL CWizardListPage::PreTranslateMessage(MSG* msg) {
+  if (msg && msg->message == WM_KEYDOWN && IsWithin(m_hWnd, msg->hwnd) && HandleKey(msg->wParam)) return TRUE;
+  return CDialog::PreTranslateMessage(msg);
+}
+
+LRESULT CWizardListPage::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  // The keys the wizard hands on to its pages.
+  if (message == WM_KEYDOWN && HandleKey(wParam)) return 0;
+  CTouchMenuList* list = GetList();
+  CImageButtonBar* bar = GetButtonBar();
+  if (bar && list && (message == WM_LBUTTONDOWN || message == WM_MOUSEMOVE || message == WM_LBUTTONUP)) {
+    CRect client;
+    GetClientRect(&client);
+    const int command = m_barPress.Route(m_hWnd, message, wParam, lParam, *list, *bar, client.bottom - Dy(40), [this] {
+      HDC hdc = ::GetDC(m_hWnd);
+      DrawBar(hdc);
+      ::ReleaseDC(m_hWnd, hdc);
+    });
+    if (command == 1 || command == 2) OnBarCommand(command);
+    return 0;
+  }
+  return CDialog::WindowProc(message, wParam, lParam);
+}
+
 void CWizardListPage::DrawBar(HDC hdc) {
   CImageButtonBar* bar = GetButtonBar();
   if (!bar || !hdc) return;

@@ -2,7 +2,9 @@
 // and the templates page): a finger-scrolled list under the wizard's title
 // band and, in the touch edition, above the button bar at the screen's
 // bottom. The base sizes the list, paints the band, the list and the bar,
-// and follows a change of the highlight colour; a page draws its own band.
+// follows a change of the highlight colour, hands the keys to the list and
+// routes the pointer between the list and the bar; a page draws its own
+// band and says what a button of the bar does.
 #pragma once
 
 #include "framework/afx.h"
@@ -23,9 +25,17 @@ class CWizardListPage : public CDialog {
   int GetListTop() const;
   int GetListHeight() const;
 
+  BOOL PreTranslateMessage(MSG* msg) override;
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
  protected:
   // Draws the wizard's title band with the page's title.
   virtual void DrawBand(HDC hdc) = 0;
+  // A button of the bar was released on: 1 the left one, 2 the right one.
+  // The page may leave here: nothing of it is used afterwards.
+  virtual void OnBarCommand(int command) = 0;
+  // A key for the list: TRUE when the list took it.
+  BOOL HandleKey(WPARAM key);
   // The band, the list and the bar.
   void DrawPage(HDC hdc);
   void DrawBar(HDC hdc);
@@ -37,4 +47,7 @@ class CWizardListPage : public CDialog {
 
   // The highlight colour the page was last painted with.
   COLORREF m_highlight = 0;
+
+ private:
+  CBarPress m_barPress;
 };
