@@ -351,3 +351,16 @@ void CDownloadDlg::OnCancelButton() {
   StopWorker();
   CPlainDialog::OnCancel();
 }
+
+BOOL FetchToValidateFile(CWnd* parent, const CString& url, CString& path) {
+  WCHAR root[MAX_PATH] = {0};
+  GetDataRoot(root);
+  path = root;
+  path += u"\\ChannelData";
+  ::CreateDirectoryW(path, nullptr);
+  path += u"\\Validate~.xml";
+  CDownloadDlg download(parent);
+  download.SetSingleDownload(url, path);
+  download.DoModal();
+  return !download.m_bCancelled && !download.m_bFailed;
+}

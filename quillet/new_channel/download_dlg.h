@@ -110,5 +110,10 @@ class CDownloadDlg : public CPlainDialog {
   DECLARE_MESSAGE_MAP()
 };
 
+// Fetches one address into "ChannelData\Validate~.xml" under the data root
+// through a download box over parent (made when missing): TRUE when it came
+// whole, neither cancelled nor failed; path is the file's path either way.
+BOOL FetchToValidateFile(CWnd* parent, const CString& url, CString& path);
+
 // The worker's message to the box: the shared status changed.
 #define WM_DOWNLOAD_STATUS (WM_APP + 0x1D0)

@@ -67,19 +67,8 @@ void CFeedSearchResults::AddRows(CTouchMenuList* list, const CString& keywordsTe
 
 BOOL CFeedSearchResults::Search(CWnd* parent, const CString& keywords, BOOL& replied) {
   replied = FALSE;
-  WCHAR root[MAX_PATH] = {0};
-  GetDataRoot(root);
-  CString path = root;
-  path += u"\\ChannelData";
-  ::CreateDirectoryW(path, nullptr);
-  path += u"\\Validate~.xml";
-  BOOL fetched;
-  {
-    CDownloadDlg download(parent);
-    download.SetSingleDownload(FeedSearchUrl(keywords), path);
-    download.DoModal();
-    fetched = !download.m_bCancelled && !download.m_bFailed;
-  }
+  CString path;
+  BOOL fetched = FetchToValidateFile(parent, FeedSearchUrl(keywords), path);
   fetched = fetched && parent && ::IsWindow(parent->m_hWnd);
   if (fetched) {
     Clear();

@@ -300,19 +300,8 @@ void CNewInputUrlDlg::FetchTitle() {
     MessageBox(Localized(problem), Localized(u"Error"), MB_OK | MB_ICONHAND);
     return;
   }
-  WCHAR root[MAX_PATH] = {0};
-  GetDataRoot(root);
-  CString path = root;
-  path += u"\\ChannelData";
-  ::CreateDirectoryW(path, nullptr);
-  path += u"\\Validate~.xml";
-  BOOL fetched;
-  {
-    CDownloadDlg download(this);
-    download.SetSingleDownload(m_strFirst, path);
-    download.DoModal();
-    fetched = !download.m_bCancelled && !download.m_bFailed;
-  }
+  CString path;
+  BOOL fetched = FetchToValidateFile(this, m_strFirst, path);
   if (fetched && ::IsWindow(m_hWnd)) {
     // Whether the file parsed is not asked: a page that is no feed gives
     // an empty title.
