@@ -104,30 +104,12 @@ BOOL COpmlDisplayDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   InitScreenDpi(0);
   WriteLog(u"COpmlDisplayDlg::OnInitDialog()");
-  HWND wizard = ::GetParent(m_hWnd);
-  if (GetTouchFlag()) {
-    SHFullScreen(m_hWnd, SHFS_HIDESIPBUTTON);
-    if (wizard) SHFullScreen(wizard, SHFS_HIDESIPBUTTON);
-    for (HWND owner : {m_hWnd, wizard})
-      if (HWND bar = owner ? SHFindMenuBar(owner) : nullptr) ::ShowWindow(bar, SW_HIDE);
-  } else {
-    HWND bar = CreateWizardMenuBar(wizard);
-    if (!bar) return -1;
-    SetSoftKeyText(bar, IDOK, u"Add Selected");
-    ::SendMessageW(bar, TB_HIDEBUTTON, IDOK, FALSE);
-    SetSoftKeyText(bar, IDCANCEL, u"Cancel");
-    ::DrawMenuBar(bar);
-  }
+  if (!ShowAddSelectedKeys()) return -1;
   ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
   m_caption.SetWindowText(Localized(u"New Channel Wizard"));
   m_prompt.SetWindowText(Localized(u"Choose the channels to add:"));
   m_loading.SetWindowText(Localized(u"Loading, please waiting..."));
-  if (GetTouchFlag()) {
-    m_pBar = new CImageButtonBar();
-    m_pBar->LoadPressedImage(nullptr, ImageIdAt192(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
-    m_pBar->SetButton(0, nullptr, ImageIdAt192(IDR_PNG_OK, IDR_PNG_OK_192), 2);
-    m_pBar->SetButton(4, nullptr, ImageIdAt192(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), 1);
-  }
+  if (GetTouchFlag()) m_pBar = MakeOkCancelBar();
   // The choice screen at once; the catalog once the page has been drawn.
   if (m_nMode == 1) ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
   FillList();

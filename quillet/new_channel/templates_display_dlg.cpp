@@ -87,30 +87,12 @@ CStringList* CTemplatesDisplayDlg::ChosenChannels() const {
 BOOL CTemplatesDisplayDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   InitScreenDpi(0);
-  HWND wizard = ::GetParent(m_hWnd);
-  if (GetTouchFlag()) {
-    SHFullScreen(m_hWnd, SHFS_HIDESIPBUTTON);
-    if (wizard) SHFullScreen(wizard, SHFS_HIDESIPBUTTON);
-    for (HWND owner : {m_hWnd, wizard})
-      if (HWND bar = owner ? SHFindMenuBar(owner) : nullptr) ::ShowWindow(bar, SW_HIDE);
-  } else {
-    HWND bar = CreateWizardMenuBar(wizard);
-    if (!bar) return -1;
-    SetSoftKeyText(bar, IDOK, u"Add Selected");
-    ::SendMessageW(bar, TB_HIDEBUTTON, IDOK, FALSE);
-    SetSoftKeyText(bar, IDCANCEL, u"Cancel");
-    ::DrawMenuBar(bar);
-  }
+  if (!ShowAddSelectedKeys()) return -1;
   ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
   m_caption.SetWindowText(Localized(u"New Channel Wizard"));
   m_prompt.SetWindowText(Localized(u"Choose the channel templates to add:"));
   m_loading.SetWindowText(Localized(u"Loading, please waiting..."));
-  if (GetTouchFlag()) {
-    m_pBar = new CImageButtonBar();
-    m_pBar->LoadPressedImage(nullptr, ImageIdAt192(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
-    m_pBar->SetButton(0, nullptr, ImageIdAt192(IDR_PNG_OK, IDR_PNG_OK_192), 2);
-    m_pBar->SetButton(4, nullptr, ImageIdAt192(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), 1);
-  }
+  if (GetTouchFlag()) m_pBar = MakeOkCancelBar();
   SetTimer(TEMPLATES_TIMER_LOAD, 100, nullptr);
   return FALSE;
 }

@@ -1,7 +1,10 @@
 #include "quillet/new_channel/wizard_list_page.h"
 
+#include "quillet/new_channel/wizard_chrome.h"
+#include "quillet/res/screen_ids.h"
 #include "quillet/screens/screen_util.h"
 #include "quillet/ui/density.h"
+#include "shell/aygshell.h"
 
 int CWizardListPage::GetListTop() const { return GetTouchFlag() ? Dy(52) : 29; }
 
@@ -12,6 +15,32 @@ int CWizardListPage::GetListHeight() const {
   const int height = GetTouchFlag() ? ::GetSystemMetrics(SM_CYSCREEN) - Dy(40) - frame.top - GetListTop()
                                     : client.bottom - GetListTop();
   return height < 0 ? 0 : height;
+}
+
+BOOL CWizardListPage::ShowAddSelectedKeys() {
+  HWND wizard = ::GetParent(m_hWnd);
+  if (GetTouchFlag()) {
+    SHFullScreen(m_hWnd, SHFS_HIDESIPBUTTON);
+    if (wizard) SHFullScreen(wizard, SHFS_HIDESIPBUTTON);
+    for (HWND owner : {m_hWnd, wizard})
+      if (HWND bar = owner ? SHFindMenuBar(owner) : nullptr) ::ShowWindow(bar, SW_HIDE);
+    return TRUE;
+  }
+  HWND bar = CreateWizardMenuBar(wizard);
+  if (!bar) return FALSE;
+  SetSoftKeyText(bar, IDOK, u"Add Selected");
+  ::SendMessageW(bar, TB_HIDEBUTTON, IDOK, FALSE);
+  SetSoftKeyText(bar, IDCANCEL, u"Cancel");
+  ::DrawMenuBar(bar);
+  return TRUE;
+}
+
+CImageButtonBar* CWizardListPage::MakeOkCancelBar() {
+  CImageButtonBar* bar = new CImageButtonBar();
+  bar->LoadPressedImage(nullptr, ImageIdAt192(IDR_PNG_BAR_PRESSED, IDR_PNG_BAR_PRESSED_192));
+  bar->SetButton(0, nullptr, ImageIdAt192(IDR_PNG_OK, IDR_PNG_OK_192), 2);
+  bar->SetButton(4, nullptr, ImageIdAt192(IDR_PNG_CANCEL, IDR_PNG_CANCEL_192), 1);
+  return bar;
 }
 
 BOOL CWizardListPage::HandleKey(WPARAM key) {

@@ -34,6 +34,14 @@ class CWizardListPage : public CDialog {
   // A button of the bar was released on: 1 the left one, 2 the right one.
   // The page may leave here: nothing of it is used afterwards.
   virtual void OnBarCommand(int command) = 0;
+  // The keys of a page that adds the chosen channels: in the touch edition
+  // the page and the wizard hide the input panel's button and their menu
+  // bars; on a key device the wizard's soft keys read "Add Selected" and
+  // "Cancel". FALSE when the soft keys cannot be made.
+  BOOL ShowAddSelectedKeys();
+  // The touch edition's button bar of such a page: OK on the left (command
+  // 2), Cancel on the right (command 1).
+  static CImageButtonBar* MakeOkCancelBar();
   // A key for the list: TRUE when the list took it.
   BOOL HandleKey(WPARAM key);
   // The band, the list and the bar.
