@@ -91,6 +91,10 @@ const char kOtherReader[] =
     "  <outline type=\"rss\" text=\"Loose Feed\" xmlUrl=\"http://127.0.0.1/loose.xml\"/>\n"
     " </body>\n</opml>\n";
 
+constexpr int kRow0 = 197, kPitch = 82;
+constexpr int kBar = 760, kBarLeft = 48, kBarRight = 432;
+constexpr int kMenuPage0 = 93, kChooserFile = 182;
+
 class OpmlPageTest : public qtest::DeviceTest {
  protected:
   void SetUp() override {
@@ -119,6 +123,28 @@ class OpmlPageTest : public qtest::DeviceTest {
     return image;
   }
   std::string Boxes() const { return qtest::ReadHostFile(boxes_); }
+  // New from the channel list's menu page: the wizard, on its choice page.
+  void OpenWizard(HWND* wizard) {
+    ASSERT_TRUE(q_.Tap(kBarRight, kBar));
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.Tap(240, kMenuPage0));
+    ASSERT_TRUE(q_.Advance(10));
+    *wizard = q_.ActiveWindow();
+  }
+  // "Import OPML file" on the choice page, and the chooser's first file.
+  void PickFile() {
+    ASSERT_TRUE(q_.Tap(240, kRow0 + 3 * kPitch));
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.Tap(200, kChooserFile));
+    ASSERT_TRUE(q_.SoftKey(1));  // "Select"
+    ASSERT_TRUE(q_.Advance(10));
+  }
+  // A tap on a touch row of the page, and the page's answer.
+  void TapRow(int row) {
+    ASSERT_TRUE(q_.Tap(240, kRow0 + row * kPitch));
+    ASSERT_TRUE(q_.Advance(10));
+    ASSERT_TRUE(q_.Advance(10));
+  }
 
   HANDLE process_ = nullptr;
   qtest::RemoteProgram q_;
@@ -129,9 +155,6 @@ class OpmlPageTest : public qtest::DeviceTest {
 // pages' lists start under the title band), the button bar and its outer
 // buttons, the menu page's first row, the file chooser's first file after
 // the folder "Program Files".
-constexpr int kRow0 = 197, kPitch = 82;
-constexpr int kBar = 760, kBarLeft = 48, kBarRight = 432;
-constexpr int kMenuPage0 = 93, kChooserFile = 182;
 // The same on the 240 x 320 key device: its rows, and the shell file
 // dialog's first file.
 constexpr int kKeyRow0 = 71, kKeyPitch = 34, kKeyDialogFile = 100;
@@ -184,25 +207,10 @@ TEST_F(OpmlPageTest, ByTouchAnotherReadersFileIsImportedFolderByFolder) {
   WriteDeviceFile(u"\\Other reader.opml", kOtherReader);
   Start("");
   const std::string before = ReadDeviceFile(kList);
-  auto pick = [&] {
-    ASSERT_TRUE(q_.Tap(240, kRow0 + 3 * kPitch));  // "Import OPML file"
-    ASSERT_TRUE(q_.Advance(10));
-    ASSERT_TRUE(q_.Tap(200, kChooserFile));
-    ASSERT_TRUE(q_.SoftKey(1));  // "Select"
-    ASSERT_TRUE(q_.Advance(10));
-  };
-  auto tap = [&](int row) {
-    ASSERT_TRUE(q_.Tap(240, kRow0 + row * kPitch));
-    ASSERT_TRUE(q_.Advance(10));
-    ASSERT_TRUE(q_.Advance(10));
-  };
   // New from the menu page: the wizard.
-  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
-  ASSERT_TRUE(q_.Advance(10));
-  HWND wizard = q_.ActiveWindow();
-  pick();
+  HWND wizard = nullptr;
+  ASSERT_NO_FATAL_FAILURE(OpenWizard(&wizard));
+  PickFile();
   // A picked file first offers its two ways; Back from there selects the
   // import row on the choice page, which shows whole.
   TouchRowsShow(Seen("first-480x800"), 2, "the first screen");
@@ -211,28 +219,28 @@ TEST_F(OpmlPageTest, ByTouchAnotherReadersFileIsImportedFolderByFolder) {
   auto choice = Seen("choice-back-first-480x800");
   TouchRowsShow(choice, 7, "the choice page after the first screen");
   EXPECT_EQ(SelectedRow(choice, 7, kRow0, kPitch), 3);
-  pick();
-  tap(0);  // "Choose specific channels from OPML"
+  PickFile();
+  TapRow(0);  // "Choose specific channels from OPML"
   // The top level: two folders and a feed.
   TouchRowsShow(Seen("top-480x800"), 3, "the top level");
-  tap(0);  // Tech: its folder and its feed (no link, no back to the top yet)
+  TapRow(0);  // Tech: its folder and its feed (no link, no back to the top yet)
   TouchRowsShow(Seen("tech-480x800"), 3, "Tech");
-  tap(1);  // Gadgets: the feed the user has already is not offered
+  TapRow(1);  // Gadgets: the feed the user has already is not offered
   TouchRowsShow(Seen("gadgets-480x800"), 2, "Gadgets");
-  tap(1);  // Gadget Weekly ticked
+  TapRow(1);  // Gadget Weekly ticked
   auto ticked = Seen("gadgets-ticked-480x800");
   EXPECT_TRUE(TouchTicked(ticked, 1));
   EXPECT_FALSE(TouchTicked(ticked, 0));
-  tap(0);  // back to Tech
-  tap(2);  // Code Review ticked
-  tap(0);  // back to the top
-  tap(0);  // Tech again and Gadgets again: the tick is kept
-  tap(1);
+  TapRow(0);  // back to Tech
+  TapRow(2);  // Code Review ticked
+  TapRow(0);  // back to the top
+  TapRow(0);  // Tech again and Gadgets again: the tick is kept
+  TapRow(1);
   EXPECT_TRUE(TouchTicked(Seen("gadgets-again-480x800"), 1));
-  tap(0);
-  tap(0);
-  tap(1);  // News: the feed listed twice gives two rows that tick together
-  tap(1);
+  TapRow(0);
+  TapRow(0);
+  TapRow(1);  // News: the feed listed twice gives two rows that tick together
+  TapRow(1);
   auto news = Seen("news-ticked-480x800");
   TouchRowsShow(news, 3, "News");
   EXPECT_TRUE(TouchTicked(news, 1));
@@ -393,11 +401,8 @@ TEST_F(OpmlPageTest, BrokenFilesAreReportedAndAddNothing) {
   }
   Start("");
   const std::string before = ReadDeviceFile(kList);
-  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
-  ASSERT_TRUE(q_.Advance(10));
-  HWND wizard = q_.ActiveWindow();
+  HWND wizard = nullptr;
+  ASSERT_NO_FATAL_FAILURE(OpenWizard(&wizard));
   size_t reported = 0;
   for (const auto& [what, bytes] : files) {
     WriteDeviceFile(u"\\Import.opml", bytes);
@@ -453,16 +458,9 @@ TEST_F(OpmlPageTest, TheWholeFileLeavesSubscribedFeedsAsTheyAreAndNamesThem) {
                   "<outline type=\"rss\" text=\"Fresh again\" xmlUrl=\"http://127.0.0.1/fresh.xml\"/></outline>"
                   "</body></opml>\n");
   Start("");
-  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
-  ASSERT_TRUE(q_.Advance(10));
-  HWND wizard = q_.ActiveWindow();
-  ASSERT_TRUE(q_.Tap(240, kRow0 + 3 * kPitch));  // "Import OPML file"
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.Tap(200, kChooserFile));
-  ASSERT_TRUE(q_.SoftKey(1));
-  ASSERT_TRUE(q_.Advance(10));
+  HWND wizard = nullptr;
+  ASSERT_NO_FATAL_FAILURE(OpenWizard(&wizard));
+  PickFile();
   ASSERT_TRUE(q_.Tap(240, kRow0 + kPitch));  // "Add entire OPML channels"
   ASSERT_TRUE(q_.Advance(10));
   ASSERT_TRUE(q_.Advance(10));
@@ -488,16 +486,9 @@ TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
                   "<outline text=\"Later\"><outline type=\"rss\" text=\"After\" xmlUrl=\"http://127.0.0.1/after.xml\"/>"
                   "</outline><outline type=\"rss\" xmlUrl=\"http://127.0.0.1/untitled.xml\"/></body></opml>\n");
   Start("");
-  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
-  ASSERT_TRUE(q_.Advance(10));
-  HWND wizard = q_.ActiveWindow();
-  ASSERT_TRUE(q_.Tap(240, kRow0 + 3 * kPitch));
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.Tap(200, kChooserFile));
-  ASSERT_TRUE(q_.SoftKey(1));
-  ASSERT_TRUE(q_.Advance(10));
+  HWND wizard = nullptr;
+  ASSERT_NO_FATAL_FAILURE(OpenWizard(&wizard));
+  PickFile();
   ASSERT_TRUE(q_.Tap(240, kRow0 + kPitch));  // "Add entire OPML channels"
   ASSERT_TRUE(q_.Advance(10));
   ASSERT_TRUE(q_.Advance(10));
@@ -535,20 +526,10 @@ TEST_F(OpmlPageTest, OnlyWebFeedsAreImportedAndTheOthersAreCounted) {
                   "<outline type=\"rss\" text=\"Upper\" xmlUrl=\"HTTPS://127.0.0.1/upper.xml\"/>"
                   "</outline></body></opml>\n");
   Start("");
-  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
-  ASSERT_TRUE(q_.Advance(10));
-  HWND wizard = q_.ActiveWindow();
-  auto pick = [&] {
-    ASSERT_TRUE(q_.Tap(240, kRow0 + 3 * kPitch));  // "Import OPML file"
-    ASSERT_TRUE(q_.Advance(10));
-    ASSERT_TRUE(q_.Tap(200, kChooserFile));
-    ASSERT_TRUE(q_.SoftKey(1));
-    ASSERT_TRUE(q_.Advance(10));
-  };
+  HWND wizard = nullptr;
+  ASSERT_NO_FATAL_FAILURE(OpenWizard(&wizard));
   const std::string said = "Information\tOutlines left out, as their addresses are no http or https web feeds: 7\t1\n";
-  pick();
+  PickFile();
   ASSERT_TRUE(q_.Tap(240, kRow0));  // "Choose specific channels from OPML"
   ASSERT_TRUE(q_.Advance(10));
   ASSERT_TRUE(q_.Advance(10));
@@ -561,7 +542,7 @@ TEST_F(OpmlPageTest, OnlyWebFeedsAreImportedAndTheOthersAreCounted) {
   EXPECT_EQ(Boxes(), said);
   ASSERT_TRUE(q_.Tap(kBarRight, kBar));  // back to the choice page
   ASSERT_TRUE(q_.Advance(10));
-  pick();
+  PickFile();
   ASSERT_TRUE(q_.Tap(240, kRow0 + kPitch));  // "Add entire OPML channels"
   ASSERT_TRUE(q_.Advance(10));
   ASSERT_TRUE(q_.Advance(10));
@@ -585,29 +566,14 @@ TEST_F(OpmlPageTest, AFileCutShortOffersNothingOfWhatItHeld) {
   WriteDeviceFile(u"\\Cut.opml", cut);
   Start("");
   const std::string before = ReadDeviceFile(kList);
-  ASSERT_TRUE(q_.Tap(kBarRight, kBar));
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.Tap(240, kMenuPage0));
-  ASSERT_TRUE(q_.Advance(10));
-  HWND wizard = q_.ActiveWindow();
-  auto pick = [&] {
-    ASSERT_TRUE(q_.Tap(240, kRow0 + 3 * kPitch));  // "Import OPML file"
-    ASSERT_TRUE(q_.Advance(10));
-    ASSERT_TRUE(q_.Tap(200, kChooserFile));
-    ASSERT_TRUE(q_.SoftKey(1));
-    ASSERT_TRUE(q_.Advance(10));
-  };
-  auto tap = [&](int row) {
-    ASSERT_TRUE(q_.Tap(240, kRow0 + row * kPitch));
-    ASSERT_TRUE(q_.Advance(10));
-    ASSERT_TRUE(q_.Advance(10));
-  };
-  pick();
-  tap(0);  // "Choose specific channels from OPML": said, and the first screen again
+  HWND wizard = nullptr;
+  ASSERT_NO_FATAL_FAILURE(OpenWizard(&wizard));
+  PickFile();
+  TapRow(0);  // "Choose specific channels from OPML": said, and the first screen again
   EXPECT_NE(Boxes().find("Error\tThe OPML file cannot be read"), std::string::npos) << Boxes();
   EXPECT_NE(Boxes().find("\\Cut.opml\t1\n"), std::string::npos) << Boxes();
   TouchRowsShow(Seen("cut-first-480x800"), 2, "the first screen after the cut file");
-  tap(1);  // "Add entire OPML channels": said again, nothing added
+  TapRow(1);  // "Add entire OPML channels": said again, nothing added
   EXPECT_EQ(q_.ActiveWindow(), wizard);
   EXPECT_EQ(ReadDeviceFile(kList), before);
   TouchRowsShow(Seen("cut-first-again-480x800"), 2, "the first screen after adding the cut file");
@@ -616,9 +582,9 @@ TEST_F(OpmlPageTest, AFileCutShortOffersNothingOfWhatItHeld) {
   WriteDeviceFile(u"\\Cut.opml", whole);
   ASSERT_TRUE(q_.Tap(kBarRight, kBar));  // back to the choice page
   ASSERT_TRUE(q_.Advance(10));
-  pick();
-  tap(0);
-  tap(2);  // Loose Feed
+  PickFile();
+  TapRow(0);
+  TapRow(2);  // Loose Feed
   ASSERT_TRUE(q_.Tap(kBarLeft, kBar));
   ASSERT_TRUE(q_.Advance(10));
   ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
