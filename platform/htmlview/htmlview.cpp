@@ -7,6 +7,7 @@
 #include <litehtml/el_image.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -44,6 +45,9 @@ const char16_t kInnerClass[] = u"DISPLAYCLASS.Page";
 constexpr UINT kCompleteMessage = WM_APP + 0x3A1;
 // Posted to the page window: free the documents of pages no longer shown.
 constexpr UINT kFreeRetiredMessage = WM_APP + 0x3A2;
+// Posted to the page window: tell the parent its page is laid out whole
+// (when that happened while the page was being painted).
+constexpr UINT kNotifyCompleteMessage = WM_APP + 0x3A3;
 
 // The text a page shown from its first screen starts with: more than
 // fills the screen at the largest zoom level (whether it does is checked
@@ -191,15 +195,17 @@ struct Retired {
   Page* page;
   std::shared_ptr<litehtml::document> doc;
 };
+std::mutex g_retiredLock;
 std::vector<Retired>& RetiredDocuments() {
   static std::vector<Retired> retired;
   return retired;
 }
-int g_pendingPages = 0;  // pages whose rest is still to be laid out
+std::atomic<int> g_pendingPages{0};  // pages whose rest is still to be laid out
 
 void FreeRetired(Page* only = nullptr) {
-  auto& retired = RetiredDocuments();
   std::vector<Retired> doomed;
+  std::lock_guard<std::mutex> hold(g_retiredLock);
+  auto& retired = RetiredDocuments();
   for (size_t k = 0; k < retired.size();) {
     if (!only || retired[k].page == only) {
       doomed.push_back(std::move(retired[k]));
@@ -208,7 +214,6 @@ void FreeRetired(Page* only = nullptr) {
       ++k;
     }
   }
-  doomed.clear();
 }
 
 class Page final : public litehtml::document_container {
@@ -255,7 +260,10 @@ class Page final : public litehtml::document_container {
   // Lets the document go; it is freed later (see Retired).
   void RetireDocument() {
     if (!doc) return;
-    RetiredDocuments().push_back({this, std::move(doc)});
+    {
+      std::lock_guard<std::mutex> hold(g_retiredLock);
+      RetiredDocuments().push_back({this, std::move(doc)});
+    }
     doc.reset();
     if (inner) PostMessageW(inner, kFreeRetiredMessage, 0, 0);
   }
@@ -351,8 +359,9 @@ class Page final : public litehtml::document_container {
   }
 
   // Lays out the whole of a page shown from its first screen, where it
-  // stands, and tells the parent.
-  void Complete() {
+  // stands, and tells the parent (at once, or by a message posted to the
+  // page window).
+  void Complete(bool notifyNow = true) {
     if (!pending) return;
     std::string html = std::move(rest);
     SetPending(false);
@@ -362,6 +371,11 @@ class Page final : public litehtml::document_container {
     RequestImages();
     Layout();
     Repaint();
+    if (notifyNow) NotifyComplete();
+    else if (inner) PostMessageW(inner, kNotifyCompleteMessage, 0, 0);
+  }
+
+  void NotifyComplete() {
     HWND parent = GetParent(control);
     if (!parent || !IsWindow(control)) return;
     NM_HTMLVIEW nm{};
@@ -469,7 +483,7 @@ class Page final : public litehtml::document_container {
     if (!doc) return;
     // The start of a page shown from its first screen covers what shows of
     // it; anything below is drawn from the whole page.
-    if (pending && area.bottom + scrollY > doc->height()) Complete();
+    if (pending && area.bottom + scrollY > doc->height()) Complete(false);
     if (!doc) return;
     drawDC = dc;
     litehtml::position clip(area.left, area.top, area.right - area.left, area.bottom - area.top);
@@ -983,6 +997,9 @@ LRESULT CALLBACK PageProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
       if (g_pendingPages == 0) FreeRetired();
       return 0;
     }
+    case kNotifyCompleteMessage:
+      if (page) page->NotifyComplete();
+      return 0;
     case kFreeRetiredMessage:
       // A page still to be laid out whole frees them once it is shown.
       if (g_pendingPages == 0) FreeRetired();
