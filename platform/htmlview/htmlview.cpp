@@ -340,6 +340,7 @@ class Page final : public litehtml::document_container {
   // the whole page for after the paint (kCompleteMessage); false when the
   // page is to be laid out whole at once.
   bool BuildFirstScreen(std::string& html) {
+    if (!inner) return false;
     const size_t cut = qk::htmlview::FirstScreenCut(html, kFirstScreenText);
     if (cut == std::string::npos || cut > html.size() / 2) return false;
     doc = litehtml::document::createFromUTF8(html.substr(0, cut).c_str(), this, Context(shrink));
