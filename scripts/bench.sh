@@ -24,6 +24,7 @@ programs=(
   "idle/idle_bench $idle"
   "start/start_bench"
   "screens/reading_bench"
+  "screens/headlines_bench"
   "ambrel/ambrel_bench"
   "monitor/monitor_bench"
 )

@@ -5,6 +5,12 @@
 //   decoded and registered, laid out, every owed paint done);
 // - Next article: the next 100 KB article with 12 other pictures, from the
 //   command to its full paint; Previous article the same backwards.
+// A long article is shown from its first screen: the viewer lays out the
+// start that fills the screen, paints it and lets the display show it (the
+// display's idle hook, which the viewer runs then), and lays out the whole
+// article after that. Each timing is given twice: to the first screen on
+// the display (the hook's call; the goal of one 60 Hz frame, 16 ms, is
+// for this figure), and to the full paint of the whole article.
 // The article of 100 KB (of UTF-16 text, as the view hands the page to the
 // viewer) is measured against the targets; one of 200 KB is shown beside.
 // The view defers the page build by a 100 ms timer so the screen redraws
@@ -33,6 +39,7 @@
 #include "quillet/ui/density.h"
 #include "quillet/ui/html_host_dialog.h"
 #include "quillet/ui/touch_image.h"
+#include "user/idle.h"
 #include "user/user.h"
 
 namespace {
@@ -41,6 +48,28 @@ using Clock = std::chrono::steady_clock;
 constexpr UINT WM_STEP = WM_APP + 9;
 
 double Ms(Clock::time_point from) { return std::chrono::duration<double, std::milli>(Clock::now() - from).count(); }
+
+// The first run of the idle hook after a command: the screen is shown.
+qk::IdleHook g_displayHook = nullptr;
+bool g_watching = false;
+Clock::time_point g_shownAt;
+DWORD WatchIdle() {
+  if (g_watching) {
+    g_watching = false;
+    g_shownAt = Clock::now();
+  }
+  return g_displayHook ? g_displayHook() : INFINITE;
+}
+void Watch() { g_watching = true; }
+// From `from` to the screen's first showing since Watch (the whole time
+// when the screen was shown only at the end).
+double ShownMs(Clock::time_point from) {
+  if (g_watching) {
+    g_watching = false;
+    return Ms(from);
+  }
+  return std::chrono::duration<double, std::milli>(g_shownAt - from).count();
+}
 
 // The thread's processor time in milliseconds: steadier than the wall clock
 // on a machine that is busy with other work.
@@ -151,6 +180,7 @@ int main(int argc, char** argv) {
   InitImagingFactory();
   RegisterQuilletResources();
   qk::FreezeClock(1796726400000LL, 1000);
+  g_displayHook = qk::SetIdleHook(WatchIdle);
   const CString folder = ChannelDataFolder();
   WriteFile(folder + u"\\Ch004-Logo.img", Png(200, 50, 99));
 
@@ -161,43 +191,58 @@ int main(int argc, char** argv) {
   for (size_t chars : {size_t(50 * 1024), size_t(100 * 1024)}) {
     CListSource source;
     for (int a = 0; a < 3; ++a) source.rows.push_back(MakeArticle(folder, a, chars));
-    std::vector<double> open, next, previous, init, openCpu, nextCpu;
+    std::vector<double> open, next, previous, init, openCpu, nextCpu, openShown, nextShown, previousShown;
     for (int run = 0; run < rounds; ++run) {
       const Clock::time_point start = Clock::now();
       const double startCpu = CpuNow();
       CTimedRead dlg(source.rows[0], &parent, &source);
       dlg.script = [&](CTimedRead& d) {
         init.push_back(Ms(start));
+        Watch();
         BuildAndPaint();
         open.push_back(Ms(start));
+        openShown.push_back(ShownMs(start));
         openCpu.push_back(CpuNow() - startCpu);
         if (d.GetContentImageCount() != 12) std::printf("unexpected: %d pictures\n", d.GetContentImageCount());
         for (int step = 0; step < 4; ++step) {
           const Clock::time_point from = Clock::now();
           const double fromCpu = CpuNow();
+          Watch();
           d.SendMessage(WM_COMMAND, ID_NEXT_ARTICLE);
           BuildAndPaint();
           next.push_back(Ms(from));
+          nextShown.push_back(ShownMs(from));
           nextCpu.push_back(CpuNow() - fromCpu);
         }
         for (int step = 0; step < 4; ++step) {
           const Clock::time_point from = Clock::now();
+          Watch();
           d.SendMessage(WM_COMMAND, ID_PREVIOUS_ARTICLE);
           BuildAndPaint();
           previous.push_back(Ms(from));
+          previousShown.push_back(ShownMs(from));
         }
         if (d.GetContentImageCount() != 12) std::printf("unexpected: %d pictures\n", d.GetContentImageCount());
       };
       dlg.DoModal();
     }
     std::printf("article of %zu characters (%zu KB of UTF-16 text):\n", chars, chars * 2 / 1024);
+    Report("open the article to its first screen on the display", openShown, 16);
     Report("open the article, 12 pictures and logo, to its full paint", open, 60);
     Report("  of which the view's creation until its page build starts", init, 0);
     Report("  the same in processor time", openCpu, 60);
+    Report("Next article to its first screen on the display", nextShown, 16);
     Report("Next article (12 other pictures) to its full paint", next, 40);
     Report("  the same in processor time", nextCpu, 40);
+    Report("Previous article to its first screen on the display", previousShown, 16);
     Report("Previous article (12 other pictures) to its full paint", previous, 40);
     if (chars == 50 * 1024) {
+      qbench::FigureLine("open an article of 100 KB to its first screen on the display",
+                         qbench::Summarise(openShown).median, "ms", 16);
+      qbench::FigureLine("Next article of 100 KB to its first screen on the display",
+                         qbench::Summarise(nextShown).median, "ms", 16);
+      qbench::FigureLine("Previous article of 100 KB to its first screen on the display",
+                         qbench::Summarise(previousShown).median, "ms", 16);
       qbench::FigureLine("open an article of 100 KB with 12 pictures to its full paint", qbench::Summarise(open).median,
                          "ms", 50);
       qbench::FigureLine("Next article of 100 KB with 12 pictures to its full paint", qbench::Summarise(next).median,
@@ -207,6 +252,7 @@ int main(int argc, char** argv) {
     }
   }
   parent.DestroyWindow();
+  qk::SetIdleHook(g_displayHook);
   ReleaseImagingFactory();
   std::filesystem::remove_all(root);
   return 0;

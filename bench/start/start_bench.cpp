@@ -3,6 +3,11 @@
 // changed and went idle. Each round makes a new device, starts the reader
 // once on it (the first start, which installs the program files and writes
 // the first settings, is reported apart) and measures the start after it:
+//  - start to first paint: from the spawn of the process to the moment the
+//    first picture of the screen is in place, the main frame with its
+//    channel list painted (the list still empty: the window loads the
+//    channel list only after its start-up timers of 100 ms and then 5 ms);
+//    the target "first paint" is this figure;
 //  - start to first full paint: from the spawn of the process to the
 //    moment the picture that shows the channel rows is in place (the
 //    program's own timers, 100 ms before it loads the list and 5 ms before
@@ -119,6 +124,7 @@ std::pair<double, double> Scheduled(const std::string& task) {
 
 struct Round {
   double ms = -1;
+  double firstMs = -1;  // the first picture of any kind
   double mainCpuMs = 0, allCpuMs = 0, mainWaitMs = 0;
   Mapped mapped;
   long idleWakes = -1;
@@ -162,6 +168,7 @@ Round StartOnce(const std::string& root) {
     }
     if (!arrived) continue;
     const double at = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (r.firstMs < 0) r.firstMs = at;
     if (ShowsRows(shot)) {
       r.ms = at;
       break;
@@ -198,7 +205,7 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
   const std::string opml = ChannelList();
-  std::vector<double> paint, first, libraries, wakes, mainCpu, allCpu, mainWait;
+  std::vector<double> firstPaint, paint, first, libraries, wakes, mainCpu, allCpu, mainWait;
   int sdl = 0, curl = 0, layout = 0, failed = 0;
   for (int i = 0; i < rounds; ++i) {
     // The first start on a new device also installs the program files and
@@ -214,6 +221,7 @@ int main(int argc, char** argv) {
     }
     first.push_back(setup.ms);
     paint.push_back(r.ms);
+    firstPaint.push_back(r.firstMs);
     mainCpu.push_back(r.mainCpuMs);
     allCpu.push_back(r.allCpuMs);
     mainWait.push_back(r.mainWaitMs);
@@ -233,6 +241,7 @@ int main(int argc, char** argv) {
   std::printf("later start to first full paint: best %.1f ms, worst %.1f ms\n", sorted.front(), sorted.back());
   std::printf("until then: main thread on a processor %.1f ms, waiting for one %.1f ms; all threads %.1f ms\n",
               Median(mainCpu), Median(mainWait), Median(allCpu));
+  qbench::FigureLine("start to first paint (main frame and empty channel list)", Median(firstPaint), "ms", 100);
   qbench::FigureLine("start to first full paint of 100 channels", Median(paint), "ms", 130);
   qbench::FigureLine("shared libraries mapped at the first full paint", Median(libraries), "libraries", 45, 0);
   qbench::FigureLine("runs with SDL2 mapped headless", sdl, "runs", 1, 0);

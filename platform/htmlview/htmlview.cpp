@@ -7,6 +7,7 @@
 #include <litehtml/el_image.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include "htmlview/text_boxes.h"
 #include "htmlview/visual_order.h"
 #include "kernel/wstring.h"
+#include "user/idle.h"
 #include "user/input.h"
 
 #ifndef VK_PRIOR
@@ -37,6 +39,20 @@
 namespace {
 
 const char16_t kInnerClass[] = u"DISPLAYCLASS.Page";
+
+// Posted to the page window: lay out the rest of a page shown from its
+// first screen, once what is owed is painted and the screen shows it.
+constexpr UINT kCompleteMessage = WM_APP + 0x3A1;
+// Posted to the page window: free the documents of pages no longer shown.
+constexpr UINT kFreeRetiredMessage = WM_APP + 0x3A2;
+// Posted to the page window: tell the parent its page is laid out whole
+// (when that happened while the page was being painted).
+constexpr UINT kNotifyCompleteMessage = WM_APP + 0x3A3;
+
+// The text a page shown from its first screen starts with: more than
+// fills the screen at the largest zoom level (whether it does is checked
+// once it is laid out).
+constexpr size_t kFirstScreenText = 4000;
 
 // ---------------------------------------------------------------- text
 
@@ -169,6 +185,37 @@ struct FontEntry {
   std::unordered_map<std::string, int, TextHash, std::equal_to<>> widths;
 };
 
+class Page;
+
+// Documents of pages no longer shown, freed once the next page is on the
+// screen: taking a large document apart takes a good part of the time
+// building one does. Each is freed before the page that made it goes (its
+// destruction calls the page back).
+struct Retired {
+  Page* page;
+  std::shared_ptr<litehtml::document> doc;
+};
+std::mutex g_retiredLock;
+std::vector<Retired>& RetiredDocuments() {
+  static std::vector<Retired> retired;
+  return retired;
+}
+std::atomic<int> g_pendingPages{0};  // pages whose rest is still to be laid out
+
+void FreeRetired(Page* only = nullptr) {
+  std::vector<Retired> doomed;
+  std::lock_guard<std::mutex> hold(g_retiredLock);
+  auto& retired = RetiredDocuments();
+  for (size_t k = 0; k < retired.size();) {
+    if (!only || retired[k].page == only) {
+      doomed.push_back(std::move(retired[k]));
+      retired.erase(retired.begin() + static_cast<std::ptrdiff_t>(k));
+    } else {
+      ++k;
+    }
+  }
+}
+
 class Page final : public litehtml::document_container {
  public:
   HWND control = nullptr;  // the "DISPLAYCLASS" window
@@ -192,19 +239,41 @@ class Page final : public litehtml::document_container {
   std::vector<int> clipSaves;
   bool mayNeedOrder = false;             // the page may hold right-to-left text
   qk::htmlview::VisualOrder visualOrder;  // its lines as shown, planned at each layout
+  bool firstScreenFirst = false;  // long pages are laid out from their first screen first
+  bool pending = false;           // only the first screen is laid out; the whole source waits in `rest`
+  std::string rest;
 
   Page() { measureDC = CreateCompatibleDC(nullptr); }
   ~Page() {
     Clear();
+    FreeRetired(this);
     DeleteFonts();
     if (measureDC) DeleteDC(measureDC);
+  }
+
+  void SetPending(bool now) {
+    if (now != pending) g_pendingPages += now ? 1 : -1;
+    pending = now;
+    if (!now) rest.clear();
+  }
+
+  // Lets the document go; it is freed later (see Retired).
+  void RetireDocument() {
+    if (!doc) return;
+    {
+      std::lock_guard<std::mutex> hold(g_retiredLock);
+      RetiredDocuments().push_back({this, std::move(doc)});
+    }
+    doc.reset();
+    if (inner) PostMessageW(inner, kFreeRetiredMessage, 0, 0);
   }
   Page(const Page&) = delete;
   Page& operator=(const Page&) = delete;
 
   void Clear() {
     pressedAnchor.reset();
-    doc.reset();
+    SetPending(false);
+    RetireDocument();
     visualOrder.Clear();
     for (auto& [src, image] : images) image.Release();
     images.clear();
@@ -241,9 +310,13 @@ class Page final : public litehtml::document_container {
   // it names.
   void Build() {
     pressedAnchor.reset();
-    doc.reset();
+    SetPending(false);
+    RetireDocument();
     visualOrder.Clear();
-    if (fonts.size() > kMaxFonts) DeleteFonts();
+    if (fonts.size() > kMaxFonts) {
+      FreeRetired(this);  // their documents hold the fonts
+      DeleteFonts();
+    }
     if (source.empty()) {
       layoutWidth = 0;
       Repaint();
@@ -251,12 +324,66 @@ class Page final : public litehtml::document_container {
     }
     std::string html = qk::htmlview::BoundSource(ToUtf8(source.data(), source.size()));
     mayNeedOrder = qk::htmlview::MayNeedVisualOrder(source);
+    if (firstScreenFirst && BuildFirstScreen(html)) return;
     doc = litehtml::document::createFromUTF8(html.c_str(), this, Context(shrink));
     // The host is asked for the images the page names before the first
     // layout, so that answers given at once are laid out in one pass.
     RequestImages();
     Layout();
     Repaint();
+  }
+
+  // The height of the page window that shows on the screen.
+  int ShownHeight() const { return std::min(ClientHeight(), GetSystemMetrics(SM_CYSCREEN)); }
+
+  // Lays out the start of a long page, when it fills the screen, and leaves
+  // the whole page for after the paint (kCompleteMessage); false when the
+  // page is to be laid out whole at once.
+  bool BuildFirstScreen(std::string& html) {
+    if (!inner) return false;
+    const size_t cut = qk::htmlview::FirstScreenCut(html, kFirstScreenText);
+    if (cut == std::string::npos || cut > html.size() / 2) return false;
+    doc = litehtml::document::createFromUTF8(html.substr(0, cut).c_str(), this, Context(shrink));
+    RequestImages();
+    Layout();
+    if (!doc || doc->height() < ShownHeight() || doc->width() > ClientWidth()) {
+      // The start does not fill the screen (or is wider than it): the page
+      // is laid out whole at once.
+      RetireDocument();
+      return false;
+    }
+    rest = std::move(html);
+    SetPending(true);
+    if (inner) PostMessageW(inner, kCompleteMessage, 0, 0);
+    Repaint();
+    return true;
+  }
+
+  // Lays out the whole of a page shown from its first screen, where it
+  // stands, and tells the parent (at once, or by a message posted to the
+  // page window).
+  void Complete(bool notifyNow = true) {
+    if (!pending) return;
+    std::string html = std::move(rest);
+    SetPending(false);
+    pressedAnchor.reset();
+    RetireDocument();
+    doc = litehtml::document::createFromUTF8(html.c_str(), this, Context(shrink));
+    RequestImages();
+    Layout();
+    Repaint();
+    if (notifyNow) NotifyComplete();
+    else if (inner) PostMessageW(inner, kNotifyCompleteMessage, 0, 0);
+  }
+
+  void NotifyComplete() {
+    HWND parent = GetParent(control);
+    if (!parent || !IsWindow(control)) return;
+    NM_HTMLVIEW nm{};
+    nm.hdr.hwndFrom = control;
+    nm.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(control));
+    nm.hdr.code = NM_LAYOUTCOMPLETE;
+    SendMessageW(parent, WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm));
   }
 
   void Layout() {
@@ -355,6 +482,10 @@ class Page final : public litehtml::document_container {
     FillRect(dc, &area, white);
     DeleteObject(white);
     if (!doc) return;
+    // The start of a page shown from its first screen covers what shows of
+    // it; anything below is drawn from the whole page.
+    if (pending && area.bottom + scrollY > doc->height()) Complete(false);
+    if (!doc) return;
     drawDC = dc;
     litehtml::position clip(area.left, area.top, area.right - area.left, area.bottom - area.top);
     doc->draw(reinterpret_cast<litehtml::uint_ptr>(dc), -scrollX, -scrollY, &clip);
@@ -366,6 +497,7 @@ class Page final : public litehtml::document_container {
   }
 
   void ScrollBy(int dy) {
+    Complete();
     int before = scrollY;
     scrollY += dy;
     ClampScroll();
@@ -846,13 +978,38 @@ LRESULT CALLBACK PageProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_SIZE:
-      if (page && page->doc && page->ClientWidth() != page->layoutWidth) page->Layout();
+      if (page && page->doc && page->ClientWidth() != page->layoutWidth) {
+        if (page->pending) page->Complete();  // laid out whole at the new width
+        else page->Layout();
+      }
       if (page) page->ClampScroll();
+      return 0;
+    case kCompleteMessage: {
+      if (!page || !page->pending) return 0;
+      // What is owed is painted and shown first (the display shows the
+      // screen when the thread is about to wait); then the whole page.
+      MSG owed;
+      for (int k = 0; k < 64 && PeekMessageW(&owed, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++k)
+        DispatchMessageW(&owed);
+      if (!IsWindow(window) || PageOf(window) != page || !page->pending) return 0;
+      qk::RunIdleHook();
+      if (!IsWindow(window) || PageOf(window) != page) return 0;
+      page->Complete();
+      if (g_pendingPages == 0) FreeRetired();
+      return 0;
+    }
+    case kNotifyCompleteMessage:
+      if (page) page->NotifyComplete();
+      return 0;
+    case kFreeRetiredMessage:
+      // A page still to be laid out whole frees them once it is shown.
+      if (g_pendingPages == 0) FreeRetired();
       return 0;
     case WM_GETDLGCODE:
       return 0x0001 | 0x0004;  // arrows and characters stay here
     case WM_KEYDOWN:
       if (!page) break;
+      page->Complete();
       switch (wParam) {
         case VK_UP: page->ScrollBy(-LineStep(page)); return 0;
         case VK_DOWN: page->ScrollBy(LineStep(page)); return 0;
@@ -865,6 +1022,7 @@ LRESULT CALLBACK PageProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP: {
+      if (page) page->Complete();
       if (!page || !page->doc) break;
       int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
       // The point of the layout under the stylus: text shown elsewhere than
@@ -988,6 +1146,12 @@ LRESULT CALLBACK ControlProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam
       return 0;
     case DTM_ENABLESCRIPTING:
       return 0;  // the viewer runs no script, whatever it is asked
+    case DTM_FIRSTSCREENFIRST:
+      if (page) {
+        page->firstScreenFirst = lParam != 0;
+        if (!page->firstScreenFirst) page->Complete();
+      }
+      return 0;
     case DTM_SETIMAGE:
       return page && page->SetImage(reinterpret_cast<const INLINEIMAGEINFO*>(lParam)) ? TRUE : FALSE;
     case DTM_IMAGEFAIL:

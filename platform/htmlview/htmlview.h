@@ -67,10 +67,19 @@
 #define DTM_LAYOUTWIDTH (WM_USER + 117)   // returns the page's laid-out width in pixels
 #define DTM_LAYOUTHEIGHT (WM_USER + 118)  // returns the page's laid-out height in pixels
 #define DTM_IMAGEFAIL (WM_USER + 109)     // lParam: cookie of a request the host cannot answer
+// lParam TRUE: a long page is shown from its first screen first. The
+// control then lays out only the start of the page that fills the screen
+// and draws it; the whole page follows once that is painted and shown (it
+// looks the same on the screen), and the control tells its parent with
+// NM_LAYOUTCOMPLETE. Until then DTM_LAYOUTWIDTH and DTM_LAYOUTHEIGHT give
+// the sizes laid out so far; the keys, the stylus and scrolling lay the
+// whole page out first.
+#define DTM_FIRSTSCREENFIRST (WM_USER + 119)
 
 // Notifications to the control's parent (WM_NOTIFY, lParam NM_HTMLVIEW*).
 #define NM_HOTSPOT (WM_USER + 101)       // a link was tapped: szTarget is its target
 #define NM_INLINE_IMAGE (WM_USER + 102)  // szTarget is an image's source, dwCookie identifies the request
+#define NM_LAYOUTCOMPLETE (WM_USER + 103)  // a page shown from its first screen is now laid out whole
 
 struct NM_HTMLVIEW {
   NMHDR hdr;
@@ -125,6 +134,14 @@ constexpr int kMaxFontPixels = 400;
 // Used by the control before parsing; exposed for tests.
 std::string BoundSource(const std::string& utf8, int maxDepth = kMaxDepth, size_t maxText = kMaxTextChars,
                         size_t maxTags = kMaxTags, size_t maxCost = kMaxLayoutCost);
+
+// Where a page shown from its first screen (DTM_FIRSTSCREENFIRST) is cut:
+// the offset in the bounded source, after at least `text` characters of
+// text, just past the end of a block around which only plain block
+// containers (the body, divisions, sections, lists) are open, so that the
+// layout of what precedes it is that of the whole page; npos when the page
+// has no such place. Exposed for tests.
+size_t FirstScreenCut(const std::string& html, size_t text);
 
 // The viewer's own style sheet.
 const char* ArticleStyleSheet();

@@ -64,6 +64,10 @@ LayoutMemory& Memory() {
   return memory;
 }
 
+// Sent by the host to the view when its page, shown from its first screen,
+// has been laid out whole: the page takes its height.
+constexpr UINT WM_READING_PAGE_COMPLETE = WM_APP + 0x2A7;
+
 // The HTML host of the view. The soft-key menu bar belongs to it, so its
 // commands and menu set-up go on to the view; Enter does nothing.
 class CReadingHost : public CHtmlViewDlg {
@@ -76,6 +80,11 @@ class CReadingHost : public CHtmlViewDlg {
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
     if ((message == WM_COMMAND || message == WM_INITMENUPOPUP) && m_hWnd)
       if (HWND view = ::GetParent(m_hWnd)) return ::SendMessageW(view, message, wParam, lParam);
+    if (message == WM_NOTIFY && lParam && m_hWnd) {
+      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      if (header->code == NM_LAYOUTCOMPLETE && header->hwndFrom == GetHtmlView())
+        if (HWND view = ::GetParent(m_hWnd)) ::SendMessageW(view, WM_READING_PAGE_COMPLETE, 0, 0);
+    }
     return CHtmlViewDlg::WindowProc(message, wParam, lParam);
   }
 };
@@ -388,6 +397,9 @@ void CNewsReadDlg::BuildPage() {
     if (HWND view = m_pHost->GetHtmlView()) LeaveFullScreenReading(::GetWindow(view, GW_CHILD));
   m_pHost->RecreateHtmlView(m_bFullScreen);
   if (HWND view = m_pHost->GetHtmlView()) {
+    // A long article shows its first screen as soon as that is laid out;
+    // the rest follows after the paint (WM_READING_PAGE_COMPLETE).
+    ::SendMessageW(view, DTM_FIRSTSCREENFIRST, 0, TRUE);
     if (touch) EnterFullScreenReading(::GetWindow(view, GW_CHILD));
     ::SendMessageW(view, DTM_ZOOMLEVEL, 0, GetReadingFontSize());
   }
@@ -627,6 +639,12 @@ LRESULT CNewsReadDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT CNewsReadDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CHANNEL_HANDOVER) {
     EndDialog(IDOK);
+  } else if (message == WM_READING_PAGE_COMPLETE) {
+    // The whole page is laid out: it takes its height, as when pictures
+    // arrive.
+    if (m_pHost) m_pHost->ResizeHtmlView();
+    FitPageToHost();
+    return 0;
   } else if (message == WM_HTMLHOST_NAVKEY) {
     if (wParam == VK_LEFT) {
       MoveArticle(-1);

@@ -43,6 +43,12 @@ void CNewsListView::LoadPicture(CNewsListItem* row) {
 
 void CNewsListView::AddItem(LPCWSTR title, LPCWSTR date, LPCWSTR link, LPCWSTR picturePath, LPCWSTR pageFile,
                             BOOL read, BOOL pending) {
+  // A list that holds all the rows it may takes no more: the row is not
+  // made, and its picture not read (a channel can hold many more items).
+  {
+    Guard guard(m_lock);
+    if (!m_pItems || m_nCount >= NEWS_LIST_MAX_ROWS) return;
+  }
   // The picture is read before the lock is taken: the rows are not touched.
   auto* row = new CNewsListItem();
   row->m_strTitle = title;

@@ -96,6 +96,7 @@ struct HostState {
   std::vector<DWORD> cookies;
   std::vector<std::u16string> links;
   bool answer = true;
+  int laidOutWhole = 0;  // NM_LAYOUTCOMPLETE notifications
 };
 
 inline HostState& Hosted() {
@@ -123,6 +124,10 @@ inline LRESULT HostProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     if (nm->hdr.code == NM_HOTSPOT) {
       host.links.push_back(nm->szTarget);
+      return TRUE;
+    }
+    if (nm->hdr.code == NM_LAYOUTCOMPLETE) {
+      ++host.laidOutWhole;
       return TRUE;
     }
   }

@@ -18,6 +18,7 @@
 #include "htmlview/htmlview.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
+#include "user/idle.h"
 #include "user/input.h"
 
 namespace {
@@ -357,6 +358,119 @@ TEST_F(HtmlViewTest, ViewAsTallAsItsPageShowsThePartOnTheScreen) {
   SendMessageW(Inner(), WM_KEYDOWN, 0x28 /* down */, 0);
   UpdateWindow(Inner());
   EXPECT_EQ(CountColour(mark), 2500);
+}
+
+// The screen's pixels at the idle hook's first run, when the display
+// would show the screen.
+std::vector<uint32_t> g_shownPixels;
+qk::IdleHook g_previousHook = nullptr;
+DWORD CaptureShown();
+
+// A long page shown from its first screen: the start that fills the screen
+// is laid out and drawn, and the screen shown, before the whole page; what
+// shows is what the whole page shows there, and once the messages are
+// handled the page is the whole page (its height, its pictures, its
+// notification to the host). The keys and scrolling lay it out whole
+// first; a page replaced before that is never laid out whole.
+TEST_F(HtmlViewTest, ALongPageShownFromItsFirstScreenFirstLooksTheSameAndIsThenLaidOutWhole) {
+  const COLORREF top = RGB(240, 10, 120), end = RGB(10, 240, 120);
+  Hosted().pictures[u"top"] = htmltest::MakeSolid(60, 40, top);
+  Hosted().pictures[u"end"] = htmltest::MakeSolid(70, 30, end);
+  std::u16string page = htmltest::MakeArticle(80000, 0);
+  page.replace(page.find(u"<body>"), 6, u"<body><p><img src=\"top\"></p>");
+  page.replace(page.find(u"</body>"), 7, u"<p><img src=\"end\"></p></body>");
+  auto send = [&](const std::u16string& html) {
+    SendMessageW(view_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u""));
+    SendMessageW(view_, DTM_ADDTEXTW, 0, reinterpret_cast<LPARAM>(html.c_str()));
+    SendMessageW(view_, DTM_ENDOFSOURCE, 0, 0);
+  };
+  auto screen = [] {
+    int w = 0, h = 0;
+    std::vector<uint32_t> px;
+    qk::gdi::ReadPixels(ScreenBitmap(), &w, &h, &px);
+    return px;
+  };
+
+  // The page laid out whole at once.
+  Load(page);
+  const int whole = Height();
+  ASSERT_GT(whole, 3 * 800);
+  UpdateWindow(Inner());
+  const std::vector<uint32_t> wholeScreen = screen();
+  EXPECT_EQ(CountColour(top), 60 * 40);
+  EXPECT_EQ(Hosted().imageRequests.size(), 2u);
+  EXPECT_EQ(Hosted().laidOutWhole, 0);
+
+  // Shown from its first screen: the start only, and only its picture asked for.
+  SendMessageW(view_, DTM_FIRSTSCREENFIRST, 0, TRUE);
+  Hosted().imageRequests.clear();
+  send(page);
+  EXPECT_GE(Height(), 800);
+  EXPECT_LT(Height(), whole / 2);
+  EXPECT_EQ(Hosted().imageRequests, (std::vector<std::u16string>{u"top"}));
+  g_shownPixels.clear();
+  g_previousHook = qk::SetIdleHook(CaptureShown);
+  qk::PumpMessages();
+  qk::SetIdleHook(g_previousHook);
+  // The screen was shown before the rest was laid out, the same as the whole page shows it.
+  ASSERT_FALSE(g_shownPixels.empty());
+  EXPECT_TRUE(g_shownPixels == wholeScreen);
+  EXPECT_EQ(Height(), whole);
+  EXPECT_EQ(Hosted().imageRequests, (std::vector<std::u16string>{u"top", u"end"}));
+  EXPECT_EQ(Hosted().laidOutWhole, 1);
+  UpdateWindow(Inner());
+  EXPECT_TRUE(screen() == wholeScreen);
+  SendMessageW(Inner(), WM_KEYDOWN, 0x23 /* end */, 0);
+  UpdateWindow(Inner());
+  EXPECT_EQ(CountColour(end), 70 * 30);
+
+  // A key before the rest is laid out lays it out at once, and scrolls the whole page.
+  send(page);
+  EXPECT_LT(Height(), whole / 2);
+  SendMessageW(Inner(), WM_KEYDOWN, 0x23 /* end */, 0);
+  EXPECT_EQ(Height(), whole);
+  EXPECT_EQ(Hosted().laidOutWhole, 2);
+  UpdateWindow(Inner());
+  EXPECT_EQ(CountColour(end), 70 * 30);
+  qk::PumpMessages();
+  EXPECT_EQ(Hosted().laidOutWhole, 2);
+
+  // A page replaced before its rest is laid out is not laid out whole.
+  send(page);
+  EXPECT_LT(Height(), whole / 2);
+  Load(u"<p>A short page.</p>");
+  EXPECT_GT(Height(), 0);
+  EXPECT_LT(Height(), 200);
+  EXPECT_EQ(Hosted().laidOutWhole, 2);
+
+  // A page too short to cut is laid out whole at once.
+  const std::u16string shortPage = htmltest::MakeArticle(6000, 0);
+  SendMessageW(view_, DTM_FIRSTSCREENFIRST, 0, FALSE);
+  Load(shortPage);
+  const int shortHeight = Height();
+  SendMessageW(view_, DTM_FIRSTSCREENFIRST, 0, TRUE);
+  send(shortPage);
+  EXPECT_EQ(Height(), shortHeight);
+  qk::PumpMessages();
+  EXPECT_EQ(Hosted().laidOutWhole, 2);
+}
+
+DWORD CaptureShown() {
+  if (g_shownPixels.empty()) {
+    qk::gdi::ScreenConfig cfg = qk::gdi::GetScreenConfig();
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP copy = CreateCompatibleBitmap(screen, cfg.width, cfg.height);
+    HGDIOBJ old = SelectObject(mem, copy);
+    BitBlt(mem, 0, 0, cfg.width, cfg.height, screen, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    int w = 0, h = 0;
+    qk::gdi::ReadPixels(copy, &w, &h, &g_shownPixels);
+    DeleteObject(copy);
+  }
+  return g_previousHook ? g_previousHook() : INFINITE;
 }
 
 TEST_F(HtmlViewTest, TextGivenAtCreationOrBySetTextIsShownAndEmptyTextClears) {
@@ -745,6 +859,49 @@ TEST_F(HtmlViewTest, PicturesShownAtOtherSizesAreBoundedAndDrawnWhereTheyShow) {
   // Read through, the page kept no more than a few screens of copies (a
   // copy each would be 40 MB).
   EXPECT_LT(most - before, 16u << 20) << screens << " screens";
+}
+
+// Where a page shown from its first screen is cut: after enough text, just
+// past the end of a block that only plain block containers hold; never
+// inside a table, an open paragraph or inline element, a comment or a
+// script, and nowhere on a page that has too little text.
+TEST(HtmlFirstScreen, APageIsCutOnlyAfterABlockThatPlainContainersHold) {
+  using qk::htmlview::FirstScreenCut;
+  const size_t npos = std::string::npos;
+  const std::string para = "<p>" + std::string(90, 'x') + "</p>";  // 90 characters of text
+  // After the block that passes the text asked for.
+  std::string page = "<html><body><div>" + Repeat(para.c_str(), 10) + "</div></body></html>";
+  size_t cut = FirstScreenCut(page, 200);
+  ASSERT_NE(cut, npos);
+  EXPECT_EQ(page.substr(0, cut), "<html><body><div>" + Repeat(para.c_str(), 3));
+  EXPECT_EQ(FirstScreenCut(page, 5000), npos);
+  // Upper-case tags, and list items between which a list may be cut.
+  std::string list = "<HTML><BODY><UL>" + Repeat(("<LI>" + std::string(90, 'y') + "</LI>").c_str(), 4) + "</UL>";
+  cut = FirstScreenCut(list, 100);
+  ASSERT_NE(cut, npos);
+  EXPECT_EQ(list.substr(cut - 5, 5), "</LI>");
+  EXPECT_EQ(cut, list.find("</LI>", list.find("</LI>") + 1) + 5);
+  // Nothing inside a table (a layout table holds the whole page): only after it.
+  const std::string table = "<table><tr><td>" + Repeat(para.c_str(), 10) + "</td></tr></table>";
+  EXPECT_EQ(FirstScreenCut(table, 200), table.size());
+  // Nor inside an inline element that runs over the paragraphs, nor after
+  // an inline element's end.
+  EXPECT_EQ(FirstScreenCut("<a href=\"x\">" + Repeat(para.c_str(), 10) + "</a>", 200), npos);
+  EXPECT_EQ(FirstScreenCut(Repeat(("<b>" + std::string(90, 'z') + "</b>").c_str(), 10), 200), npos);
+  // A paragraph closed by the start of the next block ends with that
+  // block's end; one left open is never ended.
+  std::string implied = Repeat(("<p>" + std::string(90, 'w') + "<div>d</div>").c_str(), 5);
+  cut = FirstScreenCut(implied, 200);
+  ASSERT_NE(cut, npos);
+  EXPECT_EQ(implied.substr(cut - 6, 6), "</div>");
+  EXPECT_EQ(FirstScreenCut(Repeat(("<p>" + std::string(90, 'v')).c_str(), 10), 200), npos);
+  // Ends in comments, scripts and attribute values are no ends.
+  std::string hidden = "<div>" + std::string(300, 'u') + "<!-- </div> --><script>var s = '</div>';</script>" +
+                       "<span title=\"</div>\">s</span></div>";
+  cut = FirstScreenCut(hidden, 200);
+  EXPECT_EQ(cut, hidden.size());
+  // A source cut off inside a tag or a comment has no cut after it.
+  EXPECT_EQ(FirstScreenCut(std::string(300, 't') + "<!-- </p>", 200), npos);
 }
 
 TEST(HtmlBound, DepthTextAndTagsAreBoundedWhileOrdinaryPagesPassWhole) {

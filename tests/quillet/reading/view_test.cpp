@@ -37,6 +37,7 @@
 #include "shell/shellexec.h"
 #include "support/device_fixture.h"
 #include "support/pictures.h"
+#include "user/idle.h"
 #include "user/input.h"
 #include "user/user.h"
 
@@ -588,6 +589,60 @@ TEST_F(ReadingView, TouchFingerScrollsWithMomentumTurnsBySwipesOnlyAndPagesWithT
       Key(BYTE(k));
       EXPECT_LE(PageRect(d).top, 0) << "no gap above the first line";
     }
+    d.EndDialog(IDOK);
+  });
+  dlg.DoModal();
+}
+
+// The page's layout height when the screen was first shown (the display's
+// idle hook) while a view is watched.
+int g_shownHeight = -1;
+CNewsReadDlg* g_watched = nullptr;
+qk::IdleHook g_otherHook = nullptr;
+DWORD WatchShown() {
+  if (g_watched && g_shownHeight < 0) g_shownHeight = LayoutHeight(*g_watched);
+  return g_otherHook ? g_otherHook() : INFINITE;
+}
+
+// A long article shows its first screen before the rest is laid out; then
+// the page is as tall as the whole article, and the keys page through all
+// of it, also after turning to another article and back.
+TEST_F(ReadingView, ALongArticleShowsItsFirstScreenFirstAndThenTakesTheHeightOfItsWholeText) {
+  Use(480, 800, 192, TRUE);
+  MakeArticles();
+  for (int i = 0; i < 200; ++i)
+    source_.rows[0].strBody += u"<p>Paragraph " + CString(std::to_string(i).c_str()) +
+                               u" of the long story, with <b>bold</b> and <i>italic</i> words and enough text to "
+                               u"wrap over a few lines.</p>";
+  const int line = 800 + 4;  // where the end of the page rests
+  CScriptedRead dlg(source_.rows[0], &parent_, &source_);
+  auto whole = [&](CScriptedRead& d, const char* when) {
+    const int height = LayoutHeight(d);
+    EXPECT_GT(height, 20 * 800) << when;
+    const RECT r = PageRect(d);
+    EXPECT_EQ(r.bottom - r.top, GetSystemMetrics(SM_CYHSCROLL) + height + 40 * 192 / 96) << when;
+    for (int i = 0; i < 200 && PageRect(d).bottom > line; ++i) Key(VK_DOWN);
+    EXPECT_EQ(PageRect(d).bottom, line) << when;
+    EXPECT_LT(PageRect(d).top, -20 * 800) << when;
+  };
+  dlg.steps.push_back([&](CScriptedRead& d) {
+    g_shownHeight = -1;
+    g_watched = &d;
+    g_otherHook = qk::SetIdleHook(WatchShown);
+    Advance(100);
+    qk::SetIdleHook(g_otherHook);
+    g_watched = nullptr;
+    EXPECT_GT(g_shownHeight, 800) << "the first screen was shown";
+    EXPECT_LT(g_shownHeight, LayoutHeight(d) / 2) << "before the whole article was laid out";
+    Settle(d);
+    whole(d, "opened");
+    d.SendMessage(WM_HTMLHOST_NAVKEY, VK_RIGHT, 0);
+    Advance(100);
+    EXPECT_LT(LayoutHeight(d), 800) << "the short article";
+    d.SendMessage(WM_HTMLHOST_NAVKEY, VK_LEFT, 0);
+    Advance(100);
+    Settle(d);
+    whole(d, "back to it");
     d.EndDialog(IDOK);
   });
   dlg.DoModal();
