@@ -122,7 +122,9 @@ class XWindowTest : public DeviceTest {
     // A program in a window under the sanitizers starts slowly on a loaded
     // machine.
     ASSERT_TRUE(q_.Attach(u"WCE_QuilletMainWnd", 60000));
-    window_ = Xdo({"search", "--sync", "--name", "^Quillet$"});
+    // Only a window that is mapped and viewable takes the pointer: a click
+    // before then goes to the root window.
+    window_ = Xdo({"search", "--sync", "--onlyvisible", "--name", "^Quillet$"});
     ASSERT_NE(window_, "failed") << "the reader's window did not show";
     ASSERT_NE(Xdo({"windowfocus", "--sync", window_}), "failed");
   }
