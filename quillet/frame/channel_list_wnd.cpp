@@ -291,18 +291,15 @@ void CChannelListWnd::OnChannelOutline(void* context, LPCWSTR category, LPCWSTR 
   if (key.IsEmpty() && val.IsEmpty()) {
     CChannelListView* view = dialog.m_pChannelList;
     if (view && o.channel >= 0) {
-      if (o.labelMatch) view->AddItem(o.channel, o.title, o.updateTime, o.url, parent, o.itemCount, o.newCount);
+      const int row =
+          o.labelMatch ? view->AddItem(o.channel, o.title, o.updateTime, o.url, parent, o.itemCount, o.newCount) : -1;
       CSingleLock hold(&dialog.m_runLock, TRUE);
       if (parent.CompareNoCase(SYNC_CATEGORY) == 0) dialog.m_reloadUrls.AddTail(o.url);
-      if (dialog.m_toFetch.Find(o.url)) {
-        for (int i = 0, n = view->GetItemCount(); i < n; ++i) {
-          CString url;
-          if (view->GetListItemTitle(i, url) && url == o.url) {
-            view->SetItemState(i, 2);
-            break;
-          }
-        }
-      }
+      // A channel that the running refresh has still to fetch shows as
+      // waiting again. Its row is the one just made: neither a walk of the
+      // rows nor a look-up by URL (whose index every new row renews) is
+      // made for each channel of the list.
+      if (row >= 0 && dialog.m_toFetch.Contains(o.url)) view->SetItemState(row, 2);
     }
     o = Outline();
     return;
