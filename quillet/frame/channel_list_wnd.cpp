@@ -1,10 +1,13 @@
 #include "quillet/frame/channel_list_wnd.h"
 
+#include <thread>
+
 #include "common/connection.h"
 #include "common/localize.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/url_download.h"
+#include "net/wininet.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_run.h"
@@ -105,6 +108,12 @@ int CChannelListWnd::OnCreate(LPCREATESTRUCT) {
   // and the dialog's making then counts in it.
   m_bListLoaded = !m_bLoadAtStart;
   if (m_bLoadAtStart) SetTimer(CHANNEL_LIST_TIMER_STARTUP, 100, nullptr);
+  // An update task refreshes as soon as the list is loaded: the transfer
+  // library, which its first download would otherwise load, is loaded
+  // meanwhile on a thread of its own. A start by a person loads it only
+  // when a download asks for it.
+  CRefreshApp* app = GetRefreshApp();
+  if (m_bLoadAtStart && app && app->m_bUpdateTask) std::thread(qk::net::PreloadTransferLibrary).detach();
   InitScreenDpi(0);
   if (!m_dialog.Create(this)) return -1;
   m_dialog.ShowWindow(SW_SHOW);
