@@ -441,6 +441,23 @@ void CItemStore::AddPendingItem(LPCWSTR title, LPCWSTR link, LPCWSTR id, LPCWSTR
   m_pending.push_back(std::move(p));
 }
 
+void CItemStore::AddPendingItem(LPCWSTR title, LPCWSTR link, LPCWSTR id, LPCWSTR date, DWORD readFlag, DWORD type,
+                                CString&& content, LPCWSTR pageName) {
+  auto p = std::make_unique<Pending>();
+  p->title = title;
+  p->link = link;
+  p->id = id;
+  p->date = date;
+  p->readFlag = readFlag;
+  p->type = type;
+  std::u16string& text = content.str();
+  const size_t nul = text.find(u'\0');
+  if (nul != std::u16string::npos) text.resize(nul);
+  p->content.str().swap(text);
+  p->pageName = pageName;
+  m_pending.push_back(std::move(p));
+}
+
 std::string CItemStore::BuildRecord(const Pending& item) const {
   std::u16string title = item.title.str();
   std::u16string link = Cut(item.link, ITEM_MAX_KEY_CHARS);
