@@ -451,8 +451,16 @@ void CItemStore::AddPendingItem(LPCWSTR title, LPCWSTR link, LPCWSTR id, LPCWSTR
   p->readFlag = readFlag;
   p->type = type;
   std::u16string& text = content.str();
-  const size_t nul = text.find(u'\0');
-  if (nul != std::u16string::npos) text.resize(nul);
+  // The first NUL, looked for four characters at a time.
+  size_t nul = 0;
+  const size_t n = text.size();
+  for (; nul + 4 <= n; nul += 4) {
+    uint64_t block;
+    memcpy(&block, text.data() + nul, sizeof block);
+    if ((block - 0x0001000100010001ULL) & ~block & 0x8000800080008000ULL) break;
+  }
+  while (nul < n && text[nul] != 0) ++nul;
+  if (nul < n) text.resize(nul);
   p->content.str().swap(text);
   p->pageName = pageName;
   m_pending.push_back(std::move(p));
