@@ -524,7 +524,9 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
   const bool holding = Holding();
   try {
     ULONGLONG len = f.GetLength();
-    if (holding && m_bHeldBytesKnown && len == m_heldBytes.size()) existing = m_heldBytes;
+    // The held bytes are taken over: they are no longer known once the
+    // records go in, and the bytes after the append replace them.
+    if (holding && m_bHeldBytesKnown && len == m_heldBytes.size()) existing.swap(m_heldBytes);
     else ReadWholeFile(f, existing);
     m_bHeldBytesKnown = false;
     // A crash or a full disk during an earlier append may have left half a
@@ -537,13 +539,26 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
     f.Abort();
     return 0;
   }
+  // What lay beyond the whole records, put back if the append fails.
+  const std::string tail(existing, size_t(keep));
   // What the file holds once the records are written, for a held file.
   std::string after;
-  if (holding) after.assign(existing, 0, size_t(keep));
+  if (holding) {
+    after = std::move(existing);
+    after.resize(size_t(keep));
+  }
   try {
-    std::string gathered;
+    std::vector<std::string> records;
+    records.reserve(items.size());
+    size_t total = 0;
     for (const Pending* item : items) {
-      std::string record = BuildRecord(*item);
+      records.push_back(BuildRecord(*item));
+      total += records.back().size();
+    }
+    if (holding) after.reserve(after.size() + total);
+    std::string gathered;
+    gathered.reserve(total < size_t(ITEM_GATHER_BYTES) ? total : size_t(ITEM_GATHER_BYTES));
+    for (const std::string& record : records) {
       if (holding) after += record;
       if (gathered.size() + record.size() >= ITEM_GATHER_BYTES && !gathered.empty()) {
         f.Write(gathered.data(), UINT(gathered.size()));
@@ -558,9 +573,9 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
     // Leave the file as it was before this append, torn tail included.
     try {
       f.SetLength(keep);
-      if (keep < existing.size()) {
+      if (!tail.empty()) {
         f.Seek(LONGLONG(keep), CFile::begin);
-        f.Write(existing.data() + keep, UINT(existing.size() - keep));
+        f.Write(tail.data(), UINT(tail.size()));
       }
     } catch (CFileException* e2) {
       e2->Delete();
