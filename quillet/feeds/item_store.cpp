@@ -1,6 +1,7 @@
 #include "quillet/feeds/item_store.h"
 
 #include <cstdio>
+#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <algorithm>
@@ -51,6 +52,10 @@ void PutU16(std::string& out, uint16_t v) {
 }
 
 void PutUnits(std::string& out, const std::u16string& s) {
+  if constexpr (std::endian::native == std::endian::little) {
+    out.append(reinterpret_cast<const char*>(s.data()), s.size() * 2);
+    return;
+  }
   size_t at = out.size();
   out.resize(at + s.size() * 2);
   char* p = out.data() + at;
@@ -64,9 +69,19 @@ void PutUnits(std::string& out, const std::u16string& s) {
 CString TextAt(const std::string& d, size_t p, size_t bytes) {
   const unsigned char* b = reinterpret_cast<const unsigned char*>(d.data()) + p;
   size_t units = bytes / 2, n = 0;
+  // Four units at a time up to the block that holds a 0 unit.
+  for (; n + 4 <= units; n += 4) {
+    uint64_t block;
+    memcpy(&block, b + 2 * n, sizeof block);
+    if ((block - 0x0001000100010001ULL) & ~block & 0x8000800080008000ULL) break;
+  }
   while (n < units && (b[2 * n] | b[2 * n + 1])) ++n;
   std::u16string s(n, u'\0');
-  for (size_t i = 0; i < n; ++i) s[i] = char16_t(b[2 * i] | (b[2 * i + 1] << 8));
+  if constexpr (std::endian::native == std::endian::little) {
+    if (n) memcpy(s.data(), b, 2 * n);
+  } else {
+    for (size_t i = 0; i < n; ++i) s[i] = char16_t(b[2 * i] | (b[2 * i + 1] << 8));
+  }
   return CString(std::move(s));
 }
 

@@ -109,8 +109,14 @@ TEST_F(ItemStoreTest, AContentHandedOverIsStoredAsTheSameTextGivenAsAPointer) {
     }
     EXPECT_EQ(Bytes(), given) << content.size();
     const size_t nul = content.find(u'\0');
-    EXPECT_EQ(given, Record(0, u"t", u"b", u"", u"2005-06-01 00:00:00", 0,
-                            nul == std::u16string::npos ? content : content.substr(0, nul), u"p"));
+    const std::u16string stored = nul == std::u16string::npos ? content : content.substr(0, nul);
+    EXPECT_EQ(given, Record(0, u"t", u"b", u"", u"2005-06-01 00:00:00", 0, stored, u"p"));
+    // And it reads back as it was stored, whatever its length.
+    CItemStore reader(0);
+    reader.Open(kStore, 0, 1);
+    ASSERT_TRUE(reader.ReadRecord(0));
+    EXPECT_EQ(reader.Current().content.str(), stored) << content.size();
+    EXPECT_EQ(reader.Current().pageName, CString(u"p"));
   }
 }
 
