@@ -595,7 +595,11 @@ void PrepareReferences(std::string& d, DeclaredEntities& entities) {
       continue;
     }
     size_t end;
-    if (d.compare(at, 4, "<!--") == 0) {
+    const char second = at + 1 < n ? d[at + 1] : 0;
+    if (second != '!' && second != '?') {
+      // A tag: nothing to skip.
+      end = at + 1;
+    } else if (d.compare(at, 4, "<!--") == 0) {
       end = SkipPast(d, at + 4, "-->");
     } else if (d.compare(at, 9, "<![CDATA[") == 0) {
       end = SkipPast(d, at + 9, "]]>");
@@ -627,13 +631,19 @@ bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'
 // quoted attribute values may hold ">").
 size_t MarkupEnd(const std::string& d, size_t at) {
   size_t n = d.size();
-  if (d.compare(at, 4, "<!--") == 0) return SkipPast(d, at + 4, "-->");
-  if (d.compare(at, 9, "<![CDATA[") == 0) return SkipPast(d, at + 9, "]]>");
-  if (d.compare(at, 2, "<?") == 0) return SkipPast(d, at + 2, "?>");
+  // Only "<!" and "<?" open anything but a tag: a tag (nearly every
+  // construct of a feed) needs none of the comparisons.
+  const char second = at + 1 < n ? d[at + 1] : 0;
+  bool declaration = false;
+  if (second == '!' || second == '?') {
+    if (d.compare(at, 4, "<!--") == 0) return SkipPast(d, at + 4, "-->");
+    if (d.compare(at, 9, "<![CDATA[") == 0) return SkipPast(d, at + 9, "]]>");
+    if (d.compare(at, 2, "<?") == 0) return SkipPast(d, at + 2, "?>");
+    declaration = d.compare(at, 2, "<!") == 0;
+  }
   size_t j = at + 1;
   char quote = 0;
   int depth = 0;
-  bool declaration = d.compare(at, 2, "<!") == 0;
   while (j < n) {
     char c = d[j];
     if (quote) {
@@ -1340,6 +1350,16 @@ CString CEXML::NodeText(const char* text) const {
   char16_t* w = s.data();
   WCHAR units[2];
   for (int i = 0; i < len;) {
+    // Runs of ASCII (most of a feed's text) go eight bytes at a time.
+    while (i + 8 <= len) {
+      uint64_t block;
+      memcpy(&block, text + i, sizeof block);
+      if (block & 0x8080808080808080ULL) break;
+      for (int k = 0; k < 8; ++k) w[k] = char16_t(static_cast<unsigned char>(text[i + k]));
+      w += 8;
+      i += 8;
+    }
+    if (i >= len) break;
     if (static_cast<unsigned char>(text[i]) < 0x80) {
       *w++ = char16_t(text[i++]);
       continue;

@@ -1,6 +1,7 @@
 #include "quillet/feeds/item_store.h"
 
 #include <cstdio>
+#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <algorithm>
@@ -51,6 +52,10 @@ void PutU16(std::string& out, uint16_t v) {
 }
 
 void PutUnits(std::string& out, const std::u16string& s) {
+  if constexpr (std::endian::native == std::endian::little) {
+    out.append(reinterpret_cast<const char*>(s.data()), s.size() * 2);
+    return;
+  }
   size_t at = out.size();
   out.resize(at + s.size() * 2);
   char* p = out.data() + at;
@@ -64,9 +69,19 @@ void PutUnits(std::string& out, const std::u16string& s) {
 CString TextAt(const std::string& d, size_t p, size_t bytes) {
   const unsigned char* b = reinterpret_cast<const unsigned char*>(d.data()) + p;
   size_t units = bytes / 2, n = 0;
+  // Four units at a time up to the block that holds a 0 unit.
+  for (; n + 4 <= units; n += 4) {
+    uint64_t block;
+    memcpy(&block, b + 2 * n, sizeof block);
+    if ((block - 0x0001000100010001ULL) & ~block & 0x8000800080008000ULL) break;
+  }
   while (n < units && (b[2 * n] | b[2 * n + 1])) ++n;
   std::u16string s(n, u'\0');
-  for (size_t i = 0; i < n; ++i) s[i] = char16_t(b[2 * i] | (b[2 * i + 1] << 8));
+  if constexpr (std::endian::native == std::endian::little) {
+    if (n) memcpy(s.data(), b, 2 * n);
+  } else {
+    for (size_t i = 0; i < n; ++i) s[i] = char16_t(b[2 * i] | (b[2 * i + 1] << 8));
+  }
   return CString(std::move(s));
 }
 
@@ -441,6 +456,31 @@ void CItemStore::AddPendingItem(LPCWSTR title, LPCWSTR link, LPCWSTR id, LPCWSTR
   m_pending.push_back(std::move(p));
 }
 
+void CItemStore::AddPendingItem(LPCWSTR title, LPCWSTR link, LPCWSTR id, LPCWSTR date, DWORD readFlag, DWORD type,
+                                CString&& content, LPCWSTR pageName) {
+  auto p = std::make_unique<Pending>();
+  p->title = title;
+  p->link = link;
+  p->id = id;
+  p->date = date;
+  p->readFlag = readFlag;
+  p->type = type;
+  std::u16string& text = content.str();
+  // The first NUL, looked for four characters at a time.
+  size_t nul = 0;
+  const size_t n = text.size();
+  for (; nul + 4 <= n; nul += 4) {
+    uint64_t block;
+    memcpy(&block, text.data() + nul, sizeof block);
+    if ((block - 0x0001000100010001ULL) & ~block & 0x8000800080008000ULL) break;
+  }
+  while (nul < n && text[nul] != 0) ++nul;
+  if (nul < n) text.resize(nul);
+  p->content.str().swap(text);
+  p->pageName = pageName;
+  m_pending.push_back(std::move(p));
+}
+
 std::string CItemStore::BuildRecord(const Pending& item) const {
   std::u16string title = item.title.str();
   std::u16string link = Cut(item.link, ITEM_MAX_KEY_CHARS);
@@ -499,7 +539,9 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
   const bool holding = Holding();
   try {
     ULONGLONG len = f.GetLength();
-    if (holding && m_bHeldBytesKnown && len == m_heldBytes.size()) existing = m_heldBytes;
+    // The held bytes are taken over: they are no longer known once the
+    // records go in, and the bytes after the append replace them.
+    if (holding && m_bHeldBytesKnown && len == m_heldBytes.size()) existing.swap(m_heldBytes);
     else ReadWholeFile(f, existing);
     m_bHeldBytesKnown = false;
     // A crash or a full disk during an earlier append may have left half a
@@ -512,13 +554,26 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
     f.Abort();
     return 0;
   }
+  // What lay beyond the whole records, put back if the append fails.
+  const std::string tail(existing, size_t(keep));
   // What the file holds once the records are written, for a held file.
   std::string after;
-  if (holding) after.assign(existing, 0, size_t(keep));
+  if (holding) {
+    after = std::move(existing);
+    after.resize(size_t(keep));
+  }
   try {
-    std::string gathered;
+    std::vector<std::string> records;
+    records.reserve(items.size());
+    size_t total = 0;
     for (const Pending* item : items) {
-      std::string record = BuildRecord(*item);
+      records.push_back(BuildRecord(*item));
+      total += records.back().size();
+    }
+    if (holding) after.reserve(after.size() + total);
+    std::string gathered;
+    gathered.reserve(total < size_t(ITEM_GATHER_BYTES) ? total : size_t(ITEM_GATHER_BYTES));
+    for (const std::string& record : records) {
       if (holding) after += record;
       if (gathered.size() + record.size() >= ITEM_GATHER_BYTES && !gathered.empty()) {
         f.Write(gathered.data(), UINT(gathered.size()));
@@ -533,9 +588,9 @@ int CItemStore::AppendRecords(const std::vector<const Pending*>& items) {
     // Leave the file as it was before this append, torn tail included.
     try {
       f.SetLength(keep);
-      if (keep < existing.size()) {
+      if (!tail.empty()) {
         f.Seek(LONGLONG(keep), CFile::begin);
-        f.Write(existing.data() + keep, UINT(existing.size() - keep));
+        f.Write(tail.data(), UINT(tail.size()));
       }
     } catch (CFileException* e2) {
       e2->Delete();

@@ -90,6 +90,11 @@ class CItemStore {
   int InsertKey(LPCWSTR date, LPCWSTR link);
   void AddPendingItem(LPCWSTR title, LPCWSTR link, LPCWSTR id, LPCWSTR date, DWORD readFlag, DWORD type,
                       LPCWSTR content, LPCWSTR pageName);
+  // The same with the content handed over rather than copied (it is the
+  // longest text of an item); it ends at its first NUL as a text given as
+  // a pointer does.
+  void AddPendingItem(LPCWSTR title, LPCWSTR link, LPCWSTR id, LPCWSTR date, DWORD readFlag, DWORD type,
+                      CString&& content, LPCWSTR pageName);
   int Commit();
   int WriteErrorRecord(LPCWSTR title, LPCWSTR link, LPCWSTR id, LPCWSTR date, DWORD readFlag, DWORD type,
                        LPCWSTR content, LPCWSTR pageName);

@@ -592,8 +592,33 @@ CString CRssXML::NewPageName() {
     m_strPageNameBase = name;
   }
   const CString& name = m_strPageNameBase;
+  const long long seconds = (long long)GetCurrentSeconds();
+  const int number = NextItemNameNumber();
   CString page;
-  page.Format(u"%s-%08lld-%03d.htm", name.GetString(), (long long)GetCurrentSeconds(), NextItemNameNumber());
+  if (seconds < 0 || number < 0) {
+    page.Format(u"%s-%08lld-%03d.htm", name.GetString(), seconds, number);
+    return page;
+  }
+  // "<name>-<seconds, 8 digits at least>-<number, 3 digits at least>.htm",
+  // made for every item of every feed: put together without the formatter.
+  auto digits = [](std::u16string& out, unsigned long long v, size_t width) {
+    char16_t text[24];
+    size_t n = 0;
+    do {
+      text[n++] = char16_t(u'0' + v % 10);
+      v /= 10;
+    } while (v);
+    for (size_t k = n; k < width; ++k) out.push_back(u'0');
+    while (n) out.push_back(text[--n]);
+  };
+  std::u16string& text = page.str();
+  text.reserve(size_t(name.GetLength()) + 18);
+  text.assign(name.GetString(), size_t(name.GetLength()));
+  text.push_back(u'-');
+  digits(text, (unsigned long long)seconds, 8);
+  text.push_back(u'-');
+  digits(text, (unsigned long long)number, 3);
+  text += u".htm";
   return page;
 }
 
@@ -898,7 +923,8 @@ int CRssXML::ParseItem(TiXmlElement* item, CItemStore* store) {
         key = key.Left(ITEM_MAX_KEY_CHARS - suffix.GetLength());
       key += suffix;
     }
-    store->AddPendingItem(title, key, id, date, readFlag, 0, content, page);
+    // The content is not used after this: the store takes it over.
+    store->AddPendingItem(title, key, id, date, readFlag, 0, std::move(content), page);
     if (key.IsEmpty()) {
       m_keylessAdded.insert(keylessTag.str());
     } else {

@@ -1,10 +1,13 @@
 #include "quillet/frame/channel_list_wnd.h"
 
+#include <thread>
+
 #include "common/connection.h"
 #include "common/localize.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/url_download.h"
+#include "net/wininet.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_run.h"
@@ -105,6 +108,12 @@ int CChannelListWnd::OnCreate(LPCREATESTRUCT) {
   // and the dialog's making then counts in it.
   m_bListLoaded = !m_bLoadAtStart;
   if (m_bLoadAtStart) SetTimer(CHANNEL_LIST_TIMER_STARTUP, 100, nullptr);
+  // An update task refreshes as soon as the list is loaded: the transfer
+  // library, which its first download would otherwise load, is loaded
+  // meanwhile on a thread of its own. A start by a person loads it only
+  // when a download asks for it.
+  CRefreshApp* app = GetRefreshApp();
+  if (m_bLoadAtStart && app && app->m_bUpdateTask) std::thread(qk::net::PreloadTransferLibrary).detach();
   InitScreenDpi(0);
   if (!m_dialog.Create(this)) return -1;
   m_dialog.ShowWindow(SW_SHOW);
@@ -291,18 +300,15 @@ void CChannelListWnd::OnChannelOutline(void* context, LPCWSTR category, LPCWSTR 
   if (key.IsEmpty() && val.IsEmpty()) {
     CChannelListView* view = dialog.m_pChannelList;
     if (view && o.channel >= 0) {
-      if (o.labelMatch) view->AddItem(o.channel, o.title, o.updateTime, o.url, parent, o.itemCount, o.newCount);
+      const int row =
+          o.labelMatch ? view->AddItem(o.channel, o.title, o.updateTime, o.url, parent, o.itemCount, o.newCount) : -1;
       CSingleLock hold(&dialog.m_runLock, TRUE);
       if (parent.CompareNoCase(SYNC_CATEGORY) == 0) dialog.m_reloadUrls.AddTail(o.url);
-      if (dialog.m_toFetch.Find(o.url)) {
-        for (int i = 0, n = view->GetItemCount(); i < n; ++i) {
-          CString url;
-          if (view->GetListItemTitle(i, url) && url == o.url) {
-            view->SetItemState(i, 2);
-            break;
-          }
-        }
-      }
+      // A channel that the running refresh has still to fetch shows as
+      // waiting again. Its row is the one just made: neither a walk of the
+      // rows nor a look-up by URL (whose index every new row renews) is
+      // made for each channel of the list.
+      if (row >= 0 && dialog.m_toFetch.Contains(o.url)) view->SetItemState(row, 2);
     }
     o = Outline();
     return;

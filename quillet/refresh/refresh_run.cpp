@@ -235,8 +235,7 @@ DWORD DownloadThreadProc(LPVOID param) {
       }
       ResetRowAfterChannel(dialog, url);
       CSingleLock hold(&dialog->m_runLock, TRUE);
-      CString done;
-      PopStringListHead(dialog->m_toFetch, done);
+      dialog->m_toFetch.RemoveHead();
     }
   } catch (CException* e) {
     WCHAR message[1025] = {0};

@@ -180,7 +180,28 @@ CVentrelAgency* CChannelListFields::GetAgency() {
 
 BOOL CChannelListFields::IsWaitingForRefresh(LPCWSTR url) {
   CSingleLock hold(&m_runLock, TRUE);
-  return m_toFetch.Find(url) != nullptr;
+  return m_toFetch.Contains(url);
+}
+
+void CWaitingUrls::AddTail(const CString& url) {
+  m_order.push_back(url);
+  ++m_count[url.str()];
+}
+
+void CWaitingUrls::RemoveHead() {
+  if (m_order.empty()) return;
+  auto it = m_count.find(m_order.front().str());
+  if (it != m_count.end() && --it->second <= 0) m_count.erase(it);
+  m_order.pop_front();
+}
+
+void CWaitingUrls::RemoveAll() {
+  m_order.clear();
+  m_count.clear();
+}
+
+BOOL CWaitingUrls::Contains(LPCWSTR url) const {
+  return url && m_count.count(std::u16string(url)) != 0;
 }
 
 CRefreshApp::CRefreshApp() : m_pDownloadManager(new CDownloadManager()) { g_app = this; }

@@ -6,7 +6,10 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <functional>
+#include <string>
+#include <unordered_map>
 
 #include "framework/afx.h"
 #include "user/user.h"
@@ -98,6 +101,25 @@ CString LocalTimeText();
 // The storage root's "\ChannelData" folder, without a trailing backslash.
 CString ChannelDataFolder();
 
+// The feed URLs a run has still to fetch, in their order, with a count of
+// each URL beside them, so that whether a URL waits is answered without a
+// walk of the list (a reload of a long list asks it of every channel).
+class CWaitingUrls {
+ public:
+  void AddTail(const CString& url);
+  // The first URL; the list must not be empty.
+  const CString& GetHead() const { return m_order.front(); }
+  void RemoveHead();
+  void RemoveAll();
+  BOOL IsEmpty() const { return m_order.empty(); }
+  int GetCount() const { return static_cast<int>(m_order.size()); }
+  BOOL Contains(LPCWSTR url) const;
+
+ private:
+  std::deque<CString> m_order;
+  std::unordered_map<std::u16string, int> m_count;
+};
+
 // The fields of the channel-list dialog that the refresh reads and writes.
 // The dialog derives from this class; the run thread receives it as its
 // parameter. The lock guards the to-fetch list, the reload lists and the
@@ -128,7 +150,7 @@ class CChannelListFields {
   CVentrelAgency* m_pAgency = nullptr;
   std::atomic<int> m_nSingleChannel{-1};
   std::atomic<BOOL> m_bHeadlinePhase{FALSE};
-  CStringList m_toFetch;
+  CWaitingUrls m_toFetch;
   CStringList m_reloadTitles, m_reloadCategories, m_reloadUrls;
   CCriticalSection m_runLock;
 };

@@ -47,10 +47,10 @@ CChannelListView::~CChannelListView() = default;
 
 // ---------------------------------------------------------------- rows
 
-void CChannelListView::AddItem(int channel, LPCWSTR title, LPCWSTR updateTime, LPCWSTR url, LPCWSTR category,
-                               int itemCount, int newCount) {
+int CChannelListView::AddItem(int channel, LPCWSTR title, LPCWSTR updateTime, LPCWSTR url, LPCWSTR category,
+                              int itemCount, int newCount) {
   Guard guard(m_lock);
-  if (!HasRoomForRow()) return;
+  if (!HasRoomForRow()) return -1;
   CString key(title);
   key.Trim();
   // The first row whose title is not less than the new one.
@@ -69,6 +69,7 @@ void CChannelListView::AddItem(int channel, LPCWSTR title, LPCWSTR updateTime, L
   row->m_nItemCount = itemCount;
   row->m_nNewCount = newCount;
   InsertRow(lo, row);
+  return lo;
 }
 
 void CChannelListView::RemoveAllItems() {

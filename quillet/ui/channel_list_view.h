@@ -67,8 +67,10 @@ class CChannelListView : public CPaintedList<CChannelListItem, CChannelListOpen,
   BOOL Create(HINSTANCE instance, HWND parent, int x, int y, int width, int height, DWORD_PTR context,
               OpenCallback callback);
 
-  void AddItem(int channel, LPCWSTR title, LPCWSTR updateTime, LPCWSTR url, LPCWSTR category, int itemCount,
-               int newCount);
+  // The row the channel got (the rows stay sorted by title), or -1 when
+  // the list is full.
+  int AddItem(int channel, LPCWSTR title, LPCWSTR updateTime, LPCWSTR url, LPCWSTR category, int itemCount,
+              int newCount);
   void RemoveAllItems();
   int FindItemById(int channel);
   // The first row (in list order) whose feed URL equals url exactly, or -1.

@@ -79,6 +79,47 @@ TEST_F(ItemStoreTest, RecordLayoutByteForByte) {
   }
 }
 
+TEST_F(ItemStoreTest, AContentHandedOverIsStoredAsTheSameTextGivenAsAPointer) {
+  // A content with no NUL, and with one at each place of a block of four
+  // characters, near the start and near the end: the record ends the text
+  // at its first NUL either way.
+  std::vector<std::u16string> contents = {u"", u"a", u"abcdefghij", std::u16string(1001, u'y')};
+  for (size_t at : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 997u, 1000u}) {
+    std::u16string c(1001, u'z');
+    c[at] = 0;
+    contents.push_back(c);
+  }
+  for (const std::u16string& content : contents) {
+    std::filesystem::remove(Host(kStore));
+    {
+      CItemStore s(0);
+      s.Open(kStore, 0, 0);
+      s.AddPendingItem(u"t", u"b", u"", u"2005-06-01T00:00:00Z", 0, 0, content.c_str(), u"p");
+      ASSERT_EQ(s.Commit(), 1);
+    }
+    const std::string given = Bytes();
+    std::filesystem::remove(Host(kStore));
+    {
+      CItemStore s(0);
+      s.Open(kStore, 0, 0);
+      CString handed;
+      handed.str() = content;
+      s.AddPendingItem(u"t", u"b", u"", u"2005-06-01T00:00:00Z", 0, 0, std::move(handed), u"p");
+      ASSERT_EQ(s.Commit(), 1);
+    }
+    EXPECT_EQ(Bytes(), given) << content.size();
+    const size_t nul = content.find(u'\0');
+    const std::u16string stored = nul == std::u16string::npos ? content : content.substr(0, nul);
+    EXPECT_EQ(given, Record(0, u"t", u"b", u"", u"2005-06-01 00:00:00", 0, stored, u"p"));
+    // And it reads back as it was stored, whatever its length.
+    CItemStore reader(0);
+    reader.Open(kStore, 0, 1);
+    ASSERT_TRUE(reader.ReadRecord(0));
+    EXPECT_EQ(reader.Current().content.str(), stored) << content.size();
+    EXPECT_EQ(reader.Current().pageName, CString(u"p"));
+  }
+}
+
 TEST_F(ItemStoreTest, GatheringBoundaryAndLongFields) {
   // 4 + L just below, at and above the 32,768-byte gathering buffer (L is
   // always even), each between two small records: the bytes are the same

@@ -681,4 +681,73 @@ TEST_F(ScreensTest, ARefreshRefusesTheCommandsAndWritesNoFilesOfAChannelTakenOff
   EXPECT_EQ(Flags(100), "00");
 }
 
+// A list of 2,000 channels reloaded while a refresh runs: each channel the
+// run has still to fetch shows as waiting again, in the rows made anew, and
+// the one fetched already does not. The waiting URLs are counted, so that
+// a URL queued twice still waits after its first fetch.
+TEST_F(ScreensTest, AReloadDuringARefreshShowsEveryChannelStillWaitingOfALongList) {
+  CWaitingUrls waiting;
+  waiting.AddTail(u"http://127.0.0.1/a");
+  waiting.AddTail(u"http://127.0.0.1/b");
+  waiting.AddTail(u"http://127.0.0.1/a");
+  waiting.RemoveHead();
+  EXPECT_TRUE(waiting.Contains(u"http://127.0.0.1/a"));
+  waiting.RemoveHead();
+  EXPECT_FALSE(waiting.Contains(u"http://127.0.0.1/b"));
+  EXPECT_EQ(waiting.GetHead(), CString(u"http://127.0.0.1/a"));
+  waiting.RemoveHead();
+  EXPECT_TRUE(waiting.IsEmpty());
+  EXPECT_FALSE(waiting.Contains(u"http://127.0.0.1/a"));
+
+  const std::string first = "<?xml version='1.0'?><rss version='2.0'><channel><title>one</title><item><title>i"
+                            "</title><link>http://127.0.0.1/s/1</link></item></channel></rss>";
+  qnet::ScriptedServer server;
+  ASSERT_TRUE(server.Start(
+      "{\"rules\": [{\"path\": \"/feed/1\", \"times\": 0, \"response\": \"HTTP/1.1 200 OK\\r\\nContent-Type: "
+      "application/rss+xml\\r\\nContent-Length: " + std::to_string(first.size()) +
+      "\\r\\nConnection: close\\r\\n\\r\\n" + first + "\"}, {\"path\": \"/gated/\", \"times\": 0, \"until\": "
+      "\"/open/go\", \"response\": \"HTTP/1.1 404 Not Found\\r\\nContent-Length: 0\\r\\nConnection: close\\r\\n\\r\\n\"},"
+      " {\"path\": \"/open/\", \"times\": 0, \"response\": \"HTTP/1.1 204 No Content\\r\\nContent-Length: 0\\r\\n"
+      "Connection: close\\r\\n\\r\\n\"}]}"));
+  auto asked = [&](const std::string& path) {
+    for (const std::string& r : server.Requests())
+      if (r.rfind("GET " + path + " ", 0) == 0) return true;
+    return false;
+  };
+  const int n = 2000;
+  std::string opml = "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head/><body nextID=\"3000\">"
+                     "<outline text=\"News\" type=\"rss\" uniqueID=\"2999\">";
+  for (int i = 1; i <= n; ++i) {
+    const std::string path = i == 1 ? "/feed/1" : "/gated/" + std::to_string(i);
+    opml += "<outline text=\"Channel " + std::to_string(10000 + i) + "\" type=\"rss\" uniqueID=\"" +
+            std::to_string(i) + "\" xmlUrl=\"" + server.Url(path) + "\"/>";
+  }
+  WriteDeviceFile(kList, opml + "</outline></body></opml>\n");
+  qk::connmgr::ScriptStatus(CONNMGR_STATUS_CONNECTED);
+  MakeFrame(TRUE);
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  ASSERT_EQ(Rows().size(), size_t(n));
+  SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return asked("/gated/2"); }, 30000));
+  ASSERT_TRUE(Wnd().IsRunActive());
+  ASSERT_TRUE(DeviceFileExists(DataPath("Ch001.bin")));
+
+  // The reload makes every row anew (with no state of its own).
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  CChannelListView* view = Dlg().m_pChannelList;
+  ASSERT_EQ(view->GetItemCount(), n);
+  int shownWaiting = 0;
+  for (int i = 0; i < n; ++i) {
+    CChannelListItem row;
+    ASSERT_TRUE(view->GetItem(i, row));
+    ASSERT_EQ(row.m_nState, row.m_nChannel == 1 ? 0 : 2) << row.m_nChannel;
+    shownWaiting += row.m_nState == 2;
+  }
+  EXPECT_EQ(shownWaiting, n - 1);
+
+  SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
+  ASSERT_EQ(qnet::RawHttpGet(server.port(), "/open/go").rfind("HTTP/1.1 204", 0), 0u);
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !Wnd().IsRunActive() && !Wnd().IsRefreshWorking(); }, 60000));
+}
+
 }  // namespace
