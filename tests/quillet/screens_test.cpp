@@ -13,6 +13,7 @@
 #include "gdi/surface.h"
 #include "kernel/kernel.h"
 #include "net/connmgr.h"
+#include "quillet/channel_list/category_edit_dlg.h"
 #include "quillet/feeds/item_store.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/refresh_state.h"
@@ -684,8 +685,9 @@ TEST_F(ScreensTest, ARefreshRefusesTheCommandsAndWritesNoFilesOfAChannelTakenOff
 // A refresh that starts while a question of a channel command is up (a
 // scheduled one, sent as Monitor sends it): the answer Yes then changes
 // nothing, the user is told to wait, and the channel, its counts and its
-// store stay as they are. Delete and Delete All Data, each during its own
-// refresh held by the loopback server until the test lets it go on.
+// store stay as they are. Delete, Delete All Data and the category
+// editor's Delete, each during its own refresh held by the loopback server
+// until the test lets it go on.
 TEST_F(ScreensTest, ARefreshStartedWhileACommandAsksRefusesTheCommandAfterYes) {
   auto feed = [](const std::string& name) {
     return "<?xml version='1.0'?><rss version='2.0'><channel><title>" + name + "</title><item><title>" + name +
@@ -718,7 +720,8 @@ TEST_F(ScreensTest, ARefreshStartedWhileACommandAsksRefusesTheCommandAfterYes) {
     return IDOK;
   });
   int round = 0;
-  for (UINT command : {ID_DELETE_CHANNEL, ID_DELETE_ALL_DATA}) {
+  // 0: the category editor's Delete of the channel's category.
+  for (UINT command : {UINT(ID_DELETE_CHANNEL), UINT(ID_DELETE_ALL_DATA), 0u}) {
     SCOPED_TRACE(command);
     heldPath = "/held/" + std::to_string(++round) + "/100";
     const std::string url = server.Url(heldPath);
@@ -740,11 +743,27 @@ TEST_F(ScreensTest, ARefreshStartedWhileACommandAsksRefusesTheCommandAfterYes) {
     ASSERT_EQ(Dlg().m_pChannelList->GetFocusedItem(), 0);
     const std::string stored = ReadDeviceFile(DataPath("Ch100.bin"));
     boxes.clear();
-    SendMessageW(Wnd().GetSafeHwnd(), WM_COMMAND, command, 0);
+    if (command) {
+      SendMessageW(Wnd().GetSafeHwnd(), WM_COMMAND, command, 0);
+    } else {
+      // The editor's Delete on its one row, then Back, from inside its loop.
+      CCategoryEditDlg editor(CATEGORY_EDIT_MODE_ADD_DELETE, Dlg().m_pOpml, nullptr);
+      editor.AddCategoriesInListOrder();
+      static CCategoryEditDlg* shown;
+      shown = &editor;
+      ::SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR timer, DWORD) {
+        ::KillTimer(nullptr, timer);
+        if (!::IsWindow(shown->m_hWnd)) return;
+        ::SendMessageW(shown->m_hWnd, WM_COMMAND, IDC_CATEGORY_DELETE, 0);
+        ::SendMessageW(shown->m_hWnd, WM_COMMAND, IDCANCEL, 0);
+      });
+      editor.DoModal();
+    }
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1], "Please wait until the channels have been refreshed.");
     EXPECT_TRUE(Wnd().IsRunActive());
     EXPECT_TRUE(Dlg().m_pOpml->HasChannel(qk::FromUtf8(url).c_str()));
+    EXPECT_TRUE(Dlg().m_pOpml->HasCategory(u"News"));
     EXPECT_EQ(Attribute(Dlg().m_pOpml, qk::FromUtf8(url).c_str(), u"itemCount"), "1");
     EXPECT_EQ(Rows(), (std::vector<std::string>{"A"}));
     EXPECT_EQ(ReadDeviceFile(DataPath("Ch100.bin")), stored);
