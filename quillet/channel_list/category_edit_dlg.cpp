@@ -325,6 +325,8 @@ void CCategoryEditDlg::OnDeleteCategory() {
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
     return;
   if (!::IsWindow(m_hWnd)) return;
+  // A refresh may have started while the question showed (a scheduled one).
+  if (m_nMode == CATEGORY_EDIT_MODE_ADD_DELETE && RefusedDuringRun()) return;
   m_list.SendMessage(LVM_DELETEITEM, static_cast<WPARAM>(row));
   // Its neighbour is chosen next: the row that moved up into its place, or
   // the row above when it was the last.

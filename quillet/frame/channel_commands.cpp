@@ -113,6 +113,8 @@ void CChannelListWnd::OnDeleteChannel() {
   if (::MessageBoxW(m_hWnd, Localized(u"Are you sure you want to delete this item?"), Localized(u"Confirm Delete"),
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
     return;
+  // A refresh may have started while the question showed (a scheduled one).
+  if (RefusedDuringRun()) return;
   CChannelListView* view = m_dialog.GetSafeHwnd() ? m_dialog.m_pChannelList : nullptr;
   CChannelListItem item;
   if (!view || !m_dialog.m_pOpml || !view->GetItem(row, item)) return;
@@ -186,7 +188,8 @@ void CChannelListWnd::OnDeleteAllData() {
   if (::MessageBoxW(m_hWnd, Localized(u"Are you sure you want to delete all data?"), Localized(u"Confirm Delete"),
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
     return;
-  if (!m_dialog.GetSafeHwnd()) return;
+  // A refresh may have started while the question showed (a scheduled one).
+  if (!m_dialog.GetSafeHwnd() || RefusedDuringRun()) return;
   CWaitCursor wait;
   CChannelListView* view = m_dialog.m_pChannelList;
   if (view && m_dialog.m_pOpml) {

@@ -45,8 +45,18 @@ BOOL CNewInputUrlDlg::IsFeedAddress(const CString& url) {
   lower.MakeLower();
   int rest = lower.Find(u"http://") == 0 ? 7 : lower.Find(u"https://") == 0 ? 8 : -1;
   if (rest < 0 || lower.GetLength() <= rest) return FALSE;
-  WCHAR c = lower[rest];
-  return c != u'/' && c != u' ' && c != u'?' && c != u'#';
+  // The server's name: what comes before the path, the query or the
+  // fragment, without a user before it or a port after it.
+  int end = rest;
+  while (end < lower.GetLength() && lower[end] != u'/' && lower[end] != u'\\' && lower[end] != u'?' &&
+         lower[end] != u'#')
+    ++end;
+  CString host = lower.Mid(rest, end - rest);
+  const int user = host.ReverseFind(u'@');
+  if (user >= 0) host = host.Mid(user + 1);
+  const int port = host.Left(1) == CString(u"[") ? host.Find(u']') + 1 : host.Find(u':');
+  if (port >= 0) host = host.Left(port);
+  return !host.IsEmpty() && host.Find(u' ') < 0;
 }
 
 LPCWSTR CNewInputUrlDlg::UrlProblem(const CString& url) {

@@ -7,6 +7,7 @@
 #include "common/settings.h"
 #include "controls/commctrl.h"
 #include "quillet/feeds/opml_xml.h"
+#include "quillet/new_channel/new_input_url_dlg.h"
 #include "quillet/res/resources.h"
 #include "quillet/screens/screen_frame.h"
 #include "quillet/screens/screen_messages.h"
@@ -34,7 +35,8 @@ BOOL IsWebFeedAddress(const CString& address) {
   if (first == u'/' || first == u'\\') return FALSE;
   for (int i = 0; i < address.GetLength(); ++i)
     if (address[i] <= u' ' || address[i] == 0x7F) return FALSE;
-  return TRUE;
+  // A server must be named (a port or a user alone names none).
+  return CNewInputUrlDlg::IsFeedAddress(address);
 }
 
 }  // namespace

@@ -178,7 +178,13 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
         pos = quote < 0 ? size : quote + 1;
         continue;
       }
-      if (c == u's' && pos + 4 <= size && scan[pos + 1] == u'r' && scan[pos + 2] == u'c' && scan[pos + 3] == u'=') {
+      // "src=" as an attribute of its own, not the end of a longer name
+      // ("data-src=").
+      const WCHAR before = scan[pos - 1];
+      const bool nameGoesOn = (before >= u'a' && before <= u'z') || (before >= u'0' && before <= u'9') ||
+                              before == u'-' || before == u'_' || before == u':' || before == u'.';
+      if (c == u's' && !nameGoesOn && pos + 4 <= size && scan[pos + 1] == u'r' && scan[pos + 2] == u'c' &&
+          scan[pos + 3] == u'=') {
         src = pos;
         break;
       }
@@ -189,7 +195,7 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
       continue;
     }
     // The value ends at its closing quote, or, unquoted, at the first blank,
-    // tab or '>' (the end of its tag); the scan goes on from there.
+    // tab, line end or '>' (the end of its tag); the scan goes on from there.
     const int begin = src + 4;
     int end = begin;
     if (begin < size && (scan[begin] == u'"' || scan[begin] == u'\'')) {
@@ -201,7 +207,9 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
         end = close < 0 ? size : close;
       }
     } else {
-      while (end < size && scan[end] != u' ' && scan[end] != u'\t' && scan[end] != u'>') ++end;
+      while (end < size && scan[end] != u' ' && scan[end] != u'\t' && scan[end] != u'\n' && scan[end] != u'\r' &&
+             scan[end] != u'>')
+        ++end;
     }
     CString value = text.Mid(begin, end - begin);
     at = end;

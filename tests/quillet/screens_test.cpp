@@ -13,6 +13,7 @@
 #include "gdi/surface.h"
 #include "kernel/kernel.h"
 #include "net/connmgr.h"
+#include "quillet/channel_list/category_edit_dlg.h"
 #include "quillet/feeds/item_store.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/refresh_state.h"
@@ -748,6 +749,98 @@ TEST_F(ScreensTest, AReloadDuringARefreshShowsEveryChannelStillWaitingOfALongLis
   SendMessageW(frame_->GetSafeHwnd(), WM_COMMAND, ID_REFRESH_CHANNELS, 0);
   ASSERT_EQ(qnet::RawHttpGet(server.port(), "/open/go").rfind("HTTP/1.1 204", 0), 0u);
   ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !Wnd().IsRunActive() && !Wnd().IsRefreshWorking(); }, 60000));
+}
+
+// A refresh that starts while a question of a channel command is up (a
+// scheduled one, sent as Monitor sends it): the answer Yes then changes
+// nothing, the user is told to wait, and the channel, its counts and its
+// store stay as they are. Delete, Delete All Data and the category
+// editor's Delete, each during its own refresh held by the loopback server
+// until the test lets it go on.
+TEST_F(ScreensTest, ARefreshStartedWhileACommandAsksRefusesTheCommandAfterYes) {
+  auto feed = [](const std::string& name) {
+    return "<?xml version='1.0'?><rss version='2.0'><channel><title>" + name + "</title><item><title>" + name +
+           " 0</title><link>http://127.0.0.1/s/" + name + "</link><description>Body</description></item>"
+           "</channel></rss>";
+  };
+  const std::string body = feed("held");
+  qnet::ScriptedServer server;
+  ASSERT_TRUE(server.Start(
+      "{\"rules\": [{\"path\": \"/held/\", \"times\": 0, \"until\": \"/open/*\", \"response\": \"HTTP/1.1 200 OK\\r\\n"
+      "Content-Type: application/rss+xml\\r\\nContent-Length: " + std::to_string(body.size()) +
+      "\\r\\nConnection: close\\r\\n\\r\\n" + body + "\"}, {\"path\": \"/open/\", \"times\": 0, \"response\": "
+      "\"HTTP/1.1 204 No Content\\r\\nContent-Length: 0\\r\\nConnection: close\\r\\n\\r\\n\"}]}"));
+  auto asked = [&](const std::string& path) {
+    for (const std::string& r : server.Requests())
+      if (r.rfind("GET " + path + " ", 0) == 0) return true;
+    return false;
+  };
+  qk::connmgr::ScriptStatus(CONNMGR_STATUS_CONNECTED);
+  MakeFrame(TRUE);
+  std::vector<std::string> boxes;
+  std::string heldPath;
+  qk::SetMessageBoxHook([&](HWND, const std::u16string& text, const std::u16string&, UINT) {
+    boxes.push_back(qk::ToUtf8(text));
+    if (text.rfind(u"Are you sure", 0) == 0) {
+      SendMessageW(Wnd().GetSafeHwnd(), WM_CHANNELS_DOWNLOAD_START, 0, 0);
+      EXPECT_TRUE(qk::PumpMessagesUntil([&] { return asked(heldPath); }, 30000)) << heldPath;
+      return IDYES;
+    }
+    return IDOK;
+  });
+  int round = 0;
+  // 0: the category editor's Delete of the channel's category.
+  for (UINT command : {UINT(ID_DELETE_CHANNEL), UINT(ID_DELETE_ALL_DATA), 0u}) {
+    SCOPED_TRACE(command);
+    heldPath = "/held/" + std::to_string(++round) + "/100";
+    const std::string url = server.Url(heldPath);
+    WriteDeviceFile(kList, "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head/><body nextID=\"200\">"
+                           "<outline text=\"News\" type=\"rss\" uniqueID=\"90\"><outline text=\"A\" type=\"rss\" "
+                           "uniqueID=\"100\" xmlUrl=\"" + url + "\" itemCount=\"1\" newItemCount=\"1\"/></outline>"
+                           "</body></opml>\n");
+    ::DeleteFileW(DataPath("Ch100.bin"));
+    {
+      CItemStore store(0);
+      store.Open(DataPath("Ch100.bin"), 0, 0);
+      store.AddPendingItem(u"Kept", u"http://127.0.0.1/kept", u"", u"2026-12-08 10:00:00", ITEM_READ_UNREAD, 0,
+                           u"<p>kept</p>", u"");
+      ASSERT_TRUE(store.Commit());
+    }
+    ASSERT_TRUE(Dlg().LoadChannelList(kList));
+    ASSERT_FALSE(Wnd().IsRunActive());
+    SendMessageW(Wnd().GetSafeHwnd(), WM_KEYDOWN, VK_DOWN, 0);
+    ASSERT_EQ(Dlg().m_pChannelList->GetFocusedItem(), 0);
+    const std::string stored = ReadDeviceFile(DataPath("Ch100.bin"));
+    boxes.clear();
+    if (command) {
+      SendMessageW(Wnd().GetSafeHwnd(), WM_COMMAND, command, 0);
+    } else {
+      // The editor's Delete on its one row, then Back, from inside its loop.
+      CCategoryEditDlg editor(CATEGORY_EDIT_MODE_ADD_DELETE, Dlg().m_pOpml, nullptr);
+      editor.AddCategoriesInListOrder();
+      static CCategoryEditDlg* shown;
+      shown = &editor;
+      ::SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR timer, DWORD) {
+        ::KillTimer(nullptr, timer);
+        if (!::IsWindow(shown->m_hWnd)) return;
+        ::SendMessageW(shown->m_hWnd, WM_COMMAND, IDC_CATEGORY_DELETE, 0);
+        ::SendMessageW(shown->m_hWnd, WM_COMMAND, IDCANCEL, 0);
+      });
+      editor.DoModal();
+    }
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], "Please wait until the channels have been refreshed.");
+    EXPECT_TRUE(Wnd().IsRunActive());
+    EXPECT_TRUE(Dlg().m_pOpml->HasChannel(qk::FromUtf8(url).c_str()));
+    EXPECT_TRUE(Dlg().m_pOpml->HasCategory(u"News"));
+    EXPECT_EQ(Attribute(Dlg().m_pOpml, qk::FromUtf8(url).c_str(), u"itemCount"), "1");
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"A"}));
+    EXPECT_EQ(ReadDeviceFile(DataPath("Ch100.bin")), stored);
+    // The refresh goes on and stores the channel's feed beside what it had.
+    ASSERT_EQ(qnet::RawHttpGet(server.port(), "/open/" + std::to_string(round) + "/100").rfind("HTTP/1.1 204", 0), 0u);
+    ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !Wnd().IsRunActive() && !Wnd().IsRefreshWorking(); }, 60000));
+    EXPECT_EQ(Flags(100).size(), 2u);
+  }
 }
 
 }  // namespace

@@ -145,5 +145,29 @@ TEST_F(PageImagesTest, TouchingImagesOfAGalleryAreEachLocalisedAndAskedForOnce) 
   EXPECT_EQ(log.find("prose.png"), std::string::npos) << log;
 }
 
+// Images as pages write them: a lazy-loading "data-src" before the source
+// (the picture shown is the src one), and tags spread over several lines
+// with unquoted values. Each src value is localised and fetched; the other
+// attributes and what follows each value on its next line stay as written.
+TEST_F(PageImagesTest, TheSourceIsItsOwnAttributeAndAnUnquotedOneEndsWithItsLine) {
+  const std::string page =
+      "<p>Lazy:</p><img data-src=\"lazy/big.png\" class=lazy src=\"shown.png\">\n"
+      "<img\n  src=first.png\n  alt=first><img\r\n src=second.png\r\n alt=second>\n";
+  const std::string expected =
+      "<p>Lazy:</p><img data-src=\"lazy/big.png\" class=lazy src=Ch008-1-1-01.png>\n"
+      "<img\n  src=Ch008-1-1-02.png\n  alt=first><img\r\n src=Ch008-1-1-03.png\r\n alt=second>\n";
+  Serve("/lazy/shown.png", Png(10, 10, 1));
+  Serve("/lazy/first.png", Png(11, 10, 2));
+  Serve("/lazy/second.png", Png(12, 10, 3));
+  RunPageJob(8, page, Url("/lazy/story.html"));
+  ASSERT_FALSE(HasFailure());
+  EXPECT_EQ(DataFile("Ch008-1-1.htm"), expected);
+  EXPECT_EQ(DataFile("Ch008-1-1-01.png"), Png(10, 10, 1));
+  EXPECT_EQ(DataFile("Ch008-1-1-02.png"), Png(11, 10, 2));
+  EXPECT_EQ(DataFile("Ch008-1-1-03.png"), Png(12, 10, 3));
+  const std::string log = nginx_.AccessLog();
+  EXPECT_EQ(log.find("big.png"), std::string::npos) << log;
+}
+
 }  // namespace
 }  // namespace rtest

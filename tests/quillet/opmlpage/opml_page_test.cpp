@@ -505,7 +505,8 @@ TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
 
 
 // A file whose outlines carry addresses that are no web feeds (a script,
-// a local file, data, mail, ftp, a share, a relative path) beside http and
+// a local file, data, mail, ftp, a share, a relative path, a port without
+// a server) beside http and
 // https ones, one with spaces around it: only the web feeds are offered and
 // added, by their trimmed addresses, and the page says how many outlines
 // it left out, both when choosing and when adding the whole file.
@@ -523,12 +524,13 @@ TEST_F(OpmlPageTest, OnlyWebFeedsAreImportedAndTheOthersAreCounted) {
                   "<outline type=\"rss\" text=\"Ftp\" xmlUrl=\"ftp://127.0.0.1/feed.xml\"/>"
                   "<outline type=\"rss\" text=\"Share\" xmlUrl=\"\\\\server\\share\\feed.xml\"/>"
                   "<outline type=\"rss\" text=\"Relative\" xmlUrl=\"feeds/relative.xml\"/>"
+                  "<outline type=\"rss\" text=\"No server\" xmlUrl=\"http://:8080/feed.xml\"/>"
                   "<outline type=\"rss\" text=\"Upper\" xmlUrl=\"HTTPS://127.0.0.1/upper.xml\"/>"
                   "</outline></body></opml>\n");
   Start("");
   HWND wizard = nullptr;
   ASSERT_NO_FATAL_FAILURE(OpenWizard(&wizard));
-  const std::string said = "Information\tOutlines left out, as their addresses are no http or https web feeds: 7\t1\n";
+  const std::string said = "Information\tOutlines left out, as their addresses are no http or https web feeds: 8\t1\n";
   PickFile();
   ASSERT_TRUE(q_.Tap(240, kRow0));  // "Choose specific channels from OPML"
   ASSERT_TRUE(q_.Advance(10));

@@ -639,6 +639,33 @@ TEST_F(DataMoveTest, ACardTooFullRefusesTheMoveAndKeepsNothingOfIt) {
   EXPECT_EQ(FreshOfOne(std::u16string(kDeviceData) + u"\\Channels.opml"), "0");
 }
 
+// A file where a folder of the data on the card should be (its "Program
+// Files", or its "ChannelData"): the move cannot be made. It is refused and
+// says so, the data stays on the device and in use, the setting is not
+// written, and the file in the way is left as it was.
+TEST_F(DataMoveTest, AFileWhereTheCardsFolderShouldBeRefusesTheMoveAndLosesNothing) {
+  for (const std::u16string& blocked : {std::u16string(u"\\Storage Card\\Program Files"), std::u16string(kCardData)}) {
+    SCOPED_TRACE(qk::ToUtf8(blocked));
+    fs::remove_all(Host(u"\\Storage Card"));
+    boxes_.clear();
+    WriteDeviceFile(u"\\DeviceProfile.txt", "card=Storage Card,1024\n");
+    fs::create_directories(Host(u"\\") + "/Storage Card");
+    if (blocked == kCardData) fs::create_directories(Host(u"\\Storage Card\\Program Files\\Quillet"));
+    WriteDeviceFile(blocked.c_str(), "not a folder");
+    const auto card = TreeOf(Host(u"\\") + "/Storage Card");
+    MakeData(kDeviceData);
+    OpenList(std::u16string(kDeviceData) + u"\\Channels.opml");
+    EXPECT_FALSE(Choose(true, u"Storage Card"));
+    EXPECT_EQ(boxes_, "Quillet: The data could not be moved. It stays where it was.\n");
+    EXPECT_EQ(SettingDword(u"UseStorageCard", 9), 9u) << "a setting was written";
+    EXPECT_EQ(FilesIn(kDeviceData), expected_);
+    EXPECT_EQ(ReadDeviceFile(blocked.c_str()), "not a folder");
+    EXPECT_EQ(TreeOf(Host(u"\\") + "/Storage Card"), card) << "the card was left changed";
+    ASSERT_TRUE(list_->SetChannelAttribute(u"http://127.0.0.1/1", u"newItemCount", u"0"));
+    EXPECT_EQ(FreshOfOne(std::u16string(kDeviceData) + u"\\Channels.opml"), "0");
+  }
+}
+
 // An edit that a save batch holds back when the move starts is in the
 // list that arrives on the card.
 TEST_F(DataMoveTest, AnEditHeldInASaveBatchIsInTheMovedList) {

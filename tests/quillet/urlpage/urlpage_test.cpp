@@ -456,8 +456,15 @@ TEST_F(UrlPageTest, AnAddressTypedAfterTheStartingHttpIsKeptAsMeantAndAnUnfetcha
       {u"ftp://127.0.0.1/quotes.xml", "Error|The channel URL must begin with http:// or https://.|16"},
       {u"http:///quotes.xml", "Error|The channel URL names no server.|16"},
       {u"https://", "Error|The channel URL names no server.|16"},
+      // A port or a user with no server name before the path names none.
+      {u"http://:%PORT%/quotes.xml", "Error|The channel URL names no server.|16"},
+      {u"http://user@:%PORT%/quotes.xml", "Error|The channel URL names no server.|16"},
+      {u"http://?/quotes.xml", "Error|The channel URL names no server.|16"},
   };
-  for (const auto& [address, box] : unfetchable) {
+  const std::u16string port = qk::FromUtf8(url.substr(url.rfind(':') + 1, url.find('/', 7) - url.rfind(':') - 1));
+  for (const auto& [pattern, box] : unfetchable) {
+    std::u16string address = pattern;
+    if (size_t at = address.find(u"%PORT%"); at != std::u16string::npos) address.replace(at, 6, port);
     EditRow(INPUT_ROW_FIRST, address);
     const size_t before = boxes_.size();
     TapRow(INPUT_ROW_THIRD);
