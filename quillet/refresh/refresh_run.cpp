@@ -1,5 +1,7 @@
 #include "quillet/refresh/refresh_run.h"
 
+#include <cstdio>
+
 #include "common/encoding.h"
 #include "common/localize.h"
 #include "common/log.h"
@@ -7,6 +9,7 @@
 #include "common/url_download.h"
 #include "framework/thread.h"
 #include "kernel/kernel.h"
+#include "kernel/wstring.h"
 #include "quillet/feeds/item_store.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/rss_xml.h"
@@ -31,6 +34,14 @@ void ShowRunError(const CString& detail) {
   if (detail.IsEmpty()) text += u".";
   else text += u" - " + detail.Left(1024);
   CRefreshApp* app = GetRefreshApp();
+  if (app && app->m_bUpdateTask) {
+    // An update task runs unattended (Monitor starts it): a box would wait
+    // for a person who is not there, and the task would never end. The
+    // text goes to the run log and to the standard error instead.
+    WriteLog(text);
+    std::fprintf(stderr, "%s\n", qk::ToUtf8(text.str()).c_str());
+    return;
+  }
   MessageBoxW(app ? app->GetMainWindowHandle() : nullptr, text, Localized(u"Error"), MB_OK | MB_ICONERROR);
 }
 

@@ -10,6 +10,9 @@
 // program's exit, and the program itself asked over the bus (its pictures,
 // its settling, its frozen clock moved on).
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -198,11 +201,26 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
   }
 
   // Starts the reader with this command line.
-  HANDLE Start(const std::u16string& line) {
+  // stderrFile, when given, receives what the program writes on stderr.
+  HANDLE Start(const std::u16string& line, const std::string& stderrFile = "") {
     std::u16string command = line;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", command.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, nullptr, &pi)) {
+    // The child inherits the test's stderr: pointed at the file meanwhile.
+    const int savedStderr = stderrFile.empty() ? -1 : dup(2);
+    if (savedStderr >= 0) {
+      const int file = open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (file >= 0) {
+        dup2(file, 2);
+        close(file);
+      }
+    }
+    const BOOL started = CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", command.data(), nullptr, nullptr,
+                                        FALSE, 0, nullptr, nullptr, nullptr, &pi);
+    if (savedStderr >= 0) {
+      dup2(savedStderr, 2);
+      close(savedStderr);
+    }
+    if (!started) {
       ADD_FAILURE() << "the reader did not start";
       return nullptr;
     }
@@ -440,14 +458,16 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
   // Starts the sync service with one synchronised feed of the given items
   // and turns synchronisation on for the program, which trusts the
   // service's certificate. Returns the outline of its channel, number 190.
-  std::string StartSyncService(int items) {
+  // refuseLogin: the service answers every login as a wrong password.
+  std::string StartSyncService(int items, bool refuseLogin = false) {
     const std::string feed = "http://sync.example/feed/one";
     const std::string subscriptions =
         "<object><list name=\"subscriptions\"><object><string name=\"id\">feed/" + feed +
         "</string><string name=\"title\">Synced One</string><list name=\"categories\"><object><string "
         "name=\"id\">user/1/label/News</string><string name=\"label\">News</string></object></list></object>"
         "</list></object>";
-    std::string rules = "{\"rules\": [" + Answer("/accounts/ClientLogin", "SID=sid\n") + ", " +
+    std::string rules = "{\"rules\": [" +
+                        Answer("/accounts/ClientLogin", refuseLogin ? "Error=BadAuthentication\n" : "SID=sid\n") + ", " +
                         Answer("/reader/api/0/subscription/list", subscriptions) + ", " +
                         Answer("/reader/atom/feed/" + feed, SyncFeed(feed, items)) + ", " +
                         Answer("/reader/api/0/token", "tok") + ", " + Answer("/reader/api/0/edit-tag", "OK") + "]}";
@@ -564,6 +584,23 @@ TEST_P(ProgramTest, AnUpdateTaskWithoutAChannelListEndsAtOnceAndOnlyAPersonsStar
   HANDLE syncTask = Start(u"/update");
   EXPECT_EQ(qtest::WaitForExitCode(syncTask, 120000), 0u);
   EXPECT_NE(ChannelList().find("Synced One"), std::string::npos) << ChannelList();
+}
+
+// Monitor's update task on a device whose sync account refuses the login
+// and has no synchronised channel yet: the failure is said where no one has
+// to answer it, and the task still ends by itself, asking nothing more of
+// the service.
+TEST_P(ProgramTest, AnUpdateTaskWhoseSyncLoginIsRefusedEndsByItself) {
+  std::string synced = StartSyncService(1, true);
+  QNET_REQUIRE_PEER(!synced.empty(), "the scripted sync service");
+  const std::string errors = Host(u"\\") + "/update-stderr.txt";
+  HANDLE task = Start(u"/update", errors);
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !Running(task); }, 60000)) << "the update task did not end";
+  EXPECT_EQ(qtest::WaitForExitCode(task, 30000), 0u);
+  EXPECT_NE(qtest::ReadHostFile(errors).find("Error occured while downloading - Google Reader login failed"),
+            std::string::npos)
+      << qtest::ReadHostFile(errors);
+  for (const std::string& r : sync_.Requests()) EXPECT_EQ(r.find("GET /reader/api/0/subscription/list"), std::string::npos);
 }
 
 TEST_P(ProgramTest, RefreshFromTheCommandShowsProgressAndStoresTheCountsOfThirtyChannels) {
