@@ -142,8 +142,9 @@ void CChannelListWnd::OnChangeCategory() {
     if (editor.DoModal() != IDOK) return;
     chosen = editor.GetChosenCategory();
   }
-  // The program may have ended while the editor showed.
-  if (!::IsWindow(m_hWnd) || !m_dialog.m_pOpml || chosen.IsEmpty()) return;
+  // The program may have ended while the editor showed, or a refresh (a
+  // scheduled one) started.
+  if (!::IsWindow(m_hWnd) || !m_dialog.m_pOpml || chosen.IsEmpty() || RefusedDuringRun()) return;
   // The rows are rebuilt now: the list shows the channel under its new
   // category at once, and a reload left for later would come while the
   // next menu is open and take its row away.
@@ -168,6 +169,8 @@ void CChannelListWnd::OnExport() {
   ofn.lpstrDefExt = u"opml";
   ofn.Flags = OFN_HIDEREADONLY;
   if (!GetSaveFileNameW(&ofn) || !::IsWindow(m_hWnd)) return;
+  // A refresh may have started while the file was being named.
+  if (RefusedDuringRun()) return;
   // The edits a save batch still holds back belong in the copy.
   const BOOL saved = !m_dialog.GetSafeHwnd() || !m_dialog.m_pOpml || m_dialog.m_pOpml->SavePending();
   CString source = ChannelListFile();

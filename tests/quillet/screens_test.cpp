@@ -3,7 +3,9 @@
 // and messages sent as other programs send them.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,7 @@
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"
 #include "shell/aygshell.h"
+#include "shell/filedlg.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
 #include "support/net_servers.h"
@@ -841,6 +844,61 @@ TEST_F(ScreensTest, ARefreshStartedWhileACommandAsksRefusesTheCommandAfterYes) {
     ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !Wnd().IsRunActive() && !Wnd().IsRefreshWorking(); }, 60000));
     EXPECT_EQ(Flags(100).size(), 2u);
   }
+
+  // Export, with a refresh that starts while the file is being named:
+  // nothing is copied, and the user is told to wait.
+  heldPath = "/held/" + std::to_string(++round) + "/100";
+  WriteDeviceFile(kList, "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head/><body nextID=\"200\">"
+                         "<outline text=\"News\" type=\"rss\" uniqueID=\"90\"><outline text=\"A\" type=\"rss\" "
+                         "uniqueID=\"100\" xmlUrl=\"" + server.Url(heldPath) + "\"/></outline></body></opml>\n");
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  ASSERT_FALSE(Wnd().IsRunActive());
+  qk::shell::SetFileDialogHook([&](const qk::shell::FileDialogRequest&) -> std::optional<std::u16string> {
+    SendMessageW(Wnd().GetSafeHwnd(), WM_CHANNELS_DOWNLOAD_START, 0, 0);
+    EXPECT_TRUE(qk::PumpMessagesUntil([&] { return asked(heldPath); }, 30000)) << heldPath;
+    return std::u16string(u"\\Exported.opml");
+  });
+  boxes.clear();
+  SendMessageW(Wnd().GetSafeHwnd(), WM_COMMAND, ID_EXPORT, 0);
+  qk::shell::SetFileDialogHook(nullptr);
+  EXPECT_EQ(boxes, std::vector<std::string>{"Please wait until the channels have been refreshed."});
+  EXPECT_FALSE(DeviceFileExists(u"\\Exported.opml"));
+  ASSERT_EQ(qnet::RawHttpGet(server.port(), "/open/" + std::to_string(round) + "/100").rfind("HTTP/1.1 204", 0), 0u);
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !Wnd().IsRunActive() && !Wnd().IsRefreshWorking(); }, 60000));
+
+  // Change Category, with a refresh that starts while the editor shows:
+  // the channel stays in its category.
+  heldPath = "/held/" + std::to_string(++round) + "/100";
+  WriteDeviceFile(kList, "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head/><body nextID=\"200\">"
+                         "<outline text=\"News\" type=\"rss\" uniqueID=\"90\"><outline text=\"A\" type=\"rss\" "
+                         "uniqueID=\"100\" xmlUrl=\"" + server.Url(heldPath) + "\"/></outline>"
+                         "<outline text=\"Tech\" type=\"rss\" uniqueID=\"91\"/></body></opml>\n");
+  ASSERT_TRUE(Dlg().LoadChannelList(kList));
+  ASSERT_FALSE(Wnd().IsRunActive());
+  SendMessageW(Wnd().GetSafeHwnd(), WM_KEYDOWN, VK_DOWN, 0);
+  ASSERT_EQ(Dlg().m_pChannelList->GetFocusedItem(), 0);
+  static std::function<void()> inEditor;
+  inEditor = [&] {
+    HWND editor = ::GetActiveWindow();
+    SendMessageW(Wnd().GetSafeHwnd(), WM_CHANNELS_DOWNLOAD_START, 0, 0);
+    EXPECT_TRUE(qk::PumpMessagesUntil([&] { return asked(heldPath); }, 30000)) << heldPath;
+    // "Tech", below the channel's own "News", is chosen.
+    ::SendMessageW(::GetFocus(), WM_KEYDOWN, VK_DOWN, 0);
+    ::SendMessageW(editor, WM_COMMAND, IDOK, 0);
+  };
+  ::SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR timer, DWORD) {
+    ::KillTimer(nullptr, timer);
+    inEditor();
+  });
+  boxes.clear();
+  SendMessageW(Wnd().GetSafeHwnd(), WM_COMMAND, ID_CHANGE_CATEGORY, 0);
+  EXPECT_EQ(boxes, std::vector<std::string>{"Please wait until the channels have been refreshed."});
+  CChannelListItem row;
+  ASSERT_TRUE(Dlg().m_pChannelList->GetItem(0, row));
+  EXPECT_EQ(qk::ToUtf8(row.m_strCategory.str()), "News");
+  ASSERT_EQ(qnet::RawHttpGet(server.port(), "/open/" + std::to_string(round) + "/100").rfind("HTTP/1.1 204", 0), 0u);
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !Wnd().IsRunActive() && !Wnd().IsRefreshWorking(); }, 60000));
+  qk::SetMessageBoxHook(nullptr);
 }
 
 }  // namespace
