@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "htmlview/htmlview.h"
+#include "htmlview/source_scan.h"
 
 namespace qk::htmlview {
 namespace {
@@ -58,34 +59,6 @@ std::string NameAt(const std::string& s, size_t at, size_t* end) {
     name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(s[i++]))));
   *end = i;
   return name;
-}
-
-// One past the '>' of the tag at `at`, respecting quoted attribute values;
-// npos when the source ends inside it.
-size_t EndOfTag(const std::string& s, size_t at) {
-  char quote = 0;
-  for (size_t i = at + 1; i < s.size(); ++i) {
-    const char c = s[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (c == '"' || c == '\'') {
-      size_t j = i;
-      while (j > at && std::isspace(static_cast<unsigned char>(s[j - 1]))) --j;
-      if (j > at && s[j - 1] == '=') quote = c;
-    } else if (c == '>') {
-      return i + 1;
-    }
-  }
-  return std::string::npos;
-}
-
-size_t FindNoCase(const std::string& s, const std::string& lower, size_t from) {
-  for (size_t i = from; i + lower.size() <= s.size(); ++i) {
-    size_t k = 0;
-    while (k < lower.size() && std::tolower(static_cast<unsigned char>(s[i + k])) == lower[k]) ++k;
-    if (k == lower.size()) return i;
-  }
-  return std::string::npos;
 }
 
 void PopTo(std::vector<std::string>& open, size_t depth) { open.resize(depth); }
@@ -138,7 +111,7 @@ size_t FirstScreenCut(const std::string& html, size_t text) {
       ++i;
       continue;
     }
-    const size_t end = EndOfTag(html, i);
+    const size_t end = TagEnd(html, i);
     if (end == std::string::npos) return std::string::npos;
     i = end;
     if (!closing) {
@@ -150,7 +123,7 @@ size_t FirstScreenCut(const std::string& html, size_t text) {
         CloseOpen(open, "dt", {"dl", "table"});
       }
       if (IsRawTextElement(name)) {
-        size_t close = FindNoCase(html, "</" + name, i);
+        size_t close = FindCaseBlind(html, "</" + name, i);
         if (close == std::string::npos) return std::string::npos;
         i = close;  // its end tag is taken as any other
         open.push_back(name);
