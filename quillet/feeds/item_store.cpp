@@ -444,16 +444,7 @@ int CItemStore::InsertKey(LPCWSTR date, LPCWSTR link) {
 
 void CItemStore::AddPendingItem(LPCWSTR title, LPCWSTR link, LPCWSTR id, LPCWSTR date, DWORD readFlag, DWORD type,
                                 LPCWSTR content, LPCWSTR pageName) {
-  auto p = std::make_unique<Pending>();
-  p->title = title;
-  p->link = link;
-  p->id = id;
-  p->date = date;
-  p->readFlag = readFlag;
-  p->type = type;
-  p->content = content;
-  p->pageName = pageName;
-  m_pending.push_back(std::move(p));
+  AddPendingItem(title, link, id, date, readFlag, type, CString(content), pageName);
 }
 
 void CItemStore::AddPendingItem(LPCWSTR title, LPCWSTR link, LPCWSTR id, LPCWSTR date, DWORD readFlag, DWORD type,
