@@ -74,6 +74,38 @@ ClockCell* Cell() {
   return g_cell;
 }
 
+// Fills waiters with the words a clock sleeper waits on: the process's
+// local word, the device cell's generation when there is a cell, and the
+// caller's own word when given; returns how many.
+size_t ClockWaiters(futex_waitv* waiters, uint32_t local, ClockCell* cell, uint32_t generation,
+                    const std::atomic<uint32_t>* wake, uint32_t seen) {
+  size_t n = 0;
+  waiters[n].uaddr = reinterpret_cast<uintptr_t>(&g_localWord);
+  waiters[n].val = local;
+  waiters[n++].flags = FUTEX_32 | FUTEX_PRIVATE_FLAG;
+  if (cell) {
+    waiters[n].uaddr = reinterpret_cast<uintptr_t>(&cell->generation);
+    waiters[n].val = generation;
+    waiters[n++].flags = FUTEX_32;
+  }
+  if (wake) {
+    waiters[n].uaddr = reinterpret_cast<uintptr_t>(wake);
+    waiters[n].val = seen;
+    waiters[n++].flags = FUTEX_32 | FUTEX_PRIVATE_FLAG;
+  }
+  return n;
+}
+
+// Waits until a word changes or until (on clock) comes; on a host without
+// futex_waitv a nap of napNs keeps the caller's loop from spinning.
+void WaitOnClockWords(futex_waitv* waiters, size_t n, const timespec* until, clockid_t clock, long napNs) {
+  if (::syscall(SYS_futex_waitv, waiters, n, 0, until, clock) < 0 && errno != EAGAIN && errno != ETIMEDOUT &&
+      errno != EINTR) {
+    timespec nap{0, napNs};
+    ::nanosleep(&nap, nullptr);
+  }
+}
+
 }  // namespace
 
 int64_t DeviceWallClockMs(int64_t hostMs) {
@@ -113,20 +145,7 @@ bool SleepUntilWallClock(int64_t utcMs, const std::atomic<uint32_t>* wake, uint3
     if (now >= utcMs) return true;
 
     futex_waitv waiters[3] = {};
-    size_t n = 0;
-    waiters[n].uaddr = reinterpret_cast<uintptr_t>(&g_localWord);
-    waiters[n].val = local;
-    waiters[n++].flags = FUTEX_32 | FUTEX_PRIVATE_FLAG;
-    if (cell) {
-      waiters[n].uaddr = reinterpret_cast<uintptr_t>(&cell->generation);
-      waiters[n].val = generation;
-      waiters[n++].flags = FUTEX_32;
-    }
-    if (wake) {
-      waiters[n].uaddr = reinterpret_cast<uintptr_t>(wake);
-      waiters[n].val = seen;
-      waiters[n++].flags = FUTEX_32 | FUTEX_PRIVATE_FLAG;
-    }
+    const size_t n = ClockWaiters(waiters, local, cell, generation, wake, seen);
     // A frozen clock moves only when told (the local word), a standing
     // device clock when it is set (the generation); the running one
     // reaches the time on the host's real-time clock, whose own jumps the
@@ -143,12 +162,7 @@ bool SleepUntilWallClock(int64_t utcMs, const std::atomic<uint32_t>* wake, uint3
       }
       until = &deadline;
     }
-    if (::syscall(SYS_futex_waitv, waiters, n, 0, until, CLOCK_REALTIME) < 0 && errno != EAGAIN &&
-        errno != ETIMEDOUT && errno != EINTR) {
-      // A host without futex_waitv: a short nap keeps this from spinning.
-      timespec nap{0, 1000000L};
-      ::nanosleep(&nap, nullptr);
-    }
+    WaitOnClockWords(waiters, n, until, CLOCK_REALTIME, 1000000L);
   }
 }
 
@@ -166,15 +180,7 @@ bool SleepUntilDeviceClockSet(uint32_t seen, const std::atomic<uint32_t>* wake, 
     if (wake && wake->load() != wakeSeen) return false;
     if (cell && cell->generation.load() != seen) return true;
     futex_waitv waiters[2] = {};
-    size_t n = 0;
-    waiters[n].uaddr = reinterpret_cast<uintptr_t>(&g_localWord);
-    waiters[n].val = local;
-    waiters[n++].flags = FUTEX_32 | FUTEX_PRIVATE_FLAG;
-    if (cell) {
-      waiters[n].uaddr = reinterpret_cast<uintptr_t>(&cell->generation);
-      waiters[n].val = seen;
-      waiters[n++].flags = FUTEX_32;
-    }
+    const size_t n = ClockWaiters(waiters, local, cell, seen, nullptr, 0);
     // Without a clock cell only a wake ends the sleep; the cell is looked
     // for again after a short nap.
     timespec nap{0, 100000000L};
@@ -184,12 +190,7 @@ bool SleepUntilDeviceClockSet(uint32_t seen, const std::atomic<uint32_t>* wake, 
       nap.tv_sec += now.tv_sec + (now.tv_nsec + nap.tv_nsec) / 1000000000L;
       nap.tv_nsec = (now.tv_nsec + nap.tv_nsec) % 1000000000L;
     }
-    if (::syscall(SYS_futex_waitv, waiters, n, 0, cell ? nullptr : &nap, CLOCK_MONOTONIC) < 0 && errno != EAGAIN &&
-        errno != ETIMEDOUT && errno != EINTR) {
-      // A host without futex_waitv: a short nap keeps this from spinning.
-      timespec pause{0, 10000000L};
-      ::nanosleep(&pause, nullptr);
-    }
+    WaitOnClockWords(waiters, n, cell ? nullptr : &nap, CLOCK_MONOTONIC, 10000000L);
   }
 }
 
