@@ -139,6 +139,12 @@ class OpmlPageTest : public qtest::DeviceTest {
     ASSERT_TRUE(q_.SoftKey(1));  // "Select"
     ASSERT_TRUE(q_.Advance(10));
   }
+  // "Add entire OPML channels" on the file's first screen, and the wizard
+  // gone.
+  void AddWholeFile(HWND wizard) {
+    TapRow(1);
+    ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
+  }
   // A tap on a touch row of the page, and the page's answer.
   void TapRow(int row) {
     ASSERT_TRUE(q_.Tap(240, kRow0 + row * kPitch));
@@ -461,10 +467,7 @@ TEST_F(OpmlPageTest, TheWholeFileLeavesSubscribedFeedsAsTheyAreAndNamesThem) {
   HWND wizard = nullptr;
   ASSERT_NO_FATAL_FAILURE(OpenWizard(&wizard));
   PickFile();
-  ASSERT_TRUE(q_.Tap(240, kRow0 + kPitch));  // "Add entire OPML channels"
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
+  ASSERT_NO_FATAL_FAILURE(AddWholeFile(wizard));
   // (A feed listed twice takes the title and folder of its last place.)
   const std::vector<Channel> expected = {kOld[0], {"Tech", "Fresh again", "http://127.0.0.1/fresh.xml"}, kOld[1]};
   EXPECT_EQ(ReadList(), expected);
@@ -489,10 +492,7 @@ TEST_F(OpmlPageTest, FoldersNamedInACircleStillAddTheWholeFile) {
   HWND wizard = nullptr;
   ASSERT_NO_FATAL_FAILURE(OpenWizard(&wizard));
   PickFile();
-  ASSERT_TRUE(q_.Tap(240, kRow0 + kPitch));  // "Add entire OPML channels"
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
+  ASSERT_NO_FATAL_FAILURE(AddWholeFile(wizard));
   std::vector<Channel> list = ReadList();
   ASSERT_EQ(list.size(), 6u);
   EXPECT_EQ(list[2], (Channel{"Others", "http://127.0.0.1/untitled.xml", "http://127.0.0.1/untitled.xml"}));
@@ -545,10 +545,7 @@ TEST_F(OpmlPageTest, OnlyWebFeedsAreImportedAndTheOthersAreCounted) {
   ASSERT_TRUE(q_.Tap(kBarRight, kBar));  // back to the choice page
   ASSERT_TRUE(q_.Advance(10));
   PickFile();
-  ASSERT_TRUE(q_.Tap(240, kRow0 + kPitch));  // "Add entire OPML channels"
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.Advance(10));
-  ASSERT_TRUE(q_.WaitFor([&] { return q_.ActiveWindow() != wizard; }));
+  ASSERT_NO_FATAL_FAILURE(AddWholeFile(wizard));
   const std::vector<Channel> expected = {kOld[0], kOld[1],
                                          {"Others", "Plain", "http://127.0.0.1/plain.xml"},
                                          {"Others", "Spaced", "https://127.0.0.1/spaced.xml"},
