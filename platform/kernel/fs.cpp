@@ -399,6 +399,12 @@ void SetDeviceRoot(const std::string& hostFolder) {
   stdfs::create_directories(g_root, ec);
 }
 
+bool SameHostFile(LPCWSTR a, LPCWSTR b) {
+  struct stat x {}, y {};
+  return ::stat(HostPath(a).c_str(), &x) == 0 && ::stat(HostPath(b).c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
 std::string HostPath(LPCWSTR devicePath) {
   std::string host = DeviceRoot();
   if (!devicePath) return host;

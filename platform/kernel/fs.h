@@ -117,6 +117,12 @@ void SetDeviceRoot(const std::string& hostFolder);
 // found without regard to case; missing ones keep the spelling given.
 std::string HostPath(LPCWSTR devicePath);
 std::string HostPathA(const char* devicePathUtf8);
+// Whether two device paths lead to one file or folder on the host (links
+// followed; the same device and inode). Names alone cannot tell: the device
+// matches them without regard to case while the host keeps two folders
+// whose names differ only in case, and a link gives one folder two names.
+// False when either names nothing.
+bool SameHostFile(LPCWSTR a, LPCWSTR b);
 // fopen of a device path given in UTF-8 (the 8-bit default code page).
 FILE* DeviceFopen(const char* devicePathUtf8, const char* mode);
 // The storage cards named in the device profile "DeviceProfile.txt" of the

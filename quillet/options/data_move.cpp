@@ -1,7 +1,5 @@
 #include "quillet/options/data_move.h"
 
-#include <sys/stat.h>
-
 #include <mutex>
 #include <vector>
 
@@ -33,33 +31,8 @@ std::vector<CString> FilesOf(const CString& folder) {
   return names;
 }
 
-// What a device path names on the host, links followed: its file identity
-// and size; exists is false when nothing is there.
-struct FileIdentity {
-  bool exists = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  unsigned long long size = 0;
-};
-FileIdentity IdentityOf(const CString& path) {
-  FileIdentity id;
-  struct stat st;
-  if (::stat(qk::HostPath(path).c_str(), &st) != 0) return id;
-  id.exists = true;
-  id.device = st.st_dev;
-  id.inode = st.st_ino;
-  id.size = static_cast<unsigned long long>(st.st_size);
-  return id;
-}
-
-// TRUE when two device paths lead to one file or folder on the host. Names
-// alone cannot tell: the device matches them without regard to case while
-// the host keeps two folders whose names differ only in case, and a link
-// gives one folder two names.
-bool IsSameFile(const CString& a, const CString& b) {
-  const FileIdentity x = IdentityOf(a), y = IdentityOf(b);
-  return x.exists && y.exists && x.device == y.device && x.inode == y.inode;
-}
+// Whether anything is at the device path (a file or a folder).
+bool Exists(const CString& path) { return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
 
@@ -68,7 +41,7 @@ BOOL MoveChannelData(LPCWSTR oldRoot, LPCWSTR newRoot, COpmlXML* list, const std
   const CString oldData = CString(oldRoot) + u"\\ChannelData";
   const CString newData = CString(newRoot) + u"\\ChannelData";
   const CString newList = newData + u"\\" + kListName;
-  const BOOL madeFolder = !IdentityOf(newData).exists && ::CreateDirectoryW(newData, nullptr);
+  const BOOL madeFolder = !Exists(newData) && ::CreateDirectoryW(newData, nullptr);
 
   std::unique_lock<std::recursive_mutex> hold;
   if (list) {
@@ -87,7 +60,7 @@ BOOL MoveChannelData(LPCWSTR oldRoot, LPCWSTR newRoot, COpmlXML* list, const std
 
   // A folder reached under two names (through a link) is one place: its
   // files are there already, and a copy onto itself would only destroy them.
-  const bool oneFolder = IsSameFile(oldData, newData);
+  const bool oneFolder = qk::SameHostFile(oldData, newData);
 
   // 1. Copies. A file already at its target under another name (a link to
   // it) stays as it is; a file the target holds already is replaced.
@@ -96,7 +69,7 @@ BOOL MoveChannelData(LPCWSTR oldRoot, LPCWSTR newRoot, COpmlXML* list, const std
   std::vector<CString> copied, made;
   BOOL ok = TRUE;
   auto copy = [&](const CString& from, const CString& to) {
-    const bool existed = IdentityOf(to).exists;
+    const bool existed = Exists(to);
     if (::CopyFileW(from, to, FALSE)) {
       if (!existed) made.push_back(to);
       return true;
@@ -107,7 +80,7 @@ BOOL MoveChannelData(LPCWSTR oldRoot, LPCWSTR newRoot, COpmlXML* list, const std
   };
   for (const CString& name : names) {
     const CString from = oldData + u"\\" + name, to = newData + u"\\" + name;
-    if (IsSameFile(from, to)) continue;
+    if (qk::SameHostFile(from, to)) continue;
     if (!copy(from, to)) {
       WriteLog(CString(u"MoveChannelData: cannot copy ") + name);
       ok = FALSE;
@@ -115,7 +88,7 @@ BOOL MoveChannelData(LPCWSTR oldRoot, LPCWSTR newRoot, COpmlXML* list, const std
     }
     copied.push_back(name);
   }
-  const BOOL listMoves = ok && FileAccess(oldList) && !IsSameFile(oldList, newList);
+  const BOOL listMoves = ok && FileAccess(oldList) && !qk::SameHostFile(oldList, newList);
   if (listMoves && !copy(oldList, newList)) {
     WriteLog(u"MoveChannelData: cannot copy the channel list");
     ok = FALSE;
