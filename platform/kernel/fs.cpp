@@ -48,21 +48,35 @@ std::string DefaultRoot() {
 // program's own creates, renames and deletes and those of any other
 // process alike, through the kernel's notifications (inotify): a folder is
 // watched before it is listed, and each notification of a name created,
-// moved or deleted in it is applied before the next lookup. A folder that
-// is moved or deleted, or that lies under one, is forgotten, and so is
-// everything when notifications were lost. Where the notifications cannot
-// be had, a folder's names are good only while its modification time stays
-// the same and lies before the file system's current clock tick.
+// moved or deleted in it is applied before the next lookup. Whatever was
+// known under a name that is created, moved or deleted is forgotten, be it
+// a folder, a link to one or a file, and so is a folder that is moved or
+// deleted itself, and everything when notifications were lost.
+//
+// A folder is known by its path, and a path can come to lead elsewhere
+// unheard: a link re-pointed or replaced, an ancestor renamed whose folder
+// holds no watch. So each use first checks that the path still leads to
+// the folder that was listed (the same device and inode). Where no watch
+// can be had (no notifications, or the kernel's watches used up), a
+// folder's names are good only while its modification time stays the same
+// and lies before the file system's current clock tick. At most
+// kMaxCachedFolders folders are known; the one used longest ago makes room.
+//
+// The cache only ever tells which other spelling of a name a folder holds:
+// a name spelt exactly is looked for on disk, and a spelling the cache
+// offers is confirmed on disk before it is given.
 struct FolderNames {
   dev_t dev = 0;
   ino_t ino = 0;
   timespec mtime{};
-  // Without notifications: false when the folder changed within the file
+  // Without a watch: false when the folder changed within the file
   // system's current clock tick (a second change in that tick would leave
   // the same time), so the names are listed again at the next lookup.
   bool settled = false;
-  // The folder's watch; -1 without notifications.
+  // The folder's watch; -1 without one.
   int watch = -1;
+  // When the folder was last used (a count of uses), for making room.
+  unsigned long long used = 0;
   // Every name of the folder under its lower-case form (two names may
   // differ in case only; the first one listed comes first).
   std::unordered_map<std::u16string, std::vector<std::string>> names;
@@ -78,14 +92,11 @@ struct FolderNames {
     spellings.erase(std::remove(spellings.begin(), spellings.end(), name), spellings.end());
     if (spellings.empty()) names.erase(it);
   }
-  // name itself when the folder holds it, else its first spelling in
-  // another case, else empty.
-  std::string Find(const std::string& name) const {
+  // The spellings of name that the folder holds (in any case), the first
+  // one listed first; null when none.
+  const std::vector<std::string>* Find(const std::string& name) const {
     auto it = names.find(LowerCase(FromUtf8(name)));
-    if (it == names.end()) return std::string();
-    for (const std::string& spelling : it->second)
-      if (spelling == name) return name;
-    return it->second.front();
+    return it == names.end() ? nullptr : &it->second;
   }
 };
 
@@ -93,6 +104,7 @@ std::mutex g_namesLock;
 std::unordered_map<std::string, FolderNames> g_names;
 std::unordered_map<int, std::string> g_folderOfWatch;
 constexpr size_t kMaxCachedFolders = 128;
+unsigned long long g_uses = 0;
 // The notification descriptor (-1: none yet, -2: not to be had), and
 // whether this process was forked from the one that made it: a child shares
 // its parent's descriptor and must not take the parent's notifications.
@@ -106,19 +118,26 @@ void ForgetAllFolders() {
   g_notify = -1;
 }
 
+// Forgets one known folder and drops its watch.
+std::unordered_map<std::string, FolderNames>::iterator Forget(std::unordered_map<std::string, FolderNames>::iterator it) {
+  if (it->second.watch >= 0) {
+    auto owner = g_folderOfWatch.find(it->second.watch);
+    if (owner != g_folderOfWatch.end() && owner->second == it->first) {
+      inotify_rm_watch(g_notify, it->second.watch);
+      g_folderOfWatch.erase(owner);
+    }
+  }
+  return g_names.erase(it);
+}
+
 // Forgets a folder and every folder under it.
 void ForgetTree(const std::string& dir) {
   for (auto it = g_names.begin(); it != g_names.end();) {
     const std::string& key = it->first;
-    if (key == dir || (key.size() > dir.size() && key.compare(0, dir.size(), dir) == 0 && key[dir.size()] == '/')) {
-      if (it->second.watch >= 0) {
-        inotify_rm_watch(g_notify, it->second.watch);
-        g_folderOfWatch.erase(it->second.watch);
-      }
-      it = g_names.erase(it);
-    } else {
+    if (key == dir || (key.size() > dir.size() && key.compare(0, dir.size(), dir) == 0 && key[dir.size()] == '/'))
+      it = Forget(it);
+    else
       ++it;
-    }
   }
 }
 
@@ -168,11 +187,11 @@ void ApplyNotifications() {
       if (names == g_names.end() || e->len == 0) continue;
       const std::string name(e->name);
       if (e->mask & (IN_CREATE | IN_MOVED_TO)) names->second.Add(name);
-      if (e->mask & (IN_DELETE | IN_MOVED_FROM)) {
-        names->second.Remove(name);
-        // What was under a folder that left is no longer at its path.
-        if (e->mask & IN_ISDIR) ForgetTree(dir + "/" + name);
-      }
+      if (e->mask & (IN_DELETE | IN_MOVED_FROM)) names->second.Remove(name);
+      // What was known under the name is no longer what the name leads to:
+      // a folder or a link to one that left, or one that a name moved over
+      // replaced.
+      if (e->mask & (IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM)) ForgetTree(dir + "/" + name);
     }
   }
 }
@@ -182,63 +201,99 @@ bool Before(const timespec& a, const timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// The names of dir, listed when they are not known (under g_namesLock,
-// with the notifications that arrived applied when there are any); null
-// when dir cannot be listed.
-FolderNames* NamesOf(const std::string& dir, bool notified) {
-  auto it = g_names.find(dir);
-  if (notified && it != g_names.end() && it->second.watch >= 0) return &it->second;
-  // Without notifications the folder's time tells whether its names hold.
+// Makes room for one more known folder: the one used longest ago goes.
+void MakeRoom() {
+  while (!g_names.empty() && g_names.size() >= kMaxCachedFolders) {
+    auto oldest = g_names.begin();
+    for (auto it = g_names.begin(); it != g_names.end(); ++it)
+      if (it->second.used < oldest->second.used) oldest = it;
+    Forget(oldest);
+  }
+}
+
+// The names of dir (under g_namesLock, with the notifications that arrived
+// applied when there are any), listed again when they may no longer hold
+// or when fresh asks for it; null when dir is no folder that can be listed.
+FolderNames* NamesOf(const std::string& dir, bool notified, bool fresh) {
   timespec now{};
   clock_gettime(CLOCK_REALTIME_COARSE, &now);
   struct stat dirSt;
-  if (stat(dir.c_str(), &dirSt) != 0 || !S_ISDIR(dirSt.st_mode)) return nullptr;
-  if (!notified && it != g_names.end() && it->second.settled && it->second.dev == dirSt.st_dev &&
-      it->second.ino == dirSt.st_ino && SameTime(it->second.mtime, dirSt.st_mtim))
-    return &it->second;
-  if (it == g_names.end()) {
-    if (g_names.size() >= kMaxCachedFolders) {
-      // Every watch goes with the descriptor; a new one is made.
-      ForgetAllFolders();
-      NotificationsReady();
+  if (stat(dir.c_str(), &dirSt) != 0 || !S_ISDIR(dirSt.st_mode)) {
+    ForgetTree(dir);
+    return nullptr;
+  }
+  auto it = g_names.find(dir);
+  if (it != g_names.end() && (it->second.dev != dirSt.st_dev || it->second.ino != dirSt.st_ino)) {
+    // The path leads to another folder than the one listed (a link
+    // re-pointed, a folder put in its place, an ancestor renamed): nothing
+    // known under it holds.
+    ForgetTree(dir);
+    it = g_names.end();
+  }
+  if (it != g_names.end() && !fresh) {
+    FolderNames& known = it->second;
+    // A watched folder's names follow its changes; any other folder's hold
+    // while its time has not moved.
+    if ((notified && known.watch >= 0) || (known.settled && SameTime(known.mtime, dirSt.st_mtim))) {
+      known.used = ++g_uses;
+      return &known;
     }
+  }
+  // The folder is opened once: its watch, its time and its names all come
+  // from the folder opened, whatever the path leads to meanwhile.
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  struct stat openSt;
+  if (fd < 0 || fstat(fd, &openSt) != 0) {
+    if (fd >= 0) close(fd);
+    ForgetTree(dir);
+    return nullptr;
+  }
+  if (it != g_names.end() && (it->second.dev != openSt.st_dev || it->second.ino != openSt.st_ino)) {
+    ForgetTree(dir);
+    it = g_names.end();
+  }
+  if (it == g_names.end()) {
+    MakeRoom();
     it = g_names.emplace(dir, FolderNames{}).first;
   }
-  FolderNames& folder = it->second;
   // Watched before it is listed, so that no change falls between the two.
-  if (g_notify >= 0 && folder.watch < 0) {
-    folder.watch = inotify_add_watch(g_notify, dir.c_str(),
-                                     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
-                                         IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK);
-    if (folder.watch >= 0) {
+  if (notified && it->second.watch < 0) {
+    const uint32_t mask =
+        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+    char opened[64];
+    snprintf(opened, sizeof opened, "/proc/self/fd/%d", fd);
+    int watch = inotify_add_watch(g_notify, opened, mask);
+    // Without /proc the path is watched.
+    if (watch < 0 && errno == ENOENT) watch = inotify_add_watch(g_notify, dir.c_str(), mask);
+    if (watch >= 0) {
       // A folder reached under another path (a link) shares the watch: the
       // last path listed owns it.
-      auto old = g_folderOfWatch.find(folder.watch);
+      auto old = g_folderOfWatch.find(watch);
       if (old != g_folderOfWatch.end() && old->second != dir) {
         g_names.erase(old->second);
         it = g_names.find(dir);
       }
-      g_folderOfWatch[folder.watch] = dir;
+      g_folderOfWatch[watch] = dir;
+      it->second.watch = watch;
     }
+    // Else the kernel's watches are used up: the folder's time is checked.
   }
   FolderNames& listed = it->second;
-  DIR* d = opendir(dir.c_str());
+  DIR* d = fdopendir(fd);
   if (!d) {
-    if (listed.watch >= 0) {
-      inotify_rm_watch(g_notify, listed.watch);
-      g_folderOfWatch.erase(listed.watch);
-    }
-    g_names.erase(it);
+    close(fd);
+    Forget(it);
     return nullptr;
   }
-  listed.dev = dirSt.st_dev;
-  listed.ino = dirSt.st_ino;
-  listed.mtime = dirSt.st_mtim;
+  listed.dev = openSt.st_dev;
+  listed.ino = openSt.st_ino;
+  listed.mtime = openSt.st_mtim;
   // A time in whole seconds may come from a file system that keeps no
   // finer times: its tick is then a whole second.
   timespec tick = now;
-  if (dirSt.st_mtim.tv_nsec == 0) tick.tv_sec -= 1;
-  listed.settled = Before(dirSt.st_mtim, tick);
+  if (openSt.st_mtim.tv_nsec == 0) tick.tv_sec -= 1;
+  listed.settled = Before(openSt.st_mtim, tick);
+  listed.used = ++g_uses;
   listed.names.clear();
   // The first entry in listing order comes first, as a plain scan finds it.
   while (dirent* e = readdir(d)) listed.Add(e->d_name);
@@ -260,14 +315,20 @@ class NamesLookup {
   // The entry of dir whose name equals name, exactly or else without
   // regard to case; empty when there is none.
   std::string Match(const std::string& dir, const std::string& name) {
-    if (!notified_) {
-      // Without notifications, a name spelt exactly is found without a
-      // listing.
-      struct stat st;
-      if (lstat((dir + "/" + name).c_str(), &st) == 0) return name;
+    // A name spelt exactly is looked for on disk, without a listing.
+    struct stat st;
+    if (lstat((dir + "/" + name).c_str(), &st) == 0) return name;
+    // Another spelling is taken from the folder's names once the disk
+    // confirms it; a spelling gone from the disk means the names are
+    // behind it (a change not yet told), and the folder is listed again.
+    for (int listing = 0; listing < 2; ++listing) {
+      FolderNames* folder = NamesOf(dir, notified_, listing > 0);
+      const std::vector<std::string>* spellings = folder ? folder->Find(name) : nullptr;
+      if (!spellings) return std::string();
+      for (const std::string& spelling : *spellings)
+        if (spelling != name && lstat((dir + "/" + spelling).c_str(), &st) == 0) return spelling;
     }
-    FolderNames* folder = NamesOf(dir, notified_);
-    return folder ? folder->Find(name) : std::string();
+    return std::string();
   }
 
  private:

@@ -35,6 +35,7 @@
 #include "quillet/feeds/rss_xml.h"
 #include "quillet/res/resources.h"
 #include "quillet/options/option_storage_dlg.h"
+#include "quillet/screens/channel_files.h"
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"
 #include "shell/notify.h"
@@ -683,6 +684,94 @@ TEST_F(DataMoveTest, AnEditHeldInASaveBatchIsInTheMovedList) {
   EXPECT_EQ(FreshOfOne(std::u16string(kCardData) + u"\\Channels.opml"), "0") << "the edit was not in the copy";
   EXPECT_FALSE(DeviceFileExists((std::u16string(kDeviceData) + u"\\Channels.opml").c_str()));
   EXPECT_EQ(FilesIn(kCardData).size(), expected_.size());
+}
+
+// Two cards whose names differ only in letter case, one big and one small:
+// each move is held to the size of the card it goes to. The same data is
+// refused by the small card, which is left as it was, and moves onto the
+// big one. Both ways round: the small card listed first and last.
+TEST_F(DataMoveTest, CardsWhoseNamesDifferOnlyInCaseEachHoldTheirOwnSize) {
+  for (const bool smallFirst : {true, false}) {
+    SCOPED_TRACE(smallFirst ? "the small card listed first" : "the big card listed first");
+    const std::string small = smallFirst ? "Card A" : "card a", big = smallFirst ? "card a" : "Card A";
+    fs::remove_all(root_ + "/Card A");
+    fs::remove_all(root_ + "/card a");
+    fs::remove_all(Host(kDeviceData));
+    list_.reset();
+    boxes_.clear();
+    qtest::SetSettingDword(u"UseStorageCard", 0);
+    ResetCachedPaths();
+    WriteDeviceFile(u"\\DeviceProfile.txt",
+                    smallFirst ? "card=Card A,64\ncard=card a,1024\n" : "card=Card A,1024\ncard=card a,64\n");
+    fs::create_directories(root_ + "/" + small);
+    fs::create_directories(root_ + "/" + big);
+    // 64 MB, of which a picture takes all but 512 KB; the data is 800 KB.
+    {
+      std::ofstream photo(root_ + "/" + small + "/Photo.raw", std::ios::binary);
+    }
+    fs::resize_file(root_ + "/" + small + "/Photo.raw", 64ull * 1024 * 1024 - 512 * 1024);
+    const auto smallCard = TreeOf(root_ + "/" + small);
+    const auto bigCard = TreeOf(root_ + "/" + big);
+    MakeData(kDeviceData);
+    OpenList(std::u16string(kDeviceData) + u"\\Channels.opml");
+
+    EXPECT_FALSE(Choose(true, qk::FromUtf8(small)));
+    EXPECT_EQ(boxes_, "Quillet: The data could not be moved. It stays where it was.\n");
+    EXPECT_EQ(Root(), "");
+    EXPECT_EQ(FilesIn(kDeviceData), expected_);
+    EXPECT_EQ(TreeOf(root_ + "/" + small), smallCard) << "the small card was left changed";
+    EXPECT_EQ(TreeOf(root_ + "/" + big), bigCard) << "the big card was changed by a move to the small one";
+
+    boxes_.clear();
+    EXPECT_TRUE(Choose(true, qk::FromUtf8(big))) << boxes_;
+    EXPECT_EQ(boxes_, "");
+    EXPECT_EQ(Root(), big);
+    EXPECT_EQ(FilesIn(qk::FromUtf8("\\" + big) + u"\\Program Files\\Quillet\\ChannelData"), expected_);
+    EXPECT_EQ(TreeOf(root_ + "/" + small), smallCard) << "the small card was changed by a move to the big one";
+  }
+}
+
+// The card's folder is a link to the card, and a card without a channel
+// list is swapped for one holding a list of three channels by pointing the
+// link at it. The reader's next reload finds that list where the data
+// lives and loads it, and a channel added then is saved beside the three.
+TEST_F(DataMoveTest, ACardSwappedByRePointingItsLinkKeepsItsChannelList) {
+  WriteDeviceFile(u"\\DeviceProfile.txt", "card=Storage Card,1024\n");
+  const std::string data = "/Program Files/Quillet/ChannelData";
+  fs::create_directories(root_ + "/First" + data);
+  qtest::WriteHostFile(root_ + "/First" + data + "/Ch001.bin", "first card");
+  fs::create_directories(root_ + "/Second" + data);
+  qtest::WriteHostFile(root_ + "/Second" + data + "/Channels.opml",
+                       "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head/><body nextID=\"4\">"
+                       "<outline text=\"News\" type=\"rss\" uniqueID=\"90\">"
+                       "<outline text=\"One\" type=\"rss\" uniqueID=\"1\" xmlUrl=\"http://127.0.0.1/1\"/>"
+                       "<outline text=\"Two\" type=\"rss\" uniqueID=\"2\" xmlUrl=\"http://127.0.0.1/2\"/>"
+                       "<outline text=\"Three\" type=\"rss\" uniqueID=\"3\" xmlUrl=\"http://127.0.0.1/3\"/>"
+                       "</outline></body></opml>\n");
+  const std::string card = root_ + "/Storage Card";
+  ASSERT_EQ(symlink("First", card.c_str()), 0);
+  qtest::SetSettingDword(u"UseStorageCard", 1);
+  qtest::SetSettingString(u"StorageCardName", u"Storage Card");
+  ResetCachedPaths();
+  const std::u16string onCard = std::u16string(kCardData) + u"\\Channels.opml";
+  EXPECT_FALSE(FileAccess(onCard.c_str())) << "the first card holds no list";
+
+  // The card is swapped: a new link renamed over the old one.
+  ASSERT_EQ(symlink("Second", (card + ".next").c_str()), 0);
+  ASSERT_EQ(std::rename((card + ".next").c_str(), card.c_str()), 0);
+  EXPECT_EQ(qk::ToUtf8(static_cast<LPCWSTR>(ChannelListFile())), qk::ToUtf8(onCard));
+  // The reload, as the program makes it.
+  COpmlXML list(nullptr, nullptr, 1);
+  list.SetPath(onCard.c_str(), 1);
+  if (!FileAccess(onCard.c_str()) || !list.LoadAndWalk(onCard.c_str())) list.CreateEmpty();
+  EXPECT_GT(list.AddChannel(u"News", u"Four", u"http://127.0.0.1/4"), 0);
+  // The second card's own file, read on the host.
+  const std::string saved = qtest::ReadHostFile(root_ + "/Second" + data + "/Channels.opml");
+  int kept = 0;
+  for (const char* url : {"\"http://127.0.0.1/1\"", "\"http://127.0.0.1/2\"", "\"http://127.0.0.1/3\""})
+    kept += saved.find(url) != std::string::npos ? 1 : 0;
+  EXPECT_EQ(kept, 3) << "channels of the card's list kept:\n" << saved;
+  EXPECT_NE(saved.find("\"http://127.0.0.1/4\""), std::string::npos) << saved;
 }
 
 class AutoUpdateTest : public OptionsTest {
