@@ -293,7 +293,7 @@ TEST_F(JobsTest, AStoppedJobLeavesNoPageItDidNotRecordAndTheNextRunCompletesIt) 
   Manager().Start();
   ASSERT_TRUE(WaitForManager());
   EXPECT_EQ(DataFile("Ch002-1-1.htm"), "<p>x</p><p>Continued.</p>");
-  EXPECT_EQ(DataFile("Ch002-1-2.htm"), "<p>y</p><img src=Ch002-1-2-01.img>");
+  EXPECT_EQ(DataFile("Ch002-1-2.htm"), "<p>y</p><img src=\"Ch002-1-2-01.img\">");
   EXPECT_EQ(DataFile("Ch002-1-2-01.img"), qtest::ScriptedHttpServer::kGatedPage);
   for (const CItemRecord& r : Records(2)) {
     EXPECT_NE(r.type & ITEM_TYPE_PAGE, 0u) << U(r.link);
