@@ -120,7 +120,8 @@ bool StyleSpacesBottom(const std::string& html, size_t at, size_t end) {
     const size_t nameStart = i++;
     while (i < end && !IsBlank(html[i]) && html[i] != '/' && html[i] != '>' && html[i] != '=') ++i;
     std::string name;
-    for (size_t k = nameStart; k < i; ++k) name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(html[k]))));
+    for (size_t k = nameStart; k < i; ++k)
+      name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(html[k]))));
     while (i < end && IsBlank(html[i])) ++i;
     std::string value;
     if (i < end && html[i] == '=') {

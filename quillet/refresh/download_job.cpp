@@ -188,7 +188,7 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
   // the page (the same characters in its prose, comments and scripts
   // included) stays as written. A stop leaves the remaining sources alone:
   // the page is then dropped.
-  const std::u16string written = RewriteImageSources(text, [&](const HtmlImageSource& source) -> std::optional<std::u16string> {
+  auto localise = [&](const HtmlImageSource& source) -> std::optional<std::u16string> {
     if (Stopped()) return std::nullopt;
     const CString reference = TrimmedReference(source.value);
     if (reference.IsEmpty() || ImageAddress(m_strLink, reference).IsEmpty()) return std::nullopt;
@@ -209,7 +209,8 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
       thumbnailMade = true;
     }
     return localName.str();
-  });
+  };
+  const std::u16string written = RewriteImageSources(text, localise);
 
   int count = int(written.size());
   int bytes = WideCharToMultiByte(CP_ACP, 0, written.c_str(), count, nullptr, 0, nullptr, nullptr);

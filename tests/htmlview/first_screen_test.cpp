@@ -102,7 +102,8 @@ class FirstScreenTest : public qtest::DeviceTest {
       const bool startStillShown = Height() < whole;
       const std::vector<uint32_t> firstScreen = Screen();
       size_t differ = 0;
-      for (size_t i = 0; i < firstScreen.size() && i < wholeScreen.size(); ++i) differ += firstScreen[i] != wholeScreen[i];
+      for (size_t i = 0; i < firstScreen.size() && i < wholeScreen.size(); ++i)
+        differ += firstScreen[i] != wholeScreen[i];
       EXPECT_EQ(differ, 0u) << what << ": pixels of the first screen unlike the whole page's"
                             << (startStillShown ? "" : " (laid out whole while drawing)");
     }
