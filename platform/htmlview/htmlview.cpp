@@ -241,6 +241,7 @@ class Page final : public litehtml::document_container {
   qk::htmlview::VisualOrder visualOrder;  // its lines as shown, planned at each layout
   bool firstScreenFirst = false;  // long pages are laid out from their first screen first
   bool pending = false;           // only the first screen is laid out; the whole source waits in `rest`
+  int firstScreenHeight = 0;      // while pending: how far down the start shows what the whole page shows
   std::string rest;
 
   Page() { measureDC = CreateCompatibleDC(nullptr); }
@@ -346,17 +347,34 @@ class Page final : public litehtml::document_container {
     doc = litehtml::document::createFromUTF8(html.substr(0, cut).c_str(), this, Context(shrink));
     RequestImages();
     Layout();
-    if (!doc || doc->height() < ShownHeight() || doc->width() > ClientWidth()) {
+    if (!doc || CoveredHeight() < ShownHeight() || doc->width() > ClientWidth()) {
       // The start does not fill the screen (or is wider than it): the page
       // is laid out whole at once.
       RetireDocument();
       return false;
     }
+    firstScreenHeight = CoveredHeight();
     rest = std::move(html);
     SetPending(true);
     if (inner) PostMessageW(inner, kCompleteMessage, 0, 0);
     Repaint();
     return true;
+  }
+
+  // How far down the start of a page shows what the whole page shows
+  // there: its height without the room that the elements open at the cut
+  // (the last child at each level, from the root) add below their content,
+  // which the whole page fills with what follows. Counting the last
+  // closed block's own room too errs on the short side.
+  int CoveredHeight() const {
+    if (!doc) return 0;
+    int covered = doc->height();
+    for (litehtml::element::ptr el = doc->root(); el;) {
+      covered -= std::max(0, el->content_margins_bottom());
+      const size_t count = el->get_children_count();
+      el = count ? el->get_child(static_cast<int>(count - 1)) : nullptr;
+    }
+    return covered;
   }
 
   // Lays out the whole of a page shown from its first screen, where it
@@ -484,7 +502,7 @@ class Page final : public litehtml::document_container {
     if (!doc) return;
     // The start of a page shown from its first screen covers what shows of
     // it; anything below is drawn from the whole page.
-    if (pending && area.bottom + scrollY > doc->height()) Complete(false);
+    if (pending && area.bottom + scrollY > firstScreenHeight) Complete(false);
     if (!doc) return;
     drawDC = dc;
     litehtml::position clip(area.left, area.top, area.right - area.left, area.bottom - area.top);

@@ -137,10 +137,13 @@ std::string BoundSource(const std::string& utf8, int maxDepth = kMaxDepth, size_
 
 // Where a page shown from its first screen (DTM_FIRSTSCREENFIRST) is cut:
 // the offset in the bounded source, after at least `text` characters of
-// text, just past the end of a block around which only plain block
-// containers (the body, divisions, sections, lists) are open, so that the
-// layout of what precedes it is that of the whole page; npos when the page
-// has no such place. Exposed for tests.
+// visible text (blanks do not count), just past the end of a block that the
+// parser ends there too, around which only plain block containers (the
+// body, divisions, sections, lists) are open, none of them with a bottom
+// margin, padding or border of its own style, and with no <body> or <html>
+// start tag after it (the parser gives its attributes to the page's root),
+// so that the layout of what precedes it is that of the whole page; npos
+// when the page has no such place. Exposed for tests.
 size_t FirstScreenCut(const std::string& html, size_t text);
 
 // The viewer's own style sheet.

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 
+#include "quillet/feeds/image_sources.h"
 #include "quillet/feeds/item_store.h"
 
 namespace {
@@ -63,49 +66,6 @@ void RemoveBlocks(Text& text, Text& lower, const Text& open, const Text& close) 
   outLower.append(lower, copied, npos);
   text.swap(out);
   lower.swap(outLower);
-}
-
-// Replaces every occurrence of a picture reference that stands as an
-// attribute value (right after "="; an unquoted one also ended by a blank,
-// ">" or the end of the text) by replacement. The lower-cased copy follows
-// piece by piece, so the text is not lower-cased again for every picture.
-// Returns where the replacement of the occurrence at mark ends.
-size_t ReplaceReference(Text& text, Text& lower, const Text& token, bool quoted, const Text& replacement,
-                        size_t mark) {
-  const Text replacementLower = AsciiLower(replacement);
-  Text out, outLower;
-  out.reserve(text.size() + replacement.size() * 2);
-  outLower.reserve(out.capacity());
-  size_t copied = 0, from = 0, markEnd = mark + token.size();
-  // The token is looked for by skipping ahead on mismatches: the page is
-  // long and this runs once per picture.
-  const std::boyer_moore_horspool_searcher<Text::const_iterator> searcher(token.begin(), token.end());
-  auto find = [&](size_t start) -> size_t {
-    if (token.empty() || start > text.size()) return npos;
-    auto hit = std::search(text.cbegin() + static_cast<std::ptrdiff_t>(start), text.cend(), searcher);
-    return hit == text.cend() ? npos : static_cast<size_t>(hit - text.cbegin());
-  };
-  for (size_t at = find(0); at != npos; at = find(from)) {
-    const size_t end = at + token.size();
-    const bool value = at > 0 && text[at - 1] == u'=' &&
-                       (quoted || end == text.size() || IsBlank(text[end]) || text[end] == u'>');
-    if (!value) {
-      from = at + 1;
-      continue;
-    }
-    out.append(text, copied, at - copied);
-    outLower.append(lower, copied, at - copied);
-    out += replacement;
-    outLower += replacementLower;
-    if (at == mark) markEnd = out.size();
-    copied = end;
-    from = end;
-  }
-  out.append(text, copied, npos);
-  outLower.append(lower, copied, npos);
-  text.swap(out);
-  lower.swap(outLower);
-  return markEnd;
 }
 
 // An attribute value that would run a script if a viewer followed it:
@@ -269,69 +229,33 @@ CString EscapeHtmlAttribute(const CString& text) { return CString(EscapeText(tex
 
 CString PrepareArticleContent(const CString& content, const ArticlePageOptions& options, CArticleImageLoader* loader,
                               int* imagesLoaded) {
-  Text text = content.str();
-  Text lower = AsciiLower(text);
   int loaded = 0;
-  size_t at = 0;
-  const Text filler = u"\"newsfiller\"";
-  for (;;) {
-    const size_t img = lower.find(u"<img", at);
-    if (img == npos) break;
-    const size_t src = lower.find(u"src=", img);
-    if (src == npos) break;
-    const size_t from = src + 4;
-    if (from >= text.size()) break;
-    // The value: a quoted one up to its closing quote, else up to the first
-    // blank or ">".
-    Text token, path;
-    size_t valueEnd;
-    const bool quoted = text[from] == u'"' || text[from] == u'\'';
-    if (quoted) {
-      const size_t close = text.find(text[from], from + 1);
-      if (close == npos) {
-        at = from;  // unterminated: left alone
-        continue;
-      }
-      path = text.substr(from + 1, close - from - 1);
-      valueEnd = close + 1;
-      if (path.find_first_of(u"<>\r\n") != npos) {
-        at = from;
-        continue;
-      }
-    } else {
-      size_t end = from;
-      while (end < text.size() && !IsBlank(text[end]) && text[end] != u'>') ++end;
-      if (end == text.size()) break;
-      path = text.substr(from, end - from);
-      valueEnd = end;
-    }
-    if (path.empty()) {
-      at = valueEnd;
-      continue;
-    }
-    token = text.substr(from, valueEnd - from);
-    const Text tokenLower = AsciiLower(token);
+  // Each picture source is looked at where it stands (see image_sources.h);
+  // one named again gets the answer it got the first time, so a picture is
+  // loaded once however often the page shows it.
+  std::map<Text, std::optional<Text>> answered;
+  Text text = RewriteImageSources(content.str(), [&](const HtmlImageSource& source) -> std::optional<Text> {
+    const Text& path = source.value;
+    if (path.empty()) return std::nullopt;
     // Names this page build gave already.
-    if (tokenLower.find(u"newscontent") != npos || tokenLower.find(u"newsfiller") != npos) {
-      at = valueEnd;
-      continue;
-    }
+    const Text pathLower = AsciiLower(path);
+    if (pathLower.find(u"newscontent") != npos || pathLower.find(u"newsfiller") != npos) return std::nullopt;
+    auto known = answered.find(path);
+    if (known != answered.end()) return known->second;
+    std::optional<Text> answer;
     if (loaded < ARTICLE_MAX_CONTENT_IMAGES && loader && IsLocalImageReference(CString(path))) {
       CString name;
       name.Format(u"newscontent%02d", loaded + 1);
-      CString file = options.dataFolder + u"\\" + CString(path);
-      if (loader->LoadContentImage(file, name)) {
+      if (loader->LoadContentImage(options.dataFolder + u"\\" + CString(path), name)) {
         ++loaded;
-        at = ReplaceReference(text, lower, token, quoted, u"\"" + name.str() + u"\"", from);
-        continue;
+        answer = name.str();
       }
     }
-    if (!options.remoteImages) {
-      at = ReplaceReference(text, lower, token, quoted, filler, from);
-      continue;
-    }
-    at = valueEnd;
-  }
+    if (!answer && !options.remoteImages) answer = u"newsfiller";
+    answered.emplace(path, answer);
+    return answer;
+  });
+  Text lower = AsciiLower(text);
   if (!options.remoteImages) ReplaceAllNoCase(text, lower, u"http://", u"h t t p://");
   ReplaceAllNoCase(text, lower, u"width=", u"width&eq;");
   ReplaceAllNoCase(text, lower, u"width:", u"width&#58;");

@@ -1,12 +1,14 @@
 #include "quillet/refresh/download_job.h"
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/url_download.h"
 #include "kernel/kernel.h"
+#include "quillet/feeds/image_sources.h"
 #include "quillet/feeds/item_store.h"
 #include "quillet/feeds/load_text.h"
 #include "quillet/refresh/refresh_state.h"
@@ -79,6 +81,36 @@ CString CDownloadJob::ResolveImageUrl(const CString& link, const CString& refere
   return link.Left(slash + 1) + reference;
 }
 
+CString CDownloadJob::TrimmedReference(const std::u16string& value) {
+  // As an address is read: control characters and blanks at either end
+  // dropped, tabs and line ends inside taken out.
+  size_t from = 0, end = value.size();
+  while (from < end && value[from] <= 0x20) ++from;
+  while (end > from && value[end - 1] <= 0x20) --end;
+  std::u16string reference;
+  for (size_t i = from; i < end; ++i)
+    if (value[i] != u'\t' && value[i] != u'\n' && value[i] != u'\r') reference += value[i];
+  return CString(std::move(reference));
+}
+
+CString CDownloadJob::ImageAddress(const CString& link, const CString& reference) {
+  if (reference.IsEmpty()) return CString();
+  // A scheme: a letter, then letters, digits, "+", "-" or ".", then ":".
+  // Only web pictures are fetched; "data:" and every other scheme stay.
+  if ((reference[0] >= u'a' && reference[0] <= u'z') || (reference[0] >= u'A' && reference[0] <= u'Z')) {
+    int i = 1;
+    while (i < reference.GetLength() &&
+           (IsAsciiAlnum(reference[i]) || reference[i] == u'+' || reference[i] == u'-' || reference[i] == u'.'))
+      ++i;
+    if (i < reference.GetLength() && reference[i] == u':') {
+      CString scheme = reference.Left(i);
+      scheme.MakeLower();
+      if (scheme != CString(u"http") && scheme != CString(u"https")) return CString();
+    }
+  }
+  return ResolveImageUrl(link, reference);
+}
+
 CString CDownloadJob::ImageExtension(const CString& reference) {
   int end = reference.FindOneOf(u"?#\"'");
   CString path = end >= 0 ? reference.Left(end) : reference;
@@ -143,90 +175,29 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
     free(raw);
     return;
   }
-  CString text(raw, length);
+  const std::u16string text(raw, size_t(length));
   free(raw);
-  CString lower(text);
-  lower.MakeLower();
-  // The page as it is written back, built while scanning: the text up to
-  // each reference, then its local name. Only the attribute value found is
-  // replaced: the same characters elsewhere in the page (in its prose, or
-  // as part of a longer name) stay as they are, and the work stays linear
-  // however many images the page holds.
-  std::u16string written;
-  written.reserve(size_t(length) + size_t(length) / 4);
-  int copied = 0;
 
   CString base = m_strPagePath;
   int dot = base.ReverseFind(u'.');
   if (dot > base.ReverseFind(u'\\')) base = base.Left(dot);
   CString thumbnail = ThumbnailPathOf(m_strPagePath);
   bool thumbnailMade = false;
-  const int size = lower.GetLength();
-  const WCHAR* scan = lower.GetString();
-  int at = 0;
   int n = 0;
-  while (!Stopped()) {
-    int img = lower.Find(u"<img", at);
-    if (img < 0) break;
-    // The "src=" of this tag: looked for inside the tag only (up to its
-    // closing '>', quoted values passed over whole).
-    int src = -1, pos = img + 4;
-    while (pos < size && scan[pos] != u'>') {
-      WCHAR c = scan[pos];
-      if ((c == u'"' || c == u'\'') && scan[pos - 1] == u'=') {
-        int quote = lower.Find(c, pos + 1);
-        pos = quote < 0 ? size : quote + 1;
-        continue;
-      }
-      // "src=" as an attribute of its own, not the end of a longer name
-      // ("data-src=").
-      const WCHAR before = scan[pos - 1];
-      const bool nameGoesOn = (before >= u'a' && before <= u'z') || (before >= u'0' && before <= u'9') ||
-                              before == u'-' || before == u'_' || before == u':' || before == u'.';
-      if (c == u's' && !nameGoesOn && pos + 4 <= size && scan[pos + 1] == u'r' && scan[pos + 2] == u'c' &&
-          scan[pos + 3] == u'=') {
-        src = pos;
-        break;
-      }
-      ++pos;
-    }
-    if (src < 0) {
-      at = pos;  // a tag without a source: the scan goes on after it
-      continue;
-    }
-    // The value ends at its closing quote, or, unquoted, at the first blank,
-    // tab, line end or '>' (the end of its tag); the scan goes on from there.
-    const int begin = src + 4;
-    int end = begin;
-    if (begin < size && (scan[begin] == u'"' || scan[begin] == u'\'')) {
-      int quote = lower.Find(scan[begin], begin + 1);
-      if (quote >= 0) {
-        end = quote + 1;
-      } else {  // never closed: the value runs to the end of its tag
-        int close = lower.Find(u'>', begin);
-        end = close < 0 ? size : close;
-      }
-    } else {
-      while (end < size && scan[end] != u' ' && scan[end] != u'\t' && scan[end] != u'\n' && scan[end] != u'\r' &&
-             scan[end] != u'>')
-        ++end;
-    }
-    CString value = text.Mid(begin, end - begin);
-    at = end;
-    CString reference(value);
-    reference.Remove(u'"');
-    reference.Remove(u'\'');
-    if (reference.IsEmpty() || value.IsEmpty()) continue;
+  // Only the source values are rewritten, each where it stands; the rest of
+  // the page (the same characters in its prose, comments and scripts
+  // included) stays as written. A stop leaves the remaining sources alone:
+  // the page is then dropped.
+  auto localise = [&](const HtmlImageSource& source) -> std::optional<std::u16string> {
+    if (Stopped()) return std::nullopt;
+    const CString reference = TrimmedReference(source.value);
+    if (reference.IsEmpty() || ImageAddress(m_strLink, reference).IsEmpty()) return std::nullopt;
     ++n;
     CString local;
     local.Format(u"%s-%02d%s", base.GetString(), n, ImageExtension(reference).GetString());
     CString localName = local.Mid(local.ReverseFind(u'\\') + 1);
-    written.append(text.GetString() + copied, size_t(src + 4 - copied));
-    written.append(localName.GetString(), size_t(localName.GetLength()));
-    copied = src + 4 + value.GetLength();
-    if (Stopped()) break;
     if (n <= DOWNLOAD_JOB_MAX_IMAGES && !FileAccess(local)) {
-      CString url = ResolveImageUrl(m_strLink, reference);
+      CString url = ImageAddress(m_strLink, reference);
       DWORD code = 0;
       CString error;
       InternetDownloadFile(url, local, &code, error, nullptr, nullptr, nullptr);
@@ -237,9 +208,9 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
       newType |= ITEM_TYPE_THUMBNAIL;
       thumbnailMade = true;
     }
-  }
-
-  written.append(text.GetString() + copied, size_t(length - copied));
+    return localName.str();
+  };
+  const std::u16string written = RewriteImageSources(text, localise);
 
   int count = int(written.size());
   int bytes = WideCharToMultiByte(CP_ACP, 0, written.c_str(), count, nullptr, 0, nullptr, nullptr);

@@ -5,6 +5,8 @@
 // job makes a thumbnail from an image already fetched.
 #pragma once
 
+#include <string>
+
 #include "framework/afx.h"
 #include "user/user.h"
 
@@ -34,6 +36,13 @@ class CDownloadJob {
   // absolute for "scheme://" and "//host", against the link's host for
   // "/path", else against the link's folder. Empty for an empty reference.
   static CString ResolveImageUrl(const CString& link, const CString& reference);
+  // A picture source's value as an address: without the blanks and control
+  // characters at its ends and the tabs and line ends inside.
+  static CString TrimmedReference(const std::u16string& value);
+  // The address fetched for a picture reference of the page whose item link
+  // is link (see ResolveImageUrl); empty for one that is not fetched and
+  // stays as written: empty, "data:" or any other scheme but http and https.
+  static CString ImageAddress(const CString& link, const CString& reference);
   // The file extension given to the local copy of an image ("." included):
   // taken from the reference's last path segment, made only of letters and
   // digits, else ".img".

@@ -59,7 +59,9 @@ TEST_F(JobsTest, AFullTextJobFetchesItsPageImagesAndThumbnailInsideTheChannelFol
                                : "\"http://" + host + "/img/pic04.png?size=2\"";
     if (i) story += "\n", article += "\n";
     story += "<p>" + std::to_string(i) + "<img src=" + ref + " alt=x></p>";
-    article += "<p>" + std::to_string(i) + "<img src=" + locals[i] + " alt=x></p>";
+    // Each rewritten value keeps its own quotes.
+    const std::string local = ref == "\"\"" ? locals[i] : ref[0] + std::string(locals[i]) + ref[0];
+    article += "<p>" + std::to_string(i) + "<img src=" + local + " alt=x></p>";
   }
   Serve("/news/story.html", ArticlePage(story));
   std::string pic1 = Png(100, 80, 1);
@@ -112,7 +114,7 @@ TEST_F(JobsTest, AFullTextJobFetchesItsPageImagesAndThumbnailInsideTheChannelFol
   // The script cut the story out of the page; every image reference then
   // pointed at its local copy.
   EXPECT_EQ(DataFile("Ch005-1-1.htm"), article);
-  EXPECT_EQ(DataFile("Ch005-1-2.htm"), "<p><img src=Ch005-1-2-01.jpg></p>");
+  EXPECT_EQ(DataFile("Ch005-1-2.htm"), "<p><img src=\"Ch005-1-2-01.jpg\"></p>");
   // Relative, host-relative, scheme-relative and absolute addresses were
   // all fetched whole; only the first twelve images are fetched.
   EXPECT_EQ(DataFile("Ch005-1-1-01.png"), pic1);
@@ -291,7 +293,7 @@ TEST_F(JobsTest, AStoppedJobLeavesNoPageItDidNotRecordAndTheNextRunCompletesIt) 
   Manager().Start();
   ASSERT_TRUE(WaitForManager());
   EXPECT_EQ(DataFile("Ch002-1-1.htm"), "<p>x</p><p>Continued.</p>");
-  EXPECT_EQ(DataFile("Ch002-1-2.htm"), "<p>y</p><img src=Ch002-1-2-01.img>");
+  EXPECT_EQ(DataFile("Ch002-1-2.htm"), "<p>y</p><img src=\"Ch002-1-2-01.img\">");
   EXPECT_EQ(DataFile("Ch002-1-2-01.img"), qtest::ScriptedHttpServer::kGatedPage);
   for (const CItemRecord& r : Records(2)) {
     EXPECT_NE(r.type & ITEM_TYPE_PAGE, 0u) << U(r.link);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_state.h"
@@ -59,14 +60,14 @@ TEST_F(PageImagesTest, EachReferenceIsRewrittenWhereItStandsInOnePass) {
       "<img src=Ch007-1-1-01.img alt=one>\n"
       "<p>Compare 1.png with a1.png and \"1.png\" here.</p>\n"
       "<img src=Ch007-1-1-02.png alt=two><img src=Ch007-1-1-03.png alt=three>\n"
-      "<IMG SRC=Ch007-1-1-04.img alt=four><img src=\"\" alt=none><img\tsrc=Ch007-1-1-05.png>\n";
+      "<IMG SRC=\"Ch007-1-1-04.img\" alt=four><img src=\"\" alt=none><img\tsrc='Ch007-1-1-05.png'>\n";
   const size_t tricky = expected.size();
   for (int n = 6; n < 20006; ++n) {
     std::string text = "<p>Photo " + std::to_string(n) + " of the gallery, shown below.</p>";
     char local[32];
     std::snprintf(local, sizeof local, "Ch007-1-1-%02d.jpg", n);
     page += text + "<img src=\"/img/photo-" + std::to_string(n) + ".jpg\" alt=\"\">\n";
-    expected += text + "<img src=" + local + " alt=\"\">\n";
+    expected += text + "<img src=\"" + local + "\" alt=\"\">\n";
   }
   Serve("/news/e", Png(12, 12, 1));
   Serve("/news/1.png", Png(13, 12, 2));
@@ -104,13 +105,13 @@ TEST_F(PageImagesTest, TouchingImagesOfAGalleryAreEachLocalisedAndAskedForOnce) 
       "<img alt=\"a > b\" src=\"g0.png\"><img src=g00.png>\n";
   std::string expected =
       "<p>The gallery, with a picture without a source first.</p><img alt=\"none\"><p>Its src=prose.png stays.</p>"
-      "<img alt=\"a > b\" src=Ch009-1-1-01.png><img src=Ch009-1-1-02.png>\n";
+      "<img alt=\"a > b\" src=\"Ch009-1-1-01.png\"><img src=Ch009-1-1-02.png>\n";
   for (int n = 1; n <= 20000; ++n) {
     char local[32];
     std::snprintf(local, sizeof local, "Ch009-1-1-%02d.png", n + 2);
     const std::string gap = n % 2 == 0 ? " " : "";
     page += "<img src=\"g" + std::to_string(n) + ".png\">" + gap;
-    expected += std::string("<img src=") + local + ">" + gap;
+    expected += std::string("<img src=\"") + local + "\">" + gap;
   }
   page += "\n<p>The end of the gallery.</p>\n";
   expected += "\n<p>The end of the gallery.</p>\n";
@@ -154,7 +155,7 @@ TEST_F(PageImagesTest, TheSourceIsItsOwnAttributeAndAnUnquotedOneEndsWithItsLine
       "<p>Lazy:</p><img data-src=\"lazy/big.png\" class=lazy src=\"shown.png\">\n"
       "<img\n  src=first.png\n  alt=first><img\r\n src=second.png\r\n alt=second>\n";
   const std::string expected =
-      "<p>Lazy:</p><img data-src=\"lazy/big.png\" class=lazy src=Ch008-1-1-01.png>\n"
+      "<p>Lazy:</p><img data-src=\"lazy/big.png\" class=lazy src=\"Ch008-1-1-01.png\">\n"
       "<img\n  src=Ch008-1-1-02.png\n  alt=first><img\r\n src=Ch008-1-1-03.png\r\n alt=second>\n";
   Serve("/lazy/shown.png", Png(10, 10, 1));
   Serve("/lazy/first.png", Png(11, 10, 2));
@@ -167,6 +168,64 @@ TEST_F(PageImagesTest, TheSourceIsItsOwnAttributeAndAnUnquotedOneEndsWithItsLine
   EXPECT_EQ(DataFile("Ch008-1-1-03.png"), Png(12, 10, 3));
   const std::string log = nginx_.AccessLog();
   EXPECT_EQ(log.find("big.png"), std::string::npos) << log;
+}
+
+// Markup as pages write it, read as an HTML parser reads tags: a quoted
+// "src=" inside another attribute's value, blanks around "=", a character
+// reference in the address, a form feed after an unquoted value, sources
+// that are not web addresses, names that only look like a source or an
+// image tag, and pictures inside a comment, a script and a textarea. Only
+// the real sources are fetched and rewritten (in their own quotes); the
+// stored page equals the page outside those values, byte for byte, so no
+// paragraph after a picture is lost.
+TEST_F(PageImagesTest, OnlyTheSourcesAnHtmlParserSeesAreFetchedAndTheRestStaysAsWritten) {
+  const std::string host = "127.0.0.1:" + std::to_string(nginx_.port());
+  const std::string inlinePng = "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk";
+  auto page = [&](const std::vector<std::string>& v) {
+    return "<p>Before.</p><img alt = 'src=x.png' src=" + v[0] + "><p>After one.</p>\n"
+           "<p>Two.</p><img src=" + v[1] + " alt=inline><p>After two.</p>\n"
+           "<img src=" + v[2] + "><img src = " + v[3] + " alt=spaced>\n"
+           "<p>Mail x@src=prose.png and <imgur src=imgur.png> stay; so does src=\"text.png\".</p>\n"
+           "<img src=" + v[4] + "\fwidth=3><img src=" + v[5] + "><img src=" + v[6] + ">\n"
+           "<!-- <img src=\"comment.png\"> --><script>var s = '<img src=\"script.png\">';</script>"
+           "<textarea><img src=\"area.png\"></textarea><p>The end.</p>\n";
+  };
+  const std::string input = page({"\"real.png\"", "\"" + inlinePng + "\"", "\"pic.png?w=1&amp;h=2\"",
+                                  "\"spaced.png\"", "ff.png", "'HTTP://" + host + "/abs/abs.png'",
+                                  "\"mailto:x@example.org\""});
+  const std::string expected = page({"\"Ch010-1-1-01.png\"", "\"" + inlinePng + "\"", "\"Ch010-1-1-02.png\"",
+                                     "\"Ch010-1-1-03.png\"", "Ch010-1-1-04.png", "'Ch010-1-1-05.png'",
+                                     "\"mailto:x@example.org\""});
+  Serve("/art/real.png", Png(10, 10, 1));
+  Serve("/art/pic.png", Png(11, 10, 2));
+  Serve("/art/spaced.png", Png(12, 10, 3));
+  Serve("/art/ff.png", Png(13, 10, 4));
+  Serve("/abs/abs.png", Png(14, 10, 5));
+  for (const char* decoy : {"x.png", "prose.png", "imgur.png", "text.png", "comment.png", "script.png", "area.png"})
+    Serve(std::string("/art/") + decoy, Png(9, 9, 9));
+
+  RunPageJob(10, input, Url("/art/story.html"));
+  ASSERT_FALSE(HasFailure());
+  EXPECT_EQ(DataFile("Ch010-1-1.htm"), expected);
+  EXPECT_EQ(DataFile("Ch010-1-1-01.png"), Png(10, 10, 1));
+  EXPECT_EQ(DataFile("Ch010-1-1-02.png"), Png(11, 10, 2));
+  EXPECT_EQ(DataFile("Ch010-1-1-03.png"), Png(12, 10, 3));
+  EXPECT_EQ(DataFile("Ch010-1-1-04.png"), Png(13, 10, 4));
+  EXPECT_EQ(DataFile("Ch010-1-1-05.png"), Png(14, 10, 5));
+  EXPECT_FALSE(DataFileExists("Ch010-1-1-06.png"));
+  EXPECT_FALSE(DataFileExists("Ch010-1-1-06.img"));
+
+  // The server was asked for the five pictures, the reference decoded, and
+  // for nothing else the page holds.
+  ASSERT_NE(nginx_.WaitForLogLine("/abs/abs.png"), "");
+  for (const std::string path : {"/art/real.png", "/art/pic.png?w=1&h=2", "/art/spaced.png", "/art/ff.png"}) {
+    const std::string line = nginx_.WaitForLogLine(" " + path);
+    EXPECT_EQ(line.substr(line.rfind(' ') + 1), path) << line;
+  }
+  const std::string log = nginx_.AccessLog();
+  for (const char* never : {"x.png", "prose.png", "imgur.png", "text.png", "comment.png", "script.png", "area.png",
+                            "data:", "&amp;", "mailto", "width"})
+    EXPECT_EQ(log.find(never), std::string::npos) << never << "\n" << log;
 }
 
 }  // namespace

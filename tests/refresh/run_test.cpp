@@ -273,7 +273,7 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
     std::string base = page.substr(0, page.rfind('.'));
     std::string link = U(r.link);
     std::string number = link.substr(link.size() - 6, 1);  // ".../a<n>.html"
-    EXPECT_EQ(DataFile(page), "<p>Article " + number + " — café</p><img src=" + base + "-01.png>") << link;
+    EXPECT_EQ(DataFile(page), "<p>Article " + number + " — café</p><img src=\"" + base + "-01.png\">") << link;
     EXPECT_EQ(DataFile(base + "-01.png").substr(0, 4), "\x89PNG");
     EXPECT_TRUE(DataFileExists(base + ".bmp"));
     EXPECT_EQ(r.type, ITEM_TYPE_PAGE | ITEM_TYPE_THUMBNAIL) << page;

@@ -44,7 +44,8 @@ TEST(ArticlePage, LocalPicturesAreLoadedRenamedOrReplacedByTheFiller) {
   // Double, single and no quotes; a quoted value with a blank; an empty and
   // an unterminated value; upper-case markers after a replacement that
   // changed the length (the lower-case copy must follow); the same picture
-  // twice and as a link; a word that equals a value stays.
+  // twice, and as a link, which stays; a word that equals a value stays.
+  // Each rewritten value keeps its own quotes.
   CString content(
       u"<p>a.png <img src=\"a.png\" alt=\"x\"><IMG SRC='b b.png'> <img src=c.png><img src=\"\">"
       u"<img src=missing.png><a href=\"a.png\">big</a><img src=\"a.png\"><img\tsrc=sub\\d.png>"
@@ -53,9 +54,9 @@ TEST(ArticlePage, LocalPicturesAreLoadedRenamedOrReplacedByTheFiller) {
   CString out = PrepareArticleContent(content, Options(), &loader, &loaded);
   EXPECT_EQ(loaded, 4);
   EXPECT_EQ(U8(out),
-            "<p>a.png <img src=\"newscontent01\" alt=\"x\"><IMG SRC=\"newscontent02\"> <img src=\"newscontent03\">"
-            "<img src=\"\"><img src=\"newsfiller\"><a href=\"newscontent01\">big</a><img src=\"newscontent01\">"
-            "<img\tsrc=\"newscontent04\"><IMG SRC=\"newsfiller\" width&eq;\"300\" style=\"width&#58;300px\"></p>"
+            "<p>a.png <img src=\"newscontent01\" alt=\"x\"><IMG SRC='newscontent02'> <img src=newscontent03>"
+            "<img src=\"\"><img src=newsfiller><a href=\"a.png\">big</a><img src=\"newscontent01\">"
+            "<img\tsrc=newscontent04><IMG SRC=\"newsfiller\" width&eq;\"300\" style=\"width&#58;300px\"></p>"
             "<img src=\"open.png");
   // Each picture is asked for once, by its path without quotes; the remote
   // one never reaches the loader.
@@ -103,7 +104,7 @@ TEST(ArticlePage, HostileContentRunsNothingAndReadsNothingOutsideTheDataFolder) 
   EXPECT_EQ(loaded, 0);
   EXPECT_TRUE(loader.asked.empty()) << "no path leaving the folder reaches the loader";
   EXPECT_EQ(U8(out),
-            "<img src=\"newsfiller\"><img src=\"newsfiller\"><img src=\"newsfiller\"><img src=\"newsfiller\">"
+            "<img src=\"newsfiller\"><img src=newsfiller><img src=\"newsfiller\"><img src='newsfiller'>"
             "<img src=\"newsfiller\"><img src=\"newsfiller\"><img src=\"newsfiller\">Kept"
             "<p class=\"c\">text</p><a>a</a><a>b</a><a>c</a><a href=\"https://ok.example/\" title=\"on\">d</a>");
   for (const char16_t* bad : {u"..", u"a\\..\\b", u"C:\\x", u"\\x", u"/x", u"file:x", u"a\nb", u""})
@@ -150,4 +151,55 @@ TEST(ArticlePage, TheFrameAroundTheContent) {
   EXPECT_NE(page.Find(u"<B><font color=\"#FF0000\">Last download failed</font></B>"), -1) << U8(page);
   EXPECT_EQ(page.Find(u"Tap for details"), -1);
   EXPECT_EQ(page.Find(u"<a href"), -1);
+}
+
+// The content read as an HTML parser reads tags, as the full-text job reads
+// it: the picture the job stored behind a lazy-loading "data-src", a quoted
+// "src=" inside another value, blanks around "=", a character reference,
+// a form feed after an unquoted value; prose after a tag without a source,
+// names that only look like a source or an image tag, and pictures in a
+// comment, a script or a textarea are no sources. Only the sources are
+// loaded and rewritten; the rest stays as written.
+TEST(ArticlePage, OnlyTheSourcesAnHtmlParserSeesAreLoadedAndTheRestStaysAsWritten) {
+  CFakeLoader loader;
+  for (const char16_t* f : {u"Ch001-0001-01.png", u"real.png", u"a&b.png", u"spaced.png", u"ff.png", u"big.png",
+                            u"x.png", u"prose.png", u"mail.png", u"imgur.png", u"comment.png", u"script.png",
+                            u"area.png"})
+    loader.files.insert(u"\\Data\\ChannelData\\" + std::u16string(f));
+  auto content = [](const std::u16string& a, const std::u16string& b, const std::u16string& c,
+                    const std::u16string& d, const std::u16string& e) {
+    return u"<p>Lazy:</p><img data-src=\"big.png\" src=" + a + u"><img alt=\"none\"><p>Its src=prose.png stays.</p>"
+           u"<img alt = 'src=x.png' src=" + b + u"><p>After one.</p><img src=" + c + u"><img src = " + d +
+           u" alt=spaced><p>x@src=mail.png <imgur src=imgur.png></p><img src=" + e + u"\fheight=3>"
+           u"<!-- <img src=\"comment.png\"> --><p>The end.</p>";
+  };
+  const std::u16string tail = u"<script>var s = '<img src=\"script.png\">';</script>"
+                              u"<textarea><img src=\"area.png\"></textarea>";
+  int loaded = -1;
+  CString out = PrepareArticleContent(
+      CString(content(u"Ch001-0001-01.png", u"\"real.png\"", u"'a&amp;b.png'", u"\"spaced.png\"", u"ff.png") + tail),
+      Options(TRUE), &loader, &loaded);
+  EXPECT_EQ(loaded, 5);
+  EXPECT_EQ(out.str(), content(u"newscontent01", u"\"newscontent02\"", u"'newscontent03'", u"\"newscontent04\"",
+                               u"newscontent05"))
+      << U8(out);
+  EXPECT_EQ(loader.asked, (std::vector<std::u16string>{u"\\Data\\ChannelData\\Ch001-0001-01.png as newscontent01",
+                                                       u"\\Data\\ChannelData\\real.png as newscontent02",
+                                                       u"\\Data\\ChannelData\\a&b.png as newscontent03",
+                                                       u"\\Data\\ChannelData\\spaced.png as newscontent04",
+                                                       u"\\Data\\ChannelData\\ff.png as newscontent05"}));
+
+  // The job's own output read again: the stored names load, the inline
+  // picture and the remote one become the filler when remote pictures are
+  // off, and the comment's picture still stays as written.
+  CFakeLoader stored;
+  stored.files.insert(u"\\Data\\ChannelData\\Ch010-1-1-01.png");
+  out = PrepareArticleContent(CString(u"<img alt = 'src=x.png' src=\"Ch010-1-1-01.png\"><p>After.</p>"
+                                      u"<img src=\"data:image/png;base64,iVBORw0KGgo=\">"
+                                      u"<img src='https://h.example/p.png'><!-- <img src=\"Ch010-1-1-01.png\"> -->"),
+                              Options(), &stored, &loaded);
+  EXPECT_EQ(loaded, 1);
+  EXPECT_EQ(U8(out),
+            "<img alt = 'src=x.png' src=\"newscontent01\"><p>After.</p><img src=\"newsfiller\">"
+            "<img src='newsfiller'><!-- <img src=\"Ch010-1-1-01.png\"> -->");
 }
