@@ -43,10 +43,11 @@ constexpr size_t kMaxKeyDepth = 512;
 // The longest a key's own name may be, in UTF-16 units, as on the platform.
 constexpr size_t kMaxKeyNameLength = 255;
 
-// Whether every name of a key path is within the length limit.
+// Whether every name of a key path is within the length limit and holds
+// no NUL (which no call can name).
 bool NamesFit(const std::vector<std::u16string>& parts) {
   for (const auto& p : parts)
-    if (p.size() > kMaxKeyNameLength) return false;
+    if (p.size() > kMaxKeyNameLength || p.find(char16_t(0)) != std::u16string::npos) return false;
   return true;
 }
 
@@ -380,8 +381,8 @@ class Hive {
           continue;
         }
         // A key deeper than the limit, or with a name longer than a key's
-        // name may be, is left out with its values; the rest of the hive
-        // is kept.
+        // name may be or holding a NUL, is left out with its values; the
+        // rest of the hive is kept.
         std::vector<std::u16string> parts = SplitKeyPath(FromUtf8(line.substr(1, end - 1)));
         bool created;
         current = parts.size() <= kMaxKeyDepth && NamesFit(parts) ? Create(parts, &created) : nullptr;

@@ -318,15 +318,18 @@ TEST_F(Registry, KeyNamesLongerThanTheLimitAreRefusedAndLeftOutOfAHiveFile) {
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (u"Names\\" + longest).c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
   RegCloseKey(key);
 
-  // In a hive file: the key whose path holds a long name goes with its
-  // values (and makes none of its parents); the keys around it stay.
+  // In a hive file: the key whose path holds a long name, or a NUL that no
+  // call can name, goes with its values (and makes none of its parents);
+  // the keys around it stay.
   const std::string n255(255, 'a'), n256(256, 'b');
   qtest::WriteHostFile(hkcu, "; Quillet device registry\n[Before]\n\"One\"=dword:00000001\n[Lost\\" + n256 +
                                  "\\Deeper]\n\"Gone\"=dword:00000002\n[Kept\\" + n255 +
-                                 "]\n\"Two\"=dword:00000002\n[After]\n\"Three\"=dword:00000003\n");
+                                 "]\n\"Two\"=dword:00000002\n[After]\n\"Three\"=dword:00000003\n" +
+                                 std::string("[Nul\\a\0b]\n\"Four\"=dword:00000004\n", 32));
   regdump::Hive got;
   ASSERT_TRUE(regdump::Dump(HKEY_CURRENT_USER, &got));
   EXPECT_EQ(got.count(u"lost"), 0u);
+  EXPECT_EQ(got.count(u"nul"), 0u);
   EXPECT_EQ(got.size(), 5u);  // root, Before, Kept, Kept\a..., After
   ASSERT_EQ(got.count(u"kept\\" + std::u16string(255, u'a')), 1u);
   EXPECT_EQ(got[u"kept\\" + std::u16string(255, u'a')].values.count(u"two"), 1u);
