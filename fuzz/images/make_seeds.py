@@ -28,7 +28,20 @@ def png(width, height, colour_type, rows, palette=None, trns=None, depth=8, inte
         out += chunk(b"PLTE", b"".join(bytes(c) for c in palette))
     if trns is not None:
         out += chunk(b"tRNS", trns)
-    raw = b"".join(b"\x00" + r for r in rows)
+    if interlace:
+        # Adam7: the seven passes' sub-pictures one after the other, each
+        # row with its filter byte. rows hold whole bytes a pixel here.
+        pixel = len(rows[0]) // width
+        raw = b""
+        for x0, y0, dx, dy in ((0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2),
+                               (0, 1, 1, 2)):
+            for y in range(y0, height, dy):
+                xs = range(x0, width, dx)
+                if not xs:
+                    continue
+                raw += b"\x00" + b"".join(rows[y][x * pixel:(x + 1) * pixel] for x in xs)
+    else:
+        raw = b"".join(b"\x00" + r for r in rows)
     out += chunk(b"IDAT", zlib.compress(raw))
     out += chunk(b"IEND", b"")
     return out
