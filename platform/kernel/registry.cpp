@@ -6,6 +6,11 @@
 //   "VentrelLog"=dword:00000001
 //   "Blob"=hex(3):01,ff
 //
+// A key's line makes the key and every key on its path; a key without
+// values is written on a line of its own only when it has no subkeys. Key
+// names hold at most 255 characters; a line naming a longer one (or one
+// deeper than 512 levels) is left out with its values.
+//
 // Every change is written to a temporary file, flushed to the disk and
 // renamed over the hive while holding an exclusive lock on "<hive>.lock",
 // after re-reading the hive if another process changed it; temporary files
