@@ -27,13 +27,40 @@ bool Valid(HIMAGELIST list) {
   return list && g_lists.count(list);
 }
 
+// The alpha bytes of a 32-bit bitmap that carries them (a picture with
+// transparency, such as a shell icon: premultiplied pixels), one per pixel
+// top row first; empty for any other bitmap, and for a 32-bit one whose
+// fourth bytes are all zero (drawn on by GDI, which leaves them so).
+std::vector<uint8_t> AlphaOf(HBITMAP image) {
+  std::vector<uint8_t> alpha;
+  auto b = qk::gdi::LookupBitmap(image);
+  if (!b || b->bpp != 32 || !b->bits) return alpha;
+  alpha.resize(static_cast<size_t>(b->width) * b->height);
+  bool any = false;
+  for (int y = 0; y < b->height; ++y) {
+    const uint8_t* row = b->Row(y);
+    for (int x = 0; x < b->width; ++x) {
+      uint8_t a = row[x * 4 + 3];
+      alpha[static_cast<size_t>(y) * b->width + x] = a;
+      any = any || a;
+    }
+  }
+  if (!any) alpha.clear();
+  return alpha;
+}
+
 // Cuts a bitmap into images; mask pixels that are white (or equal to
-// maskColour when that is given) become transparent.
+// maskColour when that is given) become transparent. A 32-bit list keeps
+// the alpha of a 32-bit bitmap that has one, so that an icon is drawn with
+// its transparency and soft edges whether or not a mask comes with it.
 bool Split(HIMAGELIST list, HBITMAP image, HBITMAP mask, COLORREF maskColour, bool useColour,
            std::vector<std::vector<uint32_t>>* out) {
   int w = 0, h = 0;
   std::vector<uint32_t> rgb;
   if (!qk::gdi::ReadPixels(image, &w, &h, &rgb) || w <= 0 || h <= 0) return false;
+  std::vector<uint8_t> alpha;
+  if (!useColour && (list->flags & ILC_COLORDDB) == ILC_COLOR32) alpha = AlphaOf(image);
+  if (alpha.size() != rgb.size()) alpha.clear();
   int mw = 0, mh = 0;
   std::vector<uint32_t> m;
   bool haveMask = mask && qk::gdi::ReadPixels(mask, &mw, &mh, &m) && mw >= w && mh >= h;
@@ -46,7 +73,14 @@ bool Split(HIMAGELIST list, HBITMAP image, HBITMAP mask, COLORREF maskColour, bo
         int sx = n * list->cx + x;
         uint32_t c = rgb[static_cast<size_t>(y) * w + sx] & 0xFFFFFF;
         bool clear = useColour ? c == key : haveMask && (m[static_cast<size_t>(y) * mw + sx] & 0xFFFFFF) != 0;
-        px[static_cast<size_t>(y) * list->cx + x] = clear ? 0 : (0xFF000000u | c);
+        uint32_t p = clear ? 0 : (0xFF000000u | c);
+        if (!clear && !alpha.empty()) {
+          // Premultiplied: no colour byte exceeds the alpha.
+          uint32_t a = alpha[static_cast<size_t>(y) * w + sx];
+          uint32_t r = std::min((c >> 16) & 0xFF, a), g = std::min((c >> 8) & 0xFF, a), b = std::min(c & 0xFF, a);
+          p = a ? (a << 24) | (r << 16) | (g << 8) | b : 0;
+        }
+        px[static_cast<size_t>(y) * list->cx + x] = p;
       }
     out->push_back(std::move(px));
   }
@@ -160,10 +194,16 @@ BOOL ImageList_DrawEx(HIMAGELIST list, int index, HDC dc, int x, int y, int dx, 
   std::vector<uint32_t> px = list->images[static_cast<size_t>(index)];
   if (background == CLR_DEFAULT) background = list->background;
   if (!(style & ILD_TRANSPARENT) && background != CLR_NONE) {
-    // Transparent pixels take the background colour.
-    uint32_t fill = 0xFF000000u | ((background & 0xFF) << 16) | (background & 0xFF00) | ((background >> 16) & 0xFF);
-    for (auto& p : px)
-      if ((p >> 24) == 0) p = fill;
+    // The image over the background colour: transparent pixels take it,
+    // the soft edges blend into it.
+    const uint32_t fill[3] = {background & 0xFF, (background >> 8) & 0xFF, (background >> 16) & 0xFF};
+    for (auto& p : px) {
+      uint32_t a = p >> 24;
+      if (a == 255) continue;
+      uint32_t c[3] = {(p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF};
+      for (int k = 0; k < 3; ++k) c[k] = std::min<uint32_t>(255, c[k] + (fill[k] * (255 - a) + 127) / 255);
+      p = 0xFF000000u | (c[0] << 16) | (c[1] << 8) | c[2];
+    }
   }
   if (style & (ILD_BLEND25 | ILD_BLEND50)) {
     COLORREF with = foreground == CLR_DEFAULT || foreground == CLR_NONE ? GetSysColor(COLOR_HIGHLIGHT) : foreground;

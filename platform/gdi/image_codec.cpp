@@ -274,10 +274,21 @@ bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* out) {
 bool DecodeBmp(const uint8_t* data, size_t size, DecodedImage* out) {
   if (!out) return false;
   *out = DecodedImage();
-  if (!data || size < 54 || data[0] != 'B' || data[1] != 'M') return false;
+  // The file header (14 bytes) and the size of the info header after it.
+  if (!data || size < 18 || data[0] != 'B' || data[1] != 'M') return false;
   uint32_t pixelOffset = Le32(data + 10);
   uint32_t headerSize = Le32(data + 14);
-  if (headerSize < 40 || 14 + static_cast<uint64_t>(headerSize) > size) return false;
+  // The info headers whose first 40 bytes share one layout: 40, then with
+  // the red, green and blue masks (52), with an alpha mask too (56), with
+  // colour space (108) and with colour profile (124); and the 64-byte one of
+  // the other lineage, whose first 40 bytes are the same but whose code 3
+  // means a compression rather than masks (so only its uncompressed
+  // pictures are read). The 12-byte header (16-bit sizes, 3-byte palette)
+  // and any other size are refused.
+  if (headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 64 && headerSize != 108 &&
+      headerSize != 124)
+    return false;
+  if (14 + static_cast<uint64_t>(headerSize) > size) return false;
   int32_t w = static_cast<int32_t>(Le32(data + 18));
   int32_t h = static_cast<int32_t>(Le32(data + 22));
   int bpp = Le16(data + 28);
@@ -286,7 +297,8 @@ bool DecodeBmp(const uint8_t* data, size_t size, DecodedImage* out) {
   bool topDown = h < 0;
   int64_t height = topDown ? -static_cast<int64_t>(h) : h;
   if (!SizeOk(w, height)) return false;
-  if (compression != BI_RGB && !(compression == BI_BITFIELDS && (bpp == 16 || bpp == 32))) return false;
+  if (compression != BI_RGB && !(compression == BI_BITFIELDS && (bpp == 16 || bpp == 32) && headerSize != 64))
+    return false;
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
   uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
   if (bpp == 32) {
@@ -294,15 +306,15 @@ bool DecodeBmp(const uint8_t* data, size_t size, DecodedImage* out) {
     masks[1] = 0xFF00;
     masks[2] = 0xFF;
   }
-  size_t tablePos = 14 + headerSize;
+  size_t tablePos = 14 + static_cast<size_t>(headerSize);
   if (compression == BI_BITFIELDS) {
+    // After a 40-byte header the three masks follow it; the longer headers
+    // hold them at the same place, inside themselves (checked above).
     if (headerSize == 40) {
       if (tablePos + 12 > size) return false;
-      for (int i = 0; i < 3; ++i) masks[i] = Le32(data + tablePos + 4 * i);
       tablePos += 12;
-    } else {
-      for (int i = 0; i < 3; ++i) masks[i] = Le32(data + 54 + 4 * i);
     }
+    for (int i = 0; i < 3; ++i) masks[i] = Le32(data + 54 + 4 * i);
   }
   int colours = bpp <= 8 ? (used && used <= (1u << bpp) ? static_cast<int>(used) : 1 << bpp) : 0;
   if (tablePos + 4 * static_cast<size_t>(colours) > size) return false;
@@ -312,9 +324,9 @@ bool DecodeBmp(const uint8_t* data, size_t size, DecodedImage* out) {
     if (!mask) return 0;
     int shift = 0;
     while (!((mask >> shift) & 1)) ++shift;
-    uint32_t bits = mask >> shift;
-    uint32_t val = (v & mask) >> shift;
-    return static_cast<uint8_t>(bits ? val * 255 / bits : 0);
+    uint64_t bits = mask >> shift;
+    uint64_t val = (v & mask) >> shift;
+    return static_cast<uint8_t>(val * 255 / bits);
   };
   DecodedImage img;
   img.width = w;

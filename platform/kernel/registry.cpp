@@ -6,6 +6,11 @@
 //   "VentrelLog"=dword:00000001
 //   "Blob"=hex(3):01,ff
 //
+// A key's line makes the key and every key on its path; a key without
+// values is written on a line of its own only when it has no subkeys. Key
+// names hold at most 255 characters; a line naming a longer one (or one
+// deeper than 512 levels) is left out with its values.
+//
 // Every change is written to a temporary file, flushed to the disk and
 // renamed over the hive while holding an exclusive lock on "<hive>.lock",
 // after re-reading the hive if another process changed it; temporary files
@@ -40,6 +45,16 @@ namespace {
 
 // The deepest a key may lie below its hive's root, as on the platform.
 constexpr size_t kMaxKeyDepth = 512;
+// The longest a key's own name may be, in UTF-16 units, as on the platform.
+constexpr size_t kMaxKeyNameLength = 255;
+
+// Whether every name of a key path is within the length limit and holds
+// no NUL (which no call can name).
+bool NamesFit(const std::vector<std::u16string>& parts) {
+  for (const auto& p : parts)
+    if (p.size() > kMaxKeyNameLength || p.find(char16_t(0)) != std::u16string::npos) return false;
+  return true;
+}
 
 struct Value {
   std::u16string name;
@@ -315,11 +330,22 @@ class Hive {
     }
   }
 
-  // Writes every key below the root, each as its full path and its values,
-  // parents before their subkeys. Walked with a stack of its own, not by
-  // recursion, and keys deeper than the limit (none can be made or read)
-  // are left out.
+  // Writes the keys below the root as lines of their full path, each
+  // followed by the key's values, parents before their subkeys. A key's
+  // line is written only where the file needs it: for a key with values,
+  // and for one without subkeys (so that an empty key is kept); a key
+  // whose subkeys are written is made again from their paths when read.
+  // Every line of a path thus carries its own values or keeps an empty
+  // key, and the file grows with what the hive holds rather than with the
+  // depth of its keys times their number. The root's own values (set on
+  // the hive's handle) go under the empty path "[]". Walked with a stack of
+  // its own, not by recursion, and keys deeper than the limit (none can be
+  // made or read) are left out.
   static void Write(std::ostream& out, const Key* root) {
+    if (!root->values.empty()) {
+      out << "[]\n";
+      WriteValues(out, root);
+    }
     struct Level {
       std::map<std::u16string, std::unique_ptr<Key>>::const_iterator next, end;
       size_t pathLength;  // of the parent's path in `path`
@@ -337,9 +363,12 @@ class Hive {
       path.resize(level.pathLength);
       if (!path.empty()) path += '\\';
       path += ToUtf8(k->name);
-      out << "[" << path << "]\n";
-      WriteValues(out, k);
-      if (stack.size() < kMaxKeyDepth) stack.push_back({k->subkeys.begin(), k->subkeys.end(), path.size()});
+      const bool descend = stack.size() < kMaxKeyDepth && !k->subkeys.empty();
+      if (!k->values.empty() || !descend) {
+        out << "[" << path << "]\n";
+        WriteValues(out, k);
+      }
+      if (descend) stack.push_back({k->subkeys.begin(), k->subkeys.end(), path.size()});
     }
   }
 
@@ -356,11 +385,12 @@ class Hive {
           current = nullptr;
           continue;
         }
-        // A key deeper than the limit is left out with its values; the
+        // A key deeper than the limit, or with a name longer than a key's
+        // name may be or holding a NUL, is left out with its values; the
         // rest of the hive is kept.
         std::vector<std::u16string> parts = SplitKeyPath(FromUtf8(line.substr(1, end - 1)));
         bool created;
-        current = parts.size() <= kMaxKeyDepth ? Create(parts, &created) : nullptr;
+        current = parts.size() <= kMaxKeyDepth && NamesFit(parts) ? Create(parts, &created) : nullptr;
         continue;
       }
       if (!current || line[0] != '"') continue;
@@ -510,6 +540,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPS
   std::vector<std::u16string> parts;
   if (LONG r = ResolveSubKey(key, subKey, result, &hive, &parts); r != ERROR_SUCCESS) return r;
   if (parts.size() > qk::kMaxKeyDepth) return ERROR_BADKEY;
+  if (!qk::NamesFit(parts)) return ERROR_INVALID_PARAMETER;
   std::lock_guard<std::mutex> g(hive->mu_);
   bool created = false;
   hive->Refresh();

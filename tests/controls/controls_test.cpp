@@ -807,6 +807,92 @@ TEST_F(ControlsTest, ImageListsKeepMaskedPixelsTransparent) {
   EXPECT_FALSE(ImageList_Destroy(list));
 }
 
+// A 32-bit picture with its own transparency (premultiplied, as an icon's
+// pixels are) keeps it in a 32-bit list with or without a mask: clear
+// pixels show what lies below, opaque ones their colour, soft edges blend;
+// drawn over the list's background colour it fills the clear pixels. A
+// 32-bit bitmap without alpha stays opaque, and a list of fewer colours
+// ignores the alpha.
+TEST_F(ControlsTest, ImageListsDrawAPicturesOwnTransparency) {
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = 4;
+  bi.bmiHeader.biHeight = -4;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP icon = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(icon, nullptr);
+  auto* px = static_cast<uint32_t*>(bits);
+  // Clear all round; an opaque red middle; one half-covered blue pixel.
+  for (int i = 0; i < 16; ++i) px[i] = 0;
+  px[5] = px[6] = px[9] = 0xFFFF0000u;
+  px[10] = 0x80000080u;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP target = CreateCompatibleBitmap(screen, 4, 4);
+  HGDIOBJ old = SelectObject(mem, target);
+  auto paint = [&](COLORREF colour) {
+    RECT all{0, 0, 4, 4};
+    HBRUSH b = CreateSolidBrush(colour);
+    FillRect(mem, &all, b);
+    DeleteObject(b);
+  };
+  for (UINT flags : {UINT(ILC_COLOR32 | ILC_MASK), UINT(ILC_COLOR32)}) {
+    HIMAGELIST list = ImageList_Create(4, 4, flags, 1, 1);
+    ASSERT_EQ(ImageList_Add(list, icon, nullptr), 0);
+    paint(RGB(255, 255, 255));
+    EXPECT_TRUE(ImageList_Draw(list, 0, mem, 0, 0, ILD_TRANSPARENT));
+    for (int i : {0, 3, 12, 15, 1, 4, 7, 14}) EXPECT_EQ(GetPixel(mem, i % 4, i / 4), RGB(255, 255, 255)) << i;
+    EXPECT_EQ(GetPixel(mem, 1, 1), RGB(255, 0, 0));
+    EXPECT_EQ(GetPixel(mem, 1, 2), RGB(255, 0, 0));
+    EXPECT_EQ(GetPixel(mem, 2, 2), RGB(127, 127, 255)) << "half blue over white";
+    // Over the list's own background colour, drawn normally.
+    ImageList_SetBkColor(list, RGB(0, 0, 0));
+    paint(RGB(0, 200, 0));
+    EXPECT_TRUE(ImageList_Draw(list, 0, mem, 0, 0, ILD_NORMAL));
+    EXPECT_EQ(GetPixel(mem, 0, 0), RGB(0, 0, 0));
+    EXPECT_EQ(GetPixel(mem, 2, 2), RGB(0, 0, 128));
+    EXPECT_EQ(GetPixel(mem, 2, 1), RGB(255, 0, 0));
+    ImageList_Destroy(list);
+  }
+  // With a mask too: the mask clears what it covers, the rest keeps alpha.
+  const uint8_t maskBits[8] = {0x00, 0, 0x40, 0, 0x00, 0, 0x00, 0};  // (1, 1) masked
+  HBITMAP mask = CreateBitmap(4, 4, 1, 1, maskBits);
+  HIMAGELIST masked = ImageList_Create(4, 4, ILC_COLOR32 | ILC_MASK, 1, 1);
+  ASSERT_EQ(ImageList_Add(masked, icon, mask), 0);
+  paint(RGB(255, 255, 255));
+  EXPECT_TRUE(ImageList_Draw(masked, 0, mem, 0, 0, ILD_TRANSPARENT));
+  EXPECT_EQ(GetPixel(mem, 1, 1), RGB(255, 255, 255));
+  EXPECT_EQ(GetPixel(mem, 0, 0), RGB(255, 255, 255));
+  EXPECT_EQ(GetPixel(mem, 2, 1), RGB(255, 0, 0));
+  ImageList_Destroy(masked);
+  DeleteObject(mask);
+  // A list of 16-bit colours takes the picture as it stands.
+  HIMAGELIST plain = ImageList_Create(4, 4, ILC_COLOR16, 1, 1);
+  ASSERT_EQ(ImageList_Add(plain, icon, nullptr), 0);
+  paint(RGB(255, 255, 255));
+  EXPECT_TRUE(ImageList_Draw(plain, 0, mem, 0, 0, ILD_TRANSPARENT));
+  EXPECT_EQ(GetPixel(mem, 0, 0), RGB(0, 0, 0));
+  ImageList_Destroy(plain);
+  // A 32-bit bitmap drawn by GDI (no alpha) is opaque in a 32-bit list.
+  SelectObject(mem, icon);
+  paint(RGB(0, 0, 255));
+  SelectObject(mem, target);
+  HIMAGELIST opaque = ImageList_Create(4, 4, ILC_COLOR32 | ILC_MASK, 1, 1);
+  ASSERT_EQ(ImageList_Add(opaque, icon, nullptr), 0);
+  paint(RGB(255, 255, 255));
+  EXPECT_TRUE(ImageList_Draw(opaque, 0, mem, 0, 0, ILD_TRANSPARENT));
+  EXPECT_EQ(GetPixel(mem, 0, 0), RGB(0, 0, 255));
+  EXPECT_EQ(GetPixel(mem, 3, 3), RGB(0, 0, 255));
+  ImageList_Destroy(opaque);
+  SelectObject(mem, old);
+  DeleteObject(target);
+  DeleteObject(icon);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+}
+
 TEST_F(ControlsTest, UpDownAsksBeforeEachStepOverAReversedRange) {
   HWND buddy = Make(WC_EDIT, u"", WS_BORDER, S(10), S(10), S(80), S(24), 700);
   HWND ud = Make(UPDOWN_CLASS, u"", UDS_ARROWKEYS | UDS_SETBUDDYINT, S(100), S(10), S(20), S(24), 701);

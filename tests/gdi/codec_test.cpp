@@ -3,17 +3,24 @@
 // screen pictures.
 #include <gif_lib.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <utility>
 #include <vector>
 
 // jpeglib.h wants FILE and size_t first.
 #include <jpeglib.h>
 
+#include "bmp_writer.h"
 #include "display/display.h"
 #include "gdi/image_codec.h"
 #include "gdi/imaging.h"
@@ -390,4 +397,206 @@ TEST_F(ScreenProfile, ScreenPicturesAreReadablePngs) {
   EXPECT_EQ(qtest::ReadHostFile(requested), bytes);
   // A folder that does not exist cannot take the file.
   EXPECT_FALSE(qk::display::WriteScreenPng(root_ + "/missing/dir/x.png"));
+}
+
+// ------------------------------------------------------------------ BMP reader
+
+namespace {
+
+// A copy of some bytes placed so that they end exactly where an unreadable
+// page begins: a reader that looks one byte past them stops the program at
+// once, in any build.
+class GuardedBytes {
+ public:
+  explicit GuardedBytes(const std::vector<uint8_t>& bytes, size_t size) : size_(size) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    span_ = (size + page - 1) / page * page + page;
+    void* m = mmap(nullptr, span_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) {
+      ADD_FAILURE() << "mmap";
+      return;
+    }
+    map_ = static_cast<uint8_t*>(m);
+    mprotect(map_ + span_ - page, page, PROT_NONE);
+    data_ = map_ + span_ - page - size;
+    if (size) std::memcpy(data_, bytes.data(), size);
+  }
+  ~GuardedBytes() {
+    if (map_) munmap(map_, span_);
+  }
+  GuardedBytes(const GuardedBytes&) = delete;
+  GuardedBytes& operator=(const GuardedBytes&) = delete;
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  uint8_t* map_ = nullptr;
+  uint8_t* data_ = nullptr;
+  size_t span_ = 0;
+  size_t size_ = 0;
+};
+
+bool DecodeGuarded(const std::vector<uint8_t>& bytes, size_t size, DecodedImage* img) {
+  GuardedBytes g(bytes, size);
+  return g.data() && qk::gdi::DecodeBmp(g.data(), g.size(), img);
+}
+
+uint32_t Mix(int x, int y, uint32_t salt) {
+  uint32_t v = static_cast<uint32_t>(x) * 0x9E3779B1u ^ static_cast<uint32_t>(y) * 0x85EBCA77u ^ salt;
+  return v ^ (v >> 13) ^ (v << 7);
+}
+
+// One picture of each layout the reader takes.
+std::vector<bmptest::BmpLayout> Layouts() {
+  std::vector<bmptest::BmpLayout> all;
+  for (uint32_t header : {40u, 52u, 56u, 64u, 108u, 124u}) {
+    for (int bpp : {1, 4, 8, 16, 24, 32}) {
+      bmptest::BmpLayout l;
+      l.width = 5;
+      l.height = 3;
+      l.bpp = bpp;
+      l.headerSize = header;
+      l.topDown = bpp == 8 || bpp == 32;
+      if (bpp == 8) l.coloursUsed = 6;
+      all.push_back(l);
+      if ((bpp == 16 || bpp == 32) && header != 64) {
+        l.bitfields = true;
+        if (bpp == 16) {
+          l.masks[0] = 0xF800, l.masks[1] = 0x07E0, l.masks[2] = 0x001F;
+        } else {
+          l.masks[0] = 0x3FF00000, l.masks[1] = 0x000FFC00, l.masks[2] = 0x000003FF;
+        }
+        all.push_back(l);
+      }
+    }
+  }
+  return all;
+}
+
+std::vector<uint8_t> Write(const bmptest::BmpLayout& l, DecodedImage* expected) {
+  return bmptest::WriteBmp(
+      l, [&](int x, int y) { return Mix(x, y, l.headerSize * 131u + l.bpp); },
+      [](int i) { return Mix(i, 7, 0xC0FFEE) & 0xFFFFFF; }, expected);
+}
+
+}  // namespace
+
+// A picture of 55 to 65 bytes whose header claims a size between the real
+// ones, with colour masks, is refused without a read past its last byte
+// (the masks of a long header lie inside it; such a header has none).
+TEST(BmpReader, HeaderSizesBetweenTheRealOnesAreRefusedWithoutReadingPastTheFile) {
+  for (size_t total = 55; total <= 65; ++total) {
+    for (uint32_t header = 41; header <= 51 && 14 + header <= total; ++header) {
+      for (int bpp : {16, 32}) {
+        std::vector<uint8_t> b(total, 0);
+        b[0] = 'B';
+        b[1] = 'M';
+        bmptest::Put32(b, 2, static_cast<uint32_t>(total));
+        bmptest::Put32(b, 10, static_cast<uint32_t>(total - 4));
+        bmptest::Put32(b, 14, header);
+        bmptest::Put32(b, 18, 1);
+        bmptest::Put32(b, 22, 1);
+        bmptest::Put16(b, 26, 1);
+        bmptest::Put16(b, 28, static_cast<uint16_t>(bpp));
+        bmptest::Put32(b, 30, 3);
+        DecodedImage img;
+        EXPECT_FALSE(DecodeGuarded(b, b.size(), &img)) << total << " bytes, header " << header << ", " << bpp;
+        EXPECT_EQ(img.width, 0);
+        // The same bytes through the imaging factory (the article viewer's way).
+        GuardedBytes g(b, b.size());
+        IImagingFactory* factory = nullptr;
+        ASSERT_EQ(qk::gdi::CreateImagingFactory(&factory), S_OK);
+        IImage* image = nullptr;
+        EXPECT_EQ(factory->CreateImageFromBuffer(g.data(), static_cast<UINT>(g.size()), BufferDisposalFlagNone, &image),
+                  E_FAIL);
+        EXPECT_EQ(image, nullptr);
+        factory->Release();
+      }
+    }
+  }
+}
+
+// Every layout decodes to the picture written; the 12-byte header, sizes the
+// format does not have and the 64-byte header's compression code 3 are
+// refused.
+TEST(BmpReader, EveryLayoutDecodesAndOtherHeadersAreRefused) {
+  for (const auto& l : Layouts()) {
+    DecodedImage expected, img;
+    auto b = Write(l, &expected);
+    ASSERT_TRUE(DecodeGuarded(b, b.size(), &img))
+        << "header " << l.headerSize << ", " << l.bpp << " bits, masks " << l.bitfields;
+    EXPECT_EQ(img.width, expected.width);
+    EXPECT_EQ(img.height, expected.height);
+    EXPECT_EQ(img.bgra, expected.bgra) << "header " << l.headerSize << ", " << l.bpp << " bits, masks " << l.bitfields;
+  }
+  bmptest::BmpLayout l;
+  l.width = 4;
+  l.height = 2;
+  l.bpp = 24;
+  DecodedImage expected, img;
+  for (uint32_t header : {12u, 16u, 39u, 41u, 48u, 51u, 53u, 60u, 100u, 125u, 4096u}) {
+    auto b = Write(l, &expected);
+    bmptest::Put32(b, 14, header);
+    EXPECT_FALSE(DecodeGuarded(b, b.size(), &img)) << header;
+  }
+  l.bpp = 16;
+  l.headerSize = 64;
+  auto b = Write(l, &expected);
+  ASSERT_TRUE(DecodeGuarded(b, b.size(), &img));
+  bmptest::Put32(b, 30, 3);
+  EXPECT_FALSE(DecodeGuarded(b, b.size(), &img)) << "code 3 of the 64-byte header is a compression";
+  // Masks of all 32 bits scale without overflow: the whole word is the value.
+  l.bpp = 32;
+  l.headerSize = 40;
+  l.width = 3;
+  l.height = 1;
+  l.bitfields = true;
+  l.masks[0] = 0xFFFFFFFF, l.masks[1] = 0, l.masks[2] = 0xFFFFFFFF;
+  b = bmptest::WriteBmp(
+      l, [](int x, int) { return x == 0 ? 0u : x == 1 ? 0xFFFFFFFFu : 0x80000000u; }, [](int) { return 0u; },
+      &expected);
+  ASSERT_TRUE(DecodeGuarded(b, b.size(), &img));
+  EXPECT_EQ(PixelRgb(img, 0, 0), 0x000000u);
+  EXPECT_EQ(PixelRgb(img, 1, 0), 0xFF00FFu);
+  EXPECT_EQ(PixelRgb(img, 2, 0), 0x7F007Fu);
+}
+
+// Every layout cut short at any byte is refused, and no cut makes the
+// reader look past the bytes it was given.
+TEST(BmpReader, EveryTruncationIsRefusedWithinTheBytesGiven) {
+  for (const auto& l : Layouts()) {
+    DecodedImage expected, img;
+    auto b = Write(l, &expected);
+    for (size_t cut = 0; cut < b.size(); ++cut) {
+      ASSERT_FALSE(DecodeGuarded(b, cut, &img)) << "header " << l.headerSize << ", " << l.bpp << " bits, cut " << cut;
+      ASSERT_TRUE(img.bgra.empty());
+    }
+    // The masks after a 40-byte header, cut inside them.
+    if (l.bitfields && l.headerSize == 40) {
+      for (size_t cut = 54; cut < 66; ++cut) EXPECT_FALSE(DecodeGuarded(b, cut, &img)) << cut;
+    }
+  }
+}
+
+// The decode fuzz target starts from pictures of every kind the decoders
+// read: each seed decodes (the short BMPs with in-between header sizes are
+// refused), so that the target's runs begin inside each decoder.
+TEST(ImageSeeds, EverySeedIsThePictureItsNameSays) {
+  const std::filesystem::path dir(IMAGE_SEEDS_DIR);
+  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no seeds folder";
+  int decoded = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string name = entry.path().filename().string();
+    DecodedImage img;
+    if (name.rfind("short-", 0) == 0) {
+      EXPECT_FALSE(DecodeGuarded(bytes, bytes.size(), &img)) << name;
+      continue;
+    }
+    EXPECT_TRUE(qk::gdi::DecodeImage(bytes.data(), bytes.size(), &img)) << name;
+    EXPECT_GT(img.width, 0) << name;
+    ++decoded;
+  }
+  EXPECT_GE(decoded, 50);
 }

@@ -6,11 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "kernel/kernel.h"
+#include "registry_dump.h"
 #include "support/device_fixture.h"
 
 namespace {
@@ -275,6 +278,215 @@ TEST_F(Registry, KeysDeeperThanTheLimitAreRefusedAndLeftOutOfAHiveFile) {
   EXPECT_NE(written.find("[Keep\\After]\n\"Also\"=dword:00000002"), std::string::npos);
   EXPECT_NE(written.find("\"Changed\"=dword:00000003"), std::string::npos);
   EXPECT_EQ(written.find("deep"), std::string::npos);
+}
+
+// Makes this process read both hives from their files again, as a program
+// started next would.
+void ReadAgainFromTheFiles(const std::string& root) {
+  std::filesystem::create_directories(root + "/Registry");
+  qk::SetDeviceRoot(root + "/elsewhere");
+  HKEY key;
+  RegOpenKeyExW(HKEY_CURRENT_USER, u"x", 0, KEY_READ, &key);
+  RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"x", 0, KEY_READ, &key);
+  qk::SetDeviceRoot(root);
+}
+
+// A key's own name holds at most 255 characters. A longer one cannot be
+// made, by path or below an open key, and leaves the hive as it was; one in
+// a hive file is left out with its values while the rest is kept.
+TEST_F(Registry, KeyNamesLongerThanTheLimitAreRefusedAndLeftOutOfAHiveFile) {
+  const std::u16string longest(255, u'n'), tooLong(256, u'n');
+  const std::string hkcu = root_ + "/Registry/HKCU.reg";
+  HKEY key = Create(HKEY_CURRENT_USER, (u"Names\\" + longest).c_str());
+  ASSERT_NE(key, nullptr);
+  ASSERT_EQ(SetDword(key, u"Fits", 255), ERROR_SUCCESS);
+  const std::string before = qtest::ReadHostFile(hkcu);
+  HKEY refused = nullptr;
+  DWORD disposition = 0;
+  EXPECT_EQ(RegCreateKeyExW(key, tooLong.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &refused, &disposition),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(refused, nullptr);
+  RegCloseKey(key);
+  EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (u"Names\\" + tooLong + u"\\below").c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &refused, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(refused, nullptr);
+  EXPECT_EQ(qtest::ReadHostFile(hkcu), before) << "a refused key changed the hive";
+  ReadAgainFromTheFiles(root_);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (u"Names\\" + tooLong).c_str(), 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (u"Names\\" + longest).c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  // In a hive file: the key whose path holds a long name, or a NUL that no
+  // call can name, goes with its values (and makes none of its parents);
+  // the keys around it stay.
+  const std::string n255(255, 'a'), n256(256, 'b');
+  qtest::WriteHostFile(hkcu, "; Quillet device registry\n[Before]\n\"One\"=dword:00000001\n[Lost\\" + n256 +
+                                 "\\Deeper]\n\"Gone\"=dword:00000002\n[Kept\\" + n255 +
+                                 "]\n\"Two\"=dword:00000002\n[After]\n\"Three\"=dword:00000003\n" +
+                                 std::string("[Nul\\a\0b]\n\"Four\"=dword:00000004\n", 32));
+  regdump::Hive got;
+  ASSERT_TRUE(regdump::Dump(HKEY_CURRENT_USER, &got));
+  EXPECT_EQ(got.count(u"lost"), 0u);
+  EXPECT_EQ(got.count(u"nul"), 0u);
+  EXPECT_EQ(got.size(), 5u);  // root, Before, Kept, Kept\a..., After
+  ASSERT_EQ(got.count(u"kept\\" + std::u16string(255, u'a')), 1u);
+  EXPECT_EQ(got[u"kept\\" + std::u16string(255, u'a')].values.count(u"two"), 1u);
+  EXPECT_EQ(got[u"after"].values.count(u"three"), 1u);
+}
+
+// A hive of keys 511 levels deep, read from a file: names of 1,000
+// characters are left out, and a chain of the longest names kept is
+// written back at about the size it was read, not once per level.
+TEST_F(Registry, ADeepHiveStaysAsSmallAsItWasAfterOneChange) {
+  std::filesystem::create_directories(root_ + "/Registry");
+  const std::string hklm = root_ + "/Registry/HKLM.reg";
+  std::string text = "; Quillet device registry\n[";
+  for (int i = 0; i < 511; ++i) text += (i ? "\\" : "") + std::string(1000, char('a' + i % 26));
+  text += "]\n\"Deepest\"=dword:00000001\n[";
+  std::u16string kept;
+  for (int i = 0; i < 511; ++i) {
+    std::string name = std::to_string(i) + std::string(255 - std::to_string(i).size(), 'k');
+    text += (i ? "\\" : "") + name;
+    kept += (i ? u"\\" : u"") + qk::FromUtf8(name);
+  }
+  text += "]\n\"Kept\"=dword:00000002\n[Top]\n";
+  qtest::WriteHostFile(hklm, text);
+  HKEY key = Create(HKEY_LOCAL_MACHINE, u"Top");
+  ASSERT_EQ(SetDword(key, u"Set", 3), ERROR_SUCCESS);
+  RegCloseKey(key);
+  const std::string written = qtest::ReadHostFile(hklm);
+  EXPECT_LT(written.size(), text.size()) << "grew from " << text.size();
+  EXPECT_GT(written.size(), 511u * 256u) << "the kept chain is written";
+  ReadAgainFromTheFiles(root_);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kept.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD value = 0, size = 4;
+  EXPECT_EQ(RegQueryValueExW(key, u"Kept", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+  RegCloseKey(key);
+  // Nothing of the dropped chain came back.
+  char16_t name[300];
+  std::u16string top;
+  for (DWORD i = 0;; ++i) {
+    DWORD len = 300;
+    if (RegEnumKeyExW(HKEY_LOCAL_MACHINE, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    top += std::u16string(name, len).substr(0, 3) + u";";
+  }
+  EXPECT_EQ(top, u"0kk;Top;");
+}
+
+// Random changes through the registry calls, each checked against a plain
+// map of what the hive must hold, read back from the file as the next
+// program would: empty keys, keys with only subkeys, values on the hive's
+// root, names with quotes, brackets, blanks, "=" and other scripts, the
+// longest names, deletions of whole subtrees.
+TEST_F(Registry, ChangesReadBackFromTheFileEqualAReferenceMap) {
+  const std::u16string names[] = {u"Settings", u"settings", u"a b", u" lead", u"x=y", u"[br]", u"q\"t\"",
+                                  u"\u00e9t\u00e9", u"\u65e5\u672c", u"k]", std::u16string(255, u'L'), u"v"};
+  std::mt19937 rng(20261210);
+  auto pick = [&](size_t n) { return size_t(rng() % n); };
+  regdump::Hive ref;
+  ref[u""].path = u"";
+  auto existing = [&]() {
+    std::vector<std::u16string> keys;
+    for (auto& [lower, k] : ref) keys.push_back(lower);
+    return keys;
+  };
+  for (int step = 0; step < 300; ++step) {
+    auto keys = existing();
+    const std::u16string parentLower = keys[pick(keys.size())];
+    const std::u16string parentPath = ref[parentLower].path;
+    HKEY parent = HKEY_CURRENT_USER;
+    if (!parentPath.empty()) {
+      ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, parentPath.c_str(), 0, KEY_ALL_ACCESS, &parent), ERROR_SUCCESS);
+    }
+    const std::u16string name = names[pick(std::size(names))];
+    const size_t op = pick(10);
+    if (op < 4) {
+      // A subkey, sometimes two levels at once.
+      std::u16string sub = name, sub2 = op == 0 ? names[pick(std::size(names))] : u"";
+      std::u16string rel = sub2.empty() ? sub : sub + u"\\" + sub2;
+      HKEY made = nullptr;
+      ASSERT_EQ(RegCreateKeyExW(parent, rel.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made, nullptr),
+                ERROR_SUCCESS);
+      RegCloseKey(made);
+      std::u16string path = parentPath;
+      for (const auto& part : {sub, sub2}) {
+        if (part.empty()) continue;
+        std::u16string lowerPath = regdump::Lower(path.empty() ? part : path + u"\\" + part);
+        if (!ref.count(lowerPath)) ref[lowerPath].path = path.empty() ? part : path + u"\\" + part;
+        path = ref[lowerPath].path;
+      }
+    } else if (op < 8) {
+      regdump::DumpedValue v;
+      v.name = op == 7 ? u"" : name;
+      v.type = std::array<DWORD, 4>{REG_SZ, REG_DWORD, REG_BINARY, REG_MULTI_SZ}[pick(4)];
+      size_t len = v.type == REG_DWORD ? 4 : pick(12);
+      for (size_t i = 0; i < len; ++i) v.data.push_back(char(rng()));
+      if (v.type == REG_SZ && pick(2)) v.data = std::string("t\0\"\0=\0\n\0\0\0", 10);
+      ASSERT_EQ(RegSetValueExW(parent, v.name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
+                               DWORD(v.data.size())),
+                ERROR_SUCCESS);
+      ref[parentLower].values[regdump::Lower(v.name)] = v;
+    } else if (op == 8) {
+      LONG r = RegDeleteValueW(parent, name.c_str());
+      EXPECT_EQ(r, ref[parentLower].values.erase(regdump::Lower(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    } else if (!parentPath.empty()) {
+      // The parent and its subtree, from the hive's root.
+      ASSERT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, parentPath.c_str()), ERROR_SUCCESS);
+      for (auto it = ref.begin(); it != ref.end();) {
+        if (it->first == parentLower || it->first.rfind(parentLower + u"\\", 0) == 0) it = ref.erase(it);
+        else ++it;
+      }
+    }
+    if (parent != HKEY_CURRENT_USER) RegCloseKey(parent);
+    if (step % 10 == 9) {
+      ReadAgainFromTheFiles(root_);
+      regdump::Hive got;
+      ASSERT_TRUE(regdump::Dump(HKEY_CURRENT_USER, &got));
+      ASSERT_EQ(got.size(), ref.size()) << "step " << step;
+      ASSERT_TRUE(got == ref) << "step " << step;
+    }
+  }
+}
+
+// A hive written before a key's line was left out where its subkeys make it
+// (every key on a line of its own, value-less parents too) loads as it
+// stands, and the next change writes it in the shorter form with nothing
+// lost.
+TEST_F(Registry, AHiveWithEveryKeyOnALineOfItsOwnLoadsAndKeepsEverything) {
+  std::filesystem::create_directories(root_ + "/Registry");
+  const std::string hkcu = root_ + "/Registry/HKCU.reg";
+  qtest::WriteHostFile(hkcu,
+                       "; Quillet device registry\n"
+                       "[Software]\n"
+                       "[Software\\Marrowby]\n"
+                       "[Software\\Marrowby\\Quillet Reach]\n"
+                       "[Software\\Marrowby\\Quillet Reach\\Channels]\n"
+                       "[Software\\Marrowby\\Quillet Reach\\Channels\\Empty]\n"
+                       "[Software\\Marrowby\\Quillet Reach\\Settings]\n"
+                       "\"Root\"=sz:\"\\\\Program Files\\\\Quillet\"\n"
+                       "\"Blob\"=hex(3):01,ff\n"
+                       "[Software\\Marrowby\\Quillet Reach\\Settings\\Sub]\n"
+                       "[System]\n");
+  regdump::Hive before;
+  ASSERT_TRUE(regdump::Dump(HKEY_CURRENT_USER, &before));
+  EXPECT_EQ(before.size(), 9u);
+  EXPECT_EQ(GetString(HKEY_CURRENT_USER, u"Software\\Marrowby\\Quillet Reach\\Settings", u"Root"),
+            u"\\Program Files\\Quillet");
+  HKEY key = Create(HKEY_CURRENT_USER, u"System");
+  ASSERT_EQ(SetDword(key, u"Changed", 1), ERROR_SUCCESS);
+  RegCloseKey(key);
+  const std::string written = qtest::ReadHostFile(hkcu);
+  EXPECT_EQ(written.find("[Software]\n"), std::string::npos) << written;
+  EXPECT_EQ(written.find("[Software\\Marrowby\\Quillet Reach]\n"), std::string::npos) << written;
+  EXPECT_NE(written.find("[Software\\Marrowby\\Quillet Reach\\Channels\\Empty]\n"), std::string::npos);
+  ReadAgainFromTheFiles(root_);
+  regdump::Hive after;
+  ASSERT_TRUE(regdump::Dump(HKEY_CURRENT_USER, &after));
+  before[u"system"].values[u"changed"] = regdump::DumpedValue{u"Changed", REG_DWORD, std::string("\1\0\0\0", 4)};
+  EXPECT_TRUE(after == before);
 }
 
 }  // namespace

@@ -292,3 +292,60 @@ TEST_F(TouchFileDialogTest, ThePlatformsOwnEntriesOfTheDeviceRootAreNeverListed)
     EXPECT_FALSE(Run(dialog, s, buffer, MAX_PATH));
   }
 }
+
+// Each row's icon sits on the list as its shape: around the folder or the
+// channel list the row keeps its own colour (white, or the selection's),
+// no dark square shows, and the icon's opaque pixels are its colours.
+TEST_F(TouchFileDialogTest, RowIconsAreDrawnWithTheirTransparency) {
+  CTouchFileDialog dialog(owner_, TOUCH_FILE_LOAD, nullptr, u"\\My Documents\\Feeds", kUpBitmap);
+  Script s;
+  s.steps.push_back([&](CTouchFileDialog& d) {
+    HWND list = d.GetList();
+    UpdateWindow(list);
+    const auto rows = Listed(d);
+    ASSERT_EQ(rows.size(), 5u);
+    auto images = reinterpret_cast<HIMAGELIST>(SendMessageW(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+    int cx = 0, cy = 0;
+    ASSERT_TRUE(ImageList_GetIconSize(images, &cx, &cy));
+    HDC screen = GetDC(nullptr);
+    int clearChecked = 0, opaqueChecked = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      RECT icon = {LVIR_ICON, 0, 0, 0}, bounds = {LVIR_BOUNDS, 0, 0, 0};
+      SendMessageW(list, LVM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&icon));
+      SendMessageW(list, LVM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&bounds));
+      POINT at = {icon.left, icon.top + (icon.bottom - icon.top - cy) / 2};
+      POINT rowEnd = {bounds.right - 3, bounds.top + 1};
+      ClientToScreen(list, &at);
+      ClientToScreen(list, &rowEnd);
+      const COLORREF background = GetPixel(screen, rowEnd.x, rowEnd.y);
+      // The icon the dialog asked the shell for, with its transparency.
+      SHFILEINFOW info = {};
+      std::u16string path = u"\\My Documents\\Feeds\\" + rows[i];
+      ASSERT_TRUE(SHGetFileInfo(path.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_SMALLICON));
+      DIBSECTION ds = {};
+      ASSERT_TRUE(GetObjectW(qk::shell::IconBitmap(info.hIcon), sizeof ds, &ds));
+      ASSERT_EQ(ds.dsBm.bmWidth, cx);
+      const auto* px = static_cast<const uint32_t*>(ds.dsBm.bmBits);
+      for (int y = 0; y < cy; ++y)
+        for (int x = 0; x < cx; ++x) {
+          const uint32_t p = px[y * cx + x];
+          const COLORREF shown = GetPixel(screen, at.x + x, at.y + y);
+          if ((p >> 24) == 0) {
+            EXPECT_EQ(shown, background) << CStringA(rows[i].c_str()).str() << " at " << x << ", " << y;
+            ++clearChecked;
+          } else if ((p >> 24) == 255) {
+            EXPECT_EQ(shown, RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF)) << x << ", " << y;
+            ++opaqueChecked;
+          }
+        }
+      qk::shell::DestroyShellIcon(info.hIcon);
+    }
+    ReleaseDC(nullptr, screen);
+    EXPECT_GT(clearChecked, 5 * 20);
+    EXPECT_GT(opaqueChecked, 5 * 40);
+    qk::display::WriteScreenPng(uitest::PicturesDir() + "/file_dialog_icons_480x800.png");
+    qk::shell::PressSoftKey(2);
+  });
+  WCHAR buffer[MAX_PATH] = {};
+  EXPECT_FALSE(Run(dialog, s, buffer, MAX_PATH));
+}
