@@ -172,6 +172,7 @@ int COpmlXML::AddChannel(LPCWSTR category, LPCWSTR title, LPCWSTR url) {
   // stays what the file holds, and the caller reports the failure.
   if (!Commit()) {
     if (added) parent->RemoveChild(added);
+    ForgetChannelIndex();
     return 0;
   }
   return number;

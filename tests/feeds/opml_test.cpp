@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,6 +60,8 @@ TEST_F(OpmlTest, AChannelThatCannotBeSavedIsNotAdded) {
   ASSERT_EQ(list.AddChannel(u"News", u"Alpha", u"http://a.example/feed"), 100);
   std::string blocker = Host(kList) + ".tmp~";
   std::filesystem::create_directory(blocker);
+  // (The look-up by address is made before: it must not keep the channel.)
+  EXPECT_TRUE(list.HasChannel(u"http://a.example/feed"));
   EXPECT_EQ(list.AddChannel(u"News", u"Beta", u"http://b.example/feed"), 0);
   EXPECT_FALSE(list.HasChannel(u"http://b.example/feed"));
   std::filesystem::remove(blocker);
@@ -222,6 +226,68 @@ TEST_F(OpmlTest, CategoryRemovalTakesOnlyCategoriesAndNamesWhatGoes) {
   EXPECT_TRUE(named.empty());
   EXPECT_EQ(list.HasChannel(u"http://tech"), 1);
   EXPECT_TRUE(list.HasCategory(u"Misc"));
+}
+
+// Many channels added with one save give the list that adding them one by
+// one gives (the same file, the same numbers): categories met in other
+// letters, titles already in their category, empty fields, channels
+// directly under the body and names the list held before.
+TEST_F(OpmlTest, ChannelsAddedTogetherAreTheChannelsAddedOneByOne) {
+  const char start[] =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><opml version=\"1.0\"><head/><body nextID=\"50\">"
+      "<outline type=\"rss\" text=\"News\" uniqueID=\"1\">"
+      "<outline type=\"rss\" text=\"Held\" uniqueID=\"5\" xmlUrl=\"http://held\"/></outline>"
+      "<outline type=\"rss\" text=\"Loose\" uniqueID=\"6\" xmlUrl=\"http://loose\"/>"
+      "</body></opml>";
+  std::vector<COpmlXML::NewChannel> channels;
+  const char16_t* categories[] = {u"News", u"NEWS", u"Tech", u"tech", u"", u"", u"Loose", u"Sp\u00e4t", u"SP\u00c4T", u"two"};
+  const char16_t* titles[] = {u"Held", u"held", u"One", u"ONE", u"Two", u"", u"Tech", u"Three", u"Sp\u00e4t"};
+  std::mt19937 random(7);
+  for (int i = 0; i < 400; ++i) {
+    CString url;
+    url.Format(u"http://feed/%d", static_cast<int>(random() % 150));
+    CString title = titles[random() % 9];
+    if (random() % 4 == 0) title += u" x";
+    channels.push_back({categories[random() % 10], title, random() % 30 == 0 ? CString() : url});
+  }
+  WriteDeviceFile(kList, start);
+  std::vector<int> expected;
+  {
+    COpmlXML one(nullptr, nullptr, 1);
+    one.SetPath(kList, 1);
+    ASSERT_TRUE(one.LoadAndWalk(kList));
+    for (const auto& c : channels) expected.push_back(one.AddChannel(c.category, c.title, c.url));
+  }
+  const std::string oneByOne = Saved();
+  WriteDeviceFile(kList, start);
+  COpmlXML list(nullptr, nullptr, 1);
+  list.SetPath(kList, 1);
+  ASSERT_TRUE(list.LoadAndWalk(kList));
+  // The look-up made before the adding follows them.
+  EXPECT_TRUE(list.HasChannel(u"http://held"));
+  std::vector<int> numbers;
+  ASSERT_TRUE(list.AddChannels(channels, &numbers));
+  EXPECT_EQ(numbers, expected);
+  EXPECT_EQ(Saved(), oneByOne);
+  EXPECT_GT(std::count_if(numbers.begin(), numbers.end(), [](int n) { return n == 0; }), 50);
+  EXPECT_GT(std::count_if(numbers.begin(), numbers.end(), [](int n) { return n != 0; }), 10);
+  for (size_t i = 0; i < channels.size(); ++i)
+    if (numbers[i]) EXPECT_TRUE(list.HasChannel(channels[i].url)) << i;
+
+  // A save that fails leaves nothing of them, in memory or on disk; the
+  // next channel takes the number the failed ones would have taken first.
+  const std::string before = Saved();
+  const std::string blocker = Host(kList) + ".tmp~";
+  std::filesystem::create_directory(blocker);
+  ASSERT_FALSE(list.AddChannels({{u"Fresh", u"F1", u"http://fresh/1"}, {u"News", u"F2", u"http://fresh/2"}}, &numbers));
+  EXPECT_EQ(numbers, (std::vector<int>{0, 0}));
+  EXPECT_FALSE(list.HasChannel(u"http://fresh/1"));
+  EXPECT_FALSE(list.HasChannel(u"http://fresh/2"));
+  EXPECT_FALSE(list.HasCategory(u"Fresh"));
+  std::filesystem::remove(blocker);
+  EXPECT_EQ(Saved(), before);
+  EXPECT_EQ(list.AddChannel(u"Later", u"L", u"http://later"), 450);
+  EXPECT_EQ(Saved().find("Fresh"), std::string::npos);
 }
 
 // A category is renamed only to a name no other category has, in any
