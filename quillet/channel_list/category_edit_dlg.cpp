@@ -248,6 +248,7 @@ void CCategoryEditDlg::OnRenameCategory() {
   m_strOldName = m_list.GetItemText(row, 0);
   m_nEditRow = row;
   m_bEndedByReturn = FALSE;
+  m_bRetrying = FALSE;
 }
 
 void CCategoryEditDlg::PutBack(int row) {
@@ -273,6 +274,16 @@ void CCategoryEditDlg::OnCellEditEnd() {
     const CString typed = m_list.GetItemText(row, 0);
     CString name = typed;
     name.Trim();
+    // A name refused on Return and left as it was, the edit then ended
+    // otherwise (a tap elsewhere): given up, without a second word.
+    const BOOL givenUp = !byReturn && m_bRetrying && typed == m_strRefused;
+    m_bRetrying = FALSE;
+    if (givenUp) {
+      PutBack(row);
+      m_bRenaming = FALSE;
+      m_strOldName.Empty();
+      return;
+    }
     const BOOL duringRun = m_nMode == CATEGORY_EDIT_MODE_ADD_DELETE && m_pDocument && RefusedDuringRun();
     BOOL refused = duringRun;
     if (!refused && name.IsEmpty()) {
@@ -295,6 +306,7 @@ void CCategoryEditDlg::OnCellEditEnd() {
       if (m_bRenaming) m_list.SetItemText(row, 0, m_strOldName);
       else m_list.SetItemText(row, 0, Localized(u"New Category"));
       m_strRetry = typed;
+      m_strRefused = typed;
       m_list.SetFocus();
       PostMessage(WM_CATEGORY_EDIT_AGAIN, static_cast<WPARAM>(row), 0);
       return;
@@ -350,6 +362,7 @@ void CCategoryEditDlg::OnCellEditCancel() {
   const int row = m_nEditRow;
   m_nEditRow = -1;
   m_bEndedByReturn = FALSE;
+  m_bRetrying = FALSE;
   SipShowIM(SIPF_OFF);
   // A new row that was never named goes; a renamed row keeps its name.
   PutBack(row);
@@ -376,6 +389,7 @@ void CCategoryEditDlg::ReopenEdit(int row, const CString& text) {
   m_list.Editor().SetSel(text.GetLength(), text.GetLength());
   m_nEditRow = row;
   m_bEndedByReturn = FALSE;
+  m_bRetrying = TRUE;
 }
 
 BOOL CCategoryEditDlg::PreTranslateMessage(MSG* msg) {

@@ -120,8 +120,12 @@ class CCategoryEditDlg : public CDialog {
   // Whether the open edit was ended with Return: a name refused then stays
   // in the edit to be corrected.
   BOOL m_bEndedByReturn = FALSE;
-  // The refused text the edit opens again with.
+  // The refused text the edit opens again with, and whether the open edit
+  // is such a second try (still holding m_strRefused when it ends without
+  // Return, the name is given up).
   CString m_strRetry;
+  CString m_strRefused;
+  BOOL m_bRetrying = FALSE;
   CString m_strInitial;
   // The row chosen when New was given, where a refused new name goes back.
   int m_nRowBeforeNew = -1;

@@ -246,6 +246,19 @@ TEST_F(CategoryEditorTest, ReturnOnARefusedNameKeepsTheEditOpenToCorrect) {
     ASSERT_TRUE(::IsWindow(editor.m_hWnd)) << "Escape in the edit ended the editor";
     EXPECT_FALSE(editor.IsEditing());
     EXPECT_EQ(Rows(editor)[2], "Foreign");
+    // Refused on Return, then left as it stands for a tap on another row:
+    // given up without a second word.
+    Tap(editor, 3);
+    Command(editor, IDC_CATEGORY_RENAME);
+    Type(editor, "Others");
+    Key(VK_RETURN);
+    EXPECT_EQ(boxes_.size(), 3u);
+    ASSERT_TRUE(editor.IsEditing());
+    Tap(editor, 1);
+    EXPECT_FALSE(editor.IsEditing());
+    EXPECT_EQ(boxes_.size(), 3u) << "a second word for the name given up";
+    EXPECT_EQ(Rows(editor)[3], "Trouble");
+    EXPECT_EQ(Chosen(editor), 1);
     // A new row given up with Escape goes.
     Command(editor, IDC_CATEGORY_NEW);
     Key(VK_ESCAPE);
