@@ -271,8 +271,11 @@ TEST_F(OpmlTest, ChannelsAddedTogetherAreTheChannelsAddedOneByOne) {
   EXPECT_EQ(Saved(), oneByOne);
   EXPECT_GT(std::count_if(numbers.begin(), numbers.end(), [](int n) { return n == 0; }), 50);
   EXPECT_GT(std::count_if(numbers.begin(), numbers.end(), [](int n) { return n != 0; }), 10);
-  for (size_t i = 0; i < channels.size(); ++i)
-    if (numbers[i]) EXPECT_TRUE(list.HasChannel(channels[i].url)) << i;
+  for (size_t i = 0; i < channels.size(); ++i) {
+    if (numbers[i]) {
+      EXPECT_TRUE(list.HasChannel(channels[i].url)) << i;
+    }
+  }
 
   // A save that fails leaves nothing of them, in memory or on disk; the
   // next channel takes the number the failed ones would have taken first.

@@ -47,8 +47,8 @@ const char kChannels[] =
     "<outline text=\"O\" type=\"rss\" uniqueID=\"105\" xmlUrl=\"http://127.0.0.1/o\"/></outline>"
     "</body></opml>\n";
 
-// The categories of a channel list, in its order.
-std::vector<std::string> CategoriesOf(COpmlXML& list, const char16_t* path) {
+// The categories of a channel list file, in its order.
+std::vector<std::string> CategoriesOf(const char16_t* path) {
   struct Walk {
     std::vector<std::string> names;
   } walk;
@@ -58,7 +58,6 @@ std::vector<std::string> CategoriesOf(COpmlXML& list, const char16_t* path) {
         if (name && qk::ToUtf8(name) == "text") static_cast<Walk*>(context)->names.push_back(qk::ToUtf8(value));
       },
       &walk, 1);
-  (void)list;
   read.LoadAndWalk(path);
   return walk.names;
 }
@@ -162,7 +161,7 @@ class CategoryEditorTest : public qtest::DeviceTest {
   }
   // The rows show what the channel list holds, on disk and in memory.
   void RowsAreTheList(CCategoryEditDlg& editor, const std::string& where) {
-    const std::vector<std::string> saved = CategoriesOf(*List(), kList);
+    const std::vector<std::string> saved = CategoriesOf(kList);
     EXPECT_EQ(Sorted(Rows(editor)), Sorted(saved)) << where;
     for (const std::string& name : saved)
       EXPECT_TRUE(List()->HasCategory(qk::FromUtf8(name).c_str())) << where << ": " << name;
@@ -200,7 +199,7 @@ TEST_F(CategoryEditorTest, ARenameRefusedOnATapPutsBackTheEditedRowAndADeleteTak
     EXPECT_EQ(Rows(editor), (std::vector<std::string>{"Blogs", "Trouble", "Misc", "Others"}));
     RowsAreTheList(editor, "after the delete");
   });
-  EXPECT_EQ(CategoriesOf(*List(), kList), (std::vector<std::string>{"Blogs", "Trouble", "Misc", "Others"}));
+  EXPECT_EQ(CategoriesOf(kList), (std::vector<std::string>{"Blogs", "Trouble", "Misc", "Others"}));
   EXPECT_FALSE(List()->HasChannel(u"http://127.0.0.1/f"));
   EXPECT_TRUE(List()->HasChannel(u"http://127.0.0.1/t1"));
   EXPECT_TRUE(List()->HasChannel(u"http://127.0.0.1/t2"));
@@ -224,7 +223,7 @@ TEST_F(CategoryEditorTest, ReturnOnARefusedNameKeepsTheEditOpenToCorrect) {
     EXPECT_EQ(::GetFocus(), Edit(editor));
     EXPECT_EQ(EditText(editor), "misc");
     EXPECT_EQ(Chosen(editor), 0);
-    EXPECT_EQ(CategoriesOf(*List(), kList), (std::vector<std::string>{"Blogs", "Foreign", "Trouble", "Misc", "Others"}));
+    EXPECT_EQ(CategoriesOf(kList), (std::vector<std::string>{"Blogs", "Foreign", "Trouble", "Misc", "Others"}));
     // Corrected by keys: the caret stands after the refused name.
     ::PostMessageW(Edit(editor), WM_CHAR, u'2', 1);
     Settle();
@@ -341,14 +340,14 @@ TEST_F(CategoryEditorTest, AfterAnySequenceOfEditsTheRowsAreTheListsCategories) 
         deleteAnswer_ = pick(4) ? IDYES : IDNO;
         const int chosen = Chosen(editor);
         const std::string shown = chosen >= 0 ? Rows(editor)[chosen] : "";
-        const std::vector<std::string> before = CategoriesOf(*List(), kList);
+        const std::vector<std::string> before = CategoriesOf(kList);
         Command(editor, IDC_CATEGORY_DELETE);
         what += " delete '" + shown + "'";
         // What went is the category the row showed, and nothing else.
         std::vector<std::string> expected = before;
         if (deleteAnswer_ == IDYES && chosen >= 0)
           expected.erase(std::find(expected.begin(), expected.end(), shown));
-        EXPECT_EQ(CategoriesOf(*List(), kList), expected) << what;
+        EXPECT_EQ(CategoriesOf(kList), expected) << what;
       }
       ASSERT_FALSE(editor.IsEditing()) << what;
       ASSERT_TRUE(::IsWindow(editor.m_hWnd)) << what << ": the editor ended";

@@ -169,8 +169,8 @@ TEST_F(OpmlAddAllTest, AFileOfThousandsOfFeedsIsAddedWithOneSave) {
   for (int i = 0; i < 4000; ++i) {
     auto at = saved.find(Url(i));
     ASSERT_NE(at, saved.end()) << i;
-    if (i == 7 || i == 3999) EXPECT_EQ(at->second, "News") << i;
-    else EXPECT_EQ(at->second, "Folder " + std::to_string(i / 100)) << i;
+    const std::string category = i == 7 || i == 3999 ? "News" : "Folder " + std::to_string(i / 100);
+    EXPECT_EQ(at->second, category) << i;
   }
   EXPECT_EQ(boxes_,
             "New Channel Wizard: These channels are already subscribed and were not added again:\nFeed 7\nFeed 3999\n");
