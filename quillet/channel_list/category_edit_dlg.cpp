@@ -96,6 +96,9 @@ BOOL CCategoryEditDlg::NameInUse(const CString& name, int row) const {
     if (other.CompareNoCase(name) == 0) return TRUE;
   }
   if (!m_pDocument) return FALSE;
+  // So is a category of the list that no row shows; the category being
+  // renamed may take its own name in other letters.
+  if (m_pDocument->HasCategory(name, TRUE) && !(m_bRenaming && name.CompareNoCase(m_strOldName) == 0)) return TRUE;
   // A category the rows do not show (a label's, say) is in use all the
   // same; the name being renamed is not.
   if (CChannelListFields* dialog = ChannelListDialog()) {
@@ -243,27 +246,46 @@ void CCategoryEditDlg::OnRenameCategory() {
   m_list.EditItem(row);
   m_bRenaming = TRUE;
   m_strOldName = m_list.GetItemText(row, 0);
+  m_nEditRow = row;
+  m_bEndedByReturn = FALSE;
+  m_bRetrying = FALSE;
+}
+
+void CCategoryEditDlg::PutBack(int row) {
+  if (row < 0 || row >= m_list.GetItemCount()) return;
+  if (m_bRenaming) {
+    m_list.SetItemText(row, 0, m_strOldName);
+    return;
+  }
+  m_list.SendMessage(LVM_DELETEITEM, static_cast<WPARAM>(row));
+  const int count = m_list.GetItemCount();
+  const int back = m_nRowBeforeNew > row ? m_nRowBeforeNew - 1 : m_nRowBeforeNew;
+  SelectRow(back >= 0 && back < count ? back : row < count ? row : count - 1);
 }
 
 void CCategoryEditDlg::OnCellEditEnd() {
+  // The row that was edited, not the row chosen now.
+  const int row = m_nEditRow;
+  const BOOL byReturn = m_bEndedByReturn;
+  m_nEditRow = -1;
+  m_bEndedByReturn = FALSE;
   SipShowIM(SIPF_OFF);
-  const int row = SelectedRow();
-  if (row >= 0) {
-    CString name = m_list.GetItemText(row, 0);
+  if (row >= 0 && row < m_list.GetItemCount()) {
+    const CString typed = m_list.GetItemText(row, 0);
+    CString name = typed;
     name.Trim();
-    // A refused edit leaves the list as it was: a renamed row gets its old
-    // name back, a new row goes.
-    auto undo = [&] {
-      if (m_bRenaming) {
-        m_list.SetItemText(row, 0, m_strOldName);
-        return;
-      }
-      m_list.SendMessage(LVM_DELETEITEM, static_cast<WPARAM>(row));
-      const int count = m_list.GetItemCount();
-      const int back = m_nRowBeforeNew > row ? m_nRowBeforeNew - 1 : m_nRowBeforeNew;
-      SelectRow(back >= 0 && back < count ? back : row < count ? row : count - 1);
-    };
-    BOOL refused = m_nMode == CATEGORY_EDIT_MODE_ADD_DELETE && m_pDocument && RefusedDuringRun();
+    // A name refused on Return and left as it was, the edit then ended
+    // otherwise (a tap elsewhere): given up, without a second word.
+    const BOOL givenUp = !byReturn && m_bRetrying && typed == m_strRefused;
+    m_bRetrying = FALSE;
+    if (givenUp) {
+      PutBack(row);
+      m_bRenaming = FALSE;
+      m_strOldName.Empty();
+      return;
+    }
+    const BOOL duringRun = m_nMode == CATEGORY_EDIT_MODE_ADD_DELETE && m_pDocument && RefusedDuringRun();
+    BOOL refused = duringRun;
     if (!refused && name.IsEmpty()) {
       if (m_bRenaming) {
         Refuse(u"Please enter a name for the category.");
@@ -277,27 +299,48 @@ void CCategoryEditDlg::OnCellEditEnd() {
       Refuse(u"A category of this name already exists.");
       refused = TRUE;
     }
+    if (refused && byReturn && !duringRun && ::IsWindow(m_hWnd)) {
+      // Return ends only the edit: the row shows what it showed before, and
+      // the edit opens again over it with the text to correct, once the
+      // focus changes of this end have come through.
+      if (m_bRenaming) m_list.SetItemText(row, 0, m_strOldName);
+      else m_list.SetItemText(row, 0, Localized(u"New Category"));
+      m_strRetry = typed;
+      m_strRefused = typed;
+      m_list.SetFocus();
+      PostMessage(WM_CATEGORY_EDIT_AGAIN, static_cast<WPARAM>(row), 0);
+      return;
+    }
     if (refused) {
-      undo();
+      PutBack(row);
     } else {
       m_list.SetItemText(row, 0, name);
       CChannelListFields* dialog = ChannelListDialog();
       if (m_pDocument && !unchanged) {
         if (m_bRenaming) {
-          m_pDocument->RenameCategory(m_strOldName, name);
-          if (dialog) {
-            CSingleLock hold(&dialog->m_runLock, TRUE);
-            if (POSITION at = dialog->m_reloadCategories.Find(m_strOldName)) dialog->m_reloadCategories.SetAt(at, name);
-          }
-          // The list that shows the renamed category goes on showing it.
-          CChannelListHost* window = ChannelListWindow();
-          if (window && window->GetCurrentCategory() == m_strOldName) {
-            window->SetDefaultCategory(name);
-            window->RefreshList();
+          // The list may refuse the name as well (a category the rows do
+          // not show, or a list that could not be saved): the row then
+          // shows its old name again.
+          if (!m_pDocument->RenameCategory(m_strOldName, name)) {
+            PutBack(row);
+          } else {
+            if (dialog) {
+              CSingleLock hold(&dialog->m_runLock, TRUE);
+              if (POSITION at = dialog->m_reloadCategories.Find(m_strOldName))
+                dialog->m_reloadCategories.SetAt(at, name);
+            }
+            // The list that shows the renamed category goes on showing it.
+            CChannelListHost* window = ChannelListWindow();
+            if (window && window->GetCurrentCategory() == m_strOldName) {
+              window->SetDefaultCategory(name);
+              window->RefreshList();
+            }
           }
         } else {
           m_pDocument->AddCategory(name);
-          if (dialog) {
+          if (!m_pDocument->HasCategory(name)) {
+            PutBack(row);
+          } else if (dialog) {
             CSingleLock hold(&dialog->m_runLock, TRUE);
             if (!dialog->m_reloadCategories.Find(name)) dialog->m_reloadCategories.AddTail(name);
           }
@@ -307,6 +350,63 @@ void CCategoryEditDlg::OnCellEditEnd() {
   }
   m_bRenaming = FALSE;
   m_strOldName.Empty();
+  // Tab moved the edit on to the next row: that row is being renamed now.
+  if (IsEditing()) {
+    m_nEditRow = static_cast<int>(m_list.GetEditedCell() >> 16);
+    m_bRenaming = TRUE;
+    m_strOldName = m_list.GetItemText(m_nEditRow, 0);
+  }
+}
+
+void CCategoryEditDlg::OnCellEditCancel() {
+  const int row = m_nEditRow;
+  m_nEditRow = -1;
+  m_bEndedByReturn = FALSE;
+  m_bRetrying = FALSE;
+  SipShowIM(SIPF_OFF);
+  // A new row that was never named goes; a renamed row keeps its name.
+  PutBack(row);
+  m_bRenaming = FALSE;
+  m_strOldName.Empty();
+}
+
+void CCategoryEditDlg::ReopenEdit(int row, const CString& text) {
+  if (row < 0 || row >= m_list.GetItemCount() || m_nEditRow >= 0) return;
+  for (int i = 0, n = m_list.GetItemCount(); i < n; ++i)
+    if (i != row) m_list.SetItemState(i, 0, LVIS_SELECTED | LVIS_FOCUSED);
+  SelectRow(row);
+  m_list.SetFocus();
+  SipShowIM(SIPF_ON);
+  m_list.EditItem(row);
+  if (!IsEditing()) {
+    PutBack(row);
+    m_bRenaming = FALSE;
+    m_strOldName.Empty();
+    return;
+  }
+  // The caret after the refused text, to correct it.
+  m_list.Editor().SetWindowText(text);
+  m_list.Editor().SetSel(text.GetLength(), text.GetLength());
+  m_nEditRow = row;
+  m_bEndedByReturn = FALSE;
+  m_bRetrying = TRUE;
+}
+
+BOOL CCategoryEditDlg::PreTranslateMessage(MSG* msg) {
+  // Return and Escape in the in-place edit are the edit's: the edit has
+  // ended itself (or given up) by now, and the dialog's own Return (OK) and
+  // Escape (Cancel) must not end the whole editor with it.
+  const HWND edit = m_list.m_hWnd ? m_list.Editor().GetSafeHwnd() : nullptr;
+  if (edit && msg->hwnd == edit && m_nEditRow >= 0 &&
+      (msg->message == WM_KEYDOWN || msg->message == WM_CHAR || msg->message == WM_KEYUP) &&
+      (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE)) {
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN) m_bEndedByReturn = TRUE;
+    ::TranslateMessage(msg);
+    ::DispatchMessageW(msg);
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) OnCellEditCancel();
+    return TRUE;
+  }
+  return CDialog::PreTranslateMessage(msg);
 }
 
 void CCategoryEditDlg::OnDeleteCategory() {
@@ -378,6 +478,12 @@ LRESULT CCategoryEditDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
   if (message == WM_CELL_EDIT_END) {
     OnCellEditEnd();
     return CDialog::WindowProc(message, wParam, lParam);
+  }
+  if (message == WM_CATEGORY_EDIT_AGAIN) {
+    const CString text = m_strRetry;
+    m_strRetry.Empty();
+    ReopenEdit(static_cast<int>(wParam), text);
+    return 0;
   }
   if (message == WM_DESTROY) {
     // The task bar drops the dialog's done button when it paints next.

@@ -12,7 +12,10 @@
 // that another category has (in any letter case) or an emptied name in a
 // rename is refused with a word to the user, and so is every change while
 // a refresh runs: the refresh writes the channel list and the files of
-// the channels that a change would remove.
+// the channels that a change would remove. A refused edit puts the edited
+// row back as it was; one ended with Return stays open with the refused
+// text to correct. Return and Escape in the edit end the edit only, never
+// the dialog. The rows always show the categories the list holds.
 #pragma once
 
 #include <map>
@@ -38,6 +41,9 @@ class COpmlXML;
 #define CATEGORY_EDIT_MODE_CHANGE 1
 // The editor's timer: the close half a second after OK.
 #define CATEGORY_EDIT_TIMER_OK 1
+// Posted to the editor to open the in-place edit again over a row (wParam)
+// after a refused name, once the end of the edit has run its course.
+#define WM_CATEGORY_EDIT_AGAIN (WM_APP + 0x159)
 
 class CCategoryEditDlg : public CDialog {
  public:
@@ -66,6 +72,7 @@ class CCategoryEditDlg : public CDialog {
   void DoDataExchange(CDataExchange* dx) override;
   BOOL OnInitDialog() override;
   void OnOK() override;
+  BOOL PreTranslateMessage(MSG* msg) override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  protected:
@@ -81,6 +88,14 @@ class CCategoryEditDlg : public CDialog {
   int FocusedRow() const;
   void ChooseSelected();
   void OnCellEditEnd();
+  // Escape in the in-place edit: a new row goes again, a renamed row keeps
+  // its name.
+  void OnCellEditCancel();
+  // Opens the in-place edit again over the row, holding the refused text.
+  void ReopenEdit(int row, const CString& text);
+  // A refused edit leaves the list as it was: a renamed row gets its old
+  // name back, a new row goes (and the row chosen before is chosen again).
+  void PutBack(int row);
   void InsertRow(int index, LPCWSTR text);
   // TRUE (and the user told) when a refresh runs: the refresh writes the
   // channel list and the files of the channels that a change here would
@@ -98,6 +113,19 @@ class CCategoryEditDlg : public CDialog {
   CString m_strChosen;
   BOOL m_bRenaming = FALSE;
   CString m_strOldName;
+  // The row whose in-place edit is open (-1 when none): its end stores the
+  // name of this row, whichever row is chosen by then (a tap on another row
+  // ends the edit and chooses that row).
+  int m_nEditRow = -1;
+  // Whether the open edit was ended with Return: a name refused then stays
+  // in the edit to be corrected.
+  BOOL m_bEndedByReturn = FALSE;
+  // The refused text the edit opens again with, and whether the open edit
+  // is such a second try (still holding m_strRefused when it ends without
+  // Return, the name is given up).
+  CString m_strRetry;
+  CString m_strRefused;
+  BOOL m_bRetrying = FALSE;
   CString m_strInitial;
   // The row chosen when New was given, where a refused new name goes back.
   int m_nRowBeforeNew = -1;

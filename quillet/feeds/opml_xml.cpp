@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 
 #include "kernel/kernel.h"
 
@@ -14,6 +15,10 @@ const char kEmptyList[] =
     "<keywordList />   <updated /></head><body></body></opml>";
 
 bool IsOutline(const TiXmlElement* e) { return CEXML::NameIs(e, "outline"); }
+
+// A category is an outline directly under the body that is no channel (it
+// has no feed address).
+bool IsCategoryOutline(const TiXmlElement* e) { return IsOutline(e) && !e->Attribute("xmlUrl"); }
 
 // The channel number that a nextID value gives: its leading decimal digits
 // (0 for a text that is no number), held to a range that keeps "Ch%03d"
@@ -162,14 +167,103 @@ int COpmlXML::AddChannel(LPCWSTR category, LPCWSTR title, LPCWSTR url) {
   outline.SetAttribute("uniqueID", number);
   outline.SetAttribute("xmlUrl", ToDocumentText(url).c_str());
   TiXmlNode* added = parent->InsertEndChild(outline);
-  ForgetChannelIndex();
+  NoteAddedChannel(url, added ? added->ToElement() : nullptr);
   // A channel that could not be written is not added: the list in memory
   // stays what the file holds, and the caller reports the failure.
   if (!Commit()) {
     if (added) parent->RemoveChild(added);
+    ForgetChannelIndex();
     return 0;
   }
   return number;
+}
+
+void COpmlXML::NoteAddedChannel(LPCWSTR url, TiXmlElement* element) {
+  if (!element || !m_bIndexed || m_nIndexedGeneration != m_nDocumentGeneration ||
+      !m_channelIndex.emplace(std::u16string(url), element).second)
+    ForgetChannelIndex();
+}
+
+namespace {
+
+std::u16string Folded(const CString& text) { return CString(text).MakeLower().str(); }
+
+}  // namespace
+
+BOOL COpmlXML::AddChannels(const std::vector<NewChannel>& channels, std::vector<int>* numbers) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  if (numbers) numbers->assign(channels.size(), 0);
+  if (channels.empty()) return TRUE;
+  if (!EnsureBody()) return FALSE;
+  TiXmlElement* body = Body();
+  const char* next = body->Attribute("nextID");
+  const bool hadNext = next != nullptr;
+  const std::string nextBefore = next ? next : "";
+  // What AddChannel searches the list for, each channel again, kept here
+  // as it grows: the outlines directly under the body by their names (the
+  // first of each name in any letter case), and the names of each parent's
+  // outlines, made when first needed.
+  std::unordered_map<std::u16string, TiXmlElement*> byName;
+  for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement())
+    if (IsOutline(e)) byName.emplace(Folded(AttributeText(e, "text")), e);
+  std::unordered_map<TiXmlElement*, std::unordered_set<std::u16string>> names;
+  auto namesOf = [&](TiXmlElement* parent) -> std::unordered_set<std::u16string>& {
+    auto [at, fresh] = names.try_emplace(parent);
+    if (fresh)
+      for (TiXmlElement* e = parent->FirstChildElement(); e; e = e->NextSiblingElement())
+        if (IsOutline(e)) at->second.insert(Folded(AttributeText(e, "text")));
+    return at->second;
+  };
+  // The outlines made, in order, to take out again when the save fails.
+  std::vector<TiXmlNode*> made;
+  std::vector<int> given(channels.size(), 0);
+  for (size_t i = 0; i < channels.size(); ++i) {
+    const NewChannel& channel = channels[i];
+    const int number = ParseNextId(body->Attribute("nextID"));
+    body->SetAttribute("nextID", number + 1);
+    TiXmlElement* parent = body;
+    if (!channel.category.IsEmpty()) {
+      const std::u16string key = Folded(channel.category);
+      auto found = byName.find(key);
+      if (found == byName.end()) {
+        TiXmlElement outline("outline");
+        outline.SetAttribute("type", "rss");
+        outline.SetAttribute("text", ToDocumentText(channel.category).c_str());
+        outline.SetAttribute("uniqueID", number);
+        TiXmlElement* element = body->InsertEndChild(outline)->ToElement();
+        made.push_back(element);
+        found = byName.emplace(key, element).first;
+        if (names.count(body)) names[body].insert(key);
+      }
+      parent = found->second;
+    }
+    if (channel.title.IsEmpty() || channel.url.IsEmpty()) continue;
+    const std::u16string title = Folded(channel.title);
+    if (!namesOf(parent).insert(title).second) continue;
+    TiXmlElement outline("outline");
+    outline.SetAttribute("type", "rss");
+    outline.SetAttribute("text", ToDocumentText(channel.title).c_str());
+    outline.SetAttribute("uniqueID", number);
+    outline.SetAttribute("xmlUrl", ToDocumentText(channel.url).c_str());
+    TiXmlElement* element = parent->InsertEndChild(outline)->ToElement();
+    made.push_back(element);
+    // A channel directly under the body is found by its name as AddChannel
+    // finds a category.
+    if (parent == body) byName.emplace(title, element);
+    NoteAddedChannel(channel.url, element);
+    given[i] = number;
+  }
+  // One save for them all. Channels that could not be written are not
+  // added: the list in memory stays what the file holds.
+  if (!Commit()) {
+    for (auto at = made.rbegin(); at != made.rend(); ++at) (*at)->Parent()->RemoveChild(*at);
+    if (hadNext) body->SetAttribute("nextID", nextBefore.c_str());
+    else body->RemoveAttribute("nextID");
+    ForgetChannelIndex();
+    return FALSE;
+  }
+  if (numbers) *numbers = given;
+  return TRUE;
 }
 
 int COpmlXML::AddCategory(LPCWSTR category) {
@@ -237,46 +331,33 @@ int COpmlXML::GetChannelAttribute(LPCWSTR url, LPCWSTR name, CString& value) {
 
 int COpmlXML::RenameCategory(LPCWSTR oldName, LPCWSTR newName) {
   std::lock_guard<std::recursive_mutex> hold(m_lock);
-  if (!newName || !*newName || !oldName) return 0;
-  if (!EnsureBody()) return 0;
+  if (!newName || !*newName || !oldName || !*oldName) return 0;
   TiXmlElement* body = Body();
+  if (!body) return 0;
+  // Only a category outline (directly under the body, its name exact) is
+  // renamed, never a channel of that title; and only to a name that no
+  // other category has in any letter case, as two categories of one name
+  // could no longer be told apart.
   TiXmlElement* target = nullptr;
-  for (TiXmlElement* e = body->FirstChildElement(); e && !target; e = e->NextSiblingElement()) {
-    if (IsOutline(e) && AttributeText(e, "text") == oldName) target = e;
-  }
-  for (TiXmlElement* e = body->FirstChildElement(); e && !target; e = e->NextSiblingElement()) {
-    if (!IsOutline(e)) continue;
-    for (TiXmlElement* c = e->FirstChildElement(); c && !target; c = c->NextSiblingElement()) {
-      if (IsOutline(c) && AttributeText(c, "text") == oldName) target = c;
-    }
-  }
+  for (TiXmlElement* e = body->FirstChildElement(); e && !target; e = e->NextSiblingElement())
+    if (IsCategoryOutline(e) && AttributeText(e, "text") == oldName) target = e;
   if (!target) return 0;
+  for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement())
+    if (e != target && IsCategoryOutline(e) && AttributeText(e, "text").CompareNoCase(newName) == 0) return 0;
+  const std::string before = target->Attribute("text") ? target->Attribute("text") : "";
   target->SetAttribute("text", ToDocumentText(newName).c_str());
-  Commit();
+  // A name that could not be written is not taken: the list in memory stays
+  // what the file holds.
+  if (!Commit()) {
+    target->SetAttribute("text", before.c_str());
+    return 0;
+  }
   return 1;
 }
 
 int COpmlXML::RemoveChannelById(LPCWSTR category, OpmlChannelIdCallback callback) {
-  std::lock_guard<std::recursive_mutex> hold(m_lock);
-  if (!category || !*category) return 0;
-  TiXmlElement* body = Body();
-  if (!body) return 0;
-  if (RemoveCategory(category, callback)) return 1;
-  for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement()) {
-    if (!IsOutline(e)) continue;
-    for (TiXmlElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
-      if (IsOutline(c) && AttributeText(c, "text") == category) {
-        // Whatever goes from the list takes its files with it.
-        const char* id = c->Attribute("uniqueID");
-        if (callback && id) callback(atoi(id));
-        ForgetChannelIndex();
-        e->RemoveChild(c);
-        Commit();
-        return 1;
-      }
-    }
-  }
-  return 0;
+  // A category only, with its channels; a channel of that title stays.
+  return RemoveCategory(category, callback);
 }
 
 int COpmlXML::RemoveCategory(LPCWSTR category, OpmlChannelIdCallback callback) {
@@ -285,7 +366,7 @@ int COpmlXML::RemoveCategory(LPCWSTR category, OpmlChannelIdCallback callback) {
   TiXmlElement* body = Body();
   if (!body) return 0;
   for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement()) {
-    if (!IsOutline(e) || AttributeText(e, "text") != category) continue;
+    if (!IsCategoryOutline(e) || AttributeText(e, "text") != category) continue;
     if (callback) {
       for (TiXmlElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
         const char* id = c->Attribute("uniqueID");
@@ -300,12 +381,14 @@ int COpmlXML::RemoveCategory(LPCWSTR category, OpmlChannelIdCallback callback) {
   return 0;
 }
 
-BOOL COpmlXML::HasCategory(LPCWSTR category) {
+BOOL COpmlXML::HasCategory(LPCWSTR category, BOOL anyCase) {
   std::lock_guard<std::recursive_mutex> hold(m_lock);
   TiXmlElement* body = Body();
   if (!body || !category || !*category) return FALSE;
   for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement())
-    if (IsOutline(e) && AttributeText(e, "text") == category) return TRUE;
+    if (IsCategoryOutline(e) &&
+        (anyCase ? AttributeText(e, "text").CompareNoCase(category) == 0 : AttributeText(e, "text") == category))
+      return TRUE;
   return FALSE;
 }
 

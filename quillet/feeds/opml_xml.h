@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "quillet/feeds/exml.h"
 
@@ -39,22 +40,37 @@ class COpmlXML : public CEXML {
   // The new channel's number; 0 when a field is empty, the category holds
   // that title already, or the list could not be saved.
   int AddChannel(LPCWSTR category, LPCWSTR title, LPCWSTR url);
+  // A channel for AddChannels.
+  struct NewChannel {
+    CString category, title, url;
+  };
+  // Adds the channels as AddChannel adds each of them, in their order, but
+  // saves the list once at the end: a file of thousands of feeds is added
+  // in time in step with its size. numbers receives each channel's number
+  // (0 for one refused). When the save fails nothing of them stays in the
+  // list, every number is 0 and the result is FALSE.
+  BOOL AddChannels(const std::vector<NewChannel>& channels, std::vector<int>* numbers);
   int AddCategory(LPCWSTR category);
   int FindChannel(LPCWSTR url, int remove);
   int HasChannel(LPCWSTR url) { return FindChannel(url, 0); }
   int RemoveChannel(LPCWSTR url) { return FindChannel(url, 1); }
   int SetChannelAttribute(LPCWSTR url, LPCWSTR name, LPCWSTR value);
   int GetChannelAttribute(LPCWSTR url, LPCWSTR name, CString& value);
+  // Renames the category outline of exactly that name (directly under the
+  // body, no channel). Refused (0, nothing changed) for an empty name, a
+  // name that another category has in any letter case, no such category,
+  // or a list that could not be saved; 1 and saved otherwise.
   int RenameCategory(LPCWSTR oldName, LPCWSTR newName);
+  // The same as RemoveCategory: a channel is never taken for a category.
   int RemoveChannelById(LPCWSTR category, OpmlChannelIdCallback callback);
   // Removes the category outline of that name (directly under the body,
-  // compared exactly) with every channel in it, calling the callback with
-  // each channel's number first; never a channel of that title. 1 and
-  // saved when a category was removed, else 0.
+  // compared exactly, one without a feed address) with every channel in
+  // it, calling the callback with each channel's number first; never a
+  // channel of that title. 1 and saved when a category was removed, else 0.
   int RemoveCategory(LPCWSTR category, OpmlChannelIdCallback callback);
-  // Whether a category outline of exactly that name is directly under the
-  // body.
-  BOOL HasCategory(LPCWSTR category);
+  // Whether a category outline (no channel) of exactly that name (or, with
+  // anyCase, of that name in any letter case) is directly under the body.
+  BOOL HasCategory(LPCWSTR category, BOOL anyCase = FALSE);
   int MoveChannel(LPCWSTR url, LPCWSTR category);
 
   // Holds back the saves of the calling thread's attribute edits until the
@@ -106,6 +122,9 @@ class COpmlXML : public CEXML {
   // every channel without searching the list from its top each time.
   void IndexChannels() const;
   void ForgetChannelIndex() { m_bIndexed = false; }
+  // Keeps the index of addresses right after a channel outline was added:
+  // entered when its address is new, else the index is made anew.
+  void NoteAddedChannel(LPCWSTR url, TiXmlElement* element);
   CString AttributeText(const TiXmlElement* element, const char* name) const;
   // Saves an edit now, or, for an attribute edit inside the calling thread's
   // batch, marks it pending; false when a save now failed.

@@ -372,19 +372,42 @@ void COpmlDisplayDlg::OnTimer(UINT_PTR id) {
 
 // ---------------------------------------------------------------- adding
 
-void COpmlDisplayDlg::AddOne(const CString& url) {
-  if (!m_pList) return;
-  auto title = m_titles.find(url);
-  // A feed without a title of its own is known by its address, so that it
-  // is not lost.
-  CString text = title == m_titles.end() || title->second.IsEmpty() ? url : title->second;
-  // A feed the list holds already stays as it is; the page tells of it
-  // unless this page added it itself (a file may list a feed twice).
-  if (m_pList->HasChannel(url)) {
-    if (!m_addedUrls.count(url) && m_subscribedUrls.insert(url).second) m_subscribedTitles.push_back(text);
-    return;
+BOOL COpmlDisplayDlg::AddChannels(const std::vector<CString>& urls) {
+  if (!m_pList) return TRUE;
+  std::vector<COpmlXML::NewChannel> fresh;
+  std::vector<CString> freshUrls;
+  std::set<CString> met;
+  for (const CString& url : urls) {
+    // A feed listed twice is added once, with the title and folder of its
+    // last place (what the title and parent maps hold).
+    if (!met.insert(url).second) continue;
+    auto title = m_titles.find(url);
+    // A feed without a title of its own is known by its address, so that it
+    // is not lost.
+    CString text = title == m_titles.end() || title->second.IsEmpty() ? url : title->second;
+    // A feed the list holds already stays as it is; the page tells of it
+    // unless this page added it itself.
+    if (m_pList->HasChannel(url)) {
+      if (!m_addedUrls.count(url) && m_subscribedUrls.insert(url).second) m_subscribedTitles.push_back(text);
+      continue;
+    }
+    fresh.push_back({CategoryOf(url), text, url});
+    freshUrls.push_back(url);
   }
-  if (m_pList->AddChannel(CategoryOf(url), text, url)) m_addedUrls.insert(url);
+  if (fresh.empty()) return TRUE;
+  // All of them with one save of the list: a file of thousands of feeds
+  // must not write the list once for each.
+  std::vector<int> numbers;
+  if (!m_pList->AddChannels(fresh, &numbers)) {
+    // Nothing of them could be saved, so nothing of them is added; the
+    // person is told and may try again.
+    MessageBox(Localized(u"Insert Channel failed. Please check whether the channel exists or not."),
+               Localized(u"Error"), MB_OK | MB_ICONHAND);
+    return FALSE;
+  }
+  for (size_t i = 0; i < freshUrls.size(); ++i)
+    if (numbers[i]) m_addedUrls.insert(freshUrls[i]);
+  return TRUE;
 }
 
 void COpmlDisplayDlg::OnOK() {
@@ -395,7 +418,11 @@ void COpmlDisplayDlg::OnOK() {
   if (CStringList* chosen = ChosenList()) {
     std::vector<CString> keys;
     for (POSITION at = chosen->GetHeadPosition(); at;) keys.push_back(chosen->GetNext(at));
-    for (const CString& key : keys) AddOne(key);
+    if (!AddChannels(keys)) {
+      // The page stays, its ticks kept, for another try.
+      if (::IsWindow(m_hWnd)) m_bAdded = FALSE;
+      return;
+    }
   }
   TellAlreadySubscribed(m_hWnd, m_subscribedTitles);
   if (CWnd* wizard = GetParent()) {
@@ -408,7 +435,16 @@ void COpmlDisplayDlg::AddEveryChannel() {
   m_bAddAll = FALSE;
   // Every feed of the file in its order, also those listed twice or
   // subscribed already (the channel list refuses a title it holds).
-  for (const CString& url : std::vector<CString>(m_urls)) AddOne(url);
+  if (!AddChannels(m_urls)) {
+    // Nothing was added: the page goes back to its first screen, from
+    // which the whole file may be added again.
+    if (!::IsWindow(m_hWnd)) return;
+    m_subscribedUrls.clear();
+    m_subscribedTitles.clear();
+    if (m_bPicked) m_nMode = 1;
+    FillList();
+    return;
+  }
   if (CWnd* wizard = GetParent()) wizard->SendMessage(WM_WIZARD_CHANNELS_ADDED, 0, 0);
   OnOK();
 }

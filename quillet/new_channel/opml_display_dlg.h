@@ -108,7 +108,11 @@ class COpmlDisplayDlg : public CWizardListPage, public CWizardPageState {
   void FillList();
   void Click(UINT commandId);
   void AddEveryChannel();
-  void AddOne(const CString& url);
+  // Adds the feeds of these addresses (each once; those subscribed already
+  // are named for the word at the end) with one save of the channel list.
+  // FALSE, with a word to the person, when the list could not be saved:
+  // then none of them is added.
+  BOOL AddChannels(const std::vector<CString>& urls);
   void SetRowsChecked(UINT commandId, DWORD value);
   void DrawBand(HDC hdc) override;
   void OnBarCommand(int command) override;

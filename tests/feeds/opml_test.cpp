@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,6 +60,8 @@ TEST_F(OpmlTest, AChannelThatCannotBeSavedIsNotAdded) {
   ASSERT_EQ(list.AddChannel(u"News", u"Alpha", u"http://a.example/feed"), 100);
   std::string blocker = Host(kList) + ".tmp~";
   std::filesystem::create_directory(blocker);
+  // (The look-up by address is made before: it must not keep the channel.)
+  EXPECT_TRUE(list.HasChannel(u"http://a.example/feed"));
   EXPECT_EQ(list.AddChannel(u"News", u"Beta", u"http://b.example/feed"), 0);
   EXPECT_FALSE(list.HasChannel(u"http://b.example/feed"));
   std::filesystem::remove(blocker);
@@ -140,11 +144,14 @@ TEST_F(OpmlTest, EditsSaveExactText) {
             }),
             1);
   EXPECT_EQ(removed, std::vector<int>{103});
-  EXPECT_EQ(list.RemoveChannelById(u"Alpha", nullptr), 1);  // a channel one level down
+  EXPECT_EQ(list.RemoveChannelById(u"Alpha", nullptr), 0);  // a channel one level down is no category
   EXPECT_EQ(list.RemoveChannelById(u"", nullptr), 0);
   EXPECT_EQ(Saved(), std::string(kHead) +
                          "    <body nextID=\"105\">\n"
-                         "        <outline type=\"rss\" text=\"World\" uniqueID=\"100\" />\n"
+                         "        <outline type=\"rss\" text=\"World\" uniqueID=\"100\">\n"
+                         "            <outline type=\"rss\" text=\"Alpha\" uniqueID=\"100\" "
+                         "xmlUrl=\"http://a.example/feed\" itemCount=\"7\" newItemCount=\"2\" />\n"
+                         "        </outline>\n"
                          "    </body>\n"
                          "</opml>\n");
 }
@@ -181,8 +188,7 @@ TEST_F(OpmlTest, LookupsAtTwoLevels) {
 
 // A category delete takes only a category (exact name, directly under the
 // body) and names every channel it held; a channel that bears the name is
-// no category. Whatever the older removal takes by a channel's title is
-// named too, so that its files can go with it.
+// no category, for the older removal too.
 TEST_F(OpmlTest, CategoryRemovalTakesOnlyCategoriesAndNamesWhatGoes) {
   WriteDeviceFile(kList,
                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?><opml version=\"1.0\"><head/><body nextID=\"9\">"
@@ -215,10 +221,123 @@ TEST_F(OpmlTest, CategoryRemovalTakesOnlyCategoriesAndNamesWhatGoes) {
   EXPECT_EQ(list.HasChannel(u"http://tech"), 1);
   EXPECT_EQ(Saved().find("http://a"), std::string::npos);
   named.clear();
-  EXPECT_EQ(list.RemoveChannelById(u"Tech", name), 1);
-  EXPECT_EQ(named, std::vector<int>{5});
-  EXPECT_EQ(list.HasChannel(u"http://tech"), 0);
+  // Nor does the older removal take a channel for a category.
+  EXPECT_EQ(list.RemoveChannelById(u"Tech", name), 0);
+  EXPECT_TRUE(named.empty());
+  EXPECT_EQ(list.HasChannel(u"http://tech"), 1);
   EXPECT_TRUE(list.HasCategory(u"Misc"));
+}
+
+// Many channels added with one save give the list that adding them one by
+// one gives (the same file, the same numbers): categories met in other
+// letters, titles already in their category, empty fields, channels
+// directly under the body and names the list held before.
+TEST_F(OpmlTest, ChannelsAddedTogetherAreTheChannelsAddedOneByOne) {
+  const char start[] =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><opml version=\"1.0\"><head/><body nextID=\"50\">"
+      "<outline type=\"rss\" text=\"News\" uniqueID=\"1\">"
+      "<outline type=\"rss\" text=\"Held\" uniqueID=\"5\" xmlUrl=\"http://held\"/></outline>"
+      "<outline type=\"rss\" text=\"Loose\" uniqueID=\"6\" xmlUrl=\"http://loose\"/>"
+      "</body></opml>";
+  std::vector<COpmlXML::NewChannel> channels;
+  const char16_t* categories[] = {u"News", u"NEWS", u"Tech", u"tech", u"", u"", u"Loose", u"Sp\u00e4t", u"SP\u00c4T", u"two"};
+  const char16_t* titles[] = {u"Held", u"held", u"One", u"ONE", u"Two", u"", u"Tech", u"Three", u"Sp\u00e4t"};
+  std::mt19937 random(7);
+  for (int i = 0; i < 400; ++i) {
+    CString url;
+    url.Format(u"http://feed/%d", static_cast<int>(random() % 150));
+    CString title = titles[random() % 9];
+    if (random() % 4 == 0) title += u" x";
+    channels.push_back({categories[random() % 10], title, random() % 30 == 0 ? CString() : url});
+  }
+  WriteDeviceFile(kList, start);
+  std::vector<int> expected;
+  {
+    COpmlXML one(nullptr, nullptr, 1);
+    one.SetPath(kList, 1);
+    ASSERT_TRUE(one.LoadAndWalk(kList));
+    for (const auto& c : channels) expected.push_back(one.AddChannel(c.category, c.title, c.url));
+  }
+  const std::string oneByOne = Saved();
+  WriteDeviceFile(kList, start);
+  COpmlXML list(nullptr, nullptr, 1);
+  list.SetPath(kList, 1);
+  ASSERT_TRUE(list.LoadAndWalk(kList));
+  // The look-up made before the adding follows them.
+  EXPECT_TRUE(list.HasChannel(u"http://held"));
+  std::vector<int> numbers;
+  ASSERT_TRUE(list.AddChannels(channels, &numbers));
+  EXPECT_EQ(numbers, expected);
+  EXPECT_EQ(Saved(), oneByOne);
+  EXPECT_GT(std::count_if(numbers.begin(), numbers.end(), [](int n) { return n == 0; }), 50);
+  EXPECT_GT(std::count_if(numbers.begin(), numbers.end(), [](int n) { return n != 0; }), 10);
+  for (size_t i = 0; i < channels.size(); ++i) {
+    if (numbers[i]) {
+      EXPECT_TRUE(list.HasChannel(channels[i].url)) << i;
+    }
+  }
+
+  // A save that fails leaves nothing of them, in memory or on disk; the
+  // next channel takes the number the failed ones would have taken first.
+  const std::string before = Saved();
+  const std::string blocker = Host(kList) + ".tmp~";
+  std::filesystem::create_directory(blocker);
+  ASSERT_FALSE(list.AddChannels({{u"Fresh", u"F1", u"http://fresh/1"}, {u"News", u"F2", u"http://fresh/2"}}, &numbers));
+  EXPECT_EQ(numbers, (std::vector<int>{0, 0}));
+  EXPECT_FALSE(list.HasChannel(u"http://fresh/1"));
+  EXPECT_FALSE(list.HasChannel(u"http://fresh/2"));
+  EXPECT_FALSE(list.HasCategory(u"Fresh"));
+  std::filesystem::remove(blocker);
+  EXPECT_EQ(Saved(), before);
+  EXPECT_EQ(list.AddChannel(u"Later", u"L", u"http://later"), 450);
+  EXPECT_EQ(Saved().find("Fresh"), std::string::npos);
+}
+
+// A category is renamed only to a name no other category has, in any
+// letter case (its own name in other letters is fine), and only a
+// category: a channel one level down or directly under the body keeps its
+// title. A new name that cannot be saved is not taken.
+TEST_F(OpmlTest, ARenameRefusesANameInUseAndNeverTakesAChannel) {
+  WriteDeviceFile(kList,
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?><opml version=\"1.0\"><head/><body nextID=\"9\">"
+                  "<outline type=\"rss\" text=\"News\" uniqueID=\"1\">"
+                  "<outline type=\"rss\" text=\"Alpha\" uniqueID=\"5\" xmlUrl=\"http://alpha\"/></outline>"
+                  "<outline type=\"rss\" text=\"Tech\" uniqueID=\"2\"/>"
+                  "<outline type=\"rss\" text=\"Loose\" uniqueID=\"6\" xmlUrl=\"http://loose\"/>"
+                  "</body></opml>");
+  COpmlXML list(nullptr, nullptr, 1);
+  list.SetPath(kList, 1);
+  ASSERT_TRUE(list.LoadAndWalk(kList));
+  const std::string before = Saved();
+  for (const char16_t* used : {u"Tech", u"tech", u"TECH"}) EXPECT_EQ(list.RenameCategory(u"News", used), 0) << qk::ToUtf8(used);
+  EXPECT_EQ(list.RenameCategory(u"Alpha", u"Beta"), 0);
+  EXPECT_EQ(list.RenameCategory(u"Loose", u"Beta"), 0);
+  EXPECT_EQ(list.RenameCategory(u"", u"Beta"), 0);
+  EXPECT_EQ(list.RemoveCategory(u"Loose", nullptr), 0);
+  EXPECT_EQ(list.RemoveChannelById(u"Alpha", nullptr), 0);
+  EXPECT_FALSE(list.HasCategory(u"Loose"));
+  EXPECT_FALSE(list.HasCategory(u"Alpha", TRUE));
+  EXPECT_TRUE(list.HasCategory(u"tECH", TRUE));
+  EXPECT_FALSE(list.HasCategory(u"tECH"));
+  EXPECT_EQ(Saved(), before);
+  CString title;
+  ASSERT_EQ(list.GetChannelAttribute(u"http://alpha", u"text", title), 1);
+  EXPECT_EQ(title, CString(u"Alpha"));
+
+  EXPECT_EQ(list.RenameCategory(u"Tech", u"TECH"), 1);
+  EXPECT_TRUE(list.HasCategory(u"TECH"));
+  // Not saved: refused, and the name in memory stays the old one.
+  const std::string blocker = Host(kList) + ".tmp~";
+  std::filesystem::create_directory(blocker);
+  EXPECT_EQ(list.RenameCategory(u"News", u"World"), 0);
+  EXPECT_TRUE(list.HasCategory(u"News"));
+  EXPECT_FALSE(list.HasCategory(u"World"));
+  std::filesystem::remove(blocker);
+  EXPECT_EQ(list.RenameCategory(u"TECH", u"Science"), 1);
+  const std::string saved = Saved();
+  EXPECT_NE(saved.find("text=\"News\""), std::string::npos) << saved;
+  EXPECT_NE(saved.find("text=\"Science\""), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("World"), std::string::npos) << saved;
 }
 
 // Every edit of the list and every load of another file shows in the next
