@@ -228,12 +228,9 @@ DWORD MonitorUiThread(LPVOID) {
   return 0;
 }
 
-// Wakes the armed cycle whenever the device's clock is set. The count of
-// settings it starts from is taken before the thread is started (and so
-// before the first wake-up is armed): a setting that comes while the
-// thread is still starting is not taken for one that came before.
-DWORD ClockWatchThread(LPVOID param) {
-  uint32_t seen = uint32_t(reinterpret_cast<uintptr_t>(param));
+// Wakes the armed cycle whenever the device's clock is set.
+DWORD ClockWatchThread(LPVOID) {
+  uint32_t seen = qk::DeviceClockSetCount();
   while (qk::SleepUntilDeviceClockSet(seen, &g_stopWord, 0)) {
     seen = qk::DeviceClockSetCount();
     g_clockMoved = true;
@@ -344,8 +341,7 @@ int MonitorMain() {
   g_idleEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   g_dialogReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE ui = CreateThread(nullptr, 0, MonitorUiThread, nullptr, 0, nullptr);
-  HANDLE clockWatch = CreateThread(nullptr, 0, ClockWatchThread,
-                                  reinterpret_cast<LPVOID>(uintptr_t(qk::DeviceClockSetCount())), 0, nullptr);
+  HANDLE clockWatch = CreateThread(nullptr, 0, ClockWatchThread, nullptr, 0, nullptr);
   if (ui) WaitForSingleObject(g_dialogReady, INFINITE);
   EnterCriticalSection(&g_lock);
   bool started = g_dialog != nullptr;
