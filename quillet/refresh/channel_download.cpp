@@ -340,6 +340,12 @@ void ChannelDownload::FetchImage(const CString& entry, CItemStore& store) {
                                  nullptr) == 0;
   if (ReadSettingInt(u"Settings", u"VentrelLog", 0))
     LogF(u"Download %s to %s %s.", url.GetString(), imagePath.GetString(), ok ? u"successed" : u"failed");
+  // A channel taken off the list while its picture came had its files
+  // removed: the picture is not left behind, and no thumbnail is made.
+  if (!Listed()) {
+    DeleteFileW(imagePath);
+    return;
+  }
   // The item's thumbnail: its page name with ".bmp" for its extension.
   CString thumbnail = folder_ + u"\\" + page;
   int dot = thumbnail.ReverseFind(u'.');

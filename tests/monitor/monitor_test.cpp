@@ -405,3 +405,38 @@ TEST_F(MonitorTest, SettingTheClockReArmsTheWakeUpFromTheNewTimeAtMostOneInterva
 }
 
 }  // namespace
+
+// Daily at 12:00 with the clock set on: to just before the time, the
+// wake-up armed from the new time is today's and refreshes at the time;
+// past the time, the passed wake-up is served once (the time notification
+// fires for it) and the next is tomorrow's, not today's again.
+TEST_F(MonitorTest, TheClockSetOnToJustBeforeTheDailyTimeKeepsItTodayAndPastItMakesTheNextTomorrows) {
+  SetNow(At(2031, 3, 10, 11, 0, 0));
+  StartReader();
+  Write(3, 19, 0, 12, 0, 0);
+  StartMonitor();
+  int64_t due = WaitForArm();
+  ASSERT_EQ(due, At(2031, 3, 10, 12, 0, 0));
+
+  // Monitor reads the daily time afresh when it arms again: its second,
+  // changed without the page's broadcast, shows the wake-up armed from the
+  // new time of the clock. Set on to 11:59:30, it is still today's.
+  qtest::SetSettingDword(u"AutoUpdateScheduleSecond", 5);
+  SetNow(At(2031, 3, 10, 11, 59, 30));
+  due = WaitForArm(due);
+  EXPECT_EQ(due, At(2031, 3, 10, 12, 0, 5));
+  EXPECT_EQ(Count("start"), 0);
+  EXPECT_EQ(RefreshAt(due), At(2031, 3, 11, 12, 0, 5));
+  EXPECT_EQ(Count("start"), 1);
+
+  // The next day at 11:00 (seen armed again, as above), set on to 13:00.
+  qtest::SetSettingDword(u"AutoUpdateScheduleSecond", 6);
+  SetNow(At(2031, 3, 11, 11, 0, 0));
+  due = WaitForArm(At(2031, 3, 11, 12, 0, 5));
+  ASSERT_EQ(due, At(2031, 3, 11, 12, 0, 6));
+  int finishes = Count("finished");
+  SetNow(At(2031, 3, 11, 13, 0, 0));
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return Count("finished") > finishes; }, 120000)) << "no refresh";
+  EXPECT_EQ(WaitForArm(due), At(2031, 3, 12, 12, 0, 6));
+  EXPECT_EQ(Count("start"), 2);
+}
