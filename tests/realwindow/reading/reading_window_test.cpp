@@ -134,6 +134,56 @@ class ReadingWindowTest : public qtest::XWindowTest {
     return Until([&] { return probe_.Shown().SameLook(watch) == wait; });
   }
 
+  // Opens the first story with its page build held: the channel's logo is
+  // a pipe that gives its picture only when the test writes it, so the
+  // build (in a clock advance of its own, on a thread) waits on it with
+  // the wait cursor showing over the window, where the click on the story
+  // left the pointer. Meanwhile input() runs; then the logo is
+  // given and the build ends. Returns the reading view's active window,
+  // and the serial of the wait cursor seen (0 when none showed).
+  // watch: the desktop's wait cursor, taken before the first click (its
+  // window takes the pointer away from where the clicks left it).
+  HWND OpenStoryHeld(const CursorImage& watch, const std::function<void()>& input,
+                     unsigned long* waitSerial = nullptr) {
+    const std::string logo = qk::HostPath(kLogo);
+    std::filesystem::remove(logo);
+    EXPECT_EQ(mkfifo(logo.c_str(), 0644), 0) << errno;
+    // The story opens; its page waits for its timer.
+    Click(kFirstRowX, kFirstRowY);
+    EXPECT_TRUE(q_.WaitFor(
+        [&] {
+          if (q_.ActiveWindow() != headlines_) return true;
+          (void)q_.Advance(10);
+          return false;
+        },
+        30000));
+    const HWND reading = q_.ActiveWindow();
+    qtest::RemoteProgram builder(process_);
+    builder.Attach(q_.Window());
+    builder.SetTimeout(60000);
+    std::thread build([&] { EXPECT_TRUE(builder.Advance(150)); });
+    bool shown = false;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         !shown && std::chrono::steady_clock::now() < end;) {
+      const CursorImage now = probe_.Shown();
+      shown = now.SameLook(watch);
+      if (shown && waitSerial) *waitSerial = now.serial;
+      if (!shown) (void)probe_.Changes([](const std::vector<unsigned long>& s) { return !s.empty(); }, 1000);
+    }
+    EXPECT_TRUE(shown) << "no wait cursor while the page is built";
+    input();
+    {
+      std::ofstream pipe(logo, std::ios::binary);  // opens once the build reads it
+      std::vector<uint32_t> pixels(40 * 10, 0x2060A0);
+      std::vector<uint8_t> bytes;
+      EXPECT_TRUE(qk::gdi::EncodePng(40, 10, pixels, &bytes));
+      pipe.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    build.join();
+    std::filesystem::remove(logo);
+    return reading;
+  }
+
   std::string docroot_;
   qtest::NginxServer nginx_;
   qtest::CursorProbe probe_;
@@ -212,55 +262,20 @@ TEST_F(ReadingWindowTest, TheFirstTapOnTheMailButtonOfTheShownBarSendsTheStory) 
 }
 
 // The page build holds the wait cursor: shown over the window while the
-// build waits on the channel's logo (a pipe that gives its picture only
-// when the test writes it), gone once the page shows.
+// build waits on the channel's logo, gone once the page shows; and it
+// comes and goes again when the story is opened again.
 TEST_F(ReadingWindowTest, TheWaitCursorShowsWhileTheArticlePageIsBuiltAndGoesAfter) {
   const CursorImage watch = probe_.Watch();
   ASSERT_GT(watch.width, 0);
   ServeChannel({{"First", LongStory()}});
   OpenHeadlines(1);
-  // (Where the last click left the pointer: the clicks below go there.)
-  probe_.PointInto(window_, kFirstRowX, kFirstRowY);
   ASSERT_TRUE(CursorBecomes(watch, false)) << "the wait cursor shows before the story is opened";
-  const std::string logo = qk::HostPath(kLogo);
-  ASSERT_EQ(mkfifo(logo.c_str(), 0644), 0) << errno;
-  // The story opens; its page waits for its timer.
-  Click(kFirstRowX, kFirstRowY);
-  ASSERT_TRUE(q_.WaitFor([&] {
-    if (q_.ActiveWindow() != headlines_) return true;
-    (void)q_.Advance(10);
-    return false;
-  }, 30000));
-  // The build runs inside a clock advance of its own, which answers only
-  // when the build is done.
-  qtest::RemoteProgram builder(process_);
-  builder.Attach(q_.Window());
-  builder.SetTimeout(60000);
-  std::thread build([&] { EXPECT_TRUE(builder.Advance(150)); });
-  // While the logo is not given, the build waits and the wait cursor shows.
-  bool shown = false;
   unsigned long waitSerial = 0;
-  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-       !shown && std::chrono::steady_clock::now() < end;) {
-    const CursorImage now = probe_.Shown();
-    shown = now.SameLook(watch);
-    waitSerial = now.serial;
-    if (!shown) (void)probe_.Changes([](const std::vector<unsigned long>& s) { return !s.empty(); }, 1000);
-  }
-  EXPECT_TRUE(shown) << "no wait cursor while the page is built";
-  {
-    std::ofstream pipe(logo, std::ios::binary);  // opens once the build reads it
-    std::vector<uint32_t> pixels(40 * 10, 0x2060A0);
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(qk::gdi::EncodePng(40, 10, pixels, &bytes));
-    pipe.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-  build.join();
+  const HWND reading = OpenStoryHeld(watch, [] {}, &waitSerial);
   ASSERT_TRUE(CursorBecomes(watch, false)) << "the wait cursor stayed after the page was built";
-  EXPECT_NE(q_.ActiveWindow(), headlines_);
-  std::filesystem::remove(logo);
-  // The story opened again: its build shows the wait cursor and takes it
-  // away again.
+  EXPECT_EQ(q_.ActiveWindow(), reading);
+  // The story opened again, its build not held: the wait cursor comes and
+  // goes.
   Key("Escape");
   ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == headlines_; }));
   (void)probe_.Changes([](const std::vector<unsigned long>&) { return true; }, 0);
@@ -275,6 +290,48 @@ TEST_F(ReadingWindowTest, TheWaitCursorShowsWhileTheArticlePageIsBuiltAndGoesAft
   const std::vector<unsigned long> changes = probe_.Changes(cameAndWent, 10000);
   EXPECT_TRUE(cameAndWent(changes)) << changes.size() << " changes of the cursor";
   EXPECT_FALSE(probe_.Shown().SameLook(watch));
+}
+
+// Taps made while the reader is busy (its page build held) wait in the X
+// connection and come in one go: each goes where it lands once the taps
+// before it have been handled. The corner tab's tap shows the bar, and the
+// tap on the bar's menu button then opens the menu (not the page under
+// where the bar now is); likewise the mail button's tap sends the story.
+TEST_F(ReadingWindowTest, ATapOnTheBarMadeWhileTheReaderWasBusyAfterTheCornerTabsTapArrives) {
+  const std::string opener = Host(u"\\") + "/mail.sh";
+  const std::string mailed = Host(u"\\") + "/mailed.txt";
+  qtest::WriteHostFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$3\" >> \"" + mailed + "\"\n");
+  chmod(opener.c_str(), 0755);
+  const CursorImage watch = probe_.Watch();
+  ServeChannel({{"First", LongStory()}});
+  setenv("QUILLET_MAIL_OPENER", opener.c_str(), 1);
+  OpenHeadlines(1);
+  unsetenv("QUILLET_MAIL_OPENER");
+  for (int trial = 0; trial < 3; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    const HWND reading = OpenStoryHeld(watch, [&] {
+      Click(kCornerX, kCornerY);
+      Click(kMenuX, kBarY);
+    });
+    ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != reading && Text(q_.ActiveWindow()) == "Quillet Reach"; }))
+        << "the tap on the menu button was lost";
+    const HWND menu = q_.ActiveWindow();
+    Click(kMenuX, kBarY);  // the menu's close button
+    ASSERT_TRUE(Until([&] { return q_.ActiveWindow() != menu; }));
+    Key("Escape");
+    ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == headlines_; }));
+  }
+  auto lines = [&] {
+    std::ifstream in(mailed);
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line == "First";
+    return n;
+  };
+  OpenStoryHeld(watch, [&] {
+    Click(kCornerX, kCornerY);
+    Click(kMailX, kBarY);
+  });
+  ASSERT_TRUE(Until([&] { return lines() == 1; })) << "the tap on the mail button was lost";
 }
 
 // A first start (no channel list): the start-up load shows the wait
@@ -294,3 +351,5 @@ TEST_F(ReadingWindowTest, OnAFirstStartTheWaitCursorGoesOnceTheWelcomePageShows)
 }
 
 }  // namespace
+
+
