@@ -228,7 +228,7 @@ TEST_F(ReadingWindowTest, EveryTapOnTheMenuButtonOfTheShownBarOpensTheReadingMen
     ASSERT_TRUE(Until([&] { return q_.ActiveWindow() == headlines_; }));
   }
   EXPECT_TRUE(lost.empty()) << lost.size() << " of 20 taps on the menu button were lost, the first in trial "
-                            << lost.front();
+                            << (lost.empty() ? -1 : lost.front());
 }
 
 // The e-mail button's first tap after the corner tab showed the bar hands
