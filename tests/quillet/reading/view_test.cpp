@@ -814,6 +814,16 @@ int InkedBelow(int top) {
   return inked;
 }
 
+// How often the viewer told its host that a page shown from its first
+// screen had been laid out whole (the host window subclassed).
+int g_laterCompletions = 0;
+WNDPROC g_hostProc = nullptr;
+LRESULT CALLBACK CountCompletions(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NOTIFY && lParam && reinterpret_cast<const NMHDR*>(lParam)->code == NM_LAYOUTCOMPLETE)
+    ++g_laterCompletions;
+  return ::CallWindowProcW(g_hostProc, window, message, wParam, lParam);
+}
+
 DWORD WatchFirstShow() {
   if (g_shown && g_shown->IsPageShown() && g_firstShow.height < 0) {
     g_firstShow.height = LayoutHeight(*g_shown);
@@ -845,6 +855,10 @@ TEST_F(ReadingView, AnArticleWhoseFirstPartIsShorterThanTheScreenIsLaidOutWholeB
   dlg.steps.push_back([&](CScriptedRead& d) {
     g_firstShow = FirstShow();
     g_shown = &d;
+    g_laterCompletions = 0;
+    HWND host = d.GetHtmlHost()->m_hWnd;
+    g_hostProc = reinterpret_cast<WNDPROC>(::GetWindowLongW(host, GWL_WNDPROC));
+    ::SetWindowLongW(host, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&CountCompletions));
     g_hookBefore = qk::SetIdleHook(WatchFirstShow);
     Advance(100);
     // The screen shows when the thread next goes idle, unless the page
@@ -853,6 +867,8 @@ TEST_F(ReadingView, AnArticleWhoseFirstPartIsShorterThanTheScreenIsLaidOutWholeB
     qk::SetIdleHook(g_hookBefore);
     g_shown = nullptr;
     Settle(d);
+    ::SetWindowLongW(host, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(g_hostProc));
+    EXPECT_EQ(g_laterCompletions, 0) << "the page was laid out from its start first, the rest later";
     const int whole = LayoutHeight(d);
     EXPECT_GT(whole, 4 * 800) << "the whole article is long";
     EXPECT_EQ(g_firstShow.height, whole) << "the page was first shown before it was laid out whole";
