@@ -661,17 +661,26 @@ DWORD Idle() {
   }
   Present();
   InputEvent e;
-  bool delivered = false;
+  bool delivered = false, pointerDelivered = false;
   while (PollInput(&e)) {
-    // What Backspace stands for depends on the edit's text, so the input
-    // handed on before it is handled first: the wait comes back at once.
-    if (delivered && e.kind == InputEvent::KeyDown && e.virtualKey == VK_BACK) {
+    // Input that depends on what the input before it did waits until that
+    // has been handled (the wait comes back at once, and the screen shows
+    // the outcome first): a pointer event goes to the window that is under
+    // it once the earlier input has been handled (a tap that shows a bar,
+    // then a tap on the bar), and the input after a pointer event meets
+    // the windows and the focus that the pointer left; what Backspace
+    // stands for depends on the edit's text.
+    const bool pointer = e.kind == InputEvent::PointerDown || e.kind == InputEvent::PointerMove ||
+                         e.kind == InputEvent::PointerUp;
+    if (delivered &&
+        (pointer || pointerDelivered || (e.kind == InputEvent::KeyDown && e.virtualKey == VK_BACK))) {
       std::lock_guard<std::mutex> lock(g_lock);
       g_win.pending.push_front(std::move(e));
       return 0;
     }
     DeliverInput(e);
     delivered = true;
+    pointerDelivered = pointerDelivered || pointer;
   }
   if (g_displayLost.load()) {
     HandleDisplayLoss();

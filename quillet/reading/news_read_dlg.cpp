@@ -391,6 +391,9 @@ void CNewsReadDlg::OnDeleteItem() {
 void CNewsReadDlg::BuildPage() {
   KillTimer(NEWS_READ_TIMER_BUILD);
   if (!m_pHost || !m_pHost->m_hWnd) return;
+  // The wait cursor shows while the page is built (its pictures loaded, its
+  // text laid out); the normal cursor comes back once it is shown.
+  ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
   // The finger drives the page of the new view, not the old one.
   const BOOL touch = GetTouchFlag();
   if (touch)
@@ -451,6 +454,7 @@ void CNewsReadDlg::BuildPage() {
   m_pHost->SetHtml(m_strPage);
   m_pHost->LayoutHtmlView(TRUE, m_bFullScreen);
   FitPageToHost();
+  ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
   if (remote) SetTimer(NEWS_READ_TIMER_REFIT, 250, nullptr);
   m_bPageShown = TRUE;
   // The keys reach the page (and through the host, Previous and Next).

@@ -790,3 +790,92 @@ TEST_F(ReadingView, EmailHandsLinkAndTitleToTheComposerAsSingleArguments) {
   EXPECT_EQ(args[2], "T http://x.example/1");
   unsetenv("QUILLET_MAIL_OPENER");
 }
+
+namespace {
+
+// What the screen showed when it was first shown (the display's idle hook)
+// while a view is watched: the page's layout height and how many pixels of
+// the screen's lower part were not white.
+struct FirstShow {
+  int height = -1;
+  int inked = -1;
+};
+FirstShow g_firstShow;
+CNewsReadDlg* g_shown = nullptr;
+qk::IdleHook g_hookBefore = nullptr;
+
+int InkedBelow(int top) {
+  HDC screen = GetDC(nullptr);
+  int inked = 0;
+  for (int y = top; y < GetSystemMetrics(SM_CYSCREEN) - 20; y += 2)
+    for (int x = 0; x < GetSystemMetrics(SM_CXSCREEN) - 40; x += 2)
+      if ((GetPixel(screen, x, y) & 0xFFFFFF) != 0xFFFFFF) ++inked;
+  ReleaseDC(nullptr, screen);
+  return inked;
+}
+
+// How often the viewer told its host that a page shown from its first
+// screen had been laid out whole (the host window subclassed).
+int g_laterCompletions = 0;
+WNDPROC g_hostProc = nullptr;
+LRESULT CALLBACK CountCompletions(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NOTIFY && lParam && reinterpret_cast<const NMHDR*>(lParam)->code == NM_LAYOUTCOMPLETE)
+    ++g_laterCompletions;
+  return ::CallWindowProcW(g_hostProc, window, message, wParam, lParam);
+}
+
+DWORD WatchFirstShow() {
+  if (g_shown && g_shown->IsPageShown() && g_firstShow.height < 0) {
+    g_firstShow.height = LayoutHeight(*g_shown);
+    g_firstShow.inked = InkedBelow(400);
+  }
+  return g_hookBefore ? g_hookBefore() : INFINITE;
+}
+
+}  // namespace
+
+// A long article whose first part (enough text to be cut there) lays out
+// shorter than the screen: the page is laid out whole before it is first
+// shown, so the first screen never shows the start with blank below it.
+TEST_F(ReadingView, AnArticleWhoseFirstPartIsShorterThanTheScreenIsLaidOutWholeBeforeItsFirstShow) {
+  Use(480, 800, 192, TRUE);
+  MakeArticles();
+  // The first part: more text than the first screen takes, in letters so
+  // small that it lays out in a few lines; then a long rest in the usual
+  // size.
+  CString body = u"<p style=\"font-size:1px\">";
+  for (int i = 0; i < 500; ++i) body += u"tiny wor ";
+  body += u"</p>";
+  for (int i = 0; i < 120; ++i)
+    body += u"<p>Paragraph " + CString(std::to_string(i).c_str()) +
+            u" of the rest of the story, with enough words to wrap over a couple of lines.</p>";
+  source_.rows[0].strBody = body;
+  source_.rows[0].strTitle = u"Short start";
+  CScriptedRead dlg(source_.rows[0], &parent_, &source_);
+  dlg.steps.push_back([&](CScriptedRead& d) {
+    g_firstShow = FirstShow();
+    g_shown = &d;
+    g_laterCompletions = 0;
+    HWND host = d.GetHtmlHost()->m_hWnd;
+    g_hostProc = reinterpret_cast<WNDPROC>(::GetWindowLongW(host, GWL_WNDPROC));
+    ::SetWindowLongW(host, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&CountCompletions));
+    g_hookBefore = qk::SetIdleHook(WatchFirstShow);
+    Advance(100);
+    // The screen shows when the thread next goes idle, unless the page
+    // showed itself sooner.
+    qk::RunIdleHook();
+    qk::SetIdleHook(g_hookBefore);
+    g_shown = nullptr;
+    Settle(d);
+    ::SetWindowLongW(host, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(g_hostProc));
+    EXPECT_EQ(g_laterCompletions, 0) << "the page was laid out from its start first, the rest later";
+    const int whole = LayoutHeight(d);
+    EXPECT_GT(whole, 4 * 800) << "the whole article is long";
+    EXPECT_EQ(g_firstShow.height, whole) << "the page was first shown before it was laid out whole";
+    const int inked = InkedBelow(400);
+    EXPECT_GT(inked, 1000) << "the rest of the story shows below its start";
+    EXPECT_EQ(g_firstShow.inked, inked) << "the first screen showed otherwise than the whole page does";
+    d.EndDialog(IDOK);
+  });
+  dlg.DoModal();
+}
