@@ -98,9 +98,18 @@ void EndlessServer::SetFeed(const std::string& body) {
   feed_ = body;
 }
 
-void EndlessServer::SetFeedEndless(bool endless) {
+void EndlessServer::SetFeedMode(FeedMode mode) {
   std::lock_guard<std::mutex> g(lock_);
-  feedEndless_ = endless;
+  feedMode_ = mode;
+}
+
+std::string RssFeed(const std::string& name, int items) {
+  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>" + name +
+                  "</title><link>http://127.0.0.1/</link><description>d</description>\n";
+  for (int i = items; i >= 1; --i)
+    s += "<item><title>" + name + " story " + std::to_string(i) + "</title><link>http://127.0.0.1/" + name + "/" +
+         std::to_string(i) + ".html</link><description>Text " + std::to_string(i) + "</description></item>\n";
+  return s + "</channel></rss>\n";
 }
 
 bool EndlessServer::WaitForEnded(int count, int timeoutMs) {
@@ -156,13 +165,15 @@ void EndlessServer::Serve(int fd) {
     sent_ += n;
   };
   bool endless = path.rfind("/endless", 0) == 0 || path.rfind("/announced", 0) == 0;
+  bool drip = path.rfind("/drip", 0) == 0;
   std::string fixed;
   bool haveFixed = false;
   if (path.rfind("/feed", 0) == 0) {
     std::lock_guard<std::mutex> g(lock_);
-    endless = feedEndless_;
+    endless = feedMode_ == FeedMode::kEndless;
+    drip = feedMode_ == FeedMode::kDrip;
     fixed = feed_;
-    haveFixed = !feedEndless_;
+    haveFixed = feedMode_ == FeedMode::kWhole;
   }
   if (path.rfind("/sized/", 0) == 0) {
     fixed.assign(size_t(std::stoull(path.substr(7))), 'x');
@@ -197,7 +208,7 @@ void EndlessServer::Serve(int fd) {
       ok = SendAll(fd, chunk.data(), chunk.size());
       if (ok) count(block.size());
     }
-  } else if (path.rfind("/drip", 0) == 0) {
+  } else if (drip) {
     std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n\r\n";
     bool ok = SendAll(fd, head.data(), head.size()) && SendAll(fd, kFeedStart, sizeof kFeedStart - 1);
     // The server's pace, not a wait for the client: a few bytes, then up to

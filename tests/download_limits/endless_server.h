@@ -9,8 +9,8 @@
 //   /drip...      200, no length, 16 bytes every 100 ms, never the end
 //   /announced... 200 announcing a length of 1 GB, then the endless body
 //   /sized/N      200 with exactly N bytes ('x') and their length
-//   /feed...      the test's feed (SetFeed) or, after SetFeedEndless(true),
-//                 the endless body
+//   /feed...      the test's feed (SetFeed), or the endless or the dripping
+//                 body as SetFeedMode says
 // Anything else is a 404.
 #pragma once
 
@@ -22,6 +22,10 @@
 #include <vector>
 
 namespace ltest {
+
+// An RSS 2.0 feed of the items 1..items (newest first), each linked to
+// "http://127.0.0.1/<name>/<n>.html".
+std::string RssFeed(const std::string& name, int items);
 
 class EndlessServer {
  public:
@@ -35,8 +39,9 @@ class EndlessServer {
   int port() const { return port_; }
   std::string Url(const std::string& path) const;
 
+  enum class FeedMode { kWhole, kEndless, kDrip };
   void SetFeed(const std::string& body);
-  void SetFeedEndless(bool endless);
+  void SetFeedMode(FeedMode mode);
 
   // Connections whose answer has ended: the client left (or the body was
   // whole). Waits at most timeoutMs for count of them.
@@ -61,7 +66,7 @@ class EndlessServer {
   int ended_ = 0;
   uint64_t sent_ = 0;
   std::string feed_;
-  bool feedEndless_ = false;
+  FeedMode feedMode_ = FeedMode::kWhole;
 };
 
 }  // namespace ltest

@@ -30,15 +30,6 @@ class UpdateLimitsTest : public qtest::ReaderProgramTest {
     ReaderProgramTest::TearDown();
   }
 
-  static std::string Feed(const std::string& name, int items) {
-    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>" + name +
-                    "</title><link>http://127.0.0.1/</link><description>d</description>\n";
-    for (int i = items; i >= 1; --i)
-      s += "<item><title>" + name + " story " + std::to_string(i) + "</title><link>http://127.0.0.1/" + name + "/" +
-           std::to_string(i) + ".html</link><description>Text " + std::to_string(i) + "</description></item>\n";
-    return s + "</channel></rss>\n";
-  }
-
   void WriteChannelList(const std::vector<std::string>& urls) {
     std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>Channels"
                     "</title></head><body nextID=\"" + std::to_string(urls.size() + 1) + "\"><outline text=\"News\">";
@@ -86,8 +77,8 @@ class UpdateLimitsTest : public qtest::ReaderProgramTest {
 };
 
 TEST_F(UpdateLimitsTest, AnEndlessFeedFailsItsChannelAndTheRunGoesOnWithTheNext) {
-  endless_.SetFeed(Feed("one", 2));
-  Serve("two.xml", Feed("two", 2));
+  endless_.SetFeed(ltest::RssFeed("one", 2));
+  Serve("two.xml", ltest::RssFeed("two", 2));
   WriteChannelList({endless_.Url("/feed/one.xml"), nginx_.Url("/two.xml")});
   ASSERT_EQ(RunUpdateTask(120000), 0u);
   ASSERT_EQ(Records("Ch001.bin").size(), 2u);
@@ -96,8 +87,8 @@ TEST_F(UpdateLimitsTest, AnEndlessFeedFailsItsChannelAndTheRunGoesOnWithTheNext)
   ASSERT_FALSE(storedFeed.empty());
 
   // The first address now sends without end; the second has a new item.
-  endless_.SetFeedEndless(true);
-  Serve("two.xml", Feed("two", 3));
+  endless_.SetFeedMode(ltest::EndlessServer::FeedMode::kEndless);
+  Serve("two.xml", ltest::RssFeed("two", 3));
   const int ended = endless_.Ended();
   ASSERT_EQ(RunUpdateTask(120000), 0u);
 
