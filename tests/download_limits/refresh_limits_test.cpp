@@ -1,8 +1,11 @@
-// A refresh over a channel list in which one address drips its feed a few
-// bytes at a time for ever: with the whole-transfer bound made short, that
-// channel fails with its error item and keeps what it stored, nothing of
-// the drip is left, and the run goes on with the next channel.
+// Refreshes in this process against answers without end: an address that
+// drips its feed a few bytes at a time for ever (with the whole-transfer
+// bound made short) fails its channel with the error item, keeps what it
+// stored and leaves nothing of the drip, and the run goes on with the next
+// channel; pictures without end, or just past their bound, leave no file.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "common/url_download.h"
 #include "endless_server.h"
@@ -11,7 +14,7 @@
 
 namespace {
 
-class RefreshDripTest : public rtest::RefreshTest {
+class RefreshLimitsTest : public rtest::RefreshTest {
  protected:
   void SetUp() override {
     rtest::RefreshTest::SetUp();
@@ -34,7 +37,7 @@ class RefreshDripTest : public rtest::RefreshTest {
   ltest::EndlessServer endless_;
 };
 
-TEST_F(RefreshDripTest, ADrippingFeedFailsItsChannelAtTheWholeBoundAndTheRunGoesOn) {
+TEST_F(RefreshLimitsTest, ADrippingFeedFailsItsChannelAtTheWholeBoundAndTheRunGoesOn) {
   endless_.SetFeed(ltest::RssFeed("one", 2));
   Serve("/two.xml", ltest::RssFeed("two", 2));
   LoadChannels({{1, "News", "One", endless_.Url("/feed/one.xml")}, {2, "News", "Two", Url("/two.xml")}});
@@ -68,6 +71,36 @@ TEST_F(RefreshDripTest, ADrippingFeedFailsItsChannelAtTheWholeBoundAndTheRunGoes
   EXPECT_EQ(two.size(), 3u);
   EXPECT_EQ(CountLink(two, u"http://127.0.0.1/two/3.html"), 1);
   EXPECT_TRUE(endless_.WaitForEnded(ended + 1, 30000));
+}
+
+TEST_F(RefreshLimitsTest, PicturesPastTheirBoundLeaveNoFileAndTheirItemsAreStored) {
+  ASSERT_TRUE(qtest::SetSettingDword(u"DownloadImage", 1));
+  const std::string atBound = endless_.Url("/sized/" + std::to_string(URL_DOWNLOAD_MAX_PICTURE_BYTES) + ".png");
+  const std::string overBound = endless_.Url("/sized/" + std::to_string(URL_DOWNLOAD_MAX_PICTURE_BYTES + 1) + ".png");
+  auto item = [](int n, const std::string& picture) {
+    return "<item><title>Story " + std::to_string(n) + "</title><link>http://127.0.0.1/pics/" + std::to_string(n) +
+           ".html</link><description>&lt;p&gt;Text&lt;img src=\"" + picture + "\"&gt;&lt;/p&gt;</description></item>\n";
+  };
+  Serve("/pics.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Pictures"
+                     "</title><link>http://127.0.0.1/</link><description>d</description><image><url>" +
+                         overBound + "</url></image>\n" + item(1, endless_.Url("/endless/pic.png")) +
+                         item(2, overBound) + item(3, atBound) + "</channel></rss>\n");
+  LoadChannels({{1, "News", "Pictures", Url("/pics.xml")}});
+  ASSERT_TRUE(RefreshAndWait());
+
+  std::vector<CItemRecord> items = Records(1);
+  EXPECT_EQ(items.size(), 3u);
+  EXPECT_EQ(CountLink(items, ERROR_ITEM_LINK), 0);
+  // Of the pictures only the one at the bound was kept; the logo, past it,
+  // was not.
+  int atBoundFiles = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(Host(DataPath("").GetString()))) {
+    const auto size = entry.file_size();
+    EXPECT_LE(size, uintmax_t(URL_DOWNLOAD_MAX_PICTURE_BYTES)) << entry.path();
+    atBoundFiles += size == URL_DOWNLOAD_MAX_PICTURE_BYTES;
+  }
+  EXPECT_EQ(atBoundFiles, 1);
+  EXPECT_FALSE(DataFileExists("Ch001-Logo.img"));
 }
 
 }  // namespace
