@@ -230,7 +230,8 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
   // test may hold the tick count still): every wait below ends by it.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_wholeWaitMs.load());
   auto timeLeft = [&deadline](DWORD wait) -> DWORD {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) return 0;
     return static_cast<DWORD>(std::min<long long>(left, wait));
   };

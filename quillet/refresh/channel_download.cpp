@@ -387,7 +387,8 @@ void ChannelDownload::FetchLogoAndIcon(const FeedFacts& feed) {
       !FileAccess(logoPath_)) {
     DWORD code = 0;
     CString error;
-    InternetDownloadFile(feed.imageUrl, logoPath_, &code, error, nullptr, nullptr, nullptr, URL_DOWNLOAD_MAX_PICTURE_BYTES);
+    InternetDownloadFile(feed.imageUrl, logoPath_, &code, error, nullptr, nullptr, nullptr,
+                         URL_DOWNLOAD_MAX_PICTURE_BYTES);
   }
   if (!feed.channelLink.IsEmpty() && !IsDownloadStopped()) {
     CString icon = FaviconUrl(feed.channelLink);
