@@ -99,8 +99,11 @@ TEST_F(UpdateLimitsTest, AnEndlessFeedFailsItsChannelAndTheRunGoesOnWithTheNext)
   EXPECT_EQ(CountLink(one, u"http://127.0.0.1/one/1.html"), 1);
   EXPECT_EQ(CountLink(one, u"http://127.0.0.1/one/2.html"), 1);
   ASSERT_EQ(CountLink(one, ERROR_ITEM_LINK), 1);
-  for (const CItemRecord& r : one)
-    if (r.link == CString(ERROR_ITEM_LINK)) EXPECT_EQ(r.type, DWORD(ITEM_TYPE_ERROR));
+  for (const CItemRecord& r : one) {
+    if (r.link == CString(ERROR_ITEM_LINK)) {
+      EXPECT_EQ(r.type, DWORD(ITEM_TYPE_ERROR));
+    }
+  }
   EXPECT_EQ(ReadDeviceFile(DataPath("Ch001.xml").c_str()), storedFeed);
   EXPECT_FALSE(DeviceFileExists(DataPath("Ch001~.xml").c_str()));
   // The next channel was stored as ever.
