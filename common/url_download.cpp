@@ -29,6 +29,7 @@ BOOL g_useProxy = FALSE;
 WCHAR g_proxyText[260] = QUILLET_DEFAULT_PROXY;
 std::atomic<DWORD> g_openWaitMs{30000};
 std::atomic<DWORD> g_readWaitMs{50000};
+std::atomic<DWORD> g_wholeWaitMs{URL_DOWNLOAD_MAX_MS};
 std::atomic<DWORD> g_fetchWaitMs{60000};
 std::atomic<DWORD> g_fetchGraceMs{5000};
 // The request error that the failing transfer of this thread handed to
@@ -224,7 +225,16 @@ void SetUrlDownloadProxy(BOOL useProxy, LPCWSTR proxyText) {
 }
 
 HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CString& errorText, HWND window,
-                             LPBYTE* memory, DWORD* size) {
+                             LPBYTE* memory, DWORD* size, DWORD maxBytes) {
+  // The whole transfer has one deadline, counted on the host's clock (a
+  // test may hold the tick count still): every wait below ends by it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_wholeWaitMs.load());
+  auto timeLeft = [&deadline](DWORD wait) -> DWORD {
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return 0;
+    return static_cast<DWORD>(std::min<long long>(left, wait));
+  };
   errorText.Empty();
   if (memory) *memory = nullptr;
   if (size) *size = 0;
@@ -261,7 +271,7 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
                                        reinterpret_cast<DWORD_PTR>(transfer.get()));
   bool opened = request != nullptr;
   if (!request && GetLastError() == ERROR_IO_PENDING) {
-    int ended = transfer->Wait(g_openWaitMs);
+    int ended = transfer->Wait(timeLeft(g_openWaitMs));
     if (ended == kRequestComplete) {
       request = transfer->handle;
       opened = request != nullptr;
@@ -343,6 +353,11 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
   // time-out may still be filled until the request is closed.
   INTERNET_BUFFERSA buffers{};
   for (;;) {
+    if (timeLeft(1) == 0) {
+      LogLine(u"The transfer took longer than %u ms", g_wholeWaitMs.load());
+      failure = ERROR_INTERNET_TIMEOUT;
+      break;
+    }
     transfer->Reset(kRequestComplete);
     buffers = INTERNET_BUFFERSA{};
     buffers.dwStructSize = sizeof buffers;
@@ -354,7 +369,7 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
         failure = error ? error : static_cast<DWORD>(ERROR_INTERNET_CONNECTION_RESET);
         break;
       }
-      int ended = transfer->Wait(g_readWaitMs);
+      int ended = transfer->Wait(timeLeft(g_readWaitMs));
       if (ended == kExit) {
         stopped = true;
         break;
@@ -372,6 +387,13 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
     DWORD count = buffers.dwBufferLength;
     LogLine(u"InternetReadFile %d bytes ... OK", count);
     if (count == 0) break;
+    if (count > maxBytes - total) {
+      // Longer than any document the caller takes: a server that sends
+      // without end must not fill the disk or the memory.
+      LogLine(u"The body passed %u bytes", maxBytes);
+      failure = ERROR_FILE_TOO_LARGE;
+      break;
+    }
     if (output) {
       if (total + count >= capacity) {
         // Grow in 128 KB steps, keeping one zero byte after the data. A block
@@ -438,9 +460,10 @@ HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CStrin
   return 0;
 }
 
-void SetUrlDownloadWaits(DWORD openMs, DWORD readMs) {
+void SetUrlDownloadWaits(DWORD openMs, DWORD readMs, DWORD wholeMs) {
   g_openWaitMs = openMs;
   g_readWaitMs = readMs;
+  g_wholeWaitMs = wholeMs;
 }
 
 void SetFetchProgramWait(DWORD waitMs, DWORD stopGraceMs) {

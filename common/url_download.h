@@ -23,6 +23,14 @@
 // stop broadcast yet finds it there once it can.
 #define AMBREL_STOP_EVENT u"Ambrel.Stop"
 
+// The longest body a download takes: no feed, page, catalog or service
+// reply comes near it. Pictures (item pictures, logos, site icons) have a
+// lower bound of their own.
+#define URL_DOWNLOAD_MAX_BYTES (32u << 20)
+#define URL_DOWNLOAD_MAX_PICTURE_BYTES (16u << 20)
+// The longest a whole transfer may take, from its request to its last byte.
+#define URL_DOWNLOAD_MAX_MS 300000u
+
 // Downloads one URL into a file (created or truncated) and/or a LocalAlloc
 // memory block that ends with at least one zero byte (the caller frees it
 // with LocalFree). Returns 0 when the transfer ran to its end or was stopped,
@@ -37,8 +45,14 @@
 //   part of a document is never left in place of the whole one.
 // - The URL is canonicalised as the platform does (a blank in it becomes
 //   "%20") before the request.
+// - A body longer than maxBytes fails (ERROR_FILE_TOO_LARGE) as soon as it
+//   passes the bound, and a transfer that has not ended when the whole
+//   transfer bound has passed (see SetUrlDownloadWaits) fails
+//   (ERROR_INTERNET_TIMEOUT): a server that sends without end, or drips a
+//   few bytes now and then for ever, never holds the caller or fills the
+//   disk. Either failure leaves no file and no memory block.
 HRESULT InternetDownloadFile(LPCWSTR url, LPCWSTR file, DWORD* errorCode, CString& errorText, HWND window,
-                             LPBYTE* memory, DWORD* size);
+                             LPBYTE* memory, DWORD* size, DWORD maxBytes = URL_DOWNLOAD_MAX_BYTES);
 
 // The status callback of the downloader's sessions.
 void InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength);
@@ -64,10 +78,10 @@ BOOL AbortUrlDownload();
 // ClearUrlDownloadAbort when it starts, before its first transfer.
 void ClearUrlDownloadAbort();
 BOOL IsUrlDownloadAborted();
-// How long a transfer waits for the answer to its request (30 seconds) and
-// for each block of the body (50 seconds) before it fails with
-// ERROR_INTERNET_TIMEOUT.
-void SetUrlDownloadWaits(DWORD openMs, DWORD readMs);
+// How long a transfer waits for the answer to its request (30 seconds), for
+// each block of the body (50 seconds) and for its whole (five minutes)
+// before it fails with ERROR_INTERNET_TIMEOUT.
+void SetUrlDownloadWaits(DWORD openMs, DWORD readMs, DWORD wholeMs = URL_DOWNLOAD_MAX_MS);
 // The proxy of the next transfers ("host:port").
 void SetUrlDownloadProxy(BOOL useProxy, LPCWSTR proxyText);
 

@@ -80,6 +80,10 @@ class CDownloader {
   void ClearCredentials();
   void SetUserAgent(const CString& agent) { m_connection.SetUserAgent(agent); }
   void SetTimeout(DWORD ms) { m_connection.SetTimeout(ms); }
+  // The longest body a transfer stores and the longest it may take to
+  // come; a body that passes either fails (DL_STORE_FAILED) and leaves no
+  // file.
+  void SetTransferLimits(uint64_t maxBytes, DWORD maxMs) { m_connection.SetBodyLimits(maxBytes, maxMs); }
   // A PEM file of further trusted CA certificates (host path).
   void SetCaFile(const CString& hostPath) { m_connection.SetCaFile(hostPath); }
   // Starts a new operation: forgets an earlier Terminate.

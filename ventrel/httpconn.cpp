@@ -155,6 +155,26 @@ class FileSink : public CByteSink {
   CBufferedFile& file_;
 };
 
+// Passes a body on until it would pass its bound.
+class BoundedSink : public CByteSink {
+ public:
+  BoundedSink(CByteSink& next, uint64_t maxBytes) : next_(next), max_(maxBytes) {}
+  BOOL Write(const char* data, int length) override {
+    if (uint64_t(length) > max_ - total_) {
+      over_ = true;
+      return FALSE;
+    }
+    total_ += uint64_t(length);
+    return next_.Write(data, length);
+  }
+  bool over_ = false;
+
+ private:
+  CByteSink& next_;
+  uint64_t max_;
+  uint64_t total_ = 0;
+};
+
 }  // namespace
 
 CString TextOfBytes(const std::string& bytes) {
@@ -718,6 +738,15 @@ class CHttpConnection::SocketSource : public CByteSource {
     hasDeadline_ = true;
   }
   void ClearDeadline() { hasDeadline_ = false; }
+  // The end of the whole body: no receive goes past it.
+  void SetBodyDeadline(DWORD ms) {
+    bodyDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    hasBodyDeadline_ = true;
+    overdue_ = false;
+  }
+  void ClearBodyDeadline() { hasBodyDeadline_ = false; }
+  // Whether a receive found the body's end passed.
+  bool Overdue() const { return overdue_; }
   // The server closes right after a whole body; one that keeps the
   // connection despite "Connection: close" is not waited for long.
   int ReceiveAfterEnd(char* buffer, int size) override {
@@ -728,6 +757,12 @@ class CHttpConnection::SocketSource : public CByteSource {
   }
   int Receive(char* buffer, int size) override {
     if (conn_.m_cancel.load()) return -1;
+    if (hasBodyDeadline_ && std::chrono::steady_clock::now() >= bodyDeadline_) {
+      VLog(u"The body took too long: it is given up");
+      overdue_ = true;
+      WSASetLastError(WSAETIMEDOUT);
+      return -1;
+    }
     if (!hasDeadline_ && !BodyKeepsPace()) {
       VLog(u"Fewer than %d bytes in %u ms: the body is given up", kMinBytesPerPeriod, unsigned(conn_.m_socket.m_nTimeout));
       WSASetLastError(WSAETIMEDOUT);
@@ -768,14 +803,20 @@ class CHttpConnection::SocketSource : public CByteSource {
       return int(take);
     }
     DWORD saved = conn_.m_socket.m_nTimeout;
-    if (hasDeadline_) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now())
+    bool waitEndsWithBody = false;  // the wait below ends at the body's end
+    if (hasDeadline_ || hasBodyDeadline_) {
+      auto end = hasDeadline_ && (!hasBodyDeadline_ || deadline_ < bodyDeadline_) ? deadline_ : bodyDeadline_;
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
                       .count();
       if (left <= 0) {
+        if (hasBodyDeadline_ && end == bodyDeadline_) overdue_ = true;
         WSASetLastError(WSAETIMEDOUT);
         return -1;
       }
-      if (uint64_t(left) < saved) conn_.m_socket.m_nTimeout = DWORD(left);
+      if (uint64_t(left) < saved) {
+        conn_.m_socket.m_nTimeout = DWORD(left);
+        waitEndsWithBody = hasBodyDeadline_ && end == bodyDeadline_;
+      }
     }
     int n;
     if (readAhead_ && size < 4096) {
@@ -794,6 +835,7 @@ class CHttpConnection::SocketSource : public CByteSource {
     }
     conn_.m_socket.m_nTimeout = saved;
     if (conn_.m_cancel.load()) return -1;
+    if (n < 0 && waitEndsWithBody) overdue_ = true;
     return n;
   }
 
@@ -803,6 +845,9 @@ class CHttpConnection::SocketSource : public CByteSource {
   size_t pos_ = 0;
   bool hasDeadline_ = false;
   std::chrono::steady_clock::time_point deadline_;
+  bool hasBodyDeadline_ = false;
+  bool overdue_ = false;
+  std::chrono::steady_clock::time_point bodyDeadline_;
   bool paceStarted_ = false;
   std::chrono::steady_clock::time_point paceStart_;
   uint64_t paceBytes_ = 0;
@@ -947,6 +992,12 @@ BOOL CHttpConnection::GetFile(CHttpResponse* response, const CString& path) {
     m_nSavedError = ERROR_INVALID_DATA;
     return FALSE;
   }
+  if (framing.kind == CBodyFraming::LENGTH && framing.length > m_nMaxBody) {
+    // Announced longer than any body taken: nothing of it is stored.
+    VLog(u"Body refused: %llu bytes announced", (unsigned long long)framing.length);
+    m_nSavedError = ERROR_FILE_TOO_LARGE;
+    return FALSE;
+  }
   bool partial = response->m_nStatusCode == 206;
   CBufferedFile file(8192);
   if (!file.Open(path, GENERIC_WRITE, FILE_SHARE_READ, partial ? OPEN_EXISTING : CREATE_ALWAYS,
@@ -961,10 +1012,21 @@ BOOL CHttpConnection::GetFile(CHttpResponse* response, const CString& path) {
   }
   VLog(u"CHttpConnection::ReceiveResponseBodyPlain()");
   FileSink sink(file);
+  BoundedSink bounded(sink, m_nMaxBody);
   uint64_t received = 0;
-  int rc = ReadResponseBody(*m_pSource, framing, sink, m_limits, why, &received);
+  m_pSource->SetBodyDeadline(m_nMaxBodyMs);
+  int rc = ReadResponseBody(*m_pSource, framing, bounded, m_limits, why, &received);
+  m_pSource->ClearBodyDeadline();
   BOOL closed = file.Close();
   DWORD closeError = closed ? 0 : GetLastError();
+  if (rc != READ_OK && !m_cancel.load() && (bounded.over_ || m_pSource->Overdue())) {
+    // A body without end is no document: what came of it goes.
+    m_nSavedError = bounded.over_ ? ERROR_FILE_TOO_LARGE : ERROR_TIMEOUT;
+    VLog(u"Body failed after %llu bytes: %s", (unsigned long long)received,
+         bounded.over_ ? u"longer than the bound" : u"it took too long");
+    DeleteFileW(path);
+    return FALSE;
+  }
   if (m_cancel.load()) {
     VLog(u"Transfer cancelled after %llu bytes", (unsigned long long)received);
     m_nSavedError = ERROR_OPERATION_ABORTED;

@@ -94,6 +94,13 @@ class CByteSink {
   virtual BOOL Write(const char* data, int length) = 0;
 };
 
+// The longest body a connection stores and the longest its transfer may
+// take: no feed or service reply comes near either, and a server that sends
+// without end, or a few bytes now and then for ever, neither fills the disk
+// nor holds the caller.
+#define HTTP_MAX_BODY_BYTES (32u << 20)
+#define HTTP_MAX_BODY_MS 300000u
+
 // Limits that keep a hostile server from holding the reader.
 struct CResponseLimits {
   size_t maxLine = 64 * 1024;         // one header or chunk-size line
@@ -195,7 +202,16 @@ class CHttpConnection {
   CHttpRequest* CreateRequest(const CString& path, int method);
   BOOL SendRequest(CHttpRequest* request, const CStringList* rawLines = nullptr);
   CHttpResponse* ReceiveResponse();
+  // Stores the body of the response in the file. A body longer than the
+  // body bound (ERROR_FILE_TOO_LARGE) or still coming when the time bound
+  // has passed (ERROR_TIMEOUT) fails, and its file is removed.
   BOOL GetFile(CHttpResponse* response, const CString& path);
+  // The bounds of the bodies GetFile stores (HTTP_MAX_BODY_BYTES and
+  // HTTP_MAX_BODY_MS unless set).
+  void SetBodyLimits(uint64_t maxBytes, DWORD maxMs) {
+    m_nMaxBody = maxBytes;
+    m_nMaxBodyMs = maxMs;
+  }
   void Close();
   DWORD GetSavedError() const { return m_nSavedError; }
 
@@ -214,5 +230,7 @@ class CHttpConnection {
   DWORD m_nSavedError = 0;
   CString m_strCaFile;
   CResponseLimits m_limits;
+  uint64_t m_nMaxBody = HTTP_MAX_BODY_BYTES;
+  DWORD m_nMaxBodyMs = HTTP_MAX_BODY_MS;
   SocketSource* m_pSource = nullptr;  // reader of the current response
 };

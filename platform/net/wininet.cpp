@@ -784,6 +784,7 @@ const std::map<DWORD, const char16_t*>& SystemTexts() {
       {ERROR_NOT_ENOUGH_MEMORY, u"Not enough storage is available to process this command."},
       {ERROR_INVALID_PARAMETER, u"The parameter is incorrect."},
       {ERROR_DISK_FULL, u"There is not enough space on the disk."},
+      {ERROR_FILE_TOO_LARGE, u"The file size exceeds the limit allowed and cannot be saved."},
       {ERROR_TIMEOUT, u"This operation returned because the timeout period expired."},
   };
   return texts;

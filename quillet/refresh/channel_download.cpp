@@ -72,7 +72,7 @@ void FetchSiteIcon(const CString& url, const CString& path) {
   if (IconKnownMissing(url)) return;
   DWORD code = 0;
   CString error;
-  if (InternetDownloadFile(url, path, &code, error, nullptr, nullptr, nullptr) != 0 &&
+  if (InternetDownloadFile(url, path, &code, error, nullptr, nullptr, nullptr, URL_DOWNLOAD_MAX_PICTURE_BYTES) != 0 &&
       code == ERROR_INTERNET_EXTENDED_ERROR) {
     std::lock_guard<std::mutex> hold(g_missingIconsLock);
     g_missingIcons.insert(url.str());
@@ -337,7 +337,7 @@ void ChannelDownload::FetchImage(const CString& entry, CItemStore& store) {
   DWORD code = 0;
   CString error;
   bool ok = InternetDownloadFile(CDownloadJob::ResolveImageUrl(link, url), imagePath, &code, error, nullptr, nullptr,
-                                 nullptr) == 0;
+                                 nullptr, URL_DOWNLOAD_MAX_PICTURE_BYTES) == 0;
   if (ReadSettingInt(u"Settings", u"VentrelLog", 0))
     LogF(u"Download %s to %s %s.", url.GetString(), imagePath.GetString(), ok ? u"successed" : u"failed");
   // A channel taken off the list while its picture came had its files
@@ -393,7 +393,8 @@ void ChannelDownload::FetchLogoAndIcon(const FeedFacts& feed) {
       !FileAccess(logoPath_)) {
     DWORD code = 0;
     CString error;
-    InternetDownloadFile(feed.imageUrl, logoPath_, &code, error, nullptr, nullptr, nullptr);
+    InternetDownloadFile(feed.imageUrl, logoPath_, &code, error, nullptr, nullptr, nullptr,
+                         URL_DOWNLOAD_MAX_PICTURE_BYTES);
   }
   if (!feed.channelLink.IsEmpty() && !IsDownloadStopped()) {
     CString icon = FaviconUrl(feed.channelLink);

@@ -200,7 +200,7 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
       CString url = ImageAddress(m_strLink, reference);
       DWORD code = 0;
       CString error;
-      InternetDownloadFile(url, local, &code, error, nullptr, nullptr, nullptr);
+      InternetDownloadFile(url, local, &code, error, nullptr, nullptr, nullptr, URL_DOWNLOAD_MAX_PICTURE_BYTES);
     }
     if (!thumbnailMade && m_hNotify && FileAccess(local) && !FileAccess(thumbnail) &&
         SendMessageW(m_hNotify, WM_MAKE_CHANNEL_ICON, reinterpret_cast<WPARAM>(thumbnail.GetString()),
