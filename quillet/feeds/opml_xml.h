@@ -40,6 +40,10 @@ class COpmlXML : public CEXML {
   // that title already, or the list could not be saved.
   int AddChannel(LPCWSTR category, LPCWSTR title, LPCWSTR url);
   int AddCategory(LPCWSTR category);
+  // The channel of that feed URL: the one with exactly that address, else
+  // the first whose address is the same one spelt otherwise (the scheme and
+  // the server in another case, the scheme's default port written out or
+  // left empty; see InternetAddressKey). Stored addresses stay as they are.
   int FindChannel(LPCWSTR url, int remove);
   int HasChannel(LPCWSTR url) { return FindChannel(url, 0); }
   int RemoveChannel(LPCWSTR url) { return FindChannel(url, 1); }
@@ -121,6 +125,8 @@ class COpmlXML : public CEXML {
   bool m_bSavePending = false;
   uint64_t m_nPendingSince = 0;  // tick of the oldest edit held back
   mutable std::unordered_map<std::u16string, TiXmlElement*> m_channelIndex;
+  // The same outlines by the comparison key of their feed URL.
+  mutable std::unordered_map<std::u16string, TiXmlElement*> m_channelKeyIndex;
   mutable bool m_bIndexed = false;
   mutable unsigned m_nIndexedGeneration = 0;
 };
