@@ -528,10 +528,11 @@ INTERNET_STATUS_CALLBACK InternetSetStatusCallbackW(HINTERNET handle, INTERNET_S
 
 namespace {
 
-// The address as libcurl reads it like ParseInternetAddress: an "@" inside
-// the user information escaped (the user information ends at the last
-// one), an empty port left out (the scheme's default), and escaped ASCII
-// characters of a host name written as they are.
+// The address written so that libcurl reads it as ParseInternetAddress
+// does: an "@" inside the user information escaped (the user information
+// ends at the last one), the port as its number and an empty one left out
+// (the scheme's default), and escaped ASCII characters of a host name
+// written as they are.
 std::u16string TransferAddress(const InternetAddress& parts) {
   std::u16string user, password, host;
   auto escapeAt = [](std::u16string_view in, std::u16string& out) {
@@ -559,7 +560,10 @@ std::u16string TransferAddress(const InternetAddress& parts) {
   out.user = user;
   out.password = password;
   out.host = host;
-  if (out.portText.empty()) out.hasPort = false;
+  std::u16string port;
+  for (char c : std::to_string(parts.port)) port += static_cast<char16_t>(c);
+  out.hasPort = parts.hasPort && !parts.portText.empty();
+  out.portText = port;
   return AssembleInternetAddress(out);
 }
 
