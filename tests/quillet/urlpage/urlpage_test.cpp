@@ -729,3 +729,46 @@ TEST_F(UrlPageTest, AnAddressNoDownloadCanUseIsNamedAndNothingIsFetched) {
   EXPECT_EQ(host, CString(u"feeds.example"));
   qnet::RemoveTree(docroot);
 }
+
+// The search's reply names one new feed twice, spelt otherwise, and a feed
+// the list holds under another spelling: checking all adds the new feed
+// once, and the box names only the one the list held.
+TEST_F(UrlPageTest, SearchResultsSpeltOtherwiseAddOneChannelAndNameTheHeldFeedOnce) {
+  WriteDeviceFile(kList,
+                  "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body nextID=\"120\">"
+                  "<outline text=\"Others\" type=\"rss\" uniqueID=\"110\">"
+                  "<outline text=\"Taken\" type=\"rss\" uniqueID=\"111\" xmlUrl=\"http://127.0.0.1/t\"/>"
+                  "</outline></body></opml>\n");
+  const std::string docroot = qnet::MakeTempFolder("urlpage");
+  std::filesystem::create_directories(docroot + "/ajax/services/feed");
+  qtest::WriteHostFile(docroot + "/ajax/services/feed/find",
+                       "{\"responseData\": {\"entries\":["
+                       "{\"url\":\"http://127.0.0.1/new\",\"title\":\"New one\",\"link\":\"\"},"
+                       "{\"url\":\"HTTP://127.0.0.1:80/new\",\"title\":\"New again\",\"link\":\"\"},"
+                       "{\"url\":\"http://127.0.0.1:/t\",\"title\":\"Taken spelt otherwise\",\"link\":\"\"}]}}");
+  qtest::NginxServer nginx;
+  QNET_REQUIRE_PEER(nginx.Start(docroot), "nginx");
+  ASSERT_TRUE(qtest::SetSettingString(u"FeedSearchHost",
+                                      qk::FromUtf8("127.0.0.1:" + std::to_string(nginx.port())).c_str()));
+  Open(TRUE, true, 5);
+  EditRow(INPUT_ROW_FIRST, u"Harbour");
+  TapRow(INPUT_ROW_THIRD);  // "Search online"
+  ASSERT_TRUE(Pump([&] { return page_->GetResultUrls().GetCount() == 3 && !DeviceFileExists(kValidate); }));
+  qk::PumpMessages();
+  auto checked = [&](int row) {
+    CTouchListItem* item = page_->GetRowList() ? page_->GetRowList()->GetItem(row) : nullptr;
+    return item && item->m_nCheckValue == 1;
+  };
+  for (int i = 0; i < 3; ++i) {
+    TapRow(INPUT_ROW_RESULT + i);
+    ASSERT_TRUE(Pump([&] { return checked(1 + i); })) << i;
+  }
+  TapBarButton(0);  // OK
+  EXPECT_TRUE(Pump([&] { return g_messages.size() >= 2; }));
+  EXPECT_EQ(boxes_, (std::vector<std::string>{
+                        "New Channel Wizard|This channel is already subscribed and was not added again:\n"
+                        "Taken spelt otherwise|64"}));
+  EXPECT_EQ(ChannelsOnDisk(),
+            (std::vector<std::string>{"Others|Taken|http://127.0.0.1/t", "Harbour|New one|http://127.0.0.1/new"}));
+  qnet::RemoveTree(docroot);
+}
