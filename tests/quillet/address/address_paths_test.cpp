@@ -20,6 +20,7 @@
 #include "quillet/new_channel/new_input_url_dlg.h"
 #include "quillet/new_channel/new_wizard_dlg.h"
 #include "quillet/new_channel/opml_display_dlg.h"
+#include "quillet/new_channel/templates_display_dlg.h"
 #include "quillet/refresh/refresh_run.h"
 #include "quillet/refresh/refresh_state.h"
 #include "quillet/res/resources.h"
@@ -221,4 +222,31 @@ TEST_F(AddressPathsTest, TheSyncMergeFindsAFeedSpeltOtherwise) {
   ASSERT_TRUE(List()->GetChannelAttribute(u"HTTP://Feeds.Example:80/b", u"label", label));
   EXPECT_EQ(label, CString(u"tech"));
   fields.m_pOpml = nullptr;
+}
+
+// A template naming one feed twice, spelt otherwise, and a feed the list
+// holds under another spelling: adding all three adds the new feed once
+// and names only the held one.
+TEST_F(AddressPathsTest, ATemplateFeedSpeltOtherwiseIsAddedOnceAndOneTheListHoldsIsNamed) {
+  WriteDeviceFile(u"\\Templates\\harbour.xml",
+                  "<?xml version=\"1.0\"?><template version=\"1.0\" name=\"Harbour\">"
+                  "<channel type=\"rss\"><name>Boats</name><url>http://127.0.0.1/boats</url></channel>"
+                  "<channel type=\"rss\"><name>Boats again</name><url>HTTP://127.0.0.1:80/boats</url></channel>"
+                  "<channel type=\"rss\"><name>Alpha</name><url>http://127.0.0.1:/a</url></channel>"
+                  "<parse_article>return 1;</parse_article></template>\n");
+  CNewWizardDlg wizard(List(), nullptr);
+  ASSERT_TRUE(wizard.Create(IDD_NEW_WIZARD, nullptr));
+  CTemplatesDisplayDlg page(u"\\Templates", &wizard);
+  page.SetChannelDocument(List());
+  ASSERT_TRUE(page.Create(IDD_TEMPLATES_PAGE, &wizard));
+  ASSERT_TRUE(qk::PumpMessagesUntil([&] { return !page.GetScript(u"http://127.0.0.1/boats").IsEmpty(); }, 10000));
+  for (const char16_t* url : {u"http://127.0.0.1/boats", u"HTTP://127.0.0.1:80/boats", u"http://127.0.0.1:/a"})
+    wizard.m_chosenChannels.AddTail(url);
+  page.OnOK();
+  EXPECT_EQ(ChannelsOnDisk(),
+            (std::vector<std::string>{"News|Alpha|http://127.0.0.1/a", "News|Beta|HTTP://Feeds.Example:80/b",
+                                      "Others|Harbour - Boats|http://127.0.0.1/boats"}));
+  EXPECT_EQ(boxes_, "New Channel Wizard: This channel is already subscribed and was not added again:\nHarbour - Alpha\n");
+  if (page.m_hWnd) page.DestroyWindow();
+  if (wizard.m_hWnd) wizard.DestroyWindow();
 }
