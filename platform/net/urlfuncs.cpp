@@ -233,7 +233,7 @@ bool IsSubDelim(char16_t c) {
 }
 
 // A character a host name may hold as it stands (escapes aside).
-bool IsNameChar(char16_t c) { return IsUnreserved(c) || IsSubDelim(c) || (c > 0x9f && c != 0xfeff); }
+bool IsNameChar(char16_t c) { return IsUnreserved(c) || IsSubDelim(c) || c > 0x9f; }
 
 // "%XX" at i.
 bool IsEscapeAt(std::u16string_view s, size_t i) {

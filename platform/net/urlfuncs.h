@@ -27,7 +27,8 @@
 // path ["?" query] ["#" fragment]. The user information ends at the last
 // "@" of the authority and may hold any printable character but "[", "]"
 // and "\\"; the host is a name (letters, digits, "-._~!$&'()*+,;=", escapes
-// "%XX" of those, and characters above the ASCII range) or an IPv6 literal
+// "%XX" of those or of bytes above the ASCII range, and characters above
+// that range but the C1 controls) or an IPv6 literal
 // in brackets, optionally with a zone ("%25" and the zone's name); the
 // port is decimal from 1 to 65535, and an empty port stands for the
 // scheme's default. http, https, ftp and gopher need "//" and a host.
