@@ -1,6 +1,8 @@
 // URL canonicalisation and cracking.
 #include "net/urlfuncs.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -41,7 +43,7 @@ const SchemeInfo* FindScheme(const U16& lowerName) {
 
 // Length of the scheme before ":" (letters, digits, "+", "-", "."; a letter
 // first), or 0 when the text does not start with a scheme.
-size_t SchemeLength(const U16& url) {
+size_t SchemeLength(std::u16string_view url) {
   if (url.empty() || !IsAlpha(url[0])) return 0;
   size_t i = 1;
   while (i < url.size() && (IsAlpha(url[i]) || IsDigit(url[i]) || url[i] == u'+' || url[i] == u'-' || url[i] == u'.'))
@@ -209,6 +211,222 @@ BOOL InternetCanonicalizeUrlW(LPCWSTR url, LPWSTR buffer, LPDWORD length, DWORD 
 
 namespace {
 
+bool IsHex(char16_t c) { return IsDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
+
+int HexValue(char16_t c) { return IsDigit(c) ? c - u'0' : (Lower(c) - u'a' + 10); }
+
+// Blanks, C0 and C1 controls and DEL.
+bool IsControl(char16_t c) { return c <= 0x20 || (c >= 0x7f && c <= 0x9f); }
+
+bool IsUnreserved(char16_t c) {
+  return IsAlpha(c) || IsDigit(c) || c == u'-' || c == u'.' || c == u'_' || c == u'~';
+}
+
+bool IsSubDelim(char16_t c) {
+  switch (c) {
+    case u'!': case u'$': case u'&': case u'\'': case u'(': case u')': case u'*': case u'+': case u',':
+    case u';': case u'=':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A character a host name may hold as it stands (escapes aside).
+bool IsNameChar(char16_t c) { return IsUnreserved(c) || IsSubDelim(c) || c > 0x9f; }
+
+// "%XX" at i.
+bool IsEscapeAt(std::u16string_view s, size_t i) {
+  return i + 2 < s.size() && s[i] == u'%' && IsHex(s[i + 1]) && IsHex(s[i + 2]);
+}
+
+// A host name: name characters and escapes of them (an escaped byte above
+// the ASCII range is part of a character beyond it).
+bool IsHostName(std::u16string_view host) {
+  for (size_t i = 0; i < host.size();) {
+    if (host[i] == u'%') {
+      if (!IsEscapeAt(host, i)) return false;
+      int byte = HexValue(host[i + 1]) * 16 + HexValue(host[i + 2]);
+      if (byte < 0x80 && !IsNameChar(static_cast<char16_t>(byte))) return false;
+      i += 3;
+      continue;
+    }
+    if (!IsNameChar(host[i])) return false;
+    ++i;
+  }
+  return true;
+}
+
+// An IPv6 address, with an optional zone "%25<name>" after it.
+bool IsIpv6Literal(std::u16string_view host) {
+  size_t zone = host.find(u'%');
+  std::u16string_view address = host.substr(0, zone);
+  if (address.empty() || address.size() > 45) return false;
+  char ascii[46];
+  for (size_t i = 0; i < address.size(); ++i) {
+    char16_t c = address[i];
+    if (!(IsHex(c) || c == u':' || c == u'.')) return false;
+    ascii[i] = static_cast<char>(c);
+  }
+  ascii[address.size()] = 0;
+  unsigned char bytes[16];
+  if (inet_pton(AF_INET6, ascii, bytes) != 1) return false;
+  if (zone == std::u16string_view::npos) return true;
+  std::u16string_view name = host.substr(zone);
+  if (name.size() <= 3 || name.substr(0, 3) != u"%25") return false;
+  for (size_t i = 3; i < name.size();) {
+    if (name[i] == u'%') {
+      if (!IsEscapeAt(name, i)) return false;
+      i += 3;
+    } else if (IsUnreserved(name[i])) {
+      ++i;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// User information: printable, no brackets or backslash, escapes whole.
+bool IsUserInfo(std::u16string_view s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    char16_t c = s[i];
+    if (IsControl(c) || c == u'[' || c == u']' || c == u'\\') return false;
+    if (c == u'%' && !IsEscapeAt(s, i)) return false;
+  }
+  return true;
+}
+
+bool NeedsHost(INTERNET_SCHEME scheme) {
+  return scheme == INTERNET_SCHEME_HTTP || scheme == INTERNET_SCHEME_HTTPS || scheme == INTERNET_SCHEME_FTP ||
+         scheme == INTERNET_SCHEME_GOPHER;
+}
+
+}  // namespace
+
+bool ParseInternetAddress(std::u16string_view in, InternetAddress& a) {
+  a = InternetAddress();
+  size_t schemeLen = SchemeLength(in);
+  if (schemeLen == 0) return false;
+  a.scheme = in.substr(0, schemeLen);
+  U16 lower;
+  for (char16_t ch : a.scheme) lower += Lower(ch);
+  const SchemeInfo* info = FindScheme(lower);
+  a.nScheme = info ? info->scheme : INTERNET_SCHEME_UNKNOWN;
+  a.port = info ? info->port : 0;
+  size_t pos = schemeLen + 1;
+  // Empty parts point at the place where they would stand.
+  a.user = a.password = a.host = a.portText = in.substr(pos, 0);
+  a.hasAuthority = in.substr(pos, 2) == u"//";
+  if (a.hasAuthority) {
+    pos += 2;
+    size_t authEnd = in.find_first_of(u"/?#", pos);
+    if (authEnd == std::u16string_view::npos) authEnd = in.size();
+    std::u16string_view authority = in.substr(pos, authEnd - pos);
+    a.user = a.password = a.host = a.portText = in.substr(pos, 0);
+    size_t at = authority.rfind(u'@');
+    size_t hostStart = 0;
+    if (at != std::u16string_view::npos) {
+      std::u16string_view info = authority.substr(0, at);
+      if (!IsUserInfo(info)) return false;
+      a.hasUserInfo = true;
+      size_t colon = info.find(u':');
+      a.user = info.substr(0, colon);
+      if (colon != std::u16string_view::npos) {
+        a.hasPassword = true;
+        a.password = info.substr(colon + 1);
+      }
+      hostStart = at + 1;
+    }
+    std::u16string_view hostPort = authority.substr(hostStart);
+    size_t portAt;
+    if (!hostPort.empty() && hostPort[0] == u'[') {
+      size_t close = hostPort.find(u']');
+      if (close == std::u16string_view::npos) return false;
+      a.ipLiteral = true;
+      a.host = hostPort.substr(1, close - 1);
+      if (!IsIpv6Literal(a.host)) return false;
+      portAt = close + 1;
+      if (portAt < hostPort.size() && hostPort[portAt] != u':') return false;
+    } else {
+      portAt = hostPort.find(u':');
+      if (portAt == std::u16string_view::npos) portAt = hostPort.size();
+      a.host = hostPort.substr(0, portAt);
+      if (!IsHostName(a.host)) return false;
+    }
+    if (portAt < hostPort.size()) {
+      a.hasPort = true;
+      a.portText = hostPort.substr(portAt + 1);
+      if (!a.portText.empty()) {
+        uint32_t value = 0;
+        for (char16_t ch : a.portText) {
+          if (!IsDigit(ch)) return false;
+          value = value * 10 + (ch - u'0');
+          if (value > INTERNET_MAX_PORT_NUMBER_VALUE) return false;
+        }
+        // Port 0 is no port a connection can be made to.
+        if (value == 0) return false;
+        a.port = static_cast<INTERNET_PORT>(value);
+      }
+    } else {
+      a.portText = hostPort.substr(hostPort.size(), 0);
+    }
+    pos = authEnd;
+  }
+  if (NeedsHost(a.nScheme) && (!a.hasAuthority || a.host.empty())) return false;
+  size_t extraStart = in.find_first_of(u"?#", pos);
+  if (extraStart == std::u16string_view::npos) extraStart = in.size();
+  a.path = in.substr(pos, extraStart - pos);
+  a.extra = in.substr(extraStart);
+  return true;
+}
+
+std::u16string AssembleInternetAddress(const InternetAddress& a) {
+  U16 out(a.scheme);
+  out += u':';
+  if (a.hasAuthority) {
+    out += u"//";
+    if (a.hasUserInfo) {
+      out += a.user;
+      if (a.hasPassword) {
+        out += u':';
+        out += a.password;
+      }
+      out += u'@';
+    }
+    if (a.ipLiteral) out += u'[';
+    out += a.host;
+    if (a.ipLiteral) out += u']';
+    if (a.hasPort) {
+      out += u':';
+      out += a.portText;
+    }
+  }
+  out += a.path;
+  out += a.extra;
+  return out;
+}
+
+std::u16string InternetAddressKey(std::u16string_view text) {
+  InternetAddress a;
+  if (!ParseInternetAddress(text, a)) return U16(text);
+  U16 scheme, host, port;
+  for (char16_t ch : a.scheme) scheme += Lower(ch);
+  for (char16_t ch : a.host) host += Lower(ch);
+  const SchemeInfo* info = FindScheme(scheme);
+  bool defaultPort = !a.hasPort || a.portText.empty() || (info && info->port == a.port);
+  if (!defaultPort)
+    for (char ch : std::to_string(a.port)) port += static_cast<char16_t>(ch);
+  InternetAddress k = a;
+  k.scheme = scheme;
+  k.host = host;
+  k.hasPort = !defaultPort;
+  k.portText = port;
+  return AssembleInternetAddress(k);
+}
+
+namespace {
+
 // Fills one component as the caller asked for it.
 bool Give(const char16_t* base, size_t start, size_t len, LPWSTR& ptr, DWORD& size) {
   if (ptr == nullptr) {
@@ -235,78 +453,23 @@ BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONEN
   (void)flags;
   if (!url || !c || c->dwStructSize < sizeof(URL_COMPONENTSW)) return Fail(ERROR_INVALID_PARAMETER);
   size_t n = urlLength ? urlLength : std::char_traits<char16_t>::length(url);
-  U16 in(url, n);
-  size_t schemeLen = SchemeLength(in);
-  if (schemeLen == 0) return Fail(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-  U16 scheme;
-  for (size_t i = 0; i < schemeLen; ++i) scheme += Lower(in[i]);
-  const SchemeInfo* info = FindScheme(scheme);
-  c->nScheme = info ? info->scheme : INTERNET_SCHEME_UNKNOWN;
-  if (!Give(url, 0, schemeLen, c->lpszScheme, c->dwSchemeLength)) return FALSE;
-
-  size_t pos = schemeLen + 1;
-  size_t userStart = pos, userLen = 0, passStart = pos, passLen = 0, hostStart = pos, hostLen = 0;
-  INTERNET_PORT port = info ? info->port : 0;
-  bool hierarchical = in.compare(pos, 2, u"//") == 0;
-  if (hierarchical) {
-    pos += 2;
-    size_t authEnd = in.find_first_of(u"/?#", pos);
-    if (authEnd == U16::npos) authEnd = in.size();
-    size_t at = in.rfind(u'@', authEnd == 0 ? 0 : authEnd - 1);
-    hostStart = pos;
-    if (at != U16::npos && at >= pos) {
-      size_t colon = in.find(u':', pos);
-      userStart = pos;
-      if (colon != U16::npos && colon < at) {
-        userLen = colon - pos;
-        passStart = colon + 1;
-        passLen = at - colon - 1;
-      } else {
-        userLen = at - pos;
-      }
-      hostStart = at + 1;
-    }
-    size_t hostEnd = authEnd;
-    if (hostStart < authEnd && in[hostStart] == u'[') {
-      size_t close = in.find(u']', hostStart);
-      if (close == U16::npos || close >= authEnd) return Fail(ERROR_INTERNET_INVALID_URL);
-      size_t after = close + 1;
-      hostLen = close - hostStart - 1;
-      hostStart += 1;
-      if (after < authEnd && in[after] != u':') return Fail(ERROR_INTERNET_INVALID_URL);
-      hostEnd = after;
-    } else {
-      size_t colon = in.find(u':', hostStart);
-      if (colon != U16::npos && colon < authEnd) hostEnd = colon;
-      hostLen = hostEnd - hostStart;
-    }
-    if (hostEnd < authEnd && in[hostEnd] == u':') {
-      size_t p = hostEnd + 1;
-      if (p == authEnd) return Fail(ERROR_INTERNET_INVALID_URL);
-      uint32_t value = 0;
-      for (; p < authEnd; ++p) {
-        if (!IsDigit(in[p])) return Fail(ERROR_INTERNET_INVALID_URL);
-        value = value * 10 + (in[p] - u'0');
-        if (value > INTERNET_MAX_PORT_NUMBER_VALUE) return Fail(ERROR_INTERNET_INVALID_URL);
-      }
-      port = static_cast<INTERNET_PORT>(value);
-    }
-    bool needsHost = c->nScheme == INTERNET_SCHEME_HTTP || c->nScheme == INTERNET_SCHEME_HTTPS ||
-                     c->nScheme == INTERNET_SCHEME_FTP || c->nScheme == INTERNET_SCHEME_GOPHER;
-    if (needsHost && hostLen == 0) return Fail(ERROR_INTERNET_INVALID_URL);
-    pos = authEnd;
-  }
-  size_t extraStart = in.find_first_of(u"?#", pos);
-  if (extraStart == U16::npos) extraStart = in.size();
+  std::u16string_view in(url, n);
+  if (SchemeLength(in) == 0) return Fail(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+  InternetAddress a;
+  if (!ParseInternetAddress(in, a)) return Fail(ERROR_INTERNET_INVALID_URL);
+  c->nScheme = a.nScheme;
+  auto give = [&](std::u16string_view part, LPWSTR& ptr, DWORD& size) {
+    return Give(url, static_cast<size_t>(part.data() - url), part.size(), ptr, size);
+  };
+  if (!give(a.scheme, c->lpszScheme, c->dwSchemeLength)) return FALSE;
   bool wantExtra = c->lpszExtraInfo != nullptr || c->dwExtraInfoLength != 0;
-  size_t pathEnd = wantExtra ? extraStart : in.size();
-
-  if (!Give(url, hostStart, hostLen, c->lpszHostName, c->dwHostNameLength)) return FALSE;
-  if (!Give(url, userStart, userLen, c->lpszUserName, c->dwUserNameLength)) return FALSE;
-  if (!Give(url, passStart, passLen, c->lpszPassword, c->dwPasswordLength)) return FALSE;
-  if (!Give(url, pos, pathEnd - pos, c->lpszUrlPath, c->dwUrlPathLength)) return FALSE;
-  if (wantExtra && !Give(url, extraStart, in.size() - extraStart, c->lpszExtraInfo, c->dwExtraInfoLength))
-    return FALSE;
-  c->nPort = port;
+  // Without the extra information asked for, it stays part of the path.
+  std::u16string_view path = wantExtra ? a.path : std::u16string_view(a.path.data(), a.path.size() + a.extra.size());
+  if (!give(a.host, c->lpszHostName, c->dwHostNameLength)) return FALSE;
+  if (!give(a.user, c->lpszUserName, c->dwUserNameLength)) return FALSE;
+  if (!give(a.password, c->lpszPassword, c->dwPasswordLength)) return FALSE;
+  if (!give(path, c->lpszUrlPath, c->dwUrlPathLength)) return FALSE;
+  if (wantExtra && !give(a.extra, c->lpszExtraInfo, c->dwExtraInfoLength)) return FALSE;
+  c->nPort = a.port;
   return TRUE;
 }

@@ -18,8 +18,27 @@
 // length is the buffer size in characters, and becomes the text length;
 // ERROR_INSUFFICIENT_BUFFER when it does not fit). When the extra
 // information is not requested it stays part of the path. A missing port
-// gives the scheme's default port.
+// gives the scheme's default port. It splits with ParseInternetAddress and
+// fails where that refuses the text.
+//
+// ParseInternetAddress is the one reading of an address that every part of
+// the system uses (the pages that add feeds, the list's comparison key, the
+// downloads): scheme ":" ["//" [user [":" password] "@"] host [":" port]]
+// path ["?" query] ["#" fragment]. The user information ends at the last
+// "@" of the authority and may hold any printable character but "[", "]"
+// and "\\"; the host is a name (letters, digits, "-._~!$&'()*+,;=", escapes
+// "%XX" of those or of bytes above the ASCII range, and characters above
+// that range but the C1 controls) or an IPv6 literal
+// in brackets, optionally with a zone ("%25" and the zone's name); the
+// port is decimal from 1 to 65535, and an empty port stands for the
+// scheme's default. http, https, ftp and gopher need "//" and a host.
+// Blanks and controls are refused in the scheme and the authority; the
+// path, query and fragment are taken as they stand. Nothing is decoded and
+// no case is changed: the parts are views into the text.
 #pragma once
+
+#include <string>
+#include <string_view>
 
 #include "kernel/types.h"
 
@@ -96,6 +115,33 @@ typedef URL_COMPONENTSW* LPURL_COMPONENTSW;
 #ifndef ERROR_INTERNET_UNRECOGNIZED_SCHEME
 #define ERROR_INTERNET_UNRECOGNIZED_SCHEME 12006
 #endif
+
+struct InternetAddress {
+  std::u16string_view scheme;  // as written
+  INTERNET_SCHEME nScheme = INTERNET_SCHEME_UNKNOWN;
+  bool hasAuthority = false;  // "//" follows the scheme
+  bool hasUserInfo = false;   // an "@" ends the user information
+  std::u16string_view user;
+  bool hasPassword = false;
+  std::u16string_view password;
+  bool ipLiteral = false;  // the host was written in brackets
+  std::u16string_view host;  // without the brackets
+  bool hasPort = false;  // a ":" follows the host (its text may be empty)
+  std::u16string_view portText;
+  INTERNET_PORT port = 0;  // the written port, else the scheme's default
+  std::u16string_view path;   // up to "?" or "#"
+  std::u16string_view extra;  // "?" or "#" onwards
+};
+
+// Splits an address; false when the text is no address by the rules above.
+bool ParseInternetAddress(std::u16string_view text, InternetAddress& parts);
+// Writes the parts back as an address (the text they were parsed from).
+std::u16string AssembleInternetAddress(const InternetAddress& parts);
+// The text by which two addresses of one feed compare equal: the scheme
+// and the host in lower case and the scheme's default port left out (an
+// empty port included); the user information, path, query and fragment as
+// they stand. A text that does not parse is its own key.
+std::u16string InternetAddressKey(std::u16string_view text);
 
 BOOL InternetCanonicalizeUrlW(LPCWSTR url, LPWSTR buffer, LPDWORD length, DWORD flags);
 BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components);

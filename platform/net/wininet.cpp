@@ -526,6 +526,49 @@ INTERNET_STATUS_CALLBACK InternetSetStatusCallbackW(HINTERNET handle, INTERNET_S
   return old;
 }
 
+namespace {
+
+// The address written so that libcurl reads it as ParseInternetAddress
+// does: an "@" inside the user information escaped (the user information
+// ends at the last one), the port as its number and an empty one left out
+// (the scheme's default), and escaped ASCII characters of a host name
+// written as they are.
+std::u16string TransferAddress(const InternetAddress& parts) {
+  std::u16string user, password, host;
+  auto escapeAt = [](std::u16string_view in, std::u16string& out) {
+    for (char16_t c : in) {
+      if (c == u'@') out += u"%40";
+      else out += c;
+    }
+  };
+  escapeAt(parts.user, user);
+  escapeAt(parts.password, password);
+  auto hex = [](char16_t c) { return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10; };
+  for (size_t i = 0; i < parts.host.size(); ++i) {
+    char16_t c = parts.host[i];
+    if (!parts.ipLiteral && c == u'%' && i + 2 < parts.host.size()) {
+      int byte = hex(parts.host[i + 1]) * 16 + hex(parts.host[i + 2]);
+      if (byte < 0x80) {
+        host += static_cast<char16_t>(byte);
+        i += 2;
+        continue;
+      }
+    }
+    host += c;
+  }
+  InternetAddress out = parts;
+  out.user = user;
+  out.password = password;
+  out.host = host;
+  std::u16string port;
+  for (char c : std::to_string(parts.port)) port += static_cast<char16_t>(c);
+  out.hasPort = parts.hasPort && !parts.portText.empty();
+  out.portText = port;
+  return AssembleInternetAddress(out);
+}
+
+}  // namespace
+
 HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR, DWORD, DWORD flags, DWORD_PTR context) {
   auto s = SessionOf(session);
   if (!s) {
@@ -560,6 +603,15 @@ HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR, DWORD, DWORD
     SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
     return nullptr;
   }
+  // The address is read as the rest of the system reads it: what that
+  // refuses is not sent off, and libcurl is given it in a form it reads
+  // the same way.
+  InternetAddress parts;
+  if (!ParseInternetAddress(canonical, parts)) {
+    SetLastError(ERROR_INTERNET_INVALID_URL);
+    return nullptr;
+  }
+  u = qk::ToUtf8(TransferAddress(parts));
   auto r = std::make_shared<Request>();
   r->session = s;
   r->url = u;

@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "kernel/kernel.h"
+#include "net/urlfuncs.h"
 
 namespace {
 
@@ -179,8 +180,11 @@ int COpmlXML::AddChannel(LPCWSTR category, LPCWSTR title, LPCWSTR url) {
 }
 
 void COpmlXML::NoteAddedChannel(LPCWSTR url, TiXmlElement* element) {
+  // An address already indexed, spelt so or otherwise, may change which
+  // outline a look-up finds first: then the index is made anew.
   if (!element || !m_bIndexed || m_nIndexedGeneration != m_nDocumentGeneration ||
-      !m_channelIndex.emplace(std::u16string(url), element).second)
+      !m_channelIndex.emplace(std::u16string(url), element).second ||
+      !m_channelKeyIndex.emplace(InternetAddressKey(url), element).second)
     ForgetChannelIndex();
 }
 
@@ -274,13 +278,18 @@ int COpmlXML::AddCategory(LPCWSTR category) {
 void COpmlXML::IndexChannels() const {
   if (m_bIndexed && m_nIndexedGeneration == m_nDocumentGeneration) return;
   m_channelIndex.clear();
+  m_channelKeyIndex.clear();
   m_bIndexed = true;
   m_nIndexedGeneration = m_nDocumentGeneration;
   TiXmlElement* body = Body();
   if (!body) return;
   auto add = [&](TiXmlElement* e) {
     if (!IsOutline(e)) return;
-    if (const char* v = e->Attribute("xmlUrl")) m_channelIndex.emplace(NodeText(v).str(), e);
+    if (const char* v = e->Attribute("xmlUrl")) {
+      const std::u16string url = NodeText(v).str();
+      m_channelIndex.emplace(url, e);
+      m_channelKeyIndex.emplace(InternetAddressKey(url), e);
+    }
   };
   for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement()) add(e);
   for (TiXmlElement* e = body->FirstChildElement(); e; e = e->NextSiblingElement())
@@ -292,7 +301,10 @@ TiXmlElement* COpmlXML::FindChannelElement(LPCWSTR url) const {
   if (!Body() || !url) return nullptr;
   IndexChannels();
   auto it = m_channelIndex.find(std::u16string(url));
-  return it == m_channelIndex.end() ? nullptr : it->second;
+  if (it != m_channelIndex.end()) return it->second;
+  // The same feed spelt otherwise.
+  it = m_channelKeyIndex.find(InternetAddressKey(url));
+  return it == m_channelKeyIndex.end() ? nullptr : it->second;
 }
 
 int COpmlXML::FindChannel(LPCWSTR url, int remove) {

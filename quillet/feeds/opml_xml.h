@@ -51,6 +51,10 @@ class COpmlXML : public CEXML {
   // list, every number is 0 and the result is FALSE.
   BOOL AddChannels(const std::vector<NewChannel>& channels, std::vector<int>* numbers);
   int AddCategory(LPCWSTR category);
+  // The channel of that feed URL: the one with exactly that address, else
+  // the first whose address is the same one spelt otherwise (the scheme and
+  // the server in another case, the scheme's default port written out or
+  // left empty; see InternetAddressKey). Stored addresses stay as they are.
   int FindChannel(LPCWSTR url, int remove);
   int HasChannel(LPCWSTR url) { return FindChannel(url, 0); }
   int RemoveChannel(LPCWSTR url) { return FindChannel(url, 1); }
@@ -123,7 +127,8 @@ class COpmlXML : public CEXML {
   void IndexChannels() const;
   void ForgetChannelIndex() { m_bIndexed = false; }
   // Keeps the index of addresses right after a channel outline was added:
-  // entered when its address is new, else the index is made anew.
+  // entered when its address is new in both of its indexes, else the
+  // index is made anew.
   void NoteAddedChannel(LPCWSTR url, TiXmlElement* element);
   CString AttributeText(const TiXmlElement* element, const char* name) const;
   // Saves an edit now, or, for an attribute edit inside the calling thread's
@@ -140,6 +145,8 @@ class COpmlXML : public CEXML {
   bool m_bSavePending = false;
   uint64_t m_nPendingSince = 0;  // tick of the oldest edit held back
   mutable std::unordered_map<std::u16string, TiXmlElement*> m_channelIndex;
+  // The same outlines by the comparison key of their feed URL.
+  mutable std::unordered_map<std::u16string, TiXmlElement*> m_channelKeyIndex;
   mutable bool m_bIndexed = false;
   mutable unsigned m_nIndexedGeneration = 0;
 };

@@ -7,6 +7,7 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/url_download.h"
+#include "net/urlfuncs.h"
 #include "net/wininet.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/refresh/download_manager.h"
@@ -200,7 +201,9 @@ void CChannelListWnd::OnDestroy() {
   Default();
 }
 
-BOOL CChannelListWnd::IsSubscribed(LPCWSTR url) { return url && m_subscribed.Find(url) != nullptr; }
+BOOL CChannelListWnd::IsSubscribed(LPCWSTR url) {
+  return url && m_subscribed.Find(CString(InternetAddressKey(url).c_str())) != nullptr;
+}
 
 void CChannelListWnd::SetRefreshSoftKey(BOOL running) {
   m_bRunActive = running;
@@ -321,7 +324,8 @@ void CChannelListWnd::OnChannelOutline(void* context, LPCWSTR category, LPCWSTR 
       labelFilter = filter.Mid(syncPrefix.GetLength());
       filter = SYNC_CATEGORY;
     }
-    if (key.CompareNoCase(u"xmlUrl") == 0) self->m_subscribed.AddTail(val);
+    // Kept by comparison key: a feed spelt otherwise is subscribed too.
+    if (key.CompareNoCase(u"xmlUrl") == 0) self->m_subscribed.AddTail(CString(InternetAddressKey(val.str()).c_str()));
     if (key.CompareNoCase(u"label") == 0) {
       o.labelMatch = labelFilter.IsEmpty();
       int at = 0;

@@ -1,10 +1,12 @@
 #include "quillet/new_channel/new_input_url_dlg.h"
 
+#include <set>
 #include <vector>
 
 #include "common/localize.h"
 #include "common/log.h"
 #include "common/settings.h"
+#include "net/urlfuncs.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/rss_xml.h"
 #include "quillet/res/resources.h"
@@ -41,22 +43,11 @@ UINT PickImage(UINT high, UINT low, UINT key) {
 }  // namespace
 
 BOOL CNewInputUrlDlg::IsFeedAddress(const CString& url) {
-  CString lower = url;
-  lower.MakeLower();
-  int rest = lower.Find(u"http://") == 0 ? 7 : lower.Find(u"https://") == 0 ? 8 : -1;
-  if (rest < 0 || lower.GetLength() <= rest) return FALSE;
-  // The server's name: what comes before the path, the query or the
-  // fragment, without a user before it or a port after it.
-  int end = rest;
-  while (end < lower.GetLength() && lower[end] != u'/' && lower[end] != u'\\' && lower[end] != u'?' &&
-         lower[end] != u'#')
-    ++end;
-  CString host = lower.Mid(rest, end - rest);
-  const int user = host.ReverseFind(u'@');
-  if (user >= 0) host = host.Mid(user + 1);
-  const int port = host.Left(1) == CString(u"[") ? host.Find(u']') + 1 : host.Find(u':');
-  if (port >= 0) host = host.Left(port);
-  return !host.IsEmpty() && host.Find(u' ') < 0;
+  // Read as the downloads read it: what they would refuse, or split in
+  // another place, is no feed address.
+  InternetAddress parts;
+  if (!ParseInternetAddress(url.str(), parts)) return FALSE;
+  return parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS;
 }
 
 LPCWSTR CNewInputUrlDlg::UrlProblem(const CString& url) {
@@ -657,20 +648,24 @@ void CNewInputUrlDlg::AddCheckedResults() {
   CString category = m_strFirst;
   if (category.IsEmpty()) category = Localized(u"Others");
   std::vector<CString> subscribed;
+  // The feeds added here, by comparison key: a reply naming one feed twice,
+  // spelt otherwise, adds it once and does not call it subscribed before.
+  std::set<std::u16string> added;
   if (m_pOpml) {
     for (POSITION p = checkedUrls.GetHeadPosition(); p;) {
       const CString& url = checkedUrls.GetNext(p);
       // Only web addresses become channels: a reply naming a local file
       // or another scheme adds nothing.
       if (!IsFeedAddress(url)) continue;
+      const std::u16string same = InternetAddressKey(url.str());
       // A feed the list holds already stays as it is.
       if (m_pOpml->HasChannel(url)) {
-        subscribed.push_back(GetResultTitle(url));
+        if (!added.count(same)) subscribed.push_back(GetResultTitle(url));
         continue;
       }
       // A refused insertion (a channel of that title already in the
       // category) is skipped.
-      m_pOpml->AddChannel(category, GetResultTitle(url), url);
+      if (m_pOpml->AddChannel(category, GetResultTitle(url), url)) added.insert(same);
     }
   }
   TellAlreadySubscribed(m_hWnd, subscribed);

@@ -56,7 +56,9 @@ class CNewInputUrlDlg : public CDialog {
   static void OnRowClick(HWND window, DWORD_PTR context, UINT id, CTouchListItem* item);
   // The action of a row.
   static void RunRowAction(HWND window, DWORD_PTR context, UINT id);
-  // A feed address the page adds: http or https with a host after it.
+  // A feed address the page adds: http or https, read by the one parse of
+  // an address that the downloads use (ParseInternetAddress), so that
+  // nothing the downloads refuse is fetched or added.
   static BOOL IsFeedAddress(const CString& url);
   // Why the page can neither fetch nor add this address (the message's
   // English text), or null when it is a feed address.

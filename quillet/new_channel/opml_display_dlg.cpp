@@ -6,6 +6,7 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "controls/commctrl.h"
+#include "net/urlfuncs.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/new_channel/new_input_url_dlg.h"
 #include "quillet/res/resources.h"
@@ -21,21 +22,14 @@ namespace {
 // action may rebuild the list whose handler called it.
 constexpr UINT_PTR kTimerRow = 3;
 
-// TRUE for an address a feed can be fetched from: http or https with a
-// host part, nothing in it below the printable range (spaces included).
-// Anything else (a script, a local file, data, mail, ftp, a share or a
-// relative path) would stay a channel whose every refresh fails.
+// TRUE for an address a feed can be fetched from: http or https as the
+// downloads read it (CNewInputUrlDlg::IsFeedAddress), nothing in it below
+// the printable range (spaces included). Anything else (a script, a local
+// file, data, mail, ftp, a share, a relative path, a server no download
+// can reach) would stay a channel whose every refresh fails.
 BOOL IsWebFeedAddress(const CString& address) {
-  CString scheme;
-  if (address.Left(7).CompareNoCase(u"http://") == 0) scheme = u"http://";
-  else if (address.Left(8).CompareNoCase(u"https://") == 0) scheme = u"https://";
-  else return FALSE;
-  if (address.GetLength() == scheme.GetLength()) return FALSE;
-  const WCHAR first = address[scheme.GetLength()];
-  if (first == u'/' || first == u'\\') return FALSE;
   for (int i = 0; i < address.GetLength(); ++i)
     if (address[i] <= u' ' || address[i] == 0x7F) return FALSE;
-  // A server must be named (a port or a user alone names none).
   return CNewInputUrlDlg::IsFeedAddress(address);
 }
 
@@ -379,8 +373,10 @@ BOOL COpmlDisplayDlg::AddChannels(const std::vector<CString>& urls) {
   std::set<CString> met;
   for (const CString& url : urls) {
     // A feed listed twice is added once, with the title and folder of its
-    // last place (what the title and parent maps hold).
-    if (!met.insert(url).second) continue;
+    // last place (what the title and parent maps hold). The same feed spelt
+    // otherwise counts as the same feed.
+    const CString same(InternetAddressKey(url.str()).c_str());
+    if (!met.insert(same).second) continue;
     auto title = m_titles.find(url);
     // A feed without a title of its own is known by its address, so that it
     // is not lost.
@@ -388,11 +384,11 @@ BOOL COpmlDisplayDlg::AddChannels(const std::vector<CString>& urls) {
     // A feed the list holds already stays as it is; the page tells of it
     // unless this page added it itself.
     if (m_pList->HasChannel(url)) {
-      if (!m_addedUrls.count(url) && m_subscribedUrls.insert(url).second) m_subscribedTitles.push_back(text);
+      if (!m_addedUrls.count(same) && m_subscribedUrls.insert(same).second) m_subscribedTitles.push_back(text);
       continue;
     }
     fresh.push_back({CategoryOf(url), text, url});
-    freshUrls.push_back(url);
+    freshUrls.push_back(same);
   }
   if (fresh.empty()) return TRUE;
   // All of them with one save of the list: a file of thousands of feeds

@@ -142,7 +142,7 @@ class COpmlDisplayDlg : public CWizardListPage, public CWizardPageState {
   BOOL m_bAddAll = FALSE;
   BOOL m_bAdded = FALSE;
   // Feeds added by this page, and those it found subscribed already (with
-  // their titles, in the order met).
+  // their titles, in the order met), by the comparison key of the address.
   std::set<CString> m_addedUrls;
   std::set<CString> m_subscribedUrls;
   std::vector<CString> m_subscribedTitles;

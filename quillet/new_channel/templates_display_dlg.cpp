@@ -1,12 +1,14 @@
 #include "quillet/new_channel/templates_display_dlg.h"
 
 #include <algorithm>
+#include <set>
 #include <string>
 
 #include "common/file_finder.h"
 #include "common/localize.h"
 #include "common/log.h"
 #include "common/settings.h"
+#include "net/urlfuncs.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/feeds/template_xml.h"
 #include "quillet/screens/screen_frame.h"
@@ -248,19 +250,24 @@ void CTemplatesDisplayDlg::OnOK() {
   GetDataRoot(root);
   const CString folder = CString(root) + u"\\ChannelData";
   std::vector<CString> subscribed;
+  // The feeds added here, by comparison key: a template naming one feed
+  // twice, spelt otherwise, adds it once.
+  std::set<std::u16string> added;
   for (POSITION pos = chosen ? chosen->GetHeadPosition() : nullptr; pos && m_pDocument;) {
     const CString url = chosen->GetNext(pos);
     const std::u16string& group = m_parents[url.str()];
     CString title(m_titles[url.str()]);
     if (!group.empty()) title = CString(group) + u" - " + title;
     // A feed the list holds already stays as it is, and so does its script.
+    const std::u16string same = InternetAddressKey(url.str());
     if (m_pDocument->HasChannel(url)) {
-      subscribed.push_back(title);
+      if (!added.count(same)) subscribed.push_back(title);
       continue;
     }
     const int channel = m_pDocument->AddChannel(Localized(u"Others"), title, url);
     WriteLog(title);
     if (!channel) continue;
+    added.insert(same);
     CString path;
     path.Format(u"%s\\Ch%03d.tpl", folder.GetString(), channel);
     const CString script = GetScript(url);

@@ -119,6 +119,9 @@ TEST(CrackUrl, Table) {
       {u"mailto:a@b.example", INTERNET_SCHEME_MAILTO, u"", 0, u"a@b.example"},
       {u"news:comp.lang", INTERNET_SCHEME_NEWS, u"", 0, u"comp.lang"},
       {u"foo://h:9/p", INTERNET_SCHEME_UNKNOWN, u"h", 9, u"/p"},
+      // An empty port is the scheme's default.
+      {u"http://h:/", INTERNET_SCHEME_HTTP, u"h", 80, u"/"},
+      {u"https://h:/x", INTERNET_SCHEME_HTTPS, u"h", 443, u"/x"},
   };
   for (const Case& c : cases) {
     Cracked r = Crack(c.url);
@@ -154,7 +157,7 @@ TEST(CrackUrl, PointersIntoTheUrlWhenNoBufferIsGiven) {
 }
 
 TEST(CrackUrl, FailsOnBadInput) {
-  for (const char16_t* bad : {u"/no/scheme", u"http://h:99999/", u"http://h:12a/", u"http://h:/", u"http:///path",
+  for (const char16_t* bad : {u"/no/scheme", u"http://h:99999/", u"http://h:12a/", u"http:///path",
                               u"http://[::1/"}) {
     EXPECT_FALSE(Crack(bad).ok) << "accepted a bad URL";
   }

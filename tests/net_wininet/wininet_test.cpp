@@ -295,3 +295,41 @@ TEST_F(WinInetTest, KeptConnectionsThatTheServerClosedAreNotReused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The address of nginx's small file with the host and port written as
+// given ("%PORT%" stands for the server's port).
+std::u16string Spelt(const std::u16string& pattern, int port) {
+  std::u16string out = pattern;
+  if (size_t at = out.find(u"%PORT%"); at != std::u16string::npos) out.replace(at, 6, qk::FromUtf8(std::to_string(port)));
+  return out;
+}
+
+}  // namespace
+
+// Addresses are read as the rest of the system reads them: spellings it
+// accepts reach the same file (an "@" in the user information, an escaped
+// host name, a port with leading zeros, an upper-case scheme), and what it
+// refuses fails as a bad address without a connection.
+TEST_F(WinInetTest, AddressesAreReadAsTheOneParseReadsThem) {
+  HINTERNET session = InternetOpenW(u"Quillet Mobile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  ASSERT_NE(session, nullptr);
+  for (const char16_t* pattern : {u"HTTP://127.0.0.1:%PORT%/small.txt", u"http://us@er:p@w@127.0.0.1:%PORT%/small.txt",
+                                  u"http://%31%32%37.0.0.1:%PORT%/small.txt", u"http://127.0.0.1:00%PORT%/small.txt"}) {
+    const std::u16string url = Spelt(pattern, nginx_->port());
+    HINTERNET request = InternetOpenUrlW(session, url.c_str(), nullptr, 0, 0, 0);
+    ASSERT_NE(request, nullptr) << qk::ToUtf8(url) << " error " << GetLastError();
+    EXPECT_EQ(Status(request), 200u) << qk::ToUtf8(url);
+    EXPECT_EQ(ReadAll(request), "hello quillet\n") << qk::ToUtf8(url);
+    InternetCloseHandle(request);
+  }
+  for (const char16_t* pattern : {u"http://127.0.0.1:%PORT%:1/small.txt", u"http://[]/small.txt",
+                                  u"http://[::1]0:%PORT%/small.txt", u"http://127.0.0.1:0/small.txt",
+                                  u"http://127.0.0.1\u0085:%PORT%/small.txt", u"http://%2F:%PORT%/small.txt"}) {
+    const std::u16string url = Spelt(pattern, nginx_->port());
+    EXPECT_EQ(InternetOpenUrlW(session, url.c_str(), nullptr, 0, 0, 0), nullptr) << qk::ToUtf8(url);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_INVALID_URL)) << qk::ToUtf8(url);
+  }
+  InternetCloseHandle(session);
+}

@@ -21,6 +21,7 @@
 #include "gdi/surface.h"
 #include "kernel/resource.h"
 #include "net/connmgr.h"
+#include "net/urlfuncs.h"
 #include "quillet/feeds/opml_xml.h"
 #include "quillet/res/resources.h"
 #include "quillet/new_channel/editor_dlg.h"
@@ -36,6 +37,7 @@
 #include "support/screen_checks.h"
 #include "support/settings_registry.h"
 #include "user/input.h"
+#include "ventrel/urlhelpers.h"
 
 namespace {
 
@@ -622,5 +624,151 @@ TEST_F(UrlPageTest, KeyDeviceTypesInPlaceFetchesAndAddsWithTheSoftKey) {
   ASSERT_TRUE(qk::shell::PressSoftKey(2));  // the wizard's back command
   qk::PumpMessages();
   EXPECT_EQ(g_messages, (std::vector<UINT>{WM_WIZARD_CHANNELS_ADDED, WM_CLOSE, ID_WIZARD_BACK}));
+  qnet::RemoveTree(docroot);
+}
+
+// Addresses as people type them: those no download can use are named at
+// once ("names no server") and nothing is fetched for them; the others are
+// fetched from the loopback server. The splitter of the Internet API and
+// the downloads' own splitter accept exactly what the page accepts.
+TEST_F(UrlPageTest, AnAddressNoDownloadCanUseIsNamedAndNothingIsFetched) {
+  const std::string docroot = qnet::MakeTempFolder("urlpage");
+  struct Case {
+    const char16_t* pattern;
+    const char* file;  // the feed's file, whose title is its name
+    bool accepted;
+  } cases[] = {
+      {u"http://[]/%FILE%", "r1.xml", false},
+      {u"http://[::1]0:%PORT%/%FILE%", "r2.xml", false},
+      {u"https://a\\@[/%FILE%", "r3.xml", false},
+      {u"http://127.0.0.1:%PORT%a/%FILE%", "r4.xml", false},
+      {u"http://127.0.0.1:99999/%FILE%", "r5.xml", false},
+      {u"http://127.0.0.1:0/%FILE%", "r6.xml", false},
+      {u"http://127.0.0.1:65536/%FILE%", "r7.xml", false},
+      {u"http://127.0.0.1\u0085:%PORT%/%FILE%", "r8.xml", false},
+      {u"http://[fe80::1%eth0]:%PORT%/%FILE%", "r9.xml", false},
+      {u"http://127.0.0.1:%PORT%:1/%FILE%", "r10.xml", false},
+      {u"http://127.0.0.1\\%FILE%", "r11.xml", false},
+      {u"http://%2F.0.0.1:%PORT%/%FILE%", "r12.xml", false},
+      {u"HTTP://127.0.0.1:%PORT%/%FILE%", "a1.xml", true},
+      {u"http://%31%32%37.0.0.1:%PORT%/%FILE%", "a2.xml", true},
+      {u"http://us@er:p@ss@127.0.0.1:%PORT%/%FILE%", "a3.xml", true},
+      {u"http://127.0.0.1:0%PORT%/%FILE%", "a4.xml", true},
+  };
+  for (const Case& c : cases)
+    qtest::WriteHostFile(docroot + "/" + c.file, std::string("<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>") +
+                                                     c.file + "</title></channel></rss>\n");
+  qtest::NginxServer nginx;
+  QNET_REQUIRE_PEER(nginx.Start(docroot), "nginx");
+  const std::u16string port = qk::FromUtf8(std::to_string(nginx.port()));
+  Open(TRUE);
+  for (const Case& c : cases) {
+    std::u16string address = c.pattern;
+    if (size_t at = address.find(u"%PORT%"); at != std::u16string::npos) address.replace(at, 6, port);
+    if (size_t at = address.find(u"%FILE%"); at != std::u16string::npos) address.replace(at, 6, qk::FromUtf8(c.file));
+    const std::string shown = qk::ToUtf8(address);
+    const bool named = CNewInputUrlDlg::UrlProblem(address.c_str()) != nullptr;
+    EXPECT_EQ(!named, c.accepted) << shown;
+    // The splitters agree with the page.
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = 1;
+    EXPECT_EQ(InternetCrackUrlW(address.c_str(), 0, 0, &parts) != FALSE, c.accepted) << shown;
+    int kind = 0;
+    CString host, path;
+    WORD crackedPort = 0;
+    EXPECT_EQ(CrackUrl(address.c_str(), kind, host, path, crackedPort) != FALSE, c.accepted) << shown;
+    if (c.accepted) {
+      EXPECT_EQ(crackedPort, nginx.port()) << shown;
+    }
+
+    // A refused address the page lets through would start a download that
+    // waits for its box to be closed: the case has failed already.
+    if (!c.accepted && !named) continue;
+    EditRow(INPUT_ROW_FIRST, address);
+    ASSERT_EQ(qk::ToUtf8(page_->GetFirstField().str()), shown);
+    const size_t before = boxes_.size();
+    TapRow(INPUT_ROW_THIRD);
+    if (c.accepted) {
+      // The title arrives, or the download box says the fetch failed (and
+      // is closed with its button).
+      std::string failed;
+      Run({[&] {
+        if (page_->GetSecondField() == CString(qk::FromUtf8(c.file).c_str())) return true;
+        HWND box = GetActiveWindow();
+        if (!box || !GetDlgItem(box, 1051) || Text(GetDlgItem(box, IDCANCEL)) != "OK") return false;
+        failed = Text(GetDlgItem(box, 1051));
+        TapWindow(GetDlgItem(box, IDCANCEL));
+        return true;
+      }});
+      EXPECT_EQ(failed, "") << shown;
+      EXPECT_EQ(page_->GetSecondField(), CString(qk::FromUtf8(c.file).c_str())) << shown;
+      EXPECT_EQ(boxes_.size(), before) << shown;
+    } else {
+      EXPECT_TRUE(Pump([&] { return boxes_.size() == before + 1; })) << shown;
+      EXPECT_EQ(boxes_.back(), "Error|The channel URL names no server.|16") << shown;
+      EXPECT_EQ(GetActiveWindow(), host_) << "a download box for " << shown;
+    }
+  }
+  // Every accepted feed was asked for; no refused one ever was.
+  for (const Case& c : cases)
+    if (c.accepted) {
+      EXPECT_NE(nginx.WaitForLogLine(std::string("/") + c.file), "") << c.file;
+    }
+  const std::string log = nginx.AccessLog();
+  for (const Case& c : cases)
+    EXPECT_EQ(log.find(std::string("/") + c.file + "\n") != std::string::npos, c.accepted) << c.file << "\n" << log;
+  // An empty port is the scheme's default: accepted, split as port 80.
+  EXPECT_EQ(CNewInputUrlDlg::UrlProblem(u"http://feeds.example:/x"), nullptr);
+  EXPECT_EQ(CNewInputUrlDlg::UrlProblem(u"HTTPS://[::1]:/x"), nullptr);
+  int kind = 0;
+  CString host, path;
+  WORD crackedPort = 0;
+  ASSERT_TRUE(CrackUrl(u"http://feeds.example:/x", kind, host, path, crackedPort));
+  EXPECT_EQ(crackedPort, 80);
+  EXPECT_EQ(host, CString(u"feeds.example"));
+  qnet::RemoveTree(docroot);
+}
+
+// The search's reply names one new feed twice, spelt otherwise, and a feed
+// the list holds under another spelling: checking all adds the new feed
+// once, and the box names only the one the list held.
+TEST_F(UrlPageTest, SearchResultsSpeltOtherwiseAddOneChannelAndNameTheHeldFeedOnce) {
+  WriteDeviceFile(kList,
+                  "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body nextID=\"120\">"
+                  "<outline text=\"Others\" type=\"rss\" uniqueID=\"110\">"
+                  "<outline text=\"Taken\" type=\"rss\" uniqueID=\"111\" xmlUrl=\"http://127.0.0.1/t\"/>"
+                  "</outline></body></opml>\n");
+  const std::string docroot = qnet::MakeTempFolder("urlpage");
+  std::filesystem::create_directories(docroot + "/ajax/services/feed");
+  qtest::WriteHostFile(docroot + "/ajax/services/feed/find",
+                       "{\"responseData\": {\"entries\":["
+                       "{\"url\":\"http://127.0.0.1/new\",\"title\":\"New one\",\"link\":\"\"},"
+                       "{\"url\":\"HTTP://127.0.0.1:80/new\",\"title\":\"New again\",\"link\":\"\"},"
+                       "{\"url\":\"http://127.0.0.1:/t\",\"title\":\"Taken spelt otherwise\",\"link\":\"\"}]}}");
+  qtest::NginxServer nginx;
+  QNET_REQUIRE_PEER(nginx.Start(docroot), "nginx");
+  ASSERT_TRUE(qtest::SetSettingString(u"FeedSearchHost",
+                                      qk::FromUtf8("127.0.0.1:" + std::to_string(nginx.port())).c_str()));
+  Open(TRUE, true, 5);
+  EditRow(INPUT_ROW_FIRST, u"Harbour");
+  TapRow(INPUT_ROW_THIRD);  // "Search online"
+  ASSERT_TRUE(Pump([&] { return page_->GetResultUrls().GetCount() == 3 && !DeviceFileExists(kValidate); }));
+  qk::PumpMessages();
+  auto checked = [&](int row) {
+    CTouchListItem* item = page_->GetRowList() ? page_->GetRowList()->GetItem(row) : nullptr;
+    return item && item->m_nCheckValue == 1;
+  };
+  for (int i = 0; i < 3; ++i) {
+    TapRow(INPUT_ROW_RESULT + i);
+    ASSERT_TRUE(Pump([&] { return checked(1 + i); })) << i;
+  }
+  TapBarButton(0);  // OK
+  EXPECT_TRUE(Pump([&] { return g_messages.size() >= 2; }));
+  EXPECT_EQ(boxes_, (std::vector<std::string>{
+                        "New Channel Wizard|This channel is already subscribed and was not added again:\n"
+                        "Taken spelt otherwise|64"}));
+  EXPECT_EQ(ChannelsOnDisk(),
+            (std::vector<std::string>{"Others|Taken|http://127.0.0.1/t", "Harbour|New one|http://127.0.0.1/new"}));
   qnet::RemoveTree(docroot);
 }
