@@ -196,6 +196,9 @@ void CDownloadJob::LocaliseImages(DWORD& newType) {
     CString local;
     local.Format(u"%s-%02d%s", base.GetString(), n, ImageExtension(reference).GetString());
     CString localName = local.Mid(local.ReverseFind(u'\\') + 1);
+    // The stop is looked at again right before each picture's transfer: a
+    // stop made while the name was chosen fetches nothing more.
+    if (Stopped()) return std::nullopt;
     if (n <= DOWNLOAD_JOB_MAX_IMAGES && !FileAccess(local)) {
       CString url = ImageAddress(m_strLink, reference);
       DWORD code = 0;

@@ -419,7 +419,7 @@ class ProgramTest : public qtest::DeviceTest, public ::testing::WithParamInterfa
   // the picture fetched and the page pointed at it.
   static std::string WholeStory(const Story& s) {
     std::string base = s.page.substr(0, s.page.rfind('.'));
-    return "<p>story " + std::to_string(s.number) + "</p><img src=" + base + "-01.png><p>Continued.</p>";
+    return "<p>story " + std::to_string(s.number) + "</p><img src=\"" + base + "-01.png\"><p>Continued.</p>";
   }
   // Every story is either recorded with its whole page or has no page at
   // all: nothing half-fetched is left to be taken for the article.

@@ -840,11 +840,11 @@ DWORD WatchFirstShow() {
 TEST_F(ReadingView, AnArticleWhoseFirstPartIsShorterThanTheScreenIsLaidOutWholeBeforeItsFirstShow) {
   Use(480, 800, 192, TRUE);
   MakeArticles();
-  // The first part: more text than the first screen takes, in letters so
-  // small that it lays out in a few lines; then a long rest in the usual
-  // size.
+  // The first part: more visible text than the first screen takes (the
+  // blanks do not count), in letters so small that it lays out in a few
+  // lines; then a long rest in the usual size.
   CString body = u"<p style=\"font-size:1px\">";
-  for (int i = 0; i < 500; ++i) body += u"tiny wor ";
+  for (int i = 0; i < 650; ++i) body += u"tiny wor ";
   body += u"</p>";
   for (int i = 0; i < 120; ++i)
     body += u"<p>Paragraph " + CString(std::to_string(i).c_str()) +
