@@ -421,7 +421,7 @@ TEST_F(Registry, LineBreaksAreRefusedInKeyNamesAndKeptInValues) {
               ERROR_SUCCESS);
     ref[u"lines"].values[regdump::Lower(v.name)] = v;
   }
-  regdump::DumpedValue multi{u"multi\nline", REG_MULTI_SZ, std::string("a\0\n\0\0\0b\0\r\0\0\0\0\0", 16)};
+  regdump::DumpedValue multi{u"multi\nline", REG_MULTI_SZ, std::string("a\0\n\0\0\0b\0\r\0\0\0\0\0", 14)};
   ASSERT_EQ(RegSetValueExW(key, multi.name.c_str(), 0, multi.type, reinterpret_cast<const BYTE*>(multi.data.data()),
                            DWORD(multi.data.size())),
             ERROR_SUCCESS);
