@@ -60,8 +60,9 @@ bool NamesFit(const std::vector<std::u16string>& parts) {
 
 // Whether a key path made by a program can be written: each name stands on
 // its key's line as it is, so a line break in one would end that line there
-// (and what follows it would be read as other lines). Names in a hive file
-// hold none, and are read with NamesFit alone.
+// (and what follows it would be read as other lines). Names read from a
+// hive file are checked with NamesFit alone, so that a file that holds a
+// carriage return inside a name still loads as it did.
 bool NamesWritable(const std::vector<std::u16string>& parts) {
   for (const auto& p : parts)
     if (p.find_first_of(u"\n\r") != std::u16string::npos) return false;
