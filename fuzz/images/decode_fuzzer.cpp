@@ -2,7 +2,8 @@
 // is a whole picture of the size its header states (PNG's IHDR, the first
 // JPEG frame header, GIF's screen, BMP's info header), decodes the same way
 // twice, is opaque where its format has no transparency, and for PNG and
-// BMP does not change when bytes follow the picture. The BMP reader gets
+// BMP does not change when bytes follow the picture. A picture whose header
+// claims more than the decoders' bound is refused. The BMP reader gets
 // the bytes in a buffer of their exact size, so that a read past them is
 // caught by the address sanitizer.
 #include <cstdint>
@@ -33,7 +34,8 @@ void Fail(int line) {
 // A picture as every decoder must leave it.
 void CheckShape(const DecodedImage& img) {
   Require(img.width > 0 && img.height > 0);
-  Require(int64_t(img.width) * img.height <= qk::gdi::kMaxImagePixels);
+  Require(int64_t(img.width) * img.height <= qk::gdi::kMaxDecodedPixels);
+  Require(img.width <= qk::gdi::kMaxDecodedSide && img.height <= qk::gdi::kMaxDecodedSide);
   Require(img.bgra.size() == size_t(img.width) * img.height * 4);
 }
 
@@ -92,37 +94,56 @@ void CheckTrailingBytesIgnored(Decoder decode, const uint8_t* data, size_t size,
 }
 
 
-// Pictures whose header claims more pixels than this are not decoded here:
-// a few bytes may claim the largest picture a decoder takes, whose pixels
-// are made before the data is read, and each run would then spend seconds
-// filling them.
+// Pictures whose header claims more pixels than this, up to the decoders'
+// bound, are not decoded here: their pixels are made before the data is
+// read, and each run would then spend a while filling them. Claims past the
+// bound are decoded, and must be refused before anything is made.
 constexpr uint64_t kMostPixels = uint64_t(1) << 21;
+
+bool OverBound(uint64_t w, uint64_t h) {
+  return w > uint64_t(qk::gdi::kMaxDecodedSide) || h > uint64_t(qk::gdi::kMaxDecodedSide) ||
+         w * h > uint64_t(qk::gdi::kMaxDecodedPixels);
+}
 
 bool Small(uint64_t w, uint64_t h) { return w * h <= kMostPixels; }
 
-// Whether the GIF's screen and its first frame (whose pixels the library
-// holds in full) are small; true when the frame is not found.
-bool SmallGif(const uint8_t* d, size_t n) {
-  if (n < 13) return true;
-  if (!Small(Le16(d + 6), Le16(d + 8))) return false;
+// Whether the GIF's screen and its first frame (whose rows are all decoded)
+// are small, and whether either is past the bound; as small when the frame
+// is not found.
+void GifClaims(const uint8_t* d, size_t n, bool* small, bool* over) {
+  *small = true;
+  *over = false;
+  if (n < 13) return;
+  const auto claim = [&](uint64_t w, uint64_t h) {
+    *small = *small && Small(w, h);
+    *over = *over || OverBound(w, h);
+  };
+  claim(Le16(d + 6), Le16(d + 8));
   size_t pos = 13 + ((d[10] & 0x80) ? 3u << ((d[10] & 7) + 1) : 0);
   while (pos < n) {
-    if (d[pos] == 0x2C) return pos + 9 > n || Small(Le16(d + pos + 5), Le16(d + pos + 7));
-    if (d[pos] != 0x21 || pos + 2 > n) return true;
+    if (d[pos] == 0x2C) {
+      if (pos + 9 <= n) claim(Le16(d + pos + 5), Le16(d + pos + 7));
+      return;
+    }
+    if (d[pos] != 0x21 || pos + 2 > n) return;
     pos += 2;  // the extension's label, then its blocks
     while (pos < n && d[pos]) pos += 1 + d[pos];
     ++pos;
   }
-  return true;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t jw = 0, jh = 0;
-  const bool tryPng = size < 24 || Small(Be32(data + 16), Be32(data + 20));
-  const bool tryJpeg = size < 4 || (JpegFrameSize(data, size, &jw, &jh) && Small(jw, jh));
-  const bool tryGif = SmallGif(data, size);
+  const bool overPng = size >= 24 && OverBound(Be32(data + 16), Be32(data + 20));
+  const bool tryPng = size < 24 || Small(Be32(data + 16), Be32(data + 20)) || overPng;
+  const bool jpegSized = size >= 4 && JpegFrameSize(data, size, &jw, &jh);
+  const bool overJpeg = jpegSized && OverBound(jw, jh);
+  const bool tryJpeg = size < 4 || (jpegSized && (Small(jw, jh) || overJpeg));
+  bool smallGif = true, overGif = false;
+  GifClaims(data, size, &smallGif, &overGif);
+  const bool tryGif = smallGif || overGif;
   DecodedImage png, jpeg, gif, bmp;
   const bool okPng = tryPng && DecodeExact(qk::gdi::DecodePng, data, size, &png);
   const bool okJpeg = tryJpeg && DecodeExact(qk::gdi::DecodeJpeg, data, size, &jpeg);
@@ -132,6 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::pair<bool, const DecodedImage*> results[] = {{okPng, &png}, {okJpeg, &jpeg}, {okGif, &gif}, {okBmp, &bmp}};
   for (const auto& [ok, img] : results)
     if (!ok) Require(img->width == 0 && img->height == 0 && img->bgra.empty());
+  Require(!(overPng && okPng) && !(overJpeg && okJpeg) && !(overGif && okGif));
   if (okPng) {
     CheckShape(png);
     Require(size >= 24 && Be32(data + 16) == uint32_t(png.width) && Be32(data + 20) == uint32_t(png.height));

@@ -1,6 +1,7 @@
 // Pictures written here from the fuzz input, each decoded and compared with
 // what was written: PNG through the project's encoder and GIF through the
-// library's encoder to the pixel, JPEG (lossy) of one colour to within a
+// library's encoder (a first frame anywhere on the screen, interlaced or
+// not, and a second frame or none) to the pixel, JPEG (lossy) of one colour to within a
 // small difference, and BMP in every layout the reader takes to the pixel,
 // with every shorter cut of the file refused.
 #include <gif_lib.h>
@@ -72,7 +73,12 @@ void Gif(Input& in) {
   std::vector<GifColorType> palette(static_cast<size_t>(colours));
   for (auto& c : palette) c = {GifByteType(in.Byte()), GifByteType(in.Byte()), GifByteType(in.Byte())};
   const int transparent = in.Byte() & 1 ? static_cast<int>(in.Below(uint32_t(colours))) : -1;
-  std::vector<GifPixelType> index(size_t(w) * h);
+  // The first frame: a part of the screen, rows sometimes interlaced; a
+  // second frame follows it sometimes (only the first is shown).
+  const int left = static_cast<int>(in.Below(uint32_t(w))), top = static_cast<int>(in.Below(uint32_t(h)));
+  const int fw = 1 + static_cast<int>(in.Below(uint32_t(w - left))), fh = 1 + static_cast<int>(in.Below(uint32_t(h - top)));
+  const bool interlaced = in.Byte() & 1, second = in.Byte() & 1;
+  std::vector<GifPixelType> index(size_t(fw) * fh);
   for (auto& i : index) i = GifPixelType(in.Below(uint32_t(colours)));
   std::vector<uint8_t> file;
   int error = 0;
@@ -88,22 +94,36 @@ void Gif(Input& in) {
     size_t len = EGifGCBToExtension(&gcb, ext);
     Require(EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(len), ext) == GIF_OK);
   }
-  Require(EGifPutImageDesc(gif, 0, 0, w, h, false, nullptr) == GIF_OK);
-  for (int y = 0; y < h; ++y) Require(EGifPutLine(gif, &index[size_t(y) * w], w) == GIF_OK);
+  Require(EGifPutImageDesc(gif, left, top, fw, fh, interlaced, nullptr) == GIF_OK);
+  // An interlaced frame's rows go in four passes: every eighth from the
+  // first, every eighth from the fifth, every fourth from the third, every
+  // second from the second.
+  const int starts[4] = {0, 4, 2, 1}, steps[4] = {8, 8, 4, 2};
+  for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass)
+    for (int y = interlaced ? starts[pass] : 0; y < fh; y += interlaced ? steps[pass] : 1)
+      Require(EGifPutLine(gif, &index[size_t(y) * fw], fw) == GIF_OK);
+  if (second) {
+    Require(EGifPutImageDesc(gif, 0, 0, w, h, false, nullptr) == GIF_OK);
+    std::vector<GifPixelType> other(size_t(w), GifPixelType(colours - 1));
+    for (int y = 0; y < h; ++y) Require(EGifPutLine(gif, other.data(), w) == GIF_OK);
+  }
   Require(EGifCloseFile(gif, &error) == GIF_OK);
   GifFreeMapObject(map);
   DecodedImage img;
   Require(qk::gdi::DecodeGif(file.data(), file.size(), &img));
   Require(img.width == w && img.height == h);
-  for (size_t i = 0; i < index.size(); ++i) {
-    const uint8_t* p = &img.bgra[i * 4];
-    if (index[i] == transparent) {
-      Require(p[3] == 0);
-    } else {
-      const GifColorType& c = palette[index[i]];
-      Require(p[0] == c.Blue && p[1] == c.Green && p[2] == c.Red && p[3] == 255);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint8_t* p = &img.bgra[(size_t(y) * w + x) * 4];
+      const bool inside = x >= left && x < left + fw && y >= top && y < top + fh;
+      const int i = inside ? index[size_t(y - top) * fw + size_t(x - left)] : -1;
+      if (!inside || i == transparent) {
+        Require(p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 0);
+      } else {
+        const GifColorType& c = palette[size_t(i)];
+        Require(p[0] == c.Blue && p[1] == c.Green && p[2] == c.Red && p[3] == 255);
+      }
     }
-  }
 }
 
 void Jpeg(Input& in) {

@@ -3,6 +3,11 @@
 // value set on the root and deleted again) writes it back. The file written
 // must read back to the same map, a second write must give the same bytes,
 // and the file must be no more than a few times the size of the input.
+// Then the first bytes of the input name a key a program makes: a name
+// holding a line break is refused and leaves the file as it was. The name
+// without its line breaks is made, with a value whose name and text are the
+// name as given (line breaks and all), and the hive read from the file is
+// the one before with the key and value added.
 #include <unistd.h>
 
 #include <cstdint>
@@ -59,6 +64,46 @@ void WriteBack() {
   Require(RegDeleteValueW(HKEY_LOCAL_MACHINE, name) == ERROR_SUCCESS);
 }
 
+// A key below "Made" named by the input's first bytes (the separator and NUL,
+// which no name can hold, taken out): refused while they hold a line break,
+// made without them, with a value named and set to the bytes as given.
+void MakeKeyNamedBy(const uint8_t* data, size_t size, const std::string& hive, regdump::Hive* expected) {
+  std::u16string name = qk::FromUtf8(reinterpret_cast<const char*>(data), size < 48 ? size : 48);
+  std::erase(name, u'\\');
+  std::erase(name, u'\0');
+  const std::u16string given = name;
+  if (name.empty() || expected->count(u"made")) return;
+  HKEY key = nullptr;
+  if (name.find_first_of(u"\r\n") != std::u16string::npos) {
+    const std::string before = ReadFile(hive);
+    const LONG refused = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (u"Made\\" + name).c_str(), 0, nullptr, 0,
+                                         KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    Require(refused == ERROR_INVALID_PARAMETER && key == nullptr);
+    Require(ReadFile(hive) == before);
+    std::erase(name, u'\r');
+    std::erase(name, u'\n');
+    if (name.empty()) return;
+  }
+  const std::u16string path = u"Made\\" + name;
+  const LONG made =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  Require(made == ERROR_SUCCESS);
+  regdump::DumpedValue v{given, REG_SZ, {}};
+  for (char16_t c : given) v.data += std::string{char(c & 0xFF), char(c >> 8)};
+  v.data += std::string(2, '\0');
+  Require(RegSetValueExW(key, given.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(v.data.data()),
+                         DWORD(v.data.size())) == ERROR_SUCCESS);
+  RegCloseKey(key);
+  (*expected)[u"made"].path = u"Made";
+  (*expected)[regdump::Lower(path)].path = path;
+  (*expected)[regdump::Lower(path)].values[regdump::Lower(given)] = v;
+  const std::string written = ReadFile(hive);
+  UseFreshRoot(reinterpret_cast<const uint8_t*>(written.data()), written.size());
+  regdump::Hive reread;
+  Require(regdump::Dump(HKEY_LOCAL_MACHINE, &reread));
+  Require(reread == *expected);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -90,5 +135,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Writing what was read gives the same file.
   WriteBack();
   Require(ReadFile(again) == written);
+  MakeKeyNamedBy(data, size, again, &read);
   return 0;
 }

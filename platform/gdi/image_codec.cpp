@@ -27,7 +27,9 @@ namespace qk::gdi {
 
 namespace {
 
-bool SizeOk(int64_t w, int64_t h) { return w > 0 && h > 0 && w * h <= kMaxImagePixels; }
+bool SizeOk(int64_t w, int64_t h) {
+  return w > 0 && h > 0 && w <= kMaxDecodedSide && h <= kMaxDecodedSide && w * h <= kMaxDecodedPixels;
+}
 
 // ---------------------------------------------------------------- PNG
 
@@ -44,6 +46,9 @@ void PngRead(png_structp png, png_bytep out, png_size_t n) {
   r->pos += n;
 }
 
+// libpng's own handlers print each fault on the standard error; a fault here
+// only makes the decode fail (the jump set in DecodePng).
+void PngFail(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void PngWarning(png_structp, png_const_charp) {}
 
 // ---------------------------------------------------------------- libraries
@@ -55,7 +60,9 @@ void PngWarning(png_structp, png_const_charp) {}
 #define QK_JPEG_CALLS(X)                                                                                       \
   X(jpeg_std_error) X(jpeg_CreateDecompress) X(jpeg_mem_src) X(jpeg_read_header) X(jpeg_start_decompress) \
   X(jpeg_read_scanlines) X(jpeg_finish_decompress) X(jpeg_destroy_decompress)
-#define QK_GIF_CALLS(X) X(DGifOpen) X(DGifSlurp) X(DGifSavedExtensionToGCB) X(DGifCloseFile)
+#define QK_GIF_CALLS(X)                                                                                    \
+  X(DGifOpen) X(DGifGetRecordType) X(DGifGetExtension) X(DGifGetExtensionNext) X(DGifExtensionToGCB) \
+  X(DGifGetImageDesc) X(DGifGetLine) X(DGifCloseFile)
 #define QK_CODEC_MEMBER(name) decltype(&::name) name = nullptr;
 #define QK_CODEC_RESOLVE(name) all = qk::ResolveCall(lib, #name, &name) && all;
 
@@ -124,7 +131,7 @@ bool DecodePng(const uint8_t* data, size_t size, DecodedImage* out) {
   if (!out) return false;
   *out = DecodedImage();
   if (!data || size < 8 || png_sig_cmp(data, 0, 8)) return false;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, PngWarning);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, PngWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
   if (!info) {
@@ -225,6 +232,80 @@ bool DecodeJpeg(const uint8_t* data, size_t size, DecodedImage* out) {
   return true;
 }
 
+namespace {
+
+// Reads records up to the first frame and composes that frame over a clear
+// screen. Each size is checked before pixels are made for it, and a frame is
+// read a row at a time into the screen; the frames after the first are not
+// read.
+bool ReadFirstGifFrame(const GifCalls& lib, GifFileType* gif, DecodedImage* out) {
+  int transparent = -1;
+  bool sawControl = false;
+  for (;;) {
+    GifRecordType type = UNDEFINED_RECORD_TYPE;
+    if (lib.DGifGetRecordType(gif, &type) != GIF_OK) return false;
+    if (type == EXTENSION_RECORD_TYPE) {
+      int code = 0;
+      GifByteType* block = nullptr;
+      if (lib.DGifGetExtension(gif, &code, &block) != GIF_OK) return false;
+      // The first graphic control block before the frame names its
+      // transparent colour (when it is of the right length).
+      if (code == GRAPHICS_EXT_FUNC_CODE && block && !sawControl) {
+        sawControl = true;
+        GraphicsControlBlock gcb;
+        if (lib.DGifExtensionToGCB(block[0], block + 1, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
+      }
+      while (block)
+        if (lib.DGifGetExtensionNext(gif, &block) != GIF_OK) return false;
+      continue;
+    }
+    // The trailer before any frame, or a record of no known kind.
+    if (type != IMAGE_DESC_RECORD_TYPE) return false;
+    if (lib.DGifGetImageDesc(gif) != GIF_OK) return false;
+    const GifImageDesc& d = gif->Image;
+    // The frame's rows are decoded even where they fall outside the screen.
+    if (!SizeOk(d.Width, d.Height)) return false;
+    const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
+    if (!map) return false;
+    DecodedImage img;
+    img.width = gif->SWidth;
+    img.height = gif->SHeight;
+    img.bgra.assign(static_cast<size_t>(img.width) * img.height * 4, 0);
+    std::vector<GifPixelType> line(static_cast<size_t>(d.Width));
+    auto putRow = [&](int y) {
+      int ty = d.Top + y;
+      if (ty < 0 || ty >= img.height) return;
+      for (int x = 0; x < d.Width; ++x) {
+        int tx = d.Left + x;
+        if (tx < 0 || tx >= img.width) continue;
+        int index = line[static_cast<size_t>(x)];
+        if (index == transparent || index >= map->ColorCount) continue;
+        uint8_t* p = &img.bgra[(static_cast<size_t>(ty) * img.width + tx) * 4];
+        p[0] = map->Colors[index].Blue;
+        p[1] = map->Colors[index].Green;
+        p[2] = map->Colors[index].Red;
+        p[3] = 255;
+      }
+    };
+    // An interlaced frame holds every eighth row from the first, every
+    // eighth from the fifth, every fourth from the third, then every second
+    // from the second.
+    static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+    const int passes = d.Interlace ? 4 : 1;
+    for (int pass = 0; pass < passes; ++pass) {
+      const int from = d.Interlace ? kStart[pass] : 0, step = d.Interlace ? kStep[pass] : 1;
+      for (int y = from; y < d.Height; y += step) {
+        if (lib.DGifGetLine(gif, line.data(), d.Width) != GIF_OK) return false;
+        putRow(y);
+      }
+    }
+    *out = std::move(img);
+    return true;
+  }
+}
+
+}  // namespace
+
 bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* out) {
   if (!out) return false;
   *out = DecodedImage();
@@ -233,40 +314,11 @@ bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* out) {
   if (!gifLib) return false;
   GifReader reader{data, size, 0};
   int error = 0;
+  // Opening reads the screen's descriptor, and nothing of its size is
+  // allocated until it is checked.
   GifFileType* gif = gifLib->DGifOpen(&reader, GifRead, &error);
   if (!gif) return false;
-  bool ok = false;
-  if (gifLib->DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0 && SizeOk(gif->SWidth, gif->SHeight)) {
-    const SavedImage& frame = gif->SavedImages[0];
-    const ColorMapObject* map = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
-    int transparent = -1;
-    GraphicsControlBlock gcb;
-    if (gifLib->DGifSavedExtensionToGCB(gif, 0, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
-    if (map) {
-      DecodedImage img;
-      img.width = gif->SWidth;
-      img.height = gif->SHeight;
-      img.bgra.assign(static_cast<size_t>(img.width) * img.height * 4, 0);
-      const GifImageDesc& d = frame.ImageDesc;
-      for (int y = 0; y < d.Height; ++y) {
-        int ty = d.Top + y;
-        if (ty < 0 || ty >= img.height) continue;
-        for (int x = 0; x < d.Width; ++x) {
-          int tx = d.Left + x;
-          if (tx < 0 || tx >= img.width) continue;
-          int index = frame.RasterBits[static_cast<size_t>(y) * d.Width + x];
-          if (index == transparent || index >= map->ColorCount) continue;
-          uint8_t* p = &img.bgra[(static_cast<size_t>(ty) * img.width + tx) * 4];
-          p[0] = map->Colors[index].Blue;
-          p[1] = map->Colors[index].Green;
-          p[2] = map->Colors[index].Red;
-          p[3] = 255;
-        }
-      }
-      *out = std::move(img);
-      ok = true;
-    }
-  }
+  const bool ok = SizeOk(gif->SWidth, gif->SHeight) && ReadFirstGifFrame(*gifLib, gif, out);
   gifLib->DGifCloseFile(gif, &error);
   return ok;
 }

@@ -44,7 +44,15 @@ bool EncodePng(int width, int height, const std::vector<uint32_t>& rgb, std::vec
 // stay valid until that thread's next call.
 bool EncodePngRows(int width, int height, const std::function<const uint32_t*(int y)>& row, std::vector<uint8_t>* out);
 
-// Pictures larger than this many pixels are refused.
+// Pictures larger than this many pixels are not encoded.
 constexpr int64_t kMaxImagePixels = 1 << 26;
+
+// Pictures claiming more pixels than this, or more than this many on a side,
+// are refused by the decoders before anything is allocated for them: a few
+// bytes from any server can claim a huge picture, whose pixels would be made
+// before its data is read. No logo, icon or article picture comes near (the
+// screen is 480 x 800).
+constexpr int64_t kMaxDecodedPixels = int64_t(1) << 24;
+constexpr int64_t kMaxDecodedSide = 16384;
 
 }  // namespace qk::gdi

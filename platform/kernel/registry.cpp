@@ -8,8 +8,10 @@
 //
 // A key's line makes the key and every key on its path; a key without
 // values is written on a line of its own only when it has no subkeys. Key
-// names hold at most 255 characters; a line naming a longer one (or one
-// deeper than 512 levels) is left out with its values.
+// names hold at most 255 characters and no line break; a line naming a
+// longer one (or one deeper than 512 levels) is left out with its values.
+// Value names and texts are written quoted, with line breaks, other control
+// characters, quotes and backslashes escaped.
 //
 // Every change is written to a temporary file, flushed to the disk and
 // renamed over the hive while holding an exclusive lock on "<hive>.lock",
@@ -54,6 +56,17 @@ bool NamesFit(const std::vector<std::u16string>& parts) {
   for (const auto& p : parts)
     if (p.size() > kMaxKeyNameLength || p.find(char16_t(0)) != std::u16string::npos) return false;
   return true;
+}
+
+// Whether a key path made by a program can be written: each name stands on
+// its key's line as it is, so a line break in one would end that line there
+// (and what follows it would be read as other lines). Names read from a
+// hive file are checked with NamesFit alone, so that a file that holds a
+// carriage return inside a name still loads as it did.
+bool NamesWritable(const std::vector<std::u16string>& parts) {
+  for (const auto& p : parts)
+    if (p.find_first_of(u"\n\r") != std::u16string::npos) return false;
+  return NamesFit(parts);
 }
 
 struct Value {
@@ -540,7 +553,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPS
   std::vector<std::u16string> parts;
   if (LONG r = ResolveSubKey(key, subKey, result, &hive, &parts); r != ERROR_SUCCESS) return r;
   if (parts.size() > qk::kMaxKeyDepth) return ERROR_BADKEY;
-  if (!qk::NamesFit(parts)) return ERROR_INVALID_PARAMETER;
+  if (!qk::NamesWritable(parts)) return ERROR_INVALID_PARAMETER;
   std::lock_guard<std::mutex> g(hive->mu_);
   bool created = false;
   hive->Refresh();

@@ -600,3 +600,243 @@ TEST(ImageSeeds, EverySeedIsThePictureItsNameSays) {
   }
   EXPECT_GE(decoded, 50);
 }
+
+// ---------------------------------------------------------------- size limits
+
+// The largest single allocation made through operator new while watching:
+// the decoders make their pictures' pixels in vectors.
+namespace {
+std::atomic<bool> g_watching{false};
+std::atomic<size_t> g_largest{0};
+}  // namespace
+
+void* operator new(size_t n) {
+  if (g_watching.load(std::memory_order_relaxed)) {
+    size_t seen = g_largest.load();
+    while (n > seen && !g_largest.compare_exchange_weak(seen, n)) {
+    }
+  }
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](size_t n) { return ::operator new(n); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+// Decodes with DecodeImage, giving whether it succeeded and the largest
+// allocation it made.
+bool DecodeWatched(const std::vector<uint8_t>& bytes, DecodedImage* img, size_t* largest) {
+  g_largest = 0;
+  g_watching = true;
+  const bool ok = qk::gdi::DecodeImage(bytes.data(), bytes.size(), img);
+  g_watching = false;
+  *largest = g_largest;
+  return ok;
+}
+
+uint32_t Crc32(const uint8_t* p, size_t n) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t i = 0; i < n; ++i) {
+    c ^= p[i];
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+  }
+  return ~c;
+}
+
+void PutBe32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24), p[1] = uint8_t(v >> 16), p[2] = uint8_t(v >> 8), p[3] = uint8_t(v);
+}
+void PutBe16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v >> 8), p[1] = uint8_t(v); }
+void PutLe16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
+
+// A PNG whose header (with its checksum set right) claims the given size,
+// followed by the first bytes of a small picture's data.
+std::vector<uint8_t> PngClaiming(uint32_t w, uint32_t h) {
+  std::vector<uint8_t> png;
+  EXPECT_TRUE(qk::gdi::EncodePng(4, 4, Checker(4, 4), &png));
+  PutBe32(&png[16], w);
+  PutBe32(&png[20], h);
+  PutBe32(&png[29], Crc32(&png[12], 17));
+  png.resize(png.size() - 20);
+  return png;
+}
+
+// A flat PNG of the given size, whole.
+std::vector<uint8_t> FlatPng(int w, int h) {
+  std::vector<uint32_t> row(static_cast<size_t>(w), 0x336699);
+  std::vector<uint8_t> png;
+  EXPECT_TRUE(qk::gdi::EncodePngRows(w, h, [&](int) { return row.data(); }, &png));
+  return png;
+}
+
+// A small JPEG whose frame header claims the given size.
+std::vector<uint8_t> JpegClaiming(uint32_t w, uint32_t h) {
+  auto jpeg = MakeJpeg(8, 8);
+  for (size_t i = 2; i + 9 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+      PutBe16(&jpeg[i + 5], h);
+      PutBe16(&jpeg[i + 7], w);
+      return jpeg;
+    }
+  ADD_FAILURE() << "no frame header";
+  return jpeg;
+}
+
+// MakeGif's picture without its trailer, then a frame of the given size
+// whose data stops after its first block.
+std::vector<uint8_t> GifWithSecondFrame(uint16_t w, uint16_t h) {
+  auto gif = MakeGif();
+  EXPECT_EQ(gif.back(), 0x3B);
+  gif.pop_back();
+  const uint8_t frame[] = {0x2C, 0, 0, 0, 0, uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8), 0,
+                           2,    3, 0x84, 0x8F, 0xA9};
+  gif.insert(gif.end(), std::begin(frame), std::end(frame));
+  return gif;
+}
+
+}  // namespace
+
+TEST(ImageLimits, HugeClaimsAreRefusedBeforeTheirPixelsAreMade) {
+  // What may be allocated for a refused picture: far below any claimed size.
+  constexpr size_t kSmall = size_t(4) << 20;
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  };
+  auto gifScreen = MakeGif();
+  PutLe16(&gifScreen[6], 8192);
+  PutLe16(&gifScreen[8], 8192);
+  auto gifWide = MakeGif();
+  PutLe16(&gifWide[6], 16385);
+  PutLe16(&gifWide[8], 1);
+  // A screen of 3 x 2 whose only frame claims 60000 x 60000.
+  auto gifFrame = GifWithSecondFrame(60000, 60000);
+  gifFrame.erase(gifFrame.begin() + 13 + 12, gifFrame.end() - 15);  // the first frame and its control
+  auto bmp = MakeBmp8();
+  PutLe16(&bmp[18], 8192);
+  PutLe16(&bmp[22], 8192);
+  const Case cases[] = {
+      {"png 8192 x 8192", PngClaiming(8192, 8192)},
+      {"png 4097 x 4096", PngClaiming(4097, 4096)},
+      {"png 16385 x 1", PngClaiming(16385, 1)},
+      {"png 1 x 2^31-1", PngClaiming(1, 0x7FFFFFFF)},
+      {"jpeg 8192 x 8192", JpegClaiming(8192, 8192)},
+      {"jpeg 20000 x 8", JpegClaiming(20000, 8)},
+      {"gif screen 8192 x 8192", gifScreen},
+      {"gif screen 16385 x 1", gifWide},
+      {"gif frame 60000 x 60000", gifFrame},
+      {"bmp 8192 x 8192", bmp},
+  };
+  for (const auto& c : cases) {
+    DecodedImage img;
+    size_t largest = 0;
+    EXPECT_FALSE(DecodeWatched(c.bytes, &img, &largest)) << c.name;
+    EXPECT_EQ(img.width, 0) << c.name;
+    EXPECT_TRUE(img.bgra.empty()) << c.name;
+    EXPECT_LT(largest, kSmall) << c.name << ": " << c.bytes.size() << " bytes";
+  }
+}
+
+TEST(ImageLimits, WholePicturesUpToTheBoundDecodeAndOnePastIsRefused) {
+  static_assert(qk::gdi::kMaxDecodedPixels == 4096 * 4096 && qk::gdi::kMaxDecodedSide == 16384);
+  DecodedImage img;
+  for (auto [w, h] : {std::pair{4096, 4096}, std::pair{16384, 8}, std::pair{1, 16384}}) {
+    auto png = FlatPng(w, h);
+    ASSERT_TRUE(qk::gdi::DecodeImage(png.data(), png.size(), &img)) << w << "x" << h;
+    EXPECT_EQ(img.width, w);
+    EXPECT_EQ(img.height, h);
+    EXPECT_EQ(PixelRgb(img, w - 1, h - 1), 0x336699u);
+  }
+  for (auto [w, h] : {std::pair{4097, 4096}, std::pair{16385, 1}, std::pair{1, 16385}}) {
+    auto png = FlatPng(w, h);
+    EXPECT_FALSE(qk::gdi::DecodeImage(png.data(), png.size(), &img)) << w << "x" << h;
+    EXPECT_TRUE(img.bgra.empty());
+  }
+  auto jpeg = MakeJpeg(4096, 4096);
+  ASSERT_TRUE(qk::gdi::DecodeImage(jpeg.data(), jpeg.size(), &img));
+  EXPECT_EQ(img.width, 4096);
+  EXPECT_NEAR(static_cast<int>(PixelRgb(img, 4095, 4095) >> 16), 200, 6);
+  jpeg = MakeJpeg(4097, 4096);
+  EXPECT_FALSE(qk::gdi::DecodeImage(jpeg.data(), jpeg.size(), &img));
+}
+
+TEST(ImageLimits, GifFirstFrameDecodesWhateverFollowsIt) {
+  // A later frame claiming a huge size, cut short, is never read.
+  auto gif = GifWithSecondFrame(60000, 60000);
+  DecodedImage img;
+  size_t largest = 0;
+  ASSERT_TRUE(DecodeWatched(gif, &img, &largest));
+  ASSERT_EQ(img.width, 3);
+  ASSERT_EQ(img.height, 2);
+  EXPECT_EQ(PixelRgb(img, 1, 0), 0x00FF00u);
+  EXPECT_EQ(img.bgra[(0 * 3 + 2) * 4 + 3], 0) << "the transparent index";
+  EXPECT_LT(largest, size_t(1) << 16);
+  // The first frame cut short is refused.
+  auto first = MakeGif();
+  first.resize(first.size() - 4);
+  EXPECT_FALSE(qk::gdi::DecodeImage(first.data(), first.size(), &img));
+  EXPECT_TRUE(img.bgra.empty());
+}
+
+TEST(ImageLimits, InterlacedGifFrameLandsRowByRowInsideTheScreen) {
+  // A 7 x 11 screen and a 3 x 10 interlaced frame at (2, 1): row y of the
+  // frame is all colour y % 4, written in the order of the four passes.
+  std::vector<uint8_t> bytes;
+  int error = 0;
+  GifFileType* gif = EGifOpen(&bytes, GifWrite, &error);
+  ASSERT_NE(gif, nullptr);
+  GifColorType colours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}};
+  ColorMapObject* map = GifMakeMapObject(4, colours);
+  EGifPutScreenDesc(gif, 7, 11, 2, 0, map);
+  EGifPutImageDesc(gif, 2, 1, 3, 10, true, nullptr);
+  for (auto [from, step] : {std::pair{0, 8}, std::pair{4, 8}, std::pair{2, 4}, std::pair{1, 2}})
+    for (int y = from; y < 10; y += step) {
+      GifPixelType row[3] = {GifPixelType(y % 4), GifPixelType(y % 4), GifPixelType(y % 4)};
+      ASSERT_EQ(EGifPutLine(gif, row, 3), GIF_OK);
+    }
+  EGifCloseFile(gif, &error);
+  GifFreeMapObject(map);
+  DecodedImage img;
+  ASSERT_TRUE(qk::gdi::DecodeGif(bytes.data(), bytes.size(), &img));
+  ASSERT_EQ(img.width, 7);
+  ASSERT_EQ(img.height, 11);
+  const uint32_t rgb[4] = {0xFF0000, 0x00FF00, 0x0000FF, 0x090909};
+  for (int y = 0; y < 11; ++y)
+    for (int x = 0; x < 7; ++x) {
+      const bool inside = x >= 2 && x < 5 && y >= 1;
+      EXPECT_EQ(img.bgra[(size_t(y) * 7 + x) * 4 + 3], inside ? 255 : 0) << x << "," << y;
+      if (inside) {
+        EXPECT_EQ(PixelRgb(img, x, y), rgb[(y - 1) % 4]) << x << "," << y;
+      }
+    }
+}
+
+TEST(ImageLimits, CorruptPngsLeaveTheStandardErrorQuiet) {
+  auto bad = PngClaiming(4, 4);  // cut short
+  auto badCrc = FlatPng(4, 4);
+  badCrc[29] ^= 0x55;  // the header's checksum
+  auto tooBig = PngClaiming(8192, 8192);
+  std::fflush(stderr);
+  char path[] = "/tmp/codec_stderr_XXXXXX";
+  const int capture = mkstemp(path);
+  ASSERT_GE(capture, 0);
+  unlink(path);
+  const int saved = dup(2);
+  ASSERT_GE(saved, 0);
+  dup2(capture, 2);
+  DecodedImage img;
+  const bool any = qk::gdi::DecodePng(bad.data(), bad.size(), &img) ||
+                   qk::gdi::DecodePng(badCrc.data(), badCrc.size(), &img) ||
+                   qk::gdi::DecodePng(tooBig.data(), tooBig.size(), &img);
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  const off_t written = lseek(capture, 0, SEEK_END);
+  close(capture);
+  EXPECT_FALSE(any);
+  EXPECT_EQ(written, 0) << "bytes written to the standard error";
+}

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
@@ -374,6 +375,66 @@ TEST_F(Registry, ADeepHiveStaysAsSmallAsItWasAfterOneChange) {
     top += std::u16string(name, len).substr(0, 3) + u";";
   }
   EXPECT_EQ(top, u"0kk;Top;");
+}
+
+// A key name holding a line break cannot be made, by path or below an open
+// key, and leaves the hive file as it was (such a name would end its line
+// and make the rest of it read as lines of their own). Value names and
+// texts holding line breaks, every other control character, quotes and
+// backslashes are kept and read back from the file as they were set.
+TEST_F(Registry, LineBreaksAreRefusedInKeyNamesAndKeptInValues) {
+  const std::string hkcu = root_ + "/Registry/HKCU.reg";
+  HKEY key = Create(HKEY_CURRENT_USER, u"Lines");
+  ASSERT_NE(key, nullptr);
+  ASSERT_EQ(SetDword(key, u"Before", 1), ERROR_SUCCESS);
+  regdump::Hive ref;
+  ASSERT_TRUE(regdump::Dump(HKEY_CURRENT_USER, &ref));
+  const std::string before = qtest::ReadHostFile(hkcu);
+  const std::u16string broken[] = {u"a\nb", u"x]\n\"Evil\"=dword:00000001\n[y", u"\n", u"end\r", u"cr\rlf",
+                                   u"\r\n"};
+  for (const auto& name : broken) {
+    HKEY made = nullptr;
+    DWORD disposition = 0;
+    EXPECT_EQ(RegCreateKeyExW(key, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made, &disposition),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(made, nullptr);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (u"Lines\\" + name + u"\\below").c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &made, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(made, nullptr);
+  }
+  EXPECT_EQ(qtest::ReadHostFile(hkcu), before) << "a refused key changed the hive";
+
+  // Values: a name and a text for each control character, and a few mixed.
+  std::vector<std::u16string> texts = {u"two\nlines", u"\r\n", u"end\\", u"\"]\n[Other]\n\"x\"=dword:1",
+                                       u"tab\there", u"\\n not a break"};
+  for (char16_t c = 1; c < 0x20; ++c) texts.push_back(u"c" + std::u16string(1, c) + u"d");
+  int n = 0;
+  for (const auto& text : texts) {
+    regdump::DumpedValue v;
+    v.name = text + u"#" + qk::FromUtf8(std::to_string(n++));
+    v.type = REG_SZ;
+    for (char16_t c : text) v.data += std::string{char(c & 0xFF), char(c >> 8)};
+    v.data += std::string(2, '\0');
+    ASSERT_EQ(RegSetValueExW(key, v.name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(v.data.data()),
+                             DWORD(v.data.size())),
+              ERROR_SUCCESS);
+    ref[u"lines"].values[regdump::Lower(v.name)] = v;
+  }
+  regdump::DumpedValue multi{u"multi\nline", REG_MULTI_SZ, std::string("a\0\n\0\0\0b\0\r\0\0\0\0\0", 14)};
+  ASSERT_EQ(RegSetValueExW(key, multi.name.c_str(), 0, multi.type, reinterpret_cast<const BYTE*>(multi.data.data()),
+                           DWORD(multi.data.size())),
+            ERROR_SUCCESS);
+  ref[u"lines"].values[regdump::Lower(multi.name)] = multi;
+  RegCloseKey(key);
+  ReadAgainFromTheFiles(root_);
+  regdump::Hive got;
+  ASSERT_TRUE(regdump::Dump(HKEY_CURRENT_USER, &got));
+  EXPECT_EQ(got.size(), ref.size());
+  EXPECT_TRUE(got == ref);
+  // One line for the comment, one for the key, one for each value.
+  const std::string written = qtest::ReadHostFile(hkcu);
+  EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 2 + 1 + long(texts.size()) + 1) << written;
 }
 
 // Random changes through the registry calls, each checked against a plain
