@@ -46,7 +46,8 @@ class CDownloader {
   CDownloader& operator=(const CDownloader&) = delete;
 
   // GET url into the file path. The caller's url has its character
-  // references decoded.
+  // references decoded. A body that does not come whole fails
+  // (DL_STORE_FAILED) and leaves no file at path.
   virtual BOOL SaveHttpObject(CString& url, const CString& path, int context);
   // GET url into text (8-bit text widened in the default code page).
   virtual BOOL DownloadToString(CString& url, CString& text, int context);

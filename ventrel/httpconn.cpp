@@ -175,6 +175,29 @@ class BoundedSink : public CByteSink {
   uint64_t total_ = 0;
 };
 
+// The length of an existing file; 0 when it cannot be opened.
+uint64_t FileLength(const CString& path) {
+  HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  DWORD high = 0;
+  DWORD low = GetFileSize(h, &high);
+  CloseHandle(h);
+  return (uint64_t(high) << 32) | low;
+}
+
+// Cuts a file back to length bytes.
+void TruncateFile(const CString& path, uint64_t length) {
+  HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  LONG high = LONG(length >> 32);
+  SetLastError(NO_ERROR);
+  if (SetFilePointer(h, LONG(length & 0xffffffffu), &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
+      GetLastError() == NO_ERROR)
+    SetEndOfFile(h);
+  CloseHandle(h);
+}
+
 }  // namespace
 
 CString TextOfBytes(const std::string& bytes) {
@@ -999,6 +1022,9 @@ BOOL CHttpConnection::GetFile(CHttpResponse* response, const CString& path) {
     return FALSE;
   }
   bool partial = response->m_nStatusCode == 206;
+  // A partial answer is appended to what the file holds; should it fail,
+  // the file goes back to that length.
+  const uint64_t keptLength = partial ? FileLength(path) : 0;
   CBufferedFile file(8192);
   if (!file.Open(path, GENERIC_WRITE, FILE_SHARE_READ, partial ? OPEN_EXISTING : CREATE_ALWAYS,
                  FILE_ATTRIBUTE_NORMAL)) {
@@ -1006,6 +1032,16 @@ BOOL CHttpConnection::GetFile(CHttpResponse* response, const CString& path) {
     VLog(u"Cannot open '%s': %d", path.GetString(), int(m_nSavedError));
     return FALSE;
   }
+  // What came of a body that failed, whatever ended it (a server that
+  // closed before the announced length or the last chunk, a bound, a
+  // cancel, a full disk), is no document: a caller that finds the file
+  // would take the part for the whole. The file goes; one a partial
+  // answer was appended to keeps only what it held before.
+  auto discard = [&] {
+    file.Close();
+    if (partial) TruncateFile(path, keptLength);
+    else DeleteFileW(path);
+  };
   if (partial && !file.Seek(0, 2)) {
     m_nSavedError = GetLastError();
     return FALSE;
@@ -1020,27 +1056,30 @@ BOOL CHttpConnection::GetFile(CHttpResponse* response, const CString& path) {
   BOOL closed = file.Close();
   DWORD closeError = closed ? 0 : GetLastError();
   if (rc != READ_OK && !m_cancel.load() && (bounded.over_ || m_pSource->Overdue())) {
-    // A body without end is no document: what came of it goes.
+    // A body without end is no document.
     m_nSavedError = bounded.over_ ? ERROR_FILE_TOO_LARGE : ERROR_TIMEOUT;
     VLog(u"Body failed after %llu bytes: %s", (unsigned long long)received,
          bounded.over_ ? u"longer than the bound" : u"it took too long");
-    DeleteFileW(path);
+    discard();
     return FALSE;
   }
   if (m_cancel.load()) {
     VLog(u"Transfer cancelled after %llu bytes", (unsigned long long)received);
     m_nSavedError = ERROR_OPERATION_ABORTED;
+    discard();
     return FALSE;
   }
   if (rc != READ_OK) {
-    VLog(u"Body failed: %s", why.GetString());
+    VLog(u"Body failed after %llu bytes: %s", (unsigned long long)received, why.GetString());
     m_nSavedError = rc == READ_WRITE_FAILED ? sink.error_ : ERROR_INVALID_DATA;
     if (m_nSavedError == 0) m_nSavedError = ERROR_WRITE_FAULT;
+    discard();
     return FALSE;
   }
   if (!closed) {
     m_nSavedError = closeError ? closeError : ERROR_WRITE_FAULT;
     VLog(u"Body failed: the file cannot be written (%d)", int(m_nSavedError));
+    discard();
     return FALSE;
   }
   return TRUE;
