@@ -35,10 +35,13 @@ const CurlCalls* Curl() {
     if (!lib) return nullptr;
     static CurlCalls c;
     auto get = [lib](auto& slot, const char* name) { return qk::ResolveCall(lib, name, &slot); };
-    bool all = get(c.global_init, "curl_global_init") & get(c.easy_init, "curl_easy_init") &
-               get(c.easy_cleanup, "curl_easy_cleanup") & get(c.easy_reset, "curl_easy_reset") &
-               get(c.easy_perform, "curl_easy_perform") & get(c.easy_setopt, "curl_easy_setopt") &
-               get(c.easy_strerror, "curl_easy_strerror");
+    // Every call is looked up, whether or not one before it was found.
+    const bool found[] = {get(c.global_init, "curl_global_init"),     get(c.easy_init, "curl_easy_init"),
+                          get(c.easy_cleanup, "curl_easy_cleanup"),   get(c.easy_reset, "curl_easy_reset"),
+                          get(c.easy_perform, "curl_easy_perform"),   get(c.easy_setopt, "curl_easy_setopt"),
+                          get(c.easy_strerror, "curl_easy_strerror")};
+    bool all = true;
+    for (bool one : found) all = all && one;
     if (!all) {
       dlclose(lib);
       return nullptr;
@@ -85,7 +88,17 @@ CURLcode(curl_easy_setopt)(CURL* handle, CURLoption option, ...) {
   static_assert(sizeof(void*) == 8 && sizeof(long) == 8 && sizeof(curl_off_t) == 8,
                 "the options are passed on as 64-bit values");
   va_list args;
+  // The option is an enumeration of int size, the type the library's own
+  // declaration gives it: its promotion changes nothing of where the
+  // arguments after it lie.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
   va_start(args, option);
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
   std::intptr_t value = va_arg(args, std::intptr_t);
   va_end(args);
   return c->easy_setopt(handle, option, value);
