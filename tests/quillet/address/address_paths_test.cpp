@@ -27,7 +27,7 @@
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"
 #include "shell/aygshell.h"
-#include "support/device_fixture.h"
+#include "support/reader_frame_fixture.h"
 #include "user/user.h"
 
 namespace {
@@ -67,33 +67,12 @@ std::string XmlEscaped(const std::string& text) {
   return out;
 }
 
-class AddressPathsTest : public qtest::DeviceTest {
+class AddressPathsTest : public qtest::ReaderFrameTest {
  protected:
   void SetUp() override {
-    DeviceTest::SetUp();
-    ResetCachedPaths();
-    RegisterQuilletResources();
-    SetTouchFlag(FALSE);
-    app_ = std::make_unique<CReaderApp>();
-    WriteDeviceFile(kList, kChannels);
-    qk::SetMessageBoxHook([this](HWND, const std::u16string& text, const std::u16string& caption, UINT) {
-      boxes_ += qk::ToUtf8(caption) + ": " + qk::ToUtf8(text) + "\n";
-      return IDOK;
-    });
-    frame_ = std::make_unique<CMainFrame>();
-    ASSERT_TRUE(frame_->Create(480, 800));
-    ASSERT_TRUE(frame_->ChannelListWnd().Dialog().LoadChannelList(kList));
+    ReaderFrameTest::SetUp();
+    StartReader(kList, kChannels, false);
   }
-  void TearDown() override {
-    qk::SetMessageBoxHook(nullptr);
-    frame_.reset();
-    app_.reset();
-    qk::shell::ResetShell();
-    SetTouchFlag(TRUE);
-    ResetCachedPaths();
-    DeviceTest::TearDown();
-  }
-  COpmlXML* List() { return frame_->ChannelListWnd().Dialog().m_pOpml; }
 
   // The import page on a wizard for the file, its first row (choose or add
   // all) clicked; waits until the page has read the file (and, adding all,
@@ -125,11 +104,8 @@ class AddressPathsTest : public qtest::DeviceTest {
     return rows;
   }
 
-  std::unique_ptr<CReaderApp> app_;
-  std::unique_ptr<CMainFrame> frame_;
   std::unique_ptr<CNewWizardDlg> wizard_;
   std::unique_ptr<COpmlDisplayDlg> page_;
-  std::string boxes_;
 };
 
 }  // namespace
