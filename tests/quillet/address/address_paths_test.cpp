@@ -27,6 +27,7 @@
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"
 #include "shell/aygshell.h"
+#include "support/channel_list_file.h"
 #include "support/reader_frame_fixture.h"
 #include "user/user.h"
 
@@ -41,20 +42,7 @@ const char kChannels[] =
     "</outline></body></opml>\n";
 
 // The channels of the list file read back from disk: "category|title|url".
-std::vector<std::string> ChannelsOnDisk() {
-  static std::vector<std::string> rows;
-  static std::string line;
-  rows.clear();
-  COpmlXML opml(
-      [](void*, LPCWSTR parent, LPCWSTR name, LPCWSTR value) {
-        std::u16string n = name;
-        if (n == u"text") line = qk::ToUtf8(parent) + "|" + qk::ToUtf8(value);
-        if (n == u"xmlUrl") rows.push_back(line + "|" + qk::ToUtf8(value));
-      },
-      nullptr, 0);
-  opml.LoadAndWalk(kList);
-  return rows;
-}
+std::vector<std::string> ChannelsOnDisk() { return qtest::ChannelsOnDisk(kList); }
 
 std::string XmlEscaped(const std::string& text) {
   std::string out;
