@@ -19,6 +19,7 @@
 #include "refresh_fixture.h"
 #include "support/net_servers.h"
 #include "support/settings_registry.h"
+#include "sync_rules.h"
 #include "ventrel/ventrel.h"
 #include "common/connection.h"
 #include "net/connmgr.h"
@@ -26,28 +27,6 @@
 
 namespace rtest {
 namespace {
-
-std::string J(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"') out += "\\\"";
-    else if (c == '\\') out += "\\\\";
-    else if (c < 0x20) {
-      char buf[8];
-      snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else out += char(c);
-  }
-  return out + "\"";
-}
-
-std::string Rule(const std::string& path, const std::string& response, const std::string& extra = "") {
-  return "{\"path\": " + J(path) + (response.empty() ? "" : ", \"response\": " + J(response)) + extra + "}";
-}
-
-std::string Ok(const std::string& body) {
-  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-}
 
 std::string Subscription(const std::string& url, const std::string& title, const std::vector<std::string>& labels) {
   std::string s = "<object><string name=\"id\">feed/" + url + "</string><string name=\"title\">" + title + "</string>";
@@ -62,12 +41,6 @@ std::string Name(const char* format, int channel) {
   char buf[64];
   snprintf(buf, sizeof buf, format, channel);
   return buf;
-}
-
-int CountLink(const std::vector<CItemRecord>& records, const std::string& link) {
-  int n = 0;
-  for (const CItemRecord& r : records) n += qk::ToUtf8(r.link.str()) == link;
-  return n;
 }
 
 class RunTest : public RefreshTest {
