@@ -40,23 +40,6 @@ class UpdateLimitsTest : public qtest::ReaderProgramTest {
     WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml", s);
   }
 
-  // Starts "Quillet.exe /update" and waits for its end; its exit code.
-  DWORD RunUpdateTask(DWORD timeoutMs) {
-    std::u16string command = u"/update";
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, nullptr, &pi)) {
-      ADD_FAILURE() << "the reader did not start";
-      return DWORD(-1);
-    }
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    DWORD code = qtest::WaitForExitCode(process_, timeoutMs);
-    CloseHandle(process_);
-    process_ = nullptr;
-    return code;
-  }
-
   static std::u16string DataPath(const char* name) {
     return u"\\Program Files\\Quillet\\ChannelData\\" + qk::FromUtf8(name);
   }
