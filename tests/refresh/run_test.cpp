@@ -96,12 +96,9 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
   ASSERT_TRUE(sync.Start(rules, certs.serverCert, certs.serverKey));
   qtest::ScriptedHttpServer stall;
   ASSERT_TRUE(stall.Start());
-  std::u16string serviceHost = qk::FromUtf8("localhost:" + std::to_string(sync.port()));
   SetVentrel(u"Sync", 1);
   SetVentrelText(u"Label", u"News,Tech");
-  SetVentrelText(u"Username", u"me@example.com");
-  SetVentrelText(u"Password", u"secret");
-  SetVentrelText(u"ServiceHost", serviceHost.c_str());
+  SetSyncAccount(sync.port(), u"secret");
 
   std::vector<Channel> channels;
   for (int n = 1; n <= 10; ++n) {
@@ -585,9 +582,7 @@ TEST_F(RunTest, SynchronisedChannelsWaitForSyncAndAStaleTemporaryFeedIsNeverTake
   const auto& certs = qnet::TestCertificates::Get();
   qnet::ScriptedServer sync;
   ASSERT_TRUE(sync.Start(rules, certs.serverCert, certs.serverKey));
-  SetVentrelText(u"Username", u"me@example.com");
-  SetVentrelText(u"Password", u"secret");
-  SetVentrelText(u"ServiceHost", qk::FromUtf8("localhost:" + std::to_string(sync.port())).c_str());
+  SetSyncAccount(sync.port(), u"secret");
   ServeRss(1);
   LoadChannels({{1, "News", "Channel 1", Url("/feeds/c1.xml")}, {2, "Google Reader", "Sync A", a},
                 {3, "Google Reader", "Sync B", b}});
@@ -634,9 +629,7 @@ TEST_F(RunTest, ARefusedSyncLoginEndsTheSyncStepAndSaysSo) {
   const auto& certs = qnet::TestCertificates::Get();
   qnet::ScriptedServer sync;
   ASSERT_TRUE(sync.Start(rules, certs.serverCert, certs.serverKey));
-  SetVentrelText(u"Username", u"me@example.com");
-  SetVentrelText(u"Password", u"wrong");
-  SetVentrelText(u"ServiceHost", qk::FromUtf8("localhost:" + std::to_string(sync.port())).c_str());
+  SetSyncAccount(sync.port(), u"wrong");
   SetVentrel(u"Sync", 1);
   EnableRunLog();
   ServeRss(1);

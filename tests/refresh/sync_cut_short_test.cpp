@@ -51,9 +51,7 @@ TEST_F(SyncCutShortTest, AFeedCutShortKeepsWhatTheChannelStored) {
   ASSERT_TRUE(certs.ok) << "the openssl tool did not make the test certificates";
   qnet::ScriptedServer sync;
   ASSERT_TRUE(sync.Start(rules, certs.serverCert, certs.serverKey));
-  SetVentrelText(u"Username", u"me@example.com");
-  SetVentrelText(u"Password", u"secret");
-  SetVentrelText(u"ServiceHost", qk::FromUtf8("localhost:" + std::to_string(sync.port())).c_str());
+  SetSyncAccount(sync.port(), u"secret");
   SetVentrel(u"Sync", 1);
   LoadChannels({{2, "Google Reader", "Sync A", a}});
   dialog_->EnsureAgency()->SetCaFile(CString(qk::FromUtf8(certs.caFile)));
