@@ -20,26 +20,14 @@
 #include "htmlview/htmlview.h"
 #include "kernel/kernel.h"
 #include "user/user.h"
+#include "../../tests/htmlview/article_support.h"
+#include "../pages/viewer_process.h"
 
 namespace {
 
 HBITMAP g_pictures[2];
 HWND g_host = nullptr;
 HWND g_view = nullptr;
-
-HBITMAP MakeSolid(int w, int h, uint32_t colour) {
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  bi.bmiHeader.biWidth = w;
-  bi.bmiHeader.biHeight = -h;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HBITMAP bm = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bits)
-    for (int i = 0; i < w * h; ++i) static_cast<uint32_t*>(bits)[i] = colour;
-  return bm;
-}
 
 LRESULT CALLBACK HostProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_NOTIFY) {
@@ -54,23 +42,6 @@ LRESULT CALLBACK HostProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (nm->hdr.code == NM_HOTSPOT) return TRUE;
   }
   return DefWindowProcW(window, msg, wParam, lParam);
-}
-
-std::vector<uint32_t> Screen() {
-  qk::gdi::ScreenConfig cfg = qk::gdi::GetScreenConfig();
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP copy = CreateCompatibleBitmap(screen, cfg.width, cfg.height);
-  HGDIOBJ old = SelectObject(mem, copy);
-  BitBlt(mem, 0, 0, cfg.width, cfg.height, screen, 0, 0, SRCCOPY);
-  SelectObject(mem, old);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-  int w = 0, h = 0;
-  std::vector<uint32_t> px;
-  qk::gdi::ReadPixels(copy, &w, &h, &px);
-  DeleteObject(copy);
-  return px;
 }
 
 void Send(const std::u16string& page) {
@@ -101,15 +72,7 @@ std::string Paragraphs(int n) {
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string tmpl = "/tmp/quillet-fuzz-first-screen-XXXXXX";
-  std::string root = mkdtemp(tmpl.data());
-  qk::SetDeviceRoot(root);
-  setenv("QUILLET_HEADLESS", "1", 1);
-  if (!InitHTMLControl(nullptr)) __builtin_trap();
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = HostProc;
-  wc.lpszClassName = u"FirstScreenFuzzHost";
-  RegisterClassW(&wc);
+  fuzzview::StartViewerProcess("first-screen", HostProc, u"FirstScreenFuzzHost");
   const qk::gdi::ScreenConfig cfg = qk::gdi::DefaultScreenConfig();
   qk::gdi::SetScreenConfig(cfg);
   qk::display::ConnectScreen();
@@ -118,8 +81,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   g_view = CreateWindowExW(0, DISPLAYCLASS, u"", WS_CHILD | WS_VISIBLE, 0, 0, cfg.width, cfg.height, g_host,
                            reinterpret_cast<HMENU>(12321), nullptr, nullptr);
   if (!g_host || !g_view) __builtin_trap();
-  g_pictures[0] = MakeSolid(40, 30, 0xC01010);
-  g_pictures[1] = MakeSolid(300, 200, 0x10A040);
+  g_pictures[0] = htmltest::MakeFilled(40, 30, 0xC01010);
+  g_pictures[1] = htmltest::MakeFilled(300, 200, 0x10A040);
   return 0;
 }
 
@@ -139,18 +102,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qk::PumpMessages();
   const int whole = Height();
   UpdateWindow(inner);
-  const std::vector<uint32_t> wholeScreen = Screen();
+  const std::vector<uint32_t> wholeScreen = htmltest::ScreenPixels();
 
   SendMessageW(g_view, DTM_FIRSTSCREENFIRST, 0, TRUE);
   Send(html);
   if (Height() != whole) {
     // Only the start is laid out: drawn now, before the rest is.
     UpdateWindow(inner);
-    if (Screen() != wholeScreen) Fail("the first screen is unlike the whole page's");
+    if (htmltest::ScreenPixels() != wholeScreen) Fail("the first screen is unlike the whole page's");
   }
   qk::PumpMessages();
   if (Height() != whole) Fail("the page laid out whole has another height");
   UpdateWindow(inner);
-  if (Screen() != wholeScreen) Fail("the page laid out whole looks otherwise");
+  if (htmltest::ScreenPixels() != wholeScreen) Fail("the page laid out whole looks otherwise");
   return 0;
 }

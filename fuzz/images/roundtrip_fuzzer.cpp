@@ -16,6 +16,7 @@
 #include <jpeglib.h>
 
 #include "../../tests/gdi/bmp_writer.h"
+#include "../../tests/gdi/jpeg_writer.h"
 #include "gdi/image_codec.h"
 
 using qk::gdi::DecodedImage;
@@ -130,30 +131,7 @@ void Jpeg(Input& in) {
   const int w = 1 + static_cast<int>(in.Below(48)), h = 1 + static_cast<int>(in.Below(48));
   const bool grey = in.Byte() & 1;
   const uint8_t colour[3] = {uint8_t(in.Byte()), uint8_t(in.Byte()), uint8_t(in.Byte())};
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = JDIMENSION(w);
-  c.image_height = JDIMENSION(h);
-  c.input_components = grey ? 1 : 3;
-  c.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 95 + static_cast<int>(in.Below(6)), TRUE);
-  jpeg_start_compress(&c, TRUE);
-  std::vector<uint8_t> row(size_t(w) * 3);
-  for (int x = 0; x < w; ++x) std::memcpy(&row[size_t(x) * (grey ? 1 : 3)], colour, grey ? 1 : 3);
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&c, &r, 1);
-  }
-  jpeg_finish_compress(&c);
-  std::vector<uint8_t> file(out, out + size);
-  jpeg_destroy_compress(&c);
-  free(out);
+  const std::vector<uint8_t> file = jpegtest::SolidJpeg(w, h, colour, grey, 95 + static_cast<int>(in.Below(6)));
   DecodedImage img;
   Require(qk::gdi::DecodeJpeg(file.data(), file.size(), &img));
   Require(img.width == w && img.height == h);

@@ -35,6 +35,8 @@
 #include "kernel/kernel.h"
 #include "user/input.h"
 #include "user/user.h"
+#include "../../tests/htmlview/article_support.h"
+#include "viewer_process.h"
 
 namespace {
 
@@ -64,20 +66,6 @@ double ThreadCpuSeconds() {
 
 // Pictures the host keeps (it never hands these over).
 HBITMAP g_small[3];
-
-HBITMAP MakeSolid(int w, int h, uint32_t colour) {
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  bi.bmiHeader.biWidth = w;
-  bi.bmiHeader.biHeight = -h;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HBITMAP bm = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bits)
-    for (int i = 0; i < w * h; ++i) static_cast<uint32_t*>(bits)[i] = colour;
-  return bm;
-}
 
 struct Later {
   DWORD cookie;
@@ -113,7 +101,7 @@ LRESULT CALLBACK HostProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
           info.iOrigWidth = 7, info.iOrigHeight = 2000000000;
           break;
         case 5:
-          info.hbm = MakeSolid(16, 16, 0x3060C0);
+          info.hbm = htmltest::MakeFilled(16, 16, 0x3060C0);
           info.bOwnBitmap = TRUE;
           break;
         case 6:
@@ -198,7 +186,7 @@ void Show(int which, uint8_t settings, const std::u16string& page) {
     if (l.fail || k >= 4) {
       SendMessageW(view, DTM_IMAGEFAIL, 0, static_cast<LPARAM>(l.cookie));
     } else {
-      INLINEIMAGEINFO info{l.cookie, 40, 60, MakeSolid(3, 5, 0xC03020), TRUE};
+      INLINEIMAGEINFO info{l.cookie, 40, 60, htmltest::MakeFilled(3, 5, 0xC03020), TRUE};
       SendMessageW(view, DTM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&info));
     }
   }
@@ -231,20 +219,12 @@ void Show(int which, uint8_t settings, const std::u16string& page) {
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string tmpl = "/tmp/quillet-fuzz-htmlview-XXXXXX";
-  std::string root = mkdtemp(tmpl.data());
-  qk::SetDeviceRoot(root);
-  setenv("QUILLET_HEADLESS", "1", 1);
-  if (!InitHTMLControl(nullptr)) __builtin_trap();
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = HostProc;
-  wc.lpszClassName = u"PagesFuzzHost";
-  RegisterClassW(&wc);
+  fuzzview::StartViewerProcess("htmlview", HostProc, u"PagesFuzzHost");
   g_screens[0].cfg = qk::gdi::KeyDeviceScreenConfig();
   g_screens[1].cfg = qk::gdi::DefaultScreenConfig();
-  g_small[0] = MakeSolid(1, 1, 0x102030);
-  g_small[1] = MakeSolid(8, 8, 0xC01010);
-  g_small[2] = MakeSolid(64, 48, 0x10A040);
+  g_small[0] = htmltest::MakeFilled(1, 1, 0x102030);
+  g_small[1] = htmltest::MakeFilled(8, 8, 0xC01010);
+  g_small[2] = htmltest::MakeFilled(64, 48, 0x10A040);
   __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
   return 0;
 }

@@ -40,23 +40,6 @@ class UpdateLimitsTest : public qtest::ReaderProgramTest {
     WriteDeviceFile(u"\\Program Files\\Quillet\\ChannelData\\Channels.opml", s);
   }
 
-  // Starts "Quillet.exe /update" and waits for its end; its exit code.
-  DWORD RunUpdateTask(DWORD timeoutMs) {
-    std::u16string command = u"/update";
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, nullptr, &pi)) {
-      ADD_FAILURE() << "the reader did not start";
-      return DWORD(-1);
-    }
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    DWORD code = qtest::WaitForExitCode(process_, timeoutMs);
-    CloseHandle(process_);
-    process_ = nullptr;
-    return code;
-  }
-
   static std::u16string DataPath(const char* name) {
     return u"\\Program Files\\Quillet\\ChannelData\\" + qk::FromUtf8(name);
   }
@@ -71,6 +54,38 @@ class UpdateLimitsTest : public qtest::ReaderProgramTest {
     int n = 0;
     for (const CItemRecord& r : records) n += r.link == CString(link);
     return n;
+  }
+
+  // A first run over two channels, the endless server's feed "one" and
+  // nginx's "two" (two items each): the first channel stores its two items;
+  // *storedFeed gets the feed file it keeps.
+  void FirstRunStoresTheFeeds(std::string* storedFeed) {
+    endless_.SetFeed(RssFeed("one", 2));
+    Serve("two.xml", RssFeed("two", 2));
+    WriteChannelList({endless_.Url("/feed/one.xml"), nginx_.Url("/two.xml")});
+    ASSERT_EQ(RunUpdateTask(120000), 0u);
+    ASSERT_EQ(Records("Ch001.bin").size(), 2u);
+    *storedFeed = ReadDeviceFile(DataPath("Ch001.xml").c_str());
+    ASSERT_FALSE(storedFeed->empty());
+  }
+  // After a run in which the first channel's download failed and "two" had
+  // a third item: the first channel has its error item beside the items it
+  // had and its stored feed as it was, nothing of the failed body; the next
+  // channel was stored as ever; the server saw the answer let go (ended
+  // counts the answers ended before the run).
+  void ExpectTheFirstFailedAndTheNextStored(const std::string& storedFeed, int ended) {
+    std::vector<CItemRecord> one = Records("Ch001.bin");
+    EXPECT_EQ(one.size(), 3u);
+    EXPECT_EQ(CountLink(one, u"http://127.0.0.1/one/1.html"), 1);
+    EXPECT_EQ(CountLink(one, u"http://127.0.0.1/one/2.html"), 1);
+    ASSERT_EQ(CountLink(one, ERROR_ITEM_LINK), 1);
+    EXPECT_EQ(ReadDeviceFile(DataPath("Ch001.xml").c_str()), storedFeed);
+    EXPECT_FALSE(DeviceFileExists(DataPath("Ch001~.xml").c_str()));
+    std::vector<CItemRecord> two = Records("Ch002.bin");
+    EXPECT_EQ(two.size(), 3u);
+    EXPECT_EQ(CountLink(two, u"http://127.0.0.1/two/3.html"), 1);
+    EXPECT_EQ(CountLink(two, ERROR_ITEM_LINK), 0);
+    EXPECT_TRUE(endless_.WaitForEnded(ended + 1, 30000));
   }
 
   ltest::EndlessServer endless_;

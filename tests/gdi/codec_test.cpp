@@ -21,6 +21,7 @@
 #include <jpeglib.h>
 
 #include "bmp_writer.h"
+#include "jpeg_writer.h"
 #include "display/display.h"
 #include "gdi/image_codec.h"
 #include "gdi/imaging.h"
@@ -45,35 +46,8 @@ uint32_t PixelRgb(const DecodedImage& img, int x, int y) {
 }
 
 std::vector<uint8_t> MakeJpeg(int w, int h) {
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = static_cast<JDIMENSION>(w);
-  c.image_height = static_cast<JDIMENSION>(h);
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 95, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      row[x * 3] = 200;
-      row[x * 3 + 1] = 40;
-      row[x * 3 + 2] = 40;
-    }
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&c, &r, 1);
-  }
-  jpeg_finish_compress(&c);
-  std::vector<uint8_t> bytes(out, out + size);
-  jpeg_destroy_compress(&c);
-  free(out);
-  return bytes;
+  const uint8_t red[3] = {200, 40, 40};
+  return jpegtest::SolidJpeg(w, h, red, false, 95);
 }
 
 int GifWrite(GifFileType* gif, const GifByteType* data, int n) {

@@ -1,23 +1,25 @@
-// Pieces shared by the HTML viewer's tests, pictures and benchmark: an
-// article of a chosen size with pictures, the pictures themselves, and a
-// host window that answers the viewer's image requests and records its
-// notifications.
+// Pieces shared by the HTML viewer's tests, pictures, fuzz targets and
+// benchmark: an article of a chosen size with pictures, the pictures
+// themselves, the screen read back, and a host window that answers the
+// viewer's image requests and records its notifications.
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "gdi/gdi.h"
+#include "gdi/surface.h"
 #include "htmlview/htmlview.h"
 #include "user/user.h"
 
 namespace htmltest {
 
-// A 32-bit top-down DIB section of w x h: a diagonal two-colour gradient
-// with a darker frame, so that a picture is easy to recognise.
-inline HBITMAP MakePicture(int w, int h, COLORREF from, COLORREF to, bool frame = true) {
+// A 32-bit top-down DIB section of w x h; *pixels gets its pixels
+// (0x00RRGGBB, row after row), null when it could not be made.
+inline HBITMAP MakeDib(int w, int h, uint32_t** pixels) {
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   bi.bmiHeader.biWidth = w;
@@ -26,7 +28,49 @@ inline HBITMAP MakePicture(int w, int h, COLORREF from, COLORREF to, bool frame 
   bi.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
   HBITMAP bm = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  auto* px = static_cast<uint32_t*>(bits);
+  *pixels = static_cast<uint32_t*>(bits);
+  return bm;
+}
+
+// A 32-bit DIB section of w x h whose every pixel is the value (0x00RRGGBB).
+inline HBITMAP MakeFilled(int w, int h, uint32_t pixel) {
+  uint32_t* px = nullptr;
+  HBITMAP bm = MakeDib(w, h, &px);
+  if (px) std::fill(px, px + static_cast<size_t>(w) * h, pixel);
+  return bm;
+}
+
+// The screen as it is now, copied into a new bitmap that ReadPixels can
+// read (the caller deletes it).
+inline HBITMAP CopyScreen() {
+  qk::gdi::ScreenConfig cfg = qk::gdi::GetScreenConfig();
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP copy = CreateCompatibleBitmap(screen, cfg.width, cfg.height);
+  HGDIOBJ old = SelectObject(mem, copy);
+  BitBlt(mem, 0, 0, cfg.width, cfg.height, screen, 0, 0, SRCCOPY);
+  SelectObject(mem, old);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return copy;
+}
+
+// The screen's pixels as they are now.
+inline std::vector<uint32_t> ScreenPixels() {
+  HBITMAP copy = CopyScreen();
+  int w = 0, h = 0;
+  std::vector<uint32_t> px;
+  qk::gdi::ReadPixels(copy, &w, &h, &px);
+  DeleteObject(copy);
+  return px;
+}
+
+// A 32-bit top-down DIB section of w x h: a diagonal two-colour gradient
+// with a darker frame, so that a picture is easy to recognise.
+inline HBITMAP MakePicture(int w, int h, COLORREF from, COLORREF to, bool frame = true) {
+  uint32_t* px = nullptr;
+  HBITMAP bm = MakeDib(w, h, &px);
+  if (!px) return bm;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       int t = (x + y) * 255 / std::max(1, w + h - 2);

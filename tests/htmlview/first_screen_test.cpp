@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "article_support.h"
+#include "view_fixture.h"
 #include "display/display.h"
 #include "gdi/surface.h"
 #include "htmlview/htmlview.h"
@@ -32,53 +33,8 @@ std::string Paragraphs(int first, int n) {
   return out;
 }
 
-class FirstScreenTest : public qtest::DeviceTest {
+class FirstScreenTest : public htmltest::ViewTest {
  protected:
-  void SetUp() override {
-    qtest::DeviceTest::SetUp();
-    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
-    qk::display::ConnectScreen();
-    ASSERT_TRUE(InitHTMLControl(nullptr));
-    Hosted() = htmltest::HostState{};
-    host_ = qtest::CreateHostWindow(u"HtmlHost", htmltest::HostProc, 480, 800, u"", WS_VISIBLE);
-    ASSERT_NE(host_, nullptr);
-    view_ = CreateWindowExW(0, DISPLAYCLASS, u"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 480, 800, host_,
-                            reinterpret_cast<HMENU>(12321), nullptr, nullptr);
-    ASSERT_NE(view_, nullptr);
-  }
-  void TearDown() override {
-    DestroyWindow(host_);
-    Hosted() = htmltest::HostState{};
-    qk::PumpMessages();
-    qtest::DeviceTest::TearDown();
-  }
-
-  void Send(const std::u16string& html) {
-    SendMessageW(view_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u""));
-    SendMessageW(view_, DTM_ADDTEXTW, 0, reinterpret_cast<LPARAM>(html.c_str()));
-    SendMessageW(view_, DTM_ENDOFSOURCE, 0, 0);
-  }
-  int Height() { return static_cast<int>(SendMessageW(view_, DTM_LAYOUTHEIGHT, 0, 0)); }
-  HWND Inner() { return GetWindow(view_, GW_CHILD); }
-
-  // The screen's pixels as they are now.
-  static std::vector<uint32_t> Screen() {
-    qk::gdi::ScreenConfig cfg = qk::gdi::GetScreenConfig();
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    HBITMAP copy = CreateCompatibleBitmap(screen, cfg.width, cfg.height);
-    HGDIOBJ old = SelectObject(mem, copy);
-    BitBlt(mem, 0, 0, cfg.width, cfg.height, screen, 0, 0, SRCCOPY);
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    int w = 0, h = 0;
-    std::vector<uint32_t> px;
-    qk::gdi::ReadPixels(copy, &w, &h, &px);
-    DeleteObject(copy);
-    return px;
-  }
-
   // Shows the page laid out whole, then from its first screen: when the
   // page is shown from its start, the screen drawn before the rest is laid
   // out must be the whole page's. Returns whether the start was shown
@@ -91,7 +47,7 @@ class FirstScreenTest : public qtest::DeviceTest {
     const int whole = Height();
     EXPECT_GT(whole, 2 * 800) << what;
     UpdateWindow(Inner());
-    const std::vector<uint32_t> wholeScreen = Screen();
+    const std::vector<uint32_t> wholeScreen = htmltest::ScreenPixels();
 
     SendMessageW(view_, DTM_FIRSTSCREENFIRST, 0, TRUE);
     Send(html);
@@ -100,7 +56,7 @@ class FirstScreenTest : public qtest::DeviceTest {
       // Drawn now, before the message that lays out the rest is handled.
       UpdateWindow(Inner());
       const bool startStillShown = Height() < whole;
-      const std::vector<uint32_t> firstScreen = Screen();
+      const std::vector<uint32_t> firstScreen = htmltest::ScreenPixels();
       size_t differ = 0;
       for (size_t i = 0; i < firstScreen.size() && i < wholeScreen.size(); ++i)
         differ += firstScreen[i] != wholeScreen[i];
@@ -110,13 +66,10 @@ class FirstScreenTest : public qtest::DeviceTest {
     qk::PumpMessages();
     EXPECT_EQ(Height(), whole) << what;
     UpdateWindow(Inner());
-    EXPECT_TRUE(Screen() == wholeScreen) << what;
+    EXPECT_TRUE(htmltest::ScreenPixels() == wholeScreen) << what;
     SendMessageW(view_, DTM_FIRSTSCREENFIRST, 0, FALSE);
     return start;
   }
-
-  HWND host_ = nullptr;
-  HWND view_ = nullptr;
 };
 
 // A stray </div> inside a table cell: the parser ignores it (the division

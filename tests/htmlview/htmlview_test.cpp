@@ -13,6 +13,7 @@
 #include <string>
 
 #include "article_support.h"
+#include "view_fixture.h"
 #include "display/display.h"
 #include "gdi/surface.h"
 #include "htmlview/htmlview.h"
@@ -111,27 +112,8 @@ Text Repeat(const Text& piece, int times) {
 std::u16string Repeat(const char16_t* piece, int times) { return Repeat(std::u16string(piece), times); }
 std::string Repeat(const char* piece, int times) { return Repeat(std::string(piece), times); }
 
-class HtmlViewTest : public qtest::DeviceTest {
+class HtmlViewTest : public htmltest::ViewTest {
  protected:
-  void SetUp() override {
-    qtest::DeviceTest::SetUp();
-    qk::gdi::SetScreenConfig(qk::gdi::DefaultScreenConfig());
-    qk::display::ConnectScreen();
-    ASSERT_TRUE(InitHTMLControl(nullptr));
-    Hosted() = htmltest::HostState{};
-    host_ = qtest::CreateHostWindow(u"HtmlHost", htmltest::HostProc, 480, 800, u"", WS_VISIBLE);
-    ASSERT_NE(host_, nullptr);
-    view_ = CreateWindowExW(0, DISPLAYCLASS, u"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 480, 800, host_,
-                            reinterpret_cast<HMENU>(12321), nullptr, nullptr);
-    ASSERT_NE(view_, nullptr);
-  }
-  void TearDown() override {
-    DestroyWindow(host_);
-    for (auto& [name, bm] : Hosted().pictures) DeleteObject(bm);
-    Hosted() = htmltest::HostState{};
-    qk::PumpMessages();
-    qtest::DeviceTest::TearDown();
-  }
 
   // Loads a hostile page and draws it: within the bounds of time and memory
   // and of picture requests, showing something when shows says so, and the
@@ -156,14 +138,10 @@ class HtmlViewTest : public qtest::DeviceTest {
 
   // Loads a page the way the host dialog does: clear, add, end.
   void Load(const std::u16string& html) {
-    SendMessageW(view_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u""));
-    SendMessageW(view_, DTM_ADDTEXTW, 0, reinterpret_cast<LPARAM>(html.c_str()));
-    SendMessageW(view_, DTM_ENDOFSOURCE, 0, 0);
+    Send(html);
     qk::PumpMessages();
   }
   int Width() { return static_cast<int>(SendMessageW(view_, DTM_LAYOUTWIDTH, 0, 0)); }
-  int Height() { return static_cast<int>(SendMessageW(view_, DTM_LAYOUTHEIGHT, 0, 0)); }
-  HWND Inner() { return GetWindow(view_, GW_CHILD); }
 
   // Pixels of exactly this colour on the screen.
   static int CountColour(COLORREF c) {
@@ -180,20 +158,9 @@ class HtmlViewTest : public qtest::DeviceTest {
   static HBITMAP ScreenBitmap() {
     static HBITMAP copy = nullptr;
     if (copy) DeleteObject(copy);
-    qk::gdi::ScreenConfig cfg = qk::gdi::GetScreenConfig();
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    copy = CreateCompatibleBitmap(screen, cfg.width, cfg.height);
-    HGDIOBJ old = SelectObject(mem, copy);
-    BitBlt(mem, 0, 0, cfg.width, cfg.height, screen, 0, 0, SRCCOPY);
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
+    copy = htmltest::CopyScreen();
     return copy;
   }
-
-  HWND host_ = nullptr;
-  HWND view_ = nullptr;
 };
 
 TEST_F(HtmlViewTest, ArticleAsksHostForEachImageAndDrawsThemAtTheirOwnSize) {
@@ -456,20 +423,7 @@ TEST_F(HtmlViewTest, ALongPageShownFromItsFirstScreenFirstLooksTheSameAndIsThenL
 }
 
 DWORD CaptureShown() {
-  if (g_shownPixels.empty()) {
-    qk::gdi::ScreenConfig cfg = qk::gdi::GetScreenConfig();
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    HBITMAP copy = CreateCompatibleBitmap(screen, cfg.width, cfg.height);
-    HGDIOBJ old = SelectObject(mem, copy);
-    BitBlt(mem, 0, 0, cfg.width, cfg.height, screen, 0, 0, SRCCOPY);
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    int w = 0, h = 0;
-    qk::gdi::ReadPixels(copy, &w, &h, &g_shownPixels);
-    DeleteObject(copy);
-  }
+  if (g_shownPixels.empty()) g_shownPixels = htmltest::ScreenPixels();
   return g_previousHook ? g_previousHook() : INFINITE;
 }
 

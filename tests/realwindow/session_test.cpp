@@ -31,7 +31,7 @@
 #include "support/remote_program.h"
 #include "user/user.h"
 #include "cursor_probe.h"
-#include "xwindow_fixture.h"
+#include "cursor_session_fixture.h"
 
 namespace {
 
@@ -43,29 +43,10 @@ constexpr uint32_t kBusySign = 0x202020;  // the busy sign's ground
 using qtest::CursorImage;
 using qtest::CursorProbe;
 
-class SessionTest : public qtest::XWindowTest {
+class SessionTest : public qtest::CursorSessionTest {
  protected:
-  void SetUp() override {
-    XWindowTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    docroot_ = qnet::MakeTempFolder("quillet-session");
-    ASSERT_TRUE(nginx_.Start(docroot_));
-    // A desktop without a cursor theme: its cursors are the cursor font's,
-    // each one still image (a theme's wait cursor is animated, a new image
-    // many times a second), for the reader and the probe alike.
-    std::filesystem::create_directories(Host(u"\\") + "/no-cursor-themes");
-    setenv("XCURSOR_PATH", (Host(u"\\") + "/no-cursor-themes").c_str(), 1);
-    ASSERT_TRUE(probe_.Open(display_));
-  }
-  void TearDown() override {
-    probe_.Close();
-    XWindowTest::TearDown();
-    unsetenv("XCURSOR_PATH");
-    nginx_.Stop();
-    if (!docroot_.empty()) qnet::RemoveTree(docroot_);
-  }
+  SessionTest() : CursorSessionTest("quillet-session") {}
 
-  static constexpr const char16_t* kList = u"\\Program Files\\Quillet\\ChannelData\\Channels.opml";
   // A channel list of the given channels (number, feed address), in one
   // category.
   void WriteChannels(const std::vector<std::pair<int, std::string>>& channels) {
@@ -131,10 +112,6 @@ class SessionTest : public qtest::XWindowTest {
     CloseHandle(process_);
     process_ = nullptr;
   }
-
-  std::string docroot_;
-  qtest::NginxServer nginx_;
-  CursorProbe probe_;
 };
 
 // The wait cursor from the reader's start until its channel list has been

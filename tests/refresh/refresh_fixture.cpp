@@ -11,6 +11,7 @@
 #include "gdi/image_codec.h"
 #include "kernel/kernel.h"
 #include "kernel/process.h"
+#include "kernel/wstring.h"
 #include "net/connmgr.h"
 #include "quillet/refresh/download_manager.h"
 #include "quillet/refresh/refresh_state.h"
@@ -196,6 +197,12 @@ void RefreshTest::SetVentrel(const char16_t* name, DWORD value) {
             ERROR_SUCCESS);
   RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   RegCloseKey(key);
+}
+
+void RefreshTest::SetSyncAccount(int port, const char16_t* password) {
+  SetVentrelText(u"Username", u"me@example.com");
+  SetVentrelText(u"Password", password);
+  SetVentrelText(u"ServiceHost", qk::FromUtf8("localhost:" + std::to_string(port)).c_str());
 }
 
 void RefreshTest::SetVentrelText(const char16_t* name, const char16_t* value) {

@@ -72,6 +72,9 @@ class RefreshTest : public qtest::DeviceTest {
 
   static void SetVentrel(const char16_t* name, DWORD value);
   static void SetVentrelText(const char16_t* name, const char16_t* value);
+  // The sync account me@example.com with the password, its service on the
+  // loopback port given.
+  static void SetSyncAccount(int port, const char16_t* password);
 
   std::unique_ptr<CReaderApp> app_;
   std::unique_ptr<CMainFrame> frame_;

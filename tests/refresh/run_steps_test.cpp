@@ -162,9 +162,7 @@ TEST_F(RunStepsTest, ASyncedReadMarkSurvivesTheTrimAndCompactionOfTheHeldStoreAn
   qnet::ScriptedServer sync;
   ASSERT_TRUE(sync.Start(rules, certs.serverCert, certs.serverKey));
   SetVentrel(u"Sync", 1);
-  SetVentrelText(u"Username", u"me@example.com");
-  SetVentrelText(u"Password", u"secret");
-  SetVentrelText(u"ServiceHost", qk::FromUtf8("localhost:" + std::to_string(sync.port())).c_str());
+  SetSyncAccount(sync.port(), u"secret");
   // What the device had: two old items and X, all unread.
   {
     CItemStore store(0);

@@ -19,6 +19,7 @@
 #include "refresh_fixture.h"
 #include "support/net_servers.h"
 #include "support/settings_registry.h"
+#include "sync_rules.h"
 #include "ventrel/ventrel.h"
 #include "common/connection.h"
 #include "net/connmgr.h"
@@ -26,28 +27,6 @@
 
 namespace rtest {
 namespace {
-
-std::string J(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"') out += "\\\"";
-    else if (c == '\\') out += "\\\\";
-    else if (c < 0x20) {
-      char buf[8];
-      snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else out += char(c);
-  }
-  return out + "\"";
-}
-
-std::string Rule(const std::string& path, const std::string& response, const std::string& extra = "") {
-  return "{\"path\": " + J(path) + (response.empty() ? "" : ", \"response\": " + J(response)) + extra + "}";
-}
-
-std::string Ok(const std::string& body) {
-  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-}
 
 std::string Subscription(const std::string& url, const std::string& title, const std::vector<std::string>& labels) {
   std::string s = "<object><string name=\"id\">feed/" + url + "</string><string name=\"title\">" + title + "</string>";
@@ -62,12 +41,6 @@ std::string Name(const char* format, int channel) {
   char buf[64];
   snprintf(buf, sizeof buf, format, channel);
   return buf;
-}
-
-int CountLink(const std::vector<CItemRecord>& records, const std::string& link) {
-  int n = 0;
-  for (const CItemRecord& r : records) n += qk::ToUtf8(r.link.str()) == link;
-  return n;
 }
 
 class RunTest : public RefreshTest {
@@ -123,12 +96,9 @@ TEST_F(RunTest, AWholeRunOverTwentyChannelsOfEveryKindTwice) {
   ASSERT_TRUE(sync.Start(rules, certs.serverCert, certs.serverKey));
   qtest::ScriptedHttpServer stall;
   ASSERT_TRUE(stall.Start());
-  std::u16string serviceHost = qk::FromUtf8("localhost:" + std::to_string(sync.port()));
   SetVentrel(u"Sync", 1);
   SetVentrelText(u"Label", u"News,Tech");
-  SetVentrelText(u"Username", u"me@example.com");
-  SetVentrelText(u"Password", u"secret");
-  SetVentrelText(u"ServiceHost", serviceHost.c_str());
+  SetSyncAccount(sync.port(), u"secret");
 
   std::vector<Channel> channels;
   for (int n = 1; n <= 10; ++n) {
@@ -612,9 +582,7 @@ TEST_F(RunTest, SynchronisedChannelsWaitForSyncAndAStaleTemporaryFeedIsNeverTake
   const auto& certs = qnet::TestCertificates::Get();
   qnet::ScriptedServer sync;
   ASSERT_TRUE(sync.Start(rules, certs.serverCert, certs.serverKey));
-  SetVentrelText(u"Username", u"me@example.com");
-  SetVentrelText(u"Password", u"secret");
-  SetVentrelText(u"ServiceHost", qk::FromUtf8("localhost:" + std::to_string(sync.port())).c_str());
+  SetSyncAccount(sync.port(), u"secret");
   ServeRss(1);
   LoadChannels({{1, "News", "Channel 1", Url("/feeds/c1.xml")}, {2, "Google Reader", "Sync A", a},
                 {3, "Google Reader", "Sync B", b}});
@@ -661,9 +629,7 @@ TEST_F(RunTest, ARefusedSyncLoginEndsTheSyncStepAndSaysSo) {
   const auto& certs = qnet::TestCertificates::Get();
   qnet::ScriptedServer sync;
   ASSERT_TRUE(sync.Start(rules, certs.serverCert, certs.serverKey));
-  SetVentrelText(u"Username", u"me@example.com");
-  SetVentrelText(u"Password", u"wrong");
-  SetVentrelText(u"ServiceHost", qk::FromUtf8("localhost:" + std::to_string(sync.port())).c_str());
+  SetSyncAccount(sync.port(), u"wrong");
   SetVentrel(u"Sync", 1);
   EnableRunLog();
   ServeRss(1);

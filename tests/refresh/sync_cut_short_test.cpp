@@ -11,38 +11,11 @@
 #include "refresh_fixture.h"
 #include "support/net_servers.h"
 #include "support/settings_registry.h"
+#include "sync_rules.h"
 #include "ventrel/ventrel.h"
 
 namespace rtest {
 namespace {
-
-std::string J(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"') out += "\\\"";
-    else if (c == '\\') out += "\\\\";
-    else if (c < 0x20) {
-      char buf[8];
-      snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else out += char(c);
-  }
-  return out + "\"";
-}
-
-std::string Rule(const std::string& path, const std::string& response, const std::string& extra) {
-  return "{\"path\": " + J(path) + ", \"response\": " + J(response) + extra + "}";
-}
-
-std::string Ok(const std::string& body) {
-  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-}
-
-int CountLink(const std::vector<CItemRecord>& records, const std::string& link) {
-  int n = 0;
-  for (const CItemRecord& r : records) n += qk::ToUtf8(r.link.str()) == link;
-  return n;
-}
 
 class SyncCutShortTest : public RefreshTest {};
 
@@ -78,9 +51,7 @@ TEST_F(SyncCutShortTest, AFeedCutShortKeepsWhatTheChannelStored) {
   ASSERT_TRUE(certs.ok) << "the openssl tool did not make the test certificates";
   qnet::ScriptedServer sync;
   ASSERT_TRUE(sync.Start(rules, certs.serverCert, certs.serverKey));
-  SetVentrelText(u"Username", u"me@example.com");
-  SetVentrelText(u"Password", u"secret");
-  SetVentrelText(u"ServiceHost", qk::FromUtf8("localhost:" + std::to_string(sync.port())).c_str());
+  SetSyncAccount(sync.port(), u"secret");
   SetVentrel(u"Sync", 1);
   LoadChannels({{2, "Google Reader", "Sync A", a}});
   dialog_->EnsureAgency()->SetCaFile(CString(qk::FromUtf8(certs.caFile)));

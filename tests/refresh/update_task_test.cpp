@@ -87,23 +87,6 @@ class UpdateTaskTest : public qtest::ReaderProgramTest {
     return s + "</channel></rss>\n";
   }
 
-  // Starts "Quillet.exe /update" and waits for its end; its exit code.
-  DWORD RunUpdateTask(DWORD timeoutMs) {
-    std::u16string command = u"/update";
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, nullptr, &pi)) {
-      ADD_FAILURE() << "the reader did not start";
-      return DWORD(-1);
-    }
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    DWORD code = qtest::WaitForExitCode(process_, timeoutMs);
-    CloseHandle(process_);
-    process_ = nullptr;
-    return code;
-  }
-
   static std::u16string StorePath(int channel) {
     char name[32];
     std::snprintf(name, sizeof name, "Ch%03d.bin", channel);

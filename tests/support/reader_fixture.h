@@ -67,6 +67,22 @@ class ReaderProgramTest : public DeviceTest {
     EXPECT_TRUE(qk::gdi::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &image)) << path;
     return image;
   }
+  // Starts "Quillet.exe /update" and waits for its end; its exit code.
+  DWORD RunUpdateTask(DWORD timeoutMs) {
+    std::u16string command = u"/update";
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(u"\\Program Files\\Quillet\\Quillet.exe", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, nullptr, &pi)) {
+      ADD_FAILURE() << "the reader did not start";
+      return DWORD(-1);
+    }
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    DWORD code = WaitForExitCode(process_, timeoutMs);
+    CloseHandle(process_);
+    process_ = nullptr;
+    return code;
+  }
   // Refresh runs that started, and of those the ones that ended.
   static int RunsStarted() { return started_; }
   static int RunsFinished() { return finished_; }

@@ -27,7 +27,8 @@
 #include "quillet/screens/screen_messages.h"
 #include "quillet/ui/density.h"
 #include "shell/aygshell.h"
-#include "support/device_fixture.h"
+#include "support/channel_list_file.h"
+#include "support/reader_frame_fixture.h"
 #include "user/user.h"
 
 namespace {
@@ -41,20 +42,7 @@ const char kChannels[] =
     "</outline></body></opml>\n";
 
 // The channels of the list file read back from disk: "category|title|url".
-std::vector<std::string> ChannelsOnDisk() {
-  static std::vector<std::string> rows;
-  static std::string line;
-  rows.clear();
-  COpmlXML opml(
-      [](void*, LPCWSTR parent, LPCWSTR name, LPCWSTR value) {
-        std::u16string n = name;
-        if (n == u"text") line = qk::ToUtf8(parent) + "|" + qk::ToUtf8(value);
-        if (n == u"xmlUrl") rows.push_back(line + "|" + qk::ToUtf8(value));
-      },
-      nullptr, 0);
-  opml.LoadAndWalk(kList);
-  return rows;
-}
+std::vector<std::string> ChannelsOnDisk() { return qtest::ChannelsOnDisk(kList); }
 
 std::string XmlEscaped(const std::string& text) {
   std::string out;
@@ -67,33 +55,12 @@ std::string XmlEscaped(const std::string& text) {
   return out;
 }
 
-class AddressPathsTest : public qtest::DeviceTest {
+class AddressPathsTest : public qtest::ReaderFrameTest {
  protected:
   void SetUp() override {
-    DeviceTest::SetUp();
-    ResetCachedPaths();
-    RegisterQuilletResources();
-    SetTouchFlag(FALSE);
-    app_ = std::make_unique<CReaderApp>();
-    WriteDeviceFile(kList, kChannels);
-    qk::SetMessageBoxHook([this](HWND, const std::u16string& text, const std::u16string& caption, UINT) {
-      boxes_ += qk::ToUtf8(caption) + ": " + qk::ToUtf8(text) + "\n";
-      return IDOK;
-    });
-    frame_ = std::make_unique<CMainFrame>();
-    ASSERT_TRUE(frame_->Create(480, 800));
-    ASSERT_TRUE(frame_->ChannelListWnd().Dialog().LoadChannelList(kList));
+    ReaderFrameTest::SetUp();
+    StartReader(kList, kChannels, false);
   }
-  void TearDown() override {
-    qk::SetMessageBoxHook(nullptr);
-    frame_.reset();
-    app_.reset();
-    qk::shell::ResetShell();
-    SetTouchFlag(TRUE);
-    ResetCachedPaths();
-    DeviceTest::TearDown();
-  }
-  COpmlXML* List() { return frame_->ChannelListWnd().Dialog().m_pOpml; }
 
   // The import page on a wizard for the file, its first row (choose or add
   // all) clicked; waits until the page has read the file (and, adding all,
@@ -125,11 +92,8 @@ class AddressPathsTest : public qtest::DeviceTest {
     return rows;
   }
 
-  std::unique_ptr<CReaderApp> app_;
-  std::unique_ptr<CMainFrame> frame_;
   std::unique_ptr<CNewWizardDlg> wizard_;
   std::unique_ptr<COpmlDisplayDlg> page_;
-  std::string boxes_;
 };
 
 }  // namespace

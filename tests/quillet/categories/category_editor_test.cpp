@@ -22,7 +22,7 @@
 #include "quillet/frame/reader_app.h"
 #include "quillet/res/resources.h"
 #include "shell/aygshell.h"
-#include "support/device_fixture.h"
+#include "support/reader_frame_fixture.h"
 #include "user/user.h"
 
 namespace {
@@ -73,34 +73,20 @@ void Settle() {
   }
 }
 
-class CategoryEditorTest : public qtest::DeviceTest {
+class CategoryEditorTest : public qtest::ReaderFrameTest {
  protected:
   void SetUp() override {
-    DeviceTest::SetUp();
-    ResetCachedPaths();
-    RegisterQuilletResources();
-    app_ = std::make_unique<CReaderApp>();
-    WriteDeviceFile(kList, kChannels);
+    ReaderFrameTest::SetUp();
     for (int id = 100; id <= 105; ++id) WriteDeviceFile(Data(id).c_str(), "x");
-    qk::SetMessageBoxHook([this](HWND, const std::u16string& text, const std::u16string&, UINT) {
-      boxes_.push_back(qk::ToUtf8(text));
-      if (text.rfind(u"Are you sure", 0) == 0) return deleteAnswer_;
-      return IDOK;
-    });
-    frame_ = std::make_unique<CMainFrame>();
-    ASSERT_TRUE(frame_->Create(480, 800));
-    ASSERT_TRUE(frame_->ChannelListWnd().Dialog().LoadChannelList(kList));
+    StartReader(kList, kChannels);
   }
-  void TearDown() override {
-    qk::SetMessageBoxHook(nullptr);
-    frame_.reset();
-    app_.reset();
-    qk::shell::ResetShell();
-    ResetCachedPaths();
-    DeviceTest::TearDown();
+  // The texts of the boxes, in order; a delete is answered deleteAnswer_.
+  int Answer(const std::u16string& text, const std::u16string&) override {
+    texts_.push_back(qk::ToUtf8(text));
+    if (text.rfind(u"Are you sure", 0) == 0) return deleteAnswer_;
+    return IDOK;
   }
   static std::u16string Data(int id) { return std::u16string(kData) + u"Ch" + qk::FromUtf8(std::to_string(id)) + u".bin"; }
-  COpmlXML* List() { return frame_->ChannelListWnd().Dialog().m_pOpml; }
 
   // Runs the editor as the chooser runs it; steps run inside its modal
   // loop, and Cancel ends it after them (unless it ended by then). The
@@ -167,9 +153,7 @@ class CategoryEditorTest : public qtest::DeviceTest {
       EXPECT_TRUE(List()->HasCategory(qk::FromUtf8(name).c_str())) << where << ": " << name;
   }
 
-  std::unique_ptr<CReaderApp> app_;
-  std::unique_ptr<CMainFrame> frame_;
-  std::vector<std::string> boxes_;
+  std::vector<std::string> texts_;
   int deleteAnswer_ = IDYES;
 };
 
@@ -188,7 +172,7 @@ TEST_F(CategoryEditorTest, ARenameRefusedOnATapPutsBackTheEditedRowAndADeleteTak
     ASSERT_TRUE(editor.IsEditing());
     Type(editor, "Trouble");
     Tap(editor, 4);
-    EXPECT_EQ(boxes_, std::vector<std::string>{"A category of this name already exists."});
+    EXPECT_EQ(texts_, std::vector<std::string>{"A category of this name already exists."});
     EXPECT_FALSE(editor.IsEditing());
     EXPECT_EQ(Rows(editor), before);
     EXPECT_EQ(Chosen(editor), 4) << "the row tapped is chosen";
@@ -217,7 +201,7 @@ TEST_F(CategoryEditorTest, ReturnOnARefusedNameKeepsTheEditOpenToCorrect) {
     ASSERT_TRUE(editor.IsEditing());
     Type(editor, "misc");
     Key(VK_RETURN);
-    EXPECT_EQ(boxes_, std::vector<std::string>{"A category of this name already exists."});
+    EXPECT_EQ(texts_, std::vector<std::string>{"A category of this name already exists."});
     ASSERT_TRUE(::IsWindow(editor.m_hWnd)) << "Return ended the editor";
     EXPECT_TRUE(editor.IsEditing()) << "the refused name is not open to correct";
     EXPECT_EQ(::GetFocus(), Edit(editor));
@@ -230,7 +214,7 @@ TEST_F(CategoryEditorTest, ReturnOnARefusedNameKeepsTheEditOpenToCorrect) {
     EXPECT_EQ(EditText(editor), "misc2");
     Key(VK_RETURN);
     EXPECT_FALSE(editor.IsEditing());
-    EXPECT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(texts_.size(), 1u);
     EXPECT_EQ(Rows(editor), (std::vector<std::string>{"misc2", "Blogs", "Foreign", "Trouble", "Misc", "Others"}));
     RowsAreTheList(editor, "after the correction");
     // A rename refused on Return, then given up with Escape: the row keeps
@@ -239,7 +223,7 @@ TEST_F(CategoryEditorTest, ReturnOnARefusedNameKeepsTheEditOpenToCorrect) {
     Command(editor, IDC_CATEGORY_RENAME);
     Type(editor, "BLOGS");
     Key(VK_RETURN);
-    EXPECT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(texts_.size(), 2u);
     EXPECT_TRUE(editor.IsEditing());
     Key(VK_ESCAPE);
     ASSERT_TRUE(::IsWindow(editor.m_hWnd)) << "Escape in the edit ended the editor";
@@ -251,11 +235,11 @@ TEST_F(CategoryEditorTest, ReturnOnARefusedNameKeepsTheEditOpenToCorrect) {
     Command(editor, IDC_CATEGORY_RENAME);
     Type(editor, "Others");
     Key(VK_RETURN);
-    EXPECT_EQ(boxes_.size(), 3u);
+    EXPECT_EQ(texts_.size(), 3u);
     ASSERT_TRUE(editor.IsEditing());
     Tap(editor, 1);
     EXPECT_FALSE(editor.IsEditing());
-    EXPECT_EQ(boxes_.size(), 3u) << "a second word for the name given up";
+    EXPECT_EQ(texts_.size(), 3u) << "a second word for the name given up";
     EXPECT_EQ(Rows(editor)[3], "Trouble");
     EXPECT_EQ(Chosen(editor), 1);
     // A new row given up with Escape goes.
@@ -356,7 +340,7 @@ TEST_F(CategoryEditorTest, AfterAnySequenceOfEditsTheRowsAreTheListsCategories) 
     }
   });
   // The sequence met refusals of both kinds and deletes.
-  auto count = [&](const std::string& text) { return std::count(boxes_.begin(), boxes_.end(), text); };
+  auto count = [&](const std::string& text) { return std::count(texts_.begin(), texts_.end(), text); };
   EXPECT_GE(count("A category of this name already exists."), 10);
   EXPECT_GE(count("Please enter a name for the category."), 2);
   EXPECT_GE(count("Are you sure you want to delete this category?"), 10);

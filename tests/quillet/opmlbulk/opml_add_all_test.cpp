@@ -25,7 +25,7 @@
 #include "quillet/res/resources.h"
 #include "quillet/res/screen_ids.h"
 #include "shell/aygshell.h"
-#include "support/device_fixture.h"
+#include "support/reader_frame_fixture.h"
 #include "user/user.h"
 
 namespace fs = std::filesystem;
@@ -104,31 +104,12 @@ class SaveCounter {
   std::string name_;
 };
 
-class OpmlAddAllTest : public qtest::DeviceTest {
+class OpmlAddAllTest : public qtest::ReaderFrameTest {
  protected:
   void SetUp() override {
-    DeviceTest::SetUp();
-    ResetCachedPaths();
-    RegisterQuilletResources();
-    app_ = std::make_unique<CReaderApp>();
-    WriteDeviceFile(kList, kChannels);
-    qk::SetMessageBoxHook([this](HWND, const std::u16string& text, const std::u16string& caption, UINT) {
-      boxes_ += qk::ToUtf8(caption) + ": " + qk::ToUtf8(text) + "\n";
-      return IDOK;
-    });
-    frame_ = std::make_unique<CMainFrame>();
-    ASSERT_TRUE(frame_->Create(480, 800));
-    ASSERT_TRUE(frame_->ChannelListWnd().Dialog().LoadChannelList(kList));
+    ReaderFrameTest::SetUp();
+    StartReader(kList, kChannels);
   }
-  void TearDown() override {
-    qk::SetMessageBoxHook(nullptr);
-    frame_.reset();
-    app_.reset();
-    qk::shell::ResetShell();
-    ResetCachedPaths();
-    DeviceTest::TearDown();
-  }
-  COpmlXML* List() { return frame_->ChannelListWnd().Dialog().m_pOpml; }
   // "Add entire OPML channels" on the page's first screen, and the page's
   // answer: the wizard told of channels added, or a word to the person.
   void AddEntireFile(COpmlDisplayDlg& page, CNewWizardDlg& wizard) {
@@ -137,10 +118,6 @@ class OpmlAddAllTest : public qtest::DeviceTest {
     COpmlDisplayDlg::OnListClick(page.m_hWnd, 0, OPML_ROW_ADD_ALL, nullptr);
     ASSERT_TRUE(qk::PumpMessagesUntil([&] { return wizard.m_bChannelsAdded || boxes_.size() != told; }, 300000));
   }
-
-  std::unique_ptr<CReaderApp> app_;
-  std::unique_ptr<CMainFrame> frame_;
-  std::string boxes_;
 };
 
 }  // namespace

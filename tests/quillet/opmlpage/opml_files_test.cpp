@@ -23,7 +23,7 @@
 #include "quillet/ui/density.h"
 #include "shell/aygshell.h"
 #include "shell/filedlg.h"
-#include "support/device_fixture.h"
+#include "support/reader_frame_fixture.h"
 #include "user/user.h"
 
 namespace fs = std::filesystem;
@@ -38,37 +38,19 @@ const char kChannels[] =
     "<outline text=\"Beta\" type=\"rss\" uniqueID=\"101\" xmlUrl=\"http://127.0.0.1/b\" newItemCount=\"2\"/>"
     "</outline></body></opml>\n";
 
-class OpmlFilesTest : public qtest::DeviceTest {
+class OpmlFilesTest : public qtest::ReaderFrameTest {
  protected:
   void SetUp() override {
-    DeviceTest::SetUp();
-    ResetCachedPaths();
-    RegisterQuilletResources();
-    SetTouchFlag(FALSE);
-    app_ = std::make_unique<CReaderApp>();
-    WriteDeviceFile(kList, kChannels);
-    qk::SetMessageBoxHook([this](HWND, const std::u16string& text, const std::u16string& caption, UINT) {
-      boxes_ += qk::ToUtf8(caption) + ": " + qk::ToUtf8(text) + "\n";
-      return IDOK;
-    });
+    ReaderFrameTest::SetUp();
     qk::shell::SetFileDialogHook([this](const qk::shell::FileDialogRequest&) -> std::optional<std::u16string> {
       return answer_;
     });
-    frame_ = std::make_unique<CMainFrame>();
-    ASSERT_TRUE(frame_->Create(480, 800));
-    ASSERT_TRUE(frame_->ChannelListWnd().Dialog().LoadChannelList(kList));
+    StartReader(kList, kChannels, false);
   }
   void TearDown() override {
     qk::shell::SetFileDialogHook(nullptr);
-    qk::SetMessageBoxHook(nullptr);
-    frame_.reset();
-    app_.reset();
-    qk::shell::ResetShell();
-    SetTouchFlag(TRUE);
-    ResetCachedPaths();
-    DeviceTest::TearDown();
+    ReaderFrameTest::TearDown();
   }
-  COpmlXML* List() { return frame_->ChannelListWnd().Dialog().m_pOpml; }
   // The Export command, its file chosen as the given name.
   void Export(const std::u16string& name) {
     answer_ = name;
@@ -82,10 +64,7 @@ class OpmlFilesTest : public qtest::DeviceTest {
     return qk::ToUtf8(static_cast<LPCWSTR>(value));
   }
 
-  std::unique_ptr<CReaderApp> app_;
-  std::unique_ptr<CMainFrame> frame_;
   std::optional<std::u16string> answer_;
-  std::string boxes_;
 };
 
 }  // namespace

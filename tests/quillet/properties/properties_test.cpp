@@ -31,6 +31,7 @@
 #include "support/device_fixture.h"
 #include "support/http_server.h"
 #include "support/pictures.h"
+#include "support/reader_frame_fixture.h"
 #include "support/remote_program.h"
 #include "support/screen_checks.h"
 #include "user/user.h"
@@ -314,39 +315,18 @@ TEST_F(PropertiesTest, ByTouchTheSheetShowsItsTabsAndIsClosedDuringAFetch) {
 
 namespace {
 
-class RenameTest : public qtest::DeviceTest {
+class RenameTest : public qtest::ReaderFrameTest {
  protected:
   void SetUp() override {
-    DeviceTest::SetUp();
-    ResetCachedPaths();
-    RegisterQuilletResources();
-    SetTouchFlag(FALSE);
-    app_ = std::make_unique<CReaderApp>();
-    WriteDeviceFile(kList,
-                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head/><body nextID=\"200\">"
-                    "<outline text=\"News\" type=\"rss\" uniqueID=\"150\">"
-                    "<outline text=\"Alpha\" type=\"rss\" uniqueID=\"101\" xmlUrl=\"http://127.0.0.1/a\"/>"
-                    "<outline text=\"Beta\" type=\"rss\" uniqueID=\"102\" xmlUrl=\"http://127.0.0.1/b\"/>"
-                    "</outline></body></opml>\n");
-    qk::SetMessageBoxHook([this](HWND, const std::u16string& text, const std::u16string& caption, UINT) {
-      boxes_ += qk::ToUtf8(caption) + ": " + qk::ToUtf8(text) + "\n";
-      return IDOK;
-    });
-    frame_ = std::make_unique<CMainFrame>();
-    ASSERT_TRUE(frame_->Create(480, 800));
-    ASSERT_TRUE(frame_->ChannelListWnd().Dialog().LoadChannelList(kList));
+    ReaderFrameTest::SetUp();
+    StartReader(kList,
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head/><body nextID=\"200\">"
+                "<outline text=\"News\" type=\"rss\" uniqueID=\"150\">"
+                "<outline text=\"Alpha\" type=\"rss\" uniqueID=\"101\" xmlUrl=\"http://127.0.0.1/a\"/>"
+                "<outline text=\"Beta\" type=\"rss\" uniqueID=\"102\" xmlUrl=\"http://127.0.0.1/b\"/>"
+                "</outline></body></opml>\n",
+                false);
   }
-  void TearDown() override {
-    qk::SetMessageBoxHook(nullptr);
-    frame_.reset();
-    app_.reset();
-    qk::shell::ResetShell();
-    SetTouchFlag(TRUE);
-    DeviceTest::TearDown();
-  }
-  std::unique_ptr<CReaderApp> app_;
-  std::unique_ptr<CMainFrame> frame_;
-  std::string boxes_;
 };
 
 }  // namespace

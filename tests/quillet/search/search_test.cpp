@@ -19,6 +19,7 @@
 #include "kernel/process.h"
 #include "kernel/wstring.h"
 #include "quillet/feeds/opml_xml.h"
+#include "support/channel_list_file.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
 #include "support/http_server.h"
@@ -38,20 +39,7 @@ const char16_t* kValidate = u"\\Program Files\\Quillet\\ChannelData\\Validate~.x
 const char16_t* kVentrel = u"Software\\Marrowby\\Quillet Reach\\Ventrel";
 
 // The channels of the list file: "category|title|url", in document order.
-std::vector<std::string> ChannelsOnDisk() {
-  static std::vector<std::string> rows;
-  static std::string line;
-  rows.clear();
-  COpmlXML opml(
-      [](void*, LPCWSTR parent, LPCWSTR name, LPCWSTR value) {
-        std::u16string n = name;
-        if (n == u"text") line = qk::ToUtf8(parent) + "|" + qk::ToUtf8(value);
-        if (n == u"xmlUrl") rows.push_back(line + "|" + qk::ToUtf8(value));
-      },
-      nullptr, 0);
-  opml.LoadAndWalk(kList);
-  return rows;
-}
+std::vector<std::string> ChannelsOnDisk() { return qtest::ChannelsOnDisk(kList); }
 
 // A value of the sync account as the program wrote it ("(none)" when absent).
 std::string Account(const char16_t* name) {

@@ -30,6 +30,7 @@
 #include "quillet/ui/density.h"
 #include "quillet/ui/touch_image.h"
 #include "shell/aygshell.h"
+#include "support/channel_list_file.h"
 #include "support/device_fixture.h"
 #include "support/host_window.h"
 #include "support/http_server.h"
@@ -115,20 +116,7 @@ std::string SoftKeyText(HWND bar, UINT command) {
 }
 
 // The channels of the list file read back from disk: "category|title|url".
-std::vector<std::string> ChannelsOnDisk() {
-  static std::vector<std::string> rows;
-  static std::string line;
-  rows.clear();
-  COpmlXML opml(
-      [](void*, LPCWSTR parent, LPCWSTR name, LPCWSTR value) {
-        std::u16string n = name;
-        if (n == u"text") line = qk::ToUtf8(parent) + "|" + qk::ToUtf8(value);
-        if (n == u"xmlUrl") rows.push_back(line + "|" + qk::ToUtf8(value));
-      },
-      nullptr, 0);
-  opml.LoadAndWalk(kList);
-  return rows;
-}
+std::vector<std::string> ChannelsOnDisk() { return qtest::ChannelsOnDisk(kList); }
 
 class UrlPageTest : public qtest::DeviceTest {
  protected:

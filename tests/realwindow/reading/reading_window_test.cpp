@@ -28,7 +28,7 @@
 #include "support/screen_checks.h"
 #include "user/user.h"
 #include "cursor_probe.h"
-#include "xwindow_fixture.h"
+#include "cursor_session_fixture.h"
 
 namespace {
 
@@ -46,28 +46,10 @@ constexpr int kFirstRowX = 240, kFirstRowY = 175;
 constexpr int kCornerX = 476, kCornerY = 796;
 constexpr int kBarY = 762, kMailX = 240, kMenuX = 432;
 
-class ReadingWindowTest : public qtest::XWindowTest {
+class ReadingWindowTest : public qtest::CursorSessionTest {
  protected:
-  void SetUp() override {
-    XWindowTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    docroot_ = qnet::MakeTempFolder("quillet-reading-window");
-    ASSERT_TRUE(nginx_.Start(docroot_));
-    // A desktop without a cursor theme: its cursors are the cursor font's,
-    // each one still image, for the reader and the probe alike.
-    std::filesystem::create_directories(Host(u"\\") + "/no-cursor-themes");
-    setenv("XCURSOR_PATH", (Host(u"\\") + "/no-cursor-themes").c_str(), 1);
-    ASSERT_TRUE(probe_.Open(display_));
-  }
-  void TearDown() override {
-    probe_.Close();
-    XWindowTest::TearDown();
-    unsetenv("XCURSOR_PATH");
-    nginx_.Stop();
-    if (!docroot_.empty()) qnet::RemoveTree(docroot_);
-  }
+  ReadingWindowTest() : CursorSessionTest("quillet-reading-window") {}
 
-  static constexpr const char16_t* kList = u"\\Program Files\\Quillet\\ChannelData\\Channels.opml";
   static constexpr const char16_t* kLogo = u"\\Program Files\\Quillet\\ChannelData\\Ch100-Logo.img";
   std::string ChannelList() const { return ReadDeviceFile(kList); }
 
@@ -184,9 +166,6 @@ class ReadingWindowTest : public qtest::XWindowTest {
     return reading;
   }
 
-  std::string docroot_;
-  qtest::NginxServer nginx_;
-  qtest::CursorProbe probe_;
   HWND channels_ = nullptr, headlines_ = nullptr;
 };
 
